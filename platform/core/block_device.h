@@ -1,0 +1,94 @@
+// Byte-addressed access to a run of sectors: a whole disk image, a partition
+// window onto one, or a buffer in memory. The storage layer hands these to the
+// file-system drivers; the drivers never see file descriptors or paths.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/core/types.h"
+
+namespace platform {
+
+class BlockDevice {
+ public:
+  virtual ~BlockDevice() = default;
+
+  virtual uint64_t size() const = 0;          // bytes
+  virtual uint32_t sector_size() const = 0;   // native bytes per sector (512 or 4096)
+
+  // Moves exactly `length` bytes. Any part outside [0, size()) fails the whole
+  // call with ERROR_SECTOR_NOT_FOUND and moves nothing. Failures set the last
+  // error (ERROR_READ_FAULT, ERROR_WRITE_FAULT, ERROR_CRC, ...) and return false.
+  virtual bool read_at(uint64_t offset, void* buffer, size_t length) = 0;
+  virtual bool write_at(uint64_t offset, const void* buffer, size_t length) = 0;
+  virtual bool flush() = 0;
+
+ protected:
+  // True when [offset, offset + length) lies inside the device; never overflows.
+  bool in_bounds(uint64_t offset, size_t length) const {
+    uint64_t total = size();
+    return offset <= total && length <= total - offset;
+  }
+};
+
+// A device over a host file or block device, optionally a window [base, base + length).
+class FileBlockDevice : public BlockDevice {
+ public:
+  // Opens `path` read-write (or read-only). Returns null with the last error set
+  // (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ...) when it cannot be opened.
+  static std::unique_ptr<FileBlockDevice> open(const std::string& path, uint32_t sector_size,
+                                               bool read_only = false);
+  ~FileBlockDevice() override;
+
+  uint64_t size() const override { return length_; }
+  uint32_t sector_size() const override { return sector_size_; }
+  bool read_at(uint64_t offset, void* buffer, size_t length) override;
+  bool write_at(uint64_t offset, const void* buffer, size_t length) override;
+  bool flush() override;
+
+  int fd() const { return fd_; }
+
+ private:
+  FileBlockDevice(int fd, uint64_t length, uint32_t sector_size) : fd_(fd), length_(length), sector_size_(sector_size) {}
+  int fd_;
+  uint64_t length_;
+  uint32_t sector_size_;
+};
+
+// A window [base, base + length) onto another device; the parent must outlive it.
+class WindowBlockDevice : public BlockDevice {
+ public:
+  WindowBlockDevice(std::shared_ptr<BlockDevice> parent, uint64_t base, uint64_t length)
+      : parent_(std::move(parent)), base_(base), length_(length) {}
+  uint64_t size() const override { return length_; }
+  uint32_t sector_size() const override { return parent_->sector_size(); }
+  bool read_at(uint64_t offset, void* buffer, size_t length) override;
+  bool write_at(uint64_t offset, const void* buffer, size_t length) override;
+  bool flush() override { return parent_->flush(); }
+
+ private:
+  std::shared_ptr<BlockDevice> parent_;
+  uint64_t base_;
+  uint64_t length_;
+};
+
+// A device held in memory, for tests and fixtures.
+class MemoryBlockDevice : public BlockDevice {
+ public:
+  MemoryBlockDevice(uint64_t size, uint32_t sector_size) : bytes_(size), sector_size_(sector_size) {}
+  uint64_t size() const override { return bytes_.size(); }
+  uint32_t sector_size() const override { return sector_size_; }
+  bool read_at(uint64_t offset, void* buffer, size_t length) override;
+  bool write_at(uint64_t offset, const void* buffer, size_t length) override;
+  bool flush() override { return true; }
+  std::vector<uint8_t>& bytes() { return bytes_; }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  uint32_t sector_size_;
+};
+
+}  // namespace platform
