@@ -1,0 +1,16 @@
+// Conversions between the programs' UTF-16 text and the host's UTF-8, plus the
+// ANSI and OEM code pages the programs use.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/core/types.h"
+
+namespace platform {
+
+// Unpaired surrogates and malformed UTF-8 become U+FFFD; nothing is dropped silently.
+std::string to_utf8(std::u16string_view text);
+std::u16string to_utf16(std::string_view utf8);
+
+}  // namespace platform
