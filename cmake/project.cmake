@@ -28,3 +28,14 @@ function(drum_test name)
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "DRUM_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# drum_fuzzer(NAME SOURCES... [DEPS libs...])
+# A libFuzzer target (clang with -DDRUM_BUILD_FUZZERS=ON); scripts/fuzz runs each briefly.
+function(drum_fuzzer name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  set_property(GLOBAL APPEND PROPERTY DRUM_FUZZERS ${name})
+endfunction()
