@@ -1,0 +1,299 @@
+// The simulated PC: its disks, its OS facts, its host mounts and its log.
+//
+// A machine lives in a folder:
+//   machine.ini    the description below (disks, OS facts, host mounts)
+//   registry.reg   the live registry (owned by platform/registry)
+//   machine.log    one line per thing the machine "did" (process starts,
+//                  shut-down requests, disk attach/detach ...)
+//   disk0.img ...  sparse disk images (any path may be given instead)
+//
+// machine.ini format
+// ------------------
+// Plain INI: "[section]" headers, "key = value" lines, blank lines and lines
+// starting with ';' or '#' are ignored. Keys and section names are matched
+// without regard to case; values keep their case and lose surrounding blanks.
+// Numbers are decimal or 0x-hex. Sizes take a K/M/G/T suffix (powers of 1024).
+// Booleans are yes/no, true/false, 1/0, on/off. Relative paths are relative to
+// the machine folder.
+//
+//   [machine]
+//   rescans_before_new_volume = 0   ; mount passes a new volume stays hidden
+//
+//   [os]
+//   major = 10          minor = 0       build = 19045     platform_id = 2
+//   service_pack =                      ; the CSD text ("Service Pack 1")
+//   winpe = no          wow64 = no
+//   computer_name = DEMO-PC             user_name = User
+//   windows_folder = C:\Windows         system_folder = C:\Windows\System32
+//   temp_folder = C:\Windows\Temp       program_files_folder = C:\Program Files
+//
+//   [disk N]            ; N = physical drive number, 0..99
+//   image = disk0.img   ; sparse image file, or
+//   device = /dev/sdX   ; a real block device (never touched unless listed here)
+//   size = 8G           ; image size when the image is created (simpc add-disk)
+//   sector_size = 512   ; native bytes per sector: 512 or 4096
+//   cylinders = 0       ; 0 = computed from the size
+//   tracks_per_cylinder = 255
+//   sectors_per_track = 63
+//   bus = sata          ; ata, atapi, sata, scsi, sas, usb, nvme, sd, mmc, raid, virtual
+//   vendor = ...        product = ...    revision = ...    serial = ...
+//   removable = no
+//   attached = yes      ; no = listed but unplugged (simpc attach/detach)
+//   smart_identify = smart0-identify.hex      ; 512-byte pages as hex text
+//   smart_attributes = smart0-attributes.hex  ; (whitespace between bytes is
+//   smart_thresholds = smart0-thresholds.hex  ;  free); absent = no S.M.A.R.T.
+//   unreadable = 100-199, 5000   ; native sector ranges that fail to read
+//   failing_writes = 300-310     ; native sector ranges that fail to write
+//   open_fails = no              ; opening the disk fails
+//   lock_refusals = 0            ; the first N volume locks are refused
+//
+//   [mount M]           ; M = any name; a host folder shown inside the PC
+//   path = X:           ; a whole drive letter (WinPE's X:, a temp drive), or
+//                       ; a folder inside a volume (C:\Program Files\Drummetworks)
+//   host = /some/folder ; the host folder (relative to the machine folder allowed)
+//   read_only = no
+//
+// Attach and detach while a program runs: `simpc attach|detach DIR N` rewrites
+// the disk's `attached` flag in machine.ini; the running machine notices the
+// change on its next poll() and reports which disks came and went.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/core/block_device.h"
+#include "platform/core/types.h"
+
+namespace platform::machine {
+
+// Storage bus codes, numbered as the platform's device descriptor reports them.
+enum class BusType : uint32_t {
+  Unknown = 0,
+  Scsi = 1,
+  Atapi = 2,
+  Ata = 3,
+  Ieee1394 = 4,
+  Ssa = 5,
+  Fibre = 6,
+  Usb = 7,
+  Raid = 8,
+  IScsi = 9,
+  Sas = 10,
+  Sata = 11,
+  Sd = 12,
+  Mmc = 13,
+  Virtual = 14,
+  FileBackedVirtual = 15,
+  Nvme = 17,
+};
+// "sata" -> BusType::Sata; nullopt for an unknown name.
+std::optional<BusType> ParseBusType(std::string_view name);
+// BusType::Sata -> "sata".
+const char* BusTypeName(BusType bus);
+
+// An inclusive run of native sectors [first, last].
+struct SectorRange {
+  uint64_t first = 0;
+  uint64_t last = 0;
+  bool contains(uint64_t sector) const { return sector >= first && sector <= last; }
+  bool operator==(const SectorRange&) const = default;
+};
+
+struct DiskFaults {
+  std::vector<SectorRange> unreadable;      // reads touching these fail with ERROR_CRC
+  std::vector<SectorRange> failing_writes;  // writes touching these fail with ERROR_WRITE_FAULT
+  bool open_fails = false;                  // CreateFile on the disk fails (ERROR_NOT_READY)
+  int lock_refusals = 0;                    // the first N locks are refused (ERROR_ACCESS_DENIED)
+  bool operator==(const DiskFaults&) const = default;
+};
+
+struct DiskConfig {
+  int number = -1;
+  std::string image;            // image file path as written in machine.ini
+  std::string device;           // real block device, or empty
+  uint64_t size = 0;            // bytes; 0 = take the backing's size
+  uint32_t sector_size = 512;   // 512 or 4096
+  uint64_t cylinders = 0;       // 0 = from the size
+  uint32_t tracks_per_cylinder = 255;
+  uint32_t sectors_per_track = 63;
+  BusType bus = BusType::Sata;
+  std::string vendor;
+  std::string product;
+  std::string revision;
+  std::string serial;
+  bool removable = false;
+  bool attached = true;
+  std::string smart_identify;    // hex file paths, empty = none
+  std::string smart_attributes;
+  std::string smart_thresholds;
+  DiskFaults faults;
+  bool operator==(const DiskConfig&) const = default;
+};
+
+struct OsFacts {
+  DWORD major = 10;
+  DWORD minor = 0;
+  DWORD build = 19045;
+  DWORD platform_id = 2;  // 2 = NT family
+  std::string service_pack;
+  bool winpe = false;
+  bool wow64 = false;
+  std::string computer_name = "DEMO-PC";
+  std::string user_name = "User";
+  std::string windows_folder = "C:\\Windows";
+  std::string system_folder = "C:\\Windows\\System32";
+  std::string temp_folder = "C:\\Windows\\Temp";
+  std::string program_files_folder = "C:\\Program Files";
+  bool operator==(const OsFacts&) const = default;
+};
+
+struct HostMount {
+  std::string name;          // the section's name
+  std::string path;          // "X:" (a whole letter) or "C:\Program Files\Drummetworks"
+  std::string host;          // host folder as written in machine.ini
+  bool read_only = false;
+  bool is_whole_drive() const { return path.size() == 2 && path[1] == ':'; }
+  bool operator==(const HostMount&) const = default;
+};
+
+struct MachineConfig {
+  int rescans_before_new_volume = 0;
+  OsFacts os;
+  std::vector<DiskConfig> disks;  // sorted by number
+  std::vector<HostMount> mounts;
+  bool operator==(const MachineConfig&) const = default;
+
+  DiskConfig* find_disk(int number);
+  const DiskConfig* find_disk(int number) const;
+};
+
+// Parses machine.ini text. Returns nullopt and sets *error to a message naming
+// the line, the key and the bad value.
+std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string* error);
+// Writes machine.ini text that ParseMachineIni reads back to the same config.
+std::string FormatMachineIni(const MachineConfig& config);
+
+// "8G" -> 8 GiB, "512" -> 512, "1.5G" is refused; nullopt on a bad or zero size.
+std::optional<uint64_t> ParseSize(std::string_view text);
+
+// Cylinders/heads/sectors as the disk reports them.
+struct DiskGeometry {
+  uint64_t cylinders = 0;
+  uint32_t tracks_per_cylinder = 0;
+  uint32_t sectors_per_track = 0;
+  uint32_t bytes_per_sector = 0;
+};
+
+// S.M.A.R.T. pages: 512 bytes each, or empty when the disk has none.
+struct SmartPages {
+  std::vector<uint8_t> identify;
+  std::vector<uint8_t> attributes;
+  std::vector<uint8_t> thresholds;
+  bool present() const { return !identify.empty(); }
+};
+
+// One physical disk of the PC. The block device applies the disk's fault
+// injection; everyone shares the same device object, so the mount manager, the
+// device handles and the file-system drivers see one set of bytes.
+class Disk {
+ public:
+  Disk(DiskConfig config, std::shared_ptr<BlockDevice> backing, SmartPages smart, bool real_device);
+
+  int number() const { return config_.number; }
+  const DiskConfig& config() const { return config_; }
+  std::shared_ptr<BlockDevice> device() const { return device_; }
+  uint64_t size() const { return device_->size(); }
+  uint32_t sector_size() const { return device_->sector_size(); }
+  DiskGeometry geometry() const;
+  const SmartPages& smart() const { return smart_; }
+  bool is_real_device() const { return real_device_; }
+  bool is_removable() const { return config_.removable; }
+  BusType bus() const { return config_.bus; }
+
+  // Consumes one refusal when any are left: true = the lock may be granted.
+  bool try_lock();
+
+ private:
+  DiskConfig config_;
+  std::shared_ptr<BlockDevice> device_;
+  SmartPages smart_;
+  bool real_device_;
+  std::mutex lock_;
+  int refusals_left_;
+};
+
+// What a poll() found: disks that appeared and disks that went away.
+struct DiskChanges {
+  std::vector<int> attached;
+  std::vector<int> detached;
+  bool empty() const { return attached.empty() && detached.empty(); }
+};
+
+class Machine {
+ public:
+  // Loads DIR/machine.ini and opens every attached disk. Returns null with a
+  // message in *error (missing folder or file, bad ini line, missing image,
+  // a device that cannot be opened, a bad S.M.A.R.T. page).
+  static std::shared_ptr<Machine> open(const std::string& folder, std::string* error);
+
+  const std::string& folder() const { return folder_; }
+  std::string ini_path() const { return folder_ + "/machine.ini"; }
+  std::string registry_path() const { return folder_ + "/registry.reg"; }
+  std::string log_path() const { return folder_ + "/machine.log"; }
+  // A machine.ini path made absolute against the machine folder.
+  std::string resolve(const std::string& path) const;
+
+  MachineConfig config() const;
+  const OsFacts& os() const { return config_.os; }
+  int rescans_before_new_volume() const { return config_.rescans_before_new_volume; }
+  std::vector<HostMount> mounts() const { return config_.mounts; }
+
+  // Attached disks sorted by number, and one by number (null when absent).
+  std::vector<std::shared_ptr<Disk>> disks() const;
+  std::shared_ptr<Disk> disk(int number) const;
+
+  // Appends "<timestamp> <category>: <text>" to the log file.
+  void log(std::string_view category, std::string_view text);
+
+  // Re-reads machine.ini when it changed on disk and applies changes of the
+  // disks' attached flags (and disks newly listed). Returns what changed.
+  DiskChanges poll();
+
+ private:
+  Machine(std::string folder, MachineConfig config) : folder_(std::move(folder)), config_(std::move(config)) {}
+  std::shared_ptr<Disk> open_disk(const DiskConfig& config, std::string* error) const;
+
+  std::string folder_;
+  MachineConfig config_;
+  mutable std::mutex lock_;
+  std::vector<std::shared_ptr<Disk>> disks_;
+  std::string ini_text_;  // as last read, so poll() sees edits
+};
+
+// Opens DIR as the current machine (replacing any other). Returns false with
+// *error set when it cannot be opened; the previous machine then stays.
+bool OpenMachine(const std::string& folder, std::string* error);
+// Makes `machine` current (tests; null clears it).
+void SetCurrent(std::shared_ptr<Machine> machine);
+// The current machine. With none opened, the demo PC: $DRUM_MACHINE, else
+// $DRUM_DEMO_DIR, else ~/.local/share/drumsuite/demo-pc, created on first use.
+// Null only when even that cannot be opened or created.
+std::shared_ptr<Machine> Current();
+// The current machine if one is open, without opening the demo PC.
+std::shared_ptr<Machine> CurrentIfOpen();
+// Appends a line to the current machine's log (nothing when none is open).
+void Log(std::string_view category, std::string_view text);
+
+// Listeners told when the current machine is replaced (the mount manager
+// rescans, the registry reopens its file).
+using MachineChangedListener = std::function<void(const std::shared_ptr<Machine>&)>;
+int AddMachineChangedListener(MachineChangedListener listener);
+void RemoveMachineChangedListener(int id);
+
+}  // namespace platform::machine
