@@ -1,0 +1,381 @@
+#include "platform/machine/demo.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+extern char** environ;
+
+namespace platform::machine {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool read_text(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  *text = s.str();
+  return true;
+}
+
+// Replaces machine.ini through a temporary file and a rename, so a running
+// machine polling the file never reads half of it.
+bool write_ini(const std::string& folder, const MachineConfig& config, std::string* error) {
+  std::string path = folder + "/machine.ini";
+  std::string temp = path + ".new";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << FormatMachineIni(config);
+    if (!out.good()) {
+      *error = "cannot write " + temp;
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    *error = "cannot replace " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool load_ini(const std::string& folder, MachineConfig* config, std::string* error) {
+  std::string text;
+  if (!read_text(folder + "/machine.ini", &text)) {
+    *error = "machine folder " + folder + " has no machine.ini";
+    return false;
+  }
+  auto parsed = ParseMachineIni(text, error);
+  if (!parsed) return false;
+  *config = std::move(*parsed);
+  return true;
+}
+
+std::string resolve(const std::string& folder, const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  return folder + "/" + path;
+}
+
+// CHS triple for an MBR entry: the LBA as 255 heads x 63 sectors, or the
+// "beyond 1024 cylinders" marker.
+void put_chs(uint8_t* p, uint64_t lba) {
+  uint64_t cyl = lba / (255 * 63);
+  if (cyl > 1023) {
+    p[0] = 0xFE;
+    p[1] = 0xFF;
+    p[2] = 0xFF;
+    return;
+  }
+  uint32_t head = static_cast<uint32_t>((lba / 63) % 255);
+  uint32_t sector = static_cast<uint32_t>(lba % 63) + 1;
+  p[0] = static_cast<uint8_t>(head);
+  p[1] = static_cast<uint8_t>(sector | ((cyl >> 2) & 0xC0));
+  p[2] = static_cast<uint8_t>(cyl & 0xFF);
+}
+
+void put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Copies the data extents of a sparse file into `image` at `offset`, leaving holes as holes.
+bool copy_sparse_into(const std::string& source, const std::string& image, uint64_t offset, std::string* error) {
+  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) {
+    *error = "cannot read " + source + ": " + std::strerror(errno);
+    return false;
+  }
+  int out = ::open(image.c_str(), O_WRONLY | O_CLOEXEC);
+  if (out < 0) {
+    *error = "cannot write " + image + ": " + std::strerror(errno);
+    ::close(in);
+    return false;
+  }
+  std::vector<char> buffer(1 << 20);
+  off_t end = lseek(in, 0, SEEK_END);
+  off_t pos = 0;
+  bool ok = true;
+  while (ok && pos < end) {
+    off_t data = lseek(in, pos, SEEK_DATA);
+    if (data < 0) break;  // only a hole remains
+    off_t hole = lseek(in, data, SEEK_HOLE);
+    if (hole < 0) hole = end;
+    for (off_t at = data; ok && at < hole;) {
+      size_t n = static_cast<size_t>(std::min<off_t>(hole - at, static_cast<off_t>(buffer.size())));
+      ssize_t got = pread(in, buffer.data(), n, at);
+      if (got <= 0 || pwrite(out, buffer.data(), static_cast<size_t>(got), static_cast<off_t>(offset) + at) != got) {
+        *error = "copying " + source + " into " + image + " failed";
+        ok = false;
+        break;
+      }
+      at += got;
+    }
+    pos = hole;
+  }
+  ::close(in);
+  if (::close(out) != 0 && ok) {
+    *error = "cannot finish writing " + image;
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace
+
+std::string DefaultMachineFolder() {
+  if (const char* m = std::getenv("DRUM_MACHINE"); m && *m) return m;
+  if (const char* d = std::getenv("DRUM_DEMO_DIR"); d && *d) return d;
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/.local/share/drumsuite/demo-pc";
+}
+
+bool RunHostTool(const std::vector<std::string>& argv, std::string* output, std::string* error) {
+  if (argv.empty()) {
+    *error = "no program given";
+    return false;
+  }
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    *error = "cannot make a pipe for " + argv[0];
+    return false;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, argv[0].c_str(), &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipe_fds[1]);
+  if (rc != 0) {
+    ::close(pipe_fds[0]);
+    *error = "cannot start " + argv[0] + ": " + std::strerror(rc);
+    return false;
+  }
+  std::string text;
+  char buf[4096];
+  ssize_t n;
+  while ((n = ::read(pipe_fds[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) text.append(buf, static_cast<size_t>(n));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (output) *output = text;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    *error = argv[0] + " failed (status " + std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + "): " + text;
+    return false;
+  }
+  return true;
+}
+
+bool CreateMachineFolder(const std::string& folder, std::string* error) {
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) {
+    *error = "cannot create " + folder + ": " + ec.message();
+    return false;
+  }
+  if (fs::exists(folder + "/machine.ini")) {
+    *error = folder + " already holds a machine";
+    return false;
+  }
+  MachineConfig config;
+  return write_ini(folder, config, error);
+}
+
+bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* error) {
+  MachineConfig config;
+  if (!load_ini(folder, &config, error)) return false;
+  if (disk.number < 0 || disk.number > 99) {
+    *error = "disk number " + std::to_string(disk.number) + " is not 0..99";
+    return false;
+  }
+  if (config.find_disk(disk.number)) {
+    *error = "disk " + std::to_string(disk.number) + " already exists";
+    return false;
+  }
+  if (disk.sector_size != 512 && disk.sector_size != 4096) {
+    *error = "sector size " + std::to_string(disk.sector_size) + " is not 512 or 4096";
+    return false;
+  }
+  if (!disk.device.empty()) {
+    struct stat st {};
+    if (stat(disk.device.c_str(), &st) != 0) {
+      *error = "device " + disk.device + " does not exist";
+      return false;
+    }
+    if (!S_ISBLK(st.st_mode)) {
+      *error = disk.device + " is not a block device";
+      return false;
+    }
+    int fd = ::open(disk.device.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      *error = "cannot open " + disk.device + ": " + std::strerror(errno);
+      return false;
+    }
+    ::close(fd);
+    disk.image.clear();
+  } else {
+    if (disk.image.empty()) disk.image = "disk" + std::to_string(disk.number) + ".img";
+    std::string path = resolve(folder, disk.image);
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0) {
+      if (!S_ISREG(st.st_mode) || st.st_size == 0 || st.st_size % disk.sector_size != 0) {
+        *error = "image " + path + " is not a whole number of " + std::to_string(disk.sector_size) + "-byte sectors";
+        return false;
+      }
+      disk.size = static_cast<uint64_t>(st.st_size);
+    } else {
+      if (disk.size == 0) {
+        *error = "image " + path + " does not exist and no --size was given";
+        return false;
+      }
+      if (disk.size % disk.sector_size != 0) {
+        *error = "size " + std::to_string(disk.size) + " is not a whole number of " +
+                 std::to_string(disk.sector_size) + "-byte sectors";
+        return false;
+      }
+      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd < 0 || ftruncate(fd, static_cast<off_t>(disk.size)) != 0) {
+        *error = "cannot create image " + path + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+      }
+      ::close(fd);
+    }
+  }
+  if (disk.serial.empty()) {
+    char serial[32];
+    std::snprintf(serial, sizeof serial, "DRUMSIM%04d%05u", disk.number, static_cast<unsigned>(disk.size >> 20) % 100000);
+    disk.serial = serial;
+  }
+  if (disk.vendor.empty()) disk.vendor = disk.bus == BusType::Usb ? "Generic" : "ATA";
+  if (disk.product.empty()) disk.product = disk.bus == BusType::Usb ? "Flash Disk" : "Drumsim Disk";
+  if (disk.revision.empty()) disk.revision = "1.00";
+  config.disks.push_back(disk);
+  std::sort(config.disks.begin(), config.disks.end(), [](auto& a, auto& b) { return a.number < b.number; });
+  return write_ini(folder, config, error);
+}
+
+bool SetDiskAttached(const std::string& folder, int number, bool attached, std::string* error) {
+  MachineConfig config;
+  if (!load_ini(folder, &config, error)) return false;
+  DiskConfig* disk = config.find_disk(number);
+  if (!disk) {
+    *error = "disk " + std::to_string(number) + " is not listed in " + folder + "/machine.ini";
+    return false;
+  }
+  disk->attached = attached;
+  return write_ini(folder, config, error);
+}
+
+bool WriteSinglePartitionMbr(const std::string& image, uint32_t sector_size, uint32_t signature, uint8_t type,
+                             bool active, uint64_t start, uint64_t length, std::string* error) {
+  std::vector<uint8_t> sector(sector_size, 0);
+  put32(&sector[440], signature);
+  uint8_t* e = &sector[446];
+  uint64_t first = start / sector_size;
+  uint64_t count = length / sector_size;
+  if (first > 0xFFFFFFFFu || count > 0xFFFFFFFFu) {
+    *error = "partition does not fit an MBR entry";
+    return false;
+  }
+  e[0] = active ? 0x80 : 0x00;
+  put_chs(e + 1, first);
+  e[4] = type;
+  put_chs(e + 5, first + count - 1);
+  put32(e + 8, static_cast<uint32_t>(first));
+  put32(e + 12, static_cast<uint32_t>(count));
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+  int fd = ::open(image.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0 || pwrite(fd, sector.data(), sector.size(), 0) != static_cast<ssize_t>(sector.size())) {
+    *error = "cannot write sector 0 of " + image;
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+bool CreateDemoMachine(const std::string& folder, std::string* error) {
+  if (!CreateMachineFolder(folder, error)) return false;
+  constexpr uint64_t kMiB = 1ull << 20, kGiB = 1ull << 30;
+
+  DiskConfig system;
+  system.number = 0;
+  system.size = 40 * kGiB;
+  system.bus = BusType::Sata;
+  system.vendor = "ATA";
+  system.product = "Drumsim SSD 40";
+  system.serial = "DS40A0000001";
+  if (!AddDiskToMachine(folder, system, error)) return false;
+
+  DiskConfig data;
+  data.number = 1;
+  data.size = 120 * kGiB;
+  data.bus = BusType::Sata;
+  data.vendor = "ATA";
+  data.product = "Drumsim HDD 120";
+  data.serial = "DS120B0000002";
+  if (!AddDiskToMachine(folder, data, error)) return false;
+
+  DiskConfig stick;
+  stick.number = 2;
+  stick.size = 8 * kGiB;
+  stick.bus = BusType::Usb;
+  stick.vendor = "Generic";
+  stick.product = "Flash Disk";
+  stick.revision = "8.07";
+  stick.serial = "0123456789AB";
+  stick.removable = true;
+  if (!AddDiskToMachine(folder, stick, error)) return false;
+
+  // Disk 0: one active NTFS partition from 1 MiB to the end.
+  std::string image0 = folder + "/disk0.img";
+  uint64_t start = 1 * kMiB, length = system.size - start;
+  if (!WriteSinglePartitionMbr(image0, 512, 0x5EED0001, 0x07, true, start, length, error)) return false;
+  std::string temp = folder + "/.mkntfs.tmp";
+  {
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(length)) != 0) {
+      *error = "cannot create " + temp;
+      if (fd >= 0) ::close(fd);
+      return false;
+    }
+    ::close(fd);
+  }
+  bool ok = RunHostTool({"mkntfs", "-F", "-f", "-q", "-L", "System", "-s", "512", "-p", std::to_string(start / 512),
+                         "-H", "255", "-S", "63", temp},
+                        nullptr, error) &&
+            copy_sparse_into(temp, image0, start, error);
+  ::unlink(temp.c_str());
+  if (!ok) return false;
+
+  // Disk 2: one FAT32 partition from 1 MiB to the end, written in place.
+  std::string image2 = folder + "/disk2.img";
+  uint64_t stick_length = stick.size - start;
+  if (!WriteSinglePartitionMbr(image2, 512, 0x5EED0002, 0x0C, false, start, stick_length, error)) return false;
+  if (!RunHostTool({"mkfs.fat", "-F", "32", "-n", "USBSTICK", "-i", "5EED0002", "-h", std::to_string(start / 512),
+                    "--offset=" + std::to_string(start / 512), image2, std::to_string(stick_length / 1024)},
+                   nullptr, error))
+    return false;
+  return true;
+}
+
+}  // namespace platform::machine

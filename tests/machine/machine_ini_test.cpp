@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include "platform/machine/machine.h"
+
+using namespace platform::machine;
+
+namespace {
+
+MachineConfig full_config() {
+  MachineConfig c;
+  c.rescans_before_new_volume = 3;
+  c.os.major = 6;
+  c.os.minor = 1;
+  c.os.build = 7601;
+  c.os.service_pack = "Service Pack 1";
+  c.os.winpe = true;
+  c.os.wow64 = true;
+  c.os.computer_name = "BENCH";
+  c.os.user_name = "tester";
+  c.os.windows_folder = "X:\\Windows";
+  c.os.system_folder = "X:\\Windows\\System32";
+  DiskConfig d0;
+  d0.number = 0;
+  d0.image = "disk0.img";
+  d0.size = 8ull << 30;
+  d0.vendor = "ATA";
+  d0.product = "Some SSD";
+  d0.serial = "S123";
+  d0.smart_identify = "id.hex";
+  d0.faults.unreadable = {{100, 199}, {5000, 5000}};
+  d0.faults.failing_writes = {{7, 9}};
+  d0.faults.lock_refusals = 2;
+  DiskConfig d12;
+  d12.number = 12;
+  d12.device = "/dev/sdz";
+  d12.sector_size = 4096;
+  d12.bus = BusType::Usb;
+  d12.removable = true;
+  d12.attached = false;
+  d12.cylinders = 77;
+  d12.tracks_per_cylinder = 16;
+  d12.sectors_per_track = 32;
+  d12.faults.open_fails = true;
+  c.disks = {d0, d12};
+  c.mounts = {HostMount{"pe", "X:", "hostx", true}, HostMount{"app", "C:\\Program Files\\Drummetworks", "/opt/x", false}};
+  return c;
+}
+
+}  // namespace
+
+TEST(MachineIni, RoundTripKeepsEveryField) {
+  MachineConfig c = full_config();
+  std::string text = FormatMachineIni(c);
+  std::string error;
+  auto back = ParseMachineIni(text, &error);
+  ASSERT_TRUE(back) << error;
+  EXPECT_EQ(*back, c);
+  // A second round gives the same text.
+  EXPECT_EQ(FormatMachineIni(*back), text);
+}
+
+TEST(MachineIni, ReadsHandWrittenFile) {
+  const char* text =
+      "; comment\n"
+      "# another\n"
+      "[OS]\n"
+      "Major = 5\n"
+      "WinPE = on\n"
+      "[disk 3]\n"
+      "image = /abs/d.img\n"
+      "Sector_Size = 0x1000\n"
+      "bus = NVMe\n"
+      "unreadable = 1 - 4 ,9\n"
+      "[mount tools]\n"
+      "path = d:\\tools\n"
+      "host = t\n";
+  std::string error;
+  auto c = ParseMachineIni(text, &error);
+  ASSERT_TRUE(c) << error;
+  EXPECT_EQ(c->os.major, 5u);
+  EXPECT_TRUE(c->os.winpe);
+  ASSERT_EQ(c->disks.size(), 1u);
+  EXPECT_EQ(c->disks[0].number, 3);
+  EXPECT_EQ(c->disks[0].sector_size, 4096u);
+  EXPECT_EQ(c->disks[0].bus, BusType::Nvme);
+  EXPECT_EQ(c->disks[0].faults.unreadable, (std::vector<SectorRange>{{1, 4}, {9, 9}}));
+  ASSERT_EQ(c->mounts.size(), 1u);
+  EXPECT_EQ(c->mounts[0].path, "D:\\tools");
+  EXPECT_FALSE(c->mounts[0].is_whole_drive());
+}
+
+TEST(MachineIni, BadInputNamesLineAndValue) {
+  struct Case {
+    const char* text;
+    const char* expect;  // a piece of the message
+  } cases[] = {
+      {"[disk 0]\nimage = a\nsector_size = 1024\n", "line 3: sector_size = \"1024\" is not 512 or 4096"},
+      {"[disk 100]\nimage = a\n", "line 1: disk number \"100\""},
+      {"[disk x]\n", "disk number \"x\""},
+      {"[disk 1]\nimage=a\n[disk 1]\nimage=b\n", "line 3: disk 1 is listed twice"},
+      {"[disk 1]\nimage = a\nbus = floppy\n", "bus = \"floppy\""},
+      {"[disk 1]\nimage = a\nsize = 8Q\n", "size = \"8Q\""},
+      {"[disk 1]\nimage = a\nsize = 0\n", "size = \"0\""},
+      {"[disk 1]\nimage = a\nunreadable = 9-3\n", "unreadable = \"9-3\""},
+      {"[disk 1]\nimage = a\nremovable = maybe\n", "removable = \"maybe\""},
+      {"[disk 1]\nimage = a\ncolour = red\n", "unknown key \"colour\" in [disk 1]"},
+      {"[disk 1]\nsize = 1G\n", "disk 1 needs exactly one of image = or device ="},
+      {"[disk 1]\nimage = a\ndevice = /dev/sda\n", "exactly one"},
+      {"major = 5\n", "line 1: key \"major\" outside a section"},
+      {"[os\n", "unclosed section header"},
+      {"[printer]\n", "unknown section [printer]"},
+      {"[os]\nwinpe\n", "expected key = value"},
+      {"[os]\nbuild = -1\n", "build = \"-1\""},
+      {"[mount a]\npath = elsewhere\nhost = h\n", "path \"elsewhere\""},
+      {"[mount a]\npath = X:\n", "mount a has no host folder"},
+      {"[disk 1]\nimage = a\nsectors_per_track = 64\n", "sectors_per_track"},
+  };
+  for (auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseMachineIni(c.text, &error)) << c.text;
+    EXPECT_NE(error.find(c.expect), std::string::npos) << "got: " << error << "\nwanted: " << c.expect;
+  }
+}
+
+TEST(MachineIni, SizesAndBusNames) {
+  struct {
+    const char* text;
+    std::optional<uint64_t> bytes;
+  } sizes[] = {
+      {"512", 512},          {"8G", 8ull << 30},    {"8g", 8ull << 30}, {"64M", 64ull << 20}, {"2T", 2ull << 40},
+      {"1K", 1024},          {"8GB", 8ull << 30},   {"8GiB", 8ull << 30}, {"", std::nullopt}, {"G", std::nullopt},
+      {"1.5G", std::nullopt}, {"-1G", std::nullopt}, {"0", std::nullopt}, {"99999999999T", std::nullopt},
+  };
+  for (auto& s : sizes) EXPECT_EQ(ParseSize(s.text), s.bytes) << s.text;
+  for (auto bus : {BusType::Ata, BusType::Sata, BusType::Scsi, BusType::Usb, BusType::Nvme, BusType::Sas})
+    EXPECT_EQ(ParseBusType(BusTypeName(bus)), bus);
+  EXPECT_EQ(static_cast<int>(BusType::Usb), 7);
+  EXPECT_EQ(static_cast<int>(BusType::Sata), 11);
+  EXPECT_EQ(static_cast<int>(BusType::Nvme), 17);
+  EXPECT_FALSE(ParseBusType("floppy"));
+}

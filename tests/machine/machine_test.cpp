@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/core/error.h"
+#include "platform/machine/demo.h"
+#include "platform/machine/machine.h"
+
+using namespace platform::machine;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempFolder {
+  std::string path;
+  TempFolder() {
+    std::string tmpl = fs::temp_directory_path().string() + "/machine-test-XXXXXX";
+    path = mkdtemp(tmpl.data());
+  }
+  ~TempFolder() { fs::remove_all(path); }
+};
+
+void write_file(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+DiskConfig image_disk(int number, uint64_t size, uint32_t sector = 512) {
+  DiskConfig d;
+  d.number = number;
+  d.size = size;
+  d.sector_size = sector;
+  return d;
+}
+
+}  // namespace
+
+TEST(Machine, AddDiskCreatesSparseImageAndOpens) {
+  TempFolder t;
+  std::string error;
+  ASSERT_TRUE(CreateMachineFolder(t.path, &error)) << error;
+  EXPECT_FALSE(CreateMachineFolder(t.path, &error));
+  EXPECT_NE(error.find("already holds a machine"), std::string::npos);
+  ASSERT_TRUE(AddDiskToMachine(t.path, image_disk(0, 8ull << 30), &error)) << error;
+  ASSERT_TRUE(AddDiskToMachine(t.path, image_disk(3, 1ull << 30, 4096), &error)) << error;
+  EXPECT_FALSE(AddDiskToMachine(t.path, image_disk(3, 1ull << 30), &error));
+  EXPECT_NE(error.find("disk 3 already exists"), std::string::npos);
+
+  struct stat st {};
+  ASSERT_EQ(stat((t.path + "/disk0.img").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), 8ull << 30);
+  EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 1ull << 20);  // sparse
+
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  ASSERT_EQ(m->disks().size(), 2u);
+  auto d0 = m->disk(0);
+  ASSERT_TRUE(d0);
+  EXPECT_EQ(d0->size(), 8ull << 30);
+  auto g = d0->geometry();
+  EXPECT_EQ(g.tracks_per_cylinder, 255u);
+  EXPECT_EQ(g.sectors_per_track, 63u);
+  EXPECT_EQ(g.bytes_per_sector, 512u);
+  EXPECT_EQ(g.cylinders, (8ull << 30) / (255 * 63 * 512));  // 1044
+  auto d3 = m->disk(3);
+  ASSERT_TRUE(d3);
+  EXPECT_EQ(d3->sector_size(), 4096u);
+  EXPECT_EQ(d3->geometry().cylinders, (1ull << 30) / (255 * 63 * 4096ull));
+  EXPECT_FALSE(m->disk(1));
+  EXPECT_FALSE(d0->smart().present());
+}
+
+TEST(Machine, OpenErrorsAreClear) {
+  TempFolder t;
+  std::string error;
+  EXPECT_FALSE(Machine::open(t.path + "/nope", &error));
+  EXPECT_NE(error.find("does not exist"), std::string::npos);
+  EXPECT_FALSE(Machine::open(t.path, &error));
+  EXPECT_NE(error.find("has no machine.ini"), std::string::npos);
+
+  struct Case {
+    const char* ini;
+    const char* expect;
+  } cases[] = {
+      {"[disk 0]\nimage = missing.img\n", "disk 0: image"},
+      {"[disk 0]\nimage = odd.img\n", "not a whole number of 512-byte sectors"},
+      {"[disk 0]\ndevice = /dev/null\n", "/dev/null is not a block device"},
+      {"[disk 0]\ndevice = /dev/does-not-exist\n", "is not a block device"},
+      {"[disk 0]\nimage = ok.img\nsmart_identify = short.hex\n", "a S.M.A.R.T. page holds 512 bytes, found 3"},
+      {"[disk 0]\nimage = ok.img\nsmart_identify = bad.hex\n", "'z' is not a hex digit"},
+      {"[disk 0]\nimage = ok.img\nsmart_identify = none.hex\n", "cannot read S.M.A.R.T. page"},
+      {"[disk 0]\nimage = ok.img\nsector_size = 2048\n", "512 or 4096"},
+  };
+  write_file(t.path + "/odd.img", std::string(1000, '\0'));
+  write_file(t.path + "/ok.img", std::string(4096, '\0'));
+  write_file(t.path + "/short.hex", "01 02 03\n");
+  write_file(t.path + "/bad.hex", "01 zz\n");
+  for (auto& c : cases) {
+    write_file(t.path + "/machine.ini", c.ini);
+    EXPECT_FALSE(Machine::open(t.path, &error)) << c.ini;
+    EXPECT_NE(error.find(c.expect), std::string::npos) << "got: " << error;
+  }
+}
+
+TEST(Machine, SmartPagesFromHex) {
+  TempFolder t;
+  std::string hex;
+  for (int i = 0; i < 512; ++i) {
+    char b[4];
+    snprintf(b, sizeof b, "%02x", i & 0xFF);
+    hex += b;
+    hex += (i % 16 == 15) ? "  # row\n" : " ";
+  }
+  write_file(t.path + "/id.hex", hex);
+  write_file(t.path + "/ok.img", std::string(4096, '\0'));
+  write_file(t.path + "/machine.ini", "[disk 0]\nimage = ok.img\nsmart_identify = id.hex\nsmart_attributes = id.hex\n");
+  std::string error;
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  auto& s = m->disk(0)->smart();
+  ASSERT_TRUE(s.present());
+  ASSERT_EQ(s.identify.size(), 512u);
+  EXPECT_EQ(s.identify[0], 0);
+  EXPECT_EQ(s.identify[17], 17);
+  EXPECT_EQ(s.identify[511], 255);
+  EXPECT_EQ(s.attributes, s.identify);
+  EXPECT_TRUE(s.thresholds.empty());
+}
+
+class MachineFaults : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(MachineFaults, ReadsAndWritesFailOnListedRangesOnly) {
+  uint32_t ss = GetParam();
+  TempFolder t;
+  write_file(t.path + "/d.img", std::string(64 * ss, '\0'));
+  write_file(t.path + "/machine.ini", "[disk 0]\nimage = d.img\nsector_size = " + std::to_string(ss) +
+                                          "\nunreadable = 10-12, 40\nfailing_writes = 20\nlock_refusals = 2\n");
+  std::string error;
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  auto disk = m->disk(0);
+  auto dev = disk->device();
+  std::vector<uint8_t> buf(4 * ss, 0x5A);
+  struct {
+    uint64_t sector;
+    size_t sectors;
+    bool read_ok;
+    bool write_ok;
+  } cases[] = {
+      {0, 4, true, true},    {6, 4, true, true},   {7, 4, false, true},  {10, 1, false, true},
+      {12, 1, false, true},  {13, 4, true, true},  {17, 4, true, false}, {20, 1, true, false},
+      {21, 4, true, true},   {40, 1, false, true}, {39, 1, true, true},  {41, 1, true, true},
+  };
+  for (auto& c : cases) {
+    SetLastError(0);
+    bool r = dev->read_at(c.sector * ss, buf.data(), c.sectors * ss);
+    EXPECT_EQ(r, c.read_ok) << "read sector " << c.sector;
+    if (!c.read_ok) {
+      EXPECT_EQ(GetLastError(), ERROR_CRC);
+    }
+    SetLastError(0);
+    bool w = dev->write_at(c.sector * ss, buf.data(), c.sectors * ss);
+    EXPECT_EQ(w, c.write_ok) << "write sector " << c.sector;
+    if (!c.write_ok) {
+      EXPECT_EQ(GetLastError(), ERROR_WRITE_FAULT);
+    }
+  }
+  // A byte-granular read inside sector 9 is fine; one ending in sector 10 is not.
+  EXPECT_TRUE(dev->read_at(9 * ss + 3, buf.data(), ss - 3));
+  EXPECT_FALSE(dev->read_at(9 * ss + 3, buf.data(), ss - 2));
+  // Past the end stays a bounds error, not a fault.
+  SetLastError(0);
+  EXPECT_FALSE(dev->read_at(64 * ss, buf.data(), ss));
+  EXPECT_EQ(GetLastError(), ERROR_SECTOR_NOT_FOUND);
+
+  EXPECT_FALSE(disk->try_lock());
+  EXPECT_FALSE(disk->try_lock());
+  EXPECT_TRUE(disk->try_lock());
+  EXPECT_TRUE(disk->try_lock());
+}
+
+INSTANTIATE_TEST_SUITE_P(SectorSizes, MachineFaults, ::testing::Values(512u, 4096u));
+
+TEST(Machine, PollSeesAttachAndDetach) {
+  TempFolder t;
+  std::string error;
+  ASSERT_TRUE(CreateMachineFolder(t.path, &error));
+  ASSERT_TRUE(AddDiskToMachine(t.path, image_disk(0, 1 << 20), &error)) << error;
+  ASSERT_TRUE(AddDiskToMachine(t.path, image_disk(1, 1 << 20), &error)) << error;
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  EXPECT_TRUE(m->poll().empty());
+
+  ASSERT_TRUE(SetDiskAttached(t.path, 1, false, &error)) << error;
+  auto c = m->poll();
+  EXPECT_EQ(c.detached, std::vector<int>{1});
+  EXPECT_TRUE(c.attached.empty());
+  EXPECT_FALSE(m->disk(1));
+  EXPECT_TRUE(m->poll().empty());  // nothing new
+
+  ASSERT_TRUE(AddDiskToMachine(t.path, image_disk(5, 1 << 20), &error)) << error;
+  ASSERT_TRUE(SetDiskAttached(t.path, 1, true, &error)) << error;
+  c = m->poll();
+  EXPECT_EQ(c.attached, (std::vector<int>{1, 5}));
+  ASSERT_EQ(m->disks().size(), 3u);
+  EXPECT_EQ(m->disks()[2]->number(), 5);
+
+  EXPECT_FALSE(SetDiskAttached(t.path, 9, true, &error));
+  EXPECT_NE(error.find("disk 9 is not listed"), std::string::npos);
+
+  // A broken edit is logged and changes nothing.
+  write_file(t.path + "/machine.ini", "[disk 0\n");
+  EXPECT_TRUE(m->poll().empty());
+  EXPECT_EQ(m->disks().size(), 3u);
+  std::string log = read_file(m->log_path());
+  EXPECT_NE(log.find("disk: disk 1 detached"), std::string::npos);
+  EXPECT_NE(log.find("disk: disk 5 attached"), std::string::npos);
+  EXPECT_NE(log.find("unclosed section header"), std::string::npos);
+}
+
+TEST(Machine, AddDiskErrors) {
+  TempFolder t;
+  std::string error;
+  ASSERT_TRUE(CreateMachineFolder(t.path, &error));
+  struct Case {
+    DiskConfig disk;
+    const char* expect;
+  } cases[] = {
+      {image_disk(0, 0), "does not exist and no --size was given"},
+      {image_disk(0, 1000), "not a whole number of 512-byte sectors"},
+      {image_disk(0, 4096 + 512, 4096), "not a whole number of 4096-byte sectors"},
+      {image_disk(0, 4096, 1024), "sector size 1024"},
+      {image_disk(100, 4096), "disk number 100"},
+      {[] { DiskConfig d = image_disk(0, 0); d.device = "/dev/null"; return d; }(), "/dev/null is not a block device"},
+      {[] { DiskConfig d = image_disk(0, 0); d.device = "/dev/nonexistent-disk"; return d; }(), "does not exist"},
+  };
+  for (auto& c : cases) {
+    EXPECT_FALSE(AddDiskToMachine(t.path, c.disk, &error));
+    EXPECT_NE(error.find(c.expect), std::string::npos) << "got: " << error;
+  }
+  EXPECT_FALSE(AddDiskToMachine(t.path + "/none", image_disk(0, 4096), &error));
+  EXPECT_NE(error.find("has no machine.ini"), std::string::npos);
+}
+
+TEST(Machine, CurrentMachineAndLog) {
+  TempFolder t;
+  std::string error;
+  ASSERT_TRUE(CreateMachineFolder(t.path, &error));
+  int seen = 0;
+  int id = AddMachineChangedListener([&](const std::shared_ptr<Machine>& m) { seen += m ? 1 : 100; });
+  EXPECT_FALSE(OpenMachine(t.path + "/none", &error));
+  EXPECT_EQ(seen, 0);
+  ASSERT_TRUE(OpenMachine(t.path, &error)) << error;
+  EXPECT_EQ(seen, 1);
+  ASSERT_TRUE(CurrentIfOpen());
+  EXPECT_EQ(Current(), CurrentIfOpen());
+  Log("process", "started C:\\x.exe\nsecond line");
+  Log("shutdown", "restart requested");
+  std::string log = read_file(t.path + "/machine.log");
+  EXPECT_NE(log.find(" process: started C:\\x.exe second line\n"), std::string::npos);
+  EXPECT_NE(log.find(" shutdown: restart requested\n"), std::string::npos);
+  SetCurrent(nullptr);
+  EXPECT_EQ(seen, 101);
+  RemoveMachineChangedListener(id);
+  Log("process", "goes nowhere");
+  EXPECT_EQ(read_file(t.path + "/machine.log"), log);
+}
