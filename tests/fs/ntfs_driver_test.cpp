@@ -1,0 +1,315 @@
+// The NTFS driver against ntfs-3g's own tools on the same image.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "fs/fs_fixture.h"
+#include "platform/core/error.h"
+#include "platform/core/text.h"
+#include "platform/fs/ntfs/ntfs_driver.h"
+
+using namespace platform;
+using namespace platform::fs;
+using fstest::Quote;
+
+
+namespace {
+
+constexpr uint64_t kImageSize = 64ull << 20;
+
+struct NtfsImage {
+  fstest::ScratchDir dir;
+  std::string image;
+  uint32_t sector_size;
+  explicit NtfsImage(uint32_t ss, const std::string& label = "DATA") : image(dir.file("ntfs.img")), sector_size(ss) {
+    EXPECT_TRUE(fstest::MakeNtfsImage(image, kImageSize, ss, label));
+  }
+  std::unique_ptr<ntfs::NtfsDriver> mount(DWORD* error = nullptr) {
+    DWORD e = 0;
+    auto dev = std::shared_ptr<BlockDevice>(FileBlockDevice::open(image, sector_size));
+    auto d = ntfs::Mount(dev, false, &e);
+    if (error) *error = e;
+    return d;
+  }
+  std::vector<uint8_t> cat(const std::string& path) {
+    auto r = fstest::Run("ntfscat " + Quote(image) + " " + Quote(path) + " > " + Quote(dir.file("cat.out")));
+    if (r.status != 0) return {};
+    return fstest::ReadHostFile(dir.file("cat.out"));
+  }
+  bool checks_clean() {
+    auto r = fstest::Run("ntfsfix -n " + Quote(image));
+    return r.status == 0;
+  }
+};
+
+VolumePath P(std::initializer_list<const char16_t*> parts) {
+  VolumePath p;
+  for (auto s : parts) p.push_back(s);
+  return p;
+}
+
+DWORD WriteAll(VolumeDriver& d, const VolumePath& path, const std::vector<uint8_t>& bytes) {
+  DWORD e = d.create_file(path, 0);
+  if (e && e != ERROR_ALREADY_EXISTS) return e;
+  std::unique_ptr<OpenFile> f;
+  if ((e = d.open(path, true, &f))) return e;
+  // Uneven chunks cross cluster boundaries.
+  size_t pos = 0, chunk = 7000;
+  while (pos < bytes.size()) {
+    size_t n = std::min(chunk, bytes.size() - pos);
+    if ((e = f->write(pos, bytes.data() + pos, n))) return e;
+    pos += n;
+    chunk = chunk * 3 + 1;
+  }
+  return f->flush();
+}
+
+std::vector<uint8_t> ReadAll(VolumeDriver& d, const VolumePath& path) {
+  std::unique_ptr<OpenFile> f;
+  if (d.open(path, false, &f)) return {};
+  std::vector<uint8_t> out(f->size());
+  size_t done = 0;
+  if (f->read(0, out.data(), out.size(), &done) || done != out.size()) return {};
+  return out;
+}
+
+class NtfsBySector : public ::testing::TestWithParam<uint32_t> {};
+
+TEST_P(NtfsBySector, FilesWrittenByDriverReadBackWithNtfsTools) {
+  NtfsImage img(GetParam());
+  auto big = fstest::Pattern(3 * 1024 * 1024 + 123, 1);
+  auto small = fstest::Pattern(300, 2);  // stays resident in the MFT record
+  {
+    DWORD e = 0;
+    auto d = img.mount(&e);
+    ASSERT_TRUE(d) << e;
+    ASSERT_EQ(d->create_folder(P({u"Docs"})), ERROR_SUCCESS);
+    ASSERT_EQ(d->create_folder(P({u"Docs", u"Sub Folder"})), ERROR_SUCCESS);
+    ASSERT_EQ(WriteAll(*d, P({u"Docs", u"Sub Folder", u"big.bin"}), big), ERROR_SUCCESS);
+    ASSERT_EQ(WriteAll(*d, P({u"small.txt"}), small), ERROR_SUCCESS);
+    ASSERT_EQ(WriteAll(*d, P({u"Docs", u"Gr\u00fc\u00dfe \u65e5\u672c.txt"}), small), ERROR_SUCCESS);
+    // Truncate a copy down and check the tail is gone.
+    ASSERT_EQ(WriteAll(*d, P({u"cut.bin"}), big), ERROR_SUCCESS);
+    std::unique_ptr<OpenFile> f;
+    ASSERT_EQ(d->open(P({u"cut.bin"}), true, &f), ERROR_SUCCESS);
+    ASSERT_EQ(f->set_size(5000), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(img.cat("/Docs/Sub Folder/big.bin"), big);
+  EXPECT_EQ(img.cat("/small.txt"), small);
+  EXPECT_EQ(img.cat("/cut.bin"), std::vector<uint8_t>(big.begin(), big.begin() + 5000));
+  auto ls = fstest::Run("ntfsls " + Quote(img.image) + " -p /Docs");
+  EXPECT_NE(ls.output.find("Sub Folder"), std::string::npos) << ls.output;
+  EXPECT_NE(ls.output.find("Gr\u00fc\u00dfe \u65e5\u672c.txt"), std::string::npos) << ls.output;
+  EXPECT_TRUE(img.checks_clean());
+}
+
+TEST_P(NtfsBySector, FilesCopiedInByNtfscpReadThroughDriver) {
+  NtfsImage img(GetParam());
+  auto bytes = fstest::Pattern(200000, 7);
+  fstest::WriteHostFile(img.dir.file("src.bin"), bytes);
+  ASSERT_EQ(fstest::Run("ntfscp -f " + Quote(img.image) + " " + Quote(img.dir.file("src.bin")) + " /Copied.BIN").status, 0);
+  DWORD e = 0;
+  auto d = img.mount(&e);
+  ASSERT_TRUE(d) << e;
+  // Any spelling finds it; the stored one is reported.
+  EXPECT_EQ(ReadAll(*d, P({u"copied.bin"})), bytes);
+  FileInfo info;
+  ASSERT_EQ(d->stat(P({u"COPIED.bin"}), &info), ERROR_SUCCESS);
+  EXPECT_EQ(info.name, u"Copied.BIN");
+  EXPECT_EQ(info.size, bytes.size());
+  std::vector<FileInfo> root;
+  ASSERT_EQ(d->list({}, &root), ERROR_SUCCESS);
+  ASSERT_EQ(root.size(), 1u) << "metadata files must stay hidden";
+  EXPECT_EQ(root[0].name, u"Copied.BIN");
+  VolumeInfo vi;
+  ASSERT_EQ(d->volume_info(&vi), ERROR_SUCCESS);
+  EXPECT_EQ(vi.file_system, u"NTFS");
+  EXPECT_EQ(vi.label, u"DATA");
+  EXPECT_EQ(vi.bytes_per_sector, GetParam());
+  EXPECT_GT(vi.free_clusters, 0u);
+  EXPECT_LT(vi.free_clusters, vi.total_clusters);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sectors, NtfsBySector, ::testing::Values(512u, 4096u));
+
+TEST(NtfsDriver, MetadataSurvivesRemount) {
+  NtfsImage img(512);
+  const uint64_t created = 132000000000000000ull, accessed = 132100000000000000ull, written = 132200000000000000ull;
+  // A junction to \??\C:\Target.
+  std::u16string target = u"\\??\\C:\\Target";
+  std::u16string print = u"C:\\Target";
+  std::vector<uint8_t> reparse;
+  auto put16 = [&](uint16_t v) {
+    reparse.push_back(v & 0xFF);
+    reparse.push_back(v >> 8);
+  };
+  uint16_t tlen = static_cast<uint16_t>(target.size() * 2), plen = static_cast<uint16_t>(print.size() * 2);
+  put16(0x0003);
+  put16(0xA000);  // IO_REPARSE_TAG_MOUNT_POINT
+  put16(static_cast<uint16_t>(8 + tlen + 2 + plen + 2));
+  put16(0);
+  put16(0);
+  put16(tlen);
+  put16(static_cast<uint16_t>(tlen + 2));
+  put16(plen);
+  for (auto c : target) put16(c);
+  put16(0);
+  for (auto c : print) put16(c);
+  put16(0);
+  std::vector<uint8_t> sd;
+  {
+    auto d = img.mount();
+    ASSERT_TRUE(d);
+    ASSERT_EQ(d->create_file(P({u"a long file name.text"}), 0), ERROR_SUCCESS);
+    ASSERT_EQ(d->set_attributes(P({u"a long file name.text"}),
+                                FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              ERROR_SUCCESS);
+    ASSERT_EQ(d->set_times(P({u"a long file name.text"}), &created, &accessed, &written), ERROR_SUCCESS);
+    FileInfo now;
+    ASSERT_EQ(d->stat(P({u"a long file name.text"}), &now), ERROR_SUCCESS);
+    EXPECT_EQ(now.creation_time, created) << "set_times takes effect at once";
+    ASSERT_EQ(d->set_short_name(P({u"a long file name.text"}), u"ALONGF~1.TEX"), ERROR_SUCCESS);
+    ASSERT_EQ(d->stat(P({u"a long file name.text"}), &now), ERROR_SUCCESS);
+    EXPECT_EQ(now.creation_time, created) << "changing the alias keeps the times";
+    ASSERT_EQ(d->create_folder(P({u"Junction"})), ERROR_SUCCESS);
+    ASSERT_EQ(d->set_reparse_point(P({u"Junction"}), reparse), ERROR_SUCCESS);
+    ASSERT_EQ(d->get_security(P({u"a long file name.text"}), &sd), ERROR_SUCCESS);
+    ASSERT_GE(sd.size(), 20u);
+    EXPECT_EQ(sd[0], 1);  // revision
+    // Flip the DACL-present control bit's companion "auto-inherited" flag as a visible change.
+    sd[3] ^= 0x04;
+    ASSERT_EQ(d->set_security(P({u"a long file name.text"}), sd), ERROR_SUCCESS);
+    EXPECT_EQ(d->set_label(u"Renamed"), ERROR_SUCCESS);
+  }
+  ASSERT_TRUE(img.checks_clean());
+  auto d = img.mount();
+  ASSERT_TRUE(d);
+  FileInfo info;
+  ASSERT_EQ(d->stat(P({u"A LONG FILE NAME.TEXT"}), &info), ERROR_SUCCESS);
+  EXPECT_EQ(info.attributes & 0xFF, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_EQ(info.creation_time, created);
+  EXPECT_EQ(info.last_access_time, accessed);
+  EXPECT_EQ(info.last_write_time, written);
+  EXPECT_EQ(info.short_name, u"ALONGF~1.TEX");
+  std::vector<FileInfo> list;
+  ASSERT_EQ(d->list({}, &list), ERROR_SUCCESS);
+  auto it = std::find_if(list.begin(), list.end(), [](auto& f) { return f.name == u"a long file name.text"; });
+  ASSERT_NE(it, list.end());
+  EXPECT_EQ(it->short_name, u"ALONGF~1.TEX");
+  EXPECT_EQ(it->creation_time, created);
+  ASSERT_EQ(d->stat(P({u"Junction"}), &info), ERROR_SUCCESS);
+  EXPECT_TRUE(info.attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  EXPECT_TRUE(info.attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(info.reparse_tag, IO_REPARSE_TAG_MOUNT_POINT);
+  std::vector<uint8_t> got;
+  ASSERT_EQ(d->get_reparse_point(P({u"junction"}), &got), ERROR_SUCCESS);
+  EXPECT_EQ(got, reparse);
+  std::vector<uint8_t> sd2;
+  ASSERT_EQ(d->get_security(P({u"a long file name.text"}), &sd2), ERROR_SUCCESS);
+  EXPECT_EQ(sd2, sd);
+  VolumeInfo vi;
+  ASSERT_EQ(d->volume_info(&vi), ERROR_SUCCESS);
+  EXPECT_EQ(vi.label, u"Renamed");
+  // Not a reparse point.
+  EXPECT_EQ(d->get_reparse_point(P({u"a long file name.text"}), &got), ERROR_NOT_A_REPARSE_POINT);
+  d.reset();
+  auto info_out = fstest::Run("ntfsinfo -F '/a long file name.text' " + Quote(img.image));
+  EXPECT_NE(info_out.output.find("ALONGF~1.TEX"), std::string::npos) << info_out.output;
+}
+
+TEST(NtfsDriver, NamespaceOperationsAndTheirErrors) {
+  NtfsImage img(4096);
+  auto d = img.mount();
+  ASSERT_TRUE(d);
+  auto bytes = fstest::Pattern(40000, 3);
+  ASSERT_EQ(d->create_folder(P({u"A"})), ERROR_SUCCESS);
+  ASSERT_EQ(d->create_folder(P({u"A", u"B"})), ERROR_SUCCESS);
+  ASSERT_EQ(WriteAll(*d, P({u"A", u"B", u"f.bin"}), bytes), ERROR_SUCCESS);
+  ASSERT_EQ(d->create_folder(P({u"C"})), ERROR_SUCCESS);
+  struct Case {
+    const char* what;
+    std::function<DWORD()> op;
+    DWORD expected;
+  } cases[] = {
+      {"create existing file", [&] { return d->create_file(P({u"a", u"b", u"F.BIN"}), 0); }, ERROR_ALREADY_EXISTS},
+      {"create existing folder", [&] { return d->create_folder(P({u"a"})); }, ERROR_ALREADY_EXISTS},
+      {"create under missing parent", [&] { return d->create_file(P({u"missing", u"x"}), 0); }, ERROR_PATH_NOT_FOUND},
+      {"create under a file", [&] { return d->create_file(P({u"A", u"B", u"f.bin", u"x"}), 0); }, ERROR_PATH_NOT_FOUND},
+      {"remove non-empty folder", [&] { return d->remove(P({u"A"})); }, ERROR_DIR_NOT_EMPTY},
+      {"remove missing", [&] { return d->remove(P({u"nope"})); }, ERROR_FILE_NOT_FOUND},
+      {"rename onto existing", [&] { return d->rename(P({u"C"}), P({u"a"})); }, ERROR_ALREADY_EXISTS},
+      {"stat missing in missing", [&] {
+         FileInfo i;
+         return d->stat(P({u"x", u"y"}), &i);
+       }, ERROR_PATH_NOT_FOUND},
+      {"open a folder for data", [&] {
+         std::unique_ptr<OpenFile> f;
+         return d->open(P({u"A"}), false, &f);
+       }, ERROR_ACCESS_DENIED},
+      {"name too long", [&] { return d->create_file(P({std::u16string(256, u'x').c_str()}), 0); },
+       ERROR_FILENAME_EXCED_RANGE},
+  };
+  for (auto& c : cases) EXPECT_EQ(c.op(), c.expected) << c.what;
+
+  // Moving a non-empty folder into another folder keeps its contents.
+  ASSERT_EQ(d->rename(P({u"A", u"B"}), P({u"C", u"Moved"})), ERROR_SUCCESS);
+  EXPECT_EQ(ReadAll(*d, P({u"C", u"Moved", u"f.bin"})), bytes);
+  // A case-only rename keeps the file and changes the spelling.
+  ASSERT_EQ(d->rename(P({u"C", u"Moved", u"f.bin"}), P({u"C", u"Moved", u"F.Bin"})), ERROR_SUCCESS);
+  FileInfo info;
+  ASSERT_EQ(d->stat(P({u"c", u"moved", u"f.bin"}), &info), ERROR_SUCCESS);
+  EXPECT_EQ(info.name, u"F.Bin");
+  ASSERT_EQ(d->remove(P({u"A"})), ERROR_SUCCESS);
+  d.reset();
+  EXPECT_EQ(img.cat("/C/Moved/F.Bin"), bytes);
+  auto ls = fstest::Run("ntfsls " + Quote(img.image));
+  EXPECT_EQ(ls.output.find("A\n"), std::string::npos) << ls.output;
+  EXPECT_TRUE(img.checks_clean());
+}
+
+TEST(NtfsDriver, DamagedImagesAreRefusedNotCrashed) {
+  struct Case {
+    const char* fault;
+    uint64_t offset;
+    size_t length;
+    uint8_t fill;
+  } cases[] = {
+      {"zeroed boot sector", 0, 512, 0},
+      {"garbage boot sector fields", 11, 40, 0xFF},
+  };
+  for (auto& c : cases) {
+    NtfsImage img(512);
+    auto bytes = fstest::ReadHostFile(img.image);
+    ASSERT_GE(bytes.size(), c.offset + c.length);
+    std::memset(bytes.data() + c.offset, c.fill, c.length);
+    fstest::WriteHostFile(img.image, bytes);
+    DWORD e = 0;
+    auto d = img.mount(&e);
+    EXPECT_FALSE(d) << c.fault;
+    EXPECT_TRUE(e == ERROR_UNRECOGNIZED_VOLUME || e == ERROR_FILE_CORRUPT) << c.fault << " gave " << e;
+  }
+  // A smashed MFT record of the root folder: the mount or the listing fails cleanly.
+  NtfsImage img(512);
+  {
+    auto d = img.mount();
+    ASSERT_TRUE(d);
+    ntfs::NtfsVolumeData vd;
+    ASSERT_EQ(d->volume_data(&vd), ERROR_SUCCESS);
+    d.reset();
+    auto bytes = fstest::ReadHostFile(img.image);
+    uint64_t root = vd.mft_start_lcn * vd.bytes_per_cluster + 5 * vd.bytes_per_mft_record;
+    std::memset(bytes.data() + root + 0x30, 0xEE, 200);
+    fstest::WriteHostFile(img.image, bytes);
+  }
+  DWORD e = 0;
+  auto d = img.mount(&e);
+  if (d) {
+    std::vector<FileInfo> list;
+    EXPECT_NE(d->list({}, &list), ERROR_SUCCESS);
+  } else {
+    EXPECT_NE(e, ERROR_SUCCESS);
+  }
+}
+
+}  // namespace
