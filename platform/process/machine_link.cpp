@@ -3,36 +3,68 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
+
+#include "platform/core/text.h"
+#include "platform/machine/machine.h"
 
 namespace platform::process {
 
 namespace {
 
 std::filesystem::path DefaultFolder() {
+  if (auto machine = platform::machine::CurrentIfOpen()) return machine->folder();
+  if (const char* dir = std::getenv("DRUM_MACHINE"); dir && *dir) return dir;
   if (const char* dir = std::getenv("DRUM_MACHINE_DIR"); dir && *dir) return dir;
   return std::filesystem::temp_directory_path() / ("drum-machine-" + std::to_string(getuid()));
+}
+
+OsFacts DefaultOs() {
+  OsFacts facts;
+  if (auto machine = platform::machine::CurrentIfOpen()) {
+    const auto& os = machine->os();
+    facts.major = os.major;
+    facts.minor = os.minor;
+    facts.build = os.build;
+    facts.platform_id = os.platform_id;
+    facts.service_pack = platform::to_utf16(os.service_pack);
+    facts.service_pack_major = 0;
+    const std::string prefix = "Service Pack ";
+    if (os.service_pack.rfind(prefix, 0) == 0)
+      facts.service_pack_major = static_cast<WORD>(std::atoi(os.service_pack.c_str() + prefix.size()));
+    facts.wow64 = os.wow64;
+    facts.winpe = os.winpe;
+  }
+  return facts;
+}
+
+std::u16string MachineFolderText(std::string platform::machine::OsFacts::*field, const char16_t* fallback) {
+  if (auto machine = platform::machine::CurrentIfOpen()) return platform::to_utf16(machine->os().*field);
+  return fallback;
 }
 
 MachineLink Defaults() {
   MachineLink link;
   link.folder = DefaultFolder;
   link.log = [](const std::string& line) {
-    static std::mutex lock;
-    std::lock_guard guard(lock);
-    std::error_code ec;
-    auto dir = Machine().folder();
-    std::filesystem::create_directories(dir, ec);
-    std::ofstream out(dir / "machine.log", std::ios::app);
-    out << line << '\n';
+    // "process start ..." -> category "process", text "start ...".
+    size_t blank = line.find(' ');
+    if (blank == std::string::npos)
+      platform::machine::Log(line, "");
+    else
+      platform::machine::Log(line.substr(0, blank), line.substr(blank + 1));
   };
+  // FIXME: ask the file API (GetFileAttributesW) once it is linked in; until
+  // then the program starting the suite wires this to it.
   link.file_attributes = [](const std::u16string&) -> DWORD { return 0xFFFFFFFF; };
-  link.system_folder = [] { return std::u16string(u"C:\\Windows\\System32"); };
-  link.windows_folder = [] { return std::u16string(u"C:\\Windows"); };
-  link.current_folder = [] { return std::u16string(u"C:\\Windows\\System32"); };
-  link.path_variable = [] { return std::u16string(u"C:\\Windows\\System32;C:\\Windows"); };
-  link.os = [] { return OsFacts{}; };
+  link.system_folder = [] { return MachineFolderText(&platform::machine::OsFacts::system_folder, u"C:\\Windows\\System32"); };
+  link.windows_folder = [] { return MachineFolderText(&platform::machine::OsFacts::windows_folder, u"C:\\Windows"); };
+  link.current_folder = [] { return MachineFolderText(&platform::machine::OsFacts::system_folder, u"C:\\Windows\\System32"); };
+  link.path_variable = [] {
+    return MachineFolderText(&platform::machine::OsFacts::system_folder, u"C:\\Windows\\System32") + u";" +
+           MachineFolderText(&platform::machine::OsFacts::windows_folder, u"C:\\Windows");
+  };
+  link.os = DefaultOs;
   return link;
 }
 

@@ -1,10 +1,10 @@
 // What this library needs from the simulated PC, behind one replaceable seam.
 //
-// The machine layer (machine folder, OS facts, log) and the file API (paths on
-// the simulated PC) fill this in at start-up; tests fill it with fixtures. The
-// defaults describe a 64-bit Windows 7 machine whose folder is taken from the
-// DRUM_MACHINE_DIR environment variable (or a per-user folder under /tmp) and
-// whose file system is empty.
+// The defaults read the machine that platform/machine has open (folder, OS
+// facts, folders, log); with none open, the folder comes from DRUM_MACHINE or
+// DRUM_MACHINE_DIR (else a per-user folder under /tmp). Paths on the simulated
+// PC come from the file API, which the program's start-up wires in with
+// SetMachineLink; tests fill every member with fixtures.
 #pragma once
 
 #include <filesystem>

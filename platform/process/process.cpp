@@ -10,7 +10,10 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <future>
 #include <thread>
+
+#include "platform/core/clock.h"
 
 #include "platform/core/kobject.h"
 #include "platform/core/text.h"
@@ -140,9 +143,9 @@ std::shared_ptr<ProcessObject> StartStandIn(const ProgramEntry& entry, ProgramSt
   thread->id = NewThreadId();
   thread->process = process->context;
   process->main_thread = thread;
-  std::weak_ptr<ProcessObject> weak = process;
-  thread->body = [entry, start = std::move(start), weak]() -> DWORD {
-    WorkScope work{WorkScope::Adopt{}};
+  // The body keeps its process alive until it ends (the cycle breaks when the
+  // thread drops its body), so the end is recorded even when no handle is left.
+  thread->body = [entry, start = std::move(start), process]() -> DWORD {
     DWORD code = 0;
     try {
       code = entry(start);
@@ -152,11 +155,10 @@ std::shared_ptr<ProcessObject> StartStandIn(const ProgramEntry& entry, ProgramSt
       MachineLog(std::string("process crashed: ") + e.what());
       code = 0xC0000409;  // ended by a fault
     }
-    if (auto p = weak.lock()) EndProcess(*p, code);
+    EndProcess(*process, code);
     return code;
   };
   Register(process);
-  ReserveWork();
   StartThread(thread);
   return process;
 }
@@ -169,6 +171,7 @@ std::shared_ptr<ProcessObject> StartHostProgram(const std::filesystem::path& exe
 
   std::string machine = Machine().folder().string();
   std::vector<std::string> env_storage = {
+      "DRUM_MACHINE=" + machine,
       "DRUM_MACHINE_DIR=" + machine,
       "DRUM_COMMAND_LINE=" + platform::to_utf8(start.command_line),
       "DRUM_IMAGE_PATH=" + platform::to_utf8(start.image_path),
@@ -178,7 +181,7 @@ std::shared_ptr<ProcessObject> StartHostProgram(const std::filesystem::path& exe
   std::vector<char*> envp;
   for (char** e = environ; e && *e; ++e) {
     std::string_view entry(*e);
-    if (entry.rfind("DRUM_MACHINE_DIR=", 0) == 0 || entry.rfind("DRUM_COMMAND_LINE=", 0) == 0 ||
+    if (entry.rfind("DRUM_MACHINE=", 0) == 0 || entry.rfind("DRUM_MACHINE_DIR=", 0) == 0 || entry.rfind("DRUM_COMMAND_LINE=", 0) == 0 ||
         entry.rfind("DRUM_IMAGE_PATH=", 0) == 0 || entry.rfind("DRUM_CURRENT_FOLDER=", 0) == 0 ||
         entry.rfind("DRUM_PROCESS_ID=", 0) == 0)
       continue;
@@ -194,25 +197,29 @@ std::shared_ptr<ProcessObject> StartHostProgram(const std::filesystem::path& exe
   argv.push_back(nullptr);
 
   pid_t pid = 0;
-  ReserveWork();
   if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) {
-    EndReservedWork();
     *error = ERROR_BAD_EXE_FORMAT;
     return nullptr;
   }
   process->host_pid = pid;
   Register(process);
-  std::weak_ptr<ProcessObject> weak = process;
-  // The reaper keeps the object alive only weakly; the exit is recorded if anyone still holds it.
+  // The reaper counts as work while the child runs: a running child is real
+  // work that may end any moment, so bounded waits for it run in real time.
   auto keep = process;
-  std::thread([pid, keep] {
+  std::promise<void> watching;
+  auto ready = watching.get_future();
+  std::thread([pid, keep, &watching] {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    {
+      platform::Clock::ActivityScope work;
+      watching.set_value();
+      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+      }
     }
     DWORD code = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status)) : 0xC000013A;
     EndProcess(*keep, code);
-    EndReservedWork();
   }).detach();
+  ready.wait();
   return process;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "platform/core/error.h"
+#include "platform/core/kobject.h"
 #include "platform/core/types.h"
 
 constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;

@@ -1,6 +1,9 @@
 #include "platform/process/thread.h"
 
+#include <future>
 #include <thread>
+
+#include "platform/core/clock.h"
 
 #include "platform/process/process_context.h"
 #include "platform/process/thread_object.h"
@@ -49,6 +52,11 @@ void EndThread(ThreadObject& thread, DWORD exit_code) {
   NotifyStateChanged();
 }
 
+bool ThreadTerminationPending() {
+  auto self = current_thread.lock();
+  return self && self->terminate_requested.load();
+}
+
 void CheckThreadTermination() {
   auto self = current_thread.lock();
   if (self && self->terminate_requested.load()) {
@@ -66,19 +74,28 @@ void StartThread(const std::shared_ptr<ThreadObject>& thread) {
     std::lock_guard guard(SyncLock());
     thread->started = true;
   }
-  std::thread([thread] {
+  // The creator goes on only once the new thread counts as working, so that a
+  // bounded wait for it cannot expire on the virtual clock before it ran.
+  std::promise<void> running;
+  auto started = running.get_future();
+  std::thread([thread, &running] {
     current_thread_id = thread->id;
     current_thread = thread;
     SetCurrentProcessContext(thread->process);
     DWORD code = 0;
-    try {
-      code = thread->body();
-    } catch (const ThreadUnwind& unwind) {
-      code = unwind.exit_code;
+    {
+      platform::Clock::ActivityScope work;
+      running.set_value();
+      try {
+        code = thread->body();
+      } catch (const ThreadUnwind& unwind) {
+        code = unwind.exit_code;
+      }
+      thread->body = nullptr;  // drop what the routine captured
     }
-    thread->body = nullptr;  // drop what the routine captured
     EndThread(*thread, code);
   }).detach();
+  started.wait();
 }
 
 }  // namespace platform::process

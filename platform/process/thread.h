@@ -10,6 +10,7 @@
 #pragma once
 
 #include "platform/core/error.h"
+#include "platform/core/kobject.h"
 #include "platform/core/types.h"
 
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);

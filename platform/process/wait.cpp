@@ -1,163 +1,106 @@
 #include "platform/process/wait.h"
 
-#include "platform/process/thread.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <set>
 
+#include "platform/core/clock.h"
+#include "platform/process/thread.h"
+
 namespace platform::process {
+
+bool ThreadTerminationPending();
 
 namespace {
 
-// FIXME: switch to the core clock (Clock::wait_until, Clock::ActivityScope)
-// once it is available, so that Sleep and these waits share one time line.
-struct WaitState {
-  std::mutex lock;
-  std::condition_variable changed;
-  uint64_t generation = 0;
-  uint64_t now_ms = 0;  // virtual time
-  int working = 0;      // open work scopes of threads that are not waiting
-  std::multiset<uint64_t> deadlines;
+// Waiters of this library and the last change each has re-tested. A change
+// is published only once every waiter has looked at it: a thread woken by it
+// does not count as working until it runs again, and without this hand-shake
+// the clock could move past a deadline before the woken thread acted (a
+// server answering a request, a worker setting its "done" event).
+struct Waiter {
+  uint64_t checked = 0;
 };
 
-WaitState& state() {
-  static WaitState* s = new WaitState;  // lives through exit: waits may run during shutdown
-  return *s;
+struct Wakes {
+  std::mutex lock;
+  std::condition_variable looked;
+  uint64_t generation = 1;
+  std::set<Waiter*> waiters;
+};
+
+Wakes& wakes() {
+  static auto* w = new Wakes;
+  return *w;
 }
 
-thread_local int thread_scopes = 0;
+thread_local int waiting_depth = 0;
 
 }  // namespace
 
-void NotifyStateChanged() {
-  auto& s = state();
-  {
-    std::lock_guard guard(s.lock);
-    ++s.generation;
-  }
-  s.changed.notify_all();
-}
-
-WorkScope::WorkScope() {
-  auto& s = state();
-  std::lock_guard guard(s.lock);
-  ++thread_scopes;
-  ++s.working;
-}
-
-WorkScope::WorkScope(Adopt) {
-  auto& s = state();
-  std::lock_guard guard(s.lock);
-  ++thread_scopes;
-}
-
-void ReserveWork() {
-  auto& s = state();
-  std::lock_guard guard(s.lock);
-  ++s.working;
-}
-
-void EndReservedWork() {
-  auto& s = state();
-  {
-    std::lock_guard guard(s.lock);
-    --s.working;
-    ++s.generation;
-  }
-  s.changed.notify_all();
-}
-
-WorkScope::~WorkScope() {
-  auto& s = state();
-  {
-    std::lock_guard guard(s.lock);
-    --thread_scopes;
-    --s.working;
-    ++s.generation;
-  }
-  s.changed.notify_all();
-}
-
-uint64_t ClockMilliseconds() {
-  auto& s = state();
-  std::lock_guard guard(s.lock);
-  return s.now_ms;
-}
-
-void AdvanceClock(uint64_t milliseconds) {
-  auto& s = state();
-  {
-    std::lock_guard guard(s.lock);
-    s.now_ms += milliseconds;
-    ++s.generation;
-  }
-  s.changed.notify_all();
-}
-
 bool WaitUntil(const std::function<bool()>& ready, DWORD timeout_ms) {
   CheckThreadTermination();
-  auto& s = state();
-  std::unique_lock guard(s.lock);
-  uint64_t seen = s.generation;
-  guard.unlock();
-  if (ready()) return true;
-  if (timeout_ms == 0) return false;
-  guard.lock();
-
-  // A waiting thread does no work, whatever scopes it holds.
-  const int suspended = thread_scopes;
-  s.working -= suspended;
-  const bool bounded = timeout_ms != INFINITE;
-  const uint64_t deadline = s.now_ms + timeout_ms;
-  std::multiset<uint64_t>::iterator slot;
-  if (bounded) slot = s.deadlines.insert(deadline);
-  if (suspended) {
-    ++s.generation;
-    s.changed.notify_all();
+  auto& w = wakes();
+  Waiter me;
+  {
+    std::lock_guard guard(w.lock);
+    w.waiters.insert(&me);
   }
-  // Undoes the bookkeeping however the wait ends (also when the thread unwinds).
-  struct Restore {
-    WaitState& s;
-    std::unique_lock<std::mutex>& guard;
-    bool bounded;
-    std::multiset<uint64_t>::iterator slot;
-    int suspended;
-    ~Restore() {
-      if (!guard.owns_lock()) guard.lock();
-      if (bounded) s.deadlines.erase(slot);
-      s.working += suspended;
-      ++s.generation;
-      guard.unlock();
-      s.changed.notify_all();
+  ++waiting_depth;
+  bool satisfied = false;
+  auto leave = [&] {
+    --waiting_depth;
+    {
+      std::lock_guard guard(w.lock);
+      w.waiters.erase(&me);
     }
-  } restore{s, guard, bounded, slot, suspended};
-
-  for (;;) {
-    if (s.generation != seen) {
-      seen = s.generation;
-      guard.unlock();
-      CheckThreadTermination();
-      bool ok = ready();
-      guard.lock();
-      if (ok) return true;
-      continue;  // the state may have moved again while we tested
-    }
-    if (bounded && s.now_ms >= deadline) return false;
-    if (bounded && s.working == 0 && *s.deadlines.begin() == deadline) {
-      // Nothing is working and ours is the earliest deadline: time jumps to it.
-      s.now_ms = deadline;
-      ++s.generation;
-      seen = s.generation;
-      guard.unlock();
-      s.changed.notify_all();
-      bool ok = ready();
-      guard.lock();
-      return ok;
-    }
-    s.changed.wait(guard);
+    w.looked.notify_all();
+  };
+  try {
+    platform::Clock::instance().wait_until(
+        [&] {
+          uint64_t generation;
+          {
+            std::lock_guard guard(w.lock);
+            generation = w.generation;
+          }
+          bool done = ThreadTerminationPending() || (satisfied = ready());
+          if (!done) {
+            {
+              std::lock_guard guard(w.lock);
+              me.checked = generation;
+            }
+            w.looked.notify_all();
+          }
+          return done;
+        },
+        timeout_ms);
+  } catch (...) {
+    leave();
+    throw;
   }
+  leave();
+  CheckThreadTermination();
+  return satisfied;
+}
+
+void NotifyStateChanged() {
+  auto& w = wakes();
+  uint64_t generation;
+  {
+    std::lock_guard guard(w.lock);
+    generation = ++w.generation;
+  }
+  platform::Clock::instance().notify();
+  if (waiting_depth > 0) return;  // called from inside a wait: nobody to hand over to
+  std::unique_lock guard(w.lock);
+  // Bounded in real time so that a waiter stuck elsewhere cannot hang the notifier.
+  w.looked.wait_for(guard, std::chrono::seconds(2), [&] {
+    for (Waiter* waiter : w.waiters)
+      if (waiter->checked < generation) return false;
+    return true;
+  });
 }
 
 }  // namespace platform::process
