@@ -109,8 +109,9 @@ class Parser {
       while (pos < line.size() && line[pos] != u'"') pos += (line[pos] == u'\\') ? 2 : 1;
       pos += 1;
     }
+    while (pos < line.size() && is_blank(line[pos])) ++pos;
     if (pos >= line.size() || line[pos] != u'=') return false;
-    return line.substr(pos + 1).starts_with(u"hex");
+    return trim(line.substr(pos + 1)).starts_with(u"hex");
   }
 
   bool parse_section(size_t number, std::u16string_view line) {
