@@ -143,21 +143,20 @@ std::shared_ptr<ProcessObject> StartStandIn(const ProgramEntry& entry, ProgramSt
   thread->id = NewThreadId();
   thread->process = process->context;
   process->main_thread = thread;
-  // The body keeps its process alive until it ends (the cycle breaks when the
-  // thread drops its body), so the end is recorded even when no handle is left.
-  thread->body = [entry, start = std::move(start), process]() -> DWORD {
-    DWORD code = 0;
+  // on_end keeps the process alive until it ends (the cycle breaks when the
+  // thread drops it), so the end is recorded even when no handle is left.
+  thread->body = [entry, start = std::move(start)]() -> DWORD {
     try {
-      code = entry(start);
-    } catch (const ThreadUnwind& unwind) {
-      code = unwind.exit_code;
+      return entry(start);
+    } catch (const ThreadUnwind&) {
+      throw;
     } catch (const std::exception& e) {
       MachineLog(std::string("process crashed: ") + e.what());
-      code = 0xC0000409;  // ended by a fault
+      return 0xC0000409;  // ended by a fault
     }
-    EndProcess(*process, code);
-    return code;
   };
+  // The process ends after its main thread, as the platform orders them.
+  thread->on_end = [process](DWORD code) { EndProcess(*process, code); };
   Register(process);
   StartThread(thread);
   return process;

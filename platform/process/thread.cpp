@@ -92,8 +92,16 @@ void StartThread(const std::shared_ptr<ThreadObject>& thread) {
         code = unwind.exit_code;
       }
       thread->body = nullptr;  // drop what the routine captured
+      EndThread(*thread, code);
+      if (thread->on_end) {
+        {
+          std::lock_guard guard(SyncLock());
+          code = thread->exit_code;  // a terminated thread keeps the code it was given
+        }
+        thread->on_end(code);
+        thread->on_end = nullptr;
+      }
     }
-    EndThread(*thread, code);
   }).detach();
   started.wait();
 }

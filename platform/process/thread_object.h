@@ -24,6 +24,8 @@ class ThreadObject : public Waitable {
   DWORD exit_code = STILL_ACTIVE_CODE;
   std::atomic<bool> terminate_requested{false};
   std::function<DWORD()> body;
+  // Runs on the thread after its end is recorded, still counted as work.
+  std::function<void(DWORD exit_code)> on_end;
   std::shared_ptr<ProcessContext> process;
 
   static constexpr DWORD STILL_ACTIVE_CODE = 259;

@@ -41,6 +41,10 @@ thread_local int waiting_depth = 0;
 
 bool WaitUntil(const std::function<bool()>& ready, DWORD timeout_ms) {
   CheckThreadTermination();
+  // A condition that already holds is taken while the thread still counts as
+  // working; the clock stops counting a thread as soon as it enters a wait.
+  if (ready()) return true;
+  if (timeout_ms == 0) return false;
   auto& w = wakes();
   Waiter me;
   {
