@@ -1,0 +1,41 @@
+// The FAT12/16/32 volume driver: mounts a FAT volume on a block device and
+// serves the file API's VolumeDriver contract on its bytes.
+//
+// Caching: the active FAT is held in memory and its dirty sectors go to every
+// FAT copy on flush(), together with the FAT32 free-cluster figures in FSInfo.
+// File data and directory entries are written through. A driver flushes when
+// it is destroyed; files opened from it keep the volume state alive.
+//
+// Times: FAT stores local time. MountOptions::local_offset_minutes gives the
+// offset of local time from UTC; the default 0 stores UTC (the core clock has
+// no time-zone bias yet).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/core/block_device.h"
+#include "platform/fs/fat/boot_sector.h"
+#include "platform/fs/volume_driver.h"
+
+namespace platform::fs::fat {
+
+struct MountOptions {
+  int32_t local_offset_minutes = 0;
+  // Current time in FILETIME ticks, for new entries and writes. Unset: the host clock.
+  std::function<uint64_t()> now;
+};
+
+// Returns null with *error set: ERROR_UNRECOGNIZED_VOLUME when the device does
+// not hold a FAT boot sector, ERROR_FILE_CORRUPT when its fields are impossible,
+// or the device's read error.
+std::unique_ptr<VolumeDriver> Mount(std::shared_ptr<BlockDevice> device, DWORD* error);
+std::unique_ptr<VolumeDriver> Mount(std::shared_ptr<BlockDevice> device, const MountOptions& options,
+                                    DWORD* error);
+
+// Reads the boot sector and tells the FAT kind by the cluster count. Returns
+// ERROR_SUCCESS, ERROR_UNRECOGNIZED_VOLUME, ERROR_FILE_CORRUPT or a read error.
+DWORD Probe(BlockDevice& device, FatKind* kind);
+
+}  // namespace platform::fs::fat

@@ -1,0 +1,252 @@
+// Damaged volumes, named by fault: each gives a clear error, never a crash,
+// and the image is left exactly as it was.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "fat_fixture.h"
+#include "platform/core/error.h"
+#include "platform/fs/fat/fat_volume.h"
+
+using namespace fat_test;
+using platform::fs::FileInfo;
+
+namespace {
+
+// Layout figures read straight from the boot sector, independently of the driver.
+struct Layout {
+  uint32_t bps, spc, reserved, fats, fat_sectors, root_entries, root_cluster;
+  bool fat32;
+  uint64_t fat(uint32_t copy) const { return uint64_t(reserved + copy * fat_sectors) * bps; }
+  uint64_t root() const { return fat(fats); }
+  uint64_t data() const { return root() + uint64_t((root_entries * 32 + bps - 1) / bps) * bps; }
+  uint64_t cluster(uint32_t c) const { return data() + uint64_t(c - 2) * spc * bps; }
+};
+
+uint32_t le(const std::vector<uint8_t>& b, size_t at, int n) {
+  uint32_t v = 0;
+  for (int i = n - 1; i >= 0; --i) v = (v << 8) | b[at + i];
+  return v;
+}
+void put(std::vector<uint8_t>& b, size_t at, uint32_t v, int n) {
+  for (int i = 0; i < n; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+
+Layout layout_of(const std::vector<uint8_t>& b) {
+  Layout l;
+  l.bps = le(b, 11, 2);
+  l.spc = b[13];
+  l.reserved = le(b, 14, 2);
+  l.fats = b[16];
+  l.root_entries = le(b, 17, 2);
+  l.fat32 = le(b, 22, 2) == 0;
+  l.fat_sectors = l.fat32 ? le(b, 36, 4) : le(b, 22, 2);
+  l.root_cluster = l.fat32 ? le(b, 44, 4) : 0;
+  return l;
+}
+
+void save(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+// Sets a FAT16 entry in every copy.
+void set_fat16(std::vector<uint8_t>& b, const Layout& l, uint32_t cluster, uint32_t value) {
+  for (uint32_t k = 0; k < l.fats; ++k) put(b, l.fat(k) + cluster * 2, value, 2);
+}
+
+// Offset of the short entry named `name11` inside the directory at `start` (one cluster or the fixed root).
+size_t find_entry(const std::vector<uint8_t>& b, uint64_t start, size_t bytes, const char* name11) {
+  for (size_t at = start; at < start + bytes; at += 32)
+    if (std::memcmp(&b[at], name11, 11) == 0) return at;
+  return 0;
+}
+
+class Hostile : public testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = std::make_unique<FatImage>(16, 512, 32768);
+    ASSERT_TRUE(image_->ok());
+    std::string src = image_->path() + ".src";
+    save(src, Pattern(3 * 2048, 5));  // three 2 KiB clusters
+    std::string img = image_->mtools_image();
+    ASSERT_EQ(Shell("mcopy " + img + " " + Quote(src) + " ::/VICTIM.BIN").status, 0);
+    ASSERT_EQ(Shell("mcopy " + img + " " + Quote(src) + " ::/GOOD.BIN").status, 0);
+    ASSERT_EQ(Shell("mmd " + img + " ::/A ::/A/B").status, 0);
+    unlink(src.c_str());
+    bytes_ = image_->raw();
+    l_ = layout_of(bytes_);
+    ASSERT_EQ(l_.spc * l_.bps, 2048u);
+    victim_ = find_entry(bytes_, l_.root(), l_.root_entries * 32, "VICTIM  BIN");
+    ASSERT_NE(victim_, 0u);
+    victim_cluster_ = le(bytes_, victim_ + 26, 2);
+  }
+  // Saves the damaged bytes, runs `check` on a mounted driver, then confirms nothing was written.
+  template <typename Check>
+  void expect_untouched(Check check) {
+    save(image_->path(), bytes_);
+    {
+      DWORD err;
+      auto v = image_->mount(&err);
+      ASSERT_TRUE(v) << err;
+      check(*v);
+      // The sound file beside the damage still reads.
+      std::vector<uint8_t> good;
+      EXPECT_EQ(ReadFile(*v, P({u"GOOD.BIN"}), &good), 0u);
+      EXPECT_EQ(good, Pattern(3 * 2048, 5));
+    }
+    EXPECT_TRUE(image_->raw() == bytes_) << "the driver wrote to a damaged volume";
+  }
+  void expect_file_corrupt(platform::fs::VolumeDriver& v) {
+    std::unique_ptr<platform::fs::OpenFile> f;
+    EXPECT_EQ(v.open(P({u"VICTIM.BIN"}), false, &f), uint32_t(ERROR_FILE_CORRUPT));
+    EXPECT_EQ(v.open(P({u"VICTIM.BIN"}), true, &f), uint32_t(ERROR_FILE_CORRUPT));
+    EXPECT_EQ(v.remove(P({u"VICTIM.BIN"})), uint32_t(ERROR_FILE_CORRUPT));
+    std::vector<FileInfo> list;
+    EXPECT_EQ(v.list({}, &list), 0u);  // the folder itself is sound
+  }
+
+  std::unique_ptr<FatImage> image_;
+  std::vector<uint8_t> bytes_;
+  Layout l_{};
+  size_t victim_ = 0;
+  uint32_t victim_cluster_ = 0;
+};
+
+TEST_F(Hostile, CircularChain) {
+  set_fat16(bytes_, l_, victim_cluster_ + 2, victim_cluster_);
+  expect_untouched([&](auto& v) { expect_file_corrupt(v); });
+}
+
+TEST_F(Hostile, ChainThroughAFreeCluster) {
+  set_fat16(bytes_, l_, victim_cluster_ + 1, 0);
+  expect_untouched([&](auto& v) { expect_file_corrupt(v); });
+}
+
+TEST_F(Hostile, ClusterPastEnd) {
+  put(bytes_, victim_ + 26, 0xFFF0, 2);
+  expect_untouched([&](auto& v) { expect_file_corrupt(v); });
+}
+
+TEST_F(Hostile, ChainLinkPastEnd) {
+  set_fat16(bytes_, l_, victim_cluster_ + 1, 0xFF00);
+  expect_untouched([&](auto& v) { expect_file_corrupt(v); });
+}
+
+TEST_F(Hostile, ChainShorterThanSize) {
+  put(bytes_, victim_ + 28, 10 * 2048, 4);
+  expect_untouched([&](auto& v) { expect_file_corrupt(v); });
+}
+
+TEST_F(Hostile, ChainLongerThanSize) {
+  put(bytes_, victim_ + 28, 1, 4);
+  expect_untouched([&](auto& v) { expect_file_corrupt(v); });
+}
+
+TEST_F(Hostile, DirectoryLoop) {
+  // A/B points back at A: walking into A/B would never end.
+  size_t a = find_entry(bytes_, l_.root(), l_.root_entries * 32, "A          ");
+  ASSERT_NE(a, 0u);
+  uint32_t a_cluster = le(bytes_, a + 26, 2);
+  size_t b = find_entry(bytes_, l_.cluster(a_cluster), 2048, "B          ");
+  ASSERT_NE(b, 0u);
+  put(bytes_, b + 26, a_cluster, 2);
+  expect_untouched([&](auto& v) {
+    std::vector<FileInfo> list;
+    EXPECT_EQ(v.list(P({u"A"}), &list), 0u);
+    EXPECT_EQ(v.list(P({u"A", u"B"}), &list), uint32_t(ERROR_FILE_CORRUPT));
+    EXPECT_EQ(v.list(P({u"A", u"B", u"B", u"B"}), &list), uint32_t(ERROR_FILE_CORRUPT));
+    EXPECT_EQ(v.create_file(P({u"A", u"B", u"new.txt"}), 0), uint32_t(ERROR_FILE_CORRUPT));
+    EXPECT_EQ(v.remove(P({u"A", u"B"})), uint32_t(ERROR_FILE_CORRUPT));
+  });
+}
+
+TEST_F(Hostile, FolderClusterOutOfRange) {
+  size_t a = find_entry(bytes_, l_.root(), l_.root_entries * 32, "A          ");
+  ASSERT_NE(a, 0u);
+  put(bytes_, a + 26, 1, 2);
+  expect_untouched([&](auto& v) {
+    std::vector<FileInfo> list;
+    EXPECT_EQ(v.list(P({u"A"}), &list), uint32_t(ERROR_FILE_CORRUPT));
+    EXPECT_EQ(v.remove(P({u"A"})), uint32_t(ERROR_FILE_CORRUPT));
+  });
+}
+
+struct BadBoot {
+  const char* fault;
+  size_t offset;
+  uint32_t value;
+  int width;
+  DWORD error;
+};
+
+TEST_F(Hostile, BadBootSectorFields) {
+  const BadBoot cases[] = {
+      {"zero sectors per cluster", 13, 0, 1, ERROR_FILE_CORRUPT},
+      {"sectors per cluster not a power of two", 13, 3, 1, ERROR_FILE_CORRUPT},
+      {"bytes per sector 300", 11, 300, 2, ERROR_FILE_CORRUPT},
+      {"bytes per sector 0", 11, 0, 2, ERROR_FILE_CORRUPT},
+      {"no reserved sectors", 14, 0, 2, ERROR_FILE_CORRUPT},
+      {"no FATs", 16, 0, 1, ERROR_FILE_CORRUPT},
+      {"FAT too small for the volume", 22, 2, 2, ERROR_FILE_CORRUPT},
+      {"no root entries", 17, 0, 2, ERROR_FILE_CORRUPT},
+      {"volume larger than the device", 32, 0x00FFFFFF, 4, ERROR_FILE_CORRUPT},
+      {"no total sectors", 32, 0, 4, ERROR_FILE_CORRUPT},
+      {"FATs fill the volume", 14, 0xFFFF, 2, ERROR_FILE_CORRUPT},
+      {"no boot signature", 510, 0, 2, ERROR_UNRECOGNIZED_VOLUME},
+      {"no jump instruction", 0, 0, 1, ERROR_UNRECOGNIZED_VOLUME},
+  };
+  const std::vector<uint8_t> sound = bytes_;
+  ASSERT_EQ(le(sound, 19, 2), 0u);  // this fixture keeps its size in the 32-bit field
+  for (const BadBoot& c : cases) {
+    SCOPED_TRACE(c.fault);
+    std::vector<uint8_t> b = sound;
+    put(b, c.offset, c.value, c.width);
+    save(image_->path(), b);
+    DWORD err = 0;
+    EXPECT_EQ(image_->mount(&err), nullptr);
+    EXPECT_EQ(err, c.error);
+    platform::fs::fat::FatKind kind;
+    EXPECT_EQ(platform::fs::fat::Probe(*image_->device(), &kind), c.error);
+    EXPECT_TRUE(image_->raw() == b);
+  }
+}
+
+TEST(HostileFat32, RootClusterOutOfRange) {
+  FatImage image(32, 512, 65536);
+  ASSERT_TRUE(image.ok());
+  std::vector<uint8_t> b = image.raw();
+  put(b, 44, 0x0FFFFFF0, 4);
+  save(image.path(), b);
+  DWORD err = 0;
+  EXPECT_EQ(image.mount(&err), nullptr);
+  EXPECT_EQ(err, uint32_t(ERROR_FILE_CORRUPT));
+}
+
+TEST(HostileFat32, RootChainCycle) {
+  FatImage image(32, 512, 65536);
+  ASSERT_TRUE(image.ok());
+  std::vector<uint8_t> b = image.raw();
+  Layout l = layout_of(b);
+  for (uint32_t k = 0; k < l.fats; ++k) put(b, l.fat(k) + l.root_cluster * 4, l.root_cluster, 4);
+  save(image.path(), b);
+  DWORD err = 0;
+  EXPECT_EQ(image.mount(&err), nullptr);
+  EXPECT_EQ(err, uint32_t(ERROR_FILE_CORRUPT));
+  EXPECT_TRUE(image.raw() == b);
+}
+
+TEST(HostileDevice, TooSmallOrEmpty) {
+  for (size_t size : {0u, 100u, 512u, 4096u}) {
+    auto dev = std::make_shared<platform::MemoryBlockDevice>(size, 512);
+    DWORD err = 0;
+    EXPECT_EQ(platform::fs::fat::Mount(dev, &err), nullptr);
+    EXPECT_EQ(err, uint32_t(ERROR_UNRECOGNIZED_VOLUME)) << size;
+  }
+  DWORD err = 0;
+  EXPECT_EQ(platform::fs::fat::Mount(nullptr, &err), nullptr);
+  EXPECT_EQ(err, uint32_t(ERROR_INVALID_PARAMETER));
+}
+
+}  // namespace
