@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <type_traits>
 #include <unordered_set>
 
 #include "platform/core/text.h"
@@ -23,6 +24,16 @@ struct FreeDeleter {
 };
 template <typename T>
 using CPtr = std::unique_ptr<T, FreeDeleter>;
+
+// hivex passes value types through its enum, which holds only the common
+// ones; any 32-bit type is carried as the enum's underlying integer.
+using RawType = std::underlying_type_t<hive_type>;
+static_assert(sizeof(RawType) == sizeof(hive_type));
+
+void put_type(hive_set_value& v, DWORD type) {
+  const RawType raw = static_cast<RawType>(type);
+  std::memcpy(&v.t, &raw, sizeof raw);
+}
 
 std::u16string take_name(char* raw) {
   CPtr<char> owned(raw);
@@ -76,10 +87,10 @@ bool check_tree(hive_h* h, std::string& fault) {
       return false;
     }
     for (size_t i = 0; values.get()[i]; ++i) {
-      hive_type t;
+      RawType t;
       size_t len;
       CPtr<char> key(hivex_value_key(h, values.get()[i]));
-      if (!key || hivex_value_type(h, values.get()[i], &t, &len) != 0) {
+      if (!key || hivex_value_type(h, values.get()[i], reinterpret_cast<hive_type*>(&t), &len) != 0) {
         fault = "key \"" + std::string(name.get()) + "\": damaged value record";
         return false;
       }
@@ -177,10 +188,10 @@ LONG HiveStore::read_value(size_t value, RegValue* out) {
   char* key = hivex_value_key(h_, value);
   if (!key) return ERROR_BADDB;
   out->name = take_name(key);
-  hive_type t;
+  RawType t = 0;
   size_t len = 0;
   errno = 0;
-  CPtr<char> data(hivex_value_value(h_, value, &t, &len));
+  CPtr<char> data(hivex_value_value(h_, value, reinterpret_cast<hive_type*>(&t), &len));
   if (!data) return ERROR_BADDB;
   out->type = static_cast<DWORD>(t);
   out->data.assign(reinterpret_cast<const BYTE*>(data.get()), reinterpret_cast<const BYTE*>(data.get()) + len);
@@ -280,7 +291,7 @@ LONG HiveStore::set_value(const KeyPath& path, const RegValue& value) {
   std::vector<BYTE> data = value.data;
   hive_set_value v{};
   v.key = key.data();
-  v.t = static_cast<hive_type>(value.type);
+  put_type(v, value.type);
   v.len = data.size();
   v.value = reinterpret_cast<char*>(data.data());
   modified_ = true;
@@ -310,7 +321,7 @@ LONG HiveStore::delete_value(const KeyPath& path, std::u16string_view name) {
   for (size_t i = 0; i < kept.size(); ++i) {
     keys.push_back(platform::to_utf8(kept[i].name));
     list[i].key = keys.back().data();
-    list[i].t = static_cast<hive_type>(kept[i].type);
+    put_type(list[i], kept[i].type);
     list[i].len = kept[i].data.size();
     list[i].value = reinterpret_cast<char*>(kept[i].data.data());
   }
