@@ -52,6 +52,7 @@
 //                       ; a folder inside a volume (C:\Program Files\Drummetworks)
 //   host = /some/folder ; the host folder (relative to the machine folder allowed)
 //   read_only = no
+//   drive_type = fixed  ; whole letters: fixed, removable, cdrom, remote, ramdisk
 //
 // Attach and detach while a program runs: `simpc attach|detach DIR N` rewrites
 // the disk's `attached` flag in machine.ini; the running machine notices the
@@ -158,6 +159,7 @@ struct HostMount {
   std::string path;          // "X:" (a whole letter) or "C:\Program Files\Drummetworks"
   std::string host;          // host folder as written in machine.ini
   bool read_only = false;
+  std::string drive_type = "fixed";  // fixed, removable, cdrom, remote, ramdisk
   bool is_whole_drive() const { return path.size() == 2 && path[1] == ':'; }
   bool operator==(const HostMount&) const = default;
 };

@@ -311,6 +311,12 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
         if (key == "path") m.path = value;
         else if (key == "host") m.host = value;
         else if (key == "read_only") { if (!boolean(m.read_only)) return bad("yes or no"); }
+        else if (key == "drive_type") {
+          std::string t = lower(value);
+          if (t != "fixed" && t != "removable" && t != "cdrom" && t != "remote" && t != "ramdisk")
+            return bad("fixed, removable, cdrom, remote or ramdisk");
+          m.drive_type = t;
+        }
         else return fail("unknown key \"" + key + "\" in [mount " + m.name + "]");
         break;
       }
@@ -374,6 +380,7 @@ std::string FormatMachineIni(const MachineConfig& config) {
     out << "\n[mount " << m.name << "]\n";
     out << "path = " << m.path << "\nhost = " << m.host << "\n";
     if (m.read_only) out << "read_only = yes\n";
+    if (m.drive_type != "fixed") out << "drive_type = " << m.drive_type << "\n";
   }
   return out.str();
 }

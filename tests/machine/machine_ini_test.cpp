@@ -42,7 +42,7 @@ MachineConfig full_config() {
   d12.sectors_per_track = 32;
   d12.faults.open_fails = true;
   c.disks = {d0, d12};
-  c.mounts = {HostMount{"pe", "X:", "hostx", true}, HostMount{"app", "C:\\Program Files\\Drummetworks", "/opt/x", false}};
+  c.mounts = {HostMount{"pe", "X:", "hostx", true, "cdrom"}, HostMount{"app", "C:\\Program Files\\Drummetworks", "/opt/x", false, "fixed"}};
   return c;
 }
 
@@ -114,6 +114,7 @@ TEST(MachineIni, BadInputNamesLineAndValue) {
       {"[mount a]\npath = elsewhere\nhost = h\n", "path \"elsewhere\""},
       {"[mount a]\npath = X:\n", "mount a has no host folder"},
       {"[disk 1]\nimage = a\nsectors_per_track = 64\n", "sectors_per_track"},
+      {"[mount a]\npath = X:\nhost = h\ndrive_type = floppy\n", "drive_type = \"floppy\""},
   };
   for (auto& c : cases) {
     std::string error;
