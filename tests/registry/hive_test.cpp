@@ -192,6 +192,7 @@ TEST_F(HiveTest, EditsThroughTheCallsReadBackIdenticallyThroughHivexregedit) {
               ERROR_SUCCESS)
         << c.label;
   RegCloseKey(values);
+  RegCloseKey(create(HKEY_USERS, u"NewSystem1\\Test\\\u65e5\u672c\u8a9e\u00c9t\u00e9"));
   RegCloseKey(create(HKEY_USERS, u"NewSystem1\\Test\\Doomed\\Inner"));
   EXPECT_EQ(RegDeleteKeyW(HKEY_USERS, u"NewSystem1\\Test\\Doomed"), ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegDeleteTreeW(HKEY_USERS, u"NewSystem1\\Test\\Doomed"), ERROR_SUCCESS);
@@ -200,7 +201,8 @@ TEST_F(HiveTest, EditsThroughTheCallsReadBackIdenticallyThroughHivexregedit) {
   const Export e = export_hive(path);
   std::vector<std::string> keys;
   for (const auto& [k, v] : e) keys.push_back(k);
-  EXPECT_EQ(keys, (std::vector<std::string>{"\\", "\\MountedDevices", "\\Test", "\\Test\\Values"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"\\", "\\MountedDevices", "\\Test", "\\Test\\Values",
+                                            platform::to_utf8(u"\\Test\\\u65e5\u672c\u8a9e\u00c9t\u00e9")}));
   EXPECT_EQ(e.at("\\MountedDevices"),
             (std::map<std::string, ExportedValue>{{"\\DosDevices\\C:", {REG_BINARY, record}}}));
   const auto& got = e.at("\\Test\\Values");
@@ -365,5 +367,23 @@ TEST_F(HiveTest, HivePathsOfTheSimulatedPcGoThroughTheFileAccessSeam) {
   EXPECT_EQ(e.at("\\Select").at("Current"), (ExportedValue{REG_DWORD, regtest::le_bytes(1, 4)}));
   EXPECT_FALSE(std::filesystem::exists(temp));
 }
+
+#ifdef MKHIVE_PATH
+TEST(EmptyHive, MkhiveToolWritesTheSameHiveAndRefusesBadNames) {
+  regtest::TempDir dir;
+  const std::string path = dir.file("BCD");
+  const auto ok = regtest::run(std::string(MKHIVE_PATH) + " " + regtest::quote(path) + " NewStoreRoot 2>&1");
+  ASSERT_EQ(ok.status, 0) << ok.output;
+  EmptyHiveOptions options;
+  options.root_name = "NewStoreRoot";
+  const auto expected = BuildEmptyHive(options);
+  EXPECT_EQ(regtest::read_bytes(path), std::string(expected.begin(), expected.end()));
+  const auto bad = regtest::run(std::string(MKHIVE_PATH) + " " + regtest::quote(dir.file("x")) + " 'a\\b' 2>&1");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.output.find("root name must be"), std::string::npos) << bad.output;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("x")));
+  EXPECT_EQ(regtest::run(std::string(MKHIVE_PATH) + " 2>&1").status, 2);
+}
+#endif
 
 }  // namespace
