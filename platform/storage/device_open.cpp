@@ -120,7 +120,10 @@ DWORD RegisterOpen(const std::string& key, const DeviceHandle* handle, DWORD acc
   if (auto lock = tables().locks.find(key); lock != tables().locks.end() && lock->second != handle)
     return ERROR_ACCESS_DENIED;
   auto& list = tables().opens[key];
+  // Opens without data access take no part in sharing, either way.
+  const bool data = WantsRead(access) || WantsWrite(access);
   for (const auto& other : list) {
+    if (!data || !(WantsRead(other.access) || WantsWrite(other.access))) continue;
     // Each side's sharing must allow what the other side does.
     if ((WantsRead(access) && !(other.share & FILE_SHARE_READ)) || (WantsWrite(access) && !(other.share & FILE_SHARE_WRITE)) ||
         (WantsRead(other.access) && !(share & FILE_SHARE_READ)) || (WantsWrite(other.access) && !(share & FILE_SHARE_WRITE)))
