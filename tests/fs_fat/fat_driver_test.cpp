@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fat_fixture.h"
+#include "platform/core/clock.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/fs/fat/fat_time.h"
@@ -199,6 +200,31 @@ TEST(FatDriver, Fat32FsInfoKeepsTheFreeCount) {
   VolumeInfo vi;
   ASSERT_EQ(v->volume_info(&vi), 0u);
   EXPECT_EQ(vi.free_clusters, stored_free);
+}
+
+TEST(FatDriver, TimesFollowTheCoreClockAndItsBias) {
+  // 2031-02-03 04:05:06 UTC on the clock, in a zone two hours east of UTC (bias -120).
+  platform::Clock& clock = platform::Clock::instance();
+  clock.reset();
+  clock.set_wall_clock(135723315060000000ull);
+  clock.set_time_zone_bias_minutes(-120);
+  FatImage image(16, 512, 32768);
+  ASSERT_TRUE(image.ok());
+  {
+    DWORD err;
+    auto v = platform::fs::fat::Mount(image.device(), &err);
+    ASSERT_TRUE(v);
+    ASSERT_EQ(v->create_file(P({u"stamped.txt"}), 0), 0u);
+    FileInfo info;
+    ASSERT_EQ(v->stat(P({u"stamped.txt"}), &info), 0u);
+    EXPECT_EQ(info.last_write_time, 135723315060000000ull);  // back in UTC
+    EXPECT_EQ(info.creation_time, 135723315060000000ull);
+  }
+  clock.reset();
+  auto rows = Mdir(image, "/");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].date, "2031-02-03");
+  EXPECT_EQ(rows[0].time, "06:05");  // local time on the volume
 }
 
 TEST(FatTime, ConversionTable) {

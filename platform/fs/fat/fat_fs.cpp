@@ -1,9 +1,9 @@
 #include "platform/fs/fat/fat_fs.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
+#include "platform/core/clock.h"
 #include "platform/core/error.h"
 #include "platform/fs/fat/fat_time.h"
 
@@ -11,7 +11,6 @@ namespace platform::fs::fat {
 
 namespace {
 
-constexpr uint64_t kUnixEpochTicks = 116444736000000000ull;
 constexpr size_t kZeroChunk = 1 << 20;
 
 const std::vector<uint8_t>& zeros() {
@@ -31,8 +30,12 @@ FatFs::FatFs(std::shared_ptr<BlockDevice> dev, const FatGeometry& geometry, cons
 
 uint64_t FatFs::now() const {
   if (options.now) return options.now();
-  auto since = std::chrono::system_clock::now().time_since_epoch();
-  return kUnixEpochTicks + uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100);
+  return Clock::instance().now_filetime();
+}
+
+int32_t FatFs::local_offset() const {
+  if (options.local_offset_minutes) return *options.local_offset_minutes;
+  return -Clock::instance().time_zone_bias_minutes();  // local = UTC - bias
 }
 
 DWORD FatFs::load_directory(uint32_t id, Directory* dir) {
@@ -252,7 +255,7 @@ DWORD FatFs::zero_clusters(const std::vector<uint32_t>& clusters) {
 }
 
 void FatFs::stamp_times(DirEntryDisk* e, bool creation, bool write) const {
-  DosTime t = ToDosTime(now(), options.local_offset_minutes);
+  DosTime t = ToDosTime(now(), local_offset());
   if (creation) {
     e->create_date = t.date;
     e->create_time = t.time;
@@ -275,7 +278,7 @@ FileInfo FatFs::info_of(const Directory& dir, const DirectoryEntry& entry) const
   uint64_t cb = g.bytes_per_cluster;
   info.size = entry.is_directory() ? 0 : d.size;
   info.allocation_size = (info.size + cb - 1) / cb * cb;
-  int32_t bias = options.local_offset_minutes;
+  int32_t bias = local_offset();
   info.creation_time = FromDosTime({d.create_date, d.create_time, d.create_hundredths}, bias);
   info.last_access_time = FromDosTime({d.access_date, 0, 0}, bias);
   info.last_write_time = FromDosTime({d.write_date, d.write_time, 0}, bias);

@@ -50,6 +50,7 @@ class FatFs {
 
   uint32_t root_id() const { return g.kind == FatKind::Fat32 ? g.root_cluster : 0; }
   uint64_t now() const;
+  int32_t local_offset() const;
 
   DWORD load_directory(uint32_t id, Directory* dir);
   uint64_t slot_offset(const Directory& dir, size_t slot) const;

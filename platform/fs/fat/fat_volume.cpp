@@ -297,7 +297,7 @@ class FatVolume : public VolumeDriver {
   DWORD set_times(const VolumePath& path, const uint64_t* creation, const uint64_t* last_access,
                   const uint64_t* last_write) override {
     std::lock_guard lock(fs_->mutex);
-    int32_t bias = fs_->options.local_offset_minutes;
+    int32_t bias = fs_->local_offset();
     return edit_entry(path, [&](DirEntryDisk* d) {
       if (creation) {
         DosTime t = ToDosTime(*creation, bias);

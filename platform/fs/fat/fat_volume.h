@@ -6,14 +6,15 @@
 // File data and directory entries are written through. A driver flushes when
 // it is destroyed; files opened from it keep the volume state alive.
 //
-// Times: FAT stores local time. MountOptions::local_offset_minutes gives the
-// offset of local time from UTC; the default 0 stores UTC (the core clock has
-// no time-zone bias yet).
+// Times: FAT stores local time. By default "now" and the offset of local time
+// from UTC come from platform::Clock (its wall clock and time-zone bias, read
+// at each conversion); MountOptions can fix either.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/core/block_device.h"
 #include "platform/fs/fat/boot_sector.h"
@@ -22,8 +23,9 @@
 namespace platform::fs::fat {
 
 struct MountOptions {
-  int32_t local_offset_minutes = 0;
-  // Current time in FILETIME ticks, for new entries and writes. Unset: the host clock.
+  // Local time minus UTC in minutes. Unset: the negative of the clock's bias.
+  std::optional<int32_t> local_offset_minutes;
+  // Current time in FILETIME ticks, for new entries and writes. Unset: the clock's wall time.
   std::function<uint64_t()> now;
 };
 
