@@ -89,6 +89,31 @@ TEST_F(ClockTest, WaitDoesNotExpireWhileOtherThreadWorks) {
   EXPECT_EQ(clock.now_ms(), 0u);  // real work does not consume virtual time
 }
 
+// A condition that already holds is taken while the waiter still counts as
+// working, so no sleeper elsewhere can move time in between.
+TEST_F(ClockTest, SatisfiedWaitKeepsTheWaiterActive) {
+  auto& clock = Clock::instance();
+  std::thread sleeper;
+  {
+    Clock::ActivityScope busy;
+    sleeper = std::thread([] { Sleep(1000); });
+    ASSERT_TRUE(await_waiters(1));
+    for (int i = 0; i < 200; ++i) {
+      int active_seen = -1;
+      EXPECT_TRUE(clock.wait_until(
+          [&] {
+            active_seen = clock.active_threads();
+            return true;
+          },
+          5000));
+      ASSERT_EQ(active_seen, 1);
+    }
+    EXPECT_EQ(clock.now_ms(), 0u);
+  }
+  sleeper.join();
+  EXPECT_EQ(clock.now_ms(), 1000u);
+}
+
 TEST_F(ClockTest, InfiniteWaitIsSatisfiedByAnotherThread) {
   auto& clock = Clock::instance();
   std::atomic<bool> flag{false};
