@@ -19,8 +19,6 @@ constexpr char16_t kCp437High[128] = {
     0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
-// Characters a long name may hold but a short name may not.
-constexpr std::u16string_view kLongOnly = u"+,;=[]";
 // Characters no name may hold.
 constexpr std::u16string_view kNeverValid = u"<>:\"/\\|?*";
 // Punctuation valid in short names besides letters and digits.
