@@ -3,6 +3,7 @@
 #include "platform/registry/registry.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -52,8 +53,31 @@ struct Target {
   KeyStore* store = nullptr;
   KeyPath path;
   Mount* mount = nullptr;
-  std::vector<std::u16string> mounted_names;  // hives loaded directly below this key
+  // Keys that are not in the store but listed below this one: hives loaded
+  // here, and the current control set link below HKLM\SYSTEM.
+  std::vector<std::u16string> extra_names;
+  bool is_link = false;  // the path names the control set link itself
 };
+
+constexpr std::u16string_view kSystemName = u"SYSTEM";
+constexpr std::u16string_view kCurrentControlSet = u"CurrentControlSet";
+
+// HKLM\SYSTEM\CurrentControlSet is a link to the control set that
+// HKLM\SYSTEM\Select "Current" names (ControlSet001 when unset).
+std::u16string current_control_set(State& s) {
+  RegValue current;
+  DWORD number = 1;
+  if (s.live->get_value({std::u16string(kLocalMachineName), std::u16string(kSystemName), u"Select"}, u"Current",
+                        &current) == ERROR_SUCCESS &&
+      current.type == REG_DWORD && current.data.size() == 4) {
+    const DWORD v = current.data[0] | (current.data[1] << 8) | (current.data[2] << 16) |
+                    (static_cast<DWORD>(current.data[3]) << 24);
+    if (v >= 1 && v <= 999) number = v;
+  }
+  char digits[4];
+  std::snprintf(digits, sizeof digits, "%03u", static_cast<unsigned>(number));
+  return u"ControlSet" + platform::to_utf16(digits);
+}
 
 KeyPath live_prefix(Root root) {
   switch (root) {
@@ -81,9 +105,17 @@ Target resolve(State& s, Root root, const KeyPath& path) {
       t.mount = m.get();
       return t;
     }
-    if (full.size() == 1 && names_equal(full[0], top[0])) t.mounted_names.push_back(m->name);
+    if (full.size() == 1 && names_equal(full[0], top[0])) t.extra_names.push_back(m->name);
   }
-  std::sort(t.mounted_names.begin(), t.mounted_names.end(), name_less);
+  if (full.size() >= 2 && names_equal(full[0], kLocalMachineName) && names_equal(full[1], kSystemName)) {
+    if (full.size() == 2) {
+      t.extra_names.emplace_back(kCurrentControlSet);
+    } else if (names_equal(full[2], kCurrentControlSet)) {
+      full[2] = current_control_set(s);
+      t.is_link = full.size() == 3;
+    }
+  }
+  std::sort(t.extra_names.begin(), t.extra_names.end(), name_less);
   t.store = s.live.get();
   t.path = std::move(full);
   return t;
@@ -160,13 +192,16 @@ LONG list_subkeys(Target& t, std::vector<std::u16string>* names) {
     if (rc != ERROR_SUCCESS) return rc;
     names->push_back(std::move(name));
   }
-  names->insert(names->end(), t.mounted_names.begin(), t.mounted_names.end());
+  names->insert(names->end(), t.extra_names.begin(), t.extra_names.end());
   std::stable_sort(names->begin(), names->end(), name_less);
+  names->erase(std::unique(names->begin(), names->end(),
+                           [](const std::u16string& a, const std::u16string& b) { return names_equal(a, b); }),
+               names->end());
   return ERROR_SUCCESS;
 }
 
 LONG subkey_name_at(Target& t, DWORD index, std::u16string* name) {
-  if (t.mounted_names.empty()) return t.store->subkey_at(t.path, index, name);
+  if (t.extra_names.empty()) return t.store->subkey_at(t.path, index, name);
   std::vector<std::u16string> names;
   if (const LONG rc = list_subkeys(t, &names)) return rc;
   if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
@@ -177,6 +212,7 @@ LONG subkey_name_at(Target& t, DWORD index, std::u16string* name) {
 // The key itself may not go: root keys, the classes root and a hive's top key.
 bool is_protected(const Target& t) {
   if (t.mount) return t.path.empty();
+  if (t.is_link) return true;
   if (t.path.size() <= 1) return true;
   const KeyPath classes = live_prefix(Root::ClassesRoot);
   if (t.path.size() != classes.size()) return false;
@@ -415,7 +451,7 @@ LONG delete_key(HKEY hKey, LPCWSTR lpSubKey, bool tree) {
         (KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE))
       return ERROR_ACCESS_DENIED;
     rc = delete_tree(*t.store, t.path);
-  } else if (is_protected(t) || !t.mounted_names.empty()) {
+  } else if (is_protected(t) || !t.extra_names.empty()) {
     return ERROR_ACCESS_DENIED;
   } else {
     rc = t.store->delete_key(t.path, tree);
@@ -501,7 +537,7 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD,
     note_fault(s);
     return rc;
   }
-  for (const auto& m : t.mounted_names) {
+  for (const auto& m : t.extra_names) {
     ++info.subkeys;
     info.max_subkey_name = std::max<DWORD>(info.max_subkey_name, m.size());
   }

@@ -26,6 +26,7 @@ void set_sz(HKEY key, const char16_t* name, std::u16string_view text) {
   EXPECT_EQ(RegSetValueExW(key, name, 0, REG_SZ, data.data(), static_cast<DWORD>(data.size())), ERROR_SUCCESS);
 }
 
+// The current control set is a link, so the file holds ControlSet001.
 TEST_F(LiveRegistryTest, FileHoldsTheChangesInRegistryEditorText) {
   regtest::TempDir dir;
   const std::string path = dir.file("registry.reg");
@@ -57,9 +58,9 @@ TEST_F(LiveRegistryTest, FileHoldsTheChangesInRegistryEditorText) {
             "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\r\n"
             "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes]\r\n"
             "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM]\r\n"
-            "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet]\r\n"
-            "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services]\r\n"
-            "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\MountMgr]\r\n"
+            "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001]\r\n"
+            "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services]\r\n"
+            "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Services\\MountMgr]\r\n"
             "\"NoAutoMount\"=dword:00000001\r\n"
             "\r\n[HKEY_USERS]\r\n");
   // Written through a temporary file that does not stay behind.

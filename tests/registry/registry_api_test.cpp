@@ -260,6 +260,49 @@ TEST_F(RegistryApiTest, ClassesRootIsAViewOfSoftwareClasses) {
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\Classes"), ERROR_ACCESS_DENIED);
 }
 
+TEST_F(RegistryApiTest, CurrentControlSetLinksToTheSelectedControlSet) {
+  // Written through the link, read through the control set, and back.
+  HKEY key = create(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\disk\\Enum");
+  const auto instance = regtest::utf16_bytes(u"USBSTOR\\Disk&Ven_Corvel&Prod_Stick\\0123456789&0", true);
+  RegSetValueExW(key, u"0", 0, REG_SZ, instance.data(), static_cast<DWORD>(instance.size()));
+  RegCloseKey(key);
+  HKEY direct = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\ControlSet001\\Services\\disk\\Enum", 0, KEY_ALL_ACCESS,
+                          &direct),
+            ERROR_SUCCESS);
+  DWORD type;
+  std::vector<BYTE> got;
+  EXPECT_EQ(regtest::query(direct, u"0", &type, &got), ERROR_SUCCESS);
+  EXPECT_EQ(got, instance);
+  RegCloseKey(direct);
+
+  HKEY system = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM", 0, KEY_READ, &system), ERROR_SUCCESS);
+  std::vector<std::u16string> names;
+  WCHAR name[64];
+  for (DWORD i = 0; RegEnumKeyW(system, i, name, 64) == ERROR_SUCCESS; ++i) names.emplace_back(name);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"ControlSet001", u"CurrentControlSet"}));
+  DWORD subkeys = 0;
+  RegQueryInfoKeyW(system, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                   nullptr);
+  EXPECT_EQ(subkeys, 2u);
+  RegCloseKey(system);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet"), ERROR_ACCESS_DENIED);
+
+  // Select\Current picks the set the link names.
+  HKEY select = create(HKEY_LOCAL_MACHINE, u"SYSTEM\\Select");
+  const DWORD two = 2;
+  RegSetValueExW(select, u"Current", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&two), 4);
+  RegCloseKey(select);
+  HKEY second = create(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control");
+  RegCloseKey(second);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\ControlSet002\\Control", 0, KEY_READ, &second),
+            ERROR_SUCCESS);
+  RegCloseKey(second);
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services", 0, KEY_READ, &second),
+            ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(RegistryApiTest, QueryInfoCountsAndLongestNamesAndData) {
   HKEY key = create(HKEY_CURRENT_USER, u"Software\\Info");
   RegCloseKey(create(key, u"ab"));
