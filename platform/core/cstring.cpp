@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <mutex>
 
 #include "platform/core/code_page.h"
 #include "platform/core/wide_text.h"
@@ -82,7 +83,38 @@ size_t clamp_position(int position, size_t size) {
   return std::min(static_cast<size_t>(position), size);
 }
 
+std::mutex& loader_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+StringResourceLoader& loader() {
+  static StringResourceLoader l;
+  return l;
+}
+
 }  // namespace
+
+void SetStringResourceLoader(StringResourceLoader l) {
+  std::lock_guard lock(loader_mutex());
+  loader() = std::move(l);
+}
+
+template <class T>
+BOOL CStringT<T>::LoadString(UINT id) {
+  StringResourceLoader l;
+  {
+    std::lock_guard lock(loader_mutex());
+    l = loader();
+  }
+  std::u16string text;
+  if (!l || !l(id, text)) return FALSE;
+  if constexpr (std::is_same_v<T, char16_t>)
+    s_ = std::move(text);
+  else
+    s_ = Encode(CP_ACP, text);
+  return TRUE;
+}
 
 template <class T>
 CStringT<T>::CStringT(const T* text) : s_(text ? text : StdString()) {}

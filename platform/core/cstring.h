@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,12 @@
 #include "platform/core/types.h"
 
 namespace platform {
+
+// Where CString::LoadString finds string resources: the user-interface
+// library installs the loader of the running program's resources. Without
+// one, LoadString finds nothing.
+using StringResourceLoader = std::function<bool(UINT id, std::u16string& text)>;
+void SetStringResourceLoader(StringResourceLoader loader);
 
 template <class T>
 struct OtherChar;
@@ -71,6 +78,9 @@ class CStringT {
   const StdString& str() const { return s_; }
   void SetString(const T* text);
   void SetString(const T* text, int length);
+  // The string resource id of the running program; false (and the string
+  // unchanged) when there is none.
+  BOOL LoadString(UINT id);
 
   T* GetBuffer();
   T* GetBuffer(int min_length);

@@ -1,5 +1,6 @@
 #include "platform/core/ctime.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/core/format.h"
@@ -154,4 +155,26 @@ CStringW CTime::Format(const char16_t* format) const {
 
 CStringW CTime::FormatGmt(const char16_t* format) const {
   return format_time(format, platform::SplitTime(time_, false), 0);
+}
+
+size_t wcsftime(char16_t* buffer, size_t max, const char16_t* format, const std::tm* fields) {
+  if (!buffer || max == 0) return 0;
+  buffer[0] = 0;
+  if (!format || !fields) return 0;
+  platform::CalendarTime t;
+  t.year = fields->tm_year + int64_t{1900};
+  t.month = fields->tm_mon + 1;
+  t.day = fields->tm_mday;
+  t.hour = fields->tm_hour;
+  t.minute = fields->tm_min;
+  t.second = fields->tm_sec;
+  t.day_of_week = fields->tm_wday;
+  t.day_of_year = fields->tm_yday;
+  if (t.month < 1 || t.month > 12 || t.day_of_week < 0 || t.day_of_week > 6 || t.day_of_year < 0 ||
+      t.day_of_year > 365)
+    return 0;  // the name tables would be indexed out of range
+  CStringW text = format_time(format, t, platform::LocalOffsetSeconds());
+  if (static_cast<size_t>(text.GetLength()) >= max) return 0;
+  std::copy(text.GetString(), text.GetString() + text.GetLength() + 1, buffer);
+  return static_cast<size_t>(text.GetLength());
 }

@@ -98,3 +98,8 @@ class CTime {
   platform::CalendarTime local() const { return platform::SplitTime(time_, true); }
   __time64_t time_ = 0;
 };
+
+// strftime for UTF-16 with CTime's codes, over fields taken as local time.
+// Returns the characters written without the terminator, or 0 (and an empty
+// buffer) when the text does not fit in max characters.
+size_t wcsftime(char16_t* buffer, size_t max, const char16_t* format, const std::tm* fields);

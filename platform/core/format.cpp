@@ -87,7 +87,6 @@ class TypedSource : public ArgSource {
       case FormatArg::Kind::Unsigned: return a->u;
       case FormatArg::Kind::Pointer: return reinterpret_cast<uintptr_t>(a->pointer);
       case FormatArg::Kind::Double: return static_cast<uint64_t>(static_cast<int64_t>(a->d));
-      case FormatArg::Kind::LongDouble: return static_cast<uint64_t>(static_cast<int64_t>(a->ld));
       default: return std::nullopt;
     }
   }
@@ -96,7 +95,6 @@ class TypedSource : public ArgSource {
     if (!a) return std::nullopt;
     switch (a->kind) {
       case FormatArg::Kind::Double: return static_cast<long double>(a->d);
-      case FormatArg::Kind::LongDouble: return a->ld;
       case FormatArg::Kind::Signed: return static_cast<long double>(a->s);
       case FormatArg::Kind::Unsigned: return static_cast<long double>(a->u);
       default: return std::nullopt;
@@ -111,6 +109,10 @@ class TypedSource : public ArgSource {
       case FormatArg::Kind::NarrowText: t.narrow = a->narrow; return t;
       case FormatArg::Kind::Pointer:
         if (a->pointer == nullptr) return t;  // a literal null prints as "(null)"
+        return std::nullopt;
+      case FormatArg::Kind::Signed:
+      case FormatArg::Kind::Unsigned:
+        if (a->u == 0) return t;  // NULL is an integer zero here
         return std::nullopt;
       default: return std::nullopt;
     }

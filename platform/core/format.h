@@ -31,13 +31,12 @@ namespace platform {
 
 // One formatting argument with its type kept.
 struct FormatArg {
-  enum class Kind : uint8_t { Signed, Unsigned, Double, LongDouble, WideText, NarrowText, Pointer };
+  enum class Kind : uint8_t { Signed, Unsigned, Double, WideText, NarrowText, Pointer };
   Kind kind = Kind::Signed;
   union {
     int64_t s;
     uint64_t u;
     double d;
-    long double ld;
     const char16_t* wide;
     const char* narrow;
     const void* pointer;
@@ -79,10 +78,8 @@ FormatArg MakeFormatArg(const T& value) {
   } else if constexpr (std::is_integral_v<U>) {
     arg.kind = FormatArg::Kind::Unsigned;
     arg.u = static_cast<uint64_t>(value);
-  } else if constexpr (std::is_same_v<U, long double>) {
-    arg.kind = FormatArg::Kind::LongDouble;
-    arg.ld = value;
   } else if constexpr (std::is_floating_point_v<U>) {
+    // long double too: on the platform it is the same type as double.
     arg.kind = FormatArg::Kind::Double;
     arg.d = static_cast<double>(value);
   } else if constexpr (std::is_same_v<U, std::nullptr_t>) {

@@ -1,5 +1,7 @@
 #include "platform/core/system_time.h"
 
+#include <cerrno>
+
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
 
@@ -190,3 +192,52 @@ __time64_t _time64(__time64_t* out) {
   if (out) *out = now;
   return now;
 }
+
+namespace {
+
+constexpr __time64_t kLastTime = 32535215999LL;  // 3000-12-31 23:59:59
+
+void fill_tm(std::tm* out, const platform::CalendarTime& c) {
+  *out = std::tm{};
+  out->tm_year = static_cast<int>(c.year - 1900);
+  out->tm_mon = c.month - 1;
+  out->tm_mday = c.day;
+  out->tm_hour = c.hour;
+  out->tm_min = c.minute;
+  out->tm_sec = c.second;
+  out->tm_wday = c.day_of_week;
+  out->tm_yday = c.day_of_year;
+  out->tm_isdst = 0;
+}
+
+void invalidate_tm(std::tm* out) {
+  out->tm_year = out->tm_mon = out->tm_mday = out->tm_hour = out->tm_min = out->tm_sec = -1;
+  out->tm_wday = out->tm_yday = out->tm_isdst = -1;
+}
+
+errno_t split_checked(std::tm* out, const __time64_t* time, bool local) {
+  if (!out) return EINVAL;
+  if (!time || *time < 0 || *time > kLastTime) {
+    invalidate_tm(out);
+    return EINVAL;
+  }
+  fill_tm(out, platform::SplitTime(*time, local));
+  return 0;
+}
+
+__time64_t join_checked(std::tm* fields, bool local) {
+  if (!fields) return -1;
+  int64_t t = platform::JoinLocalTime(fields->tm_year + int64_t{1900}, fields->tm_mon + int64_t{1}, fields->tm_mday,
+                                      fields->tm_hour, fields->tm_min, fields->tm_sec);
+  if (!local) t += platform::LocalOffsetSeconds();
+  if (t < 0 || t > kLastTime) return -1;
+  fill_tm(fields, platform::SplitTime(t, local));
+  return t;
+}
+
+}  // namespace
+
+errno_t _localtime64_s(std::tm* out, const __time64_t* time) { return split_checked(out, time, true); }
+errno_t _gmtime64_s(std::tm* out, const __time64_t* time) { return split_checked(out, time, false); }
+__time64_t _mktime64(std::tm* fields) { return join_checked(fields, true); }
+__time64_t _mkgmtime64(std::tm* fields) { return join_checked(fields, false); }

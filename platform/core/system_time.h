@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 #include "platform/core/types.h"
 
@@ -63,3 +64,13 @@ BOOL LocalFileTimeToFileTime(const FILETIME* in, LPFILETIME out);
 LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
 
 __time64_t _time64(__time64_t* out);
+
+// struct tm conversions of the C runtime, over the simulated zone. Times
+// before 1970 or after 3000-12-31 23:59:59 are refused (EINVAL; the result
+// fields are then all -1), as the C runtime refuses them.
+errno_t _localtime64_s(std::tm* out, const __time64_t* time);
+errno_t _gmtime64_s(std::tm* out, const __time64_t* time);
+// Local (or UTC) fields to a time, normalising the fields in place and
+// filling tm_wday and tm_yday; -1 when out of range.
+__time64_t _mktime64(std::tm* fields);
+__time64_t _mkgmtime64(std::tm* fields);

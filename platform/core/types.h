@@ -35,6 +35,7 @@ using LRESULT = LONG_PTR;
 using HRESULT = int32_t;
 using ATOM = WORD;
 using COLORREF = DWORD;
+using errno_t = int;  // the C runtime's error results (0 or an errno value)
 
 using WCHAR = char16_t;
 using LPWSTR = WCHAR*;

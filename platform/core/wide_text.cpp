@@ -333,3 +333,132 @@ int vswprintf(char16_t* buffer, size_t count, const char16_t* format, va_list ar
 int _vsnwprintf(char16_t* buffer, size_t count, const char16_t* format, va_list args) {
   return vswprintf(buffer, count, format, args);
 }
+
+errno_t wcscpy_s(char16_t* dst, size_t size, const char16_t* src) {
+  if (!dst || size == 0) return EINVAL;
+  if (!src) {
+    dst[0] = 0;
+    return EINVAL;
+  }
+  size_t n = wcsnlen(src, size);
+  if (n >= size) {
+    dst[0] = 0;
+    return ERANGE;
+  }
+  std::memmove(dst, src, n * sizeof(char16_t));
+  dst[n] = 0;
+  return 0;
+}
+
+errno_t wcscat_s(char16_t* dst, size_t size, const char16_t* src) {
+  if (!dst || size == 0) return EINVAL;
+  size_t have = wcsnlen(dst, size);
+  if (have >= size || !src) {  // the destination is not even terminated
+    dst[0] = 0;
+    return EINVAL;
+  }
+  size_t add = wcsnlen(src, size - have);
+  if (have + add >= size) {
+    dst[0] = 0;
+    return ERANGE;
+  }
+  std::memmove(dst + have, src, add * sizeof(char16_t));
+  dst[have + add] = 0;
+  return 0;
+}
+
+errno_t wcsncpy_s(char16_t* dst, size_t size, const char16_t* src, size_t count) {
+  if (!dst || size == 0) return EINVAL;
+  if (!src) {
+    dst[0] = 0;
+    return count == 0 ? 0 : EINVAL;
+  }
+  if (count == _TRUNCATE) {
+    size_t n = wcsnlen(src, size);
+    bool truncated = n >= size;
+    if (truncated) n = size - 1;
+    std::memmove(dst, src, n * sizeof(char16_t));
+    dst[n] = 0;
+    return truncated ? STRUNCATE : 0;
+  }
+  size_t n = wcsnlen(src, count);
+  if (n >= size) {
+    dst[0] = 0;
+    return ERANGE;
+  }
+  std::memmove(dst, src, n * sizeof(char16_t));
+  dst[n] = 0;
+  return 0;
+}
+
+namespace {
+
+// Digits of value (most significant first) into text; negative only in base 10.
+std::u16string integer_text(uint64_t magnitude, bool negative, int radix) {
+  std::u16string text;
+  do {
+    int d = static_cast<int>(magnitude % static_cast<uint64_t>(radix));
+    text.insert(text.begin(), static_cast<char16_t>(d < 10 ? u'0' + d : u'a' + d - 10));
+    magnitude /= static_cast<uint64_t>(radix);
+  } while (magnitude != 0);
+  if (negative) text.insert(text.begin(), u'-');
+  return text;
+}
+
+std::u16string signed_text(int64_t value, uint64_t as_unsigned, int radix) {
+  if (radix == 10 && value < 0) return integer_text(~static_cast<uint64_t>(value) + 1, true, radix);
+  return integer_text(as_unsigned, false, radix);
+}
+
+char16_t* put_text(const std::u16string& text, char16_t* buffer) {
+  if (!buffer) return buffer;
+  std::memcpy(buffer, text.data(), text.size() * sizeof(char16_t));
+  buffer[text.size()] = 0;
+  return buffer;
+}
+
+bool bad_radix(int radix) { return radix < 2 || radix > 36; }
+
+}  // namespace
+
+char16_t* _itow(int value, char16_t* buffer, int radix) {
+  if (bad_radix(radix)) return buffer ? (buffer[0] = 0, buffer) : buffer;
+  return put_text(signed_text(value, static_cast<uint32_t>(value), radix), buffer);
+}
+
+char16_t* _ltow(LONG value, char16_t* buffer, int radix) { return _itow(value, buffer, radix); }
+
+char16_t* _ultow(ULONG value, char16_t* buffer, int radix) {
+  if (bad_radix(radix)) return buffer ? (buffer[0] = 0, buffer) : buffer;
+  return put_text(integer_text(value, false, radix), buffer);
+}
+
+char16_t* _i64tow(int64_t value, char16_t* buffer, int radix) {
+  if (bad_radix(radix)) return buffer ? (buffer[0] = 0, buffer) : buffer;
+  return put_text(signed_text(value, static_cast<uint64_t>(value), radix), buffer);
+}
+
+char16_t* _ui64tow(uint64_t value, char16_t* buffer, int radix) {
+  if (bad_radix(radix)) return buffer ? (buffer[0] = 0, buffer) : buffer;
+  return put_text(integer_text(value, false, radix), buffer);
+}
+
+errno_t _itow_s(int value, char16_t* buffer, size_t size, int radix) {
+  if (!buffer || size == 0) return EINVAL;
+  buffer[0] = 0;
+  if (bad_radix(radix)) return EINVAL;
+  std::u16string text = signed_text(value, static_cast<uint32_t>(value), radix);
+  if (text.size() >= size) return ERANGE;
+  put_text(text, buffer);
+  return 0;
+}
+
+errno_t _i64tow_s(int64_t value, char16_t* buffer, size_t size, int radix) {
+  if (!buffer || size == 0) return EINVAL;
+  buffer[0] = 0;
+  if (bad_radix(radix)) return EINVAL;
+  std::u16string text = signed_text(value, static_cast<uint64_t>(value), radix);
+  if (text.size() >= size) return ERANGE;
+  put_text(text, buffer);
+  return 0;
+}

@@ -84,6 +84,40 @@ LPWSTR CharLowerW(LPWSTR s);
 DWORD CharUpperBuffW(LPWSTR s, DWORD length);
 DWORD CharLowerBuffW(LPWSTR s, DWORD length);
 
+// The C runtime's bounds-checked copies. They return 0, EINVAL for unusable
+// arguments or ERANGE when the text does not fit (the destination then holds
+// an empty string); wcsncpy_s with _TRUNCATE copies what fits and returns
+// STRUNCATE.
+constexpr size_t _TRUNCATE = static_cast<size_t>(-1);
+constexpr errno_t STRUNCATE = 80;
+errno_t wcscpy_s(char16_t* dst, size_t size, const char16_t* src);
+errno_t wcscat_s(char16_t* dst, size_t size, const char16_t* src);
+errno_t wcsncpy_s(char16_t* dst, size_t size, const char16_t* src, size_t count);
+template <size_t N>
+errno_t wcscpy_s(char16_t (&dst)[N], const char16_t* src) {
+  return wcscpy_s(dst, N, src);
+}
+template <size_t N>
+errno_t wcscat_s(char16_t (&dst)[N], const char16_t* src) {
+  return wcscat_s(dst, N, src);
+}
+template <size_t N>
+errno_t wcsncpy_s(char16_t (&dst)[N], const char16_t* src, size_t count) {
+  return wcsncpy_s(dst, N, src, count);
+}
+
+// Integers to text in a radix from 2 to 36 (lower-case letters). Only base 10
+// shows a minus sign; other bases show the value's bits as unsigned. The
+// unchecked forms trust the buffer (33 or 65 characters hold any value); the
+// _s form fails with ERANGE when size is too small and EINVAL for a bad radix.
+char16_t* _itow(int value, char16_t* buffer, int radix);
+char16_t* _ltow(LONG value, char16_t* buffer, int radix);
+char16_t* _ultow(ULONG value, char16_t* buffer, int radix);
+char16_t* _i64tow(int64_t value, char16_t* buffer, int radix);
+char16_t* _ui64tow(uint64_t value, char16_t* buffer, int radix);
+errno_t _itow_s(int value, char16_t* buffer, size_t size, int radix);
+errno_t _i64tow_s(int64_t value, char16_t* buffer, size_t size, int radix);
+
 namespace platform {
 // Writes formatted text into buffer[0..count): at most count - 1 characters and
 // a terminating zero. Returns the length written, or -1 when the text did not

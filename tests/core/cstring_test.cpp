@@ -293,3 +293,27 @@ TEST(CStringTest, NarrowCaseChangesKeepDoubleByteCharacters) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CStringTest, LoadStringUsesTheInstalledLoader) {
+  CStringW s(u"unchanged");
+  platform::SetStringResourceLoader(nullptr);
+  EXPECT_FALSE(s.LoadString(101));
+  EXPECT_EQ(s, u"unchanged");
+  platform::SetStringResourceLoader([](UINT id, std::u16string& text) {
+    if (id != 101) return false;
+    text = u"Clone Disk é";
+    return true;
+  });
+  EXPECT_TRUE(s.LoadString(101));
+  EXPECT_EQ(s, u"Clone Disk é");
+  EXPECT_FALSE(s.LoadString(102));
+  EXPECT_EQ(s, u"Clone Disk é");
+  CStringA a;
+  EXPECT_TRUE(a.LoadString(101));
+  EXPECT_EQ(a, "Clone Disk \xe9");
+  platform::SetStringResourceLoader(nullptr);
+}
+
+}  // namespace

@@ -108,6 +108,7 @@ TEST(FormatTest, TextAndCharactersFollowTheWideRules) {
       {"narrow precision", FormatWide(u"[%.3S]", "abcdef"), u"[abc]"},
       {"null text", FormatWide(u"%s|%S", static_cast<const char16_t*>(nullptr), static_cast<const char*>(nullptr)),
        u"(null)|(null)"},
+      {"NULL macro and nullptr", FormatWide(u"%s %s", NULL, nullptr), u"(null) (null)"},
       {"narrow through the ANSI page", FormatWide(u"%S", "caf\xe9 \x80"), u"café €"},
       {"CString argument", FormatWide(u"%s %S", name, narrow_name), u"Disk Stick"},
       {"std string argument", FormatWide(u"%s", wide_std), u"std"},

@@ -263,3 +263,58 @@ TEST_F(TimeTest, CTimeReadsTheClockAndFormatsLocalTime) {
 }
 
 }  // namespace
+
+namespace {
+
+class TmTest : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::Clock::instance().reset(); }
+  void TearDown() override { platform::Clock::instance().reset(); }
+};
+
+TEST_F(TmTest, BrokenDownTimeAndBack) {
+  platform::Clock::instance().set_time_zone_bias_minutes(-540);
+  __time64_t t = 951827696;  // 2000-02-29 12:34:56 UTC
+  std::tm local{}, utc{};
+  ASSERT_EQ(_localtime64_s(&local, &t), 0);
+  ASSERT_EQ(_gmtime64_s(&utc, &t), 0);
+  EXPECT_EQ(utc.tm_year, 100);
+  EXPECT_EQ(utc.tm_mon, 1);
+  EXPECT_EQ(utc.tm_mday, 29);
+  EXPECT_EQ(utc.tm_hour, 12);
+  EXPECT_EQ(utc.tm_wday, 2);
+  EXPECT_EQ(utc.tm_yday, 59);
+  EXPECT_EQ(local.tm_hour, 21);
+  EXPECT_EQ(_mktime64(&local), t);
+  EXPECT_EQ(_mkgmtime64(&utc), t);
+  // Out-of-range fields normalise: 2000-02-30 is March 1st.
+  std::tm fields{};
+  fields.tm_year = 100;
+  fields.tm_mon = 1;
+  fields.tm_mday = 30;
+  ASSERT_NE(_mkgmtime64(&fields), -1);
+  EXPECT_EQ(fields.tm_mon, 2);
+  EXPECT_EQ(fields.tm_mday, 1);
+  EXPECT_EQ(fields.tm_wday, 3);
+  // Outside 1970..3000: refused, fields marked invalid.
+  __time64_t negative = -1, far = 32535216000LL;
+  EXPECT_EQ(_gmtime64_s(&utc, &negative), EINVAL);
+  EXPECT_EQ(utc.tm_year, -1);
+  EXPECT_EQ(_localtime64_s(&utc, &far), EINVAL);
+  EXPECT_EQ(_localtime64_s(nullptr, &t), EINVAL);
+  fields = std::tm{};
+  fields.tm_year = 1101;  // 3001
+  fields.tm_mday = 1;
+  EXPECT_EQ(_mkgmtime64(&fields), -1);
+
+  char16_t buf[32];
+  EXPECT_EQ(wcsftime(buf, 32, u"%Y/%m/%d %H:%M", &local), 16u);
+  EXPECT_EQ(std::u16string(buf), u"2000/02/29 21:34");
+  EXPECT_EQ(wcsftime(buf, 16, u"%Y/%m/%d %H:%M", &local), 0u);  // no room for the terminator
+  EXPECT_EQ(buf[0], 0);
+  std::tm broken = local;
+  broken.tm_mon = 12;
+  EXPECT_EQ(wcsftime(buf, 32, u"%B", &broken), 0u);
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <string>
 
 #include "platform/core/text.h"
@@ -133,6 +134,67 @@ TEST(WideTextTest, CaseMapping) {
   // A single character passed in the pointer's low word.
   auto one = reinterpret_cast<uintptr_t>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<uintptr_t>(u'q'))));
   EXPECT_EQ(one, static_cast<uintptr_t>(u'Q'));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WideTextTest, BoundsCheckedCopiesRefuseOverflow) {
+  char16_t buf[6];
+  struct Case {
+    const char* what;
+    std::function<errno_t()> call;
+    errno_t result;
+    std::u16string after;
+  } cases[] = {
+      {"fits", [&] { return wcscpy_s(buf, u"abcde"); }, 0, u"abcde"},
+      {"one too many", [&] { return wcscpy_s(buf, u"abcdef"); }, ERANGE, u""},
+      {"null source", [&] { return wcscpy_s(buf, nullptr); }, EINVAL, u""},
+      {"append fits", [&] { wcscpy_s(buf, u"ab"); return wcscat_s(buf, u"cde"); }, 0, u"abcde"},
+      {"append overflows", [&] { wcscpy_s(buf, u"ab"); return wcscat_s(buf, u"cdef"); }, ERANGE, u""},
+      {"counted copy", [&] { return wcsncpy_s(buf, u"abcdefgh", 3); }, 0, u"abc"},
+      {"counted copy too long", [&] { return wcsncpy_s(buf, u"abcdefgh", 6); }, ERANGE, u""},
+      {"truncating copy", [&] { return wcsncpy_s(buf, u"abcdefgh", _TRUNCATE); }, STRUNCATE, u"abcde"},
+      {"truncating copy that fits", [&] { return wcsncpy_s(buf, u"abc", _TRUNCATE); }, 0, u"abc"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.call(), c.result) << c.what;
+    EXPECT_EQ(std::u16string(buf), c.after) << c.what;
+  }
+  // An unterminated destination cannot be appended to.
+  for (auto& ch : buf) ch = u'x';
+  EXPECT_EQ(wcscat_s(buf, u"a"), EINVAL);
+  EXPECT_EQ(buf[0], 0);
+  EXPECT_EQ(wcscpy_s(nullptr, 4, u"a"), EINVAL);
+  EXPECT_EQ(wcscpy_s(buf, 0, u"a"), EINVAL);
+}
+
+TEST(WideTextTest, IntegersToText) {
+  char16_t buf[80];
+  struct Case {
+    std::u16string got;
+    std::u16string expect;
+  } cases[] = {
+      {_itow(-1234, buf, 10), u"-1234"},
+      {_itow(-1, buf, 16), u"ffffffff"},
+      {_itow(255, buf, 2), u"11111111"},
+      {_itow(35, buf, 36), u"z"},
+      {_itow(0, buf, 10), u"0"},
+      {_i64tow(INT64_MIN, buf, 10), u"-9223372036854775808"},
+      {_i64tow(-1, buf, 16), u"ffffffffffffffff"},
+      {_ui64tow(UINT64_MAX, buf, 10), u"18446744073709551615"},
+      {_ultow(4000000000u, buf, 10), u"4000000000"},
+      {_ltow(-7, buf, 10), u"-7"},
+      {_itow(5, buf, 1), u""},  // bad radix
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.expect) << platform::to_utf8(c.expect);
+  char16_t small[4];
+  EXPECT_EQ(_itow_s(123, small, 4, 10), 0);
+  EXPECT_EQ(std::u16string(small), u"123");
+  EXPECT_EQ(_itow_s(-123, small, 4, 10), ERANGE);
+  EXPECT_EQ(small[0], 0);
+  EXPECT_EQ(_i64tow_s(10, small, 4, 37), EINVAL);
 }
 
 }  // namespace
