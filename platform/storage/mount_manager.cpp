@@ -512,6 +512,15 @@ void PollDeviceChanges() {
   deliver(s);
 }
 
+void EnsureMounted() {
+  auto& s = state();
+  {
+    std::lock_guard guard(s.lock);
+    follow_machine(s);
+  }
+  deliver(s);
+}
+
 int AddDeviceChangeListener(DeviceChangeListener listener) {
   auto& s = state();
   std::lock_guard guard(s.lock);

@@ -53,6 +53,8 @@ void RescanAll();
 // attach/detach) and counts one mount pass. The volume APIs call it; a UI
 // loop may call it on a timer.
 void PollDeviceChanges();
+// Follows the current machine (scanning it when it is new) without counting a pass.
+void EnsureMounted();
 
 // ---- Device notifications ------------------------------------------------
 
