@@ -142,8 +142,8 @@ LONG lookup(State& s, HKEY h, OpenKey* out) {
   return ERROR_SUCCESS;
 }
 
-// Splits a subkey path. A trailing backslash is allowed; a leading one or an
-// empty name between two backslashes is not.
+// Splits a subkey path. A trailing backslash is allowed; a leading one, an
+// empty name between two backslashes or a line break in a name is not.
 LONG split_path(LPCWSTR sub, KeyPath* out) {
   out->clear();
   if (!sub || !*sub) return ERROR_SUCCESS;
@@ -154,6 +154,8 @@ LONG split_path(LPCWSTR sub, KeyPath* out) {
     const std::u16string_view part = rest.substr(0, slash);
     if (part.empty()) return ERROR_BAD_PATHNAME;
     if (part.size() > REG_MAX_KEY_NAME) return ERROR_INVALID_PARAMETER;
+    // Key names are kept one per line in the registry file.
+    if (part.find_first_of(u"\r\n") != std::u16string_view::npos) return ERROR_INVALID_PARAMETER;
     out->emplace_back(part);
     if (slash == std::u16string_view::npos) break;
     rest.remove_prefix(slash + 1);
