@@ -130,12 +130,6 @@ int StringFromGUID2(REFGUID guid, LPOLESTR buffer, int max_chars) {
   return static_cast<int>(text.size()) + 1;
 }
 
-HRESULT CoCreateGuid(GUID* out) {
-  if (!out) return E_INVALIDARG;
-  *out = platform::NewGuid();
-  return S_OK;
-}
-
 namespace {
 bool parse_braced(LPCOLESTR text, GUID* out) {
   if (!text || !out) return false;

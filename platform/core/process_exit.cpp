@@ -12,6 +12,7 @@ namespace {
 struct ExitState {
   std::mutex mutex;
   ExitHook hook;
+  ExitInterceptor interceptor;
   std::vector<std::pair<int, std::function<void()>>> handlers;
   int next_id = 1;
 };
@@ -60,7 +61,19 @@ void RunExitHandlers() {
   }
 }
 
+ExitInterceptor SetExitInterceptor(ExitInterceptor interceptor) {
+  std::lock_guard lock(state().mutex);
+  std::swap(state().interceptor, interceptor);
+  return interceptor;
+}
+
 void Exit(int code) {
+  ExitInterceptor interceptor;
+  {
+    std::lock_guard lock(state().mutex);
+    interceptor = state().interceptor;
+  }
+  if (interceptor) interceptor(code);
   RunExitHandlers();
   ExitHook hook;
   {

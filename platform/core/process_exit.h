@@ -1,7 +1,8 @@
 // Process exit through one hook, so that tests can catch what would end the
 // process.
 //
-// ExitProcess and platform::Exit first run the exit handlers that other parts
+// ExitProcess and platform::Exit first ask the interceptor (below), then run
+// the exit handlers that other parts
 // of the platform registered (named mutexes, the registry: whatever must be
 // released or written on the way out), newest first, each once; then they call
 // the exit hook. The default hook flushes the C streams and ends the process
@@ -30,6 +31,14 @@ using ExitHook = std::function<void(int code)>;
 ExitHook SetExitHook(ExitHook hook);
 
 [[noreturn]] void Exit(int code);
+
+// Consulted first by Exit, before any handler runs: it may end only the
+// calling thread (by throwing whatever that thread's runner catches) when the
+// caller is not the host program, such as a stand-in program running on a
+// thread of this process. If it returns, the exit goes on as usual. The
+// process library installs it; empty means none.
+using ExitInterceptor = std::function<void(int code)>;
+ExitInterceptor SetExitInterceptor(ExitInterceptor interceptor);
 
 // Registers a handler to run at exit; returns an id for RemoveExitHandler.
 int AddExitHandler(std::function<void()> handler);

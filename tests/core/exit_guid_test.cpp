@@ -128,3 +128,27 @@ TEST(GuidTest, SeededGuidsRepeatAndRandomOnesDoNot) {
 }
 
 }  // namespace
+
+namespace {
+
+struct ThreadOnlyExit {
+  int code;
+};
+
+TEST(ExitTest, InterceptorEndsOnlyItsThreadWithoutRunningHandlers) {
+  platform::ScopedExitTrap trap;
+  bool handler_ran = false;
+  int id = platform::AddExitHandler([&] { handler_ran = true; });
+  auto previous = platform::SetExitInterceptor([](int code) {
+    if (code == 42) throw ThreadOnlyExit{code};  // a stand-in program on its own thread
+  });
+  EXPECT_THROW(ExitProcess(42), ThreadOnlyExit);
+  EXPECT_FALSE(handler_ran);
+  // Any other caller exits the usual way.
+  EXPECT_THROW(ExitProcess(1), platform::ProcessExit);
+  EXPECT_TRUE(handler_ran);
+  platform::SetExitInterceptor(previous);
+  platform::RemoveExitHandler(id);
+}
+
+}  // namespace
