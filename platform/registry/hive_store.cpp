@@ -163,6 +163,7 @@ LONG HiveStore::commit() {
   sync_file(std::filesystem::path(path_).parent_path().empty() ? std::string(".")
                                                                 : std::filesystem::path(path_).parent_path().string());
   modified_ = false;
+  written_ = true;
   return ERROR_SUCCESS;
 }
 

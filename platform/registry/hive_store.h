@@ -26,7 +26,10 @@ class HiveStore final : public KeyStore {
   HiveStore& operator=(const HiveStore&) = delete;
 
   const std::string& host_path() const { return path_; }
+  // Changes not yet written to the file.
   bool is_modified() const { return modified_; }
+  // Whether commit() has rewritten the file since the hive was opened.
+  bool was_written() const { return written_; }
   // Writes the hive to its file when something changed: a temporary file
   // beside it, synced, then renamed over it. ERROR_CANTWRITE on failure, the
   // old file then stays as it was.
@@ -52,6 +55,7 @@ class HiveStore final : public KeyStore {
   hive_h* h_;
   std::string path_;
   bool modified_ = false;
+  bool written_ = false;
 };
 
 // How a hive path of the simulated PC becomes a host file. `open` gives the

@@ -615,7 +615,8 @@ LSTATUS RegUnLoadKeyW(HKEY hKey, LPCWSTR lpSubKey) {
   Mount* mount = it->get();
   for (const auto& [id, key] : s.keys)
     if (resolve(s, key.root, key.path).mount == mount) return ERROR_ACCESS_DENIED;
-  const bool changed = mount->store->is_modified();
+  // A flush may already have written the changes; the file layer must still copy them back.
+  const bool changed = mount->store->is_modified() || mount->store->was_written();
   if (const LONG rc = mount->store->commit()) {
     // The hive stays loaded, so nothing of the changes is lost.
     s.fault = mount->host_path + ": hive cannot be written";

@@ -354,6 +354,8 @@ TEST_F(HiveTest, HivePathsOfTheSimulatedPcGoThroughTheFileAccessSeam) {
   HKEY key = create(HKEY_USERS, u"NewSystem1\\Select");
   const DWORD current = 1;
   ASSERT_EQ(RegSetValueExW(key, u"Current", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&current), 4), ERROR_SUCCESS);
+  // Flushed changes still count as changes when the hive goes back.
+  ASSERT_EQ(RegFlushKey(key), ERROR_SUCCESS);
   RegCloseKey(key);
   ASSERT_EQ(RegUnLoadKeyW(HKEY_USERS, u"NewSystem1"), ERROR_SUCCESS);
   ASSERT_EQ(RegLoadKeyW(HKEY_USERS, u"NewSystem1", hive), ERROR_SUCCESS);
