@@ -31,7 +31,7 @@ void EnsureStandardRoots(KeyTree& tree);
 
 // Parses `bytes` (the whole file) into `tree`, which the caller passes empty.
 // On failure returns false and sets `error` to "line N: what was wrong";
-// `tree` is then unspecified.
+// `tree` then holds part of the file and must not be used.
 bool ParseRegistryText(std::string_view bytes, KeyTree& tree, std::string& error);
 
 // The whole file for `tree`, as bytes.
