@@ -64,6 +64,38 @@ TEST(FatDriver, ErrorAnswers) {
   EXPECT_EQ(image.fsck().status, 0);
 }
 
+TEST(FatDriver, ProbeTellsTheKindByClusterCount) {
+  struct Row {
+    int fat_bits;
+    uint32_t sector;
+    uint64_t kib;
+    const char* blkid_version;  // what blkid reads from the same image
+  } rows[] = {
+      {12, 512, 4096, "FAT12"},  {16, 512, 32768, "FAT16"},  {32, 512, 65536, "FAT32"},
+      {12, 4096, 8192, "FAT12"}, {16, 4096, 65536, "FAT16"}, {32, 4096, 307200, "FAT32"},
+  };
+  for (auto& r : rows) {
+    SCOPED_TRACE(r.blkid_version + std::string(" ") + std::to_string(r.sector));
+    FatImage image(r.fat_bits, r.sector, r.kib);
+    ASSERT_TRUE(image.ok());
+    CommandResult b = Shell("blkid -p -o value -s VERSION " + Quote(image.path()));
+    EXPECT_EQ(b.output, std::string(r.blkid_version) + "\n");
+    platform::fs::fat::FatKind kind;
+    ASSERT_EQ(platform::fs::fat::Probe(*image.device(), &kind), 0u);
+    EXPECT_EQ(int(kind), r.fat_bits);
+    VolumeInfo vi;
+    auto v = image.mount();
+    ASSERT_TRUE(v);
+    ASSERT_EQ(v->volume_info(&vi), 0u);
+    EXPECT_EQ(vi.bytes_per_sector, r.sector);
+  }
+  // A FAT32 layout with fewer clusters than FAT32 needs is not a volume the platform mounts.
+  FatImage small32(32, 4096, 40960);
+  ASSERT_TRUE(small32.ok());
+  platform::fs::fat::FatKind kind;
+  EXPECT_EQ(platform::fs::fat::Probe(*small32.device(), &kind), uint32_t(ERROR_UNRECOGNIZED_VOLUME));
+}
+
 TEST(FatDriver, VolumeInsidePartitionWindow) {
   for (uint32_t sector : {512u, 4096u}) {
     SCOPED_TRACE(sector);

@@ -82,9 +82,14 @@ DWORD ParseBootSector(const uint8_t* sector, size_t length, uint64_t device_size
     g.kind = FatKind::Fat16;
   else
     g.kind = FatKind::Fat32;
-  if ((g.kind == FatKind::Fat32) != fat32_layout)
-    return corrupt(why, "cluster count " + std::to_string(g.cluster_count) + " does not match the " +
-                            (fat32_layout ? "FAT32" : "FAT12/16") + " boot sector layout");
+  if ((g.kind == FatKind::Fat32) != fat32_layout) {
+    // The kind follows the cluster count; a boot sector laid out for the other
+    // kind is not a volume the platform would mount (it shows as RAW).
+    if (why)
+      *why = "cluster count " + std::to_string(g.cluster_count) + " does not match the " +
+             (fat32_layout ? "FAT32" : "FAT12/16") + " boot sector layout";
+    return ERROR_UNRECOGNIZED_VOLUME;
+  }
 
   // The FAT must hold an entry for every cluster, 0 and 1 included.
   uint64_t entries = uint64_t(g.cluster_count) + 2;

@@ -105,7 +105,8 @@ struct FatGeometry {
 
 // Parses and validates a boot sector read from a device of `device_size` bytes.
 // Returns ERROR_SUCCESS, ERROR_UNRECOGNIZED_VOLUME when the sector is not a FAT
-// boot sector at all, or ERROR_FILE_CORRUPT when it is one with impossible
+// boot sector at all or its layout contradicts the kind its cluster count gives
+// (a FAT32 layout with fewer than 65525 clusters), or ERROR_FILE_CORRUPT when it is one with impossible
 // fields (zero cluster size, FAT too small for its clusters, volume larger than
 // the device, ...). `why` names the field at fault.
 DWORD ParseBootSector(const uint8_t* sector, size_t length, uint64_t device_size, FatGeometry* out,
