@@ -1,0 +1,157 @@
+// simpc: makes and inspects simulated PCs.
+//
+//   simpc new DIR
+//   simpc add-disk DIR N --size 8G [--image PATH | --device /dev/sdX] [--sector 4096]
+//                        [--bus usb] [--vendor V] [--model M] [--serial S] [--removable]
+//   simpc demo DIR
+//   simpc show DIR
+//   simpc log DIR
+//   simpc attach DIR N | simpc detach DIR N
+//
+// Exit status 0 on success, 1 on a failed command, 2 on bad usage.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "machine_report.h"
+#include "platform/machine/demo.h"
+#include "platform/machine/machine.h"
+
+namespace {
+
+using platform::machine::DiskConfig;
+
+const char kUsage[] =
+    "usage:\n"
+    "  simpc new DIR\n"
+    "  simpc add-disk DIR N --size 8G [--image PATH | --device /dev/sdX] [--sector 512|4096]\n"
+    "                 [--bus ata|sata|scsi|usb|nvme|...] [--vendor TEXT] [--model TEXT] [--serial TEXT] [--removable]\n"
+    "  simpc demo DIR\n"
+    "  simpc show DIR\n"
+    "  simpc log DIR\n"
+    "  simpc attach DIR N\n"
+    "  simpc detach DIR N\n";
+
+int usage(const std::string& problem) {
+  std::cerr << "simpc: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+int failed(const std::string& message) {
+  std::cerr << "simpc: " << message << "\n";
+  return 1;
+}
+
+bool parse_disk_number(const std::string& text, int* number) {
+  if (text.empty() || text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  *number = std::stoi(text);
+  return true;
+}
+
+int add_disk(const std::vector<std::string>& args) {
+  if (args.size() < 2) return usage("add-disk needs DIR and a disk number");
+  DiskConfig disk;
+  if (!parse_disk_number(args[1], &disk.number)) return usage("disk number \"" + args[1] + "\" is not 0..99");
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string& opt = args[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
+      return true;
+    };
+    std::string v;
+    if (opt == "--removable") {
+      disk.removable = true;
+    } else if (opt == "--size") {
+      if (!value(&v)) return usage("--size needs a value");
+      auto size = platform::machine::ParseSize(v);
+      if (!size) return failed("bad size \"" + v + "\" (use a whole number with K, M, G or T, such as 8G)");
+      disk.size = *size;
+    } else if (opt == "--image") {
+      if (!value(&disk.image)) return usage("--image needs a path");
+    } else if (opt == "--device") {
+      if (!value(&disk.device)) return usage("--device needs a path");
+    } else if (opt == "--sector") {
+      if (!value(&v)) return usage("--sector needs a value");
+      if (v != "512" && v != "4096") return failed("sector size \"" + v + "\" is not 512 or 4096");
+      disk.sector_size = static_cast<uint32_t>(std::stoul(v));
+    } else if (opt == "--bus") {
+      if (!value(&v)) return usage("--bus needs a value");
+      auto bus = platform::machine::ParseBusType(v);
+      if (!bus) return failed("unknown bus \"" + v + "\"");
+      disk.bus = *bus;
+    } else if (opt == "--model") {
+      if (!value(&disk.product)) return usage("--model needs a value");
+    } else if (opt == "--vendor") {
+      if (!value(&disk.vendor)) return usage("--vendor needs a value");
+    } else if (opt == "--serial") {
+      if (!value(&disk.serial)) return usage("--serial needs a value");
+    } else {
+      return usage("unknown option \"" + opt + "\"");
+    }
+  }
+  if (!disk.image.empty() && !disk.device.empty()) return usage("give --image or --device, not both");
+  std::string error;
+  if (!platform::machine::AddDiskToMachine(args[0], disk, &error)) return failed(error);
+  return 0;
+}
+
+int set_attached(const std::vector<std::string>& args, bool attached) {
+  if (args.size() != 2) return usage(std::string(attached ? "attach" : "detach") + " needs DIR and a disk number");
+  int number = 0;
+  if (!parse_disk_number(args[1], &number)) return usage("disk number \"" + args[1] + "\" is not 0..99");
+  std::string error;
+  if (!platform::machine::SetDiskAttached(args[0], number, attached, &error)) return failed(error);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage("no command given");
+  std::string command = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  if (args.empty()) return usage(command + " needs a machine folder");
+  const std::string& dir = args[0];
+  std::string error;
+
+  if (command == "new") {
+    if (args.size() != 1) return usage("new takes only DIR");
+    return platform::machine::CreateMachineFolder(dir, &error) ? 0 : failed(error);
+  }
+  if (command == "add-disk") return add_disk(args);
+  if (command == "demo") {
+    if (args.size() != 1) return usage("demo takes only DIR");
+    if (!platform::machine::CreateDemoMachine(dir, &error)) return failed(error);
+    std::cout << "demo PC created in " << dir << "\n";
+    return 0;
+  }
+  if (command == "show") {
+    if (args.size() != 1) return usage("show takes only DIR");
+    auto machine = platform::machine::Machine::open(dir, &error);
+    if (!machine) return failed(error);
+    std::cout << simpc::DescribeMachine(machine);
+    return 0;
+  }
+  if (command == "log") {
+    if (args.size() != 1) return usage("log takes only DIR");
+    auto machine = platform::machine::Machine::open(dir, &error);
+    if (!machine) return failed(error);
+    std::ifstream in(machine->log_path());
+    if (!in) {
+      std::cout << "(the log is empty)\n";
+      return 0;
+    }
+    std::cout << in.rdbuf();
+    return 0;
+  }
+  if (command == "attach") return set_attached(args, true);
+  if (command == "detach") return set_attached(args, false);
+  return usage("unknown command \"" + command + "\"");
+}
