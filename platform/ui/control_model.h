@@ -1,0 +1,32 @@
+// Per-class state and built-in behaviour of a control window. Each built-in
+// class (button, edit, list view ...) has a model; the window keeps it in
+// Window::control and the default window procedure runs it.
+#pragma once
+
+#include "platform/ui/window.h"
+
+class QPainter;
+
+namespace platform::ui {
+
+class ControlModel {
+ public:
+  virtual ~ControlModel() = default;
+  // The control's default handling of `message`; false when not handled
+  // (the generic default runs then).
+  virtual bool handle(Window& window, UINT message, WPARAM w, LPARAM l, LRESULT& result) {
+    return false;
+  }
+  // A simple picture of the control for screenshots, in client coordinates.
+  virtual void draw(Window& window, QPainter& painter) {}
+};
+
+// Sends WM_COMMAND(id, code) from a control to its parent.
+void NotifyParentCommand(Window& control, UINT code);
+// Fills in the header and sends WM_NOTIFY from a control to its parent.
+LRESULT NotifyParent(Window& control, NMHDR& header, UINT code);
+
+// Makes the model for a window of `kind` (null for kinds without state).
+std::unique_ptr<ControlModel> MakeControlModel(WindowKind kind, Window& window);
+
+}  // namespace platform::ui

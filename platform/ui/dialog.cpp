@@ -1,0 +1,423 @@
+#include "platform/ui/dialog.h"
+
+#include <algorithm>
+
+#include "platform/core/text.h"
+#include "platform/ui/control_model.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/resources.h"
+#include "platform/ui/window.h"
+
+using platform::ui::FindWindowModel;
+using platform::ui::Window;
+
+// ---- data exchange ----
+
+void CDataExchange::Fail(int id) {
+  failed = true;
+  if (CWnd* c = m_pDlgWnd->GetDlgItem(id)) c->SetFocus();
+}
+
+void DDX_Control(CDataExchange* dx, int id, CWnd& control) {
+  if (control.m_hWnd) return;
+  if (!control.SubclassDlgItem(static_cast<UINT>(id), dx->m_pDlgWnd)) dx->failed = true;
+}
+
+void DDX_Text(CDataExchange* dx, int id, std::u16string& value) {
+  CWnd* c = dx->m_pDlgWnd->GetDlgItem(id);
+  if (!c) {
+    dx->failed = true;
+    return;
+  }
+  if (dx->m_bSaveAndValidate)
+    value = c->GetWindowText();
+  else
+    c->SetWindowText(value.c_str());
+}
+
+void DDX_Text(CDataExchange* dx, int id, int& value) {
+  if (dx->m_bSaveAndValidate) {
+    BOOL ok = FALSE;
+    UINT v = dx->m_pDlgWnd->GetDlgItemInt(id, &ok, TRUE);
+    if (!ok) {
+      AfxMessageBox(u"Please enter an integer.", MB_ICONEXCLAMATION);
+      dx->Fail(id);
+      return;
+    }
+    value = static_cast<int>(v);
+  } else {
+    dx->m_pDlgWnd->SetDlgItemInt(id, static_cast<UINT>(value), TRUE);
+  }
+}
+
+void DDX_Text(CDataExchange* dx, int id, UINT& value) {
+  if (dx->m_bSaveAndValidate) {
+    BOOL ok = FALSE;
+    UINT v = dx->m_pDlgWnd->GetDlgItemInt(id, &ok, FALSE);
+    if (!ok) {
+      AfxMessageBox(u"Please enter a positive integer.", MB_ICONEXCLAMATION);
+      dx->Fail(id);
+      return;
+    }
+    value = v;
+  } else {
+    dx->m_pDlgWnd->SetDlgItemInt(id, value, FALSE);
+  }
+}
+
+void DDX_Check(CDataExchange* dx, int id, int& value) {
+  if (dx->m_bSaveAndValidate)
+    value = static_cast<int>(dx->m_pDlgWnd->IsDlgButtonChecked(id));
+  else
+    dx->m_pDlgWnd->CheckDlgButton(id, static_cast<UINT>(value));
+}
+
+void DDX_Radio(CDataExchange* dx, int id, int& value) {
+  // The group runs from `id` through the following radio buttons up to the
+  // next WS_GROUP control.
+  Window* d = FindWindowModel(dx->m_pDlgWnd->m_hWnd);
+  HWND first = ::GetDlgItem(dx->m_pDlgWnd->m_hWnd, id);
+  if (!d || !first) {
+    dx->failed = true;
+    return;
+  }
+  auto it = std::find_if(d->children.begin(), d->children.end(),
+                         [&](Window* c) { return c->handle == first; });
+  int index = 0;
+  if (dx->m_bSaveAndValidate) value = -1;
+  for (; it != d->children.end(); ++it, ++index) {
+    Window* c = *it;
+    if (index > 0 && (c->style & WS_GROUP)) break;
+    if (c->kind != platform::ui::WindowKind::Button) break;
+    if (dx->m_bSaveAndValidate) {
+      if (SendMessageW(c->handle, BM_GETCHECK, 0, 0)) value = index;
+    } else {
+      SendMessageW(c->handle, BM_SETCHECK, index == value ? 1 : 0, 0);
+    }
+  }
+}
+
+// ---- CDialog ----
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+  ON_MESSAGE(WM_INITDIALOG, &CDialog::HandleInitDialog)
+  ON_COMMAND(IDOK, &CDialog::OnOkCommand)
+  ON_COMMAND(IDCANCEL, &CDialog::OnCancelCommand)
+END_MESSAGE_MAP()
+
+CDialog::CDialog(UINT template_id, CWnd* parent) : m_nIDHelp(template_id), m_pParentWnd(parent) {}
+
+CDialog::~CDialog() {
+  if (m_hWnd && IsWindow()) DestroyWindow();
+}
+
+LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) { return OnInitDialog(); }
+
+BOOL CDialog::OnInitDialog() {
+  UpdateData(FALSE);
+  return TRUE;
+}
+
+void CDialog::OnOK() {
+  if (!UpdateData(TRUE)) return;
+  EndDialog(IDOK);
+}
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void CDialog::EndDialog(int result) {
+  if (loop_) {
+    loop_->ended = true;
+    loop_->result = result;
+  } else if (!m_hWnd || !IsWindow()) {
+    ended_early_ = true;
+    early_result_ = result;
+    return;
+  } else if (!ended_early_ && is_modal()) {
+    // unreachable: modal dialogs always have a loop
+  }
+  if (disabled_owner_) {
+    ::EnableWindow(disabled_owner_, TRUE);
+    disabled_owner_ = nullptr;
+  }
+  if (m_hWnd) ::ShowWindow(m_hWnd, SW_HIDE);
+  if (!loop_) {
+    ended_early_ = true;
+    early_result_ = result;
+  }
+}
+
+BOOL CDialog::PreTranslateMessage(MSG* msg) {
+  if (!m_hWnd) return FALSE;
+  return IsDialogMessageW(m_hWnd, msg);
+}
+
+LRESULT CDialog::DefWindowProc(UINT message, WPARAM w, LPARAM l) {
+  return ::DefWindowProcW(m_hWnd, message, w, l);
+}
+
+bool CDialog::make_window(bool modal) {
+  const auto* t = platform::ui::FindDialogTemplate(static_cast<int>(m_nIDHelp));
+  if (!t) return false;
+  Window* owner = nullptr;
+  if (m_pParentWnd) {
+    owner = FindWindowModel(m_pParentWnd->m_hWnd);
+  } else if (CWnd* main = AfxGetMainWnd(); main && main != this && main->m_hWnd) {
+    owner = FindWindowModel(main->m_hWnd);
+  }
+  if (modal && owner) {
+    Window* top = owner->top_level();
+    if (top->enabled()) {
+      ::EnableWindow(top->handle, FALSE);
+      disabled_owner_ = top->handle;
+    }
+  }
+  Window* w = platform::ui::BuildDialogWindow(*t, owner, this, false);
+  owns_window_ = true;
+  // Subclassing dialog items happens in OnInitDialog through data exchange.
+  LRESULT focus_default = SendMessage(WM_INITDIALOG, 0, 0);
+  if (!FindWindowModel(w->handle)) return true;
+  if (focus_default && !GetFocus()) {
+    for (Window* c : w->children)
+      if ((c->style & WS_TABSTOP) && c->visible() && c->enabled()) {
+        ::SetFocus(c->handle);
+        break;
+      }
+  }
+  return true;
+}
+
+INT_PTR CDialog::DoModal() {
+  ended_early_ = false;
+  platform::ui::ModalLoop loop;
+  if (!make_window(true)) {
+    if (disabled_owner_) ::EnableWindow(disabled_owner_, TRUE);
+    disabled_owner_ = nullptr;
+    return -1;
+  }
+  HWND self = m_hWnd;
+  loop.window = FindWindowModel(self);
+  loop_ = &loop;
+  if (ended_early_) {
+    loop.ended = true;
+    loop.result = early_result_;
+  }
+  struct Cleanup {
+    CDialog& d;
+    HWND self;
+    ~Cleanup() {
+      d.loop_ = nullptr;
+      if (d.disabled_owner_) {
+        ::EnableWindow(d.disabled_owner_, TRUE);
+        d.disabled_owner_ = nullptr;
+      }
+      if (Window* w = FindWindowModel(self)) {
+        ::ShowWindow(self, SW_HIDE);
+        platform::ui::DestroyWindowModel(w);
+      }
+    }
+  } cleanup{*this, self};
+  if (!loop.ended && loop.window) {
+    ::ShowWindow(self, SW_SHOW);
+    ::SetActiveWindow(self);
+  }
+  if (!loop.window) loop.ended = true;
+  platform::ui::RunModalLoop(loop);
+  return loop.result;
+}
+
+BOOL CDialog::Create(UINT template_id, CWnd* parent) {
+  m_nIDHelp = template_id;
+  if (parent) m_pParentWnd = parent;
+  if (!make_window(false)) return FALSE;
+  Window* w = FindWindowModel(m_hWnd);
+  const auto* t = platform::ui::FindDialogTemplate(static_cast<int>(template_id));
+  if (w && t && (t->style & WS_VISIBLE)) ::ShowWindow(m_hWnd, SW_SHOW);
+  return TRUE;
+}
+
+void CDialog::GotoDlgCtrl(CWnd* control) {
+  if (control) ::SetFocus(control->m_hWnd);
+}
+
+namespace {
+Window* step_tab(Window& dialog, HWND from, bool forward) {
+  std::vector<Window*> stops;
+  for (Window* c : dialog.children)
+    if ((c->style & WS_TABSTOP) && c->visible() && c->enabled()) stops.push_back(c);
+  if (stops.empty()) return nullptr;
+  auto it = std::find_if(stops.begin(), stops.end(), [&](Window* c) { return c->handle == from; });
+  if (it == stops.end()) return forward ? stops.front() : stops.back();
+  if (forward) return ++it == stops.end() ? stops.front() : *it;
+  return it == stops.begin() ? stops.back() : *(it - 1);
+}
+}  // namespace
+
+void CDialog::NextDlgCtrl() const {
+  if (Window* d = FindWindowModel(m_hWnd))
+    if (Window* n = step_tab(*d, ::GetFocus(), true)) ::SetFocus(n->handle);
+}
+void CDialog::PrevDlgCtrl() const {
+  if (Window* d = FindWindowModel(m_hWnd))
+    if (Window* n = step_tab(*d, ::GetFocus(), false)) ::SetFocus(n->handle);
+}
+
+void CDialog::SetDefID(UINT id) {
+  Window* d = FindWindowModel(m_hWnd);
+  if (!d) return;
+  for (Window* c : d->children) {
+    if (c->kind != platform::ui::WindowKind::Button) continue;
+    DWORD type = c->style & BS_TYPEMASK;
+    if (type == BS_DEFPUSHBUTTON && c->id != static_cast<int>(id))
+      c->style = (c->style & ~BS_TYPEMASK) | BS_PUSHBUTTON;
+    else if (type == BS_PUSHBUTTON && c->id == static_cast<int>(id))
+      c->style = (c->style & ~BS_TYPEMASK) | BS_DEFPUSHBUTTON;
+  }
+}
+
+DWORD CDialog::GetDefID() const {
+  Window* d = FindWindowModel(m_hWnd);
+  Window* b = d ? platform::ui::DefaultButton(*d) : nullptr;
+  return b ? MAKELONG(static_cast<WORD>(b->id), 0x534B) : 0;
+}
+
+namespace platform::ui {
+
+Window* DefaultButton(Window& dialog) {
+  for (Window* c : dialog.children)
+    if (c->kind == WindowKind::Button && (c->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return c;
+  return nullptr;
+}
+
+Window* BuildDialogWindow(const DialogTemplate& t, Window* owner, ::CWnd* object, bool child) {
+  std::u16string face = t.font_face ? t.font_face : u"";
+  BaseUnits base = BaseUnitsForFont(face, t.font_points);
+  RECT client = DialogUnitsToPixels({t.x, t.y, t.x + t.cx, t.y + t.cy}, base);
+  CreateParams p;
+  p.class_name = u"#32770";
+  p.text = t.caption ? t.caption : u"";
+  p.style = (t.style & ~WS_VISIBLE) | (child ? WS_CHILD : 0);
+  if (!child) p.style &= ~WS_CHILD;
+  p.ex_style = t.ex_style;
+  p.template_id = t.id;
+  p.object = object;
+  if (child)
+    p.parent = owner;
+  else
+    p.owner = owner;
+  // Window rectangle = client area plus frame and caption.
+  int frame = child ? 0 : FrameWidth(p.style);
+  int caption = !child && (p.style & WS_CAPTION) == WS_CAPTION ? CaptionHeight() : 0;
+  LONG width = (client.right - client.left) + 2 * frame;
+  LONG height = (client.bottom - client.top) + 2 * frame + caption;
+  POINT origin{client.left, client.top};
+  if (!child && owner) {
+    POINT o = owner->client_origin_on_screen();
+    origin.x += o.x;
+    origin.y += o.y;
+  }
+  if (!child && (t.style & DS_CENTER)) {
+    SIZE screen = ScreenSize();
+    origin = {(screen.cx - width) / 2, (screen.cy - height) / 2};
+  }
+  p.rect = {origin.x, origin.y, origin.x + width, origin.y + height};
+  Window* dialog = CreateWindowModel(p);
+
+  HFONT font = nullptr;
+  if (!face.empty()) font = MakeFont(face, -MulDiv(t.font_points, 96, 72), t.font_weight ? t.font_weight : 400, t.font_italic != 0);
+  dialog->font = font;
+  for (size_t i = 0; i < t.item_count; ++i) {
+    const DialogItemTemplate& it = t.items[i];
+    CreateParams c;
+    c.class_name = it.class_name;
+    c.text = it.text ? it.text : u"";
+    c.style = it.style | WS_CHILD;
+    c.ex_style = it.ex_style;
+    c.id = it.id;
+    c.parent = dialog;
+    c.rect = DialogUnitsToPixels({it.x, it.y, it.x + it.cx, it.y + it.cy}, base);
+    Window* w = CreateWindowModel(c);
+    w->font = font;
+    if (it.image_id) AttachResourceImage(*w, it.image_id);
+  }
+  if (t.menu_id) {
+    if (HMENU m = LoadMenuFromTable(t.menu_id)) dialog->menu = m;
+  }
+  return dialog;
+}
+
+}  // namespace platform::ui
+
+// ---- dialog keyboard handling ----
+
+BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
+  Window* d = FindWindowModel(dialog);
+  if (!d || !msg) return FALSE;
+  Window* target = FindWindowModel(msg->hwnd);
+  bool inside = false;
+  for (Window* w = target; w; w = w->is_child() ? w->parent : nullptr)
+    if (w == d) inside = true;
+  if (!inside) return FALSE;
+  if (msg->message == WM_CHAR) {
+    WPARAM c = msg->wParam;
+    // The keys the dialog handles itself never reach controls as characters.
+    if (c == u'\r' || c == 0x1B || c == u'\t') {
+      bool wants_return = target && target->kind == platform::ui::WindowKind::Edit &&
+                          (target->style & (ES_MULTILINE | ES_WANTRETURN)) == (ES_MULTILINE | ES_WANTRETURN);
+      if (!(c == u'\r' && wants_return)) return TRUE;
+    }
+    return FALSE;
+  }
+  if (msg->message != WM_KEYDOWN) return FALSE;
+  HWND focus = GetFocus();
+  Window* focused = FindWindowModel(focus);
+  auto command = [&](int id, Window* from) {
+    SendMessageW(dialog, WM_COMMAND, MAKELONG(static_cast<WORD>(id), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(from ? from->handle : nullptr));
+  };
+  switch (msg->wParam) {
+    case VK_RETURN: {
+      if (focused && focused->kind == platform::ui::WindowKind::Edit &&
+          (focused->style & (ES_MULTILINE | ES_WANTRETURN)) == (ES_MULTILINE | ES_WANTRETURN))
+        return FALSE;
+      if (focused && focused->parent == d && focused->kind == platform::ui::WindowKind::Button) {
+        DWORD type = focused->style & BS_TYPEMASK;
+        if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON) {
+          if (focused->enabled()) command(focused->id, focused);
+          return TRUE;
+        }
+      }
+      Window* def = platform::ui::DefaultButton(*d);
+      if (def) {
+        if (def->enabled() && def->visible()) command(def->id, def);
+      } else {
+        HWND ok = GetDlgItem(dialog, IDOK);
+        Window* okw = FindWindowModel(ok);
+        if (!okw || okw->enabled()) command(IDOK, okw);
+      }
+      return TRUE;
+    }
+    case VK_ESCAPE: {
+      HWND cancel = GetDlgItem(dialog, IDCANCEL);
+      Window* cw = FindWindowModel(cancel);
+      if (cw && !cw->enabled()) return TRUE;
+      command(IDCANCEL, cw);
+      return TRUE;
+    }
+    case VK_TAB: {
+      bool back = (msg->lParam & 0x1) != 0;  // the driver marks Shift+Tab in bit 0
+      if (Window* n = step_tab(*d, focus, !back)) SetFocus(n->handle);
+      return TRUE;
+    }
+    case VK_SPACE:
+      if (focused && focused->kind == platform::ui::WindowKind::Button && focused->enabled()) {
+        SendMessageW(focused->handle, BM_CLICK, 0, 0);
+        return TRUE;
+      }
+      return FALSE;
+  }
+  return FALSE;
+}

@@ -1,0 +1,813 @@
+#include "platform/ui/headless_driver.h"
+
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "platform/core/text.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/render.h"
+#include "platform/ui/time_source.h"
+#include "platform/ui/window.h"
+
+namespace platform::ui {
+
+namespace {
+
+struct VerbShape {
+  const char* verb;
+  size_t min_args;
+  size_t max_args;
+};
+
+// Argument counts per verb ("expect" counts its kind word).
+const VerbShape kVerbs[] = {
+    {"expect", 2, 3}, {"click", 1, 1},  {"dblclick", 1, 1}, {"rclick", 1, 2}, {"move", 1, 1},
+    {"tick", 2, 2},   {"untick", 2, 2}, {"select", 2, 2},   {"expand", 2, 2}, {"type", 2, 2},
+    {"key", 1, 1},    {"menu", 1, 1},   {"answer", 1, 1},   {"choose", 1, 1}, {"wait", 1, 1},
+    {"screenshot", 1, 1}, {"device", 2, 2},
+};
+
+bool parse_int(const std::string& s, long long& out) {
+  if (s.empty() || s.size() > 12) return false;
+  size_t i = 0;
+  bool neg = false;
+  if (s[0] == '-') {
+    neg = true;
+    i = 1;
+  }
+  int base = 10;
+  if (s.size() > i + 2 && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= s.size()) return false;
+  long long v = 0;
+  for (; i < s.size(); ++i) {
+    int d;
+    char c = s[i];
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    v = v * base + d;
+  }
+  out = neg ? -v : v;
+  return true;
+}
+
+std::string utf8(const std::u16string& s) { return platform::to_utf8(s); }
+
+Window* innermost(UiThread& t) {
+  for (auto it = t.loops.rbegin(); it != t.loops.rend(); ++it)
+    if ((*it)->window && FindWindowModel((*it)->window->handle)) return (*it)->window;
+  for (Window* w : TopLevelWindows())
+    if (w->thread == &t && w->visible()) return w;
+  return nullptr;
+}
+
+Window* find_in(Window* root, int id, int depth) {
+  if (!root || depth > 16) return nullptr;
+  for (Window* c : root->children)
+    if (c->id == id) return c;
+  for (Window* c : root->children)
+    if (Window* f = find_in(c, id, depth + 1)) return f;
+  return nullptr;
+}
+
+Window* find_control(UiThread& t, int id) {
+  if (Window* f = find_in(innermost(t), id, 0)) return f;
+  for (Window* w : TopLevelWindows())
+    if (w->visible())
+      if (Window* f = find_in(w, id, 0)) return f;
+  return nullptr;
+}
+
+bool usable(Window* w) {
+  for (Window* p = w; p; p = p->is_child() ? p->parent : nullptr)
+    if (!p->enabled() || !p->visible()) return false;
+  return true;
+}
+
+LPARAM pack(int x, int y) { return MAKELONG(static_cast<WORD>(x), static_cast<WORD>(y)); }
+
+POINT centre(Window* w) {
+  RECT c = w->client_rect();
+  return {c.right / 2, c.bottom / 2};
+}
+
+void set_cursor_over(Window* w, POINT local) {
+  POINT screen = local;
+  ClientToScreen(w->handle, &screen);
+  SetCursorPos(screen.x, screen.y);
+}
+
+void post_click(Window* w, POINT at, bool right) {
+  set_cursor_over(w, at);
+  LPARAM l = pack(at.x, at.y);
+  PostInputMessage(w->handle, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, l);
+  PostInputMessage(w->handle, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, l);
+}
+
+int answer_id(const std::string& name) {
+  static const std::pair<const char*, int> table[] = {{"ok", IDOK},       {"cancel", IDCANCEL},
+                                                      {"yes", IDYES},     {"no", IDNO},
+                                                      {"retry", IDRETRY}, {"abort", IDABORT},
+                                                      {"ignore", IDIGNORE}};
+  for (auto& [n, id] : table)
+    if (name == n) return id;
+  return 0;
+}
+
+UINT key_code(const std::string& name) {
+  if (name == "enter") return VK_RETURN;
+  if (name == "escape") return VK_ESCAPE;
+  if (name == "space") return VK_SPACE;
+  if (name == "tab") return VK_TAB;
+  return 0;
+}
+
+// A row given as a number or as the text of its first column / item.
+int list_row(Window* w, const std::string& arg) {
+  long long n;
+  if (parse_int(arg, n)) return static_cast<int>(n);
+  std::u16string text = platform::to_utf16(arg);
+  if (auto* lv = dynamic_cast<ListViewModel*>(w->control.get())) {
+    for (size_t i = 0; i < lv->rows.size(); ++i)
+      if (!lv->rows[i].texts.empty() && lv->rows[i].texts[0] == text) return static_cast<int>(i);
+  }
+  if (auto* lb = dynamic_cast<ListBoxModel*>(w->control.get())) {
+    for (size_t i = 0; i < lb->items.size(); ++i)
+      if (lb->items[i].text == text) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+TreeNode* tree_path(TreeViewModel& tv, const std::string& path) {
+  TreeNode* at = &tv.root;
+  std::string rest = path;
+  int hops = 0;
+  while (!rest.empty() && hops++ < 64) {
+    size_t slash = rest.find('/');
+    std::string part = rest.substr(0, slash);
+    rest = slash == std::string::npos ? "" : rest.substr(slash + 1);
+    std::u16string want = platform::to_utf16(part);
+    TreeNode* next = nullptr;
+    for (TreeNode* c : at->children)
+      if (c->text == want) {
+        next = c;
+        break;
+      }
+    if (!next) return nullptr;
+    at = next;
+  }
+  return at == &tv.root ? nullptr : at;
+}
+
+std::string window_name(Window* w) {
+  if (!w) return "nothing";
+  std::string s;
+  switch (w->role) {
+    case DialogRole::MessageBox: s = "message box"; break;
+    case DialogRole::FileOpen: case DialogRole::FileSave: s = "file dialog"; break;
+    case DialogRole::FolderBrowse: s = "folder dialog"; break;
+    case DialogRole::Page:
+      s = w->class_name == u"#32768" ? "popup menu" : w->template_id ? "dialog " + std::to_string(w->template_id) : "window";
+  }
+  return s + " \"" + utf8(w->text) + "\"";
+}
+
+}  // namespace
+
+std::string ScriptStep::describe() const {
+  std::string s = verb;
+  for (const auto& a : args) s += " " + a;
+  if (line) s = "line " + std::to_string(line) + ": " + s;
+  return s;
+}
+
+ScriptParseResult Script::parse(const std::string& text, const std::string& file) {
+  std::istringstream in(text);
+  std::string line;
+  int number = 0;
+  auto error = [&](const std::string& what) {
+    return ScriptParseResult{false, file + ":" + std::to_string(number) + ": " + what};
+  };
+  while (std::getline(in, line)) {
+    ++number;
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+      char c = line[i];
+      if (c == ' ' || c == '\t' || c == '\r') {
+        ++i;
+        continue;
+      }
+      if (c == '#') break;
+      if (c == '"') {
+        std::string word;
+        ++i;
+        bool closed = false;
+        while (i < line.size()) {
+          char d = line[i++];
+          if (d == '\\' && i < line.size()) {
+            char e = line[i++];
+            word += e == 'n' ? '\n' : e;
+          } else if (d == '"') {
+            closed = true;
+            break;
+          } else {
+            word += d;
+          }
+        }
+        if (!closed) return error("unterminated quoted text");
+        words.push_back(word);
+        continue;
+      }
+      size_t start = i;
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
+      words.push_back(line.substr(start, i - start));
+    }
+    if (words.empty()) continue;
+    std::string verb = words[0];
+    const VerbShape* shape = nullptr;
+    for (const auto& v : kVerbs)
+      if (verb == v.verb) shape = &v;
+    if (!shape) return error("unknown verb '" + verb + "'");
+    std::vector<std::string> args(words.begin() + 1, words.end());
+    if (args.size() < shape->min_args || args.size() > shape->max_args)
+      return error("'" + verb + "' takes " + std::to_string(shape->min_args) +
+                   (shape->max_args != shape->min_args ? " to " + std::to_string(shape->max_args) : "") +
+                   " arguments, got " + std::to_string(args.size()));
+    long long n;
+    if (verb == "expect") {
+      static const char* kinds[] = {"dialog", "text", "enabled", "disabled", "visible", "hidden", "checked"};
+      bool known = false;
+      for (const char* k : kinds) known = known || args[0] == k;
+      if (!known) return error("unknown expectation '" + args[0] + "'");
+      if (!parse_int(args[1], n)) return error("'" + args[1] + "' is not a number");
+      if (args[0] == "text" && args.size() != 3) return error("'expect text' needs an id and a quoted text");
+      if (args[0] != "text" && args[0] != "checked" && args.size() != 2)
+        return error("'expect " + args[0] + "' takes one id");
+    } else if (verb == "key") {
+      if (!key_code(args[0])) return error("unknown key '" + args[0] + "' (enter, escape, space, tab)");
+    } else if (verb == "answer") {
+      if (!answer_id(args[0])) return error("unknown answer '" + args[0] + "'");
+    } else if (verb == "device") {
+      if (args[0] != "arrive" && args[0] != "remove") return error("'device' takes arrive or remove");
+      if (!parse_int(args[1], n) || n < 0) return error("'" + args[1] + "' is not a disk number");
+    } else if (verb == "wait") {
+      if (!parse_int(args[0], n) || n < 0) return error("'" + args[0] + "' is not a time in milliseconds");
+    } else if (verb != "choose" && verb != "screenshot") {
+      if (!parse_int(args[0], n)) return error("'" + args[0] + "' is not a number");
+    }
+    steps.push_back(ScriptStep{verb, args, number});
+  }
+  return {true, ""};
+}
+
+ScriptParseResult Script::load(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {false, path + ": cannot open the script"};
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return parse(buffer.str(), path);
+}
+
+Script& Script::add(std::string verb, std::vector<std::string> args) {
+  steps.push_back(ScriptStep{std::move(verb), std::move(args), 0});
+  return *this;
+}
+Script& Script::expect_dialog(int id) { return add("expect", {"dialog", std::to_string(id)}); }
+Script& Script::expect_text(int id, const std::string& t) { return add("expect", {"text", std::to_string(id), t}); }
+Script& Script::expect_enabled(int id) { return add("expect", {"enabled", std::to_string(id)}); }
+Script& Script::expect_disabled(int id) { return add("expect", {"disabled", std::to_string(id)}); }
+Script& Script::expect_visible(int id) { return add("expect", {"visible", std::to_string(id)}); }
+Script& Script::expect_hidden(int id) { return add("expect", {"hidden", std::to_string(id)}); }
+Script& Script::expect_checked(int id, int row) {
+  if (row < 0) return add("expect", {"checked", std::to_string(id)});
+  return add("expect", {"checked", std::to_string(id), std::to_string(row)});
+}
+Script& Script::click(int id) { return add("click", {std::to_string(id)}); }
+Script& Script::dblclick(int id) { return add("dblclick", {std::to_string(id)}); }
+Script& Script::rclick(int id, int row) {
+  if (row < 0) return add("rclick", {std::to_string(id)});
+  return add("rclick", {std::to_string(id), std::to_string(row)});
+}
+Script& Script::move(int id) { return add("move", {std::to_string(id)}); }
+Script& Script::tick(int id, int row) { return add("tick", {std::to_string(id), std::to_string(row)}); }
+Script& Script::untick(int id, int row) { return add("untick", {std::to_string(id), std::to_string(row)}); }
+Script& Script::tick_path(int id, const std::string& p) { return add("tick", {std::to_string(id), p}); }
+Script& Script::untick_path(int id, const std::string& p) { return add("untick", {std::to_string(id), p}); }
+Script& Script::select(int id, int row) { return add("select", {std::to_string(id), std::to_string(row)}); }
+Script& Script::select_text(int id, const std::string& t) { return add("select", {std::to_string(id), t}); }
+Script& Script::expand(int id, const std::string& p) { return add("expand", {std::to_string(id), p}); }
+Script& Script::type(int id, const std::string& t) { return add("type", {std::to_string(id), t}); }
+Script& Script::key(const std::string& name) { return add("key", {name}); }
+Script& Script::menu(int command) { return add("menu", {std::to_string(command)}); }
+Script& Script::answer(const std::string& b) { return add("answer", {b}); }
+Script& Script::choose(const std::string& p) { return add("choose", {p}); }
+Script& Script::wait(uint64_t ms) { return add("wait", {std::to_string(ms)}); }
+Script& Script::screenshot(const std::string& f) { return add("screenshot", {f}); }
+Script& Script::device(bool arrive, int disk) { return add("device", {arrive ? "arrive" : "remove", std::to_string(disk)}); }
+
+// ---- the driver ----
+
+HeadlessDriver::HeadlessDriver(Script script, DriverOptions options)
+    : script_(std::move(script)), options_(std::move(options)) {}
+HeadlessDriver::~HeadlessDriver() = default;
+
+void HeadlessDriver::log(const std::string& line) {
+  log_lines_.push_back(line);
+  std::ostream& out = options_.log ? *options_.log : std::cerr;
+  out << line << "\n";
+  out.flush();
+}
+
+void HeadlessDriver::fail(const std::string& message) {
+  log("script failed: " + message);
+  next_ = script_.steps.size();  // nothing more runs after a failure
+  throw ScriptFailure(message);
+}
+
+void HeadlessDriver::modal_started(ModalLoop& loop) {
+  Window* w = loop.window;
+  if (!w) return;
+  if (const MessageBoxInfo* box = MessageBoxFor(w->handle)) {
+    std::string buttons;
+    for (int id : box->buttons) {
+      static const char* names[] = {"", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
+      buttons += (buttons.empty() ? "" : ",") + std::string(id >= 1 && id <= 7 ? names[id] : "?");
+    }
+    log("message box \"" + utf8(box->caption) + "\": \"" + utf8(box->text) + "\" [" + buttons + "]");
+    return;
+  }
+  if (w->class_name == u"#32768") return;
+  log(window_name(w) + " opened");
+}
+
+void HeadlessDriver::modal_ended(ModalLoop& loop) {
+  Window* w = loop.window;
+  if (!w) return;
+  if (w->role == DialogRole::MessageBox) {
+    log("message box answered " + std::to_string(loop.result));
+    return;
+  }
+  if (w->class_name == u"#32768") return;
+  log(window_name(w) + " closed with " + std::to_string(loop.result));
+}
+
+void BroadcastDeviceChange(UINT event, LPARAM data) {
+  for (Window* w : TopLevelWindows()) PostMessageW(w->handle, WM_DEVICECHANGE, event, data);
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_wait, std::string& error) {
+  UiThread& t = CurrentUiThread();
+  Window* top = innermost(t);
+  const auto& a = s.args;
+  long long n = 0;
+  auto id_arg = [&](size_t i) {
+    long long v = 0;
+    parse_int(a[i], v);
+    return static_cast<int>(v);
+  };
+
+  // An open message box or picker accepts only its own verbs.
+  if (top && top->role == DialogRole::MessageBox && s.verb != "answer" && s.verb != "wait" &&
+      s.verb != "screenshot") {
+    const MessageBoxInfo* box = MessageBoxFor(top->handle);
+    error = "unexpected message box \"" + utf8(top->text) + "\": \"" + (box ? utf8(box->text) : "") +
+            "\" while the script wanted: " + s.describe();
+    return Outcome::Failed;
+  }
+
+  if (s.verb == "expect") {
+    const std::string& kind = a[0];
+    int id = id_arg(1);
+    if (kind == "dialog") {
+      bool open = top && top->template_id == id && top->visible();
+      if (!open)
+        for (Window* w : TopLevelWindows())
+          if (w->template_id == id && w->visible() && w->enabled()) open = true;
+      if (open) return Outcome::Done;
+      error = "dialog " + std::to_string(id) + " did not open; open: " + window_name(top);
+      return Outcome::Waiting;
+    }
+    Window* c = find_control(t, id);
+    if (!c) {
+      error = "no control " + std::to_string(id) + " in " + window_name(top);
+      return Outcome::Waiting;
+    }
+    bool holds = false;
+    std::string actual;
+    if (kind == "text") {
+      std::u16string text = c->text;
+      if (auto* combo = dynamic_cast<ComboBoxModel*>(c->control.get()))
+        if (combo->current >= 0 && combo->current < static_cast<int>(combo->items.size()))
+          text = combo->items[static_cast<size_t>(combo->current)].text;
+      holds = text == platform::to_utf16(a[2]);
+      actual = "text is \"" + utf8(text) + "\"";
+    } else if (kind == "enabled" || kind == "disabled") {
+      holds = c->enabled() == (kind == "enabled");
+      actual = c->enabled() ? "enabled" : "disabled";
+    } else if (kind == "visible" || kind == "hidden") {
+      holds = c->showing() == (kind == "visible");
+      actual = c->showing() ? "visible" : "hidden";
+    } else if (kind == "checked") {
+      if (a.size() == 3) {
+        if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
+          int row = list_row(c, a[2]);
+          holds = row >= 0 && row < static_cast<int>(lv->rows.size()) &&
+                  ((lv->rows[static_cast<size_t>(row)].state & LVIS_STATEIMAGEMASK) >> 12) == 2;
+        } else if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
+          TreeNode* node = tree_path(*tv, a[2]);
+          holds = node && ((node->state & TVIS_STATEIMAGEMASK) >> 12) == 2;
+        }
+      } else if (auto* b = dynamic_cast<ButtonModel*>(c->control.get())) {
+        holds = b->check == BST_CHECKED;
+      }
+      actual = "not checked";
+    }
+    if (holds) return Outcome::Done;
+    error = "control " + std::to_string(id) + " of " + window_name(top) + ": expected " + kind +
+            (kind == "text" ? " \"" + a[2] + "\"" : "") + ", but " + actual;
+    return Outcome::Waiting;
+  }
+
+  if (s.verb == "wait") {
+    parse_int(a[0], n);
+    uint64_t now = time_source().now_ms();
+    if (!wait_started_) {
+      wait_started_ = true;
+      wait_until_ = now + static_cast<uint64_t>(n);
+    }
+    if (now >= wait_until_) {
+      wait_started_ = false;
+      return Outcome::Done;
+    }
+    if (!may_wait) return Outcome::Waiting;
+    uint64_t due = NextTimerDue(t);
+    time_source().advance_to(std::min(due, wait_until_));
+    if (time_source().now_ms() >= wait_until_) {
+      wait_started_ = false;
+      return Outcome::Done;
+    }
+    return Outcome::Waiting;
+  }
+
+  if (s.verb == "answer") {
+    int want = answer_id(a[0]);
+    const MessageBoxInfo* box = top ? MessageBoxFor(top->handle) : nullptr;
+    if (box) {
+      if (std::find(box->buttons.begin(), box->buttons.end(), want) == box->buttons.end()) {
+        error = "message box \"" + utf8(box->caption) + "\": \"" + utf8(box->text) + "\" has no " + a[0] + " button";
+        return Outcome::Failed;
+      }
+      log("answer " + a[0]);
+      EndPickerOrBox(top->handle, want);
+      return Outcome::Done;
+    }
+    if (top && PickerFor(top->handle) && (want == IDCANCEL || want == IDOK)) {
+      EndPickerOrBox(top->handle, want);
+      return Outcome::Done;
+    }
+    error = "no message box to answer; open: " + window_name(top);
+    return Outcome::Waiting;
+  }
+
+  if (s.verb == "choose") {
+    if (top && PickerFor(top->handle)) {
+      log("choose \"" + a[0] + "\"");
+      ChooseInPicker(top->handle, platform::to_utf16(a[0]));
+      return Outcome::Done;
+    }
+    error = "no file or folder dialog to choose in; open: " + window_name(top);
+    return Outcome::Waiting;
+  }
+
+  if (s.verb == "screenshot") {
+    if (!top) {
+      error = "no window to take a picture of";
+      return Outcome::Failed;
+    }
+    std::string path = a[0];
+    if (!options_.screenshots_dir.empty() && !path.empty() && path[0] != '/')
+      path = options_.screenshots_dir + "/" + path;
+    std::string why;
+    if (!SaveWindowPicture(*top, path, &why)) {
+      error = why;
+      return Outcome::Failed;
+    }
+    log("screenshot " + path);
+    return Outcome::Done;
+  }
+
+  if (s.verb == "device") {
+    parse_int(a[1], n);
+    bool arrive = a[0] == "arrive";
+    log(std::string("device ") + (arrive ? "arrive " : "remove ") + std::to_string(n));
+    if (options_.device_hook) {
+      std::string why;
+      if (!options_.device_hook(arrive, static_cast<int>(n), &why)) {
+        error = "device " + a[0] + " " + a[1] + ": " + why;
+        return Outcome::Failed;
+      }
+    } else {
+      BroadcastDeviceChange(arrive ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, 0);
+    }
+    return Outcome::Done;
+  }
+
+  if (s.verb == "key") {
+    UINT vk = key_code(a[0]);
+    HWND target = t.focus ? t.focus : (top ? top->handle : nullptr);
+    if (!target) {
+      error = "no window takes the key";
+      return Outcome::Failed;
+    }
+    PostInputMessage(target, WM_KEYDOWN, vk, 1);
+    PostInputMessage(target, WM_KEYUP, vk, 1);
+    return Outcome::Done;
+  }
+
+  if (s.verb == "menu") {
+    UINT command = static_cast<UINT>(id_arg(0));
+    if (TrackedMenu* tracked = CurrentTrackedMenu(); tracked && top && top->class_name == u"#32768") {
+      Menu* m = FindMenu(tracked->menu);
+      MenuItem* item = m ? m->find(command, MF_BYCOMMAND) : nullptr;
+      if (!item) {
+        error = "the popup menu has no item " + a[0];
+        return Outcome::Failed;
+      }
+      if (item->flags & (MF_GRAYED | MF_DISABLED)) {
+        error = "menu item " + a[0] + " is disabled";
+        return Outcome::Failed;
+      }
+      tracked->chosen = command;
+      if (auto* loop = reinterpret_cast<ModalLoop*>(top->user_data)) loop->ended = true;
+      return Outcome::Done;
+    }
+    if (!top) {
+      error = "no window has menu item " + a[0];
+      return Outcome::Failed;
+    }
+    HMENU popup = nullptr;
+    int where = MenuOwningCommand(*top, command, &popup);
+    if (!where) {
+      error = window_name(top) + " has no menu item " + a[0];
+      return Outcome::Failed;
+    }
+    HWND h = top->handle;
+    SendMessageW(h, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELONG(0, where == 2));
+    Menu* m = FindMenu(popup);
+    MenuItem* item = m ? m->find(command, MF_BYCOMMAND) : nullptr;
+    if (!item || (item->flags & (MF_GRAYED | MF_DISABLED))) {
+      error = "menu item " + a[0] + " is disabled";
+      return Outcome::Failed;
+    }
+    if (where == 2)
+      PostMessageW(h, WM_SYSCOMMAND, command, 0);
+    else
+      PostMessageW(h, WM_COMMAND, command, 0);
+    return Outcome::Done;
+  }
+
+  // The remaining verbs act on a control.
+  int id = id_arg(0);
+  Window* c = find_control(t, id);
+  if (!c) {
+    error = "no control " + std::to_string(id) + " in " + window_name(top);
+    return Outcome::Waiting;
+  }
+  if (!usable(c)) {
+    error = "control " + std::to_string(id) + " of " + window_name(top) + " is " +
+            (c->showing() ? "disabled" : "hidden");
+    return Outcome::Failed;
+  }
+  if (s.verb == "click" || s.verb == "rclick" || s.verb == "dblclick") {
+    POINT at = centre(c);
+    if (s.verb == "rclick" && a.size() == 2) {
+      int row = list_row(c, a[1]);
+      if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
+        RECT r = lv->row_rect(*c, row);
+        at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+      }
+    }
+    if (s.verb == "dblclick") {
+      set_cursor_over(c, at);
+      PostInputMessage(c->handle, WM_LBUTTONDBLCLK, MK_LBUTTON, pack(at.x, at.y));
+    } else {
+      post_click(c, at, s.verb == "rclick");
+    }
+    return Outcome::Done;
+  }
+  if (s.verb == "move") {
+    POINT at = centre(c);
+    set_cursor_over(c, at);
+    for (Window* w : t.windows)
+      if (w->track_leave && w != c) {
+        w->track_leave = false;
+        PostInputMessage(w->handle, WM_MOUSELEAVE, 0, 0);
+      }
+    PostInputMessage(c->handle, WM_MOUSEMOVE, 0, pack(at.x, at.y));
+    return Outcome::Done;
+  }
+  if (s.verb == "tick" || s.verb == "untick") {
+    bool want = s.verb == "tick";
+    if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
+      int row = list_row(c, a[1]);
+      if (row < 0 || row >= static_cast<int>(lv->rows.size())) {
+        error = "list " + a[0] + " has no row " + a[1];
+        return Outcome::Failed;
+      }
+      bool checked = ((lv->rows[static_cast<size_t>(row)].state & LVIS_STATEIMAGEMASK) >> 12) == 2;
+      if (checked != want) {
+        RECT r = lv->row_rect(*c, row);
+        post_click(c, {5, (r.top + r.bottom) / 2}, false);
+      }
+      return Outcome::Done;
+    }
+    if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
+      TreeNode* node = tree_path(*tv, a[1]);
+      if (!node) {
+        error = "tree " + a[0] + " has no item " + a[1];
+        return Outcome::Failed;
+      }
+      bool checked = ((node->state & TVIS_STATEIMAGEMASK) >> 12) == 2;
+      RECT r = tv->state_icon_rect(*c, node);
+      if (r.right == 0) {
+        error = "tree item " + a[1] + " is not shown (expand its parent first)";
+        return Outcome::Failed;
+      }
+      if (checked != want) post_click(c, {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, false);
+      return Outcome::Done;
+    }
+    if (auto* b = dynamic_cast<ButtonModel*>(c->control.get())) {
+      if ((b->check == BST_CHECKED) != want) post_click(c, centre(c), false);
+      return Outcome::Done;
+    }
+    error = "control " + a[0] + " has no check boxes";
+    return Outcome::Failed;
+  }
+  if (s.verb == "select") {
+    if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
+      int row = list_row(c, a[1]);
+      if (row < 0 || row >= static_cast<int>(lv->rows.size())) {
+        error = "list " + a[0] + " has no row " + a[1];
+        return Outcome::Failed;
+      }
+      RECT r = lv->row_rect(*c, row);
+      post_click(c, {std::min<LONG>(40, r.right - 1), (r.top + r.bottom) / 2}, false);
+      return Outcome::Done;
+    }
+    if (auto* lb = dynamic_cast<ListBoxModel*>(c->control.get())) {
+      int row = list_row(c, a[1]);
+      if (row < 0 || row >= static_cast<int>(lb->items.size())) {
+        error = "list " + a[0] + " has no item " + a[1];
+        return Outcome::Failed;
+      }
+      lb->current = row;
+      NotifyWindowRepainted(*c);
+      NotifyParentCommand(*c, c->kind == WindowKind::ComboBox ? CBN_SELCHANGE : LBN_SELCHANGE);
+      return Outcome::Done;
+    }
+    if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
+      TreeNode* node = tree_path(*tv, a[1]);
+      if (!node) {
+        error = "tree " + a[0] + " has no item " + a[1];
+        return Outcome::Failed;
+      }
+      tv->select(*c, node, TVC_BYMOUSE);
+      return Outcome::Done;
+    }
+    if (auto* sl = dynamic_cast<SliderModel*>(c->control.get())) {
+      if (!parse_int(a[1], n)) {
+        error = "'" + a[1] + "' is not a slider position";
+        return Outcome::Failed;
+      }
+      sl->drag_to(*c, static_cast<int>(n));
+      return Outcome::Done;
+    }
+    error = "control " + a[0] + " has nothing to select";
+    return Outcome::Failed;
+  }
+  if (s.verb == "expand") {
+    auto* tv = dynamic_cast<TreeViewModel*>(c->control.get());
+    TreeNode* node = tv ? tree_path(*tv, a[1]) : nullptr;
+    if (!node) {
+      error = "tree " + a[0] + " has no item " + a[1];
+      return Outcome::Failed;
+    }
+    tv->expand(*c, node, TVE_EXPAND, true);
+    return Outcome::Done;
+  }
+  if (s.verb == "type") {
+    if (!dynamic_cast<EditModel*>(c->control.get()) && c->kind != WindowKind::ComboBox) {
+      error = "control " + a[0] + " takes no typing";
+      return Outcome::Failed;
+    }
+    SetFocus(c->handle);
+    for (char16_t ch : platform::to_utf16(a[1])) PostInputMessage(c->handle, WM_CHAR, ch, 1);
+    return Outcome::Done;
+  }
+  error = "cannot run " + s.describe();
+  return Outcome::Failed;
+}
+
+IdleResult HeadlessDriver::wait(UiThread& t) {
+  if (!finished() && !acting_) {
+    const ScriptStep& step = script_.steps[next_];
+    acting_ = true;
+    std::string error;
+    Outcome o;
+    try {
+      o = run_step(step, true, error);
+    } catch (...) {
+      acting_ = false;
+      throw;
+    }
+    acting_ = false;
+    if (o == Outcome::Failed) fail(step.describe() + ": " + error);
+    if (o == Outcome::Done) {
+      ++next_;
+      waiting_since_ = UINT64_MAX;
+      return IdleResult::Retry;
+    }
+    if (step.verb == "wait") return IdleResult::Retry;
+    // Waiting for something: let time pass up to the budget.
+    uint64_t now = time_source().now_ms();
+    if (waiting_since_ == UINT64_MAX) waiting_since_ = now;
+    uint64_t deadline = waiting_since_ + options_.wait_budget_ms;
+    uint64_t due = NextTimerDue(t);
+    if (due != UINT64_MAX && due <= deadline) {
+      time_source().advance_to(due);
+      return IdleResult::Retry;
+    }
+    // Nothing due in time: another thread may still post (a worker).
+    {
+      std::unique_lock lock(t.mutex);
+      if (t.wake.wait_for(lock, std::chrono::milliseconds(300), [&] {
+            return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted;
+          }))
+        return IdleResult::Retry;
+    }
+    time_source().advance_to(deadline);
+    fail(step.describe() + ": " + error + " (waited " + std::to_string(options_.wait_budget_ms) + " ms)");
+  }
+  // The script is done (or absent): time runs on while timers are set.
+  uint64_t due = NextTimerDue(t);
+  if (due != UINT64_MAX) {
+    time_source().advance_to(due);
+    return IdleResult::Retry;
+  }
+  std::unique_lock lock(t.mutex);
+  bool woke = t.wake.wait_for(lock, std::chrono::milliseconds(300), [&] {
+    return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted;
+  });
+  return woke ? IdleResult::Retry : IdleResult::Stalled;
+}
+
+void HeadlessDriver::peek_idle(UiThread&) {
+  // A message pump inside a long operation: run steps that act at once
+  // (a Cancel click), never ones that need time to pass.
+  if (finished() || acting_) return;
+  const ScriptStep& step = script_.steps[next_];
+  if (step.verb == "wait") return;
+  acting_ = true;
+  std::string error;
+  Outcome o;
+  try {
+    o = run_step(step, false, error);
+  } catch (...) {
+    acting_ = false;
+    throw;
+  }
+  acting_ = false;
+  if (o == Outcome::Failed) fail(step.describe() + ": " + error);
+  if (o == Outcome::Done) {
+    ++next_;
+    waiting_since_ = UINT64_MAX;
+  }
+}
+
+void HeadlessDriver::stalled(UiThread& t) {
+  fail(std::string(finished() ? "the script ended" : "the script is stuck") + " while " +
+       window_name(innermost(t)) + " waits for input");
+}
+
+HeadlessSession::HeadlessSession(Script script, DriverOptions options)
+    : clock_(std::make_unique<VirtualTimeSource>()),
+      driver_(std::make_unique<HeadlessDriver>(std::move(script), std::move(options))) {
+  set_time_source(clock_.get());
+  set_loop_backend(driver_.get());
+}
+
+HeadlessSession::~HeadlessSession() {
+  set_loop_backend(nullptr);
+  set_time_source(nullptr);
+}
+
+}  // namespace platform::ui

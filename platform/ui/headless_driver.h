@@ -1,0 +1,146 @@
+// The headless driver: runs the programs on the window model alone, with a
+// script that acts whenever the innermost modal loop is idle. One
+// vocabulary in two forms: Script's builder methods for tests, and a text
+// file (one verb per line, '#' comments, "quoted" texts) for users.
+//
+//   expect dialog ID | expect text ID "..." | expect enabled|disabled|visible|hidden ID
+//   expect checked ID [ROW]
+//   click ID | dblclick ID | rclick ID [ROW] | move ID
+//   tick ID ROW | untick ID ROW | select ID ROW | expand ID PATH | type ID "text"
+//   key enter|escape|space|tab | menu COMMAND
+//   answer ok|cancel|yes|no|retry|abort|ignore | choose "path"
+//   wait MS | screenshot FILE.png | device arrive|remove N
+//
+// ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
+// texts joined by '/'. Expectations wait (in virtual time) until they hold
+// or the budget runs out; a failure names the step, its line and what was
+// open. Every dialog and message box opened or closed goes to the log.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/ui/message_queue.h"
+#include "platform/ui/time_source.h"
+
+namespace platform::ui {
+
+struct ScriptStep {
+  std::string verb;               // "expect", "click", ...
+  std::vector<std::string> args;  // words and unquoted texts, in order
+  int line = 0;                   // 0 for steps built in code
+  std::string describe() const;
+};
+
+struct ScriptParseResult {
+  bool ok = false;
+  std::string error;  // "FILE:LINE: what"
+};
+
+class Script {
+ public:
+  std::vector<ScriptStep> steps;
+
+  // Parses script text; on error leaves `steps` as parsed so far.
+  ScriptParseResult parse(const std::string& text, const std::string& file_name);
+  ScriptParseResult load(const std::string& path);
+
+  Script& expect_dialog(int id);
+  Script& expect_text(int id, const std::string& text);
+  Script& expect_enabled(int id);
+  Script& expect_disabled(int id);
+  Script& expect_visible(int id);
+  Script& expect_hidden(int id);
+  Script& expect_checked(int id, int row = -1);
+  Script& click(int id);
+  Script& dblclick(int id);
+  Script& rclick(int id, int row = -1);
+  Script& move(int id);
+  Script& tick(int id, int row);
+  Script& untick(int id, int row);
+  Script& tick_path(int id, const std::string& path);
+  Script& untick_path(int id, const std::string& path);
+  Script& select(int id, int row);
+  Script& select_text(int id, const std::string& text);
+  Script& expand(int id, const std::string& path);
+  Script& type(int id, const std::string& text);
+  Script& key(const std::string& name);
+  Script& menu(int command);
+  Script& answer(const std::string& button);
+  Script& choose(const std::string& path);
+  Script& wait(uint64_t ms);
+  Script& screenshot(const std::string& file);
+  Script& device(bool arrive, int disk);
+
+ private:
+  Script& add(std::string verb, std::vector<std::string> args);
+};
+
+class ScriptFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct DriverOptions {
+  std::ostream* log = nullptr;      // null: standard error
+  std::string screenshots_dir;      // where `screenshot` writes; empty: the current folder
+  uint64_t wait_budget_ms = 120000; // virtual time an expectation may wait
+  // `device arrive|remove N`: tells the simulated PC; when unset the driver
+  // only broadcasts WM_DEVICECHANGE.
+  std::function<bool(bool arrive, int disk, std::string* error)> device_hook;
+};
+
+class HeadlessDriver : public LoopBackend {
+ public:
+  HeadlessDriver(Script script, DriverOptions options);
+  ~HeadlessDriver() override;
+
+  IdleResult wait(UiThread& thread) override;
+  void peek_idle(UiThread& thread) override;
+  void stalled(UiThread& thread) override;
+  void modal_started(ModalLoop& loop) override;
+  void modal_ended(ModalLoop& loop) override;
+
+  bool finished() const { return next_ >= script_.steps.size(); }
+  size_t steps_done() const { return next_; }
+  // Every line written to the log, for tests.
+  const std::vector<std::string>& log_lines() const { return log_lines_; }
+
+ private:
+  enum class Outcome { Done, Waiting, Failed };
+  Outcome run_step(const ScriptStep& step, bool may_wait, std::string& error);
+  [[noreturn]] void fail(const std::string& message);
+  void log(const std::string& line);
+
+  Script script_;
+  DriverOptions options_;
+  size_t next_ = 0;
+  bool acting_ = false;
+  uint64_t waiting_since_ = UINT64_MAX;  // virtual time the current step began waiting
+  uint64_t wait_until_ = 0;              // `wait MS`: its end
+  bool wait_started_ = false;
+  std::vector<std::string> log_lines_;
+};
+
+// Sends WM_DEVICECHANGE to every top-level window (posted, in z-order).
+void BroadcastDeviceChange(UINT event, LPARAM data);
+
+// Installs a driver, a virtual clock and (optionally) a log for the time it
+// lives; restores the previous backend and clock afterwards.
+class HeadlessSession {
+ public:
+  HeadlessSession(Script script, DriverOptions options);
+  ~HeadlessSession();
+  HeadlessDriver& driver() { return *driver_; }
+
+ private:
+  std::unique_ptr<VirtualTimeSource> clock_;
+  std::unique_ptr<HeadlessDriver> driver_;
+};
+
+}  // namespace platform::ui

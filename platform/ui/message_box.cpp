@@ -1,0 +1,399 @@
+#include "platform/ui/message_box.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/core/error.h"
+#include "platform/ui/message_queue.h"
+#include "platform/ui/window.h"
+
+namespace platform::ui {
+
+namespace {
+
+ShellSeam& seam_storage() {
+  static ShellSeam* s = new ShellSeam;
+  return *s;
+}
+
+// A window that runs one modal helper: a message box or a picker. Its
+// command handler ends the loop; pickers check the choice first.
+class HelperWindow : public CWnd {
+ public:
+  ModalLoop loop;
+  MessageBoxInfo box;
+  PickerState picker;
+  bool is_picker = false;
+  std::function<bool(HelperWindow&, const std::u16string&)> accept;  // pickers only
+  std::function<void(HelperWindow&, UINT, WPARAM, LPARAM)> on_message;
+
+  BOOL OnCommand(WPARAM w, LPARAM) override {
+    int id = LOWORD(w);
+    if (!is_picker) {
+      bool has = std::find(box.buttons.begin(), box.buttons.end(), id) != box.buttons.end();
+      if (id == IDCANCEL && !has) {
+        // Escape: OK-only boxes close with IDOK; boxes without Cancel ignore it.
+        if (box.buttons.size() == 1 && box.buttons[0] == IDOK)
+          id = IDOK;
+        else
+          return TRUE;
+      } else if (!has) {
+        return TRUE;
+      }
+    }
+    end(id);
+    return TRUE;
+  }
+
+  LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    if (on_message && message >= WM_USER) {
+      on_message(*this, message, w, l);
+      return 0;
+    }
+    return CWnd::WindowProc(message, w, l);
+  }
+
+  void end(int result) {
+    loop.ended = true;
+    loop.result = result;
+  }
+};
+
+HelperWindow* helper_for(HWND hwnd) {
+  Window* w = FindWindowModel(hwnd);
+  if (!w) return nullptr;
+  return dynamic_cast<HelperWindow*>(w->object);
+}
+
+// Disables the owner (or, for task-modal boxes without one, every enabled
+// top-level window of the thread) while the helper runs.
+struct OwnerDisable {
+  std::vector<HWND> disabled;
+  OwnerDisable(HWND owner, bool task_modal, HWND self) {
+    Window* o = FindWindowModel(owner);
+    if (o) {
+      Window* top = o->top_level();
+      if (top->enabled()) {
+        EnableWindow(top->handle, FALSE);
+        disabled.push_back(top->handle);
+      }
+    } else if (task_modal) {
+      UiThread& t = CurrentUiThread();
+      for (Window* w : TopLevelWindows())
+        if (w->thread == &t && !w->is_child() && w->handle != self && w->enabled() && w->visible()) {
+          disabled.push_back(w->handle);
+        }
+      for (HWND h : disabled) EnableWindow(h, FALSE);
+    }
+  }
+  ~OwnerDisable() {
+    for (HWND h : disabled)
+      if (IsWindow(h)) EnableWindow(h, TRUE);
+  }
+};
+
+const char16_t* button_text(int id) {
+  switch (id) {
+    case IDOK: return u"OK";
+    case IDCANCEL: return u"Cancel";
+    case IDABORT: return u"&Abort";
+    case IDRETRY: return u"&Retry";
+    case IDIGNORE: return u"&Ignore";
+    case IDYES: return u"&Yes";
+    case IDNO: return u"&No";
+  }
+  return u"";
+}
+
+Window* make_helper_window(HelperWindow& helper, HWND owner, const std::u16string& caption,
+                           DialogRole role, int width, int height) {
+  CreateParams p;
+  p.class_name = u"#32770";
+  p.text = caption;
+  p.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+  p.role = role;
+  p.owner = FindWindowModel(owner);
+  SIZE screen = ScreenSize();
+  p.rect = {(screen.cx - width) / 2, (screen.cy - height) / 2, (screen.cx + width) / 2,
+            (screen.cy + height) / 2};
+  p.object = &helper;
+  return CreateWindowModel(p);
+}
+
+void run_helper(HelperWindow& helper, Window* window) {
+  helper.loop.window = window;
+  HWND self = window->handle;
+  struct Cleanup {
+    HWND self;
+    ~Cleanup() {
+      if (Window* w = FindWindowModel(self)) DestroyWindowModel(w);
+    }
+  } cleanup{self};
+  ShowWindow(self, SW_SHOW);
+  SetActiveWindow(self);
+  RunModalLoop(helper.loop);
+}
+
+}  // namespace
+
+void set_shell_seam(ShellSeam seam) { seam_storage() = std::move(seam); }
+const ShellSeam& shell_seam() { return seam_storage(); }
+
+const MessageBoxInfo* MessageBoxFor(HWND hwnd) {
+  HelperWindow* h = helper_for(hwnd);
+  return h && !h->is_picker ? &h->box : nullptr;
+}
+
+PickerState* PickerFor(HWND hwnd) {
+  HelperWindow* h = helper_for(hwnd);
+  return h && h->is_picker ? &h->picker : nullptr;
+}
+
+bool ChooseInPicker(HWND hwnd, const std::u16string& path) {
+  HelperWindow* h = helper_for(hwnd);
+  if (!h || !h->is_picker) return false;
+  h->picker.path = path;
+  if (!h->accept || h->accept(*h, path)) h->end(IDOK);
+  return true;
+}
+
+bool EndPickerOrBox(HWND hwnd, int result) {
+  HelperWindow* h = helper_for(hwnd);
+  if (!h) return false;
+  if (h->is_picker) {
+    h->end(result);
+    return true;
+  }
+  SendMessageW(hwnd, WM_COMMAND, static_cast<WPARAM>(result), 0);
+  return true;
+}
+
+}  // namespace platform::ui
+
+using namespace platform::ui;
+
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
+  HelperWindow helper;
+  helper.box.caption = caption ? caption : u"Error";
+  helper.box.text = text ? text : u"";
+  helper.box.type = type;
+  switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: helper.box.buttons = {IDOK, IDCANCEL}; break;
+    case MB_ABORTRETRYIGNORE: helper.box.buttons = {IDABORT, IDRETRY, IDIGNORE}; break;
+    case MB_YESNOCANCEL: helper.box.buttons = {IDYES, IDNO, IDCANCEL}; break;
+    case MB_YESNO: helper.box.buttons = {IDYES, IDNO}; break;
+    case MB_RETRYCANCEL: helper.box.buttons = {IDRETRY, IDCANCEL}; break;
+    default: helper.box.buttons = {IDOK}; break;
+  }
+  size_t default_index = ((type & MB_DEFMASK) >> 8);
+  if (default_index >= helper.box.buttons.size()) default_index = 0;
+  int width = std::max<int>(200, 90 * static_cast<int>(helper.box.buttons.size()) + 40);
+  Window* w = make_helper_window(helper, owner, helper.box.caption, DialogRole::MessageBox, width, 140);
+  if (type & (MB_TOPMOST | MB_SYSTEMMODAL)) w->ex_style |= WS_EX_TOPMOST;
+  CreateParams label;
+  label.class_name = u"Static";
+  label.text = helper.box.text;
+  label.style = WS_CHILD | WS_VISIBLE | SS_LEFT;
+  label.id = 0xFFFF;
+  label.parent = w;
+  label.rect = {16, 16, width - 16, 70};
+  CreateWindowModel(label);
+  for (size_t i = 0; i < helper.box.buttons.size(); ++i) {
+    CreateParams b;
+    b.class_name = u"Button";
+    b.text = button_text(helper.box.buttons[i]);
+    b.style = WS_CHILD | WS_VISIBLE | WS_TABSTOP | (i == default_index ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+    b.id = helper.box.buttons[i];
+    b.parent = w;
+    int x = width - 16 - 85 * static_cast<int>(helper.box.buttons.size() - i);
+    b.rect = {x, 80, x + 75, 103};
+    Window* bw = CreateWindowModel(b);
+    if (i == default_index) SetFocus(bw->handle);
+  }
+  OwnerDisable disable(owner, (type & MB_TASKMODAL) != 0, w->handle);
+  run_helper(helper, w);
+  return static_cast<int>(helper.loop.result);
+}
+
+int AfxMessageBox(LPCWSTR text, UINT type, UINT) {
+  CWinApp* app = AfxGetApp();
+  LPCWSTR caption = app && app->m_pszAppName ? app->m_pszAppName : u"";
+  CWnd* main = AfxGetMainWnd();
+  HWND owner = nullptr;
+  if (main && main->m_hWnd && IsWindowVisible(main->m_hWnd)) owner = main->m_hWnd;
+  // An owner that is itself disabled (a modal page runs above it) leaves
+  // the active window as the owner, as the framework does.
+  if (owner && !IsWindowEnabled(owner)) owner = GetActiveWindow();
+  return MessageBoxW(owner, text, caption, type);
+}
+
+int AfxMessageBox(const std::u16string& text, UINT type, UINT help_id) {
+  return AfxMessageBox(text.c_str(), type, help_id);
+}
+
+// ---- CFileDialog ----
+
+CFileDialog::CFileDialog(BOOL open, LPCWSTR default_ext, LPCWSTR file_name, DWORD flags,
+                         LPCWSTR filter, CWnd* parent)
+    : open_(open != FALSE), parent_(parent) {
+  if (default_ext) default_ext_ = default_ext;
+  if (file_name) initial_name_ = file_name;
+  if (filter) {
+    // "Name|*.ext|Name|*.a;*.b||": pairs separated by '|'.
+    std::u16string f = filter;
+    std::vector<std::u16string> parts;
+    size_t start = 0;
+    for (size_t i = 0; i <= f.size(); ++i) {
+      if (i == f.size() || f[i] == u'|') {
+        parts.push_back(f.substr(start, i - start));
+        start = i + 1;
+      }
+    }
+    for (size_t i = 0; i + 1 < parts.size(); i += 2) {
+      if (parts[i].empty()) break;
+      filters_.emplace_back(parts[i], parts[i + 1]);
+    }
+    // The platform form: NUL-separated pairs ending in two NULs.
+    for (auto& [name, pattern] : filters_) {
+      filter_storage_ += name;
+      filter_storage_ += u'\0';
+      filter_storage_ += pattern;
+      filter_storage_ += u'\0';
+    }
+    filter_storage_ += u'\0';
+  }
+  file_buffer_ = initial_name_;
+  file_buffer_.resize(MAX_PATH, u'\0');
+  m_ofn.lStructSize = sizeof(OPENFILENAMEW);
+  m_ofn.hwndOwner = parent ? parent->m_hWnd : nullptr;
+  m_ofn.lpstrFilter = filters_.empty() ? nullptr : filter_storage_.c_str();
+  m_ofn.nFilterIndex = 1;
+  m_ofn.lpstrFile = file_buffer_.data();
+  m_ofn.nMaxFile = MAX_PATH;
+  m_ofn.Flags = flags;
+  m_ofn.lpstrDefExt = default_ext_.empty() ? nullptr : default_ext_.c_str();
+}
+
+INT_PTR CFileDialog::DoModal() {
+  HelperWindow helper;
+  helper.is_picker = true;
+  std::u16string initial_dir = m_ofn.lpstrInitialDir ? m_ofn.lpstrInitialDir : u"";
+  std::u16string start = m_ofn.lpstrFile ? std::u16string(m_ofn.lpstrFile) : initial_name_;
+  helper.picker.selection = initial_dir.empty() ? start : initial_dir + u"\\" + start;
+  DWORD flags = m_ofn.Flags;
+  bool open = open_;
+  std::u16string def_ext = default_ext_;
+  helper.accept = [flags, open, def_ext](HelperWindow& h, const std::u16string& chosen) {
+    std::u16string path = chosen;
+    size_t slash = path.find_last_of(u"\\/");
+    std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
+    if (!def_ext.empty() && name.find(u'.') == std::u16string::npos) path += u"." + def_ext;
+    h.picker.path = path;
+    const auto& seam = shell_seam();
+    bool exists = seam.exists && seam.exists(path);
+    if (open && (flags & OFN_FILEMUSTEXIST) && !exists) {
+      MessageBoxW(h.m_hWnd, (path + u"\nFile not found.\nCheck the file name and try again.").c_str(),
+                  open ? u"Open" : u"Save As", MB_OK | MB_ICONEXCLAMATION);
+      return false;
+    }
+    if (!open && (flags & OFN_OVERWRITEPROMPT) && exists) {
+      int answer = MessageBoxW(h.m_hWnd, (path + u" already exists.\nDo you want to replace it?").c_str(),
+                               u"Confirm Save As", MB_YESNO | MB_ICONEXCLAMATION);
+      return answer == IDYES;
+    }
+    return true;
+  };
+  HWND owner = m_ofn.hwndOwner ? m_ofn.hwndOwner : (parent_ ? parent_->m_hWnd : nullptr);
+  if (!owner)
+    if (CWnd* main = AfxGetMainWnd()) owner = main->m_hWnd;
+  std::u16string title = m_ofn.lpstrTitle ? m_ofn.lpstrTitle : (open_ ? u"Open" : u"Save As");
+  Window* w = make_helper_window(helper, owner, title, open_ ? DialogRole::FileOpen : DialogRole::FileSave,
+                                 560, 380);
+  {
+    OwnerDisable disable(owner, false, w->handle);
+    run_helper(helper, w);
+  }
+  if (helper.loop.result != IDOK) return IDCANCEL;
+  path_ = helper.picker.path;
+  std::u16string copy = path_.substr(0, std::min<size_t>(path_.size(), MAX_PATH - 1));
+  if (m_ofn.lpstrFile && m_ofn.nMaxFile > 0) {
+    size_t n = std::min<size_t>(copy.size(), m_ofn.nMaxFile - 1);
+    std::copy(copy.begin(), copy.begin() + static_cast<long>(n), m_ofn.lpstrFile);
+    m_ofn.lpstrFile[n] = 0;
+  }
+  return IDOK;
+}
+
+std::u16string CFileDialog::GetFileName() const {
+  size_t slash = path_.find_last_of(u"\\/");
+  return slash == std::u16string::npos ? path_ : path_.substr(slash + 1);
+}
+std::u16string CFileDialog::GetFileExt() const {
+  std::u16string name = GetFileName();
+  size_t dot = name.rfind(u'.');
+  return dot == std::u16string::npos ? u"" : name.substr(dot + 1);
+}
+std::u16string CFileDialog::GetFileTitle() const {
+  std::u16string name = GetFileName();
+  size_t dot = name.rfind(u'.');
+  return dot == std::u16string::npos ? name : name.substr(0, dot);
+}
+std::u16string CFileDialog::GetFolderPath() const {
+  size_t slash = path_.find_last_of(u"\\/");
+  return slash == std::u16string::npos ? u"" : path_.substr(0, slash);
+}
+
+// ---- folder dialog ----
+
+PIDLIST_ABSOLUTE SHBrowseForFolderW(BROWSEINFOW* info) {
+  if (!info) return nullptr;
+  HelperWindow helper;
+  helper.is_picker = true;
+  const BFFCALLBACK callback = info->lpfn;
+  const LPARAM data = info->lParam;
+  helper.on_message = [](HelperWindow& h, UINT message, WPARAM w, LPARAM l) {
+    switch (message) {
+      case BFFM_SETSELECTIONW:
+        if (w && l) h.picker.selection = reinterpret_cast<LPCWSTR>(l);
+        break;
+      case BFFM_ENABLEOK:
+        h.picker.ok_enabled = l != 0;
+        break;
+      case BFFM_SETSTATUSTEXTW:
+        h.picker.status = l ? reinterpret_cast<LPCWSTR>(l) : u"";
+        break;
+    }
+  };
+  helper.accept = [callback, data](HelperWindow& h, const std::u16string& chosen) {
+    // The selection moves first (the program sees BFFM_SELCHANGED and may
+    // refuse by disabling OK), then OK is pressed.
+    h.picker.selection = chosen;
+    const auto& seam = shell_seam();
+    ITEMIDLIST* item = seam.make_item_list ? seam.make_item_list(chosen) : nullptr;
+    if (callback) callback(h.m_hWnd, BFFM_SELCHANGED, reinterpret_cast<LPARAM>(item), data);
+    (void)item;
+    return h.picker.ok_enabled;
+  };
+  std::u16string title = info->lpszTitle ? info->lpszTitle : u"Browse For Folder";
+  Window* w = make_helper_window(helper, info->hwndOwner, title, DialogRole::FolderBrowse, 320, 400);
+  if (callback) callback(w->handle, BFFM_INITIALIZED, 0, data);
+  {
+    OwnerDisable disable(info->hwndOwner, false, w->handle);
+    if (IsWindow(w->handle)) run_helper(helper, w);
+  }
+  if (helper.loop.result != IDOK) return nullptr;
+  const auto& seam = shell_seam();
+  if (info->pszDisplayName) {
+    std::u16string name = helper.picker.path;
+    size_t slash = name.find_last_of(u"\\/");
+    if (slash != std::u16string::npos && slash + 1 < name.size()) name = name.substr(slash + 1);
+    size_t n = std::min<size_t>(name.size(), MAX_PATH - 1);
+    std::copy(name.begin(), name.begin() + static_cast<long>(n), info->pszDisplayName);
+    info->pszDisplayName[n] = 0;
+  }
+  if (!seam.make_item_list) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return nullptr;
+  }
+  return seam.make_item_list(helper.picker.path);
+}

@@ -1,0 +1,131 @@
+// Per-thread message queues, timers and the modal-loop stack.
+//
+// Retrieval order matches the platform: messages sent from other threads are
+// delivered first, then posted messages, then input, then WM_QUIT, then
+// WM_PAINT for invalid visible windows, and WM_TIMER last. Timers read the
+// installed TimeSource; a timer fires at most once per retrieval (no backlog).
+//
+// When a thread has nothing to retrieve it asks the installed LoopBackend to
+// wait: the headless backend lets a script act or jumps virtual time to the
+// next timer; a view backend would wait for real input.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/ui/winuser.h"
+
+namespace platform::ui {
+
+struct Window;
+
+// One running modal loop (a dialog's DoModal, a message box, a popup menu).
+struct ModalLoop {
+  Window* window = nullptr;
+  bool ended = false;
+  INT_PTR result = 0;
+};
+
+struct UiThread {
+  DWORD id = 0;
+  std::mutex mutex;  // guards `posted`, `cross_sent` and `quit_*`
+  std::condition_variable wake;
+  std::deque<MSG> posted;
+  std::deque<std::function<void()>> cross_sent;  // sends from other threads
+  std::deque<MSG> input;
+  bool quit_posted = false;
+  int quit_code = 0;
+
+  struct Timer {
+    HWND hwnd;
+    UINT_PTR id;
+    UINT interval;
+    uint64_t due;
+    uint64_t serial;
+    TIMERPROC proc;
+  };
+  std::vector<Timer> timers;
+  uint64_t timer_serial = 0;
+  std::vector<Window*> windows;  // windows this thread made
+  std::vector<ModalLoop*> loops; // innermost last
+  HWND focus = nullptr;
+  HWND active = nullptr;
+  HWND capture = nullptr;
+  bool paint_dirty = false;  // some window may need WM_PAINT
+
+  ~UiThread();
+};
+
+// The calling thread's queue (made on first use).
+UiThread& CurrentUiThread();
+// The queue of a thread by id, or null. Ids come from SetCurrentUiThreadId
+// or are assigned in creation order starting at 1.
+UiThread* UiThreadById(DWORD id);
+// Lets the process layer give the calling thread its platform thread id.
+void SetCurrentUiThreadId(DWORD id);
+
+// Earliest timer due time of a thread, or UINT64_MAX when it has none.
+uint64_t NextTimerDue(const UiThread& thread);
+// Whether anything is retrievable now (without running the backend).
+bool HasPendingMessages(UiThread& thread);
+
+// Queues an input message (mouse, keyboard) for a window of its thread.
+void PostInputMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Runs a message to its window: the attached framework object, the raw
+// window procedure, or the default behaviour.
+LRESULT CallWindow(HWND hwnd, UINT message, WPARAM w, LPARAM l);
+
+// Offers a retrieved message to PreTranslateMessage of the window and its
+// ancestors, then to IsDialogMessage of `dialog` when given; true when consumed.
+bool PreTranslate(MSG& msg, HWND dialog);
+
+// What the thread should do after LoopBackend::wait.
+enum class IdleResult { Retry, Stalled };
+
+class LoopBackend {
+ public:
+  virtual ~LoopBackend() = default;
+  // GetMessage found nothing: make something happen (script step, time,
+  // input from a view) and return Retry, or Stalled when nothing ever will.
+  virtual IdleResult wait(UiThread& thread) = 0;
+  // PeekMessage found nothing: a chance to act without waiting (no time passes).
+  virtual void peek_idle(UiThread& thread) {}
+  // Called when GetMessage is stalled; must not return normally in a
+  // meaningful run (the headless backend reports and ends the run).
+  virtual void stalled(UiThread& thread) = 0;
+  // A modal loop started or ended (for logs and views).
+  virtual void modal_started(ModalLoop&) {}
+  virtual void modal_ended(ModalLoop&) {}
+};
+
+// The built-in backend: jumps virtual time to the next timer, waits in real
+// time for other threads' posts, and reports a stall by throwing StalledLoop.
+class DefaultLoopBackend : public LoopBackend {
+ public:
+  IdleResult wait(UiThread& thread) override;
+  void stalled(UiThread& thread) override;
+};
+
+struct StalledLoop {
+  std::string message;
+};
+
+LoopBackend& loop_backend();
+// Installs a backend (not owned). Null restores the default.
+void set_loop_backend(LoopBackend* backend);
+
+// Runs a modal loop for `loop.window` until `loop.ended` (or WM_QUIT, which is
+// re-posted). Pushes and pops the loop on the thread's stack even on unwind.
+void RunModalLoop(ModalLoop& loop);
+
+// Describes the open top-level windows ("dialog 102 \"Drummet\"; message box
+// \"...\"") for failure messages.
+std::string DescribeOpenWindows();
+
+}  // namespace platform::ui

@@ -1,0 +1,22 @@
+// Pictures of the window model: a top-level window with its painted GDI
+// layers and simple drawings of its controls, and the whole screen. Used by
+// screenshots, by GetDC(NULL), and by a view before it has widgets.
+#pragma once
+
+#include <QImage>
+#include <string>
+
+#include "platform/ui/winuser.h"
+
+namespace platform::ui {
+
+struct Window;
+
+// The window and its children as they look now (window rectangle size).
+QImage RenderWindow(Window& window);
+// Every visible top-level window on the desktop, bottom of the z-order first.
+QImage RenderScreen();
+// Saves a PNG of the window; false with a reason when it cannot.
+bool SaveWindowPicture(Window& window, const std::string& path, std::string* error);
+
+}  // namespace platform::ui

@@ -1,0 +1,35 @@
+// Options every program's main takes for its user interface:
+//   --ui headless|view|auto   how to run (auto: view when a display exists)
+//   --script FILE             headless script
+//   --log FILE                where dialogs and message boxes are logged (default: standard error)
+//   --screenshots DIR         where `screenshot` writes
+// Other arguments are left for the program, in order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform::ui {
+
+enum class UiMode { Auto, Headless, View };
+
+struct RunOptions {
+  UiMode mode = UiMode::Auto;
+  std::string script_path;
+  std::string log_path;
+  std::string screenshots_dir;
+  std::vector<std::string> program_args;  // what the program's own command line holds
+
+  // The mode after Auto is resolved (headless without a display or with a script).
+  UiMode effective_mode() const;
+};
+
+struct RunOptionsResult {
+  bool ok = false;
+  std::string error;
+  RunOptions options;
+};
+
+RunOptionsResult ParseRunOptions(int argc, const char* const* argv);
+
+}  // namespace platform::ui
