@@ -201,6 +201,7 @@ class Driver : public NtfsDriver {
     return call([&](lib::Volume* v) {
       int r = lib::CreateFile(v, path, true);
       if (!r) r = lib::SetTimes(v, path, &now, &now, &now);
+      if (!r) r = lib::SetAttributes(v, path, 0);  // a new folder carries no archive bit
       return r;
     });
   }

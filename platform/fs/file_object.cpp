@@ -1,0 +1,243 @@
+#include "platform/fs/file_object.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/core/error.h"
+#include "platform/fs/file_api.h"
+#include "platform/fs/ntfs/ntfs_driver.h"
+
+namespace platform::fs {
+
+namespace {
+
+constexpr DWORD kDeleteAccess = 0x00010000;
+constexpr DWORD kReadAccess = GENERIC_READ | GENERIC_ALL | FILE_READ_DATA;
+constexpr DWORD kWriteAccess = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA;
+constexpr size_t kReparseHeader = 8;
+
+std::vector<std::weak_ptr<FileObject>>& open_files() {
+  static auto* files = new std::vector<std::weak_ptr<FileObject>>;
+  return *files;
+}
+
+bool same_file(const Location& a, const Location& b) {
+  if (a.volume != b.volume || a.path.size() != b.path.size()) return false;
+  for (size_t i = 0; i < a.path.size(); ++i)
+    if (!EqualNoCase(a.path[i], b.path[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+bool SharingConflict(const Location& where, DWORD access, DWORD share) {
+  std::lock_guard g(FsLock());
+  bool reads = access & kReadAccess, writes = access & kWriteAccess, deletes = access & kDeleteAccess;
+  for (auto& weak : open_files()) {
+    auto f = weak.lock();
+    if (!f || !f->is_open() || !same_file(f->where(), where)) continue;
+    DWORD a = f->access(), s = f->share();
+    if ((reads && !(s & FILE_SHARE_READ)) || (writes && !(s & FILE_SHARE_WRITE)) ||
+        (deletes && !(s & FILE_SHARE_DELETE)))
+      return true;
+    if (((a & kReadAccess) && !(share & FILE_SHARE_READ)) || ((a & kWriteAccess) && !(share & FILE_SHARE_WRITE)) ||
+        ((a & kDeleteAccess) && !(share & FILE_SHARE_DELETE)))
+      return true;
+  }
+  return false;
+}
+
+void TrackOpenFile(const std::shared_ptr<FileObject>& file) {
+  std::lock_guard g(FsLock());
+  auto& files = open_files();
+  std::erase_if(files, [](const std::weak_ptr<FileObject>& w) {
+    auto f = w.lock();
+    return !f || !f->is_open();
+  });
+  files.push_back(file);
+}
+
+FileObject::FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory)
+    : where_(std::move(where)), access_(access), share_(share), flags_(flags), directory_(directory) {
+  if (flags_ & FILE_FLAG_DELETE_ON_CLOSE) delete_on_close_ = true;
+}
+
+FileObject::~FileObject() = default;
+
+bool FileObject::can_write() const { return (access_ & kWriteAccess) != 0; }
+bool FileObject::can_read() const { return (access_ & kReadAccess) != 0; }
+
+void FileObject::release_driver_state() { open_.reset(); }
+
+DWORD FileObject::attach(std::shared_ptr<VolumeDriver>* driver) {
+  std::lock_guard g(FsLock());
+  if (closed_) return ERROR_INVALID_HANDLE;
+  DWORD e = ERROR_SUCCESS;
+  uint64_t instance = 0;
+  auto d = DriverFor(where_.volume, &e, &instance);
+  if (!d) return e;
+  if (!directory_ && (!open_ || instance != instance_)) {
+    open_.reset();
+    e = d->open(where_.path, can_write(), &open_);
+    if (e) return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ERROR_FILE_INVALID : e;
+  }
+  if (instance != instance_) {
+    instance_ = instance;
+    AddDriverUser(where_.volume, std::dynamic_pointer_cast<FileObject>(shared_from_this()));
+  }
+  *driver = std::move(d);
+  return ERROR_SUCCESS;
+}
+
+BOOL FileObject::read(void* buffer, DWORD size, DWORD* done) {
+  std::lock_guard g(FsLock());
+  *done = 0;
+  if (directory_) return fail(ERROR_INVALID_FUNCTION);
+  if (!can_read()) return fail(ERROR_ACCESS_DENIED);
+  std::shared_ptr<VolumeDriver> d;
+  if (DWORD e = attach(&d)) return fail(e);
+  size_t n = 0;
+  if (DWORD e = open_->read(position_, buffer, size, &n)) return fail(e);
+  position_ += n;
+  *done = static_cast<DWORD>(n);
+  return TRUE;
+}
+
+BOOL FileObject::write(const void* buffer, DWORD size, DWORD* done) {
+  std::lock_guard g(FsLock());
+  *done = 0;
+  if (directory_) return fail(ERROR_INVALID_FUNCTION);
+  if (!can_write()) return fail(ERROR_ACCESS_DENIED);
+  std::shared_ptr<VolumeDriver> d;
+  if (DWORD e = attach(&d)) return fail(e);
+  // A handle with only append access always writes at the end.
+  if ((access_ & kWriteAccess) == FILE_APPEND_DATA) position_ = open_->size();
+  if (position_ + size < position_) return fail(ERROR_INVALID_PARAMETER);
+  if (size) {
+    if (DWORD e = open_->write(position_, buffer, size)) return fail(e);
+  }
+  position_ += size;
+  *done = size;
+  if (flags_ & FILE_FLAG_WRITE_THROUGH) {
+    if (DWORD e = open_->flush()) return fail(e);
+  }
+  return TRUE;
+}
+
+BOOL FileObject::seek(LONGLONG distance, DWORD method, LONGLONG* new_position) {
+  std::lock_guard g(FsLock());
+  if (directory_) return fail(ERROR_INVALID_FUNCTION);
+  LONGLONG base = 0;
+  if (method == FILE_CURRENT) {
+    base = static_cast<LONGLONG>(position_);
+  } else if (method == FILE_END) {
+    std::shared_ptr<VolumeDriver> d;
+    if (DWORD e = attach(&d)) return fail(e);
+    base = static_cast<LONGLONG>(open_->size());
+  } else if (method != FILE_BEGIN) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  LONGLONG target = base + distance;
+  if ((distance < 0 && target > base) || (distance > 0 && target < base)) return fail(ERROR_INVALID_PARAMETER);
+  if (target < 0) return fail(ERROR_NEGATIVE_SEEK);
+  position_ = static_cast<uint64_t>(target);
+  if (new_position) *new_position = target;
+  return TRUE;
+}
+
+BOOL FileObject::get_size(LONGLONG* size) {
+  std::lock_guard g(FsLock());
+  if (directory_) {
+    *size = 0;
+    return TRUE;
+  }
+  std::shared_ptr<VolumeDriver> d;
+  if (DWORD e = attach(&d)) return fail(e);
+  *size = static_cast<LONGLONG>(open_->size());
+  return TRUE;
+}
+
+BOOL FileObject::set_end_of_file() {
+  std::lock_guard g(FsLock());
+  if (directory_) return fail(ERROR_INVALID_FUNCTION);
+  if (!can_write()) return fail(ERROR_ACCESS_DENIED);
+  std::shared_ptr<VolumeDriver> d;
+  if (DWORD e = attach(&d)) return fail(e);
+  if (DWORD e = open_->set_size(position_)) return fail(e);
+  return TRUE;
+}
+
+BOOL FileObject::flush() {
+  std::lock_guard g(FsLock());
+  std::shared_ptr<VolumeDriver> d;
+  if (DWORD e = attach(&d)) return fail(e);
+  if (!can_write()) return fail(ERROR_ACCESS_DENIED);
+  DWORD e = open_ ? open_->flush() : d->flush();
+  return e ? fail(e) : TRUE;
+}
+
+BOOL FileObject::io_control(DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size, DWORD* returned) {
+  std::lock_guard g(FsLock());
+  *returned = 0;
+  std::shared_ptr<VolumeDriver> d;
+  if (DWORD e = attach(&d)) return fail(e);
+  switch (code) {
+    case FSCTL_GET_REPARSE_POINT: {
+      std::vector<uint8_t> data;
+      if (DWORD e = d->get_reparse_point(where_.path, &data)) return fail(e);
+      if (out_size < kReparseHeader) return fail(ERROR_INSUFFICIENT_BUFFER);
+      DWORD n = static_cast<DWORD>(std::min<size_t>(data.size(), out_size));
+      std::memcpy(out, data.data(), n);
+      *returned = n;
+      return n < data.size() ? fail(ERROR_MORE_DATA) : TRUE;
+    }
+    case FSCTL_SET_REPARSE_POINT: {
+      if (!in || in_size < kReparseHeader) return fail(ERROR_INVALID_PARAMETER);
+      auto* b = static_cast<const uint8_t*>(in);
+      size_t data_length = b[4] | (b[5] << 8);
+      if (data_length + kReparseHeader > in_size) return fail(ERROR_INVALID_PARAMETER);
+      std::vector<uint8_t> data(b, b + in_size);
+      if (DWORD e = d->set_reparse_point(where_.path, data)) return fail(e);
+      return TRUE;
+    }
+    case FSCTL_GET_NTFS_VOLUME_DATA: {
+      auto* ntfs_driver = dynamic_cast<ntfs::NtfsDriver*>(d.get());
+      if (!ntfs_driver) return fail(ERROR_INVALID_PARAMETER);
+      if (out_size < sizeof(NTFS_VOLUME_DATA_BUFFER)) return fail(ERROR_INSUFFICIENT_BUFFER);
+      ntfs::NtfsVolumeData vd;
+      if (DWORD e = ntfs_driver->volume_data(&vd)) return fail(e);
+      NTFS_VOLUME_DATA_BUFFER b{};
+      b.VolumeSerialNumber.QuadPart = static_cast<LONGLONG>(vd.serial);
+      b.NumberSectors.QuadPart = static_cast<LONGLONG>(vd.total_clusters * (vd.bytes_per_cluster / vd.bytes_per_sector));
+      b.TotalClusters.QuadPart = static_cast<LONGLONG>(vd.total_clusters);
+      b.FreeClusters.QuadPart = static_cast<LONGLONG>(vd.free_clusters);
+      b.BytesPerSector = vd.bytes_per_sector;
+      b.BytesPerCluster = vd.bytes_per_cluster;
+      b.BytesPerFileRecordSegment = vd.bytes_per_mft_record;
+      b.ClustersPerFileRecordSegment = vd.bytes_per_mft_record / vd.bytes_per_cluster;
+      b.MftValidDataLength.QuadPart = static_cast<LONGLONG>(vd.mft_valid_data_length);
+      b.MftStartLcn.QuadPart = static_cast<LONGLONG>(vd.mft_start_lcn);
+      b.Mft2StartLcn.QuadPart = static_cast<LONGLONG>(vd.mft2_start_lcn);
+      std::memcpy(out, &b, sizeof b);
+      *returned = sizeof b;
+      return TRUE;
+    }
+    default:
+      return fail(ERROR_INVALID_FUNCTION);
+  }
+}
+
+void FileObject::on_handle_closed() {
+  std::lock_guard g(FsLock());
+  if (closed_) return;
+  if (open_ && can_write()) open_->flush();
+  open_.reset();
+  closed_ = true;
+  if (delete_on_close_) {
+    DWORD e = ERROR_SUCCESS;
+    if (auto d = DriverFor(where_.volume, &e)) d->remove(where_.path);
+  }
+}
+
+}  // namespace platform::fs

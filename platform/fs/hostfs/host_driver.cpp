@@ -1,0 +1,412 @@
+#include "platform/fs/hostfs/host_driver.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/core/clock.h"
+#include "platform/core/error.h"
+#include "platform/core/text.h"
+#include "platform/fs/path_name.h"
+
+namespace platform::fs::hostfs {
+
+namespace {
+
+constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;  // 1970-01-01 in FILETIME ticks
+constexpr DWORD kStoredAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                                    FILE_ATTRIBUTE_OFFLINE;
+constexpr size_t kMaxEntries = 1000000;
+
+DWORD from_errno(int e) {
+  switch (e) {
+    case 0: return ERROR_SUCCESS;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return ERROR_ACCESS_DENIED;
+    case EROFS: return ERROR_WRITE_PROTECT;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+uint64_t ticks(const timespec& t) {
+  return kUnixEpochTicks + static_cast<uint64_t>(t.tv_sec) * 10000000ULL + static_cast<uint64_t>(t.tv_nsec) / 100;
+}
+timespec to_timespec(uint64_t t) {
+  timespec out{};
+  if (t < kUnixEpochTicks) return out;
+  uint64_t rel = t - kUnixEpochTicks;
+  out.tv_sec = static_cast<time_t>(rel / 10000000ULL);
+  out.tv_nsec = static_cast<long>((rel % 10000000ULL) * 100);
+  return out;
+}
+
+std::string folded_key(const VolumePath& path) {
+  std::u16string joined;
+  for (auto& c : path) {
+    joined += u'/';
+    for (char16_t ch : c) joined += FoldCase(ch);
+  }
+  return to_utf8(joined);
+}
+
+struct Meta {
+  DWORD attributes = 0;
+  uint64_t creation = 0;
+};
+
+class HostFile : public OpenFile {
+ public:
+  HostFile(int fd, bool writable) : fd_(fd), writable_(writable) {}
+  ~HostFile() override { close(fd_); }
+  uint64_t size() const override {
+    struct stat st{};
+    return fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  }
+  DWORD read(uint64_t offset, void* buffer, size_t length, size_t* done) override {
+    *done = 0;
+    auto* p = static_cast<uint8_t*>(buffer);
+    while (*done < length) {
+      ssize_t n = pread(fd_, p + *done, length - *done, static_cast<off_t>(offset + *done));
+      if (n < 0) return errno == EINTR ? ERROR_SUCCESS : ERROR_READ_FAULT;
+      if (n == 0) break;
+      *done += static_cast<size_t>(n);
+    }
+    return ERROR_SUCCESS;
+  }
+  DWORD write(uint64_t offset, const void* buffer, size_t length) override {
+    if (!writable_) return ERROR_ACCESS_DENIED;
+    auto* p = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+      ssize_t n = pwrite(fd_, p + done, length - done, static_cast<off_t>(offset + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT;
+      }
+      done += static_cast<size_t>(n);
+    }
+    return ERROR_SUCCESS;
+  }
+  DWORD set_size(uint64_t size) override {
+    if (!writable_) return ERROR_ACCESS_DENIED;
+    return ftruncate(fd_, static_cast<off_t>(size)) == 0 ? ERROR_SUCCESS : from_errno(errno);
+  }
+  DWORD flush() override { return writable_ && fsync(fd_) != 0 ? ERROR_WRITE_FAULT : ERROR_SUCCESS; }
+
+ private:
+  int fd_;
+  bool writable_;
+};
+
+class HostDriver : public VolumeDriver {
+ public:
+  HostDriver(std::string root, bool read_only) : root_(std::move(root)), read_only_(read_only) { load(); }
+
+  DWORD volume_info(VolumeInfo* info) override {
+    struct statvfs vfs{};
+    if (statvfs(root_.c_str(), &vfs) != 0) return from_errno(errno);
+    info->file_system = u"NTFS";
+    info->label.clear();
+    uint32_t hash = 2166136261u;
+    for (char c : root_) hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+    info->serial_number = hash;
+    info->max_component_length = 255;
+    info->flags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+    info->bytes_per_sector = 512;
+    info->bytes_per_cluster = 4096;
+    uint64_t unit = vfs.f_frsize ? vfs.f_frsize : 4096;
+    info->total_clusters = static_cast<uint64_t>(vfs.f_blocks) * unit / 4096;
+    info->free_clusters = static_cast<uint64_t>(vfs.f_bavail) * unit / 4096;
+    return ERROR_SUCCESS;
+  }
+  DWORD set_label(const std::u16string&) override { return read_only_ ? ERROR_WRITE_PROTECT : ERROR_SUCCESS; }
+
+  DWORD stat(const VolumePath& path, FileInfo* info) override {
+    std::string host;
+    if (DWORD e = find(path, &host)) return e;
+    return describe(path, host, info);
+  }
+
+  DWORD list(const VolumePath& folder, std::vector<FileInfo>* entries) override {
+    entries->clear();
+    std::string host;
+    if (DWORD e = find(folder, &host)) return e == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : e;
+    DIR* dir = opendir(host.c_str());
+    if (!dir) return errno == ENOTDIR ? ERROR_DIRECTORY : from_errno(errno);
+    std::vector<std::string> names;
+    while (dirent* d = readdir(dir)) {
+      std::string n = d->d_name;
+      if (n == "." || n == ".." || (folder.empty() && n == kSideStoreName)) continue;
+      names.push_back(n);
+      if (names.size() > kMaxEntries) break;
+    }
+    closedir(dir);
+    for (auto& n : names) {
+      VolumePath p = folder;
+      p.push_back(to_utf16(n));
+      FileInfo info;
+      if (describe(p, host + "/" + n, &info) == ERROR_SUCCESS) entries->push_back(std::move(info));
+    }
+    // The order NTFS would give: by upper-cased name.
+    std::sort(entries->begin(), entries->end(), [](const FileInfo& a, const FileInfo& b) {
+      size_t n = std::min(a.name.size(), b.name.size());
+      for (size_t i = 0; i < n; ++i) {
+        char16_t x = FoldCase(a.name[i]), y = FoldCase(b.name[i]);
+        if (x != y) return x < y;
+      }
+      return a.name.size() < b.name.size();
+    });
+    return ERROR_SUCCESS;
+  }
+
+  DWORD open(const VolumePath& path, bool writable, std::unique_ptr<OpenFile>* file) override {
+    std::string host;
+    if (DWORD e = find(path, &host)) return e;
+    if (writable && read_only_) return ERROR_WRITE_PROTECT;
+    struct stat st{};
+    if (::stat(host.c_str(), &st) != 0) return from_errno(errno);
+    if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
+    int fd = ::open(host.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd < 0) return from_errno(errno);
+    *file = std::make_unique<HostFile>(fd, writable);
+    return ERROR_SUCCESS;
+  }
+
+  DWORD create_file(const VolumePath& path, DWORD attributes) override {
+    std::string host;
+    if (DWORD e = prepare_new(path, &host)) return e;
+    int fd = ::open(host.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) return from_errno(errno);
+    close(fd);
+    Meta& m = meta_[folded_key(path)];
+    m.attributes = attributes & kStoredAttributes;
+    m.creation = Clock::instance().now_filetime();
+    if (attributes & FILE_ATTRIBUTE_READONLY) chmod(host.c_str(), 0444);
+    return save();
+  }
+
+  DWORD create_folder(const VolumePath& path) override {
+    std::string host;
+    if (DWORD e = prepare_new(path, &host)) return e;
+    if (mkdir(host.c_str(), 0777) != 0) return from_errno(errno);
+    meta_[folded_key(path)] = Meta{0, Clock::instance().now_filetime()};
+    return save();
+  }
+
+  DWORD remove(const VolumePath& path) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    if (path.empty()) return ERROR_ACCESS_DENIED;
+    std::string host;
+    if (DWORD e = find(path, &host)) return e;
+    struct stat st{};
+    if (lstat(host.c_str(), &st) != 0) return from_errno(errno);
+    if ((S_ISDIR(st.st_mode) ? rmdir(host.c_str()) : unlink(host.c_str())) != 0) return from_errno(errno);
+    meta_.erase(folded_key(path));
+    return save();
+  }
+
+  DWORD rename(const VolumePath& from, const VolumePath& to) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    std::string a, b;
+    if (DWORD e = find(from, &a)) return e;
+    std::string existing;
+    DWORD e = find(to, &existing);
+    if (e == ERROR_SUCCESS && existing != a) return ERROR_ALREADY_EXISTS;
+    if (e && e != ERROR_FILE_NOT_FOUND) return e;
+    if ((e = parent_of(to, &b))) return e;
+    b += "/" + to_utf8(to.back());
+    if (::rename(a.c_str(), b.c_str()) != 0) return from_errno(errno);
+    // Carry the side-store records along, the folder's own and everything below it.
+    std::string old_key = folded_key(from), new_key = folded_key(to);
+    std::map<std::string, Meta> moved;
+    for (auto it = meta_.begin(); it != meta_.end();) {
+      if (it->first == old_key || it->first.rfind(old_key + "/", 0) == 0) {
+        moved[new_key + it->first.substr(old_key.size())] = it->second;
+        it = meta_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    meta_.insert(moved.begin(), moved.end());
+    return save();
+  }
+
+  DWORD set_attributes(const VolumePath& path, DWORD attributes) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    std::string host;
+    if (DWORD e = find(path, &host)) return e;
+    struct stat st{};
+    if (::stat(host.c_str(), &st) != 0) return from_errno(errno);
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | 0200);
+    if (chmod(host.c_str(), mode) != 0) return from_errno(errno);
+    meta_[folded_key(path)].attributes = attributes & kStoredAttributes;
+    return save();
+  }
+
+  DWORD set_times(const VolumePath& path, const uint64_t* creation, const uint64_t* last_access,
+                  const uint64_t* last_write) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    std::string host;
+    if (DWORD e = find(path, &host)) return e;
+    timespec times[2] = {{0, UTIME_OMIT}, {0, UTIME_OMIT}};
+    if (last_access) times[0] = to_timespec(*last_access);
+    if (last_write) times[1] = to_timespec(*last_write);
+    if ((last_access || last_write) && utimensat(AT_FDCWD, host.c_str(), times, 0) != 0) return from_errno(errno);
+    if (creation) {
+      meta_[folded_key(path)].creation = *creation;
+      return save();
+    }
+    return ERROR_SUCCESS;
+  }
+
+  DWORD flush() override { return ERROR_SUCCESS; }
+
+ private:
+  // Finds the host path of an existing entry, matching each part without regard to case.
+  DWORD find(const VolumePath& path, std::string* host) {
+    std::string cur = root_;
+    for (size_t i = 0; i < path.size(); ++i) {
+      if (path.size() == 1 && EqualNoCase(path[0], to_utf16(kSideStoreName))) return ERROR_FILE_NOT_FOUND;
+      std::string exact = cur + "/" + to_utf8(path[i]);
+      struct stat st{};
+      if (::stat(exact.c_str(), &st) == 0) {
+        cur = exact;
+      } else {
+        std::string match;
+        if (DIR* dir = opendir(cur.c_str())) {
+          size_t seen = 0;
+          while (dirent* d = readdir(dir)) {
+            if (++seen > kMaxEntries) break;
+            if (EqualNoCase(to_utf16(d->d_name), path[i])) {
+              match = d->d_name;
+              break;
+            }
+          }
+          closedir(dir);
+        }
+        if (match.empty()) return i + 1 < path.size() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+        cur += "/" + match;
+      }
+      if (i + 1 < path.size() && (::stat(cur.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) return ERROR_PATH_NOT_FOUND;
+    }
+    *host = cur;
+    return ERROR_SUCCESS;
+  }
+
+  DWORD parent_of(const VolumePath& path, std::string* host) {
+    if (path.empty()) return ERROR_ACCESS_DENIED;
+    VolumePath parent(path.begin(), path.end() - 1);
+    DWORD e = find(parent, host);
+    if (e) return ERROR_PATH_NOT_FOUND;
+    struct stat st{};
+    if (::stat(host->c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return ERROR_PATH_NOT_FOUND;
+    return ERROR_SUCCESS;
+  }
+
+  DWORD prepare_new(const VolumePath& path, std::string* host) {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    if (path.empty()) return ERROR_ACCESS_DENIED;
+    std::string existing;
+    if (find(path, &existing) == ERROR_SUCCESS) return ERROR_ALREADY_EXISTS;
+    if (DWORD e = parent_of(path, host)) return e;
+    *host += "/" + to_utf8(path.back());
+    return ERROR_SUCCESS;
+  }
+
+  DWORD describe(const VolumePath& path, const std::string& host, FileInfo* info) {
+    struct stat st{};
+    if (::stat(host.c_str(), &st) != 0) return from_errno(errno);
+    *info = FileInfo{};
+    size_t slash = host.rfind('/');
+    info->name = path.empty() ? u"" : to_utf16(host.substr(slash + 1));
+    bool dir = S_ISDIR(st.st_mode);
+    auto it = meta_.find(folded_key(path));
+    DWORD attributes = it != meta_.end() ? it->second.attributes : (dir ? 0 : FILE_ATTRIBUTE_ARCHIVE);
+    if (dir) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (!(st.st_mode & S_IWUSR) || read_only_) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
+    info->attributes = attributes;
+    info->size = dir ? 0 : static_cast<uint64_t>(st.st_size);
+    info->allocation_size = static_cast<uint64_t>(st.st_blocks) * 512;
+    info->last_write_time = ticks(st.st_mtim);
+    info->last_access_time = ticks(st.st_atim);
+    info->creation_time = it != meta_.end() && it->second.creation ? it->second.creation : info->last_write_time;
+    info->file_id = static_cast<uint64_t>(st.st_ino);
+    return ERROR_SUCCESS;
+  }
+
+  std::string store_path() const { return root_ + "/" + kSideStoreName; }
+
+  // One record a line: attributes (hex), creation time (decimal), folded path.
+  void load() {
+    std::ifstream in(store_path());
+    std::string line;
+    size_t lines = 0;
+    while (std::getline(in, line) && ++lines <= kMaxEntries) {
+      std::istringstream fields(line);
+      std::string attr, created, key;
+      if (!std::getline(fields, attr, '\t') || !std::getline(fields, created, '\t') || !std::getline(fields, key))
+        continue;  // a damaged line loses only its own record
+      Meta m;
+      try {
+        m.attributes = static_cast<DWORD>(std::stoul(attr, nullptr, 16)) & kStoredAttributes;
+        m.creation = std::stoull(created);
+      } catch (...) {
+        continue;
+      }
+      meta_[key] = m;
+    }
+  }
+
+  DWORD save() {
+    if (read_only_) return ERROR_SUCCESS;
+    std::string temp = store_path() + ".new";
+    {
+      std::ofstream out(temp, std::ios::trunc);
+      if (!out) return ERROR_WRITE_FAULT;
+      for (auto& [key, m] : meta_) {
+        char attr[16];
+        std::snprintf(attr, sizeof attr, "%x", m.attributes);
+        out << attr << '\t' << m.creation << '\t' << key << '\n';
+      }
+      if (!out) return ERROR_WRITE_FAULT;
+    }
+    return ::rename(temp.c_str(), store_path().c_str()) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+  }
+
+  std::string root_;
+  bool read_only_;
+  std::map<std::string, Meta> meta_;
+};
+
+}  // namespace
+
+std::unique_ptr<VolumeDriver> Mount(const std::string& folder, bool read_only, DWORD* error) {
+  struct stat st{};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error = ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  *error = ERROR_SUCCESS;
+  return std::make_unique<HostDriver>(folder, read_only);
+}
+
+}  // namespace platform::fs::hostfs

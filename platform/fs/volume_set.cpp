@@ -1,0 +1,333 @@
+#include "platform/fs/volume_set.h"
+
+#include <map>
+
+#include "platform/core/error.h"
+#include "platform/core/text.h"
+#include "platform/fs/hostfs/host_driver.h"
+#include "platform/fs/ntfs/ntfs_driver.h"
+#include "platform/machine/machine.h"
+#include "platform/storage/mount_manager.h"
+#include "platform/storage/volume_table.h"
+
+namespace platform::fs {
+
+namespace {
+
+constexpr char kHostPrefix[] = "host:";
+constexpr char kShadowPrefix[] = "shadow:";
+
+struct Slot {
+  std::shared_ptr<VolumeDriver> driver;
+  uint64_t instance = 0;
+  // What the driver was mounted on, to notice a replaced volume.
+  uint64_t generation = 0;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  std::string file_system;
+  std::vector<std::weak_ptr<DriverUser>> users;
+};
+
+struct Shadow {
+  std::shared_ptr<BlockDevice> device;
+  std::string file_system;
+  std::string source;
+};
+
+struct State {
+  std::map<std::string, Slot> slots;
+  std::map<std::string, DriverFactory> factories;
+  std::map<int, Shadow> shadows;
+  int next_shadow = 1;
+  uint64_t next_instance = 1;
+};
+
+void release_slot(Slot& slot) {
+  for (auto& weak : slot.users)
+    if (auto user = weak.lock()) user->release_driver_state();
+  slot.users.clear();
+  if (slot.driver) slot.driver->flush();
+  slot.driver.reset();
+}
+
+State& state() {
+  static State* s = [] {
+    auto* st = new State;
+    storage::AddRawAccessListener([](int disk, uint64_t offset, uint64_t length, storage::RawAccess) {
+      // Reads, writes, locks, dismounts and layout changes alike: the driver
+      // writes everything back and closes, and mounts again on next use.
+      ReleaseDrivers(disk, offset, length);
+    });
+    return st;
+  }();
+  return *s;
+}
+
+bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+std::u16string number_text(int n) {
+  std::string d = std::to_string(n);
+  return std::u16string(d.begin(), d.end());
+}
+
+bool find_table_volume(const std::string& key, storage::MountedVolume* out) {
+  for (auto& v : storage::MountedVolumes()) {
+    if (to_utf8(v.guid_path) == key) {
+      *out = v;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The key of the volume at a name's root, before redirections.
+DWORD root_volume(const ParsedName& name, std::string* key) {
+  auto machine = machine::CurrentIfOpen();
+  switch (name.root) {
+    case RootKind::DriveLetter: {
+      if (machine) {
+        for (auto& m : machine->mounts()) {
+          if (m.is_whole_drive() && FoldCase(static_cast<char16_t>(m.path[0])) == name.letter) {
+            *key = kHostPrefix + m.name;
+            return ERROR_SUCCESS;
+          }
+        }
+      }
+      for (auto& v : storage::MountedVolumes()) {
+        if (v.letter && FoldCase(v.letter) == name.letter) {
+          *key = to_utf8(v.guid_path);
+          return ERROR_SUCCESS;
+        }
+      }
+      return ERROR_PATH_NOT_FOUND;
+    }
+    case RootKind::VolumeGuid: {
+      std::u16string wanted = u"Volume" + name.volume_guid;
+      for (auto& v : storage::MountedVolumes()) {
+        if (v.guid_path.size() >= 4 + wanted.size() &&
+            EqualNoCase(std::u16string_view(v.guid_path).substr(4, wanted.size()), wanted)) {
+          *key = to_utf8(v.guid_path);
+          return ERROR_SUCCESS;
+        }
+      }
+      return ERROR_PATH_NOT_FOUND;
+    }
+    case RootKind::HarddiskVolume: {
+      std::u16string wanted = u"\\Device\\HarddiskVolume" + number_text(name.number);
+      for (auto& v : storage::MountedVolumes()) {
+        if (EqualNoCase(v.device_name, wanted)) {
+          *key = to_utf8(v.guid_path);
+          return ERROR_SUCCESS;
+        }
+      }
+      return ERROR_PATH_NOT_FOUND;
+    }
+    case RootKind::ShadowCopy: {
+      if (!state().shadows.count(name.number)) return ERROR_PATH_NOT_FOUND;
+      *key = kShadowPrefix + std::to_string(name.number);
+      return ERROR_SUCCESS;
+    }
+  }
+  return ERROR_PATH_NOT_FOUND;
+}
+
+bool has_prefix(const VolumePath& path, const VolumePath& prefix) {
+  if (prefix.size() > path.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (!EqualNoCase(path[i], prefix[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+std::recursive_mutex& FsLock() {
+  static std::recursive_mutex* m = new std::recursive_mutex;
+  return *m;
+}
+
+void RegisterFileSystem(const std::string& name, DriverFactory factory) {
+  std::lock_guard g(FsLock());
+  state().factories[name] = std::move(factory);
+}
+
+DWORD Locate(const ParsedName& name, Location* out) {
+  std::lock_guard g(FsLock());
+  if (name.kind != NameKind::File) return ERROR_INVALID_NAME;
+  std::string key;
+  DWORD e = root_volume(name, &key);
+  if (e) return e;
+  out->volume = key;
+  out->path = name.components;
+  out->full_path = FullPathText(name);
+  out->volume_root_of_name = name.components.empty();
+  // A folder inside this volume may be served by something else: a host
+  // mount or another volume mounted on a folder. The longest match wins.
+  size_t best = 0;
+  std::string best_key;
+  auto consider = [&](const std::u16string& where, const std::string& target) {
+    ParsedName at;
+    if (ParseName(where, u"", &at) || at.kind != NameKind::File || at.components.empty()) return;
+    std::string at_key;
+    if (root_volume(at, &at_key) || at_key != key) return;
+    if (has_prefix(name.components, at.components) && at.components.size() > best) {
+      best = at.components.size();
+      best_key = target;
+    }
+  };
+  if (auto machine = machine::CurrentIfOpen()) {
+    for (auto& m : machine->mounts())
+      if (!m.is_whole_drive()) consider(to_utf16(m.path), kHostPrefix + m.name);
+  }
+  for (auto& [folder, guid] : storage::FolderMountPoints()) consider(folder, to_utf8(guid));
+  if (best) {
+    out->volume = best_key;
+    out->path.erase(out->path.begin(), out->path.begin() + static_cast<std::ptrdiff_t>(best));
+  }
+  return ERROR_SUCCESS;
+}
+
+std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error, uint64_t* instance) {
+  std::lock_guard g(FsLock());
+  auto& st = state();
+  *error = ERROR_SUCCESS;
+  Slot& slot = st.slots[volume];
+  std::unique_ptr<VolumeDriver> fresh;
+  if (starts_with(volume, kHostPrefix)) {
+    if (!slot.driver) {
+      auto machine = machine::CurrentIfOpen();
+      std::string name = volume.substr(sizeof kHostPrefix - 1);
+      bool found = false;
+      if (machine) {
+        for (auto& m : machine->mounts()) {
+          if (m.name != name) continue;
+          found = true;
+          fresh = hostfs::Mount(machine->resolve(m.host), m.read_only, error);
+        }
+      }
+      if (!found) *error = ERROR_PATH_NOT_FOUND;
+    }
+  } else if (starts_with(volume, kShadowPrefix)) {
+    if (!slot.driver) {
+      auto it = st.shadows.find(std::atoi(volume.c_str() + sizeof kShadowPrefix - 1));
+      if (it == st.shadows.end()) {
+        *error = ERROR_PATH_NOT_FOUND;
+      } else if (it->second.file_system == "NTFS") {
+        fresh = ntfs::Mount(it->second.device, true, error);
+      } else if (st.factories.count(it->second.file_system)) {
+        fresh = st.factories[it->second.file_system](it->second.device, error);
+      } else {
+        *error = ERROR_UNRECOGNIZED_VOLUME;
+      }
+    }
+  } else {
+    storage::MountedVolume v;
+    if (!find_table_volume(volume, &v)) {
+      release_slot(slot);
+      *error = ERROR_PATH_NOT_FOUND;
+      return nullptr;
+    }
+    if (slot.driver && (slot.generation != v.generation || slot.offset != v.offset || slot.length != v.length ||
+                        slot.file_system != v.file_system))
+      release_slot(slot);
+    if (!slot.driver) {
+      if (!v.device) {
+        *error = ERROR_NOT_READY;
+      } else if (v.file_system == "NTFS") {
+        fresh = ntfs::Mount(v.device, false, error);
+      } else if (st.factories.count(v.file_system)) {
+        fresh = st.factories[v.file_system](v.device, error);
+      } else {
+        *error = ERROR_UNRECOGNIZED_VOLUME;
+      }
+      slot.generation = v.generation;
+      slot.offset = v.offset;
+      slot.length = v.length;
+      slot.file_system = v.file_system;
+    }
+  }
+  if (!slot.driver) {
+    if (!fresh) {
+      if (!*error) *error = ERROR_UNRECOGNIZED_VOLUME;
+      return nullptr;
+    }
+    slot.driver = std::shared_ptr<VolumeDriver>(std::move(fresh));
+    slot.instance = st.next_instance++;
+    slot.users.clear();
+  }
+  if (instance) *instance = slot.instance;
+  return slot.driver;
+}
+
+void AddDriverUser(const std::string& volume, std::weak_ptr<DriverUser> user) {
+  std::lock_guard g(FsLock());
+  auto& users = state().slots[volume].users;
+  // Drop the dead ones now and then so the list stays short.
+  if (users.size() > 64)
+    std::erase_if(users, [](const std::weak_ptr<DriverUser>& w) { return w.expired(); });
+  users.push_back(std::move(user));
+}
+
+void ReleaseDrivers(int disk, uint64_t offset, uint64_t length) {
+  std::lock_guard g(FsLock());
+  auto& st = state();
+  for (auto& v : storage::MountedVolumes()) {
+    if (v.disk_number != disk) continue;
+    bool overlaps = length == 0 || (offset < v.offset + v.length && v.offset < offset + length);
+    if (!overlaps) continue;
+    auto it = st.slots.find(to_utf8(v.guid_path));
+    if (it != st.slots.end()) release_slot(it->second);
+  }
+  // A volume that vanished from the table since it was mounted: match what it was mounted on.
+  for (auto& [key, slot] : st.slots) {
+    if (!slot.driver || starts_with(key, kHostPrefix) || starts_with(key, kShadowPrefix)) continue;
+    storage::MountedVolume v;
+    if (!find_table_volume(key, &v)) release_slot(slot);
+  }
+}
+
+void ReleaseDriver(const std::string& volume) {
+  std::lock_guard g(FsLock());
+  auto it = state().slots.find(volume);
+  if (it != state().slots.end()) release_slot(it->second);
+}
+
+void ReleaseAllDrivers() {
+  std::lock_guard g(FsLock());
+  for (auto& [key, slot] : state().slots) release_slot(slot);
+}
+
+DWORD ExtentOf(const std::string& volume, VolumeExtent* out) {
+  std::lock_guard g(FsLock());
+  storage::MountedVolume v;
+  if (!find_table_volume(volume, &v)) return ERROR_PATH_NOT_FOUND;
+  out->disk = v.disk_number;
+  out->offset = v.offset;
+  out->length = v.length;
+  out->file_system = v.file_system;
+  out->device = v.device;
+  return ERROR_SUCCESS;
+}
+
+int AddShadowVolume(std::shared_ptr<BlockDevice> device, const std::string& file_system, const std::string& source) {
+  std::lock_guard g(FsLock());
+  auto& st = state();
+  int n = st.next_shadow++;
+  st.shadows[n] = Shadow{std::move(device), file_system, source};
+  return n;
+}
+
+bool RemoveShadowVolume(int number) {
+  std::lock_guard g(FsLock());
+  auto& st = state();
+  if (!st.shadows.count(number)) return false;
+  std::string key = kShadowPrefix + std::to_string(number);
+  auto it = st.slots.find(key);
+  if (it != st.slots.end()) {
+    release_slot(it->second);
+    st.slots.erase(it);
+  }
+  st.shadows.erase(number);
+  return true;
+}
+
+}  // namespace platform::fs

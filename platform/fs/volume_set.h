@@ -1,0 +1,86 @@
+// Which volume a file name lands on, and the live driver for each volume.
+//
+// Volumes come from three places: the mount manager's table (disk
+// partitions, by letter, volume GUID path or \Device\HarddiskVolumeN), the
+// machine's host mounts (a whole letter or a folder inside a volume, served by
+// the host-folder driver), and shadow copies (frozen snapshots).
+//
+// A driver is mounted on first use and kept until something makes its view
+// stale: a raw read or write through a disk or volume handle that overlaps
+// the volume, a lock, a dismount, a layout change, or a new generation in the
+// mount manager's table. Then every open file on it lets go of its driver
+// state, the driver writes everything back and is closed, and the next file
+// call mounts afresh. So raw and file views always agree.
+//
+// All state is guarded by FsLock(); every public file call holds it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/core/block_device.h"
+#include "platform/fs/path_name.h"
+#include "platform/fs/volume_driver.h"
+
+namespace platform::fs {
+
+std::recursive_mutex& FsLock();
+
+// A file system other than NTFS (FAT12/16/32) mounts through a registered
+// factory: name as the mount manager reports it ("FAT32", ...).
+using DriverFactory = std::function<std::unique_ptr<VolumeDriver>(std::shared_ptr<BlockDevice> device, DWORD* error)>;
+void RegisterFileSystem(const std::string& name, DriverFactory factory);
+
+// Something that keeps driver state for a volume and must let go of it when
+// the driver is closed (open files do).
+class DriverUser {
+ public:
+  virtual ~DriverUser() = default;
+  virtual void release_driver_state() = 0;
+};
+
+struct Location {
+  std::string volume;          // key of the volume: its GUID path, "host:NAME" or "shadow:N"
+  VolumePath path;             // components below that volume's root
+  std::u16string full_path;    // the name as the program would see it ("C:\a\b")
+  bool volume_root_of_name = false;  // the name itself is a volume root ("C:\")
+};
+
+// Resolves a parsed file name to a volume and the path inside it. Returns
+// ERROR_PATH_NOT_FOUND when no volume answers to the name's root.
+DWORD Locate(const ParsedName& name, Location* out);
+
+// The current driver of a volume, mounting it when needed; *instance changes
+// whenever a new driver replaced the old one. Null with *error set.
+std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error, uint64_t* instance = nullptr);
+
+// Open files register so a closing driver can tell them to let go.
+void AddDriverUser(const std::string& volume, std::weak_ptr<DriverUser> user);
+
+// Flushes and closes the drivers of every volume that overlaps
+// [offset, offset + length) of `disk` (length 0: the whole disk).
+void ReleaseDrivers(int disk, uint64_t offset, uint64_t length);
+// Flushes and closes one volume's driver.
+void ReleaseDriver(const std::string& volume);
+// Flushes and closes every driver (tests, shut-down).
+void ReleaseAllDrivers();
+
+// The partition behind a volume key, for raw work (formatting, snapshots).
+struct VolumeExtent {
+  int disk = -1;
+  uint64_t offset = 0;
+  uint64_t length = 0;
+  std::string file_system;
+  std::shared_ptr<BlockDevice> device;
+};
+DWORD ExtentOf(const std::string& volume, VolumeExtent* out);
+
+// Shadow copies: a frozen view served from its own device.
+int AddShadowVolume(std::shared_ptr<BlockDevice> device, const std::string& file_system, const std::string& source);
+bool RemoveShadowVolume(int number);
+
+}  // namespace platform::fs

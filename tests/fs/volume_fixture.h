@@ -1,0 +1,46 @@
+// A simulated disk with NTFS partitions published in the mount manager's
+// table, for file-API tests.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fs/fs_fixture.h"
+#include "platform/core/block_device.h"
+#include "platform/storage/volume_table.h"
+
+namespace fstest {
+
+struct PartitionSpec {
+  char16_t letter;           // 0 for none
+  uint64_t size;             // bytes
+  std::string file_system;   // "NTFS" (made with mkntfs), or "RAW" (left zero)
+  std::string label;
+};
+
+class SimulatedDisk {
+ public:
+  // Lays the partitions out from 1 MiB on, 1 MiB apart, and publishes them as
+  // volumes 1..n of disk `number`.
+  SimulatedDisk(std::vector<PartitionSpec> parts, uint32_t sector_size = 512, int number = 0);
+  ~SimulatedDisk();
+
+  const std::string& image() const { return image_; }
+  std::shared_ptr<platform::BlockDevice> device() const { return device_; }
+  const platform::storage::MountedVolume& volume(size_t i) const { return volumes_[i]; }
+  // Re-publishes the table, e.g. after changing a volume's file system or generation.
+  void publish();
+  platform::storage::MountedVolume& edit(size_t i) { return volumes_[i]; }
+  // Copies one partition's bytes to a host file for the ntfs-3g tools.
+  std::string extract(size_t i, const std::string& name);
+
+  ScratchDir dir;
+
+ private:
+  std::string image_;
+  std::shared_ptr<platform::BlockDevice> device_;
+  std::vector<platform::storage::MountedVolume> volumes_;
+};
+
+}  // namespace fstest
