@@ -4,7 +4,10 @@
 //
 // Every call returns a LONG error code (ERROR_SUCCESS on success) and does not
 // touch GetLastError. Names of keys and values compare case-insensitively and
-// keep the case they were created with.
+// keep the case they were created with. HKEY_CLASSES_ROOT is a view of
+// HKLM\SOFTWARE\Classes, and HKLM\SYSTEM\CurrentControlSet a link to the
+// control set that HKLM\SYSTEM\Select "Current" names (ControlSet001 by
+// default). There is one registry view: the WOW64 flags change nothing.
 #pragma once
 
 #include "platform/core/error.h"
