@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -45,8 +47,10 @@ std::u16string to_wide(UINT page, std::string_view bytes) {
 // output, printing each result as UTF-16LE hex or "bad" when perl rejects it.
 std::vector<std::string> perl_decode_lines(const std::string& page, const std::vector<std::string>& inputs) {
   std::string dir = testing::TempDir();
-  std::string in_path = dir + "/cp_oracle_in.txt";
-  std::string out_path = dir + "/cp_oracle_out.txt";
+  // Unique per page and process: ctest runs the cases in parallel.
+  std::string stem = dir + "/cp_oracle_" + page + "_" + std::to_string(getpid());
+  std::string in_path = stem + "_in.txt";
+  std::string out_path = stem + "_out.txt";
   {
     std::ofstream in(in_path, std::ios::binary);
     for (const auto& s : inputs) in << hex(s) << "\n";

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -115,7 +117,8 @@ TEST_F(TimeTest, CalendarAgreesWithGnuDate) {
   std::uniform_int_distribution<int64_t> pick(-11644473600, 253402300799);  // 1601 to 9999
   for (int i = 0; i < 300; ++i) instants.push_back(pick(random));
   std::string dir = testing::TempDir();
-  std::string in_path = dir + "/dates_in.txt", out_path = dir + "/dates_out.txt";
+  std::string stem = dir + "/dates_" + std::to_string(getpid());
+  std::string in_path = stem + "_in.txt", out_path = stem + "_out.txt";
   {
     std::ofstream in(in_path);
     for (int64_t t : instants) in << "@" << t << "\n";
