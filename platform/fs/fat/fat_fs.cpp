@@ -358,7 +358,7 @@ DWORD FatFs::flush_all() {
       uint32_t old_free, old_hint;
       std::memcpy(&old_free, &s[488], 4);
       std::memcpy(&old_hint, &s[492], 4);
-      if (false) {
+      if (old_free != free_count || old_hint != hint) {
         std::memcpy(&s[488], &free_count, 4);
         std::memcpy(&s[492], &hint, 4);
         if (!device->write_at(at, s.data(), s.size())) return device_error(ERROR_WRITE_FAULT);
