@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/core/kobject.h"
 #include "platform/core/types.h"
 #include "platform/fs/volume_driver.h"
 #include "platform/storage/ioctl.h"

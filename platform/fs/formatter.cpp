@@ -1,0 +1,234 @@
+#include "platform/fs/formatter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/core/error.h"
+#include "platform/core/text.h"
+#include "platform/fs/path_name.h"
+#include "platform/fs/volume_set.h"
+#include "platform/storage/volume_table.h"
+
+namespace platform::fs {
+
+namespace {
+
+constexpr size_t kChunk = 1 << 20;
+constexpr uint64_t kFat12Limit = 16ull << 20;  // the platform picks FAT12 below this size
+// The sizes the platform's formatter accepts for each FAT kind.
+constexpr uint64_t kFatMax = 4ull << 30;
+constexpr uint64_t kFat32Min = 32ull << 20;
+constexpr uint64_t kFat32Max = 32ull << 30;
+
+std::function<bool(const std::u16string&)>& lock_query() {
+  static auto* q = new std::function<bool(const std::u16string&)>;
+  return *q;
+}
+
+struct Job {
+  PFMIFSCALLBACK callback = nullptr;
+  DWORD last_percent = 101;
+  bool cancelled = false;
+
+  void progress(DWORD percent) {
+    if (!callback || percent == last_percent) return;
+    last_percent = percent;
+    DWORD value = percent;
+    if (!callback(FMIFS_PROGRESS, 0, &value)) cancelled = true;
+  }
+  void done(bool ok) {
+    if (!callback) return;
+    BOOLEAN value = ok ? 1 : 0;
+    callback(FMIFS_DONE, 0, &value);
+  }
+};
+
+std::string quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+bool run(const std::string& command) {
+  std::string full = command + " >/dev/null 2>&1";
+  return std::system(full.c_str()) == 0;
+}
+
+// A scratch file that removes itself.
+struct Scratch {
+  std::string path;
+  int fd = -1;
+  ~Scratch() {
+    if (fd >= 0) close(fd);
+    if (!path.empty()) unlink(path.c_str());
+  }
+};
+
+bool make_scratch(uint64_t size, Scratch* s) {
+  const char* base = getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/drum-format-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  s->fd = mkstemp(buf.data());
+  if (s->fd < 0) return false;
+  s->path = buf.data();
+  return ftruncate(s->fd, static_cast<off_t>(size)) == 0;
+}
+
+bool is_power_of_two(uint64_t v) { return v && !(v & (v - 1)); }
+
+// The command line that formats the scratch file; empty when the request cannot be met.
+std::string format_command(const std::string& kind, const std::string& file, uint64_t size, uint32_t sector,
+                           uint64_t hidden, DWORD cluster, const std::string& label, std::string* detected) {
+  if (cluster && (!is_power_of_two(cluster) || cluster < sector)) return {};
+  if (kind == "NTFS") {
+    if (cluster > 2u * 1024 * 1024) return {};
+    *detected = "NTFS";
+    std::string cmd = "mkntfs -F -Q -q -s " + std::to_string(sector) + " -p " + std::to_string(hidden) +
+                      " -H 255 -S 63";
+    if (cluster) cmd += " -c " + std::to_string(cluster);
+    if (!label.empty()) cmd += " -L " + quote(label);
+    return cmd + " " + quote(file);
+  }
+  std::string fat_bits;
+  if (kind == "FAT32") {
+    if (size < kFat32Min || size > kFat32Max) return {};
+    fat_bits = "32";
+  } else if (kind == "FAT") {
+    if (size > kFatMax) return {};
+    fat_bits = size < kFat12Limit ? "12" : "16";
+  } else {
+    return {};
+  }
+  if (cluster && cluster / sector > 128) return {};
+  *detected = "FAT" + fat_bits;
+  std::string cmd = "mkfs.fat -F " + fat_bits + " -S " + std::to_string(sector) + " -h " + std::to_string(hidden) +
+                    " -M 0xF8";
+  if (cluster) cmd += " -s " + std::to_string(cluster / sector);
+  if (!label.empty()) cmd += " -n " + quote(label);
+  return cmd + " " + quote(file);
+}
+
+bool find_volume(WCHAR letter, storage::MountedVolume* out) {
+  for (auto& v : storage::MountedVolumes()) {
+    if (v.letter && FoldCase(v.letter) == FoldCase(letter)) {
+      *out = v;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Clears every non-zero run of the volume (reading first keeps sparse images sparse).
+bool clear_volume(BlockDevice& device, uint64_t length, Job& job, DWORD from, DWORD to) {
+  std::vector<uint8_t> buf(kChunk), zero(kChunk, 0);
+  for (uint64_t off = 0; off < length && !job.cancelled; off += kChunk) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, length - off));
+    if (!device.read_at(off, buf.data(), n)) return false;
+    bool clean = true;
+    for (size_t i = 0; i < n && clean; ++i) clean = buf[i] == 0;
+    if (!clean && !device.write_at(off, zero.data(), n)) return false;
+    job.progress(from + static_cast<DWORD>((to - from) * (off + n) / length));
+  }
+  return !job.cancelled;
+}
+
+// Copies the written ranges of the scratch file onto the volume.
+bool copy_written(int fd, uint64_t length, BlockDevice& device, Job& job, DWORD from, DWORD to) {
+  std::vector<uint8_t> buf(kChunk);
+  off_t pos = 0;
+  while (static_cast<uint64_t>(pos) < length && !job.cancelled) {
+    off_t data = lseek(fd, pos, SEEK_DATA);
+    if (data < 0) break;  // no more data
+    off_t hole = lseek(fd, data, SEEK_HOLE);
+    if (hole < 0) hole = static_cast<off_t>(length);
+    for (off_t off = data; off < hole;) {
+      size_t n = static_cast<size_t>(std::min<off_t>(static_cast<off_t>(kChunk), hole - off));
+      ssize_t got = pread(fd, buf.data(), n, off);
+      if (got != static_cast<ssize_t>(n)) return false;
+      if (!device.write_at(static_cast<uint64_t>(off), buf.data(), n)) return false;
+      off += static_cast<off_t>(n);
+      job.progress(from + static_cast<DWORD>((to - from) * static_cast<uint64_t>(off) / length));
+    }
+    pos = hole;
+  }
+  return !job.cancelled && device.flush();
+}
+
+bool format_volume(const std::u16string& root, const std::string& kind, const std::string& label, bool quick,
+                   DWORD cluster, Job& job) {
+  ParsedName name;
+  if (ParseName(root, u"", &name) || name.kind != NameKind::File || name.root != RootKind::DriveLetter ||
+      !name.components.empty())
+    return false;
+  storage::MountedVolume v;
+  if (!find_volume(name.letter, &v) || !v.device || !v.length) return false;
+  {
+    auto& q = lock_query();
+    if (q && q(v.guid_path)) return false;  // someone holds the volume locked
+  }
+  uint32_t sector = v.device->sector_size();
+  std::string detected;
+  Scratch scratch;
+  if (!make_scratch(v.length, &scratch)) return false;
+  std::string command = format_command(kind, scratch.path, v.length, sector, v.offset / sector, cluster, label,
+                                       &detected);
+  if (command.empty()) return false;
+  job.progress(0);
+  if (!run(command)) return false;  // a size or cluster size the file system cannot take
+  job.progress(quick ? 10 : 5);
+  // From here on the volume's bytes change: every file-system view of it lets go first.
+  if (v.disk_number >= 0) storage::NotifyRawAccess(v.disk_number, v.offset, v.length, storage::RawAccess::Write);
+  ReleaseDriver(to_utf8(v.guid_path));
+  if (!quick && !clear_volume(*v.device, v.length, job, 5, 60)) return false;
+  if (!copy_written(scratch.fd, v.length, *v.device, job, quick ? 10 : 60, 100)) return false;
+  // The volume now holds the new file system; publish that as a rescan would.
+  auto table = storage::MountedVolumes();
+  for (auto& entry : table) {
+    if (entry.guid_path == v.guid_path) {
+      entry.file_system = detected;
+      entry.generation++;
+    }
+  }
+  storage::SetMountedVolumes(std::move(table));
+  job.progress(100);
+  return true;
+}
+
+}  // namespace
+
+void SetVolumeLockQuery(std::function<bool(const std::u16string& guid_path)> query) {
+  std::lock_guard g(FsLock());
+  lock_query() = std::move(query);
+}
+
+}  // namespace platform::fs
+
+void FormatEx(WCHAR* drive_root, DWORD, WCHAR* file_system, WCHAR* label, BOOL quick, DWORD cluster_size,
+              PFMIFSCALLBACK callback) {
+  using namespace platform::fs;
+  std::lock_guard g(FsLock());
+  Job job;
+  job.callback = callback;
+  bool ok = drive_root && file_system &&
+            format_volume(drive_root, platform::to_utf8(file_system), label ? platform::to_utf8(label) : "",
+                          quick != FALSE, cluster_size, job);
+  job.done(ok);
+}
+
+DWORD SHFormatDrive(HWND, UINT drive, UINT, UINT options) {
+  using namespace platform::fs;
+  if (drive > 25) return SHFMT_ERROR;
+  std::u16string root = std::u16string(1, static_cast<char16_t>(u'A' + drive)) + u":\\";
+  std::lock_guard g(FsLock());
+  Job job;
+  bool ok = format_volume(root, "NTFS", "", !(options & SHFMT_OPT_FULL), 0, job);
+  return ok ? SHFMT_ID_DEFAULT : SHFMT_ERROR;
+}
