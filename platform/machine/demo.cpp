@@ -135,6 +135,7 @@ bool copy_sparse_into(const std::string& source, const std::string& image, uint6
 
 std::string DefaultMachineFolder() {
   if (const char* m = std::getenv("DRUM_MACHINE"); m && *m) return m;
+  if (const char* m = std::getenv("DRUM_MACHINE_DIR"); m && *m) return m;
   if (const char* d = std::getenv("DRUM_DEMO_DIR"); d && *d) return d;
   const char* home = std::getenv("HOME");
   return std::string(home && *home ? home : "/tmp") + "/.local/share/drumsuite/demo-pc";

@@ -7,7 +7,7 @@
 
 namespace platform::machine {
 
-// $DRUM_MACHINE, else $DRUM_DEMO_DIR, else ~/.local/share/drumsuite/demo-pc.
+// $DRUM_MACHINE, else $DRUM_MACHINE_DIR, else $DRUM_DEMO_DIR, else ~/.local/share/drumsuite/demo-pc.
 std::string DefaultMachineFolder();
 
 // Creates DIR (and parents) with a machine.ini holding default OS facts and no

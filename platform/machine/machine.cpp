@@ -295,7 +295,7 @@ void Machine::log(std::string_view category, std::string_view text) {
   gmtime_r(&now, &tm);
   char stamp[32];
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
-  std::string line = std::string(stamp) + " " + std::string(category) + ": ";
+  std::string line = std::string(stamp) + " " + std::string(category) + (text.empty() ? "" : ": ");
   for (char c : text) line += (c == '\n' || c == '\r') ? ' ' : c;  // one event, one line
   line += '\n';
   int fd = ::open(log_path().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);

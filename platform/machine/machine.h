@@ -260,7 +260,8 @@ class Machine {
   std::vector<std::shared_ptr<Disk>> disks() const;
   std::shared_ptr<Disk> disk(int number) const;
 
-  // Appends "<timestamp> <category>: <text>" to the log file.
+  // Appends "<timestamp> <category>: <text>" (or "<timestamp> <category>" when
+  // text is empty) to the log file.
   void log(std::string_view category, std::string_view text);
 
   // Re-reads machine.ini when it changed on disk and applies changes of the
@@ -284,7 +285,8 @@ bool OpenMachine(const std::string& folder, std::string* error);
 // Makes `machine` current (tests; null clears it).
 void SetCurrent(std::shared_ptr<Machine> machine);
 // The current machine. With none opened, the demo PC: $DRUM_MACHINE, else
-// $DRUM_DEMO_DIR, else ~/.local/share/drumsuite/demo-pc, created on first use.
+// $DRUM_MACHINE_DIR, else $DRUM_DEMO_DIR, else ~/.local/share/drumsuite/demo-pc,
+// created on first use.
 // Null only when even that cannot be opened or created.
 std::shared_ptr<Machine> Current();
 // The current machine if one is open, without opening the demo PC.

@@ -7,6 +7,7 @@
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/machine/machine.h"
+#include "platform/storage/device.h"
 #include "platform/storage/partition_table.h"
 
 namespace platform::storage {
@@ -334,10 +335,10 @@ void write_disk_enum(State& s) {
 }
 
 // Makes sure the manager follows the current machine. Returns with s.lock held by the caller.
-// Returns true when it has just scanned every disk of a newly current machine.
-bool follow_machine(State& s) {
+// Makes `current` the machine the manager serves; returns true when it has
+// just scanned every disk of it (false when it already served it).
+bool follow(State& s, const std::shared_ptr<machine::Machine>& current) {
   if (!s.registry) s.registry = RegistryMountRegistry();
-  auto current = machine::Current();
   if (current == s.machine) return false;
   s.volumes.clear();
   s.folder_mounts.clear();
@@ -358,7 +359,29 @@ bool follow_machine(State& s) {
   return true;
 }
 
+// Follows the current machine, opening the demo PC when none is open.
+bool follow_machine(State& s) { return follow(s, machine::Current()); }
+
 }  // namespace
+
+void InstallMountManager() {
+  static const bool installed = [] {
+    // Device handles ask for a rescan after layout changes and raw writes to sector 0.
+    SetRescanHook([](int disk) { RescanDisk(disk); });
+    // A machine that becomes current is scanned at once, so its volumes and
+    // letters exist before the first program call looks at them.
+    machine::AddMachineChangedListener([](const std::shared_ptr<machine::Machine>& m) {
+      auto& s = state();
+      {
+        std::lock_guard guard(s.lock);
+        follow(s, m);
+      }
+      deliver(s);
+    });
+    return true;
+  }();
+  (void)installed;
+}
 
 std::string DetectFileSystem(BlockDevice& volume) {
   uint8_t b[512];

@@ -139,6 +139,11 @@ DWORD AddFolderMountPoint(const std::u16string& folder, const std::u16string& gu
 DWORD RemoveFolderMountPoint(const std::u16string& folder);
 std::map<std::u16string, std::u16string> FolderMountPoints();
 
+// Connects the manager to the device handles (rescan requests) and to the
+// machine (a machine that becomes current is scanned). Idempotent; runs when
+// the volume table is linked in.
+void InstallMountManager();
+
 // Forgets all state (volume numbers, letters, definitions): tests, and a
 // change of machine.
 void ResetMountManager();

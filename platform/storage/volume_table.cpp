@@ -59,3 +59,11 @@ void NotifyRawAccess(int disk_number, uint64_t offset, uint64_t length, RawAcces
 }
 
 }  // namespace platform::storage
+
+// Linking the table links the mount manager that fills it.
+namespace platform::storage {
+void InstallMountManager();
+}
+namespace {
+[[maybe_unused]] const bool mount_manager_installed = (platform::storage::InstallMountManager(), true);
+}

@@ -72,9 +72,8 @@ TEST_P(MountBySector, VolumesAppearAfterRescanAndVanishWhenSectorZeroIsCleared) 
   write_mbr(image(0), ss, 0x1234ABCD, {mbr_entry(1 * MiB, 40 * MiB, 0x06, ss), mbr_entry(41 * MiB, 48 * MiB, 0x07, ss)});
   format_at(0, 1 * MiB, 40 * MiB, "mkfs.fat -F 16 -s " + std::string(ss == 512 ? "4" : "1") + " -S " + std::to_string(ss));
   format_at(0, 41 * MiB, 48 * MiB, "mkntfs -F -f -q -s " + std::to_string(ss));
-  boot();
   Events events;
-  RescanAll();
+  boot();  // opening the machine scans it
 
   auto vols = volumes_of(0);
   ASSERT_EQ(vols.size(), 2u);
@@ -311,20 +310,31 @@ TEST_F(MountTest, NewVolumeWaitsTheConfiguredPasses) {
   add_disk(0, 32 * MiB);
   set_ini_value("machine", "rescans_before_new_volume", "2");
   ASSERT_EQ(sh("printf 'label: dos\\nstart=2048, size=20480, type=7\\n' | sfdisk " + image(0)), 0);
-  boot();
   Events events;
-  RescanAll();
+  boot();  // the first scan finds the volume and holds it back
   EXPECT_TRUE(volumes_of(0).empty());
-  PollDeviceChanges();
+  RescanAll();  // pass 1
   EXPECT_TRUE(volumes_of(0).empty());
   EXPECT_EQ(events.mask(DBT_DEVICEARRIVAL), 0u);
-  PollDeviceChanges();
+  PollDeviceChanges();  // pass 2: it shows
   ASSERT_EQ(volumes_of(0).size(), 1u);
   EXPECT_EQ(volumes_of(0)[0].letter, u'C');
   EXPECT_EQ(events.mask(DBT_DEVICEARRIVAL), bit('C'));
   // A volume that stays is not delayed again by later rescans.
   RescanDisk(0);
   EXPECT_EQ(volumes_of(0).size(), 1u);
+}
+
+TEST_F(MountTest, OpeningTheMachineScansIt) {
+  add_disk(0, 32 * MiB);
+  ASSERT_EQ(sh("printf 'label: dos\\nstart=2048, size=20480, type=7\\n' | sfdisk " + image(0)), 0);
+  boot();
+  // No rescan asked for: making the machine current was enough.
+  auto vols = MountedVolumes();
+  ASSERT_EQ(vols.size(), 1u);
+  EXPECT_EQ(vols[0].letter, u'C');
+  platform::machine::SetCurrent(nullptr);
+  EXPECT_TRUE(MountedVolumes().empty());
 }
 
 TEST_F(MountTest, AttachAndDetachRaiseNotifications) {
