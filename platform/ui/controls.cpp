@@ -19,14 +19,6 @@ QRect client_qrect(const Window& w) {
   RECT r = w.client_rect();
   return QRect(0, 0, r.right, r.bottom);
 }
-LRESULT text_reply(const std::u16string& text, WPARAM size, LPARAM buffer) {
-  auto* out = reinterpret_cast<WCHAR*>(buffer);
-  if (!out || size == 0) return 0;
-  size_t n = std::min<size_t>(text.size(), size - 1);
-  std::copy(text.begin(), text.begin() + static_cast<long>(n), out);
-  out[n] = 0;
-  return static_cast<LRESULT>(n);
-}
 bool equals_fold(const std::u16string& a, const std::u16string& b, size_t n) {
   if (a.size() < n || b.size() < n) return false;
   for (size_t i = 0; i < n; ++i) {
@@ -1181,7 +1173,7 @@ BOOL CEdit::GetModify() const { auto* m = ModelOf<EditModel>(m_hWnd); return m &
 void CEdit::SetModify(BOOL modified) { if (auto* m = ModelOf<EditModel>(m_hWnd)) m->modified = modified != FALSE; }
 
 void CRichEditCtrl::SetSel(long start, long end) {
-  CHARRANGE r{start, end};
+  CHARRANGE r{static_cast<LONG>(start), static_cast<LONG>(end)};
   SendMessage(EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&r));
 }
 void CRichEditCtrl::GetSel(long& start, long& end) const {

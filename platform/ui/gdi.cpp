@@ -256,8 +256,8 @@ QImage decode_icon(const unsigned char* data, size_t size) {
     image.loadFromData(img, static_cast<int>(length), "PNG");
     return image.convertToFormat(QImage::Format_ARGB32);
   }
-  std::vector<unsigned char> bmp(14 + length);
-  std::copy(img, img + length, bmp.begin() + 14);
+  std::vector<unsigned char> bmp(size_t{14} + static_cast<size_t>(length));
+  std::memcpy(bmp.data() + 14, img, length);
   // Halve the height: the stored height covers the colour bitmap and the mask.
   int32_t height;
   std::memcpy(&height, &bmp[14 + 8], 4);

@@ -1,0 +1,52 @@
+// drum_rc: compiles a resource script into a C++ source of compiled-in tables.
+//   drum_rc INPUT.rc OUTPUT.cpp TABLE_NAME [-I DIR]...
+// Exit status 0 on success; on bad input prints FILE:LINE: what, writes
+// nothing and exits with 1.
+#include <fstream>
+#include <iostream>
+
+#include "tools/rc/rc_compiler.h"
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::cerr << "usage: drum_rc INPUT.rc OUTPUT.cpp TABLE_NAME [-I DIR]...\n";
+    return 2;
+  }
+  std::vector<std::string> dirs;
+  for (int i = 4; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "-I" && i + 1 < argc) dirs.push_back(argv[++i]);
+    else if (a.rfind("-I", 0) == 0 && a.size() > 2) dirs.push_back(a.substr(2));
+    else {
+      std::cerr << "drum_rc: unknown option " << a << "\n";
+      return 2;
+    }
+  }
+  std::string name = argv[3];
+  for (char c : name)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) {
+      std::cerr << "drum_rc: table name '" << name << "' must be letters, digits and '_'\n";
+      return 2;
+    }
+  rc::ResourceFile file;
+  rc::Error error;
+  if (!rc::ParseFile(argv[1], dirs, file, error)) {
+    std::cerr << error.message() << "\n";
+    return 1;
+  }
+  std::string code = rc::EmitCpp(file, name);
+  std::string tmp = std::string(argv[2]) + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary);
+    out << code;
+    if (!out) {
+      std::cerr << "drum_rc: cannot write " << tmp << "\n";
+      return 1;
+    }
+  }
+  if (std::rename(tmp.c_str(), argv[2]) != 0) {
+    std::cerr << "drum_rc: cannot write " << argv[2] << "\n";
+    return 1;
+  }
+  return 0;
+}
