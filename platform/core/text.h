@@ -1,5 +1,5 @@
-// Conversions between the programs' UTF-16 text and the host's UTF-8, plus the
-// ANSI and OEM code pages the programs use.
+// Conversions between the programs' UTF-16 text and the host's UTF-8. The
+// ANSI and OEM code pages (1252, 932, 437) are in platform/core/code_page.h.
 #pragma once
 
 #include <string>
