@@ -120,7 +120,7 @@ class NtfsFile : public OpenFile {
 
 class Driver : public NtfsDriver {
  public:
-  explicit Driver(std::shared_ptr<Shared> shared) : shared_(std::move(shared)) {}
+  Driver(std::shared_ptr<Shared> shared, bool read_only) : shared_(std::move(shared)), read_only_(read_only) {}
   ~Driver() override {
     std::lock_guard guard(shared_->lock);
     if (shared_->volume) lib::Unmount(shared_->volume);
@@ -162,6 +162,7 @@ class Driver : public NtfsDriver {
     return ERROR_SUCCESS;
   }
   DWORD set_label(const std::u16string& label) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::SetLabel(v, label); });
   }
   DWORD stat(const VolumePath& path, FileInfo* info) override {
@@ -184,10 +185,12 @@ class Driver : public NtfsDriver {
     DWORD r = call([&](lib::Volume* v) { return lib::Stat(v, path, &e); });
     if (r) return r;
     if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+    if (writable && read_only_) return ERROR_WRITE_PROTECT;
     *file = std::make_unique<NtfsFile>(shared_, e.mref, writable, e.size);
     return ERROR_SUCCESS;
   }
   DWORD create_file(const VolumePath& path, DWORD attributes) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     uint64_t now = Clock::instance().now_filetime();
     return call([&](lib::Volume* v) {
       int r = lib::CreateFile(v, path, false);
@@ -197,6 +200,7 @@ class Driver : public NtfsDriver {
     });
   }
   DWORD create_folder(const VolumePath& path) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     uint64_t now = Clock::instance().now_filetime();
     return call([&](lib::Volume* v) {
       int r = lib::CreateFile(v, path, true);
@@ -206,19 +210,24 @@ class Driver : public NtfsDriver {
     });
   }
   DWORD remove(const VolumePath& path) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::Remove(v, path); });
   }
   DWORD rename(const VolumePath& from, const VolumePath& to) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::Rename(v, from, to); });
   }
   DWORD set_attributes(const VolumePath& path, DWORD attributes) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::SetAttributes(v, path, attributes); });
   }
   DWORD set_times(const VolumePath& path, const uint64_t* creation, const uint64_t* last_access,
                   const uint64_t* last_write) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::SetTimes(v, path, creation, last_access, last_write); });
   }
   DWORD set_short_name(const VolumePath& path, const std::u16string& short_name) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::SetShortName(v, path, short_name); });
   }
   DWORD get_security(const VolumePath& path, std::vector<uint8_t>* descriptor) override {
@@ -226,6 +235,7 @@ class Driver : public NtfsDriver {
     return r == ERROR_NOT_A_REPARSE_POINT ? ERROR_INVALID_DATA : r;
   }
   DWORD set_security(const VolumePath& path, const std::vector<uint8_t>& descriptor) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     DWORD r = call([&](lib::Volume* v) { return lib::SetSecurity(v, path, descriptor); });
     return r == ERROR_NOT_A_REPARSE_POINT ? ERROR_INVALID_DATA : r;
   }
@@ -233,6 +243,7 @@ class Driver : public NtfsDriver {
     return call([&](lib::Volume* v) { return lib::GetReparse(v, path, buffer); });
   }
   DWORD set_reparse_point(const VolumePath& path, const std::vector<uint8_t>& buffer) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::SetReparse(v, path, buffer); });
   }
   DWORD flush() override {
@@ -250,6 +261,7 @@ class Driver : public NtfsDriver {
     return call([&](lib::Volume* v) { return lib::Facts(v, f); });
   }
   std::shared_ptr<Shared> shared_;
+  bool read_only_;
 };
 
 }  // namespace
@@ -286,7 +298,7 @@ std::unique_ptr<NtfsDriver> Mount(std::shared_ptr<BlockDevice> device, bool read
     *error = r == EIO || r == EINVAL ? ERROR_FILE_CORRUPT : ErrorFromErrno(r);
     return nullptr;
   }
-  return std::make_unique<Driver>(std::move(shared));
+  return std::make_unique<Driver>(std::move(shared), read_only);
 }
 
 }  // namespace platform::fs::ntfs

@@ -1,0 +1,189 @@
+// Shadow copies, host-folder volumes and the system folders.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "fs/volume_fixture.h"
+#include "platform/core/error.h"
+#include "platform/core/text.h"
+#include "platform/fs/file_api.h"
+#include "platform/fs/hostfs/host_driver.h"
+#include "platform/fs/shadow_copy.h"
+#include "platform/fs/shell_folders.h"
+#include "platform/fs/volume_set.h"
+#include "platform/machine/machine.h"
+
+using fstest::SimulatedDisk;
+
+namespace {
+
+constexpr DWORD kAllShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool WriteText(const std::u16string& name, const std::string& text, DWORD disposition = CREATE_ALWAYS) {
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, kAllShare, nullptr, disposition, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD done = 0;
+  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+  CloseHandle(h);
+  return ok && done == text.size();
+}
+
+std::string ReadText(const std::u16string& name) {
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, kAllShare, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
+  std::string out;
+  char buf[4096];
+  DWORD done = 0;
+  while (ReadFile(h, buf, sizeof buf, &done, nullptr) && done) out.append(buf, done);
+  CloseHandle(h);
+  return out;
+}
+
+TEST(ShadowCopy, GivesAFrozenReadOnlyView) {
+  SimulatedDisk disk({{u'C', 40ull << 20, "NTFS", "System"}});
+  ASSERT_TRUE(WriteText(u"C:\\Windows.txt", "before"));
+  DWORD e = 0;
+  int n = platform::fs::CreateShadowCopy(u"C:", &e);
+  ASSERT_GT(n, 0) << e;
+  std::u16string root = platform::fs::ShadowCopyDeviceName(n) + u"\\";
+  ASSERT_TRUE(WriteText(u"C:\\Windows.txt", "after the snapshot"));
+  ASSERT_TRUE(WriteText(u"C:\\new.txt", "new"));
+  EXPECT_EQ(ReadText(root + u"Windows.txt"), "before");
+  EXPECT_EQ(GetFileAttributesW((root + u"new.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ReadText(u"C:\\Windows.txt"), "after the snapshot");
+  EXPECT_FALSE(WriteText(root + u"Windows.txt", "changed", OPEN_EXISTING)) << "the view is read-only";
+  EXPECT_EQ(ReadText(root + u"Windows.txt"), "before");
+  // A second copy is a separate view of the newer state.
+  int m = platform::fs::CreateShadowCopy(disk.volume(0).guid_path, &e);
+  ASSERT_GT(m, n);
+  EXPECT_EQ(ReadText(platform::fs::ShadowCopyDeviceName(m) + u"\\new.txt"), "new");
+  EXPECT_TRUE(platform::fs::ReleaseShadowCopy(n));
+  EXPECT_FALSE(platform::fs::ReleaseShadowCopy(n));
+  EXPECT_EQ(GetFileAttributesW((root + u"Windows.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_TRUE(platform::fs::ReleaseShadowCopy(m));
+  EXPECT_EQ(platform::fs::CreateShadowCopy(u"Q:", &e), -1);
+  EXPECT_EQ(e, ERROR_PATH_NOT_FOUND);
+}
+
+// A machine with a host folder as X: and another inside C:, plus its OS facts.
+class MachineFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::mkdir(dir.file("x").c_str(), 0755);
+    ::mkdir(dir.file("tools").c_str(), 0755);
+    std::ofstream(dir.file("tools/Tool.EXE")) << "MZ tool";
+    std::ofstream(dir.file("machine.ini")) << "[os]\nmajor = " << major << "\nuser_name = Ann\n"
+                                           << "windows_folder = C:\\Windows\n"
+                                           << "temp_folder = C:\\Windows\\Temp\n"
+                                           << "[mount ramdisk]\npath = X:\nhost = x\n"
+                                           << "[mount tools]\npath = C:\\Program Files\\Tools\nhost = tools\n"
+                                           << "read_only = yes\n";
+    std::string error;
+    ASSERT_TRUE(platform::machine::OpenMachine(dir.path(), &error)) << error;
+  }
+  void TearDown() override {
+    platform::fs::ReleaseAllDrivers();
+    platform::machine::SetCurrent(nullptr);
+  }
+  int major = 10;
+  fstest::ScratchDir dir;
+};
+
+TEST_F(MachineFixture, HostFoldersServeFilesWithTheirAttributes) {
+  SimulatedDisk disk({{u'C', 40ull << 20, "NTFS", "System"}});
+  ASSERT_TRUE(CreateDirectoryW(u"X:\\Sources", nullptr));
+  ASSERT_TRUE(WriteText(u"X:\\Sources\\Boot.wim", "image"));
+  EXPECT_EQ(ReadText(u"x:\\SOURCES\\boot.WIM"), "image");
+  EXPECT_EQ(fstest::ReadHostFile(dir.file("x/Sources/Boot.wim")).size(), 5u);
+  ASSERT_TRUE(SetFileAttributesW(u"X:\\Sources\\Boot.wim", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY));
+  struct stat st{};
+  ASSERT_EQ(::stat(dir.file("x/Sources/Boot.wim").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u) << "read-only is the host's mode bits";
+  // A fresh driver (as after a restart) reads the side store back.
+  platform::fs::ReleaseAllDrivers();
+  EXPECT_EQ(GetFileAttributesW(u"X:\\Sources\\Boot.wim"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+  HANDLE h = CreateFileW(u"X:\\Sources\\Boot.wim", GENERIC_WRITE, kAllShare, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+  ASSERT_TRUE(SetFileAttributesW(u"X:\\Sources\\Boot.wim", FILE_ATTRIBUTE_NORMAL));
+  h = CreateFileW(u"X:\\Sources\\Boot.wim", GENERIC_WRITE, kAllShare, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FILETIME created{0x12345678, 0x01D5AAAA};
+  ASSERT_TRUE(SetFileTime(h, &created, nullptr, nullptr));
+  CloseHandle(h);
+  platform::fs::ReleaseAllDrivers();
+  WIN32_FIND_DATAW data;
+  HANDLE f = FindFirstFileW(u"X:\\*", &data);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(std::u16string(data.cFileName), u"Sources");
+  EXPECT_FALSE(FindNextFileW(f, &data)) << "the side store is never listed";
+  FindClose(f);
+  ASSERT_NE(FindFirstFileW(u"X:\\Sources\\*.wim", &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(data.ftCreationTime.dwHighDateTime, created.dwHighDateTime);
+  EXPECT_EQ(data.ftCreationTime.dwLowDateTime, created.dwLowDateTime);
+  // A host folder inside C: answers below its path; the rest of C: is the NTFS volume.
+  EXPECT_EQ(ReadText(u"C:\\Program Files\\Tools\\tool.exe"), "MZ tool");
+  EXPECT_FALSE(WriteText(u"C:\\Program Files\\Tools\\new.txt", "x")) << "mounted read-only";
+  EXPECT_EQ(GetLastError(), ERROR_WRITE_PROTECT);
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\Program Files", nullptr));
+  ASSERT_TRUE(WriteText(u"C:\\Program Files\\other.txt", "on ntfs"));
+  std::string image = disk.extract(0, "c.img");
+  auto cat = fstest::Run("ntfscat " + fstest::Quote(image) + " '/Program Files/other.txt'");
+  EXPECT_EQ(cat.output, "on ntfs");
+}
+
+TEST_F(MachineFixture, SystemFoldersFollowTheMachine) {
+  SimulatedDisk disk({{u'C', 40ull << 20, "NTFS", "System"}});
+  WCHAR buf[MAX_PATH];
+  UINT n = GetWindowsDirectoryW(buf, MAX_PATH);
+  EXPECT_EQ(std::u16string(buf, n), u"C:\\Windows");
+  EXPECT_EQ(GetWindowsDirectoryW(buf, 3), 11u) << "too small: the size needed";
+  n = GetSystemDirectoryW(buf, MAX_PATH);
+  EXPECT_EQ(std::u16string(buf, n), u"C:\\Windows\\System32");
+  n = GetTempPathW(MAX_PATH, buf);
+  EXPECT_EQ(std::u16string(buf, n), u"C:\\Windows\\Temp\\");
+  struct Case {
+    int csidl;
+    const char16_t* path;
+  } cases[] = {
+      {CSIDL_DESKTOP, u"C:\\Users\\Ann\\Desktop"},
+      {CSIDL_PERSONAL, u"C:\\Users\\Ann\\Documents"},
+      {CSIDL_APPDATA, u"C:\\Users\\Ann\\AppData\\Roaming"},
+      {CSIDL_COMMON_APPDATA, u"C:\\ProgramData"},
+      {CSIDL_PROGRAM_FILES, u"C:\\Program Files"},
+  };
+  for (auto& c : cases) {
+    ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, buf, c.csidl, FALSE));
+    EXPECT_EQ(std::u16string(buf), c.path);
+  }
+  EXPECT_FALSE(SHGetSpecialFolderPathW(nullptr, buf, 0x7777, FALSE));
+  ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, buf, CSIDL_DESKTOP, TRUE));
+  EXPECT_EQ(GetFileAttributesW(u"C:\\Users\\Ann\\Desktop"), FILE_ATTRIBUTE_DIRECTORY) << "created on request";
+}
+
+class OldWindows : public MachineFixture {
+ protected:
+  OldWindows() { major = 5; }
+};
+
+TEST_F(OldWindows, UserFoldersUseTheOldNames) {
+  WCHAR buf[MAX_PATH];
+  struct Case {
+    int csidl;
+    const char16_t* path;
+  } cases[] = {
+      {CSIDL_DESKTOPDIRECTORY, u"C:\\Documents and Settings\\Ann\\Desktop"},
+      {CSIDL_PERSONAL, u"C:\\Documents and Settings\\Ann\\My Documents"},
+      {CSIDL_APPDATA, u"C:\\Documents and Settings\\Ann\\Application Data"},
+      {CSIDL_COMMON_APPDATA, u"C:\\Documents and Settings\\All Users\\Application Data"},
+  };
+  for (auto& c : cases) {
+    ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, buf, c.csidl, FALSE));
+    EXPECT_EQ(std::u16string(buf), c.path);
+  }
+}
+
+}  // namespace
