@@ -11,6 +11,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <algorithm>
 #include <cstring>
 
@@ -186,9 +188,41 @@ BOOL PartitionInfo(DeviceHandle& h, bool extended, void* out, DWORD out_size, DW
   return Answer(p, out, out_size, returned);
 }
 
-// The device descriptor followed by its NUL-terminated texts.
+// One identity text of a real block device from sysfs ("" when absent), with
+// blanks trimmed: /sys/class/block/<name>/device/<field>.
+std::string SysfsText(const std::string& device_path, const char* field) {
+  char resolved[PATH_MAX];
+  if (!realpath(device_path.c_str(), resolved)) return "";
+  std::string name = resolved;
+  name = name.substr(name.rfind('/') + 1);
+  std::string path = "/sys/class/block/" + name + "/device/" + field;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  char buffer[256];
+  ssize_t n = ::read(fd, buffer, sizeof buffer);
+  ::close(fd);
+  if (n <= 0) return "";
+  std::string text(buffer, static_cast<size_t>(n));
+  // SCSI page 0x80 carries a 4-byte header before the serial number.
+  if (std::string(field) == "vpd_pg80") text = text.size() > 4 ? text.substr(4) : "";
+  std::string clean;
+  for (char ch : text)
+    if (ch >= 0x20 && ch < 0x7F) clean += ch;
+  size_t first = clean.find_first_not_of(' '), last = clean.find_last_not_of(' ');
+  return first == std::string::npos ? "" : clean.substr(first, last - first + 1);
+}
+
+// The device descriptor followed by its NUL-terminated texts. Real block
+// devices fill texts that machine.ini leaves empty from sysfs.
 std::vector<uint8_t> DeviceDescriptor(const machine::Disk& disk) {
-  const auto& c = disk.config();
+  machine::DiskConfig c = disk.config();
+  if (disk.is_real_device()) {
+    if (c.vendor.empty()) c.vendor = SysfsText(c.device, "vendor");
+    if (c.product.empty()) c.product = SysfsText(c.device, "model");
+    if (c.revision.empty()) c.revision = SysfsText(c.device, "rev");
+    if (c.serial.empty()) c.serial = SysfsText(c.device, "serial");
+    if (c.serial.empty()) c.serial = SysfsText(c.device, "vpd_pg80");
+  }
   std::vector<uint8_t> bytes(sizeof(STORAGE_DEVICE_DESCRIPTOR), 0);
   STORAGE_DEVICE_DESCRIPTOR d{};
   auto append = [&](const std::string& text) -> DWORD {
