@@ -53,6 +53,7 @@ bool parse_disk_number(const std::string& text, int* number) {
 int add_disk(const std::vector<std::string>& args) {
   if (args.size() < 2) return usage("add-disk needs DIR and a disk number");
   DiskConfig disk;
+  bool bus_given = false;
   if (!parse_disk_number(args[1], &disk.number)) return usage("disk number \"" + args[1] + "\" is not 0..99");
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& opt = args[i];
@@ -82,6 +83,7 @@ int add_disk(const std::vector<std::string>& args) {
       auto bus = platform::machine::ParseBusType(v);
       if (!bus) return failed("unknown bus \"" + v + "\"");
       disk.bus = *bus;
+      bus_given = true;
     } else if (opt == "--model") {
       if (!value(&disk.product)) return usage("--model needs a value");
     } else if (opt == "--vendor") {
@@ -93,6 +95,11 @@ int add_disk(const std::vector<std::string>& args) {
     }
   }
   if (!disk.image.empty() && !disk.device.empty()) return usage("give --image or --device, not both");
+  if (!disk.device.empty() && !bus_given) {
+    // A real device's bus as Linux sees it.
+    std::string name = disk.device.substr(disk.device.rfind('/') + 1);
+    if (auto bus = platform::machine::ReadHostDiskIdentity("/sys/class/block/" + name).bus) disk.bus = *bus;
+  }
   std::string error;
   if (!platform::machine::AddDiskToMachine(args[0], disk, &error)) return failed(error);
   return 0;

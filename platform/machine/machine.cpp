@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/hdreg.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -139,7 +140,38 @@ void announce(const std::shared_ptr<Machine>& machine) {
   for (auto& l : listeners) l(machine);
 }
 
+std::string first_line(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  if (in) std::getline(in, line);
+  while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+  size_t start = 0;
+  while (start < line.size() && std::isspace(static_cast<unsigned char>(line[start]))) ++start;
+  return line.substr(start, 256);  // sysfs texts are short; a longer one is cut, not trusted
+}
+
 }  // namespace
+
+HostDiskIdentity ReadHostDiskIdentity(const std::string& folder) {
+  HostDiskIdentity id;
+  id.vendor = first_line(folder + "/device/vendor");
+  id.product = first_line(folder + "/device/model");
+  id.revision = first_line(folder + "/device/rev");
+  if (id.revision.empty()) id.revision = first_line(folder + "/device/firmware_rev");
+  id.serial = first_line(folder + "/device/serial");
+  if (id.serial.empty()) id.serial = first_line(folder + "/device/device/serial");
+  id.removable = first_line(folder + "/removable") == "1";
+  std::string path = folder;
+  if (char* real = realpath(folder.c_str(), nullptr)) {
+    path = real;
+    std::free(real);
+  }
+  if (path.find("/usb") != std::string::npos) id.bus = BusType::Usb;
+  else if (path.find("/nvme") != std::string::npos) id.bus = BusType::Nvme;
+  else if (path.find("/ata") != std::string::npos) id.bus = BusType::Sata;
+  else if (path.find("/virtio") != std::string::npos) id.bus = BusType::Virtual;
+  return id;
+}
 
 Disk::Disk(DiskConfig config, std::shared_ptr<BlockDevice> backing, SmartPages smart, bool real_device)
     : config_(std::move(config)), smart_(std::move(smart)), real_device_(real_device),
@@ -184,6 +216,7 @@ std::shared_ptr<Disk> Machine::open_disk(const DiskConfig& config, std::string* 
   std::shared_ptr<BlockDevice> backing;
   bool real = !config.device.empty();
   uint32_t sector_size = config.sector_size;
+  DiskConfig effective = config;
   if (real) {
     struct stat st {};
     if (stat(config.device.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) {
@@ -195,8 +228,26 @@ std::shared_ptr<Disk> Machine::open_disk(const DiskConfig& config, std::string* 
       int kernel_sector = 0;
       if (ioctl(fd, BLKSSZGET, &kernel_sector) == 0 && (kernel_sector == 512 || kernel_sector == 4096))
         sector_size = static_cast<uint32_t>(kernel_sector);
+      hd_geometry geo {};
+      if (ioctl(fd, HDIO_GETGEO, &geo) == 0 && geo.heads != 0 && geo.sectors != 0) {
+        effective.tracks_per_cylinder = geo.heads;
+        effective.sectors_per_track = geo.sectors;
+      }
       ::close(fd);
     }
+    // Identity the machine.ini leaves open comes from sysfs.
+    std::string name = config.device.substr(config.device.rfind('/') + 1);
+    if (char* real_path = realpath(config.device.c_str(), nullptr)) {
+      std::string r = real_path;
+      std::free(real_path);
+      name = r.substr(r.rfind('/') + 1);
+    }
+    HostDiskIdentity id = ReadHostDiskIdentity("/sys/class/block/" + name);
+    if (effective.vendor.empty()) effective.vendor = id.vendor;
+    if (effective.product.empty()) effective.product = id.product;
+    if (effective.revision.empty()) effective.revision = id.revision;
+    if (effective.serial.empty()) effective.serial = id.serial;
+    effective.removable = effective.removable || id.removable;
     auto dev = FileBlockDevice::open(config.device, sector_size);
     if (!dev) {
       *error = where + ": cannot open " + config.device + " (" + std::strerror(errno) + ")";
@@ -239,7 +290,6 @@ std::shared_ptr<Disk> Machine::open_disk(const DiskConfig& config, std::string* 
       return nullptr;
     }
   }
-  DiskConfig effective = config;
   effective.sector_size = sector_size;
   return std::make_shared<Disk>(std::move(effective), std::move(backing), std::move(smart), real);
 }

@@ -184,6 +184,21 @@ std::string FormatMachineIni(const MachineConfig& config);
 // "8G" -> 8 GiB, "512" -> 512, "1.5G" is refused; nullopt on a bad or zero size.
 std::optional<uint64_t> ParseSize(std::string_view text);
 
+// What Linux tells about a real block device, from its sysfs folder
+// (/sys/class/block/<name>): device/vendor, device/model, device/rev,
+// device/serial (or the NVMe device/serial next to the namespace),
+// removable, and the bus from the folder's resolved path (usb, nvme, ata).
+// Missing files leave fields empty; nothing here fails.
+struct HostDiskIdentity {
+  std::string vendor;
+  std::string product;
+  std::string revision;
+  std::string serial;
+  bool removable = false;
+  std::optional<BusType> bus;
+};
+HostDiskIdentity ReadHostDiskIdentity(const std::string& sysfs_block_folder);
+
 // Cylinders/heads/sectors as the disk reports them.
 struct DiskGeometry {
   uint64_t cylinders = 0;

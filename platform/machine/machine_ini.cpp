@@ -173,7 +173,9 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
   size_t pos = 0;
 
   auto fail = [&](const std::string& message) -> std::optional<MachineConfig> {
-    if (error) *error = "machine.ini line " + std::to_string(line_number) + ": " + message;
+    if (error)
+      *error = (line_number ? "machine.ini line " + std::to_string(line_number) : std::string("machine.ini")) + ": " +
+               message;
     return std::nullopt;
   };
 

@@ -273,3 +273,43 @@ TEST(Machine, CurrentMachineAndLog) {
   Log("process", "goes nowhere");
   EXPECT_EQ(read_file(t.path + "/machine.log"), log);
 }
+
+TEST(Machine, HostDiskIdentityFromSysfs) {
+  TempFolder t;
+  struct Case {
+    const char* device_path;  // where the block folder really lives
+    std::vector<std::pair<std::string, std::string>> files;
+    platform::machine::HostDiskIdentity expect;
+  } cases[] = {
+      {"devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0/block/sdb",
+       {{"device/vendor", "SanDisk \n"}, {"device/model", "Cruzer Blade    \n"}, {"device/rev", "1.00\n"},
+        {"removable", "1\n"}},
+       {"SanDisk", "Cruzer Blade", "1.00", "", true, BusType::Usb}},
+      {"devices/pci0000:00/0000:00:1d.0/nvme/nvme0/nvme0n1",
+       {{"device/model", "Samsung SSD 970 EVO 1TB\n"}, {"device/firmware_rev", "2B2QEXE7\n"},
+        {"device/serial", "S467NX0M123456\n"}, {"removable", "0\n"}},
+       {"", "Samsung SSD 970 EVO 1TB", "2B2QEXE7", "S467NX0M123456", false, BusType::Nvme}},
+      {"devices/pci0000:00/0000:00:17.0/ata1/host0/target0:0:0/0:0:0:0/block/sda",
+       {{"device/vendor", "ATA\n"}, {"device/model", "ST500DM002\n"}},
+       {"ATA", "ST500DM002", "", "", false, BusType::Sata}},
+      {"devices/virtual/block/loop0", {}, {"", "", "", "", false, std::nullopt}},
+  };
+  int i = 0;
+  for (auto& c : cases) {
+    std::string real = t.path + "/" + c.device_path;
+    fs::create_directories(real + "/device");
+    for (auto& [name, text] : c.files) write_file(real + "/" + name, text);
+    std::string link = t.path + "/class" + std::to_string(i++);
+    fs::create_directory_symlink(real, link);
+    auto id = ReadHostDiskIdentity(link);
+    EXPECT_EQ(id.vendor, c.expect.vendor) << c.device_path;
+    EXPECT_EQ(id.product, c.expect.product) << c.device_path;
+    EXPECT_EQ(id.revision, c.expect.revision) << c.device_path;
+    EXPECT_EQ(id.serial, c.expect.serial) << c.device_path;
+    EXPECT_EQ(id.removable, c.expect.removable) << c.device_path;
+    EXPECT_EQ(id.bus, c.expect.bus) << c.device_path;
+  }
+  auto none = ReadHostDiskIdentity(t.path + "/no-such-device");
+  EXPECT_TRUE(none.product.empty());
+  EXPECT_FALSE(none.bus);
+}
