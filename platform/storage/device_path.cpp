@@ -68,6 +68,8 @@ DevicePath ParseDevicePath(std::u16string_view path) {
   }
   if (StartsWithIgnoringCase(name, u"GLOBALROOT\\")) {
     std::u16string_view device = name.substr(10);  // "\Device\..."
+    // Shadow copies are frozen views that the file-system layer serves.
+    if (StartsWithIgnoringCase(device, u"\\Device\\HarddiskVolumeShadowCopy")) return result;
     if (StartsWithIgnoringCase(device, u"\\Device\\HarddiskVolume")) {
       int n;
       std::u16string_view number = device.substr(22);

@@ -42,6 +42,7 @@ TEST(DevicePaths, ParseTable) {
       {u"\\\\?\\globalroot\\device\\harddiskvolume17\\", Kind::VolumeDevice, -1, -1, 0, u"\\Device\\HarddiskVolume17"},
       {u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume4\\Windows", Kind::NotADevice, -1, -1, 0, u""},
       {u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeX", Kind::Unknown, -1, -1, 0, u""},
+      {u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy3", Kind::NotADevice, -1, -1, 0, u""},
       {u"\\\\.\\Harddisk1Partition2", Kind::Partition, 1, 2, 0, u""},
       {u"\\\\.\\Harddisk0Partition0", Kind::Partition, 0, 0, 0, u""},
       {u"\\\\.\\Scsi0:", Kind::Unknown, -1, -1, 0, u""},
