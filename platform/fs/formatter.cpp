@@ -116,6 +116,27 @@ std::string format_command(const std::string& kind, const std::string& file, uin
   return cmd + " " + quote(file);
 }
 
+uint32_t le(const uint8_t* p, int n) {
+  uint32_t v = 0;
+  for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+// The FAT kind the platform would see in a boot sector: decided by the
+// cluster count alone. Empty when the fields make no sense.
+std::string fat_kind_of(const uint8_t* b) {
+  uint32_t bps = le(b + 0x0B, 2), spc = b[0x0D], reserved = le(b + 0x0E, 2), fats = b[0x10];
+  uint32_t root_entries = le(b + 0x11, 2), total = le(b + 0x13, 2), fat_size = le(b + 0x16, 2);
+  if (!total) total = le(b + 0x20, 4);
+  if (!fat_size) fat_size = le(b + 0x24, 4);
+  if (!bps || !spc) return {};
+  uint64_t root_sectors = (uint64_t{root_entries} * 32 + bps - 1) / bps;
+  uint64_t meta = reserved + uint64_t{fats} * fat_size + root_sectors;
+  if (meta >= total) return {};
+  uint64_t clusters = (total - meta) / spc;
+  return clusters < 4085 ? "FAT12" : clusters < 65525 ? "FAT16" : "FAT32";
+}
+
 bool find_volume(WCHAR letter, storage::MountedVolume* out) {
   for (auto& v : storage::MountedVolumes()) {
     if (v.letter && FoldCase(v.letter) == FoldCase(letter)) {
@@ -183,6 +204,13 @@ bool format_volume(const std::u16string& root, const std::string& kind, const st
   if (command.empty()) return false;
   job.progress(0);
   if (!run(command)) return false;  // a size or cluster size the file system cannot take
+  if (detected != "NTFS") {
+    // The tool may build a layout the platform reads as another FAT kind
+    // (too few clusters for FAT32); such a volume would not mount.
+    uint8_t boot[512];
+    if (pread(scratch.fd, boot, sizeof boot, 0) != static_cast<ssize_t>(sizeof boot) || fat_kind_of(boot) != detected)
+      return false;
+  }
   job.progress(quick ? 10 : 5);
   // From here on the volume's bytes change: every file-system view of it lets go first.
   if (v.disk_number >= 0) storage::NotifyRawAccess(v.disk_number, v.offset, v.length, storage::RawAccess::Write);
