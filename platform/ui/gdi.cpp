@@ -1,6 +1,7 @@
 #include "platform/ui/gdi.h"
 
 #include <QFont>
+#include <QGuiApplication>
 #include <QFontMetrics>
 #include <QImage>
 #include <QPainter>
@@ -305,6 +306,18 @@ void blit(DeviceContext& dst, int x, int y, int w, int h, DeviceContext* src, in
 
 }  // namespace
 
+void EnsureGuiApplication() {
+  if (QCoreApplication::instance()) return;
+  // Fonts need an application object. Without a display the offscreen
+  // platform draws the same pixels.
+  static int argc = 1;
+  static char name[] = "drum";
+  static char* argv[] = {name, nullptr};
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  static QGuiApplication* app = new QGuiApplication(argc, argv);
+  (void)app;
+}
+
 uint32_t ToQRgb(COLORREF c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
 
 HFONT MakeFont(const std::u16string& face, int height, int weight, bool italic) {
@@ -318,6 +331,7 @@ HFONT MakeFont(const std::u16string& face, int height, int weight, bool italic) 
 }
 
 QFont QtFontFor(HFONT font) {
+  EnsureGuiApplication();
   GdiObject* f = find_object(font);
   if (!f || f->kind != GdiKind::Font) f = stock_object(DEFAULT_GUI_FONT);
   QFont q(QString::fromStdString(FontFamilyFor(f->face)));

@@ -353,5 +353,8 @@ HIMAGELIST SystemImageList();
 const QImage* ImageListImage(HIMAGELIST list, int index);
 int ImageListCount(HIMAGELIST list);
 uint32_t ToQRgb(COLORREF color);
+// Makes the Qt application object fonts need (offscreen without a display),
+// unless one exists (a view makes its own first).
+void EnsureGuiApplication();
 
 }  // namespace platform::ui

@@ -37,6 +37,7 @@ void draw_children(Window& parent, QPainter& p, QPoint origin, int depth) {
 }  // namespace
 
 QImage RenderWindow(Window& w) {
+  EnsureGuiApplication();
   int width = std::max<int>(w.rect.right - w.rect.left, 1);
   int height = std::max<int>(w.rect.bottom - w.rect.top, 1);
   QImage image(width, height, QImage::Format_RGB32);
