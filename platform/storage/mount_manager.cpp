@@ -535,6 +535,15 @@ void PollDeviceChanges() {
   deliver(s);
 }
 
+DEV_BROADCAST_VOLUME BroadcastVolumeFor(const DeviceChange& change) {
+  DEV_BROADCAST_VOLUME record{};
+  record.dbcv_size = sizeof record;
+  record.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+  record.dbcv_unitmask = change.unit_mask;
+  record.dbcv_flags = 0;
+  return record;
+}
+
 void EnsureMounted() {
   auto& s = state();
   {

@@ -23,6 +23,7 @@
 // the table (GetLogicalDrives, FindFirstVolumeW, ...).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -70,6 +71,28 @@ struct DeviceChange {
   DWORD unit_mask = 0;    // bit 0 = A:, bit 2 = C: ... (volume events)
 };
 using DeviceChangeListener = std::function<void(const DeviceChange&)>;
+
+// The record WM_DEVICECHANGE points at for volume events (lParam).
+constexpr WORD DBTF_MEDIA = 0x0001;
+constexpr WORD DBTF_NET = 0x0002;
+struct DEV_BROADCAST_HDR {
+  DWORD dbch_size;        // +0x00
+  DWORD dbch_devicetype;  // +0x04
+  DWORD dbch_reserved;    // +0x08
+};                        // 12 bytes
+static_assert(sizeof(DEV_BROADCAST_HDR) == 12);
+struct DEV_BROADCAST_VOLUME {
+  DWORD dbcv_size;        // +0x00 sizeof(DEV_BROADCAST_VOLUME)
+  DWORD dbcv_devicetype;  // +0x04 DBT_DEVTYP_VOLUME
+  DWORD dbcv_reserved;    // +0x08
+  DWORD dbcv_unitmask;    // +0x0C bit 0 = A:
+  WORD dbcv_flags;        // +0x10 DBTF_MEDIA, DBTF_NET
+};                        // 20 bytes with the tail padding
+static_assert(sizeof(DEV_BROADCAST_VOLUME) == 20);
+static_assert(offsetof(DEV_BROADCAST_VOLUME, dbcv_unitmask) == 12);
+static_assert(offsetof(DEV_BROADCAST_VOLUME, dbcv_flags) == 16);
+// The record for a volume event (flags 0: a device, not a medium change).
+DEV_BROADCAST_VOLUME BroadcastVolumeFor(const DeviceChange& change);
 // Listeners run on the thread that made the change, outside the manager's lock.
 int AddDeviceChangeListener(DeviceChangeListener listener);
 void RemoveDeviceChangeListener(int id);

@@ -358,6 +358,10 @@ TEST_F(MountTest, AttachAndDetachRaiseNotifications) {
   EXPECT_EQ(events.seen[1].event, DBT_DEVICEARRIVAL);
   EXPECT_EQ(events.seen[1].device_type, DBT_DEVTYP_VOLUME);
   EXPECT_EQ(events.seen[1].unit_mask, bit('D'));
+  auto record = BroadcastVolumeFor(events.seen[1]);
+  EXPECT_EQ(record.dbcv_size, 20u);
+  EXPECT_EQ(record.dbcv_devicetype, DBT_DEVTYP_VOLUME);
+  EXPECT_EQ(record.dbcv_unitmask, bit('D'));
   auto stick = volumes_of(1);
   ASSERT_EQ(stick.size(), 1u);
   EXPECT_TRUE(stick[0].removable);
