@@ -1,0 +1,3 @@
+#include "disk/shell_state.h"
+
+ShellStateRecord ShellState;
