@@ -596,3 +596,49 @@ TEST(Smart, RequestsAsTheReaderSendsThem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DriveLayoutRecord, MalformedRecordsAreRefused) {
+  DiskLayout layout;
+  layout.style = PartitionStyle::Mbr;
+  layout.mbr_signature = 0x11223344;
+  LayoutEntry e;
+  e.start = 1 << 20;
+  e.length = 1 << 20;
+  e.mbr_type = 7;
+  layout.entries = {e, {}, {}, {}};
+  const std::vector<uint8_t> good = EncodeDriveLayout(layout);
+  ASSERT_EQ(good.size(), 48u + 4 * 144);
+  struct Case {
+    const char* name;
+    void (*edit)(std::vector<uint8_t>&);
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"sound", [](std::vector<uint8_t>&) {}, 0},
+      {"header cut short", [](std::vector<uint8_t>& r) { r.resize(47); }, ERROR_INSUFFICIENT_BUFFER},
+      {"count beyond the record", [](std::vector<uint8_t>& r) { r[4] = 5; }, ERROR_INSUFFICIENT_BUFFER},
+      {"count overflowing", [](std::vector<uint8_t>& r) { std::memset(r.data() + 4, 0xFF, 4); }, ERROR_INSUFFICIENT_BUFFER},
+      {"unknown style", [](std::vector<uint8_t>& r) { r[0] = 7; }, ERROR_INVALID_PARAMETER},
+      {"entry of another style", [](std::vector<uint8_t>& r) { r[48 + 144] = PARTITION_STYLE_GPT; }, ERROR_INVALID_PARAMETER},
+      {"negative start", [](std::vector<uint8_t>& r) { r[48 + 15] = 0x80; }, ERROR_INVALID_PARAMETER},
+      {"raw with entries", [](std::vector<uint8_t>& r) { r[0] = PARTITION_STYLE_RAW; }, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> record = good;
+    c.edit(record);
+    DiskLayout decoded;
+    EXPECT_EQ(DecodeDriveLayout(record.data(), record.size(), &decoded), c.error);
+    if (c.error == 0) {
+      EXPECT_EQ(decoded.mbr_signature, 0x11223344u);
+      ASSERT_EQ(decoded.entries.size(), 4u);
+      EXPECT_EQ(decoded.entries[0].start, uint64_t{1} << 20);
+      EXPECT_EQ(decoded.entries[0].mbr_type, 7);
+      EXPECT_EQ(EncodeDriveLayout(decoded), good);
+    }
+  }
+}
+
+}  // namespace
