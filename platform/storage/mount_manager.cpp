@@ -275,7 +275,6 @@ void rescan_locked(State& s, int number) {
   std::vector<Candidate> found;
   if (disk) found = scan_disk(*disk);
   int rescans = s.machine->rescans_before_new_volume();
-  pass(s);
   std::vector<bool> matched(s.volumes.size(), false);
   for (auto& c : found) {
     // A volume keeps the name it had on this disk. Two disks that carry the
@@ -488,7 +487,10 @@ void RescanDisk(int disk) {
   auto& s = state();
   {
     std::lock_guard guard(s.lock);
-    if (!follow_machine(s)) rescan_locked(s, disk);
+    if (!follow_machine(s)) {
+      pass(s);
+      rescan_locked(s, disk);
+    }
     publish(s);
   }
   deliver(s);
@@ -503,6 +505,7 @@ void RescanAll() {
       for (auto& d : s.machine->disks()) numbers.push_back(d->number());
       for (auto& v : s.volumes)
         if (v.present && std::find(numbers.begin(), numbers.end(), v.disk) == numbers.end()) numbers.push_back(v.disk);
+      pass(s);  // one pass for the whole sweep
       for (int n : numbers) rescan_locked(s, n);
     }
     publish(s);
@@ -516,6 +519,7 @@ void PollDeviceChanges() {
     std::lock_guard guard(s.lock);
     if (!follow_machine(s) && s.machine) {
       auto changes = s.machine->poll();
+      pass(s);
       for (int n : changes.detached) {
         rescan_locked(s, n);  // the disk is gone: its volumes vanish
         s.outbox.push_back({DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, n, 0});
@@ -525,10 +529,7 @@ void PollDeviceChanges() {
         rescan_locked(s, n);
       }
       if (!changes.empty()) write_disk_enum(s);
-      if (changes.empty()) {
-        pass(s);
-        reveal(s);
-      }
+      reveal(s);
     }
     publish(s);
   }

@@ -308,18 +308,22 @@ TEST_F(MountTest, DiskEnumListsUsbAndSataDisks) {
 
 TEST_F(MountTest, NewVolumeWaitsTheConfiguredPasses) {
   add_disk(0, 32 * MiB);
+  add_disk(1, 32 * MiB);
+  add_disk(2, 32 * MiB);
   set_ini_value("machine", "rescans_before_new_volume", "2");
-  ASSERT_EQ(sh("printf 'label: dos\\nstart=2048, size=20480, type=7\\n' | sfdisk " + image(0)), 0);
+  for (int n : {0, 1, 2})
+    ASSERT_EQ(sh("printf 'label: dos\\nstart=2048, size=20480, type=7\\n' | sfdisk " + image(n)), 0);
   Events events;
-  boot();  // the first scan finds the volume and holds it back
-  EXPECT_TRUE(volumes_of(0).empty());
-  RescanAll();  // pass 1
-  EXPECT_TRUE(volumes_of(0).empty());
+  boot();  // the first scan finds the volumes and holds them back
+  EXPECT_TRUE(MountedVolumes().empty());
+  RescanAll();  // pass 1, however many disks it reads
+  EXPECT_TRUE(MountedVolumes().empty());
   EXPECT_EQ(events.mask(DBT_DEVICEARRIVAL), 0u);
-  PollDeviceChanges();  // pass 2: it shows
-  ASSERT_EQ(volumes_of(0).size(), 1u);
+  PollDeviceChanges();  // pass 2: they show
+  ASSERT_EQ(MountedVolumes().size(), 3u);
   EXPECT_EQ(volumes_of(0)[0].letter, u'C');
-  EXPECT_EQ(events.mask(DBT_DEVICEARRIVAL), bit('C'));
+  EXPECT_EQ(volumes_of(2)[0].letter, u'E');
+  EXPECT_EQ(events.mask(DBT_DEVICEARRIVAL), bit('C') | bit('D') | bit('E'));
   // A volume that stays is not delayed again by later rescans.
   RescanDisk(0);
   EXPECT_EQ(volumes_of(0).size(), 1u);
