@@ -35,6 +35,13 @@ class Volume {
   Io io;
   ntfs_volume* vol = nullptr;
   int64_t position = 0;  // for the sequential device calls
+  // The data stream last read or written stays open between calls, so a
+  // file moved in large chunks is not looked up again each time. Every other
+  // call closes it first (writing its record back), so no inode is ever open
+  // twice.
+  uint64_t data_mref = 0;
+  ntfs_inode* data_ni = nullptr;
+  ntfs_attr* data_na = nullptr;
 };
 
 namespace {
@@ -164,6 +171,17 @@ void quiet_library() {
 const ntfschar* units(const std::u16string& s) { return reinterpret_cast<const ntfschar*>(s.data()); }
 
 int err_or(int fallback) { return errno ? errno : fallback; }
+
+// Closes the cached data stream; returns an errno value when writing it back failed.
+int drop_data(Volume* v) {
+  int r = 0;
+  if (v->data_na) ntfs_attr_close(v->data_na);
+  if (v->data_ni && ntfs_inode_close(v->data_ni)) r = err_or(EIO);
+  v->data_na = nullptr;
+  v->data_ni = nullptr;
+  v->data_mref = 0;
+  return r;
+}
 
 // Closes an inode when it goes out of scope unless released.
 struct InodeRef {
@@ -332,22 +350,27 @@ int collect(void* ctx, const ntfschar* name, const int name_len, const int name_
 }
 
 int with_attr(Volume* v, uint64_t mref, bool for_write, int (*fn)(ntfs_inode*, ntfs_attr*, void*), void* arg) {
-  InodeRef ni(ntfs_inode_open(v->vol, MREF(mref)));
-  if (!ni.ni) return err_or(ENOENT);
-  if (le16_to_cpu(ni.ni->mrec->sequence_number) != MSEQNO(mref)) return ENOENT;
-  if (is_directory(ni.ni)) return EISDIR;
-  ntfs_attr* na = ntfs_attr_open(ni.ni, AT_DATA, AT_UNNAMED, 0);
-  if (!na) {
-    if (errno != ENOENT || !for_write) return err_or(EIO);
-    // A file without a data stream (rare, but possible after other tools): give it one.
-    if (ntfs_attr_add(ni.ni, AT_DATA, AT_UNNAMED, 0, nullptr, 0)) return err_or(EIO);
-    na = ntfs_attr_open(ni.ni, AT_DATA, AT_UNNAMED, 0);
-    if (!na) return err_or(EIO);
+  if (!v->data_na || v->data_mref != mref) {
+    if (int r = drop_data(v)) return r;
+    InodeRef ni(ntfs_inode_open(v->vol, MREF(mref)));
+    if (!ni.ni) return err_or(ENOENT);
+    if (le16_to_cpu(ni.ni->mrec->sequence_number) != MSEQNO(mref)) return ENOENT;
+    if (is_directory(ni.ni)) return EISDIR;
+    ntfs_attr* na = ntfs_attr_open(ni.ni, AT_DATA, AT_UNNAMED, 0);
+    if (!na) {
+      if (errno != ENOENT || !for_write) return err_or(EIO);
+      // A file without a data stream (rare, but possible after other tools): give it one.
+      if (ntfs_attr_add(ni.ni, AT_DATA, AT_UNNAMED, 0, nullptr, 0)) return err_or(EIO);
+      na = ntfs_attr_open(ni.ni, AT_DATA, AT_UNNAMED, 0);
+      if (!na) return err_or(EIO);
+    }
+    v->data_ni = ni.release();
+    v->data_na = na;
+    v->data_mref = mref;
   }
-  int r = fn(ni.ni, na, arg);
-  ntfs_attr_close(na);
-  int c = ni.close();
-  return r ? r : c;
+  int r = fn(v->data_ni, v->data_na, arg);
+  if (r) drop_data(v);
+  return r;
 }
 
 }  // namespace
@@ -379,14 +402,15 @@ int Mount(const Io& io, bool read_only, Volume** volume) {
 
 int Unmount(Volume* v) {
   if (!v) return 0;
-  int r = 0;
-  if (v->vol && ntfs_umount(v->vol, FALSE)) r = err_or(EIO);
+  int r = drop_data(v);
+  if (v->vol && ntfs_umount(v->vol, FALSE) && !r) r = err_or(EIO);
   if (v->io.flush && !v->io.flush(v->io.context) && !r) r = EIO;
   delete v;
   return r;
 }
 
 int Facts(Volume* v, VolumeFacts* f) {
+  if (int dropped = drop_data(v)) return dropped;
   ntfs_volume* vol = v->vol;
   if (ntfs_volume_get_free_space(vol)) return err_or(EIO);
   f->sector_size = vol->sector_size;
@@ -418,6 +442,7 @@ int Facts(Volume* v, VolumeFacts* f) {
 }
 
 int SetLabel(Volume* v, const std::u16string& label) {
+  if (int dropped = drop_data(v)) return dropped;
   if (label.size() > 32) return ENAMETOOLONG;
   std::u16string copy = label;
   if (ntfs_volume_rename(v->vol, reinterpret_cast<const ntfschar*>(copy.data()), static_cast<int>(copy.size())))
@@ -426,6 +451,7 @@ int SetLabel(Volume* v, const std::u16string& label) {
 }
 
 int Stat(Volume* v, const Path& path, Entry* e) {
+  if (int dropped = drop_data(v)) return dropped;
   InodeRef ni;
   int r = open_path(v, path, &ni);
   if (r) return r;
@@ -447,6 +473,7 @@ int Stat(Volume* v, const Path& path, Entry* e) {
 }
 
 int List(Volume* v, const Path& folder, std::vector<Entry>* entries) {
+  if (int dropped = drop_data(v)) return dropped;
   entries->clear();
   InodeRef dir;
   int r = open_path(v, folder, &dir);
@@ -478,6 +505,7 @@ int List(Volume* v, const Path& folder, std::vector<Entry>* entries) {
 }
 
 int CreateFile(Volume* v, const Path& path, bool folder) {
+  if (int dropped = drop_data(v)) return dropped;
   InodeRef dir;
   int r = open_parent(v, path, &dir);
   if (r) return r;
@@ -494,6 +522,7 @@ int CreateFile(Volume* v, const Path& path, bool folder) {
 }
 
 int Remove(Volume* v, const Path& path) {
+  if (int dropped = drop_data(v)) return dropped;
   if (path.empty()) return EACCES;
   InodeRef dir;
   int r = open_parent(v, path, &dir);
@@ -552,6 +581,7 @@ int unlink_in(Volume* v, u64 mref, const Path& dir_path, const std::u16string& n
 }  // namespace
 
 int Rename(Volume* v, const Path& from, const Path& to) {
+  if (int dropped = drop_data(v)) return dropped;
   if (from.empty() || to.empty()) return EACCES;
   if (to.back().size() > kMaxNameUnits) return ENAMETOOLONG;
   Path from_dir(from.begin(), from.end() - 1), to_dir(to.begin(), to.end() - 1);
@@ -602,6 +632,7 @@ int Rename(Volume* v, const Path& from, const Path& to) {
 }
 
 int SetAttributes(Volume* v, const Path& path, uint32_t attributes) {
+  if (int dropped = drop_data(v)) return dropped;
   InodeRef ni;
   int r = open_path(v, path, &ni);
   if (r) return r;
@@ -614,6 +645,7 @@ int SetAttributes(Volume* v, const Path& path, uint32_t attributes) {
 }
 
 int SetTimes(Volume* v, const Path& path, const uint64_t* creation, const uint64_t* access, const uint64_t* write) {
+  if (int dropped = drop_data(v)) return dropped;
   InodeRef ni;
   int r = open_path(v, path, &ni);
   if (r) return r;
@@ -629,6 +661,7 @@ int SetTimes(Volume* v, const Path& path, const uint64_t* creation, const uint64
 }
 
 int TouchWrite(Volume* v, uint64_t mref, uint64_t now) {
+  if (int dropped = drop_data(v)) return dropped;
   InodeRef ni(ntfs_inode_open(v->vol, MREF(mref)));
   if (!ni.ni) return err_or(ENOENT);
   sle64 times[3] = {ni.ni->creation_time, static_cast<sle64>(cpu_to_sle64(static_cast<s64>(now))), ni.ni->last_access_time};
@@ -713,6 +746,7 @@ int Truncate(Volume* v, uint64_t mref, uint64_t size) {
 }
 
 int GetSecurity(Volume* v, const Path& path, std::vector<uint8_t>* descriptor) {
+  if (int dropped = drop_data(v)) return dropped;
   InodeRef ni;
   int r = open_path(v, path, &ni);
   if (r) return r;
@@ -727,6 +761,7 @@ int GetSecurity(Volume* v, const Path& path, std::vector<uint8_t>* descriptor) {
 }
 
 int SetSecurity(Volume* v, const Path& path, const std::vector<uint8_t>& descriptor) {
+  if (int dropped = drop_data(v)) return dropped;
   InodeRef ni;
   int r = open_path(v, path, &ni);
   if (r) return r;
@@ -740,6 +775,7 @@ int SetSecurity(Volume* v, const Path& path, const std::vector<uint8_t>& descrip
 }
 
 int GetReparse(Volume* v, const Path& path, std::vector<uint8_t>* buffer) {
+  if (int dropped = drop_data(v)) return dropped;
   InodeRef ni;
   int r = open_path(v, path, &ni);
   if (r) return r;
@@ -752,6 +788,7 @@ int GetReparse(Volume* v, const Path& path, std::vector<uint8_t>* buffer) {
 }
 
 int SetReparse(Volume* v, const Path& path, const std::vector<uint8_t>& buffer) {
+  if (int dropped = drop_data(v)) return dropped;
   if (buffer.size() < 8 || buffer.size() > kMaxReparseBytes) return EINVAL;
   InodeRef ni;
   int r = open_path(v, path, &ni);
@@ -763,6 +800,7 @@ int SetReparse(Volume* v, const Path& path, const std::vector<uint8_t>& buffer) 
 }
 
 int SetShortName(Volume* v, const Path& path, const std::u16string& short_name) {
+  if (int dropped = drop_data(v)) return dropped;
   if (path.empty()) return EINVAL;
   InodeRef dir;
   int r = open_parent(v, path, &dir);
@@ -785,6 +823,7 @@ int SetShortName(Volume* v, const Path& path, const std::u16string& short_name) 
 }
 
 int Sync(Volume* v) {
+  if (int dropped = drop_data(v)) return dropped;
   if (ntfs_device_sync(v->vol->dev)) return err_or(EIO);
   return 0;
 }
