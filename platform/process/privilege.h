@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/core/error.h"
+#include "platform/core/kobject.h"
 #include "platform/core/types.h"
 
 struct LUID {

@@ -16,6 +16,7 @@
 #include "platform/core/clock.h"
 
 #include "platform/core/kobject.h"
+#include "platform/core/process_exit.h"
 #include "platform/core/text.h"
 #include "platform/process/command_line.h"
 #include "platform/process/machine_link.h"
@@ -42,7 +43,6 @@ struct Registry {
   std::map<std::u16string, RegisteredProgram> programs;  // upper-case file name
   std::map<std::u16string, std::u16string> associations; // upper-case extension -> program
   std::map<DWORD, std::weak_ptr<ProcessObject>> processes;
-  std::function<void(UINT)> exit_hook;
 };
 
 Registry& registry() {
@@ -135,7 +135,10 @@ void EndProcess(ProcessObject& process, DWORD exit_code) {
   NotifyStateChanged();
 }
 
+void InstallExitInterceptor();
+
 std::shared_ptr<ProcessObject> StartStandIn(const ProgramEntry& entry, ProgramStart start) {
+  InstallExitInterceptor();
   auto process = std::make_shared<ProcessObject>();
   process->context = NewProcessContext(start.image_path, start.command_line);
   process->context->current_folder = start.current_folder;
@@ -153,6 +156,11 @@ std::shared_ptr<ProcessObject> StartStandIn(const ProgramEntry& entry, ProgramSt
     } catch (const std::exception& e) {
       MachineLog(std::string("process crashed: ") + e.what());
       return 0xC0000409;  // ended by a fault
+    } catch (...) {
+      // Anything else that reaches the top of a stand-in (such as a test's
+      // exit trap thrown on this thread) ends the stand-in, not the host.
+      MachineLog("process crashed: unknown exception");
+      return 0xC0000409;
     }
   };
   // The process ends after its main thread, as the platform orders them.
@@ -310,25 +318,24 @@ void SetFileAssociation(const std::u16string& extension, const std::u16string& p
   r.associations[UpperCase(extension)] = program;
 }
 
-void SetProcessExitHook(std::function<void(UINT)> hook) {
-  auto& r = registry();
-  std::lock_guard guard(r.lock);
-  r.exit_hook = std::move(hook);
+void ExitCurrentProgram(UINT exit_code) {
+  if (CurrentProcessContext() != HostProcessContext()) throw ThreadUnwind{exit_code};
+  platform::Exit(static_cast<int>(exit_code));
 }
 
-void ExitCurrentProgram(UINT exit_code) {
-  auto context = CurrentProcessContext();
-  if (context != HostProcessContext()) throw ThreadUnwind{exit_code};
-  std::function<void(UINT)> hook;
-  {
-    auto& r = registry();
-    std::lock_guard guard(r.lock);
-    hook = r.exit_hook;
-  }
-  if (hook) hook(exit_code);
-  std::fflush(nullptr);
-  std::exit(static_cast<int>(exit_code));
+namespace {
+
+// ExitProcess on a stand-in's thread ends that stand-in only.
+void InstallExitInterceptor() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    platform::SetExitInterceptor([](int code) {
+      if (CurrentProcessContext() != HostProcessContext()) throw ThreadUnwind{static_cast<DWORD>(code)};
+    });
+  });
 }
+
+}  // namespace
 
 // Shell starts of a document or program; returns the process or null with *error set.
 std::shared_ptr<ProcessObject> ShellStart(LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, int show,

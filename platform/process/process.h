@@ -176,11 +176,10 @@ void RegisterHostProgram(const std::u16string& file_name, std::filesystem::path 
 // Replaceable (extension with its dot, the program name).
 void SetFileAssociation(const std::u16string& extension, const std::u16string& program);
 
-// Ends the calling program: the main program through the process exit hook,
-// a stand-in by unwinding its thread with the exit code.
+// Ends the calling program: the host program through the core exit hook
+// (platform::Exit), a stand-in by unwinding its thread with the exit code.
+// ExitProcess does the same: the library installs the core exit interceptor
+// when it starts its first stand-in.
 [[noreturn]] void ExitCurrentProgram(UINT exit_code);
-
-// Replaces how the host program ends (default: std::exit). Tests catch it.
-void SetProcessExitHook(std::function<void(UINT exit_code)> hook);
 
 }  // namespace platform::process

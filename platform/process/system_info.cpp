@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <random>
 
 #include "platform/process/machine_link.h"
 #include "platform/process/process_object.h"
@@ -63,19 +62,6 @@ HRESULT CoInitializeEx(LPVOID, DWORD flags) {
 
 void CoUninitialize() {
   if (com_depth > 0) --com_depth;
-}
-
-HRESULT CoCreateGuid(GUID* guid) {
-  if (!guid) return E_INVALIDARG;
-  static thread_local std::mt19937_64 random{std::random_device{}()};
-  uint64_t a = random(), b = random();
-  BYTE bytes[16];
-  std::memcpy(bytes, &a, 8);
-  std::memcpy(bytes + 8, &b, 8);
-  bytes[7] = static_cast<BYTE>((bytes[7] & 0x0F) | 0x40);  // version 4 (Data3's high nibble)
-  bytes[8] = static_cast<BYTE>((bytes[8] & 0x3F) | 0x80);  // variant 1
-  std::memcpy(guid, bytes, 16);
-  return S_OK;
 }
 
 EXECUTION_STATE SetThreadExecutionState(EXECUTION_STATE flags) {

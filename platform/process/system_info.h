@@ -1,8 +1,9 @@
 // What a program asks about the system it runs on: version, WOW64, COM
-// start-up, GUIDs and the power-management request.
+// start-up and the power-management request.
 #pragma once
 
 #include "platform/core/error.h"
+#include "platform/core/guid.h"  // CoCreateGuid
 #include "platform/core/types.h"
 
 struct OSVERSIONINFOW {
@@ -48,7 +49,6 @@ constexpr HRESULT RPC_E_CHANGED_MODE = static_cast<HRESULT>(0x80010106);
 // RPC_E_CHANGED_MODE for a different model.
 HRESULT CoInitializeEx(LPVOID reserved, DWORD flags);
 void CoUninitialize();
-HRESULT CoCreateGuid(GUID* guid);
 
 using EXECUTION_STATE = DWORD;
 constexpr EXECUTION_STATE ES_SYSTEM_REQUIRED = 0x00000001;
