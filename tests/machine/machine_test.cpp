@@ -246,6 +246,19 @@ TEST(Machine, AddDiskErrors) {
     EXPECT_FALSE(AddDiskToMachine(t.path, c.disk, &error));
     EXPECT_NE(error.find(c.expect), std::string::npos) << "got: " << error;
   }
+  // An existing image must hold whole sectors; one that does is taken at its size.
+  write_file(t.path + "/odd.img", std::string(1000, '\0'));
+  DiskConfig odd = image_disk(0, 0);
+  odd.image = "odd.img";
+  EXPECT_FALSE(AddDiskToMachine(t.path, odd, &error));
+  EXPECT_NE(error.find("odd.img is not a whole number of 512-byte sectors"), std::string::npos) << error;
+  write_file(t.path + "/ok.img", std::string(8192, '\0'));
+  DiskConfig ok = image_disk(0, 1ull << 30);
+  ok.image = "ok.img";
+  ASSERT_TRUE(AddDiskToMachine(t.path, ok, &error)) << error;
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  EXPECT_EQ(m->disk(0)->size(), 8192u);
   EXPECT_FALSE(AddDiskToMachine(t.path + "/none", image_disk(0, 4096), &error));
   EXPECT_NE(error.find("has no machine.ini"), std::string::npos);
 }

@@ -124,6 +124,19 @@ TEST_F(Simpc, DisksAttachDetachAndLog) {
   EXPECT_EQ(log.status, 0);
   EXPECT_NE(log.output.find("disk: disk 4 detached"), std::string::npos) << log.output;
   EXPECT_NE(log.output.find("process: started X:\\setres.exe h1024"), std::string::npos) << log.output;
+
+  // An image path given on the command line is taken from the caller's folder.
+  r = run("cd " + dir + "/.. && " + SIMPC_PATH + " add-disk " + dir + " 5 --size 1M --image ./" +
+          fs::path(dir).filename().string() + "-extra.img");
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::string extra = fs::path(dir).parent_path().string() + "/" + fs::path(dir).filename().string() + "-extra.img";
+  EXPECT_TRUE(fs::exists(extra));
+  fs::remove(extra);
+  // The log stays readable when an image has gone missing.
+  EXPECT_NE(simpc("show " + dir).status, 0);
+  log = simpc("log " + dir);
+  EXPECT_EQ(log.status, 0);
+  EXPECT_NE(log.output.find("process: started X:\\setres.exe h1024"), std::string::npos) << log.output;
 }
 
 TEST_F(Simpc, ClearErrors) {
