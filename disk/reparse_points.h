@@ -1,0 +1,40 @@
+// Reparse points of the file-level copy: reading a link's reparse data and its
+// target (redirected into the current shadow copy), writing it onto the copied
+// item with symbolic links made relative, and the restore privilege that
+// writing needs.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/core/cstring.h"
+#include "platform/core/types.h"
+
+constexpr DWORD kReparseBufferSize = 17000;
+constexpr DWORD IO_REPARSE_TAG_MOUNT_POINT = 0xA0000003;
+constexpr DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000C;
+
+// The reparse data read last, as the platform returns it: tag (+0), data
+// length (+4), substitute-name offset/length (+8/+10), print-name
+// offset/length (+12/+14, bytes within the path buffer); a symbolic link has
+// flags at +16 and its path buffer at +20, a mount point its path buffer at +16.
+struct ReparseBufferRecord {
+  BYTE data[kReparseBufferSize] = {};
+  DWORD byteCount = 0;           // 0 when the last read obtained nothing
+  DWORD pathBufferOffset = 0;    // 16 or 20
+};
+extern ReparseBufferRecord ReparseBuffer;
+
+constexpr int32_t kPrintNameSize = 1024;
+// The print name taken from ReparseBuffer (at most 1,023 characters and a zero).
+extern WCHAR ReparsePrintName[kPrintNameSize];
+
+// The target of a reparse point with the shadowed volume's drive part replaced
+// by ShadowDevicePath; empty for anything else.
+CString ReadReparseTarget(const CString& path);
+// Writes ReparseBuffer onto the destination (symbolic links made relative:
+// flags 0, "..\" over the drive part of both names). True when written.
+bool WriteRelativeReparsePoint(const CString& destination);
+// Enables SeRestorePrivilege in the process token when it holds it; always 1.
+int32_t EnableRestorePrivilege();
+// Takes a diagnostic line of the copy routines and writes nothing.
+void WriteDiagnosticLine(const CString& text);

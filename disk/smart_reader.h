@@ -1,0 +1,84 @@
+// S.M.A.R.T. reader and attribute catalogue: driver version, ATA IDENTIFY
+// texts, attribute values and thresholds of the machine's drives, and the
+// catalogue of attribute names read from the INI file beside the program.
+// The health and attribute pages own one SmartReader each.
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "platform/core/cstring.h"
+#include "platform/core/types.h"
+#include "platform/storage/ioctl.h"
+
+struct SmartAttribute {
+  BYTE id = 0;
+  // The low 16 bits of the 48-bit raw value.
+  uint32_t rawValue = 0;
+  BYTE current = 0;
+  BYTE worst = 0;
+  // -1 until the thresholds were read.
+  int32_t threshold = -1;
+};
+
+struct SmartCatalogueEntry {
+  int32_t critical = 0;
+  CString name;
+  CString details;
+};
+
+constexpr int32_t kSmartDriveCount = 32;
+constexpr int32_t kSmartAttributeSlots = 256;
+constexpr int32_t kSmartEntriesPerPage = 30;
+constexpr int32_t kSmartIdentifySize = 256;
+
+struct SmartDriveRecord {
+  GETVERSIONINPARAMS versionInfo{};
+  // The first 256 bytes of IDENTIFY DEVICE with the serial (bytes 20-39),
+  // firmware (46-53) and model (54-93) fields rewritten as UTF-16 text.
+  BYTE identifyData[kSmartIdentifySize] = {};
+  SmartAttribute attributes[kSmartAttributeSlots];
+  BYTE attributeCount = 0;
+  BYTE driveNumber = 0;
+  CString errorText;
+};
+
+// Decimal version "." decimal revision of the last version query.
+extern CString SmartVersionText;
+
+class SmartReader {
+ public:
+  SmartReader();
+  ~SmartReader();
+  SmartReader(const SmartReader&) = delete;
+  SmartReader& operator=(const SmartReader&) = delete;
+
+  // Reads every fixed drive letter's drive (C: is drive 0); 1 when every drive
+  // tried gave a nonzero result. Letters whose drive number falls outside the
+  // 32 records (A:, B:) are not tried.
+  int ReadAllDrives();
+  // 0 cannot open / version query failed; -1 no SMART command capability;
+  // -2 enabling failed; otherwise ReadAttributes' result.
+  int ReadDrive(BYTE driveNumber);
+  int EnableSmart(HANDLE device, BYTE driveNumber);
+  int ReadIdentify(HANDLE device, BYTE driveNumber);
+  int ReadAttributes(HANDLE device, BYTE driveNumber);
+  // Rewrites one IDENTIFY text field in place: byte pairs swapped, each byte
+  // one UTF-16 character, trimmed at both ends, the first `length` bytes of
+  // the text (with its zero when it fits) written back. Reads never go past
+  // the field's own bytes.
+  static void DecodeIdText(BYTE* field, int length);
+  void LoadAttributeCatalogue();
+  const SmartCatalogueEntry* FindCatalogueEntry(BYTE id) const;
+  SmartAttribute* FindAttribute(int driveNumber, int id);
+  SmartDriveRecord& GetDriveRecord(int driveNumber);
+
+  BYTE readCount = 0;
+  BYTE triedCount = 0;
+  // (drive number << 16) | attribute id -> attribute inside a drive record.
+  std::map<uint32_t, SmartAttribute*> attributeMap;
+  std::map<BYTE, SmartCatalogueEntry> catalogue;
+
+ private:
+  SmartDriveRecord records_[kSmartDriveCount];
+};
