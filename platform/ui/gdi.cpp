@@ -715,11 +715,23 @@ BOOL LineTo(HDC h, int x, int y) {
       if (dc->pos.x == x && dc->pos.y == y) {
         // nothing: the end point is left out
       } else if (pen.width() <= 1) {
-        // Leave out the end point, as the platform does.
-        double dx = x - dc->pos.x, dy = y - dc->pos.y;
-        double len = std::max(std::abs(dx), std::abs(dy));
-        QPointF end(x - dx / len, y - dy / len);
-        p->drawLine(QPointF(dc->pos.x, dc->pos.y), end);
+        // One-pixel lines are stepped out pixel by pixel (Bresenham), the
+        // end point left out, as the platform draws them.
+        QPen dot = pen;
+        dot.setWidth(0);
+        p->setPen(dot);
+        std::vector<QPoint> points;
+        int x0 = dc->pos.x, y0 = dc->pos.y;
+        int dx = std::abs(x - x0), dy = -std::abs(y - y0);
+        int sx = x0 < x ? 1 : -1, sy = y0 < y ? 1 : -1;
+        int err = dx + dy;
+        while (!(x0 == x && y0 == y) && points.size() < 65536) {
+          points.emplace_back(x0, y0);
+          int e2 = 2 * err;
+          if (e2 >= dy) { err += dy; x0 += sx; }
+          if (e2 <= dx) { err += dx; y0 += sy; }
+        }
+        p->drawPoints(points.data(), static_cast<int>(points.size()));
       } else {
         p->drawLine(QPoint(dc->pos.x, dc->pos.y), QPoint(x, y));
       }
