@@ -1,1 +1,276 @@
+// Resource scripts: every construct the programs use, dialog units against
+// the pixel sizes the programs rely on, the version block layout, and clear
+// errors for malformed scripts.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <filesystem>
+#include <fstream>
+
+#include "fixtures/resource.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/resources.h"
+#include "platform/ui/window.h"
+#include "tools/rc/rc_compiler.h"
+
+namespace {
+
+std::string fixture(const std::string& name) {
+  const char* root = std::getenv("DRUM_SOURCE_DIR");
+  return std::string(root ? root : ".") + "/tests/ui/fixtures/" + name;
+}
+
+TEST(DialogUnits, PixelSizesTheProgramsRelyOn) {
+  struct Case {
+    const char16_t* face;
+    int points;
+    RECT units;
+    LONG width, height;
+  };
+  const Case cases[] = {
+      {u"Verdana", 9, {0, 0, 120, 34}, 240, 60},    // picture buttons: 240 x 60 pictures
+      {u"Verdana", 9, {0, 0, 398, 131}, 796, 229},  // the banner row: 796 pixels wide
+      {u"verdana", 9, {10, 140, 130, 174}, 240, 60},
+      {u"MS Shell Dlg", 8, {0, 0, 4, 8}, 6, 13},    // one base unit each way
+      {u"MS Shell Dlg", 8, {0, 0, 360, 306}, 540, 497},
+      {u"", 0, {0, 0, 4, 8}, 6, 13},                // no font: the system font
+  };
+  for (const auto& c : cases) {
+    RECT px = platform::ui::DialogUnitsToPixels(c.units, platform::ui::BaseUnitsForFont(c.face, c.points));
+    EXPECT_EQ(px.right - px.left, c.width) << c.units.right;
+    EXPECT_EQ(px.bottom - px.top, c.height) << c.units.bottom;
+  }
+}
+
+TEST(DialogUnits, BuiltDialogHasThoseSizes) {
+  CDialog page(IDD_PICTURE);
+  ASSERT_TRUE(page.Create(IDD_PICTURE));
+  CRect picture;
+  page.GetDlgItem(IDC_PICTURE)->GetWindowRect(&picture);
+  EXPECT_EQ(picture.Width(), 240);
+  EXPECT_EQ(picture.Height(), 60);
+  CRect client;
+  page.GetClientRect(&client);
+  EXPECT_EQ(client.Width(), 796);
+  // A bitmap static takes its picture's size (the fixture is 4 x 2).
+  CRect banner;
+  page.GetDlgItem(IDC_BANNER)->GetWindowRect(&banner);
+  EXPECT_EQ(banner.Width(), 4);
+  EXPECT_EQ(banner.Height(), 2);
+  page.DestroyWindow();
+}
+
+TEST(Fonts, FacesMapToInstalledFamilies) {
+  struct Case {
+    const char16_t* face;
+    const char* family;
+  };
+  const Case cases[] = {{u"Verdana", "DejaVu Sans"},        {u"MS Shell Dlg", "DejaVu Sans"},
+                        {u"Microsoft Sans Serif", "DejaVu Sans"}, {u"Courier New", "DejaVu Sans Mono"},
+                        {u"Meiryo", "IPAGothic"},           {u"verdena", "DejaVu Sans"},
+                        {u"", "DejaVu Sans"}};
+  for (const auto& c : cases) EXPECT_EQ(platform::ui::FontFamilyFor(c.face), c.family);
+}
+
+class ParsedFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rc::Error error;
+    ASSERT_TRUE(rc::ParseFile(fixture("test.rc"), {}, file, error)) << error.message();
+  }
+  const rc::Dialog* dialog(int id) const {
+    for (const auto& d : file.dialogs)
+      if (d.id == id) return &d;
+    return nullptr;
+  }
+  const rc::Control* control(const rc::Dialog& d, int id) const {
+    for (const auto& c : d.controls)
+      if (c.id == id) return &c;
+    return nullptr;
+  }
+  rc::ResourceFile file;
+};
+
+TEST_F(ParsedFixture, DialogHeaderStatements) {
+  EXPECT_EQ(file.dialogs.size(), 6u);
+  const rc::Dialog* main = dialog(IDD_MAIN);
+  ASSERT_NE(main, nullptr);
+  EXPECT_EQ(main->caption, u"Main");
+  EXPECT_EQ(main->font_face, u"Verdana");
+  EXPECT_EQ(main->font_points, 9);
+  EXPECT_EQ(main->font_weight, 400);
+  EXPECT_EQ(main->cx, 200);
+  EXPECT_EQ(main->cy, 100);
+  EXPECT_EQ(main->style, DS_SETFONT | DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+  EXPECT_EQ(main->ex_style, WS_EX_APPWINDOW);
+  EXPECT_EQ(main->menu_id, IDR_MENU);
+  // DIALOG (not EX) without STYLE gets the default pop-up style plus caption.
+  const rc::Dialog* old = dialog(IDD_PAGE3);
+  ASSERT_NE(old, nullptr);
+  EXPECT_EQ(old->style, WS_POPUP | WS_CAPTION);
+}
+
+TEST_F(ParsedFixture, ControlStatementsAndStyles) {
+  const rc::Dialog* d = dialog(IDD_CONTROLS);
+  ASSERT_NE(d, nullptr);
+  struct Case {
+    int id;
+    const char* cls;
+    DWORD style;
+    DWORD ex_style;
+  };
+  const DWORD child = WS_CHILD | WS_VISIBLE;
+  const Case cases[] = {
+      {IDC_LIST, "SysListView32", child | LVS_REPORT | LVS_SINGLESEL | WS_BORDER | WS_TABSTOP, 0},
+      {IDC_COMBO, "ComboBox", child | CBS_DROPDOWNLIST | CBS_SORT | WS_VSCROLL | WS_TABSTOP, 0},
+      {IDC_NUMBER, "Edit", child | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER, 0},
+      {IDC_RADIO1, "Button", child | BS_AUTORADIOBUTTON | WS_GROUP, 0},
+      {IDC_CHECK, "Button", child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+      {1063, "Button", child | BS_CHECKBOX, 0},  // NOT WS_TABSTOP removed the default
+      {1064, "Button", child | BS_RADIOBUTTON, 0},
+      {1065, "Button", child | BS_GROUPBOX, 0},
+      {1066, "Static", child | SS_RIGHT | WS_GROUP, 0},
+      {1067, "Static", child | SS_CENTER | WS_GROUP, 0},
+      {1068, "ListBox", child | LBS_NOTIFY | WS_BORDER | LBS_SORT | LBS_NOINTEGRALHEIGHT | WS_VSCROLL, 0},
+      {1069, "Static", child | SS_ICON, 0},
+      {IDC_RICH, "RichEdit20W", child | ES_MULTILINE | ES_READONLY, WS_EX_TRANSPARENT},
+      {1091, "Button", WS_CHILD | BS_PUSHBUTTON, 0},  // NOT WS_VISIBLE
+      {1092, "Button", child | WS_TABSTOP | WS_DISABLED, 0},
+      {IDOK, "Button", child | BS_DEFPUSHBUTTON | WS_TABSTOP, 0},
+  };
+  for (const auto& c : cases) {
+    const rc::Control* ctl = control(*d, c.id);
+    ASSERT_NE(ctl, nullptr) << c.id;
+    EXPECT_EQ(ctl->class_name, c.cls) << c.id;
+    EXPECT_EQ(ctl->style, c.style) << c.id;
+    EXPECT_EQ(ctl->ex_style, c.ex_style) << c.id;
+  }
+  const rc::Control* icon = control(*d, 1069);
+  EXPECT_EQ(icon->image_id, IDI_ORANGE);
+  EXPECT_EQ(icon->cx, 20);
+  const rc::Control* banner = control(*dialog(IDD_PICTURE), IDC_BANNER);
+  EXPECT_EQ(banner->image_id, IDB_FOUR);
+  EXPECT_EQ(banner->style, WS_CHILD | WS_VISIBLE | SS_BITMAP);
+  // An id given as an expression of header names.
+  EXPECT_NE(control(*dialog(IDD_MAIN), IDC_NEXT + 100), nullptr);
+  EXPECT_EQ(file.defines.at("IDC_LABEL"), 1101);
+}
+
+TEST_F(ParsedFixture, MenusAndBinaries) {
+  ASSERT_EQ(file.menus.size(), 2u);
+  const rc::Menu& m = file.menus[0];
+  ASSERT_EQ(m.items.size(), 6u);
+  EXPECT_EQ(m.items[0].text, u"&File");
+  EXPECT_EQ(m.items[0].flags, 0x10u);
+  EXPECT_EQ(m.items[1].depth, 1);
+  EXPECT_EQ(m.items[1].id, ID_FILE_OPEN);
+  EXPECT_EQ(m.items[2].flags, 0x800u);          // separator
+  EXPECT_EQ(m.items[3].flags, 0x1u);            // GRAYED
+  EXPECT_EQ(m.items[5].flags, 0x8u);            // CHECKED
+  const rc::Menu& ex = file.menus[1];
+  ASSERT_EQ(ex.items.size(), 4u);
+  EXPECT_EQ(ex.items[1].flags & 0x3u, 0x3u);    // MFS_GRAYED
+  EXPECT_EQ(ex.items[2].flags & 0x800u, 0x800u);
+  int bitmaps = 0, icons = 0, versions = 0;
+  for (const auto& b : file.binaries) {
+    bitmaps += b.type == 2 && b.id == IDB_FOUR && b.data.size() == 78;
+    icons += b.type == 14 && b.id == IDI_ORANGE;
+    versions += b.type == 16 && b.id == 1;
+  }
+  EXPECT_EQ(bitmaps, 1);
+  EXPECT_EQ(icons, 1);
+  EXPECT_EQ(versions, 1);
+}
+
+// The programs read the version text by walking the block as consecutive
+// NUL-terminated UTF-16 texts and taking the value two units after the end
+// of the "FileVersion" key.
+TEST(VersionBlock, FileVersionSitsWhereTheProgramsLook) {
+  const auto* res = platform::ui::FindBinaryResource(platform::ui::kVersionResource, 1);
+  ASSERT_NE(res, nullptr);
+  ASSERT_EQ(res->size % 2, 0u);
+  std::u16string units(res->size / 2, u'\0');
+  std::memcpy(units.data(), res->data, res->size);
+  EXPECT_EQ(units[0] * 1u, res->size);  // wLength covers the whole block
+  size_t at = 0;
+  std::u16string value;
+  while (at < units.size()) {
+    size_t end = units.find(u'\0', at);
+    if (end == std::u16string::npos) break;
+    std::u16string text = units.substr(at, end - at);
+    if (text.find(u"FileVersion") != std::u16string::npos) {
+      size_t v = end + 2;  // the terminator, then one alignment unit
+      value = units.substr(v, units.find(u'\0', v) - v);
+      break;
+    }
+    at = end + 1;
+  }
+  EXPECT_EQ(value, u"2, 5, 0, 17");
+  // The fixed part: signature at byte 40, file version 2.5 / 0.17.
+  auto u32 = [&](size_t o) {
+    return static_cast<uint32_t>(res->data[o] | (res->data[o + 1] << 8) | (res->data[o + 2] << 16) |
+                                 (static_cast<uint32_t>(res->data[o + 3]) << 24));
+  };
+  EXPECT_EQ(u32(40), 0xFEEF04BDu);
+  EXPECT_EQ(u32(48), 0x00020005u);
+  EXPECT_EQ(u32(52), 0x00000011u);
+}
+
+TEST(ResourceScript, MalformedInputGivesFileLineAndReason) {
+  struct Case {
+    const char* text;
+    int line;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"100 DIALOGEX 0, 0, 10 10\nBEGIN\nEND\n", 1, "expected ','"},
+      {"100 DIALOGEX 0, 0, 10, 10\nBEGIN\n  BUTTONX \"a\", 1, 0, 0, 1, 1\nEND\n", 3, "unknown control statement 'BUTTONX'"},
+      {"100 DIALOGEX 0, 0, 10, 10\nCAPTION \"open\nBEGIN\nEND\n", 2, "unterminated string"},
+      {"100 DIALOGEX 0, 0, 10, 10\nBEGIN\n  PUSHBUTTON \"a\", IDC_NOWHERE, 0, 0, 1, 1\nEND\n", 3, "unknown name 'IDC_NOWHERE'"},
+      {"100 DIALOGEX 0, 0, 10, 10\nBEGIN\n  PUSHBUTTON \"a\", 1, 0, 0, 1, 1\n", 3, "has no END"},
+      {"5 BITMAP \"missing.bmp\"\n", 1, "cannot find file 'missing.bmp'"},
+      {"#if 1\n100 MENU\nBEGIN\nEND\n", 4, "#if without #endif"},
+      {"100 DIALOG 0,0,1,1\nBEGIN\nEND\n100 DIALOG 0,0,1,1\nBEGIN\nEND\n", 0, "dialog 100 is defined twice"},
+      {"100 DIALOG 0,0,12abc,1\n", 1, "malformed number"},
+      {"100 WIDGET \"x\"\n", 1, "unsupported resource type 'WIDGET'"},
+      {"IDD_NAMED DIALOG 0,0,1,1\nBEGIN\nEND\n", 1, "resource name 'IDD_NAMED' is not a number"},
+      {"100 MENU\nBEGIN\n  MENUITEM \"a\" 5\nEND\n", 3, "expected ','"},
+      {"#include \"nothere.h\"\n", 1, "cannot find included file 'nothere.h'"},
+      {"100 VERSIONINFO\nBEGIN\n  VALUE \"x\" 1\nEND\n", 3, "expected ','"},
+      {"100 DIALOG 0,0,1,1\nBEGIN\n  CONTROL \"\", 1, WIDGETCLASS, 0, 0, 0, 1, 1\nEND\n", 3, "unknown control class 'WIDGETCLASS'"},
+  };
+  for (const auto& c : cases) {
+    rc::ResourceFile out;
+    rc::Error error;
+    EXPECT_FALSE(rc::ParseText(c.text, fixture("broken.rc"), {}, out, error)) << c.text;
+    EXPECT_EQ(error.line, c.line) << c.text << " -> " << error.message();
+    EXPECT_NE(error.what.find(c.reason), std::string::npos) << error.message();
+    EXPECT_NE(error.message().find("broken.rc:"), std::string::npos);
+  }
+}
+
+TEST(ResourceScript, CompilerToolRefusesBadInputAndWritesNothing) {
+  auto dir = std::filesystem::temp_directory_path() / ("drum_rc_test_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto bad = dir / "bad.rc";
+  std::ofstream(bad) << "100 DIALOGEX 0, 0, 10, 10\nBEGIN\n  LTEXT \"x\" 1, 0, 0, 1, 1\nEND\n";
+  auto out = dir / "out.cpp";
+  std::string cmd = std::string(DRUM_RC_PATH) + " " + bad.string() + " " + out.string() + " t 2>" + (dir / "err").string();
+  int status = std::system(cmd.c_str());
+  EXPECT_NE(status, 0);
+  EXPECT_FALSE(std::filesystem::exists(out));
+  std::ifstream err(dir / "err");
+  std::string message((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+  EXPECT_NE(message.find("bad.rc:3: expected ','"), std::string::npos) << message;
+  // The good fixture compiles to a source naming the table.
+  cmd = std::string(DRUM_RC_PATH) + " " + fixture("test.rc") + " " + out.string() + " sample";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  std::ifstream code(out);
+  std::string text((std::istreambuf_iterator<char>(code)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("drum_resources_sample()"), std::string::npos);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
