@@ -326,6 +326,11 @@ std::shared_ptr<Machine> Machine::open(const std::string& folder, std::string* e
   return machine;
 }
 
+int Machine::rescans_before_new_volume() const {
+  std::lock_guard guard(lock_);  // poll() may change it
+  return config_.rescans_before_new_volume;
+}
+
 std::vector<std::shared_ptr<Disk>> Machine::disks() const {
   std::lock_guard guard(lock_);
   return disks_;

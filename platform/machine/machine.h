@@ -268,7 +268,7 @@ class Machine {
 
   MachineConfig config() const;
   const OsFacts& os() const { return config_.os; }
-  int rescans_before_new_volume() const { return config_.rescans_before_new_volume; }
+  int rescans_before_new_volume() const;
   std::vector<HostMount> mounts() const { return config_.mounts; }
 
   // Attached disks sorted by number, and one by number (null when absent).

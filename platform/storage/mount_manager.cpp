@@ -17,6 +17,9 @@ namespace {
 // GPT partition types the manager looks at.
 constexpr GUID kBasicDataType = {0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
 constexpr GUID kReservedType = {0xE3C9E316, 0x0B5C, 0x4DB8, {0x81, 0x7D, 0xF9, 0x2D, 0xF0, 0x02, 0x15, 0xAE}};
+// Volumes taken from one disk: more than the platform's own tables ever hold
+// (128 GPT entries, a few dozen logical drives); a hostile table past this is cut.
+constexpr size_t kMaxVolumesPerDisk = 256;
 // GPT attribute: the platform assigns no drive letter.
 constexpr uint64_t kGptNoDriveLetter = 0x8000000000000000ull;
 
@@ -249,6 +252,11 @@ std::vector<Candidate> scan_disk(machine::Disk& disk) {
   TableResult r = ReadDiskLayout(*dev, &layout);
   if (!r.ok()) return out;
   for (auto& e : layout.partitions()) {
+    if (out.size() >= kMaxVolumesPerDisk) {
+      machine::Log("mount", "disk " + std::to_string(disk.number()) + ": more than " +
+                                std::to_string(kMaxVolumesPerDisk) + " partitions, the rest get no volume");
+      break;
+    }
     if (e.length == 0 || e.start >= dev->size() || e.length > dev->size() - e.start) continue;
     Candidate c;
     c.partition_number = static_cast<int>(e.number);

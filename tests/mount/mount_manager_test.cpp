@@ -384,3 +384,36 @@ TEST_F(MountTest, AttachAndDetachRaiseNotifications) {
   ASSERT_EQ(volumes_of(1).size(), 1u);
   EXPECT_EQ(volumes_of(1)[0].letter, u'D');
 }
+
+TEST_F(MountTest, HugeTablesAreCutAndLettersRunOut) {
+  add_disk(0, 64 * MiB);
+  {
+    auto dev = platform::FileBlockDevice::open(image(0), 512);
+    ASSERT_TRUE(dev);
+    DiskLayout layout;
+    layout.style = PartitionStyle::Gpt;
+    layout.max_partition_count = 512;
+    GUID basic;
+    ASSERT_TRUE(GuidFromText("EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", &basic));
+    for (int i = 0; i < 300; ++i) {
+      LayoutEntry e;
+      e.style = PartitionStyle::Gpt;
+      e.start = MiB + uint64_t(i) * 128 * 1024;
+      e.length = 128 * 1024;
+      e.type_guid = basic;
+      layout.entries.push_back(e);
+    }
+    auto r = WriteDiskLayout(*dev, layout);
+    ASSERT_TRUE(r.ok()) << r.message;
+  }
+  boot();
+  auto vols = volumes_of(0);
+  EXPECT_EQ(vols.size(), 256u);
+  int lettered = 0;
+  for (auto& v : vols) lettered += v.letter != 0;
+  EXPECT_EQ(lettered, 24);  // C: to Z:
+  EXPECT_EQ(LetterMask(), 0x03FFFFFCu);
+  std::ifstream log(dir + "/machine.log");
+  std::string text((std::istreambuf_iterator<char>(log)), {});
+  EXPECT_NE(text.find("more than 256 partitions"), std::string::npos) << text;
+}
