@@ -1,0 +1,238 @@
+#include "disk/disk_access.h"
+
+#include "platform/core/clock.h"
+#include "platform/core/error.h"
+#include "platform/core/kobject.h"
+#include "platform/fs/file_api.h"
+#include "platform/storage/ioctl.h"
+#include "platform/ui/message_box.h"
+
+namespace {
+
+constexpr DWORD kUnbuffered = FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
+constexpr int kDigitIndex = 17;  // the digit of "\\.\PhysicalDrive0"
+constexpr int kReadOpenAttempts = 3;
+constexpr DWORD kReadOpenPauseMs = 200;
+constexpr int kWriteAttempts = 5;
+
+// Opens the physical disk's device path after the "no drive" check. The
+// digit is patched with the number taken as a signed 8-bit value, so only
+// 0 to 9 name a disk; 10 becomes ':' and fails, as the callers expect.
+HANDLE OpenPhysicalDrive(int32_t disk, DWORD access, DWORD share) {
+  WCHAR path[] = u"\\\\.\\PhysicalDrive0";
+  static_assert(sizeof(path) / sizeof(path[0]) == 19);
+  path[kDigitIndex] = static_cast<WCHAR>(u'0' + static_cast<int8_t>(disk));
+  return CreateFileW(path, access, share, nullptr, OPEN_EXISTING, kUnbuffered, nullptr);
+}
+
+void WarnNoDrive(int32_t disk) {
+  if (disk < 0) AfxMessageBox(u"open: No Drive", MB_OK);
+}
+
+HANDLE ZeroIfInvalid(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+
+// Closes the current disk's handle if it is still open; the field keeps its value.
+BOOL CloseCurrentHandleOnce() {
+  if (!DiskContext.currentDiskOpen) return platform::fail(ERROR_INVALID_HANDLE);
+  DiskContext.currentDiskOpen = false;
+  return CloseHandle(DiskContext.currentDiskHandle);
+}
+
+// Rounds a count of 512-byte units up to whole native sectors and gives the
+// byte count of the transfer; false for a count that is not positive or a
+// transfer beyond one platform call.
+bool TransferBytes(int32_t count, int32_t multiplier, DWORD* bytes) {
+  if (count <= 0 || multiplier <= 0) return false;
+  int64_t units = (static_cast<int64_t>(count) + multiplier - 1) / multiplier * multiplier;
+  int64_t total = units * 512;
+  if (total > 0xFFFFFFFFll) return false;
+  *bytes = static_cast<DWORD>(total);
+  return true;
+}
+
+void MoveTo(HANDLE handle, uint64_t byte_offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(byte_offset);
+  SetFilePointerEx(handle, to, nullptr, FILE_BEGIN);  // a failed move shows up as a failed transfer
+}
+
+}  // namespace
+
+HANDLE OpenDiskReadWrite(int32_t disk) {
+  WarnNoDrive(disk);
+  HANDLE handle = ZeroIfInvalid(
+      OpenPhysicalDrive(disk, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
+  DiskContext.currentDisk = disk;
+  DiskContext.currentDiskHandle = handle;
+  DiskContext.currentDiskOpen = handle != nullptr;
+  if (handle) ++DiskContext.openDiskCount;
+  return handle;
+}
+
+HANDLE OpenDiskRead(int32_t disk) {
+  WarnNoDrive(disk);
+  HANDLE handle = nullptr;
+  for (int attempt = 0; attempt < kReadOpenAttempts; ++attempt) {
+    handle = ZeroIfInvalid(OpenPhysicalDrive(disk, GENERIC_READ, FILE_SHARE_READ));
+    if (handle) break;
+    Sleep(kReadOpenPauseMs);
+  }
+  if (handle) {
+    DiskContext.currentDisk = disk;
+    ++DiskContext.openDiskCount;
+  } else {
+    // The handle this failure replaces would otherwise leak.
+    CloseCurrentHandleOnce();
+  }
+  DiskContext.currentDiskHandle = handle;
+  DiskContext.currentDiskOpen = handle != nullptr;
+  return handle;
+}
+
+HANDLE OpenDiskHandle(int32_t disk) {
+  WarnNoDrive(disk);
+  return ZeroIfInvalid(OpenPhysicalDrive(disk, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
+}
+
+HANDLE OpenVolumeDevice(WCHAR letter) {
+  WCHAR path[] = u"\\\\.\\C:";
+  path[4] = letter;
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     kUnbuffered, nullptr);
+}
+
+BOOL CloseCurrentDisk() {
+  --DiskContext.openDiskCount;
+  return CloseCurrentHandleOnce();
+}
+
+BOOL CloseDeviceHandle(HANDLE handle) { return CloseHandle(handle); }
+
+int32_t ReadDiskSectors(void* buffer, uint64_t sector, int32_t count) {
+  int32_t m = SectorMultiplierOf(DiskContext.currentDisk);
+  if (m == 0) return 0;
+  DWORD bytes = 0;
+  if (!TransferBytes(count, m, &bytes)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  MoveTo(DiskContext.currentDiskHandle, (sector << 9) * static_cast<uint64_t>(m));
+  DWORD read = 0;
+  BOOL ok = ReadFile(DiskContext.currentDiskHandle, buffer, bytes, &read, nullptr);
+  if (read == 0) ++DiskContext.ioErrorCount;
+  return ok ? 0 : -1;
+}
+
+void WriteDiskSectors(const void* buffer, uint64_t sector, int32_t count) {
+  int32_t m = SectorMultiplierOf(DiskContext.currentDisk);
+  if (m == 0) return;
+  DWORD bytes = 0;
+  if (!TransferBytes(count, m, &bytes)) return;
+  uint64_t offset = (sector << 9) * static_cast<uint64_t>(m);
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    MoveTo(DiskContext.currentDiskHandle, offset);
+    DWORD written = 0;
+    WriteFile(DiskContext.currentDiskHandle, buffer, bytes, &written, nullptr);
+    if (written != 0) return;
+    ++DiskContext.ioErrorCount;
+  }
+}
+
+DWORD ReadSectorsAt(HANDLE handle, void* buffer, uint64_t sector, int32_t count) {
+  DWORD bytes = 0;
+  if (!TransferBytes(count, 1, &bytes)) return 0;
+  MoveTo(handle, sector * 512);
+  DWORD read = 0;
+  ReadFile(handle, buffer, bytes, &read, nullptr);
+  return read;
+}
+
+DWORD WriteSectorsAt(HANDLE handle, const void* buffer, uint64_t sector, int32_t count) {
+  DWORD bytes = 0;
+  if (!TransferBytes(count, 1, &bytes)) return 0;
+  MoveTo(handle, sector * 512);
+  DWORD written = 0;
+  WriteFile(handle, buffer, bytes, &written, nullptr);
+  return written;
+}
+
+uint64_t ReadDiskGeometry(int32_t disk) {
+  OpenDiskRead(disk);
+  if (DiskContext.currentDiskHandle == nullptr) return 0;
+  DISK_GEOMETRY geometry{};
+  DWORD returned = 0;
+  if (!DeviceIoControl(DiskContext.currentDiskHandle, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry,
+                       sizeof geometry, &returned, nullptr) ||
+      returned < sizeof geometry) {
+    CloseCurrentDisk();
+    return 0;
+  }
+  int32_t capped = geometry.SectorsPerTrack > 63 ? 63 : static_cast<int32_t>(geometry.SectorsPerTrack);
+  int32_t multiplier = static_cast<int32_t>(geometry.BytesPerSector / 512);
+  DiskContext.lastSectorsPerTrack = capped;
+  if (disk >= 0 && disk < kMaxPhysicalDisks) {
+    DiskContext.sectorsPerTrack[disk] = capped;
+    DiskContext.sectorMultiplier[disk] = multiplier;
+  }
+  uint64_t size = static_cast<uint64_t>(geometry.Cylinders.QuadPart) * geometry.SectorsPerTrack *
+                  geometry.TracksPerCylinder * static_cast<uint64_t>(multiplier);
+  CloseCurrentDisk();
+  return size;
+}
+
+HANDLE OpenFileRead(LPCWSTR path) {
+  return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+HANDLE OpenFileReadWrite(LPCWSTR path) {
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
+
+HANDLE OpenFileReadWriteShareRead(LPCWSTR path) {
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+HANDLE OpenFileUnbuffered(LPCWSTR path) {
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     kUnbuffered, nullptr);
+}
+
+HANDLE CreateFileForWrite(LPCWSTR path) {
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                     FILE_FLAG_WRITE_THROUGH, nullptr);
+}
+
+DWORD ReadFileBytes(HANDLE handle, DWORD count, void* buffer) {
+  DWORD read = 0;
+  if (!ReadFile(handle, buffer, count, &read, nullptr)) return 0;
+  return read;
+}
+
+DWORD WriteFileBytes(HANDLE handle, DWORD count, const void* buffer) {
+  DWORD written = 0;
+  if (!WriteFile(handle, buffer, count, &written, nullptr)) return 0;
+  return written;
+}
+
+int32_t SeekSector(HANDLE handle, int32_t sector, int32_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<int64_t>(sector) * 512 + static_cast<int64_t>(offset);
+  SetFilePointerEx(handle, to, nullptr, FILE_BEGIN);
+  return 0;
+}
+
+int32_t SeekSector32(HANDLE handle, int32_t sector, int32_t offset) {
+  // The sum wraps in 32 bits as the short form always did; only positions
+  // below 2 GiB are meant to pass through here.
+  uint32_t sum = static_cast<uint32_t>(sector) * 512u + static_cast<uint32_t>(offset);
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<int32_t>(sum);
+  SetFilePointerEx(handle, to, nullptr, FILE_BEGIN);
+  return 0;
+}
+
+int32_t CloseFileHandle(HANDLE handle) {
+  CloseHandle(handle);
+  return 0;
+}
