@@ -12,6 +12,7 @@
 #include "platform/fs/resolve.h"
 #include "platform/fs/security_descriptor.h"
 #include "platform/fs/volume_set.h"
+#include "platform/storage/device.h"
 
 using platform::fail;
 using namespace platform::fs;
@@ -369,11 +370,11 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
     return INVALID_HANDLE_VALUE;
   }
   if (parsed.kind == NameKind::Device) {
-    if (!opener) {
-      fail(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-    return opener(text, access, share, disposition, flags_and_attributes);
+    if (opener) return opener(text, access, share, disposition, flags_and_attributes);
+    HANDLE device = INVALID_HANDLE_VALUE;
+    auto r = platform::storage::OpenDevice(text, access, share, disposition, flags_and_attributes, &device);
+    if (r == platform::storage::DeviceOpenResult::NotADevice) fail(ERROR_FILE_NOT_FOUND);
+    return r == platform::storage::DeviceOpenResult::Opened ? device : INVALID_HANDLE_VALUE;
   }
   std::lock_guard g(FsLock());
   return open_file(text, access, share, disposition, flags_and_attributes, 0);

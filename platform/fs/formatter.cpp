@@ -14,6 +14,7 @@
 #include "platform/core/text.h"
 #include "platform/fs/path_name.h"
 #include "platform/fs/volume_set.h"
+#include "platform/storage/device.h"
 #include "platform/storage/volume_table.h"
 
 namespace platform::fs {
@@ -194,6 +195,7 @@ bool format_volume(const std::u16string& root, const std::string& kind, const st
   {
     auto& q = lock_query();
     if (q && q(v.guid_path)) return false;  // someone holds the volume locked
+    if (v.disk_number >= 0 && storage::IsVolumeLocked(v.disk_number, v.offset)) return false;
   }
   uint32_t sector = v.device->sector_size();
   std::string detected;

@@ -4,12 +4,14 @@
 
 #include "platform/core/error.h"
 #include "platform/core/text.h"
+#include "platform/fs/file_api.h"
 #include "platform/fs/hostfs/host_driver.h"
 #include "platform/fs/ntfs/ntfs_driver.h"
 #if defined(DRUM_HAVE_FAT_DRIVER)
 #include "platform/fs/fat/fat_volume.h"
 #endif
 #include "platform/machine/machine.h"
+#include "platform/storage/device.h"
 #include "platform/storage/mount_manager.h"
 #include "platform/storage/volume_table.h"
 
@@ -66,6 +68,12 @@ State& state() {
       // Reads, writes, locks, dismounts and layout changes alike: the driver
       // writes everything back and closes, and mounts again on next use.
       ReleaseDrivers(disk, offset, length);
+    });
+    // File-system controls sent to volume handles come here.
+    storage::SetVolumeControlHandler([](const storage::MountedVolume& volume, DWORD code, const void*, DWORD,
+                                        void* out, DWORD out_size, DWORD* returned) -> std::optional<BOOL> {
+      if (code != FSCTL_GET_NTFS_VOLUME_DATA) return std::nullopt;
+      return QueryNtfsVolumeData(volume.guid_path, out, out_size, returned);
     });
     return st;
   }();
@@ -238,6 +246,12 @@ std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error,
     if (slot.driver && (slot.generation != v.generation || slot.offset != v.offset || slot.length != v.length ||
                         slot.file_system != v.file_system))
       release_slot(slot);
+    if (v.disk_number >= 0 && storage::IsVolumeLocked(v.disk_number, v.offset)) {
+      // A locked volume belongs to its locker's raw handle alone.
+      release_slot(slot);
+      *error = ERROR_ACCESS_DENIED;
+      return nullptr;
+    }
     if (!slot.driver) {
       if (!v.device) {
         *error = ERROR_NOT_READY;

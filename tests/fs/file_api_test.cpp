@@ -11,6 +11,8 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
+#include "platform/machine/machine.h"
+#include "platform/storage/device.h"
 
 using fstest::PartitionSpec;
 using fstest::SimulatedDisk;
@@ -481,6 +483,49 @@ TEST_F(FileApi, NewGenerationReplacesTheDriver) {
   disk.edit(1).generation++;
   platform::storage::SetMountedVolumes({disk.volume(0), disk.volume(1)});
   EXPECT_EQ(GetFileAttributesW(u"D:\\before.txt"), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
+
+namespace {
+
+// The same through the storage layer's own disk and volume handles.
+class DeviceHandles : public ::testing::Test {
+ protected:
+  DeviceHandles() : disk({{u'C', 40ull << 20, "NTFS", "System"}}) {
+    platform::machine::DiskConfig config;
+    config.number = 0;
+    machine_disk = std::make_shared<platform::machine::Disk>(config, disk.device(), platform::machine::SmartPages{},
+                                                             false);
+    platform::storage::SetDiskLookup([this](int n) { return n == 0 ? machine_disk : nullptr; });
+  }
+  ~DeviceHandles() override { platform::storage::SetDiskLookup(nullptr); }
+  SimulatedDisk disk;
+  std::shared_ptr<platform::machine::Disk> machine_disk;
+};
+
+TEST_F(DeviceHandles, VolumeHandlesLockReadAndAnswerNtfsQueries) {
+  ASSERT_TRUE(WriteText(u"C:\\file.txt", "file bytes"));
+  HANDLE volume = CreateFileW(u"\\\\.\\C:", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(volume, INVALID_HANDLE_VALUE) << GetLastError();
+  NTFS_VOLUME_DATA_BUFFER vd{};
+  DWORD returned = 0;
+  ASSERT_TRUE(DeviceIoControl(volume, FSCTL_GET_NTFS_VOLUME_DATA, nullptr, 0, &vd, sizeof vd, &returned, nullptr))
+      << GetLastError();
+  EXPECT_EQ(vd.BytesPerSector, 512u);
+  EXPECT_GT(vd.MftStartLcn.QuadPart, 0);
+  // A raw read of the boot sector through the handle sees NTFS.
+  uint8_t boot[512];
+  DWORD done = 0;
+  ASSERT_TRUE(ReadFile(volume, boot, sizeof boot, &done, nullptr));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(boot) + 3, 4), "NTFS");
+  // While the volume is locked, file opens are refused; afterwards they work again.
+  ASSERT_TRUE(DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr));
+  EXPECT_EQ(ReadText(u"C:\\file.txt").rfind("<error", 0), 0u);
+  ASSERT_TRUE(DeviceIoControl(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr));
+  CloseHandle(volume);
+  EXPECT_EQ(ReadText(u"C:\\file.txt"), "file bytes");
 }
 
 }  // namespace
