@@ -58,6 +58,39 @@ void FillSlot(MbrSlotDisk* slot, uint8_t type, bool boot, uint64_t base_lba, uin
   EncodeChs(count ? first_lba + count - 1 : first_lba, slot->chs_last);
 }
 
+// The partition type a volume boot sector in sector 0 stands for, or 0 when
+// the sector is not one (NTFS and exFAT by their OEM names, FAT by a sane BPB
+// and its type text).
+uint8_t VolumeBootType(const std::vector<uint8_t>& s) {
+  if (!(s[0] == 0xEB && s[2] == 0x90) && s[0] != 0xE9) return 0;
+  if (std::memcmp(&s[3], "NTFS    ", 8) == 0 || std::memcmp(&s[3], "EXFAT   ", 8) == 0) return 0x07;
+  const uint16_t bytes_per_sector = static_cast<uint16_t>(s[11] | s[12] << 8);
+  const uint8_t per_cluster = s[13];
+  const bool sane = bytes_per_sector >= 512 && bytes_per_sector <= 4096 && (bytes_per_sector & (bytes_per_sector - 1)) == 0 &&
+                    per_cluster != 0 && (per_cluster & (per_cluster - 1)) == 0 && (s[16] == 1 || s[16] == 2);
+  if (!sane) return 0;
+  if (std::memcmp(&s[0x52], "FAT32", 5) == 0) return 0x0C;
+  if (std::memcmp(&s[0x36], "FAT16", 5) == 0) return 0x06;
+  if (std::memcmp(&s[0x36], "FAT12", 5) == 0) return 0x01;
+  return 0;
+}
+
+// A table is plausible when every used slot has a valid boot flag and starts
+// inside the disk after sector 0.
+bool SlotsArePlausible(const MbrSectorDisk& mbr, uint64_t total_sectors) {
+  for (const auto& slot : mbr.slots) {
+    if (slot.type == kMbrTypeEmpty) continue;
+    if ((slot.boot & 0x7F) != 0 || slot.lba_first == 0 || slot.lba_first >= total_sectors) return false;
+  }
+  return true;
+}
+
+bool AllSlotsEmpty(const MbrSectorDisk& mbr) {
+  for (const auto& slot : mbr.slots)
+    if (slot.type != kMbrTypeEmpty) return false;
+  return true;
+}
+
 }  // namespace
 
 TableResult ReadMbr(BlockDevice& disk, const std::vector<uint8_t>& sector0, DiskLayout* layout) {
@@ -66,6 +99,21 @@ TableResult ReadMbr(BlockDevice& disk, const std::vector<uint8_t>& sector0, Disk
   const auto* mbr = reinterpret_cast<const MbrSectorDisk*>(sector0.data());
   layout->style = PartitionStyle::Mbr;
   layout->mbr_signature = mbr->signature;
+
+  // A disk formatted without a partition table (a "superfloppy"): sector 0 is
+  // the volume's boot sector. It answers as one partition over the whole disk.
+  if (uint8_t type = VolumeBootType(sector0);
+      type != 0 && (AllSlotsEmpty(*mbr) || !SlotsArePlausible(*mbr, disk_size / ss))) {
+    LayoutEntry entry;
+    entry.style = PartitionStyle::Mbr;
+    entry.length = disk_size / ss * ss;
+    entry.number = 1;
+    entry.mbr_type = type;
+    entry.recognized = true;
+    layout->mbr_signature = 0;
+    layout->entries.push_back(entry);
+    return Ok();
+  }
 
   const MbrSlotDisk* container = nullptr;
   for (const auto& slot : mbr->slots) {

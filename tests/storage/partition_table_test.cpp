@@ -519,3 +519,52 @@ TEST(PartitionCodec, GuidTextAndCrc) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PartitionCodec, DisksFormattedWithoutATableAnswerOneWholeDiskPartition) {
+  struct Case {
+    const char* name;
+    const char* command;  // run on the image; empty: build sector 0 by hand
+    unsigned type;
+  };
+  const Case cases[] = {
+      {"FAT32 by mkfs.fat", "mkfs.fat -F 32 ", 0x0C},
+      {"FAT16 by mkfs.fat", "mkfs.fat -F 16 ", 0x06},
+      {"NTFS by mkntfs", "mkntfs -F -f -q ", 0x07},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchImage image(40 * MiB);
+    auto made = RunTool(std::string(c.command) + image.path());
+    ASSERT_EQ(made.exit_code, 0) << made.text;
+    auto disk = image.open(512);
+    DiskLayout layout;
+    ASSERT_TRUE(ReadDiskLayout(*disk, &layout).ok());
+    EXPECT_EQ(layout.style, PartitionStyle::Mbr);
+    ASSERT_EQ(layout.entries.size(), 1u);
+    EXPECT_EQ(layout.entries[0].start, 0u);
+    EXPECT_EQ(layout.entries[0].length, 40 * MiB);
+    EXPECT_EQ(layout.entries[0].mbr_type, c.type);
+    EXPECT_EQ(layout.entries[0].number, 1u);
+  }
+  // A boot loader's MBR may also begin with a jump; its sound table wins.
+  MemoryBlockDevice disk(8 * MiB, 512);
+  auto& b = disk.bytes();
+  b[0] = 0xEB;
+  b[1] = 0x63;
+  b[2] = 0x90;
+  std::memcpy(&b[3], "NTFS    ", 8);
+  b[446 + 4] = 0x07;
+  uint32_t first = 2048, count = 4096;
+  std::memcpy(&b[446 + 8], &first, 4);
+  std::memcpy(&b[446 + 12], &count, 4);
+  b[510] = 0x55;
+  b[511] = 0xAA;
+  DiskLayout layout;
+  ASSERT_TRUE(ReadDiskLayout(disk, &layout).ok());
+  ASSERT_EQ(layout.entries.size(), 4u);
+  EXPECT_EQ(layout.entries[0].start, 2048u * 512);
+}
+
+}  // namespace
