@@ -505,11 +505,13 @@ CWinApp::CWinApp(LPCWSTR app_name) {
     app_name_storage = app_name;
     m_pszAppName = app_name_storage.c_str();
   }
+  previous_app_ = the_app;
   the_app = this;
 }
 
 CWinApp::~CWinApp() {
-  if (the_app == this) the_app = nullptr;
+  // A short-lived application object (a test's) hands back the one before it.
+  if (the_app == this) the_app = previous_app_;
 }
 
 void CWinApp::SetProgramPath(const std::u16string& exe_path) {

@@ -217,6 +217,9 @@ class CWinApp : public CWinThread {
   // Sets the program's file path (the help path is it with ".HLP").
   void SetProgramPath(const std::u16string& exe_path);
   virtual BOOL InitApplication() { return TRUE; }
+
+ private:
+  CWinApp* previous_app_ = nullptr;
 };
 
 CWinApp* AfxGetApp();

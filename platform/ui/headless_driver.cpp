@@ -26,7 +26,7 @@ struct VerbShape {
 // Argument counts per verb ("expect" counts its kind word).
 const VerbShape kVerbs[] = {
     {"expect", 2, 3}, {"click", 1, 1},  {"dblclick", 1, 1}, {"rclick", 1, 2}, {"move", 1, 1},
-    {"tick", 2, 2},   {"untick", 2, 2}, {"select", 2, 2},   {"expand", 2, 2}, {"type", 2, 2},
+    {"tick", 1, 2},   {"untick", 1, 2}, {"select", 2, 2},   {"expand", 2, 2}, {"type", 2, 2},
     {"key", 1, 1},    {"menu", 1, 1},   {"answer", 1, 1},   {"choose", 1, 1}, {"wait", 1, 1},
     {"screenshot", 1, 1}, {"device", 2, 2},
 };
@@ -213,9 +213,9 @@ ScriptParseResult Script::parse(const std::string& text, const std::string& file
         bool closed = false;
         while (i < line.size()) {
           char d = line[i++];
-          if (d == '\\' && i < line.size()) {
-            char e = line[i++];
-            word += e == 'n' ? '\n' : e;
+          if (d == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) {
+            // Only \" and \\ are escapes: paths keep their backslashes.
+            word += line[i++];
           } else if (d == '"') {
             closed = true;
             break;
@@ -617,6 +617,11 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
   }
   if (s.verb == "tick" || s.verb == "untick") {
     bool want = s.verb == "tick";
+    bool is_list = dynamic_cast<ListViewModel*>(c->control.get()) || dynamic_cast<TreeViewModel*>(c->control.get());
+    if (is_list && a.size() < 2) {
+      error = "'" + s.verb + "' on list " + a[0] + " needs a row";
+      return Outcome::Failed;
+    }
     if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
       int row = list_row(c, a[1]);
       if (row < 0 || row >= static_cast<int>(lv->rows.size())) {
@@ -749,7 +754,7 @@ IdleResult HeadlessDriver::wait(UiThread& t) {
     // Nothing due in time: another thread may still post (a worker).
     {
       std::unique_lock lock(t.mutex);
-      if (t.wake.wait_for(lock, std::chrono::milliseconds(300), [&] {
+      if (t.wake.wait_for(lock, std::chrono::milliseconds(options_.real_grace_ms), [&] {
             return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted;
           }))
         return IdleResult::Retry;
@@ -764,7 +769,7 @@ IdleResult HeadlessDriver::wait(UiThread& t) {
     return IdleResult::Retry;
   }
   std::unique_lock lock(t.mutex);
-  bool woke = t.wake.wait_for(lock, std::chrono::milliseconds(300), [&] {
+  bool woke = t.wake.wait_for(lock, std::chrono::milliseconds(options_.real_grace_ms), [&] {
     return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted;
   });
   return woke ? IdleResult::Retry : IdleResult::Stalled;

@@ -6,13 +6,14 @@
 //   expect dialog ID | expect text ID "..." | expect enabled|disabled|visible|hidden ID
 //   expect checked ID [ROW]
 //   click ID | dblclick ID | rclick ID [ROW] | move ID
-//   tick ID ROW | untick ID ROW | select ID ROW | expand ID PATH | type ID "text"
+//   tick ID [ROW] | untick ID [ROW] | select ID ROW | expand ID PATH | type ID "text"
 //   key enter|escape|space|tab | menu COMMAND
 //   answer ok|cancel|yes|no|retry|abort|ignore | choose "path"
 //   wait MS | screenshot FILE.png | device arrive|remove N
 //
 // ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
-// texts joined by '/'. Expectations wait (in virtual time) until they hold
+// texts joined by '/'. In quoted texts only \" and \\ are escapes, so
+// paths keep their backslashes. Expectations wait (in virtual time) until they hold
 // or the budget runs out; a failure names the step, its line and what was
 // open. Every dialog and message box opened or closed goes to the log.
 #pragma once
@@ -90,6 +91,9 @@ struct DriverOptions {
   std::ostream* log = nullptr;      // null: standard error
   std::string screenshots_dir;      // where `screenshot` writes; empty: the current folder
   uint64_t wait_budget_ms = 120000; // virtual time an expectation may wait
+  // Real time to wait for another thread's post before calling a loop
+  // stuck (no timers, no script step that can run). Tests use 0.
+  uint64_t real_grace_ms = 300;
   // `device arrive|remove N`: tells the simulated PC; when unset the driver
   // only broadcasts WM_DEVICECHANGE.
   std::function<bool(bool arrive, int disk, std::string* error)> device_hook;

@@ -362,6 +362,12 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT min, UINT max) {
   UiThread& t = CurrentUiThread();
   for (;;) {
     if (platform::ui::retrieve(t, msg, hwnd, min, max, true)) return msg->message != WM_QUIT;
+    // A loop ended by a handler or the driver gets control back before
+    // anyone waits: its owner checks the flag after each message.
+    if (!t.loops.empty() && t.loops.back()->ended) {
+      *msg = MSG{nullptr, WM_NULL, 0, 0, 0, {}};
+      return TRUE;
+    }
     auto& backend = platform::ui::loop_backend();
     if (backend.wait(t) == platform::ui::IdleResult::Stalled) {
       backend.stalled(t);

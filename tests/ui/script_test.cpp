@@ -1,1 +1,291 @@
+// The headless driver end to end: a script file drives a small program
+// through a message box, a page with controls, a file dialog, time and a
+// screenshot; failures name what was open; the command line options.
 #include <gtest/gtest.h>
+
+#include <QImage>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "fixtures/resource.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/run_options.h"
+#include "platform/ui/time_source.h"
+#include "ui_test_support.h"
+
+using platform::ui::Script;
+
+namespace {
+
+struct Outcome {
+  std::u16string number, filesystem, saved_to;
+  bool ticked = false;
+  int device_events = 0;
+  int timer_ticks = 0;
+};
+
+class SettingsPage : public CDialog {
+ public:
+  explicit SettingsPage(Outcome& o) : CDialog(IDD_CONTROLS), out(o) {}
+  Outcome& out;
+  CComboBox combo;
+  void DoDataExchange(CDataExchange* dx) override {
+    DDX_Control(dx, IDC_COMBO, combo);
+    DDX_Text(dx, IDC_NUMBER, out.number);
+  }
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    for (const char16_t* fs : {u"NTFS", u"FAT32", u"exFAT"}) combo.AddString(fs);
+    SetTimer(3, 100, nullptr);
+    return TRUE;
+  }
+  void OnOK() override {
+    if (!UpdateData(TRUE)) return;
+    std::u16string text;
+    combo.GetLBText(combo.GetCurSel(), text);
+    out.filesystem = text;
+    out.ticked = IsDlgButtonChecked(IDC_CHECK) == BST_CHECKED;
+    CFileDialog save(FALSE, u"img", u"disk", OFN_OVERWRITEPROMPT, u"Images|*.img|All files|*.*||", this);
+    if (save.DoModal() == IDOK) out.saved_to = save.GetPathName();
+    EndDialog(IDOK);
+  }
+
+ protected:
+  void OnTimer(UINT_PTR) { ++out.timer_ticks; }
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(SettingsPage, CDialog)
+  ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+class FrontPage : public CDialog {
+ public:
+  explicit FrontPage(Outcome& o) : CDialog(IDD_MAIN), out(o) {}
+  Outcome& out;
+
+ protected:
+  void OnLabel() {
+    if (AfxMessageBox(u"Change the settings?", MB_YESNO | MB_ICONQUESTION) != IDYES) return;
+    SettingsPage page(out);
+    page.DoModal();
+  }
+  BOOL OnDeviceChange(UINT event, DWORD_PTR) {
+    if (event == DBT_DEVICEARRIVAL) ++out.device_events;
+    return TRUE;
+  }
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(FrontPage, CDialog)
+  ON_STN_CLICKED(IDC_LABEL, &FrontPage::OnLabel)
+  ON_WM_DEVICECHANGE()
+END_MESSAGE_MAP()
+
+std::filesystem::path temp_dir() {
+  auto dir = std::filesystem::temp_directory_path() / ("drum_script_test_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+TEST(ScriptFile, RunsAProgramEndToEnd) {
+  auto dir = temp_dir();
+  auto script_path = dir / "run.script";
+  std::ofstream(script_path) << R"(# Settings through the front page
+expect dialog 100
+expect text 1101 "Welcome"
+click 1101
+answer yes
+expect dialog 110
+type 1050 "123"
+expect text 1050 "123"
+tick 1062
+expect checked 1062
+select 1040 "NTFS"
+expect text 1040 "NTFS"
+wait 1000
+screenshot settings.png
+click 1
+choose "C:\Images\backup"
+expect dialog 100
+device arrive 1
+wait 10
+key escape
+)";
+  Script script;
+  auto parsed = script.load(script_path.string());
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  Outcome out;
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  options.screenshots_dir = dir.string();
+  options.real_grace_ms = 0;
+  std::string failure;
+  INT_PTR result = 0;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    try {
+      FrontPage front(out);
+      result = front.DoModal();
+    } catch (const platform::ui::ScriptFailure& f) {
+      failure = f.what();
+    }
+    EXPECT_TRUE(session.driver().finished());
+  }
+  ASSERT_EQ(failure, "");
+  EXPECT_EQ(result, IDCANCEL);
+  EXPECT_EQ(out.number, u"123");
+  EXPECT_EQ(out.filesystem, u"NTFS");
+  EXPECT_TRUE(out.ticked);
+  EXPECT_EQ(out.saved_to, u"C:\\Images\\backup.img");  // the default extension was added
+  EXPECT_EQ(out.device_events, 1);
+  EXPECT_EQ(out.timer_ticks, 10);  // 1 s of virtual time at 100 ms
+  // The log holds every dialog and message box with the answer.
+  std::string text = log.str();
+  for (const char* line : {"dialog 100 \"Main\" opened", "message box \"Tests\": \"Change the settings?\" [yes,no]",
+                           "answer yes", "message box answered 6", "dialog 110 \"Controls\" opened",
+                           "file dialog \"Save As\" opened", "dialog 110 \"Controls\" closed with 1",
+                           "dialog 100 \"Main\" closed with 2"})
+    EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
+  // The screenshot has the page's window size and shows the ticked box.
+  QImage shot((dir / "settings.png").string().c_str());
+  ASSERT_FALSE(shot.isNull());
+  EXPECT_EQ(shot.width(), 300 * 6 / 4 + 6);
+  std::filesystem::remove_all(dir);
+}
+
+// The application object the message box captions come from.
+CWinApp* test_app() {
+  static CWinApp app(u"Tests");
+  return &app;
+}
+const bool app_made = (test_app(), true);
+
+TEST(ScriptFailures, UnexpectedMessageBoxFailsWithItsText) {
+  Outcome out;
+  FrontPage front(out);
+  Script s;
+  s.expect_dialog(IDD_MAIN).click(IDC_LABEL).click(IDC_NEXT);
+  auto run = ui_test::RunScripted(s, [&] { front.DoModal(); });
+  EXPECT_NE(run.failure.find("unexpected message box \"Tests\": \"Change the settings?\""), std::string::npos)
+      << run.failure;
+}
+
+TEST(ScriptFailures, DialogThatNeverComesFailsAfterTheBudget) {
+  Outcome out;
+  FrontPage front(out);
+  Script s;
+  s.expect_dialog(IDD_MAIN).expect_dialog(999);
+  uint64_t spent = 0;
+  auto run = ui_test::RunScripted(
+      s,
+      [&] {
+        uint64_t start = platform::ui::time_source().now_ms();
+        try {
+          front.DoModal();
+        } catch (...) {
+          spent = platform::ui::time_source().now_ms() - start;
+          throw;
+        }
+      },
+      5000);
+  EXPECT_NE(run.failure.find("dialog 999 did not open; open: dialog 100 \"Main\""), std::string::npos) << run.failure;
+  EXPECT_NE(run.failure.find("waited 5000 ms"), std::string::npos) << run.failure;
+  EXPECT_EQ(spent, 5000u);
+}
+
+TEST(ScriptFailures, ActionsOnUnusableControlsFail) {
+  struct Case {
+    Script script;
+    const char* reason;
+  };
+  std::vector<Case> cases;
+  cases.push_back({Script().expect_dialog(IDD_CONTROLS).click(1092), "control 1092 of dialog 110 \"Controls\" is disabled"});
+  cases.push_back({Script().expect_dialog(IDD_CONTROLS).click(1091), "is hidden"});
+  cases.push_back({Script().expect_dialog(IDD_CONTROLS).tick(IDC_LIST, 5), "list 1027 has no row 5"});
+  cases.push_back({Script().expect_dialog(IDD_CONTROLS).answer("yes"), "no message box to answer"});
+  cases.push_back({Script().expect_dialog(IDD_CONTROLS).menu(4242), "has no menu item 4242"});
+  for (auto& c : cases) {
+    CDialog page(IDD_CONTROLS);
+    auto run = ui_test::RunScripted(c.script, [&] { page.DoModal(); }, 1000);
+    EXPECT_NE(run.failure.find(c.reason), std::string::npos) << run.failure;
+  }
+}
+
+TEST(ScriptFailures, EndOfScriptWhileADialogWaits) {
+  CDialog page(IDD_PAGE3);
+  auto run = ui_test::RunScripted(Script().expect_dialog(IDD_PAGE3), [&] { page.DoModal(); });
+  EXPECT_NE(run.failure.find("the script ended while dialog 103 \"Page three\" waits for input"), std::string::npos)
+      << run.failure;
+}
+
+TEST(ScriptParsing, ErrorsNameFileLineAndProblem) {
+  struct Case {
+    const char* text;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"click\n", "s.txt:1: 'click' takes 1 arguments, got 0"},
+      {"\n\njump 5\n", "s.txt:3: unknown verb 'jump'"},
+      {"expect colour 5\n", "s.txt:1: unknown expectation 'colour'"},
+      {"expect text 5\n", "s.txt:1: 'expect text' needs an id and a quoted text"},
+      {"type 5 \"open\n", "s.txt:1: unterminated quoted text"},
+      {"key delete\n", "s.txt:1: unknown key 'delete' (enter, escape, space, tab)"},
+      {"answer maybe\n", "s.txt:1: unknown answer 'maybe'"},
+      {"wait soon\n", "s.txt:1: 'soon' is not a time in milliseconds"},
+      {"device plug 1\n", "s.txt:1: 'device' takes arrive or remove"},
+      {"click OK\n", "s.txt:1: 'OK' is not a number"},
+  };
+  for (const auto& c : cases) {
+    Script s;
+    auto r = s.parse(c.text, "s.txt");
+    EXPECT_FALSE(r.ok) << c.text;
+    EXPECT_EQ(r.error, c.error);
+  }
+  Script good;
+  auto r = good.parse("# comment\n\nexpect text 12 \"a \\\"b\\\"\"  # trailing\nwait 0x10\n", "g.txt");
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(good.steps.size(), 2u);
+  EXPECT_EQ(good.steps[0].args[2], "a \"b\"");
+  EXPECT_EQ(good.steps[0].line, 3);
+  EXPECT_EQ(good.steps[1].args[0], "0x10");
+  Script missing;
+  EXPECT_FALSE(missing.load("/nonexistent/run.script").ok);
+}
+
+TEST(RunOptionsParsing, Table) {
+  struct Case {
+    std::vector<const char*> argv;
+    bool ok;
+    platform::ui::UiMode mode;
+    std::string script, log, shots, error;
+    std::vector<std::string> rest;
+  };
+  using platform::ui::UiMode;
+  const Case cases[] = {
+      {{"prog"}, true, UiMode::Auto, "", "", "", "", {}},
+      {{"prog", "--ui", "headless", "--script", "s.txt", "--log", "l.txt", "/B", "ONECLICK"},
+       true, UiMode::Headless, "s.txt", "l.txt", "", "", {"/B", "ONECLICK"}},
+      {{"prog", "--screenshots", "shots", "--ui", "view"}, true, UiMode::View, "", "", "shots", "", {}},
+      {{"prog", "--ui", "sideways"}, false, UiMode::Auto, "", "", "", "--ui takes headless, view or auto, not 'sideways'", {}},
+      {{"prog", "--script"}, false, UiMode::Auto, "", "", "", "--script needs a value", {}},
+  };
+  for (const auto& c : cases) {
+    auto r = platform::ui::ParseRunOptions(static_cast<int>(c.argv.size()), c.argv.data());
+    EXPECT_EQ(r.ok, c.ok);
+    EXPECT_EQ(r.error, c.error);
+    if (!r.ok) continue;
+    EXPECT_EQ(r.options.mode, c.mode);
+    EXPECT_EQ(r.options.script_path, c.script);
+    EXPECT_EQ(r.options.log_path, c.log);
+    EXPECT_EQ(r.options.screenshots_dir, c.shots);
+    EXPECT_EQ(r.options.program_args, c.rest);
+  }
+  platform::ui::RunOptions scripted;
+  scripted.script_path = "x";
+  EXPECT_EQ(scripted.effective_mode(), UiMode::Headless);
+}
+
+}  // namespace

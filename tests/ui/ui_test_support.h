@@ -25,6 +25,7 @@ inline ScriptedRun RunScripted(platform::ui::Script script, const std::function<
   platform::ui::DriverOptions options;
   options.log = &sink;
   options.wait_budget_ms = budget_ms;
+  options.real_grace_ms = 0;
   platform::ui::HeadlessSession session(std::move(script), options);
   try {
     body();
