@@ -266,6 +266,11 @@ std::vector<Candidate> scan_disk(machine::Disk& disk) {
       if (e.type_guid == kReservedType) continue;  // never a volume
       c.id = MountedDeviceIdForGpt(e.id_guid);
       c.letter_allowed = e.type_guid == kBasicDataType && !(e.attributes & kGptNoDriveLetter);
+    } else if (e.start == 0) {
+      // No table: sector 0 is the volume's own boot sector (a "superfloppy"),
+      // which the platform names by the disk, not by a signature it lacks.
+      c.id = MountedDeviceIdForWholeDisk(DiskEnumId(disk));
+      c.letter_allowed = is_letter_mbr_type(e.mbr_type);
     } else {
       c.id = MountedDeviceIdForMbr(layout.mbr_signature, e.start);
       c.letter_allowed = is_letter_mbr_type(e.mbr_type);
@@ -429,6 +434,18 @@ std::vector<uint8_t> MountedDeviceIdForGpt(const GUID& partition_id) {
   std::vector<uint8_t> id(8 + sizeof(GUID));
   std::memcpy(id.data(), "DMIO:ID:", 8);
   std::memcpy(id.data() + 8, &partition_id, sizeof(GUID));  // the GUID's bytes in stored order
+  return id;
+}
+
+std::vector<uint8_t> MountedDeviceIdForWholeDisk(const std::u16string& enum_id) {
+  std::u16string text = u"\\??\\";
+  for (WCHAR c : enum_id) text += c == u'\\' ? u'#' : c;
+  text += u"#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";  // the disk device interface class
+  std::vector<uint8_t> id;
+  for (WCHAR c : text) {
+    id.push_back(static_cast<uint8_t>(c & 0xFF));
+    id.push_back(static_cast<uint8_t>(c >> 8));
+  }
   return id;
 }
 

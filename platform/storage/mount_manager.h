@@ -1,4 +1,6 @@
 // The mount manager: turns the current machine's disks into volumes.
+// (A disk without a table whose sector 0 is a file system's boot sector is
+// one volume over the whole disk, as the partition-table reader answers.)
 //
 // On each scan it reads every attached disk's partition tables, recognises the
 // file system of each partition from its boot sector, gives each volume a
@@ -103,6 +105,9 @@ void RemoveDeviceChangeListener(int id);
 // then the byte offset) for MBR disks; "DMIO:ID:" + the partition GUID for GPT.
 std::vector<uint8_t> MountedDeviceIdForMbr(uint32_t disk_signature, uint64_t offset);
 std::vector<uint8_t> MountedDeviceIdForGpt(const GUID& partition_id);
+// For a disk that is one volume without a partition table: the disk's
+// interface name as UTF-16 text, "\??\<enum id with '#' for '\'>#{disk class}".
+std::vector<uint8_t> MountedDeviceIdForWholeDisk(const std::u16string& enum_id);
 // The volume GUID derived from that data (and a salt that separates two disks
 // with the same signature). Stable across runs.
 GUID VolumeGuidFromId(const std::vector<uint8_t>& id, uint32_t salt = 0);

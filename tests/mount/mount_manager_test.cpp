@@ -417,3 +417,38 @@ TEST_F(MountTest, HugeTablesAreCutAndLettersRunOut) {
   std::string text((std::istreambuf_iterator<char>(log)), {});
   EXPECT_NE(text.find("more than 256 partitions"), std::string::npos) << text;
 }
+
+TEST_F(MountTest, WholeDiskFileSystemIsOneVolume) {
+  platform::machine::DiskConfig stick;
+  stick.number = 0;
+  stick.size = 64 * MiB;
+  stick.bus = BusType::Usb;
+  stick.vendor = "Generic";
+  stick.product = "Flash Disk";
+  stick.revision = "8.07";
+  stick.serial = "AA01";
+  stick.removable = true;
+  std::string error;
+  ASSERT_TRUE(platform::machine::AddDiskToMachine(dir, stick, &error)) << error;
+  add_disk(1, 32 * MiB);  // empty: no volume
+  ASSERT_EQ(sh("mkfs.fat -F 32 " + image(0)), 0);
+  boot();
+  auto vols = MountedVolumes();
+  ASSERT_EQ(vols.size(), 1u);
+  EXPECT_EQ(vols[0].disk_number, 0);
+  EXPECT_EQ(vols[0].partition_number, 1);
+  EXPECT_EQ(vols[0].offset, 0u);
+  EXPECT_EQ(vols[0].length, 64 * MiB);
+  EXPECT_EQ(vols[0].file_system, "FAT32");
+  EXPECT_EQ(vols[0].letter, u'C');
+  auto id = mounted_device(u"\\DosDevices\\C:");
+  std::u16string text(reinterpret_cast<const char16_t*>(id.data()), id.size() / 2);
+  EXPECT_EQ(text, u"\\??\\USBSTOR#Disk&Ven_Generic&Prod_Flash_Disk&Rev_8.07#AA01&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}");
+  // Partitioned later, the stick's volume is the partition's.
+  ASSERT_EQ(sh("printf 'label: dos\\nstart=2048, size=20480, type=7\\n' | sfdisk " + image(0)), 0);
+  RescanDisk(0);
+  vols = MountedVolumes();
+  ASSERT_EQ(vols.size(), 1u);
+  EXPECT_EQ(vols[0].offset, MiB);
+  EXPECT_EQ(vols[0].partition_number, 1);
+}
