@@ -98,13 +98,14 @@ class Hostile : public testing::Test {
     }
     EXPECT_TRUE(image_->raw() == bytes_) << "the driver wrote to a damaged volume";
   }
-  void expect_file_corrupt(platform::fs::VolumeDriver& v) {
+  // `entry_is_bad`: the damage is in the directory entry itself, so listing its folder fails too.
+  void expect_file_corrupt(platform::fs::VolumeDriver& v, bool entry_is_bad = false) {
     std::unique_ptr<platform::fs::OpenFile> f;
     EXPECT_EQ(v.open(P({u"VICTIM.BIN"}), false, &f), uint32_t(ERROR_FILE_CORRUPT));
     EXPECT_EQ(v.open(P({u"VICTIM.BIN"}), true, &f), uint32_t(ERROR_FILE_CORRUPT));
     EXPECT_EQ(v.remove(P({u"VICTIM.BIN"})), uint32_t(ERROR_FILE_CORRUPT));
     std::vector<FileInfo> list;
-    EXPECT_EQ(v.list({}, &list), 0u);  // the folder itself is sound
+    EXPECT_EQ(v.list({}, &list), entry_is_bad ? uint32_t(ERROR_FILE_CORRUPT) : 0u);
   }
 
   std::unique_ptr<FatImage> image_;
@@ -126,7 +127,21 @@ TEST_F(Hostile, ChainThroughAFreeCluster) {
 
 TEST_F(Hostile, ClusterPastEnd) {
   put(bytes_, victim_ + 26, 0xFFF0, 2);
-  expect_untouched([&](auto& v) { expect_file_corrupt(v); });
+  expect_untouched([&](auto& v) { expect_file_corrupt(v, true); });
+}
+
+TEST_F(Hostile, ForbiddenBytesInShortName) {
+  // A control character and a '?' in the short name of an entry without a long name.
+  bytes_[victim_ + 2] = 0x01;
+  expect_untouched([&](auto& v) {
+    std::vector<FileInfo> list;
+    EXPECT_EQ(v.list({}, &list), uint32_t(ERROR_FILE_CORRUPT));
+  });
+  bytes_[victim_ + 2] = '?';
+  expect_untouched([&](auto& v) {
+    std::vector<FileInfo> list;
+    EXPECT_EQ(v.list({}, &list), uint32_t(ERROR_FILE_CORRUPT));
+  });
 }
 
 TEST_F(Hostile, ChainLinkPastEnd) {
@@ -168,6 +183,7 @@ TEST_F(Hostile, FolderClusterOutOfRange) {
   put(bytes_, a + 26, 1, 2);
   expect_untouched([&](auto& v) {
     std::vector<FileInfo> list;
+    EXPECT_EQ(v.list({}, &list), uint32_t(ERROR_FILE_CORRUPT));
     EXPECT_EQ(v.list(P({u"A"}), &list), uint32_t(ERROR_FILE_CORRUPT));
     EXPECT_EQ(v.remove(P({u"A"})), uint32_t(ERROR_FILE_CORRUPT));
   });

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
@@ -77,6 +78,27 @@ DWORD FatFs::write_slots(const Directory& dir, size_t first, size_t count) {
       return device_error(ERROR_WRITE_FAULT);
     slot = run_end;
   }
+  return ERROR_SUCCESS;
+}
+
+DWORD FatFs::check_entry(const DirectoryEntry& e) const {
+  if (e.is_dot() || e.is_label()) return ERROR_SUCCESS;
+  uint32_t c = e.first_cluster();
+  if (c != 0 && !g.is_data_cluster(c)) return ERROR_FILE_CORRUPT;
+  if (e.is_directory() && c == 0) return ERROR_FILE_CORRUPT;
+  static constexpr std::string_view kForbidden = "\"*+,./:;<=>?[\\]|";
+  if (e.short_name[0] == ' ') return ERROR_FILE_CORRUPT;
+  for (size_t i = 0; i < e.short_name.size(); ++i) {
+    uint8_t b = e.short_name[i];
+    if (i == 0 && b == 0x05) continue;  // stands for a leading 0xE5
+    if (b < 0x20 || kForbidden.find(char(b)) != std::string_view::npos) return ERROR_FILE_CORRUPT;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD FatFs::check_directory(const Directory& dir) const {
+  for (const DirectoryEntry& e : dir.parsed.entries)
+    if (DWORD err = check_entry(e)) return err;
   return ERROR_SUCCESS;
 }
 

@@ -56,6 +56,10 @@ class FatFs {
   uint64_t slot_offset(const Directory& dir, size_t slot) const;
   // Writes slots [first, first + count) of `dir` from its bytes.
   DWORD write_slots(const Directory& dir, size_t first, size_t count);
+  // ERROR_FILE_CORRUPT for an entry no sound volume holds: a first cluster out
+  // of range, a folder without clusters, or a short name with forbidden bytes.
+  DWORD check_entry(const DirectoryEntry& entry) const;
+  DWORD check_directory(const Directory& dir) const;
   // Finds a named entry (long or short name, case-insensitive); -1 when absent.
   int find(const Directory& dir, const std::u16string& name) const;
 

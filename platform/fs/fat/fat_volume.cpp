@@ -147,6 +147,7 @@ class FatVolume : public VolumeDriver {
     if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
     int at = fs_->find(parent, path.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
+    if (DWORD e = fs_->check_entry(parent.parsed.entries[size_t(at)])) return e;
     *info = fs_->info_of(parent, parent.parsed.entries[size_t(at)]);
     if (auto node = fs_->find_node(parent.id, parent.parsed.entries[size_t(at)].short_slot)) {
       info->size = node->size;
@@ -162,6 +163,7 @@ class FatVolume : public VolumeDriver {
     Directory dir;
     std::vector<uint32_t> ancestry;
     if (DWORD e = fs_->open_directory(folder, &dir, &ancestry)) return e;
+    if (DWORD e = fs_->check_directory(dir)) return e;
     for (const DirectoryEntry& e : dir.parsed.entries) {
       if (e.is_dot() || e.is_label()) continue;
       entries->push_back(fs_->info_of(dir, e));
@@ -182,6 +184,7 @@ class FatVolume : public VolumeDriver {
     int at = fs_->find(parent, path.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
     const DirectoryEntry& entry = parent.parsed.entries[size_t(at)];
+    if (DWORD e = fs_->check_entry(entry)) return e;
     if (entry.is_directory()) {
       if (writable) return ERROR_ACCESS_DENIED;
       *file = std::make_unique<FatOpenFile>(fs_, nullptr, false);
@@ -214,6 +217,7 @@ class FatVolume : public VolumeDriver {
     int at = fs_->find(parent, path.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
     DirectoryEntry entry = parent.parsed.entries[size_t(at)];
+    if (DWORD e = fs_->check_entry(entry)) return e;
     if (entry.disk.attributes & kAttrReadOnly) return ERROR_ACCESS_DENIED;
     if (fs_->find_node(parent.id, entry.short_slot)) return ERROR_SHARING_VIOLATION;
     std::vector<uint32_t> clusters;
@@ -243,6 +247,7 @@ class FatVolume : public VolumeDriver {
     int at = fs_->find(source, from.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
     DirectoryEntry entry = source.parsed.entries[size_t(at)];
+    if (DWORD e = fs_->check_entry(entry)) return e;
 
     Directory target;
     std::vector<uint32_t> target_ancestry;
@@ -328,6 +333,7 @@ class FatVolume : public VolumeDriver {
     if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
     int at = fs_->find(parent, path.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
+    if (DWORD e = fs_->check_entry(parent.parsed.entries[size_t(at)])) return e;
     size_t slot = parent.parsed.entries[size_t(at)].short_slot;
     DirEntryDisk d;
     std::memcpy(&d, &parent.bytes[slot * kEntrySize], sizeof d);
