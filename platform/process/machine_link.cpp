@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/core/text.h"
+#include "platform/fs/file_api.h"
 #include "platform/machine/machine.h"
 
 namespace platform::process {
@@ -54,12 +55,14 @@ MachineLink Defaults() {
     else
       platform::machine::Log(line.substr(0, blank), line.substr(blank + 1));
   };
-  // FIXME: ask the file API (GetFileAttributesW) once it is linked in; until
-  // then the program starting the suite wires this to it.
-  link.file_attributes = [](const std::u16string&) -> DWORD { return 0xFFFFFFFF; };
+  link.file_attributes = [](const std::u16string& path) -> DWORD { return GetFileAttributesW(path.c_str()); };
   link.system_folder = [] { return MachineFolderText(&platform::machine::OsFacts::system_folder, u"C:\\Windows\\System32"); };
   link.windows_folder = [] { return MachineFolderText(&platform::machine::OsFacts::windows_folder, u"C:\\Windows"); };
-  link.current_folder = [] { return MachineFolderText(&platform::machine::OsFacts::system_folder, u"C:\\Windows\\System32"); };
+  link.current_folder = [] {
+    std::u16string folder = platform::fs::CurrentDirectory();
+    while (folder.size() > 3 && folder.back() == u'\\') folder.pop_back();
+    return folder;
+  };
   link.path_variable = [] {
     return MachineFolderText(&platform::machine::OsFacts::system_folder, u"C:\\Windows\\System32") + u";" +
            MachineFolderText(&platform::machine::OsFacts::windows_folder, u"C:\\Windows");

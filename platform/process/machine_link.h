@@ -3,8 +3,8 @@
 // The defaults read the machine that platform/machine has open (folder, OS
 // facts, folders, log); with none open, the folder comes from DRUM_MACHINE or
 // DRUM_MACHINE_DIR (else a per-user folder under /tmp). Paths on the simulated
-// PC come from the file API, which the program's start-up wires in with
-// SetMachineLink; tests fill every member with fixtures.
+// PC and the current folder come from the file API. Tests fill every member
+// with fixtures.
 #pragma once
 
 #include <filesystem>

@@ -7,6 +7,7 @@
 #include "platform/process/command_line.h"
 #include "platform/process/machine_link.h"
 #include "platform/process/process_context.h"
+#include "platform/process/standins.h"
 
 namespace platform::process {
 
@@ -61,6 +62,12 @@ void UnregisterModule(const std::u16string& file_name) {
   m.registered.erase(ModuleKey(file_name));
 }
 
+bool IsModuleRegistered(const std::u16string& file_name) {
+  auto& m = modules();
+  std::lock_guard guard(m.lock);
+  return m.registered.count(ModuleKey(file_name)) > 0;
+}
+
 std::shared_ptr<void> ModuleResources(HMODULE module) {
   auto& m = modules();
   std::lock_guard guard(m.lock);
@@ -74,6 +81,7 @@ using platform::fail;
 using namespace platform::process;
 
 HMODULE LoadLibraryExW(LPCWSTR file_name, HANDLE, DWORD) {
+  EnsureStandardPrograms();
   if (!file_name || !*file_name) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;

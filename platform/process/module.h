@@ -40,6 +40,7 @@ struct ModuleDefinition {
 // Registers (or replaces) a module by file name, e.g. u"fmifs.dll".
 void RegisterModule(const std::u16string& file_name, ModuleDefinition definition);
 void UnregisterModule(const std::u16string& file_name);
+bool IsModuleRegistered(const std::u16string& file_name);
 
 // The resources a loaded module carries, or null.
 std::shared_ptr<void> ModuleResources(HMODULE module);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/fs/file_api.h"
 #include "platform/process/command_line.h"
 #include "platform/process/wait.h"
 
@@ -256,6 +257,10 @@ using namespace platform::process;
 
 HANDLE CreateNamedPipeW(LPCWSTR name, DWORD open_mode, DWORD pipe_mode, DWORD max_instances, DWORD, DWORD,
                         DWORD default_timeout_ms, LPSECURITY_ATTRIBUTES) {
+  // Clients reach pipes through CreateFileW; a client can only find a pipe
+  // after some server made one, so the route is laid here.
+  static std::once_flag routed;
+  std::call_once(routed, [] { platform::fs::RegisterNamespaceHandler(kPipePrefix, &OpenPipeClient); });
   std::u16string key = name ? PipeKey(name) : std::u16string();
   if (key.empty() || key.find(u'\\') != std::u16string::npos || key.size() > 256) {
     SetLastError(ERROR_INVALID_NAME);

@@ -21,6 +21,7 @@
 #include "platform/process/command_line.h"
 #include "platform/process/machine_link.h"
 #include "platform/process/process_object.h"
+#include "platform/process/standins.h"
 #include "platform/process/wait.h"
 
 extern char** environ;
@@ -237,6 +238,8 @@ struct StartRequest {
   std::u16string folder;
   int show = SW_SHOWDEFAULT;
   DWORD flags = 0;
+  HANDLE std_input = nullptr;
+  HANDLE std_output = nullptr;
 };
 
 std::shared_ptr<ProcessObject> Launch(const StartRequest& request, DWORD* error) {
@@ -253,6 +256,8 @@ std::shared_ptr<ProcessObject> Launch(const StartRequest& request, DWORD* error)
     start.current_folder = request.folder;
     start.show = request.show;
     start.creation_flags = request.flags;
+    start.std_input = request.std_input;
+    start.std_output = request.std_output;
     if (program.entry) {
       process = StartStandIn(program.entry, std::move(start));
     } else {
@@ -300,6 +305,8 @@ void RegisterProgram(const std::u16string& file_name, ProgramEntry entry, Progra
   r.programs[UpperCase(file_name)] = RegisteredProgram{std::move(entry), placement, {}};
 }
 
+bool IsProgramRegistered(const std::u16string& file_name) { return FindProgram(file_name, nullptr); }
+
 void UnregisterProgram(const std::u16string& file_name) {
   auto& r = registry();
   std::lock_guard guard(r.lock);
@@ -340,6 +347,7 @@ void InstallExitInterceptor() {
 // Shell starts of a document or program; returns the process or null with *error set.
 std::shared_ptr<ProcessObject> ShellStart(LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, int show,
                                           DWORD* error) {
+  EnsureStandardPrograms();
   auto caller = CurrentProcessContext();
   std::u16string verb_text = verb ? verb : u"";
   std::u16string file_text = file ? file : u"";
@@ -420,6 +428,50 @@ std::shared_ptr<ProcessObject> ShellStart(LPCWSTR verb, LPCWSTR file, LPCWSTR pa
   return Launch(request, error);
 }
 
+void WriteOutput(const ProgramStart& start, std::string_view text) {
+  if (!start.std_output || text.empty()) return;
+  DWORD written = 0;
+  WriteFile(start.std_output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+bool ReadInputLine(const ProgramStart& start, std::string* line) {
+  line->clear();
+  if (!start.std_input) return false;
+  char c;
+  DWORD got = 0;
+  bool any = false;
+  // Byte by byte so that the next reader finds the rest of the input in place.
+  while (line->size() < 65536 && ReadFile(start.std_input, &c, 1, &got, nullptr) && got == 1) {
+    any = true;
+    if (c == '\n') break;
+    if (c != '\r') line->push_back(c);
+  }
+  return any;
+}
+
+HANDLE StartProgram(const std::u16string& command_line, const std::u16string& folder, HANDLE std_input,
+                    HANDLE std_output, int show) {
+  EnsureStandardPrograms();
+  auto caller = CurrentProcessContext();
+  SearchFolders folders = FoldersFor(*caller);
+  if (!folder.empty()) folders.current = folder;
+  Resolution found = ResolveProgram(nullptr, command_line, folders, ProgramExists);
+  if (found.error) {
+    LogFailedResolution(command_line, folder, found.error);
+    SetLastError(found.error);
+    return nullptr;
+  }
+  StartRequest request{found.image_path, command_line, found.arguments, folder.empty() ? folders.current : folder,
+                       show, 0, std_input, std_output};
+  DWORD error = 0;
+  auto process = Launch(request, &error);
+  if (!process) {
+    SetLastError(error);
+    return nullptr;
+  }
+  return platform::OpenHandle(process);
+}
+
 }  // namespace platform::process
 
 using platform::fail;
@@ -432,6 +484,7 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_AT
   if (!startup_info || !process_information) return fail(ERROR_INVALID_PARAMETER);
   if ((!application_name || !*application_name) && (!command_line || !*command_line))
     return fail(ERROR_INVALID_PARAMETER);
+  EnsureStandardPrograms();
   auto caller = CurrentProcessContext();
   std::u16string line = command_line ? command_line : u"";
   std::u16string app = application_name ? application_name : u"";
@@ -449,8 +502,13 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_AT
   }
   if (line.empty()) line = QuoteArgument(app);
   int show = (startup_info->dwFlags & STARTF_USESHOWWINDOW) ? startup_info->wShowWindow : SW_SHOWDEFAULT;
+  StartRequest request{found.image_path, line, found.arguments, folder, show, creation_flags};
+  if (startup_info->dwFlags & STARTF_USESTDHANDLES) {
+    request.std_input = startup_info->hStdInput;
+    request.std_output = startup_info->hStdOutput;
+  }
   DWORD error = 0;
-  auto process = Launch(StartRequest{found.image_path, line, found.arguments, folder, show, creation_flags}, &error);
+  auto process = Launch(request, &error);
   if (!process) return fail(error);
 
   auto thread = process->main_thread;

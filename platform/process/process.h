@@ -31,6 +31,7 @@ constexpr DWORD CREATE_NEW_CONSOLE = 0x00000010;
 constexpr DWORD CREATE_UNICODE_ENVIRONMENT = 0x00000400;
 constexpr DWORD NORMAL_PRIORITY_CLASS = 0x00000020;
 constexpr DWORD STARTF_USESHOWWINDOW = 0x00000001;
+constexpr DWORD STARTF_USESTDHANDLES = 0x00000100;
 constexpr DWORD PROCESS_TERMINATE = 0x0001;
 constexpr DWORD PROCESS_QUERY_INFORMATION = 0x0400;
 constexpr DWORD PROCESS_QUERY_LIMITED_INFORMATION = 0x1000;
@@ -146,7 +147,24 @@ struct ProgramStart {
   std::u16string current_folder;
   int show = SW_SHOWDEFAULT;
   DWORD creation_flags = 0;
+  // Standard input and output (handles of the one handle table), or null
+  // when the program has none (its console output is then dropped).
+  HANDLE std_input = nullptr;
+  HANDLE std_output = nullptr;
 };
+
+// Writes a stand-in's console output to its standard output, if it has one.
+void WriteOutput(const ProgramStart& start, std::string_view text);
+// Reads one line (without its line end) from a stand-in's standard input;
+// false at its end or when it has none.
+bool ReadInputLine(const ProgramStart& start, std::string* line);
+
+// Starts a program as CreateProcessW would, for the platform's own tools
+// (the command interpreter): `command_line` is resolved by the search rules
+// in `folder`, standard handles are handed over. Returns the process handle
+// or null with the last error set.
+HANDLE StartProgram(const std::u16string& command_line, const std::u16string& folder, HANDLE std_input,
+                    HANDLE std_output, int show = SW_HIDE);
 
 // A stand-in's body; its result is the process's exit code. It may call any
 // platform function; its waits end when the process is terminated.
@@ -165,6 +183,7 @@ enum class ProgramPlacement {
 void RegisterProgram(const std::u16string& file_name, ProgramEntry entry,
                      ProgramPlacement placement = ProgramPlacement::InstalledFile);
 void UnregisterProgram(const std::u16string& file_name);
+bool IsProgramRegistered(const std::u16string& file_name);
 
 // Registers one of the suite's programs by file name ("Pellimor.exe"): starts
 // run `executable` as a real child process. The program file must exist on the

@@ -1,0 +1,374 @@
+#include "platform/process/bcd_store.h"
+
+#include <hivex.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "platform/core/text.h"
+#include "platform/process/command_line.h"
+#include "platform/process/machine_link.h"
+#include "platform/process/simulated_files.h"
+#include "platform/process/standin_programs.h"
+#include "platform/registry/empty_hive.h"
+
+namespace platform::process {
+
+namespace {
+
+constexpr int kTypeString = 1;       // REG_SZ
+constexpr int kTypeBinary = 3;       // REG_BINARY
+constexpr int kTypeDword = 4;        // REG_DWORD
+constexpr int kTypeMultiString = 7;  // REG_MULTI_SZ
+constexpr int32_t kBootManagerType = 0x10100002;
+constexpr int32_t kLoaderType = 0x10200003;
+constexpr size_t kMaxObjects = 4096;  // walks over the store are capped
+constexpr size_t kMaxStoreBytes = 16u << 20;
+
+std::string Lower(std::string text) {
+  for (auto& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::vector<uint8_t> Utf16z(const std::string& text) {
+  std::u16string wide = platform::to_utf16(text);
+  std::vector<uint8_t> out;
+  for (char16_t c : wide) {
+    out.push_back(static_cast<uint8_t>(c & 0xFF));
+    out.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+// A hive opened from a host file; closes on destruction.
+class Hive {
+ public:
+  Hive(const std::string& path, bool write) : h_(hivex_open(path.c_str(), write ? HIVEX_OPEN_WRITE : 0)) {}
+  ~Hive() {
+    if (h_) hivex_close(h_);
+  }
+  hive_h* get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr; }
+
+ private:
+  hive_h* h_;
+};
+
+bool SetValue(hive_h* h, hive_node_h node, const char* name, int type, std::vector<uint8_t> data) {
+  hive_set_value v;
+  v.key = const_cast<char*>(name);
+  v.t = static_cast<hive_type>(type);
+  v.len = data.size();
+  v.value = reinterpret_cast<char*>(data.data());
+  return hivex_node_set_value(h, node, &v, 0) == 0;
+}
+
+hive_node_h ChildOrAdd(hive_h* h, hive_node_h parent, const char* name) {
+  hive_node_h child = hivex_node_get_child(h, parent, name);
+  return child ? child : hivex_node_add_child(h, parent, name);
+}
+
+std::string StringValue(hive_h* h, hive_node_h node, const char* name) {
+  hive_value_h v = hivex_node_get_value(h, node, name);
+  if (!v) return {};
+  char* text = hivex_value_string(h, v);
+  if (!text) return {};
+  std::string out = text;
+  free(text);
+  return out;
+}
+
+// One boot-store object, as much as the editors need.
+struct Object {
+  std::string id;
+  int32_t type = 0;
+  hive_node_h node = 0;
+  hive_node_h elements = 0;
+};
+
+std::vector<Object> ReadObjects(hive_h* h) {
+  std::vector<Object> out;
+  hive_node_h objects = hivex_node_get_child(h, hivex_root(h), "Objects");
+  if (!objects) return out;
+  hive_node_h* children = hivex_node_children(h, objects);
+  if (!children) return out;
+  for (size_t i = 0; children[i] && out.size() < kMaxObjects; ++i) {
+    Object o;
+    o.node = children[i];
+    char* name = hivex_node_name(h, o.node);
+    if (!name) continue;
+    o.id = Lower(name);
+    free(name);
+    hive_node_h description = hivex_node_get_child(h, o.node, "Description");
+    if (description) {
+      hive_value_h type = hivex_node_get_value(h, description, "Type");
+      if (type) o.type = hivex_value_dword(h, type);
+    }
+    o.elements = hivex_node_get_child(h, o.node, "Elements");
+    out.push_back(o);
+  }
+  free(children);
+  return out;
+}
+
+const Object* FindObject(const std::vector<Object>& objects, const std::string& id) {
+  for (const auto& o : objects)
+    if (o.id == id) return &o;
+  return nullptr;
+}
+
+std::string ElementString(hive_h* h, const Object& o, const char* element) {
+  if (!o.elements) return {};
+  hive_node_h e = hivex_node_get_child(h, o.elements, element);
+  return e ? StringValue(h, e, "Element") : std::string();
+}
+
+// "{bootmgr}", "{default}" or a braced id -> the object's id; empty when unknown.
+std::string ResolveId(hive_h* h, const std::vector<Object>& objects, const std::string& given) {
+  std::string id = Lower(given);
+  if (id == "{bootmgr}") id = kBootManagerId;
+  if (id == "{default}") {
+    const Object* manager = FindObject(objects, kBootManagerId);
+    id = manager ? Lower(ElementString(h, *manager, "23000003")) : std::string();
+  }
+  return FindObject(objects, id) ? id : std::string();
+}
+
+std::string DeviceText(hive_h* h, const Object& o, const char* element) {
+  hive_node_h e = o.elements ? hivex_node_get_child(h, o.elements, element) : 0;
+  if (!e) return {};
+  hive_value_h v = hivex_node_get_value(h, e, "Element");
+  if (!v) return {};
+  hive_type t;
+  size_t len;
+  if (hivex_value_type(h, v, &t, &len) != 0) return {};
+  if (t == kTypeString) return StringValue(h, e, "Element");
+  return "unknown";
+}
+
+std::string Line(const std::string& name, const std::string& value) {
+  std::string out = name;
+  out.resize(std::max<size_t>(24, name.size() + 1), ' ');
+  return out + value + "\r\n";
+}
+
+std::string Listing(hive_h* h, const std::vector<Object>& objects) {
+  std::string out;
+  const Object* manager = FindObject(objects, kBootManagerId);
+  std::string default_id = manager ? Lower(ElementString(h, *manager, "23000003")) : std::string();
+  auto block = [&](const std::string& label, const Object& o, const std::string& shown_id) {
+    out += "\r\n" + label + "\r\n" + std::string(label.size(), '-') + "\r\n";
+    out += Line("identifier", shown_id);
+    std::string device = DeviceText(h, o, "11000001");
+    if (!device.empty()) out += Line("device", device);
+    std::string path = ElementString(h, o, "12000002");
+    if (!path.empty()) out += Line("path", path);
+    std::string description = ElementString(h, o, "12000004");
+    if (!description.empty()) out += Line("description", description);
+    std::string os_device = DeviceText(h, o, "21000001");
+    if (!os_device.empty()) out += Line("osdevice", os_device);
+    if (&o == manager && !default_id.empty()) out += Line("default", "{default}");
+  };
+  if (manager) block("Windows Boot Manager", *manager, "{bootmgr}");
+  for (const auto& o : objects) {
+    if (o.type != kLoaderType) continue;
+    block("Windows Boot Loader", o, o.id == default_id ? "{default}" : o.id);
+  }
+  return out;
+}
+
+bool SetDevice(hive_h* h, const Object& o, const char* element, const std::string& value) {
+  hive_node_h elements = ChildOrAdd(h, o.node, "Elements");
+  if (!elements) return false;
+  hive_node_h e = ChildOrAdd(h, elements, element);
+  return e && SetValue(h, e, "Element", kTypeString, Utf16z(value));
+}
+
+struct Options {
+  std::u16string store;
+  bool enumerate = false;
+  std::vector<std::string> set;  // id, name, value
+  std::string error;
+};
+
+Options ParseOptions(const std::vector<std::u16string>& argv) {
+  Options o;
+  for (size_t i = 0; i < argv.size(); ++i) {
+    std::u16string a = UpperCase(argv[i]);
+    if (a == u"/STORE") {
+      if (i + 1 >= argv.size()) {
+        o.error = "The /store option needs a file name.";
+        return o;
+      }
+      o.store = argv[++i];
+    } else if (a == u"/ENUM") {
+      o.enumerate = true;
+      if (i + 1 < argv.size() && argv[i + 1][0] != u'/') ++i;  // "all", "active", a type
+    } else if (a == u"/SET") {
+      if (i + 3 >= argv.size()) {
+        o.error = "The /set command needs an identifier, an element and a value.";
+        return o;
+      }
+      for (int k = 1; k <= 3; ++k) o.set.push_back(platform::to_utf8(argv[i + k]));
+      i += 3;
+    } else if (a == u"/V") {
+      // verbose listing: ids are shown as they are anyway
+    } else {
+      o.error = "The parameter is incorrect: " + platform::to_utf8(argv[i]);
+      return o;
+    }
+  }
+  return o;
+}
+
+// A host scratch file in the machine folder for hivex to work on.
+std::string ScratchPath() {
+  std::filesystem::path dir = Machine().folder() / "tmp";
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  std::string path = (dir / "bcd-XXXXXX").string();
+  int fd = mkstemp(path.data());
+  if (fd < 0) return {};
+  close(fd);
+  return path;
+}
+
+bool CopyToHost(const std::vector<uint8_t>& bytes, const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+std::vector<uint8_t> ReadHost(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+bool CreateBcdStoreFile(const std::string& host_path, const std::string& manager_device,
+                        const std::vector<BcdLoaderSpec>& loaders) {
+  platform::registry::EmptyHiveOptions options;
+  options.root_name = "NewStoreRoot";
+  if (platform::registry::CreateEmptyHive(host_path, options) != 0) return false;
+  Hive hive(host_path, true);
+  if (!hive) return false;
+  hive_h* h = hive.get();
+  hive_node_h objects = hivex_node_add_child(h, hivex_root(h), "Objects");
+  auto add_object = [&](const std::string& id, int32_t type) -> hive_node_h {
+    hive_node_h o = hivex_node_add_child(h, objects, id.c_str());
+    hive_node_h d = hivex_node_add_child(h, o, "Description");
+    std::vector<uint8_t> dword(4);
+    std::memcpy(dword.data(), &type, 4);
+    SetValue(h, d, "Type", kTypeDword, dword);
+    return hivex_node_add_child(h, o, "Elements");
+  };
+  auto add_element = [&](hive_node_h elements, const char* name, int type, std::vector<uint8_t> data) {
+    hive_node_h e = hivex_node_add_child(h, elements, name);
+    SetValue(h, e, "Element", type, std::move(data));
+  };
+  hive_node_h manager = add_object(kBootManagerId, kBootManagerType);
+  add_element(manager, "11000001", kTypeString, Utf16z(manager_device));
+  add_element(manager, "12000002", kTypeString, Utf16z("\\bootmgr"));
+  add_element(manager, "12000004", kTypeString, Utf16z("Windows Boot Manager"));
+  if (!loaders.empty()) {
+    add_element(manager, "23000003", kTypeString, Utf16z(loaders.front().id));
+    std::vector<uint8_t> order;
+    for (const auto& l : loaders) {
+      auto one = Utf16z(l.id);
+      order.insert(order.end(), one.begin(), one.end());
+    }
+    order.push_back(0);
+    order.push_back(0);
+    add_element(manager, "24000001", kTypeMultiString, order);
+  }
+  std::vector<uint8_t> timeout(8, 0);
+  timeout[0] = 30;
+  add_element(manager, "25000004", kTypeBinary, timeout);
+  for (const auto& l : loaders) {
+    hive_node_h e = add_object(l.id, kLoaderType);
+    add_element(e, "11000001", kTypeString, Utf16z(l.device));
+    add_element(e, "12000002", kTypeString, Utf16z(l.path));
+    add_element(e, "12000004", kTypeString, Utf16z(l.description));
+    add_element(e, "21000001", kTypeString, Utf16z(l.device));
+  }
+  return hivex_commit(h, nullptr, 0) == 0;
+}
+
+DWORD RunBcdEditor(const ProgramStart& start) {
+  Options options = ParseOptions(start.argv);
+  if (!options.error.empty()) {
+    WriteOutput(start, options.error + "\r\n");
+    return 1;
+  }
+  if (options.store.empty()) options.store = u"C:\\Boot\\BCD";
+  std::u16string store = NormalizePath(IsAbsolutePath(options.store) ? options.store
+                                                                     : JoinPath(start.current_folder, options.store));
+  std::vector<uint8_t> bytes;
+  if (!ReadSimulatedFile(store, &bytes, kMaxStoreBytes)) {
+    WriteOutput(start, "The boot configuration data store could not be opened.\r\n"
+                       "The system cannot find the file specified.\r\n");
+    return 1;
+  }
+  std::string scratch = ScratchPath();
+  if (scratch.empty() || !CopyToHost(bytes, scratch)) {
+    WriteOutput(start, "The boot configuration data store could not be opened.\r\n");
+    return 1;
+  }
+  struct Cleanup {
+    std::string path;
+    ~Cleanup() { unlink(path.c_str()); }
+  } cleanup{scratch};
+
+  const bool editing = !options.set.empty();
+  Hive hive(scratch, editing);
+  if (!hive) {
+    WriteOutput(start, "The boot configuration data store could not be opened.\r\n"
+                       "The store is damaged or is not a boot store.\r\n");
+    return 1;
+  }
+  hive_h* h = hive.get();
+  std::vector<Object> objects = ReadObjects(h);
+  if (!editing) {
+    WriteOutput(start, Listing(h, objects));
+    return 0;
+  }
+  std::string id = ResolveId(h, objects, options.set[0]);
+  if (id.empty()) {
+    WriteOutput(start, "The specified entry identifier is invalid: " + options.set[0] + "\r\n");
+    return 1;
+  }
+  const Object& object = *FindObject(objects, id);
+  std::string name = Lower(options.set[1]);
+  const char* element = name == "device" ? "11000001" : name == "osdevice" ? "21000001" : nullptr;
+  bool ok = false;
+  if (element) {
+    ok = SetDevice(h, object, element, options.set[2]);
+  } else if (name == "description" || name == "path") {
+    hive_node_h elements = ChildOrAdd(h, object.node, "Elements");
+    hive_node_h e = elements ? ChildOrAdd(h, elements, name == "path" ? "12000002" : "12000004") : 0;
+    ok = e && SetValue(h, e, "Element", kTypeString, Utf16z(options.set[2]));
+  } else {
+    WriteOutput(start, "The element data type specified is not recognized: " + options.set[1] + "\r\n");
+    return 1;
+  }
+  if (!ok || hivex_commit(h, nullptr, 0) != 0) {
+    WriteOutput(start, "The boot configuration data store could not be written.\r\n");
+    return 1;
+  }
+  if (!WriteSimulatedFile(store, ReadHost(scratch))) {
+    WriteOutput(start, "The boot configuration data store could not be written.\r\n");
+    return 1;
+  }
+  MachineLog("bcd set store=\"" + platform::to_utf8(store) + "\" id=" + id + " " + name + "=" + options.set[2]);
+  WriteOutput(start, "The operation completed successfully.\r\n");
+  return 0;
+}
+
+}  // namespace platform::process
