@@ -3,6 +3,7 @@
 // None of them shows a message to the user.
 #pragma once
 
+#include "disk/message_pump.h"
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
 
@@ -26,7 +27,3 @@ bool RunProcessAndWait(const CString& executable, const CString& arguments);
 void RunSystemToolTraced(const CString& tool, const CString& arguments);
 // The bcdedit.exe that RunSystemToolTraced starts.
 extern const WCHAR* const TracedToolPath;
-// Asks the system to stay awake, then serves the pending messages of `dialog`
-// through its and the main dialog's dialog handling, returning once none is
-// pending or one was dispatched directly.
-void PumpMessages(HWND dialog);

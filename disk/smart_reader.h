@@ -64,13 +64,14 @@ class SmartReader {
   int ReadIdentify(HANDLE device, BYTE driveNumber);
   int ReadAttributes(HANDLE device, BYTE driveNumber);
   // Rewrites one IDENTIFY text field in place: byte pairs swapped, each byte
-  // one UTF-16 character, trimmed at both ends, the first `length` bytes of
-  // the text (with its zero when it fits) written back. Reads never go past
-  // the field's own bytes.
+  // one UTF-16 character, trimmed at both ends, then written back as UTF-16
+  // cut so that it and its zero end inside the `length` bytes (the rest of the
+  // field zeroed). Never reads or writes past the field's `length` bytes.
   static void DecodeIdText(BYTE* field, int length);
   void LoadAttributeCatalogue();
   const SmartCatalogueEntry* FindCatalogueEntry(BYTE id) const;
   SmartAttribute* FindAttribute(int driveNumber, int id);
+  // Numbers whose low 8 bits exceed 31 get an empty stand-in record.
   SmartDriveRecord& GetDriveRecord(int driveNumber);
 
   BYTE readCount = 0;
@@ -81,4 +82,5 @@ class SmartReader {
 
  private:
   SmartDriveRecord records_[kSmartDriveCount];
+  SmartDriveRecord spare_;
 };

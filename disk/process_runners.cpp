@@ -1,0 +1,109 @@
+#include "disk/process_runners.h"
+
+#include <vector>
+
+#include "disk/volume_space.h"
+#include "platform/core/clock.h"
+#include "platform/fs/shell_folders.h"
+#include "platform/process/process.h"
+#include "platform/process/system_info.h"
+#include "platform/process/thread.h"
+
+const WCHAR* const TracedToolPath = u"X:\\Windows\\System32\\bcdedit.exe";
+
+// The window and process headers of the platform both define the SW_* show
+// values, so this file (which needs the process ones) declares the one window
+// call it makes itself.
+int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+
+namespace {
+
+constexpr UINT kPlainMessageBox = 0;  // MB_OK
+constexpr const WCHAR* kRunFolder = u"X:\\Windows\\System32";
+constexpr DWORD kPollSleepMs = 100;
+constexpr DWORD kPollWaitMs = 4000;
+constexpr int kPollLimit = 30000;
+
+DWORD ShellRunAndWait(const CString& file, const CString& parameters, int show) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;
+  info.hwnd = nullptr;
+  info.lpVerb = u"open";
+  info.lpFile = file;
+  info.lpParameters = parameters;
+  info.lpDirectory = nullptr;
+  info.nShow = show;
+  if (!ShellExecuteExW(&info) || reinterpret_cast<INT_PTR>(info.hInstApp) <= 32) {
+    const DWORD error = GetLastError();
+    if (info.hProcess) CloseHandle(info.hProcess);
+    return error;
+  }
+  DWORD exit_code = 0;
+  if (info.hProcess) {
+    WaitForSingleObject(info.hProcess, INFINITE);
+    if (!GetExitCodeProcess(info.hProcess, &exit_code)) exit_code = 0;
+    CloseHandle(info.hProcess);
+  }
+  return exit_code + kRunResultBase;
+}
+
+// Polls a started process: every poll reads the exit code and sleeps 100 ms;
+// while it still runs (and fewer than 30000 polls were made) it waits up to
+// 4 s on the process before the next poll.
+void PollUntilEnded(HANDLE process) {
+  for (int polls = 0;;) {
+    DWORD exit_code = 0;
+    if (!GetExitCodeProcess(process, &exit_code)) exit_code = 0;
+    Sleep(kPollSleepMs);
+    ++polls;
+    if (exit_code != STILL_ACTIVE || polls > kPollLimit) break;
+    WaitForSingleObject(process, kPollWaitMs);
+  }
+}
+
+// Creates the process with writable copies of application and command line.
+bool StartAndPoll(const CString& application, const CString& command_line, DWORD flags, LPCWSTR folder) {
+  std::vector<WCHAR> app(application.GetString(), application.GetString() + application.GetLength() + 1);
+  std::vector<WCHAR> cmd;
+  if (!command_line.IsEmpty())
+    cmd.assign(command_line.GetString(), command_line.GetString() + command_line.GetLength() + 1);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(app.data(), cmd.empty() ? nullptr : cmd.data(), nullptr, nullptr, FALSE, flags, nullptr, folder,
+                      &startup, &process))
+    return false;
+  PollUntilEnded(process.hProcess);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+}  // namespace
+
+DWORD RunAndWait(const CString& file, const CString& parameters, int show) {
+  return ShellRunAndWait(file, parameters, show);
+}
+
+DWORD RunAndWaitWithCom(const CString& file, const CString& parameters, int show) {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  return ShellRunAndWait(file, parameters, show);
+}
+
+bool RunProcessAndWait(const CString& executable, const CString& arguments) {
+  SetWaitCursor();
+  const bool started = StartAndPoll(executable, u" " + arguments, 0, kRunFolder);
+  RestoreCursor();
+  return started;
+}
+
+void RunSystemToolTraced(const CString& tool, const CString& arguments) {
+  WCHAR system_folder[MAX_PATH] = {};
+  const UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
+  CString shown(system_folder, length < MAX_PATH ? static_cast<int>(length) : 0);
+  shown += u"\\" + tool + arguments;
+  MessageBoxW(nullptr, shown, nullptr, kPlainMessageBox);
+  // What it starts is the fixed tool, without the command it showed.
+  StartAndPoll(TracedToolPath, CString(), CREATE_NO_WINDOW, nullptr);
+}
