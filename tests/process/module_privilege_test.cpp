@@ -26,8 +26,8 @@ TEST(Modules, LoadByNameAndLookUpExports) {
   const Case cases[] = {
       {u"fmifs.dll", true},      {u"FMIFS.DLL", true},   {u"fmifs", true},
       {u"C:\\Windows\\System32\\fmifs.dll", true},        {u"vshadowxp.dll", true},
-      {u"Vshadow32.dll", false}, {u"fmifs.exe", false},  {u"ntdll.dll", false},
-      {u"YarvLang.dll", false},
+      {u"Vshadow32.dll", true},  {u"fmifs.exe", false},  {u"ntdll.dll", true},
+      {u"YarvLang.dll", false},  {u"missing.dll", false}, {u"", false},
   };
   for (const auto& c : cases) {
     HMODULE m = LoadLibraryW(c.name);
@@ -35,7 +35,7 @@ TEST(Modules, LoadByNameAndLookUpExports) {
     if (m) {
       FreeLibrary(m);
     } else {
-      EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
+      EXPECT_EQ(GetLastError(), *c.name ? ERROR_MOD_NOT_FOUND : ERROR_INVALID_PARAMETER);
     }
   }
   HMODULE fmifs = LoadLibraryW(u"fmifs.dll");
