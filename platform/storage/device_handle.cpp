@@ -17,11 +17,16 @@ bool DeviceHandle::can_write() const {
 }
 bool DeviceHandle::unbuffered() const { return (flags_ & FILE_FLAG_NO_BUFFERING) != 0; }
 
+bool DeviceHandle::still_attached() const {
+  return !target_.disk || LookupDisk(target_.disk_number) == target_.disk;
+}
+
 BOOL DeviceHandle::read(void* buffer, DWORD size, DWORD* done) {
   if (done) *done = 0;
   if (!can_read()) [[unlikely]] return fail(ERROR_ACCESS_DENIED);
   if (!buffer && size) [[unlikely]] return fail(ERROR_NOACCESS);
   if (!target_.disk) [[unlikely]] return fail(ERROR_INVALID_FUNCTION);
+  if (!still_attached()) [[unlikely]] return fail(ERROR_DEVICE_NOT_CONNECTED);
   std::lock_guard guard(mutex_);
   const uint32_t ss = target_.disk->sector_size();
   if (unbuffered() && (position_ % ss || size % ss)) [[unlikely]] return fail(ERROR_INVALID_PARAMETER);
@@ -42,6 +47,7 @@ BOOL DeviceHandle::write(const void* buffer, DWORD size, DWORD* done) {
   if (!can_write()) [[unlikely]] return fail(ERROR_ACCESS_DENIED);
   if (!buffer && size) [[unlikely]] return fail(ERROR_NOACCESS);
   if (!target_.disk) [[unlikely]] return fail(ERROR_INVALID_FUNCTION);
+  if (!still_attached()) [[unlikely]] return fail(ERROR_DEVICE_NOT_CONNECTED);
   uint64_t at, n;
   {
     std::lock_guard guard(mutex_);
@@ -97,6 +103,7 @@ BOOL DeviceHandle::io_control(DWORD code, const void* in, DWORD in_size, void* o
   if (!returned) returned = &ignored;
   *returned = 0;
   if ((!in && in_size) || (!out && out_size)) [[unlikely]] return fail(ERROR_NOACCESS);
+  if (!still_attached()) [[unlikely]] return fail(ERROR_DEVICE_NOT_CONNECTED);
   // A code demands read and/or write access of the handle.
   DWORD need = ControlCodeAccess(code);
   if (((need & FILE_READ_ACCESS) && !can_read()) || ((need & FILE_WRITE_ACCESS) && !can_write()))

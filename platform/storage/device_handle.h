@@ -50,6 +50,9 @@ class DeviceHandle : public KernelObject {
   DWORD access() const { return access_; }
   DWORD share() const { return share_; }
   bool unbuffered() const;
+  // False once the disk was detached (or replaced) after this handle was opened:
+  // transfers and controls then fail with ERROR_DEVICE_NOT_CONNECTED.
+  bool still_attached() const;
 
  private:
   DeviceTarget target_;

@@ -42,6 +42,8 @@ class DeviceFixture {
     disks_[number] = disk;
     return *disk;
   }
+  // Unplugs disk `number`: lookups stop finding it.
+  void remove_disk(int number) { disks_.erase(number); }
   const std::string& image_path(size_t index) const { return images_[index]->path(); }
 
   // Publishes a volume on `disk` at [offset, offset + length).

@@ -249,6 +249,27 @@ TEST_P(DeviceIo, FaultInjectionHitsOnlyTheListedSectors) {
   CloseHandle(h);
 }
 
+TEST_P(DeviceIo, HandlesOfADetachedDiskStopWorking) {
+  const uint32_t ss = GetParam();
+  DeviceFixture f;
+  f.add_disk(2, 1 * MiB, ss);
+  HANDLE h = Open(u"\\\\.\\PhysicalDrive2");
+  std::vector<uint8_t> buffer(ss);
+  DWORD done;
+  ASSERT_TRUE(ReadFile(h, buffer.data(), ss, &done, nullptr));
+  f.remove_disk(2);
+  EXPECT_FALSE(ReadFile(h, buffer.data(), ss, &done, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_FALSE(WriteFile(h, buffer.data(), ss, &done, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  DISK_GEOMETRY g;
+  EXPECT_FALSE(DeviceIoControl(h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &g, sizeof g, &done, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(Open(u"\\\\.\\PhysicalDrive2"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sectors, DeviceIo, ::testing::Values(512u, 4096u));
 
 }  // namespace
