@@ -1249,6 +1249,12 @@ int CListBox::GetText(int index, std::u16string& text) const {
   text = m->items[static_cast<size_t>(index)].text;
   return static_cast<int>(text.size());
 }
+int CListBox::GetText(int index, CString& text) const {
+  std::u16string t;
+  int n = GetText(index, t);
+  text = CString(t);
+  return n;
+}
 int CListBox::GetTextLen(int index) const {
   std::u16string t;
   return GetText(index, t);
@@ -1272,6 +1278,12 @@ int CComboBox::GetLBText(int index, std::u16string& text) const {
   if (!m || !valid_index(m->items, index)) return CB_ERR;
   text = m->items[static_cast<size_t>(index)].text;
   return static_cast<int>(text.size());
+}
+int CComboBox::GetLBText(int index, CString& text) const {
+  std::u16string t;
+  int n = GetLBText(index, t);
+  text = CString(t);
+  return n;
 }
 int CComboBox::GetLBTextLen(int index) const {
   std::u16string t;
@@ -1368,14 +1380,14 @@ BOOL CListCtrl::SetItemText(int row, int column, LPCWSTR text) {
   if (Window* w = FindWindowModel(m_hWnd)) NotifyWindowRepainted(*w);
   return TRUE;
 }
-std::u16string CListCtrl::GetItemText(int row, int column) const {
+CString CListCtrl::GetItemText(int row, int column) const {
   auto* m = lv(m_hWnd);
-  if (!valid_row(m, row) || column < 0) return u"";
+  if (!valid_row(m, row) || column < 0) return CString();
   const auto& texts = m->rows[static_cast<size_t>(row)].texts;
-  return static_cast<size_t>(column) < texts.size() ? texts[static_cast<size_t>(column)] : u"";
+  return static_cast<size_t>(column) < texts.size() ? CString(texts[static_cast<size_t>(column)]) : CString();
 }
 int CListCtrl::GetItemText(int row, int column, LPWSTR buffer, int size) const {
-  std::u16string t = GetItemText(row, column);
+  std::u16string t = GetItemText(row, column).GetString();
   if (!buffer || size <= 0) return 0;
   size_t n = std::min<size_t>(t.size(), static_cast<size_t>(size - 1));
   std::copy(t.begin(), t.begin() + static_cast<long>(n), buffer);
@@ -1594,10 +1606,10 @@ BOOL CTreeCtrl::ItemHasChildren(HTREEITEM item) const {
   TreeNode* n = m ? m->node(item) : nullptr;
   return n && (!n->children.empty() || n->children_flag != 0);
 }
-std::u16string CTreeCtrl::GetItemText(HTREEITEM item) const {
+CString CTreeCtrl::GetItemText(HTREEITEM item) const {
   auto* m = tv(m_hWnd);
   TreeNode* n = m ? m->node(item) : nullptr;
-  return n ? n->text : u"";
+  return n ? CString(n->text) : CString();
 }
 BOOL CTreeCtrl::SetItemText(HTREEITEM item, LPCWSTR text) {
   auto* m = tv(m_hWnd);

@@ -446,6 +446,7 @@ class CListBox : public CWnd {
   int GetCurSel() const;
   int SetCurSel(int index);
   int GetText(int index, std::u16string& text) const;
+  int GetText(int index, CString& text) const;
   int GetTextLen(int index) const;
   DWORD_PTR GetItemData(int index) const;
   int SetItemData(int index, DWORD_PTR data);
@@ -463,6 +464,7 @@ class CComboBox : public CWnd {
   int GetCurSel() const;
   int SetCurSel(int index);
   int GetLBText(int index, std::u16string& text) const;
+  int GetLBText(int index, CString& text) const;
   int GetLBTextLen(int index) const;
   DWORD_PTR GetItemData(int index) const;
   int SetItemData(int index, DWORD_PTR data);
@@ -483,7 +485,7 @@ class CListCtrl : public CWnd {
   int InsertItem(int index, LPCWSTR text, int image);
   int InsertItem(const LVITEMW* item);
   BOOL SetItemText(int row, int column, LPCWSTR text);
-  std::u16string GetItemText(int row, int column) const;
+  CString GetItemText(int row, int column) const;
   int GetItemText(int row, int column, LPWSTR buffer, int size) const;
   BOOL SetItemData(int row, DWORD_PTR data);
   DWORD_PTR GetItemData(int row) const;
@@ -525,7 +527,7 @@ class CTreeCtrl : public CWnd {
   HTREEITEM GetNextItem(HTREEITEM item, UINT code) const;
   HTREEITEM GetSelectedItem() const;
   BOOL ItemHasChildren(HTREEITEM item) const;
-  std::u16string GetItemText(HTREEITEM item) const;
+  CString GetItemText(HTREEITEM item) const;
   BOOL SetItemText(HTREEITEM item, LPCWSTR text);
   DWORD_PTR GetItemData(HTREEITEM item) const;
   BOOL SetItemData(HTREEITEM item, DWORD_PTR data);

@@ -258,21 +258,26 @@ CWnd* CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
 CWnd* CWnd::GetFocus() { return FromHandle(::GetFocus()); }
 void CWnd::SetWindowText(LPCWSTR text) { ::SetWindowTextW(m_hWnd, text); }
 int CWnd::GetWindowText(LPWSTR buffer, int size) const { return ::GetWindowTextW(m_hWnd, buffer, size); }
-std::u16string CWnd::GetWindowText() const {
+CString CWnd::GetWindowText() const {
   int n = ::GetWindowTextLengthW(m_hWnd);
   std::u16string s(static_cast<size_t>(n) + 1, u'\0');
   int got = ::GetWindowTextW(m_hWnd, s.data(), n + 1);
   s.resize(static_cast<size_t>(got));
-  return s;
+  return CString(s);
 }
+void CWnd::GetWindowText(CString& text) const { text = GetWindowText(); }
 int CWnd::GetWindowTextLength() const { return ::GetWindowTextLengthW(m_hWnd); }
 void CWnd::SetDlgItemText(int id, LPCWSTR text) { ::SetDlgItemTextW(m_hWnd, id, text); }
-std::u16string CWnd::GetDlgItemText(int id) const {
+CString CWnd::GetDlgItemText(int id) const {
   CWnd* item = GetDlgItem(id);
-  return item ? item->GetWindowText() : std::u16string();
+  return item ? item->GetWindowText() : CString();
+}
+int CWnd::GetDlgItemText(int id, CString& text) const {
+  text = GetDlgItemText(id);
+  return text.GetLength();
 }
 UINT CWnd::GetDlgItemInt(int id, BOOL* translated, BOOL is_signed) const {
-  std::u16string s = GetDlgItemText(id);
+  std::u16string s = GetDlgItemText(id).GetString();
   size_t i = 0;
   while (i < s.size() && s[i] == u' ') ++i;
   bool negative = false;

@@ -10,6 +10,7 @@
 
 #include <string>
 
+#include "platform/core/cstring.h"
 #include "platform/ui/geometry.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/winuser.h"
@@ -93,10 +94,12 @@ class CWnd : public CCmdTarget {
   void SetWindowText(LPCWSTR text);
   void SetWindowText(const std::u16string& text) { SetWindowText(text.c_str()); }
   int GetWindowText(LPWSTR buffer, int size) const;
-  std::u16string GetWindowText() const;
+  CString GetWindowText() const;
+  void GetWindowText(CString& text) const;
   int GetWindowTextLength() const;
   void SetDlgItemText(int id, LPCWSTR text);
-  std::u16string GetDlgItemText(int id) const;
+  CString GetDlgItemText(int id) const;
+  int GetDlgItemText(int id, CString& text) const;
   UINT GetDlgItemInt(int id, BOOL* translated = nullptr, BOOL is_signed = TRUE) const;
   void SetDlgItemInt(int id, UINT value, BOOL is_signed = TRUE);
   void CheckDlgButton(int id, UINT check);

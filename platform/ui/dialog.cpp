@@ -33,9 +33,15 @@ void DDX_Text(CDataExchange* dx, int id, std::u16string& value) {
     return;
   }
   if (dx->m_bSaveAndValidate)
-    value = c->GetWindowText();
+    value = c->GetWindowText().GetString();
   else
     c->SetWindowText(value.c_str());
+}
+
+void DDX_Text(CDataExchange* dx, int id, CString& value) {
+  std::u16string text = value.GetString();
+  DDX_Text(dx, id, text);
+  if (dx->m_bSaveAndValidate) value = CString(text);
 }
 
 void DDX_Text(CDataExchange* dx, int id, int& value) {

@@ -26,6 +26,7 @@ class CDataExchange {
 
 void DDX_Control(CDataExchange* dx, int id, CWnd& control);
 void DDX_Text(CDataExchange* dx, int id, std::u16string& value);
+void DDX_Text(CDataExchange* dx, int id, CString& value);
 void DDX_Text(CDataExchange* dx, int id, int& value);
 void DDX_Text(CDataExchange* dx, int id, UINT& value);
 void DDX_Check(CDataExchange* dx, int id, int& value);

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/menu.h"
@@ -804,15 +805,13 @@ void HeadlessDriver::stalled(UiThread& t) {
 }
 
 HeadlessSession::HeadlessSession(Script script, DriverOptions options)
-    : clock_(std::make_unique<VirtualTimeSource>()),
-      driver_(std::make_unique<HeadlessDriver>(std::move(script), std::move(options))) {
-  set_time_source(clock_.get());
+    : driver_(std::make_unique<HeadlessDriver>(std::move(script), std::move(options))) {
+  // Headless runs use virtual time on the platform clock, shared with Sleep.
+  platform::Clock::instance().set_mode(platform::Clock::Mode::Virtual);
+  set_time_source(nullptr);
   set_loop_backend(driver_.get());
 }
 
-HeadlessSession::~HeadlessSession() {
-  set_loop_backend(nullptr);
-  set_time_source(nullptr);
-}
+HeadlessSession::~HeadlessSession() { set_loop_backend(nullptr); }
 
 }  // namespace platform::ui

@@ -134,8 +134,8 @@ class HeadlessDriver : public LoopBackend {
 // Sends WM_DEVICECHANGE to every top-level window (posted, in z-order).
 void BroadcastDeviceChange(UINT event, LPARAM data);
 
-// Installs a driver, a virtual clock and (optionally) a log for the time it
-// lives; restores the previous backend and clock afterwards.
+// Installs a driver for the time it lives, with the platform clock in
+// virtual mode; restores the default backend afterwards.
 class HeadlessSession {
  public:
   HeadlessSession(Script script, DriverOptions options);
@@ -143,7 +143,6 @@ class HeadlessSession {
   HeadlessDriver& driver() { return *driver_; }
 
  private:
-  std::unique_ptr<VirtualTimeSource> clock_;
   std::unique_ptr<HeadlessDriver> driver_;
 };
 

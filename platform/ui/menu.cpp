@@ -398,6 +398,12 @@ int CMenu::GetMenuString(UINT item, std::u16string& text, UINT flags) const {
   text = it ? it->text : u"";
   return static_cast<int>(text.size());
 }
+int CMenu::GetMenuString(UINT item, CString& text, UINT flags) const {
+  std::u16string t;
+  int n = GetMenuString(item, t, flags);
+  text = CString(t);
+  return n;
+}
 UINT CMenu::GetMenuState(UINT item, UINT flags) const { return ::GetMenuState(m_hMenu, item, flags); }
 BOOL CMenu::TrackPopupMenu(UINT flags, int x, int y, CWnd* owner, LPCRECT rect) {
   return ::TrackPopupMenu(m_hMenu, flags, x, y, 0, owner ? owner->m_hWnd : nullptr, rect);

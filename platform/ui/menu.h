@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/cstring.h"
 #include "platform/ui/winuser.h"
 
 class CWnd;
@@ -116,6 +117,7 @@ class CMenu {
   UINT GetMenuItemID(int position) const;
   CMenu* GetSubMenu(int position) const;
   int GetMenuString(UINT item, std::u16string& text, UINT flags) const;
+  int GetMenuString(UINT item, CString& text, UINT flags) const;
   UINT GetMenuState(UINT item, UINT flags) const;
   BOOL TrackPopupMenu(UINT flags, int x, int y, CWnd* owner, LPCRECT rect = nullptr);
   virtual void DrawItem(LPDRAWITEMSTRUCT) {}

@@ -324,23 +324,23 @@ INT_PTR CFileDialog::DoModal() {
   return IDOK;
 }
 
-std::u16string CFileDialog::GetFileName() const {
+CString CFileDialog::GetFileName() const {
   size_t slash = path_.find_last_of(u"\\/");
-  return slash == std::u16string::npos ? path_ : path_.substr(slash + 1);
+  return CString(slash == std::u16string::npos ? path_ : path_.substr(slash + 1));
 }
-std::u16string CFileDialog::GetFileExt() const {
-  std::u16string name = GetFileName();
+CString CFileDialog::GetFileExt() const {
+  std::u16string name = GetFileName().GetString();
   size_t dot = name.rfind(u'.');
-  return dot == std::u16string::npos ? u"" : name.substr(dot + 1);
+  return CString(dot == std::u16string::npos ? std::u16string() : name.substr(dot + 1));
 }
-std::u16string CFileDialog::GetFileTitle() const {
-  std::u16string name = GetFileName();
+CString CFileDialog::GetFileTitle() const {
+  std::u16string name = GetFileName().GetString();
   size_t dot = name.rfind(u'.');
-  return dot == std::u16string::npos ? name : name.substr(0, dot);
+  return CString(dot == std::u16string::npos ? name : name.substr(0, dot));
 }
-std::u16string CFileDialog::GetFolderPath() const {
+CString CFileDialog::GetFolderPath() const {
   size_t slash = path_.find_last_of(u"\\/");
-  return slash == std::u16string::npos ? u"" : path_.substr(0, slash);
+  return CString(slash == std::u16string::npos ? std::u16string() : path_.substr(0, slash));
 }
 
 // ---- folder dialog ----

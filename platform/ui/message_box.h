@@ -70,11 +70,11 @@ class CFileDialog : public CWnd {
               CWnd* parent = nullptr);
   OPENFILENAMEW m_ofn{};
   virtual INT_PTR DoModal();
-  std::u16string GetPathName() const { return path_; }
-  std::u16string GetFileName() const;
-  std::u16string GetFileExt() const;
-  std::u16string GetFileTitle() const;
-  std::u16string GetFolderPath() const;
+  CString GetPathName() const { return CString(path_); }
+  CString GetFileName() const;
+  CString GetFileExt() const;
+  CString GetFileTitle() const;
+  CString GetFolderPath() const;
   // Filter pairs (name, patterns) parsed from the constructor's text.
   const std::vector<std::pair<std::u16string, std::u16string>>& filters() const { return filters_; }
 

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/core/clock.h"
+
 namespace platform::ui {
 
 uint64_t VirtualTimeSource::now_ms() const { return now_; }
@@ -29,9 +31,23 @@ void RealTimeSource::advance_to(uint64_t ms) {
   if (ms > now) std::this_thread::sleep_for(std::chrono::milliseconds(ms - now));
 }
 
+uint64_t PlatformClockTimeSource::now_ms() const { return platform::Clock::instance().now_ms(); }
+
+bool PlatformClockTimeSource::is_virtual() const {
+  return platform::Clock::instance().mode() == platform::Clock::Mode::Virtual;
+}
+
+void PlatformClockTimeSource::advance_to(uint64_t ms) {
+  auto& clock = platform::Clock::instance();
+  uint64_t now = clock.now_ms();
+  if (ms <= now) return;
+  uint64_t step = ms - now;
+  clock.sleep(static_cast<uint32_t>(step > 0xFFFFFFF0u ? 0xFFFFFFF0u : step));
+}
+
 namespace {
-VirtualTimeSource& default_source() {
-  static VirtualTimeSource source;
+TimeSource& default_source() {
+  static PlatformClockTimeSource source;
   return source;
 }
 std::atomic<TimeSource*> installed{nullptr};

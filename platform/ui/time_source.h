@@ -42,7 +42,18 @@ class RealTimeSource : public TimeSource {
   int64_t origin_ns_;
 };
 
-// The installed source; a VirtualTimeSource until set_time_source() is called.
+// The platform clock (platform/core/clock.h) seen as a time source: the
+// same clock Sleep and GetTickCount read, so timers and the programs' own
+// waits keep one order. Advancing sleeps on it, which in virtual mode jumps
+// unless another thread's work is in progress.
+class PlatformClockTimeSource : public TimeSource {
+ public:
+  uint64_t now_ms() const override;
+  bool is_virtual() const override;
+  void advance_to(uint64_t ms) override;
+};
+
+// The installed source; the platform clock until set_time_source() is called.
 TimeSource& time_source();
 // Installs `source` (not owned; must outlive every window). Null restores the default.
 void set_time_source(TimeSource* source);

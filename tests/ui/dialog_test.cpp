@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "fixtures/resource.h"
+#include "platform/core/clock.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_box.h"
@@ -352,6 +353,45 @@ TEST(DialogKeys, TabSkipsHiddenAndDisabledControls) {
   IsDialogMessageW(page.m_hWnd, &back);
   EXPECT_EQ(GetDlgCtrlID(::GetFocus()), IDC_LIST);
   page.DestroyWindow();
+}
+
+}  // namespace
+
+namespace {
+
+// Sleep and the loop's timers read one clock: time slept in a handler counts
+// towards the timer that follows.
+class SleepyPage : public CDialog {
+ public:
+  SleepyPage() : CDialog(IDD_PAGE3) {}
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    Sleep(250);
+    SetTimer(1, 1, nullptr);
+    return TRUE;
+  }
+
+ protected:
+  void OnTimer(UINT_PTR) {
+    KillTimer(1);
+    EndDialog(IDOK);
+  }
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(SleepyPage, CDialog)
+  ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+TEST(Timers, SleepAndTimersShareTheClock) {
+  SleepyPage page;
+  DWORD before = 0, after = 0;
+  auto run = ui_test::RunScripted(Script().expect_dialog(IDD_PAGE3), [&] {
+    before = GetTickCount();
+    page.DoModal();
+    after = GetTickCount();
+  });
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(after - before, 251u);
 }
 
 }  // namespace
