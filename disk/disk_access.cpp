@@ -119,7 +119,12 @@ int32_t ReadDiskSectors(void* buffer, uint64_t sector, int32_t count) {
   MoveTo(DiskContext.currentDiskHandle, (sector << 9) * static_cast<uint64_t>(m));
   DWORD read = 0;
   BOOL ok = ReadFile(DiskContext.currentDiskHandle, buffer, bytes, &read, nullptr);
-  if (read == 0) ++DiskContext.ioErrorCount;
+  // A read that brought no bytes (past the end of the disk) is a failure even
+  // when the platform call reports success: the buffer holds nothing new.
+  if (read == 0) {
+    ++DiskContext.ioErrorCount;
+    return -1;
+  }
   return ok ? 0 : -1;
 }
 

@@ -36,8 +36,9 @@ BOOL CloseCurrentDisk();
 BOOL CloseDeviceHandle(HANDLE handle);
 
 // ---- sector transfer ----
-// 0 when the platform read succeeded, -1 when it failed or the count is not
-// positive or too large for one transfer; 0 without reading when the current
+// 0 when the platform read succeeded, -1 when it failed, brought no bytes
+// (past the end of the disk), or the count is not positive or too large for
+// one transfer; 0 without reading when the current
 // disk has no multiplier. A read that transfers nothing adds 1 to ioErrorCount.
 int32_t ReadDiskSectors(void* buffer, uint64_t sector, int32_t count);
 // Up to 5 immediate attempts while nothing is written; each failed attempt adds

@@ -1,0 +1,115 @@
+// Disk images on a throw-away simulated PC for the disk tests: a temp machine
+// folder with machine.ini, sparse disk images of 512- or 4096-byte sectors,
+// partition tables written byte by byte here (MBR with an EBR chain, GPT with
+// its backup, or none: a superfloppy), and file systems made by mkfs.fat and
+// mkntfs with files put in by mtools and ntfscp. Independent readers
+// (sfdisk, sgdisk, fdisk -b 4096) check what the tests build.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/machine/machine.h"
+
+namespace disk_fixture {
+
+// Runs a shell command (stderr dropped); returns its exit status, stdout in *out.
+int Shell(const std::string& command, std::string* out = nullptr);
+
+// GPT partition types as text.
+inline constexpr const char* kGptBasicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
+inline constexpr const char* kGptEsp = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
+inline constexpr const char* kGptMsr = "E3C9E316-0B5C-4DB8-817D-F92DF00215AE";
+inline constexpr const char* kGptLinux = "0FC63DAF-8483-4772-8E79-3D69D8477DE4";
+inline constexpr const char16_t* kMsrName = u"Microsoft reserved partition";
+
+// A file to put into a new file system: path inside the volume ("/BOOT/BCD";
+// NTFS: the root folder only) and its bytes.
+struct VolumeFile {
+  std::string path;
+  std::string content;
+};
+
+// One partition. Positions are native sectors of the disk.
+struct Part {
+  uint64_t start = 0;
+  uint64_t count = 0;
+  uint8_t mbrType = 0x07;   // MBR: the type byte (5 or 15 = the extended container)
+  bool logical = false;     // MBR: a logical partition inside the extended container
+  bool active = false;      // MBR: boot indicator 0x80
+  std::string gptType = kGptBasicData;
+  std::u16string name;      // GPT name
+  std::string fs;           // "", "fat16", "fat32", "ntfs"
+  std::string label = "TEST";
+  std::vector<VolumeFile> files;
+};
+
+struct DiskSpec {
+  int number = 0;
+  uint64_t sizeBytes = 256ull << 20;
+  uint32_t sectorSize = 512;
+  platform::machine::BusType bus = platform::machine::BusType::Sata;
+  std::string vendor = "ACME";
+  std::string product = "Test Disk";
+  std::string serial = "SN0001";
+  bool removable = false;
+  uint64_t cylinders = 0;  // 0 = from the size
+  uint32_t tracksPerCylinder = 255;
+  uint32_t sectorsPerTrack = 63;
+};
+
+// A simulated PC in a temp folder. The test adds disks, writes their tables and
+// file systems, then calls Boot() to make it the current machine (the mount
+// manager scans it and gives the volumes letters from C:). The clock is virtual.
+class SimulatedPc {
+ public:
+  SimulatedPc();
+  ~SimulatedPc();
+  SimulatedPc(const SimulatedPc&) = delete;
+  SimulatedPc& operator=(const SimulatedPc&) = delete;
+
+  const std::string& folder() const { return folder_; }
+  std::string Image(int n) const;
+  uint32_t SectorSize(int n) const;
+
+  void AddDisk(const DiskSpec& spec);
+  // Protective-free MBR: primaries in the four slots in order, then the logical
+  // partitions chained by EBRs inside the first extended container (the first
+  // EBR at the container's start, later ones one gap before their partition,
+  // the gap being that of the first logical). File systems are made for every
+  // part with `fs`.
+  void WriteMbr(int n, const std::vector<Part>& parts, uint32_t signature = 0x1234ABCD);
+  // Protective MBR, primary header and 128-entry array, backup array and header.
+  void WriteGpt(int n, const std::vector<Part>& parts);
+  // A file system written straight to sector 0 over the whole disk.
+  void WriteSuperfloppy(int n, const std::string& fs, const std::string& label = "FLOPPY",
+                        const std::vector<VolumeFile>& files = {});
+  // Makes a file system in a scratch file and copies it into the image at `start`.
+  void MakeFileSystem(int n, uint64_t start, uint64_t count, const std::string& fs, const std::string& label,
+                      const std::vector<VolumeFile>& files);
+
+  void WriteBytes(int n, uint64_t byteOffset, const std::vector<uint8_t>& bytes);
+  void WriteBytes(int n, uint64_t byteOffset, const std::string& bytes);
+  std::vector<uint8_t> ReadBytes(int n, uint64_t byteOffset, size_t length);
+  // Sets `key = value` in a section of machine.ini ("disk 0", "os").
+  void SetIni(const std::string& section, const std::string& key, const std::string& value);
+
+  // Opens the folder as the current machine; the mount manager scans it.
+  void Boot();
+
+  // A host copy of a partition's bytes for ntfs-3g tools and mtools.
+  std::string ExtractVolume(int n, uint64_t start, uint64_t count, const std::string& name);
+
+ private:
+  std::string folder_;
+  std::vector<DiskSpec> disks_;
+};
+
+// The CRC-32 of GPT headers and entry arrays.
+uint32_t Crc32(const uint8_t* data, size_t length);
+
+}  // namespace disk_fixture
