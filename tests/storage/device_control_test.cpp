@@ -642,3 +642,48 @@ TEST(DriveLayoutRecord, MalformedRecordsAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LayoutControls, FaultsAndNotifications) {
+  struct Case {
+    const char* name;
+    std::vector<platform::machine::SectorRange> unreadable, failing_writes;
+    DWORD get_error, set_error, create_error;
+  };
+  const Case cases[] = {
+      {"sound disk", {}, {}, 0, 0, 0},
+      {"sector 0 unreadable", {{0, 0}}, {}, ERROR_CRC, ERROR_CRC, ERROR_CRC},  // the writer keeps sector 0's boot code
+      {"sector 0 unwritable", {}, {{0, 0}}, 0, ERROR_WRITE_FAULT, ERROR_WRITE_FAULT},
+      {"EBR area unwritable", {}, {{21 * 2048, 21 * 2048}}, 0, ERROR_WRITE_FAULT, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeviceFixture f;
+    platform::machine::DiskConfig config;
+    config.faults.unreadable = c.unreadable;
+    config.faults.failing_writes = c.failing_writes;
+    f.add_disk(0, 64 * MiB, 512, config);
+    std::vector<std::tuple<uint64_t, uint64_t, RawAccess>> seen;
+    int listener = AddRawAccessListener([&](int, uint64_t offset, uint64_t length, RawAccess kind) {
+      if (kind == RawAccess::LayoutChange) seen.emplace_back(offset, length, kind);
+    });
+    HANDLE h = Open(u"\\\\.\\PhysicalDrive0");
+    EXPECT_EQ(Control(h, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, 16384).error, c.get_error);
+    std::vector<uint8_t> record = MbrRecord(512, 0x55667788);
+    EXPECT_EQ(Control(h, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, record.data(), static_cast<DWORD>(record.size()), 0).error,
+              c.set_error);
+    CREATE_DISK create{};
+    create.PartitionStyle = PARTITION_STYLE_MBR;
+    EXPECT_EQ(Control(h, IOCTL_DISK_CREATE_DISK, &create, sizeof create, 0).error, c.create_error);
+    // Both layout changes were announced over the whole disk before any byte was written.
+    EXPECT_EQ(seen, (std::vector<std::tuple<uint64_t, uint64_t, RawAccess>>(2, {0, 64 * MiB, RawAccess::LayoutChange})));
+    // A rescan follows only the changes that were made.
+    size_t made = (c.set_error == 0) + (c.create_error == 0);
+    EXPECT_EQ(f.rescans.size(), made);
+    CloseHandle(h);
+    RemoveRawAccessListener(listener);
+  }
+}
+
+}  // namespace
