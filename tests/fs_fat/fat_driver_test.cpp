@@ -156,6 +156,30 @@ TEST(FatDriver, FullVolumeFailsCleanly) {
   EXPECT_EQ(image.fsck().status, 0);
 }
 
+TEST(FatDriver, ReadOnlyDeviceReadsAndRefusesWrites) {
+  FatImage image(32, 512, 65536);
+  ASSERT_TRUE(image.ok());
+  {
+    auto v = image.mount();
+    ASSERT_TRUE(v);
+    ASSERT_EQ(WriteFile(*v, P({u"kept.txt"}), Pattern(3000, 4)), 0u);
+  }
+  std::vector<uint8_t> before = image.raw();
+  std::shared_ptr<platform::BlockDevice> ro = platform::FileBlockDevice::open(image.path(), 512, true);
+  ASSERT_TRUE(ro);
+  DWORD err;
+  auto v = platform::fs::fat::Mount(ro, FixedClock(), &err);
+  ASSERT_TRUE(v) << err;
+  std::vector<uint8_t> got;
+  ASSERT_EQ(ReadFile(*v, P({u"kept.txt"}), &got), 0u);
+  EXPECT_EQ(got, Pattern(3000, 4));
+  EXPECT_EQ(v->flush(), 0u);  // nothing changed, nothing to write
+  EXPECT_NE(v->create_file(P({u"new.txt"}), 0), 0u);
+  EXPECT_NE(v->set_attributes(P({u"kept.txt"}), FILE_ATTRIBUTE_HIDDEN), 0u);
+  v.reset();
+  EXPECT_TRUE(image.raw() == before);
+}
+
 TEST(FatDriver, WritesPastTheEndReadAsZerosInTheGap) {
   FatImage image(16, 4096, 65536);
   ASSERT_TRUE(image.ok());

@@ -363,8 +363,11 @@ DWORD FatFs::update_node_entry(FileNode& node, bool written) {
 }
 
 DWORD FatFs::flush_all() {
+  // FSInfo is only brought up to date along with FAT changes, so a volume that
+  // was only read is never written (it may sit on a read-only device).
+  bool fat_changed = fat.dirty();
   if (DWORD e = fat.flush(*device)) return e;
-  if (g.kind == FatKind::Fat32 && g.fsinfo_sector) {
+  if (fat_changed && g.kind == FatKind::Fat32 && g.fsinfo_sector) {
     // FSInfo: lead signature at +0, structure signature at +484, free count at
     // +488, next free hint at +492, trail signature at +508. Left alone when its
     // signatures are wrong, as it is then not trusted by anyone.
