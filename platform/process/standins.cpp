@@ -9,6 +9,7 @@
 #include "platform/fs/formatter.h"
 #include "platform/fs/shadow_copy.h"
 #include "platform/fs/shell_folders.h"
+#include "platform/machine/machine.h"
 #include "platform/process/command_line.h"
 #include "platform/process/machine_link.h"
 #include "platform/process/module.h"
@@ -276,8 +277,10 @@ bool MakeFolders(const std::u16string& path) {
 
 InstallerAction FolderInstaller(std::u16string below_program_files) {
   return [below_program_files](const std::u16string&) -> DWORD {
-    std::u16string root = platform::fs::SpecialFolder(0x0026 /* CSIDL_PROGRAM_FILES */);
-    if (root.empty()) root = u"C:\\Program Files";
+    // The native Program Files folder: installers of 64-bit packages go there
+    // also when the caller is a 32-bit program on 64-bit Windows.
+    std::u16string root = u"C:\\Program Files";
+    if (auto machine = platform::machine::CurrentIfOpen()) root = platform::to_utf16(machine->os().program_files_folder);
     return MakeFolders(JoinPath(root, below_program_files)) ? 0 : 1603;
   };
 }

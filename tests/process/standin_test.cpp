@@ -1,0 +1,358 @@
+// The stand-in programs on a simulated PC with real volumes: host folders as
+// C: and X:, and a disk with an NTFS volume D: and an unformatted E:.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "fs/volume_fixture.h"
+#include "platform/core/clock.h"
+#include "platform/core/text.h"
+#include "platform/fs/formatter.h"
+#include "platform/fs/file_api.h"
+#include "platform/fs/volume_set.h"
+#include "platform/machine/machine.h"
+#include "platform/process/bcd_store.h"
+#include "platform/process/machine_link.h"
+#include "platform/process/module.h"
+#include "platform/process/named_pipe.h"
+#include "platform/process/process.h"
+#include "platform/process/shutdown.h"
+#include "platform/process/simulated_files.h"
+#include "platform/process/standins.h"
+
+using namespace platform::process;
+
+namespace {
+
+const std::u16string kProgramFolder = u"C:\\Program Files\\Drum";
+
+class StandIns : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::Clock::instance().reset();
+    for (auto sub : {"c", "c/Program Files", "c/Program Files/Drum", "c/Program Files/Drum/Resources", "x", "x/Windows",
+                     "x/Windows/System32", "x/Temp"})
+      std::filesystem::create_directories(machine.file(sub));
+    for (auto exe : {"ZvqThunk.exe", "Vshadow64.exe", "setres.exe", "Resources/Vastrel.exe", "Drumchild.exe"})
+      std::ofstream(machine.file(std::string("c/Program Files/Drum/") + exe)) << "MZ";
+    std::ofstream(machine.file("machine.ini")) << "[os]\nmajor = 6\nminor = 1\nwow64 = yes\n"
+                                               << "windows_folder = X:\\Windows\nsystem_folder = X:\\Windows\\System32\n"
+                                               << "temp_folder = X:\\Temp\n"
+                                               << "[mount c]\npath = C:\nhost = c\n"
+                                               << "[mount x]\npath = X:\nhost = x\n";
+    std::string error;
+    ASSERT_TRUE(platform::machine::OpenMachine(machine.path(), &error)) << error;
+    ResetMachineLink();
+    MachineLink link;
+    link.log = [this](const std::string& line) {
+      std::lock_guard guard(log_lock);
+      log.push_back(line);
+    };
+    link.current_folder = [] { return kProgramFolder; };
+    SetMachineLink(link);
+    RegisterStandardPrograms();
+    SetShutdownHandler([this](const ShutdownRequest& r) { shutdowns.push_back(r); });
+  }
+  void TearDown() override {
+    SetShutdownHandler(nullptr);
+    ReleaseHeldShadowCopy();
+    platform::fs::ReleaseAllDrivers();
+    platform::machine::SetCurrent(nullptr);
+    ResetMachineLink();
+  }
+
+  // Starts through the shell as the suite's runners do and waits; returns the exit code or ~0 when not started.
+  DWORD ShellRun(const std::u16string& file, const std::u16string& parameters, const char16_t* folder = nullptr) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_DDEWAIT;
+    info.lpVerb = u"open";
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters.c_str();
+    info.lpDirectory = folder;
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info)) return ~0u;
+    WaitForSingleObject(info.hProcess, INFINITE);
+    DWORD code = ~0u;
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    return code;
+  }
+
+  std::string HostText(const std::string& file) {
+    std::ifstream in(machine.file(file), std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  bool LogHas(const std::string& piece) {
+    std::lock_guard guard(log_lock);
+    for (auto& l : log)
+      if (l.find(piece) != std::string::npos) return true;
+    return false;
+  }
+
+  fstest::ScratchDir machine;
+  std::mutex log_lock;
+  std::vector<std::string> log;
+  std::vector<ShutdownRequest> shutdowns;
+};
+
+std::string ReadText(const std::u16string& path) {
+  std::vector<uint8_t> bytes;
+  if (!ReadSimulatedFile(path, &bytes)) return "<missing " + std::to_string(GetLastError()) + ">";
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// What the shadow-copy client sends and reads: one message each way.
+std::u16string ShadowRequest(const std::u16string& request) {
+  HANDLE pipe = INVALID_HANDLE_VALUE;
+  for (int tries = 0; tries < 5 && pipe == INVALID_HANDLE_VALUE; ++tries) {
+    pipe = CreateFileW(u"\\\\.\\pipe\\Zvq11shadowpipe", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                       nullptr);
+    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY) WaitNamedPipeW(u"\\\\.\\pipe\\Zvq11shadowpipe", 20000);
+    if (pipe == INVALID_HANDLE_VALUE && GetLastError() != ERROR_PIPE_BUSY) Sleep(5000);
+  }
+  if (pipe == INVALID_HANDLE_VALUE) return u"<no pipe>";
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+  DWORD n = 0;
+  WriteFile(pipe, request.data(), static_cast<DWORD>(request.size() * 2), &n, nullptr);
+  std::vector<char16_t> reply(65536, 0);
+  ReadFile(pipe, reply.data(), 131072, &n, nullptr);
+  CloseHandle(pipe);
+  return std::u16string(reply.data(), n / 2);
+}
+
+TEST_F(StandIns, CompanionMakesAShadowCopyThatKeepsTheFrozenContents) {
+  fstest::SimulatedDisk disk({{u'D', 32ull << 20, "NTFS", "Data"}});
+  ASSERT_TRUE(WriteSimulatedFile(u"D:\\report.txt", std::string_view("before")));
+  EXPECT_EQ(ShadowRequest(u"/s D:\\"), u"<no pipe>") << "no companion runs yet";
+  HINSTANCE started = ShellExecuteW(nullptr, u"open", (kProgramFolder + u"\\ZvqThunk.exe").c_str(), nullptr, nullptr,
+                                    SW_SHOW);
+  ASSERT_GT(reinterpret_cast<INT_PTR>(started), 32);
+  Sleep(1000);
+  std::u16string path = ShadowRequest(u"/s " + disk.volume(0).guid_path.substr(0, disk.volume(0).guid_path.size() - 1) + u"\\");
+  ASSERT_EQ(path.rfind(u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy", 0), 0u) << platform::to_utf8(path);
+  ASSERT_TRUE(WriteSimulatedFile(u"D:\\report.txt", std::string_view("after, and longer")));
+  EXPECT_EQ(ReadText(u"D:\\report.txt"), "after, and longer");
+  EXPECT_EQ(ReadText(path + u"\\report.txt"), "before");
+  EXPECT_EQ(ShadowRequest(u"/d"), u"");
+  EXPECT_EQ(GetFileAttributesW((path + u"\\report.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ShadowRequest(u"/s Q:\\"), u"") << "no such volume: an empty reply";
+  EXPECT_EQ(ShadowRequest(u"/q"), u"");
+  EXPECT_TRUE(LogHas("ZvqThunk request=\"/q\""));
+  EXPECT_TRUE(LogHas("process end"));
+}
+
+TEST_F(StandIns, Vshadow64WritesTheResultFileTheCallerParses) {
+  fstest::SimulatedDisk disk({{u'D', 32ull << 20, "NTFS", "Data"}});
+  ASSERT_TRUE(WriteSimulatedFile(u"D:\\a.txt", std::string_view("one")));
+  EXPECT_EQ(ShellRun(kProgramFolder + u"\\Vshadow64.exe", u"D:"), 0u);
+  std::string file = HostText("x/Temp/shadowfile.txt");
+  ASSERT_GT(file.size(), 3u);
+  ASSERT_LT(file.size(), 511u);
+  // The caller drops the last three characters.
+  std::u16string path = platform::to_utf16(file.substr(0, file.size() - 3));
+  EXPECT_EQ(path, HeldShadowCopyPath());
+  ASSERT_TRUE(WriteSimulatedFile(u"D:\\a.txt", std::string_view("two")));
+  EXPECT_EQ(ReadText(path + u"\\a.txt"), "one");
+  // A volume that does not exist: no file, failure code.
+  std::filesystem::remove(machine.file("x/Temp/shadowfile.txt"));
+  EXPECT_NE(ShellRun(kProgramFolder + u"\\Vshadow64.exe", u"Q:"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/shadowfile.txt")));
+}
+
+TEST_F(StandIns, ShadowModulesExportTheCallsTheClientLooksUp) {
+  fstest::SimulatedDisk disk({{u'D', 32ull << 20, "NTFS", "Data"}});
+  HMODULE module = LoadLibraryW(u"Vshadow32.dll");
+  ASSERT_NE(module, nullptr);
+  auto create = ExportAs<const WCHAR* (*)(const WCHAR*)>(GetProcAddress(module, "ShadowCopy"));
+  auto release = ExportAs<void (*)()>(GetProcAddress(module, "DeleteShadowCopy"));
+  ASSERT_NE(create, nullptr);
+  ASSERT_NE(release, nullptr);
+  std::u16string path = create(u"D:");
+  EXPECT_FALSE(path.empty());
+  EXPECT_EQ(path, HeldShadowCopyPath());
+  release();
+  EXPECT_EQ(HeldShadowCopyPath(), u"");
+  FreeLibrary(module);
+  HMODULE fmifs = LoadLibraryW(u"fmifs.dll");
+  ASSERT_NE(fmifs, nullptr);
+  EXPECT_EQ(GetProcAddress(fmifs, "FormatEx"), AsExport(&::FormatEx));
+  FreeLibrary(fmifs);
+}
+
+std::string Hivexsh(const std::string& hive, const std::string& commands) {
+  std::string script = hive + ".hivexsh";
+  std::ofstream(script) << commands << "\n";
+  auto r = fstest::Run("hivexsh -f " + fstest::Quote(script) + " " + fstest::Quote(hive));
+  std::remove(script.c_str());
+  return r.output;
+}
+
+TEST_F(StandIns, BcdEditorListsAndEditsTheStoreAsTheRepairDoes) {
+  const std::string loader = "{c0a9f1e2-0000-4000-8000-000000000001}";
+  ASSERT_TRUE(CreateBcdStoreFile(machine.file("x/Temp/BCDTEMP"), "partition=C:",
+                                 {{loader, "Windows 7", "partition=C:"},
+                                  {"{c0a9f1e2-0000-4000-8000-000000000002}", "Other", "partition=F:"}}));
+  // The listing script as the repair writes it: unquoted program path with blanks, ">" without blanks.
+  std::string script = platform::to_utf8(kProgramFolder) + "\\Resources\\Vastrel.exe /store X:\\Temp\\BCDTEMP>X:\\Temp\\BCDTEMP.TXT";
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\BCDMAKE.cmd", script));
+  EXPECT_EQ(ShellRun(u"X:\\Temp\\BCDMAKE.cmd", u""), 0u);
+  std::string listing = HostText("x/Temp/BCDTEMP.TXT");
+  // The repair's reading: label, one line skipped, then the identifier line.
+  std::istringstream lines(listing);
+  std::vector<std::string> all;
+  for (std::string l; std::getline(lines, l);) all.push_back(l);
+  auto identifier_after = [&](const std::string& label) -> std::string {
+    for (size_t i = 0; i + 2 < all.size(); ++i)
+      if (all[i].find(label) != std::string::npos) {
+        const std::string& id_line = all[i + 2];
+        if (id_line.find("identifier") == std::string::npos) return "<no identifier line>";
+        return id_line.substr(id_line.find('{'), id_line.find('}') - id_line.find('{') + 1);
+      }
+    return "<no label>";
+  };
+  EXPECT_EQ(identifier_after("Windows Boot Manager"), "{bootmgr}") << listing;
+  EXPECT_EQ(identifier_after("Windows Boot Loader"), "{default}") << listing;
+  EXPECT_NE(listing.find("osdevice                partition=C:"), std::string::npos) << listing;
+
+  // The edits, with the two blanks before /set the repair puts there.
+  const std::u16string vastrel = kProgramFolder + u"\\Resources\\Vastrel.exe";
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {bootmgr} device partition=BOOT"), 0u);
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {default} device partition=\\Device\\HarddiskVolume3"), 0u);
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {default} osdevice partition=\\Device\\HarddiskVolume3"), 0u);
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {nonesuch} device partition=C:"), 1u);
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\missing  /set {default} device partition=C:"), 1u);
+
+  // Checked by an independent reader of the hive.
+  const std::string hive = machine.file("x/Temp/BCDTEMP");
+  std::string manager = Hivexsh(hive, "cd \\Objects\\{9dea862c-5cdd-4e70-acc1-f32b344d4795}\\Elements\\11000001\nlsval");
+  EXPECT_NE(manager.find(R"("Element"="partition=BOOT")"), std::string::npos) << manager;
+  std::string device = Hivexsh(hive, "cd \\Objects\\" + loader + "\\Elements\\11000001\nlsval");
+  // hivexsh doubles the backslashes of the text it shows.
+  EXPECT_NE(device.find(R"("Element"="partition=\\Device\\HarddiskVolume3")"), std::string::npos) << device;
+  std::string os_device = Hivexsh(hive, "cd \\Objects\\" + loader + "\\Elements\\21000001\nlsval");
+  EXPECT_NE(os_device.find(R"("Element"="partition=\\Device\\HarddiskVolume3")"), std::string::npos) << os_device;
+  std::string other = Hivexsh(hive, "cd \\Objects\\{c0a9f1e2-0000-4000-8000-000000000002}\\Elements\\11000001\nlsval");
+  EXPECT_NE(other.find(R"("Element"="partition=F:")"), std::string::npos) << "only the default entry changes: " << other;
+
+  // A store that is not a hive is refused with a message, not a crash.
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\BROKEN", std::string(4096, 'x')));
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\list.cmd",
+                                 std::string_view("bcdedit /store X:\\Temp\\BROKEN /enum >X:\\Temp\\broken.txt")));
+  EXPECT_EQ(ShellRun(u"X:\\Temp\\list.cmd", u""), 1u);
+  EXPECT_NE(HostText("x/Temp/broken.txt").find("could not be opened"), std::string::npos);
+}
+
+TEST_F(StandIns, FormatScriptWithAnswersFormatsTheVolume) {
+  fstest::SimulatedDisk disk({{u'D', 32ull << 20, "NTFS", "Data"}, {u'E', 48ull << 20, "RAW", ""}});
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Windows\\System32\\zvqformat.cmd", std::string_view("format E: /FS:NTFS /q")));
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Windows\\System32\\zvqformatparams", std::string_view("y\ny\n")));
+  DWORD code = ShellRun(u"X:\\Windows\\System32\\zvqformat.cmd", u"<X:\\Windows\\System32\\zvqformatparams");
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(LogHas("format E: fs=NTFS quick done"));
+  // ntfs-3g's own tools read the new volume.
+  std::string part = disk.extract(1, "e.img");
+  auto info = fstest::Run("ntfsinfo -m " + fstest::Quote(part));
+  EXPECT_EQ(info.status, 0) << info.output;
+  EXPECT_NE(info.output.find("Volume Version"), std::string::npos) << info.output;
+  EXPECT_TRUE(WriteSimulatedFile(u"E:\\hello.txt", std::string_view("hi")));
+
+  // Declining the question leaves the volume alone and ends with code 5.
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Windows\\System32\\no.txt", std::string_view("n\n")));
+  EXPECT_EQ(ShellRun(u"X:\\Windows\\System32\\zvqformat.cmd", u"<X:\\Windows\\System32\\no.txt"), 5u);
+  EXPECT_EQ(ReadText(u"E:\\hello.txt"), "hi");
+  // A drive that is not there fails with the formatter's failure code.
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Windows\\System32\\q.cmd", std::string_view("format Q: /FS:NTFS /q /Y")));
+  EXPECT_EQ(ShellRun(u"X:\\Windows\\System32\\q.cmd", u""), 4u);
+}
+
+TEST_F(StandIns, CommandInterpreterRunsScriptsWithRedirection) {
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\steps.cmd",
+                                 std::string_view("@echo off\r\nrem a comment\r\necho first %1>X:\\Temp\\out.txt\r\n"
+                                                  "echo second>>X:\\Temp\\out.txt\r\nmd X:\\Temp\\made\r\n"
+                                                  "cd /d X:\\Temp\\made\r\necho here>rel.txt\r\nnosuchprogram\r\n")));
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C X:\\Temp\\steps.cmd arg1"), 9009u);  // the last command was not found
+  EXPECT_EQ(HostText("x/Temp/out.txt"), "first arg1\r\nsecond\r\n");
+  EXPECT_EQ(HostText("x/Temp/made/rel.txt"), "here\r\n");
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\exit.cmd", std::string_view("exit /b 3\r\necho never>X:\\Temp\\never.txt\r\n")));
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C X:\\Temp\\exit.cmd"), 3u);
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/never.txt")));
+  // A script calling itself stops at the nesting limit instead of running away.
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\loop.cmd", std::string_view("call X:\\Temp\\loop.cmd\r\n")));
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C X:\\Temp\\loop.cmd"), 1u);
+}
+
+TEST_F(StandIns, SmallToolsDoWhatTheirCallersRelyOn) {
+  // setres under WinPE: started with its application path and " h1024 v768 b32".
+  PROCESS_INFORMATION pi{};
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  std::u16string line = u" h1024 v768 b32";
+  ASSERT_TRUE(CreateProcessW((kProgramFolder + u"\\setres.exe").c_str(), line.data(), nullptr, nullptr, FALSE, 0,
+                             nullptr, u"X:\\Windows\\System32", &si, &pi));
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), WAIT_OBJECT_0);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  EXPECT_TRUE(LogHas("setres: display mode h1024 v768 b32"));
+
+  // drvload from its fixed WinPE path with the trailing blank.
+  std::ofstream(machine.file("x/raid.inf")) << "[Version]";
+  line = u" X:\\raid.inf";
+  ASSERT_TRUE(CreateProcessW(u"X:\\windows\\system32\\drvload.exe ", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             u"X:\\Windows\\System32", &si, &pi));
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  EXPECT_TRUE(LogHas("drvload: loaded \"X:\\raid.inf\""));
+
+  // wpeutil shutdown: the machine goes down.
+  EXPECT_EQ(ShellRun(u"wpeutil.exe", u"shutdown", u"X:\\Windows\\System32"), 0u);
+  ASSERT_EQ(shutdowns.size(), 1u);
+  EXPECT_EQ(shutdowns[0].source, "wpeutil");
+  EXPECT_EQ(shutdowns[0].kind, ShutdownKind::Shutdown);
+  EXPECT_TRUE(LogHas("shutdown source=wpeutil kind=shutdown"));
+
+  // msiexec installs the deployment kit's folder from the package.
+  std::filesystem::create_directories(machine.file("c/Users/Fennick"));
+  std::ofstream(machine.file("c/Users/Fennick/wAIKAMD64.msi")) << "package";
+  EXPECT_EQ(ShellRun(u"msiexec.exe", u" /I C:\\Users\\Fennick\\wAIKAMD64.msi /qf "), 0u);
+  EXPECT_NE(GetFileAttributesW(u"C:\\Program Files\\Windows AIK"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(ShellRun(u"msiexec.exe", u" /I C:\\Users\\Fennick\\missing.msi"), 1619u);
+
+  // The help page opens in the browser: logged only.
+  std::filesystem::create_directories(machine.file("c/Program Files/Drum/Help"));
+  std::ofstream(machine.file("c/Program Files/Drum/Help/index.htm")) << "<html>";
+  EXPECT_EQ(ShellRun(kProgramFolder + u"\\Help\\index.htm", u""), 0u);
+  EXPECT_TRUE(LogHas("viewer iexplore.exe opened"));
+}
+
+TEST_F(StandIns, SuiteProgramsRunAsRealChildrenOnTheSameMachine) {
+  RegisterHostProgram(u"Drumchild.exe", PROCESS_CHILD_HELPER);
+  PROCESS_INFORMATION pi{};
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  std::u16string line = u"\"" + kProgramFolder + u"\\Drumchild.exe\" /b D: 1 2";
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, u"C:\\", &si, &pi));
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), WAIT_OBJECT_0);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 3u);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  std::string report = HostText("child-report.txt");
+  EXPECT_NE(report.find("line=\"C:\\Program Files\\Drum\\Drumchild.exe\" /b D: 1 2\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("image=C:\\Program Files\\Drum\\Drumchild.exe\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("folder=C:\\\n"), std::string::npos) << report;
+  EXPECT_NE(report.find("args=[/b][D:][1][2]"), std::string::npos) << report;
+  UnregisterProgram(u"Drumchild.exe");
+}
+
+}  // namespace
