@@ -287,6 +287,28 @@ TEST_F(StandIns, CommandInterpreterRunsScriptsWithRedirection) {
   EXPECT_EQ(ShellRun(u"cmd.exe", u"/C X:\\Temp\\loop.cmd"), 1u);
 }
 
+TEST_F(StandIns, MklinkScriptMakesAFolderLinkOnNtfs) {
+  fstest::SimulatedDisk disk({{u'D', 32ull << 20, "NTFS", "Data"}});
+  ASSERT_TRUE(CreateDirectoryW(u"D:\\Documents and Settings", nullptr));
+  // The script the file-level copy writes at the volume root: two blanks after /D.
+  ASSERT_TRUE(WriteSimulatedFile(u"D:\\drummet.cmd",
+                                 std::string_view("mklink /D  \"D:\\Documents and Settings\\All Users\" ..\\ProgramData")));
+  EXPECT_EQ(ShellRun(u"D:\\drummet.cmd", u""), 0u);
+  DWORD attributes = GetFileAttributesW(u"D:\\Documents and Settings\\All Users");
+  ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  // A second run finds the link there and fails without touching it.
+  EXPECT_EQ(ShellRun(u"D:\\drummet.cmd", u""), 1u);
+  // ntfs-3g reads the link back as a symbolic link to the relative target.
+  std::string part = disk.extract(0, "d.img");
+  auto listing = fstest::Run("ntfsinfo -F " + fstest::Quote("/Documents and Settings/All Users") + " " + fstest::Quote(part));
+  EXPECT_EQ(listing.status, 0) << listing.output;
+  EXPECT_NE(listing.output.find("0xa000000c (symlink)"), std::string::npos) << listing.output;
+  // The relative target "..\\Pro..." in UTF-16 after the header and the relative flag.
+  EXPECT_NE(listing.output.find("010000002e002e005c00500072006f00"), std::string::npos) << listing.output;
+}
+
 TEST_F(StandIns, SmallToolsDoWhatTheirCallersRelyOn) {
   // setres under WinPE: started with its application path and " h1024 v768 b32".
   PROCESS_INFORMATION pi{};
