@@ -57,7 +57,7 @@ ParsedDirectory ParseDirectory(const uint8_t* bytes, size_t slot_count, bool fat
           checksum = e.checksum;
           for (auto& p : pieces) p.clear();
         }
-      } else if (!collecting || order != expected || e.checksum != checksum) {
+      } else if (!collecting || order == 0 || order != expected || e.checksum != checksum) {
         collecting = false;
       }
       if (collecting) {
