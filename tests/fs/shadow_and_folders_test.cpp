@@ -15,6 +15,7 @@
 #include "platform/fs/shell_folders.h"
 #include "platform/fs/volume_set.h"
 #include "platform/machine/machine.h"
+#include "platform/registry/registry.h"
 
 using fstest::SimulatedDisk;
 
@@ -162,6 +163,28 @@ TEST_F(MachineFixture, SystemFoldersFollowTheMachine) {
   EXPECT_FALSE(SHGetSpecialFolderPathW(nullptr, buf, 0x7777, FALSE));
   ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, buf, CSIDL_DESKTOP, TRUE));
   EXPECT_EQ(GetFileAttributesW(u"C:\\Users\\Ann\\Desktop"), FILE_ATTRIBUTE_DIRECTORY) << "created on request";
+}
+
+TEST_F(MachineFixture, ShellFoldersRegistryValuesMatchTheFolders) {
+  ASSERT_EQ(platform::fs::WriteShellFolderValues(), ERROR_SUCCESS);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
+                          KEY_READ, &key),
+            ERROR_SUCCESS);
+  struct Case {
+    const char16_t* value;
+    int csidl;
+  } cases[] = {{u"Desktop", CSIDL_DESKTOPDIRECTORY}, {u"Personal", CSIDL_PERSONAL}, {u"AppData", CSIDL_APPDATA}};
+  for (auto& c : cases) {
+    WCHAR buf[MAX_PATH] = {};
+    DWORD size = sizeof buf, type = 0;
+    ASSERT_EQ(RegQueryValueExW(key, c.value, nullptr, &type, reinterpret_cast<LPBYTE>(buf), &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, REG_SZ);
+    WCHAR expected[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, expected, c.csidl, FALSE));
+    EXPECT_EQ(std::u16string(buf), std::u16string(expected));
+  }
+  RegCloseKey(key);
 }
 
 class OldWindows : public MachineFixture {
