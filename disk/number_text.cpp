@@ -54,8 +54,9 @@ CString UnitText(float value, const char16_t* whole_format, const char16_t* frac
 }  // namespace
 
 CString FormatSectorCount(uint64_t count) {
-  // The byte count saturates instead of wrapping for counts beyond 2^54 units.
-  const uint64_t bytes = count > UINT64_MAX / 512 ? UINT64_MAX : count * 512;
+  // A signed 64-bit byte count; counts of 2^54 units and more saturate
+  // instead of wrapping to a negative count.
+  const int64_t bytes = count >= (1ull << 54) ? INT64_MAX : static_cast<int64_t>(count * 512);
   CString text;
   if (bytes < 1024) {
     text.Format(u"%d Byte", static_cast<int>(bytes));
