@@ -8,6 +8,7 @@
 
 #include "platform/core/error.h"
 #include "platform/ui/cwnd.h"
+#include "platform/ui/device_events.h"
 #include "platform/ui/time_source.h"
 #include "platform/ui/window.h"
 
@@ -77,6 +78,7 @@ void run_cross_sent(UiThread& t) {
 // One retrieval step in the platform's order; false when nothing is there.
 bool retrieve(UiThread& t, MSG* out, HWND filter, UINT min, UINT max, bool remove) {
   run_cross_sent(t);
+  DeliverDeviceChanges(t);
   {
     std::lock_guard lock(t.mutex);
     for (auto it = t.posted.begin(); it != t.posted.end(); ++it) {
@@ -139,6 +141,7 @@ UiThread::~UiThread() = default;
 UiThread& CurrentUiThread() {
   if (!slot.thread) {
     slot.thread = std::make_unique<UiThread>();
+    slot.thread->device_seen = LatestDeviceChange();
     std::lock_guard lock(threads().mutex);
     slot.thread->id = threads().next++;
     threads().by_id[slot.thread->id] = slot.thread.get();
@@ -158,6 +161,11 @@ void SetCurrentUiThreadId(DWORD id) {
   threads().by_id.erase(t.id);
   t.id = id;
   threads().by_id[id] = &t;
+}
+
+void WakeAllUiThreads() {
+  std::lock_guard lock(threads().mutex);
+  for (auto& [id, t] : threads().by_id) t->wake.notify_all();
 }
 
 uint64_t NextTimerDue(const UiThread& t) {

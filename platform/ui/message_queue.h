@@ -57,6 +57,7 @@ struct UiThread {
   HWND active = nullptr;
   HWND capture = nullptr;
   bool paint_dirty = false;  // some window may need WM_PAINT
+  uint64_t device_seen = 0;  // device-change events already posted here
 
   ~UiThread();
 };
@@ -68,6 +69,8 @@ UiThread& CurrentUiThread();
 UiThread* UiThreadById(DWORD id);
 // Lets the process layer give the calling thread its platform thread id.
 void SetCurrentUiThreadId(DWORD id);
+// Wakes every thread waiting for messages (something global changed).
+void WakeAllUiThreads();
 
 // Earliest timer due time of a thread, or UINT64_MAX when it has none.
 uint64_t NextTimerDue(const UiThread& thread);

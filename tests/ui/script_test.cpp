@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include "fixtures/resource.h"
+#include "platform/storage/mount_manager.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/device_events.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/run_options.h"
@@ -286,6 +288,36 @@ TEST(RunOptionsParsing, Table) {
   platform::ui::RunOptions scripted;
   scripted.script_path = "x";
   EXPECT_EQ(scripted.effective_mode(), UiMode::Headless);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DeviceChanges, StorageEventsReachEveryTopLevelWindow) {
+  struct Listener : CWnd {
+    std::vector<std::pair<UINT, DWORD>> seen;  // event, unit mask
+    LRESULT WindowProc(UINT m, WPARAM w, LPARAM l) override {
+      if (m == WM_DEVICECHANGE) {
+        auto* record = reinterpret_cast<const platform::storage::DEV_BROADCAST_VOLUME*>(l);
+        seen.emplace_back(static_cast<UINT>(w), record ? record->dbcv_unitmask : 0xFFFFFFFF);
+        return TRUE;
+      }
+      return CWnd::WindowProc(m, w, l);
+    }
+  } a, b;
+  ASSERT_TRUE(a.CreateEx(0, u"", u"a", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+  ASSERT_TRUE(b.CreateEx(0, u"", u"b", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+  platform::ui::QueueDeviceChange(DBT_DEVICEARRIVAL, platform::storage::DBT_DEVTYP_VOLUME, 1u << 4);
+  platform::ui::QueueDeviceChange(DBT_DEVICEREMOVECOMPLETE, platform::storage::DBT_DEVTYP_VOLUME, 1u << 5);
+  ui_test::PumpMessages();
+  std::vector<std::pair<UINT, DWORD>> want = {{DBT_DEVICEARRIVAL, 1u << 4}, {DBT_DEVICEREMOVECOMPLETE, 1u << 5}};
+  EXPECT_EQ(a.seen, want);
+  EXPECT_EQ(b.seen, want);
+  ui_test::PumpMessages();
+  EXPECT_EQ(a.seen.size(), 2u);  // each event once
+  a.DestroyWindow();
+  b.DestroyWindow();
 }
 
 }  // namespace
