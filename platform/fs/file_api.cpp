@@ -13,6 +13,10 @@
 #include "platform/fs/security_descriptor.h"
 #include "platform/fs/volume_set.h"
 #include "platform/storage/device.h"
+#include "platform/fs/shell_folders.h"
+#if defined(DRUM_HAVE_FAT_DRIVER)
+#include "platform/fs/fat/short_name.h"
+#endif
 
 using platform::fail;
 using namespace platform::fs;
@@ -165,6 +169,29 @@ BOOL QueryNtfsVolumeData(const std::u16string& volume_guid_path, void* out, DWOR
 
 namespace {
 
+// The platform gives new names on the system volume an 8.3 alias when they
+// are not 8.3 names themselves ("Program Files" -> "PROGRA~1"), as FAT does.
+void add_short_name(const Target& t) {
+#if defined(DRUM_HAVE_FAT_DRIVER)
+  if (t.where.path.empty() || t.name.root != RootKind::DriveLetter) return;
+  std::u16string windows = SpecialFolder(CSIDL_WINDOWS);
+  if (windows.empty() || FoldCase(windows[0]) != t.name.letter) return;
+  const std::u16string& name = t.where.path.back();
+  if (!fat::PlanName(name).needs_long_entries) return;
+  VolumePath sibling(t.where.path.begin(), t.where.path.end() - 1);
+  sibling.push_back(u"");
+  auto taken = [&](const fat::ShortName& candidate) {
+    sibling.back() = fat::ShortNameText(candidate);
+    FileInfo info;
+    return t.driver->stat(sibling, &info) == ERROR_SUCCESS;
+  };
+  fat::ShortName alias;
+  if (fat::GenerateShortName(name, taken, &alias)) t.driver->set_short_name(t.where.path, fat::ShortNameText(alias));
+#else
+  (void)t;
+#endif
+}
+
 HANDLE open_file(const std::u16string& text, DWORD access, DWORD share, DWORD disposition, DWORD flags, int hops) {
   Target t;
   if (DWORD e = ResolveFileName(text.c_str(), &t)) {
@@ -268,6 +295,7 @@ HANDLE open_file(const std::u16string& text, DWORD access, DWORD share, DWORD di
   if (!e && create && !exists) {
     e = d.create_file(t.where.path, requested | FILE_ATTRIBUTE_ARCHIVE);
     if (e == ERROR_ALREADY_EXISTS) e = ERROR_FILE_EXISTS;
+    if (!e) add_short_name(t);
   }
   if (e) {
     fail(e);
@@ -387,6 +415,7 @@ BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
   if (t.where.path.empty()) return fail(ERROR_ACCESS_DENIED);
   DWORD e = t.driver->create_folder(t.where.path);
   if (e == ERROR_FILE_EXISTS) e = ERROR_ALREADY_EXISTS;
+  if (!e) add_short_name(t);
   return e ? fail(e) : TRUE;
 }
 

@@ -230,21 +230,56 @@ TEST_F(FileApi, FoldersAttributesTimesAndNames) {
   EXPECT_NE(dir, INVALID_HANDLE_VALUE);
   CloseHandle(dir);
   // Short names: set one, then both path conversions use it.
-  ASSERT_TRUE(SetFileShortNameW(h, u"README~1.TXT") == FALSE);  // needs DELETE access
+  ASSERT_TRUE(SetFileShortNameW(h, u"RDME.TXT") == FALSE);  // needs DELETE access
   CloseHandle(h);
   h = Open(u"C:\\Program Files\\Read Me.txt", GENERIC_WRITE | 0x00010000, OPEN_EXISTING);
-  ASSERT_TRUE(SetFileShortNameW(h, u"README~1.TXT"));
+  ASSERT_TRUE(SetFileShortNameW(h, u"RDME.TXT"));
   EXPECT_FALSE(SetFileShortNameW(h, u"TOO LONG NAME.TEXT"));
   CloseHandle(h);
   WCHAR buf[MAX_PATH];
   DWORD n = GetShortPathNameW(u"c:\\program files\\read me.txt", buf, MAX_PATH);
   ASSERT_GT(n, 0u);
-  EXPECT_EQ(std::u16string(buf, n), u"C:\\Program Files\\README~1.TXT");
-  n = GetLongPathNameW(u"C:\\PROGRAM FILES\\README~1.TXT", buf, MAX_PATH);
+  EXPECT_EQ(std::u16string(buf, n), u"C:\\PROGRA~1\\RDME.TXT");
+  n = GetLongPathNameW(u"C:\\PROGRA~1\\rdme.txt", buf, MAX_PATH);
   ASSERT_GT(n, 0u);
   EXPECT_EQ(std::u16string(buf, n), u"C:\\Program Files\\Read Me.txt");
   // Too small a buffer gives the size needed.
-  EXPECT_EQ(GetLongPathNameW(u"C:\\PROGRAM FILES\\README~1.TXT", buf, 5), 29u);
+  EXPECT_EQ(GetLongPathNameW(u"C:\\PROGRA~1\\RDME.TXT", buf, 5), 29u);
+}
+
+TEST_F(FileApi, NewLongNamesOnTheSystemVolumeGetAliases) {
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\Program Files", nullptr));
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\Program Data Two", nullptr));
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\SHORT", nullptr));
+  ASSERT_TRUE(WriteText(u"C:\\Program Files\\long name.text", "x"));
+  ASSERT_TRUE(WriteText(u"D:\\Not the system volume.txt", "x"));
+  struct Case {
+    const char16_t* name;
+    const char16_t* alias;
+  } cases[] = {
+      {u"C:\\Program Files", u"PROGRA~1"},
+      {u"C:\\Program Data Two", u"PROGRA~2"},
+      {u"C:\\SHORT", u""},
+      {u"C:\\Program Files\\long name.text", u"LONGNA~1.TEX"},
+      {u"D:\\Not the system volume.txt", u""},
+  };
+  for (auto& c : cases) {
+    WIN32_FIND_DATAW data;
+    HANDLE f = FindFirstFileW(c.name, &data);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    FindClose(f);
+    EXPECT_EQ(std::u16string(data.cAlternateFileName), c.alias) << platform::to_utf8(c.name);
+  }
+  // The alias finds the file, in patterns and in paths.
+  EXPECT_EQ(Find(u"C:\\PROGRA~2"), std::vector<std::u16string>{u"Program Data Two"});
+  EXPECT_EQ(ReadText(u"C:\\PROGRA~1\\LONGNA~1.TEX"), "x");
+  WCHAR buf[MAX_PATH];
+  DWORD n = GetShortPathNameW(u"C:\\Program Files\\long name.text", buf, MAX_PATH);
+  EXPECT_EQ(std::u16string(buf, n), u"C:\\PROGRA~1\\LONGNA~1.TEX");
+  std::string image = disk.extract(0, "c.img");
+  auto info = fstest::Run("ntfsinfo -F '/Program Data Two' " + fstest::Quote(image));
+  EXPECT_NE(info.output.find("PROGRA~2"), std::string::npos) << info.output;
+  EXPECT_EQ(fstest::Run("ntfsfix -n " + fstest::Quote(image)).status, 0);
 }
 
 TEST_F(FileApi, FindFirstFileFollowsThePlatformsRules) {
