@@ -248,6 +248,11 @@ void SimulatedPc::MakeFileSystem(int n, uint64_t start, uint64_t count, const st
   else
     FAIL() << "unknown file system " << fs_name;
   ASSERT_EQ(Shell(command), 0) << command;
+  if (fs_name != "ntfs") {
+    std::fstream boot(scratch, std::ios::in | std::ios::out | std::ios::binary);
+    boot.seekp(3);
+    boot.write("MSDOS5.0", 8);
+  }
   for (auto& f : files) {
     std::string local = folder_ + "/scratch.file";
     std::ofstream(local, std::ios::binary | std::ios::trunc) << f.content;

@@ -42,10 +42,10 @@ struct Part {
   bool logical = false;     // MBR: a logical partition inside the extended container
   bool active = false;      // MBR: boot indicator 0x80
   std::string gptType = kGptBasicData;
-  std::u16string name;      // GPT name
-  std::string fs;           // "", "fat16", "fat32", "ntfs"
+  std::u16string name{};    // GPT name
+  std::string fs{};         // "", "fat16", "fat32", "ntfs"
   std::string label = "TEST";
-  std::vector<VolumeFile> files;
+  std::vector<VolumeFile> files{};
 };
 
 struct DiskSpec {
@@ -88,7 +88,9 @@ class SimulatedPc {
   // A file system written straight to sector 0 over the whole disk.
   void WriteSuperfloppy(int n, const std::string& fs, const std::string& label = "FLOPPY",
                         const std::vector<VolumeFile>& files = {});
-  // Makes a file system in a scratch file and copies it into the image at `start`.
+  // Makes a file system in a scratch file and copies it into the image at
+  // `start`. FAT volumes get the OEM name "MSDOS5.0", as the platform's own
+  // formatter writes it.
   void MakeFileSystem(int n, uint64_t start, uint64_t count, const std::string& fs, const std::string& label,
                       const std::vector<VolumeFile>& files);
 
