@@ -9,6 +9,7 @@
 #include "fs/volume_fixture.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
+#include "platform/fs/demo_tree.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/hostfs/host_driver.h"
 #include "platform/fs/shadow_copy.h"
@@ -185,6 +186,34 @@ TEST_F(MachineFixture, ShellFoldersRegistryValuesMatchTheFolders) {
     EXPECT_EQ(std::u16string(buf), std::u16string(expected));
   }
   RegCloseKey(key);
+}
+
+TEST_F(MachineFixture, DemoSystemVolumeHoldsAWindowsLikeTree) {
+  SimulatedDisk disk({{u'C', 64ull << 20, "NTFS", "System"}});
+  std::string error;
+  ASSERT_EQ(platform::fs::PopulateDemoSystemVolume(u'C', &error), ERROR_SUCCESS) << error;
+  EXPECT_EQ(GetFileAttributesW(u"C:\\pagefile.sys") & 0xFF,
+            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(GetFileAttributesExW(u"C:\\pagefile.sys", GetFileExInfoStandard, &data));
+  EXPECT_EQ(data.nFileSizeLow, 16u << 20);
+  EXPECT_NE(GetFileAttributesW(u"C:\\Users\\Ann\\Documents\\Report.doc"), INVALID_FILE_ATTRIBUTES);
+  std::string image = disk.extract(0, "c.img");
+  EXPECT_EQ(fstest::Run("ntfsfix -n " + fstest::Quote(image)).status, 0);
+  auto ls = fstest::Run("ntfsls " + fstest::Quote(image) + " -p /Windows/System32");
+  EXPECT_NE(ls.output.find("Kernel32.dll"), std::string::npos) << ls.output;
+  // The hives are real: hivex's own tools read them.
+  std::string system = dir.file("SYSTEM"), bcd = dir.file("BCD");
+  ASSERT_EQ(fstest::Run("ntfscat " + fstest::Quote(image) + " /Windows/System32/config/SYSTEM > " + fstest::Quote(system)).status, 0);
+  ASSERT_EQ(fstest::Run("ntfscat " + fstest::Quote(image) + " /Boot/BCD > " + fstest::Quote(bcd)).status, 0);
+  EXPECT_EQ(fstest::Run("hivexget " + fstest::Quote(system) + " Select Current").output, "1\n");
+  auto exported = fstest::Run("hivexregedit --export " + fstest::Quote(system) + " '\\'");
+  EXPECT_NE(exported.output.find("[\\MountedDevices]"), std::string::npos) << exported.output;
+  EXPECT_NE(exported.output.find("DosDevices\\\\C:\"=hex(3):"), std::string::npos) << exported.output;
+  EXPECT_NE(exported.output.find("[\\ControlSet001\\Control]"), std::string::npos) << exported.output;
+  auto type = fstest::Run("hivexget " + fstest::Quote(bcd) +
+                          " '\\Objects\\{9dea862c-5cdd-4e70-acc1-f32b344d4795}\\Description' Type");
+  EXPECT_EQ(type.output, std::to_string(0x10100002) + "\n");
 }
 
 class OldWindows : public MachineFixture {
