@@ -293,7 +293,9 @@ void FatFs::stamp_times(DirEntryDisk* e, bool creation, bool write) const {
 FileInfo FatFs::info_of(const Directory& dir, const DirectoryEntry& entry) const {
   FileInfo info;
   info.name = entry.name();
+  // The alias is reported only when it differs from the name itself.
   if (!entry.long_name.empty()) info.short_name = ShortNameText(entry.short_name);
+  if (info.short_name == info.name) info.short_name.clear();
   const DirEntryDisk& d = entry.disk;
   info.attributes = d.attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive);
   if (info.attributes == 0) info.attributes = FILE_ATTRIBUTE_NORMAL;

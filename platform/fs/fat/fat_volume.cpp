@@ -46,15 +46,12 @@ class FatVolume : public VolumeDriver {
     bool found = false;
     for (const DirectoryEntry& e : root.parsed.entries) {
       if (!e.is_label()) continue;
-      std::u16string text;
-      for (uint8_t b : e.short_name) text += char16_t(b);
-      while (!text.empty() && text.back() == u' ') text.pop_back();
-      info->label = text;
+      info->label = OemText(e.short_name.data(), e.short_name.size());
       found = true;
       break;
     }
     if (!found) {
-      for (char c : g.label) info->label += char16_t(uint8_t(c));
+      info->label = OemText(reinterpret_cast<const uint8_t*>(g.label.data()), g.label.size());
     }
     info->serial_number = g.serial;
     info->max_component_length = 255;

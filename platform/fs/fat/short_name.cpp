@@ -105,6 +105,13 @@ std::u16string ShortNameText(const ShortName& raw, uint8_t case_flags) {
   return ext.empty() ? base : base + u"." + ext;
 }
 
+std::u16string OemText(const uint8_t* bytes, size_t length) {
+  std::u16string text;
+  for (size_t i = 0; i < length; ++i) text += bytes[i] < 0x80 ? char16_t(bytes[i]) : kCp437High[bytes[i] - 0x80];
+  while (!text.empty() && text.back() == u' ') text.pop_back();
+  return text;
+}
+
 uint8_t ShortNameChecksum(const ShortName& raw) {
   uint8_t sum = 0;
   for (uint8_t b : raw) sum = uint8_t(((sum & 1) ? 0x80 : 0) + (sum >> 1) + b);

@@ -30,6 +30,9 @@ bool IsValidLongName(const std::u16string& name);
 // The short name as text ("README.TXT"), with the lowercase flags applied.
 std::u16string ShortNameText(const ShortName& raw, uint8_t case_flags = 0);
 
+// OEM bytes (code page 437) as text, trailing blanks dropped: volume labels.
+std::u16string OemText(const uint8_t* bytes, size_t length);
+
 // The directory-entry checksum a long-name entry carries for its short entry.
 uint8_t ShortNameChecksum(const ShortName& raw);
 
