@@ -192,8 +192,8 @@ TEST_F(MachineFixture, DemoSystemVolumeHoldsAWindowsLikeTree) {
   SimulatedDisk disk({{u'C', 64ull << 20, "NTFS", "System"}});
   std::string error;
   ASSERT_EQ(platform::fs::PopulateDemoSystemVolume(u'C', &error), ERROR_SUCCESS) << error;
-  EXPECT_EQ(GetFileAttributesW(u"C:\\pagefile.sys") & 0xFF,
-            FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_EQ(GetFileAttributesW(u"C:\\pagefile.sys"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE)
+      << "grown by SetEndOfFile, not sparse";
   WIN32_FILE_ATTRIBUTE_DATA data{};
   ASSERT_TRUE(GetFileAttributesExW(u"C:\\pagefile.sys", GetFileExInfoStandard, &data));
   EXPECT_EQ(data.nFileSizeLow, 16u << 20);

@@ -739,8 +739,11 @@ int Truncate(Volume* v, uint64_t mref, uint64_t size) {
       v, mref, true,
       [](ntfs_inode*, ntfs_attr* na, void* arg) {
         errno = 0;
-        if (ntfs_attr_truncate(na, static_cast<s64>(*static_cast<uint64_t*>(arg)))) return err_or(ENOSPC);
-        return 0;
+        s64 size = static_cast<s64>(*static_cast<uint64_t*>(arg));
+        // Growing allocates real clusters, as the platform does, rather than
+        // making the file sparse.
+        int r = size > na->data_size ? ntfs_attr_truncate_solid(na, size) : ntfs_attr_truncate(na, size);
+        return r ? err_or(ENOSPC) : 0;
       },
       &size);
 }
