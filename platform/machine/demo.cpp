@@ -214,6 +214,7 @@ bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* e
     *error = "sector size " + std::to_string(disk.sector_size) + " is not 512 or 4096";
     return false;
   }
+  std::string create_image;  // made once everything else is known to be right
   if (!disk.device.empty()) {
     struct stat st {};
     if (stat(disk.device.c_str(), &st) != 0) {
@@ -251,13 +252,7 @@ bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* e
                  std::to_string(disk.sector_size) + "-byte sectors";
         return false;
       }
-      int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-      if (fd < 0 || ftruncate(fd, static_cast<off_t>(disk.size)) != 0) {
-        *error = "cannot create image " + path + ": " + std::strerror(errno);
-        if (fd >= 0) ::close(fd);
-        return false;
-      }
-      ::close(fd);
+      create_image = path;
     }
   }
   if (disk.serial.empty()) {
@@ -270,7 +265,29 @@ bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* e
   if (disk.revision.empty()) disk.revision = "1.00";
   config.disks.push_back(disk);
   std::sort(config.disks.begin(), config.disks.end(), [](auto& a, auto& b) { return a.number < b.number; });
-  return write_ini(folder, config, error);
+  // Never write a file the machine could not read back.
+  std::string problem;
+  if (!ParseMachineIni(FormatMachineIni(config), &problem)) {
+    *error = "disk " + std::to_string(disk.number) + " cannot be listed: " + problem;
+    return false;
+  }
+  if (!create_image.empty()) {
+    int fd = ::open(create_image.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(disk.size)) != 0) {
+      *error = "cannot create image " + create_image + ": " + std::strerror(errno);
+      if (fd >= 0) {
+        ::close(fd);
+        ::unlink(create_image.c_str());
+      }
+      return false;
+    }
+    ::close(fd);
+  }
+  if (!write_ini(folder, config, error)) {
+    if (!create_image.empty()) ::unlink(create_image.c_str());
+    return false;
+  }
+  return true;
 }
 
 bool SetDiskAttached(const std::string& folder, int number, bool attached, std::string* error) {

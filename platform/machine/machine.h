@@ -33,8 +33,8 @@
 //   size = 8G           ; image size when the image is created (simpc add-disk)
 //   sector_size = 512   ; native bytes per sector: 512 or 4096
 //   cylinders = 0       ; 0 = computed from the size
-//   tracks_per_cylinder = 255
-//   sectors_per_track = 63
+//   tracks_per_cylinder = 255   ; 1..65535
+//   sectors_per_track = 63      ; 1..65535
 //   bus = sata          ; ata, atapi, sata, scsi, sas, usb, nvme, sd, mmc, raid, virtual
 //   vendor = ...        product = ...    revision = ...    serial = ...
 //   removable = no

@@ -279,9 +279,11 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
             return bad("512 or 4096");
         } else if (key == "cylinders") { if (!number(d.cylinders, UINT64_MAX)) return bad("a number"); }
         else if (key == "tracks_per_cylinder") {
-          if (!number(d.tracks_per_cylinder, 255) || d.tracks_per_cylinder == 0) return bad("1..255");
+          // The reported geometry is free (disks beyond CHS report what they like),
+          // but never zero: programs divide by it.
+          if (!number(d.tracks_per_cylinder, 65535) || d.tracks_per_cylinder == 0) return bad("1..65535");
         } else if (key == "sectors_per_track") {
-          if (!number(d.sectors_per_track, 63) || d.sectors_per_track == 0) return bad("1..63");
+          if (!number(d.sectors_per_track, 65535) || d.sectors_per_track == 0) return bad("1..65535");
         } else if (key == "bus") {
           auto b = ParseBusType(value);
           if (!b) return bad("a bus (ata, sata, scsi, usb, nvme, ...)");

@@ -113,7 +113,8 @@ TEST(MachineIni, BadInputNamesLineAndValue) {
       {"[os]\nbuild = -1\n", "build = \"-1\""},
       {"[mount a]\npath = elsewhere\nhost = h\n", "path \"elsewhere\""},
       {"[mount a]\npath = X:\n", "mount a has no host folder"},
-      {"[disk 1]\nimage = a\nsectors_per_track = 64\n", "sectors_per_track"},
+      {"[disk 1]\nimage = a\nsectors_per_track = 0\n", "sectors_per_track = \"0\" is not 1..65535"},
+      {"[disk 1]\nimage = a\ntracks_per_cylinder = 65536\n", "tracks_per_cylinder = \"65536\""},
       {"[mount a]\npath = X:\nhost = h\ndrive_type = floppy\n", "drive_type = \"floppy\""},
   };
   for (auto& c : cases) {

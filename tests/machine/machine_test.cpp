@@ -239,6 +239,9 @@ TEST(Machine, AddDiskErrors) {
       {image_disk(0, 4096 + 512, 4096), "not a whole number of 4096-byte sectors"},
       {image_disk(0, 4096, 1024), "sector size 1024"},
       {image_disk(100, 4096), "disk number 100"},
+      {[] { DiskConfig d = image_disk(0, 4096); d.sectors_per_track = 0; return d; }(),
+       "cannot be listed: machine.ini line"},
+      {[] { DiskConfig d = image_disk(0, 4096); d.vendor = "two\nlines"; return d; }(), "cannot be listed"},
       {[] { DiskConfig d = image_disk(0, 0); d.device = "/dev/null"; return d; }(), "/dev/null is not a block device"},
       {[] { DiskConfig d = image_disk(0, 0); d.device = "/dev/nonexistent-disk"; return d; }(), "does not exist"},
   };
@@ -261,6 +264,8 @@ TEST(Machine, AddDiskErrors) {
   EXPECT_EQ(m->disk(0)->size(), 8192u);
   EXPECT_FALSE(AddDiskToMachine(t.path + "/none", image_disk(0, 4096), &error));
   EXPECT_NE(error.find("has no machine.ini"), std::string::npos);
+  // A refused disk leaves no image behind.
+  EXPECT_FALSE(fs::exists(t.path + "/disk0.img"));
 }
 
 TEST(Machine, CurrentMachineAndLog) {
