@@ -197,7 +197,7 @@ BOOL FileObject::io_control(DWORD code, const void* in, DWORD in_size, void* out
       auto* b = static_cast<const uint8_t*>(in);
       size_t data_length = b[4] | (b[5] << 8);
       if (data_length + kReparseHeader > in_size) return fail(ERROR_INVALID_PARAMETER);
-      std::vector<uint8_t> data(b, b + in_size);
+      std::vector<uint8_t> data(b, b + kReparseHeader + data_length);  // the record's own length, not the buffer's
       if (DWORD e = d->set_reparse_point(where_.path, data)) return fail(e);
       return TRUE;
     }
