@@ -344,6 +344,12 @@ std::shared_ptr<FileNode> FatFs::node_for(const Directory& dir, const DirectoryE
     *error = ERROR_FILE_CORRUPT;
     return nullptr;
   }
+  // Drop the records of files no longer open now and then, so the map stays
+  // the size of what is open rather than of everything ever opened.
+  if (nodes_.size() >= 2 * live_nodes_hint_ + 64) {
+    std::erase_if(nodes_, [](const auto& item) { return item.second.expired(); });
+    live_nodes_hint_ = nodes_.size();
+  }
   nodes_[key(dir.id, entry.short_slot)] = node;
   return node;
 }

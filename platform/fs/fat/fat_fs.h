@@ -98,6 +98,7 @@ class FatFs {
  private:
   static uint64_t key(uint32_t dir, size_t slot) { return (uint64_t(dir) << 32) | uint64_t(slot); }
   std::map<uint64_t, std::weak_ptr<FileNode>> nodes_;
+  size_t live_nodes_hint_ = 0;
 };
 
 DWORD device_error(DWORD fallback);
