@@ -20,8 +20,8 @@
 //   rescans_before_new_volume = 0   ; mount passes a new volume stays hidden
 //
 //   [os]
-//   major = 10          minor = 0       build = 19045     platform_id = 2
-//   service_pack =                      ; the CSD text ("Service Pack 1")
+//   major = 6           minor = 1       build = 7601      platform_id = 2
+//   service_pack = Service Pack 1       ; the CSD text, may be empty
 //   winpe = no          wow64 = no
 //   computer_name = DEMO-PC             user_name = User
 //   windows_folder = C:\Windows         system_folder = C:\Windows\System32
@@ -138,11 +138,13 @@ struct DiskConfig {
 };
 
 struct OsFacts {
-  DWORD major = 10;
-  DWORD minor = 0;
-  DWORD build = 19045;
+  // A 32-bit Windows 7 SP1 unless machine.ini says otherwise: the system the
+  // programs were made for.
+  DWORD major = 6;
+  DWORD minor = 1;
+  DWORD build = 7601;
   DWORD platform_id = 2;  // 2 = NT family
-  std::string service_pack;
+  std::string service_pack = "Service Pack 1";
   bool winpe = false;
   bool wow64 = false;
   std::string computer_name = "DEMO-PC";
