@@ -46,6 +46,8 @@ TEST_F(MountTest, DetectionAgreesWithBlkid) {
       {"mkfs.fat", 600 << 20, "FAT32"},
       {"mkntfs -F -f -q", 16 << 20, "NTFS"},
       {"mkntfs -F -f -q -s 4096", 32 << 20, "NTFS"},
+      {"mkfs.exfat", 64 << 20, "exFAT"},
+      {"mkfs.exfat -c 64K", 64 << 20, "exFAT"},
       {"true", 1 << 20, "RAW"},            // all zeros
   };
   for (auto& c : cases) {
