@@ -723,6 +723,14 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
   return Outcome::Failed;
 }
 
+namespace {
+// Another thread may still post: a second message queue, or work in
+// progress on the clock. Only then is waiting in real time worth it.
+bool others_may_post() {
+  return UiThreadCount() > 1 || platform::Clock::instance().active_threads() > 0;
+}
+}  // namespace
+
 IdleResult HeadlessDriver::wait(UiThread& t) {
   if (!finished() && !acting_) {
     const ScriptStep& step = script_.steps[next_];
@@ -753,7 +761,7 @@ IdleResult HeadlessDriver::wait(UiThread& t) {
       return IdleResult::Retry;
     }
     // Nothing due in time: another thread may still post (a worker).
-    {
+    if (others_may_post()) {
       std::unique_lock lock(t.mutex);
       if (t.wake.wait_for(lock, std::chrono::milliseconds(options_.real_grace_ms), [&] {
             return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted;
@@ -769,6 +777,7 @@ IdleResult HeadlessDriver::wait(UiThread& t) {
     time_source().advance_to(due);
     return IdleResult::Retry;
   }
+  if (!others_may_post()) return IdleResult::Stalled;
   std::unique_lock lock(t.mutex);
   bool woke = t.wake.wait_for(lock, std::chrono::milliseconds(options_.real_grace_ms), [&] {
     return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted;

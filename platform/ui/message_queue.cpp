@@ -163,6 +163,11 @@ void SetCurrentUiThreadId(DWORD id) {
   threads().by_id[id] = &t;
 }
 
+size_t UiThreadCount() {
+  std::lock_guard lock(threads().mutex);
+  return threads().by_id.size();
+}
+
 void WakeAllUiThreads() {
   std::lock_guard lock(threads().mutex);
   for (auto& [id, t] : threads().by_id) t->wake.notify_all();

@@ -69,6 +69,8 @@ UiThread& CurrentUiThread();
 UiThread* UiThreadById(DWORD id);
 // Lets the process layer give the calling thread its platform thread id.
 void SetCurrentUiThreadId(DWORD id);
+// Number of threads with a message queue.
+size_t UiThreadCount();
 // Wakes every thread waiting for messages (something global changed).
 void WakeAllUiThreads();
 

@@ -12,6 +12,7 @@
 #include "platform/storage/mount_manager.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/device_events.h"
+#include "platform/ui/app_runner.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/run_options.h"
@@ -318,6 +319,55 @@ TEST(DeviceChanges, StorageEventsReachEveryTopLevelWindow) {
   EXPECT_EQ(a.seen.size(), 2u);  // each event once
   a.DestroyWindow();
   b.DestroyWindow();
+}
+
+}  // namespace
+
+namespace {
+
+class OneDialogApp : public CWinApp {
+ public:
+  OneDialogApp() : CWinApp(u"Runner") {}
+  BOOL InitInstance() override {
+    CDialog dlg(IDD_PAGE3);
+    m_pMainWnd = &dlg;
+    dlg.DoModal();
+    m_pMainWnd = nullptr;
+    exit_code_ = 7;
+    return FALSE;
+  }
+};
+
+TEST(AppRunner, ExitStatusesForGoodBadAndFailingScripts) {
+  auto dir = temp_dir();
+  auto write = [&](const char* name, const char* text) {
+    std::ofstream(dir / name) << text;
+    return (dir / name).string();
+  };
+  struct Case {
+    std::string script;
+    int status;
+    const char* log_holds;
+  };
+  const Case cases[] = {
+      {write("ok.script", "expect dialog 103\nkey enter\n"), 7, "dialog 103 \"Page three\" closed with 1"},
+      {write("bad.script", "expect dialog\n"), platform::ui::kExitBadScript, ""},
+      {write("fail.script", "expect dialog 103\nclick 4711\n"), platform::ui::kExitScriptFailed,
+       "script failed: line 2: click 4711: no control 4711 in dialog 103"},
+  };
+  for (const auto& c : cases) {
+    platform::ui::RunOptions options;
+    options.mode = platform::ui::UiMode::Headless;
+    options.script_path = c.script;
+    options.log_path = (dir / "run.log").string();
+    std::filesystem::remove(options.log_path);
+    OneDialogApp app;
+    EXPECT_EQ(platform::ui::RunWithOptions(app, options), c.status) << c.script;
+    std::ifstream log(options.log_path);
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(c.log_holds), std::string::npos) << text;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
