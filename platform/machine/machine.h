@@ -14,7 +14,8 @@
 // without regard to case; values keep their case and lose surrounding blanks.
 // Numbers are decimal or 0x-hex. Sizes take a K/M/G/T suffix (powers of 1024).
 // Booleans are yes/no, true/false, 1/0, on/off. Relative paths are relative to
-// the machine folder.
+// the machine folder. One key per line in the file; the sketch below puts
+// several on a line only to stay short.
 //
 //   [machine]
 //   rescans_before_new_volume = 0   ; mount passes a new volume stays hidden
@@ -37,11 +38,13 @@
 //   sectors_per_track = 63      ; 1..65535
 //   bus = sata          ; ata, atapi, sata, scsi, sas, usb, nvme, sd, mmc, raid, virtual
 //   vendor = ...        product = ...    revision = ...    serial = ...
+//                       ; (model = is read as product =)
 //   removable = no
 //   attached = yes      ; no = listed but unplugged (simpc attach/detach)
 //   smart_identify = smart0-identify.hex      ; 512-byte pages as hex text
 //   smart_attributes = smart0-attributes.hex  ; (whitespace between bytes is
-//   smart_thresholds = smart0-thresholds.hex  ;  free); absent = no S.M.A.R.T.
+//   smart_thresholds = smart0-thresholds.hex  ;  free, '#' starts a comment);
+//                                             ; absent = no S.M.A.R.T.
 //   unreadable = 100-199, 5000   ; native sector ranges that fail to read
 //   failing_writes = 300-310     ; native sector ranges that fail to write
 //   open_fails = no              ; opening the disk fails
