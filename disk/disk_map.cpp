@@ -42,6 +42,7 @@ int32_t BuildDiskMap(int32_t listedIndex, DiskMapItem* items, bool refresh) {
   int32_t listed = listedIndex + 1;
   if (listed < 1 || listed > kMaxListedDisks) return 0;
   int32_t physical = DiskContext.listedToPhysical[listed];
+  if (physical < 0) return 0;  // no disk under that listed number: nothing to open
   if (refresh) {
     for (auto& p : sharedPartitionBuffer) p = PartitionEntry{};
     ReadPartitionList(sharedPartitionBuffer, physical);

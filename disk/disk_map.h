@@ -17,7 +17,8 @@ constexpr uint64_t kGptLeadingGapLength = 0x40000;
 // list into sharedPartitionBuffer and looks up the partitions' letters;
 // without, it works on sharedPartitionBuffer and partitionCount as they are
 // (leaving driveLetter 0) and changes neither. Returns the item count, 0 when
-// the disk has no partitions; at most kMaxDiskMapItems.
+// the disk has no partitions or the listed number has no disk; at most
+// kMaxDiskMapItems.
 int32_t BuildDiskMap(int32_t listedIndex, DiskMapItem* items, bool refresh);
 // True when an extended partition exists and `sector` (512-byte units of the
 // disk whose list was read last) lies in [start, start + length - 63 sectors).
