@@ -732,24 +732,10 @@ bool others_may_post() {
 }  // namespace
 
 IdleResult HeadlessDriver::wait(UiThread& t) {
-  if (!finished() && !acting_) {
+  if (!finished()) {
+    Outcome o = step_once(true);
+    if (o == Outcome::Done) return IdleResult::Retry;
     const ScriptStep& step = script_.steps[next_];
-    acting_ = true;
-    std::string error;
-    Outcome o;
-    try {
-      o = run_step(step, true, error);
-    } catch (...) {
-      acting_ = false;
-      throw;
-    }
-    acting_ = false;
-    if (o == Outcome::Failed) fail(step.describe() + ": " + error);
-    if (o == Outcome::Done) {
-      ++next_;
-      waiting_since_ = UINT64_MAX;
-      return IdleResult::Retry;
-    }
     if (step.verb == "wait") return IdleResult::Retry;
     // Waiting for something: let time pass up to the budget.
     uint64_t now = time_source().now_ms();
@@ -769,7 +755,7 @@ IdleResult HeadlessDriver::wait(UiThread& t) {
         return IdleResult::Retry;
     }
     time_source().advance_to(deadline);
-    fail(step.describe() + ": " + error + " (waited " + std::to_string(options_.wait_budget_ms) + " ms)");
+    fail(step.describe() + ": " + last_error_ + " (waited " + std::to_string(options_.wait_budget_ms) + " ms)");
   }
   // The script is done (or absent): time runs on while timers are set.
   uint64_t due = NextTimerDue(t);
@@ -788,24 +774,33 @@ IdleResult HeadlessDriver::wait(UiThread& t) {
 void HeadlessDriver::peek_idle(UiThread&) {
   // A message pump inside a long operation: run steps that act at once
   // (a Cancel click), never ones that need time to pass.
-  if (finished() || acting_) return;
-  const ScriptStep& step = script_.steps[next_];
-  if (step.verb == "wait") return;
-  acting_ = true;
-  std::string error;
-  Outcome o;
-  try {
-    o = run_step(step, false, error);
-  } catch (...) {
-    acting_ = false;
-    throw;
-  }
-  acting_ = false;
-  if (o == Outcome::Failed) fail(step.describe() + ": " + error);
-  if (o == Outcome::Done) {
+  if (finished() || script_.steps[next_].verb == "wait") return;
+  step_once(false);
+}
+
+HeadlessDriver::Outcome HeadlessDriver::step_once(bool may_wait) {
+  // Actions count as done before they run: their handlers may open dialogs
+  // whose loops run the steps after them.
+  size_t index = next_;
+  ScriptStep step = script_.steps[index];
+  bool action = step.verb != "expect" && step.verb != "wait";
+  if (action) {
     ++next_;
     waiting_since_ = UINT64_MAX;
   }
+  std::string error;
+  Outcome o = run_step(step, may_wait, error);
+  if (o == Outcome::Failed) fail(step.describe() + ": " + error);
+  if (o == Outcome::Done) {
+    if (!action) {
+      ++next_;
+      waiting_since_ = UINT64_MAX;
+    }
+  } else if (action && next_ == index + 1) {
+    next_ = index;  // nothing happened yet; try again later
+  }
+  last_error_ = error;
+  return o;
 }
 
 void HeadlessDriver::stalled(UiThread& t) {

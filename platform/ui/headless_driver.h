@@ -118,13 +118,14 @@ class HeadlessDriver : public LoopBackend {
  private:
   enum class Outcome { Done, Waiting, Failed };
   Outcome run_step(const ScriptStep& step, bool may_wait, std::string& error);
+  Outcome step_once(bool may_wait);
   [[noreturn]] void fail(const std::string& message);
   void log(const std::string& line);
 
   Script script_;
   DriverOptions options_;
   size_t next_ = 0;
-  bool acting_ = false;
+  std::string last_error_;  // why the current step is still waiting
   uint64_t waiting_since_ = UINT64_MAX;  // virtual time the current step began waiting
   uint64_t wait_until_ = 0;              // `wait MS`: its end
   bool wait_started_ = false;

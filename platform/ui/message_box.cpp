@@ -16,6 +16,8 @@ ShellSeam& seam_storage() {
   return *s;
 }
 
+constexpr UINT kPickerChoose = WM_USER + 0x3F0;
+
 // A window that runs one modal helper: a message box or a picker. Its
 // command handler ends the loop; pickers check the choice first.
 class HelperWindow : public CWnd {
@@ -46,6 +48,13 @@ class HelperWindow : public CWnd {
   }
 
   LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    if (message == kPickerChoose && is_picker) {
+      // The choice runs from the loop, so prompts it raises run their own
+      // loops that the driver can answer.
+      std::u16string path = picker.path;
+      if (!accept || accept(*this, path)) end(IDOK);
+      return 0;
+    }
     if (on_message && message >= WM_USER) {
       on_message(*this, message, w, l);
       return 0;
@@ -153,7 +162,7 @@ bool ChooseInPicker(HWND hwnd, const std::u16string& path) {
   HelperWindow* h = helper_for(hwnd);
   if (!h || !h->is_picker) return false;
   h->picker.path = path;
-  if (!h->accept || h->accept(*h, path)) h->end(IDOK);
+  PostMessageW(hwnd, kPickerChoose, 0, 0);
   return true;
 }
 

@@ -149,8 +149,9 @@ struct PickerState {
   std::u16string status;
 };
 PickerState* PickerFor(HWND hwnd);
-// Picks `path` in an open file or folder dialog and ends it with IDOK (or
-// keeps it open when the program refuses). False when `hwnd` is no picker.
+// Picks `path` in an open file or folder dialog: the choice is posted and,
+// when its loop runs it, ends the dialog with IDOK (or keeps it open when the
+// program refuses). False when `hwnd` is no picker.
 bool ChooseInPicker(HWND hwnd, const std::u16string& path);
 // Ends an open picker or message box with `result`.
 bool EndPickerOrBox(HWND hwnd, int result);

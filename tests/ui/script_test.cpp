@@ -17,6 +17,8 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/run_options.h"
 #include "platform/ui/time_source.h"
+#include "platform/core/text.h"
+#include <atomic>
 #include "ui_test_support.h"
 
 using platform::ui::Script;
@@ -368,6 +370,218 @@ TEST(AppRunner, ExitStatusesForGoodBadAndFailingScripts) {
     EXPECT_NE(text.find(c.log_holds), std::string::npos) << text;
   }
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+
+// The item list of the folder dialog belongs to the shell namespace; this
+// test stands in for it.
+struct ITEMIDLIST {
+  std::u16string path;
+};
+
+namespace {
+
+struct ShellSeamScope {
+  std::vector<std::unique_ptr<ITEMIDLIST>> made;
+  explicit ShellSeamScope(std::function<bool(const std::u16string&)> exists) {
+    platform::ui::ShellSeam seam;
+    seam.exists = std::move(exists);
+    seam.make_item_list = [this](const std::u16string& path) {
+      made.push_back(std::make_unique<ITEMIDLIST>(ITEMIDLIST{path}));
+      return made.back().get();
+    };
+    platform::ui::set_shell_seam(seam);
+  }
+  ~ShellSeamScope() { platform::ui::set_shell_seam({}); }
+};
+
+struct BrowseLog {
+  std::vector<std::string> calls;
+};
+
+int CALLBACK_browse(HWND hwnd, UINT message, LPARAM l, LPARAM data) {
+  auto* log = reinterpret_cast<BrowseLog*>(data);
+  if (message == BFFM_INITIALIZED) {
+    log->calls.push_back("init");
+    SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(u"C:\\Start"));
+  } else if (message == BFFM_SELCHANGED) {
+    auto* item = reinterpret_cast<ITEMIDLIST*>(l);
+    std::string path = platform::to_utf8(item ? item->path : u"?");
+    log->calls.push_back("changed " + path);
+    // Only folders on D: may be picked.
+    SendMessageW(hwnd, BFFM_ENABLEOK, 0, path.rfind("D:", 0) == 0);
+  }
+  return 0;
+}
+
+TEST(ShellDialogs, FolderBrowserCallbackRefusesThenAccepts) {
+  ShellSeamScope seam([](const std::u16string&) { return true; });
+  BrowseLog log;
+  WCHAR name[MAX_PATH] = {};
+  BROWSEINFOW info{};
+  info.pszDisplayName = name;
+  info.lpszTitle = u"Pick a folder";
+  info.lpfn = &CALLBACK_browse;
+  info.lParam = reinterpret_cast<LPARAM>(&log);
+  PIDLIST_ABSOLUTE result = nullptr;
+  std::u16string selection_at_start;
+  Script s;
+  s.choose("C:\\Windows").choose("D:\\Backups");
+  auto run = ui_test::RunScripted(s, [&] { result = SHBrowseForFolderW(&info); });
+  ASSERT_EQ(run.failure, "");
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(result->path, u"D:\\Backups");
+  EXPECT_EQ(std::u16string(name), u"Backups");
+  std::vector<std::string> want = {"init", "changed C:\\Windows", "changed D:\\Backups"};
+  EXPECT_EQ(log.calls, want);
+}
+
+TEST(ShellDialogs, SaveDialogAsksBeforeReplacing) {
+  ShellSeamScope seam([](const std::u16string& p) { return p == u"C:\\old.img"; });
+  CFileDialog save(FALSE, u"img", nullptr, OFN_OVERWRITEPROMPT, u"Images|*.img||");
+  ASSERT_EQ(save.filters().size(), 1u);
+  EXPECT_EQ(save.filters()[0].second, u"*.img");
+  Script s;
+  s.choose("C:\\old").answer("no").choose("C:\\old").answer("yes");
+  INT_PTR r = 0;
+  auto run = ui_test::RunScripted(s, [&] { r = save.DoModal(); });
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(r, IDOK);
+  EXPECT_EQ(save.GetPathName(), u"C:\\old.img");
+  EXPECT_EQ(save.GetFileTitle(), u"old");
+  int prompts = 0;
+  for (const auto& l : run.log) prompts += l.find("already exists") != std::string::npos;
+  EXPECT_EQ(prompts, 2);
+}
+
+TEST(ShellDialogs, CancelledPickersReturnNothing) {
+  ShellSeamScope seam([](const std::u16string&) { return false; });
+  CFileDialog open(TRUE, nullptr, nullptr, OFN_FILEMUSTEXIST, u"All|*.*||");
+  INT_PTR r = 0;
+  auto run = ui_test::RunScripted(Script().choose("C:\\missing.txt").answer("ok").answer("cancel"),
+                                  [&] { r = open.DoModal(); });
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(r, IDCANCEL);  // the missing file was refused, then the dialog cancelled
+  EXPECT_EQ(open.GetPathName(), u"");
+}
+
+// A user-interface thread with its own queue, reached by thread id.
+class Worker : public CWinThread {
+ public:
+  std::atomic<int> got{0};
+  BOOL PreTranslateMessage(MSG* msg) override {
+    if (msg->message == WM_APP + 5) {
+      got += static_cast<int>(msg->wParam);
+      if (got >= 3) PostQuitMessage(0);
+      return TRUE;
+    }
+    return FALSE;
+  }
+};
+
+TEST(Threads, PostThreadMessageReachesAUserInterfaceThread) {
+  platform::ui::set_time_source(nullptr);
+  Worker worker;
+  ASSERT_TRUE(worker.CreateThread());
+  ASSERT_NE(platform::ui::UiThreadById(worker.m_nThreadID), nullptr);
+  EXPECT_TRUE(PostThreadMessageW(worker.m_nThreadID, WM_APP + 5, 1, 0));
+  EXPECT_TRUE(PostThreadMessageW(worker.m_nThreadID, WM_APP + 5, 2, 0));
+  worker.Join();
+  EXPECT_EQ(worker.got.load(), 3);
+  EXPECT_FALSE(PostThreadMessageW(999999, WM_APP, 0, 0));
+}
+
+TEST(Cursors, SetCursorReturnsThePreviousOne) {
+  HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
+  HCURSOR wait = LoadCursorW(nullptr, IDC_WAIT);
+  HCURSOR hand = LoadCursorW(nullptr, IDC_HAND);
+  EXPECT_NE(arrow, wait);
+  SetCursor(arrow);
+  EXPECT_EQ(SetCursor(wait), arrow);
+  EXPECT_EQ(SetCursor(hand), wait);
+  EXPECT_EQ(GetCursor(), hand);
+}
+
+class HoverPage : public CDialog {
+ public:
+  HoverPage() : CDialog(IDD_MAIN) {}
+  std::vector<std::string> seen;
+  CStatic label;
+  void DoDataExchange(CDataExchange* dx) override { DDX_Control(dx, IDC_LABEL, label); }
+};
+
+TEST(Mouse, MoveAndLeaveWithTrackMouseEvent) {
+  struct Tracked : CStatic {
+    std::vector<std::string>* seen;
+    LRESULT WindowProc(UINT m, WPARAM w, LPARAM l) override {
+      if (m == WM_MOUSEMOVE) {
+        seen->push_back("move");
+        TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, m_hWnd, 0};
+        TrackMouseEvent(&t);
+      } else if (m == WM_MOUSELEAVE) {
+        seen->push_back("leave");
+      }
+      return CStatic::WindowProc(m, w, l);
+    }
+  };
+  std::vector<std::string> seen;
+  Tracked label;
+  label.seen = &seen;
+  CDialog page(IDD_MAIN);
+  Script s;
+  s.expect_dialog(IDD_MAIN).move(IDC_LABEL).move(IDC_NEXT).key("escape");
+  auto run = ui_test::RunScripted(s, [&] {
+    struct Page : CDialog {
+      Tracked* t;
+      Page(Tracked* x) : CDialog(IDD_MAIN), t(x) {}
+      BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        t->SubclassDlgItem(IDC_LABEL, this);
+        return TRUE;
+      }
+    } p(&label);
+    p.DoModal();
+  });
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(seen, (std::vector<std::string>{"move", "leave"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A handler run by a script step opens a message box; the next step answers it.
+class AskOnSelect : public CDialog {
+ public:
+  AskOnSelect() : CDialog(IDD_CONTROLS) {}
+  CComboBox combo;
+  int answer = 0;
+  void DoDataExchange(CDataExchange* dx) override { DDX_Control(dx, IDC_COMBO, combo); }
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    combo.AddString(u"FAT32");
+    combo.AddString(u"NTFS");
+    return TRUE;
+  }
+
+ protected:
+  void OnSelect() { answer = AfxMessageBox(u"Format as " + std::u16string(combo.GetCurSel() == 1 ? u"NTFS" : u"FAT32") + u"?", MB_OKCANCEL); }
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(AskOnSelect, CDialog)
+  ON_CBN_SELCHANGE(IDC_COMBO, &AskOnSelect::OnSelect)
+END_MESSAGE_MAP()
+
+TEST(ScriptSteps, AHandlerRunByAStepMayOpenAMessageBox) {
+  AskOnSelect page;
+  auto run = ui_test::RunScripted(Script().expect_dialog(IDD_CONTROLS).select_text(IDC_COMBO, "NTFS").answer("ok").key("escape"),
+                                  [&] { page.DoModal(); });
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(page.answer, IDOK);
+  bool logged = false;
+  for (const auto& l : run.log) logged = logged || l.find("\"Format as NTFS?\"") != std::string::npos;
+  EXPECT_TRUE(logged);
 }
 
 }  // namespace
