@@ -19,6 +19,7 @@ namespace {
 
 constexpr uint64_t kSectorBuffer = 4096;
 constexpr int kMaxWindowsFolderMatches = 256;  // bounds the "\win*.*" walk
+constexpr size_t kModelTextSize = sizeof(DriveIdentityRecord{}.modelText);
 
 bool Found(const CString& path) { return !FindFirstName(path).IsEmpty(); }
 
@@ -119,21 +120,26 @@ int32_t ReadDiskCount() {
 void EnumerateDisks() {
   for (int n = 1; n <= kMaxListedDisks; ++n) DiskContext.listedToPhysical[n] = -1;
   for (int p = 0; p < 8; ++p) DiskContext.sectorMultiplier[p] = 0;
+  // Physical numbers 0 to diskCount are probed while listed numbers remain:
+  // a gap in the numbering is bridged once, and the number after the last
+  // listed disk is still probed (and found absent).
   int32_t n = 1;
-  for (int32_t p = 0; n <= kMaxListedDisks; ++p) {
+  for (int32_t p = 0; p <= DiskContext.diskCount; ++p) {
     uint64_t size = ReadDiskGeometry(p);
+    if (n > DiskContext.diskCount || n > kMaxListedDisks) break;
     DiskContext.listedDiskSize[n] = size;
-    if (size != 0) {
-      DiskContext.listedToPhysical[n] = p;
-      ReadDriveIdentityForDisk(p);
-      const DriveIdentityRecord& record = DriveIdentities[p < kDriveIdentityCount ? p : 0];
-      char model[sizeof record.modelText + 1] = {};
-      if (p < kDriveIdentityCount) memcpy(model, record.modelText, sizeof record.modelText);
-      DiskContext.listedModel[n] = CString(model);
-      DiskContext.listedBusName[n] = busNames[p < kDriveIdentityCount && record.busCode < 4 ? record.busCode : 0];
-      ++n;
+    if (size == 0) continue;
+    DiskContext.listedToPhysical[n] = p;
+    ReadDriveIdentityForDisk(p);
+    char model[kModelTextSize + 1] = {};
+    int32_t bus = 0;
+    if (p < kDriveIdentityCount) {
+      memcpy(model, DriveIdentities[p].modelText, kModelTextSize);
+      bus = DriveIdentities[p].busCode < 4 ? DriveIdentities[p].busCode : 0;
     }
-    if (p >= DiskContext.diskCount || n > DiskContext.diskCount) break;
+    DiskContext.listedModel[n] = CString(model);
+    DiskContext.listedBusName[n] = busNames[bus];
+    ++n;
   }
 }
 

@@ -309,6 +309,10 @@ void SimulatedPc::SetIni(const std::string& section, const std::string& key, con
   std::ofstream(folder_ + "/machine.ini", std::ios::trunc) << text;
 }
 
+void SimulatedPc::AppendIni(const std::string& text) {
+  std::ofstream(folder_ + "/machine.ini", std::ios::app) << "\n" << text << "\n";
+}
+
 void SimulatedPc::Boot() {
   std::string error;
   ASSERT_TRUE(platform::machine::OpenMachine(folder_, &error)) << error;

@@ -100,6 +100,8 @@ class SimulatedPc {
   // Sets `key = value` in a section of machine.ini ("disk 0", "os").
   void SetIni(const std::string& section, const std::string& key, const std::string& value);
 
+  // Appends lines (a new section such as "[mount cd]") to machine.ini.
+  void AppendIni(const std::string& text);
   // Opens the folder as the current machine; the mount manager scans it.
   void Boot();
 
