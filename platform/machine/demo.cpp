@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -200,6 +201,11 @@ bool CreateMachineFolder(const std::string& folder, std::string* error) {
 }
 
 bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* error) {
+  // Stored as machine.ini reads them back: without surrounding blanks.
+  for (std::string* field : {&disk.vendor, &disk.product, &disk.revision, &disk.serial, &disk.image, &disk.device}) {
+    while (!field->empty() && std::isspace(static_cast<unsigned char>(field->back()))) field->pop_back();
+    while (!field->empty() && std::isspace(static_cast<unsigned char>(field->front()))) field->erase(field->begin());
+  }
   MachineConfig config;
   if (!load_ini(folder, &config, error)) return false;
   if (disk.number < 0 || disk.number > 99) {
@@ -267,8 +273,14 @@ bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* e
   std::sort(config.disks.begin(), config.disks.end(), [](auto& a, auto& b) { return a.number < b.number; });
   // Never write a file the machine could not read back.
   std::string problem;
-  if (!ParseMachineIni(FormatMachineIni(config), &problem)) {
+  auto back = ParseMachineIni(FormatMachineIni(config), &problem);
+  if (!back) {
     *error = "disk " + std::to_string(disk.number) + " cannot be listed: " + problem;
+    return false;
+  }
+  if (!(*back == config)) {
+    *error = "disk " + std::to_string(disk.number) +
+             " cannot be listed: a value would not read back as given (a line break, or ';' or '#' after a blank)";
     return false;
   }
   if (!create_image.empty()) {

@@ -10,7 +10,8 @@
 // machine.ini format
 // ------------------
 // Plain INI: "[section]" headers, "key = value" lines, blank lines and lines
-// starting with ';' or '#' are ignored. Keys and section names are matched
+// starting with ';' or '#' are ignored, as is the rest of a line from a ';'
+// or '#' that follows a blank. Keys and section names are matched
 // without regard to case; values keep their case and lose surrounding blanks.
 // Numbers are decimal or 0x-hex. Sizes take a K/M/G/T suffix (powers of 1024).
 // Booleans are yes/no, true/false, 1/0, on/off. Relative paths are relative to

@@ -36,6 +36,13 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
+// Drops a trailing comment: ';' or '#' after a blank ("size = 8G  ; the stick").
+std::string_view strip_comment(std::string_view line) {
+  for (size_t i = 1; i < line.size(); ++i)
+    if ((line[i] == ';' || line[i] == '#') && (line[i - 1] == ' ' || line[i - 1] == '\t')) return line.substr(0, i);
+  return line;
+}
+
 std::optional<uint64_t> parse_number(std::string_view text) {
   text = trim(text);
   int base = 10;
@@ -188,6 +195,7 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
 
     if (line.front() == '[') {
+      line = trim(strip_comment(line));
       if (line.back() != ']') return fail("unclosed section header \"" + std::string(line) + "\"");
       std::string_view name = trim(line.substr(1, line.size() - 2));
       std::string head = lower(name.substr(0, name.find(' ')));
@@ -222,7 +230,8 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
     size_t eq = line.find('=');
     if (eq == std::string_view::npos) return fail("expected key = value, found \"" + std::string(line) + "\"");
     std::string key = lower(trim(line.substr(0, eq)));
-    std::string value(trim(line.substr(eq + 1)));
+    // A comment may follow the value; a value may itself start with ';' or '#'.
+    std::string value(trim(strip_comment(trim(line.substr(eq + 1)))));
     auto bad = [&](const char* what) { return fail(key + " = \"" + value + "\" is not " + what); };
     auto number = [&](auto& field, uint64_t max) -> bool {
       auto v = parse_number(value);

@@ -66,9 +66,10 @@ TEST(MachineIni, ReadsHandWrittenFile) {
       "[OS]\n"
       "Major = 5\n"
       "WinPE = on\n"
-      "[disk 3]\n"
-      "image = /abs/d.img\n"
-      "Sector_Size = 0x1000\n"
+      "[disk 3]   ; the data disk\n"
+      "image = /abs/d.img\t# kept on the host\n"
+      "serial = A;B#C\n"
+      "Sector_Size = 0x1000 ; native\n"
       "bus = NVMe\n"
       "unreadable = 1 - 4 ,9\n"
       "[mount tools]\n"
@@ -82,6 +83,8 @@ TEST(MachineIni, ReadsHandWrittenFile) {
   ASSERT_EQ(c->disks.size(), 1u);
   EXPECT_EQ(c->disks[0].number, 3);
   EXPECT_EQ(c->disks[0].sector_size, 4096u);
+  EXPECT_EQ(c->disks[0].image, "/abs/d.img");
+  EXPECT_EQ(c->disks[0].serial, "A;B#C");  // no blank before them: part of the value
   EXPECT_EQ(c->disks[0].bus, BusType::Nvme);
   EXPECT_EQ(c->disks[0].faults.unreadable, (std::vector<SectorRange>{{1, 4}, {9, 9}}));
   ASSERT_EQ(c->mounts.size(), 1u);

@@ -242,6 +242,7 @@ TEST(Machine, AddDiskErrors) {
       {[] { DiskConfig d = image_disk(0, 4096); d.sectors_per_track = 0; return d; }(),
        "cannot be listed: machine.ini line"},
       {[] { DiskConfig d = image_disk(0, 4096); d.vendor = "two\nlines"; return d; }(), "cannot be listed"},
+      {[] { DiskConfig d = image_disk(0, 4096); d.product = "Disk ;1"; return d; }(), "would not read back"},
       {[] { DiskConfig d = image_disk(0, 0); d.device = "/dev/null"; return d; }(), "/dev/null is not a block device"},
       {[] { DiskConfig d = image_disk(0, 0); d.device = "/dev/nonexistent-disk"; return d; }(), "does not exist"},
   };
