@@ -151,6 +151,33 @@ TEST_F(FileApi, ReadWriteSeekAndSizeThroughHandles) {
   EXPECT_EQ(fstest::Run("ntfsfix -n " + fstest::Quote(image)).status, 0);
 }
 
+TEST_F(FileApi, OpenFlagsDeleteOnCloseAppendAndHidden) {
+  DWORD done = 0;
+  HANDLE h;
+  // Delete-on-close.
+  h = Open(u"C:\\scratch.tmp", GENERIC_WRITE, CREATE_NEW, kAllShare, FILE_FLAG_DELETE_ON_CLOSE);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_NE(GetFileAttributesW(u"C:\\scratch.tmp"), INVALID_FILE_ATTRIBUTES);
+  CloseHandle(h);
+  EXPECT_EQ(GetFileAttributesW(u"C:\\scratch.tmp"), INVALID_FILE_ATTRIBUTES);
+  // Append-only access writes at the end wherever the pointer is.
+  ASSERT_TRUE(WriteText(u"C:\\log.txt", "one;"));
+  h = Open(u"C:\\log.txt", FILE_APPEND_DATA, OPEN_EXISTING);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+  ASSERT_TRUE(WriteFile(h, "two;", 4, &done, nullptr));
+  CloseHandle(h);
+  EXPECT_EQ(ReadText(u"C:\\log.txt"), "one;two;");
+  // Replacing a hidden file needs the caller to ask for hidden.
+  ASSERT_TRUE(SetFileAttributesW(u"C:\\log.txt", FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(Open(u"C:\\log.txt", GENERIC_WRITE, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  h = Open(u"C:\\log.txt", GENERIC_WRITE, CREATE_ALWAYS, kAllShare, FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_EQ(GetFileAttributesW(u"C:\\log.txt"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+}
+
 TEST_F(FileApi, SharingModesDecideWhoMayOpen) {
   ASSERT_TRUE(WriteText(u"C:\\shared.txt", "x"));
   struct Case {
