@@ -9,7 +9,7 @@
 #include "platform/process/system_info.h"
 #include "platform/process/thread.h"
 
-const WCHAR* const TracedToolPath = u"X:\\Windows\\System32\\bcdedit.exe";
+const WCHAR* const TracedToolPath = u"C:\\Windows\\System32\\bcdedit.exe";
 
 // The window and process headers of the platform both define the SW_* show
 // values, so this file (which needs the process ones) declares the one window
