@@ -207,6 +207,7 @@ BOOL FileObject::io_control(DWORD code, const void* in, DWORD in_size, void* out
       if (out_size < sizeof(NTFS_VOLUME_DATA_BUFFER)) return fail(ERROR_INSUFFICIENT_BUFFER);
       ntfs::NtfsVolumeData vd;
       if (DWORD e = ntfs_driver->volume_data(&vd)) return fail(e);
+      if (!vd.bytes_per_sector || !vd.bytes_per_cluster) return fail(ERROR_FILE_CORRUPT);
       NTFS_VOLUME_DATA_BUFFER b{};
       b.VolumeSerialNumber.QuadPart = static_cast<LONGLONG>(vd.serial);
       b.NumberSectors.QuadPart = static_cast<LONGLONG>(vd.total_clusters * (vd.bytes_per_cluster / vd.bytes_per_sector));
