@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <atomic>
 #include <future>
 #include <memory>
 #include <unordered_map>
@@ -138,12 +139,18 @@ bool retrieve(UiThread& t, MSG* out, HWND filter, UINT min, UINT max, bool remov
 
 UiThread::~UiThread() = default;
 
+std::atomic<DWORD (*)()> thread_id_source{nullptr};
+
+void set_thread_id_source(DWORD (*source)()) { thread_id_source.store(source); }
+
 UiThread& CurrentUiThread() {
   if (!slot.thread) {
     slot.thread = std::make_unique<UiThread>();
     slot.thread->device_seen = LatestDeviceChange();
+    DWORD (*source)() = thread_id_source.load();
+    DWORD given = source ? source() : 0;
     std::lock_guard lock(threads().mutex);
-    slot.thread->id = threads().next++;
+    slot.thread->id = given ? given : threads().next++;
     threads().by_id[slot.thread->id] = slot.thread.get();
   }
   return *slot.thread;

@@ -69,6 +69,9 @@ UiThread& CurrentUiThread();
 UiThread* UiThreadById(DWORD id);
 // Lets the process layer give the calling thread its platform thread id.
 void SetCurrentUiThreadId(DWORD id);
+// Where new queues take their thread id from (the process layer's
+// GetCurrentThreadId); without one, ids count up from 1.
+void set_thread_id_source(DWORD (*source)());
 // Number of threads with a message queue.
 size_t UiThreadCount();
 // Wakes every thread waiting for messages (something global changed).

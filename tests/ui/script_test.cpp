@@ -492,6 +492,19 @@ TEST(Threads, PostThreadMessageReachesAUserInterfaceThread) {
   EXPECT_FALSE(PostThreadMessageW(999999, WM_APP, 0, 0));
 }
 
+DWORD fake_thread_id() { return 4242; }
+
+TEST(Threads, QueuesTakeTheProcessLayersThreadIds) {
+  platform::ui::set_thread_id_source(&fake_thread_id);
+  Worker worker;
+  ASSERT_TRUE(worker.CreateThread());
+  platform::ui::set_thread_id_source(nullptr);
+  EXPECT_EQ(worker.m_nThreadID, 4242u);
+  EXPECT_TRUE(PostThreadMessageW(4242, WM_APP + 5, 3, 0));
+  worker.Join();
+  EXPECT_EQ(worker.got.load(), 3);
+}
+
 TEST(Cursors, SetCursorReturnsThePreviousOne) {
   HCURSOR arrow = LoadCursorW(nullptr, IDC_ARROW);
   HCURSOR wait = LoadCursorW(nullptr, IDC_WAIT);
