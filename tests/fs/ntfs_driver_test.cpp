@@ -289,6 +289,44 @@ TEST(NtfsDriver, DamagedImagesAreRefusedNotCrashed) {
     EXPECT_FALSE(d) << c.fault;
     EXPECT_TRUE(e == ERROR_UNRECOGNIZED_VOLUME || e == ERROR_FILE_CORRUPT) << c.fault << " gave " << e;
   }
+  // A device shorter than the volume its boot sector describes.
+  {
+    NtfsImage img(512);
+    auto whole = std::shared_ptr<BlockDevice>(FileBlockDevice::open(img.image, 512));
+    auto cut = std::make_shared<WindowBlockDevice>(whole, 0, 8ull << 20);
+    DWORD e = 0;
+    auto d = ntfs::Mount(cut, false, &e);
+    if (d) {
+      std::vector<FileInfo> list;
+      auto bytes = fstest::Pattern(20ull << 20, 4);  // more than the device holds
+      EXPECT_NE(WriteAll(*d, P({u"big"}), bytes), ERROR_SUCCESS);
+    } else {
+      EXPECT_NE(e, ERROR_SUCCESS);
+    }
+  }
+  // The first MFT record without its signature.
+  {
+    NtfsImage img(512);
+    ntfs::NtfsVolumeData vd;
+    {
+      auto d = img.mount();
+      ASSERT_TRUE(d);
+      ASSERT_EQ(d->volume_data(&vd), ERROR_SUCCESS);
+    }
+    auto bytes = fstest::ReadHostFile(img.image);
+    std::memcpy(bytes.data() + vd.mft_start_lcn * vd.bytes_per_cluster, "BAAD", 4);
+    fstest::WriteHostFile(img.image, bytes);
+    DWORD e = 0;
+    auto d = img.mount(&e);
+    if (d) {
+      // Mounted from the mirror copy: the volume reads as the empty volume it is.
+      std::vector<FileInfo> list;
+      EXPECT_EQ(d->list({}, &list), ERROR_SUCCESS);
+      EXPECT_TRUE(list.empty());
+    } else {
+      EXPECT_NE(e, ERROR_SUCCESS);
+    }
+  }
   // A smashed MFT record of the root folder: the mount or the listing fails cleanly.
   NtfsImage img(512);
   {
