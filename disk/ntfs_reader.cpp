@@ -40,11 +40,17 @@ bool ReadVolumeBytes(uint64_t offset, void* buffer, size_t length) {
 
 bool HasFileMagic(const uint8_t* record) { return memcmp(record, "FILE", 4) == 0; }
 
+// The FILE record size in force (1,024 unless the boot sector said more).
+uint32_t RecordLimit() {
+  uint32_t r = NtfsVolume.recordBytes;
+  return r >= kNtfsRecordBytes && r <= kNtfsMaxRecordBytes ? r : kNtfsRecordBytes;
+}
+
 // Offset of the first attribute of `type` after `after` (0: from the start),
 // 0 when the list ends first. Every step stays inside the record.
 size_t FindAttribute(const uint8_t* record, uint32_t type, size_t after = 0) {
-  size_t limit = std::min<size_t>(Get<uint32_t>(record, 0x18), kNtfsRecordBytes);
-  if (limit < 0x38) limit = kNtfsRecordBytes;
+  size_t limit = std::min<size_t>(Get<uint32_t>(record, 0x18), RecordLimit());
+  if (limit < 0x38) limit = RecordLimit();
   size_t offset = Get<uint16_t>(record, 0x14);
   for (int i = 0; i < kMaxAttributes; ++i) {
     if (offset < 0x18 || offset + 16 > limit) return 0;
@@ -112,7 +118,7 @@ bool ReadRecordAnyWay(uint64_t n, uint8_t* buffer) {
 
 int32_t LocateByRecords(int32_t depth) {
   if (PathComponents.size() < 2) return 0;
-  std::vector<uint8_t> record(kNtfsRecordBytes), parent(kNtfsRecordBytes);
+  std::vector<uint8_t> record(kNtfsMaxRecordBytes), parent(kNtfsMaxRecordBytes);
   const CString& leaf = PathComponents.back();
   for (uint64_t n = 1; n <= NtfsVolume.recordCount; ++n) {
     if (NtfsReadRecordByRuns(n, record.data()) != RAWFS_OK) continue;
@@ -216,8 +222,9 @@ int32_t NtfsLoadMftRuns() {
   if (status != 0) return status;
   int32_t cpr = NtfsVolume.clustersPerRecord;
   uint64_t record_bytes = cpr >= 0 ? cpr * NtfsVolume.ClusterBytes() : (cpr > -32 ? 1ull << -cpr : 0);
-  if (record_bytes != kNtfsRecordBytes) return RAWFS_BAD_RUNS;
-  std::vector<uint8_t> record(kNtfsRecordBytes);
+  if (record_bytes != 1024 && record_bytes != 2048 && record_bytes != 4096) return RAWFS_BAD_RUNS;
+  NtfsVolume.recordBytes = static_cast<uint32_t>(record_bytes);
+  std::vector<uint8_t> record(kNtfsMaxRecordBytes);
   if (NtfsReadRecord(1, record.data()) != RAWFS_OK) return RAWFS_IO_FAILED;
   if (!HasFileMagic(record.data())) return RAWFS_BAD_RUNS;
   std::vector<uint8_t> data;
@@ -228,7 +235,7 @@ int32_t NtfsLoadMftRuns() {
   uint64_t in_runs = 0;
   for (const auto& r : runs) in_runs += r.records;
   NtfsVolume.mftRuns = runs;
-  NtfsVolume.recordCount = std::min(NonResidentDataSize(data.data()) / kNtfsRecordBytes, in_runs);
+  NtfsVolume.recordCount = std::min(NonResidentDataSize(data.data()) / NtfsVolume.recordBytes, in_runs);
   return 0;
 }
 
@@ -236,9 +243,9 @@ bool NtfsApplyFixups(uint8_t* record) {
   if (!HasFileMagic(record)) return true;
   uint16_t offset = Get<uint16_t>(record, 4);
   uint16_t count = Get<uint16_t>(record, 6);
-  bool ok = count >= 2 && kNtfsRecordBytes % (count - 1) == 0 && offset >= 0x28 &&
-            offset + 2u * count <= kNtfsRecordBytes;
-  uint32_t stride = ok ? kNtfsRecordBytes / (count - 1) : 0;
+  uint32_t size = RecordLimit();
+  bool ok = count >= 2 && size % (count - 1) == 0 && offset >= 0x28 && offset + 2u * count <= size;
+  uint32_t stride = ok ? size / (count - 1) : 0;
   ok = ok && stride >= 512 && stride % 2 == 0;
   if (ok) {
     uint16_t sequence = Get<uint16_t>(record, offset);
@@ -251,8 +258,8 @@ bool NtfsApplyFixups(uint8_t* record) {
 
 int32_t NtfsReadRecord(uint64_t n, uint8_t* buffer) {
   if (n == 0) return RAWFS_IO_FAILED;
-  uint64_t offset = NtfsVolume.mftCluster * NtfsVolume.ClusterBytes() + (n - 1) * kNtfsRecordBytes;
-  if (!ReadVolumeBytes(offset, buffer, kNtfsRecordBytes)) {
+  uint64_t offset = NtfsVolume.mftCluster * NtfsVolume.ClusterBytes() + (n - 1) * RecordLimit();
+  if (!ReadVolumeBytes(offset, buffer, RecordLimit())) {
     if (!NtfsVolume.diskMode && RawVolumeHandle != INVALID_HANDLE_VALUE) {
       CloseHandle(RawVolumeHandle);
       RawVolumeHandle = INVALID_HANDLE_VALUE;
@@ -265,7 +272,7 @@ int32_t NtfsReadRecord(uint64_t n, uint8_t* buffer) {
 
 uint64_t NtfsRecordOffset(uint64_t index) {
   for (const auto& run : NtfsVolume.mftRuns) {
-    if (index < run.records) return index * kNtfsRecordBytes + run.firstCluster * NtfsVolume.ClusterBytes();
+    if (index < run.records) return index * RecordLimit() + run.firstCluster * NtfsVolume.ClusterBytes();
     index -= run.records;
   }
   return kNtfsNoOffset;
@@ -275,7 +282,7 @@ int32_t NtfsReadRecordByRuns(uint64_t n, uint8_t* buffer) {
   if (n == 0) return 0;
   uint64_t offset = NtfsRecordOffset(n - 1);
   if (offset == kNtfsNoOffset) return 0;
-  if (!ReadVolumeBytes(offset, buffer, kNtfsRecordBytes)) return RAWFS_IO_FAILED;
+  if (!ReadVolumeBytes(offset, buffer, RecordLimit())) return RAWFS_IO_FAILED;
   NtfsVolume.lastReadOffset = offset;
   NtfsApplyFixups(buffer);
   return RAWFS_OK;
@@ -342,7 +349,7 @@ int32_t NtfsDecodeRuns(const uint8_t* attribute, size_t attributeLength, int32_t
   if (status != RAWFS_OK) return status;
   for (const auto& r : runs) {
     if (r.sparse) continue;
-    table->push_back({r.firstCluster, r.clusters * NtfsVolume.ClusterBytes() / kNtfsRecordBytes});
+    table->push_back({r.firstCluster, r.clusters * NtfsVolume.ClusterBytes() / RecordLimit()});
   }
   return RAWFS_OK;
 }
@@ -416,7 +423,7 @@ uint64_t NtfsParentRecord(const uint8_t* record) {
 }
 
 int32_t NtfsCopyFileByRecord(const CString& target, uint64_t n, uint64_t byteCount) {
-  std::vector<uint8_t> record(kNtfsRecordBytes);
+  std::vector<uint8_t> record(kNtfsMaxRecordBytes);
   if (NtfsReadRecordByRuns(n, record.data()) != RAWFS_OK || !HasFileMagic(record.data())) return 0;
   std::vector<uint8_t> data;
   if (NtfsFindDataAttribute(record.data(), &data) != RAWFS_OK) return 0;
@@ -463,7 +470,7 @@ int32_t NtfsCopyFileByRecord(const CString& target, uint64_t n, uint64_t byteCou
 }
 
 std::unique_ptr<VolumeUsedMap> NtfsBuildUsedBitmap() {
-  std::vector<uint8_t> record(kNtfsRecordBytes);
+  std::vector<uint8_t> record(kNtfsMaxRecordBytes);
   if (!ReadRecordAnyWay(kNtfsBitmapRecord, record.data()) || !HasFileMagic(record.data())) return nullptr;
   std::vector<uint8_t> data;
   if (NtfsFindDataAttribute(record.data(), &data) != RAWFS_OK) return nullptr;
@@ -492,7 +499,7 @@ std::unique_ptr<VolumeUsedMap> NtfsBuildUsedBitmap() {
 
 void NtfsClearFileClusters(VolumeUsedMap& map) {
   if (NtfsPagefilePath.IsEmpty() || NtfsPagefileRecord == 0) return;
-  std::vector<uint8_t> record(kNtfsRecordBytes);
+  std::vector<uint8_t> record(kNtfsMaxRecordBytes);
   if (!ReadRecordAnyWay(NtfsPagefileRecord, record.data()) || !HasFileMagic(record.data())) return;
   std::vector<uint8_t> data;
   if (NtfsFindDataAttribute(record.data(), &data) != RAWFS_OK) return;

@@ -1,5 +1,6 @@
 // NTFS metadata reader: the boot sector, the master file table ($MFT) and its
-// data runs, 1,024-byte FILE records (update-sequence fix-ups applied), their
+// data runs, FILE records of 1,024 bytes (4,096 on volumes of 4096-byte
+// sectors; buffers hold kNtfsMaxRecordBytes) with update-sequence fix-ups applied, their
 // $FILE_NAME and $DATA attributes, run lists, and the volume's $Bitmap. On
 // top: the used-cluster map of a volume ($Bitmap with the pagefile's clusters
 // cleared), the copy of one file's data by its record, and a file locator
@@ -20,7 +21,8 @@
 #include "platform/core/types.h"
 #include "platform/storage/ioctl.h"
 
-constexpr uint32_t kNtfsRecordBytes = 1024;
+constexpr uint32_t kNtfsRecordBytes = 1024;     // the usual FILE record
+constexpr uint32_t kNtfsMaxRecordBytes = 4096;  // FILE records on 4096-byte-sector volumes; record buffers hold this
 constexpr uint32_t kNtfsAttrFileName = 0x30;
 constexpr uint32_t kNtfsAttrData = 0x80;
 constexpr uint32_t kNtfsAttrEnd = 0xFFFFFFFF;
@@ -101,6 +103,7 @@ struct NtfsVolumeRecord {
   uint64_t mftMirrCluster = 0;
   int32_t clustersPerRecord = 0;
   int32_t clustersPerIndex = 0;
+  uint32_t recordBytes = kNtfsRecordBytes;  // FILE record size from the boot sector
   // Reads come from RawVolumeHandle, or, in disk mode, from the current disk
   // at partitionByteOffset.
   bool diskMode = false;
@@ -124,7 +127,7 @@ int32_t NtfsOpenVolume(const CString& driveText);
 // foreign boot sector.
 int32_t NtfsReadBootParams();
 int32_t NtfsLoadMftRuns();
-// Record n straight from the $MFT's first cluster (buffer of 1,024 bytes);
+// Record n straight from the $MFT's first cluster (buffer of kNtfsMaxRecordBytes);
 // RAWFS_OK or RAWFS_IO_FAILED (in volume mode the handle is then closed).
 int32_t NtfsReadRecord(uint64_t n, uint8_t* buffer);
 uint64_t NtfsRecordOffset(uint64_t index);
