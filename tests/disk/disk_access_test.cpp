@@ -14,6 +14,7 @@
 #include "platform/core/block_device.h"
 #include "platform/core/kobject.h"
 #include "platform/storage/device.h"
+#include "platform/storage/volume_table.h"
 #include "platform/ui/headless_driver.h"
 
 namespace {
@@ -306,6 +307,63 @@ TEST_F(DiskAccessTest, SectorHelpersUseNoMultiplierAndSignExtendTheirPositions) 
     EXPECT_EQ(at.QuadPart, c.position < 0 ? 0 : c.position);
   }
   EXPECT_EQ(CloseFileHandle(h), 0);
+}
+
+TEST_F(DiskAccessTest, FileHelpersOpenCreateAndTransfer) {
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 128ull << 20});
+  pc.WriteMbr(0, {{.start = 2048, .count = 100 << 11, .mbrType = 0x0C, .fs = "fat32",
+                   .files = {{"/old.txt", "0123456789"}}}});
+  pc.Boot();
+  struct Case {
+    const char* what;
+    HANDLE (*open)(LPCWSTR);
+    const char16_t* path;
+    bool opens;
+  } cases[] = {
+      {"read", OpenFileRead, u"C:\\old.txt", true},
+      {"read a missing file", OpenFileRead, u"C:\\none.txt", false},
+      {"read and write", OpenFileReadWrite, u"C:\\old.txt", true},
+      {"read and write, share read", OpenFileReadWriteShareRead, u"C:\\old.txt", true},
+      {"unbuffered", OpenFileUnbuffered, u"C:\\old.txt", true},
+      {"unbuffered, missing", OpenFileUnbuffered, u"C:\\none.txt", false},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HANDLE h = c.open(c.path);
+    EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens);
+    if (h != INVALID_HANDLE_VALUE) CloseFileHandle(h);
+  }
+  // Sharing: while a writer that shares only reading holds the file, a second writer is refused.
+  HANDLE exclusive = OpenFileReadWriteShareRead(u"C:\\old.txt");
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenFileReadWrite(u"C:\\old.txt"), INVALID_HANDLE_VALUE);
+  HANDLE reader = OpenFileRead(u"C:\\old.txt");
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "a reader that shares writing may join";
+  if (reader != INVALID_HANDLE_VALUE) CloseFileHandle(reader);
+  CloseFileHandle(exclusive);
+
+  // Create always truncates; the bytes reach the image (mtools reads them back).
+  HANDLE out = CreateFileForWrite(u"C:\\old.txt");
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(WriteFileBytes(out, 3, "abc"), 3u);
+  EXPECT_EQ(SeekSector(out, 0, 1), 0);
+  char back[8] = {};
+  EXPECT_EQ(ReadFileBytes(out, 8, back), 2u);
+  EXPECT_EQ(std::string(back), "bc");
+  EXPECT_EQ(ReadFileBytes(out, 8, back), 0u) << "end of file";
+  CloseFileHandle(out);
+  HANDLE fresh = CreateFileForWrite(u"C:\\new.txt");
+  ASSERT_NE(fresh, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(WriteFileBytes(fresh, 5, "fresh"), 5u);
+  CloseFileHandle(fresh);
+  platform::storage::NotifyRawAccess(0, 0, 128ull << 20, platform::storage::RawAccess::Read);  // flush the driver
+  std::string volume = pc.ExtractVolume(0, 2048, 100 << 11, "c.fat");
+  std::string text;
+  EXPECT_EQ(disk_fixture::Shell("mtype -i " + volume + " ::/old.txt", &text), 0);
+  EXPECT_EQ(text, "abc");
+  EXPECT_EQ(disk_fixture::Shell("mtype -i " + volume + " ::/new.txt", &text), 0);
+  EXPECT_EQ(text, "fresh");
+  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume), 0);
 }
 
 }  // namespace

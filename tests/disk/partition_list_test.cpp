@@ -269,6 +269,40 @@ TEST_P(PartitionListTest, DamagedChainsEndTheListWithoutRepeatingEntries) {
   EXPECT_EQ(DiskContext.partitionCount, 0);
 }
 
+TEST_P(PartitionListTest, BasicReaderKeepsTableValuesAndPutsLogicalsLast) {
+  // Disk 0: a small superfloppy (FAT16, then FAT32 boot sector texts); disk 1:
+  // an MBR whose extended entry comes first in the table.
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 320ull << 20, .sectorSize = ss});
+  pc.WriteSuperfloppy(0, "fat16");
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 512ull << 20, .sectorSize = ss});
+  pc.WriteMbr(1, {{.start = MiB(100), .count = MiB(200), .mbrType = 0x05},
+                  {.start = MiB(1), .count = MiB(50), .mbrType = 0x04, .fs = "fat32"},
+                  {.start = MiB(101), .count = MiB(20), .mbrType = 0x07, .logical = true},
+                  {.start = MiB(130), .count = MiB(20), .mbrType = 0x07, .logical = true}});
+  pc.AddDisk(DiskSpec{.number = 2, .sizeBytes = 1200ull << 20, .sectorSize = ss});
+  pc.WriteSuperfloppy(2, "fat16");
+  pc.Boot();
+  DetectSystemAndSpecialDisks();
+  PartitionEntry list[kMaxPartitions] = {};
+  ASSERT_EQ(ReadPartitionListBasic(list, 1), 1);
+  EXPECT_EQ(list[0].type, 4) << "'1' and '6' of the FAT16 text";
+  auto boot = pc.ReadBytes(0, 0, 64);
+  EXPECT_EQ(list[0].length, static_cast<uint64_t>(boot[32] | boot[33] << 8 | boot[34] << 16 | boot[35] << 24))
+      << "the stored count, unscaled";
+
+  ASSERT_EQ(ReadPartitionListBasic(list, 2), 3);
+  EXPECT_EQ(list[0].start, MiB(1)) << "table values without the multiplier";
+  EXPECT_EQ(list[0].type, 4) << "the type check reads sector 0, so type 4 stays 4";
+  EXPECT_EQ(list[0].slot, 1);
+  EXPECT_EQ(list[1].start, MiB(101));
+  EXPECT_EQ(list[1].ebrSector, MiB(100));
+  EXPECT_EQ(list[2].start, MiB(130));
+  EXPECT_EQ(list[2].length, MiB(20));
+
+  EXPECT_EQ(ReadPartitionListBasic(list, 3), 0) << "larger than 1 GiB: no superfloppy, and no MBR signature";
+  EXPECT_EQ(ReadPartitionListBasic(list, 8), 0) << "no such disk";
+}
+
 INSTANTIATE_TEST_SUITE_P(SectorSizes, PartitionListTest, ::testing::Values(512u, 4096u),
                          [](const auto& info) { return "sector" + std::to_string(info.param); });
 
