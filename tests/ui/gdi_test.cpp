@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "fixtures/resource.h"
+#include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/render.h"
 #include "platform/ui/window.h"
@@ -232,6 +233,86 @@ TEST(Gdi, WindowPaintLandsInTheScreenshot) {
   EXPECT_EQ(screen->GetPixel(8, 8), RGB(0, 0, 128));
   ::ReleaseDC(nullptr, screen->m_hDC);
   wnd.DestroyWindow();
+}
+
+}  // namespace
+
+namespace {
+
+// A label over a painted background: with WM_CTLCOLORSTATIC answering the
+// null brush in transparent mode, the background shows through.
+class BackdropPage : public CDialog {
+ public:
+  explicit BackdropPage(bool transparent) : CDialog(IDD_MAIN), transparent_(transparent) {}
+
+ protected:
+  BOOL OnEraseBkgnd(CDC* dc) {
+    CRect r;
+    GetClientRect(&r);
+    dc->FillSolidRect(&r, RGB(0, 0, 128));
+    return TRUE;
+  }
+  HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT kind) {
+    if (transparent_ && wnd && wnd->GetDlgCtrlID() == IDC_LABEL) {
+      dc->SetBkMode(TRANSPARENT);
+      dc->SetTextColor(RGB(255, 255, 255));
+      return static_cast<HBRUSH>(GetStockObject(NULL_BRUSH));
+    }
+    return CWnd::OnCtlColor(dc, wnd, kind);
+  }
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  bool transparent_;
+};
+BEGIN_MESSAGE_MAP(BackdropPage, CDialog)
+  ON_WM_ERASEBKGND()
+  ON_WM_CTLCOLOR()
+END_MESSAGE_MAP()
+
+TEST(Gdi, TransparentLabelShowsTheParentsBackground) {
+  for (bool transparent : {true, false}) {
+    BackdropPage page(transparent);
+    ASSERT_TRUE(page.Create(IDD_MAIN));
+    page.ShowWindow(SW_SHOW);
+    page.UpdateWindow();
+    CRect label;
+    page.GetDlgItem(IDC_LABEL)->GetWindowRect(&label);
+    CRect frame;
+    page.GetWindowRect(&frame);
+    auto* w = platform::ui::FindWindowModel(page.m_hWnd);
+    QImage shot = platform::ui::RenderWindow(*w);
+    // The label's right end holds no text ("Welcome" is short).
+    QPoint probe(label.right - frame.left - 3, label.top - frame.top + 2);
+    QRgb want = transparent ? qRgb(0, 0, 128) : qRgb(240, 240, 240);
+    EXPECT_EQ(shot.pixel(probe), want) << transparent;
+    // Away from the label the painted background shows either way.
+    EXPECT_EQ(shot.pixel(probe.x(), probe.y() + 40), qRgb(0, 0, 128));
+    page.DestroyWindow();
+  }
+}
+
+TEST(Metrics, SystemMetricsOfTheSimulatedScreen) {
+  platform::ui::SetScreenSize(1024, 768);
+  struct Case {
+    int index;
+    int value;
+  };
+  const Case cases[] = {{SM_CXSCREEN, 1024}, {SM_CYSCREEN, 768}, {SM_CYCAPTION, 22},
+                        {SM_CXDLGFRAME, 3},  {SM_CXICON, 32},    {SM_CXSMICON, 16}};
+  for (const auto& c : cases) EXPECT_EQ(GetSystemMetrics(c.index), c.value) << c.index;
+  // A captioned dialog's window is its client area plus frame and caption.
+  CDialog page(IDD_PAGE1);
+  ASSERT_TRUE(page.Create(IDD_PAGE1));
+  CRect window, client;
+  page.GetWindowRect(&window);
+  page.GetClientRect(&client);
+  EXPECT_EQ(window.Width() - client.Width(), 2 * GetSystemMetrics(SM_CXDLGFRAME));
+  EXPECT_EQ(window.Height() - client.Height(), 2 * GetSystemMetrics(SM_CYDLGFRAME) + GetSystemMetrics(SM_CYCAPTION));
+  CPoint origin(0, 0);
+  page.ClientToScreen(&origin);
+  EXPECT_EQ(origin, CPoint(window.left + 3, window.top + 3 + 22));
+  page.DestroyWindow();
 }
 
 }  // namespace
