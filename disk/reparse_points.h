@@ -8,10 +8,9 @@
 
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
+#include "platform/fs/volume_driver.h"  // IO_REPARSE_TAG_*
 
 constexpr DWORD kReparseBufferSize = 17000;
-constexpr DWORD IO_REPARSE_TAG_MOUNT_POINT = 0xA0000003;
-constexpr DWORD IO_REPARSE_TAG_SYMLINK = 0xA000000C;
 
 // The reparse data read last, as the platform returns it: tag (+0), data
 // length (+4), substitute-name offset/length (+8/+10), print-name
