@@ -133,6 +133,23 @@ TEST_P(NtfsBySector, FilesCopiedInByNtfscpReadThroughDriver) {
 
 INSTANTIATE_TEST_SUITE_P(Sectors, NtfsBySector, ::testing::Values(512u, 4096u));
 
+TEST(NtfsDriver, FlushLeavesACheckableVolumeWhileMounted) {
+  NtfsImage img(512);
+  auto d = img.mount();
+  ASSERT_TRUE(d);
+  auto bytes = fstest::Pattern(123456, 8);
+  ASSERT_EQ(d->create_folder(P({u"dir"})), ERROR_SUCCESS);
+  ASSERT_EQ(WriteAll(*d, P({u"dir", u"f.bin"}), bytes), ERROR_SUCCESS);
+  ASSERT_EQ(d->set_attributes(P({u"dir", u"f.bin"}), FILE_ATTRIBUTE_HIDDEN), ERROR_SUCCESS);
+  ASSERT_EQ(d->flush(), ERROR_SUCCESS);
+  EXPECT_TRUE(img.checks_clean());
+  EXPECT_EQ(img.cat("/dir/f.bin"), bytes);
+  // And the driver goes on working after the check.
+  ASSERT_EQ(WriteAll(*d, P({u"dir", u"g.bin"}), bytes), ERROR_SUCCESS);
+  ASSERT_EQ(d->flush(), ERROR_SUCCESS);
+  EXPECT_EQ(img.cat("/dir/g.bin"), bytes);
+}
+
 TEST(NtfsDriver, MetadataSurvivesRemount) {
   NtfsImage img(512);
   const uint64_t created = 132000000000000000ull, accessed = 132100000000000000ull, written = 132200000000000000ull;
