@@ -12,7 +12,9 @@
 //    child process given the same machine folder (DRUM_MACHINE_DIR), its
 //    command line (DRUM_COMMAND_LINE), image path (DRUM_IMAGE_PATH) and
 //    current folder (DRUM_CURRENT_FOLDER) in its environment, and
-//    "--machine DIR" as its first arguments.
+//    "--machine DIR" as its first arguments. A running child counts as work
+//    in progress: bounded waits on the virtual clock do not expire while it
+//    runs (they wait in real time for it, as for any real work).
 // A file that exists on the simulated PC but is neither fails with
 // ERROR_BAD_EXE_FORMAT.
 #pragma once

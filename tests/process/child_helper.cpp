@@ -1,12 +1,18 @@
 // Test helper: one of the suite's programs started as a real child process.
 // Writes what it was given (command line, image path, machine folder, its
-// process id) to "child-report.txt" in the machine folder and exits with 3.
+// process id) to "child-report.txt" in the machine folder and exits with 3;
+// with the argument "hang" it waits until it is killed.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include <unistd.h>
+
 int main(int argc, char** argv) {
+  // "--machine DIR hang": a program that never ends by itself.
+  if (argc >= 4 && std::string(argv[3]) == "hang")
+    for (;;) pause();
   std::string machine;
   for (int i = 1; i + 1 < argc; ++i)
     if (std::string(argv[i]) == "--machine") machine = argv[i + 1];

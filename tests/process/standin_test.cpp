@@ -383,6 +383,22 @@ TEST_F(StandIns, SuiteProgramsRunAsRealChildrenOnTheSameMachine) {
   EXPECT_NE(report.find("image=C:\\Program Files\\Drum\\Drumchild.exe\n"), std::string::npos) << report;
   EXPECT_NE(report.find("folder=C:\\\n"), std::string::npos) << report;
   EXPECT_NE(report.find("args=[/b][D:][1][2]"), std::string::npos) << report;
+
+  // A child that never ends by itself: still active until TerminateProcess
+  // ends it. (A running child counts as work in progress, so a bounded wait
+  // for it would not expire on the virtual clock.)
+  line = u"Drumchild.exe hang";
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 0), WAIT_TIMEOUT);
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, STILL_ACTIVE);
+  ASSERT_TRUE(TerminateProcess(pi.hProcess, 0x77));
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(pi.hThread, 30000), WAIT_OBJECT_0);
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 0x77u);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
   UnregisterProgram(u"Drumchild.exe");
 }
 
