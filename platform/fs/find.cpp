@@ -85,6 +85,22 @@ DWORD search(const std::u16string& text, std::vector<FileInfo>* found) {
     return ERROR_SUCCESS;
   }
   if ((e = driver->list(where.path, &entries))) return e;
+  // Mount points inside this folder show as folders even when the volume has no folder of that name.
+  for (auto& name : MountedChildren(where)) {
+    bool present = false;
+    for (auto& entry : entries) present = present || EqualNoCase(entry.name, name);
+    if (present) continue;
+    ParsedName child = t.name;
+    child.components.push_back(name);
+    Location at;
+    FileInfo info;
+    std::shared_ptr<VolumeDriver> other;
+    if (Locate(child, &at) || !(other = DriverFor(at.volume, &e)) || other->stat(at.path, &info)) continue;
+    info.name = name;
+    info.short_name.clear();
+    info.attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    entries.push_back(std::move(info));
+  }
   // Folders below the root list themselves and their parent first, as the platform does.
   if (!where.path.empty()) {
     FileInfo dot = self, dotdot = self;

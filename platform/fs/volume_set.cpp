@@ -203,6 +203,26 @@ DWORD Locate(const ParsedName& name, Location* out) {
   return ERROR_SUCCESS;
 }
 
+std::vector<std::u16string> MountedChildren(const Location& folder) {
+  std::lock_guard g(FsLock());
+  std::vector<std::u16string> names;
+  auto consider = [&](const std::u16string& where) {
+    ParsedName at;
+    if (ParseName(where, u"", &at) || at.kind != NameKind::File || at.components.size() != folder.path.size() + 1)
+      return;
+    std::string key;
+    if (root_volume(at, &key) || key != folder.volume) return;
+    VolumePath parent(at.components.begin(), at.components.end() - 1);
+    if (has_prefix(folder.path, parent)) names.push_back(at.components.back());
+  };
+  if (auto machine = machine::CurrentIfOpen()) {
+    for (auto& m : machine->mounts())
+      if (!m.is_whole_drive()) consider(to_utf16(m.path));
+  }
+  for (auto& [where, guid] : storage::FolderMountPoints()) consider(where);
+  return names;
+}
+
 std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error, uint64_t* instance) {
   std::lock_guard g(FsLock());
   auto& st = state();

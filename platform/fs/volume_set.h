@@ -54,6 +54,10 @@ struct Location {
 // ERROR_PATH_NOT_FOUND when no volume answers to the name's root.
 DWORD Locate(const ParsedName& name, Location* out);
 
+// Names of the mount points (host folders or volumes mounted on a folder)
+// that sit directly inside `folder`, so listings can show them.
+std::vector<std::u16string> MountedChildren(const Location& folder);
+
 // The current driver of a volume, mounting it when needed; *instance changes
 // whenever a new driver replaced the old one. Null with *error set.
 std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error, uint64_t* instance = nullptr);

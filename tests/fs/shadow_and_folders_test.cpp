@@ -132,6 +132,13 @@ TEST_F(MachineFixture, HostFoldersServeFilesWithTheirAttributes) {
   EXPECT_EQ(GetLastError(), ERROR_WRITE_PROTECT);
   ASSERT_TRUE(CreateDirectoryW(u"C:\\Program Files", nullptr));
   ASSERT_TRUE(WriteText(u"C:\\Program Files\\other.txt", "on ntfs"));
+  // The mount point shows in its parent's listing though the volume has no such folder.
+  WIN32_FIND_DATAW found;
+  HANDLE list = FindFirstFileW(u"C:\\Program Files\\T*", &found);
+  ASSERT_NE(list, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(std::u16string(found.cFileName), u"Tools");
+  EXPECT_TRUE(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  FindClose(list);
   std::string image = disk.extract(0, "c.img");
   auto cat = fstest::Run("ntfscat " + fstest::Quote(image) + " '/Program Files/other.txt'");
   EXPECT_EQ(cat.output, "on ntfs");
