@@ -318,7 +318,10 @@ Window* BuildDialogWindow(const DialogTemplate& t, Window* owner, ::CWnd* object
   int frame = child ? 0 : FrameWidth(p.style);
   int caption = !child && (p.style & WS_CAPTION) == WS_CAPTION ? CaptionHeight() : 0;
   LONG width = (client.right - client.left) + 2 * frame;
-  LONG height = (client.bottom - client.top) + 2 * frame + caption;
+  // A menu bar sits between the caption and the client area, which keeps
+  // the template's size.
+  int menu_bar = !child && t.menu_id && FindMenuTemplate(t.menu_id) ? MenuBarHeight() : 0;
+  LONG height = (client.bottom - client.top) + 2 * frame + caption + menu_bar;
   POINT origin{client.left, client.top};
   if (!child && owner) {
     POINT o = owner->client_origin_on_screen();

@@ -45,6 +45,7 @@ bool Window::showing() const {
 }
 
 int CaptionHeight() { return 22; }
+int MenuBarHeight() { return 19; }
 
 int FrameWidth(DWORD style) {
   if (style & WS_THICKFRAME) return 4;
@@ -60,7 +61,8 @@ POINT Window::client_offset() const {
   }
   int frame = FrameWidth(style);
   int caption = (style & WS_CAPTION) == WS_CAPTION ? CaptionHeight() : 0;
-  return {frame, frame + caption};
+  int menu_bar = menu ? MenuBarHeight() : 0;
+  return {frame, frame + caption + menu_bar};
 }
 
 RECT Window::client_rect() const {

@@ -143,6 +143,7 @@ SIZE ScreenSize();
 
 // Frame sizes used to turn client rectangles into window rectangles.
 int CaptionHeight();
+int MenuBarHeight();
 int FrameWidth(DWORD style);
 
 }  // namespace platform::ui

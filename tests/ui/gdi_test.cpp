@@ -11,6 +11,7 @@
 #include "fixtures/resource.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/render.h"
 #include "platform/ui/window.h"
 
@@ -313,6 +314,16 @@ TEST(Metrics, SystemMetricsOfTheSimulatedScreen) {
   page.ClientToScreen(&origin);
   EXPECT_EQ(origin, CPoint(window.left + 3, window.top + 3 + 22));
   page.DestroyWindow();
+  // With a menu bar the client area keeps the template's size.
+  CDialog with_menu(IDD_MAIN);
+  ASSERT_TRUE(with_menu.Create(IDD_MAIN));
+  with_menu.GetWindowRect(&window);
+  with_menu.GetClientRect(&client);
+  EXPECT_EQ(client.Width(), 200 * 8 / 4);
+  EXPECT_EQ(window.Height() - client.Height(), 2 * 3 + 22 + GetSystemMetrics(SM_CYMENU));
+  ASSERT_NE(with_menu.GetMenu(), nullptr);
+  EXPECT_EQ(with_menu.GetMenu()->GetMenuItemCount(), 2);
+  with_menu.DestroyWindow();
 }
 
 }  // namespace
