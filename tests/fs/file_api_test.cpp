@@ -493,6 +493,47 @@ TEST_F(FileApi, ReparsePointsThroughDeviceIoControl) {
   CloseHandle(through);
 }
 
+TEST_F(FileApi, RelativeSymbolicLinkToAFileIsFollowed) {
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\dir", nullptr));
+  ASSERT_TRUE(WriteText(u"C:\\dir\\target.txt", "the target"));
+  std::u16string target = u"target.txt";
+  std::vector<uint8_t> buf(20, 0);
+  uint16_t len = static_cast<uint16_t>(target.size() * 2);
+  auto put16 = [&](size_t at, uint16_t v) {
+    buf[at] = v & 0xFF;
+    buf[at + 1] = v >> 8;
+  };
+  put16(0, 0x000C);
+  put16(2, 0xA000);  // IO_REPARSE_TAG_SYMLINK
+  put16(4, static_cast<uint16_t>(12 + 2 * len));
+  put16(8, 0);
+  put16(10, len);
+  put16(12, len);
+  put16(14, len);
+  buf[16] = 1;  // relative to the link's folder
+  for (int copy = 0; copy < 2; ++copy)
+    for (auto c : target) {
+      buf.push_back(c & 0xFF);
+      buf.push_back(c >> 8);
+    }
+  HANDLE h = Open(u"C:\\dir\\link.txt", GENERIC_WRITE, CREATE_NEW);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD returned = 0;
+  ASSERT_TRUE(DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buf.data(), static_cast<DWORD>(buf.size()), nullptr, 0,
+                              &returned, nullptr));
+  CloseHandle(h);
+  EXPECT_EQ(ReadText(u"C:\\dir\\link.txt"), "the target");
+  EXPECT_TRUE(GetFileAttributesW(u"C:\\dir\\link.txt") & FILE_ATTRIBUTE_REPARSE_POINT);
+  // With FILE_FLAG_OPEN_REPARSE_POINT the link itself opens.
+  h = Open(u"C:\\dir\\link.txt", GENERIC_READ, OPEN_EXISTING, kAllShare, FILE_FLAG_OPEN_REPARSE_POINT);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> got(1024);
+  ASSERT_TRUE(DeviceIoControl(h, FSCTL_GET_REPARSE_POINT, nullptr, 0, got.data(), static_cast<DWORD>(got.size()),
+                              &returned, nullptr));
+  EXPECT_EQ(std::vector<uint8_t>(got.begin(), got.begin() + returned), buf);
+  CloseHandle(h);
+}
+
 TEST_F(FileApi, RawCopyOfAPartitionThenFileReadOnTheCopy) {
   // D: is mounted and has been read, so its driver holds state.
   ASSERT_TRUE(WriteText(u"D:\\old.txt", "old volume"));
