@@ -483,3 +483,49 @@ TEST(WindowFunctions, ChildFromPointZOrderAndFind) {
 }
 
 }  // namespace
+
+namespace {
+
+// Picture buttons are notify statics: a double click runs the tool; a right
+// click on a list row reports the row.
+class ClickPage : public CDialog {
+ public:
+  ClickPage() : CDialog(IDD_CONTROLS) {}
+  std::vector<std::string> seen;
+  CListCtrl list;
+  void DoDataExchange(CDataExchange* dx) override { DDX_Control(dx, IDC_LIST, list); }
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    list.InsertColumn(0, u"Name", LVCFMT_LEFT, 100);
+    for (const char16_t* row : {u"zero", u"one", u"two"}) list.InsertItem(list.GetItemCount(), row);
+    // A notify static made at run time, as picture buttons are.
+    picture.Create(u"Static", u"", WS_CHILD | WS_VISIBLE | SS_NOTIFY, CRect(200, 10, 240, 40), this, 1500);
+    return TRUE;
+  }
+  CStatic picture;
+
+ protected:
+  void OnPictureDoubleClick() { seen.push_back("dblclick picture"); }
+  void OnPictureClick() { seen.push_back("click picture"); }
+  void OnRightClick(NMHDR* h, LRESULT*) {
+    seen.push_back("rclick row " + std::to_string(reinterpret_cast<NMITEMACTIVATE*>(h)->iItem));
+  }
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(ClickPage, CDialog)
+  ON_STN_DBLCLK(1500, &ClickPage::OnPictureDoubleClick)
+  ON_STN_CLICKED(1500, &ClickPage::OnPictureClick)
+  ON_NOTIFY(NM_RCLICK, IDC_LIST, &ClickPage::OnRightClick)
+END_MESSAGE_MAP()
+
+TEST(Clicks, DoubleAndRightClicks) {
+  ClickPage page;
+  Script s;
+  s.expect_dialog(IDD_CONTROLS).dblclick(1500).click(1500).rclick(IDC_LIST, 2).key("escape");
+  auto run = ui_test::RunScripted(s, [&] { page.DoModal(); });
+  ASSERT_EQ(run.failure, "");
+  std::vector<std::string> want = {"dblclick picture", "click picture", "rclick row 2"};
+  EXPECT_EQ(page.seen, want);
+}
+
+}  // namespace

@@ -327,3 +327,23 @@ TEST(Metrics, SystemMetricsOfTheSimulatedScreen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Gdi, WordBreakWrapsIntoMoreLines) {
+  Canvas c(200, 200, kWhite);
+  CFont font;
+  font.CreateFont(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, u"MS Shell Dlg");
+  CFont* of = c.dc.SelectObject(&font);
+  const std::u16string text = u"one two three four five six seven eight";
+  CRect wide(0, 0, 400, 0), narrow(0, 0, 60, 0), single(0, 0, 60, 0);
+  c.dc.DrawText(text, &wide, DT_WORDBREAK | DT_CALCRECT);
+  c.dc.DrawText(text, &narrow, DT_WORDBREAK | DT_CALCRECT);
+  c.dc.DrawText(text, &single, DT_SINGLELINE | DT_CALCRECT);
+  EXPECT_GT(narrow.Height(), 3 * wide.Height());  // several lines
+  EXPECT_EQ(single.Height(), wide.Height());       // one line, however narrow
+  EXPECT_LE(narrow.Width(), 60);
+  c.dc.SelectObject(of);
+}
+
+}  // namespace
