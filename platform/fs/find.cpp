@@ -1,4 +1,5 @@
 // FindFirstFileW, FindNextFileW and FindClose.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 

@@ -1,5 +1,6 @@
 #include "platform/fs/shell_namespace.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>

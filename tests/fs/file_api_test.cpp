@@ -134,6 +134,13 @@ TEST_F(FileApi, ReadWriteSeekAndSizeThroughHandles) {
   SetFilePointer(h, 0, nullptr, FILE_END);
   ASSERT_TRUE(ReadFile(h, buf, sizeof buf, &done, nullptr));
   EXPECT_EQ(done, 0u);
+  BY_HANDLE_FILE_INFORMATION info{};
+  ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+  DWORD serial = 0;
+  ASSERT_TRUE(GetVolumeInformationW(u"C:\\", nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(info.dwVolumeSerialNumber, serial);
+  EXPECT_EQ(info.nFileSizeLow, bytes.size());
+  EXPECT_NE(info.nFileIndexLow | info.nFileIndexHigh, 0u);
   // Cut the file at 5000 bytes.
   SetFilePointer(h, 5000, nullptr, FILE_BEGIN);
   ASSERT_TRUE(SetEndOfFile(h));
