@@ -282,8 +282,10 @@ bool EditModel::type_text(Window& w, const std::u16string& typed) {
   sel_start = sel_end = a + static_cast<int>(text.size());
   modified = true;
   NotifyWindowChanged(w);
+  // A handler may destroy the control (and this model) while notified.
+  HWND self = w.handle;
   NotifyParentCommand(w, EN_UPDATE);
-  NotifyParentCommand(w, EN_CHANGE);
+  if (Window* still = FindWindowModel(self)) NotifyParentCommand(*still, EN_CHANGE);
   return true;
 }
 
@@ -296,8 +298,11 @@ bool EditModel::handle(Window& w, UINT message, WPARAM wp, LPARAM lp, LRESULT& r
       NotifyWindowChanged(w);
       Invalidate(w, true, false);
       // Edits report programmatic changes too, as the platform does.
-      NotifyParentCommand(w, EN_UPDATE);
-      NotifyParentCommand(w, EN_CHANGE);
+      {
+        HWND self = w.handle;
+        NotifyParentCommand(w, EN_UPDATE);
+        if (Window* still = FindWindowModel(self)) NotifyParentCommand(*still, EN_CHANGE);
+      }
       result = TRUE;
       return true;
     case WM_CHAR: {
@@ -459,9 +464,9 @@ bool RichEditModel::handle(Window& w, UINT message, WPARAM wp, LPARAM lp, LRESUL
       return true;
     }
     case WM_SETTEXT: {
-      bool handled = EditModel::handle(w, message, wp, lp, result);
-      formats.assign(w.text.size(), default_format);
-      return handled;
+      // The formats are reset first: the notifications may destroy the control.
+      formats.assign(lp ? std::u16string(reinterpret_cast<LPCWSTR>(lp)).size() : 0, default_format);
+      return EditModel::handle(w, message, wp, lp, result);
     }
   }
   size_t before = w.text.size();

@@ -275,8 +275,20 @@ QImage decode_icon(const unsigned char* data, size_t size) {
   std::memcpy(&bmp[2], &file_size, 4);
   std::memcpy(&bmp[10], &pixel_offset, 4);
   image.loadFromData(bmp.data(), static_cast<int>(bmp.size()), "BMP");
-  // FIXME: the AND mask of palette icons is not applied (they draw opaque).
-  return image.convertToFormat(QImage::Format_ARGB32);
+  image = image.convertToFormat(QImage::Format_ARGB32);
+  if (image.isNull() || bpp >= 32) return image;
+  // Below 32 bits the AND mask (1 = transparent) follows the colour rows.
+  uint64_t w = static_cast<uint64_t>(image.width()), h = static_cast<uint64_t>(image.height());
+  uint64_t colour_row = ((w * bpp + 31) / 32) * 4;
+  uint64_t mask_row = ((w + 31) / 32) * 4;
+  uint64_t mask_at = static_cast<uint64_t>(header_size) + static_cast<uint64_t>(colors) * 4 + colour_row * h;
+  if (mask_at > length || mask_row * h > length - mask_at) return image;  // no mask: opaque
+  for (uint64_t y = 0; y < h; ++y) {
+    const unsigned char* row = img + mask_at + (h - 1 - y) * mask_row;  // bottom row first
+    for (uint64_t x = 0; x < w; ++x)
+      if (row[x / 8] & (0x80 >> (x % 8))) image.setPixel(static_cast<int>(x), static_cast<int>(y), 0);
+  }
+  return image;
 }
 
 void blit(DeviceContext& dst, int x, int y, int w, int h, DeviceContext* src, int sx, int sy,

@@ -347,3 +347,19 @@ TEST(Gdi, WordBreakWrapsIntoMoreLines) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Gdi, PaletteIconTakesItsMask) {
+  HICON icon = LoadIconW(nullptr, MAKEINTRESOURCEW(IDI_MASKED));
+  ASSERT_NE(icon, nullptr);
+  Canvas c(4, 4, RGB(0, 255, 0));
+  ASSERT_TRUE(DrawIconEx(c.dc.m_hDC, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL));
+  EXPECT_EQ(c.dc.GetPixel(0, 0), RGB(255, 0, 0));
+  EXPECT_EQ(c.dc.GetPixel(1, 0), RGB(0, 255, 0));  // masked out: the background stays
+  EXPECT_EQ(c.dc.GetPixel(0, 1), RGB(0, 0, 255));
+  EXPECT_EQ(c.dc.GetPixel(1, 1), RGB(255, 0, 0));
+  DestroyIcon(icon);
+}
+
+}  // namespace
