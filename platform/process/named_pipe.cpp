@@ -1,6 +1,8 @@
 #include "platform/process/named_pipe.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <deque>
 #include <map>
 #include <memory>
@@ -9,6 +11,7 @@
 
 #include "platform/fs/file_api.h"
 #include "platform/process/command_line.h"
+#include "platform/process/pipe_bridge.h"
 #include "platform/process/wait.h"
 
 namespace platform::process {
@@ -46,6 +49,7 @@ struct Instance {
 
 struct Family {
   std::u16string key;  // the name after the prefix, upper-case
+  int bridge = -1;     // the listener that lets other processes reach it
   bool message_type = false;
   DWORD max_instances = 1;
   DWORD default_timeout = kDefaultWaitMs;
@@ -143,6 +147,7 @@ class PipeEnd : public KernelObject {
   void on_handle_closed() override {
     {
       std::lock_guard guard(pipes_lock());
+      closed_ = true;
       if (server_) {
         close_server_locked();
       } else if (instance_->client_open && generation_ == instance_->client_generation) {
@@ -159,6 +164,7 @@ class PipeEnd : public KernelObject {
   // Why a read cannot wait for more data, or 0 while it may.
   DWORD read_error_locked() const {
     const Instance& i = *instance_;
+    if (closed_) return ERROR_BROKEN_PIPE;  // a read still running when its own handle closed
     if (server_) {
       if (i.state == State::Listening) return ERROR_PIPE_LISTENING;
       if (i.state == State::Disconnected) return ERROR_PIPE_NOT_CONNECTED;
@@ -196,7 +202,10 @@ class PipeEnd : public KernelObject {
         break;
       }
     }
-    if (list.empty()) families().erase(family->key);
+    if (list.empty()) {
+      if (family->bridge >= 0) StopPipeBridge(family->bridge, family->key);
+      families().erase(family->key);
+    }
   }
 
   std::shared_ptr<Instance> instance_;
@@ -204,6 +213,7 @@ class PipeEnd : public KernelObject {
   DWORD access_;
   bool message_read_;
   uint64_t generation_ = 0;
+  bool closed_ = false;
 };
 
 DWORD AccessBits(DWORD access) {
@@ -221,12 +231,24 @@ HANDLE OpenPipeClient(const std::u16string& name, DWORD access, DWORD, DWORD, DW
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
+  bool local;
+  {
+    std::lock_guard guard(pipes_lock());
+    local = families().count(key) > 0;
+  }
+  if (!local) {
+    // Not served here: perhaps by another process of the machine.
+    DWORD error = 0;
+    HANDLE remote = OpenRemotePipe(key, access, &error);
+    SetLastError(remote == INVALID_HANDLE_VALUE ? error : ERROR_SUCCESS);
+    return remote;
+  }
   std::shared_ptr<PipeEnd> end;
   {
     std::lock_guard guard(pipes_lock());
     auto it = families().find(key);
     if (it == families().end()) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
+      SetLastError(ERROR_FILE_NOT_FOUND);  // its last server went meanwhile
       return INVALID_HANDLE_VALUE;
     }
     for (auto& instance : it->second->instances) {
@@ -287,6 +309,7 @@ HANDLE CreateNamedPipeW(LPCWSTR name, DWORD open_mode, DWORD pipe_mode, DWORD ma
     } else {
       family = std::make_unique<Family>();
       family->key = key;
+      family->bridge = StartPipeBridge(key, name);
       family->message_type = (pipe_mode & PIPE_TYPE_MESSAGE) != 0;
       family->max_instances = max_instances;
       family->default_timeout = default_timeout_ms ? default_timeout_ms : kDefaultWaitMs;
@@ -345,11 +368,27 @@ BOOL WaitNamedPipeW(LPCWSTR name, DWORD timeout_ms) {
   std::u16string key = name ? PipeKey(name) : std::u16string();
   if (key.empty()) return fail(ERROR_INVALID_NAME);
   DWORD timeout = timeout_ms;
+  bool local;
   {
     std::lock_guard guard(pipes_lock());
     auto it = families().find(key);
-    if (it == families().end()) return fail(ERROR_FILE_NOT_FOUND);
-    if (timeout == NMPWAIT_USE_DEFAULT_WAIT) timeout = it->second->default_timeout;
+    local = it != families().end();
+    if (local && timeout == NMPWAIT_USE_DEFAULT_WAIT) timeout = it->second->default_timeout;
+  }
+  if (!local) {
+    // Served by another process, or by nobody. Its state changes cannot wake
+    // us, so it is asked again every 50 ms of the clock.
+    int state = ProbeRemotePipe(key);
+    if (state < 0) return fail(ERROR_FILE_NOT_FOUND);
+    if (timeout == NMPWAIT_USE_DEFAULT_WAIT) timeout = kDefaultWaitMs;
+    for (DWORD waited = 0; state == 0; waited += 50) {
+      if (timeout != NMPWAIT_WAIT_FOREVER && waited >= timeout) return fail(ERROR_SEM_TIMEOUT);
+      WaitUntil([] { return false; }, 50);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the other process runs in real time
+      state = ProbeRemotePipe(key);
+      if (state < 0) return fail(ERROR_FILE_NOT_FOUND);
+    }
+    return TRUE;
   }
   bool gone = false;
   bool free = WaitUntil(
@@ -371,6 +410,10 @@ BOOL WaitNamedPipeW(LPCWSTR name, DWORD timeout_ms) {
 }
 
 BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD max_collection_count, LPDWORD collect_data_timeout) {
+  DWORD remote_error = 0;
+  if (mode && !(*mode & ~PIPE_READMODE_MESSAGE) &&
+      SetRemotePipeReadMode(pipe, (*mode & PIPE_READMODE_MESSAGE) != 0, &remote_error))
+    return remote_error ? fail(remote_error) : TRUE;
   auto end = platform::ResolveHandleAs<PipeEnd>(pipe);
   if (!end) return FALSE;
   if (!mode) return TRUE;  // collection settings only matter for remote pipes

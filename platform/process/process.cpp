@@ -213,18 +213,22 @@ std::shared_ptr<ProcessObject> StartHostProgram(const std::filesystem::path& exe
   Register(process);
   // The reaper counts as work while the child runs: a running child is real
   // work that may end any moment, so bounded waits for it run in real time.
+  // Its main thread ends with it, before the work does.
+  auto thread = std::make_shared<ThreadObject>();
+  thread->id = NewThreadId();
+  thread->process = process->context;
+  process->main_thread = thread;
   auto keep = process;
   std::promise<void> watching;
   auto ready = watching.get_future();
-  std::thread([pid, keep, &watching] {
+  std::thread([pid, keep, thread, &watching] {
+    platform::Clock::ActivityScope work;
+    watching.set_value();
     int status = 0;
-    {
-      platform::Clock::ActivityScope work;
-      watching.set_value();
-      while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-      }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     DWORD code = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status)) : 0xC000013A;
+    EndThread(*thread, code);
     EndProcess(*keep, code);
   }).detach();
   ready.wait();
@@ -512,20 +516,6 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line, LPSECURITY_AT
   if (!process) return fail(error);
 
   auto thread = process->main_thread;
-  if (!thread) {
-    // A real child: its main thread ends with it.
-    thread = std::make_shared<ThreadObject>();
-    thread->id = NewThreadId();
-    thread->process = process->context;
-    std::weak_ptr<ThreadObject> weak_thread = thread;
-    std::weak_ptr<ProcessObject> weak_process = process;
-    std::thread([weak_thread, weak_process] {
-      auto p = weak_process.lock();
-      if (!p) return;
-      WaitUntil([&] { std::lock_guard g(SyncLock()); return p->ended; }, INFINITE);
-      if (auto t = weak_thread.lock()) EndThread(*t, p->exit_code);
-    }).detach();
-  }
   process_information->hProcess = platform::OpenHandle(process);
   process_information->hThread = platform::OpenHandle(thread);
   process_information->dwProcessId = process->context->pid;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 
@@ -7,6 +11,7 @@
 #include "platform/process/named_pipe.h"
 #include "platform/process/sync.h"
 #include "platform/process/thread.h"
+#include "process/fake_pc.h"
 
 using namespace platform::process;
 
@@ -100,6 +105,7 @@ class Pipes : public ::testing::Test {
     server.repeat = repeat;
     thread = CreateThread(nullptr, 0, &EchoServer::Run, &server, 0, nullptr);
   }
+  process_test::FakePc pc;  // a machine folder of its own: no other test process shares its pipes
   EchoServer server;
   HANDLE thread = nullptr;
 };
@@ -152,7 +158,7 @@ TEST_F(Pipes, BusyPipeAndTheBoundedWaitOnTheVirtualClock) {
 }
 
 TEST(PipeFaults, NoServerAndBadNames) {
-  platform::Clock::instance().reset();
+  process_test::FakePc pc;
   const std::u16string none = u"\\\\.\\pipe\\NobodyHere";
   EXPECT_EQ(OpenPipeClient(none, kRead | kWrite, 0, 3, 0), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
@@ -168,7 +174,7 @@ TEST(PipeFaults, NoServerAndBadNames) {
 }
 
 TEST(PipeFaults, ServerGoneAndWritesToAClosedEnd) {
-  platform::Clock::instance().reset();
+  process_test::FakePc pc;
   const std::u16string name = u"\\\\.\\pipe\\bytes";
   HANDLE server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 2, 0, 0, 0, nullptr);
   HANDLE second = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 2, 0, 0, 0, nullptr);
@@ -205,6 +211,69 @@ TEST(PipeFaults, ServerGoneAndWritesToAClosedEnd) {
   EXPECT_EQ(GetLastError(), ERROR_PIPE_LISTENING);
   CloseHandle(second);
   EXPECT_EQ(OpenPipeClient(name, kRead, 0, 3, 0), INVALID_HANDLE_VALUE);  // every instance gone
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// Reads one line that a helper printed.
+std::string ReadLine(int fd) {
+  std::string line;
+  char c;
+  while (read(fd, &c, 1) == 1 && c != '\n') line.push_back(c);
+  return line;
+}
+
+TEST(PipeAcrossProcesses, ClientInThisProcessServerInAnother) {
+  process_test::FakePc pc;
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::string exe = PROCESS_PIPE_HELPER, dir = pc.folder().string(), name = "crossing", count = "50";
+  char* argv[] = {exe.data(), dir.data(), name.data(), count.data(), nullptr};
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  ASSERT_EQ(ReadLine(out[0]), "ready");
+
+  const std::u16string pipe_name = u"\\\\.\\pipe\\crossing";
+  HANDLE client = OpenPipeClient(pipe_name, kRead | kWrite, 0, 3, 0);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  // The one instance is taken now.
+  EXPECT_EQ(OpenPipeClient(pipe_name, kRead | kWrite, 0, 3, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PIPE_BUSY);
+  EXPECT_FALSE(WaitNamedPipeW(pipe_name.c_str(), 500));
+  EXPECT_EQ(GetLastError(), ERROR_SEM_TIMEOUT);
+
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  ASSERT_TRUE(SetNamedPipeHandleState(client, &mode, nullptr, nullptr));
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(client, "hello", 5, &n, nullptr));
+  std::string reply;
+  char buffer[64];
+  int more = 0;
+  for (;;) {
+    BOOL ok = ReadFile(client, buffer, sizeof(buffer), &n, nullptr);
+    reply.append(buffer, n);
+    if (ok) break;
+    ASSERT_EQ(GetLastError(), ERROR_MORE_DATA);
+    ++more;
+  }
+  EXPECT_EQ(reply.size(), 250u);
+  EXPECT_EQ(reply.substr(0, 10), "hellohello");
+  EXPECT_EQ(more, 3);  // 64 + 64 + 64 + 58
+  CloseHandle(client);
+  EXPECT_EQ(ReadLine(out[0]), "served");
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  close(out[0]);
+  // Its server gone, the name is free.
+  EXPECT_EQ(OpenPipeClient(pipe_name, kRead | kWrite, 0, 3, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_FALSE(WaitNamedPipeW(pipe_name.c_str(), 500));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
