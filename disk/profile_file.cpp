@@ -39,8 +39,13 @@ ProfileFile::ProfileFile(const CString& path) {
   while (bytes.size() < kMaxProfileBytes && ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
     bytes.insert(bytes.end(), chunk, chunk + read);
   CloseHandle(file);
-  loaded_ = true;
+  parse(bytes);
+}
 
+ProfileFile::ProfileFile(const std::vector<BYTE>& bytes) { parse(bytes); }
+
+void ProfileFile::parse(const std::vector<BYTE>& bytes) {
+  loaded_ = true;
   const CString text = DecodeText(bytes);
   std::map<std::u16string, CString>* current = nullptr;
   int position = 0;

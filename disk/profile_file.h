@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
@@ -15,6 +16,8 @@ class ProfileFile {
  public:
   // Reads the file through the platform's file API (at most 4 MiB of it).
   explicit ProfileFile(const CString& path);
+  // The same from the file's bytes.
+  explicit ProfileFile(const std::vector<BYTE>& bytes);
 
   bool loaded() const { return loaded_; }
   // The leading decimal integer of the value, or `fallback` when the key is missing.
@@ -24,6 +27,7 @@ class ProfileFile {
 
  private:
   const CString* find(const CString& section, const CString& key) const;
+  void parse(const std::vector<BYTE>& bytes);
 
   bool loaded_ = false;
   // Upper-cased "SECTION" -> upper-cased "KEY" -> value; the first of a repeated key wins.
