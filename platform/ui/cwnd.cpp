@@ -485,7 +485,9 @@ BOOL CWinThread::CreateThread() {
   std::promise<DWORD> started;
   auto id = started.get_future();
   runner_->thread = std::thread([this, &started] {
-    DWORD tid = platform::ui::CurrentUiThread().id;
+    auto& queue = platform::ui::CurrentUiThread();
+    queue.started_by_another = true;
+    DWORD tid = queue.id;
     started.set_value(tid);
     if (InitInstance())
       Run();

@@ -378,7 +378,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
 
   // An open message box or picker accepts only its own verbs.
   if (top && top->role == DialogRole::MessageBox && s.verb != "answer" && s.verb != "wait" &&
-      s.verb != "screenshot") {
+      s.verb != "screenshot" && s.verb != "key") {
     const MessageBoxInfo* box = MessageBoxFor(top->handle);
     error = "unexpected message box \"" + utf8(top->text) + "\": \"" + (box ? utf8(box->text) : "") +
             "\" while the script wanted: " + s.describe();

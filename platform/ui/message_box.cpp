@@ -66,6 +66,9 @@ class HelperWindow : public CWnd {
     loop.ended = true;
     loop.result = result;
   }
+
+  // Enter, Escape and Tab work in message boxes as in dialogs.
+  BOOL PreTranslateMessage(MSG* msg) override { return IsDialogMessageW(m_hWnd, msg); }
 };
 
 HelperWindow* helper_for(HWND hwnd) {
@@ -292,8 +295,14 @@ INT_PTR CFileDialog::DoModal() {
   DWORD flags = m_ofn.Flags;
   bool open = open_;
   std::u16string def_ext = default_ext_;
-  helper.accept = [flags, open, def_ext](HelperWindow& h, const std::u16string& chosen) {
+  helper.accept = [flags, open, def_ext, initial_dir](HelperWindow& h, const std::u16string& chosen) {
     std::u16string path = chosen;
+    // A bare name is in the folder the dialog opened in.
+    if (!initial_dir.empty() && path.find_first_of(u"\\/:") == std::u16string::npos) {
+      path = initial_dir;
+      if (path.back() != u'\\') path += u'\\';
+      path += chosen;
+    }
     size_t slash = path.find_last_of(u"\\/");
     std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
     if (!def_ext.empty() && name.find(u'.') == std::u16string::npos) path += u"." + def_ext;

@@ -236,9 +236,13 @@ IdleResult DefaultLoopBackend::wait(UiThread& t) {
       return IdleResult::Retry;
     }
     std::unique_lock lock(t.mutex);
-    bool woke = t.wake.wait_for(lock, std::chrono::milliseconds(200), [&] {
-      return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted;
-    });
+    auto has_work = [&] { return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted; };
+    if (t.started_by_another) {
+      // A thread started by another one waits for its posts as long as it takes.
+      t.wake.wait(lock, has_work);
+      return IdleResult::Retry;
+    }
+    bool woke = t.wake.wait_for(lock, std::chrono::milliseconds(200), has_work);
     return woke ? IdleResult::Retry : IdleResult::Stalled;
   }
   std::unique_lock lock(t.mutex);

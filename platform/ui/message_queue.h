@@ -58,6 +58,7 @@ struct UiThread {
   HWND capture = nullptr;
   bool paint_dirty = false;  // some window may need WM_PAINT
   uint64_t device_seen = 0;  // device-change events already posted here
+  bool started_by_another = false;  // a CWinThread: its creator may post at any time
 
   ~UiThread();
 };

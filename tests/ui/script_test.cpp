@@ -598,3 +598,44 @@ TEST(ScriptSteps, AHandlerRunByAStepMayOpenAMessageBox) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MessageBoxes, KeysAnswerCodesAndDefaultButtons) {
+  struct Case {
+    UINT type;
+    const char* key;
+    int want;
+  };
+  const Case cases[] = {
+      {MB_YESNO, "enter", IDYES},
+      {MB_YESNO | MB_DEFBUTTON2, "enter", IDNO},
+      {MB_OKCANCEL, "escape", IDCANCEL},
+      {MB_OK, "escape", IDOK},                   // an OK-only box closes with OK
+      {MB_RETRYCANCEL | MB_ICONERROR, "enter", IDRETRY},
+      {MB_ABORTRETRYIGNORE | MB_DEFBUTTON3, "enter", IDIGNORE},
+      {MB_YESNOCANCEL | MB_TASKMODAL, "escape", IDCANCEL},
+  };
+  for (const auto& c : cases) {
+    int answer = 0;
+    auto run = ui_test::RunScripted(Script().key(c.key),
+                                    [&] { answer = MessageBoxW(nullptr, u"Sure?", u"Question", c.type); });
+    EXPECT_EQ(run.failure, "") << c.type;
+    EXPECT_EQ(answer, c.want) << c.type << " " << c.key;
+  }
+  // Escape in a Yes/No box does nothing: the script ends with it open.
+  auto run = ui_test::RunScripted(Script().key("escape"), [&] { MessageBoxW(nullptr, u"Sure?", u"Q", MB_YESNO); });
+  EXPECT_NE(run.failure.find("message box \"Q\" waits for input"), std::string::npos) << run.failure;
+}
+
+TEST(ShellDialogs, BareNamesLandInTheInitialFolder) {
+  ShellSeamScope seam([](const std::u16string&) { return false; });
+  CFileDialog save(FALSE, u"txt", nullptr, OFN_OVERWRITEPROMPT, u"Text|*.txt||");
+  save.m_ofn.lpstrInitialDir = u"D:\\Logs";
+  auto run = ui_test::RunScripted(Script().choose("report"), [&] { save.DoModal(); });
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(save.GetPathName(), u"D:\\Logs\\report.txt");
+  EXPECT_EQ(save.GetFolderPath(), u"D:\\Logs");
+}
+
+}  // namespace
