@@ -5,6 +5,7 @@
 
 #include "platform/core/clock.h"
 
+#include "platform/process/process.h"
 #include "platform/process/process_context.h"
 #include "platform/process/thread_object.h"
 #include "platform/process/wait.h"
@@ -149,8 +150,8 @@ DWORD ResumeThread(HANDLE handle) {
 void ExitThread(DWORD exit_code) {
   auto self = current_thread.lock();
   if (!self) {
-    // The program's first thread has no host thread of ours to unwind to.
-    throw ThreadUnwind{exit_code};
+    // The program's first thread: when it leaves, the program ends.
+    ExitCurrentProgram(exit_code);
   }
   {
     std::lock_guard guard(SyncLock());
