@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <functional>
 #include <string>
 
 #include "platform/ui/winuser.h"
@@ -16,6 +17,11 @@ struct Window;
 QImage RenderWindow(Window& window);
 // Every visible top-level window on the desktop, bottom of the z-order first.
 QImage RenderScreen();
+// A view that draws windows with real widgets installs its renderer here;
+// screenshots use it instead of the simple drawings. Null restores them.
+using WindowRenderer = std::function<QImage(Window&)>;
+void set_window_renderer(WindowRenderer renderer);
+
 // Saves a PNG of the window; false with a reason when it cannot.
 bool SaveWindowPicture(Window& window, const std::string& path, std::string* error);
 
