@@ -33,19 +33,33 @@ class EventObject : public Waitable {
   bool signaled = false;
 };
 
-// A host lock file that marks a name as taken by this host process.
+// A host lock file that marks a name as taken. Every process that has the
+// name open holds a shared lock on it; a creator that can take the lock
+// exclusively is the first (and then keeps it shared like everyone else). So
+// the name stays taken while any process of the machine has it open, and the
+// kernel drops a process's lock however that process ends.
 class LockFile {
  public:
   ~LockFile() {
     if (fd_ >= 0) close(fd_);  // closing drops the flock
   }
-  // True when this process now holds the name; false when another holds it.
+  // True when no other process had the name open.
   bool acquire(const std::filesystem::path& path) {
     std::error_code ec;
     std::filesystem::create_directories(path.parent_path(), ec);
     fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ < 0) return true;  // no lock folder: the name is at least unique within this process
-    return flock(fd_, LOCK_EX | LOCK_NB) == 0;
+    // Another creator may hold the lock exclusively for a moment while it
+    // turns it into a shared one: try again briefly.
+    for (int tries = 0; tries < 1000; ++tries) {
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        flock(fd_, LOCK_SH);
+        return true;
+      }
+      if (flock(fd_, LOCK_SH | LOCK_NB) == 0) return false;
+      usleep(1000);
+    }
+    return false;
   }
 
  private:

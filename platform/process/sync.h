@@ -2,10 +2,10 @@
 // critical sections, interlocked helpers and multi-object waits.
 //
 // A named mutex is backed by a lock file in the machine folder
-// (locks/<name>.lock) held with flock while any handle to it is open in this
-// host process, so a second process of the same simulated PC that creates the
-// same name gets ERROR_ALREADY_EXISTS, and the lock goes away with the process
-// however it ends. Ownership (WaitForSingleObject/ReleaseMutex) is tracked per
+// (locks/<name>.lock) on which every host process that has the name open holds
+// a shared flock, so a process of the same simulated PC that creates the name
+// while any other has it open gets ERROR_ALREADY_EXISTS, and a process's hold
+// goes away with it however it ends. Ownership (WaitForSingleObject/ReleaseMutex) is tracked per
 // thread inside one host process only.
 #pragma once
 

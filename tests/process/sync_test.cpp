@@ -206,7 +206,7 @@ void Finish(Helper& h, bool crash) {
   close(h.from_child);
 }
 
-TEST(Mutexes, SecondInstanceRefusedAcrossRealProcessesUntilTheFirstCrashes) {
+TEST(Mutexes, SecondInstanceRefusedAcrossRealProcessesUntilEveryHolderIsGone) {
   FakePc pc;
   Helper first = StartHelper(pc.folder());
   EXPECT_EQ(first.answer, "first");
@@ -216,11 +216,14 @@ TEST(Mutexes, SecondInstanceRefusedAcrossRealProcessesUntilTheFirstCrashes) {
   HANDLE here = CreateMutexW(nullptr, FALSE, u"Local\\{371A4C21-B578-4180-8FF1-99EFB86CF281}");
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
   CloseHandle(here);
-  Finish(second, false);
-  Finish(first, true);  // killed: the lock goes with it
+  Finish(first, true);  // killed: its lock goes with it, but the second still has the name open
   Helper third = StartHelper(pc.folder());
-  EXPECT_EQ(third.answer, "first");
+  EXPECT_EQ(third.answer, "exists");
   Finish(third, false);
+  Finish(second, false);
+  Helper fourth = StartHelper(pc.folder());
+  EXPECT_EQ(fourth.answer, "first");
+  Finish(fourth, false);
   // Another machine folder is another PC: the name is free there.
   FakePc other;
   Helper elsewhere = StartHelper(other.folder());
