@@ -64,7 +64,7 @@ std::string utf8(const std::u16string& s) { return platform::to_utf8(s); }
 
 Window* innermost(UiThread& t) {
   for (auto it = t.loops.rbegin(); it != t.loops.rend(); ++it)
-    if ((*it)->window && FindWindowModel((*it)->window->handle)) return (*it)->window;
+    if (Window* w = (*it)->handle ? FindWindowModel((*it)->handle) : nullptr) return w;
   for (Window* w : TopLevelWindows())
     if (w->thread == &t && w->visible()) return w;
   return nullptr;
@@ -335,7 +335,7 @@ void HeadlessDriver::fail(const std::string& message) {
 }
 
 void HeadlessDriver::modal_started(ModalLoop& loop) {
-  Window* w = loop.window;
+  Window* w = loop.handle ? FindWindowModel(loop.handle) : nullptr;
   if (!w) return;
   if (const MessageBoxInfo* box = MessageBoxFor(w->handle)) {
     std::string buttons;
@@ -351,7 +351,8 @@ void HeadlessDriver::modal_started(ModalLoop& loop) {
 }
 
 void HeadlessDriver::modal_ended(ModalLoop& loop) {
-  Window* w = loop.window;
+  // The window may be gone already (destroyed by a handler).
+  Window* w = loop.handle ? FindWindowModel(loop.handle) : nullptr;
   if (!w) return;
   if (w->role == DialogRole::MessageBox) {
     log("message box answered " + std::to_string(loop.result));

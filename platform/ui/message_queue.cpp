@@ -266,6 +266,7 @@ struct LoopGuard {
   UiThread& thread;
   ModalLoop& loop;
   LoopGuard(UiThread& t, ModalLoop& l) : thread(t), loop(l) {
+    loop.handle = loop.window ? loop.window->handle : nullptr;
     thread.loops.push_back(&loop);
     loop_backend().modal_started(loop);
   }

@@ -26,7 +26,8 @@ struct Window;
 
 // One running modal loop (a dialog's DoModal, a message box, a popup menu).
 struct ModalLoop {
-  Window* window = nullptr;
+  Window* window = nullptr;  // valid only while FindWindowModel(handle) finds it
+  HWND handle = nullptr;     // set when the loop starts
   bool ended = false;
   INT_PTR result = 0;
 };
