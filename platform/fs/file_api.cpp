@@ -18,6 +18,12 @@
 #include "platform/fs/fat/short_name.h"
 #endif
 
+namespace platform::process {
+// Defined by the process library when a program links it (see CreateFileW).
+[[gnu::weak]] HANDLE OpenPipeClient(const std::u16string& name, DWORD access, DWORD share, DWORD disposition,
+                                    DWORD flags);
+}  // namespace platform::process
+
 using platform::fail;
 using namespace platform::fs;
 
@@ -394,6 +400,12 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
     return INVALID_HANDLE_VALUE;
   }
   if (parsed.kind == NameKind::Pipe) {
+    // Without a registered handler, the process library's pipe client, when
+    // the program carries it (it lives above this layer, so it is only looked
+    // for, never pulled in).
+    if (&platform::process::OpenPipeClient) {
+      return platform::process::OpenPipeClient(text, access, share, disposition, flags_and_attributes);
+    }
     fail(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
