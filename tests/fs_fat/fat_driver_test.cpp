@@ -227,6 +227,14 @@ TEST(FatDriver, OpenFileFollowsRenameAndSharesState) {
   EXPECT_EQ(info.size, 12u);
   writer.reset();
   reader.reset();
+  // Closed: the folder's own record shows what the file became.
+  ASSERT_EQ(v->stat(P({u"Elsewhere", u"Moved Name.txt"}), &info), 0u);
+  EXPECT_EQ(info.size, 12u);
+  std::vector<FileInfo> list;
+  ASSERT_EQ(v->list(P({u"Elsewhere"}), &list), 0u);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].size, 12u);
+  EXPECT_EQ(list[0].attributes, FILE_ATTRIBUTE_ARCHIVE);
   ASSERT_EQ(v->flush(), 0u);
   CommandResult r = image.mtools_read("/Elsewhere/Moved Name.txt");
   EXPECT_EQ(r.output, "first second");

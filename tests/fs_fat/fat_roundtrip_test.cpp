@@ -152,6 +152,15 @@ TEST_P(FatRoundTrip, RandomOperationsMatchTheModel) {
   for (std::string line; std::getline(lines, line);)
     if (!line.empty()) got.insert(line);
   EXPECT_EQ(got, want) << log.str();
+  // The same mount reports the model's sizes and contents.
+  for (auto& [k, f] : files) {
+    platform::fs::FileInfo info;
+    ASSERT_EQ(v->stat(f.first, &info), 0u) << k;
+    EXPECT_EQ(info.size, f.second.size()) << k;
+    std::vector<uint8_t> ours;
+    ASSERT_EQ(ReadFile(*v, f.first, &ours), 0u) << k;
+    EXPECT_TRUE(ours == f.second) << k;
+  }
   // mtools and a fresh mount read the model's bytes.
   v.reset();
   v = image.mount();

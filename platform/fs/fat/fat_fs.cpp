@@ -39,8 +39,29 @@ int32_t FatFs::local_offset() const {
   return -Clock::instance().time_zone_bias_minutes();  // local = UTC - bias
 }
 
+DWORD FatFs::directory(uint32_t id, Directory** dir) {
+  auto it = dirs_.find(id);
+  if (it == dirs_.end()) it = dirs_.emplace(id, std::make_unique<Directory>()).first;
+  Directory* d = it->second.get();
+  if (d->stale || d->bytes.empty()) {
+    if (DWORD e = load_directory(id, d)) {
+      dirs_.erase(it);
+      return e;
+    }
+  }
+  *dir = d;
+  return ERROR_SUCCESS;
+}
+
+void FatFs::begin_operation() {
+  size_t total = 0;
+  for (auto& [id, d] : dirs_) total += d->bytes.size();
+  if (total > kCacheBytes) dirs_.clear();
+}
+
 DWORD FatFs::load_directory(uint32_t id, Directory* dir) {
   dir->id = id;
+  dir->stale = false;
   dir->chain.clear();
   if (id == 0) {
     if (g.kind == FatKind::Fat32) return ERROR_FILE_CORRUPT;
@@ -67,15 +88,17 @@ uint64_t FatFs::slot_offset(const Directory& dir, size_t slot) const {
   return g.cluster_offset(dir.chain[at / g.bytes_per_cluster]) + at % g.bytes_per_cluster;
 }
 
-DWORD FatFs::write_slots(const Directory& dir, size_t first, size_t count) {
+DWORD FatFs::write_slots(Directory& dir, size_t first, size_t count) {
   size_t slot = first, end = first + count;
   while (slot < end) {
     // Slots of one cluster (or the whole fixed root) are contiguous on the device.
     size_t per_cluster = g.bytes_per_cluster / kEntrySize;
     size_t run_end = dir.id == 0 ? end : std::min(end, (slot / per_cluster + 1) * per_cluster);
     if (!device->write_at(slot_offset(dir, slot), &dir.bytes[slot * kEntrySize], (run_end - slot) * kEntrySize))
-      [[unlikely]]
+        [[unlikely]] {
+      dir.stale = true;
       return device_error(ERROR_WRITE_FAULT);
+    }
     slot = run_end;
   }
   return ERROR_SUCCESS;
@@ -103,18 +126,37 @@ DWORD FatFs::check_directory(const Directory& dir) const {
 }
 
 int FatFs::find(const Directory& dir, const std::u16string& name) const {
+  // A name compares with an entry's long name and with its short name; the
+  // short side is compared in raw upper-case form when the name has one.
+  ShortName raw;
+  bool has_raw = AsciiShortForm(name, &raw);
+  auto raw_equal = [&](const ShortName& stored, bool* ascii) {
+    *ascii = true;
+    for (size_t k = 0; k < stored.size(); ++k) {
+      uint8_t b = stored[k];
+      if (b >= 0x80 || (k == 0 && b == 0x05)) *ascii = false;
+      if ((b >= 'a' && b <= 'z' ? b - 32 : b) != raw[k]) return false;
+    }
+    return true;
+  };
   for (size_t i = 0; i < dir.parsed.entries.size(); ++i) {
     const DirectoryEntry& e = dir.parsed.entries[i];
     if (e.is_dot() || e.is_label()) continue;
-    if ((!e.long_name.empty() && NamesEqual(e.long_name, name)) || NamesEqual(ShortNameText(e.short_name), name))
-      return int(i);
+    if (!e.long_name.empty() && NamesEqual(e.long_name, name)) return int(i);
+    bool ascii = true;
+    if (has_raw && raw_equal(e.short_name, &ascii)) return int(i);
+    // Short names with OEM bytes beyond ASCII compare as text.
+    if (!has_raw || !ascii) {
+      bool stored_ascii = true;
+      for (size_t k = 0; k < e.short_name.size(); ++k)
+        if (e.short_name[k] >= 0x80 || (k == 0 && e.short_name[k] == 0x05)) stored_ascii = false;
+      if (!stored_ascii && NamesEqual(ShortNameText(e.short_name), name)) return int(i);
+    }
   }
   return -1;
 }
 
-DWORD FatFs::child_directory(const Directory& parent, const DirectoryEntry& entry, std::vector<uint32_t>* ancestry,
-                             Directory* out) {
-  (void)parent;
+DWORD FatFs::child_directory(const DirectoryEntry& entry, std::vector<uint32_t>* ancestry, Directory** out) {
   if (!entry.is_directory()) return ERROR_PATH_NOT_FOUND;
   uint32_t c = entry.first_cluster();
   if (!g.is_data_cluster(c)) [[unlikely]]
@@ -122,35 +164,35 @@ DWORD FatFs::child_directory(const Directory& parent, const DirectoryEntry& entr
   if (std::find(ancestry->begin(), ancestry->end(), c) != ancestry->end()) [[unlikely]]
     return ERROR_FILE_CORRUPT;  // a folder that contains itself
   ancestry->push_back(c);
-  return load_directory(c, out);
+  return directory(c, out);
 }
 
-DWORD FatFs::walk_to_parent(const VolumePath& path, Directory* parent, std::vector<uint32_t>* ancestry) {
+DWORD FatFs::walk_to_parent(const VolumePath& path, Directory** parent, std::vector<uint32_t>* ancestry) {
   ancestry->assign(1, root_id());
-  if (DWORD e = load_directory(root_id(), parent)) return e;
+  if (DWORD e = directory(root_id(), parent)) return e;
   for (size_t i = 0; i + 1 < path.size(); ++i) {
-    int at = find(*parent, path[i]);
+    int at = find(**parent, path[i]);
     if (at < 0) return ERROR_PATH_NOT_FOUND;
-    DirectoryEntry entry = parent->parsed.entries[size_t(at)];
-    Directory next;
-    if (DWORD e = child_directory(*parent, entry, ancestry, &next)) return e;
-    *parent = std::move(next);
+    const DirectoryEntry& entry = (*parent)->parsed.entries[size_t(at)];
+    if (DWORD e = check_entry(entry)) return e;
+    if (DWORD e = child_directory(entry, ancestry, parent)) return e;
   }
   return ERROR_SUCCESS;
 }
 
-DWORD FatFs::open_directory(const VolumePath& path, Directory* dir, std::vector<uint32_t>* ancestry) {
+DWORD FatFs::open_directory(const VolumePath& path, Directory** dir, std::vector<uint32_t>* ancestry) {
   if (path.empty()) {
     ancestry->assign(1, root_id());
-    return load_directory(root_id(), dir);
+    return directory(root_id(), dir);
   }
-  Directory parent;
+  Directory* parent;
   if (DWORD e = walk_to_parent(path, &parent, ancestry)) return e;
-  int at = find(parent, path.back());
+  int at = find(*parent, path.back());
   if (at < 0) return ERROR_PATH_NOT_FOUND;
-  const DirectoryEntry& entry = parent.parsed.entries[size_t(at)];
+  const DirectoryEntry& entry = parent->parsed.entries[size_t(at)];
+  if (DWORD e = check_entry(entry)) return e;
   if (!entry.is_directory()) return ERROR_DIRECTORY;
-  return child_directory(parent, entry, ancestry, dir);
+  return child_directory(entry, ancestry, dir);
 }
 
 DWORD FatFs::grow_directory(Directory& dir) {
@@ -222,8 +264,18 @@ DWORD FatFs::add_entry(Directory& dir, const std::u16string& name, DirEntryDisk 
   }
   if (DWORD e = write_slots(dir, start, write_count)) return e;
   for (size_t i = start; i < written_end; ++i) dir.parsed.free_slots[i] = 0;
-  // Re-parse so callers see the new entry.
-  dir.parsed = ParseDirectory(dir.bytes.data(), dir.slot_count(), g.kind == FatKind::Fat32);
+  // Parse only the new slots and slip the entry in at its place.
+  ParsedDirectory piece = ParseDirectory(&dir.bytes[start * kEntrySize], need, g.kind == FatKind::Fat32);
+  if (piece.entries.size() != 1) [[unlikely]] {
+    reparse(dir);
+  } else {
+    DirectoryEntry added = std::move(piece.entries[0]);
+    added.first_slot += start;
+    added.short_slot += start;
+    auto at = std::lower_bound(dir.parsed.entries.begin(), dir.parsed.entries.end(), added.short_slot,
+                               [](const DirectoryEntry& e, size_t slot) { return e.short_slot < slot; });
+    dir.parsed.entries.insert(at, std::move(added));
+  }
   *short_slot = written_end - 1;
   return ERROR_SUCCESS;
 }
@@ -231,8 +283,29 @@ DWORD FatFs::add_entry(Directory& dir, const std::u16string& name, DirEntryDisk 
 DWORD FatFs::remove_entry(Directory& dir, const DirectoryEntry& entry) {
   for (size_t s = entry.first_slot; s <= entry.short_slot; ++s) dir.bytes[s * kEntrySize] = kDeletedMark;
   if (DWORD e = write_slots(dir, entry.first_slot, entry.slot_count())) return e;
-  dir.parsed = ParseDirectory(dir.bytes.data(), dir.slot_count(), g.kind == FatKind::Fat32);
+  for (size_t s = entry.first_slot; s <= entry.short_slot; ++s) dir.parsed.free_slots[s] = 1;
+  std::erase_if(dir.parsed.entries, [&](const DirectoryEntry& e) { return e.short_slot == entry.short_slot; });
   return ERROR_SUCCESS;
+}
+
+void FatFs::reparse(Directory& dir) const {
+  dir.parsed = ParseDirectory(dir.bytes.data(), dir.slot_count(), g.kind == FatKind::Fat32);
+}
+
+void FatFs::patch_cached_entry(uint32_t dir_id, size_t slot, const DirEntryDisk& entry) {
+  auto it = dirs_.find(dir_id);
+  if (it == dirs_.end() || it->second->stale) return;
+  Directory& dir = *it->second;
+  if (slot >= dir.slot_count()) {
+    dir.stale = true;
+    return;
+  }
+  std::memcpy(&dir.bytes[slot * kEntrySize], &entry, sizeof entry);
+  for (DirectoryEntry& e : dir.parsed.entries)
+    if (e.short_slot == slot) {
+      e.disk = entry;
+      if (g.kind != FatKind::Fat32) e.disk.cluster_high = 0;
+    }
 }
 
 DWORD FatFs::chain_io(const std::vector<uint32_t>& chain, uint64_t offset, void* buffer, size_t length, bool write) {
@@ -365,8 +438,11 @@ DWORD FatFs::update_node_entry(FileNode& node, bool written) {
     stamp_times(&e, false, true);
     e.attributes |= kAttrArchive;
   }
-  if (!device->write_at(node.entry_offset, &e, sizeof e)) [[unlikely]]
+  if (!device->write_at(node.entry_offset, &e, sizeof e)) [[unlikely]] {
+    if (auto it = dirs_.find(node.dir_id); it != dirs_.end()) it->second->stale = true;
     return device_error(ERROR_WRITE_FAULT);
+  }
+  patch_cached_entry(node.dir_id, node.short_slot, e);
   return ERROR_SUCCESS;
 }
 

@@ -25,6 +25,9 @@ struct Directory {
   std::vector<uint32_t> chain;  // empty for the fixed root
   std::vector<uint8_t> bytes;
   ParsedDirectory parsed;
+  // Set when the copy may differ from the device (a failed write, a removed
+  // folder); the next lookup reads it again into the same object.
+  bool stale = false;
   size_t slot_count() const { return bytes.size() / kEntrySize; }
 };
 
@@ -52,10 +55,15 @@ class FatFs {
   uint64_t now() const;
   int32_t local_offset() const;
 
-  DWORD load_directory(uint32_t id, Directory* dir);
+  // The folder with this id from the cache, read and parsed on first use. The
+  // pointer stays valid until the next begin_operation().
+  DWORD directory(uint32_t id, Directory** dir);
+  // Called at the start of every driver call: trims the folder cache.
+  void begin_operation();
   uint64_t slot_offset(const Directory& dir, size_t slot) const;
   // Writes slots [first, first + count) of `dir` from its bytes.
-  DWORD write_slots(const Directory& dir, size_t first, size_t count);
+  // Marks the folder stale when the write fails.
+  DWORD write_slots(Directory& dir, size_t first, size_t count);
   // ERROR_FILE_CORRUPT for an entry no sound volume holds: a first cluster out
   // of range, a folder without clusters, or a short name with forbidden bytes.
   DWORD check_entry(const DirectoryEntry& entry) const;
@@ -65,11 +73,10 @@ class FatFs {
 
   // Walks all but the last component. `ancestry` receives the directory ids on
   // the way (root first); a directory met twice is a loop and gives ERROR_FILE_CORRUPT.
-  DWORD walk_to_parent(const VolumePath& path, Directory* parent, std::vector<uint32_t>* ancestry);
+  DWORD walk_to_parent(const VolumePath& path, Directory** parent, std::vector<uint32_t>* ancestry);
   // The folder named by the whole path (the root for an empty path).
-  DWORD open_directory(const VolumePath& path, Directory* dir, std::vector<uint32_t>* ancestry);
-  DWORD child_directory(const Directory& parent, const DirectoryEntry& entry, std::vector<uint32_t>* ancestry,
-                        Directory* out);
+  DWORD open_directory(const VolumePath& path, Directory** dir, std::vector<uint32_t>* ancestry);
+  DWORD child_directory(const DirectoryEntry& entry, std::vector<uint32_t>* ancestry, Directory** out);
 
   // Adds an entry named `name` with the fields of `entry` (name bytes are
   // chosen here). `except_slot` is an entry whose short name may be reused
@@ -77,6 +84,10 @@ class FatFs {
   DWORD add_entry(Directory& dir, const std::u16string& name, DirEntryDisk entry, size_t* short_slot,
                   long except_slot = -1);
   DWORD remove_entry(Directory& dir, const DirectoryEntry& entry);
+  // Parses the folder's bytes again after they were edited in place.
+  void reparse(Directory& dir) const;
+  // Keeps a cached folder in step with an entry written straight to the device.
+  void patch_cached_entry(uint32_t dir_id, size_t slot, const DirEntryDisk& entry);
   DWORD grow_directory(Directory& dir);
 
   // Data I/O along a chain, coalescing neighbouring clusters into one transfer.
@@ -96,6 +107,9 @@ class FatFs {
   DWORD flush_all();
 
  private:
+  DWORD load_directory(uint32_t id, Directory* dir);
+  static constexpr size_t kCacheBytes = 32u << 20;
+  std::map<uint32_t, std::unique_ptr<Directory>> dirs_;
   static uint64_t key(uint32_t dir, size_t slot) { return (uint64_t(dir) << 32) | uint64_t(slot); }
   std::map<uint64_t, std::weak_ptr<FileNode>> nodes_;
   size_t live_nodes_hint_ = 0;

@@ -41,10 +41,11 @@ class FatVolume : public VolumeDriver {
     const FatGeometry& g = fs_->g;
     info->file_system = g.kind == FatKind::Fat32 ? u"FAT32" : u"FAT";
     info->label.clear();
-    Directory root;
-    if (DWORD e = fs_->load_directory(fs_->root_id(), &root)) return e;
+    fs_->begin_operation();
+    Directory* root;
+    if (DWORD e = fs_->directory(fs_->root_id(), &root)) return e;
     bool found = false;
-    for (const DirectoryEntry& e : root.parsed.entries) {
+    for (const DirectoryEntry& e : root->parsed.entries) {
       if (!e.is_label()) continue;
       info->label = OemText(e.short_name.data(), e.short_name.size());
       found = true;
@@ -67,8 +68,10 @@ class FatVolume : public VolumeDriver {
     std::lock_guard lock(fs_->mutex);
     std::array<uint8_t, 11> raw;
     if (!make_label(label, &raw)) return ERROR_INVALID_NAME;
-    Directory root;
-    if (DWORD e = fs_->load_directory(fs_->root_id(), &root)) return e;
+    fs_->begin_operation();
+    Directory* root_dir;
+    if (DWORD e = fs_->directory(fs_->root_id(), &root_dir)) return e;
+    Directory& root = *root_dir;
     // The root's label entry first: replaced, added or removed.
     const DirectoryEntry* existing = nullptr;
     for (const DirectoryEntry& e : root.parsed.entries)
@@ -86,6 +89,7 @@ class FatVolume : public VolumeDriver {
       fs_->stamp_times(&d, false, true);
       std::memcpy(&root.bytes[slot * kEntrySize], &d, sizeof d);
       if (DWORD e = fs_->write_slots(root, slot, 1)) return e;
+      fs_->reparse(root);
     } else {
       DirEntryDisk d{};
       std::memcpy(d.name, raw.data(), 11);
@@ -110,6 +114,7 @@ class FatVolume : public VolumeDriver {
         count = 2;
       }
       if (DWORD e = fs_->write_slots(root, slot, count)) return e;
+      fs_->reparse(root);
     }
     // Then the boot sector's copy (and the FAT32 backup boot sector).
     std::array<uint8_t, 11> boot_raw = raw;
@@ -139,14 +144,15 @@ class FatVolume : public VolumeDriver {
       info->file_id = uint64_t(fs_->root_id()) << 32;
       return ERROR_SUCCESS;
     }
-    Directory parent;
+    fs_->begin_operation();
+    Directory* parent;
     std::vector<uint32_t> ancestry;
     if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    int at = fs_->find(parent, path.back());
+    int at = fs_->find(*parent, path.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
-    if (DWORD e = fs_->check_entry(parent.parsed.entries[size_t(at)])) return e;
-    *info = fs_->info_of(parent, parent.parsed.entries[size_t(at)]);
-    if (auto node = fs_->find_node(parent.id, parent.parsed.entries[size_t(at)].short_slot)) {
+    if (DWORD e = fs_->check_entry(parent->parsed.entries[size_t(at)])) return e;
+    *info = fs_->info_of(*parent, parent->parsed.entries[size_t(at)]);
+    if (auto node = fs_->find_node(parent->id, parent->parsed.entries[size_t(at)].short_slot)) {
       info->size = node->size;
       uint64_t cb = fs_->g.bytes_per_cluster;
       info->allocation_size = (node->size + cb - 1) / cb * cb;
@@ -157,13 +163,14 @@ class FatVolume : public VolumeDriver {
   DWORD list(const VolumePath& folder, std::vector<FileInfo>* entries) override {
     std::lock_guard lock(fs_->mutex);
     entries->clear();
-    Directory dir;
+    fs_->begin_operation();
+    Directory* dir;
     std::vector<uint32_t> ancestry;
     if (DWORD e = fs_->open_directory(folder, &dir, &ancestry)) return e;
-    if (DWORD e = fs_->check_directory(dir)) return e;
-    for (const DirectoryEntry& e : dir.parsed.entries) {
+    if (DWORD e = fs_->check_directory(*dir)) return e;
+    for (const DirectoryEntry& e : dir->parsed.entries) {
       if (e.is_dot() || e.is_label()) continue;
-      entries->push_back(fs_->info_of(dir, e));
+      entries->push_back(fs_->info_of(*dir, e));
     }
     return ERROR_SUCCESS;
   }
@@ -175,12 +182,13 @@ class FatVolume : public VolumeDriver {
       *file = std::make_unique<FatOpenFile>(fs_, nullptr, false);
       return ERROR_SUCCESS;
     }
-    Directory parent;
+    fs_->begin_operation();
+    Directory* parent;
     std::vector<uint32_t> ancestry;
     if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    int at = fs_->find(parent, path.back());
+    int at = fs_->find(*parent, path.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
-    const DirectoryEntry& entry = parent.parsed.entries[size_t(at)];
+    const DirectoryEntry& entry = parent->parsed.entries[size_t(at)];
     if (DWORD e = fs_->check_entry(entry)) return e;
     if (entry.is_directory()) {
       if (writable) return ERROR_ACCESS_DENIED;
@@ -189,7 +197,7 @@ class FatVolume : public VolumeDriver {
     }
     if (writable && (entry.disk.attributes & kAttrReadOnly)) return ERROR_ACCESS_DENIED;
     DWORD error;
-    auto node = fs_->node_for(parent, entry, &error);
+    auto node = fs_->node_for(*parent, entry, &error);
     if (!node) return error;
     *file = std::make_unique<FatOpenFile>(fs_, std::move(node), writable);
     return ERROR_SUCCESS;
@@ -208,29 +216,32 @@ class FatVolume : public VolumeDriver {
   DWORD remove(const VolumePath& path) override {
     std::lock_guard lock(fs_->mutex);
     if (path.empty()) return ERROR_ACCESS_DENIED;
-    Directory parent;
+    fs_->begin_operation();
+    Directory* parent;
     std::vector<uint32_t> ancestry;
     if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    int at = fs_->find(parent, path.back());
+    int at = fs_->find(*parent, path.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
-    DirectoryEntry entry = parent.parsed.entries[size_t(at)];
+    DirectoryEntry entry = parent->parsed.entries[size_t(at)];
     if (DWORD e = fs_->check_entry(entry)) return e;
     if (entry.disk.attributes & kAttrReadOnly) return ERROR_ACCESS_DENIED;
-    if (fs_->find_node(parent.id, entry.short_slot)) return ERROR_SHARING_VIOLATION;
+    if (fs_->find_node(parent->id, entry.short_slot)) return ERROR_SHARING_VIOLATION;
     std::vector<uint32_t> clusters;
+    Directory* removed_folder = nullptr;
     if (entry.is_directory()) {
-      Directory dir;
-      if (DWORD e = fs_->child_directory(parent, entry, &ancestry, &dir)) return e;
-      for (const DirectoryEntry& e : dir.parsed.entries)
+      if (DWORD e = fs_->child_directory(entry, &ancestry, &removed_folder)) return e;
+      for (const DirectoryEntry& e : removed_folder->parsed.entries)
         if (!e.is_dot()) return ERROR_DIR_NOT_EMPTY;
-      clusters = dir.chain;
+      clusters = removed_folder->chain;
     } else {
       if (DWORD e = fs_->fat.chain(entry.first_cluster(), &clusters)) return e;
       uint64_t cb = fs_->g.bytes_per_cluster;
       if (clusters.size() != (uint64_t(entry.disk.size) + cb - 1) / cb) return ERROR_FILE_CORRUPT;
     }
-    if (DWORD e = fs_->remove_entry(parent, entry)) return e;
+    if (DWORD e = fs_->remove_entry(*parent, entry)) return e;
     fs_->fat.release(clusters);
+    // Its clusters may come back as another folder's; never trust the old copy.
+    if (removed_folder) removed_folder->stale = true;
     return ERROR_SUCCESS;
   }
 
@@ -238,21 +249,21 @@ class FatVolume : public VolumeDriver {
     std::lock_guard lock(fs_->mutex);
     if (from.empty() || to.empty()) return ERROR_ACCESS_DENIED;
     if (!IsValidLongName(to.back())) return ERROR_INVALID_NAME;
-    Directory source;
+    fs_->begin_operation();
+    Directory* source;
     std::vector<uint32_t> source_ancestry;
     if (DWORD e = fs_->walk_to_parent(from, &source, &source_ancestry)) return e;
-    int at = fs_->find(source, from.back());
+    int at = fs_->find(*source, from.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
-    DirectoryEntry entry = source.parsed.entries[size_t(at)];
+    DirectoryEntry entry = source->parsed.entries[size_t(at)];
     if (DWORD e = fs_->check_entry(entry)) return e;
 
-    Directory target;
+    Directory* target;
     std::vector<uint32_t> target_ancestry;
     if (DWORD e = fs_->walk_to_parent(to, &target, &target_ancestry)) return e;
-    bool same_folder = target.id == source.id;
-    if (same_folder) target = source;  // one copy of the folder's bytes for both edits
-    int clash = fs_->find(target, to.back());
-    if (clash >= 0 && !(same_folder && target.parsed.entries[size_t(clash)].short_slot == entry.short_slot))
+    bool same_folder = target == source;
+    int clash = fs_->find(*target, to.back());
+    if (clash >= 0 && !(same_folder && target->parsed.entries[size_t(clash)].short_slot == entry.short_slot))
       return ERROR_ALREADY_EXISTS;
     if (entry.is_directory() && !same_folder) {
       // A folder cannot move below itself.
@@ -261,27 +272,28 @@ class FatVolume : public VolumeDriver {
     }
 
     size_t new_slot = 0;
-    if (DWORD e = fs_->add_entry(target, to.back(), entry.disk, &new_slot,
+    if (DWORD e = fs_->add_entry(*target, to.back(), entry.disk, &new_slot,
                                  same_folder ? long(entry.short_slot) : -1))
       return e;
-    uint64_t new_offset = fs_->slot_offset(target, new_slot);
-    Directory& old_home = same_folder ? target : source;
+    uint64_t new_offset = fs_->slot_offset(*target, new_slot);
     // add_entry re-parsed the folder; the old entry keeps its slots.
-    if (DWORD e = fs_->remove_entry(old_home, entry)) return e;
-    fs_->rekey_node(source.id, entry.short_slot, target.id, new_slot, new_offset);
+    if (DWORD e = fs_->remove_entry(*source, entry)) return e;
+    fs_->rekey_node(source->id, entry.short_slot, target->id, new_slot, new_offset);
 
     if (entry.is_directory() && !same_folder) {
       // The moved folder's ".." names its new parent (0 for the root).
-      Directory moved;
-      if (DWORD e = fs_->load_directory(entry.first_cluster(), &moved)) return e;
+      Directory* moved_dir;
+      if (DWORD e = fs_->directory(entry.first_cluster(), &moved_dir)) return e;
+      Directory& moved = *moved_dir;
       for (const DirectoryEntry& e : moved.parsed.entries) {
         if (e.is_dot() && e.disk.name[1] == '.') {
-          uint32_t parent_cluster = target.id == fs_->root_id() ? 0 : target.id;
+          uint32_t parent_cluster = target->id == fs_->root_id() ? 0 : target->id;
           DirEntryDisk d = e.disk;
           d.cluster_low = uint16_t(parent_cluster);
           d.cluster_high = fs_->g.kind == FatKind::Fat32 ? uint16_t(parent_cluster >> 16) : 0;
           std::memcpy(&moved.bytes[e.short_slot * kEntrySize], &d, sizeof d);
           if (DWORD err = fs_->write_slots(moved, e.short_slot, 1)) return err;
+          fs_->reparse(moved);
           break;
         }
       }
@@ -325,27 +337,31 @@ class FatVolume : public VolumeDriver {
   template <typename Edit>
   DWORD edit_entry(const VolumePath& path, Edit edit) {
     if (path.empty()) return ERROR_ACCESS_DENIED;  // the root has no entry to hold it
-    Directory parent;
+    fs_->begin_operation();
+    Directory* parent;
     std::vector<uint32_t> ancestry;
     if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    int at = fs_->find(parent, path.back());
+    int at = fs_->find(*parent, path.back());
     if (at < 0) return ERROR_FILE_NOT_FOUND;
-    if (DWORD e = fs_->check_entry(parent.parsed.entries[size_t(at)])) return e;
-    size_t slot = parent.parsed.entries[size_t(at)].short_slot;
+    if (DWORD e = fs_->check_entry(parent->parsed.entries[size_t(at)])) return e;
+    size_t slot = parent->parsed.entries[size_t(at)].short_slot;
     DirEntryDisk d;
-    std::memcpy(&d, &parent.bytes[slot * kEntrySize], sizeof d);
+    std::memcpy(&d, &parent->bytes[slot * kEntrySize], sizeof d);
     edit(&d);
-    std::memcpy(&parent.bytes[slot * kEntrySize], &d, sizeof d);
-    return fs_->write_slots(parent, slot, 1);
+    std::memcpy(&parent->bytes[slot * kEntrySize], &d, sizeof d);
+    // The parsed copy carries the fields too.
+    parent->parsed.entries[size_t(at)].disk = d;
+    return fs_->write_slots(*parent, slot, 1);
   }
 
   DWORD create(const VolumePath& path, uint8_t attributes, bool folder) {
     if (path.empty()) return ERROR_ACCESS_DENIED;
     if (!IsValidLongName(path.back())) return ERROR_INVALID_NAME;
-    Directory parent;
+    fs_->begin_operation();
+    Directory* parent;
     std::vector<uint32_t> ancestry;
     if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    if (fs_->find(parent, path.back()) >= 0) return folder ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS;
+    if (fs_->find(*parent, path.back()) >= 0) return folder ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS;
     DirEntryDisk d{};
     d.attributes = attributes;
     fs_->stamp_times(&d, true, true);
@@ -362,7 +378,7 @@ class FatVolume : public VolumeDriver {
       DirEntryDisk dotdot = d;
       std::memset(dotdot.name, ' ', 11);
       dotdot.name[0] = dotdot.name[1] = '.';
-      uint32_t parent_cluster = parent.id == fs_->root_id() ? 0 : parent.id;
+      uint32_t parent_cluster = parent->id == fs_->root_id() ? 0 : parent->id;
       dotdot.cluster_low = uint16_t(parent_cluster);
       dotdot.cluster_high = fs_->g.kind == FatKind::Fat32 ? uint16_t(parent_cluster >> 16) : 0;
       std::memcpy(&bytes[0], &dot, sizeof dot);
@@ -375,7 +391,7 @@ class FatVolume : public VolumeDriver {
       d.cluster_high = dot.cluster_high;
     }
     size_t slot;
-    if (DWORD e = fs_->add_entry(parent, path.back(), d, &slot)) {
+    if (DWORD e = fs_->add_entry(*parent, path.back(), d, &slot)) {
       fs_->fat.release(cluster);
       return e;
     }
@@ -417,8 +433,8 @@ std::unique_ptr<VolumeDriver> Mount(std::shared_ptr<BlockDevice> device, const M
   auto fs = std::make_shared<FatFs>(device, g, options);
   if ((*error = fs->fat.load(*device, g))) return nullptr;
   // The root folder must be readable for the volume to be of any use.
-  Directory root;
-  if ((*error = fs->load_directory(fs->root_id(), &root))) return nullptr;
+  Directory* root;
+  if ((*error = fs->directory(fs->root_id(), &root))) return nullptr;
   return std::make_unique<FatVolume>(std::move(fs));
 }
 

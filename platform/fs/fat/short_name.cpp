@@ -19,8 +19,6 @@ constexpr char16_t kCp437High[128] = {
     0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
     0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
 
-// Characters no name may hold.
-constexpr std::u16string_view kNeverValid = u"<>:\"/\\|?*";
 // Punctuation valid in short names besides letters and digits.
 constexpr std::u16string_view kShortPunctuation = u"!#$%&'()-@^_`{}~";
 
@@ -75,14 +73,37 @@ std::u16string Upcase(const std::u16string& s) {
 bool NamesEqual(const std::u16string& a, const std::u16string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (UpcaseChar(a[i]) != UpcaseChar(b[i])) return false;
+    if (a[i] != b[i] && UpcaseChar(a[i]) != UpcaseChar(b[i])) return false;
   return true;
 }
 
 bool IsValidLongName(const std::u16string& name) {
   if (name.empty() || name.size() > 255 || name == u"." || name == u"..") return false;
-  for (char16_t c : name)
-    if (c < 0x20 || kNeverValid.find(c) != std::u16string_view::npos) return false;
+  for (char16_t c : name) {
+    if (c < 0x20) return false;
+    switch (c) {
+      case u'<': case u'>': case u':': case u'"': case u'/': case u'\\': case u'|': case u'?': case u'*':
+        return false;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+bool AsciiShortForm(const std::u16string& text, ShortName* out) {
+  size_t dot = text.find(u'.');
+  size_t base = dot == std::u16string::npos ? text.size() : dot;
+  size_t ext = dot == std::u16string::npos ? 0 : text.size() - dot - 1;
+  if (base == 0 || base > 8 || ext > 3 || (dot != std::u16string::npos && ext == 0)) return false;
+  out->fill(' ');
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i == dot) continue;
+    char16_t c = text[i];
+    if (c < 0x20 || c >= 0x80 || c == u'.') return false;
+    uint8_t b = uint8_t(c >= u'a' && c <= u'z' ? c - 32 : c);
+    (*out)[i < base ? i : 8 + (i - dot - 1)] = b;
+  }
   return true;
 }
 

@@ -27,6 +27,10 @@ bool NamesEqual(const std::u16string& a, const std::u16string& b);
 // characters, none of < > : " / \ | ? *, not "." or "..".
 bool IsValidLongName(const std::u16string& name);
 
+// The raw, upper-cased form of "NAME.EXT" text made of printable ASCII, for
+// comparing against stored short names; false when the text has no such form.
+bool AsciiShortForm(const std::u16string& text, ShortName* out);
+
 // The short name as text ("README.TXT"), with the lowercase flags applied.
 std::u16string ShortNameText(const ShortName& raw, uint8_t case_flags = 0);
 
