@@ -1,4 +1,4 @@
-#include "disk/shadow_client.h"
+#include "disk/shadow_copy.h"
 
 #include <cstdio>
 #include <cstring>

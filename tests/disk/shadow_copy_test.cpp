@@ -5,7 +5,7 @@
 // view of the volume, the result-file rules, WinPE, and the bounded failure
 // paths: a missing companion, a pipe that stays busy, a reply longer than the
 // buffer.
-#include "disk/shadow_client.h"
+#include "disk/shadow_copy.h"
 
 #include <gtest/gtest.h>
 
