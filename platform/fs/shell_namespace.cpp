@@ -20,6 +20,13 @@ const GUID IID_IMalloc = {0x00000002, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0
 const GUID IID_IShellFolder = {0x000214E6, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const GUID IID_IEnumIDList = {0x000214F2, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
+struct HIMAGELIST__;
+namespace platform::ui {
+// The UI library's system image list, when the program carries it (it lives
+// above this layer, so it is only looked for, never pulled in).
+[[gnu::weak]] HIMAGELIST__* SystemImageList();
+}  // namespace platform::ui
+
 constexpr int kCsidlDrives = 0x0011;
 constexpr int kCsidlNetwork = 0x0012;
 
@@ -711,7 +718,9 @@ DWORD_PTR SHGetFileInfoW(LPCWSTR path, DWORD file_attributes, SHFILEINFOW* info,
   }
   if (flags & SHGFI_SYSICONINDEX) {
     auto& source = image_list_source();
-    return source ? reinterpret_cast<DWORD_PTR>(source()) : 0;
+    if (source) return reinterpret_cast<DWORD_PTR>(source());
+    if (&platform::ui::SystemImageList) return reinterpret_cast<DWORD_PTR>(platform::ui::SystemImageList());
+    return 0;
   }
   return 1;
 }
