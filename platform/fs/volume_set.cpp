@@ -80,6 +80,10 @@ State& state() {
   return *s;
 }
 
+// The listener and the volume-control handler are in place from start-up, so
+// raw access and volume handles find them before the first file call.
+[[maybe_unused]] const bool kHooksInstalled = (state(), true);
+
 bool starts_with(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 std::u16string number_text(int n) {
