@@ -1,0 +1,148 @@
+#include "disk/reparse_points.h"
+
+#include <cstring>
+#include <vector>
+
+#include "disk/shadow_copy.h"
+#include "platform/fs/file_api.h"
+#include "platform/process/privilege.h"
+#include "platform/process/process.h"
+
+ReparseBufferRecord ReparseBuffer;
+WCHAR ReparsePrintName[kPrintNameSize];
+
+namespace {
+
+constexpr DWORD kSymlinkPathBuffer = 20;
+constexpr DWORD kMountPointPathBuffer = 16;
+constexpr DWORD kAnyLinkTag = 0xA0000003;  // the bits a link tag shares with the mount-point tag
+constexpr DWORD kMicrosoftTag = 0x80000000;
+constexpr DWORD kPrivilegeNameSize = 256;
+
+uint16_t Read16(const BYTE* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Read32(const BYTE* p) { return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24; }
+
+struct NameSpan {
+  DWORD offset = 0;  // byte offset of the first character within the buffer
+  DWORD length = 0;  // bytes
+  bool empty() const { return length == 0; }
+};
+
+// The substitute (+8/+10) or print (+12/+14) name of the data read, in a
+// layout whose path buffer starts at `path_buffer`; empty when it does not
+// lie inside the bytes that were read.
+NameSpan NameAt(DWORD name_field, DWORD path_buffer) {
+  const BYTE* b = ReparseBuffer.data;
+  NameSpan span{path_buffer + Read16(b + name_field), Read16(b + name_field + 2)};
+  if (span.length % 2 || span.offset + span.length > ReparseBuffer.byteCount) return {};
+  return span;
+}
+
+void WriteChars(const NameSpan& span, DWORD first_char, const char16_t* text) {
+  for (DWORD i = 0; text[i]; ++i) {
+    const DWORD at = span.offset + 2 * (first_char + i);
+    if (at + 2 > span.offset + span.length) return;
+    ReparseBuffer.data[at] = static_cast<BYTE>(text[i] & 0xFF);
+    ReparseBuffer.data[at + 1] = static_cast<BYTE>(text[i] >> 8);
+  }
+}
+
+}  // namespace
+
+CString ReadReparseTarget(const CString& path) {
+  ReparseBuffer.byteCount = 0;
+  ReparseBuffer.pathBufferOffset = 0;
+  ReparsePrintName[0] = 0;
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return CString();
+  WIN32_FIND_DATAW listing{};
+  HANDLE find = FindFirstFileW(path, &listing);
+  if (find == INVALID_HANDLE_VALUE) return CString();
+  CString result;
+  if (listing.dwReserved0 & kAnyLinkTag) {
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT |
+                        ((attributes & FILE_ATTRIBUTE_DIRECTORY) ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    HANDLE item = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (item != INVALID_HANDLE_VALUE) {
+      DWORD returned = 0;
+      const BOOL read = DeviceIoControl(item, FSCTL_GET_REPARSE_POINT, nullptr, 0, ReparseBuffer.data,
+                                        kReparseBufferSize, &returned, nullptr);
+      CloseHandle(item);
+      const DWORD tag = returned >= 16 ? Read32(ReparseBuffer.data) : 0;
+      if (read && returned >= kMountPointPathBuffer && (tag & kMicrosoftTag)) {
+        ReparseBuffer.byteCount = returned;
+        NameSpan print;
+        if (tag == IO_REPARSE_TAG_SYMLINK || tag == kMicrosoftTag) {
+          ReparseBuffer.pathBufferOffset = kSymlinkPathBuffer;
+          print = NameAt(12, kSymlinkPathBuffer);
+          // Without both names in the link layout, take the mount-point layout.
+          if (print.empty() || NameAt(8, kSymlinkPathBuffer).empty()) {
+            ReparseBuffer.pathBufferOffset = kMountPointPathBuffer;
+            print = NameAt(12, kMountPointPathBuffer);
+          }
+        } else if (tag == IO_REPARSE_TAG_MOUNT_POINT) {
+          ReparseBuffer.pathBufferOffset = kMountPointPathBuffer;
+          print = NameAt(12, kMountPointPathBuffer);
+        }
+        if (ReparseBuffer.pathBufferOffset && !print.empty()) {
+          DWORD chars = print.length / 2;
+          if (chars > kPrintNameSize - 1) chars = kPrintNameSize - 1;
+          for (DWORD i = 0; i < chars; ++i)
+            ReparsePrintName[i] = static_cast<WCHAR>(Read16(ReparseBuffer.data + print.offset + 2 * i));
+          ReparsePrintName[chars] = 0;
+          result = CString(ReparsePrintName, static_cast<int>(chars));
+          // The drive part of the shadowed volume points into its shadow copy.
+          const CString source_volume(ShadowSourceVolume);
+          if (source_volume.GetLength() >= 2) result.Replace(source_volume.Left(2), CString(ShadowDevicePath));
+        }
+      }
+    }
+  }
+  FindClose(find);
+  return result;
+}
+
+bool WriteRelativeReparsePoint(const CString& destination) {
+  if (ReparseBuffer.byteCount < kMountPointPathBuffer) return false;
+  if (Read32(ReparseBuffer.data) == IO_REPARSE_TAG_SYMLINK && ReparseBuffer.pathBufferOffset == kSymlinkPathBuffer) {
+    std::memset(ReparseBuffer.data + 16, 0, 4);  // absolute -> relative
+    WriteChars(NameAt(12, kSymlinkPathBuffer), 0, u"..\\");
+    WriteChars(NameAt(8, kSymlinkPathBuffer), 4, u"..\\");  // after the "\??\" prefix
+  }
+  HANDLE item = CreateFileW(destination, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (item == INVALID_HANDLE_VALUE) return false;
+  DWORD returned = 0;
+  const BOOL written = DeviceIoControl(item, FSCTL_SET_REPARSE_POINT, ReparseBuffer.data, ReparseBuffer.byteCount,
+                                       nullptr, 0, &returned, nullptr);
+  CloseHandle(item);
+  return written != FALSE;
+}
+
+int32_t EnableRestorePrivilege() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 1;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+  if (size >= sizeof(DWORD)) {
+    std::vector<BYTE> buffer(size, 0);
+    if (GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
+      auto* list = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
+      const DWORD room = static_cast<DWORD>((buffer.size() - offsetof(TOKEN_PRIVILEGES, Privileges)) /
+                                            sizeof(LUID_AND_ATTRIBUTES));
+      const DWORD count = list->PrivilegeCount < room ? list->PrivilegeCount : room;
+      for (DWORD i = 0; i < count; ++i) {
+        WCHAR name[kPrivilegeNameSize] = {};
+        DWORD length = kPrivilegeNameSize;
+        if (LookupPrivilegeNameW(nullptr, &list->Privileges[i].Luid, name, &length) &&
+            CString(name) == SE_RESTORE_NAME)
+          list->Privileges[i].Attributes |= SE_PRIVILEGE_ENABLED;
+      }
+      AdjustTokenPrivileges(token, FALSE, list, size, nullptr, nullptr);
+    }
+  }
+  CloseHandle(token);
+  return 1;
+}
+
+void WriteDiagnosticLine(const CString& text) { (void)text; }
