@@ -291,6 +291,39 @@ TEST(FatDriver, TimesFollowTheCoreClockAndItsBias) {
   EXPECT_EQ(rows[0].time, "06:05");  // local time on the volume
 }
 
+TEST(FatDriver, StaleFsInfoIsNotTrustedAndIsRepaired) {
+  FatImage image(32, 512, 65536);
+  ASSERT_TRUE(image.ok());
+  std::vector<uint8_t> b = image.raw();
+  uint32_t fsinfo_sector = b[48] | (b[49] << 8);
+  const uint32_t wrong = 7;
+  std::memcpy(&b[fsinfo_sector * 512 + 488], &wrong, 4);
+  {
+    FILE* f = fopen(image.path().c_str(), "r+b");
+    ASSERT_TRUE(f);
+    fwrite(b.data(), 1, b.size(), f);
+    fclose(f);
+  }
+  CommandResult before = image.fsck();
+  EXPECT_NE(before.status, 0) << "fsck.fat should see the wrong free count";
+  auto v = image.mount();
+  ASSERT_TRUE(v);
+  VolumeInfo vi;
+  ASSERT_EQ(v->volume_info(&vi), 0u);
+  uint64_t used = 0, total = 0;
+  ASSERT_TRUE(FsckClusters(before, &used, &total));
+  EXPECT_EQ(vi.free_clusters, total - used);  // counted from the FAT, not taken from FSInfo
+  ASSERT_EQ(WriteFile(*v, P({u"one.bin"}), Pattern(10000, 1)), 0u);
+  ASSERT_EQ(v->flush(), 0u);
+  CommandResult r = image.fsck();
+  EXPECT_EQ(r.status, 0) << r.output;
+  ASSERT_TRUE(FsckClusters(r, &used, &total));
+  b = image.raw();
+  uint32_t stored;
+  std::memcpy(&stored, &b[fsinfo_sector * 512 + 488], 4);
+  EXPECT_EQ(stored, total - used);
+}
+
 TEST(FatTime, ConversionTable) {
   using platform::fs::fat::DosTime;
   using platform::fs::fat::FromDosTime;
