@@ -26,6 +26,11 @@ void NotifyParentCommand(Window& control, UINT code);
 // Fills in the header and sends WM_NOTIFY from a control to its parent.
 LRESULT NotifyParent(Window& control, NMHDR& header, UINT code);
 
+// The framework object standing for a window that has none of its own:
+// of the control's class (CButton for buttons ...), so the programs' casts
+// of GetDlgItem results are to objects of that type.
+std::unique_ptr<::CWnd> MakeWrapperFor(WindowKind kind);
+
 // Makes the model for a window of `kind` (null for kinds without state).
 std::unique_ptr<ControlModel> MakeControlModel(WindowKind kind, Window& window);
 

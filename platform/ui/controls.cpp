@@ -1130,6 +1130,22 @@ std::unique_ptr<ControlModel> MakeControlModel(WindowKind kind, Window&) {
   }
 }
 
+std::unique_ptr<::CWnd> MakeWrapperFor(WindowKind kind) {
+  switch (kind) {
+    case WindowKind::Static: return std::make_unique<CStatic>();
+    case WindowKind::Button: return std::make_unique<CButton>();
+    case WindowKind::Edit: return std::make_unique<CEdit>();
+    case WindowKind::RichEdit: return std::make_unique<CRichEditCtrl>();
+    case WindowKind::ListBox: return std::make_unique<CListBox>();
+    case WindowKind::ComboBox: return std::make_unique<CComboBox>();
+    case WindowKind::ListView: return std::make_unique<CListCtrl>();
+    case WindowKind::TreeView: return std::make_unique<CTreeCtrl>();
+    case WindowKind::Progress: return std::make_unique<CProgressCtrl>();
+    case WindowKind::Slider: return std::make_unique<CSliderCtrl>();
+    default: return std::make_unique<::CWnd>();
+  }
+}
+
 void AttachResourceImage(Window& w, int image_id) {
   if (auto* s = dynamic_cast<StaticModel*>(w.control.get())) {
     if ((w.style & SS_TYPEMASK) == SS_ICON) {

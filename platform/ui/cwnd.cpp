@@ -97,7 +97,7 @@ CWnd* CWnd::FromHandle(HWND hwnd) {
   if (!w) return nullptr;
   if (w->object) return w->object;
   if (!w->wrapper) {
-    w->wrapper = std::make_unique<CWnd>();
+    w->wrapper = platform::ui::MakeWrapperFor(w->kind);
     w->wrapper->m_hWnd = hwnd;
   }
   return w->wrapper.get();

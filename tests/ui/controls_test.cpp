@@ -361,7 +361,12 @@ TEST(Menus, GrayedPopupItemFailsTheScript) {
 TEST(Controls, ComboListBoxProgressEditAndButtons) {
   CDialog page(IDD_CONTROLS);
   ASSERT_TRUE(page.Create(IDD_CONTROLS));
-  auto* combo = static_cast<CComboBox*>(page.GetDlgItem(IDC_COMBO));
+  // Objects for controls without one of their own are of the control's class.
+  auto* combo = dynamic_cast<CComboBox*>(page.GetDlgItem(IDC_COMBO));
+  ASSERT_NE(combo, nullptr);
+  EXPECT_NE(dynamic_cast<CButton*>(page.GetDlgItem(IDC_CHECK)), nullptr);
+  EXPECT_NE(dynamic_cast<CListCtrl*>(page.GetDlgItem(IDC_LIST)), nullptr);
+  EXPECT_EQ(dynamic_cast<CEdit*>(page.GetDlgItem(IDC_LIST)), nullptr);
   // Sorted: insertion places items in order; FindString is a prefix match
   // ignoring case and starts after the given index, wrapping.
   combo->AddString(u"NTFS");
@@ -377,8 +382,7 @@ TEST(Controls, ComboListBoxProgressEditAndButtons) {
   EXPECT_EQ(combo->SetCurSel(7), CB_ERR);
   EXPECT_EQ(combo->GetCurSel(), -1);
 
-  auto* progress = reinterpret_cast<CProgressCtrl*>(page.GetDlgItem(IDC_PROGRESS));
-  EXPECT_EQ(progress, nullptr);  // no progress bar on this page
+  EXPECT_EQ(page.GetDlgItem(IDC_PROGRESS), nullptr);  // no progress bar on this page
   CProgressCtrl bar;
   ASSERT_TRUE(bar.Create(u"msctls_progress32", u"", WS_CHILD | WS_VISIBLE, CRect(0, 0, 100, 10), &page, 999));
   bar.SetRange32(0, 2000000000);  // a range past 16 bits
@@ -415,7 +419,8 @@ TEST(Controls, ComboListBoxProgressEditAndButtons) {
 TEST(Controls, RichEditRunsTakeCharacterFormats) {
   CDialog page(IDD_CONTROLS);
   ASSERT_TRUE(page.Create(IDD_CONTROLS));
-  auto* rich = static_cast<CRichEditCtrl*>(page.GetDlgItem(IDC_RICH));
+  auto* rich = dynamic_cast<CRichEditCtrl*>(page.GetDlgItem(IDC_RICH));
+  ASSERT_NE(rich, nullptr);
   rich->SetWindowText(u"Title and more");
   rich->SetSel(0, 5);
   CHARFORMAT2W cf{};

@@ -1,0 +1,186 @@
+#include "platform/ui/qt/qt_view.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+#include "platform/core/clock.h"
+#include "platform/ui/render.h"
+#include "platform/ui/time_source.h"
+#include "platform/ui/window.h"
+
+namespace platform::ui::qt {
+
+namespace {
+
+// How often a wait looks again while another thread may post (posts from
+// other threads wake the model's condition variable, not Qt's loop).
+constexpr int kOtherThreadPollMs = 20;
+// How often PeekMessage loops bring the widgets in line.
+constexpr uint64_t kPeekSyncMs = 30;
+
+WidgetMirror*& live_mirror() {
+  static WidgetMirror* m = nullptr;
+  return m;
+}
+
+bool has_display() {
+  const char* display = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (display && *display) || (wayland && *wayland);
+}
+
+bool others_may_post() { return UiThreadCount() > 1 || platform::Clock::instance().active_threads() > 0; }
+
+bool any_visible_window(const UiThread& thread) {
+  for (Window* w : TopLevelWindows())
+    if (w->thread == &thread && w->visible()) return true;
+  return false;
+}
+
+std::string picture_name(size_t serial, const Window& w) {
+  std::string what;
+  switch (w.role) {
+    case DialogRole::MessageBox: what = "message-box"; break;
+    case DialogRole::FileOpen: what = "file-open"; break;
+    case DialogRole::FileSave: what = "file-save"; break;
+    case DialogRole::FolderBrowse: what = "folder"; break;
+    case DialogRole::Page: what = w.template_id ? "dialog-" + std::to_string(w.template_id) : "window"; break;
+  }
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "%03zu-", serial);
+  return prefix + what + ".png";
+}
+
+}  // namespace
+
+bool EnsureWidgetApplication(UiMode mode, std::string* error) {
+  if (QCoreApplication::instance()) {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance())) return true;
+    if (error) *error = "a Qt application without widgets was made before the view";
+    return false;
+  }
+  if ((mode != UiMode::View || !has_display()) && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  static int argc = 1;
+  static char name[] = "drum";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  (void)app;
+  return true;
+}
+
+QtLoopBackend::QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir)
+    : mirror_(mirror), dir_(std::move(screenshots_dir)) {}
+
+void QtLoopBackend::save_new_dialogs() {
+  if (dir_.empty()) return;
+  for (Window* w : TopLevelWindows()) {
+    if (!w->visible() || (w->kind != WindowKind::Dialog && w->role == DialogRole::Page) || saved_.count(w->handle))
+      continue;
+    saved_.insert(w->handle);
+    if (!QDir().mkpath(QString::fromStdString(dir_))) {
+      screenshot_error_ = "cannot make the pictures folder " + dir_;
+      continue;
+    }
+    std::string path = dir_ + "/" + picture_name(written_.size() + 1, *w);
+    if (!mirror_.grab(*w).save(QString::fromStdString(path), "PNG")) {
+      screenshot_error_ = "cannot write picture " + path;
+      continue;
+    }
+    written_.push_back(path);
+  }
+}
+
+IdleResult QtLoopBackend::wait(UiThread& thread) {
+  mirror_.sync();
+  save_new_dialogs();
+  // Input that arrived meanwhile, without waiting.
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  if (HasPendingMessages(thread)) return IdleResult::Retry;
+
+  TimeSource& clock = time_source();
+  uint64_t due = NextTimerDue(thread);
+  if (due != UINT64_MAX && clock.is_virtual()) {
+    clock.advance_to(due);
+    return IdleResult::Retry;
+  }
+  int timeout = -1;
+  if (due != UINT64_MAX) {
+    uint64_t now = clock.now_ms();
+    timeout = due <= now ? 0 : static_cast<int>(std::min<uint64_t>(due - now, INT_MAX));
+  }
+  if (others_may_post()) timeout = timeout < 0 ? kOtherThreadPollMs : std::min(timeout, kOtherThreadPollMs);
+  if (timeout == 0) return IdleResult::Retry;
+  // Nothing on screen, no timer and nobody else: no input can ever come.
+  if (timeout < 0 && !any_visible_window(thread)) return IdleResult::Stalled;
+  QTimer wake;
+  wake.setSingleShot(true);
+  if (timeout > 0) wake.start(timeout);
+  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return IdleResult::Retry;
+}
+
+void QtLoopBackend::peek_idle(UiThread&) {
+  uint64_t now = time_source().now_ms();
+  if (now - last_peek_sync_ >= kPeekSyncMs || now < last_peek_sync_) {
+    last_peek_sync_ = now;
+    mirror_.sync();
+  }
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtLoopBackend::stalled(UiThread&) {
+  throw StalledLoop{"no window is shown and nothing can wake the loop; open: " + DescribeOpenWindows()};
+}
+
+int RunQtView(CWinApp& app, const RunOptions& options) {
+  std::string error;
+  if (!EnsureWidgetApplication(UiMode::View, &error)) {
+    std::cerr << error << "\n";
+    return kExitScriptFailed;
+  }
+  platform::Clock::instance().set_mode(platform::Clock::Mode::Real);
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  QtLoopBackend backend(mirror, options.screenshots_dir);
+  live_mirror() = &mirror;
+  set_loop_backend(&backend);
+  struct Restore {
+    ~Restore() {
+      set_loop_backend(nullptr);
+      live_mirror() = nullptr;
+    }
+  } restore;
+  try {
+    int code = RunApplication(app);
+    if (!backend.screenshot_error().empty()) std::cerr << backend.screenshot_error() << "\n";
+    return code;
+  } catch (const StalledLoop& stalled) {
+    std::cerr << "stuck: " << stalled.message << "\n";
+    return kExitScriptFailed;
+  }
+}
+
+QImage RenderWithWidgets(Window& window) {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return RenderWindow(window);
+  if (WidgetMirror* live = live_mirror()) return live->grab(window);
+  // Headless runs: widgets laid out off screen, made on first use.
+  static std::unique_ptr<WidgetMirror> pictures;
+  if (!pictures) pictures = std::make_unique<WidgetMirror>(MirrorMode::Invisible);
+  return pictures->grab(window);
+}
+
+void InstallQtView(const RunOptions& options) {
+  std::string error;
+  if (!EnsureWidgetApplication(options.effective_mode(), &error)) return;  // model drawings stay
+  set_view_runner(RunQtView);
+  set_window_renderer(RenderWithWidgets);
+}
+
+}  // namespace platform::ui::qt

@@ -1,0 +1,64 @@
+// The Qt view: runs a program's windows as real Qt windows (see
+// widget_mirror.h), waits in the model's loops on Qt's event processing,
+// and renders screenshots from real widgets, on a display or on Qt's
+// offscreen platform.
+//
+//   int main(int argc, char** argv) {
+//     auto parsed = platform::ui::ParseRunOptions(argc, argv);
+//     ...
+//     platform::ui::qt::InstallQtView(parsed.options);
+//     return platform::ui::RunWithOptions(theApp, parsed.options);
+//   }
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/ui/app_runner.h"
+#include "platform/ui/message_queue.h"
+#include "platform/ui/qt/widget_mirror.h"
+
+namespace platform::ui::qt {
+
+// Makes the widget application object unless one exists: the offscreen
+// platform for headless runs and when no display exists. False with a
+// reason when an application object without widgets was made first.
+bool EnsureWidgetApplication(UiMode mode, std::string* error);
+
+// Waits for Qt events while the model has nothing to do: user input, the
+// next timer (real time; a virtual clock jumps instead), and other threads'
+// posts. Before each wait the mirror is brought in line with the model, and
+// with a pictures folder each dialog is saved once as a PNG when first shown.
+class QtLoopBackend : public LoopBackend {
+ public:
+  QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir);
+  IdleResult wait(UiThread& thread) override;
+  void peek_idle(UiThread& thread) override;
+  void stalled(UiThread& thread) override;
+  // Paths written for shown dialogs, in order.
+  const std::vector<std::string>& screenshots() const { return written_; }
+  // Why a dialog picture could not be written, or empty.
+  const std::string& screenshot_error() const { return screenshot_error_; }
+
+ private:
+  void save_new_dialogs();
+  WidgetMirror& mirror_;
+  std::string dir_;
+  std::set<HWND> saved_;
+  std::vector<std::string> written_;
+  std::string screenshot_error_;
+  uint64_t last_peek_sync_ = 0;
+};
+
+// The view runner behind `--ui view`: real windows until the program ends.
+int RunQtView(CWinApp& app, const RunOptions& options);
+
+// Installs the view runner and makes screenshots (the `screenshot` step,
+// SaveWindowPicture) render real widgets, also in headless runs.
+void InstallQtView(const RunOptions& options);
+
+// The picture of a window from real widgets (the live view's when it runs).
+QImage RenderWithWidgets(Window& window);
+
+}  // namespace platform::ui::qt

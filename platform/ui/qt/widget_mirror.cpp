@@ -1,0 +1,1059 @@
+#include "platform/ui/qt/widget_mirror.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTextEdit>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "platform/core/text.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/message_queue.h"
+
+namespace platform::ui::qt {
+
+namespace {
+
+constexpr int kMaxDepth = 32;       // nesting of child windows is capped
+constexpr int kMaxMenuDepth = 8;    // and so is that of sub-menus
+const char* const kHwndProperty = "drum_hwnd";
+
+QString qs(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
+
+QColor sys_colour(int index) {
+  DWORD c = GetSysColor(index);
+  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
+}
+
+QColor colour(COLORREF c) { return QColor(GetRValue(c), GetGValue(c), GetBValue(c)); }
+
+// Statics show '&' as a mnemonic marker unless SS_NOPREFIX; "&&" is one '&'.
+QString without_prefix(const std::u16string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == u'&' && i + 1 < text.size()) {
+      ++i;
+    }
+    out.push_back(text[i]);
+  }
+  return qs(out);
+}
+
+LPARAM pack(int x, int y) { return MAKELONG(static_cast<WORD>(x), static_cast<WORD>(y)); }
+
+QPixmap pixmap_of(const QImage* image) { return image ? QPixmap::fromImage(*image) : QPixmap(); }
+
+QIcon image_list_icon(HIMAGELIST list, int index) {
+  const QImage* image = list ? ImageListImage(list, index) : nullptr;
+  return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
+}
+
+// Paints a window's GDI layer, or the dialog face colour before anything
+// was painted. Dialogs, generic windows and owner-drawn buttons use it.
+class LayerWidget : public QWidget {
+ public:
+  LayerWidget(HWND hwnd, QWidget* parent) : QWidget(parent), hwnd_(hwnd) {}
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    Window* w = FindWindowModel(hwnd_);
+    if (w && w->layer) {
+      p.drawImage(0, 0, *w->layer);
+    } else {
+      p.fillRect(rect(), sys_colour(COLOR_BTNFACE));
+      if (w && w->control) w->control->draw(*w, p);
+    }
+  }
+
+ private:
+  HWND hwnd_;
+};
+
+// Shows what a program painted over a native control (owner drawing,
+// banners drawn on a static); hidden while nothing was painted. Input goes
+// through to the control underneath.
+class LayerOverlay : public QWidget {
+ public:
+  LayerOverlay(HWND hwnd, QWidget* parent) : QWidget(parent), hwnd_(hwnd) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    Window* w = FindWindowModel(hwnd_);
+    if (!w || !w->layer) return;
+    QPainter p(this);
+    p.drawImage(0, 0, *w->layer);
+  }
+
+ private:
+  HWND hwnd_;
+};
+
+// The Qt window of a top-level model window: closing asks the model.
+class TopLevelWidget : public QWidget {
+ public:
+  explicit TopLevelWidget(HWND hwnd) : hwnd_(hwnd) {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    // The window goes when the model destroys it; the close button is the
+    // system menu's Close, as on the platform.
+    event->ignore();
+    if (FindWindowModel(hwnd_)) PostMessageW(hwnd_, WM_SYSCOMMAND, SC_CLOSE, 0);
+  }
+
+ private:
+  HWND hwnd_;
+};
+
+enum class ButtonShape { Push, Check, Radio, Group, OwnerDraw };
+
+ButtonShape button_shape(DWORD style) {
+  switch (style & BS_TYPEMASK) {
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+      return ButtonShape::Check;
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+      return ButtonShape::Radio;
+    case BS_GROUPBOX:
+      return ButtonShape::Group;
+    case BS_OWNERDRAW:
+      return ButtonShape::OwnerDraw;
+    default:
+      return ButtonShape::Push;
+  }
+}
+
+// The style bits that choose the widget class: a change remakes the widget.
+DWORD shape_bits(const Window& w) {
+  switch (w.kind) {
+    case WindowKind::Button: return w.style & BS_TYPEMASK;
+    case WindowKind::Static: return w.style & SS_TYPEMASK;
+    case WindowKind::Edit: return w.style & ES_MULTILINE;
+    default: return 0;
+  }
+}
+
+// What the list and tree widgets last showed, to rebuild only on change.
+std::u16string list_view_signature(const ListViewModel& lv) {
+  std::u16string s;
+  for (const auto& c : lv.columns) s += c.text + u'\x1f' + static_cast<char16_t>(c.width & 0xFFFF) + u'\x1e';
+  s += static_cast<char16_t>(lv.ex_style & 0xFFFF);
+  s += u'\x1d';
+  for (const auto& r : lv.rows) {
+    for (const auto& t : r.texts) s += t + u'\x1f';
+    s += static_cast<char16_t>(r.state & 0xFFFF);
+    s += static_cast<char16_t>(r.image & 0xFFFF);
+    s += static_cast<char16_t>(r.drawn_text & 0xFFFF);
+    s += static_cast<char16_t>(r.drawn_text >> 16);
+    s += static_cast<char16_t>(r.drawn_back & 0xFFFF);
+    s += static_cast<char16_t>(r.drawn_back >> 16);
+    s += u'\x1e';
+  }
+  return s;
+}
+
+std::u16string tree_signature(const TreeViewModel& tv) {
+  std::u16string s;
+  // Visible rows carry expansion; hidden descendants are built too, so walk all.
+  std::vector<std::pair<const TreeNode*, int>> stack{{&tv.root, 0}};
+  size_t guard = 0;
+  while (!stack.empty() && ++guard < 1000000) {
+    auto [n, depth] = stack.back();
+    stack.pop_back();
+    s += static_cast<char16_t>(depth) + n->text + static_cast<char16_t>(n->state & 0xFFFF) +
+         static_cast<char16_t>(n->image & 0xFFFF) + static_cast<char16_t>(n->children_flag & 0xFFFF) +
+         (n == tv.selected ? u'*' : u'-');
+    if (depth >= 64) continue;
+    for (auto it = n->children.rbegin(); it != n->children.rend(); ++it) stack.push_back({*it, depth + 1});
+  }
+  return s;
+}
+
+std::u16string list_signature(const ListBoxModel& lb) {
+  std::u16string s;
+  for (const auto& i : lb.items) s += i.text + u'\x1f';
+  return s;
+}
+
+std::u16string menu_signature(HMENU handle, int depth) {
+  Menu* m = FindMenu(handle);
+  if (!m || depth > kMaxMenuDepth) return u"";
+  std::u16string s;
+  for (const auto& i : m->items) {
+    s += i.text + static_cast<char16_t>(i.id & 0xFFFF) + static_cast<char16_t>(i.flags & 0xFFFF);
+    if (i.flags & MF_POPUP) s += u'{' + menu_signature(i.submenu, depth + 1) + u'}';
+  }
+  return s;
+}
+
+int qt_key_to_vk(int key) {
+  switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Escape: return VK_ESCAPE;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return VK_TAB;
+    case Qt::Key_Space: return VK_SPACE;
+    case Qt::Key_Backspace: return VK_BACK;
+    case Qt::Key_Delete: return VK_DELETE;
+    case Qt::Key_Left: return VK_LEFT;
+    case Qt::Key_Right: return VK_RIGHT;
+    case Qt::Key_Up: return VK_UP;
+    case Qt::Key_Down: return VK_DOWN;
+    case Qt::Key_F1: return VK_F1;
+    default: return 0;
+  }
+}
+
+bool takes_typing(const Window* w) {
+  return w && (w->kind == WindowKind::Edit || w->kind == WindowKind::RichEdit || w->kind == WindowKind::ComboBox);
+}
+
+}  // namespace
+
+struct WidgetMirror::Entry {
+  HWND hwnd = nullptr;
+  HWND parent = nullptr;
+  WindowKind kind = WindowKind::Generic;
+  DWORD shape = 0;
+  QPointer<QWidget> top;      // top-level windows: the Qt window
+  QPointer<QWidget> widget;   // the client area or the control
+  QPointer<QWidget> overlay;  // painted layer over a native control
+  QPointer<QMenuBar> menu_bar;
+  std::u16string signature;
+  std::u16string menu_sig;
+  HMENU menu = nullptr;
+};
+
+WidgetMirror::WidgetMirror(MirrorMode mode) : mode_(mode), thread_(&CurrentUiThread()) {
+  AddWindowObserver(this);
+  qApp->installEventFilter(this);
+}
+
+WidgetMirror::~WidgetMirror() {
+  if (QCoreApplication::instance()) qApp->removeEventFilter(this);
+  RemoveWindowObserver(this);
+  std::vector<HWND> all;
+  for (auto& [h, e] : entries_) all.push_back(h);
+  for (HWND h : all) drop(h);
+}
+
+void WidgetMirror::window_destroyed(Window& w) { drop(w.handle); }
+
+void WidgetMirror::drop(HWND hwnd) {
+  auto it = entries_.find(hwnd);
+  if (it == entries_.end()) return;
+  std::unique_ptr<Entry> e = std::move(it->second);
+  entries_.erase(it);
+  // Later: the widget may be the one delivering the event being handled.
+  QWidget* outer = e->top ? e->top.data() : e->widget.data();
+  if (outer) {
+    outer->hide();
+    outer->setProperty(kHwndProperty, QVariant());
+    outer->deleteLater();
+  }
+  if (e->widget) e->widget->setProperty(kHwndProperty, QVariant());
+}
+
+QWidget* WidgetMirror::widget_for(HWND hwnd) const {
+  auto it = entries_.find(hwnd);
+  return it == entries_.end() ? nullptr : it->second->widget.data();
+}
+
+QWidget* WidgetMirror::top_level_widget(HWND hwnd) const {
+  auto it = entries_.find(hwnd);
+  return it == entries_.end() ? nullptr : it->second->top.data();
+}
+
+WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
+  auto e = std::make_unique<Entry>();
+  e->hwnd = w.handle;
+  e->kind = w.kind;
+  e->shape = shape_bits(w);
+  QWidget* parent_widget = nullptr;
+  if (w.is_child()) {
+    e->parent = w.parent->handle;
+    parent_widget = widget_for(w.parent->handle);
+  }
+  QWidget* widget = nullptr;
+  if (!w.is_child()) {
+    auto* top = new TopLevelWidget(w.handle);
+    if (mode_ == MirrorMode::Invisible) top->setAttribute(Qt::WA_DontShowOnScreen);
+    e->top = top;
+    widget = new LayerWidget(w.handle, top);
+  } else {
+    switch (w.kind) {
+      case WindowKind::Static: {
+        DWORD type = w.style & SS_TYPEMASK;
+        if (type == SS_ETCHEDHORZ || type == SS_ETCHEDFRAME || type == SS_BLACKFRAME) {
+          auto* f = new QFrame(parent_widget);
+          f->setFrameShape(type == SS_ETCHEDHORZ ? QFrame::HLine : QFrame::Box);
+          f->setFrameShadow(type == SS_BLACKFRAME ? QFrame::Plain : QFrame::Sunken);
+          widget = f;
+        } else if (type == SS_BLACKRECT || type == SS_GRAYRECT || type == SS_WHITERECT || type == SS_OWNERDRAW) {
+          widget = new LayerWidget(w.handle, parent_widget);
+        } else {
+          auto* label = new QLabel(parent_widget);
+          // Transparent: bitmap backgrounds painted by the parent show through.
+          label->setAutoFillBackground(false);
+          label->setAttribute(Qt::WA_TranslucentBackground);
+          widget = label;
+        }
+        break;
+      }
+      case WindowKind::Button:
+        switch (button_shape(w.style)) {
+          case ButtonShape::Check: widget = new QCheckBox(parent_widget); break;
+          case ButtonShape::Radio: {
+            auto* r = new QRadioButton(parent_widget);
+            r->setAutoExclusive(false);  // the model keeps the group
+            widget = r;
+            break;
+          }
+          case ButtonShape::Group: widget = new QGroupBox(parent_widget); break;
+          case ButtonShape::OwnerDraw: widget = new LayerWidget(w.handle, parent_widget); break;
+          case ButtonShape::Push: widget = new QPushButton(parent_widget); break;
+        }
+        break;
+      case WindowKind::Edit:
+        if (w.style & ES_MULTILINE) {
+          auto* t = new QTextEdit(parent_widget);
+          t->setAcceptRichText(false);
+          widget = t;
+        } else {
+          widget = new QLineEdit(parent_widget);
+        }
+        break;
+      case WindowKind::RichEdit: widget = new QTextEdit(parent_widget); break;
+      case WindowKind::ListBox: widget = new QListWidget(parent_widget); break;
+      case WindowKind::ComboBox: {
+        auto* c = new QComboBox(parent_widget);
+        HWND h = w.handle;
+        // A pick in the drop-down is the model's selection change, as the
+        // headless driver's `select` makes it.
+        connect(c, &QComboBox::activated, this, [h](int index) {
+          auto* model = ModelOf<ComboBoxModel>(h);
+          Window* cw = FindWindowModel(h);
+          if (!model || !cw || index < 0 || index >= static_cast<int>(model->items.size())) return;
+          model->current = index;
+          NotifyWindowRepainted(*cw);
+          NotifyParentCommand(*cw, CBN_SELCHANGE);
+        });
+        widget = c;
+        break;
+      }
+      case WindowKind::ListView: {
+        auto* t = new QTreeWidget(parent_widget);
+        t->setRootIsDecorated(false);
+        t->setUniformRowHeights(true);
+        t->setSelectionMode(QAbstractItemView::SingleSelection);
+        widget = t;
+        break;
+      }
+      case WindowKind::TreeView: {
+        auto* t = new QTreeWidget(parent_widget);
+        t->setHeaderHidden(true);
+        t->setColumnCount(1);
+        widget = t;
+        break;
+      }
+      case WindowKind::Progress: {
+        auto* p = new QProgressBar(parent_widget);
+        p->setTextVisible(false);
+        widget = p;
+        break;
+      }
+      case WindowKind::Slider: {
+        auto* s = new QSlider(parent_widget);
+        HWND h = w.handle;
+        // A user's drag or page step ends where Qt put the thumb; the model
+        // then sends the scroll messages of a drag ending there.
+        auto to_model = [this, h, s](int value) {
+          if (syncing_) return;
+          auto* model = ModelOf<SliderModel>(h);
+          Window* sw = FindWindowModel(h);
+          if (model && sw) model->drag_to(*sw, value);
+        };
+        connect(s, &QSlider::sliderReleased, this, [to_model, s] { to_model(s->value()); });
+        connect(s, &QSlider::valueChanged, this, [to_model, s](int v) {
+          if (!s->isSliderDown()) to_model(v);
+        });
+        widget = s;
+        break;
+      }
+      case WindowKind::Dialog:
+      case WindowKind::Generic:
+        widget = new LayerWidget(w.handle, parent_widget);
+        break;
+    }
+    // Native controls get an overlay for what programs paint over them.
+    if (!dynamic_cast<LayerWidget*>(widget)) {
+      e->overlay = new LayerOverlay(w.handle, widget);
+      e->overlay->hide();
+    }
+  }
+  widget->setProperty(kHwndProperty, QVariant::fromValue(reinterpret_cast<quintptr>(w.handle)));
+  widget->setMouseTracking(true);
+  if (e->top) e->top->setProperty(kHwndProperty, QVariant::fromValue(reinterpret_cast<quintptr>(w.handle)));
+  e->widget = widget;
+  Entry& ref = *e;
+  entries_[w.handle] = std::move(e);
+  return ref;
+}
+
+void WidgetMirror::sync() {
+  syncing_ = true;
+  // Windows whose model went away without a notice (or changed their kind).
+  std::vector<HWND> stale;
+  for (auto& [h, e] : entries_) {
+    Window* w = FindWindowModel(h);
+    if (!w || w->kind != e->kind || shape_bits(*w) != e->shape ||
+        (w->is_child() ? w->parent->handle : nullptr) != e->parent || !e->widget)
+      stale.push_back(h);
+  }
+  for (HWND h : stale) drop(h);
+  // Top-level windows, bottom of the z-order first, so raising keeps order.
+  const auto& tops = TopLevelWindows();
+  std::vector<HWND> order;
+  for (auto it = tops.rbegin(); it != tops.rend(); ++it)
+    if ((*it)->thread == thread_) order.push_back((*it)->handle);
+  for (HWND h : order)
+    if (Window* w = FindWindowModel(h)) sync_window(*w, 0);
+  syncing_ = false;
+}
+
+void WidgetMirror::sync_window(Window& w, int depth) {
+  if (depth > kMaxDepth) return;
+  HWND self = w.handle;
+  auto it = entries_.find(self);
+  Entry& e = it == entries_.end() ? make_entry(w) : *it->second;
+  if (e.top) update_top_level(e, w);
+  update_common(e, w);
+  update_control(e, w);
+  Window* still = FindWindowModel(self);  // custom drawing may have destroyed it
+  if (!still) return;
+  std::vector<HWND> children;
+  for (Window* c : still->children) children.push_back(c->handle);
+  // Bottom of the z-order first; raise each so the model's top ends up in front.
+  for (auto ci = children.rbegin(); ci != children.rend(); ++ci) {
+    Window* c = FindWindowModel(*ci);
+    if (!c) continue;
+    sync_window(*c, depth + 1);
+    if (QWidget* cw = widget_for(*ci)) cw->raise();
+  }
+}
+
+void WidgetMirror::update_top_level(Entry& e, Window& w) {
+  QWidget* top = e.top;
+  QString title = qs(w.text);
+  if (top->windowTitle() != title) top->setWindowTitle(title);
+  const QImage* icon = IconImage(w.small_icon ? w.small_icon : w.big_icon);
+  if (icon && top->windowIcon().isNull()) top->setWindowIcon(QIcon(QPixmap::fromImage(*icon)));
+  // Owned windows are dialogs over their owner; others stand in the task bar.
+  Qt::WindowFlags flags = w.owner ? Qt::Dialog : Qt::Window;
+  if ((top->windowFlags() & Qt::WindowType_Mask) != flags) top->setWindowFlags(flags);
+  bool modal = false;
+  for (ModalLoop* loop : thread_->loops)
+    if (loop->window == &w && !loop->ended) modal = true;
+  Qt::WindowModality modality = modal ? Qt::ApplicationModal : Qt::NonModal;
+  if (top->windowModality() != modality) {
+    bool was_visible = top->isVisible();
+    if (was_visible) top->hide();  // modality takes effect when shown
+    top->setWindowModality(modality);
+  }
+  rebuild_menu_bar(e, w);
+  RECT cr = w.client_rect();
+  int menu_height = e.menu_bar ? MenuBarHeight() : 0;
+  QSize size(std::max<int>(cr.right, 1), std::max<int>(cr.bottom, 1) + menu_height);
+  if (top->size() != size) top->setFixedSize(size);
+  POINT origin = w.client_origin_on_screen();
+  QPoint pos(origin.x, origin.y - menu_height);
+  if (mode_ == MirrorMode::OnScreen && top->pos() != pos && !top->isVisible()) top->move(pos);
+  if (e.menu_bar) e.menu_bar->setGeometry(0, 0, size.width(), menu_height);
+  e.widget->setGeometry(0, menu_height, cr.right, cr.bottom);
+  bool visible = w.visible();
+  if (top->isVisible() != visible) {
+    top->setVisible(visible);
+    if (visible && w.handle == thread_->active) top->raise();
+  }
+  top->setEnabled(w.enabled());
+  // The model's cursor over its windows.
+  HCURSOR cursor = GetCursor();
+  auto id = reinterpret_cast<UINT_PTR>(cursor);
+  Qt::CursorShape shape = id == IDC_WAIT_VALUE ? Qt::WaitCursor : id == IDC_HAND_VALUE ? Qt::PointingHandCursor : Qt::ArrowCursor;
+  if (top->cursor().shape() != shape) top->setCursor(shape);
+}
+
+void WidgetMirror::rebuild_menu_bar(Entry& e, Window& w) {
+  std::u16string sig = w.menu ? menu_signature(w.menu, 0) : u"";
+  if (e.menu == w.menu && sig == e.menu_sig && (e.menu_bar != nullptr) == (w.menu != nullptr)) return;
+  e.menu = w.menu;
+  e.menu_sig = sig;
+  if (e.menu_bar) delete e.menu_bar.data();
+  if (!w.menu) return;
+  auto* bar = new QMenuBar(e.top);
+  HWND owner = w.handle;
+  // Fills a Qt menu from a model menu; a pick posts the command the way the
+  // headless `menu` verb does, after WM_INITMENUPOPUP let the program update it.
+  std::function<void(QMenu*, HMENU, int)> fill;
+  fill = [&fill, owner, this](QMenu* into, HMENU handle, int depth) {
+    Menu* m = FindMenu(handle);
+    if (!m || depth > kMaxMenuDepth) return;
+    for (const MenuItem& item : m->items) {
+      if (item.flags & MF_SEPARATOR) {
+        into->addSeparator();
+        continue;
+      }
+      if (item.flags & MF_POPUP) {
+        QMenu* sub = into->addMenu(qs(item.text));
+        fill(sub, item.submenu, depth + 1);
+        continue;
+      }
+      QAction* a = into->addAction(qs(item.text));
+      a->setEnabled(!(item.flags & (MF_GRAYED | MF_DISABLED)));
+      a->setCheckable((item.flags & MF_CHECKED) != 0);
+      a->setChecked((item.flags & MF_CHECKED) != 0);
+      UINT command = item.id;
+      connect(a, &QAction::triggered, this, [owner, command] {
+        if (FindWindowModel(owner)) PostMessageW(owner, WM_COMMAND, command, 0);
+      });
+    }
+  };
+  Menu* m = FindMenu(w.menu);
+  if (m) {
+    for (const MenuItem& item : m->items) {
+      if (!(item.flags & MF_POPUP)) {
+        QAction* a = bar->addAction(qs(item.text));
+        UINT command = item.id;
+        connect(a, &QAction::triggered, this, [owner, command] {
+          if (FindWindowModel(owner)) PostMessageW(owner, WM_COMMAND, command, 0);
+        });
+        continue;
+      }
+      QMenu* sub = bar->addMenu(qs(item.text));
+      HMENU popup = item.submenu;
+      // The program updates the items before they show; the menu is then
+      // rebuilt on the next pass when they changed.
+      connect(sub, &QMenu::aboutToShow, this, [owner, popup] {
+        if (FindWindowModel(owner))
+          SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELONG(0, 0));
+      });
+      fill(sub, popup, 1);
+    }
+  }
+  bar->show();
+  e.menu_bar = bar;
+}
+
+void WidgetMirror::update_common(Entry& e, Window& w) {
+  QWidget* widget = e.widget;
+  if (!e.top) {
+    RECT cr = w.client_rect();
+    POINT off = w.client_offset();
+    QRect geometry(w.rect.left + off.x, w.rect.top + off.y, std::max<int>(cr.right, 0), std::max<int>(cr.bottom, 0));
+    if (widget->geometry() != geometry) widget->setGeometry(geometry);
+    if (widget->isVisible() != w.visible() || widget->isHidden() == w.visible()) widget->setVisible(w.visible());
+    if (widget->isEnabled() != w.enabled()) widget->setEnabled(w.enabled());
+    QFont font = QtFontFor(w.font);
+    if (widget->font() != font) widget->setFont(font);
+  }
+  if (e.overlay) {
+    bool show = w.painted && w.layer;
+    if (show) {
+      e.overlay->setGeometry(widget->rect());
+      e.overlay->raise();
+    }
+    if (e.overlay->isHidden() == show) e.overlay->setVisible(show);
+  }
+  widget->update();
+}
+
+void WidgetMirror::update_control(Entry& e, Window& w) {
+  QWidget* widget = e.widget;
+  HWND self = w.handle;
+  switch (w.kind) {
+    case WindowKind::Static: {
+      auto* label = dynamic_cast<QLabel*>(widget);
+      auto* model = dynamic_cast<StaticModel*>(w.control.get());
+      if (!label) break;
+      DWORD type = w.style & SS_TYPEMASK;
+      if (type == SS_BITMAP || type == SS_ICON) {
+        const QImage* image = model ? (type == SS_BITMAP ? BitmapImage(model->bitmap) : IconImage(model->icon)) : nullptr;
+        if (image && (label->pixmap().isNull() || label->pixmap().toImage() != *image)) label->setPixmap(pixmap_of(image));
+        label->setAlignment((w.style & SS_CENTERIMAGE) ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop);
+        break;
+      }
+      QString text = (w.style & SS_NOPREFIX) ? qs(w.text) : without_prefix(w.text);
+      if (label->text() != text) label->setText(text);
+      Qt::Alignment h = type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
+      label->setAlignment(h | ((w.style & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop));
+      label->setWordWrap(type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE);
+      break;
+    }
+    case WindowKind::Button: {
+      auto* model = dynamic_cast<ButtonModel*>(w.control.get());
+      if (auto* group = dynamic_cast<QGroupBox*>(widget)) {
+        if (group->title() != qs(w.text)) group->setTitle(qs(w.text));
+        break;
+      }
+      auto* button = dynamic_cast<QAbstractButton*>(widget);
+      if (!button || !model) break;
+      if (button->text() != qs(w.text)) button->setText(qs(w.text));
+      const QImage* image = model->bitmap ? BitmapImage(model->bitmap) : model->icon ? IconImage(model->icon) : nullptr;
+      if (image) {
+        button->setIcon(QIcon(QPixmap::fromImage(*image)));
+        button->setIconSize(image->size());
+      }
+      if (auto* check = dynamic_cast<QCheckBox*>(widget)) {
+        DWORD type = w.style & BS_TYPEMASK;
+        check->setTristate(type == BS_3STATE || type == BS_AUTO3STATE);
+        Qt::CheckState state = model->check == BST_CHECKED ? Qt::Checked
+                               : model->check == BST_INDETERMINATE ? Qt::PartiallyChecked
+                                                                   : Qt::Unchecked;
+        if (check->checkState() != state) {
+          QSignalBlocker block(check);
+          check->setCheckState(state);
+        }
+      } else if (auto* radio = dynamic_cast<QRadioButton*>(widget)) {
+        bool on = model->check == BST_CHECKED;
+        if (radio->isChecked() != on) {
+          QSignalBlocker block(radio);
+          radio->setChecked(on);
+        }
+      } else if (auto* push = dynamic_cast<QPushButton*>(widget)) {
+        push->setDefault((w.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
+      }
+      break;
+    }
+    case WindowKind::Edit: {
+      auto* model = dynamic_cast<EditModel*>(w.control.get());
+      QString text = qs(w.text);
+      if (auto* line = dynamic_cast<QLineEdit*>(widget)) {
+        if (line->text() != text) line->setText(text);
+        line->setEchoMode((w.style & ES_PASSWORD) ? QLineEdit::Password : QLineEdit::Normal);
+        line->setReadOnly((w.style & ES_READONLY) != 0);
+        line->setAlignment((w.style & ES_RIGHT) ? Qt::AlignRight : (w.style & ES_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft);
+        if (model) {
+          int size = static_cast<int>(w.text.size());
+          int a = std::clamp(model->sel_start, 0, size), b = std::clamp(model->sel_end, 0, size);
+          if (a == b) line->setCursorPosition(b);
+          else line->setSelection(a, b - a);
+        }
+      } else if (auto* edit = dynamic_cast<QTextEdit*>(widget)) {
+        if (edit->toPlainText() != text) edit->setPlainText(text);
+        edit->setReadOnly((w.style & ES_READONLY) != 0);
+      }
+      break;
+    }
+    case WindowKind::RichEdit: {
+      auto* edit = dynamic_cast<QTextEdit*>(widget);
+      auto* model = dynamic_cast<RichEditModel*>(w.control.get());
+      if (!edit || !model) break;
+      // Runs of equal format become spans; rebuilt only when text or formats change.
+      std::u16string sig = w.text;
+      for (const auto& r : model->runs(w)) {
+        sig += u'\x1f' + static_cast<char16_t>(r.start & 0xFFFF) + static_cast<char16_t>(r.length & 0xFFFF) +
+               static_cast<char16_t>(r.format.color & 0xFFFF) + static_cast<char16_t>(r.format.color >> 16) +
+               static_cast<char16_t>(r.format.bold) + static_cast<char16_t>(r.format.italic) +
+               static_cast<char16_t>(r.format.auto_color);
+      }
+      sig += static_cast<char16_t>(model->background & 0xFFFF);
+      if (sig == e.signature) break;
+      e.signature = sig;
+      edit->setReadOnly((w.style & ES_READONLY) != 0);
+      edit->clear();
+      QPalette palette = edit->palette();
+      palette.setColor(QPalette::Base, model->system_background ? sys_colour(COLOR_WINDOW) : colour(model->background));
+      edit->setPalette(palette);
+      QTextCursor cursor(edit->document());
+      for (const auto& r : model->runs(w)) {
+        if (r.start < 0 || r.length <= 0 || static_cast<size_t>(r.start) + static_cast<size_t>(r.length) > w.text.size())
+          continue;
+        QTextCharFormat f;
+        if (!r.format.auto_color) f.setForeground(colour(r.format.color));
+        f.setFontWeight(r.format.bold ? QFont::Bold : QFont::Normal);
+        f.setFontItalic(r.format.italic);
+        cursor.insertText(qs(w.text.substr(static_cast<size_t>(r.start), static_cast<size_t>(r.length))), f);
+      }
+      break;
+    }
+    case WindowKind::ListBox: {
+      auto* list = dynamic_cast<QListWidget*>(widget);
+      auto* model = dynamic_cast<ListBoxModel*>(w.control.get());
+      if (!list || !model) break;
+      QSignalBlocker block(list);
+      std::u16string sig = list_signature(*model);
+      if (sig != e.signature) {
+        e.signature = sig;
+        list->clear();
+        for (const auto& item : model->items) list->addItem(qs(item.text));
+      }
+      if (list->currentRow() != model->current) list->setCurrentRow(model->current);
+      break;
+    }
+    case WindowKind::ComboBox: {
+      auto* combo = dynamic_cast<QComboBox*>(widget);
+      auto* model = dynamic_cast<ComboBoxModel*>(w.control.get());
+      if (!combo || !model) break;
+      QSignalBlocker block(combo);
+      std::u16string sig = list_signature(*model);
+      if (sig != e.signature) {
+        e.signature = sig;
+        combo->clear();
+        for (const auto& item : model->items) combo->addItem(qs(item.text));
+      }
+      if (combo->currentIndex() != model->current) combo->setCurrentIndex(model->current);
+      break;
+    }
+    case WindowKind::ListView: {
+      auto* tree = dynamic_cast<QTreeWidget*>(widget);
+      auto* model = dynamic_cast<ListViewModel*>(w.control.get());
+      if (!tree || !model) break;
+      // Per-row colours come from the parent's custom drawing, as when painting.
+      model->custom_draw(w);
+      Window* still = FindWindowModel(self);
+      model = still ? dynamic_cast<ListViewModel*>(still->control.get()) : nullptr;
+      if (!model) break;
+      std::u16string sig = list_view_signature(*model);
+      if (sig == e.signature) break;
+      e.signature = sig;
+      QSignalBlocker block(tree);
+      tree->clear();
+      int columns = std::max<int>(1, static_cast<int>(model->columns.size()));
+      tree->setColumnCount(columns);
+      QStringList headers;
+      for (const auto& c : model->columns) headers << qs(c.text);
+      tree->setHeaderLabels(headers);
+      tree->setHeaderHidden(model->columns.empty());
+      for (int i = 0; i < static_cast<int>(model->columns.size()); ++i) tree->setColumnWidth(i, model->columns[static_cast<size_t>(i)].width);
+      bool checks = (model->ex_style & LVS_EX_CHECKBOXES) != 0;
+      QTreeWidgetItem* selected = nullptr;
+      for (const auto& row : model->rows) {
+        auto* item = new QTreeWidgetItem(tree);
+        for (int c = 0; c < static_cast<int>(row.texts.size()) && c < columns; ++c) {
+          item->setText(c, qs(row.texts[static_cast<size_t>(c)]));
+          int fmt = c < static_cast<int>(model->columns.size()) ? model->columns[static_cast<size_t>(c)].format : LVCFMT_LEFT;
+          item->setTextAlignment(c, fmt == LVCFMT_RIGHT ? Qt::AlignRight | Qt::AlignVCenter
+                                    : fmt == LVCFMT_CENTER ? Qt::AlignHCenter | Qt::AlignVCenter
+                                                           : Qt::AlignLeft | Qt::AlignVCenter);
+          if (row.drawn_text != CLR_NONE) item->setForeground(c, colour(row.drawn_text));
+          if (row.drawn_back != CLR_NONE) item->setBackground(c, colour(row.drawn_back));
+        }
+        if (checks) item->setCheckState(0, ((row.state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? Qt::Checked : Qt::Unchecked);
+        QIcon icon = image_list_icon(model->images[LVSIL_SMALL], row.image);
+        if (!icon.isNull()) item->setIcon(0, icon);
+        if (row.state & LVIS_SELECTED) selected = item;
+      }
+      if (selected) tree->setCurrentItem(selected);
+      break;
+    }
+    case WindowKind::TreeView: {
+      auto* tree = dynamic_cast<QTreeWidget*>(widget);
+      auto* model = dynamic_cast<TreeViewModel*>(w.control.get());
+      if (!tree || !model) break;
+      std::u16string sig = tree_signature(*model);
+      if (sig == e.signature) break;
+      e.signature = sig;
+      QSignalBlocker block(tree);
+      tree->clear();
+      tree->setRootIsDecorated((w.style & (TVS_HASBUTTONS | TVS_LINESATROOT)) != 0);
+      bool checks = (w.style & TVS_CHECKBOXES) != 0;
+      HIMAGELIST state_images = model->images[TVSIL_STATE];
+      QTreeWidgetItem* selected = nullptr;
+      std::function<void(QTreeWidgetItem*, const TreeNode*, int)> add;
+      add = [&](QTreeWidgetItem* into, const TreeNode* n, int depth) {
+        if (depth > 64) return;
+        for (const TreeNode* child : n->children) {
+          auto* item = into ? new QTreeWidgetItem(into) : new QTreeWidgetItem(tree);
+          item->setText(0, qs(child->text));
+          item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(child)));
+          UINT state_image = (child->state & TVIS_STATEIMAGEMASK) >> 12;
+          if (state_images && state_image > 0) {
+            item->setIcon(0, image_list_icon(state_images, static_cast<int>(state_image)));
+          } else if (checks) {
+            item->setCheckState(0, state_image == 2 ? Qt::Checked : Qt::Unchecked);
+          } else {
+            QIcon icon = image_list_icon(model->images[TVSIL_NORMAL], child == model->selected ? child->selected_image : child->image);
+            if (!icon.isNull()) item->setIcon(0, icon);
+          }
+          if (child->state & TVIS_BOLD) {
+            QFont f = tree->font();
+            f.setBold(true);
+            item->setFont(0, f);
+          }
+          if (child->children_flag != 0 && child->children.empty())
+            item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+          if (child == model->selected) selected = item;
+          add(item, child, depth + 1);
+          item->setExpanded((child->state & TVIS_EXPANDED) != 0);
+        }
+      };
+      add(nullptr, &model->root, 0);
+      if (selected) tree->setCurrentItem(selected);
+      break;
+    }
+    case WindowKind::Progress: {
+      auto* bar = dynamic_cast<QProgressBar*>(widget);
+      auto* model = dynamic_cast<ProgressModel*>(w.control.get());
+      if (!bar || !model) break;
+      if (bar->minimum() != model->low || bar->maximum() != model->high) bar->setRange(model->low, std::max(model->low, model->high));
+      int value = std::clamp(model->pos, bar->minimum(), bar->maximum());
+      if (bar->value() != value) bar->setValue(value);
+      break;
+    }
+    case WindowKind::Slider: {
+      auto* slider = dynamic_cast<QSlider*>(widget);
+      auto* model = dynamic_cast<SliderModel*>(w.control.get());
+      if (!slider || !model || slider->isSliderDown()) break;
+      QSignalBlocker block(slider);
+      slider->setOrientation((w.style & TBS_VERT) ? Qt::Vertical : Qt::Horizontal);
+      slider->setTickPosition((w.style & TBS_NOTICKS) ? QSlider::NoTicks : QSlider::TicksBelow);
+      if (slider->minimum() != model->low || slider->maximum() != model->high)
+        slider->setRange(model->low, std::max(model->low, model->high));
+      if (slider->value() != model->pos) slider->setValue(model->pos);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+WidgetMirror::Entry* WidgetMirror::entry_for_widget(QObject* object, QWidget** mapped) {
+  int guard = 0;
+  for (QObject* o = object; o && guard < 64; o = o->parent(), ++guard) {
+    QVariant v = o->property(kHwndProperty);
+    if (!v.isValid()) continue;
+    auto h = reinterpret_cast<HWND>(v.value<quintptr>());
+    auto it = entries_.find(h);
+    if (it == entries_.end()) return nullptr;
+    *mapped = it->second->widget;
+    return it->second.get();
+  }
+  return nullptr;
+}
+
+bool WidgetMirror::eventFilter(QObject* watched, QEvent* event) {
+  QEvent::Type type = event->type();
+  bool mouse = type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+               type == QEvent::MouseButtonDblClick || type == QEvent::MouseMove || type == QEvent::Leave;
+  bool key = type == QEvent::KeyPress || type == QEvent::KeyRelease;
+  if ((!mouse && !key) || syncing_) return false;
+  QWidget* mapped = nullptr;
+  Entry* e = entry_for_widget(watched, &mapped);
+  if (!e || !mapped) return false;
+  Window* w = FindWindowModel(e->hwnd);
+  if (!w) return false;
+  if (key) return handle_key(*e, *w, event);
+  return handle_mouse(*e, *w, mapped, watched, event);
+}
+
+bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event) {
+  HWND self = w.handle;
+  if (event->type() == QEvent::Leave) {
+    if (watched != mapped) return false;
+    if (w.track_leave) {
+      w.track_leave = false;
+      PostInputMessage(self, WM_MOUSELEAVE, 0, 0);
+    }
+    return false;
+  }
+  auto* me = static_cast<QMouseEvent*>(event);
+  auto* source = qobject_cast<QWidget*>(watched);
+  if (!source) return false;
+  // Only the control itself and its own parts (viewports, scroll bars), not
+  // child windows that have entries of their own.
+  QPoint local = source->mapTo(mapped, me->position().toPoint());
+  if (qobject_cast<QScrollBar*>(source)) return false;
+  // Combo boxes and sliders keep Qt's handling; their signals reach the model.
+  if (w.kind == WindowKind::ComboBox || w.kind == WindowKind::Slider) return false;
+  if (e.top && mapped == e.top) return false;
+
+  POINT screen{local.x(), local.y()};
+  ClientToScreen(self, &screen);
+  SetCursorPos(screen.x, screen.y);
+  bool right = me->button() == Qt::RightButton;
+  QEvent::Type type = event->type();
+  auto post_at = [&](QEvent::Type t, POINT at) {
+    LPARAM l = pack(at.x, at.y);
+    if (t == QEvent::MouseButtonPress)
+      PostInputMessage(self, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, l);
+    else if (t == QEvent::MouseButtonRelease)
+      PostInputMessage(self, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, l);
+    else if (t == QEvent::MouseButtonDblClick)
+      PostInputMessage(self, right ? WM_RBUTTONDOWN : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON, l);
+  };
+
+  if (type == QEvent::MouseMove) {
+    for (Window* other : thread_->windows)
+      if (other->track_leave && other != &w) {
+        other->track_leave = false;
+        PostInputMessage(other->handle, WM_MOUSELEAVE, 0, 0);
+      }
+    PostInputMessage(self, WM_MOUSEMOVE, (me->buttons() & Qt::LeftButton) ? MK_LBUTTON : 0, pack(local.x(), local.y()));
+    return false;
+  }
+  if (me->button() != Qt::LeftButton && me->button() != Qt::RightButton) return true;
+
+  if (w.kind == WindowKind::ListView) {
+    // Rows are found in Qt's layout and clicked where the model has them:
+    // the check box at x 5, the label further right (as `tick` and `select`).
+    auto* tree = dynamic_cast<QTreeWidget*>(e.widget.data());
+    auto* model = dynamic_cast<ListViewModel*>(w.control.get());
+    if (!tree || !model) return true;
+    QPoint in_view = source->mapTo(tree->viewport(), me->position().toPoint());
+    QTreeWidgetItem* item = tree->itemAt(in_view);
+    int row = item ? tree->indexOfTopLevelItem(item) : -1;
+    POINT at{local.x(), local.y()};
+    if (row >= 0 && row < static_cast<int>(model->rows.size())) {
+      RECT r = model->row_rect(w, row);
+      QRect text = tree->visualItemRect(item);
+      bool on_check = (model->ex_style & LVS_EX_CHECKBOXES) && in_view.x() < text.left() + 20 && !right;
+      at = {on_check ? 5 : std::min<LONG>(40, r.right - 1), (r.top + r.bottom) / 2};
+    } else {
+      // Below the rows: a point where the model has no row either.
+      int y = model->header_height() + model->row_height() * static_cast<int>(model->rows.size()) + 2;
+      at = {local.x(), std::min<int>(y, std::max<int>(w.client_rect().bottom - 1, 0))};
+    }
+    post_at(type, at);
+    return true;
+  }
+  if (w.kind == WindowKind::TreeView) {
+    auto* tree = dynamic_cast<QTreeWidget*>(e.widget.data());
+    auto* model = dynamic_cast<TreeViewModel*>(w.control.get());
+    if (!tree || !model) return true;
+    QPoint in_view = source->mapTo(tree->viewport(), me->position().toPoint());
+    QTreeWidgetItem* item = tree->itemAt(in_view);
+    TreeNode* node = item ? model->node(reinterpret_cast<HTREEITEM>(item->data(0, Qt::UserRole).value<quintptr>())) : nullptr;
+    if (!node) {
+      post_at(type, {local.x(), local.y()});
+      return true;
+    }
+    QRect text = tree->visualItemRect(item);
+    RECT state = model->state_icon_rect(w, node);
+    bool has_state = ((node->state & TVIS_STATEIMAGEMASK) >> 12) != 0;
+    if (type == QEvent::MouseButtonPress && !right && in_view.x() < text.left()) {
+      // The expand button: the user toggles the branch.
+      model->expand(w, node, (node->state & TVIS_EXPANDED) ? TVE_COLLAPSE : TVE_EXPAND, true);
+      return true;
+    }
+    if (has_state && state.right > 0 && !right && in_view.x() < text.left() + 20) {
+      post_at(type, {(state.left + state.right) / 2, (state.top + state.bottom) / 2});
+      return true;
+    }
+    if (type == QEvent::MouseButtonPress && !right) {
+      model->select(w, node, TVC_BYMOUSE);
+      return true;
+    }
+    LONG x = state.right > 0 ? state.right + 6 : 30;
+    post_at(type, {x, (state.top + state.bottom) / 2});
+    return true;
+  }
+  if (w.kind == WindowKind::ListBox && type == QEvent::MouseButtonPress && !right) {
+    // The selection moves as the driver's `select` moves it.
+    auto* list = dynamic_cast<QListWidget*>(e.widget.data());
+    auto* model = dynamic_cast<ListBoxModel*>(w.control.get());
+    post_at(type, {local.x(), local.y()});
+    if (list && model) {
+      int row = list->row(list->itemAt(source->mapTo(list->viewport(), me->position().toPoint())));
+      if (row >= 0 && row < static_cast<int>(model->items.size())) {
+        model->current = row;
+        NotifyWindowRepainted(w);
+        NotifyParentCommand(w, LBN_SELCHANGE);
+      }
+    }
+    return true;
+  }
+  post_at(type, {local.x(), local.y()});
+  return true;
+}
+
+bool WidgetMirror::handle_key(Entry& e, Window& w, QEvent* event) {
+  auto* ke = static_cast<QKeyEvent*>(event);
+  // Sliders and open combo boxes move with Qt's own keys.
+  if (w.kind == WindowKind::Slider || w.kind == WindowKind::ComboBox) return false;
+  (void)e;
+  HWND target = thread_->focus;
+  if (!FindWindowModel(target)) {
+    Window* top = w.top_level();
+    target = top ? top->handle : w.handle;
+  }
+  Window* tw = FindWindowModel(target);
+  bool press = event->type() == QEvent::KeyPress;
+  int vk = qt_key_to_vk(ke->key());
+  bool typing = takes_typing(tw);
+  QString text = ke->text();
+  bool printable = !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0).unicode() != 0x7F;
+  if (typing && printable) {
+    // Characters, as the driver's `type` sends them.
+    if (press)
+      for (QChar c : text) PostInputMessage(target, WM_CHAR, c.unicode(), 1);
+    return true;
+  }
+  if (!vk) return true;
+  // Repeat count 1; Tab carries Shift in bit 0, which is what the dialog
+  // manager reads to step backwards.
+  LPARAM l = 1;
+  if (vk == VK_TAB) l = (ke->key() == Qt::Key_Backtab || (ke->modifiers() & Qt::ShiftModifier)) ? 1 : 0;
+  PostInputMessage(target, press ? WM_KEYDOWN : WM_KEYUP, static_cast<WPARAM>(vk), l);
+  if (press && vk == VK_BACK && typing) PostInputMessage(target, WM_CHAR, 0x08, 1);
+  return true;
+}
+
+QImage WidgetMirror::grab(Window& top) {
+  sync();
+  int width = std::max<int>(top.rect.right - top.rect.left, 1);
+  int height = std::max<int>(top.rect.bottom - top.rect.top, 1);
+  QImage image(width, height, QImage::Format_RGB32);
+  image.fill(QColor(240, 240, 240));
+  QPainter p(&image);
+  POINT off = top.client_offset();
+  if ((top.style & WS_CAPTION) == WS_CAPTION) {
+    p.fillRect(QRect(0, 0, width, off.y), QColor(255, 255, 255));
+    p.setPen(QColor(100, 100, 100));
+    p.drawRect(QRect(0, 0, width - 1, height - 1));
+    p.setPen(Qt::black);
+    p.setFont(QtFontFor(nullptr));
+    p.drawText(QRect(8, 0, width - 16, CaptionHeight()), Qt::AlignVCenter | Qt::AlignLeft, qs(top.text));
+  }
+  auto it = entries_.find(top.handle);
+  QWidget* outer = it == entries_.end() ? nullptr : (it->second->top ? it->second->top.data() : it->second->widget.data());
+  if (outer) {
+    int menu_height = it->second->menu_bar ? MenuBarHeight() : 0;
+    p.drawPixmap(QPoint(off.x, off.y - menu_height), outer->grab());
+  }
+  p.end();
+  return image;
+}
+
+}  // namespace platform::ui::qt

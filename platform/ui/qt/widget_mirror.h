@@ -1,0 +1,73 @@
+// Real Qt widgets for the window model: each top-level window a Qt window,
+// each control a Qt widget at its pixel rectangle, painted layers drawn where
+// the model painted. The model stays the truth: sync() reconciles the widgets
+// with it, and user input on the widgets becomes the model's own messages
+// (the ones the headless driver sends), never a change made by Qt alone.
+//
+// Only windows of the thread that made the mirror are shown; all calls come
+// from that thread.
+#pragma once
+
+#include <QObject>
+#include <QImage>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "platform/ui/window.h"
+
+class QWidget;
+
+namespace platform::ui::qt {
+
+enum class MirrorMode {
+  OnScreen,   // real windows on the display (or the offscreen platform)
+  Invisible,  // laid out and rendered, never put on a screen (pictures only)
+};
+
+class WidgetMirror : public QObject, public WindowObserver {
+ public:
+  explicit WidgetMirror(MirrorMode mode);
+  ~WidgetMirror() override;
+  WidgetMirror(const WidgetMirror&) = delete;
+  WidgetMirror& operator=(const WidgetMirror&) = delete;
+
+  // Brings every widget in line with the model: makes widgets for new
+  // windows, drops those of destroyed ones, and copies text, geometry,
+  // visibility, enabled state and control state that differ.
+  void sync();
+  // The widget that stands for a window (the client widget of a top-level
+  // window), or null.
+  QWidget* widget_for(HWND hwnd) const;
+  // The Qt window of a top-level model window, or null.
+  QWidget* top_level_widget(HWND hwnd) const;
+  // A picture of a top-level window the size of its window rectangle:
+  // caption as the model draws it, then the real widgets of its client area.
+  QImage grab(Window& top);
+
+  // WindowObserver
+  void window_destroyed(Window& window) override;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Entry;
+  Entry* entry_for_widget(QObject* object, QWidget** mapped);
+  Entry& make_entry(Window& w);
+  void sync_window(Window& w, int depth);
+  void update_common(Entry& e, Window& w);
+  void update_control(Entry& e, Window& w);
+  void update_top_level(Entry& e, Window& w);
+  void rebuild_menu_bar(Entry& e, Window& w);
+  bool handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event);
+  bool handle_key(Entry& e, Window& w, QEvent* event);
+  void drop(HWND hwnd);
+
+  MirrorMode mode_;
+  UiThread* thread_;
+  std::unordered_map<HWND, std::unique_ptr<Entry>> entries_;
+  bool syncing_ = false;
+};
+
+}  // namespace platform::ui::qt
