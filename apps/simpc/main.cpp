@@ -17,6 +17,9 @@
 #include <vector>
 
 #include "machine_report.h"
+#include "platform/core/error.h"
+#include "platform/fs/demo_tree.h"
+#include "platform/fs/shell_folders.h"
 #include "platform/machine/demo.h"
 #include "platform/machine/machine.h"
 
@@ -139,6 +142,12 @@ int main(int argc, char** argv) {
   if (command == "demo") {
     if (args.size() != 1) return usage("demo takes only DIR");
     if (!platform::machine::CreateDemoMachine(dir, &error)) return failed(error);
+    // The system volume gets a small Windows tree, written through the file API
+    // onto the freshly mounted C: of the new machine.
+    if (!platform::machine::OpenMachine(dir, &error)) return failed(error);
+    if (platform::fs::PopulateDemoSystemVolume(u'C', &error) != ERROR_SUCCESS) return failed(error);
+    if (DWORD status = platform::fs::WriteShellFolderValues(); status != ERROR_SUCCESS)
+      return failed("cannot write the shell folder values (error " + std::to_string(status) + ")");
     std::cout << "demo PC created in " << dir << "\n";
     return 0;
   }
