@@ -505,7 +505,9 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
   bool visible = w.visible();
   if (top->isVisible() != visible) {
     top->setVisible(visible);
-    if (visible && w.handle == thread_->active) top->raise();
+    // The offscreen platform has no stacking to change.
+    if (visible && w.handle == thread_->active && QGuiApplication::platformName() != QLatin1String("offscreen"))
+      top->raise();
   }
   top->setEnabled(w.enabled());
   // The model's cursor over its windows.
@@ -1025,8 +1027,8 @@ bool WidgetMirror::handle_key(Entry& e, Window& w, QEvent* event) {
   // manager reads to step backwards.
   LPARAM l = 1;
   if (vk == VK_TAB) l = (ke->key() == Qt::Key_Backtab || (ke->modifiers() & Qt::ShiftModifier)) ? 1 : 0;
+  // TranslateMessage makes the characters of Backspace, Return and the like.
   PostInputMessage(target, press ? WM_KEYDOWN : WM_KEYUP, static_cast<WPARAM>(vk), l);
-  if (press && vk == VK_BACK && typing) PostInputMessage(target, WM_CHAR, 0x08, 1);
   return true;
 }
 

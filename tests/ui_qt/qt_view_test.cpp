@@ -1,0 +1,491 @@
+// The Qt view: input on real widgets reaches the model as the platform's
+// messages, model changes reach the widgets, and pictures come from the
+// widgets with what programs painted composed in.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+
+#include "platform/core/clock.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/menu.h"
+#include "platform/ui/qt/qt_view.h"
+#include "platform/ui/qt/widget_mirror.h"
+#include "platform/ui/render.h"
+#include "platform/ui/resources.h"
+#include "platform/ui/window.h"
+
+namespace {
+
+using platform::ui::Window;
+using platform::ui::qt::MirrorMode;
+using platform::ui::qt::WidgetMirror;
+
+// Widgets need the application object before any test runs.
+class WidgetApplication : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(platform::ui::qt::EnsureWidgetApplication(platform::ui::UiMode::Headless, &error)) << error;
+  }
+};
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
+
+constexpr int IDD_EVERY = 900;
+constexpr int IDD_PAINTED = 901;
+constexpr int IDC_LABEL = 2001, IDC_PUSH = 2002, IDC_CHECK = 2003, IDC_ONE = 2004, IDC_TWO = 2005,
+              IDC_GROUP = 2006, IDC_EDIT = 2007, IDC_MULTI = 2008, IDC_RICH = 2009, IDC_LIST = 2010,
+              IDC_COMBO = 2011, IDC_REPORT = 2012, IDC_TREE = 2013, IDC_PROGRESS = 2014,
+              IDC_SLIDER = 2015, IDC_PICTURE = 2016, IDC_OVER = 2017;
+constexpr UINT IDM_REFRESH = 3001;
+
+constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
+const platform::ui::DialogItemTemplate kEveryItems[] = {
+    {u"Static", u"Label", IDC_LABEL, 7, 7, 60, 10, kChild | SS_LEFT, 0, 0},
+    {u"Button", u"Push", IDC_PUSH, 7, 20, 50, 14, kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, 0},
+    {u"Button", u"Check", IDC_CHECK, 60, 20, 45, 10, kChild | WS_TABSTOP | BS_AUTOCHECKBOX, 0, 0},
+    {u"Button", u"One", IDC_ONE, 110, 20, 40, 10, kChild | WS_TABSTOP | WS_GROUP | BS_AUTORADIOBUTTON, 0, 0},
+    {u"Button", u"Two", IDC_TWO, 150, 20, 40, 10, kChild | BS_AUTORADIOBUTTON, 0, 0},
+    {u"Button", u"Group", IDC_GROUP, 200, 4, 110, 40, kChild | WS_GROUP | BS_GROUPBOX, 0, 0},
+    {u"Edit", u"", IDC_EDIT, 7, 40, 80, 12, kChild | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL, 0, 0},
+    {u"Edit", u"", IDC_MULTI, 90, 40, 80, 30, kChild | WS_TABSTOP | ES_MULTILINE, 0, 0},
+    {u"RichEdit20W", u"", IDC_RICH, 210, 50, 100, 20, kChild | ES_MULTILINE | ES_READONLY, 0, 0},
+    {u"ListBox", u"", IDC_LIST, 7, 75, 60, 40, kChild | WS_TABSTOP | WS_BORDER, 0, 0},
+    {u"ComboBox", u"", IDC_COMBO, 70, 75, 60, 60, kChild | WS_TABSTOP | CBS_DROPDOWNLIST, 0, 0},
+    {u"SysListView32", u"", IDC_REPORT, 135, 75, 120, 60, kChild | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL, 0, 0},
+    {u"SysTreeView32", u"", IDC_TREE, 7, 140, 120, 60,
+     kChild | WS_TABSTOP | TVS_HASBUTTONS | TVS_LINESATROOT | TVS_CHECKBOXES, 0, 0},
+    {u"msctls_progress32", u"", IDC_PROGRESS, 135, 140, 100, 10, kChild, 0, 0},
+    {u"msctls_trackbar32", u"", IDC_SLIDER, 135, 155, 100, 15, kChild | WS_TABSTOP, 0, 0},
+    {u"Button", u"Cancel", IDCANCEL, 200, 200, 50, 14, kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, 0},
+    {u"Button", u"OK", IDOK, 260, 200, 50, 14, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0},
+};
+const platform::ui::DialogItemTemplate kPaintedItems[] = {
+    {u"Static", u"", IDC_PICTURE, 120, 10, 20, 20, kChild | SS_BITMAP, 0, 0},
+    {u"Static", u"", IDC_OVER, 4, 2, 60, 14, kChild | SS_LEFT, 0, 0},
+    {u"Button", u"OK", IDOK, 100, 60, 50, 14, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0},
+};
+constexpr DWORD kDialogStyle = DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU;
+const platform::ui::DialogTemplate kDialogs[] = {
+    {IDD_EVERY, u"Every control", u"MS Shell Dlg", 8, 400, 0, 0, 0, 320, 220, kDialogStyle, 0, 0, kEveryItems,
+     std::size(kEveryItems)},
+    {IDD_PAINTED, u"Painted", u"MS Shell Dlg", 8, 400, 0, 0, 0, 160, 80, kDialogStyle, 0, 0, kPaintedItems,
+     std::size(kPaintedItems)},
+};
+const platform::ui::ResourceTable kTable = {"ui_qt_tests", kDialogs, std::size(kDialogs), nullptr, 0, nullptr, 0};
+
+struct Received {
+  UINT message;
+  int id;     // control id (commands, notifications) or scroll code
+  UINT code;  // notification code, or the scroll position
+  int item;   // list row for list-view notifications, else -1
+  bool operator==(const Received&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Received& r) {
+  return out << "{msg 0x" << std::hex << r.message << std::dec << " id " << r.id << " code " << static_cast<int>(r.code)
+             << " item " << r.item << "}";
+}
+
+// Records the commands, notifications and scroll messages the dialog gets.
+class EveryControlPage : public CDialog {
+ public:
+  EveryControlPage() : CDialog(IDD_EVERY) {}
+  std::vector<Received> received;
+  bool recording = false;
+  int ended = 0;
+
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    auto* list = static_cast<CListBox*>(GetDlgItem(IDC_LIST));
+    list->AddString(u"alpha");
+    list->AddString(u"beta");
+    list->AddString(u"gamma");
+    auto* combo = static_cast<CComboBox*>(GetDlgItem(IDC_COMBO));
+    combo->AddString(u"FAT32");
+    combo->AddString(u"NTFS");
+    combo->AddString(u"exFAT");
+    combo->SetCurSel(0);
+    auto* report = static_cast<CListCtrl*>(GetDlgItem(IDC_REPORT));
+    report->SetExtendedStyle(LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT);
+    report->InsertColumn(0, u"Disk", LVCFMT_LEFT, 70);
+    report->InsertColumn(1, u"Size", LVCFMT_RIGHT, 50);
+    report->InsertItem(0, u"Disk 0");
+    report->SetItemText(0, 1, u"10 GB");
+    report->InsertItem(1, u"Disk 1");
+    report->SetItemText(1, 1, u"20 GB");
+    auto* tree = static_cast<CTreeCtrl*>(GetDlgItem(IDC_TREE));
+    HTREEITEM docs = tree->InsertItem(u"Documents");
+    tree->InsertItem(u"Letters", docs);
+    tree->InsertItem(u"Pictures");
+    auto* slider = static_cast<CSliderCtrl*>(GetDlgItem(IDC_SLIDER));
+    slider->SetRange(0, 10);
+    slider->SetPos(3);
+    auto* progress = static_cast<CProgressCtrl*>(GetDlgItem(IDC_PROGRESS));
+    progress->SetRange32(0, 100);
+    progress->SetPos(25);
+    return TRUE;
+  }
+  LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    if (recording) {
+      if (message == WM_COMMAND) {
+        received.push_back({message, LOWORD(w), HIWORD(w), -1});
+      } else if (message == WM_NOTIFY) {
+        auto* h = reinterpret_cast<NMHDR*>(l);
+        int item = -1;
+        if (h->code == LVN_ITEMCHANGED || h->code == NM_CLICK) item = reinterpret_cast<NMLISTVIEW*>(l)->iItem;
+        received.push_back({message, static_cast<int>(h->idFrom), h->code, item});
+      } else if (message == WM_HSCROLL) {
+        received.push_back({message, LOWORD(w), HIWORD(w), -1});
+      }
+    }
+    return CDialog::WindowProc(message, w, l);
+  }
+  void OnOK() override {
+    ended = IDOK;
+    CDialog::OnOK();
+  }
+  void OnCancel() override {
+    ended = IDCANCEL;
+    CDialog::OnCancel();
+  }
+};
+
+// Runs everything the model has queued, as a program's pump does.
+void Pump() {
+  for (int round = 0; round < 4; ++round) {
+    QCoreApplication::processEvents();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (!platform::ui::PreTranslate(msg, nullptr)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+    }
+  }
+}
+
+class QtViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override { platform::ui::RegisterResourceTable(&kTable); }
+  void TearDown() override { platform::ui::UnregisterResourceTable(&kTable); }
+};
+
+bool HasMessage(const std::vector<Received>& got, const Received& want) {
+  return std::find(got.begin(), got.end(), want) != got.end();
+}
+
+TEST_F(QtViewTest, QtInputOnEveryControlReachesTheModelAsPlatformMessages) {
+  EveryControlPage page;
+  ASSERT_TRUE(page.Create(IDD_EVERY));
+  page.ShowWindow(SW_SHOW);
+  Pump();
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  mirror.sync();
+  QWidget* top = mirror.top_level_widget(page.m_hWnd);
+  ASSERT_NE(top, nullptr);
+  ASSERT_TRUE(top->isVisible());
+  auto widget = [&](int id) { return mirror.widget_for(::GetDlgItem(page.m_hWnd, id)); };
+  auto* list_model = platform::ui::ModelOf<platform::ui::ListViewModel>(::GetDlgItem(page.m_hWnd, IDC_REPORT));
+  auto* tree_model = platform::ui::ModelOf<platform::ui::TreeViewModel>(::GetDlgItem(page.m_hWnd, IDC_TREE));
+  ASSERT_NE(list_model, nullptr);
+  ASSERT_NE(tree_model, nullptr);
+
+  // The widget classes stand for the model's kinds.
+  EXPECT_NE(dynamic_cast<QLabel*>(widget(IDC_LABEL)), nullptr);
+  EXPECT_NE(dynamic_cast<QPushButton*>(widget(IDC_PUSH)), nullptr);
+  EXPECT_NE(dynamic_cast<QCheckBox*>(widget(IDC_CHECK)), nullptr);
+  EXPECT_NE(dynamic_cast<QRadioButton*>(widget(IDC_TWO)), nullptr);
+  EXPECT_NE(dynamic_cast<QLineEdit*>(widget(IDC_EDIT)), nullptr);
+  EXPECT_NE(dynamic_cast<QListWidget*>(widget(IDC_LIST)), nullptr);
+  EXPECT_NE(dynamic_cast<QComboBox*>(widget(IDC_COMBO)), nullptr);
+  EXPECT_NE(dynamic_cast<QTreeWidget*>(widget(IDC_REPORT)), nullptr);
+  EXPECT_NE(dynamic_cast<QTreeWidget*>(widget(IDC_TREE)), nullptr);
+  EXPECT_NE(dynamic_cast<QProgressBar*>(widget(IDC_PROGRESS)), nullptr);
+  EXPECT_NE(dynamic_cast<QSlider*>(widget(IDC_SLIDER)), nullptr);
+  // Each at its pixel rectangle.
+  Window* push_model = platform::ui::FindWindowModel(::GetDlgItem(page.m_hWnd, IDC_PUSH));
+  EXPECT_EQ(widget(IDC_PUSH)->geometry(),
+            QRect(push_model->rect.left, push_model->rect.top, push_model->rect.right - push_model->rect.left,
+                  push_model->rect.bottom - push_model->rect.top));
+
+  auto* report = dynamic_cast<QTreeWidget*>(widget(IDC_REPORT));
+  auto* tree = dynamic_cast<QTreeWidget*>(widget(IDC_TREE));
+  auto row_point = [](QTreeWidget* t, int row, bool on_check) {
+    QRect r = t->visualItemRect(t->topLevelItem(row));
+    return QPoint(on_check ? r.left() + 8 : r.left() + 40, r.center().y());
+  };
+
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    std::vector<Received> expected;  // each must be among what the dialog got
+    std::function<bool()> model_state;
+  };
+  const std::vector<Step> steps = {
+      {"click the push button", [&] { QTest::mouseClick(widget(IDC_PUSH), Qt::LeftButton); },
+       {{WM_COMMAND, IDC_PUSH, BN_CLICKED, -1}}, [] { return true; }},
+      {"tick the check box", [&] { QTest::mouseClick(widget(IDC_CHECK), Qt::LeftButton); },
+       {{WM_COMMAND, IDC_CHECK, BN_CLICKED, -1}}, [&] { return page.IsDlgButtonChecked(IDC_CHECK) == BST_CHECKED; }},
+      {"pick the second radio button", [&] { QTest::mouseClick(widget(IDC_TWO), Qt::LeftButton); },
+       {{WM_COMMAND, IDC_TWO, BN_CLICKED, -1}},
+       [&] { return page.IsDlgButtonChecked(IDC_TWO) == BST_CHECKED && page.IsDlgButtonChecked(IDC_ONE) == 0; }},
+      {"type into the edit",
+       [&] {
+         QTest::mouseClick(widget(IDC_EDIT), Qt::LeftButton);
+         Pump();
+         QTest::keyClicks(widget(IDC_EDIT), "ab1");
+       },
+       {{WM_COMMAND, IDC_EDIT, EN_CHANGE, -1}}, [&] { return page.GetDlgItemText(IDC_EDIT) == u"ab1"; }},
+      {"backspace in the edit", [&] { QTest::keyClick(widget(IDC_EDIT), Qt::Key_Backspace); },
+       {{WM_COMMAND, IDC_EDIT, EN_CHANGE, -1}}, [&] { return page.GetDlgItemText(IDC_EDIT) == u"ab"; }},
+      {"pick a list box row",
+       [&] {
+         auto* l = dynamic_cast<QListWidget*>(widget(IDC_LIST));
+         QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(l->item(2)).center());
+       },
+       {{WM_COMMAND, IDC_LIST, LBN_SELCHANGE, -1}},
+       [&] { return static_cast<CListBox*>(page.GetDlgItem(IDC_LIST))->GetCurSel() == 2; }},
+      {"pick a combo box entry with the keyboard", [&] { QTest::keyClick(widget(IDC_COMBO), Qt::Key_Down); },
+       {{WM_COMMAND, IDC_COMBO, CBN_SELCHANGE, -1}},
+       [&] { return static_cast<CComboBox*>(page.GetDlgItem(IDC_COMBO))->GetCurSel() == 1; }},
+      {"select a list view row",
+       [&] { QTest::mouseClick(report->viewport(), Qt::LeftButton, {}, row_point(report, 1, false)); },
+       {{WM_NOTIFY, IDC_REPORT, LVN_ITEMCHANGED, 1}, {WM_NOTIFY, IDC_REPORT, NM_CLICK, 1}},
+       [&] { return (list_model->rows[1].state & LVIS_SELECTED) != 0; }},
+      {"tick a list view row",
+       [&] { QTest::mouseClick(report->viewport(), Qt::LeftButton, {}, row_point(report, 0, true)); },
+       {{WM_NOTIFY, IDC_REPORT, LVN_ITEMCHANGED, 0}},
+       [&] { return static_cast<CListCtrl*>(page.GetDlgItem(IDC_REPORT))->GetCheck(0) == TRUE; }},
+      {"select a tree item",
+       [&] { QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, row_point(tree, 1, false)); },
+       {{WM_NOTIFY, IDC_TREE, TVN_SELCHANGED, -1}},
+       [&] { return tree_model->selected && tree_model->selected->text == u"Pictures"; }},
+      {"tick a tree item",
+       [&] { QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, row_point(tree, 0, true)); },
+       {},
+       [&] {
+         auto* t = static_cast<CTreeCtrl*>(page.GetDlgItem(IDC_TREE));
+         return t->GetCheck(t->GetRootItem()) == TRUE;
+       }},
+      {"expand a tree branch",
+       [&] {
+         QRect r = tree->visualItemRect(tree->topLevelItem(0));
+         QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(r.left() - 6, r.center().y()));
+       },
+       {{WM_NOTIFY, IDC_TREE, TVN_ITEMEXPANDED, -1}},
+       [&] { return (tree_model->root.children[0]->state & TVIS_EXPANDED) != 0; }},
+      {"move the slider with the keyboard", [&] { QTest::keyClick(widget(IDC_SLIDER), Qt::Key_Right); },
+       {{WM_HSCROLL, TB_THUMBPOSITION, 4, -1}, {WM_HSCROLL, TB_ENDTRACK, 0, -1}},
+       [&] { return static_cast<CSliderCtrl*>(page.GetDlgItem(IDC_SLIDER))->GetPos() == 4; }},
+      {"escape", [&] { QTest::keyClick(top, Qt::Key_Escape); }, {{WM_COMMAND, IDCANCEL, BN_CLICKED, -1}},
+       [&] { return page.ended == IDCANCEL; }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    mirror.sync();
+    page.received.clear();
+    page.recording = true;
+    step.act();
+    Pump();
+    page.recording = false;
+    for (const Received& want : step.expected) EXPECT_TRUE(HasMessage(page.received, want)) << want;
+    EXPECT_TRUE(step.model_state());
+  }
+
+  // What the model now holds shows in the widgets.
+  mirror.sync();
+  EXPECT_TRUE(dynamic_cast<QCheckBox*>(widget(IDC_CHECK))->isChecked());
+  EXPECT_TRUE(dynamic_cast<QRadioButton*>(widget(IDC_TWO))->isChecked());
+  EXPECT_FALSE(dynamic_cast<QRadioButton*>(widget(IDC_ONE))->isChecked());
+  EXPECT_EQ(dynamic_cast<QLineEdit*>(widget(IDC_EDIT))->text(), "ab");
+  EXPECT_EQ(dynamic_cast<QListWidget*>(widget(IDC_LIST))->currentRow(), 2);
+  EXPECT_EQ(dynamic_cast<QComboBox*>(widget(IDC_COMBO))->currentText(), "NTFS");
+  EXPECT_EQ(report->topLevelItem(0)->checkState(0), Qt::Checked);
+  EXPECT_EQ(report->topLevelItem(1)->checkState(0), Qt::Unchecked);
+  EXPECT_EQ(report->topLevelItem(1)->text(1), "20 GB");
+  EXPECT_EQ(tree->topLevelItem(0)->checkState(0), Qt::Checked);
+  EXPECT_TRUE(tree->topLevelItem(0)->isExpanded());
+  EXPECT_EQ(dynamic_cast<QSlider*>(widget(IDC_SLIDER))->value(), 4);
+  page.DestroyWindow();
+  mirror.sync();
+  EXPECT_EQ(mirror.top_level_widget(page.m_hWnd), nullptr);
+}
+
+TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
+  EveryControlPage page;
+  ASSERT_TRUE(page.Create(IDD_EVERY));
+  page.ShowWindow(SW_SHOW);
+  Pump();
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  mirror.sync();
+  auto widget = [&](int id) { return mirror.widget_for(::GetDlgItem(page.m_hWnd, id)); };
+
+  struct Change {
+    const char* what;
+    std::function<void()> change;
+    std::function<bool()> shown;
+  };
+  const std::vector<Change> changes = {
+      {"label text", [&] { page.SetDlgItemText(IDC_LABEL, u"日本語のラベル"); },
+       [&] { return dynamic_cast<QLabel*>(widget(IDC_LABEL))->text() == QString::fromUtf8("日本語のラベル"); }},
+      {"disabled button", [&] { page.GetDlgItem(IDC_PUSH)->EnableWindow(FALSE); },
+       [&] { return !widget(IDC_PUSH)->isEnabled(); }},
+      {"hidden check box", [&] { page.GetDlgItem(IDC_CHECK)->ShowWindow(SW_HIDE); },
+       [&] { return widget(IDC_CHECK)->isHidden(); }},
+      {"progress position", [&] { static_cast<CProgressCtrl*>(page.GetDlgItem(IDC_PROGRESS))->SetPos(60); },
+       [&] { return dynamic_cast<QProgressBar*>(widget(IDC_PROGRESS))->value() == 60; }},
+      {"moved button", [&] { page.GetDlgItem(IDC_PUSH)->MoveWindow(30, 40, 80, 25); },
+       [&] { return widget(IDC_PUSH)->geometry() == QRect(30, 40, 80, 25); }},
+      {"list view row added",
+       [&] {
+         auto* l = static_cast<CListCtrl*>(page.GetDlgItem(IDC_REPORT));
+         l->SetItemText(l->InsertItem(2, u"Disk 2"), 1, u"30 GB");
+       },
+       [&] {
+         auto* t = dynamic_cast<QTreeWidget*>(widget(IDC_REPORT));
+         return t->topLevelItemCount() == 3 && t->topLevelItem(2)->text(1) == "30 GB";
+       }},
+      {"caption", [&] { page.SetWindowText(u"Renamed"); },
+       [&] { return mirror.top_level_widget(page.m_hWnd)->windowTitle() == "Renamed"; }},
+  };
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.what);
+    EXPECT_FALSE(c.shown());
+    c.change();
+    Pump();
+    mirror.sync();
+    EXPECT_TRUE(c.shown());
+  }
+
+  // A mouse move over a control: the model's cursor lands on the screen
+  // point under it.
+  QWidget* push = widget(IDC_PUSH);
+  QTest::mouseMove(push, QPoint(7, 9));
+  Pump();
+  POINT expected{7, 9};
+  ClientToScreen(::GetDlgItem(page.m_hWnd, IDC_PUSH), &expected);
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  EXPECT_EQ(cursor.x, expected.x);
+  EXPECT_EQ(cursor.y, expected.y);
+
+  // The close button is the system menu's Close.
+  page.recording = true;
+  mirror.top_level_widget(page.m_hWnd)->close();
+  Pump();
+  EXPECT_EQ(page.ended, IDCANCEL);
+  page.DestroyWindow();
+}
+
+// Paints a red bar on its background; shows a blue bitmap and a transparent
+// label over the bar.
+class PaintedPage : public CDialog {
+ public:
+  PaintedPage() : CDialog(IDD_PAINTED) {}
+  QImage bitmap{16, 12, QImage::Format_RGB32};
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    bitmap.fill(QColor(0, 0, 230));
+    static_cast<CStatic*>(GetDlgItem(IDC_PICTURE))->SetBitmap(platform::ui::MakeBitmap(bitmap));
+    return TRUE;
+  }
+  LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    if (message == WM_PAINT) {
+      CPaintDC dc(this);
+      dc.FillSolidRect(0, 0, 100, 12, RGB(200, 0, 0));
+      return 0;
+    }
+    return CDialog::WindowProc(message, w, l);
+  }
+};
+
+QRgb PixelOfChild(const QImage& picture, Window& dialog, int id, int dx, int dy) {
+  Window* c = platform::ui::FindWindowModel(::GetDlgItem(dialog.handle, id));
+  POINT off = dialog.client_offset();
+  return picture.pixel(off.x + c->rect.left + dx, off.y + c->rect.top + dy);
+}
+
+TEST_F(QtViewTest, ScreenshotComposesPaintedLayersBitmapsAndWidgets) {
+  PaintedPage page;
+  ASSERT_TRUE(page.Create(IDD_PAINTED));
+  page.ShowWindow(SW_SHOW);
+  Pump();
+  Window* w = platform::ui::FindWindowModel(page.m_hWnd);
+  ASSERT_NE(w, nullptr);
+  QTemporaryDir dir;
+  std::string path = dir.filePath("painted.png").toStdString();
+  platform::ui::set_window_renderer(platform::ui::qt::RenderWithWidgets);
+  std::string error;
+  ASSERT_TRUE(platform::ui::SaveWindowPicture(*w, path, &error)) << error;
+  platform::ui::set_window_renderer(nullptr);
+  QImage picture(QString::fromStdString(path));
+  ASSERT_FALSE(picture.isNull());
+  EXPECT_EQ(picture.size(), QSize(w->rect.right - w->rect.left, w->rect.bottom - w->rect.top));
+  POINT off = w->client_offset();
+  // The painted bar, where the label leaves it uncovered and where the
+  // transparent label sits over it (its right end holds no text).
+  EXPECT_EQ(picture.pixel(off.x + 99, off.y + 1), qRgb(200, 0, 0));
+  Window* over = platform::ui::FindWindowModel(::GetDlgItem(page.m_hWnd, IDC_OVER));
+  EXPECT_EQ(PixelOfChild(picture, *w, IDC_OVER, over->rect.right - over->rect.left - 2, 1), qRgb(200, 0, 0));
+  // Below the bar: the dialog face.
+  EXPECT_EQ(picture.pixel(off.x + 99, off.y + 14), platform::ui::ToQRgb(GetSysColor(COLOR_BTNFACE)));
+  // The bitmap, at the static's origin and at its far corner.
+  EXPECT_EQ(PixelOfChild(picture, *w, IDC_PICTURE, 0, 0), qRgb(0, 0, 230));
+  EXPECT_EQ(PixelOfChild(picture, *w, IDC_PICTURE, 15, 11), qRgb(0, 0, 230));
+  // The OK button is a real push button: its face is not the dialog's paint.
+  Window* ok = platform::ui::FindWindowModel(::GetDlgItem(page.m_hWnd, IDOK));
+  int ok_width = ok->rect.right - ok->rect.left, ok_height = ok->rect.bottom - ok->rect.top;
+  QRgb ok_centre = PixelOfChild(picture, *w, IDOK, ok_width / 2 + 12, ok_height / 2);
+  EXPECT_NE(ok_centre, qRgb(200, 0, 0));
+  // The caption as the model draws it: white.
+  EXPECT_EQ(picture.pixel(picture.width() / 2, 2), qRgb(255, 255, 255));
+  page.DestroyWindow();
+}
+
+TEST_F(QtViewTest, ModalLoopWaitsOnQtEventsAndSavesEachDialogOnce) {
+  QTemporaryDir dir;
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  platform::ui::qt::QtLoopBackend backend(mirror, dir.path().toStdString());
+  platform::ui::set_loop_backend(&backend);
+  PaintedPage page;
+  // The user clicks OK once the dialog is on the screen.
+  bool clicked = false;
+  std::function<void()> click_ok = [&] {
+    QWidget* ok = page.m_hWnd ? mirror.widget_for(::GetDlgItem(page.m_hWnd, IDOK)) : nullptr;
+    if (!ok || !ok->isVisible()) {
+      QTimer::singleShot(1, click_ok);
+      return;
+    }
+    clicked = true;
+    QTest::mouseClick(ok, Qt::LeftButton);
+  };
+  QTimer::singleShot(0, click_ok);
+  INT_PTR result = page.DoModal();
+  platform::ui::set_loop_backend(nullptr);
+  EXPECT_TRUE(clicked);
+  EXPECT_EQ(result, IDOK);
+  ASSERT_EQ(backend.screenshots().size(), 1u) << backend.screenshot_error();
+  EXPECT_EQ(std::filesystem::path(backend.screenshots()[0]).filename(), "001-dialog-901.png");
+  QImage picture(QString::fromStdString(backend.screenshots()[0]));
+  ASSERT_FALSE(picture.isNull());
+  // Saved once painted: the bar is in it.
+  EXPECT_EQ(picture.pixel(8 + 50, platform::ui::CaptionHeight() + 4), qRgb(200, 0, 0));
+}
+
+}  // namespace
