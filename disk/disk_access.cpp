@@ -62,6 +62,7 @@ HANDLE OpenDiskReadWrite(int32_t disk) {
   WarnNoDrive(disk);
   HANDLE handle = ZeroIfInvalid(
       OpenPhysicalDrive(disk, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
+  if (!handle) CloseCurrentHandleOnce();  // the handle this failure replaces would otherwise leak
   DiskContext.currentDisk = disk;
   DiskContext.currentDiskHandle = handle;
   DiskContext.currentDiskOpen = handle != nullptr;

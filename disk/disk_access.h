@@ -19,8 +19,8 @@
 // value): only disks 0 to 9 have a valid path. A negative disk number shows
 // "open: No Drive" and is then tried all the same.
 
-// Read and write, shared, unbuffered; makes the disk current (also on failure).
-// Returns the handle, 0 on failure.
+// Read and write, shared, unbuffered; makes the disk current (also on failure;
+// a still-open previous handle is then closed). Returns the handle, 0 on failure.
 HANDLE OpenDiskReadWrite(int32_t disk);
 // Read only, share read, unbuffered; up to 3 attempts 200 ms apart. On success
 // the disk becomes current; currentDiskHandle takes the result in every case

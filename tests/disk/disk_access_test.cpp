@@ -248,16 +248,26 @@ TEST_F(DiskAccessTest, ReadOnlyOpenTriesThreeTimesTwoHundredMillisecondsApart) {
   CloseCurrentDisk();
 }
 
-TEST_F(DiskAccessTest, FailedReadOnlyOpenClosesTheHandleItReplaces) {
+TEST_F(DiskAccessTest, FailedOpensCloseTheHandleTheyReplace) {
   pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 1 << 20});
   pc.Boot();
-  HANDLE first = OpenDiskRead(0);
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(OpenDiskRead(5), nullptr);
-  EXPECT_EQ(DiskContext.currentDisk, 0) << "a failed read-only open keeps the current disk";
-  EXPECT_EQ(DiskContext.currentDiskHandle, nullptr);
-  EXPECT_FALSE(CloseHandle(first)) << "the replaced handle was closed, not leaked";
-  EXPECT_EQ(DiskContext.openDiskCount, 1);
+  struct Case {
+    const char* what;
+    HANDLE (*open)(int32_t);
+    int32_t currentAfter;  // the read-only opener keeps the current disk, the other takes the number
+  } cases[] = {{"read-only", OpenDiskRead, 0}, {"read-write", OpenDiskReadWrite, 5}};
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DiskContext = DiskContextRecord{};
+    HANDLE first = c.open(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(c.open(5), nullptr);
+    EXPECT_EQ(DiskContext.currentDisk, c.currentAfter);
+    EXPECT_EQ(DiskContext.currentDiskHandle, nullptr);
+    EXPECT_FALSE(CloseHandle(first)) << "the replaced handle was closed, not leaked";
+    EXPECT_EQ(DiskContext.openDiskCount, 1);
+    EXPECT_FALSE(CloseCurrentDisk()) << "a failed open's 0 is not closed";
+  }
 }
 
 TEST_F(DiskAccessTest, ClosingTheCurrentDiskTwiceClosesItOnce) {
