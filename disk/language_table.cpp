@@ -12,6 +12,9 @@ namespace {
 
 // Units read per line at most; a longer line comes back in pieces.
 constexpr int kLineUnits = 511;
+// Lines a table holds at most. The programs' files have a few hundred; a
+// damaged or hostile file must not make the table grab all memory.
+constexpr int32_t kMaxLanguageLines = 100000;
 
 // Reads the file's raw UTF-16LE units line by line: each line ends after a
 // 0x000A unit, after 511 units, or at the end of the file. A line holding a
@@ -87,7 +90,7 @@ bool LoadLanguageStrings() {
   {
     UnitLineReader reader(h);
     CString line;
-    while (reader.next(line)) ++LanguageTable.languageLineCount;
+    while (LanguageTable.languageLineCount < kMaxLanguageLines && reader.next(line)) ++LanguageTable.languageLineCount;
   }
   CloseHandle(h);
 

@@ -24,7 +24,7 @@ extern LanguageTableRecord LanguageTable;
 extern CString dateFormat;
 
 // Reads ShellState.languageName and ShellState.programFolder. True when a
-// language file was loaded; false for any other language name or a file that
+// language file was loaded (its first 100,000 lines at most); false for any other language name or a file that
 // cannot be opened (no message: every lookup then gives its key).
 bool LoadLanguageStrings();
 

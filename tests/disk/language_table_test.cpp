@@ -176,6 +176,17 @@ TEST_F(LanguageTableTest, LanguageNameChoosesFileAndDateFormat) {
   }
 }
 
+TEST_F(LanguageTableTest, HugeFilesAreCutAtTheLineLimit) {
+  std::u16string filler;
+  for (int i = 0; i < 100000; ++i) filler += u"\r\n";
+  WriteLanguageFile("001.dll", Utf16Bytes(u"IDS_Early:early\r\n" + filler + u"IDS_Late:late\r\n"));
+  ASSERT_TRUE(LoadLanguageStrings());
+  EXPECT_EQ(LanguageTable.languageLineCount, 100000);
+  EXPECT_EQ(LanguageTable.strings.size(), 200000u);
+  EXPECT_EQ(LookupString(u"IDS_Early"), u"early");
+  EXPECT_EQ(LookupString(u"IDS_Late"), u"IDS_Late");
+}
+
 TEST_F(LanguageTableTest, MissingFileLoadsNothing) {
   WriteLanguageFile("001.dll", Utf16Bytes(u"IDS_Old:old\r\n"));
   ASSERT_TRUE(LoadLanguageStrings());
