@@ -121,7 +121,9 @@ int32_t LocateByRecords(int32_t depth) {
   std::vector<uint8_t> record(kNtfsMaxRecordBytes), parent(kNtfsMaxRecordBytes);
   const CString& leaf = PathComponents.back();
   for (uint64_t n = 1; n <= NtfsVolume.recordCount; ++n) {
-    if (NtfsReadRecordByRuns(n, record.data()) != RAWFS_OK) continue;
+    int32_t read = NtfsReadRecordByRuns(n, record.data());
+    if (read == RAWFS_IO_FAILED) break;  // past the readable end of the volume
+    if (read != RAWFS_OK) continue;
     if (NtfsCheckFileMagic(record.data()) != 0 || NtfsCheckBaseRecord(record.data()) != 0) continue;
     if (!(Get<uint16_t>(record.data(), 0x16) & kRecordInUse)) continue;  // a deleted file's record
     CString long_name, dos_name;
@@ -483,14 +485,20 @@ std::unique_ptr<VolumeUsedMap> NtfsBuildUsedBitmap() {
   auto map = std::make_unique<VolumeUsedMap>();
   map->unitsPerBit = static_cast<uint32_t>(NtfsVolume.ClusterBytes() / 512);
   map->byteSize = static_cast<uint32_t>(size);
-  map->bits.assign(size, 0);
   uint64_t cluster_bytes = NtfsVolume.ClusterBytes();
+  // The map grows with what was read, so a size the volume cannot back
+  // allocates nothing beyond the volume's own bytes.
+  constexpr uint64_t kChunk = 1 << 20;
   uint64_t at = 0;
   for (const auto& run : runs) {
-    if (at >= size) break;
-    uint64_t take = std::min(run.clusters * cluster_bytes, size - at);
-    if (!run.sparse && !ReadVolumeBytes(run.firstCluster * cluster_bytes, map->bits.data() + at, take)) return nullptr;
-    at += take;
+    if (run.sparse) return nullptr;  // the volume bitmap is never sparse
+    for (uint64_t done = 0; at < size && done < run.clusters * cluster_bytes;) {
+      uint64_t take = std::min({kChunk, run.clusters * cluster_bytes - done, size - at});
+      map->bits.resize(at + take, 0);
+      if (!ReadVolumeBytes(run.firstCluster * cluster_bytes + done, map->bits.data() + at, take)) return nullptr;
+      at += take;
+      done += take;
+    }
   }
   if (at < size) return nullptr;
   NtfsClearFileClusters(*map);
