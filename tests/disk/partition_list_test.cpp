@@ -176,7 +176,8 @@ TEST_P(PartitionListTest, SuperfloppiesAreOneRecordCoveringTheVolume) {
 TEST_P(PartitionListTest, GptSkipsTheReservedPartitionAndTypesEntriesByTheirVolumes) {
   pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 1ull << 30, .sectorSize = ss});
   pc.WriteGpt(0, {
-                     {.start = MiB(1), .count = MiB(100), .gptType = disk_fixture::kGptEsp, .name = u"EFI system partition"},
+                     {.start = MiB(1), .count = MiB(100), .gptType = disk_fixture::kGptEsp, .name = u"EFI system partition",
+                      .fs = "fat16"},
                      {.start = MiB(101), .count = MiB(16), .gptType = disk_fixture::kGptMsr, .name = disk_fixture::kMsrName},
                      {.start = MiB(117), .count = MiB(64), .name = u"Basic data partition", .fs = "ntfs"},
                      {.start = MiB(181), .count = MiB(300), .name = u"Data", .fs = "fat32"},
@@ -206,13 +207,31 @@ TEST_P(PartitionListTest, GptSkipsTheReservedPartitionAndTypesEntriesByTheirVolu
     int expected = FS_GPT_NO_VOLUME;
     for (auto& v : platform::storage::MountedVolumes()) {
       if (v.disk_number != 0 || v.offset != list[i].start * 512) continue;
-      expected = v.file_system == "NTFS" ? 7 : v.file_system == "FAT32" ? 12 : 0;
+      expected = v.file_system == "NTFS"                                 ? 7
+                 : v.file_system == "FAT32"                              ? 12
+                 : v.file_system == "FAT16" || v.file_system == "FAT12" ? 6
+                                                                          : 0;
     }
     EXPECT_EQ(list[i].type, expected);
   }
+  EXPECT_EQ(list[0].type, 6) << "the unlettered FAT volume, found by its volume path";
+  EXPECT_EQ(FindLetterByOffset(list[0].start, 0), -1);
   EXPECT_EQ(list[1].type, 7) << "the lettered NTFS volume";
   EXPECT_GT(FindLetterByOffset(list[1].start, 0), 0);
   EXPECT_EQ(list[2].type, 12);
+
+  // An entry added behind the mount manager's back has no volume: 0xEF.
+  std::vector<uint8_t> entry(128, 0);
+  entry[0] = 0xAF;  // any non-zero type GUID
+  uint64_t first = MiB(700), last = MiB(710) - 1;
+  for (int b = 0; b < 8; ++b) {
+    entry[32 + b] = static_cast<uint8_t>(first >> (8 * b));
+    entry[40 + b] = static_cast<uint8_t>(last >> (8 * b));
+  }
+  pc.WriteBytes(0, 2 * ss + 6 * 128, entry);
+  ASSERT_EQ(ReadPartitionList(list, 0), 6);
+  EXPECT_EQ(list[5].start, MiB(700) * m);
+  EXPECT_EQ(list[5].type, FS_GPT_NO_VOLUME);
 }
 
 TEST_P(PartitionListTest, ListsStopAtThirtyTwoRecords) {
