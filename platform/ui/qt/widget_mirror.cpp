@@ -253,6 +253,7 @@ struct WidgetMirror::Entry {
   QPointer<QMenuBar> menu_bar;
   std::u16string signature;
   std::u16string menu_sig;
+  bool repaint_due = false;
   HMENU menu = nullptr;
 };
 
@@ -269,7 +270,18 @@ WidgetMirror::~WidgetMirror() {
   for (HWND h : all) drop(h);
 }
 
-void WidgetMirror::window_destroyed(Window& w) { drop(w.handle); }
+void WidgetMirror::window_destroyed(Window& w) {
+  repainted_.erase(w.handle);
+  drop(w.handle);
+}
+
+void WidgetMirror::window_changed(Window& w) {
+  if (!syncing_) repainted_.insert(w.handle);
+}
+
+void WidgetMirror::window_repainted(Window& w) {
+  if (!syncing_) repainted_.insert(w.handle);
+}
 
 void WidgetMirror::drop(HWND hwnd) {
   auto it = entries_.find(hwnd);
@@ -457,8 +469,16 @@ void WidgetMirror::sync_window(Window& w, int depth) {
   if (depth > kMaxDepth) return;
   HWND self = w.handle;
   auto it = entries_.find(self);
-  Entry& e = it == entries_.end() ? make_entry(w) : *it->second;
+  bool fresh = it == entries_.end();
+  Entry& e = fresh ? make_entry(w) : *it->second;
+  bool repainted = fresh || repainted_.erase(self) > 0;
   if (e.top) update_top_level(e, w);
+  e.repaint_due = repainted;
+  if (repainted) {
+    // What GDI drew shows on the next paint of the widget.
+    e.widget->update();
+    if (e.overlay) e.overlay->update();
+  }
   update_common(e, w);
   update_control(e, w);
   Window* still = FindWindowModel(self);  // custom drawing may have destroyed it
@@ -598,7 +618,6 @@ void WidgetMirror::update_common(Entry& e, Window& w) {
     }
     if (e.overlay->isHidden() == show) e.overlay->setVisible(show);
   }
-  widget->update();
 }
 
 void WidgetMirror::update_control(Entry& e, Window& w) {
@@ -742,8 +761,10 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       auto* tree = dynamic_cast<QTreeWidget*>(widget);
       auto* model = dynamic_cast<ListViewModel*>(w.control.get());
       if (!tree || !model) break;
-      // Per-row colours come from the parent's custom drawing, as when painting.
-      model->custom_draw(w);
+      // Per-row colours come from the parent's custom drawing, as when
+      // painting: asked again only when the list changed.
+      if (e.signature.empty() || e.repaint_due) model->custom_draw(w);
+      e.repaint_due = false;
       Window* still = FindWindowModel(self);
       model = still ? dynamic_cast<ListViewModel*>(still->control.get()) : nullptr;
       if (!model) break;

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/ui/window.h"
 
@@ -47,6 +48,8 @@ class WidgetMirror : public QObject, public WindowObserver {
 
   // WindowObserver
   void window_destroyed(Window& window) override;
+  void window_changed(Window& window) override;
+  void window_repainted(Window& window) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -68,6 +71,9 @@ class WidgetMirror : public QObject, public WindowObserver {
   UiThread* thread_;
   std::unordered_map<HWND, std::unique_ptr<Entry>> entries_;
   bool syncing_ = false;
+  // Windows whose layer or state changed since their last pass (changes
+  // made while syncing are the mirror's own and do not count).
+  std::unordered_set<HWND> repainted_;
 };
 
 }  // namespace platform::ui::qt
