@@ -103,6 +103,9 @@ TEST(DiskMap, GapsBeforeBetweenAndAfterThePartitions) {
       {"listed out of order, equal starts: the later list entry first",
        {.diskSize = 50000, .parts = {{30000, 20000}, {2048, 5000}, {2048, 6000}}},
        {{2, 2048, 6000, 1}, {1, 2048, 5000, 1}, {-1, 7048, 22952, 1}, {0, 30000, 20000, 1}}},
+      {"a partition past the cylinder-based size: no trailing gap, no underflow",
+       {.diskSize = 50000, .parts = {{2048, 60000}}},
+       {{0, 2048, 60000, 1}}},
       {"no partitions", {.diskSize = size}, {}},
   };
   for (auto& c : cases) {
