@@ -266,6 +266,30 @@ TEST_P(RawFatTest, DamagedBootSectorsFindNothing) {
   EXPECT_EQ(FindBcdOnFat32(7, static_cast<int64_t>(offset)), 0) << "a missing disk finds nothing";
 }
 
+TEST_P(RawFatTest, HighClusterNumbersAndReservedTopBitsOfEntries) {
+  // A filler pushes the store beyond cluster 65,535 (the high word counts);
+  // clusters are one sector on both disks.
+  uint64_t filler_clusters = 66000;
+  std::string store = Pattern(GetParam() * 3 + 17, 21);
+  MakeEsp({{"/FILLER.BIN", std::string(filler_clusters * GetParam(), '\0')}, {"/BOOT/BCD", store}});
+  auto chain = ShowFat(spec, "/BOOT/BCD");
+  ASSERT_EQ(chain.size(), 4u);
+  ASSERT_GT(chain.front(), 65535u);
+  // The top four bits of an entry are reserved: the next cluster is the low 28 bits.
+  for (size_t i = 0; i + 1 < chain.size(); ++i) {
+    uint32_t value = chain[i + 1] | 0xF0000000u;
+    pc.WriteBytes(0, FatEntryOffset(chain[i]), std::string(reinterpret_cast<const char*>(&value), 4));
+  }
+  pc.Boot();
+  uint64_t first = 0;
+  ASSERT_EQ(LocateBcdOnFat32(0, static_cast<int64_t>(offset), &first), static_cast<int32_t>(store.size()));
+  EXPECT_EQ(FatVolume.currentCluster, chain.front());
+  std::vector<uint8_t> buffer((store.size() + 511) / 512 * 512);
+  ASSERT_TRUE(ReadFat32FileByChain(0, static_cast<int64_t>(offset), buffer.data(), static_cast<int32_t>(store.size())));
+  EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + store.size()), store);
+  EXPECT_EQ(FatVolume.currentCluster, chain.back());
+}
+
 INSTANTIATE_TEST_SUITE_P(SectorSizes, RawFatTest, ::testing::Values(512u, 4096u),
                          [](const auto& info) { return "Sector" + std::to_string(info.param); });
 
