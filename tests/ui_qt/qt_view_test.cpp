@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -546,6 +547,47 @@ TEST_F(QtViewTest, ModalLoopWaitsOnQtEventsAndSavesEachDialogOnce) {
   ASSERT_FALSE(picture.isNull());
   // Saved once painted: the bar is in it.
   EXPECT_EQ(picture.pixel(8 + 50, platform::ui::CaptionHeight() + 4), qRgb(200, 0, 0));
+}
+
+TEST_F(QtViewTest, PopupMenuPickedWithTheMouseEndsTheTrackingLoop) {
+  EveryControlPage page;
+  ASSERT_TRUE(page.Create(IDD_EVERY));
+  page.ShowWindow(SW_SHOW);
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  platform::ui::qt::QtLoopBackend backend(mirror, "");
+  platform::ui::set_loop_backend(&backend);
+  HMENU popup = CreatePopupMenu();
+  AppendMenuW(popup, MF_STRING, 3101, u"First");
+  AppendMenuW(popup, MF_STRING | MF_GRAYED, 3102, u"Grayed");
+  AppendMenuW(popup, MF_STRING, 3103, u"Third");
+
+  struct Case {
+    const char* pick;  // null: the user closes the menu
+    UINT expected;
+  };
+  for (const Case& c : {Case{"Third", 3103u}, Case{nullptr, 0u}, Case{"First", 3101u}}) {
+    SCOPED_TRACE(c.pick ? c.pick : "closed");
+    // The user acts once the menu is on the screen.
+    std::function<void()> act = [&] {
+      auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+      if (!menu) {
+        QTimer::singleShot(1, act);
+        return;
+      }
+      if (!c.pick) {
+        QTest::keyClick(menu, Qt::Key_Escape);
+        return;
+      }
+      for (QAction* a : menu->actions())
+        if (a->text() == c.pick) QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+    };
+    QTimer::singleShot(0, act);
+    BOOL chosen = TrackPopupMenu(popup, TPM_RETURNCMD, 40, 50, 0, page.m_hWnd, nullptr);
+    EXPECT_EQ(static_cast<UINT>(chosen), c.expected);
+  }
+  platform::ui::set_loop_backend(nullptr);
+  DestroyMenu(popup);
+  page.DestroyWindow();
 }
 
 }  // namespace

@@ -467,6 +467,10 @@ void WidgetMirror::sync() {
 
 void WidgetMirror::sync_window(Window& w, int depth) {
   if (depth > kMaxDepth) return;
+  if (w.class_name == u"#32768") {
+    sync_popup_menu(w);
+    return;
+  }
   HWND self = w.handle;
   auto it = entries_.find(self);
   bool fresh = it == entries_.end();
@@ -546,31 +550,9 @@ void WidgetMirror::rebuild_menu_bar(Entry& e, Window& w) {
   if (!w.menu) return;
   auto* bar = new QMenuBar(e.top);
   HWND owner = w.handle;
-  // Fills a Qt menu from a model menu; a pick posts the command the way the
-  // headless `menu` verb does, after WM_INITMENUPOPUP let the program update it.
-  std::function<void(QMenu*, HMENU, int)> fill;
-  fill = [&fill, owner, this](QMenu* into, HMENU handle, int depth) {
-    Menu* m = FindMenu(handle);
-    if (!m || depth > kMaxMenuDepth) return;
-    for (const MenuItem& item : m->items) {
-      if (item.flags & MF_SEPARATOR) {
-        into->addSeparator();
-        continue;
-      }
-      if (item.flags & MF_POPUP) {
-        QMenu* sub = into->addMenu(qs(item.text));
-        fill(sub, item.submenu, depth + 1);
-        continue;
-      }
-      QAction* a = into->addAction(qs(item.text));
-      a->setEnabled(!(item.flags & (MF_GRAYED | MF_DISABLED)));
-      a->setCheckable((item.flags & MF_CHECKED) != 0);
-      a->setChecked((item.flags & MF_CHECKED) != 0);
-      UINT command = item.id;
-      connect(a, &QAction::triggered, this, [owner, command] {
-        if (FindWindowModel(owner)) PostMessageW(owner, WM_COMMAND, command, 0);
-      });
-    }
+  // A pick posts the command the way the headless `menu` verb does.
+  auto post_command = [owner](UINT command) {
+    if (FindWindowModel(owner)) PostMessageW(owner, WM_COMMAND, command, 0);
   };
   Menu* m = FindMenu(w.menu);
   if (m) {
@@ -591,11 +573,65 @@ void WidgetMirror::rebuild_menu_bar(Entry& e, Window& w) {
         if (FindWindowModel(owner))
           SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELONG(0, 0));
       });
-      fill(sub, popup, 1);
+      fill_menu(sub, popup, 1, post_command);
     }
   }
   bar->show();
   e.menu_bar = bar;
+}
+
+void WidgetMirror::fill_menu(QMenu* into, HMENU handle, int depth, const std::function<void(UINT)>& pick) {
+  Menu* m = FindMenu(handle);
+  if (!m || depth > kMaxMenuDepth) return;
+  for (const MenuItem& item : m->items) {
+    if (item.flags & MF_SEPARATOR) {
+      into->addSeparator();
+      continue;
+    }
+    if (item.flags & MF_POPUP) {
+      fill_menu(into->addMenu(qs(item.text)), item.submenu, depth + 1, pick);
+      continue;
+    }
+    QAction* a = into->addAction(qs(item.text));
+    a->setEnabled(!(item.flags & (MF_GRAYED | MF_DISABLED)));
+    a->setCheckable((item.flags & MF_CHECKED) != 0);
+    a->setChecked((item.flags & MF_CHECKED) != 0);
+    UINT command = item.id;
+    connect(a, &QAction::triggered, this, [pick, command] { pick(command); });
+  }
+}
+
+// A menu tracked by TrackPopupMenu: the model's pop-up window stands for a
+// QMenu at its place. A pick sets the tracked choice and ends the pick's
+// loop, as the headless `menu` verb does; closing the menu ends it with none.
+void WidgetMirror::sync_popup_menu(Window& w) {
+  if (entries_.count(w.handle)) return;
+  TrackedMenu* tracked = CurrentTrackedMenu();
+  auto e = std::make_unique<Entry>();
+  e->hwnd = w.handle;
+  e->kind = w.kind;
+  e->shape = shape_bits(w);
+  auto* menu = new QMenu;
+  menu->setProperty(kHwndProperty, QVariant::fromValue(reinterpret_cast<quintptr>(w.handle)));
+  HWND self = w.handle;
+  auto end_pick = [self](UINT command) {
+    Window* popup = FindWindowModel(self);
+    TrackedMenu* t = CurrentTrackedMenu();
+    if (!popup || !t) return;
+    if (command) t->chosen = command;
+    if (auto* loop = reinterpret_cast<ModalLoop*>(popup->user_data)) loop->ended = true;
+    // GetMessage returns once something is queued; the loop then sees its end.
+    PostMessageW(t->owner, WM_NULL, 0, 0);
+  };
+  if (tracked) fill_menu(menu, tracked->menu, 0, end_pick);
+  connect(menu, &QMenu::aboutToHide, this, [this, end_pick] {
+    // A pick's triggered signal comes after the menu hides; end without
+    // a choice only when none came.
+    QMetaObject::invokeMethod(this, [end_pick] { end_pick(0); }, Qt::QueuedConnection);
+  });
+  e->widget = menu;
+  entries_[w.handle] = std::move(e);
+  if (mode_ == MirrorMode::OnScreen) menu->popup(QPoint(w.rect.left, w.rect.top));
 }
 
 void WidgetMirror::update_common(Entry& e, Window& w) {
@@ -896,7 +932,11 @@ bool WidgetMirror::eventFilter(QObject* watched, QEvent* event) {
   Entry* e = entry_for_widget(watched, &mapped);
   if (!e || !mapped) return false;
   Window* w = FindWindowModel(e->hwnd);
-  if (!w) return false;
+  if (!w || w->class_name == u"#32768") return false;  // pop-up menus are Qt's own
+  // Only the widget and its own parts; menu bars and their menus stay Qt's.
+  auto* source = qobject_cast<QWidget*>(watched);
+  bool own = source && (source == mapped || mapped->isAncestorOf(source) || (key && source == e->top.data()));
+  if (!own) return false;
   if (key) return handle_key(*e, *w, event);
   return handle_mouse(*e, *w, mapped, watched, event);
 }

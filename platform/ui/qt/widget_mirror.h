@@ -10,6 +10,7 @@
 
 #include <QObject>
 #include <QImage>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -17,6 +18,7 @@
 
 #include "platform/ui/window.h"
 
+class QMenu;
 class QWidget;
 
 namespace platform::ui::qt {
@@ -63,6 +65,8 @@ class WidgetMirror : public QObject, public WindowObserver {
   void update_control(Entry& e, Window& w);
   void update_top_level(Entry& e, Window& w);
   void rebuild_menu_bar(Entry& e, Window& w);
+  void fill_menu(QMenu* into, HMENU handle, int depth, const std::function<void(UINT)>& pick);
+  void sync_popup_menu(Window& w);
   bool handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event);
   bool handle_key(Entry& e, Window& w, QEvent* event);
   void drop(HWND hwnd);
