@@ -18,6 +18,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
+#include "disk/ntfs_reader.h"
 #include "fixture_images.h"
 #include "platform/core/kobject.h"
 #include "platform/core/text.h"
@@ -371,6 +372,30 @@ TEST_P(FatVolumeTest, PathLocatorRunsMatchMshowfat) {
     }
     CloseHandle(RawVolumeHandle);
     RawVolumeHandle = INVALID_HANDLE_VALUE;
+  }
+}
+
+TEST_P(FatVolumeTest, LongNamesAreLocatedByTheirShortForm) {
+  std::string content = Pattern(GetParam() * 2 + 3, 31);
+  Make({{"/Program Data/Long File Name.txt", content}}, {});
+  pc.Boot();
+  RawVolumeHandle = OpenVolumeDevice(u'C');
+  ASSERT_EQ(ReadFatVolumeParams(), RAWFS_OK);
+  struct Case {
+    const char16_t* path;
+    int32_t mode;
+    int32_t found;
+  } cases[] = {{u"C:\\Program Data\\Long File Name.txt", 3, 1},
+               {u"C:\\Program Data\\Long File Name.txt", 2, 1},
+               {u"C:\\Program Data\\Missing Name.txt", 3, 0},
+               {u"", 3, 0}};
+  auto clusters = ShowFat(cSpec, "/Program Data/Long File Name.txt");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(platform::to_utf8(c.path));
+    EXPECT_EQ(LocateFileRuns(c.path, c.mode), c.found);
+    if (!c.found) continue;
+    EXPECT_EQ(FatRuns.firstCluster, clusters.front());
+    EXPECT_EQ(FatRuns.fileSize, content.size());
   }
 }
 
