@@ -31,6 +31,7 @@
 #include "platform/ui/gdi.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/menu.h"
+#include "platform/ui/message_box.h"
 #include "platform/ui/qt/qt_view.h"
 #include "platform/ui/qt/widget_mirror.h"
 #include "platform/ui/render.h"
@@ -58,7 +59,7 @@ constexpr int IDD_PAINTED = 901;
 constexpr int IDC_LABEL = 2001, IDC_PUSH = 2002, IDC_CHECK = 2003, IDC_ONE = 2004, IDC_TWO = 2005,
               IDC_GROUP = 2006, IDC_EDIT = 2007, IDC_MULTI = 2008, IDC_RICH = 2009, IDC_LIST = 2010,
               IDC_COMBO = 2011, IDC_REPORT = 2012, IDC_TREE = 2013, IDC_PROGRESS = 2014,
-              IDC_SLIDER = 2015, IDC_PICTURE = 2016, IDC_OVER = 2017;
+              IDC_SLIDER = 2015, IDC_PICTURE = 2016, IDC_OVER = 2017, IDC_OWNER = 2018;
 constexpr UINT IDM_REFRESH = 3001;
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
@@ -86,6 +87,7 @@ const platform::ui::DialogItemTemplate kPaintedItems[] = {
     {u"Static", u"", IDC_PICTURE, 120, 10, 20, 20, kChild | SS_BITMAP, 0, 0},
     {u"Static", u"Over", IDC_OVER, 4, 2, 60, 14, kChild | SS_LEFT, 0, 0},
     {u"Button", u"OK", IDOK, 100, 60, 50, 14, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0},
+    {u"Button", u"", IDC_OWNER, 10, 40, 30, 14, kChild | BS_OWNERDRAW, 0, 0},
 };
 constexpr DWORD kDialogStyle = DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU;
 const platform::ui::DialogTemplate kDialogs[] = {
@@ -367,6 +369,8 @@ TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
          auto* t = dynamic_cast<QTreeWidget*>(widget(IDC_REPORT));
          return t->topLevelItemCount() == 3 && t->topLevelItem(2)->text(1) == "30 GB";
        }},
+      {"wait cursor", [&] { SetCursor(LoadCursorW(nullptr, IDC_WAIT)); },
+       [&] { return mirror.top_level_widget(page.m_hWnd)->cursor().shape() == Qt::WaitCursor; }},
       {"caption", [&] { page.SetWindowText(u"Renamed"); },
        [&] { return mirror.top_level_widget(page.m_hWnd)->windowTitle() == "Renamed"; }},
   };
@@ -417,6 +421,7 @@ TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
   EXPECT_EQ(widget(IDC_PUSH)->mapTo(mirror.top_level_widget(page.m_hWnd), QPoint(0, 0)).y(),
             platform::ui::MenuBarHeight() + 40);
 
+  SetCursor(nullptr);
   // A mouse move over a control: the model's cursor lands on the screen
   // point under it.
   QWidget* push = widget(IDC_PUSH);
@@ -454,6 +459,12 @@ class PaintedPage : public CDialog {
       CPaintDC dc(this);
       dc.FillSolidRect(0, 0, 100, 12, RGB(200, 0, 0));
       return 0;
+    }
+    if (message == WM_DRAWITEM && w == IDC_OWNER) {
+      auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(l);
+      CDC* dc = CDC::FromHandle(item->hDC);
+      dc->FillSolidRect(&item->rcItem, RGB(0, 160, 0));
+      return TRUE;
     }
     return CDialog::WindowProc(message, w, l);
   }
@@ -514,6 +525,8 @@ TEST_F(QtViewTest, ScreenshotComposesPaintedLayersBitmapsAndWidgets) {
                 ok->rect.bottom - ok->rect.top);
   QImage model_drawing = platform::ui::RenderWindow(*w).convertToFormat(QImage::Format_RGB32);
   EXPECT_NE(picture.convertToFormat(QImage::Format_RGB32).copy(ok_rect), model_drawing.copy(ok_rect));
+  // The owner-drawn button as its parent drew it.
+  EXPECT_EQ(PixelOfChild(picture, *w, IDC_OWNER, 3, 3), qRgb(0, 160, 0));
   // The caption as the model draws it: white.
   EXPECT_EQ(picture.pixel(picture.width() / 2, 2), qRgb(255, 255, 255));
   page.DestroyWindow();
@@ -588,6 +601,52 @@ TEST_F(QtViewTest, PopupMenuPickedWithTheMouseEndsTheTrackingLoop) {
   platform::ui::set_loop_backend(nullptr);
   DestroyMenu(popup);
   page.DestroyWindow();
+}
+
+// Clicks a push button of a shown Qt window, found by title and button text
+// as a user would, once it is on the screen.
+void ClickWhenShown(const QString& title, const QString& button, bool* done) {
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (!top->isVisible() || top->windowTitle() != title) continue;
+    for (QPushButton* b : top->findChildren<QPushButton*>()) {
+      if (b->text().remove('&') != button || !b->isVisible()) continue;
+      QTest::mouseClick(b, Qt::LeftButton);
+      *done = true;
+      return;
+    }
+  }
+  QTimer::singleShot(1, [=] { ClickWhenShown(title, button, done); });
+}
+
+// A program whose first dialog is followed by a question.
+class TwoStepApp : public CWinApp {
+ public:
+  int dialog_result = 0;
+  BOOL InitInstance() override {
+    PaintedPage page;
+    dialog_result = static_cast<int>(page.DoModal());
+    exit_code_ = MessageBoxW(nullptr, u"Copy the disk?", u"Question", MB_YESNO);
+    return FALSE;
+  }
+};
+
+TEST_F(QtViewTest, ViewRunnerRunsTheProgramOnRealWindowsAndSavesEveryDialog) {
+  QTemporaryDir dir;
+  platform::ui::RunOptions options;
+  options.mode = platform::ui::UiMode::View;
+  options.screenshots_dir = dir.path().toStdString() + "/pictures";
+  bool clicked_ok = false, clicked_no = false;
+  QTimer::singleShot(0, [&] { ClickWhenShown("Painted", "OK", &clicked_ok); });
+  QTimer::singleShot(0, [&] { ClickWhenShown("Question", "No", &clicked_no); });
+  TwoStepApp app;
+  int code = platform::ui::qt::RunQtView(app, options);
+  platform::Clock::instance().set_mode(platform::Clock::Mode::Virtual);
+  EXPECT_TRUE(clicked_ok);
+  EXPECT_TRUE(clicked_no);
+  EXPECT_EQ(app.dialog_result, IDOK);
+  EXPECT_EQ(code, IDNO);
+  QStringList pictures = QDir(QString::fromStdString(options.screenshots_dir)).entryList(QDir::Files, QDir::Name);
+  EXPECT_EQ(pictures, QStringList({"001-dialog-901.png", "002-message-box.png"}));
 }
 
 }  // namespace
