@@ -649,4 +649,48 @@ TEST_F(QtViewTest, ViewRunnerRunsTheProgramOnRealWindowsAndSavesEveryDialog) {
   EXPECT_EQ(pictures, QStringList({"001-dialog-901.png", "002-message-box.png"}));
 }
 
+
+TEST_F(QtViewTest, FilePickerTakesATypedPathAndCancel) {
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  platform::ui::qt::QtLoopBackend backend(mirror, "");
+  platform::ui::set_loop_backend(&backend);
+  struct Case {
+    const char* typed;  // null: the user cancels
+    INT_PTR result;
+    std::u16string path;
+  };
+  const Case cases[] = {
+      {"report", IDOK, u"C:\\Logs\\report.txt"},  // a bare name lands in the initial folder, with the extension
+      {nullptr, IDCANCEL, u""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed ? c.typed : "cancel");
+    CFileDialog save(FALSE, u"txt", nullptr, OFN_OVERWRITEPROMPT);
+    save.m_ofn.lpstrInitialDir = u"C:\\Logs";
+    std::function<void()> act = [&] {
+      QLineEdit* field = nullptr;
+      QPushButton* button = nullptr;
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->isVisible() || top->windowTitle() != "Save As") continue;
+        field = top->findChild<QLineEdit*>();
+        for (QPushButton* b : top->findChildren<QPushButton*>())
+          if (b->text() == (c.typed ? "OK" : "Cancel")) button = b;
+      }
+      if (!field || !button) {
+        QTimer::singleShot(1, act);
+        return;
+      }
+      if (c.typed) {
+        field->clear();
+        QTest::keyClicks(field, c.typed);
+      }
+      QTest::mouseClick(button, Qt::LeftButton);
+    };
+    QTimer::singleShot(0, act);
+    EXPECT_EQ(save.DoModal(), c.result);
+    if (c.result == IDOK) EXPECT_EQ(std::u16string(save.GetPathName().GetString()), c.path);
+  }
+  platform::ui::set_loop_backend(nullptr);
+}
+
 }  // namespace

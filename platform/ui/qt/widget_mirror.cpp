@@ -31,6 +31,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/menu.h"
+#include "platform/ui/message_box.h"
 #include "platform/ui/message_queue.h"
 
 namespace platform::ui::qt {
@@ -40,6 +41,8 @@ namespace {
 constexpr int kMaxDepth = 32;       // nesting of child windows is capped
 constexpr int kMaxMenuDepth = 8;    // and so is that of sub-menus
 const char* const kHwndProperty = "drum_hwnd";
+// Widgets of the view's own (the file pickers' panel) take Qt's input as is.
+const char* const kViewOwnProperty = "drum_view_own";
 
 QString qs(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -255,6 +258,11 @@ struct WidgetMirror::Entry {
   std::u16string menu_sig;
   bool repaint_due = false;
   HMENU menu = nullptr;
+  // File and folder pickers: the path field, OK and status the view adds.
+  QPointer<QLineEdit> picker_path;
+  QPointer<QPushButton> picker_ok;
+  QPointer<QLabel> picker_status;
+  std::u16string picker_selection;
 };
 
 WidgetMirror::WidgetMirror(MirrorMode mode) : mode_(mode), thread_(&CurrentUiThread()) {
@@ -308,6 +316,38 @@ QWidget* WidgetMirror::top_level_widget(HWND hwnd) const {
   return it == entries_.end() ? nullptr : it->second->top.data();
 }
 
+// The model's pickers have no controls of their own (the headless driver
+// answers them with `choose`); on the screen the user types the path. OK
+// chooses it as `choose` does, so the program's checks and prompts run.
+void WidgetMirror::make_picker_panel(Entry& e, Window& w, QWidget* client) {
+  auto* panel = new QWidget(client);
+  panel->setProperty(kViewOwnProperty, true);
+  RECT cr = w.client_rect();
+  panel->setGeometry(0, 0, cr.right, cr.bottom);
+  auto* status = new QLabel(panel);
+  status->setGeometry(12, 12, std::max<int>(cr.right - 24, 10), 40);
+  status->setWordWrap(true);
+  auto* path = new QLineEdit(panel);
+  path->setGeometry(12, 60, std::max<int>(cr.right - 24, 10), 24);
+  auto* ok = new QPushButton(QStringLiteral("OK"), panel);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), panel);
+  ok->setGeometry(std::max<int>(cr.right - 182, 0), std::max<int>(cr.bottom - 36, 90), 80, 26);
+  cancel->setGeometry(std::max<int>(cr.right - 92, 0), std::max<int>(cr.bottom - 36, 90), 80, 26);
+  ok->setDefault(true);
+  HWND self = w.handle;
+  connect(ok, &QPushButton::clicked, this, [self, path] {
+    QString text = path->text();
+    if (FindWindowModel(self)) ChooseInPicker(self, std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())));
+  });
+  connect(path, &QLineEdit::returnPressed, ok, &QPushButton::click);
+  connect(cancel, &QPushButton::clicked, this, [self] {
+    if (FindWindowModel(self)) EndPickerOrBox(self, IDCANCEL);
+  });
+  e.picker_path = path;
+  e.picker_ok = ok;
+  e.picker_status = status;
+}
+
 WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
   auto e = std::make_unique<Entry>();
   e->hwnd = w.handle;
@@ -324,6 +364,8 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
     if (mode_ == MirrorMode::Invisible) top->setAttribute(Qt::WA_DontShowOnScreen);
     e->top = top;
     widget = new LayerWidget(w.handle, top);
+    if (w.role == DialogRole::FileOpen || w.role == DialogRole::FileSave || w.role == DialogRole::FolderBrowse)
+      make_picker_panel(*e, w, widget);
   } else {
     switch (w.kind) {
       case WindowKind::Static: {
@@ -517,6 +559,15 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
     top->setWindowModality(modality);
   }
   rebuild_menu_bar(e, w);
+  if (PickerState* picker = e.picker_path ? PickerFor(w.handle) : nullptr) {
+    // The program moves the selection, sets the status and enables OK.
+    if (picker->selection != e.picker_selection) {
+      e.picker_selection = picker->selection;
+      e.picker_path->setText(qs(picker->selection));
+    }
+    e.picker_status->setText(qs(picker->status));
+    e.picker_ok->setEnabled(picker->ok_enabled);
+  }
   RECT cr = w.client_rect();
   int menu_height = e.menu_bar ? MenuBarHeight() : 0;
   QSize size(std::max<int>(cr.right, 1), std::max<int>(cr.bottom, 1) + menu_height);
@@ -911,6 +962,7 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
 WidgetMirror::Entry* WidgetMirror::entry_for_widget(QObject* object, QWidget** mapped) {
   int guard = 0;
   for (QObject* o = object; o && guard < 64; o = o->parent(), ++guard) {
+    if (o->property(kViewOwnProperty).isValid()) return nullptr;
     QVariant v = o->property(kHwndProperty);
     if (!v.isValid()) continue;
     auto h = reinterpret_cast<HWND>(v.value<quintptr>());

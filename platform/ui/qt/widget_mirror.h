@@ -60,6 +60,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   struct Entry;
   Entry* entry_for_widget(QObject* object, QWidget** mapped);
   Entry& make_entry(Window& w);
+  void make_picker_panel(Entry& e, Window& w, QWidget* client);
   void sync_window(Window& w, int depth);
   void update_common(Entry& e, Window& w);
   void update_control(Entry& e, Window& w);
