@@ -167,7 +167,23 @@ std::shared_ptr<ProcessObject> StartStandIn(const ProgramEntry& entry, ProgramSt
   // The process ends after its main thread, as the platform orders them.
   thread->on_end = [process](DWORD code) { EndProcess(*process, code); };
   Register(process);
+  auto& clock = platform::Clock::instance();
+  const int active_before = clock.active_threads();
   StartThread(thread);
+  // The start returns once the new program has ended or waits for something
+  // (one of this library's waits, or the clock, as in Sleep), so that what a
+  // program does "at once" is done before its starter looks again, however
+  // the host schedules threads. Bounded in real time for programs that just
+  // keep working.
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < give_up) {
+    {
+      std::lock_guard guard(SyncLock());
+      if (process->ended) break;
+    }
+    if (thread->waiting.load() > 0 || clock.active_threads() <= active_before) break;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
   return process;
 }
 

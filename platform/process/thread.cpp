@@ -22,6 +22,10 @@ thread_local std::weak_ptr<ThreadObject> current_thread;
 
 DWORD NewThreadId() { return next_thread_id.fetch_add(4); }
 
+void SetCurrentThreadWaiting(bool waiting) {
+  if (auto self = current_thread.lock()) self->waiting += waiting ? 1 : -1;
+}
+
 std::mutex& SyncLock() {
   static std::mutex* m = new std::mutex;
   return *m;

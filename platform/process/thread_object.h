@@ -23,6 +23,8 @@ class ThreadObject : public Waitable {
   bool started = false;
   DWORD exit_code = STILL_ACTIVE_CODE;
   std::atomic<bool> terminate_requested{false};
+  // Nonzero while the thread blocks in a wait of this library.
+  std::atomic<int> waiting{0};
   std::function<DWORD()> body;
   // Runs on the thread after its end is recorded, still counted as work.
   std::function<void(DWORD exit_code)> on_end;
@@ -35,6 +37,10 @@ class ThreadObject : public Waitable {
 // The thread ends the object when the body returns or unwinds; `on_end`, when
 // set, runs on that thread after the exit code is recorded.
 void StartThread(const std::shared_ptr<ThreadObject>& thread);
+
+// Marks the calling thread as blocked in a wait (for StartThread callers
+// that wait until a new program is idle).
+void SetCurrentThreadWaiting(bool waiting);
 
 // A fresh thread id.
 DWORD NewThreadId();

@@ -7,6 +7,7 @@
 
 #include "platform/core/clock.h"
 #include "platform/process/thread.h"
+#include "platform/process/thread_object.h"
 
 namespace platform::process {
 
@@ -52,8 +53,10 @@ bool WaitUntil(const std::function<bool()>& ready, DWORD timeout_ms) {
     w.waiters.insert(&me);
   }
   ++waiting_depth;
+  SetCurrentThreadWaiting(true);
   bool satisfied = false;
   auto leave = [&] {
+    SetCurrentThreadWaiting(false);
     --waiting_depth;
     {
       std::lock_guard guard(w.lock);
