@@ -174,10 +174,12 @@ class EveryControlPage : public CDialog {
   }
 };
 
-// Runs everything the model has queued, as a program's pump does.
-void Pump() {
+// Runs everything Qt and the model have queued, as the view's loop and a
+// program's pump do.
+void Pump(WidgetMirror* mirror = nullptr) {
   for (int round = 0; round < 4; ++round) {
     QCoreApplication::processEvents();
+    if (mirror) mirror->run_deferred();
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (!platform::ui::PreTranslate(msg, nullptr)) {
@@ -310,7 +312,7 @@ TEST_F(QtViewTest, QtInputOnEveryControlReachesTheModelAsPlatformMessages) {
     page.received.clear();
     page.recording = true;
     step.act();
-    Pump();
+    Pump(&mirror);
     page.recording = false;
     for (const Received& want : step.expected) EXPECT_TRUE(HasMessage(page.received, want)) << want;
     EXPECT_TRUE(step.model_state());
@@ -688,9 +690,49 @@ TEST_F(QtViewTest, FilePickerTakesATypedPathAndCancel) {
     };
     QTimer::singleShot(0, act);
     EXPECT_EQ(save.DoModal(), c.result);
-    if (c.result == IDOK) EXPECT_EQ(std::u16string(save.GetPathName().GetString()), c.path);
+    if (c.result == IDOK) {
+      EXPECT_EQ(std::u16string(save.GetPathName().GetString()), c.path);
+    }
   }
   platform::ui::set_loop_backend(nullptr);
+}
+
+// Asks a question when the list selection changes, then ends.
+class AskingPage : public EveryControlPage {
+ public:
+  int answer = 0;
+  LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    if (message == WM_COMMAND && LOWORD(w) == IDC_LIST && HIWORD(w) == LBN_SELCHANGE) {
+      answer = MessageBoxW(m_hWnd, u"Use this one?", u"Check", MB_YESNO);
+      EndDialog(IDOK);
+      return 0;
+    }
+    return EveryControlPage::WindowProc(message, w, l);
+  }
+};
+
+TEST_F(QtViewTest, HandlerOpeningADialogFromQtInputRunsItsLoopOutsideQt) {
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  platform::ui::qt::QtLoopBackend backend(mirror, "");
+  platform::ui::set_loop_backend(&backend);
+  AskingPage page;
+  std::function<void()> pick_row = [&] {
+    QListWidget* list = nullptr;
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->isVisible() && top->windowTitle() == "Every control") list = top->findChild<QListWidget*>();
+    if (!list || list->count() < 2) {
+      QTimer::singleShot(1, pick_row);
+      return;
+    }
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(1)).center());
+  };
+  bool answered = false;
+  QTimer::singleShot(0, pick_row);
+  QTimer::singleShot(0, [&] { ClickWhenShown("Check", "Yes", &answered); });
+  EXPECT_EQ(page.DoModal(), IDOK);
+  platform::ui::set_loop_backend(nullptr);
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(page.answer, IDYES);
 }
 
 }  // namespace

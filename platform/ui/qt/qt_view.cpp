@@ -102,7 +102,7 @@ IdleResult QtLoopBackend::wait(UiThread& thread) {
   save_new_dialogs();
   // Input that arrived meanwhile, without waiting.
   QCoreApplication::processEvents(QEventLoop::AllEvents);
-  if (HasPendingMessages(thread)) return IdleResult::Retry;
+  if (mirror_.run_deferred() || HasPendingMessages(thread)) return IdleResult::Retry;
 
   TimeSource& clock = time_source();
   uint64_t due = NextTimerDue(thread);
@@ -124,6 +124,7 @@ IdleResult QtLoopBackend::wait(UiThread& thread) {
   if (timeout > 0) wake.start(timeout);
   QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+  mirror_.run_deferred();
   return IdleResult::Retry;
 }
 
@@ -134,6 +135,7 @@ void QtLoopBackend::peek_idle(UiThread&) {
     mirror_.sync();
   }
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+  mirror_.run_deferred();
 }
 
 void QtLoopBackend::stalled(UiThread&) {

@@ -278,6 +278,17 @@ WidgetMirror::~WidgetMirror() {
   for (HWND h : all) drop(h);
 }
 
+void WidgetMirror::defer(std::function<void()> action) { deferred_.push_back(std::move(action)); }
+
+bool WidgetMirror::run_deferred() {
+  if (deferred_.empty()) return false;
+  // Moved out first: an action may run a nested loop that defers more.
+  std::vector<std::function<void()>> batch;
+  batch.swap(deferred_);
+  for (auto& action : batch) action();
+  return true;
+}
+
 void WidgetMirror::window_destroyed(Window& w) {
   repainted_.erase(w.handle);
   drop(w.handle);
@@ -340,8 +351,10 @@ void WidgetMirror::make_picker_panel(Entry& e, Window& w, QWidget* client) {
     if (FindWindowModel(self)) ChooseInPicker(self, std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())));
   });
   connect(path, &QLineEdit::returnPressed, ok, &QPushButton::click);
-  connect(cancel, &QPushButton::clicked, this, [self] {
-    if (FindWindowModel(self)) EndPickerOrBox(self, IDCANCEL);
+  connect(cancel, &QPushButton::clicked, this, [this, self] {
+    defer([self] {
+      if (FindWindowModel(self)) EndPickerOrBox(self, IDCANCEL);
+    });
   });
   e.picker_path = path;
   e.picker_ok = ok;
@@ -416,13 +429,15 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
         HWND h = w.handle;
         // A pick in the drop-down is the model's selection change, as the
         // headless driver's `select` makes it.
-        connect(c, &QComboBox::activated, this, [h](int index) {
-          auto* model = ModelOf<ComboBoxModel>(h);
-          Window* cw = FindWindowModel(h);
-          if (!model || !cw || index < 0 || index >= static_cast<int>(model->items.size())) return;
-          model->current = index;
-          NotifyWindowRepainted(*cw);
-          NotifyParentCommand(*cw, CBN_SELCHANGE);
+        connect(c, &QComboBox::activated, this, [this, h](int index) {
+          defer([h, index] {
+            auto* model = ModelOf<ComboBoxModel>(h);
+            Window* cw = FindWindowModel(h);
+            if (!model || !cw || index < 0 || index >= static_cast<int>(model->items.size())) return;
+            model->current = index;
+            NotifyWindowRepainted(*cw);
+            NotifyParentCommand(*cw, CBN_SELCHANGE);
+          });
         });
         widget = c;
         break;
@@ -453,11 +468,13 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
         HWND h = w.handle;
         // A user's drag or page step ends where Qt put the thumb; the model
         // then sends the scroll messages of a drag ending there.
-        auto to_model = [this, h, s](int value) {
+        auto to_model = [this, h](int value) {
           if (syncing_) return;
-          auto* model = ModelOf<SliderModel>(h);
-          Window* sw = FindWindowModel(h);
-          if (model && sw) model->drag_to(*sw, value);
+          defer([h, value] {
+            auto* model = ModelOf<SliderModel>(h);
+            Window* sw = FindWindowModel(h);
+            if (model && sw) model->drag_to(*sw, value);
+          });
         };
         connect(s, &QSlider::sliderReleased, this, [to_model, s] { to_model(s->value()); });
         connect(s, &QSlider::valueChanged, this, [to_model, s](int v) {
@@ -1040,6 +1057,11 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
   }
   if (me->button() != Qt::LeftButton && me->button() != Qt::RightButton) return true;
 
+  // Item views: rows are under the viewport; headers and the like stay Qt's.
+  if (auto* view = dynamic_cast<QAbstractItemView*>(e.widget.data())) {
+    QWidget* port = view->viewport();
+    if (source != port && !port->isAncestorOf(source)) return false;
+  }
   if (w.kind == WindowKind::ListView) {
     // Rows are found in Qt's layout and clicked where the model has them:
     // the check box at x 5, the label further right (as `tick` and `select`).
@@ -1079,7 +1101,13 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
     bool has_state = ((node->state & TVIS_STATEIMAGEMASK) >> 12) != 0;
     if (type == QEvent::MouseButtonPress && !right && in_view.x() < text.left()) {
       // The expand button: the user toggles the branch.
-      model->expand(w, node, (node->state & TVIS_EXPANDED) ? TVE_COLLAPSE : TVE_EXPAND, true);
+      HTREEITEM h = model->handle_of(node);
+      defer([self, h] {
+        auto* tv = ModelOf<TreeViewModel>(self);
+        Window* tw = FindWindowModel(self);
+        if (TreeNode* n = tv && tw ? tv->node(h) : nullptr)
+          tv->expand(*tw, n, (n->state & TVIS_EXPANDED) ? TVE_COLLAPSE : TVE_EXPAND, true);
+      });
       return true;
     }
     if (has_state && state.right > 0 && !right && in_view.x() < text.left() + 20) {
@@ -1087,7 +1115,12 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
       return true;
     }
     if (type == QEvent::MouseButtonPress && !right) {
-      model->select(w, node, TVC_BYMOUSE);
+      HTREEITEM h = model->handle_of(node);
+      defer([self, h] {
+        auto* tv = ModelOf<TreeViewModel>(self);
+        Window* tw = FindWindowModel(self);
+        if (TreeNode* n = tv && tw ? tv->node(h) : nullptr) tv->select(*tw, n, TVC_BYMOUSE);
+      });
       return true;
     }
     LONG x = state.right > 0 ? state.right + 6 : 30;
@@ -1101,11 +1134,14 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
     post_at(type, {local.x(), local.y()});
     if (list && model) {
       int row = list->row(list->itemAt(source->mapTo(list->viewport(), me->position().toPoint())));
-      if (row >= 0 && row < static_cast<int>(model->items.size())) {
-        model->current = row;
-        NotifyWindowRepainted(w);
-        NotifyParentCommand(w, LBN_SELCHANGE);
-      }
+      defer([self, row] {
+        auto* lb = ModelOf<ListBoxModel>(self);
+        Window* lw = FindWindowModel(self);
+        if (!lb || !lw || row < 0 || row >= static_cast<int>(lb->items.size())) return;
+        lb->current = row;
+        NotifyWindowRepainted(*lw);
+        NotifyParentCommand(*lw, LBN_SELCHANGE);
+      });
     }
     return true;
   }

@@ -15,6 +15,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/ui/window.h"
 
@@ -44,6 +45,11 @@ class WidgetMirror : public QObject, public WindowObserver {
   QWidget* widget_for(HWND hwnd) const;
   // The Qt window of a top-level model window, or null.
   QWidget* top_level_widget(HWND hwnd) const;
+  // Runs the model actions that Qt input asked for (selection changes,
+  // drags, expansions). They wait until Qt has finished delivering its
+  // event, so a program's handler that opens a dialog never runs inside
+  // Qt's signal emission. True when any ran.
+  bool run_deferred();
   // A picture of a top-level window the size of its window rectangle:
   // caption as the model draws it, then the real widgets of its client area.
   QImage grab(Window& top);
@@ -71,6 +77,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   bool handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event);
   bool handle_key(Entry& e, Window& w, QEvent* event);
   void drop(HWND hwnd);
+  void defer(std::function<void()> action);
 
   MirrorMode mode_;
   UiThread* thread_;
@@ -79,6 +86,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   // Windows whose layer or state changed since their last pass (changes
   // made while syncing are the mirror's own and do not count).
   std::unordered_set<HWND> repainted_;
+  std::vector<std::function<void()>> deferred_;
 };
 
 }  // namespace platform::ui::qt
