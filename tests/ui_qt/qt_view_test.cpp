@@ -735,4 +735,90 @@ TEST_F(QtViewTest, HandlerOpeningADialogFromQtInputRunsItsLoopOutsideQt) {
   EXPECT_EQ(page.answer, IDYES);
 }
 
+QImage Solid(QColor colour) {
+  QImage image(16, 16, QImage::Format_RGB32);
+  image.fill(colour);
+  return image;
+}
+
+QRgb IconColour(const QIcon& icon) { return icon.pixmap(16, 16).toImage().pixel(8, 8); }
+
+// Colours one list row through custom drawing; the row is the program's choice.
+class ColourPage : public EveryControlPage {
+ public:
+  int red_row = 0;
+  LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    auto* h = reinterpret_cast<NMHDR*>(l);
+    if (message == WM_NOTIFY && h->idFrom == IDC_REPORT && h->code == NM_CUSTOMDRAW) {
+      auto* cd = reinterpret_cast<NMLVCUSTOMDRAW*>(l);
+      if (cd->nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYITEMDRAW;
+      if (cd->nmcd.dwDrawStage == CDDS_ITEMPREPAINT && static_cast<int>(cd->nmcd.dwItemSpec) == red_row) {
+        cd->clrText = RGB(255, 255, 255);
+        cd->clrTextBk = RGB(200, 0, 0);
+      }
+      return CDRF_DODEFAULT;
+    }
+    return EveryControlPage::WindowProc(message, w, l);
+  }
+};
+
+TEST_F(QtViewTest, ListRowsTakeCustomColoursAndImagesTreesTakeStateImages) {
+  ColourPage page;
+  ASSERT_TRUE(page.Create(IDD_EVERY));
+  page.ShowWindow(SW_SHOW);
+  auto* list = static_cast<CListCtrl*>(page.GetDlgItem(IDC_REPORT));
+  CImageList small;
+  small.Create(16, 16, ILC_COLOR32, 2, 0);
+  small.Add(platform::ui::MakeIcon(Solid(QColor(0, 0, 255))));
+  small.Add(platform::ui::MakeIcon(Solid(QColor(0, 200, 0))));
+  list->SetImageList(&small, LVSIL_SMALL);
+  LVITEMW item{};
+  item.mask = LVIF_IMAGE;
+  item.iItem = 1;
+  item.iImage = 1;
+  list->SetItem(&item);
+  auto* tree = static_cast<CTreeCtrl*>(page.GetDlgItem(IDC_TREE));
+  CImageList states;
+  states.Create(16, 16, ILC_COLOR32, 3, 0);
+  states.Add(platform::ui::MakeIcon(Solid(QColor(0, 0, 0))));
+  states.Add(platform::ui::MakeIcon(Solid(QColor(255, 255, 0))));   // 1: unticked
+  states.Add(platform::ui::MakeIcon(Solid(QColor(255, 0, 255))));   // 2: ticked
+  tree->SetImageList(&states, TVSIL_STATE);
+  HTREEITEM second = tree->GetNextSiblingItem(tree->GetRootItem());
+  tree->SetItemState(tree->GetRootItem(), INDEXTOSTATEIMAGEMASK(1), TVIS_STATEIMAGEMASK);
+  tree->SetItemState(second, INDEXTOSTATEIMAGEMASK(2), TVIS_STATEIMAGEMASK);
+  Pump();
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  mirror.sync();
+  auto* report = dynamic_cast<QTreeWidget*>(mirror.widget_for(list->m_hWnd));
+  auto* tree_widget = dynamic_cast<QTreeWidget*>(mirror.widget_for(tree->m_hWnd));
+  ASSERT_TRUE(report && tree_widget);
+
+  struct Row {
+    int red_row;
+    int row;
+    QColor back;  // invalid: no colour of its own
+  };
+  for (const Row& r : {Row{0, 0, QColor(200, 0, 0)}, Row{0, 1, QColor()}, Row{1, 1, QColor(200, 0, 0)},
+                       Row{1, 0, QColor()}}) {
+    SCOPED_TRACE(testing::Message() << "red row " << r.red_row << ", row " << r.row);
+    page.red_row = r.red_row;
+    list->RedrawItems(0, 1);
+    Pump();
+    mirror.sync();
+    QBrush back = report->topLevelItem(r.row)->background(0);
+    if (r.back.isValid()) {
+      EXPECT_EQ(back.color(), r.back);
+      EXPECT_EQ(report->topLevelItem(r.row)->foreground(0).color(), QColor(255, 255, 255));
+    } else {
+      EXPECT_NE(back.color(), QColor(200, 0, 0));
+    }
+  }
+  EXPECT_EQ(IconColour(report->topLevelItem(0)->icon(0)), qRgb(0, 0, 255));
+  EXPECT_EQ(IconColour(report->topLevelItem(1)->icon(0)), qRgb(0, 200, 0));
+  EXPECT_EQ(IconColour(tree_widget->topLevelItem(0)->icon(0)), qRgb(255, 255, 0));
+  EXPECT_EQ(IconColour(tree_widget->topLevelItem(1)->icon(0)), qRgb(255, 0, 255));
+  page.DestroyWindow();
+}
+
 }  // namespace

@@ -256,7 +256,6 @@ struct WidgetMirror::Entry {
   QPointer<QMenuBar> menu_bar;
   std::u16string signature;
   std::u16string menu_sig;
-  bool repaint_due = false;
   HMENU menu = nullptr;
   // File and folder pickers: the path field, OK and status the view adds.
   QPointer<QLineEdit> picker_path;
@@ -536,7 +535,6 @@ void WidgetMirror::sync_window(Window& w, int depth) {
   Entry& e = fresh ? make_entry(w) : *it->second;
   bool repainted = fresh || repainted_.erase(self) > 0;
   if (e.top) update_top_level(e, w);
-  e.repaint_due = repainted;
   if (repainted) {
     // What GDI drew shows on the next paint of the widget.
     e.widget->update();
@@ -865,10 +863,9 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       auto* tree = dynamic_cast<QTreeWidget*>(widget);
       auto* model = dynamic_cast<ListViewModel*>(w.control.get());
       if (!tree || !model) break;
-      // Per-row colours come from the parent's custom drawing, as when
-      // painting: asked again only when the list changed.
-      if (e.signature.empty() || e.repaint_due) model->custom_draw(w);
-      e.repaint_due = false;
+      // Per-row colours come from the parent's custom drawing, asked on each
+      // pass as each paint asks (a program's redraw does not tell observers).
+      if (!model->rows.empty()) model->custom_draw(w);
       Window* still = FindWindowModel(self);
       model = still ? dynamic_cast<ListViewModel*>(still->control.get()) : nullptr;
       if (!model) break;
