@@ -26,6 +26,7 @@
 #include <sstream>
 
 #include "platform/core/clock.h"
+#include "platform/core/text.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
@@ -818,6 +819,43 @@ TEST_F(QtViewTest, ListRowsTakeCustomColoursAndImagesTreesTakeStateImages) {
   EXPECT_EQ(IconColour(report->topLevelItem(1)->icon(0)), qRgb(0, 200, 0));
   EXPECT_EQ(IconColour(tree_widget->topLevelItem(0)->icon(0)), qRgb(255, 255, 0));
   EXPECT_EQ(IconColour(tree_widget->topLevelItem(1)->icon(0)), qRgb(255, 0, 255));
+  page.DestroyWindow();
+}
+
+TEST_F(QtViewTest, TextsThatDoNotFitTheirControlsAreFound) {
+  EveryControlPage page;
+  ASSERT_TRUE(page.Create(IDD_EVERY));
+  page.ShowWindow(SW_SHOW);
+  Pump();
+  WidgetMirror mirror(MirrorMode::Invisible);
+  mirror.sync();
+  // The test dialog's own English texts fit.
+  for (const auto& c : mirror.clipped_texts(page.m_hWnd)) ADD_FAILURE() << "control " << c.id << " is cut off";
+
+  struct Case {
+    int id;
+    const char16_t* text;
+    bool fits;
+  };
+  const Case cases[] = {
+      {IDC_PUSH, u"パーティションを移動します", false},
+      {IDC_PUSH, u"移動", true},
+      {IDC_CHECK, u"すべてのディスクを確認する", false},
+      {IDC_TWO, u"二", true},
+      {IDC_LABEL, u"ディスク 0 の上のパーティションを移動してから、空いた場所を新しいパーティションに使います", false},
+      {IDC_LABEL, u"ラベル", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::to_utf8(c.text));
+    page.SetDlgItemText(c.id, c.text);
+    Pump();
+    mirror.sync();
+    auto clipped = mirror.clipped_texts(page.m_hWnd);
+    bool found = std::any_of(clipped.begin(), clipped.end(), [&](const platform::ui::qt::ClippedText& t) {
+      return t.id == c.id && t.needed > t.available;
+    });
+    EXPECT_EQ(found, !c.fits);
+  }
   page.DestroyWindow();
 }
 

@@ -23,6 +23,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyle>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <algorithm>
@@ -1176,6 +1177,58 @@ bool WidgetMirror::handle_key(Entry& e, Window& w, QEvent* event) {
   // TranslateMessage makes the characters of Backspace, Return and the like.
   PostInputMessage(target, press ? WM_KEYDOWN : WM_KEYUP, static_cast<WPARAM>(vk), l);
   return true;
+}
+
+std::vector<ClippedText> WidgetMirror::clipped_texts(HWND top) const {
+  std::vector<ClippedText> out;
+  Window* tw = FindWindowModel(top);
+  if (!tw) return out;
+  std::vector<std::pair<Window*, int>> stack{{tw, 0}};
+  while (!stack.empty()) {
+    auto [w, depth] = stack.back();
+    stack.pop_back();
+    if (depth < kMaxDepth)
+      for (Window* c : w->children) stack.push_back({c, depth + 1});
+    QWidget* widget = widget_for(w->handle);
+    if (!widget || !w->visible() || w == tw) continue;
+    QFontMetrics metrics(widget->font());
+    QStyle* style = widget->style();
+    int needed = 0, available = widget->width();
+    if (auto* push = dynamic_cast<QPushButton*>(widget)) {
+      QString text = push->text().remove('&');
+      needed = metrics.horizontalAdvance(text) + 2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, push);
+      if (!push->icon().isNull()) needed += push->iconSize().width() + 4;
+    } else if (auto* box = dynamic_cast<QCheckBox*>(widget)) {
+      needed = style->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, box) +
+               style->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, box) +
+               metrics.horizontalAdvance(box->text().remove('&'));
+    } else if (auto* radio = dynamic_cast<QRadioButton*>(widget)) {
+      needed = style->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, nullptr, radio) +
+               style->pixelMetric(QStyle::PM_RadioButtonLabelSpacing, nullptr, radio) +
+               metrics.horizontalAdvance(radio->text().remove('&'));
+    } else if (auto* group = dynamic_cast<QGroupBox*>(widget)) {
+      needed = metrics.horizontalAdvance(group->title().remove('&')) + 16;
+    } else if (auto* label = dynamic_cast<QLabel*>(widget)) {
+      if (label->text().isEmpty()) continue;
+      if (label->wordWrap()) {
+        // Wrapped labels run out of height, not width.
+        QRect used = metrics.boundingRect(QRect(0, 0, std::max(widget->width(), 1), 100000),
+                                          Qt::TextWordWrap | Qt::AlignLeft, label->text());
+        needed = used.height();
+        available = widget->height();
+        if (used.width() > widget->width()) {  // a single word wider than the label
+          needed = used.width();
+          available = widget->width();
+        }
+      } else {
+        needed = metrics.horizontalAdvance(label->text());
+      }
+    } else {
+      continue;
+    }
+    if (needed > available) out.push_back({w->id, w->text, needed, available});
+  }
+  return out;
 }
 
 QImage WidgetMirror::grab(Window& top) {

@@ -29,6 +29,14 @@ enum class MirrorMode {
   Invisible,  // laid out and rendered, never put on a screen (pictures only)
 };
 
+// A control whose text does not fit the room its widget has.
+struct ClippedText {
+  int id = 0;
+  std::u16string text;
+  int needed = 0;     // pixels the text needs (width, or height for wrapped labels)
+  int available = 0;  // pixels it has
+};
+
 class WidgetMirror : public QObject, public WindowObserver {
  public:
   explicit WidgetMirror(MirrorMode mode);
@@ -50,6 +58,10 @@ class WidgetMirror : public QObject, public WindowObserver {
   // event, so a program's handler that opens a dialog never runs inside
   // Qt's signal emission. True when any ran.
   bool run_deferred();
+  // Controls of a top-level window (after sync) whose texts are cut off in
+  // the font they are shown in: push buttons, check boxes, radio buttons,
+  // group-box titles and labels. Empty when the layout fits.
+  std::vector<ClippedText> clipped_texts(HWND top) const;
   // A picture of a top-level window the size of its window rectangle:
   // caption as the model draws it, then the real widgets of its client area.
   QImage grab(Window& top);
