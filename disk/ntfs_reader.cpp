@@ -204,7 +204,9 @@ int32_t NtfsReadBootParams() {
   memcpy(&b, raw, sizeof b);
   if (memcmp(b.oemId, "NTFS    ", 8) != 0) return RAWFS_BAD_RUNS;
   uint32_t bps = b.bytesPerSector;
-  uint32_t spc = b.sectorsPerCluster <= 128 ? b.sectorsPerCluster : 1u << (256 - b.sectorsPerCluster);
+  // Above 128 the byte is a negative power of two: 2^(256 - value) sectors.
+  uint32_t shift = b.sectorsPerCluster <= 128 ? 0 : 256u - b.sectorsPerCluster;
+  uint32_t spc = b.sectorsPerCluster <= 128 ? b.sectorsPerCluster : shift <= 12 ? 1u << shift : 0;
   if ((bps != 512 && bps != 1024 && bps != 2048 && bps != 4096) || spc == 0 || (spc & (spc - 1)) != 0 ||
       spc * bps > (2u << 20))
     return RAWFS_BAD_RUNS;

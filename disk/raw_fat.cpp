@@ -493,10 +493,13 @@ std::unique_ptr<VolumeUsedMap> BuildFat32UsedMap(const std::vector<std::pair<uin
   uint64_t bit_count = (volume_units + kUnitsPerBit - 1) / kUnitsPerBit;
   map->unitsPerBit = kUnitsPerBit;
   map->byteSize = static_cast<uint32_t>((bit_count + 7) / 8);
-  map->bits.assign(map->byteSize, 0);
+  // The bit array grows as groups are marked and gets its full size only
+  // after the whole FAT was read, so a size the volume cannot back costs nothing.
   auto mark = [&](uint64_t first_unit, uint64_t units) {
-    for (uint64_t b = first_unit / kUnitsPerBit; b <= (first_unit + units - 1) / kUnitsPerBit && b < bit_count; ++b)
+    for (uint64_t b = first_unit / kUnitsPerBit; b <= (first_unit + units - 1) / kUnitsPerBit && b < bit_count; ++b) {
+      if (b / 8 >= map->bits.size()) map->bits.resize(b / 8 + 1, 0);
       map->bits[b / 8] |= static_cast<uint8_t>(1u << (b % 8));
+    }
   };
   // Boot sector, reserved area, FATs (and a FAT12/16 root directory) are always used.
   mark(0, FatVolume.dataStart);
@@ -516,6 +519,7 @@ std::unique_ptr<VolumeUsedMap> BuildFat32UsedMap(const std::vector<std::pair<uin
                                [&](const auto& r) { return unit >= r.first && unit - r.first < r.second; });
     if (!in_skip) mark(unit, FatVolume.unitsPerCluster);
   }
+  map->bits.resize(map->byteSize, 0);
   UsedMapShare = used + free_clusters ? static_cast<float>(used) / static_cast<float>(used + free_clusters) : 0.0f;
   if (UsedMapShare > 0.8f) return nullptr;
   return map;
