@@ -153,8 +153,11 @@ int GetOsVersionCode() {
   return info.dwPlatformId == 2 ? static_cast<int>(info.dwMajorVersion) + 1 : 0;
 }
 
-CString CreateShadowCopy(const CString& volume) {
+CString CreateShadowCopy(const CString& volumeText) {
   if (ShellState.winPEMode) return CString();
+  // A root text such as "C:\" names the same volume as "C:".
+  CString volume = volumeText;
+  if (volume.GetLength() > 2 && volume[volume.GetLength() - 1] == u'\\') volume.Delete(volume.GetLength() - 1);
   bool wow64 = IsWow64() != 0;
   WCHAR first = volume.IsEmpty() ? 0 : volume[0];
   if (wow64 && first <= u'X') return ShadowByHelper(volume);

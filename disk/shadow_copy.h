@@ -31,7 +31,8 @@ int IsWow64();
 // Major version + 1 on NT-family systems (XP 6, Vista and 7 7); 0 otherwise.
 int GetOsVersionCode();
 // The shadow device path for "D:" or a volume path without trailing
-// backslash; empty when there is none.
+// backslash (a root text such as "D:\" or a volume path with its trailing
+// backslash is taken without it); empty when there is none.
 CString CreateShadowCopy(const CString& volume);
 void ReleaseShadowCopy();
 // One request and its reply over the companion's pipe; empty on failure.

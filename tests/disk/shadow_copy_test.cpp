@@ -155,8 +155,9 @@ TEST_F(ShadowClientTest, SixtyFourBitWindowsUsesTheHelperForDrivesAndThePipeForV
   EXPECT_EQ(ReadThrough(by_helper, 4096), VolumeStart(4096));
   EXPECT_EQ(TempFolder, CString(u"P:\\Temp\\"));
   EXPECT_FALSE(std::filesystem::exists(prog + "/Temp/shadowfile.txt")) << "the result file is deleted";
+  EXPECT_FALSE(CreateShadowCopy(u"C:\\").IsEmpty()) << "a root text is the same drive";
   std::string log = Log();
-  EXPECT_NE(log.find("Vshadow64.exe\" arguments=\"C:\""), std::string::npos) << log;
+  EXPECT_EQ(Count(log, "Vshadow64.exe\" arguments=\"C:\""), 2) << log;
   EXPECT_EQ(Count(log, "ZvqThunk"), 0);
 
   // A volume path and Y: go to the companion, which is started when the pipe is missing.
@@ -165,6 +166,9 @@ TEST_F(ShadowClientTest, SixtyFourBitWindowsUsesTheHelperForDrivesAndThePipeForV
   CString by_pipe = CreateShadowCopy(volume);
   ASSERT_FALSE(by_pipe.IsEmpty());
   EXPECT_EQ(ReadThrough(by_pipe, 4096), VolumeStart(4096));
+  // The same volume given with its trailing backslash makes the same request.
+  CString again = CreateShadowCopy(volume + u"\\");
+  EXPECT_FALSE(again.IsEmpty());
   CString none = CreateShadowCopy(u"Y:");
   EXPECT_TRUE(none.IsEmpty()) << "Y: has no volume on this PC";
   ReleaseShadowCopy();
@@ -174,6 +178,7 @@ TEST_F(ShadowClientTest, SixtyFourBitWindowsUsesTheHelperForDrivesAndThePipeForV
             std::string::npos)
       << log;
   EXPECT_NE(log.find("ZvqThunk: request=\"/s Y:\\\""), std::string::npos) << log;
+  EXPECT_EQ(Count(log, "ZvqThunk: request=\"/s " + volume_utf8 + "\\\""), 2) << log;
   EXPECT_NE(log.find("ZvqThunk: request=\"/d\""), std::string::npos) << log;
   EXPECT_EQ(Count(log, "start program=\"P:\\\\ZvqThunk.exe\""), 1) << "started once, then reused";
   EXPECT_EQ(SendShadowRequest(u"/q"), CString());
