@@ -24,6 +24,7 @@
 #include <QTreeWidget>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "platform/core/clock.h"
 #include "platform/core/text.h"
@@ -857,6 +858,37 @@ TEST_F(QtViewTest, TextsThatDoNotFitTheirControlsAreFound) {
     EXPECT_EQ(found, !c.fits);
   }
   page.DestroyWindow();
+}
+
+TEST_F(QtViewTest, OtherThreadsKeepTheirOwnWaitingAndWindows) {
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  platform::ui::qt::QtLoopBackend backend(mirror, "");
+  platform::ui::set_loop_backend(&backend);
+  HWND made = nullptr;
+  UINT got = 0;
+  std::thread worker([&] {
+    platform::ui::CreateParams p;
+    p.class_name = u"Static";
+    p.text = u"worker";
+    p.style = WS_POPUP | WS_VISIBLE;
+    p.rect = {0, 0, 50, 20};
+    Window* w = platform::ui::CreateWindowModel(p);
+    made = w->handle;
+    SetTimer(made, 7, 50, nullptr);
+    MSG msg;
+    // Its first paint, then the timer that needs the loop to wait.
+    for (int i = 0; i < 8 && got != WM_TIMER && GetMessageW(&msg, nullptr, 0, 0); ++i) {
+      got = msg.message;
+      DispatchMessageW(&msg);
+    }
+    KillTimer(made, 7);
+    platform::ui::DestroyWindowModel(w);
+  });
+  worker.join();
+  mirror.sync();
+  platform::ui::set_loop_backend(nullptr);
+  EXPECT_EQ(got, WM_TIMER);
+  EXPECT_EQ(mirror.widget_for(made), nullptr);
 }
 
 }  // namespace

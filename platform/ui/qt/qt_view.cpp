@@ -98,6 +98,7 @@ void QtLoopBackend::save_new_dialogs() {
 }
 
 IdleResult QtLoopBackend::wait(UiThread& thread) {
+  if (&thread != mirror_.thread()) return other_threads_.wait(thread);
   mirror_.sync();
   save_new_dialogs();
   // Input that arrived meanwhile, without waiting.
@@ -128,7 +129,8 @@ IdleResult QtLoopBackend::wait(UiThread& thread) {
   return IdleResult::Retry;
 }
 
-void QtLoopBackend::peek_idle(UiThread&) {
+void QtLoopBackend::peek_idle(UiThread& thread) {
+  if (&thread != mirror_.thread()) return;
   uint64_t now = time_source().now_ms();
   if (now - last_peek_sync_ >= kPeekSyncMs || now < last_peek_sync_) {
     last_peek_sync_ = now;
@@ -138,7 +140,8 @@ void QtLoopBackend::peek_idle(UiThread&) {
   mirror_.run_deferred();
 }
 
-void QtLoopBackend::stalled(UiThread&) {
+void QtLoopBackend::stalled(UiThread& thread) {
+  if (&thread != mirror_.thread()) return other_threads_.stalled(thread);
   throw StalledLoop{"no window is shown and nothing can wake the loop; open: " + DescribeOpenWindows()};
 }
 

@@ -30,6 +30,7 @@ bool EnsureWidgetApplication(UiMode mode, std::string* error);
 // next timer (real time; a virtual clock jumps instead), and other threads'
 // posts. Before each wait the mirror is brought in line with the model, and
 // with a pictures folder each dialog is saved once as a PNG when first shown.
+// Only the mirror's thread waits on Qt.
 class QtLoopBackend : public LoopBackend {
  public:
   QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir);
@@ -44,6 +45,9 @@ class QtLoopBackend : public LoopBackend {
  private:
   void save_new_dialogs();
   WidgetMirror& mirror_;
+  // Other user-interface threads keep the built-in waiting; their windows
+  // are not shown.
+  DefaultLoopBackend other_threads_;
   std::string dir_;
   std::set<HWND> saved_;
   std::vector<std::string> written_;

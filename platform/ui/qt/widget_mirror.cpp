@@ -289,17 +289,19 @@ bool WidgetMirror::run_deferred() {
   return true;
 }
 
+// Windows of other threads never reach the widgets (they live on this one).
 void WidgetMirror::window_destroyed(Window& w) {
+  if (w.thread != thread_) return;
   repainted_.erase(w.handle);
   drop(w.handle);
 }
 
 void WidgetMirror::window_changed(Window& w) {
-  if (!syncing_) repainted_.insert(w.handle);
+  if (w.thread == thread_ && !syncing_) repainted_.insert(w.handle);
 }
 
 void WidgetMirror::window_repainted(Window& w) {
-  if (!syncing_) repainted_.insert(w.handle);
+  if (w.thread == thread_ && !syncing_) repainted_.insert(w.handle);
 }
 
 void WidgetMirror::drop(HWND hwnd) {

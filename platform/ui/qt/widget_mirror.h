@@ -48,6 +48,8 @@ class WidgetMirror : public QObject, public WindowObserver {
   // windows, drops those of destroyed ones, and copies text, geometry,
   // visibility, enabled state and control state that differ.
   void sync();
+  // The thread whose windows this mirror shows.
+  UiThread* thread() const { return thread_; }
   // The widget that stands for a window (the client widget of a top-level
   // window), or null.
   QWidget* widget_for(HWND hwnd) const;
