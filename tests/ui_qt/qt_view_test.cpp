@@ -3,6 +3,7 @@
 // widgets with what programs painted composed in.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -428,15 +429,29 @@ TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
   SetCursor(nullptr);
   // A mouse move over a control: the model's cursor lands on the screen
   // point under it.
-  QWidget* push = widget(IDC_PUSH);
-  QTest::mouseMove(push, QPoint(7, 9));
-  Pump();
-  POINT expected{7, 9};
-  ClientToScreen(::GetDlgItem(page.m_hWnd, IDC_PUSH), &expected);
-  POINT cursor{};
-  GetCursorPos(&cursor);
-  EXPECT_EQ(cursor.x, expected.x);
-  EXPECT_EQ(cursor.y, expected.y);
+  // Over the disabled button nothing reaches the model.
+  struct Move {
+    int id;
+    QPoint at;
+    bool reaches_model;
+  };
+  for (const Move& m : {Move{IDC_EDIT, QPoint(7, 9), true}, Move{IDC_PUSH, QPoint(3, 4), false},
+                        Move{IDC_LIST, QPoint(11, 5), true}}) {
+    SCOPED_TRACE(m.id);
+    SetCursorPos(-1, -1);
+    QWidget* target = widget(m.id);
+    QWidget* source = target;
+    if (auto* view = dynamic_cast<QAbstractItemView*>(target)) source = view->viewport();
+    QTest::mouseMove(source, source->mapFrom(target, m.at));
+    Pump();
+    POINT expected{m.at.x(), m.at.y()};
+    ClientToScreen(::GetDlgItem(page.m_hWnd, m.id), &expected);
+    if (!m.reaches_model) expected = {-1, -1};
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    EXPECT_EQ(cursor.x, expected.x);
+    EXPECT_EQ(cursor.y, expected.y);
+  }
 
   // The close button is the system menu's Close.
   page.recording = true;

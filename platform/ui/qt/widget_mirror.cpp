@@ -26,6 +26,7 @@
 #include <QStyle>
 #include <QTextEdit>
 #include <QTreeWidget>
+#include <QWindow>
 #include <algorithm>
 
 #include "platform/core/text.h"
@@ -602,7 +603,15 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
     if (visible && w.handle == thread_->active && QGuiApplication::platformName() != QLatin1String("offscreen"))
       top->raise();
   }
-  top->setEnabled(w.enabled());
+  // Owned windows stay over their owner on the desktop.
+  if (w.owner && top->windowHandle()) {
+    QWidget* owner_top = top_level_widget(w.owner->handle);
+    QWindow* owner_window = owner_top ? owner_top->windowHandle() : nullptr;
+    if (owner_window && top->windowHandle()->transientParent() != owner_window)
+      top->windowHandle()->setTransientParent(owner_window);
+  }
+  // A disabled window (the owner of a modal dialog) is not greyed out; it
+  // only takes no input (see eventFilter).
   // The model's cursor over its windows.
   HCURSOR cursor = GetCursor();
   auto id = reinterpret_cast<UINT_PTR>(cursor);
@@ -1002,6 +1011,9 @@ bool WidgetMirror::eventFilter(QObject* watched, QEvent* event) {
   if (!e || !mapped) return false;
   Window* w = FindWindowModel(e->hwnd);
   if (!w || w->class_name == u"#32768") return false;  // pop-up menus are Qt's own
+  // Disabled windows and those in a disabled top-level window take no input.
+  Window* top = w->top_level();
+  if (!w->enabled() || (top && !top->enabled())) return mouse || key;
   // Only the widget and its own parts; menu bars and their menus stay Qt's.
   auto* source = qobject_cast<QWidget*>(watched);
   bool own = source && (source == mapped || mapped->isAncestorOf(source) || (key && source == e->top.data()));
