@@ -126,6 +126,11 @@ END_MESSAGE_MAP()
 
 CCFormat::CCFormat(CWnd* parent) : CDialog(IDD, parent) {}
 
+CCFormat::~CCFormat() {
+  // The shared progress record must not outlive the control it names.
+  if (ShellState.ProgressBar == &progress_) ShellState.ProgressBar = nullptr;
+}
+
 void CCFormat::DoDataExchange(CDataExchange* dx) {
   CDialog::DoDataExchange(dx);
   DDX_Control(dx, kProgressBar, progress_);

@@ -58,6 +58,8 @@ class CCFormat : public CDialog {
  public:
   static constexpr UINT IDD = 216;
   explicit CCFormat(CWnd* parent = nullptr);
+  // Clears ShellState.ProgressBar when it still points at this dialog's bar.
+  ~CCFormat() override;
   BOOL OnInitDialog() override;
   // The worker's handle value, or 0 when no worker was started.
   HANDLE RunFormatWithProgress(FormatRequestRecord* request);

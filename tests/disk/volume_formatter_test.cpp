@@ -350,8 +350,12 @@ TEST_F(FormatterTest, PollEndsWhenTheWorkerEndsWithoutAReport) {
   FormatRequest = FormatRequestRecord{.fileSystemCode = 7, .driveIndex = 3};
   platform::ui::Script script;
   script.expect_dialog(216);
-  CCFormat dialog;
-  ASSERT_EQ(RunHeadless(script, dialog), "");
+  {
+    CCFormat dialog;
+    ASSERT_EQ(RunHeadless(script, dialog), "");
+    EXPECT_NE(ShellState.ProgressBar, nullptr) << "the open page's bar is shared";
+  }
+  EXPECT_EQ(ShellState.ProgressBar, nullptr) << "no dangling bar once the dialog is gone";
   EXPECT_EQ(FormatDone.load(), 0) << "no completion was reported";
   EXPECT_EQ(FormatSucceeded.load(), 0);
   EXPECT_FALSE(FormatWorkerRunning.load());
