@@ -62,7 +62,8 @@ constexpr int IDD_PAINTED = 901;
 constexpr int IDC_LABEL = 2001, IDC_PUSH = 2002, IDC_CHECK = 2003, IDC_ONE = 2004, IDC_TWO = 2005,
               IDC_GROUP = 2006, IDC_EDIT = 2007, IDC_MULTI = 2008, IDC_RICH = 2009, IDC_LIST = 2010,
               IDC_COMBO = 2011, IDC_REPORT = 2012, IDC_TREE = 2013, IDC_PROGRESS = 2014,
-              IDC_SLIDER = 2015, IDC_PICTURE = 2016, IDC_OVER = 2017, IDC_OWNER = 2018;
+              IDC_SLIDER = 2015, IDC_PICTURE = 2016, IDC_OVER = 2017, IDC_OWNER = 2018,
+              IDC_PLAIN = 2019;
 constexpr UINT IDM_REFRESH = 3001;
 
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
@@ -88,7 +89,8 @@ const platform::ui::DialogItemTemplate kEveryItems[] = {
 };
 const platform::ui::DialogItemTemplate kPaintedItems[] = {
     {u"Static", u"", IDC_PICTURE, 120, 10, 20, 20, kChild | SS_BITMAP, 0, 0},
-    {u"Static", u"Over", IDC_OVER, 4, 2, 60, 14, kChild | SS_LEFT, 0, 0},
+    {u"Static", u"Over", IDC_OVER, 4, 2, 30, 14, kChild | SS_LEFT, 0, 0},
+    {u"Static", u"Plain", IDC_PLAIN, 40, 2, 25, 14, kChild | SS_LEFT, 0, 0},
     {u"Button", u"OK", IDOK, 100, 60, 50, 14, kChild | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 0},
     {u"Button", u"", IDC_OWNER, 10, 40, 30, 14, kChild | BS_OWNERDRAW, 0, 0},
 };
@@ -461,8 +463,8 @@ TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
   page.DestroyWindow();
 }
 
-// Paints a red bar on its background; shows a blue bitmap and a transparent
-// label over the bar.
+// Paints a red bar on its background; shows a blue bitmap, a transparent
+// label with white text and a plain (filled) label over the bar.
 class PaintedPage : public CDialog {
  public:
   PaintedPage() : CDialog(IDD_PAINTED) {}
@@ -478,6 +480,11 @@ class PaintedPage : public CDialog {
       CPaintDC dc(this);
       dc.FillSolidRect(0, 0, 100, 12, RGB(200, 0, 0));
       return 0;
+    }
+    if (message == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(l) == ::GetDlgItem(m_hWnd, IDC_OVER)) {
+      SetBkMode(reinterpret_cast<HDC>(w), TRANSPARENT);
+      SetTextColor(reinterpret_cast<HDC>(w), RGB(255, 255, 255));
+      return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
     }
     if (message == WM_DRAWITEM && w == IDC_OWNER) {
       auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(l);
@@ -527,11 +534,21 @@ TEST_F(QtViewTest, ScreenshotComposesPaintedLayersBitmapsAndWidgets) {
   ASSERT_FALSE(picture.isNull());
   EXPECT_EQ(picture.size(), QSize(w->rect.right - w->rect.left, w->rect.bottom - w->rect.top));
   POINT off = w->client_offset();
-  // The painted bar, where the label leaves it uncovered and where the
-  // transparent label sits over it (its right end holds no text).
+  // The painted bar, where no label covers it and where the transparent
+  // label sits over it (its right end holds no text); the plain label
+  // covers it with the dialog face.
   EXPECT_EQ(picture.pixel(off.x + 99, off.y + 1), qRgb(200, 0, 0));
   Window* over = platform::ui::FindWindowModel(::GetDlgItem(page.m_hWnd, IDC_OVER));
-  EXPECT_EQ(PixelOfChild(picture, *w, IDC_OVER, over->rect.right - over->rect.left - 2, 1), qRgb(200, 0, 0));
+  int over_width = over->rect.right - over->rect.left, over_height = over->rect.bottom - over->rect.top;
+  EXPECT_EQ(PixelOfChild(picture, *w, IDC_OVER, over_width - 1, 1), qRgb(200, 0, 0));
+  Window* plain = platform::ui::FindWindowModel(::GetDlgItem(page.m_hWnd, IDC_PLAIN));
+  EXPECT_EQ(PixelOfChild(picture, *w, IDC_PLAIN, plain->rect.right - plain->rect.left - 1, 1),
+            platform::ui::ToQRgb(GetSysColor(COLOR_BTNFACE)));
+  // The transparent label's text is in the colour its parent chose.
+  int white = 0;
+  for (int y = 0; y < over_height; ++y)
+    for (int x = 0; x < over_width; ++x) white += PixelOfChild(picture, *w, IDC_OVER, x, y) == qRgb(255, 255, 255);
+  EXPECT_GT(white, 5);
   // Below the bar: the dialog face.
   EXPECT_EQ(picture.pixel(off.x + 99, off.y + 14), platform::ui::ToQRgb(GetSysColor(COLOR_BTNFACE)));
   // The bitmap, at the static's origin and at its far corner.

@@ -394,11 +394,8 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
         } else if (type == SS_BLACKRECT || type == SS_GRAYRECT || type == SS_WHITERECT || type == SS_OWNERDRAW) {
           widget = new LayerWidget(w.handle, parent_widget);
         } else {
-          auto* label = new QLabel(parent_widget);
-          // Transparent: bitmap backgrounds painted by the parent show through.
-          label->setAutoFillBackground(false);
-          label->setAttribute(Qt::WA_TranslucentBackground);
-          widget = label;
+          // Filled or transparent as the parent says (see update_control).
+          widget = new QLabel(parent_widget);
         }
         break;
       }
@@ -751,6 +748,29 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       }
       QString text = (w.style & SS_NOPREFIX) ? qs(w.text) : without_prefix(w.text);
       if (label->text() != text) label->setText(text);
+      // The parent chooses colours through WM_CTLCOLORSTATIC, as for
+      // painting: a transparent mode or the null brush lets what the parent
+      // painted (a banner, a bitmap background) show through.
+      COLORREF text_colour = GetSysColor(COLOR_WINDOWTEXT), back = GetSysColor(COLOR_BTNFACE);
+      bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0;
+      if (w.parent) {
+        HDC dc = CreateCompatibleDC(nullptr);
+        ::SetTextColor(dc, text_colour);
+        ::SetBkColor(dc, back);
+        LRESULT brush = SendMessageW(w.parent->handle, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                     reinterpret_cast<LPARAM>(self));
+        text_colour = ::SetTextColor(dc, text_colour);
+        back = ::SetBkColor(dc, back);
+        int mode = ::SetBkMode(dc, OPAQUE);
+        DeleteDC(dc);
+        if (mode == TRANSPARENT || brush == reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH))) transparent = true;
+        if (!FindWindowModel(self)) break;
+      }
+      QPalette palette = label->palette();
+      palette.setColor(QPalette::WindowText, colour(text_colour));
+      palette.setColor(QPalette::Window, colour(back));
+      if (palette != label->palette()) label->setPalette(palette);
+      if (label->autoFillBackground() == transparent) label->setAutoFillBackground(!transparent);
       Qt::Alignment h = type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
       label->setAlignment(h | ((w.style & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop));
       label->setWordWrap(type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE);
