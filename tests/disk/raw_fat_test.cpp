@@ -533,4 +533,62 @@ TEST(RawFatTextTest, ContainsNoCaseAndPathSplitting) {
   }
 }
 
+TEST(RawFatTextTest, BootSectorFieldsGiveTheDerivedValues) {
+  struct Case {
+    const char* what;
+    uint16_t bps;
+    uint8_t spc;
+    uint16_t reserved;
+    uint8_t fats;
+    uint16_t rootEntries;
+    uint32_t total;
+    uint32_t spf;  // FAT32 field when rootEntries is 0, else the FAT12/16 field
+    bool ok;
+    uint32_t bits;
+    uint64_t clusters;
+    uint64_t dataStart;  // 512-byte units
+  } cases[] = {
+      // (20,000,000 - 32 - 2 x 1221) / 128 clusters; the data start in 512-byte units.
+      {"FAT32, 128 sectors per cluster (unsigned)", 512, 128, 32, 2, 0, 20000000, 1221, true, 32, 156230, 2474},
+      // 1220 FAT sectors hold 156,160 entries: clusters 2 .. 156,159 only.
+      {"FAT32 whose FAT is short of the clusters", 512, 128, 32, 2, 0, 20000000, 1220, true, 32, 156158, 2472},
+      // (32 + 2 x 98) sectors of 4096 bytes are 1,824 units.
+      {"FAT32 on 4096-byte sectors", 4096, 1, 32, 2, 0, 100000, 98, true, 32, 99772, 1824},
+      // 4 reserved + 2 x 80 FAT + 32 root-directory sectors.
+      {"FAT16", 512, 4, 4, 2, 512, 80000, 80, true, 16, 19951, 196},
+      {"FAT12", 512, 1, 1, 2, 224, 2880, 9, true, 12, 2847, 33},
+      {"FAT area beyond the volume", 512, 8, 32, 2, 0, 1000, 5000, false, 0, 0, 0},
+      {"bytes per sector 768", 768, 1, 32, 2, 0, 100000, 800, false, 0, 0, 0},
+      {"sectors per cluster 6", 512, 6, 32, 2, 0, 100000, 800, false, 0, 0, 0},
+      {"five FATs", 512, 1, 32, 5, 0, 100000, 800, false, 0, 0, 0},
+      {"no reserved sectors", 512, 1, 0, 2, 0, 100000, 800, false, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FatBootSector b{};
+    b.bytesPerSector = c.bps;
+    b.sectorsPerCluster = c.spc;
+    b.reservedSectors = c.reserved;
+    b.fatCount = c.fats;
+    b.rootEntries = c.rootEntries;
+    if (c.total < 65536 && c.rootEntries) b.totalSectors16 = static_cast<uint16_t>(c.total);
+    else b.totalSectors32 = c.total;
+    if (c.rootEntries) b.sectorsPerFat16 = static_cast<uint16_t>(c.spf);
+    else b.sectorsPerFat32 = c.spf;
+    b.rootCluster = 2;
+    FatVolume = FatVolumeRecord{};
+    uint8_t raw[512];
+    memcpy(raw, &b, sizeof raw);
+    ASSERT_EQ(TakeFatBootSector(raw, 0), c.ok);
+    if (!c.ok) {
+      EXPECT_EQ(FatVolume.bytesPerSector, 0u) << "a refused boot sector leaves the record alone";
+      continue;
+    }
+    EXPECT_EQ(FatVolume.fatBits, c.bits);
+    EXPECT_EQ(FatVolume.clusterCount, c.clusters);
+    EXPECT_EQ(FatVolume.dataStart, c.dataStart);
+    EXPECT_EQ(FatVolume.sectorsPerCluster, c.spc);
+  }
+}
+
 }  // namespace
