@@ -155,6 +155,17 @@ class EveryControlPage : public CDialog {
     return TRUE;
   }
   LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    // Owner-drawn menu items: an orange picture.
+    if (message == WM_MEASUREITEM && reinterpret_cast<MEASUREITEMSTRUCT*>(l)->CtlType == ODT_MENU) {
+      reinterpret_cast<MEASUREITEMSTRUCT*>(l)->itemWidth = 20;
+      reinterpret_cast<MEASUREITEMSTRUCT*>(l)->itemHeight = 16;
+      return TRUE;
+    }
+    if (message == WM_DRAWITEM && reinterpret_cast<DRAWITEMSTRUCT*>(l)->CtlType == ODT_MENU) {
+      auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(l);
+      CDC::FromHandle(item->hDC)->FillSolidRect(&item->rcItem, RGB(255, 128, 0));
+      return TRUE;
+    }
     if (recording) {
       if (message == WM_COMMAND) {
         received.push_back({message, LOWORD(w), HIWORD(w), -1});
@@ -194,6 +205,14 @@ void Pump(WidgetMirror* mirror = nullptr) {
     }
   }
 }
+
+QImage Solid(QColor colour) {
+  QImage image(16, 16, QImage::Format_RGB32);
+  image.fill(colour);
+  return image;
+}
+
+QRgb IconColour(const QIcon& icon) { return icon.pixmap(16, 16).toImage().pixel(8, 8); }
 
 class QtViewTest : public ::testing::Test {
  protected:
@@ -269,6 +288,10 @@ TEST_F(QtViewTest, QtInputOnEveryControlReachesTheModelAsPlatformMessages) {
        {{WM_COMMAND, IDC_EDIT, EN_CHANGE, -1}}, [&] { return page.GetDlgItemText(IDC_EDIT) == u"ab1"; }},
       {"backspace in the edit", [&] { QTest::keyClick(widget(IDC_EDIT), Qt::Key_Backspace); },
        {{WM_COMMAND, IDC_EDIT, EN_CHANGE, -1}}, [&] { return page.GetDlgItemText(IDC_EDIT) == u"ab"; }},
+      {"tab to the next tab stop", [&] { QTest::keyClick(widget(IDC_EDIT), Qt::Key_Tab); }, {},
+       [&] { return ::GetFocus() == ::GetDlgItem(page.m_hWnd, IDC_MULTI); }},
+      {"shift+tab back", [&] { QTest::keyClick(widget(IDC_MULTI), Qt::Key_Backtab, Qt::ShiftModifier); }, {},
+       [&] { return ::GetFocus() == ::GetDlgItem(page.m_hWnd, IDC_EDIT); }},
       {"pick a list box row",
        [&] {
          auto* l = dynamic_cast<QListWidget*>(widget(IDC_LIST));
@@ -378,6 +401,11 @@ TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
        }},
       {"wait cursor", [&] { SetCursor(LoadCursorW(nullptr, IDC_WAIT)); },
        [&] { return mirror.top_level_widget(page.m_hWnd)->cursor().shape() == Qt::WaitCursor; }},
+      {"window icon", [&] { page.SetIcon(platform::ui::MakeIcon(Solid(QColor(0, 128, 128))), FALSE); },
+       [&] {
+         QIcon icon = mirror.top_level_widget(page.m_hWnd)->windowIcon();
+         return !icon.isNull() && IconColour(icon) == qRgb(0, 128, 128);
+       }},
       {"caption", [&] { page.SetWindowText(u"Renamed"); },
        [&] { return mirror.top_level_widget(page.m_hWnd)->windowTitle() == "Renamed"; }},
   };
@@ -609,12 +637,13 @@ TEST_F(QtViewTest, PopupMenuPickedWithTheMouseEndsTheTrackingLoop) {
   AppendMenuW(popup, MF_STRING, 3101, u"First");
   AppendMenuW(popup, MF_STRING | MF_GRAYED, 3102, u"Grayed");
   AppendMenuW(popup, MF_STRING, 3103, u"Third");
+  AppendMenuW(popup, MF_OWNERDRAW, 3104, nullptr);
 
   struct Case {
-    const char* pick;  // null: the user closes the menu
+    const char* pick;  // null: the user closes the menu; "": the owner-drawn item
     UINT expected;
   };
-  for (const Case& c : {Case{"Third", 3103u}, Case{nullptr, 0u}, Case{"First", 3101u}}) {
+  for (const Case& c : {Case{"Third", 3103u}, Case{nullptr, 0u}, Case{"First", 3101u}, Case{"", 3104u}}) {
     SCOPED_TRACE(c.pick ? c.pick : "closed");
     // The user acts once the menu is on the screen.
     std::function<void()> act = [&] {
@@ -627,8 +656,14 @@ TEST_F(QtViewTest, PopupMenuPickedWithTheMouseEndsTheTrackingLoop) {
         QTest::keyClick(menu, Qt::Key_Escape);
         return;
       }
-      for (QAction* a : menu->actions())
-        if (a->text() == c.pick) QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+      for (QAction* a : menu->actions()) {
+        if (a->isSeparator() || a->text() != c.pick) continue;
+        // The owner drew its item's picture.
+        if (a->text().isEmpty()) {
+          EXPECT_EQ(IconColour(a->icon()), qRgb(255, 128, 0));
+        }
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
+      }
     };
     QTimer::singleShot(0, act);
     BOOL chosen = TrackPopupMenu(popup, TPM_RETURNCMD, 40, 50, 0, page.m_hWnd, nullptr);
@@ -768,14 +803,6 @@ TEST_F(QtViewTest, HandlerOpeningADialogFromQtInputRunsItsLoopOutsideQt) {
   EXPECT_TRUE(answered);
   EXPECT_EQ(page.answer, IDYES);
 }
-
-QImage Solid(QColor colour) {
-  QImage image(16, 16, QImage::Format_RGB32);
-  image.fill(colour);
-  return image;
-}
-
-QRgb IconColour(const QIcon& icon) { return icon.pixmap(16, 16).toImage().pixel(8, 8); }
 
 // Colours one list row through custom drawing; the row is the program's choice.
 class ColourPage : public EveryControlPage {

@@ -259,6 +259,8 @@ struct WidgetMirror::Entry {
   std::u16string signature;
   std::u16string menu_sig;
   HMENU menu = nullptr;
+  HICON small_icon = nullptr;
+  HICON big_icon = nullptr;
   // File and folder pickers: the path field, OK and status the view adds.
   QPointer<QLineEdit> picker_path;
   QPointer<QPushButton> picker_ok;
@@ -560,8 +562,15 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
   QWidget* top = e.top;
   QString title = qs(w.text);
   if (top->windowTitle() != title) top->setWindowTitle(title);
-  const QImage* icon = IconImage(w.small_icon ? w.small_icon : w.big_icon);
-  if (icon && top->windowIcon().isNull()) top->setWindowIcon(QIcon(QPixmap::fromImage(*icon)));
+  // Both sizes of the window's icon (WM_SETICON), in the task bar and caption.
+  if (w.small_icon != e.small_icon || w.big_icon != e.big_icon) {
+    e.small_icon = w.small_icon;
+    e.big_icon = w.big_icon;
+    QIcon icon;
+    for (HICON h : {w.small_icon, w.big_icon})
+      if (const QImage* image = IconImage(h)) icon.addPixmap(QPixmap::fromImage(*image));
+    top->setWindowIcon(icon);
+  }
   // Owned windows are dialogs over their owner; others stand in the task bar.
   Qt::WindowFlags flags = w.owner ? Qt::Dialog : Qt::Window;
   if ((top->windowFlags() & Qt::WindowType_Mask) != flags) top->setWindowFlags(flags);
@@ -625,6 +634,7 @@ void WidgetMirror::rebuild_menu_bar(Entry& e, Window& w) {
   if (!w.menu) return;
   auto* bar = new QMenuBar(e.top);
   HWND owner = w.handle;
+  menu_owner_ = owner;
   // A pick posts the command the way the headless `menu` verb does.
   auto post_command = [owner](UINT command) {
     if (FindWindowModel(owner)) PostMessageW(owner, WM_COMMAND, command, 0);
@@ -655,6 +665,29 @@ void WidgetMirror::rebuild_menu_bar(Entry& e, Window& w) {
   e.menu_bar = bar;
 }
 
+// Owner-drawn menu items (the programs' items with icons) are measured and
+// drawn by the menu's owner into a picture, as when a pop-up opens.
+QIcon WidgetMirror::owner_drawn_item(const MenuItem& item) {
+  HWND owner = menu_owner_;
+  if (!FindWindowModel(owner)) return QIcon();
+  MEASUREITEMSTRUCT mi{ODT_MENU, 0, item.id, 0, 0, item.data};
+  SendMessageW(owner, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mi));
+  int width = std::clamp<int>(static_cast<int>(mi.itemWidth), 1, 2048);
+  int height = std::clamp<int>(static_cast<int>(mi.itemHeight), 1, 512);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  DRAWITEMSTRUCT di{ODT_MENU, 0, item.id, ODA_DRAWENTIRE, (item.flags & MF_GRAYED) ? ODS_GRAYED : 0u,
+                    nullptr, dc, {0, 0, width, height}, item.data};
+  SendMessageW(owner, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&di));
+  QIcon icon;
+  if (const QImage* image = DcImage(dc)) icon = QIcon(QPixmap::fromImage(*image));
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(bitmap);
+  return icon;
+}
+
 void WidgetMirror::fill_menu(QMenu* into, HMENU handle, int depth, const std::function<void(UINT)>& pick) {
   Menu* m = FindMenu(handle);
   if (!m || depth > kMaxMenuDepth) return;
@@ -668,6 +701,7 @@ void WidgetMirror::fill_menu(QMenu* into, HMENU handle, int depth, const std::fu
       continue;
     }
     QAction* a = into->addAction(qs(item.text));
+    if (item.flags & MF_OWNERDRAW) a->setIcon(owner_drawn_item(item));
     a->setEnabled(!(item.flags & (MF_GRAYED | MF_DISABLED)));
     a->setCheckable((item.flags & MF_CHECKED) != 0);
     a->setChecked((item.flags & MF_CHECKED) != 0);
@@ -698,7 +732,10 @@ void WidgetMirror::sync_popup_menu(Window& w) {
     // GetMessage returns once something is queued; the loop then sees its end.
     PostMessageW(t->owner, WM_NULL, 0, 0);
   };
-  if (tracked) fill_menu(menu, tracked->menu, 0, end_pick);
+  if (tracked) {
+    menu_owner_ = tracked->owner;
+    fill_menu(menu, tracked->menu, 0, end_pick);
+  }
   connect(menu, &QMenu::aboutToHide, this, [this, end_pick] {
     // A pick's triggered signal comes after the menu hides; end without
     // a choice only when none came.

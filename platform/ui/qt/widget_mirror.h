@@ -19,8 +19,13 @@
 
 #include "platform/ui/window.h"
 
+class QIcon;
 class QMenu;
 class QWidget;
+
+namespace platform::ui {
+struct MenuItem;
+}
 
 namespace platform::ui::qt {
 
@@ -88,6 +93,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   void rebuild_menu_bar(Entry& e, Window& w);
   void fill_menu(QMenu* into, HMENU handle, int depth, const std::function<void(UINT)>& pick);
   void sync_popup_menu(Window& w);
+  QIcon owner_drawn_item(const MenuItem& item);
   bool handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event);
   bool handle_key(Entry& e, Window& w, QEvent* event);
   void drop(HWND hwnd);
@@ -97,6 +103,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   UiThread* thread_;
   std::unordered_map<HWND, std::unique_ptr<Entry>> entries_;
   bool syncing_ = false;
+  HWND menu_owner_ = nullptr;  // whose menu is being filled
   // Windows whose layer or state changed since their last pass (changes
   // made while syncing are the mirror's own and do not count).
   std::unordered_set<HWND> repainted_;
