@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +18,8 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QGlyphRun>
 #include <QRawFont>
 #include <QTest>
@@ -246,6 +249,11 @@ TEST_F(QtViewTest, QtInputOnEveryControlReachesTheModelAsPlatformMessages) {
   EXPECT_NE(dynamic_cast<QCheckBox*>(widget(IDC_CHECK)), nullptr);
   EXPECT_NE(dynamic_cast<QRadioButton*>(widget(IDC_TWO)), nullptr);
   EXPECT_NE(dynamic_cast<QLineEdit*>(widget(IDC_EDIT)), nullptr);
+  EXPECT_NE(dynamic_cast<QTextEdit*>(widget(IDC_MULTI)), nullptr);
+  EXPECT_NE(dynamic_cast<QTextEdit*>(widget(IDC_RICH)), nullptr);
+  auto* group = dynamic_cast<QGroupBox*>(widget(IDC_GROUP));
+  ASSERT_NE(group, nullptr);
+  EXPECT_EQ(group->title(), "Group");
   EXPECT_NE(dynamic_cast<QListWidget*>(widget(IDC_LIST)), nullptr);
   EXPECT_NE(dynamic_cast<QComboBox*>(widget(IDC_COMBO)), nullptr);
   EXPECT_NE(dynamic_cast<QTreeWidget*>(widget(IDC_REPORT)), nullptr);
@@ -398,6 +406,30 @@ TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
        [&] {
          auto* t = dynamic_cast<QTreeWidget*>(widget(IDC_REPORT));
          return t->topLevelItemCount() == 3 && t->topLevelItem(2)->text(1) == "30 GB";
+       }},
+      {"rich text runs",
+       [&] {
+         auto* rich = static_cast<CRichEditCtrl*>(page.GetDlgItem(IDC_RICH));
+         rich->SetWindowText(u"Disk 0 failed");
+         rich->SetSel(7, 13);
+         CHARFORMAT2W f{};
+         f.cbSize = sizeof f;
+         f.dwMask = CFM_COLOR | CFM_BOLD;
+         f.dwEffects = CFE_BOLD;
+         f.crTextColor = RGB(200, 0, 0);
+         rich->SetSelectionCharFormat(f);
+       },
+       [&] {
+         auto* edit = dynamic_cast<QTextEdit*>(widget(IDC_RICH));
+         if (edit->toPlainText() != "Disk 0 failed") return false;
+         QTextCursor plain(edit->document());
+         plain.setPosition(3);
+         QTextCursor red(edit->document());
+         red.setPosition(10);
+         return red.charFormat().foreground().color() == QColor(200, 0, 0) &&
+                red.charFormat().fontWeight() == QFont::Bold &&
+                plain.charFormat().foreground().color() != QColor(200, 0, 0) &&
+                plain.charFormat().fontWeight() != QFont::Bold;
        }},
       {"wait cursor", [&] { SetCursor(LoadCursorW(nullptr, IDC_WAIT)); },
        [&] { return mirror.top_level_widget(page.m_hWnd)->cursor().shape() == Qt::WaitCursor; }},
