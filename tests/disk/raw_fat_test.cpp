@@ -44,16 +44,16 @@ std::string Pattern(size_t size, uint32_t seed) {
 // "image@@offset" for mtools.
 std::string At(const std::string& image, uint64_t offset) { return "'" + image + "@@" + std::to_string(offset) + "'"; }
 
-std::string Mtype(const std::string& spec, const std::string& path) {
+std::string Mtype(const std::string& volumeRef, const std::string& path) {
   std::string out;
-  Shell("mtype -i " + spec + " '::" + path + "'", &out);
+  Shell("mtype -i " + volumeRef + " '::" + path + "'", &out);
   return out;
 }
 
 // Clusters of a file as mshowfat lists them ("<3-12> <23-31>").
-std::vector<uint32_t> ShowFat(const std::string& spec, const std::string& path) {
+std::vector<uint32_t> ShowFat(const std::string& volumeRef, const std::string& path) {
   std::string out;
-  EXPECT_EQ(Shell("mshowfat -i " + spec + " '::" + path + "'", &out), 0) << path;
+  EXPECT_EQ(Shell("mshowfat -i " + volumeRef + " '::" + path + "'", &out), 0) << path;
   std::vector<uint32_t> clusters;
   std::regex run("<(\\d+)(?:-(\\d+))?>");
   for (auto it = std::sregex_iterator(out.begin(), out.end(), run); it != std::sregex_iterator(); ++it) {
@@ -96,7 +96,7 @@ class RawFatTest : public ::testing::TestWithParam<uint32_t> {
              .label = "ESP", .files = files};
     pc.WriteGpt(0, {esp});
     offset = g.partStart * g.sectorSize;
-    spec = At(pc.Image(0), offset);
+    volumeRef = At(pc.Image(0), offset);
   }
 
   std::string Check() {
@@ -116,7 +116,7 @@ class RawFatTest : public ::testing::TestWithParam<uint32_t> {
   SimulatedPc pc;
   Geometry g{};
   uint64_t offset = 0;
-  std::string spec;
+  std::string volumeRef;
 };
 
 TEST_P(RawFatTest, FindsReadsAndRewritesTheBcdStoreAlongItsChain) {
@@ -135,7 +135,7 @@ TEST_P(RawFatTest, FindsReadsAndRewritesTheBcdStoreAlongItsChain) {
 
   uint64_t first = 0;
   ASSERT_EQ(LocateBcdOnFat32(0, static_cast<int64_t>(offset), &first), 20000);
-  auto clusters = ShowFat(spec, "/EFI/MICROSOFT/BOOT/BCD");
+  auto clusters = ShowFat(volumeRef, "/EFI/MICROSOFT/BOOT/BCD");
   ASSERT_FALSE(clusters.empty());
   EXPECT_EQ(FatVolume.currentCluster, clusters.front());
   EXPECT_EQ(first, FatVolume.dataStart + (clusters.front() - 2ull) * FatVolume.unitsPerCluster);
@@ -154,9 +154,9 @@ TEST_P(RawFatTest, FindsReadsAndRewritesTheBcdStoreAlongItsChain) {
   EXPECT_EQ(DiskContext.ioErrorCount, 0);
 
   EXPECT_EQ(Check(), "");
-  EXPECT_EQ(Mtype(spec, "/EFI/MICROSOFT/BOOT/BCD"), edited);
-  EXPECT_EQ(Mtype(spec, "/EFI/MICROSOFT/BOOT/BCD.LOG"), std::string(3000, 'L'));
-  EXPECT_EQ(Mtype(spec, "/DECOY.BIN"), decoy);
+  EXPECT_EQ(Mtype(volumeRef, "/EFI/MICROSOFT/BOOT/BCD"), edited);
+  EXPECT_EQ(Mtype(volumeRef, "/EFI/MICROSOFT/BOOT/BCD.LOG"), std::string(3000, 'L'));
+  EXPECT_EQ(Mtype(volumeRef, "/DECOY.BIN"), decoy);
 }
 
 TEST_P(RawFatTest, FragmentedChainAndPartialUnitsAndDeletedEntries) {
@@ -165,23 +165,23 @@ TEST_P(RawFatTest, FragmentedChainAndPartialUnitsAndDeletedEntries) {
   std::string local = pc.folder() + "/local.bin";
   auto put = [&](const std::string& content, const std::string& name) {
     std::ofstream(local, std::ios::binary | std::ios::trunc) << content;
-    ASSERT_EQ(Shell("mcopy -o -i " + spec + " " + local + " '::" + name + "'"), 0);
+    ASSERT_EQ(Shell("mcopy -o -i " + volumeRef + " " + local + " '::" + name + "'"), 0);
   };
   uint32_t cluster_bytes = g.sectorSize;  // one sector per cluster
   // An old store, deleted: its entry stays with 0xE5 in front.
   put(std::string(100, 'o'), "/BCD");
-  ASSERT_EQ(Shell("mdel -i " + spec + " ::/BCD"), 0);
+  ASSERT_EQ(Shell("mdel -i " + volumeRef + " ::/BCD"), 0);
   put(std::string(cluster_bytes * 6, 'a'), "/HOLE.BIN");
   put(std::string(cluster_bytes * 2, 'b'), "/WALL.BIN");
-  auto hole = ShowFat(spec, "/HOLE.BIN");
-  ASSERT_EQ(Shell("mdel -i " + spec + " ::/HOLE.BIN"), 0);
+  auto hole = ShowFat(volumeRef, "/HOLE.BIN");
+  ASSERT_EQ(Shell("mdel -i " + volumeRef + " ::/HOLE.BIN"), 0);
   // Point the free-cluster hint of the FSInfo sector at the hole, so the
   // store's chain fills it and continues behind the wall.
   uint32_t hint = hole.front();
   pc.WriteBytes(0, offset + g.sectorSize + 492, std::string(reinterpret_cast<const char*>(&hint), 4));
   std::string store = Pattern(cluster_bytes * 9 + 100, 3);
   put(store, "/BCD");
-  auto chain = ShowFat(spec, "/BCD");
+  auto chain = ShowFat(volumeRef, "/BCD");
   ASSERT_GE(chain.size(), 2u);
   bool fragmented = false;
   for (size_t i = 1; i < chain.size(); ++i) fragmented |= chain[i] != chain[i - 1] + 1;
@@ -201,13 +201,13 @@ TEST_P(RawFatTest, FragmentedChainAndPartialUnitsAndDeletedEntries) {
   std::fill(small.begin(), small.end(), 'Z');
   ASSERT_EQ(FindBcdOnFat32(0, static_cast<int64_t>(offset)), static_cast<int32_t>(store.size()));
   ASSERT_TRUE(WriteFat32FileByChain(0, static_cast<int64_t>(offset), small.data(), 1000));
-  EXPECT_EQ(Mtype(spec, "/BCD"), std::string(1024, 'Z') + store.substr(1024));
+  EXPECT_EQ(Mtype(volumeRef, "/BCD"), std::string(1024, 'Z') + store.substr(1024));
   EXPECT_EQ(Check(), "");
 }
 
 TEST_P(RawFatTest, BrokenOrLoopingChainsAreRefusedWithoutWriting) {
   MakeEsp({{"/EFI/BOOT/BCD", Pattern(GetParam() * 5, 11)}});
-  auto chain = ShowFat(spec, "/EFI/BOOT/BCD");
+  auto chain = ShowFat(volumeRef, "/EFI/BOOT/BCD");
   ASSERT_EQ(chain.size(), 5u);
   struct Case {
     const char* fault;
@@ -273,7 +273,7 @@ TEST_P(RawFatTest, HighClusterNumbersAndReservedTopBitsOfEntries) {
   uint64_t filler_clusters = 66000;
   std::string store = Pattern(GetParam() * 3 + 17, 21);
   MakeEsp({{"/FILLER.BIN", std::string(filler_clusters * GetParam(), '\0')}, {"/BOOT/BCD", store}});
-  auto chain = ShowFat(spec, "/BOOT/BCD");
+  auto chain = ShowFat(volumeRef, "/BOOT/BCD");
   ASSERT_EQ(chain.size(), 4u);
   ASSERT_GT(chain.front(), 65535u);
   // The top four bits of an entry are reserved: the next cluster is the low 28 bits.
@@ -314,12 +314,12 @@ class FatVolumeTest : public ::testing::TestWithParam<uint32_t> {
     Part d{.start = g.partStart + g.partCount, .count = d_count, .mbrType = 0x06, .fs = "fat16", .label = "DVOL",
            .files = d_files};
     pc.WriteMbr(0, {c, d});
-    cSpec = At(pc.Image(0), g.partStart * GetParam());
-    dSpec = At(pc.Image(0), (g.partStart + g.partCount) * GetParam());
+    cRef = At(pc.Image(0), g.partStart * GetParam());
+    dRef = At(pc.Image(0), (g.partStart + g.partCount) * GetParam());
   }
   SimulatedPc pc;
   Geometry g{};
-  std::string cSpec, dSpec;
+  std::string cRef, dRef;
 };
 
 TEST_P(FatVolumeTest, PathLocatorRunsMatchMshowfat) {
@@ -330,19 +330,19 @@ TEST_P(FatVolumeTest, PathLocatorRunsMatchMshowfat) {
   pc.Boot();
   struct Case {
     WCHAR letter;
-    std::string* spec;
+    std::string* volumeRef;
     const char16_t* path;
     const char* fatPath;
     int32_t status;
   } cases[] = {
-      {u'C', &cSpec, u"C:\\DIR\\SUB\\FILE.TXT", "/DIR/SUB/FILE.TXT", RAWFS_OK},
-      {u'C', &cSpec, u"C:\\dir\\sub\\file.txt", "/DIR/SUB/FILE.TXT", RAWFS_OK},
-      {u'C', &cSpec, u"C:\\TOP.DAT", "/TOP.DAT", RAWFS_OK},
-      {u'C', &cSpec, u"C:\\DIR\\NOPE.TXT", nullptr, RAWFS_NOT_FOUND},
-      {u'C', &cSpec, u"C:\\TOP.DAT\\X", nullptr, RAWFS_NOT_FOUND},
-      {u'D', &dSpec, u"D:\\DIR\\SUB\\FILE.TXT", "/DIR/SUB/FILE.TXT", RAWFS_OK},
-      {u'D', &dSpec, u"D:\\TOP.DAT", "/TOP.DAT", RAWFS_OK},
-      {u'D', &dSpec, u"D:\\MISSING", nullptr, RAWFS_NOT_FOUND},
+      {u'C', &cRef, u"C:\\DIR\\SUB\\FILE.TXT", "/DIR/SUB/FILE.TXT", RAWFS_OK},
+      {u'C', &cRef, u"C:\\dir\\sub\\file.txt", "/DIR/SUB/FILE.TXT", RAWFS_OK},
+      {u'C', &cRef, u"C:\\TOP.DAT", "/TOP.DAT", RAWFS_OK},
+      {u'C', &cRef, u"C:\\DIR\\NOPE.TXT", nullptr, RAWFS_NOT_FOUND},
+      {u'C', &cRef, u"C:\\TOP.DAT\\X", nullptr, RAWFS_NOT_FOUND},
+      {u'D', &dRef, u"D:\\DIR\\SUB\\FILE.TXT", "/DIR/SUB/FILE.TXT", RAWFS_OK},
+      {u'D', &dRef, u"D:\\TOP.DAT", "/TOP.DAT", RAWFS_OK},
+      {u'D', &dRef, u"D:\\MISSING", nullptr, RAWFS_NOT_FOUND},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(platform::to_utf8(c.path));
@@ -353,7 +353,7 @@ TEST_P(FatVolumeTest, PathLocatorRunsMatchMshowfat) {
     EXPECT_EQ(LocateFileByPath(c.path), c.status);
     if (c.fatPath) {
       // Expected runs from mtools' cluster list.
-      auto clusters = ShowFat(*c.spec, c.fatPath);
+      auto clusters = ShowFat(*c.volumeRef, c.fatPath);
       std::vector<std::pair<uint64_t, uint64_t>> expect;
       for (size_t i = 0; i < clusters.size(); ++i) {
         uint64_t unit = FatVolume.dataStart + (clusters[i] - 2ull) * FatVolume.unitsPerCluster;
@@ -368,7 +368,7 @@ TEST_P(FatVolumeTest, PathLocatorRunsMatchMshowfat) {
       // The first run's bytes are the file's first bytes.
       std::vector<uint8_t> bytes(512);
       ASSERT_EQ(ReadVolumeSectors(bytes.data(), got.at(0).first, 1), 512u);
-      EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 64), Mtype(*c.spec, c.fatPath).substr(0, 64));
+      EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 64), Mtype(*c.volumeRef, c.fatPath).substr(0, 64));
     }
     CloseHandle(RawVolumeHandle);
     RawVolumeHandle = INVALID_HANDLE_VALUE;
@@ -389,7 +389,7 @@ TEST_P(FatVolumeTest, LongNamesAreLocatedByTheirShortForm) {
                {u"C:\\Program Data\\Long File Name.txt", 2, 1},
                {u"C:\\Program Data\\Missing Name.txt", 3, 0},
                {u"", 3, 0}};
-  auto clusters = ShowFat(cSpec, "/Program Data/Long File Name.txt");
+  auto clusters = ShowFat(cRef, "/Program Data/Long File Name.txt");
   for (const auto& c : cases) {
     SCOPED_TRACE(platform::to_utf8(c.path));
     EXPECT_EQ(LocateFileRuns(c.path, c.mode), c.found);
@@ -405,13 +405,13 @@ TEST_P(FatVolumeTest, DeletedEntriesAreCountedAndListed) {
   std::map<std::string, std::vector<uint32_t>> clusters;
   for (const char* name : {"A.TXT", "B.TXT", "C.TXT"}) {
     std::ofstream(local, std::ios::binary | std::ios::trunc) << Pattern(600, name[0]);
-    ASSERT_EQ(Shell("mcopy -o -i " + cSpec + " " + local + " '::/DIR/" + name + "'"), 0);
-    clusters[name] = ShowFat(cSpec, std::string("/DIR/") + name);
+    ASSERT_EQ(Shell("mcopy -o -i " + cRef + " " + local + " '::/DIR/" + name + "'"), 0);
+    clusters[name] = ShowFat(cRef, std::string("/DIR/") + name);
   }
-  ASSERT_EQ(Shell("mmd -i " + cSpec + " ::/DIR/GONE"), 0);
-  clusters["GONE"] = ShowFat(cSpec, "/DIR/GONE");
-  for (const char* name : {"A.TXT", "C.TXT"}) ASSERT_EQ(Shell("mdel -i " + cSpec + " '::/DIR/" + name + "'"), 0);
-  ASSERT_EQ(Shell("mrd -i " + cSpec + " ::/DIR/GONE"), 0);
+  ASSERT_EQ(Shell("mmd -i " + cRef + " ::/DIR/GONE"), 0);
+  clusters["GONE"] = ShowFat(cRef, "/DIR/GONE");
+  for (const char* name : {"A.TXT", "C.TXT"}) ASSERT_EQ(Shell("mdel -i " + cRef + " '::/DIR/" + name + "'"), 0);
+  ASSERT_EQ(Shell("mrd -i " + cRef + " ::/DIR/GONE"), 0);
   pc.Boot();
   RawVolumeHandle = OpenVolumeDevice(u'C');
   ASSERT_EQ(ReadFatVolumeParams(), RAWFS_OK);
@@ -458,7 +458,7 @@ TEST_P(FatVolumeTest, UsedMapMarksFilesAndLeavesThePagefileClear) {
   auto unit_of = [&](uint32_t c) { return data_start + (c - 2ull) * units_per_cluster; };
   // Every cluster of a file and of the folders (by mshowfat) lies in a marked group.
   for (const char* path : {"/DATA/ONE.BIN", "/DATA/TWO.BIN", "/DATA"}) {
-    for (uint32_t c : ShowFat(cSpec, path)) {
+    for (uint32_t c : ShowFat(cRef, path)) {
       for (uint64_t u = unit_of(c); u < unit_of(c) + units_per_cluster; ++u)
         ASSERT_TRUE(map->IsUsed(u / 32)) << path << " cluster " << c;
     }
@@ -466,7 +466,7 @@ TEST_P(FatVolumeTest, UsedMapMarksFilesAndLeavesThePagefileClear) {
   // The reserved area and the FATs are always marked.
   for (uint64_t u = 0; u < data_start; u += 32) ASSERT_TRUE(map->IsUsed(u / 32)) << u;
   // Groups lying wholly inside the pagefile stay clear.
-  auto pagefile = ShowFat(cSpec, "/PAGEFILE.SYS");
+  auto pagefile = ShowFat(cRef, "/PAGEFILE.SYS");
   std::set<uint64_t> pagefile_units;
   for (uint32_t c : pagefile)
     for (uint64_t u = unit_of(c); u < unit_of(c) + units_per_cluster; ++u) pagefile_units.insert(u);
