@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/show_window.h"
 #include "platform/core/error.h"
 #include "platform/core/types.h"
 #include "platform/process/thread.h"
@@ -41,19 +42,6 @@ constexpr DWORD PROCESS_ALL_ACCESS = 0x001FFFFF;
 constexpr DWORD ERROR_BAD_EXE_FORMAT = 193;
 constexpr DWORD ERROR_NO_ASSOCIATION = 1155;
 
-constexpr int SW_HIDE = 0;
-constexpr int SW_SHOWNORMAL = 1;
-constexpr int SW_NORMAL = 1;
-constexpr int SW_SHOWMINIMIZED = 2;
-constexpr int SW_SHOWMAXIMIZED = 3;
-constexpr int SW_MAXIMIZE = 3;
-constexpr int SW_SHOWNOACTIVATE = 4;
-constexpr int SW_SHOW = 5;
-constexpr int SW_MINIMIZE = 6;
-constexpr int SW_SHOWMINNOACTIVE = 7;
-constexpr int SW_SHOWNA = 8;
-constexpr int SW_RESTORE = 9;
-constexpr int SW_SHOWDEFAULT = 10;
 
 struct STARTUPINFOW {
   DWORD cb;                // +0x00

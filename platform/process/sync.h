@@ -12,12 +12,12 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/core/access_rights.h"
 #include "platform/core/error.h"
 #include "platform/core/kobject.h"
 #include "platform/core/types.h"
 
 constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
-constexpr DWORD SYNCHRONIZE = 0x00100000;
 constexpr DWORD MUTEX_ALL_ACCESS = 0x001F0001;
 constexpr DWORD EVENT_ALL_ACCESS = 0x001F0003;
 constexpr DWORD EVENT_MODIFY_STATE = 0x0002;

@@ -10,6 +10,7 @@
 // default). There is one registry view: the WOW64 flags change nothing.
 #pragma once
 
+#include "platform/core/access_rights.h"
 #include "platform/core/error.h"
 #include "platform/core/types.h"
 
@@ -41,16 +42,6 @@ constexpr DWORD REG_QWORD = 11;
 constexpr DWORD REG_QWORD_LITTLE_ENDIAN = 11;
 
 // Access rights of a key handle.
-constexpr REGSAM DELETE = 0x00010000;
-constexpr REGSAM READ_CONTROL = 0x00020000;
-constexpr REGSAM WRITE_DAC = 0x00040000;
-constexpr REGSAM WRITE_OWNER = 0x00080000;
-constexpr REGSAM SYNCHRONIZE = 0x00100000;
-constexpr REGSAM STANDARD_RIGHTS_READ = READ_CONTROL;
-constexpr REGSAM STANDARD_RIGHTS_WRITE = READ_CONTROL;
-constexpr REGSAM STANDARD_RIGHTS_ALL = 0x001F0000;
-constexpr REGSAM STANDARD_RIGHTS_REQUIRED = 0x000F0000;
-constexpr REGSAM MAXIMUM_ALLOWED = 0x02000000;
 
 constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
 constexpr REGSAM KEY_SET_VALUE = 0x0002;

@@ -4,6 +4,7 @@
 // them (notification codes in NMHDR, styles in resource tables).
 #pragma once
 
+#include "platform/core/show_window.h"
 #include "platform/core/types.h"
 
 // ---- messages ----
@@ -274,17 +275,6 @@ constexpr DWORD TBS_VERT = 0x2;
 constexpr DWORD TBS_NOTICKS = 0x10;
 
 // ---- show, position, z-order ----
-constexpr int SW_HIDE = 0;
-constexpr int SW_SHOWNORMAL = 1;
-constexpr int SW_NORMAL = 1;
-constexpr int SW_SHOWMINIMIZED = 2;
-constexpr int SW_SHOWMAXIMIZED = 3;
-constexpr int SW_MAXIMIZE = 3;
-constexpr int SW_SHOWNOACTIVATE = 4;
-constexpr int SW_SHOW = 5;
-constexpr int SW_MINIMIZE = 6;
-constexpr int SW_SHOWNA = 8;
-constexpr int SW_RESTORE = 9;
 
 constexpr UINT SWP_NOSIZE = 0x0001;
 constexpr UINT SWP_NOMOVE = 0x0002;
