@@ -1,0 +1,136 @@
+#include "platform/startup/startup.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <vector>
+
+#include "platform/core/clock.h"
+#include "platform/core/error.h"
+#include "platform/core/kobject.h"
+#include "platform/core/text.h"
+#include "platform/fs/file_api.h"
+#include "platform/fs/shell_namespace.h"
+#include "platform/machine/machine.h"
+#include "platform/process/privilege.h"
+#include "platform/process/process_context.h"
+#include "platform/process/thread.h"
+#include "platform/registry/hive_privilege.h"
+#include "platform/registry/hive_store.h"
+#include "platform/storage/ioctl.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/message_queue.h"
+
+namespace platform::startup {
+
+namespace {
+
+// Hive files live inside the simulated volumes, but hivex works on host
+// files: a hive is copied out to a host temporary file while it is loaded and
+// copied back when it is unloaded with changes.
+LONG CopyHiveOut(std::u16string_view hive_path, std::string& host_path) {
+  std::u16string path(hive_path);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return static_cast<LONG>(GetLastError());
+  char name[] = "/tmp/drum-hive-XXXXXX";
+  int fd = mkstemp(name);
+  if (fd < 0) {
+    CloseHandle(file);
+    return ERROR_CANTOPEN;
+  }
+  std::vector<char> buffer(1 << 20);
+  LONG status = ERROR_SUCCESS;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      status = static_cast<LONG>(GetLastError());
+      break;
+    }
+    if (got == 0) break;
+    if (write(fd, buffer.data(), got) != static_cast<ssize_t>(got)) {
+      status = ERROR_CANTWRITE;
+      break;
+    }
+  }
+  CloseHandle(file);
+  close(fd);
+  if (status != ERROR_SUCCESS) {
+    unlink(name);
+    return status;
+  }
+  host_path = name;
+  return ERROR_SUCCESS;
+}
+
+LONG CopyHiveBack(std::u16string_view hive_path, const std::string& host_path, bool changed) {
+  LONG status = ERROR_SUCCESS;
+  if (changed) {
+    std::ifstream in(host_path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::u16string path(hive_path);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      status = static_cast<LONG>(GetLastError());
+    } else {
+      DWORD written = 0;
+      if (!in.good() && !in.eof()) {
+        status = ERROR_CANTREAD;
+      } else if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+                 written != bytes.size()) {
+        status = ERROR_CANTWRITE;
+      }
+      CloseHandle(file);
+    }
+  }
+  unlink(host_path.c_str());
+  return status;
+}
+
+}  // namespace
+
+void ConnectLayers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // Message queues are keyed by the process layer's thread ids.
+    platform::ui::set_thread_id_source(&GetCurrentThreadId);
+
+    // File and folder choosers see the simulated PC's files.
+    platform::ui::set_shell_seam({
+        [](const std::u16string& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; },
+        [](const std::u16string& path) { return platform::fs::ItemListFromPath(path); },
+        [](PCIDLIST_ABSOLUTE list) { return platform::fs::PathFromItemList(list); },
+    });
+
+    // Offline hives: paths on the simulated PC, loaded only with the backup
+    // and restore privileges enabled, as the platform demands.
+    platform::registry::SetHiveFileAccess({CopyHiveOut, CopyHiveBack});
+    platform::registry::SetHivePrivilegeCheck([] {
+      return platform::process::IsPrivilegeEnabled(SE_BACKUP_NAME) &&
+             platform::process::IsPrivilegeEnabled(SE_RESTORE_NAME);
+    });
+  });
+}
+
+bool Start(const StartOptions& options, std::string* error) {
+  ConnectLayers();
+  platform::Clock::instance().set_mode(options.real_time ? platform::Clock::Mode::Real
+                                                         : platform::Clock::Mode::Virtual);
+  std::string dir = options.machine_dir;
+  if (dir.empty()) {
+    if (const char* env = std::getenv("DRUM_MACHINE_DIR")) dir = env;
+  }
+  if (dir.empty()) {
+    if (!platform::machine::Current()) {
+      if (error) *error = "the demo PC could not be opened";
+      return false;
+    }
+  } else if (!platform::machine::OpenMachine(dir, error)) {
+    return false;
+  }
+  if (!options.program_image.empty()) platform::process::SetProgramImage(options.program_image, options.command_line);
+  return true;
+}
+
+}  // namespace platform::startup
