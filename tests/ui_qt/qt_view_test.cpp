@@ -3,6 +3,7 @@
 // widgets with what programs painted composed in.
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
@@ -28,6 +29,7 @@
 #include <QTreeWidget>
 #include <filesystem>
 #include <sstream>
+#include <future>
 #include <thread>
 
 #include "platform/core/clock.h"
@@ -980,6 +982,59 @@ TEST_F(QtViewTest, OtherThreadsKeepTheirOwnWaitingAndWindows) {
   platform::ui::set_loop_backend(nullptr);
   EXPECT_EQ(got, WM_TIMER);
   EXPECT_EQ(mirror.widget_for(made), nullptr);
+}
+
+TEST_F(QtViewTest, PostFromAnotherThreadWakesTheWaitingView) {
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  platform::ui::qt::QtLoopBackend backend(mirror, "");
+  platform::ui::set_loop_backend(&backend);
+  PaintedPage page;
+  std::promise<HWND> shown;
+  std::thread worker([&] {
+    // Waits for the dialog, then ends it from outside the view's thread
+    // while the view sleeps in Qt's event processing.
+    HWND dialog = shown.get_future().get();
+    if (dialog) PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  // Told just before the view thread blocks in Qt's event processing, so the
+  // post lands while it sleeps.
+  // The first block after showing may end at once (Qt's own window events),
+  // so the post waits for the second.
+  bool told = false;
+  int blocks = 0;
+  auto connection = QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, [&] {
+    if (told || !page.m_hWnd || !mirror.top_level_widget(page.m_hWnd) || ++blocks < 2) return;
+    told = true;
+    shown.set_value(page.m_hWnd);
+  });
+  // Guards the test only: without the wake it would wait for ever.
+  bool timed_out = false;
+  QTimer guard;
+  guard.setSingleShot(true);
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    timed_out = true;
+    if (page.m_hWnd) PostMessageW(page.m_hWnd, WM_COMMAND, IDCANCEL, 0);
+  });
+  guard.start(20000);
+  // The watcher's wake is the Qt event it posts to the application.
+  struct WakeCounter : QObject {
+    int wakes = 0;
+    bool eventFilter(QObject* o, QEvent* e) override {
+      if (o == QCoreApplication::instance() && e->type() == QEvent::User) ++wakes;
+      return false;
+    }
+  } counter;
+  qApp->installEventFilter(&counter);
+  INT_PTR result = page.DoModal();
+  qApp->removeEventFilter(&counter);
+  EXPECT_GE(counter.wakes, 1);
+  QObject::disconnect(connection);
+  if (!told) shown.set_value(nullptr);
+  worker.join();
+  platform::ui::set_loop_backend(nullptr);
+  EXPECT_TRUE(told);
+  EXPECT_FALSE(timed_out);
+  EXPECT_EQ(result, IDOK);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "platform/core/clock.h"
+#include "platform/ui/device_events.h"
 #include "platform/ui/render.h"
 #include "platform/ui/time_source.h"
 #include "platform/ui/window.h"
@@ -18,9 +19,6 @@ namespace platform::ui::qt {
 
 namespace {
 
-// How often a wait looks again while another thread may post (posts from
-// other threads wake the model's condition variable, not Qt's loop).
-constexpr int kOtherThreadPollMs = 20;
 // How often PeekMessage loops bring the widgets in line.
 constexpr uint64_t kPeekSyncMs = 30;
 
@@ -76,7 +74,37 @@ bool EnsureWidgetApplication(UiMode mode, std::string* error) {
 }
 
 QtLoopBackend::QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir)
-    : mirror_(mirror), dir_(std::move(screenshots_dir)) {}
+    : mirror_(mirror), dir_(std::move(screenshots_dir)) {
+  device_known_ = LatestDeviceChange();
+  watcher_ = std::thread([this] { watch(); });
+}
+
+QtLoopBackend::~QtLoopBackend() {
+  UiThread& t = *mirror_.thread();
+  {
+    std::lock_guard lock(t.mutex);
+    stop_ = true;
+  }
+  t.wake.notify_all();
+  watcher_.join();
+}
+
+void QtLoopBackend::watch() {
+  UiThread& t = *mirror_.thread();
+  std::unique_lock lock(t.mutex);
+  for (;;) {
+    // One wake per wait of the view thread: it clears wake_pending_ when it
+    // next waits, so a queue it has not drained yet does not spin here.
+    t.wake.wait(lock, [&] {
+      return stop_ || (!wake_pending_ && (!t.posted.empty() || !t.cross_sent.empty() || t.quit_posted ||
+                                          LatestDeviceChange() > device_known_));
+    });
+    if (stop_) return;
+    wake_pending_ = true;
+    // Thread-safe: wakes the view thread's processEvents.
+    QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::User));
+  }
+}
 
 void QtLoopBackend::save_new_dialogs() {
   if (dir_.empty()) return;
@@ -99,6 +127,12 @@ void QtLoopBackend::save_new_dialogs() {
 
 IdleResult QtLoopBackend::wait(UiThread& thread) {
   if (&thread != mirror_.thread()) return other_threads_.wait(thread);
+  {
+    std::lock_guard lock(thread.mutex);
+    wake_pending_ = false;
+    device_known_ = LatestDeviceChange();
+  }
+  thread.wake.notify_all();  // the watcher looks again
   mirror_.sync();
   save_new_dialogs();
   // Input that arrived meanwhile, without waiting.
@@ -116,10 +150,9 @@ IdleResult QtLoopBackend::wait(UiThread& thread) {
     uint64_t now = clock.now_ms();
     timeout = due <= now ? 0 : static_cast<int>(std::min<uint64_t>(due - now, INT_MAX));
   }
-  if (others_may_post()) timeout = timeout < 0 ? kOtherThreadPollMs : std::min(timeout, kOtherThreadPollMs);
   if (timeout == 0) return IdleResult::Retry;
   // Nothing on screen, no timer and nobody else: no input can ever come.
-  if (timeout < 0 && !any_visible_window(thread)) return IdleResult::Stalled;
+  if (timeout < 0 && !any_visible_window(thread) && !others_may_post()) return IdleResult::Stalled;
   QTimer wake;
   wake.setSingleShot(true);
   if (timeout > 0) wake.start(timeout);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -28,12 +29,16 @@ bool EnsureWidgetApplication(UiMode mode, std::string* error);
 
 // Waits for Qt events while the model has nothing to do: user input, the
 // next timer (real time; a virtual clock jumps instead), and other threads'
-// posts. Before each wait the mirror is brought in line with the model, and
+// posts and sends, which a watcher thread turns into a Qt event (it sleeps
+// on the queue's condition variable, so nothing polls). Before each wait the mirror is brought in line with the model, and
 // with a pictures folder each dialog is saved once as a PNG when first shown.
 // Only the mirror's thread waits on Qt.
 class QtLoopBackend : public LoopBackend {
  public:
   QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir);
+  ~QtLoopBackend() override;
+  QtLoopBackend(const QtLoopBackend&) = delete;
+  QtLoopBackend& operator=(const QtLoopBackend&) = delete;
   IdleResult wait(UiThread& thread) override;
   void peek_idle(UiThread& thread) override;
   void stalled(UiThread& thread) override;
@@ -53,6 +58,12 @@ class QtLoopBackend : public LoopBackend {
   std::vector<std::string> written_;
   std::string screenshot_error_;
   uint64_t last_peek_sync_ = 0;
+  // Watcher state, guarded by the view thread's queue mutex.
+  std::thread watcher_;
+  bool stop_ = false;
+  bool wake_pending_ = false;
+  uint64_t device_known_ = 0;
+  void watch();
 };
 
 // The view runner behind `--ui view`: real windows until the program ends.
