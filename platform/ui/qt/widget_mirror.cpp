@@ -261,6 +261,7 @@ struct WidgetMirror::Entry {
   HMENU menu = nullptr;
   HICON small_icon = nullptr;
   HICON big_icon = nullptr;
+  qint64 icon_key = 0;  // the button picture last shown
   // File and folder pickers: the path field, OK and status the view adds.
   QPointer<QLineEdit> picker_path;
   QPointer<QPushButton> picker_ok;
@@ -780,7 +781,8 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       if (type == SS_BITMAP || type == SS_ICON) {
         const QImage* image = model ? (type == SS_BITMAP ? BitmapImage(model->bitmap) : IconImage(model->icon)) : nullptr;
         if (image && (label->pixmap().isNull() || label->pixmap().toImage() != *image)) label->setPixmap(pixmap_of(image));
-        label->setAlignment((w.style & SS_CENTERIMAGE) ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop);
+        Qt::Alignment image_align = (w.style & SS_CENTERIMAGE) ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop;
+        if (label->alignment() != image_align) label->setAlignment(image_align);
         break;
       }
       QString text = (w.style & SS_NOPREFIX) ? qs(w.text) : without_prefix(w.text);
@@ -809,8 +811,10 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       if (palette != label->palette()) label->setPalette(palette);
       if (label->autoFillBackground() == transparent) label->setAutoFillBackground(!transparent);
       Qt::Alignment h = type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
-      label->setAlignment(h | ((w.style & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop));
-      label->setWordWrap(type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE);
+      Qt::Alignment align = h | ((w.style & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop);
+      if (label->alignment() != align) label->setAlignment(align);
+      bool wrap = type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE;
+      if (label->wordWrap() != wrap) label->setWordWrap(wrap);
       break;
     }
     case WindowKind::Button: {
@@ -823,13 +827,15 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       if (!button || !model) break;
       if (button->text() != qs(w.text)) button->setText(qs(w.text));
       const QImage* image = model->bitmap ? BitmapImage(model->bitmap) : model->icon ? IconImage(model->icon) : nullptr;
-      if (image) {
+      if (image && image->cacheKey() != e.icon_key) {
+        e.icon_key = image->cacheKey();
         button->setIcon(QIcon(QPixmap::fromImage(*image)));
         button->setIconSize(image->size());
       }
       if (auto* check = dynamic_cast<QCheckBox*>(widget)) {
         DWORD type = w.style & BS_TYPEMASK;
-        check->setTristate(type == BS_3STATE || type == BS_AUTO3STATE);
+        bool tristate = type == BS_3STATE || type == BS_AUTO3STATE;
+        if (check->isTristate() != tristate) check->setTristate(tristate);
         Qt::CheckState state = model->check == BST_CHECKED ? Qt::Checked
                                : model->check == BST_INDETERMINATE ? Qt::PartiallyChecked
                                                                    : Qt::Unchecked;
@@ -844,7 +850,8 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
           radio->setChecked(on);
         }
       } else if (auto* push = dynamic_cast<QPushButton*>(widget)) {
-        push->setDefault((w.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON);
+        bool is_default = (w.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+        if (push->isDefault() != is_default) push->setDefault(is_default);
       }
       break;
     }
@@ -853,18 +860,23 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       QString text = qs(w.text);
       if (auto* line = dynamic_cast<QLineEdit*>(widget)) {
         if (line->text() != text) line->setText(text);
-        line->setEchoMode((w.style & ES_PASSWORD) ? QLineEdit::Password : QLineEdit::Normal);
-        line->setReadOnly((w.style & ES_READONLY) != 0);
-        line->setAlignment((w.style & ES_RIGHT) ? Qt::AlignRight : (w.style & ES_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft);
+        QLineEdit::EchoMode echo = (w.style & ES_PASSWORD) ? QLineEdit::Password : QLineEdit::Normal;
+        if (line->echoMode() != echo) line->setEchoMode(echo);
+        if (line->isReadOnly() != ((w.style & ES_READONLY) != 0)) line->setReadOnly((w.style & ES_READONLY) != 0);
+        Qt::Alignment align = (w.style & ES_RIGHT) ? Qt::AlignRight : (w.style & ES_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft;
+        if (line->alignment() != (align | Qt::AlignVCenter)) line->setAlignment(align | Qt::AlignVCenter);
         if (model) {
           int size = static_cast<int>(w.text.size());
           int a = std::clamp(model->sel_start, 0, size), b = std::clamp(model->sel_end, 0, size);
-          if (a == b) line->setCursorPosition(b);
-          else line->setSelection(a, b - a);
+          if (a == b) {
+            if (line->cursorPosition() != b || line->hasSelectedText()) line->setCursorPosition(b);
+          } else if (line->selectionStart() != a || line->selectionLength() != b - a) {
+            line->setSelection(a, b - a);
+          }
         }
       } else if (auto* edit = dynamic_cast<QTextEdit*>(widget)) {
         if (edit->toPlainText() != text) edit->setPlainText(text);
-        edit->setReadOnly((w.style & ES_READONLY) != 0);
+        if (edit->isReadOnly() != ((w.style & ES_READONLY) != 0)) edit->setReadOnly((w.style & ES_READONLY) != 0);
       }
       break;
     }
@@ -1030,8 +1042,10 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       auto* model = dynamic_cast<SliderModel*>(w.control.get());
       if (!slider || !model || slider->isSliderDown()) break;
       QSignalBlocker block(slider);
-      slider->setOrientation((w.style & TBS_VERT) ? Qt::Vertical : Qt::Horizontal);
-      slider->setTickPosition((w.style & TBS_NOTICKS) ? QSlider::NoTicks : QSlider::TicksBelow);
+      Qt::Orientation orientation = (w.style & TBS_VERT) ? Qt::Vertical : Qt::Horizontal;
+      if (slider->orientation() != orientation) slider->setOrientation(orientation);
+      QSlider::TickPosition ticks = (w.style & TBS_NOTICKS) ? QSlider::NoTicks : QSlider::TicksBelow;
+      if (slider->tickPosition() != ticks) slider->setTickPosition(ticks);
       if (slider->minimum() != model->low || slider->maximum() != model->high)
         slider->setRange(model->low, std::max(model->low, model->high));
       if (slider->value() != model->pos) slider->setValue(model->pos);
