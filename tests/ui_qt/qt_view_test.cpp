@@ -44,6 +44,7 @@
 #include "platform/ui/qt/widget_mirror.h"
 #include "platform/ui/render.h"
 #include "platform/ui/resources.h"
+#include "platform/ui/time_source.h"
 #include "platform/ui/window.h"
 
 namespace {
@@ -1035,6 +1036,40 @@ TEST_F(QtViewTest, PostFromAnotherThreadWakesTheWaitingView) {
   EXPECT_TRUE(told);
   EXPECT_FALSE(timed_out);
   EXPECT_EQ(result, IDOK);
+}
+
+// Ends itself when its timer fires.
+class TimedPage : public PaintedPage {
+ public:
+  uint64_t fired_at = 0;
+  BOOL OnInitDialog() override {
+    PaintedPage::OnInitDialog();
+    ::SetTimer(m_hWnd, 1, 5000, nullptr);
+    return TRUE;
+  }
+  LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    if (message == WM_TIMER && w == 1) {
+      ::KillTimer(m_hWnd, 1);
+      fired_at = platform::ui::time_source().now_ms();
+      EndDialog(IDOK);
+      return 0;
+    }
+    return PaintedPage::WindowProc(message, w, l);
+  }
+};
+
+TEST_F(QtViewTest, TimersFireThroughTheViewOnTheClock) {
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  platform::ui::qt::QtLoopBackend backend(mirror, "");
+  platform::ui::set_loop_backend(&backend);
+  // Virtual here: the wait jumps to the timer instead of sleeping.
+  ASSERT_TRUE(platform::ui::time_source().is_virtual());
+  uint64_t start = platform::ui::time_source().now_ms();
+  TimedPage page;
+  EXPECT_EQ(page.DoModal(), IDOK);
+  platform::ui::set_loop_backend(nullptr);
+  EXPECT_GE(page.fired_at, start + 5000);
+  EXPECT_LT(page.fired_at, start + 5000 + 100);
 }
 
 }  // namespace
