@@ -530,8 +530,11 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
       error = "no window takes the key";
       return Outcome::Failed;
     }
-    PostInputMessage(target, WM_KEYDOWN, vk, 1);
-    PostInputMessage(target, WM_KEYUP, vk, 1);
+    // Bit 0 of a Tab's lParam asks the dialog for Shift+Tab; a scripted
+    // `key tab` moves forwards like the Tab key alone.
+    LPARAM flags = vk == VK_TAB ? 0 : 1;
+    PostInputMessage(target, WM_KEYDOWN, vk, flags);
+    PostInputMessage(target, WM_KEYUP, vk, flags);
     return Outcome::Done;
   }
 

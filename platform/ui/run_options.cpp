@@ -29,10 +29,10 @@ RunOptionsResult ParseRunOptions(int argc, const char* const* argv) {
       std::string mode;
       if (!value(arg, mode)) return r;
       if (mode == "headless") r.options.mode = UiMode::Headless;
-      else if (mode == "view") r.options.mode = UiMode::View;
+      else if (mode == "view" || mode == "qt") r.options.mode = UiMode::View;
       else if (mode == "auto") r.options.mode = UiMode::Auto;
       else {
-        r.error = "--ui takes headless, view or auto, not '" + mode + "'";
+        r.error = "--ui takes headless, qt (or view) or auto, not '" + mode + "'";
         return r;
       }
     } else if (arg == "--script") {

@@ -1,5 +1,5 @@
 // Options every program's main takes for its user interface:
-//   --ui headless|view|auto   how to run (auto: view when a display exists)
+//   --ui headless|qt|auto     how to run (auto: the Qt view when a display exists; "view" = qt)
 //   --script FILE             headless script
 //   --log FILE                where dialogs and message boxes are logged (default: standard error)
 //   --screenshots DIR         where `screenshot` writes

@@ -310,11 +310,16 @@ class KeyPage : public CDialog {
  public:
   KeyPage() : CDialog(IDD_CONTROLS) {}
   std::vector<int> commands;
+  int focus_at_ok = 0;
   BOOL OnInitDialog() override {
     CDialog::OnInitDialog();
     return TRUE;
   }
-  void OnOK() override { commands.push_back(IDOK); EndDialog(IDOK); }
+  void OnOK() override {
+    commands.push_back(IDOK);
+    focus_at_ok = ::GetDlgCtrlID(::GetFocus());
+    EndDialog(IDOK);
+  }
   void OnCancel() override { commands.push_back(IDCANCEL); }
 };
 
@@ -326,12 +331,13 @@ TEST(DialogKeys, EnterEscapeTabSpace) {
       .click(IDC_CHECK)       // focus on the check box, ticks it
       .expect_checked(IDC_CHECK)
       .key("space")           // Space toggles the focused check box back
-      .key("tab")             // focus moves on
+      .key("tab")             // focus moves on to the next tab stop
       .key("enter");          // default push button: OK
   auto run = ui_test::RunScripted(s, [&] { page.DoModal(); });
   ASSERT_EQ(run.failure, "");
   std::vector<int> want = {IDCANCEL, IDOK};
   EXPECT_EQ(page.commands, want);
+  EXPECT_EQ(page.focus_at_ok, IDC_SLIDER);  // forwards: the check box's successor
 }
 
 TEST(DialogKeys, TabSkipsHiddenAndDisabledControls) {

@@ -274,7 +274,8 @@ TEST(RunOptionsParsing, Table) {
       {{"prog", "--ui", "headless", "--script", "s.txt", "--log", "l.txt", "/B", "ONECLICK"},
        true, UiMode::Headless, "s.txt", "l.txt", "", "", {"/B", "ONECLICK"}},
       {{"prog", "--screenshots", "shots", "--ui", "view"}, true, UiMode::View, "", "", "shots", "", {}},
-      {{"prog", "--ui", "sideways"}, false, UiMode::Auto, "", "", "", "--ui takes headless, view or auto, not 'sideways'", {}},
+      {{"prog", "--ui", "qt"}, true, UiMode::View, "", "", "", "", {}},
+      {{"prog", "--ui", "sideways"}, false, UiMode::Auto, "", "", "", "--ui takes headless, qt (or view) or auto, not 'sideways'", {}},
       {{"prog", "--script"}, false, UiMode::Auto, "", "", "", "--script needs a value", {}},
   };
   for (const auto& c : cases) {
