@@ -1,4 +1,5 @@
 #include "platform/core/code_page.h"
+#include "platform/core/text.h"
 
 #include <iconv.h>
 
@@ -109,85 +110,6 @@ void append_utf16le(std::u16string& out, const char* bytes, size_t count) {
     out += static_cast<char16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8));
 }
 
-bool decode_utf8(std::string_view in, std::u16string& out, bool strict) {
-  size_t i = 0;
-  while (i < in.size()) {
-    uint8_t b = static_cast<uint8_t>(in[i]);
-    char32_t c;
-    size_t extra;
-    if (b < 0x80) {
-      out += static_cast<char16_t>(b);
-      ++i;
-      continue;
-    } else if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1F;
-      extra = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      c = b & 0x0F;
-      extra = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-      c = b & 0x07;
-      extra = 3;
-    } else {
-      if (strict) return false;
-      out += kReplacement;
-      ++i;
-      continue;
-    }
-    size_t k = 1;
-    for (; k <= extra; ++k) {
-      if (i + k >= in.size() || (static_cast<uint8_t>(in[i + k]) & 0xC0) != 0x80) break;
-      c = (c << 6) | (static_cast<uint8_t>(in[i + k]) & 0x3F);
-    }
-    static constexpr char32_t kMinFor[] = {0, 0x80, 0x800, 0x10000};
-    if (k <= extra || c < kMinFor[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-      if (strict) return false;
-      out += kReplacement;
-      // A truncated sequence is one bad character; an over-long or out-of-range one too.
-      i += (k <= extra) ? k : extra + 1;
-      continue;
-    }
-    i += extra + 1;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return true;
-}
-
-bool encode_utf8(std::u16string_view in, std::string& out, bool strict) {
-  for (size_t i = 0; i < in.size(); ++i) {
-    char32_t c = in[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      if (strict) return false;
-      c = kReplacement;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return true;
-}
-
 bool decode_932(std::string_view in, std::u16string& out, bool strict) {
   Converter* conv = converter(932, true);
   if (!conv) return false;
@@ -255,6 +177,86 @@ bool encode_932(std::u16string_view in, std::string& out, std::string_view fallb
 
 }  // namespace
 
+bool DecodeUtf8(std::string_view in, std::u16string& out, bool strict) {
+  size_t i = 0;
+  while (i < in.size()) {
+    uint8_t b = static_cast<uint8_t>(in[i]);
+    char32_t c;
+    size_t extra;
+    if (b < 0x80) {
+      out += static_cast<char16_t>(b);
+      ++i;
+      continue;
+    } else if ((b & 0xE0) == 0xC0) {
+      c = b & 0x1F;
+      extra = 1;
+    } else if ((b & 0xF0) == 0xE0) {
+      c = b & 0x0F;
+      extra = 2;
+    } else if ((b & 0xF8) == 0xF0) {
+      c = b & 0x07;
+      extra = 3;
+    } else {
+      if (strict) return false;
+      out += kReplacement;
+      ++i;
+      continue;
+    }
+    size_t k = 1;
+    for (; k <= extra; ++k) {
+      if (i + k >= in.size() || (static_cast<uint8_t>(in[i + k]) & 0xC0) != 0x80) break;
+      c = (c << 6) | (static_cast<uint8_t>(in[i + k]) & 0x3F);
+    }
+    static constexpr char32_t kMinFor[] = {0, 0x80, 0x800, 0x10000};
+    if (k <= extra || c < kMinFor[extra] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+      if (strict) return false;
+      out += kReplacement;
+      // A truncated sequence is one bad character; an over-long or out-of-range one too.
+      i += (k <= extra) ? k : extra + 1;
+      continue;
+    }
+    i += extra + 1;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return true;
+}
+
+bool EncodeUtf8(std::u16string_view in, std::string& out, bool strict) {
+  for (size_t i = 0; i < in.size(); ++i) {
+    char32_t c = in[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < in.size() && in[i + 1] >= 0xDC00 && in[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (in[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      if (strict) return false;
+      c = kReplacement;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return true;
+}
+
+
 UINT ResolveCodePage(UINT code_page) {
   switch (code_page) {
     case CP_ACP:
@@ -286,7 +288,7 @@ bool SetOemCodePage(UINT code_page) {
 bool DecodeBytes(UINT code_page, std::string_view bytes, std::u16string& out, bool strict) {
   UINT page = ResolveCodePage(code_page);
   out.clear();
-  if (page == CP_UTF8) return decode_utf8(bytes, out, strict);
+  if (page == CP_UTF8) return DecodeUtf8(bytes, out, strict);
   if (page == 932) return decode_932(bytes, out, strict);
   const SingleBytePage* table = single_byte_page(page);
   if (!table) return false;
@@ -300,7 +302,7 @@ bool EncodeText(UINT code_page, std::u16string_view text, std::string& out, cons
   UINT page = ResolveCodePage(code_page);
   out.clear();
   if (used_default) *used_default = false;
-  if (page == CP_UTF8) return encode_utf8(text, out, strict);
+  if (page == CP_UTF8) return EncodeUtf8(text, out, strict);
   std::string fallback = "?";
   if (default_char && default_char[0] != '\0') {
     fallback.assign(1, default_char[0]);

@@ -13,4 +13,9 @@ namespace platform {
 std::string to_utf8(std::u16string_view text);
 std::u16string to_utf16(std::string_view utf8);
 
+// The same conversions appending to `out`. With `strict`, malformed input
+// fails (false) instead of becoming U+FFFD; what was converted stays in `out`.
+bool DecodeUtf8(std::string_view in, std::u16string& out, bool strict);
+bool EncodeUtf8(std::u16string_view in, std::string& out, bool strict);
+
 }  // namespace platform
