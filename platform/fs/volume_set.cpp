@@ -69,6 +69,9 @@ State& state() {
       // writes everything back and closes, and mounts again on next use.
       ReleaseDrivers(disk, offset, length);
     });
+    // Another machine brings other disks and host folders under the same
+    // names: nothing mounted for the previous one may serve it.
+    machine::AddMachineChangedListener([](const std::shared_ptr<machine::Machine>&) { ReleaseAllDrivers(); });
     // File-system controls sent to volume handles come here.
     storage::SetVolumeControlHandler([](const storage::MountedVolume& volume, DWORD code, const void*, DWORD,
                                         void* out, DWORD out_size, DWORD* returned) -> std::optional<BOOL> {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "fs/volume_fixture.h"
@@ -243,6 +244,29 @@ TEST_F(OldWindows, UserFoldersUseTheOldNames) {
     ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, buf, c.csidl, FALSE));
     EXPECT_EQ(std::u16string(buf), c.path);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Two machines in turn, each with a host folder mounted as X:: the second
+// machine's X: shows its own folder, not a driver left from the first.
+TEST(MachineChange, HostMountsFollowTheCurrentMachine) {
+  fstest::ScratchDir first, second;
+  for (auto* dir : {&first, &second}) {
+    std::filesystem::create_directories(dir->file("x"));
+    std::ofstream(dir->file("machine.ini")) << "[os]\nmajor = 10\n[mount ramdisk]\npath = X:\nhost = x\n";
+  }
+  std::ofstream(first.file("x/first.txt")) << "1";
+  std::ofstream(second.file("x/second.txt")) << "2";
+  std::string error;
+  ASSERT_TRUE(platform::machine::OpenMachine(first.path(), &error)) << error;
+  EXPECT_NE(GetFileAttributesW(u"X:\\first.txt"), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(platform::machine::OpenMachine(second.path(), &error)) << error;
+  EXPECT_NE(GetFileAttributesW(u"X:\\second.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(u"X:\\first.txt"), INVALID_FILE_ATTRIBUTES);
+  platform::machine::SetCurrent(nullptr);
 }
 
 }  // namespace
