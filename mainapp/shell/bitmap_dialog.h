@@ -29,6 +29,8 @@ class CBDialog : public CDialog {
   bool has_background() const { return background_.GetSafeHandle() != nullptr; }
 
   BOOL OnEraseBkgnd(CDC* dc);
+  // Offers a control's colour request to a CTransparentStatic2 first.
+  HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctl_color);
 
  protected:
   DECLARE_MESSAGE_MAP()

@@ -18,13 +18,16 @@ class CTransparentStatic2 : public CStatic {
   HBITMAP snapshot() const { return static_cast<HBITMAP>(snapshot_.GetSafeHandle()); }
 
   BOOL OnEraseBkgnd(CDC* dc);
+  void OnPaint();
   LRESULT OnSetText(WPARAM w, LPARAM l);
+  // The colour request the parent reflects to the control: transparent text
+  // background and the null brush.
   HBRUSH CtlColor(CDC* dc, UINT ctl_color);
 
  protected:
-  bool OnChildNotify(UINT message, WPARAM w, LPARAM l, LRESULT* result) override;
   DECLARE_MESSAGE_MAP()
 
  private:
   CBitmap snapshot_;
+  bool painted_over_ = false;  // the snapshot has been painted onto the control
 };
