@@ -86,13 +86,16 @@ LRESULT CPictureWindow::WindowProc(UINT message, WPARAM w, LPARAM l) {
     if (EraseWithPicture()) return TRUE;
   }
   if (message == WM_PAINT && IsDrawMessage(message) && picture_) {
-    HDC dc = ::GetDC(m_hWnd);
+    // Through the paint handshake, so a pending erase runs before the picture
+    // is drawn rather than over it; default processing follows.
+    PAINTSTRUCT ps{};
+    HDC dc = ::BeginPaint(m_hWnd, &ps);
     if (dc) {
       RECT client{};
       ::GetClientRect(m_hWnd, &client);
       DrawPicture(dc, client);
-      ::ReleaseDC(m_hWnd, dc);
     }
+    ::EndPaint(m_hWnd, &ps);
   }
   return CWnd::WindowProc(message, w, l);
 }
