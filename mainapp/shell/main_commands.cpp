@@ -1,0 +1,55 @@
+#include "mainapp/shell/main_commands.h"
+
+#include "disk/shell_state.h"
+#include "mainapp/shell/boot_fix.h"
+#include "mainapp/shell/main_dialog.h"
+#include "platform/process/process.h"
+
+namespace shell {
+namespace {
+
+void Exit(CDrummetDlg& dialog) { dialog.ExitProgram(); }
+
+// The help pages beside the program: under WinPE in the WinPE browser,
+// under Windows in the default browser. A failed start is not reported.
+void Help(CDrummetDlg&) {
+  CString path = ShellState.programFolder;
+  path += u"\\Help\\index.htm";
+  if (ShellState.winPEMode)
+    ShellExecuteW(nullptr, u"open", u"opera.exe", path, nullptr, SW_HIDE);
+  else
+    ShellExecuteW(nullptr, u"open", path, nullptr, nullptr, SW_HIDE);
+}
+
+// The Duplicate picture first repoints a marked boot store (which ends the
+// program when a marker exists), then goes on as the Duplicate command.
+void DuplicatePicture(CDrummetDlg& dialog) {
+  if (ApplyBootFix()) return;
+  RunMainCommand(dialog, kCmdDuplicate);
+}
+
+// Tools that are not built yet have no entry here.
+constexpr MainCommand kCommands[] = {
+    {kCmdExit, "Exit", &Exit},
+    {kCmdHelp, "Help", &Help},
+    {kCmdDuplicatePicture, "Duplicate picture: boot fix, then Duplicate", &DuplicatePicture},
+};
+
+}  // namespace
+
+std::span<const MainCommand> MainCommands() { return kCommands; }
+
+const MainCommand* FindMainCommand(UINT command) {
+  for (const MainCommand& entry : kCommands)
+    if (entry.command == command) return &entry;
+  return nullptr;
+}
+
+bool RunMainCommand(CDrummetDlg& dialog, UINT command) {
+  const MainCommand* entry = FindMainCommand(command);
+  if (!entry) return false;
+  entry->run(dialog);
+  return true;
+}
+
+}  // namespace shell

@@ -1,0 +1,48 @@
+// The one table of the main dialog's commands: menu commands, and the
+// pictures' double-clicks where they differ from the menu. A command whose
+// tool is not built yet has no entry, and running it does nothing.
+#pragma once
+
+#include <span>
+
+#include "platform/core/types.h"
+
+class CDrummetDlg;
+
+namespace shell {
+
+// Menu commands (menus 129 and 216, and the commands without a menu entry).
+constexpr UINT kCmdDuplicate = 32771;
+constexpr UINT kCmdDelete = 32772;
+constexpr UINT kCmdViewer = 32773;
+constexpr UINT kCmdScan = 32774;
+constexpr UINT kCmdExit = 32775;
+constexpr UINT kCmdPartitionManager = 32776;
+constexpr UINT kCmdHelp = 32777;
+constexpr UINT kCmdAbout = 32778;
+constexpr UINT kCmdDriverInstallation = 32786;
+constexpr UINT kCmdDiagnose = 32787;
+constexpr UINT kCmdOneClick = 32788;
+constexpr UINT kCmdPellimorResources = 32790;
+constexpr UINT kCmdFilesMigration = 32791;
+constexpr UINT kCmdPellimorTools = 32793;
+constexpr UINT kCmdUsbToolInstaller = 32794;
+// Double-clicks on pictures that do more than their menu command; above the
+// range of command ids so they never collide with one.
+constexpr UINT kCmdDuplicatePicture = 0x10002;
+constexpr UINT kCmdDeletePicture = 0x10003;
+
+struct MainCommand {
+  UINT command;
+  const char* what;
+  void (*run)(CDrummetDlg& dialog);
+};
+
+// Every entry of the table.
+std::span<const MainCommand> MainCommands();
+// The entry of `command`, or null.
+const MainCommand* FindMainCommand(UINT command);
+// Runs the entry of `command`; false (and nothing done) when it has none.
+bool RunMainCommand(CDrummetDlg& dialog, UINT command);
+
+}  // namespace shell

@@ -1,0 +1,428 @@
+// The main dialog on a simulated PC, driven by scripts on the virtual clock:
+// the pictures' hover and selection, the banner frames, the menu bars and
+// their labels in English and Japanese and under WinPE, the command table,
+// the ways out under Windows and WinPE, the one-click countdown and the
+// remaining-time text.
+#include "mainapp/shell/main_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "disk/language_table.h"
+#include "disk/shell_state.h"
+#include "mainapp/shell/art_ids.h"
+#include "mainapp/shell/main_commands.h"
+#include "mainapp/shell/restart_prompt.h"
+#include "platform/core/clock.h"
+#include "platform/core/process_exit.h"
+#include "platform/core/text.h"
+#include "platform/fs/volume_set.h"
+#include "platform/process/process.h"
+#include "platform/process/standins.h"
+#include "platform/ui/headless_driver.h"
+#include "tests/disk/fixture_images.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Look = CDrummetDlg::Look;
+
+std::string SourceDir() {
+  const char* dir = std::getenv("DRUM_SOURCE_DIR");
+  return dir ? dir : ".";
+}
+
+// "KEY: text" lines of a language fragment.
+std::map<std::u16string, std::u16string> ReadFragment(const std::string& path) {
+  std::map<std::u16string, std::u16string> out;
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string value = line.substr(colon + 1);
+    if (!value.empty() && value[0] == ' ') value.erase(0, 1);
+    out[platform::to_utf16(line.substr(0, colon))] = platform::to_utf16(value);
+  }
+  return out;
+}
+
+// Every fragment of one language, in the build's order (first key wins).
+std::map<std::u16string, std::u16string> LanguageTexts(const std::string& code) {
+  std::map<std::u16string, std::u16string> all;
+  std::vector<std::string> files = {SourceDir() + "/resources/lang/" + code + ".txt"};
+  std::vector<std::string> fragments;
+  for (const auto& entry : fs::directory_iterator(SourceDir() + "/resources/lang")) {
+    std::string name = entry.path().filename().string();
+    if (name.size() > 8 && name.ends_with("." + code + ".txt")) fragments.push_back(entry.path().string());
+  }
+  std::sort(fragments.begin(), fragments.end());
+  files.insert(files.end(), fragments.begin(), fragments.end());
+  for (const std::string& f : files)
+    for (auto& [k, v] : ReadFragment(f)) all.emplace(k, v);
+  return all;
+}
+
+void LoadLanguage(const std::string& code) {
+  LanguageTable = LanguageTableRecord{};
+  for (auto& [k, v] : LanguageTexts(code)) {
+    LanguageTable.strings.push_back(k.c_str());
+    LanguageTable.strings.push_back(v.c_str());
+  }
+  LanguageTable.languageLineCount = static_cast<int>(LanguageTable.strings.size() / 2);
+}
+
+std::u16string Text(const char16_t* key) { return LookupString(key).GetString(); }
+
+// Ends the dialog on Enter, so that a script can leave the main dialog and
+// the test can look at what it showed last.
+class TestDialog : public CDrummetDlg {
+ public:
+  void OnOK() override {
+    selected = selected_picture();
+    for (int id : {1002, 1003, 1004, 1005, 1006, 1007}) looks[id] = look(id);
+    banner = banner_frame();
+    description = GetDlgItemText(kDescription).GetString();
+    caption = GetWindowText().GetString();
+    time_text = GetDlgItemText(kTimeText).GetString();
+    time_visible = GetDlgItem(kTimeText)->IsWindowVisible();
+    HMENU bar = ::GetMenu(GetSafeHwnd());
+    if (bar) {
+      CMenu* menu = CMenu::FromHandle(bar);
+      for (int pos = 0; pos < 2; ++pos) {
+        std::u16string label;
+        menu->GetMenuString(static_cast<UINT>(pos), label, MF_BYPOSITION);
+        bar_labels.push_back(label);
+        CMenu* popup = menu->GetSubMenu(pos);
+        for (int i = 0; popup && i < popup->GetMenuItemCount(); ++i) {
+          UINT id = popup->GetMenuItemID(i);
+          if (id == 0 || id == static_cast<UINT>(-1)) continue;
+          std::u16string text;
+          popup->GetMenuString(id, text, MF_BYCOMMAND);
+          items[id] = text;
+        }
+      }
+    }
+    EndDialog(IDOK);
+  }
+  int selected = -1;
+  std::map<int, Look> looks;
+  int banner = 0;
+  std::u16string description, caption, time_text;
+  bool time_visible = false;
+  std::vector<std::u16string> bar_labels;
+  std::map<UINT, std::u16string> items;
+};
+
+struct DialogRun {
+  std::string failure;
+  INT_PTR result = 0;
+  bool exited = false;
+  int exit_code = -1;
+  std::string log;
+};
+
+class MainDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::process::RegisterProgram(u"wpeutil.exe", [this](const platform::process::ProgramStart& start) -> DWORD {
+      std::lock_guard<std::mutex> lock(mutex_);
+      wpeutil_.push_back(platform::to_utf8(start.arguments));
+      return 0;
+    });
+    ShellState = ShellStateRecord{};
+    restartAccepted = 0;
+    restartPromptFixedTexts = 1;
+  }
+  void TearDown() override {
+    platform::process::RegisterStandardPrograms();
+    ShellState = ShellStateRecord{};
+    LanguageTable = LanguageTableRecord{};
+  }
+
+  void Boot(bool winpe, const std::string& language) {
+    const std::string dir = pc_->folder();
+    std::ofstream ini(dir + "/machine.ini", std::ios::app);
+    for (char letter : std::string("CX")) {
+      const std::string host = dir + "/drive" + letter;
+      fs::create_directories(host + "/Prog/Resources");
+      fs::create_directories(host + "/Windows/System32");
+      std::ofstream(host + "/Windows/System32/wpeutil.exe") << "MZ";
+      ini << "\n[mount " << letter << "]\npath = " << letter << ":\nhost = " << host << "\ndrive_type = fixed\n";
+    }
+    ini.close();
+    pc_->SetIni("os", "system_folder", winpe ? "X:\\Windows\\System32" : "C:\\Windows\\System32");
+    pc_->Boot();
+    platform::fs::ReleaseAllDrivers();
+    ShellState.programFolder = winpe ? u"X:\\Prog" : u"C:\\Prog";
+    ShellState.winPEMode = winpe;
+    ShellState.languageName = platform::to_utf16(language);
+    LoadLanguage(language == "English" ? "001" : "081");
+  }
+
+  DialogRun RunDialog(TestDialog& dialog, const platform::ui::Script& script) {
+    DialogRun out;
+    std::ostringstream log;
+    platform::ui::DriverOptions options;
+    options.log = &log;
+    options.real_grace_ms = 2000;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      platform::ScopedExitTrap trap;
+      try {
+        out.result = dialog.DoModal();
+      } catch (const platform::ProcessExit& e) {
+        out.exited = true;
+        out.exit_code = e.code;
+      } catch (const platform::ui::ScriptFailure& e) {
+        out.failure = e.what();
+      }
+      if (out.failure.empty() && !session.driver().finished()) out.failure = "script not finished";
+    }
+    out.log = log.str();
+    return out;
+  }
+
+  std::vector<std::string> Wpeutil() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wpeutil_;
+  }
+
+  // A new machine for each case of a table.
+  void Fresh() {
+    TearDown();
+    SetUp();
+    pc_ = std::make_unique<disk_fixture::SimulatedPc>();
+  }
+
+  std::unique_ptr<disk_fixture::SimulatedPc> pc_ = std::make_unique<disk_fixture::SimulatedPc>();
+  std::mutex mutex_;
+  std::vector<std::string> wpeutil_;
+};
+
+TEST_F(MainDialogTest, StartsWithOneClickSelectedAndTheWindowsMenu) {
+  Boot(false, "English");
+  TestDialog dialog;
+  platform::ui::Script script;
+  script.expect_dialog(102).expect_hidden(1183).key("enter");
+  DialogRun run = RunDialog(dialog, script);
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_EQ(run.result, IDOK);
+  EXPECT_EQ(dialog.selected, 4);
+  EXPECT_EQ(dialog.looks[1006], Look::Selected);
+  for (int id : {1002, 1003, 1004, 1007}) EXPECT_EQ(dialog.looks[id], Look::Normal) << id;
+  EXPECT_EQ(dialog.banner, 262) << "the One Click group's third frame";
+  EXPECT_EQ(dialog.description, Text(u"IDS_OneClickDesc"));
+  EXPECT_NE(dialog.description.find(u"One Click Copy"), std::u16string::npos);
+  EXPECT_EQ(dialog.caption, u"Drummetworks");
+  EXPECT_EQ(ShellState.messageCaption, u"Drummetworks");
+  EXPECT_EQ(ShellState.textFontHeight, 15);
+  EXPECT_FALSE(dialog.time_visible);
+  // Menu 216: the installer of the USB tool, no driver installation.
+  EXPECT_EQ(dialog.bar_labels, (std::vector<std::u16string>{u"&Actions", u"&Help"}));
+  EXPECT_TRUE(dialog.items.count(32794));
+  EXPECT_FALSE(dialog.items.count(32786));
+  EXPECT_EQ(dialog.image_id(1006, Look::Normal), 222u);
+  EXPECT_EQ(dialog.image_id(1007, Look::Hover), 299u);
+}
+
+TEST_F(MainDialogTest, MenusAreRelabelledInEachLanguageAndUnderWinPE) {
+  struct Case {
+    bool winpe;
+    const char* language;
+    UINT present, absent;
+  };
+  const Case cases[] = {{false, "English", 32794, 32786}, {false, "Japanese", 32794, 32786},
+                        {true, "English", 32786, 32794},  {true, "Japanese", 32786, 32794}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.language) + (c.winpe ? " WinPE" : " Windows"));
+    Fresh();
+    Boot(c.winpe, c.language);
+    TestDialog dialog;
+    platform::ui::Script script;
+    // Opening a pop-up relabels its items; the Help command has no side
+    // effect worth stopping for.
+    script.expect_dialog(102).menu(static_cast<int>(shell::kCmdHelp)).key("enter");
+    DialogRun run = RunDialog(dialog, script);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_EQ(dialog.bar_labels, (std::vector<std::u16string>{Text(u"ID_POPUP"), Text(u"ID_POPUPNAME1")}));
+    EXPECT_TRUE(dialog.items.count(c.present));
+    EXPECT_FALSE(dialog.items.count(c.absent));
+    EXPECT_EQ(dialog.items[32777], Text(u"ID_HELP_DRUMMETHELP"));
+    EXPECT_EQ(dialog.items[32778], Text(u"ID_HELP_ABOUTDRUMMET"));
+    if (std::string(c.language) == "Japanese") {
+      EXPECT_EQ(dialog.bar_labels[0], u"操作(&A)");
+      EXPECT_EQ(dialog.image_id(1006, Look::Normal), 289u) << "the other language's pictures";
+    } else {
+      EXPECT_EQ(dialog.bar_labels[0], u"&Actions");
+    }
+    EXPECT_EQ(dialog.time_visible, c.winpe);
+    EXPECT_EQ(ShellState.textFontHeight, c.winpe ? 18 : 15);
+  }
+}
+
+TEST_F(MainDialogTest, PicturesHoverAndSelect) {
+  struct Case {
+    const char* what;
+    std::function<void(platform::ui::Script&)> steps;
+    int selected;
+    std::map<int, Look> looks;
+    int banner;
+    const char16_t* description;
+  };
+  const std::vector<Case> cases = {
+      {"hover one picture", [](platform::ui::Script& s) { s.move(1002); }, 4,
+       {{1002, Look::Hover}, {1006, Look::Selected}, {1007, Look::Normal}}, 262, u"IDS_OneClickDesc"},
+      {"hover moves to another picture", [](platform::ui::Script& s) { s.move(1002).move(1007); }, 4,
+       {{1002, Look::Normal}, {1007, Look::Hover}, {1006, Look::Selected}}, 262, u"IDS_OneClickDesc"},
+      {"off all pictures", [](platform::ui::Script& s) { s.move(1002).move(1173); }, 4,
+       {{1002, Look::Normal}, {1006, Look::Selected}}, 262, u"IDS_OneClickDesc"},
+      {"click selects and animates", [](platform::ui::Script& s) { s.click(1003); }, 2,
+       {{1003, Look::Selected}, {1006, Look::Normal}}, 256, u"IDS_DeleteDiskDesc"},
+      {"click on the selected one changes nothing", [](platform::ui::Script& s) { s.click(1006); }, 4,
+       {{1006, Look::Selected}}, 262, u"IDS_OneClickDesc"},
+      {"files picture", [](platform::ui::Script& s) { s.click(1004).click(1007); }, 6,
+       {{1007, Look::Selected}, {1004, Look::Normal}}, 306, u"IDS_FileFolderDesc"},
+      {"escape is ignored", [](platform::ui::Script& s) { s.key("escape").click(1002); }, 1,
+       {{1002, Look::Selected}}, 253, u"IDS_DuplicateDiskDesc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fresh();
+    Boot(false, "English");
+    TestDialog dialog;
+    platform::ui::Script script;
+    script.expect_dialog(102);
+    c.steps(script);
+    script.key("enter");
+    DialogRun run = RunDialog(dialog, script);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_EQ(run.result, IDOK);
+    EXPECT_EQ(dialog.selected, c.selected);
+    for (auto& [id, look] : c.looks) EXPECT_EQ(static_cast<int>(dialog.looks[id]), static_cast<int>(look)) << id;
+    EXPECT_EQ(dialog.banner, c.banner);
+    EXPECT_EQ(dialog.description, Text(c.description));
+  }
+}
+
+TEST_F(MainDialogTest, ExitUnderWindowsEndsTheProcess) {
+  Boot(false, "English");
+  TestDialog dialog;
+  platform::ui::Script script;
+  script.expect_dialog(102).menu(static_cast<int>(shell::kCmdExit));
+  DialogRun run = RunDialog(dialog, script);
+  EXPECT_TRUE(run.exited) << run.failure << run.log;
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(dialog.selected, -1) << "the dialog was not ended the ordinary way";
+}
+
+TEST_F(MainDialogTest, ExitUnderWinPEAsksAndShutsDownOnYes) {
+  Boot(true, "English");
+  {
+    TestDialog dialog;
+    platform::ui::Script script;
+    script.expect_dialog(102).menu(static_cast<int>(shell::kCmdExit)).answer("no").key("enter");
+    DialogRun run = RunDialog(dialog, script);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_FALSE(run.exited);
+    EXPECT_NE(run.log.find(platform::to_utf8(Text(u"IDS_EXITSYSTEM")).substr(0, 20)), std::string::npos) << run.log;
+  }
+  Sleep(1000);
+  EXPECT_TRUE(Wpeutil().empty());
+  {
+    TestDialog dialog;
+    platform::ui::Script script;
+    script.expect_dialog(102).menu(static_cast<int>(shell::kCmdExit)).answer("yes").key("enter");
+    DialogRun run = RunDialog(dialog, script);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_FALSE(run.exited) << "the program waits for the system to go down";
+  }
+  for (int i = 0; i < 50 && Wpeutil().empty(); ++i) Sleep(100);
+  ASSERT_EQ(Wpeutil().size(), 1u);
+  EXPECT_NE(Wpeutil()[0].find("shutdown"), std::string::npos) << Wpeutil()[0];
+}
+
+TEST_F(MainDialogTest, RemainingTimeUnderWinPE) {
+  Boot(true, "English");
+  // 10:20:00 UTC; the text is refreshed once a second.
+  platform::Clock::instance().set_wall_clock(platform::Clock::kDefaultWallClock + (10ULL * 3600 + 20 * 60) * 10000000ULL);
+  TestDialog dialog;
+  platform::ui::Script script;
+  script.expect_visible(1183).wait(2000).key("enter");
+  DialogRun run = RunDialog(dialog, script);
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_TRUE(std::regex_match(platform::to_utf8(dialog.time_text), std::regex("Remaining WinPE time: 71:39:[0-2][0-9]")))
+      << platform::to_utf8(dialog.time_text);
+  platform::Clock::instance().set_wall_clock(platform::Clock::kDefaultWallClock);
+}
+
+TEST_F(MainDialogTest, OneClickCountdownFromTheCommandLine) {
+  struct Case {
+    const char* command_line;
+    bool answer_cancel;
+    bool prompt;
+    uint8_t accepted;
+  };
+  const Case cases[] = {
+      {"/b oneclick", false, true, 1},  // the prompt counts 20 s down and accepts by itself
+      {"/B ONECLICK", true, true, 0},   // refused
+      {"/B", false, false, 0},          // no countdown at all
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command_line);
+    Fresh();
+    Boot(false, "English");
+    ShellState.commandLine = platform::to_utf16(c.command_line).c_str();
+    TestDialog dialog;
+    platform::ui::Script script;
+    if (c.prompt) {
+      script.expect_dialog(static_cast<int>(CRestart::IDD)).expect_text(2, "Cancel").expect_text(1, "Start Now");
+      if (c.answer_cancel) script.click(2);
+      else script.wait(21000);
+      script.expect_dialog(102);
+    } else {
+      script.wait(3000);
+    }
+    script.key("enter");
+    DialogRun run = RunDialog(dialog, script);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_EQ(run.log.find("dialog 207") != std::string::npos || run.log.find("207") != std::string::npos, c.prompt)
+        << run.log;
+    EXPECT_EQ(restartAccepted, c.accepted);
+    EXPECT_EQ(restartPromptFixedTexts, 1) << "fixed-text mode is back after the countdown";
+    EXPECT_FALSE(ShellState.oneClickAutoMode);
+  }
+}
+
+TEST(MainDialogTexts, EveryKeyOfTheMainDialogIsInBothLanguages) {
+  std::set<std::string> keys;
+  const std::regex literal("u\"(IDS?_[A-Za-z0-9_]+)\"");
+  for (const char* file : {"/mainapp/shell/main_dialog.cpp", "/mainapp/shell/main_commands.cpp",
+                           "/mainapp/shell/drummet_app.cpp"}) {
+    std::ifstream in(SourceDir() + file);
+    if (!in && std::string(file).find("drummet_app") != std::string::npos) continue;
+    ASSERT_TRUE(in) << file;
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    for (std::sregex_iterator it(text.begin(), text.end(), literal), end; it != end; ++it) keys.insert((*it)[1]);
+  }
+  EXPECT_GE(keys.size(), 25u);
+  for (const char* code : {"001", "081"}) {
+    auto texts = LanguageTexts(code);
+    for (const std::string& key : keys) {
+      auto found = texts.find(platform::to_utf16(key));
+      EXPECT_TRUE(found != texts.end() && !found->second.empty()) << key << " missing from " << code;
+    }
+  }
+}
+
+}  // namespace
