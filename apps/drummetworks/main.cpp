@@ -1,0 +1,115 @@
+// drummetworks: the disk-cloning program on a simulated PC.
+//   drummetworks [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE]
+//                [--screenshots DIR] [-- ARGS]
+// Without --machine the demo PC is used (made when missing). ARGS are the
+// program's own command line, such as "/B ONECLICK". The program's install
+// folder on the simulated PC is the staged folder of the build, shown at
+// "C:\Program Files\Drummetworks" through a host mount that is added to the
+// machine when it has none.
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "mainapp/shell/drummet_app.h"
+#include "platform/core/text.h"
+#include "platform/machine/demo.h"
+#include "platform/startup/startup.h"
+#include "platform/ui/app_runner.h"
+#include "platform/ui/qt/qt_view.h"
+
+#ifndef DRUM_STAGE_DIR
+#error "DRUM_STAGE_DIR must name the staged install folder"
+#endif
+
+namespace {
+
+constexpr const char* kMountSection = "[mount drummetworks]";
+constexpr const char16_t* kProgramImage = u"C:\\Program Files\\Drummetworks\\Drummetworks.exe";
+
+CDrummetApp theApp;
+
+// Adds the program's host mount to DIR/machine.ini unless it is there.
+bool EnsureProgramMount(const std::string& dir, std::string* error) {
+  const std::string ini = dir + "/machine.ini";
+  std::ifstream in(ini);
+  if (!in) {
+    *error = "cannot read " + ini;
+    return false;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  if (text.str().find(kMountSection) != std::string::npos) return true;
+  std::ofstream out(ini, std::ios::app);
+  out << "\n" << kMountSection << "\npath = C:\\Program Files\\Drummetworks\nhost = " << DRUM_STAGE_DIR
+      << "\nread_only = no\n";
+  if (!out) {
+    *error = "cannot add the program's mount to " + ini;
+    return false;
+  }
+  return true;
+}
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr,
+               "drummetworks: %s\nusage: drummetworks [--machine DIR] [--ui qt|headless] [--script FILE] "
+               "[--log FILE] [--screenshots DIR] [-- ARGS]\n",
+               why.c_str());
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string machine_dir;
+  std::vector<const char*> rest = {argv[0]};
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--") {
+      for (; i < argc; ++i) rest.push_back(argv[i]);
+      break;
+    }
+    if (a == "--machine") {
+      if (i + 1 >= argc) return Usage("--machine needs a folder");
+      machine_dir = argv[++i];
+    } else {
+      rest.push_back(argv[i]);
+    }
+  }
+  auto parsed = platform::ui::ParseRunOptions(static_cast<int>(rest.size()), rest.data());
+  if (!parsed.ok) return Usage(parsed.error);
+
+  std::string error;
+  if (machine_dir.empty()) {
+    machine_dir = platform::machine::DefaultMachineFolder();
+    std::ifstream probe(machine_dir + "/machine.ini");
+    if (!probe && !platform::machine::CreateDemoMachine(machine_dir, &error)) {
+      std::fprintf(stderr, "drummetworks: the demo PC could not be made: %s\n", error.c_str());
+      return 1;
+    }
+  }
+  if (!EnsureProgramMount(machine_dir, &error)) {
+    std::fprintf(stderr, "drummetworks: %s\n", error.c_str());
+    return 1;
+  }
+
+  std::u16string command_line;
+  for (const std::string& arg : parsed.options.program_args) {
+    if (!command_line.empty()) command_line += u' ';
+    command_line += platform::to_utf16(arg);
+  }
+  platform::startup::StartOptions start;
+  start.machine_dir = machine_dir;
+  start.program_image = kProgramImage;
+  start.command_line = u"\"" + std::u16string(kProgramImage) + u"\"" + (command_line.empty() ? u"" : u" " + command_line);
+  start.real_time = parsed.options.effective_mode() == platform::ui::UiMode::View;
+  if (!platform::startup::Start(start, &error)) {
+    std::fprintf(stderr, "drummetworks: %s\n", error.c_str());
+    return 1;
+  }
+  theApp.SetProgramPath(kProgramImage);
+  theApp.set_command_line(command_line);
+  platform::ui::qt::InstallQtView(parsed.options);
+  return platform::ui::RunWithOptions(theApp, parsed.options);
+}

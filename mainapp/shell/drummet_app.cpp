@@ -1,0 +1,98 @@
+#include "mainapp/shell/drummet_app.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "disk/language_table.h"
+#include "disk/path_helpers.h"
+#include "disk/process_runners.h"
+#include "disk/registry_readers.h"
+#include "disk/shell_state.h"
+#include "mainapp/shell/instance_mutex.h"
+#include "mainapp/shell/main_dialog.h"
+#include "mainapp/shell/settings_record.h"
+#include "mainapp/shell/splash_dialog.h"
+#include "platform/core/clock.h"
+#include "platform/core/kobject.h"
+#include "platform/core/process_exit.h"
+#include "platform/core/text.h"
+#include "platform/fs/file_api.h"
+#include "platform/process/process.h"
+
+namespace {
+
+// Created on first use, which is the start of InitInstance: the platform's
+// machine is open by then, and the mutex lives until the process ends.
+InstanceMutex& TheInstanceMutex() {
+  static InstanceMutex instance(InstanceMutex::kName);
+  return instance;
+}
+
+}  // namespace
+
+CDrummetApp::CDrummetApp() : CWinApp(u"Drummetworks") {}
+
+int LoadSettingsRecord(CString* language) {
+  CString path = ShellState.programFolder;
+  path += u"\\Resources\\inf.dll";
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    ShowDebugMessage(1, CString(u"INF.Dll File not found. Aborting..."));
+    ExitProcess(0);
+  }
+  // Only the record's own 530 bytes are read; a short file leaves zeros.
+  std::vector<uint8_t> bytes(shell::kSettingsRecordSize, 0);
+  DWORD got = 0;
+  if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
+  CloseHandle(file);
+  bytes.resize(got);
+  shell::SettingsFields fields = shell::DecodeSettingsRecord(bytes);
+  ShellState.settingsText1 = fields.text1.c_str();
+  ShellState.settingsText2 = fields.text2.c_str();
+  ShellState.settingsText3 = fields.text3.c_str();
+  if (language) *language = fields.language.c_str();
+  return std::atoi(platform::to_utf8(fields.number).c_str());
+}
+
+BOOL CDrummetApp::InitInstance() {
+  InstanceMutex& guard = TheInstanceMutex();
+  ShellState.commandLine = command_line_.c_str();
+  ShellState.programFolder = GetParentPath(CString(m_pszHelpFilePath ? m_pszHelpFilePath : u""));
+  CString language;
+  LoadSettingsRecord(&language);
+  ShellState.languageName = language;
+  LoadLanguageStrings();
+
+  if (guard.AlreadyExists()) {
+    ShellState.commandLine.MakeUpper();
+    if (ShellState.commandLine == u"/B ONECLICK") ShowDebugMessage(1, LookupString(u"IDS_OTB_RUNNING"));
+    return FALSE;
+  }
+
+  ShellState.winPEMode = !ShellState.programFolder.IsEmpty() && ShellState.programFolder[0] == u'X';
+  if (ShellState.winPEMode) {
+    CString setres = ShellState.programFolder;
+    setres += u"\\setres.exe";
+    RunProcessAndWait(setres, CString(u" h1024 v768 b32"));
+  } else {
+    CString companion = ShellState.programFolder;
+    companion += u"\\ZvqThunk.exe";
+    ShellExecuteW(nullptr, u"open", companion, nullptr, nullptr, SW_SHOW);
+    Sleep(1000);
+  }
+
+  auto* splash = new CSplashDlg(nullptr);
+  if (splash->Create(CSplashDlg::kTemplateId, nullptr)) {
+    splash->CenterWindow();
+    splash->RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ERASENOW);
+    Sleep(4000);
+    splash->DestroyWindow();
+  }
+
+  CDrummetDlg dialog(nullptr);
+  m_pMainWnd = &dialog;
+  dialog.DoModal();
+  m_pMainWnd = nullptr;
+  return FALSE;
+}
