@@ -341,6 +341,32 @@ TEST_F(DialogBases, TransparentStaticSnapshotsTheParentOnce) {
   dialog.DestroyWindow();
 }
 
+TEST_F(DialogBases, BitmapDialogPassesColourRequestsToTheTransparentStatic) {
+  CBDialog dialog(kStaticDialog, nullptr);
+  ASSERT_TRUE(dialog.Create(kStaticDialog));
+  HWND label = ::GetDlgItem(dialog.m_hWnd, kStaticId);
+  HBRUSH null_brush = static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+  auto ask = [&](int* mode) {
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    ::SetBkMode(dc, OPAQUE);
+    auto brush = reinterpret_cast<HBRUSH>(::SendMessageW(dialog.m_hWnd, WM_CTLCOLORSTATIC,
+                                                         reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(label)));
+    *mode = ::SetBkMode(dc, OPAQUE);
+    ::DeleteDC(dc);
+    return brush;
+  };
+  int mode = 0;
+  // A plain static keeps the dialog's default colours.
+  EXPECT_NE(ask(&mode), null_brush);
+  EXPECT_EQ(mode, OPAQUE);
+  CTransparentStatic2 text;
+  ASSERT_TRUE(text.SubclassDlgItem(kStaticId, &dialog));
+  EXPECT_EQ(ask(&mode), null_brush);
+  EXPECT_EQ(mode, TRANSPARENT);
+  text.Detach();
+  dialog.DestroyWindow();
+}
+
 TEST_F(DialogBases, TransparentStaticAsksForTransparentText) {
   CTransparentStatic2 text;
   HDC dc = ::CreateCompatibleDC(nullptr);
