@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <algorithm>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -99,6 +100,14 @@ TEST(ProgramArt, BannerFramesAnimate) {
     ASSERT_TRUE(f0.image && f1.image && f2.image);
     EXPECT_GT(Difference(*f0.image, *f1.image), 0.005) << p.banner[0];
     EXPECT_GT(Difference(*f1.image, *f2.image), 0.005) << p.banner[1];
+    // The description is drawn in white over the banner's right part
+    // (x 270 to 762, y 38 to 200): it must stay dark there.
+    for (const QImage* f : {f0.image, f1.image, f2.image}) {
+      int brightest = 0;
+      for (int y = 38; y < 200; ++y)
+        for (int x = 270; x < 762; ++x) brightest = std::max(brightest, qGray(f->pixel(x, y)));
+      EXPECT_LT(brightest, 110) << p.banner[0];
+    }
   }
   // Banners of different tools differ too.
   Loaded a(shell::art::kPictures[0].banner[2]), b(shell::art::kPictures[3].banner[2]);
