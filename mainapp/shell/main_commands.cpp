@@ -1,7 +1,9 @@
 #include "mainapp/shell/main_commands.h"
 
 #include "disk/shell_state.h"
+#include "mainapp/shell/about_dialog.h"
 #include "mainapp/shell/boot_fix.h"
+#include "mainapp/shell/install_driver_page.h"
 #include "mainapp/shell/main_dialog.h"
 #include "platform/process/process.h"
 
@@ -21,6 +23,16 @@ void Help(CDrummetDlg&) {
     ShellExecuteW(nullptr, u"open", path, nullptr, nullptr, SW_HIDE);
 }
 
+void About(CDrummetDlg&) {
+  CAboutDlg about;
+  about.DoModal();
+}
+
+void DriverInstallation(CDrummetDlg&) {
+  CInstallDriver page(nullptr);
+  page.DoModal();
+}
+
 // The Duplicate picture first repoints a marked boot store (which ends the
 // program when a marker exists), then goes on as the Duplicate command.
 void DuplicatePicture(CDrummetDlg& dialog) {
@@ -32,6 +44,8 @@ void DuplicatePicture(CDrummetDlg& dialog) {
 constexpr MainCommand kCommands[] = {
     {kCmdExit, "Exit", &Exit},
     {kCmdHelp, "Help", &Help},
+    {kCmdAbout, "About", &About},
+    {kCmdDriverInstallation, "Driver Installation", &DriverInstallation},
     {kCmdDuplicatePicture, "Duplicate picture: boot fix, then Duplicate", &DuplicatePicture},
 };
 

@@ -404,6 +404,42 @@ TEST_F(MainDialogTest, OneClickCountdownFromTheCommandLine) {
   }
 }
 
+TEST_F(MainDialogTest, CommandTableOpensTheBuiltToolsAndIgnoresTheOthers) {
+  struct Case {
+    bool winpe;
+    UINT command;
+    int opens;  // dialog the command opens, 0 for none
+  };
+  const Case cases[] = {
+      {false, shell::kCmdAbout, 100},
+      {true, shell::kCmdAbout, 100},
+      {true, shell::kCmdDriverInstallation, 218},
+      // Tools of later parts: no entry yet, nothing opens.
+      {false, shell::kCmdOneClick, 0},
+      {false, shell::kCmdDuplicate, 0},
+      {false, shell::kCmdFilesMigration, 0},
+      {false, shell::kCmdDelete, 0},
+      {false, shell::kCmdScan, 0},
+      {false, shell::kCmdUsbToolInstaller, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.command) + (c.winpe ? " WinPE" : " Windows"));
+    Fresh();
+    Boot(c.winpe, "English");
+    TestDialog dialog;
+    platform::ui::Script script;
+    script.expect_dialog(102).menu(static_cast<int>(c.command));
+    if (c.opens) script.expect_dialog(c.opens).click(c.opens == 100 ? IDOK : IDCANCEL);
+    script.expect_dialog(102).key("enter");
+    DialogRun run = RunDialog(dialog, script);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_EQ(run.result, IDOK);
+    bool opened = run.log.find("dialog " + std::to_string(c.opens) + " ") != std::string::npos;
+    EXPECT_EQ(opened, c.opens != 0) << run.log;
+    EXPECT_EQ(shell::FindMainCommand(c.command) != nullptr, c.opens != 0);
+  }
+}
+
 TEST(MainDialogTexts, EveryKeyOfTheMainDialogIsInBothLanguages) {
   std::set<std::string> keys;
   const std::regex literal("u\"(IDS?_[A-Za-z0-9_]+)\"");
