@@ -227,6 +227,22 @@ void note_fault(State& s) {
   if (!s.live->last_error().empty()) s.fault = s.live->last_error();
 }
 
+// Hands a value's type and data to the caller: ERROR_MORE_DATA with the
+// needed size when the buffer is short, the stored size otherwise.
+LONG copy_value_out(const RegValue& v, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+  if (lpType) *lpType = v.type;
+  const DWORD size = static_cast<DWORD>(v.data.size());
+  if (lpData) {
+    if (*lpcbData < size) {
+      *lpcbData = size;
+      return ERROR_MORE_DATA;
+    }
+    if (size) std::memcpy(lpData, v.data.data(), size);
+  }
+  if (lpcbData) *lpcbData = size;
+  return ERROR_SUCCESS;
+}
+
 LONG copy_name(const std::u16string& name, LPWSTR buffer, LPDWORD count) {
   if (*count <= name.size()) {
     *count = static_cast<DWORD>(name.size());
@@ -391,17 +407,7 @@ LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType
     note_fault(s);
     return rc;
   }
-  if (lpType) *lpType = v.type;
-  const DWORD size = static_cast<DWORD>(v.data.size());
-  if (lpData) {
-    if (*lpcbData < size) {
-      *lpcbData = size;
-      return ERROR_MORE_DATA;
-    }
-    if (size) std::memcpy(lpData, v.data.data(), size);
-  }
-  if (lpcbData) *lpcbData = size;
-  return ERROR_SUCCESS;
+  return copy_value_out(v, lpType, lpData, lpcbData);
 }
 
 LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData, DWORD cbData) {
@@ -512,17 +518,7 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
     return rc;
   }
   if (const LONG rc = copy_name(v.name, lpValueName, lpcchValueName)) return rc;
-  if (lpType) *lpType = v.type;
-  const DWORD size = static_cast<DWORD>(v.data.size());
-  if (lpData) {
-    if (*lpcbData < size) {
-      *lpcbData = size;
-      return ERROR_MORE_DATA;
-    }
-    if (size) std::memcpy(lpData, v.data.data(), size);
-  }
-  if (lpcbData) *lpcbData = size;
-  return ERROR_SUCCESS;
+  return copy_value_out(v, lpType, lpData, lpcbData);
 }
 
 LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD, LPDWORD lpcSubKeys,

@@ -518,9 +518,9 @@ int ListBoxModel::add(Window& w, const std::u16string& text) {
   return static_cast<int>(at);
 }
 
-int ComboBoxModel::find(const std::u16string& text, int start, bool exact) const {
+int ListBoxModel::find(const std::u16string& text, int start, bool exact) const {
   int n = static_cast<int>(items.size());
-  if (n == 0) return CB_ERR;
+  if (n == 0) return LB_ERR;
   int first = (start < -1 || start >= n) ? 0 : start + 1;
   for (int k = 0; k < n; ++k) {
     int i = (first + k) % n;
@@ -528,7 +528,7 @@ int ComboBoxModel::find(const std::u16string& text, int start, bool exact) const
     if (exact ? (t.size() == text.size() && equals_fold(t, text, t.size())) : equals_fold(t, text, text.size()))
       return i;
   }
-  return CB_ERR;
+  return LB_ERR;
 }
 
 bool ListBoxModel::handle(Window& w, UINT message, WPARAM, LPARAM, LRESULT& result) {
@@ -1282,17 +1282,11 @@ int CListBox::GetTextLen(int index) const {
 }
 int CListBox::FindString(int start, LPCWSTR text) const {
   auto* m = model<ListBoxModel>(m_hWnd);
-  if (!m || !text) return LB_ERR;
-  ComboBoxModel probe;
-  probe.items = m->items;
-  return probe.find(text, start, false);
+  return m && text ? m->find(text, start, false) : LB_ERR;
 }
 int CListBox::FindStringExact(int start, LPCWSTR text) const {
   auto* m = model<ListBoxModel>(m_hWnd);
-  if (!m || !text) return LB_ERR;
-  ComboBoxModel probe;
-  probe.items = m->items;
-  return probe.find(text, start, true);
+  return m && text ? m->find(text, start, true) : LB_ERR;
 }
 int CComboBox::GetLBText(int index, std::u16string& text) const {
   auto* m = model<ComboBoxModel>(m_hWnd);

@@ -282,12 +282,14 @@ class ListBoxModel : public ControlModel {
   bool handle(Window&, UINT, WPARAM, LPARAM, LRESULT&) override;
   void draw(Window&, QPainter&) override;
   int add(Window& w, const std::u16string& text);
+  // The first item after `start` (wrapping) whose text begins with `text`, or
+  // equals it when `exact`, ignoring case; -1 (LB_ERR, CB_ERR) when none does.
+  int find(const std::u16string& text, int start, bool exact) const;
 };
 
 class ComboBoxModel : public ListBoxModel {
  public:
   void draw(Window&, QPainter&) override;
-  int find(const std::u16string& text, int start, bool exact) const;
 };
 
 struct ListViewColumn {

@@ -136,6 +136,14 @@ class FatVolume : public VolumeDriver {
     return ERROR_SUCCESS;
   }
 
+  // The folder holding `path` and the entry's index in it; ERROR_FILE_NOT_FOUND
+  // when the folder has no such entry. Call with the volume locked.
+  DWORD locate(const VolumePath& path, Directory** parent, std::vector<uint32_t>* ancestry, int* at) {
+    if (DWORD e = fs_->walk_to_parent(path, parent, ancestry)) return e;
+    *at = fs_->find(**parent, path.back());
+    return *at < 0 ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  }
+
   DWORD stat(const VolumePath& path, FileInfo* info) override {
     std::lock_guard lock(fs_->mutex);
     if (path.empty()) {
@@ -147,9 +155,8 @@ class FatVolume : public VolumeDriver {
     fs_->begin_operation();
     Directory* parent;
     std::vector<uint32_t> ancestry;
-    if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    int at = fs_->find(*parent, path.back());
-    if (at < 0) return ERROR_FILE_NOT_FOUND;
+    int at = -1;
+    if (DWORD e = locate(path, &parent, &ancestry, &at)) return e;
     if (DWORD e = fs_->check_entry(parent->parsed.entries[size_t(at)])) return e;
     *info = fs_->info_of(*parent, parent->parsed.entries[size_t(at)]);
     if (auto node = fs_->find_node(parent->id, parent->parsed.entries[size_t(at)].short_slot)) {
@@ -185,9 +192,8 @@ class FatVolume : public VolumeDriver {
     fs_->begin_operation();
     Directory* parent;
     std::vector<uint32_t> ancestry;
-    if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    int at = fs_->find(*parent, path.back());
-    if (at < 0) return ERROR_FILE_NOT_FOUND;
+    int at = -1;
+    if (DWORD e = locate(path, &parent, &ancestry, &at)) return e;
     const DirectoryEntry& entry = parent->parsed.entries[size_t(at)];
     if (DWORD e = fs_->check_entry(entry)) return e;
     if (entry.is_directory()) {
@@ -219,9 +225,8 @@ class FatVolume : public VolumeDriver {
     fs_->begin_operation();
     Directory* parent;
     std::vector<uint32_t> ancestry;
-    if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    int at = fs_->find(*parent, path.back());
-    if (at < 0) return ERROR_FILE_NOT_FOUND;
+    int at = -1;
+    if (DWORD e = locate(path, &parent, &ancestry, &at)) return e;
     DirectoryEntry entry = parent->parsed.entries[size_t(at)];
     if (DWORD e = fs_->check_entry(entry)) return e;
     if (entry.disk.attributes & kAttrReadOnly) return ERROR_ACCESS_DENIED;
@@ -340,9 +345,8 @@ class FatVolume : public VolumeDriver {
     fs_->begin_operation();
     Directory* parent;
     std::vector<uint32_t> ancestry;
-    if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
-    int at = fs_->find(*parent, path.back());
-    if (at < 0) return ERROR_FILE_NOT_FOUND;
+    int at = -1;
+    if (DWORD e = locate(path, &parent, &ancestry, &at)) return e;
     if (DWORD e = fs_->check_entry(parent->parsed.entries[size_t(at)])) return e;
     size_t slot = parent->parsed.entries[size_t(at)].short_slot;
     DirEntryDisk d;
