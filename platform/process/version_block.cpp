@@ -211,6 +211,9 @@ bool FindVersionValue(const uint8_t* block, size_t size, std::u16string_view sub
     if (!found) return false;
     node = child;
   }
+  // Values under StringFileInfo are texts: callers read `length` units. One
+  // typed binary comes from a damaged block and would be read at twice its size.
+  if (parts.size() == 3 && EqualsNoCase(parts[0], u"StringFileInfo") && node.type != kText) return false;
   *value = block + node.value_start;
   *length = parts.empty() || node.type == kBinary ? static_cast<UINT>(node.value_bytes)
                                                   : static_cast<UINT>(node.value_bytes / 2);

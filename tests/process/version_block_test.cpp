@@ -202,6 +202,19 @@ TEST(VersionBlock, DamagedBlocksAreRefusedNotOverread) {
       EXPECT_LT(length, 40u) << d.name;
     }
   }
+  // A StringFileInfo entry typed binary would have its byte count read as
+  // text units, twice the bytes it holds.
+  {
+    auto bad = good;
+    size_t key = 0;
+    for (size_t i = 0; i + 22 <= bad.size(); i += 2)
+      if (std::memcmp(bad.data() + i, u"FileVersion", 22) == 0) key = i;
+    ASSERT_NE(key, 0u);
+    bad[key - 2] = 0;
+    const uint8_t* value = nullptr;
+    UINT length = 0;
+    EXPECT_FALSE(FindVersionValue(bad.data(), bad.size(), u"\\StringFileInfo\\040904b0\\FileVersion", &value, &length));
+  }
   // A key without terminator running to the end of the buffer.
   std::vector<uint8_t> endless = {0x10, 0x00, 0x00, 0x00, 0x01, 0x00, 'A', 0, 'B', 0, 'C', 0, 'D', 0, 'E', 0};
   const uint8_t* value = nullptr;
