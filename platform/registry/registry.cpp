@@ -164,6 +164,24 @@ LONG split_path(LPCWSTR sub, KeyPath* out) {
   return ERROR_SUCCESS;
 }
 
+// A subkey named against an open key or a predefined root: the parent key,
+// the full path below its root, and where that path is stored.
+struct SubKey {
+  OpenKey parent;
+  KeyPath sub;
+  KeyPath path;
+  Target target;
+};
+
+LONG locate_sub_key(State& s, HKEY h, LPCWSTR sub_path, SubKey* out) {
+  if (const LONG rc = lookup(s, h, &out->parent)) return rc;
+  if (const LONG rc = split_path(sub_path, &out->sub)) return rc;
+  out->path = out->parent.path;
+  out->path.insert(out->path.end(), out->sub.begin(), out->sub.end());
+  out->target = resolve(s, out->parent.root, out->path);
+  return ERROR_SUCCESS;
+}
+
 HKEY add_handle(State& s, OpenKey key) {
   const uintptr_t id = s.next_handle;
   s.next_handle += 4;
@@ -326,13 +344,10 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD dwOpti
   if (dwOptions & REG_OPTION_CREATE_LINK) return ERROR_NOT_SUPPORTED;
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  OpenKey parent;
-  if (const LONG rc = lookup(s, hKey, &parent)) return rc;
-  KeyPath sub;
-  if (const LONG rc = split_path(lpSubKey, &sub)) return rc;
-  KeyPath path = parent.path;
-  path.insert(path.end(), sub.begin(), sub.end());
-  Target t = resolve(s, parent.root, path);
+  SubKey key;
+  if (const LONG rc = locate_sub_key(s, hKey, lpSubKey, &key)) return rc;
+  const OpenKey& parent = key.parent;
+  Target& t = key.target;
   bool created = false;
   LONG rc = t.store->open_key(t.path);
   if (rc == ERROR_FILE_NOT_FOUND) {
@@ -343,7 +358,7 @@ LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD dwOpti
     note_fault(s);
     return rc;
   }
-  *phkResult = add_handle(s, OpenKey{parent.root, std::move(path), effective_access(samDesired)});
+  *phkResult = add_handle(s, OpenKey{parent.root, std::move(key.path), effective_access(samDesired)});
   if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
 }
@@ -357,18 +372,13 @@ LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHK
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  OpenKey parent;
-  if (const LONG rc = lookup(s, hKey, &parent)) return rc;
-  KeyPath sub;
-  if (const LONG rc = split_path(lpSubKey, &sub)) return rc;
-  KeyPath path = parent.path;
-  path.insert(path.end(), sub.begin(), sub.end());
-  Target t = resolve(s, parent.root, path);
-  if (const LONG rc = t.store->open_key(t.path)) {
+  SubKey key;
+  if (const LONG rc = locate_sub_key(s, hKey, lpSubKey, &key)) return rc;
+  if (const LONG rc = key.target.store->open_key(key.target.path)) {
     note_fault(s);
     return rc;
   }
-  *phkResult = add_handle(s, OpenKey{parent.root, std::move(path), effective_access(samDesired)});
+  *phkResult = add_handle(s, OpenKey{key.parent.root, std::move(key.path), effective_access(samDesired)});
   return ERROR_SUCCESS;
 }
 
@@ -444,16 +454,13 @@ namespace {
 LONG delete_key(HKEY hKey, LPCWSTR lpSubKey, bool tree) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  OpenKey parent;
-  if (const LONG rc = lookup(s, hKey, &parent)) return rc;
-  KeyPath sub;
-  if (const LONG rc = split_path(lpSubKey, &sub)) return rc;
-  KeyPath path = parent.path;
-  path.insert(path.end(), sub.begin(), sub.end());
-  Target t = resolve(s, parent.root, path);
+  SubKey key;
+  if (const LONG rc = locate_sub_key(s, hKey, lpSubKey, &key)) return rc;
+  const OpenKey& parent = key.parent;
+  Target& t = key.target;
   if (const LONG rc = t.store->open_key(t.path)) return rc;
   LONG rc;
-  if (tree && sub.empty()) {
+  if (tree && key.sub.empty()) {
     // With no subkey the tree call empties the key it was given.
     if ((parent.access & (KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE)) !=
         (KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE))
