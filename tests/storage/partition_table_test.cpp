@@ -80,33 +80,32 @@ std::set<Row> RowsOf(const DiskLayout& layout, uint32_t ss) {
   return rows;
 }
 
-std::set<Row> SfdiskRows(const std::string& image, uint32_t* signature) {
-  auto out = RunTool("sfdisk -d " + image);
+// Rows and disk identifier from a partitioning tool's listing: `line` matches
+// start, size, type (hex) and an optional boot mark; `id` the identifier (hex).
+std::set<Row> ToolRows(const std::string& command, const std::regex& line, const std::regex& id,
+                       uint32_t* signature) {
+  auto out = RunTool(command);
   EXPECT_EQ(out.exit_code, 0) << out.text;
   std::set<Row> rows;
-  std::regex line(R"(start=\s*(\d+), size=\s*(\d+), type=([0-9a-f]+)(, bootable)?)");
   for (std::sregex_iterator it(out.text.begin(), out.text.end(), line), end; it != end; ++it)
     rows.insert({std::stoull((*it)[1]), std::stoull((*it)[2]), static_cast<unsigned>(std::stoul((*it)[3], nullptr, 16)),
                  (*it)[4].matched});
-  std::smatch id;
-  if (signature && std::regex_search(out.text, id, std::regex(R"(label-id: 0x([0-9a-f]+))")))
-    *signature = static_cast<uint32_t>(std::stoul(id[1], nullptr, 16));
+  std::smatch found;
+  if (signature && std::regex_search(out.text, found, id))
+    *signature = static_cast<uint32_t>(std::stoul(found[1], nullptr, 16));
   return rows;
+}
+
+std::set<Row> SfdiskRows(const std::string& image, uint32_t* signature) {
+  return ToolRows("sfdisk -d " + image, std::regex(R"(start=\s*(\d+), size=\s*(\d+), type=([0-9a-f]+)(, bootable)?)"),
+                  std::regex(R"(label-id: 0x([0-9a-f]+))"), signature);
 }
 
 // fdisk's listing with an explicit sector size: the oracle for 4096-byte disks.
 std::set<Row> FdiskRows(const std::string& image, uint32_t ss, uint32_t* signature) {
-  auto out = RunTool("fdisk -b " + std::to_string(ss) + " -l -o Device,Start,Sectors,Id,Boot " + image);
-  EXPECT_EQ(out.exit_code, 0) << out.text;
-  std::set<Row> rows;
-  std::regex line(R"(\.img\d+\s+(\d+)\s+(\d+)\s+([0-9a-f]+)\s*(\*)?)");
-  for (std::sregex_iterator it(out.text.begin(), out.text.end(), line), end; it != end; ++it)
-    rows.insert({std::stoull((*it)[1]), std::stoull((*it)[2]), static_cast<unsigned>(std::stoul((*it)[3], nullptr, 16)),
-                 (*it)[4].matched});
-  std::smatch id;
-  if (signature && std::regex_search(out.text, id, std::regex(R"(Disk identifier: 0x([0-9a-f]+))")))
-    *signature = static_cast<uint32_t>(std::stoul(id[1], nullptr, 16));
-  return rows;
+  return ToolRows("fdisk -b " + std::to_string(ss) + " -l -o Device,Start,Sectors,Id,Boot " + image,
+                  std::regex(R"(\.img\d+\s+(\d+)\s+(\d+)\s+([0-9a-f]+)\s*(\*)?)"),
+                  std::regex(R"(Disk identifier: 0x([0-9a-f]+))"), signature);
 }
 
 void ExpectSameEntries(const DiskLayout& a, const DiskLayout& b) {
