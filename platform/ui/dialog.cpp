@@ -186,19 +186,17 @@ bool CDialog::make_window(bool modal) {
   // Subclassing dialog items happens in OnInitDialog through data exchange.
   LRESULT focus_default = SendMessage(WM_INITDIALOG, 0, 0);
   if (!FindWindowModel(w->handle)) return true;
-  if (focus_default && !GetFocus()) {
-    for (Window* c : w->children)
-      if ((c->style & WS_TABSTOP) && c->visible() && c->enabled()) {
-        ::SetFocus(c->handle);
-        break;
-      }
-  }
+  // The keyboard goes to the new dialog: a focus left in another window
+  // (the owner, now disabled) would take the dialog's keys.
+  if (focus_default && !platform::ui::HoldsFocus(*w)) platform::ui::FocusFirstTabStop(*w);
   return true;
 }
 
 INT_PTR CDialog::DoModal() {
   ended_early_ = false;
   platform::ui::ModalLoop loop;
+  // Where the keyboard was, to give it back when the dialog has gone.
+  HWND focus_before = ::GetFocus();
   if (!make_window(true)) {
     if (disabled_owner_) ::EnableWindow(disabled_owner_, TRUE);
     disabled_owner_ = nullptr;
@@ -214,6 +212,7 @@ INT_PTR CDialog::DoModal() {
   struct Cleanup {
     CDialog& d;
     HWND self;
+    HWND focus_before;
     ~Cleanup() {
       d.loop_ = nullptr;
       if (d.disabled_owner_) {
@@ -224,11 +223,16 @@ INT_PTR CDialog::DoModal() {
         ::ShowWindow(self, SW_HIDE);
         platform::ui::DestroyWindowModel(w);
       }
+      // The window beneath gets its keyboard focus back, unless a handler
+      // has put the focus somewhere since.
+      if (!::GetFocus() && focus_before && ::IsWindow(focus_before) && ::IsWindowVisible(focus_before))
+        if (Window* f = FindWindowModel(focus_before); f && f->top_level()->enabled()) ::SetFocus(focus_before);
     }
-  } cleanup{*this, self};
+  } cleanup{*this, self, focus_before};
   if (!loop.ended && loop.window) {
     ::ShowWindow(self, SW_SHOW);
     ::SetActiveWindow(self);
+    if (Window* w = FindWindowModel(self); w && !platform::ui::HoldsFocus(*w)) platform::ui::FocusFirstTabStop(*w);
   }
   if (!loop.window) loop.ended = true;
   platform::ui::RunModalLoop(loop);
@@ -291,6 +295,22 @@ DWORD CDialog::GetDefID() const {
 }
 
 namespace platform::ui {
+
+bool HoldsFocus(Window& dialog) {
+  HWND focus = CurrentUiThread().focus;
+  Window* f = focus ? FindWindowModel(focus) : nullptr;
+  for (int hops = 0; f && hops < 64; ++hops, f = f->is_child() ? f->parent : nullptr)
+    if (f == &dialog) return true;
+  return false;
+}
+
+void FocusFirstTabStop(Window& dialog) {
+  for (Window* c : dialog.children)
+    if ((c->style & WS_TABSTOP) && c->visible() && c->enabled()) {
+      ::SetFocus(c->handle);
+      return;
+    }
+}
 
 Window* DefaultButton(Window& dialog) {
   for (Window* c : dialog.children)

@@ -84,6 +84,11 @@ struct Window;
 // centred on the screen for DS_CENTER.
 Window* BuildDialogWindow(const DialogTemplate& t, Window* owner, ::CWnd* object, bool child);
 
+// Whether the keyboard focus is on the dialog or one of its controls.
+bool HoldsFocus(Window& dialog);
+// Focuses the first visible, enabled tab stop of the dialog (none: no change).
+void FocusFirstTabStop(Window& dialog);
+
 // The dialog's default push button, or null.
 Window* DefaultButton(Window& dialog);
 

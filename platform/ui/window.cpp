@@ -418,7 +418,15 @@ BOOL EnableWindow(HWND hwnd, BOOL enable) {
   else
     w->style |= WS_DISABLED;
   SendMessageW(hwnd, WM_ENABLE, enable ? TRUE : FALSE, 0);
-  if (!enable && w->thread->focus == hwnd) w->thread->focus = nullptr;
+  if (!enable && w->thread->focus) {
+    // A disabled window takes no keys: a focus on it or inside it goes.
+    Window* f = FindWindowModel(w->thread->focus);
+    for (int hops = 0; f && hops < 64; ++hops, f = f->is_child() ? f->parent : nullptr)
+      if (f == w) {
+        w->thread->focus = nullptr;
+        break;
+      }
+  }
   if (platform::ui::FindWindowModel(hwnd)) {
     platform::ui::Invalidate(*w, true, false);
     platform::ui::NotifyWindowChanged(*w);
