@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -29,6 +31,7 @@
 #include "platform/fs/volume_set.h"
 #include "platform/process/process.h"
 #include "platform/process/standins.h"
+#include "platform/ui/gdi.h"
 #include "platform/ui/headless_driver.h"
 #include "tests/disk/fixture_images.h"
 
@@ -438,6 +441,252 @@ TEST_F(MainDialogTest, CommandTableOpensTheBuiltToolsAndIgnoresTheOthers) {
     EXPECT_EQ(opened, c.opens != 0) << run.log;
     EXPECT_EQ(shell::FindMainCommand(c.command) != nullptr, c.opens != 0);
   }
+}
+
+// What the menu's owner gives an item with the callback bitmap: its size,
+// and its picture drawn into a item rectangle that does not start at 0,0.
+struct DrawnMenuItem {
+  UINT width = 0, height = 0;
+  int opaque_matches = 0, opaque_mismatches = 0;
+  int clear_painted = 0;    // transparent icon pixels that did not keep the background
+  int outside_painted = 0;  // pixels outside the icon's square that changed
+};
+
+constexpr COLORREF kMagenta = RGB(255, 0, 255);
+constexpr RECT kItemRect = {7, 5, 7 + 24, 5 + 20};
+
+DrawnMenuItem MeasureAndDraw(HWND owner, UINT command) {
+  DrawnMenuItem out;
+  MEASUREITEMSTRUCT measure{ODT_MENU, 0, command, 0, 0, 0};
+  SendMessageW(owner, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&measure));
+  out.width = measure.itemWidth;
+  out.height = measure.itemHeight;
+
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP canvas = CreateCompatibleBitmap(dc, 40, 32);
+  HGDIOBJ old = SelectObject(dc, canvas);
+  CDC::FromHandle(dc)->FillSolidRect(0, 0, 40, 32, kMagenta);
+  DRAWITEMSTRUCT draw{ODT_MENU, 0, command, ODA_DRAWENTIRE, 0, nullptr, dc, kItemRect, 0};
+  SendMessageW(owner, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw));
+  // The icon as the resource holds it, at the menu's 16 x 16.
+  HICON icon = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(command), IMAGE_ICON, 16, 16, 0));
+  const QImage* image = icon ? platform::ui::IconImage(icon) : nullptr;
+  for (int y = 0; y < 32; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      const COLORREF got = GetPixel(dc, x, y);
+      const int ix = x - kItemRect.left, iy = y - kItemRect.top;
+      if (!image || ix < 0 || iy < 0 || ix >= 16 || iy >= 16) {
+        if (got != kMagenta) ++out.outside_painted;
+        continue;
+      }
+      const QRgb want = image->pixel(ix, iy);
+      if (qAlpha(want) == 255) {
+        (got == RGB(qRed(want), qGreen(want), qBlue(want)) ? out.opaque_matches : out.opaque_mismatches)++;
+      } else if (qAlpha(want) == 0 && got != kMagenta) {
+        ++out.clear_painted;
+      }
+    }
+  }
+  if (icon) DestroyIcon(icon);
+  SelectObject(dc, old);
+  DeleteObject(canvas);
+  DeleteDC(dc);
+  return out;
+}
+
+struct MenuItemLook {
+  std::u16string text;
+  UINT type = 0;
+  HBITMAP bitmap = nullptr;
+  DrawnMenuItem drawn;
+};
+
+// Records, when Enter ends the dialog, every pop-up's style and each item's
+// type, bitmap, text, measured size and drawn picture.
+class MenuIconDialog : public TestDialog {
+ public:
+  void OnOK() override {
+    using namespace shell::menu_seam;
+    HMENU bar = ::GetMenu(GetSafeHwnd());
+    for (int pos = 0; bar && pos < ::GetMenuItemCount(bar); ++pos) {
+      HMENU popup = ::GetSubMenu(bar, pos);
+      MENUINFO info{};
+      info.cbSize = sizeof info;
+      info.fMask = MIM_STYLE;
+      styles.push_back(GetMenuInfo(popup, &info) ? info.dwStyle : 0xFFFFFFFF);
+      for (int i = 0; i < ::GetMenuItemCount(popup); ++i) {
+        MENUITEMINFOW item{};
+        char16_t text[128] = {};
+        item.cbSize = sizeof item;
+        item.fMask = MIIM_ID | MIIM_FTYPE | MIIM_BITMAP | MIIM_STRING;
+        item.dwTypeData = text;
+        item.cch = 128;
+        if (!GetMenuItemInfoW(popup, static_cast<UINT>(i), TRUE, &item)) continue;
+        if (item.fType & MFT_SEPARATOR) {
+          separator_bitmaps += item.hbmpItem != nullptr;
+          continue;
+        }
+        MenuItemLook& look = items[item.wID];
+        look.text = text;
+        look.type = item.fType;
+        look.bitmap = item.hbmpItem;
+        look.drawn = MeasureAndDraw(GetSafeHwnd(), item.wID);
+      }
+    }
+    // A command without an icon: the default size and nothing drawn.
+    no_icon = MeasureAndDraw(GetSafeHwnd(), 1171);
+    TestDialog::OnOK();
+  }
+  std::vector<DWORD> styles;
+  std::map<UINT, MenuItemLook> items;
+  int separator_bitmaps = 0;
+  DrawnMenuItem no_icon;
+};
+
+TEST_F(MainDialogTest, OpenedMenusDrawTheirCommandIconsThroughTheCallbackBitmap) {
+  struct Case {
+    bool winpe;
+    const char* language;
+    std::vector<UINT> commands;  // every command of the menu's two pop-ups
+  };
+  const Case cases[] = {
+      {false, "English", {32788, 32771, 32791, 32772, 32774, 32794, 32775, 32777, 32778}},
+      {true, "Japanese", {32788, 32771, 32791, 32772, 32774, 32786, 32775, 32777, 32778}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.winpe ? "WinPE" : "Windows");
+    Fresh();
+    Boot(c.winpe, c.language);
+    MenuIconDialog dialog;
+    platform::ui::Script script;
+    // Each pop-up opens once through a command of its own that leaves the
+    // dialog as it was: the USB tool's installer has no package here, Exit
+    // under WinPE is refused, Help only starts a browser.
+    script.expect_dialog(102);
+    if (c.winpe) script.menu(static_cast<int>(shell::kCmdExit)).answer("no");
+    else script.menu(static_cast<int>(shell::kCmdUsbToolInstaller));
+    script.menu(static_cast<int>(shell::kCmdHelp)).expect_dialog(102).key("enter");
+    DialogRun run = RunDialog(dialog, script);
+    ASSERT_EQ(run.failure, "") << run.log;
+
+    EXPECT_EQ(dialog.styles, (std::vector<DWORD>{0x14000000, 0x14000000})) << "check-or-bitmap and auto-dismiss";
+    EXPECT_EQ(dialog.separator_bitmaps, 0);
+    std::vector<UINT> seen;
+    for (auto& [id, look] : dialog.items) seen.push_back(id);
+    std::vector<UINT> wanted = c.commands;
+    std::sort(wanted.begin(), wanted.end());
+    EXPECT_EQ(seen, wanted);
+    for (UINT id : c.commands) {
+      SCOPED_TRACE(id);
+      const MenuItemLook& look = dialog.items[id];
+      EXPECT_EQ(look.bitmap, shell::menu_seam::HBMMENU_CALLBACK);
+      EXPECT_EQ(look.type, shell::menu_seam::MFT_STRING) << "the label stays text beside the picture";
+      EXPECT_FALSE(look.text.empty());
+      EXPECT_EQ(look.drawn.width, 16u);
+      EXPECT_EQ(look.drawn.height, 16u);
+      EXPECT_GE(look.drawn.opaque_matches, 24) << "the icon's solid pixels at the item's top-left";
+      EXPECT_EQ(look.drawn.opaque_mismatches, 0);
+      EXPECT_EQ(look.drawn.clear_painted, 0) << "the menu shows through the icon's clear pixels";
+      EXPECT_EQ(look.drawn.outside_painted, 0);
+    }
+    // Labels are the language's even with the picture beside them.
+    EXPECT_EQ(dialog.items[32778].text, Text(u"ID_HELP_ABOUTDRUMMET"));
+    EXPECT_EQ(dialog.items[32775].text, Text(u"ID_ACTIONS_EXIT"));
+    EXPECT_EQ(dialog.no_icon.width, 16u);
+    EXPECT_EQ(dialog.no_icon.height, 16u);
+    EXPECT_EQ(dialog.no_icon.outside_painted, 0) << "a command without an icon draws nothing";
+  }
+}
+
+TEST(MenuSeam, ItemBitmapsAndTypesReadBackAndBadCallsFail) {
+  using namespace shell::menu_seam;
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING, 101, u"First");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_OWNERDRAW, 103, reinterpret_cast<LPCWSTR>(uintptr_t{0x5150}));
+  auto read = [&](UINT position, MENUITEMINFOW* item) {
+    *item = MENUITEMINFOW{};
+    item->cbSize = sizeof *item;
+    item->fMask = MIIM_ID | MIIM_FTYPE | MIIM_BITMAP | MIIM_DATA;
+    return GetMenuItemInfoW(menu, position, TRUE, item);
+  };
+  MENUITEMINFOW item{};
+  ASSERT_TRUE(read(0, &item));
+  EXPECT_EQ(item.fType, MFT_STRING);
+  EXPECT_EQ(item.hbmpItem, nullptr);
+  ASSERT_TRUE(read(1, &item));
+  EXPECT_EQ(item.fType, MFT_SEPARATOR);
+  ASSERT_TRUE(read(2, &item));
+  EXPECT_EQ(item.fType, MFT_OWNERDRAW);
+  EXPECT_EQ(item.dwItemData, 0x5150u);
+
+  MENUITEMINFOW set{};
+  set.cbSize = sizeof set;
+  set.fMask = MIIM_BITMAP | MIIM_FTYPE;
+  set.fType = MFT_STRING;
+  set.hbmpItem = HBMMENU_CALLBACK;
+  ASSERT_TRUE(SetMenuItemInfoW(menu, 101, FALSE, &set));
+  ASSERT_TRUE(read(0, &item));
+  EXPECT_EQ(item.hbmpItem, HBMMENU_CALLBACK);
+  EXPECT_EQ(item.fType, MFT_STRING);
+  EXPECT_EQ(item.wID, 101u);
+  std::u16string text;
+  CMenu::FromHandle(menu)->GetMenuString(101, text, MF_BYCOMMAND);
+  EXPECT_EQ(text, u"First") << "the picture goes beside the text";
+  // Taking the bitmap away again leaves a plain string item.
+  set.hbmpItem = nullptr;
+  ASSERT_TRUE(SetMenuItemInfoW(menu, 0, TRUE, &set));
+  ASSERT_TRUE(read(0, &item));
+  EXPECT_EQ(item.hbmpItem, nullptr);
+  EXPECT_EQ(GetMenuState(menu, 101, MF_BYCOMMAND) & MF_OWNERDRAW, 0u);
+
+  struct Bad {
+    const char* what;
+    HMENU menu;
+    UINT item;
+    BOOL by_position;
+    UINT size;
+    HBITMAP bitmap;
+    DWORD error;
+  };
+  HBITMAP real_bitmap = reinterpret_cast<HBITMAP>(uintptr_t{0x1234});
+  const Bad bad[] = {
+      {"unknown menu", reinterpret_cast<HMENU>(uintptr_t{0x7777}), 0, TRUE, sizeof(MENUITEMINFOW), nullptr,
+       ERROR_INVALID_HANDLE},
+      {"position past the end", menu, 3, TRUE, sizeof(MENUITEMINFOW), nullptr, 1456},
+      {"no such command", menu, 999, FALSE, sizeof(MENUITEMINFOW), nullptr, 1456},
+      {"wrong structure size", menu, 0, TRUE, 48, nullptr, ERROR_INVALID_PARAMETER},
+      {"a bitmap of its own", menu, 0, TRUE, sizeof(MENUITEMINFOW), real_bitmap, ERROR_NOT_SUPPORTED},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.what);
+    MENUITEMINFOW info{};
+    info.cbSize = b.size;
+    info.fMask = MIIM_BITMAP;
+    info.hbmpItem = b.bitmap;
+    SetLastError(0);
+    EXPECT_FALSE(SetMenuItemInfoW(b.menu, b.item, b.by_position, &info));
+    EXPECT_EQ(GetLastError(), b.error);
+    if (!b.bitmap) {
+      SetLastError(0);
+      EXPECT_FALSE(GetMenuItemInfoW(b.menu, b.item, b.by_position, &info));
+      EXPECT_EQ(GetLastError(), b.error);
+    }
+  }
+  EXPECT_FALSE(SetMenuItemInfoW(menu, 0, TRUE, nullptr));
+
+  MENUINFO style{};
+  style.cbSize = sizeof style;
+  style.fMask = MIM_STYLE;
+  style.dwStyle = MNS_CHECKORBMP;
+  EXPECT_TRUE(SetMenuInfo(menu, &style));
+  style.dwStyle = 0;
+  EXPECT_TRUE(GetMenuInfo(menu, &style));
+  EXPECT_EQ(style.dwStyle, MNS_CHECKORBMP);
+  DestroyMenu(menu);
+  EXPECT_FALSE(GetMenuInfo(menu, &style)) << "a destroyed menu has no style";
+  ICONINFO icon{};
+  EXPECT_FALSE(GetIconInfo(nullptr, &icon));
 }
 
 TEST(MainDialogTexts, EveryKeyOfTheMainDialogIsInBothLanguages) {
