@@ -1,5 +1,6 @@
 #include "platform/ui/cwnd.h"
 
+#include <atomic>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -461,11 +462,16 @@ int CWnd::OnCreate(void*) { return 0; }
 
 struct CWinThread::Runner {
   std::thread thread;
+  std::atomic<bool> finished{false};
 };
 
 int CWinThread::Run() {
   MSG m;
   while (GetMessageW(&m, nullptr, 0, 0)) {
+    if (!m.hwnd) {
+      DispatchMessageW(&m);  // PreTranslateMessage, then the thread's map
+      continue;
+    }
     if (!PreTranslateMessage(&m)) {
       TranslateMessage(&m);
       DispatchMessageW(&m);
@@ -479,27 +485,49 @@ BOOL CWinThread::PreTranslateMessage(MSG* msg) {
   return platform::ui::PreTranslate(*msg, nullptr) ? TRUE : FALSE;
 }
 
-BOOL CWinThread::CreateThread() {
-  if (runner_) return FALSE;
+bool CWinThread::HandleThreadMessage(const MSG& msg) {
+  LRESULT result = 0;
+  return DispatchThroughMaps(msg.message, 0, 0, msg.wParam, msg.lParam, result);
+}
+
+BOOL CWinThread::CreateThread(DWORD flags, UINT stack_size) {
+  if (flags != 0 || stack_size != 0) return platform::fail(ERROR_INVALID_PARAMETER);
+  if (runner_) {
+    if (IsRunning()) return platform::fail(ERROR_ALREADY_EXISTS);
+    // The earlier thread has ended: start afresh.
+    Join();
+    delete runner_;
+    runner_ = nullptr;
+  }
   runner_ = new Runner;
   std::promise<DWORD> started;
   auto id = started.get_future();
-  runner_->thread = std::thread([this, &started] {
+  Runner* runner = runner_;
+  runner_->thread = std::thread([this, runner, &started] {
     auto& queue = platform::ui::CurrentUiThread();
     queue.started_by_another = true;
-    DWORD tid = queue.id;
-    started.set_value(tid);
+    queue.thread_object = this;
+    started.set_value(queue.id);
     if (InitInstance())
       Run();
     else
       ExitInstance();
+    queue.thread_object = nullptr;
+    runner->finished = true;
+    platform::ui::SignalThreadStateChange();
   });
   m_nThreadID = id.get();
   return TRUE;
 }
 
+bool CWinThread::IsRunning() const { return runner_ && !runner_->finished.load(); }
+
 void CWinThread::Join() {
-  if (runner_ && runner_->thread.joinable()) runner_->thread.join();
+  if (!runner_ || !runner_->thread.joinable()) return;
+  if (runner_->thread.get_id() == std::this_thread::get_id()) return;  // never on itself
+  Runner* runner = runner_;
+  platform::ui::WaitServingSends([runner] { return runner->finished.load(); });
+  runner_->thread.join();
 }
 
 CWinThread::~CWinThread() {
@@ -512,6 +540,8 @@ CWinApp::CWinApp(LPCWSTR app_name) {
     app_name_storage = app_name;
     m_pszAppName = app_name_storage.c_str();
   }
+  m_lpCmdLine = command_line_storage_.data();
+  app_thread_ = std::this_thread::get_id();
   previous_app_ = the_app;
   the_app = this;
 }
@@ -531,12 +561,56 @@ void CWinApp::SetProgramPath(const std::u16string& exe_path) {
   m_pszHelpFilePath = help_path_storage.c_str();
 }
 
+void CWinApp::SetCommandLine(const std::u16string& full_command_line) {
+  command_line_storage_ = platform::ui::ArgumentsAfterProgramName(full_command_line);
+  m_lpCmdLine = command_line_storage_.data();
+}
+
+void CWinApp::SetRegistryKey(LPCWSTR key) {
+  registry_key_storage_ = key ? key : u"";
+  m_pszRegistryKey = key ? registry_key_storage_.c_str() : nullptr;
+}
+
+CWinThread* AfxGetThread() {
+  if (platform::ui::UiThread* t = platform::ui::CurrentUiThreadIfAny(); t && t->thread_object)
+    return t->thread_object;
+  CWinApp* app = the_app;
+  if (app && app->app_thread_ == std::this_thread::get_id()) return app;
+  return nullptr;
+}
+
+void InitCommonControls() {}
+
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
+  if (!init || init->dwSize != sizeof(INITCOMMONCONTROLSEX)) return platform::fail(ERROR_INVALID_PARAMETER);
+  return TRUE;
+}
+
+void AfxEnableControlContainer() {}
+BOOL AfxInitRichEdit2() { return TRUE; }
+
 CWinApp* AfxGetApp() { return the_app; }
-CWnd* AfxGetMainWnd() { return the_app ? the_app->m_pMainWnd : nullptr; }
+CWnd* AfxGetMainWnd() {
+  CWinThread* thread = AfxGetThread();
+  return thread ? thread->m_pMainWnd : nullptr;
+}
 HINSTANCE AfxGetInstanceHandle() { return reinterpret_cast<HINSTANCE>(0x400000); }
 HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
 
 namespace platform::ui {
+
+std::u16string ArgumentsAfterProgramName(const std::u16string& command_line) {
+  size_t i = 0;
+  if (!command_line.empty() && command_line[0] == u'"') {
+    size_t close = command_line.find(u'"', 1);
+    i = close == std::u16string::npos ? command_line.size() : close + 1;
+  } else {
+    while (i < command_line.size() && command_line[i] != u' ' && command_line[i] != u'\t') ++i;
+  }
+  while (i < command_line.size() && (command_line[i] == u' ' || command_line[i] == u'\t')) ++i;
+  return command_line.substr(i);
+}
+
 int RunApplication(CWinApp& app) {
   if (!app.InitApplication() || !app.InitInstance()) return app.ExitInstance();
   return app.Run();

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <thread>
 
 #include "platform/core/cstring.h"
 #include "platform/ui/geometry.h"
@@ -186,19 +187,40 @@ class CWnd : public CCmdTarget {
 };
 
 // A user-interface thread with its own message queue.
+//
+// Rules for subclasses: InitInstance and Run execute on the new thread;
+// windows made there belong to it. Messages posted to the thread id
+// (PostThreadMessageW) have no window: every loop of the thread hands them
+// to PreTranslateMessage and then to the class's message map, whose entries
+// are ON_THREAD_MESSAGE(id, &CMyThread::Handler) with
+// `void Handler(WPARAM, LPARAM)`. A subclass whose members the thread uses
+// must end the thread (and Join) in its own destructor: the base destructor
+// runs after those members are gone.
 class CWinThread : public CCmdTarget {
  public:
+  // The thread's main window (AfxGetMainWnd on this thread), or null.
   CWnd* m_pMainWnd = nullptr;
+  // The id PostThreadMessageW takes; set once CreateThread returns.
   DWORD m_nThreadID = 0;
   virtual BOOL InitInstance() { return TRUE; }
   virtual int ExitInstance() { return exit_code_; }
   // Runs GetMessage/PreTranslate/Translate/Dispatch until WM_QUIT.
   virtual int Run();
   virtual BOOL PreTranslateMessage(MSG* msg);
-  // Starts the thread: InitInstance, then Run when it returned TRUE.
-  BOOL CreateThread();
-  // Waits until a thread started by CreateThread has ended.
+  // Runs a window-less message through this class's message map; true when
+  // an entry took it.
+  bool HandleThreadMessage(const MSG& msg);
+  // Starts the thread: InitInstance, then Run when it returned TRUE, then
+  // ExitInstance. Returns once the thread's message queue exists, so
+  // messages posted to m_nThreadID from then on are kept. `flags` and
+  // `stack_size` must be 0 (no suspended start here); a second call while
+  // the thread exists fails.
+  BOOL CreateThread(DWORD flags = 0, UINT stack_size = 0);
+  // Waits until a thread started by CreateThread has ended, serving the
+  // messages it sends to the calling thread meanwhile.
   void Join();
+  // Started and not yet ended.
+  bool IsRunning() const;
   ~CWinThread() override;
 
  protected:
@@ -221,16 +243,62 @@ class CWinApp : public CWinThread {
   void SetProgramPath(const std::u16string& exe_path);
   virtual BOOL InitApplication() { return TRUE; }
 
+  // The program's arguments: its command line after the program name and
+  // the blanks that follow it (never null; empty without arguments).
+  LPWSTR m_lpCmdLine = nullptr;
+  // Takes a whole command line as the process sees it (program name first,
+  // quoted or not) and keeps what follows the name in m_lpCmdLine.
+  void SetCommandLine(const std::u16string& full_command_line);
+  // The registry key under HKEY_CURRENT_USER\Software where the program's
+  // settings go; null until SetRegistryKey.
+  LPCWSTR m_pszRegistryKey = nullptr;
+  void SetRegistryKey(LPCWSTR key);
+
  private:
   CWinApp* previous_app_ = nullptr;
+  std::u16string command_line_storage_;
+  std::u16string registry_key_storage_;
+  std::thread::id app_thread_;  // the thread that made it
+  friend CWinThread* AfxGetThread();
 };
 
 CWinApp* AfxGetApp();
+// The current thread's CWinThread: the object a CreateThread thread runs,
+// or the application object on the thread that made it; null elsewhere.
+CWinThread* AfxGetThread();
+// The current thread's main window (m_pMainWnd of AfxGetThread()).
 CWnd* AfxGetMainWnd();
 HINSTANCE AfxGetInstanceHandle();
 HINSTANCE AfxGetResourceHandle();
 
+// Common controls and containers need no set-up here; the calls exist for
+// programs that make them at start-up.
+struct INITCOMMONCONTROLSEX {
+  DWORD dwSize;  // +0x00 sizeof(INITCOMMONCONTROLSEX)
+  DWORD dwICC;   // +0x04 ICC_* classes to register
+};
+static_assert(sizeof(INITCOMMONCONTROLSEX) == 8);
+using LPINITCOMMONCONTROLSEX = INITCOMMONCONTROLSEX*;
+constexpr DWORD ICC_LISTVIEW_CLASSES = 0x00000001;
+constexpr DWORD ICC_TREEVIEW_CLASSES = 0x00000002;
+constexpr DWORD ICC_BAR_CLASSES = 0x00000004;
+constexpr DWORD ICC_TAB_CLASSES = 0x00000008;
+constexpr DWORD ICC_UPDOWN_CLASS = 0x00000010;
+constexpr DWORD ICC_PROGRESS_CLASS = 0x00000020;
+constexpr DWORD ICC_STANDARD_CLASSES = 0x00004000;
+constexpr DWORD ICC_WIN95_CLASSES = 0x000000FF;
+void InitCommonControls();
+// FALSE with ERROR_INVALID_PARAMETER for a null pointer or a wrong dwSize.
+BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
+void AfxEnableControlContainer();
+BOOL AfxInitRichEdit2();
+
 namespace platform::ui {
+// The part of a command line after the program name: a quoted name runs to
+// its closing quote, an unquoted one to the first blank; the blanks after
+// it are skipped.
+std::u16string ArgumentsAfterProgramName(const std::u16string& command_line);
+
 // Runs an application object: InitInstance, then its message loop when it
 // returned TRUE, then ExitInstance. Returns the exit code.
 int RunApplication(CWinApp& app);

@@ -105,6 +105,15 @@ MessageMapEntry message(UINT msg, LRESULT (T::*fn)(WPARAM, LPARAM)) {
             return true;
           }};
 }
+// A message posted to a thread (no window), in a CWinThread's map.
+template <class T>
+MessageMapEntry thread_message(UINT msg, void (T::*fn)(WPARAM, LPARAM)) {
+  return {msg, 0, 0, 0, [fn](CCmdTarget& t, WPARAM w, LPARAM l, LRESULT& r) {
+            (static_cast<T&>(t).*fn)(w, l);
+            r = 0;
+            return true;
+          }};
+}
 // A plain window message with a hand-written cracker.
 template <class T, class F>
 MessageMapEntry cracked(UINT msg, F adapter) {
@@ -167,6 +176,9 @@ MessageMapEntry cracked(UINT msg, F adapter) {
 
 // Any message to a handler taking (WPARAM, LPARAM) and returning LRESULT.
 #define ON_MESSAGE(msg, fn) ::platform::ui::mm::message<ThisClass>(msg, fn),
+// A thread message (PostThreadMessageW) to a CWinThread handler taking
+// (WPARAM, LPARAM).
+#define ON_THREAD_MESSAGE(msg, fn) ::platform::ui::mm::thread_message<ThisClass>(msg, fn),
 
 // Window messages with fixed handler names.
 #define DRUM_CRACK(msg, body) \

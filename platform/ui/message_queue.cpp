@@ -31,10 +31,27 @@ struct ThreadSlot {
   std::unique_ptr<UiThread> thread;
   ~ThreadSlot() {
     if (!thread) return;
-    std::lock_guard lock(threads().mutex);
-    threads().by_id.erase(thread->id);
+    {
+      // Posts look the queue up under this lock and push while holding it,
+      // so nobody can still be pushing once it is out of the table.
+      std::lock_guard lock(threads().mutex);
+      threads().by_id.erase(thread->id);
+      thread.reset();
+    }
+    SignalThreadStateChange();
   }
 };
+
+// Threads waiting in WaitServingSends look again whenever this moves.
+struct StateSignal {
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint64_t generation = 0;
+};
+StateSignal& state_signal() {
+  static StateSignal* s = new StateSignal;
+  return *s;
+}
 thread_local ThreadSlot slot;
 
 bool in_range(UINT message, UINT min, UINT max) {
@@ -61,7 +78,8 @@ bool window_matches(Window* w, HWND filter) {
 
 DWORD message_time() { return static_cast<DWORD>(time_source().now_ms()); }
 
-LoopBackend* installed_backend = nullptr;
+std::atomic<LoopBackend*> installed_backend{nullptr};
+std::atomic<UiThread*> backend_thread{nullptr};  // the thread that installed it
 
 void run_cross_sent(UiThread& t) {
   for (;;) {
@@ -89,14 +107,14 @@ bool retrieve(UiThread& t, MSG* out, HWND filter, UINT min, UINT max, bool remov
       return true;
     }
   }
-  for (auto it = t.input.begin(); it != t.input.end(); ++it) {
-    if (!matches(*it, filter, min, max)) continue;
-    *out = *it;
-    if (remove) t.input.erase(it);
-    return true;
-  }
   {
     std::lock_guard lock(t.mutex);
+    for (auto it = t.input.begin(); it != t.input.end(); ++it) {
+      if (!matches(*it, filter, min, max)) continue;
+      *out = *it;
+      if (remove) t.input.erase(it);
+      return true;
+    }
     if (t.quit_posted && !filter && in_range(WM_QUIT, min, max)) {
       *out = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(t.quit_code), 0, message_time(), {}};
       if (remove) t.quit_posted = false;
@@ -156,6 +174,8 @@ UiThread& CurrentUiThread() {
   return *slot.thread;
 }
 
+UiThread* CurrentUiThreadIfAny() { return slot.thread.get(); }
+
 UiThread* UiThreadById(DWORD id) {
   std::lock_guard lock(threads().mutex);
   auto it = threads().by_id.find(id);
@@ -194,7 +214,103 @@ bool HasPendingMessages(UiThread& t) {
 void PostInputMessage(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
   Window* win = FindWindowModel(hwnd);
   if (!win) return;
-  win->thread->input.push_back(MSG{hwnd, message, w, l, message_time(), {}});
+  UiThread* target = win->thread;
+  {
+    std::lock_guard lock(target->mutex);
+    target->input.push_back(MSG{hwnd, message, w, l, message_time(), {}});
+  }
+  target->wake.notify_all();
+}
+
+void SignalThreadStateChange() {
+  StateSignal& s = state_signal();
+  {
+    std::lock_guard lock(s.mutex);
+    ++s.generation;
+  }
+  s.changed.notify_all();
+}
+
+void WaitServingSends(const std::function<bool()>& done) {
+  UiThread& self = CurrentUiThread();
+  StateSignal& s = state_signal();
+  for (;;) {
+    uint64_t seen;
+    {
+      std::lock_guard lock(s.mutex);
+      seen = s.generation;
+    }
+    run_cross_sent(self);
+    if (done()) return;
+    std::unique_lock lock(s.mutex);
+    s.changed.wait(lock, [&] { return s.generation != seen; });
+  }
+}
+
+bool WaitUntilThreadIdle(DWORD id) {
+  if (!UiThreadById(id)) return false;
+  WaitServingSends([id] {
+    std::lock_guard registry(threads().mutex);
+    auto it = threads().by_id.find(id);
+    if (it == threads().by_id.end()) return true;  // it ended
+    UiThread& t = *it->second;
+    std::lock_guard lock(t.mutex);
+    return t.idle && t.posted.empty() && t.cross_sent.empty() && t.input.empty() && !t.quit_posted;
+  });
+  return true;
+}
+
+namespace {
+
+// A job sent to another thread: the sender waits until it ran or the
+// thread ended without running it.
+struct SentJob {
+  std::atomic<bool> done{false};
+};
+
+bool run_on_thread(UiThread* target, const std::function<void()>& job) {
+  if (target == &CurrentUiThread()) {
+    job();
+    return true;
+  }
+  auto state = std::make_shared<SentJob>();
+  DWORD target_id = 0;
+  {
+    std::lock_guard registry(threads().mutex);
+    // The window's thread must still have its queue.
+    bool alive = false;
+    for (auto& [id, t] : threads().by_id)
+      if (t == target) {
+        alive = true;
+        target_id = id;
+      }
+    if (!alive) return false;
+    std::lock_guard lock(target->mutex);
+    target->cross_sent.push_back([state, job] {
+      job();
+      state->done = true;
+      SignalThreadStateChange();
+    });
+    target->wake.notify_all();
+  }
+  SignalThreadStateChange();  // the target may itself be waiting for us
+  WaitServingSends([&] { return state->done.load() || !UiThreadById(target_id); });
+  return state->done.load();
+}
+
+}  // namespace
+
+bool RunOnWindowThread(HWND hwnd, const std::function<void()>& job) {
+  Window* win = FindWindowModel(hwnd);
+  if (!win) return false;
+  return run_on_thread(win->thread, job);
+}
+
+bool DispatchThreadMessage(MSG& msg) {
+  CWinThread* thread = AfxGetThread();
+  if (!thread) return false;
+  if (!thread->PreTranslateMessage(&msg)) thread->HandleThreadMessage(msg);
+  return true;
 }
 
 LRESULT CallWindow(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
@@ -206,6 +322,7 @@ LRESULT CallWindow(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
 }
 
 bool PreTranslate(MSG& msg, HWND dialog) {
+  if (!msg.hwnd) return false;  // thread messages go to the thread (DispatchThreadMessage)
   std::vector<HWND> chain;
   for (Window* w = FindWindowModel(msg.hwnd); w; w = w->is_child() ? w->parent : nullptr)
     chain.push_back(w->handle);
@@ -222,10 +339,16 @@ bool PreTranslate(MSG& msg, HWND dialog) {
 
 LoopBackend& loop_backend() {
   static DefaultLoopBackend fallback;
-  return installed_backend ? *installed_backend : fallback;
+  LoopBackend* installed = installed_backend.load();
+  if (!installed) return fallback;
+  if (installed->serves_all_threads() || CurrentUiThreadIfAny() == backend_thread.load()) return *installed;
+  return fallback;
 }
 
-void set_loop_backend(LoopBackend* backend) { installed_backend = backend; }
+void set_loop_backend(LoopBackend* backend) {
+  backend_thread = backend ? &CurrentUiThread() : nullptr;
+  installed_backend = backend;
+}
 
 IdleResult DefaultLoopBackend::wait(UiThread& t) {
   uint64_t due = NextTimerDue(t);
@@ -236,7 +359,9 @@ IdleResult DefaultLoopBackend::wait(UiThread& t) {
       return IdleResult::Retry;
     }
     std::unique_lock lock(t.mutex);
-    auto has_work = [&] { return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted; };
+    auto has_work = [&] {
+      return !t.posted.empty() || !t.cross_sent.empty() || !t.input.empty() || t.quit_posted;
+    };
     if (t.started_by_another) {
       // A thread started by another one waits for its posts as long as it takes.
       t.wake.wait(lock, has_work);
@@ -246,7 +371,9 @@ IdleResult DefaultLoopBackend::wait(UiThread& t) {
     return woke ? IdleResult::Retry : IdleResult::Stalled;
   }
   std::unique_lock lock(t.mutex);
-  auto has_work = [&] { return !t.posted.empty() || !t.cross_sent.empty() || t.quit_posted; };
+  auto has_work = [&] {
+    return !t.posted.empty() || !t.cross_sent.empty() || !t.input.empty() || t.quit_posted;
+  };
   if (due == UINT64_MAX) {
     t.wake.wait(lock, has_work);
   } else {
@@ -327,17 +454,12 @@ LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
   if (!win) return 0;
   UiThread& current = CurrentUiThread();
   if (win->thread == &current) return platform::ui::CallWindow(hwnd, message, w, l);
-  // Another thread's window: run it on that thread and wait for the result.
-  auto task = std::make_shared<std::packaged_task<LRESULT()>>(
-      [=] { return platform::ui::CallWindow(hwnd, message, w, l); });
-  auto result = task->get_future();
-  UiThread* target = win->thread;
-  {
-    std::lock_guard lock(target->mutex);
-    target->cross_sent.push_back([task] { (*task)(); });
-  }
-  target->wake.notify_all();
-  return result.get();
+  // Another thread's window: run it on that thread and wait for the result,
+  // serving what is sent to this thread meanwhile. A thread that ends
+  // without running it gives 0.
+  auto result = std::make_shared<LRESULT>(0);
+  platform::ui::RunOnWindowThread(hwnd, [=] { *result = platform::ui::CallWindow(hwnd, message, w, l); });
+  return *result;
 }
 
 BOOL PostMessageW(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
@@ -354,11 +476,14 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
 }
 
 BOOL PostThreadMessageW(DWORD thread_id, UINT message, WPARAM w, LPARAM l) {
-  UiThread* target = platform::ui::UiThreadById(thread_id);
-  if (!target) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  // Pushed under the table's lock: the queue cannot end meanwhile.
+  std::lock_guard registry(platform::ui::threads().mutex);
+  auto it = platform::ui::threads().by_id.find(thread_id);
+  if (it == platform::ui::threads().by_id.end()) {
+    SetLastError(ERROR_INVALID_THREAD_ID);
     return FALSE;
   }
+  UiThread* target = it->second;
   {
     std::lock_guard lock(target->mutex);
     target->posted.push_back(MSG{nullptr, message, w, l, platform::ui::message_time(), {}});
@@ -394,7 +519,17 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT min, UINT max) {
       return TRUE;
     }
     auto& backend = platform::ui::loop_backend();
-    if (backend.wait(t) == platform::ui::IdleResult::Stalled) {
+    {
+      std::lock_guard lock(t.mutex);
+      t.idle = true;
+    }
+    platform::ui::SignalThreadStateChange();
+    platform::ui::IdleResult waited = backend.wait(t);
+    {
+      std::lock_guard lock(t.mutex);
+      t.idle = false;
+    }
+    if (waited == platform::ui::IdleResult::Stalled) {
       backend.stalled(t);
       *msg = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(-1), 0, 0, {}};
       return FALSE;
@@ -417,7 +552,15 @@ BOOL TranslateMessage(const MSG* msg) {
 }
 
 LRESULT DispatchMessageW(const MSG* msg) {
-  if (!msg || !msg->hwnd) return 0;
+  if (!msg) return 0;
+  if (!msg->hwnd) {
+    // A thread message: the thread object's PreTranslateMessage, then its map.
+    if (msg->message != WM_NULL && msg->message != WM_QUIT) {
+      MSG copy = *msg;
+      platform::ui::DispatchThreadMessage(copy);
+    }
+    return 0;
+  }
   if (msg->message == WM_TIMER && msg->lParam) {
     auto proc = reinterpret_cast<TIMERPROC>(msg->lParam);
     proc(msg->hwnd, WM_TIMER, static_cast<UINT_PTR>(msg->wParam), msg->time);

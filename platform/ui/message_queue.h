@@ -20,6 +20,12 @@
 
 #include "platform/ui/winuser.h"
 
+class CWinThread;
+
+// PostThreadMessageW to a thread that has no message queue (never made one,
+// or has ended).
+inline constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
+
 namespace platform::ui {
 
 struct Window;
@@ -34,13 +40,20 @@ struct ModalLoop {
 
 struct UiThread {
   DWORD id = 0;
-  std::mutex mutex;  // guards `posted`, `cross_sent` and `quit_*`
+  // Guards `posted`, `cross_sent`, `input`, `quit_*` and `idle`: other
+  // threads post, send and deliver input to this queue.
+  std::mutex mutex;
   std::condition_variable wake;
   std::deque<MSG> posted;
   std::deque<std::function<void()>> cross_sent;  // sends from other threads
   std::deque<MSG> input;
   bool quit_posted = false;
   int quit_code = 0;
+  // The thread waits in its message loop with nothing left to retrieve.
+  bool idle = false;
+  // The framework thread object running on this thread (CWinThread::CreateThread,
+  // or the application object on the thread that runs it), or null.
+  ::CWinThread* thread_object = nullptr;
 
   struct Timer {
     HWND hwnd;
@@ -66,6 +79,8 @@ struct UiThread {
 
 // The calling thread's queue (made on first use).
 UiThread& CurrentUiThread();
+// The calling thread's queue, or null when it has none yet.
+UiThread* CurrentUiThreadIfAny();
 // The queue of a thread by id, or null. Ids come from SetCurrentUiThreadId
 // or are assigned in creation order starting at 1.
 UiThread* UiThreadById(DWORD id);
@@ -84,8 +99,35 @@ uint64_t NextTimerDue(const UiThread& thread);
 // Whether anything is retrievable now (without running the backend).
 bool HasPendingMessages(UiThread& thread);
 
-// Queues an input message (mouse, keyboard) for a window of its thread.
+// Queues an input message (mouse, keyboard) for a window, on the queue of
+// the thread that owns the window (which may be another thread: a view on
+// the main thread delivers input to every user-interface thread this way).
 void PostInputMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Runs `job` on the thread that owns `hwnd` and waits for it, like a sent
+// message (at once when that is the calling thread). False when the window
+// is gone or its thread ended before running it.
+bool RunOnWindowThread(HWND hwnd, const std::function<void()>& job);
+
+// Hands a window-less (thread) message to the current thread's CWinThread:
+// first its PreTranslateMessage, then its message map (ON_THREAD_MESSAGE).
+// True when the thread has an object to take it. DispatchMessageW does this
+// for window-less messages, so every loop of the thread (CWinThread::Run,
+// modal dialogs, message boxes, menu tracking, hand-written pumps) serves
+// thread messages.
+bool DispatchThreadMessage(MSG& msg);
+
+// Blocks until `done()` holds, running the messages other threads send to
+// the calling thread meanwhile (so a thread that sends to us while we wait
+// for it cannot deadlock). `done` is re-checked whenever a thread goes idle,
+// ends, or something is sent; SignalThreadStateChange() wakes it otherwise.
+void WaitServingSends(const std::function<bool()>& done);
+void SignalThreadStateChange();
+
+// Waits (serving sends as above) until thread `id` is idle in its message
+// loop with an empty queue, or has no queue any more. False when no thread
+// with that id exists when the call starts.
+bool WaitUntilThreadIdle(DWORD id);
 
 // Runs a message to its window: the attached framework object, the raw
 // window procedure, or the default behaviour.
@@ -112,6 +154,10 @@ class LoopBackend {
   // A modal loop started or ended (for logs and views).
   virtual void modal_started(ModalLoop&) {}
   virtual void modal_ended(ModalLoop&) {}
+  // True when the backend may be called from every user-interface thread
+  // (it keeps per-thread state apart); otherwise threads other than the one
+  // that installed it use the built-in waiting.
+  virtual bool serves_all_threads() const { return false; }
 };
 
 // The built-in backend: jumps virtual time to the next timer, waits in real
@@ -126,8 +172,11 @@ struct StalledLoop {
   std::string message;
 };
 
+// The backend that serves the calling thread's loops: the installed one on
+// the thread that installed it (and on every thread when it says it serves
+// them all), the built-in one on other user-interface threads.
 LoopBackend& loop_backend();
-// Installs a backend (not owned). Null restores the default.
+// Installs a backend (not owned) for the calling thread. Null restores the default.
 void set_loop_backend(LoopBackend* backend);
 
 // Runs a modal loop for `loop.window` until `loop.ended` (or WM_QUIT, which is
