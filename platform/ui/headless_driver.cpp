@@ -93,24 +93,30 @@ bool usable(Window* w) {
   return true;
 }
 
-LPARAM pack(int x, int y) { return MAKELONG(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 POINT centre(Window* w) {
   RECT c = w->client_rect();
   return {c.right / 2, c.bottom / 2};
 }
 
-void set_cursor_over(Window* w, POINT local) {
-  POINT screen = local;
-  ClientToScreen(w->handle, &screen);
-  SetCursorPos(screen.x, screen.y);
+// Mouse input at a point of `w`: it goes where the mouse lands there (a
+// plain static passes it to the window beneath), after that window chose
+// the cursor.
+void post_mouse(Window* w, POINT at, std::initializer_list<std::pair<UINT, WPARAM>> messages) {
+  MouseHit hit = MouseLanding(*w, at);
+  for (auto [message, keys] : messages) {
+    HWND target = hit.window->handle;
+    SetCursorFor(*hit.window, message);
+    if (!FindWindowModel(target)) return;  // the handler closed it
+    PostMouseInput(hit, message, keys);
+  }
 }
 
 void post_click(Window* w, POINT at, bool right) {
-  set_cursor_over(w, at);
-  LPARAM l = pack(at.x, at.y);
-  PostInputMessage(w->handle, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, l);
-  PostInputMessage(w->handle, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, l);
+  if (right)
+    post_mouse(w, at, {{WM_RBUTTONDOWN, MK_RBUTTON}, {WM_RBUTTONUP, 0}});
+  else
+    post_mouse(w, at, {{WM_LBUTTONDOWN, MK_LBUTTON}, {WM_LBUTTONUP, 0}});
 }
 
 int answer_id(const std::string& name) {
@@ -602,22 +608,14 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
       }
     }
     if (s.verb == "dblclick") {
-      set_cursor_over(c, at);
-      PostInputMessage(c->handle, WM_LBUTTONDBLCLK, MK_LBUTTON, pack(at.x, at.y));
+      post_mouse(c, at, {{WM_LBUTTONDBLCLK, MK_LBUTTON}});
     } else {
       post_click(c, at, s.verb == "rclick");
     }
     return Outcome::Done;
   }
   if (s.verb == "move") {
-    POINT at = centre(c);
-    set_cursor_over(c, at);
-    for (Window* w : t.windows)
-      if (w->track_leave && w != c) {
-        w->track_leave = false;
-        PostInputMessage(w->handle, WM_MOUSELEAVE, 0, 0);
-      }
-    PostInputMessage(c->handle, WM_MOUSEMOVE, 0, pack(at.x, at.y));
+    post_mouse(c, centre(c), {{WM_MOUSEMOVE, 0}});
     return Outcome::Done;
   }
   if (s.verb == "tick" || s.verb == "untick") {

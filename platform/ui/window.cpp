@@ -254,6 +254,54 @@ void Invalidate(Window& w, bool erase, bool children) {
     for (Window* c : w.children) Invalidate(*c, erase, true);
 }
 
+MouseHit HitTestMouse(Window& top, POINT screen) {
+  Window* w = &top;
+  for (int depth = 0;; ++depth) {
+    POINT o = w->client_origin_on_screen();
+    POINT local{screen.x - o.x, screen.y - o.y};
+    if (depth >= 32) return {w, local};  // nesting is capped
+    // A hit-test handler may change the children: walk a copy by handle.
+    std::vector<HWND> kids;
+    for (Window* c : w->children) kids.push_back(c->handle);
+    Window* next = nullptr;
+    for (HWND h : kids) {
+      Window* c = FindWindowModel(h);
+      if (!c || !c->visible() || !PtInRect(&c->rect, local)) continue;
+      if (!c->enabled()) break;  // the parent takes the mouse
+      LRESULT code = SendMessageW(h, WM_NCHITTEST, 0, MAKELONG(static_cast<WORD>(screen.x), static_cast<WORD>(screen.y)));
+      if (code == HTTRANSPARENT || !FindWindowModel(h)) continue;
+      next = c;
+      break;
+    }
+    if (!next) return {w, local};
+    w = next;
+  }
+}
+
+MouseHit MouseLanding(Window& over, POINT client) {
+  POINT o = over.client_origin_on_screen();
+  POINT screen{client.x + o.x, client.y + o.y};
+  SetCursorPos(screen.x, screen.y);
+  return HitTestMouse(*over.top_level(), screen);
+}
+
+void SetCursorFor(Window& under, UINT mouse_message) {
+  HWND h = under.handle;
+  SendMessageW(h, WM_SETCURSOR, reinterpret_cast<WPARAM>(h), MAKELONG(static_cast<WORD>(HTCLIENT), static_cast<WORD>(mouse_message)));
+}
+
+void PostMouseInput(const MouseHit& hit, UINT message, WPARAM keys) {
+  if (!hit.window) return;
+  if (message == WM_MOUSEMOVE)
+    for (Window* w : hit.window->thread->windows)
+      if (w->track_leave && w != hit.window) {
+        w->track_leave = false;
+        PostInputMessage(w->handle, WM_MOUSELEAVE, 0, 0);
+      }
+  PostInputMessage(hit.window->handle, message, keys,
+                   MAKELONG(static_cast<WORD>(hit.client.x), static_cast<WORD>(hit.client.y)));
+}
+
 void SetScreenSize(int width, int height) { registry().screen = {width, height}; }
 SIZE ScreenSize() { return registry().screen; }
 
@@ -589,21 +637,11 @@ HWND ChildWindowFromPoint(HWND parent, POINT point) {
 }
 
 HWND WindowFromPoint(POINT point) {
+  // The window the mouse would reach there: transparent and disabled
+  // children are passed over as for input.
   for (Window* t : platform::ui::TopLevelWindows()) {
     if (!t->visible() || !PtInRect(&t->rect, point)) continue;
-    Window* w = t;
-    for (;;) {
-      POINT o = w->client_origin_on_screen();
-      POINT local{point.x - o.x, point.y - o.y};
-      Window* hit = nullptr;
-      for (Window* c : w->children)
-        if (c->visible() && PtInRect(&c->rect, local)) {
-          hit = c;
-          break;
-        }
-      if (!hit) return w->handle;
-      w = hit;
-    }
+    return platform::ui::HitTestMouse(*t, point).window->handle;
   }
   return nullptr;
 }

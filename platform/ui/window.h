@@ -16,6 +16,13 @@
 class CWnd;
 class QImage;
 
+// Mouse hit testing: a window answers WM_NCHITTEST with where a point lies;
+// HTTRANSPARENT hands the mouse to the window beneath it.
+constexpr UINT WM_NCHITTEST = 0x0084;
+constexpr LRESULT HTTRANSPARENT = -1;
+constexpr LRESULT HTNOWHERE = 0;
+constexpr LRESULT HTCLIENT = 1;
+
 namespace platform::ui {
 
 struct UiThread;
@@ -136,6 +143,27 @@ void DestroyWindowModel(Window* window);
 
 // Marks a window for repainting (and its children, when `children`).
 void Invalidate(Window& window, bool erase, bool children);
+
+// Where the mouse lands at a screen point inside top-level `top`: the
+// deepest visible child under it whose WM_NCHITTEST does not answer
+// HTTRANSPARENT (statics without SS_NOTIFY and group boxes do), with a
+// disabled child giving the mouse to its parent, as the platform does.
+// `client` is the point in the client coordinates of `window`.
+struct MouseHit {
+  Window* window = nullptr;
+  POINT client{};
+};
+MouseHit HitTestMouse(Window& top, POINT screen);
+// The same for a point given in `over`'s client coordinates (over the
+// window a script or a widget names); moves the cursor there.
+MouseHit MouseLanding(Window& over, POINT client);
+// Lets the window under the mouse choose the cursor (WM_SETCURSOR, which
+// the default handling asks its parents about first), as the platform does
+// before each mouse message.
+void SetCursorFor(Window& under, UINT mouse_message);
+// Queues a mouse message where it landed. A move first ends the mouse-leave
+// tracking of every other window (WM_MOUSELEAVE).
+void PostMouseInput(const MouseHit& hit, UINT message, WPARAM keys);
 
 // Screen size the simulated PC reports.
 void SetScreenSize(int width, int height);

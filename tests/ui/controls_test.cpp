@@ -503,8 +503,10 @@ class ClickPage : public CDialog {
     CDialog::OnInitDialog();
     list.InsertColumn(0, u"Name", LVCFMT_LEFT, 100);
     for (const char16_t* row : {u"zero", u"one", u"two"}) list.InsertItem(list.GetItemCount(), row);
-    // A notify static made at run time, as picture buttons are.
-    picture.Create(u"Static", u"", WS_CHILD | WS_VISIBLE | SS_NOTIFY, CRect(200, 10, 240, 40), this, 1500);
+    // A notify static made at run time, as picture buttons are. It goes to
+    // the bottom of the z-order, so it sits where no template control
+    // covers it (the mouse would reach the one on top).
+    picture.Create(u"Static", u"", WS_CHILD | WS_VISIBLE | SS_NOTIFY, CRect(250, 148, 290, 170), this, 1500);
     return TRUE;
   }
   CStatic picture;
