@@ -1,0 +1,3 @@
+#include "mainapp/clone/clone_settings.h"
+
+CloneSettingsRecord CloneSettings;

@@ -1,0 +1,99 @@
+#include "mainapp/clone/disk_selection.h"
+
+#include <algorithm>
+
+#include "disk/disk_context.h"
+#include "disk/language_table.h"
+#include "platform/core/cstring.h"
+#include "platform/ui/controls.h"
+
+DiskSelectionRecord DiskSelection{};
+DiskSelectionRecord DestinationSelection{};
+DiskSelectionRecord ScanTarget{};
+int32_t tickedCount = 0;
+int32_t partitionDiskNumber = 0;
+
+namespace {
+
+// Row texts are read cut to 31 characters.
+constexpr int kRowTextSize = 32;
+
+CString RowText(const CListCtrl& list, int row, int column) {
+  WCHAR buffer[kRowTextSize] = {};
+  list.GetItemText(row, column, buffer, kRowTextSize);
+  buffer[kRowTextSize - 1] = 0;
+  return CString(buffer);
+}
+
+// The physical number and sector multiplier of the disk with this 0-based
+// listed index; false when the index lies outside the listed-disk table or
+// names no disk whose geometry was read.
+bool ListedDisk(int32_t listedIndex, int32_t& physical, int32_t& multiplier) {
+  if (listedIndex < 0 || listedIndex >= kMaxListedDisks) return false;
+  physical = DiskContext.listedToPhysical[listedIndex + 1];
+  if (physical < 0) return false;
+  multiplier = SectorMultiplierOf(physical);
+  return multiplier > 0;
+}
+
+void CopyText(WCHAR* out, int capacity, const CString& text) {
+  std::fill(out, out + capacity, WCHAR{0});
+  const int n = std::min(text.GetLength(), capacity - 1);
+  for (int i = 0; i < n; ++i) out[i] = text[i];
+}
+
+}  // namespace
+
+int32_t GetListSelection(const CListCtrl& list, int32_t forcedRow) {
+  tickedCount = 0;
+  const CString diskPrefix = LookupString(u"IDS_Drive").Left(4);
+  // The row tables hold 26 rows; rows beyond them have no entry to read.
+  const int rows = std::min(list.GetItemCount(), kMaxListRows);
+  for (int r = 0; r < rows; ++r) {
+    if (!list.GetCheck(r) && r != forcedRow) continue;
+    const CString column1 = RowText(list, r, 1);
+
+    const CString column0 = RowText(list, r, 0);
+    if (column0.Left(4) == diskPrefix) {
+      int32_t k = DiskListRows.rowKind[r];
+      if (k < 0) k = -k - 1;
+      int32_t physical = -1;
+      int32_t multiplier = 0;
+      if (!ListedDisk(k, physical, multiplier)) continue;
+      DiskSelection.diskNumber = physical;
+      DiskSelection.kind = kSelectionWholeDisk;
+      CopyText(DiskSelection.model, kSelectionModelSize, DiskContext.listedModel[k + 1]);
+      DiskSelection.startSector = 0;
+      DiskSelection.sectorCount = static_cast<uint64_t>(
+          static_cast<int64_t>(DiskContext.listedDiskSize[k + 1]) / static_cast<int64_t>(multiplier));
+      ++tickedCount;
+      return 1;
+    }
+
+    // A partition row: its entry names its disk's row, whose entry names the disk.
+    const int32_t diskRow = DiskListRows.rowKind[r];
+    if (diskRow < 0 || diskRow >= kMaxListRows || DiskListRows.rowKind[diskRow] >= 0) continue;
+    const int32_t k = -1 - DiskListRows.rowKind[diskRow];
+    int32_t physical = -1;
+    int32_t multiplier = 0;
+    if (!ListedDisk(k, physical, multiplier)) continue;
+
+    const int colon = column1.Find(u':');
+    DiskSelection.driveLetter = colon > 0 ? column1[colon - 1] : u' ';
+    DiskSelection.kind = kSelectionPartition;
+    partitionDiskNumber = physical;
+    DiskSelection.sectorCount = DiskListRows.rowLength[r] / static_cast<uint64_t>(multiplier);
+    DiskSelection.startSector = DiskListRows.rowStart[r] / static_cast<uint64_t>(multiplier);
+    if (column1.Left(3) == CString(u"RAW")) {
+      // An unformatted partition is taken but not counted.
+      CopyText(DiskSelection.fileSystemName, kSelectionFileSystemSize, u"RAW");
+      return 1;
+    }
+    const char16_t* name = column1.Left(5) == CString(u"FAT32") ? u"FAT32"
+                           : column1.Left(3) == CString(u"FAT") ? u"FAT"
+                                                                 : u"NTFS";
+    CopyText(DiskSelection.fileSystemName, kSelectionFileSystemSize, name);
+    ++tickedCount;
+  }
+  return 1;
+}

@@ -1,0 +1,42 @@
+// What the three quick duplicate pages share: the page header (caption and
+// the two header rich edits 1003 and 1004 with their fonts), the disk list
+// with check boxes, and the texts of a listed disk.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/core/cstring.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/gdi.h"
+
+class CDialog;
+
+struct DuplicateHeaderFonts {
+  CFont title;
+  CFont text;
+};
+
+// Sets the page caption and both header rich edits to the text of `key`:
+// 1003 bold at titleFontHeight (3 more under WinPE), 1004 at textFontHeight.
+// The fonts live in `fonts`, which the page keeps.
+void ApplyDuplicateHeader(CDialog& page, DuplicateHeaderFonts& fonts, const char16_t* key);
+
+// Makes list 1027 of the page a check-box list with grid lines and the disk
+// list images, with the first `columns` of the columns "IDS_LogList1" (130
+// pixels), "IDS_ModelPartition" (180), "IDS_totalsize1" (80, right) and
+// "IDS_UsedSpace" (80, right). Null when the page has no such list.
+CListCtrl* PrepareDuplicateDiskList(CDialog& page, int columns);
+
+enum class CheckBoxChange { None, Ticking, Unticking };
+// What a list change notification does to the row's check box.
+CheckBoxChange CheckBoxChangeOf(const NMHDR* header);
+// Clears the check box of every row but `row`.
+void UntickOtherRows(CListCtrl& list, int row);
+
+// The physical disk number of a 0-based listed index; -1 when the index lies
+// outside the listed-disk table or names no disk.
+int32_t DuplicateListedPhysical(int32_t listedIndex);
+
+// "Disk N " (the text of IDS_Drive, the physical number and a blank): column 0
+// of a disk row.
+CString DuplicateDiskRowText(int32_t physical);
