@@ -4,11 +4,11 @@
 // Without --machine the demo PC is used (made when missing). ARGS are the
 // program's own command line, such as "/B ONECLICK". The program's install
 // folder on the simulated PC is the staged folder of the build, shown at
-// "C:\Program Files\Drummetworks" through a host mount that is added to the
-// machine when it has none.
+// "C:\Program Files\Drummetworks" (at "X:\Drummetworks" when the machine
+// runs WinPE) through a host mount that is added to the machine when it has
+// none.
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,31 +25,7 @@
 
 namespace {
 
-constexpr const char* kMountSection = "[mount drummetworks]";
-constexpr const char16_t* kProgramImage = u"C:\\Program Files\\Drummetworks\\Drummetworks.exe";
-
 CDrummetApp theApp;
-
-// Adds the program's host mount to DIR/machine.ini unless it is there.
-bool EnsureProgramMount(const std::string& dir, std::string* error) {
-  const std::string ini = dir + "/machine.ini";
-  std::ifstream in(ini);
-  if (!in) {
-    *error = "cannot read " + ini;
-    return false;
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  if (text.str().find(kMountSection) != std::string::npos) return true;
-  std::ofstream out(ini, std::ios::app);
-  out << "\n" << kMountSection << "\npath = C:\\Program Files\\Drummetworks\nhost = " << DRUM_STAGE_DIR
-      << "\nread_only = no\n";
-  if (!out) {
-    *error = "cannot add the program's mount to " + ini;
-    return false;
-  }
-  return true;
-}
 
 int Usage(const std::string& why) {
   std::fprintf(stderr,
@@ -89,10 +65,12 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (!EnsureProgramMount(machine_dir, &error)) {
+  std::string folder;
+  if (!platform::machine::MountProgramFolder(machine_dir, "Drummetworks", DRUM_STAGE_DIR, &folder, &error)) {
     std::fprintf(stderr, "drummetworks: %s\n", error.c_str());
     return 1;
   }
+  const std::u16string program_image = platform::to_utf16(folder) + u"\\Drummetworks.exe";
 
   std::u16string command_line;
   for (const std::string& arg : parsed.options.program_args) {
@@ -101,14 +79,14 @@ int main(int argc, char** argv) {
   }
   platform::startup::StartOptions start;
   start.machine_dir = machine_dir;
-  start.program_image = kProgramImage;
-  start.command_line = u"\"" + std::u16string(kProgramImage) + u"\"" + (command_line.empty() ? u"" : u" " + command_line);
+  start.program_image = program_image;
+  start.command_line = u"\"" + program_image + u"\"" + (command_line.empty() ? u"" : u" " + command_line);
   start.real_time = parsed.options.effective_mode() == platform::ui::UiMode::View;
   if (!platform::startup::Start(start, &error)) {
     std::fprintf(stderr, "drummetworks: %s\n", error.c_str());
     return 1;
   }
-  theApp.SetProgramPath(kProgramImage);
+  theApp.SetProgramPath(program_image);
   theApp.set_command_line(command_line);
   platform::ui::qt::InstallQtView(parsed.options);
   return platform::ui::RunWithOptions(theApp, parsed.options);

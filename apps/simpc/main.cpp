@@ -3,7 +3,7 @@
 //   simpc new DIR
 //   simpc add-disk DIR N --size 8G [--image PATH | --device /dev/sdX] [--sector 4096]
 //                        [--bus usb] [--vendor V] [--model M] [--serial S] [--removable]
-//   simpc demo DIR
+//   simpc demo DIR [--winpe]
 //   simpc show DIR
 //   simpc log DIR
 //   simpc attach DIR N | simpc detach DIR N
@@ -32,7 +32,7 @@ const char kUsage[] =
     "  simpc new DIR\n"
     "  simpc add-disk DIR N --size 8G [--image PATH | --device /dev/sdX] [--sector 512|4096]\n"
     "                 [--bus ata|sata|scsi|usb|nvme|...] [--vendor TEXT] [--model TEXT] [--serial TEXT] [--removable]\n"
-    "  simpc demo DIR\n"
+    "  simpc demo DIR [--winpe]\n"
     "  simpc show DIR\n"
     "  simpc log DIR\n"
     "  simpc attach DIR N\n"
@@ -140,15 +140,26 @@ int main(int argc, char** argv) {
   }
   if (command == "add-disk") return add_disk(args);
   if (command == "demo") {
-    if (args.size() != 1) return usage("demo takes only DIR");
-    if (!platform::machine::CreateDemoMachine(dir, &error)) return failed(error);
+    // --winpe: the same PC started from a WinPE medium, with its X: drive.
+    bool winpe = false;
+    std::vector<std::string> folders;
+    for (const std::string& a : args) {
+      if (a == "--winpe") winpe = true;
+      else if (a.size() > 1 && a[0] == '-') return usage("unknown option \"" + a + "\"");
+      else folders.push_back(a);
+    }
+    if (folders.size() != 1) return usage("demo takes DIR and at most --winpe");
+    const std::string& folder = folders[0];
+    if (!(winpe ? platform::machine::CreateWinPEDemoMachine(folder, &error)
+                : platform::machine::CreateDemoMachine(folder, &error)))
+      return failed(error);
     // The system volume gets a small Windows tree, written through the file API
     // onto the freshly mounted C: of the new machine.
-    if (!platform::machine::OpenMachine(dir, &error)) return failed(error);
+    if (!platform::machine::OpenMachine(folder, &error)) return failed(error);
     if (platform::fs::PopulateDemoSystemVolume(u'C', &error) != ERROR_SUCCESS) return failed(error);
     if (DWORD status = platform::fs::WriteShellFolderValues(); status != ERROR_SUCCESS)
       return failed("cannot write the shell folder values (error " + std::to_string(status) + ")");
-    std::cout << "demo PC created in " << dir << "\n";
+    std::cout << (winpe ? "WinPE demo PC created in " : "demo PC created in ") << folder << "\n";
     return 0;
   }
   if (command == "show") {

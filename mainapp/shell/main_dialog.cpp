@@ -322,25 +322,33 @@ BOOL CDrummetDlg::OnInitDialog() {
 }
 
 void CDrummetDlg::LayOutForWinPE() {
-  // The compact layout moves these controls up by their shift (pixels),
-  // keeping their size, and trims 32 pixels off the dialog's height.
+  // The compact layout places each control at its window rectangle's
+  // left and top as seen with the dialog at the screen's origin, less its
+  // shift (pixels): so the controls move right by the dialog's left frame
+  // and up by the shift less the caption and top frame. Each placement
+  // brings the control to the top and shows it (the strip 1195 too).
   struct Shift {
     int control, up;
   };
   static constexpr Shift kShifts[] = {{1183, 2},  {1193, 28}, {1173, 26}, {1194, 32}, {1006, 64},
                                       {1002, 64}, {1007, 64}, {1003, 64}, {1004, 64}, {1195, 80}};
+  RECT dialog;
+  GetWindowRect(&dialog);
   for (const Shift& s : kShifts) {
     CWnd* c = GetDlgItem(s.control);
     if (!c) continue;
     RECT r;
     c->GetWindowRect(&r);
-    ScreenToClient(&r);
-    c->SetWindowPos(nullptr, r.left, r.top - s.up, r.right - r.left, r.bottom - r.top,
-                    SWP_NOZORDER | SWP_NOACTIVATE);
+    c->SetWindowPos(nullptr, r.left - dialog.left, r.top - dialog.top - s.up, r.right - r.left, r.bottom - r.top,
+                    SWP_SHOWWINDOW);
   }
+  // The window rectangle in client coordinates gives the new size: the left
+  // frame comes off the width, the caption, top frame and 32 pixels off the
+  // height.
   RECT whole;
   GetWindowRect(&whole);
-  SetWindowPos(nullptr, 0, 0, whole.right - whole.left, whole.bottom - whole.top - 32, SWP_NOMOVE | SWP_NOZORDER);
+  ScreenToClient(&whole);
+  SetWindowPos(nullptr, whole.left, whole.top, whole.right, whole.bottom - 32, SWP_SHOWWINDOW);
   CenterWindow();
 }
 

@@ -408,4 +408,109 @@ bool CreateDemoMachine(const std::string& folder, std::string* error) {
   return true;
 }
 
+bool ReadMachineConfig(const std::string& folder, MachineConfig* config, std::string* error) {
+  return load_ini(folder, config, error);
+}
+
+std::string ProgramFolderOn(const MachineConfig& config, const std::string& name) {
+  if (config.os.winpe) return "X:\\" + name;
+  std::string root = config.os.program_files_folder;
+  while (!root.empty() && root.back() == '\\') root.pop_back();
+  return root + "\\" + name;
+}
+
+bool MountProgramFolder(const std::string& folder, const std::string& name, const std::string& host,
+                        std::string* program_folder, std::string* error) {
+  if (name.empty() || name.find_first_of("\\/:;#[]\r\n") != std::string::npos) {
+    *error = "\"" + name + "\" is not a program folder name";
+    return false;
+  }
+  MachineConfig config;
+  if (!load_ini(folder, &config, error)) return false;
+  const std::string path = ProgramFolderOn(config, name);
+  if (config.os.winpe && std::none_of(config.mounts.begin(), config.mounts.end(), [](const HostMount& m) {
+        return m.is_whole_drive() && std::toupper(static_cast<unsigned char>(m.path[0])) == 'X';
+      })) {
+    *error = "the WinPE machine in " + folder + " has no X: drive (a [mount] section with path = X:)";
+    return false;
+  }
+  std::string mount_name = name;
+  for (char& c : mount_name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  *program_folder = path;
+  for (HostMount& m : config.mounts) {
+    std::string existing = m.name;
+    for (char& c : existing) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (existing != mount_name) continue;
+    if (m.path == path) return true;
+    m.path = path;
+    return write_ini(folder, config, error);
+  }
+  // Appended, so the rest of the file keeps its comments and layout.
+  const std::string ini = folder + "/machine.ini";
+  std::ofstream out(ini, std::ios::app | std::ios::binary);
+  out << "\n[mount " << mount_name << "]\npath = " << path << "\nhost = " << host << "\nread_only = no\n";
+  out.close();
+  if (!out) {
+    *error = "cannot add the mount of " + path + " to " + ini;
+    return false;
+  }
+  return true;
+}
+
+bool CreateWinPEDemoMachine(const std::string& folder, std::string* error) {
+  if (!CreateDemoMachine(folder, error)) return false;
+  // The X: drive: the medium's Windows folder with the system tools that
+  // programs start from X:\Windows\System32. The platform runs its own
+  // stand-in for each; the files are what a directory listing shows.
+  const std::string drive = "winpe-x";
+  const std::string root = folder + "/" + drive;
+  std::error_code ec;
+  for (const char* sub : {"/Windows/System32", "/Windows/Temp", "/Program Files"}) {
+    fs::create_directories(root + sub, ec);
+    if (ec) {
+      *error = "cannot create " + root + sub + ": " + ec.message();
+      return false;
+    }
+  }
+  for (const char* tool : {"drvload.exe", "wpeutil.exe", "bcdedit.exe", "cmd.exe", "notepad.exe", "opera.exe"}) {
+    const std::string path = root + "/Windows/System32/" + tool;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << "MZ stand-in: the simulated PC runs its own " << tool << "\n";
+    out.close();
+    if (!out) {
+      *error = "cannot write " + path;
+      return false;
+    }
+  }
+  // A RAID driver package for the programs' driver pages to load.
+  {
+    const std::string dir = root + "/Drivers/DemoRaid";
+    fs::create_directories(dir, ec);
+    std::ofstream inf(dir + "/demoraid.inf", std::ios::binary | std::ios::trunc);
+    inf << "; Driver package of the demo PC's RAID controller\r\n[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+           "Class=SCSIAdapter\r\nProvider=%Drumsim%\r\n\r\n[Strings]\r\nDrumsim=\"Drumsim\"\r\n";
+    inf.close();
+    if (ec || !inf) {
+      *error = "cannot write the driver package in " + dir;
+      return false;
+    }
+  }
+  MachineConfig config;
+  if (!load_ini(folder, &config, error)) return false;
+  config.os.winpe = true;
+  config.os.computer_name = "MINWINPC";
+  config.os.user_name = "SYSTEM";
+  config.os.windows_folder = "X:\\Windows";
+  config.os.system_folder = "X:\\Windows\\System32";
+  config.os.temp_folder = "X:\\Windows\\Temp";
+  config.os.program_files_folder = "X:\\Program Files";
+  HostMount x;
+  x.name = "winpe-x";
+  x.path = "X:";
+  x.host = drive;  // relative to the machine folder, which may move
+  x.drive_type = "ramdisk";
+  config.mounts.push_back(x);
+  return write_ini(folder, config, error);
+}
+
 }  // namespace platform::machine

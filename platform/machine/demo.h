@@ -28,6 +28,29 @@ bool SetDiskAttached(const std::string& folder, int number, bool attached, std::
 // 8 GiB removable USB stick (MBR, one FAT32 partition made by mkfs.fat).
 bool CreateDemoMachine(const std::string& folder, std::string* error);
 
+// The WinPE demo PC: the demo PC's three disks, started from a WinPE medium.
+// Its OS facts say WinPE, with X:\Windows as the Windows folder; drive X: is
+// the host folder winpe-x/ inside the machine folder (a RAM drive, as WinPE's
+// is), holding Windows\System32 with a file for each outside program the
+// platform stands in for there, Windows\Temp, Program Files and a RAID
+// driver package, Drivers\DemoRaid\demoraid.inf.
+bool CreateWinPEDemoMachine(const std::string& folder, std::string* error);
+
+// Reads DIR/machine.ini without opening the machine.
+bool ReadMachineConfig(const std::string& folder, MachineConfig* config, std::string* error);
+
+// Where a program's install folder lies on the machine: "X:\NAME" under
+// WinPE, else "<program_files_folder>\NAME".
+std::string ProgramFolderOn(const MachineConfig& config, const std::string& name);
+
+// Shows the host folder `host` as the install folder of program NAME on the
+// machine in DIR (ProgramFolderOn), through the host mount named after the
+// program in lower case: added when missing, moved when it lies elsewhere
+// (its host kept), left alone when it is in place. Under WinPE the machine
+// must have an X: drive. *program_folder receives the folder's path.
+bool MountProgramFolder(const std::string& folder, const std::string& name, const std::string& host,
+                        std::string* program_folder, std::string* error);
+
 // Runs a host program with arguments and no shell; false with *error naming
 // the program and its exit status. Output goes to *output when given.
 bool RunHostTool(const std::vector<std::string>& argv, std::string* output, std::string* error);

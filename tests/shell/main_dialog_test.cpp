@@ -364,7 +364,7 @@ TEST_F(MainDialogTest, RemainingTimeUnderWinPE) {
   script.expect_visible(1183).wait(2000).key("enter");
   DialogRun run = RunDialog(dialog, script);
   ASSERT_EQ(run.failure, "") << run.log;
-  EXPECT_TRUE(std::regex_match(platform::to_utf8(dialog.time_text), std::regex("Remaining WinPE time: 71:39:[0-2][0-9]")))
+  EXPECT_TRUE(std::regex_match(platform::to_utf8(dialog.time_text), std::regex("Time left: 71:39:[0-2][0-9]")))
       << platform::to_utf8(dialog.time_text);
   platform::Clock::instance().set_wall_clock(platform::Clock::kDefaultWallClock);
 }
