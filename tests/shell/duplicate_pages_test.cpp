@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -19,6 +20,7 @@
 #include "disk/number_text.h"
 #include "disk/shell_state.h"
 #include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/disk_selection.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "mainapp/shell/duplicate_destination_page.h"
 #include "mainapp/shell/duplicate_page.h"
@@ -128,6 +130,12 @@ class Probe : public Page {
  public:
   Shown atInit;
   std::vector<Seen> seen;
+  // Runs while the page is still open, when the user cancels it.
+  std::function<void(CDialog&)> beforeCancel;
+  void OnCancel() override {
+    if (beforeCancel) beforeCancel(*this);
+    Page::OnCancel();
+  }
   BOOL OnInitDialog() override {
     BOOL result = Page::OnInitDialog();
     atInit = Snapshot(*this);
@@ -266,11 +274,45 @@ TEST_F(DuplicatePagesTest, SourcePageListsEveryDiskAndPartitionWithSizesAndUsedS
   ASSERT_GT(systemUsed_, 0u);
   ASSERT_GT(dataUsed_, systemUsed_);
   Probe<CDuplicateSrc> page;
+  // The clone's list selection reads this page's rows as they are: the
+  // lettered FAT32 row, the 4096-byte disk row and the letter-free row.
+  struct Selected {
+    int32_t kind, diskNumber, partitionDisk;
+    WCHAR letter;
+    uint64_t start, count;
+    std::string fileSystem;
+  };
+  std::vector<Selected> selected;
+  page.beforeCancel = [&](CDialog& open) {
+    auto* list = dynamic_cast<CListCtrl*>(open.GetDlgItem(1027));
+    ASSERT_NE(list, nullptr);
+    for (int row : {1, 4, 3}) {
+      DiskSelection = DiskSelectionRecord{};
+      partitionDiskNumber = -1;
+      GetListSelection(*list, row);
+      selected.push_back({DiskSelection.kind, DiskSelection.diskNumber, partitionDiskNumber, DiskSelection.driveLetter,
+                          DiskSelection.startSector, DiskSelection.sectorCount,
+                          Utf8(std::u16string(DiskSelection.fileSystemName))});
+    }
+  };
   platform::ui::Script script;
   script.expect_dialog(246).click(2);
   Run run = RunPage(page, script);
   ASSERT_EQ(run.failure, "");
   EXPECT_EQ(run.result, IDCANCEL);
+  ASSERT_EQ(selected.size(), 3u);
+  EXPECT_EQ(selected[0].kind, 3);
+  EXPECT_EQ(selected[0].letter, u'C');
+  EXPECT_EQ(selected[0].partitionDisk, 0);
+  EXPECT_EQ(selected[0].start, kSystemStart);
+  EXPECT_EQ(selected[0].count, kSystemCount);
+  EXPECT_EQ(selected[0].fileSystem, "NTFS");  // "(" opens a lettered row's text
+  EXPECT_EQ(selected[1].kind, 2);
+  EXPECT_EQ(selected[1].diskNumber, 1);
+  EXPECT_EQ(selected[1].count, GeometryUnits(512ull << 20, 4096) / 8);
+  EXPECT_EQ(selected[2].kind, 3);
+  EXPECT_EQ(selected[2].letter, u' ');
+  EXPECT_EQ(selected[2].start, kRawStart);
   const Shown& s = page.atInit;
   EXPECT_EQ(s.caption, "Quick Copy: select the source disk");
   EXPECT_EQ(s.texts, (std::vector<std::string>{"Quick Copy: select the source disk", "Quick Copy: select the source disk",
@@ -533,6 +575,8 @@ TEST_F(DuplicatePagesTest, EveryPageTextComesFromTheLanguageFileInBothLanguages)
   for (const char* language : {"English", "Japanese"}) {
     SCOPED_TRACE(language);
     UseLanguage(language);
+    // The Japanese run is under WinPE, whose titles are 3 units taller.
+    ShellState.winPEMode = std::string(language) == "Japanese";
     Probe<CDuplicateSrc> source;
     ASSERT_EQ(RunPage(source, platform::ui::Script().expect_dialog(246).tick(1027, 0).click(1079)).failure, "");
     Probe<CDuplicateDest> destination;
@@ -549,6 +593,12 @@ TEST_F(DuplicatePagesTest, EveryPageTextComesFromTheLanguageFileInBothLanguages)
     for (const std::string& text : shown) {
       EXPECT_EQ(text.find("IDS_"), std::string::npos) << text;
     }
+    for (const Shown* s : {&source.atInit, &destination.atInit, &duplicate.atInit}) {
+      EXPECT_EQ(s->titleFont.lfHeight, ShellState.winPEMode ? 18 : 15);
+      EXPECT_EQ(s->titleFont.lfWeight, 700);
+      EXPECT_EQ(s->textFont.lfHeight, 13);
+      EXPECT_EQ(s->textFont.lfWeight, 400);
+    }
     // Disk rows still start with the four characters the selection looks for.
     EXPECT_EQ(source.atInit.rows[0].texts[0], Utf8(LookupString(u"IDS_Drive")) + "0 ");
     EXPECT_EQ(destination.atInit.rows[0].texts[0], Utf8(LookupString(u"IDS_Drive")) + "0 ");
@@ -560,6 +610,31 @@ TEST_F(DuplicatePagesTest, EveryPageTextComesFromTheLanguageFileInBothLanguages)
       EXPECT_NE(shown[1], english[1]);
     }
   }
+}
+
+TEST_F(DuplicatePagesTest, SourceListStopsAtTheEndOfTheRowTables) {
+  // 30 logical partitions of 1 MiB on the first disk of a new machine: the
+  // list and its tables end at row 26, and the disk after it gets no row.
+  SimulatedPc many;
+  many.AddDisk(DiskSpec{.number = 0, .sizeBytes = 64ull << 20, .product = "Many Parts"});
+  std::vector<Part> parts = {{.start = 2048, .count = 40 * 2048, .mbrType = 0x0F}};
+  for (uint64_t i = 0; i < 30; ++i)
+    parts.push_back({.start = 4096 + i * 2048, .count = 1024, .mbrType = 0x83, .logical = true});
+  many.WriteMbr(0, parts);
+  many.AddDisk(DiskSpec{.number = 1, .sizeBytes = 32ull << 20, .product = "Late Disk"});
+  many.Boot();
+  Probe<CDuplicateSrc> page;
+  Run run = RunPage(page, platform::ui::Script().expect_dialog(246).tick(1027, 25).tick(1027, 0).click(1079));
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(run.result, IDOK);
+  ASSERT_EQ(page.atInit.rows.size(), 26u);
+  EXPECT_EQ(DiskListRows.rowCount, 26);
+  EXPECT_EQ(DiskListRows.rowKind[0], -1);
+  for (int r = 1; r < 26; ++r) EXPECT_EQ(DiskListRows.rowKind[r], 0) << r;
+  EXPECT_EQ(DiskListRows.rowStart[1], 4096u);
+  EXPECT_EQ(DiskListRows.rowStart[25], 4096u + 24 * 2048);
+  for (const ListRow& row : page.atInit.rows) EXPECT_EQ(row.texts[1].find("Late Disk"), std::string::npos);
+  EXPECT_EQ(DiskContext.systemDisk, 0);
 }
 
 }  // namespace
