@@ -1,0 +1,143 @@
+// The main dialog's menu in the Qt view: once a pop-up has opened (and the
+// dialog has given its items the callback bitmap), the view's menu shows
+// each command with the icon the dialog draws, and a picture of the open
+// menu holds the icon's pixels.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "disk/language_table.h"
+#include "disk/shell_state.h"
+#include "mainapp/shell/main_dialog.h"
+#include "platform/core/clock.h"
+#include "platform/machine/demo.h"
+#include "platform/machine/machine.h"
+#include "platform/registry/live_registry.h"
+#include "platform/storage/mount_manager.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/message_queue.h"
+#include "platform/ui/qt/qt_view.h"
+#include "platform/ui/qt/widget_mirror.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs what Qt and the model have queued.
+void Pump(platform::ui::qt::WidgetMirror& mirror) {
+  for (int round = 0; round < 4; ++round) {
+    QCoreApplication::processEvents();
+    mirror.run_deferred();
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+// The command's icon as the resource holds it, at 16 x 16.
+QImage CommandIcon(UINT command) {
+  HICON icon = static_cast<HICON>(LoadImageW(nullptr, MAKEINTRESOURCEW(command), IMAGE_ICON, 16, 16, 0));
+  if (!icon) return {};
+  QImage image = platform::ui::IconImage(icon)->copy();
+  DestroyIcon(icon);
+  return image;
+}
+
+// True when `picture` holds the icon's solid pixels somewhere inside `area`.
+bool ShowsIcon(const QImage& picture, const QRect& area, const QImage& icon) {
+  int solid = 0;
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) solid += qAlpha(icon.pixel(x, y)) == 255;
+  if (solid < 16) return false;
+  for (int top = area.top(); top + 16 <= area.bottom() + 1; ++top) {
+    for (int left = area.left(); left + 16 <= area.right() + 1; ++left) {
+      bool all = true;
+      for (int y = 0; y < 16 && all; ++y)
+        for (int x = 0; x < 16 && all; ++x) {
+          QRgb want = icon.pixel(x, y);
+          if (qAlpha(want) == 255 && (picture.pixel(left + x, top + y) & 0xFFFFFF) != (want & 0xFFFFFF)) all = false;
+        }
+      if (all) return true;
+    }
+  }
+  return false;
+}
+
+TEST(MainDialogMenuView, AnOpenedPopUpShowsEachCommandsIcon) {
+  std::string error;
+  ASSERT_TRUE(platform::ui::qt::EnsureWidgetApplication(platform::ui::UiMode::Headless, &error)) << error;
+  std::string tmpl = fs::temp_directory_path().string() + "/menu-view-XXXXXX";
+  const std::string root = mkdtemp(tmpl.data());
+  ASSERT_TRUE(platform::machine::CreateMachineFolder(root + "/pc", &error)) << error;
+  platform::Clock::instance().set_mode(platform::Clock::Mode::Virtual);
+  platform::storage::ResetMountManager();
+  ASSERT_TRUE(platform::machine::OpenMachine(root + "/pc", &error)) << error;
+  ShellState = ShellStateRecord{};
+  ShellState.winPEMode = true;
+  ShellState.programFolder = u"X:\\Drummetworks";
+
+  {
+    CDrummetDlg dialog;
+    ASSERT_TRUE(dialog.Create(CDrummetDlg::IDD));
+    dialog.ShowWindow(SW_SHOW);
+    platform::ui::qt::WidgetMirror mirror(platform::ui::qt::MirrorMode::OnScreen);
+    mirror.sync();
+    Pump(mirror);
+    QWidget* top = mirror.top_level_widget(dialog.GetSafeHwnd());
+    ASSERT_NE(top, nullptr);
+    auto popup = [&]() -> QMenu* {
+      auto* bar = top->findChild<QMenuBar*>();
+      return bar && !bar->actions().isEmpty() ? bar->actions()[0]->menu() : nullptr;
+    };
+    ASSERT_NE(popup(), nullptr);
+    // The pop-up opens: the dialog relabels its items and gives them the
+    // callback bitmap; the view takes the changed items on its next pass.
+    emit popup()->aboutToShow();
+    Pump(mirror);
+    mirror.sync();
+    QMenu* menu = popup();
+    ASSERT_NE(menu, nullptr);
+
+    HMENU model = ::GetSubMenu(::GetMenu(dialog.GetSafeHwnd()), 0);
+    std::vector<UINT> commands;
+    for (int i = 0; i < ::GetMenuItemCount(model); ++i)
+      if (UINT id = ::GetMenuItemID(model, i); id != 0 && id != static_cast<UINT>(-1)) commands.push_back(id);
+    std::vector<QAction*> items;
+    for (QAction* a : menu->actions())
+      if (!a->isSeparator()) items.push_back(a);
+    ASSERT_EQ(items.size(), commands.size());
+    ASSERT_EQ(commands.size(), 7u) << "menu 129's first pop-up";
+
+    menu->popup(QPoint(10, 10));
+    Pump(mirror);
+    const QImage shot = menu->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (size_t i = 0; i < items.size(); ++i) {
+      SCOPED_TRACE(commands[i]);
+      const QImage icon = CommandIcon(commands[i]);
+      ASSERT_FALSE(icon.isNull());
+      EXPECT_FALSE(items[i]->text().isEmpty()) << "the label stays beside the picture";
+      ASSERT_FALSE(items[i]->icon().isNull());
+      const QImage shown = items[i]->icon().pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32);
+      EXPECT_TRUE(ShowsIcon(shown, QRect(0, 0, shown.width(), shown.height()), icon)) << "the action's icon";
+      EXPECT_TRUE(ShowsIcon(shot, menu->actionGeometry(items[i]), icon)) << "the open menu's picture";
+    }
+    menu->hide();
+    Pump(mirror);
+    dialog.DestroyWindow();
+  }
+  platform::storage::ResetMountManager();
+  platform::machine::SetCurrent(nullptr);
+  platform::registry::CloseLiveRegistry();
+  fs::remove_all(root);
+}
+
+}  // namespace
