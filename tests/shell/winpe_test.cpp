@@ -49,6 +49,13 @@ std::string StageFolder() {
   return (exe.parent_path().parent_path().parent_path() / "stage" / "Drummetworks").string();
 }
 
+// The build's simpc, <build>/bin/simpc.
+std::string SimpcPath() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  return (exe.parent_path().parent_path().parent_path() / "bin" / "simpc").string();
+}
+
 std::string ReadHostFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -154,6 +161,41 @@ TEST_F(WinPEDemoTest, TheDemoPcRunsWinPEWithTheProgramOnItsXDrive) {
     EXPECT_EQ(ReadMachineFile(inside), host) << name;
   }
   EXPECT_NE(ReadMachineFile(u"X:\\Drivers\\DemoRaid\\demoraid.inf").find("[Version]"), std::string::npos);
+}
+
+TEST_F(WinPEDemoTest, SimpcMakesTheWinPEDemoWithItsOption) {
+  ASSERT_TRUE(fs::exists(SimpcPath())) << "build simpc: " << SimpcPath();
+  struct Case {
+    std::vector<std::string> args;
+    bool ok;
+    bool winpe;
+    const char* says;  // in the output
+  };
+  const std::string dir = root_ + "/simpc-demo";
+  const Case cases[] = {
+      {{"demo", dir + "-a", "--winpe"}, true, true, "WinPE demo PC created in"},
+      {{"demo", "--winpe", dir + "-b"}, true, true, "WinPE demo PC created in"},
+      {{"demo", dir + "-c"}, true, false, "demo PC created in"},
+      {{"demo", dir + "-a", "--winpe"}, false, true, "already holds a machine"},
+      {{"demo", dir + "-d", "--winpe", "--fast"}, false, false, "unknown option \"--fast\""},
+      {{"demo", "--winpe"}, false, false, "demo takes DIR and at most --winpe"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> argv = {SimpcPath()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    std::string output, error;
+    SCOPED_TRACE(c.args[1] + " " + (c.args.size() > 2 ? c.args[2] : ""));
+    const bool ok = platform::machine::RunHostTool(argv, &output, &error);
+    EXPECT_EQ(ok, c.ok) << output << error;
+    EXPECT_NE((output + error).find(c.says), std::string::npos) << output << error;
+    if (!c.ok) continue;
+    const std::string made = c.args[1] == "--winpe" ? c.args[2] : c.args[1];
+    std::string shown;
+    ASSERT_TRUE(platform::machine::RunHostTool({SimpcPath(), "show", made}, &shown, &error)) << error;
+    EXPECT_NE(shown.find(c.winpe ? "WinPE yes" : "WinPE no"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("winpe-x") != std::string::npos, c.winpe) << shown;
+  }
+  EXPECT_FALSE(fs::exists(dir + "-d")) << "a refused command makes nothing";
 }
 
 TEST_F(WinPEDemoTest, TheProgramFolderMountFollowsTheMachine) {
