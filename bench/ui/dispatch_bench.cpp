@@ -2,10 +2,9 @@
 // pump can go through messages. Target: well over a million per second.
 // The peer is a plain std::deque + switch dispatch of the same messages,
 // the least any queue can cost.
-#include <benchmark/benchmark.h>
-
 #include <deque>
 
+#include "bench/common/bench_support.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_queue.h"
 #include "platform/ui/time_source.h"
@@ -52,7 +51,6 @@ void BM_PostPeekDispatch(benchmark::State& state) {
   wnd.DestroyWindow();
   platform::ui::set_time_source(nullptr);
 }
-BENCHMARK(BM_PostPeekDispatch)->Arg(1)->Arg(64)->Arg(1024);
 
 // SendMessage of WM_COMMAND through the message map.
 void BM_SendCommand(benchmark::State& state) {
@@ -62,7 +60,6 @@ void BM_SendCommand(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
   wnd.DestroyWindow();
 }
-BENCHMARK(BM_SendCommand);
 
 // The peer: a bare queue and a switch.
 void BM_PeerDequeSwitch(benchmark::State& state) {
@@ -83,8 +80,20 @@ void BM_PeerDequeSwitch(benchmark::State& state) {
   benchmark::DoNotOptimize(count);
   state.SetItemsProcessed(state.iterations() * batch);
 }
-BENCHMARK(BM_PeerDequeSwitch)->Arg(1)->Arg(64)->Arg(1024);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // Batches of 1, 64 and 1024 posted messages; the table pairs each batch
+  // size with the bare queue's.
+  for (int batch : {1, 64, 1024}) {
+    bench::Register("dispatch_batch", "ours:PostMessage+PeekMessage", BM_PostPeekDispatch)
+        ->Arg(batch)
+        ->Unit(benchmark::kMicrosecond);
+    bench::Register("dispatch_batch", "peer:deque+switch", BM_PeerDequeSwitch)
+        ->Arg(batch)
+        ->Unit(benchmark::kMicrosecond);
+  }
+  bench::Register("send_command", "ours:SendMessage", BM_SendCommand)->Unit(benchmark::kNanosecond);
+  return bench::Main(argc, argv);
+}
