@@ -17,5 +17,5 @@ extern CImageList* DiskListImages;
 
 // Replaces DiskListImages with a new list (16 x 16, 16-bit colour) holding
 // bitmaps 143, 144, 180 and 181 in that order; a bitmap that does not load
-// is a blank image, so the numbers above always hold.
+// is a blank (white) image, so the numbers above always hold.
 CImageList* CreateDiskListImages();

@@ -39,7 +39,7 @@ CListCtrl* PrepareDuplicateDiskList(CDialog& page, int columns) {
                                     {u"IDS_ModelPartition", 180, LVCFMT_LEFT},
                                     {u"IDS_totalsize1", 80, LVCFMT_RIGHT},
                                     {u"IDS_UsedSpace", 80, LVCFMT_RIGHT}};
-  list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES);
+  list->SetExtendedStyle(LVS_EX_CHECKBOXES);
   list->SetImageList(CreateDiskListImages(), LVSIL_SMALL);
   for (int c = 0; c < columns && c < 4; ++c)
     list->InsertColumn(c, LookupString(kColumns[c].key), kColumns[c].format, kColumns[c].width);

@@ -6,6 +6,8 @@
 // the physical numbering, so every division by the multiplier shows.
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -13,9 +15,11 @@
 
 #include "disk/disk_context.h"
 #include "disk/language_table.h"
+#include "mainapp/clone/disk_list_images.h"
 #include "mainapp/clone/disk_selection.h"
 #include "platform/core/text.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/gdi.h"
 #include "platform/ui/winuser.h"
 
 namespace {
@@ -274,6 +278,21 @@ TEST_F(GetListSelectionTest, JapaneseDiskRowsAreRecognisedByTheirOwnPrefix) {
   EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
   EXPECT_EQ(DiskSelection.diskNumber, 1);
   EXPECT_EQ(DiskSelection.sectorCount, 1000000u);
+}
+
+TEST(DiskListImagesTest, FourImagesWhateverLoadsAndANewListReplacesTheOld) {
+  // No bitmap resources are linked here: every image is the blank stand-in,
+  // and the numbering of the four images still holds.
+  CImageList* first = CreateDiskListImages();
+  ASSERT_EQ(first, DiskListImages);
+  EXPECT_EQ(first->GetImageCount(), 4);
+  const QImage* blank = platform::ui::ImageListImage(first->GetSafeHandle(), kImageDisabledPartitionRow);
+  ASSERT_NE(blank, nullptr);
+  EXPECT_EQ(blank->size(), QSize(16, 16));
+  EXPECT_EQ(blank->pixel(8, 8) & 0xFFFFFF, 0xFFFFFFu);
+  CImageList* second = CreateDiskListImages();
+  EXPECT_EQ(second, DiskListImages);
+  EXPECT_EQ(second->GetImageCount(), 4);
 }
 
 }  // namespace

@@ -336,7 +336,7 @@ TEST_F(DuplicatePagesTest, SourcePageListsEveryDiskAndPartitionWithSizesAndUsedS
       {"Disk 0 ", "", GeometrySize(256ull << 20, 512), Utf8(FormatSectorCount(systemUsed_ + dataUsed_)), 0, -1},
       {"  Partition", "(C:)  SYSTEM", "64 MB", Utf8(FormatSectorCount(systemUsed_)), 1, 0},
       {"  Partition", "(D:)  DATA", "32 MB", Utf8(FormatSectorCount(dataUsed_)), 1, 0},
-      {"  Partition", "Partition without a drive letter ( Linux)", "16 MB", "", 1, 0},
+      {"  Partition", "No drive letter ( Linux)", "16 MB", "", 1, 0},
       {"Disk 1 ", "", GeometrySize(512ull << 20, 4096), "0 Byte", 0, -2},
       {"Disk 2 ", "", GeometrySize(384ull << 20, 512), "0 Byte", 0, -3},
   };
