@@ -318,6 +318,9 @@ bool RateOf(const benchmark::BenchmarkReporter::Run& run, double* rate, std::str
 
 class SideBySideReporter : public benchmark::ConsoleReporter {
  public:
+  // Colours only on a terminal, so logs and pipes get plain text.
+  SideBySideReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
     for (const auto& run : runs) {
@@ -347,6 +350,7 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     benchmark::ConsoleReporter::Finalize();
+    if (works_.empty()) return;  // the filter matched nothing here
     std::string table = Table();
     GetOutputStream() << "\n" << table << std::flush;
     if (const char* path = std::getenv("DRUM_BENCH_TABLE"); path && *path) std::ofstream(path, std::ios::app) << table;
