@@ -44,6 +44,10 @@ void CopyText(WCHAR* out, int capacity, const CString& text) {
 
 }  // namespace
 
+void SetSelectionModel(DiskSelectionRecord& record, const CString& model) {
+  CopyText(record.model, kSelectionModelSize, model);
+}
+
 int32_t GetListSelection(const CListCtrl& list, int32_t forcedRow) {
   tickedCount = 0;
   const CString diskPrefix = LookupString(u"IDS_Drive").Left(4);
@@ -62,7 +66,7 @@ int32_t GetListSelection(const CListCtrl& list, int32_t forcedRow) {
       if (!ListedDisk(k, physical, multiplier)) continue;
       DiskSelection.diskNumber = physical;
       DiskSelection.kind = kSelectionWholeDisk;
-      CopyText(DiskSelection.model, kSelectionModelSize, DiskContext.listedModel[k + 1]);
+      SetSelectionModel(DiskSelection, DiskContext.listedModel[k + 1]);
       DiskSelection.startSector = 0;
       DiskSelection.sectorCount = static_cast<uint64_t>(
           static_cast<int64_t>(DiskContext.listedDiskSize[k + 1]) / static_cast<int64_t>(multiplier));

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/core/cstring.h"
 #include "platform/core/types.h"
 
 class CListCtrl;
@@ -48,6 +49,9 @@ extern DiskSelectionRecord DiskSelection;
 extern DiskSelectionRecord DestinationSelection;
 // The bad-sector scan's target.
 extern DiskSelectionRecord ScanTarget;
+
+// Sets the record's model text: at most 31 characters, then zeros.
+void SetSelectionModel(DiskSelectionRecord& record, const CString& model);
 
 // Ticked rows the last GetListSelection counted.
 extern int32_t tickedCount;

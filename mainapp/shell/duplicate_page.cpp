@@ -4,6 +4,7 @@
 #include "disk/language_table.h"
 #include "disk/number_text.h"
 #include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/whole_disk_choice.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/message_map.h"
@@ -57,6 +58,9 @@ void CDuplicate::OnOK() {
   CloneSettings.sizingMode = SizingMode::Automatic;
   CloneSettings.sourceDisk = DiskContext.systemDisk;
   CloneSettings.chosenDestinationDisk = DiskContext.destinationDisk;
+  // The source snapshot the wizard's source page would take: without it the
+  // clone would copy whichever disk an earlier run chose.
+  RecordWholeDiskChoice(DiskContext.systemDisk, DiskContext.destinationDisk);
   EndDialog(IDOK);
   if (RunClonePage) RunClonePage(m_pParentWnd);
 }

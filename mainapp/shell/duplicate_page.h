@@ -2,7 +2,8 @@
 // (DiskContext.systemDisk) and the destination (DiskContext.destinationDisk),
 // both listed indexes, three lines each. OK sets the clone settings for a
 // whole-disk, automatically sized, unverified basic duplication of the
-// source onto the destination, closes the page and runs the clone page
+// source onto the destination, with the source snapshot and the selection
+// records of a whole-disk choice, closes the page and runs the clone page
 // through RunClonePage. OK stays disabled unless both are listed disks and
 // differ.
 #pragma once

@@ -159,6 +159,7 @@ class Probe : public Page {
 struct CloneRun {
   int calls = 0;
   CloneSettingsRecord settings;
+  DiskSelectionRecord source{}, destination{};
   CWnd* parent = nullptr;
   bool duplicateVisible = true;
 };
@@ -167,6 +168,8 @@ CloneRun cloneRun;
 INT_PTR RecordClonePage(CWnd* parent) {
   ++cloneRun.calls;
   cloneRun.settings = CloneSettings;
+  cloneRun.source = DiskSelection;
+  cloneRun.destination = DestinationSelection;
   cloneRun.parent = parent;
   cloneRun.duplicateVisible = false;
   for (platform::ui::Window* w : platform::ui::TopLevelWindows())
@@ -523,6 +526,14 @@ TEST_F(DuplicatePagesTest, QuickDuplicateShowsBothDisksAndOkHandsTheSettingsToTh
   EXPECT_EQ(got.sourceDisk, 0);
   EXPECT_EQ(got.chosenDestinationDisk, 1);
   EXPECT_EQ(got.changeSid, 1) << "not a quick duplicate field";
+  // The source snapshot goes with it, so the copy reads the chosen disk.
+  EXPECT_EQ(got.copySourceDisk, 0);
+  EXPECT_EQ(got.copySourceLength, GeometryUnits(256ull << 20, 512));
+  EXPECT_EQ(got.sourceMapItem, -1);
+  EXPECT_EQ(Utf8(got.sourceName), "Disk 0");
+  EXPECT_EQ(cloneRun.source.diskNumber, 0);
+  EXPECT_EQ(cloneRun.destination.diskNumber, 1);
+  EXPECT_NE(Utf8(got.destinationDescription).find("Target Disk"), std::string::npos);
 }
 
 TEST_F(DuplicatePagesTest, QuickDuplicateOkNeedsTwoDifferentListedDisks) {
