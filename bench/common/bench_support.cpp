@@ -1,6 +1,7 @@
 #include "bench/common/bench_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -35,14 +36,57 @@ constexpr uint64_t kMiB = 1ull << 20;
 
 // ---- host helpers ----------------------------------------------------------
 
+namespace {
+
+// Scratch folders still in use, for the interrupt handler: the images in them
+// are hundreds of MiB of real blocks that an interrupted run must not leave.
+// Fixed slots, so the handler reads them without allocating.
+constexpr int kScratchSlots = 8;
+constexpr size_t kScratchPathMax = 512;
+char g_scratch[kScratchSlots][kScratchPathMax];
+
+void RememberScratch(const std::string& path) {
+  if (path.size() >= kScratchPathMax) return;
+  for (auto& slot : g_scratch)
+    if (!slot[0]) {
+      std::memcpy(slot, path.c_str(), path.size() + 1);
+      return;
+    }
+}
+
+void ForgetScratch(const std::string& path) {
+  for (auto& slot : g_scratch)
+    if (path == slot) slot[0] = 0;
+}
+
+// Removes the scratch folders with rm (fork and exec are safe in a handler),
+// then dies of the same signal.
+void OnInterrupt(int sig) {
+  for (auto& slot : g_scratch) {
+    if (!slot[0]) continue;
+    pid_t pid = fork();
+    if (pid == 0) {
+      execl("/bin/rm", "rm", "-rf", "--", slot, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    if (pid > 0) waitpid(pid, nullptr, 0);
+  }
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+}  // namespace
+
 ScratchFolder::ScratchFolder() {
   const char* tmp = std::getenv("TMPDIR");
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/drum-bench-XXXXXX";
   if (mkdtemp(pattern.data())) path_ = pattern;
+  RememberScratch(path_);
 }
 
 ScratchFolder::~ScratchFolder() {
   if (path_.empty()) return;
+  ForgetScratch(path_);
   std::error_code ec;
   std::filesystem::remove_all(path_, ec);
 }
@@ -425,6 +469,7 @@ void DestroyAtFinish(std::function<void()> destroy) { Finishers().push_back(std:
 int Main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnInterrupt);
   SideBySideReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   for (auto it = Finishers().rbegin(); it != Finishers().rend(); ++it) (*it)();

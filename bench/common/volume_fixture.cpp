@@ -1,10 +1,12 @@
 #include "bench/common/volume_fixture.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/core/error.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
+#include "platform/fs/volume_set.h"
 
 namespace bench {
 
@@ -16,7 +18,7 @@ std::string ErrorText(const std::string& what) { return what + " failed with err
 
 }  // namespace
 
-VolumeFixture::VolumeFixture(FileSystem fs, PeerCopy copy) {
+VolumeFixture::VolumeFixture(FileSystem fs, PeerCopy copy) : fs_(fs) {
   if (!pc_.add_disk(0, kDiskBytes) || !pc_.add_volume(0, kVolumeOffset, kVolumeBytes, fs)) {
     error_ = pc_.error();
     return;
@@ -76,6 +78,33 @@ bool VolumeFixture::write_big(std::string* why) {
   return true;
 }
 
+bool VolumeFixture::check_big_with_peer_tool(std::string* why) {
+  platform::fs::ReleaseAllDrivers();
+  const std::string out = host_.file("check.bin");
+  int status = -1;
+  if (fs_ == FileSystem::Fat32) {
+    status = RunTool({"mcopy", "-n", "-i", pc_.image(0) + "@@" + std::to_string(kVolumeOffset), "::/big.bin", "-"}, out);
+  } else {
+    const std::string volume = host_.file("ours-volume.img");
+    status = RunTool({"dd", "if=" + pc_.image(0), "of=" + volume, "bs=1M",
+                      "skip=" + std::to_string(kVolumeOffset / kMiB), "count=" + std::to_string(kVolumeBytes / kMiB),
+                      "conv=sparse", "status=none"});
+    if (status == 0) status = RunTool({"ntfscat", "-f", volume, "/big.bin"}, out);
+    std::remove(volume.c_str());
+  }
+  if (status != 0) {
+    *why = std::string(fs_ == FileSystem::Fat32 ? "mcopy" : "ntfscat") + " could not read big.bin from our image";
+    return false;
+  }
+  status = RunTool({"cmp", "-s", out, big_source_});
+  std::remove(out.c_str());
+  if (status != 0) {
+    *why = "big.bin on our image differs from what was written";
+    return false;
+  }
+  return true;
+}
+
 bool VolumeFixture::read_big(AlignedBuffer& chunk, std::string* why) {
   const std::u16string path = root_ + u"big.bin";
   HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -101,9 +130,10 @@ void WriteBigLoop(benchmark::State& state, VolumeFixture& fixture) {
   for (auto _ : state) {
     if (!fixture.write_big(&why)) {
       state.SkipWithError(why.c_str());
-      break;
+      return;
     }
   }
+  if (!fixture.check_big_with_peer_tool(&why)) state.SkipWithError(why.c_str());
   SetByteRate(state, VolumeFixture::kBigBytes);
 }
 

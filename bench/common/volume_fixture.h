@@ -40,11 +40,17 @@ class VolumeFixture {
   // big.bin through the file API: CreateFileW(CREATE_ALWAYS), 1 MiB
   // WriteFiles, CloseHandle. False with *why on the first failure.
   bool write_big(std::string* why);
+  // Lets go of the driver, so everything is on the image, then has the
+  // peer's tool (mcopy, or ntfscat on a copy of the volume) read big.bin from
+  // our image and compares it with the source: a write benchmark's numbers
+  // count only when the file really landed. False with *why otherwise.
+  bool check_big_with_peer_tool(std::string* why);
   // big.bin read back in 1 MiB ReadFiles into `chunk`; false with *why when
   // it fails or brings other than kBigBytes. `chunk` ends holding the last MiB.
   bool read_big(AlignedBuffer& chunk, std::string* why);
 
  private:
+  FileSystem fs_;
   BenchPc pc_;
   ScratchFolder host_;
   AlignedBuffer big_{kBigBytes, 3};
