@@ -29,8 +29,7 @@ CString RowText(const CListCtrl& list, int row, int column) {
 // listed index; false when the index lies outside the listed-disk table or
 // names no disk whose geometry was read.
 bool ListedDisk(int32_t listedIndex, int32_t& physical, int32_t& multiplier) {
-  if (listedIndex < 0 || listedIndex >= kMaxListedDisks) return false;
-  physical = DiskContext.listedToPhysical[listedIndex + 1];
+  physical = ListedPhysicalDisk(listedIndex);
   if (physical < 0) return false;
   multiplier = SectorMultiplierOf(physical);
   return multiplier > 0;
@@ -43,6 +42,12 @@ void CopyText(WCHAR* out, int capacity, const CString& text) {
 }
 
 }  // namespace
+
+int32_t ListedPhysicalDisk(int32_t listedIndex) {
+  if (listedIndex < 0 || listedIndex >= kMaxListedDisks) return -1;
+  const int32_t physical = DiskContext.listedToPhysical[listedIndex + 1];
+  return physical >= 0 ? physical : -1;
+}
 
 void SetSelectionModel(DiskSelectionRecord& record, const CString& model) {
   CopyText(record.model, kSelectionModelSize, model);

@@ -50,6 +50,10 @@ extern DiskSelectionRecord DestinationSelection;
 // The bad-sector scan's target.
 extern DiskSelectionRecord ScanTarget;
 
+// The physical number of the disk with this 0-based listed index; -1 when
+// the index lies outside the listed-disk table or names no disk.
+int32_t ListedPhysicalDisk(int32_t listedIndex);
+
 // Sets the record's model text: at most 31 characters, then zeros.
 void SetSelectionModel(DiskSelectionRecord& record, const CString& model);
 

@@ -9,14 +9,9 @@
 
 namespace {
 
-int32_t PhysicalOf(int32_t listedIndex) {
-  if (listedIndex < 0 || listedIndex >= kMaxListedDisks) return -1;
-  return DiskContext.listedToPhysical[listedIndex + 1];
-}
-
 // "Disk N:" model, a blank and the size.
 CString Description(int32_t listedIndex) {
-  CString text = LookupString(u"IDS_Drive") + IntToText(PhysicalOf(listedIndex)) + u":";
+  CString text = LookupString(u"IDS_Drive") + IntToText(ListedPhysicalDisk(listedIndex)) + u":";
   CString model = DiskContext.listedModel[listedIndex + 1];
   text += model.Trim();
   text += u" ";
@@ -25,23 +20,23 @@ CString Description(int32_t listedIndex) {
 }
 
 void Select(DiskSelectionRecord& record, int32_t listedIndex) {
-  record.diskNumber = PhysicalOf(listedIndex);
+  record.diskNumber = ListedPhysicalDisk(listedIndex);
   SetSelectionModel(record, DiskContext.listedModel[listedIndex + 1]);
 }
 
 }  // namespace
 
 bool RecordWholeDiskChoice(int32_t source, int32_t destination) {
-  if (PhysicalOf(source) < 0 || PhysicalOf(destination) < 0 || source == destination) return false;
+  if (ListedPhysicalDisk(source) < 0 || ListedPhysicalDisk(destination) < 0 || source == destination) return false;
   CloneSettings.copySourceDisk = source;
   CloneSettings.copySourceStart = 0;
   CloneSettings.copySourceLength = DiskContext.listedDiskSize[source + 1];
-  ReadPartitionList(sharedPartitionBuffer, PhysicalOf(source));
+  ReadPartitionList(sharedPartitionBuffer, ListedPhysicalDisk(source));
   CloneSettings.sourceIsGpt = DiskContext.isGptDisk;
   CloneSettings.systemMigration = 0;
   CloneSettings.migrationPartitionCount = 0;
   CloneSettings.sourceMapItem = -1;
-  CloneSettings.sourceName = LookupString(u"IDS_Drive") + IntToText(PhysicalOf(source));
+  CloneSettings.sourceName = LookupString(u"IDS_Drive") + IntToText(ListedPhysicalDisk(source));
   CloneSettings.sourceDescription = Description(source);
   CloneSettings.destinationDescription = Description(destination);
   Select(DiskSelection, source);

@@ -4,6 +4,7 @@
 #include "disk/language_table.h"
 #include "disk/number_text.h"
 #include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/whole_disk_choice.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/ui/controls.h"
@@ -15,7 +16,7 @@ END_MESSAGE_MAP()
 
 namespace {
 
-bool IsListedDisk(int32_t listedIndex) { return DuplicateListedPhysical(listedIndex) >= 0; }
+bool IsListedDisk(int32_t listedIndex) { return ListedPhysicalDisk(listedIndex) >= 0; }
 
 }  // namespace
 
@@ -41,7 +42,7 @@ BOOL CDuplicate::OnInitDialog() {
 // for an index that names no disk.
 void CDuplicate::ListDisk(int id, int32_t listedIndex) {
   auto* box = dynamic_cast<CListBox*>(GetDlgItem(id));
-  const int32_t physical = DuplicateListedPhysical(listedIndex);
+  const int32_t physical = ListedPhysicalDisk(listedIndex);
   if (!box || physical < 0) return;
   CString model = DiskContext.listedModel[listedIndex + 1];
   box->AddString(CString(u"Disk  No: ") + IntToText(physical));

@@ -1,6 +1,5 @@
 #include "mainapp/shell/duplicate_page_parts.h"
 
-#include "disk/disk_context.h"
 #include "disk/language_table.h"
 #include "disk/number_text.h"
 #include "disk/shell_state.h"
@@ -57,12 +56,6 @@ CheckBoxChange CheckBoxChangeOf(const NMHDR* header) {
 void UntickOtherRows(CListCtrl& list, int row) {
   for (int i = 0; i < list.GetItemCount(); ++i)
     if (i != row && list.GetCheck(i)) list.SetCheck(i, FALSE);
-}
-
-int32_t DuplicateListedPhysical(int32_t listedIndex) {
-  if (listedIndex < 0 || listedIndex >= kMaxListedDisks) return -1;
-  const int32_t physical = DiskContext.listedToPhysical[listedIndex + 1];
-  return physical >= 0 ? physical : -1;
 }
 
 CString DuplicateDiskRowText(int32_t physical) {

@@ -32,10 +32,6 @@ CheckBoxChange CheckBoxChangeOf(const NMHDR* header);
 // Clears the check box of every row but `row`.
 void UntickOtherRows(CListCtrl& list, int row);
 
-// The physical disk number of a 0-based listed index; -1 when the index lies
-// outside the listed-disk table or names no disk.
-int32_t DuplicateListedPhysical(int32_t listedIndex);
-
 // "Disk N " (the text of IDS_Drive, the physical number and a blank): column 0
 // of a disk row.
 CString DuplicateDiskRowText(int32_t physical);
