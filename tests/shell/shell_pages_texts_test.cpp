@@ -52,13 +52,20 @@ std::map<std::string, std::string> LoadTexts(const std::string& code) {
 // Keys named in the pages' sources: u"IDS_...", u"ID_..." and the wait
 // dialog's two resource-name keys.
 std::set<std::string> KeysInSources() {
-  static const char* kSources[] = {"restart_prompt.cpp", "boot_fix.cpp",        "otb_service_check.cpp",
-                                   "about_dialog.cpp",   "install_driver_page.cpp", "wait_dialog.cpp"};
+  static const char* kSources[] = {"restart_prompt.cpp",          "boot_fix.cpp",
+                                   "otb_service_check.cpp",       "about_dialog.cpp",
+                                   "install_driver_page.cpp",     "wait_dialog.cpp",
+                                   "wait_thread.cpp",             "duplicate_source_page.cpp",
+                                   "duplicate_destination_page.cpp", "duplicate_page.cpp",
+                                   "duplicate_page_parts.cpp"};
   std::set<std::string> keys;
   const std::regex key(R"re(u"((IDS|ID)_[A-Za-z0-9_]+|nCaptionResourseID|nMessageStringID)")re");
   for (const char* name : kSources) {
     const fs::path path = fs::path(SourceDir()) / "mainapp/shell" / name;
-    if (!fs::exists(path)) continue;
+    if (!fs::exists(path)) {
+      ADD_FAILURE() << "missing page source " << path;
+      continue;
+    }
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
