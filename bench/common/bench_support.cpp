@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <map>
 #include <sstream>
 
 #include "platform/core/clock.h"
@@ -28,15 +25,11 @@ extern char** environ;
 
 namespace bench {
 
-namespace {
-
-constexpr uint64_t kMiB = 1ull << 20;
-
-}  // namespace
-
 // ---- host helpers ----------------------------------------------------------
 
 namespace {
+
+constexpr uint64_t kMiB = 1ull << 20;
 
 // Scratch folders still in use, for the interrupt handler: the images in them
 // are hundreds of MiB of real blocks that an interrupted run must not leave.
@@ -250,7 +243,7 @@ bool BenchPc::add_volume(int disk, uint64_t offset, uint64_t length, FileSystem 
     return fail(error);
   const std::string start = std::to_string(offset / sector);
   if (fat) {
-    // 4 KiB clusters, as the platform's formatter picks for a volume this size.
+    // 4 KiB clusters, the usual size for a FAT32 volume of a few hundred MiB.
     if (!platform::machine::RunHostTool({"mkfs.fat", "-F", "32", "-s", "8", "-S", "512", "-n", "BENCH", "-i",
                                          "BE7C0001", "-h", start, "--offset=" + start, img,
                                          std::to_string(length / 1024)},
