@@ -104,13 +104,8 @@ LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
     case WM_RBUTTONDOWN:
     case WM_RBUTTONUP:
       return 0;
-    case WM_NCHITTEST: {
-      // Plain statics and group boxes let the mouse through to what lies
-      // beneath them; a static with SS_NOTIFY takes clicks itself.
-      bool see_through = (win->kind == WindowKind::Static && !(win->style & SS_NOTIFY)) ||
-                         (win->kind == WindowKind::Button && (win->style & BS_TYPEMASK) == BS_GROUPBOX);
-      return see_through ? HTTRANSPARENT : HTCLIENT;
-    }
+    case WM_NCHITTEST:
+      return platform::ui::DefaultHitTest(*win);
     case WM_SETCURSOR:
       // The parents choose first; when none does, the window under the
       // mouse shows the arrow (the cursor of every built-in class here).

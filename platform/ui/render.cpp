@@ -12,9 +12,7 @@ namespace {
 
 void draw_children(Window& parent, QPainter& p, QPoint origin, int depth) {
   if (depth > 32) return;  // nesting is capped
-  // Bottom of the z-order first, so the top child ends up in front.
-  for (auto it = parent.children.rbegin(); it != parent.children.rend(); ++it) {
-    Window* c = *it;
+  for (Window* c : PaintOrder(parent)) {
     if (!c->visible()) continue;
     POINT off = c->client_offset();
     QPoint at = origin + QPoint(c->rect.left + off.x, c->rect.top + off.y);

@@ -102,6 +102,9 @@ void NotifyWindowChanged(Window& window) {
 void NotifyWindowRepainted(Window& window) {
   for (auto* o : registry().observers) o->window_repainted(window);
 }
+void NotifyWindowInvalidated(Window& window) {
+  for (auto* o : registry().observers) o->window_invalidated(window);
+}
 
 Window* FindWindowModel(HWND handle) {
   if (!handle) {
@@ -206,7 +209,17 @@ void DestroyWindowModel(Window* w) {
   std::vector<Window*> owned;
   for (Window* t : r.top_levels)
     if (t->owner == w) owned.push_back(t);
-  for (Window* t : owned) DestroyWindowModel(t);
+  for (Window* t : owned) {
+    if (t->thread == w->thread) {
+      DestroyWindowModel(t);
+      continue;
+    }
+    // Another thread's window is destroyed only by that thread; it loses its owner.
+    HWND h = t->handle;
+    RunOnWindowThread(h, [h] {
+      if (Window* o = FindWindowModel(h)) o->owner = nullptr;
+    });
+  }
 
   SendMessageW(w->handle, WM_DESTROY, 0, 0);
   std::vector<Window*> kids = w->children;
@@ -246,12 +259,28 @@ void DestroyWindowModel(Window* w) {
   delete w;
 }
 
-void Invalidate(Window& w, bool erase, bool children) {
+namespace {
+// Tells the observers about `w` and the children marked with it or
+// covered by its painting.
+void notify_invalidated(Window& w, bool children, int depth) {
+  NotifyWindowInvalidated(w);
+  if (depth >= 32 || (!children && (w.style & WS_CLIPCHILDREN))) return;
+  for (Window* c : w.children)
+    if (c->visible()) notify_invalidated(*c, children, depth + 1);
+}
+
+void mark_invalid(Window& w, bool erase, bool children, int depth) {
   w.invalid = true;
   w.erase = w.erase || erase;
   w.thread->paint_dirty = true;
-  if (children)
-    for (Window* c : w.children) Invalidate(*c, erase, true);
+  if (children && depth < 32)
+    for (Window* c : w.children) mark_invalid(*c, erase, true, depth + 1);
+}
+}  // namespace
+
+void Invalidate(Window& w, bool erase, bool children) {
+  mark_invalid(w, erase, children, 0);
+  notify_invalidated(w, children, 0);
 }
 
 MouseHit HitTestMouse(Window& top, POINT screen) {
@@ -268,7 +297,11 @@ MouseHit HitTestMouse(Window& top, POINT screen) {
       Window* c = FindWindowModel(h);
       if (!c || !c->visible() || !PtInRect(&c->rect, local)) continue;
       if (!c->enabled()) break;  // the parent takes the mouse
-      LRESULT code = SendMessageW(h, WM_NCHITTEST, 0, MAKELONG(static_cast<WORD>(screen.x), static_cast<WORD>(screen.y)));
+      // Windows of this thread answer for themselves; another thread's
+      // window gets its class's answer (a send would wait on that thread).
+      LRESULT code = c->thread != &CurrentUiThread()
+                         ? DefaultHitTest(*c)
+                         : SendMessageW(h, WM_NCHITTEST, 0, MAKELONG(static_cast<WORD>(screen.x), static_cast<WORD>(screen.y)));
       if (code == HTTRANSPARENT || !FindWindowModel(h)) continue;
       next = c;
       break;
@@ -278,6 +311,20 @@ MouseHit HitTestMouse(Window& top, POINT screen) {
   }
 }
 
+std::vector<Window*> PaintOrder(const Window& parent) {
+  std::vector<Window*> layers;
+  layers.reserve(parent.children.size());
+  // Walking down the z-order, each child paints after those above it: over
+  // them, unless it clips them out.
+  for (Window* c : parent.children) {
+    if (c->style & WS_CLIPSIBLINGS)
+      layers.insert(layers.begin(), c);
+    else
+      layers.push_back(c);
+  }
+  return layers;
+}
+
 MouseHit MouseLanding(Window& over, POINT client) {
   POINT o = over.client_origin_on_screen();
   POINT screen{client.x + o.x, client.y + o.y};
@@ -285,7 +332,16 @@ MouseHit MouseLanding(Window& over, POINT client) {
   return HitTestMouse(*over.top_level(), screen);
 }
 
+LRESULT DefaultHitTest(const Window& w) {
+  // Plain statics and group boxes let the mouse through to what lies
+  // beneath them; a static with SS_NOTIFY takes clicks itself.
+  bool see_through = (w.kind == WindowKind::Static && !(w.style & SS_NOTIFY)) ||
+                     (w.kind == WindowKind::Button && (w.style & BS_TYPEMASK) == BS_GROUPBOX);
+  return see_through ? HTTRANSPARENT : HTCLIENT;
+}
+
 void SetCursorFor(Window& under, UINT mouse_message) {
+  if (under.thread != &CurrentUiThread()) return;  // its own thread sets it
   HWND h = under.handle;
   SendMessageW(h, WM_SETCURSOR, reinterpret_cast<WPARAM>(h), MAKELONG(static_cast<WORD>(HTCLIENT), static_cast<WORD>(mouse_message)));
 }
@@ -459,6 +515,12 @@ BOOL ShowWindow(HWND hwnd, int command) {
 BOOL EnableWindow(HWND hwnd, BOOL enable) {
   Window* w = FindWindowModel(hwnd);
   if (!w) return FALSE;
+  if (w->thread != &platform::ui::CurrentUiThread()) {
+    // A modal page on another thread disables its owner: done by the owner's thread.
+    BOOL was_disabled = FALSE;
+    platform::ui::RunOnWindowThread(hwnd, [&] { was_disabled = EnableWindow(hwnd, enable); });
+    return was_disabled;
+  }
   BOOL was_disabled = !w->enabled();
   if (static_cast<bool>(enable) == !was_disabled) return was_disabled;
   if (enable)

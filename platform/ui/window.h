@@ -107,11 +107,16 @@ class WindowObserver {
   virtual void window_changed(Window&) {}
   // The painted layer or the control's state changed.
   virtual void window_repainted(Window&) {}
+  // The window was marked for repainting (Invalidate, InvalidateRect,
+  // RedrawWindow): a view repaints it and asks again what painting asks
+  // (colours through WM_CTLCOLOR*, rows through NM_CUSTOMDRAW).
+  virtual void window_invalidated(Window&) {}
 };
 void AddWindowObserver(WindowObserver* observer);
 void RemoveWindowObserver(WindowObserver* observer);
 void NotifyWindowChanged(Window& window);
 void NotifyWindowRepainted(Window& window);
+void NotifyWindowInvalidated(Window& window);
 
 // The live window behind a handle, or null with ERROR_INVALID_WINDOW_HANDLE set.
 Window* FindWindowModel(HWND handle);
@@ -141,7 +146,9 @@ WindowKind KindForClass(const std::u16string& class_name, DWORD style);
 // frees the model. Safe on windows already being destroyed.
 void DestroyWindowModel(Window* window);
 
-// Marks a window for repainting (and its children, when `children`).
+// Marks a window for repainting (and its children, when `children`) and
+// tells the observers. Without WS_CLIPCHILDREN the parent's painting covers
+// its children, so they are told too: they repaint over it.
 void Invalidate(Window& window, bool erase, bool children);
 
 // Where the mouse lands at a screen point inside top-level `top`: the
@@ -154,6 +161,8 @@ struct MouseHit {
   POINT client{};
 };
 MouseHit HitTestMouse(Window& top, POINT screen);
+// What a window of a built-in class answers to WM_NCHITTEST.
+LRESULT DefaultHitTest(const Window& window);
 // The same for a point given in `over`'s client coordinates (over the
 // window a script or a widget names); moves the cursor there.
 MouseHit MouseLanding(Window& over, POINT client);
@@ -164,6 +173,14 @@ void SetCursorFor(Window& under, UINT mouse_message);
 // Queues a mouse message where it landed. A move first ends the mouse-leave
 // tracking of every other window (WM_MOUSELEAVE).
 void PostMouseInput(const MouseHit& hit, UINT message, WPARAM keys);
+
+// The children of `parent` in the order their pictures stack, bottom
+// first. Siblings paint from the top of the z-order down, so where they
+// overlap a lower one paints over a higher one, as children without
+// WS_CLIPSIBLINGS do on the platform (a text over a banner shows); a child
+// with WS_CLIPSIBLINGS is clipped by the siblings above it and stays under
+// them. Mouse hit testing keeps the z-order.
+std::vector<Window*> PaintOrder(const Window& parent);
 
 // Screen size the simulated PC reports.
 void SetScreenSize(int width, int height);

@@ -94,7 +94,7 @@ class ParsedFixture : public ::testing::Test {
 };
 
 TEST_F(ParsedFixture, DialogHeaderStatements) {
-  EXPECT_EQ(file.dialogs.size(), 8u);
+  EXPECT_EQ(file.dialogs.size(), 9u);
   const rc::Dialog* main = dialog(IDD_MAIN);
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(main->caption, u"Main");

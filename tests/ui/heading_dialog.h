@@ -1,0 +1,82 @@
+// The dialog of the heading tests (IDD_HEADING): a red banner picture, a
+// dark blue dialog background, white text in the rich edit over the banner
+// and black text in the two beside it, and where each control lies in a
+// picture of the whole window.
+#pragma once
+
+#include <QImage>
+#include <QRect>
+
+#include "fixtures/resource.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/gdi.h"
+
+namespace ui_test {
+
+constexpr COLORREF kBannerRed = RGB(200, 0, 0);
+constexpr COLORREF kDialogBlue = RGB(0, 40, 110);
+
+class HeadingDialog : public CDialog {
+ public:
+  HeadingDialog() : CDialog(IDD_HEADING) {}
+  int colour_requests = 0;  // WM_CTLCOLORDLG asked of the dialog
+
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    CClientDC screen(this);
+    RECT r;
+    ::GetClientRect(::GetDlgItem(m_hWnd, IDC_BANNER), &r);
+    banner_.CreateCompatibleBitmap(&screen, r.right, r.bottom);
+    CDC memory;
+    memory.CreateCompatibleDC(&screen);
+    CBitmap* old = memory.SelectObject(&banner_);
+    memory.FillSolidRect(&r, kBannerRed);
+    memory.SelectObject(old);
+    static_cast<CStatic*>(GetDlgItem(IDC_BANNER))->SetBitmap(static_cast<HBITMAP>(banner_.GetSafeHandle()));
+    SetDlgItemText(IDC_RICH, u"Description");
+    CHARFORMAT2W white{};
+    white.cbSize = sizeof white;
+    white.dwMask = CFM_COLOR;
+    white.crTextColor = RGB(255, 255, 255);
+    GetDlgItem(IDC_RICH)->SendMessage(EM_SETCHARFORMAT, SCF_ALL, reinterpret_cast<LPARAM>(&white));
+    SetDlgItemText(IDC_HEAD, u"Heading");
+    SetDlgItemText(IDC_OPAQUE, u"Opaque");
+    return TRUE;
+  }
+
+  LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    if (message == WM_CTLCOLORDLG) {
+      ++colour_requests;
+      return reinterpret_cast<LRESULT>(background_.GetSafeHandle());
+    }
+    return CDialog::WindowProc(message, w, l);
+  }
+
+  // A control's client area in a picture of the whole window.
+  QRect ControlInPicture(int id) const {
+    RECT window, control;
+    ::GetWindowRect(m_hWnd, &window);
+    HWND item = ::GetDlgItem(m_hWnd, id);
+    ::GetClientRect(item, &control);
+    POINT origin{0, 0};
+    ::ClientToScreen(item, &origin);
+    return QRect(origin.x - window.left, origin.y - window.top, control.right, control.bottom);
+  }
+
+ private:
+  CBitmap banner_;
+  CBrush background_{kDialogBlue};
+};
+
+// Pixels of `area` in `image` for which `test` holds.
+template <class Test>
+int CountPixels(const QImage& image, const QRect& area, Test test) {
+  int n = 0;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x)
+      if (image.valid(x, y) && test(QColor(image.pixel(x, y)))) ++n;
+  return n;
+}
+
+}  // namespace ui_test

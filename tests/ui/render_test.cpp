@@ -1,0 +1,114 @@
+// Pictures of the window model without a view: transparent rich edits let
+// what lies beneath them show, overlapping siblings stack as they paint;
+// and marking a window for repainting tells the model's observers.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "heading_dialog.h"
+#include "platform/ui/render.h"
+#include "platform/ui/window.h"
+#include "ui_test_support.h"
+
+using ui_test::CountPixels;
+using ui_test::HeadingDialog;
+
+namespace {
+
+bool IsRed(const QColor& c) { return c.red() > 150 && c.green() < 60 && c.blue() < 60; }
+bool IsBlue(const QColor& c) { return c.red() < 40 && c.green() < 80 && c.blue() > 80; }
+bool IsWhite(const QColor& c) { return c.red() > 200 && c.green() > 200 && c.blue() > 200; }
+bool IsDark(const QColor& c) { return qGray(c.rgb()) < 30; }
+
+// Opens the dialog modeless and lets it paint.
+void OpenPainted(HeadingDialog& dialog) {
+  ASSERT_TRUE(dialog.Create(IDD_HEADING));
+  ::ShowWindow(dialog.m_hWnd, SW_SHOW);
+  ui_test::PumpMessages();
+}
+
+TEST(RenderedHeadings, TransparentRichEditsShowThePictureAndBackgroundBeneath) {
+  HeadingDialog dialog;
+  OpenPainted(dialog);
+  platform::ui::Window* w = platform::ui::FindWindowModel(dialog.m_hWnd);
+  ASSERT_NE(w, nullptr);
+  QImage picture = platform::ui::RenderWindow(*w);
+  QRect over_banner = dialog.ControlInPicture(IDC_RICH);
+  QRect over_background = dialog.ControlInPicture(IDC_HEAD);
+  QRect opaque = dialog.ControlInPicture(IDC_OPAQUE);
+  // Below the text of each, what shows is what lies beneath.
+  auto corner = [&](const QRect& r) { return QColor(picture.pixel(r.right() - 2, r.bottom() - 2)); };
+  EXPECT_TRUE(IsRed(corner(over_banner))) << corner(over_banner).name().toStdString();
+  EXPECT_TRUE(IsBlue(corner(over_background))) << corner(over_background).name().toStdString();
+  EXPECT_TRUE(IsWhite(corner(opaque))) << corner(opaque).name().toStdString();
+  // The texts show: white over the banner (which is above the rich edit in
+  // the z-order but painted first), black over the background.
+  EXPECT_GT(CountPixels(picture, over_banner, IsWhite), 10);
+  EXPECT_GT(CountPixels(picture, over_background, IsDark), 10);
+  // Nothing of the rich edits' own white fills the transparent ones.
+  EXPECT_LT(CountPixels(picture, over_background, IsWhite), over_background.width() * over_background.height() / 20);
+  dialog.DestroyWindow();
+}
+
+TEST(RenderedHeadings, ASiblingThatClipsItsSiblingsStaysUnderThem) {
+  HeadingDialog dialog;
+  OpenPainted(dialog);
+  HWND rich = ::GetDlgItem(dialog.m_hWnd, IDC_RICH);
+  ::SetWindowLongW(rich, GWL_STYLE, ::GetWindowLongW(rich, GWL_STYLE) | WS_CLIPSIBLINGS);
+  platform::ui::Window* w = platform::ui::FindWindowModel(dialog.m_hWnd);
+  QImage picture = platform::ui::RenderWindow(*w);
+  QRect over_banner = dialog.ControlInPicture(IDC_RICH);
+  EXPECT_EQ(CountPixels(picture, over_banner, IsWhite), 0);
+  EXPECT_EQ(CountPixels(picture, over_banner, IsRed), over_banner.width() * over_banner.height());
+  dialog.DestroyWindow();
+}
+
+// Marking for repainting tells the observers which windows will repaint.
+TEST(Invalidation, ObserversHearOfEveryWindowMarkedForRepainting) {
+  struct Recorder : platform::ui::WindowObserver {
+    std::set<int> ids;  // control ids, 0 for the dialog
+    void window_invalidated(platform::ui::Window& w) override { ids.insert(w.id); }
+  } recorder;
+  struct Case {
+    const char* what;
+    DWORD dialog_style;  // added to the dialog's style
+    int hidden;          // a control hidden before, or 0
+    std::function<void(HeadingDialog&)> act;
+    std::set<int> told;
+  } cases[] = {
+      {"InvalidateRect on a control", 0, 0,
+       [](HeadingDialog& d) { ::InvalidateRect(::GetDlgItem(d.m_hWnd, IDC_HEAD), nullptr, TRUE); }, {IDC_HEAD}},
+      {"CWnd::Invalidate on a control", 0, 0, [](HeadingDialog& d) { d.GetDlgItem(IDC_OPAQUE)->Invalidate(); },
+       {IDC_OPAQUE}},
+      {"RedrawWindow on a control", 0, 0,
+       [](HeadingDialog& d) { ::RedrawWindow(::GetDlgItem(d.m_hWnd, IDC_RICH), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); },
+       {IDC_RICH}},
+      // The dialog's painting covers its children: they repaint over it.
+      {"InvalidateRect on the dialog", 0, 0, [](HeadingDialog& d) { ::InvalidateRect(d.m_hWnd, nullptr, TRUE); },
+       {0, IDC_BANNER, IDC_RICH, IDC_HEAD, IDC_OPAQUE}},
+      {"InvalidateRect on a dialog that clips its children", WS_CLIPCHILDREN, 0,
+       [](HeadingDialog& d) { ::InvalidateRect(d.m_hWnd, nullptr, TRUE); }, {0}},
+      {"RedrawWindow with its children on a dialog that clips them", WS_CLIPCHILDREN, 0,
+       [](HeadingDialog& d) { ::RedrawWindow(d.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN); },
+       {0, IDC_BANNER, IDC_RICH, IDC_HEAD, IDC_OPAQUE}},
+      // Hidden controls do not paint.
+      {"a hidden control is not told", 0, IDC_HEAD,
+       [](HeadingDialog& d) { ::InvalidateRect(d.m_hWnd, nullptr, TRUE); }, {0, IDC_BANNER, IDC_RICH, IDC_OPAQUE}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HeadingDialog dialog;
+    OpenPainted(dialog);
+    if (c.hidden) ::ShowWindow(::GetDlgItem(dialog.m_hWnd, c.hidden), SW_HIDE);
+    if (c.dialog_style) ::SetWindowLongW(dialog.m_hWnd, GWL_STYLE, ::GetWindowLongW(dialog.m_hWnd, GWL_STYLE) | c.dialog_style);
+    platform::ui::AddWindowObserver(&recorder);
+    recorder.ids.clear();
+    c.act(dialog);
+    platform::ui::RemoveWindowObserver(&recorder);
+    EXPECT_EQ(recorder.ids, c.told);
+    dialog.DestroyWindow();
+  }
+}
+
+}  // namespace
