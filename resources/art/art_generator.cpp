@@ -5,7 +5,7 @@
 //
 //   drum_art OUTPUT_FOLDER
 //
-// writes NNN.bmp (8 bits with a palette; the splash 24 bits per pixel) and NNN.ico (PNG entries) into the
+// writes NNN.bmp (8 bits with a palette; the splash and the 16 x 16 list pictures 24 bits per pixel) and NNN.ico (PNG entries) into the
 // folder, and drummet_art.rc, a resource script with a BITMAP or ICON line
 // for each, which the dialog scripts include.
 #include <QByteArray>
@@ -405,6 +405,25 @@ bool write_ico(Glyph g, const std::vector<int>& sizes, const QString& path) {
   return f.write(out) == out.size();
 }
 
+// The row pictures of the disk lists, 16 by 16 on white (the lists add them
+// without a mask): a disk, a partition (a disk with one slice marked), and
+// both greyed for rows that cannot be chosen.
+QImage disk_list_picture(bool partition, bool disabled) {
+  QImage image(16, 16, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QColor body = disabled ? QColor(190, 194, 200) : kTeal;
+  const QColor line = disabled ? QColor(140, 146, 154) : kNavy;
+  draw_disk(p, QRectF(1.5, 2.5, 13, 11), body, line);
+  if (partition) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(disabled ? QColor(150, 156, 164) : kAccent);
+    p.drawRect(QRectF(4, 8, 4, 4));
+  }
+  return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -447,6 +466,10 @@ int main(int argc, char** argv) {
   bitmap(274, bottom_strip(), "strip under the pictures");
   bitmap(1205, splash_background(), "splash background", true);
   bitmap(307, splash_picture(), "splash picture", true);
+  bitmap(143, disk_list_picture(false, false), "disk list: disk row", true);
+  bitmap(144, disk_list_picture(true, false), "disk list: partition row", true);
+  bitmap(180, disk_list_picture(false, true), "disk list: disk row that cannot be chosen", true);
+  bitmap(181, disk_list_picture(true, true), "disk list: partition row that cannot be chosen", true);
   icon(142, Glyph::Program, {16, 32, 48}, "program icon");
   for (const MenuIcon& m : kMenuIcons) icon(m.id, m.glyph, {16, 32}, "menu icon");
 

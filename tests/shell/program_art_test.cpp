@@ -135,6 +135,29 @@ TEST(ProgramArt, BackgroundsAndSplash) {
   }
 }
 
+// The row pictures of the disk lists: a disk, a partition and their greyed
+// forms, each 16 x 16 and each telling itself apart from the others.
+TEST(ProgramArt, DiskListRowPictures) {
+  const unsigned ids[] = {143, 144, 180, 181};
+  std::vector<QImage> images;
+  for (unsigned id : ids) {
+    ExpectBitmap(id, 16, 16);
+    Loaded l(id);
+    ASSERT_NE(l.image, nullptr) << id;
+    images.push_back(l.image->convertToFormat(QImage::Format_RGB32));
+  }
+  for (size_t i = 0; i < images.size(); ++i)
+    for (size_t j = i + 1; j < images.size(); ++j) EXPECT_GT(Difference(images[i], images[j]), 0.02) << ids[i] << " " << ids[j];
+  // Greyed forms carry no colour of their own.
+  for (size_t i = 2; i < 4; ++i)
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const QColor c = images[i].pixelColor(x, y);
+        EXPECT_LE(std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}), 24)
+            << ids[i] << " at " << x << "," << y;
+      }
+}
+
 TEST(ProgramArt, ProgramAndMenuIcons) {
   std::vector<unsigned> ids(std::begin(shell::art::kMenuIcons), std::end(shell::art::kMenuIcons));
   ids.push_back(shell::art::kProgramIcon);
