@@ -43,6 +43,51 @@ TEST_P(FatBySector, FilesWrittenThroughTheApiReadBackWithMtools) {
   EXPECT_EQ(fstest::ReadHostFile(disk.dir.file("out.bin")), big);
 }
 
+// MoveFileW and MoveFileExW on FAT: the alias follows the new long name, with
+// its ~N picked against the target folder, and a plain 8.3 name loses its
+// long-name entries. The names read back through the API and through mdir -a.
+TEST(FatMove, AliasesFollowTheNewName) {
+  SimulatedDisk disk({{u'G', 64ull << 20, "RAW", ""}});
+  std::u16string root = u"G:\\", fs = u"FAT", label = u"";
+  FormatEx(root.data(), FMIFS_FIXED_MEDIA, fs.data(), label.data(), TRUE, 0, Quiet);
+  ASSERT_EQ(GetFileAttributesW(u"G:\\"), FILE_ATTRIBUTE_DIRECTORY) << GetLastError();
+  ASSERT_TRUE(CreateDirectoryW(u"G:\\Target Folder", nullptr));
+  for (const char16_t* name : {u"G:\\Target Folder\\Annual Report.doc", u"G:\\Annual Review.doc",
+                               u"G:\\quarterly figures.xls", u"G:\\Old Long Name.txt"}) {
+    HANDLE h = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(h);
+  }
+  ASSERT_TRUE(MoveFileW(u"G:\\Annual Review.doc", u"G:\\Target Folder\\Annual Records.doc")) << GetLastError();
+  ASSERT_TRUE(MoveFileExW(u"G:\\quarterly figures.xls", u"G:\\Sales Figures.xls", 0)) << GetLastError();
+  ASSERT_TRUE(MoveFileW(u"G:\\Old Long Name.txt", u"G:\\NOTES.TXT")) << GetLastError();
+  ASSERT_TRUE(MoveFileW(u"G:\\Target Folder", u"G:\\Moved Folder Name")) << GetLastError();
+  struct Row {
+    const char16_t* path;
+    const char16_t* short_path;
+  } rows[] = {
+      {u"G:\\Moved Folder Name\\Annual Records.doc", u"G:\\MOVEDF~1\\ANNUAL~2.DOC"},
+      {u"G:\\Moved Folder Name\\Annual Report.doc", u"G:\\MOVEDF~1\\ANNUAL~1.DOC"},
+      {u"G:\\Sales Figures.xls", u"G:\\SALESF~1.XLS"},
+      {u"G:\\NOTES.TXT", u"G:\\NOTES.TXT"},
+  };
+  for (const Row& r : rows) {
+    WCHAR buffer[260] = {};
+    ASSERT_NE(GetShortPathNameW(r.path, buffer, 260), 0u) << GetLastError();
+    EXPECT_EQ(std::u16string(buffer), r.short_path);
+  }
+  std::string image = disk.extract(0, "g.img");
+  auto fsck = fstest::Run("fsck.fat -n " + fstest::Quote(image));
+  EXPECT_EQ(fsck.status, 0) << fsck.output;
+  auto mdir = fstest::Run("MTOOLS_SKIP_CHECK=1 mdir -a -i " + fstest::Quote(image) + " ::/ '::/Moved Folder Name'");
+  ASSERT_EQ(mdir.status, 0) << mdir.output;
+  for (const char* line : {"MOVEDF~1     <DIR>", "SALESF~1 XLS", "NOTES    TXT", "ANNUAL~1 DOC", "ANNUAL~2 DOC"})
+    EXPECT_NE(mdir.output.find(line), std::string::npos) << line << "\n" << mdir.output;
+  EXPECT_NE(mdir.output.find("Annual Records.doc"), std::string::npos) << mdir.output;
+  EXPECT_EQ(mdir.output.find("Old Long Name"), std::string::npos) << mdir.output;
+  EXPECT_EQ(mdir.output.find("quarterly"), std::string::npos) << mdir.output;
+}
+
 INSTANTIATE_TEST_SUITE_P(Sectors, FatBySector, ::testing::Values(512u, 4096u));
 
 }  // namespace

@@ -189,6 +189,106 @@ TEST_F(Hostile, FolderClusterOutOfRange) {
   });
 }
 
+// Two files whose chains share clusters (cross-linked). Reading either still
+// works; nothing that would free, extend or overwrite a shared cluster is
+// allowed, on either side, and the image stays as it was.
+struct CrossLink {
+  const char* fault;
+  // Edits the image so that VICTIM.BIN shares clusters with GOOD.BIN; returns
+  // what VICTIM.BIN then reads.
+  std::vector<uint8_t> (*damage)(std::vector<uint8_t>& b, const Layout& l, size_t victim, uint32_t good);
+};
+
+const CrossLink kCrossLinks[] = {
+    {"tails merge: the victim's second link leads into the good chain",
+     [](std::vector<uint8_t>& b, const Layout& l, size_t victim, uint32_t good) {
+       uint32_t v = le(b, victim + 26, 2);
+       set_fat16(b, l, v, good + 1);
+       std::vector<uint8_t> want = Pattern(3 * 2048, 5);
+       return want;  // both files hold the same pattern, so the merged bytes read alike
+     }},
+    {"the victim starts inside the good chain",
+     [](std::vector<uint8_t>& b, const Layout&, size_t victim, uint32_t good) {
+       put(b, victim + 26, good + 1, 2);
+       put(b, victim + 28, 2 * 2048, 4);
+       std::vector<uint8_t> all = Pattern(3 * 2048, 5);
+       return std::vector<uint8_t>(all.begin() + 2048, all.end());
+     }},
+    {"both entries name the same first cluster",
+     [](std::vector<uint8_t>& b, const Layout&, size_t victim, uint32_t good) {
+       put(b, victim + 26, good, 2);
+       return Pattern(3 * 2048, 5);
+     }},
+};
+
+TEST_F(Hostile, CrossLinkedChainsRefuseChanges) {
+  const std::vector<uint8_t> sound = bytes_;
+  size_t good_entry = find_entry(sound, l_.root(), l_.root_entries * 32, "GOOD    BIN");
+  ASSERT_NE(good_entry, 0u);
+  uint32_t good = le(sound, good_entry + 26, 2);
+  for (const CrossLink& c : kCrossLinks) {
+    SCOPED_TRACE(c.fault);
+    bytes_ = sound;
+    std::vector<uint8_t> victim_reads = c.damage(bytes_, l_, victim_, good);
+    expect_untouched([&](platform::fs::VolumeDriver& v) {
+      std::vector<uint8_t> got;
+      EXPECT_EQ(ReadFile(v, P({u"VICTIM.BIN"}), &got), 0u);
+      EXPECT_EQ(got, victim_reads);
+      for (const char16_t* name : {u"VICTIM.BIN", u"GOOD.BIN"}) {
+        SCOPED_TRACE(U8(name));
+        std::unique_ptr<platform::fs::OpenFile> f;
+        ASSERT_EQ(v.open(P({name}), true, &f), 0u);
+        uint64_t size = f->size();
+        const std::vector<uint8_t> data(4096, 0xAB);
+        struct Change {
+          const char* what;
+          DWORD got;
+        } changes[] = {
+            {"overwrite the last cluster", f->write(size - 100, data.data(), 100)},
+            {"extend the file", f->write(size, data.data(), data.size())},
+            {"grow by set_size", f->set_size(size + 10000)},
+            {"truncate to one byte", f->set_size(1)},
+            {"truncate to zero", f->set_size(0)},
+        };
+        for (const Change& ch : changes) EXPECT_EQ(ch.got, uint32_t(ERROR_DISK_CORRUPT)) << ch.what;
+        EXPECT_EQ(f->size(), size);
+        f.reset();
+        EXPECT_EQ(v.remove(P({name})), uint32_t(ERROR_DISK_CORRUPT));
+      }
+      EXPECT_EQ(ReadFile(v, P({u"VICTIM.BIN"}), &got), 0u);
+      EXPECT_EQ(got, victim_reads);
+    });
+  }
+}
+
+// Work elsewhere on a cross-linked volume goes on, and never lands on the
+// shared clusters: a new file's writes leave both linked files intact.
+TEST_F(Hostile, CrossLinkedVolumeStillTakesNewFiles) {
+  size_t good_entry = find_entry(bytes_, l_.root(), l_.root_entries * 32, "GOOD    BIN");
+  ASSERT_NE(good_entry, 0u);
+  uint32_t good = le(bytes_, good_entry + 26, 2);
+  put(bytes_, victim_ + 26, good, 2);
+  save(image_->path(), bytes_);
+  auto v = image_->mount();
+  ASSERT_TRUE(v);
+  ASSERT_EQ(WriteFile(*v, P({u"A", u"B", u"new file.bin"}), Pattern(20000, 9)), 0u);
+  ASSERT_EQ(v->rename(P({u"A", u"B", u"new file.bin"}), P({u"moved.bin"})), 0u);
+  ASSERT_EQ(v->remove(P({u"moved.bin"})), 0u);
+  ASSERT_EQ(WriteFile(*v, P({u"again.bin"}), Pattern(50000, 10)), 0u);
+  ASSERT_EQ(v->flush(), 0u);
+  for (const char16_t* name : {u"VICTIM.BIN", u"GOOD.BIN"}) {
+    std::vector<uint8_t> got;
+    EXPECT_EQ(ReadFile(*v, P({name}), &got), 0u);
+    EXPECT_EQ(got, Pattern(3 * 2048, 5)) << U8(name);
+  }
+  std::vector<uint8_t> again;
+  EXPECT_EQ(ReadFile(*v, P({u"again.bin"}), &again), 0u);
+  EXPECT_EQ(again, Pattern(50000, 10));
+  // fsck.fat sees the one cross-link it was given and nothing else.
+  CommandResult r = image_->fsck();
+  EXPECT_NE(r.output.find("share clusters"), std::string::npos) << r.output;
+}
+
 struct BadBoot {
   const char* fault;
   size_t offset;

@@ -53,12 +53,37 @@ void FatOpenFile::trim_to_size() {
   fs_->fat.release(dropped);
 }
 
+DWORD FatOpenFile::check_write(uint64_t from, uint64_t to) {
+  if (DWORD e = fs_->ensure_owners()) return e;
+  if (DWORD e = fs_->check_unshared_at(node_->entry_offset)) return e;
+  uint64_t cb = fs_->g.bytes_per_cluster;
+  size_t have = node_->chain.size();
+  uint64_t need = (to + cb - 1) / cb;
+  size_t lo = size_t(std::min<uint64_t>(from / cb, have));
+  size_t hi = size_t(std::min<uint64_t>(need, have));
+  if (need > have && have > 0) {
+    lo = std::min(lo, have - 1);
+    hi = have;
+  }
+  return fs_->check_unshared(node_->chain, lo, hi);
+}
+
+DWORD FatOpenFile::check_truncate(uint64_t size) {
+  if (DWORD e = fs_->ensure_owners()) return e;
+  if (DWORD e = fs_->check_unshared_at(node_->entry_offset)) return e;
+  uint64_t cb = fs_->g.bytes_per_cluster;
+  size_t keep = size_t((size + cb - 1) / cb);
+  if (keep >= node_->chain.size()) return ERROR_SUCCESS;
+  return fs_->check_unshared(node_->chain, keep == 0 ? 0 : keep - 1, node_->chain.size());
+}
+
 DWORD FatOpenFile::write(uint64_t offset, const void* buffer, size_t length) {
   if (!node_ || !writable_) return ERROR_ACCESS_DENIED;
   if (length == 0) return ERROR_SUCCESS;
   std::lock_guard lock(fs_->mutex);
   if (offset > kMaxFileSize || length > kMaxFileSize - offset) return ERROR_DISK_FULL;
   uint64_t end = offset + length;
+  if (DWORD e = check_write(std::min(offset, node_->size), end)) return e;
   if (DWORD e = reserve(end)) return e;
   DWORD e = ERROR_SUCCESS;
   // The gap between the old end and the write reads as zeros.
@@ -76,17 +101,17 @@ DWORD FatOpenFile::set_size(uint64_t size) {
   if (!node_ || !writable_) return ERROR_ACCESS_DENIED;
   std::lock_guard lock(fs_->mutex);
   if (size > kMaxFileSize) return ERROR_DISK_FULL;
+  if (size == node_->size) return ERROR_SUCCESS;
+  if (DWORD e = size > node_->size ? check_write(node_->size, size) : check_truncate(size)) return e;
   if (size > node_->size) {
     if (DWORD e = reserve(size)) return e;
     if (DWORD e = fs_->zero_range(node_->chain, node_->size, size - node_->size)) [[unlikely]] {
       trim_to_size();
       return e;
     }
-  } else if (size < node_->size) {
+  } else {
     node_->size = size;
     trim_to_size();
-  } else {
-    return ERROR_SUCCESS;
   }
   node_->size = size;
   return fs_->update_node_entry(*node_, true);

@@ -26,6 +26,14 @@ class FatOpenFile : public OpenFile {
   DWORD reserve(uint64_t bytes);
   // Gives back clusters past what the current size needs (after a failed write).
   void trim_to_size();
+  // Builds the owner map if needed; ERROR_DISK_CORRUPT when writing bytes
+  // [from, to) would touch a cluster another chain shares (the clusters
+  // written, the last one when the chain grows) or when the file's own entry
+  // sits in one.
+  DWORD check_write(uint64_t from, uint64_t to);
+  // The same for cutting the file to `size` bytes: the clusters given back and
+  // the new last one, whose link changes.
+  DWORD check_truncate(uint64_t size);
   std::shared_ptr<FatFs> fs_;
   std::shared_ptr<FileNode> node_;
   bool writable_;

@@ -89,6 +89,13 @@ uint64_t FatFs::slot_offset(const Directory& dir, size_t slot) const {
 }
 
 DWORD FatFs::write_slots(Directory& dir, size_t first, size_t count) {
+  if (dir.id != 0 && fat.owners().any_shared()) [[unlikely]] {
+    uint64_t per_cluster = g.bytes_per_cluster / kEntrySize;
+    if (DWORD e = check_unshared(dir.chain, first / per_cluster, (first + count + per_cluster - 1) / per_cluster)) {
+      dir.stale = true;  // the caller edited the bytes already
+      return e;
+    }
+  }
   size_t slot = first, end = first + count;
   while (slot < end) {
     // Slots of one cluster (or the whole fixed root) are contiguous on the device.
@@ -198,6 +205,7 @@ DWORD FatFs::open_directory(const VolumePath& path, Directory** dir, std::vector
 DWORD FatFs::grow_directory(Directory& dir) {
   if (dir.id == 0) return ERROR_DISK_FULL;  // the fixed root cannot grow
   if (dir.bytes.size() + g.bytes_per_cluster > kMaxDirectoryEntries * kEntrySize) return ERROR_DISK_FULL;
+  if (DWORD e = check_unshared(dir.chain, dir.chain.size() - 1, dir.chain.size())) return e;
   std::vector<uint32_t> added;
   if (DWORD e = fat.allocate(1, dir.chain.back(), &added)) return e;
   if (DWORD e = zero_clusters(added)) {
@@ -428,6 +436,7 @@ std::shared_ptr<FileNode> FatFs::node_for(const Directory& dir, const DirectoryE
 }
 
 DWORD FatFs::update_node_entry(FileNode& node, bool written) {
+  if (DWORD err = check_unshared_at(node.entry_offset)) return err;
   DirEntryDisk e;
   if (!device->read_at(node.entry_offset, &e, sizeof e)) [[unlikely]]
     return device_error(ERROR_READ_FAULT);
@@ -476,6 +485,89 @@ DWORD FatFs::flush_all() {
   }
   if (!device->flush()) return device_error(ERROR_WRITE_FAULT);
   return ERROR_SUCCESS;
+}
+
+bool FatFs::claim_chain(uint32_t first) {
+  ClusterOwners& owners = fat.owners();
+  bool head_fresh = true;
+  bool sharing = false;
+  uint32_t c = first;
+  // Each hop either claims a new cluster or marks one shared, so the walk ends
+  // within twice the cluster count even on a chain that loops.
+  for (uint64_t hops = 0; hops <= 2 * uint64_t(g.cluster_count) && g.is_data_cluster(c); ++hops) {
+    if (sharing) {
+      // Past the first cluster another chain claimed, the rest of this chain
+      // is that chain's rest too: shared up to where it was marked before.
+      if (owners.shared(c)) break;
+      owners.mark_shared(c);
+    } else if (!owners.claim(c)) {
+      if (c == first) head_fresh = false;
+      sharing = true;
+    }
+    uint32_t next = fat.get(c);
+    // A damaged chain ends at an entry marked free or bad. The cluster holding
+    // that entry is named by the link before it and was claimed above, so the
+    // allocator will not hand it to another file.
+    if (fat.is_end(next) || next == FatTable::kFree || next == FatTable::kBadCluster) break;
+    c = next;
+  }
+  return head_fresh;
+}
+
+DWORD FatFs::ensure_owners() {
+  ClusterOwners& owners = fat.owners();
+  if (owners.built()) return ERROR_SUCCESS;
+  try {
+    owners.start(g.max_cluster());
+  } catch (const std::bad_alloc&) {
+    owners.clear();
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  // Folders still to read, by first cluster (0: the fixed root). A folder is
+  // queued only when its first cluster was new, so each is read once and a
+  // folder that contains itself is not read again.
+  std::vector<uint32_t> pending;
+  if (g.kind == FatKind::Fat32) claim_chain(g.root_cluster);
+  pending.push_back(root_id());
+  Directory scratch;
+  while (!pending.empty()) {
+    uint32_t id = pending.back();
+    pending.pop_back();
+    const Directory* dir = nullptr;
+    if (auto it = dirs_.find(id); it != dirs_.end() && !it->second->stale && !it->second->bytes.empty()) {
+      dir = it->second.get();
+    } else if (load_directory(id, &scratch) == ERROR_SUCCESS) {
+      dir = &scratch;
+    } else {
+      continue;  // unreadable: its entries cannot be reached to change either
+    }
+    std::vector<uint32_t> folders;
+    for (const DirectoryEntry& e : dir->parsed.entries) {
+      if (e.is_dot() || e.is_label()) continue;
+      uint32_t c = e.first_cluster();
+      if (!g.is_data_cluster(c)) continue;
+      if (claim_chain(c) && e.is_directory()) folders.push_back(c);
+    }
+    pending.insert(pending.end(), folders.begin(), folders.end());
+  }
+  owners.finish();
+  return ERROR_SUCCESS;
+}
+
+DWORD FatFs::check_unshared(const std::vector<uint32_t>& chain, size_t first, size_t last) const {
+  const ClusterOwners& owners = fat.owners();
+  if (!owners.any_shared()) [[likely]]
+    return ERROR_SUCCESS;
+  for (size_t i = first; i < last && i < chain.size(); ++i)
+    if (owners.shared(chain[i])) return ERROR_DISK_CORRUPT;
+  return ERROR_SUCCESS;
+}
+
+DWORD FatFs::check_unshared_at(uint64_t volume_offset) const {
+  if (!fat.owners().any_shared() || volume_offset < g.data_offset()) return ERROR_SUCCESS;
+  uint64_t index = (volume_offset - g.data_offset()) / g.bytes_per_cluster;
+  if (index >= g.cluster_count) return ERROR_SUCCESS;
+  return fat.owners().shared(uint32_t(index + 2)) ? ERROR_DISK_CORRUPT : ERROR_SUCCESS;
 }
 
 }  // namespace platform::fs::fat

@@ -106,7 +106,22 @@ class FatFs {
 
   DWORD flush_all();
 
+  // Builds the cluster-owner map at the first change to the volume (see
+  // cluster_owners.h); every call that changes the volume starts with it.
+  // Folders that cannot be read are left out: their entries are out of the
+  // driver's reach for changes as well.
+  DWORD ensure_owners();
+  // ERROR_DISK_CORRUPT when chain[first, last) holds a cluster that another
+  // chain names too: such clusters are never freed, relinked or written.
+  DWORD check_unshared(const std::vector<uint32_t>& chain, size_t first, size_t last) const;
+  DWORD check_unshared(const std::vector<uint32_t>& chain) const { return check_unshared(chain, 0, chain.size()); }
+  // The same for the cluster holding a byte of the volume (none for the fixed root).
+  DWORD check_unshared_at(uint64_t volume_offset) const;
+
  private:
+  // Claims every cluster of the chain from `first`; returns false when its
+  // first cluster was claimed already (a folder met twice is not walked again).
+  bool claim_chain(uint32_t first);
   DWORD load_directory(uint32_t id, Directory* dir);
   static constexpr size_t kCacheBytes = 32u << 20;
   std::map<uint32_t, std::unique_ptr<Directory>> dirs_;

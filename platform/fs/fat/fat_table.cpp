@@ -9,6 +9,7 @@ namespace platform::fs::fat {
 
 DWORD FatTable::load(BlockDevice& device, const FatGeometry& geometry) {
   g_ = geometry;
+  owners_.clear();
   uint64_t size = uint64_t(g_.fat_sectors) * g_.bytes_per_sector;
   try {
     bytes_.assign(size, 0);
@@ -129,10 +130,10 @@ DWORD FatTable::allocate(uint32_t count, uint32_t after, std::vector<uint32_t>* 
   uint32_t lo = 0, hi = 0;  // the clusters taken by step 1, hi exclusive
   if (after >= 2 && after < max) {
     lo = hi = after + 1;
-    while (hi <= max && hi - lo < count && get(hi) == kFree) ++hi;
+    while (hi <= max && hi - lo < count && get(hi) == kFree && !owners_.owned(hi)) ++hi;
     for (uint32_t c = lo; c < hi; ++c) clusters->push_back(c);
   }
-  auto usable = [&](uint32_t c) { return get(c) == kFree && !(c >= lo && c < hi); };
+  auto usable = [&](uint32_t c) { return get(c) == kFree && !owners_.owned(c) && !(c >= lo && c < hi); };
   // 2. A free run: first one of at least kPreferredRun clusters (so a file
   // written in small pieces keeps room to grow in place), else the first one
   // long enough, searched from the hint and wrapping once.
@@ -166,15 +167,20 @@ DWORD FatTable::allocate(uint32_t count, uint32_t after, std::vector<uint32_t>* 
     clusters->clear();
     return ERROR_DISK_FULL;
   }
-  for (size_t i = 0; i < clusters->size(); ++i)
+  for (size_t i = 0; i < clusters->size(); ++i) {
     set((*clusters)[i], i + 1 < clusters->size() ? (*clusters)[i + 1] : kEndOfChain);
+    owners_.claim((*clusters)[i]);
+  }
   hint_ = clusters->back() < max ? clusters->back() + 1 : 2;
   return ERROR_SUCCESS;
 }
 
 void FatTable::release(const std::vector<uint32_t>& clusters) {
   for (uint32_t c : clusters)
-    if (g_.is_data_cluster(c)) set(c, kFree);
+    if (g_.is_data_cluster(c)) {
+      set(c, kFree);
+      owners_.release(c);
+    }
   if (!clusters.empty() && clusters.front() < hint_) hint_ = clusters.front();
 }
 

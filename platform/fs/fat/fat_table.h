@@ -8,6 +8,7 @@
 
 #include "platform/core/block_device.h"
 #include "platform/fs/fat/boot_sector.h"
+#include "platform/fs/fat/cluster_owners.h"
 
 namespace platform::fs::fat {
 
@@ -35,9 +36,15 @@ class FatTable {
   // Allocates `count` clusters, preferring the ones right after `after` (0: no
   // preference) and then the first free run long enough. The clusters are
   // linked in order and end with an end marker; they are not linked to `after`.
+  // A cluster marked free that a chain still names (see owners()) is skipped.
   DWORD allocate(uint32_t count, uint32_t after, std::vector<uint32_t>* clusters);
-  // Marks every cluster of the list free.
+  // Marks every cluster of the list free. The caller has made sure that none
+  // of them is shared with another chain.
   void release(const std::vector<uint32_t>& clusters);
+
+  // The owner map, kept current by allocate() and release() once built.
+  ClusterOwners& owners() { return owners_; }
+  const ClusterOwners& owners() const { return owners_; }
 
   uint32_t free_clusters() const { return free_count_; }
   uint32_t next_free_hint() const { return hint_; }
@@ -55,6 +62,7 @@ class FatTable {
   bool any_dirty_ = false;
   uint32_t free_count_ = 0;
   uint32_t hint_ = 2;
+  ClusterOwners owners_;
 };
 
 }  // namespace platform::fs::fat

@@ -69,6 +69,7 @@ class FatVolume : public VolumeDriver {
     std::array<uint8_t, 11> raw;
     if (!make_label(label, &raw)) return ERROR_INVALID_NAME;
     fs_->begin_operation();
+    if (DWORD e = fs_->ensure_owners()) return e;
     Directory* root_dir;
     if (DWORD e = fs_->directory(fs_->root_id(), &root_dir)) return e;
     Directory& root = *root_dir;
@@ -223,6 +224,7 @@ class FatVolume : public VolumeDriver {
     std::lock_guard lock(fs_->mutex);
     if (path.empty()) return ERROR_ACCESS_DENIED;
     fs_->begin_operation();
+    if (DWORD e = fs_->ensure_owners()) return e;
     Directory* parent;
     std::vector<uint32_t> ancestry;
     int at = -1;
@@ -243,6 +245,8 @@ class FatVolume : public VolumeDriver {
       uint64_t cb = fs_->g.bytes_per_cluster;
       if (clusters.size() != (uint64_t(entry.disk.size) + cb - 1) / cb) return ERROR_FILE_CORRUPT;
     }
+    // Clusters another chain shares stay where they are, with the entry that names them.
+    if (DWORD e = fs_->check_unshared(clusters)) return e;
     if (DWORD e = fs_->remove_entry(*parent, entry)) return e;
     fs_->fat.release(clusters);
     // Its clusters may come back as another folder's; never trust the old copy.
@@ -255,6 +259,7 @@ class FatVolume : public VolumeDriver {
     if (from.empty() || to.empty()) return ERROR_ACCESS_DENIED;
     if (!IsValidLongName(to.back())) return ERROR_INVALID_NAME;
     fs_->begin_operation();
+    if (DWORD e = fs_->ensure_owners()) return e;
     Directory* source;
     std::vector<uint32_t> source_ancestry;
     if (DWORD e = fs_->walk_to_parent(from, &source, &source_ancestry)) return e;
@@ -274,6 +279,15 @@ class FatVolume : public VolumeDriver {
       // A folder cannot move below itself.
       if (std::find(target_ancestry.begin(), target_ancestry.end(), entry.first_cluster()) != target_ancestry.end())
         return ERROR_INVALID_PARAMETER;
+    }
+    // Every folder this move writes must be writable before the first write,
+    // so that a refusal never leaves the entry in both folders or in neither.
+    if (DWORD e = fs_->check_unshared(source->chain)) return e;
+    if (DWORD e = fs_->check_unshared(target->chain)) return e;
+    if (entry.is_directory() && !same_folder) {
+      std::vector<uint32_t> moved_chain;
+      if (DWORD e = fs_->fat.chain(entry.first_cluster(), &moved_chain)) return e;
+      if (DWORD e = fs_->check_unshared(moved_chain)) return e;
     }
 
     size_t new_slot = 0;
@@ -343,6 +357,7 @@ class FatVolume : public VolumeDriver {
   DWORD edit_entry(const VolumePath& path, Edit edit) {
     if (path.empty()) return ERROR_ACCESS_DENIED;  // the root has no entry to hold it
     fs_->begin_operation();
+    if (DWORD e = fs_->ensure_owners()) return e;
     Directory* parent;
     std::vector<uint32_t> ancestry;
     int at = -1;
@@ -362,10 +377,12 @@ class FatVolume : public VolumeDriver {
     if (path.empty()) return ERROR_ACCESS_DENIED;
     if (!IsValidLongName(path.back())) return ERROR_INVALID_NAME;
     fs_->begin_operation();
+    if (DWORD e = fs_->ensure_owners()) return e;
     Directory* parent;
     std::vector<uint32_t> ancestry;
     if (DWORD e = fs_->walk_to_parent(path, &parent, &ancestry)) return e;
     if (fs_->find(*parent, path.back()) >= 0) return folder ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS;
+    if (DWORD e = fs_->check_unshared(parent->chain)) return e;
     DirEntryDisk d{};
     d.attributes = attributes;
     fs_->stamp_times(&d, true, true);
