@@ -640,12 +640,31 @@ void ListViewModel::custom_draw(Window& w) {
   }
 }
 
+namespace {
+// The mouse buttons list and tree views act on.
+bool is_item_click(UINT message) {
+  return message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_LBUTTONDBLCLK;
+}
+// A click on a list or tree view: the view takes the focus first (whose
+// handlers may destroy it: false then), and the point comes out of lParam.
+bool take_click(Window& w, LPARAM lp, POINT& pt) {
+  HWND self = w.handle;
+  SetFocus(self);
+  if (!FindWindowModel(self)) return false;
+  pt = {static_cast<SHORT>(lp & 0xFFFF), static_cast<SHORT>((lp >> 16) & 0xFFFF)};
+  return true;
+}
+// The notification a click sends to the view's parent.
+UINT click_notification(UINT message) {
+  return message == WM_LBUTTONDOWN ? NM_CLICK : message == WM_RBUTTONDOWN ? NM_RCLICK : NM_DBLCLK;
+}
+}  // namespace
+
 bool ListViewModel::handle(Window& w, UINT message, WPARAM, LPARAM lp, LRESULT& result) {
-  if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_LBUTTONDBLCLK) {
+  if (is_item_click(message)) {
     HWND self = w.handle;
-    SetFocus(self);
-    if (!FindWindowModel(self)) return true;
-    POINT pt{static_cast<SHORT>(lp & 0xFFFF), static_cast<SHORT>((lp >> 16) & 0xFFFF)};
+    POINT pt{};
+    if (!take_click(w, lp, pt)) return true;
     int row = -1;
     bool on_check = false;
     for (size_t i = 0; i < rows.size(); ++i) {
@@ -668,8 +687,7 @@ bool ListViewModel::handle(Window& w, UINT message, WPARAM, LPARAM lp, LRESULT& 
     NMITEMACTIVATE nm{};
     nm.iItem = row;
     nm.ptAction = pt;
-    UINT code = message == WM_LBUTTONDOWN ? NM_CLICK : message == WM_RBUTTONDOWN ? NM_RCLICK : NM_DBLCLK;
-    NotifyParent(*still, nm.hdr, code);
+    NotifyParent(*still, nm.hdr, click_notification(message));
     result = 0;
     return true;
   }
@@ -925,11 +943,10 @@ UINT TreeViewModel::hit_test(const Window& w, POINT p, TreeNode** hit) const {
 }
 
 bool TreeViewModel::handle(Window& w, UINT message, WPARAM, LPARAM lp, LRESULT& result) {
-  if (message != WM_LBUTTONDOWN && message != WM_RBUTTONDOWN && message != WM_LBUTTONDBLCLK) return false;
+  if (!is_item_click(message)) return false;
   HWND self = w.handle;
-  SetFocus(self);
-  if (!FindWindowModel(self)) return true;
-  POINT pt{static_cast<SHORT>(lp & 0xFFFF), static_cast<SHORT>((lp >> 16) & 0xFFFF)};
+  POINT pt{};
+  if (!take_click(w, lp, pt)) return true;
   // Programs read the cursor position of the click.
   POINT screen = pt;
   ClientToScreen(self, &screen);
@@ -949,8 +966,7 @@ bool TreeViewModel::handle(Window& w, UINT message, WPARAM, LPARAM lp, LRESULT& 
   Window* still = FindWindowModel(self);
   if (!still) return true;
   NMHDR nm{};
-  UINT code = message == WM_LBUTTONDOWN ? NM_CLICK : message == WM_RBUTTONDOWN ? NM_RCLICK : NM_DBLCLK;
-  NotifyParent(*still, nm, code);
+  NotifyParent(*still, nm, click_notification(message));
   if (message == WM_LBUTTONDBLCLK && n && (still = FindWindowModel(self)) && node(handle_of(n)))
     expand(*still, n, TVE_TOGGLE, true);
   result = 0;
@@ -1261,57 +1277,40 @@ bool valid_index(const std::vector<ListEntry>& v, int i) { return i >= 0 && stat
     return 0;                                                                                       \
   }
 
+// The item texts and searches, under each class's names (LB_ERR and CB_ERR
+// are both -1).
+#define DRUM_LIST_TEXTS(Class, Model, GetItemText, GetItemTextLen)                                  \
+  int Class::GetItemText(int index, std::u16string& text) const {                                   \
+    auto* m = model<Model>(m_hWnd);                                                                 \
+    if (!m || !valid_index(m->items, index)) return LB_ERR;                                         \
+    text = m->items[static_cast<size_t>(index)].text;                                               \
+    return static_cast<int>(text.size());                                                           \
+  }                                                                                                 \
+  int Class::GetItemText(int index, CString& text) const {                                          \
+    std::u16string t;                                                                               \
+    int n = GetItemText(index, t);                                                                  \
+    text = CString(t);                                                                              \
+    return n;                                                                                       \
+  }                                                                                                 \
+  int Class::GetItemTextLen(int index) const {                                                      \
+    std::u16string t;                                                                               \
+    return GetItemText(index, t);                                                                   \
+  }                                                                                                 \
+  int Class::FindString(int start, LPCWSTR text) const {                                            \
+    auto* m = model<Model>(m_hWnd);                                                                 \
+    return m && text ? m->find(text, start, false) : LB_ERR;                                        \
+  }                                                                                                 \
+  int Class::FindStringExact(int start, LPCWSTR text) const {                                       \
+    auto* m = model<Model>(m_hWnd);                                                                 \
+    return m && text ? m->find(text, start, true) : LB_ERR;                                         \
+  }
+
+static_assert(LB_ERR == CB_ERR);
 DRUM_LIST_COMMON(CListBox, ListBoxModel)
 DRUM_LIST_COMMON(CComboBox, ComboBoxModel)
+DRUM_LIST_TEXTS(CListBox, ListBoxModel, GetText, GetTextLen)
+DRUM_LIST_TEXTS(CComboBox, ComboBoxModel, GetLBText, GetLBTextLen)
 
-int CListBox::GetText(int index, std::u16string& text) const {
-  auto* m = model<ListBoxModel>(m_hWnd);
-  if (!m || !valid_index(m->items, index)) return LB_ERR;
-  text = m->items[static_cast<size_t>(index)].text;
-  return static_cast<int>(text.size());
-}
-int CListBox::GetText(int index, CString& text) const {
-  std::u16string t;
-  int n = GetText(index, t);
-  text = CString(t);
-  return n;
-}
-int CListBox::GetTextLen(int index) const {
-  std::u16string t;
-  return GetText(index, t);
-}
-int CListBox::FindString(int start, LPCWSTR text) const {
-  auto* m = model<ListBoxModel>(m_hWnd);
-  return m && text ? m->find(text, start, false) : LB_ERR;
-}
-int CListBox::FindStringExact(int start, LPCWSTR text) const {
-  auto* m = model<ListBoxModel>(m_hWnd);
-  return m && text ? m->find(text, start, true) : LB_ERR;
-}
-int CComboBox::GetLBText(int index, std::u16string& text) const {
-  auto* m = model<ComboBoxModel>(m_hWnd);
-  if (!m || !valid_index(m->items, index)) return CB_ERR;
-  text = m->items[static_cast<size_t>(index)].text;
-  return static_cast<int>(text.size());
-}
-int CComboBox::GetLBText(int index, CString& text) const {
-  std::u16string t;
-  int n = GetLBText(index, t);
-  text = CString(t);
-  return n;
-}
-int CComboBox::GetLBTextLen(int index) const {
-  std::u16string t;
-  return GetLBText(index, t);
-}
-int CComboBox::FindString(int start, LPCWSTR text) const {
-  auto* m = model<ComboBoxModel>(m_hWnd);
-  return m && text ? m->find(text, start, false) : CB_ERR;
-}
-int CComboBox::FindStringExact(int start, LPCWSTR text) const {
-  auto* m = model<ComboBoxModel>(m_hWnd);
-  return m && text ? m->find(text, start, true) : CB_ERR;
-}
 int CComboBox::SelectString(int start, LPCWSTR text) {
   int i = FindString(start, text);
   if (i >= 0) SetCurSel(i);
@@ -1321,6 +1320,18 @@ int CComboBox::SelectString(int start, LPCWSTR text) {
 // ---- CListCtrl ----
 
 namespace {
+// The three image-list slots of list and tree views (normal, small, state);
+// a slot outside them gives null.
+CImageList* set_image_list(HIMAGELIST (&lists)[3], CImageList* list, int which) {
+  if (which < 0 || which > 2) return nullptr;
+  HIMAGELIST old = lists[which];
+  lists[which] = list ? list->m_hImageList : nullptr;
+  return CImageList::FromHandle(old);
+}
+CImageList* image_list(const HIMAGELIST (&lists)[3], int which) {
+  return which >= 0 && which <= 2 ? CImageList::FromHandle(lists[which]) : nullptr;
+}
+
 ListViewModel* lv(HWND h) { return ModelOf<ListViewModel>(h); }
 bool valid_row(ListViewModel* m, int row) { return m && row >= 0 && static_cast<size_t>(row) < m->rows.size(); }
 }  // namespace
@@ -1496,14 +1507,11 @@ int CListCtrl::GetSelectedCount() const {
 }
 CImageList* CListCtrl::SetImageList(CImageList* list, int which) {
   auto* m = lv(m_hWnd);
-  if (!m || which < 0 || which > 2) return nullptr;
-  HIMAGELIST old = m->images[which];
-  m->images[which] = list ? list->m_hImageList : nullptr;
-  return CImageList::FromHandle(old);
+  return m ? set_image_list(m->images, list, which) : nullptr;
 }
 CImageList* CListCtrl::GetImageList(int which) const {
   auto* m = lv(m_hWnd);
-  return m && which >= 0 && which <= 2 ? CImageList::FromHandle(m->images[which]) : nullptr;
+  return m ? image_list(m->images, which) : nullptr;
 }
 int CListCtrl::HitTest(LVHITTESTINFO* info) const {
   auto* m = lv(m_hWnd);
@@ -1737,14 +1745,11 @@ HTREEITEM CTreeCtrl::HitTest(TVHITTESTINFO* info) const {
 }
 CImageList* CTreeCtrl::SetImageList(CImageList* list, int which) {
   auto* m = tv(m_hWnd);
-  if (!m || which < 0 || which > 2) return nullptr;
-  HIMAGELIST old = m->images[which];
-  m->images[which] = list ? list->m_hImageList : nullptr;
-  return CImageList::FromHandle(old);
+  return m ? set_image_list(m->images, list, which) : nullptr;
 }
 CImageList* CTreeCtrl::GetImageList(int which) const {
   auto* m = tv(m_hWnd);
-  return m && which >= 0 && which <= 2 ? CImageList::FromHandle(m->images[which]) : nullptr;
+  return m ? image_list(m->images, which) : nullptr;
 }
 UINT CTreeCtrl::GetCount() const {
   auto* m = tv(m_hWnd);
