@@ -93,6 +93,16 @@ void Clock::advance(uint64_t ms) {
   changed_.notify_all();
 }
 
+bool Clock::may_move_time(const Waiter& me, int64_t real_now) const {
+  if (mode_ != Mode::Virtual || me.deadline == std::numeric_limits<uint64_t>::max()) return false;
+  for (const Waiter* w : waiters_) {
+    if (w->deadline < me.deadline) return false;   // an earlier deadline goes first
+    if (w->tested != generation_) return false;    // a change not yet looked at
+  }
+  // Nobody works, or this wait's timeout has passed in real time as well.
+  return active_ == 0 || real_now >= me.real_deadline;
+}
+
 bool Clock::wait_until(const std::function<bool()>& ready, uint32_t timeout_ms) {
   // A condition that already holds is taken while the thread still counts as
   // working: nobody else may move time in between.
@@ -100,9 +110,12 @@ bool Clock::wait_until(const std::function<bool()>& ready, uint32_t timeout_ms) 
   if (timeout_ms == 0) return false;
   const bool infinite = timeout_ms == INFINITE;
   std::unique_lock lock(mutex_);
-  const uint64_t deadline =
-      infinite ? std::numeric_limits<uint64_t>::max() : now_locked() + timeout_ms;
-  auto slot = infinite ? deadlines_.end() : deadlines_.insert(deadline);
+  Waiter me;
+  me.deadline = infinite ? std::numeric_limits<uint64_t>::max() : now_locked() + timeout_ms;
+  me.tested = 0;
+  me.real_deadline = steady_ns() + int64_t(timeout_ms) * 1000000;
+  me.virtual_seen = now_locked();
+  waiters_.push_back(&me);
   // A blocked thread does no work, so it stops counting as active while it
   // waits; otherwise two active threads sleeping at once would wait for each other.
   const bool was_active = t_activity_depth > 0;
@@ -112,37 +125,58 @@ bool Clock::wait_until(const std::function<bool()>& ready, uint32_t timeout_ms) 
   changed_.notify_all();
 
   bool result = false;
+  uint64_t seen = 0;
+  bool look = true;
   for (;;) {
-    const uint64_t seen = generation_;
-    lock.unlock();
-    result = ready();
-    lock.lock();
-    if (result) break;
-    if (generation_ != seen) continue;  // something changed while we looked; look again
+    if (look) {
+      seen = generation_;
+      lock.unlock();
+      result = ready();
+      lock.lock();
+      if (result) break;
+      if (generation_ != seen) continue;  // something changed while we looked; look again
+      if (me.tested != seen) {
+        // Whoever waits to move time may now find everybody up to date.
+        me.tested = seen;
+        ++tests_;
+        changed_.notify_all();
+      }
+    }
     const uint64_t now = now_locked();
-    if (now >= deadline) {
+    if (now >= me.deadline) {
       lock.unlock();
       result = ready();
       lock.lock();
       break;
     }
-    if (mode_ == Mode::Virtual) {
-      // Only the earliest deadline moves time, and only while nobody works.
-      if (active_ == 0 && !infinite && *deadlines_.begin() == deadline) {
-        virtual_ms_ = deadline;
-        ++generation_;
-        changed_.notify_all();
-        continue;
-      }
-      changed_.wait_for(lock, kRecheck, [&] { return generation_ != seen; });
-    } else {
-      auto remaining = std::chrono::milliseconds(deadline - now);
-      changed_.wait_for(lock, std::min<std::chrono::milliseconds>(remaining, kRecheck),
-                        [&] { return generation_ != seen; });
+    const int64_t real_now = steady_ns();
+    if (now != me.virtual_seen) {
+      // Virtual time moved under this wait: what remains of it must not take
+      // longer in real time than it now would on the virtual clock.
+      me.real_deadline = std::min<int64_t>(me.real_deadline, real_now + int64_t(me.deadline - now) * 1000000);
+      me.virtual_seen = now;
     }
+    if (may_move_time(me, real_now)) {
+      virtual_ms_ = me.deadline;
+      ++generation_;
+      changed_.notify_all();
+      look = true;
+      continue;
+    }
+    // Sleep until something changes, a waiter catches up, or a while has passed
+    // (re-testing then covers a change whose owner forgot to notify()).
+    auto pause = std::chrono::nanoseconds(kRecheck);
+    if (mode_ == Mode::Real && !infinite) pause = std::min(pause, std::chrono::nanoseconds(int64_t(me.deadline - now) * 1000000));
+    if (mode_ == Mode::Virtual && !infinite && active_ > 0 && me.real_deadline > real_now)
+      pause = std::min(pause, std::chrono::nanoseconds(me.real_deadline - real_now));
+    const uint64_t tests_before = tests_;
+    bool woke = changed_.wait_for(lock, pause, [&] { return generation_ != seen || tests_ != tests_before; });
+    // A new generation, or the pause ran out: look again. Another waiter having
+    // caught up only calls for another try at moving time.
+    look = generation_ != seen || !woke;
   }
 
-  if (!infinite) deadlines_.erase(slot);
+  std::erase(waiters_, &me);
   --waiting_;
   if (was_active) ++active_;
   // Our deadline left the queue: a later waiter may now be the one to move time.

@@ -7,11 +7,15 @@
 // (a worker thread copying data, a child process being waited for) marks itself
 // with an ActivityScope; while any other thread is active, waiters block in real
 // time instead of jumping ahead, so a bounded wait never expires under work that
-// is still running.
+// finishes within its timeout. Work that does not (a child that hangs) holds a
+// wait back for no longer than the wait's timeout in real time: then the wait
+// expires and time jumps to its deadline, as it would on a real machine.
 //
 // Several threads waiting at once are woken in deadline order: only the waiter
-// with the earliest deadline moves time, and only when nobody is active. A
-// thread blocked in wait_until does not count as active even inside its own
+// with the earliest deadline moves time. Time never moves while a waiter has
+// not yet re-tested its condition since the last notify(): a thread woken by a
+// change sees that change at the time it was made, never a timeout. A thread
+// blocked in wait_until does not count as active even inside its own
 // ActivityScope, so two active threads sleeping at once never deadlock.
 //
 // Real mode measures a steady host clock; advance() still adds to it, which
@@ -22,7 +26,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
-#include <set>
+#include <vector>
 
 #include "platform/core/types.h"
 
@@ -87,10 +91,20 @@ class Clock {
   static constexpr uint64_t kDefaultWallClock = 133801632000000000ULL;  // 2025-01-01 00:00:00 UTC
 
  private:
+  // One thread inside wait_until.
+  struct Waiter {
+    uint64_t deadline;       // virtual ms; UINT64_MAX for INFINITE
+    uint64_t tested;         // the last generation whose change it has looked at
+    int64_t real_deadline;   // steady ns by which its timeout has passed in real time
+    uint64_t virtual_seen;   // now_ms() when real_deadline was last brought up to date
+  };
+
   Clock();
   uint64_t now_locked() const;
   void enter_activity();
   void leave_activity();
+  // Called with the lock held: may `me` move virtual time to its deadline now?
+  bool may_move_time(const Waiter& me, int64_t real_now) const;
 
   mutable std::mutex mutex_;
   std::condition_variable changed_;
@@ -104,8 +118,12 @@ class Clock {
   int bias_minutes_ = 0;
   int active_ = 0;
   int waiting_ = 0;
+  // Bumped by every change a waiter must look at (notify, time moved, a waiter
+  // came or went).
   uint64_t generation_ = 0;
-  std::multiset<uint64_t> deadlines_;
+  // Bumped when a waiter records that it has looked at a generation.
+  uint64_t tests_ = 0;
+  std::vector<Waiter*> waiters_;
 };
 
 }  // namespace platform

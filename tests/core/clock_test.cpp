@@ -216,6 +216,64 @@ TEST_F(ClockTest, ActiveThreadsSleepingTogetherKeepTheirOwnTime) {
   EXPECT_EQ(clock.now_ms(), 1000u);
 }
 
+// A thread woken by a change sees it at the virtual time the change was made.
+// Here a client asks a server thread (working, as every platform thread is)
+// and waits briefly for the answer: the client's short wait must not move time
+// past its deadline before the woken server has looked at the request.
+TEST_F(ClockTest, NotifiedWaiterSeesItsChangeBeforeTimeMoves) {
+  auto& clock = Clock::instance();
+  constexpr int kRounds = 200;
+  std::atomic<int> request{0}, reply{0};
+  std::vector<uint64_t> served_at(kRounds + 1, 0);
+  std::thread server([&] {
+    Clock::ActivityScope busy;
+    for (int i = 1; i <= kRounds; ++i) {
+      if (!clock.wait_until([&] { return request.load() >= i; }, INFINITE)) return;
+      served_at[i] = clock.now_ms();
+      reply = i;
+      clock.notify();
+    }
+  });
+  for (int i = 1; i <= kRounds; ++i) {
+    ASSERT_TRUE(await_waiters(1));  // the server is parked in its wait
+    const uint64_t asked = clock.now_ms();
+    request = i;
+    clock.notify();
+    EXPECT_TRUE(clock.wait_until([&] { return reply.load() >= i; }, 100)) << "round " << i;
+    EXPECT_EQ(clock.now_ms(), asked) << "round " << i;
+    // Let the server park again before the next round's handshake counts it.
+    while (reply.load() < i) std::this_thread::yield();
+    EXPECT_EQ(served_at[i], asked) << "round " << i;
+  }
+  server.join();
+}
+
+// Work that never ends holds a bounded wait back for no longer than its
+// timeout in real time; then the wait expires at its own deadline. Waits
+// under work that finishes in time are covered above: they do not expire.
+TEST_F(ClockTest, WaitUnderEndlessWorkExpiresAfterItsTimeoutInRealTime) {
+  auto& clock = Clock::instance();
+  std::atomic<bool> stop{false};
+  std::latch entered(1);
+  std::thread worker([&] {
+    Clock::ActivityScope busy;
+    entered.count_down();
+    while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  entered.wait();
+  for (uint32_t timeout : {300u, 200u}) {
+    const uint64_t before = clock.now_ms();
+    const auto real_start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(clock.wait_until([] { return false; }, timeout));
+    const auto spent = std::chrono::steady_clock::now() - real_start;
+    EXPECT_EQ(clock.now_ms(), before + timeout);
+    EXPECT_GE(spent, std::chrono::milliseconds(timeout)) << "the work held the wait in real time";
+    EXPECT_LT(spent, std::chrono::seconds(10)) << "and only for about its timeout";
+  }
+  stop = true;
+  worker.join();
+}
+
 TEST_F(ClockTest, WallClockFollowsVirtualTime) {
   auto& clock = Clock::instance();
   EXPECT_EQ(clock.now_filetime(), Clock::kDefaultWallClock);

@@ -1,7 +1,8 @@
 // Test helper: one of the suite's programs started as a real child process.
 // Writes what it was given (command line, image path, machine folder, its
 // process id) to "child-report.txt" in the machine folder and exits with 3;
-// with the argument "hang" it waits until it is killed.
+// with the argument "hang" it waits until it is killed; with "work MS" it
+// works (sleeps on the host) for MS milliseconds and exits with 4.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +14,11 @@ int main(int argc, char** argv) {
   // "--machine DIR hang": a program that never ends by itself.
   if (argc >= 4 && std::string(argv[3]) == "hang")
     for (;;) pause();
+  // "--machine DIR work MS": real work that ends by itself.
+  if (argc >= 5 && std::string(argv[3]) == "work") {
+    usleep(useconds_t(std::stoul(argv[4])) * 1000);
+    return 4;
+  }
   std::string machine;
   for (int i = 1; i + 1 < argc; ++i)
     if (std::string(argv[i]) == "--machine") machine = argv[i + 1];

@@ -2,6 +2,7 @@
 // C: and X:, and a disk with an NTFS volume D: and an unformatted E:.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -385,11 +386,19 @@ TEST_F(StandIns, SuiteProgramsRunAsRealChildrenOnTheSameMachine) {
   EXPECT_NE(report.find("args=[/b][D:][1][2]"), std::string::npos) << report;
 
   // A child that never ends by itself: still active until TerminateProcess
-  // ends it. (A running child counts as work in progress, so a bounded wait
-  // for it would not expire on the virtual clock.)
+  // ends it. A running child counts as work in progress, so a bounded wait
+  // for it runs in real time, and expires when its timeout has passed there.
   line = u"Drumchild.exe hang";
   ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
   EXPECT_EQ(WaitForSingleObject(pi.hProcess, 0), WAIT_TIMEOUT);
+  auto& clock = platform::Clock::instance();
+  uint64_t before = clock.now_ms();
+  auto real_start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 5000), WAIT_TIMEOUT);
+  auto real_spent = std::chrono::steady_clock::now() - real_start;
+  EXPECT_EQ(clock.now_ms() - before, 5000u);
+  EXPECT_GE(real_spent, std::chrono::milliseconds(5000));
+  EXPECT_LT(real_spent, std::chrono::seconds(30));
   GetExitCodeProcess(pi.hProcess, &code);
   EXPECT_EQ(code, STILL_ACTIVE);
   ASSERT_TRUE(TerminateProcess(pi.hProcess, 0x77));
@@ -397,6 +406,18 @@ TEST_F(StandIns, SuiteProgramsRunAsRealChildrenOnTheSameMachine) {
   EXPECT_EQ(WaitForSingleObject(pi.hThread, 30000), WAIT_OBJECT_0);
   GetExitCodeProcess(pi.hProcess, &code);
   EXPECT_EQ(code, 0x77u);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+
+  // A child whose real work ends within the caller's timeout is waited for,
+  // however little virtual time the wait would allow with nobody working.
+  line = u"Drumchild.exe work 400";
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+  before = clock.now_ms();
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+  EXPECT_EQ(clock.now_ms(), before) << "real work takes no virtual time";
+  GetExitCodeProcess(pi.hProcess, &code);
+  EXPECT_EQ(code, 4u);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
   UnregisterProgram(u"Drumchild.exe");
