@@ -16,6 +16,11 @@ thread_local int t_activity_depth = 0;
 // strands it.
 constexpr auto kRecheck = std::chrono::milliseconds(20);
 
+// A waiter that has been inside its condition this long without finishing
+// (blocked on a lock whose holder sleeps, say) no longer holds time back, so
+// it cannot stall every other wait.
+constexpr int64_t kStuckLookNs = 2'000'000'000;
+
 int64_t steady_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
@@ -96,8 +101,9 @@ void Clock::advance(uint64_t ms) {
 bool Clock::may_move_time(const Waiter& me, int64_t real_now) const {
   if (mode_ != Mode::Virtual || me.deadline == std::numeric_limits<uint64_t>::max()) return false;
   for (const Waiter* w : waiters_) {
-    if (w->deadline < me.deadline) return false;   // an earlier deadline goes first
-    if (w->tested != generation_) return false;    // a change not yet looked at
+    if (w->deadline < me.deadline) return false;  // an earlier deadline goes first
+    // A change not yet looked at, unless the waiter is stuck in its condition.
+    if (w->tested != generation_ && real_now - w->looked_ns < kStuckLookNs) return false;
   }
   // Nobody works, or this wait's timeout has passed in real time as well.
   return active_ == 0 || real_now >= me.real_deadline;
@@ -115,6 +121,7 @@ bool Clock::wait_until(const std::function<bool()>& ready, uint32_t timeout_ms) 
   me.tested = 0;
   me.real_deadline = steady_ns() + int64_t(timeout_ms) * 1000000;
   me.virtual_seen = now_locked();
+  me.looked_ns = steady_ns();
   waiters_.push_back(&me);
   // A blocked thread does no work, so it stops counting as active while it
   // waits; otherwise two active threads sleeping at once would wait for each other.
@@ -133,6 +140,7 @@ bool Clock::wait_until(const std::function<bool()>& ready, uint32_t timeout_ms) 
       lock.unlock();
       result = ready();
       lock.lock();
+      me.looked_ns = steady_ns();
       if (result) break;
       if (generation_ != seen) continue;  // something changed while we looked; look again
       if (me.tested != seen) {

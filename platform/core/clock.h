@@ -97,6 +97,7 @@ class Clock {
     uint64_t tested;         // the last generation whose change it has looked at
     int64_t real_deadline;   // steady ns by which its timeout has passed in real time
     uint64_t virtual_seen;   // now_ms() when real_deadline was last brought up to date
+    int64_t looked_ns;       // steady ns when it last finished looking at its condition
   };
 
   Clock();

@@ -274,6 +274,33 @@ TEST_F(ClockTest, WaitUnderEndlessWorkExpiresAfterItsTimeoutInRealTime) {
   worker.join();
 }
 
+// A waiter stuck inside its condition (here on a lock whose holder sleeps)
+// holds time back only for a bounded real time, so the sleeper is not stalled
+// for good.
+TEST_F(ClockTest, WaiterStuckInItsConditionDoesNotStallTime) {
+  auto& clock = Clock::instance();
+  std::mutex held;
+  std::atomic<int> looks{0};
+  std::atomic<bool> done{false};
+  std::unique_lock hold(held);
+  std::thread waiter([&] {
+    clock.wait_until(
+        [&] {
+          if (++looks > 1) std::lock_guard inside(held);  // its second look blocks
+          return done.load();
+        },
+        INFINITE);
+  });
+  ASSERT_TRUE(await_waiters(1));
+  while (looks.load() < 2) std::this_thread::yield();
+  Sleep(100);
+  EXPECT_EQ(clock.now_ms(), 100u);
+  done = true;
+  hold.unlock();
+  clock.notify();
+  waiter.join();
+}
+
 TEST_F(ClockTest, WallClockFollowsVirtualTime) {
   auto& clock = Clock::instance();
   EXPECT_EQ(clock.now_filetime(), Clock::kDefaultWallClock);
