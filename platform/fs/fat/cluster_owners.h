@@ -10,16 +10,15 @@
 // chain; the allocator never hands out a cluster that a chain names.
 //
 // Cost: one bit per data cluster (a 32 GiB FAT32 volume of 4 KiB clusters:
-// 1 MiB, beside the 32 MiB FAT copy already in memory) and a set of the shared
-// clusters, empty on a sound volume, so every check on a sound volume is one
-// test of that set. The build reads each folder once and follows each chain
+// 1 MiB, beside the 32 MiB FAT copy already in memory), and a second such
+// bitmap for shared clusters made only when the first one turns up; every
+// check on a sound volume is one test of a counter. The build reads each folder once and follows each chain
 // once: the I/O of listing the whole tree, paid once per mount and only by
 // mounts that change something.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
 #include <vector>
 
 namespace platform::fs::fat {
@@ -37,22 +36,24 @@ class ClusterOwners {
   // Records that a chain names `cluster`. Returns false when a chain named it
   // already; the cluster is then marked shared.
   bool claim(uint32_t cluster);
-  void mark_shared(uint32_t cluster) { shared_.insert(cluster); }
+  void mark_shared(uint32_t cluster);
   // The driver freed the cluster.
   void release(uint32_t cluster);
 
-  bool owned(uint32_t cluster) const {
-    size_t word = cluster >> 6;
-    return word < bits_.size() && (bits_[word] >> (cluster & 63)) & 1;
-  }
-  bool shared(uint32_t cluster) const { return !shared_.empty() && shared_.count(cluster); }
-  bool any_shared() const { return !shared_.empty(); }
-  size_t shared_count() const { return shared_.size(); }
+  bool owned(uint32_t cluster) const { return test(owned_, cluster); }
+  bool shared(uint32_t cluster) const { return shared_count_ != 0 && test(shared_, cluster); }
+  bool any_shared() const { return shared_count_ != 0; }
+  uint64_t shared_count() const { return shared_count_; }
 
  private:
+  static bool test(const std::vector<uint64_t>& bits, uint32_t cluster) {
+    size_t word = cluster >> 6;
+    return word < bits.size() && (bits[word] >> (cluster & 63)) & 1;
+  }
   bool built_ = false;
-  std::vector<uint64_t> bits_;
-  std::set<uint32_t> shared_;
+  std::vector<uint64_t> owned_;
+  std::vector<uint64_t> shared_;  // empty until a shared cluster is found
+  uint64_t shared_count_ = 0;
 };
 
 }  // namespace platform::fs::fat

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <string_view>
 
 #include "platform/core/clock.h"
@@ -519,36 +520,33 @@ DWORD FatFs::ensure_owners() {
   if (owners.built()) return ERROR_SUCCESS;
   try {
     owners.start(g.max_cluster());
+    // Folders still to read, by first cluster (0: the fixed root). A folder is
+    // queued only when its first cluster was new, so each is read once and a
+    // folder that contains itself is not read again.
+    std::vector<uint32_t> pending;
+    if (g.kind == FatKind::Fat32) claim_chain(g.root_cluster);
+    pending.push_back(root_id());
+    Directory scratch;
+    while (!pending.empty()) {
+      uint32_t id = pending.back();
+      pending.pop_back();
+      const Directory* dir = nullptr;
+      if (auto it = dirs_.find(id); it != dirs_.end() && !it->second->stale && !it->second->bytes.empty()) {
+        dir = it->second.get();
+      } else if (load_directory(id, &scratch) == ERROR_SUCCESS) {
+        dir = &scratch;
+      } else {
+        continue;  // unreadable: its entries cannot be reached to change either
+      }
+      for (const DirectoryEntry& e : dir->parsed.entries) {
+        if (e.is_dot() || e.is_label()) continue;
+        uint32_t c = e.first_cluster();
+        if (g.is_data_cluster(c) && claim_chain(c) && e.is_directory()) pending.push_back(c);
+      }
+    }
   } catch (const std::bad_alloc&) {
     owners.clear();
     return ERROR_NOT_ENOUGH_MEMORY;
-  }
-  // Folders still to read, by first cluster (0: the fixed root). A folder is
-  // queued only when its first cluster was new, so each is read once and a
-  // folder that contains itself is not read again.
-  std::vector<uint32_t> pending;
-  if (g.kind == FatKind::Fat32) claim_chain(g.root_cluster);
-  pending.push_back(root_id());
-  Directory scratch;
-  while (!pending.empty()) {
-    uint32_t id = pending.back();
-    pending.pop_back();
-    const Directory* dir = nullptr;
-    if (auto it = dirs_.find(id); it != dirs_.end() && !it->second->stale && !it->second->bytes.empty()) {
-      dir = it->second.get();
-    } else if (load_directory(id, &scratch) == ERROR_SUCCESS) {
-      dir = &scratch;
-    } else {
-      continue;  // unreadable: its entries cannot be reached to change either
-    }
-    std::vector<uint32_t> folders;
-    for (const DirectoryEntry& e : dir->parsed.entries) {
-      if (e.is_dot() || e.is_label()) continue;
-      uint32_t c = e.first_cluster();
-      if (!g.is_data_cluster(c)) continue;
-      if (claim_chain(c) && e.is_directory()) folders.push_back(c);
-    }
-    pending.insert(pending.end(), folders.begin(), folders.end());
   }
   owners.finish();
   return ERROR_SUCCESS;
