@@ -348,7 +348,8 @@ void SetCursorFor(Window& under, UINT mouse_message) {
 
 void PostMouseInput(const MouseHit& hit, UINT message, WPARAM keys) {
   if (!hit.window) return;
-  if (message == WM_MOUSEMOVE)
+  // Leave tracking belongs to the windows of this thread.
+  if (message == WM_MOUSEMOVE && hit.window->thread == &CurrentUiThread())
     for (Window* w : hit.window->thread->windows)
       if (w->track_leave && w != hit.window) {
         w->track_leave = false;
