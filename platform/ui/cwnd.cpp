@@ -508,10 +508,13 @@ BOOL CWinThread::CreateThread(DWORD flags, UINT stack_size) {
     queue.started_by_another = true;
     queue.thread_object = this;
     started.set_value(queue.id);
+    platform::ui::LoopBackend& backend = platform::ui::loop_backend();
+    backend.thread_started(queue);
     if (InitInstance())
       Run();
     else
       ExitInstance();
+    backend.thread_ending(queue);
     queue.thread_object = nullptr;
     runner->finished = true;
     platform::ui::SignalThreadStateChange();

@@ -234,6 +234,13 @@ void SignalThreadStateChange() {
 void WaitServingSends(const std::function<bool()>& done) {
   UiThread& self = CurrentUiThread();
   StateSignal& s = state_signal();
+  LoopBackend& backend = loop_backend();
+  struct Blocking {
+    LoopBackend& backend;
+    UiThread& self;
+    Blocking(LoopBackend& b, UiThread& t) : backend(b), self(t) { backend.blocking(self, true); }
+    ~Blocking() { backend.blocking(self, false); }
+  } blocking(backend, self);
   for (;;) {
     uint64_t seen;
     {

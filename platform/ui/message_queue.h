@@ -158,6 +158,13 @@ class LoopBackend {
   // (it keeps per-thread state apart); otherwise threads other than the one
   // that installed it use the built-in waiting.
   virtual bool serves_all_threads() const { return false; }
+  // A CWinThread's thread begins (before InitInstance) and ends (after
+  // ExitInstance), on that thread. Only for backends that serve all threads.
+  virtual void thread_started(UiThread&) {}
+  virtual void thread_ending(UiThread&) {}
+  // The calling thread is about to block (begin) in WaitServingSends, or
+  // has stopped blocking (end).
+  virtual void blocking(UiThread&, bool begin) { (void)begin; }
 };
 
 // The built-in backend: jumps virtual time to the next timer, waits in real

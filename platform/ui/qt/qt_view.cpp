@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <mutex>
 
 #include "platform/core/clock.h"
 #include "platform/ui/device_events.h"
@@ -32,6 +34,69 @@ bool has_display() {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   return (display && *display) || (wayland && *wayland);
 }
+
+// Turns on the window model between the view's thread and the other
+// user-interface threads whose windows it shows.
+struct ModelTurn {
+  std::mutex mutex;
+  std::atomic<int> others_waiting{0};
+  // Threads that take turns; changed and read only by the turn's holder.
+  std::set<const UiThread*> takers;
+};
+ModelTurn& model_turn() {
+  static ModelTurn* t = new ModelTurn;  // threads may end after static destruction begins
+  return *t;
+}
+
+// The calling thread's part in the turns.
+struct TurnState {
+  bool held = false;
+  bool takes_turns = false;         // a CWinThread thread under the view
+  std::vector<bool> given_up;       // per nested block: whether it gave the turn up
+  ~TurnState() {
+    if (!held) return;
+    model_turn().mutex.unlock();
+    SignalThreadStateChange();
+  }
+};
+thread_local TurnState turn_state;
+
+void take_turn(bool view_thread) {
+  if (turn_state.held) return;
+  ModelTurn& t = model_turn();
+  if (view_thread) {
+    // Others first: a thread that asked waits for nobody but us.
+    WaitServingSends([&t] { return t.others_waiting.load() == 0 && t.mutex.try_lock(); });
+  } else {
+    ++t.others_waiting;
+    // Wakes the view's thread out of Qt's event processing so it gives the turn up.
+    if (QCoreApplication::instance()) QCoreApplication::postEvent(QCoreApplication::instance(), new QEvent(QEvent::User));
+    WaitServingSends([&t] { return t.mutex.try_lock(); });
+    --t.others_waiting;
+  }
+  turn_state.held = true;
+}
+
+void give_up_turn() {
+  if (!turn_state.held) return;
+  turn_state.held = false;
+  model_turn().mutex.unlock();
+  SignalThreadStateChange();
+}
+
+// The view's thread holds the turn for a scope (nested scopes keep it).
+class ViewTurn {
+ public:
+  ViewTurn() : taken_(!turn_state.held) { take_turn(true); }
+  ~ViewTurn() {
+    if (taken_) give_up_turn();
+  }
+  ViewTurn(const ViewTurn&) = delete;
+  ViewTurn& operator=(const ViewTurn&) = delete;
+
+ private:
+  bool taken_;
+};
 
 bool others_may_post() { return UiThreadCount() > 1 || platform::Clock::instance().active_threads() > 0; }
 
@@ -76,10 +141,13 @@ bool EnsureWidgetApplication(UiMode mode, std::string* error) {
 QtLoopBackend::QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir)
     : mirror_(mirror), dir_(std::move(screenshots_dir)) {
   device_known_ = LatestDeviceChange();
+  // Read while the view holds the turn, when the takers stand still.
+  mirror_.set_other_threads([](const UiThread* t) { return model_turn().takers.count(t) > 0; });
   watcher_ = std::thread([this] { watch(); });
 }
 
 QtLoopBackend::~QtLoopBackend() {
+  mirror_.set_other_threads(nullptr);
   UiThread& t = *mirror_.thread();
   {
     std::lock_guard lock(t.mutex);
@@ -125,18 +193,56 @@ void QtLoopBackend::save_new_dialogs() {
   }
 }
 
+void QtLoopBackend::thread_started(UiThread& thread) {
+  if (&thread == mirror_.thread()) return;
+  turn_state.takes_turns = true;
+  take_turn(false);
+  model_turn().takers.insert(&thread);
+}
+
+void QtLoopBackend::thread_ending(UiThread& thread) {
+  if (!turn_state.takes_turns) return;
+  take_turn(false);
+  model_turn().takers.erase(&thread);
+  turn_state.takes_turns = false;
+  give_up_turn();
+}
+
+void QtLoopBackend::blocking(UiThread&, bool begin) {
+  // A thread blocked in a send or a join gives its turn to the others.
+  if (begin) {
+    bool held = turn_state.held;
+    turn_state.given_up.push_back(held);
+    give_up_turn();
+    return;
+  }
+  if (turn_state.given_up.empty()) return;
+  bool retake = turn_state.given_up.back();
+  turn_state.given_up.pop_back();
+  if (retake) take_turn(!turn_state.takes_turns);
+}
+
 IdleResult QtLoopBackend::wait(UiThread& thread) {
-  if (&thread != mirror_.thread()) return other_threads_.wait(thread);
+  if (&thread != mirror_.thread()) {
+    if (!turn_state.takes_turns) return other_threads_.wait(thread);
+    give_up_turn();
+    IdleResult result = other_threads_.wait(thread);
+    take_turn(false);
+    return result;
+  }
   {
     std::lock_guard lock(thread.mutex);
     wake_pending_ = false;
     device_known_ = LatestDeviceChange();
   }
   thread.wake.notify_all();  // the watcher looks again
-  mirror_.sync();
-  save_new_dialogs();
-  // Input that arrived meanwhile, without waiting.
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  {
+    ViewTurn turn;
+    mirror_.sync();
+    save_new_dialogs();
+    // Input that arrived meanwhile, without waiting.
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
   if (mirror_.run_deferred() || HasPendingMessages(thread)) return IdleResult::Retry;
 
   TimeSource& clock = time_source();
@@ -153,11 +259,17 @@ IdleResult QtLoopBackend::wait(UiThread& thread) {
   if (timeout == 0) return IdleResult::Retry;
   // Nothing on screen, no timer and nobody else: no input can ever come.
   if (timeout < 0 && !any_visible_window(thread) && !others_may_post()) return IdleResult::Stalled;
-  QTimer wake;
-  wake.setSingleShot(true);
-  if (timeout > 0) wake.start(timeout);
-  QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  {
+    ViewTurn turn;
+    // Another thread that wants the turn posts an event, which ends this wait.
+    if (model_turn().others_waiting.load() == 0) {
+      QTimer wake;
+      wake.setSingleShot(true);
+      if (timeout > 0) wake.start(timeout);
+      QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+  }
   mirror_.run_deferred();
   return IdleResult::Retry;
 }
@@ -165,11 +277,14 @@ IdleResult QtLoopBackend::wait(UiThread& thread) {
 void QtLoopBackend::peek_idle(UiThread& thread) {
   if (&thread != mirror_.thread()) return;
   uint64_t now = time_source().now_ms();
-  if (now - last_peek_sync_ >= kPeekSyncMs || now < last_peek_sync_) {
-    last_peek_sync_ = now;
-    mirror_.sync();
+  {
+    ViewTurn turn;
+    if (now - last_peek_sync_ >= kPeekSyncMs || now < last_peek_sync_) {
+      last_peek_sync_ = now;
+      mirror_.sync();
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
-  QCoreApplication::processEvents(QEventLoop::AllEvents);
   mirror_.run_deferred();
 }
 

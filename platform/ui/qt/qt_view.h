@@ -33,6 +33,15 @@ bool EnsureWidgetApplication(UiMode mode, std::string* error);
 // on the queue's condition variable, so nothing polls). Before each wait the mirror is brought in line with the model, and
 // with a pictures folder each dialog is saved once as a PNG when first shown.
 // Only the mirror's thread waits on Qt.
+//
+// Windows of other user-interface threads (CWinThread::CreateThread) are
+// shown too. Such a thread and the view's thread take turns on the model:
+// the other thread holds the turn while it runs and gives it up while it
+// waits for messages (or blocks in a send or join); the view's thread
+// holds it only while it brings widgets in line and lets Qt deliver paint
+// and input. A thread that wants the turn wakes Qt and goes first. Input
+// on another thread's window is posted to that thread; its waiting blocks
+// on its own queue, never polls.
 class QtLoopBackend : public LoopBackend {
  public:
   QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir);
@@ -42,6 +51,10 @@ class QtLoopBackend : public LoopBackend {
   IdleResult wait(UiThread& thread) override;
   void peek_idle(UiThread& thread) override;
   void stalled(UiThread& thread) override;
+  bool serves_all_threads() const override { return true; }
+  void thread_started(UiThread& thread) override;
+  void thread_ending(UiThread& thread) override;
+  void blocking(UiThread& thread, bool begin) override;
   // Paths written for shown dialogs, in order.
   const std::vector<std::string>& screenshots() const { return written_; }
   // Why a dialog picture could not be written, or empty.
@@ -50,8 +63,8 @@ class QtLoopBackend : public LoopBackend {
  private:
   void save_new_dialogs();
   WidgetMirror& mirror_;
-  // Other user-interface threads keep the built-in waiting; their windows
-  // are not shown.
+  // Other user-interface threads wait as the built-in backend does, with
+  // the turn given up meanwhile.
   DefaultLoopBackend other_threads_;
   std::string dir_;
   std::set<HWND> saved_;

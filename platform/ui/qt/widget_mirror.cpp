@@ -521,7 +521,7 @@ void WidgetMirror::sync() {
   const auto& tops = TopLevelWindows();
   std::vector<HWND> order;
   for (auto it = tops.rbegin(); it != tops.rend(); ++it)
-    if ((*it)->thread == thread_) order.push_back((*it)->handle);
+    if (shows(**it)) order.push_back((*it)->handle);
   for (HWND h : order)
     if (Window* w = FindWindowModel(h)) sync_window(*w, 0);
   syncing_ = false;
@@ -537,7 +537,8 @@ void WidgetMirror::sync_window(Window& w, int depth) {
   auto it = entries_.find(self);
   bool fresh = it == entries_.end();
   Entry& e = fresh ? make_entry(w) : *it->second;
-  bool repainted = fresh || repainted_.erase(self) > 0;
+  // Other threads' windows do not report their changes here: always repaint.
+  bool repainted = fresh || repainted_.erase(self) > 0 || w.thread != thread_;
   if (e.top) update_top_level(e, w);
   if (repainted) {
     // What GDI drew shows on the next paint of the widget.
@@ -576,7 +577,7 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
   Qt::WindowFlags flags = w.owner ? Qt::Dialog : Qt::Window;
   if ((top->windowFlags() & Qt::WindowType_Mask) != flags) top->setWindowFlags(flags);
   bool modal = false;
-  for (ModalLoop* loop : thread_->loops)
+  for (ModalLoop* loop : w.thread->loops)
     if (loop->window == &w && !loop->ended) modal = true;
   Qt::WindowModality modality = modal ? Qt::ApplicationModal : Qt::NonModal;
   if (top->windowModality() != modality) {
@@ -607,7 +608,7 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
   if (top->isVisible() != visible) {
     top->setVisible(visible);
     // The offscreen platform has no stacking to change.
-    if (visible && w.handle == thread_->active && QGuiApplication::platformName() != QLatin1String("offscreen"))
+    if (visible && w.handle == w.thread->active && QGuiApplication::platformName() != QLatin1String("offscreen"))
       top->raise();
   }
   // Owned windows stay over their owner on the desktop.
@@ -1130,7 +1131,7 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
   };
 
   if (type == QEvent::MouseMove) {
-    for (Window* other : thread_->windows)
+    for (Window* other : w.thread->windows)
       if (other->track_leave && other != &w) {
         other->track_leave = false;
         PostInputMessage(other->handle, WM_MOUSELEAVE, 0, 0);
@@ -1237,7 +1238,7 @@ bool WidgetMirror::handle_key(Entry& e, Window& w, QEvent* event) {
   // Sliders and open combo boxes move with Qt's own keys.
   if (w.kind == WindowKind::Slider || w.kind == WindowKind::ComboBox) return false;
   (void)e;
-  HWND target = thread_->focus;
+  HWND target = w.thread->focus;
   if (!FindWindowModel(target)) {
     Window* top = w.top_level();
     target = top ? top->handle : w.handle;

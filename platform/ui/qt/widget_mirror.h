@@ -4,8 +4,11 @@
 // with it, and user input on the widgets becomes the model's own messages
 // (the ones the headless driver sends), never a change made by Qt alone.
 //
-// Only windows of the thread that made the mirror are shown; all calls come
-// from that thread.
+// Windows of the thread that made the mirror are shown, and those of other
+// user-interface threads that set_other_threads admits (the view admits
+// threads that take turns with it on the model); all calls come from the
+// mirror's thread. Input on another thread's window is posted to that
+// window's thread.
 #pragma once
 
 #include <QObject>
@@ -55,6 +58,9 @@ class WidgetMirror : public QObject, public WindowObserver {
   void sync();
   // The thread whose windows this mirror shows.
   UiThread* thread() const { return thread_; }
+  // Which other threads' windows to show as well (compared by address
+  // only); the caller keeps those threads still while the mirror works.
+  void set_other_threads(std::function<bool(const UiThread*)> admits) { other_threads_ = std::move(admits); }
   // The widget that stands for a window (the client widget of a top-level
   // window), or null.
   QWidget* widget_for(HWND hwnd) const;
@@ -97,6 +103,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   bool handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event);
   bool handle_key(Entry& e, Window& w, QEvent* event);
   void drop(HWND hwnd);
+  bool shows(const Window& w) const { return w.thread == thread_ || (other_threads_ && other_threads_(w.thread)); }
   void defer(std::function<void()> action);
 
   MirrorMode mode_;
@@ -108,6 +115,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   // made while syncing are the mirror's own and do not count).
   std::unordered_set<HWND> repainted_;
   std::vector<std::function<void()>> deferred_;
+  std::function<bool(const UiThread*)> other_threads_;
 };
 
 }  // namespace platform::ui::qt
