@@ -289,6 +289,33 @@ TEST_F(Hostile, CrossLinkedVolumeStillTakesNewFiles) {
   EXPECT_NE(r.output.find("share clusters"), std::string::npos) << r.output;
 }
 
+// A chain that runs into an entry marked free still names that cluster: the
+// allocator must not hand it out, even when the volume is nearly full, so the
+// damaged file's bytes stay for a repair.
+TEST_F(Hostile, ClusterNamedByABrokenChainIsNotReused) {
+  const uint32_t named = victim_cluster_ + 1;
+  set_fat16(bytes_, l_, named, 0);
+  save(image_->path(), bytes_);
+  const std::vector<uint8_t> before(bytes_.begin() + l_.cluster(named), bytes_.begin() + l_.cluster(named) + 2048);
+  {
+    auto v = image_->mount();
+    ASSERT_TRUE(v);
+    platform::fs::VolumeInfo vi;
+    ASSERT_EQ(v->volume_info(&vi), 0u);
+    // Leave three clusters the FAT calls free: the named one and two others.
+    ASSERT_GT(vi.free_clusters, 3u);
+    ASSERT_EQ(WriteFile(*v, P({u"filler.bin"}), Pattern(size_t(vi.free_clusters - 3) * 2048, 1), 1 << 20), 0u);
+    ASSERT_EQ(WriteFile(*v, P({u"last two.bin"}), Pattern(2 * 2048, 2)), 0u);
+    EXPECT_EQ(WriteFile(*v, P({u"one more.bin"}), Pattern(100, 3)), uint32_t(ERROR_DISK_FULL));
+    std::vector<uint8_t> got;
+    ASSERT_EQ(ReadFile(*v, P({u"last two.bin"}), &got), 0u);
+    EXPECT_EQ(got, Pattern(2 * 2048, 2));
+  }
+  std::vector<uint8_t> after = image_->raw();
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin() + l_.cluster(named)))
+      << "the named cluster was handed to another file";
+}
+
 struct BadBoot {
   const char* fault;
   size_t offset;
