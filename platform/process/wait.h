@@ -4,9 +4,10 @@
 // mutexes, WaitNamedPipeW, pipe reads) goes through WaitUntil, which waits on
 // platform::Clock: a bounded wait ends early when its condition holds, and
 // otherwise when the clock reaches the deadline (at once on the virtual clock
-// when no thread is working, never while a stand-in program or other real work
-// still runs). Objects whose state changes call NotifyStateChanged so that
-// waiters re-test their condition. A thread that was terminated leaves its
+// when no thread is working; while a stand-in program, a host child or other
+// real work runs, only once the timeout has passed in real time as well).
+// Objects whose state changes call NotifyStateChanged so that waiters re-test
+// their condition before time moves on. A thread that was terminated leaves its
 // wait by unwinding (see thread.h).
 #pragma once
 
