@@ -17,8 +17,9 @@ thread_local int t_activity_depth = 0;
 constexpr auto kRecheck = std::chrono::milliseconds(20);
 
 // A waiter that has been inside its condition this long without finishing
-// (blocked on a lock whose holder sleeps, say) no longer holds time back, so
-// it cannot stall every other wait.
+// (blocked on a lock whose holder sleeps, say) no longer holds time back, by
+// its own deadline or by a change it has not looked at, so it cannot stall
+// every other wait. A waiter that is not stuck looks at least every kRecheck.
 constexpr int64_t kStuckLookNs = 2'000'000'000;
 
 int64_t steady_ns() {
@@ -101,9 +102,11 @@ void Clock::advance(uint64_t ms) {
 bool Clock::may_move_time(const Waiter& me, int64_t real_now) const {
   if (mode_ != Mode::Virtual || me.deadline == std::numeric_limits<uint64_t>::max()) return false;
   for (const Waiter* w : waiters_) {
+    if (w == &me) continue;
+    const bool behind = w->tested != generation_;
+    if (behind && real_now - w->looked_ns >= kStuckLookNs) continue;  // stuck in its condition
     if (w->deadline < me.deadline) return false;  // an earlier deadline goes first
-    // A change not yet looked at, unless the waiter is stuck in its condition.
-    if (w->tested != generation_ && real_now - w->looked_ns < kStuckLookNs) return false;
+    if (behind) return false;                     // a change it has not looked at yet
   }
   // Nobody works, or this wait's timeout has passed in real time as well.
   return active_ == 0 || real_now >= me.real_deadline;
@@ -174,7 +177,8 @@ bool Clock::wait_until(const std::function<bool()>& ready, uint32_t timeout_ms) 
     // Sleep until something changes, a waiter catches up, or a while has passed
     // (re-testing then covers a change whose owner forgot to notify()).
     auto pause = std::chrono::nanoseconds(kRecheck);
-    if (mode_ == Mode::Real && !infinite) pause = std::min(pause, std::chrono::nanoseconds(int64_t(me.deadline - now) * 1000000));
+    if (mode_ == Mode::Real && !infinite)
+      pause = std::min(pause, std::chrono::nanoseconds(int64_t(me.deadline - now) * 1000000));
     if (mode_ == Mode::Virtual && !infinite && active_ > 0 && me.real_deadline > real_now)
       pause = std::min(pause, std::chrono::nanoseconds(me.real_deadline - real_now));
     const uint64_t tests_before = tests_;

@@ -281,24 +281,25 @@ TEST_F(ClockTest, WaiterStuckInItsConditionDoesNotStallTime) {
   auto& clock = Clock::instance();
   std::mutex held;
   std::atomic<int> looks{0};
-  std::atomic<bool> done{false};
   std::unique_lock hold(held);
+  // Its deadline is earlier than the sleeper's, so it would hold time back
+  // twice over: by its deadline and by the change it has not looked at.
+  std::atomic<bool> met{true};
   std::thread waiter([&] {
-    clock.wait_until(
+    met = clock.wait_until(
         [&] {
           if (++looks > 1) std::lock_guard inside(held);  // its second look blocks
-          return done.load();
+          return false;
         },
-        INFINITE);
+        50);
   });
   ASSERT_TRUE(await_waiters(1));
   while (looks.load() < 2) std::this_thread::yield();
   Sleep(100);
   EXPECT_EQ(clock.now_ms(), 100u);
-  done = true;
   hold.unlock();
-  clock.notify();
   waiter.join();
+  EXPECT_FALSE(met) << "once it comes back, its own deadline has passed";
 }
 
 TEST_F(ClockTest, WallClockFollowsVirtualTime) {
