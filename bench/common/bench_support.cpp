@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -105,15 +106,6 @@ int RunTool(const std::vector<std::string>& argv, const std::string& stdout_path
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void RunPeerLoop(benchmark::State& state, const std::vector<std::string>& argv) {
-  for (auto _ : state) {
-    if (RunTool(argv) != 0) {
-      state.SkipWithError(((argv.empty() ? std::string("the peer") : argv[0]) + " failed").c_str());
-      break;
-    }
-  }
-}
-
 bool WriteHostFile(const std::string& path, const void* data, size_t size) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
@@ -165,6 +157,20 @@ bool AllocateFile(const std::string& path, std::string* error) {
   if (ok) ok = ::fdatasync(fd) == 0;
   ::close(fd);
   if (!ok) *error = "cannot fill the holes of " + path;
+  return ok;
+}
+
+bool SettleFile(const std::string& path, CacheState state, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bool ok = ::fdatasync(fd) == 0;
+  // Only clean pages can be dropped, hence the write-back first.
+  if (ok && state == CacheState::Cold) ok = ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+  ::close(fd);
+  if (!ok) *error = "cannot write back or drop the cached pages of " + path;
   return ok;
 }
 
@@ -298,13 +304,61 @@ void SetFileRate(benchmark::State& state, uint64_t files_per_iteration) {
       benchmark::Counter(static_cast<double>(files_per_iteration) * state.iterations(), benchmark::Counter::kIsRate);
 }
 
+namespace {
+
+// Every (work, side) in the order registered: the closing table keeps that
+// order whatever order the runs came in.
+std::vector<std::pair<std::string, std::string>>& Registrations() {
+  static std::vector<std::pair<std::string, std::string>> registrations;
+  return registrations;
+}
+
+// The place of the first registration of `work` (and `side`, unless empty).
+size_t RegistrationOrder(const std::string& work, const std::string& side) {
+  const auto& all = Registrations();
+  for (size_t i = 0; i < all.size(); ++i)
+    if (all[i].first == work && (side.empty() || all[i].second == side)) return i;
+  return all.size();
+}
+
+bool g_interleave = false;
+
+}  // namespace
+
+void InterleaveRunsByDefault() { g_interleave = true; }
+
 benchmark::internal::Benchmark* Register(const std::string& work, const std::string& side,
                                          std::function<void(benchmark::State&)> body) {
+  Registrations().emplace_back(work, side);
   return benchmark::RegisterBenchmark((work + "/" + side).c_str(),
                                       [body](benchmark::State& state) { body(state); })
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);
 }
+
+namespace {
+
+// A work item's goal: a least ratio to its peer, or a least rate of its own.
+struct Target {
+  double vs_peer = 0;
+  double rate = 0;
+};
+
+std::vector<std::pair<std::string, Target>>& Targets() {
+  static std::vector<std::pair<std::string, Target>> targets;
+  return targets;
+}
+
+Target& TargetOf(const std::string& work) {
+  for (auto& [name, target] : Targets())
+    if (name == work) return target;
+  return Targets().emplace_back(work, Target{}).second;
+}
+
+}  // namespace
+
+void SetTargetVsPeer(const std::string& work, double ratio) { TargetOf(work).vs_peer = ratio; }
+void SetTargetRate(const std::string& work, double rate) { TargetOf(work).rate = rate; }
 
 namespace {
 
@@ -319,10 +373,14 @@ struct Row {
   std::string error;
   double rate() const { return !std::isnan(median) ? median : runs ? rate_sum / runs : NAN; }
   bool is_peer() const { return side.rfind("peer:", 0) == 0; }
+  bool has_rate() const { return error.empty() && !std::isnan(rate()); }
 };
 
+// A work item: the name as registered (`base`), plus "/ARGS" when the
+// benchmark takes arguments (`name`).
 struct Work {
   std::string name;
+  std::string base;
   std::vector<Row> rows;
   Row& row(const std::string& side) {
     for (auto& r : rows)
@@ -353,6 +411,17 @@ bool RateOf(const benchmark::BenchmarkReporter::Run& run, double* rate, std::str
   return false;
 }
 
+std::string RateText(double value, const std::string& unit) {
+  char text[64];
+  if (value >= 1e6)
+    std::snprintf(text, sizeof text, "%.2fM %s", value / 1e6, unit.c_str());
+  else if (value >= 1e4)
+    std::snprintf(text, sizeof text, "%.1fk %s", value / 1e3, unit.c_str());
+  else
+    std::snprintf(text, sizeof text, "%.1f %s", value, unit.c_str());
+  return text;
+}
+
 class SideBySideReporter : public benchmark::ConsoleReporter {
  public:
   // Colours only on a terminal, so logs and pipes get plain text.
@@ -363,10 +432,10 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
     for (const auto& run : runs) {
       std::string name = run.run_name.function_name;
       auto slash = name.rfind('/');
-      std::string work = slash == std::string::npos ? name : name.substr(0, slash);
+      std::string base = slash == std::string::npos ? name : name.substr(0, slash);
       std::string side = slash == std::string::npos ? "ours" : name.substr(slash + 1);
-      if (!run.run_name.args.empty()) work += "/" + run.run_name.args;
-      Row& row = find(work).row(side);
+      std::string work = run.run_name.args.empty() ? base : base + "/" + run.run_name.args;
+      Row& row = find(work, base).row(side);
       if (run.error_occurred) {
         failed_ = true;
         row.error = run.error_message;
@@ -396,22 +465,55 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
   bool failed() const { return failed_; }
 
  private:
-  Work& find(const std::string& name) {
+  Work& find(const std::string& name, const std::string& base) {
     for (auto& w : works_)
       if (w.name == name) return w;
-    works_.push_back(Work{name, {}});
+    works_.push_back(Work{name, base, {}});
     return works_.back();
   }
 
+  // "met (>= 0.90x)", "MISSED (>= 1.00M items/s)", or empty when the work
+  // has no target of that kind or the row has nothing to hold to it.
+  static std::string Verdict(const Work& w, const Row& r, const Row* peer) {
+    const Target* target = nullptr;
+    for (const auto& [name, t] : Targets())
+      if (name == w.base) target = &t;
+    if (!target || r.is_peer() || !r.has_rate()) return "";
+    char text[96];
+    if (target->vs_peer > 0) {
+      if (!peer || peer->unit != r.unit || !(peer->rate() > 0)) return "no peer to compare";
+      const bool met = r.rate() >= target->vs_peer * peer->rate();
+      std::snprintf(text, sizeof text, "%s (>= %.2fx)", met ? "met" : "MISSED", target->vs_peer);
+      return text;
+    }
+    if (target->rate > 0) {
+      const bool met = r.rate() >= target->rate;
+      std::snprintf(text, sizeof text, "%s (>= %s)", met ? "met" : "MISSED", RateText(target->rate, r.unit).c_str());
+      return text;
+    }
+    return "";
+  }
+
   std::string Table() const {
+    // Works and their rows in the order registered, so the first peer is
+    // the one each work names first.
+    std::vector<Work> works = works_;
+    std::stable_sort(works.begin(), works.end(), [](const Work& a, const Work& b) {
+      return RegistrationOrder(a.base, "") < RegistrationOrder(b.base, "");
+    });
+    for (auto& w : works)
+      std::stable_sort(w.rows.begin(), w.rows.end(), [&w](const Row& a, const Row& b) {
+        return RegistrationOrder(w.base, a.side) < RegistrationOrder(w.base, b.side);
+      });
     std::ostringstream out;
-    char line[256];
-    std::snprintf(line, sizeof line, "%-34s %-30s %14s %9s\n", "work", "side", "rate", "vs peer");
+    char line[512];
+    std::snprintf(line, sizeof line, "%-34s %-30s %14s %9s  %s\n", "work", "side", "rate", "vs peer", "target");
     out << line;
-    for (const auto& w : works_) {
+    for (const auto& w : works) {
+      // The first peer is the one the work is measured against.
       const Row* peer = nullptr;
       for (const auto& r : w.rows)
-        if (r.is_peer() && r.error.empty() && !std::isnan(r.rate())) peer = &r;
+        if (!peer && r.is_peer() && r.has_rate()) peer = &r;
       bool first = true;
       for (const auto& r : w.rows) {
         std::string rate = "-", ratio;
@@ -419,26 +521,19 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
           rate = "failed";
           ratio = r.error;
         } else if (!std::isnan(r.rate())) {
-          char text[64];
-          const double v = r.rate();
-          if (v >= 1e6)
-            std::snprintf(text, sizeof text, "%.2fM %s", v / 1e6, r.unit.c_str());
-          else if (v >= 1e4)
-            std::snprintf(text, sizeof text, "%.1fk %s", v / 1e3, r.unit.c_str());
-          else
-            std::snprintf(text, sizeof text, "%.1f %s", v, r.unit.c_str());
-          rate = text;
+          rate = RateText(r.rate(), r.unit);
           if (r.is_peer()) {
-            ratio = "(peer)";
+            ratio = &r == peer ? "(peer)" : "(extra)";
           } else if (peer && peer->rate() > 0 && peer->unit == r.unit) {
+            char text[32];
             std::snprintf(text, sizeof text, "%.2fx", r.rate() / peer->rate());
             ratio = text;
           } else {
             ratio = "(no peer)";
           }
         }
-        std::snprintf(line, sizeof line, "%-34s %-30s %14s %9s\n", first ? w.name.c_str() : "", r.side.c_str(),
-                      rate.c_str(), ratio.c_str());
+        std::snprintf(line, sizeof line, "%-34s %-30s %14s %9s  %s\n", first ? w.name.c_str() : "", r.side.c_str(),
+                      rate.c_str(), ratio.c_str(), Verdict(w, r, peer).c_str());
         out << line;
         first = false;
       }
@@ -460,6 +555,13 @@ std::vector<std::function<void()>>& Finishers() {
 void DestroyAtFinish(std::function<void()> destroy) { Finishers().push_back(std::move(destroy)); }
 
 int Main(int argc, char** argv) {
+  // The interleaving flag goes first, so one given on the command line wins.
+  std::vector<char*> args(argv, argv + argc);
+  static char interleave[] = "--benchmark_enable_random_interleaving=true";
+  if (g_interleave) args.insert(args.begin() + (argc > 0 ? 1 : 0), interleave);
+  args.push_back(nullptr);
+  argc = static_cast<int>(args.size()) - 1;
+  argv = args.data();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnInterrupt);

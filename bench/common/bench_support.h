@@ -7,7 +7,8 @@
 // "ours:" (our code) or "peer:" (the Debian tool doing the same work on the
 // same data), e.g. "disk_read_1MiB/ours:ReadFile" and "disk_read_1MiB/peer:dd".
 // The closing table groups the runs by WORK and gives each of ours as a
-// multiple of the peer's rate (above 1.00x: ours is faster).
+// multiple of the work's first peer's rate (above 1.00x: ours is faster),
+// and whether the work's target (SetTargetVsPeer, SetTargetRate) is met.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -47,10 +48,6 @@ class ScratchFolder {
 // anyone using the tool.
 int RunTool(const std::vector<std::string>& argv, const std::string& stdout_path = "/dev/null");
 
-// Runs a peer once per iteration of the benchmark; a failed run ends the
-// benchmark with an error naming the tool.
-void RunPeerLoop(benchmark::State& state, const std::vector<std::string>& argv);
-
 // Writes `size` bytes of `data` to a host file (creating or replacing it).
 bool WriteHostFile(const std::string& path, const void* data, size_t size);
 // Copies a host file, keeping holes as holes.
@@ -58,6 +55,14 @@ bool CopySparse(const std::string& from, const std::string& to, std::string* err
 // Gives every hole of a file real blocks, so that neither side of a write
 // benchmark pays for the host file system's block allocation.
 bool AllocateFile(const std::string& path, std::string* error);
+
+// Writes a file's dirty pages back to the disk, then (CacheState::Cold)
+// drops all its pages from the host's page cache, so that the next pass of
+// either side starts from the same state: nothing left to write back, and the
+// data either cached (Warm) or on the disk only (Cold). Needs no privilege;
+// other files' pages are untouched.
+enum class CacheState { Warm, Cold };
+bool SettleFile(const std::string& path, CacheState state, std::string* error);
 
 // A page-aligned buffer (as dd's own is, and as unbuffered handles need),
 // filled with a deterministic pattern.
@@ -129,6 +134,21 @@ void SetFileRate(benchmark::State& state, uint64_t files_per_iteration);
 // process, so CPU time would miss it).
 benchmark::internal::Benchmark* Register(const std::string& work, const std::string& side,
                                          std::function<void(benchmark::State&)> body);
+
+// The goal a work item is held to, printed in the closing table beside each
+// of our rows: at least `ratio` times the work's peer (its first "peer:" row;
+// further peers are shown for information), or at least `rate` in the row's
+// own unit (MiB/s, items/s) where no peer is meant. WORK is the name given to
+// Register, without any argument suffix.
+void SetTargetVsPeer(const std::string& work, double ratio);
+void SetTargetRate(const std::string& work, double rate);
+
+// Asks Main to run the benchmarks' repetitions in a random interleaved order
+// unless the command line says otherwise
+// (--benchmark_enable_random_interleaving=false): for works whose sides
+// share a host disk, so that none of them always runs right after another
+// side's writes while the host is still writing them back.
+void InterleaveRunsByDefault();
 
 // A fixture shared by the benchmarks of one program: made on first use, and
 // destroyed by Main after the last benchmark, while the platform still stands

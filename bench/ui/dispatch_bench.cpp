@@ -1,5 +1,6 @@
 // Message dispatch throughput on the headless model: the rate a copy loop's
-// pump can go through messages. Target: well over a million per second.
+// pump can go through messages. Target: over a million messages per second
+// (the closing table says whether each of our rows reaches it).
 // The peer is a plain std::deque + switch dispatch of the same messages,
 // the least any queue can cost.
 #include <deque>
@@ -95,5 +96,7 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMicrosecond);
   }
   bench::Register("send_command", "ours:SendMessage", BM_SendCommand)->Unit(benchmark::kNanosecond);
+  bench::SetTargetRate("dispatch_batch", 1e6);
+  bench::SetTargetRate("send_command", 1e6);
   return bench::Main(argc, argv);
 }
