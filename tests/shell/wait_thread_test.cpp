@@ -54,6 +54,17 @@ void pump() {
   }
 }
 
+// Waits for the wait thread to end by itself; one that does not fails the
+// test and is unwound with WM_QUIT, so a fault never hangs the run.
+void ExpectEnds(CWaitThread& wait, const char* why) {
+  platform::ui::WaitUntilThreadIdle(wait.m_nThreadID);
+  if (wait.IsRunning()) {
+    ADD_FAILURE() << "the wait thread did not end: " << why;
+    PostThreadMessageW(wait.m_nThreadID, WM_QUIT, 0, 0);
+  }
+  wait.Join();
+}
+
 class WaitThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -117,7 +128,7 @@ TEST_F(WaitThreadTest, StepsOverItsParentAndClosesWithResultOne) {
 
   DWORD id = wait.m_nThreadID;
   ASSERT_TRUE(wait.CloseWaitDialog());
-  wait.Join();
+  ExpectEnds(wait, "closed");
   EXPECT_FALSE(wait.IsRunning());
   EXPECT_EQ(wait.result(), 1);
   EXPECT_FALSE(IsWindow(dialog));
@@ -150,7 +161,7 @@ TEST_F(WaitThreadTest, CancelAsksTheOwnerOnTheBusyThread) {
   EXPECT_EQ(owner.requests, 1);
   EXPECT_FALSE(owner.handled_elsewhere);
   ASSERT_TRUE(wait.CloseWaitDialog());
-  wait.Join();
+  ExpectEnds(wait, "closed after the cancel request");
   EXPECT_EQ(wait.result(), 1);
 }
 
@@ -160,7 +171,7 @@ TEST_F(WaitThreadTest, WithoutAParentTheDialogEndsAtOnce) {
   app.m_pMainWnd = &owner;
   CWaitThread wait(0, 0, TRUE, 1, nullptr);
   ASSERT_TRUE(wait.StartWaitThread());
-  wait.Join();
+  ExpectEnds(wait, "no parent");
   EXPECT_FALSE(wait.IsRunning());
   EXPECT_EQ(wait.result(), 1);
   EXPECT_TRUE(IsWindowEnabled(owner.m_hWnd));
@@ -178,7 +189,7 @@ TEST_F(WaitThreadTest, RequestsBeforeTheDialogIsUpAreKept) {
   ASSERT_TRUE(wait.StartWaitThread());
   ASSERT_TRUE(wait.SetWaitText(u"one"));
   ASSERT_TRUE(wait.CloseWaitDialog());
-  wait.Join();
+  ExpectEnds(wait, "closed before its dialog was up");
   EXPECT_EQ(wait.result(), 1);
   EXPECT_TRUE(IsWindowEnabled(owner.m_hWnd));
 }

@@ -145,6 +145,18 @@ BEGIN_MESSAGE_MAP(CountingThread, CWinThread)
   ON_THREAD_MESSAGE(kFinish, &CountingThread::OnFinish)
 END_MESSAGE_MAP()
 
+// Ends the thread with its finish message and waits for it; a finish that
+// is not served fails the test and the thread is unwound with WM_QUIT.
+void Finish(CountingThread& thread) {
+  EXPECT_TRUE(PostThreadMessageW(thread.m_nThreadID, kFinish, 0, 0));
+  platform::ui::WaitUntilThreadIdle(thread.m_nThreadID);
+  if (thread.IsRunning()) {
+    ADD_FAILURE() << "the finish message did not end the loop";
+    PostThreadMessageW(thread.m_nThreadID, WM_QUIT, 0, 0);  // unwinds every loop
+  }
+  thread.Join();
+}
+
 TEST(ThreadMessages, ReachTheThreadsMapInEveryLoopItRuns) {
   struct Case {
     Where where;
@@ -164,13 +176,13 @@ TEST(ThreadMessages, ReachTheThreadsMapInEveryLoopItRuns) {
     EXPECT_TRUE(platform::ui::WaitUntilThreadIdle(thread.m_nThreadID));
     EXPECT_TRUE(PostThreadMessageW(thread.m_nThreadID, kCount, kSwallowed, 0));
     EXPECT_TRUE(PostThreadMessageW(thread.m_nThreadID, kCount, 2, 20));
-    EXPECT_TRUE(PostThreadMessageW(thread.m_nThreadID, kFinish, 0, 0));
-    thread.Join();
-    EXPECT_FALSE(thread.IsRunning());
+    // Read while the thread waits for more.
+    ASSERT_TRUE(platform::ui::WaitUntilThreadIdle(thread.m_nThreadID));
     EXPECT_EQ(thread.seen, (std::vector<std::pair<WPARAM, LPARAM>>{{1, 10}, {2, 20}}));
     EXPECT_EQ(thread.swallowed, 1);
     EXPECT_EQ(thread.loop_depths, (std::vector<size_t>{c.depth, c.depth}));
     EXPECT_TRUE(thread.all_on_this_thread);
+    Finish(thread);
     EXPECT_EQ(thread.current_thread, &thread);
     EXPECT_EQ(thread.loop_result, c.loop_result);
   }
@@ -180,8 +192,7 @@ TEST(ThreadMessages, EndedOrUnknownThreadsRefuseThem) {
   CountingThread thread(Where::Run);
   ASSERT_TRUE(thread.CreateThread());
   DWORD id = thread.m_nThreadID;
-  ASSERT_TRUE(PostThreadMessageW(id, kFinish, 0, 0));
-  thread.Join();
+  Finish(thread);
   SetLastError(0);
   EXPECT_FALSE(PostThreadMessageW(id, kCount, 1, 1));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
@@ -202,13 +213,11 @@ TEST(ThreadMessages, CreateThreadRefusesWhatItCannotDo) {
   SetLastError(0);
   EXPECT_FALSE(thread.CreateThread());  // already running
   EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  PostThreadMessageW(thread.m_nThreadID, kFinish, 0, 0);
-  thread.Join();
+  Finish(thread);
   // Once it has ended the object may run a new thread.
   ASSERT_TRUE(thread.CreateThread());
   PostThreadMessageW(thread.m_nThreadID, kCount, 4, 0);
-  PostThreadMessageW(thread.m_nThreadID, kFinish, 0, 0);
-  thread.Join();
+  Finish(thread);
   EXPECT_EQ(thread.seen, (std::vector<std::pair<WPARAM, LPARAM>>{{4, 0}}));
 }
 
