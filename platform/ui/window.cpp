@@ -348,8 +348,9 @@ void SetCursorFor(Window& under, UINT mouse_message) {
 
 void PostMouseInput(const MouseHit& hit, UINT message, WPARAM keys) {
   if (!hit.window) return;
-  // Leave tracking belongs to the windows of this thread.
-  if (message == WM_MOUSEMOVE && hit.window->thread == &CurrentUiThread())
+  // Leave tracking ends for the other windows of the window's own thread
+  // (a view that shows another thread's windows works while it is still).
+  if (message == WM_MOUSEMOVE)
     for (Window* w : hit.window->thread->windows)
       if (w->track_leave && w != hit.window) {
         w->track_leave = false;

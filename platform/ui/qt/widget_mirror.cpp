@@ -68,7 +68,6 @@ QString without_prefix(const std::u16string& text) {
   return qs(out);
 }
 
-LPARAM pack(int x, int y) { return MAKELONG(static_cast<WORD>(x), static_cast<WORD>(y)); }
 
 QPixmap pixmap_of(const QImage* image) { return image ? QPixmap::fromImage(*image) : QPixmap(); }
 
@@ -308,6 +307,10 @@ void WidgetMirror::window_repainted(Window& w) {
   if (w.thread == thread_ && !syncing_) repainted_.insert(w.handle);
 }
 
+void WidgetMirror::window_invalidated(Window& w) {
+  if (w.thread == thread_ && !syncing_) repainted_.insert(w.handle);
+}
+
 void WidgetMirror::drop(HWND hwnd) {
   auto it = entries_.find(hwnd);
   if (it == entries_.end()) return;
@@ -425,7 +428,15 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
           widget = new QLineEdit(parent_widget);
         }
         break;
-      case WindowKind::RichEdit: widget = new QTextEdit(parent_widget); break;
+      case WindowKind::RichEdit: {
+        auto* t = new QTextEdit(parent_widget);
+        // A border and scroll bars only when the styles ask for them.
+        t->setFrameShape((w.style & WS_BORDER) || (w.ex_style & WS_EX_CLIENTEDGE) ? QFrame::StyledPanel : QFrame::NoFrame);
+        t->setVerticalScrollBarPolicy((w.style & WS_VSCROLL) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        t->setHorizontalScrollBarPolicy((w.style & WS_HSCROLL) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+        widget = t;
+        break;
+      }
       case WindowKind::ListBox: widget = new QListWidget(parent_widget); break;
       case WindowKind::ComboBox: {
         auto* c = new QComboBox(parent_widget);
@@ -546,17 +557,18 @@ void WidgetMirror::sync_window(Window& w, int depth) {
     if (e.overlay) e.overlay->update();
   }
   update_common(e, w);
-  update_control(e, w);
+  update_control(e, w, repainted);
   Window* still = FindWindowModel(self);  // custom drawing may have destroyed it
   if (!still) return;
   std::vector<HWND> children;
-  for (Window* c : still->children) children.push_back(c->handle);
-  // Bottom of the z-order first; raise each so the model's top ends up in front.
-  for (auto ci = children.rbegin(); ci != children.rend(); ++ci) {
-    Window* c = FindWindowModel(*ci);
+  for (Window* c : PaintOrder(*still)) children.push_back(c->handle);
+  // Raised in the order their pictures stack, so the last painted is in
+  // front (mouse input still lands by the model's z-order).
+  for (HWND h : children) {
+    Window* c = FindWindowModel(h);
     if (!c) continue;
     sync_window(*c, depth + 1);
-    if (QWidget* cw = widget_for(*ci)) cw->raise();
+    if (QWidget* cw = widget_for(h)) cw->raise();
   }
 }
 
@@ -756,7 +768,12 @@ void WidgetMirror::update_common(Entry& e, Window& w) {
     QRect geometry(w.rect.left + off.x, w.rect.top + off.y, std::max<int>(cr.right, 0), std::max<int>(cr.bottom, 0));
     if (widget->geometry() != geometry) widget->setGeometry(geometry);
     if (widget->isVisible() != w.visible() || widget->isHidden() == w.visible()) widget->setVisible(w.visible());
-    if (widget->isEnabled() != w.enabled()) widget->setEnabled(w.enabled());
+    // A disabled picture static still shows its picture as it is (the
+    // mirror keeps input from disabled windows itself); Qt would grey it.
+    DWORD type = w.style & SS_TYPEMASK;
+    bool picture = w.kind == WindowKind::Static && (type == SS_BITMAP || type == SS_ICON);
+    bool enabled = w.enabled() || picture;
+    if (widget->isEnabled() != enabled) widget->setEnabled(enabled);
     QFont font = QtFontFor(w.font);
     if (widget->font() != font) widget->setFont(font);
   }
@@ -770,7 +787,7 @@ void WidgetMirror::update_common(Entry& e, Window& w) {
   }
 }
 
-void WidgetMirror::update_control(Entry& e, Window& w) {
+void WidgetMirror::update_control(Entry& e, Window& w, bool repainted) {
   QWidget* widget = e.widget;
   HWND self = w.handle;
   switch (w.kind) {
@@ -788,9 +805,16 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       }
       QString text = (w.style & SS_NOPREFIX) ? qs(w.text) : without_prefix(w.text);
       if (label->text() != text) label->setText(text);
-      // The parent chooses colours through WM_CTLCOLORSTATIC, as for
-      // painting: a transparent mode or the null brush lets what the parent
-      // painted (a banner, a bitmap background) show through.
+      Qt::Alignment h = type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
+      Qt::Alignment align = h | ((w.style & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop);
+      if (label->alignment() != align) label->setAlignment(align);
+      bool wrap = type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE;
+      if (label->wordWrap() != wrap) label->setWordWrap(wrap);
+      // The parent chooses colours through WM_CTLCOLORSTATIC when the label
+      // paints, that is when it was marked for repainting: a transparent
+      // mode or the null brush lets what the parent painted (a banner, a
+      // bitmap background) show through.
+      if (!repainted) break;
       COLORREF text_colour = GetSysColor(COLOR_WINDOWTEXT), back = GetSysColor(COLOR_BTNFACE);
       bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0;
       if (w.parent) {
@@ -811,11 +835,6 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       palette.setColor(QPalette::Window, colour(back));
       if (palette != label->palette()) label->setPalette(palette);
       if (label->autoFillBackground() == transparent) label->setAutoFillBackground(!transparent);
-      Qt::Alignment h = type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
-      Qt::Alignment align = h | ((w.style & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop);
-      if (label->alignment() != align) label->setAlignment(align);
-      bool wrap = type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE;
-      if (label->wordWrap() != wrap) label->setWordWrap(wrap);
       break;
     }
     case WindowKind::Button: {
@@ -894,13 +913,22 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
                static_cast<char16_t>(r.format.auto_color);
       }
       sig += static_cast<char16_t>(model->background & 0xFFFF);
+      sig += static_cast<char16_t>(model->background >> 16);
+      sig += static_cast<char16_t>(model->system_background);
+      sig += static_cast<char16_t>((w.ex_style & WS_EX_TRANSPARENT) != 0);
       if (sig == e.signature) break;
       e.signature = sig;
       edit->setReadOnly((w.style & ES_READONLY) != 0);
       edit->clear();
+      // WS_EX_TRANSPARENT: no background at all, what lies beneath (the
+      // parent's painting, a banner) shows through around the text.
+      bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0;
       QPalette palette = edit->palette();
-      palette.setColor(QPalette::Base, model->system_background ? sys_colour(COLOR_WINDOW) : colour(model->background));
+      palette.setColor(QPalette::Base, transparent ? QColor(Qt::transparent)
+                                       : model->system_background ? sys_colour(COLOR_WINDOW) : colour(model->background));
       edit->setPalette(palette);
+      edit->viewport()->setAutoFillBackground(!transparent);
+      edit->setAutoFillBackground(false);
       QTextCursor cursor(edit->document());
       for (const auto& r : model->runs(w)) {
         if (r.start < 0 || r.length <= 0 || static_cast<size_t>(r.start) + static_cast<size_t>(r.length) > w.text.size())
@@ -945,9 +973,9 @@ void WidgetMirror::update_control(Entry& e, Window& w) {
       auto* tree = dynamic_cast<QTreeWidget*>(widget);
       auto* model = dynamic_cast<ListViewModel*>(w.control.get());
       if (!tree || !model) break;
-      // Per-row colours come from the parent's custom drawing, asked on each
-      // pass as each paint asks (a program's redraw does not tell observers).
-      if (!model->rows.empty()) model->custom_draw(w);
+      // Per-row colours come from the parent's custom drawing, asked when
+      // the list paints: when it was marked for repainting or changed.
+      if (repainted && !model->rows.empty()) model->custom_draw(w);
       Window* still = FindWindowModel(self);
       model = still ? dynamic_cast<ListViewModel*>(still->control.get()) : nullptr;
       if (!model) break;
@@ -1110,33 +1138,38 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
   // Only the control itself and its own parts (viewports, scroll bars), not
   // child windows that have entries of their own.
   QPoint local = source->mapTo(mapped, me->position().toPoint());
+  bool right = me->button() == Qt::RightButton;
+  QEvent::Type type = event->type();
+  // The message goes where the mouse lands on the model (a plain static
+  // passes it to the window beneath); that window chooses the cursor first,
+  // once Qt has delivered this event.
+  auto post_message = [&](UINT message, WPARAM keys, POINT at) {
+    MouseHit hit = MouseLanding(w, at);
+    HWND target = hit.window->handle;
+    defer([target, message] {
+      if (Window* tw = FindWindowModel(target)) SetCursorFor(*tw, message);
+    });
+    PostMouseInput(hit, message, keys);
+  };
+  auto post_at = [&](QEvent::Type t, POINT at) {
+    if (t == QEvent::MouseMove)
+      post_message(WM_MOUSEMOVE, (me->buttons() & Qt::LeftButton) ? MK_LBUTTON : 0, at);
+    else if (me->button() != Qt::LeftButton && me->button() != Qt::RightButton)
+      return;
+    else if (t == QEvent::MouseButtonPress)
+      post_message(right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, at);
+    else if (t == QEvent::MouseButtonRelease)
+      post_message(right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, at);
+    else if (t == QEvent::MouseButtonDblClick)
+      post_message(right ? WM_RBUTTONDOWN : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON, at);
+  };
   if (qobject_cast<QScrollBar*>(source)) return false;
   // Combo boxes and sliders keep Qt's handling; their signals reach the model.
   if (w.kind == WindowKind::ComboBox || w.kind == WindowKind::Slider) return false;
   if (e.top && mapped == e.top) return false;
 
-  POINT screen{local.x(), local.y()};
-  ClientToScreen(self, &screen);
-  SetCursorPos(screen.x, screen.y);
-  bool right = me->button() == Qt::RightButton;
-  QEvent::Type type = event->type();
-  auto post_at = [&](QEvent::Type t, POINT at) {
-    LPARAM l = pack(at.x, at.y);
-    if (t == QEvent::MouseButtonPress)
-      PostInputMessage(self, right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, l);
-    else if (t == QEvent::MouseButtonRelease)
-      PostInputMessage(self, right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, l);
-    else if (t == QEvent::MouseButtonDblClick)
-      PostInputMessage(self, right ? WM_RBUTTONDOWN : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON, l);
-  };
-
   if (type == QEvent::MouseMove) {
-    for (Window* other : w.thread->windows)
-      if (other->track_leave && other != &w) {
-        other->track_leave = false;
-        PostInputMessage(other->handle, WM_MOUSELEAVE, 0, 0);
-      }
-    PostInputMessage(self, WM_MOUSEMOVE, (me->buttons() & Qt::LeftButton) ? MK_LBUTTON : 0, pack(local.x(), local.y()));
+    post_at(type, {local.x(), local.y()});
     return false;
   }
   if (me->button() != Qt::LeftButton && me->button() != Qt::RightButton) return true;

@@ -83,6 +83,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   void window_destroyed(Window& window) override;
   void window_changed(Window& window) override;
   void window_repainted(Window& window) override;
+  void window_invalidated(Window& window) override;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -94,7 +95,9 @@ class WidgetMirror : public QObject, public WindowObserver {
   void make_picker_panel(Entry& e, Window& w, QWidget* client);
   void sync_window(Window& w, int depth);
   void update_common(Entry& e, Window& w);
-  void update_control(Entry& e, Window& w);
+  // `repainted`: the window was marked for repainting or changed since the
+  // last pass, so what its painting asks (colours, custom draw) is asked.
+  void update_control(Entry& e, Window& w, bool repainted);
   void update_top_level(Entry& e, Window& w);
   void rebuild_menu_bar(Entry& e, Window& w);
   void fill_menu(QMenu* into, HMENU handle, int depth, const std::function<void(UINT)>& pick);
