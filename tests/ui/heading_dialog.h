@@ -4,6 +4,8 @@
 // picture of the whole window.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QImage>
 #include <QRect>
 
@@ -77,6 +79,30 @@ int CountPixels(const QImage& image, const QRect& area, Test test) {
     for (int x = area.left(); x <= area.right(); ++x)
       if (image.valid(x, y) && test(QColor(image.pixel(x, y)))) ++n;
   return n;
+}
+
+inline bool IsRed(const QColor& c) { return c.red() > 150 && c.green() < 60 && c.blue() < 60; }
+inline bool IsBlue(const QColor& c) { return c.red() < 40 && c.green() < 80 && c.blue() > 80; }
+inline bool IsWhite(const QColor& c) { return c.red() > 200 && c.green() > 200 && c.blue() > 200; }
+inline bool IsDark(const QColor& c) { return qGray(c.rgb()) < 40; }
+
+// A picture of the dialog (from any renderer) shows what lies beneath the
+// transparent rich edits, and their texts over it.
+inline void ExpectHeadingsOverWhatLiesBeneath(const QImage& picture, const HeadingDialog& dialog) {
+  QRect over_banner = dialog.ControlInPicture(IDC_RICH);
+  QRect over_background = dialog.ControlInPicture(IDC_HEAD);
+  QRect opaque = dialog.ControlInPicture(IDC_OPAQUE);
+  // Below the text of each, what shows is what lies beneath.
+  auto corner = [&](const QRect& r) { return QColor(picture.pixel(r.right() - 2, r.bottom() - 2)); };
+  EXPECT_TRUE(IsRed(corner(over_banner))) << corner(over_banner).name().toStdString();
+  EXPECT_TRUE(IsBlue(corner(over_background))) << corner(over_background).name().toStdString();
+  EXPECT_TRUE(IsWhite(corner(opaque))) << corner(opaque).name().toStdString();
+  // The texts show: white over the banner (which is above the rich edit in
+  // the z-order but painted first), black over the background.
+  EXPECT_GT(CountPixels(picture, over_banner, IsWhite), 10);
+  EXPECT_GT(CountPixels(picture, over_background, IsDark), 10);
+  // Nothing of the rich edits' own white fills the transparent ones.
+  EXPECT_LT(CountPixels(picture, over_background, IsWhite), over_background.width() * over_background.height() / 20);
 }
 
 }  // namespace ui_test

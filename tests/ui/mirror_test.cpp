@@ -24,7 +24,6 @@ namespace {
 
 using platform::ui::qt::MirrorMode;
 using platform::ui::qt::WidgetMirror;
-using ui_test::CountPixels;
 
 // A dialog shown modeless with a view of it: widgets by control id, and a
 // pump that runs what Qt input asked for and then the model's messages.
@@ -177,23 +176,7 @@ TEST_F(MirrorTest, ColoursAndRowsAreAskedWhenAWindowRepaintsNotOnEveryPass) {
 TEST_F(MirrorTest, TransparentRichEditsShowThePictureAndBackgroundBeneath) {
   ui_test::HeadingDialog dialog;
   Open(dialog, IDD_HEADING);
-  QImage picture = mirror_->grab(Model());
-  auto is_red = [](const QColor& c) { return c.red() > 150 && c.green() < 60 && c.blue() < 60; };
-  auto is_blue = [](const QColor& c) { return c.red() < 40 && c.green() < 80 && c.blue() > 80; };
-  auto is_white = [](const QColor& c) { return c.red() > 200 && c.green() > 200 && c.blue() > 200; };
-  auto is_dark = [](const QColor& c) { return qGray(c.rgb()) < 40; };
-  QRect over_banner = dialog.ControlInPicture(IDC_RICH);
-  QRect over_background = dialog.ControlInPicture(IDC_HEAD);
-  QRect opaque = dialog.ControlInPicture(IDC_OPAQUE);
-  auto corner = [&](const QRect& r) { return QColor(picture.pixel(r.right() - 2, r.bottom() - 2)); };
-  EXPECT_TRUE(is_red(corner(over_banner))) << corner(over_banner).name().toStdString();
-  EXPECT_TRUE(is_blue(corner(over_background))) << corner(over_background).name().toStdString();
-  EXPECT_TRUE(is_white(corner(opaque))) << corner(opaque).name().toStdString();
-  // White text over the banner (above the rich edit in the z-order, painted
-  // under it), black text over the dialog's background.
-  EXPECT_GT(CountPixels(picture, over_banner, is_white), 10);
-  EXPECT_GT(CountPixels(picture, over_background, is_dark), 10);
-  EXPECT_LT(CountPixels(picture, over_background, is_white), over_background.width() * over_background.height() / 20);
+  ui_test::ExpectHeadingsOverWhatLiesBeneath(mirror_->grab(Model()), dialog);
 }
 
 }  // namespace

@@ -13,13 +13,10 @@
 
 using ui_test::CountPixels;
 using ui_test::HeadingDialog;
+using ui_test::IsRed;
+using ui_test::IsWhite;
 
 namespace {
-
-bool IsRed(const QColor& c) { return c.red() > 150 && c.green() < 60 && c.blue() < 60; }
-bool IsBlue(const QColor& c) { return c.red() < 40 && c.green() < 80 && c.blue() > 80; }
-bool IsWhite(const QColor& c) { return c.red() > 200 && c.green() > 200 && c.blue() > 200; }
-bool IsDark(const QColor& c) { return qGray(c.rgb()) < 30; }
 
 // Opens the dialog modeless and lets it paint.
 void OpenPainted(HeadingDialog& dialog) {
@@ -33,21 +30,7 @@ TEST(RenderedHeadings, TransparentRichEditsShowThePictureAndBackgroundBeneath) {
   OpenPainted(dialog);
   platform::ui::Window* w = platform::ui::FindWindowModel(dialog.m_hWnd);
   ASSERT_NE(w, nullptr);
-  QImage picture = platform::ui::RenderWindow(*w);
-  QRect over_banner = dialog.ControlInPicture(IDC_RICH);
-  QRect over_background = dialog.ControlInPicture(IDC_HEAD);
-  QRect opaque = dialog.ControlInPicture(IDC_OPAQUE);
-  // Below the text of each, what shows is what lies beneath.
-  auto corner = [&](const QRect& r) { return QColor(picture.pixel(r.right() - 2, r.bottom() - 2)); };
-  EXPECT_TRUE(IsRed(corner(over_banner))) << corner(over_banner).name().toStdString();
-  EXPECT_TRUE(IsBlue(corner(over_background))) << corner(over_background).name().toStdString();
-  EXPECT_TRUE(IsWhite(corner(opaque))) << corner(opaque).name().toStdString();
-  // The texts show: white over the banner (which is above the rich edit in
-  // the z-order but painted first), black over the background.
-  EXPECT_GT(CountPixels(picture, over_banner, IsWhite), 10);
-  EXPECT_GT(CountPixels(picture, over_background, IsDark), 10);
-  // Nothing of the rich edits' own white fills the transparent ones.
-  EXPECT_LT(CountPixels(picture, over_background, IsWhite), over_background.width() * over_background.height() / 20);
+  ui_test::ExpectHeadingsOverWhatLiesBeneath(platform::ui::RenderWindow(*w), dialog);
   dialog.DestroyWindow();
 }
 
