@@ -4,6 +4,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <system_error>
 #include <thread>
 
 #include "platform/core/error.h"
@@ -496,30 +497,37 @@ BOOL CWinThread::CreateThread(DWORD flags, UINT stack_size) {
     if (IsRunning()) return platform::fail(ERROR_ALREADY_EXISTS);
     // The earlier thread has ended: start afresh.
     Join();
-    delete runner_;
-    runner_ = nullptr;
+    runner_.reset();
   }
-  runner_ = new Runner;
-  std::promise<DWORD> started;
-  auto id = started.get_future();
-  Runner* runner = runner_;
-  runner_->thread = std::thread([this, runner, &started] {
-    auto& queue = platform::ui::CurrentUiThread();
-    queue.started_by_another = true;
-    queue.thread_object = this;
-    started.set_value(queue.id);
-    platform::ui::LoopBackend& backend = platform::ui::loop_backend();
-    backend.thread_started(queue);
-    if (InitInstance())
-      Run();
-    else
-      ExitInstance();
-    backend.thread_ending(queue);
-    queue.thread_object = nullptr;
-    runner->finished = true;
-    platform::ui::SignalThreadStateChange();
-  });
-  m_nThreadID = id.get();
+  auto runner = std::make_shared<Runner>();
+  auto started = std::make_shared<std::promise<DWORD>>();
+  auto id = started->get_future();
+  runner_ = runner;  // before the thread runs: it may end (and delete this) at once
+  try {
+    // The thread keeps its own reference to the runner: an object deleted
+    // on its own thread (after ExitInstance) leaves it valid.
+    runner->thread = std::thread([this, runner, started] {
+      auto& queue = platform::ui::CurrentUiThread();
+      queue.started_by_another = true;
+      queue.thread_object = this;
+      m_nThreadID = queue.id;
+      started->set_value(queue.id);
+      platform::ui::loop_backend().thread_started(queue);
+      if (InitInstance())
+        Run();
+      else
+        ExitInstance();
+      // `this` may be gone from here on.
+      platform::ui::loop_backend().thread_ending(queue);
+      queue.thread_object = nullptr;
+      runner->finished = true;
+      platform::ui::SignalThreadStateChange();
+    });
+  } catch (const std::system_error&) {
+    runner_.reset();
+    return platform::fail(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  id.wait();  // the queue exists; `this` is not touched again here
   return TRUE;
 }
 
@@ -528,14 +536,18 @@ bool CWinThread::IsRunning() const { return runner_ && !runner_->finished.load()
 void CWinThread::Join() {
   if (!runner_ || !runner_->thread.joinable()) return;
   if (runner_->thread.get_id() == std::this_thread::get_id()) return;  // never on itself
-  Runner* runner = runner_;
+  std::shared_ptr<Runner> runner = runner_;
   platform::ui::WaitServingSends([runner] { return runner->finished.load(); });
-  runner_->thread.join();
+  runner->thread.join();
 }
 
 CWinThread::~CWinThread() {
+  if (runner_ && runner_->thread.joinable() && runner_->thread.get_id() == std::this_thread::get_id()) {
+    // Deleted on its own thread: the thread finishes on its own.
+    runner_->thread.detach();
+    return;
+  }
   Join();
-  delete runner_;
 }
 
 CWinApp::CWinApp(LPCWSTR app_name) {

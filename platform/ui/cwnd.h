@@ -8,6 +8,7 @@
 // Override WindowProc, OnCommand or OnNotify only to change routing.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -213,8 +214,9 @@ class CWinThread : public CCmdTarget {
   // Starts the thread: InitInstance, then Run when it returned TRUE, then
   // ExitInstance. Returns once the thread's message queue exists, so
   // messages posted to m_nThreadID from then on are kept. `flags` and
-  // `stack_size` must be 0 (no suspended start here); a second call while
-  // the thread exists fails.
+  // `stack_size` must be 0 (no suspended start here, ERROR_INVALID_PARAMETER);
+  // a second call while the thread runs fails (ERROR_ALREADY_EXISTS). The
+  // object may be deleted on its own thread once ExitInstance has returned.
   BOOL CreateThread(DWORD flags = 0, UINT stack_size = 0);
   // Waits until a thread started by CreateThread has ended, serving the
   // messages it sends to the calling thread meanwhile.
@@ -228,7 +230,7 @@ class CWinThread : public CCmdTarget {
 
  private:
   struct Runner;
-  Runner* runner_ = nullptr;
+  std::shared_ptr<Runner> runner_;
 };
 
 class CWinApp : public CWinThread {

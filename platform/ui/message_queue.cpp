@@ -256,6 +256,7 @@ void WaitServingSends(const std::function<bool()>& done) {
 
 bool WaitUntilThreadIdle(DWORD id) {
   if (!UiThreadById(id)) return false;
+  if (UiThread* self = CurrentUiThreadIfAny(); self && self->id == id) return false;  // never idle while asking
   WaitServingSends([id] {
     std::lock_guard registry(threads().mutex);
     auto it = threads().by_id.find(id);

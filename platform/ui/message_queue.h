@@ -126,7 +126,7 @@ void SignalThreadStateChange();
 
 // Waits (serving sends as above) until thread `id` is idle in its message
 // loop with an empty queue, or has no queue any more. False when no thread
-// with that id exists when the call starts.
+// with that id exists when the call starts, or when it is the calling thread.
 bool WaitUntilThreadIdle(DWORD id);
 
 // Runs a message to its window: the attached framework object, the raw

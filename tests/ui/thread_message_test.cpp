@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <string>
 #include <thread>
 #include <utility>
@@ -219,6 +220,32 @@ TEST(ThreadMessages, CreateThreadRefusesWhatItCannotDo) {
   PostThreadMessageW(thread.m_nThreadID, kCount, 4, 0);
   Finish(thread);
   EXPECT_EQ(thread.seen, (std::vector<std::pair<WPARAM, LPARAM>>{{4, 0}}));
+}
+
+// Deletes itself once its thread is done, as auto-deleting thread objects do.
+class SelfDeleting : public CWinThread {
+ public:
+  explicit SelfDeleting(std::promise<void>* gone) : gone_(gone) {}
+  ~SelfDeleting() override { gone_->set_value(); }
+  BOOL InitInstance() override { return FALSE; }
+  int ExitInstance() override {
+    int code = CWinThread::ExitInstance();
+    delete this;
+    return code;
+  }
+
+ private:
+  std::promise<void>* gone_;
+};
+
+TEST(ThreadMessages, AThreadObjectMayDeleteItselfOnItsThread) {
+  std::promise<void> gone;
+  auto* thread = new SelfDeleting(&gone);
+  ASSERT_TRUE(thread->CreateThread());
+  // No crash and no wait for ever: the destructor ran on the thread itself.
+  gone.get_future().get();
+  // A thread never waits for its own idleness.
+  EXPECT_FALSE(platform::ui::WaitUntilThreadIdle(platform::ui::CurrentUiThread().id));
 }
 
 // A page made on the user-interface thread: its messages are served there.
