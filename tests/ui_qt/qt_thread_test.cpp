@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <thread>
 
+#include "platform/ui/controls.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_map.h"
@@ -28,7 +30,7 @@ using platform::ui::qt::MirrorMode;
 using platform::ui::qt::WidgetMirror;
 
 constexpr int IDD_BUSY = 950, IDD_WAITING = 951;
-constexpr int IDC_MESSAGE = 2101, IDC_BAR = 2102;
+constexpr int IDC_MESSAGE = 2101, IDC_BAR = 2102, IDC_MODE = 2103;
 constexpr UINT kCancelRequest = WM_USER + 12;  // from the waiting page to its owner
 constexpr UINT kStep = WM_USER + 13;           // thread messages to the waiting thread
 constexpr UINT kClose = WM_USER + 14;
@@ -40,6 +42,7 @@ const platform::ui::DialogItemTemplate kBusyItems[] = {
 const platform::ui::DialogItemTemplate kWaitingItems[] = {
     {u"Static", u"Please wait", IDC_MESSAGE, 7, 7, 120, 10, kChild | SS_LEFT, 0, 0},
     {u"msctls_progress32", u"", IDC_BAR, 7, 20, 120, 10, kChild, 0, 0},
+    {u"ComboBox", u"", IDC_MODE, 7, 40, 60, 40, kChild | WS_TABSTOP | CBS_DROPDOWNLIST, 0, 0},
     {u"Button", u"Cancel", IDCANCEL, 77, 40, 50, 14, kChild | WS_TABSTOP | BS_PUSHBUTTON, 0, 0},
 };
 constexpr DWORD kDialogStyle = DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU;
@@ -52,12 +55,29 @@ const platform::ui::DialogTemplate kDialogs[] = {
 const platform::ui::ResourceTable kTable = {"ui_qt_thread_tests", kDialogs, std::size(kDialogs), nullptr, 0,
                                             nullptr, 0};
 
-// Runs on the waiting thread: Cancel asks the owner and waits to be closed.
+// Runs on the waiting thread: Cancel asks the owner and waits to be closed;
+// a pick in its combo box is recorded.
 class WaitingPage : public CDialog {
  public:
   explicit WaitingPage(CWnd* owner) : CDialog(IDD_WAITING, owner), owner_(owner) {}
   std::atomic<bool> cancel_on_other_thread{false};
+  std::atomic<bool> pick_on_other_thread{false};
+  std::atomic<int> picks{0};
+  std::atomic<int> picked{-1};
   std::thread::id home;
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    auto* mode = static_cast<CComboBox*>(GetDlgItem(IDC_MODE));
+    mode->AddString(u"Fast");
+    mode->AddString(u"Thorough");
+    mode->SetCurSel(0);
+    return TRUE;
+  }
+  void OnModeChange() {
+    if (std::this_thread::get_id() != home) pick_on_other_thread = true;
+    ++picks;
+    picked = static_cast<CComboBox*>(GetDlgItem(IDC_MODE))->GetCurSel();
+  }
   void OnCancel() override {
     if (std::this_thread::get_id() != home) cancel_on_other_thread = true;
     if (CWnd* cancel = GetDlgItem(IDCANCEL)) cancel->EnableWindow(FALSE);
@@ -66,7 +86,11 @@ class WaitingPage : public CDialog {
 
  private:
   CWnd* owner_;
+  DECLARE_MESSAGE_MAP()
 };
+BEGIN_MESSAGE_MAP(WaitingPage, CDialog)
+  ON_CBN_SELCHANGE(IDC_MODE, &WaitingPage::OnModeChange)
+END_MESSAGE_MAP()
 
 class WaitingThread : public CWinThread {
  public:
@@ -134,18 +158,28 @@ TEST(QtViewThreads, AWaitingPageOnItsOwnThreadIsShownAndItsCancelReachesTheOwner
   int bar_value = -1;
   QString caption;
   bool clicked = false;
+  bool picked = false;
   std::function<void()> click_cancel = [&] {
     HWND page = busy.waiting.page.m_hWnd;
     HWND cancel = page ? ::GetDlgItem(page, IDCANCEL) : nullptr;
     auto* button = qobject_cast<QPushButton*>(cancel ? mirror.widget_for(cancel) : nullptr);
     auto* bar = qobject_cast<QProgressBar*>(page ? mirror.widget_for(::GetDlgItem(page, IDC_BAR)) : nullptr);
+    auto* mode = qobject_cast<QComboBox*>(page ? mirror.widget_for(::GetDlgItem(page, IDC_MODE)) : nullptr);
     QWidget* top = page ? mirror.top_level_widget(page) : nullptr;
-    if (!button || !button->isVisible() || !bar || bar->value() < 20 || !top) {
+    if (!button || !button->isVisible() || !bar || bar->value() < 20 || !mode || !top) {
       QTimer::singleShot(1, click_cancel);
       return;
     }
     bar_value = bar->value();
     caption = top->windowTitle();
+    if (!picked) {
+      // A pick in the drop-down list first (what Qt reports when the user
+      // chooses an entry): the selection change runs on the page's own thread.
+      picked = true;
+      emit mode->activated(1);
+      QTimer::singleShot(1, click_cancel);
+      return;
+    }
     clicked = true;
     QTest::mouseClick(button, Qt::LeftButton);
   };
@@ -171,6 +205,9 @@ TEST(QtViewThreads, AWaitingPageOnItsOwnThreadIsShownAndItsCancelReachesTheOwner
   EXPECT_EQ(bar_value, 20);  // two steps of 10 posted by the busy page
   EXPECT_EQ(caption, QStringLiteral("Waiting"));
   EXPECT_FALSE(busy.waiting.page.cancel_on_other_thread.load());  // served on its own thread
+  EXPECT_EQ(busy.waiting.page.picks.load(), 1);
+  EXPECT_EQ(busy.waiting.page.picked.load(), 1);
+  EXPECT_FALSE(busy.waiting.page.pick_on_other_thread.load());
   EXPECT_EQ(busy.requests, 1);
   EXPECT_TRUE(busy.request_on_view_thread);
   EXPECT_EQ(result, IDOK);

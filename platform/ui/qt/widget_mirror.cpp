@@ -281,14 +281,18 @@ WidgetMirror::~WidgetMirror() {
   for (HWND h : all) drop(h);
 }
 
-void WidgetMirror::defer(std::function<void()> action) { deferred_.push_back(std::move(action)); }
+void WidgetMirror::defer(HWND window, std::function<void()> action) {
+  deferred_.emplace_back(window, std::move(action));
+}
 
 bool WidgetMirror::run_deferred() {
   if (deferred_.empty()) return false;
   // Moved out first: an action may run a nested loop that defers more.
-  std::vector<std::function<void()>> batch;
+  std::vector<std::pair<HWND, std::function<void()>>> batch;
   batch.swap(deferred_);
-  for (auto& action : batch) action();
+  // Model code of another thread's window runs on that thread (and not at
+  // all once the window is gone).
+  for (auto& [window, action] : batch) RunOnWindowThread(window, action);
   return true;
 }
 
@@ -361,7 +365,7 @@ void WidgetMirror::make_picker_panel(Entry& e, Window& w, QWidget* client) {
   });
   connect(path, &QLineEdit::returnPressed, ok, &QPushButton::click);
   connect(cancel, &QPushButton::clicked, this, [this, self] {
-    defer([self] {
+    defer(self, [self] {
       if (FindWindowModel(self)) EndPickerOrBox(self, IDCANCEL);
     });
   });
@@ -444,7 +448,7 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
         // A pick in the drop-down is the model's selection change, as the
         // headless driver's `select` makes it.
         connect(c, &QComboBox::activated, this, [this, h](int index) {
-          defer([h, index] {
+          defer(h, [h, index] {
             auto* model = ModelOf<ComboBoxModel>(h);
             Window* cw = FindWindowModel(h);
             if (!model || !cw || index < 0 || index >= static_cast<int>(model->items.size())) return;
@@ -484,7 +488,7 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
         // then sends the scroll messages of a drag ending there.
         auto to_model = [this, h](int value) {
           if (syncing_) return;
-          defer([h, value] {
+          defer(h, [h, value] {
             auto* model = ModelOf<SliderModel>(h);
             Window* sw = FindWindowModel(h);
             if (model && sw) model->drag_to(*sw, value);
@@ -1146,7 +1150,7 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
   auto post_message = [&](UINT message, WPARAM keys, POINT at) {
     MouseHit hit = MouseLanding(w, at);
     HWND target = hit.window->handle;
-    defer([target, message] {
+    defer(target, [target, message] {
       if (Window* tw = FindWindowModel(target)) SetCursorFor(*tw, message);
     });
     PostMouseInput(hit, message, keys);
@@ -1219,7 +1223,7 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
     if (type == QEvent::MouseButtonPress && !right && in_view.x() < text.left()) {
       // The expand button: the user toggles the branch.
       HTREEITEM h = model->handle_of(node);
-      defer([self, h] {
+      defer(self, [self, h] {
         auto* tv = ModelOf<TreeViewModel>(self);
         Window* tw = FindWindowModel(self);
         if (TreeNode* n = tv && tw ? tv->node(h) : nullptr)
@@ -1233,7 +1237,7 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
     }
     if (type == QEvent::MouseButtonPress && !right) {
       HTREEITEM h = model->handle_of(node);
-      defer([self, h] {
+      defer(self, [self, h] {
         auto* tv = ModelOf<TreeViewModel>(self);
         Window* tw = FindWindowModel(self);
         if (TreeNode* n = tv && tw ? tv->node(h) : nullptr) tv->select(*tw, n, TVC_BYMOUSE);
@@ -1251,7 +1255,7 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
     post_at(type, {local.x(), local.y()});
     if (list && model) {
       int row = list->row(list->itemAt(source->mapTo(list->viewport(), me->position().toPoint())));
-      defer([self, row] {
+      defer(self, [self, row] {
         auto* lb = ModelOf<ListBoxModel>(self);
         Window* lw = FindWindowModel(self);
         if (!lb || !lw || row < 0 || row >= static_cast<int>(lb->items.size())) return;

@@ -8,7 +8,7 @@
 // user-interface threads that set_other_threads admits (the view admits
 // threads that take turns with it on the model); all calls come from the
 // mirror's thread. Input on another thread's window is posted to that
-// window's thread.
+// window's thread, and the model actions Qt input asks for run there.
 #pragma once
 
 #include <QObject>
@@ -107,7 +107,8 @@ class WidgetMirror : public QObject, public WindowObserver {
   bool handle_key(Entry& e, Window& w, QEvent* event);
   void drop(HWND hwnd);
   bool shows(const Window& w) const { return w.thread == thread_ || (other_threads_ && other_threads_(w.thread)); }
-  void defer(std::function<void()> action);
+  // Runs `action` once Qt has delivered its event, on the thread of `window`.
+  void defer(HWND window, std::function<void()> action);
 
   MirrorMode mode_;
   UiThread* thread_;
@@ -117,7 +118,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   // Windows whose layer or state changed since their last pass (changes
   // made while syncing are the mirror's own and do not count).
   std::unordered_set<HWND> repainted_;
-  std::vector<std::function<void()>> deferred_;
+  std::vector<std::pair<HWND, std::function<void()>>> deferred_;
   std::function<bool(const UiThread*)> other_threads_;
 };
 
