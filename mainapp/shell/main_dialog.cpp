@@ -577,17 +577,10 @@ void CDrummetDlg::OnLButtonDblClk(UINT flags, CPoint point) {
 }
 
 BOOL CDrummetDlg::PreTranslateMessage(MSG* msg) {
+  // Escape skips the dialog's keyboard handling, so it never cancels the
+  // main dialog. The pictures are plain bitmap statics: the mouse passes
+  // through them to the dialog's own handlers.
   if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) return FALSE;
-  // The pictures are plain bitmap statics: the mouse passes through them to
-  // the dialog, which decides what lies under the cursor.
-  if ((msg->message == WM_MOUSEMOVE || msg->message == WM_LBUTTONDOWN || msg->message == WM_LBUTTONDBLCLK) &&
-      msg->hwnd != GetSafeHwnd() && ::GetParent(msg->hwnd) == GetSafeHwnd()) {
-    int id = ::GetDlgCtrlID(msg->hwnd);
-    bool picture = false;
-    for (int control : kHoverOrder) picture = picture || control == id;
-    HandleMouse(msg->message, picture ? id : 0);
-    return TRUE;
-  }
   return CBDialog::PreTranslateMessage(msg);
 }
 
