@@ -1,7 +1,5 @@
 #include "mainapp/shell/main_dialog.h"
 
-#include <QImage>
-#include <map>
 #include <string>
 
 #include "disk/disk_tables.h"
@@ -24,146 +22,6 @@
 #include "platform/ui/winuser.h"
 
 CMenu mainMenu;
-
-// ---- menu styles, item bitmaps and icon bitmaps (stand-in, see the header) ----
-
-namespace shell::menu_seam {
-
-namespace {
-
-using platform::ui::FindMenu;
-using platform::ui::Menu;
-using platform::ui::MenuItem;
-
-// An item given the callback bitmap stays a string item for the program but
-// is kept as an owner-drawn item of the platform's menu, marked by this
-// value, so that the menu views measure and draw its picture through the
-// owner as the callback bitmap asks.
-constexpr DWORD kErrorMenuItemNotFound = 1456;
-
-constexpr ULONG_PTR kCallbackMark = ~ULONG_PTR{0} - 0x4D42;
-
-bool has_callback_bitmap(const MenuItem& item) {
-  return (item.flags & MF_OWNERDRAW) && item.data == kCallbackMark;
-}
-
-// Menu styles by menu; entries of destroyed menus are ignored by FindMenu.
-std::map<HMENU, DWORD>& menu_styles() {
-  static auto* styles = new std::map<HMENU, DWORD>;
-  return *styles;
-}
-
-MenuItem* find_item(HMENU menu, UINT item, BOOL by_position) {
-  Menu* m = FindMenu(menu);
-  if (!m) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  MenuItem* found = m->find(item, by_position ? MF_BYPOSITION : MF_BYCOMMAND);
-  if (!found) SetLastError(kErrorMenuItemNotFound);
-  return found;
-}
-
-}  // namespace
-
-BOOL GetMenuInfo(HMENU menu, MENUINFO* info) {
-  if (!info || info->cbSize != sizeof(MENUINFO)) return platform::fail(ERROR_INVALID_PARAMETER);
-  if (!FindMenu(menu)) return platform::fail(ERROR_INVALID_HANDLE);
-  if (info->fMask & MIM_STYLE) {
-    auto it = menu_styles().find(menu);
-    info->dwStyle = it == menu_styles().end() ? 0 : it->second;
-  }
-  return TRUE;
-}
-
-BOOL SetMenuInfo(HMENU menu, const MENUINFO* info) {
-  if (!info || info->cbSize != sizeof(MENUINFO)) return platform::fail(ERROR_INVALID_PARAMETER);
-  if (!FindMenu(menu)) return platform::fail(ERROR_INVALID_HANDLE);
-  if (info->fMask & MIM_STYLE) menu_styles()[menu] = info->dwStyle;
-  return TRUE;
-}
-
-BOOL GetMenuItemInfoW(HMENU menu, UINT item, BOOL by_position, MENUITEMINFOW* info) {
-  if (!info || info->cbSize != sizeof(MENUITEMINFOW)) return platform::fail(ERROR_INVALID_PARAMETER);
-  MenuItem* it = find_item(menu, item, by_position);
-  if (!it) return FALSE;
-  const bool callback = has_callback_bitmap(*it);
-  if (info->fMask & MIIM_FTYPE) {
-    info->fType = (it->flags & MF_SEPARATOR) ? MFT_SEPARATOR
-                  : (it->flags & MF_OWNERDRAW) && !callback ? MFT_OWNERDRAW
-                                                            : MFT_STRING;
-  }
-  if (info->fMask & MIIM_STATE) info->fState = it->flags & (MF_GRAYED | MF_DISABLED | MF_CHECKED);
-  if (info->fMask & MIIM_ID) info->wID = (it->flags & MF_POPUP) ? 0 : it->id;
-  if (info->fMask & MIIM_SUBMENU) info->hSubMenu = (it->flags & MF_POPUP) ? it->submenu : nullptr;
-  if (info->fMask & MIIM_DATA) info->dwItemData = callback ? 0 : it->data;
-  if (info->fMask & MIIM_BITMAP) info->hbmpItem = callback ? HBMMENU_CALLBACK : nullptr;
-  if (info->fMask & MIIM_STRING) {
-    const UINT length = static_cast<UINT>(it->text.size());
-    if (info->dwTypeData && info->cch > 0) {
-      const UINT copied = std::min(length, info->cch - 1);
-      std::copy_n(it->text.begin(), copied, info->dwTypeData);
-      info->dwTypeData[copied] = 0;
-      info->cch = copied;
-    } else {
-      info->cch = length;
-    }
-  }
-  return TRUE;
-}
-
-BOOL SetMenuItemInfoW(HMENU menu, UINT item, BOOL by_position, const MENUITEMINFOW* info) {
-  if (!info || info->cbSize != sizeof(MENUITEMINFOW)) return platform::fail(ERROR_INVALID_PARAMETER);
-  // Only the callback bitmap (or none) can be set as an item's picture here.
-  if ((info->fMask & MIIM_BITMAP) && info->hbmpItem && info->hbmpItem != HBMMENU_CALLBACK)
-    return platform::fail(ERROR_NOT_SUPPORTED);
-  if ((info->fMask & MIIM_FTYPE) && (info->fType & ~(MFT_OWNERDRAW | MFT_SEPARATOR)) != 0)
-    return platform::fail(ERROR_NOT_SUPPORTED);
-  MenuItem* it = find_item(menu, item, by_position);
-  if (!it) return FALSE;
-  bool callback = has_callback_bitmap(*it);
-  bool owner_drawn = (it->flags & MF_OWNERDRAW) && !callback;
-  if (info->fMask & MIIM_FTYPE) {
-    owner_drawn = (info->fType & MFT_OWNERDRAW) != 0;
-    it->flags = (it->flags & ~MF_SEPARATOR) | ((info->fType & MFT_SEPARATOR) ? MF_SEPARATOR : 0);
-  }
-  if (info->fMask & MIIM_BITMAP) callback = info->hbmpItem == HBMMENU_CALLBACK;
-  if (info->fMask & MIIM_ID) it->id = info->wID;
-  if (info->fMask & MIIM_STRING) it->text = info->dwTypeData ? info->dwTypeData : u"";
-  if (info->fMask & MIIM_STATE)
-    it->flags = (it->flags & ~(MF_GRAYED | MF_DISABLED | MF_CHECKED)) |
-                (info->fState & (MF_GRAYED | MF_DISABLED | MF_CHECKED));
-  // An owner-drawn item draws itself whole; its picture is not asked for.
-  if (owner_drawn) {
-    it->flags |= MF_OWNERDRAW;
-    if (callback || has_callback_bitmap(*it)) it->data = 0;
-    if (info->fMask & MIIM_DATA) it->data = info->dwItemData;
-  } else if (callback) {
-    it->flags |= MF_OWNERDRAW;
-    it->data = kCallbackMark;
-  } else {
-    it->flags &= ~MF_OWNERDRAW;
-    it->data = (info->fMask & MIIM_DATA) ? info->dwItemData : 0;
-  }
-  return TRUE;
-}
-
-BOOL GetIconInfo(HICON icon, ICONINFO* info) {
-  const QImage* image = platform::ui::IconImage(icon);
-  if (!info) return platform::fail(ERROR_INVALID_PARAMETER);
-  if (!image) return platform::fail(ERROR_INVALID_HANDLE);
-  // The mask is white where the icon is transparent.
-  QImage mask(image->size(), QImage::Format_ARGB32);
-  for (int y = 0; y < image->height(); ++y)
-    for (int x = 0; x < image->width(); ++x)
-      mask.setPixel(x, y, qAlpha(image->pixel(x, y)) < 128 ? 0xFFFFFFFFu : 0xFF000000u);
-  *info = ICONINFO{TRUE, static_cast<DWORD>(image->width() / 2), static_cast<DWORD>(image->height() / 2),
-                   platform::ui::MakeBitmap(mask), platform::ui::MakeBitmap(*image)};
-  return TRUE;
-}
-
-}  // namespace shell::menu_seam
-
 
 namespace {
 
@@ -415,7 +273,6 @@ void CDrummetDlg::RelabelMenuItems(CMenu* menu) {
 }
 
 void CDrummetDlg::OnInitMenuPopup(CMenu* menu, UINT index, BOOL system_menu) {
-  using namespace shell::menu_seam;
   CBDialog::OnInitMenuPopup(menu, index, system_menu);
   if (system_menu) menu = GetSystemMenu(FALSE);
   if (!menu) return;
@@ -445,33 +302,24 @@ void CDrummetDlg::OnInitMenuPopup(CMenu* menu, UINT index, BOOL system_menu) {
 }
 
 HICON CDrummetDlg::GetMenuIcon(UINT id) {
-  // Loaded once and kept, as shared icons are; a missing icon is looked for
-  // again next time.
-  static auto* by_number = new std::map<UINT, HICON>;
-  static auto* by_name = new std::map<std::u16string, HICON>;
-  if (id < 0x10000) {
-    if (auto it = by_number->find(id); it != by_number->end()) return it->second;
-    HICON icon = static_cast<HICON>(
-        ::LoadImageW(nullptr, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, LR_SHARED));
-    if (icon) return (*by_number)[id] = icon;
-  }
+  // Shared icons: the platform loads each once and never frees it.
+  if (id < 0x10000)
+    if (HICON icon = static_cast<HICON>(::LoadImageW(nullptr, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, LR_SHARED)))
+      return icon;
   std::u16string name;
   if (HMENU bar = ::GetMenu(GetSafeHwnd())) CMenu::FromHandle(bar)->GetMenuString(id, name, MF_BYCOMMAND);
   if (name.empty()) return nullptr;
   for (char16_t& c : name)
     if (c == u' ') c = u'_';
-  if (auto it = by_name->find(name); it != by_name->end()) return it->second;
-  HICON icon = static_cast<HICON>(::LoadImageW(nullptr, name.c_str(), IMAGE_ICON, 16, 16, LR_SHARED));
-  if (icon) (*by_name)[name] = icon;
-  return icon;
+  return static_cast<HICON>(::LoadImageW(nullptr, name.c_str(), IMAGE_ICON, 16, 16, LR_SHARED));
 }
 
 namespace {
 
 // The size of an icon's colour bitmap; false for a bad icon.
 bool IconSize(HICON icon, SIZE* size) {
-  shell::menu_seam::ICONINFO info{};
-  if (!icon || !shell::menu_seam::GetIconInfo(icon, &info)) return false;
+  ::ICONINFO info{};
+  if (!icon || !::GetIconInfo(icon, &info)) return false;
   BITMAP colour{};
   const bool ok = ::GetObjectW(info.hbmColor, sizeof colour, &colour) == sizeof colour;
   if (ok) *size = {colour.bmWidth, colour.bmHeight};

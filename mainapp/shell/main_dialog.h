@@ -9,83 +9,12 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 
 #include "mainapp/shell/bitmap_dialog.h"
 #include "mainapp/shell/remaining_time.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/menu.h"
-
-// Menu styles, item bitmaps and icon bitmaps with the platform's names and
-// layouts. FIXME: the platform's menus and GDI do not offer these yet; this
-// stand-in keeps the menu code written as it will stay, and goes once
-// platform/ui provides SetMenuInfo, Get/SetMenuItemInfoW with MIIM_BITMAP and
-// HBMMENU_CALLBACK, and GetIconInfo.
-namespace shell::menu_seam {
-
-constexpr UINT MIM_STYLE = 0x10;
-constexpr DWORD MNS_AUTODISMISS = 0x10000000;
-constexpr DWORD MNS_CHECKORBMP = 0x04000000;
-constexpr UINT MIIM_STATE = 0x1;
-constexpr UINT MIIM_ID = 0x2;
-constexpr UINT MIIM_SUBMENU = 0x4;
-constexpr UINT MIIM_DATA = 0x20;
-constexpr UINT MIIM_STRING = 0x40;
-constexpr UINT MIIM_BITMAP = 0x80;
-constexpr UINT MIIM_FTYPE = 0x100;
-constexpr UINT MFT_STRING = 0x0;
-constexpr UINT MFT_OWNERDRAW = 0x100;
-constexpr UINT MFT_SEPARATOR = 0x800;
-// The item's picture is measured and drawn by the menu's owner
-// (WM_MEASUREITEM and WM_DRAWITEM with ODT_MENU), beside its text.
-inline HBITMAP const HBMMENU_CALLBACK = reinterpret_cast<HBITMAP>(static_cast<intptr_t>(-1));
-
-struct MENUINFO {
-  DWORD cbSize;            // +0x00
-  DWORD fMask;             // +0x04 MIM_*
-  DWORD dwStyle;           // +0x08 MNS_*
-  UINT cyMax;              // +0x0c
-  HBRUSH hbrBack;          // +0x10
-  DWORD dwContextHelpID;   // +0x18
-  ULONG_PTR dwMenuData;    // +0x20
-};                         // 0x28 bytes
-static_assert(sizeof(void*) != 8 || sizeof(MENUINFO) == 0x28);
-static_assert(offsetof(MENUINFO, dwStyle) == 8);
-
-struct MENUITEMINFOW {
-  UINT cbSize;             // +0x00
-  UINT fMask;              // +0x04 MIIM_*
-  UINT fType;              // +0x08 MFT_*
-  UINT fState;             // +0x0c MF_GRAYED, MF_CHECKED ...
-  UINT wID;                // +0x10
-  HMENU hSubMenu;          // +0x18
-  HBITMAP hbmpChecked;     // +0x20
-  HBITMAP hbmpUnchecked;   // +0x28
-  ULONG_PTR dwItemData;    // +0x30
-  LPWSTR dwTypeData;       // +0x38 the text buffer (MIIM_STRING)
-  UINT cch;                // +0x40 its size in units, without the terminator
-  HBITMAP hbmpItem;        // +0x48
-};                         // 0x50 bytes
-static_assert(sizeof(void*) != 8 || (sizeof(MENUITEMINFOW) == 0x50 && offsetof(MENUITEMINFOW, hSubMenu) == 0x18 &&
-                                     offsetof(MENUITEMINFOW, hbmpItem) == 0x48));
-
-struct ICONINFO {
-  BOOL fIcon;              // +0x00
-  DWORD xHotspot;          // +0x04
-  DWORD yHotspot;          // +0x08
-  HBITMAP hbmMask;         // +0x10
-  HBITMAP hbmColor;        // +0x18
-};                         // 0x20 bytes; the caller deletes both bitmaps
-static_assert(sizeof(void*) != 8 || (sizeof(ICONINFO) == 0x20 && offsetof(ICONINFO, hbmColor) == 0x18));
-
-BOOL GetMenuInfo(HMENU menu, MENUINFO* info);
-BOOL SetMenuInfo(HMENU menu, const MENUINFO* info);
-BOOL GetMenuItemInfoW(HMENU menu, UINT item, BOOL by_position, MENUITEMINFOW* info);
-BOOL SetMenuItemInfoW(HMENU menu, UINT item, BOOL by_position, const MENUITEMINFOW* info);
-BOOL GetIconInfo(HICON icon, ICONINFO* info);
-
-}  // namespace shell::menu_seam
 
 class CDrummetDlg : public CBDialog {
  public:

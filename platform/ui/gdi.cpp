@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -47,6 +48,7 @@ struct GdiObject {
   bool underline = false;
   // Bitmap and icon
   QImage image;
+  bool shared = false;  // icons loaded with LR_SHARED: kept for the process
 };
 
 struct DeviceContext {
@@ -226,10 +228,11 @@ QImage decode_bitmap(const unsigned char* data, size_t size) {
   return image;
 }
 
-// Icon files: the largest entry. PNG entries load as they are; DIB entries
+// Icon files: the entry of the wanted size (0 x 0: the largest), else the
+// smallest larger one, else the largest. PNG entries load as they are; DIB entries
 // get a file header so the BMP reader takes them (the height in the entry
 // counts the colour and mask halves).
-QImage decode_icon(const unsigned char* data, size_t size) {
+QImage decode_icon(const unsigned char* data, size_t size, int want_w = 0, int want_h = 0) {
   if (size < 6) return {};
   auto u16 = [&](size_t o) { return static_cast<unsigned>(data[o] | (data[o + 1] << 8)); };
   auto u32 = [&](size_t o) {
@@ -239,8 +242,8 @@ QImage decode_icon(const unsigned char* data, size_t size) {
   if (u16(0) != 0 || u16(2) != 1) return {};
   unsigned count = u16(4);
   if (count == 0 || 6 + 16ull * count > size) return {};
-  size_t best = 0;
-  unsigned best_area = 0;
+  size_t best = 0, exact = 0, larger = 0;
+  unsigned best_area = 0, larger_area = ~0u;
   for (unsigned i = 0; i < count; ++i) {
     size_t e = 6 + 16ull * i;
     unsigned w = data[e] ? data[e] : 256, h = data[e + 1] ? data[e + 1] : 256;
@@ -248,7 +251,16 @@ QImage decode_icon(const unsigned char* data, size_t size) {
       best_area = w * h;
       best = e;
     }
+    if (want_w <= 0 || want_h <= 0) continue;
+    const unsigned ww = static_cast<unsigned>(want_w), wh = static_cast<unsigned>(want_h);
+    if (w == ww && h == wh && !exact) exact = e;
+    if (w >= ww && h >= wh && w * h < larger_area) {
+      larger_area = w * h;
+      larger = e;
+    }
   }
+  if (exact) best = exact;
+  else if (larger) best = larger;
   uint32_t length = u32(best + 8), offset = u32(best + 12);
   if (offset > size || length > size - offset || length < 40) return {};
   const unsigned char* img = data + offset;
@@ -446,10 +458,10 @@ using namespace platform::ui;
 DWORD GetSysColor(int index) {
   switch (index) {
     case COLOR_WINDOW: return RGB(255, 255, 255);
-    case COLOR_WINDOWTEXT: case COLOR_BTNTEXT: return RGB(0, 0, 0);
+    case COLOR_WINDOWTEXT: case COLOR_BTNTEXT: case COLOR_MENUTEXT: return RGB(0, 0, 0);
     case COLOR_HIGHLIGHT: return RGB(0, 120, 215);
     case COLOR_HIGHLIGHTTEXT: return RGB(255, 255, 255);
-    case COLOR_BTNFACE: return RGB(240, 240, 240);
+    case COLOR_BTNFACE: case COLOR_MENU: return RGB(240, 240, 240);
     case COLOR_GRAYTEXT: return RGB(109, 109, 109);
   }
   return RGB(0, 0, 0);
@@ -911,41 +923,83 @@ HBITMAP LoadBitmapW(HINSTANCE, LPCWSTR name) {
   return MakeBitmap(image);
 }
 
-HICON LoadIconW(HINSTANCE, LPCWSTR name) {
-  if (!IS_INTRESOURCE(name)) return nullptr;
-  int id = static_cast<int>(reinterpret_cast<UINT_PTR>(name));
-  const BinaryResource* r = FindBinaryResource(kIconResource, id);
+namespace {
+
+// A resource number from a name: a number itself, or "#123"; -1 otherwise.
+int ResourceNumber(LPCWSTR name) {
+  if (!name) return -1;
+  if (IS_INTRESOURCE(name)) return static_cast<int>(reinterpret_cast<UINT_PTR>(name));
+  if (name[0] != u'#' || !name[1]) return -1;
+  int value = 0;
+  for (const char16_t* c = name + 1; *c; ++c) {
+    if (*c < u'0' || *c > u'9' || value > 0xFFFF) return -1;
+    value = value * 10 + (*c - u'0');
+  }
+  return value <= 0xFFFF ? value : -1;
+}
+
+// The icon resource's picture at the asked size (0 x 0: as stored, largest).
+HICON load_icon(LPCWSTR name, int cx, int cy) {
+  const int id = ResourceNumber(name);
+  const BinaryResource* r = id >= 0 ? FindBinaryResource(kIconResource, id) : nullptr;
   if (!r) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND_VALUE);
     return nullptr;
   }
-  QImage image = decode_icon(r->data, r->size);
+  QImage image = decode_icon(r->data, r->size, cx, cy);
   if (image.isNull()) {
     SetLastError(ERROR_BAD_FORMAT);
     return nullptr;
   }
+  if (cx > 0 && cy > 0 && image.size() != QSize(cx, cy))
+    image = image.scaled(cx, cy, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   return MakeIcon(image);
 }
 
-HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT) {
+}  // namespace
+
+HICON LoadIconW(HINSTANCE, LPCWSTR name) { return load_icon(name, 0, 0); }
+
+HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags) {
   if (type == IMAGE_BITMAP) return LoadBitmapW(instance, name);
-  if (type == IMAGE_ICON) {
-    HICON icon = LoadIconW(instance, name);
-    if (icon && cx > 0 && cy > 0) {
-      QImage scaled = IconImage(icon)->scaled(cx, cy);
-      DestroyIcon(icon);
-      return MakeIcon(scaled);
-    }
-    return icon;
+  if (type != IMAGE_ICON) return nullptr;
+  if (cx < 0 || cy < 0 || cx > 1024 || cy > 1024) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
   }
-  return nullptr;
+  if (!(flags & LR_SHARED)) return load_icon(name, cx, cy);
+  // Shared icons: one per resource and size, for the life of the process.
+  static std::mutex mutex;
+  static auto* shared = new std::map<std::tuple<int, int, int>, HICON>;
+  const int id = ResourceNumber(name);
+  std::lock_guard lock(mutex);
+  auto key = std::make_tuple(id, cx, cy);
+  if (auto it = shared->find(key); it != shared->end() && IconImage(it->second)) return it->second;
+  HICON icon = load_icon(name, cx, cy);
+  if (!icon) return nullptr;
+  find_object(icon)->shared = true;
+  (*shared)[key] = icon;
+  return icon;
 }
 
 BOOL DestroyIcon(HICON icon) {
   auto& t = tables();
   auto it = t.objects.find(icon);
-  if (it == t.objects.end() || it->second->kind != GdiKind::Icon) return FALSE;
-  t.objects.erase(it);
+  if (it == t.objects.end() || it->second->kind != GdiKind::Icon) return platform::fail(ERROR_INVALID_HANDLE);
+  if (!it->second->shared) t.objects.erase(it);
+  return TRUE;
+}
+
+BOOL GetIconInfo(HICON icon, ICONINFO* info) {
+  if (!info) return platform::fail(ERROR_INVALID_PARAMETER);
+  const QImage* image = IconImage(icon);
+  if (!image) return platform::fail(ERROR_INVALID_HANDLE);
+  QImage mask(image->size(), QImage::Format_RGB32);
+  for (int y = 0; y < image->height(); ++y)
+    for (int x = 0; x < image->width(); ++x)
+      mask.setPixel(x, y, qAlpha(image->pixel(x, y)) < 128 ? 0xFFFFFFFFu : 0xFF000000u);
+  *info = ICONINFO{TRUE, static_cast<DWORD>(image->width() / 2), static_cast<DWORD>(image->height() / 2),
+                   MakeBitmap(mask), MakeBitmap(*image)};
   return TRUE;
 }
 

@@ -5,6 +5,7 @@
 // Pie runs counter-clockwise from the start radial to the end radial.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -61,7 +62,9 @@ constexpr UINT DT_END_ELLIPSIS = 0x8000;
 constexpr int FW_NORMAL = 400;
 constexpr int FW_BOLD = 700;
 constexpr UINT DI_NORMAL = 0x3;
+constexpr int COLOR_MENU = 4;
 constexpr int COLOR_WINDOW = 5;
+constexpr int COLOR_MENUTEXT = 7;
 constexpr int COLOR_WINDOWTEXT = 8;
 constexpr int COLOR_HIGHLIGHT = 13;
 constexpr int COLOR_HIGHLIGHTTEXT = 14;
@@ -86,6 +89,15 @@ constexpr UINT LR_DEFAULTCOLOR = 0;
 constexpr UINT LR_LOADFROMFILE = 0x10;
 constexpr UINT LR_DEFAULTSIZE = 0x40;
 constexpr UINT LR_SHARED = 0x8000;
+
+struct ICONINFO {
+  BOOL fIcon;              // +0x00
+  DWORD xHotspot;          // +0x04
+  DWORD yHotspot;          // +0x08
+  HBITMAP hbmMask;         // +0x10
+  HBITMAP hbmColor;        // +0x18
+};                         // 0x20 bytes
+static_assert(sizeof(void*) != 8 || (sizeof(ICONINFO) == 0x20 && offsetof(ICONINFO, hbmColor) == 0x18));
 
 struct PAINTSTRUCT {
   HDC hdc;
@@ -166,8 +178,17 @@ BOOL DrawIconEx(HDC dc, int x, int y, HICON icon, int width, int height, UINT st
 BOOL DrawIcon(HDC dc, int x, int y, HICON icon);
 HBITMAP LoadBitmapW(HINSTANCE instance, LPCWSTR name);
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
+// Icons: the entry of the asked size (cx x cy; 0 asks for the largest), else
+// the smallest larger one scaled down, else the largest scaled up. Names are
+// resource numbers, or "#123" texts of them. LR_SHARED gives the same handle
+// for the same resource and size each time; DestroyIcon leaves it alone.
 HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags);
+// TRUE for an icon that is destroyed or shared (kept); FALSE for a bad handle.
 BOOL DestroyIcon(HICON icon);
+// The icon's colour bitmap and its mask (white where the icon is clear,
+// black where it is solid); the caller deletes both. The hot spot is the
+// centre. FALSE with ERROR_INVALID_PARAMETER or ERROR_INVALID_HANDLE.
+BOOL GetIconInfo(HICON icon, ICONINFO* info);
 DWORD GetSysColor(int index);
 HBRUSH GetSysColorBrush(int index);
 

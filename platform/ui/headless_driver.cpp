@@ -573,6 +573,8 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
     }
     HWND h = top->handle;
     SendMessageW(h, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELONG(0, where == 2));
+    // The pop-up opens: its owner-drawn and callback pictures are drawn.
+    DrawPopupMenu(h, popup);
     Menu* m = FindMenu(popup);
     MenuItem* item = m ? m->find(command, MF_BYCOMMAND) : nullptr;
     if (!item || (item->flags & (MF_GRAYED | MF_DISABLED))) {

@@ -1,6 +1,8 @@
 #include "platform/ui/menu.h"
 
 #include <QImage>
+#include <QPainter>
+#include <algorithm>
 #include <unordered_map>
 
 #include "platform/core/error.h"
@@ -128,6 +130,82 @@ int MenuOwningCommand(Window& w, UINT id, HMENU* popup) {
 
 TrackedMenu* CurrentTrackedMenu() { return tracked.empty() ? nullptr : tracked.back(); }
 
+bool DrawnByOwner(const MenuItem& item) {
+  return !(item.flags & (MF_SEPARATOR | MF_POPUP)) &&
+         ((item.flags & MF_OWNERDRAW) || item.bitmap == HBMMENU_CALLBACK);
+}
+
+QImage OwnerDrawnPicture(HWND owner, HMENU menu, const MenuItem& item) {
+  if (!DrawnByOwner(item) || !FindWindowModel(owner)) return QImage();
+  MEASUREITEMSTRUCT mi{ODT_MENU, 0, item.id, 0, 0, item.data};
+  SendMessageW(owner, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mi));
+  const int width = static_cast<int>(std::clamp<UINT>(mi.itemWidth, 1, 2048));
+  const int height = static_cast<int>(std::clamp<UINT>(mi.itemHeight, 1, 512));
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  RECT all{0, 0, width, height};
+  FillRect(dc, &all, GetSysColorBrush(COLOR_MENU));
+  DRAWITEMSTRUCT di{ODT_MENU, 0, item.id, ODA_DRAWENTIRE,
+                    (item.flags & MF_GRAYED) ? ODS_GRAYED : 0u,
+                    reinterpret_cast<HWND>(menu), dc, all, item.data};
+  SendMessageW(owner, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&di));
+  QImage picture;
+  if (const QImage* drawn = DcImage(dc)) picture = drawn->copy();
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(bitmap);
+  return picture;
+}
+
+QImage DrawPopupMenu(HWND owner, HMENU handle) {
+  constexpr int kRow = 20, kSeparator = 8, kGap = 4, kTextWidth = 200, kMaxItems = 512;
+  Menu* m = FindMenu(handle);
+  if (!m) return QImage();
+  // Each item's picture first: the owner may change the menu while it draws.
+  std::vector<MenuItem> items(m->items.begin(), m->items.begin() + std::min<size_t>(m->items.size(), kMaxItems));
+  std::vector<QImage> pictures;
+  int picture_width = 0, height = 0;
+  for (const MenuItem& item : items) {
+    QImage picture;
+    if (DrawnByOwner(item))
+      picture = OwnerDrawnPicture(owner, handle, item);
+    else if (const QImage* bitmap = item.bitmap ? BitmapImage(item.bitmap) : nullptr)
+      picture = *bitmap;
+    picture_width = std::max(picture_width, picture.width());
+    height += (item.flags & MF_SEPARATOR) ? kSeparator : std::max(kRow, picture.height());
+    pictures.push_back(std::move(picture));
+  }
+  QImage out(std::max(1, kGap + picture_width + kGap + kTextWidth), std::max(1, height), QImage::Format_RGB32);
+  out.fill(ToQRgb(GetSysColor(COLOR_MENU)));
+  QPainter p(&out);
+  p.setFont(QtFontFor(nullptr));
+  int y = 0;
+  for (size_t i = 0; i < items.size(); ++i) {
+    const MenuItem& item = items[i];
+    if (item.flags & MF_SEPARATOR) {
+      p.setPen(QColor(ToQRgb(GetSysColor(COLOR_GRAYTEXT))));
+      p.drawLine(kGap, y + kSeparator / 2, out.width() - kGap, y + kSeparator / 2);
+      y += kSeparator;
+      continue;
+    }
+    const QImage& picture = pictures[i];
+    const int row = std::max(kRow, picture.height());
+    // An owner-drawn item is its picture alone; others have their text beside it.
+    if (!picture.isNull()) p.drawImage(kGap, y + (row - picture.height()) / 2, picture);
+    if (!(item.flags & MF_OWNERDRAW)) {
+      const bool grey = item.flags & (MF_GRAYED | MF_DISABLED);
+      p.setPen(QColor(ToQRgb(GetSysColor(grey ? COLOR_GRAYTEXT : COLOR_MENUTEXT))));
+      std::u16string text = item.text.substr(0, item.text.find(u'\t'));
+      std::erase(text, u'&');
+      p.drawText(QRect(kGap + picture_width + kGap, y, kTextWidth, row), Qt::AlignLeft | Qt::AlignVCenter,
+                 QString::fromStdU16String(text));
+    }
+    y += row;
+  }
+  return out;
+}
+
 }  // namespace platform::ui
 
 using platform::ui::FindMenu;
@@ -164,6 +242,8 @@ static MenuItem make_item(UINT flags, UINT_PTR id, LPCWSTR text) {
     item.id = static_cast<UINT>(id);
   if (flags & MF_OWNERDRAW)
     item.data = reinterpret_cast<ULONG_PTR>(text);
+  else if (flags & MF_BITMAP)
+    item.bitmap = reinterpret_cast<HBITMAP>(const_cast<LPWSTR>(text));
   else if (text && !(flags & (MF_SEPARATOR | MF_BITMAP)))
     item.text = text;
   return item;
@@ -195,7 +275,10 @@ BOOL ModifyMenuW(HMENU h, UINT position, UINT flags, UINT_PTR id, LPCWSTR text) 
   if (!m) return platform::fail(ERROR_INVALID_HANDLE);
   MenuItem* item = m->find(position, flags);
   if (!item) return platform::fail(platform::ui::ERROR_MENU_ITEM_NOT_FOUND_VALUE);
+  // A new label keeps the picture set beside it (SetMenuItemInfoW).
+  HBITMAP picture = item->bitmap;
   *item = make_item(flags, id, text);
+  if (!(flags & (MF_BITMAP | MF_OWNERDRAW | MF_SEPARATOR))) item->bitmap = picture;
   return TRUE;
 }
 
@@ -280,35 +363,18 @@ BOOL TrackPopupMenu(HMENU h, UINT flags, int x, int y, int, HWND owner, const RE
   platform::ui::Window* ow = platform::ui::FindWindowModel(owner);
   if (!m || !ow) return FALSE;
   SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(h), MAKELONG(0, FALSE));
-  // Owner-drawn items are measured and drawn as the menu opens.
+  // The menu opens: owner-drawn and callback pictures are measured and drawn.
+  QImage picture = platform::ui::DrawPopupMenu(owner, h);
   m = FindMenu(h);
   if (!m) return FALSE;
-  for (size_t i = 0; i < m->items.size(); ++i) {
-    MenuItem& item = m->items[i];
-    if (!(item.flags & MF_OWNERDRAW)) continue;
-    MEASUREITEMSTRUCT mi{ODT_MENU, 0, item.id, 0, 0, item.data};
-    SendMessageW(owner, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mi));
-    int width = std::clamp<int>(static_cast<int>(mi.itemWidth), 1, 2048);
-    int height = std::clamp<int>(static_cast<int>(mi.itemHeight), 1, 512);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bmp = CreateCompatibleBitmap(dc, width, height);
-    HGDIOBJ old = SelectObject(dc, bmp);
-    DRAWITEMSTRUCT di{ODT_MENU, 0, item.id, ODA_DRAWENTIRE,
-                      (item.flags & MF_GRAYED) ? ODS_GRAYED : 0u,
-                      reinterpret_cast<HWND>(h), dc, {0, 0, width, height}, item.data};
-    SendMessageW(owner, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&di));
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    DeleteObject(bmp);
-  }
   // The pick is a modal loop on a pop-up window standing for the menu.
   platform::ui::CreateParams p;
   p.class_name = u"#32768";
   p.style = WS_POPUP | WS_VISIBLE;
-  p.rect = {x, y, x + 160, y + 20 * static_cast<int>(m->items.size())};
+  p.rect = {x, y, x + picture.width(), y + picture.height()};
   p.owner = ow;
   platform::ui::Window* popup = platform::ui::CreateWindowModel(p);
-  platform::ui::TrackedMenu track{h, owner, 0};
+  platform::ui::TrackedMenu track{h, owner, 0, picture};
   platform::ui::tracked.push_back(&track);
   platform::ui::ModalLoop loop;
   loop.window = popup;
@@ -407,4 +473,87 @@ int CMenu::GetMenuString(UINT item, CString& text, UINT flags) const {
 UINT CMenu::GetMenuState(UINT item, UINT flags) const { return ::GetMenuState(m_hMenu, item, flags); }
 BOOL CMenu::TrackPopupMenu(UINT flags, int x, int y, CWnd* owner, LPCRECT rect) {
   return ::TrackPopupMenu(m_hMenu, flags, x, y, 0, owner ? owner->m_hWnd : nullptr, rect);
+}
+
+// ---- item information ----
+
+namespace {
+
+MenuItem* find_info_item(HMENU menu, UINT item, BOOL by_position) {
+  Menu* m = FindMenu(menu);
+  if (!m) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  MenuItem* found = m->find(item, by_position ? MF_BYPOSITION : MF_BYCOMMAND);
+  if (!found) SetLastError(platform::ui::ERROR_MENU_ITEM_NOT_FOUND_VALUE);
+  return found;
+}
+
+constexpr UINT kStateFlags = MF_GRAYED | MF_DISABLED | MF_CHECKED;
+constexpr UINT kTypeFlags = MFT_OWNERDRAW | MFT_SEPARATOR;
+
+}  // namespace
+
+BOOL GetMenuInfo(HMENU menu, MENUINFO* info) {
+  if (!info || info->cbSize != sizeof(MENUINFO)) return platform::fail(ERROR_INVALID_PARAMETER);
+  Menu* m = FindMenu(menu);
+  if (!m) return platform::fail(ERROR_INVALID_HANDLE);
+  if (info->fMask & MIM_STYLE) info->dwStyle = m->style;
+  return TRUE;
+}
+
+BOOL SetMenuInfo(HMENU menu, const MENUINFO* info) {
+  if (!info || info->cbSize != sizeof(MENUINFO)) return platform::fail(ERROR_INVALID_PARAMETER);
+  Menu* m = FindMenu(menu);
+  if (!m) return platform::fail(ERROR_INVALID_HANDLE);
+  if (info->fMask & MIM_STYLE) m->style = info->dwStyle;
+  return TRUE;
+}
+
+BOOL GetMenuItemInfoW(HMENU menu, UINT item, BOOL by_position, MENUITEMINFOW* info) {
+  if (!info || info->cbSize != sizeof(MENUITEMINFOW)) return platform::fail(ERROR_INVALID_PARAMETER);
+  MenuItem* it = find_info_item(menu, item, by_position);
+  if (!it) return FALSE;
+  if (info->fMask & MIIM_FTYPE) info->fType = it->flags & kTypeFlags;
+  if (info->fMask & MIIM_STATE) info->fState = it->flags & kStateFlags;
+  if (info->fMask & MIIM_ID) info->wID = (it->flags & MF_POPUP) ? 0 : it->id;
+  if (info->fMask & MIIM_SUBMENU) info->hSubMenu = (it->flags & MF_POPUP) ? it->submenu : nullptr;
+  if (info->fMask & MIIM_DATA) info->dwItemData = it->data;
+  if (info->fMask & MIIM_BITMAP) info->hbmpItem = it->bitmap;
+  if (info->fMask & MIIM_STRING) {
+    const UINT length = static_cast<UINT>(it->text.size());
+    if (info->dwTypeData && info->cch > 0) {
+      const UINT copied = std::min(length, info->cch - 1);
+      std::copy_n(it->text.begin(), copied, info->dwTypeData);
+      info->dwTypeData[copied] = 0;
+      info->cch = copied;
+    } else {
+      info->cch = length;
+    }
+  }
+  return TRUE;
+}
+
+BOOL SetMenuItemInfoW(HMENU menu, UINT item, BOOL by_position, const MENUITEMINFOW* info) {
+  if (!info || info->cbSize != sizeof(MENUITEMINFOW)) return platform::fail(ERROR_INVALID_PARAMETER);
+  if ((info->fMask & MIIM_BITMAP) && info->hbmpItem && info->hbmpItem != HBMMENU_CALLBACK &&
+      !platform::ui::BitmapImage(info->hbmpItem))
+    return platform::fail(ERROR_INVALID_PARAMETER);
+  if ((info->fMask & MIIM_FTYPE) && (info->fType & ~kTypeFlags) != 0) return platform::fail(ERROR_INVALID_PARAMETER);
+  if ((info->fMask & MIIM_SUBMENU) && info->hSubMenu && !FindMenu(info->hSubMenu))
+    return platform::fail(ERROR_INVALID_HANDLE);
+  MenuItem* it = find_info_item(menu, item, by_position);
+  if (!it) return FALSE;
+  if (info->fMask & MIIM_FTYPE) it->flags = (it->flags & ~(kTypeFlags | MF_BITMAP)) | info->fType;
+  if (info->fMask & MIIM_STATE) it->flags = (it->flags & ~kStateFlags) | (info->fState & kStateFlags);
+  if (info->fMask & MIIM_ID) it->id = info->wID;
+  if (info->fMask & MIIM_SUBMENU) {
+    it->submenu = info->hSubMenu;
+    it->flags = info->hSubMenu ? (it->flags | MF_POPUP) : (it->flags & ~MF_POPUP);
+  }
+  if (info->fMask & MIIM_DATA) it->data = info->dwItemData;
+  if (info->fMask & MIIM_BITMAP) it->bitmap = info->hbmpItem;
+  if (info->fMask & MIIM_STRING) it->text = info->dwTypeData ? info->dwTypeData : u"";
+  return TRUE;
 }

@@ -506,7 +506,6 @@ struct MenuItemLook {
 class MenuIconDialog : public TestDialog {
  public:
   void OnOK() override {
-    using namespace shell::menu_seam;
     HMENU bar = ::GetMenu(GetSafeHwnd());
     for (int pos = 0; bar && pos < ::GetMenuItemCount(bar); ++pos) {
       HMENU popup = ::GetSubMenu(bar, pos);
@@ -579,8 +578,8 @@ TEST_F(MainDialogTest, OpenedMenusDrawTheirCommandIconsThroughTheCallbackBitmap)
     for (UINT id : c.commands) {
       SCOPED_TRACE(id);
       const MenuItemLook& look = dialog.items[id];
-      EXPECT_EQ(look.bitmap, shell::menu_seam::HBMMENU_CALLBACK);
-      EXPECT_EQ(look.type, shell::menu_seam::MFT_STRING) << "the label stays text beside the picture";
+      EXPECT_EQ(look.bitmap, HBMMENU_CALLBACK);
+      EXPECT_EQ(look.type, MFT_STRING) << "the label stays text beside the picture";
       EXPECT_FALSE(look.text.empty());
       EXPECT_EQ(look.drawn.width, 16u);
       EXPECT_EQ(look.drawn.height, 16u);
@@ -596,97 +595,6 @@ TEST_F(MainDialogTest, OpenedMenusDrawTheirCommandIconsThroughTheCallbackBitmap)
     EXPECT_EQ(dialog.no_icon.height, 16u);
     EXPECT_EQ(dialog.no_icon.outside_painted, 0) << "a command without an icon draws nothing";
   }
-}
-
-TEST(MenuSeam, ItemBitmapsAndTypesReadBackAndBadCallsFail) {
-  using namespace shell::menu_seam;
-  HMENU menu = CreatePopupMenu();
-  AppendMenuW(menu, MF_STRING, 101, u"First");
-  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu, MF_OWNERDRAW, 103, reinterpret_cast<LPCWSTR>(uintptr_t{0x5150}));
-  auto read = [&](UINT position, MENUITEMINFOW* item) {
-    *item = MENUITEMINFOW{};
-    item->cbSize = sizeof *item;
-    item->fMask = MIIM_ID | MIIM_FTYPE | MIIM_BITMAP | MIIM_DATA;
-    return GetMenuItemInfoW(menu, position, TRUE, item);
-  };
-  MENUITEMINFOW item{};
-  ASSERT_TRUE(read(0, &item));
-  EXPECT_EQ(item.fType, MFT_STRING);
-  EXPECT_EQ(item.hbmpItem, nullptr);
-  ASSERT_TRUE(read(1, &item));
-  EXPECT_EQ(item.fType, MFT_SEPARATOR);
-  ASSERT_TRUE(read(2, &item));
-  EXPECT_EQ(item.fType, MFT_OWNERDRAW);
-  EXPECT_EQ(item.dwItemData, 0x5150u);
-
-  MENUITEMINFOW set{};
-  set.cbSize = sizeof set;
-  set.fMask = MIIM_BITMAP | MIIM_FTYPE;
-  set.fType = MFT_STRING;
-  set.hbmpItem = HBMMENU_CALLBACK;
-  ASSERT_TRUE(SetMenuItemInfoW(menu, 101, FALSE, &set));
-  ASSERT_TRUE(read(0, &item));
-  EXPECT_EQ(item.hbmpItem, HBMMENU_CALLBACK);
-  EXPECT_EQ(item.fType, MFT_STRING);
-  EXPECT_EQ(item.wID, 101u);
-  std::u16string text;
-  CMenu::FromHandle(menu)->GetMenuString(101, text, MF_BYCOMMAND);
-  EXPECT_EQ(text, u"First") << "the picture goes beside the text";
-  // Taking the bitmap away again leaves a plain string item.
-  set.hbmpItem = nullptr;
-  ASSERT_TRUE(SetMenuItemInfoW(menu, 0, TRUE, &set));
-  ASSERT_TRUE(read(0, &item));
-  EXPECT_EQ(item.hbmpItem, nullptr);
-  EXPECT_EQ(GetMenuState(menu, 101, MF_BYCOMMAND) & MF_OWNERDRAW, 0u);
-
-  struct Bad {
-    const char* what;
-    HMENU menu;
-    UINT item;
-    BOOL by_position;
-    UINT size;
-    HBITMAP bitmap;
-    DWORD error;
-  };
-  HBITMAP real_bitmap = reinterpret_cast<HBITMAP>(uintptr_t{0x1234});
-  const Bad bad[] = {
-      {"unknown menu", reinterpret_cast<HMENU>(uintptr_t{0x7777}), 0, TRUE, sizeof(MENUITEMINFOW), nullptr,
-       ERROR_INVALID_HANDLE},
-      {"position past the end", menu, 3, TRUE, sizeof(MENUITEMINFOW), nullptr, 1456},
-      {"no such command", menu, 999, FALSE, sizeof(MENUITEMINFOW), nullptr, 1456},
-      {"wrong structure size", menu, 0, TRUE, 48, nullptr, ERROR_INVALID_PARAMETER},
-      {"a bitmap of its own", menu, 0, TRUE, sizeof(MENUITEMINFOW), real_bitmap, ERROR_NOT_SUPPORTED},
-  };
-  for (const Bad& b : bad) {
-    SCOPED_TRACE(b.what);
-    MENUITEMINFOW info{};
-    info.cbSize = b.size;
-    info.fMask = MIIM_BITMAP;
-    info.hbmpItem = b.bitmap;
-    SetLastError(0);
-    EXPECT_FALSE(SetMenuItemInfoW(b.menu, b.item, b.by_position, &info));
-    EXPECT_EQ(GetLastError(), b.error);
-    if (!b.bitmap) {
-      SetLastError(0);
-      EXPECT_FALSE(GetMenuItemInfoW(b.menu, b.item, b.by_position, &info));
-      EXPECT_EQ(GetLastError(), b.error);
-    }
-  }
-  EXPECT_FALSE(SetMenuItemInfoW(menu, 0, TRUE, nullptr));
-
-  MENUINFO style{};
-  style.cbSize = sizeof style;
-  style.fMask = MIM_STYLE;
-  style.dwStyle = MNS_CHECKORBMP;
-  EXPECT_TRUE(SetMenuInfo(menu, &style));
-  style.dwStyle = 0;
-  EXPECT_TRUE(GetMenuInfo(menu, &style));
-  EXPECT_EQ(style.dwStyle, MNS_CHECKORBMP);
-  DestroyMenu(menu);
-  EXPECT_FALSE(GetMenuInfo(menu, &style)) << "a destroyed menu has no style";
-  ICONINFO icon{};
-  EXPECT_FALSE(GetIconInfo(nullptr, &icon));
 }
 
 TEST(MainDialogTexts, EveryKeyOfTheMainDialogIsInBothLanguages) {
