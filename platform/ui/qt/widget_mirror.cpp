@@ -215,7 +215,8 @@ std::u16string menu_signature(HMENU handle, int depth) {
   if (!m || depth > kMaxMenuDepth) return u"";
   std::u16string s;
   for (const auto& i : m->items) {
-    s += i.text + static_cast<char16_t>(i.id & 0xFFFF) + static_cast<char16_t>(i.flags & 0xFFFF);
+    s += i.text + static_cast<char16_t>(i.id & 0xFFFF) + static_cast<char16_t>(i.flags & 0xFFFF) +
+         static_cast<char16_t>(reinterpret_cast<uintptr_t>(i.bitmap) & 0xFFFF);
     if (i.flags & MF_POPUP) s += u'{' + menu_signature(i.submenu, depth + 1) + u'}';
   }
   return s;
@@ -670,11 +671,19 @@ void WidgetMirror::rebuild_menu_bar(Entry& e, Window& w) {
       }
       QMenu* sub = bar->addMenu(qs(item.text));
       HMENU popup = item.submenu;
-      // The program updates the items before they show; the menu is then
-      // rebuilt on the next pass when they changed.
-      connect(sub, &QMenu::aboutToShow, this, [owner, popup] {
-        if (FindWindowModel(owner))
-          SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELONG(0, 0));
+      // The program updates the items before they show: the pop-up is
+      // refilled in place (rebuilding the bar would close it as it opens).
+      connect(sub, &QMenu::aboutToShow, this, [this, sub, owner, popup, post_command] {
+        Window* w = FindWindowModel(owner);
+        if (!w) return;
+        SendMessageW(owner, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELONG(0, 0));
+        if (!FindWindowModel(owner) || !FindMenu(popup)) return;
+        sub->clear();
+        menu_owner_ = owner;
+        fill_menu(sub, popup, 1, post_command);
+        auto it = entries_.find(owner);
+        if (it != entries_.end() && it->second->menu == w->menu && w->menu)
+          it->second->menu_sig = menu_signature(w->menu, 0);
       });
       fill_menu(sub, popup, 1, post_command);
     }
@@ -683,27 +692,16 @@ void WidgetMirror::rebuild_menu_bar(Entry& e, Window& w) {
   e.menu_bar = bar;
 }
 
-// Owner-drawn menu items (the programs' items with icons) are measured and
-// drawn by the menu's owner into a picture, as when a pop-up opens.
-QIcon WidgetMirror::owner_drawn_item(const MenuItem& item) {
-  HWND owner = menu_owner_;
-  if (!FindWindowModel(owner)) return QIcon();
-  MEASUREITEMSTRUCT mi{ODT_MENU, 0, item.id, 0, 0, item.data};
-  SendMessageW(owner, WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&mi));
-  int width = std::clamp<int>(static_cast<int>(mi.itemWidth), 1, 2048);
-  int height = std::clamp<int>(static_cast<int>(mi.itemHeight), 1, 512);
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  DRAWITEMSTRUCT di{ODT_MENU, 0, item.id, ODA_DRAWENTIRE, (item.flags & MF_GRAYED) ? ODS_GRAYED : 0u,
-                    nullptr, dc, {0, 0, width, height}, item.data};
-  SendMessageW(owner, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&di));
-  QIcon icon;
-  if (const QImage* image = DcImage(dc)) icon = QIcon(QPixmap::fromImage(*image));
-  SelectObject(dc, old);
-  DeleteDC(dc);
-  DeleteObject(bitmap);
-  return icon;
+// Owner-drawn and callback items (the programs' items with icons) are
+// measured and drawn by the menu's owner, as when a pop-up opens.
+QIcon WidgetMirror::item_picture(HMENU menu, const MenuItem& item) {
+  if (DrawnByOwner(item)) {
+    QImage picture = OwnerDrawnPicture(menu_owner_, menu, item);
+    return picture.isNull() ? QIcon() : QIcon(QPixmap::fromImage(picture));
+  }
+  if (const QImage* bitmap = item.bitmap ? BitmapImage(item.bitmap) : nullptr)
+    return QIcon(QPixmap::fromImage(*bitmap));
+  return QIcon();
 }
 
 void WidgetMirror::fill_menu(QMenu* into, HMENU handle, int depth, const std::function<void(UINT)>& pick) {
@@ -719,7 +717,7 @@ void WidgetMirror::fill_menu(QMenu* into, HMENU handle, int depth, const std::fu
       continue;
     }
     QAction* a = into->addAction(qs(item.text));
-    if (item.flags & MF_OWNERDRAW) a->setIcon(owner_drawn_item(item));
+    if (QIcon picture = item_picture(handle, item); !picture.isNull()) a->setIcon(picture);
     a->setEnabled(!(item.flags & (MF_GRAYED | MF_DISABLED)));
     a->setCheckable((item.flags & MF_CHECKED) != 0);
     a->setChecked((item.flags & MF_CHECKED) != 0);

@@ -102,7 +102,9 @@ class WidgetMirror : public QObject, public WindowObserver {
   void rebuild_menu_bar(Entry& e, Window& w);
   void fill_menu(QMenu* into, HMENU handle, int depth, const std::function<void(UINT)>& pick);
   void sync_popup_menu(Window& w);
-  QIcon owner_drawn_item(const MenuItem& item);
+  // The picture shown beside an item: its bitmap, or the one its owner
+  // draws (owner-drawn and callback items); none otherwise.
+  QIcon item_picture(HMENU menu, const MenuItem& item);
   bool handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event);
   bool handle_key(Entry& e, Window& w, QEvent* event);
   void drop(HWND hwnd);

@@ -100,12 +100,17 @@ TEST(MainDialogMenuView, AnOpenedPopUpShowsEachCommandsIcon) {
     };
     ASSERT_NE(popup(), nullptr);
     // The pop-up opens: the dialog relabels its items and gives them the
-    // callback bitmap; the view takes the changed items on its next pass.
-    emit popup()->aboutToShow();
-    Pump(mirror);
-    mirror.sync();
+    // callback bitmap; the view refills the open pop-up in place, so it
+    // stays open through the view's next passes.
     QMenu* menu = popup();
     ASSERT_NE(menu, nullptr);
+    menu->popup(QPoint(10, 10));
+    Pump(mirror);
+    mirror.sync();
+    Pump(mirror);
+    mirror.sync();
+    ASSERT_EQ(popup(), menu) << "the menu bar was rebuilt under the open pop-up";
+    EXPECT_TRUE(menu->isVisible()) << "the first opening of the pop-up closed it";
 
     HMENU model = ::GetSubMenu(::GetMenu(dialog.GetSafeHwnd()), 0);
     std::vector<UINT> commands;
@@ -117,8 +122,6 @@ TEST(MainDialogMenuView, AnOpenedPopUpShowsEachCommandsIcon) {
     ASSERT_EQ(items.size(), commands.size());
     ASSERT_EQ(commands.size(), 7u) << "menu 129's first pop-up";
 
-    menu->popup(QPoint(10, 10));
-    Pump(mirror);
     const QImage shot = menu->grab().toImage().convertToFormat(QImage::Format_RGB32);
     for (size_t i = 0; i < items.size(); ++i) {
       SCOPED_TRACE(commands[i]);
