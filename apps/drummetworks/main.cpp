@@ -87,7 +87,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   theApp.SetProgramPath(program_image);
-  theApp.set_command_line(command_line);
   // What the program sees in m_lpCmdLine: its arguments after its own name.
   theApp.SetCommandLine(start.command_line);
   platform::ui::qt::InstallQtView(parsed.options);

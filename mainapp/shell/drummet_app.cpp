@@ -57,7 +57,7 @@ int LoadSettingsRecord(CString* language) {
 
 BOOL CDrummetApp::InitInstance() {
   InstanceMutex& guard = TheInstanceMutex();
-  ShellState.commandLine = command_line_.c_str();
+  ShellState.commandLine = m_lpCmdLine;
   ShellState.programFolder = GetParentPath(CString(m_pszHelpFilePath ? m_pszHelpFilePath : u""));
   CString language;
   LoadSettingsRecord(&language);
@@ -69,6 +69,13 @@ BOOL CDrummetApp::InitInstance() {
     if (ShellState.commandLine == u"/B ONECLICK") ShowDebugMessage(1, LookupString(u"IDS_OTB_RUNNING"));
     return FALSE;
   }
+
+  InitCommonControls();
+  CWinApp::InitInstance();
+  AfxEnableControlContainer();
+  AfxInitRichEdit();
+  // Nothing reads or writes this key; the framework only keeps its name.
+  SetRegistryKey(u"Local AppWizard-Generated Applications");
 
   ShellState.winPEMode = !ShellState.programFolder.IsEmpty() && ShellState.programFolder[0] == u'X';
   if (ShellState.winPEMode) {

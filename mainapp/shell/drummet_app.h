@@ -5,22 +5,14 @@
 // so no message loop of its own follows.
 #pragma once
 
-#include <string>
-
 #include "platform/core/cstring.h"
 #include "platform/ui/cwnd.h"
 
 class CDrummetApp : public CWinApp {
  public:
   CDrummetApp();
+  // Reads its arguments ("/B ONECLICK") from m_lpCmdLine.
   BOOL InitInstance() override;
-
-  // The command line after the program name, as the program's starter hands
-  // it over ("/B ONECLICK").
-  void set_command_line(const std::u16string& text) { command_line_ = text; }
-
- private:
-  std::u16string command_line_;
 };
 
 // Reads "\Resources\inf.dll" of the program folder into ShellState (texts 1

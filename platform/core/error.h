@@ -84,6 +84,8 @@ constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 constexpr DWORD ERROR_FILE_CORRUPT = 1392;
 constexpr DWORD ERROR_DISK_CORRUPT = 1393;
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+// PostThreadMessageW to a thread that has no message queue (never made one, or has ended).
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
 constexpr DWORD ERROR_TIMEOUT = 1460;
 constexpr DWORD ERROR_UNRECOGNIZED_MEDIA = 1785;
 constexpr DWORD ERROR_NOT_A_REPARSE_POINT = 4390;

@@ -602,6 +602,7 @@ BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init) {
 }
 
 void AfxEnableControlContainer() {}
+BOOL AfxInitRichEdit() { return TRUE; }
 BOOL AfxInitRichEdit2() { return TRUE; }
 
 CWinApp* AfxGetApp() { return the_app; }

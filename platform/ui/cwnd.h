@@ -293,6 +293,8 @@ void InitCommonControls();
 // FALSE with ERROR_INVALID_PARAMETER for a null pointer or a wrong dwSize.
 BOOL InitCommonControlsEx(const INITCOMMONCONTROLSEX* init);
 void AfxEnableControlContainer();
+// The rich-edit libraries of either generation; the controls are built in.
+BOOL AfxInitRichEdit();
 BOOL AfxInitRichEdit2();
 
 namespace platform::ui {

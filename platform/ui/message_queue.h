@@ -22,10 +22,6 @@
 
 class CWinThread;
 
-// PostThreadMessageW to a thread that has no message queue (never made one,
-// or has ended).
-inline constexpr DWORD ERROR_INVALID_THREAD_ID = 1444;
-
 namespace platform::ui {
 
 struct Window;

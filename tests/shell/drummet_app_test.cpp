@@ -62,7 +62,7 @@ class DrummetAppTest : public ::testing::Test {
     Outcome out;
     CDrummetApp app;
     app.SetProgramPath(u"C:\\Prog\\Drummetworks.exe");
-    app.set_command_line(command_line);
+    app.SetCommandLine(u"\"C:\\Prog\\Drummetworks.exe\" " + command_line);
     std::ostringstream log;
     platform::ui::DriverOptions options;
     options.log = &log;

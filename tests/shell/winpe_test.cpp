@@ -273,7 +273,7 @@ TEST_F(WinPEDemoTest, StartUpFromXRunsInWinPEModeAndLeavesThroughTheShutDownQues
   });
   CDrummetApp app;
   app.SetProgramPath(u"X:\\Drummetworks\\Drummetworks.exe");
-  app.set_command_line(u"");
+  app.SetCommandLine(u"X:\\Drummetworks\\Drummetworks.exe");
   platform::ui::Script script;
   script.expect_dialog(102)
       .expect_visible(1183)
