@@ -72,6 +72,32 @@ void walk(platform::fs::VolumeDriver& v, const platform::fs::VolumePath& folder,
   }
 }
 
+// Changes what the image already holds: files grown, cut and removed, and
+// entries renamed, so damaged chains (loops, cross-links, links into free
+// clusters) meet every path that frees or relinks clusters.
+void change_existing(platform::fs::VolumeDriver& v) {
+  std::vector<platform::fs::FileInfo> entries;
+  if (v.list({}, &entries) != ERROR_SUCCESS) return;
+  static const uint8_t bytes[3000] = {9, 8, 7};
+  size_t n = 0;
+  for (const auto& e : entries) {
+    if (++n > 6) break;
+    platform::fs::VolumePath path{e.name};
+    if (!(e.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      std::unique_ptr<platform::fs::OpenFile> f;
+      if (v.open(path, true, &f) == ERROR_SUCCESS) {
+        uint64_t size = f->size();
+        f->write(size > 10 ? size - 10 : 0, bytes, sizeof bytes);
+        f->set_size(size / 2);
+        f->set_size(size + 5000);
+        f.reset();
+      }
+    }
+    if (n % 2) v.rename(path, {u"renamed entry " + std::u16string(1, char16_t(u'a' + n))});
+    else v.remove(path);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -96,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   platform::fs::VolumeInfo vi;
   v->volume_info(&vi);
   walk(*v, {}, 0);
+  change_existing(*v);
 
   // Writes on whatever the volume turned out to be.
   static const uint8_t payload[5000] = {1, 2, 3};
