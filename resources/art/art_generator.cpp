@@ -5,7 +5,8 @@
 //
 //   drum_art OUTPUT_FOLDER
 //
-// writes NNN.bmp (8 bits with a palette; the splash and the 16 x 16 list pictures 24 bits per pixel) and NNN.ico (PNG entries) into the
+// writes NNN.bmp (8 bits with a palette; the splash, the background tile, the
+// strip and the 16 x 16 list pictures 24 bits per pixel) and NNN.ico (PNG entries) into the
 // folder, and drummet_art.rc, a resource script with a BITMAP or ICON line
 // for each, which the dialog scripts include.
 #include <QByteArray>
@@ -293,13 +294,12 @@ QImage banner_frame(const Tool& tool, int frame) {
   return image;
 }
 
+// The tile under the pictures: one flat colour, since a gradient would show
+// a seam every tile and a palette would dither it into a mosaic.
 QImage main_background() {
   QImage image(48, 48, QImage::Format_RGB32);
-  QPainter p(&image);
-  QLinearGradient g(0, 0, 0, 48);
-  g.setColorAt(0, kDeep);
-  g.setColorAt(1, kNavy);
-  p.fillRect(0, 0, 48, 48, g);
+  image.fill(QColor((kDeep.red() + kNavy.red()) / 2, (kDeep.green() + kNavy.green()) / 2,
+                    (kDeep.blue() + kNavy.blue()) / 2));
   return image;
 }
 
@@ -462,8 +462,8 @@ int main(int argc, char** argv) {
     }
     for (int f = 0; f < 3; ++f) bitmap(t.banner[f], banner_frame(t, f), "banner frame");
   }
-  bitmap(248, main_background(), "main dialog background");
-  bitmap(274, bottom_strip(), "strip under the pictures");
+  bitmap(248, main_background(), "main dialog background", true);
+  bitmap(274, bottom_strip(), "strip under the pictures", true);
   bitmap(1205, splash_background(), "splash background", true);
   bitmap(307, splash_picture(), "splash picture", true);
   bitmap(143, disk_list_picture(false, false), "disk list: disk row", true);
