@@ -17,11 +17,13 @@
 #include "platform/process/privilege.h"
 #include "platform/process/process_context.h"
 #include "platform/process/thread.h"
+#include "platform/process/version_block.h"
 #include "platform/registry/hive_privilege.h"
 #include "platform/registry/hive_store.h"
 #include "platform/storage/ioctl.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_queue.h"
+#include "platform/ui/resources.h"
 
 namespace platform::startup {
 
@@ -129,7 +131,14 @@ bool Start(const StartOptions& options, std::string* error) {
   } else if (!platform::machine::OpenMachine(dir, error)) {
     return false;
   }
-  if (!options.program_image.empty()) platform::process::SetProgramImage(options.program_image, options.command_line);
+  if (!options.program_image.empty()) {
+    platform::process::SetProgramImage(options.program_image, options.command_line);
+    // The program's own version resource, compiled into it, is what its file
+    // carries on the simulated PC.
+    if (const auto* version = platform::ui::FindBinaryResource(platform::ui::kVersionResource, 1))
+      platform::process::RegisterVersionBlock(options.program_image,
+                                              std::vector<uint8_t>(version->data, version->data + version->size));
+  }
   return true;
 }
 

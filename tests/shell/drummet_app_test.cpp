@@ -18,6 +18,8 @@
 #include "platform/core/process_exit.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "platform/process/version_block.h"
+#include "platform/startup/startup.h"
 #include "platform/ui/headless_driver.h"
 #include "tests/disk/fixture_images.h"
 
@@ -138,6 +140,27 @@ TEST_F(DrummetAppTest, LoadSettingsRecordReadsOnlyTheRecordsBytes) {
   WriteRecord(fields, 392);
   EXPECT_EQ(LoadSettingsRecord(&language), 0);
   EXPECT_EQ(language, u"Japa");
+}
+
+// The program's compiled version resource is what its file on the simulated
+// PC carries once the platform starts it, so the About box has a version.
+TEST_F(DrummetAppTest, StartingTheProgramGivesItsFileTheCompiledVersion) {
+  platform::startup::StartOptions start;
+  start.machine_dir = pc_.folder();
+  start.program_image = u"C:\\Prog\\Drummetworks.exe";
+  start.command_line = u"\"C:\\Prog\\Drummetworks.exe\"";
+  std::string error;
+  ASSERT_TRUE(platform::startup::Start(start, &error)) << error;
+  DWORD handle = 1;
+  const DWORD size = GetFileVersionInfoSizeW(u"C:\\Prog\\Drummetworks.exe", &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<uint8_t> block(size);
+  ASSERT_TRUE(GetFileVersionInfoW(u"C:\\Prog\\Drummetworks.exe", 0, size, block.data()));
+  LPVOID value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), u"\\StringFileInfo\\040904b0\\FileVersion", &value, &length));
+  EXPECT_EQ(std::u16string(static_cast<const char16_t*>(value)), u"1, 0, 0, 1");
+  platform::process::UnregisterVersionBlock(u"C:\\Prog\\Drummetworks.exe");
 }
 
 }  // namespace
