@@ -351,7 +351,7 @@ BOOL copy_data(VolumeDriver& from_driver, const VolumePath& from, VolumeDriver& 
     if (DWORD e = dst->write(pos, buffer.data(), n)) return fail(e);
     pos += n;
   }
-  if (DWORD e = dst->flush()) return fail(e);
+  if (DWORD e = dst->write_back()) return fail(e);
   return TRUE;
 }
 

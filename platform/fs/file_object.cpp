@@ -232,7 +232,9 @@ BOOL FileObject::io_control(DWORD code, const void* in, DWORD in_size, void* out
 void FileObject::on_handle_closed() {
   std::lock_guard g(FsLock());
   if (closed_) return;
-  if (open_ && can_write()) open_->flush();
+  // Closing leaves the bytes in the image, as the host's page cache holds them
+  // after a plain write; only FlushFileBuffers and write-through ask for more.
+  if (open_ && can_write()) open_->write_back();
   open_.reset();
   closed_ = true;
   if (delete_on_close_) {

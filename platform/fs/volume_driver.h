@@ -86,6 +86,13 @@ class OpenFile {
   // Writes all bytes, growing the file when needed (ERROR_DISK_FULL when it cannot).
   virtual DWORD write(uint64_t offset, const void* buffer, size_t length) = 0;
   virtual DWORD set_size(uint64_t size) = 0;
+  // Hands everything the volume holds in memory for this file (allocation
+  // tables, directory entry, inode state) to the device, so a raw reader of the
+  // device sees the file whole, without asking the device to make it durable.
+  // This is what closing a handle does; drivers that cannot tell the two apart
+  // flush.
+  virtual DWORD write_back() { return flush(); }
+  // Writes back, then makes the device durable (FlushFileBuffers, write-through).
   virtual DWORD flush() = 0;
 };
 

@@ -117,6 +117,11 @@ DWORD FatOpenFile::set_size(uint64_t size) {
   return fs_->update_node_entry(*node_, true);
 }
 
+DWORD FatOpenFile::write_back() {
+  std::lock_guard lock(fs_->mutex);
+  return fs_->write_back_all();
+}
+
 DWORD FatOpenFile::flush() {
   std::lock_guard lock(fs_->mutex);
   return fs_->flush_all();

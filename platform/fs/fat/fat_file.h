@@ -19,6 +19,7 @@ class FatOpenFile : public OpenFile {
   DWORD read(uint64_t offset, void* buffer, size_t length, size_t* done) override;
   DWORD write(uint64_t offset, const void* buffer, size_t length) override;
   DWORD set_size(uint64_t size) override;
+  DWORD write_back() override;
   DWORD flush() override;
 
  private:

@@ -456,7 +456,7 @@ DWORD FatFs::update_node_entry(FileNode& node, bool written) {
   return ERROR_SUCCESS;
 }
 
-DWORD FatFs::flush_all() {
+DWORD FatFs::write_back_all() {
   // FSInfo is only brought up to date along with FAT changes, so a volume that
   // was only read is never written (it may sit on a read-only device).
   bool fat_changed = fat.dirty();
@@ -484,6 +484,11 @@ DWORD FatFs::flush_all() {
       }
     }
   }
+  return ERROR_SUCCESS;
+}
+
+DWORD FatFs::flush_all() {
+  if (DWORD e = write_back_all()) return e;
   if (!device->flush()) return device_error(ERROR_WRITE_FAULT);
   return ERROR_SUCCESS;
 }

@@ -104,6 +104,10 @@ class FatFs {
   // Rewrites the size, first cluster and (when `written`) the write time and archive bit of a node's entry.
   DWORD update_node_entry(FileNode& node, bool written);
 
+  // Writes the changed FAT sectors (every copy) and FSInfo to the device,
+  // without asking the device to make them durable.
+  DWORD write_back_all();
+  // write_back_all, then the device's flush.
   DWORD flush_all();
 
   // Builds the cluster-owner map at the first change to the volume (see

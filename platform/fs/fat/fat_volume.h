@@ -2,9 +2,11 @@
 // serves the file API's VolumeDriver contract on its bytes.
 //
 // Caching: the active FAT is held in memory and its dirty sectors go to every
-// FAT copy on flush(), together with the FAT32 free-cluster figures in FSInfo.
-// File data and directory entries are written through. A driver flushes when
-// it is destroyed; files opened from it keep the volume state alive.
+// FAT copy on flush(), together with the FAT32 free-cluster figures in FSInfo;
+// a written file's write_back() (on close) writes them too but leaves the
+// device's flush out. File data and directory entries are written through. A
+// driver flushes when it is destroyed; files opened from it keep the volume
+// state alive.
 //
 // Times: FAT stores local time. By default "now" and the offset of local time
 // from UTC come from platform::Clock (its wall clock and time-zone bias, read

@@ -108,6 +108,8 @@ class HostFile : public OpenFile {
     if (!writable_) return ERROR_ACCESS_DENIED;
     return ftruncate(fd_, static_cast<off_t>(size)) == 0 ? ERROR_SUCCESS : from_errno(errno);
   }
+  // Writes go straight to the host file: nothing is held back, only fsync is left for flush.
+  DWORD write_back() override { return ERROR_SUCCESS; }
   DWORD flush() override { return writable_ && fsync(fd_) != 0 ? ERROR_WRITE_FAULT : ERROR_SUCCESS; }
 
  private:

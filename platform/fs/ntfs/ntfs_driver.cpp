@@ -99,6 +99,11 @@ class NtfsFile : public OpenFile {
     }
     return ErrorFromErrno(r);
   }
+  DWORD write_back() override {
+    std::lock_guard guard(shared_->lock);
+    if (!shared_->volume) return ERROR_INVALID_HANDLE;
+    return ErrorFromErrno(lib::WriteBack(shared_->volume));
+  }
   DWORD flush() override {
     std::lock_guard guard(shared_->lock);
     if (!shared_->volume) return ERROR_INVALID_HANDLE;

@@ -825,8 +825,10 @@ int SetShortName(Volume* v, const Path& path, const std::u16string& short_name) 
   return SetTimes(v, path, &times[0], &times[1], &times[2]);
 }
 
+int WriteBack(Volume* v) { return drop_data(v); }
+
 int Sync(Volume* v) {
-  if (int dropped = drop_data(v)) return dropped;
+  if (int dropped = WriteBack(v)) return dropped;
   if (ntfs_device_sync(v->vol->dev)) return err_or(EIO);
   return 0;
 }
