@@ -144,23 +144,16 @@ TEST(Formatter, FailuresAreReportedInTheDoneReport) {
 }
 
 // A device whose writes fail past a point, as a disk with bad sectors does.
-class FailingDevice : public platform::BlockDevice {
+class FailingDevice : public fstest::PassThroughDevice {
  public:
-  explicit FailingDevice(std::shared_ptr<platform::BlockDevice> inner) : inner_(std::move(inner)) {}
-  uint64_t size() const override { return inner_->size(); }
-  uint32_t sector_size() const override { return inner_->sector_size(); }
-  bool read_at(uint64_t o, void* b, size_t n) override { return inner_->read_at(o, b, n); }
+  using PassThroughDevice::PassThroughDevice;
   bool write_at(uint64_t o, const void* b, size_t n) override {
     if (o + n > 4 << 20) {
       SetLastError(ERROR_WRITE_FAULT);
       return false;
     }
-    return inner_->write_at(o, b, n);
+    return PassThroughDevice::write_at(o, b, n);
   }
-  bool flush() override { return inner_->flush(); }
-
- private:
-  std::shared_ptr<platform::BlockDevice> inner_;
 };
 
 TEST(Formatter, WriteFaultFailsTheFormat) {

@@ -19,6 +19,22 @@ struct PartitionSpec {
   std::string label;
 };
 
+// Passes every call to another device; tests override what they watch or break.
+class PassThroughDevice : public platform::BlockDevice {
+ public:
+  explicit PassThroughDevice(std::shared_ptr<platform::BlockDevice> inner) : inner_(std::move(inner)) {}
+  uint64_t size() const override { return inner_->size(); }
+  uint32_t sector_size() const override { return inner_->sector_size(); }
+  bool read_at(uint64_t offset, void* buffer, size_t length) override { return inner_->read_at(offset, buffer, length); }
+  bool write_at(uint64_t offset, const void* buffer, size_t length) override {
+    return inner_->write_at(offset, buffer, length);
+  }
+  bool flush() override { return inner_->flush(); }
+
+ private:
+  std::shared_ptr<platform::BlockDevice> inner_;
+};
+
 class SimulatedDisk {
  public:
   // Lays the partitions out from 1 MiB on, 1 MiB apart, and publishes them as
