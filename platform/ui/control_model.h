@@ -21,6 +21,22 @@ class ControlModel {
   virtual void draw(Window& window, QPainter& painter) {}
 };
 
+// The colours a control's parent chooses when the control paints: the
+// control sends `message` (WM_CTLCOLORSTATIC, WM_CTLCOLOREDIT ...) with a
+// device context, and reads back the text and background colours the
+// handler set, its background mode and the brush it returned.
+struct ParentColours {
+  COLORREF text = 0;
+  COLORREF back = 0;
+  bool transparent = false;  // TRANSPARENT mode or the null brush: no background
+  HBRUSH brush = nullptr;
+  bool default_brush = true;  // no brush, or the default procedure's own
+  COLORREF brush_colour = 0;
+  bool alive = true;  // the control still exists after the handler ran
+};
+// Without a parent the defaults: window text on `default_back`.
+ParentColours AskParentColours(Window& control, UINT message, COLORREF default_back);
+
 // Sends WM_COMMAND(id, code) from a control to its parent.
 void NotifyParentCommand(Window& control, UINT code);
 // Fills in the header and sends WM_NOTIFY from a control to its parent.

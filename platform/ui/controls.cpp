@@ -101,22 +101,47 @@ void StaticModel::draw(Window& w, QPainter& p) {
     return;
   }
   // The parent chooses colours through WM_CTLCOLORSTATIC, as for painting.
-  COLORREF text = RGB(0, 0, 0);
-  bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0;
-  if (w.parent) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    LRESULT brush = SendMessageW(w.parent->handle, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                 reinterpret_cast<LPARAM>(w.handle));
-    text = ::SetTextColor(dc, 0);
-    int mode = ::SetBkMode(dc, OPAQUE);
-    if (mode == TRANSPARENT || brush == reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH))) transparent = true;
-    DeleteDC(dc);
-  }
+  ParentColours chosen = AskParentColours(w, WM_CTLCOLORSTATIC, GetSysColor(COLOR_BTNFACE));
+  if (!chosen.alive) return;
+  COLORREF text = chosen.text;
+  bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0 || chosen.transparent;
   if (!transparent) p.fillRect(box, QColor(240, 240, 240));
   set_font(p, w);
   p.setPen(qc(text));
   int align = type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
   p.drawText(box, align | Qt::AlignTop | Qt::TextWordWrap | Qt::TextShowMnemonic, qs(w.text));
+}
+
+ParentColours AskParentColours(Window& w, UINT message, COLORREF default_back) {
+  ParentColours out;
+  out.text = GetSysColor(COLOR_WINDOWTEXT);
+  out.back = default_back;
+  if (!w.parent) return out;
+  HWND self = w.handle;
+  HDC dc = CreateCompatibleDC(nullptr);
+  ::SetTextColor(dc, out.text);
+  ::SetBkColor(dc, out.back);
+  LRESULT brush = SendMessageW(w.parent->handle, message, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(self));
+  out.text = ::SetTextColor(dc, out.text);
+  out.back = ::SetBkColor(dc, out.back);
+  int mode = ::SetBkMode(dc, OPAQUE);
+  out.brush = reinterpret_cast<HBRUSH>(brush);
+  out.transparent = mode == TRANSPARENT || out.brush == GetStockObject(NULL_BRUSH);
+  out.default_brush = !out.brush || out.brush == GetSysColorBrush(COLOR_BTNFACE) ||
+                      out.brush == GetSysColorBrush(COLOR_WINDOW);
+  if (!out.default_brush && !out.transparent) {
+    // The brush's colour, as it fills.
+    HBITMAP one = CreateCompatibleBitmap(dc, 1, 1);
+    HGDIOBJ old = SelectObject(dc, one);
+    RECT pixel{0, 0, 1, 1};
+    FillRect(dc, &pixel, out.brush);
+    out.brush_colour = ::GetPixel(dc, 0, 0);
+    SelectObject(dc, old);
+    DeleteObject(one);
+  }
+  DeleteDC(dc);
+  out.alive = FindWindowModel(self) != nullptr;
+  return out;
 }
 
 // ---- button ----
@@ -483,9 +508,23 @@ bool RichEditModel::handle(Window& w, UINT message, WPARAM wp, LPARAM lp, LRESUL
   return handled;
 }
 
+RichEditModel::Colours RichEditModel::colours(Window& w) const {
+  Colours out;
+  const COLORREF own = system_background ? GetSysColor(COLOR_WINDOW) : background;
+  const bool quiet = (w.style & ES_READONLY) || !w.enabled();
+  ParentColours chosen = AskParentColours(w, quiet ? WM_CTLCOLORSTATIC : WM_CTLCOLOREDIT, own);
+  out.alive = chosen.alive;
+  out.auto_text = chosen.text;
+  out.has_background = !(w.ex_style & WS_EX_TRANSPARENT) && !chosen.transparent;
+  out.background = chosen.default_brush ? own : chosen.brush_colour;
+  return out;
+}
+
 void RichEditModel::draw(Window& w, QPainter& p) {
   QRect box = client_qrect(w);
-  if (!(w.ex_style & WS_EX_TRANSPARENT)) p.fillRect(box, system_background ? Qt::white : qc(background));
+  const Colours chosen = colours(w);
+  if (!chosen.alive) return;
+  if (chosen.has_background) p.fillRect(box, qc(chosen.background));
   int x = 2;
   int y = 1;
   for (const Run& run : runs(w)) {
@@ -495,7 +534,7 @@ void RichEditModel::draw(Window& w, QPainter& p) {
     font.setBold(run.format.bold);
     font.setItalic(run.format.italic);
     p.setFont(font);
-    p.setPen(run.format.auto_color ? Qt::black : qc(run.format.color));
+    p.setPen(qc(run.format.auto_color ? chosen.auto_text : run.format.color));
     QString piece = qs(w.text.substr(static_cast<size_t>(run.start), static_cast<size_t>(run.length)));
     QFontMetrics m(font);
     p.drawText(QPoint(x, y + m.ascent()), piece);
@@ -748,7 +787,9 @@ void ListViewModel::draw(Window& w, QPainter& p) {
                    Qt::AlignVCenter | (columns[c].format == LVCFMT_RIGHT ? Qt::AlignRight : Qt::AlignLeft),
                    qs(r.texts[c]));
       if (ex_style & LVS_EX_GRIDLINES) {
+        // Lines only: a brush left from the check box would fill the cell.
         p.setPen(QColor(240, 240, 240));
+        p.setBrush(Qt::NoBrush);
         p.drawRect(cell.adjusted(0, 0, -1, -1));
       }
       cx += columns[c].width;

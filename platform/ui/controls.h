@@ -268,6 +268,19 @@ class RichEditModel : public EditModel {
     CharFormat format;
   };
   std::vector<Run> runs(const Window& w) const;
+  // The colours it paints with, asked of the parent: WM_CTLCOLORSTATIC when
+  // read-only or disabled, WM_CTLCOLOREDIT otherwise. `auto_text` is for
+  // text whose format has no colour of its own (CFE_AUTOCOLOR). The
+  // background is none for WS_EX_TRANSPARENT, a null brush or transparent
+  // mode; the parent's own brush when it returns one; else the control's
+  // (EM_SETBKGNDCOLOR, or the window colour).
+  struct Colours {
+    COLORREF auto_text = 0;
+    bool has_background = true;
+    COLORREF background = 0;
+    bool alive = true;  // the control still exists after its parent was asked
+  };
+  Colours colours(Window& w) const;
 };
 
 struct ListEntry {

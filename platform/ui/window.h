@@ -16,13 +16,6 @@
 class CWnd;
 class QImage;
 
-// Mouse hit testing: a window answers WM_NCHITTEST with where a point lies;
-// HTTRANSPARENT hands the mouse to the window beneath it.
-constexpr UINT WM_NCHITTEST = 0x0084;
-constexpr LRESULT HTTRANSPARENT = -1;
-constexpr LRESULT HTNOWHERE = 0;
-constexpr LRESULT HTCLIENT = 1;
-
 namespace platform::ui {
 
 struct UiThread;

@@ -35,6 +35,12 @@ constexpr UINT WM_QUERYDRAGICON = 0x0037;
 constexpr UINT WM_WINDOWPOSCHANGED = 0x0047;
 constexpr UINT WM_NOTIFY = 0x004E;
 constexpr UINT WM_SETICON = 0x0080;
+// Mouse hit testing: a window answers WM_NCHITTEST with where a point lies;
+// HTTRANSPARENT hands the mouse to the window beneath it.
+constexpr UINT WM_NCHITTEST = 0x0084;
+constexpr LRESULT HTTRANSPARENT = -1;
+constexpr LRESULT HTNOWHERE = 0;
+constexpr LRESULT HTCLIENT = 1;
 constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_KEYUP = 0x0101;
 constexpr UINT WM_CHAR = 0x0102;
@@ -259,6 +265,7 @@ constexpr DWORD LVS_SINGLESEL = 0x4;
 constexpr DWORD LVS_SHOWSELALWAYS = 0x8;
 constexpr DWORD LVS_NOSORTHEADER = 0x8000;
 constexpr DWORD LVS_EX_GRIDLINES = 0x1;
+constexpr UINT LVIR_BOUNDS = 0;  // CListCtrl::GetItemRect: the whole row
 constexpr DWORD LVS_EX_CHECKBOXES = 0x4;
 constexpr DWORD LVS_EX_FULLROWSELECT = 0x20;
 

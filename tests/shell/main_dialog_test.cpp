@@ -33,6 +33,8 @@
 #include "platform/process/standins.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/headless_driver.h"
+#include "platform/ui/render.h"
+#include "platform/ui/window.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {
@@ -594,6 +596,74 @@ TEST_F(MainDialogTest, OpenedMenusDrawTheirCommandIconsThroughTheCallbackBitmap)
     EXPECT_EQ(dialog.no_icon.width, 16u);
     EXPECT_EQ(dialog.no_icon.height, 16u);
     EXPECT_EQ(dialog.no_icon.outside_painted, 0) << "a command without an icon draws nothing";
+  }
+}
+
+// Takes, when Enter ends the dialog, for each of the given controls the
+// pixels its text changes: a picture of the dialog as it is and one with
+// the control's text taken away.
+class TextPixelsDialog : public TestDialog {
+ public:
+  struct TextPixels {
+    std::map<QRgb, int> colours;  // colour of the pixels the text changed, and how many
+    int changed = 0;
+  };
+  void OnOK() override {
+    platform::ui::Window* w = platform::ui::FindWindowModel(GetSafeHwnd());
+    if (w) {
+      const QImage with_text = platform::ui::RenderWindow(*w);
+      for (int id : {kHeading, kSubHeading, kDescription}) {
+        CString text = GetDlgItemText(id);
+        SetDlgItemText(id, u"");
+        const QImage without = platform::ui::RenderWindow(*w);
+        SetDlgItemText(id, text);
+        RECT window, control;
+        ::GetWindowRect(GetSafeHwnd(), &window);
+        HWND item = ::GetDlgItem(GetSafeHwnd(), id);
+        ::GetClientRect(item, &control);
+        POINT origin{0, 0};
+        ::ClientToScreen(item, &origin);
+        TextPixels& out = pixels[id];
+        for (int y = 0; y < control.bottom; ++y)
+          for (int x = 0; x < control.right; ++x) {
+            const int px = origin.x - window.left + x, py = origin.y - window.top + y;
+            if (!with_text.valid(px, py)) continue;
+            const QRgb shown = with_text.pixel(px, py) & 0xFFFFFF;
+            if (shown == (without.pixel(px, py) & 0xFFFFFF)) continue;
+            ++out.changed;
+            ++out.colours[shown];
+          }
+      }
+    }
+    TestDialog::OnOK();
+  }
+  std::map<int, TextPixels> pixels;
+};
+
+TEST_F(MainDialogTest, HeadingsAndDescriptionTakeTheirColoursFromTheDialog) {
+  Boot(false, "English");
+  TextPixelsDialog dialog;
+  platform::ui::Script script;
+  script.expect_dialog(102).key("enter");
+  DialogRun run = RunDialog(dialog, script);
+  ASSERT_EQ(run.failure, "") << run.log;
+  // The rich edits draw their text in the colour the dialog gives in
+  // OnCtlColor (no antialiasing: every changed pixel is the text's).
+  const struct {
+    int id;
+    QRgb colour;
+    const char* what;
+  } cases[] = {
+      {CDrummetDlg::kHeading, 0xFFFFFF, "the heading in white"},
+      {CDrummetDlg::kSubHeading, 0x00599B, "the sub-heading in blue"},
+      {CDrummetDlg::kDescription, 0xFFFFFF, "the description in white"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto& got = dialog.pixels[c.id];
+    EXPECT_GE(got.changed, 20) << "the text shows";
+    EXPECT_EQ(got.colours.size(), 1u);
+    EXPECT_EQ(got.colours.count(c.colour) ? got.colours.at(c.colour) : 0, got.changed);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "heading_dialog.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/render.h"
 #include "platform/ui/window.h"
 #include "ui_test_support.h"
@@ -45,6 +46,51 @@ TEST(RenderedHeadings, ASiblingThatClipsItsSiblingsStaysUnderThem) {
   EXPECT_EQ(CountPixels(picture, over_banner, IsWhite), 0);
   EXPECT_EQ(CountPixels(picture, over_banner, IsRed), over_banner.width() * over_banner.height());
   dialog.DestroyWindow();
+}
+
+// A report list view draws its rows' texts whatever its extended styles:
+// check boxes and grid lines together once left every row empty.
+TEST(RenderedListView, RowsShowTheirTextsWithCheckBoxesAndGridLines) {
+  const struct {
+    const char* what;
+    DWORD ex_style;
+  } cases[] = {
+      {"plain", 0},
+      {"check boxes", LVS_EX_CHECKBOXES},
+      {"grid lines", LVS_EX_GRIDLINES},
+      {"check boxes and grid lines", LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES},
+      {"with full-row select", LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    CDialog page(IDD_CONTROLS);
+    ASSERT_TRUE(page.Create(IDD_CONTROLS));
+    auto* list = static_cast<CListCtrl*>(page.GetDlgItem(IDC_LIST));
+    list->SetExtendedStyle(c.ex_style);
+    list->InsertColumn(0, u"Disk", LVCFMT_LEFT, 110);
+    list->InsertColumn(1, u"Size", LVCFMT_LEFT, 80);
+    for (int row = 0; row < 3; ++row) {
+      list->InsertItem(row, u"WWWW");
+      list->SetItemText(row, 1, u"MMMM");
+    }
+    list->SetCheck(1, TRUE);
+    platform::ui::Window* w = platform::ui::FindWindowModel(list->m_hWnd);
+    ASSERT_NE(w, nullptr);
+    const QImage picture = platform::ui::RenderWindow(*w);
+    // Each row's cells hold black text pixels right of the check box.
+    for (int row = 0; row < 3; ++row) {
+      RECT r{};
+      ASSERT_TRUE(list->GetItemRect(row, &r, LVIR_BOUNDS));
+      for (const auto& [left, right] : {std::pair{20, 110}, std::pair{112, 190}}) {
+        int black = 0;
+        for (int y = r.top; y < r.bottom; ++y)
+          for (int x = left; x < right; ++x)
+            black += picture.valid(x, y) && (picture.pixel(x, y) & 0xFFFFFF) == 0;
+        EXPECT_GE(black, 10) << "row " << row << " from x " << left;
+      }
+    }
+    page.DestroyWindow();
+  }
 }
 
 // Marking for repainting tells the observers which windows will repaint.

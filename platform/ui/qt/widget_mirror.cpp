@@ -267,6 +267,9 @@ struct WidgetMirror::Entry {
   QPointer<QPushButton> picker_ok;
   QPointer<QLabel> picker_status;
   std::u16string picker_selection;
+  // Rich edits: the colours the parent chose when the control last painted.
+  RichEditModel::Colours rich_colours;
+  bool rich_colours_known = false;
 };
 
 WidgetMirror::WidgetMirror(MirrorMode mode) : mode_(mode), thread_(&CurrentUiThread()) {
@@ -817,21 +820,10 @@ void WidgetMirror::update_control(Entry& e, Window& w, bool repainted) {
       // mode or the null brush lets what the parent painted (a banner, a
       // bitmap background) show through.
       if (!repainted) break;
-      COLORREF text_colour = GetSysColor(COLOR_WINDOWTEXT), back = GetSysColor(COLOR_BTNFACE);
-      bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0;
-      if (w.parent) {
-        HDC dc = CreateCompatibleDC(nullptr);
-        ::SetTextColor(dc, text_colour);
-        ::SetBkColor(dc, back);
-        LRESULT brush = SendMessageW(w.parent->handle, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                     reinterpret_cast<LPARAM>(self));
-        text_colour = ::SetTextColor(dc, text_colour);
-        back = ::SetBkColor(dc, back);
-        int mode = ::SetBkMode(dc, OPAQUE);
-        DeleteDC(dc);
-        if (mode == TRANSPARENT || brush == reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH))) transparent = true;
-        if (!FindWindowModel(self)) break;
-      }
+      ParentColours chosen = AskParentColours(w, WM_CTLCOLORSTATIC, GetSysColor(COLOR_BTNFACE));
+      if (!chosen.alive) break;
+      COLORREF text_colour = chosen.text, back = chosen.back;
+      bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0 || chosen.transparent;
       QPalette palette = label->palette();
       palette.setColor(QPalette::WindowText, colour(text_colour));
       palette.setColor(QPalette::Window, colour(back));
@@ -906,7 +898,17 @@ void WidgetMirror::update_control(Entry& e, Window& w, bool repainted) {
       auto* edit = dynamic_cast<QTextEdit*>(widget);
       auto* model = dynamic_cast<RichEditModel*>(w.control.get());
       if (!edit || !model) break;
-      // Runs of equal format become spans; rebuilt only when text or formats change.
+      // The parent chooses the colours when the control paints (when it was
+      // marked for repainting); they are kept for the passes between.
+      if (repainted || !e.rich_colours_known) {
+        RichEditModel::Colours chosen = model->colours(w);
+        if (!chosen.alive) break;
+        e.rich_colours = chosen;
+        e.rich_colours_known = true;
+      }
+      const RichEditModel::Colours& chosen = e.rich_colours;
+      // Runs of equal format become spans; rebuilt only when text, formats
+      // or colours change.
       std::u16string sig = w.text;
       for (const auto& r : model->runs(w)) {
         sig += u'\x1f' + static_cast<char16_t>(r.start & 0xFFFF) + static_cast<char16_t>(r.length & 0xFFFF) +
@@ -914,20 +916,21 @@ void WidgetMirror::update_control(Entry& e, Window& w, bool repainted) {
                static_cast<char16_t>(r.format.bold) + static_cast<char16_t>(r.format.italic) +
                static_cast<char16_t>(r.format.auto_color);
       }
-      sig += static_cast<char16_t>(model->background & 0xFFFF);
-      sig += static_cast<char16_t>(model->background >> 16);
-      sig += static_cast<char16_t>(model->system_background);
-      sig += static_cast<char16_t>((w.ex_style & WS_EX_TRANSPARENT) != 0);
+      for (COLORREF c : {chosen.background, chosen.auto_text}) {
+        sig += static_cast<char16_t>(c & 0xFFFF);
+        sig += static_cast<char16_t>(c >> 16);
+      }
+      sig += static_cast<char16_t>(chosen.has_background);
       if (sig == e.signature) break;
       e.signature = sig;
       edit->setReadOnly((w.style & ES_READONLY) != 0);
       edit->clear();
-      // WS_EX_TRANSPARENT: no background at all, what lies beneath (the
-      // parent's painting, a banner) shows through around the text.
-      bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0;
+      // No background (WS_EX_TRANSPARENT, or the parent's null brush or
+      // transparent mode): what lies beneath (the parent's painting, a
+      // banner) shows through around the text.
+      bool transparent = !chosen.has_background;
       QPalette palette = edit->palette();
-      palette.setColor(QPalette::Base, transparent ? QColor(Qt::transparent)
-                                       : model->system_background ? sys_colour(COLOR_WINDOW) : colour(model->background));
+      palette.setColor(QPalette::Base, transparent ? QColor(Qt::transparent) : colour(chosen.background));
       edit->setPalette(palette);
       edit->viewport()->setAutoFillBackground(!transparent);
       edit->setAutoFillBackground(false);
@@ -936,7 +939,7 @@ void WidgetMirror::update_control(Entry& e, Window& w, bool repainted) {
         if (r.start < 0 || r.length <= 0 || static_cast<size_t>(r.start) + static_cast<size_t>(r.length) > w.text.size())
           continue;
         QTextCharFormat f;
-        if (!r.format.auto_color) f.setForeground(colour(r.format.color));
+        f.setForeground(colour(r.format.auto_color ? chosen.auto_text : r.format.color));
         f.setFontWeight(r.format.bold ? QFont::Bold : QFont::Normal);
         f.setFontItalic(r.format.italic);
         cursor.insertText(qs(w.text.substr(static_cast<size_t>(r.start), static_cast<size_t>(r.length))), f);
