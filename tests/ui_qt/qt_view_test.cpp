@@ -121,11 +121,18 @@ std::ostream& operator<<(std::ostream& out, const Received& r) {
              << " item " << r.item << "}";
 }
 
-// Records the commands, notifications and scroll messages the dialog gets.
+// Records the commands, notifications and scroll messages the dialog gets,
+// and the mouse messages that reach the dialog itself.
 class EveryControlPage : public CDialog {
  public:
   EveryControlPage() : CDialog(IDD_EVERY) {}
   std::vector<Received> received;
+  struct Mouse {
+    UINT message;
+    int x, y;  // client coordinates
+    bool operator==(const Mouse&) const = default;
+  };
+  std::vector<Mouse> mouse;
   bool recording = false;
   int ended = 0;
 
@@ -182,6 +189,8 @@ class EveryControlPage : public CDialog {
         received.push_back({message, static_cast<int>(h->idFrom), h->code, item});
       } else if (message == WM_HSCROLL) {
         received.push_back({message, LOWORD(w), HIWORD(w), -1});
+      } else if (message == WM_MOUSEMOVE || message == WM_LBUTTONDOWN || message == WM_LBUTTONUP) {
+        mouse.push_back({message, static_cast<short>(LOWORD(l)), static_cast<short>(HIWORD(l))});
       }
     }
     return CDialog::WindowProc(message, w, l);
@@ -224,6 +233,37 @@ class QtViewTest : public ::testing::Test {
  protected:
   void SetUp() override { platform::ui::RegisterResourceTable(&kTable); }
   void TearDown() override { platform::ui::UnregisterResourceTable(&kTable); }
+};
+
+// The view on the screen with its Qt loop serving the modal loops of the
+// test, removed after it.
+class QtLoopTest : public QtViewTest {
+ protected:
+  void SetUp() override {
+    QtViewTest::SetUp();
+    backend_ = std::make_unique<platform::ui::qt::QtLoopBackend>(mirror, screenshot_folder());
+    platform::ui::set_loop_backend(backend_.get());
+  }
+  void TearDown() override {
+    platform::ui::set_loop_backend(nullptr);
+    backend_.reset();
+    QtViewTest::TearDown();
+  }
+  // Where a picture of each dialog shown is saved; none by default.
+  virtual std::string screenshot_folder() { return ""; }
+  platform::ui::qt::QtLoopBackend& backend() { return *backend_; }
+
+  WidgetMirror mirror{MirrorMode::OnScreen};
+
+ private:
+  std::unique_ptr<platform::ui::qt::QtLoopBackend> backend_;
+};
+
+// The same, saving the pictures into a folder of the test's own.
+class QtLoopPicturesTest : public QtLoopTest {
+ protected:
+  std::string screenshot_folder() override { return pictures.path().toStdString(); }
+  QTemporaryDir pictures;
 };
 
 bool HasMessage(const std::vector<Received>& got, const Received& want) {
@@ -493,29 +533,53 @@ TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
 
   SetCursor(nullptr);
   // A mouse move over a control: the model's cursor lands on the screen
-  // point under it.
-  // Over the disabled button nothing reaches the model.
+  // point under it. Over the disabled button the model gives the mouse to
+  // the dialog beneath, and so does the view.
   struct Move {
     int id;
     QPoint at;
-    bool reaches_model;
+    bool to_dialog;
   };
-  for (const Move& m : {Move{IDC_EDIT, QPoint(7, 9), true}, Move{IDC_PUSH, QPoint(3, 4), false},
-                        Move{IDC_LIST, QPoint(11, 5), true}}) {
+  for (const Move& m : {Move{IDC_EDIT, QPoint(7, 9), false}, Move{IDC_PUSH, QPoint(3, 4), true},
+                        Move{IDC_LIST, QPoint(11, 5), false}}) {
     SCOPED_TRACE(m.id);
     SetCursorPos(-1, -1);
     QWidget* target = widget(m.id);
     QWidget* source = target;
     if (auto* view = dynamic_cast<QAbstractItemView*>(target)) source = view->viewport();
+    page.mouse.clear();
+    page.recording = true;
     QTest::mouseMove(source, source->mapFrom(target, m.at));
     Pump();
+    page.recording = false;
     POINT expected{m.at.x(), m.at.y()};
     ClientToScreen(::GetDlgItem(page.m_hWnd, m.id), &expected);
-    if (!m.reaches_model) expected = {-1, -1};
     POINT cursor{};
     GetCursorPos(&cursor);
     EXPECT_EQ(cursor.x, expected.x);
     EXPECT_EQ(cursor.y, expected.y);
+    ScreenToClient(page.m_hWnd, &expected);
+    using Mouse = EveryControlPage::Mouse;
+    std::vector<Mouse> wanted;
+    if (m.to_dialog) wanted.push_back({WM_MOUSEMOVE, static_cast<int>(expected.x), static_cast<int>(expected.y)});
+    EXPECT_EQ(page.mouse, wanted);
+  }
+  // A click on the disabled button is the dialog's too; the button does
+  // not take it.
+  {
+    page.mouse.clear();
+    page.received.clear();
+    page.recording = true;
+    QTest::mouseClick(widget(IDC_PUSH), Qt::LeftButton, {}, QPoint(5, 6));
+    Pump();
+    page.recording = false;
+    POINT at{5, 6};
+    ClientToScreen(::GetDlgItem(page.m_hWnd, IDC_PUSH), &at);
+    ScreenToClient(page.m_hWnd, &at);
+    using Mouse = EveryControlPage::Mouse;
+    EXPECT_EQ(page.mouse, (std::vector<Mouse>{{WM_LBUTTONDOWN, static_cast<int>(at.x), static_cast<int>(at.y)},
+                                              {WM_LBUTTONUP, static_cast<int>(at.x), static_cast<int>(at.y)}}));
+    EXPECT_FALSE(HasMessage(page.received, {WM_COMMAND, IDC_PUSH, BN_CLICKED, -1}));
   }
 
   // The close button is the system menu's Close.
@@ -631,11 +695,7 @@ TEST_F(QtViewTest, ScreenshotComposesPaintedLayersBitmapsAndWidgets) {
   page.DestroyWindow();
 }
 
-TEST_F(QtViewTest, ModalLoopWaitsOnQtEventsAndSavesEachDialogOnce) {
-  QTemporaryDir dir;
-  WidgetMirror mirror(MirrorMode::OnScreen);
-  platform::ui::qt::QtLoopBackend backend(mirror, dir.path().toStdString());
-  platform::ui::set_loop_backend(&backend);
+TEST_F(QtLoopPicturesTest, ModalLoopWaitsOnQtEventsAndSavesEachDialogOnce) {
   PaintedPage page;
   // The user clicks OK once the dialog is on the screen.
   bool clicked = false;
@@ -650,24 +710,20 @@ TEST_F(QtViewTest, ModalLoopWaitsOnQtEventsAndSavesEachDialogOnce) {
   };
   QTimer::singleShot(0, click_ok);
   INT_PTR result = page.DoModal();
-  platform::ui::set_loop_backend(nullptr);
   EXPECT_TRUE(clicked);
   EXPECT_EQ(result, IDOK);
-  ASSERT_EQ(backend.screenshots().size(), 1u) << backend.screenshot_error();
-  EXPECT_EQ(std::filesystem::path(backend.screenshots()[0]).filename(), "001-dialog-901.png");
-  QImage picture(QString::fromStdString(backend.screenshots()[0]));
+  ASSERT_EQ(backend().screenshots().size(), 1u) << backend().screenshot_error();
+  EXPECT_EQ(std::filesystem::path(backend().screenshots()[0]).filename(), "001-dialog-901.png");
+  QImage picture(QString::fromStdString(backend().screenshots()[0]));
   ASSERT_FALSE(picture.isNull());
   // Saved once painted: the bar is in it.
   EXPECT_EQ(picture.pixel(8 + 50, platform::ui::CaptionHeight() + 4), qRgb(200, 0, 0));
 }
 
-TEST_F(QtViewTest, PopupMenuPickedWithTheMouseEndsTheTrackingLoop) {
+TEST_F(QtLoopTest, PopupMenuPickedWithTheMouseEndsTheTrackingLoop) {
   EveryControlPage page;
   ASSERT_TRUE(page.Create(IDD_EVERY));
   page.ShowWindow(SW_SHOW);
-  WidgetMirror mirror(MirrorMode::OnScreen);
-  platform::ui::qt::QtLoopBackend backend(mirror, "");
-  platform::ui::set_loop_backend(&backend);
   HMENU popup = CreatePopupMenu();
   AppendMenuW(popup, MF_STRING, 3101, u"First");
   AppendMenuW(popup, MF_STRING | MF_GRAYED, 3102, u"Grayed");
@@ -704,7 +760,6 @@ TEST_F(QtViewTest, PopupMenuPickedWithTheMouseEndsTheTrackingLoop) {
     BOOL chosen = TrackPopupMenu(popup, TPM_RETURNCMD, 40, 50, 0, page.m_hWnd, nullptr);
     EXPECT_EQ(static_cast<UINT>(chosen), c.expected);
   }
-  platform::ui::set_loop_backend(nullptr);
   DestroyMenu(popup);
   page.DestroyWindow();
 }
@@ -756,10 +811,7 @@ TEST_F(QtViewTest, ViewRunnerRunsTheProgramOnRealWindowsAndSavesEveryDialog) {
 }
 
 
-TEST_F(QtViewTest, FilePickerTakesATypedPathAndCancel) {
-  WidgetMirror mirror(MirrorMode::OnScreen);
-  platform::ui::qt::QtLoopBackend backend(mirror, "");
-  platform::ui::set_loop_backend(&backend);
+TEST_F(QtLoopTest, FilePickerTakesATypedPathAndCancel) {
   struct Case {
     const char* typed;  // null: the user cancels
     INT_PTR result;
@@ -798,7 +850,6 @@ TEST_F(QtViewTest, FilePickerTakesATypedPathAndCancel) {
       EXPECT_EQ(std::u16string(save.GetPathName().GetString()), c.path);
     }
   }
-  platform::ui::set_loop_backend(nullptr);
 }
 
 // Asks a question when the list selection changes, then ends.
@@ -815,10 +866,7 @@ class AskingPage : public EveryControlPage {
   }
 };
 
-TEST_F(QtViewTest, HandlerOpeningADialogFromQtInputRunsItsLoopOutsideQt) {
-  WidgetMirror mirror(MirrorMode::OnScreen);
-  platform::ui::qt::QtLoopBackend backend(mirror, "");
-  platform::ui::set_loop_backend(&backend);
+TEST_F(QtLoopTest, HandlerOpeningADialogFromQtInputRunsItsLoopOutsideQt) {
   AskingPage page;
   std::function<void()> pick_row = [&] {
     QListWidget* list = nullptr;
@@ -834,7 +882,6 @@ TEST_F(QtViewTest, HandlerOpeningADialogFromQtInputRunsItsLoopOutsideQt) {
   QTimer::singleShot(0, pick_row);
   QTimer::singleShot(0, [&] { ClickWhenShown("Check", "Yes", &answered); });
   EXPECT_EQ(page.DoModal(), IDOK);
-  platform::ui::set_loop_backend(nullptr);
   EXPECT_TRUE(answered);
   EXPECT_EQ(page.answer, IDYES);
 }
@@ -954,10 +1001,7 @@ TEST_F(QtViewTest, TextsThatDoNotFitTheirControlsAreFound) {
   page.DestroyWindow();
 }
 
-TEST_F(QtViewTest, OtherThreadsKeepTheirOwnWaitingAndWindows) {
-  WidgetMirror mirror(MirrorMode::OnScreen);
-  platform::ui::qt::QtLoopBackend backend(mirror, "");
-  platform::ui::set_loop_backend(&backend);
+TEST_F(QtLoopTest, OtherThreadsKeepTheirOwnWaitingAndWindows) {
   HWND made = nullptr;
   UINT got = 0;
   std::thread worker([&] {
@@ -980,15 +1024,11 @@ TEST_F(QtViewTest, OtherThreadsKeepTheirOwnWaitingAndWindows) {
   });
   worker.join();
   mirror.sync();
-  platform::ui::set_loop_backend(nullptr);
   EXPECT_EQ(got, WM_TIMER);
   EXPECT_EQ(mirror.widget_for(made), nullptr);
 }
 
-TEST_F(QtViewTest, PostFromAnotherThreadWakesTheWaitingView) {
-  WidgetMirror mirror(MirrorMode::OnScreen);
-  platform::ui::qt::QtLoopBackend backend(mirror, "");
-  platform::ui::set_loop_backend(&backend);
+TEST_F(QtLoopTest, PostFromAnotherThreadWakesTheWaitingView) {
   PaintedPage page;
   std::promise<HWND> shown;
   std::thread worker([&] {
@@ -1032,7 +1072,6 @@ TEST_F(QtViewTest, PostFromAnotherThreadWakesTheWaitingView) {
   QObject::disconnect(connection);
   if (!told) shown.set_value(nullptr);
   worker.join();
-  platform::ui::set_loop_backend(nullptr);
   EXPECT_TRUE(told);
   EXPECT_FALSE(timed_out);
   EXPECT_EQ(result, IDOK);
@@ -1058,16 +1097,12 @@ class TimedPage : public PaintedPage {
   }
 };
 
-TEST_F(QtViewTest, TimersFireThroughTheViewOnTheClock) {
-  WidgetMirror mirror(MirrorMode::OnScreen);
-  platform::ui::qt::QtLoopBackend backend(mirror, "");
-  platform::ui::set_loop_backend(&backend);
+TEST_F(QtLoopTest, TimersFireThroughTheViewOnTheClock) {
   // Virtual here: the wait jumps to the timer instead of sleeping.
   ASSERT_TRUE(platform::ui::time_source().is_virtual());
   uint64_t start = platform::ui::time_source().now_ms();
   TimedPage page;
   EXPECT_EQ(page.DoModal(), IDOK);
-  platform::ui::set_loop_backend(nullptr);
   EXPECT_GE(page.fired_at, start + 5000);
   EXPECT_LT(page.fired_at, start + 5000 + 100);
 }

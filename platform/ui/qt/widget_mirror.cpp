@@ -1116,9 +1116,11 @@ bool WidgetMirror::eventFilter(QObject* watched, QEvent* event) {
   if (!e || !mapped) return false;
   Window* w = FindWindowModel(e->hwnd);
   if (!w || w->class_name == u"#32768") return false;  // pop-up menus are Qt's own
-  // Disabled windows and those in a disabled top-level window take no input.
+  // Windows in a disabled top-level window take no input, nor do disabled
+  // windows take keys; the mouse over a disabled control goes where the
+  // model's hit test puts it (the window beneath), see handle_mouse.
   Window* top = w->top_level();
-  if (!w->enabled() || (top && !top->enabled())) return mouse || key;
+  if ((top && !top->enabled()) || (key && !w->enabled())) return true;
   // Only the widget and its own parts; menu bars and their menus stay Qt's.
   auto* source = qobject_cast<QWidget*>(watched);
   bool own = source && (source == mapped || mapped->isAncestorOf(source) || (key && source == e->top.data()));
@@ -1168,6 +1170,11 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
     else if (t == QEvent::MouseButtonDblClick)
       post_message(right ? WM_RBUTTONDOWN : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON, at);
   };
+  // A disabled control takes nothing itself: the mouse lands beneath it.
+  if (!w.enabled()) {
+    post_at(type, {local.x(), local.y()});
+    return true;
+  }
   if (qobject_cast<QScrollBar*>(source)) return false;
   // Combo boxes and sliders keep Qt's handling; their signals reach the model.
   if (w.kind == WindowKind::ComboBox || w.kind == WindowKind::Slider) return false;
