@@ -1,5 +1,6 @@
 #include "platform/fs/fat/dir_entry.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace platform::fs::fat {
@@ -72,6 +73,9 @@ ParsedDirectory ParseDirectory(const uint8_t* bytes, size_t slot_count, bool fat
     std::memcpy(&entry.disk, slot, sizeof entry.disk);
     if (!fat32) entry.disk.cluster_high = 0;
     std::memcpy(entry.short_name.data(), slot, 11);
+    entry.plain_short = entry.short_name[0] != 0x05 &&
+                        std::none_of(entry.short_name.begin(), entry.short_name.end(),
+                                     [](uint8_t b) { return b >= 0x80 || (b >= 'a' && b <= 'z'); });
     entry.short_slot = i;
     entry.first_slot = i;
     if (collecting && expected == 0 && ShortNameChecksum(entry.short_name) == checksum &&

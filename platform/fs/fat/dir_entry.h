@@ -67,6 +67,9 @@ struct DirectoryEntry {
   size_t short_slot = 0;
   std::u16string long_name;       // empty when the entry has no valid long name
   ShortName short_name{};
+  // The short name holds only ASCII without lower-case letters (and no 0x05
+  // lead byte), so a lookup compares it byte for byte with the upper-cased name.
+  bool plain_short = false;
   DirEntryDisk disk{};
   bool is_dot() const { return disk.name[0] == '.'; }
   bool is_label() const { return (disk.attributes & kAttrVolumeLabel) && !(disk.attributes & kAttrDirectory); }

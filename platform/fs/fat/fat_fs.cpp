@@ -151,6 +151,12 @@ int FatFs::find(const Directory& dir, const std::u16string& name) const {
     const DirectoryEntry& e = dir.parsed.entries[i];
     if (e.is_dot() || e.is_label()) continue;
     if (!e.long_name.empty() && NamesEqual(e.long_name, name)) return int(i);
+    // The common case in one compare: folders with thousands of files look
+    // names up once per create and open.
+    if (e.plain_short) {
+      if (has_raw && std::memcmp(e.short_name.data(), raw.data(), raw.size()) == 0) return int(i);
+      continue;
+    }
     bool ascii = true;
     if (has_raw && raw_equal(e.short_name, &ascii)) return int(i);
     // Short names with OEM bytes beyond ASCII compare as text.
@@ -465,14 +471,19 @@ DWORD FatFs::write_back_all() {
     // FSInfo: lead signature at +0, structure signature at +484, free count at
     // +488, next free hint at +492, trail signature at +508. Left alone when its
     // signatures are wrong, as it is then not trusted by anyone.
-    std::vector<uint8_t> s(g.bytes_per_sector);
+    std::vector<uint8_t>& s = fsinfo_;
     uint64_t at = uint64_t(g.fsinfo_sector) * g.bytes_per_sector;
-    if (!device->read_at(at, s.data(), s.size())) return device_error(ERROR_READ_FAULT);
-    uint32_t lead, mid, trail;
-    std::memcpy(&lead, &s[0], 4);
-    std::memcpy(&mid, &s[484], 4);
-    std::memcpy(&trail, &s[508], 4);
-    if (lead == 0x41615252 && mid == 0x61417272 && trail == 0xAA550000) {
+    if (s.empty()) {
+      std::vector<uint8_t> read(g.bytes_per_sector);
+      if (!device->read_at(at, read.data(), read.size())) return device_error(ERROR_READ_FAULT);
+      uint32_t lead, mid, trail;
+      std::memcpy(&lead, &read[0], 4);
+      std::memcpy(&mid, &read[484], 4);
+      std::memcpy(&trail, &read[508], 4);
+      fsinfo_trusted_ = lead == 0x41615252 && mid == 0x61417272 && trail == 0xAA550000;
+      s = std::move(read);
+    }
+    if (fsinfo_trusted_) {
       uint32_t free_count = fat.free_clusters(), hint = fat.next_free_hint();
       uint32_t old_free, old_hint;
       std::memcpy(&old_free, &s[488], 4);
@@ -480,7 +491,10 @@ DWORD FatFs::write_back_all() {
       if (old_free != free_count || old_hint != hint) {
         std::memcpy(&s[488], &free_count, 4);
         std::memcpy(&s[492], &hint, 4);
-        if (!device->write_at(at, s.data(), s.size())) return device_error(ERROR_WRITE_FAULT);
+        if (!device->write_at(at, s.data(), s.size())) {
+          s.clear();  // the device may hold either version: read it again next time
+          return device_error(ERROR_WRITE_FAULT);
+        }
       }
     }
   }

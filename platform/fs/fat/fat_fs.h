@@ -132,6 +132,11 @@ class FatFs {
   static uint64_t key(uint32_t dir, size_t slot) { return (uint64_t(dir) << 32) | uint64_t(slot); }
   std::map<uint64_t, std::weak_ptr<FileNode>> nodes_;
   size_t live_nodes_hint_ = 0;
+  // The FSInfo sector as last read or written, so writing a file back costs
+  // no read of it; empty until first needed. A driver is released before any
+  // raw access to its volume, so nothing else changes it meanwhile.
+  std::vector<uint8_t> fsinfo_;
+  bool fsinfo_trusted_ = false;
 };
 
 DWORD device_error(DWORD fallback);
