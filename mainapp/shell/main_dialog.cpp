@@ -289,9 +289,12 @@ void CDrummetDlg::OnInitMenuPopup(CMenu* menu, UINT index, BOOL system_menu) {
     item.cbSize = sizeof item;
     item.fMask = MIIM_ID | MIIM_FTYPE;
     if (!GetMenuItemInfoW(handle, static_cast<UINT>(position), TRUE, &item)) continue;
-    // Shared icons are the process's: only the test matters here.
+    // The icon is shared: DestroyIcon leaves it to the process.
     HICON icon = GetMenuIcon(item.wID);
-    if (!icon || (item.fType & MFT_OWNERDRAW)) continue;
+    if (!icon || (item.fType & MFT_OWNERDRAW)) {
+      if (icon) ::DestroyIcon(icon);
+      continue;
+    }
     MENUITEMINFOW bitmap{};
     bitmap.cbSize = sizeof bitmap;
     bitmap.fMask = MIIM_BITMAP | MIIM_FTYPE;
