@@ -9,6 +9,7 @@
 
 #include "fs/volume_fixture.h"
 #include "platform/core/error.h"
+#include "platform/fs/crt_file.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/formatter.h"
 
@@ -158,6 +159,21 @@ TEST_P(WriteBack, CopyFileLeavesTheCopyInTheImageWithoutAFlush) {
   EXPECT_EQ(counter_->flushes, 0);
   std::string image = raw_copy("copy.img");
   EXPECT_EQ(tool_read(image, "copy.bin"), data);
+  expect_clean(image);
+}
+
+// The C streams write through to the file as they go: fflush hands nothing
+// over and, like the C library's, does not sync the disk; fclose writes back.
+TEST_P(WriteBack, StreamFlushAndCloseDoNotSync) {
+  auto data = fstest::Pattern(20000, 14);
+  CFILE* f = _wfopen(u"W:\\stream.bin", u"wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(fwrite(data.data(), 1, data.size(), f), data.size());
+  EXPECT_EQ(fflush(f), 0);
+  EXPECT_EQ(fclose(f), 0);
+  EXPECT_EQ(counter_->flushes, 0);
+  std::string image = raw_copy("stream.img");
+  EXPECT_EQ(tool_read(image, "stream.bin"), data);
   expect_clean(image);
 }
 

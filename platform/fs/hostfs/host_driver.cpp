@@ -84,7 +84,8 @@ class HostFile : public OpenFile {
     auto* p = static_cast<uint8_t*>(buffer);
     while (*done < length) {
       ssize_t n = pread(fd_, p + *done, length - *done, static_cast<off_t>(offset + *done));
-      if (n < 0) return errno == EINTR ? ERROR_SUCCESS : ERROR_READ_FAULT;
+      if (n < 0 && errno == EINTR) continue;  // interrupted: read the rest
+      if (n < 0) return ERROR_READ_FAULT;
       if (n == 0) break;
       *done += static_cast<size_t>(n);
     }
