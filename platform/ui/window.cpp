@@ -19,6 +19,9 @@ struct Registry {
   std::mutex mutex;  // guards `by_handle` (PostMessageW looks up from any thread)
   std::unordered_map<HWND, Window*> by_handle;
   uintptr_t next = 0;
+  // Top-level windows in z-order. Windows of several user-interface threads
+  // come and go here, so the list changes and is copied only under its lock.
+  std::mutex top_mutex;
   std::vector<Window*> top_levels;
   std::vector<WindowObserver*> observers;
   SIZE screen{1024, 768};
@@ -121,7 +124,11 @@ Window* FindWindowModel(HWND handle) {
   return it->second;
 }
 
-const std::vector<Window*>& TopLevelWindows() { return registry().top_levels; }
+std::vector<Window*> TopLevelWindows() {
+  auto& r = registry();
+  std::lock_guard lock(r.top_mutex);
+  return r.top_levels;
+}
 
 static bool equals_ignore_case(const std::u16string& a, const std::u16string& b) {
   if (a.size() != b.size()) return false;
@@ -182,6 +189,7 @@ Window* CreateWindowModel(const CreateParams& p) {
   } else {
     w->style &= ~WS_CHILD;
     w->owner = p.owner ? p.owner->top_level() : nullptr;
+    std::lock_guard lock(r.top_mutex);
     if (w->ex_style & WS_EX_TOPMOST) {
       r.top_levels.insert(r.top_levels.begin(), w);
     } else {
@@ -207,7 +215,7 @@ void DestroyWindowModel(Window* w) {
   auto& r = registry();
   // Owned top-level windows go first, as on the platform.
   std::vector<Window*> owned;
-  for (Window* t : r.top_levels)
+  for (Window* t : TopLevelWindows())
     if (t->owner == w) owned.push_back(t);
   for (Window* t : owned) {
     if (t->thread == w->thread) {
@@ -234,7 +242,10 @@ void DestroyWindowModel(Window* w) {
   if (thread.capture == w->handle) thread.capture = nullptr;
   for (auto* o : r.observers) o->window_destroyed(*w);
   if (w->parent) remove_from(w->parent->children, w);
-  remove_from(r.top_levels, w);
+  {
+    std::lock_guard lock(r.top_mutex);
+    remove_from(r.top_levels, w);
+  }
   remove_from(thread.windows, w);
   {
     std::lock_guard lock(r.mutex);
@@ -643,25 +654,31 @@ BOOL SetWindowPos(HWND hwnd, HWND insert_after, int x, int y, int cx, int cy, UI
     w->rect.bottom = w->rect.top + std::max(cy, 0);
   }
   if (!(flags & SWP_NOZORDER)) {
-    auto& siblings = w->is_child() ? w->parent->children
-                                   : const_cast<std::vector<Window*>&>(platform::ui::TopLevelWindows());
     if (insert_after == HWND_TOPMOST && !w->is_child()) w->ex_style |= WS_EX_TOPMOST;
     if (insert_after == HWND_NOTOPMOST) w->ex_style &= ~WS_EX_TOPMOST;
-    siblings.erase(std::remove(siblings.begin(), siblings.end(), w), siblings.end());
-    auto pos = siblings.begin();
-    if (insert_after == HWND_BOTTOM) {
-      pos = siblings.end();
-    } else if (insert_after == HWND_TOP || insert_after == HWND_TOPMOST ||
-               insert_after == HWND_NOTOPMOST) {
-      if (!w->is_child() && !(w->ex_style & WS_EX_TOPMOST))
-        pos = std::find_if(siblings.begin(), siblings.end(),
-                           [](Window* t) { return !(t->ex_style & WS_EX_TOPMOST); });
+    auto place = [&](std::vector<Window*>& siblings) {
+      siblings.erase(std::remove(siblings.begin(), siblings.end(), w), siblings.end());
+      auto pos = siblings.begin();
+      if (insert_after == HWND_BOTTOM) {
+        pos = siblings.end();
+      } else if (insert_after == HWND_TOP || insert_after == HWND_TOPMOST || insert_after == HWND_NOTOPMOST) {
+        if (!w->is_child() && !(w->ex_style & WS_EX_TOPMOST))
+          pos = std::find_if(siblings.begin(), siblings.end(),
+                             [](Window* t) { return !(t->ex_style & WS_EX_TOPMOST); });
+      } else {
+        Window* after = FindWindowModel(insert_after);
+        auto it = std::find(siblings.begin(), siblings.end(), after);
+        pos = it == siblings.end() ? siblings.begin() : it + 1;
+      }
+      siblings.insert(pos, w);
+    };
+    if (w->is_child()) {
+      place(w->parent->children);
     } else {
-      Window* after = FindWindowModel(insert_after);
-      auto it = std::find(siblings.begin(), siblings.end(), after);
-      pos = it == siblings.end() ? siblings.begin() : it + 1;
+      auto& r = platform::ui::registry();
+      std::lock_guard lock(r.top_mutex);
+      place(r.top_levels);
     }
-    siblings.insert(pos, w);
   }
   if (flags & SWP_SHOWWINDOW) ShowWindow(hwnd, SW_SHOWNA);
   if (flags & SWP_HIDEWINDOW) ShowWindow(hwnd, SW_HIDE);

@@ -114,7 +114,8 @@ void NotifyWindowInvalidated(Window& window);
 // The live window behind a handle, or null with ERROR_INVALID_WINDOW_HANDLE set.
 Window* FindWindowModel(HWND handle);
 // Top-level windows of the process in z-order, first is the top.
-const std::vector<Window*>& TopLevelWindows();
+// A copy: windows of other threads may come and go while the caller walks it.
+std::vector<Window*> TopLevelWindows();
 
 struct CreateParams {
   std::u16string class_name;
