@@ -27,8 +27,6 @@ namespace platform::ui {
 
 namespace {
 
-constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND_VALUE = 1814;
-
 enum class GdiKind { Pen, Brush, Font, Bitmap, Icon };
 
 struct GdiObject {
@@ -909,8 +907,7 @@ BOOL DrawIconEx(HDC h, int x, int y, HICON icon, int width, int height, UINT, HB
 BOOL DrawIcon(HDC h, int x, int y, HICON icon) { return DrawIconEx(h, x, y, icon, 0, 0, 0, nullptr, DI_NORMAL); }
 
 HBITMAP LoadBitmapW(HINSTANCE, LPCWSTR name) {
-  if (!IS_INTRESOURCE(name)) return nullptr;
-  const BinaryResource* r = FindBinaryResource(kBitmapResource, static_cast<int>(reinterpret_cast<UINT_PTR>(name)));
+  const BinaryResource* r = FindBinaryResource(kBitmapResource, ParseResourceRef(name));
   if (!r) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND_VALUE);
     return nullptr;
@@ -925,23 +922,9 @@ HBITMAP LoadBitmapW(HINSTANCE, LPCWSTR name) {
 
 namespace {
 
-// A resource number from a name: a number itself, or "#123"; -1 otherwise.
-int ResourceNumber(LPCWSTR name) {
-  if (!name) return -1;
-  if (IS_INTRESOURCE(name)) return static_cast<int>(reinterpret_cast<UINT_PTR>(name));
-  if (name[0] != u'#' || !name[1]) return -1;
-  int value = 0;
-  for (const char16_t* c = name + 1; *c; ++c) {
-    if (*c < u'0' || *c > u'9' || value > 0xFFFF) return -1;
-    value = value * 10 + (*c - u'0');
-  }
-  return value <= 0xFFFF ? value : -1;
-}
-
 // The icon resource's picture at the asked size (0 x 0: as stored, largest).
 HICON load_icon(LPCWSTR name, int cx, int cy) {
-  const int id = ResourceNumber(name);
-  const BinaryResource* r = id >= 0 ? FindBinaryResource(kIconResource, id) : nullptr;
+  const BinaryResource* r = FindBinaryResource(kIconResource, ParseResourceRef(name));
   if (!r) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND_VALUE);
     return nullptr;
@@ -970,10 +953,10 @@ HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, U
   if (!(flags & LR_SHARED)) return load_icon(name, cx, cy);
   // Shared icons: one per resource and size, for the life of the process.
   static std::mutex mutex;
-  static auto* shared = new std::map<std::tuple<int, int, int>, HICON>;
-  const int id = ResourceNumber(name);
+  static auto* shared = new std::map<std::tuple<std::u16string, int, int>, HICON>;
+  const ResourceRef ref = ParseResourceRef(name);
   std::lock_guard lock(mutex);
-  auto key = std::make_tuple(id, cx, cy);
+  auto key = std::make_tuple(ref.key(), cx, cy);
   if (auto it = shared->find(key); it != shared->end() && IconImage(it->second)) return it->second;
   HICON icon = load_icon(name, cx, cy);
   if (!icon) return nullptr;

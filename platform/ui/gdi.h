@@ -180,7 +180,9 @@ HBITMAP LoadBitmapW(HINSTANCE instance, LPCWSTR name);
 HICON LoadIconW(HINSTANCE instance, LPCWSTR name);
 // Icons: the entry of the asked size (cx x cy; 0 asks for the largest), else
 // the smallest larger one scaled down, else the largest scaled up. Names are
-// resource numbers, or "#123" texts of them. LR_SHARED gives the same handle
+// resource numbers, "#123" texts of them, or resource names in any case (see
+// ParseResourceRef); ERROR_RESOURCE_NAME_NOT_FOUND (1814) when none matches.
+// LR_SHARED gives the same handle
 // for the same resource and size each time; DestroyIcon leaves it alone.
 HANDLE LoadImageW(HINSTANCE instance, LPCWSTR name, UINT type, int cx, int cy, UINT flags);
 // TRUE for an icon that is destroyed or shared (kept); FALSE for a bad handle.

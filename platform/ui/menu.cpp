@@ -72,8 +72,9 @@ Menu* FindMenu(HMENU h) {
   return it == table().menus.end() ? nullptr : it->second.get();
 }
 
-HMENU LoadMenuFromTable(int id) {
-  const MenuTemplate* t = FindMenuTemplate(id);
+HMENU LoadMenuFromTable(int id) { return LoadMenuFromTemplate(FindMenuTemplate(id)); }
+
+HMENU LoadMenuFromTemplate(const MenuTemplate* t) {
   if (!t) return nullptr;
   HMENU root = new_menu(false);
   std::vector<HMENU> stack{root};
@@ -229,8 +230,12 @@ BOOL DestroyMenu(HMENU h) {
 }
 
 HMENU LoadMenuW(HINSTANCE, LPCWSTR name) {
-  if (!IS_INTRESOURCE(name)) return nullptr;
-  return platform::ui::LoadMenuFromTable(static_cast<int>(reinterpret_cast<UINT_PTR>(name)));
+  const platform::ui::MenuTemplate* t = platform::ui::FindMenuTemplate(platform::ui::ParseResourceRef(name));
+  if (!t) {
+    SetLastError(platform::ui::ERROR_RESOURCE_NAME_NOT_FOUND_VALUE);
+    return nullptr;
+  }
+  return platform::ui::LoadMenuFromTemplate(t);
 }
 
 static MenuItem make_item(UINT flags, UINT_PTR id, LPCWSTR text) {

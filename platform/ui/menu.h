@@ -111,6 +111,8 @@ class Menu {
 
 Menu* FindMenu(HMENU menu);
 HMENU LoadMenuFromTable(int id);
+struct MenuTemplate;
+HMENU LoadMenuFromTemplate(const MenuTemplate* t);  // null for null
 // The window's system menu (made on first use; `revert` restores the defaults).
 HMENU SystemMenuOf(Window& window, bool revert);
 // The command under `id` in the window's menu bar or system menu: 1 menu

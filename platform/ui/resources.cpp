@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <string_view>
 
 namespace platform::ui {
 
@@ -10,6 +11,47 @@ namespace {
 std::vector<const ResourceTable*>& tables() {
   static auto* v = new std::vector<const ResourceTable*>;
   return *v;
+}
+
+std::vector<const NamedResourceTable*>& named_tables() {
+  static auto* v = new std::vector<const NamedResourceTable*>;
+  return *v;
+}
+
+// Upper-cases ASCII letters, as names are stored.
+std::u16string upper(std::u16string_view s) {
+  std::u16string out(s);
+  for (auto& c : out)
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+  return out;
+}
+
+bool same_name(const char16_t* stored, const std::u16string& wanted) {
+  if (!stored) return false;
+  size_t i = 0;
+  for (; stored[i] && i < wanted.size(); ++i) {
+    char16_t c = stored[i];
+    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    if (c != wanted[i]) return false;
+  }
+  return !stored[i] && i == wanted.size();
+}
+
+// The newest table's entry whose name matches, with `accept` filtering.
+template <typename T, typename Accept>
+const T* find_named(const char16_t* name, const T* NamedResourceTable::*items,
+                    const char16_t* const* NamedResourceTable::*names, size_t NamedResourceTable::*count,
+                    Accept accept) {
+  if (!name || !*name) return nullptr;
+  const std::u16string wanted = upper(name);
+  if (wanted.size() > kMaxResourceName) return nullptr;
+  auto& v = named_tables();
+  for (auto it = v.rbegin(); it != v.rend(); ++it) {
+    const NamedResourceTable& t = **it;
+    for (size_t i = 0; i < t.*count; ++i)
+      if (same_name((t.*names)[i], wanted) && accept((t.*items)[i])) return &(t.*items)[i];
+  }
+  return nullptr;
 }
 
 std::u16string fold(const std::u16string& s) {
@@ -52,6 +94,82 @@ const BinaryResource* FindBinaryResource(int type, int id) {
     for (size_t i = 0; i < (*it)->binary_count; ++i)
       if ((*it)->binaries[i].type == type && (*it)->binaries[i].id == id) return &(*it)->binaries[i];
   return nullptr;
+}
+
+void RegisterNamedResourceTable(const NamedResourceTable* table) {
+  if (table) named_tables().push_back(table);
+}
+
+void UnregisterNamedResourceTable(const NamedResourceTable* table) {
+  auto& v = named_tables();
+  v.erase(std::remove(v.begin(), v.end(), table), v.end());
+}
+
+const DialogTemplate* FindDialogTemplate(const char16_t* name) {
+  return find_named(name, &NamedResourceTable::dialogs, &NamedResourceTable::dialog_names,
+                    &NamedResourceTable::dialog_count, [](const DialogTemplate&) { return true; });
+}
+
+const MenuTemplate* FindMenuTemplate(const char16_t* name) {
+  return find_named(name, &NamedResourceTable::menus, &NamedResourceTable::menu_names,
+                    &NamedResourceTable::menu_count, [](const MenuTemplate&) { return true; });
+}
+
+const BinaryResource* FindBinaryResource(int type, const char16_t* name) {
+  return find_named(name, &NamedResourceTable::binaries, &NamedResourceTable::binary_names,
+                    &NamedResourceTable::binary_count, [type](const BinaryResource& b) { return b.type == type; });
+}
+
+std::u16string ResourceRef::key() const {
+  if (!valid) return std::u16string();
+  if (name.empty()) {
+    std::string digits = std::to_string(id);
+    return u"#" + std::u16string(digits.begin(), digits.end());
+  }
+  return name;
+}
+
+ResourceRef ParseResourceRef(LPCWSTR name) {
+  ResourceRef ref;
+  if (!name) return ref;
+  if (IS_INTRESOURCE(name)) {
+    ref.valid = true;
+    ref.id = static_cast<int>(reinterpret_cast<UINT_PTR>(name));
+    return ref;
+  }
+  size_t length = 0;
+  while (name[length] && length <= kMaxResourceName) ++length;
+  if (length == 0 || length > kMaxResourceName) return ref;
+  if (name[0] == u'#') {
+    int value = 0;
+    for (size_t i = 1; i < length; ++i) {
+      if (name[i] < u'0' || name[i] > u'9') return ref;
+      value = value * 10 + (name[i] - u'0');
+      if (value > 0xFFFF) return ref;
+    }
+    if (length == 1) return ref;
+    ref.valid = true;
+    ref.id = value;
+    return ref;
+  }
+  ref.valid = true;
+  ref.name = upper(std::u16string_view(name, length));
+  return ref;
+}
+
+const DialogTemplate* FindDialogTemplate(const ResourceRef& ref) {
+  if (!ref.valid) return nullptr;
+  return ref.name.empty() ? FindDialogTemplate(ref.id) : FindDialogTemplate(ref.name.c_str());
+}
+
+const MenuTemplate* FindMenuTemplate(const ResourceRef& ref) {
+  if (!ref.valid) return nullptr;
+  return ref.name.empty() ? FindMenuTemplate(ref.id) : FindMenuTemplate(ref.name.c_str());
+}
+
+const BinaryResource* FindBinaryResource(int type, const ResourceRef& ref) {
+  if (!ref.valid) return nullptr;
+  return ref.name.empty() ? FindBinaryResource(type, ref.id) : FindBinaryResource(type, ref.name.c_str());
 }
 
 // Fixed base units per face and size, so layouts are the same on every

@@ -1,6 +1,7 @@
 // Compiled-in resource tables (made from .rc files by tools/rc at build time)
 // and what the framework needs from them: dialog templates, menus, bitmaps,
-// icons and version blocks, looked up by numeric id; dialog units to pixels
+// icons and version blocks, looked up by numeric id or by text name; dialog
+// units to pixels
 // through fixed base units per dialog font; the face-name table.
 #pragma once
 
@@ -82,6 +83,53 @@ void UnregisterResourceTable(const ResourceTable* table);
 const DialogTemplate* FindDialogTemplate(int id);
 const MenuTemplate* FindMenuTemplate(int id);
 const BinaryResource* FindBinaryResource(int type, int id);
+
+// Resources a script names with a text instead of a number. Each part is
+// laid out as in ResourceTable (ids are 0 there), with a parallel array of
+// names. The compiler writes names upper-case; lookups fold ASCII letters,
+// so names compare without regard to case, as on the platform.
+constexpr size_t kMaxResourceName = 256;  // characters
+
+struct NamedResourceTable {
+  const char* name;
+  const DialogTemplate* dialogs;
+  const char16_t* const* dialog_names;
+  size_t dialog_count;
+  const MenuTemplate* menus;
+  const char16_t* const* menu_names;
+  size_t menu_count;
+  const BinaryResource* binaries;
+  const char16_t* const* binary_names;
+  size_t binary_count;
+};
+
+void RegisterNamedResourceTable(const NamedResourceTable* table);
+void UnregisterNamedResourceTable(const NamedResourceTable* table);
+
+// By name (any case). A name that only exists as a number is not found.
+const DialogTemplate* FindDialogTemplate(const char16_t* name);
+const MenuTemplate* FindMenuTemplate(const char16_t* name);
+const BinaryResource* FindBinaryResource(int type, const char16_t* name);
+
+// A resource as the loaders take it: a number made with MAKEINTRESOURCE, a
+// text "#123" that stands for the number 123, or a name. `valid` is false
+// for a null pointer, a "#" without a decimal number up to 65535, and an
+// empty or over-long name.
+struct ResourceRef {
+  bool valid = false;
+  int id = -1;           // when a number
+  std::u16string name;   // when a name: upper-cased
+  std::u16string key() const;  // "#123" or the name: one text per resource
+};
+ResourceRef ParseResourceRef(LPCWSTR name);
+
+// What the loaders report when no resource has the number or name.
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND_VALUE = 1814;
+
+// Lookups by such a reference.
+const DialogTemplate* FindDialogTemplate(const ResourceRef& ref);
+const MenuTemplate* FindMenuTemplate(const ResourceRef& ref);
+const BinaryResource* FindBinaryResource(int type, const ResourceRef& ref);
 
 // Horizontal and vertical base units of a dialog font: one dialog unit is
 // base_x / 4 pixels across and base_y / 8 pixels down.

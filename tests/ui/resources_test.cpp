@@ -10,7 +10,11 @@
 #include <fstream>
 
 #include "fixtures/resource.h"
+#include "platform/core/error.h"
+#include "platform/core/text.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/menu.h"
 #include "platform/ui/resources.h"
 #include "platform/ui/window.h"
 #include "tools/rc/rc_compiler.h"
@@ -94,7 +98,7 @@ class ParsedFixture : public ::testing::Test {
 };
 
 TEST_F(ParsedFixture, DialogHeaderStatements) {
-  EXPECT_EQ(file.dialogs.size(), 9u);
+  EXPECT_EQ(file.dialogs.size(), 10u);
   const rc::Dialog* main = dialog(IDD_MAIN);
   ASSERT_NE(main, nullptr);
   EXPECT_EQ(main->caption, u"Main");
@@ -159,7 +163,7 @@ TEST_F(ParsedFixture, ControlStatementsAndStyles) {
 }
 
 TEST_F(ParsedFixture, MenusAndBinaries) {
-  ASSERT_EQ(file.menus.size(), 2u);
+  ASSERT_EQ(file.menus.size(), 3u);
   const rc::Menu& m = file.menus[0];
   ASSERT_EQ(m.items.size(), 6u);
   EXPECT_EQ(m.items[0].text, u"&File");
@@ -182,6 +186,130 @@ TEST_F(ParsedFixture, MenusAndBinaries) {
   EXPECT_EQ(bitmaps, 1);
   EXPECT_EQ(icons, 1);
   EXPECT_EQ(versions, 1);
+}
+
+// Words that are not defined numbers, and quoted texts, name resources; the
+// names are kept upper-case and the ids are 0.
+TEST_F(ParsedFixture, NamedResourcesKeepTheirNames) {
+  std::vector<std::tuple<int, std::u16string, size_t>> named;  // type, name, size
+  for (const auto& b : file.binaries)
+    if (!b.name.empty()) named.emplace_back(b.type, b.name, b.data.size());
+  using Named = std::tuple<int, std::u16string, size_t>;
+  EXPECT_EQ(named, (std::vector<Named>{{14, u"DISK_COPY", 86}, {2, u"BANNER FOUR", 78}}));
+  for (const auto& b : file.binaries) {
+    if (!b.name.empty()) {
+      EXPECT_EQ(b.id, 0);
+    }
+  }
+  ASSERT_EQ(file.menus.size(), 3u);
+  EXPECT_EQ(file.menus[2].name, u"TRAY_MENU");
+  EXPECT_EQ(file.menus[2].id, 0);
+  EXPECT_TRUE(file.menus[0].name.empty());
+  int named_dialogs = 0;
+  for (const auto& d : file.dialogs)
+    if (!d.name.empty()) {
+      ++named_dialogs;
+      EXPECT_EQ(d.name, u"NAMED_PAGE");
+      EXPECT_EQ(d.caption, u"Named page");
+      EXPECT_EQ(d.id, 0);
+    }
+  EXPECT_EQ(named_dialogs, 1);
+}
+
+// The loaders find resources the fixture names with words or quoted texts,
+// whatever the case of the name asked for; "#123" stays a number, and a name
+// that only a number stands for in the header finds nothing.
+TEST(NamedResources, LoadersFindNamesInAnyCase) {
+  HICON numbered = LoadIconW(nullptr, MAKEINTRESOURCEW(IDI_ORANGE));
+  HBITMAP four = LoadBitmapW(nullptr, MAKEINTRESOURCEW(IDB_FOUR));
+  ASSERT_NE(numbered, nullptr);
+  ASSERT_NE(four, nullptr);
+  for (const char16_t* name : {u"Disk_Copy", u"DISK_COPY", u"disk_copy", u"dIsK_cOpY"}) {
+    HICON icon = LoadIconW(nullptr, name);
+    ASSERT_NE(icon, nullptr) << platform::to_utf8(name);
+    EXPECT_EQ(*platform::ui::IconImage(icon), *platform::ui::IconImage(numbered)) << "the same orange.ico";
+    HANDLE sized = LoadImageW(nullptr, name, IMAGE_ICON, 16, 16, 0);
+    ASSERT_NE(sized, nullptr);
+    EXPECT_EQ(platform::ui::IconImage(static_cast<HICON>(sized))->size(), QSize(16, 16));
+    DestroyIcon(static_cast<HICON>(sized));
+    DestroyIcon(icon);
+  }
+  for (const char16_t* name : {u"Banner four", u"BANNER FOUR", u"banner four"}) {
+    HBITMAP bitmap = LoadBitmapW(nullptr, name);
+    ASSERT_NE(bitmap, nullptr) << platform::to_utf8(name);
+    EXPECT_EQ(*platform::ui::BitmapImage(bitmap), *platform::ui::BitmapImage(four));
+    DeleteObject(bitmap);
+    HANDLE image = LoadImageW(nullptr, name, IMAGE_BITMAP, 0, 0, 0);
+    EXPECT_NE(image, nullptr);
+    DeleteObject(image);
+  }
+  const std::u16string number_text = u"#" + platform::to_utf16(std::to_string(IDI_ORANGE));
+  HICON by_text = LoadIconW(nullptr, number_text.c_str());
+  ASSERT_NE(by_text, nullptr);
+  EXPECT_EQ(*platform::ui::IconImage(by_text), *platform::ui::IconImage(numbered));
+  DestroyIcon(by_text);
+  DestroyIcon(numbered);
+  DeleteObject(four);
+
+  // Not found: numbers' names, near misses, the wrong kind, malformed texts.
+  const std::u16string too_long(300, u'D');
+  struct Miss {
+    const char16_t* name;
+    bool icon;  // else a bitmap
+  };
+  const Miss misses[] = {
+      {u"IDI_ORANGE", true},  {u"IDB_FOUR", false},  {u"Disk Copy", true},  {u"Disk_Copy ", true},
+      {u"Disk_Copy", false},  {u"Banner four", true}, {u"Banner_four", false}, {u"#", true},
+      {u"#70000", true},      {u"#30x", true},         {u"", true},           {too_long.c_str(), true},
+      {nullptr, true},        {nullptr, false},
+  };
+  for (const auto& m : misses) {
+    SetLastError(0);
+    const std::string shown = m.name ? platform::to_utf8(m.name).substr(0, 20) : "(null)";
+    if (m.icon) {
+      EXPECT_EQ(LoadIconW(nullptr, m.name), nullptr) << shown;
+      EXPECT_EQ(LoadImageW(nullptr, m.name, IMAGE_ICON, 16, 16, LR_SHARED), nullptr) << shown;
+    } else {
+      EXPECT_EQ(LoadBitmapW(nullptr, m.name), nullptr) << shown;
+    }
+    EXPECT_EQ(GetLastError(), 1814u) << shown;
+  }
+}
+
+// Shared icons are one per resource and size, whichever way it is named.
+TEST(NamedResources, SharedIconsAreOnePerResource) {
+  HANDLE a = LoadImageW(nullptr, u"disk_copy", IMAGE_ICON, 32, 32, LR_SHARED);
+  HANDLE b = LoadImageW(nullptr, u"DISK_COPY", IMAGE_ICON, 32, 32, LR_SHARED);
+  const std::u16string number_text = u"#" + platform::to_utf16(std::to_string(IDI_ORANGE));
+  HANDLE c = LoadImageW(nullptr, number_text.c_str(), IMAGE_ICON, 32, 32, LR_SHARED);
+  HANDLE d = LoadImageW(nullptr, MAKEINTRESOURCEW(IDI_ORANGE), IMAGE_ICON, 32, 32, LR_SHARED);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(c, d);
+  EXPECT_NE(a, c) << "a named resource is not the numbered one";
+}
+
+TEST(NamedResources, MenusAndDialogsByName) {
+  HMENU menu = LoadMenuW(nullptr, u"tray_menu");
+  ASSERT_NE(menu, nullptr);
+  HMENU popup = GetSubMenu(menu, 0);
+  ASSERT_NE(popup, nullptr);
+  EXPECT_EQ(GetMenuItemID(popup, 0), static_cast<UINT>(ID_FILE_OPEN));
+  DestroyMenu(menu);
+  SetLastError(0);
+  EXPECT_EQ(LoadMenuW(nullptr, u"IDR_MENU"), nullptr);
+  EXPECT_EQ(GetLastError(), 1814u);
+  EXPECT_NE(LoadMenuW(nullptr, MAKEINTRESOURCEW(IDR_MENU)), nullptr);
+
+  const auto* page = platform::ui::FindDialogTemplate(u"Named_Page");
+  ASSERT_NE(page, nullptr);
+  EXPECT_EQ(std::u16string(page->caption), u"Named page");
+  EXPECT_EQ(platform::ui::FindDialogTemplate(u"IDD_MAIN"), nullptr);
+  EXPECT_EQ(platform::ui::FindDialogTemplate(platform::ui::ParseResourceRef(u"NAMED_PAGE")), page);
+  EXPECT_EQ(platform::ui::FindMenuTemplate(u"named_page"), nullptr) << "a dialog's name is not a menu's";
+  EXPECT_EQ(platform::ui::FindDialogTemplate(platform::ui::ParseResourceRef(MAKEINTRESOURCEW(IDD_MAIN))),
+            platform::ui::FindDialogTemplate(IDD_MAIN));
 }
 
 // The programs read the version text by walking the block as consecutive
@@ -235,7 +363,15 @@ TEST(ResourceScript, MalformedInputGivesFileLineAndReason) {
       {"100 DIALOG 0,0,1,1\nBEGIN\nEND\n100 DIALOG 0,0,1,1\nBEGIN\nEND\n", 0, "dialog 100 is defined twice"},
       {"100 DIALOG 0,0,12abc,1\n", 1, "malformed number"},
       {"100 WIDGET \"x\"\n", 1, "unsupported resource type 'WIDGET'"},
-      {"IDD_NAMED DIALOG 0,0,1,1\nBEGIN\nEND\n", 1, "resource name 'IDD_NAMED' is not a number"},
+      {"IDD_NAMED + 1 DIALOG 0,0,1,1\nBEGIN\nEND\n", 1, "resource name 'IDD_NAMED' is not a number"},
+      {"100 DIALOG 0,0,1,1\nMENU NO_MENU\nBEGIN\nEND\n", 2, "resource name 'NO_MENU' is not a number"},
+      {"\n\"\" ICON \"orange.ico\"\n", 2, "resource name is empty"},
+      {"#define IDI_TEXT \"x\"\nIDI_TEXT ICON \"orange.ico\"\n", 2, "'IDI_TEXT' is defined, but not as a number"},
+      {"\"#12\" ICON \"orange.ico\"\n", 1, "starts with '#'"},
+      {"pic ICON \"orange.ico\"\nPic ICON \"orange.ico\"\n", 0, "icon 'PIC' is defined twice"},
+      {"Tray MENU\nBEGIN\nEND\nTRAY MENU\nBEGIN\nEND\n", 0, "menu 'TRAY' is defined twice"},
+      {"page DIALOG 0,0,1,1\nBEGIN\nEND\nPAGE DIALOG 0,0,1,1\nBEGIN\nEND\n", 0, "dialog 'PAGE' is defined twice"},
+      {"\n\npage DIALOG 0,0,1,1\nBEGIN\n", 4, "dialog 'PAGE' has no END"},
       {"100 MENU\nBEGIN\n  MENUITEM \"a\" 5\nEND\n", 3, "expected ','"},
       {"#include \"nothere.h\"\n", 1, "cannot find included file 'nothere.h'"},
       {"100 VERSIONINFO\nBEGIN\n  VALUE \"x\" 1\nEND\n", 3, "expected ','"},
@@ -248,6 +384,33 @@ TEST(ResourceScript, MalformedInputGivesFileLineAndReason) {
     EXPECT_EQ(error.line, c.line) << c.text << " -> " << error.message();
     EXPECT_NE(error.what.find(c.reason), std::string::npos) << error.message();
     EXPECT_NE(error.message().find("broken.rc:"), std::string::npos);
+  }
+}
+
+// Names up to 256 characters; one more is refused. The same name may name
+// an icon and a bitmap, and a word may name one resource while a number
+// names another of the same kind.
+TEST(ResourceScript, NameLengthsAndKinds) {
+  struct Case {
+    std::string text;
+    bool ok;
+  };
+  const std::string longest(256, 'N');
+  const Case cases[] = {
+      {longest + " ICON \"orange.ico\"\n", true},
+      {"\"" + longest + "\" ICON \"orange.ico\"\n", true},
+      {longest + "N ICON \"orange.ico\"\n", false},
+      {"\"" + longest + "N\" BITMAP \"four.bmp\"\n", false},
+      {"Same ICON \"orange.ico\"\nSame BITMAP \"four.bmp\"\n5 ICON \"orange.ico\"\n", true},
+  };
+  for (const auto& c : cases) {
+    rc::ResourceFile out;
+    rc::Error error;
+    EXPECT_EQ(rc::ParseText(c.text, fixture("named.rc"), {}, out, error), c.ok)
+        << c.text.substr(0, 40) << " -> " << error.message();
+    if (!c.ok) {
+      EXPECT_NE(error.what.find("is longer than 256 characters"), std::string::npos) << error.message();
+    }
   }
 }
 

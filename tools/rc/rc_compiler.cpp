@@ -133,6 +133,13 @@ std::u16string utf16(const std::string& s) {
   return out;
 }
 
+// Printable ASCII of a text for messages; others show as '?'.
+std::string narrow(const std::u16string& s) {
+  std::string out;
+  for (char16_t c : s) out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+  return out;
+}
+
 class Lexer {
  public:
   Lexer(ResourceFile& out, const std::vector<std::string>& include_dirs) : out_(out), dirs_(include_dirs) {
@@ -602,6 +609,34 @@ class Parser {
     return number("a resource id");
   }
 
+  // What a resource statement starts with: a number (or a name defined as
+  // one), or else a word or quoted text that names the resource.
+  struct Key {
+    int id = 0;
+    std::u16string name;
+  };
+  static std::string describe(const Key& k) {
+    return k.name.empty() ? std::to_string(k.id) : "'" + narrow(k.name) + "'";
+  }
+  Key resource_key() {
+    const Token& t = peek();
+    const bool word = t.kind == Token::Ident && !lex_.lookup(t.text) && peek(1).kind == Token::Ident;
+    if (!word && t.kind != Token::String) return Key{resource_id(), {}};
+    if (word && lex_.defined_names.count(t.text))
+      fail("resource name '" + t.text + "' is defined, but not as a number");
+    std::u16string name = t.kind == Token::String ? t.str : utf16(t.text);
+    if (name.empty()) fail("resource name is empty");
+    if (name.size() > kMaxNameLength)
+      fail("resource name '" + narrow(name.substr(0, 32)) + "...' is longer than " + std::to_string(kMaxNameLength) +
+           " characters");
+    if (name[0] == u'#') fail("resource name '" + narrow(name) + "' starts with '#', which marks a number");
+    if (name.find(u'\0') != std::u16string::npos) fail("resource name holds a NUL character");
+    for (auto& c : name)
+      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    ++pos_;
+    return Key{0, std::move(name)};
+  }
+
   void skip_block() {
     // Options before BEGIN, then a balanced BEGIN ... END.
     while (!at_end() && !is_begin()) ++pos_;
@@ -648,8 +683,8 @@ class Parser {
           return;
         }
     }
-    int id = resource_id();
-    if (peek().kind != Token::Ident) fail("expected a resource type after id " + std::to_string(id) + ", found " + show(peek()));
+    const Key id = resource_key();
+    if (peek().kind != Token::Ident) fail("expected a resource type after " + describe(id) + ", found " + show(peek()));
     std::string type = t_[pos_++].text;
     if (type == "DIALOG" || type == "DIALOGEX") return dialog(id, type == "DIALOGEX");
     if (type == "MENU" || type == "MENUEX") return menu(id, type == "MENUEX");
@@ -658,7 +693,7 @@ class Parser {
     fail_at(id_token, "unsupported resource type '" + type + "'");
   }
 
-  void file_resource(int id, int type, const Token&) {
+  void file_resource(const Key& id, int type, const Token&) {
     skip_load_options();
     std::u16string name16 = string("a file name");
     std::string name;
@@ -671,7 +706,8 @@ class Parser {
     std::ifstream in(file, std::ios::binary);
     Binary b;
     b.type = type;
-    b.id = id;
+    b.id = id.id;
+    b.name = id.name;
     b.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (type == 2 && (b.data.size() < 26 || b.data[0] != 'B' || b.data[1] != 'M'))
       lex_.fail(t_[pos_ - 1].file, t_[pos_ - 1].line, "file '" + name + "' is not a BMP picture");
@@ -680,9 +716,10 @@ class Parser {
     out_.binaries.push_back(std::move(b));
   }
 
-  void dialog(int id, bool extended) {
+  void dialog(const Key& id, bool extended) {
     Dialog d;
-    d.id = id;
+    d.id = id.id;
+    d.name = id.name;
     skip_load_options();
     d.x = number("the dialog's x");
     expect_punct(",", "after the dialog's x");
@@ -722,7 +759,7 @@ class Parser {
     if (!d.font_face.empty()) d.style |= 0x40;  // DS_SETFONT
     expect_begin("the dialog's controls");
     while (!at_end() && !is_end()) control(d, extended);
-    if (at_end()) fail("dialog " + std::to_string(id) + " has no END");
+    if (at_end()) fail("dialog " + describe(id) + " has no END");
     ++pos_;
     out_.dialogs.push_back(std::move(d));
   }
@@ -831,9 +868,10 @@ class Parser {
     c.cy = number("the control's height");
   }
 
-  void menu(int id, bool extended) {
+  void menu(const Key& id, bool extended) {
     Menu m;
-    m.id = id;
+    m.id = id.id;
+    m.name = id.name;
     skip_load_options();
     expect_begin("the menu");
     menu_items(m, 0, extended);
@@ -905,7 +943,7 @@ class Parser {
     }
   }
 
-  void version(int id) {
+  void version(const Key& id) {
     FixedVersion fixed;
     auto quad = [&](uint32_t& ms, uint32_t& ls) {
       int v[4] = {0, 0, 0, 0};
@@ -932,7 +970,8 @@ class Parser {
     std::vector<VersionNode> children = version_nodes(0);
     Binary b;
     b.type = 16;
-    b.id = id;
+    b.id = id.id;
+    b.name = id.name;
     b.data = BuildVersionBlock(fixed, children);
     out_.binaries.push_back(std::move(b));
   }
@@ -1069,10 +1108,23 @@ bool ParseText(const std::string& text, const std::string& path, const std::vect
     // Ids must be unique per kind: a later duplicate would hide the first.
     std::set<int> seen;
     for (const auto& d : out.dialogs)
-      if (!seen.insert(d.id).second) {
+      if (d.name.empty() && !seen.insert(d.id).second) {
         error = Error{path, 0, "dialog " + std::to_string(d.id) + " is defined twice"};
         return false;
       }
+    // So must names per kind (they are upper-cased already).
+    std::set<std::pair<int, std::u16string>> names;
+    auto unique = [&](int kind, const std::u16string& name, const char* what) {
+      if (name.empty() || names.insert({kind, name}).second) return true;
+      error = Error{path, 0, std::string(what) + " '" + narrow(name) + "' is defined twice"};
+      return false;
+    };
+    for (const auto& d : out.dialogs)
+      if (!unique(-1, d.name, "dialog")) return false;
+    for (const auto& m : out.menus)
+      if (!unique(-2, m.name, "menu")) return false;
+    for (const auto& b : out.binaries)
+      if (!unique(b.type, b.name, b.type == 2 ? "bitmap" : b.type == 14 ? "icon" : "resource")) return false;
     return true;
   } catch (ParseFailure& f) {
     error = f.error;
@@ -1110,9 +1162,17 @@ std::string EmitCpp(const ResourceFile& f, const std::string& name) {
     }
     o << "};\n";
   }
-  if (!f.dialogs.empty()) {
-    o << "const DialogTemplate dialogs[] = {\n";
-    for (size_t i = 0; i < f.dialogs.size(); ++i) {
+  // Numbered resources go to the table, named ones to the named table.
+  auto part = [](const auto& list, bool named) {
+    std::vector<size_t> out;
+    for (size_t i = 0; i < list.size(); ++i)
+      if (list[i].name.empty() != named) out.push_back(i);
+    return out;
+  };
+  auto emit_dialogs = [&](const char* array, const std::vector<size_t>& which) {
+    if (which.empty()) return;
+    o << "const DialogTemplate " << array << "[] = {\n";
+    for (size_t i : which) {
       const Dialog& d = f.dialogs[i];
       o << "    {" << d.id << ", ";
       emit_string(o, d.caption);
@@ -1125,7 +1185,40 @@ std::string EmitCpp(const ResourceFile& f, const std::string& name) {
       else o << "dialog" << i << "_items, " << d.controls.size() << "},\n";
     }
     o << "};\n";
-  }
+  };
+  auto emit_menus = [&](const char* array, const std::vector<size_t>& which) {
+    if (which.empty()) return;
+    o << "const MenuTemplate " << array << "[] = {\n";
+    for (size_t i : which) {
+      o << "    {" << f.menus[i].id << ", ";
+      if (f.menus[i].items.empty()) o << "nullptr, 0},\n";
+      else o << "menu" << i << "_items, " << f.menus[i].items.size() << "},\n";
+    }
+    o << "};\n";
+  };
+  auto emit_binaries = [&](const char* array, const std::vector<size_t>& which) {
+    if (which.empty()) return;
+    o << "const BinaryResource " << array << "[] = {\n";
+    for (size_t i : which)
+      o << "    {" << f.binaries[i].type << ", " << f.binaries[i].id << ", binary" << i << ", "
+        << f.binaries[i].data.size() << "},\n";
+    o << "};\n";
+  };
+  auto emit_names = [&](const char* array, const auto& list, const std::vector<size_t>& which) {
+    if (which.empty()) return;
+    o << "const char16_t* const " << array << "[] = {\n";
+    for (size_t i : which) {
+      o << "    ";
+      emit_string(o, list[i].name);
+      o << ",\n";
+    }
+    o << "};\n";
+  };
+  const auto dialogs = part(f.dialogs, false), named_dialogs = part(f.dialogs, true);
+  const auto menus = part(f.menus, false), named_menus = part(f.menus, true);
+  emit_dialogs("dialogs", dialogs);
+  emit_dialogs("named_dialogs", named_dialogs);
+  emit_names("dialog_names", f.dialogs, named_dialogs);
   for (size_t i = 0; i < f.menus.size(); ++i) {
     if (f.menus[i].items.empty()) continue;
     o << "const MenuItemTemplate menu" << i << "_items[] = {\n";
@@ -1136,15 +1229,9 @@ std::string EmitCpp(const ResourceFile& f, const std::string& name) {
     }
     o << "};\n";
   }
-  if (!f.menus.empty()) {
-    o << "const MenuTemplate menus[] = {\n";
-    for (size_t i = 0; i < f.menus.size(); ++i) {
-      o << "    {" << f.menus[i].id << ", ";
-      if (f.menus[i].items.empty()) o << "nullptr, 0},\n";
-      else o << "menu" << i << "_items, " << f.menus[i].items.size() << "},\n";
-    }
-    o << "};\n";
-  }
+  emit_menus("menus", menus);
+  emit_menus("named_menus", named_menus);
+  emit_names("menu_names", f.menus, named_menus);
   for (size_t i = 0; i < f.binaries.size(); ++i) {
     o << "const unsigned char binary" << i << "[] = {";
     const auto& data = f.binaries[i].data;
@@ -1155,18 +1242,30 @@ std::string EmitCpp(const ResourceFile& f, const std::string& name) {
     if (data.empty()) o << "0";
     o << "\n};\n";
   }
-  if (!f.binaries.empty()) {
-    o << "const BinaryResource binaries[] = {\n";
-    for (size_t i = 0; i < f.binaries.size(); ++i)
-      o << "    {" << f.binaries[i].type << ", " << f.binaries[i].id << ", binary" << i << ", "
-        << f.binaries[i].data.size() << "},\n";
+  const auto binaries = part(f.binaries, false), named_binaries = part(f.binaries, true);
+  emit_binaries("binaries", binaries);
+  emit_binaries("named_binaries", named_binaries);
+  emit_names("binary_names", f.binaries, named_binaries);
+  const bool any_named = !named_dialogs.empty() || !named_menus.empty() || !named_binaries.empty();
+  o << "\nconst ResourceTable table{\"" << name << "\", " << (dialogs.empty() ? "nullptr" : "dialogs") << ", "
+    << dialogs.size() << ", " << (menus.empty() ? "nullptr" : "menus") << ", " << menus.size() << ", "
+    << (binaries.empty() ? "nullptr" : "binaries") << ", " << binaries.size() << "};\n";
+  if (any_named) {
+    auto slot = [&](const char* array, const char* names, size_t count) {
+      if (count == 0) o << "nullptr, nullptr, 0";
+      else o << array << ", " << names << ", " << count;
+    };
+    o << "const NamedResourceTable named_table{\"" << name << "\", ";
+    slot("named_dialogs", "dialog_names", named_dialogs.size());
+    o << ", ";
+    slot("named_menus", "menu_names", named_menus.size());
+    o << ", ";
+    slot("named_binaries", "binary_names", named_binaries.size());
     o << "};\n";
   }
-  o << "\nconst ResourceTable table{\"" << name << "\", "
-    << (f.dialogs.empty() ? "nullptr" : "dialogs") << ", " << f.dialogs.size() << ", "
-    << (f.menus.empty() ? "nullptr" : "menus") << ", " << f.menus.size() << ", "
-    << (f.binaries.empty() ? "nullptr" : "binaries") << ", " << f.binaries.size() << "};\n\n";
-  o << "struct Registrar {\n  Registrar() { RegisterResourceTable(&table); }\n};\nconst Registrar registrar;\n\n";
+  o << "\nstruct Registrar {\n  Registrar() {\n    RegisterResourceTable(&table);\n";
+  if (any_named) o << "    RegisterNamedResourceTable(&named_table);\n";
+  o << "  }\n};\nconst Registrar registrar;\n\n";
   o << "}  // namespace\n\nconst platform::ui::ResourceTable& drum_resources_" << name << "() { return table; }\n";
   return o.str();
 }

@@ -1,7 +1,8 @@
 // The resource-script compiler: reads the subset of resource-script syntax
 // the programs use (DIALOG/DIALOGEX with their controls, MENU/MENUEX,
 // VERSIONINFO, BITMAP and ICON file references, #define and #include of a
-// header with numeric ids, #if/#ifdef blocks) and writes a C++ source that
+// header with numeric ids, #if/#ifdef blocks; a resource whose id is a word
+// that is not a defined number is named by that word, upper-cased) and writes a C++ source that
 // registers compiled-in tables with platform/ui/resources.h.
 //
 // Errors name the file, the line and what is wrong; nothing is written then.
@@ -26,6 +27,7 @@ struct Control {
 
 struct Dialog {
   int id = 0;
+  std::u16string name;  // a named resource: upper-case, and id is 0
   std::u16string caption;
   std::u16string font_face;
   int font_points = 0;
@@ -47,14 +49,19 @@ struct MenuItem {
 
 struct Menu {
   int id = 0;
+  std::u16string name;  // as for Dialog
   std::vector<MenuItem> items;
 };
 
 struct Binary {
   int type = 0;  // 2 bitmap, 14 icon, 16 version
   int id = 0;
+  std::u16string name;  // as for Dialog
   std::vector<uint8_t> data;
 };
+
+// Longest resource name, in characters.
+constexpr size_t kMaxNameLength = 256;
 
 struct ResourceFile {
   std::vector<Dialog> dialogs;
