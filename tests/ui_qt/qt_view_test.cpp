@@ -42,6 +42,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/qt/qt_view.h"
 #include "platform/ui/qt/widget_mirror.h"
+#include "ui_qt/qt_test_support.h"
 #include "platform/ui/render.h"
 #include "platform/ui/resources.h"
 #include "platform/ui/time_source.h"
@@ -53,15 +54,8 @@ using platform::ui::Window;
 using platform::ui::qt::MirrorMode;
 using platform::ui::qt::WidgetMirror;
 
-// Widgets need the application object before any test runs.
-class WidgetApplication : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(platform::ui::qt::EnsureWidgetApplication(platform::ui::UiMode::Headless, &error)) << error;
-  }
-};
-const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new WidgetApplication);
+const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new qttest::WidgetApplication);
+using qttest::Pump;
 
 constexpr int IDD_EVERY = 900;
 constexpr int IDD_PAINTED = 901;
@@ -204,22 +198,6 @@ class EveryControlPage : public CDialog {
     CDialog::OnCancel();
   }
 };
-
-// Runs everything Qt and the model have queued, as the view's loop and a
-// program's pump do.
-void Pump(WidgetMirror* mirror = nullptr) {
-  for (int round = 0; round < 4; ++round) {
-    QCoreApplication::processEvents();
-    if (mirror) mirror->run_deferred();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (!platform::ui::PreTranslate(msg, nullptr)) {
-        TranslateMessage(&msg);
-        DispatchMessageW(&msg);
-      }
-    }
-  }
-}
 
 QImage Solid(QColor colour) {
   QImage image(16, 16, QImage::Format_RGB32);

@@ -45,6 +45,9 @@ constexpr int kMaxMenuDepth = 8;    // and so is that of sub-menus
 const char* const kHwndProperty = "drum_hwnd";
 // Widgets of the view's own (the file pickers' panel) take Qt's input as is.
 const char* const kViewOwnProperty = "drum_view_own";
+constexpr DWORD kListViewTypeMask = 0x3;  // LVS_ICON, LVS_REPORT, LVS_SMALLICON, LVS_LIST
+
+bool is_report(const Window& w) { return (w.style & kListViewTypeMask) == LVS_REPORT; }
 
 QString qs(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -164,6 +167,8 @@ DWORD shape_bits(const Window& w) {
     case WindowKind::Button: return w.style & BS_TYPEMASK;
     case WindowKind::Static: return w.style & SS_TYPEMASK;
     case WindowKind::Edit: return w.style & ES_MULTILINE;
+    case WindowKind::ComboBox: return w.style & 0x3;      // editable or a list
+    case WindowKind::ListView: return w.style & kListViewTypeMask;  // report, icons or list
     default: return 0;
   }
 }
@@ -243,6 +248,27 @@ int qt_key_to_vk(int key) {
 
 bool takes_typing(const Window* w) {
   return w && (w->kind == WindowKind::Edit || w->kind == WindowKind::RichEdit || w->kind == WindowKind::ComboBox);
+}
+
+// A list view in icon or list style: the large pictures in icon style, the
+// small ones otherwise; check boxes and the selection as the model has them.
+void fill_icon_list(QListWidget& list, const Window& w, const ListViewModel& model) {
+  QSignalBlocker block(&list);
+  list.clear();
+  bool large = (w.style & kListViewTypeMask) == LVS_ICON;
+  HIMAGELIST images = model.images[large ? LVSIL_NORMAL : LVSIL_SMALL];
+  bool checks = (model.ex_style & LVS_EX_CHECKBOXES) != 0;
+  QListWidgetItem* selected = nullptr;
+  for (const auto& row : model.rows) {
+    auto* item = new QListWidgetItem(row.texts.empty() ? QString() : qs(row.texts.front()), &list);
+    QIcon icon = image_list_icon(images, row.image);
+    if (!icon.isNull()) item->setIcon(icon);
+    if (checks) item->setCheckState(((row.state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? Qt::Checked : Qt::Unchecked);
+    if (row.drawn_text != CLR_NONE) item->setForeground(colour(row.drawn_text));
+    if (row.drawn_back != CLR_NONE) item->setBackground(colour(row.drawn_back));
+    if (row.state & LVIS_SELECTED) selected = item;
+  }
+  if (selected) list.setCurrentItem(selected);
 }
 
 }  // namespace
@@ -457,14 +483,48 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
             Window* cw = FindWindowModel(h);
             if (!model || !cw || index < 0 || index >= static_cast<int>(model->items.size())) return;
             model->current = index;
+            model->show_current(*cw);
             NotifyWindowRepainted(*cw);
             NotifyParentCommand(*cw, CBN_SELCHANGE);
           });
         });
+        if (ComboBoxModel::editable(w)) {
+          // Typing goes to Qt's field; each change the user makes is the
+          // model's text at once (so a sync in between keeps it), and the
+          // parent hears of it once Qt has delivered the key.
+          c->setEditable(true);
+          c->setInsertPolicy(QComboBox::NoInsert);
+          c->setCompleter(nullptr);
+          connect(c->lineEdit(), &QLineEdit::textEdited, this, [this, h](const QString& typed) {
+            if (syncing_) return;
+            std::u16string text(reinterpret_cast<const char16_t*>(typed.utf16()), static_cast<size_t>(typed.size()));
+            Window* cw = FindWindowModel(h);
+            if (!cw || cw->text == text) return;
+            defer(h, [h, text] {
+              auto* model = ModelOf<ComboBoxModel>(h);
+              Window* cw = FindWindowModel(h);
+              if (model && cw) model->user_edit(*cw, text);
+            });
+          });
+        }
         widget = c;
         break;
       }
       case WindowKind::ListView: {
+        if (!is_report(w)) {
+          // Icons in a grid (LVS_ICON), or small icons and texts in rows
+          // or columns (LVS_SMALLICON, LVS_LIST).
+          auto* l = new QListWidget(parent_widget);
+          DWORD type = w.style & kListViewTypeMask;
+          l->setViewMode(type == LVS_ICON ? QListView::IconMode : QListView::ListMode);
+          l->setFlow(type == LVS_LIST ? QListView::TopToBottom : QListView::LeftToRight);
+          l->setWrapping(true);
+          l->setMovement(QListView::Static);
+          l->setResizeMode(QListView::Adjust);
+          l->setSelectionMode(QAbstractItemView::SingleSelection);
+          widget = l;
+          break;
+        }
         auto* t = new QTreeWidget(parent_widget);
         t->setRootIsDecorated(false);
         t->setUniformRowHeights(true);
@@ -972,12 +1032,18 @@ void WidgetMirror::update_control(Entry& e, Window& w, bool repainted) {
         for (const auto& item : model->items) combo->addItem(qs(item.text));
       }
       if (combo->currentIndex() != model->current) combo->setCurrentIndex(model->current);
+      // The field shows the model's text; the program's changes echo nothing.
+      if (QLineEdit* field = combo->lineEdit(); field && field->text() != qs(w.text)) {
+        QSignalBlocker block_field(field);
+        field->setText(qs(w.text));
+      }
       break;
     }
     case WindowKind::ListView: {
       auto* tree = dynamic_cast<QTreeWidget*>(widget);
+      auto* icons = dynamic_cast<QListWidget*>(widget);
       auto* model = dynamic_cast<ListViewModel*>(w.control.get());
-      if (!tree || !model) break;
+      if ((!tree && !icons) || !model) break;
       // Per-row colours come from the parent's custom drawing, asked when
       // the list paints: when it was marked for repainting or changed.
       if (repainted && !model->rows.empty()) model->custom_draw(w);
@@ -987,6 +1053,10 @@ void WidgetMirror::update_control(Entry& e, Window& w, bool repainted) {
       std::u16string sig = list_view_signature(*model);
       if (sig == e.signature) break;
       e.signature = sig;
+      if (icons) {
+        fill_icon_list(*icons, w, *model);
+        break;
+      }
       QSignalBlocker block(tree);
       tree->clear();
       int columns = std::max<int>(1, static_cast<int>(model->columns.size()));
@@ -1194,16 +1264,17 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
   if (w.kind == WindowKind::ListView) {
     // Rows are found in Qt's layout and clicked where the model has them:
     // the check box at x 5, the label further right (as `tick` and `select`).
-    auto* tree = dynamic_cast<QTreeWidget*>(e.widget.data());
+    // Icon and list styles find the item in Qt's grid the same way.
+    auto* view = dynamic_cast<QAbstractItemView*>(e.widget.data());
     auto* model = dynamic_cast<ListViewModel*>(w.control.get());
-    if (!tree || !model) return true;
-    QPoint in_view = source->mapTo(tree->viewport(), me->position().toPoint());
-    QTreeWidgetItem* item = tree->itemAt(in_view);
-    int row = item ? tree->indexOfTopLevelItem(item) : -1;
+    if (!view || !model) return true;
+    QPoint in_view = source->mapTo(view->viewport(), me->position().toPoint());
+    QModelIndex index = view->indexAt(in_view);
+    int row = index.isValid() && !index.parent().isValid() ? index.row() : -1;
     POINT at{local.x(), local.y()};
     if (row >= 0 && row < static_cast<int>(model->rows.size())) {
       RECT r = model->row_rect(w, row);
-      QRect text = tree->visualItemRect(item);
+      QRect text = view->visualRect(index.siblingAtColumn(0));
       bool on_check = (model->ex_style & LVS_EX_CHECKBOXES) && in_view.x() < text.left() + 20 && !right;
       at = {on_check ? 5 : std::min<LONG>(40, r.right - 1), (r.top + r.bottom) / 2};
     } else {
