@@ -148,7 +148,7 @@ QImage OwnerDrawnPicture(HWND owner, HMENU menu, const MenuItem& item) {
   RECT all{0, 0, width, height};
   FillRect(dc, &all, GetSysColorBrush(COLOR_MENU));
   DRAWITEMSTRUCT di{ODT_MENU, 0, item.id, ODA_DRAWENTIRE,
-                    (item.flags & MF_GRAYED) ? ODS_GRAYED : 0u,
+                    ((item.flags & MF_GRAYED) ? ODS_GRAYED : 0u) | ((item.flags & MF_CHECKED) ? ODS_CHECKED : 0u),
                     reinterpret_cast<HWND>(menu), dc, all, item.data};
   SendMessageW(owner, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&di));
   QImage picture;
@@ -159,8 +159,20 @@ QImage OwnerDrawnPicture(HWND owner, HMENU menu, const MenuItem& item) {
   return picture;
 }
 
+// A tick in `box` (its left part, centred down): a short stroke down to the
+// right, then a long one up to the right.
+void DrawCheckMark(QPainter& p, const QRect& box, QColor colour) {
+  const int x = box.left(), c = box.top() + box.height() / 2;
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(QPen(colour, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+  const QPoint points[] = {{x + 3, c}, {x + 6, c + 3}, {x + 12, c - 3}};
+  p.drawPolyline(points, 3);
+  p.restore();
+}
+
 QImage DrawPopupMenu(HWND owner, HMENU handle) {
-  constexpr int kRow = 20, kSeparator = 8, kGap = 4, kTextWidth = 200, kMaxItems = 512;
+  constexpr int kRow = 20, kSeparator = 8, kGap = 4, kTextWidth = 200, kMaxItems = 512, kCheck = 16;
   Menu* m = FindMenu(handle);
   if (!m) return QImage();
   // Each item's picture first: the owner may change the menu while it draws.
@@ -177,7 +189,15 @@ QImage DrawPopupMenu(HWND owner, HMENU handle) {
     height += (item.flags & MF_SEPARATOR) ? kSeparator : std::max(kRow, picture.height());
     pictures.push_back(std::move(picture));
   }
-  QImage out(std::max(1, kGap + picture_width + kGap + kTextWidth), std::max(1, height), QImage::Format_RGB32);
+  // Checked items with the platform's text have their tick in a column of
+  // its own at the left, there only when some item is checked; an item the
+  // owner draws whole draws its own (ODS_CHECKED tells it).
+  auto ticked = [](const MenuItem& item) {
+    return (item.flags & MF_CHECKED) && !(item.flags & (MF_OWNERDRAW | MF_SEPARATOR));
+  };
+  const int check_width = std::any_of(items.begin(), items.end(), ticked) ? kCheck : 0;
+  const int picture_x = kGap + check_width;
+  QImage out(std::max(1, picture_x + picture_width + kGap + kTextWidth), std::max(1, height), QImage::Format_RGB32);
   out.fill(ToQRgb(GetSysColor(COLOR_MENU)));
   QPainter p(&out);
   p.setFont(QtFontFor(nullptr));
@@ -193,13 +213,17 @@ QImage DrawPopupMenu(HWND owner, HMENU handle) {
     const QImage& picture = pictures[i];
     const int row = std::max(kRow, picture.height());
     // An owner-drawn item is its picture alone; others have their text beside it.
-    if (!picture.isNull()) p.drawImage(kGap, y + (row - picture.height()) / 2, picture);
+    // A whole owner-drawn item starts at the row's left, past no tick column.
+    const int x = (item.flags & MF_OWNERDRAW) ? kGap : picture_x;
+    if (!picture.isNull()) p.drawImage(x, y + (row - picture.height()) / 2, picture);
     if (!(item.flags & MF_OWNERDRAW)) {
       const bool grey = item.flags & (MF_GRAYED | MF_DISABLED);
-      p.setPen(QColor(ToQRgb(GetSysColor(grey ? COLOR_GRAYTEXT : COLOR_MENUTEXT))));
+      const QColor colour(ToQRgb(GetSysColor(grey ? COLOR_GRAYTEXT : COLOR_MENUTEXT)));
+      if (ticked(item)) DrawCheckMark(p, QRect(kGap, y, kCheck, row), colour);
+      p.setPen(colour);
       std::u16string text = item.text.substr(0, item.text.find(u'\t'));
       std::erase(text, u'&');
-      p.drawText(QRect(kGap + picture_width + kGap, y, kTextWidth, row), Qt::AlignLeft | Qt::AlignVCenter,
+      p.drawText(QRect(picture_x + picture_width + kGap, y, kTextWidth, row), Qt::AlignLeft | Qt::AlignVCenter,
                  QString::fromStdU16String(text));
     }
     y += row;

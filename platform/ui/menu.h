@@ -29,6 +29,7 @@ constexpr UINT MF_OWNERDRAW = 0x100;
 constexpr UINT MF_BYPOSITION = 0x400;
 constexpr UINT MF_SEPARATOR = 0x800;
 constexpr UINT MFS_GRAYED = 0x3;
+constexpr UINT ODS_CHECKED = 0x8;  // DRAWITEMSTRUCT itemState of a checked menu item
 constexpr UINT TPM_LEFTALIGN = 0x0;
 constexpr UINT TPM_RIGHTBUTTON = 0x2;
 constexpr UINT TPM_NONOTIFY = 0x80;
@@ -134,8 +135,9 @@ TrackedMenu* CurrentTrackedMenu();
 // owner is gone.
 QImage OwnerDrawnPicture(HWND owner, HMENU menu, const MenuItem& item);
 // The pop-up as it opens: each item's picture (a bitmap, or the owner's for
-// owner-drawn and callback items) with its text beside it, one row per item.
-// TrackPopupMenu and the headless `menu` verb draw every pop-up this way.
+// owner-drawn and callback items) with its text beside it, one row per item;
+// when any item with text is checked, a column at the left holds the ticks
+// of checked items, in the item's text colour. TrackPopupMenu and the headless `menu` verb draw every pop-up this way.
 QImage DrawPopupMenu(HWND owner, HMENU menu);
 
 }  // namespace platform::ui

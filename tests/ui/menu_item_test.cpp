@@ -320,6 +320,84 @@ TEST(Menus, CallbackPicturesAreDrawnByTheOwnerBesideTheirText) {
   owner.DestroyWindow();
 }
 
+// Checked items get a tick at the left in their text colour (grey when
+// greyed), in a column that is there only when something is checked; the
+// owner of a whole owner-drawn item is told it is checked and draws its own.
+TEST(Menus, CheckedItemsHaveATickAtTheLeft) {
+  PictureOwner owner;
+  ASSERT_TRUE(owner.Create(IDD_PAGE1));
+  HMENU menu = CreatePopupMenu();
+  AppendMenuW(menu, MF_STRING | MF_CHECKED, 701, u"On");                // row 0..20
+  AppendMenuW(menu, MF_STRING, 702, u"Off");                            // 20..40
+  AppendMenuW(menu, MF_STRING | MF_CHECKED | MF_GRAYED, 703, u"Grey");  // 40..60
+  AppendMenuW(menu, MF_OWNERDRAW | MF_CHECKED, 604, reinterpret_cast<LPCWSTR>(uintptr_t{5}));  // 60..80
+  QImage picture = platform::ui::DrawPopupMenu(owner.m_hWnd, menu);
+  ASSERT_FALSE(picture.isNull());
+  ASSERT_EQ(picture.height(), 80);
+  EXPECT_EQ(owner.drawn_states, (std::vector<UINT>{ODS_CHECKED}));
+  const QRgb black = 0xFF000000, grey = platform::ui::ToQRgb(GetSysColor(COLOR_GRAYTEXT));
+  // The tick column is 16 pixels past a 4-pixel gap; the owner-drawn item's
+  // 16-pixel picture sets the picture column's width.
+  const int column = 4, text_x = 4 + 16 + 16 + 4;
+  auto in_rows = [](const std::vector<int>& rows, int from, int to) {
+    std::vector<int> out;
+    for (int y : rows)
+      if (y >= from && y < to) out.push_back(y);
+    return out;
+  };
+  // The column holds ticks only in the checked rows with text.
+  const std::vector<int> black_ticks = RowsWith(picture, black, column, column + 16);
+  const std::vector<int> grey_ticks = RowsWith(picture, grey, column, column + 16);
+  EXPECT_FALSE(in_rows(black_ticks, 0, 20).empty()) << "On";
+  EXPECT_TRUE(in_rows(black_ticks, 20, 80).empty()) << "nothing black below On's row";
+  EXPECT_TRUE(in_rows(grey_ticks, 0, 40).empty());
+  EXPECT_FALSE(in_rows(grey_ticks, 40, 60).empty()) << "Grey's tick is grey";
+  EXPECT_TRUE(in_rows(grey_ticks, 60, 80).empty());
+  // A tick, not a box: the bottom of its V is drawn, the corners above it
+  // and the box's left edge are not, and it stays inside its row.
+  auto at = [&](int x, int y) { return picture.pixel(x, y) & 0xFFFFFF; };
+  EXPECT_EQ(at(column + 6, 13), black & 0xFFFFFF) << "the bottom of the tick";
+  EXPECT_EQ(at(column + 12, 7), black & 0xFFFFFF) << "the top of its long stroke";
+  EXPECT_NE(at(column + 3, 5), black & 0xFFFFFF);
+  EXPECT_NE(at(column + 12, 14), black & 0xFFFFFF);
+  EXPECT_NE(at(column, 10), black & 0xFFFFFF);
+  for (int y : black_ticks) EXPECT_TRUE(y >= 5 && y < 16) << y;
+  // Texts start past the column, all at one x.
+  auto first_x = [&](int from_y, int to_y, QRgb colour) {
+    for (int x = 0; x < picture.width(); ++x)
+      for (int y = from_y; y < to_y; ++y)
+        if ((picture.pixel(x, y) & 0xFFFFFF) == (colour & 0xFFFFFF)) return x;
+    return -1;
+  };
+  const int off_text = first_x(20, 40, black);
+  EXPECT_GE(off_text, text_x);
+  EXPECT_LT(off_text, text_x + 4) << "Off's text starts where the ticked rows' texts do";
+  const int on_first = first_x(0, 20, black);
+  EXPECT_GE(on_first, column);
+  EXPECT_LT(on_first, column + 6) << "On's row starts with its tick";
+  // The owner-drawn item is the owner's red alone, from the row's left.
+  EXPECT_EQ(at(column, 70), platform::ui::ToQRgb(kRed) & 0xFFFFFF);
+  EXPECT_EQ(at(column + 15, 70), platform::ui::ToQRgb(kRed) & 0xFFFFFF);
+  EXPECT_TRUE(in_rows(RowsWith(picture, black, 0, picture.width()), 60, 80).empty());
+  DestroyMenu(menu);
+
+  // Nothing checked: no column, the text starts right at the left.
+  HMENU plain = CreatePopupMenu();
+  AppendMenuW(plain, MF_STRING, 702, u"Off");
+  QImage unchecked = platform::ui::DrawPopupMenu(owner.m_hWnd, plain);
+  EXPECT_EQ(unchecked.width(), picture.width() - 32);
+  int x = -1;
+  for (int cx = 0; cx < unchecked.width() && x < 0; ++cx)
+    for (int y = 0; y < unchecked.height(); ++y)
+      if ((unchecked.pixel(cx, y) & 0xFFFFFF) == 0) {
+        x = cx;
+        break;
+      }
+  EXPECT_EQ(x, off_text - 32);
+  DestroyMenu(plain);
+  owner.DestroyWindow();
+}
+
 TEST(Menus, TrackPopupMenuAndTheMenuVerbAskTheOwnerForPictures) {
   // TrackPopupMenu draws the pop-up as it opens.
   {
