@@ -292,6 +292,21 @@ INT_PTR CFileDialog::DoModal() {
   std::u16string initial_dir = m_ofn.lpstrInitialDir ? m_ofn.lpstrInitialDir : u"";
   std::u16string start = m_ofn.lpstrFile ? std::u16string(m_ofn.lpstrFile) : initial_name_;
   helper.picker.selection = initial_dir.empty() ? start : initial_dir + u"\\" + start;
+  helper.picker.folder = initial_dir;
+  // The filters as the program left them in the structure: NUL-separated
+  // pairs ending in an empty name (read no further than a sane length).
+  if (const WCHAR* f = m_ofn.lpstrFilter) {
+    for (int pairs = 0; *f && pairs < 256; ++pairs) {
+      std::u16string name = f;
+      f += name.size() + 1;
+      std::u16string pattern = f;
+      if (pattern.empty()) break;  // a name without a pattern ends the list
+      f += pattern.size() + 1;
+      helper.picker.filters.emplace_back(std::move(name), std::move(pattern));
+    }
+    if (m_ofn.nFilterIndex >= 1 && m_ofn.nFilterIndex <= helper.picker.filters.size())
+      helper.picker.filter_index = m_ofn.nFilterIndex - 1;
+  }
   DWORD flags = m_ofn.Flags;
   bool open = open_;
   std::u16string def_ext = default_ext_;

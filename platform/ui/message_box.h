@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/cwnd.h"
@@ -147,6 +148,11 @@ struct PickerState {
   std::u16string selection;    // folder dialogs: the current selection
   bool ok_enabled = true;
   std::u16string status;
+  // File dialogs: the filters ("Images", "*.img;*.vhd") in order, the one
+  // shown first (0-based), and the folder the dialog opens in.
+  std::vector<std::pair<std::u16string, std::u16string>> filters;
+  size_t filter_index = 0;
+  std::u16string folder;
 };
 PickerState* PickerFor(HWND hwnd);
 // Picks `path` in an open file or folder dialog: the choice is posted and,

@@ -7,16 +7,22 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "fs/volume_fixture.h"
 #include "platform/core/text.h"
+#include "platform/fs/file_api.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
+#include "platform/ui/message_box.h"
 #include "platform/ui/message_queue.h"
+#include "platform/ui/qt/folder_listing.h"
 #include "platform/ui/qt/qt_view.h"
 #include "platform/ui/qt/widget_mirror.h"
 #include "ui_qt/qt_test_support.h"
@@ -274,6 +280,151 @@ TEST_F(QtInputTest, IconAndListStyleViewsShowItemsAndClicksSelectInTheModel) {
   mirror.sync();
   EXPECT_EQ(widget<QListWidget>(IDC_NAMES), nullptr);
   EXPECT_NE(mirror.widget_for(item(IDC_NAMES)), nullptr);
+}
+
+// A file dialog on the Qt view's own loop, over a simulated PC whose C:
+// holds a few folders and files.
+class QtFileDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    backend_ = std::make_unique<platform::ui::qt::QtLoopBackend>(mirror, "");
+    platform::ui::set_loop_backend(backend_.get());
+    ASSERT_TRUE(CreateDirectoryW(u"C:\\Backups", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(u"C:\\Backups\\Old", nullptr));
+    for (const char16_t* name : {u"C:\\top.img", u"C:\\readme.txt", u"C:\\Backups\\a.img", u"C:\\Backups\\notes.txt"}) {
+      HANDLE h = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      CloseHandle(h);
+    }
+  }
+  void TearDown() override {
+    platform::ui::set_loop_backend(nullptr);
+    backend_.reset();
+  }
+  // The list and the name field of the open file dialog, once it shows.
+  static QWidget* ShownPicker() {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->isVisible() && top->findChild<QListWidget*>()) return top;
+    return nullptr;
+  }
+  static QStringList Texts(QListWidget* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();
+    return out;
+  }
+  static void DoubleClick(QListWidget* list, const QString& text) {
+    auto found = list->findItems(text, Qt::MatchExactly);
+    ASSERT_EQ(found.size(), 1) << text.toStdString();
+    QPoint at = list->visualItemRect(found[0]).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+  }
+
+  fstest::SimulatedDisk disk{{{u'C', 48ull << 20, "NTFS", "System"}}};
+  WidgetMirror mirror{MirrorMode::OnScreen};
+
+ private:
+  std::unique_ptr<platform::ui::qt::QtLoopBackend> backend_;
+};
+
+TEST_F(QtFileDialogTest, BrowsesTheSimulatedFoldersAndReturnsThePathChosen) {
+  struct Case {
+    const char* what;
+    BOOL open;
+    const char16_t* typed;  // typed into the name field in Backups; null: the file clicked
+    const char16_t* expected;
+  };
+  const Case cases[] = {
+      {"open: a file clicked", TRUE, nullptr, u"C:\\Backups\\a.img"},
+      {"save: a bare name typed", FALSE, u"new.img", u"C:\\Backups\\new.img"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CFileDialog dialog(c.open, nullptr, nullptr, 0, u"Disk images (*.img)|*.img|All files (*.*)|*.*||");
+    dialog.m_ofn.lpstrInitialDir = u"C:\\";
+    std::vector<QStringList> seen;  // the list after each step
+    bool acted = false;
+    std::function<void()> act = [&] {
+      QWidget* top = ShownPicker();
+      if (!top) {
+        QTimer::singleShot(1, act);
+        return;
+      }
+      acted = true;
+      auto* list = top->findChild<QListWidget*>();
+      auto* filter = top->findChild<QComboBox*>();
+      ASSERT_TRUE(list && filter);
+      seen.push_back(Texts(list));             // C:\ through the image filter
+      DoubleClick(list, "Backups");
+      seen.push_back(Texts(list));
+      filter->setCurrentIndex(1);              // all files
+      seen.push_back(Texts(list));
+      DoubleClick(list, "..");
+      DoubleClick(list, "..");
+      seen.push_back(Texts(list));             // the drives
+      DoubleClick(list, "C:");
+      DoubleClick(list, "Backups");
+      QLineEdit* field = nullptr;
+      for (auto* edit : top->findChildren<QLineEdit*>())
+        if (edit->parent() != filter) field = edit;
+      ASSERT_NE(field, nullptr);
+      if (c.typed) {
+        field->setText(QString::fromUtf16(c.typed));
+      } else {
+        auto found = list->findItems("a.img", Qt::MatchExactly);
+        ASSERT_EQ(found.size(), 1);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(found[0]).center());
+        EXPECT_EQ(field->text(), "C:\\Backups\\a.img");
+      }
+      for (auto* button : top->findChildren<QPushButton*>())
+        if (button->text() == "OK") QTest::mouseClick(button, Qt::LeftButton);
+    };
+    QTimer::singleShot(0, act);
+    INT_PTR result = dialog.DoModal();
+    ASSERT_TRUE(acted);
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(std::u16string(dialog.GetPathName().GetString()), c.expected);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[0], (QStringList{"..", "Backups", "top.img"}));
+    EXPECT_EQ(seen[1], (QStringList{"..", "Old", "a.img"}));
+    EXPECT_EQ(seen[2], (QStringList{"..", "Old", "a.img", "notes.txt"}));
+    EXPECT_EQ(seen[3], (QStringList{"C:"}));
+  }
+}
+
+TEST_F(QtFileDialogTest, FolderListingsPathsAndUnreadableFolders) {
+  using platform::ui::qt::ListFolder;
+  struct Case {
+    const char16_t* folder;
+    const char16_t* patterns;
+    std::vector<std::u16string> names;  // folders first, then files
+    bool error;
+  };
+  const Case cases[] = {
+      {u"C:\\", u"*.img", {u"Backups", u"top.img"}, false},
+      {u"C:\\", u"*.txt; *.img", {u"Backups", u"readme.txt", u"top.img"}, false},
+      {u"C:\\Backups\\", u"", {u"Old", u"a.img", u"notes.txt"}, false},
+      {u"C:\\Backups\\Old", u"*.*", {}, false},
+      {u"", u"", {u"C:"}, false},
+      {u"C:\\Missing", u"*.*", {}, true},
+      {u"Q:\\", u"*.*", {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::to_utf8(c.folder) + " " + platform::to_utf8(c.patterns));
+    auto listing = ListFolder(c.folder, c.patterns);
+    std::vector<std::u16string> names;
+    for (const auto& e : listing.entries) names.push_back(e.name);
+    EXPECT_EQ(names, c.names);
+    EXPECT_EQ(!listing.error.empty(), c.error) << platform::to_utf8(listing.error);
+  }
+  const std::pair<const char16_t*, const char16_t*> parents[] = {
+      {u"C:\\Backups\\Old", u"C:\\Backups"}, {u"C:\\Backups\\", u"C:\\"}, {u"C:\\Backups", u"C:\\"},
+      {u"C:\\", u""}, {u"C:", u""},
+  };
+  for (const auto& [folder, parent] : parents)
+    EXPECT_EQ(platform::ui::qt::ParentFolder(folder), parent) << platform::to_utf8(folder);
+  EXPECT_EQ(platform::ui::qt::ChildPath(u"C:\\", u"a.img"), u"C:\\a.img");
+  EXPECT_EQ(platform::ui::qt::ChildPath(u"C:\\Backups", u"a.img"), u"C:\\Backups\\a.img");
 }
 
 }  // namespace

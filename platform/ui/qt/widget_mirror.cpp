@@ -1,5 +1,7 @@
 #include "platform/ui/qt/widget_mirror.h"
 
+#include "platform/ui/qt/folder_listing.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
@@ -293,6 +295,12 @@ struct WidgetMirror::Entry {
   QPointer<QPushButton> picker_ok;
   QPointer<QLabel> picker_status;
   std::u16string picker_selection;
+  // File dialogs browse the simulated PC: the folder shown ("" for the
+  // drives), its entries and the filter that chooses the files.
+  QPointer<QLabel> browse_label;
+  QPointer<QListWidget> browse_list;
+  QPointer<QComboBox> browse_filter;
+  std::u16string browse_folder;
   // Rich edits: the colours the parent chose when the control last painted.
   RichEditModel::Colours rich_colours;
   bool rich_colours_known = false;
@@ -389,9 +397,14 @@ void WidgetMirror::make_picker_panel(Entry& e, Window& w, QWidget* client) {
   cancel->setGeometry(std::max<int>(cr.right - 92, 0), std::max<int>(cr.bottom - 36, 90), 80, 26);
   ok->setDefault(true);
   HWND self = w.handle;
-  connect(ok, &QPushButton::clicked, this, [self, path] {
+  connect(ok, &QPushButton::clicked, this, [this, self, path] {
     QString text = path->text();
-    if (FindWindowModel(self)) ChooseInPicker(self, std::u16string(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size())));
+    std::u16string chosen(reinterpret_cast<const char16_t*>(text.utf16()), static_cast<size_t>(text.size()));
+    auto it = entries_.find(self);
+    if (it != entries_.end() && !it->second->browse_folder.empty() && !chosen.empty() &&
+        chosen.find_first_of(u"\\/:") == std::u16string::npos)
+      chosen = ChildPath(it->second->browse_folder, chosen);
+    if (FindWindowModel(self)) ChooseInPicker(self, chosen);
   });
   connect(path, &QLineEdit::returnPressed, ok, &QPushButton::click);
   connect(cancel, &QPushButton::clicked, this, [this, self] {
@@ -402,6 +415,93 @@ void WidgetMirror::make_picker_panel(Entry& e, Window& w, QWidget* client) {
   e.picker_path = path;
   e.picker_ok = ok;
   e.picker_status = status;
+  if (w.role == DialogRole::FileOpen || w.role == DialogRole::FileSave) make_browser(e, w, panel);
+}
+
+// File dialogs list the simulated PC above the name field: double-click
+// enters a folder (".." goes up, above the drives' roots the drives), a
+// click on a file puts its path in the field and a double-click chooses it;
+// the filter chooses which files show. A bare name typed in the field is in
+// the folder shown.
+void WidgetMirror::make_browser(Entry& e, Window& w, QWidget* panel) {
+  PickerState* picker = PickerFor(w.handle);
+  RECT cr = w.client_rect();
+  int width = std::max<int>(cr.right - 24, 10);
+  int bottom = std::max<int>(cr.bottom, 200);
+  auto* label = new QLabel(panel);
+  label->setGeometry(12, 12, width, 20);
+  auto* list = new QListWidget(panel);
+  list->setGeometry(12, 36, width, bottom - 36 - 118);
+  auto* filter = new QComboBox(panel);
+  filter->setGeometry(12, bottom - 74, width, 26);
+  e.picker_path->setGeometry(12, bottom - 110, width, 26);
+  e.picker_status->hide();
+  HWND self = w.handle;
+  if (picker) {
+    for (const auto& [name, pattern] : picker->filters) filter->addItem(qs(name), qs(pattern));
+    if (picker->filter_index < picker->filters.size()) filter->setCurrentIndex(static_cast<int>(picker->filter_index));
+    // The folder the dialog opens in: the one given, else that of the
+    // starting path, else the drives.
+    std::u16string folder = picker->folder;
+    size_t slash = picker->selection.find_last_of(u"\\/");
+    if (folder.empty() && slash != std::u16string::npos) folder = picker->selection.substr(0, slash);
+    if (folder.size() == 2 && folder[1] == u':') folder += u'\\';
+    e.browse_folder = folder;
+  }
+  e.browse_label = label;
+  e.browse_list = list;
+  e.browse_filter = filter;
+  auto to_u16 = [](const QString& t) {
+    return std::u16string(reinterpret_cast<const char16_t*>(t.utf16()), static_cast<size_t>(t.size()));
+  };
+  connect(filter, &QComboBox::currentIndexChanged, this, [this, self] {
+    auto it = entries_.find(self);
+    if (it != entries_.end()) fill_browser(*it->second);
+  });
+  connect(list, &QListWidget::itemClicked, this, [this, self](QListWidgetItem* item) {
+    auto it = entries_.find(self);
+    if (it == entries_.end() || !item || item->data(Qt::UserRole + 1).toBool()) return;
+    it->second->picker_path->setText(item->data(Qt::UserRole).toString());
+  });
+  connect(list, &QListWidget::itemDoubleClicked, this, [this, self, to_u16](QListWidgetItem* item) {
+    auto it = entries_.find(self);
+    if (it == entries_.end() || !item) return;
+    Entry& entry = *it->second;
+    std::u16string path = to_u16(item->data(Qt::UserRole).toString());
+    if (item->data(Qt::UserRole + 1).toBool()) {
+      entry.browse_folder = path;
+      fill_browser(entry);
+    } else {
+      entry.picker_path->setText(qs(path));
+      if (FindWindowModel(self)) ChooseInPicker(self, path);
+    }
+  });
+  fill_browser(e);
+}
+
+void WidgetMirror::fill_browser(Entry& e) {
+  if (!e.browse_list || !e.browse_label) return;
+  QListWidget* list = e.browse_list;
+  std::u16string patterns;
+  if (e.browse_filter && e.browse_filter->currentIndex() >= 0) {
+    QString p = e.browse_filter->currentData().toString();
+    patterns.assign(reinterpret_cast<const char16_t*>(p.utf16()), static_cast<size_t>(p.size()));
+  }
+  FolderListing listing = ListFolder(e.browse_folder, patterns);
+  list->clear();
+  QStyle* style = list->style();
+  auto add = [&](const QString& text, const std::u16string& path, bool folder) {
+    auto* item = new QListWidgetItem(style->standardIcon(folder ? QStyle::SP_DirIcon : QStyle::SP_FileIcon), text, list);
+    item->setData(Qt::UserRole, qs(path));
+    item->setData(Qt::UserRole + 1, folder);
+  };
+  if (!e.browse_folder.empty()) add(QStringLiteral(".."), ParentFolder(e.browse_folder), true);
+  for (const ListedEntry& entry : listing.entries) {
+    std::u16string path = e.browse_folder.empty() ? entry.name + u"\\" : ChildPath(e.browse_folder, entry.name);
+    add(qs(entry.name), path, entry.folder);
+  }
+  QString where = e.browse_folder.empty() ? QStringLiteral("Computer") : qs(e.browse_folder);
+  e.browse_label->setText(listing.error.empty() ? where : qs(listing.error));
 }
 
 WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {

@@ -93,6 +93,9 @@ class WidgetMirror : public QObject, public WindowObserver {
   Entry* entry_for_widget(QObject* object, QWidget** mapped);
   Entry& make_entry(Window& w);
   void make_picker_panel(Entry& e, Window& w, QWidget* client);
+  void make_browser(Entry& e, Window& w, QWidget* panel);
+  // Lists the folder a file dialog shows, through its filter.
+  void fill_browser(Entry& e);
   void sync_window(Window& w, int depth);
   void update_common(Entry& e, Window& w);
   // `repainted`: the window was marked for repainting or changed since the
