@@ -681,7 +681,11 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
       }
       lb->current = row;
       NotifyWindowRepainted(*c);
+      HWND handle = c->handle;
       NotifyParentCommand(*c, c->kind == WindowKind::ComboBox ? CBN_SELCHANGE : LBN_SELCHANGE);
+      // A drop-down combo's field takes the picked text after the
+      // notification, as on the platform (the handler still reads the old text).
+      if (Window* still = FindWindowModel(handle)) lb->show_current(*still);
       return Outcome::Done;
     }
     if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {

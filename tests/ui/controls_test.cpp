@@ -87,6 +87,52 @@ TEST(ListView, TickRefusalThroughItemChanging) {
   EXPECT_EQ(page.final_checks, (std::vector<bool>{false, false, false}));
 }
 
+// A drop-down combo picked by the script: the parent hears CBN_SELCHANGE
+// while the field still holds the old text, and the field shows the pick after.
+class PickPage : public CDialog {
+ public:
+  PickPage() : CDialog(IDD_CONTROLS) {}
+  CComboBox combo;
+  std::vector<std::u16string> texts_at_change;
+  std::u16string text_at_end;
+  void OnCancel() override {
+    CString text;
+    combo.GetWindowText(text);
+    text_at_end = text.GetString();
+    CDialog::OnCancel();
+  }
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    combo.Create(u"ComboBox", u"", CBS_DROPDOWN | WS_CHILD | WS_VISIBLE | WS_VSCROLL, CRect(150, 5, 260, 120), this,
+                 4321);
+    combo.AddString(u"alpha");
+    combo.AddString(u"beta");
+    combo.SetWindowText(u"typed");
+    return TRUE;
+  }
+
+ protected:
+  void OnSelChange() {
+    CString text;
+    combo.GetWindowText(text);
+    texts_at_change.push_back(text.GetString());
+  }
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(PickPage, CDialog)
+  ON_CBN_SELCHANGE(4321, &PickPage::OnSelChange)
+END_MESSAGE_MAP()
+
+TEST(ComboBox, ScriptedPickShowsInTheDropDownField) {
+  PickPage page;
+  Script s;
+  s.expect_dialog(IDD_CONTROLS).select(4321, 1).key("escape");
+  auto run = ui_test::RunScripted(s, [&] { page.DoModal(); });
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(page.texts_at_change, (std::vector<std::u16string>{u"typed"}));
+  EXPECT_EQ(page.text_at_end, u"beta");
+}
+
 class ColourPage : public CDialog {
  public:
   ColourPage() : CDialog(IDD_CONTROLS) {}
