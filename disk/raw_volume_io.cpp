@@ -34,58 +34,62 @@ bool EnsureSectorMultiplier(int32_t disk) {
   return DiskContext.sectorMultiplier[disk] > 0;
 }
 
-bool ReadCurrentDiskBytes(uint64_t offset, void* buffer, size_t length) {
+namespace {
+
+// One step of a byte range on the current disk: whole native sectors
+// [first, first + span) of which bytes [skip, skip + take) belong to the
+// range, starting `done` bytes into it.
+struct SpanStep {
+  uint64_t first, span, skip, take, done;
+};
+
+// Walks [offset, offset + length) in steps of at most kDiskChunkBytes of
+// whole native sectors; stops at the first step `step` refuses.
+template <class Step>
+bool ForEachSpan(uint64_t offset, size_t length, Step step) {
   uint64_t native = CurrentNativeBytes();
   if (native == 0) return false;
   if (offset + length < offset) return false;
-  auto* out = static_cast<uint8_t*>(buffer);
-  std::vector<uint8_t> bounce;
   uint64_t done = 0;
   while (done < length) {
     uint64_t at = offset + done;
-    uint64_t first = at / native;
     uint64_t skip = at % native;
     uint64_t want = length - done;
     uint64_t span = (skip + want + native - 1) / native;
     if (span * native > kDiskChunkBytes) span = kDiskChunkBytes / native;
-    bounce.resize(span * native);
-    if (!ReadNative(native, first, span, bounce.data())) return false;
-    uint64_t take = span * native - skip;
-    if (take > want) take = want;
-    memcpy(out + done, bounce.data() + skip, take);
+    uint64_t take = std::min(span * native - skip, want);
+    if (!step(native, SpanStep{at / native, span, skip, take, done})) return false;
     done += take;
   }
   return true;
 }
 
+}  // namespace
+
+bool ReadCurrentDiskBytes(uint64_t offset, void* buffer, size_t length) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  std::vector<uint8_t> bounce;
+  return ForEachSpan(offset, length, [&](uint64_t native, const SpanStep& s) {
+    bounce.resize(s.span * native);
+    if (!ReadNative(native, s.first, s.span, bounce.data())) return false;
+    memcpy(out + s.done, bounce.data() + s.skip, s.take);
+    return true;
+  });
+}
+
 bool WriteCurrentDiskBytes(uint64_t offset, const void* buffer, size_t length) {
-  uint64_t native = CurrentNativeBytes();
-  if (native == 0) return false;
-  if (offset + length < offset) return false;
   const auto* in = static_cast<const uint8_t*>(buffer);
   std::vector<uint8_t> bounce;
-  uint64_t done = 0;
-  while (done < length) {
-    uint64_t at = offset + done;
-    uint64_t first = at / native;
-    uint64_t skip = at % native;
-    uint64_t want = length - done;
-    uint64_t span = (skip + want + native - 1) / native;
-    if (span * native > kDiskChunkBytes) span = kDiskChunkBytes / native;
-    bounce.resize(span * native);
-    uint64_t take = span * native - skip;
-    if (take > want) take = want;
+  return ForEachSpan(offset, length, [&](uint64_t native, const SpanStep& s) {
+    bounce.resize(s.span * native);
     // Partial native sectors keep their other bytes.
-    if (skip != 0 || take != span * native) {
-      if (!ReadNative(native, first, span, bounce.data())) return false;
-    }
-    memcpy(bounce.data() + skip, in + done, take);
+    if ((s.skip != 0 || s.take != s.span * native) && !ReadNative(native, s.first, s.span, bounce.data()))
+      return false;
+    memcpy(bounce.data() + s.skip, in + s.done, s.take);
     int32_t errors = DiskContext.ioErrorCount;
-    WriteDiskSectors(bounce.data(), first, static_cast<int32_t>(span * native / 512));
-    if (DiskContext.ioErrorCount != errors) return false;
-    done += take;
-  }
-  return true;
+    WriteDiskSectors(bounce.data(), s.first, static_cast<int32_t>(s.span * native / 512));
+    return DiskContext.ioErrorCount == errors;
+  });
 }
 
 bool ReadHandleBytes(HANDLE handle, uint64_t offset, void* buffer, size_t length) {
