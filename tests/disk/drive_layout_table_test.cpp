@@ -28,22 +28,8 @@ using disk_fixture::SimulatedPc;
 // fdisk's start and sector count of each partition, in native sectors.
 std::vector<std::pair<uint64_t, uint64_t>> FdiskExtents(const std::string& image, uint32_t ss) {
   std::vector<std::pair<uint64_t, uint64_t>> out;
-  std::string text;
-  EXPECT_EQ(Shell("fdisk -b " + std::to_string(ss) + " -l -o Start,Sectors " + image, &text), 0);
-  std::istringstream in(text);
-  std::string line;
-  bool table = false;
-  while (std::getline(in, line)) {
-    if (line.find("Start") != std::string::npos && line.find("Sectors") != std::string::npos) {
-      table = true;
-      continue;
-    }
-    if (!table || line.empty()) continue;
-    std::istringstream fields(line);
-    uint64_t start = 0, count = 0;
-    fields >> start >> count;
-    out.push_back({start, count});
-  }
+  for (const auto& row : disk_fixture::FdiskRows(image, ss, "Start,Sectors"))
+    if (row.size() >= 2) out.push_back({std::stoull(row[0]), std::stoull(row[1])});
   return out;
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "platform/core/clock.h"
 #include "platform/machine/demo.h"
@@ -17,6 +18,40 @@
 namespace disk_fixture {
 
 namespace fs = std::filesystem;
+
+std::vector<std::vector<std::string>> FdiskRows(const std::string& image, uint32_t sector_size,
+                                                const std::string& columns) {
+  std::vector<std::vector<std::string>> rows;
+  std::string text;
+  EXPECT_EQ(Shell("fdisk -b " + std::to_string(sector_size) + " -l -o " + columns + " " + image, &text), 0);
+  std::istringstream in(text);
+  std::string line;
+  bool table = false;
+  while (std::getline(in, line)) {
+    if (line.find("Start") != std::string::npos && line.find("Sectors") != std::string::npos) {
+      table = true;
+      continue;
+    }
+    if (!table || line.empty()) continue;
+    std::istringstream fields(line);
+    std::vector<std::string> row;
+    for (std::string field; fields >> field;) row.push_back(field);
+    // Notes after the table ("Partition table entries are not in disk order") are not rows.
+    if (row.empty() || row[0].find_first_not_of("0123456789") != std::string::npos) continue;
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+std::string Pattern(size_t size, uint32_t seed) {
+  std::string s(size, '\0');
+  uint32_t x = seed;
+  for (auto& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return s;
+}
 
 int Shell(const std::string& command, std::string* out) {
   FILE* p = popen((command + " 2>/dev/null").c_str(), "r");

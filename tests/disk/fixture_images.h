@@ -20,6 +20,14 @@ namespace disk_fixture {
 // Runs a shell command (stderr dropped); returns its exit status, stdout in *out.
 int Shell(const std::string& command, std::string* out = nullptr);
 
+// The partition rows of `fdisk -b SECTOR -l -o COLUMNS image` (the lines
+// after the header that names Start and Sectors), each split into its fields.
+std::vector<std::vector<std::string>> FdiskRows(const std::string& image, uint32_t sector_size,
+                                                const std::string& columns);
+
+// `size` pseudo-random bytes from `seed`, the same on every run.
+std::string Pattern(size_t size, uint32_t seed);
+
 // GPT partition types as text.
 inline constexpr const char* kGptBasicData = "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7";
 inline constexpr const char* kGptEsp = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";

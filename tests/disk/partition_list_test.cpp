@@ -34,23 +34,9 @@ struct OracleEntry {
 // The image's MBR/EBR partitions as util-linux reads them, in native sectors.
 std::vector<OracleEntry> OracleMbr(const std::string& image, uint32_t sector_size) {
   std::vector<OracleEntry> out;
-  std::string text;
-  EXPECT_EQ(Shell("fdisk -b " + std::to_string(sector_size) + " -l -o Start,Sectors,Id " + image, &text), 0);
-  std::istringstream in(text);
-  std::string line;
-  bool table = false;
-  while (std::getline(in, line)) {
-    if (line.find("Start") != std::string::npos && line.find("Sectors") != std::string::npos) {
-      table = true;
-      continue;
-    }
-    if (!table || line.empty()) continue;
-    std::istringstream fields(line);
-    OracleEntry e{};
-    std::string id;
-    fields >> e.start >> e.count >> id;
-    e.type = std::stoi(id, nullptr, 16);
-    out.push_back(e);
+  for (const auto& row : disk_fixture::FdiskRows(image, sector_size, "Start,Sectors,Id")) {
+    if (row.size() < 3) continue;
+    out.push_back({std::stoull(row[0]), std::stoull(row[1]), std::stoi(row[2], nullptr, 16)});
   }
   return out;
 }

@@ -27,19 +27,10 @@ namespace {
 
 using disk_fixture::DiskSpec;
 using disk_fixture::Part;
+using disk_fixture::Pattern;
 using disk_fixture::Shell;
 using disk_fixture::SimulatedPc;
 using disk_fixture::VolumeFile;
-
-std::string Pattern(size_t size, uint32_t seed) {
-  std::string s(size, '\0');
-  uint32_t x = seed;
-  for (auto& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
 
 // "image@@offset" for mtools.
 std::string At(const std::string& image, uint64_t offset) { return "'" + image + "@@" + std::to_string(offset) + "'"; }
