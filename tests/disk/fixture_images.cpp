@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/core/clock.h"
+#include "platform/core/process_exit.h"
 #include "platform/machine/demo.h"
 #include "platform/registry/live_registry.h"
 #include "platform/storage/mount_manager.h"
@@ -41,6 +42,29 @@ std::vector<std::vector<std::string>> FdiskRows(const std::string& image, uint32
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body) {
+  HeadlessRun run;
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  options.real_grace_ms = 2000;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    platform::ScopedExitTrap trap;
+    try {
+      body();
+    } catch (const platform::ProcessExit& e) {
+      run.exited = true;
+      run.exit_code = e.code;
+    } catch (const platform::ui::ScriptFailure& e) {
+      run.failure = e.what();
+    }
+    if (run.failure.empty() && !session.driver().finished()) run.failure = "script not finished";
+  }
+  run.log = log.str();
+  return run;
 }
 
 std::string Pattern(size_t size, uint32_t seed) {

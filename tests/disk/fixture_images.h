@@ -9,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/machine/machine.h"
+#include "platform/ui/headless_driver.h"
 
 namespace disk_fixture {
 
@@ -24,6 +26,18 @@ int Shell(const std::string& command, std::string* out = nullptr);
 // after the header that names Start and Sectors), each split into its fields.
 std::vector<std::vector<std::string>> FdiskRows(const std::string& image, uint32_t sector_size,
                                                 const std::string& columns);
+
+// What a headless run of program code under a script came to.
+struct HeadlessRun {
+  std::string failure;  // the script's failure, "script not finished", or empty
+  std::string log;      // the driver's log
+  bool exited = false;  // the code ended the process (ExitProcess and the like)
+  int exit_code = -1;
+};
+
+// Runs `body` (a DoModal, a start-up, a check that shows boxes) under the
+// headless driver playing `script`, with the process-exit hook trapped.
+HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body);
 
 // `size` pseudo-random bytes from `seed`, the same on every run.
 std::string Pattern(size_t size, uint32_t seed);

@@ -176,22 +176,9 @@ class FormatterTest : public ::testing::Test {
   // Runs a dialog under a headless script; returns the failure text, empty when the script ran.
   template <class Dialog>
   std::string RunHeadless(platform::ui::Script script, Dialog& dialog, std::string* logText = nullptr) {
-    std::ostringstream log;
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    options.real_grace_ms = 2000;
-    std::string failure;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      try {
-        dialog.DoModal();
-      } catch (const platform::ui::ScriptFailure& e) {
-        failure = e.what();
-      }
-      if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-    }
-    if (logText) *logText = log.str();
-    return failure;
+    auto run = disk_fixture::RunHeadless(script, [&] { dialog.DoModal(); });
+    if (logText) *logText = run.log;
+    return run.failure;
   }
   std::string ExtractD() { return pc.ExtractVolume(0, dStart, dCount, "d.vol"); }
 

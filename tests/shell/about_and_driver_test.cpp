@@ -108,22 +108,9 @@ class ShellPageTest : public ::testing::Test {
   }
   template <class Dialog>
   std::string RunHeadless(platform::ui::Script script, Dialog& dialog, std::string* log_text = nullptr) {
-    std::ostringstream log;
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    options.real_grace_ms = 2000;
-    std::string failure;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      try {
-        dialog.DoModal();
-      } catch (const platform::ui::ScriptFailure& e) {
-        failure = e.what();
-      }
-      if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-    }
-    if (log_text) *log_text = log.str();
-    return failure.empty() ? failure : failure + "\n" + log.str();
+    auto run = disk_fixture::RunHeadless(script, [&] { dialog.DoModal(); });
+    if (log_text) *log_text = run.log;
+    return run.failure.empty() ? run.failure : run.failure + "\n" + run.log;
   }
   disk_fixture::SimulatedPc pc_;
 };

@@ -91,29 +91,18 @@ class BootFixTest : public ::testing::Test {
   // Runs the fix under a script that answers `boxes` message boxes.
   Outcome Run(int boxes) {
     Outcome out;
-    std::ostringstream log;
     platform::ui::Script script;
     for (int i = 0; i < boxes; ++i) script.answer("ok");
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    options.real_grace_ms = 2000;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      platform::ScopedExitTrap trap;
-      try {
-        out.result = ApplyBootFix();
-        out.returned = true;
-      } catch (const platform::ProcessExit& e) {
-        out.exited = true;
-        out.code = e.code;
-      } catch (const platform::ui::ScriptFailure& e) {
-        out.failure = e.what();
-      }
-      if (out.failure.empty() && !session.driver().finished()) out.failure = "script not finished";
-    }
+    auto run = disk_fixture::RunHeadless(script, [&] {
+      out.result = ApplyBootFix();
+      out.returned = true;
+    });
+    out.failure = run.failure;
+    out.exited = run.exited;
+    out.code = run.exit_code;
     // bcdedit runs on threads of its own: wait (virtual time) for the starts.
     for (int i = 0; i < 50 && Starts().size() < static_cast<size_t>(boxes); ++i) Sleep(100);
-    out.log = log.str();
+    out.log = run.log;
     return out;
   }
   std::vector<Start> Starts() {

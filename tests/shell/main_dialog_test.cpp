@@ -177,24 +177,11 @@ class MainDialogTest : public ::testing::Test {
 
   DialogRun RunDialog(TestDialog& dialog, const platform::ui::Script& script) {
     DialogRun out;
-    std::ostringstream log;
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    options.real_grace_ms = 2000;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      platform::ScopedExitTrap trap;
-      try {
-        out.result = dialog.DoModal();
-      } catch (const platform::ProcessExit& e) {
-        out.exited = true;
-        out.exit_code = e.code;
-      } catch (const platform::ui::ScriptFailure& e) {
-        out.failure = e.what();
-      }
-      if (out.failure.empty() && !session.driver().finished()) out.failure = "script not finished";
-    }
-    out.log = log.str();
+    auto run = disk_fixture::RunHeadless(script, [&] { out.result = dialog.DoModal(); });
+    out.failure = run.failure;
+    out.exited = run.exited;
+    out.exit_code = run.exit_code;
+    out.log = run.log;
     return out;
   }
 

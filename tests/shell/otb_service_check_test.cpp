@@ -93,26 +93,13 @@ class OtbServiceTest : public ::testing::Test {
 
   // Runs the check; `boxes` message boxes are answered.
   std::string Run(int boxes, std::string* log_text, uint64_t* elapsed) {
-    std::ostringstream log;
     platform::ui::Script script;
     for (int i = 0; i < boxes; ++i) script.answer("ok");
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    options.real_grace_ms = 2000;
-    std::string failure;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      const uint64_t start = platform::Clock::instance().now_ms();
-      try {
-        CheckOneTouchBootService();
-      } catch (const platform::ui::ScriptFailure& e) {
-        failure = e.what();
-      }
-      *elapsed = platform::Clock::instance().now_ms() - start;
-      if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-    }
-    *log_text = log.str();
-    return failure;
+    const uint64_t start = platform::Clock::instance().now_ms();
+    auto run = disk_fixture::RunHeadless(script, [] { CheckOneTouchBootService(); });
+    *elapsed = platform::Clock::instance().now_ms() - start;
+    *log_text = run.log;
+    return run.failure;
   }
   std::vector<std::string> Runs() {
     std::lock_guard<std::mutex> lock(mutex_);

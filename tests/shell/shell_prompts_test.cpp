@@ -66,22 +66,11 @@ class PromptTest : public ::testing::Test {
 
   template <class Dialog>
   std::string RunHeadless(platform::ui::Script script, Dialog& dialog, INT_PTR* result = nullptr) {
-    std::ostringstream log;
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    options.real_grace_ms = 2000;
-    std::string failure;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      try {
-        INT_PTR r = dialog.DoModal();
-        if (result) *result = r;
-      } catch (const platform::ui::ScriptFailure& e) {
-        failure = e.what();
-      }
-      if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-    }
-    return failure.empty() ? failure : failure + "\n" + log.str();
+    auto run = disk_fixture::RunHeadless(script, [&] {
+      INT_PTR r = dialog.DoModal();
+      if (result) *result = r;
+    });
+    return run.failure.empty() ? run.failure : run.failure + "\n" + run.log;
   }
 
   disk_fixture::SimulatedPc pc_;

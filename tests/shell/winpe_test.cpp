@@ -34,6 +34,7 @@
 #include "platform/storage/mount_manager.h"
 #include "platform/storage/volume_api.h"
 #include "platform/ui/headless_driver.h"
+#include "tests/disk/fixture_images.h"
 
 namespace {
 
@@ -293,25 +294,10 @@ TEST_F(WinPEDemoTest, StartUpFromXRunsInWinPEModeAndLeavesThroughTheShutDownQues
       .expect_dialog(102)
       .menu(32775)
       .answer("yes");
-  std::ostringstream log;
-  platform::ui::DriverOptions options;
-  options.log = &log;
-  options.real_grace_ms = 2000;
   BOOL result = TRUE;
-  std::string failure;
-  {
-    platform::ui::HeadlessSession session(script, options);
-    platform::ScopedExitTrap trap;
-    try {
-      result = app.InitInstance();
-    } catch (const platform::ProcessExit& e) {
-      failure = "the program ended with code " + std::to_string(e.code);
-    } catch (const platform::ui::ScriptFailure& e) {
-      failure = e.what();
-    }
-    if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-  }
-  ASSERT_EQ(failure, "") << log.str();
+  auto run = disk_fixture::RunHeadless(script, [&] { result = app.InitInstance(); });
+  ASSERT_FALSE(run.exited) << "the program ended with code " << run.exit_code << "\n" << run.log;
+  ASSERT_EQ(run.failure, "") << run.log;
   EXPECT_FALSE(result);
   EXPECT_TRUE(ShellState.winPEMode);
   EXPECT_EQ(ShellState.programFolder, u"X:\\Drummetworks");
@@ -324,7 +310,7 @@ TEST_F(WinPEDemoTest, StartUpFromXRunsInWinPEModeAndLeavesThroughTheShutDownQues
   ASSERT_FALSE(question.empty());
   ASSERT_NE(question, "IDS_EXITSYSTEM") << "the staged language file was read";
   size_t asked = 0;
-  const std::string text = log.str();
+  const std::string text = run.log;
   for (size_t at = text.find(question.substr(0, 24)); at != std::string::npos; at = text.find(question.substr(0, 24), at + 1))
     ++asked;
   EXPECT_EQ(asked, 2u) << text;
