@@ -39,6 +39,10 @@ struct HeadlessRun {
 // headless driver playing `script`, with the process-exit hook trapped.
 HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body);
 
+// A 24-bit bottom-up BMP file of `width` x `height` pixels, pixel (x, y)
+// coloured `rgb(x, y)` as 0xRRGGBB.
+std::vector<unsigned char> Bmp24(int width, int height, const std::function<uint32_t(int x, int y)>& rgb);
+
 // `size` pseudo-random bytes from `seed`, the same on every run.
 std::string Pattern(size_t size, uint32_t seed);
 

@@ -35,32 +35,10 @@ COLORREF Code(int x, int y) { return RGB(10 + x * 7, 20 + y * 9, 200); }
 
 // A 24-bit bottom-up BMP file of the coded pattern.
 std::vector<unsigned char> CodedBmp(int width, int height) {
-  int stride = (width * 3 + 3) & ~3;
-  uint32_t pixels = static_cast<uint32_t>(stride * height);
-  std::vector<unsigned char> b(54 + pixels, 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
-  };
-  b[0] = 'B';
-  b[1] = 'M';
-  put32(2, static_cast<uint32_t>(b.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(width));
-  put32(22, static_cast<uint32_t>(height));
-  b[26] = 1;
-  b[28] = 24;
-  put32(34, pixels);
-  for (int y = 0; y < height; ++y) {
-    size_t row = 54 + static_cast<size_t>(stride) * static_cast<size_t>(height - 1 - y);
-    for (int x = 0; x < width; ++x) {
-      COLORREF c = Code(x, y);
-      b[row + x * 3 + 0] = GetBValue(c);
-      b[row + x * 3 + 1] = GetGValue(c);
-      b[row + x * 3 + 2] = GetRValue(c);
-    }
-  }
-  return b;
+  return disk_fixture::Bmp24(width, height, [](int x, int y) {
+    COLORREF c = Code(x, y);
+    return static_cast<uint32_t>(GetRValue(c)) << 16 | GetGValue(c) << 8 | GetBValue(c);
+  });
 }
 
 constexpr int kSmallBitmap = 31001;  // 11 x 6

@@ -22,33 +22,11 @@ namespace fs = std::filesystem;
 
 // A 24-bit BMP: left half red, right half blue, top row green.
 std::string TwoColourBmp(int width, int height) {
-  int stride = (width * 3 + 3) & ~3;
-  std::string b(54 + static_cast<size_t>(stride * height), '\0');
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
-  };
-  b[0] = 'B';
-  b[1] = 'M';
-  put32(2, static_cast<uint32_t>(b.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(width));
-  put32(22, static_cast<uint32_t>(height));
-  b[26] = 1;
-  b[28] = 24;
-  for (int y = 0; y < height; ++y) {
-    size_t row = 54 + static_cast<size_t>(stride) * static_cast<size_t>(height - 1 - y);
-    for (int x = 0; x < width; ++x) {
-      unsigned char r = 0, g = 0, bl = 0;
-      if (y == 0) g = 255;
-      else if (x < width / 2) r = 255;
-      else bl = 255;
-      b[row + x * 3 + 0] = static_cast<char>(bl);
-      b[row + x * 3 + 1] = static_cast<char>(g);
-      b[row + x * 3 + 2] = static_cast<char>(r);
-    }
-  }
-  return b;
+  auto b = disk_fixture::Bmp24(width, height, [width](int x, int y) -> uint32_t {
+    if (y == 0) return 0x00FF00;
+    return x < width / 2 ? 0xFF0000 : 0x0000FF;
+  });
+  return std::string(b.begin(), b.end());
 }
 
 class PictureWindowTest : public ::testing::Test {
