@@ -1,5 +1,8 @@
 #include "mainapp/shell/main_commands.h"
 
+#include <iterator>
+#include <vector>
+
 #include "disk/shell_state.h"
 #include "mainapp/shell/about_dialog.h"
 #include "mainapp/shell/boot_fix.h"
@@ -40,8 +43,7 @@ void DuplicatePicture(CDrummetDlg& dialog) {
   RunMainCommand(dialog, kCmdDuplicate);
 }
 
-// Tools that are not built yet have no entry here.
-constexpr MainCommand kCommands[] = {
+constexpr MainCommand kShellCommands[] = {
     {kCmdExit, "Exit", &Exit},
     {kCmdHelp, "Help", &Help},
     {kCmdAbout, "About", &About},
@@ -49,12 +51,27 @@ constexpr MainCommand kCommands[] = {
     {kCmdDuplicatePicture, "Duplicate picture: boot fix, then Duplicate", &DuplicatePicture},
 };
 
+// Filled once at start-up, before any window runs a command.
+std::vector<MainCommand>& Table() {
+  static std::vector<MainCommand> table(std::begin(kShellCommands), std::end(kShellCommands));
+  return table;
+}
+
 }  // namespace
 
-std::span<const MainCommand> MainCommands() { return kCommands; }
+void RegisterMainCommand(const MainCommand& entry) {
+  for (MainCommand& existing : Table())
+    if (existing.command == entry.command) {
+      existing = entry;
+      return;
+    }
+  Table().push_back(entry);
+}
+
+std::span<const MainCommand> MainCommands() { return Table(); }
 
 const MainCommand* FindMainCommand(UINT command) {
-  for (const MainCommand& entry : kCommands)
+  for (const MainCommand& entry : Table())
     if (entry.command == command) return &entry;
   return nullptr;
 }

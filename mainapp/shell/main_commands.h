@@ -1,6 +1,10 @@
 // The one table of the main dialog's commands: menu commands, and the
-// pictures' double-clicks where they differ from the menu. A command whose
-// tool is not built yet has no entry, and running it does nothing.
+// pictures' double-clicks where they differ from the menu. The shell's own
+// commands are built in; the tools (clone, wipe, partition manager,
+// migration, the starts of the other programs) live in libraries above the
+// shell and add their entries from the program's main() through
+// RegisterMainCommand, before the main dialog runs. A command without an
+// entry does nothing.
 #pragma once
 
 #include <span>
@@ -38,7 +42,9 @@ struct MainCommand {
   void (*run)(CDrummetDlg& dialog);
 };
 
-// Every entry of the table.
+// Adds `entry` to the table, replacing an entry of the same command.
+void RegisterMainCommand(const MainCommand& entry);
+// Every entry of the table: the shell's own, then the registered ones.
 std::span<const MainCommand> MainCommands();
 // The entry of `command`, or null.
 const MainCommand* FindMainCommand(UINT command);

@@ -1,0 +1,3 @@
+#include "mainapp/clone/clone_run_state.h"
+
+CloneRunStateRecord CloneRunState;
