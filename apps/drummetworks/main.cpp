@@ -27,11 +27,13 @@ namespace {
 
 CDrummetApp theApp;
 
+constexpr char kUsage[] =
+    "usage: drummetworks [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE] [--screenshots DIR] "
+    "[-- ARGS]\n"
+    "  --machine DIR          the simulated PC (default: the demo PC, made when missing)\n";
+
 int Usage(const std::string& why) {
-  std::fprintf(stderr,
-               "drummetworks: %s\nusage: drummetworks [--machine DIR] [--ui qt|headless] [--script FILE] "
-               "[--log FILE] [--screenshots DIR] [-- ARGS]\n",
-               why.c_str());
+  std::fprintf(stderr, "drummetworks: %s\n%s%s", why.c_str(), kUsage, platform::ui::kRunOptionsUsage);
   return 2;
 }
 
@@ -42,7 +44,7 @@ int main(int argc, char** argv) {
   std::vector<const char*> rest = {argv[0]};
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--") {
+    if (a == "--") {  // the rest is the program's: ParseRunOptions keeps it as it stands
       for (; i < argc; ++i) rest.push_back(argv[i]);
       break;
     }
@@ -55,6 +57,10 @@ int main(int argc, char** argv) {
   }
   auto parsed = platform::ui::ParseRunOptions(static_cast<int>(rest.size()), rest.data());
   if (!parsed.ok) return Usage(parsed.error);
+  if (parsed.help) {
+    std::printf("%s%s", kUsage, platform::ui::kRunOptionsUsage);
+    return 0;
+  }
 
   std::string error;
   if (machine_dir.empty()) {

@@ -1,7 +1,12 @@
 #include "platform/ui/app_runner.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+
+#include "platform/core/process_exit.h"
 
 #include "platform/ui/device_events.h"
 #include "platform/ui/headless_driver.h"
@@ -39,9 +44,38 @@ int RunWithOptions(CWinApp& app, const RunOptions& options) {
     driver.log = &log_file;
   }
   driver.screenshots_dir = options.screenshots_dir;
+  if (!options.screenshots_dir.empty()) {
+    std::error_code made;
+    std::filesystem::create_directories(options.screenshots_dir, made);
+    if (made) {
+      std::cerr << "cannot make the pictures folder " << options.screenshots_dir << ": " << made.message() << "\n";
+      return kExitBadScript;
+    }
+  }
   HeadlessSession session(std::move(script), driver);
+  // A program that ends before its script is done has not done what the
+  // script asked: that is a failure, whichever way the program ends.
+  std::ostream& report = driver.log ? *driver.log : std::cerr;
+  auto unfinished = [&]() -> bool {
+    if (session.driver().finished()) return false;
+    report << "script failed: the program ended before " << session.driver().next_step() << "\n";
+    if (driver.log) std::cerr << "script failed: the program ended before " << session.driver().next_step() << "\n";
+    return true;
+  };
+  struct RestoreHook {
+    platform::ExitHook previous;
+    ~RestoreHook() { platform::SetExitHook(std::move(previous)); }
+  } restore_hook;
+  restore_hook.previous = platform::SetExitHook([&](int code) {
+    if (unfinished()) code = kExitScriptFailed;
+    if (restore_hook.previous) restore_hook.previous(code);
+    report.flush();
+    std::fflush(nullptr);
+    std::_Exit(code);
+  });
   try {
-    return RunApplication(app);
+    const int code = RunApplication(app);
+    return unfinished() ? kExitScriptFailed : code;
   } catch (const ScriptFailure& failure) {
     // The driver logged the failure already.
     if (driver.log) std::cerr << "script failed: " << failure.what() << "\n";

@@ -112,6 +112,8 @@ class HeadlessDriver : public LoopBackend {
 
   bool finished() const { return next_ >= script_.steps.size(); }
   size_t steps_done() const { return next_; }
+  // The step the script waits at ("line 7: click 1"), or empty when finished.
+  std::string next_step() const { return finished() ? std::string() : script_.steps[next_].describe(); }
   // Every line written to the log, for tests.
   const std::vector<std::string>& log_lines() const { return log_lines_; }
 

@@ -25,7 +25,13 @@ RunOptionsResult ParseRunOptions(int argc, const char* const* argv) {
       out = argv[++i];
       return true;
     };
-    if (arg == "--ui") {
+    if (arg == "--") {
+      for (++i; i < argc; ++i) r.options.program_args.push_back(argv[i] ? argv[i] : "");
+      break;
+    }
+    if (arg == "--help" || arg == "-h") {
+      r.help = true;
+    } else if (arg == "--ui") {
       std::string mode;
       if (!value(arg, mode)) return r;
       if (mode == "headless") r.options.mode = UiMode::Headless;
@@ -41,12 +47,27 @@ RunOptionsResult ParseRunOptions(int argc, const char* const* argv) {
       if (!value(arg, r.options.log_path)) return r;
     } else if (arg == "--screenshots") {
       if (!value(arg, r.options.screenshots_dir)) return r;
+    } else if (arg.rfind("--", 0) == 0) {
+      r.error = "unknown option " + arg + " (program arguments go after --)";
+      return r;
     } else {
       r.options.program_args.push_back(arg);
     }
   }
+  if (r.options.mode == UiMode::View && !r.options.script_path.empty()) {
+    r.error = "--script runs headless and cannot go with --ui qt";
+    return r;
+  }
   r.ok = true;
   return r;
 }
+
+const char* const kRunOptionsUsage =
+    "  --ui headless|qt|auto  how to run: headless (scripted), qt (windows), auto (qt when a display exists)\n"
+    "  --script FILE          run headless, driven by the steps of FILE\n"
+    "  --log FILE             where dialogs, message boxes and script steps are logged (default: standard error)\n"
+    "  --screenshots DIR      where the script's screenshots go (made when missing)\n"
+    "  --help                 this text\n"
+    "  -- ARGS                the program's own command line, as it stands\n";
 
 }  // namespace platform::ui

@@ -2,8 +2,12 @@
 //   --ui headless|qt|auto     how to run (auto: the Qt view when a display exists; "view" = qt)
 //   --script FILE             headless script
 //   --log FILE                where dialogs and message boxes are logged (default: standard error)
-//   --screenshots DIR         where `screenshot` writes
-// Other arguments are left for the program, in order.
+//   --screenshots DIR         where `screenshot` writes (made when missing)
+//   --help, -h                asks for the usage text
+//   --                        ends the options: every argument after it is the program's, as it stands
+// Other arguments not starting with "--" are left for the program, in order;
+// an unknown "--" option is an error. A script runs headless, so --script
+// cannot go with --ui qt.
 #pragma once
 
 #include <string>
@@ -26,10 +30,14 @@ struct RunOptions {
 
 struct RunOptionsResult {
   bool ok = false;
+  bool help = false;  // --help or -h: print the usage and do nothing else
   std::string error;
   RunOptions options;
 };
 
 RunOptionsResult ParseRunOptions(int argc, const char* const* argv);
+
+// The lines that describe the options above, for a program's usage text.
+extern const char* const kRunOptionsUsage;
 
 }  // namespace platform::ui

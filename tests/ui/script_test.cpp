@@ -12,6 +12,7 @@
 #include "platform/storage/mount_manager.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/device_events.h"
+#include "platform/core/process_exit.h"
 #include "platform/ui/app_runner.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/message_box.h"
@@ -277,6 +278,12 @@ TEST(RunOptionsParsing, Table) {
       {{"prog", "--ui", "qt"}, true, UiMode::View, "", "", "", "", {}},
       {{"prog", "--ui", "sideways"}, false, UiMode::Auto, "", "", "", "--ui takes headless, qt (or view) or auto, not 'sideways'", {}},
       {{"prog", "--script"}, false, UiMode::Auto, "", "", "", "--script needs a value", {}},
+      // After "--" everything is the program's, options and all, as it stands.
+      {{"prog", "--ui", "headless", "--", "/B", "ONECLICK", "--ui", "x"}, true, UiMode::Headless, "", "", "", "",
+       {"/B", "ONECLICK", "--ui", "x"}},
+      {{"prog", "--"}, true, UiMode::Auto, "", "", "", "", {}},
+      {{"prog", "--frobnicate"}, false, UiMode::Auto, "", "", "", "unknown option --frobnicate (program arguments go after --)", {}},
+      {{"prog", "--ui", "qt", "--script", "s.txt"}, false, UiMode::Auto, "", "", "", "--script runs headless and cannot go with --ui qt", {}},
   };
   for (const auto& c : cases) {
     auto r = platform::ui::ParseRunOptions(static_cast<int>(c.argv.size()), c.argv.data());
@@ -288,6 +295,11 @@ TEST(RunOptionsParsing, Table) {
     EXPECT_EQ(r.options.log_path, c.log);
     EXPECT_EQ(r.options.screenshots_dir, c.shots);
     EXPECT_EQ(r.options.program_args, c.rest);
+  }
+  for (const char* help : {"--help", "-h"}) {
+    const char* argv[] = {"prog", "--ui", "headless", help};
+    auto r = platform::ui::ParseRunOptions(4, argv);
+    EXPECT_TRUE(r.ok && r.help) << help;
   }
   platform::ui::RunOptions scripted;
   scripted.script_path = "x";
@@ -357,6 +369,10 @@ TEST(AppRunner, ExitStatusesForGoodBadAndFailingScripts) {
       {write("bad.script", "expect dialog\n"), platform::ui::kExitBadScript, ""},
       {write("fail.script", "expect dialog 103\nclick 4711\n"), platform::ui::kExitScriptFailed,
        "script failed: line 2: click 4711: no control 4711 in dialog 103"},
+      // The program ends on its own before the script is done: a failure
+      // naming the step that was never reached.
+      {write("short.script", "expect dialog 103\nkey enter\nexpect dialog 104\n"), platform::ui::kExitScriptFailed,
+       "script failed: the program ended before line 3: expect dialog 104"},
   };
   for (const auto& c : cases) {
     platform::ui::RunOptions options;
@@ -370,6 +386,44 @@ TEST(AppRunner, ExitStatusesForGoodBadAndFailingScripts) {
     std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find(c.log_holds), std::string::npos) << text;
   }
+  std::filesystem::remove_all(dir);
+}
+
+// A program that leaves through ExitProcess with its script unfinished
+// fails too, and the screenshot folder is made when missing.
+TEST(AppRunner, ExitBeforeTheScriptEndsFailsAndPicturesFolderIsMade) {
+  class ExitingApp : public CWinApp {
+   public:
+    ExitingApp() : CWinApp(u"Exiting") {}
+    BOOL InitInstance() override {
+      CDialog dlg(IDD_PAGE3);
+      m_pMainWnd = &dlg;
+      dlg.DoModal();
+      m_pMainWnd = nullptr;
+      ExitProcess(0);
+    }
+  };
+  auto dir = temp_dir();
+  const std::string shots = (dir / "new" / "pictures").string();
+  std::ofstream(dir / "run.script") << "expect dialog 103\nscreenshot page.png\nkey enter\nexpect dialog 104\n";
+  platform::ui::RunOptions options;
+  options.mode = platform::ui::UiMode::Headless;
+  options.script_path = (dir / "run.script").string();
+  options.log_path = (dir / "run.log").string();
+  options.screenshots_dir = shots;
+  platform::ScopedExitTrap trap;
+  ExitingApp app;
+  int status = -1;
+  try {
+    platform::ui::RunWithOptions(app, options);
+  } catch (const platform::ProcessExit& exit) {
+    status = exit.code;
+  }
+  EXPECT_EQ(status, platform::ui::kExitScriptFailed);
+  EXPECT_TRUE(std::filesystem::exists(shots + "/page.png"));
+  std::ifstream log(options.log_path);
+  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("the program ended before line 4: expect dialog 104"), std::string::npos) << text;
   std::filesystem::remove_all(dir);
 }
 
