@@ -120,6 +120,7 @@ BOOL CDrummetDlg::OnInitDialog() {
   SetBackgroundMode(kStretch);
   SetBackgroundBitmap(shell::art::kMainBackground);
   description_.SubclassDlgItem(kDescription, this);
+  time_text_.SubclassDlgItem(kTimeText, this);
 
   if (ShellState.winPEMode) LayOutForWinPE();
 

@@ -12,6 +12,7 @@
 
 #include "mainapp/shell/bitmap_dialog.h"
 #include "mainapp/shell/remaining_time.h"
+#include "mainapp/shell/transparent_static.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/menu.h"
@@ -102,6 +103,7 @@ class CDrummetDlg : public CBDialog {
   int banner_frame_ = 0;  // bitmap id of the frame on show, 0 before the first
   CFont text_font_;
   CRichEditCtrl description_;
+  CTransparentStatic2 time_text_;  // the remaining WinPE time
   HCURSOR normal_cursor_ = nullptr;
   bool cursor_remembered_ = false;
   int one_click_ticks_ = 0;

@@ -313,6 +313,13 @@ void blit(DeviceContext& dst, int x, int y, int w, int h, DeviceContext* src, in
   QImage* s = src ? target(*src) : nullptr;
   if (!s) return;
   QImage piece = s->copy(sx, sy, sw, sh).convertToFormat(QImage::Format_RGB32);
+  // A window without WS_CLIPCHILDREN reads back what shows in its client
+  // area, its children's pixels included (a transparent label's snapshot of
+  // the banner beneath it). Transparent children hold no pixels of their own.
+  if (src->window && !(src->window->style & WS_CLIPCHILDREN) && !src->window->children.empty()) {
+    QPainter over(&piece);
+    DrawChildWindows(*src->window, over, QPoint(-sx, -sy), true);
+  }
   switch (rop) {
     case SRCAND: p->setCompositionMode(QPainter::RasterOp_SourceAndDestination); break;
     case SRCPAINT: p->setCompositionMode(QPainter::RasterOp_SourceOrDestination); break;

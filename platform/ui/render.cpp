@@ -10,10 +10,10 @@ namespace platform::ui {
 
 namespace {
 
-void draw_children(Window& parent, QPainter& p, QPoint origin, int depth) {
+void draw_children(Window& parent, QPainter& p, QPoint origin, int depth, bool skip_transparent = false) {
   if (depth > 32) return;  // nesting is capped
   for (Window* c : PaintOrder(parent)) {
-    if (!c->visible()) continue;
+    if (!c->visible() || (skip_transparent && (c->ex_style & WS_EX_TRANSPARENT))) continue;
     POINT off = c->client_offset();
     QPoint at = origin + QPoint(c->rect.left + off.x, c->rect.top + off.y);
     p.save();
@@ -28,11 +28,15 @@ void draw_children(Window& parent, QPainter& p, QPoint origin, int depth) {
       p.drawImage(0, 0, *c->layer);
     }
     p.restore();
-    draw_children(*c, p, at, depth + 1);
+    draw_children(*c, p, at, depth + 1, skip_transparent);
   }
 }
 
 }  // namespace
+
+void DrawChildWindows(Window& parent, QPainter& p, QPoint origin, bool skip_transparent) {
+  draw_children(parent, p, origin, 0, skip_transparent);
+}
 
 QImage RenderWindow(Window& w) {
   EnsureGuiApplication();

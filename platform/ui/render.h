@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
+#include <QPoint>
 #include <functional>
 #include <string>
 
@@ -15,6 +17,10 @@ struct Window;
 
 // The window and its children as they look now (window rectangle size).
 QImage RenderWindow(Window& window);
+// Draws the visible children of `parent` as they stack, its client area's
+// origin at `origin` of `p`. With `skip_transparent`, WS_EX_TRANSPARENT
+// children (which hold no pixels of their own) are left out.
+void DrawChildWindows(Window& parent, QPainter& p, QPoint origin, bool skip_transparent);
 // Every visible top-level window on the desktop, bottom of the z-order first.
 QImage RenderScreen();
 // A view that draws windows with real widgets installs its renderer here;

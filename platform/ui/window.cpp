@@ -323,16 +323,21 @@ MouseHit HitTestMouse(Window& top, POINT screen) {
 }
 
 std::vector<Window*> PaintOrder(const Window& parent) {
-  std::vector<Window*> layers;
+  std::vector<Window*> layers, transparent;
   layers.reserve(parent.children.size());
   // Walking down the z-order, each child paints after those above it: over
-  // them, unless it clips them out.
+  // them, unless it clips them out. A WS_EX_TRANSPARENT child paints only
+  // after every sibling beneath it, so it shows over all of them (a text
+  // over a banner that was brought above it).
   for (Window* c : parent.children) {
     if (c->style & WS_CLIPSIBLINGS)
       layers.insert(layers.begin(), c);
+    else if (c->ex_style & WS_EX_TRANSPARENT)
+      transparent.push_back(c);
     else
       layers.push_back(c);
   }
+  layers.insert(layers.end(), transparent.begin(), transparent.end());
   return layers;
 }
 

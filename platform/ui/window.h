@@ -173,7 +173,8 @@ void PostMouseInput(const MouseHit& hit, UINT message, WPARAM keys);
 // overlap a lower one paints over a higher one, as children without
 // WS_CLIPSIBLINGS do on the platform (a text over a banner shows); a child
 // with WS_CLIPSIBLINGS is clipped by the siblings above it and stays under
-// them. Mouse hit testing keeps the z-order.
+// them; a WS_EX_TRANSPARENT child paints after every sibling beneath it.
+// Mouse hit testing keeps the z-order.
 std::vector<Window*> PaintOrder(const Window& parent);
 
 // Screen size the simulated PC reports.

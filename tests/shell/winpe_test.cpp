@@ -5,6 +5,7 @@
 // page loading the demo's package with drvload, and Exit asking before
 // wpeutil shuts the system down.
 #include <gtest/gtest.h>
+#include <QImage>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -34,6 +35,8 @@
 #include "platform/storage/mount_manager.h"
 #include "platform/storage/volume_api.h"
 #include "platform/ui/headless_driver.h"
+#include "platform/ui/render.h"
+#include "platform/ui/window.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {
@@ -422,3 +425,64 @@ TEST_F(WinPEDemoTest, TheMainDialogIsCompactUnderWinPE) {
 }
 
 }  // namespace
+
+// The remaining WinPE time lies inside the banner, which the compact layout
+// brings above it; as a transparent label it must still show over the
+// banner and change as the time runs: pictures of its rectangle taken at
+// each tick of the clock timer hold light text pixels and differ.
+class TimeTextDialog : public CDrummetDlg {
+ public:
+  LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
+    LRESULT result = CDrummetDlg::WindowProc(message, w, l);
+    if (message == WM_TIMER && w == 1224) Capture();
+    return result;
+  }
+  void OnOK() override { EndDialog(IDOK); }
+  void Capture() {
+    platform::ui::Window* model = platform::ui::FindWindowModel(m_hWnd);
+    if (!model) return;
+    RECT r{}, window{};
+    GetDlgItem(1183)->GetWindowRect(&r);
+    GetWindowRect(&window);
+    const QRect area(r.left - window.left, r.top - window.top, r.right - r.left, r.bottom - r.top);
+    pictures.push_back(platform::ui::RenderWindow(*model).copy(area));
+  }
+  std::vector<QImage> pictures;
+};
+
+TEST_F(WinPEDemoTest, TheRemainingTimeShowsOverTheBannerAndChanges) {
+  ShellState = ShellStateRecord{};
+  ShellState.winPEMode = true;
+  ShellState.programFolder = u"X:\\Drummetworks";
+  TimeTextDialog dialog;
+  platform::ui::Script script;
+  script.expect_dialog(102).wait(3500).key("enter");
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  std::string failure;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    platform::ScopedExitTrap trap;
+    try {
+      dialog.DoModal();
+    } catch (const platform::ui::ScriptFailure& e) {
+      failure = e.what();
+    }
+  }
+  ASSERT_EQ(failure, "") << log.str();
+  ASSERT_GE(dialog.pictures.size(), 3u);
+  auto light_pixels = [](const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) {
+        const QRgb p = image.pixel(x, y);
+        if (qRed(p) > 200 && qGreen(p) > 200 && qBlue(p) > 200) ++count;
+      }
+    return count;
+  };
+  const QImage& first = dialog.pictures.front();
+  const QImage& last = dialog.pictures.back();
+  EXPECT_GT(light_pixels(first), 20) << "the white time text is drawn";
+  EXPECT_NE(first, last) << "the text changes from one tick to the next";
+}
