@@ -42,6 +42,16 @@ class DeviceFixture {
     disks_[number] = disk;
     return *disk;
   }
+  // Adds disk `number` over a device the test made (e.g. one that watches
+  // what reaches an image).
+  platform::machine::Disk& add_disk_over(int number, std::shared_ptr<platform::BlockDevice> backing,
+                                         platform::machine::DiskConfig config = {}) {
+    config.number = number;
+    config.sector_size = backing->sector_size();
+    auto disk = std::make_shared<platform::machine::Disk>(config, std::move(backing), platform::machine::SmartPages{}, false);
+    disks_[number] = disk;
+    return *disk;
+  }
   // Unplugs disk `number`: lookups stop finding it.
   void remove_disk(int number) { disks_.erase(number); }
   const std::string& image_path(size_t index) const { return images_[index]->path(); }
