@@ -18,27 +18,18 @@
 
 #include "platform/core/error.h"
 #include "platform/core/kobject.h"
+#include "fs/volume_fixture.h"
 #include "storage/device_fixture.h"
 
 using namespace platform::storage;
 using storage_test::DeviceFixture;
 using storage_test::Open;
+using storage_test::Pattern;
+using storage_test::SeekTo;
 
 namespace {
 
 constexpr uint64_t MiB = 1 << 20;
-
-std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
-  std::vector<uint8_t> bytes(length);
-  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 10));
-  return bytes;
-}
-
-BOOL SeekTo(HANDLE h, uint64_t position) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(position);
-  return SetFilePointerEx(h, to, nullptr, FILE_BEGIN);
-}
 
 // A buffer whose data() is (or is deliberately not) 4096-aligned.
 class Buffer {
@@ -256,22 +247,16 @@ TEST(DirectIoFallback, AFileSystemThatRefusesDirectIoStillServesUnbufferedHandle
 }
 
 // Watches what reaches the image: syncs, and which kind of transfer.
-class WatchingDevice : public platform::BlockDevice {
+class WatchingDevice : public fstest::PassThroughDevice {
  public:
-  explicit WatchingDevice(std::shared_ptr<platform::BlockDevice> inner) : inner_(std::move(inner)) {}
-  uint64_t size() const override { return inner_->size(); }
-  uint32_t sector_size() const override { return inner_->sector_size(); }
-  bool read_at(uint64_t offset, void* buffer, size_t length) override { return inner_->read_at(offset, buffer, length); }
+  using PassThroughDevice::PassThroughDevice;
   bool write_at(uint64_t offset, const void* buffer, size_t length) override {
     ++cached_writes;
-    return inner_->write_at(offset, buffer, length);
-  }
-  bool read_direct(uint64_t offset, void* buffer, size_t length) override {
-    return inner_->read_direct(offset, buffer, length);
+    return PassThroughDevice::write_at(offset, buffer, length);
   }
   bool write_direct(uint64_t offset, const void* buffer, size_t length) override {
     ++direct_writes;
-    return inner_->write_direct(offset, buffer, length);
+    return PassThroughDevice::write_direct(offset, buffer, length);
   }
   bool flush() override {
     ++syncs;
@@ -279,13 +264,10 @@ class WatchingDevice : public platform::BlockDevice {
       SetLastError(ERROR_WRITE_FAULT);
       return false;
     }
-    return inner_->flush();
+    return PassThroughDevice::flush();
   }
   std::atomic<int> syncs{0}, cached_writes{0}, direct_writes{0};
   bool fail_syncs = false;
-
- private:
-  std::shared_ptr<platform::BlockDevice> inner_;
 };
 
 TEST(Durability, SyncsFollowTheHandleFlags) {
