@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "fat_fixture.h"
 #include "platform/core/error.h"
+#include "platform/fs/fat/fat_volume.h"
 #include "platform/fs/fat/boot_sector.h"
 #include "platform/fs/fat/cluster_chain.h"
 #include "platform/fs/fat/fat_table.h"
@@ -133,6 +135,66 @@ TEST(FatWindows, FilesSpanningManyWindowsPassFsck) {
   auto want = Pattern(80u << 20, 12);
   want.resize((80u << 20) / 3);
   EXPECT_TRUE(std::vector<uint8_t>(b.output.begin(), b.output.end()) == want);
+}
+
+// Fails reads of the FAT area while `fail` is set.
+class FatReadFaults : public platform::BlockDevice {
+ public:
+  FatReadFaults(std::shared_ptr<platform::BlockDevice> inner, uint64_t fat_end)
+      : inner_(std::move(inner)), fat_end_(fat_end) {}
+  uint64_t size() const override { return inner_->size(); }
+  uint32_t sector_size() const override { return inner_->sector_size(); }
+  bool read_at(uint64_t offset, void* buffer, size_t length) override {
+    if (fail && offset < fat_end_) {
+      SetLastError(ERROR_CRC);
+      return false;
+    }
+    return inner_->read_at(offset, buffer, length);
+  }
+  bool write_at(uint64_t offset, const void* buffer, size_t length) override {
+    return inner_->write_at(offset, buffer, length);
+  }
+  bool flush() override { return inner_->flush(); }
+  bool fail = false;
+
+ private:
+  std::shared_ptr<platform::BlockDevice> inner_;
+  uint64_t fat_end_;
+};
+
+TEST(FatWindows, AWindowThatCannotBeReadAfterTheMountIsAnErrorNotData) {
+  FatImage image(32, 512, 1 << 20, 0, "-s 1");
+  ASSERT_TRUE(image.ok());
+  // A file behind 40 MiB of filler: its FAT entries sit in the sixth window,
+  // which neither the mount's pass over the table (it ends with the last
+  // windows cached) nor the root folder (the first window) keeps in the cache.
+  auto data = Pattern(300 * 1024, 4);
+  const std::string src = image.path() + ".src";
+  for (auto [name, bytes] : {std::pair{"::/FILLER.BIN", Pattern(40 << 20, 1)}, std::pair{"::/FIRST.BIN", data}}) {
+    FILE* f = fopen(src.c_str(), "wb");
+    ASSERT_TRUE(f);
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    ASSERT_EQ(Shell("mcopy " + image.mtools_image() + " " + Quote(src) + " " + name).status, 0);
+  }
+  std::remove(src.c_str());
+  std::vector<uint8_t> sector(512);
+  ASSERT_TRUE(image.device()->read_at(0, sector.data(), sector.size()));
+  FatGeometry g;
+  ASSERT_EQ(platform::fs::fat::ParseBootSector(sector.data(), sector.size(), image.device()->size(), &g), 0u);
+  auto faulty = std::make_shared<FatReadFaults>(image.device(), g.fat_offset(g.fat_count - 1) +
+                                                                    uint64_t(g.fat_sectors) * g.bytes_per_sector);
+  DWORD error = 0;
+  auto v = platform::fs::fat::Mount(faulty, FixedClock(), &error);
+  ASSERT_TRUE(v) << error;
+  faulty->fail = true;
+  std::vector<uint8_t> back;
+  EXPECT_EQ(ReadFile(*v, P({u"first.bin"}), &back), uint32_t(ERROR_CRC));
+  faulty->fail = false;
+  EXPECT_EQ(v->flush(), uint32_t(ERROR_CRC));  // reported once more, to whoever flushes
+  ASSERT_EQ(ReadFile(*v, P({u"first.bin"}), &back), 0u);
+  EXPECT_TRUE(back == data);
+  EXPECT_EQ(v->flush(), 0u);
 }
 
 }  // namespace
