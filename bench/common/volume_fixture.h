@@ -59,8 +59,9 @@ class VolumeFixture {
   ScratchFolder& host() { return host_; }
 
   // big.bin through the file API: CreateFileW(CREATE_ALWAYS), 1 MiB
-  // WriteFiles, CloseHandle. False with *why on the first failure.
-  bool write_big(std::string* why);
+  // WriteFiles, (with `sync`) FlushFileBuffers, CloseHandle. False with *why
+  // on the first failure.
+  bool write_big(std::string* why, bool sync = false);
   // Lets go of the driver, so everything is on the image, then has the
   // peer's tool (mcopy, or ntfscat on a copy of the volume) read big.bin from
   // our image and compares it with the source: a write benchmark's numbers
@@ -115,7 +116,11 @@ struct PeerTool {
 //   read    ours: read_big from a freshly mounted volume; peer: dd of the
 //           extents to /dev/null; extra peer: `reader` on the peer's image;
 //           every pass starts with the images out of the page cache;
-//   cached  the same reads, ours and dd, with the image cached.
+//   cached  the same reads, ours and dd, with the image cached;
+//   synced  PREFIX_write_256MiB_synced: the write made durable on both sides,
+//           dd conv=fdatasync first (the peer), ours write_big with
+//           FlushFileBuffers before the close; held to 0.9x.
+// Every write pass of ours is checked with the peer's tool (outside the timing).
 // Every row runs two passes per run, three runs, and the table takes the
 // median run; the runs of all rows are interleaved in a random order
 // (InterleaveRunsByDefault). A host disk's pace wanders (its own write-back

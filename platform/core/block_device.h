@@ -24,7 +24,20 @@ class BlockDevice {
   // error (ERROR_READ_FAULT, ERROR_WRITE_FAULT, ERROR_CRC, ...) and return false.
   virtual bool read_at(uint64_t offset, void* buffer, size_t length) = 0;
   virtual bool write_at(uint64_t offset, const void* buffer, size_t length) = 0;
+  // Makes every byte written so far durable on the backing (the host file's
+  // data and the device's cache).
   virtual bool flush() = 0;
+
+  // Transfers for unbuffered handles: they bypass the host's page cache where
+  // the backing can (direct I/O) and are the plain transfers above where it
+  // cannot. Same contract as read_at/write_at; a direct write is on the device
+  // when it returns, though not yet durable (flush() makes it so).
+  virtual bool read_direct(uint64_t offset, void* buffer, size_t length) { return read_at(offset, buffer, length); }
+  virtual bool write_direct(uint64_t offset, const void* buffer, size_t length) {
+    return write_at(offset, buffer, length);
+  }
+  // True when read_direct/write_direct bypass the host's cache.
+  virtual bool direct_io() const { return false; }
 
  protected:
   // True when [offset, offset + length) lies inside the device; never overflows.
@@ -34,7 +47,19 @@ class BlockDevice {
   }
 };
 
-// A device over a host file or block device, optionally a window [base, base + length).
+// A device over a host file or block device.
+//
+// Two descriptors: the cached one serves read_at/write_at (the file-system
+// drivers, buffered handles); a second one opened with O_DIRECT serves
+// read_direct/write_direct. Some file systems refuse O_DIRECT (ramfs, some
+// FUSE and network file systems): the open then says so (direct_io() is
+// false) and the direct calls fall back to the cached descriptor, so an
+// unbuffered handle there is as durable as flush() makes it and no more.
+// A direct transfer whose offset or length is not a multiple of what the host
+// demands (a 512-byte-sector disk on a host that wants 4096) also takes the
+// cached path; a buffer that is not aligned goes through an aligned bounce
+// buffer. Linux keeps both descriptors coherent: a direct transfer writes back
+// and drops the cached pages of its range.
 class FileBlockDevice : public BlockDevice {
  public:
   // Opens `path` read-write (or read-only). Returns null with the last error set
@@ -48,12 +73,23 @@ class FileBlockDevice : public BlockDevice {
   bool read_at(uint64_t offset, void* buffer, size_t length) override;
   bool write_at(uint64_t offset, const void* buffer, size_t length) override;
   bool flush() override;
+  bool read_direct(uint64_t offset, void* buffer, size_t length) override;
+  bool write_direct(uint64_t offset, const void* buffer, size_t length) override;
+  bool direct_io() const override { return direct_fd_ >= 0; }
 
   int fd() const { return fd_; }
+  // What the host demands of a direct transfer: offset and length multiples of
+  // the first, buffer address a multiple of the second (0 without direct I/O).
+  uint32_t direct_offset_alignment() const { return dio_offset_align_; }
+  uint32_t direct_memory_alignment() const { return dio_mem_align_; }
 
  private:
   FileBlockDevice(int fd, uint64_t length, uint32_t sector_size) : fd_(fd), length_(length), sector_size_(sector_size) {}
+  bool direct_transfer(uint64_t offset, uint8_t* read_into, const uint8_t* write_from, size_t length);
   int fd_;
+  int direct_fd_ = -1;
+  uint32_t dio_offset_align_ = 0;
+  uint32_t dio_mem_align_ = 0;
   uint64_t length_;
   uint32_t sector_size_;
 };
@@ -68,6 +104,9 @@ class WindowBlockDevice : public BlockDevice {
   bool read_at(uint64_t offset, void* buffer, size_t length) override;
   bool write_at(uint64_t offset, const void* buffer, size_t length) override;
   bool flush() override { return parent_->flush(); }
+  bool read_direct(uint64_t offset, void* buffer, size_t length) override;
+  bool write_direct(uint64_t offset, const void* buffer, size_t length) override;
+  bool direct_io() const override { return parent_->direct_io(); }
 
  private:
   std::shared_ptr<BlockDevice> parent_;

@@ -33,22 +33,31 @@ class FaultyBlockDevice : public BlockDevice {
   uint64_t size() const override { return backing_->size(); }
   uint32_t sector_size() const override { return backing_->sector_size(); }
   bool read_at(uint64_t offset, void* buffer, size_t length) override {
-    if (touches(faults_.unreadable, offset, length)) {
-      SetLastError(ERROR_CRC);
-      return false;
-    }
-    return backing_->read_at(offset, buffer, length);
+    return readable(offset, length) && backing_->read_at(offset, buffer, length);
   }
   bool write_at(uint64_t offset, const void* buffer, size_t length) override {
-    if (touches(faults_.failing_writes, offset, length)) {
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-    return backing_->write_at(offset, buffer, length);
+    return writable(offset, length) && backing_->write_at(offset, buffer, length);
   }
+  bool read_direct(uint64_t offset, void* buffer, size_t length) override {
+    return readable(offset, length) && backing_->read_direct(offset, buffer, length);
+  }
+  bool write_direct(uint64_t offset, const void* buffer, size_t length) override {
+    return writable(offset, length) && backing_->write_direct(offset, buffer, length);
+  }
+  bool direct_io() const override { return backing_->direct_io(); }
   bool flush() override { return backing_->flush(); }
 
  private:
+  bool readable(uint64_t offset, size_t length) const {
+    if (!touches(faults_.unreadable, offset, length)) return true;
+    SetLastError(ERROR_CRC);
+    return false;
+  }
+  bool writable(uint64_t offset, size_t length) const {
+    if (!touches(faults_.failing_writes, offset, length)) return true;
+    SetLastError(ERROR_WRITE_FAULT);
+    return false;
+  }
   bool touches(const std::vector<SectorRange>& ranges, uint64_t offset, size_t length) const {
     if (ranges.empty() || length == 0 || offset + length < offset) return false;
     uint64_t ss = sector_size();

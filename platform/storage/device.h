@@ -37,7 +37,9 @@ enum class DeviceOpenResult {
 // (0 opens for queries only); share: FILE_SHARE_*; creation must be
 // OPEN_EXISTING or OPEN_ALWAYS; flags: FILE_FLAG_NO_BUFFERING makes the handle
 // refuse transfers whose offset or length is not a whole number of native
-// sectors (ERROR_INVALID_PARAMETER). Errors: ERROR_FILE_NOT_FOUND (no such disk
+// sectors (ERROR_INVALID_PARAMETER) and move its data with direct I/O;
+// FILE_FLAG_WRITE_THROUGH makes each write durable before it returns (see
+// device_handle.h). Errors: ERROR_FILE_NOT_FOUND (no such disk
 // or volume), ERROR_NOT_READY (the disk's open is set to fail),
 // ERROR_SHARING_VIOLATION, ERROR_ACCESS_DENIED (volume locked by another
 // handle), ERROR_INVALID_PARAMETER (creation disposition).

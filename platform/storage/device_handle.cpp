@@ -36,7 +36,8 @@ BOOL DeviceHandle::read(void* buffer, DWORD size, DWORD* done) {
   uint64_t n = std::min<uint64_t>(size, target_.length - position_);
   uint64_t at = target_.base + position_;
   NotifyRawAccess(target_.disk_number, at, n, RawAccess::Read);
-  if (!target_.disk->device()->read_at(at, buffer, n)) return FALSE;
+  auto& device = *target_.disk->device();
+  if (!(unbuffered() ? device.read_direct(at, buffer, n) : device.read_at(at, buffer, n))) return FALSE;
   position_ += n;
   if (done) *done = static_cast<DWORD>(n);
   return TRUE;
@@ -60,8 +61,19 @@ BOOL DeviceHandle::write(const void* buffer, DWORD size, DWORD* done) {
     n = std::min<uint64_t>(size, target_.length - position_);
     at = target_.base + position_;
     NotifyRawAccess(target_.disk_number, at, n, RawAccess::Write);
-    if (!target_.disk->device()->write_at(at, buffer, n)) return FALSE;
+    auto& device = *target_.disk->device();
+    if (!(unbuffered() ? device.write_direct(at, buffer, n) : device.write_at(at, buffer, n))) return FALSE;
     position_ += n;
+    // A write-through write is durable before it returns; any other leaves
+    // the handle owing a sync, paid by FlushFileBuffers or the close.
+    if (flags_ & FILE_FLAG_WRITE_THROUGH) {
+      if (!device.flush()) {
+        unsynced_ = true;
+        return FALSE;
+      }
+    } else {
+      unsynced_ = true;
+    }
     if (done) *done = static_cast<DWORD>(n);
   }
   // A new sector 0 may carry a new partition table.
@@ -95,7 +107,10 @@ BOOL DeviceHandle::get_size(LONGLONG* size) {
 BOOL DeviceHandle::flush() {
   if (!target_.disk) return fail(ERROR_INVALID_FUNCTION);
   if (!can_write()) return fail(ERROR_ACCESS_DENIED);
-  return target_.disk->device()->flush() ? TRUE : FALSE;
+  std::lock_guard guard(mutex_);
+  if (!target_.disk->device()->flush()) return FALSE;
+  unsynced_ = false;
+  return TRUE;
 }
 
 BOOL DeviceHandle::io_control(DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size, DWORD* returned) {
@@ -122,6 +137,12 @@ void DeviceHandle::on_handle_closed() {
   std::lock_guard guard(mutex_);
   if (closed_) return;
   closed_ = true;
+  // Closing a handle that wrote makes its writes durable: a tool that reports
+  // "completed" after closing the disk must not leave the data in the cache.
+  if (unsynced_ && target_.disk) {
+    target_.disk->device()->flush();
+    unsynced_ = false;
+  }
   UnlockVolumeKey(target_.share_key, this);
   UnregisterOpen(target_.share_key, this);
 }

@@ -4,6 +4,11 @@
 // disk for "\\.\PhysicalDriveN", the partition for a volume. Every transfer is
 // one read_at/write_at on the disk's shared block device (which applies the
 // disk's fault injection) after the raw-access listeners were told about it.
+//
+// The handle keeps the promises of its flags: FILE_FLAG_NO_BUFFERING transfers
+// use the device's direct I/O (bypassing the host's cache where the backing
+// allows it), FILE_FLAG_WRITE_THROUGH writes sync the device before they
+// return, and closing a handle that wrote since its last sync syncs the device.
 #pragma once
 
 #include <memory>
@@ -62,6 +67,7 @@ class DeviceHandle : public KernelObject {
   std::mutex mutex_;
   uint64_t position_ = 0;
   bool closed_ = false;
+  bool unsynced_ = false;  // wrote since the last sync of the device
 };
 
 // Sharing and lock bookkeeping (device_open.cpp).

@@ -30,6 +30,13 @@ class PassThroughDevice : public platform::BlockDevice {
     return inner_->write_at(offset, buffer, length);
   }
   bool flush() override { return inner_->flush(); }
+  bool read_direct(uint64_t offset, void* buffer, size_t length) override {
+    return inner_->read_direct(offset, buffer, length);
+  }
+  bool write_direct(uint64_t offset, const void* buffer, size_t length) override {
+    return inner_->write_direct(offset, buffer, length);
+  }
+  bool direct_io() const override { return inner_->direct_io(); }
 
  private:
   std::shared_ptr<platform::BlockDevice> inner_;

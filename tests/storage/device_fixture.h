@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/core/kobject.h"
 #include "platform/core/text.h"
 #include "platform/machine/machine.h"
 #include "platform/storage/device.h"
@@ -42,6 +43,16 @@ class DeviceFixture {
     disks_[number] = disk;
     return *disk;
   }
+  // Adds disk `number` over a device the test made (e.g. one that watches
+  // what reaches an image).
+  platform::machine::Disk& add_disk_over(int number, std::shared_ptr<platform::BlockDevice> backing,
+                                         platform::machine::DiskConfig config = {}) {
+    config.number = number;
+    config.sector_size = backing->sector_size();
+    auto disk = std::make_shared<platform::machine::Disk>(config, std::move(backing), platform::machine::SmartPages{}, false);
+    disks_[number] = disk;
+    return *disk;
+  }
   // Unplugs disk `number`: lookups stop finding it.
   void remove_disk(int number) { disks_.erase(number); }
   const std::string& image_path(size_t index) const { return images_[index]->path(); }
@@ -68,6 +79,19 @@ class DeviceFixture {
   std::map<int, std::shared_ptr<platform::machine::Disk>> disks_;
   std::vector<platform::storage::MountedVolume> volumes_;
 };
+
+// A byte pattern that differs from sector to sector.
+inline std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
+  std::vector<uint8_t> bytes(length);
+  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
+  return bytes;
+}
+
+inline BOOL SeekTo(HANDLE h, uint64_t position) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(position);
+  return SetFilePointerEx(h, to, nullptr, FILE_BEGIN);
+}
 
 // Opens a device path; INVALID_HANDLE_VALUE on failure (last error set).
 inline HANDLE Open(const std::u16string& path, DWORD access = GENERIC_READ | GENERIC_WRITE,

@@ -11,6 +11,8 @@
 using namespace platform::storage;
 using storage_test::DeviceFixture;
 using storage_test::Open;
+using storage_test::Pattern;
+using storage_test::SeekTo;
 
 namespace {
 
@@ -23,18 +25,6 @@ std::vector<uint8_t> FileBytes(const std::string& path, uint64_t offset, size_t 
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
   bytes.resize(static_cast<size_t>(in.gcount()));
   return bytes;
-}
-
-std::vector<uint8_t> Pattern(size_t length, uint8_t seed) {
-  std::vector<uint8_t> bytes(length);
-  for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 9));
-  return bytes;
-}
-
-BOOL SeekTo(HANDLE h, uint64_t position) {
-  LARGE_INTEGER to;
-  to.QuadPart = static_cast<LONGLONG>(position);
-  return SetFilePointerEx(h, to, nullptr, FILE_BEGIN);
 }
 
 class DeviceIo : public ::testing::TestWithParam<uint32_t> {};

@@ -9,12 +9,13 @@
 // release. A shared cluster is never freed, relinked or written through either
 // chain; the allocator never hands out a cluster that a chain names.
 //
-// Cost: one bit per data cluster (a 32 GiB FAT32 volume of 4 KiB clusters:
-// 1 MiB, beside the 32 MiB FAT copy already in memory), and a second such
-// bitmap for shared clusters made only when the first one turns up; every
-// check on a sound volume is one test of a counter. The build reads each folder once and follows each chain
-// once: the I/O of listing the whole tree, paid once per mount and only by
-// mounts that change something.
+// Cost: one bit per data cluster in pages of kPageClusters clusters, a page
+// made only when a cluster in it is claimed: a mostly empty 2 TB volume costs
+// a few kilobytes, a full one 64 MiB (4 KiB clusters). A second such map for
+// shared clusters is made only when the first one turns up; every check on a
+// sound volume is one test of a counter. The build reads each folder once and
+// follows each chain once: the I/O of listing the whole tree, paid once per
+// mount and only by mounts that change something.
 #pragma once
 
 #include <cstddef>
@@ -46,13 +47,20 @@ class ClusterOwners {
   uint64_t shared_count() const { return shared_count_; }
 
  private:
-  static bool test(const std::vector<uint64_t>& bits, uint32_t cluster) {
-    size_t word = cluster >> 6;
-    return word < bits.size() && (bits[word] >> (cluster & 63)) & 1;
+  static constexpr uint32_t kPageShift = 15;  // 32768 clusters, 4 KiB of bits
+  using Page = std::vector<uint64_t>;        // empty: nothing in it set
+  using Bits = std::vector<Page>;
+  static bool test(const Bits& bits, uint32_t cluster) {
+    size_t page = cluster >> kPageShift;
+    if (page >= bits.size() || bits[page].empty()) return false;
+    uint32_t i = cluster & ((1u << kPageShift) - 1);
+    return (bits[page][i >> 6] >> (i & 63)) & 1;
   }
+  // Sets the bit; false when it was set already or lies out of range.
+  static bool set(Bits& bits, uint32_t cluster);
   bool built_ = false;
-  std::vector<uint64_t> owned_;
-  std::vector<uint64_t> shared_;  // empty until a shared cluster is found
+  Bits owned_;
+  Bits shared_;  // empty until a shared cluster is found
   uint64_t shared_count_ = 0;
 };
 

@@ -29,14 +29,14 @@ DWORD FatOpenFile::reserve(uint64_t bytes) {
   uint64_t cb = fs_->g.bytes_per_cluster;
   uint64_t need = (bytes + cb - 1) / cb;
   if (need <= node_->chain.size()) return ERROR_SUCCESS;
-  std::vector<uint32_t> added;
+  ClusterChain added;
   uint32_t after = node_->chain.empty() ? 0 : node_->chain.back();
   if (DWORD e = fs_->fat.allocate(uint32_t(need - node_->chain.size()), after, &added)) return e;
   if (node_->chain.empty())
     node_->first_cluster = added.front();
   else
     fs_->fat.set(node_->chain.back(), added.front());
-  node_->chain.insert(node_->chain.end(), added.begin(), added.end());
+  node_->chain.append(added);
   return ERROR_SUCCESS;
 }
 
@@ -44,8 +44,8 @@ void FatOpenFile::trim_to_size() {
   uint64_t cb = fs_->g.bytes_per_cluster;
   size_t keep = size_t((node_->size + cb - 1) / cb);
   if (keep >= node_->chain.size()) return;
-  std::vector<uint32_t> dropped(node_->chain.begin() + keep, node_->chain.end());
-  node_->chain.resize(keep);
+  ClusterChain dropped = node_->chain.tail(keep);
+  node_->chain.truncate(keep);
   if (keep == 0)
     node_->first_cluster = 0;
   else

@@ -213,14 +213,14 @@ DWORD FatFs::grow_directory(Directory& dir) {
   if (dir.id == 0) return ERROR_DISK_FULL;  // the fixed root cannot grow
   if (dir.bytes.size() + g.bytes_per_cluster > kMaxDirectoryEntries * kEntrySize) return ERROR_DISK_FULL;
   if (DWORD e = check_unshared(dir.chain, dir.chain.size() - 1, dir.chain.size())) return e;
-  std::vector<uint32_t> added;
+  ClusterChain added;
   if (DWORD e = fat.allocate(1, dir.chain.back(), &added)) return e;
   if (DWORD e = zero_clusters(added)) {
     fat.release(added);
     return e;
   }
-  fat.set(dir.chain.back(), added[0]);
-  dir.chain.push_back(added[0]);
+  fat.set(dir.chain.back(), added.front());
+  dir.chain.push_back(added.front());
   dir.bytes.resize(dir.bytes.size() + g.bytes_per_cluster, 0);
   dir.parsed.free_slots.resize(dir.slot_count(), 1);
   return ERROR_SUCCESS;
@@ -323,23 +323,19 @@ void FatFs::patch_cached_entry(uint32_t dir_id, size_t slot, const DirEntryDisk&
     }
 }
 
-DWORD FatFs::chain_io(const std::vector<uint32_t>& chain, uint64_t offset, void* buffer, size_t length, bool write) {
+DWORD FatFs::chain_io(const ClusterChain& chain, uint64_t offset, void* buffer, size_t length, bool write) {
   auto* p = static_cast<uint8_t*>(buffer);
   uint64_t cb = g.bytes_per_cluster;
   while (length > 0) {
     uint64_t index = offset / cb;
     if (index >= chain.size()) [[unlikely]]
       return ERROR_FILE_CORRUPT;
-    uint64_t within = offset % cb;
-    // Extend the run over clusters that follow each other on disk.
-    uint64_t last = index;
-    uint64_t run_bytes = cb - within;
-    while (run_bytes < length && last + 1 < chain.size() && chain[last + 1] == chain[last] + 1) {
-      ++last;
-      run_bytes += cb;
-    }
+    // One transfer to the end of the run of neighbouring clusters.
+    const ClusterChain::Run& run = chain.runs()[chain.run_of(size_t(index))];
+    uint64_t within_run = offset - run.start * cb;
+    uint64_t run_bytes = uint64_t(run.count) * cb - within_run;
     size_t n = size_t(std::min<uint64_t>(run_bytes, length));
-    uint64_t at = g.cluster_offset(chain[index]) + within;
+    uint64_t at = g.cluster_offset(run.first) + within_run;
     bool ok = write ? device->write_at(at, p, n) : device->read_at(at, p, n);
     if (!ok) [[unlikely]]
       return device_error(write ? ERROR_WRITE_FAULT : ERROR_READ_FAULT);
@@ -350,7 +346,7 @@ DWORD FatFs::chain_io(const std::vector<uint32_t>& chain, uint64_t offset, void*
   return ERROR_SUCCESS;
 }
 
-DWORD FatFs::zero_range(const std::vector<uint32_t>& chain, uint64_t offset, uint64_t length) {
+DWORD FatFs::zero_range(const ClusterChain& chain, uint64_t offset, uint64_t length) {
   while (length > 0) {
     size_t n = size_t(std::min<uint64_t>(length, kZeroChunk));
     if (DWORD e = chain_io(chain, offset, const_cast<uint8_t*>(zeros().data()), n, true)) return e;
@@ -360,7 +356,7 @@ DWORD FatFs::zero_range(const std::vector<uint32_t>& chain, uint64_t offset, uin
   return ERROR_SUCCESS;
 }
 
-DWORD FatFs::zero_clusters(const std::vector<uint32_t>& clusters) {
+DWORD FatFs::zero_clusters(const ClusterChain& clusters) {
   return zero_range(clusters, 0, uint64_t(clusters.size()) * g.bytes_per_cluster);
 }
 
@@ -571,7 +567,7 @@ DWORD FatFs::ensure_owners() {
   return ERROR_SUCCESS;
 }
 
-DWORD FatFs::check_unshared(const std::vector<uint32_t>& chain, size_t first, size_t last) const {
+DWORD FatFs::check_unshared(const ClusterChain& chain, size_t first, size_t last) const {
   const ClusterOwners& owners = fat.owners();
   if (!owners.any_shared()) [[likely]]
     return ERROR_SUCCESS;

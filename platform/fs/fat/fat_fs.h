@@ -22,7 +22,7 @@ namespace platform::fs::fat {
 // fixed FAT12/16 root.
 struct Directory {
   uint32_t id = 0;
-  std::vector<uint32_t> chain;  // empty for the fixed root
+  ClusterChain chain;  // empty for the fixed root
   std::vector<uint8_t> bytes;
   ParsedDirectory parsed;
   // Set when the copy may differ from the device (a failed write, a removed
@@ -38,7 +38,7 @@ struct FileNode {
   uint64_t entry_offset = 0;  // device byte offset of the short entry
   uint32_t first_cluster = 0;
   uint64_t size = 0;
-  std::vector<uint32_t> chain;
+  ClusterChain chain;
 };
 
 class FatFs {
@@ -91,9 +91,9 @@ class FatFs {
   DWORD grow_directory(Directory& dir);
 
   // Data I/O along a chain, coalescing neighbouring clusters into one transfer.
-  DWORD chain_io(const std::vector<uint32_t>& chain, uint64_t offset, void* buffer, size_t length, bool write);
-  DWORD zero_range(const std::vector<uint32_t>& chain, uint64_t offset, uint64_t length);
-  DWORD zero_clusters(const std::vector<uint32_t>& clusters);
+  DWORD chain_io(const ClusterChain& chain, uint64_t offset, void* buffer, size_t length, bool write);
+  DWORD zero_range(const ClusterChain& chain, uint64_t offset, uint64_t length);
+  DWORD zero_clusters(const ClusterChain& clusters);
 
   FileInfo info_of(const Directory& dir, const DirectoryEntry& entry) const;
   void stamp_times(DirEntryDisk* e, bool creation, bool write) const;
@@ -117,8 +117,8 @@ class FatFs {
   DWORD ensure_owners();
   // ERROR_DISK_CORRUPT when chain[first, last) holds a cluster that another
   // chain names too: such clusters are never freed, relinked or written.
-  DWORD check_unshared(const std::vector<uint32_t>& chain, size_t first, size_t last) const;
-  DWORD check_unshared(const std::vector<uint32_t>& chain) const { return check_unshared(chain, 0, chain.size()); }
+  DWORD check_unshared(const ClusterChain& chain, size_t first, size_t last) const;
+  DWORD check_unshared(const ClusterChain& chain) const { return check_unshared(chain, 0, chain.size()); }
   // The same for the cluster holding a byte of the volume (none for the fixed root).
   DWORD check_unshared_at(uint64_t volume_offset) const;
 

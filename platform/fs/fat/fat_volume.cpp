@@ -233,7 +233,7 @@ class FatVolume : public VolumeDriver {
     if (DWORD e = fs_->check_entry(entry)) return e;
     if (entry.disk.attributes & kAttrReadOnly) return ERROR_ACCESS_DENIED;
     if (fs_->find_node(parent->id, entry.short_slot)) return ERROR_SHARING_VIOLATION;
-    std::vector<uint32_t> clusters;
+    ClusterChain clusters;
     Directory* removed_folder = nullptr;
     if (entry.is_directory()) {
       if (DWORD e = fs_->child_directory(entry, &ancestry, &removed_folder)) return e;
@@ -285,7 +285,7 @@ class FatVolume : public VolumeDriver {
     if (DWORD e = fs_->check_unshared(source->chain)) return e;
     if (DWORD e = fs_->check_unshared(target->chain)) return e;
     if (entry.is_directory() && !same_folder) {
-      std::vector<uint32_t> moved_chain;
+      ClusterChain moved_chain;
       if (DWORD e = fs_->fat.chain(entry.first_cluster(), &moved_chain)) return e;
       if (DWORD e = fs_->check_unshared(moved_chain)) return e;
     }
@@ -386,7 +386,7 @@ class FatVolume : public VolumeDriver {
     DirEntryDisk d{};
     d.attributes = attributes;
     fs_->stamp_times(&d, true, true);
-    std::vector<uint32_t> cluster;
+    ClusterChain cluster;
     if (folder) {
       // A new folder gets one zeroed cluster holding "." and "..".
       if (DWORD e = fs_->fat.allocate(1, 0, &cluster)) return e;
@@ -394,8 +394,8 @@ class FatVolume : public VolumeDriver {
       DirEntryDisk dot = d;
       std::memset(dot.name, ' ', 11);
       dot.name[0] = '.';
-      dot.cluster_low = uint16_t(cluster[0]);
-      dot.cluster_high = fs_->g.kind == FatKind::Fat32 ? uint16_t(cluster[0] >> 16) : 0;
+      dot.cluster_low = uint16_t(cluster.front());
+      dot.cluster_high = fs_->g.kind == FatKind::Fat32 ? uint16_t(cluster.front() >> 16) : 0;
       DirEntryDisk dotdot = d;
       std::memset(dotdot.name, ' ', 11);
       dotdot.name[0] = dotdot.name[1] = '.';
