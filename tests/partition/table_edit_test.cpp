@@ -23,7 +23,7 @@ using disk_fixture::SimulatedPc;
 using partition_fixture::ReadTable;
 using partition_fixture::Row;
 
-class TableEditTest : public ::testing::TestWithParam<uint32_t> {
+class PartitionTableEditTest : public ::testing::TestWithParam<uint32_t> {
  protected:
   void SetUp() override { ss = GetParam(); }
   uint64_t MiB(uint64_t n) const { return (n << 20) / ss; }
@@ -94,7 +94,7 @@ class TableEditTest : public ::testing::TestWithParam<uint32_t> {
   std::map<uint64_t, uint64_t> hashes;
 };
 
-TEST_P(TableEditTest, NewPrimaryTakesTheClickedGapAndKeepsSlotOrder) {
+TEST_P(PartitionTableEditTest, NewPrimaryTakesTheClickedGapAndKeepsSlotOrder) {
   Make(Standard());
   ChooseWizard(partition_fixture::FreeItem(false, 0), 30, true, u"NTFS");
   ASSERT_EQ(CreatePartitionFromWizard(), EditResult::Ok);
@@ -109,7 +109,7 @@ TEST_P(TableEditTest, NewPrimaryTakesTheClickedGapAndKeepsSlotOrder) {
   EXPECT_EQ(partition_fixture::DataRows(rows).size(), 6u);
 }
 
-TEST_P(TableEditTest, NewPrimaryIsClippedToItsGapAndStaysOutOfTheExtendedPartition) {
+TEST_P(PartitionTableEditTest, NewPrimaryIsClippedToItsGapAndStaysOutOfTheExtendedPartition) {
   Make(Standard());
   // The free item behind the extended partition runs to the disk's end as its
   // geometry gives it (whole cylinders); 100 MB are asked.
@@ -124,7 +124,7 @@ TEST_P(TableEditTest, NewPrimaryIsClippedToItsGapAndStaysOutOfTheExtendedPartiti
   EXPECT_EQ(added->type, 0x0C);
 }
 
-TEST_P(TableEditTest, GapSmallerThanTheMinimumSizeNeverOverlaps) {
+TEST_P(PartitionTableEditTest, GapSmallerThanTheMinimumSizeNeverOverlaps) {
   // 12 MiB between P1 and P2: more than the 10 MiB a gap needs, less than the
   // 16 MiB minimum a new partition asks for.
   Make({{.start = MiB(1), .count = MiB(20), .mbrType = 0x07}, {.start = MiB(33), .count = MiB(20), .mbrType = 0x07}});
@@ -137,7 +137,7 @@ TEST_P(TableEditTest, GapSmallerThanTheMinimumSizeNeverOverlaps) {
   EXPECT_EQ(added->count, MiB(12));
 }
 
-TEST_P(TableEditTest, NewPartitionInTheLeadingGapStartsAfterTheMbrTrack) {
+TEST_P(PartitionTableEditTest, NewPartitionInTheLeadingGapStartsAfterTheMbrTrack) {
   Make({{.start = MiB(40), .count = MiB(20), .mbrType = 0x07}});
   int item = partition_fixture::FreeItem(false, 0);
   ASSERT_EQ(PartitionManagerState.diskMap[item].start, 0u);
@@ -150,7 +150,7 @@ TEST_P(TableEditTest, NewPartitionInTheLeadingGapStartsAfterTheMbrTrack) {
   EXPECT_EQ(rows[1].start, MiB(40));
 }
 
-TEST_P(TableEditTest, EmptyDiskGetsANewMbrWithOnePartition) {
+TEST_P(PartitionTableEditTest, EmptyDiskGetsANewMbrWithOnePartition) {
   pc->AddDisk(DiskSpec{.number = 0, .sizeBytes = 256ull << 20, .sectorSize = ss});
   partition_fixture::OpenManagerOn(*pc);
   ASSERT_EQ(PartitionManagerState.diskMapCount, 0);
@@ -164,7 +164,7 @@ TEST_P(TableEditTest, EmptyDiskGetsANewMbrWithOnePartition) {
   EXPECT_EQ(signature, (std::vector<uint8_t>{0x00, 0x73, 0xB5, 0xA4}));
 }
 
-TEST_P(TableEditTest, NewLogicalDriveGoesIntoTheClickedGap) {
+TEST_P(PartitionTableEditTest, NewLogicalDriveGoesIntoTheClickedGap) {
   // Each free item inside the extended partition: between L1 and L2, between
   // L2 and L3, behind L3.
   const uint64_t gapStarts[] = {101, 140, 180};
@@ -187,7 +187,7 @@ TEST_P(TableEditTest, NewLogicalDriveGoesIntoTheClickedGap) {
   }
 }
 
-TEST_P(TableEditTest, NewLogicalDriveAtTheStartOfTheExtendedPartition) {
+TEST_P(PartitionTableEditTest, NewLogicalDriveAtTheStartOfTheExtendedPartition) {
   // The first logical drive starts 20 MiB into the extended partition; a new
   // one of 30 MB fits only in front of it and leaves it a boot record.
   Make({{.start = MiB(1), .count = MiB(79), .mbrType = 0x07},
@@ -205,7 +205,7 @@ TEST_P(TableEditTest, NewLogicalDriveAtTheStartOfTheExtendedPartition) {
   EXPECT_EQ(added->count, MiB(18));
 }
 
-TEST_P(TableEditTest, LogicalDriveNeverRunsPastTheExtendedPartition) {
+TEST_P(PartitionTableEditTest, LogicalDriveNeverRunsPastTheExtendedPartition) {
   Make(Standard());
   ChooseWizard(partition_fixture::FreeItem(true, 2), 200, false, u"NTFS");
   ASSERT_EQ(CreateLogicalDrive(), EditResult::Ok);
@@ -216,7 +216,7 @@ TEST_P(TableEditTest, LogicalDriveNeverRunsPastTheExtendedPartition) {
   EXPECT_EQ(added->start + added->count, MiB(230));
 }
 
-TEST_P(TableEditTest, RemovingAnyLogicalDriveKeepsTheOthers) {
+TEST_P(PartitionTableEditTest, RemovingAnyLogicalDriveKeepsTheOthers) {
   const uint64_t starts[] = {81, 120, 160};
   for (uint64_t gone : starts) {
     SCOPED_TRACE(gone);
@@ -232,7 +232,7 @@ TEST_P(TableEditTest, RemovingAnyLogicalDriveKeepsTheOthers) {
   }
 }
 
-TEST_P(TableEditTest, RemovingThePrimaryOfSlotOneMovesTheLaterSlotsUp) {
+TEST_P(PartitionTableEditTest, RemovingThePrimaryOfSlotOneMovesTheLaterSlotsUp) {
   Make({{.start = MiB(1), .count = MiB(20), .mbrType = 0x07},
         {.start = MiB(30), .count = MiB(20), .mbrType = 0x07},
         {.start = MiB(60), .count = MiB(20), .mbrType = 0x06},
@@ -245,7 +245,7 @@ TEST_P(TableEditTest, RemovingThePrimaryOfSlotOneMovesTheLaterSlotsUp) {
   EXPECT_EQ(rows[2].start, MiB(90));
 }
 
-TEST_P(TableEditTest, RemovingTheExtendedPartitionKeepsLaterPrimaries) {
+TEST_P(PartitionTableEditTest, RemovingTheExtendedPartitionKeepsLaterPrimaries) {
   Make({{.start = MiB(1), .count = MiB(20), .mbrType = 0x07},
         {.start = MiB(30), .count = MiB(100), .mbrType = 0x0F},
         {.start = MiB(140), .count = MiB(20), .mbrType = 0x07},
@@ -262,14 +262,14 @@ TEST_P(TableEditTest, RemovingTheExtendedPartitionKeepsLaterPrimaries) {
   EXPECT_EQ(rows, (std::vector<Row>{{MiB(1), MiB(20), 7}, {MiB(140), MiB(20), 7}}));
 }
 
-TEST_P(TableEditTest, RemovalWithoutAnItemWritesNothing) {
+TEST_P(PartitionTableEditTest, RemovalWithoutAnItemWritesNothing) {
   Make(Standard());
   EXPECT_EQ(RemovePartitionOfItem(-1), EditResult::CannotFindPartition);
   EXPECT_EQ(RemovePartitionOfItem(partition_fixture::FreeItem(true, 0)), EditResult::CannotFindPartition);
   EXPECT_EQ(ReadTable(pc->Image(0), ss), before);
 }
 
-TEST_P(TableEditTest, DisksWithoutAnMbrAreLeftAlone) {
+TEST_P(PartitionTableEditTest, DisksWithoutAnMbrAreLeftAlone) {
   // A GPT disk and a whole-disk FAT volume: every edit refuses, nothing changes.
   for (int kind = 0; kind < 2; ++kind) {
     SCOPED_TRACE(kind);
@@ -293,7 +293,7 @@ TEST_P(TableEditTest, DisksWithoutAnMbrAreLeftAlone) {
   }
 }
 
-TEST_P(TableEditTest, LogicalDriveWithoutFileSystemOrExtendedPartitionWritesNothing) {
+TEST_P(PartitionTableEditTest, LogicalDriveWithoutFileSystemOrExtendedPartitionWritesNothing) {
   Make({{.start = MiB(1), .count = MiB(20), .mbrType = 0x07}});
   ChooseWizard(partition_fixture::FreeItem(false, 0), 20, false, u"");
   EXPECT_EQ(CreateLogicalDrive(), EditResult::NoFileSystem);
@@ -302,9 +302,9 @@ TEST_P(TableEditTest, LogicalDriveWithoutFileSystemOrExtendedPartitionWritesNoth
   EXPECT_EQ(ReadTable(pc->Image(0), ss), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(SectorSizes, TableEditTest, ::testing::Values(512u, 4096u));
+INSTANTIATE_TEST_SUITE_P(SectorSizes, PartitionTableEditTest, ::testing::Values(512u, 4096u));
 
-TEST(PartitionTypeFromFsName, KnownNamesOnly) {
+TEST(PartitionTypeFromFsNameTest, KnownNamesOnly) {
   EXPECT_EQ(PartitionTypeFromFsName(CString(u"FAT")), 6);
   EXPECT_EQ(PartitionTypeFromFsName(CString(u"FAT32")), 12);
   EXPECT_EQ(PartitionTypeFromFsName(CString(u"NTFS")), 7);
