@@ -8,6 +8,7 @@
 
 #include "disk/disk_context.h"
 #include "platform/core/cstring.h"
+#include "platform/core/types.h"
 
 // formatOption values.
 constexpr int32_t kFormatNone = 0;
@@ -50,6 +51,11 @@ struct PartitionManagerStateRecord {
   int32_t rowDisk = -1;
   int32_t rowPartition = -1;
   uint8_t rowIsPartition = 0;
+  // Drive letter of the partition row selected last (the Run Explorer
+  // button opens it); -1 when a disk row was selected.
+  int32_t explorerLetter = -1;
+  // The manager's window while it is open (the bar preview redraws it).
+  HWND managerWindow = nullptr;
 };
 
 extern PartitionManagerStateRecord PartitionManagerState;
