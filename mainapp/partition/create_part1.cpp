@@ -329,6 +329,13 @@ int CCreatePart1::HitTestDiskBar(CPoint point) const {
   return -1;
 }
 
+CPoint CCreatePart1::ItemPoint(int item) const {
+  int left[kMaxDiskMapItems] = {}, width[kMaxDiskMapItems] = {};
+  ItemSpans(left, width);
+  if (item < 0 || item >= PartitionManagerState.diskMapCount) return CPoint(-1, -1);
+  return CPoint(left[item] + width[item] / 2, 10);
+}
+
 void CCreatePart1::RedrawBar() { InvalidateRect(&bar_, FALSE); }
 
 void CCreatePart1::SelectRowOfItem() {

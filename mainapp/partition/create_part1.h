@@ -37,6 +37,8 @@ class CCreatePart1 : public CDialog {
   int HitTestDiskBar(CPoint point) const;
   // The bar's area in client coordinates.
   const CRect& BarRect() const { return bar_; }
+  // A point in the middle of map item `item`'s block, relative to the bar.
+  CPoint ItemPoint(int item) const;
 
   void OnNewPartition();
   void OnNewLogicalDrive();

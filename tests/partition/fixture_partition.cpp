@@ -100,3 +100,32 @@ int ItemAt(uint64_t start) {
 }
 
 }  // namespace partition_fixture
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "disk/language_table.h"
+#include "disk/shell_state.h"
+#include "platform/core/text.h"
+
+namespace partition_fixture {
+
+void InstallLanguageFiles(disk_fixture::SimulatedPc& pc) {
+  const std::string program = pc.folder() + "/program";
+  std::filesystem::create_directories(program + "/Resources");
+  const std::string lang = std::string(std::getenv("DRUM_SOURCE_DIR")) + "/resources/lang/";
+  for (std::string c : {"001", "081"})
+    EXPECT_EQ(disk_fixture::Shell("cat " + lang + c + ".txt $(ls " + lang + "*." + c +
+                                  ".txt | sort) | sed 's/\\r$//; s/$/\\r/' | iconv -f UTF-8 -t UTF-16LE > " + program +
+                                  "/Resources/" + c + ".dll"),
+              0);
+  pc.AppendIni("\n[mount P]\npath = P:\nhost = " + program + "\ndrive_type = remote\n");
+}
+
+bool UseLanguage(const char* name) {
+  ShellState.programFolder = u"P:";
+  ShellState.languageName = platform::to_utf16(name);
+  return LoadLanguageStrings();
+}
+
+}  // namespace partition_fixture

@@ -42,3 +42,13 @@ int FreeItem(bool insideExtended, int n = 0);
 int ItemAt(uint64_t start);
 
 }  // namespace partition_fixture
+
+namespace partition_fixture {
+
+// Builds the language files from their sources into `folder`/Resources, maps
+// the folder as P:, and (after the PC boots) makes it the program folder.
+void InstallLanguageFiles(disk_fixture::SimulatedPc& pc);
+// Loads the language ("English" or "Japanese") from P:\Resources.
+bool UseLanguage(const char* name);
+
+}  // namespace partition_fixture
