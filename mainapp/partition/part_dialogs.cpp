@@ -255,10 +255,22 @@ void CCreatePart6::OnPaint() {
   CBrush magenta(RGB(255, 0, 255)), navy(RGB(0, 0, 128));
   CPen* old_pen = memory.SelectObject(&yellow);
   CBrush* old_brush = memory.SelectObject(&magenta);
-  memory.Pie(&circle, leftmost, angle_point);
-  memory.SelectObject(&grey);
-  memory.SelectObject(&navy);
-  memory.Pie(&circle, angle_point, leftmost);
+  // The free slice (magenta) spans the angle a, the used one (navy) the rest.
+  // Arcs run counter-clockwise, so the free slice goes from the angle point
+  // to the leftmost point. A volume wholly free or wholly used is one colour.
+  const auto& p = PartitionProperties;
+  if (p.freeClusters >= p.totalClusters) {
+    memory.Ellipse(&circle);
+  } else if (p.freeClusters == 0) {
+    memory.SelectObject(&grey);
+    memory.SelectObject(&navy);
+    memory.Ellipse(&circle);
+  } else {
+    memory.Pie(&circle, angle_point, leftmost);
+    memory.SelectObject(&grey);
+    memory.SelectObject(&navy);
+    memory.Pie(&circle, leftmost, angle_point);
+  }
   memory.SelectObject(old_pen);
   memory.SelectObject(old_brush);
   dc.BitBlt(area_.left, area_.top, area_.Width(), area_.Height(), &memory, 0, 0, SRCCOPY);

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <functional>
+#include <regex>
 #include <sstream>
 
 #include "disk/disk_context.h"
@@ -18,6 +20,7 @@
 #include "disk/language_table.h"
 #include "disk/shell_state.h"
 #include "fixture_partition.h"
+#include "mainapp/partition/part_dialogs.h"
 #include "mainapp/partition/partition_state.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
@@ -66,7 +69,8 @@ class PartitionManagerTest : public ::testing::Test {
     ShellState.textFontHeight = 13;
     ShellState.messageCaption = u"Drummetworks";
     pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 256ull << 20, .product = "Main Disk"});
-    pc.WriteMbr(0, {{.start = MiB(1), .count = MiB(40), .mbrType = 0x06, .fs = "fat16", .label = "FIRST"},
+    pc.WriteMbr(0, {{.start = MiB(1), .count = MiB(40), .mbrType = 0x06, .fs = "fat16", .label = "FIRST",
+                     .files = {{"/DATA.BIN", std::string(10u << 20, 'd')}}},
                     {.start = MiB(80), .count = MiB(120), .mbrType = 0x0F},
                     {.start = MiB(81), .count = MiB(30), .mbrType = 0x06, .logical = true, .fs = "fat16", .label = "LOGA"},
                     {.start = MiB(120), .count = MiB(20), .mbrType = 0x06, .logical = true, .fs = "fat16", .label = "LOGB"},
@@ -261,6 +265,7 @@ TEST_F(PartitionManagerTest, GptDiskIsRefusedWithAMessageAndLeftAlone) {
   Script script;
   script.expect_dialog(233)
       .select(CCreatePart1::kList, gptRow)
+      .wait(3000)  // the disk's map is rebuilt
       .right_click_at(CCreatePart1::kBarFrame, 5, -6)
       .menu(CCreatePart1::kNewPartition)
       .answer("ok")
@@ -298,6 +303,153 @@ TEST_F(PartitionManagerTest, PluggedInDiskJoinsTheListWhileOpen) {
     if (platform::to_utf8(DiskContext.listedModel[i].GetString()).find("Plugged Disk") != std::string::npos) found = true;
   EXPECT_TRUE(found);
   EXPECT_EQ(DiskListRows.rowCount, 6) << log_;
+}
+
+TEST_F(PartitionManagerTest, ResizeGrowsTheLastLogicalDriveToTheEndOfTheExtendedPartition) {
+  Boot();
+  const CPoint lastLogical = Point(4);  // L3 at 150 MiB, free space behind it up to 200 MiB
+  const uint64_t before = partition_fixture::HashSectors(pc, 0, MiB(150), MiB(20));
+  Manager manager;
+  Script script;
+  script.expect_dialog(233)
+      .right_click_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y)
+      .menu(CCreatePart1::kResize)
+      .expect_dialog(235)
+      .expect_text(1136, "50")
+      .screenshot("resize.png")
+      .click(1007)
+      .expect_dialog(233)
+      .click(2);
+  ASSERT_EQ(Run(manager, script), "");
+  auto rows = ReadTable(pc.Image(0), 512);
+  partition_fixture::ExpectSound(rows);
+  EXPECT_EQ(partition_fixture::DataRows(rows),
+            (std::vector<Row>{{MiB(1), MiB(40), 6}, {MiB(81), MiB(30), 6}, {MiB(120), MiB(20), 6}, {MiB(150), MiB(50), 6}}));
+  EXPECT_EQ(partition_fixture::HashSectors(pc, 0, MiB(150), MiB(20)), before);  // the file system is not touched
+}
+
+TEST_F(PartitionManagerTest, ResizeNeverShrinksAndCancelKeepsTheTable) {
+  Boot();
+  const CPoint lastLogical = Point(4);
+  for (const char* typed : {"1", ""}) {
+    SCOPED_TRACE(typed);
+    const auto table = ReadTable(pc.Image(0), 512);
+    Manager manager;
+    Script script;
+    script.expect_dialog(233).right_click_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y).menu(CCreatePart1::kResize);
+    script.expect_dialog(235);
+    if (*typed) {
+      // "150" is more than the 50 MB maximum; then the minimum is the current 20 MB, never less.
+      script.type(1136, typed).click(1133).expect_text(1136, "50");
+    }
+    script.click(2).expect_dialog(233).click(2);
+    ASSERT_EQ(Run(manager, script), "");
+    EXPECT_EQ(PartitionManagerState.minSectors, static_cast<int64_t>(MiB(20)));
+    EXPECT_EQ(ReadTable(pc.Image(0), 512), table);
+  }
+}
+
+TEST_F(PartitionManagerTest, FormatWritesTheChosenFileSystemAndKeepsTheOthers) {
+  Boot();
+  // L1 (D:): the formatter leaves C: alone outside WinPE.
+  const CPoint first = Point(2);
+  const uint64_t primary = partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40));
+  Manager manager;
+  Script script;
+  script.expect_dialog(233)
+      .right_click_at(CCreatePart1::kBarFrame, first.x, first.y)
+      .menu(CCreatePart1::kFormat)
+      .expect_dialog(237)
+      .select_text(1030, "NTFS")
+      .click(1167)
+      .screenshot("format.png")
+      .click(1007)
+      .expect_dialog(216)
+      .wait(60000)
+      .expect_dialog(233)
+      .click(2);
+  ASSERT_EQ(Run(manager, script), "");
+  std::string out;
+  std::string volume = pc.ExtractVolume(0, MiB(81), MiB(30), "logical.img");
+  EXPECT_EQ(disk_fixture::Shell("ntfsfix -n " + volume, &out), 0) << out;
+  EXPECT_EQ(disk_fixture::Shell("blkid -o value -s TYPE " + volume, &out), 0);
+  EXPECT_EQ(out, "ntfs\n");
+  EXPECT_EQ(partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40)), primary);
+}
+
+TEST_F(PartitionManagerTest, PropertiesShowTheVolumeAndItsPie) {
+  Boot();
+  const CPoint first = Point(0);
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    ASSERT_TRUE(partition_fixture::UseLanguage(language));
+    Manager manager;
+    Script script;
+    script.expect_dialog(233)
+        .right_click_at(CCreatePart1::kBarFrame, first.x, first.y)
+        .menu(CCreatePart1::kProperties)
+        .expect_dialog(238)
+        .expect_visible(1159)
+        .screenshot(std::string("properties-") + language + ".png")
+        .click(2)
+        .expect_dialog(233)
+        .click(2);
+    ASSERT_EQ(Run(manager, script), "");
+    // The free and used clusters shown are fsck.fat's.
+    const auto& p = PartitionProperties;
+    std::string out;
+    disk_fixture::Shell("fsck.fat -n -v " + pc.ExtractVolume(0, MiB(1), MiB(40), "first.img"), &out);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("(\\d+)/(\\d+) clusters"))) << out;
+    EXPECT_EQ(p.totalClusters, std::stoul(m[2]));
+    EXPECT_EQ(p.totalClusters - p.freeClusters, std::stoul(m[1]));
+    EXPECT_GT(p.totalClusters - p.freeClusters, 0u);
+    // The pie: the magenta slice is the free share of the circle, the navy one
+    // the used share (the legend swatches lie in the left third).
+    QImage shot(QString::fromStdString(::testing::TempDir() + "/properties-" + language + ".png"));
+    ASSERT_FALSE(shot.isNull());
+    int magenta = 0, navy = 0;
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = shot.width() / 3; x < shot.width(); ++x) {
+        QRgb c = shot.pixel(x, y);
+        if (c == qRgb(255, 0, 255)) ++magenta;
+        if (c == qRgb(0, 0, 128)) ++navy;
+      }
+    ASSERT_GT(magenta + navy, 5000);
+    EXPECT_NEAR(static_cast<double>(magenta) / (magenta + navy),
+                static_cast<double>(p.freeClusters) / p.totalClusters, 0.05);
+  }
+}
+
+TEST_F(PartitionManagerTest, PartitionWithoutALetterIsNotFormatted) {
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .product = "Linux Disk"});
+  pc.WriteMbr(1, {{.start = MiB(1), .count = MiB(40), .mbrType = 0x83}});
+  Boot();
+  const uint64_t before = partition_fixture::HashSectors(pc, 1, 0, MiB(128));
+  int diskRow = -1;
+  Manager first;
+  first.afterInit = [&](Manager& self) {
+    auto rows = self.Rows();
+    for (size_t i = 0; i < rows.size(); ++i)
+      if (rows[i].size() > 1 && rows[i][1].find("Linux Disk") != std::string::npos) diskRow = static_cast<int>(i);
+  };
+  ASSERT_EQ(Run(first, Script().expect_dialog(233).click(2)), "");
+  ASSERT_GE(diskRow, 0);
+  Manager manager;
+  Script script;
+  // The Linux partition is the first item of that disk's bar (a point near the bar's left edge).
+  script.expect_dialog(233)
+      .select(CCreatePart1::kList, diskRow)
+      .wait(3000)  // the disk's map is rebuilt
+      .right_click_at(CCreatePart1::kBarFrame, 10, 10)
+      .menu(CCreatePart1::kFormat)
+      .answer("ok")
+      .expect_dialog(233)
+      .click(2);
+  ASSERT_EQ(Run(manager, script), "");
+  EXPECT_NE(log_.find("could not be formatted"), std::string::npos) << log_;
+  EXPECT_EQ(log_.find("dialog 216"), std::string::npos) << log_;
+  EXPECT_EQ(partition_fixture::HashSectors(pc, 1, 0, MiB(128)), before);
 }
 
 }  // namespace
