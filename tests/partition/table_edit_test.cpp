@@ -312,4 +312,29 @@ TEST(PartitionTypeFromFsNameTest, KnownNamesOnly) {
   EXPECT_EQ(PartitionTypeFromFsName(CString(u"")), -1);
 }
 
+// Sizes of 1 TiB and more neither wrap nor turn negative: a 1,500,000 MB
+// partition behind a small one on a 3 TiB disk is written whole, and the MBR's
+// 2^32-sector limit bounds a free item that reaches past it.
+TEST(PartitionTableEditLargeTest, TerabyteSizesKeepTheirValue) {
+  SimulatedPc pc;
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 3ull << 40, .sectorSize = 512});
+  pc.WriteMbr(0, {{.start = 2048, .count = 20 * 2048, .mbrType = 0x07}});
+  partition_fixture::OpenManagerOn(pc);
+  auto& s = PartitionManagerState;
+  int item = partition_fixture::FreeItem(false, 0);
+  ASSERT_GE(item, 0);
+  FreeExtent extent;
+  ASSERT_TRUE(FreeExtentOfItem(item, false, &extent));
+  EXPECT_EQ(extent.end, 0x100000000ull);  // the MBR cannot address beyond 2^32 sectors
+  s.cursorItem = s.wizardItem = item;
+  s.newSize = 1500000;
+  s.primaryChosen = 1;
+  s.fileSystemName = CString(u"NTFS");
+  ASSERT_EQ(CreatePartitionFromWizard(), EditResult::Ok);
+  auto rows = ReadTable(pc.Image(0), 512);
+  partition_fixture::ExpectSound(rows);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1], (Row{21 * 2048, 1500000ull * 2048, 7}));
+}
+
 }  // namespace
