@@ -80,13 +80,6 @@ void Disable(CMenu& popup, std::initializer_list<UINT> commands) {
 
 bool IsFree(const DiskMapItem* item) { return item && item->partitionIndex < 0; }
 
-CString LetterText(int32_t letter) {
-  CString text;
-  text += static_cast<WCHAR>(letter);
-  text += u":";
-  return text;
-}
-
 }  // namespace
 
 CCreatePart1::CCreatePart1(CWnd* parent) : CDialog(IDD, parent) {}
@@ -111,16 +104,11 @@ BOOL CCreatePart1::OnInitDialog() {
   }
   ApplyPartitionPageHeader(*this, header_);
   SetWindowText(LookupString(u"IDS_CreatePartCAP"));
-  struct Text {
-    int id;
-    const char16_t* key;
-  };
-  static const Text kTexts[] = {{1003, u"IDS_CreatePartH1"},  {1004, u"IDS_CreatePartH2"},   {1001, u"IDS_CreatePartLbl1"},
-                                {1002, u"IDS_CreatePartLbl2"}, {1006, u"IDS_CreatePartLbl3"}, {1142, u"IDS_CreatePartLbl3"},
-                                {4, u"IDS_Back"},              {1007, u"IDS_Next"},           {2, u"IDS_Close"},
-                                {1086, u"IDS_Unallocated"},    {1087, u"IDS_Primary"},        {1090, u"IDS_LogicalDrive"},
-                                {1091, u"IDS_FreeLogical"},    {1179, u"IDS_RunExplorer"}};
-  for (const Text& t : kTexts) SetDlgItemText(t.id, LookupString(t.key));
+  SetPageTexts(*this, {{1003, u"IDS_CreatePartH1"},  {1004, u"IDS_CreatePartH2"},   {1001, u"IDS_CreatePartLbl1"},
+                       {1002, u"IDS_CreatePartLbl2"}, {1006, u"IDS_CreatePartLbl3"}, {1142, u"IDS_CreatePartLbl3"},
+                       {4, u"IDS_Back"},              {1007, u"IDS_Next"},           {2, u"IDS_Close"},
+                       {1086, u"IDS_Unallocated"},    {1087, u"IDS_Primary"},        {1090, u"IDS_LogicalDrive"},
+                       {1091, u"IDS_FreeLogical"},    {1179, u"IDS_RunExplorer"}});
   if (CListCtrl* list = List()) {
     list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
     list->SetImageList(CreateDiskListImages(), LVSIL_SMALL);
@@ -175,7 +163,7 @@ void CCreatePart1::FillPartitionList(bool refresh) {
       DiskListRows.rowEbrSector[row] = p.ebrSector;
       DiskListRows.rowSlot[row] = p.slot;
       list->InsertItem(row, partitionText, 1);
-      list->SetItemText(row, 1, CString(u"(") + LetterText(letter) + CString(u")  ") + PartitionTypeName(p.type));
+      list->SetItemText(row, 1, CString(u"(") + DriveText(letter) + CString(u")  ") + PartitionTypeName(p.type));
       list->SetItemText(row, 2, FormatSectorCount(p.length));
       list->SetItemText(row, 3, FormatSectorCount(GetVolumeUsedSectors(static_cast<WCHAR>(letter))));
     }
@@ -290,7 +278,7 @@ void CCreatePart1::OnPaint() {
       if (free_space) {
         label = LookupString(outside ? u"IDS_Unallocated" : u"IDS_Free");
       } else {
-        if (item.driveLetter > 0) label = CString(u" (") + LetterText(item.driveLetter) + CString(u")");
+        if (item.driveLetter > 0) label = CString(u" (") + DriveText(item.driveLetter) + CString(u")");
         label += PartitionTypeName(item.type);
       }
       CRect label_rect(x + 1, 24, x + w - 1, 40);
@@ -342,7 +330,7 @@ void CCreatePart1::SelectRowOfItem() {
   const DiskMapItem* item = ManagerMapItem(PartitionManagerState.cursorItem);
   CListCtrl* list = List();
   if (!item || item->driveLetter <= 0 || !list) return;
-  const CString tag = LetterText(item->driveLetter) + CString(u")");
+  const CString tag = DriveText(item->driveLetter) + CString(u")");
   const bool was = initialised_;
   initialised_ = false;  // selecting here must not re-run the row selection
   for (int row = 0; row < list->GetItemCount(); ++row)
@@ -693,7 +681,7 @@ BOOL CCreatePart1::OnDeviceChange(UINT event, DWORD_PTR) {
 void CCreatePart1::OnRunExplorer() {
   const int32_t letter = PartitionManagerState.explorerLetter;
   if (LetterIndex(letter) < 0) return;
-  CString root = LetterText(letter);
+  CString root = DriveText(letter);
   CreateDirectoryW(root, nullptr);
   CFileDialog picker(TRUE, nullptr, root + CString(u"\\*.*"), OFN_HIDEREADONLY, u"All files (*.*)|*.*|", this);
   picker.DoModal();

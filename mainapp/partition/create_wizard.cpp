@@ -5,14 +5,11 @@
 
 #include "disk/language_table.h"
 #include "disk/number_text.h"
+#include "mainapp/partition/page_header.h"
 #include "mainapp/partition/partition_state.h"
 #include "platform/ui/message_map.h"
 
 namespace {
-
-void SetTexts(CDialog& page, std::initializer_list<std::pair<int, const char16_t*>> texts) {
-  for (const auto& [id, key] : texts) page.SetDlgItemText(id, LookupString(key));
-}
 
 void Show(CDialog& page, int id, bool show) {
   if (CWnd* w = page.GetDlgItem(id)) w->ShowWindow(show ? SW_SHOW : SW_HIDE);
@@ -122,7 +119,7 @@ BOOL CCreatePart4::OnInitDialog() {
   CDialog::OnInitDialog();
   ApplyPartitionPageHeader(*this, header_);
   SetWindowText(LookupString(u"IDS_CreatePartWzCAP"));
-  SetTexts(*this, {{1003, u"IDS_CreatePartWzCAP"},
+  SetPageTexts(*this, {{1003, u"IDS_CreatePartWzCAP"},
                    {1004, u"IDS_CreatePartWzH1"},
                    {1002, u"IDS_CreatePartWzLbl1"},
                    {1178, u"IDS_CreatePartWzLbl2"},
@@ -204,7 +201,7 @@ BOOL CCreatePart41::OnInitDialog() {
   CDialog::OnInitDialog();
   ApplyPartitionPageHeader(*this, header_);
   SetWindowText(LookupString(u"IDS_CreatePartWz2CAP"));
-  SetTexts(*this, {{1003, u"IDS_CreatePartWz2CAP"},
+  SetPageTexts(*this, {{1003, u"IDS_CreatePartWz2CAP"},
                    {1004, u"IDS_CreatePartWz2H1"},
                    {1013, u"IDS_CreatePartWzLbl1"},
                    {1139, u"IDS_NewFileSystem"},
@@ -279,7 +276,7 @@ BOOL CcreatePart42::OnInitDialog() {
   CDialog::OnInitDialog();
   ApplyPartitionPageHeader(*this, header_);
   SetWindowText(LookupString(u"IDS_CreatePartWz3CAP"));
-  SetTexts(*this, {{1003, u"IDS_CreatePartWz3CAP"},
+  SetPageTexts(*this, {{1003, u"IDS_CreatePartWz3CAP"},
                    {1004, u"IDS_CreatePartWz3H1"},
                    {1013, u"IDS_CreatePartWz3Lbl1"},
                    {4, u"IDS_Back"},

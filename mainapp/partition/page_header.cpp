@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "disk/disk_tables.h"
+#include "disk/language_table.h"
 #include "disk/shell_state.h"
 #include "platform/ui/dialog.h"
 
@@ -16,3 +18,9 @@ void ApplyPartitionPageHeader(CDialog& page, PartitionPageHeader& header) {
   if (CWnd* h = page.GetDlgItem(1003)) h->SetFont(&header.heading, TRUE);
   if (CWnd* h = page.GetDlgItem(1004)) h->SetFont(&header.text, TRUE);
 }
+
+void SetPageTexts(CDialog& page, std::initializer_list<std::pair<int, const char16_t*>> texts) {
+  for (const auto& [id, key] : texts) page.SetDlgItemText(id, LookupString(key));
+}
+
+CString DriveText(int32_t letter) { return MakeDriveText(static_cast<WCHAR>(letter)); }

@@ -7,6 +7,7 @@
 #include "disk/partition_list.h"
 #include "disk/shell_state.h"
 #include "disk/volume_formatter.h"
+#include "mainapp/partition/page_header.h"
 #include "mainapp/partition/partition_state.h"
 #include "mainapp/partition/partition_table_edit.h"
 #include "platform/fs/file_api.h"
@@ -17,20 +18,9 @@ PartitionPropertiesRecord PartitionProperties;
 
 namespace {
 
-void SetTexts(CDialog& page, std::initializer_list<std::pair<int, const char16_t*>> texts) {
-  for (const auto& [id, key] : texts) page.SetDlgItemText(id, LookupString(key));
-}
-
 void ShowControls(CDialog& page, std::initializer_list<int> ids) {
   for (int id : ids)
     if (CWnd* w = page.GetDlgItem(id)) w->ShowWindow(SW_SHOW);
-}
-
-CString LetterText(int32_t letter) {
-  CString text;
-  text += static_cast<WCHAR>(letter);
-  text += u":";
-  return text;
 }
 
 }  // namespace
@@ -50,7 +40,7 @@ BOOL CCreatePart3::OnInitDialog() {
   CDialog::OnInitDialog();
   ApplyPartitionPageHeader(*this, header_);
   SetWindowText(LookupString(u"IDS_ResizePartiCAP"));
-  SetTexts(*this, {{1003, u"IDS_ResizePartiCAP"},
+  SetPageTexts(*this, {{1003, u"IDS_ResizePartiCAP"},
                    {1013, u"IDS_ResizePartiCAP"},
                    {1004, u"IDS_ResizePartiH1"},
                    {1083, u"IDS_LogicalDrv"},
@@ -62,7 +52,7 @@ BOOL CCreatePart3::OnInitDialog() {
                    {2, u"IDS_Cancel"}});
   const auto& s = PartitionManagerState;
   if (const DiskMapItem* item = ManagerMapItem(s.cursorItem); item && item->driveLetter > 0)
-    SetDlgItemText(1084, LetterText(item->driveLetter));
+    SetDlgItemText(1084, DriveText(item->driveLetter));
   size_.Set(1134, 1135, s.maxSectors / kSectorsPerMb * kSectorsPerMb);
   return TRUE;
 }
@@ -94,7 +84,7 @@ BOOL CCreatePart5::OnInitDialog() {
   CDialog::OnInitDialog();
   ApplyPartitionPageHeader(*this, header_);
   SetWindowText(LookupString(u"IDS_PartitionFormatCAP"));
-  SetTexts(*this, {{1003, u"IDS_PartitionFormatCAP"},
+  SetPageTexts(*this, {{1003, u"IDS_PartitionFormatCAP"},
                    {1004, u"IDS_PartitionFormatH1"},
                    {1013, u"IDS_PartitionFormatLbl1"},
                    {1166, u"IDS_SelectedDrive"},
@@ -108,7 +98,7 @@ BOOL CCreatePart5::OnInitDialog() {
   s.newSize /= kSectorsPerMb;
   if (s.fileSystemName.IsEmpty()) s.fileSystemName = CString(u"NTFS");
   if (auto* list = dynamic_cast<CComboBox*>(GetDlgItem(1030))) FillFileSystemList(*list, s.newSize, s.fileSystemName);
-  SetDlgItemText(1165, LetterText(s.formatLetter));
+  SetDlgItemText(1165, DriveText(s.formatLetter));
   return TRUE;
 }
 
@@ -181,7 +171,7 @@ BOOL CCreatePart6::OnInitDialog() {
   CDialog::OnInitDialog();
   ApplyPartitionPageHeader(*this, header_);
   SetWindowText(LookupString(u"IDS_PartitionPropCAP"));
-  SetTexts(*this, {{1003, u"IDS_PartitionPropCAP"}, {1004, u"IDS_PartitionPropH1"}, {1142, u"IDS_PartitionPropH2"},
+  SetPageTexts(*this, {{1003, u"IDS_PartitionPropCAP"}, {1004, u"IDS_PartitionPropH1"}, {1142, u"IDS_PartitionPropH2"},
                    {1152, u"IDS_DRV"}, {2, u"IDS_OK"}});
   for (auto [id, key] : {std::pair{1041, u"IDS_PhysicalDNO"}, {1157, u"IDS_sz"}, {1042, u"IDS_mdl"},
                          {1155, u"IDS_FileSystem"}, {1158, u"IDS_FreeSpace"}, {1084, u"IDS_UsedSpace"}})
@@ -210,9 +200,9 @@ BOOL CCreatePart6::OnInitDialog() {
     return TRUE;
   }
   PartitionProperties.letter = item->driveLetter;
-  SetDlgItemText(1153, LetterText(item->driveLetter));
+  SetDlgItemText(1153, DriveText(item->driveLetter));
   ShowControls(*this, {1155, 1082});
-  CString root = LetterText(item->driveLetter) + CString(u"\\");
+  CString root = DriveText(item->driveLetter) + CString(u"\\");
   auto& p = PartitionProperties;
   if (!GetDiskFreeSpaceW(root, &p.sectorsPerCluster, &p.bytesPerSector, &p.freeClusters, &p.totalClusters)) {
     p = PartitionPropertiesRecord{};

@@ -118,10 +118,17 @@ class PartitionManagerTest : public ::testing::Test {
     }
     return item >= 0 && item < static_cast<int>(points_.size()) ? points_[item] : CPoint(-1, -1);
   }
-  int ItemAt(uint64_t start) {
-    for (int i = 0; i < PartitionManagerState.diskMapCount; ++i)
-      if (PartitionManagerState.diskMap[i].start == start) return i;
-    return -1;
+  // The list row of the disk whose model text holds `model` (a first run reads the list).
+  int DiskRow(const std::string& model) {
+    int found = -1;
+    Manager first;
+    first.afterInit = [&](Manager& self) {
+      auto rows = self.Rows();
+      for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].size() > 1 && rows[i][1].find(model) != std::string::npos) found = static_cast<int>(i);
+    };
+    EXPECT_EQ(Run(first, Script().expect_dialog(233).click(2)), "");
+    return found;
   }
 
   SimulatedPc pc;
@@ -251,14 +258,7 @@ TEST_F(PartitionManagerTest, GptDiskIsRefusedWithAMessageAndLeftAlone) {
   pc.WriteGpt(1, {{.start = MiB(1), .count = MiB(20)}, {.start = MiB(60), .count = MiB(20)}});
   Boot();
   const uint64_t before = partition_fixture::HashSectors(pc, 1, 0, MiB(128));
-  int gptRow = -1;
-  Manager first;
-  first.afterInit = [&](Manager& self) {
-    auto rows = self.Rows();
-    for (size_t i = 0; i < rows.size(); ++i)
-      if (rows[i].size() > 1 && rows[i][1].find("Gpt Disk") != std::string::npos) gptRow = static_cast<int>(i);
-  };
-  ASSERT_EQ(Run(first, Script().expect_dialog(233).click(2)), "");
+  const int gptRow = DiskRow("Gpt Disk");
   ASSERT_GE(gptRow, 0);
   // Select the GPT disk's row and ask for a new partition outside any item.
   Manager manager;
@@ -426,14 +426,7 @@ TEST_F(PartitionManagerTest, PartitionWithoutALetterIsNotFormatted) {
   pc.WriteMbr(1, {{.start = MiB(1), .count = MiB(40), .mbrType = 0x83}});
   Boot();
   const uint64_t before = partition_fixture::HashSectors(pc, 1, 0, MiB(128));
-  int diskRow = -1;
-  Manager first;
-  first.afterInit = [&](Manager& self) {
-    auto rows = self.Rows();
-    for (size_t i = 0; i < rows.size(); ++i)
-      if (rows[i].size() > 1 && rows[i][1].find("Linux Disk") != std::string::npos) diskRow = static_cast<int>(i);
-  };
-  ASSERT_EQ(Run(first, Script().expect_dialog(233).click(2)), "");
+  const int diskRow = DiskRow("Linux Disk");
   ASSERT_GE(diskRow, 0);
   Manager manager;
   Script script;
