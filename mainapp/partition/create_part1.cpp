@@ -83,6 +83,7 @@ bool IsFree(const DiskMapItem* item) { return item && item->partitionIndex < 0; 
 }  // namespace
 
 CCreatePart1::CCreatePart1(CWnd* parent) : CDialog(IDD, parent) {}
+CCreatePart1::CCreatePart1(UINT idd, CWnd* parent) : CDialog(idd, parent) {}
 
 CListCtrl* CCreatePart1::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kList)); }
 

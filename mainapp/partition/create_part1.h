@@ -29,6 +29,7 @@ class CCreatePart1 : public CDialog {
   static constexpr UINT kProperties = 32783;
 
   explicit CCreatePart1(CWnd* parent = nullptr);
+  ~CCreatePart1() override = default;
   BOOL OnInitDialog() override;
 
   // Rebuilds the disk and partition rows (with `refresh`, the old rows are removed first).
@@ -40,12 +41,12 @@ class CCreatePart1 : public CDialog {
   // A point in the middle of map item `item`'s block, relative to the bar.
   CPoint ItemPoint(int item) const;
 
-  void OnNewPartition();
-  void OnNewLogicalDrive();
-  void OnDeletePartition();
-  void OnResizePartition();
-  void OnFormatPartition();
-  void OnProperties();
+  virtual void OnNewPartition();
+  virtual void OnNewLogicalDrive();
+  virtual void OnDeletePartition();
+  virtual void OnResizePartition();
+  virtual void OnFormatPartition();
+  virtual void OnProperties();
   // Polls (20 x 500 ms) until the disk shows the change of `mode` (0 creation,
   // 1 removal, 2 resize), formats a new partition when a format option was
   // chosen, and refills the list. False when the change did not show.
@@ -62,7 +63,9 @@ class CCreatePart1 : public CDialog {
   void OnRunExplorer();
   void OnHeaderFocus();
 
- private:
+ protected:
+  // The earlier single-page form of the manager (dialog 213) shares the list and the bar.
+  CCreatePart1(UINT idd, CWnd* parent);
   CListCtrl* List();
   void SelectRow(int row, bool fromList);
   void RebuildMap();

@@ -20,6 +20,7 @@
 #include "disk/language_table.h"
 #include "disk/shell_state.h"
 #include "fixture_partition.h"
+#include "mainapp/partition/earlier_dialog.h"
 #include "mainapp/partition/part_dialogs.h"
 #include "mainapp/partition/partition_state.h"
 #include "platform/core/text.h"
@@ -443,6 +444,51 @@ TEST_F(PartitionManagerTest, PartitionWithoutALetterIsNotFormatted) {
   EXPECT_NE(log_.find("could not be formatted"), std::string::npos) << log_;
   EXPECT_EQ(log_.find("dialog 216"), std::string::npos) << log_;
   EXPECT_EQ(partition_fixture::HashSectors(pc, 1, 0, MiB(128)), before);
+}
+
+// The earlier single-page dialog, which nothing in the program opens: its
+// inline panel creates a partition in the clicked free item with a quick
+// format, and its properties are a plain message.
+TEST_F(PartitionManagerTest, EarlierDialogCreatesThroughItsInlinePanel) {
+  Boot();
+  const CPoint gap = Point(1);  // the bar lies where it lies in the manager
+  CCreatePart dialog;
+  Script script;
+  script.expect_dialog(213)
+      .right_click_at(CCreatePart1::kBarFrame, gap.x, gap.y)
+      .menu(CCreatePart1::kNewPartition)
+      .expect_enabled(1138)
+      .expect_text(1136, "39")
+      .select_text(1030, "FAT")
+      .screenshot("earlier.png")
+      .click(1138)
+      .expect_dialog(216)
+      .wait(60000)
+      .expect_dialog(213)
+      .right_click_at(CCreatePart1::kBarFrame, 5, -6)
+      .menu(CCreatePart1::kProperties)
+      .answer("ok")
+      .click(2);
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  options.screenshots_dir = ::testing::TempDir();
+  {
+    platform::ui::HeadlessSession session(script, options);
+    dialog.DoModal();
+    ASSERT_TRUE(session.driver().finished()) << log.str();
+  }
+  EXPECT_NE(log.str().find("Diskno: 1"), std::string::npos) << log.str();
+  auto rows = ReadTable(pc.Image(0), 512);
+  partition_fixture::ExpectSound(rows);
+  const Row* added = nullptr;
+  for (const Row& r : rows)
+    if (r.start == MiB(41)) added = &r;
+  ASSERT_NE(added, nullptr) << log.str();
+  EXPECT_EQ(added->count, MiB(39));
+  std::string out;
+  std::string volume = pc.ExtractVolume(0, added->start, added->count, "earlier.img");
+  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
 }
 
 }  // namespace
