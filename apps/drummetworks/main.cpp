@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mainapp/partition/create_part1.h"
 #include "mainapp/shell/drummet_app.h"
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
@@ -40,6 +41,7 @@ int Usage(const std::string& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  RegisterPartitionCommands();
   std::string machine_dir;
   std::vector<const char*> rest = {argv[0]};
   for (int i = 1; i < argc; ++i) {

@@ -29,7 +29,7 @@ const VerbShape kVerbs[] = {
     {"expect", 2, 3}, {"click", 1, 1},  {"dblclick", 1, 1}, {"rclick", 1, 2}, {"move", 1, 1},
     {"tick", 1, 2},   {"untick", 1, 2}, {"select", 2, 2},   {"expand", 2, 2}, {"type", 2, 2},
     {"key", 1, 1},    {"menu", 1, 1},   {"answer", 1, 1},   {"choose", 1, 1}, {"wait", 1, 1},
-    {"screenshot", 1, 1}, {"device", 2, 2},
+    {"screenshot", 1, 1}, {"device", 2, 2}, {"click-at", 3, 3}, {"right-click-at", 3, 3},
 };
 
 bool parse_int(const std::string& s, long long& out) {
@@ -299,6 +299,12 @@ Script& Script::expect_checked(int id, int row) {
   return add("expect", {"checked", std::to_string(id), std::to_string(row)});
 }
 Script& Script::click(int id) { return add("click", {std::to_string(id)}); }
+Script& Script::click_at(int id, int x, int y) {
+  return add("click-at", {std::to_string(id), std::to_string(x), std::to_string(y)});
+}
+Script& Script::right_click_at(int id, int x, int y) {
+  return add("right-click-at", {std::to_string(id), std::to_string(x), std::to_string(y)});
+}
 Script& Script::dblclick(int id) { return add("dblclick", {std::to_string(id)}); }
 Script& Script::rclick(int id, int row) {
   if (row < 0) return add("rclick", {std::to_string(id)});
@@ -594,6 +600,17 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
   if (!c) {
     error = "no control " + std::to_string(id) + " in " + window_name(top);
     return Outcome::Waiting;
+  }
+  if (s.verb == "click-at" || s.verb == "right-click-at") {
+    // The control only places the point (it may be a hidden frame that marks
+    // a drawn area): the click goes to whatever the mouse lands on there.
+    long long x = 0, y = 0;
+    if (!parse_int(a[1], x) || !parse_int(a[2], y)) {
+      error = "'" + s.verb + "' needs a point: " + a[1] + " " + a[2];
+      return Outcome::Failed;
+    }
+    post_click(c, {static_cast<LONG>(x), static_cast<LONG>(y)}, s.verb == "right-click-at");
+    return Outcome::Done;
   }
   if (!usable(c)) {
     error = "control " + std::to_string(id) + " of " + window_name(top) + " is " +

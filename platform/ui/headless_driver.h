@@ -6,6 +6,8 @@
 //   expect dialog ID | expect text ID "..." | expect enabled|disabled|visible|hidden ID
 //   expect checked ID [ROW]
 //   click ID | dblclick ID | rclick ID [ROW] | move ID
+//   click-at ID X Y | right-click-at ID X Y   (a point of the control's client
+//     area, which may be hidden; the click lands on what lies there)
 //   tick ID [ROW] | untick ID [ROW] | select ID ROW | expand ID PATH | type ID "text"
 //   key enter|escape|space|tab | menu COMMAND
 //   answer ok|cancel|yes|no|retry|abort|ignore | choose "path"
@@ -59,6 +61,8 @@ class Script {
   Script& expect_hidden(int id);
   Script& expect_checked(int id, int row = -1);
   Script& click(int id);
+  Script& click_at(int id, int x, int y);
+  Script& right_click_at(int id, int x, int y);
   Script& dblclick(int id);
   Script& rclick(int id, int row = -1);
   Script& move(int id);

@@ -65,7 +65,7 @@ struct MenuIcon {
 const MenuIcon kMenuIcons[] = {
     {32771, Glyph::Duplicate}, {32772, Glyph::Delete}, {32774, Glyph::Scan}, {32775, Glyph::Exit},
     {32777, Glyph::Help},      {32778, Glyph::About},  {32786, Glyph::Driver}, {32788, Glyph::OneClick},
-    {32791, Glyph::Files},     {32793, Glyph::Usb},    {32794, Glyph::Usb},
+    {32791, Glyph::Files},     {32793, Glyph::Usb},    {32794, Glyph::Usb},     {32776, Glyph::Partition},
 };
 
 QString q(const char* utf8) { return QString::fromUtf8(utf8); }
@@ -424,6 +424,15 @@ QImage disk_list_picture(bool partition, bool disabled) {
   return image;
 }
 
+// A colour swatch of the partition manager's legends (16 x 12, grey frame).
+QImage swatch(QColor colour) {
+  QImage image(16, 12, QImage::Format_RGB32);
+  image.fill(QColor(125, 125, 125));
+  QPainter p(&image);
+  p.fillRect(1, 1, 14, 10, colour);
+  return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -470,6 +479,12 @@ int main(int argc, char** argv) {
   bitmap(144, disk_list_picture(true, false), "disk list: partition row", true);
   bitmap(180, disk_list_picture(false, true), "disk list: disk row that cannot be chosen", true);
   bitmap(181, disk_list_picture(true, true), "disk list: partition row that cannot be chosen", true);
+  bitmap(178, swatch(QColor(25, 25, 25)), "partition legend: unallocated", true);
+  bitmap(179, swatch(QColor(0, 0, 128)), "partition legend: primary", true);
+  bitmap(177, swatch(QColor(0, 0, 255)), "partition legend: logical drive", true);
+  bitmap(175, swatch(QColor(0, 255, 0)), "partition legend: free space in the extended partition", true);
+  bitmap(240, swatch(QColor(255, 0, 255)), "properties legend: free space", true);
+  bitmap(241, swatch(QColor(0, 0, 128)), "properties legend: used space", true);
   icon(142, Glyph::Program, {16, 32, 48}, "program icon");
   for (const MenuIcon& m : kMenuIcons) icon(m.id, m.glyph, {16, 32}, "menu icon");
 

@@ -581,4 +581,41 @@ TEST(Clicks, DoubleAndRightClicks) {
   EXPECT_EQ(page.seen, want);
 }
 
+// A click at a point of a hidden control lands on the dialog beneath it, at
+// that point in the dialog's client coordinates (a drawn bar marked by a
+// hidden frame is clicked so).
+class PointPage : public CDialog {
+ public:
+  PointPage() : CDialog(IDD_CONTROLS) {}
+  std::vector<std::string> seen;
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    frame.Create(u"Static", u"", WS_CHILD, CRect(250, 148, 290, 170), this, 1501);
+    return TRUE;
+  }
+  CStatic frame;
+
+ protected:
+  void OnLButtonDown(UINT, CPoint p) { seen.push_back("left " + std::to_string(p.x) + "," + std::to_string(p.y)); }
+  void OnRButtonDown(UINT, CPoint p) { seen.push_back("right " + std::to_string(p.x) + "," + std::to_string(p.y)); }
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(PointPage, CDialog)
+  ON_WM_LBUTTONDOWN()
+  ON_WM_RBUTTONDOWN()
+END_MESSAGE_MAP()
+
+TEST(Clicks, AtAPointOfAHiddenControl) {
+  PointPage page;
+  Script s;
+  s.expect_dialog(IDD_CONTROLS).click_at(1501, 5, 6).right_click_at(1501, 30, 2).key("escape");
+  auto run = ui_test::RunScripted(s, [&] { page.DoModal(); });
+  ASSERT_EQ(run.failure, "");
+  std::vector<std::string> want = {"left 255,154", "right 280,150"};
+  EXPECT_EQ(page.seen, want);
+  Script parsed;
+  EXPECT_TRUE(parsed.parse("click-at 1064 10 20\nright-click-at 1064 3 4\n", "t").ok);
+  EXPECT_FALSE(parsed.parse("click-at 1064 10\n", "t").ok);
+}
+
 }  // namespace

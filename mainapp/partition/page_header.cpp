@@ -1,0 +1,26 @@
+#include "mainapp/partition/page_header.h"
+
+#include <cstdint>
+
+#include "disk/disk_tables.h"
+#include "disk/language_table.h"
+#include "disk/shell_state.h"
+#include "platform/ui/dialog.h"
+
+void ApplyPartitionPageHeader(CDialog& page, PartitionPageHeader& header) {
+  constexpr uintptr_t kIcon = 32776;
+  header.icon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(kIcon));
+  page.SetIcon(header.icon, TRUE);
+  page.SetIcon(header.icon, FALSE);
+  header.heading.CreateFont(ShellState.titleFontHeight + (ShellState.winPEMode ? 3 : 0), 0, 0, 0, 700, 0, 0, 0, 0, 0, 0,
+                            0, 0, u"Verdana");
+  header.text.CreateFont(ShellState.textFontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
+  if (CWnd* h = page.GetDlgItem(1003)) h->SetFont(&header.heading, TRUE);
+  if (CWnd* h = page.GetDlgItem(1004)) h->SetFont(&header.text, TRUE);
+}
+
+void SetPageTexts(CDialog& page, std::initializer_list<std::pair<int, const char16_t*>> texts) {
+  for (const auto& [id, key] : texts) page.SetDlgItemText(id, LookupString(key));
+}
+
+CString DriveText(int32_t letter) { return MakeDriveText(static_cast<WCHAR>(letter)); }

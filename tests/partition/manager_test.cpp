@@ -1,0 +1,494 @@
+// The partition manager run headless by script on a simulated PC: the list
+// and the bar of a disk with primaries, an extended partition with logical
+// drives and free space; the context menu's offers for each kind of item;
+// a primary partition created through the wizard and formatted (checked by
+// sfdisk and fsck.fat), a logical drive removed from the middle of the chain
+// (sfdisk), a GPT disk refused with a message and left unchanged, and a disk
+// plugged in while the manager is open. Screenshots of the manager and the
+// wizard pages in English and Japanese go to the test's folder.
+#include "mainapp/partition/create_part1.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <functional>
+#include <regex>
+#include <sstream>
+
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
+#include "disk/language_table.h"
+#include "disk/shell_state.h"
+#include "fixture_partition.h"
+#include "mainapp/partition/earlier_dialog.h"
+#include "mainapp/partition/part_dialogs.h"
+#include "mainapp/partition/partition_state.h"
+#include "platform/core/text.h"
+#include "platform/fs/volume_set.h"
+#include "platform/storage/mount_manager.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/device_events.h"
+#include "platform/ui/headless_driver.h"
+
+namespace {
+
+using disk_fixture::DiskSpec;
+using disk_fixture::Part;
+using disk_fixture::SimulatedPc;
+using partition_fixture::ReadTable;
+using partition_fixture::Row;
+using platform::ui::Script;
+
+constexpr uint64_t MiB(uint64_t n) { return n * 2048; }
+
+// The manager with a hook that runs when the dialog is set up.
+class Manager : public CCreatePart1 {
+ public:
+  std::function<void(Manager&)> afterInit;
+  BOOL OnInitDialog() override {
+    BOOL r = CCreatePart1::OnInitDialog();
+    if (afterInit) afterInit(*this);
+    return r;
+  }
+  std::vector<std::vector<std::string>> Rows() {
+    std::vector<std::vector<std::string>> out;
+    auto* model = platform::ui::ModelOf<platform::ui::ListViewModel>(GetDlgItem(kList)->GetSafeHwnd());
+    for (const auto& row : model->rows) {
+      std::vector<std::string> texts;
+      for (const auto& t : row.texts) texts.push_back(platform::to_utf8(t));
+      out.push_back(texts);
+    }
+    return out;
+  }
+};
+
+class PartitionManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ShellState = ShellStateRecord{};
+    ShellState.titleFontHeight = 15;
+    ShellState.textFontHeight = 13;
+    ShellState.messageCaption = u"Drummetworks";
+    pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 256ull << 20, .product = "Main Disk"});
+    pc.WriteMbr(0, {{.start = MiB(1), .count = MiB(40), .mbrType = 0x06, .fs = "fat16", .label = "FIRST",
+                     .files = {{"/DATA.BIN", std::string(10u << 20, 'd')}}},
+                    {.start = MiB(80), .count = MiB(120), .mbrType = 0x0F},
+                    {.start = MiB(81), .count = MiB(30), .mbrType = 0x06, .logical = true, .fs = "fat16", .label = "LOGA"},
+                    {.start = MiB(120), .count = MiB(20), .mbrType = 0x06, .logical = true, .fs = "fat16", .label = "LOGB"},
+                    {.start = MiB(150), .count = MiB(20), .mbrType = 0x06, .logical = true, .fs = "fat16", .label = "LOGC"}});
+    partition_fixture::InstallLanguageFiles(pc);
+  }
+  void Boot() {
+    pc.Boot();
+    platform::fs::ReleaseAllDrivers();
+    DiskContext = DiskContextRecord{};
+    PartitionManagerState = PartitionManagerStateRecord{};
+    ASSERT_TRUE(partition_fixture::UseLanguage("English"));
+  }
+  void TearDown() override {
+    ShellState = ShellStateRecord{};
+    LanguageTable = LanguageTableRecord{};
+  }
+  // Runs the manager under `script`; the driver's failure or an empty text.
+  std::string Run(Manager& manager, const Script& script, platform::ui::DriverOptions options = {}) {
+    std::ostringstream log;
+    options.log = &log;
+    options.screenshots_dir = ::testing::TempDir();
+    std::string failure;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      try {
+        manager.DoModal();
+      } catch (const platform::ui::ScriptFailure& e) {
+        failure = e.what();
+      }
+      if (failure.empty() && !session.driver().finished()) failure = "script not finished";
+    }
+    if (!failure.empty()) failure += "\n" + log.str();
+    log_ = log.str();
+    return failure;
+  }
+  // Where map item `item` lies on the bar (the manager measured in a first run).
+  CPoint Point(int item) {
+    if (points_.empty()) {
+      Manager probe;
+      probe.afterInit = [&](Manager& m) {
+        for (int i = 0; i < PartitionManagerState.diskMapCount; ++i) points_.push_back(m.ItemPoint(i));
+      };
+      EXPECT_EQ(Run(probe, Script().expect_dialog(233).click(2)), "");
+    }
+    return item >= 0 && item < static_cast<int>(points_.size()) ? points_[item] : CPoint(-1, -1);
+  }
+  // The list row of the disk whose model text holds `model` (a first run reads the list).
+  int DiskRow(const std::string& model) {
+    int found = -1;
+    Manager first;
+    first.afterInit = [&](Manager& self) {
+      auto rows = self.Rows();
+      for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i].size() > 1 && rows[i][1].find(model) != std::string::npos) found = static_cast<int>(i);
+    };
+    EXPECT_EQ(Run(first, Script().expect_dialog(233).click(2)), "");
+    return found;
+  }
+
+  SimulatedPc pc;
+  std::vector<CPoint> points_;
+  std::string log_;
+};
+
+TEST_F(PartitionManagerTest, ListsLetteredPartitionsAndDrawsTheWholeDisk) {
+  Boot();
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    ASSERT_TRUE(partition_fixture::UseLanguage(language));
+    Manager manager;
+    std::vector<std::vector<std::string>> rows;
+    manager.afterInit = [&](Manager& m) { rows = m.Rows(); };
+    ASSERT_EQ(Run(manager, Script().expect_dialog(233).screenshot(std::string("manager-") + language + ".png").click(2)),
+              "");
+    ASSERT_EQ(rows.size(), 5u);  // the disk and its four lettered partitions
+    EXPECT_NE(rows[0][1].find("Main Disk"), std::string::npos);
+    EXPECT_NE(rows[1][1].find(":)"), std::string::npos);
+    // The bar: P1, free, L1, L2, L3 (the 9 MiB between L1 and L2 are too
+    // small for an item), free in the extended partition, free after it.
+    const auto& s = PartitionManagerState;
+    ASSERT_EQ(s.diskMapCount, 7);
+    EXPECT_EQ(s.diskMap[1].partitionIndex, -1);
+    EXPECT_EQ(s.diskMap[1].outsideExtended, 1);
+    EXPECT_EQ(s.diskMap[5].partitionIndex, -1);
+    EXPECT_EQ(s.diskMap[5].outsideExtended, 0);
+    EXPECT_EQ(s.diskMap[6].outsideExtended, 1);
+    for (int i = 0; i < s.diskMapCount; ++i) EXPECT_GE(s.diskMap[i].pixelWidth, 44);
+  }
+}
+
+// Which commands the bar's menu offers on each kind of item: the script
+// picks an offered command and escapes; a disabled pick fails the script.
+TEST_F(PartitionManagerTest, BarMenuOffersWhatTheItemAllows) {
+  Boot();
+  const CPoint freeOutside = Point(1), logical = Point(2), lastLogical = Point(4), freeInside = Point(5), last = Point(6);
+  struct Case {
+    CPoint at;
+    UINT pick;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {freeOutside, CCreatePart1::kNewLogicalDrive, false}, {freeOutside, CCreatePart1::kFormat, false},
+      {freeInside, CCreatePart1::kNewPartition, false},     {logical, CCreatePart1::kNewPartition, false},
+      {logical, CCreatePart1::kResize, false},              {lastLogical, CCreatePart1::kResize, true},
+      {last, CCreatePart1::kResize, false},                 {freeInside, CCreatePart1::kNewLogicalDrive, true},
+      {CPoint(5, -6), CCreatePart1::kDelete, false},        {CPoint(5, -6), CCreatePart1::kProperties, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.at.x) + "," + std::to_string(c.at.y) + " pick " + std::to_string(c.pick));
+    Manager manager;
+    Script script;
+    script.expect_dialog(233).right_click_at(CCreatePart1::kBarFrame, c.at.x, c.at.y).menu(c.pick);
+    if (c.allowed) script.key("escape");  // the page the command opened
+    script.click(2);
+    std::string failure = Run(manager, script);
+    if (c.allowed)
+      EXPECT_EQ(failure, "");
+    else
+      EXPECT_NE(failure.find("is disabled"), std::string::npos) << failure;
+  }
+}
+
+TEST_F(PartitionManagerTest, NewPrimaryThroughTheWizardIsCreatedAndFormatted) {
+  Boot();
+  const CPoint gap = Point(1);
+  Manager manager;
+  Script script;
+  script.expect_dialog(233)
+      .right_click_at(CCreatePart1::kBarFrame, gap.x, gap.y)
+      .menu(CCreatePart1::kNewPartition)
+      .expect_dialog(236)
+      // Typed before the 39 the page shows: 139 MB, more than the free
+      // item holds, which takes the item's exact length.
+      .type(1136, "1")
+      .click(1133)
+      .expect_text(1136, "39")
+      .screenshot("wizard-1.png")
+      .click(1161)
+      .expect_dialog(242)
+      .click(1032)
+      .select_text(1030, "FAT")
+      .screenshot("wizard-2.png")
+      .click(1161)
+      .expect_dialog(243)
+      .screenshot("wizard-3.png")
+      .click(1161)
+      .expect_dialog(216)  // the format runs
+      .wait(60000)
+      .expect_dialog(233)
+      .click(2);
+  ASSERT_EQ(Run(manager, script), "");
+  auto rows = ReadTable(pc.Image(0), 512);
+  partition_fixture::ExpectSound(rows);
+  const Row* added = nullptr;
+  for (const Row& r : rows)
+    if (r.start == MiB(41)) added = &r;
+  ASSERT_NE(added, nullptr) << log_;
+  EXPECT_EQ(added->count, MiB(39));
+  std::string out;
+  std::string volume = pc.ExtractVolume(0, added->start, added->count, "new.img");
+  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
+  EXPECT_EQ(disk_fixture::Shell("blkid -o value -s TYPE " + volume, &out), 0);
+  EXPECT_EQ(out, "vfat\n");
+}
+
+TEST_F(PartitionManagerTest, DeletingTheMiddleLogicalDriveKeepsTheChain) {
+  Boot();
+  const CPoint middle = Point(3);  // L2 at 120 MiB
+  Manager manager;
+  Script script;
+  script.expect_dialog(233)
+      .right_click_at(CCreatePart1::kBarFrame, middle.x, middle.y)
+      .menu(CCreatePart1::kDelete)
+      .answer("yes")
+      .expect_dialog(233)
+      .click(2);
+  ASSERT_EQ(Run(manager, script), "");
+  auto rows = partition_fixture::DataRows(ReadTable(pc.Image(0), 512));
+  EXPECT_EQ(rows, (std::vector<Row>{{MiB(1), MiB(40), 6}, {MiB(81), MiB(30), 6}, {MiB(150), MiB(20), 6}}));
+}
+
+TEST_F(PartitionManagerTest, GptDiskIsRefusedWithAMessageAndLeftAlone) {
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .product = "Gpt Disk"});
+  pc.WriteGpt(1, {{.start = MiB(1), .count = MiB(20)}, {.start = MiB(60), .count = MiB(20)}});
+  Boot();
+  const uint64_t before = partition_fixture::HashSectors(pc, 1, 0, MiB(128));
+  const int gptRow = DiskRow("Gpt Disk");
+  ASSERT_GE(gptRow, 0);
+  // Select the GPT disk's row and ask for a new partition outside any item.
+  Manager manager;
+  Script script;
+  script.expect_dialog(233)
+      .select(CCreatePart1::kList, gptRow)
+      .wait(3000)  // the disk's map is rebuilt
+      .right_click_at(CCreatePart1::kBarFrame, 5, -6)
+      .menu(CCreatePart1::kNewPartition)
+      .answer("ok")
+      .expect_dialog(233)
+      .click(2);
+  std::string failure = Run(manager, script);
+  EXPECT_EQ(failure, "");
+  EXPECT_NE(log_.find("GPT partition table"), std::string::npos) << log_;
+  EXPECT_EQ(partition_fixture::HashSectors(pc, 1, 0, MiB(128)), before);
+}
+
+TEST_F(PartitionManagerTest, PluggedInDiskJoinsTheListWhileOpen) {
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 64ull << 20, .sectorSize = 4096, .product = "Plugged Disk"});
+  pc.SetIni("disk 1", "attached", "no");
+  Boot();
+  Manager manager;
+  platform::ui::DriverOptions options;
+  options.device_hook = [&](bool arrive, int disk, std::string*) {
+    pc.SetIni("disk " + std::to_string(disk), "attached", arrive ? "yes" : "no");
+    platform::storage::PollDeviceChanges();
+    return true;
+  };
+  size_t before = 0;
+  manager.afterInit = [&](Manager& m) { before = m.Rows().size(); };
+  Script script;
+  script.expect_dialog(233).device(true, 1).wait(100).click(2);
+  platform::ui::ConnectDeviceNotifications();
+  std::string failure = Run(manager, script, options);
+  platform::ui::DisconnectDeviceNotifications();
+  ASSERT_EQ(failure, "");
+  EXPECT_EQ(before, 5u);
+
+  bool found = false;
+  for (int i = 1; i <= DiskContext.diskCount && i <= kMaxListedDisks; ++i)
+    if (platform::to_utf8(DiskContext.listedModel[i].GetString()).find("Plugged Disk") != std::string::npos) found = true;
+  EXPECT_TRUE(found);
+  EXPECT_EQ(DiskListRows.rowCount, 6) << log_;
+}
+
+TEST_F(PartitionManagerTest, ResizeGrowsTheLastLogicalDriveToTheEndOfTheExtendedPartition) {
+  Boot();
+  const CPoint lastLogical = Point(4);  // L3 at 150 MiB, free space behind it up to 200 MiB
+  const uint64_t before = partition_fixture::HashSectors(pc, 0, MiB(150), MiB(20));
+  Manager manager;
+  Script script;
+  script.expect_dialog(233)
+      .right_click_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y)
+      .menu(CCreatePart1::kResize)
+      .expect_dialog(235)
+      .expect_text(1136, "50")
+      .screenshot("resize.png")
+      .click(1007)
+      .expect_dialog(233)
+      .click(2);
+  ASSERT_EQ(Run(manager, script), "");
+  auto rows = ReadTable(pc.Image(0), 512);
+  partition_fixture::ExpectSound(rows);
+  EXPECT_EQ(partition_fixture::DataRows(rows),
+            (std::vector<Row>{{MiB(1), MiB(40), 6}, {MiB(81), MiB(30), 6}, {MiB(120), MiB(20), 6}, {MiB(150), MiB(50), 6}}));
+  EXPECT_EQ(partition_fixture::HashSectors(pc, 0, MiB(150), MiB(20)), before);  // the file system is not touched
+}
+
+TEST_F(PartitionManagerTest, ResizeNeverShrinksAndCancelKeepsTheTable) {
+  Boot();
+  const CPoint lastLogical = Point(4);
+  for (const char* typed : {"1", ""}) {
+    SCOPED_TRACE(typed);
+    const auto table = ReadTable(pc.Image(0), 512);
+    Manager manager;
+    Script script;
+    script.expect_dialog(233).right_click_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y).menu(CCreatePart1::kResize);
+    script.expect_dialog(235);
+    if (*typed) {
+      // "150" is more than the 50 MB maximum; then the minimum is the current 20 MB, never less.
+      script.type(1136, typed).click(1133).expect_text(1136, "50");
+    }
+    script.click(2).expect_dialog(233).click(2);
+    ASSERT_EQ(Run(manager, script), "");
+    EXPECT_EQ(PartitionManagerState.minSectors, static_cast<int64_t>(MiB(20)));
+    EXPECT_EQ(ReadTable(pc.Image(0), 512), table);
+  }
+}
+
+TEST_F(PartitionManagerTest, FormatWritesTheChosenFileSystemAndKeepsTheOthers) {
+  Boot();
+  // L1 (D:): the formatter leaves C: alone outside WinPE.
+  const CPoint first = Point(2);
+  const uint64_t primary = partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40));
+  Manager manager;
+  Script script;
+  script.expect_dialog(233)
+      .right_click_at(CCreatePart1::kBarFrame, first.x, first.y)
+      .menu(CCreatePart1::kFormat)
+      .expect_dialog(237)
+      .select_text(1030, "NTFS")
+      .click(1167)
+      .screenshot("format.png")
+      .click(1007)
+      .expect_dialog(216)
+      .wait(60000)
+      .expect_dialog(233)
+      .click(2);
+  ASSERT_EQ(Run(manager, script), "");
+  std::string out;
+  std::string volume = pc.ExtractVolume(0, MiB(81), MiB(30), "logical.img");
+  EXPECT_EQ(disk_fixture::Shell("ntfsfix -n " + volume, &out), 0) << out;
+  EXPECT_EQ(disk_fixture::Shell("blkid -o value -s TYPE " + volume, &out), 0);
+  EXPECT_EQ(out, "ntfs\n");
+  EXPECT_EQ(partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40)), primary);
+}
+
+TEST_F(PartitionManagerTest, PropertiesShowTheVolumeAndItsPie) {
+  Boot();
+  const CPoint first = Point(0);
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    ASSERT_TRUE(partition_fixture::UseLanguage(language));
+    Manager manager;
+    Script script;
+    script.expect_dialog(233)
+        .right_click_at(CCreatePart1::kBarFrame, first.x, first.y)
+        .menu(CCreatePart1::kProperties)
+        .expect_dialog(238)
+        .expect_visible(1159)
+        .screenshot(std::string("properties-") + language + ".png")
+        .click(2)
+        .expect_dialog(233)
+        .click(2);
+    ASSERT_EQ(Run(manager, script), "");
+    // The free and used clusters shown are fsck.fat's.
+    const auto& p = PartitionProperties;
+    std::string out;
+    disk_fixture::Shell("fsck.fat -n -v " + pc.ExtractVolume(0, MiB(1), MiB(40), "first.img"), &out);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(out, m, std::regex("(\\d+)/(\\d+) clusters"))) << out;
+    EXPECT_EQ(p.totalClusters, std::stoul(m[2]));
+    EXPECT_EQ(p.totalClusters - p.freeClusters, std::stoul(m[1]));
+    EXPECT_GT(p.totalClusters - p.freeClusters, 0u);
+    // The pie: the magenta slice is the free share of the circle, the navy one
+    // the used share (the legend swatches lie in the left third).
+    QImage shot(QString::fromStdString(::testing::TempDir() + "/properties-" + language + ".png"));
+    ASSERT_FALSE(shot.isNull());
+    int magenta = 0, navy = 0;
+    for (int y = 0; y < shot.height(); ++y)
+      for (int x = shot.width() / 3; x < shot.width(); ++x) {
+        QRgb c = shot.pixel(x, y);
+        if (c == qRgb(255, 0, 255)) ++magenta;
+        if (c == qRgb(0, 0, 128)) ++navy;
+      }
+    ASSERT_GT(magenta + navy, 5000);
+    EXPECT_NEAR(static_cast<double>(magenta) / (magenta + navy),
+                static_cast<double>(p.freeClusters) / p.totalClusters, 0.05);
+  }
+}
+
+TEST_F(PartitionManagerTest, PartitionWithoutALetterIsNotFormatted) {
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .product = "Linux Disk"});
+  pc.WriteMbr(1, {{.start = MiB(1), .count = MiB(40), .mbrType = 0x83}});
+  Boot();
+  const uint64_t before = partition_fixture::HashSectors(pc, 1, 0, MiB(128));
+  const int diskRow = DiskRow("Linux Disk");
+  ASSERT_GE(diskRow, 0);
+  Manager manager;
+  Script script;
+  // The Linux partition is the first item of that disk's bar (a point near the bar's left edge).
+  script.expect_dialog(233)
+      .select(CCreatePart1::kList, diskRow)
+      .wait(3000)  // the disk's map is rebuilt
+      .right_click_at(CCreatePart1::kBarFrame, 10, 10)
+      .menu(CCreatePart1::kFormat)
+      .answer("ok")
+      .expect_dialog(233)
+      .click(2);
+  ASSERT_EQ(Run(manager, script), "");
+  EXPECT_NE(log_.find("could not be formatted"), std::string::npos) << log_;
+  EXPECT_EQ(log_.find("dialog 216"), std::string::npos) << log_;
+  EXPECT_EQ(partition_fixture::HashSectors(pc, 1, 0, MiB(128)), before);
+}
+
+// The earlier single-page dialog, which nothing in the program opens: its
+// inline panel creates a partition in the clicked free item with a quick
+// format, and its properties are a plain message.
+TEST_F(PartitionManagerTest, EarlierDialogCreatesThroughItsInlinePanel) {
+  Boot();
+  const CPoint gap = Point(1);  // the bar lies where it lies in the manager
+  CCreatePart dialog;
+  Script script;
+  script.expect_dialog(213)
+      .right_click_at(CCreatePart1::kBarFrame, gap.x, gap.y)
+      .menu(CCreatePart1::kNewPartition)
+      .expect_enabled(1138)
+      .expect_text(1136, "39")
+      .select_text(1030, "FAT")
+      .screenshot("earlier.png")
+      .click(1138)
+      .expect_dialog(216)
+      .wait(60000)
+      .expect_dialog(213)
+      .right_click_at(CCreatePart1::kBarFrame, 5, -6)
+      .menu(CCreatePart1::kProperties)
+      .answer("ok")
+      .click(2);
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  options.screenshots_dir = ::testing::TempDir();
+  {
+    platform::ui::HeadlessSession session(script, options);
+    dialog.DoModal();
+    ASSERT_TRUE(session.driver().finished()) << log.str();
+  }
+  EXPECT_NE(log.str().find("Diskno: 1"), std::string::npos) << log.str();
+  auto rows = ReadTable(pc.Image(0), 512);
+  partition_fixture::ExpectSound(rows);
+  const Row* added = nullptr;
+  for (const Row& r : rows)
+    if (r.start == MiB(41)) added = &r;
+  ASSERT_NE(added, nullptr) << log.str();
+  EXPECT_EQ(added->count, MiB(39));
+  std::string out;
+  std::string volume = pc.ExtractVolume(0, added->start, added->count, "earlier.img");
+  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
+}
+
+}  // namespace
