@@ -1,6 +1,7 @@
 #include "platform/core/block_device.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -14,6 +15,14 @@
 namespace platform {
 
 namespace {
+
+bool is_all_zero(const uint8_t* p, size_t length) {
+  // Compare the buffer with itself shifted by one word: all equal and the
+  // first word zero means all zero.
+  uint64_t first = 0;
+  std::memcpy(&first, p, sizeof first);
+  return first == 0 && std::memcmp(p, p + sizeof first, length - sizeof first) == 0;
+}
 
 DWORD error_from_errno(int err, bool writing) {
   switch (err) {
@@ -52,7 +61,11 @@ std::unique_ptr<FileBlockDevice> FileBlockDevice::open(const std::string& path, 
     }
     length = bytes;
   }
-  return std::unique_ptr<FileBlockDevice>(new FileBlockDevice(fd, length, sector_size));
+  auto device = std::unique_ptr<FileBlockDevice>(new FileBlockDevice(fd, length, sector_size));
+  // Zeros written to an image file free its space instead (the image stays
+  // sparse, as a real disk's zeros cost nothing); never on a block device.
+  device->punch_zeros_ = S_ISREG(st.st_mode) && !read_only;
+  return device;
 }
 
 FileBlockDevice::~FileBlockDevice() { ::close(fd_); }
@@ -87,6 +100,11 @@ bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t lengt
     return false;
   }
   auto* p = static_cast<const uint8_t*>(buffer);
+  if (punch_zeros_ && length >= kPunchGrain && offset % kPunchGrain == 0 && length % kPunchGrain == 0 &&
+      is_all_zero(p, length) &&
+      ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                  static_cast<off_t>(length)) == 0)
+    return true;
   while (length > 0) {
     ssize_t n = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;

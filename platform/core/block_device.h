@@ -51,8 +51,15 @@ class FileBlockDevice : public BlockDevice {
 
   int fd() const { return fd_; }
 
+  // Writes of whole 4 KiB-aligned runs of zeros to an image file punch a hole
+  // instead of storing the zeros: they read back as zeros and keep a cloned
+  // image as sparse as its source. A file system that cannot punch gets the
+  // ordinary write.
+  static constexpr size_t kPunchGrain = 4096;
+
  private:
   FileBlockDevice(int fd, uint64_t length, uint32_t sector_size) : fd_(fd), length_(length), sector_size_(sector_size) {}
+  bool punch_zeros_ = false;
   int fd_;
   uint64_t length_;
   uint32_t sector_size_;
