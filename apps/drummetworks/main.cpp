@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mainapp/clone/clone_commands.h"
 #include "mainapp/shell/drummet_app.h"
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
@@ -89,6 +90,7 @@ int main(int argc, char** argv) {
   theApp.SetProgramPath(program_image);
   // What the program sees in m_lpCmdLine: its arguments after its own name.
   theApp.SetCommandLine(start.command_line);
+  RegisterCloneCommands();
   platform::ui::qt::InstallQtView(parsed.options);
   return platform::ui::RunWithOptions(theApp, parsed.options);
 }
