@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "apps/drummetworks/interim_clone_plan.h"
 #include "mainapp/clone/clone_commands.h"
+#include "mainapp/shell/clone_page_hook.h"
 #include "mainapp/shell/drummet_app.h"
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
@@ -91,6 +93,8 @@ int main(int argc, char** argv) {
   // What the program sees in m_lpCmdLine: its arguments after its own name.
   theApp.SetCommandLine(start.command_line);
   RegisterCloneCommands();
+  // Until the destination planner is linked in (see interim_clone_plan.h).
+  RunClonePage = &RunClonePageWithInterimPlan;
   platform::ui::qt::InstallQtView(parsed.options);
   return platform::ui::RunWithOptions(theApp, parsed.options);
 }

@@ -160,6 +160,14 @@ void CClone::RunClone() {
     CloneRunState.cloneAborted = 1;
     skipToEnd = true;
   }
+  // A basic whole-disk copy needs a plan that fits the destination; without
+  // one the destination is left untouched.
+  if (!skipToEnd && !CloneSettings.partitionMode && CloneSettings.basicDuplication &&
+      !PlanFitsDestination(ReadDiskGeometry(ListedPhysicalDisk(destination)))) {
+    MessageBoxW(m_hWnd, u"Partition Error", nullptr, MB_OK);
+    CloneRunState.cloneAborted = 1;
+    skipToEnd = true;
+  }
 
   if (!skipToEnd) {
     DiskContext.ioErrorCount = 0;

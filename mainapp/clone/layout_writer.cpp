@@ -102,6 +102,18 @@ int32_t PlannedVolumeCount() {
   return count;
 }
 
+bool PlanFitsDestination(uint64_t destinationUnits) {
+  const int32_t planned = PlannedPartitionCount();
+  if (planned == 0) return false;
+  for (int32_t i = 0; i < planned; ++i) {
+    const LayoutEntry& e = DiskContext.layoutTable[i];
+    if (e.newLengthBytes == 0) continue;
+    const uint64_t end = e.newStartBytes + e.newLengthBytes;
+    if (end < e.newStartBytes || end > destinationUnits * 512) return false;
+  }
+  return true;
+}
+
 uint32_t MakeDiskSignature(uint32_t avoid) {
   static std::mt19937 generator{std::random_device{}()};
   uint32_t signature = 0;

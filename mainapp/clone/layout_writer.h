@@ -44,6 +44,11 @@ int32_t PlannedPartitionCount();
 // planned type of 0x80 or above, none of 0).
 int32_t PlannedVolumeCount();
 
+// True when the plan holds at least one partition and every planned
+// partition lies inside the destination disk (`destinationUnits`, 512-byte
+// units): a run never writes a table it cannot fill, nor an empty one.
+bool PlanFitsDestination(uint64_t destinationUnits);
+
 // A random disk signature that is neither 0 nor `avoid` (the source's), so
 // the copy never carries a signature Windows cannot tell from its source's.
 uint32_t MakeDiskSignature(uint32_t avoid);

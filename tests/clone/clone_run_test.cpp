@@ -226,4 +226,30 @@ TEST_F(CloneRunTest, SectorBySectorCloneAndCancelBeforeStart) {
   EXPECT_EQ(Shell("cmp -s -n " + std::to_string(900 * kMiB) + " " + pc_.Image(3) + " /dev/zero"), 0);
 }
 
+// A plan that does not fit the destination, and a missing plan, are refused
+// before the destination is touched; the summary reports the abort.
+TEST_F(CloneRunTest, PlanThatDoesNotFitIsRefused) {
+  for (bool empty : {false, true}) {
+    SCOPED_TRACE(empty);
+    PrepareWizard(2, true, false);
+    for (LayoutEntry& e : DiskContext.layoutTable) {
+      if (empty) e.newLengthBytes = 0;
+      else if (e.newLengthBytes) e.newStartBytes += 200 * kMiB;  // the data partition now ends past 500 MiB
+    }
+    platform::ui::Script script;
+    script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Aborted");
+    script.key("escape");
+    std::ostringstream log;
+    platform::ui::DriverOptions options;
+    options.log = &log;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      RunClonePage(nullptr);
+      EXPECT_TRUE(session.driver().finished()) << log.str();
+    }
+    EXPECT_NE(log.str().find("\"Partition Error\""), std::string::npos) << log.str();
+    EXPECT_EQ(Shell("cmp -s -n " + std::to_string(500 * kMiB) + " " + pc_.Image(2) + " /dev/zero"), 0);
+  }
+}
+
 }  // namespace
