@@ -80,6 +80,16 @@ CString SegmentName(const DiskMapItem& item) {
   return name;
 }
 
+// Shares the bar's width among its segments by their lengths (2 pixels of
+// gap each); the last segment takes what is left when the bar is drawn.
+void SetPixelWidths(DiskMapItem* items, int32_t count, int width) {
+  uint64_t total = 0;
+  for (int32_t i = 0; i < count; ++i) total += items[i].length;
+  const int usable = width - 2 - 2 * count;
+  for (int32_t i = 0; i < count; ++i)
+    items[i].pixelWidth = total == 0 || usable <= 0 ? 0 : static_cast<int32_t>(items[i].length * static_cast<uint64_t>(usable) / total);
+}
+
 }  // namespace
 
 CClone::CClone(CWnd* parent) : CDialog(IDD, parent) {}
@@ -124,6 +134,8 @@ BOOL CClone::OnInitDialog() {
   DiskContext.ioErrorCount = 0;
   sourceCount_ = BuildDiskMap(CloneSettings.copySourceDisk, sourceMap_, true);
   destinationCount_ = BuildDiskMap(CloneSettings.chosenDestinationDisk, destinationMap_, true);
+  SetPixelWidths(sourceMap_, sourceCount_, sourceBar_.right - sourceBar_.left);
+  SetPixelWidths(destinationMap_, destinationCount_, destinationBar_.right - destinationBar_.left);
   InvalidateRect(&sourceBar_, FALSE);
 
   if (ShellState.oneClickAutoMode) ShellState.OneShotTimerId = SetTimer(kAutoStartTimer, 1, nullptr);
