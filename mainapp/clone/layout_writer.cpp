@@ -16,6 +16,7 @@
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
+#include "mainapp/wipe/layout_clearing.h"
 #include "platform/core/guid.h"
 #include "platform/core/clock.h"
 #include "platform/core/kobject.h"
@@ -64,22 +65,6 @@ void ZeroDiskStart(int32_t disk) {
   std::vector<uint8_t> zeros(static_cast<size_t>(units) * 512, 0);
   WriteSectorsAt(h, zeros.data(), 0, units);
   CloseDeviceHandle(h);
-}
-
-// Removes the old partition table of the destination (and on a GPT job the
-// backup header at the disk's end) before the new one is written, so no
-// stale table survives a failure in between.
-void ClearDestination(CWnd* page, int32_t disk) {
-  HANDLE h = OpenDiskHandle(disk);
-  if (!h) return;
-  CREATE_DISK request{};
-  request.PartitionStyle = PARTITION_STYLE_MBR;
-  request.Mbr.Signature = 0;
-  DWORD returned = 0;
-  DeviceIoControl(h, IOCTL_DISK_CREATE_DISK, &request, sizeof request, nullptr, 0, &returned, nullptr);
-  DeviceIoControl(h, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned, nullptr);
-  CloseDeviceHandle(h);
-  ShowElapsedTime(page);
 }
 
 }  // namespace
@@ -238,7 +223,9 @@ void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinati
     CloneRunState.cloneAborted = 1;
     return;
   }
-  ClearDestination(page, destination);
+  // The old table goes (on a GPT job also the first 2 GiB); its result is
+  // not needed: the new table is written over whatever stayed.
+  ClearDiskLayoutForClone(page, destination, [](CWnd* p) { ShowElapsedTime(p); });
 
   auto sourceLayout = std::make_unique<uint8_t[]>(kLayoutBufferSize);
   auto layout = std::make_unique<uint8_t[]>(kLayoutBufferSize);

@@ -252,4 +252,52 @@ TEST_F(CloneRunTest, PlanThatDoesNotFitIsRefused) {
   }
 }
 
+// A destination whose writes fail part-way: the run goes on, and the summary
+// says the copy completed with errors and how many, never plain "Completed".
+TEST_F(CloneRunTest, FailingDestinationWritesAreReported) {
+  pc_.SetIni("disk 1", "failing_writes", "300000-300007");
+  pc_.Boot();
+  platform::fs::ReleaseAllDrivers();
+  ASSERT_TRUE(LoadLanguageStrings());
+  PrepareWizard(1, false, false);
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138);
+  script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 sectors could not be copied.");
+  script.key("escape");
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    RunClonePage(nullptr);
+    EXPECT_TRUE(session.driver().finished()) << log.str();
+  }
+  // Everything before the failing block arrived.
+  EXPECT_EQ(Shell("cmp -n " + std::to_string(300000ull * 512 / (1008 * 512) * (1008 * 512)) + " " + pc_.Image(0) +
+                  " " + pc_.Image(1)),
+            0);
+}
+
+// A format that fails is a failure: on a 4096-byte disk a 96 MiB partition
+// is too small for FAT32, the run says it cannot format, copies nothing into
+// it and the summary reports the abort.
+TEST_F(CloneRunTest, FailedFormatStopsTheRun) {
+  PrepareWizard(3, true, false);
+  for (LayoutEntry& e : DiskContext.layoutTable)
+    if (e.fsCode == 12) e.newLengthBytes = 96 * kMiB;
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Aborted");
+  script.key("escape");
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    RunClonePage(nullptr);
+    EXPECT_TRUE(session.driver().finished()) << log.str();
+  }
+  EXPECT_NE(log.str().find("could not be formatted"), std::string::npos) << log.str();
+  EXPECT_EQ(log.str().find("The duplication is complete."), std::string::npos) << log.str();
+}
+
 }  // namespace
