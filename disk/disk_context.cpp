@@ -3,7 +3,7 @@
 DiskContextRecord DiskContext;
 DiskListRowsRecord DiskListRows;
 PartitionEntry sharedPartitionBuffer[kMaxPartitions] = {};
-const WCHAR* const busNames[4] = {u"Unknown", u"IDE", u"SCSI", u"USB"};
+const WCHAR* const busNames[8] = {u"Unknown", u"IDE", u"SCSI", u"USB", u"SATA", u"NVMe", u"RAID", u"Other"};
 
 int32_t SectorMultiplierOf(int32_t disk) {
   if (disk < 0 || disk >= kMaxPhysicalDisks) return 0;

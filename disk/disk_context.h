@@ -160,8 +160,8 @@ extern DiskListRowsRecord DiskListRows;
 // works on it too.
 extern PartitionEntry sharedPartitionBuffer[kMaxPartitions];
 
-// Bus names by the identity record's bus code 0..3.
-extern const WCHAR* const busNames[4];
+// Bus names by the identity record's bus code 0..7 (disk/drive_identity.h).
+extern const WCHAR* const busNames[8];
 
 // ---- bounded accessors ----------------------------------------------------------------
 

@@ -135,7 +135,7 @@ void EnumerateDisks() {
     int32_t bus = 0;
     if (p < kDriveIdentityCount) {
       memcpy(model, DriveIdentities[p].modelText, kModelTextSize);
-      bus = DriveIdentities[p].busCode < 4 ? DriveIdentities[p].busCode : 0;
+      bus = DriveIdentities[p].busCode < kBusCodeCount ? DriveIdentities[p].busCode : 0;
     }
     DiskContext.listedModel[n] = CString(model);
     DiskContext.listedBusName[n] = busNames[bus];

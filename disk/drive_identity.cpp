@@ -94,7 +94,7 @@ int32_t ProbeIdentityByStorageQuery(int32_t disk) {
       DriveIdentityRecord& record = DriveIdentities[disk];
       std::memset(record.modelText, 0, sizeof record.modelText);
       std::memcpy(record.modelText, model.data(), model.size());
-      record.busCode = descriptor.BusType == BusTypeScsi ? 2 : descriptor.BusType == BusTypeAta ? 1 : 3;
+      record.busCode = BusCodeOf(descriptor.BusType);
       std::memset(record.serialText, 0, kClearedPrefix);
     }
     CloseHandle(h);
@@ -124,4 +124,23 @@ int32_t ProbeIdentityByScsiMiniport(int32_t disk) {
 int32_t ProbeIdentityBySmart(int32_t disk) {
   (void)PhysicalDrivePath(u"\\\\.\\PhysicalDrive%d", disk);
   return 0;
+}
+
+uint8_t BusCodeOf(DWORD storageBusType) {
+  switch (storageBusType) {
+    case 2:  // ATAPI
+    case 3:  // ATA
+      return kBusIde;
+    case 1:   // SCSI
+    case 5:   // SSA
+    case 6:   // Fibre Channel
+    case 9:   // iSCSI
+    case 10:  // SAS
+      return kBusScsi;
+    case 7: return kBusUsb;
+    case 11: return kBusSata;
+    case 17: return kBusNvme;
+    case 8: return kBusRaid;
+    default: return kBusOther;
+  }
 }

@@ -7,9 +7,27 @@
 
 #include "platform/core/types.h"
 
+// Bus codes, the indexes of busNames: only a disk on the USB bus is "USB"
+// (the one-click copy leaves USB disks out); SATA, NVMe and RAID disks have
+// names of their own, the SCSI family (SAS, Fibre Channel, iSCSI) is "SCSI".
+enum BusCode : uint8_t {
+  kBusUnknown = 0,
+  kBusIde = 1,
+  kBusScsi = 2,
+  kBusUsb = 3,
+  kBusSata = 4,
+  kBusNvme = 5,
+  kBusRaid = 6,
+  kBusOther = 7,  // IEEE 1394, SD, MMC, virtual disks
+};
+constexpr int kBusCodeCount = 8;
+
+// The bus code of a storage descriptor's bus type.
+uint8_t BusCodeOf(DWORD storageBusType);
+
 // One record per physical disk number 0..31.
 struct DriveIdentityRecord {
-  // 0 unknown (no probe succeeded), 1 ATA, 2 SCSI, 3 any other bus (shown as "USB").
+  // One of the bus codes below; 0 when no probe succeeded.
   uint8_t busCode = 0;
   // Vendor text followed directly by product text, cut to 31 bytes, always
   // zero-terminated inside the field.

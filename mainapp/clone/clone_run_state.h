@@ -46,6 +46,9 @@ struct CloneRunStateRecord {
   CString copyDescription;
   // copiedBytes / 512 at the end of the run (the engines set it meanwhile).
   uint64_t copiedSectors = 0;
+  // Blocks whose read-back still differs after their repairs; shown by the
+  // summary.
+  int32_t verifyMismatchCount = 0;
 };
 
 extern CloneRunStateRecord CloneRunState;

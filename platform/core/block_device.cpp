@@ -1,6 +1,7 @@
 #include "platform/core/block_device.h"
 
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -17,6 +18,14 @@
 namespace platform {
 
 namespace {
+
+bool is_all_zero(const uint8_t* p, size_t length) {
+  // Compare the buffer with itself shifted by one word: all equal and the
+  // first word zero means all zero.
+  uint64_t first = 0;
+  std::memcpy(&first, p, sizeof first);
+  return first == 0 && std::memcmp(p, p + sizeof first, length - sizeof first) == 0;
+}
 
 DWORD error_from_errno(int err, bool writing) {
   switch (err) {
@@ -97,6 +106,9 @@ std::unique_ptr<FileBlockDevice> FileBlockDevice::open(const std::string& path, 
     device->dio_offset_align_ = offset_align;
     device->dio_mem_align_ = memory_align;
   }
+  // Zeros written to an image file free its space instead (the image stays
+  // sparse, as a real disk's zeros cost nothing); never on a block device.
+  device->punch_zeros_ = S_ISREG(st.st_mode) && !read_only;
   return device;
 }
 
@@ -129,12 +141,20 @@ bool FileBlockDevice::read_at(uint64_t offset, void* buffer, size_t length) {
   return true;
 }
 
+bool FileBlockDevice::punched(uint64_t offset, const uint8_t* p, size_t length) {
+  return punch_zeros_ && length >= kPunchGrain && offset % kPunchGrain == 0 && length % kPunchGrain == 0 &&
+         is_all_zero(p, length) &&
+         ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                     static_cast<off_t>(length)) == 0;
+}
+
 bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t length) {
   if (!in_bounds(offset, length)) {
     SetLastError(ERROR_SECTOR_NOT_FOUND);
     return false;
   }
   auto* p = static_cast<const uint8_t*>(buffer);
+  if (punched(offset, p, length)) return true;
   while (length > 0) {
     ssize_t n = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
@@ -174,6 +194,7 @@ bool FileBlockDevice::write_direct(uint64_t offset, const void* buffer, size_t l
   }
   if (direct_fd_ < 0 || offset % dio_offset_align_ || length % dio_offset_align_)
     return write_at(offset, buffer, length);
+  if (punched(offset, static_cast<const uint8_t*>(buffer), length)) return true;
   return direct_transfer(offset, nullptr, static_cast<const uint8_t*>(buffer), length);
 }
 

@@ -83,9 +83,18 @@ class FileBlockDevice : public BlockDevice {
   uint32_t direct_offset_alignment() const { return dio_offset_align_; }
   uint32_t direct_memory_alignment() const { return dio_mem_align_; }
 
+  // Writes of whole 4 KiB-aligned runs of zeros to an image file punch a hole
+  // instead of storing the zeros: they read back as zeros and keep a cloned
+  // image as sparse as its source. A file system that cannot punch gets the
+  // ordinary write.
+  static constexpr size_t kPunchGrain = 4096;
+
  private:
   FileBlockDevice(int fd, uint64_t length, uint32_t sector_size) : fd_(fd), length_(length), sector_size_(sector_size) {}
   bool direct_transfer(uint64_t offset, uint8_t* read_into, const uint8_t* write_from, size_t length);
+  bool punch_zeros_ = false;
+  // Punches a hole for a whole-grain run of zeros; false when it did not.
+  bool punched(uint64_t offset, const uint8_t* data, size_t length);
   int fd_;
   int direct_fd_ = -1;
   uint32_t dio_offset_align_ = 0;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -63,6 +64,41 @@ TEST(BlockDevice, HostFileRoundTripAndMissingFile) {
 
   EXPECT_FALSE(platform::FileBlockDevice::open("/nonexistent/image.img", 512));
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+// Zeros written over data in an image file read back as zeros and give the
+// space back; a zero run that is not whole 4 KiB pages, or bytes next to it,
+// are written as they are.
+TEST(BlockDevice, ZeroWritesKeepImagesSparse) {
+  char path[] = "/tmp/drum-blockdev-XXXXXX";
+  int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 4 << 20), 0);
+  close(fd);
+  auto blocks = [&] {
+    struct stat st {};
+    stat(path, &st);
+    return st.st_blocks;
+  };
+  auto dev = platform::FileBlockDevice::open(path, 512);
+  ASSERT_TRUE(dev);
+  std::vector<uint8_t> data(2 << 20, 0xC3);
+  ASSERT_TRUE(dev->write_at(0, data.data(), data.size()));
+  ASSERT_TRUE(dev->flush());
+  const auto full = blocks();
+  std::vector<uint8_t> zeros(1 << 20, 0);
+  ASSERT_TRUE(dev->write_at(512 * 1024, zeros.data(), zeros.size()));
+  ASSERT_TRUE(dev->write_at(512, zeros.data(), 512));  // not page-sized: an ordinary write
+  ASSERT_TRUE(dev->flush());
+  EXPECT_LT(blocks(), full - 1800);  // about 1 MiB (2048 blocks of 512 bytes) given back
+  std::vector<uint8_t> back(2 << 20);
+  ASSERT_TRUE(dev->read_at(0, back.data(), back.size()));
+  for (size_t i = 0; i < back.size(); ++i) {
+    const bool zero = (i >= 512 && i < 1024) || (i >= 512 * 1024 && i < 512 * 1024 + (1 << 20));
+    ASSERT_EQ(back[i], zero ? 0 : 0xC3) << i;
+  }
+  dev.reset();
+  std::remove(path);
 }
 
 }  // namespace

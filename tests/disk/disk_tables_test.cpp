@@ -86,7 +86,8 @@ TEST_F(DiskTablesTest, BusNamesAndModelsComeFromTheIdentityProbe) {
   struct Case {
     BusType bus;
     const char16_t* name;
-  } cases[] = {{BusType::Ata, u"IDE"}, {BusType::Scsi, u"SCSI"}, {BusType::Usb, u"USB"}};
+  } cases[] = {{BusType::Ata, u"IDE"},  {BusType::Scsi, u"SCSI"}, {BusType::Usb, u"USB"},   {BusType::Sata, u"SATA"},
+               {BusType::Sas, u"SCSI"}, {BusType::Nvme, u"NVMe"}, {BusType::Raid, u"RAID"}, {BusType::Sd, u"Other"}};
   int n = 0;
   for (auto& c : cases) {
     pc.AddDisk(DiskSpec{.number = n, .sizeBytes = 16 << 20, .bus = c.bus, .vendor = "VEND" + std::to_string(n),

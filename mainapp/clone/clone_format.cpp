@@ -1,0 +1,193 @@
+#include "mainapp/clone/clone_format.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "disk/disk_access.h"
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
+#include "disk/language_table.h"
+#include "disk/process_runners.h"
+#include "disk/shadow_copy.h"
+#include "disk/shell_state.h"
+#include "disk/volume_formatter.h"
+#include "disk/volume_space.h"
+#include "mainapp/clone/clone_page_items.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/clone/layout_writer.h"
+#include "platform/core/clock.h"
+#include "platform/core/kobject.h"
+#include "platform/fs/shell_folders.h"
+#include "platform/process/thread.h"
+#include "platform/storage/volume_api.h"
+#include "platform/ui/cwnd.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/winuser.h"
+
+uint64_t FormattingMarker = UINT64_MAX;
+
+namespace {
+
+constexpr DWORD kPollMs = 200;
+
+void ShowPercent(CWnd* page, int32_t percent) {
+  if (!page) return;
+  CString text;
+  text.Format(u"(%d%%)", percent);
+  page->SetDlgItemText(clone_items::kFormatPercent, text);
+}
+
+void ShowPercentItem(CWnd* page, bool show) {
+  if (!page) return;
+  if (CWnd* item = page->GetDlgItem(clone_items::kFormatPercent)) item->ShowWindow(show ? SW_SHOW : SW_HIDE);
+}
+
+int32_t FormatUnderWinPE(const FormatRequestRecord& request) {
+  char command[64];
+  WinPEFormatCommand(static_cast<char16_t>(u'A' + request.driveIndex), request.fileSystemCode, command, sizeof command);
+  WCHAR windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  CString root(windows, 3);
+  const CString script = root + u"Windows\\System32\\zvqformat.cmd";
+  const CString answers = root + u"Windows\\System32\\zvqformatparams";
+  HANDLE h = CreateFileForWrite(script.GetString());
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  WriteFileBytes(h, static_cast<DWORD>(std::strlen(command)), command);
+  CloseFileHandle(h);
+  h = CreateFileForWrite(answers.GetString());
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  WriteFileBytes(h, 6, "y\r\ny\r\n");
+  CloseFileHandle(h);
+  const CString parameters = CString(u"<") + answers;
+  const DWORD result = IsWow64() ? RunAndWaitWithCom(script, parameters, 0) : RunAndWait(script, parameters, 0);
+  return (result & 0xFFF) <= 1 ? 1 : 0;
+}
+
+bool IsFatType(int32_t type) { return type == 11 || type == 12 || type == 4 || type == 6 || type == 14; }
+
+}  // namespace
+
+void WinPEFormatCommand(char16_t letter, int32_t code, char* out, int size) {
+  const char* fileSystem = code == 7 ? " /FS:NTFS" : (code == 11 || code == 12) ? " /FS:FAT32" : "";
+  std::snprintf(out, static_cast<size_t>(size), "format %c:%s /q", static_cast<char>(letter), fileSystem);
+}
+
+int32_t FormatVolumeForClone(CWnd* page, FormatRequestRecord* request) {
+  if (ShellState.winPEMode) return FormatUnderWinPE(*request);
+  ShowPercentItem(page, true);
+  HANDLE volume = OpenVolumeDevice(static_cast<WCHAR>(u'A' + request->driveIndex));
+  if (volume == INVALID_HANDLE_VALUE) return 0;
+  LockVolume(volume);
+  UnlockVolume(volume);
+  CloseHandle(volume);
+
+  FormatDone = 0;
+  FormatSucceeded = 0;
+  FormatPercent = 0;
+  FormatWorkerRunning = true;
+  HANDLE worker = CreateThread(nullptr, 0, FormatThreadProc, request, 0, nullptr);
+  if (!worker) {
+    FormatWorkerRunning = false;
+    std::fputs("CreateThread failed\n", stdout);
+    return 0;
+  }
+  FormatThread = worker;
+  const int32_t n = CloneRunState.progressPartitionCount;
+  // Also ends when the worker ended without a completion report. Cancel only
+  // sets the abort flag: the worker is never killed in the middle of a
+  // format; the poll waits for it and then lets the run end.
+  while (!FormatDone && FormatWorkerRunning) {
+    PumpClonePage(page);
+    ShowElapsedTime(page);
+    Sleep(kPollMs);
+    const int32_t p = FormatPercent;
+    SetCloneProgressPos32(page, CloneSettings.verifyAfterCopy ? 2 * n + 2 * p : 2 * n + p);
+    ShowPercent(page, p);
+  }
+  WaitForSingleObject(worker, INFINITE);
+  CloseHandle(worker);
+  FormatThread = nullptr;
+  if (CloneRunState.cloneAborted) return 1;
+  ShowElapsedTime(page);
+  FormatPercent = 100;
+  SetCloneProgressPos32(page, 2 * n + 100);
+  ShowPercent(page, 100);
+  if (page) page->RedrawWindow();
+  Sleep(kPollMs);
+  ShowPercentItem(page, false);
+  return FormatDone && FormatSucceeded ? 1 : 0;
+}
+
+bool FormatNewPartitions(CWnd* page, int32_t sourceListed, int32_t destinationListed) {
+  (void)sourceListed;
+  const int32_t destination = ListedPhysicalDisk(destinationListed);
+  if (destination < 0) return false;
+  int32_t count = PlannedPartitionCount();
+  const int32_t first = CloneSettings.convertToGpt ? 1 : 0;
+  int32_t needed = 0, formatted = 0;
+  for (int32_t k = first; k < count; ++k) {
+    if (CloneRunState.cloneAborted) return true;
+    LayoutEntry& e = DiskContext.layoutTable[k];
+    if (e.newLengthBytes == 0) continue;
+    const uint64_t s = e.newStartBytes / 512;
+    MapLettersToDisks();
+    ListLetterVolumes();
+    if (e.fsCode > 0x80) continue;
+    if (!IsFatType(e.newType) && e.newType != 7) continue;  // nothing a formatter makes: copied as it is
+    ++needed;
+    OpenDiskRead(destination);  // positions compare with the destination's multiplier
+    CloseCurrentDisk();
+    int32_t letter = FindLetterByOffset(s, destination);
+    if (letter < 0) {
+      const CString w = FindVolumeByExtent(destination, e.newStartBytes);
+      if (w.IsEmpty()) continue;
+      const DWORD used = GetLogicalDrives();
+      for (int32_t i = 2; i < 26 && letter < 0; ++i)
+        if (!(used & (1u << i))) letter = u'A' + i;
+      if (letter < 0) continue;
+      CString mountPoint;
+      mountPoint += static_cast<WCHAR>(letter);
+      mountPoint += u":\\";
+      if (!SetVolumeMountPointW(mountPoint, w + u"\\")) continue;
+    }
+    CString status = LookupString(u"IDS_FORMATTING");
+    if (e.fsCode != 0x17 && e.fsCode != 0x27 && e.fsCode != 0x1C) status += CString(u" (") + MakeDriveText(static_cast<WCHAR>(letter)) + u")";
+    ShowCloneStatus(page, status);
+    e.newDriveLetter = letter;
+    FormattingMarker = s;
+    if (page) {
+      if (CWnd* bar = page->GetDlgItem(clone_items::kProgress)) bar->SendMessage(PBM_DELTAPOS, 1, 0);
+      page->Invalidate(FALSE);
+    }
+    FormatRequest.driveIndex = letter - u'A';
+    FormatRequest.quickFlag = 1;
+    if (e.newType == 7) {
+      FormatRequest.fileSystemCode = 7;
+      FormatRequest.clusterUnits = 0;
+    } else {
+      const uint64_t mb = e.newLengthBytes / 1048576;
+      int32_t code = e.newType;
+      if (mb >= 4096 && code == 4) code = 12;
+      if (mb >= 32768) code = 7;
+      FormatRequest.fileSystemCode = code;
+      if (code == 7) FormatRequest.clusterUnits = 0;
+      FormatRequest.fat32Flag = e.newType == 14 ? 0 : (code >= 11 ? 1 : 0);
+    }
+    if (!FormatVolumeForClone(page, &FormatRequest)) {
+      FormattingMarker = UINT64_MAX;
+      MessageBoxW(page ? page->GetSafeHwnd() : nullptr, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, 0);
+      return false;
+    }
+    ++formatted;
+  }
+  FormattingMarker = UINT64_MAX;
+  // Partitions that needed a file system but got no letter or mount at all.
+  if (needed > 0 && formatted == 0) {
+    MessageBoxW(page ? page->GetSafeHwnd() : nullptr, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, 0);
+    return false;
+  }
+  if (page) page->Invalidate();
+  return true;
+}

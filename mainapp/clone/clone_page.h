@@ -1,0 +1,64 @@
+// The clone page CClone (dialog 191, "Clone"): the last page of the clone
+// wizard. It shows what is about to happen (duplication type, sizing, the
+// two options, source and destination as text and as two drawn disk bars);
+// its Start runs the whole clone inside the page (RunClone, clone_run.cpp),
+// which shows the status line, the progress bar, the copied amount and the
+// elapsed time, then ends the page and opens the summary page.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/disk_context.h"
+#include "platform/core/cstring.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/gdi.h"
+
+// The page a wizard's Back goes to from the clone page (the options page);
+// the wizard sets it. Null: Back only ends the page.
+using OptionsPageRunner = void (*)();
+inline OptionsPageRunner RunOptionsPageHook = nullptr;
+
+// The bad-sector pre-scan the run starts when the option is on; the scan
+// sets scanCancelled through its result (true: the scan was cancelled).
+// Null: no scan is run.
+using PreCloneScanRunner = bool (*)(CWnd* page);
+inline PreCloneScanRunner RunPreCloneScanHook = nullptr;
+
+class CClone : public CDialog {
+ public:
+  static constexpr UINT IDD = 191;
+  static constexpr UINT_PTR kAutoStartTimer = 1224;
+
+  explicit CClone(CWnd* parent = nullptr);
+  BOOL OnInitDialog() override;
+
+  // The Start button: the whole clone (clone_run.cpp).
+  void RunClone();
+  // The copy step of the single-partition clone: drive texts "X:" and "Y:".
+  void CopySinglePartition(const CString& sourceDrive, const CString& destinationDrive);
+
+ protected:
+  void OnPaint();
+  void OnBack();
+  void OnCloneCancel();
+  void OnTimer(UINT_PTR id);
+  void OnFocusSummary();
+  void OnCancel() override;
+
+  // Draws one disk bar into `dc` over `area` from `items`.
+  void DrawBar(CDC& dc, const RECT& area, const DiskMapItem* items, int32_t count, bool destination);
+
+  CFont titleFont_;
+  CFont textFont_;
+  RECT sourceBar_{};
+  RECT destinationBar_{};
+  DiskMapItem sourceMap_[kMaxDiskMapItems] = {};
+  DiskMapItem destinationMap_[kMaxDiskMapItems] = {};
+  int32_t sourceCount_ = 0;
+  int32_t destinationCount_ = 0;
+
+  DECLARE_MESSAGE_MAP()
+};
+
+// Runs the clone page modally over `parent` (the shell's RunClonePage hook).
+INT_PTR RunClonePageModal(CWnd* parent);

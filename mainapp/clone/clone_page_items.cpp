@@ -1,0 +1,56 @@
+#include "mainapp/clone/clone_page_items.h"
+
+#include <bit>
+
+#include "disk/message_pump.h"
+#include "disk/shell_state.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "platform/core/ctime.h"
+#include "platform/ui/cwnd.h"
+#include "platform/ui/winuser.h"
+
+namespace {
+
+// Shift that brings `high` below 2^31.
+int ProgressShift(uint64_t high) {
+  const int bits = 64 - std::countl_zero(high);
+  return bits > 31 ? bits - 31 : 0;
+}
+
+void SendProgress(CWnd* page, UINT message, WPARAM w, LPARAM l) {
+  if (!page) return;
+  if (CWnd* bar = page->GetDlgItem(clone_items::kProgress)) bar->SendMessage(message, w, l);
+}
+
+}  // namespace
+
+void ShowElapsedTime(CWnd* page) {
+  if (!page) return;
+  const CTimeSpan span(CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart);
+  page->SetDlgItemText(clone_items::kElapsed, span.Format(u"%H:%M:%S"));
+}
+
+void PumpClonePage(CWnd* page) {
+  PumpMessages(page ? page->GetSafeHwnd() : nullptr);
+  if (ShellState.MainDialogHandle) PumpMessages(ShellState.MainDialogHandle);
+}
+
+void ShowCloneStatus(CWnd* page, const CString& text) {
+  CloneRunState.statusText = text;
+  if (page) page->SetDlgItemText(clone_items::kStatus, text);
+}
+
+void SetCloneProgressRange(CWnd* page, uint64_t high) {
+  SendProgress(page, PBM_SETRANGE32, 0, static_cast<LPARAM>(high >> ProgressShift(high)));
+}
+
+void SetCloneProgressPos(CWnd* page, uint64_t position, uint64_t high) {
+  if (position > high) position = high;
+  SendProgress(page, PBM_SETPOS, static_cast<WPARAM>(position >> ProgressShift(high)), 0);
+}
+
+void SetCloneProgressRange32(CWnd* page, int32_t high) { SendProgress(page, PBM_SETRANGE32, 0, high); }
+
+void SetCloneProgressPos32(CWnd* page, int32_t position) {
+  SendProgress(page, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}

@@ -1,0 +1,39 @@
+// The items of the clone page that the run's stages update while they work
+// (status line, progress bar, copied amount, elapsed time, format percent),
+// and the small helpers every stage uses on them. Every helper takes the
+// page as a nullable window: a stage run without a page (a test, a run from
+// another page) updates nothing and still works.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/core/cstring.h"
+
+class CWnd;
+
+namespace clone_items {
+constexpr int kStart = 1011;
+constexpr int kCancel = 2;
+constexpr int kBack = 4;
+constexpr int kProgress = 1025;
+constexpr int kCopied = 1035;
+constexpr int kElapsed = 1103;
+constexpr int kFormatPercent = 1112;
+constexpr int kStatus = 1117;
+}  // namespace clone_items
+
+// Item 1103 := the time since CloneRunState.operationStart as "%H:%M:%S"
+// (hours within the day, so 25 hours show 01:00:00).
+void ShowElapsedTime(CWnd* page);
+// Serves the page's and the main dialog's pending messages once each, so
+// the page's Cancel can run inside a long stage.
+void PumpClonePage(CWnd* page);
+// Sets the page's status line.
+void ShowCloneStatus(CWnd* page, const CString& text);
+// The progress bar takes 32-bit positions: a 64-bit range and position are
+// shifted right by the same amount until the range fits.
+void SetCloneProgressRange(CWnd* page, uint64_t high);
+void SetCloneProgressPos(CWnd* page, uint64_t position, uint64_t high);
+// Range and position in the run's own small units (0 .. 2n + 200).
+void SetCloneProgressRange32(CWnd* page, int32_t high);
+void SetCloneProgressPos32(CWnd* page, int32_t position);

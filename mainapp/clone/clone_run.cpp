@@ -1,0 +1,360 @@
+// RunClone, the Start button of the clone page: the whole clone the wizard
+// prepared, on the user-interface thread, from the optional pre-scan to the
+// summary page. Three kinds of run, by CloneSettings:
+//   sector by sector  (partition mode off, basic off): the disk copied raw;
+//   single partition  (partition mode on): one partition onto another;
+//   basic whole disk  (partition mode off, basic on): new table, mount wait,
+//     formats, each partition copied by files (or by sectors), boot repair.
+#include <algorithm>
+
+#include "disk/disk_access.h"
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
+#include "disk/language_table.h"
+#include "disk/shadow_copy.h"
+#include "disk/shell_state.h"
+#include "disk/volume_formatter.h"
+#include "disk/volume_space.h"
+#include "mainapp/clone/clone_counters.h"
+#include "mainapp/clone/clone_format.h"
+#include "mainapp/clone/clone_page.h"
+#include "mainapp/clone/clone_page_items.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/clone_stage_calls.h"
+#include "mainapp/clone/clone_summary_page.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/clone/layout_writer.h"
+#include "mainapp/clone/raw_copy.h"
+#include "platform/core/ctime.h"
+#include "platform/fs/file_api.h"
+#include "platform/core/clock.h"
+#include "platform/core/kobject.h"
+#include "platform/storage/ioctl.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/winuser.h"
+
+namespace {
+
+void EnableItem(CWnd& page, int id, bool enable) {
+  if (CWnd* item = page.GetDlgItem(id)) item->EnableWindow(enable ? TRUE : FALSE);
+}
+
+// A run starts from clean per-run values: nothing of an earlier run (its
+// boot store, system partition or descriptions) may steer this one.
+void ResetRunValues() {
+  CloneRunState.progressPartitionCount = 0;
+  CloneRunState.copiedBytes = 0;
+  CloneRunState.copiedSectors = 0;
+  CloneRunState.operationSectors = 0;
+  CloneRunState.copyTotalSectors = 0;
+  CloneRunState.verifyMismatchCount = 0;
+  CloneRunState.bootFixSource.Empty();
+  CloneRunState.sourceVolumeText.Empty();
+  CloneRunState.sourceDisplayText.Empty();
+  CloneRunState.destinationVolumeText.Empty();
+  CloneRunState.systemDestinationText.Empty();
+  CloneRunState.systemSourceVolume.Empty();
+  CloneRunState.systemDestinationCopy.Empty();
+  CloneRunState.systemEntryIndex = -1;
+  CloneRunState.copyDescription.Empty();
+  CloneRunState.currentItemText.Empty();
+  CloneRunState.copyItemCount = 0;
+  ShellState.bootFixDrive.Empty();
+  CloneCounters = CloneCountersRecord{};
+}
+
+bool IsNested(const LayoutEntry& e) { return e.nesting != 0 && e.nesting != -1; }
+
+// The units the run expects to copy: the used space (and a quarter more) of
+// each lettered partition, the whole length of the others.
+uint64_t ExpectedUnits(int32_t count) {
+  uint64_t total = 0;
+  for (int32_t k = 0; k < count && k < kMaxLayoutEntries; ++k) {
+    const LayoutEntry& e = DiskContext.layoutTable[k];
+    if (IsNested(e) || e.newLengthBytes == 0) continue;
+    if (e.driveLetter > 0) {
+      const uint64_t used = GetVolumeUsedSectors(static_cast<WCHAR>(e.driveLetter));
+      total += used + used / 4;
+    } else {
+      total += e.lengthBytes / 512;
+    }
+  }
+  return total;
+}
+
+bool RootHas(const CString& root, const char16_t* path) {
+  CString full = root;
+  if (!full.IsEmpty() && full[full.GetLength() - 1] != u'\\') full += u"\\";
+  full += path;
+  return GetFileAttributesW(full) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Copies entry k by sectors onto its planned place with the destination
+// volume locked (a partition without a copyable volume, or any partition
+// when the file-level copy is not part of the build).
+void CopyEntryRaw(CWnd* page, int32_t k, bool verify) {
+  const int32_t destination = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
+  const CString w = FindVolumeByExtent(destination, DiskContext.layoutTable[k].newStartBytes);
+  HANDLE volume = INVALID_HANDLE_VALUE;
+  if (!w.IsEmpty())
+    volume = CreateFileW(w, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH, nullptr);
+  if (volume != INVALID_HANDLE_VALUE) LockVolume(volume);
+  CopyPartitionSectors(page, CloneSettings.copySourceDisk, CloneSettings.chosenDestinationDisk, k, RawPass::Copy);
+  if (verify && !CloneRunState.cloneAborted)
+    CopyPartitionSectors(page, CloneSettings.copySourceDisk, CloneSettings.chosenDestinationDisk, k, RawPass::Verify);
+  if (volume != INVALID_HANDLE_VALUE) {
+    UnlockVolume(volume);
+    CloseHandle(volume);
+  }
+}
+
+}  // namespace
+
+void CClone::CopySinglePartition(const CString& sourceDrive, const CString& destinationDrive) {
+  PumpClonePage(this);
+  ShowCloneStatus(this, LookupString(u"IDS_CopyBlock"));
+  CloneRunState.operationSectors = 0;
+  if (ShellState.winPEMode && RootHas(sourceDrive, u"BOOT\\BCD")) {
+    CloneRunState.bootFixSource = sourceDrive;
+    ShellState.bootFixDrive = destinationDrive;
+  } else {
+    ShellState.bootFixDrive.Empty();
+  }
+  CloneRunState.copyDescription = CloneRunState.statusText + u" (" + sourceDrive + u" " + LookupString(u"IDS_To") +
+                                  u" " + destinationDrive + u")";
+  FolderDepth = 0;
+  CloneRunState.currentItemText = u".";
+  CloneRunState.copyItemCount = 0;
+  bool ran = false;
+  CopyPartitionByFiles(sourceDrive, destinationDrive, false, &ran);
+  if (ran && CloneSettings.verifyAfterCopy && !CloneRunState.cloneAborted) {
+    ShowCloneStatus(this, LookupString(u"IDS_Verifying"));
+    CloneRunState.copyDescription = CloneRunState.statusText + u" (" + destinationDrive + u")";
+    CopyPartitionByFiles(sourceDrive, destinationDrive, true, &ran);
+  }
+  if (!CloneRunState.cloneAborted) CopyDiskSignatureStage();
+}
+
+void CClone::RunClone() {
+  const CString to = CString(u" ") + LookupString(u"IDS_To") + u" ";
+  const int32_t source = CloneSettings.copySourceDisk;
+  const int32_t destination = CloneSettings.chosenDestinationDisk;
+  const bool verify = CloneSettings.verifyAfterCopy != 0;
+  if (CloneRunState.cloneRunning) return;
+  ResetRunValues();
+
+  bool skipToEnd = false;
+  if (CloneSettings.badSectorScan && RunPreCloneScanHook && RunPreCloneScanHook(this)) {
+    if (MessageBoxW(m_hWnd, LookupString(u"IDS_SkipScan"), ShellState.messageCaption,
+                    MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDYES) {
+      CloneRunState.cloneAborted = 1;
+      skipToEnd = true;
+    }
+  }
+  // Source and destination must be two different listed disks; a run that
+  // would copy a disk onto itself does nothing.
+  if (!skipToEnd && (ListedPhysicalDisk(source) < 0 || ListedPhysicalDisk(destination) < 0 ||
+                     ListedPhysicalDisk(source) == ListedPhysicalDisk(destination))) {
+    CloneRunState.cloneAborted = 1;
+    skipToEnd = true;
+  }
+  // A basic whole-disk copy needs a plan that fits the destination; without
+  // one the destination is left untouched.
+  if (!skipToEnd && !CloneSettings.partitionMode && CloneSettings.basicDuplication &&
+      !PlanFitsDestination(ReadDiskGeometry(ListedPhysicalDisk(destination)))) {
+    MessageBoxW(m_hWnd, u"Partition Error", nullptr, MB_OK);
+    CloneRunState.cloneAborted = 1;
+    skipToEnd = true;
+  }
+
+  if (!skipToEnd) {
+    DiskContext.ioErrorCount = 0;
+    CloneRunState.operationStart = CTime::GetCurrentTime().GetTime();
+    CloneRunState.cloneRunning = 1;
+    EnableItem(*this, clone_items::kBack, false);
+    EnableItem(*this, clone_items::kStart, false);
+    RedrawWindow();
+
+    if (!CloneSettings.partitionMode && !CloneSettings.basicDuplication) {
+      // Sector by sector.
+      CopyDiskSectors(this, source, destination, RawPass::Copy);
+      CloneRunState.copiedBytes = CloneRunState.copiedSectors * 512;
+      if (!CloneRunState.cloneAborted) {
+        if (verify) CopyDiskSectors(this, source, destination, RawPass::Verify);
+        if (ShellState.winPEMode) {
+          for (WCHAR letter = u'C'; letter <= u'Y'; ++letter) {
+            if (!DriveHasBootBcd(letter)) continue;
+            ShellState.bootFixDrive = MakeDriveText(letter);
+            const int32_t physical = ListedPhysicalDisk(destination);
+            HANDLE h = OpenDiskHandle(physical);
+            if (h) {
+              const int32_t m = SectorMultiplierOf(physical) > 0 ? SectorMultiplierOf(physical) : 1;
+              std::vector<uint8_t> sector(static_cast<size_t>(m) * 512);
+              if (ReadSectorsAt(h, sector.data(), static_cast<uint64_t>(m), m) == sector.size()) {
+                sector[440] = 'Z';
+                sector[441] = 'y';
+                sector[442] = 'X';
+                sector[443] = static_cast<uint8_t>(letter);
+                WriteSectorsAt(h, sector.data(), static_cast<uint64_t>(m), m);
+              }
+              CloseDeviceHandle(h);
+            }
+            break;
+          }
+        }
+      }
+      ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
+    } else {
+      const int32_t count = CloneSettings.partitionMode ? 0 : PlannedPartitionCount();
+      CloneRunState.progressPartitionCount = CloneSettings.partitionMode ? 0 : std::max<int32_t>(count, 1);
+      CloneRunState.copyTotalSectors = ExpectedUnits(count);
+      EnableItem(*this, clone_items::kCancel, false);
+      Sleep(200);
+      RedrawWindow();
+      Sleep(200);
+      const int32_t n = CloneRunState.progressPartitionCount;
+      SetCloneProgressRange32(this, verify ? 2 * n + 200 : 2 * n + 100);
+      SetWaitCursor();
+      ShowCloneStatus(this, LookupString(u"IDS_CREATEPART"));
+
+      if (CloneSettings.partitionMode) {
+        RestoreCursor();
+        // The drive texts are the last two characters of the descriptions.
+        const CString& s = CloneSettings.sourceDescription;
+        const CString& d = CloneSettings.destinationDescription;
+        const CString sourceDrive = s.GetLength() >= 2 ? CString(s.GetString() + s.GetLength() - 2) : CString();
+        const CString destinationDrive = d.GetLength() >= 2 ? CString(d.GetString() + d.GetLength() - 2) : CString();
+        ShowCloneStatus(this, LookupString(u"IDS_FORMATTING") + u" (" + destinationDrive + u")");
+        bool formatFailed = false;
+        const int32_t t = CloneSettings.copySourceFsCode;
+        if (CloneSettings.basicDuplication && t != 0x87 && destinationDrive.GetLength() == 2) {
+          FormatRequest.driveIndex = destinationDrive[0] - u'A';
+          FormatRequest.quickFlag = 1;
+          const uint64_t mb = DestinationSelection.sectorCount * std::max(SectorMultiplierOf(DestinationSelection.diskNumber), 1) / 2048;
+          int32_t code = t;
+          if (mb >= 4096 && code <= 6) code = 12;
+          if (mb >= 32768 || t == 7) code = 7;
+          FormatRequest.fileSystemCode = code;
+          FormatRequest.clusterUnits = code == 7 ? 0 : FormatRequest.clusterUnits;
+          FormatRequest.fat32Flag = code >= 11 ? 1 : 0;
+          formatFailed = FormatVolumeForClone(this, &FormatRequest) == 0;
+        }
+        EnableItem(*this, clone_items::kCancel, true);
+        if (formatFailed) {
+          MessageBoxW(m_hWnd, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, MB_ICONEXCLAMATION);
+          CloneRunState.cloneRunning = 0;
+          ReleaseShadowCopy();
+          CDialog::OnCancel();
+          CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
+          CMirrorProgressSummary summary;
+          summary.DoModal();
+          return;
+        }
+        CopySinglePartition(sourceDrive, destinationDrive);
+        ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
+      } else {
+        // Basic whole disk.
+        CreateDestinationLayout(this, source, destination);
+        RestoreCursor();
+        ShowCloneStatus(this, LookupString(u"IDS_FORMATTING"));
+        if (!FormatNewPartitions(this, source, destination)) {
+          CloneRunState.cloneAborted = 1;
+          CloneRunState.cloneRunning = 0;
+          CDialog::OnCancel();
+          CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
+          CMirrorProgressSummary summary;
+          summary.DoModal();
+          return;
+        }
+        EnableItem(*this, clone_items::kCancel, true);
+        CloneRunState.operationSectors = 0;
+        ShellState.bootFixDrive.Empty();
+        const int32_t sourcePhysical = ListedPhysicalDisk(source);
+        const int32_t destinationPhysical = ListedPhysicalDisk(destination);
+        for (int32_t k = CloneSettings.convertToGpt ? 1 : 0; k < count; ++k) {
+          if (CloneRunState.cloneAborted) break;
+          const LayoutEntry& e = DiskContext.layoutTable[k];
+          if (e.newLengthBytes == 0) continue;
+          const CString v = PrepareSourceVolume(k, sourcePhysical);
+          if (v.IsEmpty() || !HasFileLevelCopy()) {
+            if (!v.IsEmpty()) ReleaseShadowCopy();
+            CopyEntryRaw(this, k, verify);
+            // Where the source's volume holds the system, the copy is the
+            // system partition of the destination.
+            if (e.driveLetter > 0 && HasWindowsSystem32(static_cast<WCHAR>(e.driveLetter))) {
+              CloneRunState.systemDestinationText = e.newDriveLetter > 0 ? MakeDriveText(static_cast<WCHAR>(e.newDriveLetter)) : CString(u":");
+              CloneRunState.systemEntryIndex = k;
+            }
+            continue;
+          }
+          if (e.lengthBytes == 0) continue;
+          CloneRunState.sourceVolumeText = v;
+          CloneRunState.sourceDisplayText = e.driveLetter > 0 ? MakeDriveText(static_cast<WCHAR>(e.driveLetter)) : v;
+          CloneRunState.destinationVolumeText = e.newDriveLetter > 0
+                                                    ? MakeDriveText(static_cast<WCHAR>(e.newDriveLetter))
+                                                    : FindVolumeByExtent(destinationPhysical, e.newStartBytes);
+          if (RootHas(v, u"BOOT\\BCD")) {
+            CloneRunState.bootFixSource = v;
+            ShellState.bootFixDrive = CloneRunState.destinationVolumeText;
+          }
+          if (RootHas(v, u"WINDOWS\\SYSTEM32")) {
+            CloneRunState.systemDestinationText =
+                e.newDriveLetter > 0 ? MakeDriveText(static_cast<WCHAR>(e.newDriveLetter)) : CString(u":");
+            CloneRunState.systemSourceVolume = ShadowSourceVolume;
+            CloneRunState.systemDestinationCopy = CloneRunState.systemDestinationText;
+            CloneRunState.systemEntryIndex = k;
+          }
+          FolderDepth = 0;
+          CloneRunState.currentItemText = u".";
+          CloneRunState.copyItemCount = 0;
+          ShowCloneStatus(this, LookupString(u"IDS_CopyBlock"));
+          CString description = CloneRunState.statusText + u" (" + CloneRunState.sourceDisplayText + to +
+                                CloneRunState.destinationVolumeText + u")";
+          if (description.Find(u"\\Device\\", 1) > 0 || description.Find(u"\\\\?\\", 1) > 0)
+            description = CloneRunState.statusText;
+          CloneRunState.copyDescription = description;
+          bool ran = false;
+          CopyPartitionByFiles(v, CloneRunState.destinationVolumeText, false, &ran);
+          if (verify && !CloneRunState.cloneAborted) {
+            ShowCloneStatus(this, LookupString(u"IDS_Verifying"));
+            CloneRunState.copyDescription = CloneRunState.statusText + u" (" + CloneRunState.destinationVolumeText + u")";
+            CopyPartitionByFiles(v, CloneRunState.destinationVolumeText, true, &ran);
+          }
+          ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
+        }
+        // The offline repair only for a finished copy that holds a system.
+        const bool gpt = CloneSettings.convertToGpt || CloneSettings.sourceIsGpt;
+        if (gpt && !CloneRunState.cloneAborted && CloneRunState.systemDestinationText.GetLength() == 2)
+          RepairGptSystemStage(destination, CloneRunState.systemDestinationText);
+        if (!CloneRunState.cloneAborted) CopyBootCodeStage(source, destination);
+        if (HANDLE h = OpenDiskHandle(destinationPhysical)) {
+          DWORD returned = 0;
+          DeviceIoControl(h, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned, nullptr);
+          CloseDeviceHandle(h);
+        }
+        ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
+      }
+      const int32_t e = count;
+      SetCloneProgressPos32(this, verify ? 2 * e + 200 : 2 * e + 100);
+      RedrawWindow();
+    }
+
+    if (CloneRunState.cloneAborted) {
+      MessageBoxW(m_hWnd, LookupString(u"IDS_Unusable"), ShellState.messageCaption, MB_ICONEXCLAMATION);
+    } else {
+      MessageBoxW(m_hWnd, LookupString(u"IDS_CloningOver"), ShellState.messageCaption, MB_OK);
+    }
+    CloneRunState.cloneRunning = 0;
+    CloneRunState.copiedSectors = CloneRunState.copiedBytes / 512;
+    if (CloneRunState.cloneAborted && CloneSettings.basicDuplication && ShellState.winPEMode &&
+        !ShellState.bootFixDrive.IsEmpty())
+      DeleteFileW(ShellState.bootFixDrive + u"\\BOOT\\BootFix");
+    CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
+  }
+  ReleaseShadowCopy();
+  CDialog::OnCancel();
+  CMirrorProgressSummary summary;
+  summary.DoModal();
+}

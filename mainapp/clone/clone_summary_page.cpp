@@ -1,0 +1,170 @@
+#include "mainapp/clone/clone_summary_page.h"
+
+#include "disk/disk_context.h"
+#include "disk/language_table.h"
+#include "disk/number_text.h"
+#include "disk/shell_state.h"
+#include "mainapp/clone/clone_counters.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/clone_stage_calls.h"
+#include "mainapp/shell/shutdown_prompt.h"
+#include "mainapp/shell/system_exit.h"
+#include "platform/core/ctime.h"
+#include "platform/core/process_exit.h"
+#include "platform/process/process.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/message_map.h"
+#include "platform/ui/winuser.h"
+
+CloneScanResultRecord CloneScanResult;
+uint8_t rawDestinationPrepared = 0;
+
+BEGIN_MESSAGE_MAP(CMirrorProgressSummary, CDialog)
+  ON_BN_CLICKED(1026, &CMirrorProgressSummary::OnSummaryFinish)
+  ON_BN_CLICKED(1000, &CMirrorProgressSummary::OnSummaryRestart)
+  ON_BN_CLICKED(1034, &CMirrorProgressSummary::OnSummaryHelp)
+  ON_EN_SETFOCUS(1003, &CMirrorProgressSummary::OnFocusSummary)
+  ON_EN_SETFOCUS(1004, &CMirrorProgressSummary::OnFocusSummary)
+END_MESSAGE_MAP()
+
+namespace {
+
+struct Label {
+  int id;
+  const char16_t* key;
+};
+constexpr Label kLabels[] = {
+    {1001, u"IDS_OperationSummary"}, {1013, u"IDS_MProgSum1"}, {1014, u"IDS_MProgSum2"}, {1019, u"IDS_MProgSum3"},
+    {1027, u"IDS_MProgSum4"},        {1016, u"IDS_MProgSum5"}, {1029, u"IDS_MProgSum6"}, {1017, u"IDS_MProgSum7"},
+    {1031, u"IDS_MProgSum8"},        {1015, u"IDS_MProgSum9"}, {1018, u"IDS_MProgSum10"}, {1026, u"IDS_Finish"},
+};
+
+void ShowItem(CDialog& page, int id, bool show) {
+  if (CWnd* item = page.GetDlgItem(id)) item->ShowWindow(show ? SW_SHOW : SW_HIDE);
+}
+
+}  // namespace
+
+CMirrorProgressSummary::CMirrorProgressSummary(CWnd* parent) : CDialog(IDD, parent) {}
+
+BOOL CMirrorProgressSummary::OnInitDialog() {
+  CDialog::OnInitDialog();
+  CloneSettings.checkedRow = -1;
+  CloneSettings.destinationRow = -1;
+  SetWindowText(LookupString(u"IDS_MProgSumCap"));
+  titleFont_.CreateFont(ShellState.titleFontHeight + (ShellState.winPEMode ? 3 : 0), 0, 0, 0, 700, 0, 0, 0, 0, 0, 0,
+                        0, 0, u"Verdana");
+  textFont_.CreateFont(ShellState.textFontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
+  if (CWnd* title = GetDlgItem(1003)) title->SetFont(&titleFont_, TRUE);
+  if (CWnd* subtitle = GetDlgItem(1004)) subtitle->SetFont(&textFont_, TRUE);
+  const bool scanOnly = CloneScanResult.scanOnlySummary != 0;
+  SetDlgItemText(1003, scanOnly ? CString(u"Scan Summary") : LookupString(u"IDS_MProgSumH1"));
+  SetDlgItemText(1004, scanOnly ? CString(u"Bad Sector Scan Summary") : LookupString(u"IDS_MProgSumH2"));
+  for (const Label& l : kLabels) SetDlgItemText(l.id, LookupString(l.key));
+  if (scanOnly) {
+    for (int id : {1014, 1019, 1016, 1029, 1031, 1015}) ShowItem(*this, id, false);
+    ShowItem(*this, 1016, true);
+    ShowItem(*this, 1023, true);
+    ShowItem(*this, 1025, false);
+  }
+  SetDlgItemText(1020, CloneSettings.sourceDescription);
+  SetDlgItemText(1021, CloneSettings.destinationDescription);
+  const CString type = LookupString(CloneSettings.basicDuplication ? u"IDS_Basic" : u"IDS_SectorBySector");
+  SetDlgItemText(1025, type);
+
+  const int32_t ioErrors = DiskContext.ioErrorCount;
+  const int32_t mismatches = CloneRunState.verifyMismatchCount;
+  const char16_t* result = CloneRunState.cloneAborted       ? u"IDS_Aborted"
+                           : (mismatches != 0 || ioErrors != 0) ? u"IDS_Completed_Error"
+                                                                : u"IDS_Completed";
+  SetDlgItemText(1024, LookupString(result));
+
+  switch (CloneSettings.sizingMode) {
+    case SizingMode::Automatic: SetDlgItemText(1028, LookupString(u"IDS_Auto")); break;
+    case SizingMode::SameSize: SetDlgItemText(1028, LookupString(u"IDS_Same")); break;
+    case SizingMode::Manual: SetDlgItemText(1028, LookupString(u"IDS_Manual")); break;
+    default: SetDlgItemText(1028, type); break;
+  }
+
+  CString scan;
+  if (!CloneSettings.badSectorScan) {
+    scan = LookupString(u"IDS_NotSelected");
+  } else if (CloneScanResult.scanCancelled) {
+    scan = LookupString(u"IDS_Aborted");
+  } else {
+    scan.Format(u"%d %s %d %s", CloneScanResult.scanErrorCount, LookupString(u"IDS_badsector1").GetString(),
+                CloneScanResult.badSectorCount, LookupString(u"IDS_badsector2").GetString());
+  }
+  SetDlgItemText(1023, scan);
+
+  if (CloneSettings.verifyAfterCopy) {
+    CString line;
+    line.Format(u"%d %s %d %s", mismatches, LookupString(u"IDS_verifyerror1").GetString(),
+                CloneCounters.verifySecondCount, LookupString(u"IDS_verifyerror2").GetString());
+    SetDlgItemText(1030, line);
+  } else {
+    SetDlgItemText(1030, LookupString(u"IDS_NotSelected"));
+  }
+
+  CString errors;
+  if (!CloneSettings.basicDuplication && ioErrors != 0)
+    errors.Format(u"%s %d %s", LookupString(u"IDS_WriteError").GetString(), ioErrors,
+                  LookupString(u"IDS_WriteError2").GetString());
+  SetDlgItemText(1033, errors);
+
+  SetDlgItemText(1032, FormatSectorCount(CloneRunState.copiedBytes / 512));
+  SetDlgItemText(1022, CTimeSpan(CloneCounters.cloneElapsedTime).Format(u"%H:%M:%S"));
+  SetDlgItemText(1000, LookupString(u"IDS_FINISH"));
+  return TRUE;
+}
+
+void CMirrorProgressSummary::OnFocusSummary() {
+  if (CWnd* box = GetDlgItem(1001)) box->SetFocus();
+}
+
+void CMirrorProgressSummary::OnSummaryRestart() {
+  if (CloneRunState.cloneAborted || CloneScanResult.scanCancelled) {
+    EndDialog(IDCANCEL);
+    return;
+  }
+  if (CloneSettings.partitionMode && !rawDestinationPrepared) {
+    if (CloneSettings.basicDuplication) {
+      EndDialog(IDCANCEL);
+      return;
+    }
+    CopyDiskSignatureStage();
+    MessageBoxW(m_hWnd, LookupString(u"IDS_shutdown2"), ShellState.messageCaption, MB_OK);
+    RestartOrShutdown(1);
+    return;
+  }
+  CopyDiskSignatureStage();
+  if (!ShellState.bootFixDrive.IsEmpty()) {
+    shutdownPromptText = LookupString(u"IDS_bootstring1");
+    shutdownNowText = LookupString(u"IDS_SHUTNOW");
+    shutdownLaterText = LookupString(u"IDS_SHUTLATER");
+    CShutDown prompt;
+    prompt.DoModal();
+    EndDialog(IDCANCEL);
+    return;
+  }
+  EndDialog(IDCANCEL);
+  shutdownPromptText = LookupString(u"IDS_shutdown1");
+  shutdownNowText = LookupString(u"IDS_shutdownnow");
+  shutdownLaterText = LookupString(u"IDS_backtomain");
+  CShutDown prompt;
+  prompt.DoModal();
+}
+
+void CMirrorProgressSummary::OnSummaryFinish() {
+  if (MessageBoxW(m_hWnd, LookupString(u"IDS_RESTART"), ShellState.messageCaption,
+                  MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDYES) {
+    ExitProcess(0);
+  }
+  OnSummaryRestart();
+}
+
+void CMirrorProgressSummary::OnSummaryHelp() {
+  CString path = ShellState.programFolder + u"\\Help\\index.htm";
+  ShellExecuteW(nullptr, u"open", u"opera.exe", path, nullptr, SW_HIDE);
+}

@@ -1,0 +1,39 @@
+// The clone summary page CMirrorProgressSummary (dialog 138): what was
+// copied, how long it took and how it went; its one visible button gives
+// the destination the source's disk signature and leads to the shut-down
+// prompt, so that the machine can boot from the new disk.
+#pragma once
+
+#include "platform/ui/dialog.h"
+#include "platform/ui/gdi.h"
+
+// The bad-sector scan's results that the summary shows; the scan sets them.
+struct CloneScanResultRecord {
+  uint8_t scanCancelled = 0;
+  int32_t scanErrorCount = 0;
+  int32_t badSectorCount = 0;
+  uint8_t scanOnlySummary = 0;
+};
+extern CloneScanResultRecord CloneScanResult;
+
+// Set by the destination page when it prepared an unformatted destination.
+extern uint8_t rawDestinationPrepared;
+
+class CMirrorProgressSummary : public CDialog {
+ public:
+  static constexpr UINT IDD = 138;
+  explicit CMirrorProgressSummary(CWnd* parent = nullptr);
+  BOOL OnInitDialog() override;
+
+  void OnSummaryRestart();
+  void OnSummaryFinish();
+  void OnSummaryHelp();
+
+ protected:
+  void OnFocusSummary();
+
+  CFont titleFont_;
+  CFont textFont_;
+
+  DECLARE_MESSAGE_MAP()
+};

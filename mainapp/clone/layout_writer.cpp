@@ -1,0 +1,333 @@
+#include "mainapp/clone/layout_writer.h"
+
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "disk/disk_access.h"
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
+#include "disk/drive_layout_table.h"
+#include "disk/partition_list.h"
+#include "disk/shadow_copy.h"
+#include "disk/shell_state.h"
+#include "disk/volume_space.h"
+#include "mainapp/clone/clone_page_items.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/wipe/layout_clearing.h"
+#include "platform/core/guid.h"
+#include "platform/core/clock.h"
+#include "platform/core/kobject.h"
+#include "platform/storage/ioctl.h"
+#include "platform/storage/volume_api.h"
+#include "platform/ui/cwnd.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/winuser.h"
+
+LayoutWriterStateRecord LayoutWriterState;
+
+namespace {
+
+constexpr size_t kEntrySize = sizeof(PARTITION_INFORMATION_EX);
+constexpr int32_t kBufferEntries = static_cast<int32_t>((kLayoutBufferSize - kDriveLayoutHeaderSize) / kEntrySize);
+
+DRIVE_LAYOUT_INFORMATION_EX* Header(void* layout) { return static_cast<DRIVE_LAYOUT_INFORMATION_EX*>(layout); }
+PARTITION_INFORMATION_EX* Entry(void* layout, int32_t i) {
+  return reinterpret_cast<PARTITION_INFORMATION_EX*>(static_cast<uint8_t*>(layout) + kDriveLayoutHeaderSize +
+                                                     kEntrySize * static_cast<size_t>(i));
+}
+
+bool IsGptJob() { return CloneSettings.convertToGpt != 0 || CloneSettings.sourceIsGpt != 0; }
+
+bool IsContainerType(int32_t type) { return type == 5 || type == 15 || type == 0x85; }
+
+// Sleeps `seconds` one second at a time, keeping the page's clock current.
+void WaitSeconds(CWnd* page, int seconds) {
+  for (int i = 0; i < seconds; ++i) {
+    Sleep(1000);
+    GetLogicalDrives();
+    ShowElapsedTime(page);
+    PumpClonePage(page);
+  }
+}
+
+// Zeros the start of the destination: the old boot code and table (one
+// track), or the protective MBR's sector on a GPT job.
+void ZeroDiskStart(int32_t disk) {
+  const int32_t m = SectorMultiplierOf(disk) > 0 ? SectorMultiplierOf(disk) : 1;
+  int32_t units = IsGptJob() ? 1 : DiskContext.sectorsPerTrack[disk < kMaxPhysicalDisks ? disk : 0];
+  if (units < m) units = m;
+  units = (units + m - 1) / m * m;
+  HANDLE h = OpenDiskHandle(disk);
+  if (!h) return;
+  std::vector<uint8_t> zeros(static_cast<size_t>(units) * 512, 0);
+  WriteSectorsAt(h, zeros.data(), 0, units);
+  CloseDeviceHandle(h);
+}
+
+}  // namespace
+
+int32_t PlannedPartitionCount() {
+  int32_t count = 0;
+  for (int32_t i = 0; i < kMaxLayoutEntries; ++i)
+    if (DiskContext.layoutTable[i].newLengthBytes > 0) count = i + 1;
+  return count;
+}
+
+int32_t PlannedVolumeCount() {
+  int32_t count = 0;
+  const int32_t planned = PlannedPartitionCount();
+  for (int32_t i = 0; i < planned; ++i) {
+    const LayoutEntry& e = DiskContext.layoutTable[i];
+    if (e.newLengthBytes == 0 || e.newType == 0 || e.newType >= 0x80 || IsContainerType(e.newType)) continue;
+    ++count;
+  }
+  return count;
+}
+
+bool PlanFitsDestination(uint64_t destinationUnits) {
+  const int32_t planned = PlannedPartitionCount();
+  if (planned == 0) return false;
+  for (int32_t i = 0; i < planned; ++i) {
+    const LayoutEntry& e = DiskContext.layoutTable[i];
+    if (e.newLengthBytes == 0) continue;
+    const uint64_t end = e.newStartBytes + e.newLengthBytes;
+    if (end < e.newStartBytes || end > destinationUnits * 512) return false;
+  }
+  return true;
+}
+
+uint32_t MakeDiskSignature(uint32_t avoid) {
+  static std::mt19937 generator{std::random_device{}()};
+  uint32_t signature = 0;
+  do signature = static_cast<uint32_t>(generator());
+  while (signature == 0 || signature == avoid);
+  return signature;
+}
+
+bool ApplyDriveLayout(int32_t disk, void* layout) {
+  DRIVE_LAYOUT_INFORMATION_EX* header = Header(layout);
+  CREATE_DISK request{};
+  request.PartitionStyle = static_cast<PARTITION_STYLE>(header->PartitionStyle);
+  ReadDiskGeometry(disk);
+  HANDLE h = OpenDiskHandle(disk);
+  if (!h) return false;
+  if (header->PartitionStyle == PARTITION_STYLE_MBR) {
+    header->Mbr.Signature = MakeDiskSignature(DiskContext.layoutTable[0].diskSignature);
+    request.Mbr.Signature = header->Mbr.Signature;
+    LayoutWriterState.destinationSignature = header->Mbr.Signature;
+  } else {
+    request.Gpt.DiskId = header->Gpt.DiskId;
+    request.Gpt.MaxPartitionCount = header->Gpt.MaxPartitionCount;
+  }
+  DWORD returned = 0;
+  DeviceIoControl(h, IOCTL_DISK_CREATE_DISK, &request, sizeof request, nullptr, 0, &returned, nullptr);
+  DeviceIoControl(h, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned, nullptr);
+  const DWORD size = static_cast<DWORD>(kDriveLayoutHeaderSize + kEntrySize * header->PartitionCount);
+  if (!DeviceIoControl(h, IOCTL_DISK_SET_DRIVE_LAYOUT_EX, layout, size, nullptr, 0, &returned, nullptr)) {
+    CloseDeviceHandle(h);
+    return false;
+  }
+  DeviceIoControl(h, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned, nullptr);
+  CloseDeviceHandle(h);
+  return true;
+}
+
+bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t count) {
+  ShowElapsedTime(page);
+  ZeroDiskStart(disk);
+  DRIVE_LAYOUT_INFORMATION_EX* header = Header(layout);
+  const int32_t planned = PlannedPartitionCount();
+  if (count > kBufferEntries) count = kBufferEntries;
+  if (count > kMaxLayoutEntries) count = kMaxLayoutEntries;
+  const int32_t m = SectorMultiplierOf(disk) > 0 ? SectorMultiplierOf(disk) : 1;
+  const uint64_t nativeBytes = 512ull * static_cast<uint64_t>(m);
+
+  if (IsGptJob()) {
+    const int32_t entries = planned < kBufferEntries ? planned : kBufferEntries;
+    std::memset(layout, 0, kLayoutBufferSize);
+    header->PartitionStyle = PARTITION_STYLE_GPT;
+    header->PartitionCount = static_cast<DWORD>(entries);
+    header->Gpt.StartingUsableOffset.QuadPart = static_cast<LONGLONG>(DiskContext.layoutTable[0].newStartBytes);
+    header->Gpt.UsableLength.QuadPart =
+        static_cast<LONGLONG>(LayoutWriterState.destinationDiskSize * 512 - DiskContext.layoutTable[0].newStartBytes);
+    header->Gpt.MaxPartitionCount = 128;
+    CoCreateGuid(&header->Gpt.DiskId);
+    for (int32_t i = 0; i < entries; ++i) {
+      const LayoutEntry& e = DiskContext.layoutTable[i];
+      PARTITION_INFORMATION_EX* p = Entry(layout, i);
+      p->PartitionStyle = PARTITION_STYLE_GPT;
+      p->StartingOffset.QuadPart = static_cast<LONGLONG>(e.newStartBytes);
+      p->PartitionLength.QuadPart = static_cast<LONGLONG>(e.newLengthBytes);
+      p->RewritePartition = 1;
+      p->PartitionNumber = static_cast<DWORD>(i + 1);
+      p->Gpt.PartitionType = e.typeGuid;
+      p->Gpt.Attributes = e.gptAttributes;
+      std::memcpy(p->Gpt.Name, e.name, sizeof p->Gpt.Name);
+      CoCreateGuid(&p->Gpt.PartitionId);
+      if (i < kCloneGuidSlots) LayoutWriterState.DestinationPartitionGuids[i] = p->Gpt.PartitionId;
+    }
+    return ApplyDriveLayout(disk, layout);
+  }
+
+  // MBR: the copied source layout is edited entry by entry.
+  uint64_t extendedBase = 0;
+  bool baseFixed = false;
+  for (int32_t i = 0; i < count; ++i) {
+    const LayoutEntry& e = DiskContext.layoutTable[i];
+    PARTITION_INFORMATION_EX* p = Entry(layout, i);
+    p->RewritePartition = 1;
+    if (e.newLengthBytes == 0) {
+      // Not part of the plan (an empty slot, or a partition left out): no entry.
+      p->StartingOffset.QuadPart = 0;
+      p->PartitionLength.QuadPart = 0;
+      p->Mbr.PartitionType = 0;
+      p->Mbr.BootIndicator = 0;
+      p->Mbr.HiddenSectors = 0;
+      continue;
+    }
+    p->StartingOffset.QuadPart = static_cast<LONGLONG>(e.newStartBytes);
+    p->PartitionLength.QuadPart = static_cast<LONGLONG>(e.newLengthBytes);
+    if (e.nesting == 0) {
+      p->Mbr.HiddenSectors = static_cast<DWORD>(e.newStartBytes / nativeBytes);
+    } else if (e.nesting == 1) {
+      p->Mbr.HiddenSectors = 63;
+      if (!baseFixed && e.containerIndex >= 0 && e.containerIndex < kMaxLayoutEntries) {
+        extendedBase = DiskContext.layoutTable[e.containerIndex].newStartBytes;
+        baseFixed = true;
+      }
+    } else if (e.nesting == -1 && IsContainerType(e.newType) && e.newStartBytes >= extendedBase) {
+      p->Mbr.HiddenSectors = static_cast<DWORD>((e.newStartBytes - extendedBase) / nativeBytes);
+    }
+    uint8_t type = p->Mbr.PartitionType;
+    const uint64_t mb = e.newLengthBytes / 1048576;
+    if (mb >= 4096 && type == 4) type = 12;
+    if (mb >= 32768 && type == 12) type = 7;
+    if (type == 0x17 || type == 0x27) type = 7;
+    if (type == 0x1C || type == 0x2C) type = 12;
+    p->Mbr.PartitionType = type;
+    p->Mbr.BootIndicator = e.bootIndicator != 0 ? 1 : 0;
+  }
+  header->PartitionStyle = PARTITION_STYLE_MBR;
+  header->PartitionCount = static_cast<DWORD>(count);
+  return ApplyDriveLayout(disk, layout);
+}
+
+void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinationListed) {
+  const int32_t source = ListedPhysicalDisk(sourceListed);
+  const int32_t destination = ListedPhysicalDisk(destinationListed);
+  LayoutWriterState.layoutWritten = 0;
+  if (source < 0 || destination < 0 || source == destination) {
+    CloneRunState.cloneAborted = 1;
+    return;
+  }
+  // The old table goes (on a GPT job also the first 2 GiB); its result is
+  // not needed: the new table is written over whatever stayed.
+  ClearDiskLayoutForClone(page, destination, [](CWnd* p) { ShowElapsedTime(p); });
+
+  auto sourceLayout = std::make_unique<uint8_t[]>(kLayoutBufferSize);
+  auto layout = std::make_unique<uint8_t[]>(kLayoutBufferSize);
+  std::memset(sourceLayout.get(), 0, kLayoutBufferSize);
+  std::memset(layout.get(), 0, kLayoutBufferSize);
+  LayoutWriterState.sourceDiskSize = ReadDiskGeometry(source);
+  LayoutWriterState.destinationDiskSize = ReadDiskGeometry(destination);
+  int32_t count = QueryDriveLayout(source, sourceLayout.get());
+  if (count < 0) count = 0;
+  std::memcpy(layout.get(), sourceLayout.get(), kLayoutBufferSize);
+
+  int32_t passes = ShellState.winPEMode ? 40 : 20;
+  if (IsGptJob()) passes = 5;
+
+  LayoutWriterState.layoutWritten = BuildDestinationLayout(page, destination, layout.get(), count) ? 1 : 0;
+  if (!LayoutWriterState.layoutWritten) {
+    MessageBoxW(page ? page->GetSafeHwnd() : nullptr, u"Partition Error", nullptr, MB_OK);
+    CloneRunState.cloneAborted = 1;
+    return;
+  }
+
+  // The wait for the new volumes: every time more of them have letters, 30 s
+  // for Windows to settle, until all the plan holds are there.
+  const int32_t expected = PlannedVolumeCount();
+  int32_t last = 0;
+  for (int32_t pass = 1; pass <= passes; ++pass) {
+    GetLogicalDrives();
+    MapLettersToDisks();
+    const int32_t n = CountDiskVolumes(destination);
+    if (n > last) {
+      WaitSeconds(page, 30);
+      SetCloneProgressPos32(page, n);
+      ListLetterVolumes();
+      MapLettersToDisks();
+      if (page) page->Invalidate(FALSE);
+      last = n;
+      WaitSeconds(page, 1);
+    }
+    if (n >= expected) break;
+    WaitSeconds(page, 1);
+  }
+  MapLettersToDisks();
+}
+
+CString PrepareSourceVolume(int32_t k, int32_t sourceDisk) {
+  if (k < 0 || k >= kMaxLayoutEntries) return CString();
+  const LayoutEntry& e = DiskContext.layoutTable[k];
+  const CString v = FindVolumeByExtent(sourceDisk, e.startBytes);
+  if (v.IsEmpty()) return CString();
+  if (k < kCloneGuidSlots) {
+    GUID guid{};
+    // "\\?\Volume{xxxxxxxx-...}"
+    const int open = v.Find(u'{');
+    if (open >= 0 && platform::ParseGuid(std::u16string_view(v.GetString() + open, v.GetLength() - open), &guid))
+      LayoutWriterState.SourceVolumeGuids[k] = guid;
+  }
+  switch (e.fsCode) {
+    case 6: case 7: case 11: case 12: case 0x27: case 0x17: case 0x2C: case 0x1C: break;
+    default: return CString();
+  }
+  CString t = e.driveLetter > 0 ? MakeDriveText(static_cast<WCHAR>(e.driveLetter)) : v;
+  ShadowSourceVolume = t;
+  ShadowDevicePath = CreateShadowCopy(t);
+  return ShadowDevicePath;
+}
+
+bool LockDiskVolumes(const DiskSelectionRecord& disk) {
+  PartitionEntry list[kMaxPartitions] = {};
+  const int32_t count = ReadPartitionList(list, disk.diskNumber);
+  for (HANDLE& h : LayoutWriterState.lockedVolumes) h = nullptr;
+  OpenDiskRead(disk.diskNumber);  // positions compare with the current disk's multiplier
+  CloseCurrentDisk();
+  for (int32_t i = 0, slot = 0; i < count && i < kMaxPartitions && slot < 32; ++i) {
+    const int32_t letter = FindLetterByOffset(list[i].start, disk.diskNumber);
+    if (letter < 0) continue;
+    HANDLE h = OpenVolumeDevice(static_cast<WCHAR>(letter));
+    if (h == INVALID_HANDLE_VALUE) continue;
+    LockVolume(h);
+    LayoutWriterState.lockedVolumes[slot++] = h;
+  }
+  return true;
+}
+
+bool UnlockDiskVolumes() {
+  for (HANDLE& h : LayoutWriterState.lockedVolumes) {
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) continue;
+    UnlockVolume(h);
+    CloseHandle(h);
+    h = nullptr;
+  }
+  return true;
+}
+
+CString GuidToHexText(const GUID& guid) {
+  uint8_t b[16];
+  std::memcpy(b, &guid, 16);
+  static const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+  static const char16_t digits[] = u"0123456789abcdef";
+  CString text;
+  for (int i : order) {
+    text += digits[b[i] >> 4];
+    text += digits[b[i] & 15];
+  }
+  return text;
+}

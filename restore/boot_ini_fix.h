@@ -1,0 +1,30 @@
+// The boot.ini hand-off: after a partition that Windows boots from has been
+// replaced (a restore, or the clone's raw copy of an active partition), the
+// ARC paths in that drive's boot.ini must name the partition's new slot. The
+// fix cannot run while the machine still runs from the old layout, so a
+// RunOnce command hands it to the installed restore program at the next
+// logon: "<installation folder>\Yarv.exe /r C: 0 1" (restore) or the same
+// with "/b" (clone): switch, drive text, disk number, slot.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/core/cstring.h"
+
+// The drive text ("C:") and partition-table slot (1 to 4) the command names;
+// the calling program sets them before it registers.
+extern CString BootIniFixDriveText;
+extern int32_t BootIniFixSlot;
+// Set once a command was registered.
+extern bool BootIniFixRegistered;
+// The restore program's installation folder as last read from
+// HKLM "Software\Corvelware\Yarv" "InstallationDirectory".
+extern CString InstallationDirectory;
+
+// Writes the RunOnce value "YarvBootIni" under HKLM
+// "SOFTWARE\Microsoft\Windows\CurrentVersion\RunOnce": REG_SZ of the
+// command's characters without a terminating zero. `mode` non-zero gives
+// "/r", zero "/b". When the restore program's installation folder cannot
+// be read, no command is registered (a command naming no program would
+// fail at the next logon) and BootIniFixRegistered stays as it was.
+void RegisterBootIniFix(int32_t mode, int32_t disk);

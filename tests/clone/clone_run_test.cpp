@@ -1,0 +1,303 @@
+// The clone run end to end on a simulated PC: the clone page opened as the
+// wizard leaves it (basic whole-disk copy, automatic sizing, verify on), its
+// Start pressed headless, and the copy checked with tools that did not write
+// it: sfdisk for the new table, ntfs-3g's ntfsls/ntfscat/ntfsfix for the
+// NTFS system partition, fsck.fat and mtools for the FAT32 data partition,
+// cmp for the sector-by-sector copy. The source is a 512-byte disk with an
+// active NTFS partition and a FAT32 one; destinations are a larger disk, a
+// smaller but sufficient one, and a larger 4096-byte disk.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
+#include "disk/drive_layout_table.h"
+#include "disk/language_table.h"
+#include "disk/shell_state.h"
+#include "mainapp/clone/clone_commands.h"
+#include "mainapp/clone/clone_counters.h"
+#include "mainapp/clone/clone_page.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/clone/whole_disk_choice.h"
+#include "mainapp/shell/clone_page_hook.h"
+#include "platform/core/text.h"
+#include "platform/fs/volume_set.h"
+#include "platform/ui/headless_driver.h"
+#include "platform/ui/window.h"
+#include "tests/disk/fixture_images.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using disk_fixture::DiskSpec;
+using disk_fixture::Part;
+using disk_fixture::Shell;
+using disk_fixture::SimulatedPc;
+
+constexpr uint64_t kMiB = 1ull << 20;
+// The FAT32 partition is large enough for FAT32 with 4096-byte sectors too.
+constexpr uint64_t kSystemStart = 2048, kSystemCount = 160 * 2048;   // 512-byte sectors
+constexpr uint64_t kDataStart = 162 * 2048, kDataCount = 300 * 2048;
+
+
+class CloneRunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ShellState = ShellStateRecord{};
+    DiskContext = DiskContextRecord{};
+    CloneSettings = CloneSettingsRecord{};
+    CloneRunState = CloneRunStateRecord{};
+    ShellState.titleFontHeight = 15;
+    ShellState.textFontHeight = 13;
+    ShellState.messageCaption = u"Drummetworks";
+    pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 640 * kMiB, .product = "Source Disk", .serial = "SN0"});
+    Part system{.start = kSystemStart, .count = kSystemCount, .mbrType = 0x07, .active = true, .fs = "ntfs",
+                .label = "SYSTEM"};
+    system.files = {{"/bootmgr", disk_fixture::Pattern(300000, 3)}, {"/notes.txt", "the system partition\n"}};
+    Part data{.start = kDataStart, .count = kDataCount, .mbrType = 0x0C, .fs = "fat32", .label = "DATA"};
+    data.files = {{"/DOCS/REPORT.BIN", disk_fixture::Pattern(1500000, 9)}, {"/README.TXT", "data\n"}};
+    pc_.WriteMbr(0, {system, data}, 0x5EED1234);
+    pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 900 * kMiB, .product = "Bigger Disk", .serial = "SN1"});
+    pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = 500 * kMiB, .product = "Smaller Disk", .serial = "SN2"});
+    pc_.AddDisk(DiskSpec{.number = 3, .sizeBytes = 900 * kMiB, .sectorSize = 4096, .product = "Native 4K",
+                         .serial = "SN3"});
+    const std::string program = pc_.folder() + "/program";
+    fs::create_directories(program + "/Resources");
+    const std::string lang = std::string(std::getenv("DRUM_SOURCE_DIR")) + "/resources/lang/";
+    ASSERT_EQ(Shell("cat " + lang + "001.txt $(ls " + lang + "*.001.txt | sort) | sed 's/\\r$//; s/$/\\r/' | " +
+                    "iconv -f UTF-8 -t UTF-16LE > " + program + "/Resources/001.dll"),
+              0);
+    pc_.AppendIni("\n[mount P]\npath = P:\nhost = " + program + "\ndrive_type = remote\n");
+    pc_.Boot();
+    platform::fs::ReleaseAllDrivers();
+    ShellState.programFolder = u"P:";
+    ShellState.languageName = u"English";
+    ASSERT_TRUE(LoadLanguageStrings());
+    RegisterCloneCommands();
+  }
+  void TearDown() override {
+    RunClonePage = nullptr;
+    ShellState = ShellStateRecord{};
+    LanguageTable = LanguageTableRecord{};
+    DiskContext = DiskContextRecord{};
+  }
+
+  int32_t Listed(int n) {
+    for (int i = 1; i <= DiskContext.diskCount && i <= kMaxListedDisks; ++i)
+      if (DiskContext.listedToPhysical[i] == n) return i - 1;
+    ADD_FAILURE() << "disk " << n << " not listed";
+    return -1;
+  }
+
+  // What the wizard leaves for the clone page: the source and destination
+  // chosen, the layout table of the source with the plan the planner makes
+  // for automatic sizing where every partition keeps its place and size
+  // (it fits both destinations).
+  void PrepareWizard(int destination, bool basic, bool verify) {
+    DetectSystemAndSpecialDisks();
+    ASSERT_TRUE(RecordWholeDiskChoice(Listed(0), Listed(destination)));
+    CloneSettings.basicDuplication = basic ? 1 : 0;
+    CloneSettings.partitionMode = 0;
+    CloneSettings.sizingMode = basic ? SizingMode::Automatic : SizingMode::None;
+    CloneSettings.verifyAfterCopy = verify ? 1 : 0;
+    CloneSettings.badSectorScan = 0;
+    CloneSettings.chosenDestinationDisk = Listed(destination);
+    std::vector<uint8_t> layout(kLayoutBufferSize);
+    const int32_t count = QueryDriveLayout(0, layout.data());
+    ASSERT_GE(count, 2);
+    FillLayoutTable(0, layout.data(), count);
+    for (int32_t i = 0; i < count; ++i) {
+      LayoutEntry& e = DiskContext.layoutTable[i];
+      e.newStartBytes = e.startBytes;
+      e.newLengthBytes = e.lengthBytes;
+      e.newType = e.fsCode;
+      e.newDriveLetter = -1;
+    }
+  }
+
+  // Runs the clone page: Start, the result message, the summary with the
+  // result and verify lines it must show, closed.
+  std::string RunClone(const std::string& result, const std::string& verifyLine) {
+    platform::ui::Script script;
+    script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, result);
+    script.expect_text(1030, verifyLine).key("escape");
+    std::ostringstream log;
+    platform::ui::DriverOptions options;
+    options.log = &log;
+    std::string failure;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      try {
+        RunClonePage(nullptr);
+      } catch (const platform::ui::ScriptFailure& e) {
+        failure = e.what();
+      }
+      if (failure.empty() && !session.driver().finished()) failure = "script not finished";
+    }
+    if (!failure.empty()) failure += "\n" + log.str();
+    return failure;
+  }
+
+  // The partition rows sfdisk reads from an image: "start size type [*]".
+  std::vector<std::string> SfdiskRows(int n) {
+    std::string out;
+    Shell("sfdisk -d " + pc_.Image(n), &out);
+    std::vector<std::string> rows;
+    std::regex row("start=\\s*(\\d+), size=\\s*(\\d+), type=(\\w+)(, bootable)?");
+    for (std::sregex_iterator it(out.begin(), out.end(), row), end; it != end; ++it)
+      rows.push_back((*it)[1].str() + " " + (*it)[2].str() + " " + (*it)[3].str() + ((*it)[4].matched ? " *" : ""));
+    return rows;
+  }
+
+  // Checks the copy on destination `n` with the host tools.
+  void CheckCopy(int n) {
+    const uint32_t ss = pc_.SectorSize(n);
+    const uint64_t m = ss / 512;
+    EXPECT_EQ(SfdiskRows(n), (std::vector<std::string>{
+                                 std::to_string(kSystemStart / m) + " " + std::to_string(kSystemCount / m) + " 7 *",
+                                 std::to_string(kDataStart / m) + " " + std::to_string(kDataCount / m) + " c"}));
+    const std::string system = pc_.ExtractVolume(n, kSystemStart / m, kSystemCount / m, "system-copy.img");
+    std::string out;
+    EXPECT_EQ(Shell("ntfsfix -n " + system, &out), 0) << out;
+    Shell("ntfsls " + system, &out);
+    EXPECT_NE(out.find("bootmgr"), std::string::npos) << out;
+    EXPECT_NE(out.find("notes.txt"), std::string::npos) << out;
+    Shell("ntfscat " + system + " bootmgr", &out);
+    EXPECT_TRUE(out == disk_fixture::Pattern(300000, 3)) << "bootmgr differs";
+    const std::string data = pc_.ExtractVolume(n, kDataStart / m, kDataCount / m, "data-copy.img");
+    EXPECT_EQ(Shell("fsck.fat -n " + data, &out), 0) << out;
+    Shell("mtype -i " + data + " ::/DOCS/REPORT.BIN", &out);
+    EXPECT_TRUE(out == disk_fixture::Pattern(1500000, 9)) << "REPORT.BIN differs";
+  }
+
+  SimulatedPc pc_;
+};
+
+// A basic whole-disk clone with verify onto a larger, a smaller but
+// sufficient and a 4096-byte disk: the new table holds the planned
+// partitions, both file systems are whole, the disk has a fresh signature
+// and the summary says the copy completed.
+TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
+  for (int destination : {1, 2, 3}) {
+    SCOPED_TRACE(destination);
+    PrepareWizard(destination, true, true);
+    ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "");
+    EXPECT_EQ(CloneRunState.cloneAborted, 0);
+    CheckCopy(destination);
+    const auto sector0 = pc_.ReadBytes(destination, 0, 512);
+    uint32_t signature = 0;
+    std::memcpy(&signature, sector0.data() + 440, 4);
+    EXPECT_NE(signature, 0u);
+    EXPECT_NE(signature, 0x5EED1234u);
+    EXPECT_EQ(sector0[510], 0x55);
+    EXPECT_EQ(sector0[511], 0xAA);
+  }
+}
+
+// A sector-by-sector clone: every byte of the source's range arrives; a
+// Cancel before the start leaves the destination as it was.
+TEST_F(CloneRunTest, SectorBySectorCloneAndCancelBeforeStart) {
+  PrepareWizard(1, false, true);
+  ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "");
+  const uint64_t bytes = CloneSettings.copySourceLength * 512;
+  EXPECT_EQ(Shell("cmp -n " + std::to_string(bytes) + " " + pc_.Image(0) + " " + pc_.Image(1)), 0);
+
+  PrepareWizard(3, false, false);
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(2).answer("yes");
+  std::string failure;
+  {
+    std::ostringstream log;
+    platform::ui::DriverOptions options;
+    options.log = &log;
+    platform::ui::HeadlessSession session(script, options);
+    RunClonePage(nullptr);
+    if (!session.driver().finished()) failure = "script not finished\n" + log.str();
+  }
+  EXPECT_EQ(failure, "");
+  EXPECT_EQ(Shell("cmp -s -n " + std::to_string(900 * kMiB) + " " + pc_.Image(3) + " /dev/zero"), 0);
+}
+
+// A plan that does not fit the destination, and a missing plan, are refused
+// before the destination is touched; the summary reports the abort.
+TEST_F(CloneRunTest, PlanThatDoesNotFitIsRefused) {
+  for (bool empty : {false, true}) {
+    SCOPED_TRACE(empty);
+    PrepareWizard(2, true, false);
+    for (LayoutEntry& e : DiskContext.layoutTable) {
+      if (empty) e.newLengthBytes = 0;
+      else if (e.newLengthBytes) e.newStartBytes += 200 * kMiB;  // the data partition now ends past 500 MiB
+    }
+    platform::ui::Script script;
+    script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Aborted");
+    script.key("escape");
+    std::ostringstream log;
+    platform::ui::DriverOptions options;
+    options.log = &log;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      RunClonePage(nullptr);
+      EXPECT_TRUE(session.driver().finished()) << log.str();
+    }
+    EXPECT_NE(log.str().find("\"Partition Error\""), std::string::npos) << log.str();
+    EXPECT_EQ(Shell("cmp -s -n " + std::to_string(500 * kMiB) + " " + pc_.Image(2) + " /dev/zero"), 0);
+  }
+}
+
+// A destination whose writes fail part-way: the run goes on, and the summary
+// says the copy completed with errors and how many, never plain "Completed".
+TEST_F(CloneRunTest, FailingDestinationWritesAreReported) {
+  pc_.SetIni("disk 1", "failing_writes", "300000-300007");
+  pc_.Boot();
+  platform::fs::ReleaseAllDrivers();
+  ASSERT_TRUE(LoadLanguageStrings());
+  PrepareWizard(1, false, false);
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138);
+  script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 sectors could not be copied.");
+  script.key("escape");
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    RunClonePage(nullptr);
+    EXPECT_TRUE(session.driver().finished()) << log.str();
+  }
+  // Everything before the failing block arrived.
+  EXPECT_EQ(Shell("cmp -n " + std::to_string(300000ull * 512 / (1008 * 512) * (1008 * 512)) + " " + pc_.Image(0) +
+                  " " + pc_.Image(1)),
+            0);
+}
+
+// A format that fails is a failure: on a 4096-byte disk a 96 MiB partition
+// is too small for FAT32, the run says it cannot format, copies nothing into
+// it and the summary reports the abort.
+TEST_F(CloneRunTest, FailedFormatStopsTheRun) {
+  PrepareWizard(3, true, false);
+  for (LayoutEntry& e : DiskContext.layoutTable)
+    if (e.fsCode == 12) e.newLengthBytes = 96 * kMiB;
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Aborted");
+  script.key("escape");
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    RunClonePage(nullptr);
+    EXPECT_TRUE(session.driver().finished()) << log.str();
+  }
+  EXPECT_NE(log.str().find("could not be formatted"), std::string::npos) << log.str();
+  EXPECT_EQ(log.str().find("The duplication is complete."), std::string::npos) << log.str();
+}
+
+}  // namespace

@@ -1,0 +1,195 @@
+// The raw copy engines on a simulated PC: a 512-byte source disk filled
+// with a byte pattern, an empty 512-byte and an empty 4096-byte destination.
+// What the engines wrote is compared with cmp on the host images; faults
+// (unreadable source sectors, failing destination writes, a disk that does
+// not open) come from machine.ini.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "disk/disk_access.h"
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
+#include "mainapp/clone/clone_counters.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/raw_copy.h"
+#include "platform/fs/volume_set.h"
+#include "tests/disk/fixture_images.h"
+
+namespace {
+
+using disk_fixture::DiskSpec;
+using disk_fixture::Shell;
+using disk_fixture::SimulatedPc;
+
+constexpr uint64_t kMiB = 1ull << 20;
+// 64 MiB of whole cylinders would not divide by the block; the source holds
+// a pattern over its first 40 MiB and zeros after.
+constexpr uint64_t kSourceBytes = 64 * kMiB;
+constexpr uint64_t kPatternBytes = 40 * kMiB + 4096 * 3;
+
+// cmp over [0, bytes) of two images, skipping `skipA` and `skipB` bytes first.
+bool SameBytes(const std::string& a, uint64_t skipA, const std::string& b, uint64_t skipB, uint64_t bytes) {
+  return Shell("cmp -s -n " + std::to_string(bytes) + " -i " + std::to_string(skipA) + ":" + std::to_string(skipB) +
+               " " + a + " " + b) == 0;
+}
+bool AllZero(const std::string& image, uint64_t offset, uint64_t bytes) {
+  return SameBytes(image, offset, "/dev/zero", 0, bytes);
+}
+
+class RawCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DiskContext = DiskContextRecord{};
+    CloneRunState = CloneRunStateRecord{};
+    CloneCounters = CloneCountersRecord{};
+    CloneSettings = CloneSettingsRecord{};
+    pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = kSourceBytes, .product = "Source", .serial = "S0"});
+    pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 96 * kMiB, .product = "Same", .serial = "S1"});
+    pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = 96 * kMiB, .sectorSize = 4096, .product = "Big", .serial = "S2"});
+    pc_.WriteBytes(0, 0, disk_fixture::Pattern(kPatternBytes, 7));
+  }
+  void Boot() {
+    pc_.Boot();
+    platform::fs::ReleaseAllDrivers();
+    DetectSystemAndSpecialDisks();
+  }
+  // The listed index of physical disk n.
+  int32_t Listed(int n) {
+    for (int i = 1; i <= DiskContext.diskCount && i <= kMaxListedDisks; ++i)
+      if (DiskContext.listedToPhysical[i] == n) return i - 1;
+    ADD_FAILURE() << "disk " << n << " not listed";
+    return -1;
+  }
+  void ChooseWholeSource() {
+    CloneSettings.copySourceStart = 0;
+    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(0) + 1];
+  }
+  SimulatedPc pc_;
+};
+
+// A whole-disk copy lands byte for byte on a 512-byte and on a 4096-byte
+// disk; a verify pass over the clean copy finds nothing and writes nothing.
+TEST_F(RawCopyTest, WholeDiskCopyAndCleanVerify) {
+  Boot();
+  ChooseWholeSource();
+  const uint64_t units = CloneSettings.copySourceLength;
+  ASSERT_GT(units * 512, kPatternBytes);
+  for (int destination : {1, 2}) {
+    SCOPED_TRACE(destination);
+    CloneCounters = CloneCountersRecord{};
+    DiskContext.ioErrorCount = 0;
+    ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(destination), RawPass::Copy));
+    EXPECT_EQ(CloneRunState.copiedSectors, units);
+    EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(destination), 0, units * 512));
+    EXPECT_TRUE(AllZero(pc_.Image(destination), units * 512, 96 * kMiB - units * 512));
+    ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(destination), RawPass::Verify));
+    EXPECT_EQ(CloneRunState.verifyMismatchCount, 0);
+    EXPECT_EQ(DiskContext.ioErrorCount, 0);
+  }
+}
+
+// The verify pass reads the destination back before it writes anything: a
+// block changed after the copy is found and repaired, and a block that
+// cannot be written stays counted.
+TEST_F(RawCopyTest, VerifyFindsAndRepairsDifferences) {
+  pc_.SetIni("disk 2", "failing_writes", "5000-5001");  // native 4096-byte sectors
+  Boot();
+  ChooseWholeSource();
+  const uint64_t units = CloneSettings.copySourceLength;
+  ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(1), RawPass::Copy));
+  pc_.WriteBytes(1, 3 * kMiB + 17, std::string("changed after the copy"));
+  ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(1), RawPass::Verify));
+  EXPECT_EQ(CloneRunState.verifyMismatchCount, 0);
+  EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(1), 0, units * 512));
+
+  DiskContext.ioErrorCount = 0;
+  ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(2), RawPass::Copy));
+  EXPECT_GT(DiskContext.ioErrorCount, 0);
+  ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(2), RawPass::Verify));
+  EXPECT_EQ(CloneRunState.verifyMismatchCount, 1);
+  // Everything but the block that holds the failing sectors arrived.
+  const uint64_t blockBytes = 1008 * 512;
+  const uint64_t bad = 5000ull * 4096 / blockBytes * blockBytes;
+  EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(2), 0, bad));
+  EXPECT_TRUE(SameBytes(pc_.Image(0), bad + blockBytes, pc_.Image(2), bad + blockBytes,
+                        units * 512 - bad - blockBytes));
+}
+
+// Unreadable source sectors are counted one by one and written as zeros;
+// every other sector of their block is copied.
+TEST_F(RawCopyTest, UnreadableSourceSectorsAreCountedAndZeroed) {
+  pc_.SetIni("disk 0", "unreadable", "10000-10002, 20001");
+  Boot();
+  ChooseWholeSource();
+  const uint64_t units = CloneSettings.copySourceLength;
+  pc_.WriteBytes(1, 0, std::string(12 * kMiB, '\xEE'));  // stale bytes the copy must replace
+  ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(1), RawPass::Copy));
+  EXPECT_EQ(DiskContext.ioErrorCount, 4);
+  EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(1), 0, 10000 * 512));
+  EXPECT_TRUE(AllZero(pc_.Image(1), 10000 * 512, 3 * 512));
+  EXPECT_TRUE(SameBytes(pc_.Image(0), 10003 * 512, pc_.Image(1), 10003 * 512, (20001 - 10003) * 512));
+  EXPECT_TRUE(AllZero(pc_.Image(1), 20001 * 512, 512));
+  EXPECT_TRUE(SameBytes(pc_.Image(0), 20002 * 512, pc_.Image(1), 20002 * 512, units * 512 - 20002 * 512));
+  // The verify pass cannot compare those blocks and says so; it counts no
+  // read error twice.
+  ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(1), RawPass::Verify));
+  EXPECT_EQ(CloneRunState.verifyMismatchCount, 0);
+  EXPECT_EQ(CloneCounters.verifySecondCount, 2);
+  EXPECT_EQ(DiskContext.ioErrorCount, 4);
+}
+
+// A disk that does not open stops the engine before it transfers anything;
+// a cancelled copy writes nothing and still reports that it ran.
+TEST_F(RawCopyTest, OpenFailureAndCancel) {
+  pc_.SetIni("disk 1", "open_fails", "yes");
+  Boot();
+  ChooseWholeSource();
+  // The disk that does not open is not even listed; the block loop itself
+  // refuses it before it reads anything.
+  const RawPassResult refused = RunRawPass(nullptr, RawRange{0, 1, 0, 0, 4096}, RawPass::Copy, 1008, nullptr, nullptr);
+  EXPECT_FALSE(refused.started);
+  EXPECT_EQ(refused.unitsDone, 0u);
+  CloneRunState.cloneAborted = 1;
+  EXPECT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(2), RawPass::Copy));
+  EXPECT_EQ(CloneRunState.copiedSectors, 0u);
+  EXPECT_TRUE(AllZero(pc_.Image(2), 0, 96 * kMiB));
+}
+
+// A partition planned smaller than its source is copied up to its planned
+// length only: the planned neighbour behind it keeps its bytes.
+TEST_F(RawCopyTest, PartitionCopyKeepsToItsPlannedLength) {
+  Boot();
+  struct Case {
+    uint64_t start, length, newStart, newLength;
+    int destination;
+  };
+  const Case cases[] = {
+      {1 * kMiB, 8 * kMiB, 2 * kMiB, 8 * kMiB, 1},   // same size, moved
+      {1 * kMiB, 8 * kMiB, 4 * kMiB, 5 * kMiB, 2},   // smaller, onto a 4096-byte disk
+      {9 * kMiB, 3 * kMiB, 20 * kMiB, 6 * kMiB, 1},  // larger: only the source's bytes
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.newStart);
+    const std::string fence(kMiB, '\x5A');
+    pc_.WriteBytes(c.destination, c.newStart + c.newLength, fence);
+    CloneRunState.copiedBytes = 0;
+    LayoutEntry& e = DiskContext.layoutTable[3];
+    e = LayoutEntry{};
+    e.startBytes = c.start;
+    e.lengthBytes = c.length;
+    e.newStartBytes = c.newStart;
+    e.newLengthBytes = c.newLength;
+    ASSERT_TRUE(CopyPartitionSectors(nullptr, Listed(0), Listed(c.destination), 3, RawPass::Copy));
+    const uint64_t copied = std::min(c.length, c.newLength);
+    EXPECT_EQ(CloneRunState.copiedBytes, copied);
+    EXPECT_TRUE(SameBytes(pc_.Image(0), c.start, pc_.Image(c.destination), c.newStart, copied));
+    EXPECT_EQ(pc_.ReadBytes(c.destination, c.newStart + c.newLength, fence.size()),
+              std::vector<uint8_t>(fence.begin(), fence.end()));
+    ASSERT_TRUE(CopyPartitionSectors(nullptr, Listed(0), Listed(c.destination), 3, RawPass::Verify));
+    EXPECT_EQ(CloneRunState.verifyMismatchCount, 0);
+  }
+}
+
+}  // namespace
