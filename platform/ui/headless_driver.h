@@ -5,13 +5,14 @@
 //
 //   expect dialog ID | expect text ID "..." | expect enabled|disabled|visible|hidden ID
 //   expect checked ID [ROW]
-//   click ID | dblclick ID | rclick ID [ROW] | move ID
+//   click ID [X Y] [shift] | dblclick ID | rclick ID [ROW | X Y] [shift] | move ID
 //   tick ID [ROW] | untick ID [ROW] | select ID ROW | expand ID PATH | type ID "text"
 //   key enter|escape|space|tab | menu COMMAND
 //   answer ok|cancel|yes|no|retry|abort|ignore | choose "path"
 //   wait MS | screenshot FILE.png | device arrive|remove N
 //
-// ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
+// X Y is a point in the control's client area (the centre when left out);
+// "shift" holds the Shift key down for the click. ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
 // texts joined by '/'. In quoted texts only \" and \\ are escapes, so
 // paths keep their backslashes. Expectations wait (in virtual time) until they hold
 // or the budget runs out; a failure names the step, its line and what was
@@ -61,6 +62,9 @@ class Script {
   Script& click(int id);
   Script& dblclick(int id);
   Script& rclick(int id, int row = -1);
+  Script& click_at(int id, int x, int y, bool shift = false);
+  Script& rclick_at(int id, int x, int y, bool shift = false);
+  Script& shift_click(int id);
   Script& move(int id);
   Script& tick(int id, int row);
   Script& untick(int id, int row);
