@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mainapp/clone/clone_commands.h"
 #include "mainapp/shell/drummet_app.h"
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
@@ -86,6 +87,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "drummetworks: %s\n", error.c_str());
     return 1;
   }
+  RegisterCloneCommands();
   theApp.SetProgramPath(program_image);
   // What the program sees in m_lpCmdLine: its arguments after its own name.
   theApp.SetCommandLine(start.command_line);
