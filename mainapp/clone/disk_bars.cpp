@@ -23,7 +23,7 @@ CString SegmentLabel(const DiskMapItem& item, int32_t index, const DiskBarStyle&
     if (item.driveLetter > 0) {
       label = u" (";
       label += static_cast<WCHAR>(item.driveLetter);
-      label += u":)";
+      label += u":) ";
     }
     label += PartitionTypeName(item.type);
     return label;

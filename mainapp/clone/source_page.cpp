@@ -319,6 +319,18 @@ void CMirrorSource::RedrawBar() {
 
 void CMirrorSource::OnPaint() {
   CPaintDC dc(this);
+  // The legend: a swatch of each segment colour before its text.
+  static const std::pair<int, COLORREF> kLegend[] = {
+      {1086, RGB(25, 25, 25)}, {1087, RGB(0, 0, 128)}, {1090, RGB(0, 0, 255)}, {1091, RGB(0, 255, 0)}};
+  for (auto [id, colour] : kLegend) {
+    CWnd* text = GetDlgItem(id);
+    if (!text) continue;
+    RECT r;
+    text->GetWindowRect(&r);
+    ScreenToClient(&r);
+    dc.FillSolidRect(r.left - 16, r.top + 1, 12, 12, RGB(125, 125, 125));
+    dc.FillSolidRect(r.left - 15, r.top + 2, 10, 10, colour);
+  }
   if (CloneSettings.sourceDisk == -1) return;
   DiskBarStyle style;
   style.highlighted = &SourceSegmentLit;
