@@ -39,19 +39,13 @@ namespace {
 
 constexpr int kGroup = 1001;
 
-// The letter volume on physical disk `physical` that starts where the
-// partition starts; 0 when there is none.
-WCHAR LetterOfPartition(const PartitionEntry& p, int32_t physical) {
-  const int32_t m = SectorMultiplierOf(physical);
-  const uint64_t multiplier = m > 0 ? static_cast<uint64_t>(m) : 1;
-  const int32_t count = std::min(DiskContext.letterVolumeCount, kMaxLetterVolumes);
-  for (int32_t l = 1; l <= count; ++l) {
-    const LetterVolume& v = DiskContext.letterVolumes[l];
-    const int index = LetterIndex(v.letter);
-    if (index < 0 || v.start * multiplier != p.start) continue;
-    if (DiskContext.letterToDisk[index] == physical + 1) return static_cast<WCHAR>(v.letter);
-  }
-  return 0;
+// A lettered partition's details: its letter and its type name.
+CString TypeDetails(WCHAR letter, const PartitionEntry& p) {
+  CString details(u"(");
+  details += letter;
+  details += u":)  ";
+  details += PartitionTypeName(p.type);
+  return details;
 }
 
 // The listed index of the disk of a row, -1 for a row the tables do not hold.
@@ -78,62 +72,8 @@ bool SourceSegmentLit(const DiskMapItem& item, int32_t index, const void*) {
 }  // namespace
 
 void FillSourceList(CListCtrl& list) {
-  DiskContext.diskCount = ReadDiskCount();
-  EnumerateDisks();
-  MapLettersToDisks();
-  ListLetterVolumes();
   list.DeleteAllItems();
-  DiskListRows = DiskListRowsRecord{};
-  const CString partitionText = CString(u"  ") + LookupString(u"IDS_Partition");
-  int r = 0;
-  const int32_t last = std::min(DiskContext.diskCount, kMaxListedDisks);
-  for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
-    const int32_t physical = DiskContext.listedToPhysical[n];
-    CString model = DiskContext.listedModel[n];
-    if (physical < 0 || model.Trim().IsEmpty()) continue;
-    const int diskRow = r++;
-    DiskListRows.rowKind[diskRow] = -n;
-    list.InsertItem(diskRow, DuplicateDiskRowText(physical), kImageDiskRow);
-    list.SetItemText(diskRow, 1, DiskContext.listedModel[n]);
-    list.SetItemText(diskRow, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
-    int32_t count = 0;
-    if (DiskContext.listedDiskSize[n] != 0) count = ReadPartitionList(sharedPartitionBuffer, physical);
-    if (count < 0) count = 0;
-    DiskListRows.partitionsPerDisk[n] = count;
-    uint64_t used = 0;
-    for (int32_t k = 0; k < std::min(count, kMaxPartitions) && r < kMaxListRows; ++k) {
-      const PartitionEntry& p = sharedPartitionBuffer[k];
-      const int row = r++;
-      DiskListRows.rowKind[row] = diskRow;
-      DiskListRows.rowStart[row] = p.start;
-      DiskListRows.rowLength[row] = p.length;
-      DiskListRows.rowEbrSector[row] = p.ebrSector;
-      DiskListRows.rowSlot[row] = p.slot;
-      list.InsertItem(row, partitionText, kImagePartitionRow);
-      list.SetItemText(row, 2, FormatSectorCount(p.length));
-      const WCHAR letter = LetterOfPartition(p, physical);
-      CString details;
-      if (letter) {
-        details = u"(";
-        details += letter;
-        details += u":)  ";
-        details += PartitionTypeName(p.type);
-        const uint64_t partUsed = GetVolumeUsedSectors(letter);
-        used += partUsed;
-        list.SetItemText(row, 3, FormatSectorCount(partUsed));
-      } else {
-        CString type = PartitionTypeName(p.type);
-        details = LookupString(u"IDS_SpecialPertition");
-        details += u" ( ";
-        details += type.Trim();
-        details += u")";
-      }
-      list.SetItemText(row, 1, details);
-    }
-    list.SetItemText(diskRow, 3, FormatSectorCount(used));
-  }
-  DiskListRows.rowCount = r;
-  WizardList.listRowCount = r;
+  WizardList.listRowCount = FillDiskListRows(list, &TypeDetails);
 }
 
 CMirrorSource::CMirrorSource(CWnd* parent) : CDialog(IDD, parent) {}
