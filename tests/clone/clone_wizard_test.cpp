@@ -139,15 +139,7 @@ class CloneWizardTest : public ::testing::Test {
   }
   // Boots the PC with the program's language files and reads the disk tables.
   void Boot(int disks) {
-    const std::string program = pc_.folder() + "/program";
-    fs::create_directories(program + "/Resources");
-    const std::string lang = std::string(std::getenv("DRUM_SOURCE_DIR")) + "/resources/lang/";
-    for (std::string c : {"001", "081"})
-      ASSERT_EQ(disk_fixture::Shell("cat " + lang + c + ".txt $(ls " + lang + "*." + c +
-                                    ".txt | sort) | sed 's/\\r$//; s/$/\\r/' | iconv -f UTF-8 -t UTF-16LE > " +
-                                    program + "/Resources/" + c + ".dll"),
-                0);
-    pc_.AppendIni("\n[mount P]\npath = P:\nhost = " + program + "\ndrive_type = remote\n");
+    ASSERT_TRUE(disk_fixture::MountProgramFolder(pc_, pc_.folder() + "/program"));
     pc_.Boot();
     platform::fs::ReleaseAllDrivers();
     ShellState.programFolder = u"P:";
