@@ -298,6 +298,16 @@ PlannerResults PlanLayoutEntries(LayoutEntry* table, int32_t count, const Planne
   else {
     PlanMbr(table, count, inputs, out.scaleFactor, dbytes, b, out);
     out.count = count;
+    // A plan that does not shrink gets no correction afterwards: an entry
+    // that kept a size reaching past the destination (a damaged source
+    // table) is cut at the destination's end.
+    if (out.scaleFactor >= 1.0)
+      for (int32_t i = 0; i < count; ++i) {
+        LayoutEntry& e = table[i];
+        if (e.newLengthBytes == 0 || End(e) <= dbytes) continue;
+        SetLength(e, dbytes - static_cast<int64_t>(e.newStartBytes));
+        if (e.newLengthBytes == 0) e.newStartBytes = 0;
+      }
   }
   return out;
 }

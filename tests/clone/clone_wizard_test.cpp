@@ -439,11 +439,37 @@ TEST_F(CloneWizardTest, PlanOntoSmallerDisks) {
   EXPECT_FALSE(Apply(&failure, "ok"));
   EXPECT_EQ(failure, "");
   EXPECT_GE(PlanRequiredSectors, 12u * 2048 + 12 * 2048 / 4);
+  EXPECT_EQ(ComputeRequiredSectors(), PlanRequiredSectors);  // one lettered partition, nothing else
 
   // A destination that has gone since it was listed.
   CloneSettings.chosenDestinationDisk = 7;
   EXPECT_FALSE(Apply(&failure, "ok"));
   EXPECT_EQ(failure, "");
+  ExpectImagesUnchanged();
+}
+
+// A source table whose partition runs far past the disk's end: the plan
+// still ends inside the destination, and nothing is written anywhere.
+TEST_F(CloneWizardTest, PlanFromADamagedTableStaysInsideTheDestination) {
+  pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 8 * kCylinder512, .product = "Damaged Disk"});
+  pc_.WriteMbr(0, {{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "SYS"},
+                   {.start = 17 * 2048, .count = 16 * 2048, .mbrType = 0x07}});
+  pc_.WriteBytes(0, 446 + 16 + 12, std::vector<uint8_t>{0x00, 0x00, 0x00, 0x70});  // slot 1: 0x70000000 sectors
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 16 * kCylinder512, .product = "Target Disk"});
+  Boot(2);
+  CloneSettings.copySourceDisk = 0;
+  CloneSettings.chosenDestinationDisk = 1;
+  CloneSettings.sizingMode = SizingMode::Automatic;
+  std::string failure;
+  Apply(&failure, nullptr);
+  const uint64_t dbytes = 257040ull * 512;
+  for (int i = 0; i < kMaxLayoutEntries; ++i) {
+    const LayoutEntry& e = DiskContext.layoutTable[i];
+    if (e.newLengthBytes == 0) continue;
+    EXPECT_LE(e.newStartBytes + e.newLengthBytes, dbytes) << i;
+  }
+  for (int i = 0; i < PlannedDiskMap.count; ++i)
+    EXPECT_LE(PlannedDiskMap.items[i].start + PlannedDiskMap.items[i].length, 257040u) << i;
   ExpectImagesUnchanged();
 }
 
