@@ -12,9 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "apps/drummetworks/interim_clone_plan.h"
 #include "mainapp/clone/clone_commands.h"
-#include "mainapp/shell/clone_page_hook.h"
 #include "mainapp/partition/create_part1.h"
 #include "mainapp/shell/drummet_app.h"
 #include "platform/core/text.h"
@@ -97,12 +95,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "drummetworks: %s\n", error.c_str());
     return 1;
   }
+  RegisterCloneCommands();
   theApp.SetProgramPath(program_image);
   // What the program sees in m_lpCmdLine: its arguments after its own name.
   theApp.SetCommandLine(start.command_line);
   RegisterCloneCommands();
-  // Until the destination planner is linked in (see interim_clone_plan.h).
-  RunClonePage = &RunClonePageWithInterimPlan;
   platform::ui::qt::InstallQtView(parsed.options);
   return platform::ui::RunWithOptions(theApp, parsed.options);
 }

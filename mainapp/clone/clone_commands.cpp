@@ -1,6 +1,9 @@
 #include "mainapp/clone/clone_commands.h"
 
 #include "mainapp/clone/clone_page.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/layout_writer.h"
+#include "mainapp/clone/plan_application.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "mainapp/shell/duplicate_destination_page.h"
 #include "mainapp/shell/duplicate_page.h"
@@ -19,10 +22,23 @@ void RunQuickDuplicate(CDrummetDlg&) {
   duplicate.DoModal();
 }
 
+// The quick duplicate chooses a basic whole-disk copy with automatic sizing
+// but makes no plan; the clone page needs one, so when none is there the
+// planner lays out the destination first (and says so when it is too small).
+// Partitions are copied by sectors (no file-level copy yet), so a partition
+// must keep its size for its file system to stay whole: the plan keeps sizes.
+INT_PTR RunClonePageWithPlan(CWnd* parent) {
+  if (CloneSettings.basicDuplication && !CloneSettings.partitionMode && PlannedPartitionCount() == 0) {
+    CloneSettings.sizingMode = SizingMode::SameSize;
+    if (!ApplyDestinationPlan()) return IDCANCEL;
+  }
+  return RunClonePageModal(parent);
+}
+
 }  // namespace
 
 void RegisterCloneCommands() {
-  RunClonePage = &RunClonePageModal;
+  RunClonePage = &RunClonePageWithPlan;
   if (!shell::FindMainCommand(shell::kCmdDuplicate))
     shell::RegisterMainCommand({shell::kCmdDuplicate, "Duplicate: the quick duplicate pages", &RunQuickDuplicate});
 }

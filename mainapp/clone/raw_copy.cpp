@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
@@ -220,6 +221,24 @@ bool CopyDiskSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed
   return result.started;
 }
 
+// NTFS keeps a copy of its boot sector in the last sector of its partition.
+// A volume copied by sectors into a larger partition leaves that place empty;
+// the copy of the boot sector goes there so the volume stays whole (its size
+// is unchanged and the rest of the partition stays unused).
+void PlaceNtfsBackupBootSector(int32_t source, int32_t destination, const LayoutEntry& e) {
+  const int32_t sourceMultiplier = std::max(Multiplier(source), 1);
+  const int32_t destinationMultiplier = std::max(Multiplier(destination), 1);
+  std::vector<uint8_t> boot(static_cast<size_t>(std::max(sourceMultiplier, destinationMultiplier)) * 512);
+  OpenDiskRead(source);
+  const bool read = ReadDiskSectors(boot.data(), e.startBytes / 512 / sourceMultiplier, 1) == 0;
+  CloseCurrentDisk();
+  if (!read || std::memcmp(boot.data() + 3, "NTFS    ", 8) != 0) return;
+  const uint64_t end = (e.newStartBytes + e.newLengthBytes) / 512 / destinationMultiplier;
+  OpenDiskReadWrite(destination);
+  WriteDiskSectors(boot.data(), end - 1, destinationMultiplier);
+  CloseCurrentDisk();
+}
+
 bool CopyPartitionSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed, int32_t entry, RawPass pass) {
   PumpClonePage(page);
   if (entry < 0 || entry >= kMaxLayoutEntries) return false;
@@ -241,5 +260,7 @@ bool CopyPartitionSectors(CWnd* page, int32_t sourceListed, int32_t destinationL
   PartitionProgress progress{CloneRunState.copiedBytes};
   const RawPassResult result = RunRawPass(page, range, pass, block, &PartitionCopyProgress, &progress);
   if (pass == RawPass::Copy) CloneRunState.copiedBytes += result.unitsDone * 512;
+  if (pass == RawPass::Copy && result.started && !CloneRunState.cloneAborted && e.newLengthBytes > e.lengthBytes)
+    PlaceNtfsBackupBootSector(source, destination, e);
   return result.started;
 }

@@ -1,8 +1,14 @@
 #include "mainapp/shell/duplicate_page_parts.h"
 
+#include <algorithm>
+
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
 #include "disk/language_table.h"
 #include "disk/number_text.h"
+#include "disk/partition_list.h"
 #include "disk/shell_state.h"
+#include "disk/volume_space.h"
 #include "mainapp/clone/disk_list_images.h"
 #include "platform/ui/dialog.h"
 
@@ -11,6 +17,21 @@ namespace {
 constexpr int kTitle = 1003;
 constexpr int kSubtitle = 1004;
 constexpr int kDiskList = 1027;
+
+// The letter volume on physical disk `physical` whose start (native sectors
+// times the multiplier) is the partition's start; 0 when there is none.
+WCHAR LetterOfPartition(const PartitionEntry& p, int32_t physical) {
+  const int32_t m = SectorMultiplierOf(physical);
+  const uint64_t multiplier = m > 0 ? static_cast<uint64_t>(m) : 1;
+  const int32_t count = std::min(DiskContext.letterVolumeCount, kMaxLetterVolumes);
+  for (int32_t l = 1; l <= count; ++l) {
+    const LetterVolume& v = DiskContext.letterVolumes[l];
+    const int index = LetterIndex(v.letter);
+    if (index < 0 || v.start * multiplier != p.start) continue;
+    if (DiskContext.letterToDisk[index] == physical + 1) return static_cast<WCHAR>(v.letter);
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -63,4 +84,59 @@ CString DuplicateDiskRowText(int32_t physical) {
   text += IntToText(physical);
   text += u" ";
   return text;
+}
+
+int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition)) {
+  DiskContext.diskCount = ReadDiskCount();
+  EnumerateDisks();
+  MapLettersToDisks();
+  ListLetterVolumes();
+  DiskListRows = DiskListRowsRecord{};
+
+  const CString partitionText = CString(u"  ") + LookupString(u"IDS_Partition");
+  int r = 0;
+  const int32_t last = std::min(DiskContext.diskCount, kMaxListedDisks);
+  for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
+    const int32_t physical = DiskContext.listedToPhysical[n];
+    CString model = DiskContext.listedModel[n];
+    if (physical < 0 || model.Trim().IsEmpty()) continue;
+    const int diskRow = r++;
+    DiskListRows.rowKind[diskRow] = -n;
+    list.InsertItem(diskRow, DuplicateDiskRowText(physical), kImageDiskRow);
+    list.SetItemText(diskRow, 1, model);
+    list.SetItemText(diskRow, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
+
+    int32_t count = 0;
+    if (DiskContext.listedDiskSize[n] != 0) count = ReadPartitionList(sharedPartitionBuffer, physical);
+    if (count < 0) count = 0;
+    DiskListRows.partitionsPerDisk[n] = count;
+    uint64_t used = 0;
+    for (int32_t k = 0; k < std::min(count, kMaxPartitions) && r < kMaxListRows; ++k) {
+      const PartitionEntry& p = sharedPartitionBuffer[k];
+      const int row = r++;
+      DiskListRows.rowKind[row] = diskRow;
+      DiskListRows.rowStart[row] = p.start;
+      DiskListRows.rowLength[row] = p.length;
+      DiskListRows.rowEbrSector[row] = p.ebrSector;
+      DiskListRows.rowSlot[row] = p.slot;
+      list.InsertItem(row, partitionText, kImagePartitionRow);
+      list.SetItemText(row, 2, FormatSectorCount(p.length));
+      const WCHAR letter = LetterOfPartition(p, physical);
+      if (letter) {
+        list.SetItemText(row, 1, letteredDetails(letter, p));
+        const uint64_t partUsed = GetVolumeUsedSectors(letter);
+        used += partUsed;
+        list.SetItemText(row, 3, FormatSectorCount(partUsed));
+      } else {
+        CString details = LookupString(u"IDS_SpecialPertition");
+        details += u" ( ";
+        details += PartitionTypeName(p.type);
+        details += u")";
+        list.SetItemText(row, 1, details);
+      }
+    }
+    list.SetItemText(diskRow, 3, FormatSectorCount(used));
+  }
+  DiskListRows.rowCount = r;
+  return r;
 }

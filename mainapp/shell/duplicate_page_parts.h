@@ -10,6 +10,7 @@
 #include "platform/ui/gdi.h"
 
 class CDialog;
+struct PartitionEntry;
 
 struct DuplicateHeaderFonts {
   CFont title;
@@ -35,3 +36,13 @@ void UntickOtherRows(CListCtrl& list, int row);
 // "Disk N " (the text of IDS_Drive, the physical number and a blank): column 0
 // of a disk row.
 CString DuplicateDiskRowText(int32_t physical);
+
+// Rebuilds the disk and letter tables and fills `list` with one row per
+// listed disk that has a model text (image 0: "Disk N ", model, size, used
+// space of its lettered partitions) and one per partition (image 1:
+// "  Partition", details, length, used space of a lettered one), and the
+// DiskListRows entry of every row; the tables hold 26 rows, so the list
+// stops there. Column 1 of a lettered partition is `letteredDetails`; of one
+// without a letter the text of IDS_SpecialPertition and its type name.
+// Returns the row count.
+int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition));

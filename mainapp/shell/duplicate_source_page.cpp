@@ -28,19 +28,15 @@ CString VolumeLabel(WCHAR letter) {
   return CString(label);
 }
 
-// The letter volume on physical disk `physical` whose start (native sectors
-// times the multiplier) is the partition's start; 0 when there is none.
-WCHAR LetterOfPartition(const PartitionEntry& p, int32_t physical) {
-  const int32_t m = SectorMultiplierOf(physical);
-  const uint64_t multiplier = m > 0 ? static_cast<uint64_t>(m) : 1;
-  const int32_t count = std::min(DiskContext.letterVolumeCount, kMaxLetterVolumes);
-  for (int32_t l = 1; l <= count; ++l) {
-    const LetterVolume& v = DiskContext.letterVolumes[l];
-    const int index = LetterIndex(v.letter);
-    if (index < 0 || v.start * multiplier != p.start) continue;
-    if (DiskContext.letterToDisk[index] == physical + 1) return static_cast<WCHAR>(v.letter);
-  }
-  return 0;
+// A lettered partition's details: its letter and its volume label (the
+// type name when it has none).
+CString LabelDetails(WCHAR letter, const PartitionEntry& p) {
+  CString label = VolumeLabel(letter);
+  CString details(u"(");
+  details += letter;
+  details += u":)  ";
+  details += label.Trim().IsEmpty() ? PartitionTypeName(p.type) : label;
+  return details;
 }
 
 }  // namespace
@@ -65,66 +61,8 @@ BOOL CDuplicateSrc::OnInitDialog() {
 }
 
 // One row per listed disk with a model text, each followed by its
-// partitions; every row gets its DiskListRows entry at the same index. The
-// tables hold 26 rows: the list stops there.
-void CDuplicateSrc::FillList() {
-  CListCtrl* list = List();
-  DiskContext.diskCount = ReadDiskCount();
-  EnumerateDisks();
-  MapLettersToDisks();
-  ListLetterVolumes();
-  DiskListRows = DiskListRowsRecord{};
-
-  const CString partitionText = CString(u"  ") + LookupString(u"IDS_Partition");
-  int r = 0;
-  const int32_t last = std::min(DiskContext.diskCount, kMaxListedDisks);
-  for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
-    const int32_t physical = DiskContext.listedToPhysical[n];
-    CString model = DiskContext.listedModel[n];
-    if (physical < 0 || model.Trim().IsEmpty()) continue;
-    const int diskRow = r++;
-    DiskListRows.rowKind[diskRow] = -n;
-    list->InsertItem(diskRow, DuplicateDiskRowText(physical), kImageDiskRow);
-    list->SetItemText(diskRow, 1, model);
-    list->SetItemText(diskRow, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
-
-    int32_t count = 0;
-    if (DiskContext.listedDiskSize[n] != 0) count = ReadPartitionList(sharedPartitionBuffer, physical);
-    DiskListRows.partitionsPerDisk[n] = count;
-    uint64_t used = 0;
-    for (int32_t k = 0; k < std::min(count, kMaxPartitions) && r < kMaxListRows; ++k) {
-      const PartitionEntry& p = sharedPartitionBuffer[k];
-      const int row = r++;
-      DiskListRows.rowKind[row] = diskRow;
-      DiskListRows.rowStart[row] = p.start;
-      DiskListRows.rowLength[row] = p.length;
-      DiskListRows.rowEbrSector[row] = p.ebrSector;
-      DiskListRows.rowSlot[row] = p.slot;
-      list->InsertItem(row, partitionText, kImagePartitionRow);
-      list->SetItemText(row, 2, FormatSectorCount(p.length));
-      const WCHAR letter = LetterOfPartition(p, physical);
-      if (letter) {
-        CString label = VolumeLabel(letter);
-        CString details(u"(");
-        details += letter;
-        details += u":)  ";
-        details += label.Trim().IsEmpty() ? PartitionTypeName(p.type) : label;
-        list->SetItemText(row, 1, details);
-        const uint64_t partUsed = GetVolumeUsedSectors(letter);
-        used += partUsed;
-        list->SetItemText(row, 3, FormatSectorCount(partUsed));
-      } else {
-        CString details = LookupString(u"IDS_SpecialPertition");
-        details += u" ( ";
-        details += PartitionTypeName(p.type);
-        details += u")";
-        list->SetItemText(row, 1, details);
-      }
-    }
-    list->SetItemText(diskRow, 3, FormatSectorCount(used));
-  }
-  DiskListRows.rowCount = r;
-}
+// partitions, a lettered one with its volume label.
+void CDuplicateSrc::FillList() { FillDiskListRows(*List(), &LabelDetails); }
 
 void CDuplicateSrc::OnListItemChanging(NMHDR* header, LRESULT* result) {
   *result = 0;

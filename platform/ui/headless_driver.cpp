@@ -26,10 +26,10 @@ struct VerbShape {
 
 // Argument counts per verb ("expect" counts its kind word).
 const VerbShape kVerbs[] = {
-    {"expect", 2, 3}, {"click", 1, 1},  {"dblclick", 1, 1}, {"rclick", 1, 2}, {"move", 1, 1},
+    {"expect", 2, 3}, {"click", 1, 4},  {"dblclick", 1, 1}, {"rclick", 1, 4}, {"move", 1, 1},
     {"tick", 1, 2},   {"untick", 1, 2}, {"select", 2, 2},   {"expand", 2, 2}, {"type", 2, 2},
     {"key", 1, 1},    {"menu", 1, 1},   {"answer", 1, 1},   {"choose", 1, 1}, {"wait", 1, 1},
-    {"screenshot", 1, 1}, {"device", 2, 2}, {"click-at", 3, 3}, {"right-click-at", 3, 3},
+    {"screenshot", 1, 1}, {"device", 2, 2},
 };
 
 bool parse_int(const std::string& s, long long& out) {
@@ -112,11 +112,11 @@ void post_mouse(Window* w, POINT at, std::initializer_list<std::pair<UINT, WPARA
   }
 }
 
-void post_click(Window* w, POINT at, bool right) {
+void post_click(Window* w, POINT at, bool right, WPARAM modifiers = 0) {
   if (right)
-    post_mouse(w, at, {{WM_RBUTTONDOWN, MK_RBUTTON}, {WM_RBUTTONUP, 0}});
+    post_mouse(w, at, {{WM_RBUTTONDOWN, MK_RBUTTON | modifiers}, {WM_RBUTTONUP, modifiers}});
   else
-    post_mouse(w, at, {{WM_LBUTTONDOWN, MK_LBUTTON}, {WM_LBUTTONUP, 0}});
+    post_mouse(w, at, {{WM_LBUTTONDOWN, MK_LBUTTON | modifiers}, {WM_LBUTTONUP, modifiers}});
 }
 
 int answer_id(const std::string& name) {
@@ -299,17 +299,22 @@ Script& Script::expect_checked(int id, int row) {
   return add("expect", {"checked", std::to_string(id), std::to_string(row)});
 }
 Script& Script::click(int id) { return add("click", {std::to_string(id)}); }
-Script& Script::click_at(int id, int x, int y) {
-  return add("click-at", {std::to_string(id), std::to_string(x), std::to_string(y)});
-}
-Script& Script::right_click_at(int id, int x, int y) {
-  return add("right-click-at", {std::to_string(id), std::to_string(x), std::to_string(y)});
-}
 Script& Script::dblclick(int id) { return add("dblclick", {std::to_string(id)}); }
 Script& Script::rclick(int id, int row) {
   if (row < 0) return add("rclick", {std::to_string(id)});
   return add("rclick", {std::to_string(id), std::to_string(row)});
 }
+Script& Script::click_at(int id, int x, int y, bool shift) {
+  std::vector<std::string> a = {std::to_string(id), std::to_string(x), std::to_string(y)};
+  if (shift) a.push_back("shift");
+  return add("click", std::move(a));
+}
+Script& Script::rclick_at(int id, int x, int y, bool shift) {
+  std::vector<std::string> a = {std::to_string(id), std::to_string(x), std::to_string(y)};
+  if (shift) a.push_back("shift");
+  return add("rclick", std::move(a));
+}
+Script& Script::shift_click(int id) { return add("click", {std::to_string(id), "shift"}); }
 Script& Script::move(int id) { return add("move", {std::to_string(id)}); }
 Script& Script::tick(int id, int row) { return add("tick", {std::to_string(id), std::to_string(row)}); }
 Script& Script::untick(int id, int row) { return add("untick", {std::to_string(id), std::to_string(row)}); }
@@ -601,26 +606,42 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
     error = "no control " + std::to_string(id) + " in " + window_name(top);
     return Outcome::Waiting;
   }
-  if (s.verb == "click-at" || s.verb == "right-click-at") {
-    // The control only places the point (it may be a hidden frame that marks
-    // a drawn area): the click goes to whatever the mouse lands on there.
-    long long x = 0, y = 0;
-    if (!parse_int(a[1], x) || !parse_int(a[2], y)) {
-      error = "'" + s.verb + "' needs a point: " + a[1] + " " + a[2];
-      return Outcome::Failed;
-    }
-    post_click(c, {static_cast<LONG>(x), static_cast<LONG>(y)}, s.verb == "right-click-at");
-    return Outcome::Done;
-  }
-  if (!usable(c)) {
+  // A click at a point only takes its place from the control, which may be a
+  // hidden frame marking a drawn area: the click lands on what lies there.
+  const bool at_point = (s.verb == "click" || s.verb == "rclick") && a.size() >= 3 && a[1] != "shift";
+  if (!usable(c) && !(at_point && c->enabled())) {
     error = "control " + std::to_string(id) + " of " + window_name(top) + " is " +
             (c->showing() ? "disabled" : "hidden");
     return Outcome::Failed;
   }
   if (s.verb == "click" || s.verb == "rclick" || s.verb == "dblclick") {
     POINT at = centre(c);
-    if (s.verb == "rclick" && a.size() == 2) {
-      int row = list_row(c, a[1]);
+    // Optional words after the id: a point "X Y" of the control's client
+    // area (or, for rclick, a list row), then "shift".
+    std::vector<std::string> rest(a.begin() + 1, a.end());
+    WPARAM modifiers = 0;
+    if (!rest.empty() && rest.back() == "shift") {
+      modifiers = MK_SHIFT;
+      rest.pop_back();
+    }
+    if (rest.size() == 2) {
+      long long x = 0, y = 0;
+      if (!parse_int(rest[0], x) || !parse_int(rest[1], y)) {
+        error = "bad point '" + rest[0] + " " + rest[1] + "'";
+        return Outcome::Failed;
+      }
+      RECT r = c->client_rect();
+      // A hidden control only places the point, which may lie beyond it.
+      if (c->showing() && (x < r.left || y < r.top || x >= r.right || y >= r.bottom)) {
+        error = "point " + rest[0] + "," + rest[1] + " lies outside control " + std::to_string(id);
+        return Outcome::Failed;
+      }
+      at = {static_cast<LONG>(x), static_cast<LONG>(y)};
+    } else if (rest.size() > 2 || (rest.size() == 1 && s.verb == "click")) {
+      error = s.verb + " takes a point X Y" + (s.verb == "rclick" ? " or a ROW" : "") + ", then \"shift\"";
+      return Outcome::Failed;
+    } else if (s.verb == "rclick" && rest.size() == 1) {
+      int row = list_row(c, rest[0]);
       if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
         RECT r = lv->row_rect(*c, row);
         at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
@@ -629,7 +650,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
     if (s.verb == "dblclick") {
       post_mouse(c, at, {{WM_LBUTTONDBLCLK, MK_LBUTTON}});
     } else {
-      post_click(c, at, s.verb == "rclick");
+      post_click(c, at, s.verb == "rclick", modifiers);
     }
     return Outcome::Done;
   }

@@ -5,15 +5,16 @@
 //
 //   expect dialog ID | expect text ID "..." | expect enabled|disabled|visible|hidden ID
 //   expect checked ID [ROW]
-//   click ID | dblclick ID | rclick ID [ROW] | move ID
-//   click-at ID X Y | right-click-at ID X Y   (a point of the control's client
-//     area, which may be hidden; the click lands on what lies there)
+//   click ID [X Y] [shift] | dblclick ID | rclick ID [ROW | X Y] [shift] | move ID
+//     (a point form may name a hidden control, such as a frame that marks a drawn
+//     area: the click lands on what lies at that point)
 //   tick ID [ROW] | untick ID [ROW] | select ID ROW | expand ID PATH | type ID "text"
 //   key enter|escape|space|tab | menu COMMAND
 //   answer ok|cancel|yes|no|retry|abort|ignore | choose "path"
 //   wait MS | screenshot FILE.png | device arrive|remove N
 //
-// ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
+// X Y is a point in the control's client area (the centre when left out);
+// "shift" holds the Shift key down for the click. ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
 // texts joined by '/'. In quoted texts only \" and \\ are escapes, so
 // paths keep their backslashes. Expectations wait (in virtual time) until they hold
 // or the budget runs out; a failure names the step, its line and what was
@@ -61,10 +62,11 @@ class Script {
   Script& expect_hidden(int id);
   Script& expect_checked(int id, int row = -1);
   Script& click(int id);
-  Script& click_at(int id, int x, int y);
-  Script& right_click_at(int id, int x, int y);
   Script& dblclick(int id);
   Script& rclick(int id, int row = -1);
+  Script& click_at(int id, int x, int y, bool shift = false);
+  Script& rclick_at(int id, int x, int y, bool shift = false);
+  Script& shift_click(int id);
   Script& move(int id);
   Script& tick(int id, int row);
   Script& untick(int id, int row);

@@ -357,6 +357,7 @@ constexpr UINT VK_F1 = 0x70;
 
 constexpr UINT MK_LBUTTON = 0x1;
 constexpr UINT MK_RBUTTON = 0x2;
+constexpr UINT MK_SHIFT = 0x4;
 
 constexpr UINT PM_NOREMOVE = 0x0;
 constexpr UINT PM_REMOVE = 0x1;

@@ -39,6 +39,8 @@ mkdir -p "$work/shots"
 "$source/scripts/check-clone" "$pc" 0 1
 img1=$(awk '$0 == "[disk 1]" {on = 1; next} /^\[/ {on = 0} on && $1 == "image" {print $3}' "$pc/machine.ini")
 case $img1 in /*) ;; *) img1=$pc/$img1 ;; esac
-dd if="$img1" of="$work/fat-copy.img" bs=512 skip=1026048 count=614400 status=none
+# The copy's FAT32 partition, wherever the plan put it.
+start=$(sfdisk -d "$img1" | sed -n 's/.*2 : start= *\([0-9]*\),.*/\1/p')
+dd if="$img1" of="$work/fat-copy.img" bs=512 skip="$start" count=614400 status=none
 mtype -i "$work/fat-copy.img" ::/DOCS/REPORT.BIN | cmp - "$work/report.bin"
 echo "scripted clone: the copy is whole"

@@ -417,3 +417,21 @@ std::string SimulatedPc::ExtractVolume(int n, uint64_t start, uint64_t count, co
 }
 
 }  // namespace disk_fixture
+
+namespace disk_fixture {
+
+bool MountProgramFolder(SimulatedPc& pc, const std::string& folder) {
+  std::filesystem::create_directories(folder + "/Resources");
+  const char* source = std::getenv("DRUM_SOURCE_DIR");
+  if (!source) return false;
+  const std::string lang = std::string(source) + "/resources/lang/";
+  for (std::string c : {"001", "081"})
+    if (Shell("cat " + lang + c + ".txt $(ls " + lang + "*." + c +
+              ".txt | sort) | sed 's/\\r$//; s/$/\\r/' | iconv -f UTF-8 -t UTF-16LE > " + folder + "/Resources/" + c +
+              ".dll") != 0)
+      return false;
+  pc.AppendIni("\n[mount P]\npath = P:\nhost = " + folder + "\ndrive_type = remote\n");
+  return true;
+}
+
+}  // namespace disk_fixture

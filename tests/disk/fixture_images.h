@@ -22,6 +22,13 @@ namespace disk_fixture {
 // Runs a shell command (stderr dropped); returns its exit status, stdout in *out.
 int Shell(const std::string& command, std::string* out = nullptr);
 
+// Makes the program folder `folder` (on the host) with the language files
+// Resources/001.dll and 081.dll, built from resources/lang the way the build
+// makes them, and mounts it on the simulated PC as P:. False when a file
+// could not be made.
+class SimulatedPc;
+bool MountProgramFolder(SimulatedPc& pc, const std::string& folder);
+
 // The partition rows of `fdisk -b SECTOR -l -o COLUMNS image` (the lines
 // after the header that names Start and Sectors), each split into its fields.
 std::vector<std::vector<std::string>> FdiskRows(const std::string& image, uint32_t sector_size,

@@ -184,7 +184,7 @@ TEST_F(PartitionManagerTest, BarMenuOffersWhatTheItemAllows) {
     SCOPED_TRACE(std::to_string(c.at.x) + "," + std::to_string(c.at.y) + " pick " + std::to_string(c.pick));
     Manager manager;
     Script script;
-    script.expect_dialog(233).right_click_at(CCreatePart1::kBarFrame, c.at.x, c.at.y).menu(c.pick);
+    script.expect_dialog(233).rclick_at(CCreatePart1::kBarFrame, c.at.x, c.at.y).menu(c.pick);
     if (c.allowed) script.key("escape");  // the page the command opened
     script.click(2);
     std::string failure = Run(manager, script);
@@ -201,7 +201,7 @@ TEST_F(PartitionManagerTest, NewPrimaryThroughTheWizardIsCreatedAndFormatted) {
   Manager manager;
   Script script;
   script.expect_dialog(233)
-      .right_click_at(CCreatePart1::kBarFrame, gap.x, gap.y)
+      .rclick_at(CCreatePart1::kBarFrame, gap.x, gap.y)
       .menu(CCreatePart1::kNewPartition)
       .expect_dialog(236)
       // Typed before the 39 the page shows: 139 MB, more than the free
@@ -244,7 +244,7 @@ TEST_F(PartitionManagerTest, DeletingTheMiddleLogicalDriveKeepsTheChain) {
   Manager manager;
   Script script;
   script.expect_dialog(233)
-      .right_click_at(CCreatePart1::kBarFrame, middle.x, middle.y)
+      .rclick_at(CCreatePart1::kBarFrame, middle.x, middle.y)
       .menu(CCreatePart1::kDelete)
       .answer("yes")
       .expect_dialog(233)
@@ -267,7 +267,7 @@ TEST_F(PartitionManagerTest, GptDiskIsRefusedWithAMessageAndLeftAlone) {
   script.expect_dialog(233)
       .select(CCreatePart1::kList, gptRow)
       .wait(3000)  // the disk's map is rebuilt
-      .right_click_at(CCreatePart1::kBarFrame, 5, -6)
+      .rclick_at(CCreatePart1::kBarFrame, 5, -6)
       .menu(CCreatePart1::kNewPartition)
       .answer("ok")
       .expect_dialog(233)
@@ -313,7 +313,7 @@ TEST_F(PartitionManagerTest, ResizeGrowsTheLastLogicalDriveToTheEndOfTheExtended
   Manager manager;
   Script script;
   script.expect_dialog(233)
-      .right_click_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y)
+      .rclick_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y)
       .menu(CCreatePart1::kResize)
       .expect_dialog(235)
       .expect_text(1136, "50")
@@ -337,7 +337,7 @@ TEST_F(PartitionManagerTest, ResizeNeverShrinksAndCancelKeepsTheTable) {
     const auto table = ReadTable(pc.Image(0), 512);
     Manager manager;
     Script script;
-    script.expect_dialog(233).right_click_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y).menu(CCreatePart1::kResize);
+    script.expect_dialog(233).rclick_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y).menu(CCreatePart1::kResize);
     script.expect_dialog(235);
     if (*typed) {
       // "150" is more than the 50 MB maximum; then the minimum is the current 20 MB, never less.
@@ -358,7 +358,7 @@ TEST_F(PartitionManagerTest, FormatWritesTheChosenFileSystemAndKeepsTheOthers) {
   Manager manager;
   Script script;
   script.expect_dialog(233)
-      .right_click_at(CCreatePart1::kBarFrame, first.x, first.y)
+      .rclick_at(CCreatePart1::kBarFrame, first.x, first.y)
       .menu(CCreatePart1::kFormat)
       .expect_dialog(237)
       .select_text(1030, "NTFS")
@@ -387,7 +387,7 @@ TEST_F(PartitionManagerTest, PropertiesShowTheVolumeAndItsPie) {
     Manager manager;
     Script script;
     script.expect_dialog(233)
-        .right_click_at(CCreatePart1::kBarFrame, first.x, first.y)
+        .rclick_at(CCreatePart1::kBarFrame, first.x, first.y)
         .menu(CCreatePart1::kProperties)
         .expect_dialog(238)
         .expect_visible(1159)
@@ -435,7 +435,7 @@ TEST_F(PartitionManagerTest, PartitionWithoutALetterIsNotFormatted) {
   script.expect_dialog(233)
       .select(CCreatePart1::kList, diskRow)
       .wait(3000)  // the disk's map is rebuilt
-      .right_click_at(CCreatePart1::kBarFrame, 10, 10)
+      .rclick_at(CCreatePart1::kBarFrame, 10, 10)
       .menu(CCreatePart1::kFormat)
       .answer("ok")
       .expect_dialog(233)
@@ -455,7 +455,7 @@ TEST_F(PartitionManagerTest, EarlierDialogCreatesThroughItsInlinePanel) {
   CCreatePart dialog;
   Script script;
   script.expect_dialog(213)
-      .right_click_at(CCreatePart1::kBarFrame, gap.x, gap.y)
+      .rclick_at(CCreatePart1::kBarFrame, gap.x, gap.y)
       .menu(CCreatePart1::kNewPartition)
       .expect_enabled(1138)
       .expect_text(1136, "39")
@@ -465,7 +465,7 @@ TEST_F(PartitionManagerTest, EarlierDialogCreatesThroughItsInlinePanel) {
       .expect_dialog(216)
       .wait(60000)
       .expect_dialog(213)
-      .right_click_at(CCreatePart1::kBarFrame, 5, -6)
+      .rclick_at(CCreatePart1::kBarFrame, 5, -6)
       .menu(CCreatePart1::kProperties)
       .answer("ok")
       .click(2);

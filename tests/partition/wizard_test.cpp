@@ -121,7 +121,7 @@ TEST(PartitionWizardTest, SmallFreeItemGivesBoundsInOrder) {
   CCreatePart1 second;
   platform::ui::Script script;
   script.expect_dialog(233)
-      .right_click_at(CCreatePart1::kBarFrame, at.x, at.y)
+      .rclick_at(CCreatePart1::kBarFrame, at.x, at.y)
       .menu(CCreatePart1::kNewPartition)
       .expect_dialog(236)
       .expect_text(1136, "12")

@@ -219,16 +219,7 @@ class DuplicatePagesTest : public ::testing::Test {
     dataUsed_ = FsckUsedSectors(pc_.ExtractVolume(0, kDataStart, kDataCount, "data.img"));
 
     // The language files, made from their sources the way the build makes them.
-    const std::string program = pc_.folder() + "/program";
-    fs::create_directories(program + "/Resources");
-    const std::string lang = std::string(std::getenv("DRUM_SOURCE_DIR")) + "/resources/lang/";
-    for (const char* code : {"001", "081"}) {
-      std::string c = code;
-      ASSERT_EQ(disk_fixture::Shell("cat " + lang + c + ".txt $(ls " + lang + "*." + c + ".txt | sort) | sed 's/\\r$//; s/$/\\r/' | iconv -f UTF-8 -t UTF-16LE > " +
-                                    program + "/Resources/" + c + ".dll"),
-                0);
-    }
-    pc_.AppendIni("\n[mount P]\npath = P:\nhost = " + program + "\ndrive_type = remote\n");
+    ASSERT_TRUE(disk_fixture::MountProgramFolder(pc_, pc_.folder() + "/program"));
     pc_.Boot();
     platform::fs::ReleaseAllDrivers();
     ShellState.programFolder = u"P:";

@@ -27,15 +27,24 @@ class MouseDialog : public CDialog {
   MouseDialog() : CDialog(IDD_MOUSE) {}
   std::vector<std::string> seen;
   std::map<int, std::string> centres;  // of each control, in client coordinates
+  std::map<int, POINT> origins;        // top-left of each control's client area, in client coordinates
 
   BOOL OnInitDialog() override {
     CDialog::OnInitDialog();
-    for (int id : {IDC_PLAIN, IDC_BANNER}) centres[id] = CentreInDialog(m_hWnd, id);
+    for (int id : {IDC_PLAIN, IDC_BANNER}) {
+      centres[id] = CentreInDialog(m_hWnd, id);
+      POINT o{0, 0};
+      ::ClientToScreen(::GetDlgItem(m_hWnd, id), &o);
+      ::ScreenToClient(m_hWnd, &o);
+      origins[id] = o;
+    }
     return TRUE;
   }
 
   LRESULT WindowProc(UINT message, WPARAM w, LPARAM l) override {
-    auto at = [&] { return std::to_string(LOWORD(l)) + "," + std::to_string(HIWORD(l)); };
+    auto at = [&] {
+      return std::to_string(LOWORD(l)) + "," + std::to_string(HIWORD(l)) + ((w & MK_SHIFT) ? " shift" : "");
+    };
     switch (message) {
       case WM_LBUTTONDOWN: seen.push_back("down " + at()); break;
       case WM_LBUTTONDBLCLK: seen.push_back("dblclk " + at()); break;

@@ -52,6 +52,53 @@ TEST(MouseInput, ScriptedMouseLandsWhereThePlatformPutsIt) {
   }
 }
 
+// A click at a point of a control lands at that point (given in the
+// control's client area), with Shift held when the script says so; a point
+// outside the control or a malformed one fails the step.
+TEST(MouseInput, ClicksAtAPointAndWithShift) {
+  struct Case {
+    const char* what;
+    void (*act)(Script&);
+    int id;
+    POINT offset;  // from the control's top-left; {-1, -1}: its centre
+    const char* want;
+  } cases[] = {
+      {"click at a point of a text static", [](Script& s) { s.click_at(IDC_PLAIN, 5, 3); }, IDC_PLAIN, {5, 3}, "down"},
+      {"right click at a point, shift held", [](Script& s) { s.rclick_at(IDC_PLAIN, 1, 2, true); }, IDC_PLAIN, {1, 2},
+       "rdown"},
+      {"shift click at the centre", [](Script& s) { s.shift_click(IDC_PLAIN); }, IDC_PLAIN, {-1, -1}, "down"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    MouseDialog dialog;
+    Script s;
+    s.expect_dialog(IDD_MOUSE);
+    c.act(s);
+    s.key("escape");
+    auto run = ui_test::RunScripted(s, [&] { dialog.DoModal(); });
+    ASSERT_EQ(run.failure, "");
+    std::string point = dialog.centres[c.id];
+    if (c.offset.x >= 0) {
+      POINT o = dialog.origins[c.id];
+      point = std::to_string(o.x + c.offset.x) + "," + std::to_string(o.y + c.offset.y);
+    }
+    bool shift = std::string(c.what).find("shift") != std::string::npos;
+    EXPECT_EQ(dialog.seen, std::vector<std::string>{std::string(c.want) + " " + point + (shift ? " shift" : "")});
+  }
+  for (const char* text : {"click 1100 5000 5000", "click 1100 x 2", "click 1100 2", "rclick 1100 1 2 3"}) {
+    SCOPED_TRACE(text);
+    Script s;
+    ASSERT_TRUE(s.parse(std::string("expect dialog 140\n") + text + "\n", "t").ok);
+    s.steps[0].args = {"dialog", std::to_string(IDD_MOUSE)};
+    s.steps[1].args[0] = std::to_string(IDC_PLAIN);
+    s.key("escape");
+    MouseDialog dialog;
+    auto run = ui_test::RunScripted(s, [&] { dialog.DoModal(); });
+    EXPECT_NE(run.failure, "");
+    EXPECT_TRUE(dialog.seen.empty());
+  }
+}
+
 TEST(MouseInput, HitTestPassesOverTransparentAndDisabledChildren) {
   MouseDialog dialog;
   ASSERT_TRUE(dialog.Create(IDD_MOUSE));

@@ -233,7 +233,7 @@ TEST(ScriptParsing, ErrorsNameFileLineAndProblem) {
     const char* error;
   };
   const Case cases[] = {
-      {"click\n", "s.txt:1: 'click' takes 1 arguments, got 0"},
+      {"click\n", "s.txt:1: 'click' takes 1 to 4 arguments, got 0"},
       {"\n\njump 5\n", "s.txt:3: unknown verb 'jump'"},
       {"expect colour 5\n", "s.txt:1: unknown expectation 'colour'"},
       {"expect text 5\n", "s.txt:1: 'expect text' needs an id and a quoted text"},
