@@ -1,0 +1,22 @@
+// Clearing a disk's partition layout before the disk is overwritten whole or
+// given a new layout by the clone: sector 0 is zeroed (and, when the clone
+// deals with GPT, the first 2 GiB), Windows is told to re-read the disk, and
+// the clearing is repeated until no volume of the disk is left.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+class CWnd;
+
+// True when the disk ended up with no volume; false when volumes stay after
+// the last attempt (6, or 51 on a disk with native sectors above 512 bytes) or
+// when sector 0 starts with the loader code of a boot stick (FC FA B8), which
+// is left untouched. Resets the I/O error counter when it ends after writing,
+// so its own failures are not shown. Closes the disk it opened.
+bool ClearDiskLayout(int32_t physicalDisk);
+
+// The same clearing for the clone's layout writer; `showElapsedTime(page)`
+// refreshes the clone page's elapsed time after every write of the long GPT
+// zeroing.
+bool ClearDiskLayoutForClone(CWnd* page, int32_t physicalDisk, const std::function<void(CWnd*)>& showElapsedTime);
