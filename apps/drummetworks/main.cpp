@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mainapp/shell/drummet_app.h"
+#include "mainapp/wipe/wipe_commands.h"
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
 #include "platform/startup/startup.h"
@@ -90,5 +91,6 @@ int main(int argc, char** argv) {
   // What the program sees in m_lpCmdLine: its arguments after its own name.
   theApp.SetCommandLine(start.command_line);
   platform::ui::qt::InstallQtView(parsed.options);
+  RegisterWipeCommands();
   return platform::ui::RunWithOptions(theApp, parsed.options);
 }

@@ -7,6 +7,7 @@
 #include "disk/disk_context.h"
 #include "disk/language_table.h"
 #include "disk/message_pump.h"
+#include "disk/shell_state.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "platform/core/ctime.h"
 #include "platform/ui/cwnd.h"
@@ -254,7 +255,10 @@ int32_t WritePass(CWnd* page, DiskSelectionRecord& target, int32_t passCode) {
   const uint64_t end = target.startSector + target.sectorCount;
   const uint64_t chunks = ChunksOf(target, g.chunk);
   for (uint64_t i = 0; i < chunks; ++i) {
+    // The page's messages, then the main dialog's (the whole thread's when
+    // there is none), so that a Cancel click gets through.
     PumpMessages(page ? page->GetSafeHwnd() : nullptr);
+    PumpMessages(ShellState.MainDialogHandle);
     if (DeleteAbortRequested) return 0;
     const uint64_t left = end - target.cursor;
     const uint32_t sectors = left < g.chunk ? static_cast<uint32_t>(left) : g.chunk;

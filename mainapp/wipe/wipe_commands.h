@@ -1,0 +1,7 @@
+// The main dialog's entries into the secure deletion: command 32772 and the
+// double-click on the Delete picture open the target page.
+#pragma once
+
+// Adds the wipe's commands to the shell's command table; main() calls it
+// before the main dialog runs.
+void RegisterWipeCommands();
