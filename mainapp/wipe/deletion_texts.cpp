@@ -22,6 +22,16 @@ CString PartitionHead(const DiskSelectionRecord& target) {
   return text;
 }
 
+// "Disk N model".
+CString DiskHead(const DiskSelectionRecord& target) {
+  CString text = LookupString(u"IDS_Disk");
+  text += u" ";
+  text += IntToText(target.diskNumber);
+  text += u" ";
+  text += CString(target.model);
+  return text;
+}
+
 }  // namespace
 
 uint64_t TargetSizeUnits(const DiskSelectionRecord& target) {
@@ -36,11 +46,7 @@ CString GetAlgoDesc(int32_t n) { return AlgoText(u"IDS_algodesc", n); }
 CString DeletionTargetText(const DiskSelectionRecord& target) {
   CString text;
   if (target.kind == kSelectionWholeDisk) {
-    text = LookupString(u"IDS_Disk");
-    text += u" ";
-    text += IntToText(target.diskNumber);
-    text += u" ";
-    text += CString(target.model);
+    text = DiskHead(target);
   } else if (target.driveLetter == u' ' || target.driveLetter == 0) {
     text = LookupString(u"IDS_Partition");
     text += u" (#";
@@ -58,11 +64,7 @@ CString DeletionTargetText(const DiskSelectionRecord& target) {
 CString DeletionReportTargetText(const DiskSelectionRecord& target) {
   CString text;
   if (target.kind == kSelectionWholeDisk) {
-    text = LookupString(u"IDS_Disk");
-    text += u" ";
-    text += IntToText(target.diskNumber);
-    text += u" ";
-    text += CString(target.model);
+    text = DiskHead(target);
   } else {
     text = PartitionHead(target);
   }
