@@ -6,4 +6,3 @@ uint8_t DeleteRunning = 0;
 int64_t DeleteStartTime = 0;
 CString DeleteStartText;
 uint8_t DeleteSnapshotSector[kSnapshotBytes] = {};
-void (*RunSectorViewer)() = nullptr;

@@ -23,7 +23,3 @@ extern CString DeleteStartText;
 // The first 4 KiB of the target's first sector after the overwrite.
 constexpr int kSnapshotBytes = 4096;
 extern uint8_t DeleteSnapshotSector[kSnapshotBytes];
-
-// Opens the sector viewer at the selection's first sector; set where the
-// viewer is built, null while there is none (its buttons are then hidden).
-extern void (*RunSectorViewer)();

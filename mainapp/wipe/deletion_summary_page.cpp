@@ -10,6 +10,7 @@
 #include "mainapp/shell/program_version.h"
 #include "mainapp/shell/restart_prompt.h"
 #include "mainapp/wipe/deletion_state.h"
+#include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/deletion_texts.h"
 #include "platform/core/process_exit.h"
 #include "platform/fs/file_api.h"
@@ -120,8 +121,6 @@ BOOL CDeleteProgressSummary::OnInitDialog() {
   SetDlgItemText(kSave, LookupString(u"IDS_Save"));
   SetDlgItemText(kView, LookupString(u"IDS_ViewDiskPartition"));
   SetDlgItemText(kFinish, LookupString(u"IDS_Finish"));
-  if (!RunSectorViewer)
-    if (CWnd* w = GetDlgItem(kView)) w->ShowWindow(SW_HIDE);
   CString dump;
   for (uint32_t offset = 0; offset < 512; offset += 16) {
     WCHAR line[kHexLineColumns + 1];
@@ -150,7 +149,7 @@ void CDeleteProgressSummary::OnSave() {
 }
 
 void CDeleteProgressSummary::OnView() {
-  if (RunSectorViewer) RunSectorViewer();
+  OpenSectorViewer();
 }
 
 void CDeleteProgressSummary::OnFinish() {

@@ -13,6 +13,7 @@
 #include "mainapp/clone/disk_list_images.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/wipe/deletion_state.h"
+#include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/select_method_page.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
@@ -191,8 +192,6 @@ BOOL CSelectDisk::OnInitDialog() {
     }
   }
   EnableNext();
-  if (!RunSectorViewer)
-    if (CWnd* w = GetDlgItem(kView)) w->ShowWindow(SW_HIDE);
   own_change_ = false;
   ready_ = true;
   return TRUE;
@@ -244,7 +243,7 @@ void CSelectDisk::OnListItemChanged(NMHDR* header, LRESULT* result) {
 
 void CSelectDisk::OnView() {
   if (CListCtrl* list = List()) GetDeletionListSelection(*list, -1);
-  if (RunSectorViewer) RunSectorViewer();
+  OpenSectorViewer();
 }
 
 void CSelectDisk::OnRunExplorer() {
