@@ -51,7 +51,7 @@ int32_t PhysicalDiskOfRow(int row) {
   return listed > 0 ? DiskContext.listedToPhysical[listed] : -1;
 }
 
-void FillDeletionDiskList(CListCtrl& list, bool markSystem) {
+void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
   DiskContext.diskCount = ReadDiskCount();
   EnumerateDisks();
   MapLettersToDisks();
@@ -66,7 +66,7 @@ void FillDeletionDiskList(CListCtrl& list, bool markSystem) {
     const int32_t physical = DiskContext.listedToPhysical[n];
     CString model = DiskContext.listedModel[n];
     if (physical < 0 || model.Trim().IsEmpty()) continue;
-    const bool marked = markSystem && physical == DiskContext.systemDisk;
+    const bool marked = style.markSystem && physical == DiskContext.systemDisk;
     const int diskRow = r++;
     DiskListRows.rowKind[diskRow] = -n;
     list.InsertItem(diskRow, DuplicateDiskRowText(physical), marked ? kImageDisabledDiskRow : kImageDiskRow);
@@ -109,7 +109,7 @@ void FillDeletionDiskList(CListCtrl& list, bool markSystem) {
         used += partUsed;
         list.SetItemText(row, 3, FormatSectorCount(partUsed));
       }
-      if (!lettered && r < kMaxListRows) {
+      if (!lettered && !style.letteredOnly && r < kMaxListRows) {
         const int row = addRow(p);
         CString details = LookupString(u"IDS_SpecialPertition");
         details += u" ( ";
@@ -118,7 +118,7 @@ void FillDeletionDiskList(CListCtrl& list, bool markSystem) {
         list.SetItemText(row, 1, details);
       }
     }
-    list.SetItemText(diskRow, 3, FormatSectorCount(used));
+    if (style.diskUsedColumn) list.SetItemText(diskRow, 3, FormatSectorCount(used));
   }
   DiskListRows.rowCount = r;
 }
@@ -159,6 +159,12 @@ bool GetDeletionListSelection(const CListCtrl& list, int32_t forcedRow) {
   return taken;
 }
 
+void ApplyRowTick(CListCtrl& list, int row, bool ticked) {
+  UntickOtherRows(list, row);
+  if (row < 0 || row >= DiskListRows.rowCount || DiskListRows.rowKind[row] >= 0) return;
+  for (int i = row + 1; i < DiskListRows.rowCount && DiskListRows.rowKind[i] >= 0; ++i) list.SetCheck(i, ticked);
+}
+
 CSelectDisk::CSelectDisk(CWnd* parent) : CDialog(IDD, parent) {}
 
 CListCtrl* CSelectDisk::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kList)); }
@@ -181,12 +187,11 @@ BOOL CSelectDisk::OnInitDialog() {
   CListCtrl* list = PrepareDuplicateDiskList(*this, 4);
   if (list) {
     list->SetExtendedStyle(LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES);
-    FillDeletionDiskList(*list, !ShellState.winPEMode);
+    FillDeletionDiskList(*list, DiskListStyle{.markSystem = !ShellState.winPEMode});
     const int row = CloneSettings.checkedRow;
     if (row >= 0 && row < DiskListRows.rowCount) {
       list->SetCheck(row, TRUE);
-      if (DiskListRows.rowKind[row] < 0)
-        for (int i = row + 1; i < DiskListRows.rowCount && DiskListRows.rowKind[i] >= 0; ++i) list->SetCheck(i, TRUE);
+      ApplyRowTick(*list, row, true);
     } else {
       CloneSettings.checkedRow = -1;
     }
@@ -226,10 +231,8 @@ void CSelectDisk::OnListItemChanged(NMHDR* header, LRESULT* result) {
   own_change_ = true;
   const bool ticked = what == CheckBoxChange::Ticking;
   CloneSettings.checkedRow = ticked ? row : -1;
-  UntickOtherRows(*list, row);
+  ApplyRowTick(*list, row, ticked);
   const bool diskRow = DiskListRows.rowKind[row] < 0;
-  if (diskRow)
-    for (int i = row + 1; i < DiskListRows.rowCount && DiskListRows.rowKind[i] >= 0; ++i) list->SetCheck(i, ticked);
   // The ticked partition's letter for Run Explorer; -1 for a disk or no letter.
   CloneSettings.sourceLetter = -1;
   if (ticked && !diskRow) {

@@ -39,17 +39,27 @@ class CSelectDisk : public CDialog {
   DECLARE_MESSAGE_MAP()
 };
 
+// How a disk list page lists the disks.
+struct DiskListStyle {
+  bool markSystem = true;         // the system disk's rows get the disabled images
+  bool letteredOnly = false;      // partitions without a drive letter get no row
+  bool diskUsedColumn = true;     // disk rows show their partitions' used total
+};
+
 // Fills `list` with one row per listed disk and one per partition (a row per
 // drive letter of a lettered partition), recording each in DiskListRows; at
-// most the 26 rows the tables hold. `markSystem` gives the system disk's rows
-// the disabled images. Refreshes the disk and letter tables first.
-void FillDeletionDiskList(CListCtrl& list, bool markSystem);
+// most the 26 rows the tables hold. Refreshes the disk and letter tables first.
+void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style);
 
 // Copies the ticked row of `list` (or `forcedRow`) into DiskSelection: a disk
 // row gives the whole disk, a partition row its letter, file-system name,
 // start and count, all in native sectors of its disk. Returns true when a row
 // was taken.
 bool GetDeletionListSelection(const CListCtrl& list, int32_t forcedRow);
+
+// Leaves `row` the only ticked row, and a disk row's partition rows with its
+// tick state.
+void ApplyRowTick(CListCtrl& list, int row, bool ticked);
 
 // The physical disk of a list row (through its disk row), -1 when none.
 int32_t PhysicalDiskOfRow(int row);

@@ -3,6 +3,7 @@
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/shell/main_commands.h"
 #include "mainapp/wipe/select_disk_page.h"
+#include "mainapp/wipe/view_disk_partition_page.h"
 
 namespace {
 
@@ -12,9 +13,17 @@ void OpenDeletion(CDrummetDlg&) {
   page.DoModal();
 }
 
+void OpenDiskViewer(CDrummetDlg&) {
+  CloneSettings.checkedRow = -1;
+  ViewerCheckedRow = -1;
+  CViewDiskPartition page;
+  page.DoModal();
+}
+
 }  // namespace
 
 void RegisterWipeCommands() {
   shell::RegisterMainCommand({shell::kCmdDelete, "secure deletion", &OpenDeletion});
   shell::RegisterMainCommand({shell::kCmdDeletePicture, "secure deletion (picture)", &OpenDeletion});
+  shell::RegisterMainCommand({shell::kCmdViewer, "disk and partition viewer", &OpenDiskViewer});
 }

@@ -13,6 +13,7 @@
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/wipe/deletion_texts.h"
 #include "mainapp/wipe/sector_viewer_page.h"
+#include "mainapp/wipe/view_disk_partition_page.h"
 #include "platform/core/text.h"
 
 namespace {
@@ -140,6 +141,29 @@ TEST(SectorViewer, AnUnreadableSectorIsNotShownWithTheBytesOfTheOneBefore) {
   EXPECT_EQ(viewer.shown[3].dump, "This sector could not be read.");
   EXPECT_EQ(viewer.shown[4].sector, 4);
   EXPECT_EQ(HexColumns(viewer.shown[4].dump), OdLines(w.pc.Image(2), 4 * 512, 512, 4 * 512));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DiskViewerPage, ListsLetteredPartitionsAndViewsTheTickedRowEvenOnTheSystemDisk) {
+  WipePc w;
+  ViewerCheckedRow = -1;
+  DiskSelection = DiskSelectionRecord{};
+  // Rows: disk 0 (0), C: (1), disk 1 (2), D: E: F: (3-5), disk 2 (6), G: H: (7-8).
+  platform::ui::Script s;
+  s.expect_dialog(CViewDiskPartition::IDD).expect_disabled(CViewDiskPartition::kView);
+  s.tick(CViewDiskPartition::kList, 1).expect_enabled(CViewDiskPartition::kView).click(CViewDiskPartition::kView);
+  s.expect_dialog(CViewDiskData::IDD).expect_text(1048, "Partition (C:) NTFS 40 MB").click(CViewDiskData::kClose);
+  s.tick(CViewDiskPartition::kList, 6).expect_checked(CViewDiskPartition::kList, 8);
+  s.click(CViewDiskPartition::kView).expect_dialog(CViewDiskData::IDD).click(CViewDiskData::kClose).click(2);
+  CViewDiskPartition page;
+  ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
+  EXPECT_EQ(ViewerCheckedRow, 6);
+  EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
+  EXPECT_EQ(DiskSelection.diskNumber, 2);
+  EXPECT_EQ(DiskListRows.rowCount, 9);
 }
 
 }  // namespace
