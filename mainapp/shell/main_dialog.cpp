@@ -49,6 +49,7 @@ constexpr MenuLabel kMenuLabels[] = {
     {32772, u"ID_ACTIONS_DELETEDISK"},
     {32774, u"ID_ACTIONS_SCANNEWDISK"},
     {32773, u"ID_ACTIONS_VIEWDISK"},
+    {32787, u"ID_ACTIONS_DIAGNOSE"},
     {32786, u"ID_ACTIONS_DRIVERINSTALLATION"},  // relabelled under WinPE only
     {32775, u"ID_ACTIONS_EXIT"},
     {32777, u"ID_HELP_DRUMMETHELP"},

@@ -2,6 +2,7 @@
 
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/shell/main_commands.h"
+#include "mainapp/wipe/disk_health_page.h"
 #include "mainapp/wipe/select_disk_page.h"
 #include "mainapp/wipe/view_disk_partition_page.h"
 
@@ -20,10 +21,16 @@ void OpenDiskViewer(CDrummetDlg&) {
   page.DoModal();
 }
 
+void OpenDiskHealth(CDrummetDlg&) {
+  CDiskDiagnose page;
+  page.DoModal();
+}
+
 }  // namespace
 
 void RegisterWipeCommands() {
   shell::RegisterMainCommand({shell::kCmdDelete, "secure deletion", &OpenDeletion});
   shell::RegisterMainCommand({shell::kCmdDeletePicture, "secure deletion (picture)", &OpenDeletion});
   shell::RegisterMainCommand({shell::kCmdViewer, "disk and partition viewer", &OpenDiskViewer});
+  shell::RegisterMainCommand({shell::kCmdDiagnose, "disk health", &OpenDiskHealth});
 }
