@@ -15,6 +15,7 @@
 #include "mainapp/wipe/deletion_texts.h"
 #include "mainapp/wipe/layout_clearing.h"
 #include "mainapp/wipe/overwrite_engine.h"
+#include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/select_method_page.h"
 #include "platform/core/clock.h"
 #include "platform/core/ctime.h"
@@ -89,6 +90,7 @@ void CDeletionProgress::StartDeletion() {
   PumpMessages(GetSafeHwnd());
   Sleep(1000);
   DeleteStartText = CTime(DeleteStartTime).Format(dateFormat + u" %H:%M");
+  ViewerSector = 0;
   target.cursor = target.startSector;
   SetWaitCursor();
 

@@ -165,6 +165,17 @@ void ApplyRowTick(CListCtrl& list, int row, bool ticked) {
   for (int i = row + 1; i < DiskListRows.rowCount && DiskListRows.rowKind[i] >= 0; ++i) list.SetCheck(i, ticked);
 }
 
+int TakeRowTick(CListCtrl& list, const NMHDR* header, int32_t& checkedRow) {
+  const CheckBoxChange what = CheckBoxChangeOf(header);
+  if (what == CheckBoxChange::None) return -1;
+  const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
+  if (row < 0 || row >= DiskListRows.rowCount) return -1;
+  const bool ticked = what == CheckBoxChange::Ticking;
+  checkedRow = ticked ? row : -1;
+  ApplyRowTick(list, row, ticked);
+  return row;
+}
+
 CSelectDisk::CSelectDisk(CWnd* parent) : CDialog(IDD, parent) {}
 
 CListCtrl* CSelectDisk::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kList)); }
@@ -223,15 +234,14 @@ void CSelectDisk::OnListItemChanging(NMHDR* header, LRESULT* result) {
 void CSelectDisk::OnListItemChanged(NMHDR* header, LRESULT* result) {
   *result = 0;
   if (!ready_ || own_change_) return;
-  const CheckBoxChange what = CheckBoxChangeOf(header);
-  if (what == CheckBoxChange::None) return;
-  const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
   CListCtrl* list = List();
-  if (!list || row < 0 || row >= DiskListRows.rowCount) return;
   own_change_ = true;
-  const bool ticked = what == CheckBoxChange::Ticking;
-  CloneSettings.checkedRow = ticked ? row : -1;
-  ApplyRowTick(*list, row, ticked);
+  const int row = list ? TakeRowTick(*list, header, CloneSettings.checkedRow) : -1;
+  if (row < 0) {
+    own_change_ = false;
+    return;
+  }
+  const bool ticked = CloneSettings.checkedRow == row;
   const bool diskRow = DiskListRows.rowKind[row] < 0;
   // The ticked partition's letter for Run Explorer; -1 for a disk or no letter.
   CloneSettings.sourceLetter = -1;

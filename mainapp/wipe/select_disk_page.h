@@ -61,5 +61,10 @@ bool GetDeletionListSelection(const CListCtrl& list, int32_t forcedRow);
 // tick state.
 void ApplyRowTick(CListCtrl& list, int row, bool ticked);
 
+// One check-box change of a list row made by the user: `checkedRow` becomes
+// the row (or -1 when unticked) and the ticks follow (ApplyRowTick). The
+// row, or -1 when the change was no tick of a listed row.
+int TakeRowTick(CListCtrl& list, const NMHDR* header, int32_t& checkedRow);
+
 // The physical disk of a list row (through its disk row), -1 when none.
 int32_t PhysicalDiskOfRow(int row);

@@ -58,15 +58,10 @@ BOOL CViewDiskPartition::OnInitDialog() {
 void CViewDiskPartition::OnListItemChanged(NMHDR* header, LRESULT* result) {
   *result = 0;
   if (!ready_ || own_change_) return;
-  const CheckBoxChange what = CheckBoxChangeOf(header);
-  if (what == CheckBoxChange::None) return;
-  const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
   CListCtrl* list = List();
-  if (!list || row < 0 || row >= DiskListRows.rowCount) return;
+  if (!list) return;
   own_change_ = true;
-  const bool ticked = what == CheckBoxChange::Ticking;
-  ViewerCheckedRow = ticked ? row : -1;
-  ApplyRowTick(*list, row, ticked);
+  TakeRowTick(*list, header, ViewerCheckedRow);
   own_change_ = false;
   if (CWnd* view = GetDlgItem(kView)) view->EnableWindow(ViewerCheckedRow >= 0);
 }

@@ -14,6 +14,12 @@ void OpenDeletion(CDrummetDlg&) {
   page.DoModal();
 }
 
+// The Delete picture also forgets the viewer page's tick.
+void OpenDeletionFromPicture(CDrummetDlg& dialog) {
+  ViewerCheckedRow = -1;
+  OpenDeletion(dialog);
+}
+
 void OpenDiskViewer(CDrummetDlg&) {
   CloneSettings.checkedRow = -1;
   ViewerCheckedRow = -1;
@@ -30,7 +36,7 @@ void OpenDiskHealth(CDrummetDlg&) {
 
 void RegisterWipeCommands() {
   shell::RegisterMainCommand({shell::kCmdDelete, "secure deletion", &OpenDeletion});
-  shell::RegisterMainCommand({shell::kCmdDeletePicture, "secure deletion (picture)", &OpenDeletion});
+  shell::RegisterMainCommand({shell::kCmdDeletePicture, "secure deletion (picture)", &OpenDeletionFromPicture});
   shell::RegisterMainCommand({shell::kCmdViewer, "disk and partition viewer", &OpenDiskViewer});
   shell::RegisterMainCommand({shell::kCmdDiagnose, "disk health", &OpenDiskHealth});
 }
