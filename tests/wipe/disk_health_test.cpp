@@ -13,7 +13,12 @@
 
 #include "disk/disk_context.h"
 #include "fixture_wipe_pc.h"
+#include "mainapp/clone/clone_settings.h"
 #include "mainapp/wipe/disk_health_page.h"
+#include "mainapp/wipe/smart_attributes_dialog.h"
+#include "platform/process/process_context.h"
+
+#include <filesystem>
 #include "platform/core/text.h"
 
 namespace {
@@ -128,6 +133,67 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
   EXPECT_EQ(two.rows[6][1], "");
   EXPECT_EQ(two.lines.at(1185), "-");
   EXPECT_EQ(two.lines.at(1182), "UNKNOWN");
+}
+
+// The rows of a list view, columns joined by '|'.
+std::vector<std::string> Rows(CWnd& page, int id, int columns) {
+  std::vector<std::string> out;
+  auto* list = dynamic_cast<CListCtrl*>(page.GetDlgItem(id));
+  for (int i = 0; list && i < list->GetItemCount(); ++i) {
+    std::string row;
+    for (int c = 0; c < columns; ++c) row += (c ? "|" : "") + platform::to_utf8(list->GetItemText(i, c).GetString());
+    out.push_back(row);
+  }
+  return out;
+}
+
+class ProbeDiag : public CDiag {
+ public:
+  std::vector<std::string> properties, attributes;
+  void OnCancel() override {
+    properties = Rows(*this, kProperties, 3);
+    attributes = Rows(*this, kAttributes, 6);
+    CDiag::OnCancel();
+  }
+};
+
+TEST(SmartAttributeDialog, ListsCataloguedAttributesInIdOrderWithCriticalMarks) {
+  WipePc w;
+  // Reported out of order; 200 has no catalogue entry in this catalogue.
+  WriteSmart(w, 1, {{198, 50, 40, 60}, {9, 120, 110, 0}, {1, 100, 99, 6}, {200, 90, 90, 1}, {194, 212, 200, 0}});
+  w.pc.Boot();
+  std::ofstream(w.ProgramFolder() + "/Drummetworks.ini")
+      << "[General]\r\nMax Attributes=4\r\n"
+         "[Attrib0]\r\nId=198\r\nCritical=1\r\nName=Uncorrectable\r\n"
+         "[Attrib1]\r\nId=9\r\nCritical=0\r\nName=Power-On Hours\r\n"
+         "[Attrib2]\r\nId=1\r\nCritical=1\r\nName=Read Errors\r\n"
+         "[Attrib3]\r\nId=194\r\nName=Temperature\r\n";
+  platform::process::SetProgramImage(u"P:\\Drummetworks.exe", u"Drummetworks.exe");
+  CloneSettings.sourceDisk = 1;  // listed index of physical disk 1
+  platform::ui::Script s;
+  s.expect_dialog(CDiag::IDD).click(IDOK).click(IDCANCEL);
+  ProbeDiag dialog;
+  const std::string failure = wipe_fixture::RunPage(dialog, s);
+  platform::process::SetProgramImage(u"", u"");
+  ASSERT_EQ(failure, "");
+
+  ASSERT_EQ(dialog.properties.size(), 14u);
+  EXPECT_EQ(dialog.properties[0], "SMART Enabled|Diaginfo Enabled|");
+  EXPECT_EQ(dialog.properties[9], "Running Days|120|110");
+  EXPECT_EQ(dialog.properties[11], "Performance||") << "attribute 2 is not reported";
+  EXPECT_EQ(dialog.properties[13], "Temperature|212|200");
+  // Disk 1's block: heading, three identity rows, the catalogued attributes
+  // in ascending id order, an empty row.
+  std::vector<std::string> block;
+  bool in = false;
+  for (const std::string& row : dialog.attributes) {
+    if (row.find("Drive 1 ") != std::string::npos) in = true;
+    else if (in && row == "|||||") break;
+    else if (in && row.rfind("|Model", 0) != 0 && row.rfind("|Serial", 0) != 0 && row.rfind("|Cache", 0) != 0)
+      block.push_back(row);
+  }
+  EXPECT_EQ(block, (std::vector<std::string>{"001 (CR)|Read Errors|100|99|0|6", "009|Power-On Hours|120|110|0|0",
+                                             "194|Temperature|212|200|0|0", "198 (CR)|Uncorrectable|50|40|0|60"}));
 }
 
 TEST(DiskHealthTexts, TemperatureVerdictsAndUniqueDeviceIds) {
