@@ -24,12 +24,6 @@ namespace {
 
 constexpr DWORD_PTR kPartitionItem = 0xFFFF;
 
-// The listed index of a physical disk, 0 when it is not listed.
-int32_t ListedOf(int32_t physical) {
-  for (int32_t n = 1; n <= std::min(DiskContext.diskCount, kMaxListedDisks); ++n)
-    if (DiskContext.listedToPhysical[n] == physical) return n;
-  return 0;
-}
 
 }  // namespace
 
@@ -49,6 +43,12 @@ CString UniqueDeviceId(const CString& enumValue) {
   part = part.Mid(amp + 1);
   const int next = part.GetLength() > 1 ? part.Find(u'&', 1) : -1;
   return next < 0 ? part : part.Left(next);
+}
+
+int32_t ListedIndexOfDisk(int32_t physical) {
+  for (int32_t n = 1; n <= std::min(DiskContext.diskCount, kMaxListedDisks); ++n)
+    if (DiskContext.listedToPhysical[n] == physical) return n;
+  return 0;
 }
 
 uint64_t SumUsedSpaceOfDisk(int32_t physical) {
@@ -135,7 +135,7 @@ void CDiskDiagnose::OnSelChanged(NMHDR*, LRESULT* result) {
 
 void CDiskDiagnose::FillHealthDetails() {
   const int32_t d = HealthDiskNumber;
-  const int32_t listed = ListedOf(d);
+  const int32_t listed = ListedIndexOfDisk(d);
   auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kList));
   if (!list || d < 0 || listed == 0) return;
   list->DeleteAllItems();

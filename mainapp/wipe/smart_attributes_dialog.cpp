@@ -23,11 +23,6 @@ CString IdentifyText(const SmartDriveRecord& record, int offset, int length) {
   return CString(text, n);
 }
 
-int32_t ListedOf(int32_t physical) {
-  for (int32_t n = 1; n <= std::min(DiskContext.diskCount, kMaxListedDisks); ++n)
-    if (DiskContext.listedToPhysical[n] == physical) return n;
-  return 0;
-}
 
 }  // namespace
 
@@ -66,7 +61,7 @@ void CDiag::FillPropertyList() {
   ListLetterVolumes();
   int32_t d = ListedPhysicalDisk(CloneSettings.sourceDisk);
   if (d < 0) d = 0;
-  const int32_t listed = ListedOf(d);
+  const int32_t listed = ListedIndexOfDisk(d);
   const int r = d < kSmartDriveCount ? reader_.ReadDrive(static_cast<BYTE>(d)) : 0;
   const SmartDriveRecord& record = reader_.GetDriveRecord(d);
   auto value = [&](int id, bool worst) {
