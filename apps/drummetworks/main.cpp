@@ -15,6 +15,7 @@
 #include "mainapp/clone/clone_commands.h"
 #include "mainapp/partition/create_part1.h"
 #include "mainapp/shell/drummet_app.h"
+#include "mainapp/wipe/wipe_commands.h"
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
 #include "platform/startup/startup.h"
@@ -101,5 +102,6 @@ int main(int argc, char** argv) {
   theApp.SetCommandLine(start.command_line);
   RegisterCloneCommands();
   platform::ui::qt::InstallQtView(parsed.options);
+  RegisterWipeCommands();
   return platform::ui::RunWithOptions(theApp, parsed.options);
 }

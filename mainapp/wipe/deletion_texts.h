@@ -1,0 +1,33 @@
+// The texts of the secure deletion shared by its pages and report: the
+// methods' names and descriptions, the target's description, and the hex
+// dump line of the report (and of the sector viewer).
+#pragma once
+
+#include <cstdint>
+
+#include "mainapp/clone/disk_selection.h"
+#include "platform/core/cstring.h"
+
+// For n = 1 to 4 the texts of "IDS_algonameN", "IDS_algosmalldescN" and
+// "IDS_algodescN"; empty for any other n. Method index i has number i + 1.
+CString GetAlgoName(int32_t n);
+CString GetAlgoSmallDesc(int32_t n);
+CString GetAlgoDesc(int32_t n);
+
+// The target's size in 512-byte units (its count is in native sectors).
+uint64_t TargetSizeUnits(const DiskSelectionRecord& target);
+
+// The target as the progress page shows it: "Disk N model size",
+// "Partition (#start) FS size" or "Partition (L:) FS size".
+CString DeletionTargetText(const DiskSelectionRecord& target);
+// The target as the summary and report show it, with a trailing blank:
+// "Disk N model " or "Partition (L:) FS ".
+CString DeletionReportTargetText(const DiskSelectionRecord& target);
+
+constexpr int kHexLineColumns = 85;
+// One dump line of 85 characters (and a terminating zero in line[85]) for
+// data[offset .. offset + 15]: the byte offset sector x 512 + offset in
+// lower-case hex (10 digits; an offset that needs more keeps its low 10),
+// two blanks, 16 hex pairs each followed by a blank, two blanks, the 16 bytes
+// as printable characters ('.' outside 0x20..0x7E), blanks to the end.
+void FormatHexLine(WCHAR (&line)[kHexLineColumns + 1], const uint8_t* data, uint32_t offset, uint64_t sector);

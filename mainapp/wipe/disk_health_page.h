@@ -1,0 +1,50 @@
+// The disk health page (dialog 219): a tree of the disks and their lettered
+// partitions; selecting a disk reads its S.M.A.R.T. data and shows a
+// property list, identity lines and the temperature, reliability and
+// performance values. A disk item carries its physical number; the shown
+// bus, model and size are those of the same physical disk.
+#pragma once
+
+#include <cstdint>
+
+#include "disk/smart_reader.h"
+#include "mainapp/shell/duplicate_page_parts.h"
+#include "platform/core/cstring.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/dialog.h"
+
+// The physical number of the disk shown, -1 none.
+extern int32_t HealthDiskNumber;
+
+// "C/F (verdict)" of a temperature in degrees Fahrenheit: C = (5F - 160) / 9
+// truncated; "Good" below 150, "Need Attention" from 150 to 250, "Bad" above.
+CString TemperatureText(int fahrenheit);
+// The unique device id cut from a disk enumeration value: the part after the
+// last backslash; if its first "&" (from index 1) lies below index 5, the
+// text between it and the next "&", else the text before it; empty when
+// there is no "&".
+CString UniqueDeviceId(const CString& enumValue);
+// The listed number (from 1) of a physical disk, 0 when it is not listed.
+int32_t ListedIndexOfDisk(int32_t physical);
+// Used 512-byte sectors of the lettered volumes on a physical disk.
+uint64_t SumUsedSpaceOfDisk(int32_t physical);
+
+class CDiskDiagnose : public CDialog {
+ public:
+  static constexpr UINT IDD = 219;
+  static constexpr int kTree = 1172;
+  static constexpr int kList = 1027;
+  static constexpr int kClose = 1148;
+
+  explicit CDiskDiagnose(CWnd* parent = nullptr);
+  BOOL OnInitDialog() override;
+  void OnSelChanged(NMHDR* header, LRESULT* result);
+  void FillHealthDetails();
+
+ private:
+  CTreeCtrl* Tree();
+  DuplicateHeaderFonts fonts_;
+  CFont valueFont_;
+  SmartReader reader_;
+  DECLARE_MESSAGE_MAP()
+};

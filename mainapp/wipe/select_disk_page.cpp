@@ -1,0 +1,282 @@
+#include "mainapp/wipe/select_disk_page.h"
+
+#include <algorithm>
+
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
+#include "disk/language_table.h"
+#include "disk/number_text.h"
+#include "disk/partition_list.h"
+#include "disk/shell_state.h"
+#include "disk/volume_space.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/disk_list_images.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/wipe/deletion_state.h"
+#include "mainapp/wipe/sector_viewer_page.h"
+#include "mainapp/wipe/select_method_page.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/message_map.h"
+
+BEGIN_MESSAGE_MAP(CSelectDisk, CDialog)
+  ON_BN_CLICKED(kNext, &CSelectDisk::OnNext)
+  ON_BN_CLICKED(kView, &CSelectDisk::OnView)
+  ON_BN_CLICKED(kRunExplorer, &CSelectDisk::OnRunExplorer)
+  ON_BN_CLICKED(kBack, &CSelectDisk::OnCancel)
+  ON_NOTIFY(LVN_ITEMCHANGING, kList, &CSelectDisk::OnListItemChanging)
+  ON_NOTIFY(LVN_ITEMCHANGED, kList, &CSelectDisk::OnListItemChanged)
+END_MESSAGE_MAP()
+
+namespace {
+
+uint64_t MultiplierOf(int32_t physical) {
+  const int32_t m = SectorMultiplierOf(physical);
+  return m > 0 ? static_cast<uint64_t>(m) : 1;
+}
+
+int ListedOfRow(int row) {
+  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
+  int32_t kind = DiskListRows.rowKind[row];
+  if (kind >= 0) {
+    if (kind >= kMaxListRows) return -1;
+    kind = DiskListRows.rowKind[kind];
+  }
+  return kind < 0 && -kind <= kMaxListedDisks ? -kind : -1;
+}
+
+}  // namespace
+
+int32_t PhysicalDiskOfRow(int row) {
+  const int listed = ListedOfRow(row);
+  return listed > 0 ? DiskContext.listedToPhysical[listed] : -1;
+}
+
+void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
+  DiskContext.diskCount = ReadDiskCount();
+  EnumerateDisks();
+  MapLettersToDisks();
+  ListLetterVolumes();
+  DetectSystemAndSpecialDisks();
+  DiskListRows = DiskListRowsRecord{};
+
+  const CString partitionText = CString(u"  ") + LookupString(u"IDS_Partition");
+  int r = 0;
+  const int32_t last = std::min(DiskContext.diskCount, kMaxListedDisks);
+  for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
+    const int32_t physical = DiskContext.listedToPhysical[n];
+    CString model = DiskContext.listedModel[n];
+    if (physical < 0 || model.Trim().IsEmpty()) continue;
+    const bool marked = style.markSystem && physical == DiskContext.systemDisk;
+    const int diskRow = r++;
+    DiskListRows.rowKind[diskRow] = -n;
+    list.InsertItem(diskRow, DuplicateDiskRowText(physical), marked ? kImageDisabledDiskRow : kImageDiskRow);
+    list.SetItemText(diskRow, 1, DiskContext.listedModel[n]);
+    list.SetItemText(diskRow, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
+
+    int32_t count = 0;
+    if (DiskContext.listedDiskSize[n] != 0) count = ReadPartitionList(sharedPartitionBuffer, physical);
+    DiskListRows.partitionsPerDisk[n] = count;
+    const uint64_t m = MultiplierOf(physical);
+    const int image = marked ? kImageDisabledPartitionRow : kImagePartitionRow;
+    uint64_t used = 0;
+    auto addRow = [&](const PartitionEntry& p) {
+      const int row = r++;
+      DiskListRows.rowKind[row] = diskRow;
+      DiskListRows.rowStart[row] = p.start;
+      DiskListRows.rowLength[row] = p.length;
+      DiskListRows.rowEbrSector[row] = p.ebrSector;
+      DiskListRows.rowSlot[row] = p.slot;
+      list.InsertItem(row, partitionText, image);
+      list.SetItemText(row, 2, FormatSectorCount(p.length));
+      return row;
+    };
+    for (int32_t k = 0; k < std::min(count, kMaxPartitions) && r < kMaxListRows; ++k) {
+      const PartitionEntry& p = sharedPartitionBuffer[k];
+      bool lettered = false;
+      const int32_t volumes = std::min(DiskContext.letterVolumeCount, kMaxLetterVolumes);
+      for (int32_t l = 1; l <= volumes && r < kMaxListRows; ++l) {
+        const LetterVolume& v = DiskContext.letterVolumes[l];
+        const int index = LetterIndex(v.letter);
+        if (index < 0 || v.start * m != p.start || DiskContext.letterToDisk[index] != physical + 1) continue;
+        lettered = true;
+        const int row = addRow(p);
+        CString details(u"(");
+        details += static_cast<WCHAR>(v.letter);
+        details += u":)  ";
+        details += PartitionTypeName(p.type);
+        list.SetItemText(row, 1, details);
+        const uint64_t partUsed = GetVolumeUsedSectors(static_cast<WCHAR>(v.letter));
+        used += partUsed;
+        list.SetItemText(row, 3, FormatSectorCount(partUsed));
+      }
+      if (!lettered && !style.letteredOnly && r < kMaxListRows) {
+        const int row = addRow(p);
+        CString details = LookupString(u"IDS_SpecialPertition");
+        details += u" ( ";
+        details += PartitionTypeName(p.type);
+        details += u")";
+        list.SetItemText(row, 1, details);
+      }
+    }
+    if (style.diskUsedColumn) list.SetItemText(diskRow, 3, FormatSectorCount(used));
+  }
+  DiskListRows.rowCount = r;
+}
+
+bool GetDeletionListSelection(const CListCtrl& list, int32_t forcedRow) {
+  const int rows = std::min({list.GetItemCount(), DiskListRows.rowCount, kMaxListRows});
+  bool taken = false;
+  for (int i = 0; i < rows; ++i) {
+    if (!list.GetCheck(i) && i != forcedRow) continue;
+    const int listed = ListedOfRow(i);
+    const int32_t physical = PhysicalDiskOfRow(i);
+    if (listed < 0 || physical < 0) continue;
+    const uint64_t m = MultiplierOf(physical);
+    taken = true;
+    DiskSelection.diskNumber = physical;
+    if (DiskListRows.rowKind[i] < 0) {
+      DiskSelection.kind = kSelectionWholeDisk;
+      SetSelectionModel(DiskSelection, DiskContext.listedModel[listed]);
+      DiskSelection.startSector = 0;
+      DiskSelection.sectorCount = DiskContext.listedDiskSize[listed] / m;
+      return true;
+    }
+    const CString details = list.GetItemText(i, 1);
+    const int colon = details.Find(u':');
+    DiskSelection.driveLetter = colon > 0 ? details[colon - 1] : u' ';
+    DiskSelection.kind = kSelectionPartition;
+    // Native sectors, as the engine and every other reader of the record take them.
+    DiskSelection.startSector = DiskListRows.rowStart[i] / m;
+    DiskSelection.sectorCount = DiskListRows.rowLength[i] / m;
+    const char16_t* name = u"NTFS";
+    if (details.Right(3) == CString(u"RAW")) name = u"RAW";
+    else if (details.Right(5) == CString(u"FAT32")) name = u"FAT32";
+    else if (details.Right(3) == CString(u"FAT")) name = u"FAT";
+    std::fill(std::begin(DiskSelection.fileSystemName), std::end(DiskSelection.fileSystemName), 0);
+    std::copy(name, name + std::char_traits<char16_t>::length(name), DiskSelection.fileSystemName);
+    if (std::u16string_view(name) == u"RAW") return true;
+  }
+  return taken;
+}
+
+void ApplyRowTick(CListCtrl& list, int row, bool ticked) {
+  UntickOtherRows(list, row);
+  if (row < 0 || row >= DiskListRows.rowCount || DiskListRows.rowKind[row] >= 0) return;
+  for (int i = row + 1; i < DiskListRows.rowCount && DiskListRows.rowKind[i] >= 0; ++i) list.SetCheck(i, ticked);
+}
+
+int TakeRowTick(CListCtrl& list, const NMHDR* header, int32_t& checkedRow) {
+  const CheckBoxChange what = CheckBoxChangeOf(header);
+  if (what == CheckBoxChange::None) return -1;
+  const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
+  if (row < 0 || row >= DiskListRows.rowCount) return -1;
+  const bool ticked = what == CheckBoxChange::Ticking;
+  checkedRow = ticked ? row : -1;
+  ApplyRowTick(list, row, ticked);
+  return row;
+}
+
+CSelectDisk::CSelectDisk(CWnd* parent) : CDialog(IDD, parent) {}
+
+CListCtrl* CSelectDisk::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kList)); }
+
+BOOL CSelectDisk::OnInitDialog() {
+  CDialog::OnInitDialog();
+  SelectedWipeMethod = 0;
+  ApplyDuplicateHeader(*this, fonts_, u"IDS_DelSrcCap");
+  SetDlgItemText(1003, LookupString(u"IDS_DelSrcH1"));
+  SetDlgItemText(1004, LookupString(u"IDS_DelSrcH2"));
+  SetDlgItemText(1001, LookupString(u"IDS_DiskPartition"));
+  SetDlgItemText(1002, LookupString(u"IDS_DelSrcH2"));
+  SetDlgItemText(kView, LookupString(u"IDS_View"));
+  SetDlgItemText(kBack, LookupString(u"IDS_Back"));
+  SetDlgItemText(kNext, LookupString(u"IDS_Next"));
+  SetDlgItemText(IDCANCEL, LookupString(u"IDS_Cancel"));
+  SetDlgItemText(kRunExplorer, LookupString(u"IDS_RunExplorer"));
+  ready_ = false;
+  own_change_ = true;
+  CListCtrl* list = PrepareDuplicateDiskList(*this, 4);
+  if (list) {
+    list->SetExtendedStyle(LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES);
+    FillDeletionDiskList(*list, DiskListStyle{.markSystem = !ShellState.winPEMode});
+    const int row = CloneSettings.checkedRow;
+    if (row >= 0 && row < DiskListRows.rowCount) {
+      list->SetCheck(row, TRUE);
+      ApplyRowTick(*list, row, true);
+    } else {
+      CloneSettings.checkedRow = -1;
+    }
+  }
+  EnableNext();
+  own_change_ = false;
+  ready_ = true;
+  return TRUE;
+}
+
+void CSelectDisk::EnableNext() {
+  const BOOL on = CloneSettings.checkedRow >= 0;
+  if (CWnd* w = GetDlgItem(kView)) w->EnableWindow(on);
+  if (CWnd* w = GetDlgItem(kNext)) w->EnableWindow(on);
+}
+
+void CSelectDisk::OnListItemChanging(NMHDR* header, LRESULT* result) {
+  *result = 0;
+  if (!ready_ || own_change_) return;
+  if (CheckBoxChangeOf(header) != CheckBoxChange::Ticking) return;
+  const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
+  const int32_t physical = PhysicalDiskOfRow(row);
+  if (physical < 0 || (!ShellState.winPEMode && physical == DiskContext.systemDisk)) {
+    *result = 1;
+    return;
+  }
+}
+
+void CSelectDisk::OnListItemChanged(NMHDR* header, LRESULT* result) {
+  *result = 0;
+  if (!ready_ || own_change_) return;
+  CListCtrl* list = List();
+  own_change_ = true;
+  const int row = list ? TakeRowTick(*list, header, CloneSettings.checkedRow) : -1;
+  if (row < 0) {
+    own_change_ = false;
+    return;
+  }
+  const bool ticked = CloneSettings.checkedRow == row;
+  const bool diskRow = DiskListRows.rowKind[row] < 0;
+  // The ticked partition's letter for Run Explorer; -1 for a disk or no letter.
+  CloneSettings.sourceLetter = -1;
+  if (ticked && !diskRow) {
+    const CString details = list->GetItemText(row, 1);
+    const int at = details.Find(u":)");
+    if (at > 0) CloneSettings.sourceLetter = CString(details[at - 1]).MakeUpper()[0];
+  }
+  own_change_ = false;
+  EnableNext();
+}
+
+void CSelectDisk::OnView() {
+  if (CListCtrl* list = List()) GetDeletionListSelection(*list, -1);
+  OpenSectorViewer();
+}
+
+void CSelectDisk::OnRunExplorer() {
+  if (CloneSettings.sourceLetter <= 0) return;
+  CString path(u"c:");
+  path.SetAt(0, static_cast<WCHAR>(CloneSettings.sourceLetter));
+  path += u"\\*.*";
+  CFileDialog browser(TRUE, nullptr, path, OFN_HIDEREADONLY, u"All files (*.*)|*.*|");
+  browser.DoModal();
+}
+
+void CSelectDisk::OnNext() {
+  if (CloneSettings.checkedRow == -1) {
+    MessageBoxW(GetSafeHwnd(), LookupString(u"IDS_Nodisk"), ShellState.messageCaption, MB_OK);
+    return;
+  }
+  if (CListCtrl* list = List()) GetDeletionListSelection(*list, -1);
+  EndDialog(IDOK);
+  CSelectDeleteMethod method;
+  method.DoModal();
+}
+
+void CSelectDisk::OnOK() { OnNext(); }

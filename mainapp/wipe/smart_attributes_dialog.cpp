@@ -1,0 +1,145 @@
+#include "mainapp/wipe/smart_attributes_dialog.h"
+
+#include <algorithm>
+
+#include "disk/disk_context.h"
+#include "disk/disk_tables.h"
+#include "disk/number_text.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/wipe/disk_health_page.h"
+#include "platform/ui/message_map.h"
+
+BEGIN_MESSAGE_MAP(CDiag, CDialog)
+  ON_BN_CLICKED(IDOK, &CDiag::OnRefresh)
+END_MESSAGE_MAP()
+
+namespace {
+
+CString IdentifyText(const SmartDriveRecord& record, int offset, int length) {
+  const auto* text = reinterpret_cast<const WCHAR*>(record.identifyData + offset);
+  int n = 0;
+  while (n < length / 2 && text[n] != 0) ++n;
+  return CString(text, n);
+}
+
+
+}  // namespace
+
+CDiag::CDiag(CWnd* parent) : CDialog(IDD, parent) {}
+
+BOOL CDiag::OnInitDialog() {
+  CDialog::OnInitDialog();
+  if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kProperties))) {
+    list->DeleteAllItems();
+    list->SetExtendedStyle(LVS_EX_GRIDLINES);
+    int column = 0;
+    for (const char16_t* name : {u"Property", u"Value", u"Range", u"Remarks"})
+      list->InsertColumn(column++, name, LVCFMT_LEFT, 130);
+  }
+  if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes))) {
+    CRect client;
+    list->GetClientRect(&client);
+    const double widths[] = {0.1, 0.4, 0.1, 0.1, 0.2, 0.1};
+    const char16_t* names[] = {u"AttibId", u"Name", u"Value", u"Worst", u"RAW", u"Threshold"};
+    list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    for (int c = 0; c < 6; ++c)
+      list->InsertColumn(c, names[c], LVCFMT_LEFT, static_cast<int>(widths[c] * client.Width()));
+  }
+  SetDlgItemText(kStatus, u"Reading SMART Values");
+  SetDlgItemText(1131, u"");
+  FillPropertyList();
+  return TRUE;
+}
+
+void CDiag::FillPropertyList() {
+  auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kProperties));
+  if (!list) return;
+  DiskContext.diskCount = ReadDiskCount();
+  EnumerateDisks();
+  MapLettersToDisks();
+  ListLetterVolumes();
+  int32_t d = ListedPhysicalDisk(CloneSettings.sourceDisk);
+  if (d < 0) d = 0;
+  const int32_t listed = ListedIndexOfDisk(d);
+  const int r = d < kSmartDriveCount ? reader_.ReadDrive(static_cast<BYTE>(d)) : 0;
+  const SmartDriveRecord& record = reader_.GetDriveRecord(d);
+  auto value = [&](int id, bool worst) {
+    const SmartAttribute* a = r > 0 ? reader_.FindAttribute(d, id) : nullptr;
+    return a ? IntToText(worst ? a->worst : a->current) : CString();
+  };
+  const uint64_t size = listed ? DiskContext.listedDiskSize[listed] : 0;
+  const uint64_t used = SumUsedSpaceOfDisk(d);
+  struct Row {
+    const char16_t* property;
+    CString value, range;
+  };
+  const Row rows[] = {
+      {u"SMART Enabled", r > 0 ? CString(u"Diaginfo Enabled") : CString(u"Diaginfo Not Enabled"), {}},
+      {u"SMART Version", r > 0 ? SmartVersionText : CString(), {}},
+      {u"Type", listed ? DiskContext.listedBusName[listed] : CString(), {}},
+      {u"Model", listed ? DiskContext.listedModel[listed] : CString(), IdentifyText(record, 54, 40)},
+      {u"Serial", IdentifyText(record, 20, 20), {}},
+      {u"Unique Device ID", IdentifyText(record, 14, 6), {}},
+      {u"Capacity", Int64ToText(static_cast<int64_t>(size)), {}},
+      {u"Used Space", Int64ToText(static_cast<int64_t>(used)), {}},
+      {u"Free Space", Int64ToText(static_cast<int64_t>(size > used ? size - used : 0)), {}},
+      {u"Running Days", value(9, false), value(9, true)},
+      {u"Reliability", value(198, false), value(198, true)},
+      {u"Performance", value(2, false), value(2, true)},
+      {u"Error", value(1, false), value(1, true)},
+      {u"Temperature", value(194, false), value(194, true)},
+  };
+  list->DeleteAllItems();
+  for (int i = 0; i < static_cast<int>(std::size(rows)); ++i) {
+    list->InsertItem(i, rows[i].property);
+    list->SetItemText(i, 1, rows[i].value);
+    list->SetItemText(i, 2, rows[i].range);
+  }
+}
+
+void CDiag::OnRefresh() {
+  SetDlgItemText(kStatus, u"Reading SMART Values");
+  auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes));
+  if (!list) return;
+  list->DeleteAllItems();
+  int row = 0;
+  auto add = [&](const CString& first, int column, const CString& text) {
+    list->InsertItem(row, first);
+    if (column > 0) list->SetItemText(row, column, text);
+    ++row;
+  };
+  // Every listed disk by its physical number (not by a drive letter's place).
+  for (int32_t n = 1; n <= std::min(DiskContext.diskCount, kMaxListedDisks); ++n) {
+    const int32_t d = DiskContext.listedToPhysical[n];
+    if (d < 0 || d >= kSmartDriveCount) continue;
+    const int r = reader_.ReadDrive(static_cast<BYTE>(d));
+    const SmartDriveRecord& record = reader_.GetDriveRecord(d);
+    CString heading;
+    heading.Format(u">>>>>>>>>>>>>>>  Drive %d  <<<<<<<<<<<<<<<<", static_cast<int>(d));
+    add(CString(), 1, heading);
+    add(CString(), 1, u"Model");
+    list->SetItemText(row - 1, 4, IdentifyText(record, 54, 40));
+    add(CString(), 1, u"Serial");
+    list->SetItemText(row - 1, 4, IdentifyText(record, 20, 20));
+    CString cache;
+    cache.Format(u"%d (%d)", record.identifyData[42] | record.identifyData[43] << 8,
+                 record.identifyData[40] | record.identifyData[41] << 8);
+    add(CString(), 1, u"Cache / Buffer");
+    list->SetItemText(row - 1, 4, cache);
+    for (int id = 0; r > 0 && id <= 254; ++id) {
+      const SmartAttribute* a = reader_.FindAttribute(d, id);
+      const SmartCatalogueEntry* entry = reader_.FindCatalogueEntry(static_cast<BYTE>(id));
+      if (!a || !entry) continue;
+      CString first;
+      first.Format(entry->critical ? u"%03d (CR)" : u"%03d", id);
+      add(first, 1, entry->name);
+      list->SetItemText(row - 1, 2, IntToText(a->current));
+      list->SetItemText(row - 1, 3, IntToText(a->worst));
+      list->SetItemText(row - 1, 4, Int64ToText(a->rawValue));
+      list->SetItemText(row - 1, 5, IntToText(a->threshold));
+    }
+    add(CString(), 0, CString());
+  }
+  SetDlgItemText(kStatus, u"");
+}

@@ -1,0 +1,42 @@
+#include "mainapp/wipe/wipe_commands.h"
+
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/shell/main_commands.h"
+#include "mainapp/wipe/disk_health_page.h"
+#include "mainapp/wipe/select_disk_page.h"
+#include "mainapp/wipe/view_disk_partition_page.h"
+
+namespace {
+
+void OpenDeletion(CDrummetDlg&) {
+  CloneSettings.checkedRow = -1;
+  CSelectDisk page;
+  page.DoModal();
+}
+
+// The Delete picture also forgets the viewer page's tick.
+void OpenDeletionFromPicture(CDrummetDlg& dialog) {
+  ViewerCheckedRow = -1;
+  OpenDeletion(dialog);
+}
+
+void OpenDiskViewer(CDrummetDlg&) {
+  CloneSettings.checkedRow = -1;
+  ViewerCheckedRow = -1;
+  CViewDiskPartition page;
+  page.DoModal();
+}
+
+void OpenDiskHealth(CDrummetDlg&) {
+  CDiskDiagnose page;
+  page.DoModal();
+}
+
+}  // namespace
+
+void RegisterWipeCommands() {
+  shell::RegisterMainCommand({shell::kCmdDelete, "secure deletion", &OpenDeletion});
+  shell::RegisterMainCommand({shell::kCmdDeletePicture, "secure deletion (picture)", &OpenDeletionFromPicture});
+  shell::RegisterMainCommand({shell::kCmdViewer, "disk and partition viewer", &OpenDiskViewer});
+  shell::RegisterMainCommand({shell::kCmdDiagnose, "disk health", &OpenDiskHealth});
+}

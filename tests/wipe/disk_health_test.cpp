@@ -1,0 +1,213 @@
+// The disk health page on the wipe fixture's PC with S.M.A.R.T. pages in
+// machine.ini: disk 1 reports every attribute the page shows, one of them at
+// its failure threshold; disk 0 lacks attribute 198; disk 2 offers no
+// S.M.A.R.T. at all. Each disk item is selected in turn and the property
+// list and detail lines are compared with the pages' bytes. The temperature
+// verdicts and the unique device id are checked on a table of cases.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "disk/disk_context.h"
+#include "fixture_wipe_pc.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/wipe/disk_health_page.h"
+#include "mainapp/wipe/smart_attributes_dialog.h"
+#include "platform/process/process_context.h"
+
+#include <filesystem>
+#include "platform/core/text.h"
+
+namespace {
+
+using wipe_fixture::WipePc;
+
+// 512-byte pages as machine.ini takes them: hex bytes, 16 to a line.
+void WriteHexPage(const std::string& path, const std::vector<uint8_t>& page) {
+  std::ofstream out(path);
+  char byte[4];
+  for (size_t i = 0; i < page.size(); ++i) {
+    std::snprintf(byte, sizeof byte, "%02x", page[i]);
+    out << byte << (i % 16 == 15 ? "\n" : " ");
+  }
+}
+
+// Attribute and threshold pages from (id, current, worst, threshold) rows.
+struct Attr {
+  uint8_t id, current, worst, threshold;
+};
+void WriteSmart(WipePc& w, int disk, const std::vector<Attr>& attrs) {
+  std::vector<uint8_t> identify(512, 0), values(512, 0), limits(512, 0);
+  const std::string serial = "WS" + std::to_string(disk) + "000000000000000000";
+  for (size_t i = 0; i < 20; i += 2) {  // ATA text: the bytes of each word exchanged
+    identify[20 + i] = static_cast<uint8_t>(serial[i + 1]);
+    identify[21 + i] = static_cast<uint8_t>(serial[i]);
+  }
+  values[0] = limits[0] = 0x10;
+  for (size_t k = 0; k < attrs.size(); ++k) {
+    uint8_t* v = &values[2 + k * 12];
+    v[0] = attrs[k].id;
+    v[3] = attrs[k].current;
+    v[4] = attrs[k].worst;
+    limits[2 + k * 12] = attrs[k].id;
+    limits[3 + k * 12] = attrs[k].threshold;
+  }
+  const std::string base = w.pc.folder() + "/smart" + std::to_string(disk);
+  WriteHexPage(base + "-id.hex", identify);
+  WriteHexPage(base + "-at.hex", values);
+  WriteHexPage(base + "-th.hex", limits);
+  const std::string section = "disk " + std::to_string(disk);
+  w.pc.SetIni(section, "smart_identify", base + "-id.hex");
+  w.pc.SetIni(section, "smart_attributes", base + "-at.hex");
+  w.pc.SetIni(section, "smart_thresholds", base + "-th.hex");
+}
+
+// What the page showed for one disk.
+struct Shown {
+  std::vector<std::vector<std::string>> rows;
+  std::map<int, std::string> lines;
+};
+
+class ProbeHealth : public CDiskDiagnose {
+ public:
+  std::map<int32_t, Shown> shown;  // by physical disk
+  BOOL OnInitDialog() override {
+    BOOL r = CDiskDiagnose::OnInitDialog();
+    auto* tree = dynamic_cast<CTreeCtrl*>(GetDlgItem(kTree));
+    for (HTREEITEM disk = tree->GetRootItem(); disk; disk = tree->GetNextSiblingItem(disk)) {
+      tree->SelectItem(disk);
+      Shown s;
+      auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kList));
+      for (int i = 0; i < list->GetItemCount(); ++i)
+        s.rows.push_back({platform::to_utf8(list->GetItemText(i, 0).GetString()),
+                          platform::to_utf8(list->GetItemText(i, 1).GetString()),
+                          platform::to_utf8(list->GetItemText(i, 2).GetString())});
+      for (int id : {1174, 1176, 1179, 1180, 1182, 1185, 1187, 1189})
+        s.lines[id] = platform::to_utf8(GetDlgItemText(id).GetString());
+      shown[HealthDiskNumber] = s;
+      // A partition item changes nothing.
+      if (HTREEITEM child = tree->GetChildItem(disk)) tree->SelectItem(child);
+      EXPECT_EQ(platform::to_utf8(GetDlgItemText(1185).GetString()), s.lines[1185]);
+    }
+    return r;
+  }
+};
+
+TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
+  WipePc w;
+  WriteSmart(w, 1, {{1, 100, 99, 6}, {2, 80, 70, 10}, {9, 120, 110, 0}, {194, 212, 200, 0}, {198, 50, 40, 60}});
+  WriteSmart(w, 0, {{9, 30, 30, 0}, {1, 101, 100, 6}, {194, 100, 90, 0}});
+  w.pc.Boot();
+  platform::ui::Script s;
+  s.expect_dialog(CDiskDiagnose::IDD).click(CDiskDiagnose::kClose);
+  ProbeHealth page;
+  ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
+  ASSERT_EQ(page.shown.size(), 3u);
+
+  const Shown& one = page.shown[1];
+  ASSERT_EQ(one.rows.size(), 10u);
+  EXPECT_EQ(one.rows[0], (std::vector<std::string>{"SMART Enabled", "Diaginfo Enabled", ""}));
+  EXPECT_EQ(one.rows[2][1], "WS1000000");  // as much of the 20-byte field as the reader keeps
+  EXPECT_EQ(one.rows[3][1], std::to_string(DiskContext.listedDiskSize[2]));
+  EXPECT_EQ(one.rows[6], (std::vector<std::string>{"Running Days", "120", "110"}));
+  EXPECT_EQ(one.rows[7], (std::vector<std::string>{"Reliability", "50", "40"}));
+  EXPECT_EQ(one.rows[8], (std::vector<std::string>{"Performance", "80", "70"}));
+  EXPECT_EQ(one.rows[9], (std::vector<std::string>{"Error", "100", "99"}));
+  EXPECT_EQ(one.lines.at(1174), "Disk 1");
+  EXPECT_EQ(one.lines.at(1179), "Power On Time: 120 days");
+  EXPECT_EQ(one.lines.at(1185), "100C/212F (Need Attention)");
+  EXPECT_EQ(one.lines.at(1182), "ATTENTION") << "attribute 198 is below its threshold";
+
+  const Shown& zero = page.shown[0];
+  EXPECT_EQ(zero.rows[7], (std::vector<std::string>{"Reliability", "", ""})) << "not the values of entry 0";
+  EXPECT_EQ(zero.lines.at(1187), "-");
+  EXPECT_EQ(zero.lines.at(1185), "37C/100F (Good)");
+  EXPECT_EQ(zero.lines.at(1182), "GOOD");
+
+  const Shown& two = page.shown[2];
+  EXPECT_EQ(two.rows[0][1], "Diaginfo Not Enabled");
+  EXPECT_EQ(two.rows[1][1], "");
+  EXPECT_EQ(two.rows[6][1], "");
+  EXPECT_EQ(two.lines.at(1185), "-");
+  EXPECT_EQ(two.lines.at(1182), "UNKNOWN");
+}
+
+// The rows of a list view, columns joined by '|'.
+std::vector<std::string> Rows(CWnd& page, int id, int columns) {
+  std::vector<std::string> out;
+  auto* list = dynamic_cast<CListCtrl*>(page.GetDlgItem(id));
+  for (int i = 0; list && i < list->GetItemCount(); ++i) {
+    std::string row;
+    for (int c = 0; c < columns; ++c) row += (c ? "|" : "") + platform::to_utf8(list->GetItemText(i, c).GetString());
+    out.push_back(row);
+  }
+  return out;
+}
+
+class ProbeDiag : public CDiag {
+ public:
+  std::vector<std::string> properties, attributes;
+  void OnCancel() override {
+    properties = Rows(*this, kProperties, 3);
+    attributes = Rows(*this, kAttributes, 6);
+    CDiag::OnCancel();
+  }
+};
+
+TEST(SmartAttributeDialog, ListsCataloguedAttributesInIdOrderWithCriticalMarks) {
+  WipePc w;
+  // Reported out of order; 200 has no catalogue entry in this catalogue.
+  WriteSmart(w, 1, {{198, 50, 40, 60}, {9, 120, 110, 0}, {1, 100, 99, 6}, {200, 90, 90, 1}, {194, 212, 200, 0}});
+  w.pc.Boot();
+  std::ofstream(w.ProgramFolder() + "/Drummetworks.ini")
+      << "[General]\r\nMax Attributes=4\r\n"
+         "[Attrib0]\r\nId=198\r\nCritical=1\r\nName=Uncorrectable\r\n"
+         "[Attrib1]\r\nId=9\r\nCritical=0\r\nName=Power-On Hours\r\n"
+         "[Attrib2]\r\nId=1\r\nCritical=1\r\nName=Read Errors\r\n"
+         "[Attrib3]\r\nId=194\r\nName=Temperature\r\n";
+  platform::process::SetProgramImage(u"P:\\Drummetworks.exe", u"Drummetworks.exe");
+  CloneSettings.sourceDisk = 1;  // listed index of physical disk 1
+  platform::ui::Script s;
+  s.expect_dialog(CDiag::IDD).click(IDOK).click(IDCANCEL);
+  ProbeDiag dialog;
+  const std::string failure = wipe_fixture::RunPage(dialog, s);
+  platform::process::SetProgramImage(u"", u"");
+  ASSERT_EQ(failure, "");
+
+  ASSERT_EQ(dialog.properties.size(), 14u);
+  EXPECT_EQ(dialog.properties[0], "SMART Enabled|Diaginfo Enabled|");
+  EXPECT_EQ(dialog.properties[9], "Running Days|120|110");
+  EXPECT_EQ(dialog.properties[11], "Performance||") << "attribute 2 is not reported";
+  EXPECT_EQ(dialog.properties[13], "Temperature|212|200");
+  // Disk 1's block: heading, three identity rows, the catalogued attributes
+  // in ascending id order, an empty row.
+  std::vector<std::string> block;
+  bool in = false;
+  for (const std::string& row : dialog.attributes) {
+    if (row.find("Drive 1 ") != std::string::npos) in = true;
+    else if (in && row == "|||||") break;
+    else if (in && row.rfind("|Model", 0) != 0 && row.rfind("|Serial", 0) != 0 && row.rfind("|Cache", 0) != 0)
+      block.push_back(row);
+  }
+  EXPECT_EQ(block, (std::vector<std::string>{"001 (CR)|Read Errors|100|99|0|6", "009|Power-On Hours|120|110|0|0",
+                                             "194|Temperature|212|200|0|0", "198 (CR)|Uncorrectable|50|40|0|60"}));
+}
+
+TEST(DiskHealthTexts, TemperatureVerdictsAndUniqueDeviceIds) {
+  const std::pair<int, const char*> temperatures[] = {{149, "65C/149F (Good)"}, {150, "65C/150F (Need Attention)"},
+                                                      {151, "66C/151F (Need Attention)"}, {250, "121C/250F (Need Attention)"},
+                                                      {251, "121C/251F (Bad)"}, {212, "100C/212F (Need Attention)"},
+                                                      {32, "0C/32F (Good)"}, {0, "-17C/0F (Good)"}};
+  for (auto [f, text] : temperatures) EXPECT_EQ(platform::to_utf8(TemperatureText(f).GetString()), text) << f;
+  const std::pair<const char16_t*, const char*> ids[] = {
+      {u"IDE\\DiskX\\5&2b35e7d4&0&0.0.0", "2b35e7d4"},
+      {u"SCSI\\Disk\\0123456789ABCDEF&0", "0123456789ABCDEF"},
+      {u"USBSTOR\\Disk\\NOAMPERSAND", ""},
+      {u"", ""}};
+  for (auto [value, id] : ids) EXPECT_EQ(platform::to_utf8(UniqueDeviceId(value).GetString()), id);
+}
+
+}  // namespace

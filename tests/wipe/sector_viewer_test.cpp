@@ -1,0 +1,169 @@
+// The sector viewer on the wipe fixture's PC: a partition in the middle of
+// the 4096-byte disk and a whole 512-byte disk, stepped and jumped through;
+// each dump compared with od's reading of the same bytes of the image, the
+// offsets in bytes, a typed number clamped to the target's last sector, and
+// an unreadable sector shown as such rather than as the previous bytes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "disk/disk_context.h"
+#include "fixture_wipe_pc.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/wipe/deletion_texts.h"
+#include "mainapp/wipe/sector_viewer_page.h"
+#include "mainapp/wipe/view_disk_partition_page.h"
+#include "platform/core/text.h"
+
+namespace {
+
+using disk_fixture::Shell;
+using wipe_fixture::WipePc;
+constexpr uint64_t kMiB = WipePc::kMiB;
+
+// What the viewer showed, each time it changed.
+struct Shown {
+  int64_t sector;
+  std::string dump;
+};
+
+class ProbeViewer : public CViewDiskData {
+ public:
+  std::vector<Shown> shown;
+  // After each button's work (not midway, when the edit's change reports).
+  BOOL OnCommand(WPARAM w, LPARAM l) override {
+    BOOL r = CViewDiskData::OnCommand(w, l);
+    if (HIWORD(w) == BN_CLICKED) Note();
+    return r;
+  }
+  BOOL OnInitDialog() override {
+    BOOL r = CViewDiskData::OnInitDialog();
+    Note();
+    return r;
+  }
+  void Note() {
+    if (!GetSafeHwnd()) return;
+    Shown now{ViewerSector, platform::to_utf8(GetDlgItemText(kDump).GetString())};
+    if (shown.empty() || shown.back().sector != now.sector || shown.back().dump != now.dump) shown.push_back(now);
+  }
+};
+
+// od's dump of `bytes` bytes of the image at `offset`, shown at `shownOffset`,
+// in the viewer's line layout (without the character column).
+std::string OdLines(const std::string& image, uint64_t offset, uint64_t bytes, uint64_t shownOffset) {
+  std::string out;
+  Shell("od -A x -t x1 -v -w16 -j " + std::to_string(offset) + " -N " + std::to_string(bytes) + " '" + image +
+            "' | head -n -1",
+        &out);
+  // od prints "ADDRESS b0 b1 ..."; rebase the address and pad as the viewer does.
+  std::string result;
+  size_t at = 0;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    std::string line = out.substr(at, end - at);
+    at = end + 1;
+    uint64_t address = std::stoull(line.substr(0, line.find(' ')), nullptr, 16) - offset + shownOffset;
+    char head[16];
+    std::snprintf(head, sizeof head, "%010llx", static_cast<unsigned long long>(address));
+    result += head + line.substr(line.find(' ')) + " \n";
+  }
+  return result;
+}
+
+// The viewer's dump without the character column, one line each.
+std::string HexColumns(const std::string& dump) {
+  std::string result;
+  size_t at = 0;
+  while (at < dump.size()) {
+    size_t end = dump.find("\r\n", at);
+    if (end == std::string::npos) end = dump.size();
+    std::string line = dump.substr(at, end - at);
+    at = end + 2;
+    if (line.size() < 60) continue;
+    result += line.substr(0, 10) + " " + line.substr(12, 48) + "\n";
+  }
+  return result;
+}
+
+TEST(SectorViewer, StepsThroughAMiddlePartitionOfA4096ByteDisk) {
+  WipePc w;
+  DiskSelection = DiskSelectionRecord{};
+  DiskSelection.diskNumber = 1;
+  DiskSelection.kind = kSelectionPartition;
+  DiskSelection.driveLetter = u'E';
+  DiskSelection.startSector = 21 * kMiB / 4096;
+  DiskSelection.sectorCount = 20 * kMiB / 4096;
+  const int64_t last = 20 * kMiB / 4096 - 1;
+  platform::ui::Script s;
+  s.expect_dialog(CViewDiskData::IDD).click(CViewDiskData::kNext).click(CViewDiskData::kNext);
+  s.click(CViewDiskData::kPrevious).click(CViewDiskData::kEnd).click(CViewDiskData::kNext);
+  // Typing goes in front of the "0" that Start leaves in the edit: "70",
+  // then a number far beyond the partition.
+  s.click(CViewDiskData::kStart).type(CViewDiskData::kSectorEdit, "7").click(CViewDiskData::kGo);
+  s.click(CViewDiskData::kStart).type(CViewDiskData::kSectorEdit, "500000000").click(CViewDiskData::kGo);
+  s.click(CViewDiskData::kStart).click(CViewDiskData::kPrevious).click(CViewDiskData::kClose);
+  ProbeViewer viewer;
+  ASSERT_EQ(wipe_fixture::RunPage(viewer, s), "");
+
+  std::vector<int64_t> sectors;
+  for (const Shown& v : viewer.shown) sectors.push_back(v.sector);
+  // Next at the end, a number beyond it and Previous at 0 change nothing.
+  const std::vector<int64_t> expected = {0, 1, 2, 1, last, 0, 70, 0, last, 0};
+  EXPECT_EQ(sectors, expected);
+  // Sector 70 as od reads it: 256 lines, offsets in bytes from the partition's start.
+  for (const Shown& v : viewer.shown) {
+    if (v.sector != 70) continue;
+    EXPECT_EQ(HexColumns(v.dump), OdLines(w.pc.Image(1), 21 * kMiB + 70 * 4096, 4096, 70 * 4096));
+    EXPECT_EQ(HexColumns(v.dump).size(), 256u * 60);
+    break;
+  }
+  EXPECT_FALSE(DiskContext.currentDiskOpen);
+}
+
+TEST(SectorViewer, AnUnreadableSectorIsNotShownWithTheBytesOfTheOneBefore) {
+  WipePc w;
+  w.pc.SetIni("disk 2", "unreadable", "3");
+  w.pc.Boot();
+  DiskSelection = DiskSelectionRecord{};
+  DiskSelection.diskNumber = 2;
+  DiskSelection.kind = kSelectionWholeDisk;
+  DiskSelection.sectorCount = 1000;
+  platform::ui::Script s;
+  s.expect_dialog(CViewDiskData::IDD).click(CViewDiskData::kNext).click(CViewDiskData::kNext);
+  s.click(CViewDiskData::kNext).click(CViewDiskData::kNext).click(CViewDiskData::kClose);
+  ProbeViewer viewer;
+  ASSERT_EQ(wipe_fixture::RunPage(viewer, s), "");
+  ASSERT_EQ(viewer.shown.size(), 5u);
+  EXPECT_EQ(viewer.shown[2].sector, 2);
+  EXPECT_EQ(HexColumns(viewer.shown[2].dump), OdLines(w.pc.Image(2), 2 * 512, 512, 2 * 512));
+  EXPECT_EQ(viewer.shown[3].sector, 3);
+  EXPECT_EQ(viewer.shown[3].dump, "This sector could not be read.");
+  EXPECT_EQ(viewer.shown[4].sector, 4);
+  EXPECT_EQ(HexColumns(viewer.shown[4].dump), OdLines(w.pc.Image(2), 4 * 512, 512, 4 * 512));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DiskViewerPage, ListsLetteredPartitionsAndViewsTheTickedRowEvenOnTheSystemDisk) {
+  WipePc w;
+  ViewerCheckedRow = -1;
+  DiskSelection = DiskSelectionRecord{};
+  // Rows: disk 0 (0), C: (1), disk 1 (2), D: E: F: (3-5), disk 2 (6), G: H: (7-8).
+  platform::ui::Script s;
+  s.expect_dialog(CViewDiskPartition::IDD).expect_disabled(CViewDiskPartition::kView);
+  s.tick(CViewDiskPartition::kList, 1).expect_enabled(CViewDiskPartition::kView).click(CViewDiskPartition::kView);
+  s.expect_dialog(CViewDiskData::IDD).expect_text(1048, "Partition (C:) NTFS 40 MB").click(CViewDiskData::kClose);
+  s.tick(CViewDiskPartition::kList, 6).expect_checked(CViewDiskPartition::kList, 8);
+  s.click(CViewDiskPartition::kView).expect_dialog(CViewDiskData::IDD).click(CViewDiskData::kClose).click(2);
+  CViewDiskPartition page;
+  ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
+  EXPECT_EQ(ViewerCheckedRow, 6);
+  EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
+  EXPECT_EQ(DiskSelection.diskNumber, 2);
+  EXPECT_EQ(DiskListRows.rowCount, 9);
+}
+
+}  // namespace
