@@ -220,7 +220,7 @@ HANDLE CCFormat::RunFormatWithProgress(FormatRequestRecord* request) {
   if (FormatDone && !FormatSucceeded && !cancelled_) {
     // The formatter reported a failure: the bar stays where it stopped and the
     // user is told, instead of a full bar that claims the volume is ready.
-    MessageBoxW(m_hWnd, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxW(m_hWnd, LookupString(u"IDS_FormatFailed"), ShellState.messageCaption, MB_OK | MB_ICONEXCLAMATION);
     if (CWnd* percent = GetDlgItem(kPercentText)) percent->ShowWindow(SW_HIDE);
     return FormatThread;
   }

@@ -337,7 +337,7 @@ TEST_F(FormatterTest, ReportedFailureIsShownNotAFullBar) {
   fake.end = FakeEnd::Failure;
   fake.percent = 40;
   ShellState.messageCaption = u"Drum Networks";
-  LanguageTable.strings = {u"IDS_cannotformat", u"The drive cannot be formatted.", u"IDS_FormattingDrive",
+  LanguageTable.strings = {u"IDS_FormatFailed", u"The drive cannot be formatted.", u"IDS_FormattingDrive",
                            u"Formatting"};
   LanguageTable.languageLineCount = 2;
   FormatRequest = FormatRequestRecord{.fileSystemCode = 7, .driveIndex = 3};
