@@ -56,6 +56,16 @@ void MoveTo(HANDLE handle, uint64_t byte_offset) {
   SetFilePointerEx(handle, to, nullptr, FILE_BEGIN);  // a failed move shows up as a failed transfer
 }
 
+// True when [offset, offset + bytes) runs past the end the handle reports. The
+// platform would move the bytes up to the end and report that shorter count:
+// such a transfer is refused whole instead, so nothing is half written.
+bool RunsPastEnd(HANDLE handle, uint64_t offset, DWORD bytes) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) return false;  // the transfer itself will tell
+  uint64_t end = static_cast<uint64_t>(size.QuadPart);
+  return offset > end || bytes > end - offset;
+}
+
 }  // namespace
 
 HANDLE OpenDiskReadWrite(int32_t disk) {
@@ -117,12 +127,19 @@ int32_t ReadDiskSectors(void* buffer, uint64_t sector, int32_t count) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return -1;
   }
-  MoveTo(DiskContext.currentDiskHandle, (sector << 9) * static_cast<uint64_t>(m));
+  uint64_t offset = (sector << 9) * static_cast<uint64_t>(m);
+  if (RunsPastEnd(DiskContext.currentDiskHandle, offset, bytes)) {
+    SetLastError(ERROR_SECTOR_NOT_FOUND);
+    ++DiskContext.ioErrorCount;
+    return -1;
+  }
+  MoveTo(DiskContext.currentDiskHandle, offset);
   DWORD read = 0;
   BOOL ok = ReadFile(DiskContext.currentDiskHandle, buffer, bytes, &read, nullptr);
-  // A read that brought no bytes (past the end of the disk) is a failure even
-  // when the platform call reports success: the buffer holds nothing new.
-  if (read == 0) {
+  // A read that brought fewer bytes than asked (past the end of the disk) is a
+  // failure even when the platform call reports success: the buffer does not
+  // hold what was asked.
+  if (read != bytes) {
     ++DiskContext.ioErrorCount;
     return -1;
   }
@@ -135,12 +152,18 @@ void WriteDiskSectors(const void* buffer, uint64_t sector, int32_t count) {
   DWORD bytes = 0;
   if (!TransferBytes(count, m, &bytes)) return;
   uint64_t offset = (sector << 9) * static_cast<uint64_t>(m);
+  if (RunsPastEnd(DiskContext.currentDiskHandle, offset, bytes)) {
+    SetLastError(ERROR_SECTOR_NOT_FOUND);
+    ++DiskContext.ioErrorCount;
+    return;
+  }
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
     MoveTo(DiskContext.currentDiskHandle, offset);
     DWORD written = 0;
     WriteFile(DiskContext.currentDiskHandle, buffer, bytes, &written, nullptr);
-    if (written != 0) return;
+    if (written == bytes) return;
     ++DiskContext.ioErrorCount;
+    if (written != 0) return;  // a short write is a failure that trying again cannot mend
   }
 }
 

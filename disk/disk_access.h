@@ -36,13 +36,16 @@ BOOL CloseCurrentDisk();
 BOOL CloseDeviceHandle(HANDLE handle);
 
 // ---- sector transfer ----
-// 0 when the platform read succeeded, -1 when it failed, brought no bytes
-// (past the end of the disk), or the count is not positive or too large for
-// one transfer; 0 without reading when the current
-// disk has no multiplier. A read that transfers nothing adds 1 to ioErrorCount.
+// 0 when the platform read succeeded, -1 when it failed, brought fewer bytes
+// than asked (past the end of the disk: then nothing is read), or the count is
+// not positive or too large for one transfer; 0 without reading when the
+// current disk has no multiplier. A read that fails or comes up short adds 1
+// to ioErrorCount.
 int32_t ReadDiskSectors(void* buffer, uint64_t sector, int32_t count);
 // Up to 5 immediate attempts while nothing is written; each failed attempt adds
-// 1 to ioErrorCount. Nothing when the current disk has no multiplier.
+// 1 to ioErrorCount. A transfer that would run past the end of the disk is
+// refused whole (1 added) and a short write is not tried again. Nothing when
+// the current disk has no multiplier.
 void WriteDiskSectors(const void* buffer, uint64_t sector, int32_t count);
 // Bytes transferred (0 on failure or for a count that is not positive).
 DWORD ReadSectorsAt(HANDLE handle, void* buffer, uint64_t sector, int32_t count);

@@ -9,10 +9,20 @@ bool IsCSpace(unsigned ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); }
 
 // Decimal parse of the low bytes of at most `limit` characters, as the C
 // library's parsers read them; saturates at the 64-bit bounds.
-int64_t ParseDecimal(const CString& text, int limit) {
+// How a parse sees each character: its low byte alone (TextToInt, TextToInt64
+// read text that way), or the whole character, so that a character outside
+// ASCII is never taken for a digit, sign or blank.
+enum class CharView { LowByte, Whole };
+
+int64_t ParseDecimal(const CString& text, int limit, CharView view = CharView::LowByte) {
   int length = text.GetLength();
   if (limit >= 0 && length > limit) length = limit;
-  auto byte_at = [&](int i) -> unsigned { return i < length ? static_cast<unsigned>(text.GetAt(i)) & 0xFF : 0; };
+  auto byte_at = [&](int i) -> unsigned {
+    if (i >= length) return 0;
+    unsigned c = static_cast<unsigned>(text.GetAt(i));
+    if (view == CharView::LowByte) return c & 0xFF;
+    return c <= 0x7F ? c : 0x100;  // anything past ASCII stops the parse
+  };
   int i = 0;
   while (i < length && IsCSpace(byte_at(i))) ++i;
   bool negative = false;
@@ -90,7 +100,7 @@ CString Int64ToText(int64_t value) {
 
 int32_t TextToInt(const CString& text) { return Clamp32(ParseDecimal(text, 99)); }
 int64_t TextToInt64(const CString& text) { return ParseDecimal(text, 31); }
-int32_t TextToLong(const CString& text) { return Clamp32(ParseDecimal(text, -1)); }
+int32_t TextToLong(const CString& text) { return Clamp32(ParseDecimal(text, -1, CharView::Whole)); }
 
 int32_t CopyTextToBuffer(const CString& text, WCHAR* buffer, int32_t capacity) {
   if (!buffer || capacity <= 0) return 0;

@@ -75,6 +75,21 @@ BootKind SuperfloppyKind(const SectorBuffer& b) {
   return BootKind::None;
 }
 
+// A FAT boot sector keeps its sector count in the 16-bit field at byte 19
+// when it fits (small FAT12 and FAT16 volumes), else in the 32-bit one at 32.
+uint64_t FatSectorCount(const uint8_t* s) {
+  uint16_t small = Le16(s + 19);
+  return small ? small : Le32(s + 32);
+}
+
+// A FAT12 or FAT16 boot sector: its type text at byte 54 says so, or,
+// without the text, it is no NTFS sector and its 16-bit FAT size (byte 22)
+// is set, which only FAT12 and FAT16 use.
+bool IsFat12Or16(const uint8_t* s) {
+  if (Matches(s + 54, "FAT12", 5) || Matches(s + 54, "FAT16", 5)) return true;
+  return !Matches(s + 3, "NTFS    ", 8) && Le16(s + 22) != 0;
+}
+
 // 512-byte units per sector of the volume itself; its counts are in its own
 // sectors, which on a 4096-byte disk are 4096 bytes.
 uint64_t VolumeSectorUnits(uint32_t bytes_per_sector) {
@@ -235,10 +250,11 @@ int32_t ReadPartitionList(PartitionEntry* out, int32_t disk) {
       units = s[108] >= 9 && s[108] <= 12 ? uint64_t{1} << (s[108] - 9) : 1;
     } else if (s[85] == '3' && s[86] == '2') {
       type = FS_FAT32_CHS;
-      count = Le32(s + 32);
-    } else if (s[57] == '1' && s[58] == '6') {
+      count = FatSectorCount(s);
+    } else if (IsFat12Or16(s)) {
+      // FAT12 answers as FAT16 does: the platform names both "FAT".
       type = FS_FAT16;
-      count = Le32(s + 32);
+      count = FatSectorCount(s);
     } else {
       type = FS_NTFS;
       count = Le64(s + 40);
@@ -332,7 +348,7 @@ int32_t ReadPartitionListBasic(PartitionEntry* out, int32_t diskPlusOne) {
       type = 6;
     else if (s[57] == '1' || s[58] == '6')
       type = 4;
-    Append(MakeEntry(type, 0, Le32(s + 32), 0, 0));
+    Append(MakeEntry(type, 0, FatSectorCount(s), 0, 0));
   } else if (HasSignature(b)) {
     // Primaries first (table values, no multiplier; the type check reads
     // sector 0), then the logical partitions of the chain.

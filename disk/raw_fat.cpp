@@ -513,11 +513,16 @@ std::unique_ptr<VolumeUsedMap> BuildFat32UsedMap(const std::vector<std::pair<uin
       ++free_clusters;
       continue;
     }
-    ++used;
+    // A used cluster of the pagefile is neither counted nor marked: its bytes
+    // need no copy, and a large pagefile must not make the volume look full.
+    // (Counted per cluster rather than per 32-unit group, so used and free
+    // space are measured in one unit whatever the cluster size.)
     uint64_t unit = ClusterUnit(static_cast<uint32_t>(c));
     bool in_skip = std::any_of(skipRuns.begin(), skipRuns.end(),
                                [&](const auto& r) { return unit >= r.first && unit - r.first < r.second; });
-    if (!in_skip) mark(unit, FatVolume.unitsPerCluster);
+    if (in_skip) continue;
+    ++used;
+    mark(unit, FatVolume.unitsPerCluster);
   }
   map->bits.resize(map->byteSize, 0);
   UsedMapShare = used + free_clusters ? static_cast<float>(used) / static_cast<float>(used + free_clusters) : 0.0f;

@@ -79,13 +79,12 @@ uint8_t RunFormatEx(const CString& root, DWORD media, const char16_t* fileSystem
 DWORD FormatThreadProc(LPVOID parameter) {
   const auto* request = static_cast<const FormatRequestRecord*>(parameter);
   PumpMessages(ShellState.MainDialogHandle);
-  if (request->fileSystemCode == kFormatNtfsCode)
-    FormatNtfsVolume(request->driveIndex, request->clusterUnits, request->quickFlag);
-  else
-    FormatFatVolume(request->driveIndex, request->fat32Flag, request->quickFlag);
+  uint8_t result = request->fileSystemCode == kFormatNtfsCode
+                       ? FormatNtfsVolume(request->driveIndex, request->clusterUnits, request->quickFlag)
+                       : FormatFatVolume(request->driveIndex, request->fat32Flag, request->quickFlag);
   FormatWorkerRunning = false;
   platform::Clock::instance().notify();
-  return 0;
+  return result;  // 1 when the formatter reported success, for whoever waits on the thread
 }
 
 uint8_t FormatNtfsVolume(int32_t driveIndex, int32_t clusterUnits, uint8_t quickFlag) {
@@ -174,8 +173,10 @@ void CCFormat::OnStart() {
 
 void CCFormat::OnCancel() {
   // The format goes on in the background; only the wait ends.
-  if (MessageBoxW(m_hWnd, LookupString(u"IDS_CancelFormatMsg"), ShellState.messageCaption, MB_YESNO) == IDYES)
+  if (MessageBoxW(m_hWnd, LookupString(u"IDS_CancelFormatMsg"), ShellState.messageCaption, MB_YESNO) == IDYES) {
+    cancelled_ = true;
     FormatDone = 1;
+  }
 }
 
 HANDLE CCFormat::RunFormatWithProgress(FormatRequestRecord* request) {
@@ -194,6 +195,7 @@ HANDLE CCFormat::RunFormatWithProgress(FormatRequestRecord* request) {
 
   FormatDone = 0;
   FormatSucceeded = 0;
+  cancelled_ = false;
   FormatWorkerRunning = true;
   FormatThread = CreateThread(nullptr, 0, FormatThreadProc, request, 0, nullptr);
   if (!FormatThread) {
@@ -214,6 +216,13 @@ HANDLE CCFormat::RunFormatWithProgress(FormatRequestRecord* request) {
     PumpMessages(ShellState.MainDialogHandle);
     Sleep(kPollMs);
     show(FormatPercent);
+  }
+  if (FormatDone && !FormatSucceeded && !cancelled_) {
+    // The formatter reported a failure: the bar stays where it stopped and the
+    // user is told, instead of a full bar that claims the volume is ready.
+    MessageBoxW(m_hWnd, LookupString(u"IDS_FormatFailed"), ShellState.messageCaption, MB_OK | MB_ICONEXCLAMATION);
+    if (CWnd* percent = GetDlgItem(kPercentText)) percent->ShowWindow(SW_HIDE);
+    return FormatThread;
   }
   FormatPercent = 100;
   show(100);

@@ -45,7 +45,8 @@ extern HANDLE FormatThread;
 // 1 when the user chose to format in CFormatDisk, else 0.
 extern uint8_t FormatNowAnswer;
 
-// Thread procedure; its argument points to a FormatRequestRecord. Exit code 0.
+// Thread procedure; its argument points to a FormatRequestRecord. Exit code
+// 1 when the formatter reported success, else 0.
 DWORD FormatThreadProc(LPVOID request);
 // 1 when the volume was formatted (completion reported with success), 0 when
 // nothing was formatted or the formatter reported failure.
@@ -70,6 +71,7 @@ class CCFormat : public CDialog {
   void OnCancel() override;
   void OnTimer(UINT_PTR id);
   CProgressCtrl progress_;
+  bool cancelled_ = false;  // the user ended the wait: no failure to report
   DECLARE_MESSAGE_MAP()
 };
 

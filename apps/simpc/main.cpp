@@ -22,6 +22,7 @@
 #include "platform/fs/shell_folders.h"
 #include "platform/machine/demo.h"
 #include "platform/machine/machine.h"
+#include "platform/registry/live_registry.h"
 
 namespace {
 
@@ -166,6 +167,13 @@ int main(int argc, char** argv) {
     if (args.size() != 1) return usage("show takes only DIR");
     auto machine = platform::machine::Machine::open(dir, &error);
     if (!machine) return failed(error);
+    // A registry that cannot be read would show made-up letters, and every
+    // program on the PC would refuse to start: say so.
+    if (std::filesystem::exists(machine->registry_path())) {
+      std::string message;
+      if (platform::registry::OpenLiveRegistry(machine->registry_path(), &message) != ERROR_SUCCESS)
+        return failed("the registry cannot be read: " + message);
+    }
     std::cout << simpc::DescribeMachine(machine);
     return 0;
   }

@@ -132,6 +132,10 @@ class VolumeDriver {
   // Writes every cached change to the device; afterwards the device bytes are a
   // consistent file system that an independent checker accepts.
   virtual DWORD flush() = 0;
+  // The same without asking the device to make the bytes durable: what another
+  // process reading the image needs to see this one's changes. Drivers that
+  // cannot tell the two apart flush.
+  virtual DWORD write_back() { return flush(); }
 };
 
 }  // namespace platform::fs

@@ -1,12 +1,14 @@
 #include "platform/fs/volume_set.h"
 
 #include <map>
+#include <utility>
 
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/hostfs/host_driver.h"
 #include "platform/fs/ntfs/ntfs_driver.h"
+#include "platform/fs/volume_share.h"
 #if defined(DRUM_HAVE_FAT_DRIVER)
 #include "platform/fs/fat/fat_volume.h"
 #endif
@@ -22,8 +24,41 @@ namespace {
 constexpr char kHostPrefix[] = "host:";
 constexpr char kShadowPrefix[] = "shadow:";
 
+// The device a driver of a table volume works on: notes that it was written,
+// and once the driver's view is known to be stale (another process changed the
+// volume) refuses every write, so nothing the old driver still holds can
+// reach the image while it is let go.
+class GuardedDevice : public BlockDevice {
+ public:
+  explicit GuardedDevice(std::shared_ptr<BlockDevice> inner) : inner_(std::move(inner)) {}
+  uint64_t size() const override { return inner_->size(); }
+  uint32_t sector_size() const override { return inner_->sector_size(); }
+  bool read_at(uint64_t offset, void* buffer, size_t length) override {
+    return inner_->read_at(offset, buffer, length);
+  }
+  bool write_at(uint64_t offset, const void* buffer, size_t length) override {
+    if (frozen_) {
+      SetLastError(ERROR_NOT_READY);
+      return false;
+    }
+    written_ = true;
+    return inner_->write_at(offset, buffer, length);
+  }
+  bool flush() override { return frozen_ || inner_->flush(); }
+
+  void freeze() { frozen_ = true; }
+  // True when something was written since the last time this was asked.
+  bool take_written() { return std::exchange(written_, false); }
+
+ private:
+  std::shared_ptr<BlockDevice> inner_;
+  bool frozen_ = false;
+  bool written_ = false;
+};
+
 struct Slot {
   std::shared_ptr<VolumeDriver> driver;
+  std::shared_ptr<GuardedDevice> guard;  // table volumes only
   uint64_t instance = 0;
   // What the driver was mounted on, to notice a replaced volume.
   uint64_t generation = 0;
@@ -31,6 +66,13 @@ struct Slot {
   uint64_t length = 0;
   std::string file_system;
   std::vector<std::weak_ptr<DriverUser>> users;
+  // Coordination with other processes on the machine (volume_share.h).
+  bool shared = false;          // the volume lies on a machine disk: keyed below
+  SharedVolumeKey key;
+  uint64_t key_generation = 0;  // the table generation the key was made for
+  uint64_t seen = 0;            // the volume's change count the driver's view matches
+  bool in_call = false;         // joined by the file call under way
+  bool changed = false;         // written by a driver since the last count
 };
 
 struct Shadow {
@@ -51,6 +93,8 @@ struct State {
   std::map<int, Shadow> shadows;
   int next_shadow = 1;
   uint64_t next_instance = 1;
+  std::unique_ptr<VolumeShareLock> share;
+  std::vector<std::string> call_volumes;  // slots joined by the file call under way
 };
 
 void release_slot(Slot& slot) {
@@ -59,6 +103,19 @@ void release_slot(Slot& slot) {
   slot.users.clear();
   if (slot.driver) slot.driver->flush();
   slot.driver.reset();
+  if (slot.guard && slot.guard->take_written()) slot.changed = true;
+  slot.guard.reset();
+}
+
+// Lets go of a driver whose view another process made stale: nothing it holds
+// may be written over the newer bytes.
+void drop_stale_slot(Slot& slot) {
+  if (slot.guard) slot.guard->freeze();
+  for (auto& weak : slot.users)
+    if (auto user = weak.lock()) user->release_driver_state();
+  slot.users.clear();
+  slot.driver.reset();
+  slot.guard.reset();
 }
 
 State& state() {
@@ -71,7 +128,11 @@ State& state() {
     });
     // Another machine brings other disks and host folders under the same
     // names: nothing mounted for the previous one may serve it.
-    machine::AddMachineChangedListener([](const std::shared_ptr<machine::Machine>&) { ReleaseAllDrivers(); });
+    machine::AddMachineChangedListener([](const std::shared_ptr<machine::Machine>&) {
+      ReleaseAllDrivers();
+      std::lock_guard g(FsLock());
+      state().share.reset();
+    });
     // File-system controls sent to volume handles come here.
     storage::SetVolumeControlHandler([](const storage::MountedVolume& volume, DWORD code, const void*, DWORD,
                                         void* out, DWORD out_size, DWORD* returned) -> std::optional<BOOL> {
@@ -162,10 +223,80 @@ bool has_prefix(const VolumePath& path, const VolumePath& prefix) {
   return true;
 }
 
+// Makes a table volume part of the file call under way: takes the machine's
+// volume lock (once per call) and drops the driver when another process
+// changed the volume since this one last looked.
+void join_call(const std::string& key, Slot& slot, const storage::MountedVolume& v) {
+  auto& st = state();
+  if (slot.in_call) return;
+  auto machine = machine::CurrentIfOpen();
+  if (!machine || v.disk_number < 0) return;
+  if (!slot.shared || slot.key_generation != v.generation || slot.key.offset != v.offset) {
+    slot.shared = false;
+    auto disk = machine->disk(v.disk_number);
+    if (!disk) return;
+    const auto& config = disk->config();
+    std::string path = config.device.empty() ? machine->resolve(config.image) : config.device;
+    if (!SharedVolumeKeyOf(path, v.offset, &slot.key)) return;
+    slot.shared = true;
+    slot.key_generation = v.generation;
+  }
+  if (!st.share || st.share->folder() != machine->folder()) {
+    st.share.reset();
+    st.share = VolumeShareLock::open(machine->folder());
+  }
+  if (!st.share || !st.share->lock()) return;
+  slot.in_call = true;
+  st.call_volumes.push_back(key);
+  uint64_t now = st.share->generation(slot.key);
+  if (slot.driver && now != slot.seen) drop_stale_slot(slot);
+  slot.seen = now;
+}
+
+// The end of a file call: every volume it joined writes back what its driver
+// holds, changes are counted, and the machine's volume lock is let go.
+void end_call() {
+  auto& st = state();
+  if (st.call_volumes.empty()) return;
+  for (auto& key : st.call_volumes) {
+    auto it = st.slots.find(key);
+    if (it == st.slots.end() || !it->second.in_call) continue;
+    Slot& slot = it->second;
+    if (slot.driver) slot.driver->write_back();
+    if (slot.guard && slot.guard->take_written()) slot.changed = true;
+    if (slot.changed && st.share && st.share->held()) slot.seen = st.share->bump(slot.key);
+    slot.changed = false;
+    slot.in_call = false;
+  }
+  st.call_volumes.clear();
+  if (st.share) st.share->unlock();
+}
+
 }  // namespace
 
-std::recursive_mutex& FsLock() {
-  static std::recursive_mutex* m = new std::recursive_mutex;
+void FsMutex::lock() {
+  mutex_.lock();
+  ++depth_;
+}
+
+bool FsMutex::try_lock() {
+  if (!mutex_.try_lock()) return false;
+  ++depth_;
+  return true;
+}
+
+void FsMutex::unlock() {
+  if (depth_ == 1 && !ending_) {
+    ending_ = true;
+    end_call();
+    ending_ = false;
+  }
+  --depth_;
+  mutex_.unlock();
+}
+
+FsMutex& FsLock() {
+  static FsMutex* m = new FsMutex;
   return *m;
 }
 
@@ -279,16 +410,19 @@ std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error,
       *error = ERROR_ACCESS_DENIED;
       return nullptr;
     }
+    join_call(volume, slot, v);
     if (!slot.driver) {
+      auto guard = v.device ? std::make_shared<GuardedDevice>(v.device) : nullptr;
       if (!v.device) {
         *error = ERROR_NOT_READY;
       } else if (v.file_system == "NTFS") {
-        fresh = ntfs::Mount(v.device, false, error);
+        fresh = ntfs::Mount(guard, false, error);
       } else if (st.factories.count(v.file_system)) {
-        fresh = st.factories[v.file_system](v.device, error);
+        fresh = st.factories[v.file_system](guard, error);
       } else {
         *error = ERROR_UNRECOGNIZED_VOLUME;
       }
+      if (fresh) slot.guard = guard;
       slot.generation = v.generation;
       slot.offset = v.offset;
       slot.length = v.length;

@@ -12,7 +12,11 @@
 // state, the driver writes everything back and is closed, and the next file
 // call mounts afresh. So raw and file views always agree.
 //
-// All state is guarded by FsLock(); every public file call holds it.
+// All state is guarded by FsLock(); every public file call holds it. A call
+// that reaches a volume of the machine's disks also holds the machine's volume
+// lock until FsLock is let go at its end (volume_share.h): then each volume the
+// call used writes its cached changes back and counts them for the other
+// processes on the machine.
 #pragma once
 
 #include <cstdint>
@@ -28,7 +32,19 @@
 
 namespace platform::fs {
 
-std::recursive_mutex& FsLock();
+// A recursive mutex whose outermost unlock ends the file call (see above).
+class FsMutex {
+ public:
+  void lock();
+  bool try_lock();
+  void unlock();
+
+ private:
+  std::recursive_mutex mutex_;
+  int depth_ = 0;      // only changed by the owner
+  bool ending_ = false;
+};
+FsMutex& FsLock();
 
 // A file system other than NTFS (FAT12/16/32) mounts through a registered
 // factory: name as the mount manager reports it ("FAT32", ...).

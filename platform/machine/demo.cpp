@@ -32,24 +32,78 @@ bool read_text(const std::string& path, std::string* text) {
   return true;
 }
 
-// Replaces machine.ini through a temporary file and a rename, so a running
-// machine polling the file never reads half of it.
-bool write_ini(const std::string& folder, const MachineConfig& config, std::string* error) {
-  std::string path = folder + "/machine.ini";
-  std::string temp = path + ".new";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << FormatMachineIni(config);
-    if (!out.good()) {
-      *error = "cannot write " + temp;
-      return false;
+// Holds the machine folder's edit lock: every read-modify-write of
+// machine.ini (simpc, a program mounting its folder) takes it, so two editors
+// never lose each other's change. A POSIX record lock on machine.ini.lock,
+// let go when the holder ends, however it ends.
+class IniEditLock {
+ public:
+  IniEditLock(const std::string& folder, std::string* error) {
+    std::string path = folder + "/machine.ini.lock";
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd_ < 0) {
+      *error = errno == ENOENT ? "machine folder " + folder + " has no machine.ini"
+                               : "cannot lock " + folder + "/machine.ini: " + path + ": " + std::strerror(errno);
+      return;
     }
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    int r;
+    while ((r = fcntl(fd_, F_SETLKW, &fl)) != 0 && errno == EINTR) {
+    }
+    if (r != 0) {
+      *error = "cannot lock " + folder + "/machine.ini: " + std::strerror(errno);
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~IniEditLock() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  IniEditLock(const IniEditLock&) = delete;
+  IniEditLock& operator=(const IniEditLock&) = delete;
+  bool held() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+
+// Replaces machine.ini through a temporary file of its own and a rename, so a
+// running machine polling the file never reads half of it, and two writers
+// never share a temporary.
+bool write_ini_text(const std::string& folder, const std::string& text, std::string* error) {
+  std::string path = folder + "/machine.ini";
+  std::string temp = path + ".XXXXXX";
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = "cannot write a new " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bool ok = done == text.size() && fchmod(fd, 0644) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok) {
+    *error = "cannot write " + temp;
+    ::unlink(temp.c_str());
+    return false;
   }
   if (std::rename(temp.c_str(), path.c_str()) != 0) {
     *error = "cannot replace " + path + ": " + std::strerror(errno);
+    ::unlink(temp.c_str());
     return false;
   }
   return true;
+}
+
+bool write_ini(const std::string& folder, const MachineConfig& config, std::string* error) {
+  return write_ini_text(folder, FormatMachineIni(config), error);
 }
 
 bool load_ini(const std::string& folder, MachineConfig* config, std::string* error) {
@@ -206,6 +260,8 @@ bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* e
     while (!field->empty() && std::isspace(static_cast<unsigned char>(field->back()))) field->pop_back();
     while (!field->empty() && std::isspace(static_cast<unsigned char>(field->front()))) field->erase(field->begin());
   }
+  IniEditLock lock(folder, error);
+  if (!lock.held()) return false;
   MachineConfig config;
   if (!load_ini(folder, &config, error)) return false;
   if (disk.number < 0 || disk.number > 99) {
@@ -303,15 +359,30 @@ bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* e
 }
 
 bool SetDiskAttached(const std::string& folder, int number, bool attached, std::string* error) {
-  MachineConfig config;
-  if (!load_ini(folder, &config, error)) return false;
-  DiskConfig* disk = config.find_disk(number);
+  IniEditLock lock(folder, error);
+  if (!lock.held()) return false;
+  std::string text;
+  if (!read_text(folder + "/machine.ini", &text)) {
+    *error = "machine folder " + folder + " has no machine.ini";
+    return false;
+  }
+  auto config = ParseMachineIni(text, error);
+  if (!config) return false;
+  DiskConfig* disk = config->find_disk(number);
   if (!disk) {
     *error = "disk " + std::to_string(number) + " is not listed in " + folder + "/machine.ini";
     return false;
   }
   disk->attached = attached;
-  return write_ini(folder, config, error);
+  // The one line changes; the user's comments and layout stay.
+  std::string edited = SetDiskIniValue(text, number, "attached", attached ? "yes" : "no");
+  std::string problem;
+  auto back = ParseMachineIni(edited, &problem);
+  if (!back || !(*back == *config)) {
+    *error = "cannot set disk " + std::to_string(number) + "'s attached flag in " + folder + "/machine.ini";
+    return false;
+  }
+  return write_ini_text(folder, edited, error);
 }
 
 bool WriteSinglePartitionMbr(const std::string& image, uint32_t sector_size, uint32_t signature, uint8_t type,
@@ -425,6 +496,8 @@ bool MountProgramFolder(const std::string& folder, const std::string& name, cons
     *error = "\"" + name + "\" is not a program folder name";
     return false;
   }
+  IniEditLock lock(folder, error);
+  if (!lock.held()) return false;
   MachineConfig config;
   if (!load_ini(folder, &config, error)) return false;
   const std::string path = ProgramFolderOn(config, name);
@@ -446,15 +519,14 @@ bool MountProgramFolder(const std::string& folder, const std::string& name, cons
     return write_ini(folder, config, error);
   }
   // Appended, so the rest of the file keeps its comments and layout.
-  const std::string ini = folder + "/machine.ini";
-  std::ofstream out(ini, std::ios::app | std::ios::binary);
-  out << "\n[mount " << mount_name << "]\npath = " << path << "\nhost = " << host << "\nread_only = no\n";
-  out.close();
-  if (!out) {
-    *error = "cannot add the mount of " + path + " to " + ini;
+  std::string text;
+  if (!read_text(folder + "/machine.ini", &text)) {
+    *error = "machine folder " + folder + " has no machine.ini";
     return false;
   }
-  return true;
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  text += "\n[mount " + mount_name + "]\npath = " + path + "\nhost = " + host + "\nread_only = no\n";
+  return write_ini_text(folder, text, error);
 }
 
 bool CreateWinPEDemoMachine(const std::string& folder, std::string* error) {
@@ -495,6 +567,8 @@ bool CreateWinPEDemoMachine(const std::string& folder, std::string* error) {
       return false;
     }
   }
+  IniEditLock lock(folder, error);
+  if (!lock.held()) return false;
   MachineConfig config;
   if (!load_ini(folder, &config, error)) return false;
   config.os.winpe = true;

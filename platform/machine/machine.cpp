@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -25,10 +26,12 @@ namespace {
 
 // The disk's bytes with its injected faults: a transfer that touches an
 // unreadable (or failing-write) sector fails as a whole, as a drive reports a
-// medium error for the command.
-class FaultyBlockDevice : public BlockDevice {
+// medium error for the command. Once the disk is unplugged every transfer
+// fails, whoever still holds the device (a driver letting go of its cached
+// state, a shadow copy): nothing reaches an image after its disk is gone.
+class DiskBlockDevice : public BlockDevice {
  public:
-  FaultyBlockDevice(std::shared_ptr<BlockDevice> backing, DiskFaults faults)
+  DiskBlockDevice(std::shared_ptr<BlockDevice> backing, DiskFaults faults)
       : backing_(std::move(backing)), faults_(std::move(faults)) {}
   uint64_t size() const override { return backing_->size(); }
   uint32_t sector_size() const override { return backing_->sector_size(); }
@@ -45,15 +48,24 @@ class FaultyBlockDevice : public BlockDevice {
     return writable(offset, length) && backing_->write_direct(offset, buffer, length);
   }
   bool direct_io() const override { return backing_->direct_io(); }
-  bool flush() override { return backing_->flush(); }
+  bool flush() override { return !gone() && backing_->flush(); }
+
+  void detach() { detached_ = true; }
 
  private:
+  bool gone() const {
+    if (!detached_) return false;
+    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+    return true;
+  }
   bool readable(uint64_t offset, size_t length) const {
+    if (gone()) return false;
     if (!touches(faults_.unreadable, offset, length)) return true;
     SetLastError(ERROR_CRC);
     return false;
   }
   bool writable(uint64_t offset, size_t length) const {
+    if (gone()) return false;
     if (!touches(faults_.failing_writes, offset, length)) return true;
     SetLastError(ERROR_WRITE_FAULT);
     return false;
@@ -69,15 +81,61 @@ class FaultyBlockDevice : public BlockDevice {
   }
   std::shared_ptr<BlockDevice> backing_;
   DiskFaults faults_;
+  std::atomic<bool> detached_{false};
 };
+
+// A page of hex text is a few kilobytes; machine.ini a few dozen lines.
+constexpr size_t kMaxHexPageFile = 64 * 1024;
+constexpr size_t kMaxIniFile = 1024 * 1024;
+
+// Reads a file named by the machine folder, bounded: only a regular file (a
+// FIFO would block, a device never end), at most `limit` bytes.
+bool read_bounded(const std::string& path, size_t limit, std::string* text, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *error = "cannot read " + path + " (" + std::strerror(errno) + ")";
+    return false;
+  }
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0;
+  if (ok && !S_ISREG(st.st_mode)) {
+    *error = path + " is not a regular file";
+    ok = false;
+  } else if (ok && static_cast<uint64_t>(st.st_size) > limit) {
+    *error = path + " is " + std::to_string(st.st_size) + " bytes, more than the " + std::to_string(limit) +
+             " such a file may hold";
+    ok = false;
+  }
+  text->clear();
+  char buffer[8192];
+  while (ok) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *error = "cannot read " + path + " (" + std::strerror(errno) + ")";
+      ok = false;
+    } else if (n == 0) {
+      break;
+    } else if (text->size() + static_cast<size_t>(n) > limit) {
+      *error = path + " holds more than the " + std::to_string(limit) + " bytes such a file may hold";
+      ok = false;
+    } else {
+      text->append(buffer, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  return ok;
+}
 
 // Reads a page of hex bytes ("4A 00 ff ..." with any whitespace, '#' comments).
 bool read_hex_page(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
-    *error = "cannot read S.M.A.R.T. page " + path;
+  std::string text;
+  std::string problem;
+  if (!read_bounded(path, kMaxHexPageFile, &text, &problem)) {
+    *error = "cannot read S.M.A.R.T. page " + path + ": " + problem;
     return false;
   }
+  std::istringstream in(text);
   std::string line;
   int line_number = 0;
   out->clear();
@@ -121,11 +179,9 @@ bool read_hex_page(const std::string& path, std::vector<uint8_t>* out, std::stri
 }
 
 std::string read_file(const std::string& path, bool* ok) {
-  std::ifstream in(path, std::ios::binary);
-  *ok = static_cast<bool>(in);
-  std::ostringstream s;
-  if (in) s << in.rdbuf();
-  return s.str();
+  std::string text, error;
+  *ok = read_bounded(path, kMaxIniFile, &text, &error);
+  return text;
 }
 
 struct CurrentState {
@@ -185,11 +241,10 @@ HostDiskIdentity ReadHostDiskIdentity(const std::string& folder) {
 Disk::Disk(DiskConfig config, std::shared_ptr<BlockDevice> backing, SmartPages smart, bool real_device)
     : config_(std::move(config)), smart_(std::move(smart)), real_device_(real_device),
       refusals_left_(config_.faults.lock_refusals) {
-  if (config_.faults.unreadable.empty() && config_.faults.failing_writes.empty())
-    device_ = std::move(backing);
-  else
-    device_ = std::make_shared<FaultyBlockDevice>(std::move(backing), config_.faults);
+  device_ = std::make_shared<DiskBlockDevice>(std::move(backing), config_.faults);
 }
+
+void Disk::detach() { static_cast<DiskBlockDevice&>(*device_).detach(); }
 
 DiskGeometry Disk::geometry() const {
   DiskGeometry g;
@@ -316,10 +371,9 @@ std::shared_ptr<Machine> Machine::open(const std::string& folder, std::string* e
     absolute = real;
     std::free(real);
   }
-  bool ok = false;
-  std::string text = read_file(absolute + "/machine.ini", &ok);
-  if (!ok) {
-    *error = "machine folder " + folder + " has no machine.ini";
+  std::string text;
+  if (!read_bounded(absolute + "/machine.ini", kMaxIniFile, &text, error)) {
+    if (stat((absolute + "/machine.ini").c_str(), &st) != 0) *error = "machine folder " + folder + " has no machine.ini";
     return nullptr;
   }
   auto config = ParseMachineIni(text, error);
@@ -389,6 +443,7 @@ DiskChanges Machine::poll() {
     const DiskConfig* now = fresh->find_disk((*it)->number());
     if (!now || !now->attached) {
       changes.detached.push_back((*it)->number());
+      (*it)->detach();
       it = disks_.erase(it);
     } else {
       ++it;

@@ -186,6 +186,10 @@ struct MachineConfig {
 std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string* error);
 // Writes machine.ini text that ParseMachineIni reads back to the same config.
 std::string FormatMachineIni(const MachineConfig& config);
+// `text` with `key = value` set in section [disk N]: the key's line replaced
+// (its indentation and trailing comment kept), or the line added at the end of
+// the section; every other line as it was. Unchanged when no such section.
+std::string SetDiskIniValue(std::string_view text, int number, std::string_view key, std::string_view value);
 
 // "8G" -> 8 GiB, "512" -> 512, "1.5G" is refused; nullopt on a bad or zero size.
 std::optional<uint64_t> ParseSize(std::string_view text);
@@ -241,6 +245,10 @@ class Disk {
 
   // Consumes one refusal when any are left: true = the lock may be granted.
   bool try_lock();
+
+  // The disk was unplugged: from now on every transfer on its device fails
+  // with ERROR_DEVICE_NOT_CONNECTED, for whoever still holds the device.
+  void detach();
 
  private:
   DiskConfig config_;

@@ -169,6 +169,50 @@ const DiskConfig* MachineConfig::find_disk(int number) const {
   return nullptr;
 }
 
+std::string SetDiskIniValue(std::string_view text, int number, std::string_view key, std::string_view value) {
+  std::string out;
+  std::string wanted = lower(key);
+  std::string line_end = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
+  bool in_disk = false, done = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t eol = text.find('\n', pos);
+    size_t next = eol == std::string_view::npos ? text.size() : eol + 1;
+    std::string_view raw = text.substr(pos, next - pos);
+    std::string_view line = trim(raw);
+    pos = next;
+    if (!line.empty() && line.front() == '[') {
+      if (in_disk && !done) {  // the section ends without the key: add it at its end
+        out += std::string(key) + " = " + std::string(value) + line_end;
+        done = true;
+      }
+      std::string_view name = trim(strip_comment(line));
+      if (name.size() >= 2 && name.back() == ']') name = trim(name.substr(1, name.size() - 2));
+      size_t blank = name.find(' ');
+      auto n = blank == std::string_view::npos ? std::nullopt : parse_number(trim(name.substr(blank)));
+      in_disk = lower(name.substr(0, blank)) == "disk" && n && *n == static_cast<uint64_t>(number);
+    } else if (in_disk && !done && !line.empty() && line[0] != ';' && line[0] != '#') {
+      size_t eq = line.find('=');
+      if (eq != std::string_view::npos && lower(trim(line.substr(0, eq))) == wanted) {
+        // Keep the line's own indentation and a trailing comment.
+        std::string_view after = trim(line.substr(eq + 1));
+        std::string_view comment = after.substr(strip_comment(after).size());
+        out += std::string(raw.substr(0, raw.find_first_not_of(" \t"))) + std::string(key) + " = " +
+               std::string(value) + (comment.empty() ? "" : " " + std::string(comment)) +
+               (raw.back() == '\n' ? (raw.size() > 1 && raw[raw.size() - 2] == '\r' ? "\r\n" : "\n") : "");
+        done = true;
+        continue;
+      }
+    }
+    out += raw;
+  }
+  if (in_disk && !done) {
+    if (!out.empty() && out.back() != '\n') out += line_end;
+    out += std::string(key) + " = " + std::string(value) + line_end;
+  }
+  return out;
+}
+
 std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string* error) {
   MachineConfig config;
   enum class Section { None, Machine, Os, Disk, Mount, Unknown } section = Section::None;
@@ -178,6 +222,8 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
   std::vector<HostMount> mounts;
   int line_number = 0;
   size_t pos = 0;
+  // A byte-order mark that an editor put in front is not part of the first line.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
 
   auto fail = [&](const std::string& message) -> std::optional<MachineConfig> {
     if (error)

@@ -20,6 +20,7 @@
 #include "platform/process/version_block.h"
 #include "platform/registry/hive_privilege.h"
 #include "platform/registry/hive_store.h"
+#include "platform/registry/live_registry.h"
 #include "platform/storage/ioctl.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_queue.h"
@@ -130,6 +131,15 @@ bool Start(const StartOptions& options, std::string* error) {
     }
   } else if (!platform::machine::OpenMachine(dir, error)) {
     return false;
+  }
+  // A registry file that cannot be read would leave the program on an
+  // in-memory registry whose every write is lost when it ends: refuse to start.
+  if (auto machine = platform::machine::CurrentIfOpen()) {
+    std::string message;
+    if (platform::registry::OpenLiveRegistry(machine->registry_path(), &message) != ERROR_SUCCESS) {
+      if (error) *error = "the simulated PC's registry cannot be used, nothing was changed: " + message;
+      return false;
+    }
   }
   if (!options.program_image.empty()) {
     platform::process::SetProgramImage(options.program_image, options.command_line);

@@ -115,6 +115,9 @@ TableResult ReadGpt(BlockDevice& disk, DiskLayout* layout) {
   layout->first_usable = h.first_usable_lba * ss;
   layout->usable_length = (h.last_usable_lba - h.first_usable_lba + 1) * ss;
   layout->max_partition_count = h.entry_count;
+  const uint64_t usable_first = std::max<uint64_t>(h.first_usable_lba, 2);
+  const uint64_t usable_last = std::min<uint64_t>(h.last_usable_lba, total >= 2 ? total - 2 : 0);
+  const uint64_t array_end = h.entries_lba + (uint64_t{h.entry_count} * h.entry_size + ss - 1) / ss;
   uint32_t number = 0;
   for (uint32_t i = 0; i < h.entry_count; ++i) {
     GptEntryDisk raw;
@@ -125,14 +128,26 @@ TableResult ReadGpt(BlockDevice& disk, DiskLayout* layout) {
                                  ") before it starts (sector " + std::to_string(raw.first_lba) + "); skipped");
       continue;
     }
-    if (raw.first_lba >= total || raw.last_lba >= total)
+    if (raw.first_lba >= total || raw.last_lba >= total) {
       layout->findings.push_back("GPT entry " + std::to_string(i) + " (sectors " + std::to_string(raw.first_lba) + ".." +
-                                 std::to_string(raw.last_lba) + ") reaches past the disk's end at sector " + std::to_string(total));
+                                 std::to_string(raw.last_lba) + ") reaches past the disk's end at sector " +
+                                 std::to_string(total) + "; skipped");
+      continue;
+    }
+    // The same bounds the writer keeps: a partition over the protective MBR,
+    // a header or the entry array would put a volume over the table (the
+    // header's own usable range is not trusted to exclude them).
+    if (raw.first_lba < usable_first || raw.last_lba > usable_last ||
+        (raw.first_lba < array_end && h.entries_lba <= raw.last_lba)) {
+      layout->findings.push_back("GPT entry " + std::to_string(i) + " (sectors " + std::to_string(raw.first_lba) + ".." +
+                                 std::to_string(raw.last_lba) + ") lies outside the usable sectors " +
+                                 std::to_string(usable_first) + ".." + std::to_string(usable_last) +
+                                 ", over the partition table; skipped");
+      continue;
+    }
     LayoutEntry entry;
     entry.style = PartitionStyle::Gpt;
-    // Positions beyond 2^64 bytes cannot be expressed; such entries are clamped to the disk's end.
-    uint64_t first = std::min<uint64_t>(raw.first_lba, UINT64_MAX / ss / 2);
-    uint64_t last = std::min<uint64_t>(raw.last_lba, UINT64_MAX / ss / 2 - 1);
+    uint64_t first = raw.first_lba, last = raw.last_lba;  // inside the disk, so in bytes they fit
     entry.start = first * ss;
     entry.length = (last - first + 1) * ss;
     entry.number = ++number;

@@ -24,6 +24,17 @@ LayoutEntry SlotEntry(const MbrSlotDisk& slot, uint64_t base_lba, uint32_t ss) {
   return entry;
 }
 
+// A partition whose first sector is the table's own sector (the MBR, or the
+// EBR that lists it) would put a volume over the table; the writer never
+// makes one. It answers as an empty slot, with a finding.
+LayoutEntry RefuseOverTable(const MbrSlotDisk& slot, const char* where, uint64_t table_lba, DiskLayout* layout) {
+  LayoutEntry entry;
+  entry.style = PartitionStyle::Mbr;
+  layout->findings.push_back(std::string(where) + ": partition of type " + Hex(slot.type) + " starts at sector " +
+                             std::to_string(table_lba) + ", the table's own sector; not used");
+  return entry;
+}
+
 void NotePastEnd(const LayoutEntry& entry, const char* where, uint64_t disk_size, DiskLayout* layout) {
   if (entry.start + entry.length > disk_size)
     layout->findings.push_back(std::string(where) + ": partition of type " + Hex(entry.mbr_type) + " at byte " +
@@ -117,7 +128,8 @@ TableResult ReadMbr(BlockDevice& disk, const std::vector<uint8_t>& sector0, Disk
 
   const MbrSlotDisk* container = nullptr;
   for (const auto& slot : mbr->slots) {
-    LayoutEntry entry = SlotEntry(slot, 0, ss);
+    LayoutEntry entry =
+        slot.type != kMbrTypeEmpty && slot.lba_first == 0 ? RefuseOverTable(slot, "MBR", 0, layout) : SlotEntry(slot, 0, ss);
     if (!entry.is_empty()) NotePastEnd(entry, "MBR", disk_size, layout);
     if (entry.is_extended() && !container) container = &slot;
     layout->entries.push_back(entry);
@@ -156,7 +168,9 @@ TableResult ReadMbr(BlockDevice& disk, const std::vector<uint8_t>& sector0, Disk
       bool has_next = false;
       for (const auto& slot : ebr->slots) {
         bool link = IsExtendedType(slot.type);
-        LayoutEntry entry = SlotEntry(slot, link ? ext_lba : ebr_lba, ss);
+        LayoutEntry entry = !link && slot.type != kMbrTypeEmpty && slot.lba_first == 0
+                                ? RefuseOverTable(slot, "EBR", ebr_lba, layout)
+                                : SlotEntry(slot, link ? ext_lba : ebr_lba, ss);
         if (!entry.is_empty()) NotePastEnd(entry, "EBR", disk_size, layout);
         if (link && !has_next) {
           has_next = true;

@@ -538,13 +538,15 @@ void RescanAll() {
   deliver(s);
 }
 
-void PollDeviceChanges() {
+namespace {
+
+void poll_disks(bool count_pass) {
   auto& s = state();
   {
     std::lock_guard guard(s.lock);
     if (!follow_machine(s) && s.machine) {
       auto changes = s.machine->poll();
-      pass(s);
+      if (count_pass) pass(s);
       for (int n : changes.detached) {
         rescan_locked(s, n);  // the disk is gone: its volumes vanish
         s.outbox.push_back({DBT_DEVICEREMOVECOMPLETE, DBT_DEVTYP_DEVICEINTERFACE, n, 0});
@@ -560,6 +562,11 @@ void PollDeviceChanges() {
   }
   deliver(s);
 }
+
+}  // namespace
+
+void PollDeviceChanges() { poll_disks(true); }
+void PollAttachedDisks() { poll_disks(false); }
 
 DEV_BROADCAST_VOLUME BroadcastVolumeFor(const DeviceChange& change) {
   DEV_BROADCAST_VOLUME record{};

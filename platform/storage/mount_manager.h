@@ -53,9 +53,11 @@ std::string DetectFileSystem(BlockDevice& volume);
 void RescanDisk(int disk);
 void RescanAll();
 // Picks up disks attached or detached through machine.ini (simpc
-// attach/detach) and counts one mount pass. The volume APIs call it; a UI
-// loop may call it on a timer.
+// attach/detach) and counts one mount pass. The volume APIs call it.
 void PollDeviceChanges();
+// The same without counting a mount pass: what the UI loops call on their
+// own clock, so an idle program sees disks come and go.
+void PollAttachedDisks();
 // Follows the current machine (scanning it when it is new) without counting a pass.
 void EnsureMounted();
 

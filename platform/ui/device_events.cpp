@@ -6,6 +6,7 @@
 
 #include "platform/storage/mount_manager.h"
 #include "platform/ui/message_queue.h"
+#include "platform/ui/time_source.h"
 #include "platform/ui/window.h"
 
 namespace platform::ui {
@@ -24,7 +25,7 @@ struct Events {
   // the oldest go once more than this many are kept.
   std::deque<Event> recent;
   std::atomic<uint64_t> latest{0};
-  int listener = -1;
+  std::atomic<int> listener{-1};
 };
 
 Events& events() {
@@ -54,8 +55,19 @@ void QueueDeviceChange(uint32_t event, uint32_t device_type, uint32_t unit_mask)
   WakeAllUiThreads();
 }
 
+uint64_t NextDevicePoll(const UiThread& thread) {
+  return events().listener.load() >= 0 ? thread.next_device_poll : UINT64_MAX;
+}
+
 void DeliverDeviceChanges(UiThread& thread) {
   auto& e = events();
+  if (e.listener.load() >= 0) {
+    uint64_t now = time_source().now_ms();
+    if (now >= thread.next_device_poll) {
+      thread.next_device_poll = now + kDevicePollMs;
+      storage::PollAttachedDisks();  // its events come back through the listener
+    }
+  }
   uint64_t latest = e.latest.load(std::memory_order_acquire);
   if (thread.device_seen >= latest) return;
   std::vector<std::pair<UINT, LPARAM>> todo;

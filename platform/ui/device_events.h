@@ -15,7 +15,15 @@ void ConnectDeviceNotifications();
 void DisconnectDeviceNotifications();
 
 // Posts the events this thread has not seen yet; the message loop calls it.
+// Once notifications are connected it also looks for disks attached or
+// detached (simpc attach/detach) every kDevicePollMs of the loop's clock, so
+// an idle program sees them; on a virtual clock that time passes only when
+// something else advances it.
+constexpr uint64_t kDevicePollMs = 1000;
 void DeliverDeviceChanges(UiThread& thread);
+// The clock time at which `thread` next looks for disks, or UINT64_MAX when
+// it does not look (notifications not connected).
+uint64_t NextDevicePoll(const UiThread& thread);
 
 // Records an event as the storage layer would (and wakes the loops).
 // `device_type` 2 is a volume with `unit_mask` letters, 5 a disk interface.

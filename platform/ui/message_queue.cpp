@@ -378,6 +378,8 @@ IdleResult DefaultLoopBackend::wait(UiThread& t) {
     bool woke = t.wake.wait_for(lock, std::chrono::milliseconds(200), has_work);
     return woke ? IdleResult::Retry : IdleResult::Stalled;
   }
+  // On a real clock an idle loop still looks for disks come and gone.
+  due = std::min(due, NextDevicePoll(t));
   std::unique_lock lock(t.mutex);
   auto has_work = [&] {
     return !t.posted.empty() || !t.cross_sent.empty() || !t.input.empty() || t.quit_posted;

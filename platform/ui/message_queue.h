@@ -68,6 +68,7 @@ struct UiThread {
   HWND capture = nullptr;
   bool paint_dirty = false;  // some window may need WM_PAINT
   uint64_t device_seen = 0;  // device-change events already posted here
+  uint64_t next_device_poll = 0;  // clock time (ms) of this loop's next look for disks come and gone
   bool started_by_another = false;  // a CWinThread: its creator may post at any time
 
   ~UiThread();

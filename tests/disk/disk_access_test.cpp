@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "disk/raw_volume_io.h"
 #include "fixture_images.h"
 #include "platform/core/clock.h"
 #include "platform/core/block_device.h"
@@ -218,6 +219,9 @@ TEST_F(DiskAccessTest, FailedTransfersRaiseTheErrorCounter) {
       {"unreadable sector", 0, false, 200, 1, -1, 1},
       {"read past the end (the platform reports success with no bytes)", 0, false, 4096, 1, -1, 1},
       {"read on a 4096-byte disk past the end", 1, false, 256, 1, -1, 1},
+      {"read that runs over the end (the platform brings the first half)", 0, false, 2047, 2, -1, 1},
+      {"read on a 4096-byte disk that runs over the end", 1, false, 255, 9, -1, 1},
+      {"write that runs over the end (refused whole, not tried again)", 0, true, 2047, 2, 0, 1},
       {"good read", 0, false, 202, 4, 0, 0},
       {"count not positive", 0, false, 0, -3, -1, 0},
   };
@@ -230,6 +234,32 @@ TEST_F(DiskAccessTest, FailedTransfersRaiseTheErrorCounter) {
     else
       EXPECT_EQ(ReadDiskSectors(buffer.data(), c.position, c.count), c.result);
     EXPECT_EQ(DiskContext.ioErrorCount - before, c.added);
+    CloseCurrentDisk();
+  }
+}
+
+TEST_F(DiskAccessTest, ByteTransfersThatRunOverTheEndFailAndWriteNothing) {
+  constexpr uint64_t kSize = 1 << 20;
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = kSize, .sectorSize = 512});
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = kSize, .sectorSize = 4096});
+  TagUnits(pc, 0, kSize / 512);
+  TagUnits(pc, 1, kSize / 512);
+  pc.Boot();
+  for (int disk : {0, 1}) {
+    SCOPED_TRACE(testing::Message() << "disk " << disk);
+    ReadDiskGeometry(disk);
+    ASSERT_NE(OpenDiskReadWrite(disk), nullptr);
+    ASSERT_TRUE(EnsureSectorMultiplier(disk));
+    std::vector<uint8_t> data(1024, 0xEE), back(1024, 0);
+    auto tail = pc.ReadBytes(disk, kSize - 8192, 8192);
+    EXPECT_FALSE(WriteCurrentDiskBytes(kSize - 512, data.data(), data.size()));
+    EXPECT_EQ(pc.ReadBytes(disk, kSize - 8192, 8192), tail) << "nothing of it was written";
+    EXPECT_FALSE(ReadCurrentDiskBytes(kSize - 512, back.data(), back.size()));
+    // The same transfer ending at the last byte goes through.
+    EXPECT_TRUE(WriteCurrentDiskBytes(kSize - 1024, data.data(), data.size()));
+    EXPECT_TRUE(ReadCurrentDiskBytes(kSize - 1024, back.data(), back.size()));
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(pc.ReadBytes(disk, kSize - 1024, 1024), data);
     CloseCurrentDisk();
   }
 }

@@ -329,6 +329,8 @@ void SimulatedPc::MakeFileSystem(int n, uint64_t start, uint64_t count, const st
   std::string command;
   if (fs_name == "fat32")
     command = "mkfs.fat -F 32 -s 1 -S " + ssz + " -h " + std::to_string(start) + " -i 1234ABCD -n " + label + " " + scratch;
+  else if (fs_name == "fat12")
+    command = "mkfs.fat -F 12 -S " + ssz + " -h " + std::to_string(start) + " -i 1234ABCD -n " + label + " " + scratch;
   else if (fs_name == "fat16")
     command = "mkfs.fat -F 16 -S " + ssz + " -h " + std::to_string(start) + " -i 1234ABCD -n " + label + " " + scratch;
   else if (fs_name == "ntfs")

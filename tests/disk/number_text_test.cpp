@@ -89,6 +89,12 @@ TEST(NumberText, ParsesAgreeWithTheCLibrary) {
   EXPECT_EQ(TextToInt64(CString(u"-99999999999999999999")), INT64_MIN);
   // Only the low byte of each character is read: U+0131 reads as '1'.
   EXPECT_EQ(TextToInt(CString(u"\u0131\u0132")), 12);
+  // TextToLong reads whole characters: a CJK character whose low byte is a
+  // digit ends the number, and a fullwidth digit is no digit.
+  EXPECT_EQ(TextToInt(CString(u"5\u4E31")), 51);
+  EXPECT_EQ(TextToLong(CString(u"5\u4E31")), 5);
+  EXPECT_EQ(TextToLong(CString(u"\u0131\u0132")), 0);
+  EXPECT_EQ(TextToLong(CString(u"\u2020-7")), 0) << "U+2020's low byte is a blank, the character is not";
   // The character limits: digits past the 99th (31st for 64 bits) are not read.
   const CString long_text = CString(std::u16string(98, u'0') + u"12");
   EXPECT_EQ(TextToInt(long_text), 1);

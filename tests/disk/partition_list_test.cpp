@@ -107,6 +107,37 @@ TEST_P(PartitionListTest, MbrPrimariesThenTheLogicalPartitionsOfTheChain) {
   EXPECT_FALSE(DiskContext.currentDiskOpen);
 }
 
+// Small sticks formatted without a table: FAT12 and FAT16 keep their sector
+// count in the 16-bit field (mtools' minfo reads it as the "small size"), and
+// a FAT12 volume is FAT, not NTFS.
+TEST_P(PartitionListTest, SmallFatSuperfloppiesTakeTheirSizeAndTypeFromTheFileSystem) {
+  struct Case {
+    std::string fs;
+    uint64_t size;
+  } cases[] = {{"fat12", 4ull << 20}, {"fat16", ss == 512 ? 24ull << 20 : 128ull << 20}};
+  int n = 0;
+  for (auto& c : cases) {
+    pc.AddDisk(DiskSpec{.number = n, .sizeBytes = c.size, .sectorSize = ss, .tracksPerCylinder = 4, .sectorsPerTrack = 16});
+    pc.WriteSuperfloppy(n++, c.fs);
+  }
+  pc.Boot();
+  DetectSystemAndSpecialDisks();
+  for (int i = 0; i < n; ++i) {
+    SCOPED_TRACE(cases[i].fs);
+    std::string info;
+    ASSERT_EQ(Shell("minfo -i " + pc.Image(i) + " ::", &info), 0);
+    auto at = info.find("small size: ");
+    ASSERT_NE(at, std::string::npos) << info;
+    uint64_t sectors = std::stoull(info.substr(at + 12));
+    EXPECT_EQ(sectors, cases[i].size / ss);
+    PartitionEntry list[kMaxPartitions] = {};
+    ASSERT_EQ(ReadPartitionList(list, i), 1);
+    EXPECT_EQ(list[0].type, FS_FAT16);
+    EXPECT_EQ(list[0].start, 0u);
+    EXPECT_EQ(list[0].length, sectors * m);
+  }
+}
+
 TEST_P(PartitionListTest, UnknownTypesAndAnEmptyExtendedPartition) {
   pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 256ull << 20, .sectorSize = ss});
   pc.WriteMbr(0, {{.start = MiB(1), .count = MiB(8), .mbrType = 0x2A},

@@ -491,6 +491,20 @@ TEST_P(FatVolumeTest, NearlyFullVolumeGetsNoMapAndFat16NoneEither) {
   EXPECT_FALSE(map) << "a missing volume gets no map";
 }
 
+TEST_P(FatVolumeTest, LargePagefileDoesNotMakeTheVolumeLookFull) {
+  g = GeometryFor(GetParam());
+  uint64_t bytes = g.partCount * GetParam();
+  Make({{"/PAGEFILE.SYS", std::string(bytes * 17 / 20, 'p')}, {"/SMALL.TXT", "small"}}, {});
+  pc.Boot();
+  std::unique_ptr<VolumeUsedMap> map;
+  ASSERT_EQ(BuildVolumeUsedMap(u"C:", &map), 0);
+  ASSERT_TRUE(map) << "share " << UsedMapShare;
+  EXPECT_LT(UsedMapShare, 0.1f) << "the pagefile's clusters count as neither used nor free";
+  uint64_t units_per_cluster = GetParam() / 512;
+  uint32_t small = ShowFat(cRef, "/SMALL.TXT").front();
+  EXPECT_TRUE(map->IsUsed((FatVolume.dataStart + (small - 2ull) * units_per_cluster) / 32));
+}
+
 INSTANTIATE_TEST_SUITE_P(SectorSizes, FatVolumeTest, ::testing::Values(512u, 4096u),
                          [](const auto& info) { return "Sector" + std::to_string(info.param); });
 

@@ -329,6 +329,29 @@ TEST_F(FormatterTest, CancelAnsweredNoGoesOnAndYesEndsTheWait) {
   EXPECT_EQ(fake.calls.size(), 1u);
 }
 
+// A formatter that reports failure is not shown as a finished format: the
+// bar stays where it stopped and the user is told.
+TEST_F(FormatterTest, ReportedFailureIsShownNotAFullBar) {
+  MakePc(512);
+  InstallFake();
+  fake.end = FakeEnd::Failure;
+  fake.percent = 40;
+  ShellState.messageCaption = u"Drum Networks";
+  LanguageTable.strings = {u"IDS_FormatFailed", u"The drive cannot be formatted.", u"IDS_FormattingDrive",
+                           u"Formatting"};
+  LanguageTable.languageLineCount = 2;
+  FormatRequest = FormatRequestRecord{.fileSystemCode = 7, .driveIndex = 3};
+  platform::ui::Script script;
+  script.expect_dialog(216).answer("ok");
+  CCFormat dialog;
+  std::string log;
+  ASSERT_EQ(RunHeadless(script, dialog, &log), "") << log;
+  EXPECT_NE(log.find("The drive cannot be formatted."), std::string::npos) << log;
+  EXPECT_EQ(FormatSucceeded.load(), 0);
+  EXPECT_EQ(FormatPercent.load(), 40) << "the bar is not filled for a failed format";
+  EXPECT_EQ(fake.calls.size(), 1u);
+}
+
 TEST_F(FormatterTest, PollEndsWhenTheWorkerEndsWithoutAReport) {
   MakePc(512);
   InstallFake();

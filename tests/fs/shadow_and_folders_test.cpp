@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -143,6 +144,24 @@ TEST_F(MachineFixture, HostFoldersServeFilesWithTheirAttributes) {
   std::string image = disk.extract(0, "c.img");
   auto cat = fstest::Run("ntfscat " + fstest::Quote(image) + " '/Program Files/other.txt'");
   EXPECT_EQ(cat.output, "on ntfs");
+}
+
+// Special files in a host folder hold no data a program could use: a FIFO
+// would block it forever, a device hand it endless bytes. Opening one is
+// refused at once; plain files next to them still open.
+TEST_F(MachineFixture, HostFoldersRefuseSpecialFiles) {
+  ASSERT_EQ(mkfifo(dir.file("x/settings.dat").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", dir.file("x/zeros.bin").c_str()), 0);
+  for (const char16_t* name : {u"X:\\settings.dat", u"X:\\zeros.bin"}) {
+    for (DWORD access : {GENERIC_READ, GENERIC_READ | GENERIC_WRITE}) {
+      HANDLE h = CreateFileW(name, access, kAllShare, nullptr, OPEN_EXISTING, 0, nullptr);
+      EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+      if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    }
+  }
+  ASSERT_TRUE(WriteText(u"X:\\plain.txt", "plain"));
+  EXPECT_EQ(ReadText(u"X:\\plain.txt"), "plain");
 }
 
 TEST_F(MachineFixture, SystemFoldersFollowTheMachine) {

@@ -184,3 +184,37 @@ TEST(MachineIni, SeededDamageRounds) {
   EXPECT_GT(parsed, 100);
   EXPECT_GT(refused, 100);
 }
+
+// Setting one disk key edits one line and keeps the rest of the user's file.
+TEST(MachineIni, SetDiskValueKeepsTheRestOfTheFile) {
+  const std::string text =
+      "; my bench PC\n[disk 0]\nimage = a.img   ; the system disk\n  attached = yes   ; plugged\n\n"
+      "[disk 1]\nimage = b.img\n\n[mount tools]\npath = X:\nhost = t\n";
+  struct Case {
+    int disk;
+    const char* value;
+    std::string expected;
+  } cases[] = {
+      {0, "no",
+       "; my bench PC\n[disk 0]\nimage = a.img   ; the system disk\n  attached = no ; plugged\n\n"
+       "[disk 1]\nimage = b.img\n\n[mount tools]\npath = X:\nhost = t\n"},
+      {1, "no",
+       "; my bench PC\n[disk 0]\nimage = a.img   ; the system disk\n  attached = yes   ; plugged\n\n"
+       "[disk 1]\nimage = b.img\n\nattached = no\n[mount tools]\npath = X:\nhost = t\n"},
+      {7, "no", text},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.disk);
+    std::string edited = platform::machine::SetDiskIniValue(text, c.disk, "attached", c.value);
+    EXPECT_EQ(edited, c.expected);
+    std::string error;
+    auto config = platform::machine::ParseMachineIni(edited, &error);
+    ASSERT_TRUE(config) << error;
+    if (auto* d = config->find_disk(c.disk)) {
+      EXPECT_FALSE(d->attached);
+    }
+  }
+  // The last section, without a final line break, and CRLF lines.
+  EXPECT_EQ(platform::machine::SetDiskIniValue("[disk 2]\r\nimage = c.img", 2, "attached", "no"),
+            "[disk 2]\r\nimage = c.img\r\nattached = no\r\n");
+}

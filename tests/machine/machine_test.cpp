@@ -98,7 +98,14 @@ TEST(Machine, OpenErrorsAreClear) {
       {"[disk 0]\nimage = ok.img\nsmart_identify = bad.hex\n", "'z' is not a hex digit"},
       {"[disk 0]\nimage = ok.img\nsmart_identify = none.hex\n", "cannot read S.M.A.R.T. page"},
       {"[disk 0]\nimage = ok.img\nsector_size = 2048\n", "512 or 4096"},
+      // Files the folder names are read bounded: no endless device, no FIFO
+      // that would block, nothing absurdly large.
+      {"[disk 0]\nimage = ok.img\nsmart_identify = /dev/zero\n", "/dev/zero is not a regular file"},
+      {"[disk 0]\nimage = ok.img\nsmart_identify = fifo.hex\n", "fifo.hex is not a regular file"},
+      {"[disk 0]\nimage = ok.img\nsmart_identify = huge.hex\n", "more than the 65536"},
   };
+  ASSERT_EQ(mkfifo((t.path + "/fifo.hex").c_str(), 0600), 0);
+  write_file(t.path + "/huge.hex", std::string(1 << 20, '0'));
   write_file(t.path + "/odd.img", std::string(1000, '\0'));
   write_file(t.path + "/ok.img", std::string(4096, '\0'));
   write_file(t.path + "/short.hex", "01 02 03\n");
@@ -108,6 +115,20 @@ TEST(Machine, OpenErrorsAreClear) {
     EXPECT_FALSE(Machine::open(t.path, &error)) << c.ini;
     EXPECT_NE(error.find(c.expect), std::string::npos) << "got: " << error;
   }
+}
+
+TEST(Machine, IniWithByteOrderMarkAndSpecialIniFile) {
+  TempFolder t;
+  write_file(t.path + "/ok.img", std::string(4096, '\0'));
+  write_file(t.path + "/machine.ini", "\xEF\xBB\xBF[disk 0]\nimage = ok.img\n");
+  std::string error;
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  EXPECT_TRUE(m->disk(0));
+  fs::remove(t.path + "/machine.ini");
+  ASSERT_EQ(mkfifo((t.path + "/machine.ini").c_str(), 0600), 0);
+  EXPECT_FALSE(Machine::open(t.path, &error));
+  EXPECT_NE(error.find("machine.ini is not a regular file"), std::string::npos) << error;
 }
 
 TEST(Machine, SmartPagesFromHex) {

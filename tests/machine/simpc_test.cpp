@@ -5,8 +5,11 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "platform/machine/machine.h"
 
@@ -137,6 +140,54 @@ TEST_F(Simpc, DisksAttachDetachAndLog) {
   log = simpc("log " + dir);
   EXPECT_EQ(log.status, 0);
   EXPECT_NE(log.output.find("process: started X:\\setres.exe h1024"), std::string::npos) << log.output;
+}
+
+// Many simpc processes attaching and detaching at once, while a reader keeps
+// reading machine.ini: no change is lost, the reader never meets half a file,
+// and the user's comments stay.
+TEST_F(Simpc, ConcurrentAttachDetachLoseNoChange) {
+  constexpr int kDisks = 6;
+  ASSERT_EQ(simpc("new " + dir).status, 0);
+  for (int i = 0; i < kDisks; ++i) ASSERT_EQ(simpc("add-disk " + dir + " " + std::to_string(i) + " --size 1M").status, 0);
+  const std::string ini = dir + "/machine.ini";
+  auto read_ini = [&] {
+    std::ifstream in(ini, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+  };
+  {
+    std::string text = read_ini();
+    std::ofstream(ini, std::ios::binary | std::ios::trunc) << "; the bench PC, do not lose this note\n" << text;
+  }
+  std::atomic<bool> stop{false};
+  std::atomic<int> unreadable{0};
+  std::string first_problem;
+  std::thread reader([&] {
+    while (!stop) {
+      std::string problem;
+      if (!platform::machine::ParseMachineIni(read_ini(), &problem) && unreadable++ == 0) first_problem = problem;
+    }
+  });
+  for (int round = 0; round < 4; ++round) {
+    bool attach = round % 2 == 1;
+    std::string script = "fail=0; pids=";
+    for (int i = 0; i < kDisks; ++i)
+      script += "; " + std::string(SIMPC_PATH) + (attach ? " attach " : " detach ") + dir + " " + std::to_string(i) +
+                " & pids=\"$pids $!\"";
+    script += "; for p in $pids; do wait $p || fail=1; done; exit $fail";
+    auto r = run("sh -c '" + script + "'");
+    EXPECT_EQ(r.status, 0) << r.output;
+    std::string problem;
+    auto config = platform::machine::ParseMachineIni(read_ini(), &problem);
+    ASSERT_TRUE(config) << problem;
+    for (auto& d : config->disks) EXPECT_EQ(d.attached, attach) << "round " << round << ", disk " << d.number;
+  }
+  stop = true;
+  reader.join();
+  EXPECT_EQ(unreadable, 0) << first_problem;
+  EXPECT_NE(read_ini().find("; the bench PC, do not lose this note"), std::string::npos);
+  EXPECT_FALSE(fs::exists(ini + ".new"));
 }
 
 TEST_F(Simpc, ClearErrors) {

@@ -2,6 +2,8 @@
 // public calls of the upper layer and check the effect with outside tools.
 #include <gtest/gtest.h>
 
+#include "platform/fs/shell_namespace.h"
+
 #include <fstream>
 
 #include "disk/fixture_images.h"
@@ -101,6 +103,7 @@ TEST_P(StartupTest, ChoosersSeeSimulatedFiles) {
   auto* list = seam.make_item_list(u"C:\\seen.txt");
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(seam.path_of_item_list(list), u"C:\\seen.txt");
+  CoTaskMemFree(list);  // item lists live in the task allocator, as the shell's do
 }
 
 INSTANTIATE_TEST_SUITE_P(Sectors, StartupTest, ::testing::Values(512u, 4096u),

@@ -339,6 +339,54 @@ TEST(PartitionCodec, DamagedGptUsesTheBackupOrFailsClearly) {
   }
 }
 
+// A GPT entry poked over the table itself (the protective MBR, a header, an
+// entry array) with its CRCs made right is skipped with a finding; the sound
+// entry next to it stays.
+TEST(PartitionCodec, GptEntriesOverTheTableAreSkipped) {
+  for (uint32_t ss : {512u, 4096u}) {
+    const uint64_t total = 16 * MiB / ss;
+    const uint64_t array_sectors = 128 * 128 / ss;
+    struct Case {
+      const char* name;
+      uint64_t first, last;
+    } cases[] = {
+        {"first = last = 0 (the protective MBR)", 0, 0},
+        {"over the primary header", 1, 1 * MiB / ss - 1},
+        {"inside the primary entry array", 2 + array_sectors / 2, 2 + array_sectors / 2},
+        {"over the backup entry array", 8 * MiB / ss, total - 2},
+        {"over the backup header", total - 1, total - 1},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " on " + std::to_string(ss) + "-byte sectors");
+      MemoryBlockDevice disk(16 * MiB, ss);
+      DiskLayout layout;
+      layout.style = PartitionStyle::Gpt;
+      layout.entries = {Gpt(6 * MiB, 1 * MiB, kBasicData, u"sound")};
+      ASSERT_TRUE(WriteDiskLayout(disk, layout).ok());
+      uint8_t* header = disk.bytes().data() + ss;
+      uint8_t* array = disk.bytes().data() + 2 * ss;
+      uint8_t* entry = array + 128;  // the second slot
+      std::memcpy(entry, array, 32);  // the basic-data type and an id
+      entry[16] ^= 0xFF;
+      std::memcpy(entry + 0x20, &c.first, 8);
+      std::memcpy(entry + 0x28, &c.last, 8);
+      uint32_t crc = Crc32(array, 128 * 128);
+      std::memcpy(header + 0x58, &crc, 4);
+      std::memset(header + 0x10, 0, 4);
+      crc = Crc32(header, 92);
+      std::memcpy(header + 0x10, &crc, 4);
+
+      DiskLayout read;
+      TableResult r = ReadDiskLayout(disk, &read);
+      ASSERT_TRUE(r.ok()) << r.message;
+      ASSERT_EQ(read.partitions().size(), 1u);
+      EXPECT_EQ(read.partitions()[0].name, u"sound");
+      ASSERT_EQ(read.findings.size(), 1u);
+      EXPECT_NE(read.findings[0].find("GPT entry 1"), std::string::npos) << read.findings[0];
+    }
+  }
+}
+
 // Hand-made MBR fixtures: sector 0 and EBRs poked into a memory disk.
 struct MbrFixture {
   MemoryBlockDevice disk{8 * MiB, 512};
@@ -388,6 +436,14 @@ TEST(PartitionCodec, MalformedMbrChainsAreCutWithFindings) {
        [](MbrFixture& f) { f.slot(0, 0, 0x0F, 0xFFFFFF00, 100); }, 4, 0, "past the disk's end"},
       {"primary reaching past the disk's end",
        [](MbrFixture& f) { f.slot(0, 1, 0x07, 2048, 0xFFFFFFFF); }, 4, 1, "past the disk's end"},
+      {"primary starting at sector 0, over the MBR",
+       [](MbrFixture& f) { f.slot(0, 0, 0x07, 0, 100); }, 4, 0, "the table's own sector"},
+      {"logical drive starting at its own EBR",
+       [](MbrFixture& f) {
+         f.slot(0, 0, 0x0F, 2048, 4096);
+         f.slot(2048, 0, 0x07, 0, 100);
+       },
+       8, 0, "the table's own sector"},
       {"EBR without boot signature",
        [](MbrFixture& f) {
          f.slot(0, 0, 0x0F, 2048, 4096);

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include "fixtures/resource.h"
+#include "platform/core/clock.h"
+#include "platform/machine/demo.h"
+#include "platform/machine/machine.h"
 #include "platform/storage/mount_manager.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/device_events.h"
@@ -334,6 +337,47 @@ TEST(DeviceChanges, StorageEventsReachEveryTopLevelWindow) {
   EXPECT_EQ(a.seen.size(), 2u);  // each event once
   a.DestroyWindow();
   b.DestroyWindow();
+}
+
+// A program that only waits in its message loop still hears of a disk
+// unplugged with simpc detach: its loop looks for disk changes once a
+// second of its own clock (virtual here, so only when that clock moves).
+TEST(DeviceChanges, AnIdleLoopHearsOfAnUnpluggedDiskOnItsClock) {
+  auto dir = temp_dir() / "idle-pc";
+  std::string error;
+  ASSERT_TRUE(platform::machine::CreateMachineFolder(dir.string(), &error)) << error;
+  platform::machine::DiskConfig stick;
+  stick.number = 1;
+  stick.size = 1 << 20;
+  stick.removable = true;
+  ASSERT_TRUE(platform::machine::AddDiskToMachine(dir.string(), stick, &error)) << error;
+  platform::storage::ResetMountManager();
+  ASSERT_TRUE(platform::machine::OpenMachine(dir.string(), &error)) << error;
+  platform::storage::EnsureMounted();
+  platform::ui::ConnectDeviceNotifications();
+  struct Listener : CWnd {
+    std::vector<UINT> seen;
+    LRESULT WindowProc(UINT m, WPARAM w, LPARAM l) override {
+      if (m == WM_DEVICECHANGE) seen.push_back(static_cast<UINT>(w));
+      return m == WM_DEVICECHANGE ? TRUE : CWnd::WindowProc(m, w, l);
+    }
+  } window;
+  ASSERT_TRUE(window.CreateEx(0, u"", u"idle", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+  ui_test::PumpMessages();
+  window.seen.clear();
+
+  ASSERT_TRUE(platform::machine::SetDiskAttached(dir.string(), 1, false, &error)) << error;
+  ui_test::PumpMessages();
+  EXPECT_TRUE(window.seen.empty()) << "no look before a second has passed";
+  platform::Clock::instance().advance(platform::ui::kDevicePollMs);
+  ui_test::PumpMessages();
+  EXPECT_EQ(window.seen, std::vector<UINT>{DBT_DEVICEREMOVECOMPLETE});
+
+  window.DestroyWindow();
+  platform::ui::DisconnectDeviceNotifications();
+  platform::storage::ResetMountManager();
+  platform::machine::SetCurrent(nullptr);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

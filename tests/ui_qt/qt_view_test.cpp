@@ -179,7 +179,10 @@ class EveryControlPage : public CDialog {
       } else if (message == WM_NOTIFY) {
         auto* h = reinterpret_cast<NMHDR*>(l);
         int item = -1;
-        if (h->code == LVN_ITEMCHANGED || h->code == NM_CLICK) item = reinterpret_cast<NMLISTVIEW*>(l)->iItem;
+        // Only the list view's notices carry a row; a tree's NM_CLICK is a bare NMHDR.
+        bool from_list = h->idFrom == IDC_REPORT;
+        if (from_list && (h->code == LVN_ITEMCHANGED || h->code == NM_CLICK))
+          item = reinterpret_cast<NMLISTVIEW*>(l)->iItem;
         received.push_back({message, static_cast<int>(h->idFrom), h->code, item});
       } else if (message == WM_HSCROLL) {
         received.push_back({message, LOWORD(w), HIWORD(w), -1});

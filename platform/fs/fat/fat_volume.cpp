@@ -351,6 +351,10 @@ class FatVolume : public VolumeDriver {
     std::lock_guard lock(fs_->mutex);
     return fs_->flush_all();
   }
+  DWORD write_back() override {
+    std::lock_guard lock(fs_->mutex);
+    return fs_->write_back_all();
+  }
 
  private:
   template <typename Edit>

@@ -185,9 +185,16 @@ class HostDriver : public VolumeDriver {
     if (writable && read_only_) return ERROR_WRITE_PROTECT;
     struct stat st{};
     if (::stat(host.c_str(), &st) != 0) return from_errno(errno);
-    if (S_ISDIR(st.st_mode)) return ERROR_ACCESS_DENIED;
-    int fd = ::open(host.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Only plain files hold data: a FIFO would block the program forever, a
+    // device would hand it endless bytes. Opened without waiting, then checked
+    // again on the descriptor, so nothing swapped in between gets through.
+    if (!S_ISREG(st.st_mode)) return ERROR_ACCESS_DENIED;
+    int fd = ::open(host.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return from_errno(errno);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+      ::close(fd);
+      return ERROR_ACCESS_DENIED;
+    }
     *file = std::make_unique<HostFile>(fd, writable);
     return ERROR_SUCCESS;
   }

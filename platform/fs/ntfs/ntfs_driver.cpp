@@ -254,6 +254,9 @@ class Driver : public NtfsDriver {
   DWORD flush() override {
     return call([&](lib::Volume* v) { return lib::Sync(v); });
   }
+  DWORD write_back() override {
+    return call([&](lib::Volume* v) { return lib::WriteBack(v); });
+  }
 
  private:
   template <class F>

@@ -825,7 +825,15 @@ int SetShortName(Volume* v, const Path& path, const std::u16string& short_name) 
   return SetTimes(v, path, &times[0], &times[1], &times[2]);
 }
 
-int WriteBack(Volume* v) { return drop_data(v); }
+int WriteBack(Volume* v) {
+  int r = drop_data(v);
+  // The system files the library keeps open (the MFT, its mirror, the cluster
+  // bitmap) hold their records in memory once changed; another reader of the
+  // image needs them written too.
+  for (ntfs_inode* ni : {v->vol->mft_ni, v->vol->mftmirr_ni, v->vol->lcnbmp_ni})
+    if (ni && NInoDirty(ni) && ntfs_inode_sync(ni) && !r) r = err_or(EIO);
+  return r;
+}
 
 int Sync(Volume* v) {
   if (int dropped = WriteBack(v)) return dropped;

@@ -88,7 +88,7 @@ int GetReparse(Volume* v, const Path& path, std::vector<uint8_t>* buffer);
 int SetReparse(Volume* v, const Path& path, const std::vector<uint8_t>& buffer);
 int SetShortName(Volume* v, const Path& path, const std::u16string& short_name);
 
-// Writes the cached data stream and its inode back to the device; no device sync.
+// Writes the cached data stream, its inode and the changed system files back to the device; no device sync.
 int WriteBack(Volume* v);
 // Writes back, then syncs the device.
 int Sync(Volume* v);

@@ -252,6 +252,8 @@ IdleResult QtLoopBackend::wait(UiThread& thread) {
     return IdleResult::Retry;
   }
   int timeout = -1;
+  // On a real clock an idle view still looks for disks come and gone.
+  if (!clock.is_virtual() && any_visible_window(thread)) due = std::min(due, NextDevicePoll(thread));
   if (due != UINT64_MAX) {
     uint64_t now = clock.now_ms();
     timeout = due <= now ? 0 : static_cast<int>(std::min<uint64_t>(due - now, INT_MAX));
