@@ -149,6 +149,10 @@ bool ReadElToritoBoot(int disk, const uint8_t descriptor[kIsoBlockSize], bool wr
 
 bool ScanIsoDescriptors(int disk, bool write) {
   if (!WriteBootLoader) return true;
+  return WalkIsoDescriptors(disk, write);
+}
+
+bool WalkIsoDescriptors(int disk, bool write) {
   if (disk == 0) write = false;
   IsoImageInfoRecord& info = IsoImageInfo;
   if (info.imageHandle && info.imageHandle != INVALID_HANDLE_VALUE) CloseHandle(info.imageHandle);

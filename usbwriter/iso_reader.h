@@ -74,6 +74,9 @@ extern BootAreaWriterFn IsoBootAreaWriter;
 // among them; false for an image that cannot be opened or read, or that is
 // no ISO 9660 image.
 bool ScanIsoDescriptors(int disk, bool write);
+// The same walk whatever WriteBootLoader says: the write sequence needs the
+// image's root directory to copy its files even when it writes no boot area.
+bool WalkIsoDescriptors(int disk, bool write);
 // Reads the boot catalog named by a boot record descriptor and the default
 // entry's boot image; false only when a read of the image fails.
 bool ReadElToritoBoot(int disk, const uint8_t descriptor[kIsoBlockSize], bool write);
