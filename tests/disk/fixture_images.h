@@ -38,7 +38,7 @@ struct HeadlessRun {
 // Runs `body` (a DoModal, a start-up, a check that shows boxes) under the
 // headless driver playing `script`, with the process-exit hook trapped.
 HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body);
-// The same with the driver's options adjusted first (screenshots, device hook).
+// The same with the driver's options adjusted first (such as the device hook).
 HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body,
                         const std::function<void(platform::ui::DriverOptions&)>& configure);
 

@@ -3,7 +3,7 @@
 // stick (checked by sfdisk and fsck.fat, the other disks hashed), the
 // destination list follows sticks plugged out, the last stick leaving ends
 // the program with its message, an image too big for the stick keeps the page
-// open, and every page is shot in English and Japanese.
+// open, and every page opens (and goes back) in English and Japanese.
 #include "usbwriter/pellimor_pages.h"
 
 #include <gtest/gtest.h>
@@ -79,7 +79,6 @@ class PagesTest : public ::testing::Test {
           app.InitInstance();
         },
         [this](platform::ui::DriverOptions& options) {
-          options.screenshots_dir = scratch_.path;
           options.device_hook = [this](bool arrive, int disk, std::string*) {
             pc_.SetIni("disk " + std::to_string(disk), "attached", arrive ? "yes" : "no");
             platform::storage::PollDeviceChanges();
@@ -177,15 +176,13 @@ TEST_F(PagesTest, EveryPageInBothLanguages) {
     MakePc({Stick(1, 300ull << 20, "AA0100001")}, language);
     platform::ui::Script script;
     script.expect_dialog(102)
-        .screenshot("welcome-" + language + ".png")
+        .expect_text(1003, language == "English" ? "Welcome to Pellimor" : "Pellimor へようこそ")
         .click(1007)
         .choose("I:\\test.iso")
         .expect_dialog(140)
         .select(1029, 1)
-        .screenshot("destination-" + language + ".png")
         .click(1)
         .expect_dialog(175)
-        .screenshot("confirm-" + language + ".png")
         .click(2)
         .answer("no")
         .click(1004)
@@ -193,14 +190,6 @@ TEST_F(PagesTest, EveryPageInBothLanguages) {
         .click(2);
     auto run = Run(script);
     ASSERT_EQ(run.failure, "") << run.log;
-    for (const char* page : {"welcome", "destination", "confirm"}) {
-      std::string shot = scratch_.file(std::string(page) + "-" + language + ".png");
-      EXPECT_GT(std::filesystem::file_size(shot), 1000u) << shot;
-      if (const char* keep = std::getenv("PELLIMOR_SCREENSHOTS")) {
-        std::filesystem::copy_file(shot, std::string(keep) + "/" + page + "-" + language + ".png",
-                                   std::filesystem::copy_options::overwrite_existing);
-      }
-    }
     bool japanese = run.log.find("Pellimor - 起動可能な USB メモリの作成") != std::string::npos;
     EXPECT_EQ(japanese, language == "Japanese") << run.log;
   }
