@@ -7,6 +7,7 @@
 // (at "X:\Pellimor" when the machine runs WinPE) through a host mount that
 // is added to the machine when it has none.
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -60,12 +61,20 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  std::string folder;
-  if (!platform::machine::MountProgramFolder(machine_dir, "Pellimor", PELLIMOR_STAGE_DIR, &folder, &error)) {
-    std::fprintf(stderr, "pellimor: %s\n", error.c_str());
-    return 1;
+  // Started by another program of the suite, Pellimor runs from the file that
+  // program started (its own folder, on the simulated PC); otherwise from the
+  // staged install folder.
+  std::u16string program_image;
+  if (const char* image = std::getenv("DRUM_IMAGE_PATH"); image && *image) {
+    program_image = platform::to_utf16(image);
+  } else {
+    std::string folder;
+    if (!platform::machine::MountProgramFolder(machine_dir, "Pellimor", PELLIMOR_STAGE_DIR, &folder, &error)) {
+      std::fprintf(stderr, "pellimor: %s\n", error.c_str());
+      return 1;
+    }
+    program_image = platform::to_utf16(folder) + u"\\Pellimor.exe";
   }
-  const std::u16string program_image = platform::to_utf16(folder) + u"\\Pellimor.exe";
   platform::startup::StartOptions start;
   start.machine_dir = machine_dir;
   start.program_image = program_image;
