@@ -131,6 +131,7 @@ bool ReadElToritoBoot(int disk, const uint8_t descriptor[kIsoBlockSize], bool wr
     info.bootCountByte = 1;
   }
   info.bootImageBytes = info.bootSectorCount * 512;
+  info.bootLoadBlock = entry.loadBlock;
   info.loadSegment = entry.loadSegment ? entry.loadSegment : 0x07C0;
 
   std::vector<uint8_t> bootImage(info.bootImageBytes);
@@ -143,6 +144,8 @@ bool ReadElToritoBoot(int disk, const uint8_t descriptor[kIsoBlockSize], bool wr
   info.bootmgr = names.bootmgr;
   info.cdboot = names.cdboot;
   if (disk == 0) return true;
+  // The boot area's writer sees the image as one with a boot record.
+  info.elTorito = true;
   if (IsoBootAreaWriter) IsoBootAreaWriter(disk, write, bootImage);
   return true;
 }

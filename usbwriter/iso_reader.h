@@ -43,6 +43,7 @@ struct IsoImageInfoRecord {
   uint8_t bootCountByte = 0;              // the catalog's count, 1 for diskette emulation
   uint16_t loadSegment = 0;
   uint32_t bootImageBytes = 0;
+  uint32_t bootLoadBlock = 0;             // where the boot image lies in the image (2,048-byte blocks)
   bool bootmgr = false;
   bool cdboot = false;
 };

@@ -118,6 +118,10 @@ bool IsBlobOnlyBranding() { return BrandingFlags == kFlagNeedBiosBlob; }
 
 bool IsWindowsBootImage() { return IsoImageInfo.bootmgr || IsoImageInfo.cdboot; }
 
+bool IsRawImage() {
+  return IsoImageInfo.mediaType == kMediaNoEmulation && IsoImageInfo.elTorito && !IsWindowsBootImage();
+}
+
 bool PlanStickLayout(uint64_t diskSectors, StickLayout* layout) {
   const IsoImageInfoRecord& info = IsoImageInfo;
   uint64_t bootBytes = WriteBootLoader ? info.bootImageBytes : 0;
@@ -214,6 +218,10 @@ std::vector<uint8_t> BuildLoaderSectors(uint8_t countByte) {
   sectors[kLoaderBuffer + 3] = 0;
   sectors[kLoaderMediaType] = info.mediaType;
   sectors[kLoaderCountByte] = countByte;
+  // The packet reads the boot image from LBA 130, or from its place in a
+  // raw-written image (whose sectors from 6 on cover LBA 130).
+  uint64_t bootSector = IsRawImage() ? static_cast<uint64_t>(info.bootLoadBlock) * 4 : kBootImageSector;
+  for (int i = 0; i < 8; ++i) sectors[kLoaderStart + i] = static_cast<uint8_t>(bootSector >> (8 * i));
   return sectors;
 }
 
@@ -330,7 +338,7 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
   Log(host, u"\r\nLocking Drive");
 
   const IsoImageInfoRecord& info = IsoImageInfo;
-  if (info.mediaType == kMediaNoEmulation && info.elTorito && !IsWindowsBootImage()) {
+  if (IsRawImage()) {
     // A hybrid image of another system: the whole image, sector by sector.
     Log(host, u"\r\nCopying Image");
     ScanIsoDescriptors(disk, true);

@@ -44,6 +44,7 @@ inline constexpr uint64_t kBootImageSector = 130;
 // Loader fields.
 inline constexpr size_t kLoaderCountByte = 514;
 inline constexpr size_t kLoaderBuffer = 516;
+inline constexpr size_t kLoaderStart = 520;
 inline constexpr size_t kLoaderText = 528;
 inline constexpr size_t kLoaderBootCount = 752;
 inline constexpr size_t kLoaderMediaType = 754;
@@ -72,6 +73,9 @@ bool CreateStickLayout(int disk, const StickLayout& layout);
 // The loader sectors for the current disk (LBA 0's table read back).
 std::vector<uint8_t> BuildLoaderSectors(uint8_t countByte);
 bool IsWindowsBootImage();
+// A hybrid image of another system, written to the stick whole: image sector
+// k lands at LBA k, so its boot image is read where the image keeps it.
+bool IsRawImage();
 // Writes the boot area (loader, blob, boot image) of the current image onto
 // `disk`; with write clear only builds the loader (which marks Windows
 // images with media type 0xFF). Installed as the ISO reader's boot writer.

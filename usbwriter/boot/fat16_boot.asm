@@ -24,16 +24,7 @@
         dd      0x5E6F7A8B              ; +39  volume serial number
         db      "NO NAME    "           ; +43  label
         db      "FAT16   "              ; +54  file system type
-start:                                  ; +62
-        cli
-        xor     ax, ax
-        mov     ds, ax
-        mov     ss, ax
-        mov     sp, 0x7C00
-        sti
-        mov     si, no_loader
-        jmp     print_and_halt
-%include "print_and_halt.inc"
+%include "no_loader.inc"                    ; +62
 no_loader:
         db      "NTLDR is missing", 13, 10
         db      "Remove disks or other media.", 13, 10, 0

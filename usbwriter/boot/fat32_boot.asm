@@ -33,16 +33,7 @@
         dd      0x1A2B3C4D              ; +67  volume serial number
         db      "NO NAME    "           ; +71  label
         db      "FAT32   "              ; +82  file system type
-start:                                  ; +90
-        cli
-        xor     ax, ax
-        mov     ds, ax
-        mov     ss, ax
-        mov     sp, 0x7C00
-        sti
-        mov     si, no_loader
-        jmp     print_and_halt
-%include "print_and_halt.inc"
+%include "no_loader.inc"                    ; +90
 no_loader:
         db      "BOOTMGR is missing", 13, 10
         db      "Remove disks or other media.", 13, 10, 0

@@ -11,18 +11,7 @@
 ; the 127 sectors from LBA 3, started at 1000:0000.
         bits    16
         org     0x0600
-        cli
-        xor     ax, ax
-        mov     ds, ax
-        mov     es, ax
-        mov     ss, ax
-        mov     sp, 0x7C00
-        sti
-        mov     si, 0x7C00
-        mov     di, 0x0600
-        mov     cx, 256
-        rep     movsw
-        jmp     0:relocated
+%include "relocate.inc"
 relocated:
         mov     si, self_packet
         call    read_packet

@@ -3,18 +3,7 @@
 ; reads that partition's first sector to 0000:7C00 and starts it.
         bits    16
         org     0x0600
-        cli
-        xor     ax, ax
-        mov     ds, ax
-        mov     es, ax
-        mov     ss, ax
-        mov     sp, 0x7C00
-        sti
-        mov     si, 0x7C00
-        mov     di, 0x0600
-        mov     cx, 256
-        rep     movsw
-        jmp     0:relocated
+%include "relocate.inc"
 relocated:
         mov     si, 0x0600 + 446
         mov     cx, 4
@@ -47,17 +36,8 @@ relocated:
         jmp     print_and_halt
 .missing:
         mov     si, missing_os
-print_and_halt:
-        lodsb
-        or      al, al
-        jz      .halt
-        mov     ah, 0x0E
-        mov     bx, 0x0007
-        int     0x10
         jmp     print_and_halt
-.halt:
-        hlt
-        jmp     .halt
+%include "print_and_halt.inc"
 packet:
         db      16, 0
         dw      1

@@ -7,17 +7,8 @@
         xor     ax, ax
         mov     ds, ax
         mov     si, text
-.print:
-        lodsb
-        or      al, al
-        jz      .halt
-        mov     ah, 0x0E
-        mov     bx, 0x0007
-        int     0x10
-        jmp     .print
-.halt:
-        hlt
-        jmp     .halt
+        jmp     print_and_halt
+%include "print_and_halt.inc"
 text:
         db      "BOOTMGR is missing", 13, 10
         db      "Press Ctrl+Alt+Del to restart", 13, 10, 0
