@@ -250,3 +250,25 @@ TEST_F(UsbWriteTest, ImagesThatAreNoIsoOrTooBigLeaveTheStickAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stick that stops taking writes part-way (pulled, or worn out): the
+// sequence says so once and stops; no other disk is written (TearDown).
+TEST_F(UsbWriteTest, StickFailingMidWriteStopsWithAMessage) {
+  IsoSpec spec;
+  spec.files = Files();
+  Build(spec);
+  pc_.SetIni("disk 1", "failing_writes", "6000-6100");
+  pc_.Boot();
+  platform::ui::Script script;
+  script.answer("ok");
+  RecordingHost host;
+  auto run = disk_fixture::RunHeadless(script, [&] { RunUsbWrite(&host, 1, u"I:\\test.iso"); });
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_NE(run.log.find("Error in Writing Sector"), std::string::npos) << run.log;
+  EXPECT_GE(CopyErrorCount, 1);
+  EXPECT_EQ(host.log.find("Copying FileSystem"), std::string::npos) << "no copy after a failed format";
+}
+
+}  // namespace
