@@ -21,6 +21,11 @@
 #include "platform/startup/startup.h"
 #include "platform/ui/app_runner.h"
 #include "platform/ui/qt/qt_view.h"
+#include "usbwriter/pellimor_commands.h"
+
+#ifndef PELLIMOR_EXECUTABLE
+#error "PELLIMOR_EXECUTABLE must name the program that plays Pellimor.exe"
+#endif
 
 #ifndef DRUM_STAGE_DIR
 #error "DRUM_STAGE_DIR must name the staged install folder"
@@ -97,6 +102,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   RegisterCloneCommands();
+  RegisterPellimorCommands(PELLIMOR_EXECUTABLE);
   theApp.SetProgramPath(program_image);
   // What the program sees in m_lpCmdLine: its arguments after its own name.
   theApp.SetCommandLine(start.command_line);

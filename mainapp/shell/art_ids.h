@@ -38,6 +38,6 @@ inline constexpr PictureArt kPictures[6] = {
 
 // Menu commands that carry a 16 x 16 icon of the same number.
 inline constexpr unsigned kMenuIcons[] = {32771, 32772, 32774, 32775, 32777, 32778,
-                                          32786, 32788, 32791, 32793, 32794};
+                                          32786, 32788, 32790, 32791, 32793, 32794};
 
 }  // namespace shell::art

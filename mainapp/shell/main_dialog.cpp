@@ -56,6 +56,7 @@ constexpr MenuLabel kMenuLabels[] = {
     {32777, u"ID_HELP_DRUMMETHELP"},
     {32778, u"ID_HELP_ABOUTDRUMMET"},
     {32793, u"ID_ACTIONS_CREATEBOOTABLEUSB"},
+    {32790, u"ID_ACTIONS_CREATEBOOTABLEUSB"},
 };
 
 bool boot_fix_done = false;

@@ -14,8 +14,8 @@ void StoreUnit(uint8_t* p, uint16_t v) {
 
 uint16_t SwapBytes(uint16_t v) { return static_cast<uint16_t>((v << 8) | (v >> 8)); }
 
-// The text at the start of a field: up to its first zero unit, never beyond
-// the field's own size.
+}  // namespace
+
 std::u16string FieldText(const uint8_t* bytes, size_t size) {
   std::u16string text;
   for (size_t i = 0; i + 1 < size; i += 2) {
@@ -26,27 +26,25 @@ std::u16string FieldText(const uint8_t* bytes, size_t size) {
   return text;
 }
 
-}  // namespace
-
-void UnscrambleWords(uint8_t* bytes, size_t byte_count) {
+void UnscrambleWords(uint8_t* bytes, size_t byte_count, ScrambleEnd end) {
   size_t pairs = byte_count / 4;
   for (size_t i = 0; i < pairs; ++i) {
     uint8_t* first = bytes + i * 4;
     uint8_t* second = first + 2;
     uint16_t u = LoadUnit(first);
-    if (u == 0) return;
+    if (u == 0 && end == ScrambleEnd::AtZeroPair) return;
     StoreUnit(first, SwapBytes(static_cast<uint16_t>(u ^ kScrambleMaskFirst)));
     StoreUnit(second, SwapBytes(static_cast<uint16_t>(LoadUnit(second) ^ kScrambleMaskSecond)));
   }
 }
 
-void ScrambleWords(uint8_t* bytes, size_t byte_count) {
+void ScrambleWords(uint8_t* bytes, size_t byte_count, ScrambleEnd end) {
   size_t pairs = byte_count / 4;
   for (size_t i = 0; i < pairs; ++i) {
     uint8_t* first = bytes + i * 4;
     uint8_t* second = first + 2;
     uint16_t u = LoadUnit(first);
-    if (u == 0) return;
+    if (u == 0 && end == ScrambleEnd::AtZeroPair) return;
     StoreUnit(first, static_cast<uint16_t>(SwapBytes(u) ^ kScrambleMaskFirst));
     StoreUnit(second, static_cast<uint16_t>(SwapBytes(LoadUnit(second)) ^ kScrambleMaskSecond));
   }

@@ -23,16 +23,21 @@ static_assert(kSettingsFieldOffset[4] + kSettingsFieldSize[4] == kSettingsRecord
 inline constexpr uint16_t kScrambleMaskFirst = 0x5E19;
 inline constexpr uint16_t kScrambleMaskSecond = 0xC3A7;
 
-// Unscrambles `byte_count` bytes of little-endian 16-bit units in place, by
-// pairs (byte_count / 4 of them): a pair whose first stored unit is 0 ends the
-// walk; otherwise each unit is XORed with its mask and its bytes exchanged.
-// Bytes after the last whole pair stay as they are.
-void UnscrambleWords(uint8_t* bytes, size_t byte_count);
+// Where a walk over the pairs ends: at the first pair whose first unit is 0
+// (the settings record's fields), or only at the last pair (Pellimor's
+// branding record, scrambled as a whole).
+enum class ScrambleEnd { AtZeroPair, AtLastPair };
 
-// The writer's inverse: a pair whose first plain unit is 0 (the terminator)
-// ends the walk, so what follows the text stays zero and the reader stops
-// at the same pair.
-void ScrambleWords(uint8_t* bytes, size_t byte_count);
+// Unscrambles `byte_count` bytes of little-endian 16-bit units in place, by
+// pairs (byte_count / 4 of them): with AtZeroPair a pair whose first stored
+// unit is 0 ends the walk; otherwise each unit is XORed with its mask and its
+// bytes exchanged. Bytes after the last whole pair stay as they are.
+void UnscrambleWords(uint8_t* bytes, size_t byte_count, ScrambleEnd end = ScrambleEnd::AtZeroPair);
+
+// The writer's inverse: with AtZeroPair a pair whose first plain unit is 0
+// (the terminator) ends the walk, so what follows the text stays zero and the
+// reader stops at the same pair.
+void ScrambleWords(uint8_t* bytes, size_t byte_count, ScrambleEnd end = ScrambleEnd::AtZeroPair);
 
 struct SettingsFields {
   std::u16string text1;     // backslash + "n" already turned into a line feed
@@ -51,6 +56,10 @@ SettingsFields DecodeSettingsRecord(const std::vector<uint8_t>& file_bytes);
 // leaves `out` empty) when a text does not fit its field with room for the
 // terminator: 63 units for fields 1 to 4, 8 for field 5.
 bool EncodeSettingsRecord(const SettingsFields& fields, std::vector<uint8_t>& out, std::string* error);
+
+// The UTF-16LE text at the start of a field of `size` bytes: up to its first
+// zero unit, never beyond the field.
+std::u16string FieldText(const uint8_t* bytes, size_t size);
 
 // Replaces every backslash + "n" by a line feed.
 std::u16string ExpandLineBreaks(const std::u16string& text);

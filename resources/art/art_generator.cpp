@@ -65,7 +65,7 @@ struct MenuIcon {
 const MenuIcon kMenuIcons[] = {
     {32771, Glyph::Duplicate}, {32772, Glyph::Delete}, {32773, Glyph::Scan}, {32774, Glyph::Scan}, {32775, Glyph::Exit},
     {32777, Glyph::Help},      {32778, Glyph::About},  {32786, Glyph::Driver}, {32787, Glyph::About}, {32788, Glyph::OneClick},
-    {32791, Glyph::Files},     {32793, Glyph::Usb},    {32794, Glyph::Usb}, {32776, Glyph::Partition},
+    {32791, Glyph::Files},     {32793, Glyph::Usb},    {32794, Glyph::Usb}, {32776, Glyph::Partition}, {32790, Glyph::Usb},
 };
 
 QString q(const char* utf8) { return QString::fromUtf8(utf8); }

@@ -45,11 +45,17 @@ std::vector<std::vector<std::string>> FdiskRows(const std::string& image, uint32
 }
 
 HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body) {
+  return RunHeadless(script, body, {});
+}
+
+HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body,
+                        const std::function<void(platform::ui::DriverOptions&)>& configure) {
   HeadlessRun run;
   std::ostringstream log;
   platform::ui::DriverOptions options;
   options.log = &log;
   options.real_grace_ms = 2000;
+  if (configure) configure(options);
   {
     platform::ui::HeadlessSession session(script, options);
     platform::ScopedExitTrap trap;

@@ -45,6 +45,9 @@ struct HeadlessRun {
 // Runs `body` (a DoModal, a start-up, a check that shows boxes) under the
 // headless driver playing `script`, with the process-exit hook trapped.
 HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body);
+// The same with the driver's options adjusted first (such as the device hook).
+HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body,
+                        const std::function<void(platform::ui::DriverOptions&)>& configure);
 
 // A 24-bit bottom-up BMP file of `width` x `height` pixels, pixel (x, y)
 // coloured `rgb(x, y)` as 0xRRGGBB.

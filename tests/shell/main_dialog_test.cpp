@@ -538,8 +538,8 @@ TEST_F(MainDialogTest, OpenedMenusDrawTheirCommandIconsThroughTheCallbackBitmap)
     std::vector<UINT> commands;  // every command of the menu's two pop-ups
   };
   const Case cases[] = {
-      {false, "English", {32788, 32771, 32791, 32772, 32774, 32776, 32773, 32787, 32794, 32775, 32777, 32778}},
-      {true, "Japanese", {32788, 32771, 32791, 32772, 32774, 32776, 32773, 32787, 32786, 32775, 32777, 32778}},
+      {false, "English", {32788, 32771, 32791, 32772, 32774, 32776, 32773, 32787, 32794, 32790, 32775, 32777, 32778}},
+      {true, "Japanese", {32788, 32771, 32791, 32772, 32774, 32776, 32773, 32787, 32786, 32790, 32775, 32777, 32778}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.winpe ? "WinPE" : "Windows");

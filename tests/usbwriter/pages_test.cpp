@@ -1,0 +1,198 @@
+// Pellimor's pages run headless from its start-up on a simulated PC whose
+// program folder is the staged install folder: the whole wizard writes a
+// stick (checked by sfdisk and fsck.fat, the other disks hashed), the
+// destination list follows sticks plugged out, the last stick leaving ends
+// the program with its message, an image too big for the stick keeps the page
+// open, and every page opens (and goes back) in English and Japanese.
+#include "usbwriter/pellimor_pages.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "disk/fixture_images.h"
+#include "fixture_iso.h"
+#include "platform/fs/volume_set.h"
+#include "platform/ui/device_events.h"
+#include "platform/storage/mount_manager.h"
+#include "usbwriter/branding_config.h"
+#include "usbwriter/iso_reader.h"
+
+namespace {
+
+using disk_fixture::DiskSpec;
+using disk_fixture::Shell;
+
+const std::string kStage = std::string(DRUM_BUILD_DIR) + "/stage/Pellimor";
+
+DiskSpec Stick(int number, uint64_t bytes, const std::string& serial) {
+  DiskSpec stick{number, bytes};
+  stick.bus = platform::machine::BusType::Usb;
+  stick.vendor = "SanDisk";
+  stick.product = "Cruzer";
+  stick.serial = serial;
+  stick.removable = true;
+  return stick;
+}
+
+class PagesTest : public ::testing::Test {
+ protected:
+  // Disk 0 is the system disk; sticks follow. The program folder P: is a
+  // copy of the staged folder (its record in the given language).
+  void MakePc(std::vector<DiskSpec> sticks, const std::string& language = "English") {
+    pc_.AddDisk(DiskSpec{0, 64ull << 20});
+    for (const DiskSpec& s : sticks) pc_.AddDisk(s);
+    pc_.WriteBytes(0, 0, disk_fixture::Pattern(1 << 20, 31));
+    std::filesystem::copy(kStage, scratch_.file("program"), std::filesystem::copy_options::recursive);
+    ASSERT_EQ(Shell(std::string(DRUM_BUILD_DIR) + "/tools/settings_record/settings_record " +
+                    scratch_.file("program/Resources/inf.dll") + " --branding --language " + language +
+                    " --company Corvelware --product Pellimor --image boot.iso --flags 1"),
+              0);
+    std::filesystem::create_directories(scratch_.file("isos"));
+    pc_.AppendIni("\n[mount program]\npath = P:\nhost = " + scratch_.file("program") + "\ndrive_type = fixed\n");
+    pc_.AppendIni("\n[mount iso]\npath = I:\nhost = " + scratch_.file("isos") + "\ndrive_type = fixed\n");
+    iso_fixture::IsoSpec spec;
+    spec.files = {{"/README.TXT", "hello"}, {"/BOOT/BOOT.SDI", disk_fixture::Pattern(100000, 3)}};
+    spec.volumeId = "PE_TEST";
+    spec.boot = iso_fixture::BootKind::NoEmulation;
+    spec.bootImage = iso_fixture::WindowsLikeBootImage("BOOTMGR");
+    iso_fixture::MakeIso(spec, scratch_.file("isos/test.iso"));
+    pc_.Boot();
+    // As the program's runner does: device changes reach the windows.
+    platform::ui::ConnectDeviceNotifications();
+    ChosenFileSystem = -1;
+  }
+  void TearDown() override {
+    platform::fs::ReleaseAllDrivers();
+    std::string pattern = disk_fixture::Pattern(1 << 20, 31);
+    EXPECT_EQ(pc_.ReadBytes(0, 0, 1 << 20), std::vector<uint8_t>(pattern.begin(), pattern.end()))
+        << "the system disk was written";
+  }
+  disk_fixture::HeadlessRun Run(const platform::ui::Script& script) {
+    return disk_fixture::RunHeadless(
+        script,
+        [] {
+          CPellimorApp app;
+          app.SetProgramPath(u"P:\\Pellimor.exe");
+          app.InitInstance();
+        },
+        [this](platform::ui::DriverOptions& options) {
+          options.device_hook = [this](bool arrive, int disk, std::string*) {
+            pc_.SetIni("disk " + std::to_string(disk), "attached", arrive ? "yes" : "no");
+            platform::storage::PollDeviceChanges();
+            return true;
+          };
+        });
+  }
+  disk_fixture::SimulatedPc pc_;
+  iso_fixture::TempFolder scratch_;
+};
+
+TEST_F(PagesTest, WizardWritesTheChosenStick) {
+  MakePc({Stick(1, 300ull << 20, "AA0100001")});
+  platform::ui::Script script;
+  script.expect_dialog(102)
+      .click(1007)
+      .choose("I:\\test.iso")
+      .expect_dialog(140)
+      .expect_disabled(1)
+      .select(1029, 1)
+      .expect_enabled(1)
+      .click(1)
+      .expect_dialog(175)
+      .expect_text(1138, "I:\\test.iso")
+      .click(4)
+      .answer("yes")
+      .answer("ok");
+  auto run = Run(script);
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_TRUE(run.exited);
+  EXPECT_NE(run.log.find("The USB stick is ready."), std::string::npos) << run.log;
+  platform::fs::ReleaseAllDrivers();
+  std::string dump;
+  ASSERT_EQ(Shell("sfdisk -d " + pc_.Image(1), &dump), 0);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(dump, m, std::regex("start=\\s*(\\d+), size=\\s*(\\d+), type=b, bootable"))) << dump;
+  std::string volume = pc_.ExtractVolume(1, std::stoull(m[1]), std::stoull(m[2]), "stick.vol");
+  std::string out;
+  EXPECT_EQ(Shell("fsck.fat -n " + volume + " 2>&1", &out), 0) << out;
+  EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mtype -i " + volume + " ::/README.TXT", &out), 0);
+  EXPECT_EQ(out, "hello");
+}
+
+TEST_F(PagesTest, DestinationListFollowsPluggedSticks) {
+  MakePc({Stick(1, 300ull << 20, "AA0100001"), Stick(2, 300ull << 20, "BB0200002")});
+  platform::ui::Script script;
+  script.expect_dialog(102)
+      .click(1007)
+      .choose("I:\\test.iso")
+      .expect_dialog(140)
+      .select(1029, 2)
+      .expect_text(1390, "SanDisk Cruzer:   298 MB   (S/N: BB0200002)")
+      .device(false, 1)
+      .select(1029, 1)
+      .expect_text(1390, "SanDisk Cruzer:   298 MB   (S/N: BB0200002)")
+      .device(false, 2)
+      .answer("ok");
+  auto run = Run(script);
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_TRUE(run.exited);
+  EXPECT_NE(run.log.find("No USB drive was found."), std::string::npos) << run.log;
+}
+
+TEST_F(PagesTest, StickSmallerThanTheImageKeepsThePage) {
+  MakePc({Stick(1, 300ull << 20, "AA0100001")});
+  ASSERT_EQ(Shell("truncate -s 400M " + scratch_.file("big.bin")), 0);
+  ASSERT_EQ(Shell("xorriso -outdev " + scratch_.file("isos/test.iso") + " -blank as_needed -rockridge off -map " +
+                  scratch_.file("big.bin") + " /BIG.BIN -commit >/dev/null 2>&1"),
+            0);
+  platform::ui::Script script;
+  script.expect_dialog(102)
+      .click(1007)
+      .choose("I:\\test.iso")
+      .expect_dialog(140)
+      .select(1029, 1)
+      .click(1)
+      .answer("ok")
+      .expect_dialog(140)
+      .click(2);
+  auto run = Run(script);
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_NE(run.log.find("The USB stick is too small for this image."), std::string::npos) << run.log;
+  EXPECT_EQ(run.log.find("dialog 175"), std::string::npos) << run.log;
+}
+
+TEST_F(PagesTest, EveryPageInBothLanguages) {
+  for (const std::string language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    if (language == "Japanese") {
+      pc_.~SimulatedPc();
+      new (&pc_) disk_fixture::SimulatedPc();
+      std::filesystem::remove_all(scratch_.file("program"));
+      std::filesystem::remove_all(scratch_.file("isos"));
+    }
+    MakePc({Stick(1, 300ull << 20, "AA0100001")}, language);
+    platform::ui::Script script;
+    script.expect_dialog(102)
+        .expect_text(1003, language == "English" ? "Welcome to Pellimor" : "Pellimor へようこそ")
+        .click(1007)
+        .choose("I:\\test.iso")
+        .expect_dialog(140)
+        .select(1029, 1)
+        .click(1)
+        .expect_dialog(175)
+        .click(2)
+        .answer("no")
+        .click(1004)
+        .expect_dialog(140)
+        .click(2);
+    auto run = Run(script);
+    ASSERT_EQ(run.failure, "") << run.log;
+    bool japanese = run.log.find("Pellimor - 起動可能な USB メモリの作成") != std::string::npos;
+    EXPECT_EQ(japanese, language == "Japanese") << run.log;
+  }
+}
+
+}  // namespace

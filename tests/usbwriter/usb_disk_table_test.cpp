@@ -1,0 +1,75 @@
+// Pellimor's disk table on a simulated PC with a SATA system disk and two
+// identical USB sticks: only the sticks are offered, each with its model and
+// its own serial recovered from the registry's device paths (the second
+// identical stick takes the next entry, on every rebuild), and a stick's
+// volume is found by its start sector. The serial
+// rule on instance paths is checked on a table of paths.
+#include "usbwriter/usb_disk_table.h"
+
+#include <gtest/gtest.h>
+
+#include "disk/fixture_images.h"
+#include "platform/fs/file_api.h"
+#include "usbwriter/usb_disk.h"
+
+namespace {
+
+using disk_fixture::DiskSpec;
+using disk_fixture::Part;
+
+DiskSpec Stick(int number, const std::string& serial) {
+  DiskSpec stick{number, 256ull << 20};
+  stick.bus = platform::machine::BusType::Usb;
+  stick.vendor = "SanDisk";
+  stick.product = "Cruzer Blade";
+  stick.serial = serial;
+  stick.removable = true;
+  return stick;
+}
+
+TEST(UsbDiskTable, OffersTheSticksWithTheirOwnSerials) {
+  disk_fixture::SimulatedPc pc;
+  pc.AddDisk(DiskSpec{0, 512ull << 20});
+  pc.AddDisk(Stick(1, "4C530001"));
+  pc.AddDisk(Stick(2, "4C530002"));
+  pc.WriteMbr(2, {Part{2048, 100000, 0x0C, false, false, {}, {}, "fat32", "STICK"}});
+  pc.Boot();
+  for (int rebuild = 0; rebuild < 2; ++rebuild) {
+    FillDiskTable();
+    ASSERT_EQ(DiskTable.usbCount, 2);
+    EXPECT_EQ(DiskTable.usbDisks[0], 1);
+    EXPECT_EQ(DiskTable.usbDisks[1], 2);
+    EXPECT_EQ(DiskTable.disks[0].busName, u"IDE") << "a SATA disk is never offered";
+    for (int n : {1, 2}) {
+      EXPECT_EQ(DiskTable.disks[n].busName, u"USB");
+      EXPECT_EQ(DiskTable.disks[n].model, u"SanDisk Cruzer Blade");
+      EXPECT_EQ(DiskTable.disks[n].sectors, (256ull << 20) / 512 / 16065 * 16065);
+    }
+    EXPECT_EQ(DiskTable.disks[1].serial, u"4C530001");
+    EXPECT_EQ(DiskTable.disks[2].serial, u"4C530002");
+    EXPECT_EQ(DiskTable.disks[3].sectors, 0u);
+  }
+  int letter = FindLetterForPartition(2048, 2);
+  ASSERT_NE(letter, -1);
+  WCHAR root[] = u"C:\\";
+  root[0] = static_cast<WCHAR>(letter);
+  WCHAR label[32] = {};
+  ASSERT_TRUE(GetVolumeInformationW(root, label, 32, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(std::u16string(label), u"STICK");
+  EXPECT_EQ(FindLetterForPartition(2048, 1), -1);
+}
+
+TEST(UsbDiskTable, SerialIsTheInstancePathsSerialPart) {
+  struct Case {
+    const char16_t* path;
+    const char16_t* serial;
+  } cases[] = {
+      {u"USBSTOR\\Disk&Ven_A&Prod_B&Rev_1.00\\4C530001&0", u"4C530001"},
+      {u"USBSTOR\\Disk&Ven_A&Prod_B&Rev_1.00\\7&1a2b3c&0&SERIAL9&0", u"1a2b3c"},
+      {u"USBSTOR\\Disk&Ven_A&Prod_B&Rev_1.00\\7&1a2b3c", u""},
+      {u"USBSTOR\\Disk&Ven_A&Prod_B&Rev_1.00\\NOAMPERSAND", u"NOAMPERSAND"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SerialFromInstancePath(c.path).str(), c.serial) << std::u16string(c.path).size();
+}
+
+}  // namespace

@@ -1,0 +1,190 @@
+#include "usbwriter/usb_disk_table.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "disk/disk_tables.h"
+#include "disk/registry_readers.h"
+#include "platform/core/kobject.h"
+#include "platform/fs/file_api.h"
+#include "platform/registry/registry.h"
+#include "platform/storage/ioctl.h"
+#include "usbwriter/usb_disk.h"
+
+UsbDiskRecord UsbDiskRecords[kUsbDiskSlots];
+DiskTableRecord DiskTable;
+
+namespace {
+
+constexpr const char16_t* kDiskEnumKey = u"SYSTEM\\CurrentControlSet\\Services\\disk\\Enum";
+constexpr const char16_t* kBusNames[] = {u"Unknown", u"IDE", u"SCSI", u"USB"};
+constexpr int kServedPrefixes = 16;
+constexpr DWORD kBusTypeSas = 10;
+
+// Sticks of the same make already given a serial in this rebuild, with the
+// registry entry each took last.
+struct ServedPrefix {
+  CString prefix;
+  int entry = -1;
+};
+std::vector<ServedPrefix> ServedPrefixes;
+
+std::string AnswerText(const BYTE* answer, DWORD size, DWORD offset) {
+  if (offset == 0 || offset >= size) return {};
+  const char* text = reinterpret_cast<const char*>(answer + offset);
+  size_t length = 0;
+  while (offset + length < size && text[length]) ++length;
+  return std::string(text, length);
+}
+
+void CopyText(char* field, size_t capacity, const CString& text) {
+  memset(field, 0, capacity);
+  int n = std::min<int>(text.GetLength(), static_cast<int>(capacity) - 1);
+  for (int i = 0; i < n; ++i) field[i] = static_cast<char>(text[i] & 0xFF);
+}
+
+// Vendor, product and bus of the disk from the storage property query.
+bool QueryStorageIdentity(int disk, UsbDiskRecord* record) {
+  if (!OpenUsbDiskRead(disk)) return false;
+  std::vector<BYTE> answer(4096, 0);
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  DWORD returned = 0;
+  bool ok = DeviceIoControl(UsbDiskHandle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, answer.data(),
+                            static_cast<DWORD>(answer.size()), &returned, nullptr) &&
+            returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, RawPropertiesLength);
+  CloseUsbDisk();
+  if (!ok) return false;
+  returned = std::min<DWORD>(returned, static_cast<DWORD>(answer.size()));
+  STORAGE_DEVICE_DESCRIPTOR descriptor{};
+  memcpy(&descriptor, answer.data(), std::min<size_t>(sizeof descriptor, returned));
+  CopyText(record->vendor, 18, CString(AnswerText(answer.data(), returned, descriptor.VendorIdOffset).c_str()));
+  CopyText(record->product, 18, CString(AnswerText(answer.data(), returned, descriptor.ProductIdOffset).c_str()));
+  switch (descriptor.BusType) {
+    case BusTypeUsb: record->busCode = kBusUsb; break;
+    case BusTypeAta:
+    case BusTypeSata: record->busCode = kBusAta; break;
+    case BusTypeScsi:
+    case kBusTypeSas: record->busCode = kBusScsi; break;
+    default: record->busCode = kBusUnknown; break;
+  }
+  return true;
+}
+
+CString ReadEnumValue(int index) {
+  CString name;
+  name.Format(u"%d", index);
+  return ReadRegistryString(HKEY_LOCAL_MACHINE, kDiskEnumKey, name);
+}
+
+CString Trimmed(const char* text) {
+  CString s(text);
+  s.Trim();
+  return s;
+}
+
+}  // namespace
+
+CString SerialFromInstancePath(const CString& path) {
+  int slash = path.ReverseFind(u'\\');
+  CString part = slash >= 0 ? path.Mid(slash + 1) : path;
+  int amp = part.GetLength() > 1 ? part.Find(u'&', 1) : -1;
+  if (amp > 4) return part.Left(amp);
+  if (amp >= 1) {
+    CString rest = part.Mid(amp + 1);
+    int next = rest.GetLength() > 1 ? rest.Find(u'&', 1) : -1;
+    return next < 0 ? CString() : rest.Left(next);
+  }
+  return part;
+}
+
+CString SerialFromUsbstorEntry(const CString& prefix) {
+  int count = ReadDiskCount();
+  for (int i = 0; i < count; ++i) {
+    CString path = ReadEnumValue(i);
+    if (path.Find(prefix) < 0) continue;
+    CString serial = SerialFromInstancePath(path);
+    serial.TrimLeft(u'_');
+    serial = serial.Left(24);
+    auto served = std::find_if(ServedPrefixes.begin(), ServedPrefixes.end(),
+                               [&](const ServedPrefix& p) { return p.prefix == prefix; });
+    if (served == ServedPrefixes.end()) {
+      if (ServedPrefixes.size() < kServedPrefixes) ServedPrefixes.push_back({prefix, i});
+      return serial;
+    }
+    if (i > served->entry) {
+      served->entry = i;
+      return serial;
+    }
+  }
+  return CString();
+}
+
+CString SerialFromDiskEnumEntry(int disk) {
+  // The disk's position among the present disks names its registry entry.
+  int position = 0;
+  for (int n = 0; n < disk && n < kUsbDiskSlots; ++n) {
+    if (DiskTable.disks[n].sectors) ++position;
+  }
+  CString path = ReadEnumValue(position);
+  return path.IsEmpty() ? CString() : SerialFromInstancePath(path);
+}
+
+void ReadUsbDiskIdentity(int disk) {
+  if (disk == 0) ServedPrefixes.clear();
+  CloseUsbDisk();
+  UsbDiskRecord& record = UsbDiskRecords[disk];
+  CString model, serial;
+  if (QueryStorageIdentity(disk, &record)) {
+    CString vendor = Trimmed(record.vendor), product = Trimmed(record.product);
+    model = vendor + u" " + product;
+    model.Trim();
+    CString prefix = u"USBSTOR\\Disk&Ven_" + vendor + u"&Prod_" + product;
+    prefix.Replace(u' ', u'_');
+    serial = SerialFromUsbstorEntry(prefix);
+  }
+  if (model.IsEmpty()) model = u"SdDevice";
+  serial.Trim();
+  if (serial.IsEmpty()) serial = SerialFromDiskEnumEntry(disk);
+  serial.Trim();
+  CopyText(record.model, sizeof record.model, model);
+  CopyText(record.serial, sizeof record.serial, serial);
+}
+
+void RefreshDiskIdentity(int disk) {
+  UsbDiskRecord& record = UsbDiskRecords[disk];
+  memset(record.model, 0, sizeof record.model);
+  memset(record.serial, 0, sizeof record.serial);
+  if (!OpenUsbDiskRead(disk)) return;
+  CloseUsbDisk();
+  ReadUsbDiskIdentity(disk);
+}
+
+void FillDiskTable() {
+  DiskTable.usbCount = 0;
+  std::fill(std::begin(DiskTable.usbDisks), std::end(DiskTable.usbDisks), -1);
+  for (int n = 0; n < kUsbDiskSlots; ++n) {
+    DiskTableEntry& entry = DiskTable.disks[n];
+    entry = DiskTableEntry{};
+    UsbDiskRecords[n].busCode = kBusUnknown;
+    uint64_t sectors = n <= 9 ? GetUsbDiskSectorCount(n) : 0;
+    // The table counts in 32 bits: bigger disks show their first 2 TiB.
+    entry.sectors = static_cast<uint32_t>(std::min<uint64_t>(sectors, 0xFFFFFFFFu));
+    if (!entry.sectors) continue;
+    RefreshDiskIdentity(n);
+    const UsbDiskRecord& record = UsbDiskRecords[n];
+    entry.model = CString(record.model);
+    entry.serial = CString(record.serial);
+    entry.busName = kBusNames[record.busCode <= kBusUsb ? record.busCode : 0];
+    if (record.busCode == kBusUsb) DiskTable.usbDisks[DiskTable.usbCount++] = n;
+  }
+}
+
+int32_t FindLetterForPartition(uint64_t start, int disk) {
+  MapLettersToDisks();
+  ListLetterVolumes();
+  return FindLetterByOffset(start, disk);
+}
