@@ -53,7 +53,8 @@ bool ReadWholeFile(const CString& path, std::vector<uint8_t>& bytes) {
 }
 
 bool WriteWholeFile(const CString& path, const uint8_t* bytes, size_t count) {
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+  HANDLE file =
+      CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool ok = count == 0 || WriteFileBytes(file, static_cast<DWORD>(count), bytes) == count;
   CloseHandle(file);

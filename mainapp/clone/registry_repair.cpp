@@ -35,7 +35,8 @@ bool FindGptPartitionId(int32_t physicalDisk, uint64_t startBytes, GUID* partiti
   if (!ok || returned < offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) return false;
   const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
   if (layout->PartitionStyle != PARTITION_STYLE_GPT) return false;
-  const size_t fit = (returned - offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) / sizeof(PARTITION_INFORMATION_EX);
+  const size_t fit =
+      (returned - offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) / sizeof(PARTITION_INFORMATION_EX);
   for (size_t i = 0; i < layout->PartitionCount && i < fit; ++i) {
     const PARTITION_INFORMATION_EX& entry = layout->PartitionEntry[i];
     if (entry.PartitionLength.QuadPart > 0 && static_cast<uint64_t>(entry.StartingOffset.QuadPart) == startBytes) {

@@ -46,6 +46,9 @@ struct BootCase {
   uint32_t sectorSize;
   bool sourceHasCode;
 };
+void PrintTo(const BootCase& c, std::ostream* os) {
+  *os << c.sectorSize << (c.sourceHasCode ? " source code" : " own loader");
+}
 
 class BootCodeTest : public ::testing::TestWithParam<BootCase> {
  protected:

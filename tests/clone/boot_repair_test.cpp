@@ -7,6 +7,7 @@
 // editor (read back with mtools and hivexsh).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_tables.h"
+#include "clone/clone_fixture.h"
 #include "disk/fixture_images.h"
 #include "disk/shadow_copy.h"
 #include "disk/shell_state.h"
@@ -42,13 +44,7 @@ std::string ReadHostFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void PutFile(const std::u16string& path, const std::string& content) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << platform::to_utf8(path);
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-  CloseHandle(h);
-}
+using clone_fixture::PutFile;
 
 std::string Hex(const uint8_t* bytes, size_t n) {
   static const char* digits = "0123456789abcdef";
@@ -134,7 +130,8 @@ TEST_P(BootRepairTest, AShortLastPieceIsPaddedWithZerosAndAnImageTooLargeIsRefus
   ASSERT_TRUE(WriteEspImage(1));
   const auto written = pc.ReadBytes(1, espStart * ss, 3 * 16384 + 512);
   EXPECT_TRUE(std::string(written.begin(), written.begin() + small.size()) == small);
-  EXPECT_TRUE(std::all_of(written.begin() + small.size(), written.begin() + 3 * 16384, [](uint8_t b) { return b == 0; }))
+  EXPECT_TRUE(
+      std::all_of(written.begin() + small.size(), written.begin() + 3 * 16384, [](uint8_t b) { return b == 0; }))
       << "three pieces of 32 units, the third padded with zeros";
   EXPECT_EQ(written[3 * 16384], 0xEE) << "nothing after the third piece";
 
@@ -232,6 +229,8 @@ TEST_P(BootRepairTest, NoStoreChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(Disks, BootRepairTest, ::testing::Values(512u, 4096u));
 
 TEST(BcdListing, TheFirstManagerAndLoaderIdentifiers) {
+  const char* japaneseLoader =
+      "Windows \xE3\x83\x96\xE3\x83\xBC\xE3\x83\x88 \xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x80\xE3\x83\xBC";
   const std::string listing =
       "\r\nWindows Boot Manager\r\n--------------------\r\nidentifier              {bootmgr}\r\n"
       "device                  partition=C:\r\n"
@@ -239,8 +238,7 @@ TEST(BcdListing, TheFirstManagerAndLoaderIdentifiers) {
       "--------------------\r\nidentifier              {11111111-2222-3333-4444-555555555555}\r\n"
       "\r\nWindows Boot Loader\r\n-------------------\r\nidentifier              {default}\r\n";
   const char* manager[] = {"Windows Boot Manager"};
-  const char* loader[] = {"Windows Boot Loader",
-                          "Windows \xE3\x83\x96\xE3\x83\xBC\xE3\x83\x88 \xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x80\xE3\x83\xBC"};
+  const char* loader[] = {"Windows Boot Loader", japaneseLoader};
   EXPECT_EQ(FindBcdIdentifier(listing, manager, 1), "{bootmgr}");
   EXPECT_EQ(FindBcdIdentifier(listing, loader, 2), "{11111111-2222-3333-4444-555555555555}") << "the first loader";
   EXPECT_EQ(FindBcdIdentifier(listing, loader, 1), "{default}");

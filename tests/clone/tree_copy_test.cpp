@@ -15,6 +15,7 @@
 #include "disk/reparse_points.h"
 #include "disk/shadow_copy.h"
 #include "disk/volume_space.h"
+#include "clone/clone_fixture.h"
 #include "disk/fixture_images.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
@@ -33,18 +34,13 @@ struct TreeCase {
   uint32_t sectorSize;
   std::string destinationFs;  // "ntfs" or "fat32"
 };
+void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.sectorSize << " " << c.destinationFs; }
 
 const std::string kSmall = disk_fixture::Pattern(5000, 1);
 const std::string kBig = disk_fixture::Pattern((9u << 20) + 1234, 2);  // three 4 MiB chunks
 const std::string kReadOnly = "read only and hidden";
 
-void PutFile(const std::u16string& path, const std::string& content) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE) << platform::to_utf8(path);
-  DWORD written = 0;
-  ASSERT_TRUE(WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-  CloseHandle(h);
-}
+using clone_fixture::PutFile;
 
 void SetTimes(const std::u16string& path, uint64_t stamp, bool folder) {
   HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -85,7 +81,8 @@ class TreeCopyTest : public ::testing::TestWithParam<TreeCase> {
   void MakeSourceTree() {
     for (const char16_t* folder :
          {u"C:\\Data", u"C:\\Data\\Sub", u"C:\\Program Files Wide", u"C:\\System Volume Information",
-          u"C:\\RECYCLER", u"C:\\$Recycle.Bin", u"C:\\Recycled2", u"C:\\recycled", u"C:\\Junction"})
+          u"C:\\RECYCLER", u"C:\\$Recycle.Bin", u"C:\\Recycled2", u"C:\\recycled", u"C:\\Junction",
+          u"C:\\ProgramData", u"C:\\Users", u"C:\\Users\\All Users", u"C:\\Windows", u"C:\\Windows\\System32"})
       ASSERT_TRUE(CreateDirectoryW(folder, nullptr)) << platform::to_utf8(folder);
     PutFile(u"C:\\Data\\small.txt", kSmall);
     PutFile(u"C:\\Data\\Sub\\big.bin", kBig);
@@ -109,8 +106,15 @@ class TreeCopyTest : public ::testing::TestWithParam<TreeCase> {
     ASSERT_TRUE(SetFileShortNameW(folder, u"PROGRA~7"));
     CloseHandle(folder);
     // A junction to another folder of the volume.
-    std::vector<BYTE> data = JunctionData(u"\\??\\C:\\Data", u"C:\\Data");
-    HANDLE link = CreateFileW(u"C:\\Junction", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    // Junctions to other folders of the volume; "All Users" is made again by
+    // a command script (cmd.exe is found in the system folder C:\Windows\System32).
+    SetJunction(u"C:\\Junction", u"C:\\Data");
+    SetJunction(u"C:\\Users\\All Users", u"C:\\ProgramData");
+  }
+
+  static void SetJunction(const char16_t* path, const std::u16string& target) {
+    std::vector<BYTE> data = JunctionData(u"\\??\\" + target, target);
+    HANDLE link = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     ASSERT_NE(link, INVALID_HANDLE_VALUE);
     DWORD returned = 0;
@@ -161,8 +165,8 @@ class TreeCopyTest : public ::testing::TestWithParam<TreeCase> {
   }
 
   bool ntfs() const { return GetParam().destinationFs == "ntfs"; }
-  // A FAT volume holds no links: the junction is reported as left out.
-  int linkSkips() const { return ntfs() ? 0 : 1; }
+  // A FAT volume holds no links: both junctions are reported as left out.
+  int linkSkips() const { return ntfs() ? 0 : 2; }
 
   uint32_t ss = 512;
   uint64_t start = 0, count = 0;
@@ -206,6 +210,9 @@ TEST_P(TreeCopyTest, CopiesTheTreeWithItsMetadataAndLeavesOutSystemItems) {
     EXPECT_TRUE(Has(info, "PROGRA~7")) << info;
     Shell("ntfsinfo -F /Junction '" + image + "'", &info);
     EXPECT_TRUE(Has(info, "$REPARSE_POINT")) << "the link is made again\n" << info;
+    Shell("ntfsinfo -F '/Users/All Users' '" + image + "'", &info);
+    EXPECT_TRUE(Has(info, "$REPARSE_POINT")) << "All Users is made by mklink\n" << info;
+    EXPECT_FALSE(Has(List(image, "/", "-a"), "drummet.cmd")) << "the script is deleted";
     Shell("ntfslabel -f '" + image + "'", &info);
     EXPECT_TRUE(Has(info, "SOURCEVOL")) << info;
   } else {
@@ -249,7 +256,7 @@ TEST_P(TreeCopyTest, ItemsLeftOutAreReportedAndNestingIsBounded) {
   FolderDepth = kFolderDepthLimit - 1;
   EXPECT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
   EXPECT_EQ(FolderDepth, kFolderDepthLimit - 1);
-  EXPECT_EQ(CloneRunState.skippedItemCount, 2 + linkSkips());
+  EXPECT_EQ(CloneRunState.skippedItemCount, 3 + linkSkips()) << "small.txt, Data\\Sub, Windows\\System32";
   EXPECT_TRUE(Has(platform::to_utf8(CloneRunState.skippedItems.str()), "C:\\Data\\small.txt"));
   EXPECT_TRUE(Has(platform::to_utf8(CloneRunState.skippedItems.str()), "C:\\Data\\Sub"));
   const std::string image = Destination();
