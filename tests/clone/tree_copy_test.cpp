@@ -226,6 +226,29 @@ TEST_P(TreeCopyTest, CopiesTheTreeWithItsMetadataAndLeavesOutSystemItems) {
   }
 }
 
+// The clone copies from a shadow copy of the source: the files come through
+// the shadow device path, the short names and links from the live volume.
+TEST_P(TreeCopyTest, CopiesFromAShadowCopyOfTheSource) {
+  // As the clone's source preparation leaves them.
+  ShadowSourceVolume = u"C:";
+  ShadowDevicePath = CreateShadowCopy(u"C:");
+  const CString shadow = ShadowDevicePath;
+  ASSERT_FALSE(shadow.IsEmpty());
+  ASSERT_TRUE(CopyPartitionContents(shadow, u"D:", false));
+  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips()) << platform::to_utf8(CloneRunState.skippedItems.str());
+  ReleaseShadowCopy();
+  const std::string image = Destination();
+  EXPECT_TRUE(Cat(image, "/Data/Sub/big.bin") == kBig);
+  EXPECT_TRUE(Cat(image, "/Data/ro.txt") == kReadOnly);
+  if (ntfs()) {
+    std::string info;
+    Shell("ntfsls -x -p / '" + image + "'", &info);
+    EXPECT_TRUE(Has(info, "PROGRA~7")) << info;
+    Shell("ntfsinfo -F /Junction '" + image + "'", &info);
+    EXPECT_TRUE(Has(info, "$REPARSE_POINT")) << info;
+  }
+}
+
 TEST_P(TreeCopyTest, VerifyRepairsADamagedFileThroughAWritableHandle) {
   ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
   CloneRunState.operationSectors = 0;
