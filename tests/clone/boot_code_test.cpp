@@ -16,6 +16,10 @@
 #include "disk/disk_access.h"
 #include "disk/disk_tables.h"
 #include "disk/fixture_images.h"
+#include "disk/language_table.h"
+#include "disk/shell_state.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "platform/core/text.h"
 #include "mainapp/clone/clone_settings.h"
 
 namespace {
@@ -107,6 +111,19 @@ TEST_P(BootCodeTest, OnlyTheBootCodeBytesChangeOnAnMbrDestination) {
   EXPECT_EQ(pc.ReadBytes(0, 0, 2), (GetParam().sourceHasCode ? std::vector<uint8_t>{0x33, 0xC0}
                                                               : std::vector<uint8_t>{0, 0}));
   EXPECT_EQ(DiskContext.ioErrorCount, 0);
+}
+
+// The status line, with the English texts of the staged install folder.
+TEST_P(BootCodeTest, TheStatusLineNamesBothDisks) {
+  pc.AppendIni(std::string("\n[mount P]\npath = P:\nhost = ") + DRUM_STAGE_DIR + "\nread_only = yes\n");
+  MakeDisks(false);
+  ShellState.programFolder = u"P:";
+  ShellState.languageName = u"English";
+  ASSERT_TRUE(LoadLanguageStrings());
+  ASSERT_TRUE(CopyMbrBootCode(0, 1));
+  EXPECT_EQ(platform::to_utf8(CloneRunState.statusText.str()), "Copying the boot code (Disk 0 to Disk 1)");
+  LanguageTable = LanguageTableRecord{};
+  ShellState = ShellStateRecord{};
 }
 
 TEST_P(BootCodeTest, AGptDestinationKeepsItsProtectiveTableAndHeaders) {
