@@ -46,9 +46,16 @@ struct CloneRunStateRecord {
   CString copyDescription;
   // copiedBytes / 512 at the end of the run (the engines set it meanwhile).
   uint64_t copiedSectors = 0;
-  // Blocks whose read-back still differs after their repairs; shown by the
-  // summary.
+  // Blocks or file chunks whose read-back differed and whose rewrite did not
+  // verify; shown by the summary.
   int32_t verifyMismatchCount = 0;
+  // Files, folders and links the file copy had to leave out (cannot be
+  // opened, created or read, nested too deep), and their source paths, one
+  // a line, the first kSkippedItemsListed of them; shown by the summary.
+  int32_t skippedItemCount = 0;
+  CString skippedItems;
 };
+
+constexpr int32_t kSkippedItemsListed = 20;
 
 extern CloneRunStateRecord CloneRunState;

@@ -1,0 +1,137 @@
+#include "mainapp/clone/prescan.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/disk_context.h"
+#include "disk/language_table.h"
+#include "disk/message_pump.h"
+#include "disk/number_text.h"
+#include "disk/shell_state.h"
+#include "disk/volume_space.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "platform/core/clock.h"
+#include "platform/core/kobject.h"
+#include "platform/storage/ioctl.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/winuser.h"
+
+ScanStateRecord ScanState;
+HWND ScanProgressPage = nullptr;
+
+namespace {
+
+constexpr int kRetries = 3;
+constexpr int kSectorItem = 1078;
+constexpr int kRemainingItem = 1084;
+constexpr int kElapsedItem = 1085;
+
+// The volumes the scan holds locked; released whatever way the scan ends.
+class VolumeLocks {
+ public:
+  ~VolumeLocks() {
+    for (HANDLE volume : volumes_) {
+      UnlockVolume(volume);
+      CloseHandle(volume);
+    }
+  }
+  void Lock(WCHAR letter) {
+    const HANDLE volume = OpenVolumeDevice(letter);
+    if (volume == INVALID_HANDLE_VALUE) return;
+    LockVolume(volume);
+    volumes_.push_back(volume);
+  }
+
+ private:
+  std::vector<HANDLE> volumes_;
+};
+
+CString TimeText(uint64_t seconds) {
+  CString text;
+  text.Format(u"%02u:%02u:%02u", static_cast<unsigned>(seconds / 3600), static_cast<unsigned>(seconds / 60 % 60),
+              static_cast<unsigned>(seconds % 60));
+  return text;
+}
+
+void ShowItem(int item, const CString& text) {
+  if (ScanProgressPage) SetDlgItemTextW(ScanProgressPage, item, text);
+}
+
+}  // namespace
+
+bool ScanBadSectors(const DiskSelectionRecord& target) {
+  ScanState.scanCancelled = 0;
+  ScanState.scanFinished = 0;
+  ScanState.scanErrorCount = 0;
+  ScanState.badSectorCount = 0;
+  ScanState.failedSectors.clear();
+  const int32_t disk = target.diskNumber;
+  if (disk < 0 || disk >= kMaxPhysicalDisks) return false;
+  if (SectorMultiplierOf(disk) == 0) ReadDiskGeometry(disk);
+  const int32_t multiplier = SectorMultiplierOf(disk);
+  if (multiplier <= 0) return false;
+  const uint64_t start = GetTickCount();
+  CloneRunState.operationStart = static_cast<int64_t>(start / 1000);
+
+  VolumeLocks locks;
+  if (target.startSector == 0) {
+    for (int i = 0; i < kLetterCount; ++i)
+      if (DiskContext.letterToDisk[i] == disk + 1) locks.Lock(static_cast<WCHAR>(u'A' + i));
+  } else if (target.driveLetter >= u'A' && target.driveLetter <= u'Z') {
+    locks.Lock(target.driveLetter);
+  }
+  const HANDLE handle = OpenDiskReadWrite(disk);
+  if (!handle || handle == INVALID_HANDLE_VALUE) {
+    CloseCurrentDisk();
+    return false;
+  }
+
+  // One track per read, in whole native sectors; the disk's end in native sectors.
+  const int32_t track = std::max(1, std::min(63, DiskContext.sectorsPerTrack[disk]));
+  const uint64_t chunk = std::max<uint64_t>(1, static_cast<uint64_t>(track) / multiplier);
+  // The disk's real length (the geometry rounds to whole cylinders).
+  uint64_t diskEnd = 0;
+  LARGE_INTEGER length{};
+  DWORD returned = 0;
+  if (DeviceIoControl(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length), &returned, nullptr) &&
+      returned >= sizeof(length))
+    diskEnd = static_cast<uint64_t>(length.QuadPart) / (static_cast<uint64_t>(multiplier) * 512);
+  const uint64_t count = std::min(target.sectorCount, diskEnd > target.startSector ? diskEnd - target.startSector : 0);
+  std::vector<uint8_t> buffer(chunk * multiplier * 512);
+
+  ScanState.scanStarted = 1;
+  uint64_t shownSeconds = UINT64_MAX;
+  uint64_t remaining = 0;
+  for (uint64_t pos = 0; pos < count; pos += chunk) {
+    const uint64_t lba = target.startSector + pos;
+    // The last chunk stops at the end of the target.
+    const int32_t units = static_cast<int32_t>(std::min(chunk, count - pos) * multiplier);
+    if (ReadDiskSectors(buffer.data(), lba, units) != 0) {
+      ++ScanState.scanErrorCount;
+      bool recovered = false;
+      for (int attempt = 0; attempt < kRetries && !recovered; ++attempt)
+        recovered = ReadDiskSectors(buffer.data(), lba, units) == 0;
+      CString line = LookupString(u"IDS_ErrorinSector") + u" " + Int64ToText(static_cast<int64_t>(lba));
+      if (recovered) {
+        line += LookupString(u"IDS_badsector2");
+        ++ScanState.badSectorCount;
+      }
+      ScanState.failedSectors.push_back(line);
+    }
+    const uint64_t seconds = (GetTickCount() - start) / 1000;
+    if (pos == 0 || seconds == shownSeconds) continue;
+    const uint64_t total = seconds * count / pos;
+    if (total >= seconds) remaining = total - seconds;
+    shownSeconds = seconds;
+    if (ShellState.ProgressBar) ShellState.ProgressBar->SetPos(static_cast<int>(pos / chunk));
+    ShowItem(kElapsedItem, TimeText(seconds));
+    if (ScanProgressPage) PumpMessages(ScanProgressPage);
+    if (ScanState.scanCancelled) break;
+    ShowItem(kRemainingItem, TimeText(remaining));
+    ShowItem(kSectorItem, Int64ToText(static_cast<int64_t>(lba)));
+  }
+  ScanState.scanFinished = 1;
+  CloseCurrentDisk();
+  return true;
+}

@@ -1,0 +1,384 @@
+#include "mainapp/clone/tree_copy.h"
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "disk/disk_context.h"
+#include "disk/disk_access.h"
+#include "disk/language_table.h"
+#include "disk/message_pump.h"
+#include "disk/number_text.h"
+#include "disk/path_helpers.h"
+#include "disk/process_runners.h"
+#include "disk/reparse_points.h"
+#include "disk/shadow_copy.h"
+#include "disk/shell_state.h"
+#include "disk/volume_space.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "platform/core/kobject.h"
+#include "platform/core/show_window.h"
+#include "platform/process/system_info.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/winuser.h"
+
+HWND CopyProgressPage = nullptr;
+PartitionRangeCopy CopyPartitionRangeRoutine = nullptr;
+
+namespace {
+
+constexpr DWORD kChunkBytes = 4u << 20;
+constexpr int kRepairAttempts = 3;
+constexpr int kLabelSize = 520;
+// The command line of the "All Users" link script is written as 8-bit text
+// into a buffer of this size, its zero included.
+constexpr int kScriptLineSize = 256;
+
+// Folder links met by the walk: (source item, destination item), in order of discovery.
+std::vector<std::pair<CString, CString>> LinkList;
+// The copy and read-back buffers of the file copy, kept for the whole walk.
+std::vector<BYTE> CopyBuffer;
+std::vector<BYTE> ReadBackBuffer;
+
+void RecordSkipped(const CString& path) {
+  ++CloneRunState.skippedItemCount;
+  if (CloneRunState.skippedItemCount <= kSkippedItemsListed) {
+    CloneRunState.skippedItems += path;
+    CloneRunState.skippedItems += u"\r\n";
+  }
+}
+
+bool Aborted() { return CloneRunState.cloneAborted != 0; }
+
+void PumpPageAndMain() {
+  if (CopyProgressPage) PumpMessages(CopyProgressPage);
+  if (ShellState.MainDialogHandle) PumpMessages(ShellState.MainDialogHandle);
+}
+
+void ShowItem(int item, const CString& text) {
+  if (CopyProgressPage) SetDlgItemTextW(CopyProgressPage, item, text);
+}
+
+// 2n + bytes / (512 x copyTotalSectors / 100), the divisor first; unchanged
+// when the divisor is 0.
+void ShowProgress(uint64_t bytes) {
+  const uint64_t divisor = 512 * CloneRunState.copyTotalSectors / 100;
+  if (!divisor || !ShellState.ProgressBar) return;
+  const uint64_t position = 2ull * static_cast<uint64_t>(CloneRunState.progressPartitionCount) + bytes / divisor;
+  ShellState.ProgressBar->SetPos(static_cast<int>(position));
+}
+
+bool StartsWithNoCase(const CString& text, const CString& prefix) {
+  return !prefix.IsEmpty() && text.GetLength() >= prefix.GetLength() &&
+         text.Left(prefix.GetLength()).CompareNoCase(prefix) == 0;
+}
+
+// The same item on the live volume when `path` lies in the current shadow copy.
+CString LivePath(const CString& path) {
+  if (ShadowSourceVolume.IsEmpty() || !StartsWithNoCase(path, ShadowDevicePath)) return path;
+  return ShadowSourceVolume + path.Mid(ShadowDevicePath.GetLength());
+}
+
+std::vector<BYTE> ReadDacl(const CString& path) {
+  DWORD needed = 0;
+  GetFileSecurityW(path, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+  std::vector<BYTE> descriptor(needed);
+  if (!needed || !GetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
+    descriptor.clear();
+  return descriptor;
+}
+
+void WriteDacl(const CString& path, std::vector<BYTE>& descriptor) {
+  if (!descriptor.empty()) SetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor.data());
+}
+
+// A copied folder gets the source folder's attributes, access-control list,
+// short name (as the live volume has it) and times.
+void CopyFolderMetadata(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
+  SetFileAttributesW(destination, entry.dwFileAttributes);
+  std::vector<BYTE> dacl = ReadDacl(source);
+  WriteDacl(destination, dacl);
+  HANDLE folder = CreateFileW(destination, GENERIC_ALL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return;
+  WCHAR shortPath[MAX_PATH] = {};
+  if (GetShortPathNameW(LivePath(source), shortPath, MAX_PATH) > 0) {
+    EnableRestorePrivilege();
+    const CString leaf = GetPathLeaf(CString(shortPath));
+    if (!leaf.IsEmpty() && leaf.CompareNoCase(entry.cFileName) != 0) SetFileShortNameW(folder, leaf);
+  }
+  SetFileTime(folder, &entry.ftCreationTime, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
+  CloseHandle(folder);
+}
+
+bool SeekTo(HANDLE file, uint64_t offset) {
+  LARGE_INTEGER distance{};
+  distance.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(file, distance, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// Rewrites `count` bytes of `data` at `offset` of the destination file
+// through a handle of its own that may write (clearing a read-only attribute
+// for as long as it is open) and reads them back; up to three attempts.
+bool RepairChunk(const CString& destinationFile, uint64_t offset, const BYTE* data, DWORD count) {
+  const DWORD attributes = GetFileAttributesW(destinationFile);
+  const bool readOnly = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  if (readOnly) SetFileAttributesW(destinationFile, attributes & ~FILE_ATTRIBUTE_READONLY);
+  bool matched = false;
+  HANDLE writable = OpenFileReadWrite(destinationFile);
+  if (writable != INVALID_HANDLE_VALUE) {
+    std::vector<BYTE> back(count);
+    for (int attempt = 0; attempt < kRepairAttempts && !matched; ++attempt) {
+      if (!SeekTo(writable, offset) || WriteFileBytes(writable, count, data) != count) continue;
+      FlushFileBuffers(writable);
+      if (!SeekTo(writable, offset) || ReadFileBytes(writable, count, back.data()) != count) continue;
+      matched = std::memcmp(back.data(), data, count) == 0;
+    }
+    CloseHandle(writable);
+  }
+  if (readOnly) SetFileAttributesW(destinationFile, attributes);
+  return matched;
+}
+
+uint64_t EntrySize(const WIN32_FIND_DATAW& entry) {
+  return (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
+// Re-creates one link on the destination from the source item's reparse data.
+bool RecreateLink(const CString& source, const CString& destination) {
+  const int allUsers = destination.Find(u"All Users");
+  if (allUsers < 1) {
+    ReadReparseTarget(LivePath(source));
+    return WriteRelativeReparsePoint(destination);
+  }
+  // The "All Users" folder link is made by a command script at the
+  // destination's root.
+  const CString command = CString(u"mklink /D  \"") + destination + u"\" " + u"..\\ProgramData";
+  if (command.GetLength() >= kScriptLineSize) return false;
+  char line[kScriptLineSize] = {};
+  WideToNarrow(command, line, kScriptLineSize - 1);
+  const CString script = destination.Left(3) + u"drummet.cmd";
+  HANDLE file = CreateFileForWrite(script);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const DWORD length = static_cast<DWORD>(std::strlen(line));
+  const bool written = WriteFileBytes(file, length, line) == length;
+  CloseHandle(file);
+  if (written) {
+    if (IsWow64())
+      RunAndWaitWithCom(script, CString(), SW_HIDE);
+    else
+      RunAndWait(script, CString(), SW_HIDE);
+  }
+  DeleteFileW(script);
+  return written && (GetFileAttributesW(destination) & FILE_ATTRIBUTE_REPARSE_POINT) &&
+         GetFileAttributesW(destination) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+bool IsSkippedEntry(const CString& name, const CString& path, bool isFolder) {
+  if (name == CString(u"System Volume Information")) return true;
+  if (name.Left(8) == CString(u"Recycled")) return true;
+  CString upper = name;
+  upper.MakeUpper();
+  if (upper == CString(u"RECYCLER") || upper.Left(8) == CString(u"$RECYCLE")) return true;
+  if (name == CString(u".") || name == CString(u"..")) return true;
+  if (isFolder) return false;
+  CString upperPath = path;
+  upperPath.MakeUpper();
+  return upperPath.Find(u"PAGEFILE.SYS") >= 1 || upperPath.Find(u"HIBERFIL.SYS") >= 1;
+}
+
+bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationFile, bool verify,
+                          const WIN32_FIND_DATAW& entry) {
+  if (sourceFile.GetLength() < 4) return true;
+  HANDLE source = OpenFileRead(sourceFile);
+  if (source == INVALID_HANDLE_VALUE) return false;
+  SetThreadExecutionState(ES_SYSTEM_REQUIRED);
+  std::vector<BYTE> dacl;
+  if (!verify) dacl = ReadDacl(sourceFile);
+  HANDLE destination = verify ? OpenFileRead(destinationFile) : CreateFileForWrite(destinationFile);
+  if (destination == INVALID_HANDLE_VALUE) {
+    CloseHandle(source);
+    return false;
+  }
+  CopyBuffer.resize(kChunkBytes);
+  if (verify) ReadBackBuffer.resize(kChunkBytes);
+
+  bool ok = true;
+  uint64_t fileBytes = 0;
+  int chunks = 0;
+  for (;;) {
+    const DWORD got = ReadFileBytes(source, kChunkBytes, CopyBuffer.data());
+    if (got == 0) break;
+    const DWORD put = verify ? ReadFileBytes(destination, got, ReadBackBuffer.data())
+                             : WriteFileBytes(destination, got, CopyBuffer.data());
+    fileBytes += got;
+    if (++chunks % 2 == 0) {
+      PumpPageAndMain();
+      ShowProgress(CloneRunState.copiedBytes + fileBytes);
+      if (!verify) ShowItem(kCopiedSizeItem, FormatSectorCount(fileBytes / 512 + CloneRunState.operationSectors));
+    }
+    if (Aborted()) {
+      ok = false;
+      break;
+    }
+    if (put != got) {
+      ++DiskContext.ioErrorCount;
+      ok = false;
+      break;
+    }
+    if (verify && std::memcmp(CopyBuffer.data(), ReadBackBuffer.data(), got) != 0) {
+      ++CloneRunState.verifyMismatchCount;
+      if (!RepairChunk(destinationFile, fileBytes - got, CopyBuffer.data(), got)) {
+        ok = false;
+        break;
+      }
+      --CloneRunState.verifyMismatchCount;
+    }
+  }
+  // A read that ended early is a failed copy, not the end of the file; in
+  // verify mode a destination longer than its source differs too.
+  if (ok && fileBytes != EntrySize(entry)) {
+    ++DiskContext.ioErrorCount;
+    ok = false;
+  }
+  if (ok && verify) {
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(destination, &size) && static_cast<uint64_t>(size.QuadPart) != fileBytes) {
+      ++CloneRunState.verifyMismatchCount;
+      ok = false;
+    }
+  }
+  if (!verify) SetFileTime(destination, &entry.ftCreationTime, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
+  CloseHandle(destination);
+  CloseHandle(source);
+  if (!verify) {
+    WriteDacl(destinationFile, dacl);
+    SetFileAttributesW(destinationFile, entry.dwFileAttributes);
+    CloneRunState.copiedBytes += fileBytes;
+  }
+  CloneRunState.operationSectors += fileBytes / 512;
+  return ok;
+}
+
+bool CopyTree(const CString& source, const CString& destination, bool verify) {
+  if (Aborted()) return false;
+  if (destination.GetLength() > 2 && destination.Find(u"Users\\All Users") < 0)
+    CreateDirectoryW(destination, nullptr);
+
+  // The whole listing first, so the walk below holds no find handle while it
+  // descends.
+  std::vector<WIN32_FIND_DATAW> entries;
+  WIN32_FIND_DATAW found{};
+  HANDLE find = FindFirstFileW(source + u"\\*.*", &found);
+  if (find == INVALID_HANDLE_VALUE) {
+    if (GetLastError() != ERROR_FILE_NOT_FOUND) RecordSkipped(source);
+    return true;
+  }
+  do entries.push_back(found);
+  while (FindNextFileW(find, &found));
+  FindClose(find);
+
+  for (const WIN32_FIND_DATAW& entry : entries) {
+    const CString name(entry.cFileName);
+    const CString childSource = source + u"\\" + name;
+    const CString childDestination = destination + u"\\" + name;
+    const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (IsSkippedEntry(name, childSource, isFolder)) continue;
+
+    if (isFolder) {
+      const CString target = ReadReparseTarget(childSource);
+      // A link to another place is made after the walk; one that points at
+      // the folder itself or a parent is copied as a folder.
+      if (!target.IsEmpty() && !StartsWithNoCase(childSource, target)) {
+        if (childDestination.Find(u"Users\\All Users") < 0) CreateDirectoryW(childDestination, nullptr);
+        LinkList.emplace_back(childSource, childDestination);
+        continue;
+      }
+      if (FolderDepth >= kFolderDepthLimit) {
+        RecordSkipped(childSource);
+        continue;
+      }
+      ++FolderDepth;
+      const bool copied = CopyTree(childSource, childDestination, verify);
+      --FolderDepth;
+      if (!copied) {
+        if (Aborted()) return false;
+        const CString question = CString(u"Error in copying") + childSource + u" to " + childDestination +
+                                 u", do you want to continue?";
+        if (MessageBoxW(nullptr, question, ShellState.messageCaption, MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) ==
+            IDNO)
+          return false;
+      }
+      if (!verify) CopyFolderMetadata(childSource, childDestination, entry);
+      continue;
+    }
+
+    CloneRunState.currentItemText += u".";
+    if (CloneRunState.currentItemText.GetLength() > 16) CloneRunState.currentItemText = u".";
+    ShowItem(kStatusItem, CloneRunState.copyDescription + CloneRunState.currentItemText);
+    if (!CopyFileWithSecurity(childSource, childDestination, verify, entry) && !Aborted()) RecordSkipped(childSource);
+    if (!verify) ShowItem(kCopiedSizeItem, FormatSectorCount(CloneRunState.operationSectors));
+    ++CloneRunState.copyItemCount;
+    PumpPageAndMain();
+    ShowProgress(CloneRunState.copiedBytes);
+    if (Aborted()) return false;
+  }
+  return true;
+}
+
+bool RecreateLinks() {
+  for (auto it = LinkList.rbegin(); it != LinkList.rend(); ++it)
+    if (!RecreateLink(it->first, it->second)) RecordSkipped(it->first);
+  LinkList.clear();
+  return true;
+}
+
+CString GetVolumeLabelOf(WCHAR letter) {
+  WCHAR root[] = {letter, u':', u'\\', 0};
+  WCHAR label[kLabelSize] = {};
+  if (!GetVolumeInformationW(root, label, kLabelSize, nullptr, nullptr, nullptr, nullptr, 0)) return CString();
+  return CString(label);
+}
+
+bool SetVolumeLabelOf(WCHAR letter, const CString& label) {
+  WCHAR root[] = {letter, u':', u'\\', 0};
+  return SetVolumeLabelW(root, label) != FALSE;
+}
+
+bool CopyPartitionContents(const CString& source, const CString& destination, bool verify) {
+  bool copied = false;
+  if (CloneSettings.basicDuplication) {
+    LinkList.clear();
+    copied = CopyTree(source, destination, verify);
+    RecreateLinks();
+    CopyBuffer = {};
+    ReadBackBuffer = {};
+  } else if (CopyPartitionRangeRoutine) {
+    copied = CopyPartitionRangeRoutine(source, destination, verify);
+  }
+  CloneRunState.copiedSectors = CloneRunState.operationSectors;
+  CloneRunState.copiedBytes = CloneRunState.operationSectors * 512;
+  CloneRunState.statusText = LookupString(u"IDS_CopyComplete");
+  ShowItem(kStatusItem, CloneRunState.statusText);
+
+  if (copied && !source.IsEmpty() && !destination.IsEmpty()) {
+    CString label;
+    if (source[0] == u'\\') {
+      WCHAR buffer[kLabelSize] = {};
+      if (GetVolumeInformationW(source + u"\\", buffer, kLabelSize, nullptr, nullptr, nullptr, nullptr, 0))
+        label = buffer;
+    } else {
+      label = GetVolumeLabelOf(source[0]);
+    }
+    // A volume path names its root with a trailing backslash.
+    if (destination[0] == u'\\')
+      SetVolumeLabelW(destination + u"\\", label);
+    else
+      SetVolumeLabelOf(destination[0], label);
+  }
+  return copied;
+}

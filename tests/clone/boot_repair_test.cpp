@@ -1,0 +1,248 @@
+// The boot repair of a system copied onto a GPT disk, on simulated disks of
+// 512- and 4096-byte sectors: the EFI system partition image written at the
+// planned start in native sectors (compared byte by byte, checked with
+// fsck.fat -n and mtools, a short last piece padded with zeros), the offline
+// SYSTEM hive's MountedDevices (read back with hivexsh, the GUID taken from
+// the raw GPT entry array), and the boot store on the ESP edited by the BCD
+// editor (read back with mtools and hivexsh).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "disk/disk_access.h"
+#include "disk/disk_tables.h"
+#include "clone/clone_fixture.h"
+#include "disk/fixture_images.h"
+#include "disk/shadow_copy.h"
+#include "disk/shell_state.h"
+#include "mainapp/clone/bcd_repair.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/registry_repair.h"
+#include "platform/core/text.h"
+#include "platform/fs/file_api.h"
+#include "platform/fs/volume_set.h"
+#include "platform/registry/empty_hive.h"
+#include "platform/startup/startup.h"
+#include "platform/storage/volume_api.h"
+
+namespace {
+
+using disk_fixture::DiskSpec;
+using disk_fixture::Part;
+using disk_fixture::Shell;
+using disk_fixture::SimulatedPc;
+
+constexpr uint64_t kEspEnd = 128ull << 20;
+
+std::string ReadHostFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+using clone_fixture::PutFile;
+
+std::string Hex(const uint8_t* bytes, size_t n) {
+  static const char* digits = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += std::string{digits[bytes[i] >> 4], digits[bytes[i] & 15]};
+  return out;
+}
+
+class BootRepairTest : public ::testing::TestWithParam<uint32_t> {
+ protected:
+  void SetUp() override {
+    platform::startup::ConnectLayers();  // offline hives on the simulated PC's volumes
+    DiskContext = DiskContextRecord{};
+    CloneSettings = CloneSettingsRecord{};
+    CloneRunState = CloneRunStateRecord{};
+    ss = GetParam();
+    espStart = ss == 512 ? 34 : 6;  // native sectors
+    systemStart = kEspEnd / ss;
+    systemCount = (96ull << 20) / ss;
+    program = pc.folder() + "/prog";
+    temp = pc.folder() + "/temp";
+    std::filesystem::create_directories(program + "/Resources");
+    std::filesystem::create_directories(temp + "/Windows/System32");  // where cmd.exe is found
+    for (const char* file : {"espimage", "Vastrel.exe"})
+      std::filesystem::copy_file(std::string(DRUM_STAGE_DIR) + "/Resources/" + file,
+                                 program + "/Resources/" + file);
+    pc.AppendIni("\n[mount P]\npath = P:\nhost = " + program + "\ndrive_type = remote\n" +
+                 "\n[mount T]\npath = T:\nhost = " + temp + "\ndrive_type = fixed\n");
+    pc.SetIni("os", "system_folder", "T:\\Windows\\System32");
+    ShellState.programFolder = u"P:";
+    TempFolder = u"T:\\";
+
+    pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 64ull << 20, .sectorSize = ss});
+    pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 256ull << 20, .sectorSize = ss, .serial = "SN0002"});
+    // The destination as the layout writer leaves it: a GPT whose first
+    // partition is the (still empty) EFI system partition, then the copied system.
+    pc.WriteGpt(1, {{.start = espStart, .count = kEspEnd / ss - espStart, .gptType = disk_fixture::kGptEsp},
+                    {.start = systemStart, .count = systemCount, .fs = "ntfs", .label = "SYSTEM"}});
+    pc.Boot();
+    DetectSystemAndSpecialDisks();
+    CloneSettings.chosenDestinationDisk = 1;
+    CloneSettings.convertToGpt = 1;
+    DiskContext.layoutRealCount = 2;
+    DiskContext.layoutTable[0].newStartBytes = espStart * ss;
+    DiskContext.layoutTable[0].newLengthBytes = kEspEnd - espStart * ss;
+    DiskContext.layoutTable[1].newStartBytes = systemStart * ss;
+    DiskContext.layoutTable[1].newLengthBytes = systemCount * ss;
+  }
+
+  // The unique GUID of GPT entry `index`, from the raw entry array at LBA 2.
+  std::vector<uint8_t> RawPartitionId(int index) { return pc.ReadBytes(1, 2 * ss + 128 * index + 16, 16); }
+
+  std::string ExtractEsp() {
+    platform::fs::ReleaseAllDrivers();
+    return pc.ExtractVolume(1, espStart, kEspEnd / ss - espStart, "esp.img");
+  }
+
+  uint32_t ss = 512;
+  uint64_t espStart = 34, systemStart = 0, systemCount = 0;
+  std::string program, temp;
+  SimulatedPc pc;
+};
+
+TEST_P(BootRepairTest, TheEspImageLandsAtItsNativeStart) {
+  ASSERT_TRUE(WriteEspImage(1));
+  const std::string image = ReadHostFile(program + "/Resources/espimage");
+  ASSERT_GT(image.size(), 1u << 20);
+  const auto written = pc.ReadBytes(1, espStart * ss, image.size());
+  EXPECT_TRUE(std::string(written.begin(), written.end()) == image) << "byte for byte at byte " << espStart * ss;
+  const std::string esp = ExtractEsp();
+  std::string out;
+  EXPECT_EQ(Shell("fsck.fat -n '" + esp + "'", &out), 0) << out;
+  EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mdir -i '" + esp + "' ::/EFI/Microsoft/Boot", &out), 0) << out;
+  EXPECT_NE(out.find("BCD"), std::string::npos) << out;
+  EXPECT_NE(out.find("bootmgfw"), std::string::npos) << out;
+  EXPECT_EQ(DiskContext.ioErrorCount, 0);
+}
+
+TEST_P(BootRepairTest, AShortLastPieceIsPaddedWithZerosAndAnImageTooLargeIsRefused) {
+  const std::string small = disk_fixture::Pattern(40000, 9);
+  std::ofstream(program + "/Resources/espimage", std::ios::binary | std::ios::trunc) << small;
+  pc.WriteBytes(1, espStart * ss, std::string(3 * 16384 + 512, '\xEE'));
+  ASSERT_TRUE(WriteEspImage(1));
+  const auto written = pc.ReadBytes(1, espStart * ss, 3 * 16384 + 512);
+  EXPECT_TRUE(std::string(written.begin(), written.begin() + small.size()) == small);
+  EXPECT_TRUE(
+      std::all_of(written.begin() + small.size(), written.begin() + 3 * 16384, [](uint8_t b) { return b == 0; }))
+      << "three pieces of 32 units, the third padded with zeros";
+  EXPECT_EQ(written[3 * 16384], 0xEE) << "nothing after the third piece";
+
+  DiskContext.layoutTable[0].newLengthBytes = small.size() - 1;
+  pc.WriteBytes(1, espStart * ss, std::string(512, '\x11'));
+  EXPECT_FALSE(WriteEspImage(1)) << "the image does not fit the planned partition";
+  EXPECT_EQ(pc.ReadBytes(1, espStart * ss, 1)[0], 0x11);
+  std::filesystem::remove(program + "/Resources/espimage");
+  DiskContext.layoutTable[0].newLengthBytes = kEspEnd;
+  EXPECT_FALSE(WriteEspImage(1)) << "no image";
+}
+
+TEST_P(BootRepairTest, MountedDevicesBindsCToTheNewSystemPartition) {
+  // The copied system's SYSTEM hive with the letters of the old disk.
+  const std::string hive = temp + "/SYSTEM";
+  platform::registry::EmptyHiveOptions options;
+  options.root_name = "SYSTEM";
+  ASSERT_EQ(platform::registry::CreateEmptyHive(hive, options), 0);
+  const std::string script = "add MountedDevices\ncd MountedDevices\nsetval 4\n"
+                             "\\DosDevices\\C:\nhex:3:0102030405060708090a0b0c\n"
+                             "\\DosDevices\\D:\nhex:3:0d0e0f\n"
+                             "\\DosDevices\\E:\nhex:3:101112\n"
+                             "\\DosDevices\\F:\nhex:3:131415\ncommit\n";
+  std::string out;
+  ASSERT_EQ(Shell("printf '%s' '" + script + "' | hivexsh -w '" + hive + "'", &out), 0) << out;
+  for (const char16_t* folder : {u"C:\\Windows", u"C:\\Windows\\System32", u"C:\\Windows\\System32\\Config"})
+    ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+  PutFile(u"C:\\Windows\\System32\\Config\\SYSTEM", ReadHostFile(hive));
+  CloneRunState.systemDestinationCopy = u"C:";
+  CloneRunState.systemEntryIndex = 1;
+
+  ASSERT_TRUE(FixMountedDevices(1));
+
+  platform::fs::ReleaseAllDrivers();
+  const std::string volume = pc.ExtractVolume(1, systemStart, systemCount, "system.img");
+  ASSERT_EQ(Shell("ntfscat '" + volume + "' /Windows/System32/Config/SYSTEM > '" + pc.folder() + "/copied'"), 0);
+  ASSERT_EQ(Shell("printf 'cd MountedDevices\\nlsval\\n' | hivexsh '" + pc.folder() + "/copied'", &out),
+            0);
+  const std::vector<uint8_t> id = RawPartitionId(1);
+  std::string record = "444d494f3a49443a" + Hex(id.data(), 16);  // "DMIO:ID:" + GUID
+  std::string listed;
+  for (char c : out)
+    if (c != ',') listed += c;
+  EXPECT_NE(listed.find(record), std::string::npos) << out;
+  EXPECT_EQ(out.find("DosDevices\\\\D:"), std::string::npos) << out;
+  EXPECT_EQ(out.find("DosDevices\\\\E:"), std::string::npos) << out;
+  EXPECT_NE(out.find("DosDevices\\\\F:"), std::string::npos) << "other letters stay\n" << out;
+
+  // No partition at the planned start: the hive is left alone.
+  DiskContext.layoutTable[1].newStartBytes += ss;
+  EXPECT_FALSE(FixMountedDevices(1));
+}
+
+TEST_P(BootRepairTest, TheBootStoreNamesTheCopiedSystem) {
+  ASSERT_TRUE(WriteEspImage(1));
+  WCHAR device[256] = {};
+  ASSERT_GT(QueryDosDeviceW(u"C:", device, 256), 0u);
+  // hivexsh shows each backslash of a string doubled.
+  std::string deviceText;
+  for (char c : platform::to_utf8(device)) deviceText += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  ASSERT_NE(deviceText.find("Device"), std::string::npos);
+  ASSERT_TRUE(RepairBcd(u"C:")) << ReadHostFile(pc.folder() + "/machine.log");
+
+  EXPECT_EQ(pc.ReadBytes(1, 510, 2), (std::vector<uint8_t>{0x55, 0xAA})) << "the boot signature is back";
+  const std::string esp = ExtractEsp();
+  std::string out;
+  EXPECT_EQ(Shell("fsck.fat -n '" + esp + "'", &out), 0) << out;
+  const std::string store = pc.folder() + "/BCD.copy";
+  ASSERT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mcopy -i '" + esp + "' ::/EFI/Microsoft/Boot/BCD '" + store + "'", &out), 0)
+      << out;
+  auto element = [&](const std::string& object, const std::string& type) {
+    std::string value;
+    Shell("printf '%s\\nlsval\\n' 'cd Objects\\" + object + "\\Elements\\" + type + "' | hivexsh '" + store + "'",
+          &value);
+    return value;
+  };
+  EXPECT_NE(element("{9dea862c-5cdd-4e70-acc1-f32b344d4795}", "11000001").find("partition=BOOT"), std::string::npos);
+  const std::string loader = "{5c2a1b7e-8d3f-4e61-9a0b-7c4d2e1f3a58}";
+  for (const char* type : {"11000001", "21000001"}) {
+    const std::string value = element(loader, type);
+    EXPECT_NE(value.find("partition=" + deviceText), std::string::npos) << type << " " << value;
+  }
+  if (ss == 512) {
+    EXPECT_EQ(Shell("sgdisk -v '" + pc.Image(1) + "'", &out), 0) << out;
+    EXPECT_NE(out.find("No problems found"), std::string::npos) << out;
+  }
+}
+
+TEST_P(BootRepairTest, NoStoreChangesNothing) {
+  const auto before = pc.ReadBytes(1, 0, 64 * 1024);
+  EXPECT_FALSE(RepairBcd(u"C:")) << "the ESP is still empty";
+  EXPECT_EQ(pc.ReadBytes(1, 0, 64 * 1024), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, BootRepairTest, ::testing::Values(512u, 4096u));
+
+TEST(BcdListing, TheFirstManagerAndLoaderIdentifiers) {
+  const char* japaneseLoader =
+      "Windows \xE3\x83\x96\xE3\x83\xBC\xE3\x83\x88 \xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x80\xE3\x83\xBC";
+  const std::string listing =
+      "\r\nWindows Boot Manager\r\n--------------------\r\nidentifier              {bootmgr}\r\n"
+      "device                  partition=C:\r\n"
+      "\r\nWindows \xE3\x83\x96\xE3\x83\xBC\xE3\x83\x88 \xE3\x83\xAD\xE3\x83\xBC\xE3\x83\x80\xE3\x83\xBC\r\n"
+      "--------------------\r\nidentifier              {11111111-2222-3333-4444-555555555555}\r\n"
+      "\r\nWindows Boot Loader\r\n-------------------\r\nidentifier              {default}\r\n";
+  const char* manager[] = {"Windows Boot Manager"};
+  const char* loader[] = {"Windows Boot Loader", japaneseLoader};
+  EXPECT_EQ(FindBcdIdentifier(listing, manager, 1), "{bootmgr}");
+  EXPECT_EQ(FindBcdIdentifier(listing, loader, 2), "{11111111-2222-3333-4444-555555555555}") << "the first loader";
+  EXPECT_EQ(FindBcdIdentifier(listing, loader, 1), "{default}");
+  EXPECT_EQ(FindBcdIdentifier("Windows Boot Loader\r\n---\r\n", loader, 1), "") << "no identifier line";
+}
+
+}  // namespace

@@ -1,0 +1,24 @@
+// mkbcd FILE LOADER-ID DESCRIPTION: writes a boot store (a hive file in the
+// layout the stand-in BCD editors read) with a boot manager on "partition=BOOT"
+// and one boot loader on "partition=C:" that is the manager's default. The
+// build uses it for the boot store of the EFI system partition image.
+#include <cstdio>
+#include <string>
+
+#include "platform/process/bcd_store.h"
+
+int main(int argc, char** argv) {
+  if (argc != 4 || argv[2][0] != '{') {
+    std::fprintf(stderr, "usage: mkbcd FILE {LOADER-ID} DESCRIPTION\n");
+    return 2;
+  }
+  platform::process::BcdLoaderSpec loader;
+  loader.id = argv[2];
+  loader.description = argv[3];
+  loader.device = "partition=C:";
+  if (!platform::process::CreateBcdStoreFile(argv[1], "partition=BOOT", {loader})) {
+    std::fprintf(stderr, "mkbcd: %s cannot be written\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}
