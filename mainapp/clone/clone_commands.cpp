@@ -25,13 +25,10 @@ void RunQuickDuplicate(CDrummetDlg&) {
 // The quick duplicate chooses a basic whole-disk copy with automatic sizing
 // but makes no plan; the clone page needs one, so when none is there the
 // planner lays out the destination first (and says so when it is too small).
-// Partitions are copied by sectors (no file-level copy yet), so a partition
-// must keep its size for its file system to stay whole: the plan keeps sizes.
 INT_PTR RunClonePageWithPlan(CWnd* parent) {
-  if (CloneSettings.basicDuplication && !CloneSettings.partitionMode && PlannedPartitionCount() == 0) {
-    CloneSettings.sizingMode = SizingMode::SameSize;
-    if (!ApplyDestinationPlan()) return IDCANCEL;
-  }
+  if (CloneSettings.basicDuplication && !CloneSettings.partitionMode && PlannedPartitionCount() == 0 &&
+      !ApplyDestinationPlan())
+    return IDCANCEL;
   return RunClonePageModal(parent);
 }
 
