@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "mainapp/clone/clone_commands.h"
-#include "mainapp/partition/create_part1.h"
+#include "mainapp/partition/partition_manager_dialog.h"
 #include "mainapp/shell/drummet_app.h"
 #include "mainapp/wipe/wipe_commands.h"
 #include "platform/core/text.h"

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "disk/disk_context.h"
-#include "mainapp/partition/create_part1.h"
+#include "mainapp/partition/partition_manager_dialog.h"
 #include "mainapp/partition/create_wizard.h"
 
 class CCreatePart : public CCreatePart1 {

@@ -2,7 +2,7 @@
 // table once registered, offered in the first pop-up of menus 129 and 216.
 #include <gtest/gtest.h>
 
-#include "mainapp/partition/create_part1.h"
+#include "mainapp/partition/partition_manager_dialog.h"
 #include "mainapp/shell/main_commands.h"
 #include "platform/ui/menu.h"
 

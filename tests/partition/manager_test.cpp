@@ -6,7 +6,7 @@
 // (sfdisk), a GPT disk refused with a message and left unchanged, and a disk
 // plugged in while the manager is open. Screenshots of the manager and the
 // wizard pages in English and Japanese go to the test's folder.
-#include "mainapp/partition/create_part1.h"
+#include "mainapp/partition/partition_manager_dialog.h"
 
 #include <gtest/gtest.h>
 

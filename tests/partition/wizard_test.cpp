@@ -7,7 +7,7 @@
 
 #include "disk/shell_state.h"
 #include "fixture_partition.h"
-#include "mainapp/partition/create_part1.h"
+#include "mainapp/partition/partition_manager_dialog.h"
 #include "mainapp/partition/partition_state.h"
 #include "platform/core/text.h"
 #include "platform/ui/headless_driver.h"

@@ -26,7 +26,7 @@ struct IsoSpec {
   std::string bootImage{};  // its bytes (no emulation: any size; diskette: padded to 1,474,560)
 };
 
-// Builds `iso` (host path) from the spec in a scratch folder beside it.
+// Builds `iso` (host path) from the listed tree in a scratch folder beside it.
 // Rock Ridge is off, so xorriso's extraction shows the names the ISO 9660 or
 // Joliet tree gives, as the writer reads them.
 void MakeIso(const IsoSpec& spec, const std::string& iso);

@@ -1,4 +1,4 @@
-#include "mainapp/partition/create_part1.h"
+#include "mainapp/partition/partition_manager_dialog.h"
 
 #include <algorithm>
 
