@@ -4,16 +4,16 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_identity.h"
-#include "disk/message_pump.h"
 #include "disk/partition_list.h"
-#include "disk/path_helpers.h"
-#include "disk/registry_readers.h"
-#include "disk/shell_state.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/shell_folders.h"
 #include "platform/registry/registry.h"
 #include "platform/storage/ioctl.h"
 #include "platform/storage/volume_api.h"
+#include "program_support/message_pump.h"
+#include "program_support/path_helpers.h"
+#include "program_support/registry_readers.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

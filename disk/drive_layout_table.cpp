@@ -4,10 +4,10 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_tables.h"
-#include "disk/path_helpers.h"
 #include "disk/volume_space.h"
 #include "platform/core/kobject.h"
 #include "platform/storage/ioctl.h"
+#include "program_support/path_helpers.h"
 
 namespace {
 

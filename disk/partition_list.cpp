@@ -4,10 +4,10 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/registry_readers.h"
 #include "disk/volume_space.h"
 #include "platform/fs/file_api.h"
+#include "program_support/language_table.h"
+#include "program_support/registry_readers.h"
 
 const MbrTypeRow mbrTypeTable[kMbrTypeCount] = {
     {0x01, "FAT12     "}, {0x02, "XENIX root"}, {0x03, "XENIX usr "}, {0x04, "FAT16     "}, {0x06, "FAT16     "},

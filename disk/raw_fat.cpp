@@ -9,9 +9,9 @@
 
 #include "disk/disk_access.h"
 #include "disk/ntfs_reader.h"
-#include "disk/path_helpers.h"
 #include "disk/raw_volume_io.h"
 #include "platform/fs/file_api.h"
+#include "program_support/path_helpers.h"
 
 FatVolumeRecord FatVolume;
 FatRunTableRecord FatRuns;

@@ -5,8 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "disk/process_runners.h"
-#include "disk/shell_state.h"
 #include "platform/core/clock.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/crt_file.h"
@@ -17,6 +15,8 @@
 #include "platform/process/process.h"
 #include "platform/process/system_info.h"
 #include "platform/process/thread.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 
 HMODULE ShadowLibrary = nullptr;
 CString TempFolder;

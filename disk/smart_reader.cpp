@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "disk/profile_file.h"
 #include "platform/fs/file_api.h"
 #include "platform/process/module.h"
 #include "platform/storage/volume_api.h"
+#include "program_support/profile_file.h"
 
 CString SmartVersionText;
 

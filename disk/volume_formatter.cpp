@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-#include "disk/language_table.h"
-#include "disk/message_pump.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "platform/core/clock.h"
 #include "platform/core/kobject.h"
@@ -16,6 +13,10 @@
 #include "platform/storage/volume_api.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/message_pump.h"
+#include "program_support/shell_state.h"
+#include "program_support/wait_cursor.h"
 
 FormatRequestRecord FormatRequest;
 std::atomic<uint8_t> FormatDone{0};

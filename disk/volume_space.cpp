@@ -5,12 +5,11 @@
 #include "platform/storage/ioctl.h"
 #include "platform/storage/volume_api.h"
 #include "platform/ui/winuser.h"
+#include "program_support/wait_cursor.h"
 
 int32_t FolderDepth = 0;
 
 namespace {
-
-HCURSOR SavedCursor = nullptr;
 
 constexpr int kLockAttempts = 22;
 constexpr DWORD kLockRetryMs = 200;
@@ -82,10 +81,6 @@ int64_t GetFileSizeBytes(const CString& path) {
   CloseHandle(file);
   return size.QuadPart;
 }
-
-void SetWaitCursor() { SavedCursor = SetCursor(LoadCursorW(nullptr, IDC_WAIT)); }
-
-void RestoreCursor() { SetCursor(SavedCursor); }
 
 CString FindVolumeByExtent(int32_t disk, uint64_t start) {
   SetWaitCursor();

@@ -1,6 +1,6 @@
 // Volume space helpers: free and used space of a drive in 512-byte units,
 // bytes used by a folder tree, the size of a file, finding a volume by its disk
-// and start offset, volume lock and unlock, and the wait cursor.
+// and start offset, volume lock and unlock.
 #pragma once
 
 #include <cstdint>
@@ -22,10 +22,6 @@ uint64_t GetFreeSectors(WCHAR letter);
 uint64_t GetFolderUsedBytes(const CString& path);
 // Size in bytes; -1 when the file cannot be opened.
 int64_t GetFileSizeBytes(const CString& path);
-
-// The hourglass (IDC_WAIT) keeping the cursor that showed; and back.
-void SetWaitCursor();
-void RestoreCursor();
 
 // "\\?\Volume{...}" (no trailing backslash) of the first volume whose first
 // extent lies on `disk` at byte offset `start`; empty when none.

@@ -3,12 +3,12 @@
 #include <cstring>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/kobject.h"
 #include "platform/core/process_exit.h"
 #include "platform/fs/file_api.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "usbwriter/branding_record.h"
 #include "usbwriter/iso_reader.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "disk/message_pump.h"
+#include "program_support/message_pump.h"
 #include "usbwriter/boot_templates.h"
 
 int64_t ProgressTarget = 0;

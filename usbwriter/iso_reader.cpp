@@ -5,13 +5,13 @@
 #include <memory>
 #include <set>
 
-#include "disk/language_table.h"
-#include "disk/message_pump.h"
 #include "platform/core/error.h"
 #include "platform/core/kobject.h"
 #include "platform/core/system_time.h"
 #include "platform/fs/file_api.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/message_pump.h"
 
 IsoImageInfoRecord IsoImageInfo;
 CString SourceIsoPath;

@@ -1,11 +1,11 @@
 #include "usbwriter/pellimor_commands.h"
 
-#include "disk/path_helpers.h"
-#include "disk/process_runners.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/main_commands.h"
 #include "platform/core/clock.h"
 #include "platform/process/process.h"
+#include "program_support/path_helpers.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -3,9 +3,6 @@
 #include <algorithm>
 
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/message_pump.h"
-#include "disk/shell_state.h"
 #include "platform/core/clock.h"
 #include "platform/core/process_exit.h"
 #include "platform/process/process.h"
@@ -13,6 +10,9 @@
 #include "platform/ui/menu.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/message_pump.h"
+#include "program_support/shell_state.h"
 #include "usbwriter/branding_config.h"
 #include "usbwriter/iso_reader.h"
 #include "usbwriter/usb_disk_table.h"

@@ -1,11 +1,11 @@
 #include "usbwriter/usb_disk.h"
 
 #include "disk/disk_access.h"
-#include "disk/language_table.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
 #include "usbwriter/iso_reader.h"
 
 HANDLE UsbDiskHandle = nullptr;

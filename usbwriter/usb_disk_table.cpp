@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "disk/disk_tables.h"
-#include "disk/registry_readers.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
 #include "platform/registry/registry.h"
 #include "platform/storage/ioctl.h"
+#include "program_support/registry_readers.h"
 #include "usbwriter/usb_disk.h"
 
 UsbDiskRecord UsbDiskRecords[kUsbDiskSlots];

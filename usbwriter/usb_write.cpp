@@ -5,8 +5,6 @@
 #include <memory>
 
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/message_pump.h"
 #include "platform/core/clock.h"
 #include "platform/core/kobject.h"
 #include "platform/core/process_exit.h"
@@ -15,6 +13,8 @@
 #include "platform/process/system_info.h"
 #include "platform/storage/ioctl.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/message_pump.h"
 #include "usbwriter/boot_templates.h"
 #include "usbwriter/branding_config.h"
 #include "usbwriter/branding_record.h"

@@ -6,11 +6,8 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "disk/number_text.h"
-#include "disk/process_runners.h"
 #include "disk/raw_fat.h"
 #include "disk/shadow_copy.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
@@ -21,6 +18,9 @@
 #include "platform/fs/shell_folders.h"
 #include "platform/storage/ioctl.h"
 #include "platform/storage/volume_api.h"
+#include "program_support/number_text.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "disk/disk_access.h"
-#include "disk/language_table.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "platform/core/format.h"
+#include "program_support/language_table.h"
 
 namespace {
 

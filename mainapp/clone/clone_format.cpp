@@ -6,10 +6,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/process_runners.h"
 #include "disk/shadow_copy.h"
-#include "disk/shell_state.h"
 #include "disk/volume_formatter.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_page_items.h"
@@ -25,6 +22,9 @@
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 
 uint64_t FormattingMarker = UINT64_MAX;
 

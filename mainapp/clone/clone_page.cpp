@@ -3,10 +3,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_map.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_format.h"
 #include "mainapp/clone/clone_page_items.h"
@@ -18,6 +15,9 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 BEGIN_MESSAGE_MAP(CClone, CDialog)
   ON_BN_CLICKED(clone_items::kStart, &CClone::RunClone)

@@ -2,12 +2,12 @@
 
 #include <bit>
 
-#include "disk/message_pump.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "platform/core/ctime.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/winuser.h"
+#include "program_support/message_pump.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

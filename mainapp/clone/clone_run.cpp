@@ -10,9 +10,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
 #include "disk/shadow_copy.h"
-#include "disk/shell_state.h"
 #include "disk/volume_formatter.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_counters.h"
@@ -26,13 +24,16 @@
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/layout_writer.h"
 #include "mainapp/clone/raw_copy.h"
-#include "platform/core/ctime.h"
-#include "platform/fs/file_api.h"
 #include "platform/core/clock.h"
+#include "platform/core/ctime.h"
 #include "platform/core/kobject.h"
+#include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
+#include "program_support/wait_cursor.h"
 
 namespace {
 

@@ -1,9 +1,6 @@
 #include "mainapp/clone/clone_summary_page.h"
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
@@ -16,6 +13,9 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 CloneScanResultRecord CloneScanResult;
 uint8_t rawDestinationPrepared = 0;

@@ -1,10 +1,10 @@
 #include "mainapp/clone/disk_bars.h"
 
 #include "disk/disk_map.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
 #include "platform/ui/gdi.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
 #include "platform/core/cstring.h"
 #include "platform/ui/controls.h"
+#include "program_support/language_table.h"
 
 DiskSelectionRecord DiskSelection{};
 DiskSelectionRecord DestinationSelection{};

@@ -10,21 +10,21 @@
 #include "disk/drive_layout_table.h"
 #include "disk/partition_list.h"
 #include "disk/shadow_copy.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_page_items.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/wipe/layout_clearing.h"
-#include "platform/core/guid.h"
 #include "platform/core/clock.h"
+#include "platform/core/guid.h"
 #include "platform/core/kobject.h"
 #include "platform/storage/ioctl.h"
 #include "platform/storage/volume_api.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
+#include "program_support/shell_state.h"
 
 LayoutWriterStateRecord LayoutWriterState;
 

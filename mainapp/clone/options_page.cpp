@@ -1,10 +1,10 @@
 #include "mainapp/clone/options_page.h"
 
-#include "disk/language_table.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/source_page.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
 
 BEGIN_MESSAGE_MAP(COption, CDialog)
   ON_EN_SETFOCUS(1003, &COption::OnHeaderFocus)

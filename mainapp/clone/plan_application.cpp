@@ -4,14 +4,14 @@
 
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
-#include "disk/language_table.h"
 #include "disk/partition_list.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/destination_planner.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

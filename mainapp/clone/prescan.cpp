@@ -5,10 +5,6 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/message_pump.h"
-#include "disk/number_text.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "platform/core/clock.h"
@@ -16,6 +12,10 @@
 #include "platform/storage/ioctl.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/message_pump.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 ScanStateRecord ScanState;
 HWND ScanProgressPage = nullptr;

@@ -3,14 +3,14 @@
 #include <algorithm>
 
 #include "disk/disk_access.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/prescan.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 void (*RunScanSummaryPage)() = nullptr;
 void (*RunScanTargetPage)() = nullptr;

@@ -8,9 +8,6 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_page_items.h"
 #include "mainapp/clone/clone_run_state.h"
@@ -19,6 +16,9 @@
 #include "platform/process/system_info.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 CloneCountersRecord CloneCounters;
 

@@ -6,11 +6,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
-#include "disk/path_helpers.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/clone_settings.h"
@@ -19,6 +15,10 @@
 #include "mainapp/clone/disk_selection.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/path_helpers.h"
+#include "program_support/shell_state.h"
 
 WizardListState WizardList;
 

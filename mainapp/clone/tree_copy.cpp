@@ -4,16 +4,10 @@
 #include <utility>
 #include <vector>
 
-#include "disk/disk_context.h"
 #include "disk/disk_access.h"
-#include "disk/language_table.h"
-#include "disk/message_pump.h"
-#include "disk/number_text.h"
-#include "disk/path_helpers.h"
-#include "disk/process_runners.h"
+#include "disk/disk_context.h"
 #include "disk/reparse_points.h"
 #include "disk/shadow_copy.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
@@ -23,6 +17,12 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/message_pump.h"
+#include "program_support/number_text.h"
+#include "program_support/path_helpers.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 
 HWND CopyProgressPage = nullptr;
 PartitionRangeCopy CopyPartitionRangeRoutine = nullptr;

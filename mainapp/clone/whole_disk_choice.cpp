@@ -1,11 +1,11 @@
 #include "mainapp/clone/whole_disk_choice.h"
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
 
 namespace {
 

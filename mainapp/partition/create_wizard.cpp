@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <climits>
 
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "mainapp/partition/page_header.h"
 #include "mainapp/partition/partition_state.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
 
 namespace {
 

@@ -3,16 +3,16 @@
 #include <algorithm>
 
 #include "disk/drive_layout_table.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/partition/page_header.h"
 #include "mainapp/partition/part_dialogs.h"
 #include "mainapp/partition/partition_state.h"
 #include "mainapp/partition/partition_table_edit.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 BEGIN_MESSAGE_MAP(CCreatePart, CCreatePart1)
   ON_BN_CLICKED(1133, &CCreatePart::OnApply)

@@ -3,9 +3,9 @@
 #include <cstdint>
 
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/ui/dialog.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 void ApplyPartitionPageHeader(CDialog& page, PartitionPageHeader& header) {
   constexpr uintptr_t kIcon = 32776;

@@ -2,10 +2,7 @@
 
 #include <cmath>
 
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
-#include "disk/shell_state.h"
 #include "disk/volume_formatter.h"
 #include "mainapp/partition/page_header.h"
 #include "mainapp/partition/partition_state.h"
@@ -13,6 +10,9 @@
 #include "platform/fs/file_api.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 PartitionPropertiesRecord PartitionProperties;
 

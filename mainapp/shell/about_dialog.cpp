@@ -1,8 +1,8 @@
 #include "mainapp/shell/about_dialog.h"
 
-#include "disk/language_table.h"
 #include "mainapp/shell/program_version.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
 
 BEGIN_MESSAGE_MAP(CAboutDlg, CBDialog)
   ON_COMMAND(1013, &CAboutDlg::OnIgnored)

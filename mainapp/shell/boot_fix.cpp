@@ -3,13 +3,13 @@
 #include <string>
 
 #include "disk/disk_access.h"
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/process_exit.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/shell_folders.h"
 #include "platform/process/process.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -3,11 +3,6 @@
 #include <cstdlib>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/path_helpers.h"
-#include "disk/process_runners.h"
-#include "disk/registry_readers.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/instance_mutex.h"
 #include "mainapp/shell/main_dialog.h"
 #include "mainapp/shell/settings_record.h"
@@ -18,6 +13,11 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/process/process.h"
+#include "program_support/language_table.h"
+#include "program_support/path_helpers.h"
+#include "program_support/process_runners.h"
+#include "program_support/registry_readers.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/disk_list_images.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 BEGIN_MESSAGE_MAP(CDuplicateDest, CDialog)
   ON_BN_CLICKED(kNext, &CDuplicateDest::OnNext)

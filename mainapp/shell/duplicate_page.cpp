@@ -1,14 +1,14 @@
 #include "mainapp/shell/duplicate_page.h"
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/whole_disk_choice.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
 
 BEGIN_MESSAGE_MAP(CDuplicate, CDialog)
   ON_BN_CLICKED(kCancel, &CDuplicate::OnCancelButton)

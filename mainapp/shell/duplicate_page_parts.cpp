@@ -4,13 +4,13 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/disk_list_images.h"
 #include "platform/ui/dialog.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

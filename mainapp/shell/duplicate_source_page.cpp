@@ -4,13 +4,13 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/disk_list_images.h"
 #include "platform/fs/file_api.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
 
 BEGIN_MESSAGE_MAP(CDuplicateSrc, CDialog)
   ON_BN_CLICKED(kNext, &CDuplicateSrc::OnNext)

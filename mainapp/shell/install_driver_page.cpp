@@ -1,10 +1,10 @@
 #include "mainapp/shell/install_driver_page.h"
 
-#include "disk/language_table.h"
-#include "disk/process_runners.h"
-#include "disk/shell_state.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 
 CString driverInfPath;
 CString driverInfName;

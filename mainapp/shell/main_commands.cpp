@@ -3,12 +3,12 @@
 #include <iterator>
 #include <vector>
 
-#include "disk/shell_state.h"
 #include "mainapp/shell/about_dialog.h"
 #include "mainapp/shell/boot_fix.h"
 #include "mainapp/shell/install_driver_page.h"
 #include "mainapp/shell/main_dialog.h"
 #include "platform/process/process.h"
+#include "program_support/shell_state.h"
 
 namespace shell {
 namespace {

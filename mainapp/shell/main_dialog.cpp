@@ -3,9 +3,7 @@
 #include <string>
 
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
 #include "disk/shadow_copy.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/art_ids.h"
 #include "mainapp/shell/boot_fix.h"
 #include "mainapp/shell/main_commands.h"
@@ -20,6 +18,8 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 CMenu mainMenu;
 

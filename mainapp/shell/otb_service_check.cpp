@@ -1,14 +1,14 @@
 #include "mainapp/shell/otb_service_check.h"
 
-#include "disk/language_table.h"
-#include "disk/number_text.h"
-#include "disk/registry_readers.h"
 #include "mainapp/shell/command_runner.h"
 #include "platform/core/clock.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/registry_readers.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <string_view>
 #include <vector>
 
-#include "disk/shell_state.h"
 #include "platform/process/version_block.h"
 #include "platform/ui/cwnd.h"
+#include "program_support/shell_state.h"
 
 CString programVersion;
 

@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/text.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 uint8_t restartPromptFixedTexts = 1;
 CString restartPromptText;

@@ -1,8 +1,8 @@
 #include "mainapp/shell/shutdown_prompt.h"
 
-#include "disk/shell_state.h"
 #include "mainapp/shell/system_exit.h"
 #include "platform/ui/message_map.h"
+#include "program_support/shell_state.h"
 
 CString shutdownPromptText;
 CString shutdownNowText;

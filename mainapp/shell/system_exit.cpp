@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
-#include "disk/shell_state.h"
 #include "platform/core/show_window.h"
 #include "platform/fs/shell_folders.h"
 #include "platform/process/privilege.h"
 #include "platform/process/process.h"
 #include "platform/process/shutdown.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

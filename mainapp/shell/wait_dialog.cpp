@@ -1,10 +1,10 @@
 #include "mainapp/shell/wait_dialog.h"
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/clock.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 BEGIN_MESSAGE_MAP(CWaitDialog, CDialog)
   ON_WM_SHOWWINDOW()

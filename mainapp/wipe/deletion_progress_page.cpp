@@ -5,9 +5,6 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/message_pump.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/wipe/deletion_state.h"
@@ -22,6 +19,10 @@
 #include "platform/fs/file_api.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/message_pump.h"
+#include "program_support/shell_state.h"
+#include "program_support/wait_cursor.h"
 
 BEGIN_MESSAGE_MAP(CDeletionProgress, CDialog)
   ON_BN_CLICKED(kStart, &CDeletionProgress::StartDeletion)

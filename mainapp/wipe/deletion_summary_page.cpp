@@ -2,21 +2,21 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/shell/program_version.h"
 #include "mainapp/shell/restart_prompt.h"
 #include "mainapp/wipe/deletion_state.h"
-#include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/deletion_texts.h"
+#include "mainapp/wipe/sector_viewer_page.h"
 #include "platform/core/process_exit.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 CString DeleteReportText;
 

@@ -1,8 +1,8 @@
 #include "mainapp/wipe/deletion_texts.h"
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
 
 namespace {
 

@@ -4,14 +4,14 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
-#include "disk/registry_readers.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/disk_list_images.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/registry_readers.h"
 
 int32_t HealthDiskNumber = -1;
 

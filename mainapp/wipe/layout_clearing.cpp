@@ -6,11 +6,11 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
-#include "disk/message_pump.h"
 #include "mainapp/clone/clone_settings.h"
 #include "platform/core/clock.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"
+#include "program_support/message_pump.h"
 
 namespace {
 

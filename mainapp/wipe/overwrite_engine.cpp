@@ -5,13 +5,13 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/message_pump.h"
-#include "disk/shell_state.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "platform/core/ctime.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/message_pump.h"
+#include "program_support/shell_state.h"
 
 const uint8_t GutmannPatternTable[kGutmannTableSize] = {0x55, 0xAA, 1,    2,    3,    0x00, 0x11, 0x22, 0x33,
                                                         0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC,

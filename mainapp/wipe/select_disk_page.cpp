@@ -4,10 +4,7 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "disk/partition_list.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_list_images.h"
@@ -17,6 +14,9 @@
 #include "mainapp/wipe/select_method_page.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 BEGIN_MESSAGE_MAP(CSelectDisk, CDialog)
   ON_BN_CLICKED(kNext, &CSelectDisk::OnNext)

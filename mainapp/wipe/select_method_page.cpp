@@ -1,13 +1,13 @@
 #include "mainapp/wipe/select_method_page.h"
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/wipe/deletion_progress_page.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "mainapp/wipe/deletion_texts.h"
 #include "mainapp/wipe/select_disk_page.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 BEGIN_MESSAGE_MAP(CSelectDeleteMethod, CDialog)
   ON_BN_CLICKED(kNext, &CSelectDeleteMethod::OnNext)

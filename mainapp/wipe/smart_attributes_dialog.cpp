@@ -4,11 +4,11 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/number_text.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/wipe/disk_health_page.h"
 #include "platform/ui/message_map.h"
+#include "program_support/number_text.h"
 
 BEGIN_MESSAGE_MAP(CDiag, CDialog)
   ON_BN_CLICKED(IDOK, &CDiag::OnRefresh)

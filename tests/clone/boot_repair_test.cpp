@@ -13,12 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "clone/clone_fixture.h"
 #include "disk/disk_access.h"
 #include "disk/disk_tables.h"
-#include "clone/clone_fixture.h"
 #include "disk/fixture_images.h"
 #include "disk/shadow_copy.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/bcd_repair.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
@@ -29,6 +28,7 @@
 #include "platform/registry/empty_hive.h"
 #include "platform/startup/startup.h"
 #include "platform/storage/volume_api.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -18,8 +18,6 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_commands.h"
 #include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_page.h"
@@ -32,6 +30,8 @@
 #include "platform/fs/volume_set.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

@@ -17,8 +17,6 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/clone_settings.h"
@@ -31,6 +29,8 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

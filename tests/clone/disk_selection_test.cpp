@@ -14,13 +14,13 @@
 #include <vector>
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
 #include "mainapp/clone/disk_list_images.h"
 #include "mainapp/clone/disk_selection.h"
 #include "platform/core/text.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include "disk/disk_access.h"
 #include "disk/disk_tables.h"
 #include "disk/fixture_images.h"
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/prescan.h"
 #include "platform/core/text.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

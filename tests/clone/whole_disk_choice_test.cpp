@@ -8,12 +8,12 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/whole_disk_choice.h"
 #include "platform/core/text.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

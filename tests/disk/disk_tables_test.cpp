@@ -13,12 +13,12 @@
 #include "disk/disk_access.h"
 #include "disk/drive_identity.h"
 #include "disk/partition_list.h"
-#include "disk/shell_state.h"
 #include "fixture_images.h"
 #include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/registry/registry.h"
 #include "platform/storage/volume_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

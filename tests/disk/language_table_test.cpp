@@ -1,7 +1,7 @@
 // The language table: the two-pass loader over UTF-16LE files with CR LF on a
 // simulated PC's program folder, the lookup rules, and the project's own
 // English and Japanese files, which must hold every key the disk layer uses.
-#include "disk/language_table.h"
+#include "program_support/language_table.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <set>
 #include <sstream>
 
-#include "disk/shell_state.h"
 #include "fixture_images.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The message pump of the long loops: what it serves, what it leaves queued,
 // the dialog handling of either dialog, and the stay-awake request; and the
 // traced tool runner, whose message box the headless driver answers.
-#include "disk/message_pump.h"
+#include "program_support/message_pump.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,6 @@
 #include <sstream>
 #include <vector>
 
-#include "disk/process_runners.h"
-#include "disk/shell_state.h"
 #include "fixture_images.h"
 #include "fixture_programs.h"
 #include "platform/core/text.h"
@@ -20,6 +18,8 @@
 #include "platform/ui/cwnd.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/winuser.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Size texts and number texts: the size table every list shows, the number
 // conversions checked against the host C library's parsers and printf, and the
 // buffer copies with their bounds.
-#include "disk/number_text.h"
+#include "program_support/number_text.h"
 
 #include <gtest/gtest.h>
 

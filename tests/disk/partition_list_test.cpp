@@ -14,9 +14,9 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
 #include "fixture_images.h"
 #include "platform/storage/volume_table.h"
+#include "program_support/language_table.h"
 
 namespace {
 

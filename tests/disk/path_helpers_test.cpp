@@ -1,19 +1,19 @@
 // Path helpers: leaf and parent of local and network paths, and the name
 // search on a simulated PC's host-folder drive, which closes the search it
 // replaces.
-#include "disk/path_helpers.h"
+#include "program_support/path_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "disk/registry_readers.h"
 #include "fixture_images.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
+#include "program_support/registry_readers.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // exit codes carried in the runner results, the poll rhythm on the virtual
 // clock, the fixed working folder, and the wait cursor. (The traced tool,
 // which shows a message box, is tested with the message pump.)
-#include "disk/process_runners.h"
+#include "program_support/process_runners.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,18 @@
 // Registry readers on a simulated PC's live registry: the byte reader's mask,
 // strings without a terminator, oversized values, keys created on the way,
 // and the fatal message when a key can be neither opened nor created.
-#include "disk/registry_readers.h"
+#include "program_support/registry_readers.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "fixture_images.h"
 #include "platform/core/process_exit.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/headless_driver.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

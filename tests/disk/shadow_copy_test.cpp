@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/shell_state.h"
 #include "fixture_images.h"
 #include "platform/core/clock.h"
 #include "platform/core/kobject.h"
@@ -26,6 +25,7 @@
 #include "platform/process/process.h"
 #include "platform/process/standins.h"
 #include "platform/storage/volume_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

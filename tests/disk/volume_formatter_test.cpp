@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "fixture_images.h"
 #include "platform/core/clock.h"
 #include "platform/core/text.h"
@@ -27,6 +25,8 @@
 #include "platform/process/standins.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/resources.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

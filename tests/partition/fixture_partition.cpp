@@ -104,9 +104,9 @@ int ItemAt(uint64_t start) {
 #include <cstdlib>
 #include <filesystem>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/text.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace partition_fixture {
 

@@ -17,8 +17,6 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "fixture_partition.h"
 #include "mainapp/partition/earlier_dialog.h"
 #include "mainapp/partition/part_dialogs.h"
@@ -29,6 +27,8 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/device_events.h"
 #include "platform/ui/headless_driver.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include "disk/shell_state.h"
 #include "fixture_partition.h"
 #include "mainapp/partition/partition_manager_dialog.h"
 #include "mainapp/partition/partition_state.h"
 #include "platform/core/text.h"
 #include "platform/ui/headless_driver.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/about_dialog.h"
 #include "mainapp/shell/install_driver_page.h"
 #include "mainapp/shell/program_version.h"
@@ -21,6 +19,8 @@
 #include "platform/process/version_block.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/headless_driver.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

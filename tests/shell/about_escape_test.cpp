@@ -7,14 +7,14 @@
 #include <sstream>
 #include <string>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/about_dialog.h"
 #include "mainapp/shell/program_version.h"
 #include "platform/process/version_block.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/resources.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

@@ -14,8 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/clock.h"
 #include "platform/core/process_exit.h"
 #include "platform/core/text.h"
@@ -23,6 +21,8 @@
 #include "platform/process/process.h"
 #include "platform/process/standins.h"
 #include "platform/ui/headless_driver.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

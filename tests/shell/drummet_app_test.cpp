@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/instance_mutex.h"
 #include "mainapp/shell/settings_record.h"
 #include "platform/core/process_exit.h"
@@ -21,6 +19,8 @@
 #include "platform/process/version_block.h"
 #include "platform/startup/startup.h"
 #include "platform/ui/headless_driver.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

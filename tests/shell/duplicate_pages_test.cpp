@@ -16,9 +16,6 @@
 #include <vector>
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/shell/clone_page_hook.h"
@@ -31,6 +28,9 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

@@ -20,8 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/art_ids.h"
 #include "mainapp/shell/main_commands.h"
 #include "mainapp/shell/restart_prompt.h"
@@ -35,6 +33,8 @@
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/render.h"
 #include "platform/ui/window.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/process/process.h"
 #include "platform/process/standins.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/headless_driver.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

@@ -9,9 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
-#include "tests/disk/fixture_images.h"
 #include "mainapp/shell/restart_prompt.h"
 #include "mainapp/shell/shutdown_prompt.h"
 #include "mainapp/shell/system_exit.h"
@@ -22,6 +19,9 @@
 #include "platform/process/shutdown.h"
 #include "platform/process/standins.h"
 #include "platform/ui/headless_driver.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
+#include "tests/disk/fixture_images.h"
 
 namespace {
 

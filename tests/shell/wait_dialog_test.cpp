@@ -8,12 +8,12 @@
 #include <sstream>
 #include <string>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/text.h"
 #include "platform/ui/headless_driver.h"
-#include "platform/ui/winuser.h"
 #include "platform/ui/message_map.h"
+#include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

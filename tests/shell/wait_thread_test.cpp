@@ -10,13 +10,13 @@
 #include <string>
 #include <thread>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/ui/message_map.h"
 #include "platform/ui/message_queue.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

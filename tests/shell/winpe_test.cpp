@@ -18,8 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/drummet_app.h"
 #include "mainapp/shell/main_dialog.h"
 #include "platform/core/clock.h"
@@ -37,6 +35,8 @@
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/render.h"
 #include "platform/ui/window.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

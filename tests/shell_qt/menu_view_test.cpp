@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/shell/main_dialog.h"
 #include "platform/core/clock.h"
 #include "platform/machine/demo.h"
@@ -25,6 +23,8 @@
 #include "platform/ui/message_queue.h"
 #include "platform/ui/qt/qt_view.h"
 #include "platform/ui/qt/widget_mirror.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 
 #include "disk/fixture_images.h"
 #include "disk/fixture_programs.h"
-#include "disk/shell_state.h"
 #include "fixture_iso.h"
 #include "mainapp/shell/main_commands.h"
 #include "mainapp/shell/main_dialog.h"
 #include "platform/core/clock.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

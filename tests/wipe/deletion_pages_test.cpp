@@ -12,7 +12,6 @@
 #include <sstream>
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
 #include "fixture_wipe_pc.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
@@ -22,6 +21,7 @@
 #include "mainapp/wipe/select_disk_page.h"
 #include "mainapp/wipe/select_method_page.h"
 #include "platform/core/text.h"
+#include "program_support/language_table.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <sstream>
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "platform/ui/dialog.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace wipe_fixture {
 

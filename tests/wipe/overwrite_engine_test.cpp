@@ -15,8 +15,8 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/fixture_images.h"
-#include "disk/language_table.h"
 #include "mainapp/wipe/deletion_state.h"
+#include "program_support/language_table.h"
 
 namespace {
 

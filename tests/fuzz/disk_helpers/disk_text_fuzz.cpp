@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "disk/number_text.h"
-#include "disk/path_helpers.h"
-#include "disk/profile_file.h"
 #include "disk/smart_reader.h"
+#include "program_support/number_text.h"
+#include "program_support/path_helpers.h"
+#include "program_support/profile_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;

@@ -3,9 +3,9 @@
 // None of them shows a message to the user.
 #pragma once
 
-#include "disk/message_pump.h"
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
+#include "program_support/message_pump.h"
 
 // Added to the exit code of a started program (computed in 32 bits), so the
 // low 12 bits hold the exit code and a failed start (a plain error code) is

@@ -1,4 +1,4 @@
-#include "disk/number_text.h"
+#include "program_support/number_text.h"
 
 #include <climits>
 #include <cstring>

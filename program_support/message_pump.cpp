@@ -1,8 +1,8 @@
-#include "disk/message_pump.h"
+#include "program_support/message_pump.h"
 
-#include "disk/shell_state.h"
 #include "platform/process/system_info.h"
 #include "platform/ui/winuser.h"
+#include "program_support/shell_state.h"
 
 void PumpMessages(HWND dialog) {
   SetThreadExecutionState(ES_SYSTEM_REQUIRED);

@@ -1,9 +1,9 @@
-#include "disk/language_table.h"
+#include "program_support/language_table.h"
 
 #include <algorithm>
 
-#include "disk/shell_state.h"
 #include "platform/fs/file_api.h"
+#include "program_support/shell_state.h"
 
 LanguageTableRecord LanguageTable;
 CString dateFormat;

@@ -1,13 +1,13 @@
-#include "disk/registry_readers.h"
+#include "program_support/registry_readers.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
 #include "platform/core/process_exit.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 uint64_t AllocatedByteTotal = 0;
 

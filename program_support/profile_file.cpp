@@ -1,9 +1,9 @@
-#include "disk/profile_file.h"
+#include "program_support/profile_file.h"
 
 #include <vector>
 
-#include "disk/number_text.h"
 #include "platform/fs/file_api.h"
+#include "program_support/number_text.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "disk/path_helpers.h"
+#include "program_support/path_helpers.h"
 
 #include <cstring>
 
-#include "disk/registry_readers.h"
 #include "platform/fs/file_api.h"
+#include "program_support/registry_readers.h"
 
 HANDLE CurrentNameSearch = INVALID_HANDLE_VALUE;
 

@@ -1,13 +1,13 @@
-#include "disk/process_runners.h"
+#include "program_support/process_runners.h"
 
 #include <vector>
 
-#include "disk/volume_space.h"
 #include "platform/core/clock.h"
 #include "platform/fs/shell_folders.h"
 #include "platform/process/process.h"
 #include "platform/process/system_info.h"
 #include "platform/process/thread.h"
+#include "program_support/wait_cursor.h"
 
 const WCHAR* const TracedToolPath = u"C:\\Windows\\System32\\bcdedit.exe";
 

@@ -1,3 +1,0 @@
-#include "disk/shell_state.h"
-
-ShellStateRecord ShellState;

@@ -1,0 +1,3 @@
+#include "program_support/shell_state.h"
+
+ShellStateRecord ShellState;
