@@ -10,6 +10,7 @@
 #include "disk/disk_access.h"
 #include "disk/ntfs_reader.h"
 #include "disk/raw_volume_io.h"
+#include "platform/core/ascii_case.h"
 #include "platform/fs/file_api.h"
 #include "program_support/path_helpers.h"
 
@@ -367,8 +368,8 @@ bool WriteFat32FileByChain(int32_t disk, int64_t partitionByteOffset, const void
 
 int32_t ContainsNoCase(char* text, char* part) {
   if (!text || !part) return -1;
-  for (char* p = text; *p; ++p) *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
-  for (char* p = part; *p; ++p) *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
+  for (char* p = text; *p; ++p) *p = platform::AsciiUpper(*p);
+  for (char* p = part; *p; ++p) *p = platform::AsciiUpper(*p);
   const char* at = strstr(text, part);
   return at ? static_cast<int32_t>(at - text) : -1;
 }

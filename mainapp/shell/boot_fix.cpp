@@ -3,6 +3,7 @@
 #include <string>
 
 #include "disk/disk_access.h"
+#include "platform/core/ascii_case.h"
 #include "platform/core/process_exit.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/shell_folders.h"
@@ -45,8 +46,8 @@ CString ParseBootFixMarker(const unsigned char* bytes, unsigned long length) {
   const char16_t letter = static_cast<char16_t>(bytes[0] | (bytes[1] << 8));
   const char16_t colon = static_cast<char16_t>(bytes[2] | (bytes[3] << 8));
   if (colon != u':') return CString();
-  if (letter >= u'a' && letter <= u'z') return CString(std::u16string{static_cast<char16_t>(letter - 32), u':'}.c_str());
-  if (letter >= u'A' && letter <= u'Z') return CString(std::u16string{letter, u':'}.c_str());
+  const char16_t upper = platform::AsciiUpper(letter);
+  if (upper >= u'A' && upper <= u'Z') return CString(std::u16string{upper, u':'}.c_str());
   return CString();
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 #include <mutex>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/code_page.h"
 #include "platform/core/wide_text.h"
 
@@ -28,8 +29,8 @@ size_t bounded_length_of(const T* s, size_t limit) {
 
 char16_t fold_upper(char16_t c) { return towupper(c); }
 char16_t fold_lower(char16_t c) { return towlower(c); }
-char fold_upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-char fold_lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char fold_upper(char c) { return AsciiUpper(c); }
+char fold_lower(char c) { return AsciiLower(c); }
 
 template <class T>
 bool is_space(T c) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/error.h"
 #include "platform/core/kobject.h"
 #include "platform/core/text.h"
@@ -267,8 +268,7 @@ CFILE* _wfopen(const WCHAR* name, const WCHAR* mode_text) {
     case u'a': disposition = OPEN_ALWAYS; f->writable = true; f->append = true; f->readable = plus; break;
     default: SetLastError(ERROR_INVALID_PARAMETER); return nullptr;
   }
-  std::u16string upper;
-  for (char16_t c : ccs) upper += (c >= u'a' && c <= u'z') ? c - 32 : c;
+  std::u16string upper = platform::AsciiUpper(ccs);
   upper.erase(0, upper.find_first_not_of(u' '));
   if (upper == u"CCS=UTF-16LE" || upper == u"CCS=UNICODE") f->wide = WideEncoding::Utf16;
   else if (upper == u"CCS=UTF-8") f->wide = WideEncoding::Utf8;

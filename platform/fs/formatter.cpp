@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/core/error.h"
+#include "platform/core/host_temp_file.h"
 #include "platform/core/text.h"
 #include "platform/fs/path_name.h"
 #include "platform/fs/volume_set.h"
@@ -73,13 +74,8 @@ struct Scratch {
 };
 
 bool make_scratch(uint64_t size, Scratch* s) {
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/drum-format-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  s->fd = mkstemp(buf.data());
+  s->fd = CreateHostTempFile("drum-format", &s->path);
   if (s->fd < 0) return false;
-  s->path = buf.data();
   return ftruncate(s->fd, static_cast<off_t>(size)) == 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/core/block_device.h"
 #include "platform/core/error.h"
+#include "platform/core/host_temp_file.h"
 #include "platform/core/text.h"
 #include "platform/fs/path_name.h"
 #include "platform/fs/volume_set.h"
@@ -45,11 +46,8 @@ int CreateShadowCopy(const std::u16string& volume, DWORD* error) {
     storage::NotifyRawAccess(extent.disk, extent.offset, extent.length, storage::RawAccess::Read);
   ReleaseDriver(where.volume);
 
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/drum-shadow-XXXXXX";
-  std::vector<char> path(pattern.begin(), pattern.end());
-  path.push_back('\0');
-  int fd = mkstemp(path.data());
+  std::string path;
+  int fd = CreateHostTempFile("drum-shadow", &path);
   if (fd < 0) {
     *error = ERROR_DISK_FULL;
     return -1;
@@ -72,8 +70,8 @@ int CreateShadowCopy(const std::u16string& volume, DWORD* error) {
   }
   close(fd);
   std::shared_ptr<BlockDevice> device;
-  if (ok) device = std::shared_ptr<BlockDevice>(FileBlockDevice::open(path.data(), extent.device->sector_size(), true));
-  unlink(path.data());  // the open device keeps the bytes alive
+  if (ok) device = std::shared_ptr<BlockDevice>(FileBlockDevice::open(path.c_str(), extent.device->sector_size(), true));
+  unlink(path.c_str());  // the open device keeps the bytes alive
   if (!ok || !device) {
     if (ok) *error = ERROR_OPEN_FAILED;
     return -1;

@@ -15,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/core/ascii_case.h"
+
 extern char** environ;
 
 namespace platform::machine {
@@ -502,17 +504,17 @@ bool MountProgramFolder(const std::string& folder, const std::string& name, cons
   if (!load_ini(folder, &config, error)) return false;
   const std::string path = ProgramFolderOn(config, name);
   if (config.os.winpe && std::none_of(config.mounts.begin(), config.mounts.end(), [](const HostMount& m) {
-        return m.is_whole_drive() && std::toupper(static_cast<unsigned char>(m.path[0])) == 'X';
+        return m.is_whole_drive() && AsciiUpper(m.path[0]) == 'X';
       })) {
     *error = "the WinPE machine in " + folder + " has no X: drive (a [mount] section with path = X:)";
     return false;
   }
   std::string mount_name = name;
-  for (char& c : mount_name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  mount_name = AsciiLower(mount_name);
   *program_folder = path;
   for (HostMount& m : config.mounts) {
     std::string existing = m.name;
-    for (char& c : existing) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    existing = AsciiLower(existing);
     if (existing != mount_name) continue;
     if (m.path == path) return true;
     m.path = path;

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <map>
 
+#include "platform/core/ascii_case.h"
+#include "platform/core/host_temp_file.h"
 #include "platform/core/text.h"
 #include "platform/process/command_line.h"
 #include "platform/process/machine_link.h"
@@ -27,12 +29,6 @@ constexpr int32_t kBootManagerType = 0x10100002;
 constexpr int32_t kLoaderType = 0x10200003;
 constexpr size_t kMaxObjects = 4096;  // walks over the store are capped
 constexpr size_t kMaxStoreBytes = 16u << 20;
-
-std::string Lower(std::string text) {
-  for (auto& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 std::vector<uint8_t> Utf16z(const std::string& text) {
   std::u16string wide = platform::to_utf16(text);
@@ -103,7 +99,7 @@ std::vector<Object> ReadObjects(hive_h* h) {
     o.node = children[i];
     char* name = hivex_node_name(h, o.node);
     if (!name) continue;
-    o.id = Lower(name);
+    o.id = AsciiLower(name);
     free(name);
     hive_node_h description = hivex_node_get_child(h, o.node, "Description");
     if (description) {
@@ -131,11 +127,11 @@ std::string ElementString(hive_h* h, const Object& o, const char* element) {
 
 // "{bootmgr}", "{default}" or a braced id -> the object's id; empty when unknown.
 std::string ResolveId(hive_h* h, const std::vector<Object>& objects, const std::string& given) {
-  std::string id = Lower(given);
+  std::string id = AsciiLower(given);
   if (id == "{bootmgr}") id = kBootManagerId;
   if (id == "{default}") {
     const Object* manager = FindObject(objects, kBootManagerId);
-    id = manager ? Lower(ElementString(h, *manager, "23000003")) : std::string();
+    id = manager ? AsciiLower(ElementString(h, *manager, "23000003")) : std::string();
   }
   return FindObject(objects, id) ? id : std::string();
 }
@@ -161,7 +157,7 @@ std::string Line(const std::string& name, const std::string& value) {
 std::string Listing(hive_h* h, const std::vector<Object>& objects) {
   std::string out;
   const Object* manager = FindObject(objects, kBootManagerId);
-  std::string default_id = manager ? Lower(ElementString(h, *manager, "23000003")) : std::string();
+  std::string default_id = manager ? AsciiLower(ElementString(h, *manager, "23000003")) : std::string();
   auto block = [&](const std::string& label, const Object& o, const std::string& shown_id) {
     out += "\r\n" + label + "\r\n" + std::string(label.size(), '-') + "\r\n";
     out += Line("identifier", shown_id);
@@ -232,8 +228,8 @@ std::string ScratchPath() {
   std::filesystem::path dir = Machine().folder() / "tmp";
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
-  std::string path = (dir / "bcd-XXXXXX").string();
-  int fd = mkstemp(path.data());
+  std::string path;
+  int fd = CreateHostTempFile("bcd", &path, dir.string());
   if (fd < 0) return {};
   close(fd);
   return path;
@@ -345,7 +341,7 @@ DWORD RunBcdEditor(const ProgramStart& start) {
     return 1;
   }
   const Object& object = *FindObject(objects, id);
-  std::string name = Lower(options.set[1]);
+  std::string name = AsciiLower(options.set[1]);
   const char* element = name == "device" ? "11000001" : name == "osdevice" ? "21000001" : nullptr;
   bool ok = false;
   if (element) {

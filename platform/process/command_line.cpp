@@ -1,12 +1,12 @@
 #include "platform/process/command_line.h"
 
+#include "platform/core/ascii_case.h"
+
 namespace platform::process {
 
 namespace {
 
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
-
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
 
 bool HasFolderPart(std::u16string_view name) {
   return name.find(u'\\') != std::u16string_view::npos || name.find(u'/') != std::u16string_view::npos ||
@@ -20,18 +20,9 @@ bool HasExtension(std::u16string_view path) {
 
 }  // namespace
 
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  return true;
-}
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b) { return AsciiEqualNoCase(a, b); }
 
-std::u16string UpperCase(std::u16string_view text) {
-  std::u16string out(text);
-  for (auto& c : out) c = Upper(c);
-  return out;
-}
+std::u16string UpperCase(std::u16string_view text) { return AsciiUpper(text); }
 
 std::vector<std::u16string> SplitCommandLine(std::u16string_view line) {
   std::vector<std::u16string> args;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/kobject.h"
 #include "platform/process/process_context.h"
 #include "platform/process/process_object.h"
@@ -59,18 +60,9 @@ constexpr PrivilegeName kPrivileges[] = {
     {35, u"SeCreateSymbolicLinkPrivilege", 0},
 };
 
-char16_t Fold(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
-
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  return true;
-}
-
 const PrivilegeName* FindByName(std::u16string_view name) {
   for (const auto& p : kPrivileges)
-    if (EqualsNoCase(p.name, name)) return &p;
+    if (AsciiEqualNoCase(p.name, name)) return &p;
   return nullptr;
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
+#include "platform/core/host_temp_file.h"
 #include "platform/core/kobject.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
@@ -37,8 +38,8 @@ LONG CopyHiveOut(std::u16string_view hive_path, std::string& host_path) {
   std::u16string path(hive_path);
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return static_cast<LONG>(GetLastError());
-  char name[] = "/tmp/drum-hive-XXXXXX";
-  int fd = mkstemp(name);
+  std::string name;
+  int fd = CreateHostTempFile("drum-hive", &name);
   if (fd < 0) {
     CloseHandle(file);
     return ERROR_CANTOPEN;
@@ -60,7 +61,7 @@ LONG CopyHiveOut(std::u16string_view hive_path, std::string& host_path) {
   CloseHandle(file);
   close(fd);
   if (status != ERROR_SUCCESS) {
-    unlink(name);
+    unlink(name.c_str());
     return status;
   }
   host_path = name;

@@ -1,9 +1,9 @@
 #include "platform/storage/device_path.h"
 
+#include "platform/core/ascii_case.h"
+
 namespace platform::storage {
 namespace {
-
-WCHAR Upper(WCHAR c) { return (c >= u'a' && c <= u'z') ? static_cast<WCHAR>(c - 32) : c; }
 
 bool StartsWithIgnoringCase(std::u16string_view text, std::u16string_view prefix) {
   return text.size() >= prefix.size() && EqualsIgnoringCase(text.substr(0, prefix.size()), prefix);
@@ -28,7 +28,7 @@ bool ParseNumber(std::u16string_view text, int* value) {
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (Upper(a[i]) != Upper(b[i])) return false;
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   return true;
 }
 
@@ -42,7 +42,7 @@ DevicePath ParseDevicePath(std::u16string_view path) {
   if (name.size() >= 2 && name[1] == u':' && ((name[0] >= u'A' && name[0] <= u'Z') || (name[0] >= u'a' && name[0] <= u'z'))) {
     if (name.size() == 2) {
       result.kind = DevicePath::Kind::Letter;
-      result.letter = Upper(name[0]);
+      result.letter = AsciiUpper(name[0]);
     }
     return result;
   }

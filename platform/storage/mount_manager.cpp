@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/machine/machine.h"
@@ -109,12 +110,6 @@ State& state() {
   return *s;
 }
 
-std::u16string upper(std::u16string s) {
-  for (auto& c : s)
-    if (c >= u'a' && c <= u'z') c = static_cast<WCHAR>(c - u'a' + u'A');
-  return s;
-}
-
 void deliver(State& s) {
   std::vector<DeviceChange> events;
   std::vector<DeviceChangeListener> listeners;
@@ -187,7 +182,7 @@ void assign_letter(State& s, Known& v) {
   DWORD taken = taken_letters(s);
   WCHAR letter = 0;
   for (auto& [name, data] : recorded) {
-    std::u16string n = upper(name);
+    std::u16string n = AsciiUpper(name);
     if (n.size() == 14 && n.rfind(u"\\DOSDEVICES\\", 0) == 0 && n[13] == u':' && n[12] >= u'A' && n[12] <= u'Z' &&
         data == v.id && !(taken & (1u << (n[12] - u'A')))) {
       letter = n[12];
@@ -197,7 +192,7 @@ void assign_letter(State& s, Known& v) {
   if (!letter && v.letter_allowed && !reg.no_auto_mount()) {
     // Letters recorded for other volumes stay theirs while those are away.
     for (auto& [name, data] : recorded) {
-      std::u16string n = upper(name);
+      std::u16string n = AsciiUpper(name);
       if (n.size() == 14 && n.rfind(u"\\DOSDEVICES\\", 0) == 0 && n[12] >= u'A' && n[12] <= u'Z' && data != v.id)
         taken |= 1u << (n[12] - u'A');
     }
@@ -603,7 +598,7 @@ void RemoveDeviceChangeListener(int id) {
 std::vector<std::u16string> DosDeviceDefinitions(const std::u16string& name) {
   auto& s = state();
   std::lock_guard guard(s.lock);
-  auto it = s.dos_definitions.find(upper(name));
+  auto it = s.dos_definitions.find(AsciiUpper(name));
   return it == s.dos_definitions.end() ? std::vector<std::u16string>{} : it->second;
 }
 
@@ -622,7 +617,7 @@ bool DefineDosDeviceEntry(const std::u16string& name, const std::u16string& targ
   {
     std::lock_guard guard(s.lock);
     follow_machine(s);
-    std::u16string key = upper(name);
+    std::u16string key = AsciiUpper(name);
     auto& defs = s.dos_definitions[key];
     bool letter = key.size() == 2 && key[1] == u':' && key[0] >= u'A' && key[0] <= u'Z';
     DWORD before = taken_letters(s);
@@ -666,7 +661,7 @@ DWORD AssignLetter(WCHAR letter, const std::u16string& guid_path) {
     if (letter < u'A' || letter > u'Z') return ERROR_INVALID_PARAMETER;
     Known* target = nullptr;
     for (auto& v : s.volumes)
-      if (v.visible && upper(v.guid_path) == upper(guid_path)) target = &v;
+      if (v.visible && AsciiUpper(v.guid_path) == AsciiUpper(guid_path)) target = &v;
     if (!target) {
       result = ERROR_FILE_NOT_FOUND;
     } else if (taken_letters(s) & (1u << (letter - u'A'))) {
@@ -711,12 +706,12 @@ DWORD AddFolderMountPoint(const std::u16string& folder, const std::u16string& gu
   std::lock_guard guard(s.lock);
   follow_machine(s);
   bool known = false;
-  for (auto& v : s.volumes) known |= v.visible && upper(v.guid_path) == upper(guid_path);
+  for (auto& v : s.volumes) known |= v.visible && AsciiUpper(v.guid_path) == AsciiUpper(guid_path);
   if (!known) return ERROR_FILE_NOT_FOUND;
   // The folder must lie on a volume that has a letter.
-  WCHAR root = folder.empty() ? 0 : upper(folder.substr(0, 1))[0];
+  WCHAR root = folder.empty() ? 0 : AsciiUpper(folder.substr(0, 1))[0];
   if (root < u'A' || root > u'Z' || !(taken_letters(s) & (1u << (root - u'A')))) return ERROR_PATH_NOT_FOUND;
-  auto key = upper(folder);
+  auto key = AsciiUpper(folder);
   if (s.folder_mounts.count(key)) return ERROR_DIR_NOT_EMPTY;
   s.folder_mounts[key] = guid_path;
   return ERROR_SUCCESS;
@@ -725,7 +720,7 @@ DWORD AddFolderMountPoint(const std::u16string& folder, const std::u16string& gu
 DWORD RemoveFolderMountPoint(const std::u16string& folder) {
   auto& s = state();
   std::lock_guard guard(s.lock);
-  return s.folder_mounts.erase(upper(folder)) ? ERROR_SUCCESS : ERROR_NOT_A_REPARSE_POINT;
+  return s.folder_mounts.erase(AsciiUpper(folder)) ? ERROR_SUCCESS : ERROR_NOT_A_REPARSE_POINT;
 }
 
 std::map<std::u16string, std::u16string> FolderMountPoints() {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/kobject.h"
 #include "platform/core/text.h"
 #include "platform/machine/machine.h"
@@ -24,26 +25,19 @@ std::function<std::u16string()>& current_directory_query() {
   return *q;
 }
 
-WCHAR up(WCHAR c) { return (c >= u'a' && c <= u'z') ? static_cast<WCHAR>(c - u'a' + u'A') : c; }
-
-std::u16string upper(std::u16string_view s) {
-  std::u16string out(s);
-  for (auto& c : out) c = up(c);
-  return out;
-}
-
-bool is_letter(WCHAR c) { return up(c) >= u'A' && up(c) <= u'Z'; }
+bool is_letter(WCHAR c) { return AsciiUpper(c) >= u'A' && AsciiUpper(c) <= u'Z'; }
 
 // "\\?\Volume{8-4-4-4-12}\" with hex digits; `trailing` says whether the final backslash is required.
 bool is_volume_guid_path(std::u16string_view s, bool trailing) {
   constexpr std::u16string_view prefix = u"\\\\?\\Volume{";
   size_t want = prefix.size() + 36 + 1 + (trailing ? 1 : 0);
   if (s.size() != want) return false;
-  if (upper(s.substr(0, prefix.size())) != upper(prefix)) return false;
+  if (AsciiUpper(s.substr(0, prefix.size())) != AsciiUpper(prefix)) return false;
   for (size_t i = 0; i < 36; ++i) {
     WCHAR c = s[prefix.size() + i];
     bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? c != u'-' : !((c >= u'0' && c <= u'9') || (up(c) >= u'A' && up(c) <= u'F'))) return false;
+    const WCHAR upper = AsciiUpper(c);
+    if (dash ? c != u'-' : !((c >= u'0' && c <= u'9') || (upper >= u'A' && upper <= u'F'))) return false;
   }
   if (s[prefix.size() + 36] != u'}') return false;
   return !trailing || s.back() == u'\\';
@@ -51,15 +45,15 @@ bool is_volume_guid_path(std::u16string_view s, bool trailing) {
 
 std::optional<MountedVolume> volume_by_letter(WCHAR letter) {
   for (auto& v : MountedVolumes())
-    if (v.letter && up(v.letter) == up(letter)) return v;
+    if (v.letter && AsciiUpper(v.letter) == AsciiUpper(letter)) return v;
   return std::nullopt;
 }
 
 std::optional<MountedVolume> volume_by_guid(std::u16string_view guid_path) {
-  std::u16string want = upper(guid_path);
+  std::u16string want = AsciiUpper(guid_path);
   if (!want.empty() && want.back() != u'\\') want += u'\\';
   for (auto& v : MountedVolumes())
-    if (upper(v.guid_path) == want) return v;
+    if (AsciiUpper(v.guid_path) == want) return v;
   return std::nullopt;
 }
 
@@ -67,7 +61,7 @@ std::optional<machine::HostMount> host_drive(WCHAR letter) {
   auto m = machine::CurrentIfOpen();
   if (!m) return std::nullopt;
   for (auto& h : m->mounts())
-    if (h.is_whole_drive() && up(static_cast<WCHAR>(h.path[0])) == up(letter)) return h;
+    if (h.is_whole_drive() && AsciiUpper(static_cast<WCHAR>(h.path[0])) == AsciiUpper(letter)) return h;
   return std::nullopt;
 }
 
@@ -91,16 +85,16 @@ UINT letter_type(WCHAR letter, int depth);
 
 // The drive type behind a DOS device target ("\??\C:\x", "\Device\HarddiskVolume2").
 UINT target_type(const std::u16string& target, int depth) {
-  std::u16string t = upper(target);
+  std::u16string t = AsciiUpper(target);
   if (t.size() >= 6 && t.rfind(u"\\??\\", 0) == 0 && is_letter(t[4]) && t[5] == u':') return letter_type(t[4], depth + 1);
   for (auto& v : MountedVolumes())
-    if (upper(v.device_name) == t) return volume_type(v);
+    if (AsciiUpper(v.device_name) == t) return volume_type(v);
   return DRIVE_UNKNOWN;
 }
 
 UINT letter_type(WCHAR letter, int depth) {
   if (depth > 8) return DRIVE_UNKNOWN;  // definitions that point at each other
-  auto defs = DosDeviceDefinitions(std::u16string(1, up(letter)) + u":");
+  auto defs = DosDeviceDefinitions(std::u16string(1, AsciiUpper(letter)) + u":");
   if (!defs.empty()) return target_type(defs.front(), depth);
   if (auto v = volume_by_letter(letter)) return volume_type(*v);
   if (auto h = host_drive(letter)) return host_drive_type(*h);
@@ -115,7 +109,7 @@ bool copy_out(const std::u16string& text, LPWSTR buffer, DWORD capacity) {
   return true;
 }
 
-std::u16string letter_root(WCHAR letter) { return std::u16string(1, up(letter)) + u":\\"; }
+std::u16string letter_root(WCHAR letter) { return std::u16string(1, AsciiUpper(letter)) + u":\\"; }
 
 class VolumeSearch final : public KernelObject {
  public:
@@ -177,7 +171,7 @@ UINT GetDriveTypeW(LPCWSTR root_path) {
   }
   if (!path.empty() && path.back() == u'\\') {
     auto mounts = FolderMountPoints();
-    auto it = mounts.find(upper(path));
+    auto it = mounts.find(platform::AsciiUpper(path));
     if (it != mounts.end())
       if (auto v = volume_by_guid(it->second)) return volume_type(*v);
   }
@@ -238,10 +232,10 @@ BOOL GetVolumeNameForVolumeMountPointW(LPCWSTR mount_point, LPWSTR volume_name, 
     answer = v->guid_path;
   } else {
     auto mounts = FolderMountPoints();
-    auto it = mounts.find(upper(mp));
+    auto it = mounts.find(platform::AsciiUpper(mp));
     if (it == mounts.end()) {
       bool on_drive = mp.size() > 3 && is_letter(mp[0]) && mp[1] == u':' && mp[2] == u'\\' &&
-                      (LetterMask() & (1u << (up(mp[0]) - u'A')));
+                      (LetterMask() & (1u << (platform::AsciiUpper(mp[0]) - u'A')));
       return platform::fail(on_drive ? ERROR_NOT_A_REPARSE_POINT : ERROR_FILE_NOT_FOUND);
     }
     answer = it->second;
@@ -261,7 +255,7 @@ BOOL GetVolumePathNamesForVolumeNameW(LPCWSTR volume_name, LPWCH path_names, DWO
   std::u16string list;
   if (v->letter) list += letter_root(v->letter) + u'\0';
   for (auto& [folder, guid] : FolderMountPoints())
-    if (upper(guid) == upper(v->guid_path)) list += folder + u'\0';
+    if (platform::AsciiUpper(guid) == platform::AsciiUpper(v->guid_path)) list += folder + u'\0';
   DWORD needed = static_cast<DWORD>(list.size()) + 1;
   if (return_length) *return_length = needed;
   if (!path_names || buffer_length < needed) return platform::fail(ERROR_MORE_DATA);
@@ -320,11 +314,12 @@ DWORD QueryDosDeviceW(LPCWSTR device_name, LPWSTR target_path, DWORD max_chars) 
       if (!(name.size() == 2 && name[1] == u':')) items.push_back(name);
   } else {
     std::u16string name = device_name;
-    std::u16string key = upper(name);
+    std::u16string key = platform::AsciiUpper(name);
     items = DosDeviceDefinitions(key);
     if (key.size() == 2 && is_letter(key[0]) && key[1] == u':') {
       if (auto v = volume_by_letter(key[0])) items.push_back(v->device_name);
-      else if (auto h = host_drive(key[0])) items.push_back(u"\\Device\\HostDrive" + std::u16string(1, up(key[0])));
+      else if (auto h = host_drive(key[0]))
+        items.push_back(u"\\Device\\HostDrive" + std::u16string(1, platform::AsciiUpper(key[0])));
     } else if (key.rfind(u"PHYSICALDRIVE", 0) == 0 && key.size() > 13 && key.size() <= 15 &&
                key.find_first_not_of(u"0123456789", 13) == std::u16string::npos) {
       int n = std::stoi(platform::to_utf8(key.substr(13)));

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <string_view>
 
+#include "platform/core/ascii_case.h"
+
 namespace platform::ui {
 
 namespace {
@@ -18,21 +20,11 @@ std::vector<const NamedResourceTable*>& named_tables() {
   return *v;
 }
 
-// Upper-cases ASCII letters, as names are stored.
-std::u16string upper(std::u16string_view s) {
-  std::u16string out(s);
-  for (auto& c : out)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-  return out;
-}
-
 bool same_name(const char16_t* stored, const std::u16string& wanted) {
   if (!stored) return false;
   size_t i = 0;
   for (; stored[i] && i < wanted.size(); ++i) {
-    char16_t c = stored[i];
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-    if (c != wanted[i]) return false;
+    if (AsciiUpper(stored[i]) != wanted[i]) return false;
   }
   return !stored[i] && i == wanted.size();
 }
@@ -43,7 +35,7 @@ const T* find_named(const char16_t* name, const T* NamedResourceTable::*items,
                     const char16_t* const* NamedResourceTable::*names, size_t NamedResourceTable::*count,
                     Accept accept) {
   if (!name || !*name) return nullptr;
-  const std::u16string wanted = upper(name);
+  const std::u16string wanted = AsciiUpper(name);
   if (wanted.size() > kMaxResourceName) return nullptr;
   auto& v = named_tables();
   for (auto it = v.rbegin(); it != v.rend(); ++it) {
@@ -52,13 +44,6 @@ const T* find_named(const char16_t* name, const T* NamedResourceTable::*items,
       if (same_name((t.*names)[i], wanted) && accept((t.*items)[i])) return &(t.*items)[i];
   }
   return nullptr;
-}
-
-std::u16string fold(const std::u16string& s) {
-  std::u16string out = s;
-  for (auto& c : out)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
-  return out;
 }
 
 }  // namespace
@@ -153,7 +138,7 @@ ResourceRef ParseResourceRef(LPCWSTR name) {
     return ref;
   }
   ref.valid = true;
-  ref.name = upper(std::u16string_view(name, length));
+  ref.name = AsciiUpper(std::u16string_view(name, length));
   return ref;
 }
 
@@ -188,7 +173,7 @@ BaseUnits BaseUnitsForFont(const std::u16string& face, int points) {
       {u"tahoma", 8, {6, 13}},           {u"ms shell dlg", 9, {7, 15}},
       {u"meiryo", 9, {7, 18}},           {u"courier new", 10, {8, 16}},
   };
-  std::u16string f = fold(face);
+  std::u16string f = AsciiLower(face);
   for (const auto& e : table)
     if (f == e.face && points == e.points) return e.units;
   if (f.empty() || points <= 0) return {6, 13};  // the system font
@@ -226,7 +211,7 @@ std::string FontFamilyFor(const std::u16string& face) {
       {u"ms ui gothic", "IPAGothic"},
       {u"ms gothic", "IPAGothic"},
   };
-  std::u16string f = fold(face);
+  std::u16string f = AsciiLower(face);
   for (const auto& e : table)
     if (f == e.face) return e.family;
   return "DejaVu Sans";
