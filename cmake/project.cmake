@@ -16,17 +16,38 @@ function(drum_library name)
 endfunction()
 
 # drum_test(NAME SOURCES... [DEPS libs...] [LABELS ...])
-# One GoogleTest executable; every TEST becomes a CTest case.
+# One GoogleTest executable with the shared test helpers (tests/support);
+# every TEST becomes a CTest case.
 function(drum_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} test_support GTest::gtest GTest::gmock GTest::gtest_main)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   drum_warnings(${name})
   gtest_discover_tests(${name}
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "DRUM_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
     DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# drum_area_tests(AREA DEPS libs... [RESOURCES object-library])
+# One test program per *_test.cpp of the current folder, named AREA_FILE and
+# labelled AREA, with the folder's fixture_*.cpp, linked with DEPS and with the
+# objects of RESOURCES (the dialog scripts the pages run).
+function(drum_area_tests area)
+  cmake_parse_arguments(ARG "" "RESOURCES" "DEPS" ${ARGN})
+  file(GLOB fixtures CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/fixture_*.cpp)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(test_source IN LISTS tests)
+    get_filename_component(test_name ${test_source} NAME_WE)
+    drum_test(${area}_${test_name}
+      SOURCES ${test_source} ${fixtures}
+      DEPS ${ARG_DEPS}
+      LABELS ${area})
+    if(ARG_RESOURCES)
+      target_link_libraries(${area}_${test_name} PRIVATE $<TARGET_OBJECTS:${ARG_RESOURCES}>)
+    endif()
+  endforeach()
 endfunction()
 
 # drum_fuzzer(NAME SOURCES... [DEPS libs...])
@@ -42,4 +63,44 @@ function(drum_fuzzer name)
     add_custom_target(fuzzers)
   endif()
   add_dependencies(fuzzers ${name})
+endfunction()
+
+# drum_add_subfolders([SKIP names...] [DATA names...])
+# Adds every subfolder of the current source folder to the build, in name
+# order. A folder joins once it exists; one without a CMakeLists.txt stops the
+# configuration (a misspelt or half-made folder must not drop out silently).
+# SKIP: folders the caller adds itself (or never). DATA: folders that hold
+# files only.
+function(drum_add_subfolders)
+  cmake_parse_arguments(ARG "" "" "SKIP;DATA" ${ARGN})
+  file(GLOB entries LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT entries)
+  foreach(entry IN LISTS entries)
+    get_filename_component(name ${entry} NAME)
+    if(NOT IS_DIRECTORY ${entry} OR name IN_LIST ARG_SKIP OR name IN_LIST ARG_DATA)
+      continue()
+    endif()
+    if(NOT EXISTS ${entry}/CMakeLists.txt)
+      message(FATAL_ERROR "${entry} has no CMakeLists.txt: give it one, or list it as a data folder")
+    endif()
+    add_subdirectory(${name})
+  endforeach()
+endfunction()
+
+# drum_check_listed(PARENT folder LISTED folders...)
+# Stops the configuration when a subfolder of PARENT has a CMakeLists.txt but
+# is missing from LISTED, the ordered list the caller adds by hand.
+function(drum_check_listed)
+  cmake_parse_arguments(ARG "" "PARENT" "LISTED" ${ARGN})
+  set(base ${PROJECT_SOURCE_DIR})
+  if(NOT ARG_PARENT STREQUAL ".")
+    set(base ${PROJECT_SOURCE_DIR}/${ARG_PARENT})
+  endif()
+  file(GLOB entries LIST_DIRECTORIES true ${base}/*)
+  foreach(entry IN LISTS entries)
+    file(RELATIVE_PATH relative ${PROJECT_SOURCE_DIR} ${entry})
+    if(IS_DIRECTORY ${entry} AND EXISTS ${entry}/CMakeLists.txt AND NOT relative IN_LIST ARG_LISTED)
+      message(FATAL_ERROR "${relative} has a CMakeLists.txt but is not in the folder list of ${CMAKE_CURRENT_LIST_FILE}")
+    endif()
+  endforeach()
 endfunction()

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/core/error.h"
+#include "platform/core/host_temp_file.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/path_name.h"
@@ -15,11 +16,9 @@
 #include "platform/storage/device.h"
 #include "platform/storage/volume_table.h"
 #include "platform/machine/machine.h"
-#if defined(DRUM_HAVE_REGISTRY)
 #include <hivex.h>
 
 #include "platform/registry/empty_hive.h"
-#endif
 
 namespace platform::fs {
 
@@ -62,7 +61,6 @@ std::vector<uint8_t> executable_bytes(size_t size) {
   return b;
 }
 
-#if defined(DRUM_HAVE_REGISTRY)
 std::string utf16_bytes(const std::u16string& text) {
   std::string out;
   for (char16_t c : text) {
@@ -93,19 +91,16 @@ struct Key {
 // Builds a hive on a host scratch file with hivex and returns its bytes.
 DWORD build_hive(const std::string& root_name, const std::vector<Key>& keys, std::vector<uint8_t>* out,
                  std::string* error) {
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/drum-hive-XXXXXX";
-  std::vector<char> path(pattern.begin(), pattern.end());
-  path.push_back('\0');
-  int fd = mkstemp(path.data());
+  std::string path;
+  int fd = CreateHostTempFile("drum-hive", &path);
   if (fd < 0) return ERROR_CANTWRITE;
   close(fd);
   registry::EmptyHiveOptions options;
   options.root_name = root_name;
-  DWORD e = static_cast<DWORD>(registry::CreateEmptyHive(path.data(), options));
-  hive_h* h = e ? nullptr : hivex_open(path.data(), HIVEX_OPEN_WRITE);
+  DWORD e = static_cast<DWORD>(registry::CreateEmptyHive(path.c_str(), options));
+  hive_h* h = e ? nullptr : hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
   if (!h) {
-    unlink(path.data());
+    unlink(path.c_str());
     *error = "cannot make the " + root_name + " hive";
     return e ? e : ERROR_CANTWRITE;
   }
@@ -125,7 +120,7 @@ DWORD build_hive(const std::string& root_name, const std::vector<Key>& keys, std
   bool ok = hivex_commit(h, nullptr, 0) == 0;
   hivex_close(h);
   if (ok) {
-    int in = open(path.data(), O_RDONLY);
+    int in = open(path.c_str(), O_RDONLY);
     std::vector<uint8_t> bytes;
     uint8_t buf[65536];
     ssize_t n;
@@ -133,7 +128,7 @@ DWORD build_hive(const std::string& root_name, const std::vector<Key>& keys, std
     if (in >= 0) close(in);
     *out = std::move(bytes);
   }
-  unlink(path.data());
+  unlink(path.c_str());
   if (!ok) *error = "cannot write the " + root_name + " hive";
   return ok ? ERROR_SUCCESS : ERROR_CANTWRITE;
 }
@@ -146,7 +141,6 @@ std::string mounted_device_id(const storage::MountedVolume& v) {
   for (int i = 0; i < 8; ++i) id += static_cast<char>(v.offset >> (8 * i));
   return id;
 }
-#endif
 
 }  // namespace
 
@@ -197,7 +191,6 @@ DWORD PopulateDemoSystemVolume(WCHAR letter, std::string* error) {
       if (DWORD e2 = write_file(f.path, f.bytes, f.attributes)) return fail(e2, f.path);
   }
 
-#if defined(DRUM_HAVE_REGISTRY)
   // SYSTEM: which control set is current, and the letters of the volumes.
   std::vector<Key> system = {
       {{"Select"}, {dword("Current", 1), dword("Default", 1), dword("Failed", 0), dword("LastKnownGood", 1)}},
@@ -238,7 +231,6 @@ DWORD PopulateDemoSystemVolume(WCHAR letter, std::string* error) {
   if (DWORD e2 = build_hive("NewStoreRoot", bcd, &hive, error)) return e2;
   if (DWORD e2 = write_file(root + u"\\Boot\\BCD", hive, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
     return fail(e2, root + u"\\Boot\\BCD");
-#endif
   return ERROR_SUCCESS;
 }
 

@@ -14,9 +14,7 @@
 #include "platform/fs/volume_set.h"
 #include "platform/storage/device.h"
 #include "platform/fs/shell_folders.h"
-#if defined(DRUM_HAVE_FAT_DRIVER)
 #include "platform/fs/fat/short_name.h"
-#endif
 
 namespace platform::process {
 // Defined by the process library when a program links it (see CreateFileW).
@@ -178,7 +176,6 @@ namespace {
 // The platform gives new names on the system volume an 8.3 alias when they
 // are not 8.3 names themselves ("Program Files" -> "PROGRA~1"), as FAT does.
 void add_short_name(const Target& t) {
-#if defined(DRUM_HAVE_FAT_DRIVER)
   if (t.where.path.empty() || t.name.root != RootKind::DriveLetter) return;
   std::u16string windows = SpecialFolder(CSIDL_WINDOWS);
   if (windows.empty() || FoldCase(windows[0]) != t.name.letter) return;
@@ -193,9 +190,6 @@ void add_short_name(const Target& t) {
   };
   fat::ShortName alias;
   if (fat::GenerateShortName(name, taken, &alias)) t.driver->set_short_name(t.where.path, fat::ShortNameText(alias));
-#else
-  (void)t;
-#endif
 }
 
 HANDLE open_file(const std::u16string& text, DWORD access, DWORD share, DWORD disposition, DWORD flags, int hops) {

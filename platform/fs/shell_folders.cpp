@@ -6,9 +6,7 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/machine/machine.h"
-#if defined(DRUM_HAVE_REGISTRY)
 #include "platform/registry/registry.h"
-#endif
 
 namespace platform::fs {
 
@@ -72,7 +70,6 @@ std::u16string SpecialFolder(int csidl) {
 }
 
 DWORD WriteShellFolderValues() {
-#if defined(DRUM_HAVE_REGISTRY)
   struct {
     const char16_t* name;
     int csidl;
@@ -93,9 +90,6 @@ DWORD WriteShellFolderValues() {
   }
   RegCloseKey(key);
   return static_cast<DWORD>(r);
-#else
-  return ERROR_NOT_SUPPORTED;
-#endif
 }
 
 }  // namespace platform::fs

@@ -9,9 +9,7 @@
 #include "platform/fs/hostfs/host_driver.h"
 #include "platform/fs/ntfs/ntfs_driver.h"
 #include "platform/fs/volume_share.h"
-#if defined(DRUM_HAVE_FAT_DRIVER)
 #include "platform/fs/fat/fat_volume.h"
-#endif
 #include "platform/machine/machine.h"
 #include "platform/storage/device.h"
 #include "platform/storage/mount_manager.h"
@@ -83,10 +81,8 @@ struct Shadow {
 
 struct State {
   State() {
-#if defined(DRUM_HAVE_FAT_DRIVER)
     for (const char* kind : {"FAT12", "FAT16", "FAT32"})
       factories[kind] = [](std::shared_ptr<BlockDevice> device, DWORD* error) { return fat::Mount(device, error); };
-#endif
   }
   std::map<std::string, Slot> slots;
   std::map<std::string, DriverFactory> factories;

@@ -15,6 +15,7 @@
 #include "platform/machine/demo.h"
 #include "platform/registry/live_registry.h"
 #include "platform/storage/mount_manager.h"
+#include "tests/support/temp_folder.h"
 
 namespace disk_fixture {
 
@@ -42,86 +43,6 @@ std::vector<std::vector<std::string>> FdiskRows(const std::string& image, uint32
     rows.push_back(std::move(row));
   }
   return rows;
-}
-
-HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body) {
-  return RunHeadless(script, body, {});
-}
-
-HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body,
-                        const std::function<void(platform::ui::DriverOptions&)>& configure) {
-  HeadlessRun run;
-  std::ostringstream log;
-  platform::ui::DriverOptions options;
-  options.log = &log;
-  options.real_grace_ms = 2000;
-  if (configure) configure(options);
-  {
-    platform::ui::HeadlessSession session(script, options);
-    platform::ScopedExitTrap trap;
-    try {
-      body();
-    } catch (const platform::ProcessExit& e) {
-      run.exited = true;
-      run.exit_code = e.code;
-    } catch (const platform::ui::ScriptFailure& e) {
-      run.failure = e.what();
-    }
-    if (run.failure.empty() && !session.driver().finished()) run.failure = "script not finished";
-  }
-  run.log = log.str();
-  return run;
-}
-
-std::vector<unsigned char> Bmp24(int width, int height, const std::function<uint32_t(int x, int y)>& rgb) {
-  const int stride = (width * 3 + 3) & ~3;
-  const uint32_t pixels = static_cast<uint32_t>(stride * height);
-  std::vector<unsigned char> b(54 + pixels, 0);
-  auto put32 = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(v >> (8 * i));
-  };
-  b[0] = 'B';
-  b[1] = 'M';
-  put32(2, static_cast<uint32_t>(b.size()));
-  put32(10, 54);
-  put32(14, 40);
-  put32(18, static_cast<uint32_t>(width));
-  put32(22, static_cast<uint32_t>(height));
-  b[26] = 1;
-  b[28] = 24;
-  put32(34, pixels);
-  for (int y = 0; y < height; ++y) {
-    const size_t row = 54 + static_cast<size_t>(stride) * static_cast<size_t>(height - 1 - y);
-    for (int x = 0; x < width; ++x) {
-      const uint32_t c = rgb(x, y);
-      b[row + x * 3 + 0] = static_cast<unsigned char>(c & 0xFF);
-      b[row + x * 3 + 1] = static_cast<unsigned char>((c >> 8) & 0xFF);
-      b[row + x * 3 + 2] = static_cast<unsigned char>((c >> 16) & 0xFF);
-    }
-  }
-  return b;
-}
-
-std::string Pattern(size_t size, uint32_t seed) {
-  std::string s(size, '\0');
-  uint32_t x = seed;
-  for (auto& c : s) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return s;
-}
-
-int Shell(const std::string& command, std::string* out) {
-  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  int status = pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 uint32_t Crc32(const uint8_t* data, size_t length) {
@@ -182,8 +103,7 @@ bool IsExtended(uint8_t type) { return type == 0x05 || type == 0x0F; }
 }  // namespace
 
 SimulatedPc::SimulatedPc() {
-  std::string tmpl = fs::temp_directory_path().string() + "/disk-test-XXXXXX";
-  folder_ = mkdtemp(tmpl.data());
+  folder_ = test_support::MakeTempFolder("disk-test");
   std::string error;
   EXPECT_TRUE(platform::machine::CreateMachineFolder(folder_ + "/pc", &error)) << error;
   folder_ += "/pc";

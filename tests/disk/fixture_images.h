@@ -16,11 +16,20 @@
 
 #include "platform/machine/machine.h"
 #include "platform/ui/headless_driver.h"
+#include "tests/support/bmp.h"
+#include "tests/support/byte_patterns.h"
+#include "tests/support/headless_run.h"
+#include "tests/support/shell.h"
 
 namespace disk_fixture {
 
-// Runs a shell command (stderr dropped); returns its exit status, stdout in *out.
-int Shell(const std::string& command, std::string* out = nullptr);
+using test_support::Bmp24;
+using test_support::HeadlessRun;
+using test_support::RunHeadless;
+using test_support::Shell;
+
+// `size` pseudo-random bytes from `seed`, the same on every run.
+inline std::string Pattern(size_t size, uint32_t seed) { return test_support::LcgBytes(size, seed); }
 
 // Makes the program folder `folder` (on the host) with the language files
 // Resources/001.dll and 081.dll, built from resources/lang the way the build
@@ -34,26 +43,7 @@ bool MountProgramFolder(SimulatedPc& pc, const std::string& folder);
 std::vector<std::vector<std::string>> FdiskRows(const std::string& image, uint32_t sector_size,
                                                 const std::string& columns);
 
-// What a headless run of program code under a script came to.
-struct HeadlessRun {
-  std::string failure;  // the script's failure, "script not finished", or empty
-  std::string log;      // the driver's log
-  bool exited = false;  // the code ended the process (ExitProcess and the like)
-  int exit_code = -1;
-};
 
-// Runs `body` (a DoModal, a start-up, a check that shows boxes) under the
-// headless driver playing `script`, with the process-exit hook trapped.
-HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body);
-// The same with the driver's options adjusted first (such as the device hook).
-HeadlessRun RunHeadless(const platform::ui::Script& script, const std::function<void()>& body,
-                        const std::function<void(platform::ui::DriverOptions&)>& configure);
-
-// A 24-bit bottom-up BMP file of `width` x `height` pixels, pixel (x, y)
-// coloured `rgb(x, y)` as 0xRRGGBB.
-std::vector<unsigned char> Bmp24(int width, int height, const std::function<uint32_t(int x, int y)>& rgb);
-
-// `size` pseudo-random bytes from `seed`, the same on every run.
 std::string Pattern(size_t size, uint32_t seed);
 
 // GPT partition types as text.

@@ -6,31 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/byte_patterns.h"
+#include "tests/support/shell.h"
+#include "tests/support/temp_folder.h"
+
 namespace fstest {
 
 // A fresh folder under $TMPDIR, removed with everything in it at destruction.
-class ScratchDir {
+class ScratchDir : public test_support::TempFolder {
  public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
+  ScratchDir() : TempFolder("drum-fs") {}
 };
 
-struct CommandResult {
-  int status = -1;  // exit code, or -1 when it did not exit normally
-  std::string output;  // stdout and stderr together
-};
-
-// Runs a shell command line.
-CommandResult Run(const std::string& command);
-// Quotes a path for the shell.
-std::string Quote(const std::string& text);
+using test_support::CommandResult;
+using test_support::Quote;
+// Runs a shell command line, its standard error with its output.
+inline CommandResult Run(const std::string& command) { return test_support::RunCommand(command); }
 
 // Makes a sparse file of `size` bytes.
 void MakeSparseFile(const std::string& path, uint64_t size);
@@ -40,6 +31,6 @@ bool MakeNtfsImage(const std::string& path, uint64_t size, uint32_t sector_size,
 std::vector<uint8_t> ReadHostFile(const std::string& path);
 void WriteHostFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // Deterministic bytes for round trips.
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed);
+inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed) { return test_support::XorshiftBytes(size, seed); }
 
 }  // namespace fstest

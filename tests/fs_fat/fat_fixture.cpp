@@ -15,30 +15,6 @@
 
 namespace fat_test {
 
-CommandResult Shell(const std::string& command) {
-  CommandResult r;
-  std::string full = "env MTOOLS_SKIP_CHECK=1 TZ=UTC LC_ALL=C.UTF-8 " + command + " 2>&1";
-  FILE* p = popen(full.c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-  int status = pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'')
-      out += "'\\''";
-    else
-      out += c;
-  }
-  return out + "'";
-}
-
 FatImage::FatImage(int fat_bits, uint32_t sector_size, uint64_t kib, uint64_t offset, const std::string& extra)
     : offset_(offset), volume_bytes_(kib * 1024), sector_size_(sector_size) {
   char templ[] = "/tmp/fat-test-XXXXXX";
@@ -107,18 +83,6 @@ platform::fs::fat::MountOptions FixedClock() {
   platform::fs::fat::MountOptions o;
   o.now = [] { return kFixedNow; };
   return o;
-}
-
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed) {
-  std::vector<uint8_t> v(size);
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& b : v) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = uint8_t(x);
-  }
-  return v;
 }
 
 platform::fs::VolumePath P(std::initializer_list<const char16_t*> parts) {

@@ -11,16 +11,17 @@
 #include "platform/core/block_device.h"
 #include "platform/fs/fat/fat_volume.h"
 #include "platform/fs/volume_driver.h"
+#include "tests/support/byte_patterns.h"
+#include "tests/support/shell.h"
 
 namespace fat_test {
 
-struct CommandResult {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-// Runs a shell command with mtools' checks off and TZ=UTC.
-CommandResult Shell(const std::string& command);
-std::string Quote(const std::string& text);
+using test_support::CommandResult;
+using test_support::Quote;
+// Runs a shell command with mtools' checks off and TZ=UTC, its standard error with its output.
+inline CommandResult Shell(const std::string& command) {
+  return test_support::RunCommand("env MTOOLS_SKIP_CHECK=1 TZ=UTC LC_ALL=C.UTF-8 " + command);
+}
 
 // A FAT volume image made by mkfs.fat, removed when the fixture goes away.
 class FatImage {
@@ -59,7 +60,7 @@ class FatImage {
 constexpr uint64_t kFixedNow = 133604271263700000ull;
 platform::fs::fat::MountOptions FixedClock();
 
-std::vector<uint8_t> Pattern(size_t size, uint32_t seed);
+inline std::vector<uint8_t> Pattern(size_t size, uint32_t seed) { return test_support::XorshiftBytes(size, seed); }
 platform::fs::VolumePath P(std::initializer_list<const char16_t*> parts);
 std::string U8(const std::u16string& s);
 inline std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }

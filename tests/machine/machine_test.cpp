@@ -9,6 +9,7 @@
 #include "platform/core/error.h"
 #include "platform/machine/demo.h"
 #include "platform/machine/machine.h"
+#include "tests/support/temp_folder.h"
 
 using namespace platform::machine;
 namespace fs = std::filesystem;
@@ -16,11 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 struct TempFolder {
-  std::string path;
-  TempFolder() {
-    std::string tmpl = fs::temp_directory_path().string() + "/machine-test-XXXXXX";
-    path = mkdtemp(tmpl.data());
-  }
+  std::string path = test_support::MakeTempFolder("machine-test");
   ~TempFolder() { fs::remove_all(path); }
 };
 

@@ -3,7 +3,6 @@
 // errors for bad input.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <atomic>
 #include <filesystem>
@@ -12,25 +11,17 @@
 #include <thread>
 
 #include "platform/machine/machine.h"
+#include "tests/support/shell.h"
+#include "tests/support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
-  int status;
-  std::string output;  // stdout and stderr together
-};
+using Run = test_support::CommandResult;
+using test_support::RunCommand;
 
-Run run(const std::string& command) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  int status = p ? pclose(p) : -1;
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, text};
-}
+Run run(const std::string& command) { return RunCommand(command); }
 
 Run simpc(const std::string& args) { return run(std::string(SIMPC_PATH) + " " + args); }
 
@@ -38,8 +29,7 @@ class Simpc : public ::testing::Test {
  protected:
   std::string dir;
   void SetUp() override {
-    std::string tmpl = fs::temp_directory_path().string() + "/simpc-test-XXXXXX";
-    dir = mkdtemp(tmpl.data());
+    dir = test_support::MakeTempFolder("simpc-test");
     fs::remove(dir);  // simpc makes it
   }
   void TearDown() override { fs::remove_all(dir); }

@@ -22,31 +22,22 @@
 #include "platform/storage/mount_manager.h"
 #include "platform/storage/partition_table.h"
 #include "platform/storage/volume_table.h"
+#include "tests/support/shell.h"
+#include "tests/support/temp_folder.h"
 
 namespace mount_test {
 
 namespace fs = std::filesystem;
 
 // Runs a shell command; returns its exit status and fills *out with stdout.
-inline int sh(const std::string& command, std::string* out = nullptr) {
-  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  int status = pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+inline int sh(const std::string& command, std::string* out = nullptr) { return test_support::Shell(command, out); }
 
 class MountTest : public ::testing::Test {
  protected:
   std::string dir;
 
   void SetUp() override {
-    std::string tmpl = fs::temp_directory_path().string() + "/mount-test-XXXXXX";
-    dir = mkdtemp(tmpl.data());
+    dir = test_support::MakeTempFolder("mount-test");
     std::string error;
     ASSERT_TRUE(platform::machine::CreateMachineFolder(dir, &error)) << error;
     platform::storage::ResetMountManager();

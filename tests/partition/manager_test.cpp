@@ -29,6 +29,7 @@
 #include "platform/ui/headless_driver.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
+#include "tests/support/headless_run.h"
 
 namespace {
 
@@ -91,22 +92,14 @@ class PartitionManagerTest : public ::testing::Test {
   }
   // Runs the manager under `script`; the driver's failure or an empty text.
   std::string Run(Manager& manager, const Script& script, platform::ui::DriverOptions options = {}) {
-    std::ostringstream log;
-    options.log = &log;
-    options.screenshots_dir = ::testing::TempDir();
-    std::string failure;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      try {
-        manager.DoModal();
-      } catch (const platform::ui::ScriptFailure& e) {
-        failure = e.what();
-      }
-      if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-    }
-    if (!failure.empty()) failure += "\n" + log.str();
-    log_ = log.str();
-    return failure;
+    auto run = test_support::RunHeadless(script, [&] { manager.DoModal(); }, [&](platform::ui::DriverOptions& o) {
+      std::ostream* log = o.log;
+      o = options;
+      o.log = log;
+      o.screenshots_dir = ::testing::TempDir();
+    });
+    log_ = run.log;
+    return test_support::FailureReport(run);
   }
   // Where map item `item` lies on the bar (the manager measured in a first run).
   CPoint Point(int item) {

@@ -17,52 +17,22 @@
 #include "platform/core/text.h"
 #include "platform/registry/live_registry.h"
 #include "platform/registry/registry.h"
+#include "tests/support/shell.h"
+#include "tests/support/temp_folder.h"
 
 namespace regtest {
 
-class TempDir {
+class TempDir : public test_support::TempFolder {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "regtest-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+  TempDir() : TempFolder("regtest") {}
 };
 
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
+using test_support::CommandResult;
 
 // Runs `command` through the shell and collects its standard output.
-inline CommandResult run(const std::string& command) {
-  CommandResult r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+inline CommandResult run(const std::string& command) { return test_support::RunCommand(command, test_support::Stderr::Keep); }
 
-inline std::string quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += "'\\''";
-    else out += c;
-  }
-  return out + "'";
-}
+inline std::string quote(const std::string& s) { return test_support::Quote(s); }
 
 inline std::string read_bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -38,6 +38,7 @@
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -94,8 +95,7 @@ class WinPEDemoTest : public ::testing::Test {
   // One WinPE demo PC for the whole suite, with the build's install folder
   // mounted as drummetworks does it.
   static void SetUpTestSuite() {
-    std::string tmpl = fs::temp_directory_path().string() + "/winpe-test-XXXXXX";
-    root_ = mkdtemp(tmpl.data());
+    root_ = test_support::MakeTempFolder("winpe-test");
     machine_ = root_ + "/pc";
     ok_ = platform::machine::CreateWinPEDemoMachine(machine_, &error_) &&
           platform::machine::MountProgramFolder(machine_, "Drummetworks", StageFolder(), &program_folder_, &error_);

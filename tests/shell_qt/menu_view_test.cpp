@@ -25,6 +25,7 @@
 #include "platform/ui/qt/widget_mirror.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -75,8 +76,7 @@ bool ShowsIcon(const QImage& picture, const QRect& area, const QImage& icon) {
 TEST(MainDialogMenuView, AnOpenedPopUpShowsEachCommandsIcon) {
   std::string error;
   ASSERT_TRUE(platform::ui::qt::EnsureWidgetApplication(platform::ui::UiMode::Headless, &error)) << error;
-  std::string tmpl = fs::temp_directory_path().string() + "/menu-view-XXXXXX";
-  const std::string root = mkdtemp(tmpl.data());
+  const std::string root = test_support::MakeTempFolder("menu-view");
   ASSERT_TRUE(platform::machine::CreateMachineFolder(root + "/pc", &error)) << error;
   platform::Clock::instance().set_mode(platform::Clock::Mode::Virtual);
   platform::storage::ResetMountManager();

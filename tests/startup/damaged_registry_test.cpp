@@ -2,7 +2,6 @@
 // (rather than run on an in-memory registry and lose every write), and
 // simpc says so with a failing exit status. The file is left as it was.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +12,8 @@
 #include "platform/machine/machine.h"
 #include "platform/registry/live_registry.h"
 #include "platform/startup/startup.h"
+#include "tests/support/shell.h"
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -26,8 +27,7 @@ std::string read_all(const std::string& path) {
 }
 
 TEST(DamagedRegistry, ProgramsRefuseToStartAndSimpcSaysSo) {
-  std::string tmpl = fs::temp_directory_path().string() + "/damaged-registry-XXXXXX";
-  std::string dir = mkdtemp(tmpl.data());
+  std::string dir = test_support::MakeTempFolder("damaged-registry");
   std::string error;
   ASSERT_TRUE(platform::machine::CreateMachineFolder(dir + "/pc", &error)) << error;
   const std::string reg = dir + "/pc/registry.reg";
@@ -39,15 +39,9 @@ TEST(DamagedRegistry, ProgramsRefuseToStartAndSimpcSaysSo) {
   EXPECT_FALSE(platform::startup::Start(options, &error));
   EXPECT_NE(error.find("registry.reg"), std::string::npos) << error;
 
-  FILE* p = popen((std::string(SIMPC_PATH) + " show " + dir + "/pc 2>&1").c_str(), "r");
-  ASSERT_NE(p, nullptr);
-  std::string output;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) output.append(buf, n);
-  int status = pclose(p);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << output;
-  EXPECT_NE(output.find("registry.reg"), std::string::npos) << output;
+  auto shown = test_support::RunCommand(std::string(SIMPC_PATH) + " show " + dir + "/pc");
+  EXPECT_EQ(shown.status, 1) << shown.output;
+  EXPECT_NE(shown.output.find("registry.reg"), std::string::npos) << shown.output;
 
   EXPECT_EQ(read_all(reg), damaged);
   platform::machine::SetCurrent(nullptr);

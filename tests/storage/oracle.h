@@ -8,6 +8,8 @@
 #include <string>
 
 #include "platform/core/block_device.h"
+#include "tests/support/shell.h"
+#include "tests/support/temp_folder.h"
 
 namespace storage_test {
 
@@ -17,16 +19,8 @@ struct CommandOutput {
 };
 
 inline CommandOutput RunTool(const std::string& command) {
-  CommandOutput out;
-  std::string full = command + " 2>&1";
-  FILE* pipe = popen(full.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.text.append(buffer, n);
-  int status = pclose(pipe);
-  out.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return out;
+  test_support::CommandResult result = test_support::RunCommand(command);
+  return {result.status, std::move(result.output)};
 }
 
 inline bool HaveTool(const std::string& name) {
@@ -37,9 +31,7 @@ inline bool HaveTool(const std::string& name) {
 class ScratchImage {
  public:
   explicit ScratchImage(uint64_t size, const std::string& name = "disk.img") {
-    char pattern[] = "/tmp/storage-test-XXXXXX";
-    char* dir = mkdtemp(pattern);
-    if (dir) folder_ = dir;
+    folder_ = test_support::MakeTempFolder("storage-test");
     path_ = folder_ + "/" + name;
     FILE* f = fopen(path_.c_str(), "wb");
     if (f) {

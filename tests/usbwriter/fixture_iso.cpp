@@ -8,19 +8,16 @@
 #include <sstream>
 
 #include "disk/fixture_images.h"
+#include "tests/support/shell.h"
+#include "tests/support/temp_folder.h"
 
 namespace iso_fixture {
 
 namespace fs = std::filesystem;
-using disk_fixture::Shell;
+using test_support::Quote;
+using test_support::Shell;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 void WriteHostFile(const std::string& path, const std::string& content) {
   fs::create_directories(fs::path(path).parent_path());
@@ -43,8 +40,7 @@ std::map<std::string, fs::path> Listing(const std::string& root) {
 }  // namespace
 
 TempFolder::TempFolder() {
-  char pattern[] = "/tmp/usbwriter-test-XXXXXX";
-  path = mkdtemp(pattern);
+  path = test_support::MakeTempFolder("usbwriter-test");
 }
 TempFolder::~TempFolder() {
   std::error_code ec;

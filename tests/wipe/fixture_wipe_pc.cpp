@@ -82,22 +82,12 @@ bool WipePc::IsZero(int disk, uint64_t offset, uint64_t bytes) {
 }
 
 std::string RunPage(CDialog& page, const platform::ui::Script& script, const std::string& screenshots) {
-  std::ostringstream log;
-  platform::ui::DriverOptions options;
-  options.log = &log;
-  options.screenshots_dir = screenshots;
-  std::string failure;
-  {
-    platform::ui::HeadlessSession session(script, options);
-    try {
-      page.DoModal();
-    } catch (const platform::ui::ScriptFailure& e) {
-      failure = e.what();
-    }
-    if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-  }
-  if (!failure.empty()) failure += "\n" + log.str();
-  return failure;
+  const platform::ui::DriverOptions defaults;
+  auto run = disk_fixture::RunHeadless(script, [&] { page.DoModal(); }, [&](platform::ui::DriverOptions& options) {
+    options.screenshots_dir = screenshots;
+    options.real_grace_ms = defaults.real_grace_ms;
+  });
+  return test_support::FailureReport(run);
 }
 
 }  // namespace wipe_fixture
