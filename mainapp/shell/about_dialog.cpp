@@ -5,7 +5,7 @@
 #include "program_support/language_table.h"
 
 BEGIN_MESSAGE_MAP(CAboutDlg, CBDialog)
-  ON_COMMAND(1013, &CAboutDlg::OnIgnored)
+  ON_COMMAND(CAboutDlg::kSecondLine, &CAboutDlg::OnIgnored)
   ON_COMMAND(1079, &CAboutDlg::OnIgnored)
 END_MESSAGE_MAP()
 
