@@ -7,12 +7,12 @@
 
 #include <sstream>
 
-#include "fixture_images.h"
 #include "platform/core/process_exit.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/headless_driver.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
+#include "tests/disk/fixture_images.h"
 
 namespace {
 

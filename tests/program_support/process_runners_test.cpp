@@ -10,12 +10,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fixture_images.h"
 #include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "platform/process/process.h"
 #include "platform/process/sync.h"
+#include "tests/disk/fixture_images.h"
 
 // The window and process headers both define the show values; the cursor
 // calls this test reads are declared here.

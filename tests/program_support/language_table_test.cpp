@@ -11,10 +11,10 @@
 #include <set>
 #include <sstream>
 
-#include "fixture_images.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "program_support/shell_state.h"
+#include "tests/disk/fixture_images.h"
 
 namespace {
 

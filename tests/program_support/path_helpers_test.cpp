@@ -8,12 +8,12 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fixture_images.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
 #include "program_support/registry_readers.h"
+#include "tests/disk/fixture_images.h"
 
 namespace {
 

@@ -10,8 +10,6 @@
 #include <sstream>
 #include <vector>
 
-#include "fixture_images.h"
-#include "fixture_programs.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "platform/process/system_info.h"
@@ -20,6 +18,8 @@
 #include "platform/ui/winuser.h"
 #include "program_support/process_runners.h"
 #include "program_support/shell_state.h"
+#include "tests/disk/fixture_images.h"
+#include "tests/disk/fixture_programs.h"
 
 namespace {
 
