@@ -7,6 +7,9 @@
 
 class QPainter;
 
+// The state image (check box picture) of a list or tree item, in its state bits.
+inline constexpr UINT INDEXTOSTATEIMAGEMASK(UINT i) { return i << 12; }
+
 namespace platform::ui {
 
 class ControlModel {
@@ -49,5 +52,12 @@ std::unique_ptr<::CWnd> MakeWrapperFor(WindowKind kind);
 
 // Makes the model for a window of `kind` (null for kinds without state).
 std::unique_ptr<ControlModel> MakeControlModel(WindowKind kind, Window& window);
+
+// The model of type T behind a handle; null for a bad handle or another kind.
+template <class T>
+T* ModelOf(HWND hwnd) {
+  Window* w = FindWindowModel(hwnd);
+  return w ? dynamic_cast<T*>(w->control.get()) : nullptr;
+}
 
 }  // namespace platform::ui

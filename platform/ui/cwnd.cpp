@@ -89,7 +89,7 @@ CWnd* CWnd::FromHandlePermanent(HWND hwnd) {
   DWORD saved = GetLastError();
   Window* w = FindWindowModel(hwnd);
   SetLastError(saved);
-  return w ? w->object : nullptr;
+  return w ? dynamic_cast<CWnd*>(w->object) : nullptr;
 }
 
 CWnd* CWnd::FromHandle(HWND hwnd) {
@@ -97,12 +97,13 @@ CWnd* CWnd::FromHandle(HWND hwnd) {
   Window* w = FindWindowModel(hwnd);
   SetLastError(saved);
   if (!w) return nullptr;
-  if (w->object) return w->object;
+  if (w->object) return dynamic_cast<CWnd*>(w->object);
   if (!w->wrapper) {
-    w->wrapper = platform::ui::MakeWrapperFor(w->kind);
-    w->wrapper->m_hWnd = hwnd;
+    std::unique_ptr<CWnd> made = platform::ui::MakeWrapperFor(w->kind);
+    made->m_hWnd = hwnd;
+    w->wrapper = std::move(made);
   }
-  return w->wrapper.get();
+  return dynamic_cast<CWnd*>(w->wrapper.get());
 }
 
 BOOL CWnd::Attach(HWND hwnd) {
@@ -481,6 +482,19 @@ int CWinThread::Run() {
   exit_code_ = static_cast<int>(m.wParam);
   return ExitInstance();
 }
+
+namespace {
+// A window-less message on the current thread: its thread object's
+// PreTranslateMessage, then its message map.
+bool route_thread_message(MSG& msg) {
+  CWinThread* thread = AfxGetThread();
+  if (!thread) return false;
+  if (!thread->PreTranslateMessage(&msg)) thread->HandleThreadMessage(msg);
+  return true;
+}
+}  // namespace
+
+CWinThread::CWinThread() { platform::ui::SetThreadMessageRoute(&route_thread_message); }
 
 BOOL CWinThread::PreTranslateMessage(MSG* msg) {
   return platform::ui::PreTranslate(*msg, nullptr) ? TRUE : FALSE;

@@ -15,6 +15,7 @@
 #include "platform/core/cstring.h"
 #include "platform/ui/geometry.h"
 #include "platform/ui/message_map.h"
+#include "platform/ui/window_owner.h"
 #include "platform/ui/winuser.h"
 
 class CDC;
@@ -35,10 +36,19 @@ class CCmdTarget {
   bool DispatchThroughMaps(UINT message, UINT code, UINT id, WPARAM w, LPARAM l, LRESULT& result);
 };
 
-class CWnd : public CCmdTarget {
+class CWnd : public CCmdTarget, public platform::ui::WindowOwner {
  public:
   CWnd();
   ~CWnd() override;
+
+  // How the window model reaches the object (platform::ui::WindowOwner).
+  LRESULT OwnerWindowProc(UINT message, WPARAM w, LPARAM l) override { return WindowProc(message, w, l); }
+  bool OwnerPreTranslate(MSG& msg) override { return PreTranslateMessage(&msg) != FALSE; }
+  void OwnerAttached(HWND hwnd) override { m_hWnd = hwnd; }
+  void OwnerDetached(bool attached) override {
+    m_hWnd = nullptr;
+    if (attached) PostNcDestroy();
+  }
 
   HWND m_hWnd = nullptr;
 
@@ -199,6 +209,8 @@ class CWnd : public CCmdTarget {
 // runs after those members are gone.
 class CWinThread : public CCmdTarget {
  public:
+  // Routes the thread messages of whichever thread runs to its object.
+  CWinThread();
   // The thread's main window (AfxGetMainWnd on this thread), or null.
   CWnd* m_pMainWnd = nullptr;
   // The id PostThreadMessageW takes; set once CreateThread returns.

@@ -18,20 +18,6 @@ namespace platform::ui {
 
 namespace {
 
-struct VerbShape {
-  const char* verb;
-  size_t min_args;
-  size_t max_args;
-};
-
-// Argument counts per verb ("expect" counts its kind word).
-const VerbShape kVerbs[] = {
-    {"expect", 2, 3}, {"click", 1, 4},  {"dblclick", 1, 1}, {"rclick", 1, 4}, {"move", 1, 1},
-    {"tick", 1, 2},   {"untick", 1, 2}, {"select", 2, 2},   {"expand", 2, 2}, {"type", 2, 2},
-    {"key", 1, 1},    {"menu", 1, 1},   {"answer", 1, 1},   {"choose", 1, 1}, {"wait", 1, 1},
-    {"screenshot", 1, 1}, {"device", 2, 2},
-};
-
 bool parse_int(const std::string& s, long long& out) {
   if (s.empty() || s.size() > 12) return false;
   size_t i = 0;
@@ -187,7 +173,78 @@ std::string window_name(Window* w) {
   return s + " \"" + utf8(w->text) + "\"";
 }
 
+// ---- checks of a verb's words as the script is read ----
+
+std::string needs_number(const std::vector<std::string>& a) {
+  long long n;
+  return parse_int(a[0], n) ? "" : "'" + a[0] + "' is not a number";
+}
+
+std::string check_expect(const std::vector<std::string>& a) {
+  static const char* kinds[] = {"dialog", "text", "enabled", "disabled", "visible", "hidden", "checked"};
+  bool known = false;
+  for (const char* k : kinds) known = known || a[0] == k;
+  if (!known) return "unknown expectation '" + a[0] + "'";
+  long long n;
+  if (!parse_int(a[1], n)) return "'" + a[1] + "' is not a number";
+  if (a[0] == "text" && a.size() != 3) return "'expect text' needs an id and a quoted text";
+  if (a[0] != "text" && a[0] != "checked" && a.size() != 2) return "'expect " + a[0] + "' takes one id";
+  return "";
+}
+
+std::string check_key(const std::vector<std::string>& a) {
+  return key_code(a[0]) ? "" : "unknown key '" + a[0] + "' (enter, escape, space, tab)";
+}
+
+std::string check_answer(const std::vector<std::string>& a) {
+  return answer_id(a[0]) ? "" : "unknown answer '" + a[0] + "'";
+}
+
+std::string check_device(const std::vector<std::string>& a) {
+  if (a[0] != "arrive" && a[0] != "remove") return "'device' takes arrive or remove";
+  long long n;
+  if (!parse_int(a[1], n) || n < 0) return "'" + a[1] + "' is not a disk number";
+  return "";
+}
+
+std::string check_wait(const std::vector<std::string>& a) {
+  long long n;
+  return parse_int(a[0], n) && n >= 0 ? "" : "'" + a[0] + "' is not a time in milliseconds";
+}
+
+int id_arg(const std::vector<std::string>& a, size_t i) {
+  long long v = 0;
+  parse_int(a[i], v);
+  return static_cast<int>(v);
+}
+
 }  // namespace
+
+const HeadlessDriver::Verb* HeadlessDriver::FindVerb(const std::string& name) {
+  using D = HeadlessDriver;
+  static const Verb kVerbs[] = {
+      {"expect", 2, 3, check_expect, &D::run_expect, 0},
+      {"click", 1, 4, needs_number, &D::run_click, kAction | kOnControl | kPointMayHide},
+      {"dblclick", 1, 1, needs_number, &D::run_click, kAction | kOnControl},
+      {"rclick", 1, 4, needs_number, &D::run_click, kAction | kOnControl | kPointMayHide},
+      {"move", 1, 1, needs_number, &D::run_move, kAction | kOnControl},
+      {"tick", 1, 2, needs_number, &D::run_tick, kAction | kOnControl},
+      {"untick", 1, 2, needs_number, &D::run_tick, kAction | kOnControl},
+      {"select", 2, 2, needs_number, &D::run_select, kAction | kOnControl},
+      {"expand", 2, 2, needs_number, &D::run_expand, kAction | kOnControl},
+      {"type", 2, 2, needs_number, &D::run_type, kAction | kOnControl},
+      {"key", 1, 1, check_key, &D::run_key, kAction | kInMessageBox},
+      {"menu", 1, 1, needs_number, &D::run_menu, kAction},
+      {"answer", 1, 1, check_answer, &D::run_answer, kAction | kInMessageBox},
+      {"choose", 1, 1, nullptr, &D::run_choose, kAction},
+      {"wait", 1, 1, check_wait, &D::run_wait, kInMessageBox | kPassesTime},
+      {"screenshot", 1, 1, nullptr, &D::run_screenshot, kAction | kInMessageBox},
+      {"device", 2, 2, check_device, &D::run_device, kAction},
+  };
+  for (const Verb& v : kVerbs)
+    if (name == v.name) return &v;
+  return nullptr;
+}
 
 std::string ScriptStep::describe() const {
   std::string s = verb;
@@ -240,37 +297,15 @@ ScriptParseResult Script::parse(const std::string& text, const std::string& file
     }
     if (words.empty()) continue;
     std::string verb = words[0];
-    const VerbShape* shape = nullptr;
-    for (const auto& v : kVerbs)
-      if (verb == v.verb) shape = &v;
+    const HeadlessDriver::Verb* shape = HeadlessDriver::FindVerb(verb);
     if (!shape) return error("unknown verb '" + verb + "'");
     std::vector<std::string> args(words.begin() + 1, words.end());
     if (args.size() < shape->min_args || args.size() > shape->max_args)
       return error("'" + verb + "' takes " + std::to_string(shape->min_args) +
                    (shape->max_args != shape->min_args ? " to " + std::to_string(shape->max_args) : "") +
                    " arguments, got " + std::to_string(args.size()));
-    long long n;
-    if (verb == "expect") {
-      static const char* kinds[] = {"dialog", "text", "enabled", "disabled", "visible", "hidden", "checked"};
-      bool known = false;
-      for (const char* k : kinds) known = known || args[0] == k;
-      if (!known) return error("unknown expectation '" + args[0] + "'");
-      if (!parse_int(args[1], n)) return error("'" + args[1] + "' is not a number");
-      if (args[0] == "text" && args.size() != 3) return error("'expect text' needs an id and a quoted text");
-      if (args[0] != "text" && args[0] != "checked" && args.size() != 2)
-        return error("'expect " + args[0] + "' takes one id");
-    } else if (verb == "key") {
-      if (!key_code(args[0])) return error("unknown key '" + args[0] + "' (enter, escape, space, tab)");
-    } else if (verb == "answer") {
-      if (!answer_id(args[0])) return error("unknown answer '" + args[0] + "'");
-    } else if (verb == "device") {
-      if (args[0] != "arrive" && args[0] != "remove") return error("'device' takes arrive or remove");
-      if (!parse_int(args[1], n) || n < 0) return error("'" + args[1] + "' is not a disk number");
-    } else if (verb == "wait") {
-      if (!parse_int(args[0], n) || n < 0) return error("'" + args[0] + "' is not a time in milliseconds");
-    } else if (verb != "choose" && verb != "screenshot") {
-      if (!parse_int(args[0], n)) return error("'" + args[0] + "' is not a number");
-    }
+    if (shape->check)
+      if (std::string wrong = shape->check(args); !wrong.empty()) return error(wrong);
     steps.push_back(ScriptStep{verb, args, number});
   }
   return {true, ""};
@@ -384,389 +419,440 @@ void BroadcastDeviceChange(UINT event, LPARAM data) {
 }
 
 HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_wait, std::string& error) {
+  const Verb* verb = FindVerb(s.verb);
+  if (!verb) {
+    error = "cannot run " + s.describe();
+    return Outcome::Failed;
+  }
   UiThread& t = CurrentUiThread();
   Window* top = innermost(t);
-  const auto& a = s.args;
-  long long n = 0;
-  auto id_arg = [&](size_t i) {
-    long long v = 0;
-    parse_int(a[i], v);
-    return static_cast<int>(v);
-  };
-
   // An open message box or picker accepts only its own verbs.
-  if (top && top->role == DialogRole::MessageBox && s.verb != "answer" && s.verb != "wait" &&
-      s.verb != "screenshot" && s.verb != "key") {
+  if (top && top->role == DialogRole::MessageBox && !(verb->flags & kInMessageBox)) {
     const MessageBoxInfo* box = MessageBoxFor(top->handle);
     error = "unexpected message box \"" + utf8(top->text) + "\": \"" + (box ? utf8(box->text) : "") +
             "\" while the script wanted: " + s.describe();
     return Outcome::Failed;
   }
-
-  if (s.verb == "expect") {
-    const std::string& kind = a[0];
-    int id = id_arg(1);
-    if (kind == "dialog") {
-      bool open = top && top->template_id == id && top->visible();
-      if (!open)
-        for (Window* w : TopLevelWindows())
-          if (w->template_id == id && w->visible() && w->enabled()) open = true;
-      if (open) return Outcome::Done;
-      error = "dialog " + std::to_string(id) + " did not open; open: " + window_name(top);
-      return Outcome::Waiting;
-    }
+  StepRun run{s, t, top, nullptr, may_wait, error};
+  if (verb->flags & kOnControl) {
+    const auto& a = s.args;
+    int id = id_arg(a, 0);
     Window* c = find_control(t, id);
     if (!c) {
       error = "no control " + std::to_string(id) + " in " + window_name(top);
       return Outcome::Waiting;
     }
-    bool holds = false;
-    std::string actual;
-    if (kind == "text") {
-      std::u16string text = c->text;
-      if (auto* combo = dynamic_cast<ComboBoxModel*>(c->control.get()))
-        if (combo->current >= 0 && combo->current < static_cast<int>(combo->items.size()))
-          text = combo->items[static_cast<size_t>(combo->current)].text;
-      holds = text == platform::to_utf16(a[2]);
-      actual = "text is \"" + utf8(text) + "\"";
-    } else if (kind == "enabled" || kind == "disabled") {
-      holds = c->enabled() == (kind == "enabled");
-      actual = c->enabled() ? "enabled" : "disabled";
-    } else if (kind == "visible" || kind == "hidden") {
-      holds = c->showing() == (kind == "visible");
-      actual = c->showing() ? "visible" : "hidden";
-    } else if (kind == "checked") {
-      if (a.size() == 3) {
-        if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
-          int row = list_row(c, a[2]);
-          holds = row >= 0 && row < static_cast<int>(lv->rows.size()) &&
-                  ((lv->rows[static_cast<size_t>(row)].state & LVIS_STATEIMAGEMASK) >> 12) == 2;
-        } else if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
-          TreeNode* node = tree_path(*tv, a[2]);
-          holds = node && ((node->state & TVIS_STATEIMAGEMASK) >> 12) == 2;
-        }
-      } else if (auto* b = dynamic_cast<ButtonModel*>(c->control.get())) {
-        holds = b->check == BST_CHECKED;
-      }
-      actual = "not checked";
+    // A click at a point only takes its place from the control, which may be a
+    // hidden frame marking a drawn area: the click lands on what lies there.
+    const bool at_point = (verb->flags & kPointMayHide) && a.size() >= 3 && a[1] != "shift";
+    if (!usable(c) && !(at_point && c->enabled())) {
+      error = "control " + std::to_string(id) + " of " + window_name(top) + " is " +
+              (c->showing() ? "disabled" : "hidden");
+      return Outcome::Failed;
     }
-    if (holds) return Outcome::Done;
-    error = "control " + std::to_string(id) + " of " + window_name(top) + ": expected " + kind +
-            (kind == "text" ? " \"" + a[2] + "\"" : "") + ", but " + actual;
+    run.control = c;
+  }
+  return (this->*verb->run)(run);
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_expect(StepRun& run) {
+  UiThread& t = run.thread;
+  Window* top = run.top;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  const std::string& kind = a[0];
+  int id = id_arg(a, 1);
+  if (kind == "dialog") {
+    bool open = top && top->template_id == id && top->visible();
+    if (!open)
+      for (Window* w : TopLevelWindows())
+        if (w->template_id == id && w->visible() && w->enabled()) open = true;
+    if (open) return Outcome::Done;
+    error = "dialog " + std::to_string(id) + " did not open; open: " + window_name(top);
     return Outcome::Waiting;
   }
-
-  if (s.verb == "wait") {
-    parse_int(a[0], n);
-    uint64_t now = time_source().now_ms();
-    if (!wait_started_) {
-      wait_started_ = true;
-      wait_until_ = now + static_cast<uint64_t>(n);
-    }
-    if (now >= wait_until_) {
-      wait_started_ = false;
-      return Outcome::Done;
-    }
-    if (!may_wait) return Outcome::Waiting;
-    uint64_t due = NextTimerDue(t);
-    time_source().advance_to(std::min(due, wait_until_));
-    if (time_source().now_ms() >= wait_until_) {
-      wait_started_ = false;
-      return Outcome::Done;
-    }
-    return Outcome::Waiting;
-  }
-
-  if (s.verb == "answer") {
-    int want = answer_id(a[0]);
-    const MessageBoxInfo* box = top ? MessageBoxFor(top->handle) : nullptr;
-    if (box) {
-      if (std::find(box->buttons.begin(), box->buttons.end(), want) == box->buttons.end()) {
-        error = "message box \"" + utf8(box->caption) + "\": \"" + utf8(box->text) + "\" has no " + a[0] + " button";
-        return Outcome::Failed;
-      }
-      log("answer " + a[0]);
-      EndPickerOrBox(top->handle, want);
-      return Outcome::Done;
-    }
-    if (top && PickerFor(top->handle) && (want == IDCANCEL || want == IDOK)) {
-      EndPickerOrBox(top->handle, want);
-      return Outcome::Done;
-    }
-    error = "no message box to answer; open: " + window_name(top);
-    return Outcome::Waiting;
-  }
-
-  if (s.verb == "choose") {
-    if (top && PickerFor(top->handle)) {
-      log("choose \"" + a[0] + "\"");
-      ChooseInPicker(top->handle, platform::to_utf16(a[0]));
-      return Outcome::Done;
-    }
-    error = "no file or folder dialog to choose in; open: " + window_name(top);
-    return Outcome::Waiting;
-  }
-
-  if (s.verb == "screenshot") {
-    if (!top) {
-      error = "no window to take a picture of";
-      return Outcome::Failed;
-    }
-    std::string path = a[0];
-    if (!options_.screenshots_dir.empty() && !path.empty() && path[0] != '/')
-      path = options_.screenshots_dir + "/" + path;
-    std::string why;
-    if (!SaveWindowPicture(*top, path, &why)) {
-      error = why;
-      return Outcome::Failed;
-    }
-    log("screenshot " + path);
-    return Outcome::Done;
-  }
-
-  if (s.verb == "device") {
-    parse_int(a[1], n);
-    bool arrive = a[0] == "arrive";
-    log(std::string("device ") + (arrive ? "arrive " : "remove ") + std::to_string(n));
-    if (options_.device_hook) {
-      std::string why;
-      if (!options_.device_hook(arrive, static_cast<int>(n), &why)) {
-        error = "device " + a[0] + " " + a[1] + ": " + why;
-        return Outcome::Failed;
-      }
-    } else {
-      BroadcastDeviceChange(arrive ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, 0);
-    }
-    return Outcome::Done;
-  }
-
-  if (s.verb == "key") {
-    UINT vk = key_code(a[0]);
-    HWND target = t.focus ? t.focus : (top ? top->handle : nullptr);
-    if (!target) {
-      error = "no window takes the key";
-      return Outcome::Failed;
-    }
-    // Bit 0 of a Tab's lParam asks the dialog for Shift+Tab; a scripted
-    // `key tab` moves forwards like the Tab key alone.
-    LPARAM flags = vk == VK_TAB ? 0 : 1;
-    PostInputMessage(target, WM_KEYDOWN, vk, flags);
-    PostInputMessage(target, WM_KEYUP, vk, flags);
-    return Outcome::Done;
-  }
-
-  if (s.verb == "menu") {
-    UINT command = static_cast<UINT>(id_arg(0));
-    if (TrackedMenu* tracked = CurrentTrackedMenu(); tracked && top && top->class_name == u"#32768") {
-      Menu* m = FindMenu(tracked->menu);
-      MenuItem* item = m ? m->find(command, MF_BYCOMMAND) : nullptr;
-      if (!item) {
-        error = "the popup menu has no item " + a[0];
-        return Outcome::Failed;
-      }
-      if (item->flags & (MF_GRAYED | MF_DISABLED)) {
-        error = "menu item " + a[0] + " is disabled";
-        return Outcome::Failed;
-      }
-      tracked->chosen = command;
-      if (auto* loop = reinterpret_cast<ModalLoop*>(top->user_data)) loop->ended = true;
-      return Outcome::Done;
-    }
-    if (!top) {
-      error = "no window has menu item " + a[0];
-      return Outcome::Failed;
-    }
-    HMENU popup = nullptr;
-    int where = MenuOwningCommand(*top, command, &popup);
-    if (!where) {
-      error = window_name(top) + " has no menu item " + a[0];
-      return Outcome::Failed;
-    }
-    HWND h = top->handle;
-    SendMessageW(h, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELONG(0, where == 2));
-    // The pop-up opens: its owner-drawn and callback pictures are drawn.
-    DrawPopupMenu(h, popup);
-    Menu* m = FindMenu(popup);
-    MenuItem* item = m ? m->find(command, MF_BYCOMMAND) : nullptr;
-    if (!item || (item->flags & (MF_GRAYED | MF_DISABLED))) {
-      error = "menu item " + a[0] + " is disabled";
-      return Outcome::Failed;
-    }
-    if (where == 2)
-      PostMessageW(h, WM_SYSCOMMAND, command, 0);
-    else
-      PostMessageW(h, WM_COMMAND, command, 0);
-    return Outcome::Done;
-  }
-
-  // The remaining verbs act on a control.
-  int id = id_arg(0);
   Window* c = find_control(t, id);
   if (!c) {
     error = "no control " + std::to_string(id) + " in " + window_name(top);
     return Outcome::Waiting;
   }
-  // A click at a point only takes its place from the control, which may be a
-  // hidden frame marking a drawn area: the click lands on what lies there.
-  const bool at_point = (s.verb == "click" || s.verb == "rclick") && a.size() >= 3 && a[1] != "shift";
-  if (!usable(c) && !(at_point && c->enabled())) {
-    error = "control " + std::to_string(id) + " of " + window_name(top) + " is " +
-            (c->showing() ? "disabled" : "hidden");
-    return Outcome::Failed;
-  }
-  if (s.verb == "click" || s.verb == "rclick" || s.verb == "dblclick") {
-    POINT at = centre(c);
-    // Optional words after the id: a point "X Y" of the control's client
-    // area (or, for rclick, a list row), then "shift".
-    std::vector<std::string> rest(a.begin() + 1, a.end());
-    WPARAM modifiers = 0;
-    if (!rest.empty() && rest.back() == "shift") {
-      modifiers = MK_SHIFT;
-      rest.pop_back();
-    }
-    if (rest.size() == 2) {
-      long long x = 0, y = 0;
-      if (!parse_int(rest[0], x) || !parse_int(rest[1], y)) {
-        error = "bad point '" + rest[0] + " " + rest[1] + "'";
-        return Outcome::Failed;
-      }
-      RECT r = c->client_rect();
-      // A hidden control only places the point, which may lie beyond it.
-      if (c->showing() && (x < r.left || y < r.top || x >= r.right || y >= r.bottom)) {
-        error = "point " + rest[0] + "," + rest[1] + " lies outside control " + std::to_string(id);
-        return Outcome::Failed;
-      }
-      at = {static_cast<LONG>(x), static_cast<LONG>(y)};
-    } else if (rest.size() > 2 || (rest.size() == 1 && s.verb == "click")) {
-      error = s.verb + " takes a point X Y" + (s.verb == "rclick" ? " or a ROW" : "") + ", then \"shift\"";
-      return Outcome::Failed;
-    } else if (s.verb == "rclick" && rest.size() == 1) {
-      int row = list_row(c, rest[0]);
+  bool holds = false;
+  std::string actual;
+  if (kind == "text") {
+    std::u16string text = c->text;
+    if (auto* combo = dynamic_cast<ComboBoxModel*>(c->control.get()))
+      if (combo->current >= 0 && combo->current < static_cast<int>(combo->items.size()))
+        text = combo->items[static_cast<size_t>(combo->current)].text;
+    holds = text == platform::to_utf16(a[2]);
+    actual = "text is \"" + utf8(text) + "\"";
+  } else if (kind == "enabled" || kind == "disabled") {
+    holds = c->enabled() == (kind == "enabled");
+    actual = c->enabled() ? "enabled" : "disabled";
+  } else if (kind == "visible" || kind == "hidden") {
+    holds = c->showing() == (kind == "visible");
+    actual = c->showing() ? "visible" : "hidden";
+  } else if (kind == "checked") {
+    if (a.size() == 3) {
       if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
-        RECT r = lv->row_rect(*c, row);
-        at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        int row = list_row(c, a[2]);
+        holds = row >= 0 && row < static_cast<int>(lv->rows.size()) &&
+                ((lv->rows[static_cast<size_t>(row)].state & LVIS_STATEIMAGEMASK) >> 12) == 2;
+      } else if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
+        TreeNode* node = tree_path(*tv, a[2]);
+        holds = node && ((node->state & TVIS_STATEIMAGEMASK) >> 12) == 2;
       }
+    } else if (auto* b = dynamic_cast<ButtonModel*>(c->control.get())) {
+      holds = b->check == BST_CHECKED;
     }
-    if (s.verb == "dblclick") {
-      post_mouse(c, at, {{WM_LBUTTONDBLCLK, MK_LBUTTON}});
-    } else {
-      post_click(c, at, s.verb == "rclick", modifiers);
-    }
+    actual = "not checked";
+  }
+  if (holds) return Outcome::Done;
+  error = "control " + std::to_string(id) + " of " + window_name(top) + ": expected " + kind +
+          (kind == "text" ? " \"" + a[2] + "\"" : "") + ", but " + actual;
+  return Outcome::Waiting;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_wait(StepRun& run) {
+  UiThread& t = run.thread;
+  const auto& a = run.step.args;
+  bool may_wait = run.may_wait;
+  long long n = 0;
+  parse_int(a[0], n);
+  uint64_t now = time_source().now_ms();
+  if (!wait_started_) {
+    wait_started_ = true;
+    wait_until_ = now + static_cast<uint64_t>(n);
+  }
+  if (now >= wait_until_) {
+    wait_started_ = false;
     return Outcome::Done;
   }
-  if (s.verb == "move") {
-    post_mouse(c, centre(c), {{WM_MOUSEMOVE, 0}});
+  if (!may_wait) return Outcome::Waiting;
+  uint64_t due = NextTimerDue(t);
+  time_source().advance_to(std::min(due, wait_until_));
+  if (time_source().now_ms() >= wait_until_) {
+    wait_started_ = false;
     return Outcome::Done;
   }
-  if (s.verb == "tick" || s.verb == "untick") {
-    bool want = s.verb == "tick";
-    bool is_list = dynamic_cast<ListViewModel*>(c->control.get()) || dynamic_cast<TreeViewModel*>(c->control.get());
-    if (is_list && a.size() < 2) {
-      error = "'" + s.verb + "' on list " + a[0] + " needs a row";
+  return Outcome::Waiting;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_answer(StepRun& run) {
+  Window* top = run.top;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  int want = answer_id(a[0]);
+  const MessageBoxInfo* box = top ? MessageBoxFor(top->handle) : nullptr;
+  if (box) {
+    if (std::find(box->buttons.begin(), box->buttons.end(), want) == box->buttons.end()) {
+      error = "message box \"" + utf8(box->caption) + "\": \"" + utf8(box->text) + "\" has no " + a[0] + " button";
       return Outcome::Failed;
     }
-    if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
-      int row = list_row(c, a[1]);
-      if (row < 0 || row >= static_cast<int>(lv->rows.size())) {
-        error = "list " + a[0] + " has no row " + a[1];
-        return Outcome::Failed;
-      }
-      bool checked = ((lv->rows[static_cast<size_t>(row)].state & LVIS_STATEIMAGEMASK) >> 12) == 2;
-      if (checked != want) {
-        RECT r = lv->row_rect(*c, row);
-        post_click(c, {5, (r.top + r.bottom) / 2}, false);
-      }
-      return Outcome::Done;
-    }
-    if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
-      TreeNode* node = tree_path(*tv, a[1]);
-      if (!node) {
-        error = "tree " + a[0] + " has no item " + a[1];
-        return Outcome::Failed;
-      }
-      bool checked = ((node->state & TVIS_STATEIMAGEMASK) >> 12) == 2;
-      RECT r = tv->state_icon_rect(*c, node);
-      if (r.right == 0) {
-        error = "tree item " + a[1] + " is not shown (expand its parent first)";
-        return Outcome::Failed;
-      }
-      if (checked != want) post_click(c, {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, false);
-      return Outcome::Done;
-    }
-    if (auto* b = dynamic_cast<ButtonModel*>(c->control.get())) {
-      if ((b->check == BST_CHECKED) != want) post_click(c, centre(c), false);
-      return Outcome::Done;
-    }
-    error = "control " + a[0] + " has no check boxes";
+    log("answer " + a[0]);
+    EndPickerOrBox(top->handle, want);
+    return Outcome::Done;
+  }
+  if (top && PickerFor(top->handle) && (want == IDCANCEL || want == IDOK)) {
+    EndPickerOrBox(top->handle, want);
+    return Outcome::Done;
+  }
+  error = "no message box to answer; open: " + window_name(top);
+  return Outcome::Waiting;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_choose(StepRun& run) {
+  Window* top = run.top;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  if (top && PickerFor(top->handle)) {
+    log("choose \"" + a[0] + "\"");
+    ChooseInPicker(top->handle, platform::to_utf16(a[0]));
+    return Outcome::Done;
+  }
+  error = "no file or folder dialog to choose in; open: " + window_name(top);
+  return Outcome::Waiting;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_screenshot(StepRun& run) {
+  Window* top = run.top;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  if (!top) {
+    error = "no window to take a picture of";
     return Outcome::Failed;
   }
-  if (s.verb == "select") {
+  std::string path = a[0];
+  if (!options_.screenshots_dir.empty() && !path.empty() && path[0] != '/')
+    path = options_.screenshots_dir + "/" + path;
+  std::string why;
+  if (!SaveWindowPicture(*top, path, &why)) {
+    error = why;
+    return Outcome::Failed;
+  }
+  log("screenshot " + path);
+  return Outcome::Done;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_device(StepRun& run) {
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  long long n = 0;
+  parse_int(a[1], n);
+  bool arrive = a[0] == "arrive";
+  log(std::string("device ") + (arrive ? "arrive " : "remove ") + std::to_string(n));
+  if (options_.device_hook) {
+    std::string why;
+    if (!options_.device_hook(arrive, static_cast<int>(n), &why)) {
+      error = "device " + a[0] + " " + a[1] + ": " + why;
+      return Outcome::Failed;
+    }
+  } else {
+    BroadcastDeviceChange(arrive ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE, 0);
+  }
+  return Outcome::Done;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_key(StepRun& run) {
+  UiThread& t = run.thread;
+  Window* top = run.top;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  UINT vk = key_code(a[0]);
+  HWND target = t.focus ? t.focus : (top ? top->handle : nullptr);
+  if (!target) {
+    error = "no window takes the key";
+    return Outcome::Failed;
+  }
+  // Bit 0 of a Tab's lParam asks the dialog for Shift+Tab; a scripted
+  // `key tab` moves forwards like the Tab key alone.
+  LPARAM flags = vk == VK_TAB ? 0 : 1;
+  PostInputMessage(target, WM_KEYDOWN, vk, flags);
+  PostInputMessage(target, WM_KEYUP, vk, flags);
+  return Outcome::Done;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_menu(StepRun& run) {
+  Window* top = run.top;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  UINT command = static_cast<UINT>(id_arg(a, 0));
+  if (TrackedMenu* tracked = CurrentTrackedMenu(); tracked && top && top->class_name == u"#32768") {
+    Menu* m = FindMenu(tracked->menu);
+    MenuItem* item = m ? m->find(command, MF_BYCOMMAND) : nullptr;
+    if (!item) {
+      error = "the popup menu has no item " + a[0];
+      return Outcome::Failed;
+    }
+    if (item->flags & (MF_GRAYED | MF_DISABLED)) {
+      error = "menu item " + a[0] + " is disabled";
+      return Outcome::Failed;
+    }
+    tracked->chosen = command;
+    if (auto* loop = reinterpret_cast<ModalLoop*>(top->user_data)) loop->ended = true;
+    return Outcome::Done;
+  }
+  if (!top) {
+    error = "no window has menu item " + a[0];
+    return Outcome::Failed;
+  }
+  HMENU popup = nullptr;
+  int where = MenuOwningCommand(*top, command, &popup);
+  if (!where) {
+    error = window_name(top) + " has no menu item " + a[0];
+    return Outcome::Failed;
+  }
+  HWND h = top->handle;
+  SendMessageW(h, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELONG(0, where == 2));
+  // The pop-up opens: its owner-drawn and callback pictures are drawn.
+  DrawPopupMenu(h, popup);
+  Menu* m = FindMenu(popup);
+  MenuItem* item = m ? m->find(command, MF_BYCOMMAND) : nullptr;
+  if (!item || (item->flags & (MF_GRAYED | MF_DISABLED))) {
+    error = "menu item " + a[0] + " is disabled";
+    return Outcome::Failed;
+  }
+  if (where == 2)
+    PostMessageW(h, WM_SYSCOMMAND, command, 0);
+  else
+    PostMessageW(h, WM_COMMAND, command, 0);
+  return Outcome::Done;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_click(StepRun& run) {
+  Window* c = run.control;
+  const auto& a = run.step.args;
+  const ScriptStep& s = run.step;
+  std::string& error = run.error;
+  int id = id_arg(a, 0);
+  POINT at = centre(c);
+  // Optional words after the id: a point "X Y" of the control's client
+  // area (or, for rclick, a list row), then "shift".
+  std::vector<std::string> rest(a.begin() + 1, a.end());
+  WPARAM modifiers = 0;
+  if (!rest.empty() && rest.back() == "shift") {
+    modifiers = MK_SHIFT;
+    rest.pop_back();
+  }
+  if (rest.size() == 2) {
+    long long x = 0, y = 0;
+    if (!parse_int(rest[0], x) || !parse_int(rest[1], y)) {
+      error = "bad point '" + rest[0] + " " + rest[1] + "'";
+      return Outcome::Failed;
+    }
+    RECT r = c->client_rect();
+    // A hidden control only places the point, which may lie beyond it.
+    if (c->showing() && (x < r.left || y < r.top || x >= r.right || y >= r.bottom)) {
+      error = "point " + rest[0] + "," + rest[1] + " lies outside control " + std::to_string(id);
+      return Outcome::Failed;
+    }
+    at = {static_cast<LONG>(x), static_cast<LONG>(y)};
+  } else if (rest.size() > 2 || (rest.size() == 1 && s.verb == "click")) {
+    error = s.verb + " takes a point X Y" + (s.verb == "rclick" ? " or a ROW" : "") + ", then \"shift\"";
+    return Outcome::Failed;
+  } else if (s.verb == "rclick" && rest.size() == 1) {
+    int row = list_row(c, rest[0]);
     if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
-      int row = list_row(c, a[1]);
-      if (row < 0 || row >= static_cast<int>(lv->rows.size())) {
-        error = "list " + a[0] + " has no row " + a[1];
-        return Outcome::Failed;
-      }
       RECT r = lv->row_rect(*c, row);
-      post_click(c, {std::min<LONG>(40, r.right - 1), (r.top + r.bottom) / 2}, false);
-      return Outcome::Done;
+      at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     }
-    if (auto* lb = dynamic_cast<ListBoxModel*>(c->control.get())) {
-      int row = list_row(c, a[1]);
-      if (row < 0 || row >= static_cast<int>(lb->items.size())) {
-        error = "list " + a[0] + " has no item " + a[1];
-        return Outcome::Failed;
-      }
-      lb->current = row;
-      NotifyWindowRepainted(*c);
-      HWND handle = c->handle;
-      NotifyParentCommand(*c, c->kind == WindowKind::ComboBox ? CBN_SELCHANGE : LBN_SELCHANGE);
-      // A drop-down combo's field takes the picked text after the
-      // notification, as on the platform (the handler still reads the old text).
-      if (Window* still = FindWindowModel(handle)) lb->show_current(*still);
-      return Outcome::Done;
-    }
-    if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
-      TreeNode* node = tree_path(*tv, a[1]);
-      if (!node) {
-        error = "tree " + a[0] + " has no item " + a[1];
-        return Outcome::Failed;
-      }
-      tv->select(*c, node, TVC_BYMOUSE);
-      return Outcome::Done;
-    }
-    if (auto* sl = dynamic_cast<SliderModel*>(c->control.get())) {
-      if (!parse_int(a[1], n)) {
-        error = "'" + a[1] + "' is not a slider position";
-        return Outcome::Failed;
-      }
-      sl->drag_to(*c, static_cast<int>(n));
-      return Outcome::Done;
-    }
-    error = "control " + a[0] + " has nothing to select";
+  }
+  if (s.verb == "dblclick") {
+    post_mouse(c, at, {{WM_LBUTTONDBLCLK, MK_LBUTTON}});
+  } else {
+    post_click(c, at, s.verb == "rclick", modifiers);
+  }
+  return Outcome::Done;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_move(StepRun& run) {
+  Window* c = run.control;
+  post_mouse(c, centre(c), {{WM_MOUSEMOVE, 0}});
+  return Outcome::Done;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_tick(StepRun& run) {
+  Window* c = run.control;
+  const auto& a = run.step.args;
+  const ScriptStep& s = run.step;
+  std::string& error = run.error;
+  bool want = s.verb == "tick";
+  bool is_list = dynamic_cast<ListViewModel*>(c->control.get()) || dynamic_cast<TreeViewModel*>(c->control.get());
+  if (is_list && a.size() < 2) {
+    error = "'" + s.verb + "' on list " + a[0] + " needs a row";
     return Outcome::Failed;
   }
-  if (s.verb == "expand") {
-    auto* tv = dynamic_cast<TreeViewModel*>(c->control.get());
-    TreeNode* node = tv ? tree_path(*tv, a[1]) : nullptr;
+  if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
+    int row = list_row(c, a[1]);
+    if (row < 0 || row >= static_cast<int>(lv->rows.size())) {
+      error = "list " + a[0] + " has no row " + a[1];
+      return Outcome::Failed;
+    }
+    bool checked = ((lv->rows[static_cast<size_t>(row)].state & LVIS_STATEIMAGEMASK) >> 12) == 2;
+    if (checked != want) {
+      RECT r = lv->row_rect(*c, row);
+      post_click(c, {5, (r.top + r.bottom) / 2}, false);
+    }
+    return Outcome::Done;
+  }
+  if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
+    TreeNode* node = tree_path(*tv, a[1]);
     if (!node) {
       error = "tree " + a[0] + " has no item " + a[1];
       return Outcome::Failed;
     }
-    tv->expand(*c, node, TVE_EXPAND, true);
-    return Outcome::Done;
-  }
-  if (s.verb == "type") {
-    if (!dynamic_cast<EditModel*>(c->control.get()) && c->kind != WindowKind::ComboBox) {
-      error = "control " + a[0] + " takes no typing";
+    bool checked = ((node->state & TVIS_STATEIMAGEMASK) >> 12) == 2;
+    RECT r = tv->state_icon_rect(*c, node);
+    if (r.right == 0) {
+      error = "tree item " + a[1] + " is not shown (expand its parent first)";
       return Outcome::Failed;
     }
-    SetFocus(c->handle);
-    for (char16_t ch : platform::to_utf16(a[1])) PostInputMessage(c->handle, WM_CHAR, ch, 1);
+    if (checked != want) post_click(c, {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, false);
     return Outcome::Done;
   }
-  error = "cannot run " + s.describe();
+  if (auto* b = dynamic_cast<ButtonModel*>(c->control.get())) {
+    if ((b->check == BST_CHECKED) != want) post_click(c, centre(c), false);
+    return Outcome::Done;
+  }
+  error = "control " + a[0] + " has no check boxes";
   return Outcome::Failed;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_select(StepRun& run) {
+  Window* c = run.control;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  long long n = 0;
+  if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
+    int row = list_row(c, a[1]);
+    if (row < 0 || row >= static_cast<int>(lv->rows.size())) {
+      error = "list " + a[0] + " has no row " + a[1];
+      return Outcome::Failed;
+    }
+    RECT r = lv->row_rect(*c, row);
+    post_click(c, {std::min<LONG>(40, r.right - 1), (r.top + r.bottom) / 2}, false);
+    return Outcome::Done;
+  }
+  if (auto* lb = dynamic_cast<ListBoxModel*>(c->control.get())) {
+    int row = list_row(c, a[1]);
+    if (row < 0 || row >= static_cast<int>(lb->items.size())) {
+      error = "list " + a[0] + " has no item " + a[1];
+      return Outcome::Failed;
+    }
+    lb->current = row;
+    NotifyWindowRepainted(*c);
+    HWND handle = c->handle;
+    NotifyParentCommand(*c, c->kind == WindowKind::ComboBox ? CBN_SELCHANGE : LBN_SELCHANGE);
+    // A drop-down combo's field takes the picked text after the
+    // notification, as on the platform (the handler still reads the old text).
+    if (Window* still = FindWindowModel(handle)) lb->show_current(*still);
+    return Outcome::Done;
+  }
+  if (auto* tv = dynamic_cast<TreeViewModel*>(c->control.get())) {
+    TreeNode* node = tree_path(*tv, a[1]);
+    if (!node) {
+      error = "tree " + a[0] + " has no item " + a[1];
+      return Outcome::Failed;
+    }
+    tv->select(*c, node, TVC_BYMOUSE);
+    return Outcome::Done;
+  }
+  if (auto* sl = dynamic_cast<SliderModel*>(c->control.get())) {
+    if (!parse_int(a[1], n)) {
+      error = "'" + a[1] + "' is not a slider position";
+      return Outcome::Failed;
+    }
+    sl->drag_to(*c, static_cast<int>(n));
+    return Outcome::Done;
+  }
+  error = "control " + a[0] + " has nothing to select";
+  return Outcome::Failed;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_expand(StepRun& run) {
+  Window* c = run.control;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  auto* tv = dynamic_cast<TreeViewModel*>(c->control.get());
+  TreeNode* node = tv ? tree_path(*tv, a[1]) : nullptr;
+  if (!node) {
+    error = "tree " + a[0] + " has no item " + a[1];
+    return Outcome::Failed;
+  }
+  tv->expand(*c, node, TVE_EXPAND, true);
+  return Outcome::Done;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_type(StepRun& run) {
+  Window* c = run.control;
+  const auto& a = run.step.args;
+  std::string& error = run.error;
+  if (!dynamic_cast<EditModel*>(c->control.get()) && c->kind != WindowKind::ComboBox) {
+    error = "control " + a[0] + " takes no typing";
+    return Outcome::Failed;
+  }
+  SetFocus(c->handle);
+  for (char16_t ch : platform::to_utf16(a[1])) PostInputMessage(c->handle, WM_CHAR, ch, 1);
+  return Outcome::Done;
 }
 
 namespace {
@@ -782,7 +868,8 @@ IdleResult HeadlessDriver::wait(UiThread& t) {
     Outcome o = step_once(true);
     if (o == Outcome::Done) return IdleResult::Retry;
     const ScriptStep& step = script_.steps[next_];
-    if (step.verb == "wait") return IdleResult::Retry;
+    const Verb* verb = FindVerb(step.verb);
+    if (verb && (verb->flags & kPassesTime)) return IdleResult::Retry;
     // Waiting for something: let time pass up to the budget.
     uint64_t now = time_source().now_ms();
     if (waiting_since_ == UINT64_MAX) waiting_since_ = now;
@@ -820,7 +907,9 @@ IdleResult HeadlessDriver::wait(UiThread& t) {
 void HeadlessDriver::peek_idle(UiThread&) {
   // A message pump inside a long operation: run steps that act at once
   // (a Cancel click), never ones that need time to pass.
-  if (finished() || script_.steps[next_].verb == "wait") return;
+  if (finished()) return;
+  const Verb* verb = FindVerb(script_.steps[next_].verb);
+  if (verb && (verb->flags & kPassesTime)) return;
   step_once(false);
 }
 
@@ -829,7 +918,8 @@ HeadlessDriver::Outcome HeadlessDriver::step_once(bool may_wait) {
   // whose loops run the steps after them.
   size_t index = next_;
   ScriptStep step = script_.steps[index];
-  bool action = step.verb != "expect" && step.verb != "wait";
+  const Verb* verb = FindVerb(step.verb);
+  bool action = verb && (verb->flags & kAction);
   if (action) {
     ++next_;
     waiting_since_ = UINT64_MAX;

@@ -107,6 +107,42 @@ struct DriverOptions {
 
 class HeadlessDriver : public LoopBackend {
  public:
+  enum class Outcome { Done, Waiting, Failed };
+
+  // A step being run: the step, the thread, the innermost window and, for
+  // verbs that act on a control, the control its first word names.
+  struct StepRun {
+    const ScriptStep& step;
+    UiThread& thread;
+    Window* top = nullptr;
+    Window* control = nullptr;
+    bool may_wait = false;  // time may pass (the idle loop, not a peek)
+    std::string& error;     // why the step waits or failed
+  };
+
+  // How a verb behaves, besides its handler.
+  enum VerbFlags : unsigned {
+    kAction = 1,         // counts as done before it runs (its handler may open dialogs)
+    kOnControl = 2,      // acts on the control its first word names
+    kInMessageBox = 4,   // allowed while a message box is open
+    kPassesTime = 8,     // lets virtual time pass; never run from a peek
+    kPointMayHide = 16,  // with a point, the control may be hidden: it only places the point
+  };
+
+  // One row of the verb table: the script parser checks the argument counts
+  // and the words (`check` returns what is wrong, or nothing), the driver
+  // runs the handler. A new verb is a row and a handler.
+  struct Verb {
+    const char* name;
+    size_t min_args;  // "expect" counts its kind word
+    size_t max_args;
+    std::string (*check)(const std::vector<std::string>& args);
+    Outcome (HeadlessDriver::*run)(StepRun& run);
+    unsigned flags;
+  };
+  // The row for a verb, or null for an unknown one.
+  static const Verb* FindVerb(const std::string& name);
+
   HeadlessDriver(Script script, DriverOptions options);
   ~HeadlessDriver() override;
 
@@ -124,8 +160,22 @@ class HeadlessDriver : public LoopBackend {
   const std::vector<std::string>& log_lines() const { return log_lines_; }
 
  private:
-  enum class Outcome { Done, Waiting, Failed };
   Outcome run_step(const ScriptStep& step, bool may_wait, std::string& error);
+  // The verbs' handlers.
+  Outcome run_expect(StepRun& run);
+  Outcome run_wait(StepRun& run);
+  Outcome run_answer(StepRun& run);
+  Outcome run_choose(StepRun& run);
+  Outcome run_screenshot(StepRun& run);
+  Outcome run_device(StepRun& run);
+  Outcome run_key(StepRun& run);
+  Outcome run_menu(StepRun& run);
+  Outcome run_click(StepRun& run);  // click, rclick, dblclick
+  Outcome run_move(StepRun& run);
+  Outcome run_tick(StepRun& run);  // tick, untick
+  Outcome run_select(StepRun& run);
+  Outcome run_expand(StepRun& run);
+  Outcome run_type(StepRun& run);
   Outcome step_once(bool may_wait);
   [[noreturn]] void fail(const std::string& message);
   void log(const std::string& line);

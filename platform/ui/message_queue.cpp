@@ -8,8 +8,8 @@
 #include <unordered_map>
 
 #include "platform/core/error.h"
-#include "platform/ui/cwnd.h"
 #include "platform/ui/device_events.h"
+#include "platform/ui/window_owner.h"
 #include "platform/ui/time_source.h"
 #include "platform/ui/window.h"
 
@@ -314,17 +314,21 @@ bool RunOnWindowThread(HWND hwnd, const std::function<void()>& job) {
   return run_on_thread(win->thread, job);
 }
 
+namespace {
+std::atomic<ThreadMessageRoute> thread_message_route{nullptr};
+}  // namespace
+
+void SetThreadMessageRoute(ThreadMessageRoute route) { thread_message_route = route; }
+
 bool DispatchThreadMessage(MSG& msg) {
-  CWinThread* thread = AfxGetThread();
-  if (!thread) return false;
-  if (!thread->PreTranslateMessage(&msg)) thread->HandleThreadMessage(msg);
-  return true;
+  ThreadMessageRoute route = thread_message_route;
+  return route && route(msg);
 }
 
 LRESULT CallWindow(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
   Window* win = FindWindowModel(hwnd);
   if (!win) return 0;
-  if (win->object) return win->object->WindowProc(message, w, l);
+  if (win->object) return win->object->OwnerWindowProc(message, w, l);
   if (win->proc) return win->proc(hwnd, message, w, l);
   return DefWindowProcW(hwnd, message, w, l);
 }
@@ -336,7 +340,7 @@ bool PreTranslate(MSG& msg, HWND dialog) {
     chain.push_back(w->handle);
   for (HWND h : chain) {
     Window* w = FindWindowModel(h);
-    if (w && w->object && w->object->PreTranslateMessage(&msg)) return true;
+    if (w && w->object && w->object->OwnerPreTranslate(msg)) return true;
   }
   if (dialog) {
     Window* d = FindWindowModel(dialog);

@@ -7,7 +7,6 @@
 
 #include "platform/core/error.h"
 #include "platform/ui/control_model.h"
-#include "platform/ui/cwnd.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/message_queue.h"
 
@@ -202,7 +201,7 @@ Window* CreateWindowModel(const CreateParams& p) {
   w->control = MakeControlModel(w->kind, *w);
   if (p.object) {
     w->object = p.object;
-    p.object->m_hWnd = w->handle;
+    p.object->OwnerAttached(w->handle);
   }
   for (auto* o : r.observers) o->window_created(*w);
   if (w->visible()) Invalidate(*w, true, false);
@@ -261,12 +260,11 @@ void DestroyWindowModel(Window* w) {
                        thread.input.end());
   }
   if (w->object) {
-    CWnd* obj = w->object;
+    WindowOwner* obj = w->object;
     w->object = nullptr;
-    obj->m_hWnd = nullptr;
-    obj->PostNcDestroy();
+    obj->OwnerDetached(true);
   }
-  if (w->wrapper) w->wrapper->m_hWnd = nullptr;
+  if (w->wrapper) w->wrapper->OwnerDetached(false);
   delete w;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ui/window_owner.h"
 #include "platform/ui/winuser.h"
 
 class CWnd;
@@ -56,8 +57,8 @@ struct Window {
   DWORD ex_style = 0;
   int id = 0;
   int template_id = 0;  // resource id of the dialog it was made from, or 0
-  ::CWnd* object = nullptr;   // the framework object that handles its messages
-  std::unique_ptr<::CWnd> wrapper;  // made on demand for windows without one
+  WindowOwner* object = nullptr;   // the framework object that handles its messages
+  std::unique_ptr<WindowOwner> wrapper;  // made on demand for windows without one
   WNDPROC proc = nullptr;      // raw window procedure, when no object is attached
   std::unique_ptr<ControlModel> control;
   HFONT font = nullptr;
@@ -126,7 +127,7 @@ struct CreateParams {
   int id = 0;
   Window* parent = nullptr;
   Window* owner = nullptr;
-  ::CWnd* object = nullptr;
+  WindowOwner* object = nullptr;
   int template_id = 0;
   DialogRole role = DialogRole::Page;
 };

@@ -1,6 +1,7 @@
 #include "platform/ui/qt/widget_mirror.h"
 
 #include "platform/ui/qt/folder_listing.h"
+#include "platform/ui/qt/mirror_parts.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -42,89 +43,6 @@ namespace platform::ui::qt {
 
 namespace {
 
-constexpr int kMaxDepth = 32;       // nesting of child windows is capped
-constexpr int kMaxMenuDepth = 8;    // and so is that of sub-menus
-const char* const kHwndProperty = "drum_hwnd";
-// Widgets of the view's own (the file pickers' panel) take Qt's input as is.
-const char* const kViewOwnProperty = "drum_view_own";
-constexpr DWORD kListViewTypeMask = 0x3;  // LVS_ICON, LVS_REPORT, LVS_SMALLICON, LVS_LIST
-
-bool is_report(const Window& w) { return (w.style & kListViewTypeMask) == LVS_REPORT; }
-
-QString qs(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
-
-QColor sys_colour(int index) {
-  DWORD c = GetSysColor(index);
-  return QColor(GetRValue(c), GetGValue(c), GetBValue(c));
-}
-
-QColor colour(COLORREF c) { return QColor(GetRValue(c), GetGValue(c), GetBValue(c)); }
-
-// Statics show '&' as a mnemonic marker unless SS_NOPREFIX; "&&" is one '&'.
-QString without_prefix(const std::u16string& text) {
-  std::u16string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == u'&' && i + 1 < text.size()) {
-      ++i;
-    }
-    out.push_back(text[i]);
-  }
-  return qs(out);
-}
-
-
-QPixmap pixmap_of(const QImage* image) { return image ? QPixmap::fromImage(*image) : QPixmap(); }
-
-QIcon image_list_icon(HIMAGELIST list, int index) {
-  const QImage* image = list ? ImageListImage(list, index) : nullptr;
-  return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
-}
-
-// Paints a window's GDI layer, or the dialog face colour before anything
-// was painted. Dialogs, generic windows and owner-drawn buttons use it.
-class LayerWidget : public QWidget {
- public:
-  LayerWidget(HWND hwnd, QWidget* parent) : QWidget(parent), hwnd_(hwnd) {}
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    Window* w = FindWindowModel(hwnd_);
-    if (w && w->layer) {
-      p.drawImage(0, 0, *w->layer);
-    } else {
-      p.fillRect(rect(), sys_colour(COLOR_BTNFACE));
-      if (w && w->control) w->control->draw(*w, p);
-    }
-  }
-
- private:
-  HWND hwnd_;
-};
-
-// Shows what a program painted over a native control (owner drawing,
-// banners drawn on a static); hidden while nothing was painted. Input goes
-// through to the control underneath.
-class LayerOverlay : public QWidget {
- public:
-  LayerOverlay(HWND hwnd, QWidget* parent) : QWidget(parent), hwnd_(hwnd) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAttribute(Qt::WA_NoSystemBackground);
-  }
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    Window* w = FindWindowModel(hwnd_);
-    if (!w || !w->layer) return;
-    QPainter p(this);
-    p.drawImage(0, 0, *w->layer);
-  }
-
- private:
-  HWND hwnd_;
-};
-
 // The Qt window of a top-level model window: closing asks the model.
 class TopLevelWidget : public QWidget {
  public:
@@ -144,25 +62,6 @@ class TopLevelWidget : public QWidget {
 
 enum class ButtonShape { Push, Check, Radio, Group, OwnerDraw };
 
-ButtonShape button_shape(DWORD style) {
-  switch (style & BS_TYPEMASK) {
-    case BS_CHECKBOX:
-    case BS_AUTOCHECKBOX:
-    case BS_3STATE:
-    case BS_AUTO3STATE:
-      return ButtonShape::Check;
-    case BS_RADIOBUTTON:
-    case BS_AUTORADIOBUTTON:
-      return ButtonShape::Radio;
-    case BS_GROUPBOX:
-      return ButtonShape::Group;
-    case BS_OWNERDRAW:
-      return ButtonShape::OwnerDraw;
-    default:
-      return ButtonShape::Push;
-  }
-}
-
 // The style bits that choose the widget class: a change remakes the widget.
 DWORD shape_bits(const Window& w) {
   switch (w.kind) {
@@ -175,47 +74,6 @@ DWORD shape_bits(const Window& w) {
   }
 }
 
-// What the list and tree widgets last showed, to rebuild only on change.
-std::u16string list_view_signature(const ListViewModel& lv) {
-  std::u16string s;
-  for (const auto& c : lv.columns) s += c.text + u'\x1f' + static_cast<char16_t>(c.width & 0xFFFF) + u'\x1e';
-  s += static_cast<char16_t>(lv.ex_style & 0xFFFF);
-  s += u'\x1d';
-  for (const auto& r : lv.rows) {
-    for (const auto& t : r.texts) s += t + u'\x1f';
-    s += static_cast<char16_t>(r.state & 0xFFFF);
-    s += static_cast<char16_t>(r.image & 0xFFFF);
-    s += static_cast<char16_t>(r.drawn_text & 0xFFFF);
-    s += static_cast<char16_t>(r.drawn_text >> 16);
-    s += static_cast<char16_t>(r.drawn_back & 0xFFFF);
-    s += static_cast<char16_t>(r.drawn_back >> 16);
-    s += u'\x1e';
-  }
-  return s;
-}
-
-std::u16string tree_signature(const TreeViewModel& tv) {
-  std::u16string s;
-  // Visible rows carry expansion; hidden descendants are built too, so walk all.
-  std::vector<std::pair<const TreeNode*, int>> stack{{&tv.root, 0}};
-  size_t guard = 0;
-  while (!stack.empty() && ++guard < 1000000) {
-    auto [n, depth] = stack.back();
-    stack.pop_back();
-    s += static_cast<char16_t>(depth) + n->text + static_cast<char16_t>(n->state & 0xFFFF) +
-         static_cast<char16_t>(n->image & 0xFFFF) + static_cast<char16_t>(n->children_flag & 0xFFFF) +
-         (n == tv.selected ? u'*' : u'-');
-    if (depth >= 64) continue;
-    for (auto it = n->children.rbegin(); it != n->children.rend(); ++it) stack.push_back({*it, depth + 1});
-  }
-  return s;
-}
-
-std::u16string list_signature(const ListBoxModel& lb) {
-  std::u16string s;
-  for (const auto& i : lb.items) s += i.text + u'\x1f';
-  return s;
-}
 
 std::u16string menu_signature(HMENU handle, int depth) {
   Menu* m = FindMenu(handle);
@@ -252,59 +110,8 @@ bool takes_typing(const Window* w) {
   return w && (w->kind == WindowKind::Edit || w->kind == WindowKind::RichEdit || w->kind == WindowKind::ComboBox);
 }
 
-// A list view in icon or list style: the large pictures in icon style, the
-// small ones otherwise; check boxes and the selection as the model has them.
-void fill_icon_list(QListWidget& list, const Window& w, const ListViewModel& model) {
-  QSignalBlocker block(&list);
-  list.clear();
-  bool large = (w.style & kListViewTypeMask) == LVS_ICON;
-  HIMAGELIST images = model.images[large ? LVSIL_NORMAL : LVSIL_SMALL];
-  bool checks = (model.ex_style & LVS_EX_CHECKBOXES) != 0;
-  QListWidgetItem* selected = nullptr;
-  for (const auto& row : model.rows) {
-    auto* item = new QListWidgetItem(row.texts.empty() ? QString() : qs(row.texts.front()), &list);
-    QIcon icon = image_list_icon(images, row.image);
-    if (!icon.isNull()) item->setIcon(icon);
-    if (checks) item->setCheckState(((row.state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? Qt::Checked : Qt::Unchecked);
-    if (row.drawn_text != CLR_NONE) item->setForeground(colour(row.drawn_text));
-    if (row.drawn_back != CLR_NONE) item->setBackground(colour(row.drawn_back));
-    if (row.state & LVIS_SELECTED) selected = item;
-  }
-  if (selected) list.setCurrentItem(selected);
-}
 
 }  // namespace
-
-struct WidgetMirror::Entry {
-  HWND hwnd = nullptr;
-  HWND parent = nullptr;
-  WindowKind kind = WindowKind::Generic;
-  DWORD shape = 0;
-  QPointer<QWidget> top;      // top-level windows: the Qt window
-  QPointer<QWidget> widget;   // the client area or the control
-  QPointer<QWidget> overlay;  // painted layer over a native control
-  QPointer<QMenuBar> menu_bar;
-  std::u16string signature;
-  std::u16string menu_sig;
-  HMENU menu = nullptr;
-  HICON small_icon = nullptr;
-  HICON big_icon = nullptr;
-  qint64 icon_key = 0;  // the button picture last shown
-  // File and folder pickers: the path field, OK and status the view adds.
-  QPointer<QLineEdit> picker_path;
-  QPointer<QPushButton> picker_ok;
-  QPointer<QLabel> picker_status;
-  std::u16string picker_selection;
-  // File dialogs browse the simulated PC: the folder shown ("" for the
-  // drives), its entries and the filter that chooses the files.
-  QPointer<QLabel> browse_label;
-  QPointer<QListWidget> browse_list;
-  QPointer<QComboBox> browse_filter;
-  std::u16string browse_folder;
-  // Rich edits: the colours the parent chose when the control last painted.
-  RichEditModel::Colours rich_colours;
-  bool rich_colours_known = false;
-};
 
 WidgetMirror::WidgetMirror(MirrorMode mode) : mode_(mode), thread_(&CurrentUiThread()) {
   AddWindowObserver(this);
@@ -524,147 +331,16 @@ WidgetMirror::Entry& WidgetMirror::make_entry(Window& w) {
       make_picker_panel(*e, w, widget);
   } else {
     switch (w.kind) {
-      case WindowKind::Static: {
-        DWORD type = w.style & SS_TYPEMASK;
-        if (type == SS_ETCHEDHORZ || type == SS_ETCHEDFRAME || type == SS_BLACKFRAME) {
-          auto* f = new QFrame(parent_widget);
-          f->setFrameShape(type == SS_ETCHEDHORZ ? QFrame::HLine : QFrame::Box);
-          f->setFrameShadow(type == SS_BLACKFRAME ? QFrame::Plain : QFrame::Sunken);
-          widget = f;
-        } else if (type == SS_BLACKRECT || type == SS_GRAYRECT || type == SS_WHITERECT || type == SS_OWNERDRAW) {
-          widget = new LayerWidget(w.handle, parent_widget);
-        } else {
-          // Filled or transparent as the parent says (see update_control).
-          widget = new QLabel(parent_widget);
-        }
-        break;
-      }
-      case WindowKind::Button:
-        switch (button_shape(w.style)) {
-          case ButtonShape::Check: widget = new QCheckBox(parent_widget); break;
-          case ButtonShape::Radio: {
-            auto* r = new QRadioButton(parent_widget);
-            r->setAutoExclusive(false);  // the model keeps the group
-            widget = r;
-            break;
-          }
-          case ButtonShape::Group: widget = new QGroupBox(parent_widget); break;
-          case ButtonShape::OwnerDraw: widget = new LayerWidget(w.handle, parent_widget); break;
-          case ButtonShape::Push: widget = new QPushButton(parent_widget); break;
-        }
-        break;
-      case WindowKind::Edit:
-        if (w.style & ES_MULTILINE) {
-          auto* t = new QTextEdit(parent_widget);
-          t->setAcceptRichText(false);
-          widget = t;
-        } else {
-          widget = new QLineEdit(parent_widget);
-        }
-        break;
-      case WindowKind::RichEdit: {
-        auto* t = new QTextEdit(parent_widget);
-        // A border and scroll bars only when the styles ask for them.
-        t->setFrameShape((w.style & WS_BORDER) || (w.ex_style & WS_EX_CLIENTEDGE) ? QFrame::StyledPanel : QFrame::NoFrame);
-        t->setVerticalScrollBarPolicy((w.style & WS_VSCROLL) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-        t->setHorizontalScrollBarPolicy((w.style & WS_HSCROLL) ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
-        widget = t;
-        break;
-      }
-      case WindowKind::ListBox: widget = new QListWidget(parent_widget); break;
-      case WindowKind::ComboBox: {
-        auto* c = new QComboBox(parent_widget);
-        HWND h = w.handle;
-        // A pick in the drop-down is the model's selection change, as the
-        // headless driver's `select` makes it.
-        connect(c, &QComboBox::activated, this, [this, h](int index) {
-          defer(h, [h, index] {
-            auto* model = ModelOf<ComboBoxModel>(h);
-            Window* cw = FindWindowModel(h);
-            if (!model || !cw || index < 0 || index >= static_cast<int>(model->items.size())) return;
-            model->current = index;
-            model->show_current(*cw);
-            NotifyWindowRepainted(*cw);
-            NotifyParentCommand(*cw, CBN_SELCHANGE);
-          });
-        });
-        if (ComboBoxModel::editable(w)) {
-          // Typing goes to Qt's field; each change the user makes is the
-          // model's text at once (so a sync in between keeps it), and the
-          // parent hears of it once Qt has delivered the key.
-          c->setEditable(true);
-          c->setInsertPolicy(QComboBox::NoInsert);
-          c->setCompleter(nullptr);
-          connect(c->lineEdit(), &QLineEdit::textEdited, this, [this, h](const QString& typed) {
-            if (syncing_) return;
-            std::u16string text(reinterpret_cast<const char16_t*>(typed.utf16()), static_cast<size_t>(typed.size()));
-            Window* cw = FindWindowModel(h);
-            if (!cw || cw->text == text) return;
-            defer(h, [h, text] {
-              auto* model = ModelOf<ComboBoxModel>(h);
-              Window* cw = FindWindowModel(h);
-              if (model && cw) model->user_edit(*cw, text);
-            });
-          });
-        }
-        widget = c;
-        break;
-      }
-      case WindowKind::ListView: {
-        if (!is_report(w)) {
-          // Icons in a grid (LVS_ICON), or small icons and texts in rows
-          // or columns (LVS_SMALLICON, LVS_LIST).
-          auto* l = new QListWidget(parent_widget);
-          DWORD type = w.style & kListViewTypeMask;
-          l->setViewMode(type == LVS_ICON ? QListView::IconMode : QListView::ListMode);
-          l->setFlow(type == LVS_LIST ? QListView::TopToBottom : QListView::LeftToRight);
-          l->setWrapping(true);
-          l->setMovement(QListView::Static);
-          l->setResizeMode(QListView::Adjust);
-          l->setSelectionMode(QAbstractItemView::SingleSelection);
-          widget = l;
-          break;
-        }
-        auto* t = new QTreeWidget(parent_widget);
-        t->setRootIsDecorated(false);
-        t->setUniformRowHeights(true);
-        t->setSelectionMode(QAbstractItemView::SingleSelection);
-        widget = t;
-        break;
-      }
-      case WindowKind::TreeView: {
-        auto* t = new QTreeWidget(parent_widget);
-        t->setHeaderHidden(true);
-        t->setColumnCount(1);
-        widget = t;
-        break;
-      }
-      case WindowKind::Progress: {
-        auto* p = new QProgressBar(parent_widget);
-        p->setTextVisible(false);
-        widget = p;
-        break;
-      }
-      case WindowKind::Slider: {
-        auto* s = new QSlider(parent_widget);
-        HWND h = w.handle;
-        // A user's drag or page step ends where Qt put the thumb; the model
-        // then sends the scroll messages of a drag ending there.
-        auto to_model = [this, h](int value) {
-          if (syncing_) return;
-          defer(h, [h, value] {
-            auto* model = ModelOf<SliderModel>(h);
-            Window* sw = FindWindowModel(h);
-            if (model && sw) model->drag_to(*sw, value);
-          });
-        };
-        connect(s, &QSlider::sliderReleased, this, [to_model, s] { to_model(s->value()); });
-        connect(s, &QSlider::valueChanged, this, [to_model, s](int v) {
-          if (!s->isSliderDown()) to_model(v);
-        });
-        widget = s;
-        break;
-      }
+      case WindowKind::Static: widget = make_static(w, parent_widget); break;
+      case WindowKind::Button: widget = make_button(w, parent_widget); break;
+      case WindowKind::Edit: widget = make_edit(w, parent_widget); break;
+      case WindowKind::RichEdit: widget = make_rich_edit(w, parent_widget); break;
+      case WindowKind::ListBox: widget = make_list_box(w, parent_widget); break;
+      case WindowKind::ComboBox: widget = make_combo_box(w, parent_widget); break;
+      case WindowKind::ListView: widget = make_list_view(w, parent_widget); break;
+      case WindowKind::TreeView: widget = make_tree_view(w, parent_widget); break;
+      case WindowKind::Progress: widget = make_progress(w, parent_widget); break;
+      case WindowKind::Slider: widget = make_slider(w, parent_widget); break;
       case WindowKind::Dialog:
       case WindowKind::Generic:
         widget = new LayerWidget(w.handle, parent_widget);
@@ -953,310 +629,18 @@ void WidgetMirror::update_common(Entry& e, Window& w) {
 }
 
 void WidgetMirror::update_control(Entry& e, Window& w, bool repainted) {
-  QWidget* widget = e.widget;
-  HWND self = w.handle;
   switch (w.kind) {
-    case WindowKind::Static: {
-      auto* label = dynamic_cast<QLabel*>(widget);
-      auto* model = dynamic_cast<StaticModel*>(w.control.get());
-      if (!label) break;
-      DWORD type = w.style & SS_TYPEMASK;
-      if (type == SS_BITMAP || type == SS_ICON) {
-        const QImage* image = model ? (type == SS_BITMAP ? BitmapImage(model->bitmap) : IconImage(model->icon)) : nullptr;
-        if (image && (label->pixmap().isNull() || label->pixmap().toImage() != *image)) label->setPixmap(pixmap_of(image));
-        Qt::Alignment image_align = (w.style & SS_CENTERIMAGE) ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignTop;
-        if (label->alignment() != image_align) label->setAlignment(image_align);
-        break;
-      }
-      QString text = (w.style & SS_NOPREFIX) ? qs(w.text) : without_prefix(w.text);
-      if (label->text() != text) label->setText(text);
-      Qt::Alignment h = type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
-      Qt::Alignment align = h | ((w.style & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop);
-      if (label->alignment() != align) label->setAlignment(align);
-      bool wrap = type != SS_LEFTNOWORDWRAP && type != SS_SIMPLE;
-      if (label->wordWrap() != wrap) label->setWordWrap(wrap);
-      // The parent chooses colours through WM_CTLCOLORSTATIC when the label
-      // paints, that is when it was marked for repainting: a transparent
-      // mode or the null brush lets what the parent painted (a banner, a
-      // bitmap background) show through.
-      if (!repainted) break;
-      ParentColours chosen = AskParentColours(w, WM_CTLCOLORSTATIC, GetSysColor(COLOR_BTNFACE));
-      if (!chosen.alive) break;
-      COLORREF text_colour = chosen.text, back = chosen.back;
-      bool transparent = (w.ex_style & WS_EX_TRANSPARENT) != 0 || chosen.transparent;
-      QPalette palette = label->palette();
-      palette.setColor(QPalette::WindowText, colour(text_colour));
-      palette.setColor(QPalette::Window, colour(back));
-      if (palette != label->palette()) label->setPalette(palette);
-      if (label->autoFillBackground() == transparent) label->setAutoFillBackground(!transparent);
-      break;
-    }
-    case WindowKind::Button: {
-      auto* model = dynamic_cast<ButtonModel*>(w.control.get());
-      if (auto* group = dynamic_cast<QGroupBox*>(widget)) {
-        if (group->title() != qs(w.text)) group->setTitle(qs(w.text));
-        break;
-      }
-      auto* button = dynamic_cast<QAbstractButton*>(widget);
-      if (!button || !model) break;
-      if (button->text() != qs(w.text)) button->setText(qs(w.text));
-      const QImage* image = model->bitmap ? BitmapImage(model->bitmap) : model->icon ? IconImage(model->icon) : nullptr;
-      if (image && image->cacheKey() != e.icon_key) {
-        e.icon_key = image->cacheKey();
-        button->setIcon(QIcon(QPixmap::fromImage(*image)));
-        button->setIconSize(image->size());
-      }
-      if (auto* check = dynamic_cast<QCheckBox*>(widget)) {
-        DWORD type = w.style & BS_TYPEMASK;
-        bool tristate = type == BS_3STATE || type == BS_AUTO3STATE;
-        if (check->isTristate() != tristate) check->setTristate(tristate);
-        Qt::CheckState state = model->check == BST_CHECKED ? Qt::Checked
-                               : model->check == BST_INDETERMINATE ? Qt::PartiallyChecked
-                                                                   : Qt::Unchecked;
-        if (check->checkState() != state) {
-          QSignalBlocker block(check);
-          check->setCheckState(state);
-        }
-      } else if (auto* radio = dynamic_cast<QRadioButton*>(widget)) {
-        bool on = model->check == BST_CHECKED;
-        if (radio->isChecked() != on) {
-          QSignalBlocker block(radio);
-          radio->setChecked(on);
-        }
-      } else if (auto* push = dynamic_cast<QPushButton*>(widget)) {
-        bool is_default = (w.style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
-        if (push->isDefault() != is_default) push->setDefault(is_default);
-      }
-      break;
-    }
-    case WindowKind::Edit: {
-      auto* model = dynamic_cast<EditModel*>(w.control.get());
-      QString text = qs(w.text);
-      if (auto* line = dynamic_cast<QLineEdit*>(widget)) {
-        if (line->text() != text) line->setText(text);
-        QLineEdit::EchoMode echo = (w.style & ES_PASSWORD) ? QLineEdit::Password : QLineEdit::Normal;
-        if (line->echoMode() != echo) line->setEchoMode(echo);
-        if (line->isReadOnly() != ((w.style & ES_READONLY) != 0)) line->setReadOnly((w.style & ES_READONLY) != 0);
-        Qt::Alignment align = (w.style & ES_RIGHT) ? Qt::AlignRight : (w.style & ES_CENTER) ? Qt::AlignHCenter : Qt::AlignLeft;
-        if (line->alignment() != (align | Qt::AlignVCenter)) line->setAlignment(align | Qt::AlignVCenter);
-        if (model) {
-          int size = static_cast<int>(w.text.size());
-          int a = std::clamp(model->sel_start, 0, size), b = std::clamp(model->sel_end, 0, size);
-          if (a == b) {
-            if (line->cursorPosition() != b || line->hasSelectedText()) line->setCursorPosition(b);
-          } else if (line->selectionStart() != a || line->selectionLength() != b - a) {
-            line->setSelection(a, b - a);
-          }
-        }
-      } else if (auto* edit = dynamic_cast<QTextEdit*>(widget)) {
-        if (edit->toPlainText() != text) edit->setPlainText(text);
-        if (edit->isReadOnly() != ((w.style & ES_READONLY) != 0)) edit->setReadOnly((w.style & ES_READONLY) != 0);
-      }
-      break;
-    }
-    case WindowKind::RichEdit: {
-      auto* edit = dynamic_cast<QTextEdit*>(widget);
-      auto* model = dynamic_cast<RichEditModel*>(w.control.get());
-      if (!edit || !model) break;
-      // The parent chooses the colours when the control paints (when it was
-      // marked for repainting); they are kept for the passes between.
-      if (repainted || !e.rich_colours_known) {
-        RichEditModel::Colours chosen = model->colours(w);
-        if (!chosen.alive) break;
-        e.rich_colours = chosen;
-        e.rich_colours_known = true;
-      }
-      const RichEditModel::Colours& chosen = e.rich_colours;
-      // Runs of equal format become spans; rebuilt only when text, formats
-      // or colours change.
-      std::u16string sig = w.text;
-      for (const auto& r : model->runs(w)) {
-        sig += u'\x1f' + static_cast<char16_t>(r.start & 0xFFFF) + static_cast<char16_t>(r.length & 0xFFFF) +
-               static_cast<char16_t>(r.format.color & 0xFFFF) + static_cast<char16_t>(r.format.color >> 16) +
-               static_cast<char16_t>(r.format.bold) + static_cast<char16_t>(r.format.italic) +
-               static_cast<char16_t>(r.format.auto_color);
-      }
-      for (COLORREF c : {chosen.background, chosen.auto_text}) {
-        sig += static_cast<char16_t>(c & 0xFFFF);
-        sig += static_cast<char16_t>(c >> 16);
-      }
-      sig += static_cast<char16_t>(chosen.has_background);
-      if (sig == e.signature) break;
-      e.signature = sig;
-      edit->setReadOnly((w.style & ES_READONLY) != 0);
-      edit->clear();
-      // No background (WS_EX_TRANSPARENT, or the parent's null brush or
-      // transparent mode): what lies beneath (the parent's painting, a
-      // banner) shows through around the text.
-      bool transparent = !chosen.has_background;
-      QPalette palette = edit->palette();
-      palette.setColor(QPalette::Base, transparent ? QColor(Qt::transparent) : colour(chosen.background));
-      edit->setPalette(palette);
-      edit->viewport()->setAutoFillBackground(!transparent);
-      edit->setAutoFillBackground(false);
-      QTextCursor cursor(edit->document());
-      for (const auto& r : model->runs(w)) {
-        if (r.start < 0 || r.length <= 0 || static_cast<size_t>(r.start) + static_cast<size_t>(r.length) > w.text.size())
-          continue;
-        QTextCharFormat f;
-        f.setForeground(colour(r.format.auto_color ? chosen.auto_text : r.format.color));
-        f.setFontWeight(r.format.bold ? QFont::Bold : QFont::Normal);
-        f.setFontItalic(r.format.italic);
-        cursor.insertText(qs(w.text.substr(static_cast<size_t>(r.start), static_cast<size_t>(r.length))), f);
-      }
-      break;
-    }
-    case WindowKind::ListBox: {
-      auto* list = dynamic_cast<QListWidget*>(widget);
-      auto* model = dynamic_cast<ListBoxModel*>(w.control.get());
-      if (!list || !model) break;
-      QSignalBlocker block(list);
-      std::u16string sig = list_signature(*model);
-      if (sig != e.signature) {
-        e.signature = sig;
-        list->clear();
-        for (const auto& item : model->items) list->addItem(qs(item.text));
-      }
-      if (list->currentRow() != model->current) list->setCurrentRow(model->current);
-      break;
-    }
-    case WindowKind::ComboBox: {
-      auto* combo = dynamic_cast<QComboBox*>(widget);
-      auto* model = dynamic_cast<ComboBoxModel*>(w.control.get());
-      if (!combo || !model) break;
-      QSignalBlocker block(combo);
-      std::u16string sig = list_signature(*model);
-      if (sig != e.signature) {
-        e.signature = sig;
-        combo->clear();
-        for (const auto& item : model->items) combo->addItem(qs(item.text));
-      }
-      if (combo->currentIndex() != model->current) combo->setCurrentIndex(model->current);
-      // The field shows the model's text; the program's changes echo nothing.
-      if (QLineEdit* field = combo->lineEdit(); field && field->text() != qs(w.text)) {
-        QSignalBlocker block_field(field);
-        field->setText(qs(w.text));
-      }
-      break;
-    }
-    case WindowKind::ListView: {
-      auto* tree = dynamic_cast<QTreeWidget*>(widget);
-      auto* icons = dynamic_cast<QListWidget*>(widget);
-      auto* model = dynamic_cast<ListViewModel*>(w.control.get());
-      if ((!tree && !icons) || !model) break;
-      // Per-row colours come from the parent's custom drawing, asked when
-      // the list paints: when it was marked for repainting or changed.
-      if (repainted && !model->rows.empty()) model->custom_draw(w);
-      Window* still = FindWindowModel(self);
-      model = still ? dynamic_cast<ListViewModel*>(still->control.get()) : nullptr;
-      if (!model) break;
-      std::u16string sig = list_view_signature(*model);
-      if (sig == e.signature) break;
-      e.signature = sig;
-      if (icons) {
-        fill_icon_list(*icons, w, *model);
-        break;
-      }
-      QSignalBlocker block(tree);
-      tree->clear();
-      int columns = std::max<int>(1, static_cast<int>(model->columns.size()));
-      tree->setColumnCount(columns);
-      QStringList headers;
-      for (const auto& c : model->columns) headers << qs(c.text);
-      tree->setHeaderLabels(headers);
-      tree->setHeaderHidden(model->columns.empty());
-      for (int i = 0; i < static_cast<int>(model->columns.size()); ++i) tree->setColumnWidth(i, model->columns[static_cast<size_t>(i)].width);
-      bool checks = (model->ex_style & LVS_EX_CHECKBOXES) != 0;
-      QTreeWidgetItem* selected = nullptr;
-      for (const auto& row : model->rows) {
-        auto* item = new QTreeWidgetItem(tree);
-        for (int c = 0; c < static_cast<int>(row.texts.size()) && c < columns; ++c) {
-          item->setText(c, qs(row.texts[static_cast<size_t>(c)]));
-          int fmt = c < static_cast<int>(model->columns.size()) ? model->columns[static_cast<size_t>(c)].format : LVCFMT_LEFT;
-          item->setTextAlignment(c, fmt == LVCFMT_RIGHT ? Qt::AlignRight | Qt::AlignVCenter
-                                    : fmt == LVCFMT_CENTER ? Qt::AlignHCenter | Qt::AlignVCenter
-                                                           : Qt::AlignLeft | Qt::AlignVCenter);
-          if (row.drawn_text != CLR_NONE) item->setForeground(c, colour(row.drawn_text));
-          if (row.drawn_back != CLR_NONE) item->setBackground(c, colour(row.drawn_back));
-        }
-        if (checks) item->setCheckState(0, ((row.state & LVIS_STATEIMAGEMASK) >> 12) == 2 ? Qt::Checked : Qt::Unchecked);
-        QIcon icon = image_list_icon(model->images[LVSIL_SMALL], row.image);
-        if (!icon.isNull()) item->setIcon(0, icon);
-        if (row.state & LVIS_SELECTED) selected = item;
-      }
-      if (selected) tree->setCurrentItem(selected);
-      break;
-    }
-    case WindowKind::TreeView: {
-      auto* tree = dynamic_cast<QTreeWidget*>(widget);
-      auto* model = dynamic_cast<TreeViewModel*>(w.control.get());
-      if (!tree || !model) break;
-      std::u16string sig = tree_signature(*model);
-      if (sig == e.signature) break;
-      e.signature = sig;
-      QSignalBlocker block(tree);
-      tree->clear();
-      tree->setRootIsDecorated((w.style & (TVS_HASBUTTONS | TVS_LINESATROOT)) != 0);
-      bool checks = (w.style & TVS_CHECKBOXES) != 0;
-      HIMAGELIST state_images = model->images[TVSIL_STATE];
-      QTreeWidgetItem* selected = nullptr;
-      std::function<void(QTreeWidgetItem*, const TreeNode*, int)> add;
-      add = [&](QTreeWidgetItem* into, const TreeNode* n, int depth) {
-        if (depth > 64) return;
-        for (const TreeNode* child : n->children) {
-          auto* item = into ? new QTreeWidgetItem(into) : new QTreeWidgetItem(tree);
-          item->setText(0, qs(child->text));
-          item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(child)));
-          UINT state_image = (child->state & TVIS_STATEIMAGEMASK) >> 12;
-          if (state_images && state_image > 0) {
-            item->setIcon(0, image_list_icon(state_images, static_cast<int>(state_image)));
-          } else if (checks) {
-            item->setCheckState(0, state_image == 2 ? Qt::Checked : Qt::Unchecked);
-          } else {
-            QIcon icon = image_list_icon(model->images[TVSIL_NORMAL], child == model->selected ? child->selected_image : child->image);
-            if (!icon.isNull()) item->setIcon(0, icon);
-          }
-          if (child->state & TVIS_BOLD) {
-            QFont f = tree->font();
-            f.setBold(true);
-            item->setFont(0, f);
-          }
-          if (child->children_flag != 0 && child->children.empty())
-            item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-          if (child == model->selected) selected = item;
-          add(item, child, depth + 1);
-          item->setExpanded((child->state & TVIS_EXPANDED) != 0);
-        }
-      };
-      add(nullptr, &model->root, 0);
-      if (selected) tree->setCurrentItem(selected);
-      break;
-    }
-    case WindowKind::Progress: {
-      auto* bar = dynamic_cast<QProgressBar*>(widget);
-      auto* model = dynamic_cast<ProgressModel*>(w.control.get());
-      if (!bar || !model) break;
-      if (bar->minimum() != model->low || bar->maximum() != model->high) bar->setRange(model->low, std::max(model->low, model->high));
-      int value = std::clamp(model->pos, bar->minimum(), bar->maximum());
-      if (bar->value() != value) bar->setValue(value);
-      break;
-    }
-    case WindowKind::Slider: {
-      auto* slider = dynamic_cast<QSlider*>(widget);
-      auto* model = dynamic_cast<SliderModel*>(w.control.get());
-      if (!slider || !model || slider->isSliderDown()) break;
-      QSignalBlocker block(slider);
-      Qt::Orientation orientation = (w.style & TBS_VERT) ? Qt::Vertical : Qt::Horizontal;
-      if (slider->orientation() != orientation) slider->setOrientation(orientation);
-      QSlider::TickPosition ticks = (w.style & TBS_NOTICKS) ? QSlider::NoTicks : QSlider::TicksBelow;
-      if (slider->tickPosition() != ticks) slider->setTickPosition(ticks);
-      if (slider->minimum() != model->low || slider->maximum() != model->high)
-        slider->setRange(model->low, std::max(model->low, model->high));
-      if (slider->value() != model->pos) slider->setValue(model->pos);
-      break;
-    }
-    default:
-      break;
+    case WindowKind::Static: update_static(e, w, repainted); break;
+    case WindowKind::Button: update_button(e, w); break;
+    case WindowKind::Edit: update_edit(e, w); break;
+    case WindowKind::RichEdit: update_rich_edit(e, w, repainted); break;
+    case WindowKind::ListBox: update_list_box(e, w); break;
+    case WindowKind::ComboBox: update_combo_box(e, w); break;
+    case WindowKind::ListView: update_list_view(e, w, repainted); break;
+    case WindowKind::TreeView: update_tree_view(e, w); break;
+    case WindowKind::Progress: update_progress(e, w); break;
+    case WindowKind::Slider: update_slider(e, w); break;
+    default: break;
   }
 }
 
@@ -1299,6 +683,32 @@ bool WidgetMirror::eventFilter(QObject* watched, QEvent* event) {
   return handle_mouse(*e, *w, mapped, watched, event);
 }
 
+void WidgetMirror::post_mouse(Window& w, QMouseEvent* me, POINT at) {
+  bool right = me->button() == Qt::RightButton;
+  // The message goes where the mouse lands on the model (a plain static
+  // passes it to the window beneath); that window chooses the cursor first,
+  // once Qt has delivered this event.
+  auto post_message = [&](UINT message, WPARAM keys) {
+    MouseHit hit = MouseLanding(w, at);
+    HWND target = hit.window->handle;
+    defer(target, [target, message] {
+      if (Window* tw = FindWindowModel(target)) SetCursorFor(*tw, message);
+    });
+    PostMouseInput(hit, message, keys);
+  };
+  QEvent::Type t = me->type();
+  if (t == QEvent::MouseMove)
+    post_message(WM_MOUSEMOVE, (me->buttons() & Qt::LeftButton) ? MK_LBUTTON : 0);
+  else if (me->button() != Qt::LeftButton && me->button() != Qt::RightButton)
+    return;
+  else if (t == QEvent::MouseButtonPress)
+    post_message(right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON);
+  else if (t == QEvent::MouseButtonRelease)
+    post_message(right ? WM_RBUTTONUP : WM_LBUTTONUP, 0);
+  else if (t == QEvent::MouseButtonDblClick)
+    post_message(right ? WM_RBUTTONDOWN : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON);
+}
+
 bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event) {
   HWND self = w.handle;
   if (event->type() == QEvent::Leave) {
@@ -1317,32 +727,9 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
   QPoint local = source->mapTo(mapped, me->position().toPoint());
   bool right = me->button() == Qt::RightButton;
   QEvent::Type type = event->type();
-  // The message goes where the mouse lands on the model (a plain static
-  // passes it to the window beneath); that window chooses the cursor first,
-  // once Qt has delivered this event.
-  auto post_message = [&](UINT message, WPARAM keys, POINT at) {
-    MouseHit hit = MouseLanding(w, at);
-    HWND target = hit.window->handle;
-    defer(target, [target, message] {
-      if (Window* tw = FindWindowModel(target)) SetCursorFor(*tw, message);
-    });
-    PostMouseInput(hit, message, keys);
-  };
-  auto post_at = [&](QEvent::Type t, POINT at) {
-    if (t == QEvent::MouseMove)
-      post_message(WM_MOUSEMOVE, (me->buttons() & Qt::LeftButton) ? MK_LBUTTON : 0, at);
-    else if (me->button() != Qt::LeftButton && me->button() != Qt::RightButton)
-      return;
-    else if (t == QEvent::MouseButtonPress)
-      post_message(right ? WM_RBUTTONDOWN : WM_LBUTTONDOWN, right ? MK_RBUTTON : MK_LBUTTON, at);
-    else if (t == QEvent::MouseButtonRelease)
-      post_message(right ? WM_RBUTTONUP : WM_LBUTTONUP, 0, at);
-    else if (t == QEvent::MouseButtonDblClick)
-      post_message(right ? WM_RBUTTONDOWN : WM_LBUTTONDBLCLK, right ? MK_RBUTTON : MK_LBUTTON, at);
-  };
   // A disabled control takes nothing itself: the mouse lands beneath it.
   if (!w.enabled()) {
-    post_at(type, {local.x(), local.y()});
+    post_mouse(w, me, {local.x(), local.y()});
     return true;
   }
   if (qobject_cast<QScrollBar*>(source)) return false;
@@ -1351,7 +738,7 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
   if (e.top && mapped == e.top) return false;
 
   if (type == QEvent::MouseMove) {
-    post_at(type, {local.x(), local.y()});
+    post_mouse(w, me, {local.x(), local.y()});
     return false;
   }
   if (me->button() != Qt::LeftButton && me->button() != Qt::RightButton) return true;
@@ -1361,91 +748,11 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
     QWidget* port = view->viewport();
     if (source != port && !port->isAncestorOf(source)) return false;
   }
-  if (w.kind == WindowKind::ListView) {
-    // Rows are found in Qt's layout and clicked where the model has them:
-    // the check box at x 5, the label further right (as `tick` and `select`).
-    // Icon and list styles find the item in Qt's grid the same way.
-    auto* view = dynamic_cast<QAbstractItemView*>(e.widget.data());
-    auto* model = dynamic_cast<ListViewModel*>(w.control.get());
-    if (!view || !model) return true;
-    QPoint in_view = source->mapTo(view->viewport(), me->position().toPoint());
-    QModelIndex index = view->indexAt(in_view);
-    int row = index.isValid() && !index.parent().isValid() ? index.row() : -1;
-    POINT at{local.x(), local.y()};
-    if (row >= 0 && row < static_cast<int>(model->rows.size())) {
-      RECT r = model->row_rect(w, row);
-      QRect text = view->visualRect(index.siblingAtColumn(0));
-      bool on_check = (model->ex_style & LVS_EX_CHECKBOXES) && in_view.x() < text.left() + 20 && !right;
-      at = {on_check ? 5 : std::min<LONG>(40, r.right - 1), (r.top + r.bottom) / 2};
-    } else {
-      // Below the rows: a point where the model has no row either.
-      int y = model->header_height() + model->row_height() * static_cast<int>(model->rows.size()) + 2;
-      at = {local.x(), std::min<int>(y, std::max<int>(w.client_rect().bottom - 1, 0))};
-    }
-    post_at(type, at);
-    return true;
-  }
-  if (w.kind == WindowKind::TreeView) {
-    auto* tree = dynamic_cast<QTreeWidget*>(e.widget.data());
-    auto* model = dynamic_cast<TreeViewModel*>(w.control.get());
-    if (!tree || !model) return true;
-    QPoint in_view = source->mapTo(tree->viewport(), me->position().toPoint());
-    QTreeWidgetItem* item = tree->itemAt(in_view);
-    TreeNode* node = item ? model->node(reinterpret_cast<HTREEITEM>(item->data(0, Qt::UserRole).value<quintptr>())) : nullptr;
-    if (!node) {
-      post_at(type, {local.x(), local.y()});
-      return true;
-    }
-    QRect text = tree->visualItemRect(item);
-    RECT state = model->state_icon_rect(w, node);
-    bool has_state = ((node->state & TVIS_STATEIMAGEMASK) >> 12) != 0;
-    if (type == QEvent::MouseButtonPress && !right && in_view.x() < text.left()) {
-      // The expand button: the user toggles the branch.
-      HTREEITEM h = model->handle_of(node);
-      defer(self, [self, h] {
-        auto* tv = ModelOf<TreeViewModel>(self);
-        Window* tw = FindWindowModel(self);
-        if (TreeNode* n = tv && tw ? tv->node(h) : nullptr)
-          tv->expand(*tw, n, (n->state & TVIS_EXPANDED) ? TVE_COLLAPSE : TVE_EXPAND, true);
-      });
-      return true;
-    }
-    if (has_state && state.right > 0 && !right && in_view.x() < text.left() + 20) {
-      post_at(type, {(state.left + state.right) / 2, (state.top + state.bottom) / 2});
-      return true;
-    }
-    if (type == QEvent::MouseButtonPress && !right) {
-      HTREEITEM h = model->handle_of(node);
-      defer(self, [self, h] {
-        auto* tv = ModelOf<TreeViewModel>(self);
-        Window* tw = FindWindowModel(self);
-        if (TreeNode* n = tv && tw ? tv->node(h) : nullptr) tv->select(*tw, n, TVC_BYMOUSE);
-      });
-      return true;
-    }
-    LONG x = state.right > 0 ? state.right + 6 : 30;
-    post_at(type, {x, (state.top + state.bottom) / 2});
-    return true;
-  }
-  if (w.kind == WindowKind::ListBox && type == QEvent::MouseButtonPress && !right) {
-    // The selection moves as the driver's `select` moves it.
-    auto* list = dynamic_cast<QListWidget*>(e.widget.data());
-    auto* model = dynamic_cast<ListBoxModel*>(w.control.get());
-    post_at(type, {local.x(), local.y()});
-    if (list && model) {
-      int row = list->row(list->itemAt(source->mapTo(list->viewport(), me->position().toPoint())));
-      defer(self, [self, row] {
-        auto* lb = ModelOf<ListBoxModel>(self);
-        Window* lw = FindWindowModel(self);
-        if (!lb || !lw || row < 0 || row >= static_cast<int>(lb->items.size())) return;
-        lb->current = row;
-        NotifyWindowRepainted(*lw);
-        NotifyParentCommand(*lw, LBN_SELCHANGE);
-      });
-    }
-    return true;
-  }
-  post_at(type, {local.x(), local.y()});
+  if (w.kind == WindowKind::ListView) return list_view_mouse(e, w, source, me, local);
+  if (w.kind == WindowKind::TreeView) return tree_view_mouse(e, w, source, me, local);
+  if (w.kind == WindowKind::ListBox && type == QEvent::MouseButtonPress && !right)
+    return list_box_mouse(e, w, source, me, local);
+  post_mouse(w, me, {local.x(), local.y()});
   return true;
 }
 

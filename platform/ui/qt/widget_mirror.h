@@ -13,6 +13,7 @@
 
 #include <QObject>
 #include <QImage>
+#include <QPoint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,6 +25,7 @@
 
 class QIcon;
 class QMenu;
+class QMouseEvent;
 class QWidget;
 
 namespace platform::ui {
@@ -109,6 +111,35 @@ class WidgetMirror : public QObject, public WindowObserver {
   // draws (owner-drawn and callback items); none otherwise.
   QIcon item_picture(HMENU menu, const MenuItem& item);
   bool handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* watched, QEvent* event);
+  // Posts the model's mouse message for a Qt mouse event at `at` (client
+  // coordinates of `w`), to the window the mouse lands on there.
+  void post_mouse(Window& w, QMouseEvent* me, POINT at);
+
+  // Each control kind (mirror_<kind>.cpp): the widget for a new control,
+  // bringing it in line with the model, and a click on it.
+  QWidget* make_static(Window& w, QWidget* parent);
+  void update_static(Entry& e, Window& w, bool repainted);
+  QWidget* make_button(Window& w, QWidget* parent);
+  void update_button(Entry& e, Window& w);
+  QWidget* make_edit(Window& w, QWidget* parent);
+  void update_edit(Entry& e, Window& w);
+  QWidget* make_rich_edit(Window& w, QWidget* parent);
+  void update_rich_edit(Entry& e, Window& w, bool repainted);
+  QWidget* make_list_box(Window& w, QWidget* parent);
+  void update_list_box(Entry& e, Window& w);
+  bool list_box_mouse(Entry& e, Window& w, QWidget* source, QMouseEvent* me, QPoint local);
+  QWidget* make_combo_box(Window& w, QWidget* parent);
+  void update_combo_box(Entry& e, Window& w);
+  QWidget* make_list_view(Window& w, QWidget* parent);
+  void update_list_view(Entry& e, Window& w, bool repainted);
+  bool list_view_mouse(Entry& e, Window& w, QWidget* source, QMouseEvent* me, QPoint local);
+  QWidget* make_tree_view(Window& w, QWidget* parent);
+  void update_tree_view(Entry& e, Window& w);
+  bool tree_view_mouse(Entry& e, Window& w, QWidget* source, QMouseEvent* me, QPoint local);
+  QWidget* make_progress(Window& w, QWidget* parent);
+  void update_progress(Entry& e, Window& w);
+  QWidget* make_slider(Window& w, QWidget* parent);
+  void update_slider(Entry& e, Window& w);
   bool handle_key(Entry& e, Window& w, QEvent* event);
   void drop(HWND hwnd);
   bool shows(const Window& w) const { return w.thread == thread_ || (other_threads_ && other_threads_(w.thread)); }
