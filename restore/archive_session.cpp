@@ -315,8 +315,10 @@ ArchiveResult ArchiveSession::read_at(Member& m, int64_t& position, uint8_t* buf
                          narrow(leaf).c_str(), next.base, vol.end));
     next.end = next.base + next.file->size();
     next.next_base = ParseHeader(raw).next_volume.offset();
+    // `vol` does not survive the push.
+    const bool at_end = position == vol.end;
     m.volumes.push_back(std::move(next));
-    if (position == vol.end) position = m.volumes.back().base + static_cast<int64_t>(kHeaderSize);
+    if (at_end) position = m.volumes.back().base + static_cast<int64_t>(kHeaderSize);
   }
   Volume& vol = m.volumes[v];
   if (position < vol.base || static_cast<int64_t>(n) > vol.end - position)
