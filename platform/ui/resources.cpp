@@ -1,10 +1,12 @@
 #include "platform/ui/resources.h"
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 
 #include "platform/core/ascii_case.h"
+#include "platform/core/error.h"
 
 namespace platform::ui {
 
@@ -79,6 +81,25 @@ const BinaryResource* FindBinaryResource(int type, int id) {
     for (size_t i = 0; i < (*it)->binary_count; ++i)
       if ((*it)->binaries[i].type == type && (*it)->binaries[i].id == id) return &(*it)->binaries[i];
   return nullptr;
+}
+
+const char16_t* FindStringResource(UINT id, size_t* length) {
+  *length = 0;
+  const BinaryResource* block = FindBinaryResource(kStringResource, static_cast<int>(id / 16 + 1));
+  if (!block) return nullptr;
+  size_t at = 0;
+  for (UINT slot = 0;; ++slot) {
+    if (block->size - at < 2 || at > block->size) return nullptr;
+    const size_t n = block->data[at] | (block->data[at + 1] << 8);
+    at += 2;
+    if (n > (block->size - at) / 2) return nullptr;
+    if (slot == id % 16) {
+      if (n == 0) return nullptr;
+      *length = n;
+      return reinterpret_cast<const char16_t*>(block->data + at);
+    }
+    at += n * 2;
+  }
 }
 
 void RegisterNamedResourceTable(const NamedResourceTable* table) {
@@ -218,3 +239,27 @@ std::string FontFamilyFor(const std::u16string& face) {
 }
 
 }  // namespace platform::ui
+
+int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int size) {
+  using namespace platform::ui;
+  size_t n = 0;
+  const char16_t* text = FindStringResource(id, &n);
+  if (!buffer || size < 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (size == 0) {
+    *reinterpret_cast<const char16_t**>(buffer) = text;
+    if (!text) SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND_VALUE);
+    return static_cast<int>(n);
+  }
+  if (!text) {
+    buffer[0] = 0;
+    SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND_VALUE);
+    return 0;
+  }
+  const size_t copied = std::min(n, static_cast<size_t>(size) - 1);
+  std::memcpy(buffer, text, copied * sizeof(char16_t));
+  buffer[copied] = 0;
+  return static_cast<int>(copied);
+}

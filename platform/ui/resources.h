@@ -55,6 +55,7 @@ struct MenuTemplate {
 
 // Resource types of binary resources.
 constexpr int kBitmapResource = 2;
+constexpr int kStringResource = 6;  // a block of 16 strings: block k holds ids 16(k-1)..16k-1
 constexpr int kIconResource = 14;
 constexpr int kVersionResource = 16;
 
@@ -83,6 +84,11 @@ void UnregisterResourceTable(const ResourceTable* table);
 const DialogTemplate* FindDialogTemplate(int id);
 const MenuTemplate* FindMenuTemplate(int id);
 const BinaryResource* FindBinaryResource(int type, int id);
+
+// String `id` of the registered string blocks: its characters (not
+// terminated) and length, or nullptr when no block holds it or its length is
+// 0. A block whose length words run past its end yields nothing past there.
+const char16_t* FindStringResource(UINT id, size_t* length);
 
 // Resources a script names with a text instead of a number. Each part is
 // laid out as in ResourceTable (ids are 0 there), with a parallel array of
@@ -144,3 +150,9 @@ RECT DialogUnitsToPixels(const RECT& units, BaseUnits base);
 std::string FontFamilyFor(const std::u16string& face);
 
 }  // namespace platform::ui
+
+// String `id` into `buffer`: at most size - 1 characters and a terminator;
+// returns the characters copied, 0 when there is no such string (the buffer
+// then holds an empty text). With size 0, `buffer` receives a pointer to the
+// stored characters (read-only, not terminated) and the result is their count.
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size);

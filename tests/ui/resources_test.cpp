@@ -414,6 +414,67 @@ TEST(ResourceScript, NameLengthsAndKinds) {
   }
 }
 
+// String tables: the compiled fixture's strings through LoadStringW, laid out
+// in blocks of 16 as the loader reads them.
+TEST(StringTable, LoadStringReadsEveryBlock) {
+  struct Case {
+    UINT id;
+    std::u16string text;  // empty: no such string
+  };
+  const Case cases[] = {
+      {1, u"first"},
+      {17, u"Hello, \"world\"\tand tab"},
+      {31, u""},  // defined empty: absent, as the loader treats it
+      {0, u""},   // same block, never defined
+      {16, u""},
+      {686, u""},
+      {687, u" Please select the location of Volume. "},
+      {689, u"\u65e5\u672c\u8a9e\u306e\u30c6\u30ad\u30b9\u30c8"},
+      {65535, u"last"},
+      {4000, u""},  // no block at all
+  };
+  for (const auto& c : cases) {
+    WCHAR buffer[64];
+    std::fill(std::begin(buffer), std::end(buffer), u'#');
+    const int n = LoadStringW(nullptr, c.id, buffer, 64);
+    EXPECT_EQ(n, static_cast<int>(c.text.size())) << c.id;
+    EXPECT_EQ(std::u16string(buffer), c.text) << c.id;
+  }
+  // Truncated to the buffer with a terminator; size 0 hands out the stored text.
+  WCHAR small[4];
+  EXPECT_EQ(LoadStringW(nullptr, 17, small, 4), 3);
+  EXPECT_EQ(std::u16string(small), u"Hel");
+  const WCHAR* stored = nullptr;
+  EXPECT_EQ(LoadStringW(nullptr, 687, reinterpret_cast<LPWSTR>(&stored), 0), 39);
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(std::u16string(stored, 39), u" Please select the location of Volume. ");
+  EXPECT_EQ(LoadStringW(nullptr, 4000, reinterpret_cast<LPWSTR>(&stored), 0), 0);
+  EXPECT_EQ(stored, nullptr);
+}
+
+// Bad string tables are among the malformed scripts above.
+TEST(StringTable, BlockLayoutAndDamagedBlocks) {
+  // The block layout itself: block 2 holds ids 16..31, each length-prefixed.
+  const auto blocks = rc::BuildStringBlocks({{16, u"ab"}, {18, u"c"}});
+  ASSERT_EQ(blocks.size(), 1u);
+  EXPECT_EQ(blocks[0].type, 6);
+  EXPECT_EQ(blocks[0].id, 2);
+  const std::vector<uint8_t> expected = {2, 0, 'a', 0, 'b', 0, 0, 0, 1, 0, 'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                         0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(blocks[0].data, expected);
+
+  // A damaged block yields nothing past its end.
+  const unsigned char damaged[] = {1, 0, 'x', 0, 0x50, 0, 'y', 0};
+  const platform::ui::BinaryResource block{6, 300, damaged, sizeof damaged};
+  const platform::ui::ResourceTable table{"damaged_strings", nullptr, 0, nullptr, 0, &block, 1};
+  platform::ui::RegisterResourceTable(&table);
+  WCHAR buffer[8];
+  EXPECT_EQ(LoadStringW(nullptr, 299 * 16, buffer, 8), 1);
+  EXPECT_EQ(LoadStringW(nullptr, 299 * 16 + 1, buffer, 8), 0);
+  EXPECT_EQ(LoadStringW(nullptr, 299 * 16 + 7, buffer, 8), 0);
+  platform::ui::UnregisterResourceTable(&table);
+}
+
 TEST(ResourceScript, CompilerToolRefusesBadInputAndWritesNothing) {
   auto dir = std::filesystem::temp_directory_path() / ("drum_rc_test_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);

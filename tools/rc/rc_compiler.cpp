@@ -670,8 +670,7 @@ class Parser {
     }
     if (is_word("STRINGTABLE")) {
       ++pos_;
-      skip_block();
-      return;
+      return string_table();
     }
     const Token& id_token = peek();
     if (peek(1).kind == Token::Ident) {
@@ -691,6 +690,39 @@ class Parser {
     if (type == "VERSIONINFO") return version(id);
     if (type == "BITMAP" || type == "ICON" || type == "CURSOR") return file_resource(id, type == "BITMAP" ? 2 : type == "ICON" ? 14 : 12, id_token);
     fail_at(id_token, "unsupported resource type '" + type + "'");
+  }
+
+  // STRINGTABLE [options] BEGIN id[,] "text" ... END: strings by number,
+  // each id once in the whole script.
+  void string_table() {
+    while (!at_end() && !is_begin()) {
+      if (is_word("LANGUAGE")) {
+        ++pos_;
+        number("a language");
+        expect_punct(",", "after the language");
+        number("a sub-language");
+      } else if (is_word("CHARACTERISTICS") || is_word("VERSION")) {
+        ++pos_;
+        number("a value");
+      } else {
+        const size_t before = pos_;
+        skip_load_options();
+        if (pos_ == before) fail("expected BEGIN to open the string table, found " + show(peek()));
+      }
+    }
+    expect_begin("the string table");
+    while (!is_end()) {
+      if (at_end()) fail("string table has no END");
+      const Token& id_token = peek();
+      const int id = number("a string id");
+      if (id < 0 || id > 0xFFFF) fail_at(id_token, "string id " + std::to_string(id) + " is out of range 0..65535");
+      accept_punct(",");
+      std::u16string text = string("the string's text");
+      if (text.size() > 0xFFFF) fail_at(id_token, "string " + std::to_string(id) + " is longer than 65535 characters");
+      if (!out_.strings.emplace(id, std::move(text)).second)
+        fail_at(id_token, "string " + std::to_string(id) + " is defined twice");
+    }
+    ++pos_;
   }
 
   void file_resource(const Key& id, int type, const Token&) {
@@ -1098,6 +1130,32 @@ std::vector<uint8_t> BuildVersionBlock(const FixedVersion& f, const std::vector<
   return out;
 }
 
+std::vector<Binary> BuildStringBlocks(const std::map<int, std::u16string>& strings) {
+  std::map<int, std::vector<const std::u16string*>> blocks;
+  for (const auto& [id, text] : strings) {
+    auto& slots = blocks[id / 16 + 1];
+    slots.resize(16, nullptr);
+    slots[id % 16] = &text;
+  }
+  std::vector<Binary> out;
+  for (const auto& [block, slots] : blocks) {
+    Binary b;
+    b.type = kStringResource;
+    b.id = block;
+    for (const std::u16string* text : slots) {
+      const size_t n = text ? text->size() : 0;
+      b.data.push_back(static_cast<uint8_t>(n & 0xFF));
+      b.data.push_back(static_cast<uint8_t>(n >> 8));
+      for (size_t i = 0; i < n; ++i) {
+        b.data.push_back(static_cast<uint8_t>((*text)[i] & 0xFF));
+        b.data.push_back(static_cast<uint8_t>((*text)[i] >> 8));
+      }
+    }
+    out.push_back(std::move(b));
+  }
+  return out;
+}
+
 bool ParseText(const std::string& text, const std::string& path, const std::vector<std::string>& include_dirs,
                ResourceFile& out, Error& error) {
   try {
@@ -1125,6 +1183,7 @@ bool ParseText(const std::string& text, const std::string& path, const std::vect
       if (!unique(-2, m.name, "menu")) return false;
     for (const auto& b : out.binaries)
       if (!unique(b.type, b.name, b.type == 2 ? "bitmap" : b.type == 14 ? "icon" : "resource")) return false;
+    for (auto& block : BuildStringBlocks(out.strings)) out.binaries.push_back(std::move(block));
     return true;
   } catch (ParseFailure& f) {
     error = f.error;
@@ -1233,7 +1292,7 @@ std::string EmitCpp(const ResourceFile& f, const std::string& name) {
   emit_menus("named_menus", named_menus);
   emit_names("menu_names", f.menus, named_menus);
   for (size_t i = 0; i < f.binaries.size(); ++i) {
-    o << "const unsigned char binary" << i << "[] = {";
+    o << "alignas(4) const unsigned char binary" << i << "[] = {";
     const auto& data = f.binaries[i].data;
     for (size_t k = 0; k < data.size(); ++k) {
       if (k % 20 == 0) o << "\n   ";

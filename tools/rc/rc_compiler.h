@@ -1,6 +1,6 @@
 // The resource-script compiler: reads the subset of resource-script syntax
 // the programs use (DIALOG/DIALOGEX with their controls, MENU/MENUEX,
-// VERSIONINFO, BITMAP and ICON file references, #define and #include of a
+// VERSIONINFO, BITMAP and ICON file references, STRINGTABLE blocks, #define and #include of a
 // header with numeric ids, #if/#ifdef blocks; a resource whose id is a word
 // that is not a defined number is named by that word, upper-cased) and writes a C++ source that
 // registers compiled-in tables with platform/ui/resources.h.
@@ -53,8 +53,11 @@ struct Menu {
   std::vector<MenuItem> items;
 };
 
+// Resource type of a block of 16 strings, as LoadStringW reads it.
+constexpr int kStringResource = 6;
+
 struct Binary {
-  int type = 0;  // 2 bitmap, 14 icon, 16 version
+  int type = 0;  // 2 bitmap, 6 string block, 14 icon, 16 version
   int id = 0;
   std::u16string name;  // as for Dialog
   std::vector<uint8_t> data;
@@ -68,7 +71,13 @@ struct ResourceFile {
   std::vector<Menu> menus;
   std::vector<Binary> binaries;
   std::map<std::string, long long> defines;  // what #define and the headers gave
+  std::map<int, std::u16string> strings;      // STRINGTABLE entries by id
 };
+
+// The string blocks of a table: block k (from 1) holds ids 16(k-1)..16k-1,
+// each as a 16-bit length and that many UTF-16 characters (0 for an absent
+// id). ParseText appends them to the binaries.
+std::vector<Binary> BuildStringBlocks(const std::map<int, std::u16string>& strings);
 
 struct Error {
   std::string file;
