@@ -14,6 +14,7 @@
 
 #include "mainapp/clone/clone_commands.h"
 #include "mainapp/partition/partition_manager_dialog.h"
+#include "mainapp/scan/scan_pages.h"
 #include "mainapp/shell/drummet_app.h"
 #include "mainapp/wipe/wipe_commands.h"
 #include "platform/core/text.h"
@@ -109,5 +110,6 @@ int main(int argc, char** argv) {
   RegisterCloneCommands();
   platform::ui::qt::InstallQtView(parsed.options);
   RegisterWipeCommands();
+  RegisterScanCommands();
   return platform::ui::RunWithOptions(theApp, parsed.options);
 }

@@ -3,12 +3,14 @@
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/layout_writer.h"
+#include "mainapp/clone/one_click_copy.h"
 #include "mainapp/clone/plan_application.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "mainapp/shell/duplicate_destination_page.h"
 #include "mainapp/shell/duplicate_page.h"
 #include "mainapp/shell/duplicate_source_page.h"
 #include "mainapp/shell/main_commands.h"
+#include "mainapp/shell/main_dialog.h"
 
 namespace {
 
@@ -32,10 +34,14 @@ INT_PTR RunClonePageWithPlan(CWnd* parent) {
   return RunClonePageModal(parent);
 }
 
+void RunOneClickCopy(CDrummetDlg& dialog) { OnOneClickCopy(&dialog); }
+
 }  // namespace
 
 void RegisterCloneCommands() {
   RunClonePage = &RunClonePageWithPlan;
   if (!shell::FindMainCommand(shell::kCmdDuplicate))
     shell::RegisterMainCommand({shell::kCmdDuplicate, "Duplicate: the quick duplicate pages", &RunQuickDuplicate});
+  if (!shell::FindMainCommand(shell::kCmdOneClick))
+    shell::RegisterMainCommand({shell::kCmdOneClick, "One Click Copy", &RunOneClickCopy});
 }

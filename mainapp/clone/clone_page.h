@@ -18,11 +18,10 @@
 using OptionsPageRunner = void (*)();
 inline OptionsPageRunner RunOptionsPageHook = nullptr;
 
-// The bad-sector pre-scan the run starts when the option is on; the scan
-// sets scanCancelled through its result (true: the scan was cancelled).
-// Null: no scan is run.
-using PreCloneScanRunner = bool (*)(CWnd* page);
-inline PreCloneScanRunner RunPreCloneScanHook = nullptr;
+// The bad-sector pre-scan of the clone's destination (the whole destination
+// disk, or the destination partition in partition mode), run in the scan
+// page's automatic mode. False when there is no destination to scan.
+bool RunPreCloneScan();
 
 class CClone : public CDialog {
  public:

@@ -23,7 +23,10 @@
 #include "mainapp/clone/clone_summary_page.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/layout_writer.h"
+#include "mainapp/clone/prescan.h"
+#include "mainapp/clone/prescan_page.h"
 #include "mainapp/clone/raw_copy.h"
+#include "mainapp/clone/tree_copy.h"
 #include "platform/core/clock.h"
 #include "platform/core/ctime.h"
 #include "platform/core/kobject.h"
@@ -111,7 +114,34 @@ void CopyEntryRaw(CWnd* page, int32_t k, bool verify) {
   }
 }
 
+// The scan target of the pre-scan: the destination partition in partition
+// mode, else the whole destination disk.
+DiskSelectionRecord PreScanTarget() {
+  const int32_t listed = CloneSettings.chosenDestinationDisk;
+  const int32_t physical = ListedPhysicalDisk(listed);
+  if (CloneSettings.partitionMode && DestinationSelection.kind == kSelectionPartition &&
+      DestinationSelection.diskNumber == physical)
+    return DestinationSelection;
+  DiskSelectionRecord target{};
+  target.diskNumber = physical;
+  target.kind = kSelectionWholeDisk;
+  target.driveLetter = u' ';
+  SetSelectionModel(target, DiskContext.listedModel[listed + 1]);
+  const int32_t m = std::max(SectorMultiplierOf(physical), 1);
+  target.sectorCount = DiskContext.listedDiskSize[listed + 1] / static_cast<uint64_t>(m);
+  return target;
+}
+
 }  // namespace
+
+bool RunPreCloneScan() {
+  if (ListedPhysicalDisk(CloneSettings.chosenDestinationDisk) < 0) return false;
+  ScanTarget = PreScanTarget();
+  ScanState.scanAutomatic = 1;
+  CBadSectorScanSummary scan;
+  scan.DoModal();
+  return true;
+}
 
 void CClone::CopySinglePartition(const CString& sourceDrive, const CString& destinationDrive) {
   PumpClonePage(this);
@@ -128,12 +158,11 @@ void CClone::CopySinglePartition(const CString& sourceDrive, const CString& dest
   FolderDepth = 0;
   CloneRunState.currentItemText = u".";
   CloneRunState.copyItemCount = 0;
-  bool ran = false;
-  CopyPartitionByFiles(sourceDrive, destinationDrive, false, &ran);
-  if (ran && CloneSettings.verifyAfterCopy && !CloneRunState.cloneAborted) {
+  CopyPartitionByFiles(sourceDrive, destinationDrive, false);
+  if (CloneSettings.verifyAfterCopy && !CloneRunState.cloneAborted) {
     ShowCloneStatus(this, LookupString(u"IDS_Verifying"));
     CloneRunState.copyDescription = CloneRunState.statusText + u" (" + destinationDrive + u")";
-    CopyPartitionByFiles(sourceDrive, destinationDrive, true, &ran);
+    CopyPartitionByFiles(sourceDrive, destinationDrive, true);
   }
   if (!CloneRunState.cloneAborted) CopyDiskSignatureStage();
 }
@@ -147,7 +176,9 @@ void CClone::RunClone() {
   ResetRunValues();
 
   bool skipToEnd = false;
-  if (CloneSettings.badSectorScan && RunPreCloneScanHook && RunPreCloneScanHook(this)) {
+  // The scan's cancel flag counts only when the scan ran for this run: a
+  // stand-alone scan cancelled earlier must not stop a clone.
+  if (CloneSettings.badSectorScan && RunPreCloneScan() && ScanState.scanCancelled) {
     if (MessageBoxW(m_hWnd, LookupString(u"IDS_SkipScan"), ShellState.messageCaption,
                     MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDYES) {
       CloneRunState.cloneAborted = 1;
@@ -174,6 +205,8 @@ void CClone::RunClone() {
     DiskContext.ioErrorCount = 0;
     CloneRunState.operationStart = CTime::GetCurrentTime().GetTime();
     CloneRunState.cloneRunning = 1;
+    // The file copy shows its progress on this page and keeps it answering.
+    CopyProgressPage = m_hWnd;
     EnableItem(*this, clone_items::kBack, false);
     EnableItem(*this, clone_items::kStart, false);
     RedrawWindow();
@@ -246,6 +279,7 @@ void CClone::RunClone() {
         if (formatFailed) {
           MessageBoxW(m_hWnd, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, MB_ICONEXCLAMATION);
           CloneRunState.cloneRunning = 0;
+          CopyProgressPage = nullptr;
           ReleaseShadowCopy();
           CDialog::OnCancel();
           CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
@@ -263,6 +297,7 @@ void CClone::RunClone() {
         if (!FormatNewPartitions(this, source, destination)) {
           CloneRunState.cloneAborted = 1;
           CloneRunState.cloneRunning = 0;
+          CopyProgressPage = nullptr;
           CDialog::OnCancel();
           CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
           CMirrorProgressSummary summary;
@@ -279,8 +314,7 @@ void CClone::RunClone() {
           const LayoutEntry& e = DiskContext.layoutTable[k];
           if (e.newLengthBytes == 0) continue;
           const CString v = PrepareSourceVolume(k, sourcePhysical);
-          if (v.IsEmpty() || !HasFileLevelCopy()) {
-            if (!v.IsEmpty()) ReleaseShadowCopy();
+          if (v.IsEmpty()) {
             CopyEntryRaw(this, k, verify);
             // Where the source's volume holds the system, the copy is the
             // system partition of the destination.
@@ -316,12 +350,11 @@ void CClone::RunClone() {
           if (description.Find(u"\\Device\\", 1) > 0 || description.Find(u"\\\\?\\", 1) > 0)
             description = CloneRunState.statusText;
           CloneRunState.copyDescription = description;
-          bool ran = false;
-          CopyPartitionByFiles(v, CloneRunState.destinationVolumeText, false, &ran);
+          CopyPartitionByFiles(v, CloneRunState.destinationVolumeText, false);
           if (verify && !CloneRunState.cloneAborted) {
             ShowCloneStatus(this, LookupString(u"IDS_Verifying"));
             CloneRunState.copyDescription = CloneRunState.statusText + u" (" + CloneRunState.destinationVolumeText + u")";
-            CopyPartitionByFiles(v, CloneRunState.destinationVolumeText, true, &ran);
+            CopyPartitionByFiles(v, CloneRunState.destinationVolumeText, true);
           }
           ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
         }
@@ -354,6 +387,7 @@ void CClone::RunClone() {
       DeleteFileW(ShellState.bootFixDrive + u"\\BOOT\\BootFix");
     CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
   }
+  CopyProgressPage = nullptr;
   ReleaseShadowCopy();
   CDialog::OnCancel();
   CMirrorProgressSummary summary;

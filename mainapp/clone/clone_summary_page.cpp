@@ -5,6 +5,7 @@
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/clone_stage_calls.h"
+#include "mainapp/clone/prescan.h"
 #include "mainapp/shell/shutdown_prompt.h"
 #include "mainapp/shell/system_exit.h"
 #include "platform/core/ctime.h"
@@ -17,7 +18,6 @@
 #include "program_support/number_text.h"
 #include "program_support/shell_state.h"
 
-CloneScanResultRecord CloneScanResult;
 uint8_t rawDestinationPrepared = 0;
 
 BEGIN_MESSAGE_MAP(CMirrorProgressSummary, CDialog)
@@ -58,7 +58,7 @@ BOOL CMirrorProgressSummary::OnInitDialog() {
   textFont_.CreateFont(ShellState.textFontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
   if (CWnd* title = GetDlgItem(1003)) title->SetFont(&titleFont_, TRUE);
   if (CWnd* subtitle = GetDlgItem(1004)) subtitle->SetFont(&textFont_, TRUE);
-  const bool scanOnly = CloneScanResult.scanOnlySummary != 0;
+  const bool scanOnly = ScanState.scanOnlySummary != 0;
   SetDlgItemText(1003, scanOnly ? CString(u"Scan Summary") : LookupString(u"IDS_MProgSumH1"));
   SetDlgItemText(1004, scanOnly ? CString(u"Bad Sector Scan Summary") : LookupString(u"IDS_MProgSumH2"));
   for (const Label& l : kLabels) SetDlgItemText(l.id, LookupString(l.key));
@@ -90,11 +90,11 @@ BOOL CMirrorProgressSummary::OnInitDialog() {
   CString scan;
   if (!CloneSettings.badSectorScan) {
     scan = LookupString(u"IDS_NotSelected");
-  } else if (CloneScanResult.scanCancelled) {
+  } else if (ScanState.scanCancelled) {
     scan = LookupString(u"IDS_Aborted");
   } else {
-    scan.Format(u"%d %s %d %s", CloneScanResult.scanErrorCount, LookupString(u"IDS_badsector1").GetString(),
-                CloneScanResult.badSectorCount, LookupString(u"IDS_badsector2").GetString());
+    scan.Format(u"%d %s %d %s", ScanState.scanErrorCount, LookupString(u"IDS_badsector1").GetString(),
+                ScanState.badSectorCount, LookupString(u"IDS_badsector2").GetString());
   }
   SetDlgItemText(1023, scan);
 
@@ -124,7 +124,7 @@ void CMirrorProgressSummary::OnFocusSummary() {
 }
 
 void CMirrorProgressSummary::OnSummaryRestart() {
-  if (CloneRunState.cloneAborted || CloneScanResult.scanCancelled) {
+  if (CloneRunState.cloneAborted || ScanState.scanCancelled) {
     EndDialog(IDCANCEL);
     return;
   }

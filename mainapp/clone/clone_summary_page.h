@@ -7,15 +7,6 @@
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
 
-// The bad-sector scan's results that the summary shows; the scan sets them.
-struct CloneScanResultRecord {
-  uint8_t scanCancelled = 0;
-  int32_t scanErrorCount = 0;
-  int32_t badSectorCount = 0;
-  uint8_t scanOnlySummary = 0;
-};
-extern CloneScanResultRecord CloneScanResult;
-
 // Set by the destination page when it prepared an unformatted destination.
 extern uint8_t rawDestinationPrepared;
 

@@ -1,8 +1,10 @@
 #include "mainapp/clone/layout_writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
@@ -11,6 +13,7 @@
 #include "disk/partition_list.h"
 #include "disk/shadow_copy.h"
 #include "disk/volume_space.h"
+#include "mainapp/clone/bcd_repair.h"
 #include "mainapp/clone/clone_page_items.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
@@ -215,6 +218,37 @@ bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t coun
   return ApplyDriveLayout(disk, layout);
 }
 
+bool WriteSingleEntryLayout(int32_t disk, void* layout) {
+  // The first track of the chosen destination goes (boot code and table).
+  const int32_t chosen = DestinationSelection.diskNumber;
+  if (chosen >= 0 && chosen < kMaxPhysicalDisks) {
+    if (SectorMultiplierOf(chosen) == 0) ReadDiskGeometry(chosen);
+    DiskContext.lastSectorsPerTrack = DiskContext.sectorsPerTrack[chosen];
+    const int32_t m = std::max(SectorMultiplierOf(chosen), 1);
+    int32_t units = std::max(DiskContext.sectorsPerTrack[chosen], m);
+    units = (units + m - 1) / m * m;
+    if (HANDLE h = OpenDiskHandle(chosen)) {
+      std::vector<uint8_t> zeros(static_cast<size_t>(units) * 512, 0);
+      WriteSectorsAt(h, zeros.data(), 0, units);
+      CloseDeviceHandle(h);
+    }
+  }
+  auto* header = static_cast<DRIVE_LAYOUT_INFORMATION_EX*>(layout);
+  if (CloneSettings.systemMigration) header->PartitionCount = static_cast<DWORD>(CloneSettings.migrationPartitionCount);
+  if (header->PartitionCount == 0) header->PartitionCount = 1;
+  const LayoutEntry& e = DiskContext.layoutTable[0];
+  PARTITION_INFORMATION_EX& p = header->PartitionEntry[0];
+  const uint64_t nativeBytes = static_cast<uint64_t>(std::max(SectorMultiplierOf(disk), 1)) * 512;
+  header->PartitionStyle = PARTITION_STYLE_MBR;
+  p.PartitionStyle = PARTITION_STYLE_MBR;
+  p.StartingOffset.QuadPart = static_cast<LONGLONG>(e.newStartBytes);
+  p.PartitionLength.QuadPart = static_cast<LONGLONG>(e.newLengthBytes);
+  p.RewritePartition = TRUE;
+  p.Mbr.HiddenSectors = static_cast<DWORD>(e.newStartBytes / nativeBytes);
+  p.Mbr.PartitionType = 0x0C;
+  return ApplyDriveLayout(disk, layout);
+}
+
 void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinationListed) {
   const int32_t source = ListedPhysicalDisk(sourceListed);
   const int32_t destination = ListedPhysicalDisk(destinationListed);
@@ -240,6 +274,9 @@ void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinati
   int32_t passes = ShellState.winPEMode ? 40 : 20;
   if (IsGptJob()) passes = 5;
 
+  // A conversion to GPT gets its EFI system partition as a ready image,
+  // written before the table that makes it a partition.
+  if (CloneSettings.convertToGpt) WriteEspImage(destination);
   LayoutWriterState.layoutWritten = BuildDestinationLayout(page, destination, layout.get(), count) ? 1 : 0;
   if (!LayoutWriterState.layoutWritten) {
     MessageBoxW(page ? page->GetSafeHwnd() : nullptr, u"Partition Error", nullptr, MB_OK);

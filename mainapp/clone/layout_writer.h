@@ -58,6 +58,13 @@ uint32_t MakeDiskSignature(uint32_t avoid);
 // (GPT, when the layout's is zero). False when the table could not be set.
 bool ApplyDriveLayout(int32_t disk, void* layout);
 
+// A layout of one FAT32 partition (type 0x0C) at layout entry 0's planned
+// place: zeros over the first track of DestinationSelection's disk, then
+// the caller's layout (its count cut to migrationPartitionCount with system
+// migration) with entry 0 set from the plan, written onto `disk`. Not used by
+// the clone run. The result of ApplyDriveLayout.
+bool WriteSingleEntryLayout(int32_t disk, void* layout);
+
 // Turns `layout` (the source disk's layout, `count` entries) into the
 // destination's from the plan in the layout table and writes it.
 bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t count);

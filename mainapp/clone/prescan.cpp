@@ -8,6 +8,7 @@
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "platform/core/clock.h"
+#include "platform/core/ctime.h"
 #include "platform/core/kobject.h"
 #include "platform/storage/ioctl.h"
 #include "platform/ui/controls.h"
@@ -47,12 +48,7 @@ class VolumeLocks {
   std::vector<HANDLE> volumes_;
 };
 
-CString TimeText(uint64_t seconds) {
-  CString text;
-  text.Format(u"%02u:%02u:%02u", static_cast<unsigned>(seconds / 3600), static_cast<unsigned>(seconds / 60 % 60),
-              static_cast<unsigned>(seconds % 60));
-  return text;
-}
+CString TimeText(uint64_t seconds) { return CTimeSpan(static_cast<int64_t>(seconds)).Format(u"%H:%M:%S"); }
 
 void ShowItem(int item, const CString& text) {
   if (ScanProgressPage) SetDlgItemTextW(ScanProgressPage, item, text);
@@ -71,8 +67,9 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
   if (SectorMultiplierOf(disk) == 0) ReadDiskGeometry(disk);
   const int32_t multiplier = SectorMultiplierOf(disk);
   if (multiplier <= 0) return false;
-  const uint64_t start = GetTickCount();
-  CloneRunState.operationStart = static_cast<int64_t>(start / 1000);
+  const uint64_t start = GetTickCount64();
+  // The scan's start, as the clone keeps its own (the result page counts from it).
+  CloneRunState.operationStart = CTime::GetCurrentTime().GetTime();
 
   VolumeLocks locks;
   if (target.startSector == 0) {
@@ -119,7 +116,7 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
       }
       ScanState.failedSectors.push_back(line);
     }
-    const uint64_t seconds = (GetTickCount() - start) / 1000;
+    const uint64_t seconds = (GetTickCount64() - start) / 1000;
     if (pos == 0 || seconds == shownSeconds) continue;
     const uint64_t total = seconds * count / pos;
     if (total >= seconds) remaining = total - seconds;

@@ -1,5 +1,6 @@
 #include "mainapp/clone/registry_repair.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -15,6 +16,9 @@
 namespace {
 
 constexpr const char16_t* kOfflineSystem = u"NewSystem1";
+constexpr const char16_t* kOfflineSoftware = u"NewSoft1";
+constexpr const char16_t* kProfileList = u"\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr DWORD kNameChars = 260;
 
 }  // namespace
 
@@ -74,4 +78,46 @@ bool FixMountedDevices(int32_t destinationListed) {
   }
   RegUnLoadKeyW(HKEY_USERS, kOfflineSystem);
   return written;
+}
+
+int FixProfileImagePaths() {
+  if (CloneRunState.systemDestinationCopy.GetLength() < 2) return 0;
+  EnableTokenPrivilege(u"SeBackupPrivilege");
+  EnableTokenPrivilege(u"SeRestorePrivilege");
+  const CString hive = CloneRunState.systemDestinationCopy + u"\\Windows\\System32\\Config\\SOFTWARE";
+  if (RegLoadKeyW(HKEY_USERS, kOfflineSoftware, hive) != ERROR_SUCCESS) return 0;
+  int changed = 0;
+  const CString listPath = CString(kOfflineSoftware) + kProfileList;
+  HKEY list = nullptr;
+  if (RegOpenKeyExW(HKEY_USERS, listPath, 0, KEY_ALL_ACCESS, &list) == ERROR_SUCCESS) {
+    WCHAR name[kNameChars] = {};
+    for (DWORD index = 0; RegEnumKeyW(list, index, name, kNameChars) == ERROR_SUCCESS; ++index) {
+      if (CString(name).Find(u"S-1-5") < 0) continue;
+      HKEY profile = nullptr;
+      if (RegOpenKeyExW(HKEY_USERS, listPath + u"\\" + name, 0, KEY_ALL_ACCESS, &profile) != ERROR_SUCCESS) continue;
+      WCHAR path[kNameChars] = {};
+      DWORD bytes = sizeof(path) - sizeof(WCHAR);  // room for a terminating zero
+      DWORD type = 0;
+      if (RegQueryValueExW(profile, u"ProfileImagePath", nullptr, &type, reinterpret_cast<BYTE*>(path), &bytes) ==
+              ERROR_SUCCESS &&
+          (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        // The text up to its first zero (the value may or may not hold one).
+        const CString text0(path);
+        CString text = text0.Left(std::min<int>(text0.GetLength(), static_cast<int>(bytes / sizeof(WCHAR))));
+        if (text.Find(u"C:") >= 0) {
+          text.Replace(u"C:", u"%SystemDrive%");
+          if (RegSetValueExW(profile, u"ProfileImagePath", 0, REG_EXPAND_SZ,
+                             reinterpret_cast<const BYTE*>(text.GetString()),
+                             static_cast<DWORD>(text.GetLength() * sizeof(WCHAR))) == ERROR_SUCCESS)
+            ++changed;
+        }
+      }
+      RegFlushKey(profile);
+      RegCloseKey(profile);
+    }
+    RegFlushKey(list);
+    RegCloseKey(list);
+  }
+  RegUnLoadKeyW(HKEY_USERS, kOfflineSoftware);
+  return changed;
 }

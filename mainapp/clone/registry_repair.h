@@ -24,3 +24,10 @@ bool FindGptPartitionId(int32_t physicalDisk, uint64_t startBytes, GUID* partiti
 // unloads it. Changes nothing when the hive cannot be loaded or the new
 // system partition has no GPT unique GUID. True when the value was written.
 bool FixMountedDevices(int32_t destinationListed);
+
+// Loads CloneRunState.systemDestinationCopy + "\Windows\System32\Config\SOFTWARE"
+// as HKEY_USERS\NewSoft1 and, for every profile under "Microsoft\Windows
+// NT\CurrentVersion\ProfileList" whose key name holds "S-1-5", replaces each
+// "C:" of its ProfileImagePath by "%SystemDrive%" (written as REG_EXPAND_SZ),
+// then unloads it. Not used by the clone run. The number of paths changed.
+int FixProfileImagePaths();

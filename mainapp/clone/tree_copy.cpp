@@ -11,10 +11,12 @@
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/partition_range_copy.h"
 #include "platform/core/kobject.h"
 #include "platform/core/show_window.h"
 #include "platform/process/system_info.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
 #include "program_support/language_table.h"
@@ -25,7 +27,6 @@
 #include "program_support/shell_state.h"
 
 HWND CopyProgressPage = nullptr;
-PartitionRangeCopy CopyPartitionRangeRoutine = nullptr;
 
 namespace {
 
@@ -357,8 +358,9 @@ bool CopyPartitionContents(const CString& source, const CString& destination, bo
     RecreateLinks();
     CopyBuffer = {};
     ReadBackBuffer = {};
-  } else if (CopyPartitionRangeRoutine) {
-    copied = CopyPartitionRangeRoutine(source, destination, verify);
+  } else {
+    copied = CopyPartitionRange(CopyProgressPage ? CWnd::FromHandle(CopyProgressPage) : nullptr,
+                                verify ? RawPass::Verify : RawPass::Copy);
   }
   CloneRunState.copiedSectors = CloneRunState.operationSectors;
   CloneRunState.copiedBytes = CloneRunState.operationSectors * 512;

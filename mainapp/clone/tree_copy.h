@@ -29,13 +29,8 @@ extern HWND CopyProgressPage;
 constexpr int kStatusItem = 1117;
 constexpr int kCopiedSizeItem = 1035;
 
-// The raw copy of a partition (by sectors, with verify), used by
-// CopyPartitionContents without basic duplication; set by the raw copy engine.
-using PartitionRangeCopy = bool (*)(const CString& source, const CString& destination, bool verify);
-extern PartitionRangeCopy CopyPartitionRangeRoutine;
-
 // Copies (or verifies) one partition: by files with basic duplication, else
-// through CopyPartitionRangeRoutine (false when none is set). Source: "X:" or
+// by sectors (CopyPartitionRange, the wizard's partition choice). Source: "X:" or
 // a volume or shadow device path without trailing backslash; destination "Y:"
 // or a volume path. Copies the volume label when the copy succeeded.
 bool CopyPartitionContents(const CString& source, const CString& destination, bool verify);

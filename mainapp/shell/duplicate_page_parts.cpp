@@ -16,7 +16,6 @@ namespace {
 
 constexpr int kTitle = 1003;
 constexpr int kSubtitle = 1004;
-constexpr int kDiskList = 1027;
 
 // The letter volume on physical disk `physical` whose start (native sectors
 // times the multiplier) is the partition's start; 0 when there is none.
@@ -47,8 +46,8 @@ void ApplyDuplicateHeader(CDialog& page, DuplicateHeaderFonts& fonts, const char
   page.SetDlgItemText(kSubtitle, caption);
 }
 
-CListCtrl* PrepareDuplicateDiskList(CDialog& page, int columns) {
-  auto* list = dynamic_cast<CListCtrl*>(page.GetDlgItem(kDiskList));
+CListCtrl* PrepareDuplicateDiskList(CDialog& page, int columns, int listId) {
+  auto* list = dynamic_cast<CListCtrl*>(page.GetDlgItem(listId));
   if (!list) return nullptr;
   struct Column {
     const char16_t* key;

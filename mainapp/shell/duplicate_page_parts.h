@@ -22,10 +22,10 @@ struct DuplicateHeaderFonts {
 // The fonts live in `fonts`, which the page keeps.
 void ApplyDuplicateHeader(CDialog& page, DuplicateHeaderFonts& fonts, const char16_t* key);
 
-// Makes list 1027 of the page a check-box list with the disk list images, with the first `columns` of the columns "IDS_LogList1" (130
+// Makes list `listId` (1027 unless given) of the page a check-box list with the disk list images, with the first `columns` of the columns "IDS_LogList1" (130
 // pixels), "IDS_ModelPartition" (180), "IDS_totalsize1" (80, right) and
 // "IDS_UsedSpace" (80, right). Null when the page has no such list.
-CListCtrl* PrepareDuplicateDiskList(CDialog& page, int columns);
+CListCtrl* PrepareDuplicateDiskList(CDialog& page, int columns, int listId = 1027);
 
 enum class CheckBoxChange { None, Ticking, Unticking };
 // What a list change notification does to the row's check box.

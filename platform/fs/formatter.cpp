@@ -224,6 +224,10 @@ bool format_volume(const std::u16string& root, const std::string& kind, const st
     }
   }
   storage::SetMountedVolumes(std::move(table));
+  // The mount manager keeps its own record of each volume and rebuilds the
+  // table from it: it must read the new file system too, or the next
+  // rebuild brings back the old one.
+  if (v.disk_number >= 0) storage::RequestRescan(v.disk_number);
   job.progress(100);
   return true;
 }

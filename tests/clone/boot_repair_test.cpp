@@ -21,12 +21,15 @@
 #include "mainapp/clone/bcd_repair.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/clone/layout_writer.h"
 #include "mainapp/clone/registry_repair.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
 #include "platform/registry/empty_hive.h"
 #include "platform/startup/startup.h"
+#include "platform/storage/ioctl.h"
 #include "platform/storage/volume_api.h"
 #include "program_support/shell_state.h"
 
@@ -224,6 +227,62 @@ TEST_P(BootRepairTest, NoStoreChangesNothing) {
   const auto before = pc.ReadBytes(1, 0, 64 * 1024);
   EXPECT_FALSE(RepairBcd(u"C:")) << "the ESP is still empty";
   EXPECT_EQ(pc.ReadBytes(1, 0, 64 * 1024), before);
+}
+
+// The copied system's SOFTWARE hive: every profile path of a user key
+// ("S-1-5...") that names C: names the system drive instead, as an
+// expandable string; other keys keep theirs. Read back with hivexsh.
+TEST_P(BootRepairTest, ProfilePathsNameTheSystemDrive) {
+  const std::string hive = temp + "/SOFTWARE";
+  platform::registry::EmptyHiveOptions options;
+  options.root_name = "SOFTWARE";
+  ASSERT_EQ(platform::registry::CreateEmptyHive(hive, options), 0);
+  const std::string script =
+      "add Microsoft\ncd Microsoft\nadd Windows NT\ncd Windows NT\nadd CurrentVersion\ncd CurrentVersion\n"
+      "add ProfileList\ncd ProfileList\nadd S-1-5-21-1001\nadd Defaults\ncd S-1-5-21-1001\n"
+      "setval 1\nProfileImagePath\nstring:C:\\Users\\ann\ncd ..\ncd Defaults\n"
+      "setval 1\nProfileImagePath\nstring:C:\\Users\\Default\ncommit\n";
+  std::string out;
+  ASSERT_EQ(Shell("printf '%s' '" + script + "' | hivexsh -w '" + hive + "'", &out), 0) << out;
+  for (const char16_t* folder : {u"C:\\Windows", u"C:\\Windows\\System32", u"C:\\Windows\\System32\\Config"})
+    ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+  PutFile(u"C:\\Windows\\System32\\Config\\SOFTWARE", ReadHostFile(hive));
+  CloneRunState.systemDestinationCopy = u"C:";
+
+  EXPECT_EQ(FixProfileImagePaths(), 1);
+
+  platform::fs::ReleaseAllDrivers();
+  const std::string volume = pc.ExtractVolume(1, systemStart, systemCount, "system.img");
+  ASSERT_EQ(Shell("ntfscat '" + volume + "' /Windows/System32/Config/SOFTWARE > '" + pc.folder() + "/software'"), 0);
+  auto values = [&](const std::string& key) {
+    std::string listing;
+    Shell("printf 'cd Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + key + "\nlsval\n' | hivexsh '" +
+              pc.folder() + "/software'",
+          &listing);
+    return listing;
+  };
+  const std::string user = values("S-1-5-21-1001");
+  EXPECT_NE(user.find("str(2):\"%SystemDrive%\\\\Users\\\\ann\""), std::string::npos) << user;
+  const std::string defaults = values("Defaults");
+  EXPECT_NE(defaults.find("C:\\\\Users\\\\Default"), std::string::npos) << defaults;
+}
+
+// The single FAT32 entry: the first track of the chosen destination zeroed,
+// then one partition of type 0x0C at the planned place, as fdisk reads it.
+TEST_P(BootRepairTest, SingleEntryLayoutWritesOneFat32Partition) {
+  pc.WriteBytes(0, 0, std::string(63 * 512, '\x5A'));
+  DestinationSelection = DiskSelectionRecord{};
+  DestinationSelection.diskNumber = 0;
+  DiskContext.layoutTable[0].newStartBytes = 1 << 20;
+  DiskContext.layoutTable[0].newLengthBytes = 32 << 20;
+  std::vector<uint8_t> layout(kLayoutBufferSize, 0);
+  reinterpret_cast<DRIVE_LAYOUT_INFORMATION_EX*>(layout.data())->PartitionCount = 4;
+  ASSERT_TRUE(WriteSingleEntryLayout(0, layout.data()));
+  const auto rows = disk_fixture::FdiskRows(pc.Image(0), ss, "Start,Sectors,Id");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{std::to_string((1 << 20) / ss), std::to_string((32 << 20) / ss), "c"}));
+  const auto track = pc.ReadBytes(0, 0, 446);
+  EXPECT_EQ(std::count(track.begin(), track.end(), 0x5A), 0) << "the old first track is gone";
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, BootRepairTest, ::testing::Values(512u, 4096u));

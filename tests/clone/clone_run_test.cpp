@@ -8,7 +8,9 @@
 // smaller but sufficient one, and a larger 4096-byte disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -24,6 +26,7 @@
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
+#include "mainapp/clone/prescan.h"
 #include "mainapp/clone/whole_disk_choice.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/core/text.h"
@@ -101,9 +104,9 @@ class CloneRunTest : public ::testing::Test {
   // chosen, the layout table of the source with the plan the planner makes
   // for automatic sizing where every partition keeps its place and size
   // (it fits both destinations).
-  void PrepareWizard(int destination, bool basic, bool verify) {
+  void PrepareWizard(int destination, bool basic, bool verify, int source = 0) {
     DetectSystemAndSpecialDisks();
-    ASSERT_TRUE(RecordWholeDiskChoice(Listed(0), Listed(destination)));
+    ASSERT_TRUE(RecordWholeDiskChoice(Listed(source), Listed(destination)));
     CloneSettings.basicDuplication = basic ? 1 : 0;
     CloneSettings.partitionMode = 0;
     CloneSettings.sizingMode = basic ? SizingMode::Automatic : SizingMode::None;
@@ -111,9 +114,9 @@ class CloneRunTest : public ::testing::Test {
     CloneSettings.badSectorScan = 0;
     CloneSettings.chosenDestinationDisk = Listed(destination);
     std::vector<uint8_t> layout(kLayoutBufferSize);
-    const int32_t count = QueryDriveLayout(0, layout.data());
+    const int32_t count = QueryDriveLayout(source, layout.data());
     ASSERT_GE(count, 2);
-    FillLayoutTable(0, layout.data(), count);
+    FillLayoutTable(source, layout.data(), count);
     for (int32_t i = 0; i < count; ++i) {
       LayoutEntry& e = DiskContext.layoutTable[i];
       e.newStartBytes = e.startBytes;
@@ -125,26 +128,7 @@ class CloneRunTest : public ::testing::Test {
 
   // Runs the clone page: Start, the result message, the summary with the
   // result and verify lines it must show, closed.
-  std::string RunClone(const std::string& result, const std::string& verifyLine) {
-    platform::ui::Script script;
-    script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, result);
-    script.expect_text(1030, verifyLine).key("escape");
-    std::ostringstream log;
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    std::string failure;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      try {
-        RunClonePage(nullptr);
-      } catch (const platform::ui::ScriptFailure& e) {
-        failure = e.what();
-      }
-      if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-    }
-    if (!failure.empty()) failure += "\n" + log.str();
-    return failure;
-  }
+  std::string RunClone(const std::string& result, const std::string& verifyLine);
 
   // The partition rows sfdisk reads from an image: "start size type [*]".
   std::vector<std::string> SfdiskRows(int n) {
@@ -298,6 +282,104 @@ TEST_F(CloneRunTest, FailedFormatStopsTheRun) {
   }
   EXPECT_NE(log.str().find("could not be formatted"), std::string::npos) << log.str();
   EXPECT_EQ(log.str().find("The duplication is complete."), std::string::npos) << log.str();
+}
+
+// A run's script with a log; the failure text, empty when it ran through.
+std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr) {
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  std::string failure;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    try {
+      RunClonePage(nullptr);
+    } catch (const platform::ui::ScriptFailure& e) {
+      failure = e.what();
+    }
+    if (failure.empty() && !session.driver().finished()) failure = "script not finished";
+  }
+  if (logText) *logText = log.str();
+  if (!failure.empty()) failure += "\n" + log.str();
+  return failure;
+}
+
+std::string CloneRunTest::RunClone(const std::string& result, const std::string& verifyLine) {
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, result);
+  script.expect_text(1030, verifyLine).key("escape");
+  return RunScript(script);
+}
+
+// The pre-scan reads the destination before the copy: its unreadable
+// sectors show on the summary and the copy goes on; a scan cancelled before
+// it read anything asks whether to copy anyway, and No leaves the
+// destination untouched and the summary says the clone was aborted.
+TEST_F(CloneRunTest, PreScanOfTheDestinationIsReportedAndItsCancelCanStopTheRun) {
+  pc_.SetIni("disk 1", "unreadable", "1000000-1000001");
+  pc_.Boot();
+  platform::fs::ReleaseAllDrivers();
+  ASSERT_TRUE(LoadLanguageStrings());
+  PrepareWizard(1, true, false);
+  CloneSettings.badSectorScan = 1;
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(1011).expect_dialog(155).expect_disabled(1011).expect_disabled(4);
+  script.answer("ok").expect_dialog(138).expect_text(1024, "Completed");
+  script.expect_text(1023, "1 errors, 0 , read on a retry").key("escape");
+  ASSERT_EQ(RunScript(script), "");
+  EXPECT_EQ(ScanTarget.diskNumber, 1);
+  EXPECT_EQ(ScanTarget.kind, kSelectionWholeDisk);
+  ASSERT_EQ(ScanState.failedSectors.size(), 1u);
+  EXPECT_EQ(platform::to_utf8(ScanState.failedSectors[0].str()), "Read error in sector 999999");
+  CheckCopy(1);
+
+  PrepareWizard(2, true, false);
+  CloneSettings.badSectorScan = 1;
+  platform::ui::Script cancelled;
+  cancelled.expect_dialog(CClone::IDD).click(1011).expect_dialog(155).click(1026).answer("yes").answer("no");
+  cancelled.expect_dialog(138).expect_text(1024, "Aborted").expect_text(1023, "Aborted").key("escape");
+  std::string log;
+  ASSERT_EQ(RunScript(cancelled, &log), "");
+  EXPECT_NE(log.find("The bad sector scan did not finish. Copy anyway?"), std::string::npos) << log;
+  EXPECT_EQ(Shell("cmp -s -n " + std::to_string(500 * kMiB) + " " + pc_.Image(2) + " /dev/zero"), 0);
+}
+
+// A GPT source (EFI system partition, reserved partition, NTFS data) cloned
+// onto an empty disk: the destination is a GPT disk that sgdisk finds
+// whole, with the same partitions, types and places, and its NTFS volume
+// holds the source's files.
+TEST_F(CloneRunTest, GptSourceOntoAnEmptyDiskGivesAWholeGptCopy) {
+  pc_.AddDisk(DiskSpec{.number = 4, .sizeBytes = 400 * kMiB, .product = "GPT Source", .serial = "SN4"});
+  Part esp{.start = 2048, .count = 100 * 2048, .gptType = disk_fixture::kGptEsp, .name = u"EFI system partition",
+           .fs = "fat32", .label = "ESP"};
+  esp.files = {{"/EFI/BOOT/BOOTX64.EFI", disk_fixture::Pattern(40000, 5)}};
+  Part msr{.start = 102 * 2048, .count = 16 * 2048, .gptType = disk_fixture::kGptMsr, .name = disk_fixture::kMsrName};
+  Part data{.start = 118 * 2048, .count = 200 * 2048, .name = u"Basic data partition", .fs = "ntfs", .label = "GDATA"};
+  data.files = {{"/archive.bin", disk_fixture::Pattern(2000000, 21)}, {"/readme.txt", "gpt data\n"}};
+  pc_.WriteGpt(4, {esp, msr, data});
+  pc_.Boot();
+  platform::fs::ReleaseAllDrivers();
+  ASSERT_TRUE(LoadLanguageStrings());
+  PrepareWizard(1, true, true, 4);
+  ASSERT_EQ(CloneSettings.sourceIsGpt, 1);
+  ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "");
+  std::string out;
+  EXPECT_EQ(Shell("sgdisk -v " + pc_.Image(1), &out), 0) << out;
+  EXPECT_NE(out.find("No problems found"), std::string::npos) << out;
+  Shell("sfdisk -d " + pc_.Image(1), &out);
+  EXPECT_NE(out.find("label: gpt"), std::string::npos) << out;
+  for (const std::string row : {"start=        2048, size=      204800, type=C12A7328-F81F-11D2-BA4B-00A0C93EC93B",
+                                "start=      208896, size=       32768, type=E3C9E316-0B5C-4DB8-817D-F92DF00215AE",
+                                "start=      241664, size=      409600, type=EBD0A0A2-B9E5-4433-87C0-68B6B72699C7"})
+    EXPECT_NE(out.find(row), std::string::npos) << row << "\n" << out;
+  const std::string copy = pc_.ExtractVolume(1, 118 * 2048, 200 * 2048, "gpt-data-copy.img");
+  EXPECT_EQ(Shell("ntfsfix -n " + copy, &out), 0) << out;
+  Shell("ntfscat " + copy + " archive.bin", &out);
+  EXPECT_TRUE(out == disk_fixture::Pattern(2000000, 21)) << "archive.bin differs";
+  const std::string espCopy = pc_.ExtractVolume(1, 2048, 100 * 2048, "esp-copy.img");
+  EXPECT_EQ(Shell("fsck.fat -n " + espCopy, &out), 0) << out;
+  Shell("mtype -i " + espCopy + " ::/EFI/BOOT/BOOTX64.EFI", &out);
+  EXPECT_TRUE(out == disk_fixture::Pattern(40000, 5)) << "BOOTX64.EFI differs";
 }
 
 }  // namespace
