@@ -98,6 +98,7 @@ std::string DescribeMachine(const std::shared_ptr<platform::machine::Machine>& m
       << "\n\n";
 
   auto config = machine->config();
+  auto missing = machine->missing_disks();
   Table disks({"Disk", "Size", "Sector", "Bus", "Removable", "Vendor", "Product", "Serial", "Table", "Backing"});
   Table parts({"Disk", "Part", "Start", "Length", "Type", "Boot", "Letter", "File system", "Volume"});
   for (auto& dc : config.disks) {
@@ -105,6 +106,8 @@ std::string DescribeMachine(const std::shared_ptr<platform::machine::Machine>& m
     std::string style = "-", size = "-";
     std::string backing = dc.device.empty() ? dc.image : dc.device;
     if (!dc.attached) backing += " (detached)";
+    for (auto& m : missing)
+      if (m.number == dc.number) style = "missing";
     if (disk) {
       size = FormatBytes(disk->size());
       DiskLayout layout;
@@ -129,7 +132,9 @@ std::string DescribeMachine(const std::shared_ptr<platform::machine::Machine>& m
     disks.add({std::to_string(dc.number), size, std::to_string(dc.sector_size), platform::machine::BusTypeName(dc.bus),
                yes_no(dc.removable), dc.vendor, dc.product, dc.serial, style, backing});
   }
-  out << "Disks\n" << (disks.size() ? disks.text() : "  (none)\n") << "\n";
+  out << "Disks\n" << (disks.size() ? disks.text() : "  (none)\n");
+  for (auto& m : missing) out << "  disk " << m.number << " is missing: " << m.reason << "\n";
+  out << "\n";
   out << "Partitions\n" << (parts.size() ? parts.text() : "  (none)\n") << "\n";
 
   Table vols({"Letter", "File system", "Disk", "Part", "Size", "Device", "Volume"});

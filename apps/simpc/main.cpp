@@ -175,7 +175,9 @@ int main(int argc, char** argv) {
         return failed("the registry cannot be read: " + message);
     }
     std::cout << simpc::DescribeMachine(machine);
-    return 0;
+    // The machine opens without a disk it cannot open; a script checking the
+    // machine still learns that something is wrong.
+    return machine->missing_disks().empty() ? 0 : 1;
   }
   if (command == "log") {
     if (args.size() != 1) return usage("log takes only DIR");

@@ -82,7 +82,9 @@ BOOL CloseHandle(HANDLE handle) {
     object = std::move(it->second);
     t.objects.erase(it);
   }
-  object->on_handle_closed();
+  // The handle is closed even when the write-back fails; the caller learns
+  // that bytes it wrote did not reach the disk.
+  if (DWORD e = object->on_handle_closed(); e != ERROR_SUCCESS) return fail(e);
   return TRUE;
 }
 

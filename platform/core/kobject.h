@@ -44,7 +44,10 @@ class KernelObject : public std::enable_shared_from_this<KernelObject> {
 
   // Called when the handle that refers to this object is closed (each handle
   // calls it once; the object itself lives while anyone holds a reference).
-  virtual void on_handle_closed() {}
+  // Returns ERROR_SUCCESS, or why the object's cached writes could not be
+  // handed to the device (the handle is gone either way; CloseHandle reports
+  // the loss).
+  virtual DWORD on_handle_closed() { return ERROR_SUCCESS; }
 };
 
 // Registers an object and returns a fresh handle for it (never NULL or

@@ -229,18 +229,22 @@ BOOL FileObject::io_control(DWORD code, const void* in, DWORD in_size, void* out
   }
 }
 
-void FileObject::on_handle_closed() {
+DWORD FileObject::on_handle_closed() {
   std::lock_guard g(FsLock());
-  if (closed_) return;
+  if (closed_) return ERROR_SUCCESS;
   // Closing leaves the bytes in the image, as the host's page cache holds them
   // after a plain write; only FlushFileBuffers and write-through ask for more.
-  if (open_ && can_write()) open_->write_back();
+  // A write-back that fails (the disk was unplugged, a sector refused the
+  // write) is the writer's loss: CloseHandle reports it.
+  DWORD result = ERROR_SUCCESS;
+  if (open_ && can_write()) result = open_->write_back();
   open_.reset();
   closed_ = true;
   if (delete_on_close_) {
     DWORD e = ERROR_SUCCESS;
     if (auto d = DriverFor(where_.volume, &e)) d->remove(where_.path);
   }
+  return result;
 }
 
 }  // namespace platform::fs

@@ -22,7 +22,7 @@ class FileObject : public KernelObject, public DriverUser {
   BOOL set_end_of_file() override;
   BOOL flush() override;
   BOOL io_control(DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size, DWORD* returned) override;
-  void on_handle_closed() override;
+  DWORD on_handle_closed() override;
   void release_driver_state() override;
 
   const Location& where() const { return where_; }

@@ -301,7 +301,11 @@ bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* e
     std::string path = resolve(folder, disk.image);
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
-      if (!S_ISREG(st.st_mode) || st.st_size == 0 || st.st_size % disk.sector_size != 0) {
+      if (!S_ISREG(st.st_mode)) {
+        *error = "image " + path + " is not a regular file";
+        return false;
+      }
+      if (st.st_size == 0 || st.st_size % disk.sector_size != 0) {
         *error = "image " + path + " is not a whole number of " + std::to_string(disk.sector_size) + "-byte sectors";
         return false;
       }

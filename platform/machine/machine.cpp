@@ -380,12 +380,22 @@ std::shared_ptr<Machine> Machine::open(const std::string& folder, std::string* e
   if (!config) return nullptr;
   std::shared_ptr<Machine> machine(new Machine(absolute, std::move(*config)));
   machine->ini_text_ = text;
+  // A disk that cannot be opened is missing, as an unplugged disk is absent:
+  // the rest of the machine still works, and the reason is logged and kept
+  // for `simpc show`.
+  std::vector<std::string> problems;
   for (auto& d : machine->config_.disks) {
     if (!d.attached) continue;
-    auto disk = machine->open_disk(d, error);
-    if (!disk) return nullptr;
+    std::string problem;
+    auto disk = machine->open_disk(d, &problem);
+    if (!disk) {
+      machine->missing_.push_back({d.number, problem});
+      problems.push_back(std::move(problem));
+      continue;
+    }
     machine->disks_.push_back(std::move(disk));
   }
+  for (auto& p : problems) machine->log("disk", p + "; the disk is missing");
   return machine;
 }
 
@@ -397,6 +407,11 @@ int Machine::rescans_before_new_volume() const {
 std::vector<std::shared_ptr<Disk>> Machine::disks() const {
   std::lock_guard guard(lock_);
   return disks_;
+}
+
+std::vector<MissingDisk> Machine::missing_disks() const {
+  std::lock_guard guard(lock_);
+  return missing_;
 }
 
 std::shared_ptr<Disk> Machine::disk(int number) const {
@@ -416,7 +431,9 @@ void Machine::log(std::string_view category, std::string_view text) {
   std::string line = std::string(stamp) + " " + std::string(category) + (text.empty() ? "" : ": ");
   for (char c : text) line += (c == '\n' || c == '\r') ? ' ' : c;  // one event, one line
   line += '\n';
-  int fd = ::open(log_path().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // Never through a symlink: a link planted in the machine folder must not
+  // make the machine append to a file elsewhere.
+  int fd = ::open(log_path().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return;
   ssize_t ignored = ::write(fd, line.data(), line.size());  // O_APPEND keeps concurrent writers' lines whole
   (void)ignored;
@@ -449,7 +466,9 @@ DiskChanges Machine::poll() {
       ++it;
     }
   }
-  // Disks that were plugged in or newly listed.
+  // Disks that were plugged in or newly listed; a disk that is still missing
+  // is tried again.
+  missing_.clear();
   for (auto& d : fresh->disks) {
     if (!d.attached) continue;
     bool present = false;
@@ -457,7 +476,8 @@ DiskChanges Machine::poll() {
     if (present) continue;
     auto disk = open_disk(d, &error);
     if (!disk) {
-      problems.push_back(error);
+      missing_.push_back({d.number, error});
+      problems.push_back(error + "; the disk is missing");
       continue;
     }
     changes.attached.push_back(d.number);

@@ -266,11 +266,19 @@ struct DiskChanges {
   bool empty() const { return attached.empty() && detached.empty(); }
 };
 
+// A listed, attached disk that could not be opened (image gone or not whole
+// sectors, device refused, bad S.M.A.R.T. page): programs see no such disk.
+struct MissingDisk {
+  int number = -1;
+  std::string reason;
+};
+
 class Machine {
  public:
   // Loads DIR/machine.ini and opens every attached disk. Returns null with a
-  // message in *error (missing folder or file, bad ini line, missing image,
-  // a device that cannot be opened, a bad S.M.A.R.T. page).
+  // message in *error when the folder or machine.ini is missing or machine.ini
+  // cannot be read. A disk that cannot be opened does not stop the rest: it is
+  // missing (see missing_disks()) and its reason is logged.
   static std::shared_ptr<Machine> open(const std::string& folder, std::string* error);
 
   const std::string& folder() const { return folder_; }
@@ -288,6 +296,8 @@ class Machine {
   // Attached disks sorted by number, and one by number (null when absent).
   std::vector<std::shared_ptr<Disk>> disks() const;
   std::shared_ptr<Disk> disk(int number) const;
+  // Attached disks that could not be opened, by number, with the reason.
+  std::vector<MissingDisk> missing_disks() const;
 
   // Appends "<timestamp> <category>: <text>" (or "<timestamp> <category>" when
   // text is empty) to the log file.
@@ -305,6 +315,7 @@ class Machine {
   MachineConfig config_;
   mutable std::mutex lock_;
   std::vector<std::shared_ptr<Disk>> disks_;
+  std::vector<MissingDisk> missing_;
   std::string ini_text_;  // as last read, so poll() sees edits
 };
 

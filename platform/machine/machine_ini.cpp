@@ -213,18 +213,53 @@ std::string SetDiskIniValue(std::string_view text, int number, std::string_view 
   return out;
 }
 
-std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string* error) {
-  MachineConfig config;
-  enum class Section { None, Machine, Os, Disk, Mount, Unknown } section = Section::None;
-  DiskConfig* disk = nullptr;
-  HostMount* mount = nullptr;
-  std::vector<DiskConfig> disks;
-  std::vector<HostMount> mounts;
+namespace {
+
+// Reads machine.ini one line at a time; each section kind has its own reader
+// of `key = value` lines. Every reader returns an empty string when the line
+// was taken, else the message for the line.
+class MachineIniParser {
+ public:
+  std::optional<MachineConfig> parse(std::string_view text, std::string* error);
+
+ private:
+  enum class Section { None, Machine, Os, Disk, Mount };
+
+  std::string read_header(std::string_view line);
+  std::string read_machine_key(const std::string& key, const std::string& value);
+  std::string read_os_key(const std::string& key, const std::string& value);
+  std::string read_disk_key(const std::string& key, const std::string& value);
+  std::string read_mount_key(const std::string& key, const std::string& value);
+  std::string check_sections();
+
+  static std::string not_a(const std::string& key, const std::string& value, const char* what) {
+    return key + " = \"" + value + "\" is not " + what;
+  }
+  template <class Field>
+  static bool read_number(const std::string& value, Field& field, uint64_t max) {
+    auto v = parse_number(value);
+    if (!v || *v > max) return false;
+    field = static_cast<Field>(*v);
+    return true;
+  }
+  static bool read_bool(const std::string& value, bool& field) {
+    auto v = parse_bool(value);
+    if (!v) return false;
+    field = *v;
+    return true;
+  }
+
+  MachineConfig config_;
+  Section section_ = Section::None;
+  std::vector<DiskConfig> disks_;
+  std::vector<HostMount> mounts_;
+};
+
+std::optional<MachineConfig> MachineIniParser::parse(std::string_view text, std::string* error) {
   int line_number = 0;
   size_t pos = 0;
   // A byte-order mark that an editor put in front is not part of the first line.
   if (text.substr(0, 3) == "\xEF\xBB\xBF") pos = 3;
-
   auto fail = [&](const std::string& message) -> std::optional<MachineConfig> {
     if (error)
       *error = (line_number ? "machine.ini line " + std::to_string(line_number) : std::string("machine.ini")) + ": " +
@@ -239,165 +274,201 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
     pos = eol + 1;
     ++line_number;
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-
+    std::string problem;
     if (line.front() == '[') {
-      line = trim(strip_comment(line));
-      if (line.back() != ']') return fail("unclosed section header \"" + std::string(line) + "\"");
-      std::string_view name = trim(line.substr(1, line.size() - 2));
-      std::string head = lower(name.substr(0, name.find(' ')));
-      std::string_view arg = name.find(' ') == std::string_view::npos ? std::string_view() : trim(name.substr(name.find(' ')));
-      disk = nullptr;
-      mount = nullptr;
-      if (head == "machine" && arg.empty()) {
-        section = Section::Machine;
-      } else if (head == "os" && arg.empty()) {
-        section = Section::Os;
-      } else if (head == "disk") {
-        auto n = parse_number(arg);
-        if (!n || *n > 99 || arg.empty()) return fail("disk number \"" + std::string(arg) + "\" is not 0..99");
-        for (auto& d : disks)
-          if (d.number == static_cast<int>(*n)) return fail("disk " + std::to_string(*n) + " is listed twice");
-        disks.emplace_back();
-        disk = &disks.back();
-        disk->number = static_cast<int>(*n);
-        section = Section::Disk;
-      } else if (head == "mount") {
-        if (arg.empty()) return fail("a [mount] section needs a name");
-        mounts.emplace_back();
-        mount = &mounts.back();
-        mount->name = std::string(arg);
-        section = Section::Mount;
-      } else {
-        return fail("unknown section [" + std::string(name) + "]");
-      }
-      continue;
-    }
-
-    size_t eq = line.find('=');
-    if (eq == std::string_view::npos) return fail("expected key = value, found \"" + std::string(line) + "\"");
-    std::string key = lower(trim(line.substr(0, eq)));
-    // A comment may follow the value; a value may itself start with ';' or '#'.
-    std::string value(trim(strip_comment(trim(line.substr(eq + 1)))));
-    auto bad = [&](const char* what) { return fail(key + " = \"" + value + "\" is not " + what); };
-    auto number = [&](auto& field, uint64_t max) -> bool {
-      auto v = parse_number(value);
-      if (!v || *v > max) return false;
-      field = static_cast<std::remove_reference_t<decltype(field)>>(*v);
-      return true;
-    };
-    auto boolean = [&](bool& field) -> bool {
-      auto v = parse_bool(value);
-      if (!v) return false;
-      field = *v;
-      return true;
-    };
-
-    switch (section) {
-      case Section::None:
-      case Section::Unknown:
-        return fail("key \"" + key + "\" outside a section");
-      case Section::Machine:
-        if (key == "rescans_before_new_volume") {
-          if (!number(config.rescans_before_new_volume, 1000)) return bad("a count 0..1000");
-        } else {
-          return fail("unknown key \"" + key + "\" in [machine]");
-        }
-        break;
-      case Section::Os: {
-        auto& os = config.os;
-        if (key == "major") { if (!number(os.major, 0xFFFFFFFF)) return bad("a number"); }
-        else if (key == "minor") { if (!number(os.minor, 0xFFFFFFFF)) return bad("a number"); }
-        else if (key == "build") { if (!number(os.build, 0xFFFFFFFF)) return bad("a number"); }
-        else if (key == "platform_id") { if (!number(os.platform_id, 0xFFFFFFFF)) return bad("a number"); }
-        else if (key == "service_pack") os.service_pack = value;
-        else if (key == "winpe") { if (!boolean(os.winpe)) return bad("yes or no"); }
-        else if (key == "wow64") { if (!boolean(os.wow64)) return bad("yes or no"); }
-        else if (key == "computer_name") os.computer_name = value;
-        else if (key == "user_name") os.user_name = value;
-        else if (key == "windows_folder") os.windows_folder = value;
-        else if (key == "system_folder") os.system_folder = value;
-        else if (key == "temp_folder") os.temp_folder = value;
-        else if (key == "program_files_folder") os.program_files_folder = value;
-        else return fail("unknown key \"" + key + "\" in [os]");
-        break;
-      }
-      case Section::Disk: {
-        auto& d = *disk;
-        if (key == "image") d.image = value;
-        else if (key == "device") d.device = value;
-        else if (key == "size") {
-          auto v = ParseSize(value);
-          if (!v) return bad("a size such as 8G");
-          d.size = *v;
-        } else if (key == "sector_size") {
-          if (!number(d.sector_size, 0xFFFFFFFF) || (d.sector_size != 512 && d.sector_size != 4096))
-            return bad("512 or 4096");
-        } else if (key == "cylinders") { if (!number(d.cylinders, UINT64_MAX)) return bad("a number"); }
-        else if (key == "tracks_per_cylinder") {
-          // The reported geometry is free (disks beyond CHS report what they like),
-          // but never zero: programs divide by it.
-          if (!number(d.tracks_per_cylinder, 65535) || d.tracks_per_cylinder == 0) return bad("1..65535");
-        } else if (key == "sectors_per_track") {
-          if (!number(d.sectors_per_track, 65535) || d.sectors_per_track == 0) return bad("1..65535");
-        } else if (key == "bus") {
-          auto b = ParseBusType(value);
-          if (!b) return bad("a bus (ata, sata, scsi, usb, nvme, ...)");
-          d.bus = *b;
-        } else if (key == "vendor") d.vendor = value;
-        else if (key == "product" || key == "model") d.product = value;
-        else if (key == "revision") d.revision = value;
-        else if (key == "serial") d.serial = value;
-        else if (key == "removable") { if (!boolean(d.removable)) return bad("yes or no"); }
-        else if (key == "attached") { if (!boolean(d.attached)) return bad("yes or no"); }
-        else if (key == "smart_identify") d.smart_identify = value;
-        else if (key == "smart_attributes") d.smart_attributes = value;
-        else if (key == "smart_thresholds") d.smart_thresholds = value;
-        else if (key == "unreadable") {
-          auto r = parse_ranges(value);
-          if (!r) return bad("sector ranges such as 100-199, 5000");
-          d.faults.unreadable = *r;
-        } else if (key == "failing_writes") {
-          auto r = parse_ranges(value);
-          if (!r) return bad("sector ranges such as 100-199, 5000");
-          d.faults.failing_writes = *r;
-        } else if (key == "open_fails") { if (!boolean(d.faults.open_fails)) return bad("yes or no"); }
-        else if (key == "lock_refusals") { if (!number(d.faults.lock_refusals, 1000000)) return bad("a count"); }
-        else return fail("unknown key \"" + key + "\" in [disk " + std::to_string(d.number) + "]");
-        break;
-      }
-      case Section::Mount: {
-        auto& m = *mount;
-        if (key == "path") m.path = value;
-        else if (key == "host") m.host = value;
-        else if (key == "read_only") { if (!boolean(m.read_only)) return bad("yes or no"); }
-        else if (key == "drive_type") {
-          std::string t = lower(value);
-          if (t != "fixed" && t != "removable" && t != "cdrom" && t != "remote" && t != "ramdisk")
-            return bad("fixed, removable, cdrom, remote or ramdisk");
-          m.drive_type = t;
-        }
-        else return fail("unknown key \"" + key + "\" in [mount " + m.name + "]");
-        break;
+      problem = read_header(line);
+    } else if (size_t eq = line.find('='); eq == std::string_view::npos) {
+      problem = "expected key = value, found \"" + std::string(line) + "\"";
+    } else {
+      std::string key = lower(trim(line.substr(0, eq)));
+      // A comment may follow the value; a value may itself start with ';' or '#'.
+      std::string value(trim(strip_comment(trim(line.substr(eq + 1)))));
+      switch (section_) {
+        case Section::None: problem = "key \"" + key + "\" outside a section"; break;
+        case Section::Machine: problem = read_machine_key(key, value); break;
+        case Section::Os: problem = read_os_key(key, value); break;
+        case Section::Disk: problem = read_disk_key(key, value); break;
+        case Section::Mount: problem = read_mount_key(key, value); break;
       }
     }
+    if (!problem.empty()) return fail(problem);
   }
-
   line_number = 0;
-  for (auto& d : disks) {
-    if (d.image.empty() == d.device.empty())
-      return fail("disk " + std::to_string(d.number) + " needs exactly one of image = or device =");
+  if (std::string problem = check_sections(); !problem.empty()) return fail(problem);
+  std::sort(disks_.begin(), disks_.end(), [](auto& a, auto& b) { return a.number < b.number; });
+  config_.disks = std::move(disks_);
+  config_.mounts = std::move(mounts_);
+  return std::move(config_);
+}
+
+std::string MachineIniParser::read_header(std::string_view line) {
+  line = trim(strip_comment(line));
+  if (line.back() != ']') return "unclosed section header \"" + std::string(line) + "\"";
+  std::string_view name = trim(line.substr(1, line.size() - 2));
+  size_t blank = name.find(' ');
+  std::string head = lower(name.substr(0, blank));
+  std::string_view arg = blank == std::string_view::npos ? std::string_view() : trim(name.substr(blank));
+  if (head == "machine" && arg.empty()) {
+    section_ = Section::Machine;
+  } else if (head == "os" && arg.empty()) {
+    section_ = Section::Os;
+  } else if (head == "disk") {
+    auto n = parse_number(arg);
+    if (!n || *n > 99 || arg.empty()) return "disk number \"" + std::string(arg) + "\" is not 0..99";
+    for (auto& d : disks_)
+      if (d.number == static_cast<int>(*n)) return "disk " + std::to_string(*n) + " is listed twice";
+    disks_.emplace_back();
+    disks_.back().number = static_cast<int>(*n);
+    section_ = Section::Disk;
+  } else if (head == "mount") {
+    if (arg.empty()) return "a [mount] section needs a name";
+    // Names are matched without regard to case, as every section name is.
+    for (auto& m : mounts_)
+      if (lower(m.name) == lower(arg)) return "mount " + std::string(arg) + " is listed twice";
+    mounts_.emplace_back();
+    mounts_.back().name = std::string(arg);
+    section_ = Section::Mount;
+  } else {
+    return "unknown section [" + std::string(name) + "]";
   }
-  for (auto& m : mounts) {
+  return {};
+}
+
+std::string MachineIniParser::read_machine_key(const std::string& key, const std::string& value) {
+  if (key != "rescans_before_new_volume") return "unknown key \"" + key + "\" in [machine]";
+  if (!read_number(value, config_.rescans_before_new_volume, 1000)) return not_a(key, value, "a count 0..1000");
+  return {};
+}
+
+std::string MachineIniParser::read_os_key(const std::string& key, const std::string& value) {
+  auto& os = config_.os;
+  struct NumberKey {
+    const char* key;
+    DWORD* field;
+  };
+  const NumberKey numbers[] = {
+      {"major", &os.major}, {"minor", &os.minor}, {"build", &os.build}, {"platform_id", &os.platform_id}};
+  for (auto& n : numbers)
+    if (key == n.key) return read_number(value, *n.field, 0xFFFFFFFF) ? std::string() : not_a(key, value, "a number");
+  struct TextKey {
+    const char* key;
+    std::string* field;
+  };
+  const TextKey texts[] = {{"service_pack", &os.service_pack},     {"computer_name", &os.computer_name},
+                           {"user_name", &os.user_name},           {"windows_folder", &os.windows_folder},
+                           {"system_folder", &os.system_folder},   {"temp_folder", &os.temp_folder},
+                           {"program_files_folder", &os.program_files_folder}};
+  for (auto& t : texts)
+    if (key == t.key) {
+      *t.field = value;
+      return {};
+    }
+  if (key == "winpe") return read_bool(value, os.winpe) ? std::string() : not_a(key, value, "yes or no");
+  if (key == "wow64") return read_bool(value, os.wow64) ? std::string() : not_a(key, value, "yes or no");
+  return "unknown key \"" + key + "\" in [os]";
+}
+
+std::string MachineIniParser::read_disk_key(const std::string& key, const std::string& value) {
+  auto& d = disks_.back();
+  std::string* text = key == "image"                         ? &d.image
+                      : key == "device"                      ? &d.device
+                      : key == "vendor"                      ? &d.vendor
+                      : key == "product" || key == "model"   ? &d.product
+                      : key == "revision"                    ? &d.revision
+                      : key == "serial"                      ? &d.serial
+                      : key == "smart_identify"              ? &d.smart_identify
+                      : key == "smart_attributes"            ? &d.smart_attributes
+                      : key == "smart_thresholds"            ? &d.smart_thresholds
+                                                             : nullptr;
+  if (text) {
+    *text = value;
+    return {};
+  }
+  bool* flag = key == "removable" ? &d.removable : key == "attached" ? &d.attached
+               : key == "open_fails" ? &d.faults.open_fails : nullptr;
+  if (flag) return read_bool(value, *flag) ? std::string() : not_a(key, value, "yes or no");
+  if (key == "size") {
+    auto v = ParseSize(value);
+    if (!v) return not_a(key, value, "a size such as 8G");
+    d.size = *v;
+  } else if (key == "sector_size") {
+    if (!read_number(value, d.sector_size, 0xFFFFFFFF) || (d.sector_size != 512 && d.sector_size != 4096))
+      return not_a(key, value, "512 or 4096");
+  } else if (key == "cylinders") {
+    if (!read_number(value, d.cylinders, UINT64_MAX)) return not_a(key, value, "a number");
+  } else if (key == "tracks_per_cylinder" || key == "sectors_per_track") {
+    // The reported geometry is free (disks beyond CHS report what they like),
+    // but never zero: programs divide by it.
+    uint32_t& field = key == "tracks_per_cylinder" ? d.tracks_per_cylinder : d.sectors_per_track;
+    if (!read_number(value, field, 65535) || field == 0) return not_a(key, value, "1..65535");
+  } else if (key == "bus") {
+    auto b = ParseBusType(value);
+    if (!b) return not_a(key, value, "a bus (ata, sata, scsi, usb, nvme, ...)");
+    d.bus = *b;
+  } else if (key == "unreadable" || key == "failing_writes") {
+    auto r = parse_ranges(value);
+    if (!r) return not_a(key, value, "sector ranges such as 100-199, 5000");
+    (key == "unreadable" ? d.faults.unreadable : d.faults.failing_writes) = *r;
+  } else if (key == "lock_refusals") {
+    if (!read_number(value, d.faults.lock_refusals, 1000000)) return not_a(key, value, "a count");
+  } else {
+    return "unknown key \"" + key + "\" in [disk " + std::to_string(d.number) + "]";
+  }
+  return {};
+}
+
+std::string MachineIniParser::read_mount_key(const std::string& key, const std::string& value) {
+  auto& m = mounts_.back();
+  if (key == "path") {
+    m.path = value;
+  } else if (key == "host") {
+    m.host = value;
+  } else if (key == "read_only") {
+    if (!read_bool(value, m.read_only)) return not_a(key, value, "yes or no");
+  } else if (key == "drive_type") {
+    std::string t = lower(value);
+    if (t != "fixed" && t != "removable" && t != "cdrom" && t != "remote" && t != "ramdisk")
+      return not_a(key, value, "fixed, removable, cdrom, remote or ramdisk");
+    m.drive_type = t;
+  } else {
+    return "unknown key \"" + key + "\" in [mount " + m.name + "]";
+  }
+  return {};
+}
+
+// What a section can only be judged on whole: a disk's backing, a mount's path
+// and host, and two mounts claiming one place.
+std::string MachineIniParser::check_sections() {
+  for (auto& d : disks_)
+    if (d.image.empty() == d.device.empty())
+      return "disk " + std::to_string(d.number) + " needs exactly one of image = or device =";
+  for (size_t i = 0; i < mounts_.size(); ++i) {
+    auto& m = mounts_[i];
     if (m.path.size() < 2 || m.path[1] != ':' || !std::isalpha(static_cast<unsigned char>(m.path[0])) ||
         (m.path.size() > 2 && m.path[2] != '\\'))
-      return fail("mount " + m.name + ": path \"" + m.path + "\" is not a drive letter or a folder such as C:\\Tools");
-    if (m.host.empty()) return fail("mount " + m.name + " has no host folder");
+      return "mount " + m.name + ": path \"" + m.path + "\" is not a drive letter or a folder such as C:\\Tools";
+    if (m.host.empty()) return "mount " + m.name + " has no host folder";
     m.path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(m.path[0])));
+    // Paths inside the PC are matched without regard to case; a trailing
+    // backslash names the same folder.
+    auto place = [](const HostMount& mount) {
+      std::string p = lower(mount.path);
+      while (p.size() > 3 && p.back() == '\\') p.pop_back();
+      if (p.size() == 3 && p.back() == '\\') p.pop_back();
+      return p;
+    };
+    for (size_t j = 0; j < i; ++j)
+      if (place(mounts_[j]) == place(m))
+        return "mount " + m.name + ": " + (m.is_whole_drive() ? "drive letter " : "path ") + m.path +
+               " is already taken by mount " + mounts_[j].name;
   }
-  std::sort(disks.begin(), disks.end(), [](auto& a, auto& b) { return a.number < b.number; });
-  config.disks = std::move(disks);
-  config.mounts = std::move(mounts);
-  return config;
+  return {};
+}
+
+}  // namespace
+
+std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string* error) {
+  return MachineIniParser().parse(text, error);
 }
 
 std::string FormatMachineIni(const MachineConfig& config) {

@@ -144,7 +144,7 @@ class PipeEnd : public KernelObject {
 
   BOOL flush() override { return TRUE; }
 
-  void on_handle_closed() override {
+  DWORD on_handle_closed() override {
     {
       std::lock_guard guard(pipes_lock());
       closed_ = true;
@@ -155,6 +155,7 @@ class PipeEnd : public KernelObject {
       }
     }
     NotifyStateChanged();
+    return ERROR_SUCCESS;
   }
 
   // Under pipes_lock.

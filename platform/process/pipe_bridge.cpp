@@ -208,7 +208,10 @@ class RemotePipeEnd : public KernelObject {
   }
 
   BOOL flush() override { return TRUE; }
-  void on_handle_closed() override { shutdown(fd_, SHUT_RDWR); }
+  DWORD on_handle_closed() override {
+    shutdown(fd_, SHUT_RDWR);
+    return ERROR_SUCCESS;
+  }
 
   DWORD set_message_read(bool on) {
     if (on && !message_pipe_) return ERROR_INVALID_PARAMETER;

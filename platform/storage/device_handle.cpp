@@ -133,18 +133,25 @@ BOOL DeviceHandle::io_control(DWORD code, const void* in, DWORD in_size, void* o
   }
 }
 
-void DeviceHandle::on_handle_closed() {
+DWORD DeviceHandle::on_handle_closed() {
   std::lock_guard guard(mutex_);
-  if (closed_) return;
+  if (closed_) return ERROR_SUCCESS;
   closed_ = true;
   // Closing a handle that wrote makes its writes durable: a tool that reports
   // "completed" after closing the disk must not leave the data in the cache.
+  // A sync that fails is reported by CloseHandle.
+  DWORD result = ERROR_SUCCESS;
   if (unsynced_ && target_.disk) {
-    target_.disk->device()->flush();
+    SetLastError(ERROR_SUCCESS);
+    if (!target_.disk->device()->flush()) {
+      result = GetLastError();
+      if (result == ERROR_SUCCESS) result = ERROR_WRITE_FAULT;
+    }
     unsynced_ = false;
   }
   UnlockVolumeKey(target_.share_key, this);
   UnregisterOpen(target_.share_key, this);
+  return result;
 }
 
 }  // namespace platform::storage

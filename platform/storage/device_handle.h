@@ -47,7 +47,7 @@ class DeviceHandle : public KernelObject {
   BOOL get_size(LONGLONG* size) override;
   BOOL flush() override;
   BOOL io_control(DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size, DWORD* returned) override;
-  void on_handle_closed() override;
+  DWORD on_handle_closed() override;
 
   const DeviceTarget& target() const { return target_; }
   bool can_read() const;

@@ -30,10 +30,14 @@ class BufferObject : public platform::KernelObject {
     *size = static_cast<LONGLONG>(data.size());
     return TRUE;
   }
-  void on_handle_closed() override { ++closed; }
+  DWORD on_handle_closed() override {
+    ++closed;
+    return closed_error;
+  }
   std::string data = "hello, world";
   uint64_t pos = 0;
   int closed = 0;
+  DWORD closed_error = ERROR_SUCCESS;
 };
 
 TEST(Handles, DispatchReadSeekSizeAndClose) {
@@ -69,6 +73,22 @@ TEST(Handles, DispatchReadSeekSizeAndClose) {
   ASSERT_TRUE(CloseHandle(h));
   EXPECT_EQ(object->closed, 1);
   EXPECT_EQ(platform::OpenHandleCount(), before);
+}
+
+TEST(Handles, ACloseThatLosesWritesIsReportedAndStillCloses) {
+  auto object = std::make_shared<BufferObject>();
+  object->closed_error = ERROR_WRITE_FAULT;
+  size_t before = platform::OpenHandleCount();
+  HANDLE h = platform::OpenHandle(object);
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(CloseHandle(h));
+  EXPECT_EQ(GetLastError(), ERROR_WRITE_FAULT);
+  EXPECT_EQ(object->closed, 1);
+  EXPECT_EQ(platform::OpenHandleCount(), before);
+  // The handle is gone: a second close is a bad handle, not a second write-back.
+  EXPECT_FALSE(CloseHandle(h));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(object->closed, 1);
 }
 
 TEST(Handles, BadHandlesAreErrorsNotCrashes) {

@@ -119,6 +119,13 @@ TEST(MachineIni, BadInputNamesLineAndValue) {
       {"[disk 1]\nimage = a\nsectors_per_track = 0\n", "sectors_per_track = \"0\" is not 1..65535"},
       {"[disk 1]\nimage = a\ntracks_per_cylinder = 65536\n", "tracks_per_cylinder = \"65536\""},
       {"[mount a]\npath = X:\nhost = h\ndrive_type = floppy\n", "drive_type = \"floppy\""},
+      // Two sections claiming one name or one place inside the PC.
+      {"[mount a]\npath = X:\nhost = h\n[mount A]\npath = Y:\nhost = h\n", "line 4: mount A is listed twice"},
+      {"[mount a]\npath = X:\nhost = h\n[mount b]\npath = x:\nhost = g\n",
+       "mount b: drive letter X: is already taken by mount a"},
+      {"[mount a]\npath = X:\\\nhost = h\n[mount b]\npath = X:\nhost = g\n", "drive letter X: is already taken"},
+      {"[mount a]\npath = C:\\Tools\nhost = h\n[mount b]\npath = c:\\TOOLS\\\nhost = g\n",
+       "mount b: path C:\\TOOLS\\ is already taken by mount a"},
   };
   for (auto& c : cases) {
     std::string error;

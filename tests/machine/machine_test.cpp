@@ -82,36 +82,86 @@ TEST(Machine, OpenErrorsAreClear) {
   EXPECT_NE(error.find("does not exist"), std::string::npos);
   EXPECT_FALSE(Machine::open(t.path, &error));
   EXPECT_NE(error.find("has no machine.ini"), std::string::npos);
+  write_file(t.path + "/machine.ini", "[disk 0]\nimage = ok.img\nsector_size = 2048\n");
+  EXPECT_FALSE(Machine::open(t.path, &error));
+  EXPECT_NE(error.find("512 or 4096"), std::string::npos) << error;
+}
 
+// A disk that cannot be opened is missing, named with its reason, and the rest
+// of the machine opens: disk 1 always opens beside the broken disk 0.
+TEST(Machine, AnUnopenableDiskIsMissingAndTheRestOpens) {
+  TempFolder t;
   struct Case {
-    const char* ini;
+    const char* disk0;
     const char* expect;
   } cases[] = {
-      {"[disk 0]\nimage = missing.img\n", "disk 0: image"},
-      {"[disk 0]\nimage = odd.img\n", "not a whole number of 512-byte sectors"},
-      {"[disk 0]\ndevice = /dev/null\n", "/dev/null is not a block device"},
-      {"[disk 0]\ndevice = /dev/does-not-exist\n", "is not a block device"},
-      {"[disk 0]\nimage = ok.img\nsmart_identify = short.hex\n", "a S.M.A.R.T. page holds 512 bytes, found 3"},
-      {"[disk 0]\nimage = ok.img\nsmart_identify = bad.hex\n", "'z' is not a hex digit"},
-      {"[disk 0]\nimage = ok.img\nsmart_identify = none.hex\n", "cannot read S.M.A.R.T. page"},
-      {"[disk 0]\nimage = ok.img\nsector_size = 2048\n", "512 or 4096"},
+      {"image = missing.img", "disk 0: image"},
+      {"image = odd.img", "not a whole number of 512-byte sectors"},
+      {"device = /dev/null", "/dev/null is not a block device"},
+      {"device = /dev/does-not-exist", "is not a block device"},
+      {"image = ok.img\nsmart_identify = short.hex", "a S.M.A.R.T. page holds 512 bytes, found 3"},
+      {"image = ok.img\nsmart_identify = bad.hex", "'z' is not a hex digit"},
+      {"image = ok.img\nsmart_identify = none.hex", "cannot read S.M.A.R.T. page"},
       // Files the folder names are read bounded: no endless device, no FIFO
       // that would block, nothing absurdly large.
-      {"[disk 0]\nimage = ok.img\nsmart_identify = /dev/zero\n", "/dev/zero is not a regular file"},
-      {"[disk 0]\nimage = ok.img\nsmart_identify = fifo.hex\n", "fifo.hex is not a regular file"},
-      {"[disk 0]\nimage = ok.img\nsmart_identify = huge.hex\n", "more than the 65536"},
+      {"image = ok.img\nsmart_identify = /dev/zero", "/dev/zero is not a regular file"},
+      {"image = ok.img\nsmart_identify = fifo.hex", "fifo.hex is not a regular file"},
+      {"image = ok.img\nsmart_identify = huge.hex", "more than the 65536"},
+      {"image = /dev/zero", "/dev/zero is not a regular file"},
   };
   ASSERT_EQ(mkfifo((t.path + "/fifo.hex").c_str(), 0600), 0);
   write_file(t.path + "/huge.hex", std::string(1 << 20, '0'));
   write_file(t.path + "/odd.img", std::string(1000, '\0'));
   write_file(t.path + "/ok.img", std::string(4096, '\0'));
+  write_file(t.path + "/other.img", std::string(8192, '\0'));
   write_file(t.path + "/short.hex", "01 02 03\n");
   write_file(t.path + "/bad.hex", "01 zz\n");
   for (auto& c : cases) {
-    write_file(t.path + "/machine.ini", c.ini);
-    EXPECT_FALSE(Machine::open(t.path, &error)) << c.ini;
-    EXPECT_NE(error.find(c.expect), std::string::npos) << "got: " << error;
+    SCOPED_TRACE(c.disk0);
+    fs::remove(t.path + "/machine.log");
+    write_file(t.path + "/machine.ini",
+               std::string("[disk 0]\n") + c.disk0 + "\n[disk 1]\nimage = other.img\n");
+    std::string error;
+    auto m = Machine::open(t.path, &error);
+    ASSERT_TRUE(m) << error;
+    EXPECT_FALSE(m->disk(0));
+    ASSERT_TRUE(m->disk(1));
+    EXPECT_EQ(m->disk(1)->size(), 8192u);
+    ASSERT_EQ(m->disks().size(), 1u);
+    auto missing = m->missing_disks();
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_EQ(missing[0].number, 0);
+    EXPECT_NE(missing[0].reason.find(c.expect), std::string::npos) << "got: " << missing[0].reason;
+    EXPECT_NE(read_file(m->log_path()).find(c.expect), std::string::npos);
   }
+  // Once the image is whole again, the next change to machine.ini finds it.
+  write_file(t.path + "/machine.ini", "[disk 0]\nimage = odd.img\n[disk 1]\nimage = other.img\n");
+  std::string error;
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  ASSERT_EQ(m->missing_disks().size(), 1u);
+  write_file(t.path + "/odd.img", std::string(1024, '\0'));
+  write_file(t.path + "/machine.ini", "[disk 0]\nimage = odd.img\n\n[disk 1]\nimage = other.img\n");
+  EXPECT_EQ(m->poll().attached, std::vector<int>{0});
+  EXPECT_TRUE(m->disk(0));
+  EXPECT_TRUE(m->missing_disks().empty());
+}
+
+TEST(Machine, LogIsNeverWrittenThroughASymlink) {
+  TempFolder t;
+  std::string error;
+  ASSERT_TRUE(CreateMachineFolder(t.path, &error)) << error;
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  write_file(t.path + "/elsewhere.txt", "precious\n");
+  fs::remove(m->log_path());
+  fs::create_symlink(t.path + "/elsewhere.txt", m->log_path());
+  m->log("test", "one line");
+  EXPECT_EQ(read_file(t.path + "/elsewhere.txt"), "precious\n");
+  // A plain log file is appended to as before.
+  fs::remove(m->log_path());
+  m->log("test", "one line");
+  EXPECT_NE(read_file(m->log_path()).find("test: one line"), std::string::npos);
 }
 
 TEST(Machine, IniWithByteOrderMarkAndSpecialIniFile) {

@@ -196,6 +196,7 @@ TEST_F(Simpc, ClearErrors) {
       {"add-disk " + dir + " 2", 1, "no --size was given"},
       {"add-disk " + dir + " 2 --image /nonexistent/dir/x.img", 1, "does not exist and no --size"},
       {"add-disk " + dir + " 2 --device /dev/null", 1, "/dev/null is not a block device"},
+      {"add-disk " + dir + " 2 --image /dev/zero", 1, "image /dev/zero is not a regular file"},
       {"add-disk " + dir + " 2 --device /dev/sdzz9", 1, "device /dev/sdzz9 does not exist"},
       {"add-disk " + dir + " 2 --size 1M --sector 1024", 1, "sector size \"1024\""},
       {"add-disk " + dir + " 2 --size 1M --bus floppy", 1, "unknown bus \"floppy\""},
@@ -211,9 +212,13 @@ TEST_F(Simpc, ClearErrors) {
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
     EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
   }
-  // An image that went missing is named when the machine is opened.
+  // An image that went missing is named when the machine is opened; the rest
+  // of the machine is still shown, and the status says something is wrong.
+  ASSERT_EQ(simpc("add-disk " + dir + " 3 --size 2M").status, 0);
   fs::remove(dir + "/disk1.img");
   auto r = simpc("show " + dir);
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("disk 1: image " + dir + "/disk1.img does not exist"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("disk 1 is missing: disk 1: image " + dir + "/disk1.img does not exist"), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("2.0 MiB"), std::string::npos) << r.output;
 }

@@ -343,4 +343,21 @@ TEST(Durability, AWriteThroughWriteWhoseSyncFailsReportsIt) {
   EXPECT_EQ(watch->syncs, before + 1);
 }
 
+TEST(Durability, ACloseWhoseSyncFailsReportsIt) {
+  storage_test::ScratchImage image(4 * MiB);
+  auto watch = std::make_shared<WatchingDevice>(image.open(512));
+  DeviceFixture f;
+  f.add_disk_over(0, watch);
+  HANDLE h = Open(u"\\\\.\\PhysicalDrive0", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, 0);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> buffer(512, 1);
+  DWORD done = 0;
+  ASSERT_TRUE(WriteFile(h, buffer.data(), 512, &done, nullptr));
+  watch->fail_syncs = true;
+  SetLastError(ERROR_SUCCESS);
+  EXPECT_FALSE(CloseHandle(h));
+  EXPECT_EQ(GetLastError(), ERROR_WRITE_FAULT);
+  EXPECT_EQ(watch->syncs, 1);
+}
+
 }  // namespace
