@@ -4,9 +4,9 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/number_text.h"
-#include "disk/shell_state.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 #include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/clone_page_items.h"
