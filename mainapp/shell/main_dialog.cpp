@@ -4,6 +4,7 @@
 
 #include "disk/disk_tables.h"
 #include "disk/shadow_copy.h"
+#include "mainapp/clone/clone_settings.h"
 #include "mainapp/shell/art_ids.h"
 #include "mainapp/shell/boot_fix.h"
 #include "mainapp/shell/main_commands.h"
@@ -143,6 +144,9 @@ BOOL CDrummetDlg::OnInitDialog() {
     boot_fix_done = true;
     ApplyBootFix();
   }
+
+  // No disk row is ticked in the wizard's lists of a new session.
+  CloneSettings.checkedRow = -1;
 
   // The English set only for exactly "English"; the other set for any other name.
   bool english = ShellState.languageName == u"English";

@@ -47,6 +47,9 @@ void CWaitDialog::OnShowWindow(BOOL show, UINT status) {
     // so asking for that again would only announce the showing once more.
     SetWindowPos(nullptr, x, y, width, height, SWP_NOSIZE);
     SetDlgItemText(kMessageLine, message_);
+    // The cancelling line and the button speak the program's language.
+    SetDlgItemText(kCancellingLine, LookupString(u"IDS_WaitCancelling"));
+    SetDlgItemText(IDCANCEL, LookupString(u"IDS_Cancel"));
     if (CWnd* line = GetDlgItem(kCancellingLine)) line->ShowWindow(SW_HIDE);
     if (CWnd* cancel = GetDlgItem(IDCANCEL)) cancel->EnableWindow(TRUE);
     SetWindowText(u"Waiting for Format");

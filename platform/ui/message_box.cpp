@@ -1,9 +1,14 @@
 #include "platform/ui/message_box.h"
 
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "platform/core/error.h"
+#include "platform/ui/gdi.h"
 #include "platform/ui/message_queue.h"
 #include "platform/ui/window.h"
 
@@ -104,6 +109,57 @@ struct OwnerDisable {
   }
 };
 
+// The 32 x 32 picture a box shows for its MB_ICON kind, or null for none:
+// a red disc with a cross (error), a yellow triangle with "!" (warning), a
+// blue disc with "?" (question) or "i" (information). Made once per kind.
+HICON box_icon(UINT type) {
+  const UINT kind = type & MB_ICONMASK;
+  if (kind != MB_ICONHAND && kind != MB_ICONQUESTION && kind != MB_ICONEXCLAMATION && kind != MB_ICONASTERISK)
+    return nullptr;
+  static std::map<UINT, HICON>* made = new std::map<UINT, HICON>;
+  if (auto it = made->find(kind); it != made->end()) return it->second;
+  QImage image(32, 32, QImage::Format_ARGB32);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  if (kind == MB_ICONEXCLAMATION) {
+    QPainterPath triangle;
+    triangle.moveTo(16, 2);
+    triangle.lineTo(31, 29);
+    triangle.lineTo(1, 29);
+    triangle.closeSubpath();
+    p.setBrush(QColor(250, 200, 30));
+    p.drawPath(triangle);
+    p.setBrush(Qt::black);
+    p.drawRect(QRectF(14.5, 10, 3, 11));
+    p.drawEllipse(QPointF(16, 25), 2, 2);
+  } else {
+    p.setBrush(kind == MB_ICONHAND ? QColor(210, 40, 40) : QColor(30, 100, 200));
+    p.drawEllipse(QRectF(1, 1, 30, 30));
+    p.setPen(QPen(Qt::white, 3.5, Qt::SolidLine, Qt::RoundCap));
+    if (kind == MB_ICONHAND) {
+      p.drawLine(QPointF(10, 10), QPointF(22, 22));
+      p.drawLine(QPointF(22, 10), QPointF(10, 22));
+    } else if (kind == MB_ICONASTERISK) {
+      p.drawLine(QPointF(16, 14), QPointF(16, 24));
+      p.drawPoint(QPointF(16, 8.5));
+    } else {
+      QPainterPath hook;
+      hook.moveTo(11.5, 12);
+      hook.cubicTo(11.5, 6, 20.5, 6, 20.5, 12);
+      hook.cubicTo(20.5, 16, 16, 16, 16, 20);
+      p.setBrush(Qt::NoBrush);
+      p.drawPath(hook);
+      p.drawPoint(QPointF(16, 25));
+    }
+  }
+  p.end();
+  HICON icon = MakeIcon(image);
+  (*made)[kind] = icon;
+  return icon;
+}
+
 const char16_t* button_text(int id) {
   switch (id) {
     case IDOK: return u"OK";
@@ -202,13 +258,26 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   int width = std::max<int>(200, 90 * static_cast<int>(helper.box.buttons.size()) + 40);
   Window* w = make_helper_window(helper, owner, helper.box.caption, DialogRole::MessageBox, width, 140);
   if (type & (MB_TOPMOST | MB_SYSTEMMODAL)) w->ex_style |= WS_EX_TOPMOST;
+  int text_left = 16;
+  if (HICON icon = box_icon(type)) {
+    // The kind's picture left of the text.
+    CreateParams picture;
+    picture.class_name = u"Static";
+    picture.style = WS_CHILD | WS_VISIBLE | SS_ICON;
+    picture.id = 0x14;
+    picture.parent = w;
+    picture.rect = {16, 16, 48, 48};
+    Window* pw = CreateWindowModel(picture);
+    SendMessageW(pw->handle, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
+    text_left = 60;
+  }
   CreateParams label;
   label.class_name = u"Static";
   label.text = helper.box.text;
   label.style = WS_CHILD | WS_VISIBLE | SS_LEFT;
   label.id = 0xFFFF;
   label.parent = w;
-  label.rect = {16, 16, width - 16, 70};
+  label.rect = {text_left, 16, width - 16, 70};
   CreateWindowModel(label);
   for (size_t i = 0; i < helper.box.buttons.size(); ++i) {
     CreateParams b;

@@ -17,11 +17,13 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
+#include <QVector>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QString>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -52,7 +54,7 @@ struct Tool {
 const Tool kTools[] = {
     {Glyph::Duplicate, "Duplicate Disk/\nPartition", "ディスク/パーティション\nの複製", {185, 187, 186}, {283, 285, 284}, {251, 252, 253}},
     {Glyph::Delete, "Delete Disk/\nPartition", "ディスク/パーティション\nの消去", {182, 184, 183}, {286, 199, 287}, {254, 255, 256}},
-    {Glyph::Scan, "Scan New Disk/\nPartition", "新しいディスク/\nパーティションの検査", {188, 190, 189}, {292, 294, 293}, {257, 258, 259}},
+    {Glyph::Scan, "Scan New Disk/\nPartition", "新しいディスク/\nパーティションのスキャン", {188, 190, 189}, {292, 294, 293}, {257, 258, 259}},
     {Glyph::OneClick, "One Click Copy", "ワンクリック コピー", {222, 231, 230}, {289, 291, 290}, {260, 261, 262}},
     {Glyph::Partition, "Partition Manager", "パーティション管理", {250, 267, 266}, {295, 297, 296}, {263, 264, 265}},
     {Glyph::Files, "Files/Folders\nMigration", "ファイル/フォルダー\nの移行", {300, 302, 299}, {1204, 303, 301}, {304, 305, 306}},
@@ -149,7 +151,8 @@ void draw_glyph(QPainter& p, Glyph g, const QRectF& r, const QColor& main, const
       folder.lineTo(at(0.06, 0.86));
       folder.closeSubpath();
       p.drawPath(folder);
-      p.setPen(QPen(main.darker(130), std::max(1.5, s / 10), Qt::SolidLine, Qt::RoundCap));
+      // Navy reads on the orange folder in every state of the picture.
+      p.setPen(QPen(kNavy, std::max(1.5, s / 10), Qt::SolidLine, Qt::RoundCap));
       p.drawLine(at(0.28, 0.61), at(0.70, 0.61));
       p.drawLine(at(0.58, 0.49), at(0.72, 0.61));
       p.drawLine(at(0.58, 0.73), at(0.72, 0.61));
@@ -276,7 +279,9 @@ QImage banner_frame(const Tool& tool, int frame) {
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setFont(font(false, 22, true));
   p.setPen(Qt::white);
-  p.drawText(QRectF(20, 10, 240, 30), Qt::AlignLeft | Qt::AlignVCenter, "Drummet");
+  // The product's name; the frames serve every language, so they carry no
+  // tool names (the pictures and the description say which tool it is).
+  p.drawText(QRectF(20, 10, 260, 30), Qt::AlignLeft | Qt::AlignVCenter, "Drummetworks");
   double scale = 0.6 + 0.2 * frame;
   double side = 130 * scale;
   QPointF centre(135, 120);
@@ -288,9 +293,6 @@ QImage banner_frame(const Tool& tool, int frame) {
   p.drawEllipse(centre, 95, 95);
   draw_glyph(p, tool.glyph, QRectF(centre.x() - side / 2, centre.y() - side / 2, side, side),
              kTeal.lighter(100 + 20 * frame), Qt::white);
-  p.setFont(font(false, 15, false));
-  p.setPen(QColor(220, 232, 244));
-  p.drawText(QRectF(10, 196, 250, 24), Qt::AlignHCenter | Qt::AlignVCenter, q(tool.english).replace("/\n", "/").replace('\n', ' '));
   return image;
 }
 
@@ -314,19 +316,22 @@ QImage bottom_strip() {
   return image;
 }
 
+// The splash window tiles this under its picture; only the row and column
+// the picture leaves uncovered show, so it is the colour of the picture's
+// frame and no seam appears there.
 QImage splash_background() {
+  QImage image(640, 480, QImage::Format_RGB32);
+  image.fill(kNavy);
+  return image;
+}
+
+QImage splash_picture() {
   QImage image(640, 480, QImage::Format_RGB32);
   QPainter p(&image);
   QLinearGradient g(0, 0, 0, 480);
   g.setColorAt(0, kDeep);
   g.setColorAt(1, kNavy);
   p.fillRect(0, 0, 640, 480, g);
-  return image;
-}
-
-QImage splash_picture() {
-  QImage image = splash_background();
-  QPainter p(&image);
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setPen(QPen(QColor(255, 255, 255, 22), 2));
@@ -345,6 +350,15 @@ QImage splash_picture() {
   p.setFont(font(false, 14, false));
   p.setPen(QColor(200, 214, 230));
   p.drawText(QRectF(70, 345, 500, 24), Qt::AlignLeft | Qt::AlignVCenter, "Starting, please wait...");
+  // A frame in the background's colour, which the window's spare row and
+  // column continue.
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(Qt::NoPen);
+  p.setBrush(kNavy);
+  p.drawRect(0, 0, 640, 3);
+  p.drawRect(0, 477, 640, 3);
+  p.drawRect(0, 0, 3, 480);
+  p.drawRect(637, 0, 3, 480);
   return image;
 }
 
@@ -356,11 +370,78 @@ QImage icon_image(Glyph g, int size) {
   return image;
 }
 
+// A palette made from the picture's own colours (median cut): each box of
+// colours is split at the median of its widest channel until there are 256,
+// and each box gives its mean. Gradients keep even steps instead of being
+// dithered into the speckles a fixed palette gives.
+QVector<QRgb> palette_of(const QImage& image) {
+  QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  std::vector<QRgb> pixels;
+  pixels.reserve(static_cast<size_t>(rgb.width()) * static_cast<size_t>(rgb.height()));
+  for (int y = 0; y < rgb.height(); ++y) {
+    const QRgb* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    for (int x = 0; x < rgb.width(); ++x) pixels.push_back(line[x] | 0xFF000000u);
+  }
+  std::sort(pixels.begin(), pixels.end());
+  std::vector<QRgb> distinct(pixels.begin(), std::unique(pixels.begin(), pixels.end()));
+  if (distinct.size() <= 256) return QVector<QRgb>(distinct.begin(), distinct.end());
+  struct Box {
+    size_t begin, end;
+  };
+  auto channel = [](QRgb c, int k) { return k == 0 ? qRed(c) : k == 1 ? qGreen(c) : qBlue(c); };
+  auto widest = [&](const Box& b, int* range) {
+    int best = 0, best_range = -1;
+    for (int k = 0; k < 3; ++k) {
+      int lo = 255, hi = 0;
+      for (size_t i = b.begin; i < b.end; ++i) {
+        lo = std::min(lo, channel(pixels[i], k));
+        hi = std::max(hi, channel(pixels[i], k));
+      }
+      if (hi - lo > best_range) best = k, best_range = hi - lo;
+    }
+    *range = best_range;
+    return best;
+  };
+  std::vector<Box> boxes{{0, pixels.size()}};
+  while (boxes.size() < 256) {
+    // Split the box whose colours spread most (weighted by its size).
+    size_t pick = boxes.size();
+    long long pick_score = 0;
+    int pick_channel = 0;
+    for (size_t i = 0; i < boxes.size(); ++i) {
+      if (boxes[i].end - boxes[i].begin < 2) continue;
+      int range = 0;
+      int k = widest(boxes[i], &range);
+      long long score = static_cast<long long>(range) * static_cast<long long>(boxes[i].end - boxes[i].begin);
+      if (range > 0 && score > pick_score) pick = i, pick_score = score, pick_channel = k;
+    }
+    if (pick == boxes.size()) break;
+    Box b = boxes[pick];
+    auto first = pixels.begin() + static_cast<long>(b.begin), last = pixels.begin() + static_cast<long>(b.end);
+    auto middle = first + (last - first) / 2;
+    std::nth_element(first, middle, last,
+                     [&](QRgb x, QRgb y) { return channel(x, pick_channel) < channel(y, pick_channel); });
+    size_t cut = static_cast<size_t>(middle - pixels.begin());
+    boxes[pick] = {b.begin, cut};
+    boxes.push_back({cut, b.end});
+  }
+  QVector<QRgb> palette;
+  for (const Box& b : boxes) {
+    if (b.end == b.begin) continue;
+    long long r = 0, g = 0, bl = 0;
+    for (size_t i = b.begin; i < b.end; ++i) r += qRed(pixels[i]), g += qGreen(pixels[i]), bl += qBlue(pixels[i]);
+    long long n = static_cast<long long>(b.end - b.begin);
+    palette.push_back(qRgb(static_cast<int>(r / n), static_cast<int>(g / n), static_cast<int>(bl / n)));
+  }
+  return palette;
+}
+
 // 24 bits per pixel where the picture must be true colour (the splash);
-// otherwise 8 bits with a palette, which keeps the compiled-in tables small.
+// otherwise 8 bits with the picture's own palette, which keeps the
+// compiled-in tables small.
 bool write_bmp(const QImage& image, const QString& path, bool true_colour) {
   if (true_colour) return image.convertToFormat(QImage::Format_RGB888).save(path, "BMP");
-  return image.convertToFormat(QImage::Format_Indexed8, Qt::DiffuseDither | Qt::PreferDither)
+  return image.convertToFormat(QImage::Format_Indexed8, palette_of(image), Qt::ThresholdDither | Qt::AvoidDither)
       .save(path, "BMP");
 }
 

@@ -3,6 +3,8 @@
 // a simulated WinPE drive.
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -17,7 +19,10 @@
 #include "platform/process/process.h"
 #include "platform/process/standins.h"
 #include "platform/process/version_block.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/cwnd.h"
+#include "platform/ui/gdi.h"
+#include "platform/ui/window.h"
 #include "platform/ui/headless_driver.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
@@ -192,6 +197,54 @@ TEST_F(ShellPageTest, DriverPageEnablesInstallForALowerCaseInfAndLoadsItWithDrvl
   std::lock_guard<std::mutex> lock(mutex);
   ASSERT_EQ(loads.size(), 1u);
   EXPECT_NE(loads[0].find(" X:\\drivers\\raid.inf|X:\\Windows\\System32"), std::string::npos) << loads[0];
+}
+
+// KEY -> text of a language's sources (the base file, then its fragments).
+std::vector<std::u16string> LanguageTexts(const std::string& code) {
+  const char* source = std::getenv("DRUM_SOURCE_DIR");
+  std::vector<std::u16string> out;
+  if (!source) return out;
+  for (const auto& entry : fs::directory_iterator(fs::path(source) / "resources/lang")) {
+    const std::string name = entry.path().filename().string();
+    if (name != code + ".txt" && !name.ends_with("." + code + ".txt")) continue;
+    std::ifstream in(entry.path());
+    std::string line;
+    while (std::getline(in, line)) {
+      const size_t colon = line.find(": ");
+      if (colon == std::string::npos || colon == 0) continue;
+      out.push_back(platform::to_utf16(line.substr(0, colon)));
+      out.push_back(platform::to_utf16(line.substr(colon + 2)));
+    }
+  }
+  return out;
+}
+
+// The page's header lines and buttons are wide enough for their texts in
+// both languages, in the fonts they are shown in.
+TEST_F(ShellPageTest, DriverPageTextsFitTheirControlsInBothLanguages) {
+  for (const char* code : {"001", "081"}) {
+    SCOPED_TRACE(code);
+    LanguageTable = LanguageTableRecord{};
+    for (const auto& s : LanguageTexts(code)) LanguageTable.strings.push_back(CString(s));
+    ASSERT_GE(LanguageTable.strings.size(), 40u);
+    LanguageTable.languageLineCount = static_cast<int>(LanguageTable.strings.size() / 2);
+    CInstallDriver dialog;
+    ASSERT_TRUE(dialog.Create(218, nullptr));
+    for (int id : {1003, 1004, 1143, 1145, 2}) {
+      platform::ui::Window* w = platform::ui::FindWindowModel(::GetDlgItem(dialog.m_hWnd, id));
+      ASSERT_NE(w, nullptr) << id;
+      std::u16string text;
+      for (size_t i = 0; i < w->text.size(); ++i)
+        if (w->text[i] != u'&') text += w->text[i];
+      QFont font = platform::ui::QtFontFor(w->font);
+      if (auto* rich = dynamic_cast<platform::ui::RichEditModel*>(w->control.get())) font.setBold(rich->default_format.bold);
+      const int needed = QFontMetrics(font).horizontalAdvance(QString::fromStdU16String(text));
+      const int room = w->client_rect().right - (w->kind == platform::ui::WindowKind::Button ? 8 : 4);
+      EXPECT_FALSE(text.empty()) << id;
+      EXPECT_LE(needed, room) << id << " \"" << platform::to_utf8(text) << "\"";
+    }
+    dialog.DestroyWindow();
+  }
 }
 
 TEST_F(ShellPageTest, DriverPageWithoutWinPeDriveReportsTheFailureAndStaysOpen) {

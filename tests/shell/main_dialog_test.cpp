@@ -3,6 +3,7 @@
 // their labels in English and Japanese and under WinPE, the command table,
 // the ways out under Windows and WinPE, the one-click countdown and the
 // remaining-time text.
+#include "mainapp/clone/clone_settings.h"
 #include "mainapp/shell/main_dialog.h"
 
 #include <gtest/gtest.h>
@@ -204,6 +205,7 @@ class MainDialogTest : public ::testing::Test {
 
 TEST_F(MainDialogTest, StartsWithOneClickSelectedAndTheWindowsMenu) {
   Boot(false, "English");
+  CloneSettings.checkedRow = 2;  // left over from an earlier session
   TestDialog dialog;
   platform::ui::Script script;
   script.expect_dialog(102).expect_hidden(1183).key("enter");
@@ -226,6 +228,7 @@ TEST_F(MainDialogTest, StartsWithOneClickSelectedAndTheWindowsMenu) {
   EXPECT_FALSE(dialog.items.count(32786));
   EXPECT_EQ(dialog.image_id(1006, Look::Normal), 222u);
   EXPECT_EQ(dialog.image_id(1007, Look::Hover), 299u);
+  EXPECT_EQ(CloneSettings.checkedRow, -1);
 }
 
 TEST_F(MainDialogTest, MenusAreRelabelledInEachLanguageAndUnderWinPE) {

@@ -14,7 +14,9 @@
 #include "mainapp/shell/art_ids.h"
 #include "mainapp/shell/splash_dialog.h"
 #include "platform/ui/gdi.h"
+#include "platform/ui/render.h"
 #include "platform/ui/resources.h"
+#include "platform/ui/window.h"
 
 namespace {
 
@@ -183,16 +185,16 @@ TEST(ProgramArt, ProgramAndMenuIcons) {
 TEST(SplashWindow, TemplateAndWindow) {
   const auto* t = platform::ui::FindDialogTemplate(CSplashDlg::kTemplateId);
   ASSERT_NE(t, nullptr);
-  EXPECT_EQ(t->cx, 322);
-  EXPECT_EQ(t->cy, 277);
+  EXPECT_EQ(t->cx, 366);
+  EXPECT_EQ(t->cy, 296);
   EXPECT_EQ(std::u16string(t->font_face), u"Verdana");
   EXPECT_EQ(t->style & (WS_POPUP | WS_VISIBLE | WS_BORDER), WS_POPUP | WS_VISIBLE | WS_BORDER);
   EXPECT_EQ(t->style & WS_CAPTION & ~WS_BORDER, 0u) << "no caption";
   ASSERT_EQ(t->item_count, 1u);
   EXPECT_EQ(t->items[0].image_id, static_cast<int>(shell::art::kSplashPicture));
   EXPECT_EQ(t->items[0].style & 0x1F, 0xEu) << "a bitmap static";
-  EXPECT_EQ(t->items[0].cx, 322);
-  EXPECT_EQ(t->items[0].cy, 277);
+  EXPECT_EQ(t->items[0].cx, 366);
+  EXPECT_EQ(t->items[0].cy, 296);
 
   auto* splash = new CSplashDlg(nullptr);
   ASSERT_TRUE(splash->has_bitmap());
@@ -213,6 +215,41 @@ TEST(SplashWindow, TemplateAndWindow) {
     EXPECT_EQ(::GetPixel(dc, p.x, p.y), RGB(qRed(expected), qGreen(expected), qBlue(expected)));
   }
   ::ReleaseDC(splash->m_hWnd, dc);
+  splash->DestroyWindow();
+  delete splash;
+}
+
+// What the user sees of the splash: the whole picture, uncut, from the
+// client's corner, and where the window is larger than the picture, a
+// continuation of the picture's edge rather than a seam.
+TEST(SplashWindow, ShowsTheWholePictureWithoutASeam) {
+  auto* splash = new CSplashDlg(nullptr);
+  ASSERT_TRUE(splash->Create(CSplashDlg::kTemplateId, nullptr));
+  platform::ui::Window* w = platform::ui::FindWindowModel(splash->m_hWnd);
+  ASSERT_NE(w, nullptr);
+  ::UpdateWindow(splash->m_hWnd);
+  QImage shot = platform::ui::RenderWindow(*w).convertToFormat(QImage::Format_RGB32);
+  POINT origin = w->client_offset();
+  RECT client = w->client_rect();
+  Loaded picture(shell::art::kSplashPicture);
+  ASSERT_NE(picture.image, nullptr);
+  QImage art = picture.image->convertToFormat(QImage::Format_RGB32);
+  ASSERT_GE(client.right, art.width());
+  ASSERT_GE(client.bottom, art.height());
+  int differing = 0;
+  for (int y = 0; y < art.height(); y += 3)
+    for (int x = 0; x < art.width(); x += 3)
+      if (shot.pixel(origin.x + x, origin.y + y) != art.pixel(x, y)) ++differing;
+  EXPECT_EQ(differing, 0) << "the picture is cut or moved";
+  // The spare column and row continue the picture's last ones.
+  int seams = 0;
+  for (int y = 0; y < client.bottom; ++y)
+    for (int x = art.width(); x < client.right; ++x)
+      if (shot.pixel(origin.x + x, origin.y + y) != art.pixel(art.width() - 1, std::min(y, art.height() - 1))) ++seams;
+  for (int x = 0; x < art.width(); ++x)
+    for (int y = art.height(); y < client.bottom; ++y)
+      if (shot.pixel(origin.x + x, origin.y + y) != art.pixel(x, art.height() - 1)) ++seams;
+  EXPECT_EQ(seams, 0) << "the window's edge shows a seam";
   splash->DestroyWindow();
   delete splash;
 }

@@ -3,6 +3,7 @@
 // of the English ones (apart from the few that are the same in both).
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +97,28 @@ TEST(ShellPagesTexts, EveryKeyOfThePagesHasBothLanguages) {
     if (!sameInBoth.count(k)) {
       EXPECT_NE(en->second, ja->second);
     }
+  }
+}
+
+// Japanese questions end in the full-width mark, and each language spells
+// the one-touch boot name one way.
+TEST(ShellPagesTexts, OneQuestionMarkAndOneSpellingPerLanguage) {
+  ASSERT_FALSE(SourceDir().empty());
+  const std::regex one_touch("[Oo]ne-touch[- ][Bb]oot|ワンタッチ ?ブート");
+  for (const char* code : {"001", "081"}) {
+    SCOPED_TRACE(code);
+    const auto texts = LoadTexts(code);
+    ASSERT_GE(texts.size(), 50u);
+    std::set<std::string> spellings;
+    for (const auto& [key, text] : texts) {
+      if (std::string(code) == "081") EXPECT_EQ(text.find('?'), std::string::npos) << key << ": " << text;
+      for (std::sregex_iterator it(text.begin(), text.end(), one_touch), end; it != end; ++it) {
+        std::string s = it->str();
+        s[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(s[0])));
+        spellings.insert(s);
+      }
+    }
+    EXPECT_EQ(spellings.size(), 1u) << *spellings.begin() << " and " << *spellings.rbegin();
   }
 }
 

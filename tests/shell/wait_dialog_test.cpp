@@ -137,4 +137,20 @@ TEST_F(WaitDialogTest, WithoutTheCancelFlagTheButtonIsHidden) {
   EXPECT_EQ(owner.requests, 0);
 }
 
+TEST_F(WaitDialogTest, TheCancellingLineAndTheButtonSpeakTheLanguage) {
+  LanguageTable.strings.insert(LanguageTable.strings.end(),
+                               {u"IDS_WaitCancelling", u"キャンセルしています", u"IDS_Cancel", u"キャンセル"});
+  LanguageTable.languageLineCount = 4;
+  Owner owner;
+  TimedWait dialog(0, 0, TRUE, 1, &owner);
+  platform::ui::Script script;
+  script.expect_dialog(192)
+      .expect_text(1111, "キャンセルしています")
+      .expect_text(2, "キャンセル")
+      .wait(2500)
+      .expect_dialog(192);
+  INT_PTR result = 0;
+  ASSERT_EQ(Run(script, dialog, &owner, &result), "");
+}
+
 }  // namespace

@@ -354,12 +354,14 @@ class LayoutDialog : public CDrummetDlg {
       controls[id] = r;
     }
     strip_visible = GetDlgItem(1195)->IsWindowVisible() != FALSE;
+    strip_picture = static_cast<CStatic*>(GetDlgItem(1195))->GetBitmap() != nullptr;
     EndDialog(IDOK);
   }
   RECT initial_window{}, final_window{};
   POINT client_offset{};
   std::map<int, RECT> controls;
   bool strip_visible = false;
+  bool strip_picture = false;  // the strip shows its bitmap
 };
 
 TEST_F(WinPEDemoTest, TheMainDialogIsCompactUnderWinPE) {
@@ -421,6 +423,7 @@ TEST_F(WinPEDemoTest, TheMainDialogIsCompactUnderWinPE) {
   for (int picture : {1006, 1002, 1007, 1003, 1004})
     EXPECT_LE(winpe.controls[picture].bottom + winpe.client_offset.y, b.bottom - b.top) << picture;
   EXPECT_TRUE(winpe.strip_visible) << "placing the strip shows it";
+  EXPECT_TRUE(winpe.strip_picture) << "the strip shows bitmap 274";
   EXPECT_FALSE(windows.strip_visible);
 }
 

@@ -93,6 +93,51 @@ TEST(RenderedListView, RowsShowTheirTextsWithCheckBoxesAndGridLines) {
   }
 }
 
+// Filled rectangle statics take their colours; a rich edit given a bold
+// font shows its text bold (more ink than the same text in the normal one).
+TEST(RenderedControls, FilledRectanglesAndRichEditFonts) {
+  CDialog page(IDD_CONTROLS);
+  ASSERT_TRUE(page.Create(IDD_CONTROLS));
+  platform::ui::Window* parent = platform::ui::FindWindowModel(page.m_hWnd);
+  ASSERT_NE(parent, nullptr);
+  auto make = [&](const char16_t* class_name, DWORD style, int width, int height) {
+    platform::ui::CreateParams p;
+    p.class_name = class_name;
+    p.style = WS_CHILD | WS_VISIBLE | style;
+    p.id = 4000;
+    p.parent = parent;
+    p.rect = {0, 0, width, height};
+    return platform::ui::CreateWindowModel(p);
+  };
+  const struct {
+    DWORD type;
+    QColor colour;
+  } rects[] = {{SS_BLACKRECT, QColor(0, 0, 0)}, {SS_GRAYRECT, QColor(128, 128, 128)}, {SS_WHITERECT, QColor(255, 255, 255)}};
+  for (const auto& r : rects) {
+    SCOPED_TRACE(r.type);
+    platform::ui::Window* w = make(u"Static", r.type, 30, 20);
+    ASSERT_NE(w, nullptr);
+    QImage shot = platform::ui::RenderWindow(*w).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(CountPixels(shot, QRect(0, 0, 30, 20), [&](const QColor& p) { return p.rgb() == r.colour.rgb(); }), 600);
+    ::DestroyWindow(w->handle);
+  }
+  auto ink = [&](int weight) {
+    platform::ui::Window* w = make(u"RICHEDIT50W", ES_READONLY, 300, 30);
+    HWND h = w->handle;
+    HFONT font = ::CreateFontW(-15, 0, 0, 0, weight, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
+    ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    ::SetWindowTextW(h, u"Install the RAID driver");
+    QImage shot = platform::ui::RenderWindow(*platform::ui::FindWindowModel(h)).convertToFormat(QImage::Format_RGB32);
+    ::DestroyWindow(h);
+    ::DeleteObject(font);
+    return CountPixels(shot, QRect(0, 0, 300, 30), [](const QColor& p) { return qGray(p.rgb()) < 100; });
+  };
+  const int regular = ink(FW_NORMAL), bold = ink(FW_BOLD);
+  EXPECT_GT(regular, 50);
+  EXPECT_GT(bold, regular * 5 / 4) << "bold " << bold << " regular " << regular;
+  page.DestroyWindow();
+}
+
 // Marking for repainting tells the observers which windows will repaint.
 TEST(Invalidation, ObserversHearOfEveryWindowMarkedForRepainting) {
   struct Recorder : platform::ui::WindowObserver {

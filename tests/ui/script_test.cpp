@@ -182,6 +182,57 @@ TEST(ScriptFailures, UnexpectedMessageBoxFailsWithItsText) {
       << run.failure;
 }
 
+// A box shows the picture of its kind left of its text: a question a blue
+// disc, an error a red one, a warning a yellow triangle; a plain box none.
+TEST(MessageBoxes, ShowThePictureOfTheirKind) {
+  const auto dir = std::filesystem::temp_directory_path() / ("drum-box-icons-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  auto pixels = [](const QImage& image, auto test) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x) n += test(image.pixel(x, y));
+    return n;
+  };
+  auto blue = [](QRgb p) { return qBlue(p) > 150 && qRed(p) < 80 && qGreen(p) < 140; };
+  auto red = [](QRgb p) { return qRed(p) > 170 && qGreen(p) < 80 && qBlue(p) < 80; };
+  auto yellow = [](QRgb p) { return qRed(p) > 220 && qGreen(p) > 170 && qBlue(p) < 80; };
+  const struct {
+    UINT type;
+    int blue, red, yellow;  // at least this many (0: none at all)
+  } cases[] = {{MB_OK, 0, 0, 0},
+               {MB_YESNO | MB_ICONQUESTION, 300, 0, 0},
+               {MB_OK | MB_ICONERROR, 0, 300, 0},
+               {MB_OK | MB_ICONWARNING, 0, 0, 200},
+               {MB_OK | MB_ICONINFORMATION, 300, 0, 0}};
+  // The plain box (the first case) gives the counts its caption and
+  // buttons already hold; a picture adds its own colour to those.
+  int index = 0;
+  int base_blue = 0, base_red = 0, base_yellow = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    const std::string file = (dir / ("box" + std::to_string(index) + ".png")).string();
+    Script s;
+    s.screenshot(file).answer((c.type & MB_TYPEMASK) == MB_YESNO ? "yes" : "ok");
+    auto run = ui_test::RunScripted(s, [&] { MessageBoxW(nullptr, u"Go on?", u"Tests", c.type); });
+    ASSERT_EQ(run.failure, "");
+    QImage shot(QString::fromStdString(file));
+    ASSERT_FALSE(shot.isNull());
+    const int b = pixels(shot, blue), r = pixels(shot, red), y = pixels(shot, yellow);
+    if (index++ == 0) {
+      base_blue = b, base_red = r, base_yellow = y;
+      continue;
+    }
+    auto expect = [](int count, int base, int wanted, const char* colour) {
+      if (wanted) EXPECT_GE(count - base, wanted) << colour;
+      else EXPECT_LE(count - base, 10) << colour;
+    };
+    expect(b, base_blue, c.blue, "blue");
+    expect(r, base_red, c.red, "red");
+    expect(y, base_yellow, c.yellow, "yellow");
+  }
+  std::filesystem::remove_all(dir);
+}
+
 TEST(ScriptFailures, DialogThatNeverComesFailsAfterTheBudget) {
   Outcome out;
   FrontPage front(out);

@@ -29,6 +29,23 @@ std::vector<RichEditModel::Run> RichEditModel::runs(const Window& w) const {
 
 bool RichEditModel::handle(Window& w, UINT message, WPARAM wp, LPARAM lp, LRESULT& result) {
   switch (message) {
+    case WM_SETFONT: {
+      // The font becomes the default format of all the text: its weight and
+      // slant replace those of every character (later EM_SETCHARFORMAT
+      // calls change them again). The default procedure keeps the font.
+      LOGFONTW lf{};
+      if (wp && GetObjectW(reinterpret_cast<HGDIOBJ>(wp), sizeof(lf), &lf) == static_cast<int>(sizeof(lf))) {
+        const bool bold = lf.lfWeight >= 600;
+        const bool italic = lf.lfItalic != 0;
+        default_format.bold = bold;
+        default_format.italic = italic;
+        for (CharFormat& f : formats) {
+          f.bold = bold;
+          f.italic = italic;
+        }
+      }
+      return false;
+    }
     case EM_EXSETSEL: {
       auto* r = reinterpret_cast<CHARRANGE*>(lp);
       if (!r) return false;

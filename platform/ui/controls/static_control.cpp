@@ -56,7 +56,20 @@ void StaticModel::draw(Window& w, QPainter& p) {
     draw_image_centered(p, IconImage(icon), box, false);
     return;
   }
-  if (type == SS_ETCHEDHORZ || type == SS_ETCHEDFRAME || type == SS_BLACKFRAME) {
+  // Filled rectangles: black in the window-frame colour, grey, white in
+  // the window colour; they hold no text.
+  if (type == SS_BLACKRECT || type == SS_GRAYRECT || type == SS_WHITERECT) {
+    p.fillRect(box, type == SS_BLACKRECT ? QColor(0, 0, 0)
+                    : type == SS_GRAYRECT ? QColor(128, 128, 128)
+                                          : qc(GetSysColor(COLOR_WINDOW)));
+    return;
+  }
+  if (type == SS_BLACKFRAME) {
+    p.setPen(QColor(0, 0, 0));
+    p.drawRect(box.adjusted(0, 0, -1, -1));
+    return;
+  }
+  if (type == SS_ETCHEDHORZ || type == SS_ETCHEDFRAME) {
     p.setPen(QColor(160, 160, 160));
     if (type == SS_ETCHEDHORZ) p.drawLine(0, 0, box.width(), 0);
     else p.drawRect(box.adjusted(0, 0, -1, -1));
