@@ -169,6 +169,49 @@ const DiskConfig* MachineConfig::find_disk(int number) const {
   return nullptr;
 }
 
+const NetworkRoute* MachineConfig::find_route(std::string_view host) const {
+  std::string wanted = lower(host);
+  for (auto& r : network)
+    if (r.host == wanted) return &r;
+  return nullptr;
+}
+
+bool ParseLoopbackEndpoint(std::string_view text, std::string* address, uint16_t* port) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  std::string_view host = text.substr(0, colon);
+  std::string_view digits = text.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return false;
+  unsigned long number = std::stoul(std::string(digits));
+  if (number == 0 || number > 65535) return false;
+  std::string ip;
+  if (host == "[::1]") {
+    ip = "::1";
+  } else if (lower(host) == "localhost") {
+    ip = "127.0.0.1";
+  } else {
+    // Four decimal parts, the first 127: the loopback network.
+    int parts = 0;
+    size_t at = 0;
+    while (at <= host.size()) {
+      size_t dot = host.find('.', at);
+      std::string_view part = host.substr(at, dot == std::string_view::npos ? std::string_view::npos : dot - at);
+      if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos) return false;
+      int value = std::stoi(std::string(part));
+      if (value > 255 || (parts == 0 && value != 127)) return false;
+      ++parts;
+      if (dot == std::string_view::npos) break;
+      at = dot + 1;
+    }
+    if (parts != 4) return false;
+    ip = std::string(host);
+  }
+  *address = ip;
+  *port = static_cast<uint16_t>(number);
+  return true;
+}
+
 std::string SetDiskIniValue(std::string_view text, int number, std::string_view key, std::string_view value) {
   std::string out;
   std::string wanted = lower(key);
@@ -215,11 +258,12 @@ std::string SetDiskIniValue(std::string_view text, int number, std::string_view 
 
 std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string* error) {
   MachineConfig config;
-  enum class Section { None, Machine, Os, Disk, Mount, Unknown } section = Section::None;
+  enum class Section { None, Machine, Os, Disk, Mount, Network, Unknown } section = Section::None;
   DiskConfig* disk = nullptr;
   HostMount* mount = nullptr;
   std::vector<DiskConfig> disks;
   std::vector<HostMount> mounts;
+  std::vector<NetworkRoute> network;
   int line_number = 0;
   size_t pos = 0;
   // A byte-order mark that an editor put in front is not part of the first line.
@@ -261,6 +305,8 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
         disk = &disks.back();
         disk->number = static_cast<int>(*n);
         section = Section::Disk;
+      } else if (head == "network" && arg.empty()) {
+        section = Section::Network;
       } else if (head == "mount") {
         if (arg.empty()) return fail("a [mount] section needs a name");
         mounts.emplace_back();
@@ -365,6 +411,18 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
         else return fail("unknown key \"" + key + "\" in [disk " + std::to_string(d.number) + "]");
         break;
       }
+      case Section::Network: {
+        NetworkRoute route;
+        route.host = key;
+        if (route.host.empty() || route.host.find_first_of(" \t:/[]") != std::string::npos)
+          return fail("\"" + key + "\" is not a host name");
+        if (!ParseLoopbackEndpoint(value, &route.address, &route.port))
+          return bad("a loopback address and port such as 127.0.0.1:8080");
+        for (auto& r : network)
+          if (r.host == route.host) return fail("host " + route.host + " is listed twice");
+        network.push_back(std::move(route));
+        break;
+      }
       case Section::Mount: {
         auto& m = *mount;
         if (key == "path") m.path = value;
@@ -397,6 +455,7 @@ std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string*
   std::sort(disks.begin(), disks.end(), [](auto& a, auto& b) { return a.number < b.number; });
   config.disks = std::move(disks);
   config.mounts = std::move(mounts);
+  config.network = std::move(network);
   return config;
 }
 
@@ -440,6 +499,13 @@ std::string FormatMachineIni(const MachineConfig& config) {
     out << "path = " << m.path << "\nhost = " << m.host << "\n";
     if (m.read_only) out << "read_only = yes\n";
     if (m.drive_type != "fixed") out << "drive_type = " << m.drive_type << "\n";
+  }
+  if (!config.network.empty()) {
+    out << "\n[network]\n";
+    for (auto& r : config.network) {
+      bool v6 = r.address.find(':') != std::string::npos;
+      out << r.host << " = " << (v6 ? "[" : "") << r.address << (v6 ? "]" : "") << ":" << r.port << "\n";
+    }
   }
   return out.str();
 }

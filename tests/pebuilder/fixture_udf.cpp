@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "disk/fixture_images.h"
+#include "tests/pebuilder/udf_stamp.h"
 
 namespace udf_fixture {
 
@@ -17,28 +18,6 @@ using disk_fixture::Shell;
 namespace {
 
 uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
-
-// CRC-ITU-T (polynomial 0x1021, start 0), as descriptor tags carry it.
-uint16_t TagCrc(const uint8_t* data, size_t length) {
-  uint16_t crc = 0;
-  for (size_t i = 0; i < length; ++i) {
-    crc ^= static_cast<uint16_t>(data[i] << 8);
-    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-  }
-  return crc;
-}
-
-void ResealTag(std::vector<uint8_t>& b, size_t at) {
-  uint16_t crcLength = Get16(b, at + 10);
-  uint16_t crc = TagCrc(&b[at + 16], crcLength);
-  b[at + 8] = static_cast<uint8_t>(crc);
-  b[at + 9] = static_cast<uint8_t>(crc >> 8);
-  uint8_t sum = 0;
-  for (int i = 0; i < 16; ++i) {
-    if (i != 4) sum = static_cast<uint8_t>(sum + b[at + i]);
-  }
-  b[at + 4] = sum;
-}
 
 }  // namespace
 
@@ -66,25 +45,8 @@ void MakeEmptyUdf(const std::string& image, uint32_t blocks, const std::string& 
 }
 
 void StampImplementation(const std::string& image, const std::string& identifier) {
-  std::vector<uint8_t> b = ReadImage(image);
-  ASSERT_GE(b.size(), 257u * 2048);
-  size_t anchor = 256 * 2048;
-  ASSERT_EQ(Get16(b, anchor), 2);
-  int stamped = 0;
-  for (size_t seq : {size_t{16}, size_t{24}}) {
-    uint32_t length = Get32(b, anchor + seq);
-    uint32_t block = Get32(b, anchor + seq + 4);
-    for (uint32_t i = 0; i < length / 2048; ++i) {
-      size_t at = (static_cast<size_t>(block) + i) * 2048;
-      if (at + 2048 > b.size() || Get16(b, at) != 1) continue;
-      std::memset(&b[at + 388], 0, 32);
-      std::memcpy(&b[at + 389], identifier.data(), std::min<size_t>(identifier.size(), 23));
-      ResealTag(b, at);
-      ++stamped;
-    }
-  }
-  ASSERT_GE(stamped, 1);
-  WriteImage(image, b);
+  std::string error;
+  ASSERT_TRUE(StampUdfImplementation(image, identifier, &error)) << error;
 }
 
 bool SevenZipExtract(const std::string& image, const std::string& out) {
