@@ -10,7 +10,12 @@
 namespace http_fixture {
 
 LoopbackServer::LoopbackServer(const std::string& file, int requests, int seconds) {
+  // The tests run with DRUM_SOURCE_DIR set; a program built elsewhere (the
+  // benchmark) names the tree at build time.
   const char* source = std::getenv("DRUM_SOURCE_DIR");
+#ifdef DRUM_SOURCE_TREE
+  if (!source) source = DRUM_SOURCE_TREE;
+#endif
   std::string script = std::string(source ? source : ".") + "/tests/net/loopback_http_server.py";
   int out[2];
   if (pipe(out) != 0) {
