@@ -58,6 +58,11 @@
 //   read_only = no
 //   drive_type = fixed  ; whole letters: fixed, removable, cdrom, remote, ramdisk
 //
+//   [network]           ; where the PC's HTTP clients reach a host name
+//   download.example.com = 127.0.0.1:8080   ; loopback addresses only
+//                       ; (127.x.x.x, ::1 as [::1], localhost); a host with
+//                       ; no line here cannot be reached, as when offline
+//
 // Attach and detach while a program runs: `simpc attach|detach DIR N` rewrites
 // the disk's `attached` flag in machine.ini; the running machine notices the
 // change on its next poll() and reports which disks came and went.
@@ -170,15 +175,31 @@ struct HostMount {
   bool operator==(const HostMount&) const = default;
 };
 
+// One [network] line: a host name and the loopback address and port that
+// stand for it.
+struct NetworkRoute {
+  std::string host;     // lower case
+  std::string address;  // "127.0.0.1", "::1"
+  uint16_t port = 0;
+  bool operator==(const NetworkRoute&) const = default;
+};
+
+// "127.0.0.1:8080", "[::1]:8080" or "localhost:8080" split into a loopback
+// address and a port; false for anything that could leave this machine.
+bool ParseLoopbackEndpoint(std::string_view text, std::string* address, uint16_t* port);
+
 struct MachineConfig {
   int rescans_before_new_volume = 0;
   OsFacts os;
   std::vector<DiskConfig> disks;  // sorted by number
   std::vector<HostMount> mounts;
+  std::vector<NetworkRoute> network;
   bool operator==(const MachineConfig&) const = default;
 
   DiskConfig* find_disk(int number);
   const DiskConfig* find_disk(int number) const;
+  // The route of a host name (any case); null when it has none.
+  const NetworkRoute* find_route(std::string_view host) const;
 };
 
 // Parses machine.ini text. Returns nullopt and sets *error to a message naming

@@ -169,6 +169,49 @@ const DiskConfig* MachineConfig::find_disk(int number) const {
   return nullptr;
 }
 
+const NetworkRoute* MachineConfig::find_route(std::string_view host) const {
+  std::string wanted = lower(host);
+  for (auto& r : network)
+    if (r.host == wanted) return &r;
+  return nullptr;
+}
+
+bool ParseLoopbackEndpoint(std::string_view text, std::string* address, uint16_t* port) {
+  size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos || colon == 0) return false;
+  std::string_view host = text.substr(0, colon);
+  std::string_view digits = text.substr(colon + 1);
+  if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return false;
+  unsigned long number = std::stoul(std::string(digits));
+  if (number == 0 || number > 65535) return false;
+  std::string ip;
+  if (host == "[::1]") {
+    ip = "::1";
+  } else if (lower(host) == "localhost") {
+    ip = "127.0.0.1";
+  } else {
+    // Four decimal parts, the first 127: the loopback network.
+    int parts = 0;
+    size_t at = 0;
+    while (at <= host.size()) {
+      size_t dot = host.find('.', at);
+      std::string_view part = host.substr(at, dot == std::string_view::npos ? std::string_view::npos : dot - at);
+      if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos) return false;
+      int value = std::stoi(std::string(part));
+      if (value > 255 || (parts == 0 && value != 127)) return false;
+      ++parts;
+      if (dot == std::string_view::npos) break;
+      at = dot + 1;
+    }
+    if (parts != 4) return false;
+    ip = std::string(host);
+  }
+  *address = ip;
+  *port = static_cast<uint16_t>(number);
+  return true;
+}
+
 std::string SetDiskIniValue(std::string_view text, int number, std::string_view key, std::string_view value) {
   std::string out;
   std::string wanted = lower(key);
@@ -223,13 +266,14 @@ class MachineIniParser {
   std::optional<MachineConfig> parse(std::string_view text, std::string* error);
 
  private:
-  enum class Section { None, Machine, Os, Disk, Mount };
+  enum class Section { None, Machine, Os, Disk, Mount, Network };
 
   std::string read_header(std::string_view line);
   std::string read_machine_key(const std::string& key, const std::string& value);
   std::string read_os_key(const std::string& key, const std::string& value);
   std::string read_disk_key(const std::string& key, const std::string& value);
   std::string read_mount_key(const std::string& key, const std::string& value);
+  std::string read_network_key(const std::string& key, const std::string& value);
   std::string check_sections();
 
   static std::string not_a(const std::string& key, const std::string& value, const char* what) {
@@ -253,6 +297,7 @@ class MachineIniParser {
   Section section_ = Section::None;
   std::vector<DiskConfig> disks_;
   std::vector<HostMount> mounts_;
+  std::vector<NetworkRoute> network_;
 };
 
 std::optional<MachineConfig> MachineIniParser::parse(std::string_view text, std::string* error) {
@@ -289,6 +334,7 @@ std::optional<MachineConfig> MachineIniParser::parse(std::string_view text, std:
         case Section::Os: problem = read_os_key(key, value); break;
         case Section::Disk: problem = read_disk_key(key, value); break;
         case Section::Mount: problem = read_mount_key(key, value); break;
+        case Section::Network: problem = read_network_key(key, value); break;
       }
     }
     if (!problem.empty()) return fail(problem);
@@ -298,6 +344,7 @@ std::optional<MachineConfig> MachineIniParser::parse(std::string_view text, std:
   std::sort(disks_.begin(), disks_.end(), [](auto& a, auto& b) { return a.number < b.number; });
   config_.disks = std::move(disks_);
   config_.mounts = std::move(mounts_);
+  config_.network = std::move(network_);
   return std::move(config_);
 }
 
@@ -320,6 +367,8 @@ std::string MachineIniParser::read_header(std::string_view line) {
     disks_.emplace_back();
     disks_.back().number = static_cast<int>(*n);
     section_ = Section::Disk;
+  } else if (head == "network" && arg.empty()) {
+    section_ = Section::Network;
   } else if (head == "mount") {
     if (arg.empty()) return "a [mount] section needs a name";
     // Names are matched without regard to case, as every section name is.
@@ -436,6 +485,20 @@ std::string MachineIniParser::read_mount_key(const std::string& key, const std::
   return {};
 }
 
+// A [network] line: a host name and the loopback address and port it reaches.
+std::string MachineIniParser::read_network_key(const std::string& key, const std::string& value) {
+  NetworkRoute route;
+  route.host = key;
+  if (route.host.empty() || route.host.find_first_of(" \t:/[]") != std::string::npos)
+    return "\"" + key + "\" is not a host name";
+  if (!ParseLoopbackEndpoint(value, &route.address, &route.port))
+    return not_a(key, value, "a loopback address and port such as 127.0.0.1:8080");
+  for (auto& r : network_)
+    if (r.host == route.host) return "host " + route.host + " is listed twice";
+  network_.push_back(std::move(route));
+  return {};
+}
+
 // What a section can only be judged on whole: a disk's backing, a mount's path
 // and host, and two mounts claiming one place.
 std::string MachineIniParser::check_sections() {
@@ -511,6 +574,13 @@ std::string FormatMachineIni(const MachineConfig& config) {
     out << "path = " << m.path << "\nhost = " << m.host << "\n";
     if (m.read_only) out << "read_only = yes\n";
     if (m.drive_type != "fixed") out << "drive_type = " << m.drive_type << "\n";
+  }
+  if (!config.network.empty()) {
+    out << "\n[network]\n";
+    for (auto& r : config.network) {
+      bool v6 = r.address.find(':') != std::string::npos;
+      out << r.host << " = " << (v6 ? "[" : "") << r.address << (v6 ? "]" : "") << ":" << r.port << "\n";
+    }
   }
   return out.str();
 }

@@ -1,10 +1,13 @@
 #include "platform/process/command_script.h"
 
 #include <cstring>
+#include <map>
+#include <optional>
 
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/formatter.h"
+#include "platform/process/command_builtins.h"
 #include "platform/process/command_line.h"
 #include "platform/process/machine_link.h"
 #include "platform/process/simulated_files.h"
@@ -93,7 +96,10 @@ class Interpreter {
     if (!line.empty() && line.front() == u'@') line.erase(0, 1);
     if (line.empty() || line.rfind(u"::", 0) == 0) return last_;
     Redirections redirect;
-    std::u16string command = TakeRedirections(line, &redirect);
+    // The redirections of "if ... command" belong to the command, which runs
+    // (and opens them) only when the condition holds.
+    bool conditional = UpperCase(line.substr(0, 3)) == u"IF ";
+    std::u16string command = conditional ? line : TakeRedirections(line, &redirect);
     HANDLE in = input_, out = output_;
     HANDLE opened_in = nullptr, opened_out = nullptr;
     if (!redirect.input.empty()) {
@@ -183,9 +189,12 @@ class Interpreter {
       return 0;
     }
     if (verb == u"MD" || verb == u"MKDIR") {
+      // Missing folders on the way are made too; an existing one is an error.
       DWORD result = 0;
-      for (const auto& a : args)
-        if (!CreateDirectoryW(full_path(a).c_str(), nullptr)) result = 1;
+      for (const auto& a : args) {
+        std::u16string path = full_path(a);
+        if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES || !MakeSimulatedFolders(path)) result = 1;
+      }
       return result;
     }
     if (verb == u"DEL" || verb == u"ERASE") {
@@ -201,6 +210,7 @@ class Interpreter {
       return last_;
     }
     if (verb == u"CALL") return call_script(head.arguments, depth);
+    if (auto code = run_builtin(verb, head.arguments, depth)) return *code;
     if (verb == u"FORMAT") return format(args);
     if (verb == u"MKLINK") return mklink(args);
     // A script runs in this interpreter; anything else is a program.
@@ -250,7 +260,7 @@ class Interpreter {
       // Script files are 8-bit text; each byte stands for one character.
       std::u16string line;
       for (size_t i = start; i < end; ++i) line.push_back(static_cast<unsigned char>(text[i]));
-      run_line(Expand(line, path, params), depth + 1);
+      run_line(Expand(ExpandVariables(line, variables_), path, params), depth + 1);
       start = end + 1;
     }
     exit_ = false;  // "exit /b" ends only the script
@@ -281,6 +291,16 @@ class Interpreter {
       out.push_back(line[i]);
     }
     return out;
+  }
+
+  std::optional<DWORD> run_builtin(const std::u16string& verb, const std::u16string& arguments, int depth) {
+    BuiltinContext context;
+    context.full_path = [this](const std::u16string& path) { return full_path(path); };
+    context.say = [this](std::string_view text) { say(text); };
+    context.run = [this, depth](const std::u16string& line) { return run_line(line, depth); };
+    context.variables = &variables_;
+    context.last = last_;
+    return RunBuiltin(verb, arguments, context);
   }
 
   DWORD format(const std::vector<std::u16string>& args) {
@@ -408,6 +428,7 @@ class Interpreter {
   HANDLE output_;
   DWORD last_ = 0;
   bool exit_ = false;
+  std::map<std::u16string, std::u16string> variables_;  // set in scripts, upper-case names
 };
 
 }  // namespace

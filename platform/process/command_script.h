@@ -10,6 +10,7 @@
 //   formatter; without /Y the first input line must answer y),
 //   "mklink /D link target" (a folder symbolic link through the file API's
 //   reparse points), and any other program by the search rules;
+//   set, if, copy, xcopy, rd and %NAME% variables (command_builtins.h);
 //   redirections "< file", "> file", ">> file" ("2>" and "2>&1" accepted and
 //   ignored). The exit code is that of the last command (format: 0 done,
 //   4 failed, 5 declined; a missing program: 9009).

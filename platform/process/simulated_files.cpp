@@ -1,8 +1,20 @@
 #include "platform/process/simulated_files.h"
 
 #include "platform/fs/file_api.h"
+#include "platform/process/command_line.h"
 
 namespace platform::process {
+
+bool MakeSimulatedFolders(const std::u16string& path) {
+  std::u16string normalized = NormalizePath(path);
+  for (size_t i = 3; i <= normalized.size(); ++i) {
+    if (i != normalized.size() && normalized[i] != u'\\') continue;
+    std::u16string prefix = normalized.substr(0, i);
+    if (GetFileAttributesW(prefix.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    if (!CreateDirectoryW(prefix.c_str(), nullptr)) return false;
+  }
+  return true;
+}
 
 bool ReadSimulatedFile(const std::u16string& path, std::vector<uint8_t>* bytes, size_t limit) {
   bytes->clear();

@@ -16,6 +16,9 @@ bool ReadSimulatedFile(const std::u16string& path, std::vector<uint8_t>* bytes, 
 // Creates or replaces the file with `bytes`.
 bool WriteSimulatedFile(const std::u16string& path, const std::vector<uint8_t>& bytes);
 bool WriteSimulatedFile(const std::u16string& path, std::string_view text);
+// Creates every missing folder of an absolute path ("C:\A\B"); false when
+// one cannot be made.
+bool MakeSimulatedFolders(const std::u16string& path);
 // A handle for appending or reading, for redirections; null with the last error set.
 HANDLE OpenSimulatedFile(const std::u16string& path, bool for_writing, bool append);
 

@@ -9,5 +9,8 @@ namespace platform::process {
 DWORD RunBcdEditor(const ProgramStart& start);
 // cmd.exe (command_script.cpp).
 DWORD RunCommandInterpreter(const ProgramStart& start);
+// The deployment kit's image tool and its installer (deployment_kit.cpp).
+DWORD RunOscdimg(const ProgramStart& start);
+DWORD InstallDeploymentKit(const std::u16string& package_path);
 
 }  // namespace platform::process

@@ -262,26 +262,13 @@ Installers& installers() {
   return *i;
 }
 
-// Creates every missing folder of a path on the simulated PC.
-bool MakeFolders(const std::u16string& path) {
-  std::u16string normalized = NormalizePath(path);
-  for (size_t i = 3; i <= normalized.size(); ++i) {
-    if (i != normalized.size() && normalized[i] != u'\\') continue;
-    std::u16string prefix = normalized.substr(0, i);
-    DWORD a = GetFileAttributesW(prefix.c_str());
-    if (a != INVALID_FILE_ATTRIBUTES) continue;
-    if (!CreateDirectoryW(prefix.c_str(), nullptr)) return false;
-  }
-  return true;
-}
-
 InstallerAction FolderInstaller(std::u16string below_program_files) {
   return [below_program_files](const std::u16string&) -> DWORD {
     // The native Program Files folder: installers of 64-bit packages go there
     // also when the caller is a 32-bit program on 64-bit Windows.
     std::u16string root = u"C:\\Program Files";
     if (auto machine = platform::machine::CurrentIfOpen()) root = platform::to_utf16(machine->os().program_files_folder);
-    return MakeFolders(JoinPath(root, below_program_files)) ? 0 : 1603;
+    return MakeSimulatedFolders(JoinPath(root, below_program_files)) ? 0 : 1603;
   };
 }
 
@@ -333,6 +320,7 @@ void RegisterAll(bool replace) {
       {u"wpeutil.exe", RunWpeutil, ProgramPlacement::SystemTool},
       {u"msiexec.exe", RunMsiexec, ProgramPlacement::SystemTool},
       {u"cmd.exe", RunCommandInterpreter, ProgramPlacement::SystemTool},
+      {u"oscdimg.exe", RunOscdimg, ProgramPlacement::InstalledFile},
       {u"iexplore.exe", RunLoggedOnly, ProgramPlacement::SystemTool},
       {u"hh.exe", RunLoggedOnly, ProgramPlacement::SystemTool},
       {u"notepad.exe", RunLoggedOnly, ProgramPlacement::SystemTool},
@@ -361,8 +349,8 @@ void RegisterAll(bool replace) {
     auto key = UpperCase(name);
     if (replace || !installers().actions.count(key)) installers().actions[key] = std::move(action);
   };
-  add(u"wAIKX86.msi", FolderInstaller(u"Windows AIK\\Tools\\PETools"));
-  add(u"wAIKAMD64.msi", FolderInstaller(u"Windows AIK\\Tools\\PETools"));
+  add(u"wAIKX86.msi", InstallDeploymentKit);
+  add(u"wAIKAMD64.msi", InstallDeploymentKit);
   add(u"FqkInstaller.msi", FolderInstaller(u"Corvelware\\Fennick"));
 }
 

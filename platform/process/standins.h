@@ -18,6 +18,8 @@
 //   msiexec.exe     "/I package": runs the installer registered for the
 //                   package's file name (RegisterInstallerPackage)
 //   cmd.exe         "/C command": a small command interpreter (command_script.h)
+//   oscdimg.exe     the deployment kit's image tool; the kit's installer
+//                   packages install its folder (deployment_kit.cpp)
 //   iexplore.exe, opera.exe, hh.exe, notepad.exe   logged only
 //   fmifs.dll       "FormatEx" of the platform formatter
 //   ntdll.dll       "NtFsControlFile", passed on to DeviceIoControl

@@ -424,3 +424,103 @@ TEST_F(StandIns, SuiteProgramsRunAsRealChildrenOnTheSameMachine) {
 }
 
 }  // namespace
+
+namespace {
+
+// Script lines as 8-bit text with CR LF ends.
+std::string Script(std::initializer_list<const char*> lines) {
+  std::string text;
+  for (const char* line : lines) text += std::string(line) + "\r\n";
+  return text;
+}
+
+}  // namespace
+
+TEST_F(StandIns, CommandInterpreterBuiltinsOfBuildScripts) {
+  for (auto sub : {"x/Temp/src/sub/deeper", "x/Temp/src/empty"}) std::filesystem::create_directories(machine.file(sub));
+  std::ofstream(machine.file("x/Temp/src/a.txt")) << "alpha";
+  std::ofstream(machine.file("x/Temp/src/b.log")) << "beta";
+  std::ofstream(machine.file("x/Temp/src/sub/deeper/c.bin")) << std::string(70000, 'c');
+  ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\build.cmd", std::string_view(Script({
+      "@echo off",
+      "set WORK=X:\\Temp\\work",
+      "set Label=\"quoted\"",
+      "if exist %WORK% echo stale>X:\\Temp\\stale.txt",
+      "md %WORK%",
+      "xcopy X:\\Temp\\src %WORK%\\tree /e /i /y /q",
+      "xcopy X:\\Temp\\src %WORK%\\files /i /y /q",
+      "copy /y X:\\Temp\\src\\*.txt %WORK%",
+      "copy X:\\Temp\\src\\b.log %WORK%\\renamed.log",
+      "if \"%1\"==\"x86\" echo arch %1>%WORK%\\arch.txt",
+      "if not \"%1\"==\"x86\" echo wrong>%WORK%\\wrong.txt",
+      "if not exist %WORK%\\none.txt echo [%UNSET%]%LABEL%>%WORK%\\vars.txt",
+      "md X:\\Temp\\gone\\inner",
+      "echo x>X:\\Temp\\gone\\inner\\f.txt",
+      "rd /s /q X:\\Temp\\gone",
+      "rd X:\\Temp\\src\\empty",
+  }))));
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C X:\\Temp\\build.cmd x86"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/stale.txt")));
+  EXPECT_EQ(HostText("x/Temp/work/tree/sub/deeper/c.bin"), std::string(70000, 'c'));
+  EXPECT_TRUE(std::filesystem::is_directory(machine.file("x/Temp/work/tree/empty")));   // /e keeps empty folders
+  EXPECT_EQ(HostText("x/Temp/work/files/a.txt"), "alpha");
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/work/files/sub")));          // no /s: files only
+  EXPECT_EQ(HostText("x/Temp/work/a.txt"), "alpha");
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/work/b.log")));             // *.txt only
+  EXPECT_EQ(HostText("x/Temp/work/renamed.log"), "beta");
+  EXPECT_EQ(HostText("x/Temp/work/arch.txt"), "arch x86\r\n");
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/work/wrong.txt")));
+  EXPECT_EQ(HostText("x/Temp/work/vars.txt"), "[]\"quoted\"\r\n");
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/gone")));
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/src/empty")));
+  // Errors come back as exit codes: a missing source, a copy into itself.
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C copy X:\\Temp\\nothing.txt X:\\Temp\\work"), 1u);
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C xcopy X:\\Temp\\src X:\\Temp\\src\\inside /e /i"), 4u);
+  EXPECT_FALSE(std::filesystem::exists(machine.file("x/Temp/src/inside")));
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C rd X:\\Temp\\src"), 1u);  // not empty without /s
+  EXPECT_TRUE(std::filesystem::exists(machine.file("x/Temp/src/a.txt")));
+}
+
+TEST_F(StandIns, RdRemovesFolderLinksWithoutEnteringThem) {
+  fstest::SimulatedDisk disk({{u'D', 32ull << 20, "NTFS", "Data"}});
+  ASSERT_TRUE(CreateDirectoryW(u"D:\\keep", nullptr));
+  ASSERT_TRUE(WriteSimulatedFile(u"D:\\keep\\precious.txt", std::string_view("keep me")));
+  ASSERT_TRUE(WriteSimulatedFile(u"D:\\tree.cmd", std::string_view(Script({
+      "md D:\\work\\inner", "echo x>D:\\work\\inner\\f.txt", "mklink /D D:\\work\\outside D:\\keep",
+      "xcopy D:\\work D:\\copy /e /i /q", "rd /s /q D:\\work"}))));
+  EXPECT_EQ(ShellRun(u"D:\\tree.cmd", u""), 0u);
+  EXPECT_EQ(GetFileAttributesW(u"D:\\work"), INVALID_FILE_ATTRIBUTES);
+  std::vector<uint8_t> kept;
+  ASSERT_TRUE(ReadSimulatedFile(u"D:\\keep\\precious.txt", &kept));
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep me");
+  // The copy took the real folder and left the link out.
+  EXPECT_NE(GetFileAttributesW(u"D:\\copy\\inner\\f.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(u"D:\\copy\\outside"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(StandIns, DeploymentKitBuildsABootableIso) {
+  std::filesystem::create_directories(machine.file("c/Temp/Fennick"));
+  std::ofstream(machine.file("c/Temp/Fennick/wAIKX86.msi")) << "package";
+  ASSERT_EQ(ShellRun(u"msiexec.exe", u" /I C:\\Temp\\Fennick\\wAIKX86.msi /qf "), 0u);
+  ASSERT_TRUE(WriteSimulatedFile(u"C:\\build.cmd", std::string_view(Script({
+      "@echo off",
+      "set PE=C:\\kozt_pe31",
+      "call \"C:\\Program Files\\Windows AIK\\Tools\\PETools\\copype.cmd\" x86 %PE%",
+      "echo extra>%PE%\\ISO\\added.txt",
+      "\"C:\\Program Files\\Windows AIK\\Tools\\x86\\oscdimg.exe\" -n -b%PE%\\etfsboot.com -lWINPE_X86 %PE%\\ISO C:\\yarv.iso",
+  }))));
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C C:\\build.cmd"), 0u);
+  std::string iso = machine.file("c/yarv.iso");
+  ASSERT_TRUE(std::filesystem::exists(iso));
+  auto pvd = fstest::Run("isoinfo -d -i " + fstest::Quote(iso));
+  EXPECT_NE(pvd.output.find("Volume id: WINPE_X86"), std::string::npos) << pvd.output;
+  EXPECT_NE(pvd.output.find("El Torito"), std::string::npos) << pvd.output;
+  auto boot = fstest::Run("xorriso -indev " + fstest::Quote(iso) + " -report_el_torito plain 2>&1");
+  EXPECT_NE(boot.output.find("El Torito boot img :   1  BIOS  y   none"), std::string::npos) << boot.output;
+  auto files = fstest::Run("isoinfo -f -J -i " + fstest::Quote(iso));
+  for (const char* name : {"/bootmgr", "/boot/bcd", "/sources/boot.wim", "/added.txt"})
+    EXPECT_NE(files.output.find(name), std::string::npos) << name << "\n" << files.output;
+  // A second copype into the existing folder refuses; a bad tool call fails.
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C \"C:\\Program Files\\Windows AIK\\Tools\\PETools\\copype.cmd\" x86 C:\\kozt_pe31"), 1u);
+  EXPECT_EQ(ShellRun(u"cmd.exe", u"/C \"C:\\Program Files\\Windows AIK\\Tools\\x86\\oscdimg.exe\" C:\\none C:\\n.iso"), 1u);
+}

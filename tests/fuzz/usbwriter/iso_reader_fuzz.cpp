@@ -12,39 +12,10 @@
 
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
+#include "tests/fuzz/memory_image.h"
 #include "usbwriter/iso_reader.h"
 
 namespace {
-
-// A read-only image whose bytes are the fuzz input.
-class MemoryImage : public platform::KernelObject {
- public:
-  explicit MemoryImage(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  const char* kind() const override { return "file"; }
-  BOOL read(void* buffer, DWORD size, DWORD* done) override {
-    uint64_t n = position_ < bytes_.size() ? std::min<uint64_t>(size, bytes_.size() - position_) : 0;
-    if (n) memcpy(buffer, bytes_.data() + position_, n);
-    position_ += n;
-    *done = static_cast<DWORD>(n);
-    return TRUE;
-  }
-  BOOL seek(LONGLONG distance, DWORD method, LONGLONG* new_position) override {
-    LONGLONG base = method == FILE_BEGIN ? 0 : method == FILE_CURRENT ? static_cast<LONGLONG>(position_)
-                                                                     : static_cast<LONGLONG>(bytes_.size());
-    if (base + distance < 0) return platform::fail(ERROR_NEGATIVE_SEEK);
-    position_ = static_cast<uint64_t>(base + distance);
-    if (new_position) *new_position = static_cast<LONGLONG>(position_);
-    return TRUE;
-  }
-  BOOL get_size(LONGLONG* size) override {
-    *size = static_cast<LONGLONG>(bytes_.size());
-    return TRUE;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-  uint64_t position_ = 0;
-};
 
 // The tree copy's pages only count progress; its writes go to a path no
 // volume holds, so every file fails to open and the copy ends at the first.
@@ -76,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (IsoImageInfo.imageHandle && IsoImageInfo.imageHandle != INVALID_HANDLE_VALUE) {
     CloseHandle(IsoImageInfo.imageHandle);
   }
-  IsoImageInfo.imageHandle = platform::OpenHandle(std::make_shared<MemoryImage>(bytes));
+  IsoImageInfo.imageHandle = platform::OpenHandle(std::make_shared<fuzz_support::MemoryImage>(bytes));
 
   // Parse every descriptor the way the walk does, over the memory image.
   for (size_t block = 16; (block + 1) * kIsoBlockSize <= bytes.size() && block < 40; ++block) {
