@@ -1,6 +1,9 @@
 #include "mainapp/clone/clone_commands.h"
 
 #include "mainapp/clone/clone_page.h"
+#include "mainapp/clone/destination_page.h"
+#include "mainapp/clone/options_page.h"
+#include "mainapp/clone/source_page.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/layout_writer.h"
 #include "mainapp/clone/plan_application.h"
@@ -9,18 +12,10 @@
 #include "mainapp/shell/duplicate_page.h"
 #include "mainapp/shell/duplicate_source_page.h"
 #include "mainapp/shell/main_commands.h"
+#include "mainapp/wipe/sector_viewer_page.h"
+#include "mainapp/wipe/smart_attributes_dialog.h"
 
 namespace {
-
-// Source, destination, then the confirmation that opens the clone page.
-void RunQuickDuplicate(CDrummetDlg&) {
-  CDuplicateSrc source;
-  if (source.DoModal() != IDOK) return;
-  CDuplicateDest destination;
-  if (destination.DoModal() != IDOK) return;
-  CDuplicate duplicate;
-  duplicate.DoModal();
-}
 
 // The quick duplicate chooses a basic whole-disk copy with automatic sizing
 // but makes no plan; the clone page needs one, so when none is there the
@@ -32,10 +27,38 @@ INT_PTR RunClonePageWithPlan(CWnd* parent) {
   return RunClonePageModal(parent);
 }
 
+// Duplicate: the clone wizard from its source page.
+void RunWizard(CDrummetDlg&) { RunCloneWizard(nullptr); }
+
+INT_PTR RunSectorViewer(CWnd* parent) {
+  CViewDiskData page(parent);
+  return page.DoModal();
+}
+
+INT_PTR RunDiskHealth(CWnd* parent) {
+  CDiag page(parent);
+  return page.DoModal();
+}
+
+// The clone page's Back: the options page again.
+void BackToOptions() { RunOptionsPage(nullptr); }
+
 }  // namespace
 
 void RegisterCloneCommands() {
   RunClonePage = &RunClonePageWithPlan;
-  if (!shell::FindMainCommand(shell::kCmdDuplicate))
-    shell::RegisterMainCommand({shell::kCmdDuplicate, "Duplicate: the quick duplicate pages", &RunQuickDuplicate});
+  RunDestinationPage = &RunDestinationPageModal;
+  RunDiskViewerPage = &RunSectorViewer;
+  RunDiagnosticsPage = &RunDiskHealth;
+  RunOptionsPageHook = &BackToOptions;
+  shell::RegisterMainCommand({shell::kCmdDuplicate, "Duplicate: the clone wizard", &RunWizard});
+}
+
+void RunQuickDuplicate() {
+  CDuplicateSrc source;
+  if (source.DoModal() != IDOK) return;
+  CDuplicateDest destination;
+  if (destination.DoModal() != IDOK) return;
+  CDuplicate duplicate;
+  duplicate.DoModal();
 }

@@ -8,6 +8,7 @@
 #include "disk/number_text.h"
 #include "disk/shell_state.h"
 #include "mainapp/clone/disk_list_images.h"
+#include "mainapp/clone/disk_selection.h"
 #include "platform/ui/message_map.h"
 
 BEGIN_MESSAGE_MAP(CDuplicateDest, CDialog)
@@ -49,7 +50,7 @@ BOOL CDuplicateDest::OnInitDialog() {
     if (physical < 0 || model.Trim().IsEmpty()) continue;
     const int row = r++;
     DiskListRows.rowKind[row] = -n;
-    const bool source = n - 1 == DiskContext.systemDisk;
+    const bool source = physical == DiskContext.systemDisk;  // systemDisk is a physical number
     list->InsertItem(row, DuplicateDiskRowText(physical), source ? kImageDisabledDiskRow : kImageDiskRow);
     list->SetItemText(row, 1, model);
     list->SetItemText(row, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
@@ -76,7 +77,7 @@ void CDuplicateDest::OnListItemChanging(NMHDR* header, LRESULT* result) {
   CListCtrl* list = List();
   if (ticking) {
     // The source cannot be its own destination.
-    if (!list || index < 0 || index == DiskContext.systemDisk) {
+    if (!list || index < 0 || ListedPhysicalDisk(index) == DiskContext.systemDisk) {
       *result = 1;
       return;
     }
