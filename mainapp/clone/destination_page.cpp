@@ -499,6 +499,8 @@ void CMirrorDestination::HideManualControls() {
   if (CloneSettings.sizingMode != SizingMode::Manual || CloneSettings.partitionMode) Enable(this, kCombo, false);
   SetDlgItemText(kMinimumText, u"");
   SetDlgItemText(kMaximumText, u"");
+  Show(this, kMinimumText, false);
+  Show(this, kMaximumText, false);
 }
 
 // Shows the bounds of planned item `item` on the manual controls; -1 hides
@@ -538,6 +540,8 @@ void CMirrorDestination::ShowManualBounds(int32_t item) {
   SetDlgItemText(kMinimumText, LookupString(u"IDS_MINIMUM") + u" " + FormatSectorCount(b.minimum));
   SetDlgItemText(kMaximumText, LookupString(u"IDS_MAXIMUM") + u" " + FormatSectorCount(b.maximum));
   for (int id : kManualControls) Show(this, id, true);
+  Show(this, kMinimumText, true);
+  Show(this, kMaximumText, true);
   ManualSizing.controlsHidden = false;
   Enable(this, kTrackbar, DestinationPageState.barAfter);
 }

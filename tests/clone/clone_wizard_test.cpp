@@ -546,7 +546,7 @@ TEST_F(CloneWizardTest, DestinationSizingAutomaticSameSizeAndManual) {
       {"manual, typed",
        [](Script& s) {
          s.click(1033).expect_visible(1059).expect_visible(1126).expect_text(1017, "50");
-         s.type(1017, "40").click(1126).expect_text(1017, "40");
+         s.type(1017, "40").click(1126).expect_text(1017, "40").expect_text(1029, "Partition 0 40 MB");
        },
        SizingMode::Manual, {{1, 40}, {41, 18}, {42, 16}},
        {{2048, 40 * 2048, 0}, {42 * 2048, 16 * 2048, 1}, {58 * 2048, 257040 - 58 * 2048, -1}}},
@@ -820,6 +820,42 @@ TEST_F(CloneWizardTest, GapInDiskNumbersKeepsListedAndPhysicalApart) {
   std::vector<uint64_t> after;
   for (int n : {0, 2, 3}) after.push_back(Digest(pc_.Image(n)));
   EXPECT_EQ(after, before);
+}
+
+
+// Every wizard page in English and Japanese: each text comes from its
+// language file, and each page is saved as a picture (in
+// DRUM_SCREENSHOT_DIR when set) to be looked at.
+TEST_F(CloneWizardTest, WizardPagesInBothLanguages) {
+  MbrWithLogical(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 16 * kCylinder512, .product = "Target Disk"});
+  Boot(2);
+  const char* dir = std::getenv("DRUM_SCREENSHOT_DIR");
+  const std::string shots = dir ? dir : pc_.folder();
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    ShellState.languageName = platform::to_utf16(language);
+    ASSERT_TRUE(LoadLanguageStrings());
+    CloneSettings = CloneSettingsRecord{};
+    ManualSizing = ManualSizingState{};
+    const std::string tag = language == std::string("English") ? "en" : "ja";
+    Script s;
+    s.expect_dialog(130).tick(1027, 0).screenshot("wizard-source-" + tag + ".png").click(1007);
+    s.expect_dialog(134).expect_text(1003, Utf8(LookupString(u"IDS_MDestHI")));
+    s.expect_text(1031, Utf8(LookupString(u"IDS_RadioAuto"))).tick_text(1027, Utf8(LookupString(u"IDS_Drive")) + "1:");
+    s.screenshot("wizard-destination-" + tag + ".png");
+    s.click(1033).type(1017, "40").click(1126).screenshot("wizard-manual-" + tag + ".png");
+    s.click(1034).screenshot("wizard-before-" + tag + ".png").click(1035);
+    s.click(1007).expect_dialog(136).expect_text(1032, Utf8(LookupString(u"IDS_VERIFY")));
+    s.screenshot("wizard-options-" + tag + ".png").click(1007);
+    std::string log;
+    ASSERT_EQ(Wizard(s, &log, [&](platform::ui::DriverOptions& o) { o.screenshots_dir = shots; }), "");
+    EXPECT_EQ(clonePageCalls, 1);
+    clonePageCalls = 0;
+    for (const char* page : {"source", "destination", "manual", "before", "options"})
+      EXPECT_TRUE(fs::exists(shots + "/wizard-" + page + "-" + tag + ".png")) << page;
+  }
+  ExpectImagesUnchanged();
 }
 
 }  // namespace
