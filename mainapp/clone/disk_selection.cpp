@@ -49,6 +49,13 @@ int32_t ListedPhysicalDisk(int32_t listedIndex) {
   return physical >= 0 ? physical : -1;
 }
 
+int32_t ListedIndexOfPhysical(int32_t physical) {
+  if (physical < 0) return -1;
+  for (int32_t n = 1; n <= kMaxListedDisks; ++n)
+    if (DiskContext.listedToPhysical[n] == physical) return n - 1;
+  return -1;
+}
+
 void SetSelectionModel(DiskSelectionRecord& record, const CString& model) {
   CopyText(record.model, kSelectionModelSize, model);
 }

@@ -54,6 +54,11 @@ extern DiskSelectionRecord ScanTarget;
 // the index lies outside the listed-disk table or names no disk.
 int32_t ListedPhysicalDisk(int32_t listedIndex);
 
+// The 0-based listed index of physical disk `physical`; -1 when no listed
+// disk has that number. Listed indexes and physical numbers differ as soon
+// as the physical numbering has a gap.
+int32_t ListedIndexOfPhysical(int32_t physical);
+
 // Sets the record's model text: at most 31 characters, then zeros.
 void SetSelectionModel(DiskSelectionRecord& record, const CString& model);
 

@@ -9,6 +9,7 @@
 #include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/destination_planner.h"
+#include "mainapp/clone/manual_sizing.h"
 #include "platform/ui/message_box.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
@@ -180,6 +181,7 @@ PlanTotals ComputePlanTotals(const LayoutEntry* t, int32_t count, const UsedSect
 }
 
 bool ApplyDestinationPlan(int32_t* planCount) {
+  ManualSizing.changed = false;
   CloneSettings.convertToGpt = 0;
   PlanSourceSectors = ListedSize(CloneSettings.copySourceDisk);
   PlanDestinationSectors = ListedSize(CloneSettings.chosenDestinationDisk);

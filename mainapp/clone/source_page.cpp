@@ -39,25 +39,6 @@ namespace {
 
 constexpr int kGroup = 1001;
 
-// A lettered partition's details: its letter and its type name.
-CString TypeDetails(WCHAR letter, const PartitionEntry& p) {
-  CString details(u"(");
-  details += letter;
-  details += u":)  ";
-  details += PartitionTypeName(p.type);
-  return details;
-}
-
-// The listed index of the disk of a row, -1 for a row the tables do not hold.
-int32_t ListedIndexOfRow(int row) {
-  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
-  int32_t kind = DiskListRows.rowKind[row];
-  if (kind >= 0) {
-    if (kind >= kMaxListRows) return -1;
-    kind = DiskListRows.rowKind[kind];
-  }
-  return kind < 0 ? -kind - 1 : -1;
-}
 
 // The segments outlined on the source page's bar.
 bool SourceSegmentLit(const DiskMapItem& item, int32_t index, const void*) {
@@ -71,6 +52,47 @@ bool SourceSegmentLit(const DiskMapItem& item, int32_t index, const void*) {
 
 }  // namespace
 
+CString TypeDetails(WCHAR letter, const PartitionEntry& p) {
+  CString details(u"(");
+  details += letter;
+  details += u":)  ";
+  details += PartitionTypeName(p.type);
+  return details;
+}
+
+int32_t ListedIndexOfRow(int row) {
+  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
+  int32_t kind = DiskListRows.rowKind[row];
+  if (kind >= 0) {
+    if (kind >= kMaxListRows) return -1;
+    kind = DiskListRows.rowKind[kind];
+  }
+  return kind < 0 ? -kind - 1 : -1;
+}
+
+bool IsDiskListRow(int row) {
+  return row >= 0 && row < std::min(DiskListRows.rowCount, kMaxListRows) && DiskListRows.rowKind[row] < 0;
+}
+
+int DiskRowOfListRow(int row) {
+  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
+  return DiskListRows.rowKind[row] < 0 ? row : DiskListRows.rowKind[row];
+}
+
+void PaintBarLegend(CWnd& page, CDC& dc) {
+  static const std::pair<int, COLORREF> kLegend[] = {
+      {1086, RGB(25, 25, 25)}, {1087, RGB(0, 0, 128)}, {1090, RGB(0, 0, 255)}, {1091, RGB(0, 255, 0)}};
+  for (auto [id, colour] : kLegend) {
+    CWnd* text = page.GetDlgItem(id);
+    if (!text) continue;
+    RECT r;
+    text->GetWindowRect(&r);
+    page.ScreenToClient(&r);
+    dc.FillSolidRect(r.left - 16, r.top + 1, 12, 12, RGB(125, 125, 125));
+    dc.FillSolidRect(r.left - 15, r.top + 2, 10, 10, colour);
+  }
+}
+
 void FillSourceList(CListCtrl& list) {
   list.DeleteAllItems();
   WizardList.listRowCount = FillDiskListRows(list, &TypeDetails);
@@ -80,14 +102,9 @@ CMirrorSource::CMirrorSource(CWnd* parent) : CDialog(IDD, parent) {}
 
 CListCtrl* CMirrorSource::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kList)); }
 
-bool CMirrorSource::IsDiskRow(int row) const {
-  return row >= 0 && row < std::min(DiskListRows.rowCount, kMaxListRows) && DiskListRows.rowKind[row] < 0;
-}
+bool CMirrorSource::IsDiskRow(int row) const { return IsDiskListRow(row); }
 
-int CMirrorSource::DiskRowOf(int row) const {
-  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
-  return DiskListRows.rowKind[row] < 0 ? row : DiskListRows.rowKind[row];
-}
+int CMirrorSource::DiskRowOf(int row) const { return DiskRowOfListRow(row); }
 
 BOOL CMirrorSource::OnInitDialog() {
   CDialog::OnInitDialog();
@@ -259,18 +276,7 @@ void CMirrorSource::RedrawBar() {
 
 void CMirrorSource::OnPaint() {
   CPaintDC dc(this);
-  // The legend: a swatch of each segment colour before its text.
-  static const std::pair<int, COLORREF> kLegend[] = {
-      {1086, RGB(25, 25, 25)}, {1087, RGB(0, 0, 128)}, {1090, RGB(0, 0, 255)}, {1091, RGB(0, 255, 0)}};
-  for (auto [id, colour] : kLegend) {
-    CWnd* text = GetDlgItem(id);
-    if (!text) continue;
-    RECT r;
-    text->GetWindowRect(&r);
-    ScreenToClient(&r);
-    dc.FillSolidRect(r.left - 16, r.top + 1, 12, 12, RGB(125, 125, 125));
-    dc.FillSolidRect(r.left - 15, r.top + 2, 10, 10, colour);
-  }
+  PaintBarLegend(*this, dc);
   if (CloneSettings.sourceDisk == -1) return;
   DiskBarStyle style;
   style.highlighted = &SourceSegmentLit;

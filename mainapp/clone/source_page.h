@@ -11,7 +11,9 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
+class CDC;
 class CWnd;
+struct PartitionEntry;
 
 // The list state the wizard's list pages share.
 struct WizardListState {
@@ -30,6 +32,16 @@ using WizardPageRunner = INT_PTR (*)(CWnd* parent);
 inline WizardPageRunner RunDestinationPage = nullptr;
 inline WizardPageRunner RunDiskViewerPage = nullptr;
 inline WizardPageRunner RunDiagnosticsPage = nullptr;
+
+// Column 1 of a lettered partition row: "(X:)  " and its type name.
+CString TypeDetails(WCHAR letter, const PartitionEntry& partition);
+// The listed index of the disk of a list row, -1 for a row the tables do not hold.
+int32_t ListedIndexOfRow(int row);
+// Whether a list row is a disk row, and the disk row of any row (-1 outside the tables).
+bool IsDiskListRow(int row);
+int DiskRowOfListRow(int row);
+// The bar legend: a swatch of each segment colour before statics 1086, 1087, 1090 and 1091.
+void PaintBarLegend(CWnd& page, CDC& dc);
 
 // Fills list 1027 of `page` with one row per listed disk with a model and
 // one per partition, and the DiskListRows tables (at most 26 rows).

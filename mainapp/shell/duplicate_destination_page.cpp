@@ -5,6 +5,7 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "mainapp/clone/disk_list_images.h"
+#include "mainapp/clone/disk_selection.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"
@@ -49,7 +50,7 @@ BOOL CDuplicateDest::OnInitDialog() {
     if (physical < 0 || model.Trim().IsEmpty()) continue;
     const int row = r++;
     DiskListRows.rowKind[row] = -n;
-    const bool source = n - 1 == DiskContext.systemDisk;
+    const bool source = physical == DiskContext.systemDisk;  // systemDisk is a physical number
     list->InsertItem(row, DuplicateDiskRowText(physical), source ? kImageDisabledDiskRow : kImageDiskRow);
     list->SetItemText(row, 1, model);
     list->SetItemText(row, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
@@ -76,7 +77,7 @@ void CDuplicateDest::OnListItemChanging(NMHDR* header, LRESULT* result) {
   CListCtrl* list = List();
   if (ticking) {
     // The source cannot be its own destination.
-    if (!list || index < 0 || index == DiskContext.systemDisk) {
+    if (!list || index < 0 || ListedPhysicalDisk(index) == DiskContext.systemDisk) {
       *result = 1;
       return;
     }

@@ -30,10 +30,12 @@ BOOL CDuplicate::OnInitDialog() {
   SetDlgItemText(kDestinationHeading, LookupString(u"IDS_Destination"));
   SetDlgItemText(IDOK, LookupString(u"IDS_OK"));
   SetDlgItemText(kCancel, LookupString(u"IDS_Cancel"));
-  ListDisk(kSourceList, DiskContext.systemDisk);
+  // systemDisk is a physical number, destinationDisk a listed index.
+  const int32_t source = ListedIndexOfPhysical(DiskContext.systemDisk);
+  ListDisk(kSourceList, source);
   ListDisk(kDestinationList, DiskContext.destinationDisk);
-  const bool ready = IsListedDisk(DiskContext.systemDisk) && IsListedDisk(DiskContext.destinationDisk) &&
-                     DiskContext.systemDisk != DiskContext.destinationDisk;
+  const bool ready = IsListedDisk(source) && IsListedDisk(DiskContext.destinationDisk) &&
+                     source != DiskContext.destinationDisk;
   if (CWnd* ok = GetDlgItem(IDOK)) ok->EnableWindow(ready);
   return TRUE;
 }
@@ -57,11 +59,12 @@ void CDuplicate::OnOK() {
   CloneSettings.verifyAfterCopy = 0;
   CloneSettings.basicDuplication = 1;
   CloneSettings.sizingMode = SizingMode::Automatic;
-  CloneSettings.sourceDisk = DiskContext.systemDisk;
+  const int32_t source = ListedIndexOfPhysical(DiskContext.systemDisk);
+  CloneSettings.sourceDisk = source;
   CloneSettings.chosenDestinationDisk = DiskContext.destinationDisk;
   // The source snapshot the wizard's source page would take: without it the
   // clone would copy whichever disk an earlier run chose.
-  RecordWholeDiskChoice(DiskContext.systemDisk, DiskContext.destinationDisk);
+  RecordWholeDiskChoice(source, DiskContext.destinationDisk);
   EndDialog(IDOK);
   if (RunClonePage) RunClonePage(m_pParentWnd);
 }

@@ -7,6 +7,7 @@
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/disk_list_images.h"
+#include "mainapp/clone/disk_selection.h"
 #include "platform/fs/file_api.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
@@ -82,12 +83,14 @@ void CDuplicateSrc::OnListItemChanging(NMHDR* header, LRESULT* result) {
       *result = 1;
       return;
     }
-    DiskContext.systemDisk = -kind - 1;
+    // systemDisk holds a physical disk number, as the system-disk detection
+    // leaves it; the row's listed index is turned into one.
+    DiskContext.systemDisk = ListedPhysicalDisk(-kind - 1);
     own_change_ = true;
     UntickOtherRows(*list, row);
     own_change_ = false;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(TRUE);
-  } else if (kind < 0 && -kind - 1 == DiskContext.systemDisk) {
+  } else if (kind < 0 && ListedPhysicalDisk(-kind - 1) == DiskContext.systemDisk) {
     DiskContext.systemDisk = -1;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(FALSE);
   }

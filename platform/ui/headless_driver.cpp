@@ -352,6 +352,7 @@ Script& Script::rclick_at(int id, int x, int y, bool shift) {
 Script& Script::shift_click(int id) { return add("click", {std::to_string(id), "shift"}); }
 Script& Script::move(int id) { return add("move", {std::to_string(id)}); }
 Script& Script::tick(int id, int row) { return add("tick", {std::to_string(id), std::to_string(row)}); }
+Script& Script::tick_text(int id, const std::string& t) { return add("tick", {std::to_string(id), t}); }
 Script& Script::untick(int id, int row) { return add("untick", {std::to_string(id), std::to_string(row)}); }
 Script& Script::tick_path(int id, const std::string& p) { return add("tick", {std::to_string(id), p}); }
 Script& Script::untick_path(int id, const std::string& p) { return add("untick", {std::to_string(id), p}); }

@@ -69,6 +69,7 @@ class Script {
   Script& shift_click(int id);
   Script& move(int id);
   Script& tick(int id, int row);
+  Script& tick_text(int id, const std::string& row_text);  // the row whose first column reads so
   Script& untick(int id, int row);
   Script& tick_path(int id, const std::string& path);
   Script& untick_path(int id, const std::string& path);

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -18,14 +19,19 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "disk/volume_space.h"
+#include "mainapp/clone/clone_commands.h"
 #include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/destination_page.h"
+#include "mainapp/clone/disk_selection.h"
+#include "mainapp/clone/manual_sizing.h"
 #include "mainapp/clone/options_page.h"
 #include "mainapp/clone/plan_application.h"
 #include "mainapp/clone/source_page.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "platform/storage/mount_manager.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
@@ -120,6 +126,8 @@ class CloneWizardTest : public ::testing::Test {
     CloneSettings = CloneSettingsRecord{};
     WizardList = WizardListState{};
     SourceDiskMap = PlannedDiskMap = DestinationDiskMap = DiskMapRecord{};
+    ManualSizing = ManualSizingState{};
+    DestinationPageState = DestinationPageStateRecord{};
     RunDestinationPage = &RecordDestination;
     RunClonePage = &RecordClonePage;
     handed = Handed{};
@@ -319,8 +327,15 @@ struct Item {
   uint64_t start, length;
   int32_t partitionIndex;
 };
+std::string MapText(const DiskMapRecord& map) {
+  std::string out;
+  for (int32_t i = 0; i < map.count && i < kMaxDiskMapItems; ++i)
+    out += "{" + std::to_string(map.items[i].start) + ", " + std::to_string(map.items[i].length) + ", " +
+           std::to_string(map.items[i].partitionIndex) + "} ";
+  return out;
+}
 void ExpectMap(const std::vector<Item>& want) {
-  ASSERT_EQ(PlannedDiskMap.count, static_cast<int32_t>(want.size()));
+  ASSERT_EQ(PlannedDiskMap.count, static_cast<int32_t>(want.size())) << MapText(PlannedDiskMap);
   for (size_t i = 0; i < want.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(PlannedDiskMap.items[i].start, want[i].start);
@@ -470,6 +485,376 @@ TEST_F(CloneWizardTest, PlanFromADamagedTableStaysInsideTheDestination) {
   }
   for (int i = 0; i < PlannedDiskMap.count; ++i)
     EXPECT_LE(PlannedDiskMap.items[i].start + PlannedDiskMap.items[i].length, 257040u) << i;
+  ExpectImagesUnchanged();
+}
+
+// ---- the destination page ----------------------------------------------------------
+
+// The wizard from its source page on, with the real destination and options
+// pages; the clone page is recorded. Returns the script's failure with the log.
+std::string Wizard(const Script& s, std::string* log = nullptr,
+                   std::function<void(platform::ui::DriverOptions&)> configure = {}) {
+  RunDestinationPage = &RunDestinationPageModal;
+  CMirrorSource page;
+  auto run = configure ? disk_fixture::RunHeadless(s, [&] { page.DoModal(); }, configure)
+                       : disk_fixture::RunHeadless(s, [&] { page.DoModal(); });
+  if (log) *log = run.log;
+  return run.failure.empty() ? std::string() : run.failure + "\n" + run.log;
+}
+
+// New starts and lengths of the first layout entries, in MiB.
+void ExpectEntries(const std::vector<std::pair<uint64_t, uint64_t>>& want) {
+  for (size_t i = 0; i < want.size(); ++i) {
+    SCOPED_TRACE("entry " + std::to_string(i));
+    EXPECT_EQ(DiskContext.layoutTable[i].newStartBytes, want[i].first * kMiB);
+    EXPECT_EQ(DiskContext.layoutTable[i].newLengthBytes, want[i].second * kMiB);
+  }
+}
+
+// Disk 0: C: (16 MiB at 1 MiB) and a logical drive (16 MiB at 18 MiB in an
+// extended partition of 18 MiB at 17 MiB) on 8 cylinders (128,520 sectors).
+void MbrWithLogical(SimulatedPc& pc) {
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 8 * kCylinder512, .product = "Source Disk"});
+  Part c{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .active = true, .fs = "fat16", .label = "SYS"};
+  Part extended{.start = 17 * 2048, .count = 18 * 2048, .mbrType = 0x0F};
+  Part logical{.start = 18 * 2048, .count = 16 * 2048, .mbrType = 0x06, .logical = true, .fs = "fat16", .label = "DATA"};
+  pc.WriteMbr(0, {c, extended, logical});
+}
+
+TEST_F(CloneWizardTest, DestinationSizingAutomaticSameSizeAndManual) {
+  MbrWithLogical(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 16 * kCylinder512, .product = "Target Disk"});  // 257,040 sectors
+  Boot(2);
+  // Automatic: C: doubled plus 18 MiB of surplus, the extended partition
+  // and its logical drive moved up. Same size: every partition where it was
+  // on the source. Manual (from the automatic plan): C: set to 40 MiB in the
+  // MiB field or to 30 MiB with the trackbar (3,840 steps of 16 sectors);
+  // the logical drive and its container move back by as much.
+  struct Case {
+    const char* what;
+    std::function<void(Script&)> sizing;
+    SizingMode mode;
+    std::vector<std::pair<uint64_t, uint64_t>> entries;
+    std::vector<Item> map;
+  } cases[] = {
+      {"automatic", [](Script&) {}, SizingMode::Automatic, {{1, 50}, {51, 18}, {52, 16}},
+       {{2048, 50 * 2048, 0}, {52 * 2048, 16 * 2048, 1}, {68 * 2048, 257040 - 68 * 2048, -1}}},
+      {"same size", [](Script& s) { s.click(1032).expect_checked(1032); }, SizingMode::SameSize,
+       {{1, 16}, {17, 18}, {18, 16}},
+       // The source's own map: 1 MiB free at the end of the extended partition.
+       {{2048, 16 * 2048, 0}, {18 * 2048, 16 * 2048, 1}, {34 * 2048, 2048, -1}, {35 * 2048, 257040 - 35 * 2048, -1}}},
+      {"manual, typed",
+       [](Script& s) {
+         s.click(1033).expect_visible(1059).expect_visible(1126).expect_text(1017, "50");
+         s.type(1017, "40").click(1126).expect_text(1017, "40").expect_text(1029, "Partition 0 40 MB");
+       },
+       SizingMode::Manual, {{1, 40}, {41, 18}, {42, 16}},
+       {{2048, 40 * 2048, 0}, {42 * 2048, 16 * 2048, 1}, {58 * 2048, 257040 - 58 * 2048, -1}}},
+      {"manual, trackbar", [](Script& s) { s.click(1033).select(1059, 3840).expect_text(1017, "30"); },
+       SizingMode::Manual, {{1, 30}, {31, 18}, {32, 16}},
+       {{2048, 30 * 2048, 0}, {32 * 2048, 16 * 2048, 1}, {48 * 2048, 257040 - 48 * 2048, -1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CloneSettings = CloneSettingsRecord{};
+    ManualSizing = ManualSizingState{};
+    clonePageCalls = 0;
+    Script s;
+    s.expect_dialog(130).tick(1027, 0).click(1007);
+    s.expect_dialog(134).expect_disabled(1007).expect_checked(1031).expect_checked(1035);
+    s.tick_text(1027, "Disk 1:").expect_enabled(1007).expect_text(1062, "Disk 1");
+    c.sizing(s);
+    s.click(1007).expect_dialog(136).click(1032).click(1007);
+    ASSERT_EQ(Wizard(s), "");
+    EXPECT_EQ(clonePageCalls, 1);
+    EXPECT_EQ(CloneSettings.sizingMode, c.mode);
+    EXPECT_EQ(CloneSettings.verifyAfterCopy, 1);
+    EXPECT_EQ(CloneSettings.chosenDestinationDisk, 1);
+    EXPECT_EQ(CloneSettings.partitionMode, 0);
+    EXPECT_EQ(DestinationSelection.kind, kSelectionWholeDisk);
+    EXPECT_EQ(DestinationSelection.diskNumber, 1);
+    EXPECT_EQ(DestinationSelection.sectorCount, 257040u);
+    EXPECT_EQ(ScanTarget.diskNumber, 1);
+    ExpectEntries(c.entries);
+    ExpectMap(c.map);
+  }
+  ExpectImagesUnchanged();
+}
+
+TEST_F(CloneWizardTest, DestinationWithFourKilobyteSectors) {
+  pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 8 * kCylinder512, .product = "Mbr Source"});
+  pc_.WriteMbr(0, {{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "SYS"}});
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 2 * kCylinder4096, .sectorSize = 4096, .product = "Big Sectors"});
+  Boot(2);
+  // Automatic: the only partition runs to the end in whole 8 MiB units
+  // (120 MiB). Manual, 100 MiB typed: the 50,192 sectors behind it are free.
+  struct Case {
+    bool manual;
+    uint64_t lengthMiB;
+    std::vector<Item> map;
+  } cases[] = {{false, 120, {{2048, 120 * 2048, 0}}},
+               {true, 100, {{2048, 100 * 2048, 0}, {101 * 2048, 257040 - 101 * 2048, -1}}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.manual ? "manual" : "automatic");
+    CloneSettings = CloneSettingsRecord{};
+    ManualSizing = ManualSizingState{};
+    Script s;
+    s.expect_dialog(130).tick(1027, 0).click(1007).expect_dialog(134).tick_text(1027, "Disk 1:");
+    if (c.manual) s.click(1033).type(1017, "100").click(1126);
+    s.click(1007).expect_dialog(136).click(1007);
+    ASSERT_EQ(Wizard(s), "");
+    ExpectEntries({{1, c.lengthMiB}});
+    ExpectMap(c.map);
+    EXPECT_EQ(DestinationSelection.diskNumber, 1);
+    EXPECT_EQ(DestinationSelection.sectorCount, 257040u / 8);  // native sectors
+  }
+  ExpectImagesUnchanged();
+}
+
+TEST_F(CloneWizardTest, DestinationRefusals) {
+  pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 16 * kCylinder512, .product = "Source Disk"});
+  Part c{.start = 2048, .count = 64 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "SYS"};
+  c.files = {{"/BIG.BIN", disk_fixture::Pattern(12 << 20, 7)}};
+  pc_.WriteMbr(0, {c});
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 8 * kCylinder512, .product = "Half Disk"});
+  pc_.WriteMbr(1, {{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "OLD"}});
+  pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = 1 * kCylinder512, .product = "Tiny Disk"});
+  Boot(3);
+  const std::string tooSmall = Utf8(LookupString(u"IDS_DestinationTooSmall"));
+  const std::string cannot2 = Utf8(LookupString(u"IDS_CANNOT2"));
+  struct Case {
+    const char* what;
+    bool sectorBySector;
+    std::function<void(Script&)> steps;
+    std::string message;  // a message the log must hold
+    int clonePages;
+  } cases[] = {
+      {"a partition row while copying a whole disk", false,
+       [](Script& s) { s.tick(1027, 3).answer("ok").expect_disabled(1007).click(2); }, cannot2, 0},
+      {"a disk that cannot hold the used space", false,
+       [](Script& s) { s.tick_text(1027, "Disk 2:").answer("ok").expect_disabled(1007).click(2); }, tooSmall,
+       0},
+      {"sector by sector onto a smaller disk", true,
+       [](Script& s) {
+         s.expect_checked(1032).expect_disabled(1031).expect_disabled(1033);
+         s.tick_text(1027, "Disk 1:").answer("ok").expect_disabled(1007).click(2);
+       },
+       tooSmall, 0},
+      {"a destination holding partitions: No keeps the page, Yes goes on", false,
+       [](Script& s) {
+         s.tick_text(1027, "Disk 1:").click(1007).answer("no").expect_dialog(134);
+         s.click(1007).answer("yes").expect_dialog(136).click(1007);
+       },
+       Utf8(LookupString(u"IDS_CHECKBEFORESTART")).substr(0, 20), 1},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    CloneSettings = CloneSettingsRecord{};
+    clonePageCalls = 0;
+    Script s;
+    s.expect_dialog(130).tick(1027, 0);
+    if (k.sectorBySector) s.click(1009);
+    s.click(1007).expect_dialog(134);
+    k.steps(s);
+    std::string log;
+    ASSERT_EQ(Wizard(s, &log), "");
+    EXPECT_NE(log.find(k.message), std::string::npos) << log;
+    EXPECT_EQ(clonePageCalls, k.clonePages);
+    if (k.clonePages == 0) {
+      EXPECT_EQ(CloneSettings.destinationRow, -1);
+    }
+  }
+  ExpectImagesUnchanged();
+}
+
+TEST_F(CloneWizardTest, DestinationPartitionCopy) {
+  pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 8 * kCylinder512, .product = "Source Disk"});
+  pc_.WriteMbr(0, {{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "SYS"}});
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 2 * kCylinder4096, .sectorSize = 4096, .product = "Big Sectors"});
+  // Starts and counts of a 4096-byte disk are in its own sectors: 1 MiB and 40 MiB.
+  pc_.WriteMbr(1, {{.start = 256, .count = 40 * 256, .mbrType = 0x07}});
+  Boot(2);
+  const std::string cannot3 = Utf8(LookupString(u"IDS_CANNOT3"));
+  Script s;
+  s.expect_dialog(130).tick(1027, 1).click(1007).expect_dialog(134);
+  s.tick_text(1027, "Disk 1:").answer("ok").expect_disabled(1007);  // a disk for a partition: refused
+  s.tick(1027, 3).expect_enabled(1007).expect_disabled(1029);
+  s.click(1007).answer("yes").expect_dialog(136).click(1007);
+  std::string log;
+  ASSERT_EQ(Wizard(s, &log), "");
+  EXPECT_NE(log.find(cannot3), std::string::npos) << log;
+  EXPECT_EQ(clonePageCalls, 1);
+  EXPECT_EQ(CloneSettings.partitionMode, 1);
+  EXPECT_EQ(CloneSettings.destinationRow, 3);
+  EXPECT_EQ(DestinationSelection.kind, kSelectionPartition);
+  EXPECT_EQ(DestinationSelection.diskNumber, 1);
+  EXPECT_EQ(DestinationSelection.startSector, 2048u / 8);  // native sectors of the 4096-byte disk
+  EXPECT_EQ(DestinationSelection.sectorCount, 40u * 2048 / 8);
+  EXPECT_TRUE(DestinationSelection.driveLetter >= u'C' && DestinationSelection.driveLetter <= u'Z');
+  EXPECT_EQ(ScanTarget.startSector, 256u);
+  // The After bar is the destination as it is; the copy goes into its partition.
+  ASSERT_GE(PlannedDiskMap.count, 1);
+  EXPECT_EQ(PlannedDiskMap.items[0].start, 2048u);
+  EXPECT_EQ(PlannedDiskMap.items[0].length, 40u * 2048);
+  ExpectImagesUnchanged();
+}
+
+TEST_F(CloneWizardTest, DestinationKeptWhenComingBackFromTheOptions) {
+  MbrWithLogical(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 16 * kCylinder512, .product = "Target Disk"});
+  Boot(2);
+  Script s;
+  s.expect_dialog(130).tick(1027, 0).click(1007).expect_dialog(134).tick_text(1027, "Disk 1:");
+  s.click(1033).type(1017, "40").click(1126).click(1007);
+  s.expect_dialog(136).click(4);
+  s.expect_dialog(134).expect_checked(1033).expect_enabled(1007).expect_text(1017, "40").expect_visible(1059);
+  s.click(1007).expect_dialog(136).click(4).expect_dialog(134).expect_text(1017, "40");
+  s.click(1007).expect_dialog(136).click(1007);
+  ASSERT_EQ(Wizard(s), "");
+  EXPECT_EQ(clonePageCalls, 1);
+  EXPECT_EQ(CloneSettings.sizingMode, SizingMode::Manual);
+  ExpectEntries({{1, 40}, {41, 18}, {42, 16}});
+
+  // Back to the source page: it keeps its row, and its Next starts the
+  // destination over (no destination ticked, automatic sizing).
+  clonePageCalls = 0;
+  Script again;
+  again.expect_dialog(130).tick(1027, 0).click(1007).expect_dialog(134).tick_text(1027, "Disk 1:");
+  again.click(1033).type(1017, "40").click(1126).click(1007).expect_dialog(136).click(4);
+  again.expect_dialog(134).click(4);
+  again.expect_dialog(130).expect_checked(1027, 0).click(1007);
+  again.expect_dialog(134).expect_disabled(1007).expect_checked(1031).tick_text(1027, "Disk 1:");
+  again.click(1007).expect_dialog(136).click(1007);
+  ASSERT_EQ(Wizard(again), "");
+  EXPECT_EQ(clonePageCalls, 1);
+  EXPECT_EQ(CloneSettings.sizingMode, SizingMode::Automatic);
+  ExpectEntries({{1, 50}, {51, 18}, {52, 16}});
+  ExpectImagesUnchanged();
+}
+
+TEST_F(CloneWizardTest, DestinationThatDisappearsBeforeNext) {
+  MbrWithLogical(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 16 * kCylinder512, .product = "Target Disk"});
+  Boot(2);
+  Script s;
+  s.expect_dialog(130).tick(1027, 0).click(1007).expect_dialog(134).tick_text(1027, "Disk 1:");
+  s.device(false, 1).wait(2000).click(1007).answer("ok").expect_dialog(134).expect_disabled(1007).click(2);
+  std::string log;
+  ASSERT_EQ(Wizard(s, &log,
+                   [&](platform::ui::DriverOptions& options) {
+                     options.device_hook = [&](bool arrive, int disk, std::string*) {
+                       pc_.SetIni("disk " + std::to_string(disk), "attached", arrive ? "yes" : "no");
+                       platform::storage::PollDeviceChanges();
+                       return true;
+                     };
+                   }),
+            "");
+  EXPECT_NE(log.find(Utf8(LookupString(u"IDS_SelectDestination"))), std::string::npos) << log;
+  EXPECT_EQ(clonePageCalls, 0);
+  EXPECT_EQ(CloneSettings.destinationRow, -1);
+  ExpectImagesUnchanged();
+}
+
+
+int32_t systemAfterSource = -2;
+
+// Physical disks 0, 2 and 3 (no disk 1): listed indexes 0, 1 and 2. The
+// running Windows lies on physical disk 2, so the system disk is 2 while its
+// listed index is 1; the destination chosen as the third listed disk is
+// physical disk 3. Both the wizard and the quick duplicate keep the two
+// numberings apart.
+TEST_F(CloneWizardTest, GapInDiskNumbersKeepsListedAndPhysicalApart) {
+  pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 8 * kCylinder512, .product = "Data Disk"});
+  pc_.WriteMbr(0, {{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "DATA"}});
+  pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = 8 * kCylinder512, .product = "System Disk"});
+  Part windows{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "WIN"};
+  windows.files = {{"/WINDOWS/SYSTEM32/KERNEL32.DLL", std::string(100, 'k')}};
+  pc_.WriteMbr(2, {windows});
+  pc_.AddDisk(DiskSpec{.number = 3, .sizeBytes = 16 * kCylinder512, .product = "Empty Disk"});
+  pc_.SetIni("os", "windows_folder", "D:\\Windows");  // C: is disk 0's volume, D: disk 2's
+  Boot(0);
+  std::vector<uint64_t> before;
+  for (int n : {0, 2, 3}) before.push_back(Digest(pc_.Image(n)));
+
+  // The wizard: the system disk's rows cannot be ticked, the disk after the gap can.
+  Script s;
+  s.expect_dialog(130).tick(1027, 0).click(1007).expect_dialog(134);
+  s.tick_text(1027, "Disk 2:").expect_disabled(1007);
+  s.tick_text(1027, "Disk 3:").expect_enabled(1007).expect_text(1062, "Disk 3");
+  s.click(1007).expect_dialog(136).click(1007);
+  ASSERT_EQ(Wizard(s), "");
+  EXPECT_EQ(DiskContext.systemDisk, 2);
+  EXPECT_EQ(DiskContext.listedToPhysical[2], 2);
+  EXPECT_EQ(CloneSettings.copySourceDisk, 0);
+  EXPECT_EQ(CloneSettings.chosenDestinationDisk, 2);
+  EXPECT_EQ(DestinationSelection.diskNumber, 3);
+  EXPECT_EQ(PlanDestinationSectors, 257040u);
+  EXPECT_EQ(clonePageCalls, 1);
+
+  // The quick duplicate: Disk 2 as the source is physical disk 2 in
+  // systemDisk and listed index 1 in the clone settings.
+  CloneSettings = CloneSettingsRecord{};
+  DiskContext.destinationDisk = -1;
+  clonePageCalls = 0;
+  Script q;
+  q.expect_dialog(246).tick(1027, 2).click(1079);
+  q.expect_dialog(247).tick_text(1027, "Disk 2 ").expect_disabled(1079);
+  q.tick_text(1027, "Disk 3 ").click(1079);
+  q.expect_dialog(245).expect_enabled(1).click(1);
+  systemAfterSource = -2;
+  RunClonePage = [](CWnd*) -> INT_PTR {
+    systemAfterSource = DiskContext.systemDisk;
+    return RecordClonePage(nullptr);
+  };
+  auto run = disk_fixture::RunHeadless(q, [&] { RunQuickDuplicate(); });
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_EQ(systemAfterSource, 2);  // physical, as the clone page found it
+  EXPECT_EQ(DiskContext.destinationDisk, 2);
+  EXPECT_EQ(clonePageCalls, 1);
+  EXPECT_EQ(CloneSettings.sourceDisk, 1);
+  EXPECT_EQ(CloneSettings.copySourceDisk, 1);
+  EXPECT_EQ(CloneSettings.chosenDestinationDisk, 2);
+  EXPECT_EQ(DiskSelection.diskNumber, 2);
+  EXPECT_EQ(DestinationSelection.diskNumber, 3);
+
+  std::vector<uint64_t> after;
+  for (int n : {0, 2, 3}) after.push_back(Digest(pc_.Image(n)));
+  EXPECT_EQ(after, before);
+}
+
+
+// Every wizard page in English and Japanese: each text comes from its
+// language file, and each page is saved as a picture (in
+// DRUM_SCREENSHOT_DIR when set) to be looked at.
+TEST_F(CloneWizardTest, WizardPagesInBothLanguages) {
+  MbrWithLogical(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 16 * kCylinder512, .product = "Target Disk"});
+  Boot(2);
+  const char* dir = std::getenv("DRUM_SCREENSHOT_DIR");
+  const std::string shots = dir ? dir : pc_.folder();
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    ShellState.languageName = platform::to_utf16(language);
+    ASSERT_TRUE(LoadLanguageStrings());
+    CloneSettings = CloneSettingsRecord{};
+    ManualSizing = ManualSizingState{};
+    const std::string tag = language == std::string("English") ? "en" : "ja";
+    Script s;
+    s.expect_dialog(130).tick(1027, 0).screenshot("wizard-source-" + tag + ".png").click(1007);
+    s.expect_dialog(134).expect_text(1003, Utf8(LookupString(u"IDS_MDestHI")));
+    s.expect_text(1031, Utf8(LookupString(u"IDS_RadioAuto"))).tick_text(1027, Utf8(LookupString(u"IDS_Drive")) + "1:");
+    s.screenshot("wizard-destination-" + tag + ".png");
+    s.click(1033).type(1017, "40").click(1126).screenshot("wizard-manual-" + tag + ".png");
+    s.click(1034).screenshot("wizard-before-" + tag + ".png").click(1035);
+    s.click(1007).expect_dialog(136).expect_text(1032, Utf8(LookupString(u"IDS_VERIFY")));
+    s.screenshot("wizard-options-" + tag + ".png").click(1007);
+    std::string log;
+    ASSERT_EQ(Wizard(s, &log, [&](platform::ui::DriverOptions& o) { o.screenshots_dir = shots; }), "");
+    EXPECT_EQ(clonePageCalls, 1);
+    clonePageCalls = 0;
+    for (const char* page : {"source", "destination", "manual", "before", "options"})
+      EXPECT_TRUE(fs::exists(shots + "/wizard-" + page + "-" + tag + ".png")) << page;
+  }
   ExpectImagesUnchanged();
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job on a small PC made with simpc: Drummetworks runs headless
-# with apps/drummetworks/clone.script (Duplicate, the quick duplicate pages,
-# the clone page's Start, the summary) and clones disk 0 (an active NTFS
+# with apps/drummetworks/clone.script (Duplicate, the wizard's source,
+# destination and options pages with verify on, the clone page's Start, the
+# summary) and clones disk 0 (an active NTFS
 # system partition and a FAT32 one, made by mkntfs and mkfs.fat, files put in
 # by ntfscp and mtools) onto disk 1; scripts/check-clone then proves the copy
 # with sfdisk, ntfsfix, ntfsls, ntfscat and fsck.fat, and mtype compares a
