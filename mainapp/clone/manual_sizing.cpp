@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "disk/language_table.h"
-#include "disk/number_text.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
 
 ManualSizingState ManualSizing;
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "disk/disk_context.h"
-#include "disk/language_table.h"
-#include "disk/shell_state.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 #include "mainapp/clone/manual_sizing.h"
 #include "platform/core/text.h"
 
