@@ -16,6 +16,7 @@
 #include "platform/fs/path_name.h"
 #include "platform/fs/volume_set.h"
 #include "platform/storage/device.h"
+#include "platform/storage/mount_manager.h"
 #include "platform/storage/volume_table.h"
 
 namespace platform::fs {
@@ -225,9 +226,9 @@ bool format_volume(const std::u16string& root, const std::string& kind, const st
   }
   storage::SetMountedVolumes(std::move(table));
   // The mount manager keeps its own record of each volume and rebuilds the
-  // table from it: it must read the new file system too, or the next
-  // rebuild brings back the old one.
-  if (v.disk_number >= 0) storage::RequestRescan(v.disk_number);
+  // table from it: it takes the new file system too, or its next rebuild
+  // brings back the old one.
+  storage::NoteFileSystem(v.guid_path, detected);
   job.progress(100);
   return true;
 }

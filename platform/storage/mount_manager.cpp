@@ -503,6 +503,16 @@ void SetMountRegistry(std::shared_ptr<MountRegistry> registry) {
   s.registry = registry ? std::move(registry) : RegistryMountRegistry();
 }
 
+void NoteFileSystem(const std::u16string& guid_path, const std::string& file_system) {
+  auto& s = state();
+  std::lock_guard guard(s.lock);
+  for (auto& v : s.volumes) {
+    if (v.guid_path != guid_path || v.file_system == file_system) continue;
+    v.file_system = file_system;
+    v.generation = s.next_generation++;
+  }
+}
+
 void RescanDisk(int disk) {
   auto& s = state();
   {

@@ -52,6 +52,10 @@ std::string DetectFileSystem(BlockDevice& volume);
 // SET_DRIVE_LAYOUT_EX or a raw write to its sector 0), or every disk.
 void RescanDisk(int disk);
 void RescanAll();
+// A volume's file system changed in place (a format): the manager's own
+// record of the volume takes it, so the tables it publishes later keep it.
+// Publishes nothing itself.
+void NoteFileSystem(const std::u16string& guid_path, const std::string& file_system);
 // Picks up disks attached or detached through machine.ini (simpc
 // attach/detach) and counts one mount pass. The volume APIs call it.
 void PollDeviceChanges();
