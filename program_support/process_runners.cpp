@@ -63,7 +63,10 @@ void PollUntilEnded(HANDLE process) {
 }
 
 // Creates the process with writable copies of application and command line.
-bool StartAndPoll(const CString& application, const CString& command_line, DWORD flags, LPCWSTR folder) {
+// *exit_code (when given) receives the program's exit code once it ended, or
+// STILL_ACTIVE when the polls gave up first.
+bool StartAndPoll(const CString& application, const CString& command_line, DWORD flags, LPCWSTR folder,
+                  DWORD* exit_code = nullptr) {
   std::vector<WCHAR> app(application.GetString(), application.GetString() + application.GetLength() + 1);
   std::vector<WCHAR> cmd;
   if (!command_line.IsEmpty())
@@ -75,6 +78,7 @@ bool StartAndPoll(const CString& application, const CString& command_line, DWORD
                       &startup, &process))
     return false;
   PollUntilEnded(process.hProcess);
+  if (exit_code && !GetExitCodeProcess(process.hProcess, exit_code)) *exit_code = STILL_ACTIVE;
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;
@@ -92,8 +96,12 @@ DWORD RunAndWaitWithCom(const CString& file, const CString& parameters, int show
 }
 
 bool RunProcessAndWait(const CString& executable, const CString& arguments) {
+  return RunProcessForExitCode(executable, arguments, nullptr);
+}
+
+bool RunProcessForExitCode(const CString& executable, const CString& arguments, DWORD* exit_code) {
   SetWaitCursor();
-  const bool started = StartAndPoll(executable, u" " + arguments, 0, kRunFolder);
+  const bool started = StartAndPoll(executable, u" " + arguments, 0, kRunFolder, exit_code);
   RestoreCursor();
   return started;
 }

@@ -21,6 +21,9 @@ DWORD RunAndWaitWithCom(const CString& file, const CString& parameters, int show
 // command line, shows the wait cursor, polls its exit code (100 ms sleeps, 4 s
 // waits, at most 30000 polls). True when the process was created.
 bool RunProcessAndWait(const CString& executable, const CString& arguments);
+// The same, also giving the program's exit code (STILL_ACTIVE when it had
+// not ended when the polls stopped); untouched when it did not start.
+bool RunProcessForExitCode(const CString& executable, const CString& arguments, DWORD* exit_code);
 // Shows system folder + "\" + tool + arguments in a plain message box, then
 // starts the program's bcdedit.exe with no command line and no window and
 // polls it like RunProcessAndWait.

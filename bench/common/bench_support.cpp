@@ -26,6 +26,14 @@ extern char** environ;
 
 namespace bench {
 
+long CurrentRssKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return 0;
+}
+
 // ---- host helpers ----------------------------------------------------------
 
 namespace {

@@ -64,6 +64,10 @@ bool AllocateFile(const std::string& path, std::string* error);
 enum class CacheState { Warm, Cold };
 bool SettleFile(const std::string& path, CacheState state, std::string* error);
 
+// The resident set of this process now, in KiB (VmRSS of /proc/self/status;
+// 0 when it cannot be read).
+long CurrentRssKiB();
+
 // A page-aligned buffer (as dd's own is, and as unbuffered handles need),
 // filled with a deterministic pattern.
 class AlignedBuffer {

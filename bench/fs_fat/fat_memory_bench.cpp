@@ -34,18 +34,10 @@ long PeakRssKiB() {
   return u.ru_maxrss;
 }
 
-long CurrentRssKiB() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return 0;
-}
-
 // In the child: mount, write, read back and check, flush. Returns the RSS
 // growth in KiB, or a negative number on failure.
 long MountAndWork(const std::string& image) {
-  long before = CurrentRssKiB();
+  long before = bench::CurrentRssKiB();
   auto device = std::shared_ptr<platform::BlockDevice>(platform::FileBlockDevice::open(image, 512));
   if (!device) return -1;
   DWORD error = 0;

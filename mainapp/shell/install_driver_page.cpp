@@ -9,12 +9,6 @@
 CString driverInfPath;
 CString driverInfName;
 
-namespace {
-
-constexpr const char16_t* kDriverLoader = u"X:\\windows\\system32\\drvload.exe ";
-
-}  // namespace
-
 BEGIN_MESSAGE_MAP(CInstallDriver, CDialog)
   ON_BN_CLICKED(kInstallButton, &CInstallDriver::OnInstallDriver)
   ON_BN_CLICKED(IDCANCEL, &CInstallDriver::OnClose)

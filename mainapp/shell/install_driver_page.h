@@ -11,6 +11,8 @@
 // the disk viewer's driver load reads them too.
 extern CString driverInfPath;
 extern CString driverInfName;
+// The WinPE program that loads a driver, with the blank before its argument.
+inline constexpr const char16_t* kDriverLoader = u"X:\\windows\\system32\\drvload.exe ";
 
 class CInstallDriver : public CDialog {
  public:

@@ -15,15 +15,20 @@
 
 int32_t HealthDiskNumber = -1;
 
-BEGIN_MESSAGE_MAP(CDiskDiagnose, CDialog)
+BEGIN_MESSAGE_MAP(CDiskDiagnose, CBDialog)
   ON_BN_CLICKED(kClose, &CDiskDiagnose::OnCancel)
+  ON_WM_CTLCOLOR()
   ON_NOTIFY(TVN_SELCHANGED, kTree, &CDiskDiagnose::OnSelChanged)
 END_MESSAGE_MAP()
 
 namespace {
 
 constexpr DWORD_PTR kPartitionItem = 0xFFFF;
-
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kBlack = RGB(0, 0, 0);
+constexpr COLORREF kValueBlue = RGB(57, 158, 236);
+constexpr int kListHeading = 1193;
+constexpr int kDetailHeading = 1197;
 
 }  // namespace
 
@@ -62,12 +67,14 @@ uint64_t SumUsedSpaceOfDisk(int32_t physical) {
   return used;
 }
 
-CDiskDiagnose::CDiskDiagnose(CWnd* parent) : CDialog(IDD, parent) {}
+CDiskDiagnose::CDiskDiagnose(CWnd* parent) : CBDialog(IDD, parent) {}
 
 CTreeCtrl* CDiskDiagnose::Tree() { return dynamic_cast<CTreeCtrl*>(GetDlgItem(kTree)); }
 
 BOOL CDiskDiagnose::OnInitDialog() {
-  CDialog::OnInitDialog();
+  CBDialog::OnInitDialog();
+  SetBackgroundBitmap(kBackground);  // tiled, the base's first mode
+  for (size_t i = 0; i < std::size(kTransparentStatics); ++i) statics_[i].SubclassDlgItem(kTransparentStatics[i], this);
   ApplyDuplicateHeader(*this, fonts_, u"IDS_DiskHealthH1");
   SetDlgItemText(1004, LookupString(u"IDS_DiskHealthH2"));
   SetDlgItemText(kClose, LookupString(u"IDS_Cancel"));
@@ -199,4 +206,19 @@ void CDiskDiagnose::FillHealthDetails() {
                                  : u"This device reports good status. No action is required to prevent data loss.");
   SetDlgItemText(1187, current(198).IsEmpty() ? CString(u"-") : current(198));
   SetDlgItemText(1189, current(2).IsEmpty() ? CString(u"-") : current(2));
+}
+
+// The texts over the background: white name and identity lines, black
+// labels, blue values, all on a transparent background with the null brush;
+// the list's heading keeps a white background colour.
+HBRUSH CDiskDiagnose::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctl_color) {
+  HBRUSH brush = CBDialog::OnCtlColor(dc, wnd, ctl_color);
+  const int id = wnd ? wnd->GetDlgCtrlID() : 0;
+  if (id == 1174 || (id >= 1176 && id <= 1183)) dc->SetTextColor(kWhite);
+  else if (id == 1184 || id == 1186 || id == 1188) dc->SetTextColor(kBlack);
+  else if (id == 1185 || id == 1187 || id == 1189) dc->SetTextColor(kValueBlue);
+  else if (id == kListHeading) dc->SetBkColor(kWhite);
+  else if (id != kDetailHeading) return brush;
+  dc->SetBkMode(TRANSPARENT);
+  return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
 }

@@ -2,13 +2,18 @@
 // partitions; selecting a disk reads its S.M.A.R.T. data and shows a
 // property list, identity lines and the temperature, reliability and
 // performance values. A disk item carries its physical number; the shown
-// bus, model and size are those of the same physical disk.
+// bus, model and size are those of the same physical disk. The page tiles
+// bitmap 1204 as its background; its name, identity and value texts are
+// transparent statics over it.
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 
 #include "disk/smart_reader.h"
+#include "mainapp/shell/bitmap_dialog.h"
 #include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/shell/transparent_static.h"
 #include "platform/core/cstring.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
@@ -29,9 +34,13 @@ int32_t ListedIndexOfDisk(int32_t physical);
 // Used 512-byte sectors of the lettered volumes on a physical disk.
 uint64_t SumUsedSpaceOfDisk(int32_t physical);
 
-class CDiskDiagnose : public CDialog {
+class CDiskDiagnose : public CBDialog {
  public:
   static constexpr UINT IDD = 219;
+  static constexpr UINT kBackground = 1204;
+  // The statics drawn over the background without a box of their own.
+  static constexpr int kTransparentStatics[] = {1174, 1176, 1177, 1178, 1180, 1181,
+                                                1179, 1182, 1183, 1185, 1187, 1189};
   static constexpr int kTree = 1172;
   static constexpr int kList = 1027;
   static constexpr int kClose = 1148;
@@ -40,11 +49,13 @@ class CDiskDiagnose : public CDialog {
   BOOL OnInitDialog() override;
   void OnSelChanged(NMHDR* header, LRESULT* result);
   void FillHealthDetails();
+  HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctl_color);
 
  private:
   CTreeCtrl* Tree();
   DuplicateHeaderFonts fonts_;
   CFont valueFont_;
   SmartReader reader_;
+  CTransparentStatic2 statics_[std::size(kTransparentStatics)];
   DECLARE_MESSAGE_MAP()
 };

@@ -38,13 +38,8 @@ BOOL CDiag::OnInitDialog() {
       list->InsertColumn(column++, name, LVCFMT_LEFT, 130);
   }
   if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes))) {
-    CRect client;
-    list->GetClientRect(&client);
-    const double widths[] = {0.1, 0.4, 0.1, 0.1, 0.2, 0.1};
-    const char16_t* names[] = {u"AttibId", u"Name", u"Value", u"Worst", u"RAW", u"Threshold"};
-    list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    for (int c = 0; c < 6; ++c)
-      list->InsertColumn(c, names[c], LVCFMT_LEFT, static_cast<int>(widths[c] * client.Width()));
+    list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_FLATSB);
+    InsertAttributeColumns(*list);
   }
   SetDlgItemText(kStatus, u"Reading SMART Values");
   SetDlgItemText(1131, u"");
@@ -100,46 +95,81 @@ void CDiag::FillPropertyList() {
 
 void CDiag::OnRefresh() {
   SetDlgItemText(kStatus, u"Reading SMART Values");
-  auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes));
-  if (!list) return;
-  list->DeleteAllItems();
+  if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes))) FillAttributeTable(*list, reader_);
+  SetDlgItemText(kStatus, u"");
+}
+
+void InsertAttributeColumns(CListCtrl& list) {
+  CRect client;
+  list.GetClientRect(&client);
+  const double widths[] = {0.1, 0.4, 0.1, 0.1, 0.2, 0.1};
+  const char16_t* names[] = {u"AttibId", u"Name", u"Value", u"Worst", u"RAW", u"Threshold"};
+  for (int c = 0; c < 6; ++c) list.InsertColumn(c, names[c], LVCFMT_LEFT, static_cast<int>(widths[c] * client.Width()));
+}
+
+void FillAttributeTable(CListCtrl& list, SmartReader& reader) {
+  list.DeleteAllItems();
   int row = 0;
   auto add = [&](const CString& first, int column, const CString& text) {
-    list->InsertItem(row, first);
-    if (column > 0) list->SetItemText(row, column, text);
+    list.InsertItem(row, first);
+    if (column > 0) list.SetItemText(row, column, text);
     ++row;
   };
   // Every listed disk by its physical number (not by a drive letter's place).
   for (int32_t n = 1; n <= std::min(DiskContext.diskCount, kMaxListedDisks); ++n) {
     const int32_t d = DiskContext.listedToPhysical[n];
     if (d < 0 || d >= kSmartDriveCount) continue;
-    const int r = reader_.ReadDrive(static_cast<BYTE>(d));
-    const SmartDriveRecord& record = reader_.GetDriveRecord(d);
+    const int r = reader.ReadDrive(static_cast<BYTE>(d));
+    const SmartDriveRecord& record = reader.GetDriveRecord(d);
     CString heading;
     heading.Format(u">>>>>>>>>>>>>>>  Drive %d  <<<<<<<<<<<<<<<<", static_cast<int>(d));
     add(CString(), 1, heading);
     add(CString(), 1, u"Model");
-    list->SetItemText(row - 1, 4, IdentifyText(record, 54, 40));
+    list.SetItemText(row - 1, 4, IdentifyText(record, 54, 40));
     add(CString(), 1, u"Serial");
-    list->SetItemText(row - 1, 4, IdentifyText(record, 20, 20));
+    list.SetItemText(row - 1, 4, IdentifyText(record, 20, 20));
     CString cache;
     cache.Format(u"%d (%d)", record.identifyData[42] | record.identifyData[43] << 8,
                  record.identifyData[40] | record.identifyData[41] << 8);
     add(CString(), 1, u"Cache / Buffer");
-    list->SetItemText(row - 1, 4, cache);
+    list.SetItemText(row - 1, 4, cache);
     for (int id = 0; r > 0 && id <= 254; ++id) {
-      const SmartAttribute* a = reader_.FindAttribute(d, id);
-      const SmartCatalogueEntry* entry = reader_.FindCatalogueEntry(static_cast<BYTE>(id));
+      const SmartAttribute* a = reader.FindAttribute(d, id);
+      const SmartCatalogueEntry* entry = reader.FindCatalogueEntry(static_cast<BYTE>(id));
       if (!a || !entry) continue;
       CString first;
       first.Format(entry->critical ? u"%03d (CR)" : u"%03d", id);
       add(first, 1, entry->name);
-      list->SetItemText(row - 1, 2, IntToText(a->current));
-      list->SetItemText(row - 1, 3, IntToText(a->worst));
-      list->SetItemText(row - 1, 4, Int64ToText(a->rawValue));
-      list->SetItemText(row - 1, 5, IntToText(a->threshold));
+      list.SetItemText(row - 1, 2, IntToText(a->current));
+      list.SetItemText(row - 1, 3, IntToText(a->worst));
+      list.SetItemText(row - 1, 4, Int64ToText(a->rawValue));
+      list.SetItemText(row - 1, 5, IntToText(a->threshold));
     }
     add(CString(), 0, CString());
   }
-  SetDlgItemText(kStatus, u"");
+}
+
+BEGIN_MESSAGE_MAP(diag1, CDialog)
+  ON_BN_CLICKED(kRefresh, &diag1::OnRefresh)
+  ON_BN_CLICKED(kExit, &diag1::OnExit)
+END_MESSAGE_MAP()
+
+diag1::diag1(CWnd* parent) : CDialog(IDD, parent) {}
+
+BOOL diag1::OnInitDialog() {
+  CDialog::OnInitDialog();
+  if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes))) {
+    list->DeleteAllItems();
+    list->SetExtendedStyle(list->GetExtendedStyle() | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_FLATSB);
+    while (list->DeleteColumn(0)) {
+    }
+    InsertAttributeColumns(*list);
+  }
+  return TRUE;
+}
+
+// The table is filled when the user asks for it: reading every disk's pages
+// takes a while, and the dialog opens without them.
+void diag1::OnRefresh() {
+  if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes))) FillAttributeTable(*list, reader_);
 }

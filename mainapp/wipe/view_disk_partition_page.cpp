@@ -1,7 +1,11 @@
 #include "mainapp/wipe/view_disk_partition_page.h"
 
 #include "disk/disk_context.h"
+#include "program_support/language_table.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 #include "mainapp/clone/disk_list_images.h"
+#include "mainapp/shell/install_driver_page.h"
 #include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/select_disk_page.h"
 #include "platform/ui/message_box.h"
@@ -15,6 +19,8 @@ BEGIN_MESSAGE_MAP(CViewDiskPartition, CDialog)
   ON_BN_CLICKED(kView, &CViewDiskPartition::OnView)
   ON_BN_CLICKED(kBack, &CViewDiskPartition::OnCancel)
   ON_NOTIFY(LVN_ITEMCHANGED, kList, &CViewDiskPartition::OnListItemChanged)
+  ON_BN_CLICKED(kFileDialog, &CViewDiskPartition::OnChooseDriver)
+  ON_BN_CLICKED(kLoadDriver, &CViewDiskPartition::OnLoadDriver)
 END_MESSAGE_MAP()
 
 CViewDiskPartition::CViewDiskPartition(CWnd* parent) : CDialog(IDD, parent) {}
@@ -74,4 +80,20 @@ void CViewDiskPartition::OnView() {
   }
   GetDeletionListSelection(*list, -1);
   OpenSectorViewer();
+}
+
+void CViewDiskPartition::OnChooseDriver() {
+  CFileDialog picker(TRUE, nullptr, nullptr, OFN_HIDEREADONLY, u"Driver Files (*.inf)|*.inf|", nullptr);
+  // Whatever the dialog ends with is kept: a cancelled choice leaves no file.
+  picker.DoModal();
+  driverInfPath = picker.GetPathName();
+  driverInfName = picker.GetFileName();
+}
+
+void CViewDiskPartition::OnLoadDriver() {
+  // drvload reports a driver it could not load through its exit code; a
+  // program that merely started has loaded nothing.
+  DWORD exit_code = 0;  // set whenever the program started
+  const bool loaded = RunProcessForExitCode(kDriverLoader, driverInfPath, &exit_code) && exit_code == 0;
+  AfxMessageBox(loaded ? u"RAID Driver loaded Successfully" : u"Error in Loading RAID Driver", MB_OK);
 }

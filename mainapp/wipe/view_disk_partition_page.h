@@ -2,6 +2,10 @@
 // lettered partitions in a check-box list; View opens the sector viewer on
 // the ticked row. Any row can be ticked, the system disk's too (it only
 // reads). The ticked row is ViewerCheckedRow (-1 none).
+//
+// Two buttons that are never shown (1000 File Dialog, 1005 Load Driver) choose
+// a storage driver's .inf file and load it under WinPE with drvload.exe; the
+// chosen file is the one the shell's RAID driver page keeps.
 #pragma once
 
 #include <cstdint>
@@ -18,12 +22,16 @@ class CViewDiskPartition : public CDialog {
   static constexpr int kList = 1028;
   static constexpr int kView = 1027;
   static constexpr int kBack = 4;
+  static constexpr int kFileDialog = 1000;
+  static constexpr int kLoadDriver = 1005;
 
   explicit CViewDiskPartition(CWnd* parent = nullptr);
   BOOL OnInitDialog() override;
   void OnOK() override { OnView(); }
   void OnView();
   void OnListItemChanged(NMHDR* header, LRESULT* result);
+  void OnChooseDriver();
+  void OnLoadDriver();
 
  private:
   CListCtrl* List();

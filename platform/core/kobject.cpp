@@ -84,7 +84,11 @@ BOOL CloseHandle(HANDLE handle) {
   }
   // The handle is closed even when the write-back fails; the caller learns
   // that bytes it wrote did not reach the disk.
+  // A close that succeeds leaves the caller's last error as it was (callers
+  // close a handle between a failure and reading its code).
+  const DWORD caller_error = GetLastError();
   if (DWORD e = object->on_handle_closed(); e != ERROR_SUCCESS) return fail(e);
+  SetLastError(caller_error);
   return TRUE;
 }
 

@@ -218,6 +218,11 @@ std::string SetDiskIniValue(std::string_view text, int number, std::string_view 
   std::string line_end = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
   bool in_disk = false, done = false;
   size_t pos = 0;
+  // A byte-order mark stays where it is and does not hide the first line.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    out += text.substr(0, 3);
+    pos = 3;
+  }
   while (pos < text.size()) {
     size_t eol = text.find('\n', pos);
     size_t next = eol == std::string_view::npos ? text.size() : eol + 1;

@@ -268,6 +268,7 @@ constexpr DWORD LVS_EX_GRIDLINES = 0x1;
 constexpr UINT LVIR_BOUNDS = 0;  // CListCtrl::GetItemRect: the whole row
 constexpr DWORD LVS_EX_CHECKBOXES = 0x4;
 constexpr DWORD LVS_EX_FULLROWSELECT = 0x20;
+constexpr DWORD LVS_EX_FLATSB = 0x100;  // flat scroll bars: accepted, drawn as the plain ones
 
 constexpr DWORD TVS_HASBUTTONS = 0x1;
 constexpr DWORD TVS_HASLINES = 0x2;

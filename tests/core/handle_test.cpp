@@ -70,7 +70,10 @@ TEST(Handles, DispatchReadSeekSizeAndClose) {
   EXPECT_EQ(GetLastError(), ERROR_INVALID_FUNCTION);
   EXPECT_EQ(WaitForSingleObject(h, 0), WAIT_FAILED);
 
+  // A close that succeeds leaves the last error of the failure before it.
+  SetLastError(ERROR_HANDLE_EOF);
   ASSERT_TRUE(CloseHandle(h));
+  EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
   EXPECT_EQ(object->closed, 1);
   EXPECT_EQ(platform::OpenHandleCount(), before);
 }

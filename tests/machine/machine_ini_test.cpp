@@ -224,4 +224,7 @@ TEST(MachineIni, SetDiskValueKeepsTheRestOfTheFile) {
   // The last section, without a final line break, and CRLF lines.
   EXPECT_EQ(platform::machine::SetDiskIniValue("[disk 2]\r\nimage = c.img", 2, "attached", "no"),
             "[disk 2]\r\nimage = c.img\r\nattached = no\r\n");
+  // A byte-order mark in front of the first section does not hide it.
+  const std::string bom = "\xEF\xBB\xBF[disk 1]\r\nimage = a.img\r\n";
+  EXPECT_EQ(platform::machine::SetDiskIniValue(bom, 1, "attached", "no"), bom + "attached = no\r\n");
 }

@@ -6,6 +6,7 @@
 // verdicts and the unique device id are checked on a table of cases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <string>
@@ -135,6 +136,79 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
   EXPECT_EQ(two.lines.at(1182), "UNKNOWN");
 }
 
+// The page's looks: bitmap 1204 tiled behind it, its twelve name, identity
+// and value statics drawn transparently over it, each in its own colour.
+constexpr UINT kStaticColourRequest = 6;  // what WM_CTLCOLORSTATIC passes on
+
+struct Paint {
+  COLORREF text;
+  int mode;
+  bool null_brush;
+};
+
+class LooksProbe : public CDiskDiagnose {
+ public:
+  bool background = false;
+  int transparent_statics = 0;
+  std::map<int, Paint> paints;
+  BOOL OnInitDialog() override {
+    BOOL r = CDiskDiagnose::OnInitDialog();
+    background = has_background();
+    for (int id : kTransparentStatics)
+      if (CWnd* w = GetDlgItem(id); w && dynamic_cast<CTransparentStatic2*>(CWnd::FromHandlePermanent(w->m_hWnd)))
+        ++transparent_statics;
+    HDC hdc = ::CreateCompatibleDC(nullptr);
+    for (int id : {1174, 1181, 1183, 1184, 1188, 1185, 1189, 1193, 1197}) {
+      ::SetTextColor(hdc, RGB(1, 2, 3));
+      ::SetBkMode(hdc, OPAQUE);
+      HBRUSH brush = OnCtlColor(CDC::FromHandle(hdc), GetDlgItem(id), kStaticColourRequest);
+      Paint p;
+      p.text = ::SetTextColor(hdc, RGB(1, 2, 3));
+      p.mode = ::SetBkMode(hdc, OPAQUE);
+      p.null_brush = brush == static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
+      paints[id] = p;
+    }
+    ::DeleteDC(hdc);
+    // The first disk shown, so that the detail texts are filled.
+    if (auto* tree = dynamic_cast<CTreeCtrl*>(GetDlgItem(kTree)))
+      if (HTREEITEM disk = tree->GetNextSiblingItem(tree->GetRootItem())) tree->SelectItem(disk);
+    return r;
+  }
+};
+
+TEST(DiskHealthPage, TilesItsBitmapAndDrawsItsTextsTransparentlyInTheirColours) {
+  WipePc w;
+  WriteSmart(w, 1, {{1, 100, 99, 6}, {2, 80, 70, 10}, {9, 120, 110, 0}, {194, 212, 200, 0}, {198, 50, 40, 60}});
+  w.pc.Boot();
+  for (const char* language : {"Japanese", "English"}) {
+    w.UseLanguage(language);
+    platform::ui::Script s;
+    s.expect_dialog(CDiskDiagnose::IDD)
+        .screenshot(::testing::TempDir() + "disk-health-" + language + ".png")
+        .click(CDiskDiagnose::kClose);
+    LooksProbe shown;
+    ASSERT_EQ(wipe_fixture::RunPage(shown, s), "") << language;
+  }
+  platform::ui::Script s;
+  s.expect_dialog(CDiskDiagnose::IDD).click(CDiskDiagnose::kClose);
+  LooksProbe page;
+  ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
+  EXPECT_TRUE(page.background) << "bitmap 1204 did not load";
+  EXPECT_EQ(page.background_mode(), CBDialog::kTile);
+  EXPECT_EQ(page.transparent_statics, 12);
+  const COLORREF white = RGB(255, 255, 255), black = RGB(0, 0, 0), blue = RGB(57, 158, 236), untouched = RGB(1, 2, 3);
+  const std::pair<int, COLORREF> colours[] = {{1174, white}, {1181, white}, {1183, white}, {1184, black},
+                                              {1188, black}, {1185, blue},  {1189, blue},  {1193, untouched},
+                                              {1197, untouched}};
+  for (auto [id, colour] : colours) {
+    SCOPED_TRACE(id);
+    const Paint& p = page.paints.at(id);
+    EXPECT_EQ(p.text, colour);
+    EXPECT_EQ(p.mode, TRANSPARENT);
+    EXPECT_TRUE(p.null_brush);
+  }
+}
+
 // The rows of a list view, columns joined by '|'.
 std::vector<std::string> Rows(CWnd& page, int id, int columns) {
   std::vector<std::string> out;
@@ -194,6 +268,64 @@ TEST(SmartAttributeDialog, ListsCataloguedAttributesInIdOrderWithCriticalMarks) 
   }
   EXPECT_EQ(block, (std::vector<std::string>{"001 (CR)|Read Errors|100|99|0|6", "009|Power-On Hours|120|110|0|0",
                                              "194|Temperature|212|200|0|0", "198 (CR)|Uncorrectable|50|40|0|60"}));
+}
+
+// diag1: the attribute table alone. It opens empty with the six columns,
+// Refresh fills it with the same rows as CDiag's table on the same PC, and
+// Exit closes it.
+class ProbeDiag1 : public diag1 {
+ public:
+  std::vector<std::string> opened, refreshed, columns;
+  BOOL OnInitDialog() override {
+    BOOL r = diag1::OnInitDialog();
+    opened = Rows(*this, kAttributes, 6);
+    if (auto* model = platform::ui::ModelOf<platform::ui::ListViewModel>(::GetDlgItem(m_hWnd, kAttributes)))
+      for (const auto& c : model->columns) columns.push_back(platform::to_utf8(c.text));
+    return r;
+  }
+  void OnRefresh() {
+    diag1::OnRefresh();
+    refreshed = Rows(*this, kAttributes, 6);
+  }
+  BOOL OnCommand(WPARAM w, LPARAM l) override {
+    if (LOWORD(w) == kRefresh && HIWORD(w) == BN_CLICKED) {
+      OnRefresh();
+      return TRUE;
+    }
+    return diag1::OnCommand(w, l);
+  }
+};
+
+TEST(SmartAttributeDialog, TheTableAloneFillsOnRefreshAndExitCloses) {
+  WipePc w;
+  WriteSmart(w, 1, {{198, 50, 40, 60}, {9, 120, 110, 0}, {1, 100, 99, 6}});
+  w.pc.Boot();
+  std::ofstream(w.ProgramFolder() + "/Drummetworks.ini")
+      << "[General]\r\nMax Attributes=2\r\n"
+         "[Attrib0]\r\nId=198\r\nCritical=1\r\nName=Uncorrectable\r\n"
+         "[Attrib1]\r\nId=9\r\nCritical=0\r\nName=Power-On Hours\r\n";
+  platform::process::SetProgramImage(u"P:\\Drummetworks.exe", u"Drummetworks.exe");
+  CloneSettings.sourceDisk = 1;
+  platform::ui::Script first;
+  first.expect_dialog(CDiag::IDD).click(IDOK).click(IDCANCEL);
+  ProbeDiag full;
+  ASSERT_EQ(wipe_fixture::RunPage(full, first), "");
+  platform::ui::Script s;
+  s.expect_dialog(diag1::IDD)
+      .click(diag1::kRefresh)
+      .expect_dialog(diag1::IDD)
+      .screenshot(::testing::TempDir() + "diag1.png")
+      .click(diag1::kExit);
+  ProbeDiag1 dialog;
+  const std::string failure = wipe_fixture::RunPage(dialog, s);
+  platform::process::SetProgramImage(u"", u"");
+  ASSERT_EQ(failure, "");
+  EXPECT_EQ(dialog.columns, (std::vector<std::string>{"AttibId", "Name", "Value", "Worst", "RAW", "Threshold"}));
+  EXPECT_TRUE(dialog.opened.empty());
+  EXPECT_EQ(dialog.refreshed, full.attributes);
+  EXPECT_NE(std::find(dialog.refreshed.begin(), dialog.refreshed.end(), "198 (CR)|Uncorrectable|50|40|0|60"),
+            dialog.refreshed.end());
+  EXPECT_EQ(dialog.GetSafeHwnd(), nullptr);
 }
 
 TEST(DiskHealthTexts, TemperatureVerdictsAndUniqueDeviceIds) {

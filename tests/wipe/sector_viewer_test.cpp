@@ -5,16 +5,22 @@
 // an unreadable sector shown as such rather than as the previous bytes.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "disk/disk_context.h"
 #include "fixture_wipe_pc.h"
 #include "mainapp/clone/disk_selection.h"
+#include "mainapp/shell/install_driver_page.h"
 #include "mainapp/wipe/deletion_texts.h"
 #include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/view_disk_partition_page.h"
 #include "platform/core/text.h"
+#include "platform/process/process.h"
+#include "platform/process/standins.h"
 
 namespace {
 
@@ -164,6 +170,83 @@ TEST(DiskViewerPage, ListsLetteredPartitionsAndViewsTheTickedRowEvenOnTheSystemD
   EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
   EXPECT_EQ(DiskSelection.diskNumber, 2);
   EXPECT_EQ(DiskListRows.rowCount, 9);
+}
+
+// The page's two driver buttons are never shown; a program that sends their
+// commands chooses an .inf file and loads it with drvload.exe. Success is
+// reported only when drvload says it loaded the driver (exit code 0), not
+// merely because it started.
+class DriverCommandsPage : public CViewDiskPartition {
+ public:
+  static WPARAM Clicked(int id) { return static_cast<WPARAM>(id) | (static_cast<WPARAM>(BN_CLICKED) << 16); }
+  BOOL OnInitDialog() override {
+    BOOL r = CViewDiskPartition::OnInitDialog();
+    PostMessage(WM_COMMAND, Clicked(kFileDialog), 0);
+    return r;
+  }
+  // Load once the file dialog has closed.
+  BOOL OnCommand(WPARAM w, LPARAM l) override {
+    BOOL r = CViewDiskPartition::OnCommand(w, l);
+    if (w == Clicked(kFileDialog)) PostMessage(WM_COMMAND, Clicked(kLoadDriver), 0);
+    return r;
+  }
+};
+
+TEST(DiskViewerPage, HiddenDriverButtonsLoadTheChosenDriverAndReportWhatDrvloadSaid) {
+  struct Case {
+    const char* what;
+    bool winpe_drive;     // X:\windows\system32\drvload.exe exists
+    DWORD drvload_exit;
+    bool choose;          // a file is chosen (else the dialog is cancelled)
+    const char* message;
+    const char* command;  // drvload's command line, empty when it never ran
+  } cases[] = {
+      {"loaded", true, 0, true, "RAID Driver loaded Successfully", " X:\\drivers\\raid.inf"},
+      {"drvload refuses the driver", true, 2, true, "Error in Loading RAID Driver", " X:\\drivers\\raid.inf"},
+      {"no file chosen", true, 2, false, "Error in Loading RAID Driver", " "},
+      {"no WinPE drive", false, 0, true, "Error in Loading RAID Driver", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WipePc w;
+    const std::string x = w.pc.folder() + "/driveX";
+    std::filesystem::create_directories(x + "/windows/system32");
+    std::filesystem::create_directories(x + "/drivers");
+    if (c.winpe_drive) std::ofstream(x + "/windows/system32/drvload.exe") << "MZ";
+    std::ofstream(x + "/drivers/raid.inf") << "[Version]\r\n";
+    w.pc.AppendIni("\n[mount X]\npath = X:\nhost = " + x + "\ndrive_type = fixed\n");
+    w.pc.Boot();
+    driverInfPath = driverInfName = CString(u"stale");
+    std::mutex mutex;
+    std::vector<std::string> runs;
+    platform::process::RegisterProgram(u"drvload.exe", [&](const platform::process::ProgramStart& start) -> DWORD {
+      std::lock_guard<std::mutex> lock(mutex);
+      runs.push_back(platform::to_utf8(start.command_line));
+      return c.drvload_exit;
+    });
+    platform::ui::Script s;
+    s.expect_dialog(CViewDiskPartition::IDD);
+    if (c.choose)
+      s.choose("X:\\drivers\\raid.inf");
+    else
+      s.answer("cancel");
+    s.answer("ok").expect_dialog(CViewDiskPartition::IDD).click(2);
+    DriverCommandsPage page;
+    auto run = disk_fixture::RunHeadless(s, [&] { page.DoModal(); });
+    platform::process::RegisterStandardPrograms();
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_NE(run.log.find(c.message), std::string::npos) << run.log;
+    EXPECT_EQ(platform::to_utf8(driverInfPath.GetString()), c.choose ? "X:\\drivers\\raid.inf" : "");
+    EXPECT_EQ(platform::to_utf8(driverInfName.GetString()), c.choose ? "raid.inf" : "");
+    std::lock_guard<std::mutex> lock(mutex);
+    if (*c.command) {
+      ASSERT_EQ(runs.size(), 1u);
+      EXPECT_NE(runs[0].find(c.command), std::string::npos) << runs[0];
+    } else {
+      EXPECT_TRUE(runs.empty());
+    }
+  }
+  driverInfPath = driverInfName = CString();
 }
 
 }  // namespace

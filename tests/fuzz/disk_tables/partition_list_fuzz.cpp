@@ -2,6 +2,11 @@
 // 4096-byte sectors): the partition readers, the disk map over what they
 // found, and the layout table over the same bytes taken as a layout reply,
 // all stay inside their tables and the disk.
+//
+// The disk is small (256 KiB: room for an MBR, an EBR chain and a whole GPT
+// entry array in either sector size, and every entry that points past it is
+// a partition outside the disk) and made once per sector size; each input
+// only rewrites its bytes, so a brief run tries thousands of inputs.
 #include <unistd.h>
 
 #include <cstdint>
@@ -24,7 +29,7 @@
 
 namespace {
 
-constexpr uint64_t kDiskBytes = 4ull << 20;
+constexpr uint64_t kDiskBytes = 256ull << 10;
 std::string machine_folder;
 
 void RemoveMachineFolder() {
@@ -57,12 +62,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint32_t sector = data[0] & 1 ? 4096 : 512;
   ++data;
   --size;
-  auto device = std::make_shared<platform::MemoryBlockDevice>(kDiskBytes, sector);
-  memcpy(device->bytes().data(), data, size < kDiskBytes ? size : kDiskBytes);
-  platform::machine::DiskConfig config;
-  config.number = 0;
-  config.sector_size = sector;
-  auto disk = std::make_shared<platform::machine::Disk>(config, device, platform::machine::SmartPages{}, false);
+  static std::shared_ptr<platform::MemoryBlockDevice> devices[2];
+  static std::shared_ptr<platform::machine::Disk> disks[2];
+  const int kind = sector == 4096 ? 1 : 0;
+  if (!devices[kind]) {
+    devices[kind] = std::make_shared<platform::MemoryBlockDevice>(kDiskBytes, sector);
+    platform::machine::DiskConfig config;
+    config.number = 0;
+    config.sector_size = sector;
+    disks[kind] = std::make_shared<platform::machine::Disk>(config, devices[kind], platform::machine::SmartPages{}, false);
+  }
+  auto& bytes = devices[kind]->bytes();
+  const size_t copied = size < kDiskBytes ? size : kDiskBytes;
+  memcpy(bytes.data(), data, copied);
+  memset(bytes.data() + copied, 0, kDiskBytes - copied);
+  auto disk = disks[kind];
   platform::storage::SetDiskLookup([disk](int n) { return n == 0 ? disk : nullptr; });
 
   DiskContext = DiskContextRecord{};
