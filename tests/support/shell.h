@@ -11,7 +11,8 @@ struct CommandResult {
   std::string output;  // standard output (and standard error with Stderr::Merge)
 };
 
-// Where the command's standard error goes.
+// Where the command's standard error goes (the last part's, for a list or a
+// pipeline: group it with { ...; } to cover every part).
 enum class Stderr { Merge, Drop, Keep };
 
 // Runs `command` through /bin/sh and waits for it.
