@@ -11,8 +11,7 @@ struct CommandResult {
   std::string output;  // standard output (and standard error with Stderr::Merge)
 };
 
-// Where the command's standard error goes (the last part's, for a list or a
-// pipeline: group it with { ...; } to cover every part).
+// Where the command's standard error goes.
 enum class Stderr { Merge, Drop, Keep };
 
 // Runs `command` through /bin/sh and waits for it.
