@@ -167,6 +167,7 @@ void CClone::CopySinglePartition(const CString& sourceDrive, const CString& dest
   if (!CloneRunState.cloneAborted) CopyDiskSignatureStage();
 }
 
+// Long on purpose: one pass from Start to the summary, each stage behind the same abort flag, read in run order.
 void CClone::RunClone() {
   const CString to = CString(u" ") + LookupString(u"IDS_To") + u" ";
   const int32_t source = CloneSettings.copySourceDisk;

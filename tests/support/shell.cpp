@@ -8,6 +8,9 @@ namespace test_support {
 
 CommandResult RunCommand(const std::string& command, Stderr error_output) {
   CommandResult result;
+  // Like the runners the tests had before: the redirection follows the
+  // command, so it covers the last part of a list or pipeline only; callers
+  // group a list with { ...; } to cover every part.
   std::string full = command;
   if (error_output == Stderr::Merge) full += " 2>&1";
   if (error_output == Stderr::Drop) full += " 2>/dev/null";

@@ -29,7 +29,7 @@ TEST(ShellSupport, QuotedWordsReachTheCommandUnchanged) {
 }
 
 TEST(ShellSupport, ExitCodesAndStandardErrorRouting) {
-  const std::string command = "echo out; echo err >&2; exit 3";
+  const std::string command = "{ echo out; echo err >&2; exit 3; }";
   auto merged = RunCommand(command, Stderr::Merge);
   EXPECT_EQ(merged.status, 3);
   EXPECT_EQ(merged.output, "out\nerr\n");
@@ -37,7 +37,8 @@ TEST(ShellSupport, ExitCodesAndStandardErrorRouting) {
   EXPECT_EQ(dropped.status, 3);
   EXPECT_EQ(dropped.output, "out\n");
   std::string out;
-  EXPECT_EQ(test_support::Shell("echo out; echo err >&2; kill -9 $$", &out), -1) << "a killed shell has no exit code";
+  EXPECT_EQ(test_support::Shell("{ echo out; echo err >&2; kill -9 $$; }", &out), -1)
+      << "a killed shell has no exit code";
   EXPECT_EQ(out, "out\n");
 }
 
