@@ -16,6 +16,7 @@
 #include "mainapp/partition/partition_manager_dialog.h"
 #include "mainapp/shell/drummet_app.h"
 #include "mainapp/wipe/wipe_commands.h"
+#include "mainapp/migrate/migrate_commands.h"
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
 #include "platform/startup/startup.h"
@@ -109,5 +110,6 @@ int main(int argc, char** argv) {
   RegisterCloneCommands();
   platform::ui::qt::InstallQtView(parsed.options);
   RegisterWipeCommands();
+  RegisterMigrateCommands();
   return platform::ui::RunWithOptions(theApp, parsed.options);
 }

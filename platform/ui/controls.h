@@ -206,6 +206,16 @@ struct TVHITTESTINFO {
   UINT flags;
   HTREEITEM hItem;
 };
+// Sorting an item's children with the program's comparison of their item
+// data: negative when the first belongs before the second.
+using PFNTVCOMPARE = int (*)(LPARAM first, LPARAM second, LPARAM sort_data);
+struct TVSORTCB {
+  HTREEITEM hParent;
+  PFNTVCOMPARE lpfnCompare;
+  LPARAM lParam;
+};
+using LPTVSORTCB = TVSORTCB*;
+constexpr UINT TVM_SORTCHILDRENCB = 0x1100 + 21;
 
 constexpr UINT TB_THUMBPOSITION = 4;
 constexpr UINT TB_ENDTRACK = 8;
@@ -372,6 +382,9 @@ class TreeViewModel : public ControlModel {
   TreeNode root;
   TreeNode* selected = nullptr;
   HIMAGELIST images[3] = {nullptr, nullptr, nullptr};
+  // The state images a script's tick and untick aim for (see SetTreeTickImages).
+  std::vector<UINT> ticked_images{2};
+  std::vector<UINT> unticked_images{0, 1};
   bool handle(Window&, UINT, WPARAM, LPARAM, LRESULT&) override;
   void draw(Window&, QPainter&) override;
   TreeNode* node(HTREEITEM item) const;  // null for a stale or bad handle
@@ -413,6 +426,12 @@ T* ModelOf(HWND hwnd) {
   Window* w = FindWindowModel(hwnd);
   return w ? dynamic_cast<T*>(w->control.get()) : nullptr;
 }
+
+// A tree whose program draws its own state images (several ticked or partly
+// ticked looks) says which image indexes mean "ticked" and "not ticked";
+// the headless driver's tick and untick click an item's box until its image
+// is one of them. Plain check-box trees use 2 and 0 or 1.
+void SetTreeTickImages(HWND tree, std::vector<UINT> ticked, std::vector<UINT> unticked);
 
 // Shows a bitmap or icon resource in a static or button made from a template.
 void AttachResourceImage(Window& w, int image_id);
@@ -579,6 +598,10 @@ class CTreeCtrl : public CWnd {
   UINT GetCount() const;
   BOOL GetItemRect(HTREEITEM item, LPRECT rect, BOOL text_only) const;
   BOOL EnsureVisible(HTREEITEM) { return TRUE; }
+  // Orders the children of sort->hParent (the top level for TVI_ROOT or
+  // null) by the callback; equal items keep their order. Only that one level
+  // moves. FALSE for a bad parent or no callback.
+  BOOL SortChildrenCB(LPTVSORTCB sort, BOOL recurse = FALSE);
 };
 
 class CProgressCtrl : public CWnd {

@@ -26,7 +26,7 @@ struct VerbShape {
 
 // Argument counts per verb ("expect" counts its kind word).
 const VerbShape kVerbs[] = {
-    {"expect", 2, 3}, {"click", 1, 4},  {"dblclick", 1, 1}, {"rclick", 1, 4}, {"move", 1, 1},
+    {"expect", 2, 4}, {"click", 1, 4},  {"dblclick", 1, 1}, {"rclick", 1, 4}, {"move", 1, 1},
     {"tick", 1, 2},   {"untick", 1, 2}, {"select", 2, 2},   {"expand", 2, 2}, {"type", 2, 2},
     {"key", 1, 1},    {"menu", 1, 1},   {"answer", 1, 1},   {"choose", 1, 1}, {"wait", 1, 1},
     {"screenshot", 1, 1}, {"device", 2, 2},
@@ -251,14 +251,17 @@ ScriptParseResult Script::parse(const std::string& text, const std::string& file
                    " arguments, got " + std::to_string(args.size()));
     long long n;
     if (verb == "expect") {
-      static const char* kinds[] = {"dialog", "text", "enabled", "disabled", "visible", "hidden", "checked"};
+      static const char* kinds[] = {"dialog", "text", "enabled", "disabled", "visible", "hidden", "checked", "state"};
       bool known = false;
       for (const char* k : kinds) known = known || args[0] == k;
       if (!known) return error("unknown expectation '" + args[0] + "'");
       if (!parse_int(args[1], n)) return error("'" + args[1] + "' is not a number");
       if (args[0] == "text" && args.size() != 3) return error("'expect text' needs an id and a quoted text");
-      if (args[0] != "text" && args[0] != "checked" && args.size() != 2)
+      if (args[0] == "state" && (args.size() != 4 || !parse_int(args[3], n)))
+        return error("'expect state' needs an id, a tree path and a state image number");
+      if (args[0] != "text" && args[0] != "checked" && args[0] != "state" && args.size() != 2)
         return error("'expect " + args[0] + "' takes one id");
+      if (args[0] == "checked" && args.size() > 3) return error("'expect checked' takes an id and a row");
     } else if (verb == "key") {
       if (!key_code(args[0])) return error("unknown key '" + args[0] + "' (enter, escape, space, tab)");
     } else if (verb == "answer") {
@@ -294,6 +297,9 @@ Script& Script::expect_enabled(int id) { return add("expect", {"enabled", std::t
 Script& Script::expect_disabled(int id) { return add("expect", {"disabled", std::to_string(id)}); }
 Script& Script::expect_visible(int id) { return add("expect", {"visible", std::to_string(id)}); }
 Script& Script::expect_hidden(int id) { return add("expect", {"hidden", std::to_string(id)}); }
+Script& Script::expect_state(int id, const std::string& path, int image) {
+  return add("expect", {"state", std::to_string(id), path, std::to_string(image)});
+}
 Script& Script::expect_checked(int id, int row) {
   if (row < 0) return add("expect", {"checked", std::to_string(id)});
   return add("expect", {"checked", std::to_string(id), std::to_string(row)});
@@ -449,6 +455,13 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
         holds = b->check == BST_CHECKED;
       }
       actual = "not checked";
+    } else if (kind == "state") {
+      auto* tv = dynamic_cast<TreeViewModel*>(c->control.get());
+      TreeNode* node = tv ? tree_path(*tv, a[2]) : nullptr;
+      parse_int(a[3], n);
+      const long long image = node ? static_cast<long long>((node->state & TVIS_STATEIMAGEMASK) >> 12) : -1;
+      holds = image == n;
+      actual = node ? "its state image is " + std::to_string(image) : "there is no item " + a[2];
     }
     if (holds) return Outcome::Done;
     error = "control " + std::to_string(id) + " of " + window_name(top) + ": expected " + kind +
@@ -684,14 +697,15 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
         error = "tree " + a[0] + " has no item " + a[1];
         return Outcome::Failed;
       }
-      bool checked = ((node->state & TVIS_STATEIMAGEMASK) >> 12) == 2;
       RECT r = tv->state_icon_rect(*c, node);
       if (r.right == 0) {
         error = "tree item " + a[1] + " is not shown (expand its parent first)";
         return Outcome::Failed;
       }
-      if (checked != want) post_click(c, {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, false);
-      return Outcome::Done;
+      const TreeTick next = NextTreeTick(*tv, *node, want, tree_tick_clicks_, error);
+      if (next == TreeTick::Click) post_click(c, {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, false);
+      // After a click the step looks again once the click has been handled.
+      return next == TreeTick::Done ? Outcome::Done : next == TreeTick::Click ? Outcome::Waiting : Outcome::Failed;
     }
     if (auto* b = dynamic_cast<ButtonModel*>(c->control.get())) {
       if ((b->check == BST_CHECKED) != want) post_click(c, centre(c), false);

@@ -34,6 +34,9 @@
 
 namespace platform::ui {
 
+class TreeViewModel;
+struct TreeNode;
+
 struct ScriptStep {
   std::string verb;               // "expect", "click", ...
   std::vector<std::string> args;  // words and unquoted texts, in order
@@ -61,6 +64,8 @@ class Script {
   Script& expect_visible(int id);
   Script& expect_hidden(int id);
   Script& expect_checked(int id, int row = -1);
+  // The state image index of a tree item ("Desktop/Computer/Local Disk (C:)").
+  Script& expect_state(int id, const std::string& path, int image);
   Script& click(int id);
   Script& dblclick(int id);
   Script& rclick(int id, int row = -1);
@@ -137,8 +142,18 @@ class HeadlessDriver : public LoopBackend {
   uint64_t waiting_since_ = UINT64_MAX;  // virtual time the current step began waiting
   uint64_t wait_until_ = 0;              // `wait MS`: its end
   bool wait_started_ = false;
+  int tree_tick_clicks_ = 0;  // clicks the current tree tick or untick has made
   std::vector<std::string> log_lines_;
 };
+
+// The next move of a script's tick (want true) or untick of a tree item:
+// done when the item's state image already means so (SetTreeTickImages),
+// else a click on its box; a box that still does not show the wanted state
+// after kMaxTreeTickClicks clicks fails. `clicks` counts the clicks of the
+// current step and is reset when the step ends.
+enum class TreeTick { Done, Click, Failed };
+constexpr int kMaxTreeTickClicks = 4;
+TreeTick NextTreeTick(const TreeViewModel& tree, const TreeNode& item, bool want, int& clicks, std::string& error);
 
 // Sends WM_DEVICECHANGE to every top-level window (posted, in z-order).
 void BroadcastDeviceChange(UINT event, LPARAM data);
