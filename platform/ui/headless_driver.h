@@ -4,7 +4,7 @@
 // file (one verb per line, '#' comments, "quoted" texts) for users.
 //
 //   expect dialog ID | expect text ID "..." | expect enabled|disabled|visible|hidden ID
-//   expect checked ID [ROW]
+//   expect checked ID [ROW] | expect state ID PATH N
 //   click ID [X Y] [shift] | dblclick ID | rclick ID [ROW | X Y] [shift] | move ID
 //     (a point form may name a hidden control, such as a frame that marks a drawn
 //     area: the click lands on what lies at that point)
@@ -15,7 +15,10 @@
 //
 // X Y is a point in the control's client area (the centre when left out);
 // "shift" holds the Shift key down for the click. ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
-// texts joined by '/'. In quoted texts only \" and \\ are escapes, so
+// texts joined by '/'. On a tree, tick and untick click an item's box until
+// its state image means ticked or not (SetTreeTickImages: a tree with
+// partly ticked looks may need several clicks); expect state reads the
+// image number itself, partial states included. In quoted texts only \" and \\ are escapes, so
 // paths keep their backslashes. Expectations wait (in virtual time) until they hold
 // or the budget runs out; a failure names the step, its line and what was
 // open. Every dialog and message box opened or closed goes to the log.
