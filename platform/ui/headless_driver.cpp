@@ -704,8 +704,8 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
       }
       const TreeTick next = NextTreeTick(*tv, *node, want, tree_tick_clicks_, error);
       if (next == TreeTick::Click) post_click(c, {(r.left + r.right) / 2, (r.top + r.bottom) / 2}, false);
-      // After a click the step looks again once the click has been handled.
-      return next == TreeTick::Done ? Outcome::Done : next == TreeTick::Click ? Outcome::Waiting : Outcome::Failed;
+      // One click per step: a box with partly ticked looks may need the step again.
+      return next == TreeTick::Failed ? Outcome::Failed : Outcome::Done;
     }
     if (auto* b = dynamic_cast<ButtonModel*>(c->control.get())) {
       if ((b->check == BST_CHECKED) != want) post_click(c, centre(c), false);

@@ -15,10 +15,10 @@
 //
 // X Y is a point in the control's client area (the centre when left out);
 // "shift" holds the Shift key down for the click. ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
-// texts joined by '/'. On a tree, tick and untick click an item's box until
-// its state image means ticked or not (SetTreeTickImages: a tree with
-// partly ticked looks may need several clicks); expect state reads the
-// image number itself, partial states included. In quoted texts only \" and \\ are escapes, so
+// texts joined by '/'. On a tree, tick and untick click an item's box once
+// unless its state image already means ticked or not (SetTreeTickImages: a
+// tree with partly ticked looks may need the step again); expect state reads
+// the image number itself, partial states included. In quoted texts only \" and \\ are escapes, so
 // paths keep their backslashes. Expectations wait (in virtual time) until they hold
 // or the budget runs out; a failure names the step, its line and what was
 // open. Every dialog and message box opened or closed goes to the log.
@@ -149,11 +149,10 @@ class HeadlessDriver : public LoopBackend {
   std::vector<std::string> log_lines_;
 };
 
-// The next move of a script's tick (want true) or untick of a tree item:
-// done when the item's state image already means so (SetTreeTickImages),
-// else a click on its box; a box that still does not show the wanted state
-// after kMaxTreeTickClicks clicks fails. `clicks` counts the clicks of the
-// current step and is reset when the step ends.
+// The move of a script's tick (want true) or untick of a tree item: nothing
+// when the item's state image already means so (SetTreeTickImages), else one
+// click on its box. `clicks` counts the clicks of consecutive ticks that have
+// not reached the wanted image; more than kMaxTreeTickClicks of them fail.
 enum class TreeTick { Done, Click, Failed };
 constexpr int kMaxTreeTickClicks = 4;
 TreeTick NextTreeTick(const TreeViewModel& tree, const TreeNode& item, bool want, int& clicks, std::string& error);
