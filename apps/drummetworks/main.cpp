@@ -17,6 +17,7 @@
 #include "mainapp/scan/scan_pages.h"
 #include "mainapp/shell/drummet_app.h"
 #include "mainapp/wipe/wipe_commands.h"
+#include "mainapp/migrate/migrate_commands.h"
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
 #include "platform/startup/startup.h"
@@ -111,5 +112,6 @@ int main(int argc, char** argv) {
   platform::ui::qt::InstallQtView(parsed.options);
   RegisterWipeCommands();
   RegisterScanCommands();
+  RegisterMigrateCommands();
   return platform::ui::RunWithOptions(theApp, parsed.options);
 }

@@ -12,6 +12,7 @@
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/partition_range_copy.h"
+#include "mainapp/migrate/file_copy.h"
 #include "platform/core/kobject.h"
 #include "platform/core/show_window.h"
 #include "platform/process/system_info.h"
@@ -30,7 +31,6 @@ HWND CopyProgressPage = nullptr;
 
 namespace {
 
-constexpr DWORD kChunkBytes = 4u << 20;
 constexpr int kRepairAttempts = 3;
 constexpr int kLabelSize = 520;
 // The command line of the "All Users" link script is written as 8-bit text
@@ -82,36 +82,17 @@ CString LivePath(const CString& path) {
   return ShadowSourceVolume + path.Mid(ShadowDevicePath.GetLength());
 }
 
-std::vector<BYTE> ReadDacl(const CString& path) {
-  DWORD needed = 0;
-  GetFileSecurityW(path, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
-  std::vector<BYTE> descriptor(needed);
-  if (!needed || !GetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor.data(), needed, &needed))
-    descriptor.clear();
-  return descriptor;
-}
-
-void WriteDacl(const CString& path, std::vector<BYTE>& descriptor) {
-  if (!descriptor.empty()) SetFileSecurityW(path, DACL_SECURITY_INFORMATION, descriptor.data());
-}
-
 // A copied folder gets the source folder's attributes, access-control list,
 // short name (as the live volume has it) and times.
-void CopyFolderMetadata(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
-  SetFileAttributesW(destination, entry.dwFileAttributes);
-  std::vector<BYTE> dacl = ReadDacl(source);
-  WriteDacl(destination, dacl);
-  HANDLE folder = CreateFileW(destination, GENERIC_ALL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return;
-  WCHAR shortPath[MAX_PATH] = {};
-  if (GetShortPathNameW(LivePath(source), shortPath, MAX_PATH) > 0) {
-    EnableRestorePrivilege();
-    const CString leaf = GetPathLeaf(CString(shortPath));
-    if (!leaf.IsEmpty() && leaf.CompareNoCase(entry.cFileName) != 0) SetFileShortNameW(folder, leaf);
-  }
-  SetFileTime(folder, &entry.ftCreationTime, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
-  CloseHandle(folder);
+void CopyFolderWithShortName(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
+  CopyFolderMetadata(source, destination, entry, [&](HANDLE folder) {
+    WCHAR shortPath[MAX_PATH] = {};
+    if (GetShortPathNameW(LivePath(source), shortPath, MAX_PATH) > 0) {
+      EnableRestorePrivilege();
+      const CString leaf = GetPathLeaf(CString(shortPath));
+      if (!leaf.IsEmpty() && leaf.CompareNoCase(entry.cFileName) != 0) SetFileShortNameW(folder, leaf);
+    }
+  });
 }
 
 bool SeekTo(HANDLE file, uint64_t offset) {
@@ -141,10 +122,6 @@ bool RepairChunk(const CString& destinationFile, uint64_t offset, const BYTE* da
   }
   if (readOnly) SetFileAttributesW(destinationFile, attributes);
   return matched;
-}
-
-uint64_t EntrySize(const WIN32_FIND_DATAW& entry) {
-  return (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
 }
 
 // Re-creates one link on the destination from the source item's reparse data.
@@ -179,19 +156,6 @@ bool RecreateLink(const CString& source, const CString& destination) {
 
 }  // namespace
 
-bool IsSkippedEntry(const CString& name, const CString& path, bool isFolder) {
-  if (name == CString(u"System Volume Information")) return true;
-  if (name.Left(8) == CString(u"Recycled")) return true;
-  CString upper = name;
-  upper.MakeUpper();
-  if (upper == CString(u"RECYCLER") || upper.Left(8) == CString(u"$RECYCLE")) return true;
-  if (name == CString(u".") || name == CString(u"..")) return true;
-  if (isFolder) return false;
-  CString upperPath = path;
-  upperPath.MakeUpper();
-  return upperPath.Find(u"PAGEFILE.SYS") >= 1 || upperPath.Find(u"HIBERFIL.SYS") >= 1;
-}
-
 bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationFile, bool verify,
                           const WIN32_FIND_DATAW& entry) {
   if (sourceFile.GetLength() < 4) return true;
@@ -199,47 +163,37 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
   if (source == INVALID_HANDLE_VALUE) return false;
   SetThreadExecutionState(ES_SYSTEM_REQUIRED);
   std::vector<BYTE> dacl;
-  if (!verify) dacl = ReadDacl(sourceFile);
+  if (!verify) dacl = ReadFileDacl(sourceFile);
   HANDLE destination = verify ? OpenFileRead(destinationFile) : CreateFileForWrite(destinationFile);
   if (destination == INVALID_HANDLE_VALUE) {
     CloseHandle(source);
     return false;
   }
-  CopyBuffer.resize(kChunkBytes);
-  if (verify) ReadBackBuffer.resize(kChunkBytes);
+  CopyBuffer.resize(kCopyChunkBytes);
+  if (verify) ReadBackBuffer.resize(kCopyChunkBytes);
 
-  bool ok = true;
   uint64_t fileBytes = 0;
-  int chunks = 0;
-  for (;;) {
-    const DWORD got = ReadFileBytes(source, kChunkBytes, CopyBuffer.data());
-    if (got == 0) break;
-    const DWORD put = verify ? ReadFileBytes(destination, got, ReadBackBuffer.data())
-                             : WriteFileBytes(destination, got, CopyBuffer.data());
-    fileBytes += got;
-    if (++chunks % 2 == 0) {
-      PumpPageAndMain();
-      ShowProgress(CloneRunState.copiedBytes + fileBytes);
-      if (!verify) ShowItem(kCopiedSizeItem, FormatSectorCount(fileBytes / 512 + CloneRunState.operationSectors));
-    }
-    if (Aborted()) {
-      ok = false;
-      break;
-    }
-    if (put != got) {
-      ++DiskContext.ioErrorCount;
-      ok = false;
-      break;
-    }
-    if (verify && std::memcmp(CopyBuffer.data(), ReadBackBuffer.data(), got) != 0) {
+  ChunkCopyHooks hooks;
+  hooks.put = [&](const BYTE* data, DWORD count, uint64_t) {
+    return verify ? ReadFileBytes(destination, count, ReadBackBuffer.data()) : WriteFileBytes(destination, count, data);
+  };
+  hooks.every_second_chunk = [&](uint64_t done) {
+    PumpPageAndMain();
+    ShowProgress(CloneRunState.copiedBytes + done);
+    if (!verify) ShowItem(kCopiedSizeItem, FormatSectorCount(done / 512 + CloneRunState.operationSectors));
+  };
+  hooks.aborted = [] { return Aborted(); };
+  if (verify)
+    hooks.check = [&](const BYTE* data, DWORD count, uint64_t offset) {
+      if (std::memcmp(data, ReadBackBuffer.data(), count) == 0) return true;
       ++CloneRunState.verifyMismatchCount;
-      if (!RepairChunk(destinationFile, fileBytes - got, CopyBuffer.data(), got)) {
-        ok = false;
-        break;
-      }
+      if (!RepairChunk(destinationFile, offset, data, count)) return false;
       --CloneRunState.verifyMismatchCount;
-    }
-  }
+      return true;
+    };
+  const ChunkCopyResult copied = CopyChunks(source, CopyBuffer, hooks, fileBytes);
+  if (copied == ChunkCopyResult::ShortPut) ++DiskContext.ioErrorCount;
+  bool ok = copied == ChunkCopyResult::Done;
   // A read that ended early is a failed copy, not the end of the file; in
   // verify mode a destination longer than its source differs too.
   if (ok && fileBytes != EntrySize(entry)) {
@@ -257,7 +211,7 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
   CloseHandle(destination);
   CloseHandle(source);
   if (!verify) {
-    WriteDacl(destinationFile, dacl);
+    WriteFileDacl(destinationFile, dacl);
     SetFileAttributesW(destinationFile, entry.dwFileAttributes);
     CloneRunState.copiedBytes += fileBytes;
   }
@@ -273,15 +227,10 @@ bool CopyTree(const CString& source, const CString& destination, bool verify) {
   // The whole listing first, so the walk below holds no find handle while it
   // descends.
   std::vector<WIN32_FIND_DATAW> entries;
-  WIN32_FIND_DATAW found{};
-  HANDLE find = FindFirstFileW(source + u"\\*.*", &found);
-  if (find == INVALID_HANDLE_VALUE) {
+  if (!ReadListing(source + u"\\*.*", entries)) {
     if (GetLastError() != ERROR_FILE_NOT_FOUND) RecordSkipped(source);
     return true;
   }
-  do entries.push_back(found);
-  while (FindNextFileW(find, &found));
-  FindClose(find);
 
   for (const WIN32_FIND_DATAW& entry : entries) {
     const CString name(entry.cFileName);
@@ -314,7 +263,7 @@ bool CopyTree(const CString& source, const CString& destination, bool verify) {
             IDNO)
           return false;
       }
-      if (!verify) CopyFolderMetadata(childSource, childDestination, entry);
+      if (!verify) CopyFolderWithShortName(childSource, childDestination, entry);
       continue;
     }
 

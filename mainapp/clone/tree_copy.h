@@ -22,6 +22,8 @@
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
 #include "platform/fs/file_api.h"
+// IsSkippedEntry, the skip list this walk shares with the migration.
+#include "mainapp/migrate/file_copy.h"
 
 // The page the copy keeps alive and shows its progress in (status item 1117,
 // size item 1035); null when the copy runs without a page.
@@ -47,10 +49,6 @@ bool CopyTree(const CString& source, const CString& destination, bool verify);
 bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationFile, bool verify,
                           const WIN32_FIND_DATAW& entry);
 
-// Whether the walk leaves out a directory entry `name` whose full source path
-// is `path` (system folder, recycle bins, ".", "..", page and hibernation
-// files).
-bool IsSkippedEntry(const CString& name, const CString& path, bool isFolder);
 
 // Re-creates the folder links the last walk met, in reverse order of discovery.
 bool RecreateLinks();

@@ -4,7 +4,7 @@
 // file (one verb per line, '#' comments, "quoted" texts) for users.
 //
 //   expect dialog ID | expect text ID "..." | expect enabled|disabled|visible|hidden ID
-//   expect checked ID [ROW]
+//   expect checked ID [ROW] | expect state ID PATH N
 //   click ID [X Y] [shift] | dblclick ID | rclick ID [ROW | X Y] [shift] | move ID
 //     (a point form may name a hidden control, such as a frame that marks a drawn
 //     area: the click lands on what lies at that point)
@@ -15,7 +15,10 @@
 //
 // X Y is a point in the control's client area (the centre when left out);
 // "shift" holds the Shift key down for the click. ROW is a row number (from 0) or a "quoted" item text; PATH is tree item
-// texts joined by '/'. In quoted texts only \" and \\ are escapes, so
+// texts joined by '/'. On a tree, tick and untick click an item's box once
+// unless its state image already means ticked or not (SetTreeTickImages: a
+// tree with partly ticked looks may need the step again); expect state reads
+// the image number itself, partial states included. In quoted texts only \" and \\ are escapes, so
 // paths keep their backslashes. Expectations wait (in virtual time) until they hold
 // or the budget runs out; a failure names the step, its line and what was
 // open. Every dialog and message box opened or closed goes to the log.
@@ -33,6 +36,9 @@
 #include "platform/ui/time_source.h"
 
 namespace platform::ui {
+
+class TreeViewModel;
+struct TreeNode;
 
 struct ScriptStep {
   std::string verb;               // "expect", "click", ...
@@ -61,6 +67,8 @@ class Script {
   Script& expect_visible(int id);
   Script& expect_hidden(int id);
   Script& expect_checked(int id, int row = -1);
+  // The state image index of a tree item ("Desktop/Computer/Local Disk (C:)").
+  Script& expect_state(int id, const std::string& path, int image);
   Script& click(int id);
   Script& dblclick(int id);
   Script& rclick(int id, int row = -1);
@@ -188,8 +196,17 @@ class HeadlessDriver : public LoopBackend {
   uint64_t waiting_since_ = UINT64_MAX;  // virtual time the current step began waiting
   uint64_t wait_until_ = 0;              // `wait MS`: its end
   bool wait_started_ = false;
+  int tree_tick_clicks_ = 0;  // clicks the current tree tick or untick has made
   std::vector<std::string> log_lines_;
 };
+
+// The move of a script's tick (want true) or untick of a tree item: nothing
+// when the item's state image already means so (SetTreeTickImages), else one
+// click on its box. `clicks` counts the clicks of consecutive ticks that have
+// not reached the wanted image; more than kMaxTreeTickClicks of them fail.
+enum class TreeTick { Done, Click, Failed };
+constexpr int kMaxTreeTickClicks = 4;
+TreeTick NextTreeTick(const TreeViewModel& tree, const TreeNode& item, bool want, int& clicks, std::string& error);
 
 // Sends WM_DEVICECHANGE to every top-level window (posted, in z-order).
 void BroadcastDeviceChange(UINT event, LPARAM data);

@@ -451,6 +451,7 @@ PIDLIST_ABSOLUTE SHBrowseForFolderW(BROWSEINFOW* info) {
   if (!info) return nullptr;
   HelperWindow helper;
   helper.is_picker = true;
+  helper.picker.shows_status = (info->ulFlags & BIF_STATUSTEXT) != 0;
   const BFFCALLBACK callback = info->lpfn;
   const LPARAM data = info->lParam;
   helper.on_message = [](HelperWindow& h, UINT message, WPARAM w, LPARAM l) {

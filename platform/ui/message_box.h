@@ -108,6 +108,12 @@ struct BROWSEINFOW {
   int iImage;
 };
 constexpr UINT BIF_RETURNONLYFSDIRS = 0x1;
+// Network folders below the domain level are not offered (the simulated PC
+// has none, so the flag changes nothing there).
+constexpr UINT BIF_DONTGOBELOWDOMAIN = 0x2;
+// The dialog shows a status line that the callback fills with
+// BFFM_SETSTATUSTEXTW; without the flag the text is kept but not shown.
+constexpr UINT BIF_STATUSTEXT = 0x4;
 constexpr UINT BIF_EDITBOX = 0x10;
 constexpr UINT BIF_NEWDIALOGSTYLE = 0x40;
 constexpr UINT BFFM_INITIALIZED = 1;
@@ -148,6 +154,7 @@ struct PickerState {
   std::u16string selection;    // folder dialogs: the current selection
   bool ok_enabled = true;
   std::u16string status;
+  bool shows_status = false;  // folder dialogs asked with BIF_STATUSTEXT
   // File dialogs: the filters ("Images", "*.img;*.vhd") in order, the one
   // shown first (0-based), and the folder the dialog opens in.
   std::vector<std::pair<std::u16string, std::u16string>> filters;

@@ -273,6 +273,7 @@ constexpr DWORD LVS_EX_FLATSB = 0x100;  // flat scroll bars: accepted, drawn as 
 constexpr DWORD TVS_HASBUTTONS = 0x1;
 constexpr DWORD TVS_HASLINES = 0x2;
 constexpr DWORD TVS_LINESATROOT = 0x4;
+constexpr DWORD TVS_EDITLABELS = 0x8;
 constexpr DWORD TVS_SHOWSELALWAYS = 0x20;
 constexpr DWORD TVS_CHECKBOXES = 0x100;
 

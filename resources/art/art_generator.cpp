@@ -514,6 +514,51 @@ QImage swatch(QColor colour) {
   return image;
 }
 
+// The check boxes of the migration's shell tree: a strip of 16 boxes, each
+// 16 x 15 on white (the mask colour), indexed by the tree's tick states:
+// 1 empty black box, 2/4/6/7/12/14 red empty boxes (partly chosen), 3 and 15
+// red box with a tick, 5 black box with a red tick, 8 grey box (nothing to
+// choose). Folder mode draws every box stacked on a second one.
+QImage tick_state_strip(bool stacked) {
+  QImage image(256, 15, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QColor red(200, 30, 30);
+  for (int index = 1; index < 16; ++index) {
+    QColor frame = Qt::black;
+    bool tick = false;
+    bool grey = false;
+    switch (index) {
+      case 1: break;
+      case 3: case 15: frame = red; tick = true; break;
+      case 5: tick = true; break;
+      case 8: frame = QColor(150, 150, 150); grey = true; break;
+      case 2: case 4: case 6: case 7: case 12: case 14: frame = red; break;
+      default: continue;
+    }
+    const QRectF box(index * 16 + 2.5, 1.5, 11, 11);
+    if (stacked) {
+      p.setPen(QPen(frame, 1));
+      p.setBrush(Qt::white);
+      p.drawRect(box.translated(1.5, 1.5).adjusted(0, 0, -1, -1));
+    }
+    p.setPen(QPen(frame, index == 2 || index == 4 || index == 6 || index == 7 || index == 12 || index == 14 ? 1.6 : 1));
+    p.setBrush(grey ? QColor(220, 220, 220) : QColor(254, 254, 254));
+    p.drawRect(stacked ? box.adjusted(0, 0, -1, -1) : box);
+    if (tick) {
+      QPainterPath mark;
+      mark.moveTo(box.left() + 2.5, box.center().y());
+      mark.lineTo(box.left() + 4.8, box.bottom() - 2.5);
+      mark.lineTo(box.right() - 2, box.top() + 2.5);
+      p.setPen(QPen(red, 2));
+      p.setBrush(Qt::NoBrush);
+      p.drawPath(mark);
+    }
+  }
+  return image;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -567,6 +612,8 @@ int main(int argc, char** argv) {
   bitmap(240, swatch(QColor(255, 0, 255)), "properties legend: free space", true);
   bitmap(241, swatch(QColor(0, 0, 128)), "properties legend: used space", true);
   icon(142, Glyph::Program, {16, 32, 48}, "program icon");
+  bitmap(573, tick_state_strip(false), "migration tree: check box states", true);
+  bitmap(227, tick_state_strip(true), "folder chooser tree: check box states", true);
   for (const MenuIcon& m : kMenuIcons) icon(m.id, m.glyph, {16, 32}, "menu icon");
 
   QFile rc(dir + "/drummet_art.rc");

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/core/text.h"
+#include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
+#include "platform/storage/ioctl.h"
 
 namespace clone_fixture {
 
@@ -18,6 +21,47 @@ inline void PutFile(const std::u16string& path, const std::string& content) {
   ASSERT_TRUE(WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
   ASSERT_EQ(written, content.size());
   CloseHandle(h);
+}
+
+// Sets all three times of a file or folder (FILETIME units).
+inline void SetTimes(const std::u16string& path, uint64_t stamp, bool folder) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << platform::to_utf8(path);
+  FILETIME t{static_cast<DWORD>(stamp), static_cast<DWORD>(stamp >> 32)};
+  ASSERT_TRUE(SetFileTime(h, &t, &t, &t));
+  CloseHandle(h);
+}
+
+// The reparse data of a junction (mount point) to `substitute`, shown as `print`.
+inline std::vector<BYTE> JunctionData(const std::u16string& substitute, const std::u16string& print) {
+  std::vector<BYTE> b(16, 0);
+  for (const auto* name : {&substitute, &print}) {
+    for (char16_t c : *name) b.insert(b.end(), {BYTE(c & 0xFF), BYTE(c >> 8)});
+    b.insert(b.end(), {0, 0});
+  }
+  auto put16 = [&](size_t at, size_t v) {
+    b[at] = static_cast<BYTE>(v);
+    b[at + 1] = static_cast<BYTE>(v >> 8);
+  };
+  b[0] = 0x03, b[3] = 0xA0;  // IO_REPARSE_TAG_MOUNT_POINT
+  put16(4, b.size() - 8);
+  put16(10, substitute.size() * 2);
+  put16(12, (substitute.size() + 1) * 2);
+  put16(14, print.size() * 2);
+  return b;
+}
+
+// Makes the existing folder `path` a junction to `target` ("C:\Data").
+inline void SetJunction(const char16_t* path, const std::u16string& target) {
+  std::vector<BYTE> data = JunctionData(u"\\??\\" + target, target);
+  HANDLE link = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  ASSERT_NE(link, INVALID_HANDLE_VALUE);
+  DWORD returned = 0;
+  ASSERT_TRUE(DeviceIoControl(link, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()), nullptr,
+                              0, &returned, nullptr));
+  CloseHandle(link);
 }
 
 }  // namespace clone_fixture

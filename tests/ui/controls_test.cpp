@@ -1,8 +1,11 @@
 // Controls with their state and notifications, menus, and the window functions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "fixtures/resource.h"
 #include "platform/core/error.h"
+#include "platform/core/text.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/menu.h"
@@ -293,6 +296,117 @@ TEST(TreeView, ModelStatesAfterClicks) {
   EXPECT_TRUE(page.tree.DeleteItem(page.drive));
   EXPECT_EQ(page.tree.GetCount(), 0u);
   EXPECT_FALSE(page.tree.SetItemText(windows, u"gone"));
+  page.DestroyWindow();
+}
+
+// A tree with its own state images, whose box goes through several partly
+// ticked looks before it shows a tick (1 -> 4 -> 7 -> 15 -> 1), and one that
+// never does: the script's tick and untick click until the declared image.
+class CyclingTreePage : public CDialog {
+ public:
+  CyclingTreePage() : CDialog(IDD_CONTROLS) {}
+  CTreeCtrl tree;
+  CImageList states;
+  HTREEITEM item = nullptr, stuck = nullptr;
+  int clicks = 0;
+  void DoDataExchange(CDataExchange* dx) override { DDX_Control(dx, IDC_TREE, tree); }
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    states.Create(16, 16, ILC_COLOR32, 16, 0);
+    for (int i = 0; i < 16; ++i) {
+      CBitmap b;
+      CDC dc;
+      dc.CreateCompatibleDC(nullptr);
+      b.CreateCompatibleBitmap(&dc, 16, 16);
+      states.Add(&b, static_cast<CBitmap*>(nullptr));
+    }
+    tree.SetImageList(&states, TVSIL_STATE);
+    platform::ui::SetTreeTickImages(tree.m_hWnd, {15}, {1});
+    item = tree.InsertItem(u"Folder");
+    stuck = tree.InsertItem(u"Stuck");
+    tree.SetItemState(item, INDEXTOSTATEIMAGEMASK(1), TVIS_STATEIMAGEMASK);
+    tree.SetItemState(stuck, INDEXTOSTATEIMAGEMASK(2), TVIS_STATEIMAGEMASK);
+    return TRUE;
+  }
+  void OnClick(NMHDR*, LRESULT*) {
+    POINT p;
+    GetCursorPos(&p);
+    tree.ScreenToClient(&p);
+    UINT flags = 0;
+    HTREEITEM hit = tree.HitTest(CPoint(p), &flags);
+    if (hit != item || !(flags & TVHT_ONITEMSTATEICON)) return;
+    ++clicks;
+    const UINT image = tree.GetItemState(item, TVIS_STATEIMAGEMASK) >> 12;
+    const UINT next = image == 1 ? 4 : image == 4 ? 7 : image == 7 ? 15 : 1;
+    tree.SetItemState(item, INDEXTOSTATEIMAGEMASK(next), TVIS_STATEIMAGEMASK);
+  }
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(CyclingTreePage, CDialog)
+  ON_NOTIFY(NM_CLICK, IDC_TREE, &CyclingTreePage::OnClick)
+END_MESSAGE_MAP()
+
+TEST(TreeView, TickAndUntickFollowTheDeclaredImagesAndStatesReadBack) {
+  CyclingTreePage page;
+  Script s;
+  s.expect_dialog(IDD_CONTROLS).expect_state(IDC_TREE, "Folder", 1);
+  s.tick_path(IDC_TREE, "Folder").expect_state(IDC_TREE, "Folder", 4);
+  s.tick_path(IDC_TREE, "Folder").expect_state(IDC_TREE, "Folder", 7);
+  s.tick_path(IDC_TREE, "Folder").expect_state(IDC_TREE, "Folder", 15);
+  s.tick_path(IDC_TREE, "Folder").expect_state(IDC_TREE, "Folder", 15);
+  s.untick_path(IDC_TREE, "Folder").expect_state(IDC_TREE, "Folder", 1).key("escape");
+  auto run = ui_test::RunScripted(s, [&] { page.DoModal(); });
+  ASSERT_EQ(run.failure, "");
+  EXPECT_EQ(page.clicks, 4) << "three clicks to the tick, none for a ticked box, one to untick";
+  // An expectation of a state names the one shown.
+  CyclingTreePage third;
+  Script u;
+  u.expect_dialog(IDD_CONTROLS).expect_state(IDC_TREE, "Folder", 7);
+  auto wrong = ui_test::RunScripted(u, [&] { third.DoModal(); });
+  EXPECT_NE(wrong.failure.find("its state image is 1"), std::string::npos) << wrong.failure;
+}
+
+int CompareByData(LPARAM a, LPARAM b, LPARAM descending) {
+  return descending ? static_cast<int>(b - a) : static_cast<int>(a - b);
+}
+// Answers at random: the order is unspecified, but no item is lost or doubled.
+int CompareInconsistently(LPARAM a, LPARAM b, LPARAM) { return static_cast<int>((a * 7 + b * 13) % 3) - 1; }
+
+TEST(TreeView, SortChildrenByCallbackMovesOneLevelOnly) {
+  TreePage page;
+  ASSERT_TRUE(page.Create(IDD_CONTROLS));
+  CTreeCtrl& t = page.tree;
+  t.DeleteAllItems();
+  HTREEITEM top = t.InsertItem(u"top");
+  const int order[] = {3, 1, 4, 1, 5, 9, 2, 6};
+  for (int v : order) {
+    HTREEITEM c = t.InsertItem(platform::to_utf16(std::to_string(v)).c_str(), top);
+    t.SetItemData(c, static_cast<DWORD_PTR>(v));
+    HTREEITEM g = t.InsertItem(u"z", c);
+    t.SetItemData(g, 100);
+    t.InsertItem(u"a", c);
+  }
+  auto texts = [&](HTREEITEM parent) {
+    std::string out;
+    for (HTREEITEM c = t.GetChildItem(parent); c; c = t.GetNextSiblingItem(c)) out += platform::to_utf8(t.GetItemText(c).str());
+    return out;
+  };
+  TVSORTCB sort{top, &CompareByData, 0};
+  ASSERT_TRUE(t.SortChildrenCB(&sort));
+  EXPECT_EQ(texts(top), "11234569");
+  EXPECT_EQ(texts(t.GetChildItem(top)), "za") << "the grandchildren keep their order";
+  sort.lParam = 1;
+  ASSERT_TRUE(t.SortChildrenCB(&sort));
+  EXPECT_EQ(texts(top), "96543211");
+  sort.lpfnCompare = &CompareInconsistently;
+  ASSERT_TRUE(t.SortChildrenCB(&sort));
+  std::string shuffled = texts(top);
+  std::sort(shuffled.begin(), shuffled.end());
+  EXPECT_EQ(shuffled, "11234569");
+  TVSORTCB none{top, nullptr, 0};
+  EXPECT_FALSE(t.SortChildrenCB(&none));
+  TVSORTCB stale{reinterpret_cast<HTREEITEM>(0x1234), &CompareByData, 0};
+  EXPECT_FALSE(t.SortChildrenCB(&stale));
   page.DestroyWindow();
 }
 

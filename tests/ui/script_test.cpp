@@ -587,6 +587,39 @@ TEST(ShellDialogs, FolderBrowserCallbackRefusesThenAccepts) {
   EXPECT_EQ(log.calls, want);
 }
 
+struct StatusLog {
+  std::vector<std::string> shown;
+};
+
+int CALLBACK_status(HWND hwnd, UINT message, LPARAM l, LPARAM data) {
+  if (message != BFFM_SELCHANGED) return 0;
+  auto* item = reinterpret_cast<ITEMIDLIST*>(l);
+  SendMessageW(hwnd, BFFM_SETSTATUSTEXTW, 0, reinterpret_cast<LPARAM>(item ? item->path.c_str() : u""));
+  const platform::ui::PickerState* picker = platform::ui::PickerFor(hwnd);
+  auto* log = reinterpret_cast<StatusLog*>(data);
+  if (picker) log->shown.push_back(platform::to_utf8(picker->status) + (picker->shows_status ? " shown" : " kept"));
+  return 0;
+}
+
+TEST(ShellDialogs, FolderBrowserStatusLineFollowsTheStatusFlag) {
+  ShellSeamScope seam([](const std::u16string&) { return true; });
+  for (const UINT flags : {BIF_STATUSTEXT | BIF_DONTGOBELOWDOMAIN | BIF_RETURNONLYFSDIRS, BIF_RETURNONLYFSDIRS}) {
+    StatusLog log;
+    BROWSEINFOW info{};
+    info.ulFlags = flags;
+    info.lpfn = &CALLBACK_status;
+    info.lParam = reinterpret_cast<LPARAM>(&log);
+    Script s;
+    s.choose("D:\\Work");
+    PIDLIST_ABSOLUTE result = nullptr;
+    auto run = ui_test::RunScripted(s, [&] { result = SHBrowseForFolderW(&info); });
+    ASSERT_EQ(run.failure, "");
+    ASSERT_NE(result, nullptr);
+    const std::string want = (flags & BIF_STATUSTEXT) ? "D:\\Work shown" : "D:\\Work kept";
+    EXPECT_EQ(log.shown, std::vector<std::string>{want}) << flags;
+  }
+}
+
 TEST(ShellDialogs, SaveDialogAsksBeforeReplacing) {
   ShellSeamScope seam([](const std::u16string& p) { return p == u"C:\\old.img"; });
   CFileDialog save(FALSE, u"img", nullptr, OFN_OVERWRITEPROMPT, u"Images|*.img||");

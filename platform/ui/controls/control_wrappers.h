@@ -176,6 +176,10 @@ class CTreeCtrl : public CWnd {
   UINT GetCount() const;
   BOOL GetItemRect(HTREEITEM item, LPRECT rect, BOOL text_only) const;
   BOOL EnsureVisible(HTREEITEM) { return TRUE; }
+  // Orders the children of sort->hParent (the top level for TVI_ROOT or
+  // null) by the callback; equal items keep their order. Only that one level
+  // moves. FALSE for a bad parent or no callback.
+  BOOL SortChildrenCB(LPTVSORTCB sort, BOOL recurse = FALSE);
 };
 
 class CProgressCtrl : public CWnd {

@@ -80,6 +80,16 @@ struct TVHITTESTINFO {
   UINT flags;
   HTREEITEM hItem;
 };
+// Sorting an item's children with the program's comparison of their item
+// data: negative when the first belongs before the second.
+using PFNTVCOMPARE = int (*)(LPARAM first, LPARAM second, LPARAM sort_data);
+struct TVSORTCB {
+  HTREEITEM hParent;
+  PFNTVCOMPARE lpfnCompare;
+  LPARAM lParam;
+};
+using LPTVSORTCB = TVSORTCB*;
+constexpr UINT TVM_SORTCHILDRENCB = 0x1100 + 21;
 
 namespace platform::ui {
 
@@ -101,6 +111,9 @@ class TreeViewModel : public ControlModel {
   TreeNode root;
   TreeNode* selected = nullptr;
   HIMAGELIST images[3] = {nullptr, nullptr, nullptr};
+  // The state images a script's tick and untick aim for (see SetTreeTickImages).
+  std::vector<UINT> ticked_images{2};
+  std::vector<UINT> unticked_images{0, 1};
   bool handle(Window&, UINT, WPARAM, LPARAM, LRESULT&) override;
   void draw(Window&, QPainter&) override;
   TreeNode* node(HTREEITEM item) const;  // null for a stale or bad handle
@@ -120,5 +133,11 @@ class TreeViewModel : public ControlModel {
   std::vector<TreeNode*> live_;  // every node, for handle validation
   void fill_item(TreeNode* n, TVITEMW& item) const;
 };
+
+// A tree whose program draws its own state images (several ticked or partly
+// ticked looks) says which image indexes mean "ticked" and "not ticked";
+// the headless driver's tick and untick click an item's box until its image
+// is one of them. Plain check-box trees use 2 and 0 or 1.
+void SetTreeTickImages(HWND tree, std::vector<UINT> ticked, std::vector<UINT> unticked);
 
 }  // namespace platform::ui

@@ -449,6 +449,7 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
       e.picker_path->setText(qs(picker->selection));
     }
     e.picker_status->setText(qs(picker->status));
+    if (w.role == DialogRole::FolderBrowse) e.picker_status->setVisible(picker->shows_status);
     e.picker_ok->setEnabled(picker->ok_enabled);
   }
   RECT cr = w.client_rect();

@@ -1,0 +1,307 @@
+// The migration's copy run on simulated disks: a tree with long and short
+// names, deep folders, read-only, hidden and system files, set times, a
+// file with its own access-control list, a junction and a 300 MiB file,
+// copied from NTFS to NTFS and to FAT32, checked on the destination images
+// with ntfs-3g's tools (ntfsls, ntfscat, ntfsinfo, ntfssecaudit) and mtools.
+// A file held open without sharing is copied through the shadow copy.
+// Errors: a full destination, an unreadable file and a destination inside
+// the source are reported per file and in the outcome, and no partial copy
+// is left behind.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "clone/clone_fixture.h"
+#include "disk/disk_context.h"
+#include "disk/shadow_copy.h"
+#include "disk/volume_space.h"
+#include "fixture_migrate_pc.h"
+#include "mainapp/migrate/migration_copy.h"
+#include "mainapp/migrate/migration_state.h"
+#include "platform/core/text.h"
+#include "platform/fs/file_api.h"
+#include "platform/fs/volume_set.h"
+
+namespace {
+
+using clone_fixture::PutFile;
+using disk_fixture::Shell;
+using migrate_fixture::MigratePc;
+using clone_fixture::SetJunction;
+using clone_fixture::SetTimes;
+constexpr uint64_t kMiB = MigratePc::kMiB;
+// 2011-03-04 05:06:07 UTC in FILETIME units.
+constexpr uint64_t kStamp = 129436887670000000ull;
+
+std::string Utf8(const CString& s) { return platform::to_utf8(s.GetString()); }
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A DACL of one ACE: S-1-5-21-1-2-3-1001 allowed 0x1301BF.
+std::vector<uint8_t> OwnAcl() {
+  std::vector<uint8_t> sid = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 0xE9, 3, 0, 0};
+  std::vector<uint8_t> acl = {2, 0, 44, 0, 1, 0, 0, 0, 0, 0, 36, 0, 0xBF, 0x01, 0x13, 0x00};
+  acl.insert(acl.end(), sid.begin(), sid.end());
+  return acl;
+}
+
+void SetOwnAcl(const std::u16string& path) {
+  const std::vector<uint8_t> acl = OwnAcl();
+  std::vector<uint8_t> sd(20, 0);
+  sd[0] = 1;
+  sd[2] = 0x04;
+  sd[3] = 0x80;
+  sd[16] = 20;
+  sd.insert(sd.end(), acl.begin(), acl.end());
+  ASSERT_TRUE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data()));
+}
+
+// The DACL bytes of `path` on an NTFS image, read from ntfssecaudit's dump
+// of the item's security descriptor; empty when there is none.
+std::vector<uint8_t> DaclOnImage(const std::string& image, const std::string& path) {
+  std::string out;
+  Shell("ntfssecaudit -v '" + image + "' '" + path + "'", &out);
+  std::vector<uint8_t> bytes;
+  std::istringstream lines(out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream words(line);
+    std::string offset, word;
+    if (!(words >> offset) || offset.size() != 6 || offset.find_first_not_of("0123456789abcdef") != std::string::npos)
+      continue;
+    while (words >> word)
+      for (size_t i = 0; i + 1 < word.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(word.substr(i, 2), nullptr, 16)));
+  }
+  if (bytes.size() < 20 || !(bytes[2] & 0x04)) return {};
+  const size_t at = bytes[16] | (bytes[17] << 8) | (bytes[18] << 16) | (static_cast<size_t>(bytes[19]) << 24);
+  if (at + 8 > bytes.size()) return {};
+  const size_t size = bytes[at + 2] | (bytes[at + 3] << 8);
+  if (at + size > bytes.size()) return {};
+  return std::vector<uint8_t>(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + size));
+}
+
+void ResetRun() {
+  DiskContext.ioErrorCount = 0;
+  MigrationState = MigrationStateRecord{};
+  MigrationProgress = MigrationProgressRecord{};
+  FolderDepth = 0;
+}
+
+void AddItem(int kind, const std::u16string& path) {
+  MigrationItem item;
+  item.kind = static_cast<uint8_t>(kind);
+  item.path = path;
+  MigrationState.items.push_back(item);
+  MigrationState.itemCount = static_cast<int32_t>(MigrationState.items.size()) - 1;
+}
+
+constexpr int kDeepLevels = 24;
+
+class CopyRunTest : public ::testing::Test {
+ protected:
+  void MakeTree(bool big) {
+    for (const char16_t* folder : {u"C:\\Tree", u"C:\\Tree\\Long Folder Name With Spaces", u"C:\\Tree\\Target",
+                                   u"C:\\Tree\\Link", u"C:\\Tree\\RECYCLER", u"C:\\Tree\\Empty"})
+      ASSERT_TRUE(CreateDirectoryW(folder, nullptr)) << platform::to_utf8(folder);
+    PutFile(u"C:\\Tree\\Long Folder Name With Spaces\\A file with a rather long name.text", "long name");
+    PutFile(u"C:\\Tree\\SHORT.TXT", "short");
+    PutFile(u"C:\\Tree\\ro.txt", "read only and hidden");
+    PutFile(u"C:\\Tree\\sys.dat", "system");
+    PutFile(u"C:\\Tree\\acl.txt", "own access list");
+    PutFile(u"C:\\Tree\\Target\\inside.txt", "through the junction");
+    PutFile(u"C:\\Tree\\RECYCLER\\gone.txt", "left out");
+    PutFile(u"C:\\Tree\\pagefile.sys", "left out");
+    std::u16string deep = u"C:\\Tree";
+    for (int level = 1; level <= kDeepLevels; ++level) {
+      deep += u"\\d" + platform::to_utf16(std::to_string(level));
+      ASSERT_TRUE(CreateDirectoryW(deep.c_str(), nullptr));
+    }
+    PutFile(deep + u"\\bottom.txt", "at the bottom");
+    SetTimes(u"C:\\Tree\\SHORT.TXT", kStamp, false);
+    SetTimes(u"C:\\Tree\\ro.txt", kStamp, false);
+    SetTimes(u"C:\\Tree\\Long Folder Name With Spaces", kStamp + 10000000, true);
+    ASSERT_TRUE(SetFileAttributesW(u"C:\\Tree\\ro.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+    ASSERT_TRUE(SetFileAttributesW(u"C:\\Tree\\sys.dat", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+    SetOwnAcl(u"C:\\Tree\\acl.txt");
+    SetJunction(u"C:\\Tree\\Link", u"C:\\Tree\\Target");
+    if (big) {
+      // 300 MiB of a seeded pattern, kept on the host as the reference.
+      reference = w->pc.folder() + "/big.ref";
+      ASSERT_EQ(Shell("openssl enc -aes-128-ctr -nosalt -pass pass:drum -in /dev/zero 2>/dev/null | head -c " +
+                      std::to_string(300 * kMiB) + " > '" + reference + "'"),
+                0);
+      std::ifstream in(reference, std::ios::binary);
+      HANDLE h = CreateFileW(u"C:\\Tree\\big.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      std::vector<char> chunk(8 * kMiB);
+      while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(h, chunk.data(), static_cast<DWORD>(in.gcount()), &written, nullptr));
+      }
+      CloseHandle(h);
+    }
+  }
+
+  void Boot(uint64_t destinationBytes) {
+    w = std::make_unique<MigratePc>(
+        migrate_fixture::MigratePcOptions{.sourceBytes = 400 * kMiB, .destinationBytes = destinationBytes});
+  }
+
+  std::string reference;
+  std::unique_ptr<MigratePc> w;
+};
+
+TEST_F(CopyRunTest, TreeToNtfsAndFat32KeepsBytesAttributesTimesAndTheAccessList) {
+  Boot(400 * kMiB);
+  MakeTree(true);
+  // Held open by another program without sharing: only the shadow copy reads it.
+  PutFile(u"C:\\Tree\\locked.txt", "held open");
+  HANDLE holder = CreateFileW(u"C:\\Tree\\locked.txt", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  HANDLE other = CreateFileW(u"C:\\Tree\\locked.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(other, INVALID_HANDLE_VALUE) << "the live file cannot be opened while it is held";
+  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+
+  for (const char16_t* destination : {u"D:\\Copy", u"E:\\Copy"}) {
+    ResetRun();
+    ASSERT_TRUE(CreateDirectoryW(destination, nullptr));
+    MigrationState.destination = destination;
+    AddItem(1, u"C:\\Tree");
+    EXPECT_EQ(RunMigrationCopy(), MigrationOutcome::Completed) << Utf8(MigrationState.failedItems);
+    EXPECT_EQ(MigrationState.failedCount, 0) << Utf8(MigrationState.failedItems);
+    EXPECT_EQ(FolderDepth, 0) << "the shared nesting counter ends where it started";
+    EXPECT_TRUE(ShadowDevicePath.IsEmpty()) << "the shadow copy was released";
+  }
+  CloseHandle(holder);
+
+  // NTFS: ntfs-3g's tools on the destination image.
+  const std::string ntfs = w->Volume(1, "ntfs.img");
+  std::string out;
+  auto cat = [&](const std::string& path) {
+    std::string bytes;
+    Shell("ntfscat '" + ntfs + "' '" + path + "'", &bytes);
+    return bytes;
+  };
+  EXPECT_EQ(cat("/Copy/Tree/Long Folder Name With Spaces/A file with a rather long name.text"), "long name");
+  EXPECT_EQ(cat("/Copy/Tree/SHORT.TXT"), "short");
+  EXPECT_EQ(cat("/Copy/Tree/locked.txt"), "held open");
+  EXPECT_EQ(cat("/Copy/Tree/Link/inside.txt"), "through the junction") << "a junction is copied as a folder";
+  std::string deepPath = "/Copy/Tree";
+  for (int level = 1; level <= kDeepLevels; ++level) deepPath += "/d" + std::to_string(level);
+  EXPECT_EQ(cat(deepPath + "/bottom.txt"), "at the bottom");
+  EXPECT_EQ(Shell("ntfscat '" + ntfs + "' /Copy/Tree/big.bin | cmp - '" + reference + "'"), 0) << "300 MiB file";
+  Shell("ntfsls -a -p /Copy/Tree '" + ntfs + "'", &out);
+  EXPECT_FALSE(Has(out, "RECYCLER")) << out;
+  EXPECT_FALSE(Has(out, "pagefile")) << out;
+  EXPECT_TRUE(Has(out, "Empty")) << "an empty folder is made too\n" << out;
+  Shell("TZ=UTC ntfsls -l -p /Copy/Tree '" + ntfs + "'", &out);
+  EXPECT_TRUE(Has(out, "Mar  4 05:06 2011 SHORT.TXT")) << out;
+  EXPECT_TRUE(Has(out, "Mar  4 05:06 2011 Long Folder Name With Spaces")) << "a folder's times\n" << out;
+  Shell("ntfsinfo -F /Copy/Tree/ro.txt '" + ntfs + "' | grep -i 'attributes'", &out);
+  EXPECT_TRUE(Has(out, "READONLY") && Has(out, "HIDDEN")) << out;
+  Shell("ntfsinfo -F /Copy/Tree/sys.dat '" + ntfs + "' | grep -i 'attributes'", &out);
+  EXPECT_TRUE(Has(out, "SYSTEM")) << out;
+  Shell("ntfsinfo -F /Copy/Tree/Link '" + ntfs + "'", &out);
+  EXPECT_FALSE(Has(out, "$REPARSE_POINT")) << "the link data is not copied\n" << out;
+  const std::string source = w->Volume(0, "source.img");
+  EXPECT_EQ(DaclOnImage(source, "/Tree/acl.txt"), OwnAcl()) << "the oracle reads the source's list";
+  EXPECT_EQ(DaclOnImage(ntfs, "/Copy/Tree/acl.txt"), OwnAcl()) << "the copy carries the same list";
+
+  // FAT32: mtools on the destination image, fsck.fat finds nothing.
+  const std::string fat = w->Volume(2, "fat.img");
+  auto mtype = [&](const std::string& path) {
+    std::string bytes;
+    Shell("MTOOLS_SKIP_CHECK=1 mtype -i '" + fat + "' '::" + path + "'", &bytes);
+    return bytes;
+  };
+  EXPECT_EQ(mtype("/Copy/Tree/Long Folder Name With Spaces/A file with a rather long name.text"), "long name");
+  EXPECT_EQ(mtype("/Copy/Tree/locked.txt"), "held open");
+  EXPECT_EQ(mtype(deepPath + "/bottom.txt"), "at the bottom");
+  EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mtype -i '" + fat + "' ::/Copy/Tree/big.bin | cmp - '" + reference + "'"), 0);
+  Shell("MTOOLS_SKIP_CHECK=1 mattrib -i '" + fat + "' ::/Copy/Tree/ro.txt", &out);
+  EXPECT_TRUE(Has(out, "R") && Has(out, "H")) << out;
+  Shell("MTOOLS_SKIP_CHECK=1 mattrib -i '" + fat + "' ::/Copy/Tree/sys.dat", &out);
+  EXPECT_TRUE(Has(out, "S")) << out;
+  Shell("TZ=UTC MTOOLS_SKIP_CHECK=1 mdir -i '" + fat + "' ::/Copy/Tree", &out);
+  EXPECT_TRUE(Has(out, "2011-03-04")) << out;
+  EXPECT_EQ(Shell("fsck.fat -n '" + fat + "'", &out), 0) << out;
+}
+
+TEST_F(CopyRunTest, FullDestinationUnreadableFileAndDestinationInsideSourceAreReportedAndLeaveNoPartialCopy) {
+  Boot(64 * kMiB);
+  MakeTree(false);
+  // A file larger than the destination's free space.
+  ULARGE_INTEGER freeBytes{}, total{}, freeTotal{};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(u"E:\\", &freeBytes, &total, &freeTotal));
+  const uint64_t tooBig = freeBytes.QuadPart + 8 * kMiB;
+  ASSERT_LT(tooBig, 390 * kMiB);
+  {
+    HANDLE h = CreateFileW(u"C:\\huge.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::vector<char> chunk(8 * kMiB, 'h');
+    for (uint64_t done = 0; done < tooBig; done += chunk.size()) {
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(h, chunk.data(), static_cast<DWORD>(std::min<uint64_t>(chunk.size(), tooBig - done)),
+                            &written, nullptr));
+    }
+    CloseHandle(h);
+  }
+  ResetRun();
+  MigrationState.destination = u"E:";
+  AddItem(0, u"C:\\huge.bin");
+  AddItem(0, u"C:\\Tree\\SHORT.TXT");
+  AddItem(0, u"C:\\Tree\\missing.txt");
+  EXPECT_EQ(RunMigrationCopy(), MigrationOutcome::CompletedWithErrors);
+  EXPECT_EQ(MigrationState.failedCount, 2) << Utf8(MigrationState.failedItems);
+  const std::string failures = Utf8(MigrationState.failedItems);
+  EXPECT_TRUE(Has(failures, "huge.bin")) << failures;
+  EXPECT_TRUE(Has(failures, "missing.txt")) << failures;
+  EXPECT_GT(DiskContext.ioErrorCount, 0);
+  const std::string fat = w->Volume(2, "fat.img");
+  std::string listing;
+  Shell("MTOOLS_SKIP_CHECK=1 mdir -b -i '" + fat + "' ::/", &listing);
+  EXPECT_FALSE(Has(listing, "huge")) << "the partial copy is removed\n" << listing;
+  EXPECT_TRUE(Has(listing, "SHORT.TXT")) << "the next item is copied\n" << listing;
+  std::string out;
+  EXPECT_EQ(Shell("fsck.fat -n '" + fat + "'", &out), 0) << out;
+
+  // A destination inside a folder item is refused for that item; the
+  // other items are copied.
+  ResetRun();
+  MigrationState.destination = u"C:\\Tree\\Target\\Out";
+  AddItem(1, u"C:\\Tree");
+  AddItem(0, u"C:\\Tree\\SHORT.TXT");
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\Tree\\Target\\Out", nullptr));
+  EXPECT_EQ(RunMigrationCopy(), MigrationOutcome::CompletedWithErrors);
+  EXPECT_EQ(MigrationState.failedCount, 1);
+  EXPECT_TRUE(Has(Utf8(MigrationState.failedItems), "C:\\Tree: ")) << Utf8(MigrationState.failedItems);
+  EXPECT_EQ(GetFileAttributesW(u"C:\\Tree\\Target\\Out\\Tree"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesW(u"C:\\Tree\\Target\\Out\\SHORT.TXT"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(CopyRunHelpers, ByteCountsPercentagesRootsAndContainment) {
+  struct Text {
+    int64_t bytes;
+    const char* text;
+  } texts[] = {{1023, "1023 Byte"},  {-1, "-1 Byte"},       {1536, "2 KB"},        {1048576, "1 MB"},
+               {1572864, "1.50 MB"}, {1073741824, "1 GB"}, {1610612736, "1.50 GB"}, {1099511627776, "1 TB"}};
+  for (const Text& t : texts) EXPECT_EQ(Utf8(FormatByteCount(t.bytes)), t.text) << t.bytes;
+  // The percentage never divides by zero, also for totals under 100 bytes.
+  EXPECT_EQ(CopyPercent(50, 99), 50);
+  EXPECT_EQ(CopyPercent(5 << 20, 40), 100);
+  EXPECT_EQ(CopyPercent(0, 0), 100);
+  EXPECT_EQ(CopyPercent(1, 1000), 0);
+  EXPECT_EQ(Utf8(PathRoot(u"C:\\Data\\x")), "C:\\");
+  EXPECT_EQ(Utf8(PathRoot(u"\\\\server\\share\\docs\\a.txt")), "\\\\server\\share\\");
+  EXPECT_EQ(Utf8(PathRoot(u"\\\\server")), "\\\\server\\");
+  EXPECT_TRUE(IsSameOrInside(u"C:\\Data\\Backup", u"C:\\Data"));
+  EXPECT_TRUE(IsSameOrInside(u"c:\\data", u"C:\\Data\\"));
+  EXPECT_TRUE(IsSameOrInside(u"C:\\Backup", u"C:\\"));
+  EXPECT_FALSE(IsSameOrInside(u"C:\\Data2", u"C:\\Data"));
+  EXPECT_FALSE(IsSameOrInside(u"D:\\Data", u"C:\\Data"));
+}
+
+}  // namespace
