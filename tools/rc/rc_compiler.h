@@ -98,6 +98,9 @@ bool ParseText(const std::string& text, const std::string& path,
 // function `drum_resources_<table_name>()`.
 std::string EmitCpp(const ResourceFile& file, const std::string& table_name);
 
+// UTF-8 as the scripts are written to UTF-16; a bad byte becomes U+FFFD.
+std::u16string Utf16FromUtf8(const std::string& text);
+
 // A version block node: a key with a text value, binary words, or children.
 struct VersionNode {
   std::u16string key;
