@@ -53,6 +53,8 @@ void ResetRunValues() {
   CloneRunState.operationSectors = 0;
   CloneRunState.copyTotalSectors = 0;
   CloneRunState.verifyMismatchCount = 0;
+  CloneRunState.skippedItemCount = 0;
+  CloneRunState.skippedItems.Empty();
   CloneRunState.bootFixSource.Empty();
   CloneRunState.sourceVolumeText.Empty();
   CloneRunState.sourceDisplayText.Empty();

@@ -75,9 +75,11 @@ BOOL CMirrorProgressSummary::OnInitDialog() {
 
   const int32_t ioErrors = DiskContext.ioErrorCount;
   const int32_t mismatches = CloneRunState.verifyMismatchCount;
-  const char16_t* result = CloneRunState.cloneAborted       ? u"IDS_Aborted"
-                           : (mismatches != 0 || ioErrors != 0) ? u"IDS_Completed_Error"
-                                                                : u"IDS_Completed";
+  // Files, folders or links the file copy had to leave out make the copy incomplete.
+  const int32_t skipped = CloneRunState.skippedItemCount;
+  const char16_t* result = CloneRunState.cloneAborted                         ? u"IDS_Aborted"
+                           : (mismatches != 0 || ioErrors != 0 || skipped != 0) ? u"IDS_Completed_Error"
+                                                                                : u"IDS_Completed";
   SetDlgItemText(1024, LookupString(result));
 
   switch (CloneSettings.sizingMode) {

@@ -25,6 +25,7 @@
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
+#include "mainapp/clone/clone_summary_page.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/clone/whole_disk_choice.h"
@@ -173,7 +174,11 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
   for (int destination : {1, 2, 3}) {
     SCOPED_TRACE(destination);
     PrepareWizard(destination, true, true);
+    // Left over from an earlier run: a new run starts without them.
+    CloneRunState.skippedItemCount = 7;
+    CloneRunState.skippedItems = u"C:\\old.txt\r\n";
     ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "");
+    EXPECT_EQ(CloneRunState.skippedItemCount, 0) << platform::to_utf8(CloneRunState.skippedItems.GetString());
     EXPECT_EQ(CloneRunState.cloneAborted, 0);
     CheckCopy(destination);
     const auto sector0 = pc_.ReadBytes(destination, 0, 512);
@@ -183,6 +188,34 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
     EXPECT_NE(signature, 0x5EED1234u);
     EXPECT_EQ(sector0[510], 0x55);
     EXPECT_EQ(sector0[511], 0xAA);
+  }
+}
+
+// Items the file copy had to leave out make the summary say the copy
+// completed with errors, never plain "Completed".
+TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
+  PrepareWizard(1, true, false);
+  struct Case {
+    int32_t skipped;
+    const char* result;
+  };
+  for (const Case& c : {Case{0, "Completed"}, Case{1, "Completed with errors"}, Case{25, "Completed with errors"}}) {
+    SCOPED_TRACE(c.skipped);
+    CloneRunState.cloneAborted = 0;
+    CloneRunState.verifyMismatchCount = 0;
+    DiskContext.ioErrorCount = 0;
+    CloneRunState.skippedItemCount = c.skipped;
+    platform::ui::Script script;
+    script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, c.result).key("escape");
+    std::ostringstream log;
+    platform::ui::DriverOptions options;
+    options.log = &log;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      CMirrorProgressSummary summary;
+      summary.DoModal();
+      EXPECT_TRUE(session.driver().finished()) << log.str();
+    }
   }
 }
 

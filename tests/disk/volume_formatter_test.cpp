@@ -21,8 +21,10 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/formatter.h"
+#include "platform/fs/volume_set.h"
 #include "platform/process/module.h"
 #include "platform/process/standins.h"
+#include "platform/storage/mount_manager.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/resources.h"
 #include "program_support/language_table.h"
@@ -278,6 +280,20 @@ TEST_P(RealFormatTest, ProgressDialogFormatsTheVolumeOnItsWorkerAndNtfsfixAgrees
   // C: is untouched.
   ASSERT_TRUE(GetVolumeInformationW(u"C:\\", nullptr, 0, nullptr, nullptr, nullptr, fs, 16));
   EXPECT_EQ(std::u16string(fs), u"FAT32");
+  // The mount manager republishes its table on every poll the volume APIs
+  // make: the new file system must survive that, and take files.
+  platform::storage::PollDeviceChanges();
+  ASSERT_TRUE(GetVolumeInformationW(u"D:\\", nullptr, 0, nullptr, nullptr, nullptr, fs, 16));
+  EXPECT_EQ(std::u16string(fs), u"NTFS");
+  HANDLE f = CreateFileW(u"D:\\after.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE) << GetLastError();
+  DWORD put = 0;
+  EXPECT_TRUE(WriteFile(f, "written after a poll", 20, &put, nullptr));
+  EXPECT_EQ(put, 20u);
+  CloseHandle(f);
+  platform::fs::ReleaseAllDrivers();
+  EXPECT_EQ(Shell("ntfscat " + ExtractD() + " after.txt 2>&1", &out), 0) << out;
+  EXPECT_EQ(out, "written after a poll");
 }
 
 TEST_P(RealFormatTest, ProgressDialogFormatsFat32AndFsckAgrees) {
