@@ -397,6 +397,8 @@ TEST_F(QtViewTest, QtInputOnEveryControlReachesTheModelAsPlatformMessages) {
   EXPECT_EQ(mirror.top_level_widget(page.m_hWnd), nullptr);
 }
 
+// One long walk over every control kind of one dialog: the kinds share the
+// dialog and the mirror it builds, so the checks stay one test.
 TEST_F(QtViewTest, ModelChangesUpdateTheWidgetsAndMouseMovesAreReported) {
   EveryControlPage page;
   ASSERT_TRUE(page.Create(IDD_EVERY));
