@@ -22,9 +22,11 @@ CString PartitionHead(const DiskSelectionRecord& target) {
   return text;
 }
 
-// "Disk N model".
+// "Disk N model". The disk word carries a trailing blank of its own (the
+// copy status lines join it straight to the number): one blank is enough.
 CString DiskHead(const DiskSelectionRecord& target) {
   CString text = LookupString(u"IDS_Disk");
+  text.TrimRight();
   text += u" ";
   text += IntToText(target.diskNumber);
   text += u" ";

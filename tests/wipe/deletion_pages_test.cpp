@@ -18,6 +18,7 @@
 #include "mainapp/wipe/deletion_progress_page.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "mainapp/wipe/deletion_summary_page.h"
+#include "mainapp/wipe/deletion_texts.h"
 #include "mainapp/wipe/select_disk_page.h"
 #include "mainapp/wipe/select_method_page.h"
 #include "platform/core/text.h"
@@ -101,6 +102,10 @@ TEST_F(DeletionPagesTest, RandomWriteOfAWholeDiskClearsItsLayoutAndWritesEverySe
   EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
   EXPECT_EQ(DiskSelection.diskNumber, 2);
   EXPECT_EQ(SelectedWipeMethod, 1);
+  // The disk word's own trailing blank does not double the one before the number.
+  const std::string target = Utf8(DeletionTargetText(DiskSelection));
+  EXPECT_EQ(target.rfind("Disk 2 ", 0), 0u) << target;
+  EXPECT_EQ(target.find("  "), std::string::npos) << target;
   // The whole disk as the disk layer sizes it (whole cylinders) is random:
   // no zero sector among its first and last, no sector twice.
   const uint64_t bytes = DiskSelection.sectorCount * 512;
