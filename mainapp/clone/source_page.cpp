@@ -52,14 +52,6 @@ bool SourceSegmentLit(const DiskMapItem& item, int32_t index, const void*) {
 
 }  // namespace
 
-CString TypeDetails(WCHAR letter, const PartitionEntry& p) {
-  CString details(u"(");
-  details += letter;
-  details += u":)  ";
-  details += PartitionTypeName(p.type);
-  return details;
-}
-
 int32_t ListedIndexOfRow(int row) {
   if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
   int32_t kind = DiskListRows.rowKind[row];

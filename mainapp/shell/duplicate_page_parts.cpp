@@ -85,7 +85,16 @@ CString DuplicateDiskRowText(int32_t physical) {
   return text;
 }
 
-int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition)) {
+CString TypeDetails(WCHAR letter, const PartitionEntry& p) {
+  CString details(u"(");
+  details += letter;
+  details += u":)  ";
+  details += PartitionTypeName(p.type);
+  return details;
+}
+
+int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition),
+                     const DiskListFill& fill) {
   DiskContext.diskCount = ReadDiskCount();
   EnumerateDisks();
   MapLettersToDisks();
@@ -112,6 +121,8 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
     uint64_t used = 0;
     for (int32_t k = 0; k < std::min(count, kMaxPartitions) && r < kMaxListRows; ++k) {
       const PartitionEntry& p = sharedPartitionBuffer[k];
+      const WCHAR letter = LetterOfPartition(p, physical);
+      if (!letter && fill.letteredOnly) continue;
       const int row = r++;
       DiskListRows.rowKind[row] = diskRow;
       DiskListRows.rowStart[row] = p.start;
@@ -120,7 +131,6 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
       DiskListRows.rowSlot[row] = p.slot;
       list.InsertItem(row, partitionText, kImagePartitionRow);
       list.SetItemText(row, 2, FormatSectorCount(p.length));
-      const WCHAR letter = LetterOfPartition(p, physical);
       if (letter) {
         list.SetItemText(row, 1, letteredDetails(letter, p));
         const uint64_t partUsed = GetVolumeUsedSectors(letter);
@@ -134,7 +144,7 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
         list.SetItemText(row, 1, details);
       }
     }
-    list.SetItemText(diskRow, 3, FormatSectorCount(used));
+    if (fill.diskUsedColumn) list.SetItemText(diskRow, 3, FormatSectorCount(used));
   }
   DiskListRows.rowCount = r;
   return r;

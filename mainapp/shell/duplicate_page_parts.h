@@ -45,4 +45,12 @@ CString DuplicateDiskRowText(int32_t physical);
 // stops there. Column 1 of a lettered partition is `letteredDetails`; of one
 // without a letter the text of IDS_SpecialPertition and its type name.
 // Returns the row count.
-int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition));
+struct DiskListFill {
+  bool letteredOnly = false;    // partitions without a drive letter get no row
+  bool diskUsedColumn = true;   // disk rows show their lettered partitions' used total
+};
+int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition),
+                     const DiskListFill& fill = {});
+
+// "(C:)  " and the partition's type name: column 1 of a lettered partition row.
+CString TypeDetails(WCHAR letter, const PartitionEntry& partition);

@@ -52,75 +52,19 @@ int32_t PhysicalDiskOfRow(int row) {
 }
 
 void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
-  DiskContext.diskCount = ReadDiskCount();
-  EnumerateDisks();
-  MapLettersToDisks();
-  ListLetterVolumes();
+  const int rows = FillDiskListRows(list, &TypeDetails,
+                                    DiskListFill{.letteredOnly = style.letteredOnly, .diskUsedColumn = style.diskUsedColumn});
   DetectSystemAndSpecialDisks();
-  DiskListRows = DiskListRowsRecord{};
-
-  const CString partitionText = CString(u"  ") + LookupString(u"IDS_Partition");
-  int r = 0;
-  const int32_t last = std::min(DiskContext.diskCount, kMaxListedDisks);
-  for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
-    const int32_t physical = DiskContext.listedToPhysical[n];
-    CString model = DiskContext.listedModel[n];
-    if (physical < 0 || model.Trim().IsEmpty()) continue;
-    const bool marked = style.markSystem && physical == DiskContext.systemDisk;
-    const int diskRow = r++;
-    DiskListRows.rowKind[diskRow] = -n;
-    list.InsertItem(diskRow, DuplicateDiskRowText(physical), marked ? kImageDisabledDiskRow : kImageDiskRow);
-    list.SetItemText(diskRow, 1, DiskContext.listedModel[n]);
-    list.SetItemText(diskRow, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
-
-    int32_t count = 0;
-    if (DiskContext.listedDiskSize[n] != 0) count = ReadPartitionList(sharedPartitionBuffer, physical);
-    DiskListRows.partitionsPerDisk[n] = count;
-    const uint64_t m = MultiplierOf(physical);
-    const int image = marked ? kImageDisabledPartitionRow : kImagePartitionRow;
-    uint64_t used = 0;
-    auto addRow = [&](const PartitionEntry& p) {
-      const int row = r++;
-      DiskListRows.rowKind[row] = diskRow;
-      DiskListRows.rowStart[row] = p.start;
-      DiskListRows.rowLength[row] = p.length;
-      DiskListRows.rowEbrSector[row] = p.ebrSector;
-      DiskListRows.rowSlot[row] = p.slot;
-      list.InsertItem(row, partitionText, image);
-      list.SetItemText(row, 2, FormatSectorCount(p.length));
-      return row;
-    };
-    for (int32_t k = 0; k < std::min(count, kMaxPartitions) && r < kMaxListRows; ++k) {
-      const PartitionEntry& p = sharedPartitionBuffer[k];
-      bool lettered = false;
-      const int32_t volumes = std::min(DiskContext.letterVolumeCount, kMaxLetterVolumes);
-      for (int32_t l = 1; l <= volumes && r < kMaxListRows; ++l) {
-        const LetterVolume& v = DiskContext.letterVolumes[l];
-        const int index = LetterIndex(v.letter);
-        if (index < 0 || v.start * m != p.start || DiskContext.letterToDisk[index] != physical + 1) continue;
-        lettered = true;
-        const int row = addRow(p);
-        CString details(u"(");
-        details += static_cast<WCHAR>(v.letter);
-        details += u":)  ";
-        details += PartitionTypeName(p.type);
-        list.SetItemText(row, 1, details);
-        const uint64_t partUsed = GetVolumeUsedSectors(static_cast<WCHAR>(v.letter));
-        used += partUsed;
-        list.SetItemText(row, 3, FormatSectorCount(partUsed));
-      }
-      if (!lettered && !style.letteredOnly && r < kMaxListRows) {
-        const int row = addRow(p);
-        CString details = LookupString(u"IDS_SpecialPertition");
-        details += u" ( ";
-        details += PartitionTypeName(p.type);
-        details += u")";
-        list.SetItemText(row, 1, details);
-      }
-    }
-    if (style.diskUsedColumn) list.SetItemText(diskRow, 3, FormatSectorCount(used));
+  if (!style.markSystem || DiskContext.systemDisk < 0) return;
+  // The system disk's rows are drawn with the disabled images.
+  for (int row = 0; row < rows; ++row) {
+    if (PhysicalDiskOfRow(row) != DiskContext.systemDisk) continue;
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iImage = DiskListRows.rowKind[row] < 0 ? kImageDisabledDiskRow : kImageDisabledPartitionRow;
+    list.SetItem(&item);
   }
-  DiskListRows.rowCount = r;
 }
 
 bool GetDeletionListSelection(const CListCtrl& list, int32_t forcedRow) {

@@ -46,9 +46,11 @@ struct DiskListStyle {
   bool diskUsedColumn = true;     // disk rows show their partitions' used total
 };
 
-// Fills `list` with one row per listed disk and one per partition (a row per
-// drive letter of a lettered partition), recording each in DiskListRows; at
-// most the 26 rows the tables hold. Refreshes the disk and letter tables first.
+// Fills `list` as the clone's lists are filled (FillDiskListRows: one row
+// per listed disk and one per partition, recorded in DiskListRows, at most
+// the 26 rows the tables hold, the disk and letter tables refreshed first),
+// then finds the system disk and, with `markSystem`, gives its rows the
+// disabled images.
 void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style);
 
 // Copies the ticked row of `list` (or `forcedRow`) into DiskSelection: a disk
