@@ -6,10 +6,14 @@
 #include "disk/disk_context.h"
 #include "disk/disk_map.h"
 #include "disk/disk_tables.h"
+#include "disk/drive_layout_table.h"
+#include "disk/volume_formatter.h"
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"
 #include "disk/partition_list.h"
+#include "program_support/message_pump.h"
 #include "program_support/shell_state.h"
+#include "program_support/wait_cursor.h"
 #include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/disk_bars.h"
 #include "mainapp/clone/disk_list_images.h"
@@ -17,7 +21,9 @@
 #include "mainapp/clone/manual_sizing.h"
 #include "mainapp/clone/options_page.h"
 #include "mainapp/clone/plan_application.h"
+#include "mainapp/clone/raw_target.h"
 #include "mainapp/clone/source_page.h"
+#include "platform/core/clock.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 
@@ -46,6 +52,7 @@ END_MESSAGE_MAP()
 namespace {
 
 constexpr uint64_t kMbrLimit = 4294967296ull;  // sectors an MBR can address
+constexpr int32_t kNewEspType = 0xEE;          // the planned type of the EFI system partition a conversion adds
 // The bound texts carry the words "minimum" and "maximum" themselves, so
 // the two labels stay hidden.
 constexpr int kManualControls[] = {CMirrorDestination::kTrackbar, CMirrorDestination::kMiB, CMirrorDestination::kApply,
@@ -115,6 +122,8 @@ BOOL CMirrorDestination::OnInitDialog() {
   ManualSizing.currentLength = -1;
   ManualSizing.controlsHidden = true;
   for (auto& enabled : DestinationPageState.rowEnabled) enabled = 0;
+  DestinationPageState.rawTarget = false;
+  DestinationPageState.preparedRow = -1;
   if (CWnd* area = GetDlgItem(kBarArea)) {
     area->GetWindowRect(&bar_);
     ScreenToClient(&bar_);
@@ -315,9 +324,10 @@ void CMirrorDestination::OnListItemChanging(NMHDR* header, LRESULT* result) {
     return;
   }
   if (CloneSettings.partitionMode && disk) {
-    // A partition is copied onto a partition; a disk needs one first.
-    Message(this, u"IDS_CANNOT3");
+    // A partition is copied onto a partition: an empty disk gets one first.
+    // The tick itself is refused; the new partition's row is ticked instead.
     *result = 1;
+    PrepareRawTargetRow(row);
     return;
   }
   ManualSizing.currentLength = -1;
@@ -345,6 +355,91 @@ void CMirrorDestination::ClearDestination() {
   SetDlgItemText(kDiskNumber, u"");
   Enable(this, kNext, false);
   Redraw();
+}
+
+namespace {
+bool SameMap(const DiskMapRecord& a, const DiskMapRecord& b) {
+  if (a.count != b.count) return false;
+  for (int32_t i = 0; i < a.count && i < kMaxDiskMapItems; ++i)
+    if (a.items[i].start != b.items[i].start || a.items[i].length != b.items[i].length ||
+        a.items[i].partitionIndex != b.items[i].partitionIndex)
+      return false;
+  return true;
+}
+}  // namespace
+
+// A disk row ticked for a partition copy. A disk that holds partitions
+// keeps them (one of them is the destination); an empty one, when the user
+// agrees, gets one partition over the whole disk, and the list, read again,
+// has the new partition's row ticked.
+void CMirrorDestination::PrepareRawTargetRow(int row) {
+  const int32_t listed = ListedIndexOfRow(row);
+  const int32_t physical = ListedPhysicalDisk(listed);
+  if (physical < 0 || ReadPartitionList(sharedPartitionBuffer, physical) > 0) {
+    Message(this, u"IDS_CANNOT3");
+    return;
+  }
+  CFormatDisk question(this);
+  question.DoModal();
+  if (!FormatNowAnswer) return;
+  SetWaitCursor();
+  for (int id : {kBack, static_cast<int>(IDCANCEL), kNext}) Enable(this, id, false);
+  DiskMapRecord before;
+  before.count = BuildDiskMap(listed, before.items, true);
+  const int32_t volumesBefore = CountDiskVolumes(physical);
+  const RawTargetResult prepared = PrepareRawTarget(physical, ListedSize(listed),
+                                                    VolumeUsedSectors(CloneSettings.sourceLetter),
+                                                    SourcePartitionIsActive());
+  if (prepared == RawTargetResult::Prepared) WaitForRawTarget(listed, physical, before, volumesBefore);
+  RestoreCursor();
+  Enable(this, kBack, true);
+  Enable(this, IDCANCEL, true);
+  if (prepared != RawTargetResult::Prepared) {
+    Message(this, u"IDS_cannotformat");
+    Enable(this, kNext, CloneSettings.destinationRow >= 0);
+    return;
+  }
+  DestinationPageState.rawTarget = true;
+  DestinationPageState.preparedRow = row;
+  // The list read again, the earlier destination forgotten, the new
+  // partition (the row after its disk's) ticked through the tick rules.
+  ClearDestination();
+  FillList();
+  CListCtrl* list = List();
+  const int rows = std::min(DiskListRows.rowCount, kMaxListRows);
+  if (list && row + 1 < rows && !IsDiskRow(row + 1) && DiskRowOf(row + 1) == row) list->SetCheck(row + 1, TRUE);
+  Enable(this, kNext, CloneSettings.destinationRow >= 0);
+  Redraw();
+}
+
+// Shows the progress text with a growing row of points while the new table
+// reaches the disk's map and its volume arrives (each wait at most 5 s).
+void CMirrorDestination::WaitForRawTarget(int32_t listed, int32_t physical, const DiskMapRecord& before,
+                                          int32_t volumesBefore) {
+  Show(this, kPrepareProgress, true);
+  const CString text = LookupString(u"IDS_FormatProgress");
+  int dots = 0;
+  auto tick = [&] {
+    dots = dots % 10 + 1;
+    SetDlgItemText(kPrepareProgress, text + CString(std::u16string(static_cast<size_t>(dots), u'.').c_str()));
+    PumpMessages(m_hWnd);
+    Sleep(100);
+  };
+  DiskMapRecord now;
+  for (int i = 0; i < 50; ++i) {
+    now.count = BuildDiskMap(listed, now.items, true);
+    if (!SameMap(now, before)) break;
+    tick();
+  }
+  for (int i = 0; i < 50 && CountDiskVolumes(physical) == volumesBefore; ++i) tick();
+  Sleep(1000);
+  Show(this, kPrepareProgress, false);
+}
+
+// The destination is the partition the page has just made on an empty disk.
+bool CMirrorDestination::IsPreparedPartition() const {
+  return DestinationPageState.rawTarget && DestinationPageState.preparedRow >= 0 &&
+         CloneSettings.destinationRow == DestinationPageState.preparedRow + 1;
 }
 
 bool CMirrorDestination::SelectRow(int row) {
@@ -720,6 +815,7 @@ void CMirrorDestination::OnPaint() {
   style.highlighted = &DestinationSegmentLit;
   style.context = &light;
   style.diskSectors = ListedSize(CloneSettings.chosenDestinationDisk);
+  if (after && !CloneSettings.partitionMode && CloneSettings.convertToGpt) style.newPartitionType = kNewEspType;
   PaintDiskBar(dc, bar_, map.items, map.count, style);
 }
 
@@ -769,6 +865,9 @@ void CMirrorDestination::OnNext() {
     return;
   }
   const bool wholeDisk = CloneSettings.partitionMode == 0;
+  if (wholeDisk && CloneSettings.convertToGpt)
+    WriteBackConvertedTail(PlannedDiskMap, DiskContext.layoutTable, DestinationPageState.plannedEntries,
+                           ListedSize(CloneSettings.chosenDestinationDisk), SectorMultiplierOf(chosen));
   if (wholeDisk && (CloneSettings.sizingMode == SizingMode::SameSize ||
                     (CloneSettings.sizingMode == SizingMode::Manual && ManualSizing.changed))) {
     WriteBackPlannedMap(PlannedDiskMap, DiskContext.layoutTable, DestinationPageState.plannedEntries);
@@ -777,7 +876,10 @@ void CMirrorDestination::OnNext() {
   if (IsDlgButtonChecked(kAuto) == BST_CHECKED) CloneSettings.sizingMode = SizingMode::Automatic;
   else if (IsDlgButtonChecked(kSame) == BST_CHECKED) CloneSettings.sizingMode = SizingMode::SameSize;
   else if (IsDlgButtonChecked(kManual) == BST_CHECKED) CloneSettings.sizingMode = SizingMode::Manual;
-  if (CloneSettings.basicDuplication) {
+  // A partition made on an empty disk a moment ago holds nothing: no
+  // question about it, and a file copy was sized by its preparation.
+  const bool prepared = IsPreparedPartition();
+  if (!prepared && CloneSettings.basicDuplication) {
     if (wholeDisk) {
       const int32_t count = std::clamp(DestinationPageState.plannedEntries, 0, kMaxLayoutEntries);
       for (int32_t j = 0; j < count; ++j) {
@@ -797,13 +899,16 @@ void CMirrorDestination::OnNext() {
         return;
       }
     }
-  } else if (CloneSettings.copySourceLength > DestinationPageState.destinationSize) {
+  } else if (!CloneSettings.basicDuplication &&
+             CloneSettings.copySourceLength > DestinationPageState.destinationSize) {
+    // A sector copy needs room for every sector of the source, prepared
+    // partition or not.
     Message(this, u"IDS_DestinationTooSmall");
     return;
   }
   if (!wholeDisk) DestinationDiskMap = PlannedDiskMap;
   const int32_t physical = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
-  if (physical >= 0 && ReadPartitionList(sharedPartitionBuffer, physical) > 0 &&
+  if (!prepared && physical >= 0 && ReadPartitionList(sharedPartitionBuffer, physical) > 0 &&
       MessageBoxW(GetSafeHwnd(), LookupString(u"IDS_CHECKBEFORESTART"), ShellState.messageCaption,
                   MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDYES)
     return;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/shell/duplicate_page_parts.h"
 #include "platform/ui/controls.h"
@@ -22,6 +23,8 @@ struct DestinationPageStateRecord {
   uint64_t destinationStart = 0;  // the ticked row's start and size (512-byte sectors)
   uint64_t destinationSize = 0;
   int32_t plannedEntries = 0;     // layout entries of the last plan
+  bool rawTarget = false;         // a disk was just turned into one new partition for a partition copy
+  int32_t preparedRow = -1;       // that disk's row; its new partition is the row after it
 };
 extern DestinationPageStateRecord DestinationPageState;
 
@@ -47,6 +50,7 @@ class CMirrorDestination : public CDialog {
   static constexpr int kMaximumText = 1060;
   static constexpr int kMinimumText = 1061;
   static constexpr int kBarArea = 1064;
+  static constexpr int kPrepareProgress = 1124;
   static constexpr int kBack = 4;
   static constexpr int kNext = 1007;
 
@@ -81,6 +85,9 @@ class CMirrorDestination : public CDialog {
   void FillList();
   void SetChecks(int first, int last, BOOL check, int except = -1);
   bool SelectRow(int row);
+  void PrepareRawTargetRow(int row);
+  void WaitForRawTarget(int32_t listed, int32_t physical, const DiskMapRecord& before, int32_t volumesBefore);
+  bool IsPreparedPartition() const;
   void ClearDestination();
   bool PlanWholeDisk();
   void FillCombo();

@@ -15,9 +15,15 @@ constexpr COLORREF kNavy = RGB(0, 0, 128);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 constexpr COLORREF kGreen = RGB(0, 255, 0);
 constexpr COLORREF kNearBlack = RGB(25, 25, 25);
+constexpr COLORREF kRed = RGB(255, 0, 0);
 
-CString SegmentLabel(const DiskMapItem& item, int32_t index, const DiskBarStyle& style) {
+}  // namespace
+
+CString DiskBarSegmentLabel(const DiskMapItem& item, int32_t index, const DiskBarStyle& style) {
   if (item.partitionIndex >= 0) {
+    if (style.newPartitionType != 0 && item.type == style.newPartitionType) return LookupString(u"IDS_new");
+    // A partition without a recognised file system has no type name.
+    if (item.type == FS_RAW) return CString(u"Raw");
     CString label;
     // A map built without refreshing carries letter 0: the type name alone.
     if (item.driveLetter > 0) {
@@ -34,8 +40,6 @@ CString SegmentLabel(const DiskMapItem& item, int32_t index, const DiskBarStyle&
   }
   return LookupString(u"IDS_Free");
 }
-
-}  // namespace
 
 int32_t LayoutDiskBarWidths(DiskMapItem* items, int32_t count, uint64_t diskSectors, int barWidth) {
   if (count <= 0) return 0;
@@ -93,10 +97,12 @@ void PaintDiskBar(CDC& screen, const RECT& bar, const DiskMapItem* items, int32_
   bitmap.CreateCompatibleBitmap(&screen, width + 1, height + 1);
   CBitmap* oldBitmap = dc.SelectObject(&bitmap);
   dc.FillSolidRect(0, 0, width + 1, height + 1, kWhite);
-  CPen whitePen(PS_SOLID, 1, kWhite), greyPen(PS_SOLID, 2, kGrey), yellowPen(PS_SOLID, 2, kYellow);
+  CPen whitePen(PS_SOLID, 1, kWhite), greyPen(PS_SOLID, 2, kGrey), yellowPen(PS_SOLID, 2, kYellow),
+      redPen(PS_SOLID, 2, kRed);
   CBrush navy(kNavy), blue(kBlue), green(kGreen), nearBlack(kNearBlack), white(kWhite);
-  CFont font;
-  font.CreateFont(12, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, u"MS Shell Dlg");
+  CFont font, sizeFont;
+  font.CreateFont(style.labelHeight, 0, 0, 0, style.labelWeight, 0, 0, 0, 0, 0, 0, 0, 0, style.fontFace);
+  sizeFont.CreateFont(style.sizeHeight, 0, 0, 0, style.sizeWeight, 0, 0, 0, 0, 0, 0, 0, 0, style.fontFace);
   CPen* oldPen = dc.SelectObject(&greyPen);
   CBrush* oldBrush = dc.SelectObject(&white);
   CFont* oldFont = dc.SelectObject(&font);
@@ -108,6 +114,7 @@ void PaintDiskBar(CDC& screen, const RECT& bar, const DiskMapItem* items, int32_
     dc.SelectObject(&greyPen);
     dc.SelectObject(&nearBlack);
     dc.Rectangle(3, 2, width - 2, 16);
+    dc.SelectObject(&sizeFont);
     RECT label{9, 42, 101, 60};
     dc.DrawText(LookupString(u"IDS_Unallocated").GetString(), &label, DT_LEFT | DT_SINGLELINE);
     RECT size{9, 24, 101, 40};
@@ -122,7 +129,7 @@ void PaintDiskBar(CDC& screen, const RECT& bar, const DiskMapItem* items, int32_
       CBrush* fill = item.partitionIndex >= 0 ? (item.outsideExtended ? &navy : &blue)
                                               : (item.outsideExtended ? &nearBlack : &green);
       const bool lit = style.highlighted && style.highlighted(item, i, style.context);
-      CPen* outline = lit ? &yellowPen : &greyPen;
+      CPen* outline = i == style.alertItem && item.partitionIndex >= 0 ? &redPen : lit ? &yellowPen : &greyPen;
       dc.SelectObject(outline);
       dc.SelectObject(fill);
       dc.Rectangle(x, 1, x + w + 1, 21);
@@ -135,7 +142,9 @@ void PaintDiskBar(CDC& screen, const RECT& bar, const DiskMapItem* items, int32_
       dc.MoveTo(x, 1);
       dc.LineTo(x, 16);
       RECT label{x + 1, 24, x + w - 1, 40};
-      dc.DrawText(SegmentLabel(item, i, style).GetString(), &label, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS);
+      dc.SelectObject(&font);
+      dc.DrawText(DiskBarSegmentLabel(item, i, style).GetString(), &label, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS);
+      dc.SelectObject(&sizeFont);
       RECT size{x + 1, 42, x + w - 1, 60};
       dc.DrawText(FormatSectorCount(item.length).GetString(), &size, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS);
       x += w + 2;

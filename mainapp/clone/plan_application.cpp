@@ -1,5 +1,6 @@
 #include "mainapp/clone/plan_application.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "disk/disk_tables.h"
@@ -131,6 +132,11 @@ bool CorrectShrinkingPlan(LayoutEntry* t, int32_t count, uint64_t destinationSec
   return fits;
 }
 
+namespace {
+// The entries the planned map shows, one item each and in order.
+bool IsMappedEntry(const LayoutEntry& e) { return e.newLengthBytes != 0 && e.fsCode != 0 && !IsExtended(e.fsCode); }
+}  // namespace
+
 int32_t BuildPlannedMap(const LayoutEntry* t, int32_t count, uint64_t destinationSectors, bool converting,
                         bool gptResult, DiskMapItem* items) {
   count = Clamp(count);
@@ -139,7 +145,7 @@ int32_t BuildPlannedMap(const LayoutEntry* t, int32_t count, uint64_t destinatio
   int32_t numbered = 0;
   for (int32_t k = 0; k < count && n < kMaxDiskMapItems; ++k) {
     const LayoutEntry& e = t[k];
-    if (e.newLengthBytes == 0 || e.fsCode == 0 || IsExtended(e.fsCode)) continue;
+    if (!IsMappedEntry(e)) continue;
     DiskMapItem& item = items[n++];
     item.start = e.newStartBytes / 512;
     item.length = e.newLengthBytes / 512;
@@ -166,6 +172,28 @@ int32_t BuildPlannedMap(const LayoutEntry* t, int32_t count, uint64_t destinatio
     }
   }
   return n;
+}
+
+void WriteBackConvertedTail(const DiskMapRecord& map, LayoutEntry* t, int32_t count, uint64_t diskSectors,
+                            int32_t multiplier) {
+  count = Clamp(count);
+  int32_t entryOf[kMaxDiskMapItems] = {};
+  int32_t mapped = 0;
+  for (int32_t k = 0; k < count && mapped < kMaxDiskMapItems; ++k)
+    if (IsMappedEntry(t[k])) entryOf[mapped++] = k;
+  const uint64_t m = static_cast<uint64_t>(std::max(multiplier, 1));
+  // One native sector of header and 16 KiB of entries end a GPT disk.
+  const uint64_t backup = m + 16384 / 512;
+  const uint64_t usableEnd = diskSectors > backup ? (diskSectors - backup) / m * m : 0;
+  const int32_t items = std::min(std::clamp(map.count, 0, kMaxDiskMapItems), mapped);
+  for (int32_t i = std::max(items - 2, 0); i < items; ++i) {
+    const DiskMapItem& item = map.items[i];
+    if (item.partitionIndex < 0 || item.start >= usableEnd) continue;
+    const uint64_t length = std::min(item.length, usableEnd - item.start) / m * m;
+    if (length == 0) continue;
+    t[entryOf[i]].newStartBytes = item.start * 512;
+    t[entryOf[i]].newLengthBytes = length * 512;
+  }
 }
 
 PlanTotals ComputePlanTotals(const LayoutEntry* t, int32_t count, const UsedSectorsOf& used) {

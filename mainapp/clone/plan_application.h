@@ -11,6 +11,8 @@
 
 #include "disk/disk_context.h"
 
+struct DiskMapRecord;
+
 // Used sectors (512-byte units) of a drive letter's volume.
 using UsedSectorsOf = std::function<uint64_t(int32_t letter)>;
 
@@ -41,6 +43,14 @@ bool CorrectShrinkingPlan(LayoutEntry* table, int32_t count, uint64_t destinatio
 // MBR result and lengthens the last item on a GPT result. Returns the count.
 int32_t BuildPlannedMap(const LayoutEntry* table, int32_t count, uint64_t destinationSectors, bool converting,
                         bool gptResult, DiskMapItem* items);
+
+// On a conversion to GPT, Next hands the planned map's last two items (the
+// last one lengthened to the disk's end) back to their layout entries: start
+// and length, for items that are partitions. The end stays before the backup
+// partition table and header at the disk's end (`diskSectors` 512-byte units,
+// `multiplier` of them per native sector), which no partition may cover.
+void WriteBackConvertedTail(const DiskMapRecord& map, LayoutEntry* table, int32_t count, uint64_t diskSectors,
+                            int32_t multiplier);
 
 // Sectors the lettered entries need (used + used / 4) and the sectors planned for them.
 struct PlanTotals {

@@ -7,6 +7,7 @@
 // every run ends with the disk images unchanged byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -696,6 +697,114 @@ TEST_F(CloneWizardTest, DestinationPartitionCopy) {
   ASSERT_GE(PlannedDiskMap.count, 1);
   EXPECT_EQ(PlannedDiskMap.items[0].start, 2048u);
   EXPECT_EQ(PlannedDiskMap.items[0].length, 40u * 2048);
+  ExpectImagesUnchanged();
+}
+
+// A partition copy onto an empty disk: the disk row, once the user agrees,
+// becomes one partition from the first track's end (63 sectors of the disk's
+// own size) to the disk's end, type 7, active like the source, and the new
+// partition is the ticked destination. sfdisk reads the new table; the old
+// boot code and the sector where the new partition starts are zero. A disk
+// that holds partitions, one too small for the used space, and a No to the
+// question leave the disk as it was.
+struct PrepareCase {
+  const char* what;
+  int disk;
+  int answer;           // the question's button: 1122 prepares, 2 does not, 0 no question
+  std::string message;  // a message the run shows, empty for none
+  uint64_t sectors;     // the new partition's length in native sectors, 0: nothing written
+};
+
+// The source: a 32 MiB FAT16 partition, active, holding 12 MiB, on disk 0 (its row is 1).
+void AddPartitionSource(SimulatedPc& pc) {
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 8 * kCylinder512, .product = "Source Disk"});
+  Part c{.start = 2048, .count = 32 * 2048, .mbrType = 0x06, .active = true, .fs = "fat16", .label = "SYS"};
+  c.files = {{"/BIG.BIN", disk_fixture::Pattern(12 << 20, 5)}};
+  pc.WriteMbr(0, {c});
+}
+
+void RunPrepareCases(SimulatedPc& pc, const std::vector<PrepareCase>& cases) {
+  for (const PrepareCase& k : cases) {
+    SCOPED_TRACE(k.what);
+    CloneSettings = CloneSettingsRecord{};
+    clonePageCalls = 0;
+    const uint64_t before = k.sectors == 0 ? Digest(pc.Image(k.disk)) : 0;
+    Script s;
+    s.expect_dialog(130).tick(1027, 1).click(1007).expect_dialog(134);
+    s.tick_text(1027, "Disk " + std::to_string(k.disk) + ":");
+    if (k.answer) s.expect_dialog(206).click(k.answer);
+    if (!k.message.empty()) s.answer("ok");
+    if (k.sectors == 0) s.expect_disabled(1007).click(2);
+    else s.expect_enabled(1007).click(1007).expect_dialog(136).click(1007);
+    std::string log;
+    ASSERT_EQ(Wizard(s, &log), "");
+    if (!k.message.empty()) {
+      EXPECT_NE(log.find(k.message), std::string::npos) << log;
+    }
+    if (k.sectors == 0) {
+      EXPECT_EQ(clonePageCalls, 0);
+      EXPECT_EQ(CloneSettings.destinationRow, -1);
+      EXPECT_EQ(Digest(pc.Image(k.disk)), before) << "disk " << k.disk << " was written";
+      continue;
+    }
+    // Next went on without asking about the new partition.
+    EXPECT_EQ(log.find(Utf8(LookupString(u"IDS_CHECKBEFORESTART")).substr(0, 20)), std::string::npos) << log;
+    EXPECT_EQ(clonePageCalls, 1);
+    EXPECT_EQ(CloneSettings.partitionMode, 1);
+    EXPECT_EQ(DestinationSelection.kind, kSelectionPartition);
+    EXPECT_EQ(DestinationSelection.diskNumber, k.disk);
+    EXPECT_EQ(DestinationSelection.startSector, 63u);
+    EXPECT_EQ(DestinationSelection.sectorCount, k.sectors);
+    EXPECT_TRUE(DestinationSelection.driveLetter >= u'C' && DestinationSelection.driveLetter <= u'Z');
+    std::string dump;
+    ASSERT_EQ(disk_fixture::Shell("sfdisk -d " + pc.Image(k.disk), &dump), 0) << dump;
+    const std::regex row("start=\\s*(\\d+), size=\\s*(\\d+), type=(\\w+)(, bootable)?");
+    std::vector<std::string> rows;
+    for (std::sregex_iterator it(dump.begin(), dump.end(), row), end; it != end; ++it)
+      rows.push_back((*it)[1].str() + " " + (*it)[2].str() + " " + (*it)[3].str() + ((*it)[4].matched ? " *" : ""));
+    EXPECT_EQ(rows, std::vector<std::string>{"63 " + std::to_string(k.sectors) + " 7 *"}) << dump;
+    const uint64_t ss = pc.SectorSize(k.disk);
+    for (uint64_t at : {uint64_t{0}, 63 * ss}) {
+      const std::vector<uint8_t> bytes = pc.ReadBytes(k.disk, at, 440);
+      EXPECT_EQ(std::count(bytes.begin(), bytes.end(), 0), 440) << "at byte " << at;
+    }
+  }
+}
+
+TEST_F(CloneWizardTest, PartitionCopyOntoAnEmptyDiskPreparesIt) {
+  AddPartitionSource(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 4 * kCylinder512, .product = "Empty Disk"});
+  pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = kCylinder4096, .sectorSize = 4096, .product = "Empty Big Sectors"});
+  // 400,000 cylinders: 6,426,000,000 sectors, more than an MBR entry reaches.
+  pc_.AddDisk(DiskSpec{.number = 3, .sizeBytes = 400000 * kCylinder512, .product = "Huge Disk"});
+  // Leftovers of an earlier use where the new table and partition go.
+  const std::string junk = disk_fixture::Pattern(440, 9);
+  for (int n : {1, 2}) {
+    pc_.WriteBytes(n, 0, junk);
+    pc_.WriteBytes(n, 63ull * pc_.SectorSize(n), junk);
+  }
+  Boot(1);
+  // Last disk first: each prepared disk gains a row, the list shows five.
+  RunPrepareCases(pc_, {
+                           {"a disk past what an MBR reaches", 3, 1122, "", 0xFFFFFFFFull - 63},
+                           {"an empty 4096-byte disk", 2, 1122, "", 16065 - 63},
+                           {"No to the question", 1, 2, "", 0},
+                           {"an empty 512-byte disk", 1, 1122, "", 4 * 16065 - 63},
+                       });
+  ExpectImagesUnchanged();  // the source
+}
+
+TEST_F(CloneWizardTest, PartitionCopyOntoADiskThatCannotBePreparedWritesNothing) {
+  AddPartitionSource(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = kCylinder512, .product = "Tiny Disk"});
+  pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = 4 * kCylinder512, .product = "Used Disk"});
+  pc_.WriteMbr(2, {{.start = 2048, .count = 16 * 2048, .mbrType = 0x83}});
+  Boot(3);
+  RunPrepareCases(pc_, {
+                           {"a disk smaller than the used space", 1, 1122,
+                            Utf8(LookupString(u"IDS_cannotformat")), 0},
+                           {"a disk that holds a partition", 2, 0, Utf8(LookupString(u"IDS_CANNOT3")), 0},
+                       });
   ExpectImagesUnchanged();
 }
 

@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/destination_planner.h"
+#include "mainapp/clone/disk_bars.h"
+#include "disk/partition_list.h"
+#include "platform/core/text.h"
 #include "mainapp/clone/plan_application.h"
 
 namespace {
@@ -212,6 +216,69 @@ TEST(DestinationPlanner, ConversionToGpt) {
   EXPECT_TRUE(NeedsGptConversion(5860533168ull));
   EXPECT_TRUE(NeedsGptConversion(4294967296ull));
   EXPECT_FALSE(NeedsGptConversion(4294967295ull));
+}
+
+// Next hands the converted plan's tail back to the table: the last partition
+// reaches the disk's end less the backup GPT (33 sectors of 512 bytes, or 5
+// of 4096 bytes: 40 units), the ESP keeps its place.
+TEST(DestinationPlanner, ConvertedTailWrittenBack) {
+  struct Case {
+    const char* what;
+    int32_t multiplier;
+    uint64_t destination;  // 512-byte units
+    uint64_t dataLength;   // bytes of the data entry before the write-back (0: as planned)
+    uint64_t wantLength;   // bytes of the data entry after it
+  } cases[] = {
+      {"planned to the disk's very end", 1, 5860533168ull, 0, (5860533168ull - 33 - 262144) * 512},
+      {"planned to the end, 4096-byte sectors", 8, 5860533168ull, 0, (5860533168ull - 40 - 262144) * 512},
+      {"planned 100 MiB short of the end", 1, 5860533168ull, (5860533168ull - 262144 - 204800) * 512,
+       (5860533168ull - 33 - 262144) * 512},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Table table({{2048, 976771120, 7, 'C'}, {}, {}, {}});
+    PlannerInputs in = Inputs(976773168, c.destination);
+    in.convertToGpt = true;
+    in.realCount = 1;
+    in.multiplier = c.multiplier;
+    PlannerResults r = PlanLayoutEntries(table.t, 4, in);
+    ASSERT_EQ(r.count, 2);
+    const uint64_t espStart = table.t[0].newStartBytes, espLength = table.t[0].newLengthBytes;
+    if (c.dataLength) table.t[1].newLengthBytes = c.dataLength;
+    DiskMapRecord map;
+    map.count = BuildPlannedMap(table.t, 2, c.destination, true, true, map.items);
+    ASSERT_EQ(map.count, 2);
+    WriteBackConvertedTail(map, table.t, 2, c.destination, c.multiplier);
+    EXPECT_EQ(table.t[0].newStartBytes, espStart);
+    EXPECT_EQ(table.t[0].newLengthBytes, espLength);
+    EXPECT_EQ(table.t[1].newStartBytes, 134217728u);
+    EXPECT_EQ(table.t[1].newLengthBytes, c.wantLength);
+    EXPECT_EQ(table.t[2].newLengthBytes, 0u);
+  }
+}
+
+// The After bar of a conversion calls the EFI system partition it adds new;
+// the same type on a bar without a conversion keeps its type name.
+TEST(DestinationPlanner, BarLabelsOfPlannedSegments) {
+  DiskBarStyle conversion;
+  conversion.newPartitionType = 0xEE;
+  const DiskBarStyle plain;
+  struct Case {
+    DiskMapItem item;
+    const DiskBarStyle* style;
+    std::u16string want;
+  } cases[] = {
+      {{0, 34, 262110, 0xEE, 1, 0, -1}, &conversion, u"IDS_new"},
+      {{1, 262144, 1000000, 7, 1, 0, 'C'}, &conversion, u" (C:) " + std::u16string(PartitionTypeName(7).GetString())},
+      {{0, 34, 262110, 0xEE, 1, 0, -1}, &plain, std::u16string(PartitionTypeName(0xEE).GetString())},
+      {{2, 2048, 4096, FS_RAW, 1, 0, -1}, &plain, u"Raw"},
+      {{-1, 2048, 4096, -1, 1, 0, -1}, &plain, u"IDS_Unallocated"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::to_utf8(c.want));
+    EXPECT_EQ(std::u16string(DiskBarSegmentLabel(c.item, 0, *c.style).GetString()), c.want);
+  }
+  EXPECT_FALSE(PartitionTypeName(7).IsEmpty());
 }
 
 // Conversion drops extended partitions, turns logical drives into ordinary
