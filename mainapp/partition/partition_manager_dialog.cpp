@@ -9,6 +9,7 @@
 #include "disk/volume_space.h"
 #include "mainapp/clone/disk_list_images.h"
 #include "mainapp/partition/create_wizard.h"
+#include "mainapp/clone/disk_bars.h"
 #include "mainapp/partition/disk_bar.h"
 #include "mainapp/partition/page_header.h"
 #include "mainapp/partition/part_dialogs.h"
@@ -47,15 +48,6 @@ BEGIN_MESSAGE_MAP(CCreatePart1, CDialog)
 END_MESSAGE_MAP()
 
 namespace {
-
-constexpr COLORREF kWhite = RGB(255, 255, 255);
-constexpr COLORREF kNearBlack = RGB(25, 25, 25);
-constexpr COLORREF kGreen = RGB(0, 255, 0);
-constexpr COLORREF kNavy = RGB(0, 0, 128);
-constexpr COLORREF kBlue = RGB(0, 0, 255);
-constexpr COLORREF kRed = RGB(255, 0, 0);
-constexpr COLORREF kYellow = RGB(255, 255, 42);
-constexpr COLORREF kGrey = RGB(125, 125, 125);
 
 // The menu's items and the keys of their labels, in menu order.
 struct MenuLabel {
@@ -181,7 +173,7 @@ void CCreatePart1::RebuildMap() {
   }
   ListLetterVolumes();
   MapLettersToDisks();
-  s.diskMapCount = LayoutDiskBar(s.selectedDisk, s.diskMap, bar_.Width(), true, 0);
+  s.diskMapCount = LayoutDiskBar(s.selectedDisk, s.diskMap, bar_, true, 0);
   if (s.cursorItem >= s.diskMapCount) s.cursorItem = -1;
 }
 
@@ -245,64 +237,20 @@ void CCreatePart1::OnPaint() {
   CPaintDC dc(this);
   const auto& s = PartitionManagerState;
   if (s.selectedDisk < 0 || bar_.IsRectEmpty()) return;
-  CDC memory;
-  memory.CreateCompatibleDC(&dc);
-  CBitmap picture;
-  picture.CreateCompatibleBitmap(&dc, bar_.Width(), bar_.Height());
-  CBitmap* old_bitmap = memory.SelectObject(&picture);
-  memory.FillSolidRect(0, 0, bar_.Width(), bar_.Height(), kWhite);
-  CFont label_font, size_font;
-  label_font.CreateFont(14, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
-  size_font.CreateFont(13, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
-  CFont* old_font = memory.SelectObject(&label_font);
-  memory.SetBkMode(TRANSPARENT);
-  memory.SetTextColor(RGB(0, 0, 0));
-  if (s.diskMapCount > 0) {
-    int left[kMaxDiskMapItems] = {}, width[kMaxDiskMapItems] = {};
-    ItemSpans(left, width);
-    for (int i = 0; i < s.diskMapCount; ++i) {
-      const DiskMapItem& item = s.diskMap[i];
-      const int x = left[i], w = width[i];
-      const bool free_space = item.partitionIndex < 0;
-      const bool outside = item.outsideExtended != 0;
-      COLORREF frame = kGrey;
-      if (!free_space && i == s.formattingItem) frame = kRed;
-      else if (!free_space && i == s.cursorItem) frame = kYellow;
-      // Frame from y 1 to 21, then the block over it, white below the block.
-      memory.FillSolidRect(x - 1, 1, w + 2, 20, frame);
-      const int block_bottom = free_space ? 16 : 18;
-      memory.FillSolidRect(x + 1, 2, w - 2, block_bottom - 2,
-                           free_space ? (outside ? kNearBlack : kGreen) : (outside ? kNavy : kBlue));
-      memory.FillSolidRect(x + 1, block_bottom, w - 2, 19 - block_bottom, kWhite);
-      memory.FillSolidRect(x + 1, 2, w - 2, 1, kWhite);
-      memory.FillSolidRect(x + 1, 2, 1, block_bottom - 2, kWhite);
-      CString label;
-      if (free_space) {
-        label = LookupString(outside ? u"IDS_Unallocated" : u"IDS_Free");
-      } else {
-        if (item.driveLetter > 0) label = CString(u" (") + DriveText(item.driveLetter) + CString(u")");
-        label += PartitionTypeName(item.type);
-      }
-      CRect label_rect(x + 1, 24, x + w - 1, 40);
-      memory.SelectObject(&label_font);
-      memory.DrawText(label.GetString(), -1, &label_rect, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS);
-      CRect size_rect(x + 1, 42, x + w - 1, 60);
-      memory.SelectObject(&size_font);
-      memory.DrawText(FormatSectorCount(item.length).GetString(), -1, &size_rect, DT_LEFT | DT_SINGLELINE);
-    }
-  } else {
-    memory.FillSolidRect(0, 0, bar_.Width(), 21, kYellow);
-    memory.FillSolidRect(2, 2, bar_.Width() - 4, 18, kWhite);
-    memory.FillSolidRect(3, 2, bar_.Width() - 5, 14, kNearBlack);
-    memory.SelectObject(&size_font);
-    CRect label_rect(9, 42, 101, 60), size_rect(9, 24, 101, 40);
-    memory.DrawText(LookupString(u"IDS_Unallocated").GetString(), -1, &label_rect, DT_LEFT | DT_SINGLELINE);
-    const int32_t listed = s.selectedDisk + 1;
-    if (listed <= kMaxListedDisks) memory.DrawText(FormatSectorCount(DiskContext.listedDiskSize[listed]).GetString(), -1, &size_rect, DT_LEFT | DT_SINGLELINE);
-  }
-  dc.BitBlt(bar_.left, bar_.top, bar_.Width(), bar_.Height(), &memory, 0, 0, SRCCOPY);
-  memory.SelectObject(old_font);
-  memory.SelectObject(old_bitmap);
+  // The clone's bar, with the manager's fonts, the cursor item outlined in
+  // yellow and the item being formatted in red.
+  DiskBarStyle style;
+  style.highlighted = [](const DiskMapItem& item, int32_t index, const void*) {
+    return item.partitionIndex >= 0 && index == PartitionManagerState.cursorItem;
+  };
+  style.alertItem = s.formattingItem;
+  style.fontFace = u"Verdana";
+  style.labelHeight = 14;
+  style.sizeHeight = 13;
+  style.sizeWeight = 700;
+  const int32_t listed = s.selectedDisk + 1;
+  style.diskSectors = listed <= kMaxListedDisks ? DiskContext.listedDiskSize[listed] : 0;
+  PaintDiskBar(dc, bar_, s.diskMap, s.diskMapCount, style);
 }
 
 // The same spans as drawn (the bar's first item at x 1, each one its width

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "disk/disk_tables.h"
+#include "mainapp/clone/disk_bars.h"
 #include "mainapp/partition/disk_bar.h"
 #include "mainapp/partition/partition_state.h"
 
@@ -82,7 +83,7 @@ void RefreshMap() {
   auto& s = PartitionManagerState;
   ListLetterVolumes();
   MapLettersToDisks();
-  s.diskMapCount = LayoutDiskBar(s.selectedDisk, s.diskMap, 600, true, 0);
+  s.diskMapCount = LayoutDiskBar(s.selectedDisk, s.diskMap, RECT{0, 0, 600, 60}, true, 0);
 }
 
 int FreeItem(bool insideExtended, int n) {
