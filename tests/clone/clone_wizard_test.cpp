@@ -967,4 +967,42 @@ TEST_F(CloneWizardTest, WizardPagesInBothLanguages) {
   ExpectImagesUnchanged();
 }
 
+// The pages this change touched, saved in both languages for a look: the
+// After bar of a conversion to GPT (the added EFI partition labelled new),
+// the question before an empty disk is prepared, and the page with the new
+// partition ticked.
+TEST_F(CloneWizardTest, PreparedAndConvertedDestinationsInBothLanguages) {
+  AddPartitionSource(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 400000 * kCylinder512, .product = "Huge Disk"});
+  pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = 4 * kCylinder512, .product = "Empty Disk"});
+  pc_.AddDisk(DiskSpec{.number = 3, .sizeBytes = 4 * kCylinder512, .product = "Empty Disk"});
+  Boot(1);
+  const char* dir = std::getenv("DRUM_SCREENSHOT_DIR");
+  const std::string shots = dir ? dir : pc_.folder();
+  // Japanese prepares disk 3 and English disk 2: a prepared disk gains a
+  // row, and the list shows five.
+  for (const char* language : {"Japanese", "English"}) {
+    SCOPED_TRACE(language);
+    ShellState.languageName = platform::to_utf16(language);
+    ASSERT_TRUE(LoadLanguageStrings());
+    const std::string tag = language == std::string("English") ? "en" : "ja";
+    const std::string drive = Utf8(LookupString(u"IDS_Drive"));
+    CloneSettings = CloneSettingsRecord{};
+    Script whole;
+    whole.expect_dialog(130).tick(1027, 0).click(1007).expect_dialog(134).tick_text(1027, drive + "1:");
+    whole.screenshot("wizard-conversion-" + tag + ".png").click(2);
+    ASSERT_EQ(Wizard(whole, nullptr, [&](platform::ui::DriverOptions& o) { o.screenshots_dir = shots; }), "");
+    EXPECT_EQ(CloneSettings.convertToGpt, 1);
+    CloneSettings = CloneSettingsRecord{};
+    Script part;
+    part.expect_dialog(130).tick(1027, 1).click(1007).expect_dialog(134);
+    part.tick_text(1027, drive + (tag == "ja" ? "3:" : "2:"));
+    part.expect_dialog(206).screenshot("wizard-prepare-question-" + tag + ".png").click(1122);
+    part.expect_dialog(134).expect_enabled(1007).screenshot("wizard-prepared-" + tag + ".png").click(2);
+    ASSERT_EQ(Wizard(part, nullptr, [&](platform::ui::DriverOptions& o) { o.screenshots_dir = shots; }), "");
+    for (const char* page : {"conversion", "prepare-question", "prepared"})
+      EXPECT_TRUE(fs::exists(shots + "/wizard-" + page + "-" + tag + ".png")) << page;
+  }
+}
+
 }  // namespace
