@@ -258,11 +258,13 @@ void CClone::RunClone() {
 
       if (CloneSettings.partitionMode) {
         RestoreCursor();
-        // The drive texts are the last two characters of the descriptions.
-        const CString& s = CloneSettings.sourceDescription;
-        const CString& d = CloneSettings.destinationDescription;
-        const CString sourceDrive = s.GetLength() >= 2 ? CString(s.GetString() + s.GetLength() - 2) : CString();
-        const CString destinationDrive = d.GetLength() >= 2 ? CString(d.GetString() + d.GetLength() - 2) : CString();
+        // The drive texts ("C:") of the two partitions, from their letters
+        // (the descriptions end in sizes, not in drive texts).
+        auto driveText = [](int32_t letter) {
+          return letter > u' ' ? CString(static_cast<WCHAR>(letter & ~0x20)) + u":" : CString();
+        };
+        const CString sourceDrive = driveText(CloneSettings.sourceLetter);
+        const CString destinationDrive = driveText(DestinationSelection.driveLetter);
         ShowCloneStatus(this, LookupString(u"IDS_FORMATTING") + u" (" + destinationDrive + u")");
         bool formatFailed = false;
         const int32_t t = CloneSettings.copySourceFsCode;

@@ -967,6 +967,29 @@ TEST_F(CloneWizardTest, WizardPagesInBothLanguages) {
   ExpectImagesUnchanged();
 }
 
+// The copy itself onto a prepared disk: the clone page formats the new
+// partition and copies the files; fsck.fat finds the copy sound and mtools
+// read the file back as it was.
+TEST_F(CloneWizardTest, PartitionCopyOntoAPreparedDiskHoldsTheFiles) {
+  AddPartitionSource(pc_);
+  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 8 * kCylinder512, .product = "Empty Disk"});
+  Boot(1);
+  RegisterCloneCommands();
+  Script s;
+  s.expect_dialog(130).tick(1027, 1).click(1007).expect_dialog(134).tick_text(1027, "Disk 1:");
+  s.expect_dialog(206).click(1122).expect_dialog(134).expect_enabled(1007).click(1007).expect_dialog(136).click(1007);
+  s.expect_dialog(191).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Completed").key("escape");
+  std::string log;
+  ASSERT_EQ(Wizard(s, &log), "");
+  const uint64_t sectors = 8 * 16065 - 63;
+  const std::string copy = pc_.ExtractVolume(1, 63, sectors, "prepared-copy.img");
+  std::string out;
+  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + copy, &out), 0) << out;
+  disk_fixture::Shell("mtype -i " + copy + " ::/BIG.BIN", &out);
+  EXPECT_TRUE(out == disk_fixture::Pattern(12 << 20, 5)) << "BIG.BIN differs";
+  ExpectImagesUnchanged();  // the source
+}
+
 // The pages this change touched, saved in both languages for a look: the
 // After bar of a conversion to GPT (the added EFI partition labelled new),
 // the question before an empty disk is prepared, and the page with the new
