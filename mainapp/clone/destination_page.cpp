@@ -382,6 +382,8 @@ void CMirrorDestination::PrepareRawTargetRow(int row) {
   CFormatDisk question(this);
   question.DoModal();
   if (!FormatNowAnswer) return;
+  // The wait below pumps messages: the list takes no ticks meanwhile.
+  ready_ = false;
   SetWaitCursor();
   for (int id : {kBack, static_cast<int>(IDCANCEL), kNext}) Enable(this, id, false);
   DiskMapRecord before;
@@ -392,6 +394,7 @@ void CMirrorDestination::PrepareRawTargetRow(int row) {
                                                     SourcePartitionIsActive());
   if (prepared == RawTargetResult::Prepared) WaitForRawTarget(listed, physical, before, volumesBefore);
   RestoreCursor();
+  ready_ = true;
   Enable(this, kBack, true);
   Enable(this, IDCANCEL, true);
   if (prepared != RawTargetResult::Prepared) {
