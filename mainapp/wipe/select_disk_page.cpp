@@ -51,6 +51,11 @@ int32_t PhysicalDiskOfRow(int row) {
   return listed > 0 ? DiskContext.listedToPhysical[listed] : -1;
 }
 
+bool IsBootMediumRow(int row) {
+  const int listed = ListedOfRow(row);
+  return listed > 0 && listed == DiskContext.markedBootDisk;
+}
+
 void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
   DiskContext.diskCount = ReadDiskCount();
   EnumerateDisks();
@@ -66,7 +71,8 @@ void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
     const int32_t physical = DiskContext.listedToPhysical[n];
     CString model = DiskContext.listedModel[n];
     if (physical < 0 || model.Trim().IsEmpty()) continue;
-    const bool marked = style.markSystem && physical == DiskContext.systemDisk;
+    const bool marked = (style.markSystem && physical == DiskContext.systemDisk) ||
+                        (style.markBootMedium && n == DiskContext.markedBootDisk);
     const int diskRow = r++;
     DiskListRows.rowKind[diskRow] = -n;
     list.InsertItem(diskRow, DuplicateDiskRowText(physical), marked ? kImageDisabledDiskRow : kImageDiskRow);
@@ -225,7 +231,7 @@ void CSelectDisk::OnListItemChanging(NMHDR* header, LRESULT* result) {
   if (CheckBoxChangeOf(header) != CheckBoxChange::Ticking) return;
   const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
   const int32_t physical = PhysicalDiskOfRow(row);
-  if (physical < 0 || (!ShellState.winPEMode && physical == DiskContext.systemDisk)) {
+  if (physical < 0 || IsBootMediumRow(row) || (!ShellState.winPEMode && physical == DiskContext.systemDisk)) {
     *result = 1;
     return;
   }

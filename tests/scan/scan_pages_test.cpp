@@ -3,12 +3,14 @@
 // the ticked partition of a 4096-byte disk, listed as disk 2 but physical
 // disk 2 of a machine without a disk 1, is scanned from its first to its
 // last native sector, every failing chunk is found and counted, and the
-// result page says so; a whole disk is scanned the same way.
+// result page says so; a whole disk is scanned the same way. The boot
+// medium's rows refuse a tick.
 #include "mainapp/scan/scan_pages.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -145,6 +147,54 @@ TEST_F(ScanPagesTest, TheTickedRowIsScannedOnItsPhysicalDiskAndEveryFailingChunk
     EXPECT_EQ(ScanState.scanOnlySummary, 1);
     EXPECT_EQ(CloneSettings.checkedRow, -1) << "the result page forgets the tick";
   }
+}
+
+// The target page as it closes: each row's image and tick.
+class RowProbe : public CScanNewDiskPartition {
+ public:
+  std::vector<int> images;
+  std::vector<bool> ticks;
+  void OnCancel() override {
+    if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kList)))
+      for (int i = 0; i < list->GetItemCount(); ++i) {
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        images.push_back(list->GetItem(&item) ? item.iImage : -1);
+        ticks.push_back(list->GetCheck(i));
+      }
+    CScanNewDiskPartition::OnCancel();
+  }
+};
+
+// Disk 0 carries the one-touch marker in its sector 0, which makes it the
+// boot medium: its rows show greyed and refuse a tick, on their own or with
+// another row ticked; disk 2's rows stay free.
+TEST_F(ScanPagesTest, TheBootMediumsRowsAreGreyedAndCannotBeTicked) {
+  {
+    std::fstream image(pc.Image(0), std::ios::in | std::ios::out | std::ios::binary);
+    image.seekp(16);
+    image.write("DRUMMETWORKSOTBDISK", 19);
+  }
+  platform::ui::Script script;
+  script.expect_dialog(CScanNewDiskPartition::IDD)
+      .tick(CScanNewDiskPartition::kList, kRowDisk0)
+      .expect_disabled(CScanNewDiskPartition::kNext)
+      .tick(CScanNewDiskPartition::kList, kRowDisk0 + 1)
+      .expect_disabled(CScanNewDiskPartition::kNext)
+      .tick(CScanNewDiskPartition::kList, kRowPartitionD)
+      .expect_enabled(CScanNewDiskPartition::kNext)
+      .tick(CScanNewDiskPartition::kList, kRowDisk0)
+      .expect_checked(CScanNewDiskPartition::kList, kRowPartitionD)
+      .expect_enabled(CScanNewDiskPartition::kNext)
+      .click(IDCANCEL);
+  RowProbe page;
+  auto run = disk_fixture::RunHeadless(script, [&] { page.DoModal(); });
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_EQ(DiskContext.markedBootDisk, 1);
+  EXPECT_EQ(page.images, (std::vector<int>{2, 3, 0, 1}));
+  EXPECT_EQ(page.ticks, (std::vector<bool>{false, false, false, true}));
+  EXPECT_EQ(CloneSettings.checkedRow, kRowPartitionD);
 }
 
 // The three pages in both languages, for a person to look at.
