@@ -185,6 +185,15 @@ DWORD WriteSectorsAt(HANDLE handle, const void* buffer, uint64_t sector, int32_t
   return written;
 }
 
+uint64_t DeviceLengthBytes(HANDLE handle) {
+  GET_LENGTH_INFORMATION length{};
+  DWORD returned = 0;
+  if (!DeviceIoControl(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &returned, nullptr) ||
+      returned < sizeof length || length.Length.QuadPart <= 0)
+    return 0;
+  return static_cast<uint64_t>(length.Length.QuadPart);
+}
+
 uint64_t ReadDiskGeometry(int32_t disk) {
   OpenDiskRead(disk);
   if (DiskContext.currentDiskHandle == nullptr) return 0;

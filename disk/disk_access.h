@@ -54,6 +54,9 @@ DWORD WriteSectorsAt(HANDLE handle, const void* buffer, uint64_t sector, int32_t
 // cylinder x multiplier), 0 on failure; stores the disk's capped sectors per
 // track and its multiplier (physical numbers below 32 only).
 uint64_t ReadDiskGeometry(int32_t disk);
+// The device's real length in bytes (the geometry above rounds down to whole
+// cylinders), 0 when the handle cannot tell.
+uint64_t DeviceLengthBytes(HANDLE handle);
 
 // ---- file helpers (INVALID_HANDLE_VALUE on failure; DiskContext untouched) ----
 HANDLE OpenFileRead(LPCWSTR path);

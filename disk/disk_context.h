@@ -139,6 +139,10 @@ struct DiskContextRecord {
   int32_t letterVolumeCount = 0;
   int32_t systemDisk = -1;
   int32_t destinationDisk = -1;
+  // Listed number of the boot medium, the disk whose sector 0 carries the
+  // one-touch marker (the last such disk), 0 when none: its rows cannot be
+  // ticked on the scan and wipe target pages.
+  int32_t markedBootDisk = 0;
 };
 
 extern DiskContextRecord DiskContext;

@@ -62,6 +62,7 @@ void AddPartitionRow(int32_t& r, int32_t diskRow, const PartitionEntry& p) {
 void DetectSystemAndSpecialDisks() {
   DiskContext.systemDisk = -1;
   DiskContext.destinationDisk = -1;
+  DiskContext.markedBootDisk = 0;
   for (auto& kind : DiskListRows.rowKind) kind = 0;
   int32_t r = 0;
 
@@ -86,8 +87,10 @@ void DetectSystemAndSpecialDisks() {
 
     int32_t count = 0;
     if (DiskContext.listedDiskSize[n] != 0) count = ReadPartitionList(sharedPartitionBuffer, physical);
+    const bool marked = HasOneTouchMarker(physical);
+    if (marked) DiskContext.markedBootDisk = n;
     if (ShellState.oneClickAutoMode) {
-      if (HasOneTouchMarker(physical)) DiskContext.destinationDisk = n - 1;
+      if (marked) DiskContext.destinationDisk = n - 1;
     } else if (count == 0) {
       int32_t current = DiskContext.destinationDisk;
       if (current == -1 || DiskContext.listedDiskSize[n] > DiskContext.listedDiskSize[current + 1])

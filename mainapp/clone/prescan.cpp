@@ -111,7 +111,8 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
         recovered = ReadDiskSectors(buffer.data(), lba, units) == 0;
       CString line = LookupString(u"IDS_ErrorinSector") + u" " + Int64ToText(static_cast<int64_t>(lba));
       if (recovered) {
-        line += LookupString(u"IDS_badsector2");
+        // Its own key: IDS_badsector2 is the summary's noun after a count.
+        line += LookupString(u"IDS_ReadOnRetry");
         ++ScanState.badSectorCount;
       }
       ScanState.failedSectors.push_back(line);

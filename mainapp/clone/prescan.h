@@ -26,7 +26,7 @@ struct ScanStateRecord {
   uint8_t scanOnlySummary = 0;
   CString scanTargetText;
   // One line per failing chunk: IDS_ErrorinSector, its first native sector,
-  // and IDS_badsector2 when a retry read it.
+  // and IDS_ReadOnRetry when a retry read it.
   std::vector<CString> failedSectors;
 };
 extern ScanStateRecord ScanState;

@@ -42,6 +42,7 @@ BEGIN_MESSAGE_MAP(CScanNewDiskPartition, CDialog)
   ON_BN_CLICKED(kNext, &CScanNewDiskPartition::OnNext)
   ON_BN_CLICKED(kBack, &CScanNewDiskPartition::OnCancel)
   ON_BN_CLICKED(kRunExplorer, &CScanNewDiskPartition::OnRunExplorer)
+  ON_NOTIFY(LVN_ITEMCHANGING, kList, &CScanNewDiskPartition::OnItemChanging)
   ON_NOTIFY(LVN_ITEMCHANGED, kList, &CScanNewDiskPartition::OnItemChanged)
   ON_EN_SETFOCUS(kTitle, &CScanNewDiskPartition::OnFocusHeading)
   ON_EN_SETFOCUS(kSubtitle, &CScanNewDiskPartition::OnFocusHeading)
@@ -69,8 +70,8 @@ BOOL CScanNewDiskPartition::OnInitDialog() {
   ScanExplorerLetter = -1;
   if (CListCtrl* list = PrepareDuplicateDiskList(*this, 4, kList)) {
     list->SetExtendedStyle(LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES);
-    // Disks and their lettered partitions; a scan only reads, so every row
-    // may be ticked.
+    // Disks and their lettered partitions; the system disk may be scanned (a
+    // scan only reads), the boot medium's rows show greyed and refuse a tick.
     FillDeletionDiskList(*list, DiskListStyle{.markSystem = false, .letteredOnly = true});
     const int row = CloneSettings.checkedRow;
     if (row >= 0 && row < DiskListRows.rowCount) {
@@ -84,6 +85,12 @@ BOOL CScanNewDiskPartition::OnInitDialog() {
   own_change_ = false;
   ready_ = true;
   return TRUE;
+}
+
+void CScanNewDiskPartition::OnItemChanging(NMHDR* header, LRESULT* result) {
+  *result = 0;
+  if (!ready_ || own_change_ || CheckBoxChangeOf(header) != CheckBoxChange::Ticking) return;
+  if (IsBootMediumRow(reinterpret_cast<const NMLISTVIEW*>(header)->iItem)) *result = 1;
 }
 
 void CScanNewDiskPartition::OnItemChanged(NMHDR* header, LRESULT* result) {

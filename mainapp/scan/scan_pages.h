@@ -25,6 +25,8 @@ class CScanNewDiskPartition : public CDialog {
   void OnOK() override;
   void OnNext();
   void OnRunExplorer();
+  // A tick on a row of the boot medium is refused.
+  void OnItemChanging(NMHDR* header, LRESULT* result);
   void OnItemChanged(NMHDR* header, LRESULT* result);
   void OnFocusHeading();
 

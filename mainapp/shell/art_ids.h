@@ -9,8 +9,9 @@ constexpr unsigned kMainBackground = 248;
 // Banner shown at start (796 x 230); the hidden strip under the pictures.
 constexpr unsigned kBannerStart = 253;
 constexpr unsigned kBottomStrip = 274;  // 144 x 21
-// Tiled background of the disk health page (240 x 60).
-constexpr unsigned kHealthTile = 1204;
+// Tiled background of the disk health page (240 x 60): its own dark picture,
+// since 1204 is the Japanese Files/Folders picture and white text is lost on it.
+constexpr unsigned kHealthTile = 1206;
 // Splash background (tiled) and the splash picture, both 640 x 480.
 constexpr unsigned kSplashBackground = 1205;
 constexpr unsigned kSplashPicture = 307;

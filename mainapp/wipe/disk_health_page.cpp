@@ -25,8 +25,11 @@ namespace {
 
 constexpr DWORD_PTR kPartitionItem = 0xFFFF;
 constexpr COLORREF kWhite = RGB(255, 255, 255);
-constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr COLORREF kValueBlue = RGB(57, 158, 236);
+// The labels before the values and the two list headings: black text, or the
+// default, would be lost on the page's dark background, which the white and
+// blue texts need; a pale blue keeps them apart from the values.
+constexpr COLORREF kLabel = RGB(190, 208, 226);
 constexpr int kListHeading = 1193;
 constexpr int kDetailHeading = 1197;
 
@@ -208,17 +211,21 @@ void CDiskDiagnose::FillHealthDetails() {
   SetDlgItemText(1189, current(2).IsEmpty() ? CString(u"-") : current(2));
 }
 
-// The texts over the background: white name and identity lines, black
-// labels, blue values, all on a transparent background with the null brush;
-// the list's heading keeps a white background colour.
+// The texts over the background: white name and identity lines, pale blue
+// labels and list headings, blue values, all on a transparent background
+// with the null brush; the list's heading keeps a white background colour.
 HBRUSH CDiskDiagnose::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctl_color) {
   HBRUSH brush = CBDialog::OnCtlColor(dc, wnd, ctl_color);
   const int id = wnd ? wnd->GetDlgCtrlID() : 0;
   if (id == 1174 || (id >= 1176 && id <= 1183)) dc->SetTextColor(kWhite);
-  else if (id == 1184 || id == 1186 || id == 1188) dc->SetTextColor(kBlack);
+  else if (id == 1184 || id == 1186 || id == 1188 || id == kDetailHeading) dc->SetTextColor(kLabel);
   else if (id == 1185 || id == 1187 || id == 1189) dc->SetTextColor(kValueBlue);
-  else if (id == kListHeading) dc->SetBkColor(kWhite);
-  else if (id != kDetailHeading) return brush;
+  else if (id == kListHeading) {
+    dc->SetTextColor(kLabel);
+    dc->SetBkColor(kWhite);
+  } else {
+    return brush;
+  }
   dc->SetBkMode(TRANSPARENT);
   return static_cast<HBRUSH>(::GetStockObject(NULL_BRUSH));
 }

@@ -3,7 +3,7 @@
 // property list, identity lines and the temperature, reliability and
 // performance values. A disk item carries its physical number; the shown
 // bus, model and size are those of the same physical disk. The page tiles
-// bitmap 1204 as its background; its name, identity and value texts are
+// its own dark picture as its background; its name, identity and value texts are
 // transparent statics over it.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "disk/smart_reader.h"
+#include "mainapp/shell/art_ids.h"
 #include "mainapp/shell/bitmap_dialog.h"
 #include "mainapp/shell/duplicate_page_parts.h"
 #include "mainapp/shell/transparent_static.h"
@@ -37,7 +38,7 @@ uint64_t SumUsedSpaceOfDisk(int32_t physical);
 class CDiskDiagnose : public CBDialog {
  public:
   static constexpr UINT IDD = 219;
-  static constexpr UINT kBackground = 1204;
+  static constexpr UINT kBackground = shell::art::kHealthTile;
   // The statics drawn over the background without a box of their own.
   static constexpr int kTransparentStatics[] = {1174, 1176, 1177, 1178, 1180, 1181,
                                                 1179, 1182, 1183, 1185, 1187, 1189};

@@ -33,15 +33,9 @@ void UpdateDiskProperties() {
 void ZeroGptArea(int32_t disk, const unsigned char* zeros, const std::function<void()>& afterWrite) {
   const uint64_t multiplier = static_cast<uint64_t>(SectorMultiplierOf(disk) > 0 ? SectorMultiplierOf(disk) : 1);
   OpenDiskReadWrite(disk);
-  GET_LENGTH_INFORMATION length{};
-  DWORD returned = 0;
   uint64_t diskUnits = kGptZeroUnits;
-  if (DeviceIoControl(DiskContext.currentDiskHandle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
-                      &returned, nullptr) &&
-      returned >= sizeof length && length.Length.QuadPart > 0) {
-    const uint64_t units = static_cast<uint64_t>(length.Length.QuadPart) / 512;
-    if (units < diskUnits) diskUnits = units;
-  }
+  const uint64_t units = DeviceLengthBytes(DiskContext.currentDiskHandle) / 512;
+  if (units > 0 && units < diskUnits) diskUnits = units;
   for (uint64_t unit = 0; unit < diskUnits; unit += kZeroUnits) {
     const uint64_t left = diskUnits - unit;
     const int32_t count = static_cast<int32_t>(left < kZeroUnits ? left : kZeroUnits);

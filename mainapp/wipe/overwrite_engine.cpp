@@ -273,6 +273,14 @@ int32_t WritePass(CWnd* page, DiskSelectionRecord& target, int32_t passCode) {
 
 int32_t RunWipeCode(CWnd* page, DiskSelectionRecord& target, int32_t code) {
   WipeProgressCount = 0;
+  // A whole disk is listed at its geometry's size, whole cylinders only; the
+  // sectors past the last cylinder (a GPT's backup copy among them) must be
+  // overwritten too.
+  if (target.kind == kSelectionWholeDisk && target.startSector == 0) {
+    const uint64_t sectorBytes = static_cast<uint64_t>(GeometryOf(target.diskNumber).multiplier) * 512;
+    const uint64_t sectors = DeviceLengthBytes(DiskContext.currentDiskHandle) / sectorBytes;
+    if (sectors > target.sectorCount) target.sectorCount = sectors;
+  }
   const uint64_t chunks = ChunksOf(target, GeometryOf(target.diskNumber).chunk);
   SetProgressRange(page, chunks * static_cast<uint64_t>(PassCountOf(code)));
   switch (code) {

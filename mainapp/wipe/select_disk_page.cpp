@@ -51,14 +51,21 @@ int32_t PhysicalDiskOfRow(int row) {
   return listed > 0 ? DiskContext.listedToPhysical[listed] : -1;
 }
 
+bool IsBootMediumRow(int row) {
+  const int listed = ListedOfRow(row);
+  return listed > 0 && listed == DiskContext.markedBootDisk;
+}
+
 void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
   const int rows = FillDiskListRows(list, &TypeDetails,
                                     DiskListFill{.letteredOnly = style.letteredOnly, .diskUsedColumn = style.diskUsedColumn});
   DetectSystemAndSpecialDisks();
-  if (!style.markSystem || DiskContext.systemDisk < 0) return;
-  // The system disk's rows are drawn with the disabled images.
+  // The system disk's and the boot medium's rows are drawn with the disabled images.
   for (int row = 0; row < rows; ++row) {
-    if (PhysicalDiskOfRow(row) != DiskContext.systemDisk) continue;
+    const int32_t physical = PhysicalDiskOfRow(row);
+    const bool marked = (style.markSystem && physical >= 0 && physical == DiskContext.systemDisk) ||
+                        (style.markBootMedium && IsBootMediumRow(row));
+    if (!marked) continue;
     LVITEMW item{};
     item.mask = LVIF_IMAGE;
     item.iItem = row;
@@ -169,7 +176,7 @@ void CSelectDisk::OnListItemChanging(NMHDR* header, LRESULT* result) {
   if (CheckBoxChangeOf(header) != CheckBoxChange::Ticking) return;
   const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
   const int32_t physical = PhysicalDiskOfRow(row);
-  if (physical < 0 || (!ShellState.winPEMode && physical == DiskContext.systemDisk)) {
+  if (physical < 0 || IsBootMediumRow(row) || (!ShellState.winPEMode && physical == DiskContext.systemDisk)) {
     *result = 1;
     return;
   }

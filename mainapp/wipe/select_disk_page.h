@@ -2,8 +2,8 @@
 // partitions in a check-box list; the user ticks one disk (its partitions
 // follow its tick) or one partition, may look at its sectors, and goes on
 // to the method page. The ticked row is CloneSettings.checkedRow (-1 none),
-// the ticked partition's letter CloneSettings.sourceLetter. Outside WinPE
-// the rows of the running system's disk cannot be ticked.
+// the ticked partition's letter CloneSettings.sourceLetter. The boot
+// medium's rows cannot be ticked, nor outside WinPE the running system's.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +42,7 @@ class CSelectDisk : public CDialog {
 // How a disk list page lists the disks.
 struct DiskListStyle {
   bool markSystem = true;         // the system disk's rows get the disabled images
+  bool markBootMedium = true;     // so do the boot medium's (DiskContext.markedBootDisk)
   bool letteredOnly = false;      // partitions without a drive letter get no row
   bool diskUsedColumn = true;     // disk rows show their partitions' used total
 };
@@ -50,7 +51,7 @@ struct DiskListStyle {
 // per listed disk and one per partition, recorded in DiskListRows, at most
 // the 26 rows the tables hold, the disk and letter tables refreshed first),
 // then finds the system disk and, with `markSystem`, gives its rows the
-// disabled images.
+// disabled images; with `markBootMedium` the boot medium's rows get them too.
 void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style);
 
 // Copies the ticked row of `list` (or `forcedRow`) into DiskSelection: a disk
@@ -70,3 +71,6 @@ int TakeRowTick(CListCtrl& list, const NMHDR* header, int32_t& checkedRow);
 
 // The physical disk of a list row (through its disk row), -1 when none.
 int32_t PhysicalDiskOfRow(int row);
+// Whether a row (disk or partition) lies on the boot medium, whose rows
+// cannot be ticked.
+bool IsBootMediumRow(int row);

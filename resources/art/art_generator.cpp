@@ -25,6 +25,7 @@
 #include <QString>
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -302,6 +303,24 @@ QImage main_background() {
   QImage image(48, 48, QImage::Format_RGB32);
   image.fill(QColor((kDeep.red() + kNavy.red()) / 2, (kDeep.green() + kNavy.green()) / 2,
                     (kDeep.blue() + kNavy.blue()) / 2));
+  return image;
+}
+
+// The tile behind the disk health page (240 x 60): a deep navy with a faint
+// pulse line that meets itself at the tile's edges, so no seam shows. White
+// text and the page's blue values (RGB 57, 158, 236) are drawn straight on
+// it, so every pixel stays dark enough for both to keep a contrast of 4.5:1.
+QImage health_tile() {
+  const QColor base(12, 30, 56);
+  const QColor pulse(18, 44, 80);
+  QImage image(240, 60, QImage::Format_RGB32);
+  image.fill(base);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(pulse, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  const QPointF beat[] = {{0, 44},   {96, 44},  {104, 38}, {112, 44}, {122, 44}, {130, 14},
+                          {140, 54}, {148, 40}, {156, 44}, {240, 44}};
+  p.drawPolyline(beat, static_cast<int>(std::size(beat)));
   return image;
 }
 
@@ -599,6 +618,7 @@ int main(int argc, char** argv) {
   }
   bitmap(248, main_background(), "main dialog background", true);
   bitmap(274, bottom_strip(), "strip under the pictures", true);
+  bitmap(1206, health_tile(), "disk health page background", true);
   bitmap(1205, splash_background(), "splash background", true);
   bitmap(307, splash_picture(), "splash picture", true);
   bitmap(143, disk_list_picture(false, false), "disk list: disk row", true);

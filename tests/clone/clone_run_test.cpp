@@ -358,7 +358,7 @@ TEST_F(CloneRunTest, PreScanOfTheDestinationIsReportedAndItsCancelCanStopTheRun)
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).expect_dialog(155).expect_disabled(1011).expect_disabled(4);
   script.answer("ok").expect_dialog(138).expect_text(1024, "Completed");
-  script.expect_text(1023, "1 errors, 0 , read on a retry").key("escape");
+  script.expect_text(1023, "1 errors, 0 bad sectors").key("escape");
   ASSERT_EQ(RunScript(script), "");
   EXPECT_EQ(ScanTarget.diskNumber, 1);
   EXPECT_EQ(ScanTarget.kind, kSelectionWholeDisk);

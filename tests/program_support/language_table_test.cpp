@@ -1,15 +1,21 @@
 // The language table: the two-pass loader over UTF-16LE files with CR LF on a
 // simulated PC's program folder, the lookup rules, and the project's own
-// English and Japanese files, which must hold every key the disk layer uses.
+// English and Japanese files, which must hold every key the disk layer uses
+// and, for every program, define each key once across all their fragments.
 #include "program_support/language_table.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
@@ -263,6 +269,99 @@ TEST_F(LanguageTableTest, ProjectLanguageFilesHoldEveryKeyOfTheDiskLayer) {
   LanguageTable = LanguageTableRecord{};
   ASSERT_TRUE(LoadLanguageStrings());
   EXPECT_EQ(LookupString(u"IDS_Product"), u"Drummetworks");
+}
+
+// Every program's language fragments: the files NNN.txt and AREA.NNN.txt of
+// each folder named "lang" below `root`, by folder and language code. The
+// build joins each such group into one language file.
+using LanguageGroups = std::map<std::pair<fs::path, std::string>, std::vector<fs::path>>;
+LanguageGroups FindLanguageGroups(const fs::path& root) {
+  LanguageGroups groups;
+  const std::regex name("(?:[A-Za-z0-9_-]+\\.)?([0-9]{3})\\.txt");
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+    const std::string leaf = it->path().filename().string();
+    if (it->is_directory() && (leaf == "build" || leaf.starts_with("."))) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    std::smatch m;
+    if (!it->is_regular_file() || it->path().parent_path().filename() != "lang" ||
+        !std::regex_match(leaf, m, name))
+      continue;
+    groups[{it->path().parent_path(), m[1]}].push_back(it->path());
+  }
+  for (auto& [where, files] : groups) std::sort(files.begin(), files.end());
+  return groups;
+}
+
+// The keys of one group, each with where it is defined ("file:line"); a key
+// the loader would see twice (it keeps only one text) is named in `repeats`
+// with both places.
+std::map<std::string, std::string> GroupKeys(const std::vector<fs::path>& files, std::vector<std::string>& repeats) {
+  std::map<std::string, std::string> keys;
+  for (const fs::path& file : files) {
+    std::istringstream lines(ReadHostFile(file));
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+      const auto colon = line.find(':');
+      if (colon == std::string::npos || colon == 0) continue;
+      std::string key = line.substr(0, colon);
+      key.erase(0, key.find_first_not_of(" \t"));
+      key.erase(key.find_last_not_of(" \t\r") + 1);
+      const std::string place = file.filename().string() + ":" + std::to_string(number);
+      const auto [at, added] = keys.emplace(key, place);
+      if (!added) repeats.push_back(key + " in " + at->second + " and " + place);
+    }
+  }
+  return keys;
+}
+
+// Each program's English and Japanese fragments define every key once (a key
+// in two fragments shows one of its texts in both places) and name the same
+// keys. The finder is proved on a small tree first, then run over ours.
+TEST(LanguageFiles, EveryProgramDefinesEachKeyOnceInBothLanguages) {
+  const fs::path fixture = fs::path(::testing::TempDir()) / "lang_fixture";
+  fs::remove_all(fixture);
+  fs::create_directories(fixture / "res/lang");
+  fs::create_directories(fixture / "build/lang");
+  std::ofstream(fixture / "res/lang/001.txt") << "IDS_A: a\nnot an entry\n";
+  std::ofstream(fixture / "res/lang/one.001.txt") << "IDS_B: b\n";
+  std::ofstream(fixture / "res/lang/two.001.txt") << "IDS_C: c\n  IDS_B : again\nIDS_C: twice\n";
+  std::ofstream(fixture / "res/lang/one.081.txt") << "IDS_B: b\n";
+  std::ofstream(fixture / "build/lang/001.txt") << "IDS_A: a\n";  // build output: not a source
+  const LanguageGroups found = FindLanguageGroups(fixture);
+  ASSERT_EQ(found.size(), 2u);
+  std::vector<std::string> repeats;
+  GroupKeys(found.at({fixture / "res/lang", "001"}), repeats);
+  EXPECT_EQ(repeats, (std::vector<std::string>{"IDS_B in one.001.txt:1 and two.001.txt:2",
+                                               "IDS_C in two.001.txt:1 and two.001.txt:3"}));
+
+  const char* root = std::getenv("DRUM_SOURCE_DIR");
+  ASSERT_NE(root, nullptr);
+  const LanguageGroups groups = FindLanguageGroups(root);
+  std::set<fs::path> folders;
+  for (const auto& [where, files] : groups) folders.insert(where.first);
+  ASSERT_TRUE(folders.count(fs::path(root) / "resources/lang")) << "the finder missed Drummetworks' fragments";
+  ASSERT_TRUE(folders.count(fs::path(root) / "resources/pellimor/lang")) << "the finder missed Pellimor's fragments";
+  for (const fs::path& folder : folders) {
+    SCOPED_TRACE(folder.string());
+    std::set<std::string> names[2];
+    const char* codes[] = {"001", "081"};
+    for (int i = 0; i < 2; ++i) {
+      const auto group = groups.find({folder, codes[i]});
+      ASSERT_NE(group, groups.end()) << "no " << codes[i] << " files";
+      std::vector<std::string> repeated;
+      for (const auto& [key, place] : GroupKeys(group->second, repeated)) names[i].insert(key);
+      for (const std::string& repeat : repeated) ADD_FAILURE() << "key defined twice: " << repeat;
+    }
+    std::vector<std::string> only_english, only_japanese;
+    std::set_difference(names[0].begin(), names[0].end(), names[1].begin(), names[1].end(),
+                        std::back_inserter(only_english));
+    std::set_difference(names[1].begin(), names[1].end(), names[0].begin(), names[0].end(),
+                        std::back_inserter(only_japanese));
+    EXPECT_EQ(only_english, std::vector<std::string>{}) << "keys without a Japanese text";
+    EXPECT_EQ(only_japanese, std::vector<std::string>{}) << "keys without an English text";
+  }
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 // the ticked partition of a 4096-byte disk, listed as disk 2 but physical
 // disk 2 of a machine without a disk 1, is scanned from its first to its
 // last native sector, every failing chunk is found and counted, and the
-// result page says so; a whole disk is scanned the same way.
+// result page says so; a whole disk is scanned the same way. The boot
+// medium's rows refuse a tick.
 #include "mainapp/scan/scan_pages.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,7 @@ constexpr uint64_t kMiB = 1ull << 20;
 // Disk 2: 4096-byte sectors, one NTFS partition of 8192 native sectors at 256.
 constexpr uint64_t kPartStart = 256, kPartCount = 8192;
 // Rows of the target list: disk 0, its C:, disk 2, its D:.
-constexpr int kRowDisk0 = 0, kRowPartitionD = 3;
+constexpr int kRowDisk0 = 0, kRowDisk2 = 2, kRowPartitionD = 3;
 
 class ScanPagesTest : public ::testing::Test {
  protected:
@@ -76,63 +78,123 @@ class ScanPagesTest : public ::testing::Test {
   SimulatedPc pc;
 };
 
-TEST_F(ScanPagesTest, PartitionOfA4096ByteDiskIsScannedWholeOnTheRightDisk) {
+// One scan through the three pages: tick a row, Next, confirm, Start, the
+// result page. The first Next may be declined, which keeps the target page.
+struct ScanCase {
+  const char* what;
+  int row;
+  int alsoTicked;     // a row the tick carries along, -1 none
+  bool declineFirst;  // answer No to the first Next
+  int32_t disk;       // the physical disk scanned
+  int32_t kind;
+  uint64_t start, count;  // native sectors; count 0: not checked
+  const char* letter;     // in the target text, "" not checked
+  std::vector<std::string> failed;
+  const char* result;
+};
+
+// Chunks are one track: 63 units, so 7 native sectors on disk 2 and 63 on
+// disk 0, counted from the target's first sector. The failing chunks below
+// are worked out by hand from the unreadable sectors in SetUp.
+const ScanCase kScanCases[] = {
+    // 3000 opens chunk 392 of the partition (256 + 392 * 7); 8447, its last
+    // sector, lies in the short last chunk at 8446; 9000 lies outside it.
+    {"partition of the 4096-byte physical disk 2", kRowPartitionD, -1, false, 2, kSelectionPartition, kPartStart,
+     kPartCount, "(D:)", {"Read error in sector 3000", "Read error in sector 8446"}, "2 errors, 0 bad sectors"},
+    // 700000-700003 lie in the chunk that starts at 699993 (11111 * 63).
+    {"whole disk 0, its partition ticked along", kRowDisk0, kRowDisk0 + 1, true, 0, kSelectionWholeDisk, 0, 0, "",
+     {"Read error in sector 699993"}, "1 errors, 0 bad sectors"},
+    // Disk 2 as the disk layer sizes it, one whole cylinder of 255 x 63
+    // native sectors: 3000 in the chunk at 2996, 8447 at 8442, 9000 at 8995.
+    {"whole 4096-byte disk 2", kRowDisk2, kRowPartitionD, false, 2, kSelectionWholeDisk, 0, 16065, "",
+     {"Read error in sector 2996", "Read error in sector 8442", "Read error in sector 8995"},
+     "3 errors, 0 bad sectors"},
+};
+
+TEST_F(ScanPagesTest, TheTickedRowIsScannedOnItsPhysicalDiskAndEveryFailingChunkIsShown) {
   ASSERT_NE(shell::FindMainCommand(shell::kCmdScan), nullptr);
-  platform::ui::Script script;
-  script.expect_dialog(CScanNewDiskPartition::IDD)
-      .expect_disabled(CScanNewDiskPartition::kNext)
-      .tick(CScanNewDiskPartition::kList, kRowPartitionD)
-      .expect_enabled(CScanNewDiskPartition::kNext)
-      .click(CScanNewDiskPartition::kNext)
-      .answer("yes")
-      .expect_dialog(155)
-      .click(1011)
-      .answer("ok")
-      .expect_dialog(CScanSummary::IDD)
-      .expect_text(CScanSummary::kResult, "2 errors, 0 , read on a retry")
-      .click(1000);
-  CScanNewDiskPartition page;
-  auto run = disk_fixture::RunHeadless(script, [&] { page.DoModal(); });
-  ASSERT_EQ(run.failure, "") << run.log;
-  // The physical disk, the start and the whole length in native sectors.
-  EXPECT_EQ(ScanTarget.diskNumber, 2);
-  EXPECT_EQ(ScanTarget.kind, kSelectionPartition);
-  EXPECT_EQ(ScanTarget.startSector, kPartStart);
-  EXPECT_EQ(ScanTarget.sectorCount, kPartCount);
-  // Chunks of one track (63 units = 7 native sectors) from the partition's
-  // start: 3000 opens chunk 392, 8447 lies in the short last chunk at 8446.
-  EXPECT_EQ(FailedSectors(), (std::vector<std::string>{"Read error in sector 3000", "Read error in sector 8446"}));
-  EXPECT_EQ(ScanState.scanErrorCount, 2);
-  EXPECT_EQ(ScanState.badSectorCount, 0);
-  EXPECT_NE(platform::to_utf8(ScanState.scanTargetText.str()).find("(D:)"), std::string::npos);
-  EXPECT_EQ(ScanState.scanOnlySummary, 1);
+  for (const ScanCase& c : kScanCases) {
+    SCOPED_TRACE(c.what);
+    ScanState = ScanStateRecord{};
+    ScanTarget = DiskSelectionRecord{};
+    platform::ui::Script script;
+    script.expect_dialog(CScanNewDiskPartition::IDD)
+        .expect_disabled(CScanNewDiskPartition::kNext)
+        .tick(CScanNewDiskPartition::kList, c.row)
+        .expect_enabled(CScanNewDiskPartition::kNext);
+    if (c.alsoTicked >= 0) script.expect_checked(CScanNewDiskPartition::kList, c.alsoTicked);
+    if (c.declineFirst)
+      script.click(CScanNewDiskPartition::kNext).answer("no").expect_dialog(CScanNewDiskPartition::IDD);
+    script.click(CScanNewDiskPartition::kNext)
+        .answer("yes")
+        .expect_dialog(155)
+        .click(1011)
+        .answer("ok")
+        .expect_dialog(CScanSummary::IDD)
+        .expect_text(CScanSummary::kResult, c.result)
+        .click(1000);
+    CScanNewDiskPartition page;
+    auto run = disk_fixture::RunHeadless(script, [&] { page.DoModal(); });
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_EQ(ScanTarget.diskNumber, c.disk);
+    EXPECT_EQ(ScanTarget.kind, c.kind);
+    EXPECT_EQ(ScanTarget.startSector, c.start);
+    if (c.count) EXPECT_EQ(ScanTarget.sectorCount, c.count);
+    EXPECT_EQ(FailedSectors(), c.failed);
+    EXPECT_EQ(ScanState.scanErrorCount, static_cast<int32_t>(c.failed.size()));
+    EXPECT_EQ(ScanState.badSectorCount, 0) << "an unreadable sector fails every retry";
+    if (*c.letter) EXPECT_NE(platform::to_utf8(ScanState.scanTargetText.str()).find(c.letter), std::string::npos);
+    EXPECT_EQ(ScanState.scanOnlySummary, 1);
+    EXPECT_EQ(CloneSettings.checkedRow, -1) << "the result page forgets the tick";
+  }
 }
 
-TEST_F(ScanPagesTest, TickingADiskTicksItsPartitionsAndScansTheWholeDisk) {
+// The target page as it closes: each row's image and tick.
+class RowProbe : public CScanNewDiskPartition {
+ public:
+  std::vector<int> images;
+  std::vector<bool> ticks;
+  void OnCancel() override {
+    if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kList)))
+      for (int i = 0; i < list->GetItemCount(); ++i) {
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        images.push_back(list->GetItem(&item) ? item.iImage : -1);
+        ticks.push_back(list->GetCheck(i));
+      }
+    CScanNewDiskPartition::OnCancel();
+  }
+};
+
+// Disk 0 carries the one-touch marker in its sector 0, which makes it the
+// boot medium: its rows show greyed and refuse a tick, on their own or with
+// another row ticked; disk 2's rows stay free.
+TEST_F(ScanPagesTest, TheBootMediumsRowsAreGreyedAndCannotBeTicked) {
+  {
+    std::fstream image(pc.Image(0), std::ios::in | std::ios::out | std::ios::binary);
+    image.seekp(16);
+    image.write("DRUMMETWORKSOTBDISK", 19);
+  }
   platform::ui::Script script;
   script.expect_dialog(CScanNewDiskPartition::IDD)
       .tick(CScanNewDiskPartition::kList, kRowDisk0)
-      .expect_checked(CScanNewDiskPartition::kList, kRowDisk0 + 1)
-      .click(CScanNewDiskPartition::kNext)
-      .answer("no")  // stays on the page
-      .expect_dialog(CScanNewDiskPartition::IDD)
-      .click(CScanNewDiskPartition::kNext)
-      .answer("yes")
-      .expect_dialog(155)
-      .click(1011)
-      .answer("ok")
-      .expect_dialog(CScanSummary::IDD)
-      .expect_text(CScanSummary::kResult, "1 errors, 0 , read on a retry")
-      .click(1000);
-  CScanNewDiskPartition page;
+      .expect_disabled(CScanNewDiskPartition::kNext)
+      .tick(CScanNewDiskPartition::kList, kRowDisk0 + 1)
+      .expect_disabled(CScanNewDiskPartition::kNext)
+      .tick(CScanNewDiskPartition::kList, kRowPartitionD)
+      .expect_enabled(CScanNewDiskPartition::kNext)
+      .tick(CScanNewDiskPartition::kList, kRowDisk0)
+      .expect_checked(CScanNewDiskPartition::kList, kRowPartitionD)
+      .expect_enabled(CScanNewDiskPartition::kNext)
+      .click(IDCANCEL);
+  RowProbe page;
   auto run = disk_fixture::RunHeadless(script, [&] { page.DoModal(); });
   ASSERT_EQ(run.failure, "") << run.log;
-  EXPECT_EQ(ScanTarget.diskNumber, 0);
-  EXPECT_EQ(ScanTarget.kind, kSelectionWholeDisk);
-  EXPECT_EQ(ScanTarget.startSector, 0u);
-  // 700000-700003 lie in the chunk of one track that starts at 699993.
-  EXPECT_EQ(FailedSectors(), (std::vector<std::string>{"Read error in sector 699993"}));
-  EXPECT_EQ(CloneSettings.checkedRow, -1) << "the result page forgets the tick";
+  EXPECT_EQ(DiskContext.markedBootDisk, 1);
+  EXPECT_EQ(page.images, (std::vector<int>{2, 3, 0, 1}));
+  EXPECT_EQ(page.ticks, (std::vector<bool>{false, false, false, true}));
+  EXPECT_EQ(CloneSettings.checkedRow, kRowPartitionD);
 }
 
 // The three pages in both languages, for a person to look at.

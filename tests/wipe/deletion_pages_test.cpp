@@ -106,9 +106,12 @@ TEST_F(DeletionPagesTest, RandomWriteOfAWholeDiskClearsItsLayoutAndWritesEverySe
   const std::string target = Utf8(DeletionTargetText(DiskSelection));
   EXPECT_EQ(target.rfind("Disk 2 ", 0), 0u) << target;
   EXPECT_EQ(target.find("  "), std::string::npos) << target;
-  // The whole disk as the disk layer sizes it (whole cylinders) is random:
+  // The whole disk is random, the sectors past its last whole cylinder too:
   // no zero sector among its first and last, no sector twice.
   const uint64_t bytes = DiskSelection.sectorCount * 512;
+  std::string imageBytes;
+  Shell("stat -c %s '" + w.pc.Image(2) + "'", &imageBytes);
+  EXPECT_EQ(bytes, std::stoull(imageBytes));
   std::string repeated;
   Shell("head -c " + std::to_string(bytes) + " '" + w.pc.Image(2) + "' | od -An -v -tx1 -w512 | sort | uniq -d | wc -l",
         &repeated);

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "mainapp/wipe/disk_health_page.h"
 #include "mainapp/wipe/smart_attributes_dialog.h"
 #include "platform/process/process_context.h"
+#include "platform/ui/resources.h"
 
 #include <filesystem>
 #include "platform/core/text.h"
@@ -136,8 +139,9 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
   EXPECT_EQ(two.lines.at(1182), "UNKNOWN");
 }
 
-// The page's looks: bitmap 1204 tiled behind it, its twelve name, identity
-// and value statics drawn transparently over it, each in its own colour.
+// The page's looks: its own picture tiled behind it, its twelve name,
+// identity and value statics drawn transparently over it, each in its own
+// colour, and every text colour readable on every pixel of the picture.
 constexpr UINT kStaticColourRequest = 6;  // what WM_CTLCOLORSTATIC passes on
 
 struct Paint {
@@ -193,19 +197,60 @@ TEST(DiskHealthPage, TilesItsBitmapAndDrawsItsTextsTransparentlyInTheirColours) 
   s.expect_dialog(CDiskDiagnose::IDD).click(CDiskDiagnose::kClose);
   LooksProbe page;
   ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
-  EXPECT_TRUE(page.background) << "bitmap 1204 did not load";
+  EXPECT_TRUE(page.background) << "the background picture did not load";
   EXPECT_EQ(page.background_mode(), CBDialog::kTile);
   EXPECT_EQ(page.transparent_statics, 12);
-  const COLORREF white = RGB(255, 255, 255), black = RGB(0, 0, 0), blue = RGB(57, 158, 236), untouched = RGB(1, 2, 3);
-  const std::pair<int, COLORREF> colours[] = {{1174, white}, {1181, white}, {1183, white}, {1184, black},
-                                              {1188, black}, {1185, blue},  {1189, blue},  {1193, untouched},
-                                              {1197, untouched}};
+  const COLORREF white = RGB(255, 255, 255), label = RGB(190, 208, 226), blue = RGB(57, 158, 236);
+  const std::pair<int, COLORREF> colours[] = {{1174, white}, {1181, white}, {1183, white}, {1184, label},
+                                              {1188, label}, {1185, blue},  {1189, blue},  {1193, label},
+                                              {1197, label}};
   for (auto [id, colour] : colours) {
     SCOPED_TRACE(id);
     const Paint& p = page.paints.at(id);
     EXPECT_EQ(p.text, colour);
     EXPECT_EQ(p.mode, TRANSPARENT);
     EXPECT_TRUE(p.null_brush);
+  }
+
+  // The pixels of the page's picture, read from the BMP resource's bytes (24
+  // bits per pixel, rows bottom up, each padded to 4 bytes), and the contrast
+  // ratio of each text colour on the worst of them.
+  const auto* bmp = platform::ui::FindBinaryResource(platform::ui::kBitmapResource,
+                                                     static_cast<int>(CDiskDiagnose::kBackground));
+  ASSERT_NE(bmp, nullptr);
+  ASSERT_GE(bmp->size, 54u);
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(bmp->data[at] | (bmp->data[at + 1] << 8) | (bmp->data[at + 2] << 16) |
+                                 (static_cast<uint32_t>(bmp->data[at + 3]) << 24));
+  };
+  const uint32_t offset = u32(10), width = u32(18), height = u32(22), bits = bmp->data[28];
+  ASSERT_EQ(bits, 24u);
+  ASSERT_EQ(width, 240u);
+  ASSERT_EQ(height, 60u);
+  const size_t stride = (width * 3 + 3) / 4 * 4;
+  ASSERT_LE(offset + stride * height, bmp->size);
+  // Relative luminance of an sRGB colour and the contrast ratio of two.
+  auto luminance = [](int r, int g, int b) {
+    auto channel = [](int v) {
+      const double c = v / 255.0;
+      return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(r) + 0.7152 * channel(g) + 0.0722 * channel(b);
+  };
+  auto contrast = [](double a, double b) { return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05); };
+  EXPECT_NEAR(contrast(luminance(255, 255, 255), luminance(0, 0, 0)), 21.0, 1e-9);
+  std::set<uint32_t> pixels;
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      const unsigned char* p = bmp->data + offset + y * stride + x * 3;  // blue, green, red
+      pixels.insert(p[2] << 16 | p[1] << 8 | p[0]);
+    }
+  EXPECT_GT(pixels.size(), 2u) << "a picture, not a flat colour";
+  for (auto [id, colour] : colours) {
+    const double text = luminance(GetRValue(colour), GetGValue(colour), GetBValue(colour));
+    double worst = 21;
+    for (uint32_t rgb : pixels) worst = std::min(worst, contrast(text, luminance(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF)));
+    EXPECT_GE(worst, 4.5) << "text " << id << " on the page's picture";
   }
 }
 
