@@ -85,7 +85,8 @@ CString DuplicateDiskRowText(int32_t physical) {
   return text;
 }
 
-int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition)) {
+int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition),
+                     ListedDisks which) {
   DiskContext.diskCount = ReadDiskCount();
   EnumerateDisks();
   MapLettersToDisks();
@@ -98,7 +99,7 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
   for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
     const int32_t physical = DiskContext.listedToPhysical[n];
     CString model = DiskContext.listedModel[n];
-    if (physical < 0 || model.Trim().IsEmpty()) continue;
+    if (physical < 0 || (which == ListedDisks::WithModel && model.Trim().IsEmpty())) continue;
     const int diskRow = r++;
     DiskListRows.rowKind[diskRow] = -n;
     list.InsertItem(diskRow, DuplicateDiskRowText(physical), kImageDiskRow);

@@ -44,5 +44,8 @@ CString DuplicateDiskRowText(int32_t physical);
 // DiskListRows entry of every row; the tables hold 26 rows, so the list
 // stops there. Column 1 of a lettered partition is `letteredDetails`; of one
 // without a letter the text of IDS_SpecialPertition and its type name.
-// Returns the row count.
-int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition));
+// Returns the row count. With ListedDisks::Every a disk without a model text
+// is listed too (its model column stays empty).
+enum class ListedDisks { WithModel, Every };
+int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition),
+                     ListedDisks which = ListedDisks::WithModel);
