@@ -110,6 +110,7 @@ TEST(PagesFit, DialogsOutsideTheToursShowTheirWholeTextsInBothLanguages) {
   };
   for (const char* code : {"001", "081"}) {
     LoadLanguage(code);
+    ASSERT_FALSE(HasFatalFailure());
     ShellState.languageName = code == std::string("001") ? u"English" : u"Japanese";
     for (const Page& page : pages) {
       SCOPED_TRACE(testing::Message() << "dialog " << page.id << ", language " << code);
@@ -133,6 +134,7 @@ TEST(PagesFit, GroupBoxesKeepTheFaceColourInside) {
   std::string error;
   ASSERT_TRUE(platform::ui::qt::EnsureWidgetApplication(platform::ui::UiMode::Headless, &error)) << error;
   LoadLanguage("001");
+  ASSERT_FALSE(HasFatalFailure());
   platform::ui::qt::WidgetMirror mirror(platform::ui::qt::MirrorMode::Invisible);
   CCFormat dialog(nullptr);
   ASSERT_TRUE(dialog.Create(CCFormat::IDD, nullptr));
