@@ -107,7 +107,7 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
   for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
     const int32_t physical = DiskContext.listedToPhysical[n];
     CString model = DiskContext.listedModel[n];
-    if (physical < 0 || model.Trim().IsEmpty()) continue;
+    if (physical < 0 || (!fill.everyDisk && model.Trim().IsEmpty())) continue;
     const int diskRow = r++;
     DiskListRows.rowKind[diskRow] = -n;
     list.InsertItem(diskRow, DuplicateDiskRowText(physical), kImageDiskRow);

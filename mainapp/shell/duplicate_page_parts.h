@@ -48,6 +48,7 @@ CString DuplicateDiskRowText(int32_t physical);
 struct DiskListFill {
   bool letteredOnly = false;    // partitions without a drive letter get no row
   bool diskUsedColumn = true;   // disk rows show their lettered partitions' used total
+  bool everyDisk = false;       // a disk without a model text is listed too (its model column stays empty)
 };
 int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition),
                      const DiskListFill& fill = {});

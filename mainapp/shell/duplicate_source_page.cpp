@@ -61,9 +61,9 @@ BOOL CDuplicateSrc::OnInitDialog() {
   return TRUE;
 }
 
-// One row per listed disk with a model text, each followed by its
-// partitions, a lettered one with its volume label.
-void CDuplicateSrc::FillList() { FillDiskListRows(*List(), &LabelDetails); }
+// One row per listed disk, with or without a model text, each followed by
+// its partitions, a lettered one with its volume label.
+void CDuplicateSrc::FillList() { FillDiskListRows(*List(), &LabelDetails, DiskListFill{.everyDisk = true}); }
 
 void CDuplicateSrc::OnListItemChanging(NMHDR* header, LRESULT* result) {
   *result = 0;

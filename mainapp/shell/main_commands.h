@@ -35,6 +35,9 @@ constexpr UINT kCmdUsbToolInstaller = 32794;
 // range of command ids so they never collide with one.
 constexpr UINT kCmdDuplicatePicture = 0x10002;
 constexpr UINT kCmdDeletePicture = 0x10003;
+// Not a command: run once as the main dialog starts, for a tool that keeps a
+// choice between its runs (the viewer's ticked row) to forget it.
+constexpr UINT kCmdMainDialogStart = 0x10004;
 
 struct MainCommand {
   UINT command;

@@ -28,6 +28,8 @@ namespace {
 
 constexpr COLORREF kWhite = 0xFFFFFF;
 constexpr COLORREF kHeadingBlue = 0x9B5900;
+// The sub-heading's band: pale sky, on which the heading blue reads at about 5.8:1.
+constexpr COLORREF kSubHeadingBand = 0xF6E8D6;
 constexpr UINT kSysCommandAbout = 0x10;
 
 // The picture controls in the order of their codes 1 to 6.
@@ -83,6 +85,7 @@ BEGIN_MESSAGE_MAP(CDrummetDlg, CBDialog)
   ON_WM_MEASUREITEM()
   ON_WM_DRAWITEM()
   ON_WM_CTLCOLOR()
+  ON_WM_ERASEBKGND()
 END_MESSAGE_MAP()
 
 CDrummetDlg::CDrummetDlg(CWnd* parent) : CBDialog(IDD, parent) {
@@ -145,8 +148,10 @@ BOOL CDrummetDlg::OnInitDialog() {
     ApplyBootFix();
   }
 
-  // No disk row is ticked in the wizard's lists of a new session.
+  // No disk row is ticked in the wizard's lists of a new session, nor in the
+  // viewer's (the tools that keep a tick forget it through the start entry).
   CloneSettings.checkedRow = -1;
+  shell::RunMainCommand(*this, shell::kCmdMainDialogStart);
 
   // The English set only for exactly "English"; the other set for any other name.
   bool english = ShellState.languageName == u"English";
@@ -459,6 +464,8 @@ BOOL CDrummetDlg::OnCommand(WPARAM w, LPARAM l) {
 
 void CDrummetDlg::ExitProgram() {
   if (IsWow64()) SendShadowRequest(u"/q");
+  // A row ticked in the wizard is not kept past Exit, even when WinPE stays up.
+  CloneSettings.checkedRow = -1;
   if (!ShellState.winPEMode) ExitProcess(0);
   if (MessageBoxW(GetSafeHwnd(), LookupString(u"IDS_EXITSYSTEM"), ShellState.messageCaption,
                   MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) == IDYES)
@@ -481,6 +488,21 @@ void CDrummetDlg::OnSysCommand(UINT id, LPARAM l) {
 }
 
 HCURSOR CDrummetDlg::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(icon_); }
+
+BOOL CDrummetDlg::OnEraseBkgnd(CDC* dc) {
+  CBDialog::OnEraseBkgnd(dc);
+  CWnd* sub = GetDlgItem(kSubHeading);
+  if (!dc || !sub) return TRUE;
+  // The band spans the client's width at the sub-heading's rows, wherever the
+  // layout (Windows or WinPE) put it.
+  RECT r;
+  sub->GetWindowRect(&r);
+  ScreenToClient(&r);
+  RECT client;
+  GetClientRect(&client);
+  dc->FillSolidRect(client.left, r.top, client.right - client.left, r.bottom - r.top, kSubHeadingBand);
+  return TRUE;
+}
 
 HBRUSH CDrummetDlg::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctl_color) {
   HBRUSH brush = CBDialog::OnCtlColor(dc, wnd, ctl_color);

@@ -11,6 +11,7 @@
 #include <array>
 
 #include "mainapp/shell/bitmap_dialog.h"
+#include "mainapp/shell/picture_window.h"
 #include "mainapp/shell/remaining_time.h"
 #include "mainapp/shell/transparent_static.h"
 #include "platform/ui/controls.h"
@@ -82,6 +83,9 @@ class CDrummetDlg : public CBDialog {
   void OnMeasureItem(int id, LPMEASUREITEMSTRUCT item);
   void OnDrawItem(int id, LPDRAWITEMSTRUCT item);
   HBRUSH OnCtlColor(CDC* dc, CWnd* wnd, UINT ctl_color);
+  // The background, then a pale band behind the sub-heading: its blue text
+  // does not read on the navy that carries the white heading.
+  BOOL OnEraseBkgnd(CDC* dc);
 
  protected:
   DECLARE_MESSAGE_MAP()
@@ -104,6 +108,9 @@ class CDrummetDlg : public CBDialog {
   CFont text_font_;
   CRichEditCtrl description_;
   CTransparentStatic2 time_text_;  // the remaining WinPE time
+  // Made and released with the dialog; no window is attached to it and no
+  // picture loaded, so it draws nothing.
+  CPictureWindow picture_window_;
   HCURSOR normal_cursor_ = nullptr;
   bool cursor_remembered_ = false;
   int one_click_ticks_ = 0;

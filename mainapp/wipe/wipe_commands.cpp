@@ -27,6 +27,9 @@ void OpenDiskViewer(CDrummetDlg&) {
   page.DoModal();
 }
 
+// A new main dialog starts with no row ticked on the viewer page.
+void ForgetViewerTick(CDrummetDlg&) { ViewerCheckedRow = -1; }
+
 void OpenDiskHealth(CDrummetDlg&) {
   CDiskDiagnose page;
   page.DoModal();
@@ -39,4 +42,5 @@ void RegisterWipeCommands() {
   shell::RegisterMainCommand({shell::kCmdDeletePicture, "secure deletion (picture)", &OpenDeletionFromPicture});
   shell::RegisterMainCommand({shell::kCmdViewer, "disk and partition viewer", &OpenDiskViewer});
   shell::RegisterMainCommand({shell::kCmdDiagnose, "disk health", &OpenDiskHealth});
+  shell::RegisterMainCommand({shell::kCmdMainDialogStart, "viewer tick forgotten", &ForgetViewerTick});
 }

@@ -244,6 +244,7 @@ const HeadlessDriver::Verb* HeadlessDriver::FindVerb(const std::string& name) {
       {"wait", 1, 1, check_wait, &D::run_wait, kInMessageBox | kPassesTime},
       {"screenshot", 1, 1, nullptr, &D::run_screenshot, kAction | kInMessageBox},
       {"device", 2, 2, check_device, &D::run_device, kAction},
+      {"fits", 0, 0, nullptr, &D::run_fits, 0},
   };
   for (const Verb& v : kVerbs)
     if (name == v.name) return &v;
@@ -373,6 +374,7 @@ Script& Script::answer(const std::string& b) { return add("answer", {b}); }
 Script& Script::choose(const std::string& p) { return add("choose", {p}); }
 Script& Script::wait(uint64_t ms) { return add("wait", {std::to_string(ms)}); }
 Script& Script::screenshot(const std::string& f) { return add("screenshot", {f}); }
+Script& Script::fits() { return add("fits", {}); }
 Script& Script::device(bool arrive, int disk) { return add("device", {arrive ? "arrive" : "remove", std::to_string(disk)}); }
 
 // ---- the driver ----
@@ -607,6 +609,29 @@ HeadlessDriver::Outcome HeadlessDriver::run_screenshot(StepRun& run) {
   }
   log("screenshot " + path);
   return Outcome::Done;
+}
+
+HeadlessDriver::Outcome HeadlessDriver::run_fits(StepRun& run) {
+  Window* top = run.top;
+  std::string& error = run.error;
+  if (!top) {
+    error = "no window to measure";
+    return Outcome::Failed;
+  }
+  std::vector<TextOverflow> cut;
+  if (!FindTextOverflows(*top, &cut)) {
+    error = "texts are measured in the widget view, which this run lacks";
+    return Outcome::Failed;
+  }
+  if (cut.empty()) {
+    log("texts fit in " + window_name(top));
+    return Outcome::Done;
+  }
+  error = "texts cut off in " + window_name(top) + ":";
+  for (const TextOverflow& c : cut)
+    error += " control " + std::to_string(c.id) + " needs " + std::to_string(c.needed) + " px, has " +
+             std::to_string(c.available) + " (\"" + utf8(c.text) + "\");";
+  return Outcome::Failed;
 }
 
 HeadlessDriver::Outcome HeadlessDriver::run_device(StepRun& run) {

@@ -92,6 +92,21 @@ WindowRenderer& installed_renderer() {
 
 void set_window_renderer(WindowRenderer renderer) { installed_renderer() = std::move(renderer); }
 
+namespace {
+TextFitCheck& installed_fit_check() {
+  static TextFitCheck* c = new TextFitCheck;
+  return *c;
+}
+}  // namespace
+
+void set_text_fit_check(TextFitCheck check) { installed_fit_check() = std::move(check); }
+
+bool FindTextOverflows(Window& window, std::vector<TextOverflow>* out) {
+  if (!installed_fit_check()) return false;
+  *out = installed_fit_check()(window);
+  return true;
+}
+
 bool SaveWindowPicture(Window& w, const std::string& path, std::string* error) {
   QImage image = installed_renderer() ? installed_renderer()(w) : RenderWindow(w);
   if (!image.save(QString::fromStdString(path), "PNG")) {

@@ -8,6 +8,7 @@
 #include <QPoint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/ui/winuser.h"
 
@@ -27,6 +28,22 @@ QImage RenderScreen();
 // screenshots use it instead of the simple drawings. Null restores them.
 using WindowRenderer = std::function<QImage(Window&)>;
 void set_window_renderer(WindowRenderer renderer);
+
+// A control whose text does not fit the room it has, in pixels (width, or
+// height for a label that wraps its words).
+struct TextOverflow {
+  int id = 0;
+  std::u16string text;
+  int needed = 0;
+  int available = 0;
+};
+// A view that lays out real widgets installs its measure here: the statics,
+// buttons, check boxes, radios and group boxes of a top-level window whose
+// texts are cut off, measured in the fonts their widgets show. Null removes it.
+using TextFitCheck = std::function<std::vector<TextOverflow>(Window&)>;
+void set_text_fit_check(TextFitCheck check);
+// The overflowing texts of `window` in *out; false when no measure is installed.
+bool FindTextOverflows(Window& window, std::vector<TextOverflow>* out);
 
 // Saves a PNG of the window; false with a reason when it cannot.
 bool SaveWindowPicture(Window& window, const std::string& path, std::string* error);

@@ -52,8 +52,8 @@ const DialogItemTemplate kFormatItems[] = {
 };
 const DialogItemTemplate kQuestionItems[] = {
     {u"Static", u"", 1121, 12, 12, 214, 68, 0x50020000u, 0x0u, 0},
-    {u"Button", u"OK", 1122, 54, 98, 70, 14, 0x50010001u, 0x0u, 0},
-    {u"Button", u"Cancel", 2, 134, 98, 50, 14, 0x50010000u, 0x0u, 0},
+    {u"Button", u"OK", 1122, 53, 98, 76, 14, 0x50010001u, 0x0u, 0},
+    {u"Button", u"Cancel", 2, 135, 98, 50, 14, 0x50010000u, 0x0u, 0},
 };
 const DialogTemplate kDialogs[] = {
     {216, u"Formatting Partition", u"MS Shell Dlg", 8, 400, 0, 0, 0, 224, 98, 0x80c808c0u, 0x0u, 0, kFormatItems, 7},

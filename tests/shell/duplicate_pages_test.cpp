@@ -391,6 +391,36 @@ TEST_F(DuplicatePagesTest, SourcePageTicksAtMostOneDiskAndNeverAPartition) {
   EXPECT_EQ(DiskContext.systemDisk, 0);
 }
 
+// A disk that reports no model is still a disk the user may copy from: the
+// source page lists it (model column empty) and lets it be ticked; the
+// destination page lists only disks with a model text.
+TEST_F(DuplicatePagesTest, SourcePageListsADiskWithoutModelTheDestinationPageDoesNot) {
+  pc_.SetIni("disk 2", "vendor", "");
+  pc_.SetIni("disk 2", "product", "");
+  pc_.Boot();
+  platform::fs::ReleaseAllDrivers();
+  {
+    Probe<CDuplicateSrc> page;
+    platform::ui::Script script;
+    script.expect_dialog(246).tick(1027, 5).expect_checked(1027, 5).click(1079);
+    Run run = RunPage(page, script);
+    ASSERT_EQ(run.failure, "");
+    ASSERT_EQ(page.atInit.rows.size(), 6u);
+    EXPECT_EQ(page.atInit.rows[5].texts[0], "Disk 2 ");
+    EXPECT_EQ(page.atInit.rows[5].texts[1], "");
+    EXPECT_EQ(page.atInit.rows[5].texts[2], GeometrySize(384ull << 20, 512));
+    EXPECT_EQ(DiskContext.systemDisk, 2) << "the listed index (from 0) of disk 2";
+  }
+  Probe<CDuplicateDest> page;
+  platform::ui::Script script;
+  script.expect_dialog(247).click(2);
+  Run run = RunPage(page, script);
+  ASSERT_EQ(run.failure, "");
+  ASSERT_EQ(page.atInit.rows.size(), 2u);
+  EXPECT_EQ(page.atInit.rows[0].texts[0], "Disk 0 ");
+  EXPECT_EQ(page.atInit.rows[1].texts[0], "Disk 1 ");
+}
+
 TEST_F(DuplicatePagesTest, DestinationPageRefusesTheSourceAndMarksIt) {
   DiskContext.systemDisk = 1;  // the 4096-byte disk is the source
   ShellState.oneClickRunning = true;

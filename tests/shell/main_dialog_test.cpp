@@ -347,6 +347,38 @@ TEST_F(MainDialogTest, ExitUnderWinPEAsksAndShutsDownOnYes) {
   EXPECT_NE(Wpeutil()[0].find("shutdown"), std::string::npos) << Wpeutil()[0];
 }
 
+// A row ticked in an earlier session is gone when the main dialog starts
+// (its own and, through the start entry, a tool's), and Exit forgets the
+// wizard's tick even when the user stays under WinPE.
+int start_entry_runs = 0;
+int row_seen_by_command = 0;
+
+TEST_F(MainDialogTest, StartAndExitForgetTheTickedRows) {
+  Boot(true, "English");
+  shell::RegisterMainCommand({shell::kCmdMainDialogStart, "test: start", [](CDrummetDlg&) { ++start_entry_runs; }});
+  shell::RegisterMainCommand({shell::kCmdDiagnose, "test: tick a row", [](CDrummetDlg&) {
+                                row_seen_by_command = CloneSettings.checkedRow;
+                                CloneSettings.checkedRow = 4;
+                              }});
+  CloneSettings.checkedRow = 7;
+  start_entry_runs = 0;
+  row_seen_by_command = 0;
+  TestDialog dialog;
+  platform::ui::Script script;
+  script.expect_dialog(102)
+      .menu(static_cast<int>(shell::kCmdDiagnose))
+      .menu(static_cast<int>(shell::kCmdExit))
+      .answer("no")
+      .key("enter");
+  DialogRun run = RunDialog(dialog, script);
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_EQ(start_entry_runs, 1);
+  EXPECT_EQ(row_seen_by_command, -1) << "the start kept the earlier session's tick";
+  EXPECT_EQ(CloneSettings.checkedRow, -1) << "Exit kept the tick";
+  shell::RegisterMainCommand({shell::kCmdMainDialogStart, "test: nothing", [](CDrummetDlg&) {}});
+  shell::RegisterMainCommand({shell::kCmdDiagnose, "test: nothing", [](CDrummetDlg&) {}});
+}
+
 TEST_F(MainDialogTest, RemainingTimeUnderWinPE) {
   Boot(true, "English");
   // 10:20:00 UTC; the text is refreshed once a second.

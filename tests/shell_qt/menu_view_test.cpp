@@ -9,7 +9,10 @@
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,26 +26,17 @@
 #include "platform/ui/message_queue.h"
 #include "platform/ui/qt/qt_view.h"
 #include "platform/ui/qt/widget_mirror.h"
+#include "platform/ui/window.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
 #include "tests/support/temp_folder.h"
+#include "tests/shell_qt/view_pump.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// Runs what Qt and the model have queued.
-void Pump(platform::ui::qt::WidgetMirror& mirror) {
-  for (int round = 0; round < 4; ++round) {
-    QCoreApplication::processEvents();
-    mirror.run_deferred();
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-}
+using shell_qt_test::Pump;
 
 // The command's icon as the resource holds it, at 16 x 16.
 QImage CommandIcon(UINT command) {
@@ -136,6 +130,92 @@ TEST(MainDialogMenuView, AnOpenedPopUpShowsEachCommandsIcon) {
     menu->hide();
     Pump(mirror);
     dialog.DestroyWindow();
+  }
+  platform::storage::ResetMountManager();
+  platform::machine::SetCurrent(nullptr);
+  platform::registry::CloseLiveRegistry();
+  fs::remove_all(root);
+}
+
+// WCAG contrast of two colours.
+double Luminance(QRgb c) {
+  auto channel = [](int v) {
+    const double s = v / 255.0;
+    return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+}
+double Contrast(QRgb a, QRgb b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Within `area` of `picture`: the commonest colour (the background) and how
+// many pixels show the text colour itself (anti-aliased edges aside).
+struct TextLook {
+  QRgb back = 0;
+  int text_pixels = 0;
+};
+TextLook LookOf(const QImage& picture, const QRect& area, QRgb text) {
+  std::map<QRgb, int> counts;
+  for (int y = area.top(); y <= area.bottom(); ++y)
+    for (int x = area.left(); x <= area.right(); ++x) ++counts[picture.pixel(x, y) & 0xFFFFFF];
+  TextLook look;
+  int most = 0;
+  for (const auto& [colour, n] : counts)
+    if (n > most) most = n, look.back = colour;
+  auto near = [&](QRgb c) {
+    return std::abs(qRed(c) - qRed(text)) + std::abs(qGreen(c) - qGreen(text)) + std::abs(qBlue(c) - qBlue(text)) <= 24;
+  };
+  for (const auto& [colour, n] : counts)
+    if (near(colour)) look.text_pixels += n;
+  return look;
+}
+
+// The main menu's heading (white on the navy) and its sub-heading (blue on
+// a pale band) each read at 3:1 or better in the picture of the dialog, in
+// both layouts.
+TEST(MainDialogMenuView, HeadingAndSubHeadingEachReadOnTheirBackground) {
+  std::string error;
+  ASSERT_TRUE(platform::ui::qt::EnsureWidgetApplication(platform::ui::UiMode::Headless, &error)) << error;
+  const std::string root = test_support::MakeTempFolder("heading-view");
+  ASSERT_TRUE(platform::machine::CreateMachineFolder(root + "/pc", &error)) << error;
+  platform::Clock::instance().set_mode(platform::Clock::Mode::Virtual);
+  platform::storage::ResetMountManager();
+  ASSERT_TRUE(platform::machine::OpenMachine(root + "/pc", &error)) << error;
+  ShellState = ShellStateRecord{};
+  ShellState.winPEMode = true;
+  ShellState.programFolder = u"X:\\Drummetworks";
+  {
+    CDrummetDlg dialog;
+    ASSERT_TRUE(dialog.Create(CDrummetDlg::IDD));
+    dialog.SetDlgItemText(CDrummetDlg::kHeading, u"Main Menu");
+    dialog.SetDlgItemText(CDrummetDlg::kSubHeading, u"Please double click to choose the task below:");
+    dialog.ShowWindow(SW_SHOW);
+    platform::ui::qt::WidgetMirror mirror(platform::ui::qt::MirrorMode::Invisible);
+    Pump(mirror);
+    platform::ui::Window* top = platform::ui::FindWindowModel(dialog.GetSafeHwnd());
+    ASSERT_NE(top, nullptr);
+    const QImage picture = mirror.grab(*top);
+    const POINT offset = top->client_offset();
+    // The colours the dialog gives them: white, and the heading blue.
+    const struct {
+      UINT id;
+      QRgb text;
+    } cases[] = {{CDrummetDlg::kHeading, qRgb(255, 255, 255)}, {CDrummetDlg::kSubHeading, qRgb(0, 89, 155)}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.id);
+      platform::ui::Window* w = platform::ui::FindWindowModel(::GetDlgItem(dialog.GetSafeHwnd(), static_cast<int>(c.id)));
+      ASSERT_NE(w, nullptr);
+      const QRect area(w->rect.left + offset.x, w->rect.top + offset.y, w->rect.right - w->rect.left,
+                       w->rect.bottom - w->rect.top);
+      ASSERT_TRUE(picture.rect().contains(area));
+      const TextLook look = LookOf(picture, area, c.text);
+      EXPECT_GE(look.text_pixels, 10) << "the text is not drawn in its colour";
+      EXPECT_GE(Contrast(c.text, look.back), 3.0) << "background " << std::hex << look.back;
+    }
+    dialog.DestroyWindow();
+    Pump(mirror);
   }
   platform::storage::ResetMountManager();
   platform::machine::SetCurrent(nullptr);

@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -13,6 +14,36 @@
 #include "platform/ui/message_queue.h"
 
 namespace platform::ui::qt {
+
+namespace {
+
+// A group box drawn as the dialogs draw theirs: an etched frame whose top
+// line runs through the title, and no fill, so the statics inside sit on the
+// same face colour as the dialog (the style's own group box shades its inside).
+class GroupFrame : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const QFontMetrics metrics(font());
+    const QString text = without_prefix(title().toStdU16String());
+    const int line = text.isEmpty() ? 0 : metrics.height() / 2;
+    const QRect frame = rect().adjusted(0, line, -2, -2);
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawRect(frame);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawRect(frame.translated(1, 1));
+    if (text.isEmpty()) return;
+    const QRect label(6, 0, metrics.horizontalAdvance(text) + 4, metrics.height());
+    p.fillRect(label, palette().color(QPalette::Window));
+    p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+    p.drawText(label, Qt::AlignCenter, text);
+  }
+};
+
+}  // namespace
 
 QWidget* WidgetMirror::make_static(Window& w, QWidget* parent_widget) {
   DWORD type = w.style & SS_TYPEMASK;
@@ -72,7 +103,7 @@ QWidget* WidgetMirror::make_button(Window& w, QWidget* parent_widget) {
       r->setAutoExclusive(false);  // the model keeps the group
       return r;
     }
-    case ButtonShape::Group: return new QGroupBox(parent_widget);
+    case ButtonShape::Group: return new GroupFrame(parent_widget);
     case ButtonShape::OwnerDraw: return new LayerWidget(w.handle, parent_widget);
     case ButtonShape::Push: break;
   }

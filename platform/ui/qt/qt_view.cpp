@@ -322,13 +322,30 @@ int RunQtView(CWinApp& app, const RunOptions& options) {
   }
 }
 
-QImage RenderWithWidgets(Window& window) {
-  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return RenderWindow(window);
-  if (WidgetMirror* live = live_mirror()) return live->grab(window);
-  // Headless runs: widgets laid out off screen, made on first use.
+namespace {
+// The live view's widgets, or in headless runs widgets laid out off screen,
+// made on first use.
+WidgetMirror& picture_mirror() {
+  if (WidgetMirror* live = live_mirror()) return *live;
   static std::unique_ptr<WidgetMirror> pictures;
   if (!pictures) pictures = std::make_unique<WidgetMirror>(MirrorMode::Invisible);
-  return pictures->grab(window);
+  return *pictures;
+}
+}  // namespace
+
+QImage RenderWithWidgets(Window& window) {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return RenderWindow(window);
+  return picture_mirror().grab(window);
+}
+
+std::vector<TextOverflow> OverflowsWithWidgets(Window& window) {
+  std::vector<TextOverflow> out;
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return out;
+  WidgetMirror& mirror = picture_mirror();
+  mirror.sync();
+  for (const ClippedText& c : mirror.clipped_texts(window.handle))
+    out.push_back(TextOverflow{c.id, c.text, c.needed, c.available});
+  return out;
 }
 
 void InstallQtView(const RunOptions& options) {
@@ -336,6 +353,7 @@ void InstallQtView(const RunOptions& options) {
   if (!EnsureWidgetApplication(options.effective_mode(), &error)) return;  // model drawings stay
   set_view_runner(RunQtView);
   set_window_renderer(RenderWithWidgets);
+  set_text_fit_check(OverflowsWithWidgets);
 }
 
 }  // namespace platform::ui::qt

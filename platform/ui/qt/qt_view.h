@@ -19,6 +19,7 @@
 #include "platform/ui/app_runner.h"
 #include "platform/ui/message_queue.h"
 #include "platform/ui/qt/widget_mirror.h"
+#include "platform/ui/render.h"
 
 namespace platform::ui::qt {
 
@@ -88,5 +89,7 @@ void InstallQtView(const RunOptions& options);
 
 // The picture of a window from real widgets (the live view's when it runs).
 QImage RenderWithWidgets(Window& window);
+// The texts of a top-level window cut off in those widgets (the `fits` step).
+std::vector<TextOverflow> OverflowsWithWidgets(Window& window);
 
 }  // namespace platform::ui::qt

@@ -819,11 +819,14 @@ std::vector<ClippedText> WidgetMirror::clipped_texts(HWND top) const {
     } else if (auto* group = dynamic_cast<QGroupBox*>(widget)) {
       needed = metrics.horizontalAdvance(group->title().remove('&')) + 16;
     } else if (auto* label = dynamic_cast<QLabel*>(widget)) {
-      if (label->text().isEmpty()) continue;
+      // Blanks and line ends after the last word show nothing, so they cut nothing.
+      QString text = label->text();
+      while (!text.isEmpty() && text.back().isSpace()) text.chop(1);
+      if (text.isEmpty()) continue;
       if (label->wordWrap()) {
         // Wrapped labels run out of height, not width.
         QRect used = metrics.boundingRect(QRect(0, 0, std::max(widget->width(), 1), 100000),
-                                          Qt::TextWordWrap | Qt::AlignLeft, label->text());
+                                          Qt::TextWordWrap | Qt::AlignLeft, text);
         needed = used.height();
         available = widget->height();
         if (used.width() > widget->width()) {  // a single word wider than the label
@@ -831,7 +834,7 @@ std::vector<ClippedText> WidgetMirror::clipped_texts(HWND top) const {
           available = widget->width();
         }
       } else {
-        needed = metrics.horizontalAdvance(label->text());
+        needed = metrics.horizontalAdvance(text);
       }
     } else {
       continue;
