@@ -244,6 +244,7 @@ const HeadlessDriver::Verb* HeadlessDriver::FindVerb(const std::string& name) {
       {"wait", 1, 1, check_wait, &D::run_wait, kInMessageBox | kPassesTime},
       {"screenshot", 1, 1, nullptr, &D::run_screenshot, kAction | kInMessageBox},
       {"device", 2, 2, check_device, &D::run_device, kAction},
+      {"logoff", 0, 0, nullptr, &D::run_logoff, kAction},
   };
   for (const Verb& v : kVerbs)
     if (name == v.name) return &v;
@@ -373,13 +374,19 @@ Script& Script::answer(const std::string& b) { return add("answer", {b}); }
 Script& Script::choose(const std::string& p) { return add("choose", {p}); }
 Script& Script::wait(uint64_t ms) { return add("wait", {std::to_string(ms)}); }
 Script& Script::screenshot(const std::string& f) { return add("screenshot", {f}); }
+Script& Script::logoff() { return add("logoff", {}); }
 Script& Script::device(bool arrive, int disk) { return add("device", {arrive ? "arrive" : "remove", std::to_string(disk)}); }
 
 // ---- the driver ----
 
 HeadlessDriver::HeadlessDriver(Script script, DriverOptions options)
-    : script_(std::move(script)), options_(std::move(options)) {}
-HeadlessDriver::~HeadlessDriver() = default;
+    : script_(std::move(script)), options_(std::move(options)) {
+  // Each window's answer to a log-off the script asked for goes to the log.
+  SetEndSessionObserver([this](HWND window, LRESULT answer) {
+    log(std::string("logoff ") + (answer ? "allowed" : "refused") + " by " + window_name(FindWindowModel(window)));
+  });
+}
+HeadlessDriver::~HeadlessDriver() { SetEndSessionObserver(nullptr); }
 
 void HeadlessDriver::log(const std::string& line) {
   log_lines_.push_back(line);
@@ -606,6 +613,16 @@ HeadlessDriver::Outcome HeadlessDriver::run_screenshot(StepRun& run) {
     return Outcome::Failed;
   }
   log("screenshot " + path);
+  return Outcome::Done;
+}
+
+namespace {
+constexpr LPARAM kEndSessionLogOff = static_cast<LPARAM>(0x80000000u);
+}  // namespace
+
+HeadlessDriver::Outcome HeadlessDriver::run_logoff(StepRun&) {
+  log("logoff");
+  for (Window* w : TopLevelWindows()) PostMessageW(w->handle, WM_QUERYENDSESSION, 0, kEndSessionLogOff);
   return Outcome::Done;
 }
 
