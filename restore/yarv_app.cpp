@@ -202,7 +202,6 @@ bool DeleteInstalledFiles(const CString& folder) {
 }
 
 CString ReadSelfExtractCatalog() {
-  ItemKindText.Empty();
   ContentsItems.clear();
   const int64_t offset = MarkerOffset(ProgramPath);
   if (offset < 0) {
@@ -224,7 +223,6 @@ CString ReadSelfExtractCatalog() {
     if (files[k].size < 1024) size.Format(u"%lld Bytes", static_cast<long long>(files[k].size));
     else size = FormatSizeText(files[k].size / 512);
     listing += CString(u"File: ") + Archive().FilePath(k).c_str() + u"," + size + u"\r\n";
-    ItemKindText = YarvText(523);
     ContentsItems.push_back({ContentsItem::File, k});
   }
   const auto& folders = Archive().folder_records();
@@ -232,12 +230,10 @@ CString ReadSelfExtractCatalog() {
     if (!folders[i].is_folder_entry()) continue;
     if (folders[i].is_partition()) {
       listing += CString(u"Partition: ") + Archive().FolderPath(i).c_str() + u" \r\n";
-      ItemKindText = YarvText(500);
       ContentsItems.push_back({ContentsItem::Partition, i});
       return listing;  // a file-level partition is the archive's only item
     }
     listing += CString(u"Folder: ") + Archive().FolderPath(i).c_str() + u" \r\n";
-    ItemKindText = YarvText(574);
     ContentsItems.push_back({ContentsItem::Folder, i});
   }
   const auto& disks = Archive().disk_records();
@@ -246,10 +242,8 @@ CString ReadSelfExtractCatalog() {
     CString line;
     if (disks[j].is_whole_disk()) {
       line.Format(u"Drive%d %s", disks[j].disk_number, size.GetString());
-      ItemKindText = YarvText(603);
     } else {
       line.Format(u"Partition %s %s", disks[j].drive_text.c_str(), size.GetString());
-      ItemKindText = YarvText(500);
     }
     listing += line + u"\r\n";
     ContentsItems.push_back({ContentsItem::Disk, j});

@@ -35,7 +35,7 @@ bool AllowEndSession(HWND owner);
 
 // The archive listing of the catalogue appended to the program's file: one
 // line per file, folder or partition entry and disk item, each ended by
-// "\r\n"; sets ItemKindText and CatalogResult.
+// "\r\n"; sets ContentsItems and CatalogResult.
 CString ReadSelfExtractCatalog();
 
 // Deletes the files (not the folders) directly inside `folder`; refuses an

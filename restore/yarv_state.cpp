@@ -35,7 +35,6 @@ restore::ArchiveSession& Archive() {
   return *archive_session;
 }
 restore::ArchiveResult CatalogResult = restore::ArchiveResult::NoArchive;
-CString ItemKindText;
 std::vector<ContentsItem> ContentsItems;
 std::vector<int8_t> StoredFileSelection, StoredFolderKinds, StoredDiskKinds;
 std::vector<restore::DiskTarget> DiskItemTargets;

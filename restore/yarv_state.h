@@ -51,8 +51,6 @@ extern std::vector<ContentsItem> ContentsItems;
 extern std::vector<int8_t> StoredFileSelection, StoredFolderKinds, StoredDiskKinds;
 // Where each disk item goes (index = disk item), filled by Start's checks.
 extern std::vector<restore::DiskTarget> DiskItemTargets;
-// The kind word of the last item listed ("File", "Folder", "Partition", "Disk" in the current language).
-extern CString ItemKindText;
 
 // ---- selection page and destination ----
 extern bool RestoreToOriginal;
