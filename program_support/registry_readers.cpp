@@ -10,6 +10,7 @@
 #include "program_support/shell_state.h"
 
 uint64_t AllocatedByteTotal = 0;
+CString RegistryErrorText;
 
 namespace {
 
@@ -20,7 +21,8 @@ constexpr DWORD kValueBufferSize = 512;
 HKEY OpenKeyOrExit(HKEY root, LPCWSTR keyPath) {
   HKEY key = nullptr;
   if (RegCreateKeyExW(root, keyPath, 0, nullptr, 0, KEY_QUERY_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-    MessageBoxW(nullptr, LookupString(u"IDS_regerror"), ShellState.messageCaption, MB_OK);
+    MessageBoxW(nullptr, RegistryErrorText.IsEmpty() ? LookupString(u"IDS_regerror") : RegistryErrorText,
+                ShellState.messageCaption, MB_OK);
     ExitProcess(0);
   }
   return key;

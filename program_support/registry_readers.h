@@ -11,6 +11,9 @@
 // Both open (creating when missing) root\keyPath for query-value access. When
 // even that fails they show the text of IDS_regerror captioned with
 // ShellState.messageCaption and end the process with code 0.
+// A program whose texts are kept by id (Yarv) sets RegistryErrorText to its
+// own text, which is then shown instead.
+extern CString RegistryErrorText;
 // ReadRegistryByte: the value's first data byte AND 0x7F; 0 when the value is missing.
 int32_t ReadRegistryByte(HKEY root, LPCWSTR keyPath, LPCWSTR valueName);
 // The value's data as wide text (at most 255 characters); empty when missing.

@@ -1,5 +1,9 @@
 #include "restore/boot_ini_fix.h"
 
+#include <string>
+#include <vector>
+
+#include "platform/fs/file_api.h"
 #include "platform/registry/registry.h"
 
 CString BootIniFixDriveText;
@@ -35,9 +39,12 @@ void RegisterBootIniFix(int32_t mode, int32_t disk) {
   CString folder;
   if (!ReadInstallationDirectory(&folder)) return;
   InstallationDirectory = folder;
+  // A folder with a blank is quoted, so that the program name ends where the
+  // path does and the tail keeps its layout.
+  CString program = folder + u"\\Yarv.exe";
+  if (program.Find(u' ') >= 0) program = u"\"" + program + u"\"";
   CString command;
-  command.Format(u"%s %d %d",
-                 (folder + (mode ? u"\\Yarv.exe /r " : u"\\Yarv.exe /b ") + BootIniFixDriveText).GetString(), disk,
+  command.Format(u"%s %d %d", (program + (mode ? u" /r " : u" /b ") + BootIniFixDriveText).GetString(), disk,
                  BootIniFixSlot);
   if (command.GetLength() >= kCommandCharacters) command = command.Left(kCommandCharacters - 1);
   HKEY key = nullptr;
@@ -48,4 +55,80 @@ void RegisterBootIniFix(int32_t mode, int32_t disk) {
                                         static_cast<DWORD>(command.GetLength()) * sizeof(WCHAR));
   RegCloseKey(key);
   if (status == ERROR_SUCCESS) BootIniFixRegistered = true;
+}
+
+const char kDefaultBootIni[] =
+    "[boot loader]\r\n"
+    "timeout=30\r\n"
+    "default=multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS\r\n"
+    "[operating systems]\r\n"
+    "multi(0)disk(0)rdisk(0)partition(1)\\WINDOWS=\"Microsoft Windows XP Professional\" /fastdetect\r\n";
+
+namespace {
+
+// The blank-separated words of a text.
+std::vector<CString> Words(const CString& text) {
+  std::vector<CString> words;
+  int i = 0;
+  while (i < text.GetLength()) {
+    while (i < text.GetLength() && (text[i] == u' ' || text[i] == u'\t')) ++i;
+    int start = i;
+    while (i < text.GetLength() && text[i] != u' ' && text[i] != u'\t') ++i;
+    if (i > start) words.push_back(text.Mid(start, i - start));
+  }
+  return words;
+}
+
+bool AllDigits(const CString& word) {
+  if (word.IsEmpty()) return false;
+  for (int i = 0; i < word.GetLength(); ++i)
+    if (word[i] < u'0' || word[i] > u'9') return false;
+  return true;
+}
+
+// boot.ini files are a few hundred bytes; one far larger is not one.
+constexpr DWORD kMostBootIniBytes = 1u << 20;
+
+}  // namespace
+
+bool FixBootIni(const CString& tail) {
+  const std::vector<CString> words = Words(tail);
+  if (words.size() < 4 || (words[0] != u"/r" && words[0] != u"/b")) return false;
+  const CString& drive = words[1];
+  if (drive.GetLength() != 2 || drive[1] != u':' || !((drive[0] >= u'A' && drive[0] <= u'Z') ||
+                                                       (drive[0] >= u'a' && drive[0] <= u'z')))
+    return false;
+  if (!AllDigits(words[2]) || words[3].GetLength() != 1 || words[3][0] < u'1' || words[3][0] > u'4') return false;
+  const char slot = static_cast<char>(words[3][0]);
+  const CString path = drive + u"\\boot.ini";
+
+  std::string text;
+  const DWORD attributes = GetFileAttributesW(path);
+  HANDLE in = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (in != INVALID_HANDLE_VALUE) {
+    char chunk[4096];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(in, chunk, sizeof chunk, &got, nullptr) != FALSE) && got > 0 && text.size() <= kMostBootIniBytes)
+      text.append(chunk, got);
+    CloseHandle(in);
+    if (!ok || text.size() > kMostBootIniBytes) return false;
+  } else {
+    text = kDefaultBootIni;
+  }
+  static constexpr char kArc[] = "partition(";
+  const size_t arc = sizeof kArc - 1;
+  for (size_t at = text.find(kArc); at != std::string::npos; at = text.find(kArc, at + 1))
+    if (at + arc < text.size()) text[at + arc] = slot;
+
+  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+  HANDLE out = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  bool written = false;
+  if (out != INVALID_HANDLE_VALUE) {
+    DWORD done = 0;
+    written = WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &done, nullptr) && done == text.size();
+    written = CloseHandle(out) && written;
+  }
+  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path, attributes);
+  return written;
 }

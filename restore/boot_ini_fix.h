@@ -28,3 +28,15 @@ extern CString InstallationDirectory;
 // be read, no command is registered (a command naming no program would
 // fail at the next logon) and BootIniFixRegistered stays as it was.
 void RegisterBootIniFix(int32_t mode, int32_t disk);
+
+// The built-in boot.ini written when the drive has none.
+extern const char kDefaultBootIni[];
+
+// Rewrites boot.ini of the drive a hand-off command tail names
+// ("/r C: 0 1"): every "partition(N" takes the slot digit; the file's
+// attributes are cleared to replace it and put back afterwards, and it is
+// kept whole whatever its length. A missing boot.ini becomes the built-in
+// one. False, with nothing written, when the tail does not hold a switch, a
+// drive, a disk number and a slot from 1 to 4, or the file cannot be read
+// or written.
+bool FixBootIni(const CString& tail);

@@ -262,16 +262,29 @@ struct StartRequest {
   HANDLE std_output = nullptr;
 };
 
+// A batch file (.cmd, .bat) is no program: the command interpreter runs it,
+// as "cmd.exe /C script arguments", the way the shell starts documents.
+bool IsBatchFile(const std::u16string& path) {
+  const std::u16string name = UpperCase(FileNamePart(path));
+  return name.size() > 4 && (name.ends_with(u".CMD") || name.ends_with(u".BAT"));
+}
+
 std::shared_ptr<ProcessObject> Launch(const StartRequest& request, DWORD* error) {
   RegisteredProgram program;
   std::shared_ptr<ProcessObject> process;
-  if (!FindProgram(FileNamePart(request.image_path), &program)) {
+  const bool batch = IsBatchFile(request.image_path);
+  if (!FindProgram(batch ? u"cmd.exe" : FileNamePart(request.image_path), &program)) {
     *error = ERROR_BAD_EXE_FORMAT;
   } else {
     ProgramStart start;
     start.image_path = request.image_path;
     start.command_line = request.command_line;
     start.arguments = request.arguments;
+    if (batch) {
+      start.arguments = u"/C " + QuoteArgument(request.image_path) +
+                        (request.arguments.empty() ? u"" : u" " + request.arguments);
+      start.command_line = u"cmd.exe " + start.arguments;
+    }
     start.argv = SplitCommandLine(request.arguments);
     start.current_folder = request.folder;
     start.show = request.show;

@@ -21,6 +21,8 @@ constexpr UINT EWX_FORCEIFHUNG = 0x00000010;
 constexpr DWORD SHTDN_REASON_MAJOR_OTHER = 0x00000000;
 constexpr DWORD SHTDN_REASON_MINOR_OTHER = 0x00000000;
 constexpr DWORD SHTDN_REASON_FLAG_PLANNED = 0x80000000;
+constexpr DWORD SHTDN_REASON_MAJOR_OPERATINGSYSTEM = 0x00020000;
+constexpr DWORD SHTDN_REASON_MINOR_UPGRADE = 0x00000003;
 
 // Shut-down, reboot and power-off need the caller's SeShutdownPrivilege
 // enabled (ERROR_PRIVILEGE_NOT_HELD otherwise); a log-off does not.

@@ -10,6 +10,7 @@
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/ui/control_model.h"
+#include "platform/ui/resources.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/menu.h"
@@ -625,7 +626,14 @@ CWnd* AfxGetMainWnd() {
   return thread ? thread->m_pMainWnd : nullptr;
 }
 HINSTANCE AfxGetInstanceHandle() { return reinterpret_cast<HINSTANCE>(0x400000); }
-HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
+namespace {
+std::atomic<HINSTANCE> resource_handle{nullptr};
+}  // namespace
+HINSTANCE AfxGetResourceHandle() {
+  HINSTANCE h = resource_handle.load();
+  return h ? h : AfxGetInstanceHandle();
+}
+void AfxSetResourceHandle(HINSTANCE instance) { resource_handle.store(instance); }
 
 namespace platform::ui {
 

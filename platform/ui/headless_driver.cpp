@@ -245,6 +245,7 @@ const HeadlessDriver::Verb* HeadlessDriver::FindVerb(const std::string& name) {
       {"screenshot", 1, 1, nullptr, &D::run_screenshot, kAction | kInMessageBox},
       {"device", 2, 2, check_device, &D::run_device, kAction},
       {"fits", 0, 0, nullptr, &D::run_fits, 0},
+      {"logoff", 0, 0, nullptr, &D::run_logoff, kAction},
   };
   for (const Verb& v : kVerbs)
     if (name == v.name) return &v;
@@ -375,13 +376,19 @@ Script& Script::choose(const std::string& p) { return add("choose", {p}); }
 Script& Script::wait(uint64_t ms) { return add("wait", {std::to_string(ms)}); }
 Script& Script::screenshot(const std::string& f) { return add("screenshot", {f}); }
 Script& Script::fits() { return add("fits", {}); }
+Script& Script::logoff() { return add("logoff", {}); }
 Script& Script::device(bool arrive, int disk) { return add("device", {arrive ? "arrive" : "remove", std::to_string(disk)}); }
 
 // ---- the driver ----
 
 HeadlessDriver::HeadlessDriver(Script script, DriverOptions options)
-    : script_(std::move(script)), options_(std::move(options)) {}
-HeadlessDriver::~HeadlessDriver() = default;
+    : script_(std::move(script)), options_(std::move(options)) {
+  // Each window's answer to a log-off the script asked for goes to the log.
+  SetEndSessionObserver([this](HWND window, LRESULT answer) {
+    log(std::string("logoff ") + (answer ? "allowed" : "refused") + " by " + window_name(FindWindowModel(window)));
+  });
+}
+HeadlessDriver::~HeadlessDriver() { SetEndSessionObserver(nullptr); }
 
 void HeadlessDriver::log(const std::string& line) {
   log_lines_.push_back(line);
@@ -632,6 +639,16 @@ HeadlessDriver::Outcome HeadlessDriver::run_fits(StepRun& run) {
     error += " control " + std::to_string(c.id) + " needs " + std::to_string(c.needed) + " px, has " +
              std::to_string(c.available) + " (\"" + utf8(c.text) + "\");";
   return Outcome::Failed;
+}
+
+namespace {
+constexpr LPARAM kEndSessionLogOff = static_cast<LPARAM>(0x80000000u);
+}  // namespace
+
+HeadlessDriver::Outcome HeadlessDriver::run_logoff(StepRun&) {
+  log("logoff");
+  for (Window* w : TopLevelWindows()) PostMessageW(w->handle, WM_QUERYENDSESSION, 0, kEndSessionLogOff);
+  return Outcome::Done;
 }
 
 HeadlessDriver::Outcome HeadlessDriver::run_device(StepRun& run) {

@@ -95,6 +95,9 @@ class Script {
   Script& screenshot(const std::string& file);
   Script& device(bool arrive, int disk);
   Script& fits();
+  // The user logs off: every top-level window is asked (WM_QUERYENDSESSION);
+  // each answer is logged as "logoff allowed by ..." or "logoff refused by ...".
+  Script& logoff();
 
  private:
   Script& add(std::string verb, std::vector<std::string> args);
@@ -181,6 +184,7 @@ class HeadlessDriver : public LoopBackend {
   Outcome run_screenshot(StepRun& run);
   Outcome run_device(StepRun& run);
   Outcome run_fits(StepRun& run);
+  Outcome run_logoff(StepRun& run);
   Outcome run_key(StepRun& run);
   Outcome run_menu(StepRun& run);
   Outcome run_click(StepRun& run);  // click, rclick, dblclick
@@ -214,6 +218,10 @@ TreeTick NextTreeTick(const TreeViewModel& tree, const TreeNode& item, bool want
 
 // Sends WM_DEVICECHANGE to every top-level window (posted, in z-order).
 void BroadcastDeviceChange(UINT event, LPARAM data);
+
+// Told of each window's answer to a dispatched WM_QUERYENDSESSION (the
+// driver logs them); null stops it.
+void SetEndSessionObserver(std::function<void(HWND window, LRESULT answer)> observer);
 
 // Installs a driver for the time it lives, with the platform clock in
 // virtual mode; restores the default backend afterwards.

@@ -9,6 +9,7 @@
 
 #include "platform/core/error.h"
 #include "platform/ui/device_events.h"
+#include "platform/ui/headless_driver.h"
 #include "platform/ui/window_owner.h"
 #include "platform/ui/time_source.h"
 #include "platform/ui/window.h"
@@ -565,6 +566,21 @@ BOOL TranslateMessage(const MSG* msg) {
   return TRUE;
 }
 
+namespace platform::ui {
+
+namespace {
+std::function<void(HWND, LRESULT)>& end_session_observer() {
+  static auto* f = new std::function<void(HWND, LRESULT)>;
+  return *f;
+}
+}  // namespace
+
+void SetEndSessionObserver(std::function<void(HWND window, LRESULT answer)> observer) {
+  end_session_observer() = std::move(observer);
+}
+
+}  // namespace platform::ui
+
 LRESULT DispatchMessageW(const MSG* msg) {
   if (!msg) return 0;
   if (!msg->hwnd) {
@@ -581,6 +597,8 @@ LRESULT DispatchMessageW(const MSG* msg) {
     return 0;
   }
   LRESULT r = platform::ui::CallWindow(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+  if (msg->message == WM_QUERYENDSESSION && platform::ui::end_session_observer())
+    platform::ui::end_session_observer()(msg->hwnd, r);
   if (msg->message == WM_PAINT) {
     // A handler that did not paint must not make WM_PAINT come back forever.
     if (Window* w = FindWindowModel(msg->hwnd)) {

@@ -83,23 +83,95 @@ const BinaryResource* FindBinaryResource(int type, int id) {
   return nullptr;
 }
 
+namespace {
+
+// String `id` % 16 of one block, bounded by the block's size.
+const char16_t* StringInBlock(const unsigned char* data, size_t size, UINT id, size_t* length) {
+  size_t at = 0;
+  for (UINT slot = 0;; ++slot) {
+    if (at > size || size - at < 2) return nullptr;
+    const size_t n = data[at] | (data[at + 1] << 8);
+    at += 2;
+    if (n > (size - at) / 2) return nullptr;
+    if (slot == id % 16) {
+      if (n == 0) return nullptr;
+      *length = n;
+      return reinterpret_cast<const char16_t*>(data + at);
+    }
+    at += n * 2;
+  }
+}
+
+struct InstanceStrings {
+  std::mutex lock;
+  std::vector<std::pair<HINSTANCE, std::shared_ptr<const StringBlockSet>>> sets;
+};
+
+InstanceStrings& instance_strings() {
+  static auto* s = new InstanceStrings;
+  return *s;
+}
+
+}  // namespace
+
 const char16_t* FindStringResource(UINT id, size_t* length) {
   *length = 0;
   const BinaryResource* block = FindBinaryResource(kStringResource, static_cast<int>(id / 16 + 1));
   if (!block) return nullptr;
-  size_t at = 0;
-  for (UINT slot = 0;; ++slot) {
-    if (block->size - at < 2 || at > block->size) return nullptr;
-    const size_t n = block->data[at] | (block->data[at + 1] << 8);
-    at += 2;
-    if (n > (block->size - at) / 2) return nullptr;
-    if (slot == id % 16) {
-      if (n == 0) return nullptr;
-      *length = n;
-      return reinterpret_cast<const char16_t*>(block->data + at);
-    }
-    at += n * 2;
+  return StringInBlock(block->data, block->size, id, length);
+}
+
+bool ParseStringBlockFile(const std::vector<unsigned char>& bytes, StringBlockSet& out, std::string* error) {
+  out.blocks.clear();
+  const size_t magic = sizeof(kStringBlockMagic) - 1;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = why;
+    out.blocks.clear();
+    return false;
+  };
+  if (bytes.size() < magic || std::memcmp(bytes.data(), kStringBlockMagic, magic) != 0)
+    return fail("not a string block file (no DRUMSTR1 magic)");
+  size_t at = magic;
+  while (at < bytes.size()) {
+    if (bytes.size() - at < 6) return fail("a block record is cut off at byte " + std::to_string(at));
+    const int block = bytes[at] | (bytes[at + 1] << 8);
+    const size_t n = static_cast<size_t>(bytes[at + 2]) | (static_cast<size_t>(bytes[at + 3]) << 8) |
+                     (static_cast<size_t>(bytes[at + 4]) << 16) | (static_cast<size_t>(bytes[at + 5]) << 24);
+    at += 6;
+    if (block == 0) return fail("block number 0 at byte " + std::to_string(at - 6));
+    if (n > bytes.size() - at)
+      return fail("block " + std::to_string(block) + " claims " + std::to_string(n) + " bytes, " +
+                  std::to_string(bytes.size() - at) + " remain");
+    for (const auto& [seen, data] : out.blocks)
+      if (seen == block) return fail("block " + std::to_string(block) + " appears twice");
+    out.blocks.emplace_back(block, std::vector<unsigned char>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                              bytes.begin() + static_cast<std::ptrdiff_t>(at + n)));
+    at += n;
   }
+  return true;
+}
+
+const char16_t* FindStringInSet(const StringBlockSet& set, UINT id, size_t* length) {
+  *length = 0;
+  for (const auto& [block, data] : set.blocks)
+    if (static_cast<UINT>(block) == id / 16 + 1) return StringInBlock(data.data(), data.size(), id, length);
+  return nullptr;
+}
+
+void SetInstanceStrings(HINSTANCE instance, std::shared_ptr<const StringBlockSet> strings) {
+  auto& s = instance_strings();
+  std::lock_guard guard(s.lock);
+  std::erase_if(s.sets, [&](const auto& e) { return e.first == instance; });
+  if (strings) s.sets.emplace_back(instance, std::move(strings));
+}
+
+// The set of `instance`, or null.
+static std::shared_ptr<const StringBlockSet> StringsOfInstance(HINSTANCE instance) {
+  auto& s = instance_strings();
+  std::lock_guard guard(s.lock);
+  for (const auto& [h, set] : s.sets)
+    if (h == instance) return set;
+  return nullptr;
 }
 
 void RegisterNamedResourceTable(const NamedResourceTable* table) {
@@ -240,10 +312,13 @@ std::string FontFamilyFor(const std::u16string& face) {
 
 }  // namespace platform::ui
 
-int LoadStringW(HINSTANCE, UINT id, LPWSTR buffer, int size) {
+int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size) {
   using namespace platform::ui;
   size_t n = 0;
-  const char16_t* text = FindStringResource(id, &n);
+  // The set stays alive while the library is loaded; the pointer handed out
+  // with size 0 lives as long as it.
+  const std::shared_ptr<const StringBlockSet> set = StringsOfInstance(instance);
+  const char16_t* text = set ? FindStringInSet(*set, id, &n) : FindStringResource(id, &n);
   if (!buffer || size < 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

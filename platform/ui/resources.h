@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/ui/winuser.h"
@@ -90,6 +92,23 @@ const BinaryResource* FindBinaryResource(int type, int id);
 // 0. A block whose length words run past its end yields nothing past there.
 const char16_t* FindStringResource(UINT id, size_t* length);
 
+// String blocks of a language library (drum_rc --strings writes one): a file of "DRUMSTR1" followed by
+// records of a 16-bit block number, a 32-bit byte count and the block's
+// bytes (little-endian; the block layout of the string resources above).
+struct StringBlockSet {
+  std::vector<std::pair<int, std::vector<unsigned char>>> blocks;
+};
+inline constexpr char kStringBlockMagic[] = "DRUMSTR1";
+// False with *error for a wrong magic, a record that runs past the end, a
+// block number of 0 or a repeated one.
+bool ParseStringBlockFile(const std::vector<unsigned char>& bytes, StringBlockSet& out, std::string* error);
+// String `id` of one set (not terminated), or nullptr.
+const char16_t* FindStringInSet(const StringBlockSet& set, UINT id, size_t* length);
+
+// The strings LoadStringW finds for a module handle other than the
+// program's own (a loaded language library); null removes them.
+void SetInstanceStrings(HINSTANCE instance, std::shared_ptr<const StringBlockSet> strings);
+
 // Resources a script names with a text instead of a number. Each part is
 // laid out as in ResourceTable (ids are 0 there), with a parallel array of
 // names. The compiler writes names upper-case; lookups fold ASCII letters,
@@ -152,7 +171,14 @@ std::string FontFamilyFor(const std::u16string& face);
 }  // namespace platform::ui
 
 // String `id` into `buffer`: at most size - 1 characters and a terminator;
+// from the strings set for `instance` when it has any (a language library
+// holds only its own), else from the program's own tables;
 // returns the characters copied, 0 when there is no such string (the buffer
 // then holds an empty text). With size 0, `buffer` receives a pointer to the
 // stored characters (read-only, not terminated) and the result is their count.
 int LoadStringW(HINSTANCE instance, UINT id, LPWSTR buffer, int size);
+
+// Where texts are loaded from (AfxGetResourceHandle): the program's own image
+// until a program makes a language library current; null makes the own
+// image current again.
+void AfxSetResourceHandle(HINSTANCE instance);

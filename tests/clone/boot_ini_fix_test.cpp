@@ -1,5 +1,6 @@
 // The boot.ini hand-off's RunOnce command on a simulated PC's registry: its
-// text for the clone ("/b") and the restore ("/r"), its REG_SZ length
+// text for the clone ("/b") and the restore ("/r") with the program quoted
+// when its folder holds a blank, its REG_SZ length
 // without a terminating zero, and nothing registered when the restore
 // program's installation folder is unknown.
 #include <gtest/gtest.h>
@@ -59,8 +60,9 @@ TEST(BootIniFix, RegistersTheCommandForTheNextLogon) {
   struct Case {
     int32_t mode, disk;
     const char16_t* expected;
-  } cases[] = {{0, 1, u"C:\\Program Files\\Backup\\Yarv.exe /b D: 1 2"},
-               {7, 0, u"C:\\Program Files\\Backup\\Yarv.exe /r D: 0 2"}};
+  } cases[] = {// The folder has a blank: the program is quoted, so its tail keeps its layout.
+               {0, 1, u"\"C:\\Program Files\\Backup\\Yarv.exe\" /b D: 1 2"},
+               {7, 0, u"\"C:\\Program Files\\Backup\\Yarv.exe\" /r D: 0 2"}};
   for (const Case& c : cases) {
     BootIniFixRegistered = false;
     RegisterBootIniFix(c.mode, c.disk);

@@ -258,6 +258,31 @@ TEST_F(StandIns, BcdEditorListsAndEditsTheStoreAsTheRepairDoes) {
   EXPECT_NE(HostText("x/Temp/broken.txt").find("could not be opened"), std::string::npos);
 }
 
+// CreateProcessW of a batch file by its bare name: found in the current
+// folder and run by the command interpreter, whose exit the caller waits for.
+TEST_F(StandIns, CreateProcessOfABatchFileRunsTheInterpreter) {
+  ASSERT_TRUE(WriteSimulatedFile(kProgramFolder + u"\\startnet.cmd",
+                                 std::string_view("echo network ready>X:\\Temp\\started.txt")));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  WCHAR empty[1] = {0};
+  ASSERT_TRUE(CreateProcessW(u"startnet.cmd", empty, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &process));
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = ~0u;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(HostText("x/Temp/started.txt").substr(0, 13), "network ready");
+  EXPECT_TRUE(LogHas("cmd run"));
+  // A batch file that is not there is not started.
+  EXPECT_FALSE(CreateProcessW(u"missing.cmd", empty, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                              &process));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(StandIns, FormatScriptWithAnswersFormatsTheVolume) {
   fstest::SimulatedDisk disk({{u'D', 32ull << 20, "NTFS", "Data"}, {u'E', 48ull << 20, "RAW", ""}});
   ASSERT_TRUE(WriteSimulatedFile(u"X:\\Windows\\System32\\zvqformat.cmd", std::string_view("format E: /FS:NTFS /q")));

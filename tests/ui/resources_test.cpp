@@ -7,6 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 
 #include "fixtures/resource.h"
@@ -473,6 +474,63 @@ TEST(StringTable, BlockLayoutAndDamagedBlocks) {
   EXPECT_EQ(LoadStringW(nullptr, 299 * 16 + 1, buffer, 8), 0);
   EXPECT_EQ(LoadStringW(nullptr, 299 * 16 + 7, buffer, 8), 0);
   platform::ui::UnregisterResourceTable(&table);
+}
+
+// A language library: drum_rc --strings writes the fixture's string blocks
+// alone; LoadStringW with its handle finds only its texts, the own tables
+// stay behind a null handle; damaged files are refused whole.
+TEST(StringTable, LanguageLibraryOfStringBlocks) {
+  auto dir = std::filesystem::temp_directory_path() / ("drum_rc_strings_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "lang.rc") << "STRINGTABLE\nBEGIN\n  1 \"eins\"\n  687 \"Band\"\nEND\n";
+  const auto out = dir / "lang.dll";
+  ASSERT_EQ(std::system((std::string(DRUM_RC_PATH) + " --strings " + (dir / "lang.rc").string() + " " + out.string())
+                            .c_str()),
+            0);
+  std::ifstream in(out, std::ios::binary);
+  const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  auto set = std::make_shared<platform::ui::StringBlockSet>();
+  std::string error;
+  ASSERT_TRUE(platform::ui::ParseStringBlockFile(bytes, *set, &error)) << error;
+  const HINSTANCE library = reinterpret_cast<HINSTANCE>(0x7000);
+  platform::ui::SetInstanceStrings(library, set);
+  WCHAR buffer[16];
+  EXPECT_EQ(LoadStringW(library, 1, buffer, 16), 4);
+  EXPECT_EQ(std::u16string(buffer), u"eins");
+  EXPECT_EQ(LoadStringW(library, 687, buffer, 16), 4);
+  EXPECT_EQ(LoadStringW(library, 17, buffer, 16), 0);  // only in the own table
+  EXPECT_EQ(LoadStringW(nullptr, 1, buffer, 16), 5);    // the own table's "first"
+  platform::ui::SetInstanceStrings(library, nullptr);
+  EXPECT_EQ(LoadStringW(library, 1, buffer, 16), 5);
+
+  // Damaged files: each refused with a reason, nothing kept.
+  auto damaged = [&](std::vector<unsigned char> b) {
+    platform::ui::StringBlockSet s;
+    std::string why;
+    EXPECT_FALSE(platform::ui::ParseStringBlockFile(b, s, &why));
+    EXPECT_TRUE(s.blocks.empty());
+    return why;
+  };
+  EXPECT_NE(damaged({'N', 'O', 'P', 'E'}).find("magic"), std::string::npos);
+  std::vector<unsigned char> cut = bytes;
+  cut.resize(cut.size() - 3);
+  EXPECT_NE(damaged(cut).find("remain"), std::string::npos);
+  std::vector<unsigned char> header_cut(bytes.begin(), bytes.begin() + 11);
+  EXPECT_NE(damaged(header_cut).find("cut off"), std::string::npos);
+  std::vector<unsigned char> twice = bytes;
+  twice.insert(twice.end(), bytes.begin() + 8, bytes.end());
+  EXPECT_NE(damaged(twice).find("twice"), std::string::npos);
+  std::vector<unsigned char> zero = bytes;
+  zero[8] = zero[9] = 0;
+  EXPECT_NE(damaged(zero).find("block number 0"), std::string::npos);
+  // A library needs strings.
+  std::ofstream(dir / "empty.rc") << "100 MENU\nBEGIN\n  MENUITEM \"x\", 1\nEND\n";
+  EXPECT_NE(std::system((std::string(DRUM_RC_PATH) + " --strings " + (dir / "empty.rc").string() + " " +
+                         (dir / "empty.dll").string() + " 2>/dev/null")
+                            .c_str()),
+            0);
+  EXPECT_FALSE(std::filesystem::exists(dir / "empty.dll"));
+  std::filesystem::remove_all(dir);
 }
 
 TEST(ResourceScript, CompilerToolRefusesBadInputAndWritesNothing) {

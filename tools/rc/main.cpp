@@ -1,5 +1,7 @@
-// drum_rc: compiles a resource script into a C++ source of compiled-in tables.
+// drum_rc: compiles a resource script into a C++ source of compiled-in tables,
+// or (with --strings) a language library file of its string blocks alone.
 //   drum_rc INPUT.rc OUTPUT.cpp TABLE_NAME [-I DIR]...
+//   drum_rc --strings INPUT.rc OUTPUT.dll [-I DIR]...
 // Exit status 0 on success; on bad input prints FILE:LINE: what, writes
 // nothing and exits with 1.
 #include <fstream>
@@ -8,12 +10,19 @@
 #include "tools/rc/rc_compiler.h"
 
 int main(int argc, char** argv) {
-  if (argc < 4) {
-    std::cerr << "usage: drum_rc INPUT.rc OUTPUT.cpp TABLE_NAME [-I DIR]...\n";
+  const bool strings_only = argc > 1 && std::string(argv[1]) == "--strings";
+  if (strings_only) {
+    --argc;
+    ++argv;
+  }
+  const int first_option = strings_only ? 3 : 4;
+  if (argc < first_option) {
+    std::cerr << "usage: drum_rc INPUT.rc OUTPUT.cpp TABLE_NAME [-I DIR]...\n"
+                 "       drum_rc --strings INPUT.rc OUTPUT.dll [-I DIR]...\n";
     return 2;
   }
   std::vector<std::string> dirs;
-  for (int i = 4; i < argc; ++i) {
+  for (int i = first_option; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "-I" && i + 1 < argc) dirs.push_back(argv[++i]);
     else if (a.rfind("-I", 0) == 0 && a.size() > 2) dirs.push_back(a.substr(2));
@@ -22,7 +31,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  std::string name = argv[3];
+  std::string name = strings_only ? "" : argv[3];
   for (char c : name)
     if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_')) {
       std::cerr << "drum_rc: table name '" << name << "' must be letters, digits and '_'\n";
@@ -34,7 +43,11 @@ int main(int argc, char** argv) {
     std::cerr << error.message() << "\n";
     return 1;
   }
-  std::string code = rc::EmitCpp(file, name);
+  if (strings_only && file.strings.empty()) {
+    std::cerr << argv[1] << ": a language library needs a STRINGTABLE\n";
+    return 1;
+  }
+  std::string code = strings_only ? rc::EmitStringBlockFile(file) : rc::EmitCpp(file, name);
   std::string tmp = std::string(argv[2]) + ".tmp";
   {
     std::ofstream out(tmp, std::ios::binary);

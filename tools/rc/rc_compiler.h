@@ -98,6 +98,11 @@ bool ParseText(const std::string& text, const std::string& path,
 // function `drum_resources_<table_name>()`.
 std::string EmitCpp(const ResourceFile& file, const std::string& table_name);
 
+// A language library: only the script's string blocks, as "DRUMSTR1" and
+// records of a 16-bit block number, a 32-bit byte count and the bytes
+// (little-endian), which platform::ui::ParseStringBlockFile reads.
+std::string EmitStringBlockFile(const ResourceFile& file);
+
 // UTF-8 as the scripts are written to UTF-16; a bad byte becomes U+FFFD.
 std::u16string Utf16FromUtf8(const std::string& text);
 

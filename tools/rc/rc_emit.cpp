@@ -154,6 +154,19 @@ std::vector<Binary> BuildStringBlocks(const std::map<int, std::u16string>& strin
   return out;
 }
 
+std::string EmitStringBlockFile(const ResourceFile& f) {
+  std::string out = "DRUMSTR1";
+  for (const Binary& b : BuildStringBlocks(f.strings)) {
+    const size_t n = b.data.size();
+    const unsigned char head[6] = {static_cast<unsigned char>(b.id & 0xFF), static_cast<unsigned char>(b.id >> 8 & 0xFF),
+                                   static_cast<unsigned char>(n & 0xFF),    static_cast<unsigned char>(n >> 8 & 0xFF),
+                                   static_cast<unsigned char>(n >> 16 & 0xFF), static_cast<unsigned char>(n >> 24 & 0xFF)};
+    out.append(reinterpret_cast<const char*>(head), 6);
+    out.append(reinterpret_cast<const char*>(b.data.data()), n);
+  }
+  return out;
+}
+
 std::string EmitCpp(const ResourceFile& f, const std::string& name) {
   std::ostringstream o;
   o << "// Made by drum_rc from a resource script; edit the script, not this file.\n";
