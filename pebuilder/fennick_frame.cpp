@@ -219,6 +219,13 @@ void CFennickPage::OnWindowPosChanged(WINDOWPOS* position) {
   position_.Save();
 }
 
+void CFennickPage::EnableControl(int id, bool enabled) {
+  if (CWnd* control = GetDlgItem(id)) {
+    control->EnableWindow(enabled);
+    control->Invalidate(FALSE);  // an owner-drawn face changes with the state
+  }
+}
+
 void CFennickPage::OnTextFocus() {
   if (CWnd* cancel = GetDlgItem(1005)) cancel->SetFocus();
 }

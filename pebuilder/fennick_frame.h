@@ -51,6 +51,8 @@ class CFennickPage : public CDialog {
   void OnDrawItem(int id, LPDRAWITEMSTRUCT item);
   void OnWindowPosChanged(WINDOWPOS* position);
   void OnTextFocus();  // the focus rule: to control 1005
+  // Enables or disables a control and repaints it.
+  void EnableControl(int id, bool enabled);
 
  protected:
   // Title 1007 in bold white at the top band, the hidden subtitle's font,

@@ -57,11 +57,6 @@ CString ReadSettingsLanguage() {
   return CString(shell::DecodeSettingsRecord(bytes).language.c_str());
 }
 
-void SetButtonsEnabled(CWnd* page, std::initializer_list<int> ids, bool enabled) {
-  for (int id : ids)
-    if (CWnd* w = page->GetDlgItem(id)) w->EnableWindow(enabled);
-}
-
 }  // namespace
 
 void RunFennickPage(FennickPage page) {
@@ -165,7 +160,7 @@ BOOL CLicense::OnInitDialog() {
   SetDlgItemText(1004, LookupText(u"IDS_Next"));
   SetDlgItemText(1005, LookupText(u"IDS_Cancel"));
   if (CWnd* back = GetDlgItem(1003)) back->SetFocus();
-  if (CWnd* next = GetDlgItem(1004)) next->EnableWindow(AgreementAccepted);
+  EnableControl(1004, AgreementAccepted);
   CheckDlgButton(1011, AgreementAccepted ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(1012, AgreementAccepted ? BST_UNCHECKED : BST_CHECKED);
   SetDlgItemText(1011, LookupText(u"IDS_LICOK"));
@@ -190,16 +185,14 @@ BOOL CLicense::OnInitDialog() {
 }
 
 void CLicense::OnAccept() {
-  if (CWnd* next = GetDlgItem(1004)) {
-    next->EnableWindow(TRUE);
-    next->SetFocus();
-  }
+  EnableControl(1004, true);
+  if (CWnd* next = GetDlgItem(1004)) next->SetFocus();
   AgreementAccepted = true;
 }
 
 void CLicense::OnDecline() {
   AgreementAccepted = false;
-  if (CWnd* next = GetDlgItem(1004)) next->EnableWindow(FALSE);
+  EnableControl(1004, FALSE);
 }
 
 void CLicense::OnNext() {
@@ -292,7 +285,7 @@ void CCreateIso::OnStart() {
     return;
   }
   BuildStarted = true;
-  SetButtonsEnabled(this, {1640, 1003, 1005, 1653}, false);
+  for (int id : {1640, 1003, 1005, 1653}) EnableControl(id, false);
   UpdateWindow();
   CString templates[3];
   BuildTemplates(WinPeLanguage, templates);
@@ -322,8 +315,8 @@ void CCreateIso::OnStart() {
       WriteVolumeLabel(collected, label);
     }
   }
-  SetButtonsEnabled(this, {1005, 1003, 1653}, false);
-  SetButtonsEnabled(this, {1640}, true);
+  for (int id : {1005, 1003, 1653}) EnableControl(id, false);
+  for (int id : {1640}) EnableControl(id, true);
   SetDlgItemText(1640, LookupText(u"IDS_FINISH"));
   const bool built = !collected.IsEmpty() && !FindFileOrFolder(collected).IsEmpty() && GetPathFileSize(collected) > 0;
   // The final page tells of a failed build too.

@@ -132,7 +132,7 @@ void CSelectIso::DetectInstalledKit() {
   DefaultKitFolder = ProgramFilesFolder() + u"\\Windows AIK";
   DefaultKitFolder.Replace(u" (x86)", u"");
   if (FindFileOrFolder(DefaultKitFolder).IsEmpty()) {
-    if (CWnd* download = GetDlgItem(kDownload)) download->EnableWindow(TRUE);
+    EnableControl(kDownload, TRUE);
     return;
   }
   BrowseResultFolder = DefaultKitFolder;
@@ -140,8 +140,8 @@ void CSelectIso::DetectInstalledKit() {
   if (!BackFromBuildPage && !KitInstalledThisRun)
     MessageBoxW(nullptr, LookupText(u"IDS_WAIKINSTALLED"), ProductCaption, MB_OK);
   SetDlgItemText(kFolderEdit, BrowseResultFolder);
-  if (CWnd* download = GetDlgItem(kDownload)) download->EnableWindow(FALSE);
-  if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(TRUE);
+  EnableControl(kDownload, FALSE);
+  EnableControl(kNext, TRUE);
   DownloadState = -1;
 }
 
@@ -153,7 +153,7 @@ void CSelectIso::UpdateDownloadButton() {
   const char16_t* key = DownloadState == 1 ? u"IDS_PAUSE" : DownloadState == 2 ? u"IDS_RESUME" : u"IDS_DOWNLOADAIK";
   SetDlgItemText(kDownload, LookupText(key));
   if (DownloadState >= 0 && DownloadState <= 2)
-    if (CWnd* download = GetDlgItem(kDownload)) download->EnableWindow(TRUE);
+    EnableControl(kDownload, TRUE);
 }
 
 void CSelectIso::SetStatus(const CString& text) {
@@ -182,10 +182,8 @@ void CSelectIso::OnDownloadButton() {
   DownloadState = 1;
   UpdateDownloadButton();
   for (int id : {kBrowse, kBack})
-    if (CWnd* w = GetDlgItem(id)) w->EnableWindow(FALSE);
-  auto enable_browse = [this] {
-    if (CWnd* browse = GetDlgItem(kBrowse)) browse->EnableWindow(TRUE);
-  };
+    EnableControl(id, FALSE);
+  auto enable_browse = [this] { EnableControl(kBrowse, true); };
   DownloadResult result = DownloadKitImage(fresh);
   if (result == DownloadResult::kPaused) {
     SetStatus(CString());
@@ -370,19 +368,18 @@ void CSelectIso::OnBrowse() {
   BrowseStartFolder = DefaultKitFolder;
   BrowseResultFolder.Empty();
   BrowseForFolder(GetSafeHwnd());
-  CWnd* next = GetDlgItem(kNext);
   if (BrowseResultFolder.Find(u"\\Windows AIK") < 0) {
-    if (next) next->EnableWindow(FALSE);
+    EnableControl(kNext, false);
     return;
   }
   SetDlgItemText(kFolderEdit, BrowseResultFolder);
   CString shown;
   GetDlgItemText(kFolderEdit, shown);
   if (shown.IsEmpty()) {
-    if (next) next->EnableWindow(FALSE);
+    EnableControl(kNext, false);
   } else {
     DownloadState = -1;
-    if (next) next->EnableWindow(TRUE);
+    EnableControl(kNext, true);
   }
   SetBuildDefaults();
   CheckDlgButton(WinPeLanguage == u"Japanese" ? 1644 : 1643, BST_CHECKED);
@@ -426,6 +423,10 @@ void CSelectIso::OnCancel() {
 }
 
 BOOL CSelectIso::PreTranslateMessage(MSG* msg) {
-  if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN) OnNext();
+  if (msg && msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN) {
+    // Taken here: the dialog's own Enter would end the page and unwind the wizard.
+    OnNext();
+    return TRUE;
+  }
   return CFennickPage::PreTranslateMessage(msg);
 }

@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     ok = image.convertToFormat(QImage::Format_RGB888).save(dir + "/" + name, "BMP") && ok;
     script += std::to_string(id) + " BITMAP \"" + name.toStdString() + "\"  // " + what + "\n";
   };
-  const QColor grey(96, 96, 96), dark(52, 52, 52), blue(40, 110, 180), deep(20, 70, 130);
+  const QColor grey(142, 142, 142), dark(98, 98, 98), blue(40, 110, 180), deep(20, 70, 130);
   bitmap(813, Face(138, grey, dark), "page button face");
   bitmap(898, Face(138, blue, deep), "page button face, hovered");
   bitmap(899, Face(138, deep, QColor(10, 40, 80)), "page button face, pressed");

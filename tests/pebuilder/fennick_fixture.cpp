@@ -11,6 +11,7 @@
 #include "platform/core/text.h"
 #include "platform/process/machine_link.h"
 #include "platform/process/process.h"
+#include "platform/startup/startup.h"
 
 namespace fennick_fixture {
 
@@ -69,6 +70,8 @@ void FennickPc::Boot(const std::string& language) {
                                 " --text1 Corvelware --text2 Fennick --text3 FNK-0001 --number 1"),
             0);
   pc_.Boot();
+  // As the program's start-up does: the folder chooser sees the PC's files.
+  platform::startup::ConnectLayers();
   ResetFennickValues();
   platform::process::RegisterProgram(u"Pellimor.exe", [](const platform::process::ProgramStart& start) -> DWORD {
     platform::process::MachineLog("Pellimor started in \"" + platform::to_utf8(start.current_folder) + "\"");

@@ -243,6 +243,27 @@ TEST_F(FennickPc, KitPresentIsAnnouncedOnceAndEscapeUnwindsEveryPage) {
   EXPECT_EQ(run.log.find("already installed", first + 1), std::string::npos) << run.log;
 }
 
+TEST_F(FennickPc, BrowseTakesOnlyAKitFolder) {
+  fs::create_directories(C("Kits/Windows AIK"));
+  Boot();
+  Script s = ToKitPage();
+  s.click(1638)
+      .choose("C:\\Kits\\Windows AIK")
+      .expect_text(1013, "C:\\Kits\\Windows AIK")
+      .expect_enabled(1640)
+      .click(1638)
+      .choose("C:\\temp")  // not a kit folder: Next goes off, the edit keeps its text
+      .expect_disabled(1640)
+      .expect_text(1013, "C:\\Kits\\Windows AIK")
+      .key("enter")  // Enter does not pass a disabled Next
+      .expect_dialog(964)
+      .click(1005)
+      .answer("yes");
+  auto run = Run(s);
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_EQ(run.log.find("dialog 965"), std::string::npos) << run.log;
+}
+
 TEST_F(FennickPc, FailedBuildKeepsNothingAndSaysSo) {
   // A kit folder without the kit's tools: the scripts fail, no image is made.
   fs::create_directories(C("Program Files/Windows AIK"));
