@@ -11,7 +11,10 @@
 #include "platform/core/text.h"
 #include "platform/process/machine_link.h"
 #include "platform/process/process.h"
+#include "platform/process/process_context.h"
+#include "platform/process/version_block.h"
 #include "platform/startup/startup.h"
+#include "platform/ui/resources.h"
 
 namespace fennick_fixture {
 
@@ -70,8 +73,13 @@ void FennickPc::Boot(const std::string& language) {
                                 " --text1 Corvelware --text2 Fennick --text3 FNK-0001 --number 1"),
             0);
   pc_.Boot();
-  // As the program's start-up does: the folder chooser sees the PC's files.
+  // As the program's start-up does: the folder chooser sees the PC's files,
+  // and the program file carries the compiled-in version block.
   platform::startup::ConnectLayers();
+  const std::u16string image = u"C:\\Program Files\\Fennick\\Fennick.exe";
+  platform::process::SetProgramImage(image, u"\"" + image + u"\"");
+  if (const auto* version = platform::ui::FindBinaryResource(platform::ui::kVersionResource, 1))
+    platform::process::RegisterVersionBlock(image, std::vector<uint8_t>(version->data, version->data + version->size));
   ResetFennickValues();
   platform::process::RegisterProgram(u"Pellimor.exe", [](const platform::process::ProgramStart& start) -> DWORD {
     platform::process::MachineLog("Pellimor started in \"" + platform::to_utf8(start.current_folder) + "\"");

@@ -297,6 +297,7 @@ struct LanguageCase {
   const char* language;
   const char* folder;
   const char* accept;
+  const char* welcome;  // the Japanese text names the product and its version itself
   const char* final_text;
 };
 
@@ -311,6 +312,7 @@ TEST_P(EveryPage, OpensWithItsTextsAndScreenshots) {
   Script s;
   s.expect_dialog(741)
       .expect_text(1011, c.accept)
+      .expect_text(1033, c.welcome)
       .screenshot("agreement.png")
       .click(1011)
       .screenshot("agreement-accepted.png")
@@ -338,10 +340,15 @@ TEST_P(EveryPage, OpensWithItsTextsAndScreenshots) {
 
 INSTANTIATE_TEST_SUITE_P(
     Languages, EveryPage,
-    ::testing::Values(LanguageCase{"English", "en", "I &accept the terms of the license agreement",
-                                   "The Windows PE image was created successfully."},
-                      LanguageCase{"Japanese", "ja", "使用許諾契約書に同意します(&A)",
-                                   "Windows PE イメージが正常に作成されました。"}),
+    ::testing::Values(
+        LanguageCase{"English", "en", "I &accept the terms of the license agreement",
+                     "Fennick builds a Windows PE boot image with the Windows deployment kit. Please read the "
+                     "agreement below before you go on.",
+                     "The Windows PE image was created successfully."},
+        LanguageCase{"Japanese", "ja", "使用許諾契約書に同意します(&A)",
+                     "Fennick 1.0.0.1 は Windows 展開キットを使って Windows PE の起動イメージを作成します。"
+                     "続行する前に、下の契約書をお読みください。",
+                     "Windows PE イメージが正常に作成されました。"}),
     [](const ::testing::TestParamInfo<LanguageCase>& info) { return std::string(info.param.folder); });
 
 }  // namespace
