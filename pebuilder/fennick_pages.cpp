@@ -372,7 +372,7 @@ END_MESSAGE_MAP()
 
 CMsgBox1::CMsgBox1(CWnd* parent) : CFennickPage(IDD, parent, true) {
   SetOwnerDrawn({1003, 1004, 1005});
-  SetTransparent({1004, 1005, 1429, 1642});
+  SetTransparent({1004, 1005, 1429, 1642, 1651});
 }
 
 void CMsgBox1::DoDataExchange(CDataExchange* dx) {
