@@ -24,6 +24,7 @@
 #include "platform/ui/app_runner.h"
 #include "platform/ui/qt/qt_view.h"
 #include "usbwriter/pellimor_commands.h"
+#include "pebuilder/fennick_commands.h"
 
 #ifndef PELLIMOR_EXECUTABLE
 #error "PELLIMOR_EXECUTABLE must name the program that plays Pellimor.exe"
@@ -105,6 +106,7 @@ int main(int argc, char** argv) {
   }
   RegisterCloneCommands();
   RegisterPellimorCommands(PELLIMOR_EXECUTABLE);
+  RegisterFennickCommands();
   theApp.SetProgramPath(program_image);
   // What the program sees in m_lpCmdLine: its arguments after its own name.
   theApp.SetCommandLine(start.command_line);

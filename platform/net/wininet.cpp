@@ -49,9 +49,29 @@ struct Request : InternetObject {
   bool headersDone = false;
   bool finished = false;
   CURLcode result = CURLE_OK;
-  std::string pending;        // received, not yet handed out
+  // Received bytes; those before pendingAt are handed out already. Reads
+  // move pendingAt instead of erasing the front (which would move the rest
+  // of the buffer on every read); the buffer is compacted as it grows.
+  std::string pending;
+  size_t pendingAt = 0;
   uint64_t skip = 0;          // body bytes to drop (a range the server ignored)
-  uint64_t streamAt = 0;      // body position of pending's first byte
+  uint64_t streamAt = 0;      // body position of the first byte not handed out
+
+  size_t Available() const { return pending.size() - pendingAt; }
+  void Append(const char* data, size_t n) {
+    if (pendingAt > 0 && pendingAt >= pending.size() / 2) {
+      pending.erase(0, pendingAt);
+      pendingAt = 0;
+    }
+    pending.append(data, n);
+  }
+  void Consume(size_t n) {
+    pendingAt += n;
+    if (pendingAt == pending.size()) {
+      pending.clear();
+      pendingAt = 0;
+    }
+  }
 
   // The answer.
   bool sent = false;
@@ -143,7 +163,7 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
   size_t n = size * count;
   size_t drop = static_cast<size_t>(std::min<uint64_t>(r->skip, n));
   r->skip -= drop;
-  r->pending.append(data + drop, n - drop);
+  r->Append(data + drop, n - drop);
   return n;
 }
 
@@ -156,6 +176,7 @@ bool Request::Start(uint64_t from) {
   headersDone = finished = false;
   result = CURLE_OK;
   pending.clear();
+  pendingAt = 0;
   skip = 0;
   streamAt = from;
 
@@ -207,8 +228,8 @@ bool Request::Start(uint64_t from) {
     // A whole answer: the server ignored the range (or none was asked).
     if (length >= 0) total = length;
     // Bytes already in pending belong to the start of the body too.
-    uint64_t drop = std::min<uint64_t>(from, pending.size());
-    pending.erase(0, static_cast<size_t>(drop));
+    uint64_t drop = std::min<uint64_t>(from, Available());
+    Consume(static_cast<size_t>(drop));
     skip = from - drop;
   }
   return TRUE;
@@ -358,19 +379,19 @@ BOOL InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD to_read, LPDWORD re
   if (!r.sent) return platform::fail(ERROR_INTERNET_INVALID_OPERATION);
   if (to_read == 0) return TRUE;
   if (r.total >= 0 && r.wanted >= static_cast<uint64_t>(r.total)) return TRUE;  // at the end
-  if (r.wanted != r.streamAt || (!r.easy && r.pending.empty())) {
+  if (r.wanted != r.streamAt || (!r.easy && r.Available() == 0)) {
     if (!r.Start(r.wanted)) return FALSE;
   }
-  r.Pump([&r] { return !r.pending.empty(); });
-  size_t n = std::min<size_t>(to_read, r.pending.size());
+  r.Pump([&r] { return r.Available() > 0; });
+  size_t n = std::min<size_t>(to_read, r.Available());
   if (n == 0) {
     if (r.result == CURLE_OK) return TRUE;
     platform::machine::Log("http", std::string("transfer broke off: ") + curl_easy_strerror(r.result));
     return platform::fail(r.result == CURLE_OPERATION_TIMEDOUT ? ERROR_INTERNET_TIMEOUT
                                                                : ERROR_INTERNET_CONNECTION_RESET);
   }
-  memcpy(buffer, r.pending.data(), n);
-  r.pending.erase(0, n);
+  memcpy(buffer, r.pending.data() + r.pendingAt, n);
+  r.Consume(n);
   r.streamAt += n;
   r.wanted = r.streamAt;
   *read = static_cast<DWORD>(n);

@@ -1,4 +1,5 @@
 // Shadow copies, host-folder volumes and the system folders.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -144,6 +145,39 @@ TEST_F(MachineFixture, HostFoldersServeFilesWithTheirAttributes) {
   std::string image = disk.extract(0, "c.img");
   auto cat = fstest::Run("ntfscat " + fstest::Quote(image) + " '/Program Files/other.txt'");
   EXPECT_EQ(cat.output, "on ntfs");
+}
+
+// The side store takes each change as one added line and is written anew
+// once replaced lines pile up: after many creations, attribute changes and
+// removals a fresh driver sees exactly the surviving records, and the store
+// stays within twice its records (plus a small slack).
+TEST_F(MachineFixture, HostFolderSideStoreKeepsManyChangesAndStaysSmall) {
+  SimulatedDisk disk({{u'C', 40ull << 20, "NTFS", "System"}});
+  ASSERT_TRUE(CreateDirectoryW(u"X:\\Many", nullptr));
+  constexpr int kFiles = 300;
+  auto name = [](int i) { return u"X:\\Many\\f" + platform::to_utf16(std::to_string(i)) + u".txt"; };
+  for (int i = 0; i < kFiles; ++i) {
+    ASSERT_TRUE(WriteText(name(i), "x"));
+    ASSERT_TRUE(SetFileAttributesW(name(i).c_str(), i % 3 ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_SYSTEM));
+  }
+  for (int i = 0; i < kFiles; i += 2) ASSERT_TRUE(DeleteFileW(name(i).c_str()));
+  // Made again after the removal: the old record must not come back.
+  for (int i = 0; i < kFiles; i += 4) ASSERT_TRUE(WriteText(name(i), "again"));
+  platform::fs::ReleaseAllDrivers();
+  for (int i = 0; i < kFiles; ++i) {
+    DWORD attributes = GetFileAttributesW(name(i).c_str());
+    if (i % 4 == 0) {
+      ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << i;
+      EXPECT_EQ(attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM), 0u) << i;
+    } else if (i % 2 == 0) {
+      EXPECT_EQ(attributes, INVALID_FILE_ATTRIBUTES) << i;
+    } else {
+      EXPECT_EQ(attributes, static_cast<DWORD>(i % 3 ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_SYSTEM)) << i;
+    }
+  }
+  std::vector<uint8_t> store = fstest::ReadHostFile(dir.file("x/.drumfs-meta"));
+  size_t lines = static_cast<size_t>(std::count(store.begin(), store.end(), '\n'));
+  EXPECT_LE(lines, 2u * (kFiles / 2 + kFiles / 4 + 1) + 64u) << "the store is written anew as it grows";
 }
 
 // Special files in a host folder hold no data a program could use: a FIFO

@@ -9,7 +9,7 @@
 
 namespace http_fixture {
 
-LoopbackServer::LoopbackServer(const std::string& file, int requests, int seconds) {
+LoopbackServer::LoopbackServer(const std::string& file, int requests, int seconds, const std::string& mode) {
   // The tests run with DRUM_SOURCE_DIR set; a program built elsewhere (the
   // benchmark) names the tree at build time.
   const char* source = std::getenv("DRUM_SOURCE_DIR");
@@ -28,8 +28,13 @@ LoopbackServer::LoopbackServer(const std::string& file, int requests, int second
     close(out[0]);
     close(out[1]);
     std::string r = std::to_string(requests), s = std::to_string(seconds);
-    execlp("python3", "python3", script.c_str(), file.c_str(), "--requests", r.c_str(), "--seconds", s.c_str(),
-           static_cast<char*>(nullptr));
+    if (mode.empty()) {
+      execlp("python3", "python3", script.c_str(), file.c_str(), "--requests", r.c_str(), "--seconds", s.c_str(),
+             static_cast<char*>(nullptr));
+    } else {
+      execlp("python3", "python3", script.c_str(), file.c_str(), "--requests", r.c_str(), "--seconds", s.c_str(),
+             "--mode", mode.c_str(), static_cast<char*>(nullptr));
+    }
     _exit(127);
   }
   close(out[1]);

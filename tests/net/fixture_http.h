@@ -11,7 +11,10 @@ namespace http_fixture {
 class LoopbackServer {
  public:
   // Serves `file`; ends by itself after `requests` requests or `seconds`.
-  explicit LoopbackServer(const std::string& file, int requests = 50, int seconds = 120);
+  // With `mode` ("full", "norange", "truncated", "nolength") any longer path
+  // ending in the file's name answers in that way.
+  explicit LoopbackServer(const std::string& file, int requests = 50, int seconds = 120,
+                          const std::string& mode = "");
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;

@@ -8,6 +8,8 @@ different ways:
   /truncated/NAME  announces the whole length, sends half, then closes
   /nolength/NAME   200 without Content-Length, ended by closing
   anything else    404
+With --mode MODE, any longer path that ends in /NAME (such as a vendor's
+download path) answers as /MODE/NAME does.
 Prints "PORT <n>" on stdout once it listens, and one line per request to
 stderr. Ends after --requests requests or --seconds seconds, whichever comes
 first, so a test that forgets it cannot leave it running.
@@ -26,6 +28,7 @@ def main():
     parser.add_argument("file")
     parser.add_argument("--requests", type=int, default=50)
     parser.add_argument("--seconds", type=float, default=120)
+    parser.add_argument("--mode", choices=["full", "norange", "truncated", "nolength"])
     args = parser.parse_args()
     with open(args.file, "rb") as f:
         body = f.read()
@@ -41,6 +44,8 @@ def main():
         def do_GET(self):
             served[0] += 1
             parts = self.path.split("/")
+            if len(parts) > 3 and parts[-1] == name and args.mode:
+                parts = ["", args.mode, name]
             if len(parts) != 3 or parts[2] != name:
                 self.send_error(404)
                 return
@@ -77,7 +82,12 @@ def main():
             else:
                 self.send_error(404)
 
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    class Server(http.server.ThreadingHTTPServer):
+        def handle_error(self, request, client_address):
+            # A client that pauses closes the connection in mid-answer.
+            sys.stderr.write("connection from %s ended early\n" % (client_address,))
+
+    server = Server(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     print("PORT %d" % server.server_address[1], flush=True)
     deadline = time.time() + args.seconds

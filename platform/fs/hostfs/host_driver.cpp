@@ -27,6 +27,10 @@ constexpr DWORD kStoredAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTE
                                     FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
                                     FILE_ATTRIBUTE_OFFLINE;
 constexpr size_t kMaxEntries = 1000000;
+// The side store's mark of a removed record, and the lines it may carry
+// beyond twice its records before it is written anew.
+constexpr const char* kRemovedMark = "-";
+constexpr size_t kStoreSlack = 64;
 
 DWORD from_errno(int e) {
   switch (e) {
@@ -205,19 +209,21 @@ class HostDriver : public VolumeDriver {
     int fd = ::open(host.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return from_errno(errno);
     close(fd);
-    Meta& m = meta_[folded_key(path)];
+    const std::string key = folded_key(path);
+    Meta& m = meta_[key];
     m.attributes = attributes & kStoredAttributes;
     m.creation = Clock::instance().now_filetime();
     if (attributes & FILE_ATTRIBUTE_READONLY) chmod(host.c_str(), 0444);
-    return save();
+    return save_one(key);
   }
 
   DWORD create_folder(const VolumePath& path) override {
     std::string host;
     if (DWORD e = prepare_new(path, &host)) return e;
     if (mkdir(host.c_str(), 0777) != 0) return from_errno(errno);
-    meta_[folded_key(path)] = Meta{0, Clock::instance().now_filetime()};
-    return save();
+    const std::string key = folded_key(path);
+    meta_[key] = Meta{0, Clock::instance().now_filetime()};
+    return save_one(key);
   }
 
   DWORD remove(const VolumePath& path) override {
@@ -228,8 +234,9 @@ class HostDriver : public VolumeDriver {
     struct stat st{};
     if (lstat(host.c_str(), &st) != 0) return from_errno(errno);
     if ((S_ISDIR(st.st_mode) ? rmdir(host.c_str()) : unlink(host.c_str())) != 0) return from_errno(errno);
-    meta_.erase(folded_key(path));
-    return save();
+    const std::string key = folded_key(path);
+    meta_.erase(key);
+    return save_one(key);
   }
 
   DWORD rename(const VolumePath& from, const VolumePath& to) override {
@@ -267,8 +274,9 @@ class HostDriver : public VolumeDriver {
     mode_t mode = st.st_mode & 07777;
     mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | 0200);
     if (chmod(host.c_str(), mode) != 0) return from_errno(errno);
-    meta_[folded_key(path)].attributes = attributes & kStoredAttributes;
-    return save();
+    const std::string key = folded_key(path);
+    meta_[key].attributes = attributes & kStoredAttributes;
+    return save_one(key);
   }
 
   DWORD set_times(const VolumePath& path, const uint64_t* creation, const uint64_t* last_access,
@@ -281,8 +289,9 @@ class HostDriver : public VolumeDriver {
     if (last_write) times[1] = to_timespec(*last_write);
     if ((last_access || last_write) && utimensat(AT_FDCWD, host.c_str(), times, 0) != 0) return from_errno(errno);
     if (creation) {
-      meta_[folded_key(path)].creation = *creation;
-      return save();
+      const std::string key = folded_key(path);
+      meta_[key].creation = *creation;
+      return save_one(key);
     }
     return ERROR_SUCCESS;
   }
@@ -375,6 +384,11 @@ class HostDriver : public VolumeDriver {
       std::string attr, created, key;
       if (!std::getline(fields, attr, '\t') || !std::getline(fields, created, '\t') || !std::getline(fields, key))
         continue;  // a damaged line loses only its own record
+      ++store_lines_;
+      if (attr == kRemovedMark) {
+        meta_.erase(key);
+        continue;
+      }
       Meta m;
       try {
         m.attributes = static_cast<DWORD>(std::stoul(attr, nullptr, 16)) & kStoredAttributes;
@@ -386,8 +400,32 @@ class HostDriver : public VolumeDriver {
     }
   }
 
+  // One changed record appended to the store (a later line replaces an
+  // earlier one, kRemovedMark removes it), so a change costs one line, not a
+  // rewrite of every record; the store is written anew once the lines
+  // outnumber twice the records.
+  DWORD save_one(const std::string& key) {
+    if (read_only_) return ERROR_SUCCESS;
+    if (store_lines_ + 1 > 2 * meta_.size() + kStoreSlack) return save();
+    std::ofstream out(store_path(), std::ios::app);
+    if (!out) return ERROR_WRITE_FAULT;
+    auto it = meta_.find(key);
+    if (it == meta_.end()) {
+      out << kRemovedMark << '\t' << 0 << '\t' << key << '\n';
+    } else {
+      char attr[16];
+      std::snprintf(attr, sizeof attr, "%x", it->second.attributes);
+      out << attr << '\t' << it->second.creation << '\t' << key << '\n';
+    }
+    out.flush();
+    if (!out) return ERROR_WRITE_FAULT;
+    ++store_lines_;
+    return ERROR_SUCCESS;
+  }
+
   DWORD save() {
     if (read_only_) return ERROR_SUCCESS;
+    store_lines_ = meta_.size();
     std::string temp = store_path() + ".new";
     {
       std::ofstream out(temp, std::ios::trunc);
@@ -405,6 +443,7 @@ class HostDriver : public VolumeDriver {
   std::string root_;
   bool read_only_;
   std::map<std::string, Meta> meta_;
+  size_t store_lines_ = 0;  // lines in the store file, records and replaced ones
 };
 
 }  // namespace

@@ -1,0 +1,4 @@
+@echo off
+rem Fennick WinPE build, step 3 of 3 (en-US): the bootable ISO image.
+if exist C:\yarv.iso del C:\yarv.iso
+"%IPATH%\Tools\x86\oscdimg.exe" -n -bC:\kozt_pe31\etfsboot.com -lWINPE_EN C:\kozt_pe31\ISO C:\yarv.iso
