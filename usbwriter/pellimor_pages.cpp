@@ -36,6 +36,13 @@ CString HoursMinutesSeconds(DWORD seconds) {
 
 }  // namespace
 
+void SetHeadingFonts(CWnd* page, CFont* title, CFont* text) {
+  title->CreateFont(15, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
+  text->CreateFont(15, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
+  if (CWnd* line = page->GetDlgItem(1357)) line->SetFont(title);
+  if (CWnd* line = page->GetDlgItem(1359)) line->SetFont(text);
+}
+
 // ---- application ----
 
 CPellimorApp::CPellimorApp() : CWinApp(u"Pellimor") {}
@@ -185,10 +192,7 @@ BOOL CThird::OnInitDialog() {
   CDialog::OnInitDialog();
   SetWindowText(LookupString(u"IDS_CAPTION"));
   SetDlgItemText(1020, LookupString(u"IDS_Destination"));
-  titleFont_.CreateFont(15, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
-  textFont_.CreateFont(15, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
-  if (CWnd* title = GetDlgItem(1357)) title->SetFont(&titleFont_);
-  if (CWnd* text = GetDlgItem(1359)) text->SetFont(&textFont_);
+  SetHeadingFonts(this, &titleFont_, &textFont_);
   SetDlgItemText(1357, LookupString(u"IDS_SELECTDEST"));
   SetDlgItemText(1359, LookupString(u"IDS_SELECTDEST1"));
   SetDlgItemText(1109, LookupString(u"IDS_SELECTDEST2"));
@@ -292,10 +296,7 @@ BOOL CConfirm1::OnInitDialog() {
   SetDlgItemText(1019, LookupString(u"IDS_ELAPSED"));
   SetDlgItemText(1017, LookupString(u"IDS_REMAINING"));
   SetDlgItemText(kStart, LookupString(u"IDS_START"));
-  titleFont_.CreateFont(15, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
-  textFont_.CreateFont(15, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
-  if (CWnd* title = GetDlgItem(1357)) title->SetFont(&titleFont_);
-  if (CWnd* text = GetDlgItem(1359)) text->SetFont(&textFont_);
+  SetHeadingFonts(this, &titleFont_, &textFont_);
   SetDlgItemText(1357, LookupString(u"IDS_CONFIRM1"));
   SetDlgItemText(1359, LookupString(u"IDS_CONFIRM2"));
   SetDlgItemText(1015, DescribeIso());
