@@ -71,6 +71,7 @@ void CSrc::DoDataExchange(CDataExchange* dx) {
 
 BOOL CSrc::OnInitDialog() {
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   SetWindowText(LookupString(u"IDS_CAPTION"));
   SetHeadingFonts(this, &titleFont_, &textFont_);
   SetDlgItemText(1357, LookupString(u"IDS_SRCTITLE"));

@@ -25,6 +25,7 @@ namespace {
 constexpr UINT kDeviceArrival = 0x8000;
 constexpr UINT kDeviceRemoveComplete = 0x8004;
 constexpr const char16_t* kFontFace = u"Microsoft Sans Serif";
+constexpr int kIconId = 128;
 
 void EndProcess() { ExitProcess(0); }
 
@@ -35,6 +36,12 @@ CString HoursMinutesSeconds(DWORD seconds) {
 }
 
 }  // namespace
+
+void SetPageIcon(CWnd* page) {
+  HICON icon = LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(kIconId));
+  page->SetIcon(icon, TRUE);
+  page->SetIcon(icon, FALSE);
+}
 
 void SetHeadingFonts(CWnd* page, CFont* title, CFont* text) {
   title->CreateFont(15, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
@@ -82,6 +89,7 @@ CPellimorDlg::CPellimorDlg(CWnd* parent) : CDialog(IDD, parent) {}
 
 BOOL CPellimorDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   CString about = LookupString(u"IDS_ABOUTBOX");
   if (CMenu* menu = GetSystemMenu(FALSE); menu && !about.IsEmpty()) {
     menu->AppendMenu(MF_SEPARATOR);
@@ -141,6 +149,7 @@ pellimor::CAboutDlg::CAboutDlg() : CDialog(IDD, nullptr) {}
 
 BOOL pellimor::CAboutDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   SetWindowText(LookupString(u"IDS_AboutBoxCAP"));
   SetDlgItemText(1006, LookupString(u"IDS_AboutBoxH1"));
   SetDlgItemText(1002, LookupString(u"IDS_CopyRight"));
@@ -190,6 +199,7 @@ void CThird::FillUsbDiskList() {
 BOOL CThird::OnInitDialog() {
   initialised_ = false;
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   SetWindowText(LookupString(u"IDS_CAPTION"));
   SetDlgItemText(1020, LookupString(u"IDS_Destination"));
   SetHeadingFonts(this, &titleFont_, &textFont_);
@@ -283,6 +293,7 @@ void CConfirm1::DoDataExchange(CDataExchange* dx) {
 
 BOOL CConfirm1::OnInitDialog() {
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   pauseSpan_ = 0;
   SetWindowText(LookupString(u"IDS_CAPTION"));
   SetDlgItemText(1109, LookupString(u"IDS_CONFIRMMESSAGE"));
