@@ -66,6 +66,8 @@ class CCFormat : public CDialog {
   HANDLE RunFormatWithProgress(FormatRequestRecord* request);
 
  protected:
+  // The same dialog under another template id (a program's own copy).
+  CCFormat(UINT dialogId, CWnd* parent) : CDialog(dialogId, parent) {}
   void DoDataExchange(CDataExchange* dx) override;
   void OnStart();
   void OnCancel() override;

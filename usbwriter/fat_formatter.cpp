@@ -89,6 +89,8 @@ std::vector<uint8_t> FirstFatSector(bool fat32) {
 
 bool IsWindowsImage() { return IsoImageInfo.bootmgr || IsoImageInfo.cdboot; }
 
+}  // namespace
+
 void Chs(uint64_t lba, const UsbGeometry& g, uint8_t out[3]) {
   uint32_t cylinder = 1023, head = g.heads ? g.heads - 1 : 0, sector = g.sectorsPerTrack;
   if (g.heads && g.sectorsPerTrack && lba / (g.heads * g.sectorsPerTrack) < 1024) {
@@ -101,8 +103,6 @@ void Chs(uint64_t lba, const UsbGeometry& g, uint8_t out[3]) {
   out[1] = static_cast<uint8_t>(word);
   out[2] = static_cast<uint8_t>(word >> 8);
 }
-
-}  // namespace
 
 uint16_t PackChsWord(uint32_t cylinder, uint32_t sector) {
   uint8_t low = static_cast<uint8_t>((sector & 0x3F) | (((cylinder >> 8) & 0x03) << 6));

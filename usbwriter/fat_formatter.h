@@ -71,3 +71,6 @@ bool FormatFat16Raw(FormatHost* page, uint64_t firstSector, uint8_t bootIndicato
 // CHS word of a partition entry: low byte sector | (cylinder bits 8-9) << 6,
 // high byte the cylinder's low 8 bits.
 uint16_t PackChsWord(uint32_t cylinder, uint32_t sector);
+// A partition entry's three CHS bytes (head, then the packed word) for
+// `lba` on a disk of that geometry; past cylinder 1,023 the largest address.
+void Chs(uint64_t lba, const UsbGeometry& geometry, uint8_t out[3]);

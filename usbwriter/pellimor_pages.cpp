@@ -25,6 +25,7 @@ namespace {
 constexpr UINT kDeviceArrival = 0x8000;
 constexpr UINT kDeviceRemoveComplete = 0x8004;
 constexpr const char16_t* kFontFace = u"Microsoft Sans Serif";
+constexpr int kIconId = 128;
 
 void EndProcess() { ExitProcess(0); }
 
@@ -35,6 +36,19 @@ CString HoursMinutesSeconds(DWORD seconds) {
 }
 
 }  // namespace
+
+void SetPageIcon(CWnd* page) {
+  HICON icon = LoadIconW(AfxGetInstanceHandle(), MAKEINTRESOURCEW(kIconId));
+  page->SetIcon(icon, TRUE);
+  page->SetIcon(icon, FALSE);
+}
+
+void SetHeadingFonts(CWnd* page, CFont* title, CFont* text) {
+  title->CreateFont(15, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
+  text->CreateFont(15, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
+  if (CWnd* line = page->GetDlgItem(1357)) line->SetFont(title);
+  if (CWnd* line = page->GetDlgItem(1359)) line->SetFont(text);
+}
 
 // ---- application ----
 
@@ -75,6 +89,7 @@ CPellimorDlg::CPellimorDlg(CWnd* parent) : CDialog(IDD, parent) {}
 
 BOOL CPellimorDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   CString about = LookupString(u"IDS_ABOUTBOX");
   if (CMenu* menu = GetSystemMenu(FALSE); menu && !about.IsEmpty()) {
     menu->AppendMenu(MF_SEPARATOR);
@@ -134,6 +149,7 @@ pellimor::CAboutDlg::CAboutDlg() : CDialog(IDD, nullptr) {}
 
 BOOL pellimor::CAboutDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   SetWindowText(LookupString(u"IDS_AboutBoxCAP"));
   SetDlgItemText(1006, LookupString(u"IDS_AboutBoxH1"));
   SetDlgItemText(1002, LookupString(u"IDS_CopyRight"));
@@ -183,12 +199,10 @@ void CThird::FillUsbDiskList() {
 BOOL CThird::OnInitDialog() {
   initialised_ = false;
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   SetWindowText(LookupString(u"IDS_CAPTION"));
   SetDlgItemText(1020, LookupString(u"IDS_Destination"));
-  titleFont_.CreateFont(15, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
-  textFont_.CreateFont(15, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
-  if (CWnd* title = GetDlgItem(1357)) title->SetFont(&titleFont_);
-  if (CWnd* text = GetDlgItem(1359)) text->SetFont(&textFont_);
+  SetHeadingFonts(this, &titleFont_, &textFont_);
   SetDlgItemText(1357, LookupString(u"IDS_SELECTDEST"));
   SetDlgItemText(1359, LookupString(u"IDS_SELECTDEST1"));
   SetDlgItemText(1109, LookupString(u"IDS_SELECTDEST2"));
@@ -279,6 +293,7 @@ void CConfirm1::DoDataExchange(CDataExchange* dx) {
 
 BOOL CConfirm1::OnInitDialog() {
   CDialog::OnInitDialog();
+  SetPageIcon(this);
   pauseSpan_ = 0;
   SetWindowText(LookupString(u"IDS_CAPTION"));
   SetDlgItemText(1109, LookupString(u"IDS_CONFIRMMESSAGE"));
@@ -292,10 +307,7 @@ BOOL CConfirm1::OnInitDialog() {
   SetDlgItemText(1019, LookupString(u"IDS_ELAPSED"));
   SetDlgItemText(1017, LookupString(u"IDS_REMAINING"));
   SetDlgItemText(kStart, LookupString(u"IDS_START"));
-  titleFont_.CreateFont(15, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
-  textFont_.CreateFont(15, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kFontFace);
-  if (CWnd* title = GetDlgItem(1357)) title->SetFont(&titleFont_);
-  if (CWnd* text = GetDlgItem(1359)) text->SetFont(&textFont_);
+  SetHeadingFonts(this, &titleFont_, &textFont_);
   SetDlgItemText(1357, LookupString(u"IDS_CONFIRM1"));
   SetDlgItemText(1359, LookupString(u"IDS_CONFIRM2"));
   SetDlgItemText(1015, DescribeIso());

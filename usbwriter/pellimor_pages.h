@@ -42,6 +42,11 @@ class CAboutDlg : public CDialog {
 };
 }  // namespace pellimor
 
+// The program icon (128) as the page's big and small icon.
+void SetPageIcon(CWnd* page);
+// The heading lines of a page: 1357 bold, 1359 normal (both 15 high).
+void SetHeadingFonts(CWnd* page, CFont* title, CFont* text);
+
 // The text of a combo row of the USB disk list.
 CString UsbDiskRowText(int disk);
 

@@ -74,6 +74,23 @@ bool QueryStorageIdentity(int disk, UsbDiskRecord* record) {
   return true;
 }
 
+// An IDENTIFY text field: its byte pairs swapped, up to the first zero,
+// trimmed.
+CString IdentifyText(const BYTE* field, int length) {
+  CString text;
+  for (int i = 0; i + 1 < length; i += 2) {
+    for (BYTE c : {field[i + 1], field[i]}) {
+      if (c == 0) {
+        text.Trim();
+        return text;
+      }
+      text += static_cast<WCHAR>(c);
+    }
+  }
+  text.Trim();
+  return text;
+}
+
 CString ReadEnumValue(int index) {
   CString name;
   name.Format(u"%d", index);
@@ -87,6 +104,34 @@ CString Trimmed(const char* text) {
 }
 
 }  // namespace
+
+bool ReadAtaIdentify(int disk, AtaIdentity* identity) {
+  *identity = AtaIdentity{};
+  CString path;
+  path.Format(u"\\\\.\\PhysicalDrive%d", disk);
+  HANDLE device = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (device == INVALID_HANDLE_VALUE) return false;
+  SENDCMDINPARAMS in{};
+  in.cBufferSize = IDENTIFY_BUFFER_SIZE;
+  in.irDriveRegs.bSectorCountReg = 1;
+  in.irDriveRegs.bSectorNumberReg = 1;
+  in.irDriveRegs.bDriveHeadReg = disk % 2 ? 0xB0 : 0xA0;
+  in.irDriveRegs.bCommandReg = ATA_IDENTIFY_DEVICE;
+  in.bDriveNumber = static_cast<BYTE>(disk);
+  constexpr DWORD kAnswer = offsetof(SENDCMDOUTPARAMS, bBuffer) + IDENTIFY_BUFFER_SIZE;  // 528
+  std::vector<BYTE> out(kAnswer, 0);
+  DWORD returned = 0;
+  bool ok = DeviceIoControl(device, SMART_RCV_DRIVE_DATA, &in, sizeof in, out.data(), kAnswer, &returned, nullptr) &&
+            returned == kAnswer;
+  CloseHandle(device);
+  if (!ok) return false;
+  const BYTE* page = out.data() + offsetof(SENDCMDOUTPARAMS, bBuffer);
+  identity->serial = IdentifyText(page + 20, 20);
+  identity->firmware = IdentifyText(page + 46, 8);
+  identity->model = IdentifyText(page + 54, 40);
+  return true;
+}
 
 CString SerialFromInstancePath(const CString& path) {
   int slash = path.ReverseFind(u'\\');
@@ -137,8 +182,14 @@ void ReadUsbDiskIdentity(int disk) {
   if (disk == 0) ServedPrefixes.clear();
   CloseUsbDisk();
   UsbDiskRecord& record = UsbDiskRecords[disk];
-  CString model, serial;
-  if (QueryStorageIdentity(disk, &record)) {
+  AtaIdentity ata;
+  ReadAtaIdentify(disk, &ata);
+  CString model = ata.model, serial = ata.serial;
+  // The bus code comes from the storage query even for a disk that answers
+  // IDENTIFY (a SATA disk in a USB case does): without it the disk would
+  // never be offered.
+  bool queried = QueryStorageIdentity(disk, &record);
+  if (model.IsEmpty() && queried) {
     CString vendor = Trimmed(record.vendor), product = Trimmed(record.product);
     model = vendor + u" " + product;
     model.Trim();

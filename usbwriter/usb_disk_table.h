@@ -42,6 +42,16 @@ void FillDiskTable();
 void RefreshDiskIdentity(int disk);
 void ReadUsbDiskIdentity(int disk);
 
+// ATA IDENTIFY DEVICE through SMART_RCV_DRIVE_DATA on "\\.\PhysicalDriveN"
+// (drive-head 0xA0 for even, 0xB0 for odd disk numbers): the model (40
+// bytes at 54), firmware (8 at 46) and serial (20 at 20) with their byte
+// pairs swapped. False, with empty texts, unless the whole 528-byte answer
+// came back.
+struct AtaIdentity {
+  CString model, firmware, serial;
+};
+bool ReadAtaIdentify(int disk, AtaIdentity* identity);
+
 // Serial numbers from HKLM "SYSTEM\CurrentControlSet\Services\disk\Enum":
 // the device path that contains `prefix` ("USBSTOR\Disk&Ven_...&Prod_..."),
 // a second identical stick taking the next matching entry.

@@ -24,6 +24,7 @@
 
 int SelectedUsbDisk = 0;
 int ChosenFileSystem = -1;
+CString PassKey;
 
 namespace {
 
@@ -114,6 +115,22 @@ void WriteBlobOnlyBootArea() {
 
 bool IsBlobOnlyBranding() { return BrandingFlags == kFlagNeedBiosBlob; }
 
+// The program's own NTFS boot code over bytes 80 to 4,607 of the volume at
+// `start` of the current disk. The volume's backup boot sector (its last
+// sector) gets the same first-sector code, so that the two copies agree.
+void InstallNtfsBootCode(uint64_t start) {
+  std::vector<uint8_t> sectors(9 * 512);
+  if (ReadUsbSectors(sectors.data(), start, 9) != 0 || memcmp(&sectors[3], "NTFS    ", 8) != 0) return;
+  memcpy(&sectors[80], NtfsBootCodeTemplate, sizeof(NtfsBootCodeTemplate));
+  if (!WriteUsbSectors(sectors.data(), start, 9)) return;
+  uint64_t total = 0;
+  for (int i = 0; i < 8; ++i) total |= static_cast<uint64_t>(sectors[0x28 + i]) << (8 * i);
+  std::vector<uint8_t> backup(512);
+  if (ReadUsbSectors(backup.data(), start + total, 1) != 0 || memcmp(&backup[3], "NTFS    ", 8) != 0) return;
+  memcpy(&backup[80], &sectors[80], 512 - 80);
+  WriteUsbSectors(backup.data(), start + total, 1);
+}
+
 }  // namespace
 
 bool IsWindowsBootImage() { return IsoImageInfo.bootmgr || IsoImageInfo.cdboot; }
@@ -193,6 +210,30 @@ bool CreateStickLayout(int disk, const StickLayout& layout) {
   return ok;
 }
 
+bool WriteRawPartitionTable(int disk, const StickLayout& layout) {
+  if (!OpenUsbDisk(disk)) return false;
+  UsbGeometry geometry;
+  if (!ReadUsbGeometry(&geometry)) geometry = UsbGeometry{0, 255, 63};
+  std::vector<uint8_t> mbr(512, 0);
+  uint8_t* entry = &mbr[446];
+  uint32_t first = static_cast<uint32_t>(layout.startBytes / 512);
+  uint32_t count = static_cast<uint32_t>(layout.lengthBytes / 512);
+  entry[0] = 0x80;
+  Chs(first, geometry, entry + 1);
+  // The volume's own type: a FAT32 or NTFS volume in an entry typed FAT16
+  // would be read as FAT16 by other systems.
+  entry[4] = layout.type;
+  for (int i = 0; i < 4; ++i) {
+    entry[8 + i] = static_cast<uint8_t>(first >> (8 * i));
+    entry[12 + i] = static_cast<uint8_t>(count >> (8 * i));
+  }
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  bool ok = WriteUsbSectors(mbr.data(), 0, 1);
+  CloseUsbDisk();
+  return ok;
+}
+
 std::vector<uint8_t> BuildLoaderSectors(uint8_t countByte) {
   std::vector<uint8_t> sectors(kLoaderSectorsBytes, 0);
   memcpy(sectors.data(), LoaderTemplate, sizeof(LoaderTemplate));
@@ -205,7 +246,8 @@ std::vector<uint8_t> BuildLoaderSectors(uint8_t countByte) {
     memcpy(&sectors[1470], &mbr[446], 66);
     info.mediaType = kMediaWindowsImage;
   }
-  sectors[kLoaderScrambled] = 0;
+  // Only a boot image of its own at LBA 130 is written scrambled.
+  sectors[kLoaderScrambled] = !PassKey.IsEmpty() && !IsWindowsBootImage() && !IsRawImage() ? 1 : 0;
   sectors[kLoaderText] = 0x0D;
   sectors[kLoaderText + 1] = 0x0A;
   sectors[kLoaderText + 2] = 0;
@@ -218,9 +260,16 @@ std::vector<uint8_t> BuildLoaderSectors(uint8_t countByte) {
   sectors[kLoaderBuffer + 3] = 0;
   sectors[kLoaderMediaType] = info.mediaType;
   sectors[kLoaderCountByte] = countByte;
-  // The packet reads the boot image from LBA 130, or from its place in a
-  // raw-written image (whose sectors from 6 on cover LBA 130).
-  uint64_t bootSector = IsRawImage() ? static_cast<uint64_t>(info.bootLoadBlock) * 4 : kBootImageSector;
+  // The packet reads a Windows image's MBR code at LBA 2 (which starts the
+  // partition's boot sector and so BOOTMGR), another image's boot image from
+  // LBA 130, or from its place in a raw-written image (whose sectors from 6
+  // on cover LBA 130).
+  uint64_t bootSector = kBootImageSector;
+  if (IsWindowsBootImage()) {
+    bootSector = kMbrCodeSector;
+  } else if (IsRawImage()) {
+    bootSector = static_cast<uint64_t>(info.bootLoadBlock) * 4;
+  }
   for (int i = 0; i < 8; ++i) sectors[kLoaderStart + i] = static_cast<uint8_t>(bootSector >> (8 * i));
   return sectors;
 }
@@ -233,10 +282,27 @@ void WriteBootArea(int disk, bool write, const std::vector<uint8_t>& bootImage) 
     WriteUsbSectors(loader.data(), 0, windows ? 3 : 2);
     if (!windows || NeedBiosBlob) WriteBlob();
     if (!windows && !bootImage.empty()) {
-      WriteUsbSectors(bootImage.data(), kBootImageSector, static_cast<uint32_t>(bootImage.size() / 512));
+      std::vector<uint8_t> image = bootImage;
+      if (loader[kLoaderScrambled]) ScrambleWithPassKey(PassKey, image.data(), image.size());
+      WriteUsbSectors(image.data(), kBootImageSector, static_cast<uint32_t>(image.size() / 512));
     }
   }
   CloseUsbDisk();
+}
+
+void ScrambleWithPassKey(const CString& key, uint8_t* data, size_t size) {
+  int length = std::min(key.GetLength(), kPassKeyLength);
+  if (length == 0) return;
+  uint8_t k[kPassKeyLength];
+  unsigned sum = 0;
+  for (int i = 0; i < kPassKeyLength; ++i) {
+    k[i] = static_cast<uint8_t>(key[i % length]);
+    sum += k[i];
+  }
+  unsigned shift = sum % kPassKeyLength;
+  if (shift == 0) shift = 1;
+  for (unsigned i = 0; i <= 6; ++i) std::swap(k[i], k[(i + shift) % kPassKeyLength]);
+  for (size_t j = 0; j < size; ++j) data[j] ^= k[j % kPassKeyLength] & 0x3F;
 }
 
 void CopyRawImage(UsbWriteHost* host, const CString& path, int disk) {
@@ -326,7 +392,17 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
   uint64_t start = layout.startBytes / 512;
 
   Log(host, u"\r\nCreating Partition");
-  CreateStickLayout(disk, layout);
+  if (version.dwMajorVersion == 5 && version.dwMinorVersion == 0) {
+    // Windows 2000 sets no drive layout on removable disks: the table is
+    // written by hand and the user plugs the stick in again.
+    WriteRawPartitionTable(disk, layout);
+    host->ShowFormatBusy(true);
+    MessageBoxW(nullptr, LookupString(u"IDS_REMOVE_WIN2K_USB"), LookupString(u"IDS_PRODNAME"),
+                MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+    UpdateDiskProperties(disk);
+  } else {
+    CreateStickLayout(disk, layout);
+  }
   int letter = WaitForLetter(start, disk);
   if (letter == -1) {
     Fail(host, u"IDS_NODRIVE");
@@ -356,11 +432,7 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     ProgressMaximum = ProgressTarget;
     host->SetProgressRange(ProgressMaximum);
     if (version.dwMajorVersion <= 5 && OpenUsbDisk(disk)) {
-      std::vector<uint8_t> sectors(9 * 512);
-      if (ReadUsbSectors(sectors.data(), start, 9) == 0) {
-        memcpy(&sectors[80], NtfsBootCodeTemplate, sizeof(NtfsBootCodeTemplate));
-        WriteUsbSectors(sectors.data(), start, 9);
-      }
+      InstallNtfsBootCode(start);
       CloseUsbDisk();
     }
   } else if (layout.type == kFileSystemFat16) {

@@ -39,6 +39,7 @@ inline constexpr uint64_t kBootAreaReserve = 129024;     // bytes: 252 sectors
 inline constexpr uint64_t kLayoutAlignment = 32256;      // bytes: 63 sectors
 inline constexpr uint64_t kFat16StickLimit = 2097152;    // sectors
 inline constexpr uint32_t kLoaderSectorsBytes = 1536;
+inline constexpr uint64_t kMbrCodeSector = 2;
 inline constexpr uint64_t kBlobSector = 3;
 inline constexpr uint64_t kBootImageSector = 130;
 // Loader fields.
@@ -70,6 +71,9 @@ uint64_t StickSectorsNeeded();
 void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path);
 
 bool CreateStickLayout(int disk, const StickLayout& layout);
+// Windows 2000's way: LBA 0 written directly, a zero sector with the one
+// active entry (start CHS from the geometry, end CHS 0) and the signature.
+bool WriteRawPartitionTable(int disk, const StickLayout& layout);
 // The loader sectors for the current disk (LBA 0's table read back).
 std::vector<uint8_t> BuildLoaderSectors(uint8_t countByte);
 bool IsWindowsBootImage();
@@ -81,3 +85,15 @@ bool IsRawImage();
 // images with media type 0xFF). Installed as the ISO reader's boot writer.
 void WriteBootArea(int disk, bool write, const std::vector<uint8_t>& bootImage);
 void CopyRawImage(UsbWriteHost* host, const CString& path, int disk);
+
+// The pass key chosen on the source page (at most 16 characters); empty
+// when the boot image is written as it is. With a key, the boot image at
+// LBA 130 is written scrambled and the loader's byte 755 says so.
+extern CString PassKey;
+inline constexpr int kPassKeyLength = 16;
+// Scrambles (and, applied again, restores) `size` bytes: the key's bytes
+// (each character's low byte) repeated to 16; s := their sum mod 16 (1 for
+// 0); key bytes i and (i + s) mod 16 exchanged for i = 0 to 6; then byte j of
+// every 16-byte block XORed with the low 6 bits of key byte j. An empty key
+// leaves the data alone.
+void ScrambleWithPassKey(const CString& key, uint8_t* data, size_t size);

@@ -16,9 +16,13 @@
 #include "fixture_iso.h"
 #include "platform/fs/volume_set.h"
 #include "platform/ui/device_events.h"
+#include "platform/ui/qt/qt_view.h"
+#include "platform/ui/run_options.h"
 #include "platform/storage/mount_manager.h"
 #include "usbwriter/branding_config.h"
 #include "usbwriter/iso_reader.h"
+#include "usbwriter/pellimor_extra_pages.h"
+#include "usbwriter/usb_disk_table.h"
 
 namespace {
 
@@ -70,7 +74,14 @@ class PagesTest : public ::testing::Test {
     EXPECT_EQ(pc_.ReadBytes(0, 0, 1 << 20), std::vector<uint8_t>(pattern.begin(), pattern.end()))
         << "the system disk was written";
   }
-  disk_fixture::HeadlessRun Run(const platform::ui::Script& script) {
+  // A new simulated PC and program folder for a second MakePc in one test.
+  void FreshPc() {
+    pc_.~SimulatedPc();
+    new (&pc_) disk_fixture::SimulatedPc();
+    std::filesystem::remove_all(scratch_.file("program"));
+    std::filesystem::remove_all(scratch_.file("isos"));
+  }
+  disk_fixture::HeadlessRun Run(const platform::ui::Script& script, const std::string& shots = "") {
     return disk_fixture::RunHeadless(
         script,
         [] {
@@ -78,7 +89,8 @@ class PagesTest : public ::testing::Test {
           app.SetProgramPath(u"P:\\Pellimor.exe");
           app.InitInstance();
         },
-        [this](platform::ui::DriverOptions& options) {
+        [this, shots](platform::ui::DriverOptions& options) {
+          if (!shots.empty()) options.screenshots_dir = shots;
           options.device_hook = [this](bool arrive, int disk, std::string*) {
             pc_.SetIni("disk " + std::to_string(disk), "attached", arrive ? "yes" : "no");
             platform::storage::PollDeviceChanges();
@@ -167,12 +179,7 @@ TEST_F(PagesTest, StickSmallerThanTheImageKeepsThePage) {
 TEST_F(PagesTest, EveryPageInBothLanguages) {
   for (const std::string language : {"English", "Japanese"}) {
     SCOPED_TRACE(language);
-    if (language == "Japanese") {
-      pc_.~SimulatedPc();
-      new (&pc_) disk_fixture::SimulatedPc();
-      std::filesystem::remove_all(scratch_.file("program"));
-      std::filesystem::remove_all(scratch_.file("isos"));
-    }
+    if (language == "Japanese") FreshPc();
     MakePc({Stick(1, 300ull << 20, "AA0100001")}, language);
     platform::ui::Script script;
     script.expect_dialog(102)
@@ -192,6 +199,81 @@ TEST_F(PagesTest, EveryPageInBothLanguages) {
     ASSERT_EQ(run.failure, "") << run.log;
     bool japanese = run.log.find("Pellimor - 起動可能な USB メモリの作成") != std::string::npos;
     EXPECT_EQ(japanese, language == "Japanese") << run.log;
+  }
+}
+
+// Every page pictured through the Qt view in English and Japanese (into
+// DRUM_SCREENSHOT_DIR when set), each caption from its language file: the
+// wizard's pages and About box, the source page, and the format dialog on
+// the stick the wizard wrote.
+TEST_F(PagesTest, EveryPagePictured) {
+  platform::ui::RunOptions view;
+  view.mode = platform::ui::UiMode::Headless;
+  platform::ui::qt::InstallQtView(view);
+  const char* dir = std::getenv("DRUM_SCREENSHOT_DIR");
+  for (const std::string language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    if (language == "Japanese") FreshPc();
+    MakePc({Stick(1, 300ull << 20, "AA0100001")}, language);
+    const std::string tag = language == "English" ? "-en.png" : "-ja.png";
+    const std::string shots = dir ? dir : scratch_.file("shots");
+    std::filesystem::create_directories(shots);
+    auto pictures = [&](platform::ui::DriverOptions& o) { o.screenshots_dir = shots; };
+    const std::string caption = language == "English" ? "Pellimor - Bootable USB Creator"
+                                                       : "Pellimor - 起動可能な USB メモリの作成";
+    platform::ui::Script wizard;
+    wizard.expect_dialog(102)
+        .screenshot("pellimor-welcome" + tag)
+        .menu(CPellimorDlg::kAboutCommand)
+        .expect_dialog(100)
+        .screenshot("pellimor-about" + tag)
+        .click(1)
+        .expect_dialog(102)
+        .click(1007)
+        .choose("I:\\test.iso")
+        .expect_dialog(140)
+        .select(1029, 1)
+        .screenshot("pellimor-destination" + tag)
+        .click(1)
+        .expect_dialog(175)
+        .screenshot("pellimor-confirm" + tag)
+        .click(4)
+        .answer("yes")
+        .answer("ok");
+    auto run = Run(wizard, shots);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_NE(run.log.find("dialog 140 \"" + caption + "\" opened"), std::string::npos) << run.log;
+
+    platform::ui::Script source;
+    source.expect_dialog(177)
+        .click(1030)
+        .choose("I:\\test.iso")
+        .click(1022)
+        .type(1392, "secret")
+        .screenshot("pellimor-source" + tag)
+        .click(2);
+    run = disk_fixture::RunHeadless(
+        source,
+        [] {
+          CSrc page;
+          page.DoModal();
+        },
+        pictures);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_NE(run.log.find("dialog 177 \"" + caption + "\" opened"), std::string::npos) << run.log;
+
+    int letter = FindLetterForPartition(252, 1);
+    ASSERT_NE(letter, -1);
+    platform::ui::Script format;
+    format.expect_dialog(997).screenshot("pellimor-format" + tag);
+    bool formatted = false;
+    run = disk_fixture::RunHeadless(
+        format, [&] { formatted = pellimor::FormatDriveFat32(static_cast<WCHAR>(letter)); }, pictures);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_TRUE(formatted) << run.log;
+    for (const char* page : {"welcome", "about", "destination", "confirm", "source", "format"}) {
+      EXPECT_TRUE(std::filesystem::exists(shots + "/pellimor-" + page + tag)) << page;
+    }
   }
 }
 

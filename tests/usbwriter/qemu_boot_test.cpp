@@ -1,16 +1,22 @@
 // Sticks written by the write sequence boot in QEMU (its own BIOS, no KVM,
 // serial console to a file, bounded in time): a hybrid image whose El Torito
 // boot image is a tiny program assembled here starts through the stick's
-// loader and prints its marker on the serial port; a blob-only branding
-// starts the BIOS tool from the 127 sectors after LBA 2. Skipped, with the
-// reason, where qemu-system-x86_64 is not installed.
+// loader and prints its marker on the serial port; a Windows-like image goes
+// from the loader through LBA 2's MBR code and the FAT32 boot sector to the
+// BOOTMGR file of the volume's root (a program assembled here, several
+// clusters long, behind enough files that the root spans clusters); a
+// blob-only branding starts the BIOS tool from the 127 sectors after LBA 2.
+// Skipped, with the reason, where qemu-system-x86_64 is not installed.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <thread>
 
 #include "disk/fixture_images.h"
+#include "platform/core/text.h"
+#include "tests/support/shell.h"
 #include "fixture_iso.h"
 #include "platform/fs/volume_set.h"
 #include "usbwriter/branding_config.h"
@@ -44,14 +50,19 @@ std::string Assemble(const std::string& source, const std::string& folder, const
 }
 
 // Boots the image in QEMU for at most `seconds`; returns the serial output
-// once `marker` appears (or whatever came by the end).
-std::string Boot(const std::string& image, const std::string& serial, const std::string& marker, int seconds) {
-  std::string command = "timeout " + std::to_string(seconds) +
-                        " qemu-system-x86_64 -machine pc -m 64 -display none -monitor none -no-reboot"
-                        " -drive file=" + image + ",format=raw,if=ide -serial file:" + serial +
-                        " >/dev/null 2>&1 & echo $!";
+// once `marker` appears (or whatever came by the end). `keys` (QEMU key
+// names) are typed eight seconds after the start, through the monitor.
+std::string Boot(const std::string& image, const std::string& serial, const std::string& marker, int seconds,
+                 const std::vector<std::string>& keys = {}) {
+  std::string typing = "(sleep 8;";
+  for (const std::string& key : keys) typing += " echo 'sendkey " + key + "'; sleep 0.2;";
+  typing += " sleep " + std::to_string(seconds) + ") | ";
+  // Its own process group, so that the typing and QEMU end together.
+  std::string run = typing + "timeout --foreground " + std::to_string(seconds) +
+                    " qemu-system-x86_64 -machine pc -m 64 -display none -monitor stdio -no-reboot"
+                    " -drive file=" + image + ",format=raw,if=ide -serial file:" + serial;
   std::string pid;
-  Shell(command, &pid);
+  Shell("setsid sh -c " + test_support::Quote(run) + " >/dev/null 2>&1 </dev/null & echo $!", &pid);
   std::string text;
   for (int i = 0; i < seconds * 4; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
@@ -59,9 +70,8 @@ std::string Boot(const std::string& image, const std::string& serial, const std:
     text.assign(std::istreambuf_iterator<char>(in), {});
     if (text.find(marker) != std::string::npos) break;
   }
-  // The run's own timeout process passes the signal on to QEMU.
   pid.erase(pid.find_last_not_of("\n ") + 1);
-  if (!pid.empty()) Shell("kill " + pid + " >/dev/null 2>&1");
+  if (!pid.empty()) Shell("kill -- -" + pid + " >/dev/null 2>&1");
   return text;
 }
 
@@ -96,16 +106,23 @@ class QemuBootTest : public ::testing::Test {
   iso_fixture::TempFolder scratch_;
 };
 
-TEST_F(QemuBootTest, HybridImageBootsItsElToritoProgram) {
-  std::string program = Assemble(R"(
+// A program for `origin` that runs `checks` (which jump to `fail` when
+// something is wrong), then writes `marker` to the first serial port and
+// halts; the text lies behind `padding` zero bytes, so the marker only comes
+// out when the whole program was loaded.
+std::string SerialProgram(const std::string& folder, const std::string& origin, const std::string& marker,
+                          int padding, const std::string& checks = "") {
+  return Assemble(R"(
         bits 16
-        org 0x7C00
-        xor ax, ax
+        org )" + origin + R"(
+        mov ax, cs
         mov ds, ax
+        mov es, ax
+)" + checks + R"(
         mov si, text
 next:   lodsb
         or al, al
-        jz done
+        jz fail
         mov ah, al
         mov dx, 0x3FD
 busy:   in al, dx
@@ -115,11 +132,72 @@ busy:   in al, dx
         mov dx, 0x3F8
         out dx, al
         jmp next
-done:   hlt
-        jmp done
-text:   db "PELLIMOR-ELTORITO-MARKER", 13, 10, 0
+fail:   hlt
+        jmp fail
+        times )" + std::to_string(padding) + R"( db 0
+text:   db ")" + marker + R"(", 13, 10, 0
 )",
-                                 scratch_.path, "program");
+                  folder, "program");
+}
+
+// The no-emulation program's checks: the El Torito status call names drive
+// 0x80, and an extended read of two 2,048-byte blocks from block 16 brings
+// the volume descriptors of blocks 16 and 17 ("CD001" at byte 1 of each).
+constexpr const char* kCdChecks = R"(
+        mov ax, 0x4B01
+        mov dl, 0x80
+        mov si, status
+        int 0x13
+        jc fail
+        cmp byte [status + 2], 0x80
+        jne fail
+        mov ah, 0x42
+        mov dl, 0x80
+        mov si, packet
+        int 0x13
+        jc fail
+        mov si, 0x8001
+        mov di, cd001
+        mov cx, 5
+        repe cmpsb
+        jne fail
+        mov si, 0x8801
+        mov di, cd001
+        mov cx, 5
+        repe cmpsb
+        jne fail
+        jmp checked
+status: times 19 db 0
+packet: db 16, 0
+        dw 2, 0x8000, 0
+        dq 16
+cd001:  db "CD001"
+checked:
+)";
+
+// A diskette's boot sector: reads cylinder 0, head 1, sector 1 (its sector
+// 18) of drive 0 to 0000:8000 and starts it there.
+constexpr const char* kDisketteBootSector = R"(
+        bits 16
+        org 0x7C00
+        xor ax, ax
+        mov ds, ax
+        mov es, ax
+        mov ax, 0x0201
+        mov cx, 0x0001
+        mov dh, 1
+        mov dl, 0
+        mov bx, 0x8000
+        int 0x13
+        jc halt
+        jmp 0:0x8000
+halt:   hlt
+        jmp halt
+)";
+
+TEST_F(QemuBootTest, HybridImageBootsItsElToritoProgram) {
+  // Started at 0000:7C00: the code segment is 0, as the text's address needs.
+  std::string program = SerialProgram(scratch_.path, "0x7C00", "PELLIMOR-ELTORITO-MARKER", 0, kCdChecks);
   iso_fixture::IsoSpec spec;
   spec.files = {{"/README.TXT", "hybrid"}};
   spec.volumeId = "LINUX_LIVE";
@@ -130,6 +208,70 @@ text:   db "PELLIMOR-ELTORITO-MARKER", 13, 10, 0
   Write();
   std::string serial = Boot(pc_.Image(1), scratch_.file("serial.txt"), "PELLIMOR-ELTORITO-MARKER", 60);
   EXPECT_NE(serial.find("PELLIMOR-ELTORITO-MARKER"), std::string::npos) << serial;
+}
+
+TEST_F(QemuBootTest, WindowsImageStartsBootmgrFromTheFat32Root) {
+  iso_fixture::IsoSpec spec;
+  // 40 files ahead of BOOTMGR fill more than one cluster of the root
+  // directory; the 6,000 bytes of padding spread BOOTMGR over several.
+  for (int i = 0; i < 40; ++i) {
+    char name[16];
+    snprintf(name, sizeof name, "/A%02d.TXT", i);
+    spec.files.push_back({name, "file " + std::to_string(i)});
+  }
+  spec.files.push_back({"/BOOTMGR", SerialProgram(scratch_.path, "0", "PELLIMOR-BOOTMGR-MARKER", 6000)});
+  spec.files.push_back({"/BOOT/BCD", "bcd"});
+  spec.volumeId = "WIN_PE";
+  spec.boot = iso_fixture::BootKind::NoEmulation;
+  spec.bootImage = iso_fixture::WindowsLikeBootImage("BOOTMGR");
+  iso_fixture::MakeIso(spec, scratch_.file("test.iso"));
+  BrandingFlags = 1;
+  Write();
+  std::string serial = Boot(pc_.Image(1), scratch_.file("serial.txt"), "PELLIMOR-BOOTMGR-MARKER", 60);
+  EXPECT_NE(serial.find("PELLIMOR-BOOTMGR-MARKER"), std::string::npos) << serial;
+}
+
+// A 1.44 MB diskette image: the loader hands it drive 0, whose CHS reads
+// land on the image's sectors behind LBA 130; with a pass key the image is
+// written scrambled, and the key typed at the loader's prompt restores both
+// what the loader loads and what the diskette reads later.
+TEST_F(QemuBootTest, DisketteImageReadsItsOwnSectorsWithAndWithoutPassKey) {
+  std::string boot = Assemble(kDisketteBootSector, scratch_.path, "floppy");
+  std::string second = SerialProgram(scratch_.path, "0x8000", "PELLIMOR-DISKETTE-MARKER", 0);
+  ASSERT_LE(second.size(), 512u);
+  std::string floppy(1474560, '\0');
+  floppy.replace(0, boot.size(), boot);
+  floppy[510] = 0x55;
+  floppy[511] = static_cast<char>(0xAA);
+  floppy.replace(18 * 512, second.size(), second);
+  iso_fixture::IsoSpec spec;
+  spec.files = {{"/README.TXT", "diskette"}};
+  spec.volumeId = "FLOPPY";
+  spec.boot = iso_fixture::BootKind::Diskette144;
+  spec.bootImage = floppy;
+  iso_fixture::MakeIso(spec, scratch_.file("test.iso"));
+  BrandingFlags = 1;
+  struct Case {
+    const char16_t* key;
+    std::vector<std::string> keys;
+  } cases[] = {{u"", {}}, {u"Ab3", {"shift-a", "b", "3", "ret"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::to_utf8(c.key));
+    PassKey = c.key;
+    Write();
+    if (!c.keys.empty()) {
+      // The loader's long wait (20 s, byte 756) lets the keys typed at 8 s
+      // reach it however slowly the machine starts.
+      pc_.WriteBytes(1, 756, std::string(1, '\x01'));
+    }
+    auto scrambled = pc_.ReadBytes(1, (130 + 18) * 512, 512);
+    EXPECT_EQ(std::string(scrambled.begin(), scrambled.begin() + 32) == second.substr(0, 32), PassKey.IsEmpty())
+        << "the image lies scrambled on the stick only with a key";
+    std::string serial = Boot(pc_.Image(1), scratch_.file("serial.txt"), "PELLIMOR-DISKETTE-MARKER", 60, c.keys);
+    EXPECT_NE(serial.find("PELLIMOR-DISKETTE-MARKER"), std::string::npos) << serial;
+    std::remove(scratch_.file("serial.txt").c_str());
+  }
+  PassKey = u"";
 }
 
 TEST_F(QemuBootTest, BlobOnlyBrandingStartsTheBiosTool) {

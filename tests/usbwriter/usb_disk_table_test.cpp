@@ -2,11 +2,15 @@
 // identical USB sticks: only the sticks are offered, each with its model and
 // its own serial recovered from the registry's device paths (the second
 // identical stick takes the next entry, on every rebuild), and a stick's
-// volume is found by its start sector. The serial
-// rule on instance paths is checked on a table of paths.
+// volume is found by its start sector; a stick that answers ATA IDENTIFY
+// shows the model and serial of that answer. The serial rule on instance
+// paths is checked on a table of paths.
 #include "usbwriter/usb_disk_table.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
 
 #include "disk/fixture_images.h"
 #include "platform/fs/file_api.h"
@@ -57,6 +61,42 @@ TEST(UsbDiskTable, OffersTheSticksWithTheirOwnSerials) {
   ASSERT_TRUE(GetVolumeInformationW(root, label, 32, nullptr, nullptr, nullptr, nullptr, 0));
   EXPECT_EQ(std::u16string(label), u"STICK");
   EXPECT_EQ(FindLetterForPartition(2048, 1), -1);
+}
+
+// An IDENTIFY page as a drive sends it: each text field's byte pairs come
+// exchanged, so the fields below are written pre-swapped.
+void WriteIdentifyPage(const std::string& path) {
+  std::string page(512, '\0');
+  page.replace(20, 20, std::string("TA1A3254") + std::string(12, ' '));            // "ATA12345"
+  page.replace(46, 8, "102. B  ");                                                  // "01.2B"
+  page.replace(54, 40, std::string("CAEMF ALHS9 00 0") + std::string(24, ' '));   // "ACME FLASH 9000"
+  std::ofstream out(path);
+  for (unsigned char c : page) {
+    char hex[4];
+    snprintf(hex, sizeof hex, "%02x ", c);
+    out << hex;
+  }
+}
+
+TEST(UsbDiskTable, StickAnsweringAtaIdentifyShowsItsAnswer) {
+  disk_fixture::SimulatedPc pc;
+  pc.AddDisk(DiskSpec{0, 512ull << 20});
+  pc.AddDisk(Stick(1, "4C530001"));
+  pc.AddDisk(Stick(2, "4C530002"));
+  WriteIdentifyPage(pc.folder() + "/id2.hex");
+  pc.SetIni("disk 2", "smart_identify", "id2.hex");
+  pc.Boot();
+  FillDiskTable();
+  ASSERT_EQ(DiskTable.usbCount, 2) << "a stick that answers IDENTIFY is still offered";
+  EXPECT_EQ(DiskTable.disks[1].model, u"SanDisk Cruzer Blade");
+  EXPECT_EQ(DiskTable.disks[1].serial, u"4C530001");
+  EXPECT_EQ(DiskTable.disks[2].model, u"ACME FLASH 9000");
+  EXPECT_EQ(DiskTable.disks[2].serial, u"ATA12345");
+  AtaIdentity identity;
+  EXPECT_FALSE(ReadAtaIdentify(1, &identity)) << "no IDENTIFY answer";
+  EXPECT_EQ(identity.model, u"");
+  ASSERT_TRUE(ReadAtaIdentify(2, &identity));
+  EXPECT_EQ(identity.firmware, u"01.2B");
 }
 
 TEST(UsbDiskTable, SerialIsTheInstancePathsSerialPart) {

@@ -80,6 +80,8 @@ class UsbWriteTest : public ::testing::Test {
         << "the system disk was written";
   }
   void Build(const IsoSpec& spec) { iso_fixture::MakeIso(spec, scratch_.file("test.iso")); }
+  // A Windows-like image: the test tree and a boot image that names BOOTMGR.
+  void BuildWindowsImage();
   RecordingHost Run() {
     RecordingHost host;
     RunUsbWrite(&host, 1, u"I:\\test.iso");
@@ -124,13 +126,17 @@ std::vector<iso_fixture::TreeFile> Files() {
           {"/EFI/BOOT/BOOTX64.EFI", disk_fixture::Pattern(3000, 4)}};
 }
 
-TEST_F(UsbWriteTest, WindowsImageGoesOntoFat32WithThreeLoaderSectors) {
+void UsbWriteTest::BuildWindowsImage() {
   IsoSpec spec;
   spec.files = Files();
   spec.volumeId = "WIN7_PE";
   spec.boot = BootKind::NoEmulation;
   spec.bootImage = iso_fixture::WindowsLikeBootImage("BOOTMGR");
   Build(spec);
+}
+
+TEST_F(UsbWriteTest, WindowsImageGoesOntoFat32WithThreeLoaderSectors) {
+  BuildWindowsImage();
   RecordingHost host = Run();
   ASSERT_EQ(host.errors, "") << host.log;
   ASSERT_EQ(CopyErrorCount, 0);
@@ -269,6 +275,99 @@ TEST_F(UsbWriteTest, StickFailingMidWriteStopsWithAMessage) {
   EXPECT_NE(run.log.find("Error in Writing Sector"), std::string::npos) << run.log;
   EXPECT_GE(CopyErrorCount, 1);
   EXPECT_EQ(host.log.find("Copying FileSystem"), std::string::npos) << "no copy after a failed format";
+}
+
+}  // namespace
+
+namespace {
+
+// Windows 2000 gets its table written by hand: LBA 0 holds one active entry
+// of the volume's own type with its start CHS and a zero end CHS; the user
+// is asked to plug the stick in again, and the stick ends up as on other
+// systems (fsck.fat clean, the same tree).
+TEST_F(UsbWriteTest, Windows2000WritesTheTableItself) {
+  BuildWindowsImage();
+  pc_.SetIni("os", "major", "5");
+  pc_.SetIni("os", "minor", "0");
+  pc_.Boot();
+  platform::ui::Script script;
+  script.answer("ok");
+  RecordingHost host;
+  auto run = disk_fixture::RunHeadless(script, [&] { RunUsbWrite(&host, 1, u"I:\\test.iso"); });
+  platform::fs::ReleaseAllDrivers();
+  ASSERT_EQ(run.failure, "") << run.log;
+  ASSERT_EQ(host.errors, "") << host.log;
+  EXPECT_NE(run.log.find("REMOVE_WIN2K_USB"), std::string::npos) << run.log;
+  std::string entry = Sectors(0, 1).substr(446, 16);
+  EXPECT_EQ(entry.substr(0, 8), std::string("\x80\x04\x01\x00\x0B\x00\x00\x00", 8))
+      << "active, head 4 sector 1 cylinder 0, FAT32, end CHS 0";
+  EXPECT_EQ(Sectors(0, 1).substr(462, 48), std::string(48, '\0')) << "one entry only";
+  std::string dump;
+  std::smatch m = Partition(&dump);
+  ASSERT_FALSE(m.empty());
+  EXPECT_EQ(std::stoull(m[1]), 252u);
+  EXPECT_EQ(std::stoull(m[2]), kStickSectors - 252 - 252);
+  EXPECT_EQ(m[3].str(), "b");
+  CheckVolume(std::stoull(m[1]), std::stoull(m[2]));
+}
+
+}  // namespace
+
+namespace {
+
+// NTFS chosen for a Windows image: the partition is typed 7 and formatted
+// by the shell's format dialog (after the "format as NTFS" notice); ntfsfix
+// finds the volume clean and ntfscat reads every file of the image back.
+// On Windows XP and older the volume's boot code (bytes 80 to 4,607) is the
+// program's own, its backup boot sector agreeing; newer systems keep what
+// their formatter wrote.
+TEST_F(UsbWriteTest, NtfsStickHoldsTheImageTree) {
+  std::string ntfsCode = scratch_.file("ntfs_boot.bin");
+  std::string source = std::string(DRUM_SOURCE_DIR_TEST) + "/usbwriter/boot/";
+  ASSERT_EQ(Shell("nasm -f bin -I" + source + " " + source + "ntfs_boot.asm -o " + ntfsCode), 0);
+  std::string code = FileBytes(ntfsCode);
+  ASSERT_EQ(code.size(), 4608u - 80u);
+  struct Case {
+    const char* major;
+    const char* minor;
+    bool ownBootCode;
+  } cases[] = {{"6", "1", false}, {"5", "1", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.major) + "." + c.minor);
+    BuildWindowsImage();
+    pc_.SetIni("os", "major", c.major);
+    pc_.SetIni("os", "minor", c.minor);
+    pc_.Boot();
+    ChosenFileSystem = kFileSystemNtfs;
+    IsoImageInfo = IsoImageInfoRecord{};
+    platform::ui::Script script;
+    script.answer("ok");
+    RecordingHost host;
+    auto run = disk_fixture::RunHeadless(script, [&] { RunUsbWrite(&host, 1, u"I:\\test.iso"); });
+    platform::fs::ReleaseAllDrivers();
+    ASSERT_EQ(run.failure, "") << run.log;
+    ASSERT_EQ(host.errors, "") << host.log;
+    EXPECT_NE(run.log.find("IDS_NTFORMAT"), std::string::npos) << run.log;
+    std::string dump;
+    std::smatch m = Partition(&dump);
+    ASSERT_FALSE(m.empty());
+    EXPECT_EQ(m[3].str(), "7");
+    uint64_t start = std::stoull(m[1]);
+    std::string volume = pc_.ExtractVolume(1, start, std::stoull(m[2]), "stick.vol");
+    std::string out;
+    ASSERT_EQ(Shell("ntfsfix -n " + volume + " 2>&1", &out), 0) << out;
+    EXPECT_EQ(Sectors(start, 9).substr(80) == code, c.ownBootCode);
+    iso_fixture::XorrisoExtract(scratch_.file("test.iso"), scratch_.file("want"));
+    int files = 0;
+    for (auto& entry : std::filesystem::recursive_directory_iterator(scratch_.file("want"))) {
+      if (!entry.is_regular_file()) continue;
+      std::string name = std::filesystem::relative(entry.path(), scratch_.file("want")).string();
+      ASSERT_EQ(Shell("ntfscat " + volume + " '/" + name + "' 2>&1", &out), 0) << name << ": " << out;
+      EXPECT_TRUE(out == FileBytes(entry.path().string())) << name;
+      ++files;
+    }
+    EXPECT_EQ(files, static_cast<int>(Files().size()) + 2) << "the tree, the boot image and the boot catalog";
+  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 ; FAT32 boot sector template of the stick's volume. The formatter fills the
 ; geometry fields (bytes per sector, sectors per cluster, reserved sectors,
 ; sectors per track, heads, hidden and total sectors, FAT size, label); the
-; other fields keep the values below. The code names the missing loader:
-; a stick whose volume holds no boot manager stops with the message.
+; other fields keep the values below. The code reads the volume's sector 12
+; (the continuation, which finds BOOTMGR in the root directory and starts
+; it) to 0000:8000 and jumps there; the continuation uses this sector's
+; read and message routines through the jump table of fat32_entries.inc.
         bits    16
         org     0x7C00
         jmp     short start
@@ -27,17 +29,73 @@
         dw      1                       ; +48  FSInfo sector
         dw      6                       ; +50  backup boot sector
         times   12 db 0                 ; +52  reserved
-        db      0x80                    ; +64  drive number
+drive:  db      0x80                    ; +64  drive number
         db      0                       ; +65
         db      0x29                    ; +66  extended boot signature
         dd      0x1A2B3C4D              ; +67  volume serial number
         db      "NO NAME    "           ; +71  label
         db      "FAT32   "              ; +82  file system type
-%include "no_loader.inc"                    ; +90
-no_loader:
-        db      "BOOTMGR is missing", 13, 10
-        db      "Remove disks or other media.", 13, 10, 0
+%include "fat32_entries.inc"
+        jmp     short start             ; +90
+%if ($ - $$) != fat32_read - 0x7C00
+%error "the FAT32 entry table moved"
+%endif
+        jmp     near read               ; +92
+        jmp     near missing            ; +95
+start:
+        cli
+        xor     ax, ax
+        mov     ds, ax
+        mov     es, ax
+        mov     ss, ax
+        mov     sp, 0x7C00
+        sti
+        cld
+        jmp     0:.here                 ; some BIOSes start us at 07C0:0000
+.here:
+        mov     [drive], dl
+        mov     eax, [0x7C00 + 28]      ; hidden sectors: the volume's first LBA
+        add     eax, 12
+        mov     bx, 0x8000
+        mov     cx, 1
+        call    read
+        cmp     word [0x8000 + 510], 0xAA55
+        jne     missing
+        jmp     0:0x8000
+
+; Reads CX sectors from LBA EAX to ES:BX (extended read of the boot drive);
+; a failed read says "Disk error" and halts.
+read:
+        pushad
+        mov     si, packet
+        mov     [si + 2], cx
+        mov     [si + 4], bx
+        mov     [si + 6], es
+        mov     [si + 8], eax
+        mov     ah, 0x42
+        mov     dl, [drive]
+        int     0x13
+        popad
+        jnc     .done
+        mov     si, disk_error
+        jmp     halt_with_text
+.done:
+        ret
+
+missing:
+        mov     si, remove_media
+halt_with_text:
+        xor     ax, ax
+        mov     ds, ax
+%include "print_and_halt.inc"
+packet:
+        db      16, 0
+        dw      1
+        dw      0, 0
+        dq      0
+remove_media:
+        db      13, 10, "Remove disks or other media.", 13, 10, 0
 disk_error:
-        db      "Disk error", 13, 10, 0
+        db      13, 10, "Disk error", 13, 10, 0
         times   510 - ($ - $$) db 0
         dw      0xAA55
