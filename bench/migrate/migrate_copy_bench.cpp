@@ -54,12 +54,13 @@ void Ours(benchmark::State& state) {
   if (!Prepare(state, v)) return;
   const std::u16string source = v.root() + u"big.bin", destination = v.root() + u"copy.bin";
   for (auto _ : state) {
+    // settle pauses the timer itself (a second pause would stop the run).
     state.PauseTiming();
     DeleteFileW(destination.c_str());
-    if (!v.settle(state, bench::CacheState::Cold)) return;
     MigrationProgress = MigrationProgressRecord{};
     MigrationState.totalBytes = bench::VolumeFixture::kBigBytes;
     state.ResumeTiming();
+    if (!v.settle(state, bench::CacheState::Cold)) return;
     if (!CopyFolderTree(source, destination, false, false) ||
         MigrationProgress.copiedBytes != bench::VolumeFixture::kBigBytes) {
       state.SkipWithError("the copy failed");
@@ -78,8 +79,8 @@ void Floor(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     DeleteFileW(destination.c_str());
-    if (!v.settle(state, bench::CacheState::Cold)) return;
     state.ResumeTiming();
+    if (!v.settle(state, bench::CacheState::Cold)) return;
     HANDLE in = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     HANDLE out = CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     uint64_t moved = 0;
@@ -103,9 +104,7 @@ void Peer(benchmark::State& state) {
   CopyVolume& v = Volume();
   if (!Prepare(state, v)) return;
   for (auto _ : state) {
-    state.PauseTiming();
     if (!v.settle(state, bench::CacheState::Cold, true)) return;
-    state.ResumeTiming();
     if (bench::RunTool({"ntfscp", "-f", "-q", v.peer_image(), v.big_source(), "copy.bin"}) != 0) {
       state.SkipWithError("ntfscp failed");
       return;
