@@ -167,3 +167,15 @@ void CloseVolumeFiles(int count) {
     SpanVolumes[i].file = INVALID_HANDLE_VALUE;
   }
 }
+
+int32_t ReadArchiveSectors(const SpanSectorRequest& r) {
+  if (r.block < 1 || r.blockSectors < 0 || r.index < 0 || r.unit < 0 || r.count <= 0 || !r.buffer) return -1;
+  // base + (block - 1) x blockSectors + index x unit, every step checked.
+  constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+  const uint64_t blocks = static_cast<uint64_t>(r.block - 1), size = static_cast<uint64_t>(r.blockSectors);
+  const uint64_t index = static_cast<uint64_t>(r.index), unit = static_cast<uint64_t>(r.unit);
+  if ((size != 0 && blocks > kMax / size) || (unit != 0 && index > kMax / unit)) return -1;
+  const uint64_t into = blocks * size, within = index * unit;
+  if (into > kMax - r.baseSector || within > kMax - r.baseSector - into) return -1;
+  return ReadDiskSectors(r.buffer, r.baseSector + into + within, r.count);
+}

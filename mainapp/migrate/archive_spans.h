@@ -91,3 +91,18 @@ int32_t ReadNextSpanBlock(uint8_t* buffer, size_t capacity);
 // Frees the name tables of, and closes the files of, the first `count` volumes.
 void FreeVolumeNameTables(int count);
 void CloseVolumeFiles(int count);
+
+// A read of `count` 512-byte units of the current disk (ReadDiskSectors) at
+// base + (block - 1) x blockSectors + index x unit.
+struct SpanSectorRequest {
+  uint64_t baseSector = 0;
+  int64_t block = 1;  // from 1
+  int64_t blockSectors = 0;
+  int64_t index = 0;
+  int64_t unit = 0;
+  int32_t count = 0;
+  void* buffer = nullptr;
+};
+// ReadDiskSectors' answer (0 read, -1 failed); -1 without reading for a block
+// below 1, a negative index, size or count, or a sector past 64 bits.
+int32_t ReadArchiveSectors(const SpanSectorRequest& request);

@@ -3,12 +3,15 @@
 // Python's struct module (not by our code) into the PC's P: folder and read
 // through the platform's file API; the recorder's entries are compared with
 // struct's packing of the same values. The file list of a host folder tree
-// made by mkdir, printf and touch is compared with find's listing of it.
+// made by mkdir, printf and touch is compared with find's listing of it;
+// sectors read for a block request are compared with dd of the disk image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
+#include "disk/disk_access.h"
 #include "disk/fixture_images.h"
 #include "disk/volume_space.h"
 #include "fixture_migrate_pc.h"
@@ -267,6 +270,40 @@ TEST_F(ArchiveSpansTest, FileListOfATreeMatchesFind) {
   FolderDepth = 0;
   EXPECT_TRUE(BuildFileList(u"P:\\missing", -1));
   EXPECT_TRUE(FileList.entries.empty());
+}
+
+// Sectors of the current disk at base + (block - 1) x block size + index x
+// unit, against dd of the same place of the disk's image; requests that
+// would take a negative index or overflow read nothing.
+TEST_F(ArchiveSpansTest, ArchiveSectorsAreReadWhereTheRequestPoints) {
+  ASSERT_GT(ReadDiskGeometry(0), 0u) << "the disk's multiplier, which sector reads need";
+  ASSERT_NE(OpenDiskRead(0), nullptr);
+  std::vector<uint8_t> got(2 * 512, 0xEE);
+  // 2000 + (2 - 1) x 40 + 1 x 8 = 2048: the NTFS volume's first two sectors.
+  SpanSectorRequest r{.baseSector = 2000, .block = 2, .blockSectors = 40, .index = 1, .unit = 8, .count = 2,
+                      .buffer = got.data()};
+  EXPECT_EQ(ReadArchiveSectors(r), 0);
+  CloseCurrentDisk();
+  std::string expected;
+  ASSERT_EQ(Shell("dd if='" + w.pc.Image(0) + "' bs=512 skip=2048 count=2 2>/dev/null", &expected), 0);
+  ASSERT_EQ(expected.size(), got.size());
+  EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin(),
+                         [](uint8_t a, char b) { return a == static_cast<uint8_t>(b); }));
+  EXPECT_EQ(std::string(got.begin() + 3, got.begin() + 7), "NTFS");
+
+  ASSERT_NE(OpenDiskRead(0), nullptr);
+  std::fill(got.begin(), got.end(), 0xEE);
+  for (SpanSectorRequest bad : {SpanSectorRequest{.block = 0, .count = 1, .buffer = got.data()},
+                                SpanSectorRequest{.index = -1, .unit = 8, .count = 1, .buffer = got.data()},
+                                SpanSectorRequest{.block = 2, .blockSectors = -4, .count = 1, .buffer = got.data()},
+                                SpanSectorRequest{.baseSector = ~uint64_t{0} - 4, .index = 1, .unit = 8, .count = 1,
+                                                  .buffer = got.data()},
+                                SpanSectorRequest{.block = INT64_MAX, .blockSectors = 1 << 20, .count = 1,
+                                                  .buffer = got.data()},
+                                SpanSectorRequest{.count = 0, .buffer = got.data()}})
+    EXPECT_EQ(ReadArchiveSectors(bad), -1);
+  EXPECT_EQ(got, std::vector<uint8_t>(got.size(), 0xEE)) << "nothing was read for them";
+  CloseCurrentDisk();
 }
 
 }  // namespace
