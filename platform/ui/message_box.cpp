@@ -173,20 +173,27 @@ const char16_t* button_text(int id) {
   return u"";
 }
 
-// The size of a message box's text in the dialog font, wrapped at
-// `max_width`, with room for a wider font in a view that draws with its own.
+// The room a message box's text needs, wrapped at `max_width`: estimated
+// from its characters with widths generous for the dialog font (a view may
+// draw with a wider one) rather than measured, so that showing a box costs
+// no font work.
 SIZE MessageTextSize(const std::u16string& text, int max_width) {
-  SIZE size{0, 0};
-  HDC dc = GetDC(nullptr);
-  if (!dc) return size;
-  HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
-  RECT r{0, 0, std::max(max_width, 100), 0};
-  DrawTextW(dc, text.c_str(), -1, &r, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
-  SelectObject(dc, old);
-  ReleaseDC(nullptr, dc);
-  size.cx = std::min<LONG>((r.right - r.left) * 11 / 10 + 4, std::max(max_width, 100));
-  size.cy = (r.bottom - r.top) * 6 / 5 + 4;
-  return size;
+  constexpr int kNarrow = 7, kWide = 14, kLineHeight = 16;
+  max_width = std::max(max_width, 100);
+  int widest = 0, lines = 0;
+  size_t from = 0;
+  while (from <= text.size()) {
+    size_t end = text.find(u'\n', from);
+    if (end == std::u16string::npos) end = text.size();
+    int width = 0;
+    for (size_t i = from; i < end; ++i)
+      if (text[i] != u'\r') width += text[i] < 0x2E80 ? kNarrow : kWide;
+    widest = std::max(widest, std::min(width, max_width));
+    // Words wrap short of the full width: one line more for a wrapped line.
+    lines += width <= max_width ? 1 : width / max_width + 2;
+    from = end + 1;
+  }
+  return SIZE{widest, lines * kLineHeight};
 }
 
 Window* make_helper_window(HelperWindow& helper, HWND owner, const std::u16string& caption,
