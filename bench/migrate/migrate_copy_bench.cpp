@@ -1,9 +1,11 @@
 // The migration's copy routine on a fresh NTFS volume (bench/common/
-// volume_fixture.h): big.bin (256 MiB) copied to copy.bin on the same
-// volume, as a file item of the copy run (CopyFolderTree: 4 MiB chunks,
-// access list, attributes and times, progress):
+// volume_fixture.h): src.bin (the first 192 MiB of the fixture's pattern,
+// in place of its big.bin: two 256 MiB files would not fit the 512 MiB
+// volume) copied to copy.bin on
+// the same volume, as a file item of the copy run (CopyFolderTree: 4 MiB
+// chunks, access list, attributes and times, progress):
 //
-//   migrate_copy_256MiB  ours:CopyFolderTree   the migration's copy;
+//   migrate_copy_192MiB  ours:CopyFolderTree   the migration's copy;
 //                        ours:file_api_copy    the floor: 4 MiB ReadFile and
 //                                              WriteFile through the same
 //                                              driver, nothing else;
@@ -14,6 +16,7 @@
 //
 // Target: at least 0.8x ntfscp. Every pass starts with the images written
 // back and out of the page cache; the copy is checked after the runs.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -28,13 +31,30 @@
 
 namespace {
 
-constexpr const char* kWork = "migrate_copy_256MiB";
+constexpr const char* kWork = "migrate_copy_192MiB";
+constexpr uint64_t kWorkBytes = 192 * bench::VolumeFixture::kMiB;
 
+// src.bin on our volume and the same bytes as a host file for ntfscp.
 struct CopyVolume : bench::VolumeFixture {
   CopyVolume() : VolumeFixture(bench::FileSystem::Ntfs, bench::PeerCopy::VolumeOnly) {
-    std::string why;
-    written = write_big(&why);
+    peer_source = host().file("src.bin");
+    FILE* out = std::fopen(peer_source.c_str(), "wb");
+    if (!out) return;
+    const bool host_written = std::fwrite(big().data(), 1, kWorkBytes, out) == kWorkBytes;
+    if (std::fclose(out) != 0 || !host_written) return;
+    // The fixture's big.bin makes room for the source and its copy.
+    DeleteFileW((root() + u"big.bin").c_str());
+    HANDLE h = CreateFileW((root() + u"src.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return;
+    bool ok = true;
+    for (uint64_t at = 0; ok && at < kWorkBytes; at += kChunk) {
+      DWORD done = 0;
+      ok = WriteFile(h, big().data() + at, kChunk, &done, nullptr) && done == kChunk;
+    }
+    written = CloseHandle(h) && ok;
+    platform::fs::ReleaseAllDrivers();
   }
+  std::string peer_source;
   bool written = false;
 };
 
@@ -43,7 +63,7 @@ CopyVolume& Volume() { return bench::Shared<CopyVolume>(); }
 bool Prepare(benchmark::State& state, CopyVolume& v) {
   if (!v.ready(state)) return false;
   if (!v.written) {
-    state.SkipWithError("big.bin could not be written");
+    state.SkipWithError("src.bin could not be written");
     return false;
   }
   return true;
@@ -52,34 +72,39 @@ bool Prepare(benchmark::State& state, CopyVolume& v) {
 void Ours(benchmark::State& state) {
   CopyVolume& v = Volume();
   if (!Prepare(state, v)) return;
-  const std::u16string source = v.root() + u"big.bin", destination = v.root() + u"copy.bin";
+  const std::u16string source = v.root() + u"src.bin", destination = v.root() + u"copy.bin";
   for (auto _ : state) {
+    // settle pauses the timer itself (a second pause would stop the run).
     state.PauseTiming();
-    DeleteFileW(destination.c_str());
-    if (!v.settle(state, bench::CacheState::Cold)) return;
+    // Either side's copy is removed first: the volume holds only one.
+    DeleteFileW((v.root() + u"copy.bin").c_str());
+    DeleteFileW((v.root() + u"floor.bin").c_str());
     MigrationProgress = MigrationProgressRecord{};
-    MigrationState.totalBytes = bench::VolumeFixture::kBigBytes;
+    MigrationState.totalBytes = kWorkBytes;
     state.ResumeTiming();
+    if (!v.settle(state, bench::CacheState::Cold)) return;
     if (!CopyFolderTree(source, destination, false, false) ||
-        MigrationProgress.copiedBytes != bench::VolumeFixture::kBigBytes) {
+        MigrationProgress.copiedBytes != kWorkBytes) {
       state.SkipWithError("the copy failed");
       return;
     }
     platform::fs::ReleaseAllDrivers();  // the copy is on the image
   }
-  bench::SetByteRate(state, bench::VolumeFixture::kBigBytes);
+  bench::SetByteRate(state, kWorkBytes);
 }
 
 void Floor(benchmark::State& state) {
   CopyVolume& v = Volume();
   if (!Prepare(state, v)) return;
-  const std::u16string source = v.root() + u"big.bin", destination = v.root() + u"floor.bin";
+  const std::u16string source = v.root() + u"src.bin", destination = v.root() + u"floor.bin";
   std::vector<BYTE> buffer(kCopyChunkBytes);
   for (auto _ : state) {
     state.PauseTiming();
-    DeleteFileW(destination.c_str());
-    if (!v.settle(state, bench::CacheState::Cold)) return;
+    // Either side's copy is removed first: the volume holds only one.
+    DeleteFileW((v.root() + u"copy.bin").c_str());
+    DeleteFileW((v.root() + u"floor.bin").c_str());
     state.ResumeTiming();
+    if (!v.settle(state, bench::CacheState::Cold)) return;
     HANDLE in = CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     HANDLE out = CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     uint64_t moved = 0;
@@ -90,28 +115,26 @@ void Floor(benchmark::State& state) {
       moved += got;
     if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
     if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    if (moved != bench::VolumeFixture::kBigBytes) {
+    if (moved != kWorkBytes) {
       state.SkipWithError("the plain copy failed");
       return;
     }
     platform::fs::ReleaseAllDrivers();
   }
-  bench::SetByteRate(state, bench::VolumeFixture::kBigBytes);
+  bench::SetByteRate(state, kWorkBytes);
 }
 
 void Peer(benchmark::State& state) {
   CopyVolume& v = Volume();
   if (!Prepare(state, v)) return;
   for (auto _ : state) {
-    state.PauseTiming();
     if (!v.settle(state, bench::CacheState::Cold, true)) return;
-    state.ResumeTiming();
-    if (bench::RunTool({"ntfscp", "-f", "-q", v.peer_image(), v.big_source(), "copy.bin"}) != 0) {
+    if (bench::RunTool({"ntfscp", "-f", "-q", v.peer_image(), v.peer_source, "copy.bin"}) != 0) {
       state.SkipWithError("ntfscp failed");
       return;
     }
   }
-  bench::SetByteRate(state, bench::VolumeFixture::kBigBytes);
+  bench::SetByteRate(state, kWorkBytes);
 }
 
 }  // namespace

@@ -221,6 +221,7 @@ void CFileTreeCtrl::RecountTicks() {
 // ---- filling ----
 
 bool CFileTreeCtrl::PopulateTree() {
+  if (restoreVariant) FileTreeGlobals.showFilesMode = 0;
   if (systemImages.GetSafeHandle()) systemImages.Detach();
   SHFILEINFOW info{};
   auto list = reinterpret_cast<HIMAGELIST>(
@@ -272,7 +273,7 @@ bool CFileTreeCtrl::InsertChildItems(IShellFolder* folder, const ITEMIDLIST* par
   if (!allocator && FAILED(SHGetMalloc(&allocator))) return false;
   if (!folder) return false;
   ShellItemRecord* parent = RecordOf(parentItem);
-  if (parent && parent->path && EndsWithNoCase(CString(parent->path), u".zip")) return false;
+  if (!restoreVariant && parent && parent->path && EndsWithNoCase(CString(parent->path), u".zip")) return false;
   const bool fileMode = FileTreeGlobals.showFilesMode != 0;
   IEnumIDList* children = nullptr;
   const SHCONTF what = fileMode ? (SHCONTF_FOLDERS | SHCONTF_NONFOLDERS | SHCONTF_INCLUDEHIDDEN) : SHCONTF_FOLDERS;
@@ -301,25 +302,29 @@ bool CFileTreeCtrl::InsertChildItems(IShellFolder* folder, const ITEMIDLIST* par
       reachedEnd = false;
       break;
     }
-    SFGAOF attributes = SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_HASSUBFOLDER;
+    const SFGAOF asked =
+        restoreVariant ? SFGAO_FOLDER | SFGAO_HASSUBFOLDER : SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_HASSUBFOLDER;
+    SFGAOF attributes = asked;
     PCUITEMID_CHILD one[] = {child};
     if (FAILED(folder->GetAttributesOf(1, one, &attributes))) attributes = 0;
-    attributes &= SFGAO_FOLDER | SFGAO_FILESYSTEM | SFGAO_HASSUBFOLDER;
+    attributes &= asked;
     const bool link = path.GetLength() >= 4 && path.Right(4) == CString(u".lnk");
-    const bool networkName = name.Find(u"\\\\", 1) >= 1;
+    const bool networkName = !restoreVariant && name.Find(u"\\\\", 1) >= 1;
     if (link || !attributes || networkName) {
       ILFree(child);
       continue;
     }
-    if (EndsWithNoCase(path, u".zip")) attributes = 0;
+    if (!restoreVariant && EndsWithNoCase(path, u".zip")) attributes = 0;
     const bool isFolder = (attributes & SFGAO_FOLDER) != 0;
     bool hasChildren = false;
+    bool emptyFolder = false;
     if (isFolder) {
       if (IsExcludedPath(path)) {
         ILFree(child);
         continue;
       }
       hasChildren = (attributes & SFGAO_HASSUBFOLDER) ? true : HasChildItems(path);
+      emptyFolder = restoreVariant && !hasChildren;
       if (!fileMode) hasChildren = true;
     } else if (!AcceptItemName(path)) {
       ILFree(child);
@@ -335,14 +340,15 @@ bool CFileTreeCtrl::InsertChildItems(IShellFolder* folder, const ITEMIDLIST* par
     }
     const bool fsPath = path.GetLength() >= 3 && path[1] == u':' && path[2] == u'\\';
     record->displayName = AllocTaskText(name);
-    record->path = AllocTaskText(fsPath ? path : name);
+    record->path = AllocTaskText(fsPath || restoreVariant ? path : name);
     record->parentFolder = folder;
     folder->AddRef();
     record->relativeId = ILClone(child);
     record->absoluteId = ILCombine(parentAbsoluteId, child);
     record->isFolder = isFolder ? 1 : 0;
+    const int32_t counters = emptyFolder ? 0 : -1;
     record->subfolderCount = record->fileCount = record->tickedFileCount = record->fullSubfolders =
-        record->partialSubfolders = -1;
+        record->partialSubfolders = counters;
     record->spare = 0;
     if (isFolder) {
       if (hasChildren && parent) ++parent->subfolderCount;
@@ -363,6 +369,11 @@ bool CFileTreeCtrl::InsertChildItems(IShellFolder* folder, const ITEMIDLIST* par
       in.item.iSelectedImage = IconOf(record->absoluteId, true);
       in.item.lParam = reinterpret_cast<LPARAM>(record);
       in.item.cChildren = hasChildren ? 1 : 0;
+      if (emptyFolder) {
+        in.item.mask |= TVIF_STATE;
+        in.item.state = INDEXTOSTATEIMAGEMASK(kEmpty);
+        in.item.stateMask = TVIS_STATEIMAGEMASK;
+      }
       if (!InsertItem(&in)) FreeRecord(record);
     } else {
       // Not shown; its count stays with the parent.
@@ -625,6 +636,8 @@ bool CFileTreeCtrl::PassesNameTest(HTREEITEM item) {
 }
 
 bool CFileTreeCtrl::ToggleItemCheck(HTREEITEM item) {
+  // Folder mode changes no box, and so no count either.
+  if (!FileTreeGlobals.showFilesMode) return true;
   if (!item) return false;
   ShellItemRecord* rec = nullptr;
   const int state = GetItemState(item, &rec);
@@ -669,6 +682,8 @@ bool CFileTreeCtrl::ToggleItemCheck(HTREEITEM item) {
 }
 
 bool CFileTreeCtrl::TickItem(HTREEITEM item) {
+  // Folder mode changes no box, and so no count either.
+  if (!FileTreeGlobals.showFilesMode) return true;
   ShellItemRecord* rec = nullptr;
   const int state = GetItemState(item, &rec);
   if (state == kEmpty || state == kNoBox || state < 0) return false;
@@ -687,6 +702,8 @@ bool CFileTreeCtrl::TickItem(HTREEITEM item) {
 }
 
 bool CFileTreeCtrl::UntickItem(HTREEITEM item) {
+  // Folder mode changes no box, and so no count either.
+  if (!FileTreeGlobals.showFilesMode) return true;
   const int state = GetItemState(item, nullptr);
   if (state == kEmpty || state == kNoBox || state < 0) return false;
   if (state == kUnticked) return true;
@@ -702,6 +719,8 @@ bool CFileTreeCtrl::UntickItem(HTREEITEM item) {
 }
 
 bool CFileTreeCtrl::ShiftToggleItem(HTREEITEM item) {
+  // Folder mode changes no box, and so no count either.
+  if (!FileTreeGlobals.showFilesMode) return true;
   ShellItemRecord* rec = nullptr;
   const int state = GetItemState(item, &rec);
   if (state == kEmpty || state == kNoBox || state < 0) return false;

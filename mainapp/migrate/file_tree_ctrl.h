@@ -109,6 +109,13 @@ class CFileTreeCtrl : public CTreeCtrl {
   // Counts the items that hold a tick, sets tickCount and the owner's buttons.
   void RecountTicks();
 
+  // The restore program's folder chooser: always folder mode, every item
+  // with its attributes as the shell gives them (no ".zip" handling, no
+  // test of display names for "\\"), paths always the parsing names, and
+  // a folder with nothing below it shown as empty (state image 8, counters
+  // 0). Set before PopulateTree.
+  bool restoreVariant = false;
+
   CWnd* browseButton = nullptr;
   CWnd* nextButton = nullptr;
   CString lastError;

@@ -53,8 +53,8 @@ CString Upper(const CString& text) {
 }
 
 template <size_t N>
-void LoadPartners(std::array<ShellNamePair, N>& table) {
-  for (ShellNamePair& pair : table) pair.localized = LookupString(pair.key);
+void LoadPartners(std::array<ShellNamePair, N>& table, const std::function<CString(const char16_t*)>& lookup) {
+  for (ShellNamePair& pair : table) pair.localized = lookup(pair.key);
 }
 
 template <size_t N>
@@ -69,9 +69,13 @@ bool EqualsAnyName(const std::array<ShellNamePair, N>& table, const CString& upp
 }  // namespace
 
 void LoadShellFolderNames() {
-  LoadPartners(PrefixExclusions);
-  LoadPartners(NameExclusions);
-  LoadPartners(ExtraNameExclusions);
+  LoadShellFolderNames([](const char16_t* key) { return LookupString(key); });
+}
+
+void LoadShellFolderNames(const std::function<CString(const char16_t* key)>& lookup) {
+  LoadPartners(PrefixExclusions, lookup);
+  LoadPartners(NameExclusions, lookup);
+  LoadPartners(ExtraNameExclusions, lookup);
 }
 
 bool HasExcludedFolderPrefix(const CString& name) {

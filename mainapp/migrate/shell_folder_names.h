@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <utility>
 
 #include "platform/core/cstring.h"
@@ -21,6 +22,9 @@ extern std::array<ShellNamePair, 4> ExtraNameExclusions;
 
 // Looks every partner up in the language table (a missing key gives the key).
 void LoadShellFolderNames();
+// The same through the program's own lookup of a partner's key (the restore
+// program keeps its partners among its string resources).
+void LoadShellFolderNames(const std::function<CString(const char16_t* key)>& lookup);
 // The name, upper-cased, starts with the upper-cased English or localized
 // name of one of the 14 prefix pairs. An empty name in a table never
 // matches (an empty prefix would match every name).

@@ -173,6 +173,29 @@ const char16_t* button_text(int id) {
   return u"";
 }
 
+// The room a message box's text needs, wrapped at `max_width`: estimated
+// from its characters with widths generous for the dialog font (a view may
+// draw with a wider one) rather than measured, so that showing a box costs
+// no font work.
+SIZE MessageTextSize(const std::u16string& text, int max_width) {
+  constexpr int kNarrow = 7, kWide = 14, kLineHeight = 16;
+  max_width = std::max(max_width, 100);
+  int widest = 0, lines = 0;
+  size_t from = 0;
+  while (from <= text.size()) {
+    size_t end = text.find(u'\n', from);
+    if (end == std::u16string::npos) end = text.size();
+    int width = 0;
+    for (size_t i = from; i < end; ++i)
+      if (text[i] != u'\r') width += text[i] < 0x2E80 ? kNarrow : kWide;
+    widest = std::max(widest, std::min(width, max_width));
+    // Words wrap short of the full width: one line more for a wrapped line.
+    lines += width <= max_width ? 1 : width / max_width + 2;
+    from = end + 1;
+  }
+  return SIZE{widest, lines * kLineHeight};
+}
+
 Window* make_helper_window(HelperWindow& helper, HWND owner, const std::u16string& caption,
                            DialogRole role, int width, int height) {
   CreateParams p;
@@ -255,11 +278,19 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   }
   size_t default_index = ((type & MB_DEFMASK) >> 8);
   if (default_index >= helper.box.buttons.size()) default_index = 0;
-  int width = std::max<int>(200, 90 * static_cast<int>(helper.box.buttons.size()) + 40);
-  Window* w = make_helper_window(helper, owner, helper.box.caption, DialogRole::MessageBox, width, 140);
+  HICON icon = box_icon(type);
+  const int text_left = icon ? 60 : 16;
+  // The box grows to show its whole text: wrapped at a width the screen
+  // allows, as tall as the wrapped lines need.
+  const SIZE text_size = MessageTextSize(helper.box.text, ScreenSize().cx * 5 / 8 - text_left - 16);
+  const int text_bottom = 16 + std::max<int>(icon ? 32 : 0, std::max<int>(54, text_size.cy));
+  int width = std::max<int>({200, 90 * static_cast<int>(helper.box.buttons.size()) + 40,
+                             text_left + static_cast<int>(text_size.cx) + 16});
+  const int buttons_top = text_bottom + 10;
+  Window* w = make_helper_window(helper, owner, helper.box.caption, DialogRole::MessageBox, width,
+                                 buttons_top + 23 + 37);
   if (type & (MB_TOPMOST | MB_SYSTEMMODAL)) w->ex_style |= WS_EX_TOPMOST;
-  int text_left = 16;
-  if (HICON icon = box_icon(type)) {
+  if (icon) {
     // The kind's picture left of the text.
     CreateParams picture;
     picture.class_name = u"Static";
@@ -269,7 +300,6 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     picture.rect = {16, 16, 48, 48};
     Window* pw = CreateWindowModel(picture);
     SendMessageW(pw->handle, STM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
-    text_left = 60;
   }
   CreateParams label;
   label.class_name = u"Static";
@@ -277,7 +307,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   label.style = WS_CHILD | WS_VISIBLE | SS_LEFT;
   label.id = 0xFFFF;
   label.parent = w;
-  label.rect = {text_left, 16, width - 16, 70};
+  label.rect = {text_left, 16, width - 16, text_bottom};
   CreateWindowModel(label);
   for (size_t i = 0; i < helper.box.buttons.size(); ++i) {
     CreateParams b;
@@ -287,7 +317,7 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
     b.id = helper.box.buttons[i];
     b.parent = w;
     int x = width - 16 - 85 * static_cast<int>(helper.box.buttons.size() - i);
-    b.rect = {x, 80, x + 75, 103};
+    b.rect = {x, buttons_top, x + 75, buttons_top + 23};
     Window* bw = CreateWindowModel(b);
     if (i == default_index) SetFocus(bw->handle);
   }

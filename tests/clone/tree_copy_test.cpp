@@ -22,12 +22,12 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
+#include "tests/support/copied_volume.h"
 
 namespace {
 
 using disk_fixture::DiskSpec;
 using disk_fixture::Part;
-using disk_fixture::Shell;
 using disk_fixture::SimulatedPc;
 
 struct TreeCase {
@@ -106,27 +106,10 @@ class TreeCopyTest : public ::testing::TestWithParam<TreeCase> {
     SetJunction(u"C:\\Users\\All Users", u"C:\\ProgramData");
   }
 
-  std::string Destination() {
+  // The destination volume, read with its file system's own tools.
+  test_support::CopiedVolume Destination() {
     platform::fs::ReleaseAllDrivers();
-    return pc.ExtractVolume(1, start, count, "destination.img");
-  }
-
-  std::string Cat(const std::string& image, const std::string& path) {
-    std::string out;
-    if (GetParam().destinationFs == "ntfs")
-      Shell("ntfscat '" + image + "' '" + path + "'", &out);
-    else
-      Shell("MTOOLS_SKIP_CHECK=1 mtype -i '" + image + "' '::" + path + "' 2>/dev/null", &out);
-    return out;
-  }
-
-  std::string List(const std::string& image, const std::string& folder, const std::string& options = "") {
-    std::string out;
-    if (GetParam().destinationFs == "ntfs")
-      Shell("ntfsls " + options + " -p '" + folder + "' '" + image + "'", &out);
-    else
-      Shell("MTOOLS_SKIP_CHECK=1 mdir -b -i '" + image + "' '::" + folder + "'", &out);
-    return out;
+    return test_support::CopiedVolume(pc.ExtractVolume(1, start, count, "destination.img"), GetParam().destinationFs);
   }
 
   bool ntfs() const { return GetParam().destinationFs == "ntfs"; }
@@ -152,42 +135,42 @@ TEST_P(TreeCopyTest, CopiesTheTreeWithItsMetadataAndLeavesOutSystemItems) {
   EXPECT_EQ(CloneRunState.copyItemCount, 5) << "small, big, ro, x, kept";
   EXPECT_EQ(FolderDepth, 0);
 
-  const std::string image = Destination();
-  EXPECT_TRUE(Cat(image, "/Data/small.txt") == kSmall) << "/Data/small.txt";
-  EXPECT_TRUE(Cat(image, "/Data/Sub/big.bin") == kBig) << "/Data/Sub/big.bin";
-  EXPECT_TRUE(Cat(image, "/Data/ro.txt") == kReadOnly) << "/Data/ro.txt";
-  EXPECT_TRUE(Cat(image, "/recycled/kept.txt") == "kept") << "/recycled/kept.txt";
-  const std::string root = List(image, "/", "-a");
+  const test_support::CopiedVolume image = Destination();
+  EXPECT_TRUE(image.Cat("/Data/small.txt") == kSmall) << "/Data/small.txt";
+  EXPECT_TRUE(image.Cat("/Data/Sub/big.bin") == kBig) << "/Data/Sub/big.bin";
+  EXPECT_TRUE(image.Cat("/Data/ro.txt") == kReadOnly) << "/Data/ro.txt";
+  EXPECT_TRUE(image.Cat("/recycled/kept.txt") == "kept") << "/recycled/kept.txt";
+  const std::string root = image.List("/", "-a");
   for (const char* kept : {"Data", "recycled"}) EXPECT_TRUE(Has(root, kept)) << kept << "\n" << root;
   for (const char* left : {"System Volume Information", "RECYCLER", "Recycle.Bin", "Recycled2", "pagefile"})
     EXPECT_FALSE(Has(root, left)) << left << "\n" << root;
-  EXPECT_FALSE(Has(List(image, "/Data", "-a"), "hiberfil")) << "any path holding HIBERFIL.SYS";
+  EXPECT_FALSE(Has(image.List("/Data", "-a"), "hiberfil")) << "any path holding HIBERFIL.SYS";
 
   std::string info;
   if (ntfs()) {
     // Times of a file and of a folder, the attributes, the folder's short name.
-    Shell("TZ=UTC ntfsls -l -p /Data '" + image + "'", &info);
+    info = image.ListWithTimes("/Data");
     EXPECT_TRUE(Has(info, "Mar  4 05:06 2011 small.txt")) << info;
     EXPECT_TRUE(Has(info, "Mar  4 05:06 2011 Sub")) << "a folder's times\n" << info;
-    Shell("ntfsinfo -F /Data/ro.txt '" + image + "' | grep -i 'attributes'", &info);
+    info = image.Attributes("/Data/ro.txt");
     EXPECT_TRUE(Has(info, "READONLY") && Has(info, "HIDDEN")) << info;
-    Shell("ntfsls -x -p / '" + image + "'", &info);
+    info = image.List("/", "-x");
     EXPECT_TRUE(Has(info, "PROGRA~7")) << info;
-    Shell("ntfsinfo -F /Junction '" + image + "'", &info);
+    info = image.NtfsInfo("/Junction");
     EXPECT_TRUE(Has(info, "$REPARSE_POINT")) << "the link is made again\n" << info;
-    Shell("ntfsinfo -F '/Users/All Users' '" + image + "'", &info);
+    info = image.NtfsInfo("/Users/All Users");
     EXPECT_TRUE(Has(info, "$REPARSE_POINT")) << "All Users is made by mklink\n" << info;
-    EXPECT_FALSE(Has(List(image, "/", "-a"), "drummet.cmd")) << "the script is deleted";
-    Shell("ntfslabel -f '" + image + "'", &info);
+    EXPECT_FALSE(Has(image.List("/", "-a"), "drummet.cmd")) << "the script is deleted";
+    info = image.Label();
     EXPECT_TRUE(Has(info, "SOURCEVOL")) << info;
   } else {
-    Shell("TZ=UTC MTOOLS_SKIP_CHECK=1 mdir -i '" + image + "' ::/Data", &info);
+    info = image.ListWithTimes("/Data");
     EXPECT_TRUE(Has(info, "2011-03-04")) << info;
-    Shell("MTOOLS_SKIP_CHECK=1 mattrib -i '" + image + "' ::/Data/ro.txt", &info);
+    info = image.Attributes("/Data/ro.txt");
     EXPECT_TRUE(Has(info, "R") && Has(info, "H")) << info;
-    Shell("MTOOLS_SKIP_CHECK=1 mlabel -s -i '" + image + "' ::", &info);
+    info = image.Label();
     EXPECT_TRUE(Has(info, "SOURCEVOL")) << info;
-    EXPECT_EQ(Shell("fsck.fat -n '" + image + "'", &info), 0) << info;
+    EXPECT_TRUE(image.Consistent(&info)) << info;
   }
 }
 
@@ -202,14 +185,13 @@ TEST_P(TreeCopyTest, CopiesFromAShadowCopyOfTheSource) {
   ASSERT_TRUE(CopyPartitionContents(shadow, u"D:", false));
   EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips()) << platform::to_utf8(CloneRunState.skippedItems.str());
   ReleaseShadowCopy();
-  const std::string image = Destination();
-  EXPECT_TRUE(Cat(image, "/Data/Sub/big.bin") == kBig);
-  EXPECT_TRUE(Cat(image, "/Data/ro.txt") == kReadOnly);
+  const test_support::CopiedVolume image = Destination();
+  EXPECT_TRUE(image.Cat("/Data/Sub/big.bin") == kBig);
+  EXPECT_TRUE(image.Cat("/Data/ro.txt") == kReadOnly);
   if (ntfs()) {
-    std::string info;
-    Shell("ntfsls -x -p / '" + image + "'", &info);
+    std::string info = image.List("/", "-x");
     EXPECT_TRUE(Has(info, "PROGRA~7")) << info;
-    Shell("ntfsinfo -F /Junction '" + image + "'", &info);
+    info = image.NtfsInfo("/Junction");
     EXPECT_TRUE(Has(info, "$REPARSE_POINT")) << info;
   }
 }
@@ -231,7 +213,7 @@ TEST_P(TreeCopyTest, VerifyRepairsADamagedFileThroughAWritableHandle) {
   ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", true));
   EXPECT_EQ(CloneRunState.verifyMismatchCount, 0) << "the chunk was rewritten and verified";
   EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips());
-  EXPECT_TRUE(Cat(Destination(), "/Data/Sub/big.bin") == kBig) << "/Data/Sub/big.bin";
+  EXPECT_TRUE(Destination().Cat("/Data/Sub/big.bin") == kBig) << "/Data/Sub/big.bin";
   EXPECT_EQ(GetFileAttributesW(u"D:\\Data\\Sub\\big.bin") & FILE_ATTRIBUTE_READONLY,
             static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
 }
@@ -247,9 +229,9 @@ TEST_P(TreeCopyTest, ItemsLeftOutAreReportedAndNestingIsBounded) {
   EXPECT_EQ(CloneRunState.skippedItemCount, 3 + linkSkips()) << "small.txt, Data\\Sub, Windows\\System32";
   EXPECT_TRUE(Has(platform::to_utf8(CloneRunState.skippedItems.str()), "C:\\Data\\small.txt"));
   EXPECT_TRUE(Has(platform::to_utf8(CloneRunState.skippedItems.str()), "C:\\Data\\Sub"));
-  const std::string image = Destination();
-  EXPECT_TRUE(Cat(image, "/Data/ro.txt") == kReadOnly) << "/Data/ro.txt" << "the rest is copied";
-  EXPECT_FALSE(Has(List(image, "/Data/Sub"), "big")) << "the folder too deep is not entered";
+  const test_support::CopiedVolume image = Destination();
+  EXPECT_TRUE(image.Cat("/Data/ro.txt") == kReadOnly) << "/Data/ro.txt" << "the rest is copied";
+  EXPECT_FALSE(Has(image.List("/Data/Sub"), "big")) << "the folder too deep is not entered";
 
   // A cancelled copy copies nothing more and fails.
   CloneRunState.cloneAborted = 1;

@@ -11,7 +11,6 @@
 
 #include <fstream>
 #include <memory>
-#include <sstream>
 
 #include "clone/clone_fixture.h"
 #include "disk/disk_context.h"
@@ -23,6 +22,7 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
+#include "tests/support/copied_volume.h"
 
 namespace {
 
@@ -31,6 +31,7 @@ using disk_fixture::Shell;
 using migrate_fixture::MigratePc;
 using clone_fixture::SetJunction;
 using clone_fixture::SetTimes;
+using test_support::CopiedVolume;
 constexpr uint64_t kMiB = MigratePc::kMiB;
 // 2011-03-04 05:06:07 UTC in FILETIME units.
 constexpr uint64_t kStamp = 129436887670000000ull;
@@ -55,30 +56,6 @@ void SetOwnAcl(const std::u16string& path) {
   sd[16] = 20;
   sd.insert(sd.end(), acl.begin(), acl.end());
   ASSERT_TRUE(SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data()));
-}
-
-// The DACL bytes of `path` on an NTFS image, read from ntfssecaudit's dump
-// of the item's security descriptor; empty when there is none.
-std::vector<uint8_t> DaclOnImage(const std::string& image, const std::string& path) {
-  std::string out;
-  Shell("ntfssecaudit -v '" + image + "' '" + path + "'", &out);
-  std::vector<uint8_t> bytes;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream words(line);
-    std::string offset, word;
-    if (!(words >> offset) || offset.size() != 6 || offset.find_first_not_of("0123456789abcdef") != std::string::npos)
-      continue;
-    while (words >> word)
-      for (size_t i = 0; i + 1 < word.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(word.substr(i, 2), nullptr, 16)));
-  }
-  if (bytes.size() < 20 || !(bytes[2] & 0x04)) return {};
-  const size_t at = bytes[16] | (bytes[17] << 8) | (bytes[18] << 16) | (static_cast<size_t>(bytes[19]) << 24);
-  if (at + 8 > bytes.size()) return {};
-  const size_t size = bytes[at + 2] | (bytes[at + 3] << 8);
-  if (at + size > bytes.size()) return {};
-  return std::vector<uint8_t>(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + size));
 }
 
 void ResetRun() {
@@ -178,56 +155,45 @@ TEST_F(CopyRunTest, TreeToNtfsAndFat32KeepsBytesAttributesTimesAndTheAccessList)
   CloseHandle(holder);
 
   // NTFS: ntfs-3g's tools on the destination image.
-  const std::string ntfs = w->Volume(1, "ntfs.img");
-  std::string out;
-  auto cat = [&](const std::string& path) {
-    std::string bytes;
-    Shell("ntfscat '" + ntfs + "' '" + path + "'", &bytes);
-    return bytes;
-  };
-  EXPECT_EQ(cat("/Copy/Tree/Long Folder Name With Spaces/A file with a rather long name.text"), "long name");
-  EXPECT_EQ(cat("/Copy/Tree/SHORT.TXT"), "short");
-  EXPECT_EQ(cat("/Copy/Tree/locked.txt"), "held open");
-  EXPECT_EQ(cat("/Copy/Tree/Link/inside.txt"), "through the junction") << "a junction is copied as a folder";
+  const CopiedVolume ntfs(w->Volume(1, "ntfs.img"), CopiedVolume::Kind::Ntfs);
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/Long Folder Name With Spaces/A file with a rather long name.text"), "long name");
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/SHORT.TXT"), "short");
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/locked.txt"), "held open");
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/Link/inside.txt"), "through the junction") << "a junction is copied as a folder";
   std::string deepPath = "/Copy/Tree";
   for (int level = 1; level <= kDeepLevels; ++level) deepPath += "/d" + std::to_string(level);
-  EXPECT_EQ(cat(deepPath + "/bottom.txt"), "at the bottom");
-  EXPECT_EQ(Shell("ntfscat '" + ntfs + "' /Copy/Tree/big.bin | cmp - '" + reference + "'"), 0) << "300 MiB file";
-  Shell("ntfsls -a -p /Copy/Tree '" + ntfs + "'", &out);
+  EXPECT_EQ(ntfs.Cat(deepPath + "/bottom.txt"), "at the bottom");
+  EXPECT_TRUE(ntfs.SameBytes("/Copy/Tree/big.bin", reference)) << "300 MiB file";
+  std::string out = ntfs.List("/Copy/Tree", "-a");
   EXPECT_FALSE(Has(out, "RECYCLER")) << out;
   EXPECT_FALSE(Has(out, "pagefile")) << out;
   EXPECT_TRUE(Has(out, "Empty")) << "an empty folder is made too\n" << out;
-  Shell("TZ=UTC ntfsls -l -p /Copy/Tree '" + ntfs + "'", &out);
+  out = ntfs.ListWithTimes("/Copy/Tree");
   EXPECT_TRUE(Has(out, "Mar  4 05:06 2011 SHORT.TXT")) << out;
   EXPECT_TRUE(Has(out, "Mar  4 05:06 2011 Long Folder Name With Spaces")) << "a folder's times\n" << out;
-  Shell("ntfsinfo -F /Copy/Tree/ro.txt '" + ntfs + "' | grep -i 'attributes'", &out);
+  out = ntfs.Attributes("/Copy/Tree/ro.txt");
   EXPECT_TRUE(Has(out, "READONLY") && Has(out, "HIDDEN")) << out;
-  Shell("ntfsinfo -F /Copy/Tree/sys.dat '" + ntfs + "' | grep -i 'attributes'", &out);
+  out = ntfs.Attributes("/Copy/Tree/sys.dat");
   EXPECT_TRUE(Has(out, "SYSTEM")) << out;
-  Shell("ntfsinfo -F /Copy/Tree/Link '" + ntfs + "'", &out);
+  out = ntfs.NtfsInfo("/Copy/Tree/Link");
   EXPECT_FALSE(Has(out, "$REPARSE_POINT")) << "the link data is not copied\n" << out;
-  const std::string source = w->Volume(0, "source.img");
-  EXPECT_EQ(DaclOnImage(source, "/Tree/acl.txt"), OwnAcl()) << "the oracle reads the source's list";
-  EXPECT_EQ(DaclOnImage(ntfs, "/Copy/Tree/acl.txt"), OwnAcl()) << "the copy carries the same list";
+  const CopiedVolume source(w->Volume(0, "source.img"), CopiedVolume::Kind::Ntfs);
+  EXPECT_EQ(source.Dacl("/Tree/acl.txt"), OwnAcl()) << "the oracle reads the source's list";
+  EXPECT_EQ(ntfs.Dacl("/Copy/Tree/acl.txt"), OwnAcl()) << "the copy carries the same list";
 
   // FAT32: mtools on the destination image, fsck.fat finds nothing.
-  const std::string fat = w->Volume(2, "fat.img");
-  auto mtype = [&](const std::string& path) {
-    std::string bytes;
-    Shell("MTOOLS_SKIP_CHECK=1 mtype -i '" + fat + "' '::" + path + "'", &bytes);
-    return bytes;
-  };
-  EXPECT_EQ(mtype("/Copy/Tree/Long Folder Name With Spaces/A file with a rather long name.text"), "long name");
-  EXPECT_EQ(mtype("/Copy/Tree/locked.txt"), "held open");
-  EXPECT_EQ(mtype(deepPath + "/bottom.txt"), "at the bottom");
-  EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mtype -i '" + fat + "' ::/Copy/Tree/big.bin | cmp - '" + reference + "'"), 0);
-  Shell("MTOOLS_SKIP_CHECK=1 mattrib -i '" + fat + "' ::/Copy/Tree/ro.txt", &out);
+  const CopiedVolume fat(w->Volume(2, "fat.img"), CopiedVolume::Kind::Fat);
+  EXPECT_EQ(fat.Cat("/Copy/Tree/Long Folder Name With Spaces/A file with a rather long name.text"), "long name");
+  EXPECT_EQ(fat.Cat("/Copy/Tree/locked.txt"), "held open");
+  EXPECT_EQ(fat.Cat(deepPath + "/bottom.txt"), "at the bottom");
+  EXPECT_TRUE(fat.SameBytes("/Copy/Tree/big.bin", reference));
+  out = fat.Attributes("/Copy/Tree/ro.txt");
   EXPECT_TRUE(Has(out, "R") && Has(out, "H")) << out;
-  Shell("MTOOLS_SKIP_CHECK=1 mattrib -i '" + fat + "' ::/Copy/Tree/sys.dat", &out);
+  out = fat.Attributes("/Copy/Tree/sys.dat");
   EXPECT_TRUE(Has(out, "S")) << out;
-  Shell("TZ=UTC MTOOLS_SKIP_CHECK=1 mdir -i '" + fat + "' ::/Copy/Tree", &out);
+  out = fat.ListWithTimes("/Copy/Tree");
   EXPECT_TRUE(Has(out, "2011-03-04")) << out;
-  EXPECT_EQ(Shell("fsck.fat -n '" + fat + "'", &out), 0) << out;
+  EXPECT_TRUE(fat.Consistent(&out)) << out;
 }
 
 TEST_F(CopyRunTest, FullDestinationUnreadableFileAndDestinationInsideSourceAreReportedAndLeaveNoPartialCopy) {
@@ -260,13 +226,12 @@ TEST_F(CopyRunTest, FullDestinationUnreadableFileAndDestinationInsideSourceAreRe
   EXPECT_TRUE(Has(failures, "huge.bin")) << failures;
   EXPECT_TRUE(Has(failures, "missing.txt")) << failures;
   EXPECT_GT(DiskContext.ioErrorCount, 0);
-  const std::string fat = w->Volume(2, "fat.img");
-  std::string listing;
-  Shell("MTOOLS_SKIP_CHECK=1 mdir -b -i '" + fat + "' ::/", &listing);
+  const CopiedVolume fat(w->Volume(2, "fat.img"), CopiedVolume::Kind::Fat);
+  const std::string listing = fat.List("/");
   EXPECT_FALSE(Has(listing, "huge")) << "the partial copy is removed\n" << listing;
   EXPECT_TRUE(Has(listing, "SHORT.TXT")) << "the next item is copied\n" << listing;
   std::string out;
-  EXPECT_EQ(Shell("fsck.fat -n '" + fat + "'", &out), 0) << out;
+  EXPECT_TRUE(fat.Consistent(&out)) << out;
 
   // A destination inside a folder item is refused for that item; the
   // other items are copied.
