@@ -107,13 +107,20 @@ CString BcdWorkFolder() {
   return folder;
 }
 
+CString EspImagePath(int32_t multiplier) {
+  if (multiplier == 1) return ShellState.programFolder + u"\\Resources\\espimage";
+  if (multiplier == 8) return ShellState.programFolder + u"\\Resources\\espimage4096";
+  return CString();
+}
+
 bool WriteEspImage(int32_t destinationPhysical) {
-  const CString imagePath = ShellState.programFolder + u"\\Resources\\espimage";
   if (SectorMultiplierOf(destinationPhysical) == 0) ReadDiskGeometry(destinationPhysical);
   const int32_t multiplier = SectorMultiplierOf(destinationPhysical);
   const uint64_t nativeBytes = static_cast<uint64_t>(multiplier) * 512;
   const LayoutEntry& esp = DiskContext.layoutTable[0];
-  if (multiplier <= 0 || esp.newStartBytes % nativeBytes != 0) return false;
+  // A FAT volume's sector size is that of its disk: the image made for it.
+  const CString imagePath = EspImagePath(multiplier);
+  if (imagePath.IsEmpty() || esp.newStartBytes % nativeBytes != 0) return false;
 
   HANDLE image = OpenFileRead(imagePath);
   if (image == INVALID_HANDLE_VALUE) return false;

@@ -19,11 +19,17 @@
 // One 16,384-byte piece of the image per write.
 constexpr uint32_t kEspPieceBytes = 16384;
 
-// Writes programFolder + "\Resources\espimage" onto the physical destination
-// disk from layout entry 0's planned start (newStartBytes), in pieces of
-// 16,384 bytes at native sector positions, the last piece padded with zeros.
-// False (nothing written) when the image is missing or larger than the
-// planned partition, or the start is not on a native sector.
+// The ESP image made for a disk whose native sector is `multiplier` x 512
+// bytes: programFolder + "\Resources\espimage" (FAT32, 512-byte sectors) or
+// "\Resources\espimage4096" (FAT16, 4096-byte sectors); empty for others.
+CString EspImagePath(int32_t multiplier);
+
+// Writes the ESP image for the destination's sector size onto the physical
+// destination disk from layout entry 0's planned start (newStartBytes), in
+// pieces of 16,384 bytes at native sector positions, the last piece padded
+// with zeros. False (nothing written) when the image is missing or larger
+// than the planned partition, there is none for the disk's sector size, or
+// the start is not on a native sector.
 bool WriteEspImage(int32_t destinationPhysical);
 
 // Edits the destination's boot store so that its boot manager and first boot

@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "disk/disk_access.h"
+#include "disk/volume_space.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
 #include "platform/core/format.h"
+#include "platform/core/kobject.h"
+#include "platform/fs/file_api.h"
 #include "program_support/language_table.h"
 
 namespace {
@@ -39,6 +42,26 @@ bool ReadSectorZero(int32_t physical, bool forWriting, std::vector<uint8_t>& sec
 void WriteSectorZeroAndClose(const std::vector<uint8_t>& sector) {
   WriteDiskSectors(sector.data(), 0, 1);
   CloseCurrentDisk();
+}
+
+uint64_t LittleEndian(const uint8_t* bytes, int count) {
+  uint64_t value = 0;
+  for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
+  return value;
+}
+
+// Where a boot sector keeps its copy, in bytes from the volume start: NTFS
+// after its last counted sector, FAT32 at the sector its parameter block
+// names; 0 for none.
+uint64_t BackupBootSectorOffset(const uint8_t* boot) {
+  const uint64_t bytesPerSector = LittleEndian(boot + 11, 2);
+  if (bytesPerSector < 512 || bytesPerSector > kNativeSectorMax || bytesPerSector % 512) return 0;
+  if (std::memcmp(boot + 3, "NTFS    ", 8) == 0) return LittleEndian(boot + 0x28, 8) * bytesPerSector;
+  if (std::memcmp(boot + 0x52, "FAT32   ", 8) == 0) {
+    const uint64_t sector = LittleEndian(boot + 0x32, 2);
+    return sector != 0 && sector != 0xFFFF ? sector * bytesPerSector : 0;
+  }
+  return 0;
 }
 
 CString DiskNumberText(int32_t physical) {
@@ -87,4 +110,49 @@ bool CopyDiskSignatureBetween(int32_t sourceListed, int32_t destinationListed) {
 
 bool CopyDiskSignature() {
   return CopyDiskSignatureBetween(CloneSettings.sourceDisk, CloneSettings.chosenDestinationDisk);
+}
+
+bool TransplantBootSector(const CString& sourceVolume, const CString& destinationVolume) {
+  // The source is only read; the destination is locked while its first
+  // sector is replaced.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  const DWORD flags = FILE_FLAG_NO_BUFFERING | FILE_FLAG_WRITE_THROUGH;
+  HANDLE source = CreateFileW(CString(u"\\\\.\\") + sourceVolume, GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                              flags, nullptr);
+  if (source == INVALID_HANDLE_VALUE) return false;
+  HANDLE destination = CreateFileW(CString(u"\\\\.\\") + destinationVolume, GENERIC_READ | GENERIC_WRITE, share,
+                                   nullptr, OPEN_EXISTING, flags, nullptr);
+  if (destination == INVALID_HANDLE_VALUE) {
+    CloseHandle(source);
+    return false;
+  }
+  LockVolume(destination);
+  // 4096 bytes: one native sector of either size, read unbuffered.
+  constexpr int32_t kUnits = kNativeSectorMax / 512;
+  std::vector<uint8_t> s(kNativeSectorMax), v(kNativeSectorMax);
+  bool ok = ReadSectorsAt(source, s.data(), 0, kUnits) == s.size() &&
+            ReadSectorsAt(destination, v.data(), 0, kUnits) == v.size();
+  const int j = v[1];
+  ok = ok && v[0] == 0xEB && s[0] == 0xEB && s[1] == v[1] && j >= 10 && j + 2 <= kMbrBootSignatureOffset;
+  if (ok) {
+    // The copy of the boot sector that a volume keeps, when it matched the
+    // old one, gets the new one too: a volume whose two boot sectors differ
+    // is reported damaged.
+    const uint64_t backup = BackupBootSectorOffset(v.data());
+    const int32_t backupUnits = static_cast<int32_t>(LittleEndian(v.data() + 11, 2) / 512);
+    std::vector<uint8_t> b(static_cast<size_t>(backupUnits) * 512);
+    const bool updateBackup = backup != 0 && ReadSectorsAt(destination, b.data(), backup / 512, backupUnits) == b.size() &&
+                              std::equal(b.begin(), b.begin() + 512, v.begin());
+    std::copy(v.begin() + 11, v.begin() + j + 2, s.begin() + 11);
+    std::copy(s.begin(), s.begin() + 512, v.begin());
+    ok = WriteSectorsAt(destination, v.data(), 0, kUnits) == v.size();
+    if (ok && updateBackup) {
+      std::copy(s.begin(), s.begin() + 512, b.begin());
+      ok = WriteSectorsAt(destination, b.data(), backup / 512, backupUnits) == b.size();
+    }
+  }
+  UnlockVolume(destination);
+  CloseHandle(destination);
+  CloseHandle(source);
+  return ok;
 }

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/core/cstring.h"
+
 // MBR byte offsets.
 constexpr int kMbrBootCodeBytes = 440;     // 0-439
 constexpr int kMbrSignatureOffset = 440;   // 440-443
@@ -41,3 +43,16 @@ bool CopyMbrBootCode(int32_t sourceListed, int32_t destinationListed);
 bool CopyDiskSignatureBetween(int32_t sourceListed, int32_t destinationListed);
 // The same for the wizard's source and destination (CloneSettings).
 bool CopyDiskSignature();
+
+// Gives the destination volume the source volume's boot code while keeping
+// the destination's own BIOS parameter block: volume names such as "C:",
+// opened as "\\.\" + name. With j the offset byte of the destination's
+// opening short jump (EB j), its bytes 11 to j + 1 are laid over the source's
+// first 512 bytes, which then replace the destination's (a 4096-byte sector
+// keeps the rest of its bytes). The copy of the boot sector an NTFS or FAT32
+// volume keeps gets the same bytes when it matched the old boot sector, so
+// the two stay equal. Nothing is written, and the result is false,
+// when a volume cannot be opened or read, or when the two boot sectors do not
+// both open with the same short jump (code placed differently would be cut
+// by the other's parameter block). The clone run does not call it.
+bool TransplantBootSector(const CString& sourceVolume, const CString& destinationVolume);

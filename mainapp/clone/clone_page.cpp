@@ -94,6 +94,19 @@ void SetPixelWidths(DiskMapItem* items, int32_t count, int width) {
 
 CClone::CClone(CWnd* parent) : CDialog(IDD, parent) {}
 
+CClone::~CClone() {
+  if (ShellState.ProgressBar == &progress_) ShellState.ProgressBar = nullptr;
+}
+
+void CClone::DoDataExchange(CDataExchange* dx) {
+  CDialog::DoDataExchange(dx);
+  DDX_Control(dx, clone_items::kProgress, progress_);
+}
+
+void CClone::TakeProgressBar() {
+  if (progress_.GetSafeHwnd()) ShellState.ProgressBar = &progress_;
+}
+
 INT_PTR RunClonePageModal(CWnd* parent) {
   CClone page(parent);
   return page.DoModal();
@@ -131,6 +144,7 @@ BOOL CClone::OnInitDialog() {
   SetDlgItemText(1095, CloneSettings.destinationDescription);
   SetDlgItemText(clone_items::kStatus, u"");
 
+  TakeProgressBar();
   DiskContext.ioErrorCount = 0;
   sourceCount_ = BuildDiskMap(CloneSettings.copySourceDisk, sourceMap_, true);
   destinationCount_ = BuildDiskMap(CloneSettings.chosenDestinationDisk, destinationMap_, true);

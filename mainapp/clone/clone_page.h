@@ -10,6 +10,7 @@
 
 #include "disk/disk_context.h"
 #include "platform/core/cstring.h"
+#include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
 
@@ -29,7 +30,12 @@ class CClone : public CDialog {
   static constexpr UINT_PTR kAutoStartTimer = 1224;
 
   explicit CClone(CWnd* parent = nullptr);
+  ~CClone() override;
   BOOL OnInitDialog() override;
+  void DoDataExchange(CDataExchange* dx) override;
+  // Makes the page's bar the shared one the copy stages move (the pre-scan
+  // page borrows the shared bar while it runs).
+  void TakeProgressBar();
 
   // The Start button: the whole clone (clone_run.cpp).
   void RunClone();
@@ -49,6 +55,7 @@ class CClone : public CDialog {
 
   CFont titleFont_;
   CFont textFont_;
+  CProgressCtrl progress_;
   RECT sourceBar_{};
   RECT destinationBar_{};
   DiskMapItem sourceMap_[kMaxDiskMapItems] = {};

@@ -205,6 +205,8 @@ void CClone::RunClone() {
   }
 
   if (!skipToEnd) {
+    // The pre-scan page borrowed the shared bar and let it go when it closed.
+    TakeProgressBar();
     DiskContext.ioErrorCount = 0;
     CloneRunState.operationStart = CTime::GetCurrentTime().GetTime();
     CloneRunState.cloneRunning = 1;

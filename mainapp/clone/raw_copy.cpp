@@ -13,6 +13,8 @@
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/disk_selection.h"
+#include "platform/core/kobject.h"
+#include "platform/fs/file_api.h"
 #include "platform/process/system_info.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
@@ -26,12 +28,22 @@ namespace {
 
 constexpr int kRepairAttempts = 3;
 
+// The destination disk, unbuffered but without write-through: a flush after
+// every block made each one wait for the device's cache, a third of the
+// speed of plain direct writes. The pass flushes once at its end (FlushPass).
+HANDLE OpenDestinationDisk(int32_t disk) {
+  const CString path = CString(u"\\\\.\\PhysicalDrive") + IntToText(disk);
+  const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
+  return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
 // Two disk handles, closed on every way out.
 class DiskPair {
  public:
   DiskPair(int32_t source, int32_t destination)
       : source_(source >= 0 ? OpenDiskHandle(source) : nullptr),
-        destination_(destination >= 0 ? OpenDiskHandle(destination) : nullptr) {}
+        destination_(destination >= 0 ? OpenDestinationDisk(destination) : nullptr) {}
   ~DiskPair() {
     if (source_) CloseDeviceHandle(source_);
     if (destination_) CloseDeviceHandle(destination_);
@@ -161,6 +173,11 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
     done += static_cast<uint64_t>(units);
     CloneRunState.operationSectors = done;
     if (progress) progress(page, done, context);
+  }
+  // What was written is on the device before the pass reports (an abort too).
+  if (!FlushFileBuffers(disks.destination())) {
+    ++DiskContext.ioErrorCount;
+    ++result.failedWrites;
   }
   CloneRunState.copiedSectors = done;
   result.unitsDone = done;

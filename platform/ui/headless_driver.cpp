@@ -181,7 +181,8 @@ std::string needs_number(const std::vector<std::string>& a) {
 }
 
 std::string check_expect(const std::vector<std::string>& a) {
-  static const char* kinds[] = {"dialog", "text", "enabled", "disabled", "visible", "hidden", "checked", "state"};
+  static const char* kinds[] = {"dialog",  "text",    "enabled", "disabled", "visible",
+                                "hidden",  "checked", "state",   "progress"};
   bool known = false;
   for (const char* k : kinds) known = known || a[0] == k;
   if (!known) return "unknown expectation '" + a[0] + "'";
@@ -190,7 +191,9 @@ std::string check_expect(const std::vector<std::string>& a) {
   if (a[0] == "text" && a.size() != 3) return "'expect text' needs an id and a quoted text";
   if (a[0] == "state" && (a.size() != 4 || !parse_int(a[3], n)))
     return "'expect state' needs an id, a tree path and a state image number";
-  if (a[0] != "text" && a[0] != "checked" && a[0] != "state" && a.size() != 2)
+  if (a[0] == "progress" && (a.size() != 3 || !parse_int(a[2], n) || n < 0 || n > 100))
+    return "'expect progress' needs an id and a percentage from 0 to 100";
+  if (a[0] != "text" && a[0] != "checked" && a[0] != "state" && a[0] != "progress" && a.size() != 2)
     return "'expect " + a[0] + "' takes one id";
   if (a[0] == "checked" && a.size() > 3) return "'expect checked' takes an id and a row";
   return "";
@@ -337,6 +340,9 @@ Script& Script::expect_visible(int id) { return add("expect", {"visible", std::t
 Script& Script::expect_hidden(int id) { return add("expect", {"hidden", std::to_string(id)}); }
 Script& Script::expect_state(int id, const std::string& path, int image) {
   return add("expect", {"state", std::to_string(id), path, std::to_string(image)});
+}
+Script& Script::expect_progress(int id, int percent) {
+  return add("expect", {"progress", std::to_string(id), std::to_string(percent)});
 }
 Script& Script::expect_checked(int id, int row) {
   if (row < 0) return add("expect", {"checked", std::to_string(id)});
@@ -530,6 +536,24 @@ HeadlessDriver::Outcome HeadlessDriver::run_expect(StepRun& run) {
     const long long image = node ? static_cast<long long>((node->state & TVIS_STATEIMAGEMASK) >> 12) : -1;
     holds = image == n;
     actual = node ? "its state image is " + std::to_string(image) : "there is no item " + a[2];
+  } else if (kind == "progress") {
+    // Holds when the bar passes that share of its range: it stands at or
+    // above it, having been seen below it while this step waited (at once
+    // for 0). A bar left full by an earlier stage waits for the next.
+    auto* bar = dynamic_cast<ProgressModel*>(c->control.get());
+    long long percent = 0;
+    parse_int(a[2], percent);
+    if (bar) {
+      const long long span = static_cast<long long>(bar->high) - bar->low;
+      const long long done = static_cast<long long>(bar->pos) - bar->low;
+      const bool reached = span > 0 && done * 100 >= percent * span;
+      if (!reached) progress_below_step_ = next_;
+      holds = reached && (percent == 0 || progress_below_step_ == next_);
+      actual = "it stands at " + std::to_string(span > 0 ? done * 100 / span : 0) + "%" +
+               (reached ? ", not yet seen below" : "");
+    } else {
+      actual = "it is no progress bar";
+    }
   }
   if (holds) return Outcome::Done;
   error = "control " + std::to_string(id) + " of " + window_name(top) + ": expected " + kind +

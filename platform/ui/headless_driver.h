@@ -4,7 +4,7 @@
 // file (one verb per line, '#' comments, "quoted" texts) for users.
 //
 //   expect dialog ID | expect text ID "..." | expect enabled|disabled|visible|hidden ID
-//   expect checked ID [ROW] | expect state ID PATH N
+//   expect checked ID [ROW] | expect state ID PATH N | expect progress ID PERCENT
 //   click ID [X Y] [shift] | dblclick ID | rclick ID [ROW | X Y] [shift] | move ID
 //     (a point form may name a hidden control, such as a frame that marks a drawn
 //     area: the click lands on what lies at that point)
@@ -20,10 +20,14 @@
 // texts joined by '/'. On a tree, tick and untick click an item's box once
 // unless its state image already means ticked or not (SetTreeTickImages: a
 // tree with partly ticked looks may need the step again); expect state reads
-// the image number itself, partial states included. In quoted texts only \" and \\ are escapes, so
-// paths keep their backslashes. Expectations wait (in virtual time) until they hold
-// or the budget runs out; a failure names the step, its line and what was
-// open. Every dialog and message box opened or closed goes to the log.
+// the image number itself, partial states included. expect progress waits until a progress
+// bar passes PERCENT of its range: seen below it while the step waits, then at or above it
+// (at once for 0), so a bar left full by an earlier stage waits for the next one. As every
+// expectation it is also tried from the message pump of a long operation, so a following
+// click (Cancel) lands while that operation runs.
+// In quoted texts only \" and \\ are escapes, so paths keep their backslashes.
+// Expectations wait (in virtual time) until they hold or the budget runs
+// out; a failure names the step, its line and what was open. Every dialog and message box opened or closed goes to the log.
 #pragma once
 
 #include <cstdint>
@@ -71,6 +75,8 @@ class Script {
   Script& expect_checked(int id, int row = -1);
   // The state image index of a tree item ("Desktop/Computer/Local Disk (C:)").
   Script& expect_state(int id, const std::string& path, int image);
+  // The progress bar ID passes PERCENT (0-100) of its range.
+  Script& expect_progress(int id, int percent);
   Script& click(int id);
   Script& dblclick(int id);
   Script& rclick(int id, int row = -1);
@@ -205,6 +211,7 @@ class HeadlessDriver : public LoopBackend {
   uint64_t wait_until_ = 0;              // `wait MS`: its end
   bool wait_started_ = false;
   int tree_tick_clicks_ = 0;  // clicks the current tree tick or untick has made
+  size_t progress_below_step_ = SIZE_MAX;  // the expect progress step that saw its bar below
   std::vector<std::string> log_lines_;
 };
 

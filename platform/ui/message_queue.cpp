@@ -96,6 +96,16 @@ void run_cross_sent(UiThread& t) {
 }
 
 // One retrieval step in the platform's order; false when nothing is there.
+// A posted or input message (or a quit) waits for this filter.
+bool has_queued(UiThread& t, HWND filter, UINT min, UINT max) {
+  std::lock_guard lock(t.mutex);
+  for (const MSG& m : t.posted)
+    if (matches(m, filter, min, max)) return true;
+  for (const MSG& m : t.input)
+    if (matches(m, filter, min, max)) return true;
+  return t.quit_posted && !filter && in_range(WM_QUIT, min, max);
+}
+
 bool retrieve(UiThread& t, MSG* out, HWND filter, UINT min, UINT max, bool remove) {
   run_cross_sent(t);
   DeliverDeviceChanges(t);
@@ -517,8 +527,10 @@ void PostQuitMessage(int exit_code) {
 BOOL PeekMessageW(LPMSG msg, HWND hwnd, UINT min, UINT max, UINT remove) {
   if (!msg) return FALSE;
   UiThread& t = CurrentUiThread();
-  if (platform::ui::retrieve(t, msg, hwnd, min, max, remove & PM_REMOVE)) return TRUE;
-  platform::ui::loop_backend().peek_idle(t);
+  // With nothing posted or typed, only paints and due timers (which a long
+  // operation's own progress keeps making) stand between the pump and idle:
+  // the user may act here, as between the paints of a real progress bar.
+  if (!platform::ui::has_queued(t, hwnd, min, max)) platform::ui::loop_backend().peek_idle(t);
   return platform::ui::retrieve(t, msg, hwnd, min, max, remove & PM_REMOVE) ? TRUE : FALSE;
 }
 

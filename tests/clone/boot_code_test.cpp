@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -176,6 +177,59 @@ INSTANTIATE_TEST_SUITE_P(Disks, BootCodeTest,
                            return std::to_string(info.param.sectorSize) +
                                   (info.param.sourceHasCode ? "_SourceCode" : "_OwnLoader");
                          });
+
+// A volume's boot code moved onto another volume: C: (NTFS, disk 0) onto D:
+// (a larger NTFS volume) and onto F: (NTFS on a 4096-byte disk) keeps each
+// destination's parameter block (bytes 11 to 83 behind EB 52 90) and the
+// rest of its first sector, so ntfsfix still finds it whole; E: (FAT16,
+// its code behind EB 3C) and a missing volume are refused untouched. The
+// source is never written.
+TEST(TransplantBootSector, KeepsTheDestinationsParameterBlock) {
+  SimulatedPc pc;
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 64ull << 20});
+  pc.WriteMbr(0, {{.start = 2048, .count = 40 * 2048, .mbrType = 0x07, .fs = "ntfs", .label = "SRC"}});
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .serial = "SN0002"});
+  pc.WriteMbr(1, {{.start = 2048, .count = 60 * 2048, .mbrType = 0x07, .fs = "ntfs", .label = "DST"},
+                  {.start = 62 * 2048, .count = 40 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "FAT"}});
+  pc.AddDisk(DiskSpec{.number = 2, .sizeBytes = 96ull << 20, .sectorSize = 4096, .serial = "SN0003"});
+  pc.WriteMbr(2, {{.start = 256, .count = 40 * 256, .mbrType = 0x07, .fs = "ntfs", .label = "NATIVE"}});
+  // A recognisable boot code on the source, behind its own parameter block.
+  pc.WriteBytes(0, 2048 * 512 + 84, disk_fixture::Pattern(510 - 84, 11));
+  pc.Boot();
+  const auto source = pc.ReadBytes(0, 0, 64ull << 20);
+
+  struct Case {
+    const char16_t* volume;
+    int disk;
+    uint64_t offset;  // bytes
+    bool moved;
+  };
+  for (const Case& c : {Case{u"D:", 1, 2048 * 512, true}, Case{u"E:", 1, 62 * 2048 * 512, false},
+                        Case{u"F:", 2, 256 * 4096, true}, Case{u"Q:", 1, 0, false}}) {
+    SCOPED_TRACE(platform::to_utf8(c.volume));
+    const auto before = pc.ReadBytes(c.disk, c.offset, 4096);
+    if (c.moved) {
+      ASSERT_EQ(before[1], 0x52) << "an NTFS boot sector opens EB 52 90";
+    }
+    EXPECT_EQ(TransplantBootSector(u"C:", c.volume), c.moved);
+    const auto after = pc.ReadBytes(c.disk, c.offset, 4096);
+    if (!c.moved) {
+      EXPECT_EQ(after, before);
+      continue;
+    }
+    const auto code = pc.ReadBytes(0, 2048 * 512, 512);
+    EXPECT_TRUE(std::equal(after.begin(), after.begin() + 11, code.begin()));
+    EXPECT_TRUE(std::equal(after.begin() + 11, after.begin() + 84, before.begin() + 11));
+    EXPECT_TRUE(std::equal(after.begin() + 84, after.begin() + 512, code.begin() + 84));
+    EXPECT_TRUE(std::equal(after.begin() + 512, after.end(), before.begin() + 512));
+    const uint32_t ss = pc.SectorSize(c.disk);
+    const std::string copy = pc.ExtractVolume(c.disk, c.offset / ss, (c.disk == 1 ? 60 * 2048 * 512 : 40 * 256 * 4096) / ss,
+                                              "transplanted.img");
+    std::string out;
+    EXPECT_EQ(Shell("ntfsfix -n " + copy, &out), 0) << out;
+  }
+  EXPECT_TRUE(pc.ReadBytes(0, 0, 64ull << 20) == source) << "the source volume was written";
+}
 
 // The loader compiled in is the assembled one: 440 bytes that ndisasm decodes
 // into the moving, the extended and CHS reads and the jump to the loaded

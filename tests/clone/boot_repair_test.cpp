@@ -71,7 +71,7 @@ class BootRepairTest : public ::testing::TestWithParam<uint32_t> {
     temp = pc.folder() + "/temp";
     std::filesystem::create_directories(program + "/Resources");
     std::filesystem::create_directories(temp + "/Windows/System32");  // where cmd.exe is found
-    for (const char* file : {"espimage", "Vastrel.exe"})
+    for (const char* file : {"espimage", "espimage4096", "Vastrel.exe"})
       std::filesystem::copy_file(std::string(DRUM_STAGE_DIR) + "/Resources/" + file,
                                  program + "/Resources/" + file);
     pc.AppendIni("\n[mount P]\npath = P:\nhost = " + program + "\ndrive_type = remote\n" +
@@ -95,6 +95,7 @@ class BootRepairTest : public ::testing::TestWithParam<uint32_t> {
     DiskContext.layoutTable[0].newLengthBytes = kEspEnd - espStart * ss;
     DiskContext.layoutTable[1].newStartBytes = systemStart * ss;
     DiskContext.layoutTable[1].newLengthBytes = systemCount * ss;
+    image = program + "/Resources/" + (ss == 512 ? "espimage" : "espimage4096");
   }
 
   // The unique GUID of GPT entry `index`, from the raw entry array at LBA 2.
@@ -108,18 +109,27 @@ class BootRepairTest : public ::testing::TestWithParam<uint32_t> {
   uint32_t ss = 512;
   uint64_t espStart = 34, systemStart = 0, systemCount = 0;
   std::string program, temp;
+  std::string image;  // the host file of the ESP image for this sector size
   SimulatedPc pc;
 };
 
+// The image is a FAT volume of the disk's own sector size that knows its
+// place (hidden sectors): FAT32 on 512-byte disks, FAT16 on 4096-byte ones,
+// whose 128 MiB ESP is too small for FAT32's 65,525 clusters of 4 KiB.
 TEST_P(BootRepairTest, TheEspImageLandsAtItsNativeStart) {
   ASSERT_TRUE(WriteEspImage(1));
-  const std::string image = ReadHostFile(program + "/Resources/espimage");
-  ASSERT_GT(image.size(), 1u << 20);
-  const auto written = pc.ReadBytes(1, espStart * ss, image.size());
-  EXPECT_TRUE(std::string(written.begin(), written.end()) == image) << "byte for byte at byte " << espStart * ss;
+  const std::string bytes = ReadHostFile(image);
+  ASSERT_GT(bytes.size(), 1u << 20);
+  const auto written = pc.ReadBytes(1, espStart * ss, bytes.size());
+  EXPECT_TRUE(std::string(written.begin(), written.end()) == bytes) << "byte for byte at byte " << espStart * ss;
   const std::string esp = ExtractEsp();
   std::string out;
-  EXPECT_EQ(Shell("fsck.fat -n '" + esp + "'", &out), 0) << out;
+  EXPECT_EQ(Shell("fsck.fat -n -v '" + esp + "'", &out), 0) << out;
+  EXPECT_NE(out.find(std::to_string(ss) + " bytes per logical sector"), std::string::npos) << out;
+  EXPECT_NE(out.find(ss == 512 ? "32 bit entries" : "16 bit entries"), std::string::npos) << out;
+  EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 minfo -i '" + esp + "'", &out), 0) << out;
+  EXPECT_NE(out.find("sector size: " + std::to_string(ss) + " bytes"), std::string::npos) << out;
+  EXPECT_NE(out.find("hidden sectors: " + std::to_string(espStart) + "\n"), std::string::npos) << out;
   EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mdir -i '" + esp + "' ::/EFI/Microsoft/Boot", &out), 0) << out;
   EXPECT_NE(out.find("BCD"), std::string::npos) << out;
   EXPECT_NE(out.find("bootmgfw"), std::string::npos) << out;
@@ -128,7 +138,7 @@ TEST_P(BootRepairTest, TheEspImageLandsAtItsNativeStart) {
 
 TEST_P(BootRepairTest, AShortLastPieceIsPaddedWithZerosAndAnImageTooLargeIsRefused) {
   const std::string small = disk_fixture::Pattern(40000, 9);
-  std::ofstream(program + "/Resources/espimage", std::ios::binary | std::ios::trunc) << small;
+  std::ofstream(image, std::ios::binary | std::ios::trunc) << small;
   pc.WriteBytes(1, espStart * ss, std::string(3 * 16384 + 512, '\xEE'));
   ASSERT_TRUE(WriteEspImage(1));
   const auto written = pc.ReadBytes(1, espStart * ss, 3 * 16384 + 512);
@@ -142,9 +152,10 @@ TEST_P(BootRepairTest, AShortLastPieceIsPaddedWithZerosAndAnImageTooLargeIsRefus
   pc.WriteBytes(1, espStart * ss, std::string(512, '\x11'));
   EXPECT_FALSE(WriteEspImage(1)) << "the image does not fit the planned partition";
   EXPECT_EQ(pc.ReadBytes(1, espStart * ss, 1)[0], 0x11);
-  std::filesystem::remove(program + "/Resources/espimage");
+  std::filesystem::remove(image);
   DiskContext.layoutTable[0].newLengthBytes = kEspEnd;
   EXPECT_FALSE(WriteEspImage(1)) << "no image";
+  EXPECT_EQ(pc.ReadBytes(1, espStart * ss, 1)[0], 0x11);
 }
 
 TEST_P(BootRepairTest, MountedDevicesBindsCToTheNewSystemPartition) {

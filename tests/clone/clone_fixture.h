@@ -1,4 +1,5 @@
-// Small helpers shared by the clone tests.
+// Small helpers shared by the clone tests, and the fixture of the tests
+// that run the clone's pages on a simulated PC.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -6,12 +7,70 @@
 #include <string>
 #include <vector>
 
+#include "disk/disk_context.h"
+#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/clone/clone_settings.h"
+#include "mainapp/shell/clone_page_hook.h"
 #include "platform/core/text.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
+#include "platform/fs/volume_set.h"
 #include "platform/storage/ioctl.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
+#include "tests/disk/fixture_images.h"
 
 namespace clone_fixture {
+
+// The process-wide records of the shell and the clone as a program starts
+// with them, and the fonts and caption the shell gives its pages.
+inline void ResetCloneRecords() {
+  ShellState = ShellStateRecord{};
+  DiskContext = DiskContextRecord{};
+  CloneSettings = CloneSettingsRecord{};
+  CloneRunState = CloneRunStateRecord{};
+  ShellState.titleFontHeight = 15;
+  ShellState.textFontHeight = 13;
+  ShellState.messageCaption = u"Drummetworks";
+}
+
+// The clone's pages on a simulated PC. A test adds disks to pc_, then
+// Start() mounts the program folder with both language files as P: (the
+// first time), boots the PC and loads the English texts; Start() again after
+// a change of machine.ini boots the PC anew. The records are fresh before
+// each test and cleared after it.
+class ClonePcTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetCloneRecords(); }
+  void TearDown() override {
+    RunClonePage = nullptr;
+    ShellState = ShellStateRecord{};
+    LanguageTable = LanguageTableRecord{};
+    DiskContext = DiskContextRecord{};
+  }
+  void Start() {
+    if (!programMounted_) {
+      ASSERT_TRUE(disk_fixture::MountProgramFolder(pc_, pc_.folder() + "/program"));
+      programMounted_ = true;
+    }
+    pc_.Boot();
+    platform::fs::ReleaseAllDrivers();
+    ShellState.programFolder = u"P:";
+    ShellState.languageName = u"English";
+    ASSERT_TRUE(LoadLanguageStrings());
+  }
+  // The SHA-256 of disk n's whole image, to show that a run left it alone.
+  std::string ImageHash(int n) {
+    std::string out;
+    disk_fixture::Shell("sha256sum < '" + pc_.Image(n) + "'", &out);
+    return out;
+  }
+
+  disk_fixture::SimulatedPc pc_;
+
+ private:
+  bool programMounted_ = false;
+};
 
 // Writes `content` to a file of the simulated PC (created or replaced).
 inline void PutFile(const std::u16string& path, const std::string& content) {

@@ -36,15 +36,15 @@
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
+#include "tests/clone/clone_fixture.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using disk_fixture::DiskSpec;
 using disk_fixture::Part;
 using disk_fixture::Shell;
-using disk_fixture::SimulatedPc;
+using clone_fixture::PutFile;
 
 constexpr uint64_t kMiB = 1ull << 20;
 // The FAT32 partition is large enough for FAT32 with 4096-byte sectors too.
@@ -52,16 +52,10 @@ constexpr uint64_t kSystemStart = 2048, kSystemCount = 160 * 2048;   // 512-byte
 constexpr uint64_t kDataStart = 162 * 2048, kDataCount = 300 * 2048;
 
 
-class CloneRunTest : public ::testing::Test {
+class CloneRunTest : public clone_fixture::ClonePcTest {
  protected:
   void SetUp() override {
-    ShellState = ShellStateRecord{};
-    DiskContext = DiskContextRecord{};
-    CloneSettings = CloneSettingsRecord{};
-    CloneRunState = CloneRunStateRecord{};
-    ShellState.titleFontHeight = 15;
-    ShellState.textFontHeight = 13;
-    ShellState.messageCaption = u"Drummetworks";
+    ClonePcTest::SetUp();
     pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 640 * kMiB, .product = "Source Disk", .serial = "SN0"});
     Part system{.start = kSystemStart, .count = kSystemCount, .mbrType = 0x07, .active = true, .fs = "ntfs",
                 .label = "SYSTEM"};
@@ -73,25 +67,8 @@ class CloneRunTest : public ::testing::Test {
     pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = 500 * kMiB, .product = "Smaller Disk", .serial = "SN2"});
     pc_.AddDisk(DiskSpec{.number = 3, .sizeBytes = 900 * kMiB, .sectorSize = 4096, .product = "Native 4K",
                          .serial = "SN3"});
-    const std::string program = pc_.folder() + "/program";
-    fs::create_directories(program + "/Resources");
-    const std::string lang = std::string(std::getenv("DRUM_SOURCE_DIR")) + "/resources/lang/";
-    ASSERT_EQ(Shell("cat " + lang + "001.txt $(ls " + lang + "*.001.txt | sort) | sed 's/\\r$//; s/$/\\r/' | " +
-                    "iconv -f UTF-8 -t UTF-16LE > " + program + "/Resources/001.dll"),
-              0);
-    pc_.AppendIni("\n[mount P]\npath = P:\nhost = " + program + "\ndrive_type = remote\n");
-    pc_.Boot();
-    platform::fs::ReleaseAllDrivers();
-    ShellState.programFolder = u"P:";
-    ShellState.languageName = u"English";
-    ASSERT_TRUE(LoadLanguageStrings());
+    Start();
     RegisterCloneCommands();
-  }
-  void TearDown() override {
-    RunClonePage = nullptr;
-    ShellState = ShellStateRecord{};
-    LanguageTable = LanguageTableRecord{};
-    DiskContext = DiskContextRecord{};
   }
 
   int32_t Listed(int n) {
@@ -162,8 +139,6 @@ class CloneRunTest : public ::testing::Test {
     Shell("mtype -i " + data + " ::/DOCS/REPORT.BIN", &out);
     EXPECT_TRUE(out == disk_fixture::Pattern(1500000, 9)) << "REPORT.BIN differs";
   }
-
-  SimulatedPc pc_;
 };
 
 // A basic whole-disk clone with verify onto a larger, a smaller but
@@ -273,9 +248,7 @@ TEST_F(CloneRunTest, PlanThatDoesNotFitIsRefused) {
 // says the copy completed with errors and how many, never plain "Completed".
 TEST_F(CloneRunTest, FailingDestinationWritesAreReported) {
   pc_.SetIni("disk 1", "failing_writes", "300000-300007");
-  pc_.Boot();
-  platform::fs::ReleaseAllDrivers();
-  ASSERT_TRUE(LoadLanguageStrings());
+  Start();
   PrepareWizard(1, false, false);
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138);
@@ -344,15 +317,77 @@ std::string CloneRunTest::RunClone(const std::string& result, const std::string&
   return RunScript(script);
 }
 
+// Cancel pressed while the copy runs, once the clone page's bar has passed a
+// share of its range: the run stops there, says the destination is not
+// usable, the summary says "Aborted", and no disk but the destination
+// changes (hashes of the others before and after). The sector-by-sector copy
+// stops before the source's last megabytes (they stay zero on the copy);
+// the basic copy stops inside the system partition's files: some of its
+// files arrived, not all, and the data partition got none.
+TEST_F(CloneRunTest, CancelMidCopyStopsAndChangesNothingButTheDestination) {
+  constexpr int kFiles = 24;
+  constexpr size_t kFileSize = kMiB;
+  // A tail the sector copy reaches last, and files the file copy spends most
+  // of its time on (each file gives the page's pump a turn).
+  pc_.WriteBytes(0, 600 * kMiB, disk_fixture::Pattern(kMiB, 77));
+  Start();
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\big", nullptr));
+  for (int i = 0; i < kFiles; ++i)
+    PutFile(u"C:\\big\\" + platform::to_utf16(std::to_string(i)) + u".bin", disk_fixture::Pattern(kFileSize, 40 + i));
+  platform::fs::ReleaseAllDrivers();
+
+  // The basic run's Cancel is disabled while the layout is written and the
+  // volumes formatted, and its bar shows the formats before it starts again
+  // low for the copy: the script waits for Cancel to come back first.
+  struct Case {
+    bool basic;
+    int percent;
+  };
+  for (const Case c : {Case{false, 30}, Case{true, 10}}) {
+    SCOPED_TRACE(c.basic ? "basic" : "sector by sector");
+    const std::string hashes = ImageHash(0) + ImageHash(2) + ImageHash(3);
+    PrepareWizard(1, c.basic, true);
+    platform::ui::Script script;
+    script.expect_dialog(CClone::IDD).click(1011);
+    if (c.basic) script.expect_disabled(2).expect_enabled(2);
+    script.expect_progress(1025, c.percent).click(2).answer("yes");
+    script.answer("ok").expect_dialog(138).expect_text(1024, "Aborted").key("escape");
+    std::string log;
+    ASSERT_EQ(RunScript(script, &log), "");
+    EXPECT_NE(log.find("The duplication was stopped. The destination disk is not usable."), std::string::npos) << log;
+    EXPECT_EQ(log.find("The duplication is complete."), std::string::npos) << log;
+    EXPECT_EQ(CloneRunState.cloneAborted, 1);
+    EXPECT_EQ(ImageHash(0) + ImageHash(2) + ImageHash(3), hashes) << "only the destination may change";
+    if (!c.basic) {
+      // Everything up to the cancel arrived; the source's tail did not.
+      EXPECT_EQ(Shell("cmp -n " + std::to_string(640 * kMiB / 4) + " " + pc_.Image(0) + " " + pc_.Image(1)), 0);
+      EXPECT_EQ(Shell("cmp -s -n " + std::to_string(kMiB) + " -i " + std::to_string(600 * kMiB) + ":0 " +
+                      pc_.Image(1) + " /dev/zero"),
+                0);
+      continue;
+    }
+    const std::string system = pc_.ExtractVolume(1, kSystemStart, kSystemCount, "cancelled-system.img");
+    int whole = 0;
+    for (int i = 0; i < kFiles; ++i) {
+      std::string out;
+      Shell("ntfscat " + system + " big/" + std::to_string(i) + ".bin", &out);
+      whole += out == disk_fixture::Pattern(kFileSize, 40 + i) ? 1 : 0;
+    }
+    EXPECT_GT(whole, 0) << "the copy had begun";
+    EXPECT_LT(whole, kFiles) << "the copy went on after Cancel";
+    const std::string data = pc_.ExtractVolume(1, kDataStart, kDataCount, "cancelled-data.img");
+    std::string out;
+    EXPECT_NE(Shell("mtype -i " + data + " ::/DOCS/REPORT.BIN", &out), 0) << "the data partition was copied";
+  }
+}
+
 // The pre-scan reads the destination before the copy: its unreadable
 // sectors show on the summary and the copy goes on; a scan cancelled before
 // it read anything asks whether to copy anyway, and No leaves the
 // destination untouched and the summary says the clone was aborted.
 TEST_F(CloneRunTest, PreScanOfTheDestinationIsReportedAndItsCancelCanStopTheRun) {
   pc_.SetIni("disk 1", "unreadable", "1000000-1000001");
-  pc_.Boot();
-  platform::fs::ReleaseAllDrivers();
-  ASSERT_TRUE(LoadLanguageStrings());
+  Start();
   PrepareWizard(1, true, false);
   CloneSettings.badSectorScan = 1;
   platform::ui::Script script;
@@ -390,9 +425,7 @@ TEST_F(CloneRunTest, GptSourceOntoAnEmptyDiskGivesAWholeGptCopy) {
   Part data{.start = 118 * 2048, .count = 200 * 2048, .name = u"Basic data partition", .fs = "ntfs", .label = "GDATA"};
   data.files = {{"/archive.bin", disk_fixture::Pattern(2000000, 21)}, {"/readme.txt", "gpt data\n"}};
   pc_.WriteGpt(4, {esp, msr, data});
-  pc_.Boot();
-  platform::fs::ReleaseAllDrivers();
-  ASSERT_TRUE(LoadLanguageStrings());
+  Start();
   PrepareWizard(1, true, true, 4);
   ASSERT_EQ(CloneSettings.sourceIsGpt, 1);
   ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "");

@@ -14,6 +14,7 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "clone/clone_fixture.h"
 #include "disk/fixture_images.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
@@ -28,23 +29,16 @@ namespace {
 using disk_fixture::DiskSpec;
 using disk_fixture::Part;
 using disk_fixture::Shell;
-using disk_fixture::SimulatedPc;
 
 constexpr uint64_t kMiB = 1ull << 20;
 constexpr uint64_t kSourceStart = 2048, kSourceCount = 60 * 2048;
 constexpr uint64_t kOtherStart = 2048, kOtherCount = 40 * 2048;
 constexpr uint64_t kDestinationStart = 42 * 2048;
 
-class MirrorPageTest : public ::testing::Test {
+class MirrorPageTest : public clone_fixture::ClonePcTest {
  protected:
   void SetUp() override {
-    ShellState = ShellStateRecord{};
-    DiskContext = DiskContextRecord{};
-    CloneSettings = CloneSettingsRecord{};
-    CloneRunState = CloneRunStateRecord{};
-    ShellState.titleFontHeight = 15;
-    ShellState.textFontHeight = 13;
-    ShellState.messageCaption = u"Drummetworks";
+    ClonePcTest::SetUp();
     pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 128 * kMiB, .product = "Source Disk", .serial = "S0"});
     Part source{.start = kSourceStart, .count = kSourceCount, .mbrType = 0x06, .active = true, .fs = "fat16",
                 .label = "SOURCE"};
@@ -56,12 +50,7 @@ class MirrorPageTest : public ::testing::Test {
     other.files = {{"/KEEP.TXT", "keep me\n"}};
     Part target{.start = kDestinationStart, .count = 100 * 2048, .mbrType = 0x07, .fs = "fat16", .label = "TARGET"};
     pc_.WriteMbr(1, {other, target});
-    ASSERT_TRUE(disk_fixture::MountProgramFolder(pc_, pc_.folder() + "/program"));
-    pc_.Boot();
-    platform::fs::ReleaseAllDrivers();
-    ShellState.programFolder = u"P:";
-    ShellState.languageName = u"English";
-    ASSERT_TRUE(LoadLanguageStrings());
+    Start();
     DetectSystemAndSpecialDisks();
     // What the clone pages leave for a partition copy: C: (disk 0) onto E:
     // (the second partition of disk 1).
@@ -83,11 +72,6 @@ class MirrorPageTest : public ::testing::Test {
     DestinationSelection.startSector = kDestinationStart;
     DestinationSelection.sectorCount = 100 * 2048;
   }
-  void TearDown() override {
-    ShellState = ShellStateRecord{};
-    LanguageTable = LanguageTableRecord{};
-    DiskContext = DiskContextRecord{};
-  }
   std::string Hash(int n, uint64_t start, uint64_t count) {
     std::string out;
     Shell("dd if='" + pc_.Image(n) + "' bs=512 skip=" + std::to_string(start) + " count=" + std::to_string(count) +
@@ -95,7 +79,6 @@ class MirrorPageTest : public ::testing::Test {
           &out);
     return out;
   }
-  SimulatedPc pc_;
 };
 
 TEST_F(MirrorPageTest, CopiesThePartitionFixesItsEntryAndMakesItActive) {

@@ -14,6 +14,7 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "clone/clone_fixture.h"
 #include "disk/fixture_images.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
@@ -28,41 +29,10 @@ namespace {
 using disk_fixture::DiskSpec;
 using disk_fixture::Part;
 using disk_fixture::Shell;
-using disk_fixture::SimulatedPc;
 
 constexpr uint64_t kMiB = 1ull << 20;
 
-class OneClickTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ShellState = ShellStateRecord{};
-    DiskContext = DiskContextRecord{};
-    CloneSettings = CloneSettingsRecord{};
-    CloneRunState = CloneRunStateRecord{};
-    ShellState.titleFontHeight = 15;
-    ShellState.textFontHeight = 13;
-    ShellState.messageCaption = u"Drummetworks";
-  }
-  void Start() {
-    ASSERT_TRUE(disk_fixture::MountProgramFolder(pc_, pc_.folder() + "/program"));
-    pc_.Boot();
-    platform::fs::ReleaseAllDrivers();
-    ShellState.programFolder = u"P:";
-    ShellState.languageName = u"English";
-    ASSERT_TRUE(LoadLanguageStrings());
-  }
-  void TearDown() override {
-    ShellState = ShellStateRecord{};
-    LanguageTable = LanguageTableRecord{};
-    DiskContext = DiskContextRecord{};
-  }
-  std::string Hash(int n) {
-    std::string out;
-    Shell("sha256sum < '" + pc_.Image(n) + "'", &out);
-    return out;
-  }
-  SimulatedPc pc_;
-};
+class OneClickTest : public clone_fixture::ClonePcTest {};
 
 // Listed 1: the empty destination; listed 2: the SATA system disk; listed 3:
 // a USB stick with a letter. The search from the last disk skips the stick
@@ -79,7 +49,7 @@ TEST_F(OneClickTest, CopiesTheSataSystemDiskOntoTheEmptyDiskAndLeavesTheStick) {
                        .product = "Stick", .serial = "U2", .removable = true});
   pc_.WriteMbr(2, {Part{.start = 2048, .count = 100 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "STICK"}});
   Start();
-  const std::string stick = Hash(2), source = Hash(1);
+  const std::string stick = ImageHash(2), source = ImageHash(1);
 
   platform::ui::Script script;
   script.expect_dialog(191).expect_disabled(4).click(1011).answer("ok").expect_dialog(138);
@@ -91,8 +61,8 @@ TEST_F(OneClickTest, CopiesTheSataSystemDiskOntoTheEmptyDiskAndLeavesTheStick) {
   EXPECT_EQ(CloneSettings.sizingMode, SizingMode::Automatic);
   EXPECT_EQ(DiskContext.listedToPhysical[CloneSettings.copySourceDisk + 1], 1);
   EXPECT_EQ(DiskContext.listedToPhysical[CloneSettings.chosenDestinationDisk + 1], 0);
-  EXPECT_EQ(Hash(2), stick) << "the USB stick is never touched";
-  EXPECT_EQ(Hash(1), source);
+  EXPECT_EQ(ImageHash(2), stick) << "the USB stick is never touched";
+  EXPECT_EQ(ImageHash(1), source);
 
   std::string out;
   Shell("sfdisk -d " + pc_.Image(0), &out);

@@ -297,6 +297,8 @@ TEST(ScriptParsing, ErrorsNameFileLineAndProblem) {
       {"wait soon\n", "s.txt:1: 'soon' is not a time in milliseconds"},
       {"device plug 1\n", "s.txt:1: 'device' takes arrive or remove"},
       {"click OK\n", "s.txt:1: 'OK' is not a number"},
+      {"expect progress 5\n", "s.txt:1: 'expect progress' needs an id and a percentage from 0 to 100"},
+      {"expect progress 5 140\n", "s.txt:1: 'expect progress' needs an id and a percentage from 0 to 100"},
   };
   for (const auto& c : cases) {
     Script s;
@@ -778,6 +780,75 @@ TEST(ScriptSteps, AHandlerRunByAStepMayOpenAMessageBox) {
   bool logged = false;
   for (const auto& l : run.log) logged = logged || l.find("\"Format as NTFS?\"") != std::string::npos;
   EXPECT_TRUE(logged);
+}
+
+// A long operation on the page's own thread that moves a progress bar and
+// pumps messages between its steps, as a copy does; Cancel stops it.
+class LongOperation : public CDialog {
+ public:
+  LongOperation() : CDialog(IDD_PAGE2) {}
+  static constexpr int kSteps = 1000;
+  int stoppedAt = -1;
+
+ protected:
+  void OnNext() {
+    running_ = true;
+    CWnd* bar = GetDlgItem(IDC_PROGRESS);
+    bar->SendMessage(PBM_SETRANGE32, 0, kSteps);
+    // An earlier stage that leaves the bar full before the operation starts
+    // it again from the bottom.
+    bar->SendMessage(PBM_SETPOS, kSteps, 0);
+    for (int k = 0; k < 5; ++k) Pump();
+    int i = 0;
+    for (; i < kSteps && !cancelled_; ++i) {
+      bar->SendMessage(PBM_SETPOS, static_cast<WPARAM>(i + 1), 0);
+      Pump();
+    }
+    stoppedAt = i;
+    running_ = false;
+    EndDialog(IDOK);
+  }
+  void OnCancel() override {
+    if (running_) cancelled_ = true;
+    else CDialog::OnCancel();
+  }
+  // One message of the page, as a copy's pump serves them.
+  void Pump() {
+    MSG msg;
+    if (PeekMessageW(&msg, m_hWnd, 0, 0, PM_REMOVE) && !IsDialogMessageW(m_hWnd, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  DECLARE_MESSAGE_MAP()
+
+ private:
+  bool running_ = false, cancelled_ = false;
+};
+BEGIN_MESSAGE_MAP(LongOperation, CDialog)
+  ON_BN_CLICKED(IDC_NEXT, &LongOperation::OnNext)
+END_MESSAGE_MAP()
+
+// "expect progress" holds once the bar passes its share, also from the pump
+// inside a long operation, so the Cancel after it stops the operation there
+// and not at its start or end; a bar left full by the stage before does not
+// count; a bar that never gets there fails the script after the budget.
+TEST(ScriptSteps, ProgressExpectationLetsCancelLandMidOperation) {
+  for (int percent : {0, 40, 75}) {
+    SCOPED_TRACE(percent);
+    LongOperation page;
+    auto run = ui_test::RunScripted(
+        Script().expect_dialog(IDD_PAGE2).click(IDC_NEXT).expect_progress(IDC_PROGRESS, percent).click(IDCANCEL),
+        [&] { page.DoModal(); });
+    ASSERT_EQ(run.failure, "");
+    // The click is posted when the bar holds and served by the next pump.
+    EXPECT_GE(page.stoppedAt, LongOperation::kSteps * percent / 100);
+    EXPECT_LE(page.stoppedAt, LongOperation::kSteps * percent / 100 + 3);
+  }
+  CDialog idle(IDD_PAGE2);
+  auto run = ui_test::RunScripted(Script().expect_dialog(IDD_PAGE2).expect_progress(IDC_PROGRESS, 10).click(IDCANCEL),
+                                  [&] { idle.DoModal(); }, 1000);
+  EXPECT_NE(run.failure.find("expected progress, but it stands at 0%"), std::string::npos) << run.failure;
 }
 
 }  // namespace
