@@ -518,10 +518,15 @@ BOOL CWinThread::CreateThread(DWORD flags, UINT stack_size) {
   auto started = std::make_shared<std::promise<DWORD>>();
   auto id = started->get_future();
   runner_ = runner;  // before the thread runs: it may end (and delete this) at once
+  // The thread waits until its handle is stored in the runner: an object
+  // that deletes itself at once must find it there, joinable, to detach it.
+  auto stored = std::make_shared<std::promise<void>>();
+  std::shared_future<void> handle_stored = stored->get_future().share();
   try {
     // The thread keeps its own reference to the runner: an object deleted
     // on its own thread (after ExitInstance) leaves it valid.
-    runner->thread = std::thread([this, runner, started] {
+    runner->thread = std::thread([this, runner, started, handle_stored] {
+      handle_stored.wait();
       auto& queue = platform::ui::CurrentUiThread();
       queue.started_by_another = true;
       queue.thread_object = this;
@@ -542,6 +547,7 @@ BOOL CWinThread::CreateThread(DWORD flags, UINT stack_size) {
     runner_.reset();
     return platform::fail(ERROR_NOT_ENOUGH_MEMORY);
   }
+  stored->set_value();
   id.wait();  // the queue exists; `this` is not touched again here
   return TRUE;
 }
