@@ -18,11 +18,11 @@ constexpr int kWriteAttempts = 5;
 // Opens the physical disk's device path after the "no drive" check. The
 // digit is patched with the number taken as a signed 8-bit value, so only
 // 0 to 9 name a disk; 10 becomes ':' and fails, as the callers expect.
-HANDLE OpenPhysicalDrive(int32_t disk, DWORD access, DWORD share) {
+HANDLE OpenPhysicalDrive(int32_t disk, DWORD access, DWORD share, DWORD flags = kUnbuffered) {
   WCHAR path[] = u"\\\\.\\PhysicalDrive0";
   static_assert(sizeof(path) / sizeof(path[0]) == 19);
   path[kDigitIndex] = static_cast<WCHAR>(u'0' + static_cast<int8_t>(disk));
-  return CreateFileW(path, access, share, nullptr, OPEN_EXISTING, kUnbuffered, nullptr);
+  return CreateFileW(path, access, share, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
 void WarnNoDrive(int32_t disk) {
@@ -68,10 +68,12 @@ bool RunsPastEnd(HANDLE handle, uint64_t offset, DWORD bytes) {
 
 }  // namespace
 
-HANDLE OpenDiskReadWrite(int32_t disk) {
+namespace {
+// Opens the disk for reading and writing with `flags` and makes it current.
+HANDLE OpenCurrentDiskReadWrite(int32_t disk, DWORD flags) {
   WarnNoDrive(disk);
-  HANDLE handle = ZeroIfInvalid(
-      OpenPhysicalDrive(disk, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE));
+  HANDLE handle =
+      ZeroIfInvalid(OpenPhysicalDrive(disk, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, flags));
   if (!handle) CloseCurrentHandleOnce();  // the handle this failure replaces would otherwise leak
   DiskContext.currentDisk = disk;
   DiskContext.currentDiskHandle = handle;
@@ -79,6 +81,11 @@ HANDLE OpenDiskReadWrite(int32_t disk) {
   if (handle) ++DiskContext.openDiskCount;
   return handle;
 }
+}  // namespace
+
+HANDLE OpenDiskReadWrite(int32_t disk) { return OpenCurrentDiskReadWrite(disk, kUnbuffered); }
+
+HANDLE OpenDiskForBulkWrites(int32_t disk) { return OpenCurrentDiskReadWrite(disk, FILE_FLAG_NO_BUFFERING); }
 
 HANDLE OpenDiskRead(int32_t disk) {
   WarnNoDrive(disk);

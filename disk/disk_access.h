@@ -22,6 +22,9 @@
 // Read and write, shared, unbuffered; makes the disk current (also on failure;
 // a still-open previous handle is then closed). Returns the handle, 0 on failure.
 HANDLE OpenDiskReadWrite(int32_t disk);
+// The same, but a write does not wait for the device's cache: for long runs of
+// writes, whose caller flushes (FlushFileBuffers) where they must be on the device.
+HANDLE OpenDiskForBulkWrites(int32_t disk);
 // Read only, share read, unbuffered; up to 3 attempts 200 ms apart. On success
 // the disk becomes current; currentDiskHandle takes the result in every case
 // (a still-open previous handle is closed when the open fails).

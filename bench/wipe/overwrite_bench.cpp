@@ -107,7 +107,7 @@ void Ours(benchmark::State& state, uint64_t size, int32_t code) {
     state.ResumeTiming();
     const long before = bench::CurrentRssKiB();
     ReadDiskGeometry(1);
-    OpenDiskReadWrite(1);
+    OpenDiskForBulkWrites(1);  // as the running page opens it
     DiskSelectionRecord target{};
     target.diskNumber = 1;
     target.kind = kSelectionWholeDisk;

@@ -86,7 +86,8 @@ void CDeletionProgress::StartDeletion() {
     cleared = ClearDiskLayout(disk);
     Sleep(1000);
   }
-  OpenDiskReadWrite(disk);
+  // Each pass flushes once at its end instead of after every chunk.
+  OpenDiskForBulkWrites(disk);
   DeleteStartTime = CTime::GetCurrentTime().GetTime();
   PumpMessages(GetSafeHwnd());
   Sleep(1000);

@@ -7,6 +7,7 @@
 #include "disk/disk_context.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "platform/core/ctime.h"
+#include "platform/fs/file_api.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/winuser.h"
 #include "program_support/language_table.h"
@@ -268,6 +269,8 @@ int32_t WritePass(CWnd* page, DiskSelectionRecord& target, int32_t passCode) {
     target.cursor += sectors;
     ShowElapsed(page);
   }
+  // The pass's writes are on the device before the next pass (or the end).
+  if (!FlushFileBuffers(DiskContext.currentDiskHandle)) ++DiskContext.ioErrorCount;
   return 0;
 }
 
