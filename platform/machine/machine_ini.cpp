@@ -239,7 +239,9 @@ std::string SetDiskIniValue(std::string_view text, int number, std::string_view 
       size_t blank = name.find(' ');
       auto n = blank == std::string_view::npos ? std::nullopt : parse_number(trim(name.substr(blank)));
       in_disk = lower(name.substr(0, blank)) == "disk" && n && *n == static_cast<uint64_t>(number);
-    } else if (in_disk && !done && !line.empty() && line[0] != ';' && line[0] != '#') {
+    } else if (in_disk && !line.empty() && line[0] != ';' && line[0] != '#') {
+      // Every line of the key is set: the reader takes the last one, so a
+      // key written twice would otherwise keep its old value.
       size_t eq = line.find('=');
       if (eq != std::string_view::npos && lower(trim(line.substr(0, eq))) == wanted) {
         // Keep the line's own indentation and a trailing comment.

@@ -224,6 +224,14 @@ TEST(MachineIni, SetDiskValueKeepsTheRestOfTheFile) {
   // The last section, without a final line break, and CRLF lines.
   EXPECT_EQ(platform::machine::SetDiskIniValue("[disk 2]\r\nimage = c.img", 2, "attached", "no"),
             "[disk 2]\r\nimage = c.img\r\nattached = no\r\n");
+  // A key written twice is set on both lines: the reader takes the last.
+  const std::string twice = "[disk 0]\nimage = a.img\nattached = yes\nattached = no\n";
+  const std::string set = platform::machine::SetDiskIniValue(twice, 0, "attached", "yes");
+  EXPECT_EQ(set, "[disk 0]\nimage = a.img\nattached = yes\nattached = yes\n");
+  std::string twiceError;
+  auto twiceConfig = platform::machine::ParseMachineIni(set, &twiceError);
+  ASSERT_TRUE(twiceConfig) << twiceError;
+  EXPECT_TRUE(twiceConfig->find_disk(0)->attached);
   // A byte-order mark in front of the first section does not hide it.
   const std::string bom = "\xEF\xBB\xBF[disk 1]\r\nimage = a.img\r\n";
   EXPECT_EQ(platform::machine::SetDiskIniValue(bom, 1, "attached", "no"), bom + "attached = no\r\n");
