@@ -139,11 +139,15 @@ TEST_F(ScanPagesTest, TheTickedRowIsScannedOnItsPhysicalDiskAndEveryFailingChunk
     EXPECT_EQ(ScanTarget.diskNumber, c.disk);
     EXPECT_EQ(ScanTarget.kind, c.kind);
     EXPECT_EQ(ScanTarget.startSector, c.start);
-    if (c.count) EXPECT_EQ(ScanTarget.sectorCount, c.count);
+    if (c.count) {
+      EXPECT_EQ(ScanTarget.sectorCount, c.count);
+    }
     EXPECT_EQ(FailedSectors(), c.failed);
     EXPECT_EQ(ScanState.scanErrorCount, static_cast<int32_t>(c.failed.size()));
     EXPECT_EQ(ScanState.badSectorCount, 0) << "an unreadable sector fails every retry";
-    if (*c.letter) EXPECT_NE(platform::to_utf8(ScanState.scanTargetText.str()).find(c.letter), std::string::npos);
+    if (*c.letter) {
+      EXPECT_NE(platform::to_utf8(ScanState.scanTargetText.str()).find(c.letter), std::string::npos);
+    }
     EXPECT_EQ(ScanState.scanOnlySummary, 1);
     EXPECT_EQ(CloneSettings.checkedRow, -1) << "the result page forgets the tick";
   }
