@@ -285,6 +285,8 @@ void CClone::RunClone() {
         EnableItem(*this, clone_items::kCancel, true);
         if (formatFailed) {
           MessageBoxW(m_hWnd, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, MB_ICONEXCLAMATION);
+          // Nothing was copied: the summary must not say the copy completed.
+          CloneRunState.cloneAborted = 1;
           CloneRunState.cloneRunning = 0;
           CopyProgressPage = nullptr;
           ReleaseShadowCopy();

@@ -290,6 +290,34 @@ TEST_F(CloneRunTest, FailedFormatStopsTheRun) {
   EXPECT_EQ(log.str().find("The duplication is complete."), std::string::npos) << log.str();
 }
 
+// A partition copy whose destination cannot be formatted stops there, and
+// its summary says so instead of "Completed".
+TEST_F(CloneRunTest, PartitionCopyWhoseFormatFailsEndsAborted) {
+  PrepareWizard(3, true, false);
+  CloneSettings.partitionMode = 1;
+  CloneSettings.copySourceFsCode = 6;
+  CloneSettings.sourceLetter = u'C';
+  DestinationSelection = DiskSelectionRecord{};
+  DestinationSelection.diskNumber = 3;
+  DestinationSelection.kind = kSelectionPartition;
+  DestinationSelection.driveLetter = u'Q';  // no volume has this letter
+  DestinationSelection.sectorCount = 64 * 2048;
+  const std::string before = ImageHash(3);
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Aborted");
+  script.key("escape");
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    RunClonePage(nullptr);
+    EXPECT_TRUE(session.driver().finished()) << log.str();
+  }
+  EXPECT_NE(log.str().find("could not be formatted"), std::string::npos) << log.str();
+  EXPECT_EQ(ImageHash(3), before);
+}
+
 // A run's script with a log; the failure text, empty when it ran through.
 std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr) {
   std::ostringstream log;
