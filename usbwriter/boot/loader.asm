@@ -308,7 +308,7 @@ cd_hook:
         popf
         retf    2
 .status:
-        mov     byte [si], 0x13         ; specification packet: size, media
+        mov     byte [si], 0x13         ; disc emulation status packet: size, media
         mov     word [si + 1], 0x8000   ; no emulation, drive 0x80
         xor     ax, ax
         retf    2
