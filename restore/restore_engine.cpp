@@ -63,7 +63,6 @@ void put_le32(uint8_t* p, uint32_t v) {
 // The 1-based MBR slot whose entry starts at `start` (512-byte units; the
 // table counts native sectors of `per_sector` units each), -1 when none.
 int32_t primary_slot(const uint8_t* mbr, int64_t start, int64_t per_sector) {
-  if (mbr[510] != 0x55 || mbr[511] != 0xAA) return -1;
   for (int32_t i = 0; i < 4; ++i) {
     const uint8_t* e = mbr + kMbrTable + 16 * i;
     if (e[4] != 0 && int64_t{le32(e + 8)} * per_sector == start) return i + 1;
@@ -79,7 +78,57 @@ struct Handle {
   bool ok() const { return h != INVALID_HANDLE_VALUE && h != nullptr; }
 };
 
+HANDLE open_disk(int32_t disk) {
+  std::u16string path = u"\\\\.\\PhysicalDrive0";
+  path.back() = static_cast<char16_t>(u'0' + disk);
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+// 512-byte units per native sector of an open disk.
+int64_t units_per_sector(HANDLE disk) {
+  DISK_GEOMETRY geometry{};
+  DWORD returned = 0;
+  if (DeviceIoControl(disk, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry, &returned,
+                      nullptr) &&
+      geometry.BytesPerSector >= 512)
+    return geometry.BytesPerSector / 512;
+  return 1;
+}
+
+ActivateResult activate(HANDLE disk, int64_t per_sector, int64_t start, const std::function<bool()>& confirm,
+                        int32_t& slot) {
+  slot = -1;
+  uint8_t mbr[512];
+  if (!read_sectors(disk, mbr, 0, 1)) return ActivateResult::Failed;
+  if (mbr[510] != 0x55 || mbr[511] != 0xAA) return ActivateResult::NoTable;
+  slot = primary_slot(mbr, start, per_sector);
+  if (slot < 0) return ActivateResult::NotPrimary;
+  bool other_active = false;
+  for (int i = 0; i < 4; ++i)
+    if (i != slot - 1 && mbr[kMbrTable + 16 * i] == 0x80) other_active = true;
+  if (other_active && confirm && !confirm()) return ActivateResult::Declined;
+  for (int i = 0; i < 4; ++i) mbr[kMbrTable + 16 * i] = 0;
+  mbr[kMbrTable + 16 * (slot - 1)] = 0x80;
+  if (!write_sectors(disk, mbr, 0, 512) || !FlushFileBuffers(disk)) return ActivateResult::Failed;
+  return ActivateResult::Activated;
+}
+
 }  // namespace
+
+ActivateResult MakePartitionActive(int32_t disk, int64_t start, const std::function<bool()>& confirm,
+                                   int32_t& slot) {
+  slot = -1;
+  if (disk < 0 || disk > 9) return ActivateResult::Failed;
+  Handle h;
+  h.h = open_disk(disk);
+  if (!h.ok()) return ActivateResult::Failed;
+  const ActivateResult result = activate(h.h, units_per_sector(h.h), start, confirm, slot);
+  DWORD returned = 0;
+  if (result == ActivateResult::Activated)
+    DeviceIoControl(h.h, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned, nullptr);
+  return result;
+}
 
 bool RestoreDiskItem(ArchiveSession& session, int item, const DiskTarget& target, const RestoreHooks& hooks,
                      RestoreReport& report) {
@@ -90,14 +139,11 @@ bool RestoreDiskItem(ArchiveSession& session, int item, const DiskTarget& target
     return fail_item(report, format("disk item %d: the archive marks its units as not stored (header +55); nothing "
                                     "was written",
                                     item));
-  std::u16string disk_path = u"\\\\.\\PhysicalDrive0";
-  disk_path.back() = static_cast<char16_t>(u'0' + target.disk);
   Handle disk;
   // Written in runs of up to 2 MiB and flushed once at the end of the item,
   // rather than block by block through to the disk: the item is durable
   // before it is counted as restored.
-  disk.h = CreateFileW(disk_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr);
+  disk.h = open_disk(target.disk);
   if (!disk.ok()) return fail_item(report, format("disk %d cannot be opened", target.disk));
   GET_LENGTH_INFORMATION length{};
   DWORD returned = 0;
@@ -105,12 +151,7 @@ bool RestoreDiskItem(ArchiveSession& session, int item, const DiskTarget& target
     return fail_item(report, format("disk %d does not report its size", target.disk));
   const int64_t disk_sectors = length.Length.QuadPart / 512;
   // Partition tables count native sectors; the archive counts 512-byte ones.
-  DISK_GEOMETRY geometry{};
-  int64_t per_sector = 1;
-  if (DeviceIoControl(disk.h, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry, &returned,
-                      nullptr) &&
-      geometry.BytesPerSector >= 512)
-    per_sector = geometry.BytesPerSector / 512;
+  const int64_t per_sector = units_per_sector(disk.h);
   const int64_t room = target.size_sectors > 0 ? std::min(target.size_sectors, disk_sectors - target.start_sector)
                                                : disk_sectors - target.start_sector;
   const int64_t extent = rec.extent_sectors();
@@ -197,14 +238,12 @@ bool RestoreDiskItem(ArchiveSession& session, int item, const DiskTarget& target
         ok = fail_item(report, format("disk %d: the partition entry cannot be written", target.disk));
     }
     // A system partition becomes the only active one.
-    if (ok && rec.kind == 6 && read_sectors(disk.h, sector, 0, 1)) {
-      report.boot_slot = primary_slot(sector, target.start_sector, per_sector);
-      if (report.boot_slot > 0) {
-        for (int i = 0; i < 4; ++i) sector[kMbrTable + 16 * i] = 0;
-        sector[kMbrTable + 16 * (report.boot_slot - 1)] = 0x80;
-        if (!write_sectors(disk.h, sector, 0, 512))
-          ok = fail_item(report, format("disk %d: the active flag cannot be written", target.disk));
-      }
+    if (ok && rec.kind == 6) {
+      const ActivateResult made =
+          activate(disk.h, per_sector, target.start_sector, hooks.confirm_active_change, report.boot_slot);
+      report.made_active = made == ActivateResult::Activated;
+      if (made == ActivateResult::Failed)
+        ok = fail_item(report, format("disk %d: the active flag cannot be written", target.disk));
     }
     // The boot sector's geometry fields as the destination had them.
     if (ok && rec.kind >= 5 && have_boot && saved_boot[24] != 0 &&

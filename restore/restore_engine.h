@@ -34,6 +34,9 @@ struct RestoreHooks {
   std::function<int(const std::u16string& path)> ask_overwrite;
   // The boot.ini hand-off for a restored system partition in `slot` (1..4).
   std::function<void(int32_t disk, int32_t slot)> register_boot_fix;
+  // Asked before a restored partition is made active while another entry
+  // of the table is: true to take the mark from it. Unset: yes.
+  std::function<bool()> confirm_active_change;
 };
 
 struct RestoreReport {
@@ -43,6 +46,7 @@ struct RestoreReport {
   bool cancelled = false;
   bool stopped = false;  // Cancel at the overwrite prompt
   int32_t boot_slot = -1;
+  bool made_active = false;  // the last system partition restored was made the active one
   std::vector<std::string> errors;
   bool succeeded() const { return items_failed == 0 && !cancelled && !stopped; }
 };
@@ -65,5 +69,20 @@ void RestoreFolderItems(ArchiveSession& session, const std::u16string& folder, c
 // ".", "..", empty inner parts and names with characters that a path may
 // not hold.
 bool IsSafeRelativePath(std::u16string_view path);
+
+// What MakePartitionActive did.
+enum class ActivateResult {
+  Activated,   // the entry is the only active one (also when it already was)
+  Declined,    // another entry was active and the user kept it so: nothing written
+  NoTable,     // sector 0 holds no MBR
+  NotPrimary,  // no primary entry starts there: nothing written
+  Failed,      // the disk could not be opened, read or written
+};
+// Makes the primary MBR entry of physical disk `disk` that starts at `start`
+// (512-byte units; the table's native sectors are converted) the only
+// active one. When another entry is active, `confirm` is asked first (unset:
+// yes). `slot` gets the entry's 1-based number, -1 when there is none.
+ActivateResult MakePartitionActive(int32_t disk, int64_t start, const std::function<bool()>& confirm,
+                                   int32_t& slot);
 
 }  // namespace restore

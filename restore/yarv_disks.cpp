@@ -187,3 +187,28 @@ bool ClearDiskSignature(int32_t disk) {
   return SetFilePointerEx(writer.h, to, nullptr, FILE_BEGIN) && WriteFile(writer.h, mbr, 512, &done, nullptr) &&
          done == 512 && FlushFileBuffers(writer.h);
 }
+
+std::vector<uint8_t> KoztBootTemplate;
+
+namespace {
+constexpr size_t kBootManagerMarkBytes = 30;
+}
+
+bool IsKoztBootPartition(int32_t disk, int64_t start, int64_t length) {
+  if (KoztBootTemplate.size() < kBootManagerMarkBytes) return false;
+  DiskReader reader(disk);
+  uint8_t sector[512];
+  if (!reader.ok() || !reader.read(0, sector) ||
+      std::memcmp(sector, KoztBootTemplate.data(), kBootManagerMarkBytes) != 0)
+    return false;
+  const size_t b = sector[442];
+  if (b + 268 + 4 > sizeof sector) return false;
+  return int64_t{le32(sector + b + 264)} * reader.per_sector == start &&
+         int64_t{le32(sector + b + 268)} * reader.per_sector == length;
+}
+
+bool DiskHasKoztPartition(int32_t disk) {
+  for (const RestorePartitionEntry& e : ReadMbrPartitionTable(disk))
+    if (IsKoztBootPartition(disk, e.start, e.length)) return true;
+  return false;
+}

@@ -56,3 +56,16 @@ bool ClearDiskSignature(int32_t disk);
 
 // True when the first MBR entry of the disk is marked active.
 bool IsFirstPartitionActive(int32_t disk);
+
+// The start of the backup product's boot manager as a master boot record
+// carries it: a disk whose sector 0 begins with its first 30 bytes carries
+// the boot manager. Empty (as built): no boot manager's bytes are known, and
+// no disk is taken to carry one.
+extern std::vector<uint8_t> KoztBootTemplate;
+// The disk carries the boot manager and the boot manager's own partition
+// (recorded in sector 0 at the offset byte 442 names) has this start and
+// length (512-byte units). A record that would lie past the sector's end
+// names no partition.
+bool IsKoztBootPartition(int32_t disk, int64_t start, int64_t length);
+// One of the disk's partitions is the boot manager's.
+bool DiskHasKoztPartition(int32_t disk);

@@ -4,7 +4,10 @@
 
 #include "platform/fs/file_api.h"
 #include "platform/fs/shell_folders.h"
+#include "mainapp/migrate/shell_folder_names.h"
 #include "platform/ui/message_map.h"
+#include "platform/registry/registry.h"
+#include "program_support/registry_readers.h"
 #include "restore/yarv_state.h"
 
 namespace {
@@ -260,6 +263,13 @@ bool CRestore1::CheckDiskDestinations() {
     last_start = target.start_sector;
     DiskItemTargets[j] = target;
     if (!ProgramPath.IsEmpty() && (ProgramPath[0] == u'X' || ProgramPath[0] == u'x')) break;
+    // Nothing goes onto the boot manager's own partition, nor over a disk's
+    // first track where the boot manager lives.
+    if ((target.start_sector <= 63 && DiskHasKoztPartition(target.disk)) ||
+        IsKoztBootPartition(target.disk, target.start_sector, target.size_sectors)) {
+      YarvMessage(GetSafeHwnd(), YarvText(704));
+      return false;
+    }
     if (target.disk == 0 && target.start_sector <= 63 && !WinPeMode) {
       YarvMessage(GetSafeHwnd(), YarvText(661));
       return false;
@@ -529,14 +539,73 @@ BOOL CBit1::OnInitDialog() {
   return TRUE;
 }
 
-CString FolderOfDisplayPath(const CString& display_path) {
+CString NetworkPlaceOfDisplayPath(const CString& display) {
+  int match = display.Find(u"My Network Places\\");
+  if (match < 1) match = display.Find(u"マイ ネットワーク");
+  if (match < 1) return CString();
+  const int b = display.Find(u'\\', match + 1);
+  if (b < 0) return CString();
+  // "share on server (SERVER)", "share on SERVER" or "share - SERVER": the
+  // word between blanks, so that a share such as "Monday" is not cut at its "on".
+  int on = display.Find(u" on ", b + 1);
+  if (on < 0) on = display.Find(u" - ", b + 1);
+  if (on >= 0) ++on;
+  if (on < 0 || on - b - 2 < 1) return CString();
+  CString share = display.Mid(b + 1, on - b - 2);
+  int end_of_part = display.Find(u'\\', on);
+  if (end_of_part < 0) end_of_part = display.GetLength();
+  const int open = display.Find(u'(', on);
+  CString server, rest;
+  if (open >= 0 && open < end_of_part) {
+    const int close = display.Find(u')', open + 1);
+    server = close < 0 ? display.Mid(open + 1) : display.Mid(open + 1, close - open - 1);
+    if (close >= 0) rest = display.Mid(close + 2);
+  } else {
+    const int blank = display.Find(u' ', on);
+    if (blank < 0) return CString();
+    const int slash = display.Find(u'\\', blank + 1);
+    server = slash < 0 ? display.Mid(blank + 1) : display.Mid(blank + 1, slash - blank - 1);
+    if (slash >= 0) rest = display.Mid(slash + 1);
+  }
+  if (server.IsEmpty() || share.IsEmpty()) return CString();
+  const int named = share.Find(server + u"\\");
+  if (named >= 0) share = share.Mid(named + server.GetLength() + 1);
+  CString path = CString(u"\\\\") + server + u"\\" + share;
+  if (!rest.IsEmpty()) path += CString(u"\\") + rest;
+  return path;
+}
+
+CString FolderOfDisplayPath(const CString& display_path, const ShellPlaceNames& names) {
   const int mark = display_path.Find(u":)");
-  if (mark < 1) return CString();
-  CString folder;
-  folder += display_path[mark - 1];
-  folder += u":";
-  folder += display_path.Mid(mark + 2);
-  return folder;
+  if (mark >= 1) {
+    CString folder;
+    folder += display_path[mark - 1];
+    folder += u":";
+    folder += display_path.Mid(mark + 2);
+    return folder;
+  }
+  CString path = display_path;
+  const CString network = NetworkPlaceOfDisplayPath(display_path);
+  // Without the folder a word stands for, the word stays (and names nothing).
+  const CString documents = path.Find(u"Desktop\\My Documents") >= 0 ? CString(u"Desktop\\My Documents")
+                             : !names.documentsWords.IsEmpty() && path.Find(names.documentsWords) >= 0
+                                 ? names.documentsWords
+                                 : CString();
+  if (!documents.IsEmpty()) {
+    if (!names.personal.IsEmpty()) path.Replace(documents, names.personal);
+  } else if (!network.IsEmpty()) {
+    path = network;
+  }
+  // The desktop item at the tree's root stands for the desktop folder.
+  for (const CString& word : {names.desktopWord, CString(u"Desktop")}) {
+    if (names.desktop.IsEmpty()) break;
+    const int at = word.IsEmpty() ? -1 : path.Find(word);
+    if (at >= 0 && at <= 4) {
+      path.Replace(word, names.desktop);
+      break;
+    }
+  }
+  return path;
 }
 
 void CBit1::OnSelectionChanged(NMHDR*, LRESULT* result) {
@@ -545,13 +614,24 @@ void CBit1::OnSelectionChanged(NMHDR*, LRESULT* result) {
   CString display;
   for (HTREEITEM at = item; at; at = tree_.GetParentItem(at))
     display = display.IsEmpty() ? tree_.GetItemText(at) : tree_.GetItemText(at) + u"\\" + display;
-  CString folder = FolderOfDisplayPath(display);
+  ShellPlaceNames names;
+  if (display.Find(u":)") < 1) {
+    const char16_t* key = u"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+    names.personal = ReadRegistryString(HKEY_CURRENT_USER, key, u"Personal");
+    names.desktop = ReadRegistryString(HKEY_CURRENT_USER, key, u"Desktop");
+  }
+  // The language library is the resource handle while the chooser is open.
+  names.documentsWords = YarvText(727);
+  names.desktopWord = YarvText(720);
+  CString folder = FolderOfDisplayPath(display, names);
   if (!folder.IsEmpty() && folder[folder.GetLength() - 1] != u':') {
     WIN32_FIND_DATAW found{};
     HANDLE find = FindFirstFileW(folder + u"\\*.*", &found);
     if (find == INVALID_HANDLE_VALUE) folder.Empty();
     else FindClose(find);
   }
+  // The shell's special folders are no destination.
+  if (IsExcludedFolderName(folder)) folder.Empty();
   SetDlgItemText(kPath, folder);
 }
 

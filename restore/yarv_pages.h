@@ -109,9 +109,24 @@ class CBit1 : public CDialog {
   DECLARE_MESSAGE_MAP()
 };
 
-// The folder a tree's display path names ("...\Local Disk (C:)\Windows"
-// gives "C:\Windows"); empty for a path that names no drive.
-CString FolderOfDisplayPath(const CString& display_path);
+// The shell's own folders and the words the tree shows for them.
+struct ShellPlaceNames {
+  CString personal;        // the user's documents folder
+  CString desktop;         // the user's desktop folder
+  CString documentsWords;  // the localized "Desktop\My Documents"
+  CString desktopWord;     // the localized "Desktop"
+};
+
+// The folder a tree's display path names: a drive item's letter and the
+// rest ("...\Local Disk (C:)\Windows" gives "C:\Windows"); the documents
+// and desktop items as their folders; a share under the network places as
+// "\\server\share" with the rest below it. Other paths come back as they
+// are (the caller then finds that no such folder exists).
+CString FolderOfDisplayPath(const CString& display_path, const ShellPlaceNames& names);
+// "\\server\share[\rest]" of a network place's display path ("...\My
+// Network Places\data on server (SERVER)\sub"); empty when the path names
+// no share.
+CString NetworkPlaceOfDisplayPath(const CString& display_path);
 
 class CEncryption : public CDialog {
  public:

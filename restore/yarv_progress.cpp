@@ -141,6 +141,22 @@ CString ListedModelOfDisk(int32_t disk) {
   return CString();
 }
 
+// Marks the partition behind `drive` ("E:") as the active one of its disk.
+// A logical drive or a disk without a table is left alone.
+void ActivateRestoredVolume(const CString& drive, const restore::RestoreHooks& hooks, restore::RestoreReport& report) {
+  const char16_t letter = drive.IsEmpty() ? 0 : drive[0];
+  const int32_t disk = LetterDiskPlusOne(letter) - 1;
+  int64_t start = 0, length = 0;
+  int32_t slot = -1;
+  if (disk < 0 || !QueryLetterPartition(letter, start, length) ||
+      restore::MakePartitionActive(disk, start, hooks.confirm_active_change, slot) ==
+          restore::ActivateResult::Failed) {
+    report.errors.push_back("the partition " + platform::to_utf8(drive.Left(2).GetString()) +
+                            " could not be made active");
+    ++report.items_failed;
+  }
+}
+
 }  // namespace
 
 CString RestoreContentsText() {
@@ -310,6 +326,9 @@ void CRestoreProgress::RunRestore() {
     boot_disk = disk;
     RegisterBootIniFix(1, disk);
   };
+  hooks.confirm_active_change = [this] {
+    return YarvMessage(GetSafeHwnd(), YarvText(747), MB_YESNO | MB_ICONINFORMATION) == IDYES;
+  };
 
   if (opened != restore::ArchiveResult::Ok) {
     if (opened == restore::ArchiveResult::VolumeCancelled) report.cancelled = true;
@@ -329,7 +348,13 @@ void CRestoreProgress::RunRestore() {
       folders_go = FormatRestoreTarget(*this, drive, folders[1].kind, report);
       if (folder.empty()) folder = drive.GetString();
     }
-    if (folders_go) restore::RestoreFolderItems(Archive(), folder, hooks, report);
+    if (folders_go) {
+      restore::RestoreFolderItems(Archive(), folder, hooks, report);
+      // A partition backed up file by file as an active one is made active again.
+      if (folders.size() > 1 && folders[1].is_partition() && folders[1].kind >= 13 && !report.cancelled &&
+          !report.stopped)
+        ActivateRestoredVolume(CString(folder.c_str()), hooks, report);
+    }
     const auto& disks = Archive().disk_records();
     if (disks.size() > 1 && !report.cancelled && !report.stopped) {
       Archive().set_member_count(Archive().chain_index() + 1);
@@ -339,6 +364,12 @@ void CRestoreProgress::RunRestore() {
       } else {
         for (int j = 1; j < static_cast<int>(disks.size()) && !report.cancelled; ++j) {
           if (disks[j].kind < 0 || j >= static_cast<int>(DiskItemTargets.size())) continue;
+          // Each item is confirmed before its target is touched; a No ends the run there.
+          if (YarvMessage(GetSafeHwnd(), YarvText(disks[j].kind <= 1 ? 675 : 629), MB_YESNO | MB_ICONINFORMATION) !=
+              IDYES) {
+            report.cancelled = true;
+            break;
+          }
           if (!restore::RestoreDiskItem(Archive(), j, DiskItemTargets[j], hooks, report)) continue;
           RestoreRun.diskRestored = true;
           if (disks[j].kind <= 4) RestoreRun.outcome = 8;
@@ -347,7 +378,7 @@ void CRestoreProgress::RunRestore() {
           // A system partition on another model of disk: Windows takes a new disk signature.
           CString stored(disks[1].model.c_str());
           stored.Trim();
-          if (disks[j].kind == 6 && stored != ListedModelOfDisk(DiskItemTargets[j].disk)) {
+          if (disks[j].kind == 6 && report.made_active && stored != ListedModelOfDisk(DiskItemTargets[j].disk)) {
             if (ClearDiskSignature(DiskItemTargets[j].disk)) RestoreRun.outcome = 9;
             else report.errors.push_back("the disk signature of the destination could not be cleared");
           }

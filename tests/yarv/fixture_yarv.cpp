@@ -6,12 +6,42 @@
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "restore/yarv_app.h"
+#include "restore/yarv_pages.h"
 
 namespace yarv_fixture {
 
 namespace fs = std::filesystem;
 
 std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+platform::ui::Script RestoreNowAtOriginalPlace() {
+  platform::ui::Script s;
+  s.expect_dialog(CRestore1::IDD)
+      .click(CRestore1::kOriginal)
+      .click(CRestore1::kStart)
+      .expect_dialog(CRestoreProgress::IDD)
+      .click(CRestoreProgress::kRestoreNow);
+  return s;
+}
+
+std::string MachineLog(YarvPc& y) {
+  std::ifstream in(y.pc().folder() + "/machine.log");
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+archive_writer::DiskEntry PartitionOfD(const std::string& image, uint64_t start, uint64_t count, int8_t kind) {
+  archive_writer::DiskEntry d;
+  d.record.kind = kind;
+  d.record.disk_number = 1;
+  d.record.drive_text = u"D:";
+  d.record.partition_type = 0x0C;
+  d.record.first_sector = static_cast<int32_t>(start);
+  d.record.sectors_per_unit = 16065;
+  d.record.full_units = static_cast<int32_t>(count / 16065);
+  d.record.last_unit_sectors = static_cast<int32_t>(count % 16065);
+  d.source_path = image;
+  return d;
+}
 
 YarvPc::YarvPc(uint32_t sector_size) : sector_size_(sector_size), scratch_("yarv-test") {
   const uint64_t m = sector_size / 512;

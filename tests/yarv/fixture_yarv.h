@@ -50,4 +50,15 @@ class YarvPc {
 // Bytes of a string.
 std::vector<uint8_t> Bytes(const std::string& s);
 
+// The selection page at the original place, Start, then Restore Now on the
+// progress page: the opening of every restore to where the items came from.
+platform::ui::Script RestoreNowAtOriginalPlace();
+
+// The machine's log (shut-downs and restarts with their reasons).
+std::string MachineLog(YarvPc& y);
+
+// The bytes of `image` as a partition item of the archive (D: of disk 1,
+// `start` and `count` in 512-byte sectors).
+archive_writer::DiskEntry PartitionOfD(const std::string& image, uint64_t start, uint64_t count, int8_t kind = 5);
+
 }  // namespace yarv_fixture

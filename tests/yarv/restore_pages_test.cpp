@@ -20,17 +20,14 @@ namespace {
 
 using disk_fixture::Shell;
 using yarv_fixture::Bytes;
+using yarv_fixture::MachineLog;
+using yarv_fixture::PartitionOfD;
 using yarv_fixture::YarvPc;
 
 std::string Mtype(const std::string& image, const std::string& path) {
   std::string out;
   Shell("MTOOLS_SKIP_CHECK=1 mtype -i " + image + " ::" + path, &out);
   return out;
-}
-
-std::string MachineLog(YarvPc& y) {
-  std::ifstream in(y.pc().folder() + "/machine.log");
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 archive_writer::FileEntry File(const std::u16string& path, const std::string& data, uint32_t attributes = 0x20) {
@@ -264,13 +261,8 @@ TEST(FilePartitionRestore, TheVolumeIsFormattedThenFilled) {
   file.data = Bytes("the plan");
   file.attributes = 0x20;
   y.Install({}, {}, {volume, docs, file}, {});
-  platform::ui::Script s;
-  s.expect_dialog(CRestore1::IDD)
-      .click(CRestore1::kOriginal)
-      .click(CRestore1::kStart)
-      .expect_dialog(CRestoreProgress::IDD)
-      .click(CRestoreProgress::kRestoreNow)
-      .expect_dialog(CRestoreProgressSummary::IDD)
+  platform::ui::Script s = yarv_fixture::RestoreNowAtOriginalPlace();
+  s.expect_dialog(CRestoreProgressSummary::IDD)
       .expect_text(229, "Completed Successfully")
       .click(CRestoreProgressSummary::kFinish);
   auto run = y.Run(s);
@@ -282,21 +274,6 @@ TEST(FilePartitionRestore, TheVolumeIsFormattedThenFilled) {
   EXPECT_EQ(listing.find("STALE"), std::string::npos) << listing;
   std::string fsck;
   EXPECT_EQ(Shell("fsck.fat -n " + d + " 2>&1", &fsck), 0) << fsck;
-}
-
-// The bytes of D: as a partition item of the archive (kind 5, D:, disk 1).
-archive_writer::DiskEntry PartitionOfD(const std::string& image, uint64_t start, uint64_t count) {
-  archive_writer::DiskEntry d;
-  d.record.kind = 5;
-  d.record.disk_number = 1;
-  d.record.drive_text = u"D:";
-  d.record.partition_type = 0x0C;
-  d.record.first_sector = static_cast<int32_t>(start);
-  d.record.sectors_per_unit = 16065;
-  d.record.full_units = static_cast<int32_t>(count / 16065);
-  d.record.last_unit_sectors = static_cast<int32_t>(count % 16065);
-  d.source_path = image;
-  return d;
 }
 
 TEST(PartitionRestore, OriginalPlaceIsWrittenBackAndTheMachineRestarts) {
@@ -313,12 +290,8 @@ TEST(PartitionRestore, OriginalPlaceIsWrittenBackAndTheMachineRestarts) {
     archive_writer::Options o;
     o.compression = restore::Compression::Zlib;
     y.Install(o, {}, {}, {PartitionOfD(source, YarvPc::kDStart, YarvPc::kDCount)});
-    platform::ui::Script s;
-    s.expect_dialog(CRestore1::IDD)
-        .click(CRestore1::kOriginal)
-        .click(CRestore1::kStart)
-        .expect_dialog(CRestoreProgress::IDD)
-        .click(CRestoreProgress::kRestoreNow)
+    platform::ui::Script s = yarv_fixture::RestoreNowAtOriginalPlace();
+    s.answer("yes")  // overwrite the partition
         .expect_dialog(CRestoreProgressSummary::IDD)
         .expect_text(229, "Completed Successfully")
         .click(CRestoreProgressSummary::kFinish)
@@ -372,6 +345,7 @@ TEST(DiskRestore, WholeDiskGoesToTheDiskChosenInTheChooser) {
       .click(CRestore1::kStart)
       .expect_dialog(CRestoreProgress::IDD)
       .click(CRestoreProgress::kRestoreNow)
+      .answer("yes")  // replace the disk's partitions
       .expect_dialog(CRestoreProgressSummary::IDD)
       .click(CRestoreProgressSummary::kFinish)
       .answer("ok");

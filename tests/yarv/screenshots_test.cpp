@@ -98,13 +98,38 @@ TEST_P(EveryPage, OpensWithItsTextsAndIsPictured) {
         .click(CRestore1::kStart)
         .expect_dialog(CRestoreProgress::IDD)
         .screenshot("progress-partition.png")
-        .click(IDCANCEL)
-        .answer("yes");
+        .click(CRestoreProgress::kRestoreNow)
+        .screenshot("confirm-partition.png")  // the question before the partition is overwritten
+        .answer("no")
+        .expect_dialog(CRestoreProgressSummary::IDD)
+        .screenshot("summary-aborted.png")
+        .click(CRestoreProgressSummary::kFinish);
+    auto run = y.Run(s, "", folder);
+    ASSERT_EQ(run.failure, "") << run.log;
+  }
+  {
+    // A partition backed up file by file as the active one, restored where
+    // another partition holds the flag: the page while the volume is
+    // formatted, then the question whether to take the flag.
+    YarvPc y;
+    y.pc().WriteMbr(1, {disk_fixture::Part{.start = YarvPc::kDStart, .count = YarvPc::kDCount, .mbrType = 0x0C,
+                                           .fs = "fat32", .label = "DATA"},
+                        disk_fixture::Part{.start = 110000, .count = 60000, .mbrType = 0x0C, .active = true}});
+    archive_writer::FolderEntry volume;
+    volume.kind = 13;
+    volume.components = {u"D:"};
+    y.Install({}, {}, {volume}, {}, l.japanese);
+    platform::ui::Script s = yarv_fixture::RestoreNowAtOriginalPlace();
+    s.screenshot("progress-preparing.png")
+        .answer("no")
+        .expect_dialog(CRestoreProgressSummary::IDD)
+        .click(CRestoreProgressSummary::kFinish);
     auto run = y.Run(s, "", folder);
     ASSERT_EQ(run.failure, "") << run.log;
   }
   for (const char* name : {"selection-files", "folder-chooser", "progress-files", "passkey", "overwrite",
-                           "summary-files", "selection-partition", "disk-chooser", "progress-partition"})
+                           "summary-files", "selection-partition", "disk-chooser", "progress-partition",
+                           "confirm-partition", "summary-aborted", "progress-preparing"})
     EXPECT_TRUE(std::filesystem::exists(folder + "/" + name + ".png")) << name;
 }
 

@@ -21,16 +21,12 @@ namespace {
 
 using disk_fixture::Shell;
 using yarv_fixture::YarvPc;
+using yarv_fixture::MachineLog;
 
 std::string Mtype(const std::string& image, const std::string& path) {
   std::string out;
   Shell("MTOOLS_SKIP_CHECK=1 mtype -i " + image + " ::" + path, &out);
   return out;
-}
-
-std::string MachineLog(YarvPc& y) {
-  std::ifstream in(y.pc().folder() + "/machine.log");
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void SetYarvValue(const char16_t* name, const std::u16string& value) {
