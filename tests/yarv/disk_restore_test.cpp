@@ -133,7 +133,7 @@ struct SystemCase {
   bool other_active;
   const char* answer;  // to the active-flag question, when asked
   bool d_active;
-  bool signature_cleared;
+  bool signature_cleared;  // and then the restart message says a last step follows
 };
 
 class SystemPartition : public ::testing::TestWithParam<SystemCase> {};
@@ -159,7 +159,13 @@ TEST_P(SystemPartition, ActiveFlagAndDiskSignatureFollowTheDiskModel) {
   // WriteMbr gives every disk the signature 0x1234ABCD.
   EXPECT_NE(dump.find(c.signature_cleared ? "label-id: 0x00000000" : "label-id: 0x1234abcd"), std::string::npos)
       << dump;
-  // The restart that lets Windows see the restored system.
+  // What the user is told at Finish: a disk given a new signature needs a
+  // last step after the restart.
+  EXPECT_NE(run.log.find(c.signature_cleared
+                             ? "The application will reboot the system to perform the last process of restoration."
+                             : "To complete the restoration, the application will reboot the system."),
+            std::string::npos)
+      << run.log;
   EXPECT_NE(yarv_fixture::MachineLog(y).find("kind=reboot"), std::string::npos) << yarv_fixture::MachineLog(y);
 }
 
