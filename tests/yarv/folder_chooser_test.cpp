@@ -1,9 +1,12 @@
 // The folder chooser's reading of the tree's display paths: drive items,
 // the documents and desktop items (English and Japanese words), and shares
-// under the network places in the forms the shell shows them.
+// under the network places in the forms the shell shows them; and the
+// chooser itself on a PC whose shell uses those words.
 #include <gtest/gtest.h>
 
 #include "platform/core/text.h"
+#include "fixture_yarv.h"
+#include "platform/fs/shell_folders.h"
 #include "restore/yarv_pages.h"
 
 namespace {
@@ -63,6 +66,45 @@ TEST(FolderChooser, PathsNamingNoShareGiveNoNetworkPlace) {
     SCOPED_TRACE(display);
     EXPECT_TRUE(NetworkPlaceOfDisplayPath(CString(platform::to_utf16(display).c_str())).IsEmpty());
   }
+}
+
+}  // namespace
+
+namespace {
+
+using yarv_fixture::YarvPc;
+
+// The chooser on a machine whose shell names its items as the tree above
+// expects: a drive item gives its letter, the documents item the user's
+// documents folder, and the folder chosen becomes the destination.
+TEST(FolderChooser, TreeItemsFillThePathBox) {
+  YarvPc y;
+  y.pc().SetIni("os", "major", "5");
+  y.pc().SetIni("os", "minor", "1");
+  archive_writer::FileEntry f;
+  f.path = u"C:\\data\\a.txt";
+  f.data = yarv_fixture::Bytes("a");
+  y.Install({}, {f}, {}, {});
+  // The user's folders as a set-up PC has them: registered and present.
+  y.Boot();
+  ASSERT_EQ(platform::fs::WriteShellFolderValues(), 0u);
+  WCHAR personal[MAX_PATH] = {};
+  ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, personal, CSIDL_PERSONAL, TRUE));
+  platform::ui::Script s;
+  s.expect_dialog(CRestore1::IDD)
+      .click(CRestore1::kChoose)
+      .expect_dialog(CBit1::IDD)
+      .expand(CBit1::kTree, "Desktop/My Computer")
+      .select_text(CBit1::kTree, "Desktop/My Computer/DATA (D:)")
+      .expect_text(CBit1::kPath, "D:")
+      .select_text(CBit1::kTree, "Desktop/My Documents")
+      .expect_text(CBit1::kPath, platform::to_utf8(personal))
+      .click(IDOK)
+      .expect_dialog(CRestore1::IDD)
+      .expect_text(CRestore1::kDestination, platform::to_utf8(personal))
+      .click(IDCANCEL);
+  auto run = y.Run(s);
+  ASSERT_EQ(run.failure, "") << run.log;
 }
 
 }  // namespace
