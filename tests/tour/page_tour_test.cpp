@@ -65,11 +65,11 @@ std::string SourceDir() {
 }
 
 // The settings record of the install folder in the tour's language, with
-// the tool's further arguments.
+// the tool's further arguments (which come before the language).
 Prepare SettingsRecord(const std::string& record, const std::string& arguments) {
   return [record, arguments](TourPc& t) -> std::string {
-    auto made = RunCommand(std::string(SETTINGS_RECORD_EXE) + " " + Quote(t.install + "/" + record) + " --language " +
-                           t.language + arguments);
+    auto made = RunCommand(std::string(SETTINGS_RECORD_EXE) + " " + Quote(t.install + "/" + record) + arguments +
+                           " --language " + t.language);
     return made.status == 0 ? "" : "settings_record failed: " + made.output;
   };
 }
