@@ -366,10 +366,10 @@ BOOL CDiskSelect::OnInitDialog() {
   SetDlgItemText(IDCANCEL, YarvText(107));
   list_.SetExtendedStyle(list_.GetExtendedStyle() | LVS_EX_CHECKBOXES | LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
   list_.InsertColumn(0, YarvText(439), LVCFMT_LEFT, 130);
-  list_.InsertColumn(1, YarvText(500), LVCFMT_LEFT, 120);
-  list_.InsertColumn(2, YarvText(524), LVCFMT_LEFT, 100);
+  list_.InsertColumn(1, YarvText(500), LVCFMT_LEFT, 110);
+  list_.InsertColumn(2, YarvText(524), LVCFMT_LEFT, 120);
   list_.InsertColumn(3, YarvText(561), LVCFMT_RIGHT, 70);
-  list_.InsertColumn(4, YarvText(560), LVCFMT_LEFT, 150);
+  list_.InsertColumn(4, YarvText(560), LVCFMT_LEFT, 140);
   rows_.clear();
   const CString drive = YarvText(519), partition = YarvText(500);
   for (int32_t listed = 1; listed <= ListedDiskCount() && rows_.size() < kMaxRestorePartitions; ++listed) {

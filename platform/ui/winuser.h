@@ -263,6 +263,7 @@ constexpr DWORD LVS_SMALLICON = 0x2;
 constexpr DWORD LVS_LIST = 0x3;
 constexpr DWORD LVS_SINGLESEL = 0x4;
 constexpr DWORD LVS_SHOWSELALWAYS = 0x8;
+constexpr DWORD LVS_NOCOLUMNHEADER = 0x4000;
 constexpr DWORD LVS_NOSORTHEADER = 0x8000;
 constexpr DWORD LVS_EX_GRIDLINES = 0x1;
 constexpr UINT LVIR_BOUNDS = 0;  // CListCtrl::GetItemRect: the whole row

@@ -947,6 +947,27 @@ TEST_F(QtViewTest, ListRowsTakeCustomColoursAndImagesTreesTakeStateImages) {
   page.DestroyWindow();
 }
 
+TEST_F(QtViewTest, ReportListShowsItsColumnHeaderUnlessItsStyleHidesIt) {
+  EveryControlPage page;
+  ASSERT_TRUE(page.Create(IDD_EVERY));
+  page.ShowWindow(SW_SHOW);
+  auto* list = static_cast<CListCtrl*>(page.GetDlgItem(IDC_REPORT));
+  WidgetMirror mirror(MirrorMode::OnScreen);
+  for (bool hidden : {false, true}) {
+    SCOPED_TRACE(hidden ? "without header" : "with header");
+    if (hidden) {
+      list->ModifyStyle(0, LVS_NOCOLUMNHEADER);
+      list->InsertColumn(2, u"Model", LVCFMT_LEFT, 60);  // the view takes the list anew
+    }
+    Pump();
+    mirror.sync();
+    auto* report = dynamic_cast<QTreeWidget*>(mirror.widget_for(list->m_hWnd));
+    ASSERT_NE(report, nullptr);
+    EXPECT_EQ(report->isHeaderHidden(), hidden);
+  }
+  page.DestroyWindow();
+}
+
 TEST_F(QtViewTest, TextsThatDoNotFitTheirControlsAreFound) {
   EveryControlPage page;
   ASSERT_TRUE(page.Create(IDD_EVERY));

@@ -61,7 +61,7 @@ void WidgetMirror::update_list_view(Entry& e, Window& w, bool repainted) {
   QStringList headers;
   for (const auto& c : model->columns) headers << qs(c.text);
   tree->setHeaderLabels(headers);
-  tree->setHeaderHidden(model->columns.empty());
+  tree->setHeaderHidden(model->columns.empty() || (w.style & LVS_NOCOLUMNHEADER) != 0);
   for (int i = 0; i < static_cast<int>(model->columns.size()); ++i) tree->setColumnWidth(i, model->columns[static_cast<size_t>(i)].width);
   bool checks = (model->ex_style & LVS_EX_CHECKBOXES) != 0;
   QTreeWidgetItem* selected = nullptr;
