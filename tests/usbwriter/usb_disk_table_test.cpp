@@ -79,13 +79,18 @@ void WriteIdentifyPage(const std::string& path) {
   }
 }
 
-TEST(UsbDiskTable, StickAnsweringAtaIdentifyShowsItsAnswer) {
-  disk_fixture::SimulatedPc pc;
+// A system disk and two sticks, the second answering IDENTIFY.
+void AddSticksOneAnsweringIdentify(disk_fixture::SimulatedPc& pc) {
   pc.AddDisk(DiskSpec{0, 512ull << 20});
   pc.AddDisk(Stick(1, "4C530001"));
   pc.AddDisk(Stick(2, "4C530002"));
   WriteIdentifyPage(pc.folder() + "/id2.hex");
   pc.SetIni("disk 2", "smart_identify", "id2.hex");
+}
+
+TEST(UsbDiskTable, StickAnsweringAtaIdentifyShowsItsAnswer) {
+  disk_fixture::SimulatedPc pc;
+  AddSticksOneAnsweringIdentify(pc);
   pc.Boot();
   FillDiskTable();
   ASSERT_EQ(DiskTable.usbCount, 2) << "a stick that answers IDENTIFY is still offered";
@@ -111,11 +116,7 @@ TEST(UsbDiskTable, Windows95FamilyAsksTheSmartDriver) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.platformId);
     disk_fixture::SimulatedPc pc;
-    pc.AddDisk(DiskSpec{0, 512ull << 20});
-    pc.AddDisk(Stick(1, "4C530001"));
-    pc.AddDisk(Stick(2, "4C530002"));
-    WriteIdentifyPage(pc.folder() + "/id2.hex");
-    pc.SetIni("disk 2", "smart_identify", "id2.hex");
+    AddSticksOneAnsweringIdentify(pc);
     pc.SetIni("os", "platform_id", c.platformId);
     pc.Boot();
     HANDLE held = CreateFileW(u"\\\\.\\PhysicalDrive2", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
