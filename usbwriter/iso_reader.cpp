@@ -24,7 +24,11 @@ BootAreaWriterFn IsoBootAreaWriter = nullptr;
 
 namespace {
 
+// Progress moves in steps of 32 KiB of a file; the data itself moves in
+// pieces of up to 1 MiB, so that the stick's file system updates the file's
+// directory entry (and the image's driver checks its file) once per MiB.
 constexpr DWORD kCopyChunk = 32768;
+constexpr DWORD kCopyPiece = 1u << 20;
 // A directory bigger than this is not read (no real image comes near it).
 constexpr uint32_t kMaxDirectoryBytes = 64u << 20;
 // The image's longest path that still fits the platform's path buffers.
@@ -214,11 +218,11 @@ void ExtractIsoFile(IsoCopyHost* host, HANDLE image, uint32_t extentBlock, const
     CountCopyError(host, u"IDS_WRITEERROR");
     return;
   }
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyChunk]);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[std::clamp<uint32_t>(dataLength, 1, kCopyPiece)]);
   uint64_t offset = static_cast<uint64_t>(extentBlock) * kIsoBlockSize;
   uint32_t remaining = dataLength;
   while (remaining > 0) {
-    DWORD piece = std::min<uint32_t>(remaining, kCopyChunk);
+    DWORD piece = std::min<uint32_t>(remaining, kCopyPiece);
     if (!ReadImageAt(image, offset, buffer.get(), piece)) {
       CountCopyError(host, u"IDS_ISOREADERROR");
       break;
@@ -230,8 +234,9 @@ void ExtractIsoFile(IsoCopyHost* host, HANDLE image, uint32_t extentBlock, const
     }
     offset += piece;
     remaining -= piece;
-    if (piece == kCopyChunk) {
-      q += kCopyChunk / 512;
+    // Whole 32 KiB steps only: a file's tail shorter than that adds nothing.
+    if (piece >= kCopyChunk) {
+      q += piece / kCopyChunk * (kCopyChunk / 512);
       host->UpdateProgress(q);
     }
     if (CopyErrorCount != 0 || host->CancelRequested()) break;

@@ -8,6 +8,7 @@
 #include "disk/disk_tables.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
+#include "platform/process/system_info.h"
 #include "platform/registry/registry.h"
 #include "platform/storage/ioctl.h"
 #include "program_support/registry_readers.h"
@@ -107,8 +108,17 @@ CString Trimmed(const char* text) {
 
 bool ReadAtaIdentify(int disk, AtaIdentity* identity) {
   *identity = AtaIdentity{};
+  // 95-family systems have no disk devices: their S.M.A.R.T. driver takes
+  // the drive from the request.
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  bool windows95Family = GetVersionExW(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
   CString path;
-  path.Format(u"\\\\.\\PhysicalDrive%d", disk);
+  if (windows95Family) {
+    path = u"\\\\.\\SMARTVSD";
+  } else {
+    path.Format(u"\\\\.\\PhysicalDrive%d", disk);
+  }
   HANDLE device = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   if (device == INVALID_HANDLE_VALUE) return false;

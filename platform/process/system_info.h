@@ -34,6 +34,7 @@ static_assert(sizeof(OSVERSIONINFOEXW) == 284);
 static_assert(offsetof(OSVERSIONINFOEXW, wServicePackMajor) == 0x114);
 static_assert(offsetof(OSVERSIONINFOEXW, wProductType) == 0x11a);
 
+constexpr DWORD VER_PLATFORM_WIN32_WINDOWS = 1;
 constexpr DWORD VER_PLATFORM_WIN32_NT = 2;
 
 // Takes an OSVERSIONINFOW or OSVERSIONINFOEXW, told apart by its size field;

@@ -34,6 +34,7 @@ struct DeviceTarget {
   uint64_t length = 0;
   MountedVolume volume;           // volumes: the table entry (may be partly empty for HarddiskNPartitionM)
   std::string share_key;          // sharing and locks are tracked per key
+  bool smart_vsd = false;         // \\.\SMARTVSD: no disk of its own, each request names one
 };
 
 class DeviceHandle : public KernelObject {

@@ -62,6 +62,9 @@ void SetDiskLookup(DiskLookup lookup) {
   tables().lookup = std::move(lookup);
 }
 
+// GetVersionEx's platform code of Windows 95, 98 and Me.
+constexpr DWORD kWindows95Family = 1;
+
 std::shared_ptr<machine::Disk> LookupDisk(int number) {
   DiskLookup lookup;
   {
@@ -177,6 +180,14 @@ DeviceOpenResult OpenDevice(std::u16string_view path, DWORD access, DWORD share,
     case DevicePath::Kind::NotADevice:
     case DevicePath::Kind::Unknown:
       return Refuse(out, ERROR_FILE_NOT_FOUND);
+    case DevicePath::Kind::SmartVsd: {
+      // The driver exists on 95-family systems only.
+      auto current = machine::Current();
+      if (!current || current->os().platform_id != kWindows95Family) return Refuse(out, ERROR_FILE_NOT_FOUND);
+      target.smart_vsd = true;
+      target.share_key = "SMARTVSD";
+      break;
+    }
     case DevicePath::Kind::PhysicalDrive:
     case DevicePath::Kind::Partition: {
       target.disk = LookupDisk(parsed.disk);

@@ -98,6 +98,10 @@ DevicePath ParseDevicePath(std::u16string_view path) {
       result.kind = DevicePath::Kind::Partition;
     return result;
   }
+  if (EqualsIgnoringCase(name, u"SMARTVSD")) {
+    result.kind = DevicePath::Kind::SmartVsd;
+    return result;
+  }
   // Pipes, mailslots and the like belong to other parts of the platform.
   if (StartsWithIgnoringCase(name, u"pipe\\") || StartsWithIgnoringCase(name, u"mailslot\\") ||
       StartsWithIgnoringCase(name, u"UNC\\"))

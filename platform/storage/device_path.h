@@ -17,6 +17,7 @@ struct DevicePath {
     VolumeGuid,     // volume_name: "\\?\Volume{...}\" normalised (upper-case prefix, trailing backslash)
     VolumeDevice,   // volume_name: "\Device\HarddiskVolumeN" as written
     Partition,      // disk, partition (0 = the whole disk)
+    SmartVsd,       // SMARTVSD: the S.M.A.R.T. driver of 95-family systems, for every IDE disk
   };
   Kind kind = Kind::NotADevice;
   int disk = -1;

@@ -1,10 +1,12 @@
-// S.M.A.R.T. requests on disk handles, answered from the disk's pages in
-// machine.ini. A disk without pages (a USB stick, an NVMe drive behind a
+// S.M.A.R.T. requests on disk handles (and on the 95-family driver's
+// \\.\SMARTVSD, which names the disk in each request), answered from the
+// disk's pages in machine.ini. A disk without pages (a USB stick, an NVMe drive behind a
 // driver without the interface) fails every request with ERROR_INVALID_FUNCTION.
 #include <algorithm>
 #include <cstring>
 
 #include "platform/machine/machine.h"
+#include "platform/storage/device.h"
 #include "platform/storage/device_handle.h"
 #include "platform/storage/ioctl.h"
 
@@ -42,20 +44,41 @@ BOOL Aborted(void* out, DWORD out_size, DWORD* returned) {
 
 BOOL SmartControl(DeviceHandle& h, DWORD code, const void* in, DWORD in_size, void* out, DWORD out_size, DWORD* returned) {
   const DeviceTarget& t = h.target();
-  if (t.is_volume || !t.disk || !t.disk->smart().present()) return fail(ERROR_INVALID_FUNCTION);
-  const machine::SmartPages& pages = t.disk->smart();
+  std::shared_ptr<machine::Disk> disk = t.disk;
+  BYTE device_map = static_cast<BYTE>(1u << (t.disk_number & 3));
+  if (t.smart_vsd) {
+    // The 95-family driver serves the four IDE positions, disks 0 to 3; a
+    // request names its drive in bDriveNumber.
+    device_map = 0;
+    for (int n = 0; n < 4; ++n) {
+      auto d = LookupDisk(n);
+      if (d && d->smart().present()) device_map |= static_cast<BYTE>(1u << n);
+    }
+    disk = nullptr;
+    if (code != SMART_GET_VERSION && in && in_size >= kInHeader) {
+      SENDCMDINPARAMS named;
+      std::memcpy(&named, in, kInHeader);
+      if (named.bDriveNumber < 4) disk = LookupDisk(named.bDriveNumber);
+    }
+    if (code != SMART_GET_VERSION && !disk) return fail(ERROR_INVALID_FUNCTION);
+    if (code == SMART_GET_VERSION && device_map == 0) return fail(ERROR_INVALID_FUNCTION);
+  } else if (t.is_volume || !disk) {
+    return fail(ERROR_INVALID_FUNCTION);
+  }
+  if (disk && !disk->smart().present()) return fail(ERROR_INVALID_FUNCTION);
 
   if (code == SMART_GET_VERSION) {
     GETVERSIONINPARAMS version{};
     version.bVersion = 1;
     version.bRevision = 1;
-    version.bIDEDeviceMap = static_cast<BYTE>(1u << (t.disk_number & 3));
+    version.bIDEDeviceMap = device_map;
     version.fCapabilities = CAP_ATA_ID_CMD | CAP_SMART_CMD;
     if (out_size < sizeof version) return fail(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(out, &version, sizeof version);
     *returned = sizeof version;
     return TRUE;
   }
+  const machine::SmartPages& pages = disk->smart();
 
   SENDCMDINPARAMS request;
   if (in_size < kInHeader) return fail(ERROR_INSUFFICIENT_BUFFER);

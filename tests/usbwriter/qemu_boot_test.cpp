@@ -5,13 +5,16 @@
 // from the loader through LBA 2's MBR code and the FAT32 boot sector to the
 // BOOTMGR file of the volume's root (a program assembled here, several
 // clusters long, behind enough files that the root spans clusters); a
-// blob-only branding starts the BIOS tool from the 127 sectors after LBA 2.
+// blob-only branding starts the BIOS tool from the 127 sectors after LBA 2;
+// a FAT16 volume's boot sector starts NTLDR, and an NTFS volume's boot code
+// BOOTMGR, or each says that its loader is missing.
 // Skipped, with the reason, where qemu-system-x86_64 is not installed.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "disk/fixture_images.h"
@@ -19,6 +22,7 @@
 #include "tests/support/shell.h"
 #include "fixture_iso.h"
 #include "platform/fs/volume_set.h"
+#include "usbwriter/boot_templates.h"
 #include "usbwriter/branding_config.h"
 #include "usbwriter/iso_reader.h"
 #include "usbwriter/usb_write.h"
@@ -51,15 +55,24 @@ std::string Assemble(const std::string& source, const std::string& folder, const
 
 // Boots the image in QEMU for at most `seconds`; returns the serial output
 // once `marker` appears (or whatever came by the end). `keys` (QEMU key
-// names) are typed eight seconds after the start, through the monitor.
+// names) are typed eight seconds after the start, through the monitor. With
+// `screen`, the BIOS copies what is written to the screen to the serial port
+// too, so that boot code messages can be read there.
 std::string Boot(const std::string& image, const std::string& serial, const std::string& marker, int seconds,
-                 const std::vector<std::string>& keys = {}) {
+                 const std::vector<std::string>& keys = {}, bool screen = false) {
   std::string typing = "(sleep 8;";
   for (const std::string& key : keys) typing += " echo 'sendkey " + key + "'; sleep 0.2;";
   typing += " sleep " + std::to_string(seconds) + ") | ";
+  std::string console;
+  if (screen) {
+    std::string port = serial + ".port";  // the BIOS's console port, 0x3F8
+    std::ofstream(port, std::ios::binary) << std::string("\xF8\x03", 2);
+    console = " -fw_cfg name=etc/sercon-port,file=" + port;
+  }
   // Its own process group, so that the typing and QEMU end together.
   std::string run = typing + "timeout --foreground " + std::to_string(seconds) +
-                    " qemu-system-x86_64 -machine pc -m 64 -display none -monitor stdio -no-reboot"
+                    " qemu-system-x86_64 -machine pc -m 64 -display none -monitor stdio -no-reboot -nic none" +
+                    console +
                     " -drive file=" + image + ",format=raw,if=ide -serial file:" + serial;
   std::string pid;
   Shell("setsid sh -c " + test_support::Quote(run) + " >/dev/null 2>&1 </dev/null & echo $!", &pid);
@@ -96,12 +109,49 @@ class QemuBootTest : public ::testing::Test {
     memset(BiosBlob, 0, sizeof BiosBlob);
     BiosBlobLength = 0;
   }
-  void Write() {
+  // With `ntfs`, the run answers the notice that precedes the NTFS format.
+  void Write(bool ntfs = false) {
     QuietHost host;
-    RunUsbWrite(&host, 1, u"I:\\test.iso");
+    if (ntfs) {
+      platform::ui::Script script;
+      script.answer("ok");
+      auto run = disk_fixture::RunHeadless(script, [&] { RunUsbWrite(&host, 1, u"I:\\test.iso"); });
+      ASSERT_EQ(run.failure, "") << run.log;
+    } else {
+      RunUsbWrite(&host, 1, u"I:\\test.iso");
+    }
     ASSERT_EQ(host.errors, 0);
     platform::fs::ReleaseAllDrivers();
   }
+  // Sets the compressed flag of the unnamed data attribute of the NTFS
+  // stick's BOOTMGR, whose record number ntfsinfo gives; the record lies in
+  // the MFT's first run, as on any fresh volume.
+  void MarkBootmgrCompressed() {
+    std::vector<uint8_t> mbr = pc_.ReadBytes(1, 0, 512);
+    uint64_t start = Get32(&mbr[454]), count = Get32(&mbr[458]);
+    std::string info;
+    ASSERT_EQ(Shell("ntfsinfo -F /BOOTMGR " + pc_.ExtractVolume(1, start, count, "stick.vol") + " 2>&1", &info), 0)
+        << info;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(info, m, std::regex("Dumping Inode (\\d+)"))) << info;
+    std::vector<uint8_t> boot = pc_.ReadBytes(1, start * 512, 512);
+    uint64_t cluster = boot[13] * 512ull;
+    uint64_t record = start * 512 + Get32(&boot[48]) * cluster + std::stoull(m[1]) * 1024;
+    std::vector<uint8_t> file = pc_.ReadBytes(1, record, 1024);
+    ASSERT_EQ(std::string(file.begin(), file.begin() + 4), "FILE");
+    for (size_t at = file[20] | file[21] << 8; at + 16 <= file.size() && Get32(&file[at]) != 0xFFFFFFFF;) {
+      if (Get32(&file[at]) == 0x80 && file[at + 9] == 0) {
+        file[at + 12] |= 1;
+        break;
+      }
+      if (Get32(&file[at + 4]) == 0) break;
+      at += Get32(&file[at + 4]);
+    }
+    pc_.WriteBytes(1, record, file);
+    ASSERT_EQ(Shell("ntfsinfo -F /BOOTMGR " + pc_.ExtractVolume(1, start, count, "stick.vol") + " 2>&1", &info), 0);
+    EXPECT_TRUE(std::regex_search(info, std::regex("\\$DATA[^$]*Attribute flags:\\s*0x0001"))) << info;
+  }
+  static uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
   disk_fixture::SimulatedPc pc_;
   iso_fixture::TempFolder scratch_;
 };
@@ -288,6 +338,89 @@ TEST_F(QemuBootTest, BlobOnlyBrandingStartsTheBiosTool) {
   Write();
   std::string serial = Boot(pc_.Image(1), scratch_.file("serial.txt"), "PELLIMOR BIOS TOOL RAN", 60);
   EXPECT_NE(serial.find("PELLIMOR BIOS TOOL RAN"), std::string::npos) << serial;
+}
+
+// A stick written for a diskette image carries a FAT16 volume. Started from
+// its partition (LBA 0's code replaced by the MBR code that loads the active
+// partition's first sector), the volume's boot sector says "NTLDR is
+// missing" while the root has no NTLDR, and starts NTLDR once mcopy put it
+// there: behind 20 files, so that the root directory is read beyond its
+// first sector, and in two clusters that a smaller file sits between (mcopy
+// reuses the cluster freed by the deleted A.BIN first).
+TEST_F(QemuBootTest, Fat16VolumeStartsNtldrOrSaysItIsMissing) {
+  iso_fixture::IsoSpec spec;
+  spec.files = {{"/README.TXT", "fat16"}};
+  spec.volumeId = "FLOPPY";
+  spec.boot = iso_fixture::BootKind::Diskette144;
+  spec.bootImage = std::string(1474560, '\0');
+  iso_fixture::MakeIso(spec, scratch_.file("test.iso"));
+  BrandingFlags = 1;
+  Write();
+  std::vector<uint8_t> mbr = pc_.ReadBytes(1, 0, 512);
+  ASSERT_EQ(mbr[446 + 4], 6) << "a FAT16 partition";
+  memcpy(mbr.data(), MbrCodeTemplate, sizeof MbrCodeTemplate);
+  pc_.WriteBytes(1, 0, mbr);
+  uint64_t start = Get32(&mbr[454]);
+  std::string volume = pc_.Image(1) + "@@" + std::to_string(start * 512);
+  auto copy = [&](const std::string& bytes, const std::string& name) {
+    std::string file = scratch_.file("copy.bin"), out;
+    std::ofstream(file, std::ios::binary) << bytes;
+    EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mcopy -i " + volume + " " + file + " ::/" + name + " 2>&1", &out), 0) << out;
+  };
+  for (int i = 0; i < 20; ++i) copy("file " + std::to_string(i), "F" + std::to_string(i) + ".TXT");
+  std::string serial = Boot(pc_.Image(1), scratch_.file("serial.txt"), "Ctrl+Alt+Del", 60, {}, true);
+  EXPECT_NE(serial.find("NTLDR is missing"), std::string::npos) << serial;
+  std::remove(scratch_.file("serial.txt").c_str());
+
+  std::string program = SerialProgram(scratch_.path, "0", "PELLIMOR-NTLDR-MARKER", 60000);
+  copy("first cluster", "A.BIN");
+  copy("between", "GAP.BIN");
+  std::string out;
+  ASSERT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mdel -i " + volume + " ::/A.BIN 2>&1", &out), 0) << out;
+  copy(program, "NTLDR");
+  serial = Boot(pc_.Image(1), scratch_.file("serial.txt"), "PELLIMOR-NTLDR-MARKER", 60, {}, true);
+  EXPECT_NE(serial.find("PELLIMOR-NTLDR-MARKER"), std::string::npos) << serial;
+  EXPECT_EQ(serial.find("NTLDR is missing"), std::string::npos) << serial;
+}
+
+// NTFS chosen for a Windows image on Windows XP: the volume carries the
+// program's own boot code, which finds BOOTMGR (copied from the image behind
+// 40 files, so that the root directory's index needs index blocks) through
+// the MFT and loads its data; without BOOTMGR in the root it says so, and
+// with BOOTMGR's data marked compressed (ntfsinfo confirms the mark) it says
+// that instead.
+TEST_F(QemuBootTest, NtfsVolumeStartsBootmgrOrSaysItIsMissing) {
+  struct Case {
+    bool bootmgr;
+    bool compressed;
+    const char* shown;
+    const char* notShown;
+  } cases[] = {{false, false, "BOOTMGR is missing", "PELLIMOR-NTFS-MARKER"},
+               {true, false, "PELLIMOR-NTFS-MARKER", "BOOTMGR is missing"},
+               {true, true, "BOOTMGR is compressed", "PELLIMOR-NTFS-MARKER"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    iso_fixture::IsoSpec spec;
+    for (int i = 0; i < 40; ++i) spec.files.push_back({"/FILE" + std::to_string(i) + ".TXT", "file"});
+    if (c.bootmgr) spec.files.push_back({"/BOOTMGR", SerialProgram(scratch_.path, "0", "PELLIMOR-NTFS-MARKER", 50000)});
+    spec.files.push_back({"/BOOT/BCD", "bcd"});
+    spec.volumeId = "WIN_PE";
+    spec.boot = iso_fixture::BootKind::NoEmulation;
+    spec.bootImage = iso_fixture::WindowsLikeBootImage("BOOTMGR");
+    iso_fixture::MakeIso(spec, scratch_.file("test.iso"));
+    pc_.SetIni("os", "major", "5");
+    pc_.SetIni("os", "minor", "1");
+    pc_.Boot();
+    IsoImageInfo = IsoImageInfoRecord{};
+    ChosenFileSystem = kFileSystemNtfs;
+    BrandingFlags = 1;
+    Write(true);
+    if (c.compressed) MarkBootmgrCompressed();
+    std::string serial = Boot(pc_.Image(1), scratch_.file("serial.txt"), c.shown, 60, {}, true);
+    EXPECT_NE(serial.find(c.shown), std::string::npos) << serial;
+    EXPECT_EQ(serial.find(c.notShown), std::string::npos) << serial;
+    std::remove(scratch_.file("serial.txt").c_str());
+  }
 }
 
 }  // namespace

@@ -3,8 +3,9 @@
 // its own serial recovered from the registry's device paths (the second
 // identical stick takes the next entry, on every rebuild), and a stick's
 // volume is found by its start sector; a stick that answers ATA IDENTIFY
-// shows the model and serial of that answer. The serial rule on instance
-// paths is checked on a table of paths.
+// shows the model and serial of that answer (on 95-family systems through
+// their S.M.A.R.T. driver). The serial rule on instance paths is checked on
+// a table of paths.
 #include "usbwriter/usb_disk_table.h"
 
 #include <gtest/gtest.h>
@@ -78,13 +79,18 @@ void WriteIdentifyPage(const std::string& path) {
   }
 }
 
-TEST(UsbDiskTable, StickAnsweringAtaIdentifyShowsItsAnswer) {
-  disk_fixture::SimulatedPc pc;
+// A system disk and two sticks, the second answering IDENTIFY.
+void AddSticksOneAnsweringIdentify(disk_fixture::SimulatedPc& pc) {
   pc.AddDisk(DiskSpec{0, 512ull << 20});
   pc.AddDisk(Stick(1, "4C530001"));
   pc.AddDisk(Stick(2, "4C530002"));
   WriteIdentifyPage(pc.folder() + "/id2.hex");
   pc.SetIni("disk 2", "smart_identify", "id2.hex");
+}
+
+TEST(UsbDiskTable, StickAnsweringAtaIdentifyShowsItsAnswer) {
+  disk_fixture::SimulatedPc pc;
+  AddSticksOneAnsweringIdentify(pc);
   pc.Boot();
   FillDiskTable();
   ASSERT_EQ(DiskTable.usbCount, 2) << "a stick that answers IDENTIFY is still offered";
@@ -97,6 +103,31 @@ TEST(UsbDiskTable, StickAnsweringAtaIdentifyShowsItsAnswer) {
   EXPECT_EQ(identity.model, u"");
   ASSERT_TRUE(ReadAtaIdentify(2, &identity));
   EXPECT_EQ(identity.firmware, u"01.2B");
+}
+
+// 95-family systems have their S.M.A.R.T. driver answer IDENTIFY for the
+// drive the request names: it answers while another program holds the disk
+// itself open without sharing, which stops the NT systems' path.
+TEST(UsbDiskTable, Windows95FamilyAsksTheSmartDriver) {
+  struct Case {
+    const char* platformId;
+    bool answers;
+  } cases[] = {{"2", false}, {"1", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.platformId);
+    disk_fixture::SimulatedPc pc;
+    AddSticksOneAnsweringIdentify(pc);
+    pc.SetIni("os", "platform_id", c.platformId);
+    pc.Boot();
+    HANDLE held = CreateFileW(u"\\\\.\\PhysicalDrive2", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    AtaIdentity identity;
+    EXPECT_EQ(ReadAtaIdentify(2, &identity), c.answers);
+    EXPECT_EQ(identity.model == u"ACME FLASH 9000", c.answers);
+    EXPECT_EQ(identity.serial == u"ATA12345", c.answers);
+    EXPECT_FALSE(ReadAtaIdentify(1, &identity)) << "a stick without an IDENTIFY answer";
+    CloseHandle(held);
+  }
 }
 
 TEST(UsbDiskTable, SerialIsTheInstancePathsSerialPart) {

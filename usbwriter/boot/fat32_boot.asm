@@ -63,24 +63,7 @@ start:
         jne     missing
         jmp     0:0x8000
 
-; Reads CX sectors from LBA EAX to ES:BX (extended read of the boot drive);
-; a failed read says "Disk error" and halts.
-read:
-        pushad
-        mov     si, packet
-        mov     [si + 2], cx
-        mov     [si + 4], bx
-        mov     [si + 6], es
-        mov     [si + 8], eax
-        mov     ah, 0x42
-        mov     dl, [drive]
-        int     0x13
-        popad
-        jnc     .done
-        mov     si, disk_error
-        jmp     halt_with_text
-.done:
-        ret
+%include "lba_read.inc"
 
 missing:
         mov     si, remove_media
@@ -88,11 +71,6 @@ halt_with_text:
         xor     ax, ax
         mov     ds, ax
 %include "print_and_halt.inc"
-packet:
-        db      16, 0
-        dw      1
-        dw      0, 0
-        dq      0
 remove_media:
         db      13, 10, "Remove disks or other media.", 13, 10, 0
 disk_error:
