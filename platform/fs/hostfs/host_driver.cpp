@@ -16,6 +16,7 @@
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
+#include "platform/fs/hostfs/name_cache.h"
 #include "platform/fs/path_name.h"
 
 namespace platform::fs::hostfs {
@@ -306,25 +307,19 @@ class HostDriver : public VolumeDriver {
       if (path.size() == 1 && EqualNoCase(path[0], to_utf16(kSideStoreName))) return ERROR_FILE_NOT_FOUND;
       std::string exact = cur + "/" + to_utf8(path[i]);
       struct stat st{};
-      if (::stat(exact.c_str(), &st) == 0) {
+      bool known = ::stat(exact.c_str(), &st) == 0;
+      if (known) {
         cur = exact;
       } else {
+        // Not under this spelling: the folder's names, folded, say whether another case exists.
         std::string match;
-        if (DIR* dir = opendir(cur.c_str())) {
-          size_t seen = 0;
-          while (dirent* d = readdir(dir)) {
-            if (++seen > kMaxEntries) break;
-            if (EqualNoCase(to_utf16(d->d_name), path[i])) {
-              match = d->d_name;
-              break;
-            }
-          }
-          closedir(dir);
+        if (MatchName(cur, path[i], &match) != NameMatch::kFound) {
+          return i + 1 < path.size() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
         }
-        if (match.empty()) return i + 1 < path.size() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
         cur += "/" + match;
       }
-      if (i + 1 < path.size() && (::stat(cur.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) return ERROR_PATH_NOT_FOUND;
+      if (i + 1 < path.size() && ((!known && ::stat(cur.c_str(), &st) != 0) || !S_ISDIR(st.st_mode)))
+        return ERROR_PATH_NOT_FOUND;
     }
     *host = cur;
     return ERROR_SUCCESS;
