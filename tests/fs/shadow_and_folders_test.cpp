@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -180,6 +181,46 @@ TEST_F(MachineFixture, HostFolderSideStoreKeepsManyChangesAndStaysSmall) {
   std::vector<uint8_t> store = fstest::ReadHostFile(dir.file("x/.drumfs-meta"));
   size_t lines = static_cast<size_t>(std::count(store.begin(), store.end(), '\n'));
   EXPECT_LE(lines, 2u * (kFiles / 2 + kFiles / 4 + 1) + 64u) << "the store is written anew as it grows";
+}
+
+// Two programs sharing a host folder change its side store at the same time
+// (the test and a process forked from it, each with its own driver): each
+// sees the other's attributes without mounting again, and no record is lost
+// when either writes the store anew, which the rounds of changes make both
+// do several times.
+TEST_F(MachineFixture, HostFolderSideStoreIsSharedBetweenPrograms) {
+  constexpr int kFiles = 120;
+  auto name = [](char who, int i) {
+    return u"X:\\" + std::u16string(1, static_cast<char16_t>(who)) + platform::to_utf16(std::to_string(i));
+  };
+  for (char who : {'a', 'b'})
+    for (int i = 0; i < kFiles; ++i) ASSERT_TRUE(WriteText(name(who, i), "x"));
+  auto rounds = [&](char who, DWORD last) {
+    for (int round = 0; round < 4; ++round) {
+      DWORD attributes = round == 3 ? last : round % 2 ? FILE_ATTRIBUTE_SYSTEM : FILE_ATTRIBUTE_HIDDEN;
+      for (int i = 0; i < kFiles; ++i)
+        if (!SetFileAttributesW(name(who, i).c_str(), attributes)) return false;
+    }
+    return true;
+  };
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(60);  // never outlive a test that stopped waiting
+    _exit(rounds('b', FILE_ATTRIBUTE_HIDDEN) ? 0 : 1);
+  }
+  bool ours = rounds('a', FILE_ATTRIBUTE_SYSTEM);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(ours);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (const char* when : {"seen at once", "after mounting again"}) {
+    for (int i = 0; i < kFiles; ++i) {
+      EXPECT_EQ(GetFileAttributesW(name('a', i).c_str()), FILE_ATTRIBUTE_SYSTEM) << when << " a" << i;
+      EXPECT_EQ(GetFileAttributesW(name('b', i).c_str()), FILE_ATTRIBUTE_HIDDEN) << when << " b" << i;
+    }
+    platform::fs::ReleaseAllDrivers();
+  }
 }
 
 // A host folder's names are matched without regard to case through names
