@@ -228,10 +228,19 @@ TEST_F(BuildSteps, FolderRemovalAndItsDepthBound) {
   std::ofstream(C("work/inner/f.txt")) << "f";
   std::ofstream(C("work/top.txt")) << "t";
   fs::permissions(C("work/top.txt"), fs::perms::owner_write, fs::perm_options::remove);
+  // A host link in the tree to a folder outside it: the link goes, the
+  // folder and its file stay as they were.
+  fs::create_directories(C("outside"));
+  std::ofstream(C("outside/keep.txt")) << "keep";
+  fs::permissions(C("outside"), fs::perms::owner_write, fs::perm_options::remove);
+  fs::create_directory_symlink(C("outside"), C("work/inner/linked"));
   int pumps = 0;
   EXPECT_TRUE(RemoveFolderTree(u"C:\\work", [&] { ++pumps; }));
   EXPECT_FALSE(fs::exists(C("work")));
-  EXPECT_EQ(pumps, 3);  // once per folder
+  EXPECT_EQ(pumps, 3);  // once per folder, none for the link
+  EXPECT_EQ(FileBytes(C("outside/keep.txt")), "keep");
+  EXPECT_EQ(fs::status(C("outside")).permissions() & fs::perms::owner_write, fs::perms::none);
+  fs::permissions(C("outside"), fs::perms::owner_write, fs::perm_options::add);
 
   // 130 nested folders: more than the walk goes down.
   std::string deep = "deep";

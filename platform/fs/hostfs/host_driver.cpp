@@ -288,7 +288,8 @@ class HostDriver : public VolumeDriver {
     if (::stat(host.c_str(), &st) != 0) return from_errno(errno);
     mode_t mode = st.st_mode & 07777;
     mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | 0200);
-    if (chmod(host.c_str(), mode) != 0) return from_errno(errno);
+    // A folder link has no mode of its own: the folder it points at keeps its mode.
+    if (!is_folder_link(host) && chmod(host.c_str(), mode) != 0) return from_errno(errno);
     const std::string key = folded_key(path);
     meta_[key].attributes = attributes & kStoredAttributes;
     return save_one(key);
@@ -360,9 +361,20 @@ class HostDriver : public VolumeDriver {
     return ERROR_SUCCESS;
   }
 
+  // A host symbolic link to a folder, below the mounted folder's root.
+  static bool is_folder_link(const std::string& host) {
+    struct stat link{}, target{};
+    return ::lstat(host.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::stat(host.c_str(), &target) == 0 &&
+           S_ISDIR(target.st_mode);
+  }
+
+  // A host symbolic link to a folder shows as a folder link (a reparse
+  // point), so a program that removes a tree removes the link and leaves
+  // what it points at, which may lie outside the tree.
   DWORD describe(const VolumePath& path, const std::string& host, FileInfo* info) {
     struct stat st{};
     if (::stat(host.c_str(), &st) != 0) return from_errno(errno);
+    const bool folder_link = !path.empty() && S_ISDIR(st.st_mode) && is_folder_link(host);
     *info = FileInfo{};
     size_t slash = host.rfind('/');
     info->name = path.empty() ? u"" : to_utf16(host.substr(slash + 1));
@@ -370,7 +382,11 @@ class HostDriver : public VolumeDriver {
     auto it = meta_.find(folded_key(path));
     DWORD attributes = it != meta_.end() ? it->second.attributes : (dir ? 0 : FILE_ATTRIBUTE_ARCHIVE);
     if (dir) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (!(st.st_mode & S_IWUSR) || read_only_) attributes |= FILE_ATTRIBUTE_READONLY;
+    if ((!(st.st_mode & S_IWUSR) && !folder_link) || read_only_) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (folder_link) {
+      attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      info->reparse_tag = IO_REPARSE_TAG_SYMLINK;
+    }
     if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
     info->attributes = attributes;
     info->size = dir ? 0 : static_cast<uint64_t>(st.st_size);
