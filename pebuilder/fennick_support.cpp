@@ -157,6 +157,25 @@ bool LoadLanguageTable() {
   return true;
 }
 
+// Backslashes stay what they are, so a path such as "c:\temp" reaches the
+// user as written; only a line-break mark is turned into its character.
+CString ExpandLineBreaks(const CString& stored) {
+  const std::u16string& in = stored.str();
+  std::u16string out;
+  out.reserve(in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    char16_t c = in[i];
+    char16_t next = i + 1 < in.size() ? in[i + 1] : u'\0';
+    if ((c == u'\\' || c == u'/') && (next == u'n' || next == u'r')) {
+      out += next == u'n' ? u'\n' : u'\r';
+      ++i;
+    } else {
+      out += c;
+    }
+  }
+  return CString(out);
+}
+
 CString LookupText(const CString& key) {
   CString wanted = key;
   wanted.MakeUpper();
@@ -164,11 +183,7 @@ CString LookupText(const CString& key) {
     CString stored = LngTable[i];
     stored.MakeUpper();
     if (stored.IsEmpty() || stored != wanted) continue;
-    CString text = LngTable[i + 1];
-    text.Replace(u"\\", u"/");
-    text.Replace(u"/r", u"\r");
-    text.Replace(u"/n", u"\n");
-    return text;
+    return ExpandLineBreaks(LngTable[i + 1]);
   }
   return LngTable.empty() ? key : wanted;
 }

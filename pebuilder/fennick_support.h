@@ -32,10 +32,14 @@ extern const char16_t* const kCopyrightNotice;
 // Fills LngTable from the .lng file of UiLanguage in ProgramFolder + "\Resources\";
 // false when no file was read (the table is then left as it was).
 bool LoadLanguageTable();
-// The text of a key: keys compare upper-cased, the first match wins;
-// "\" becomes "/", then "/r" CR and "/n" LF. A missing key comes back
+// The text of a key: keys compare upper-cased, the first match wins; the
+// text comes back through ExpandLineBreaks. A missing key comes back
 // upper-cased when the table holds entries, unchanged when it is empty.
 CString LookupText(const CString& key);
+// A stored text as shown: "\n" or "/n" becomes LF, "\r" or "/r" CR; every
+// other backslash or slash is kept (so a path shows as written, as long as
+// no part of it begins with n or r).
+CString ExpandLineBreaks(const CString& stored);
 // Splits one line of a .lng file (CR LF included when the line had one) into
 // key and text; false when the line has no key (no colon, or one at 0).
 bool SplitLanguageLine(const CString& line, CString* key, CString* text);

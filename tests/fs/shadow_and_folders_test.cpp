@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "fs/volume_fixture.h"
 #include "platform/core/error.h"
@@ -15,6 +17,7 @@
 #include "platform/fs/demo_tree.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/hostfs/host_driver.h"
+#include "platform/fs/hostfs/name_cache.h"
 #include "platform/fs/shadow_copy.h"
 #include "platform/fs/shell_folders.h"
 #include "platform/fs/volume_set.h"
@@ -178,6 +181,99 @@ TEST_F(MachineFixture, HostFolderSideStoreKeepsManyChangesAndStaysSmall) {
   std::vector<uint8_t> store = fstest::ReadHostFile(dir.file("x/.drumfs-meta"));
   size_t lines = static_cast<size_t>(std::count(store.begin(), store.end(), '\n'));
   EXPECT_LE(lines, 2u * (kFiles / 2 + kFiles / 4 + 1) + 64u) << "the store is written anew as it grows";
+}
+
+// Two programs sharing a host folder change its side store at the same time
+// (the test and a process forked from it, each with its own driver): each
+// sees the other's attributes without mounting again, and no record is lost
+// when either writes the store anew, which the rounds of changes make both
+// do several times.
+TEST_F(MachineFixture, HostFolderSideStoreIsSharedBetweenPrograms) {
+  constexpr int kFiles = 120;
+  auto name = [](char who, int i) {
+    return u"X:\\" + std::u16string(1, static_cast<char16_t>(who)) + platform::to_utf16(std::to_string(i));
+  };
+  for (char who : {'a', 'b'})
+    for (int i = 0; i < kFiles; ++i) ASSERT_TRUE(WriteText(name(who, i), "x"));
+  auto rounds = [&](char who, DWORD last) {
+    for (int round = 0; round < 4; ++round) {
+      DWORD attributes = round == 3 ? last : round % 2 ? FILE_ATTRIBUTE_SYSTEM : FILE_ATTRIBUTE_HIDDEN;
+      for (int i = 0; i < kFiles; ++i)
+        if (!SetFileAttributesW(name(who, i).c_str(), attributes)) return false;
+    }
+    return true;
+  };
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(60);  // never outlive a test that stopped waiting
+    _exit(rounds('b', FILE_ATTRIBUTE_HIDDEN) ? 0 : 1);
+  }
+  bool ours = rounds('a', FILE_ATTRIBUTE_SYSTEM);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(ours);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (const char* when : {"seen at once", "after mounting again"}) {
+    for (int i = 0; i < kFiles; ++i) {
+      EXPECT_EQ(GetFileAttributesW(name('a', i).c_str()), FILE_ATTRIBUTE_SYSTEM) << when << " a" << i;
+      EXPECT_EQ(GetFileAttributesW(name('b', i).c_str()), FILE_ATTRIBUTE_HIDDEN) << when << " b" << i;
+    }
+    platform::fs::ReleaseAllDrivers();
+  }
+}
+
+// A host folder's names are matched without regard to case through names
+// the driver keeps folded; they must follow every change, whoever makes it:
+// this program through the file calls, or another process (a shell command
+// here) on the host folder. Every look-up is spelled in another case than
+// the host name, so the folded names answer it, and they were read before
+// the change. Contents tell which file answered.
+TEST_F(MachineFixture, HostFolderNamesFollowEveryChange) {
+  ASSERT_TRUE(CreateDirectoryW(u"X:\\Names", nullptr));
+  const std::string host = fstest::Quote(dir.file("x/Names"));
+  auto outside = [&](const std::string& command) {
+    return [command, host] { return fstest::Run("cd " + host + " && " + command).status == 0; };
+  };
+  const std::string missing = "<error 2>";
+  struct Step {
+    const char* what;
+    std::function<bool()> change;
+    std::vector<std::pair<std::u16string, std::string>> reads;  // name below X:\Names, content
+  };
+  const Step steps[] = {
+      {"made here", [] { return WriteText(u"X:\\Names\\Readme.TXT", "one"); },
+       {{u"README.txt", "one"}, {u"readme.txt", "one"}, {u"Notes.txt", missing}}},
+      {"the same name in another case is taken",
+       [] {
+         return CreateFileW(u"X:\\Names\\README.TXT", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr) ==
+                    INVALID_HANDLE_VALUE &&
+                GetLastError() == ERROR_FILE_EXISTS;
+       },
+       {{u"readme.TXT", "one"}}},
+      {"renamed here", [] { return MoveFileW(u"X:\\Names\\readme.txt", u"X:\\Names\\Notes.txt") != FALSE; },
+       {{u"README.TXT", missing}, {u"NOTES.TXT", "one"}}},
+      {"renamed outside", outside("mv Notes.txt Moved.txt"), {{u"notes.txt", missing}, {u"MOVED.txt", "one"}}},
+      {"made outside", outside("printf two > Host.Dat"), {{u"HOST.DAT", "two"}}},
+      {"removed outside", outside("rm Host.Dat"), {{u"host.dat", missing}}},
+      {"names differing only in case made outside", outside("printf a > Twin && printf b > TWIN"),
+       {{u"Twin", "a"}, {u"TWIN", "b"}}},
+      {"one of them removed outside", outside("rm Twin"), {{u"twin", "b"}, {u"tWIN", "b"}}},
+      {"the other one removed here", [] { return DeleteFileW(u"X:\\Names\\twin") != FALSE; }, {{u"Twin", missing}}},
+      {"removed here and made again", [] {
+         return DeleteFileW(u"X:\\Names\\MOVED.TXT") && WriteText(u"X:\\Names\\moved.txt", "three");
+       },
+       {{u"Moved.Txt", "three"}}},
+      {"a folder made outside", outside("mkdir Sub && printf old > Sub/f"), {{u"SUB\\F", "old"}}},
+      {"the folder moved aside and made anew outside", outside("mv Sub Sub.old && mkdir Sub && printf new > Sub/f"),
+       {{u"sub\\F", "new"}, {u"SUB.OLD\\F", "old"}}},
+  };
+  for (const Step& step : steps) {
+    ASSERT_TRUE(step.change()) << step.what;
+    for (const auto& [name, content] : step.reads)
+      EXPECT_EQ(ReadText(u"X:\\Names\\" + name), content) << step.what << ": " << platform::to_utf8(name);
+  }
+  EXPECT_GT(platform::fs::hostfs::CachedFolderCount(), 0u) << "the folded names answered, not a listing";
 }
 
 // Special files in a host folder hold no data a program could use: a FIFO

@@ -74,7 +74,7 @@ TEST_F(BuildSteps, LanguageFileLinesAndLookupRules) {
   const Case cases[] = {
       {u"IDS_FIRST", u"IDS_FIRST"},  // the byte-order mark hides the first key
       {u"ids_prodname", u"Fennick"},
-      {u"IDS_PATH", u"C:/temp\new/folder"},
+      {u"IDS_PATH", u"C:\\temp\new\\folder"},  // "\n" of "\new" is a line break
       {u"IDS_BREAK", u"one\ntwo"},
       {u"IDS_JA", u"%PRODUCT% %Version% %Product%"},  // English texts stay as written
       {u"IDS_LAST", u"no line e"},
@@ -94,6 +94,39 @@ TEST_F(BuildSteps, LanguageFileLinesAndLookupRules) {
   UiLanguage = u"German";
   EXPECT_FALSE(LoadLanguageTable());
   EXPECT_EQ(LookupText(u"ids_missing"), CString(u"ids_missing"));
+}
+
+// What the user sees of a stored text: paths keep their backslashes, only
+// the line-break marks turn into CR and LF.
+TEST_F(BuildSteps, LookupKeepsBackslashesAndBreaksLines) {
+  struct Case {
+    const char16_t* stored;
+    const char16_t* shown;
+  };
+  const Case cases[] = {
+      {u"The folder c:\\temp cannot be written.", u"The folder c:\\temp cannot be written."},
+      {u"\\\\server\\share\\kit.iso", u"\\\\server\\share\\kit.iso"},  // a network path
+      {u"one\\ntwo", u"one\ntwo"},
+      {u"one/ntwo", u"one\ntwo"},
+      {u"a\\r\\nb", u"a\r\nb"},
+      {u"a/r/nb", u"a\r\nb"},
+      {u"ends with \\", u"ends with \\"},
+      {u"ends with /", u"ends with /"},
+      {u"http://host/a.iso", u"http://host/a.iso"},
+      {u"\\t is no tab", u"\\t is no tab"},
+      {u"", u""},
+  };
+  LngTable.clear();
+  for (const Case& c : cases) {
+    LngTable.push_back(u"IDS_CASE" + CString(std::u16string(1, static_cast<char16_t>(u'A' + LngTable.size() / 2))));
+    LngTable.push_back(c.stored);
+  }
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    CString key = LngTable[2 * i];
+    key.MakeLower();
+    EXPECT_EQ(LookupText(key), CString(cases[i].shown)) << platform::to_utf8(std::u16string(cases[i].stored));
+  }
+  LngTable.clear();
 }
 
 TEST_F(BuildSteps, TextHelpers) {
@@ -195,10 +228,19 @@ TEST_F(BuildSteps, FolderRemovalAndItsDepthBound) {
   std::ofstream(C("work/inner/f.txt")) << "f";
   std::ofstream(C("work/top.txt")) << "t";
   fs::permissions(C("work/top.txt"), fs::perms::owner_write, fs::perm_options::remove);
+  // A host link in the tree to a folder outside it: the link goes, the
+  // folder and its file stay as they were.
+  fs::create_directories(C("outside"));
+  std::ofstream(C("outside/keep.txt")) << "keep";
+  fs::permissions(C("outside"), fs::perms::owner_write, fs::perm_options::remove);
+  fs::create_directory_symlink(C("outside"), C("work/inner/linked"));
   int pumps = 0;
   EXPECT_TRUE(RemoveFolderTree(u"C:\\work", [&] { ++pumps; }));
   EXPECT_FALSE(fs::exists(C("work")));
-  EXPECT_EQ(pumps, 3);  // once per folder
+  EXPECT_EQ(pumps, 3);  // once per folder, none for the link
+  EXPECT_EQ(FileBytes(C("outside/keep.txt")), "keep");
+  EXPECT_EQ(fs::status(C("outside")).permissions() & fs::perms::owner_write, fs::perms::none);
+  fs::permissions(C("outside"), fs::perms::owner_write, fs::perm_options::add);
 
   // 130 nested folders: more than the walk goes down.
   std::string deep = "deep";

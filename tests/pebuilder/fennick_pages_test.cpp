@@ -211,7 +211,7 @@ TEST_F(FennickPc, UnwritableDownloadFolderIsReported) {
   s.click(1009).answer("ok").expect_text(1009, "Download").click(1005).answer("yes");
   auto run = Run(s);
   ASSERT_EQ(run.failure, "") << run.log;
-  EXPECT_NE(run.log.find("The download folder c:/temp cannot be written."), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("The download folder c:\\temp cannot be written."), std::string::npos) << run.log;
   EXPECT_EQ(FileBytes(C("temp")), "a file where the folder should be");
 }
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
+#include "platform/fs/hostfs/name_cache.h"
 #include "platform/fs/path_name.h"
 
 namespace platform::fs::hostfs {
@@ -124,7 +126,13 @@ class HostFile : public OpenFile {
 
 class HostDriver : public VolumeDriver {
  public:
-  HostDriver(std::string root, bool read_only) : root_(std::move(root)), read_only_(read_only) { load(); }
+  HostDriver(std::string root, bool read_only) : root_(std::move(root)), read_only_(read_only) {
+    lock_descriptor();
+    refresh();
+  }
+  ~HostDriver() override {
+    if (root_fd_ >= 0) ::close(root_fd_);
+  }
 
   DWORD volume_info(VolumeInfo* info) override {
     struct statvfs vfs{};
@@ -146,6 +154,7 @@ class HostDriver : public VolumeDriver {
   DWORD set_label(const std::u16string&) override { return read_only_ ? ERROR_WRITE_PROTECT : ERROR_SUCCESS; }
 
   DWORD stat(const VolumePath& path, FileInfo* info) override {
+    refresh();
     std::string host;
     if (DWORD e = find(path, &host)) return e;
     return describe(path, host, info);
@@ -153,6 +162,7 @@ class HostDriver : public VolumeDriver {
 
   DWORD list(const VolumePath& folder, std::vector<FileInfo>* entries) override {
     entries->clear();
+    refresh();
     std::string host;
     if (DWORD e = find(folder, &host)) return e == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : e;
     DIR* dir = opendir(host.c_str());
@@ -204,6 +214,7 @@ class HostDriver : public VolumeDriver {
   }
 
   DWORD create_file(const VolumePath& path, DWORD attributes) override {
+    StoreLock lock(this);
     std::string host;
     if (DWORD e = prepare_new(path, &host)) return e;
     int fd = ::open(host.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
@@ -218,6 +229,7 @@ class HostDriver : public VolumeDriver {
   }
 
   DWORD create_folder(const VolumePath& path) override {
+    StoreLock lock(this);
     std::string host;
     if (DWORD e = prepare_new(path, &host)) return e;
     if (mkdir(host.c_str(), 0777) != 0) return from_errno(errno);
@@ -229,6 +241,7 @@ class HostDriver : public VolumeDriver {
   DWORD remove(const VolumePath& path) override {
     if (read_only_) return ERROR_WRITE_PROTECT;
     if (path.empty()) return ERROR_ACCESS_DENIED;
+    StoreLock lock(this);
     std::string host;
     if (DWORD e = find(path, &host)) return e;
     struct stat st{};
@@ -241,6 +254,7 @@ class HostDriver : public VolumeDriver {
 
   DWORD rename(const VolumePath& from, const VolumePath& to) override {
     if (read_only_) return ERROR_WRITE_PROTECT;
+    StoreLock lock(this);
     std::string a, b;
     if (DWORD e = find(from, &a)) return e;
     std::string existing;
@@ -267,13 +281,15 @@ class HostDriver : public VolumeDriver {
 
   DWORD set_attributes(const VolumePath& path, DWORD attributes) override {
     if (read_only_) return ERROR_WRITE_PROTECT;
+    StoreLock lock(this);
     std::string host;
     if (DWORD e = find(path, &host)) return e;
     struct stat st{};
     if (::stat(host.c_str(), &st) != 0) return from_errno(errno);
     mode_t mode = st.st_mode & 07777;
     mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | 0200);
-    if (chmod(host.c_str(), mode) != 0) return from_errno(errno);
+    // A folder link has no mode of its own: the folder it points at keeps its mode.
+    if (!is_folder_link(host) && chmod(host.c_str(), mode) != 0) return from_errno(errno);
     const std::string key = folded_key(path);
     meta_[key].attributes = attributes & kStoredAttributes;
     return save_one(key);
@@ -289,6 +305,7 @@ class HostDriver : public VolumeDriver {
     if (last_write) times[1] = to_timespec(*last_write);
     if ((last_access || last_write) && utimensat(AT_FDCWD, host.c_str(), times, 0) != 0) return from_errno(errno);
     if (creation) {
+      StoreLock lock(this);
       const std::string key = folded_key(path);
       meta_[key].creation = *creation;
       return save_one(key);
@@ -306,25 +323,19 @@ class HostDriver : public VolumeDriver {
       if (path.size() == 1 && EqualNoCase(path[0], to_utf16(kSideStoreName))) return ERROR_FILE_NOT_FOUND;
       std::string exact = cur + "/" + to_utf8(path[i]);
       struct stat st{};
-      if (::stat(exact.c_str(), &st) == 0) {
+      bool known = ::stat(exact.c_str(), &st) == 0;
+      if (known) {
         cur = exact;
       } else {
+        // Not under this spelling: the folder's names, folded, say whether another case exists.
         std::string match;
-        if (DIR* dir = opendir(cur.c_str())) {
-          size_t seen = 0;
-          while (dirent* d = readdir(dir)) {
-            if (++seen > kMaxEntries) break;
-            if (EqualNoCase(to_utf16(d->d_name), path[i])) {
-              match = d->d_name;
-              break;
-            }
-          }
-          closedir(dir);
+        if (MatchName(cur, path[i], &match) != NameMatch::kFound) {
+          return i + 1 < path.size() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
         }
-        if (match.empty()) return i + 1 < path.size() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
         cur += "/" + match;
       }
-      if (i + 1 < path.size() && (::stat(cur.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) return ERROR_PATH_NOT_FOUND;
+      if (i + 1 < path.size() && ((!known && ::stat(cur.c_str(), &st) != 0) || !S_ISDIR(st.st_mode)))
+        return ERROR_PATH_NOT_FOUND;
     }
     *host = cur;
     return ERROR_SUCCESS;
@@ -350,9 +361,20 @@ class HostDriver : public VolumeDriver {
     return ERROR_SUCCESS;
   }
 
+  // A host symbolic link to a folder, below the mounted folder's root.
+  static bool is_folder_link(const std::string& host) {
+    struct stat link{}, target{};
+    return ::lstat(host.c_str(), &link) == 0 && S_ISLNK(link.st_mode) && ::stat(host.c_str(), &target) == 0 &&
+           S_ISDIR(target.st_mode);
+  }
+
+  // A host symbolic link to a folder shows as a folder link (a reparse
+  // point), so a program that removes a tree removes the link and leaves
+  // what it points at, which may lie outside the tree.
   DWORD describe(const VolumePath& path, const std::string& host, FileInfo* info) {
     struct stat st{};
     if (::stat(host.c_str(), &st) != 0) return from_errno(errno);
+    const bool folder_link = !path.empty() && S_ISDIR(st.st_mode) && is_folder_link(host);
     *info = FileInfo{};
     size_t slash = host.rfind('/');
     info->name = path.empty() ? u"" : to_utf16(host.substr(slash + 1));
@@ -360,7 +382,11 @@ class HostDriver : public VolumeDriver {
     auto it = meta_.find(folded_key(path));
     DWORD attributes = it != meta_.end() ? it->second.attributes : (dir ? 0 : FILE_ATTRIBUTE_ARCHIVE);
     if (dir) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (!(st.st_mode & S_IWUSR) || read_only_) attributes |= FILE_ATTRIBUTE_READONLY;
+    if ((!(st.st_mode & S_IWUSR) && !folder_link) || read_only_) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (folder_link) {
+      attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+      info->reparse_tag = IO_REPARSE_TAG_SYMLINK;
+    }
     if (!attributes) attributes = FILE_ATTRIBUTE_NORMAL;
     info->attributes = attributes;
     info->size = dir ? 0 : static_cast<uint64_t>(st.st_size);
@@ -374,76 +400,184 @@ class HostDriver : public VolumeDriver {
 
   std::string store_path() const { return root_ + "/" + kSideStoreName; }
 
-  // One record a line: attributes (hex), creation time (decimal), folded path.
-  void load() {
-    std::ifstream in(store_path());
-    std::string line;
-    size_t lines = 0;
-    while (std::getline(in, line) && ++lines <= kMaxEntries) {
-      std::istringstream fields(line);
-      std::string attr, created, key;
-      if (!std::getline(fields, attr, '\t') || !std::getline(fields, created, '\t') || !std::getline(fields, key))
-        continue;  // a damaged line loses only its own record
-      ++store_lines_;
-      if (attr == kRemovedMark) {
-        meta_.erase(key);
-        continue;
-      }
-      Meta m;
-      try {
-        m.attributes = static_cast<DWORD>(std::stoul(attr, nullptr, 16)) & kStoredAttributes;
-        m.creation = std::stoull(created);
-      } catch (...) {
-        continue;
-      }
-      meta_[key] = m;
+  // What tells one store file from the next: a store written anew is
+  // another file (another inode, born later), one appended to keeps both.
+  struct StoreStamp {
+    uint64_t inode = 0;
+    int64_t born_seconds = 0;
+    uint32_t born_nanoseconds = 0;
+    bool operator==(const StoreStamp&) const = default;
+  };
+  static StoreStamp stamp_of(const struct statx& sx) {
+    StoreStamp stamp{sx.stx_ino, 0, 0};
+    if (sx.stx_mask & STATX_BTIME) {
+      stamp.born_seconds = sx.stx_btime.tv_sec;
+      stamp.born_nanoseconds = sx.stx_btime.tv_nsec;
     }
+    return stamp;
+  }
+
+  // Takes in what other programs sharing the folder wrote to the store
+  // since this driver last read or wrote it: the lines appended since, or
+  // the whole store when it was written anew. Only whole lines are taken.
+  void refresh() {
+    struct statx sx{};
+    if (statx(AT_FDCWD, store_path().c_str(), 0, STATX_INO | STATX_SIZE | STATX_BTIME, &sx) != 0) {
+      if (store_known_) forget_store();
+      return;
+    }
+    StoreStamp stamp = stamp_of(sx);
+    if (!store_known_ || !(stamp == store_stamp_) || sx.stx_size < store_offset_) {
+      forget_store();
+      store_stamp_ = stamp;
+      store_known_ = true;
+    }
+    if (sx.stx_size == store_offset_) return;
+    int fd = ::open(store_path().c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    std::string pending;
+    std::vector<char> chunk(64 * 1024);
+    for (uint64_t at = store_offset_; at < sx.stx_size && store_lines_ < kMaxEntries;) {
+      ssize_t n = pread(fd, chunk.data(), std::min<uint64_t>(chunk.size(), sx.stx_size - at), static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      at += static_cast<uint64_t>(n);
+      pending.append(chunk.data(), static_cast<size_t>(n));
+      size_t begin = 0;
+      for (size_t end; (end = pending.find('\n', begin)) != std::string::npos; begin = end + 1) {
+        take_line(pending.substr(begin, end - begin));
+        store_offset_ += end + 1 - begin;
+      }
+      pending.erase(0, begin);
+    }
+    ::close(fd);
+  }
+
+  void forget_store() {
+    meta_.clear();
+    store_lines_ = 0;
+    store_offset_ = 0;
+    store_known_ = false;
+  }
+
+  // One record a line: attributes (hex), creation time (decimal), folded path.
+  void take_line(const std::string& line) {
+    std::istringstream fields(line);
+    std::string attr, created, key;
+    if (!std::getline(fields, attr, '\t') || !std::getline(fields, created, '\t') || !std::getline(fields, key))
+      return;  // a damaged line loses only its own record
+    ++store_lines_;
+    if (attr == kRemovedMark) {
+      meta_.erase(key);
+      return;
+    }
+    Meta m;
+    try {
+      m.attributes = static_cast<DWORD>(std::stoul(attr, nullptr, 16)) & kStoredAttributes;
+      m.creation = std::stoull(created);
+    } catch (...) {
+      return;
+    }
+    meta_[key] = m;
+  }
+
+  static std::string record_line(const std::string& key, const Meta* m) {
+    if (!m) return std::string(kRemovedMark) + "\t0\t" + key + "\n";
+    char attr[16];
+    std::snprintf(attr, sizeof attr, "%x", m->attributes);
+    return std::string(attr) + "\t" + std::to_string(m->creation) + "\t" + key + "\n";
+  }
+
+  // A change of the side store is made under a lock on the mounted folder,
+  // which every driver of every program sharing it takes, after taking in
+  // what the others wrote: no program's records are lost to another's
+  // rewrite, and each record line is one write at the end of the store.
+  class StoreLock {
+   public:
+    explicit StoreLock(HostDriver* d) : d_(d) {
+      int fd = d_->lock_descriptor();
+      locked_ = !d_->read_only_ && fd >= 0 && flock(fd, LOCK_EX) == 0;
+      d_->refresh();
+    }
+    ~StoreLock() {
+      if (locked_) flock(d_->root_fd_, LOCK_UN);
+    }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+
+   private:
+    HostDriver* d_;
+    bool locked_;
+  };
+
+  // The folder opened by this process: a child forked with the driver
+  // shares its parent's open folder, and with it the parent's lock.
+  int lock_descriptor() {
+    if (root_pid_ != getpid()) {
+      if (root_fd_ >= 0) ::close(root_fd_);
+      root_fd_ = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      root_pid_ = getpid();
+    }
+    return root_fd_;
+  }
+
+  // Where this driver's reading of the store stands after its own write.
+  void note_store(int fd) {
+    struct statx sx{};
+    if (statx(fd, "", AT_EMPTY_PATH, STATX_INO | STATX_SIZE | STATX_BTIME, &sx) != 0) return;
+    store_stamp_ = stamp_of(sx);
+    store_known_ = true;
+    store_offset_ = sx.stx_size;
   }
 
   // One changed record appended to the store (a later line replaces an
   // earlier one, kRemovedMark removes it), so a change costs one line, not a
   // rewrite of every record; the store is written anew once the lines
-  // outnumber twice the records.
+  // outnumber twice the records. Called under a StoreLock.
   DWORD save_one(const std::string& key) {
     if (read_only_) return ERROR_SUCCESS;
     if (store_lines_ + 1 > 2 * meta_.size() + kStoreSlack) return save();
-    std::ofstream out(store_path(), std::ios::app);
-    if (!out) return ERROR_WRITE_FAULT;
     auto it = meta_.find(key);
-    if (it == meta_.end()) {
-      out << kRemovedMark << '\t' << 0 << '\t' << key << '\n';
-    } else {
-      char attr[16];
-      std::snprintf(attr, sizeof attr, "%x", it->second.attributes);
-      out << attr << '\t' << it->second.creation << '\t' << key << '\n';
-    }
-    out.flush();
-    if (!out) return ERROR_WRITE_FAULT;
+    std::string line = record_line(key, it == meta_.end() ? nullptr : &it->second);
+    int fd = ::open(store_path().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return ERROR_WRITE_FAULT;
+    bool whole = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    if (whole) note_store(fd);
+    ::close(fd);
+    if (!whole) return ERROR_WRITE_FAULT;
     ++store_lines_;
     return ERROR_SUCCESS;
   }
 
+  // Called under a StoreLock.
   DWORD save() {
     if (read_only_) return ERROR_SUCCESS;
-    store_lines_ = meta_.size();
+    std::string text;
+    for (auto& [key, m] : meta_) text += record_line(key, &m);
     std::string temp = store_path() + ".new";
-    {
-      std::ofstream out(temp, std::ios::trunc);
-      if (!out) return ERROR_WRITE_FAULT;
-      for (auto& [key, m] : meta_) {
-        char attr[16];
-        std::snprintf(attr, sizeof attr, "%x", m.attributes);
-        out << attr << '\t' << m.creation << '\t' << key << '\n';
-      }
-      if (!out) return ERROR_WRITE_FAULT;
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return ERROR_WRITE_FAULT;
+    bool whole = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (whole && ::rename(temp.c_str(), store_path().c_str()) == 0) {
+      note_store(fd);
+      store_lines_ = meta_.size();
+    } else {
+      whole = false;
+      ::unlink(temp.c_str());
     }
-    return ::rename(temp.c_str(), store_path().c_str()) == 0 ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+    ::close(fd);
+    return whole ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
   }
 
   std::string root_;
   bool read_only_;
+  int root_fd_ = -1;  // the mounted folder, locked while the store changes
+  pid_t root_pid_ = 0;  // the process that opened it
   std::map<std::string, Meta> meta_;
-  size_t store_lines_ = 0;  // lines in the store file, records and replaced ones
+  size_t store_lines_ = 0;     // lines taken from the store file, records and replaced ones
+  uint64_t store_offset_ = 0;  // bytes of the store file taken in
+  StoreStamp store_stamp_;
+  bool store_known_ = false;
 };
 
 }  // namespace

@@ -6,6 +6,12 @@
 // the folder's root (never listed): the hidden, system and archive
 // attributes and the creation time. Read-only is the host's write
 // permission bits. Times are the host's modification and access times.
+//
+// Several programs of the simulated PC may mount the same folder at once.
+// Names: each look-up sees every change to the folder complete before it
+// began (see name_cache.h). Side store: every change to it is made under a
+// lock on the folder after taking in what the others wrote, so no record is
+// lost, and every call takes in the records the others added before it.
 #pragma once
 
 #include <memory>
