@@ -1,5 +1,6 @@
 #include "pebuilder/fennick_pages.h"
 
+#include <optional>
 #include <vector>
 
 #include "mainapp/shell/settings_record.h"
@@ -15,6 +16,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "program_support/message_pump.h"
+#include "program_support/record_file.h"
 
 bool AgreementAccepted = false;
 bool BuildStarted = false;
@@ -43,18 +45,13 @@ void MoveOldWorkFolder() {
 
 // Field 4 of the settings record, or ends the process when the record is missing.
 CString ReadSettingsLanguage() {
-  HANDLE file = CreateFileW(ProgramFolder + u"\\Resources\\inf.dll", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const std::optional<std::vector<uint8_t>> bytes =
+      ReadRecordFile(ProgramFolder + u"\\Resources\\inf.dll", shell::kSettingsRecordSize);
+  if (!bytes) {
     MessageBoxW(nullptr, u"INF.Dll File not found. Aborting...", ProductCaption, MB_OK);
     ExitProcess(0);
   }
-  std::vector<uint8_t> bytes(shell::kSettingsRecordSize, 0);
-  DWORD got = 0;
-  if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
-  CloseHandle(file);
-  bytes.resize(got);
-  return CString(shell::DecodeSettingsRecord(bytes).language.c_str());
+  return CString(shell::DecodeSettingsRecord(*bytes).language.c_str());
 }
 
 }  // namespace

@@ -121,7 +121,9 @@ void CClone1::OnMigrationCancel() {
     EndDialog(IDCANCEL);
     return;
   }
-  const CString question = LookupString(MigrationProgress.busy ? u"IDS_MSGCANCELMIRROR" : u"IDS_mirrorcancel1");
+  // The migration's own questions: the clone's speak of a duplication and
+  // of a destination disk left unusable, neither of which is so here.
+  const CString question = LookupString(MigrationProgress.busy ? u"IDS_MigrateCancelRunning" : u"IDS_MigrateCancelAsk");
   if (MessageBoxW(m_hWnd, question, ShellState.messageCaption, MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDYES)
     return;
   if (!MigrationProgress.busy) EndDialog(IDCANCEL);

@@ -1,6 +1,7 @@
 #include "mainapp/shell/drummet_app.h"
 
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "mainapp/shell/instance_mutex.h"
@@ -16,6 +17,7 @@
 #include "program_support/language_table.h"
 #include "program_support/path_helpers.h"
 #include "program_support/process_runners.h"
+#include "program_support/record_file.h"
 #include "program_support/registry_readers.h"
 #include "program_support/shell_state.h"
 
@@ -35,19 +37,13 @@ CDrummetApp::CDrummetApp() : CWinApp(u"Drummetworks") {}
 int LoadSettingsRecord(CString* language) {
   CString path = ShellState.programFolder;
   path += u"\\Resources\\inf.dll";
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  // Only the record's own 530 bytes are read; a short file leaves zeros.
+  const std::optional<std::vector<uint8_t>> bytes = ReadRecordFile(path, shell::kSettingsRecordSize);
+  if (!bytes) {
     ShowDebugMessage(1, CString(u"INF.Dll File not found. Aborting..."));
     ExitProcess(0);
   }
-  // Only the record's own 530 bytes are read; a short file leaves zeros.
-  std::vector<uint8_t> bytes(shell::kSettingsRecordSize, 0);
-  DWORD got = 0;
-  if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
-  CloseHandle(file);
-  bytes.resize(got);
-  shell::SettingsFields fields = shell::DecodeSettingsRecord(bytes);
+  shell::SettingsFields fields = shell::DecodeSettingsRecord(*bytes);
   ShellState.settingsText1 = fields.text1.c_str();
   ShellState.settingsText2 = fields.text2.c_str();
   ShellState.settingsText3 = fields.text3.c_str();

@@ -794,6 +794,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_click(StepRun& run) {
   } else if (s.verb == "rclick" && rest.size() == 1) {
     int row = list_row(c, rest[0]);
     if (auto* lv = dynamic_cast<ListViewModel*>(c->control.get())) {
+      lv->ensure_visible(*c, row);  // scrolled to first, as a user does
       RECT r = lv->row_rect(*c, row);
       at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
     }
@@ -831,6 +832,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_tick(StepRun& run) {
     }
     bool checked = ((lv->rows[static_cast<size_t>(row)].state & LVIS_STATEIMAGEMASK) >> 12) == 2;
     if (checked != want) {
+      lv->ensure_visible(*c, row);
       RECT r = lv->row_rect(*c, row);
       post_click(c, {5, (r.top + r.bottom) / 2}, false);
     }
@@ -871,6 +873,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_select(StepRun& run) {
       error = "list " + a[0] + " has no row " + a[1];
       return Outcome::Failed;
     }
+    lv->ensure_visible(*c, row);
     RECT r = lv->row_rect(*c, row);
     post_click(c, {std::min<LONG>(40, r.right - 1), (r.top + r.bottom) / 2}, false);
     return Outcome::Done;

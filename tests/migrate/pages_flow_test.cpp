@@ -23,6 +23,7 @@
 #include "mainapp/migrate/backup_files_page.h"
 #include "mainapp/migrate/file_tree_ctrl.h"
 #include "mainapp/migrate/migrate_commands.h"
+#include "mainapp/migrate/migration_copy.h"
 #include "mainapp/migrate/migration_copy_page.h"
 #include "mainapp/migrate/migration_state.h"
 #include "mainapp/shell/main_commands.h"
@@ -45,6 +46,16 @@ constexpr int kTree = CBackupFiles::kTree;
 const std::string kDrive = "Desktop/Computer/SOURCE (C:)";
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// One walk per destination, each in one language: NTFS in English, FAT32 in
+// Japanese.
+struct LanguageWalk {
+  const char* language;
+  const char* destination;
+  int disk;
+  bool ntfs;
+};
+constexpr LanguageWalk kWalks[] = {{"English", "D:\\Copy", 1, true}, {"Japanese", "E:\\Copy", 2, false}};
 
 // Screenshots drawn by the Qt view's widgets rather than the model's own
 // simple drawings; put back afterwards.
@@ -115,6 +126,19 @@ class PagesFlowTest : public ::testing::Test {
     s.click(CBackupFiles::kNext).expect_dialog(CClone1::IDD);
   }
 
+  // The folder the walks leave their pictures in.
+  static std::string PicturesFolder() {
+    const std::string folder = ::testing::TempDir() + "migrate-pages";
+    std::filesystem::create_directories(folder);
+    return folder;
+  }
+  // A walk in `language` starts from empty migration records.
+  void StartWalk(const char* language) {
+    w->UseLanguage(language);
+    MigrationState = MigrationStateRecord{};
+    MigrationProgress = MigrationProgressRecord{};
+  }
+
   test_support::HeadlessRun Walk(const platform::ui::Script& script, const std::string& folder) {
     CDrummetDlg dialog(nullptr);
     return disk_fixture::RunHeadless(
@@ -130,18 +154,10 @@ class PagesFlowTest : public ::testing::Test {
 // One walk per destination, each in one language; the copy is read back
 // from the destination's image with that file system's own tools.
 TEST_F(PagesFlowTest, TicksDestinationCopyAndEndMessageInBothLanguages) {
-  struct Case {
-    const char* language;
-    const char* destination;
-    int disk;
-    bool ntfs;
-  } cases[] = {{"English", "D:\\Copy", 1, true}, {"Japanese", "E:\\Copy", 2, false}};
-  const std::string folder = ::testing::TempDir() + "migrate-pages";
-  std::filesystem::create_directories(folder);
-  for (const Case& walk : cases) {
+  const std::string folder = PicturesFolder();
+  for (const LanguageWalk& walk : kWalks) {
     SCOPED_TRACE(walk.language);
-    w->UseLanguage(walk.language);
-    MigrationState = MigrationStateRecord{};
+    StartWalk(walk.language);
     const std::string suffix = std::string("-") + walk.language + ".png";
     platform::ui::Script script;
     SourceSteps(script, walk.destination, suffix);
@@ -184,12 +200,10 @@ TEST_F(PagesFlowTest, TicksDestinationCopyAndEndMessageInBothLanguages) {
 // leaves; nothing was written into the source.
 TEST_F(PagesFlowTest, DestinationInsideATickedFolderIsRefusedBeforeCopying) {
   ASSERT_TRUE(CreateDirectoryW(u"C:\\Data\\Out", nullptr));
-  const std::string folder = ::testing::TempDir() + "migrate-pages";
-  std::filesystem::create_directories(folder);
+  const std::string folder = PicturesFolder();
   for (const char* language : {"English", "Japanese"}) {
     SCOPED_TRACE(language);
-    w->UseLanguage(language);
-    MigrationState = MigrationStateRecord{};
+    StartWalk(language);
     platform::ui::Script script;
     SourceSteps(script, "C:\\Data\\Out", "");
     script.click(CClone1::kStart)
@@ -209,6 +223,55 @@ TEST_F(PagesFlowTest, DestinationInsideATickedFolderIsRefusedBeforeCopying) {
     EXPECT_EQ(GetFileAttributesW(u"C:\\Data\\Out\\Data"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesW(u"C:\\Data\\Out\\keep.txt"), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(MigrationState.failedCount, 0);
+  }
+}
+
+// Cancel asks in the migration's own words, before the copy and while it
+// runs: No before Start leaves the page as it was; Yes while the copy runs
+// stops it after the file in hand, and the end message says it was
+// cancelled. The copy holds some of the big files whole, not all of them,
+// and the files after the cancel never arrived (read back with the
+// destination's own tools).
+TEST_F(PagesFlowTest, CancelAsksAboutTheMigrationAndStopsARunningCopy) {
+  constexpr int kFiles = 12;
+  auto name = [](int i) { return "big" + std::to_string(100 + i).substr(1) + ".bin"; };
+  for (int i = 0; i < kFiles; ++i)
+    PutFile(u"C:\\Data\\" + platform::to_utf16(name(i)), disk_fixture::Pattern(MigratePc::kMiB, 300 + i));
+  const std::string folder = PicturesFolder();
+  for (const LanguageWalk& walk : kWalks) {
+    SCOPED_TRACE(walk.language);
+    StartWalk(walk.language);
+    platform::ui::Script script;
+    SourceSteps(script, walk.destination, "");
+    script.click(IDCANCEL)
+        .answer("no")
+        .expect_dialog(CClone1::IDD)
+        .expect_enabled(CClone1::kStart)
+        .click(CClone1::kStart)
+        .expect_progress(kMigrationProgressBar, 30)
+        .click(IDCANCEL)
+        .answer("yes")
+        .answer("ok");
+    auto run = Walk(script, folder);
+    ASSERT_EQ(run.failure, "") << run.log;
+    auto text = [](const char16_t* key) { return platform::to_utf8(LookupString(key).GetString()); };
+    for (const char16_t* key : {u"IDS_MigrateCancelAsk", u"IDS_MigrateCancelRunning", u"IDS_Aborted_File"})
+      EXPECT_TRUE(Has(run.log, "\"" + text(key))) << platform::to_utf8(key) << "\n" << run.log;
+    for (const char16_t* key : {u"IDS_MSGCANCELMIRROR", u"IDS_mirrorcancel1"})
+      EXPECT_FALSE(Has(run.log, text(key))) << "a question of the clone\n" << run.log;
+    EXPECT_FALSE(Has(run.log, "uplication")) << run.log;
+    EXPECT_NE(MigrationProgress.abortRequested, 0);
+
+    const test_support::CopiedVolume copy(w->Volume(walk.disk, std::string("cancel-") + walk.language + ".img"),
+                                          walk.ntfs ? "ntfs" : "fat32");
+    int whole = 0;
+    for (int i = 0; i < kFiles; ++i)
+      whole += copy.Cat("/Copy/Data/" + name(i)) == disk_fixture::Pattern(MigratePc::kMiB, 300 + i) ? 1 : 0;
+    EXPECT_GT(whole, 0) << "the copy had begun";
+    EXPECT_LT(whole, kFiles) << "the copy went on after Cancel";
+    EXPECT_EQ(copy.Cat("/Copy/keep.txt"), "") << "the item after the cancel was copied";
+    std::string out;
+    EXPECT_TRUE(copy.Consistent(&out)) << out;
   }
 }
 

@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QTest>
+#include <QScrollBar>
+#include <QTreeWidget>
 #include <map>
 #include <string>
 #include <vector>
@@ -177,6 +179,75 @@ TEST_F(MirrorTest, TransparentRichEditsShowThePictureAndBackgroundBeneath) {
   ui_test::HeadingDialog dialog;
   Open(dialog, IDD_HEADING);
   ui_test::ExpectHeadingsOverWhatLiesBeneath(mirror_->grab(Model()), dialog);
+}
+
+// A list view longer than its box: a row the user scrolled the view to and
+// clicked is the row the program sees selected, and the rows a list the
+// program scrolls shows are shown in the view too.
+constexpr int kLongListRows = 12;
+
+class LongList : public CDialog {
+ public:
+  LongList() : CDialog(IDD_CONTROLS) {}
+  CListCtrl list;
+  void DoDataExchange(CDataExchange* dx) override { DDX_Control(dx, IDC_LIST, list); }
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    list.InsertColumn(0, u"Row", LVCFMT_LEFT, 120);
+    for (int i = 0; i < kLongListRows; ++i) list.InsertItem(i, (u"row " + std::u16string(1, u'a' + i)).c_str());
+    return TRUE;
+  }
+};
+
+// The view of the long list: its tree widget, the first row it shows, and
+// whether it shows a row whole (the view's rows need not be as tall as the
+// model's: it may show more of them).
+struct LongListView {
+  QTreeWidget* tree;
+  int FirstRowInView() const { return tree->indexAt(QPoint(1, 1)).row(); }
+  bool ShowsWhole(int row) const {
+    QTreeWidgetItem* item = tree->topLevelItem(row);
+    return item && tree->viewport()->rect().contains(tree->visualItemRect(item));
+  }
+};
+
+TEST_F(MirrorTest, ARowTheUserScrolledToInALongListIsTheRowClicked) {
+  LongList page;
+  Open(page, IDD_CONTROLS);
+  LongListView view{dynamic_cast<QTreeWidget*>(Widget(IDC_LIST))};
+  ASSERT_NE(view.tree, nullptr);
+  QTreeWidget* tree = view.tree;
+  tree->verticalScrollBar()->setValue(tree->verticalScrollBar()->maximum());
+  QCoreApplication::processEvents();
+  const int first = view.FirstRowInView();
+  ASSERT_GT(first, 0) << "the view must be shorter than its rows";
+  QTreeWidgetItem* item = tree->topLevelItem(kLongListRows - 2);
+  ASSERT_NE(item, nullptr);
+  const QRect at = tree->visualItemRect(item);
+  ASSERT_TRUE(tree->viewport()->rect().contains(at.center()));
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at.center());
+  Pump();
+  EXPECT_EQ(page.list.GetNextItem(-1, LVNI_SELECTED), kLongListRows - 2);
+  EXPECT_GE(page.list.GetTopIndex(), first) << "the model scrolled as the view was";
+  EXPECT_EQ(view.FirstRowInView(), first) << "the view stayed where the user left it";
+}
+
+TEST_F(MirrorTest, TheRowsTheProgramScrolledALongListToAreInTheView) {
+  LongList page;
+  Open(page, IDD_CONTROLS);
+  LongListView view{dynamic_cast<QTreeWidget*>(Widget(IDC_LIST))};
+  ASSERT_NE(view.tree, nullptr);
+  ASSERT_EQ(view.FirstRowInView(), 0);
+  ASSERT_TRUE(page.list.EnsureVisible(kLongListRows - 1, FALSE));
+  const int top = page.list.GetTopIndex();
+  ASSERT_GT(top, 0);
+  Pump();
+  EXPECT_GT(view.FirstRowInView(), 0);
+  for (int row = top; row < kLongListRows; ++row) EXPECT_TRUE(view.ShowsWhole(row)) << row;
+  ASSERT_TRUE(page.list.EnsureVisible(0, FALSE));
+  Pump();
+  EXPECT_EQ(page.list.GetTopIndex(), 0);
+  EXPECT_EQ(view.FirstRowInView(), 0);
 }
 
 }  // namespace

@@ -8,19 +8,10 @@ function(drum_resources target rc_file)
   get_filename_component(rc_name ${rc_file} NAME_WE)
   string(MAKE_C_IDENTIFIER "${target}_${rc_name}" table)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${table}_resources.cpp)
-  set(include_args)
-  foreach(dir IN LISTS ARG_INCLUDE_DIRS)
-    list(APPEND include_args -I ${dir})
-  endforeach()
   # The script's folder may hold the header and the pictures it names.
   get_filename_component(rc_dir ${rc_path} DIRECTORY)
   file(GLOB rc_inputs ${rc_dir}/*.h ${rc_dir}/*.bmp ${rc_dir}/*.ico)
-  add_custom_command(
-    OUTPUT ${out}
-    COMMAND drum_rc ${rc_path} ${out} ${table} ${include_args}
-    DEPENDS drum_rc ${rc_path} ${rc_inputs}
-    COMMENT "Compiling resources ${rc_file}"
-    VERBATIM)
+  drum_rc_command(SCRIPT ${rc_path} OUTPUT ${out} TABLE ${table} INCLUDES ${ARG_INCLUDE_DIRS} DEPENDS ${rc_inputs})
   add_library(${table}_res OBJECT ${out})
   target_link_libraries(${table}_res PRIVATE platform_ui)
   target_link_libraries(${target} PUBLIC platform_ui "$<TARGET_OBJECTS:${table}_res>")

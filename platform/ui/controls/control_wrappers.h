@@ -134,8 +134,8 @@ class CListCtrl : public CWnd {
   int HitTest(LVHITTESTINFO* info) const;
   int HitTest(CPoint point, UINT* flags = nullptr) const;
   BOOL GetItemRect(int row, LPRECT rect, UINT code) const;
-  BOOL EnsureVisible(int, BOOL) { return TRUE; }
-  int GetTopIndex() const { return 0; }
+  BOOL EnsureVisible(int row, BOOL partial_ok);
+  int GetTopIndex() const;
   BOOL RedrawItems(int, int) { Invalidate(); return TRUE; }
 };
 

@@ -197,7 +197,8 @@ int CListCtrl::HitTest(LVHITTESTINFO* info) const {
   if (!m || !w || !info) return -1;
   info->flags = LVHT_NOWHERE;
   info->iItem = -1;
-  for (size_t i = 0; i < m->rows.size(); ++i) {
+  // Rows scrolled away above lie under the header.
+  for (size_t i = static_cast<size_t>(m->top_row(*w)); i < m->rows.size(); ++i) {
     RECT r = m->row_rect(*w, static_cast<int>(i));
     if (!PtInRect(&r, info->pt)) continue;
     info->iItem = static_cast<int>(i);
@@ -211,6 +212,16 @@ int CListCtrl::HitTest(CPoint point, UINT* flags) const {
   int r = HitTest(&info);
   if (flags) *flags = info.flags;
   return r;
+}
+BOOL CListCtrl::EnsureVisible(int row, BOOL) {
+  auto* m = lv(m_hWnd);
+  Window* w = FindWindowModel(m_hWnd);
+  return m && w && m->ensure_visible(*w, row);
+}
+int CListCtrl::GetTopIndex() const {
+  auto* m = lv(m_hWnd);
+  Window* w = FindWindowModel(m_hWnd);
+  return m && w ? m->top_row(*w) : 0;
 }
 BOOL CListCtrl::GetItemRect(int row, LPRECT rect, UINT) const {
   auto* m = lv(m_hWnd);

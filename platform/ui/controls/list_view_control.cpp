@@ -17,8 +17,37 @@ using namespace control_support;
 
 RECT ListViewModel::row_rect(const Window& w, int row) const {
   RECT c = w.client_rect();
-  int top = header_height() + row * row_height();
+  int top = header_height() + (row - top_row(w)) * row_height();
   return {0, top, c.right, top + row_height()};
+}
+
+int ListViewModel::rows_in_view(const Window& w) const {
+  return std::max(1, (w.client_rect().bottom - header_height()) / row_height());
+}
+
+int ListViewModel::top_row(const Window& w) const {
+  const int last_top = std::max(0, static_cast<int>(rows.size()) - rows_in_view(w));
+  return std::clamp(scroll_row, 0, last_top);
+}
+
+bool ListViewModel::is_row_in_view(const Window& w, int row) const {
+  const int top = top_row(w);
+  return row >= top && row < top + rows_in_view(w);
+}
+
+void ListViewModel::set_top_row(Window& w, int row) {
+  const int before = top_row(w);
+  scroll_row = row;
+  scroll_row = top_row(w);
+  if (scroll_row != before) NotifyWindowRepainted(w);
+}
+
+bool ListViewModel::ensure_visible(Window& w, int row) {
+  if (row < 0 || row >= static_cast<int>(rows.size())) return false;
+  const int top = top_row(w);
+  if (row < top) set_top_row(w, row);
+  else if (row >= top + rows_in_view(w)) set_top_row(w, row - rows_in_view(w) + 1);
+  return true;
 }
 
 bool ListViewModel::set_state(Window& w, int row, UINT state, UINT mask) {
@@ -88,7 +117,8 @@ bool ListViewModel::handle(Window& w, UINT message, WPARAM, LPARAM lp, LRESULT& 
     if (!take_click(w, lp, pt)) return true;
     int row = -1;
     bool on_check = false;
-    for (size_t i = 0; i < rows.size(); ++i) {
+    // A row scrolled away above lies under the header: it takes no clicks.
+    for (size_t i = static_cast<size_t>(top_row(w)); i < rows.size(); ++i) {
       RECT r = row_rect(w, static_cast<int>(i));
       if (PtInRect(&r, pt)) {
         row = static_cast<int>(i);
@@ -130,8 +160,9 @@ void ListViewModel::draw(Window& w, QPainter& p) {
     p.drawText(head.adjusted(4, 0, -4, 0), Qt::AlignVCenter | (c.format == LVCFMT_RIGHT ? Qt::AlignRight : Qt::AlignLeft), qs(c.text));
     x += c.width;
   }
-  for (size_t i = 0; i < rows.size(); ++i) {
+  for (size_t i = static_cast<size_t>(top_row(w)); i < rows.size(); ++i) {
     RECT rr = row_rect(w, static_cast<int>(i));
+    if (rr.top >= box.bottom()) break;
     QRect row(rr.left, rr.top, rr.right - rr.left, rr.bottom - rr.top);
     const auto& r = rows[i];
     QColor back = r.drawn_back != CLR_NONE ? qc(r.drawn_back) : Qt::white;

@@ -96,15 +96,28 @@ class ListViewModel : public ControlModel {
   std::vector<ListViewRow> rows;
   DWORD ex_style = 0;
   HIMAGELIST images[3] = {nullptr, nullptr, nullptr};
+  int scroll_row = 0;  // the wanted first row in view; see top_row()
   bool handle(Window&, UINT, WPARAM, LPARAM, LRESULT&) override;
   void draw(Window&, QPainter&) override;
   // Changes a row's state through LVN_ITEMCHANGING/LVN_ITEMCHANGED; false
   // when the parent refused or the row does not exist.
   bool set_state(Window& w, int row, UINT state, UINT mask);
-  // Row rectangle in client coordinates (report view).
+  // Row rectangle in client coordinates (report view), counted from the
+  // first row in view: rows scrolled away above lie above the header.
   RECT row_rect(const Window& w, int row) const;
   int row_height() const { return 17; }
   int header_height() const { return 20; }
+  // How many whole rows the client area shows below the header (at least 1).
+  int rows_in_view(const Window& w) const;
+  // The first row in view: the scroll position, kept within the rows (a
+  // list that lost rows shows its last ones, not empty space).
+  int top_row(const Window& w) const;
+  bool is_row_in_view(const Window& w, int row) const;
+  // Scrolls the fewest rows that bring `row` into view, as a user scrolls
+  // to a row before clicking it; false when there is no such row.
+  bool ensure_visible(Window& w, int row);
+  // Scrolls so that `row` is the first in view (as far as the rows allow).
+  void set_top_row(Window& w, int row);
   // Asks the parent for per-row colours (NM_CUSTOMDRAW), as painting does.
   void custom_draw(Window& w);
 };

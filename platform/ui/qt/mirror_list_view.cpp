@@ -82,6 +82,9 @@ void WidgetMirror::update_list_view(Entry& e, Window& w, bool repainted) {
     if (row.state & LVIS_SELECTED) selected = item;
   }
   if (selected) tree->setCurrentItem(selected);
+  // The model's scroll position (a script scrolls it to the row it clicks).
+  if (QTreeWidgetItem* top = tree->topLevelItem(model->top_row(*still)))
+    tree->scrollToItem(top, QAbstractItemView::PositionAtTop);
 }
 
 bool WidgetMirror::list_view_mouse(Entry& e, Window& w, QWidget* source, QMouseEvent* me, QPoint local) {
@@ -97,6 +100,11 @@ bool WidgetMirror::list_view_mouse(Entry& e, Window& w, QWidget* source, QMouseE
   int row = index.isValid() && !index.parent().isValid() ? index.row() : -1;
   POINT at{local.x(), local.y()};
   if (row >= 0 && row < static_cast<int>(model->rows.size())) {
+    // The model scrolls as the user scrolled the view, so the row lies in
+    // its client area too and the click lands on it.
+    QModelIndex first = dynamic_cast<QTreeWidget*>(view) ? view->indexAt(QPoint(1, 1)) : QModelIndex();
+    if (first.isValid() && !first.parent().isValid()) model->set_top_row(w, first.row());
+    model->ensure_visible(w, row);
     RECT r = model->row_rect(w, row);
     QRect text = view->visualRect(index.siblingAtColumn(0));
     bool on_check = (model->ex_style & LVS_EX_CHECKBOXES) && in_view.x() < text.left() + 20 && !right;

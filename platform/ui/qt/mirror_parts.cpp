@@ -48,6 +48,7 @@ std::u16string list_view_signature(const ListViewModel& lv) {
   std::u16string s;
   for (const auto& c : lv.columns) s += c.text + u'\x1f' + static_cast<char16_t>(c.width & 0xFFFF) + u'\x1e';
   s += static_cast<char16_t>(lv.ex_style & 0xFFFF);
+  s += static_cast<char16_t>(lv.scroll_row & 0xFFFF);
   s += u'\x1d';
   for (const auto& r : lv.rows) {
     for (const auto& t : r.texts) s += t + u'\x1f';
