@@ -947,6 +947,37 @@ TEST_F(QtViewTest, ListRowsTakeCustomColoursAndImagesTreesTakeStateImages) {
   page.DestroyWindow();
 }
 
+// A progress bar whose range is empty shows no progress at all, as an
+// empty range of the platform's control does; Qt's own 0..0 bar would
+// animate a busy indicator instead.
+TEST_F(QtViewTest, ProgressBarWithAnEmptyRangeDrawsEmpty) {
+  EveryControlPage page;
+  ASSERT_TRUE(page.Create(IDD_EVERY));
+  page.ShowWindow(SW_SHOW);
+  Pump();
+  WidgetMirror mirror(MirrorMode::Invisible);
+  auto* progress = static_cast<CProgressCtrl*>(page.GetDlgItem(IDC_PROGRESS));
+  auto picture = [&](int low, int high, int pos) {
+    progress->SetRange32(low, high);
+    progress->SetPos(pos);
+    Pump();
+    mirror.sync();
+    QWidget* bar = mirror.widget_for(::GetDlgItem(page.m_hWnd, IDC_PROGRESS));
+    return bar ? bar->grab().toImage().convertToFormat(QImage::Format_RGB32) : QImage();
+  };
+  const QImage empty = picture(0, 100, 0);
+  ASSERT_FALSE(empty.isNull());
+  EXPECT_NE(picture(0, 100, 100), empty) << "a full bar must look different, or the comparison proves nothing";
+  struct Case {
+    int low, high, pos;
+  };
+  for (const Case& c : {Case{0, 0, 0}, Case{0, 0, 5}, Case{50, 50, 50}, Case{10, 3, 7}}) {
+    SCOPED_TRACE(std::to_string(c.low) + ".." + std::to_string(c.high) + " at " + std::to_string(c.pos));
+    EXPECT_EQ(picture(c.low, c.high, c.pos), empty);
+  }
+  page.DestroyWindow();
+}
+
 TEST_F(QtViewTest, TextsThatDoNotFitTheirControlsAreFound) {
   EveryControlPage page;
   ASSERT_TRUE(page.Create(IDD_EVERY));
