@@ -1000,6 +1000,9 @@ TEST_F(QtViewTest, TextsThatDoNotFitTheirControlsAreFound) {
       {IDC_TWO, u"二", true},
       {IDC_LABEL, u"ディスク 0 の上のパーティションを移動してから、空いた場所を新しいパーティションに使います", false},
       {IDC_LABEL, u"ラベル", true},
+      // A multi-line rich edit wraps: it runs out of height, not width.
+      {IDC_RICH, u"ディスク 0 の上のパーティションを移動してから、空いた場所を新しいパーティションに使います", false},
+      {IDC_RICH, u"Disk 0 failed", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::to_utf8(c.text));
