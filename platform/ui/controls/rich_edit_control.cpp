@@ -164,7 +164,8 @@ void RichEditModel::layout_document(const Window& w, QTextDocument& doc, const Q
     QTextCharFormat f;
     QFont font = base;
     if (!run.format.face.empty()) font.setFamily(QString::fromStdString(FontFamilyFor(run.format.face)));
-    if (run.format.height_twips > 0) font.setPixelSize(std::max(1, run.format.height_twips * 96 / 1440));
+    if (run.format.height_twips > 0)  // twips to pixels at 96 per inch, within a sane size
+      font.setPixelSize(static_cast<int>(std::clamp<long long>(run.format.height_twips * 96LL / 1440, 1, 1000)));
     font.setBold(run.format.bold);
     font.setItalic(run.format.italic);
     f.setFont(font);
