@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "mainapp/shell/instance_mutex.h"
+#include "mainapp/shell/main_commands.h"
 #include "mainapp/shell/main_dialog.h"
 #include "mainapp/shell/settings_record.h"
 #include "mainapp/shell/splash_dialog.h"
@@ -33,6 +34,12 @@ InstanceMutex& TheInstanceMutex() {
 }  // namespace
 
 CDrummetApp::CDrummetApp() : CWinApp(u"Drummetworks") {}
+
+BEGIN_MESSAGE_MAP(CDrummetApp, CWinApp)
+  ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+END_MESSAGE_MAP()
+
+void CDrummetApp::WinHelp(DWORD_PTR, UINT) { shell::OpenHelpPages(); }
 
 int LoadSettingsRecord(CString* language) {
   CString path = ShellState.programFolder;

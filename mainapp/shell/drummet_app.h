@@ -13,6 +13,13 @@ class CDrummetApp : public CWinApp {
   CDrummetApp();
   // Reads its arguments ("/B ONECLICK") from m_lpCmdLine.
   BOOL InitInstance() override;
+  // The program's help is a set of pages beside it, opened as its Help
+  // command opens them.
+  void WinHelp(DWORD_PTR data, UINT command) override;
+
+ protected:
+  // Routes the help command (F1 in a dialog) to the framework's help handler.
+  DECLARE_MESSAGE_MAP()
 };
 
 // Reads "\Resources\inf.dll" of the program folder into ShellState (texts 1

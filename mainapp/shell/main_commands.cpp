@@ -15,16 +15,7 @@ namespace {
 
 void Exit(CDrummetDlg& dialog) { dialog.ExitProgram(); }
 
-// The help pages beside the program: under WinPE in the WinPE browser,
-// under Windows in the default browser. A failed start is not reported.
-void Help(CDrummetDlg&) {
-  CString path = ShellState.programFolder;
-  path += u"\\Help\\index.htm";
-  if (ShellState.winPEMode)
-    ShellExecuteW(nullptr, u"open", u"opera.exe", path, nullptr, SW_HIDE);
-  else
-    ShellExecuteW(nullptr, u"open", path, nullptr, nullptr, SW_HIDE);
-}
+void Help(CDrummetDlg&) { OpenHelpPages(); }
 
 void About(CDrummetDlg&) {
   CAboutDlg about;
@@ -69,6 +60,15 @@ void RegisterMainCommand(const MainCommand& entry) {
 }
 
 std::span<const MainCommand> MainCommands() { return Table(); }
+
+void OpenHelpPages() {
+  CString path = ShellState.programFolder;
+  path += u"\\Help\\index.htm";
+  if (ShellState.winPEMode)
+    ShellExecuteW(nullptr, u"open", u"opera.exe", path, nullptr, SW_HIDE);
+  else
+    ShellExecuteW(nullptr, u"open", path, nullptr, nullptr, SW_HIDE);
+}
 
 const MainCommand* FindMainCommand(UINT command) {
   for (const MainCommand& entry : Table())

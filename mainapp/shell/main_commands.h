@@ -54,4 +54,9 @@ const MainCommand* FindMainCommand(UINT command);
 // Runs the entry of `command`; false (and nothing done) when it has none.
 bool RunMainCommand(CDrummetDlg& dialog, UINT command);
 
+// Opens the help pages beside the program: under WinPE in the WinPE
+// browser, under Windows in the default browser. A failed start is not
+// reported. The Help command and the application's help (F1) both open them.
+void OpenHelpPages();
+
 }  // namespace shell

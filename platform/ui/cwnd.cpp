@@ -9,6 +9,7 @@
 
 #include "platform/core/error.h"
 #include "platform/core/text.h"
+#include "platform/process/process.h"
 #include "platform/ui/control_model.h"
 #include "platform/ui/resources.h"
 #include "platform/ui/dialog.h"
@@ -223,7 +224,14 @@ BOOL CWnd::OnCommand(WPARAM w, LPARAM l) {
   } else if (code == 1) {
     code = 0;  // accelerators route like menu commands
   }
-  return DispatchThroughMaps(WM_COMMAND, code, id, w, l, r);
+  if (DispatchThroughMaps(WM_COMMAND, code, id, w, l, r)) return TRUE;
+  if (control) return FALSE;
+  // A menu or accelerator command that no window takes goes on to the
+  // thread's object, and then to the application object.
+  CWinThread* thread = AfxGetThread();
+  CWinApp* app = AfxGetApp();
+  if (thread && thread->DispatchThroughMaps(WM_COMMAND, code, id, w, l, r)) return TRUE;
+  return app && app != thread && app->DispatchThroughMaps(WM_COMMAND, code, id, w, l, r);
 }
 
 BOOL CWnd::OnNotify(WPARAM w, LPARAM l, LRESULT* result) {
@@ -595,6 +603,15 @@ void CWinApp::SetProgramPath(const std::u16string& exe_path) {
     help_path_storage.resize(dot);
   help_path_storage += u".HLP";
   m_pszHelpFilePath = help_path_storage.c_str();
+}
+
+void CWinApp::OnHelp() { WinHelp(0, HELP_FINDER); }
+
+void CWinApp::WinHelp(DWORD_PTR, UINT) {
+  // The help file goes to the program the machine opens its type with;
+  // without one nothing opens, as with a missing help viewer.
+  if (m_pszHelpFilePath && *m_pszHelpFilePath)
+    ShellExecuteW(nullptr, u"open", m_pszHelpFilePath, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 void CWinApp::SetCommandLine(const std::u16string& full_command_line) {

@@ -245,6 +245,12 @@ class CWinThread : public CCmdTarget {
   std::shared_ptr<Runner> runner_;
 };
 
+// The framework's help command: F1 in a dialog sends it to the dialog, and
+// a program's application object routes it to CWinApp::OnHelp.
+constexpr UINT ID_HELP = 0xE146;
+// WinHelp's request for the help's contents.
+constexpr UINT HELP_FINDER = 0x000B;
+
 class CWinApp : public CWinThread {
  public:
   explicit CWinApp(LPCWSTR app_name = nullptr);
@@ -267,6 +273,14 @@ class CWinApp : public CWinThread {
   // settings go; null until SetRegistryKey.
   LPCWSTR m_pszRegistryKey = nullptr;
   void SetRegistryKey(LPCWSTR key);
+
+  // The help handler a message map binds to ID_HELP: asks WinHelp for the
+  // contents of the program's help.
+  void OnHelp();
+  // Opens the program's help: the base hands the help file
+  // (m_pszHelpFilePath) to the shell; a program whose help lives elsewhere
+  // (pages beside it, say) overrides it to open them.
+  virtual void WinHelp(DWORD_PTR data, UINT command);
 
  private:
   CWinApp* previous_app_ = nullptr;

@@ -50,6 +50,9 @@ LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
       return 0;
     case WM_QUERYENDSESSION:
       return TRUE;
+    case WM_HELP:
+      // A control passes help on to its parent.
+      return win->is_child() ? SendMessageW(win->parent->handle, WM_HELP, w, l) : 0;
     case WM_PAINT:
       if (win->kind == WindowKind::Generic || win->kind == WindowKind::Dialog) {
         PAINTSTRUCT ps;

@@ -110,6 +110,7 @@ void DDX_Radio(CDataExchange* dx, int id, int& value) {
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
   ON_MESSAGE(WM_INITDIALOG, &CDialog::HandleInitDialog)
+  ON_MESSAGE(WM_HELP, &CDialog::HandleHelp)
   ON_COMMAND(IDOK, &CDialog::OnOkCommand)
   ON_COMMAND(IDCANCEL, &CDialog::OnCancelCommand)
 END_MESSAGE_MAP()
@@ -121,6 +122,13 @@ CDialog::~CDialog() {
 }
 
 LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) { return OnInitDialog(); }
+
+// Help asked of the dialog becomes its help command, which the dialog, or
+// else the application object, handles.
+LRESULT CDialog::HandleHelp(WPARAM, LPARAM) {
+  SendMessage(WM_COMMAND, ID_HELP, 0);
+  return TRUE;
+}
 
 BOOL CDialog::OnInitDialog() {
   UpdateData(FALSE);
@@ -439,6 +447,17 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
     case VK_TAB: {
       bool back = (msg->lParam & 0x1) != 0;  // the driver marks Shift+Tab in bit 0
       if (Window* n = step_tab(*d, focus, !back)) SetFocus(n->handle);
+      return TRUE;
+    }
+    case VK_F1: {
+      // Help: asked of the control with the focus; the default procedure
+      // passes it up to the dialog.
+      Window* asked = d;
+      for (Window* up = focused; up; up = up->is_child() ? up->parent : nullptr)
+        if (up == d) asked = focused;
+      HELPINFO info{sizeof(HELPINFO), HELPINFO_WINDOW, asked == d ? 0 : asked->id, asked->handle, 0, {0, 0}};
+      GetCursorPos(&info.MousePos);
+      SendMessageW(asked->handle, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
       return TRUE;
     }
     case VK_SPACE:

@@ -63,6 +63,7 @@ class CDialog : public CWnd {
  protected:
   DECLARE_MESSAGE_MAP()
   LRESULT HandleInitDialog(WPARAM, LPARAM);
+  LRESULT HandleHelp(WPARAM, LPARAM);
   void OnOkCommand() { OnOK(); }
   void OnCancelCommand() { OnCancel(); }
 

@@ -120,6 +120,7 @@ UINT key_code(const std::string& name) {
   if (name == "escape") return VK_ESCAPE;
   if (name == "space") return VK_SPACE;
   if (name == "tab") return VK_TAB;
+  if (name == "f1") return VK_F1;
   return 0;
 }
 
@@ -200,7 +201,7 @@ std::string check_expect(const std::vector<std::string>& a) {
 }
 
 std::string check_key(const std::vector<std::string>& a) {
-  return key_code(a[0]) ? "" : "unknown key '" + a[0] + "' (enter, escape, space, tab)";
+  return key_code(a[0]) ? "" : "unknown key '" + a[0] + "' (enter, escape, space, tab, f1)";
 }
 
 std::string check_answer(const std::vector<std::string>& a) {

@@ -38,8 +38,8 @@ struct TextOverflow {
   int available = 0;
 };
 // A view that lays out real widgets installs its measure here: the statics,
-// buttons, check boxes, radios and group boxes of a top-level window whose
-// texts are cut off, measured in the fonts their widgets show. Null removes it.
+// buttons, check boxes, radios, group boxes and rich edits of a top-level
+// window whose texts are cut off, measured in the fonts their widgets show. Null removes it.
 using TextFitCheck = std::function<std::vector<TextOverflow>(Window&)>;
 void set_text_fit_check(TextFitCheck check);
 // The overflowing texts of `window` in *out; false when no measure is installed.

@@ -34,6 +34,7 @@ constexpr UINT WM_GETFONT = 0x0031;
 constexpr UINT WM_QUERYDRAGICON = 0x0037;
 constexpr UINT WM_WINDOWPOSCHANGED = 0x0047;
 constexpr UINT WM_NOTIFY = 0x004E;
+constexpr UINT WM_HELP = 0x0053;
 constexpr UINT WM_SETICON = 0x0080;
 // Mouse hit testing: a window answers WM_NCHITTEST with where a point lies;
 // HTTRANSPARENT hands the mouse to the window beneath it.
@@ -386,6 +387,20 @@ struct NMHDR {
 };
 using LPNMHDR = NMHDR*;
 static_assert(sizeof(NMHDR) == 24);
+
+// What WM_HELP carries: the window (or menu) that had the focus when F1
+// was pressed, and where the mouse was.
+constexpr int HELPINFO_WINDOW = 0x0001;
+constexpr int HELPINFO_MENUITEM = 0x0002;
+struct HELPINFO {
+  UINT cbSize;
+  int iContextType;
+  int iCtrlId;
+  HANDLE hItemHandle;
+  DWORD_PTR dwContextId;
+  POINT MousePos;
+};
+using LPHELPINFO = HELPINFO*;
 
 struct TRACKMOUSEEVENT {
   DWORD cbSize;

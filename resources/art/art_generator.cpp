@@ -331,7 +331,7 @@ QImage bottom_strip() {
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setFont(font(false, 11, false));
   p.setPen(kSky);
-  p.drawText(QRectF(0, 0, 144, 21), Qt::AlignCenter, "Drummet disk tools");
+  p.drawText(QRectF(0, 0, 144, 21), Qt::AlignCenter, "Drummetworks");
   return image;
 }
 
@@ -357,8 +357,8 @@ QImage splash_picture() {
   for (int i = 0; i < 7; ++i) p.drawEllipse(QPointF(600, 520), 140.0 + i * 60, 140.0 + i * 60);
   draw_glyph(p, Glyph::Program, QRectF(70, 120, 150, 150), kTeal, Qt::white);
   p.setPen(Qt::white);
-  p.setFont(font(false, 54, true));
-  p.drawText(QRectF(250, 130, 380, 70), Qt::AlignLeft | Qt::AlignVCenter, "Drummet");
+  p.setFont(font(false, 40, true));
+  p.drawText(QRectF(250, 130, 380, 70), Qt::AlignLeft | Qt::AlignVCenter, "Drummetworks");
   p.setFont(font(false, 20, false));
   p.setPen(kSky);
   p.drawText(QRectF(252, 200, 380, 30), Qt::AlignLeft | Qt::AlignVCenter, "Disk copy and migration tools");

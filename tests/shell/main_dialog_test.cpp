@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "mainapp/shell/art_ids.h"
+#include "mainapp/shell/drummet_app.h"
 #include "mainapp/shell/main_commands.h"
 #include "mainapp/shell/restart_prompt.h"
 #include "platform/core/clock.h"
@@ -464,6 +465,67 @@ TEST_F(MainDialogTest, CommandTableOpensTheBuiltToolsAndIgnoresTheOthers) {
     bool opened = run.log.find("dialog " + std::to_string(c.opens) + " ") != std::string::npos;
     EXPECT_EQ(opened, c.opens != 0) << run.log;
     EXPECT_EQ(shell::FindMainCommand(c.command) != nullptr, c.opens != 0);
+  }
+}
+
+// F1 in a dialog asks for help; no page handles the help command, so it goes
+// on to the application object, whose help opens the pages beside the
+// program exactly as the Help menu command does. Without the application
+// object's route nothing opens.
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST_F(MainDialogTest, F1OnAPageOpensTheHelpAsTheHelpCommandDoes) {
+  struct Case {
+    bool winpe;
+    bool with_app;     // the program's application object exists
+    bool by_menu;      // the Help command instead of F1
+    int page;          // the dialog F1 is pressed on: 102 itself, or one opened from it
+    const char* opens; // the shell line that must be logged, or null for none
+  };
+  const char* const kWindowsHelp = "shell: open file=\"C:\\\\Prog\\\\Help\\\\index.htm\" parameters=\"\"";
+  const char* const kWinPEHelp = "shell: open file=\"opera.exe\" parameters=\"X:\\\\Prog\\\\Help\\\\index.htm\"";
+  const Case cases[] = {
+      {false, true, true, 102, kWindowsHelp},  {false, true, false, 102, kWindowsHelp},
+      {false, true, false, 100, kWindowsHelp}, {true, true, true, 102, kWinPEHelp},
+      {true, true, false, 218, kWinPEHelp},    {false, false, false, 100, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.winpe ? "WinPE" : "Windows") << (c.with_app ? "" : ", no application")
+                                    << (c.by_menu ? ", menu" : ", F1") << " on " << c.page);
+    Fresh();
+    Boot(c.winpe, "English");
+    std::unique_ptr<CDrummetApp> app = c.with_app ? std::make_unique<CDrummetApp>() : nullptr;
+    TestDialog dialog;
+    platform::ui::Script script;
+    script.expect_dialog(102);
+    if (c.by_menu) {
+      script.menu(static_cast<int>(shell::kCmdHelp));
+    } else if (c.page == 102) {
+      script.key("f1");
+    } else {
+      script.menu(static_cast<int>(c.page == 100 ? shell::kCmdAbout : shell::kCmdDriverInstallation))
+          .expect_dialog(c.page)
+          .key("f1")
+          .expect_dialog(c.page)
+          .click(c.page == 100 ? IDOK : IDCANCEL);
+    }
+    script.expect_dialog(102).key("enter");
+    DialogRun run = RunDialog(dialog, script);
+    app.reset();
+    ASSERT_EQ(run.failure, "") << run.log;
+    std::ifstream in(pc_->folder() + "/machine.log");
+    std::vector<std::string> opened;
+    for (std::string line; std::getline(in, line);)
+      if (line.find("shell: open") != std::string::npos) opened.push_back(line.substr(line.find("shell: open")));
+    if (!c.opens) {
+      EXPECT_TRUE(opened.empty()) << opened.front();
+      continue;
+    }
+    ASSERT_EQ(opened.size(), 1u) << run.log << ReadWhole(pc_->folder() + "/machine.log");
+    EXPECT_EQ(opened[0].rfind(c.opens, 0), 0u) << opened[0];
   }
 }
 

@@ -33,6 +33,7 @@
 #include "platform/ui/message_queue.h"
 #include "platform/ui/qt/qt_view.h"
 #include "platform/ui/qt/widget_mirror.h"
+#include "platform/ui/resources.h"
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
@@ -153,6 +154,59 @@ TEST(PagesFit, GroupBoxesKeepTheFaceColourInside) {
   EXPECT_EQ(picture.pixel(inside) & 0xFFFFFF, picture.pixel(outside) & 0xFFFFFF);
   dialog.DestroyWindow();
   Settle(mirror);
+}
+
+// The title lines at the top of a page sit on one background: around each
+// header rich edit and inside it past its text the pixels are all of one
+// colour, so no box of another colour shows behind a title. Every dialog of
+// the program's scripts with header rich edits is made bare from its
+// template, so the layout and the platform's painting alone are checked.
+TEST(PagesFit, HeaderTitlesSitOnOneBackground) {
+  std::string error;
+  ASSERT_TRUE(platform::ui::qt::EnsureWidgetApplication(platform::ui::UiMode::Headless, &error)) << error;
+  constexpr int kTitle = 1003, kSubtitle = 1004;
+  int checked = 0;
+  for (int id = 1; id < 1000; ++id) {
+    const platform::ui::DialogTemplate* t = platform::ui::FindDialogTemplate(id);
+    if (!t) continue;
+    const bool has_header = std::any_of(t->items, t->items + t->item_count, [](const auto& item) {
+      return item.id == kTitle && std::u16string(item.class_name).starts_with(u"RichEdit");
+    });
+    if (!has_header) continue;
+    SCOPED_TRACE(testing::Message() << "dialog " << id);
+    platform::ui::qt::WidgetMirror mirror(platform::ui::qt::MirrorMode::Invisible);
+    CDialog dialog(static_cast<UINT>(id), nullptr);
+    ASSERT_TRUE(dialog.Create(static_cast<UINT>(id), nullptr));
+    dialog.SetDlgItemText(kTitle, u"Title");
+    dialog.SetDlgItemText(kSubtitle, u"Subtitle");
+    dialog.ShowWindow(SW_SHOW);
+    Settle(mirror);
+    platform::ui::Window* top = platform::ui::FindWindowModel(dialog.GetSafeHwnd());
+    ASSERT_NE(top, nullptr);
+    const QImage picture = mirror.grab(*top);
+    const POINT offset = top->client_offset();
+    for (int control : {kTitle, kSubtitle}) {
+      platform::ui::Window* w = platform::ui::FindWindowModel(::GetDlgItem(dialog.GetSafeHwnd(), control));
+      if (!w || !w->visible()) continue;
+      const int left = offset.x + w->rect.left, right = offset.x + w->rect.right;
+      const int top_y = offset.y + w->rect.top, bottom = offset.y + w->rect.bottom;
+      const int middle = (top_y + bottom) / 2;
+      // Inside past the short text, then left of it, right of it and above it.
+      const QPoint inside(right - 3, middle);
+      const QPoint around[] = {{left - 3, middle}, {right + 2, middle}, {(left + right) / 2, top_y - 2}};
+      const QRgb within = picture.pixel(inside) & 0xFFFFFF;
+      for (const QPoint& at : around) {
+        if (!picture.rect().contains(at) || at.x() < offset.x || at.y() < offset.y) continue;
+        EXPECT_EQ(picture.pixel(at) & 0xFFFFFF, within)
+            << "control " << control << ": at (" << at.x() << ", " << at.y() << ") against inside at (" << inside.x()
+            << ", " << inside.y() << ")";
+      }
+    }
+    ++checked;
+    dialog.DestroyWindow();
+    Settle(mirror);
+  }
+  EXPECT_GE(checked, 20) << "the program's pages with header lines";
 }
 
 }  // namespace

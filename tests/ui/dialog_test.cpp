@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "fixtures/resource.h"
 #include "platform/core/clock.h"
@@ -401,3 +403,74 @@ TEST(Timers, SleepAndTimersShareTheClock) {
 }
 
 }  // namespace
+
+// Commands a window does not take go on to the application object: F1 in
+// a dialog becomes the help command, which the dialog may take itself; a
+// menu command (no control) is routed on, a control's notification is not.
+class HelpApp : public CWinApp {
+ public:
+  HelpApp() : CWinApp(u"Tests") {}
+  std::vector<UINT> commands;
+  void OnHelpCommand() { commands.push_back(ID_HELP); }
+  void OnCheckCommand() { commands.push_back(IDC_CHECK); }
+
+ protected:
+  DECLARE_MESSAGE_MAP()
+};
+BEGIN_MESSAGE_MAP(HelpApp, CWinApp)
+  ON_COMMAND(ID_HELP, &HelpApp::OnHelpCommand)
+  ON_COMMAND(IDC_CHECK, &HelpApp::OnCheckCommand)
+END_MESSAGE_MAP()
+
+class HelpPage : public CDialog {
+ public:
+  explicit HelpPage(bool takes_help) : CDialog(IDD_CONTROLS), takes_help_(takes_help) {}
+  int help_commands = 0;
+  BOOL OnCommand(WPARAM w, LPARAM l) override {
+    if (takes_help_ && LOWORD(w) == ID_HELP && l == 0) {
+      ++help_commands;
+      return TRUE;
+    }
+    return CDialog::OnCommand(w, l);
+  }
+
+ private:
+  bool takes_help_;
+};
+
+TEST(CommandRouting, UnhandledCommandsReachTheApplicationObject) {
+  struct Case {
+    const char* what;
+    bool page_takes_help;
+    std::function<void(HelpPage&)> act;
+    std::vector<UINT> app_gets;
+    int page_gets;
+  };
+  auto press_f1 = [](HelpPage& page) {
+    HWND check = ::GetDlgItem(page.m_hWnd, IDC_CHECK);
+    ::SetFocus(check);
+    MSG key{check, WM_KEYDOWN, VK_F1, 1, 0, {0, 0}};
+    EXPECT_TRUE(::IsDialogMessageW(page.m_hWnd, &key));
+  };
+  const Case cases[] = {
+      {"F1 with the focus on a control", false, press_f1, {ID_HELP}, 0},
+      {"F1 on a page that takes help itself", true, press_f1, {}, 1},
+      {"menu command", false, [](HelpPage& page) { page.SendMessage(WM_COMMAND, IDC_CHECK, 0); }, {IDC_CHECK}, 0},
+      {"control notification", false,
+       [](HelpPage& page) {
+         page.SendMessage(WM_COMMAND, MAKELONG(IDC_CHECK, BN_CLICKED),
+                          reinterpret_cast<LPARAM>(::GetDlgItem(page.m_hWnd, IDC_CHECK)));
+       },
+       {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HelpApp app;
+    HelpPage page(c.page_takes_help);
+    ASSERT_TRUE(page.Create(IDD_CONTROLS));
+    c.act(page);
+    EXPECT_EQ(app.commands, c.app_gets);
+    EXPECT_EQ(page.help_commands, c.page_gets);
+    page.DestroyWindow();
+  }
+}

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "heading_dialog.h"
+#include "platform/core/text.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/render.h"
 #include "platform/ui/window.h"
@@ -135,6 +136,48 @@ TEST(RenderedControls, FilledRectanglesAndRichEditFonts) {
   const int regular = ink(FW_NORMAL), bold = ink(FW_BOLD);
   EXPECT_GT(regular, 50);
   EXPECT_GT(bold, regular * 5 / 4) << "bold " << bold << " regular " << regular;
+  page.DestroyWindow();
+}
+
+// A multi-line rich edit wraps its text at its rectangle's width, onto the
+// lines below; a single-line one keeps one line, cut at its right edge.
+TEST(RenderedControls, MultiLineRichEditsWrapTheirTextInTheirRectangle) {
+  CDialog page(IDD_CONTROLS);
+  ASSERT_TRUE(page.Create(IDD_CONTROLS));
+  platform::ui::Window* parent = platform::ui::FindWindowModel(page.m_hWnd);
+  ASSERT_NE(parent, nullptr);
+  HFONT font = ::CreateFontW(-15, 0, 0, 0, FW_NORMAL, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
+  struct Case {
+    DWORD style;
+    const char16_t* text;
+    bool ink_below_first_line;
+  };
+  const Case cases[] = {
+      {ES_MULTILINE | ES_READONLY, u"Install the RAID driver before the copy starts", true},
+      {ES_READONLY, u"Install the RAID driver before the copy starts", false},
+      {ES_MULTILINE | ES_READONLY, u"Install", false},
+      {ES_MULTILINE | ES_READONLY | WS_HSCROLL, u"Install the RAID driver before the copy starts", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(platform::to_utf8(c.text) + " style " + std::to_string(c.style));
+    platform::ui::CreateParams p;
+    p.class_name = u"RichEdit20W";
+    p.style = WS_CHILD | WS_VISIBLE | c.style;
+    p.id = 4001;
+    p.parent = parent;
+    p.rect = {0, 0, 120, 70};
+    platform::ui::Window* w = platform::ui::CreateWindowModel(p);
+    ASSERT_NE(w, nullptr);
+    HWND h = w->handle;
+    ::SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    ::SetWindowTextW(h, c.text);
+    QImage shot = platform::ui::RenderWindow(*w).convertToFormat(QImage::Format_RGB32);
+    auto dark = [](const QColor& px) { return qGray(px.rgb()) < 100; };
+    EXPECT_GT(CountPixels(shot, QRect(0, 0, 120, 20), dark), 20) << "the first line shows";
+    EXPECT_EQ(CountPixels(shot, QRect(0, 24, 120, 46), dark) > 20, c.ink_below_first_line);
+    ::DestroyWindow(h);
+  }
+  ::DeleteObject(font);
   page.DestroyWindow();
 }
 

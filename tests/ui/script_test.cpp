@@ -292,7 +292,7 @@ TEST(ScriptParsing, ErrorsNameFileLineAndProblem) {
       {"expect colour 5\n", "s.txt:1: unknown expectation 'colour'"},
       {"expect text 5\n", "s.txt:1: 'expect text' needs an id and a quoted text"},
       {"type 5 \"open\n", "s.txt:1: unterminated quoted text"},
-      {"key delete\n", "s.txt:1: unknown key 'delete' (enter, escape, space, tab)"},
+      {"key delete\n", "s.txt:1: unknown key 'delete' (enter, escape, space, tab, f1)"},
       {"answer maybe\n", "s.txt:1: unknown answer 'maybe'"},
       {"wait soon\n", "s.txt:1: 'soon' is not a time in milliseconds"},
       {"device plug 1\n", "s.txt:1: 'device' takes arrive or remove"},

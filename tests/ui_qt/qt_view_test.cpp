@@ -968,6 +968,37 @@ TEST_F(QtViewTest, ReportListShowsItsColumnHeaderUnlessItsStyleHidesIt) {
   page.DestroyWindow();
 }
 
+// A progress bar whose range is empty shows no progress at all, as an
+// empty range of the platform's control does; Qt's own 0..0 bar would
+// animate a busy indicator instead.
+TEST_F(QtViewTest, ProgressBarWithAnEmptyRangeDrawsEmpty) {
+  EveryControlPage page;
+  ASSERT_TRUE(page.Create(IDD_EVERY));
+  page.ShowWindow(SW_SHOW);
+  Pump();
+  WidgetMirror mirror(MirrorMode::Invisible);
+  auto* progress = static_cast<CProgressCtrl*>(page.GetDlgItem(IDC_PROGRESS));
+  auto picture = [&](int low, int high, int pos) {
+    progress->SetRange32(low, high);
+    progress->SetPos(pos);
+    Pump();
+    mirror.sync();
+    QWidget* bar = mirror.widget_for(::GetDlgItem(page.m_hWnd, IDC_PROGRESS));
+    return bar ? bar->grab().toImage().convertToFormat(QImage::Format_RGB32) : QImage();
+  };
+  const QImage empty = picture(0, 100, 0);
+  ASSERT_FALSE(empty.isNull());
+  EXPECT_NE(picture(0, 100, 100), empty) << "a full bar must look different, or the comparison proves nothing";
+  struct Case {
+    int low, high, pos;
+  };
+  for (const Case& c : {Case{0, 0, 0}, Case{0, 0, 5}, Case{50, 50, 50}, Case{10, 3, 7}}) {
+    SCOPED_TRACE(std::to_string(c.low) + ".." + std::to_string(c.high) + " at " + std::to_string(c.pos));
+    EXPECT_EQ(picture(c.low, c.high, c.pos), empty);
+  }
+  page.DestroyWindow();
+}
+
 TEST_F(QtViewTest, TextsThatDoNotFitTheirControlsAreFound) {
   EveryControlPage page;
   ASSERT_TRUE(page.Create(IDD_EVERY));
@@ -990,6 +1021,9 @@ TEST_F(QtViewTest, TextsThatDoNotFitTheirControlsAreFound) {
       {IDC_TWO, u"二", true},
       {IDC_LABEL, u"ディスク 0 の上のパーティションを移動してから、空いた場所を新しいパーティションに使います", false},
       {IDC_LABEL, u"ラベル", true},
+      // A multi-line rich edit wraps: it runs out of height, not width.
+      {IDC_RICH, u"ディスク 0 の上のパーティションを移動してから、空いた場所を新しいパーティションに使います", false},
+      {IDC_RICH, u"Disk 0 failed", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::to_utf8(c.text));

@@ -3,7 +3,10 @@
 
 #include <QFontMetrics>
 #include <QImage>
+#include <QAbstractTextDocumentLayout>
 #include <QPainter>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <algorithm>
 
 #include "platform/core/error.h"
@@ -145,26 +148,48 @@ RichEditModel::Colours RichEditModel::colours(Window& w) const {
   return out;
 }
 
+bool RichEditModel::wraps(const Window& w) { return (w.style & ES_MULTILINE) && !(w.style & WS_HSCROLL); }
+
+void RichEditModel::layout_document(const Window& w, QTextDocument& doc, const QFont& base, COLORREF auto_text,
+                                    int width) const {
+  doc.clear();
+  doc.setDocumentMargin(kTextMargin);
+  doc.setDefaultFont(base);
+  QTextOption option = doc.defaultTextOption();
+  option.setWrapMode(wraps(w) ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+  doc.setDefaultTextOption(option);
+  doc.setTextWidth(wraps(w) ? std::max(width, 1) : -1);
+  QTextCursor cursor(&doc);
+  for (const Run& run : runs(w)) {
+    QTextCharFormat f;
+    QFont font = base;
+    if (!run.format.face.empty()) font.setFamily(QString::fromStdString(FontFamilyFor(run.format.face)));
+    if (run.format.height_twips > 0)  // twips to pixels at 96 per inch, within a sane size
+      font.setPixelSize(static_cast<int>(std::clamp<long long>(run.format.height_twips * 96LL / 1440, 1, 1000)));
+    font.setBold(run.format.bold);
+    font.setItalic(run.format.italic);
+    f.setFont(font);
+    f.setForeground(qc(run.format.auto_color ? auto_text : run.format.color));
+    // Line ends of either kind start a new paragraph.
+    QString piece = qs(w.text.substr(static_cast<size_t>(run.start), static_cast<size_t>(run.length)));
+    piece.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar('\r'), QChar('\n'));
+    cursor.insertText(piece, f);
+  }
+}
+
 void RichEditModel::draw(Window& w, QPainter& p) {
   QRect box = client_qrect(w);
   const Colours chosen = colours(w);
   if (!chosen.alive) return;
   if (chosen.has_background) p.fillRect(box, qc(chosen.background));
-  int x = 2;
-  int y = 1;
-  for (const Run& run : runs(w)) {
-    QFont font = QtFontFor(w.font);
-    if (!run.format.face.empty()) font.setFamily(QString::fromStdString(FontFamilyFor(run.format.face)));
-    if (run.format.height_twips > 0) font.setPixelSize(std::max(1, run.format.height_twips * 96 / 1440));
-    font.setBold(run.format.bold);
-    font.setItalic(run.format.italic);
-    p.setFont(font);
-    p.setPen(qc(run.format.auto_color ? chosen.auto_text : run.format.color));
-    QString piece = qs(w.text.substr(static_cast<size_t>(run.start), static_cast<size_t>(run.length)));
-    QFontMetrics m(font);
-    p.drawText(QPoint(x, y + m.ascent()), piece);
-    x += m.horizontalAdvance(piece);
-  }
+  QTextDocument doc;
+  layout_document(w, doc, QtFontFor(w.font), chosen.auto_text, box.width());
+  p.save();
+  p.setClipRect(box, Qt::IntersectClip);
+  QAbstractTextDocumentLayout::PaintContext context;
+  context.palette.setColor(QPalette::Text, qc(chosen.auto_text));
+  doc.documentLayout()->draw(&p, context);
+  p.restore();
 }
 
 }  // namespace platform::ui

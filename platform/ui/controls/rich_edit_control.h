@@ -6,6 +6,9 @@
 
 #include "platform/ui/controls/edit_control.h"
 
+class QFont;
+class QTextDocument;
+
 constexpr UINT EM_EXGETSEL = WM_USER + 52;
 constexpr UINT EM_EXSETSEL = WM_USER + 55;
 constexpr UINT EM_GETCHARFORMAT = WM_USER + 58;
@@ -87,6 +90,17 @@ class RichEditModel : public EditModel {
     bool alive = true;  // the control still exists after its parent was asked
   };
   Colours colours(Window& w) const;
+  // A multi-line control (ES_MULTILINE without a horizontal scroll bar)
+  // wraps its lines at the width of its rectangle; a single-line one keeps
+  // its text on one line.
+  static bool wraps(const Window& w);
+  // The blank kept between the rectangle's edges and the text, in pixels.
+  static constexpr int kTextMargin = 1;
+  // Lays the text into `doc` as runs of their own face, size, weight, slant
+  // and colour over `base` (the control's font); text of automatic colour
+  // takes `auto_text`. The document's margin and wrapping are those the
+  // control shows, for a rectangle `width` pixels wide.
+  void layout_document(const Window& w, QTextDocument& doc, const QFont& base, COLORREF auto_text, int width) const;
 };
 
 }  // namespace platform::ui

@@ -3,7 +3,6 @@
 
 #include <QLineEdit>
 #include <QTextEdit>
-#include <QTextCursor>
 #include <algorithm>
 
 #include "platform/ui/controls.h"
@@ -73,20 +72,23 @@ void WidgetMirror::update_rich_edit(Entry& e, Window& w, bool repainted) {
   // or colours change.
   std::u16string sig = w.text;
   for (const auto& r : model->runs(w)) {
-    sig += u'\x1f' + static_cast<char16_t>(r.start & 0xFFFF) + static_cast<char16_t>(r.length & 0xFFFF) +
-           static_cast<char16_t>(r.format.color & 0xFFFF) + static_cast<char16_t>(r.format.color >> 16) +
-           static_cast<char16_t>(r.format.bold) + static_cast<char16_t>(r.format.italic) +
-           static_cast<char16_t>(r.format.auto_color);
+    for (long v : {long{r.start}, long{r.length}, static_cast<long>(r.format.color & 0xFFFF),
+                   static_cast<long>(r.format.color >> 16), long{r.format.bold}, long{r.format.italic},
+                   long{r.format.auto_color}, long{r.format.height_twips}})
+      sig += static_cast<char16_t>(v & 0xFFFF);
+    sig += r.format.face;
+    sig += u'\x1f';
   }
   for (COLORREF c : {chosen.background, chosen.auto_text}) {
     sig += static_cast<char16_t>(c & 0xFFFF);
     sig += static_cast<char16_t>(c >> 16);
   }
   sig += static_cast<char16_t>(chosen.has_background);
+  sig += static_cast<char16_t>(RichEditModel::wraps(w));
+  sig += edit->font().toString().toStdU16String();
   if (sig == e.signature) return;
   e.signature = sig;
   edit->setReadOnly((w.style & ES_READONLY) != 0);
-  edit->clear();
   // No background (WS_EX_TRANSPARENT, or the parent's null brush or
   // transparent mode): what lies beneath (the parent's painting, a
   // banner) shows through around the text.
@@ -96,16 +98,9 @@ void WidgetMirror::update_rich_edit(Entry& e, Window& w, bool repainted) {
   edit->setPalette(palette);
   edit->viewport()->setAutoFillBackground(!transparent);
   edit->setAutoFillBackground(false);
-  QTextCursor cursor(edit->document());
-  for (const auto& r : model->runs(w)) {
-    if (r.start < 0 || r.length <= 0 || static_cast<size_t>(r.start) + static_cast<size_t>(r.length) > w.text.size())
-      continue;
-    QTextCharFormat f;
-    f.setForeground(colour(r.format.auto_color ? chosen.auto_text : r.format.color));
-    f.setFontWeight(r.format.bold ? QFont::Bold : QFont::Normal);
-    f.setFontItalic(r.format.italic);
-    cursor.insertText(qs(w.text.substr(static_cast<size_t>(r.start), static_cast<size_t>(r.length))), f);
-  }
+  // Multi-line controls wrap at their width, as the model's own drawing does.
+  edit->setLineWrapMode(RichEditModel::wraps(w) ? QTextEdit::WidgetWidth : QTextEdit::NoWrap);
+  model->layout_document(w, *edit->document(), edit->font(), chosen.auto_text, edit->viewport()->width());
 }
 
 }  // namespace platform::ui::qt

@@ -22,8 +22,13 @@ void WidgetMirror::update_progress(Entry& e, Window& w) {
   auto* bar = dynamic_cast<QProgressBar*>(widget);
   auto* model = dynamic_cast<ProgressModel*>(w.control.get());
   if (!bar || !model) return;
-  if (bar->minimum() != model->low || bar->maximum() != model->high) bar->setRange(model->low, std::max(model->low, model->high));
-  int value = std::clamp(model->pos, bar->minimum(), bar->maximum());
+  // An empty range (high not above low) draws an empty bar; Qt would take
+  // 0..0 for a busy indicator and animate it.
+  const bool empty = model->high <= model->low;
+  const int low = empty ? 0 : model->low;
+  const int high = empty ? 1 : model->high;
+  if (bar->minimum() != low || bar->maximum() != high) bar->setRange(low, high);
+  int value = empty ? low : std::clamp(model->pos, low, high);
   if (bar->value() != value) bar->setValue(value);
 }
 

@@ -27,10 +27,13 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyle>
+#include <QTextDocument>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QWindow>
 #include <algorithm>
+#include <cmath>
+#include <memory>
 
 #include "platform/core/text.h"
 #include "platform/ui/controls.h"
@@ -818,6 +821,27 @@ std::vector<ClippedText> WidgetMirror::clipped_texts(HWND top) const {
                metrics.horizontalAdvance(radio->text().remove('&'));
     } else if (auto* group = dynamic_cast<QGroupBox*>(widget)) {
       needed = metrics.horizontalAdvance(group->title().remove('&')) + 16;
+    } else if (auto* rich = dynamic_cast<QTextEdit*>(widget); rich && w->kind == WindowKind::RichEdit) {
+      if (std::all_of(w->text.begin(), w->text.end(), [](char16_t c) { return c == u' ' || c == u'\r' || c == u'\n'; }))
+        continue;
+      // Laid out anew at the room inside the frame: a widget never shown
+      // may not have laid out its text at its width yet.
+      const int frame = rich->frameWidth();
+      const int room_width = std::max(widget->width() - 2 * frame, 1), room_height = widget->height() - 2 * frame;
+      std::unique_ptr<QTextDocument> doc(rich->document()->clone());
+      const bool wraps = RichEditModel::wraps(*w);
+      doc->setTextWidth(wraps ? room_width : -1);
+      const int wide = static_cast<int>(std::ceil(doc->idealWidth()));
+      available = room_width;
+      needed = wide;
+      // Multi-line text runs out of height, unless a single word is wider
+      // than the control. A scroll bar or horizontal scrolling shows the rest.
+      if (wraps && wide <= room_width) {
+        needed = (w->style & WS_VSCROLL) ? 0 : static_cast<int>(std::ceil(doc->size().height()));
+        available = room_height;
+      } else if (w->style & (WS_HSCROLL | ES_AUTOHSCROLL)) {
+        needed = 0;
+      }
     } else if (auto* label = dynamic_cast<QLabel*>(widget)) {
       // Blanks and line ends after the last word show nothing, so they cut nothing.
       QString text = label->text();

@@ -75,7 +75,9 @@ class WidgetMirror : public QObject, public WindowObserver {
   bool run_deferred();
   // Controls of a top-level window (after sync) whose texts are cut off in
   // the font they are shown in: push buttons, check boxes, radio buttons,
-  // group-box titles and labels. Empty when the layout fits.
+  // group-box titles, labels and rich edits (a single-line one by width, a
+  // multi-line one by the height of its wrapped lines). Empty when the
+  // layout fits.
   std::vector<ClippedText> clipped_texts(HWND top) const;
   // A picture of a top-level window the size of its window rectangle:
   // caption as the model draws it, then the real widgets of its client area.
