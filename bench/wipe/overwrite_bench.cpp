@@ -10,13 +10,15 @@
 //                        peer: dd if=/dev/urandom bs=256K oflag=direct
 //                        conv=notrunc,fsync; peer: shred -n1 (one random pass).
 //
-// Every pass ends durable on every side (our disk handles are unbuffered and
-// write-through; dd syncs; shred syncs after its pass). Before each pass the
-// image is given real blocks again and settled outside the timing, so no side
-// pays for block allocation or another side's write-back. Our zero pass writes
-// whole 4 KiB runs of zeros to an image file as holes (the platform keeps a
-// wiped image sparse), which dd and shred do not: the zero row says what a
-// user of the tool gets, not the same syscalls.
+// Every pass ends durable on every side (our pass writes through an
+// unbuffered handle and flushes the disk at its end; dd syncs; shred syncs
+// after its pass). Before each pass the image is given real blocks again and
+// settled outside the timing, so no side pays for block allocation or another
+// side's write-back. Our zero pass writes whole 4 KiB runs of zeros to an
+// image file as holes (the platform keeps a wiped image sparse, and gathers
+// the runs that follow one another into large holes, since a host punches a
+// large hole for about what a small one costs), which dd and shred do not:
+// the zero row says what a user of the tool gets, not the same syscalls.
 //
 // Memory: each of our rows reports how far the resident set grew during the
 // pass (rss_growth_MiB, from /proc/self/status); it should stay the same for

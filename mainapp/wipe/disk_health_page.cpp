@@ -203,10 +203,15 @@ void CDiskDiagnose::FillHealthDetails() {
     const SmartAttribute& a = record.attributes[i];
     if (a.id != 0 && a.threshold > 0 && a.current <= a.threshold) failing = true;
   }
-  SetDlgItemText(1182, r <= 0 ? u"UNKNOWN" : failing ? u"ATTENTION" : u"GOOD");
-  SetDlgItemText(1183, r <= 0 ? u"This device reports no S.M.A.R.T. status."
-                       : failing ? u"An attribute of this device has reached its failure threshold. Back up its data now."
-                                 : u"This device reports good status. No action is required to prevent data loss.");
+  // The verdict and its note, in the page's language.
+  struct Verdict {
+    LPCWSTR word, note;
+  };
+  const Verdict verdict = r <= 0    ? Verdict{u"IDS_HealthUnknown", u"IDS_HealthUnknownNote"}
+                          : failing ? Verdict{u"IDS_HealthAttention", u"IDS_HealthAttentionNote"}
+                                    : Verdict{u"IDS_HealthGood", u"IDS_HealthGoodNote"};
+  SetDlgItemText(1182, LookupString(verdict.word));
+  SetDlgItemText(1183, LookupString(verdict.note));
   SetDlgItemText(1187, current(198).IsEmpty() ? CString(u"-") : current(198));
   SetDlgItemText(1189, current(2).IsEmpty() ? CString(u"-") : current(2));
 }

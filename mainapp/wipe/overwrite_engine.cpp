@@ -88,14 +88,41 @@ void FillTablePattern(int index, uint32_t bytes, uint32_t sectorBytes) {
   FillWipeBuffer(entry, bytes, sectorBytes);
 }
 
-void WriteChunk(const DiskSelectionRecord& target, const ChunkGeometry& g, uint32_t sectors, uint32_t stride) {
-  if (stride <= 1) {
-    WriteDiskSectors(WipeWriteBuffer, target.cursor, static_cast<int32_t>(sectors * g.multiplier));
+// Passes that only write whole chunks may write several with one call; the
+// read-back, verifying and sparse passes go a chunk at a time.
+bool WritesSpans(int32_t code) {
+  return code != kPassRandomReadBack && code != kPassVerify && code != kPassSparseThird && code != kPassSparseSecond;
+}
+
+// Chunks that one call writes: as many whole chunks as the buffer holds.
+uint32_t ChunksPerCall(const ChunkGeometry& g, int32_t code) {
+  if (!WritesSpans(code)) return 1;
+  const uint32_t perCall = kWipeBufferBytes / (g.chunk * g.multiplier * 512);
+  return perCall > 1 ? perCall : 1;
+}
+
+// Writes `sectors` native sectors (one chunk or more) from the write buffer at
+// `sector`. Several chunks go in one call; when that call fails, the chunks
+// are written one by one through the counted, retrying path, so that a bad
+// sector leaves only its own chunk unwritten and is counted as it would be
+// chunk by chunk (the call over the whole span is not counted).
+void WriteSpan(uint64_t sector, const ChunkGeometry& g, uint32_t sectors) {
+  const uint32_t units = sectors * g.multiplier;
+  if (sectors > g.chunk &&
+      WriteSectorsAt(DiskContext.currentDiskHandle, WipeWriteBuffer, sector * g.multiplier,
+                     static_cast<int32_t>(units)) == units * 512)
     return;
+  for (uint32_t done = 0; done < sectors; done += g.chunk) {
+    const uint32_t n = sectors - done < g.chunk ? sectors - done : g.chunk;
+    WriteDiskSectors(WipeWriteBuffer + static_cast<size_t>(done) * g.multiplier * 512, sector + done,
+                     static_cast<int32_t>(n * g.multiplier));
   }
+}
+
+void WriteSparse(uint64_t sector, const ChunkGeometry& g, uint32_t sectors, uint32_t stride) {
   if (g.multiplier * 512 > static_cast<uint32_t>(kSparseBufferBytes)) return;
   for (uint32_t p = 0; p < sectors; p += stride)
-    WriteDiskSectors(WipeSparseBuffer, target.cursor + p, static_cast<int32_t>(g.multiplier));
+    WriteDiskSectors(WipeSparseBuffer, sector + p, static_cast<int32_t>(g.multiplier));
 }
 
 // Reads the chunk back; false when the read failed (already counted).
@@ -103,19 +130,32 @@ bool ReadChunk(const DiskSelectionRecord& target, const ChunkGeometry& g, uint32
   return ReadDiskSectors(WipeReadBuffer, target.cursor, static_cast<int32_t>(sectors * g.multiplier)) == 0;
 }
 
-void FillAndWriteChunk(const DiskSelectionRecord& target, const ChunkGeometry& g, uint32_t sectors,
-                       int32_t code) {
+// Fills the first chunk of the buffer for a pass that writes the same bytes
+// into every chunk.
+void FillChunk(int32_t code, uint32_t bytes, uint32_t sectorBytes) {
+  if (code == kPassUnchanged) return;
+  if (code >= kPassTableFirst && code - kPassTableFirst < kGutmannTableSize)
+    FillTablePattern(code - kPassTableFirst, bytes, sectorBytes);
+  else
+    FillWipeBuffer(static_cast<uint32_t>(code), bytes, sectorBytes);
+}
+
+// Prepares the buffer for `sectors` native sectors at the cursor (a chunk, or
+// several for the passes that write spans) and writes them.
+void FillAndWrite(const DiskSelectionRecord& target, const ChunkGeometry& g, uint32_t sectors, int32_t code) {
   const uint32_t bytes = sectors * g.multiplier * 512;
   const uint32_t sectorBytes = g.multiplier * 512;
+  const uint32_t chunkBytes = g.chunk * sectorBytes;
   switch (code) {
     case kPassRandom:
+      // Fresh data for every chunk of the span: nothing repeats.
       FillRandomBuffer(bytes);
-      WriteChunk(target, g, sectors, 1);
+      WriteSpan(target.cursor, g, sectors);
       return;
     case kPassRandomReadBack:
       FillRandomBuffer(bytes);
       for (int round = 0; round < 2; ++round) {
-        WriteChunk(target, g, sectors, 1);
+        WriteSpan(target.cursor, g, sectors);
         ReadChunk(target, g, sectors);
       }
       return;
@@ -125,22 +165,19 @@ void FillAndWriteChunk(const DiskSelectionRecord& target, const ChunkGeometry& g
       if (ReadChunk(target, g, sectors) && std::memcmp(WipeReadBuffer, WipeWriteBuffer, bytes) != 0)
         ++DiskContext.ioErrorCount;
       return;
-    case kPassUnchanged:
-      WriteChunk(target, g, sectors, 1);
-      return;
     case kPassSparseThird:
     case kPassSparseSecond:
       FillWipeBuffer(0, bytes, sectorBytes);
-      WriteChunk(target, g, sectors, code == kPassSparseThird ? 3 : 2);
+      WriteSparse(target.cursor, g, sectors, code == kPassSparseThird ? 3 : 2);
       return;
     default:
       break;
   }
-  if (code >= kPassTableFirst && code - kPassTableFirst < kGutmannTableSize)
-    FillTablePattern(code - kPassTableFirst, bytes, sectorBytes);
-  else
-    FillWipeBuffer(static_cast<uint32_t>(code), bytes, sectorBytes);
-  WriteChunk(target, g, sectors, 1);
+  // Every chunk of the span holds what the first holds.
+  FillChunk(code, bytes < chunkBytes ? bytes : chunkBytes, sectorBytes);
+  for (uint32_t at = chunkBytes; at < bytes; at += chunkBytes)
+    std::memcpy(WipeWriteBuffer + at, WipeWriteBuffer, bytes - at < chunkBytes ? bytes - at : chunkBytes);
+  WriteSpan(target.cursor, g, sectors);
 }
 
 void ShowElapsed(CWnd* page) {
@@ -253,18 +290,19 @@ int32_t WritePass(CWnd* page, DiskSelectionRecord& target, int32_t passCode) {
     std::srand(lastRandomSeed);
   }
   target.cursor = target.startSector;
+  if (g.chunk == 0) return 0;
   const uint64_t end = target.startSector + target.sectorCount;
-  const uint64_t chunks = ChunksOf(target, g.chunk);
-  for (uint64_t i = 0; i < chunks; ++i) {
+  const uint64_t span = static_cast<uint64_t>(g.chunk) * ChunksPerCall(g, passCode);
+  while (target.cursor < end) {
     // The page's messages, then the main dialog's (the whole thread's when
     // there is none), so that a Cancel click gets through.
     PumpMessages(page ? page->GetSafeHwnd() : nullptr);
     PumpMessages(ShellState.MainDialogHandle);
     if (DeleteAbortRequested) return 0;
     const uint64_t left = end - target.cursor;
-    const uint32_t sectors = left < g.chunk ? static_cast<uint32_t>(left) : g.chunk;
-    FillAndWriteChunk(target, g, sectors, passCode);
-    ++WipeProgressCount;
+    const uint32_t sectors = static_cast<uint32_t>(left < span ? left : span);
+    FillAndWrite(target, g, sectors, passCode);
+    WipeProgressCount += (sectors + g.chunk - 1) / g.chunk;
     SetProgress(page, WipeProgressCount);
     target.cursor += sectors;
     ShowElapsed(page);

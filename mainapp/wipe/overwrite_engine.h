@@ -1,10 +1,11 @@
 // The overwrite engine of the secure deletion: overwrites one target (a whole
-// disk or one partition, as DiskSelectionRecord describes it) pass by pass, a
-// track at a time, on the current disk, flushed once at the end of each pass
-// (a track that fails its write leaves no more than that track behind), and
-// drives three controls of the running page: the pass text (1066), the
-// elapsed time (1022) and the progress bar (1025). Runs on the user-interface thread and lets messages
-// through between chunks, which is how a Cancel reaches it.
+// disk or one partition, as DiskSelectionRecord describes it) pass by pass in
+// chunks of one track, as many chunks per write as the 256 KiB buffer holds,
+// on the current disk, flushed once at the end of each pass (a track that
+// fails its write leaves no more than that track behind), and drives three
+// controls of the running page: the pass text (1066), the elapsed time (1022)
+// and the progress bar (1025). Runs on the user-interface thread and lets
+// messages through between writes, which is how a Cancel reaches it.
 //
 // Units: the target's start and count are native sectors of its disk. Every
 // sector of the target is written, the last short chunk too; nothing outside

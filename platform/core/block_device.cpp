@@ -113,6 +113,7 @@ std::unique_ptr<FileBlockDevice> FileBlockDevice::open(const std::string& path, 
 }
 
 FileBlockDevice::~FileBlockDevice() {
+  settle_hole();
   ::close(fd_);
   if (direct_fd_ >= 0) ::close(direct_fd_);
 }
@@ -122,6 +123,7 @@ bool FileBlockDevice::read_at(uint64_t offset, void* buffer, size_t length) {
     SetLastError(ERROR_SECTOR_NOT_FOUND);
     return false;
   }
+  settle_hole();
   auto* p = static_cast<uint8_t*>(buffer);
   while (length > 0) {
     ssize_t n = ::pread(fd_, p, length, static_cast<off_t>(offset));
@@ -141,11 +143,56 @@ bool FileBlockDevice::read_at(uint64_t offset, void* buffer, size_t length) {
   return true;
 }
 
-bool FileBlockDevice::punched(uint64_t offset, const uint8_t* p, size_t length) {
+bool FileBlockDevice::is_punchable(uint64_t offset, const uint8_t* p, size_t length) const {
   return punch_zeros_ && length >= kPunchGrain && offset % kPunchGrain == 0 && length % kPunchGrain == 0 &&
-         is_all_zero(p, length) &&
+         is_all_zero(p, length);
+}
+
+bool FileBlockDevice::punched(uint64_t offset, const uint8_t* p, size_t length) {
+  return is_punchable(offset, p, length) &&
          ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
                      static_cast<off_t>(length)) == 0;
+}
+
+bool FileBlockDevice::gathered(uint64_t offset, const uint8_t* p, size_t length) {
+  if (!is_punchable(offset, p, length)) return false;
+  std::lock_guard lock(hole_mutex_);
+  const bool continues = hole_pending_ && offset == hole_end_ && hole_end_ - hole_start_ + length <= kMaxGatheredHole;
+  if (!continues) {
+    settle_hole_locked();
+    hole_start_ = offset;
+    hole_end_ = offset;
+  }
+  hole_end_ += length;
+  hole_pending_ = true;
+  if (hole_end_ - hole_start_ >= kMaxGatheredHole) settle_hole_locked();
+  return true;
+}
+
+void FileBlockDevice::settle_hole() {
+  if (!hole_pending_) return;
+  std::lock_guard lock(hole_mutex_);
+  settle_hole_locked();
+}
+
+void FileBlockDevice::settle_hole_locked() {
+  if (!hole_pending_) return;
+  hole_pending_ = false;
+  const off_t start = static_cast<off_t>(hole_start_);
+  const off_t length = static_cast<off_t>(hole_end_ - hole_start_);
+  if (::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, start, length) == 0) return;
+  // The host cannot punch here after all: the zeros are written.
+  static const std::vector<uint8_t> zeros(kBounceBytes, 0);
+  for (off_t at = start; at < start + length;) {
+    const size_t n = static_cast<size_t>(std::min<off_t>(start + length - at, static_cast<off_t>(zeros.size())));
+    const ssize_t written = ::pwrite(fd_, zeros.data(), n, at);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      hole_failed_ = true;
+      return;
+    }
+    at += written;
+  }
 }
 
 bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t length) {
@@ -153,6 +200,7 @@ bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t lengt
     SetLastError(ERROR_SECTOR_NOT_FOUND);
     return false;
   }
+  settle_hole();
   auto* p = static_cast<const uint8_t*>(buffer);
   if (punched(offset, p, length)) return true;
   while (length > 0) {
@@ -170,6 +218,15 @@ bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t lengt
 }
 
 bool FileBlockDevice::flush() {
+  settle_hole();
+  {
+    std::lock_guard lock(hole_mutex_);
+    if (hole_failed_) {
+      hole_failed_ = false;
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+  }
   if (::fdatasync(fd_) != 0 && errno != EINVAL) {
     SetLastError(ERROR_WRITE_FAULT);
     return false;
@@ -184,6 +241,7 @@ bool FileBlockDevice::read_direct(uint64_t offset, void* buffer, size_t length) 
   }
   if (direct_fd_ < 0 || offset % dio_offset_align_ || length % dio_offset_align_)
     return read_at(offset, buffer, length);
+  settle_hole();
   return direct_transfer(offset, static_cast<uint8_t*>(buffer), nullptr, length);
 }
 
@@ -194,7 +252,8 @@ bool FileBlockDevice::write_direct(uint64_t offset, const void* buffer, size_t l
   }
   if (direct_fd_ < 0 || offset % dio_offset_align_ || length % dio_offset_align_)
     return write_at(offset, buffer, length);
-  if (punched(offset, static_cast<const uint8_t*>(buffer), length)) return true;
+  if (gathered(offset, static_cast<const uint8_t*>(buffer), length)) return true;
+  settle_hole();
   return direct_transfer(offset, nullptr, static_cast<const uint8_t*>(buffer), length);
 }
 

@@ -3,8 +3,10 @@
 // file-system drivers; the drivers never see file descriptors or paths.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,12 @@ class FileBlockDevice : public BlockDevice {
   // image as sparse as its source. A file system that cannot punch gets the
   // ordinary write.
   static constexpr size_t kPunchGrain = 4096;
+  // Zero runs written through the direct path that continue one another are
+  // gathered and punched as one hole of up to this many bytes: the host's
+  // cost is per punch, nearly whatever its length. The gathered hole is
+  // punched before any other transfer, by flush() and at destruction, so
+  // every reader of the device and of the flushed image sees the zeros.
+  static constexpr uint64_t kMaxGatheredHole = 64ull << 20;
 
  private:
   FileBlockDevice(int fd, uint64_t length, uint32_t sector_size) : fd_(fd), length_(length), sector_size_(sector_size) {}
@@ -95,6 +103,19 @@ class FileBlockDevice : public BlockDevice {
   bool punch_zeros_ = false;
   // Punches a hole for a whole-grain run of zeros; false when it did not.
   bool punched(uint64_t offset, const uint8_t* data, size_t length);
+  bool is_punchable(uint64_t offset, const uint8_t* data, size_t length) const;
+  // Adds a whole-grain run of zeros to the gathered hole (punching the one
+  // it does not continue first); false when the run is no such run.
+  bool gathered(uint64_t offset, const uint8_t* data, size_t length);
+  // Punches the gathered hole, or writes its zeros where the host cannot
+  // punch; a failure is kept for flush() to report.
+  void settle_hole();
+  void settle_hole_locked();
+  std::mutex hole_mutex_;
+  std::atomic<bool> hole_pending_{false};
+  uint64_t hole_start_ = 0;
+  uint64_t hole_end_ = 0;
+  bool hole_failed_ = false;
   int fd_;
   int direct_fd_ = -1;
   uint32_t dio_offset_align_ = 0;

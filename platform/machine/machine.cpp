@@ -26,13 +26,15 @@ namespace {
 
 // The disk's bytes with its injected faults: a transfer that touches an
 // unreadable (or failing-write) sector fails as a whole, as a drive reports a
-// medium error for the command. Once the disk is unplugged every transfer
-// fails, whoever still holds the device (a driver letting go of its cached
-// state, a shadow copy): nothing reaches an image after its disk is gone.
+// medium error for the command; a flaky range fails the first read that
+// touches it and reads well afterwards, as a marginal sector that a retry
+// recovers. Once the disk is unplugged every transfer fails, whoever still
+// holds the device (a driver letting go of its cached state, a shadow copy):
+// nothing reaches an image after its disk is gone.
 class DiskBlockDevice : public BlockDevice {
  public:
   DiskBlockDevice(std::shared_ptr<BlockDevice> backing, DiskFaults faults)
-      : backing_(std::move(backing)), faults_(std::move(faults)) {}
+      : backing_(std::move(backing)), faults_(std::move(faults)), flaky_failed_(faults_.flaky_reads.size(), false) {}
   uint64_t size() const override { return backing_->size(); }
   uint32_t sector_size() const override { return backing_->sector_size(); }
   bool read_at(uint64_t offset, void* buffer, size_t length) override {
@@ -58,11 +60,24 @@ class DiskBlockDevice : public BlockDevice {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
     return true;
   }
-  bool readable(uint64_t offset, size_t length) const {
+  bool readable(uint64_t offset, size_t length) {
     if (gone()) return false;
-    if (!touches(faults_.unreadable, offset, length)) return true;
+    if (!touches(faults_.unreadable, offset, length) && !first_flaky_read(offset, length)) return true;
     SetLastError(ERROR_CRC);
     return false;
+  }
+  // True for the first read that touches a flaky range not yet read; that
+  // read uses up every such range it touches.
+  bool first_flaky_read(uint64_t offset, size_t length) {
+    if (faults_.flaky_reads.empty()) return false;
+    std::lock_guard<std::mutex> lock(flaky_mutex_);
+    bool fails = false;
+    for (size_t i = 0; i < faults_.flaky_reads.size(); ++i)
+      if (!flaky_failed_[i] && touches(faults_.flaky_reads[i], offset, length)) {
+        flaky_failed_[i] = true;
+        fails = true;
+      }
+    return fails;
   }
   bool writable(uint64_t offset, size_t length) const {
     if (gone()) return false;
@@ -71,16 +86,19 @@ class DiskBlockDevice : public BlockDevice {
     return false;
   }
   bool touches(const std::vector<SectorRange>& ranges, uint64_t offset, size_t length) const {
-    if (ranges.empty() || length == 0 || offset + length < offset) return false;
-    uint64_t ss = sector_size();
-    uint64_t first = offset / ss;
-    uint64_t last = (offset + (length - 1)) / ss;
     for (auto& r : ranges)
-      if (r.first <= last && r.last >= first) return true;
+      if (touches(r, offset, length)) return true;
     return false;
+  }
+  bool touches(const SectorRange& r, uint64_t offset, size_t length) const {
+    if (length == 0 || offset + length < offset) return false;
+    uint64_t ss = sector_size();
+    return r.first <= (offset + (length - 1)) / ss && r.last >= offset / ss;
   }
   std::shared_ptr<BlockDevice> backing_;
   DiskFaults faults_;
+  std::mutex flaky_mutex_;
+  std::vector<bool> flaky_failed_;  // by flaky range: its one failing read happened
   std::atomic<bool> detached_{false};
 };
 

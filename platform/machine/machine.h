@@ -48,6 +48,8 @@
 //                                             ; absent = no S.M.A.R.T.
 //   unreadable = 100-199, 5000   ; native sector ranges that fail to read
 //   failing_writes = 300-310     ; native sector ranges that fail to write
+//   flaky_reads = 400-401        ; the first read touching each range fails,
+//                                ; later ones succeed (a marginal sector)
 //   open_fails = no              ; opening the disk fails
 //   lock_refusals = 0            ; the first N volume locks are refused
 //
@@ -118,6 +120,7 @@ struct SectorRange {
 struct DiskFaults {
   std::vector<SectorRange> unreadable;      // reads touching these fail with ERROR_CRC
   std::vector<SectorRange> failing_writes;  // writes touching these fail with ERROR_WRITE_FAULT
+  std::vector<SectorRange> flaky_reads;     // the first read touching each fails with ERROR_CRC
   bool open_fails = false;                  // CreateFile on the disk fails (ERROR_NOT_READY)
   int lock_refusals = 0;                    // the first N locks are refused (ERROR_ACCESS_DENIED)
   bool operator==(const DiskFaults&) const = default;

@@ -461,10 +461,13 @@ std::string MachineIniParser::read_disk_key(const std::string& key, const std::s
     auto b = ParseBusType(value);
     if (!b) return not_a(key, value, "a bus (ata, sata, scsi, usb, nvme, ...)");
     d.bus = *b;
-  } else if (key == "unreadable" || key == "failing_writes") {
+  } else if (key == "unreadable" || key == "failing_writes" || key == "flaky_reads") {
     auto r = parse_ranges(value);
     if (!r) return not_a(key, value, "sector ranges such as 100-199, 5000");
-    (key == "unreadable" ? d.faults.unreadable : d.faults.failing_writes) = *r;
+    auto& field = key == "unreadable" ? d.faults.unreadable
+                  : key == "failing_writes" ? d.faults.failing_writes
+                                            : d.faults.flaky_reads;
+    field = *r;
   } else if (key == "lock_refusals") {
     if (!read_number(value, d.faults.lock_refusals, 1000000)) return not_a(key, value, "a count");
   } else {
@@ -573,6 +576,7 @@ std::string FormatMachineIni(const MachineConfig& config) {
     if (!d.smart_thresholds.empty()) out << "smart_thresholds = " << d.smart_thresholds << "\n";
     if (!d.faults.unreadable.empty()) out << "unreadable = " << format_ranges(d.faults.unreadable) << "\n";
     if (!d.faults.failing_writes.empty()) out << "failing_writes = " << format_ranges(d.faults.failing_writes) << "\n";
+    if (!d.faults.flaky_reads.empty()) out << "flaky_reads = " << format_ranges(d.faults.flaky_reads) << "\n";
     if (d.faults.open_fails) out << "open_fails = yes\n";
     if (d.faults.lock_refusals) out << "lock_refusals = " << d.faults.lock_refusals << "\n";
   }

@@ -4,7 +4,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <memory>
+#include <vector>
 
 #include "platform/core/block_device.h"
 #include "platform/core/error.h"
@@ -66,31 +70,46 @@ TEST(BlockDevice, HostFileRoundTripAndMissingFile) {
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
+// A scratch image file of `size` bytes (a hole), removed at the end.
+class ScratchImage {
+ public:
+  explicit ScratchImage(off_t size) {
+    int fd = mkstemp(path_);
+    ok_ = fd >= 0 && ftruncate(fd, size) == 0;
+    if (fd >= 0) close(fd);
+  }
+  ~ScratchImage() { std::remove(path_); }
+  bool ok() const { return ok_; }
+  const char* path() const { return path_; }
+  // The 512-byte blocks the file occupies on the host.
+  blkcnt_t blocks() const {
+    struct stat st {};
+    stat(path_, &st);
+    return st.st_blocks;
+  }
+
+ private:
+  char path_[32] = "/tmp/drum-blockdev-XXXXXX";
+  bool ok_ = false;
+};
+
 // Zeros written over data in an image file read back as zeros and give the
 // space back; a zero run that is not whole 4 KiB pages, or bytes next to it,
 // are written as they are.
 TEST(BlockDevice, ZeroWritesKeepImagesSparse) {
-  char path[] = "/tmp/drum-blockdev-XXXXXX";
-  int fd = mkstemp(path);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(ftruncate(fd, 4 << 20), 0);
-  close(fd);
-  auto blocks = [&] {
-    struct stat st {};
-    stat(path, &st);
-    return st.st_blocks;
-  };
-  auto dev = platform::FileBlockDevice::open(path, 512);
+  ScratchImage image(4 << 20);
+  ASSERT_TRUE(image.ok());
+  auto dev = platform::FileBlockDevice::open(image.path(), 512);
   ASSERT_TRUE(dev);
   std::vector<uint8_t> data(2 << 20, 0xC3);
   ASSERT_TRUE(dev->write_at(0, data.data(), data.size()));
   ASSERT_TRUE(dev->flush());
-  const auto full = blocks();
+  const auto full = image.blocks();
   std::vector<uint8_t> zeros(1 << 20, 0);
   ASSERT_TRUE(dev->write_at(512 * 1024, zeros.data(), zeros.size()));
   ASSERT_TRUE(dev->write_at(512, zeros.data(), 512));  // not page-sized: an ordinary write
   ASSERT_TRUE(dev->flush());
-  EXPECT_LT(blocks(), full - 1800);  // about 1 MiB (2048 blocks of 512 bytes) given back
+  EXPECT_LT(image.blocks(), full - 1800);  // about 1 MiB (2048 blocks of 512 bytes) given back
   std::vector<uint8_t> back(2 << 20);
   ASSERT_TRUE(dev->read_at(0, back.data(), back.size()));
   for (size_t i = 0; i < back.size(); ++i) {
@@ -98,7 +117,51 @@ TEST(BlockDevice, ZeroWritesKeepImagesSparse) {
     ASSERT_EQ(back[i], zero ? 0 : 0xC3) << i;
   }
   dev.reset();
-  std::remove(path);
+}
+
+// Zero runs written through the direct path, one after another, are punched
+// as one hole later: a read of the device in between already sees zeros, a
+// data write beside them lands, and after flush() the image file itself (read
+// by the host, not by the device) holds the zeros and has given their space
+// back; a zero run elsewhere starts its own hole.
+TEST(BlockDevice, DirectZeroRunsReadAsZerosAndLandInTheFileByTheFlush) {
+  constexpr size_t kMiB = 1 << 20, kPiece = 256 * 1024;
+  ScratchImage image(8 * kMiB);
+  ASSERT_TRUE(image.ok());
+  auto dev = platform::FileBlockDevice::open(image.path(), 512);
+  ASSERT_TRUE(dev);
+  // Page-aligned buffers, as unbuffered handles pass them.
+  auto aligned = [](size_t n, uint8_t value) {
+    std::shared_ptr<uint8_t> p(static_cast<uint8_t*>(std::aligned_alloc(4096, n)), std::free);
+    std::memset(p.get(), value, n);
+    return p;
+  };
+  auto data = aligned(8 * kMiB, 0xC3);
+  ASSERT_TRUE(dev->write_at(0, data.get(), 8 * kMiB));
+  ASSERT_TRUE(dev->flush());
+  const auto full = image.blocks();
+  auto zeros = aligned(kPiece, 0);
+  for (size_t at = kMiB; at < 3 * kMiB; at += kPiece) ASSERT_TRUE(dev->write_direct(at, zeros.get(), kPiece));
+  auto back = aligned(4096, 0xEE);
+  ASSERT_TRUE(dev->read_direct(kMiB + kPiece + 4096, back.get(), 4096));
+  EXPECT_EQ(back.get()[0], 0);
+  EXPECT_EQ(back.get()[4095], 0);
+  ASSERT_TRUE(dev->write_direct(kMiB + 8192, zeros.get(), 4096));  // inside the run already written
+  auto marks = aligned(4096, 0xA5);
+  ASSERT_TRUE(dev->write_direct(3 * kMiB, marks.get(), 4096));
+  ASSERT_TRUE(dev->write_direct(5 * kMiB, zeros.get(), kPiece));
+  ASSERT_TRUE(dev->flush());
+  EXPECT_LT(image.blocks(), full - 4000);  // about 2.25 MiB (4608 blocks of 512 bytes) given back
+
+  std::ifstream in(image.path(), std::ios::binary);
+  std::vector<char> file(8 * kMiB);
+  ASSERT_TRUE(in.read(file.data(), static_cast<std::streamsize>(file.size())));
+  for (size_t i = 0; i < file.size(); ++i) {
+    const bool zero = (i >= kMiB && i < 3 * kMiB) || (i >= 5 * kMiB && i < 5 * kMiB + kPiece);
+    const bool mark = i >= 3 * kMiB && i < 3 * kMiB + 4096;
+    ASSERT_EQ(static_cast<uint8_t>(file[i]), zero ? 0 : mark ? 0xA5 : 0xC3) << i;
+  }
+  dev.reset();
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ MachineConfig full_config() {
   d0.smart_identify = "id.hex";
   d0.faults.unreadable = {{100, 199}, {5000, 5000}};
   d0.faults.failing_writes = {{7, 9}};
+  d0.faults.flaky_reads = {{300, 301}, {900, 900}};
   d0.faults.lock_refusals = 2;
   DiskConfig d12;
   d12.number = 12;
@@ -105,6 +106,7 @@ TEST(MachineIni, BadInputNamesLineAndValue) {
       {"[disk 1]\nimage = a\nsize = 8Q\n", "size = \"8Q\""},
       {"[disk 1]\nimage = a\nsize = 0\n", "size = \"0\""},
       {"[disk 1]\nimage = a\nunreadable = 9-3\n", "unreadable = \"9-3\""},
+      {"[disk 1]\nimage = a\nflaky_reads = 7-\n", "flaky_reads = \"7-\""},
       {"[disk 1]\nimage = a\nremovable = maybe\n", "removable = \"maybe\""},
       {"[disk 1]\nimage = a\ncolour = red\n", "unknown key \"colour\" in [disk 1]"},
       {"[disk 1]\nsize = 1G\n", "machine.ini: disk 1 needs exactly one of image = or device ="},

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -253,6 +255,50 @@ TEST_P(MachineFaults, ReadsAndWritesFailOnListedRangesOnly) {
   EXPECT_FALSE(disk->try_lock());
   EXPECT_TRUE(disk->try_lock());
   EXPECT_TRUE(disk->try_lock());
+}
+
+// A flaky range fails the first read that touches it, whatever its size or
+// start, and reads well from then on; an unreadable sector beside it stays
+// unreadable; writes are never refused. Each row is one read, in order.
+TEST_P(MachineFaults, AFlakyRangeFailsItsFirstReadOnly) {
+  uint32_t ss = GetParam();
+  TempFolder t;
+  std::string bytes(64 * ss, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + i / ss);
+  write_file(t.path + "/d.img", bytes);
+  write_file(t.path + "/machine.ini", "[disk 0]\nimage = d.img\nsector_size = " + std::to_string(ss) +
+                                          "\nflaky_reads = 10-12, 20, 30\nunreadable = 31\n");
+  std::string error;
+  auto m = Machine::open(t.path, &error);
+  ASSERT_TRUE(m) << error;
+  auto dev = m->disk(0)->device();
+  std::vector<uint8_t> buf(4 * ss);
+  struct {
+    uint64_t sector;
+    size_t sectors;
+    bool direct;
+    bool read_ok;
+  } reads[] = {
+      {0, 4, false, true},   {9, 1, false, true},   {8, 4, false, false},  // touches 10-12: fails once
+      {12, 1, false, true},  {10, 3, true, true},   {18, 4, true, false},  // 20 fails on the direct path
+      {20, 1, false, true},  {19, 2, true, true},   {29, 2, false, false}, // 30, beside unreadable 31
+      {30, 1, false, true},  {31, 1, false, false}, {31, 1, true, false},  // 31 never reads
+  };
+  for (auto& r : reads) {
+    SCOPED_TRACE("read of " + std::to_string(r.sectors) + " at sector " + std::to_string(r.sector));
+    SetLastError(0);
+    std::fill(buf.begin(), buf.end(), 0);
+    const size_t length = r.sectors * ss;
+    bool ok = r.direct ? dev->read_direct(r.sector * ss, buf.data(), length)
+                       : dev->read_at(r.sector * ss, buf.data(), length);
+    EXPECT_EQ(ok, r.read_ok);
+    if (!ok) {
+      EXPECT_EQ(GetLastError(), ERROR_CRC);
+    } else {
+      EXPECT_EQ(0, std::memcmp(buf.data(), bytes.data() + r.sector * ss, length)) << "the bytes read";
+    }
+  }
+  EXPECT_TRUE(dev->write_at(10 * ss, buf.data(), 3 * ss));
 }
 
 INSTANTIATE_TEST_SUITE_P(SectorSizes, MachineFaults, ::testing::Values(512u, 4096u));

@@ -25,6 +25,8 @@
 #include "mainapp/clone/prescan_page.h"
 #include "mainapp/shell/main_commands.h"
 #include "platform/core/text.h"
+#include "platform/ui/render.h"
+#include "platform/ui/window.h"
 
 namespace {
 
@@ -53,6 +55,9 @@ class ScanPagesTest : public ::testing::Test {
     // One bad sector inside the partition and its very last sector; one
     // outside it, which the partition's scan must not report.
     pc.SetIni("disk 2", "unreadable", "3000, 8447, 9000");
+    // Past the partition, only the whole disk's scan reads it: its first
+    // read fails, the retry reads it.
+    pc.SetIni("disk 2", "flaky_reads", "10000");
     pc.SetIni("disk 0", "unreadable", "700000-700003");
     ASSERT_TRUE(disk_fixture::MountProgramFolder(pc, pc.folder() + "/program"));
     pc.Boot();
@@ -90,6 +95,7 @@ struct ScanCase {
   uint64_t start, count;  // native sectors; count 0: not checked
   const char* letter;     // in the target text, "" not checked
   std::vector<std::string> failed;
+  int32_t readOnRetry;  // of those, chunks that a retry read
   const char* result;
 };
 
@@ -100,23 +106,51 @@ const ScanCase kScanCases[] = {
     // 3000 opens chunk 392 of the partition (256 + 392 * 7); 8447, its last
     // sector, lies in the short last chunk at 8446; 9000 lies outside it.
     {"partition of the 4096-byte physical disk 2", kRowPartitionD, -1, false, 2, kSelectionPartition, kPartStart,
-     kPartCount, "(D:)", {"Read error in sector 3000", "Read error in sector 8446"}, "2 errors, 0 bad sectors"},
+     kPartCount, "(D:)", {"Read error in sector 3000", "Read error in sector 8446"}, 0, "2 errors, 0 bad sectors"},
     // 700000-700003 lie in the chunk that starts at 699993 (11111 * 63).
     {"whole disk 0, its partition ticked along", kRowDisk0, kRowDisk0 + 1, true, 0, kSelectionWholeDisk, 0, 0, "",
-     {"Read error in sector 699993"}, "1 errors, 0 bad sectors"},
+     {"Read error in sector 699993"}, 0, "1 errors, 0 bad sectors"},
     // Disk 2 as the disk layer sizes it, one whole cylinder of 255 x 63
-    // native sectors: 3000 in the chunk at 2996, 8447 at 8442, 9000 at 8995.
+    // native sectors: 3000 in the chunk at 2996, 8447 at 8442, 9000 at 8995,
+    // and the flaky 10000 at 9996, read on its retry.
     {"whole 4096-byte disk 2", kRowDisk2, kRowPartitionD, false, 2, kSelectionWholeDisk, 0, 16065, "",
-     {"Read error in sector 2996", "Read error in sector 8442", "Read error in sector 8995"},
-     "3 errors, 0 bad sectors"},
+     {"Read error in sector 2996", "Read error in sector 8442", "Read error in sector 8995",
+      "Read error in sector 9996, read on a retry"},
+     1, "4 errors, 1 bad sectors"},
 };
+
+// The lines of the progress page's error list as the page closes (and its
+// picture when a path is set): the result page is opened from the progress
+// page, which is then still open, found by its caption.
+std::vector<std::string> shownErrors;
+std::string errorListPicture;
+void (*openResultPage)() = nullptr;
+void ReadErrorListThenOpenResultPage() {
+  shownErrors.clear();
+  const HWND handle = FindWindowW(nullptr, LookupString(u"IDS_BadSectorScanProgCap"));
+  if (platform::ui::Window* window = platform::ui::FindWindowModel(handle); window && !errorListPicture.empty()) {
+    std::string why;
+    EXPECT_TRUE(platform::ui::SaveWindowPicture(*window, errorListPicture, &why)) << why;
+  }
+  CWnd* page = CWnd::FromHandle(handle);
+  auto* list = page ? static_cast<CListBox*>(page->GetDlgItem(CBadSectorScanSummary::kErrorList)) : nullptr;
+  for (int i = 0; list && i < list->GetCount(); ++i) {
+    std::u16string line;
+    list->GetText(i, line);
+    shownErrors.push_back(platform::to_utf8(line));
+  }
+  openResultPage();
+}
 
 TEST_F(ScanPagesTest, TheTickedRowIsScannedOnItsPhysicalDiskAndEveryFailingChunkIsShown) {
   ASSERT_NE(shell::FindMainCommand(shell::kCmdScan), nullptr);
+  openResultPage = RunScanSummaryPage;
+  RunScanSummaryPage = &ReadErrorListThenOpenResultPage;
   for (const ScanCase& c : kScanCases) {
     SCOPED_TRACE(c.what);
     ScanState = ScanStateRecord{};
     ScanTarget = DiskSelectionRecord{};
+    shownErrors = {"not read"};
     platform::ui::Script script;
     script.expect_dialog(CScanNewDiskPartition::IDD)
         .expect_disabled(CScanNewDiskPartition::kNext)
@@ -144,7 +178,8 @@ TEST_F(ScanPagesTest, TheTickedRowIsScannedOnItsPhysicalDiskAndEveryFailingChunk
     }
     EXPECT_EQ(FailedSectors(), c.failed);
     EXPECT_EQ(ScanState.scanErrorCount, static_cast<int32_t>(c.failed.size()));
-    EXPECT_EQ(ScanState.badSectorCount, 0) << "an unreadable sector fails every retry";
+    EXPECT_EQ(ScanState.badSectorCount, c.readOnRetry);
+    EXPECT_EQ(shownErrors, c.failed) << "the progress page's error list";
     if (*c.letter) {
       EXPECT_NE(platform::to_utf8(ScanState.scanTargetText.str()).find(c.letter), std::string::npos);
     }
@@ -201,16 +236,18 @@ TEST_F(ScanPagesTest, TheBootMediumsRowsAreGreyedAndCannotBeTicked) {
   EXPECT_EQ(CloneSettings.checkedRow, kRowPartitionD);
 }
 
-// The three pages in both languages, for a person to look at.
+// The three pages in both languages, for a person to look at, the progress
+// page also with its error list filled (in Japanese with the line of the
+// sector read on a retry, which fails only the first scan's read).
 TEST_F(ScanPagesTest, PagesInEnglishAndJapanese) {
-  for (const char* language : {"English", "Japanese"}) {
+  for (const char* language : {"Japanese", "English"}) {
     SCOPED_TRACE(language);
     ShellState.languageName = platform::to_utf16(language);
     ASSERT_TRUE(LoadLanguageStrings());
     const std::string suffix = std::string("-") + language + ".png";
     platform::ui::Script script;
     script.expect_dialog(CScanNewDiskPartition::IDD)
-        .tick(CScanNewDiskPartition::kList, kRowPartitionD)
+        .tick(CScanNewDiskPartition::kList, kRowDisk2)
         .screenshot("scan-target" + suffix)
         .click(CScanNewDiskPartition::kNext)
         .answer("yes")
@@ -223,10 +260,15 @@ TEST_F(ScanPagesTest, PagesInEnglishAndJapanese) {
         .click(1000);
     CScanNewDiskPartition page;
     const std::string folder = ::testing::TempDir();
+    openResultPage = RunScanSummaryPage;
+    RunScanSummaryPage = &ReadErrorListThenOpenResultPage;
+    errorListPicture = folder + "/scan-errors" + suffix;
     auto run = disk_fixture::RunHeadless(script, [&] { page.DoModal(); },
                                          [&](platform::ui::DriverOptions& o) { o.screenshots_dir = folder; });
     ASSERT_EQ(run.failure, "") << run.log;
-    for (const char* name : {"scan-target", "scan-progress", "scan-summary"})
+    RunScanSummaryPage = openResultPage;
+    errorListPicture.clear();
+    for (const char* name : {"scan-target", "scan-progress", "scan-errors", "scan-summary"})
       EXPECT_TRUE(std::filesystem::exists(folder + "/" + name + suffix)) << name;
   }
 }

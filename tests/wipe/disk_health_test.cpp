@@ -89,7 +89,7 @@ class ProbeHealth : public CDiskDiagnose {
         s.rows.push_back({platform::to_utf8(list->GetItemText(i, 0).GetString()),
                           platform::to_utf8(list->GetItemText(i, 1).GetString()),
                           platform::to_utf8(list->GetItemText(i, 2).GetString())});
-      for (int id : {1174, 1176, 1179, 1180, 1182, 1185, 1187, 1189})
+      for (int id : {1174, 1176, 1179, 1180, 1182, 1183, 1185, 1187, 1189})
         s.lines[id] = platform::to_utf8(GetDlgItemText(id).GetString());
       shown[HealthDiskNumber] = s;
       // A partition item changes nothing.
@@ -105,38 +105,60 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
   WriteSmart(w, 1, {{1, 100, 99, 6}, {2, 80, 70, 10}, {9, 120, 110, 0}, {194, 212, 200, 0}, {198, 50, 40, 60}});
   WriteSmart(w, 0, {{9, 30, 30, 0}, {1, 101, 100, 6}, {194, 100, 90, 0}});
   w.pc.Boot();
-  platform::ui::Script s;
-  s.expect_dialog(CDiskDiagnose::IDD).click(CDiskDiagnose::kClose);
-  ProbeHealth page;
-  ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
-  ASSERT_EQ(page.shown.size(), 3u);
+  // The verdict and its note follow the language; the rest of the page's
+  // texts are its own.
+  const struct {
+    const char* language;
+    const char* disk;
+    const char *good, *goodNote, *attention, *attentionNote, *unknown, *unknownNote;
+  } languages[] = {
+      {"English", "Disk 1", "GOOD", "This device reports good status. No action is required to prevent data loss.",
+       "ATTENTION", "An attribute of this device has reached its failure threshold. Back up its data now.", "UNKNOWN",
+       "This device reports no S.M.A.R.T. status."},
+      {"Japanese", "ディスク 1", "良好",
+       "このデバイスは正常な状態を報告しています。データ損失を防ぐための操作は必要ありません。", "要注意",
+       "このデバイスの属性が障害のしきい値に達しました。今すぐデータをバックアップしてください。", "不明",
+       "このデバイスは S.M.A.R.T. の状態を報告していません。"},
+  };
+  for (const auto& l : languages) {
+    SCOPED_TRACE(l.language);
+    w.UseLanguage(l.language);
+    platform::ui::Script s;
+    s.expect_dialog(CDiskDiagnose::IDD).click(CDiskDiagnose::kClose);
+    ProbeHealth page;
+    ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
+    ASSERT_EQ(page.shown.size(), 3u);
 
-  const Shown& one = page.shown[1];
-  ASSERT_EQ(one.rows.size(), 10u);
-  EXPECT_EQ(one.rows[0], (std::vector<std::string>{"SMART Enabled", "Diaginfo Enabled", ""}));
-  EXPECT_EQ(one.rows[2][1], "WS1000000");  // as much of the 20-byte field as the reader keeps
-  EXPECT_EQ(one.rows[3][1], std::to_string(DiskContext.listedDiskSize[2]));
-  EXPECT_EQ(one.rows[6], (std::vector<std::string>{"Running Days", "120", "110"}));
-  EXPECT_EQ(one.rows[7], (std::vector<std::string>{"Reliability", "50", "40"}));
-  EXPECT_EQ(one.rows[8], (std::vector<std::string>{"Performance", "80", "70"}));
-  EXPECT_EQ(one.rows[9], (std::vector<std::string>{"Error", "100", "99"}));
-  EXPECT_EQ(one.lines.at(1174), "Disk 1");
-  EXPECT_EQ(one.lines.at(1179), "Power On Time: 120 days");
-  EXPECT_EQ(one.lines.at(1185), "100C/212F (Need Attention)");
-  EXPECT_EQ(one.lines.at(1182), "ATTENTION") << "attribute 198 is below its threshold";
+    const Shown& one = page.shown[1];
+    ASSERT_EQ(one.rows.size(), 10u);
+    EXPECT_EQ(one.rows[0], (std::vector<std::string>{"SMART Enabled", "Diaginfo Enabled", ""}));
+    EXPECT_EQ(one.rows[2][1], "WS1000000");  // as much of the 20-byte field as the reader keeps
+    EXPECT_EQ(one.rows[3][1], std::to_string(DiskContext.listedDiskSize[2]));
+    EXPECT_EQ(one.rows[6], (std::vector<std::string>{"Running Days", "120", "110"}));
+    EXPECT_EQ(one.rows[7], (std::vector<std::string>{"Reliability", "50", "40"}));
+    EXPECT_EQ(one.rows[8], (std::vector<std::string>{"Performance", "80", "70"}));
+    EXPECT_EQ(one.rows[9], (std::vector<std::string>{"Error", "100", "99"}));
+    EXPECT_EQ(one.lines.at(1174), l.disk);
+    EXPECT_EQ(one.lines.at(1179), "Power On Time: 120 days");
+    EXPECT_EQ(one.lines.at(1185), "100C/212F (Need Attention)");
+    EXPECT_EQ(one.lines.at(1182), l.attention) << "attribute 198 is below its threshold";
+    EXPECT_EQ(one.lines.at(1183), l.attentionNote);
 
-  const Shown& zero = page.shown[0];
-  EXPECT_EQ(zero.rows[7], (std::vector<std::string>{"Reliability", "", ""})) << "not the values of entry 0";
-  EXPECT_EQ(zero.lines.at(1187), "-");
-  EXPECT_EQ(zero.lines.at(1185), "37C/100F (Good)");
-  EXPECT_EQ(zero.lines.at(1182), "GOOD");
+    const Shown& zero = page.shown[0];
+    EXPECT_EQ(zero.rows[7], (std::vector<std::string>{"Reliability", "", ""})) << "not the values of entry 0";
+    EXPECT_EQ(zero.lines.at(1187), "-");
+    EXPECT_EQ(zero.lines.at(1185), "37C/100F (Good)");
+    EXPECT_EQ(zero.lines.at(1182), l.good);
+    EXPECT_EQ(zero.lines.at(1183), l.goodNote);
 
-  const Shown& two = page.shown[2];
-  EXPECT_EQ(two.rows[0][1], "Diaginfo Not Enabled");
-  EXPECT_EQ(two.rows[1][1], "");
-  EXPECT_EQ(two.rows[6][1], "");
-  EXPECT_EQ(two.lines.at(1185), "-");
-  EXPECT_EQ(two.lines.at(1182), "UNKNOWN");
+    const Shown& two = page.shown[2];
+    EXPECT_EQ(two.rows[0][1], "Diaginfo Not Enabled");
+    EXPECT_EQ(two.rows[1][1], "");
+    EXPECT_EQ(two.rows[6][1], "");
+    EXPECT_EQ(two.lines.at(1185), "-");
+    EXPECT_EQ(two.lines.at(1182), l.unknown);
+    EXPECT_EQ(two.lines.at(1183), l.unknownNote);
+  }
 }
 
 // The page's looks: its own picture tiled behind it, its twelve name,

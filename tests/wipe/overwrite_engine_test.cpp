@@ -9,8 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
@@ -59,6 +61,15 @@ class WipeDisk {
     Shell("tail -c +" + Num(offset + 1) + " '" + pc.Image(1) + "' | head -c " + Num(bytes) + " | sha256sum", &out);
     return out;
   }
+  // sha256 of the whole image but `bytes` bytes from byte `offset`.
+  std::string HashOutside(uint64_t offset, uint64_t bytes) {
+    std::string out;
+    const std::string image = "'" + pc.Image(1) + "'";
+    Shell("{ head -c " + Num(offset) + " " + image + "; tail -c +" + Num(offset + bytes + 1) + " " + image +
+              "; } | sha256sum",
+          &out);
+    return out;
+  }
   // cmp of the image range against a file of the same bytes.
   bool Equals(uint64_t offset, uint64_t bytes, const std::string& source) {
     return Shell("cmp -i " + Num(offset) + ":0 -n " + Num(bytes) + " '" + pc.Image(1) + "' " + source) == 0;
@@ -70,6 +81,18 @@ class WipeDisk {
               Num(ss) + " | sort | uniq -d | wc -l",
           &out);
     return std::stoi(out);
+  }
+  // od's hex dump of each `piece`-byte piece of `bytes` bytes of the image
+  // from byte `offset` (the last piece may be shorter), one line a piece.
+  std::vector<std::string> PieceDumps(uint64_t offset, uint64_t bytes, uint64_t piece) {
+    std::string out;
+    Shell("tail -c +" + Num(offset + 1) + " '" + pc.Image(1) + "' | head -c " + Num(bytes) + " | od -An -v -tx1 -w" +
+              Num(piece),
+          &out);
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.push_back(out.substr(at, end - at));
+    return lines;
   }
   bool AllZeroOrFf(uint64_t offset, uint64_t bytes, const char* byte) {
     std::string out;
@@ -167,6 +190,54 @@ TEST_P(EnginePassTest, FailedWritesAreCountedAndTheRunGoesOn) {
   EXPECT_EQ(DiskContext.ioErrorCount, 5);
   EXPECT_TRUE(disk.Equals(0, 189ull * ss, "/dev/zero"));
   EXPECT_TRUE(disk.Equals(252ull * ss, 378ull * ss, "/dev/zero"));
+}
+
+// Failing sectors at every place of a write of several tracks (its first,
+// middle and last track, across two tracks, twice in one write, in the short
+// last track, across two writes): only the tracks that hold one stay as they
+// were, each counted with its five attempts, and every other track is zero.
+// Each case has its own region of the disk, eight whole tracks and a short one
+// of eight sectors, with its failing sectors given relative to the region.
+TEST_P(EnginePassTest, FailingSectorsLeaveOnlyTheirOwnTracksUnwritten) {
+  const uint32_t ss = GetParam();
+  constexpr uint64_t kTrack = 63, kRegion = 512, kTracks = 9;
+  const struct {
+    std::vector<std::pair<uint64_t, uint64_t>> failing;  // first and last sector
+    std::vector<uint64_t> unwritten;                     // tracks that keep their bytes
+  } cases[] = {
+      {{{200, 201}}, {3}},         {{{0, 0}}, {0}},     {{{441, 441}}, {7}},  {{{250, 253}}, {3, 4}},
+      {{{100, 100}, {400, 400}}, {1, 6}}, {{{505, 505}}, {8}}, {{{500, 506}}, {7, 8}}, {{{126, 188}}, {2}},
+  };
+  ASSERT_LE(std::size(cases) * kRegion * ss, kDiskBytes);
+  std::string ranges;
+  for (size_t k = 0; k < std::size(cases); ++k)
+    for (auto [first, last] : cases[k].failing)
+      ranges += (ranges.empty() ? "" : ", ") + Num(k * kRegion + first) + "-" + Num(k * kRegion + last);
+  WipeDisk disk(ss, "failing_writes=" + ranges);
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    const auto& c = cases[k];
+    SCOPED_TRACE("case " + Num(k) + ": failing_writes = " + ranges);
+    const uint64_t base = k * kRegion;
+    const std::vector<std::string> before = disk.PieceDumps(base * ss, kRegion * ss, kTrack * ss);
+    ASSERT_EQ(before.size(), kTracks);
+    const std::string outside = disk.HashOutside(base * ss, kRegion * ss);
+    DiskContext.ioErrorCount = 0;
+    DiskSelectionRecord target = disk.Target(base, kRegion);
+    EXPECT_EQ(RunDeleteMethod(nullptr, target, 0), 0);
+    CloseCurrentDisk();
+    EXPECT_EQ(DiskContext.ioErrorCount, static_cast<int32_t>(5 * c.unwritten.size()));
+    EXPECT_EQ(WipeProgressCount, kTracks);
+    const std::vector<std::string> after = disk.PieceDumps(base * ss, kRegion * ss, kTrack * ss);
+    ASSERT_EQ(after.size(), kTracks);
+    for (uint64_t t = 0; t < kTracks; ++t) {
+      const bool bad = std::find(c.unwritten.begin(), c.unwritten.end(), t) != c.unwritten.end();
+      if (bad)
+        EXPECT_TRUE(after[t] == before[t]) << "track " << t << " was written";
+      else
+        EXPECT_EQ(after[t].find_first_not_of(" 0"), std::string::npos) << "track " << t << " is not zero";
+    }
+    EXPECT_EQ(disk.HashOutside(base * ss, kRegion * ss), outside);
+  }
 }
 
 TEST_P(EnginePassTest, AbortLeavesTheTargetUntouchedAndEveryPassEnds) {
