@@ -24,6 +24,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/clone/clone_bench_support.h"
 #include "bench/common/bench_support.h"
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
@@ -35,11 +36,7 @@ namespace {
 constexpr uint64_t kMiB = 1ull << 20;
 constexpr int32_t kBlockUnits = 1008;
 
-uint64_t DiskBytes() {
-  const char* v = std::getenv("DRUM_BENCH_CLONE_MIB");
-  const uint64_t mib = v && *v ? std::strtoull(v, nullptr, 10) : 0;
-  return (mib ? mib : 2048) * kMiB;
-}
+uint64_t DiskBytes() { return clone_bench::MiBFromEnvironment("DRUM_BENCH_CLONE_MIB", 2048); }
 
 struct Disks {
   bench::BenchPc pc;
