@@ -4,8 +4,9 @@
 //
 //   clone_copy     the source's range copied onto the destination:
 //     ours:RunRawPass   the engine of the sector-by-sector clone, blocks of
-//         16 tracks (1008 units = 504 KiB), unbuffered handles, the
-//         destination flushed once at the end of the pass;
+//         16 tracks (1008 units = 504 KiB), unbuffered handles, the next
+//         block read while a thread writes the last one, the destination
+//         flushed once at the end of the pass;
 //     peer:dd           dd if=SOURCE of=DESTINATION bs=504K iflag=direct
 //         oflag=direct conv=notrunc (direct I/O on both ends, as ours).
 //   clone_verify   the verify pass over an identical copy:
