@@ -4,8 +4,9 @@
 //
 //   clone_copy     the source's range copied onto the destination:
 //     ours:RunRawPass   the engine of the sector-by-sector clone, blocks of
-//         16 tracks (1008 units = 504 KiB), unbuffered handles, the
-//         destination flushed once at the end of the pass;
+//         16 tracks (1008 units = 504 KiB), unbuffered handles, the next
+//         block read while a thread writes the last one, the destination
+//         flushed once at the end of the pass;
 //     peer:dd           dd if=SOURCE of=DESTINATION bs=504K iflag=direct
 //         oflag=direct conv=notrunc (direct I/O on both ends, as ours).
 //   clone_verify   the verify pass over an identical copy:
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/clone/clone_bench_support.h"
 #include "bench/common/bench_support.h"
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
@@ -35,11 +37,7 @@ namespace {
 constexpr uint64_t kMiB = 1ull << 20;
 constexpr int32_t kBlockUnits = 1008;
 
-uint64_t DiskBytes() {
-  const char* v = std::getenv("DRUM_BENCH_CLONE_MIB");
-  const uint64_t mib = v && *v ? std::strtoull(v, nullptr, 10) : 0;
-  return (mib ? mib : 2048) * kMiB;
-}
+uint64_t DiskBytes() { return clone_bench::MiBFromEnvironment("DRUM_BENCH_CLONE_MIB", 2048); }
 
 struct Disks {
   bench::BenchPc pc;

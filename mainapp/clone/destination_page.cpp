@@ -868,14 +868,7 @@ void CMirrorDestination::OnNext() {
     return;
   }
   const bool wholeDisk = CloneSettings.partitionMode == 0;
-  if (wholeDisk && CloneSettings.convertToGpt)
-    WriteBackConvertedTail(PlannedDiskMap, DiskContext.layoutTable, DestinationPageState.plannedEntries,
-                           ListedSize(CloneSettings.chosenDestinationDisk), SectorMultiplierOf(chosen));
-  if (wholeDisk && (CloneSettings.sizingMode == SizingMode::SameSize ||
-                    (CloneSettings.sizingMode == SizingMode::Manual && ManualSizing.changed))) {
-    WriteBackPlannedMap(PlannedDiskMap, DiskContext.layoutTable, DestinationPageState.plannedEntries);
-    DestinationDiskMap = PlannedDiskMap;
-  }
+  if (wholeDisk) SettleWholeDiskPlan(DestinationPageState.plannedEntries);
   if (IsDlgButtonChecked(kAuto) == BST_CHECKED) CloneSettings.sizingMode = SizingMode::Automatic;
   else if (IsDlgButtonChecked(kSame) == BST_CHECKED) CloneSettings.sizingMode = SizingMode::SameSize;
   else if (IsDlgButtonChecked(kManual) == BST_CHECKED) CloneSettings.sizingMode = SizingMode::Manual;

@@ -130,6 +130,9 @@ void OnOneClickCopy(CWnd* owner) {
     Say(owner, u"IDS_DestinationTooSmall", MB_OK);
     return;
   }
+  // The plan as the destination page's Next leaves it: a conversion's last
+  // partition ends before the backup table.
+  SettleWholeDiskPlan(count);
   if (!sectorBySector) {
     const int32_t entries = std::min(count, kMaxLayoutEntries);
     for (int32_t i = 0; i < entries; ++i) {

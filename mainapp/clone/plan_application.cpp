@@ -196,6 +196,18 @@ void WriteBackConvertedTail(const DiskMapRecord& map, LayoutEntry* t, int32_t co
   }
 }
 
+void SettleWholeDiskPlan(int32_t plannedEntries) {
+  const int32_t listed = CloneSettings.chosenDestinationDisk;
+  if (CloneSettings.convertToGpt)
+    WriteBackConvertedTail(PlannedDiskMap, DiskContext.layoutTable, plannedEntries, ListedSize(listed),
+                           SectorMultiplierOf(ListedPhysical(listed)));
+  if (CloneSettings.sizingMode == SizingMode::SameSize ||
+      (CloneSettings.sizingMode == SizingMode::Manual && ManualSizing.changed)) {
+    WriteBackPlannedMap(PlannedDiskMap, DiskContext.layoutTable, plannedEntries);
+    DestinationDiskMap = PlannedDiskMap;
+  }
+}
+
 PlanTotals ComputePlanTotals(const LayoutEntry* t, int32_t count, const UsedSectorsOf& used) {
   count = Clamp(count);
   PlanTotals totals;

@@ -1,9 +1,9 @@
 #include "mainapp/clone/raw_copy.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "disk/disk_access.h"
@@ -15,7 +15,9 @@
 #include "mainapp/clone/disk_selection.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
+#include "platform/process/sync.h"
 #include "platform/process/system_info.h"
+#include "platform/process/thread.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
 #include "program_support/language_table.h"
@@ -59,7 +61,18 @@ class DiskPair {
   HANDLE destination_;
 };
 
-std::unique_ptr<uint8_t[]> TryAllocate(size_t bytes) { return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]); }
+// Transfer buffers aligned as direct I/O wants them: the unbuffered handles
+// then move the bytes straight between the device and the buffer, with no
+// copy through a bounce buffer on either side.
+constexpr size_t kBufferAlignment = 4096;
+struct AlignedFree {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+using TransferBuffer = std::unique_ptr<uint8_t, AlignedFree>;
+TransferBuffer TryAllocate(size_t bytes) {
+  const size_t rounded = (bytes + kBufferAlignment - 1) / kBufferAlignment * kBufferAlignment;
+  return TransferBuffer(static_cast<uint8_t*>(std::aligned_alloc(kBufferAlignment, rounded)));
+}
 
 void ShowNoMemory(CWnd* page) {
   MessageBoxW(page ? page->GetSafeHwnd() : nullptr, LookupString(u"IDS_NoMemory"), ShellState.messageCaption, MB_OK);
@@ -119,49 +132,165 @@ int32_t RawBlockUnits(int32_t sectorsPerTrack) {
   return 16 * spt;
 }
 
-RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_t blockUnits, RawProgress progress,
-                         void* context) {
-  RawPassResult result;
-  CloneRunState.operationSectors = 0;
-  const size_t blockBytes = static_cast<size_t>(blockUnits) * 512;
-  auto buffer = TryAllocate(blockBytes);
-  auto readBack = pass == RawPass::Verify ? TryAllocate(blockBytes) : nullptr;
-  if (!buffer || (pass == RawPass::Verify && !readBack)) {
-    ShowNoMemory(page);
-    return result;
-  }
-  DiskPair disks(range.sourceDisk, range.destinationDisk);
-  if (!disks.open()) return result;
-  result.started = true;
-  const int32_t sourceMultiplier = Multiplier(range.sourceDisk);
-  const bool copying = pass == RawPass::Copy;
+namespace {
 
-  uint64_t done = 0;
-  while (done < range.count) {
-    CloneRunState.copiedSectors = done;
-    if (CloneRunState.cloneAborted) break;
-    SetThreadExecutionState(ES_SYSTEM_REQUIRED);
-    PumpClonePage(page);
-    if (CloneRunState.cloneAborted) break;
-    const int32_t units = static_cast<int32_t>(std::min<uint64_t>(blockUnits, range.count - done));
-    const uint64_t from = range.sourceStart + done;
-    const uint64_t to = range.destinationStart + done;
-    const int32_t unreadable = ReadBlock(disks.source(), buffer.get(), from, units, sourceMultiplier, copying);
-    result.unreadableSectors += unreadable;
-    if (copying) {
-      if (!WriteBlock(disks.destination(), buffer.get(), to, units)) ++result.failedWrites;
-    } else {
+// Writes the copy pass's blocks on a thread of its own, so that the next block
+// is read from the source while the destination takes the last one. One block
+// is in flight at a time, and its buffer is left alone until Finish. Without
+// the thread (it could not be made) each block is written in Start.
+class BlockWriter {
+ public:
+  explicit BlockWriter(HANDLE destination)
+      : destination_(destination),
+        ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+        done_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    if (ready_ && done_) thread_ = CreateThread(nullptr, 0, &BlockWriter::Run, this, 0, nullptr);
+  }
+  ~BlockWriter() {
+    Finish();
+    if (thread_) {
+      stop_ = true;
+      SetEvent(ready_);
+      WaitForSingleObject(thread_, INFINITE);
+      CloseHandle(thread_);
+    }
+    if (ready_) CloseHandle(ready_);
+    if (done_) CloseHandle(done_);
+  }
+  BlockWriter(const BlockWriter&) = delete;
+  BlockWriter& operator=(const BlockWriter&) = delete;
+
+  void Start(const uint8_t* data, uint64_t sector, int32_t units) {
+    data_ = data;
+    sector_ = sector;
+    units_ = units;
+    busy_ = true;
+    if (thread_)
+      SetEvent(ready_);
+    else
+      written_ = Transfer();
+  }
+  // Waits for the block in flight; false when it could not be written.
+  bool Finish() {
+    if (!busy_) return true;
+    if (thread_) WaitForSingleObject(done_, INFINITE);
+    busy_ = false;
+    return written_;
+  }
+
+ private:
+  // Touches no shared counter: the pass counts a failed write when it finishes the block.
+  bool Transfer() const {
+    return WriteSectorsAt(destination_, data_, sector_, units_) == static_cast<DWORD>(units_) * 512;
+  }
+  static DWORD Run(LPVOID self) {
+    auto* writer = static_cast<BlockWriter*>(self);
+    for (;;) {
+      WaitForSingleObject(writer->ready_, INFINITE);
+      if (writer->stop_) return 0;
+      writer->written_ = writer->Transfer();
+      SetEvent(writer->done_);
+    }
+  }
+
+  HANDLE destination_;
+  HANDLE ready_;
+  HANDLE done_;
+  HANDLE thread_ = nullptr;
+  const uint8_t* data_ = nullptr;
+  uint64_t sector_ = 0;
+  int32_t units_ = 0;
+  bool busy_ = false;
+  bool written_ = false;
+  bool stop_ = false;
+};
+
+// What every pass does before a block: the position shown, the cancel
+// tested, the system kept awake and the page's messages pumped. False when
+// the pass must stop.
+bool ContinuePass(CWnd* page, uint64_t done) {
+  CloneRunState.copiedSectors = done;
+  if (CloneRunState.cloneAborted) return false;
+  SetThreadExecutionState(ES_SYSTEM_REQUIRED);
+  PumpClonePage(page);
+  return !CloneRunState.cloneAborted;
+}
+
+struct PassLoop {
+  CWnd* page;
+  const DiskPair& disks;
+  const RawRange& range;
+  int32_t blockUnits;
+  int32_t sourceMultiplier;
+  uint8_t* buffers[2];
+  RawProgress progress;
+  void* context;
+  RawPassResult& result;
+
+  // Counts `units` more as done and shows them.
+  void Advance(uint64_t& done, uint64_t units) const {
+    done += units;
+    CloneRunState.operationSectors = done;
+    if (progress) progress(page, done, context);
+  }
+  int32_t UnitsAt(uint64_t at) const {
+    return static_cast<int32_t>(std::min<uint64_t>(static_cast<uint64_t>(blockUnits), range.count - at));
+  }
+
+  // Reads block k + 1 while block k is written; a block counts as done once
+  // it is written (or its write failed and was counted).
+  uint64_t Copy() const {
+    BlockWriter writer(disks.destination());
+    uint64_t done = 0;
+    uint64_t read = 0;
+    int32_t inFlight = 0;
+    int which = 0;
+    auto settle = [&] {
+      if (inFlight == 0) return;
+      if (!writer.Finish()) {
+        ++DiskContext.ioErrorCount;
+        ++result.failedWrites;
+      }
+      Advance(done, static_cast<uint64_t>(inFlight));
+      inFlight = 0;
+    };
+    while (read < range.count && ContinuePass(page, done)) {
+      const int32_t units = UnitsAt(read);
+      result.unreadableSectors +=
+          ReadBlock(disks.source(), buffers[which], range.sourceStart + read, units, sourceMultiplier, true);
+      settle();
+      writer.Start(buffers[which], range.destinationStart + read, units);
+      inFlight = units;
+      read += static_cast<uint64_t>(units);
+      which ^= 1;
+    }
+    settle();
+    return done;
+  }
+
+  // Reads the source and the destination block by block and compares them;
+  // a block that differs is written again and read back, up to 3 times.
+  uint64_t Verify() const {
+    uint8_t* buffer = buffers[0];
+    uint8_t* readBack = buffers[1];
+    uint64_t done = 0;
+    while (done < range.count && ContinuePass(page, done)) {
+      const int32_t units = UnitsAt(done);
+      const uint64_t to = range.destinationStart + done;
+      const int32_t unreadable =
+          ReadBlock(disks.source(), buffer, range.sourceStart + done, units, sourceMultiplier, false);
+      result.unreadableSectors += unreadable;
       if (unreadable > 0) ++CloneCounters.verifySecondCount;
       const DWORD bytes = static_cast<DWORD>(units) * 512;
       auto matches = [&] {
-        return ReadSectorsAt(disks.destination(), readBack.get(), to, units) == bytes &&
-               std::memcmp(buffer.get(), readBack.get(), bytes) == 0;
+        return ReadSectorsAt(disks.destination(), readBack, to, units) == bytes &&
+               std::memcmp(buffer, readBack, bytes) == 0;
       };
       if (!matches()) {
         ++CloneRunState.verifyMismatchCount;
         bool repaired = false;
         for (int attempt = 0; attempt < kRepairAttempts && !repaired; ++attempt) {
-          if (!WriteBlock(disks.destination(), buffer.get(), to, units)) continue;
+          if (!WriteBlock(disks.destination(), buffer, to, units)) continue;
           repaired = matches();
         }
         if (repaired)
@@ -169,11 +298,33 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
         else
           ++result.mismatchedBlocks;
       }
+      Advance(done, static_cast<uint64_t>(units));
     }
-    done += static_cast<uint64_t>(units);
-    CloneRunState.operationSectors = done;
-    if (progress) progress(page, done, context);
+    return done;
   }
+};
+
+}  // namespace
+
+RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_t blockUnits, RawProgress progress,
+                         void* context) {
+  RawPassResult result;
+  CloneRunState.operationSectors = 0;
+  const size_t blockBytes = static_cast<size_t>(blockUnits) * 512;
+  // Two blocks: the one read and the one written (copy), or the source's and
+  // the destination's (verify).
+  TransferBuffer first = TryAllocate(blockBytes);
+  TransferBuffer second = TryAllocate(blockBytes);
+  if (!first || !second) {
+    ShowNoMemory(page);
+    return result;
+  }
+  DiskPair disks(range.sourceDisk, range.destinationDisk);
+  if (!disks.open()) return result;
+  result.started = true;
+  const PassLoop loop{page,     disks,   range, blockUnits, Multiplier(range.sourceDisk), {first.get(), second.get()},
+                      progress, context, result};
+  const uint64_t done = pass == RawPass::Copy ? loop.Copy() : loop.Verify();
   // What was written is on the device before the pass reports (an abort too).
   if (!FlushFileBuffers(disks.destination())) {
     ++DiskContext.ioErrorCount;

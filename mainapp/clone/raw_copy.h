@@ -3,7 +3,9 @@
 // the destination back, compares it with the source and rewrites what
 // differs. They run on the user-interface thread inside the clone page,
 // pump its messages between blocks, stop when CloneRunState.cloneAborted is
-// set and show their progress in the page's items (clone_page_items.h).
+// set and show their progress in the page's items (clone_page_items.h). The
+// copy pass reads the next block while a thread of its own writes the last
+// one; a block counts as done (progress, position) once it is written.
 //
 // Failures: a source block that cannot be read is read again sector by
 // sector; each unreadable native sector adds 1 to DiskContext.ioErrorCount

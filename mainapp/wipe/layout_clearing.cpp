@@ -32,7 +32,8 @@ void UpdateDiskProperties() {
 // native sectors) further on. Stops at the end of the disk.
 void ZeroGptArea(int32_t disk, const unsigned char* zeros, const std::function<void()>& afterWrite) {
   const uint64_t multiplier = static_cast<uint64_t>(SectorMultiplierOf(disk) > 0 ? SectorMultiplierOf(disk) : 1);
-  OpenDiskReadWrite(disk);
+  // 32,768 writes: none waits for the device's cache, one flush at the end.
+  OpenDiskForBulkWrites(disk);
   uint64_t diskUnits = kGptZeroUnits;
   const uint64_t units = DeviceLengthBytes(DiskContext.currentDiskHandle) / 512;
   if (units > 0 && units < diskUnits) diskUnits = units;
@@ -42,6 +43,7 @@ void ZeroGptArea(int32_t disk, const unsigned char* zeros, const std::function<v
     WriteDiskSectors(zeros, unit / multiplier, count);
     if (afterWrite) afterWrite();
   }
+  FlushFileBuffers(DiskContext.currentDiskHandle);
   Sleep(2000);
   UpdateDiskProperties();
   CloseCurrentDisk();

@@ -27,7 +27,6 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
-#include "platform/registry/empty_hive.h"
 #include "platform/startup/startup.h"
 #include "platform/storage/ioctl.h"
 #include "platform/storage/volume_api.h"
@@ -160,20 +159,13 @@ TEST_P(BootRepairTest, AShortLastPieceIsPaddedWithZerosAndAnImageTooLargeIsRefus
 
 TEST_P(BootRepairTest, MountedDevicesBindsCToTheNewSystemPartition) {
   // The copied system's SYSTEM hive with the letters of the old disk.
-  const std::string hive = temp + "/SYSTEM";
-  platform::registry::EmptyHiveOptions options;
-  options.root_name = "SYSTEM";
-  ASSERT_EQ(platform::registry::CreateEmptyHive(hive, options), 0);
   const std::string script = "add MountedDevices\ncd MountedDevices\nsetval 4\n"
                              "\\DosDevices\\C:\nhex:3:0102030405060708090a0b0c\n"
                              "\\DosDevices\\D:\nhex:3:0d0e0f\n"
                              "\\DosDevices\\E:\nhex:3:101112\n"
                              "\\DosDevices\\F:\nhex:3:131415\ncommit\n";
+  clone_fixture::PutSystemHive(temp + "/SYSTEM", "SYSTEM", script, u"C:");
   std::string out;
-  ASSERT_EQ(Shell("printf '%s' '" + script + "' | hivexsh -w '" + hive + "'", &out), 0) << out;
-  for (const char16_t* folder : {u"C:\\Windows", u"C:\\Windows\\System32", u"C:\\Windows\\System32\\Config"})
-    ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
-  PutFile(u"C:\\Windows\\System32\\Config\\SYSTEM", ReadHostFile(hive));
   CloneRunState.systemDestinationCopy = u"C:";
   CloneRunState.systemEntryIndex = 1;
 
@@ -203,9 +195,7 @@ TEST_P(BootRepairTest, TheBootStoreNamesTheCopiedSystem) {
   ASSERT_TRUE(WriteEspImage(1));
   WCHAR device[256] = {};
   ASSERT_GT(QueryDosDeviceW(u"C:", device, 256), 0u);
-  // hivexsh shows each backslash of a string doubled.
-  std::string deviceText;
-  for (char c : platform::to_utf8(device)) deviceText += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  const std::string deviceText = clone_fixture::HivexText(device);
   ASSERT_NE(deviceText.find("Device"), std::string::npos);
   ASSERT_TRUE(RepairBcd(u"C:")) << ReadHostFile(pc.folder() + "/machine.log");
 
@@ -216,18 +206,7 @@ TEST_P(BootRepairTest, TheBootStoreNamesTheCopiedSystem) {
   const std::string store = pc.folder() + "/BCD.copy";
   ASSERT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mcopy -i '" + esp + "' ::/EFI/Microsoft/Boot/BCD '" + store + "'", &out), 0)
       << out;
-  auto element = [&](const std::string& object, const std::string& type) {
-    std::string value;
-    Shell("printf '%s\\nlsval\\n' 'cd Objects\\" + object + "\\Elements\\" + type + "' | hivexsh '" + store + "'",
-          &value);
-    return value;
-  };
-  EXPECT_NE(element("{9dea862c-5cdd-4e70-acc1-f32b344d4795}", "11000001").find("partition=BOOT"), std::string::npos);
-  const std::string loader = "{5c2a1b7e-8d3f-4e61-9a0b-7c4d2e1f3a58}";
-  for (const char* type : {"11000001", "21000001"}) {
-    const std::string value = element(loader, type);
-    EXPECT_NE(value.find("partition=" + deviceText), std::string::npos) << type << " " << value;
-  }
+  clone_fixture::ExpectStoreNamesSystem(store, deviceText);
   if (ss == 512) {
     EXPECT_EQ(Shell("sgdisk -v '" + pc.Image(1) + "'", &out), 0) << out;
     EXPECT_NE(out.find("No problems found"), std::string::npos) << out;
@@ -244,20 +223,13 @@ TEST_P(BootRepairTest, NoStoreChangesNothing) {
 // ("S-1-5...") that names C: names the system drive instead, as an
 // expandable string; other keys keep theirs. Read back with hivexsh.
 TEST_P(BootRepairTest, ProfilePathsNameTheSystemDrive) {
-  const std::string hive = temp + "/SOFTWARE";
-  platform::registry::EmptyHiveOptions options;
-  options.root_name = "SOFTWARE";
-  ASSERT_EQ(platform::registry::CreateEmptyHive(hive, options), 0);
   const std::string script =
       "add Microsoft\ncd Microsoft\nadd Windows NT\ncd Windows NT\nadd CurrentVersion\ncd CurrentVersion\n"
       "add ProfileList\ncd ProfileList\nadd S-1-5-21-1001\nadd Defaults\ncd S-1-5-21-1001\n"
       "setval 1\nProfileImagePath\nstring:C:\\Users\\ann\ncd ..\ncd Defaults\n"
       "setval 1\nProfileImagePath\nstring:C:\\Users\\Default\ncommit\n";
+  clone_fixture::PutSystemHive(temp + "/SOFTWARE", "SOFTWARE", script, u"C:");
   std::string out;
-  ASSERT_EQ(Shell("printf '%s' '" + script + "' | hivexsh -w '" + hive + "'", &out), 0) << out;
-  for (const char16_t* folder : {u"C:\\Windows", u"C:\\Windows\\System32", u"C:\\Windows\\System32\\Config"})
-    ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
-  PutFile(u"C:\\Windows\\System32\\Config\\SOFTWARE", ReadHostFile(hive));
   CloneRunState.systemDestinationCopy = u"C:";
 
   EXPECT_EQ(FixProfileImagePaths(), 1);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
+#include "platform/registry/empty_hive.h"
 #include "platform/storage/ioctl.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
@@ -81,6 +84,59 @@ inline void PutFile(const std::u16string& path, const std::string& content) {
   ASSERT_EQ(written, content.size());
   CloseHandle(h);
 }
+
+// Makes a hive file on the host with hivexsh (an empty hive whose root key is
+// `root`, then `script` run by `hivexsh -w`) and puts it on the simulated PC
+// as `drive` + "\\Windows\\System32\\Config\\" + `root`, the folders made first.
+inline void PutSystemHive(const std::string& hostFile, const std::string& root, const std::string& script,
+                          const std::u16string& drive) {
+  platform::registry::EmptyHiveOptions options;
+  options.root_name = root;
+  ASSERT_EQ(platform::registry::CreateEmptyHive(hostFile, options), 0);
+  std::string out;
+  ASSERT_EQ(disk_fixture::Shell("printf '%s' '" + script + "' | hivexsh -w '" + hostFile + "'", &out), 0) << out;
+  std::u16string folder = drive;
+  for (const char16_t* name : {u"\\Windows", u"\\System32", u"\\Config"}) {
+    folder += name;
+    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr)) << platform::to_utf8(folder);
+    }
+  }
+  std::ifstream in(hostFile, std::ios::binary);
+  PutFile(folder + u"\\" + platform::to_utf16(root), std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+// The boot manager's and the boot loader's objects in the boot store of the
+// ESP image.
+inline constexpr const char* kBootManagerObject = "{9dea862c-5cdd-4e70-acc1-f32b344d4795}";
+inline constexpr const char* kBootLoaderObject = "{5c2a1b7e-8d3f-4e61-9a0b-7c4d2e1f3a58}";
+
+// A text as hivexsh shows it inside a string value: each backslash doubled.
+inline std::string HivexText(const std::u16string& text) {
+  std::string out;
+  for (char c : platform::to_utf8(text)) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out;
+}
+
+// Checks, with hivexsh on a host copy of a boot store, that the store names a
+// copied system after a conversion to GPT: the boot manager's device is
+// "BOOT", the boot loader's device and osdevice are `device` (in hivexsh's
+// form, HivexText).
+inline void ExpectStoreNamesSystem(const std::string& store, const std::string& device) {
+  auto element = [&](const char* object, const std::string& type) {
+    std::string value;
+    disk_fixture::Shell("printf '%s\\nlsval\\n' 'cd Objects\\" + std::string(object) + "\\Elements\\" + type +
+                            "' | hivexsh '" + store + "'",
+                        &value);
+    return value;
+  };
+  EXPECT_NE(element(kBootManagerObject, "11000001").find("partition=BOOT"), std::string::npos);
+  for (const char* type : {"11000001", "21000001"}) {
+    const std::string value = element(kBootLoaderObject, type);
+    EXPECT_NE(value.find("partition=" + device), std::string::npos) << type << " " << value;
+  }
+}
+
 
 // Sets all three times of a file or folder (FILETIME units).
 inline void SetTimes(const std::u16string& path, uint64_t stamp, bool folder) {

@@ -5,7 +5,9 @@
 // not open) come from machine.ini.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
@@ -155,6 +157,48 @@ TEST_F(RawCopyTest, OpenFailureAndCancel) {
   EXPECT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(2), RawPass::Copy));
   EXPECT_EQ(CloneRunState.copiedSectors, 0u);
   EXPECT_TRUE(AllZero(pc_.Image(2), 0, 96 * kMiB));
+}
+
+// The copy pass writes a block while it reads the next: a block is counted
+// (progress, units done) only once it is on the destination. Each progress
+// call finds its last block on the destination's image; after a cancel the
+// units done are exactly the bytes copied, and nothing lies beyond them.
+struct SeenProgress {
+  std::string source, destination;
+  std::vector<uint64_t> done;
+  bool lastBlockThere = true;
+};
+void CheckLastBlock(CWnd*, uint64_t done, void* context) {
+  auto* seen = static_cast<SeenProgress*>(context);
+  seen->done.push_back(done);
+  auto tail = [&](const std::string& image) {
+    std::ifstream in(image, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(done * 512 - 512));
+    std::string bytes(512, '\0');
+    in.read(bytes.data(), 512);
+    return bytes;
+  };
+  if (tail(seen->destination) != tail(seen->source)) seen->lastBlockThere = false;
+  if (done * 512 >= 10 * kMiB) CloneRunState.cloneAborted = 1;
+}
+
+TEST_F(RawCopyTest, ProgressCountsOnlyWrittenBlocks) {
+  Boot();
+  SeenProgress seen;
+  seen.source = pc_.Image(0);
+  seen.destination = pc_.Image(1);
+  const RawPassResult r =
+      RunRawPass(nullptr, RawRange{0, 1, 0, 0, kPatternBytes / 512}, RawPass::Copy, 1008, &CheckLastBlock, &seen);
+  ASSERT_TRUE(r.started);
+  EXPECT_TRUE(seen.lastBlockThere) << "a block was counted before it was written";
+  ASSERT_FALSE(seen.done.empty());
+  for (size_t i = 0; i < seen.done.size(); ++i) EXPECT_EQ(seen.done[i], 1008 * (i + 1)) << i;
+  EXPECT_EQ(r.unitsDone, seen.done.back()) << "every block written was shown";
+  EXPECT_EQ(CloneRunState.copiedSectors, r.unitsDone);
+  EXPECT_LT(r.unitsDone * 512, kPatternBytes) << "the cancel stopped the pass";
+  EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(1), 0, r.unitsDone * 512));
+  EXPECT_TRUE(AllZero(pc_.Image(1), r.unitsDone * 512, 96 * kMiB - r.unitsDone * 512));
+  EXPECT_EQ(r.failedWrites, 0);
 }
 
 // A partition planned smaller than its source is copied up to its planned
