@@ -7,6 +7,7 @@
 ; does not fit below the BIOS's data), "Disk error" when a read fails.
         bits    16
         org     0x7C00
+%include "directory_scan.inc"
         jmp     short start
         nop
         db      "MSDOS5.0"              ; +3   OEM name
@@ -37,17 +38,7 @@ data_start      equ     0x0504          ; LBA of cluster 2
 load_segment    equ     0x2000
 load_end        equ     0x9000          ; keeps clear of the BIOS's data below 640 KiB
 start:
-        cli
-        xor     ax, ax
-        mov     ds, ax
-        mov     es, ax
-        mov     ss, ax
-        mov     sp, 0x7C00
-        sti
-        cld
-        jmp     0:.here                 ; some BIOSes start us at 07C0:0000
-.here:
-        mov     [drive], dl
+%include "real_mode_entry.inc"
         movzx   eax, word [reserved]
         add     eax, [hidden]
         mov     [fat_start], eax
@@ -64,32 +55,7 @@ start:
         mov     [data_start], edx
         test    cx, cx
         jz      missing
-.sector:
-        mov     bx, buffer
-        push    cx
-        mov     cx, 1
-        call    read
-        pop     cx
-        mov     di, bx
-.entry:
-        cmp     byte [di], 0            ; the directory's end
-        je      missing
-        push    cx
-        push    di
-        mov     si, name
-        mov     cx, 11
-        repe    cmpsb
-        pop     di
-        pop     cx
-        jne     .next
-        test    byte [di + 11], 0x18    ; neither a folder nor the label
-        jz      found
-.next:
-        add     di, 32
-        cmp     di, buffer + 512
-        jb      .entry
-        inc     eax
-        loop    .sector
+        SCAN_DIRECTORY_SECTORS read, missing
         jmp     missing
 
 found:

@@ -43,17 +43,7 @@ drive:  db      0x80                    ; +64  drive number
         jmp     near read               ; +92
         jmp     near missing            ; +95
 start:
-        cli
-        xor     ax, ax
-        mov     ds, ax
-        mov     es, ax
-        mov     ss, ax
-        mov     sp, 0x7C00
-        sti
-        cld
-        jmp     0:.here                 ; some BIOSes start us at 07C0:0000
-.here:
-        mov     [drive], dl
+%include "real_mode_entry.inc"
         mov     eax, [0x7C00 + 28]      ; hidden sectors: the volume's first LBA
         add     eax, 12
         mov     bx, 0x8000

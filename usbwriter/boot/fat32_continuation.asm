@@ -7,6 +7,7 @@
         bits    16
         org     0x8000
 %include "fat32_entries.inc"
+%include "directory_scan.inc"
 bpb             equ     0x7C00
 spc             equ     bpb + 13        ; sectors per cluster
 reserved        equ     bpb + 14
@@ -38,32 +39,7 @@ continuation:
         push    eax
         call    cluster_lba
         movzx   cx, byte [spc]
-.sector:
-        mov     bx, buffer
-        push    cx
-        mov     cx, 1
-        call    fat32_read
-        pop     cx
-        mov     di, bx
-.entry:
-        cmp     byte [di], 0            ; the directory's end
-        je      fat32_missing
-        push    cx
-        push    di
-        mov     si, name
-        mov     cx, 11
-        repe    cmpsb
-        pop     di
-        pop     cx
-        jne     .next
-        test    byte [di + 11], 0x18    ; neither a folder nor the label
-        jz      found
-.next:
-        add     di, 32
-        cmp     di, buffer + 512
-        jb      .entry
-        inc     eax
-        loop    .sector
+        SCAN_DIRECTORY_SECTORS fat32_read, fat32_missing
         pop     eax
         call    next_cluster
         jmp     .cluster

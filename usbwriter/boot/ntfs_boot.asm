@@ -37,17 +37,7 @@ load_end        equ     0x9000          ; keeps clear of the BIOS's data below 6
 
         dd      0                       ; +80 (the parameter block's checksum)
 start:                                  ; +84, where the jump at byte 0 lands
-        cli
-        xor     ax, ax
-        mov     ds, ax
-        mov     es, ax
-        mov     ss, ax
-        mov     sp, 0x7C00
-        sti
-        cld
-        jmp     0:.here                 ; some BIOSes start us at 07C0:0000
-.here:
-        mov     [drive], dl
+%include "real_mode_entry.inc"
         mov     eax, [hidden]
         inc     eax
         mov     bx, 0x7E00
