@@ -174,6 +174,16 @@ int32_t BuildPlannedMap(const LayoutEntry* t, int32_t count, uint64_t destinatio
   return n;
 }
 
+// The first 512-byte sector past the last whole native sector a GPT disk of
+// `diskSectors` lets partitions use: one native sector of header and 16 KiB
+// of entries end the disk.
+namespace {
+uint64_t GptUsableEnd(uint64_t diskSectors, uint64_t m) {
+  const uint64_t backup = m + 16384 / 512;
+  return diskSectors > backup ? (diskSectors - backup) / m * m : 0;
+}
+}  // namespace
+
 void WriteBackConvertedTail(const DiskMapRecord& map, LayoutEntry* t, int32_t count, uint64_t diskSectors,
                             int32_t multiplier) {
   count = Clamp(count);
@@ -182,9 +192,7 @@ void WriteBackConvertedTail(const DiskMapRecord& map, LayoutEntry* t, int32_t co
   for (int32_t k = 0; k < count && mapped < kMaxDiskMapItems; ++k)
     if (IsMappedEntry(t[k])) entryOf[mapped++] = k;
   const uint64_t m = static_cast<uint64_t>(std::max(multiplier, 1));
-  // One native sector of header and 16 KiB of entries end a GPT disk.
-  const uint64_t backup = m + 16384 / 512;
-  const uint64_t usableEnd = diskSectors > backup ? (diskSectors - backup) / m * m : 0;
+  const uint64_t usableEnd = GptUsableEnd(diskSectors, m);
   const int32_t items = std::min(std::clamp(map.count, 0, kMaxDiskMapItems), mapped);
   for (int32_t i = std::max(items - 2, 0); i < items; ++i) {
     const DiskMapItem& item = map.items[i];
@@ -193,6 +201,19 @@ void WriteBackConvertedTail(const DiskMapRecord& map, LayoutEntry* t, int32_t co
     if (length == 0) continue;
     t[entryOf[i]].newStartBytes = item.start * 512;
     t[entryOf[i]].newLengthBytes = length * 512;
+  }
+}
+
+void KeepInsideGptUsableSectors(LayoutEntry* t, int32_t count, uint64_t diskSectors, int32_t multiplier) {
+  count = Clamp(count);
+  const uint64_t m = static_cast<uint64_t>(std::max(multiplier, 1));
+  const uint64_t usableEnd = GptUsableEnd(diskSectors, m) * 512;
+  for (int32_t k = 0; k < count; ++k) {
+    LayoutEntry& e = t[k];
+    if (e.newLengthBytes == 0 || e.newStartBytes + e.newLengthBytes <= usableEnd) continue;
+    const uint64_t length = e.newStartBytes < usableEnd ? (usableEnd - e.newStartBytes) / (512 * m) * (512 * m) : 0;
+    e.newLengthBytes = length;
+    if (length == 0) e.newStartBytes = 0;
   }
 }
 
@@ -206,6 +227,10 @@ void SettleWholeDiskPlan(int32_t plannedEntries) {
     WriteBackPlannedMap(PlannedDiskMap, DiskContext.layoutTable, plannedEntries);
     DestinationDiskMap = PlannedDiskMap;
   }
+  // Any GPT result, a GPT source's plan too, ends before the backup table.
+  if (CloneSettings.convertToGpt || CloneSettings.sourceIsGpt)
+    KeepInsideGptUsableSectors(DiskContext.layoutTable, plannedEntries, ListedSize(listed),
+                               SectorMultiplierOf(ListedPhysical(listed)));
 }
 
 PlanTotals ComputePlanTotals(const LayoutEntry* t, int32_t count, const UsedSectorsOf& used) {

@@ -52,12 +52,18 @@ int32_t BuildPlannedMap(const LayoutEntry* table, int32_t count, uint64_t destin
 void WriteBackConvertedTail(const DiskMapRecord& map, LayoutEntry* table, int32_t count, uint64_t diskSectors,
                             int32_t multiplier);
 
+// Cuts every planned entry of a GPT result that reaches past the disk's last
+// usable sector (`diskSectors` 512-byte units, `multiplier` per native
+// sector) back to end there; one that starts beyond it is left out.
+void KeepInsideGptUsableSectors(LayoutEntry* table, int32_t count, uint64_t diskSectors, int32_t multiplier);
+
 // The whole-disk plan as the run takes it, from what the destination page's
 // Next (or one-click copy, which has no Next) leaves: on a conversion to GPT
 // the planned map's tail goes back into its layout entries, ending before the
 // backup table; with same-size sizing, or manual sizing the user changed, the
 // planned map's lettered partitions go back too and become the destination
-// map. Reads CloneSettings' destination and sizing and PlannedDiskMap.
+// map. Every partition of a GPT result then ends before the backup table.
+// Reads CloneSettings' destination and sizing and PlannedDiskMap.
 void SettleWholeDiskPlan(int32_t plannedEntries);
 
 // Sectors the lettered entries need (used + used / 4) and the sectors planned for them.
