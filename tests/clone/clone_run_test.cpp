@@ -52,6 +52,26 @@ constexpr uint64_t kSystemStart = 2048, kSystemCount = 160 * 2048;   // 512-byte
 constexpr uint64_t kDataStart = 162 * 2048, kDataCount = 300 * 2048;
 
 
+// A run's script with a log; the failure text, empty when it ran through.
+std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr) {
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  std::string failure;
+  {
+    platform::ui::HeadlessSession session(script, options);
+    try {
+      RunClonePage(nullptr);
+    } catch (const platform::ui::ScriptFailure& e) {
+      failure = e.what();
+    }
+    if (failure.empty() && !session.driver().finished()) failure = "script not finished";
+  }
+  if (logText) *logText = log.str();
+  if (!failure.empty()) failure += "\n" + log.str();
+  return failure;
+}
+
 class CloneRunTest : public clone_fixture::ClonePcTest {
  protected:
   void SetUp() override {
@@ -205,16 +225,7 @@ TEST_F(CloneRunTest, SectorBySectorCloneAndCancelBeforeStart) {
   PrepareWizard(3, false, false);
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(2).answer("yes");
-  std::string failure;
-  {
-    std::ostringstream log;
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    platform::ui::HeadlessSession session(script, options);
-    RunClonePage(nullptr);
-    if (!session.driver().finished()) failure = "script not finished\n" + log.str();
-  }
-  EXPECT_EQ(failure, "");
+  EXPECT_EQ(RunScript(script), "");
   EXPECT_EQ(Shell("cmp -s -n " + std::to_string(900 * kMiB) + " " + pc_.Image(3) + " /dev/zero"), 0);
 }
 
@@ -254,14 +265,8 @@ TEST_F(CloneRunTest, FailingDestinationWritesAreReported) {
   script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138);
   script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 sectors could not be copied.");
   script.key("escape");
-  std::ostringstream log;
-  platform::ui::DriverOptions options;
-  options.log = &log;
-  {
-    platform::ui::HeadlessSession session(script, options);
-    RunClonePage(nullptr);
-    EXPECT_TRUE(session.driver().finished()) << log.str();
-  }
+  std::string log;
+  ASSERT_EQ(RunScript(script, &log), "");
   // Everything before the failing block arrived.
   EXPECT_EQ(Shell("cmp -n " + std::to_string(300000ull * 512 / (1008 * 512) * (1008 * 512)) + " " + pc_.Image(0) +
                   " " + pc_.Image(1)),
@@ -278,16 +283,10 @@ TEST_F(CloneRunTest, FailedFormatStopsTheRun) {
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Aborted");
   script.key("escape");
-  std::ostringstream log;
-  platform::ui::DriverOptions options;
-  options.log = &log;
-  {
-    platform::ui::HeadlessSession session(script, options);
-    RunClonePage(nullptr);
-    EXPECT_TRUE(session.driver().finished()) << log.str();
-  }
-  EXPECT_NE(log.str().find("could not be formatted"), std::string::npos) << log.str();
-  EXPECT_EQ(log.str().find("The duplication is complete."), std::string::npos) << log.str();
+  std::string log;
+  ASSERT_EQ(RunScript(script, &log), "");
+  EXPECT_NE(log.find("could not be formatted"), std::string::npos) << log;
+  EXPECT_EQ(log.find("The duplication is complete."), std::string::npos) << log;
 }
 
 // A partition copy whose destination cannot be formatted stops there, and
@@ -306,36 +305,10 @@ TEST_F(CloneRunTest, PartitionCopyWhoseFormatFailsEndsAborted) {
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Aborted");
   script.key("escape");
-  std::ostringstream log;
-  platform::ui::DriverOptions options;
-  options.log = &log;
-  {
-    platform::ui::HeadlessSession session(script, options);
-    RunClonePage(nullptr);
-    EXPECT_TRUE(session.driver().finished()) << log.str();
-  }
-  EXPECT_NE(log.str().find("could not be formatted"), std::string::npos) << log.str();
+  std::string log;
+  ASSERT_EQ(RunScript(script, &log), "");
+  EXPECT_NE(log.find("could not be formatted"), std::string::npos) << log;
   EXPECT_EQ(ImageHash(3), before);
-}
-
-// A run's script with a log; the failure text, empty when it ran through.
-std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr) {
-  std::ostringstream log;
-  platform::ui::DriverOptions options;
-  options.log = &log;
-  std::string failure;
-  {
-    platform::ui::HeadlessSession session(script, options);
-    try {
-      RunClonePage(nullptr);
-    } catch (const platform::ui::ScriptFailure& e) {
-      failure = e.what();
-    }
-    if (failure.empty() && !session.driver().finished()) failure = "script not finished";
-  }
-  if (logText) *logText = log.str();
-  if (!failure.empty()) failure += "\n" + log.str();
-  return failure;
 }
 
 std::string CloneRunTest::RunClone(const std::string& result, const std::string& verifyLine) {
