@@ -12,7 +12,6 @@
 #include "usbwriter/branding_record.h"
 #include "usbwriter/iso_reader.h"
 
-CString ProgramFolder;
 CString HelpFilePath;
 CString BrandCompany;
 CString BrandProduct;

@@ -20,6 +20,7 @@
 #include "platform/ui/message_map.h"
 #include "platform/ui/winuser.h"
 #include "program_support/language_table.h"
+#include "program_support/process_runners.h"
 #include "program_support/shell_state.h"
 
 CMenu mainMenu;
