@@ -9,8 +9,8 @@
 #include "platform/ui/message_box.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
-#include "usbwriter/branding_record.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/branding/branding_record.h"
+#include "usbwriter/iso/iso_reader.h"
 
 CString HelpFilePath;
 CString BrandCompany;

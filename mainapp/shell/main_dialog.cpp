@@ -4,7 +4,7 @@
 
 #include "disk/disk_tables.h"
 #include "disk/shadow_copy.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/art_ids.h"
 #include "mainapp/shell/boot_fix.h"
 #include "mainapp/shell/main_commands.h"
