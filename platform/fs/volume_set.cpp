@@ -476,6 +476,12 @@ void ReleaseAllDrivers() {
   for (auto& [key, slot] : state().slots) release_slot(slot);
 }
 
+void HoldVolumeForCall(const std::string& volume) {
+  std::lock_guard g(FsLock());
+  storage::MountedVolume v;
+  if (find_table_volume(volume, &v)) join_call(volume, state().slots[volume], v);
+}
+
 DWORD ExtentOf(const std::string& volume, VolumeExtent* out) {
   std::lock_guard g(FsLock());
   storage::MountedVolume v;

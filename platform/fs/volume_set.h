@@ -89,6 +89,10 @@ void ReleaseDriver(const std::string& volume);
 // Flushes and closes every driver (tests, shut-down).
 void ReleaseAllDrivers();
 
+// Makes a table volume part of the file call under way without mounting it:
+// the machine's volume lock is held until the call ends.
+void HoldVolumeForCall(const std::string& volume);
+
 // The partition behind a volume key, for raw work (formatting, snapshots).
 struct VolumeExtent {
   int disk = -1;
