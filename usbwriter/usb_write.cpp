@@ -82,6 +82,15 @@ void ReleaseUsbVolume() {
   LockedVolume = INVALID_HANDLE_VALUE;
 }
 
+// The end of a write: everything written to the stick, through the disk or
+// through its volume's files, is made durable before the page says it is
+// ready; a failed flush is a failed write.
+void FlushStick(int disk) {
+  if (CopyErrorCount != 0 || !OpenUsbDisk(disk)) return;
+  FlushUsbDisk();
+  CloseUsbDisk();
+}
+
 // Tells the system to read the disk's table again (after a raw rewrite of it).
 void UpdateDiskProperties(int disk) {
   if (!OpenUsbDisk(disk)) return;
@@ -422,7 +431,10 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     CopyRawImage(host, path, disk);
     ReleaseUsbVolume();
     PumpMessages(host->PageWindow());
-    if (!host->CancelRequested()) host->UpdateProgress(ProgressMaximum);
+    if (!host->CancelRequested()) {
+      FlushStick(disk);
+      host->UpdateProgress(ProgressMaximum);
+    }
     return;
   }
 
@@ -439,7 +451,7 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     Log(host, u"\r\nFormating Drive as FAT16");
     if (!LockUsbVolume(static_cast<WCHAR>(letter))) ExitProcess(0);
     if (OpenUsbDisk(disk)) {
-      FormatFat16Raw(host, start + 1, 0x80, layout.fat16Limit);
+      if (FormatFat16Raw(host, start + 1, 0x80, layout.fat16Limit)) FlushUsbDisk();
       CloseUsbDisk();
     }
     ReleaseUsbVolume();
@@ -448,8 +460,10 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
   } else {
     LockUsbVolume(static_cast<WCHAR>(letter));
     if (OpenUsbDisk(disk)) {
-      FormatFat32Raw(host, start, layout.lengthBytes / 512);
-      if (IsBlobOnlyBranding()) WriteBlobOnlyBootArea();
+      if (FormatFat32Raw(host, start, layout.lengthBytes / 512)) {
+        if (IsBlobOnlyBranding()) WriteBlobOnlyBootArea();
+        FlushUsbDisk();
+      }
       CloseUsbDisk();
     }
     ReleaseUsbVolume();
@@ -473,5 +487,6 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     root += u':';
     CopyIsoImageTree(host, root);
   }
+  FlushStick(disk);
   host->UpdateProgress(ProgressMaximum);
 }
