@@ -6,6 +6,8 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
+#include "disk/volume_space.h"
+#include "mainapp/clone/boot_code.h"
 #include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/disk_selection.h"
 #include "mainapp/shell/system_exit.h"
@@ -78,6 +80,95 @@ bool FixMountedDevices(int32_t destinationListed) {
   }
   RegUnLoadKeyW(HKEY_USERS, kOfflineSystem);
   return written;
+}
+
+namespace {
+
+void PutLittle(BYTE* at, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i, value >>= 8) at[i] = static_cast<BYTE>(value);
+}
+
+std::vector<BYTE> MbrRecord(const MbrPartitionPlace& place) {
+  std::vector<BYTE> record(kMbrMountedDeviceBytes);
+  PutLittle(record.data(), place.signature, 4);
+  PutLittle(record.data() + 4, place.offset, 8);
+  return record;
+}
+
+// The partitions a whole-disk clone copied: each layout entry with a planned
+// place, at its source offset and its planned one.
+std::vector<std::pair<uint64_t, uint64_t>> CopiedOffsets() {
+  std::vector<std::pair<uint64_t, uint64_t>> out;
+  for (int32_t k = 0; k < DiskContext.layoutRealCount && k < kMaxLayoutEntries; ++k) {
+    const LayoutEntry& e = DiskContext.layoutTable[k];
+    if (e.newLengthBytes == 0 || e.lengthBytes == 0 || e.nesting == -1) continue;
+    out.emplace_back(e.startBytes, e.newStartBytes);
+  }
+  return out;
+}
+
+}  // namespace
+
+int MoveMountedDevices(const CString& hiveFile, const std::vector<MountedDeviceMove>& moves) {
+  if (hiveFile.IsEmpty()) return -1;
+  EnableTokenPrivilege(u"SeBackupPrivilege");
+  EnableTokenPrivilege(u"SeRestorePrivilege");
+  if (RegLoadKeyW(HKEY_USERS, kOfflineSystem, hiveFile) != ERROR_SUCCESS) return -1;
+  int changed = -1;
+  HKEY key = nullptr;
+  const CString path = CString(kOfflineSystem) + u"\\MountedDevices";
+  if (RegOpenKeyExW(HKEY_USERS, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    changed = 0;
+    // First the names to change, then the changes: the enumeration is not
+    // disturbed by the values it walks.
+    std::vector<std::pair<CString, std::vector<BYTE>>> rewrites;
+    for (DWORD index = 0;; ++index) {
+      WCHAR name[kNameChars] = {};
+      DWORD nameChars = kNameChars;
+      BYTE data[64] = {};
+      DWORD bytes = sizeof data;
+      DWORD type = 0;
+      const LSTATUS status = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &bytes);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      if (status != ERROR_SUCCESS || type != REG_BINARY || bytes != kMbrMountedDeviceBytes) continue;
+      for (const MountedDeviceMove& move : moves) {
+        if (MbrRecord(move.from) != std::vector<BYTE>(data, data + bytes)) continue;
+        rewrites.emplace_back(CString(name), MbrRecord(move.to));
+        break;
+      }
+    }
+    for (const auto& [name, record] : rewrites)
+      if (RegSetValueExW(key, name, 0, REG_BINARY, record.data(), static_cast<DWORD>(record.size())) == ERROR_SUCCESS)
+        ++changed;
+    RegFlushKey(key);
+    RegCloseKey(key);
+  }
+  RegUnLoadKeyW(HKEY_USERS, kOfflineSystem);
+  return changed;
+}
+
+CString CopiedSystemHive(int32_t destinationPhysical) {
+  const int32_t index = CloneRunState.systemEntryIndex;
+  if (index < 0 || index >= kMaxLayoutEntries || CloneRunState.systemDestinationCopy.IsEmpty()) return CString();
+  const CString volume = FindVolumeByExtent(destinationPhysical, DiskContext.layoutTable[index].newStartBytes);
+  if (volume.IsEmpty()) return CString();
+  return volume + u"\\Windows\\System32\\Config\\SYSTEM";
+}
+
+int BindCopiedSystemToDestination(int32_t sourceListed, int32_t destinationListed) {
+  const uint32_t source = ReadDiskSignature(sourceListed), destination = ReadDiskSignature(destinationListed);
+  if (source == 0 || destination == 0) return -1;
+  std::vector<MountedDeviceMove> moves;
+  for (const auto& [from, to] : CopiedOffsets()) moves.push_back({{source, from}, {destination, to}});
+  return MoveMountedDevices(CopiedSystemHive(ListedPhysicalDisk(destinationListed)), moves);
+}
+
+int FollowDestinationSignature(int32_t destinationListed, uint32_t oldSignature) {
+  const uint32_t signature = ReadDiskSignature(destinationListed);
+  if (oldSignature == 0 || signature == 0 || signature == oldSignature) return 0;
+  std::vector<MountedDeviceMove> moves;
+  for (const auto& [from, to] : CopiedOffsets()) moves.push_back({{oldSignature, to}, {signature, to}});
+  return MoveMountedDevices(CopiedSystemHive(ListedPhysicalDisk(destinationListed)), moves);
 }
 
 int FixProfileImagePaths() {
