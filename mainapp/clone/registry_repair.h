@@ -47,6 +47,12 @@ constexpr int kMbrMountedDeviceBytes = 12;
 // values changed; -1 when the hive or its MountedDevices key cannot be opened.
 int MoveMountedDevices(const CString& hiveFile, const std::vector<MountedDeviceMove>& moves);
 
+// The same for the boot store `storeFile` (loaded as HKEY_USERS\NewBcd1):
+// every device element of every object that names a `from` partition of an
+// MBR disk in the boot manager's binary form names the matching `to` place.
+// The elements changed; -1 when the store cannot be loaded.
+int MoveBootStoreDevices(const CString& storeFile, const std::vector<MountedDeviceMove>& moves);
+
 // The copied system's SYSTEM hive on the destination of a basic whole-disk
 // clone onto an MBR disk: the volume of layout entry systemEntryIndex at its
 // planned start (found by its extent, whatever letter it has now). Empty
@@ -57,13 +63,15 @@ CString CopiedSystemHive(int32_t destinationPhysical);
 // system's MountedDevices names, for every partition it knew on the source
 // (source signature and offset), the copy of that partition on the
 // destination (the destination's own signature and planned offset), so that
-// the copy finds its system drive and letters on its own disk. The number of
-// values changed; -1 when there is no copied system hive or a disk cannot be read.
+// the copy finds its system drive and letters on its own disk; the boot
+// stores (\Boot\BCD) on the copied partitions name the copy's partitions
+// the same way. The number of MountedDevices values changed; -1 when there
+// is no copied system hive or a disk cannot be read.
 int BindCopiedSystemToDestination(int32_t sourceListed, int32_t destinationListed);
 
 // The same after the destination's signature changed from `oldSignature`
 // (the summary gives it the source's before a restart): the copy's
-// MountedDevices follows its disk's new signature.
+// MountedDevices and boot stores follow its disk's new signature.
 int FollowDestinationSignature(int32_t destinationListed, uint32_t oldSignature);
 
 // Loads CloneRunState.systemDestinationCopy + "\Windows\System32\Config\SOFTWARE"

@@ -32,6 +32,7 @@
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "platform/process/bcd_store.h"
 #include "platform/startup/startup.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
@@ -192,8 +193,9 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
 // and the system's volume name on the copy's own disk (signature and offsets
 // as sfdisk -d reads them from the copy), whichever way the summary is left:
 // closed, the copy keeps its own new signature; through Restart (Shut down
-// later), it has the source's signature and the hive follows. A value naming
-// another disk stays. Read back with ntfscat and hivexsh.
+// later), it has the source's signature and the hive follows. The boot store
+// beside it (\Boot\BCD) names the copy's partition the same way. Values
+// naming another disk stay. Read back with ntfscat and hivexsh.
 TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
   platform::startup::ConnectLayers();  // offline hives on the simulated PC's volumes
   using clone_fixture::LittleHex;
@@ -207,6 +209,18 @@ TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
                              volumeName + "\nhex:3:" + record(kSource, system) + "\n"
                              "\\DosDevices\\E:\nhex:3:" + record(0xAAAA5555, system) + "\ncommit\n";
   clone_fixture::PutSystemHive(pc_.folder() + "/SYSTEM", "SYSTEM", script, u"C:");
+  // The boot store beside it names the system partition in binary form; a
+  // second loader names a partition of another disk.
+  const std::string loader = "{6a0b1c2d-0000-4000-8000-0000000000aa}", other = "{6a0b1c2d-0000-4000-8000-0000000000bb}";
+  const auto onSystem = platform::process::BcdMbrPartitionDevice(kSource, system);
+  const auto elsewhere = platform::process::BcdMbrPartitionDevice(0xAAAA5555, system);
+  ASSERT_TRUE(platform::process::CreateBcdStoreFile(pc_.folder() + "/BCD", onSystem,
+                                                    {{loader, "Windows", onSystem}, {other, "Other", elsewhere}}));
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\Boot", nullptr));
+  {
+    std::ifstream in(pc_.folder() + "/BCD", std::ios::binary);
+    PutFile(u"C:\\Boot\\BCD", std::string(std::istreambuf_iterator<char>(in), {}));
+  }
   platform::fs::ReleaseAllDrivers();
 
   struct Case {
@@ -257,6 +271,14 @@ TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
     EXPECT_EQ(value("\\DosDevices\\D:"), record(signature, dataCopy)) << out;
     EXPECT_EQ(value(volumeName), record(signature, system)) << out;
     EXPECT_EQ(value("\\DosDevices\\E:"), record(0xAAAA5555, system)) << "another disk's partition stays\n" << out;
+
+    const std::string store = pc_.folder() + "/BCD.copy";
+    ASSERT_EQ(Shell("ntfscat " + copy + " /Boot/BCD > " + store), 0);
+    const std::string own = clone_fixture::MbrDeviceHex(signature, system);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, clone_fixture::kBootManagerObject, "11000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "11000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "21000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, other, "21000001"), clone_fixture::MbrDeviceHex(0xAAAA5555, system));
   }
 }
 
