@@ -2,8 +2,8 @@
 
 #include "mainapp/clone/bcd_repair.h"
 #include "mainapp/clone/boot_code.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/registry_repair.h"
 #include "mainapp/clone/tree_copy.h"
