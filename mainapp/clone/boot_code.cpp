@@ -166,8 +166,12 @@ void CopyLoaderGap(int32_t source, uint64_t sourceFirst, int32_t destination, ui
                    int32_t multiplier) {
   const uint64_t end = std::min(sourceFirst, destinationFirst);
   if (end <= 1 || multiplier <= 0) return;
-  HANDLE from = OpenDiskHandle(source);
+  // The source only for reading (it becomes the current disk), the
+  // destination through a handle of its own.
+  HANDLE from = OpenDiskRead(source);
+  if (from == INVALID_HANDLE_VALUE) from = nullptr;
   HANDLE to = from ? OpenDiskHandle(destination) : nullptr;
+  if (to == INVALID_HANDLE_VALUE) to = nullptr;
   if (from && to) {
     constexpr uint64_t kChunkUnits = 512;  // 256 KiB
     const uint64_t m = static_cast<uint64_t>(multiplier);
@@ -187,7 +191,7 @@ void CopyLoaderGap(int32_t source, uint64_t sourceFirst, int32_t destination, ui
     }
   }
   if (to) CloseDeviceHandle(to);
-  if (from) CloseDeviceHandle(from);
+  CloseCurrentDisk();
 }
 
 CString DiskNumberText(int32_t physical) {
