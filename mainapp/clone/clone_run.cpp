@@ -166,6 +166,7 @@ void CClone::CopySinglePartition(const CString& sourceDrive, const CString& dest
     CloneRunState.copyDescription = CloneRunState.statusText + u" (" + destinationDrive + u")";
     CopyPartitionByFiles(sourceDrive, destinationDrive, true);
   }
+  if (!CloneRunState.cloneAborted) TransplantBootSectorStage(sourceDrive, destinationDrive);
   if (!CloneRunState.cloneAborted) CopyDiskSignatureStage();
 }
 
@@ -365,6 +366,10 @@ void CClone::RunClone() {
             CloneRunState.copyDescription = CloneRunState.statusText + u" (" + CloneRunState.destinationVolumeText + u")";
             CopyPartitionByFiles(v, CloneRunState.destinationVolumeText, true);
           }
+          // The new volume starts with its formatter's boot code: the
+          // source's moves over it, so the copy starts as the source does.
+          if (!CloneRunState.cloneAborted)
+            TransplantBootCodeStage(sourcePhysical, e.startBytes, destinationPhysical, e.newStartBytes);
           ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
         }
         // The offline repair only for a finished copy that holds a system.
@@ -372,6 +377,9 @@ void CClone::RunClone() {
         if (gpt && !CloneRunState.cloneAborted && CloneRunState.systemDestinationText.GetLength() == 2)
           RepairGptSystemStage(destination, CloneRunState.systemDestinationText);
         if (!CloneRunState.cloneAborted) CopyBootCodeStage(source, destination);
+        // The copy keeps its own disk signature until the summary gives it
+        // the source's: its system names its partitions on this disk.
+        if (!gpt && !CloneRunState.cloneAborted) BindCopiedSystemStage(source, destination);
         if (HANDLE h = OpenDiskHandle(destinationPhysical)) {
           DWORD returned = 0;
           DeviceIoControl(h, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned, nullptr);

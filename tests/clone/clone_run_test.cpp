@@ -32,6 +32,8 @@
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "platform/process/bcd_store.h"
+#include "platform/startup/startup.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
@@ -183,6 +185,100 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
     EXPECT_NE(signature, 0x5EED1234u);
     EXPECT_EQ(sector0[510], 0x55);
     EXPECT_EQ(sector0[511], 0xAA);
+  }
+}
+
+// The copied system's SYSTEM hive after a basic whole-disk copy from MBR to
+// MBR (the data partition moved 16 MiB on): its MountedDevices names C:, D:
+// and the system's volume name on the copy's own disk (signature and offsets
+// as sfdisk -d reads them from the copy), whichever way the summary is left:
+// closed, the copy keeps its own new signature; through Restart (Shut down
+// later), it has the source's signature and the hive follows. The boot store
+// beside it (\Boot\BCD) names the copy's partition the same way. Values
+// naming another disk stay. Read back with ntfscat and hivexsh.
+TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
+  platform::startup::ConnectLayers();  // offline hives on the simulated PC's volumes
+  using clone_fixture::LittleHex;
+  constexpr uint32_t kSource = 0x5EED1234;
+  const uint64_t system = kSystemStart * 512, data = kDataStart * 512;
+  auto record = [](uint32_t signature, uint64_t offset) { return LittleHex(signature, 4) + LittleHex(offset, 8); };
+  const std::string volumeName = "\\??\\Volume{5e2d0c1a-0000-4000-8000-00000000c0de}";
+  const std::string script = "add MountedDevices\ncd MountedDevices\nsetval 4\n"
+                             "\\DosDevices\\C:\nhex:3:" + record(kSource, system) + "\n"
+                             "\\DosDevices\\D:\nhex:3:" + record(kSource, data) + "\n" +
+                             volumeName + "\nhex:3:" + record(kSource, system) + "\n"
+                             "\\DosDevices\\E:\nhex:3:" + record(0xAAAA5555, system) + "\ncommit\n";
+  clone_fixture::PutSystemHive(pc_.folder() + "/SYSTEM", "SYSTEM", script, u"C:");
+  // The boot store beside it names the system partition in binary form; a
+  // second loader names a partition of another disk.
+  const std::string loader = "{6a0b1c2d-0000-4000-8000-0000000000aa}", other = "{6a0b1c2d-0000-4000-8000-0000000000bb}";
+  const auto onSystem = platform::process::BcdMbrPartitionDevice(kSource, system);
+  const auto elsewhere = platform::process::BcdMbrPartitionDevice(0xAAAA5555, system);
+  ASSERT_TRUE(platform::process::CreateBcdStoreFile(pc_.folder() + "/BCD", onSystem,
+                                                    {{loader, "Windows", onSystem}, {other, "Other", elsewhere}}));
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\Boot", nullptr));
+  {
+    std::ifstream in(pc_.folder() + "/BCD", std::ios::binary);
+    PutFile(u"C:\\Boot\\BCD", std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+  platform::fs::ReleaseAllDrivers();
+
+  struct Case {
+    const char* how;
+    bool restart;
+  };
+  for (const Case& c : {Case{"closed", false}, Case{"restart, shut down later", true}}) {
+    SCOPED_TRACE(c.how);
+    PrepareWizard(1, true, false);
+    CloneSettings.sourceDisk = Listed(0);  // as the source page leaves it
+    DiskContext.layoutTable[1].newStartBytes += 16 * kMiB;
+    platform::ui::Script run;
+    run.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Completed");
+    if (c.restart) {
+      run.click(1000).expect_dialog(208).click(1128);
+    } else {
+      run.key("escape");
+    }
+    ASSERT_EQ(RunScript(run), "");
+    platform::fs::ReleaseAllDrivers();
+
+    std::string dump;
+    Shell("sfdisk -d " + pc_.Image(1), &dump);
+    std::smatch label, start;
+    ASSERT_TRUE(std::regex_search(dump, label, std::regex("label-id: 0x([0-9a-f]+)"))) << dump;
+    const uint32_t signature = static_cast<uint32_t>(std::stoul(label[1], nullptr, 16));
+    EXPECT_EQ(signature == kSource, c.restart) << dump;
+    ASSERT_TRUE(std::regex_search(dump, start, std::regex("start=\\s*(\\d+), size=\\s*\\d+, type=c"))) << dump;
+    const uint64_t dataCopy = std::stoull(start[1]) * 512;
+    EXPECT_EQ(dataCopy, data + 16 * kMiB) << dump;
+
+    const std::string copy = pc_.ExtractVolume(1, kSystemStart, kSystemCount, "system-copy.img");
+    const std::string hive = pc_.folder() + "/SYSTEM.copy";
+    ASSERT_EQ(Shell("ntfscat " + copy + " /Windows/System32/Config/SYSTEM > " + hive), 0);
+    std::string out;
+    ASSERT_EQ(Shell("printf 'cd MountedDevices\\nlsval\\n' | hivexsh " + hive, &out), 0) << out;
+    auto value = [&](const std::string& name) {
+      std::string shown;  // hivexsh doubles the backslashes of names
+      for (char ch : name) shown += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+      const size_t at = out.find("\"" + shown + "\"=hex(3):");
+      if (at == std::string::npos) return std::string("<none>");
+      std::string hex;
+      for (size_t i = out.find(':', at + shown.size() + 2) + 1; i < out.size() && out[i] != '\n'; ++i)
+        if (std::isxdigit(static_cast<unsigned char>(out[i]))) hex += out[i];
+      return hex;
+    };
+    EXPECT_EQ(value("\\DosDevices\\C:"), record(signature, system)) << out;
+    EXPECT_EQ(value("\\DosDevices\\D:"), record(signature, dataCopy)) << out;
+    EXPECT_EQ(value(volumeName), record(signature, system)) << out;
+    EXPECT_EQ(value("\\DosDevices\\E:"), record(0xAAAA5555, system)) << "another disk's partition stays\n" << out;
+
+    const std::string store = pc_.folder() + "/BCD.copy";
+    ASSERT_EQ(Shell("ntfscat " + copy + " /Boot/BCD > " + store), 0);
+    const std::string own = clone_fixture::MbrDeviceHex(signature, system);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, clone_fixture::kBootManagerObject, "11000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "11000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "21000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, other, "21000001"), clone_fixture::MbrDeviceHex(0xAAAA5555, system));
   }
 }
 
