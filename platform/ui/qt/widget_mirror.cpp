@@ -1041,9 +1041,8 @@ QImage WidgetMirror::grab(Window& top) {
     // Item views lay out their rows, and with them their scroll bars, on a
     // timer; a picture taken before it fires (a headless run's, whose
     // windows never reach a screen) would show a long list without the
-    // scroll bar the screen shows. Asking a row's place lays them out now.
-    for (QAbstractItemView* view : outer->findChildren<QAbstractItemView*>())
-      if (view->model() && view->model()->rowCount() > 0) view->visualRect(view->model()->index(0, 0));
+    // scroll bar the screen shows: they are laid out now.
+    for (QAbstractItemView* view : outer->findChildren<QAbstractItemView*>()) view->doItemsLayout();
     int menu_height = it->second->menu_bar ? MenuBarHeight() : 0;
     p.drawPixmap(QPoint(off.x, off.y - menu_height), outer->grab());
   }
