@@ -503,6 +503,12 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
     if (visible && w.handle == w.thread->active && QGuiApplication::platformName() != QLatin1String("offscreen"))
       top->raise();
   }
+  // The model's active window gets the keyboard on the display, once each
+  // time it becomes the active one (a new page, a message box).
+  if (mode_ == MirrorMode::OnScreen && visible && w.handle == w.thread->active && activated_ != w.handle) {
+    activated_ = w.handle;
+    top->activateWindow();
+  }
   // Owned windows stay over their owner on the desktop.
   if (w.owner && top->windowHandle()) {
     QWidget* owner_top = top_level_widget(w.owner->handle);

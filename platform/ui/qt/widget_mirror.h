@@ -160,6 +160,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   std::unordered_map<HWND, std::unique_ptr<Entry>> entries_;
   bool syncing_ = false;
   HWND menu_owner_ = nullptr;  // whose menu is being filled
+  HWND activated_ = nullptr;   // the window last made Qt's active one
   // Windows whose layer or state changed since their last pass (changes
   // made while syncing are the mirror's own and do not count).
   std::unordered_set<HWND> repainted_;
