@@ -24,16 +24,19 @@
 #include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/clone_summary_page.h"
+#include "mainapp/clone/layout_writer.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/records/whole_disk_choice.h"
 #include "mainapp/shell/clone_page_hook.h"
+#include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "platform/process/bcd_store.h"
 #include "platform/startup/startup.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
@@ -284,6 +287,50 @@ TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
 
 // Items the file copy had to leave out make the summary say the copy
 // completed with errors, never plain "Completed".
+// The wait for the new volumes after the table is written: on this PC they
+// appear with the table, so the wait ends at once instead of taking its 30 s
+// for each new volume; with automatic mounting off none appears and the
+// wait ends when its passes run out (the upper bound stays). sfdisk reads
+// the table written either way.
+TEST_F(CloneRunTest, MountWaitEndsAsSoonAsTheNewVolumesAppear) {
+  struct Case {
+    const char* what;
+    bool automount;
+    int volumes;          // on the destination afterwards
+    uint64_t least_ms;    // virtual time the wait takes at least
+    uint64_t most_ms;     // and at most
+  };
+  const Case cases[] = {
+      {"volumes appear with the table", true, 2, 0, 10000},
+      {"automatic mounting off", false, 0, 20000, 30000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.automount) {
+      HKEY key = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\MountMgr", 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                ERROR_SUCCESS);
+      DWORD one = 1;
+      ASSERT_EQ(RegSetValueExW(key, u"NoAutoMount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+                ERROR_SUCCESS);
+      RegCloseKey(key);
+    }
+    PrepareWizard(1, true, false);
+    platform::ui::HeadlessSession session(platform::ui::Script{}, {});
+    const uint64_t before = GetTickCount64();
+    CreateDestinationLayout(nullptr, Listed(0), Listed(1));
+    const uint64_t waited = GetTickCount64() - before;
+    EXPECT_EQ(LayoutWriterState.layoutWritten, 1);
+    EXPECT_EQ(CountDiskVolumes(1), c.volumes);
+    EXPECT_GE(waited, c.least_ms);
+    EXPECT_LE(waited, c.most_ms);
+    const std::vector<std::string> rows = SfdiskRows(1);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], std::to_string(kSystemStart) + " " + std::to_string(kSystemCount) + " 7 *");
+  }
+}
+
 TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
   PrepareWizard(1, true, false);
   struct Case {
