@@ -174,6 +174,16 @@ void CCreatePart1::RebuildMap() {
   ListLetterVolumes();
   MapLettersToDisks();
   s.diskMapCount = LayoutDiskBar(s.selectedDisk, s.diskMap, bar_, true, 0);
+  // An extended partition without logical drives (the list's covering entry)
+  // is free space for logical drives: drawn, labelled and offered as such.
+  for (int i = 0; i < s.diskMapCount; ++i) {
+    DiskMapItem& item = s.diskMap[i];
+    if (item.partitionIndex < 0 || item.type != FS_EXTENDED) continue;
+    item.partitionIndex = -1;
+    item.type = -1;
+    item.driveLetter = 0;
+    item.outsideExtended = 0;
+  }
   if (s.cursorItem >= s.diskMapCount) s.cursorItem = -1;
 }
 
@@ -346,7 +356,9 @@ void CCreatePart1::OnRButtonDown(UINT, CPoint point) {
     SelectRowOfItem();
     ShowItemDetails(s.cursorItem);
     if (IsFree(item)) {
-      Disable(*popup, {kFormat, kResize, kDelete});
+      Disable(*popup, {kFormat, kResize});
+      // The free space of an empty extended partition deletes that partition.
+      if (!IsEmptyExtendedItem(s.cursorItem)) Disable(*popup, {kDelete});
       Disable(*popup, {item->outsideExtended ? kNewLogicalDrive : kNewPartition});
     }
     const DiskMapItem* next = ManagerMapItem(s.cursorItem + 1);
