@@ -166,9 +166,11 @@ TEST_F(ScanPagesTest, TheTickedRowIsScannedOnItsPhysicalDiskAndEveryBadSectorIsS
         .answer("yes")
         .expect_dialog(155)
         .click(1011)
+        .wait(39000)  // the result message stays open: not part of the time taken
         .answer("ok")
         .expect_dialog(CScanSummary::IDD)
         .expect_text(CScanSummary::kResult, c.result)
+        .expect_text(CScanSummary::kTime, "00:00:00")
         .click(1000);
     CScanNewDiskPartition page;
     auto run = disk_fixture::RunHeadless(script, [&] { page.DoModal(); });
