@@ -330,3 +330,32 @@ TEST(DiskViewerPage, HiddenDriverButtonsLoadTheChosenDriverAndReportWhatDrvloadS
 }
 
 }  // namespace
+
+namespace {
+
+// The dump line's offset column by the size of what is dumped: 10 digits up
+// to 2^40 bytes, one more per further hex digit, 16 for any 64-bit offset;
+// every width keeps the line at 85 characters and its zero after them.
+TEST(HexDumpLine, OffsetDigitsFollowTheTargetsSize) {
+  const std::pair<uint64_t, int> sizes[] = {{0, 10},           {512, 10},           {1ull << 40, 10},
+                                            {(1ull << 40) + 1, 11}, {1ull << 44, 11}, {(1ull << 44) + 1, 12},
+                                            {UINT64_MAX, 16}};
+  for (auto [bytes, digits] : sizes) EXPECT_EQ(HexOffsetDigits(bytes), digits) << bytes;
+  uint8_t data[32];
+  for (int i = 0; i < 32; ++i) data[i] = static_cast<uint8_t>('A' + i);
+  for (int digits : {10, 11, 16}) {
+    SCOPED_TRACE(digits);
+    WCHAR line[kHexLineColumns + 1];
+    std::fill(std::begin(line), std::end(line), u'#');
+    FormatHexLine(line, data, 16, 0x12345, digits);
+    const std::string text = platform::to_utf8(std::u16string(line, kHexLineColumns));
+    EXPECT_EQ(line[kHexLineColumns], 0);
+    char offset[24];
+    std::snprintf(offset, sizeof offset, "%0*llx", digits, 0x12345ull * 512 + 16);
+    EXPECT_EQ(text.substr(0, digits + 8), std::string(offset) + "  51 52 ");
+    EXPECT_EQ(text.substr(digits + 51, 16), "QRSTUVWXYZ[\\]^_`");
+    EXPECT_EQ(text.find_last_not_of(' '), static_cast<size_t>(digits + 66));
+  }
+}
+
+}  // namespace
