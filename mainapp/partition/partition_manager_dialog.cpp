@@ -171,19 +171,7 @@ void CCreatePart1::RebuildMap() {
     s.diskMapCount = 0;
     return;
   }
-  ListLetterVolumes();
-  MapLettersToDisks();
-  s.diskMapCount = LayoutDiskBar(s.selectedDisk, s.diskMap, bar_, true, 0);
-  // An extended partition without logical drives (the list's covering entry)
-  // is free space for logical drives: drawn, labelled and offered as such.
-  for (int i = 0; i < s.diskMapCount; ++i) {
-    DiskMapItem& item = s.diskMap[i];
-    if (item.partitionIndex < 0 || item.type != FS_EXTENDED) continue;
-    item.partitionIndex = -1;
-    item.type = -1;
-    item.driveLetter = 0;
-    item.outsideExtended = 0;
-  }
+  LayoutManagerMap(bar_);
   if (s.cursorItem >= s.diskMapCount) s.cursorItem = -1;
 }
 
