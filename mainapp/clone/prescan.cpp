@@ -145,7 +145,8 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
     const uint64_t lba = target.startSector + pos;
     // The last chunk stops at the end of the target.
     const int32_t units = static_cast<int32_t>(std::min(chunk, count - pos) * multiplier);
-    if (ReadDiskSectors(buffer.data(), lba, units) != 0) NarrowFailedChunk(buffer.data(), lba, units / multiplier, multiplier);
+    if (ReadDiskSectors(buffer.data(), lba, units) != 0)
+      NarrowFailedChunk(buffer.data(), lba, static_cast<uint64_t>(units / multiplier), multiplier);
     const uint64_t seconds = (GetTickCount64() - start) / 1000;
     if (pos == 0 || seconds == shownSeconds) continue;
     const uint64_t total = seconds * count / pos;
