@@ -1,7 +1,7 @@
 #include "mainapp/partition/partition_state.h"
 
 #include "disk/disk_tables.h"
-#include "mainapp/clone/disk_bars.h"
+#include "mainapp/records/disk_bars.h"
 
 PartitionManagerStateRecord PartitionManagerState;
 
