@@ -285,6 +285,7 @@ void CClone::RunClone() {
         }
         EnableItem(*this, clone_items::kCancel, true);
         if (formatFailed) {
+          CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
           MessageBoxW(m_hWnd, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, MB_ICONEXCLAMATION);
           // Nothing was copied: the summary must not say the copy completed.
           CloneRunState.cloneAborted = 1;
@@ -292,7 +293,6 @@ void CClone::RunClone() {
           CopyProgressPage = nullptr;
           ReleaseShadowCopy();
           CDialog::OnCancel();
-          CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
           CMirrorProgressSummary summary;
           summary.DoModal();
           return;
@@ -392,6 +392,8 @@ void CClone::RunClone() {
       RedrawWindow();
     }
 
+    // The time taken is the work's, not the time the result message stays open.
+    CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
     if (CloneRunState.cloneAborted) {
       MessageBoxW(m_hWnd, LookupString(u"IDS_Unusable"), ShellState.messageCaption, MB_ICONEXCLAMATION);
     } else {
@@ -402,7 +404,6 @@ void CClone::RunClone() {
     if (CloneRunState.cloneAborted && CloneSettings.basicDuplication && ShellState.winPEMode &&
         !ShellState.bootFixDrive.IsEmpty())
       DeleteFileW(ShellState.bootFixDrive + u"\\BOOT\\BootFix");
-    CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
   }
   CopyProgressPage = nullptr;
   ReleaseShadowCopy();

@@ -537,12 +537,13 @@ TEST_F(CloneRunTest, PreScanOfTheDestinationIsReportedAndItsCancelCanStopTheRun)
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).expect_dialog(155).expect_disabled(1011).expect_disabled(4);
   script.answer("ok").expect_dialog(138).expect_text(1024, "Completed");
-  script.expect_text(1023, "1 errors, 0 bad sectors").key("escape");
+  script.expect_text(1023, "2 errors, 2 bad sectors").key("escape");
   ASSERT_EQ(RunScript(script), "");
   EXPECT_EQ(ScanTarget.diskNumber, 1);
   EXPECT_EQ(ScanTarget.kind, kSelectionWholeDisk);
-  ASSERT_EQ(ScanState.failedSectors.size(), 1u);
-  EXPECT_EQ(platform::to_utf8(ScanState.failedSectors[0].str()), "Read error in sector 999999");
+  ASSERT_EQ(ScanState.failedSectors.size(), 2u);
+  EXPECT_EQ(platform::to_utf8(ScanState.failedSectors[0].str()), "Read error in sector 1000000");
+  EXPECT_EQ(platform::to_utf8(ScanState.failedSectors[1].str()), "Read error in sector 1000001");
   CheckCopy(1);
 
   PrepareWizard(2, true, false);
