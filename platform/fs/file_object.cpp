@@ -56,6 +56,7 @@ void TrackOpenFile(const std::shared_ptr<FileObject>& file) {
     return !f || !f->is_open();
   });
   files.push_back(file);
+  file->hold_volume();
 }
 
 FileObject::FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory)
@@ -237,13 +238,17 @@ DWORD FileObject::on_handle_closed() {
   // A write-back that fails (the disk was unplugged, a sector refused the
   // write) is the writer's loss: CloseHandle reports it.
   DWORD result = ERROR_SUCCESS;
-  if (open_ && can_write()) result = open_->write_back();
+  // Attaching first drops what another process made stale, so only a view
+  // that still matches the volume is written back.
+  std::shared_ptr<VolumeDriver> d;
+  if (open_ && can_write() && (result = attach(&d)) == ERROR_SUCCESS && open_) result = open_->write_back();
   open_.reset();
   closed_ = true;
   if (delete_on_close_) {
     DWORD e = ERROR_SUCCESS;
     if (auto d = DriverFor(where_.volume, &e)) d->remove(where_.path);
   }
+  claim_.release();
   return result;
 }
 

@@ -38,6 +38,8 @@ class FileObject : public KernelObject, public DriverUser {
   DWORD attach(std::shared_ptr<VolumeDriver>* driver);
   // Marks the file for deletion when the handle closes.
   void set_delete_on_close() { delete_on_close_ = true; }
+  // Holds the volume open against other processes' locks until the handle closes.
+  void hold_volume() { claim_ = HoldVolume(where_.volume); }
 
  private:
   Location where_;
@@ -49,6 +51,7 @@ class FileObject : public KernelObject, public DriverUser {
   std::unique_ptr<OpenFile> open_;
   uint64_t instance_ = 0;
   bool registered_for_ = false;
+  storage::VolumeClaim claim_;
 };
 
 // True when opening `where` with `access`/`share` clashes with a handle

@@ -41,6 +41,10 @@ int CreateShadowCopy(const std::u16string& volume, DWORD* error) {
     *error = ERROR_NOT_READY;
     return -1;
   }
+  // The copy is taken whole: the machine's other processes write nothing to
+  // the volume until this call ends (they write their changes back at the end
+  // of each of their calls, so the image is consistent meanwhile).
+  if ((*error = JoinVolumeCall(where.volume))) return -1;
   // Every view of the volume writes its changes back before the copy.
   if (extent.disk >= 0)
     storage::NotifyRawAccess(extent.disk, extent.offset, extent.length, storage::RawAccess::Read);

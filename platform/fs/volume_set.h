@@ -29,6 +29,7 @@
 #include "platform/core/block_device.h"
 #include "platform/fs/path_name.h"
 #include "platform/fs/volume_driver.h"
+#include "platform/storage/volume_claims.h"
 
 namespace platform::fs {
 
@@ -77,6 +78,18 @@ std::vector<std::u16string> MountedChildren(const Location& folder);
 // The current driver of a volume, mounting it when needed; *instance changes
 // whenever a new driver replaced the old one. Null with *error set.
 std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error, uint64_t* instance = nullptr);
+
+// Makes a volume of the machine's disks part of the file call under way (the
+// caller holds FsLock), as any file call on it does: no other process writes
+// or locks it until the call ends. ERROR_ACCESS_DENIED while another process
+// holds it locked.
+DWORD JoinVolumeCall(const std::string& volume);
+
+// A claim on a volume of the machine's disks that keeps the machine's other
+// processes from locking it (volume_claims.h), for an open file or folder;
+// empty for host folders, shadow copies and folders without claims. The
+// volume must have been reached by the call under way.
+storage::VolumeClaim HoldVolume(const std::string& volume);
 
 // Open files register so a closing driver can tell them to let go.
 void AddDriverUser(const std::string& volume, std::weak_ptr<DriverUser> user);

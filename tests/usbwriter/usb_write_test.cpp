@@ -371,3 +371,41 @@ TEST_F(UsbWriteTest, NtfsStickHoldsTheImageTree) {
 }
 
 }  // namespace
+
+namespace {
+
+// Another program (a second process on the same machine folder) has a file
+// open on the stick: the volume lock fails for as long as that file stays
+// open, so after its tries the writer asks the user (IDS_LockFail) instead of
+// formatting a volume in use as if it were locked. Told to go on, it writes
+// the stick; the other program's stale view never lands on it afterwards:
+// fsck.fat finds it clean and its tree is the image's.
+TEST_F(UsbWriteTest, StickInUseByAnotherProgramAsksBeforeItIsWritten) {
+  BuildWindowsImage();
+  RecordingHost first = Run();
+  ASSERT_EQ(first.errors, "") << first.log;
+  const std::string ready = scratch_.file("ready"), release = scratch_.file("release");
+  std::string out;
+  ASSERT_EQ(Shell(std::string(FS_SHARE_HELPER) + " hold " + pc_.folder() + " 1 OPEN.TXT " + ready + " " + release +
+                      " > " + scratch_.file("hold.log") + " 2>&1 & echo $! > " + scratch_.file("hold.pid") +
+                      "; for i in $(seq 300); do [ -e " + ready + " ] && exit 0; sleep 0.1; done; exit 1",
+                  &out),
+            0)
+      << out << FileBytes(scratch_.file("hold.log"));
+
+  platform::ui::Script script;
+  script.answer("ok");
+  RecordingHost host;
+  auto run = disk_fixture::RunHeadless(script, [&] { RunUsbWrite(&host, 1, u"I:\\test.iso"); });
+  platform::fs::ReleaseAllDrivers();
+  Shell("touch " + release + "; while kill -0 $(cat " + scratch_.file("hold.pid") + ") 2>/dev/null; do sleep 0.05; done");
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_NE(run.log.find("IDS_LockFail"), std::string::npos) << run.log;
+  EXPECT_EQ(host.errors, "") << host.log;
+  std::string dump;
+  std::smatch m = Partition(&dump);
+  ASSERT_FALSE(m.empty());
+  CheckVolume(std::stoull(m[1]), std::stoull(m[2]));
+}
+
+}  // namespace
