@@ -110,7 +110,8 @@ BOOL CMirrorProgressSummary::OnInitDialog() {
   }
 
   CString errors;
-  if (!CloneSettings.basicDuplication && ioErrors != 0)
+  // A basic copy names its read and write errors too (a source that went away).
+  if (ioErrors != 0)
     errors.Format(u"%s %d %s", LookupString(u"IDS_WriteError").GetString(), ioErrors,
                   LookupString(u"IDS_WriteError2").GetString());
   SetDlgItemText(1033, errors);

@@ -118,6 +118,9 @@ FileBlockDevice::~FileBlockDevice() {
   if (direct_fd_ >= 0) ::close(direct_fd_);
 }
 
+// The size is the one the file had when it was opened; a read of bytes the
+// file no longer has (it shrank since) fails with ERROR_READ_FAULT rather than
+// reading as zeros, so a copy never takes a cut-off image for a whole one.
 bool FileBlockDevice::read_at(uint64_t offset, void* buffer, size_t length) {
   if (!in_bounds(offset, length)) {
     SetLastError(ERROR_SECTOR_NOT_FOUND);
@@ -132,9 +135,9 @@ bool FileBlockDevice::read_at(uint64_t offset, void* buffer, size_t length) {
       SetLastError(error_from_errno(errno, false));
       return false;
     }
-    if (n == 0) {  // a short host file reads as zeros up to its stated size
-      std::memset(p, 0, length);
-      return true;
+    if (n == 0) {  // the host file shrank after it was opened: those sectors are gone
+      SetLastError(ERROR_READ_FAULT);
+      return false;
     }
     p += n;
     offset += static_cast<uint64_t>(n);
@@ -288,9 +291,9 @@ bool FileBlockDevice::direct_transfer(uint64_t offset, uint8_t* read_into, const
       SetLastError(error_from_errno(ENOSPC, true));
       return false;
     }
-    if (n == 0) {  // a short host file reads as zeros up to its stated size
-      std::memset(read_into + done, 0, length - done);
-      return true;
+    if (n == 0) {  // the host file shrank after it was opened: those sectors are gone
+      SetLastError(ERROR_READ_FAULT);
+      return false;
     }
     if (!writing && !aligned) std::memcpy(read_into + done, bounce, static_cast<size_t>(n));
     done += static_cast<size_t>(n);

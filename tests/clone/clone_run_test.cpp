@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -32,6 +33,7 @@
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "platform/storage/mount_manager.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
@@ -52,11 +54,24 @@ constexpr uint64_t kSystemStart = 2048, kSystemCount = 160 * 2048;   // 512-byte
 constexpr uint64_t kDataStart = 162 * 2048, kDataCount = 300 * 2048;
 
 
-// A run's script with a log; the failure text, empty when it ran through.
-std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr) {
+// Shows the summary page from the run's records under `script`, which must run through.
+void ShowSummary(const platform::ui::Script& script) {
   std::ostringstream log;
   platform::ui::DriverOptions options;
   options.log = &log;
+  platform::ui::HeadlessSession session(script, options);
+  CMirrorProgressSummary summary;
+  summary.DoModal();
+  EXPECT_TRUE(session.driver().finished()) << log.str();
+}
+
+// A run's script with a log; the failure text, empty when it ran through.
+std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr,
+                      std::function<bool(bool, int, std::string*)> deviceHook = nullptr) {
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  options.device_hook = std::move(deviceHook);
   std::string failure;
   {
     platform::ui::HeadlessSession session(script, options);
@@ -122,6 +137,17 @@ class CloneRunTest : public clone_fixture::ClonePcTest {
       e.newType = e.fsCode;
       e.newDriveLetter = -1;
     }
+  }
+
+  // A tail the sector copy reaches last, and files C:\big\N.bin the file
+  // copy spends most of its time on (each file gives the page's pump a turn).
+  void PutTailAndBigFiles(int files, size_t size) {
+    pc_.WriteBytes(0, 600 * kMiB, disk_fixture::Pattern(kMiB, 77));
+    Start();
+    ASSERT_TRUE(CreateDirectoryW(u"C:\\big", nullptr));
+    for (int i = 0; i < files; ++i)
+      PutFile(u"C:\\big\\" + platform::to_utf16(std::to_string(i)) + u".bin", disk_fixture::Pattern(size, 40 + i));
+    platform::fs::ReleaseAllDrivers();
   }
 
   // Runs the clone page: Start, the result message, the summary with the
@@ -202,15 +228,7 @@ TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
     CloneRunState.skippedItemCount = c.skipped;
     platform::ui::Script script;
     script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, c.result).key("escape");
-    std::ostringstream log;
-    platform::ui::DriverOptions options;
-    options.log = &log;
-    {
-      platform::ui::HeadlessSession session(script, options);
-      CMirrorProgressSummary summary;
-      summary.DoModal();
-      EXPECT_TRUE(session.driver().finished()) << log.str();
-    }
+    ShowSummary(script);
   }
 }
 
@@ -328,14 +346,7 @@ std::string CloneRunTest::RunClone(const std::string& result, const std::string&
 TEST_F(CloneRunTest, CancelMidCopyStopsAndChangesNothingButTheDestination) {
   constexpr int kFiles = 24;
   constexpr size_t kFileSize = kMiB;
-  // A tail the sector copy reaches last, and files the file copy spends most
-  // of its time on (each file gives the page's pump a turn).
-  pc_.WriteBytes(0, 600 * kMiB, disk_fixture::Pattern(kMiB, 77));
-  Start();
-  ASSERT_TRUE(CreateDirectoryW(u"C:\\big", nullptr));
-  for (int i = 0; i < kFiles; ++i)
-    PutFile(u"C:\\big\\" + platform::to_utf16(std::to_string(i)) + u".bin", disk_fixture::Pattern(kFileSize, 40 + i));
-  platform::fs::ReleaseAllDrivers();
+  PutTailAndBigFiles(kFiles, kFileSize);
 
   // The basic run's Cancel is disabled while the layout is written and the
   // volumes formatted, and its bar shows the formats before it starts again
@@ -447,6 +458,60 @@ TEST_F(CloneRunTest, GptSourceOntoAnEmptyDiskGivesAWholeGptCopy) {
   EXPECT_EQ(Shell("fsck.fat -n " + espCopy, &out), 0) << out;
   Shell("mtype -i " + espCopy + " ::/EFI/BOOT/BOOTX64.EFI", &out);
   EXPECT_TRUE(out == disk_fixture::Pattern(40000, 5)) << "BOOTX64.EFI differs";
+}
+
+
+// The source goes away while the copy runs: unplugged by another program
+// (simpc detach) or its image cut short on the host (truncate). Sectors that
+// are no longer there are not zeros: neither the basic nor the sector-by-
+// sector copy may call the run "Completed"; the summary says it completed
+// with errors and names the sectors that could not be copied.
+TEST_F(CloneRunTest, SourceThatGoesAwayMidCopyIsNoSuccess) {
+  constexpr int kFiles = 24;
+  PutTailAndBigFiles(kFiles, kMiB);
+  const std::string saved = pc_.folder() + "/source.saved";
+  ASSERT_EQ(Shell("cp --sparse=always " + pc_.Image(0) + " " + saved), 0);
+
+  struct Case {
+    bool basic;
+    bool unplug;  // else the image is cut to 100 MiB, inside the system partition
+    int percent;
+  };
+  for (const Case c : {Case{false, true, 30}, Case{false, false, 30}, Case{true, true, 10}, Case{true, false, 10}}) {
+    SCOPED_TRACE(std::string(c.basic ? "basic, " : "sector by sector, ") + (c.unplug ? "unplugged" : "cut short"));
+    ASSERT_EQ(Shell("cp --sparse=always " + saved + " " + pc_.Image(0)), 0);
+    pc_.SetIni("disk 0", "attached", "yes");
+    Start();
+    PrepareWizard(1, c.basic, true);
+    platform::ui::Script script;
+    script.expect_dialog(CClone::IDD).click(1011);
+    if (c.basic) script.expect_disabled(2).expect_enabled(2);
+    script.expect_progress(1025, c.percent).device(false, 0);
+    script.answer("ok").expect_dialog(138).expect_text(1024, "Completed with errors").key("escape");
+    std::string log;
+    ASSERT_EQ(RunScript(script, &log,
+                        [&](bool, int, std::string* why) {
+                          const std::string command =
+                              c.unplug ? std::string(SIMPC_PATH) + " detach " + pc_.folder() + " 0"
+                                       : "truncate -s " + std::to_string(100 * kMiB) + " " + pc_.Image(0);
+                          if (Shell(command) != 0) {
+                            *why = command + " failed";
+                            return false;
+                          }
+                          platform::storage::PollDeviceChanges();
+                          return true;
+                        }),
+              "");
+    // The summary names them: shown again from the run's records.
+    ASSERT_GT(DiskContext.ioErrorCount, 0);
+    platform::ui::Script summary;
+    summary.expect_dialog(CMirrorProgressSummary::IDD)
+        .expect_text(1024, "Completed with errors")
+        .expect_text(1033, "Read or write errors: " + std::to_string(DiskContext.ioErrorCount) +
+                               " sectors could not be copied.")
+        .key("escape");
+    ShowSummary(summary);
+  }
 }
 
 }  // namespace
