@@ -25,15 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool read_text(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *text = s.str();
-  return true;
-}
-
 // Holds the machine folder's edit lock: every read-modify-write of
 // machine.ini (simpc, a program mounting its folder) takes it, so two editors
 // never lose each other's change. A POSIX record lock on machine.ini.lock,
@@ -76,6 +67,12 @@ class IniEditLock {
 // never share a temporary.
 bool write_ini_text(const std::string& folder, const std::string& text, std::string* error) {
   std::string path = folder + "/machine.ini";
+  // What would be refused when read is never written.
+  if (text.size() > kMaxMachineIniBytes) {
+    *error = "cannot write " + path + ": " + std::to_string(text.size()) + " bytes, more than the " +
+             std::to_string(kMaxMachineIniBytes) + " machine.ini may hold";
+    return false;
+  }
   std::string temp = path + ".XXXXXX";
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
@@ -110,10 +107,7 @@ bool write_ini(const std::string& folder, const MachineConfig& config, std::stri
 
 bool load_ini(const std::string& folder, MachineConfig* config, std::string* error) {
   std::string text;
-  if (!read_text(folder + "/machine.ini", &text)) {
-    *error = "machine folder " + folder + " has no machine.ini";
-    return false;
-  }
+  if (!ReadMachineIniText(folder, &text, error)) return false;
   auto parsed = ParseMachineIni(text, error);
   if (!parsed) return false;
   *config = std::move(*parsed);
@@ -368,10 +362,7 @@ bool SetDiskAttached(const std::string& folder, int number, bool attached, std::
   IniEditLock lock(folder, error);
   if (!lock.held()) return false;
   std::string text;
-  if (!read_text(folder + "/machine.ini", &text)) {
-    *error = "machine folder " + folder + " has no machine.ini";
-    return false;
-  }
+  if (!ReadMachineIniText(folder, &text, error)) return false;
   auto config = ParseMachineIni(text, error);
   if (!config) return false;
   DiskConfig* disk = config->find_disk(number);
@@ -526,10 +517,7 @@ bool MountProgramFolder(const std::string& folder, const std::string& name, cons
   }
   // Appended, so the rest of the file keeps its comments and layout.
   std::string text;
-  if (!read_text(folder + "/machine.ini", &text)) {
-    *error = "machine folder " + folder + " has no machine.ini";
-    return false;
-  }
+  if (!ReadMachineIniText(folder, &text, error)) return false;
   if (!text.empty() && text.back() != '\n') text += '\n';
   text += "\n[mount " + mount_name + "]\npath = " + path + "\nhost = " + host + "\nread_only = no\n";
   return write_ini_text(folder, text, error);
