@@ -105,6 +105,7 @@ void ConnectLayers() {
         [](const std::u16string& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; },
         [](const std::u16string& path) { return platform::fs::ItemListFromPath(path); },
         [](PCIDLIST_ABSOLUTE list) { return platform::fs::PathFromItemList(list); },
+        [](ITEMIDLIST* list) { ILFree(list); },
     });
 
     // Offline hives: paths on the simulated PC, loaded only with the backup
