@@ -49,6 +49,51 @@ void WriteChars(const NameSpan& span, DWORD first_char, const char16_t* text) {
 
 }  // namespace
 
+CString ParseReparseData(DWORD returned) {
+  ReparseBuffer.byteCount = 0;
+  ReparseBuffer.pathBufferOffset = 0;
+  ReparsePrintName[0] = 0;
+  if (returned > kReparseBufferSize) returned = kReparseBufferSize;
+  CString result;
+  const DWORD tag = returned >= 16 ? Read32(ReparseBuffer.data) : 0;
+  if (returned < kMountPointPathBuffer || !(tag & kMicrosoftTag)) return result;
+  ReparseBuffer.byteCount = returned;
+  NameSpan print;
+  if (tag == IO_REPARSE_TAG_SYMLINK || tag == kMicrosoftTag) {
+    ReparseBuffer.pathBufferOffset = kSymlinkPathBuffer;
+    print = NameAt(12, kSymlinkPathBuffer);
+    // Without both names in the link layout, take the mount-point layout.
+    if (print.empty() || NameAt(8, kSymlinkPathBuffer).empty()) {
+      ReparseBuffer.pathBufferOffset = kMountPointPathBuffer;
+      print = NameAt(12, kMountPointPathBuffer);
+    }
+  } else if (tag == IO_REPARSE_TAG_MOUNT_POINT) {
+    ReparseBuffer.pathBufferOffset = kMountPointPathBuffer;
+    print = NameAt(12, kMountPointPathBuffer);
+  }
+  if (ReparseBuffer.pathBufferOffset && !print.empty()) {
+    DWORD chars = print.length / 2;
+    if (chars > kPrintNameSize - 1) chars = kPrintNameSize - 1;
+    for (DWORD i = 0; i < chars; ++i)
+      ReparsePrintName[i] = static_cast<WCHAR>(Read16(ReparseBuffer.data + print.offset + 2 * i));
+    ReparsePrintName[chars] = 0;
+    result = CString(ReparsePrintName, static_cast<int>(chars));
+    // The drive part of the shadowed volume points into its shadow copy.
+    const CString source_volume(ShadowSourceVolume);
+    if (source_volume.GetLength() >= 2) result.Replace(source_volume.Left(2), CString(ShadowDevicePath));
+  }
+  return result;
+}
+
+void MakeReparseDataRelative() {
+  if (ReparseBuffer.byteCount < kMountPointPathBuffer) return;
+  if (Read32(ReparseBuffer.data) == IO_REPARSE_TAG_SYMLINK && ReparseBuffer.pathBufferOffset == kSymlinkPathBuffer) {
+    std::memset(ReparseBuffer.data + 16, 0, 4);  // absolute -> relative
+    WriteChars(NameAt(12, kSymlinkPathBuffer), 0, u"..\\");
+    WriteChars(NameAt(8, kSymlinkPathBuffer), 4, u"..\\");  // after the "\??\" prefix
+  }
+}
+
 CString ReadReparseTarget(const CString& path) {
   ReparseBuffer.byteCount = 0;
   ReparseBuffer.pathBufferOffset = 0;
@@ -68,34 +113,7 @@ CString ReadReparseTarget(const CString& path) {
       const BOOL read = DeviceIoControl(item, FSCTL_GET_REPARSE_POINT, nullptr, 0, ReparseBuffer.data,
                                         kReparseBufferSize, &returned, nullptr);
       CloseHandle(item);
-      const DWORD tag = returned >= 16 ? Read32(ReparseBuffer.data) : 0;
-      if (read && returned >= kMountPointPathBuffer && (tag & kMicrosoftTag)) {
-        ReparseBuffer.byteCount = returned;
-        NameSpan print;
-        if (tag == IO_REPARSE_TAG_SYMLINK || tag == kMicrosoftTag) {
-          ReparseBuffer.pathBufferOffset = kSymlinkPathBuffer;
-          print = NameAt(12, kSymlinkPathBuffer);
-          // Without both names in the link layout, take the mount-point layout.
-          if (print.empty() || NameAt(8, kSymlinkPathBuffer).empty()) {
-            ReparseBuffer.pathBufferOffset = kMountPointPathBuffer;
-            print = NameAt(12, kMountPointPathBuffer);
-          }
-        } else if (tag == IO_REPARSE_TAG_MOUNT_POINT) {
-          ReparseBuffer.pathBufferOffset = kMountPointPathBuffer;
-          print = NameAt(12, kMountPointPathBuffer);
-        }
-        if (ReparseBuffer.pathBufferOffset && !print.empty()) {
-          DWORD chars = print.length / 2;
-          if (chars > kPrintNameSize - 1) chars = kPrintNameSize - 1;
-          for (DWORD i = 0; i < chars; ++i)
-            ReparsePrintName[i] = static_cast<WCHAR>(Read16(ReparseBuffer.data + print.offset + 2 * i));
-          ReparsePrintName[chars] = 0;
-          result = CString(ReparsePrintName, static_cast<int>(chars));
-          // The drive part of the shadowed volume points into its shadow copy.
-          const CString source_volume(ShadowSourceVolume);
-          if (source_volume.GetLength() >= 2) result.Replace(source_volume.Left(2), CString(ShadowDevicePath));
-        }
-      }
+      if (read) result = ParseReparseData(returned);
     }
   }
   FindClose(find);
@@ -104,11 +122,7 @@ CString ReadReparseTarget(const CString& path) {
 
 bool WriteRelativeReparsePoint(const CString& destination) {
   if (ReparseBuffer.byteCount < kMountPointPathBuffer) return false;
-  if (Read32(ReparseBuffer.data) == IO_REPARSE_TAG_SYMLINK && ReparseBuffer.pathBufferOffset == kSymlinkPathBuffer) {
-    std::memset(ReparseBuffer.data + 16, 0, 4);  // absolute -> relative
-    WriteChars(NameAt(12, kSymlinkPathBuffer), 0, u"..\\");
-    WriteChars(NameAt(8, kSymlinkPathBuffer), 4, u"..\\");  // after the "\??\" prefix
-  }
+  MakeReparseDataRelative();
   HANDLE item = CreateFileW(destination, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (item == INVALID_HANDLE_VALUE) return false;

@@ -27,6 +27,14 @@ constexpr int32_t kPrintNameSize = 1024;
 // The print name taken from ReparseBuffer (at most 1,023 characters and a zero).
 extern WCHAR ReparsePrintName[kPrintNameSize];
 
+// Takes the `returned` bytes of reparse data already in ReparseBuffer.data
+// (a link or a mount point; anything else leaves the record empty): the
+// print name, with the shadowed volume's drive part replaced by
+// ShadowDevicePath, or empty. Every name must lie inside those bytes.
+CString ParseReparseData(DWORD returned);
+// Makes the symbolic link in ReparseBuffer relative (flags 0, "..\" over the
+// drive part of both names); other data stays as it is.
+void MakeReparseDataRelative();
 // The target of a reparse point with the shadowed volume's drive part replaced
 // by ShadowDevicePath; empty for anything else.
 CString ReadReparseTarget(const CString& path);
