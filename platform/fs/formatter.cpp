@@ -68,13 +68,13 @@ bool run(const std::string& command) {
   return std::system(full.c_str()) == 0;
 }
 
-// A scratch file that removes itself.
+// A scratch file that goes with the object (and with the process, however
+// it ends: see host_temp_file.h).
 struct Scratch {
   std::string path;
   int fd = -1;
   ~Scratch() {
-    if (fd >= 0) close(fd);
-    if (!path.empty()) unlink(path.c_str());
+    if (fd >= 0) ReleaseHostTempFile(path, fd);
   }
 };
 
