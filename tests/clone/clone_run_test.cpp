@@ -27,6 +27,8 @@
 #include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/clone_summary_page.h"
 #include "mainapp/clone/disk_selection.h"
+#include "disk/shadow_copy.h"
+#include "mainapp/clone/layout_writer.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/clone/whole_disk_choice.h"
 #include "mainapp/shell/clone_page_hook.h"
@@ -35,6 +37,7 @@
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
+#include "program_support/number_text.h"
 #include "program_support/shell_state.h"
 #include "tests/clone/clone_fixture.h"
 #include "tests/disk/fixture_images.h"
@@ -186,22 +189,70 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
   }
 }
 
+// When no shadow copy can be made (the platform finds no room for its
+// temporary copy; under WinPE there is none), a volume's files are read from
+// the live volume: never its sectors, which the plan may put into a smaller
+// partition, leaving a file system larger than its partition. A partition
+// without a file system that the plan makes smaller is left out, and named.
+TEST_F(CloneRunTest, WithoutAShadowCopyTheFilesComeFromTheLiveVolume) {
+  PrepareWizard(2, true, false);
+  const char* saved = getenv("TMPDIR");
+  const std::string keep = saved ? saved : "";
+  setenv("TMPDIR", "/dev/null", 1);  // no temporary file can be made there
+  const CString system = PrepareSourceVolume(0, 0);
+  const CString data = PrepareSourceVolume(1, 0);
+  if (saved) setenv("TMPDIR", keep.c_str(), 1); else unsetenv("TMPDIR");
+  EXPECT_EQ(platform::to_utf8(system.GetString()), "C:");
+  EXPECT_EQ(platform::to_utf8(data.GetString()), "D:");
+  EXPECT_TRUE(ShadowSourceVolume.IsEmpty()) << "no shadow path is mapped back to a live volume";
+  // With room, the shadow copy is read.
+  const CString shadow = PrepareSourceVolume(0, 0);
+  EXPECT_NE(platform::to_utf8(shadow.GetString()).find("HarddiskVolumeShadowCopy"), std::string::npos)
+      << platform::to_utf8(shadow.GetString());
+  ReleaseShadowCopy();
+}
+
 // Items the file copy had to leave out make the summary say the copy
-// completed with errors, never plain "Completed".
+// completed with errors, never plain "Completed"; the page counts them and
+// its List button names them (the first 20, and how many more there are).
+// An offline repair that could not run is said, and is an error too.
 TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
   PrepareWizard(1, true, false);
   struct Case {
     int32_t skipped;
+    bool repairFailed;
     const char* result;
+    const char* countLine;
+    const char* more;  // in the list, "" when every item is listed
   };
-  for (const Case& c : {Case{0, "Completed"}, Case{1, "Completed with errors"}, Case{25, "Completed with errors"}}) {
+  const Case cases[] = {{0, false, "Completed", "", ""},
+                        {1, false, "Completed with errors", "1 items were not copied.", ""},
+                        {25, false, "Completed with errors", "25 items were not copied.", "5 more items are not listed."},
+                        {0, true, "Completed with errors", "", ""}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.skipped);
     CloneRunState.cloneAborted = 0;
     CloneRunState.verifyMismatchCount = 0;
     DiskContext.ioErrorCount = 0;
     CloneRunState.skippedItemCount = c.skipped;
+    CloneRunState.skippedItems.Empty();
+    for (int i = 0; i < std::min(c.skipped, kSkippedItemsListed); ++i)
+      CloneRunState.skippedItems += CString(u"C:\\Docs\\left out ") + Int64ToText(i) + u".txt\r\n";
+    CloneRunState.offlineRepairFailed = c.repairFailed ? 1 : 0;
     platform::ui::Script script;
-    script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, c.result).key("escape");
+    script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, c.result);
+    script.expect_text(CMirrorProgressSummary::kNotCopiedLine, c.countLine);
+    script.expect_text(CMirrorProgressSummary::kRepairLine,
+                       c.repairFailed ? "The copy's boot store could not be repaired (the PC has no usable temporary "
+                                        "folder), so the copy may not start."
+                                      : "");
+    if (c.skipped > 0) {
+      script.expect_visible(CMirrorProgressSummary::kNotCopiedList).click(CMirrorProgressSummary::kNotCopiedList);
+      script.answer("ok");
+    } else {
+      script.expect_hidden(CMirrorProgressSummary::kNotCopiedList);
+    }
+    script.key("escape");
     std::ostringstream log;
     platform::ui::DriverOptions options;
     options.log = &log;
@@ -211,7 +262,16 @@ TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
       summary.DoModal();
       EXPECT_TRUE(session.driver().finished()) << log.str();
     }
+    if (c.skipped > 0) {
+      EXPECT_NE(log.str().find("These items were not copied:"), std::string::npos) << log.str();
+      EXPECT_NE(log.str().find("left out 0.txt"), std::string::npos) << log.str();
+      EXPECT_NE(log.str().find(std::string("left out ") + std::to_string(std::min(c.skipped, 20) - 1) + ".txt"),
+                std::string::npos);
+      EXPECT_EQ(log.str().find("left out 20.txt"), std::string::npos);
+      if (*c.more) EXPECT_NE(log.str().find(c.more), std::string::npos) << log.str();
+    }
   }
+  CloneRunState.offlineRepairFailed = 0;
 }
 
 // A sector-by-sector clone: every byte of the source's range arrives; a
@@ -263,7 +323,7 @@ TEST_F(CloneRunTest, FailingDestinationWritesAreReported) {
   PrepareWizard(1, false, false);
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138);
-  script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 sectors could not be copied.");
+  script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 reads or writes of a block failed.");
   script.key("escape");
   std::string log;
   ASSERT_EQ(RunScript(script, &log), "");

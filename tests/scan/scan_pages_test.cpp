@@ -54,7 +54,8 @@ class ScanPagesTest : public ::testing::Test {
     pc.WriteMbr(2, {Part{.start = kPartStart, .count = kPartCount, .mbrType = 0x07, .fs = "ntfs", .label = "DATA"}});
     // One bad sector inside the partition and its very last sector; one
     // outside it, which the partition's scan must not report.
-    pc.SetIni("disk 2", "unreadable", "3000, 8447, 9000");
+    // And one in the disk's last 319 sectors, past its last whole cylinder.
+    pc.SetIni("disk 2", "unreadable", "3000, 8447, 9000, 16380");
     // Past the partition, only the whole disk's scan reads it: its first
     // read fails, the retry reads it.
     pc.SetIni("disk 2", "flaky_reads", "10000");
@@ -110,13 +111,14 @@ const ScanCase kScanCases[] = {
     // 700000-700003 lie in the chunk that starts at 699993 (11111 * 63).
     {"whole disk 0, its partition ticked along", kRowDisk0, kRowDisk0 + 1, true, 0, kSelectionWholeDisk, 0, 0, "",
      {"Read error in sector 699993"}, 0, "1 errors, 0 bad sectors"},
-    // Disk 2 as the disk layer sizes it, one whole cylinder of 255 x 63
-    // native sectors: 3000 in the chunk at 2996, 8447 at 8442, 9000 at 8995,
-    // and the flaky 10000 at 9996, read on its retry.
-    {"whole 4096-byte disk 2", kRowDisk2, kRowPartitionD, false, 2, kSelectionWholeDisk, 0, 16065, "",
+    // Disk 2 to its real end, 16,384 native sectors (its geometry stops at
+    // one whole cylinder of 255 x 63): 3000 in the chunk at 2996, 8447 at
+    // 8442, 9000 at 8995, the flaky 10000 at 9996, read on its retry, and
+    // 16380 past the cylinder.
+    {"whole 4096-byte disk 2", kRowDisk2, kRowPartitionD, false, 2, kSelectionWholeDisk, 0, 16384, "",
      {"Read error in sector 2996", "Read error in sector 8442", "Read error in sector 8995",
-      "Read error in sector 9996, read on a retry"},
-     1, "4 errors, 1 bad sectors"},
+      "Read error in sector 9996, read on a retry", "Read error in sector 16380"},
+     1, "5 errors, 1 bad sectors"},
 };
 
 // The lines of the progress page's error list as the page closes (and its
