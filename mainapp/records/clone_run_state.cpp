@@ -1,4 +1,4 @@
-#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/records/clone_run_state.h"
 
 #include "disk/disk_context.h"
 
