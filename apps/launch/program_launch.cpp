@@ -7,6 +7,7 @@
 
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
+#include "platform/machine/machine.h"
 #include "platform/startup/startup.h"
 #include "platform/ui/app_runner.h"
 #include "platform/ui/qt/qt_view.h"
@@ -14,8 +15,14 @@
 namespace program_launch {
 namespace {
 
+const char kMachineUsage[] =
+    "  --machine DIR          the simulated PC to run on; without it the folder named by $DRUM_MACHINE, else\n"
+    "                         $DRUM_MACHINE_DIR, else $DRUM_DEMO_DIR, else ~/.local/share/drumsuite/demo-pc,\n"
+    "                         where the demo PC is made when the folder holds no machine\n";
+
 int Usage(const Program& program, const std::string& why) {
-  std::fprintf(stderr, "%s: %s\n%s%s", program.name, why.c_str(), program.usage, platform::ui::kRunOptionsUsage);
+  std::fprintf(stderr, "%s: %s\n%s%s%s", program.name, why.c_str(), program.usage, kMachineUsage,
+               platform::ui::kRunOptionsUsage);
   return 2;
 }
 
@@ -45,7 +52,7 @@ int Prepare(int argc, char** argv, const Program& program, Launch* launch) {
   auto parsed = platform::ui::ParseRunOptions(static_cast<int>(rest.size()), rest.data());
   if (!parsed.ok) return Usage(program, parsed.error);
   if (parsed.help) {
-    std::printf("%s%s", program.usage, platform::ui::kRunOptionsUsage);
+    std::printf("%s%s%s", program.usage, kMachineUsage, platform::ui::kRunOptionsUsage);
     return 0;
   }
 
@@ -76,6 +83,12 @@ int Prepare(int argc, char** argv, const Program& program, Launch* launch) {
   start.command_line = u"\"" + program_image + u"\"" + (tail.empty() ? u"" : u" " + tail);
   start.real_time = parsed.options.effective_mode() == platform::ui::UiMode::View;
   if (!platform::startup::Start(start, &error)) return Fail(program, error);
+  // The machine starts without a disk it cannot open, as a PC without a
+  // drive would; the user is told which and why.
+  if (auto machine = platform::machine::CurrentIfOpen())
+    for (const platform::machine::MissingDisk& missing : machine->missing_disks())
+      std::fprintf(stderr, "%s: disk %d of %s is missing: %s\n", program.name, missing.number, machine_dir.c_str(),
+                   missing.reason.c_str());
   launch->options = parsed.options;
   launch->program_image = program_image;
   launch->command_line = start.command_line;

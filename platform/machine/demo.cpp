@@ -41,6 +41,12 @@ bool read_text(const std::string& path, std::string* text) {
 class IniEditLock {
  public:
   IniEditLock(const std::string& folder, std::string* error) {
+    // A folder without a machine is refused before anything is made in it.
+    struct stat ini {};
+    if (::stat((folder + "/machine.ini").c_str(), &ini) != 0 || !S_ISREG(ini.st_mode)) {
+      *error = "machine folder " + folder + " has no machine.ini";
+      return;
+    }
     std::string path = folder + "/machine.ini.lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0) {

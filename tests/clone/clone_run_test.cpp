@@ -274,6 +274,51 @@ TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
   CloneRunState.offlineRepairFailed = 0;
 }
 
+// The summary of a run with errors in English and Japanese, pictured where
+// DRUM_SCREENSHOT_DIR says (else in the test's folder), its list named in
+// each language.
+TEST_F(CloneRunTest, SummaryWithErrorsInBothLanguages) {
+  PrepareWizard(1, true, true);
+  const char* dir = getenv("DRUM_SCREENSHOT_DIR");
+  const std::string pictures = dir && *dir ? dir : pc_.folder();
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    LanguageTable = LanguageTableRecord{};
+    ShellState.languageName = platform::to_utf16(language);
+    ASSERT_TRUE(LoadLanguageStrings());
+    CloneRunState.cloneAborted = 0;
+    CloneRunState.verifyMismatchCount = 2;
+    DiskContext.ioErrorCount = 0;
+    CloneRunState.skippedItemCount = 25;
+    CloneRunState.skippedItems.Empty();
+    for (int i = 0; i < kSkippedItemsListed; ++i)
+      CloneRunState.skippedItems += CString(u"C:\\Users\\User\\Documents\\locked file ") + Int64ToText(i) + u".docx\r\n";
+    CloneRunState.offlineRepairFailed = 1;
+    const std::string name = std::string("clone-summary-errors-") + language + ".png";
+    platform::ui::Script script;
+    script.expect_dialog(CMirrorProgressSummary::IDD).screenshot(name);
+    script.click(CMirrorProgressSummary::kNotCopiedList).answer("ok").key("escape");
+    platform::ui::DriverOptions options;
+    std::ostringstream log;
+    options.log = &log;
+    options.screenshots_dir = pictures;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      CMirrorProgressSummary summary;
+      summary.DoModal();
+      EXPECT_TRUE(session.driver().finished()) << log.str();
+    }
+    EXPECT_TRUE(std::filesystem::exists(pictures + "/" + name));
+    EXPECT_NE(log.str().find(platform::to_utf8(LookupString(u"IDS_NotCopiedListHead").GetString())), std::string::npos)
+        << log.str();
+    EXPECT_NE(log.str().find("locked file 19.docx"), std::string::npos) << log.str();
+  }
+  CloneRunState.offlineRepairFailed = 0;
+  LanguageTable = LanguageTableRecord{};
+  ShellState.languageName = u"English";
+  ASSERT_TRUE(LoadLanguageStrings());
+}
+
 // A sector-by-sector clone: every byte of the source's range arrives; a
 // Cancel before the start leaves the destination as it was.
 TEST_F(CloneRunTest, SectorBySectorCloneAndCancelBeforeStart) {
