@@ -1,9 +1,14 @@
 #include "apps/launch/program_launch.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/core/text.h"
 #include "platform/machine/demo.h"
@@ -33,7 +38,21 @@ int Fail(const Program& program, const std::string& what) {
 
 }  // namespace
 
+// Qt wants a private runtime folder and warns on every start without one
+// (headless runs have no session): one of the program's own, made once.
+static void EnsureRuntimeFolder() {
+  const char* set = std::getenv("XDG_RUNTIME_DIR");
+  if (set && *set) return;
+  const std::string folder = "/tmp/drumsuite-runtime-" + std::to_string(getuid());
+  struct stat st {};
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return;
+  // Only a folder of this user that nobody else may enter is used.
+  if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 077)) return;
+  setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+}
+
 int Prepare(int argc, char** argv, const Program& program, Launch* launch) {
+  EnsureRuntimeFolder();
   std::string machine_dir;
   std::vector<const char*> rest = {argv[0]};
   for (int i = 1; i < argc; ++i) {
