@@ -126,8 +126,9 @@ bool Start(const StartOptions& options, std::string* error) {
     if (const char* env = std::getenv("DRUM_MACHINE_DIR")) dir = env;
   }
   if (dir.empty()) {
-    if (!platform::machine::Current()) {
-      if (error) *error = "the demo PC could not be opened";
+    std::string why;
+    if (!platform::machine::OpenDefaultMachine(&why)) {
+      if (error) *error = "the demo PC could not be opened: " + why;
       return false;
     }
   } else if (!platform::machine::OpenMachine(dir, error)) {

@@ -135,7 +135,8 @@ TEST_F(FennickPc, PauseKeepsTheRecordAndResumeCompletesTheImage) {
   Boot();
   Script s = ToKitPage();
   s.click(1009)
-      .click(1009)  // Pause, taken by the download loop at its next pass
+      .expect_progress(1018, 1)  // the download is under way
+      .click(1009)               // Pause, taken by the download loop at its next pass
       .expect_text(1009, "Resume")
       .expect_disabled(1640)
       .click(1005)
@@ -154,7 +155,10 @@ TEST_F(FennickPc, PauseKeepsTheRecordAndResumeCompletesTheImage) {
   // Within one run: pause, resume, and the image is whole.
   fennick_fixture::ResetFennickValues();
   Script again = ToKitPage();
-  again.click(1009).click(1009).expect_text(1009, "Resume").click(1009).expect_enabled(1640).click(1005).answer("yes");
+  // The pause is taken once Browse is enabled again; Resume then continues
+  // the file. A Resume pressed before the loop took the pause lets it go on.
+  again.click(1009).expect_progress(1018, 1).click(1009).expect_text(1009, "Resume").expect_enabled(1638);
+  again.click(1009).click(1009).click(1009).expect_enabled(1640).click(1005).answer("yes");
   run = Run(again);
   ASSERT_EQ(run.failure, "") << run.log;
   EXPECT_TRUE(FileBytes(C("temp/KB3AIK_EN.iso")) == FileBytes(kitImage_));

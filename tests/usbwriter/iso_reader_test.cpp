@@ -149,6 +149,17 @@ TEST_F(IsoReaderTest, PlainIsoWithDisketteEmulationLosesVersionSuffixes) {
   EXPECT_EQ(CopyAndCompare(), "");
 }
 
+// A boot image whose loader strings begin at 405 with one of 107
+// characters that fills the first sector to its last byte 511 and ends with
+// "BOOTMGR"; `after` is byte 512.
+std::string LoaderStringToTheEdge(size_t size, char after) {
+  std::string image(size, 'z');
+  image.replace(405, 100, std::string(100, 'a'));
+  image.replace(505, 7, "BOOTMGR");
+  image[512] = after;
+  return image;
+}
+
 TEST_F(IsoReaderTest, WindowsLoaderNamesAreFoundOnlyInsideTheFirstSector) {
   struct Case {
     std::string image;
@@ -167,6 +178,11 @@ TEST_F(IsoReaderTest, WindowsLoaderNamesAreFoundOnlyInsideTheFirstSector) {
          return image;
        }(),
        "OTHER", u"ISO Type: Unknown\r\n"},
+      // 107 characters from 405 end with "BOOTMGR" at byte 511, the last one
+      // the rule allows; the terminating zero lies at 512, past the sector.
+      {LoaderStringToTheEdge(2048, '\0'), "OTHER", u"ISO Type: WinPE\r\n"},
+      // The same string with no zero at 512 runs on past byte 511.
+      {LoaderStringToTheEdge(2048, 'y'), "OTHER", u"ISO Type: Unknown\r\n"},
   };
   for (const Case& c : cases) {
     IsoSpec spec;
