@@ -383,11 +383,16 @@ bool CopyDiskSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed
   const int32_t source = ListedPhysicalDisk(sourceListed);
   const int32_t destination = ListedPhysicalDisk(destinationListed);
   if (source < 0 || destination < 0) return false;
-  const uint64_t destinationSize = ReadDiskGeometry(destination);
+  // Whole disks at their real lengths: the geometry's whole cylinders leave
+  // out the last sectors, where NTFS keeps its backup boot sector and GPT its
+  // backup table.
+  const uint64_t destinationSize = ReadDiskLengthUnits(destination);
   const int32_t destinationMultiplier = Multiplier(destination);
-  const uint64_t sourceSize = ReadDiskGeometry(source);
+  const uint64_t sourceSize = ReadDiskLengthUnits(source);
+  ReadDiskGeometry(source);
   const int32_t block = RawBlockUnits(DiskContext.lastSectorsPerTrack);
   RawRange range{source, destination, CloneSettings.copySourceStart, 0, CloneSettings.copySourceLength};
+  if (!CloneSettings.partitionMode && CloneSettings.copySourceStart == 0 && sourceSize > 0) range.count = sourceSize;
   // Nothing is written past the end of the destination; what does not fit
   // is left out (the wizard refuses a destination that is too small).
   if (destinationSize > 0 && range.count > destinationSize) range.count = destinationSize;

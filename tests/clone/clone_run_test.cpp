@@ -20,6 +20,7 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/shadow_copy.h"
 #include "disk/drive_layout_table.h"
 #include "mainapp/clone/clone_commands.h"
 #include "mainapp/clone/clone_counters.h"
@@ -42,6 +43,7 @@
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
+#include "program_support/number_text.h"
 #include "program_support/shell_state.h"
 #include "tests/clone/clone_fixture.h"
 #include "tests/disk/fixture_images.h"
@@ -217,6 +219,29 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
   }
 }
 
+// When no shadow copy can be made (the platform finds no room for its
+// temporary copy; under WinPE there is none), a volume's files are read from
+// the live volume: never its sectors, which the plan may put into a smaller
+// partition, leaving a file system larger than its partition. A partition
+// without a file system that the plan makes smaller is left out, and named.
+TEST_F(CloneRunTest, WithoutAShadowCopyTheFilesComeFromTheLiveVolume) {
+  PrepareWizard(2, true, false);
+  const char* saved = getenv("TMPDIR");
+  const std::string keep = saved ? saved : "";
+  setenv("TMPDIR", "/dev/null", 1);  // no temporary file can be made there
+  const CString system = PrepareSourceVolume(0, 0);
+  const CString data = PrepareSourceVolume(1, 0);
+  if (saved) setenv("TMPDIR", keep.c_str(), 1); else unsetenv("TMPDIR");
+  EXPECT_EQ(platform::to_utf8(system.GetString()), "C:");
+  EXPECT_EQ(platform::to_utf8(data.GetString()), "D:");
+  EXPECT_TRUE(ShadowSourceVolume.IsEmpty()) << "no shadow path is mapped back to a live volume";
+  // With room, the shadow copy is read.
+  const CString shadow = PrepareSourceVolume(0, 0);
+  EXPECT_NE(platform::to_utf8(shadow.GetString()).find("HarddiskVolumeShadowCopy"), std::string::npos)
+      << platform::to_utf8(shadow.GetString());
+  ReleaseShadowCopy();
+}
+
 // The copied system's SYSTEM hive after a basic whole-disk copy from MBR to
 // MBR (the data partition moved 16 MiB on): its MountedDevices names C:, D:
 // and the system's volume name on the copy's own disk (signature and offsets
@@ -357,22 +382,111 @@ TEST_F(CloneRunTest, MountWaitEndsAsSoonAsTheNewVolumesAppear) {
   }
 }
 
+// Items the file copy had to leave out make the summary say the copy
+// completed with errors, never plain "Completed"; the page counts them and
+// its List button names them (the first 20, and how many more there are).
+// An offline repair that could not run is said, and is an error too.
 TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
   PrepareWizard(1, true, false);
   struct Case {
     int32_t skipped;
+    bool repairFailed;
     const char* result;
+    const char* countLine;
+    const char* more;  // in the list, "" when every item is listed
   };
-  for (const Case& c : {Case{0, "Completed"}, Case{1, "Completed with errors"}, Case{25, "Completed with errors"}}) {
+  const Case cases[] = {{0, false, "Completed", "", ""},
+                        {1, false, "Completed with errors", "1 items were not copied.", ""},
+                        {25, false, "Completed with errors", "25 items were not copied.", "5 more items are not listed."},
+                        {0, true, "Completed with errors", "", ""}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.skipped);
     CloneRunState.cloneAborted = 0;
     CloneRunState.verifyMismatchCount = 0;
     DiskContext.ioErrorCount = 0;
     CloneRunState.skippedItemCount = c.skipped;
+    CloneRunState.skippedItems.Empty();
+    for (int i = 0; i < std::min(c.skipped, kSkippedItemsListed); ++i)
+      CloneRunState.skippedItems += CString(u"C:\\Docs\\left out ") + Int64ToText(i) + u".txt\r\n";
+    CloneRunState.offlineRepairFailed = c.repairFailed ? 1 : 0;
     platform::ui::Script script;
-    script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, c.result).key("escape");
-    ShowSummary(script);
+    script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, c.result);
+    script.expect_text(CMirrorProgressSummary::kNotCopiedLine, c.countLine);
+    script.expect_text(CMirrorProgressSummary::kRepairLine,
+                       c.repairFailed ? "The copy's boot store could not be repaired (the PC has no usable temporary "
+                                        "folder), so the copy may not start."
+                                      : "");
+    if (c.skipped > 0) {
+      script.expect_visible(CMirrorProgressSummary::kNotCopiedList).click(CMirrorProgressSummary::kNotCopiedList);
+      script.answer("ok");
+    } else {
+      script.expect_hidden(CMirrorProgressSummary::kNotCopiedList);
+    }
+    script.key("escape");
+    std::ostringstream log;
+    platform::ui::DriverOptions options;
+    options.log = &log;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      CMirrorProgressSummary summary;
+      summary.DoModal();
+      EXPECT_TRUE(session.driver().finished()) << log.str();
+    }
+    if (c.skipped > 0) {
+      EXPECT_NE(log.str().find("These items were not copied:"), std::string::npos) << log.str();
+      EXPECT_NE(log.str().find("left out 0.txt"), std::string::npos) << log.str();
+      EXPECT_NE(log.str().find(std::string("left out ") + std::to_string(std::min(c.skipped, 20) - 1) + ".txt"),
+                std::string::npos);
+      EXPECT_EQ(log.str().find("left out 20.txt"), std::string::npos);
+      if (*c.more) EXPECT_NE(log.str().find(c.more), std::string::npos) << log.str();
+    }
   }
+  CloneRunState.offlineRepairFailed = 0;
+}
+
+// The summary of a run with errors in English and Japanese, pictured where
+// DRUM_SCREENSHOT_DIR says (else in the test's folder), its list named in
+// each language.
+TEST_F(CloneRunTest, SummaryWithErrorsInBothLanguages) {
+  PrepareWizard(1, true, true);
+  const char* dir = getenv("DRUM_SCREENSHOT_DIR");
+  const std::string pictures = dir && *dir ? dir : pc_.folder();
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    LanguageTable = LanguageTableRecord{};
+    ShellState.languageName = platform::to_utf16(language);
+    ASSERT_TRUE(LoadLanguageStrings());
+    CloneRunState.cloneAborted = 0;
+    CloneRunState.verifyMismatchCount = 2;
+    DiskContext.ioErrorCount = 0;
+    CloneRunState.skippedItemCount = 25;
+    CloneRunState.skippedItems.Empty();
+    for (int i = 0; i < kSkippedItemsListed; ++i)
+      CloneRunState.skippedItems += CString(u"C:\\Users\\User\\Documents\\locked file ") + Int64ToText(i) + u".docx\r\n";
+    CloneRunState.offlineRepairFailed = 1;
+    const std::string name = std::string("clone-summary-errors-") + language + ".png";
+    platform::ui::Script script;
+    script.expect_dialog(CMirrorProgressSummary::IDD).screenshot(name);
+    script.click(CMirrorProgressSummary::kNotCopiedList).answer("ok").key("escape");
+    platform::ui::DriverOptions options;
+    std::ostringstream log;
+    options.log = &log;
+    options.screenshots_dir = pictures;
+    {
+      platform::ui::HeadlessSession session(script, options);
+      CMirrorProgressSummary summary;
+      summary.DoModal();
+      EXPECT_TRUE(session.driver().finished()) << log.str();
+    }
+    EXPECT_TRUE(std::filesystem::exists(pictures + "/" + name));
+    EXPECT_NE(log.str().find(platform::to_utf8(LookupString(u"IDS_NotCopiedListHead").GetString())), std::string::npos)
+        << log.str();
+    EXPECT_NE(log.str().find("locked file 19.docx"), std::string::npos) << log.str();
+  }
+  CloneRunState.offlineRepairFailed = 0;
+  LanguageTable = LanguageTableRecord{};
+  ShellState.languageName = u"English";
+  ASSERT_TRUE(LoadLanguageStrings());
 }
 
 // A sector-by-sector clone: every byte of the source's range arrives; a
@@ -424,7 +538,7 @@ TEST_F(CloneRunTest, FailingDestinationWritesAreReported) {
   PrepareWizard(1, false, false);
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138);
-  script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 sectors could not be copied.");
+  script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 reads or writes of a block failed.");
   script.key("escape");
   std::string log;
   ASSERT_EQ(RunScript(script, &log), "");

@@ -223,6 +223,13 @@ TEST_F(Simpc, ClearErrors) {
   EXPECT_NE(r.output.find("disk 1 is missing: disk 1: image " + dir + "/disk1.img does not exist"), std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("2.0 MiB"), std::string::npos) << r.output;
+  // A folder without a machine is refused and left as it was: no lock file.
+  const std::string empty = dir + "/empty";
+  fs::create_directories(empty);
+  r = simpc("add-disk " + empty + " 0 --size 1M");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("has no machine.ini"), std::string::npos) << r.output;
+  EXPECT_TRUE(fs::is_empty(empty)) << "the refused folder gained files";
 }
 
 // A machine folder whose machine.ini or registry.reg is a FIFO, a link to
