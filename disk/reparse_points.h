@@ -1,7 +1,7 @@
 // Reparse points of the file-level copy: reading a link's reparse data and its
 // target (redirected into the current shadow copy), writing it onto the copied
-// item with symbolic links made relative, and the restore privilege that
-// writing needs.
+// item with links into the copied volume re-pointed at the copy, and the
+// restore privilege that writing needs.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +30,14 @@ extern WCHAR ReparsePrintName[kPrintNameSize];
 // The target of a reparse point with the shadowed volume's drive part replaced
 // by ShadowDevicePath; empty for anything else.
 CString ReadReparseTarget(const CString& path);
-// Writes ReparseBuffer onto the destination (symbolic links made relative:
-// flags 0, "..\" over the drive part of both names). True when written.
-bool WriteRelativeReparsePoint(const CString& destination);
+// Writes ReparseBuffer (read last by ReadReparseTarget) onto the copied item
+// `destination`. A relative symbolic link is written as it is (it points into
+// the copy already); an absolute link (symbolic link or junction) whose
+// target lies on the copied volume `fromVolume` is re-pointed at the same
+// place on the copy, `toVolume`; any other link is written unchanged.
+// Volumes are drive texts ("C:") or volume paths ("\\?\Volume{...}"),
+// without trailing backslash. False when nothing was read or the write failed.
+bool WriteReparsePointCopy(const CString& destination, const CString& fromVolume, const CString& toVolume);
 // Enables SeRestorePrivilege in the process token when it holds it; always 1.
 int32_t EnableRestorePrivilege();
 // Takes a diagnostic line of the copy routines and writes nothing.

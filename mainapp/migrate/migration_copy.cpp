@@ -68,6 +68,9 @@ CString ShownPath(const CString& source) {
 
 bool Aborted() { return MigrationProgress.abortRequested != 0; }
 
+// Files with several names met in this run.
+HardLinkTable HardLinks;
+
 // The copy of a file that failed part way is removed, so nothing half
 // written is left looking whole.
 void RemovePartial(const CString& destination) {
@@ -159,6 +162,16 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
     return false;
   }
   SetThreadExecutionState(ES_SYSTEM_REQUIRED);
+  if (!existingDestination) {
+    // A further name of a file already copied becomes a link to that copy.
+    const HardLinkTable::Outcome link = HardLinks.link_or_copy(in, destination);
+    if (link == HardLinkTable::Outcome::Linked) {
+      CloseHandle(in);
+      return true;
+    }
+    if (link == HardLinkTable::Outcome::LinkNotHeld)
+      RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutHardLink"));
+  }
   std::vector<BYTE> dacl;
   if (!existingDestination) dacl = ReadFileDacl(source);
   HANDLE out = existingDestination ? OpenFileRead(destination) : CreateFileForWrite(destination);
@@ -190,13 +203,16 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
   };
   hooks.aborted = [] { return Aborted(); };
   uint64_t bytes = 0;
-  const ChunkCopyResult result = CopyChunks(in, buffer, hooks, bytes);
+  // A sparse file stays sparse: only its ranges that hold data are written.
+  uint64_t expected = EntrySize(entry);
+  const ChunkCopyResult result = existingDestination ? CopyChunks(in, buffer, hooks, bytes)
+                                                     : CopyFileData(in, out, entry, buffer, hooks, bytes, expected);
   MigrationState.fileBytes = bytes;
   CString failure;
   if (result == ChunkCopyResult::ShortPut) {
     ++DiskContext.ioErrorCount;
     failure = LookupString(u"IDS_MigrateShortWrite");
-  } else if (result == ChunkCopyResult::Done && bytes != EntrySize(entry)) {
+  } else if (result == ChunkCopyResult::Done && bytes != expected) {
     // The read ended before the end of the file.
     ++DiskContext.ioErrorCount;
     failure = LookupString(u"IDS_MigrateCannotRead");
@@ -213,6 +229,7 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
   CloseHandle(out);
   if (!existingDestination) {
     WriteFileDacl(destination, dacl);
+    CopyShortName(destination, entry);
     SetFileAttributesW(destination, entry.dwFileAttributes);
   }
   MigrationProgress.copiedBytes += bytes;
@@ -237,7 +254,11 @@ bool CopyFolderTree(CString source, CString destination, bool isFolder, bool exi
     const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const CString childSource = isFolder ? source + u"\\" + name : source;
     const CString childDestination = isFolder ? destination + u"\\" + name : destination;
-    if (IsSkippedEntry(name, childSource, folder)) continue;
+    // The system's own items lie in the root of the volume read.
+    const bool atVolumeRoot =
+        !MigrationState.sourceRoot.IsEmpty() &&
+        childSource.Left(childSource.ReverseFind(u'\\') + 1).CompareNoCase(MigrationState.sourceRoot) == 0;
+    if (IsSkippedEntry(name, folder, atVolumeRoot)) continue;
     if (folder && isFolder) {
       // Checked before the descent, so a hostile tree cannot run the walk
       // deeper than the limit. A walk given up leaves the counter to the
@@ -248,7 +269,7 @@ bool CopyFolderTree(CString source, CString destination, bool isFolder, bool exi
       }
       ++FolderDepth;
       if (!CopyFolderTree(childSource, childDestination, true, existingDestination)) return false;
-      CopyFolderMetadata(childSource, childDestination, entry);
+      CopyFolderMetadata(childSource, childDestination, entry, [&](HANDLE folder) { CopyShortName(folder, entry); });
       continue;
     }
     if (folder) continue;
@@ -293,6 +314,7 @@ MigrationOutcome RunMigrationCopy() {
   MigrationProgress.startTime = CTime::GetCurrentTime().GetTime();
   MigrationState.previousPath = u"   ";
   MigrationState.sourceRoot.Empty();
+  HardLinks.clear();
   const CString& target = MigrationState.destination;
   for (int32_t i = 1; i <= MigrationState.itemCount && i < static_cast<int32_t>(MigrationState.items.size()); ++i) {
     if (Aborted()) break;

@@ -35,7 +35,6 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr int kMaxReparseHops = 8;
 constexpr size_t kCopyChunk = 1 << 20;
-constexpr DWORD kErrorNotSameDevice = 17;
 constexpr DWORD kErrorBadLength = 24;
 
 struct Globals {
@@ -477,7 +476,7 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return e ? fail(e) : TRUE;
   }
   // Another volume: copy the file, then remove the original.
-  if (folder || !(flags & MOVEFILE_COPY_ALLOWED)) return fail(kErrorNotSameDevice);
+  if (folder || !(flags & MOVEFILE_COPY_ALLOWED)) return fail(ERROR_NOT_SAME_DEVICE);
   if (DWORD e = b.driver->create_file(b.where.path, info.attributes & kSettableAttributes)) return fail(e);
   if (!copy_data(*a.driver, a.where.path, *b.driver, b.where.path)) {
     DWORD e = GetLastError();
@@ -487,6 +486,19 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   b.driver->set_times(b.where.path, &info.creation_time, &info.last_access_time, &info.last_write_time);
   b.driver->set_attributes(b.where.path, info.attributes & kSettableAttributes);
   DWORD e = a.driver->remove(a.where.path);
+  return e ? fail(e) : TRUE;
+}
+
+BOOL CreateHardLinkW(LPCWSTR link, LPCWSTR existing, LPSECURITY_ATTRIBUTES) {
+  std::lock_guard g(FsLock());
+  Target a, b;
+  FileInfo info;
+  if (DWORD e = stat_name(existing, &a, &info)) return fail(e);
+  if (info.attributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERROR_ACCESS_DENIED);
+  if (DWORD e = ResolveFileName(link, &b)) return fail(e);
+  if (b.where.path.empty()) return fail(ERROR_ACCESS_DENIED);
+  if (a.where.volume != b.where.volume) return fail(ERROR_NOT_SAME_DEVICE);
+  DWORD e = a.driver->create_link(a.where.path, b.where.path);
   return e ? fail(e) : TRUE;
 }
 
@@ -603,7 +615,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* out) {
   out->dwVolumeSerialNumber = vi.serial_number;
   out->nFileSizeHigh = static_cast<DWORD>(info.size >> 32);
   out->nFileSizeLow = static_cast<DWORD>(info.size);
-  out->nNumberOfLinks = 1;
+  out->nNumberOfLinks = info.link_count ? info.link_count : 1;
   out->nFileIndexHigh = static_cast<DWORD>(info.file_id >> 32);
   out->nFileIndexLow = static_cast<DWORD>(info.file_id);
   return TRUE;
@@ -740,6 +752,19 @@ BOOL SetFileSecurityW(LPCWSTR name, SECURITY_INFORMATION which, PSECURITY_DESCRI
   std::vector<uint8_t> stored;
   if (DWORD e = t.driver->get_security(t.where.path, &stored)) return fail(e);
   if (DWORD e = ParseSelfRelative(stored.data(), stored.size(), &merged)) return fail(e);
+  // Each part is set with its own control bits (a DACL's protection from
+  // inheritance among them); the parts not given keep theirs.
+  auto take = [&](SECURITY_INFORMATION part, WORD bits) {
+    if (which & part) merged.control = static_cast<WORD>((merged.control & ~bits) | (given.control & bits));
+  };
+  take(OWNER_SECURITY_INFORMATION, SE_OWNER_DEFAULTED);
+  take(GROUP_SECURITY_INFORMATION, SE_GROUP_DEFAULTED);
+  take(DACL_SECURITY_INFORMATION, SE_DACL_DEFAULTED | SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED);
+  take(SACL_SECURITY_INFORMATION, SE_SACL_DEFAULTED | SE_SACL_AUTO_INHERITED | SE_SACL_PROTECTED);
+  if (which & DACL_SECURITY_INFORMATION) {
+    if (which & PROTECTED_DACL_SECURITY_INFORMATION) merged.control |= SE_DACL_PROTECTED;
+    if (which & UNPROTECTED_DACL_SECURITY_INFORMATION) merged.control &= static_cast<WORD>(~SE_DACL_PROTECTED);
+  }
   if (which & OWNER_SECURITY_INFORMATION) merged.owner = given.owner;
   if (which & GROUP_SECURITY_INFORMATION) merged.group = given.group;
   if (which & DACL_SECURITY_INFORMATION) merged.dacl = given.dacl;

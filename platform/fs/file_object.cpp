@@ -201,6 +201,42 @@ BOOL FileObject::io_control(DWORD code, const void* in, DWORD in_size, void* out
       if (DWORD e = d->set_reparse_point(where_.path, data)) return fail(e);
       return TRUE;
     }
+    case FSCTL_SET_SPARSE: {
+      if (directory_) return fail(ERROR_INVALID_PARAMETER);
+      if (!can_write()) return fail(ERROR_ACCESS_DENIED);
+      // A first byte of 0 asks to clear the flag, which no caller needs.
+      if (in && in_size >= 1 && *static_cast<const uint8_t*>(in) == 0) return fail(ERROR_NOT_SUPPORTED);
+      if (open_) open_->write_back();
+      if (DWORD e = d->set_sparse(where_.path)) return fail(e);
+      return TRUE;
+    }
+    case FSCTL_QUERY_ALLOCATED_RANGES: {
+      constexpr DWORD kRange = 16;  // FILE_ALLOCATED_RANGE_BUFFER: offset (+0), length (+8)
+      if (directory_) return fail(ERROR_INVALID_PARAMETER);
+      if (!in || in_size < kRange) return fail(ERROR_INVALID_PARAMETER);
+      int64_t from = 0, length = 0;
+      std::memcpy(&from, in, 8);
+      std::memcpy(&length, static_cast<const uint8_t*>(in) + 8, 8);
+      if (from < 0 || length < 0 || from > INT64_MAX - length) return fail(ERROR_INVALID_PARAMETER);
+      if (open_) open_->write_back();
+      std::vector<AllocatedRange> ranges;
+      if (DWORD e = d->allocated_ranges(where_.path, &ranges)) return fail(e);
+      const uint64_t lo = static_cast<uint64_t>(from), hi = static_cast<uint64_t>(from + length);
+      DWORD n = 0;
+      for (const AllocatedRange& r : ranges) {
+        const uint64_t start = std::max(r.offset, lo), end = std::min(r.offset + r.length, hi);
+        if (start >= end) continue;
+        if (!out || out_size - n < kRange) {
+          *returned = n;
+          return fail(ERROR_MORE_DATA);
+        }
+        const int64_t pair[2] = {static_cast<int64_t>(start), static_cast<int64_t>(end - start)};
+        std::memcpy(static_cast<uint8_t*>(out) + n, pair, kRange);
+        n += kRange;
+      }
+      *returned = n;
+      return TRUE;
+    }
     case FSCTL_GET_NTFS_VOLUME_DATA: {
       auto* ntfs_driver = dynamic_cast<ntfs::NtfsDriver*>(d.get());
       if (!ntfs_driver) return fail(ERROR_INVALID_PARAMETER);

@@ -5,6 +5,16 @@
 namespace platform::fs {
 
 DWORD VolumeDriver::set_short_name(const VolumePath&, const std::u16string&) { return ERROR_NOT_SUPPORTED; }
+DWORD VolumeDriver::allocated_ranges(const VolumePath& path, std::vector<AllocatedRange>* ranges) {
+  ranges->clear();
+  FileInfo info;
+  if (DWORD e = stat(path, &info)) return e;
+  if (info.attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+  if (info.size) ranges->push_back({0, info.size});
+  return ERROR_SUCCESS;
+}
+DWORD VolumeDriver::set_sparse(const VolumePath&) { return ERROR_NOT_SUPPORTED; }
+DWORD VolumeDriver::create_link(const VolumePath&, const VolumePath&) { return ERROR_NOT_SUPPORTED; }
 DWORD VolumeDriver::get_security(const VolumePath&, std::vector<uint8_t>*) { return ERROR_NOT_SUPPORTED; }
 DWORD VolumeDriver::set_security(const VolumePath&, const std::vector<uint8_t>&) { return ERROR_NOT_SUPPORTED; }
 DWORD VolumeDriver::get_reparse_point(const VolumePath&, std::vector<uint8_t>*) { return ERROR_NOT_A_REPARSE_POINT; }

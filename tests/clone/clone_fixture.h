@@ -148,23 +148,9 @@ inline void SetTimes(const std::u16string& path, uint64_t stamp, bool folder) {
   CloseHandle(h);
 }
 
-// The reparse data of a junction (mount point) to `substitute`, shown as `print`.
+using disk_fixture::LinkData;
 inline std::vector<BYTE> JunctionData(const std::u16string& substitute, const std::u16string& print) {
-  std::vector<BYTE> b(16, 0);
-  for (const auto* name : {&substitute, &print}) {
-    for (char16_t c : *name) b.insert(b.end(), {BYTE(c & 0xFF), BYTE(c >> 8)});
-    b.insert(b.end(), {0, 0});
-  }
-  auto put16 = [&](size_t at, size_t v) {
-    b[at] = static_cast<BYTE>(v);
-    b[at + 1] = static_cast<BYTE>(v >> 8);
-  };
-  b[0] = 0x03, b[3] = 0xA0;  // IO_REPARSE_TAG_MOUNT_POINT
-  put16(4, b.size() - 8);
-  put16(10, substitute.size() * 2);
-  put16(12, (substitute.size() + 1) * 2);
-  put16(14, print.size() * 2);
-  return b;
+  return LinkData(0xA0000003, substitute, print);
 }
 
 // Makes the existing folder `path` a junction to `target` ("C:\Data").

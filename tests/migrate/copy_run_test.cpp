@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "clone/clone_fixture.h"
@@ -23,6 +24,7 @@
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
 #include "tests/support/copied_volume.h"
+#include "tests/support/ntfs_fuse.h"
 
 namespace {
 
@@ -87,8 +89,9 @@ class CopyRunTest : public ::testing::Test {
     PutFile(u"C:\\Tree\\sys.dat", "system");
     PutFile(u"C:\\Tree\\acl.txt", "own access list");
     PutFile(u"C:\\Tree\\Target\\inside.txt", "through the junction");
-    PutFile(u"C:\\Tree\\RECYCLER\\gone.txt", "left out");
-    PutFile(u"C:\\Tree\\pagefile.sys", "left out");
+    // The system's own names below the volume's root are a user's items.
+    PutFile(u"C:\\Tree\\RECYCLER\\kept.txt", "kept");
+    PutFile(u"C:\\Tree\\pagefile.sys", "kept");
     std::u16string deep = u"C:\\Tree";
     for (int level = 1; level <= kDeepLevels; ++level) {
       deep += u"\\d" + platform::to_utf16(std::to_string(level));
@@ -165,8 +168,8 @@ TEST_F(CopyRunTest, TreeToNtfsAndFat32KeepsBytesAttributesTimesAndTheAccessList)
   EXPECT_EQ(ntfs.Cat(deepPath + "/bottom.txt"), "at the bottom");
   EXPECT_TRUE(ntfs.SameBytes("/Copy/Tree/big.bin", reference)) << "300 MiB file";
   std::string out = ntfs.List("/Copy/Tree", "-a");
-  EXPECT_FALSE(Has(out, "RECYCLER")) << out;
-  EXPECT_FALSE(Has(out, "pagefile")) << out;
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/RECYCLER/kept.txt"), "kept") << out;
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/pagefile.sys"), "kept") << out;
   EXPECT_TRUE(Has(out, "Empty")) << "an empty folder is made too\n" << out;
   out = ntfs.ListWithTimes("/Copy/Tree");
   EXPECT_TRUE(Has(out, "Mar  4 05:06 2011 SHORT.TXT")) << out;
@@ -245,6 +248,59 @@ TEST_F(CopyRunTest, FullDestinationUnreadableFileAndDestinationInsideSourceAreRe
   EXPECT_TRUE(Has(Utf8(MigrationState.failedItems), "C:\\Tree: ")) << Utf8(MigrationState.failedItems);
   EXPECT_EQ(GetFileAttributesW(u"C:\\Tree\\Target\\Out\\Tree"), INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(GetFileAttributesW(u"C:\\Tree\\Target\\Out\\SHORT.TXT"), INVALID_FILE_ATTRIBUTES);
+}
+
+// A source folder filled by ntfs-3g's own driver (FUSE), migrated onto NTFS
+// and FAT32; the copies read with ntfs-3g's tools and mtools.
+class CopyRunOfNtfsSource : public ::testing::Test {
+ protected:
+  // False (the test skips) where FUSE cannot mount.
+  bool FillSource(const std::function<void(test_support::NtfsFuseVolume&)>& fill) {
+    w = std::make_unique<MigratePc>();
+    const std::string image = w->Volume(0, "source.img");
+    {
+      test_support::NtfsFuseVolume fuse(image);
+      if (!fuse.mounted()) return false;
+      fill(fuse);
+      EXPECT_TRUE(fuse.Unmount());
+    }
+    w->PutVolume(0, image);
+    return true;
+  }
+  // Migrates C:\Tree into D:\Copy and E:\Copy.
+  void MigrateToBoth(MigrationOutcome onNtfs, MigrationOutcome onFat) {
+    for (const char16_t* destination : {u"D:\\Copy", u"E:\\Copy"}) {
+      ResetRun();
+      ASSERT_TRUE(CreateDirectoryW(destination, nullptr));
+      MigrationState.destination = destination;
+      AddItem(1, u"C:\\Tree");
+      EXPECT_EQ(RunMigrationCopy(), destination[0] == u'D' ? onNtfs : onFat) << Utf8(MigrationState.failedItems);
+      failures[destination[0] == u'D' ? 0 : 1] = Utf8(MigrationState.failedItems);
+    }
+  }
+  std::unique_ptr<MigratePc> w;
+  std::string failures[2];  // NTFS, FAT32
+};
+
+TEST_F(CopyRunOfNtfsSource, HardLinksStayLinksOnNtfsAndAreListedOnFat) {
+  if (!FillSource([](test_support::NtfsFuseVolume& v) {
+        ASSERT_EQ(v.Run("mkdir -p Tree/Other"), 0);
+        ASSERT_TRUE(v.Put("/Tree/a.txt", "linked bytes"));
+        ASSERT_EQ(v.Run("ln Tree/a.txt Tree/b.txt && ln Tree/a.txt Tree/Other/c.txt"), 0);
+      }))
+    GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  MigrateToBoth(MigrationOutcome::Completed, MigrationOutcome::CompletedWithErrors);
+  EXPECT_TRUE(failures[0].empty()) << failures[0];
+  EXPECT_TRUE(Has(failures[1], "b.txt") && Has(failures[1], "c.txt") && Has(failures[1], "hard link")) << failures[1];
+
+  const CopiedVolume ntfs(w->Volume(1, "ntfs.img"), CopiedVolume::Kind::Ntfs);
+  const CopiedVolume fat(w->Volume(2, "fat.img"), CopiedVolume::Kind::Fat);
+  for (const char* name : {"/Copy/Tree/a.txt", "/Copy/Tree/b.txt", "/Copy/Tree/Other/c.txt"}) {
+    EXPECT_EQ(ntfs.Cat(name), "linked bytes") << name << "\n" << ntfs.List("/Copy/Tree");
+    EXPECT_EQ(fat.Cat(name), "linked bytes") << name << "\n" << fat.List("/Copy/Tree");
+  }
+  const std::string info = ntfs.NtfsInfo("/Copy/Tree/b.txt");
+  EXPECT_TRUE(Has(info, "Number of Hard Links:\t 3")) << info;
 }
 
 TEST(CopyRunHelpers, ByteCountsPercentagesRootsAndContainment) {

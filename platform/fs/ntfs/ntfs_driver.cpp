@@ -60,6 +60,7 @@ FileInfo to_info(const lib::Entry& e) {
   i.last_write_time = e.last_write_time;
   i.reparse_tag = e.reparse_tag;
   i.file_id = e.mref & 0x0000FFFFFFFFFFFFULL;
+  i.link_count = e.link_count;
   return i;
 }
 
@@ -221,6 +222,26 @@ class Driver : public NtfsDriver {
   DWORD rename(const VolumePath& from, const VolumePath& to) override {
     if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::Rename(v, from, to); });
+  }
+  DWORD allocated_ranges(const VolumePath& path, std::vector<AllocatedRange>* ranges) override {
+    ranges->clear();
+    lib::Entry e;
+    DWORD r = call([&](lib::Volume* v) { return lib::Stat(v, path, &e); });
+    if (r) return r;
+    if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    r = call([&](lib::Volume* v) { return lib::AllocatedRanges(v, e.mref, &spans); });
+    if (r) return r;
+    for (auto& s : spans) ranges->push_back({s.first, s.second});
+    return ERROR_SUCCESS;
+  }
+  DWORD set_sparse(const VolumePath& path) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    return call([&](lib::Volume* v) { return lib::SetSparse(v, path); });
+  }
+  DWORD create_link(const VolumePath& existing, const VolumePath& link) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    return call([&](lib::Volume* v) { return lib::Link(v, existing, link); });
   }
   DWORD set_attributes(const VolumePath& path, DWORD attributes) override {
     if (read_only_) return ERROR_WRITE_PROTECT;
