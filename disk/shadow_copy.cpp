@@ -140,12 +140,6 @@ DWORD ReadReplyThread(LPVOID parameter) {
 
 }  // namespace
 
-int IsWow64() {
-  BOOL wow64 = FALSE;
-  if (!IsWow64Process(GetCurrentProcess(), &wow64)) return 0;
-  return wow64 ? 1 : 0;
-}
-
 int GetOsVersionCode() {
   OSVERSIONINFOW info{};
   info.dwOSVersionInfoSize = sizeof info;
@@ -158,7 +152,7 @@ CString CreateShadowCopy(const CString& volumeText) {
   // A root text such as "C:\" names the same volume as "C:".
   CString volume = volumeText;
   if (volume.GetLength() > 2 && volume[volume.GetLength() - 1] == u'\\') volume.Delete(volume.GetLength() - 1);
-  bool wow64 = IsWow64() != 0;
+  bool wow64 = IsWow64();
   WCHAR first = volume.IsEmpty() ? 0 : volume[0];
   if (wow64 && first <= u'X') return ShadowByHelper(volume);
   if (wow64) return SendShadowRequest(u"/s " + volume + u"\\");

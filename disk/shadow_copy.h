@@ -26,8 +26,6 @@ constexpr int kShadowPipeAttempts = 3;
 // Longest wait for the companion's reply (virtual time in tests).
 constexpr DWORD kShadowReplyTimeoutMs = 120000;
 
-// 1 for a 32-bit process on 64-bit Windows, else 0 (also when the query fails).
-int IsWow64();
 // Major version + 1 on NT-family systems (XP 6, Vista and 7 7); 0 otherwise.
 int GetOsVersionCode();
 // The shadow device path for "D:" or a volume path without trailing

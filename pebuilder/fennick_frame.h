@@ -10,7 +10,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
-#include "usbwriter/window_position.h"
+#include "program_support/window_position.h"
 
 // Face bitmaps (loaded once by LoadFaceBitmaps).
 struct FaceSet {

@@ -3,7 +3,6 @@
 #include <optional>
 #include <vector>
 
-#include "mainapp/shell/settings_record.h"
 #include "pebuilder/build_scripts.h"
 #include "pebuilder/fennick_chain.h"
 #include "pebuilder/fennick_support.h"
@@ -17,6 +16,7 @@
 #include "platform/ui/message_map.h"
 #include "program_support/message_pump.h"
 #include "program_support/record_file.h"
+#include "program_support/settings_record.h"
 
 bool AgreementAccepted = false;
 bool BuildStarted = false;

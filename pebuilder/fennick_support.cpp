@@ -17,13 +17,11 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
 
-CString ProgramFolder;
 CString UiLanguage;
 std::vector<CString> LngTable;
 CString ProductNameText;
 CString FileVersionText;
 CString ProductCaption;
-bool WinPeMode = false;
 CString BrowseResultFolder;
 CString BrowseStartFolder;
 CString WinPeLanguage;
@@ -296,9 +294,3 @@ CString UrlLastPart(const CString& url) {
   return last < 0 ? url : url.Mid(last + 1);
 }
 
-CString Int64ToText(int64_t n) { return CString(platform::to_utf16(std::to_string(n)).c_str()); }
-
-bool IsWow64() {
-  BOOL wow64 = FALSE;
-  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-}

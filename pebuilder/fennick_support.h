@@ -11,15 +11,16 @@
 
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
+#include "program_support/number_text.h"     // Int64ToText
+#include "program_support/process_runners.h"  // IsWow64
+#include "program_support/program_values.h"  // ProgramFolder, WinPeMode
 
 // ---- process-wide values ----
-extern CString ProgramFolder;        // folder of the program file, no trailing backslash
 extern CString UiLanguage;           // "English" or "Japanese" (the settings record's field 4)
 extern std::vector<CString> LngTable;  // key at 2k, text at 2k + 1
 extern CString ProductNameText;
 extern CString FileVersionText;      // at most 19 characters
 extern CString ProductCaption;       // LookupText("IDS_PRODNAME")
-extern bool WinPeMode;
 extern CString BrowseResultFolder;   // the kit folder in use
 extern CString BrowseStartFolder;
 extern CString WinPeLanguage;        // "English", "Japanese" or empty
@@ -78,7 +79,3 @@ CString FolderOfPath(const CString& path);
 CString UrlHostPart(const CString& url);
 // Text after the last "/" at position 1 or later; the whole text when none.
 CString UrlLastPart(const CString& url);
-CString Int64ToText(int64_t n);
-
-// Whether this 32-bit program runs on 64-bit Windows.
-bool IsWow64();

@@ -86,6 +86,11 @@ bool StartAndPoll(const CString& application, const CString& command_line, DWORD
 
 }  // namespace
 
+bool IsWow64() {
+  BOOL wow64 = FALSE;
+  return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
 DWORD RunAndWait(const CString& file, const CString& parameters, int show) {
   return ShellRunAndWait(file, parameters, show);
 }

@@ -7,6 +7,10 @@
 #include "platform/core/types.h"
 #include "program_support/message_pump.h"
 
+// Whether this 32-bit process runs on 64-bit Windows (false also when the
+// query fails); it decides which runner and which helper binaries to use.
+bool IsWow64();
+
 // Added to the exit code of a started program (computed in 32 bits), so the
 // low 12 bits hold the exit code and a failed start (a plain error code) is
 // told apart.

@@ -1,11 +1,11 @@
 #include <algorithm>
 #include <ctime>
 
+#include "disk/volume_formatter.h"
 #include "platform/core/text.h"
 #include "platform/ui/message_map.h"
-#include "disk/volume_formatter.h"
+#include "program_support/boot_ini_fix.h"
 #include "program_support/message_pump.h"
-#include "restore/boot_ini_fix.h"
 #include "restore/yarv_app.h"
 #include "restore/yarv_pages.h"
 #include "restore/yarv_settings.h"

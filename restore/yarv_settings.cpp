@@ -7,9 +7,9 @@
 #include "platform/fs/ini_profile.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
+#include "program_support/boot_ini_fix.h"
 #include "program_support/registry_readers.h"
 #include "restore/block_codec.h"
-#include "restore/boot_ini_fix.h"
 #include "restore/yarv_disks.h"
 #include "restore/yarv_state.h"
 

@@ -16,7 +16,6 @@ CString CommandTail;
 DWORD OsMajorVersion = 0;
 HINSTANCE OwnModule = nullptr;
 HINSTANCE LanguageLibrary = nullptr;
-bool WinPeMode = false;
 bool RestoreRunning = false;
 int32_t TitleFontHeight = 15;
 int32_t SubtitleFontHeight = 13;

@@ -12,6 +12,7 @@
 #include "platform/core/types.h"
 #include "platform/ui/message_box.h"
 #include "program_support/path_helpers.h"
+#include "program_support/program_values.h"  // WinPeMode
 #include "restore/archive_files.h"
 #include "restore/archive_session.h"
 #include "restore/restore_engine.h"
@@ -22,7 +23,6 @@ extern CString CommandTail;      // the command line after the program name
 extern DWORD OsMajorVersion;
 extern HINSTANCE OwnModule;
 extern HINSTANCE LanguageLibrary;  // null when "YarvLang.dll" is absent
-extern bool WinPeMode;
 extern bool RestoreRunning;
 extern int32_t TitleFontHeight;
 extern int32_t SubtitleFontHeight;

@@ -9,10 +9,9 @@
 #include "platform/ui/message_box.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
-#include "usbwriter/branding_record.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/branding/branding_record.h"
+#include "usbwriter/iso/iso_reader.h"
 
-CString ProgramFolder;
 CString HelpFilePath;
 CString BrandCompany;
 CString BrandProduct;

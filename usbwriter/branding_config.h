@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "platform/core/cstring.h"
+#include "program_support/program_values.h"  // ProgramFolder
 
-extern CString ProgramFolder;
 extern CString HelpFilePath;
 extern CString BrandCompany;   // "\n" in the record already a line feed
 extern CString BrandProduct;

@@ -9,7 +9,7 @@
 #include <array>
 #include <cstdint>
 
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 #include "usbwriter/usb_disk.h"
 
 // The page that runs a format: IsoCopyHost's progress and Cancel, the

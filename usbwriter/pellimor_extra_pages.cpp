@@ -7,7 +7,7 @@
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
 #include "usbwriter/branding_config.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 #include "usbwriter/pellimor_pages.h"
 #include "usbwriter/usb_write.h"
 

@@ -14,7 +14,7 @@
 #include "program_support/message_pump.h"
 #include "program_support/shell_state.h"
 #include "usbwriter/branding_config.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 #include "usbwriter/usb_disk_table.h"
 
 UsbComboMapRecord UsbComboMap;

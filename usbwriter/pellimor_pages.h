@@ -7,8 +7,8 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
+#include "program_support/window_position.h"
 #include "usbwriter/usb_write.h"
-#include "usbwriter/window_position.h"
 
 class CPellimorApp : public CWinApp {
  public:

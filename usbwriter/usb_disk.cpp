@@ -6,7 +6,7 @@
 #include "platform/storage/ioctl.h"
 #include "platform/ui/message_box.h"
 #include "program_support/language_table.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 
 HANDLE UsbDiskHandle = nullptr;
 

@@ -16,9 +16,9 @@
 #include "program_support/language_table.h"
 #include "program_support/message_pump.h"
 #include "usbwriter/boot_templates.h"
+#include "usbwriter/branding/branding_record.h"
 #include "usbwriter/branding_config.h"
-#include "usbwriter/branding_record.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 #include "usbwriter/usb_disk.h"
 #include "usbwriter/usb_disk_table.h"
 

@@ -13,9 +13,9 @@
 #include "mainapp/partition/partition_manager_dialog.h"
 #include "mainapp/scan/scan_pages.h"
 #include "mainapp/shell/drummet_app.h"
+#include "mainapp/shell/fennick_commands.h"
+#include "mainapp/shell/pellimor_commands.h"
 #include "mainapp/wipe/wipe_commands.h"
-#include "pebuilder/fennick_commands.h"
-#include "usbwriter/pellimor_commands.h"
 
 #ifndef PELLIMOR_EXECUTABLE
 #error "PELLIMOR_EXECUTABLE must name the program that plays Pellimor.exe"

@@ -28,10 +28,10 @@
 #include <string>
 #include <vector>
 
-#include "bench/common/bench_support.h"
 #include "bench/clone/clone_bench_support.h"
-#include "mainapp/clone/clone_run_state.h"
+#include "bench/common/bench_support.h"
 #include "mainapp/clone/one_click_copy.h"
+#include "mainapp/records/clone_run_state.h"
 
 namespace {
 

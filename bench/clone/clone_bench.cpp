@@ -29,8 +29,8 @@
 #include "bench/common/bench_support.h"
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_run_state.h"
 #include "mainapp/clone/raw_copy.h"
+#include "mainapp/records/clone_run_state.h"
 
 namespace {
 

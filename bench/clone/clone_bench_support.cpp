@@ -9,16 +9,16 @@
 #include <vector>
 
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/one_click_copy.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
 #include "platform/storage/mount_manager.h"
 #include "platform/ui/headless_driver.h"
-#include "tests/support/headless_run.h"
 #include "program_support/shell_state.h"
+#include "tests/support/headless_run.h"
 
 namespace clone_bench {
 

@@ -20,7 +20,7 @@
 
 #include "bench/common/bench_support.h"
 #include "usbwriter/branding_config.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 #include "bench/common/bench_support.h"
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "mainapp/wipe/overwrite_engine.h"
 

@@ -6,9 +6,9 @@
 
 #include "disk/disk_access.h"
 #include "disk/volume_space.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "platform/core/format.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"

@@ -2,7 +2,7 @@
 
 #include <bit>
 
-#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/records/clone_run_state.h"
 #include "platform/core/ctime.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/winuser.h"

@@ -2,10 +2,10 @@
 
 #include "disk/disk_context.h"
 #include "mainapp/clone/clone_counters.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/clone_stage_calls.h"
 #include "mainapp/clone/prescan.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/shutdown_prompt.h"
 #include "mainapp/shell/system_exit.h"
 #include "platform/core/ctime.h"

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "mainapp/clone/clone_plan.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/duplicate_page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"

@@ -10,7 +10,7 @@
 #include <cstdint>
 
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 
 // What the planner needs besides the layout table; the program-wide
 // PlanDestinationLayout fills it from the settings and the disk tables.

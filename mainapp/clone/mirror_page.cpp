@@ -4,22 +4,22 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "program_support/language_table.h"
-#include "program_support/number_text.h"
-#include "program_support/shell_state.h"
 #include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/clone_page_items.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/clone_summary_page.h"
 #include "mainapp/clone/partition_range_copy.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/clone/source_page.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "platform/core/clock.h"
 #include "platform/core/ctime.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

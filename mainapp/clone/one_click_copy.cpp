@@ -5,16 +5,16 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "program_support/language_table.h"
 #include "disk/shadow_copy.h"
-#include "program_support/shell_state.h"
 #include "mainapp/clone/clone_page.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/source_page.h"
-#include "mainapp/clone/whole_disk_choice.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
+#include "mainapp/records/whole_disk_choice.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

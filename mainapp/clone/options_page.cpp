@@ -1,7 +1,7 @@
 #include "mainapp/clone/options_page.h"
 
-#include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/source_page.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"

@@ -6,7 +6,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/volume_space.h"
-#include "mainapp/clone/clone_run_state.h"
+#include "mainapp/records/clone_run_state.h"
 #include "platform/core/clock.h"
 #include "platform/core/ctime.h"
 #include "platform/core/kobject.h"

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_selection.h"
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "disk/disk_access.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/prescan.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"

@@ -9,9 +9,9 @@
 #include "disk/disk_context.h"
 #include "disk/drive_layout_table.h"
 #include "disk/partition_list.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/layout_writer.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "platform/storage/ioctl.h"
 
 namespace {

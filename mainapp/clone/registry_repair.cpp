@@ -6,8 +6,8 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/shell/system_exit.h"
 #include "platform/core/kobject.h"
 #include "platform/registry/registry.h"

@@ -1,4 +1,4 @@
-// The manager's panel map (its bar is laid out and drawn by mainapp/clone/disk_bars.h).
+// The manager's panel map (its bar is laid out and drawn by mainapp/records/disk_bars.h).
 #pragma once
 
 #include <cstdint>

@@ -4,19 +4,19 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "program_support/language_table.h"
-#include "program_support/number_text.h"
-#include "program_support/shell_state.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/clone/prescan_page.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/shell/main_commands.h"
 #include "mainapp/wipe/select_disk_page.h"
 #include "platform/core/ctime.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
+#include "program_support/number_text.h"
+#include "program_support/shell_state.h"
 
 int32_t ScanExplorerLetter = -1;
 CString ScanListSelectionText;

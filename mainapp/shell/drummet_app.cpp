@@ -7,7 +7,6 @@
 #include "mainapp/shell/instance_mutex.h"
 #include "mainapp/shell/main_commands.h"
 #include "mainapp/shell/main_dialog.h"
-#include "mainapp/shell/settings_record.h"
 #include "mainapp/shell/splash_dialog.h"
 #include "platform/core/clock.h"
 #include "platform/core/kobject.h"
@@ -20,6 +19,7 @@
 #include "program_support/process_runners.h"
 #include "program_support/record_file.h"
 #include "program_support/registry_readers.h"
+#include "program_support/settings_record.h"
 #include "program_support/shell_state.h"
 
 namespace {

@@ -4,8 +4,8 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "mainapp/clone/disk_list_images.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_list_images.h"
+#include "mainapp/records/disk_selection.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"

@@ -1,9 +1,9 @@
 #include "mainapp/shell/duplicate_page.h"
 
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
-#include "mainapp/clone/whole_disk_choice.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
+#include "mainapp/records/whole_disk_choice.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/message_map.h"

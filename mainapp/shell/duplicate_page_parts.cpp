@@ -6,7 +6,7 @@
 #include "disk/disk_tables.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
-#include "mainapp/clone/disk_list_images.h"
+#include "mainapp/records/disk_list_images.h"
 #include "platform/ui/dialog.h"
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"

@@ -4,7 +4,7 @@
 
 #include "disk/disk_tables.h"
 #include "disk/shadow_copy.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/art_ids.h"
 #include "mainapp/shell/boot_fix.h"
 #include "mainapp/shell/main_commands.h"
@@ -20,6 +20,7 @@
 #include "platform/ui/message_map.h"
 #include "platform/ui/winuser.h"
 #include "program_support/language_table.h"
+#include "program_support/process_runners.h"
 #include "program_support/shell_state.h"
 
 CMenu mainMenu;

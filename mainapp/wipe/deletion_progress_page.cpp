@@ -6,7 +6,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/volume_space.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "mainapp/wipe/deletion_summary_page.h"
 #include "mainapp/wipe/deletion_texts.h"

@@ -2,8 +2,8 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/shell/program_version.h"
 #include "mainapp/shell/restart_prompt.h"
 #include "mainapp/wipe/deletion_state.h"

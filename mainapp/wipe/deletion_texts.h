@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_selection.h"
 #include "platform/core/cstring.h"
 
 // For n = 1 to 4 the texts of "IDS_algonameN", "IDS_algosmalldescN" and

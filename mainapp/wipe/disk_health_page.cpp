@@ -6,7 +6,7 @@
 #include "disk/disk_tables.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
-#include "mainapp/clone/disk_list_images.h"
+#include "mainapp/records/disk_list_images.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"

@@ -6,7 +6,7 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 #include "platform/core/clock.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"

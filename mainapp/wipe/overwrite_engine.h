@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_selection.h"
 #include "platform/core/cstring.h"
 
 class CWnd;

@@ -2,7 +2,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/deletion_texts.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"

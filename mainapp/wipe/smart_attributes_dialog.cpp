@@ -4,8 +4,8 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/disk_health_page.h"
 #include "platform/ui/message_map.h"
 #include "program_support/number_text.h"

@@ -1,16 +1,16 @@
 #include "mainapp/wipe/view_disk_partition_page.h"
 
 #include "disk/disk_context.h"
-#include "program_support/language_table.h"
-#include "program_support/process_runners.h"
-#include "program_support/shell_state.h"
-#include "mainapp/clone/disk_list_images.h"
+#include "mainapp/records/disk_list_images.h"
 #include "mainapp/shell/install_driver_page.h"
 #include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/select_disk_page.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
+#include "program_support/language_table.h"
+#include "program_support/process_runners.h"
+#include "program_support/shell_state.h"
 #include "program_support/shell_state.h"
 
 int32_t ViewerCheckedRow = -1;

@@ -1,6 +1,6 @@
 #include "mainapp/wipe/wipe_commands.h"
 
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/main_commands.h"
 #include "mainapp/wipe/disk_health_page.h"
 #include "mainapp/wipe/select_disk_page.h"

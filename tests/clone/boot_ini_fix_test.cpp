@@ -9,7 +9,7 @@
 
 #include "platform/core/text.h"
 #include "platform/registry/registry.h"
-#include "restore/boot_ini_fix.h"
+#include "program_support/boot_ini_fix.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {

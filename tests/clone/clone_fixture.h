@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/clone_page_hook.h"
-#include "platform/core/text.h"
 #include "platform/core/kobject.h"
+#include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
 #include "platform/registry/empty_hive.h"

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "disk/partition_list.h"
 #include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/destination_planner.h"
-#include "mainapp/clone/disk_bars.h"
-#include "disk/partition_list.h"
-#include "platform/core/text.h"
 #include "mainapp/clone/plan_application.h"
+#include "mainapp/records/disk_bars.h"
+#include "platform/core/text.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "disk/disk_context.h"
-#include "mainapp/clone/disk_list_images.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_list_images.h"
+#include "mainapp/records/disk_selection.h"
 #include "platform/core/text.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/gdi.h"

@@ -12,17 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "clone/clone_fixture.h"
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
-#include "clone/clone_fixture.h"
 #include "disk/fixture_images.h"
-#include "program_support/language_table.h"
-#include "program_support/shell_state.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/one_click_copy.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "mainapp/clone/clone_counters.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
 #include "mainapp/clone/raw_copy.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "platform/fs/volume_set.h"
 #include "tests/disk/fixture_images.h"
 

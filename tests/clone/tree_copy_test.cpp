@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "clone/clone_fixture.h"
 #include "disk/disk_access.h"
+#include "disk/fixture_images.h"
 #include "disk/reparse_points.h"
 #include "disk/shadow_copy.h"
 #include "disk/volume_space.h"
-#include "clone/clone_fixture.h"
-#include "disk/fixture_images.h"
-#include "mainapp/clone/clone_run_state.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"

@@ -25,6 +25,7 @@
 #include "platform/process/process.h"
 #include "platform/process/standins.h"
 #include "platform/storage/volume_table.h"
+#include "program_support/process_runners.h"
 #include "program_support/shell_state.h"
 
 namespace {
@@ -130,7 +131,7 @@ TEST_F(ShadowClientTest, ThirtyTwoBitWindowsUsesTheLibraryOfItsVersion) {
     pc.Boot();
     if (ShadowLibrary) FreeLibrary(ShadowLibrary);
     ShadowLibrary = nullptr;
-    EXPECT_EQ(IsWow64(), 0);
+    EXPECT_FALSE(IsWow64());
     EXPECT_EQ(GetOsVersionCode(), c.code);
     CString path = CreateShadowCopy(u"C:");
     ASSERT_FALSE(path.IsEmpty());
@@ -148,7 +149,7 @@ TEST_F(ShadowClientTest, ThirtyTwoBitWindowsUsesTheLibraryOfItsVersion) {
 
 TEST_F(ShadowClientTest, SixtyFourBitWindowsUsesTheHelperForDrivesAndThePipeForVolumePaths) {
   Boot(true);
-  EXPECT_EQ(IsWow64(), 1);
+  EXPECT_TRUE(IsWow64());
   // A drive text up to X: goes to Vshadow64.exe as its whole parameter string.
   CString by_helper = CreateShadowCopy(u"C:");
   ASSERT_FALSE(by_helper.IsEmpty());

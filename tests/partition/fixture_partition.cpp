@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "disk/disk_tables.h"
-#include "mainapp/clone/disk_bars.h"
 #include "mainapp/partition/disk_bar.h"
 #include "mainapp/partition/partition_state.h"
+#include "mainapp/records/disk_bars.h"
 
 namespace partition_fixture {
 

@@ -2,7 +2,7 @@
 // dialog's command 32794 runs msiexec on the program folder's
 // FqkInstaller.msi (a folder with a blank in its name) and waits; the
 // simulated PC's installer puts Fennick's folder under Program Files.
-#include "pebuilder/fennick_commands.h"
+#include "mainapp/shell/fennick_commands.h"
 
 #include <gtest/gtest.h>
 

@@ -17,16 +17,16 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "disk/fixture_images.h"
-#include "program_support/language_table.h"
-#include "program_support/shell_state.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/clone/prescan_page.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/shell/main_commands.h"
 #include "platform/core/text.h"
 #include "platform/ui/render.h"
 #include "platform/ui/window.h"
+#include "program_support/language_table.h"
+#include "program_support/shell_state.h"
 
 namespace {
 

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "mainapp/shell/instance_mutex.h"
-#include "mainapp/shell/settings_record.h"
 #include "platform/core/process_exit.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
@@ -20,6 +19,7 @@
 #include "platform/startup/startup.h"
 #include "platform/ui/headless_driver.h"
 #include "program_support/language_table.h"
+#include "program_support/settings_record.h"
 #include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
 

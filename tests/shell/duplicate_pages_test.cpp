@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/shell/clone_page_hook.h"
 #include "mainapp/shell/duplicate_destination_page.h"
 #include "mainapp/shell/duplicate_page.h"

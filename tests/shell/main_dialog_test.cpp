@@ -3,7 +3,7 @@
 // their labels in English and Japanese and under WinPE, the command table,
 // the ways out under Windows and WinPE, the one-click countdown and the
 // remaining-time text.
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/main_dialog.h"
 
 #include <gtest/gtest.h>

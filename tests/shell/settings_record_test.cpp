@@ -1,4 +1,4 @@
-#include "mainapp/shell/settings_record.h"
+#include "program_support/settings_record.h"
 
 #include <gtest/gtest.h>
 

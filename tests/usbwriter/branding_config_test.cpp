@@ -14,8 +14,8 @@
 
 #include "disk/fixture_images.h"
 #include "fixture_iso.h"
-#include "usbwriter/branding_record.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/branding/branding_record.h"
+#include "usbwriter/iso/iso_reader.h"
 
 namespace {
 

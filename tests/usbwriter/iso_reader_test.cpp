@@ -4,7 +4,7 @@
 // xorriso's own extraction (names, sizes, bytes; fsck.fat clean), file
 // attributes and times, and damaged input: no ISO at all, a truncated image,
 // a directory that leads back to the root.
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // waits, or opens Tools\Pellimor.exe and goes on; both starts reach the
 // program on the simulated PC (a recording stand-in here) and the machine's
 // log.
-#include "usbwriter/pellimor_commands.h"
+#include "mainapp/shell/pellimor_commands.h"
 
 #include <gtest/gtest.h>
 

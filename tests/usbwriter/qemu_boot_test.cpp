@@ -18,13 +18,13 @@
 #include <thread>
 
 #include "disk/fixture_images.h"
-#include "platform/core/text.h"
-#include "tests/support/shell.h"
 #include "fixture_iso.h"
+#include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "tests/support/shell.h"
 #include "usbwriter/boot_templates.h"
 #include "usbwriter/branding_config.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 #include "usbwriter/usb_write.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "usbwriter/branding_config.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // as the registry file holds it, the round trip, negative coordinates with
 // the sum taken modulo 2^32, and values of the wrong size or sum refused
 // without touching the caller's outputs.
-#include "usbwriter/window_position.h"
+#include "program_support/window_position.h"
 
 #include <gtest/gtest.h>
 

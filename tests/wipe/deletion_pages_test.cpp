@@ -13,8 +13,8 @@
 
 #include "disk/disk_context.h"
 #include "fixture_wipe_pc.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/deletion_progress_page.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "mainapp/wipe/deletion_summary_page.h"

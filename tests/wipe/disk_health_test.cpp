@@ -16,7 +16,7 @@
 
 #include "disk/disk_context.h"
 #include "fixture_wipe_pc.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/wipe/disk_health_page.h"
 #include "mainapp/wipe/smart_attributes_dialog.h"
 #include "platform/process/process_context.h"

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "platform/ui/dialog.h"

@@ -16,7 +16,7 @@
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
 #include "disk/fixture_images.h"
-#include "mainapp/clone/clone_settings.h"
+#include "mainapp/records/clone_settings.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "disk/disk_context.h"
 #include "fixture_wipe_pc.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_selection.h"
 #include "mainapp/shell/install_driver_page.h"
 #include "mainapp/wipe/deletion_texts.h"
 #include "mainapp/wipe/sector_viewer_page.h"

@@ -11,7 +11,7 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/registry/registry.h"
-#include "restore/boot_ini_fix.h"
+#include "program_support/boot_ini_fix.h"
 #include "restore/yarv_app.h"
 #include "restore/yarv_pages.h"
 #include "restore/yarv_settings.h"

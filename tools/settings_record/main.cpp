@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "mainapp/shell/settings_record.h"
 #include "platform/core/text.h"
-#include "usbwriter/branding_record.h"
+#include "program_support/settings_record.h"
+#include "usbwriter/branding/branding_record.h"
 
 namespace {
 

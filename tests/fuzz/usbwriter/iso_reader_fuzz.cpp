@@ -13,7 +13,7 @@
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
 #include "tests/fuzz/memory_image.h"
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 
 namespace {
 

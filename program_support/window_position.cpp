@@ -1,4 +1,4 @@
-#include "usbwriter/window_position.h"
+#include "program_support/window_position.h"
 
 #include <cstring>
 

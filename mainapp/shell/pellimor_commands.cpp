@@ -1,4 +1,4 @@
-#include "usbwriter/pellimor_commands.h"
+#include "mainapp/shell/pellimor_commands.h"
 
 #include "mainapp/shell/main_commands.h"
 #include "platform/core/clock.h"

@@ -1,4 +1,4 @@
-#include "usbwriter/iso_reader.h"
+#include "usbwriter/iso/iso_reader.h"
 
 #include <algorithm>
 #include <cstring>

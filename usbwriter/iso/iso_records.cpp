@@ -1,4 +1,4 @@
-#include "usbwriter/iso_records.h"
+#include "usbwriter/iso/iso_records.h"
 
 #include <cstring>
 #include <vector>

@@ -1,9 +1,9 @@
-#include "mainapp/clone/whole_disk_choice.h"
+#include "mainapp/records/whole_disk_choice.h"
 
 #include "disk/disk_context.h"
 #include "disk/partition_list.h"
-#include "mainapp/clone/clone_settings.h"
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"
 

@@ -1,4 +1,4 @@
-#include "mainapp/clone/disk_list_images.h"
+#include "mainapp/records/disk_list_images.h"
 
 #include "platform/ui/gdi.h"
 

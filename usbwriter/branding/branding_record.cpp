@@ -1,8 +1,8 @@
-#include "usbwriter/branding_record.h"
+#include "usbwriter/branding/branding_record.h"
 
 #include <algorithm>
 
-#include "mainapp/shell/settings_record.h"
+#include "program_support/settings_record.h"
 
 namespace {
 

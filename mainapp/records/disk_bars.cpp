@@ -1,4 +1,4 @@
-#include "mainapp/clone/disk_bars.h"
+#include "mainapp/records/disk_bars.h"
 
 #include "disk/disk_map.h"
 #include "disk/partition_list.h"

@@ -1,4 +1,4 @@
-#include "mainapp/clone/disk_selection.h"
+#include "mainapp/records/disk_selection.h"
 
 #include <algorithm>
 

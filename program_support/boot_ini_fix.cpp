@@ -1,4 +1,4 @@
-#include "restore/boot_ini_fix.h"
+#include "program_support/boot_ini_fix.h"
 
 #include <string>
 #include <vector>

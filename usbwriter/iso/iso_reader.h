@@ -12,7 +12,7 @@
 
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
-#include "usbwriter/iso_records.h"
+#include "usbwriter/iso/iso_records.h"
 
 // The page that runs a tree copy: its progress bar, its Cancel flag, and how
 // it tells the user that the copy failed (by default a task-modal message box

@@ -1,4 +1,4 @@
-#include "pebuilder/fennick_commands.h"
+#include "mainapp/shell/fennick_commands.h"
 
 #include "mainapp/shell/main_commands.h"
 #include "platform/core/show_window.h"

@@ -1,3 +1,0 @@
-#include "mainapp/clone/clone_run_state.h"
-
-CloneRunStateRecord CloneRunState;

@@ -1,3 +1,0 @@
-#include "mainapp/clone/clone_settings.h"
-
-CloneSettingsRecord CloneSettings;

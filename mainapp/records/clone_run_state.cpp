@@ -1,0 +1,3 @@
+#include "mainapp/records/clone_run_state.h"
+
+CloneRunStateRecord CloneRunState;

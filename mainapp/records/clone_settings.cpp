@@ -1,0 +1,3 @@
+#include "mainapp/records/clone_settings.h"
+
+CloneSettingsRecord CloneSettings;
