@@ -54,6 +54,9 @@ HardLinkTable HardLinks;
 // root of the copy.
 CString CopyRoot;
 CString CopyDestinationRoot;
+// Whether the copy's file system keeps security, short names and
+// compression (NTFS); onto one that does not, the summary says so once.
+bool DestinationKeepsSecurity = true;
 
 // A line of the summary's list of what the copy could not keep: the source
 // path, and after a colon what of it was left out when the item itself was
@@ -101,7 +104,10 @@ CString LivePath(const CString& path) {
 // A copied folder gets the source folder's attributes, access-control list,
 // short name (as the live volume has it) and times.
 void CopyFolderWithShortName(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
+  CopyBuffer.resize(kCopyChunkBytes);
+  if (!CopyStreams(source, destination, CopyBuffer)) RecordSkipped(source, u"IDS_LeftOutStreams");
   CopyFolderMetadata(source, destination, entry, [&](HANDLE folder) {
+    if (DestinationKeepsSecurity && !CopyCompression(folder, entry)) RecordSkipped(source, u"IDS_LeftOutCompression");
     WCHAR shortPath[MAX_PATH] = {};
     if (GetShortPathNameW(LivePath(source), shortPath, MAX_PATH) > 0) {
       EnableRestorePrivilege();
@@ -226,6 +232,8 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
   }
   CopyBuffer.resize(kCopyChunkBytes);
   if (verify) ReadBackBuffer.resize(kCopyChunkBytes);
+  if (!verify && DestinationKeepsSecurity && !CopyCompression(destination, entry))
+    RecordSkipped(sourceFile, u"IDS_LeftOutCompression");
 
   uint64_t fileBytes = 0;
   ChunkCopyHooks hooks;
@@ -265,6 +273,9 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
       ok = false;
     }
   }
+  // The named streams before the times: writing them changes the file's.
+  if (!verify && ok && !CopyStreams(sourceFile, destinationFile, CopyBuffer))
+    RecordSkipped(sourceFile, u"IDS_LeftOutStreams");
   if (!verify) SetFileTime(destination, &entry.ftCreationTime, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
   CloseHandle(destination);
   CloseHandle(source);
@@ -375,6 +386,10 @@ bool CopyPartitionContents(const CString& source, const CString& destination, bo
     HardLinks.clear();
     CopyRoot = source;
     CopyDestinationRoot = destination;
+    DestinationKeepsSecurity = KeepsSecurity(destination);
+    // Onto FAT: what no file there can keep, said once for the volume.
+    if (!verify && !DestinationKeepsSecurity && KeepsSecurity(source))
+      RecordSkipped(LivePath(source), u"IDS_LeftOutSecurity");
     copied = CopyTree(source, destination, verify);
     HardLinks.clear();
     RecreateLinks();

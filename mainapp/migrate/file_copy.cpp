@@ -59,6 +59,69 @@ HardLinkTable::Outcome HardLinkTable::link_or_copy(HANDLE source, const CString&
   return error == ERROR_NOT_SUPPORTED || error == ERROR_NOT_SAME_DEVICE ? Outcome::LinkNotHeld : Outcome::Copy;
 }
 
+bool CopyStreams(const CString& source, const CString& destination, std::vector<BYTE>& buffer) {
+  WIN32_FIND_STREAM_DATA found{};
+  HANDLE find = FindFirstStreamW(source, FindStreamInfoStandard, &found, 0);
+  if (find == INVALID_HANDLE_VALUE) return true;  // none, or none the source can tell
+  std::vector<std::pair<CString, uint64_t>> streams;
+  do {
+    const CString name(found.cStreamName);  // ":name:$DATA"
+    const int type = name.Find(u":$DATA", 1);
+    if (name.GetLength() > 1 && name[0] == u':' && type > 1)
+      streams.emplace_back(name.Mid(1, type - 1), static_cast<uint64_t>(found.StreamSize.QuadPart));
+  } while (FindNextStreamW(find, &found));
+  FindClose(find);
+  bool whole = true;
+  for (const auto& [stream, size] : streams) {
+    HANDLE in = CreateFileW(source + u":" + stream, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (in == INVALID_HANDLE_VALUE) {
+      whole = false;
+      continue;
+    }
+    HANDLE out = CreateFileW(destination + u":" + stream, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    uint64_t bytes = 0;
+    if (out != INVALID_HANDLE_VALUE) {
+      ChunkCopyHooks hooks;
+      hooks.put = [&](const BYTE* data, DWORD count, uint64_t) { return WriteFileBytes(out, count, data); };
+      if (CopyChunks(in, buffer, hooks, bytes) != ChunkCopyResult::Done) bytes = ~size;
+      CloseHandle(out);
+    }
+    CloseHandle(in);
+    if (out == INVALID_HANDLE_VALUE || bytes != size) whole = false;
+  }
+  return whole;
+}
+
+bool CopyCompression(HANDLE destination, const WIN32_FIND_DATAW& entry) {
+  if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_COMPRESSED)) return true;
+  USHORT format = COMPRESSION_FORMAT_DEFAULT;
+  DWORD returned = 0;
+  return DeviceIoControl(destination, FSCTL_SET_COMPRESSION, &format, sizeof format, nullptr, 0, &returned,
+                         nullptr) != FALSE;
+}
+
+namespace {
+
+// The root of the volume a path lies on: "C:\\", "\\\\?\\Volume{...}\\", or
+// "\\\\?\\GLOBALROOT\\Device\\NAME\\" (a shadow copy).
+CString VolumeRootOf(const CString& path) {
+  if (path.GetLength() >= 2 && path[1] == u':') return path.Left(2) + u"\\";
+  const int names = path.Left(14).CompareNoCase(u"\\\\?\\GLOBALROOT") == 0 ? 3 : 1;
+  int at = 3;  // the backslash that ends the "\\\\?\\" prefix
+  for (int i = 0; i < names && at >= 0; ++i) at = path.Find(u'\\', at + 1);
+  return at < 0 ? path + u"\\" : path.Left(at + 1);
+}
+
+}  // namespace
+
+bool KeepsSecurity(const CString& path) {
+  DWORD flags = 0;
+  if (!GetVolumeInformationW(VolumeRootOf(path), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return false;
+  return (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
 void CopyShortName(HANDLE item, const WIN32_FIND_DATAW& entry) {
   if (entry.cAlternateFileName[0] == 0) return;
   const CString shortName(entry.cAlternateFileName);

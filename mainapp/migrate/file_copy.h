@@ -33,6 +33,21 @@ void WriteFileDacl(const CString& path, const std::vector<BYTE>& descriptor);
 void CopyFolderMetadata(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry,
                         const std::function<void(HANDLE)>& withHandle = {});
 
+// Copies the named (alternate) data streams of the file or folder `source`
+// onto the existing `destination`, through `buffer`. False when the source
+// has a stream the destination did not take whole (its file system holds
+// none, or a write failed).
+bool CopyStreams(const CString& source, const CString& destination, std::vector<BYTE>& buffer);
+
+// Makes the new, empty `destination` compressed when the listing entry of its
+// source is, so the data written next is compressed as the source's was.
+// False when the destination cannot hold it.
+bool CopyCompression(HANDLE destination, const WIN32_FIND_DATAW& entry);
+
+// Whether the volume holding `path` keeps access-control lists (NTFS) where
+// FAT keeps none: what a copy from the one to the other cannot carry.
+bool KeepsSecurity(const CString& path);
+
 // Gives the open copied item the short (8.3) name the listing entry shows
 // for its source, when it has one of its own; a name taken in the folder is
 // left as it is.

@@ -70,6 +70,23 @@ bool Aborted() { return MigrationProgress.abortRequested != 0; }
 
 // Files with several names met in this run.
 HardLinkTable HardLinks;
+// Whether the destination keeps security, short names and compression
+// (NTFS); onto one that does not, the end message says so once.
+bool DestinationKeepsSecurity = true;
+bool SecurityLossListed = false;
+
+// A folder's named streams and compression, then its attributes, security,
+// short name and times.
+void CopyFolderItems(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
+  std::vector<BYTE> buffer(kCopyChunkBytes);
+  if (!CopyStreams(source, destination, buffer))
+    RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutStreams"));
+  CopyFolderMetadata(source, destination, entry, [&](HANDLE folder) {
+    if (DestinationKeepsSecurity && !CopyCompression(folder, entry))
+      RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutCompression"));
+    CopyShortName(folder, entry);
+  });
+}
 
 // The copy of a file that failed part way is removed, so nothing half
 // written is left looking whole.
@@ -181,6 +198,8 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
     RecordMigrationFailure(destination, LookupString(u"IDS_MigrateCannotCreate"));
     return false;
   }
+  if (!existingDestination && DestinationKeepsSecurity && !CopyCompression(out, entry))
+    RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutCompression"));
   std::vector<BYTE> buffer;
   try {
     buffer.resize(kCopyChunkBytes);
@@ -224,6 +243,9 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
     if (!failure.IsEmpty()) RecordMigrationFailure(ShownPath(source), failure);
     return false;
   }
+  // The named streams before the times: writing them changes the file's.
+  if (!existingDestination && !CopyStreams(source, destination, buffer))
+    RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutStreams"));
   if (!existingDestination) SetFileTime(out, &entry.ftCreationTime, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
   CloseHandle(in);
   CloseHandle(out);
@@ -269,7 +291,7 @@ bool CopyFolderTree(CString source, CString destination, bool isFolder, bool exi
       }
       ++FolderDepth;
       if (!CopyFolderTree(childSource, childDestination, true, existingDestination)) return false;
-      CopyFolderMetadata(childSource, childDestination, entry, [&](HANDLE folder) { CopyShortName(folder, entry); });
+      CopyFolderItems(childSource, childDestination, entry);
       continue;
     }
     if (folder) continue;
@@ -316,6 +338,8 @@ MigrationOutcome RunMigrationCopy() {
   MigrationState.sourceRoot.Empty();
   HardLinks.clear();
   const CString& target = MigrationState.destination;
+  DestinationKeepsSecurity = KeepsSecurity(target);
+  SecurityLossListed = false;
   for (int32_t i = 1; i <= MigrationState.itemCount && i < static_cast<int32_t>(MigrationState.items.size()); ++i) {
     if (Aborted()) break;
     const MigrationItem& item = MigrationState.items[static_cast<size_t>(i)];
@@ -344,6 +368,11 @@ MigrationOutcome RunMigrationCopy() {
     if (source.Right(1) == CString(u"\\")) source = source.Left(source.GetLength() - 1);
     const CString destination = leaf.IsEmpty() ? target : target + u"\\" + leaf;
 
+    // Onto FAT: what no file there can keep, said once for the run.
+    if (!DestinationKeepsSecurity && !SecurityLossListed && !network && KeepsSecurity(source)) {
+      SecurityLossListed = true;
+      RecordMigrationFailure(target, LookupString(u"IDS_LeftOutSecurity"));
+    }
     // The item's own level is counted like every descent, so each item
     // leaves the shared counter where it found it, given up or not.
     const int32_t depthBefore = FolderDepth;
@@ -353,7 +382,7 @@ MigrationOutcome RunMigrationCopy() {
 
     const bool lastOfRoot = i == MigrationState.itemCount ||
                             PathRoot(MigrationState.items[static_cast<size_t>(i) + 1].path).CompareNoCase(root) != 0;
-    if (haveFound && isFolder && !leaf.IsEmpty()) CopyFolderMetadata(source, destination, found);
+    if (haveFound && isFolder && !leaf.IsEmpty()) CopyFolderItems(source, destination, found);
     if (lastOfRoot && !network) ReleaseShadowCopy();
   }
   Show(kMigrationPercent, u"100%");

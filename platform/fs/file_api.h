@@ -44,6 +44,14 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
 };                            // 0x24 bytes
 static_assert(sizeof(WIN32_FILE_ATTRIBUTE_DATA) == 0x24);
 
+enum STREAM_INFO_LEVELS { FindStreamInfoStandard = 0, FindStreamInfoMaxInfoLevel = 1 };
+
+struct WIN32_FIND_STREAM_DATA {
+  LARGE_INTEGER StreamSize;        // +0x00
+  WCHAR cStreamName[MAX_PATH + 36];  // +0x08 ":name:$DATA", "::$DATA" for the file's own data
+};                                 // 0x258 bytes
+static_assert(sizeof(WIN32_FIND_STREAM_DATA) == 0x258);
+
 enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0, GetFileExMaxInfoLevel = 1 };
 
 struct BY_HANDLE_FILE_INFORMATION {
@@ -103,6 +111,11 @@ BOOL SetFileShortNameW(HANDLE file, LPCWSTR short_name);
 HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE find);
+// The data streams of a file or folder: a file's own data ("::$DATA") first,
+// then its named streams (":name:$DATA"). ERROR_HANDLE_EOF when there is none
+// (a folder without named streams); FindClose ends the search.
+HANDLE FindFirstStreamW(LPCWSTR name, STREAM_INFO_LEVELS level, LPVOID data, DWORD flags);
+BOOL FindNextStreamW(HANDLE find, LPVOID data);
 
 DWORD GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* file_part);
 DWORD GetShortPathNameW(LPCWSTR name, LPWSTR buffer, DWORD size);

@@ -58,8 +58,9 @@ void TrackOpenFile(const std::shared_ptr<FileObject>& file) {
   files.push_back(file);
 }
 
-FileObject::FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory)
-    : where_(std::move(where)), access_(access), share_(share), flags_(flags), directory_(directory) {
+FileObject::FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory, std::u16string stream)
+    : where_(std::move(where)), access_(access), share_(share), flags_(flags), directory_(directory),
+      stream_(std::move(stream)) {
   if (flags_ & FILE_FLAG_DELETE_ON_CLOSE) delete_on_close_ = true;
 }
 
@@ -79,7 +80,8 @@ DWORD FileObject::attach(std::shared_ptr<VolumeDriver>* driver) {
   if (!d) return e;
   if (!directory_ && (!open_ || instance != instance_)) {
     open_.reset();
-    e = d->open(where_.path, can_write(), &open_);
+    e = stream_.empty() ? d->open(where_.path, can_write(), &open_)
+                        : d->open_stream(where_.path, stream_, can_write(), false, &open_);
     if (e) return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ERROR_FILE_INVALID : e;
   }
   if (instance != instance_) {
@@ -208,6 +210,18 @@ BOOL FileObject::io_control(DWORD code, const void* in, DWORD in_size, void* out
       if (in && in_size >= 1 && *static_cast<const uint8_t*>(in) == 0) return fail(ERROR_NOT_SUPPORTED);
       if (open_) open_->write_back();
       if (DWORD e = d->set_sparse(where_.path)) return fail(e);
+      return TRUE;
+    }
+    case FSCTL_SET_COMPRESSION: {
+      if (!in || in_size < sizeof(USHORT)) return fail(ERROR_INVALID_PARAMETER);
+      USHORT format = 0;
+      std::memcpy(&format, in, sizeof format);
+      // Only turning compression on is asked for.
+      if (format == COMPRESSION_FORMAT_NONE) return fail(ERROR_NOT_SUPPORTED);
+      if (format != COMPRESSION_FORMAT_DEFAULT && format != COMPRESSION_FORMAT_LZNT1)
+        return fail(ERROR_INVALID_PARAMETER);
+      if (open_) open_->write_back();
+      if (DWORD e = d->set_compressed(where_.path)) return fail(e);
       return TRUE;
     }
     case FSCTL_QUERY_ALLOCATED_RANGES: {

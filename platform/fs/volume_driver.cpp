@@ -14,6 +14,15 @@ DWORD VolumeDriver::allocated_ranges(const VolumePath& path, std::vector<Allocat
   return ERROR_SUCCESS;
 }
 DWORD VolumeDriver::set_sparse(const VolumePath&) { return ERROR_NOT_SUPPORTED; }
+DWORD VolumeDriver::set_compressed(const VolumePath&) { return ERROR_NOT_SUPPORTED; }
+DWORD VolumeDriver::list_streams(const VolumePath& path, std::vector<StreamInfo>* streams) {
+  streams->clear();
+  FileInfo info;
+  return stat(path, &info);
+}
+DWORD VolumeDriver::open_stream(const VolumePath&, const std::u16string&, bool, bool, std::unique_ptr<OpenFile>*) {
+  return ERROR_NOT_SUPPORTED;
+}
 DWORD VolumeDriver::create_link(const VolumePath&, const VolumePath&) { return ERROR_NOT_SUPPORTED; }
 DWORD VolumeDriver::get_security(const VolumePath&, std::vector<uint8_t>*) { return ERROR_NOT_SUPPORTED; }
 DWORD VolumeDriver::set_security(const VolumePath&, const std::vector<uint8_t>&) { return ERROR_NOT_SUPPORTED; }

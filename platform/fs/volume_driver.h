@@ -84,6 +84,12 @@ struct AllocatedRange {
   uint64_t length = 0;
 };
 
+// A named (alternate) data stream of a file or folder.
+struct StreamInfo {
+  std::u16string name;  // without colons or type ("Zone.Identifier")
+  uint64_t size = 0;
+};
+
 // An open file's data. Offsets are absolute; the file API keeps the position.
 class OpenFile {
  public:
@@ -133,6 +139,14 @@ class VolumeDriver {
   virtual DWORD allocated_ranges(const VolumePath& path, std::vector<AllocatedRange>* ranges);
   // Marks a file sparse: growing it leaves holes, and only what is written takes space.
   virtual DWORD set_sparse(const VolumePath& path);
+  // Makes a file's data (an empty file's) or a folder's new files compressed.
+  virtual DWORD set_compressed(const VolumePath& path);
+  // The named data streams of a file or folder; the default: none.
+  virtual DWORD list_streams(const VolumePath& path, std::vector<StreamInfo>* streams);
+  // Opens the named stream `stream` of the file or folder `path`, made empty
+  // first when `create` and missing; the default: ERROR_NOT_SUPPORTED.
+  virtual DWORD open_stream(const VolumePath& path, const std::u16string& stream, bool writable, bool create,
+                            std::unique_ptr<OpenFile>* file);
   virtual DWORD set_short_name(const VolumePath& path, const std::u16string& short_name);
   // Gives the file at `existing` a further name `link` (a hard link): ERROR_ALREADY_EXISTS when
   // `link` is taken, ERROR_ACCESS_DENIED for a folder.

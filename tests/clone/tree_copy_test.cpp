@@ -126,6 +126,8 @@ class TreeCopyTest : public ::testing::TestWithParam<TreeCase> {
   bool ntfs() const { return GetParam().destinationFs == "ntfs"; }
   // A FAT volume holds no links: both junctions are reported as left out.
   int linkSkips() const { return ntfs() ? 0 : 2; }
+  // Nor security, short names or compression: said once by the copy.
+  int securitySkips() const { return ntfs() ? 0 : 1; }
 
   uint32_t ss = 512;
   uint64_t start = 0, count = 0;
@@ -139,7 +141,8 @@ bool Has(const std::string& listing, const std::string& name) {
 TEST_P(TreeCopyTest, CopiesTheTreeWithItsMetadataAndLeavesOutSystemItems) {
   CloneRunState.copyDescription = u"Copying";
   ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
-  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips()) << platform::to_utf8(CloneRunState.skippedItems.str());
+  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips() + securitySkips())
+      << platform::to_utf8(CloneRunState.skippedItems.str());
   EXPECT_EQ(CloneRunState.copiedBytes, CloneRunState.operationSectors * 512);
   EXPECT_EQ(CloneRunState.operationSectors,
             kSmall.size() / 512 + kBig.size() / 512 + kReadOnly.size() / 512 + 1 / 512 + 4 / 512);
@@ -199,7 +202,8 @@ TEST_P(TreeCopyTest, CopiesFromAShadowCopyOfTheSource) {
   const CString shadow = ShadowDevicePath;
   ASSERT_FALSE(shadow.IsEmpty());
   ASSERT_TRUE(CopyPartitionContents(shadow, u"D:", false));
-  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips()) << platform::to_utf8(CloneRunState.skippedItems.str());
+  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips() + securitySkips())
+      << platform::to_utf8(CloneRunState.skippedItems.str());
   ReleaseShadowCopy();
   const test_support::CopiedVolume image = Destination();
   EXPECT_TRUE(image.Cat("/Data/Sub/big.bin") == kBig);
@@ -242,7 +246,7 @@ TEST_P(TreeCopyTest, ItemsLeftOutAreReportedAndNestingIsBounded) {
   FolderDepth = kFolderDepthLimit - 1;
   EXPECT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
   EXPECT_EQ(FolderDepth, kFolderDepthLimit - 1);
-  EXPECT_EQ(CloneRunState.skippedItemCount, 4 + linkSkips())
+  EXPECT_EQ(CloneRunState.skippedItemCount, 4 + linkSkips() + securitySkips())
       << "small.txt, Data\\Sub, Data\\RECYCLER, Windows\\System32";
   EXPECT_TRUE(Has(platform::to_utf8(CloneRunState.skippedItems.str()), "C:\\Data\\small.txt"));
   EXPECT_TRUE(Has(platform::to_utf8(CloneRunState.skippedItems.str()), "C:\\Data\\Sub"));
@@ -328,12 +332,14 @@ TEST_P(TreeCopyOfNtfsSource, HardLinksStayLinksWhereTheDestinationHoldsThem) {
     EXPECT_EQ(InodeOf(image, "/Other/c.txt"), a) << "and a third name elsewhere";
     EXPECT_TRUE(Has(image.NtfsInfo("/Data/a.txt"), "Number of Hard Links:\t 3")) << image.NtfsInfo("/Data/a.txt");
   } else {
-    // FAT keeps no hard links: the further names are separate files, and said so.
-    EXPECT_EQ(CloneRunState.skippedItemCount, 2) << Skipped();
+    // FAT keeps no hard links: the further names are separate files, and said
+    // so (after the line on the security FAT keeps none of).
+    EXPECT_EQ(CloneRunState.skippedItemCount, 3) << Skipped();
     EXPECT_TRUE(Has(Skipped(), "C:\\Data\\b.txt: ") && Has(Skipped(), "C:\\Other\\c.txt: ")) << Skipped();
   }
 }
 
+std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 std::vector<uint8_t> Le64(uint64_t v) {
   std::vector<uint8_t> b(8);
   for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -366,7 +372,7 @@ TEST_P(TreeCopyOfNtfsSource, LinksStayLinksPointingIntoTheCopy) {
   const test_support::CopiedVolume image = Destination();
   if (!ntfs()) {
     // FAT holds no links: each is listed, a file link's target is copied.
-    EXPECT_EQ(CloneRunState.skippedItemCount, 3) << Skipped();
+    EXPECT_EQ(CloneRunState.skippedItemCount, 4) << Skipped();
     for (const char* name : {"abs.txt", "J", "rel"}) EXPECT_TRUE(Has(Skipped(), name)) << Skipped();
     EXPECT_EQ(image.Cat("/abs.txt"), "inner bytes");
     return;
@@ -414,12 +420,46 @@ TEST_P(TreeCopyOfNtfsSource, SparseFilesStaySparseOrAreNamedWhenTheyDoNotFit) {
     std::string report;
     EXPECT_TRUE(image.Consistent(&report)) << report;
   } else {
-    EXPECT_EQ(CloneRunState.skippedItemCount, 1) << Skipped();
+    EXPECT_EQ(CloneRunState.skippedItemCount, 2) << Skipped();
     EXPECT_TRUE(Has(Skipped(), "C:\\sparse.bin")) << Skipped();
     EXPECT_GT(DiskContext.ioErrorCount, 0) << "the run does not say complete";
     std::string report;
     EXPECT_TRUE(image.Consistent(&report)) << report;
   }
+}
+
+using clone_fixture::DescriptorParts;
+using clone_fixture::FillKeptItems;
+using clone_fixture::OwnDescriptor;
+
+TEST_P(TreeCopyOfNtfsSource, StreamsSecurityShortNamesAndCompressionAreKeptOrListed) {
+  if (!FillSource(FillKeptItems)) GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  {
+    platform::fs::ReleaseAllDrivers();
+    const test_support::CopiedVolume source(pc.ExtractVolume(0, kStart, kCount, "source-check.img"), "ntfs");
+    ASSERT_TRUE(Has(source.Attributes("/Packed/c.txt"), "COMPRESSED")) << source.NtfsInfo("/Packed/c.txt");
+  }
+  ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
+  const test_support::CopiedVolume image = Destination();
+  EXPECT_EQ(image.Cat("/Doc.txt"), "main data");
+  EXPECT_EQ(image.Cat("/Packed/c.txt"), std::string(256 * 1024, 'z'));
+  if (!ntfs()) {
+    // Listed: the two items' streams, and once what FAT keeps none of.
+    EXPECT_EQ(CloneRunState.skippedItemCount, 3) << Skipped();
+    EXPECT_TRUE(Has(Skipped(), "C:\\Doc.txt: ") && Has(Skipped(), "C:\\Folder: ")) << Skipped();
+    return;
+  }
+  // FIXME: the platform cannot yet make a file compressed; the copy lists it.
+  const bool compressed = Has(image.Attributes("/Packed/c.txt"), "COMPRESSED");
+  EXPECT_EQ(CloneRunState.skippedItemCount, compressed ? 0 : 1) << Skipped();
+  EXPECT_TRUE(compressed || Has(Skipped(), "C:\\Packed\\c.txt: ")) << Skipped();
+  EXPECT_TRUE(Has(image.List("/", "-x"), "LONGFI~9.TXT")) << image.List("/", "-x");
+  test_support::NtfsFuseVolume copy(image.image(), true);
+  ASSERT_TRUE(copy.mounted());
+  EXPECT_EQ(copy.Attribute("/Doc.txt", "user.Zone.Identifier"), Bytes("[ZoneTransfer]\r\nZoneId=3\r\n"));
+  EXPECT_EQ(copy.Attribute("/Folder", "user.note"), Bytes("a folder's own stream"));
+  EXPECT_EQ(DescriptorParts(copy.Attribute("/Doc.txt", "system.ntfs_acl")), DescriptorParts(OwnDescriptor()));
+  EXPECT_TRUE(copy.Unmount());
 }
 
 INSTANTIATE_TEST_SUITE_P(Destinations, TreeCopyOfNtfsSource, ::testing::Values("ntfs", "fat32"),

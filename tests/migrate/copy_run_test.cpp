@@ -150,8 +150,12 @@ TEST_F(CopyRunTest, TreeToNtfsAndFat32KeepsBytesAttributesTimesAndTheAccessList)
     ASSERT_TRUE(CreateDirectoryW(destination, nullptr));
     MigrationState.destination = destination;
     AddItem(1, u"C:\\Tree");
-    EXPECT_EQ(RunMigrationCopy(), MigrationOutcome::Completed) << Utf8(MigrationState.failedItems);
-    EXPECT_EQ(MigrationState.failedCount, 0) << Utf8(MigrationState.failedItems);
+    // FAT keeps no access-control list: the end message says so, once.
+    const bool fat = destination[0] == u'E';
+    EXPECT_EQ(RunMigrationCopy(), fat ? MigrationOutcome::CompletedWithErrors : MigrationOutcome::Completed)
+        << Utf8(MigrationState.failedItems);
+    EXPECT_EQ(MigrationState.failedCount, fat ? 1 : 0) << Utf8(MigrationState.failedItems);
+    if (fat) EXPECT_TRUE(Has(Utf8(MigrationState.failedItems), "access-control lists")) << Utf8(MigrationState.failedItems);
     EXPECT_EQ(FolderDepth, 0) << "the shared nesting counter ends where it started";
     EXPECT_TRUE(ShadowDevicePath.IsEmpty()) << "the shadow copy was released";
   }
@@ -224,8 +228,9 @@ TEST_F(CopyRunTest, FullDestinationUnreadableFileAndDestinationInsideSourceAreRe
   AddItem(0, u"C:\\Tree\\SHORT.TXT");
   AddItem(0, u"C:\\Tree\\missing.txt");
   EXPECT_EQ(RunMigrationCopy(), MigrationOutcome::CompletedWithErrors);
-  EXPECT_EQ(MigrationState.failedCount, 2) << Utf8(MigrationState.failedItems);
+  EXPECT_EQ(MigrationState.failedCount, 3) << Utf8(MigrationState.failedItems);
   const std::string failures = Utf8(MigrationState.failedItems);
+  EXPECT_TRUE(Has(failures, "access-control lists")) << "what FAT keeps none of, once\n" << failures;
   EXPECT_TRUE(Has(failures, "huge.bin")) << failures;
   EXPECT_TRUE(Has(failures, "missing.txt")) << failures;
   EXPECT_GT(DiskContext.ioErrorCount, 0);
@@ -301,6 +306,36 @@ TEST_F(CopyRunOfNtfsSource, HardLinksStayLinksOnNtfsAndAreListedOnFat) {
   }
   const std::string info = ntfs.NtfsInfo("/Copy/Tree/b.txt");
   EXPECT_TRUE(Has(info, "Number of Hard Links:\t 3")) << info;
+}
+
+TEST_F(CopyRunOfNtfsSource, StreamsSecurityShortNamesAndCompressionAreKeptOnNtfsAndListedOnFat) {
+  if (!FillSource([](test_support::NtfsFuseVolume& v) {
+        ASSERT_EQ(v.Run("mkdir Tree"), 0);
+        clone_fixture::FillKeptItems(v);
+        ASSERT_EQ(v.Run("mv Doc.txt Folder 'Long file name.txt' Packed Tree/"), 0);
+      }))
+    GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  // FIXME: the platform cannot yet make a file compressed: listed on NTFS too.
+  MigrateToBoth(MigrationOutcome::CompletedWithErrors, MigrationOutcome::CompletedWithErrors);
+  EXPECT_TRUE(Has(failures[0], "Packed\\c.txt: ") && !Has(failures[0], "Doc.txt")) << failures[0];
+  // FAT: the two items' streams, and once what FAT keeps none of.
+  EXPECT_TRUE(Has(failures[1], "C:\\Tree\\Doc.txt: ") && Has(failures[1], "C:\\Tree\\Folder: ") &&
+              Has(failures[1], "alternate data streams") && Has(failures[1], "access-control lists"))
+      << failures[1];
+
+  const CopiedVolume fat(w->Volume(2, "fat.img"), CopiedVolume::Kind::Fat);
+  EXPECT_EQ(fat.Cat("/Copy/Tree/Doc.txt"), "main data");
+  const CopiedVolume ntfs(w->Volume(1, "ntfs.img"), CopiedVolume::Kind::Ntfs);
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/Doc.txt"), "main data");
+  // FIXME: the migration's copy does not show the chosen short name yet (the clone's does).
+  test_support::NtfsFuseVolume copy(ntfs.image(), true);
+  ASSERT_TRUE(copy.mounted());
+  const std::string zone = "[ZoneTransfer]\r\nZoneId=3\r\n", note = "a folder's own stream";
+  EXPECT_EQ(copy.Attribute("/Copy/Tree/Doc.txt", "user.Zone.Identifier"), std::vector<uint8_t>(zone.begin(), zone.end()));
+  EXPECT_EQ(copy.Attribute("/Copy/Tree/Folder", "user.note"), std::vector<uint8_t>(note.begin(), note.end()));
+  EXPECT_EQ(clone_fixture::DescriptorParts(copy.Attribute("/Copy/Tree/Doc.txt", "system.ntfs_acl")),
+            clone_fixture::DescriptorParts(clone_fixture::OwnDescriptor()));
+  EXPECT_TRUE(copy.Unmount());
 }
 
 TEST(CopyRunHelpers, ByteCountsPercentagesRootsAndContainment) {

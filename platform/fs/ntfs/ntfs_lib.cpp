@@ -40,6 +40,7 @@ class Volume {
   // call closes it first (writing its record back), so no inode is ever open
   // twice.
   uint64_t data_mref = 0;
+  std::u16string data_stream;  // empty: the unnamed stream
   ntfs_inode* data_ni = nullptr;
   ntfs_attr* data_na = nullptr;
 };
@@ -180,6 +181,7 @@ int drop_data(Volume* v) {
   v->data_na = nullptr;
   v->data_ni = nullptr;
   v->data_mref = 0;
+  v->data_stream.clear();
   return r;
 }
 
@@ -395,16 +397,25 @@ int collect(void* ctx, const ntfschar* name, const int name_len, const int name_
   return 0;
 }
 
-int with_attr(Volume* v, uint64_t mref, bool for_write, int (*fn)(ntfs_inode*, ntfs_attr*, void*), void* arg) {
-  if (!v->data_na || v->data_mref != mref) {
+// The data attribute of a stream: the unnamed one, or a named (alternate) one.
+ntfs_attr* open_stream_attr(ntfs_inode* ni, const std::u16string& stream) {
+  if (stream.empty()) return ntfs_attr_open(ni, AT_DATA, AT_UNNAMED, 0);
+  return ntfs_attr_open(ni, AT_DATA, const_cast<ntfschar*>(units(stream)), static_cast<u32>(stream.size()));
+}
+
+int with_attr(Volume* v, uint64_t mref, const std::u16string& stream, bool for_write,
+              int (*fn)(ntfs_inode*, ntfs_attr*, void*), void* arg) {
+  if (!v->data_na || v->data_mref != mref || v->data_stream != stream) {
     if (int r = drop_data(v)) return r;
     InodeRef ni(ntfs_inode_open(v->vol, MREF(mref)));
     if (!ni.ni) return err_or(ENOENT);
     if (le16_to_cpu(ni.ni->mrec->sequence_number) != MSEQNO(mref)) return ENOENT;
-    if (is_directory(ni.ni)) return EISDIR;
-    ntfs_attr* na = ntfs_attr_open(ni.ni, AT_DATA, AT_UNNAMED, 0);
+    // A folder has no unnamed data stream, but may have named ones.
+    if (stream.empty() && is_directory(ni.ni)) return EISDIR;
+    errno = 0;
+    ntfs_attr* na = open_stream_attr(ni.ni, stream);
     if (!na) {
-      if (errno != ENOENT || !for_write) return err_or(EIO);
+      if (errno != ENOENT || !for_write || !stream.empty()) return err_or(EIO);
       // A file without a data stream (rare, but possible after other tools): give it one.
       if (ntfs_attr_add(ni.ni, AT_DATA, AT_UNNAMED, 0, nullptr, 0)) return err_or(EIO);
       na = ntfs_attr_open(ni.ni, AT_DATA, AT_UNNAMED, 0);
@@ -413,6 +424,7 @@ int with_attr(Volume* v, uint64_t mref, bool for_write, int (*fn)(ntfs_inode*, n
     v->data_ni = ni.release();
     v->data_na = na;
     v->data_mref = mref;
+    v->data_stream = stream;
   }
   int r = fn(v->data_ni, v->data_na, arg);
   if (r) drop_data(v);
@@ -745,9 +757,9 @@ int TouchWrite(Volume* v, uint64_t mref, uint64_t now) {
   return ni.close();
 }
 
-int DataSize(Volume* v, uint64_t mref, uint64_t* size) {
+int DataSize(Volume* v, uint64_t mref, uint64_t* size, const std::u16string& stream) {
   return with_attr(
-      v, mref, false,
+      v, mref, stream, false,
       [](ntfs_inode*, ntfs_attr* na, void* arg) {
         *static_cast<uint64_t*>(arg) = static_cast<uint64_t>(na->data_size);
         return 0;
@@ -765,10 +777,11 @@ struct IoArgs {
 };
 }  // namespace
 
-int ReadData(Volume* v, uint64_t mref, uint64_t offset, void* buffer, size_t length, size_t* done) {
+int ReadData(Volume* v, uint64_t mref, uint64_t offset, void* buffer, size_t length, size_t* done,
+             const std::u16string& stream) {
   IoArgs a{offset, buffer, nullptr, length, 0};
   int r = with_attr(
-      v, mref, false,
+      v, mref, stream, false,
       [](ntfs_inode*, ntfs_attr* na, void* arg) {
         auto* a = static_cast<IoArgs*>(arg);
         uint64_t size = static_cast<uint64_t>(na->data_size);
@@ -788,10 +801,11 @@ int ReadData(Volume* v, uint64_t mref, uint64_t offset, void* buffer, size_t len
   return r;
 }
 
-int WriteData(Volume* v, uint64_t mref, uint64_t offset, const void* buffer, size_t length) {
+int WriteData(Volume* v, uint64_t mref, uint64_t offset, const void* buffer, size_t length,
+              const std::u16string& stream) {
   IoArgs a{offset, nullptr, buffer, length, 0};
   return with_attr(
-      v, mref, true,
+      v, mref, stream, true,
       [](ntfs_inode*, ntfs_attr* na, void* arg) {
         auto* a = static_cast<IoArgs*>(arg);
         auto* p = static_cast<const uint8_t*>(a->cbuffer);
@@ -807,9 +821,9 @@ int WriteData(Volume* v, uint64_t mref, uint64_t offset, const void* buffer, siz
       &a);
 }
 
-int Truncate(Volume* v, uint64_t mref, uint64_t size) {
+int Truncate(Volume* v, uint64_t mref, uint64_t size, const std::u16string& stream) {
   return with_attr(
-      v, mref, true,
+      v, mref, stream, true,
       [](ntfs_inode* ni, ntfs_attr* na, void* arg) {
         errno = 0;
         s64 size = static_cast<s64>(*static_cast<uint64_t*>(arg));
@@ -825,7 +839,7 @@ int Truncate(Volume* v, uint64_t mref, uint64_t size) {
 int AllocatedRanges(Volume* v, uint64_t mref, std::vector<std::pair<uint64_t, uint64_t>>* ranges) {
   ranges->clear();
   return with_attr(
-      v, mref, false,
+      v, mref, u"", false,
       [](ntfs_inode*, ntfs_attr* na, void* arg) {
         auto* out = static_cast<std::vector<std::pair<uint64_t, uint64_t>>*>(arg);
         const uint64_t size = static_cast<uint64_t>(na->data_size);
@@ -852,6 +866,70 @@ int AllocatedRanges(Volume* v, uint64_t mref, std::vector<std::pair<uint64_t, ui
         return 0;
       },
       ranges);
+}
+
+int ListStreams(Volume* v, const Path& path, std::vector<std::pair<std::u16string, uint64_t>>* streams) {
+  if (int dropped = drop_data(v)) return dropped;
+  streams->clear();
+  InodeRef ni;
+  int r = open_path(v, path, &ni);
+  if (r) return r;
+  ntfs_attr_search_ctx* ctx = ntfs_attr_get_search_ctx(ni.ni, nullptr);
+  if (!ctx) return err_or(ENOMEM);
+  int hops = 0;
+  while (hops++ < 4096 && !ntfs_attr_lookup(AT_DATA, nullptr, 0, CASE_SENSITIVE, 0, nullptr, 0, ctx)) {
+    const ATTR_RECORD* a = ctx->attr;
+    // The unnamed stream, or a later extent of a named one.
+    if (!a->name_length || (a->non_resident && a->lowest_vcn)) continue;
+    const uint32_t alen = le32_to_cpu(a->length);
+    const uint16_t noff = le16_to_cpu(a->name_offset);
+    if (noff > alen || a->name_length * 2u > alen - noff) continue;
+    std::u16string name(a->name_length, u'\0');
+    std::memcpy(name.data(), reinterpret_cast<const uint8_t*>(a) + noff, name.size() * 2);
+    const uint64_t size = a->non_resident ? static_cast<uint64_t>(sle64_to_cpu(a->data_size))
+                                          : le32_to_cpu(a->value_length);
+    streams->emplace_back(std::move(name), size);
+  }
+  ntfs_attr_put_search_ctx(ctx);
+  return ni.close();
+}
+
+int OpenStream(Volume* v, const Path& path, const std::u16string& stream, bool create, uint64_t* mref,
+               uint64_t* size) {
+  if (int dropped = drop_data(v)) return dropped;
+  if (stream.empty() || stream.size() > kMaxNameUnits) return EINVAL;
+  InodeRef ni;
+  int r = open_path(v, path, &ni);
+  if (r) return r;
+  if (ni.ni->mft_no < FILE_first_user && ni.ni->mft_no != FILE_root) return EACCES;
+  errno = 0;
+  ntfs_attr* na = open_stream_attr(ni.ni, stream);
+  if (!na) {
+    if (errno != ENOENT || !create) return err_or(EIO);
+    if (ntfs_attr_add(ni.ni, AT_DATA, const_cast<ntfschar*>(units(stream)), static_cast<u32>(stream.size()), nullptr,
+                      0))
+      return err_or(EIO);
+    na = open_stream_attr(ni.ni, stream);
+    if (!na) return err_or(EIO);
+  }
+  *size = static_cast<uint64_t>(na->data_size);
+  *mref = MK_MREF(ni.ni->mft_no, le16_to_cpu(ni.ni->mrec->sequence_number));
+  ntfs_attr_close(na);
+  return ni.close();
+}
+
+int SetCompressed(Volume* v, const Path& path) {
+  if (int dropped = drop_data(v)) return dropped;
+  InodeRef ni;
+  int r = open_path(v, path, &ni);
+  if (r) return r;
+  if (ni.ni->flags & FILE_ATTR_COMPRESSED) return ni.close();
+  // The library's own setter of the attribute flags makes the data attribute compressed.
+  const le32 flags = ni.ni->flags | FILE_ATTR_COMPRESSED;
+  errno = 0;
+  if (ntfs_set_ntfs_attrib(ni.ni, reinterpret_cast<const char*>(&flags), sizeof flags, 0)) return err_or(EOPNOTSUPP);
+  if (!(ni.ni->flags & FILE_ATTR_COMPRESSED)) return EOPNOTSUPP;
+  return ni.close();
 }
 
 int SetSparse(Volume* v, const Path& path) {

@@ -80,14 +80,26 @@ int SetTimes(Volume* v, const Path& path, const uint64_t* creation, const uint64
              const uint64_t* write);
 int TouchWrite(Volume* v, uint64_t mref, uint64_t now);
 
-// Unnamed data stream by MFT reference (as Stat returned it).
-int DataSize(Volume* v, uint64_t mref, uint64_t* size);
-int ReadData(Volume* v, uint64_t mref, uint64_t offset, void* buffer, size_t length, size_t* done);
-int WriteData(Volume* v, uint64_t mref, uint64_t offset, const void* buffer, size_t length);
+// A data stream by MFT reference (as Stat returned it): the unnamed one, or
+// the named (alternate) stream `stream`.
+int DataSize(Volume* v, uint64_t mref, uint64_t* size, const std::u16string& stream = {});
+int ReadData(Volume* v, uint64_t mref, uint64_t offset, void* buffer, size_t length, size_t* done,
+             const std::u16string& stream = {});
+int WriteData(Volume* v, uint64_t mref, uint64_t offset, const void* buffer, size_t length,
+              const std::u16string& stream = {});
 // Grows a sparse file with a hole, any other with allocated clusters.
-int Truncate(Volume* v, uint64_t mref, uint64_t size);
+int Truncate(Volume* v, uint64_t mref, uint64_t size, const std::u16string& stream = {});
+// The named data streams of a file or folder (name, size), in attribute order.
+int ListStreams(Volume* v, const Path& path, std::vector<std::pair<std::u16string, uint64_t>>* streams);
+// The MFT reference and size of the named stream `stream` of `path`, made
+// (empty) first when `create` and missing.
+int OpenStream(Volume* v, const Path& path, const std::u16string& stream, bool create, uint64_t* mref,
+               uint64_t* size);
 // The (offset, length) byte spans of the unnamed data stream that hold clusters.
 int AllocatedRanges(Volume* v, uint64_t mref, std::vector<std::pair<uint64_t, uint64_t>>* ranges);
+// Sets the compressed flag of an empty file (its data is then written
+// compressed) or of a folder (its new files are compressed).
+int SetCompressed(Volume* v, const Path& path);
 // Sets the sparse flag of the file.
 int SetSparse(Volume* v, const Path& path);
 
