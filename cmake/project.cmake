@@ -104,3 +104,34 @@ function(drum_check_listed)
     endif()
   endforeach()
 endfunction()
+
+# drum_boot_code(OUT_VAR SYMBOL ASM HEADER [INCLUDES dirs...])
+# Assembles boot code with nasm at build time and embeds its bytes as
+# `extern const uint8_t SYMBOL[]`, declared (with its size) in HEADER, which
+# the generated source includes. Appends the generated source to OUT_VAR.
+function(drum_boot_code out_var symbol asm header)
+  cmake_parse_arguments(ARG "" "" "INCLUDES" ${ARGN})
+  find_program(NASM_PROGRAM nasm REQUIRED)
+  get_filename_component(asm_name ${asm} NAME_WE)
+  get_filename_component(asm_dir ${asm} DIRECTORY)
+  set(bin ${CMAKE_CURRENT_BINARY_DIR}/boot/${asm_name}.bin)
+  set(cpp ${CMAKE_CURRENT_BINARY_DIR}/boot/${asm_name}.cpp)
+  set(include_flags -I${asm_dir}/)
+  set(includes)
+  foreach(dir IN LISTS ARG_INCLUDES asm_dir)
+    list(APPEND include_flags -I${dir}/)
+    file(GLOB found ${dir}/*.inc)
+    list(APPEND includes ${found})
+  endforeach()
+  list(REMOVE_DUPLICATES include_flags)
+  add_custom_command(OUTPUT ${bin}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/boot
+    COMMAND ${NASM_PROGRAM} -f bin ${include_flags} ${asm} -o ${bin}
+    DEPENDS ${asm} ${includes}
+    COMMENT "Assembling ${asm_name}")
+  add_custom_command(OUTPUT ${cpp}
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${bin} -DOUTPUT=${cpp} -DNAME=${symbol} -DHEADER=${header}
+            -P ${PROJECT_SOURCE_DIR}/cmake/embed_binary.cmake
+    DEPENDS ${bin} ${PROJECT_SOURCE_DIR}/cmake/embed_binary.cmake)
+  set(${out_var} ${${out_var}} ${cpp} PARENT_SCOPE)
+endfunction()

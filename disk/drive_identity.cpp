@@ -32,6 +32,13 @@ std::string AnswerText(const BYTE* answer, DWORD size, DWORD offset) {
   return std::string(text, length);
 }
 
+// The blanks a descriptor pads its texts with, at both ends.
+std::string TrimBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 CString PhysicalDrivePath(const char16_t* format, int32_t number) {
   CString path;
   path.Format(format, number);
@@ -39,6 +46,12 @@ CString PhysicalDrivePath(const char16_t* format, int32_t number) {
 }
 
 }  // namespace
+
+std::string JoinVendorAndProduct(const std::string& vendor, const std::string& product) {
+  const std::string v = TrimBlanks(vendor), p = TrimBlanks(product);
+  if (v.empty() || p.empty()) return v + p;
+  return v + " " + p;
+}
 
 void ReadDriveIdentityForDisk(int32_t disk) {
   if (!IsListedDisk(disk)) return;
@@ -86,8 +99,8 @@ int32_t ProbeIdentityByStorageQuery(int32_t disk) {
     if (returned > kAnswerBufferSize) returned = kAnswerBufferSize;
     STORAGE_DEVICE_DESCRIPTOR descriptor{};
     std::memcpy(&descriptor, answer.data(), std::min<size_t>(sizeof descriptor, returned));
-    std::string model = AnswerText(answer.data(), returned, descriptor.VendorIdOffset) +
-                        AnswerText(answer.data(), returned, descriptor.ProductIdOffset);
+    std::string model = JoinVendorAndProduct(AnswerText(answer.data(), returned, descriptor.VendorIdOffset),
+                                             AnswerText(answer.data(), returned, descriptor.ProductIdOffset));
     // Vendor and product together can be longer than the field: keep what fits.
     if (model.size() > kModelCapacity) model.resize(kModelCapacity);
     if (IsListedDisk(disk)) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/core/types.h"
 
@@ -24,6 +25,12 @@ constexpr int kBusCodeCount = 8;
 
 // The bus code of a storage descriptor's bus type.
 uint8_t BusCodeOf(DWORD storageBusType);
+
+// A disk's model text from its descriptor's vendor and product texts: each
+// without the blanks it is padded with, joined by one blank ("ATA" and
+// "Drumsim SSD 40" give "ATA Drumsim SSD 40"); either alone when the other
+// is empty.
+std::string JoinVendorAndProduct(const std::string& vendor, const std::string& product);
 
 // One record per physical disk number 0..31.
 struct DriveIdentityRecord {

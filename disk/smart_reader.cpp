@@ -131,13 +131,14 @@ int SmartReader::ReadIdentify(HANDLE device, BYTE driveNumber) {
   BYTE* identify = GetDriveRecord(driveNumber).identifyData;
   std::memcpy(identify, out + kStatusHeader, kSmartIdentifySize);
   DecodeIdText(identify + 54, 39);  // model, words 27-46
+  GetDriveRecord(driveNumber).serialText = IdText(identify + 20, 20);
   DecodeIdText(identify + 20, 20);  // serial number, words 10-19
   DecodeIdText(identify + 46, 8);   // firmware, words 23-26
   return 1;
 }
 
-void SmartReader::DecodeIdText(BYTE* field, int length) {
-  if (!field || length <= 0) return;
+CString SmartReader::IdText(const BYTE* field, int length) {
+  if (!field || length <= 0) return CString();
   // ATA text keeps the two bytes of each word exchanged. Pairs are taken while
   // their first index is below the length; the partner of an odd length's last
   // byte lies outside the field and counts as a blank.
@@ -152,6 +153,12 @@ void SmartReader::DecodeIdText(BYTE* field, int length) {
   if (zero != std::u16string::npos) text.resize(zero);
   CString trimmed(text);
   trimmed.Trim();
+  return trimmed;
+}
+
+void SmartReader::DecodeIdText(BYTE* field, int length) {
+  if (!field || length <= 0) return;
+  const CString trimmed = IdText(field, length);
   // UTF-16 text and its terminating zero must both fit in `length` bytes.
   const int keep = std::min(trimmed.GetLength(), length / 2 - 1 > 0 ? length / 2 - 1 : 0);
   std::memset(field, 0, static_cast<size_t>(length));
@@ -170,7 +177,9 @@ int SmartReader::ReadAttributes(HANDLE device, BYTE driveNumber) {
     BYTE* page = out + kStatusHeader;
     for (int e = 0; e < kSmartEntriesPerPage; ++e) {
       BYTE* entry = page + kFirstEntry + e * kEntryBytes;
-      // Only the low 16 bits of the raw value are kept.
+      uint64_t raw = 0;
+      for (int b = 10; b >= 5; --b) raw = raw << 8 | entry[b];
+      // Only the low 16 bits of the raw value are kept in the page.
       std::memset(entry + 7, 0, 5);
       if (entry[0] == 0) continue;
       SmartAttribute& slot = record.attributes[record.attributeCount];
@@ -179,6 +188,7 @@ int SmartReader::ReadAttributes(HANDLE device, BYTE driveNumber) {
       slot.worst = entry[4];
       slot.rawValue = static_cast<uint32_t>(entry[5]) | static_cast<uint32_t>(entry[6]) << 8 |
                       static_cast<uint32_t>(entry[7]) << 16 | static_cast<uint32_t>(entry[8]) << 24;
+      slot.rawFull = raw;
       slot.threshold = -1;
       attributeMap[static_cast<uint32_t>(driveNumber) << 16 | slot.id] = &slot;
       ++record.attributeCount;

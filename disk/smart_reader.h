@@ -15,6 +15,8 @@ struct SmartAttribute {
   BYTE id = 0;
   // The low 16 bits of the 48-bit raw value.
   uint32_t rawValue = 0;
+  // The whole 48-bit raw value (hours, degrees, counts as the drive keeps them).
+  uint64_t rawFull = 0;
   BYTE current = 0;
   BYTE worst = 0;
   // -1 until the thresholds were read.
@@ -37,6 +39,9 @@ struct SmartDriveRecord {
   // The first 256 bytes of IDENTIFY DEVICE with the serial (bytes 20-39),
   // firmware (46-53) and model (54-93) fields rewritten as UTF-16 text.
   BYTE identifyData[kSmartIdentifySize] = {};
+  // The whole serial number of IDENTIFY (up to 20 characters, trimmed); the
+  // field in identifyData keeps only what fits as UTF-16 in its 20 bytes.
+  CString serialText;
   SmartAttribute attributes[kSmartAttributeSlots];
   BYTE attributeCount = 0;
   BYTE driveNumber = 0;
@@ -68,6 +73,8 @@ class SmartReader {
   // cut so that it and its zero end inside the `length` bytes (the rest of the
   // field zeroed). Never reads or writes past the field's `length` bytes.
   static void DecodeIdText(BYTE* field, int length);
+  // The text of an IDENTIFY field as DecodeIdText reads it, whole.
+  static CString IdText(const BYTE* field, int length);
   void LoadAttributeCatalogue();
   const SmartCatalogueEntry* FindCatalogueEntry(BYTE id) const;
   SmartAttribute* FindAttribute(int driveNumber, int id);

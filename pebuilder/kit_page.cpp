@@ -15,6 +15,8 @@
 #include "program_support/process_runners.h"
 
 int DownloadState = 0;
+// A press's download runs, pumping messages: a further press lands inside it.
+static bool DownloadLoopRunning = false;
 CString KitDownloadUrl;
 CString DownloadFolder;
 CString DownloadFilePath;
@@ -177,6 +179,12 @@ void CSelectIso::OnDownloadButton() {
     UpdateDownloadButton();
     return;
   }
+  if (DownloadLoopRunning) {
+    // Resume pressed before the running loop took the pause: it goes on.
+    DownloadState = 1;
+    UpdateDownloadButton();
+    return;
+  }
   if (DownloadState != 0 && DownloadState != 2) return;
   const bool fresh = DownloadState == 0;
   DownloadState = 1;
@@ -184,7 +192,9 @@ void CSelectIso::OnDownloadButton() {
   for (int id : {kBrowse, kBack})
     EnableControl(id, FALSE);
   auto enable_browse = [this] { EnableControl(kBrowse, true); };
+  DownloadLoopRunning = true;
   DownloadResult result = DownloadKitImage(fresh);
+  DownloadLoopRunning = false;
   if (result == DownloadResult::kPaused) {
     SetStatus(CString());
     enable_browse();
@@ -322,10 +332,14 @@ bool CSelectIso::ExtractKitImage() {
     MessageBoxW(GetSafeHwnd(), LookupText(u"IDS_UDFNTFOUND"), ProductCaption, MB_OK);
     return false;
   }
-  bool ok = ExtractUdfImage(this, image);
+  const UdfExtraction extraction = TryExtractUdfImage(this, image, KitExtractFolder);
   CloseHandle(image);
-  if (!ok) {
-    MessageBoxW(GetSafeHwnd(), u"extraction failed", ProductCaption, MB_OK);
+  if (extraction.result != UdfResult::kOk) {
+    // A damaged image is said to be one (download it again); other failures
+    // keep the program's own words.
+    MessageBoxW(GetSafeHwnd(),
+                IsDamagedImageResult(extraction.result) ? LookupText(u"IDS_UDFDAMAGED") : CString(u"extraction failed"),
+                ProductCaption, MB_OK);
     return false;
   }
   SetDlgItemText(kNext, u"Next");

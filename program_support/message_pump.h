@@ -7,5 +7,5 @@
 // Asks the system to stay awake (once, not continuously), then serves the
 // pending messages of `dialog` (and its children; the whole thread when null)
 // through its and the main dialog's dialog handling, returning once none is
-// pending or one was translated and dispatched directly.
+// pending (or after a few hundred, so that the work goes on).
 void PumpMessages(HWND dialog);

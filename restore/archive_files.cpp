@@ -1,9 +1,5 @@
 #include "restore/archive_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "platform/core/kobject.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
@@ -40,29 +36,6 @@ class PlatformFile : public ArchiveFile {
   int64_t size_;
 };
 
-class HostFile : public ArchiveFile {
- public:
-  HostFile(int fd, int64_t size) : fd_(fd), size_(size) {}
-  ~HostFile() override { ::close(fd_); }
-  int64_t read_at(int64_t offset, uint8_t* buffer, size_t n) override {
-    if (offset < 0) return -1;
-    int64_t total = 0;
-    while (n > 0) {
-      const ssize_t got = ::pread(fd_, buffer + total, n, offset + total);
-      if (got < 0) return total ? total : -1;
-      if (got == 0) break;
-      total += got;
-      n -= static_cast<size_t>(got);
-    }
-    return total;
-  }
-  int64_t size() const override { return size_; }
-
- private:
-  int fd_;
-  int64_t size_;
-};
-
 class MemoryFile : public ArchiveFile {
  public:
   explicit MemoryFile(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
@@ -91,20 +64,6 @@ std::unique_ptr<ArchiveFile> PlatformArchiveFiles::open(const std::u16string& pa
     return nullptr;
   }
   return std::make_unique<PlatformFile>(h, size.QuadPart);
-}
-
-std::unique_ptr<ArchiveFile> HostArchiveFiles::open(const std::u16string& path) {
-  std::string host = platform::to_utf8(path);
-  for (char& c : host)
-    if (c == '\\') c = '/';
-  const int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<HostFile>(fd, st.st_size);
 }
 
 std::unique_ptr<ArchiveFile> MemoryArchiveFiles::open(const std::u16string& path) {

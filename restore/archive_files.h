@@ -1,6 +1,7 @@
 // How the archive reader reaches its files: by path, read-only, at an
 // offset. The program opens them through the platform's file API on the
-// simulated PC; tools, tests and the fuzz target read host files or memory.
+// simulated PC; the fuzz target and small tests read memory, and the tests'
+// support library reads host files.
 #pragma once
 
 #include <cstddef>
@@ -31,12 +32,6 @@ class ArchiveFiles {
 // Files through CreateFileW on the simulated PC (read, share read and write,
 // open existing).
 class PlatformArchiveFiles : public ArchiveFiles {
- public:
-  std::unique_ptr<ArchiveFile> open(const std::u16string& path) override;
-};
-
-// Host files: '\' becomes '/'.
-class HostArchiveFiles : public ArchiveFiles {
  public:
   std::unique_ptr<ArchiveFile> open(const std::u16string& path) override;
 };

@@ -141,6 +141,17 @@ CString ListedModelOfDisk(int32_t disk) {
   return CString();
 }
 
+// Whether two model texts name the same model. Blanks do not count: a
+// model is its vendor and product texts, which archives store as they were
+// read, padded or run together ("ACMETest Disk"), while the machine now
+// joins them with one blank ("ACME Test Disk").
+bool SameModelText(const CString& a, const CString& b) {
+  CString x = a, y = b;
+  x.Remove(u' ');
+  y.Remove(u' ');
+  return x == y;
+}
+
 // Marks the partition behind `drive` ("E:") as the active one of its disk.
 // A logical drive or a disk without a table is left alone.
 void ActivateRestoredVolume(const CString& drive, const restore::RestoreHooks& hooks, restore::RestoreReport& report) {
@@ -376,9 +387,8 @@ void CRestoreProgress::RunRestore() {
           else if (disks[j].kind == 6) RestoreRun.outcome = BootIniFixRegistered ? 9 : 12;
           else RestoreRun.outcome = 10;
           // A system partition on another model of disk: Windows takes a new disk signature.
-          CString stored(disks[1].model.c_str());
-          stored.Trim();
-          if (disks[j].kind == 6 && report.made_active && stored != ListedModelOfDisk(DiskItemTargets[j].disk)) {
+          if (disks[j].kind == 6 && report.made_active &&
+              !SameModelText(CString(disks[1].model.c_str()), ListedModelOfDisk(DiskItemTargets[j].disk))) {
             if (ClearDiskSignature(DiskItemTargets[j].disk)) RestoreRun.outcome = 9;
             else report.errors.push_back("the disk signature of the destination could not be cleared");
           }

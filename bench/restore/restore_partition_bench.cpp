@@ -21,6 +21,7 @@
 #include "platform/core/text.h"
 #include "restore/restore_engine.h"
 #include "tools/archive_writer/archive_writer.h"
+#include "tests/support/host_archive_files.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ void Ours(benchmark::State& state) {
   if (!f.ready(state)) return;
   long growth = 0;
   for (auto _ : state) {
-    restore::HostArchiveFiles io;
+    test_support::HostArchiveFiles io;
     restore::ArchiveSession session(io);
     if (session.ReadCatalog(platform::to_utf16(f.archive), 0) != restore::ArchiveResult::Ok ||
         session.OpenArchiveChain(nullptr) != restore::ArchiveResult::Ok) {

@@ -25,13 +25,18 @@ constexpr int kMbrBootSignatureOffset = 510;
 extern const uint8_t kOwnMbrBootCode[];
 extern const size_t kOwnMbrBootCodeSize;
 
-// Boot code is taken to be present when a sector starts 0x33 0xC0.
+// Boot code is taken to be present when bytes 0-439 of sector 0 are not all
+// zero (a table written by a partitioning tool alone leaves them zero).
 bool HasMbrBootCode(const uint8_t* sector0);
 
 // Puts boot code into the destination's sector 0: the source's bytes 0-439
-// when its sector 0 carries boot code, else the program's own loader. Only
-// those 440 bytes change; the destination's signature, partition entries
-// (MBR or protective), boot signature and the rest of its track are kept.
+// when its sector 0 carries boot code, else the program's own loader. The
+// destination's signature, partition entries (MBR or protective) and boot
+// signature are kept. When both disks are MBR disks of one sector size, the
+// sectors between the source's sector 0 and its first partition (where a
+// loader that the boot code starts may live) are copied too, as far as the
+// destination's own first partition leaves room; a GPT disk keeps its
+// headers and entries there, so nothing behind its sector 0 changes.
 // Shows IDS_COPYINGMBR in CloneRunState's status text. Writes nothing and
 // returns false when either disk cannot be opened or read.
 bool CopyMbrBootCode(int32_t sourceListed, int32_t destinationListed);
@@ -43,16 +48,21 @@ bool CopyMbrBootCode(int32_t sourceListed, int32_t destinationListed);
 bool CopyDiskSignatureBetween(int32_t sourceListed, int32_t destinationListed);
 // The same for the wizard's source and destination (CloneSettings).
 bool CopyDiskSignature();
+// The 4-byte disk signature of a listed disk's sector 0; 0 when it cannot be read.
+uint32_t ReadDiskSignature(int32_t listed);
 
 // Gives the destination volume the source volume's boot code while keeping
-// the destination's own BIOS parameter block: volume names such as "C:",
-// opened as "\\.\" + name. With j the offset byte of the destination's
-// opening short jump (EB j), its bytes 11 to j + 1 are laid over the source's
-// first 512 bytes, which then replace the destination's (a 4096-byte sector
-// keeps the rest of its bytes). The copy of the boot sector an NTFS or FAT32
-// volume keeps gets the same bytes when it matched the old boot sector, so
-// the two stay equal. Nothing is written, and the result is false,
-// when a volume cannot be opened or read, or when the two boot sectors do not
-// both open with the same short jump (code placed differently would be cut
-// by the other's parameter block). The clone run does not call it.
+// the destination's own parameter block: volume names such as "C:", opened
+// as "\\.\" + name. Both volumes must hold one file system (NTFS, FAT32 or
+// FAT12/16; FAT volumes of one sector size). What moves is all of the boot
+// code the file system keeps: NTFS's first 8 KiB (its $Boot) but bytes 11-83,
+// FAT32's sector 0 but bytes 11-89 and its other reserved sectors up to 16
+// but the information sector and the backup boot sectors, FAT12/16's sector
+// 0 but bytes 11-61. The copy of the boot sector an NTFS or FAT32 volume
+// keeps gets the new sector 0 when it matched the old one, so the two stay
+// equal. Nothing is written, and the result is false, when a volume cannot
+// be opened or read, when the file systems differ, or when the source's
+// opening jump lands inside the parameter block kept (its code would be cut).
 bool TransplantBootSector(const CString& sourceVolume, const CString& destinationVolume);
+// The same on device paths ("\\.\C:", "\\?\Volume{...}").
+bool TransplantVolumeBootCode(const CString& sourceDevice, const CString& destinationDevice);

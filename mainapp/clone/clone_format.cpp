@@ -106,7 +106,13 @@ int32_t FormatVolumeForClone(CWnd* page, FormatRequestRecord* request) {
     SetCloneProgressPos32(page, CloneSettings.verifyAfterCopy ? 2 * n + 2 * p : 2 * n + p);
     ShowPercent(page, p);
   }
-  WaitForSingleObject(worker, INFINITE);
+  // The worker may still be finishing the volume after its last report:
+  // it is awaited with the page alive (its clock running, its window
+  // repainting), never in one blocking wait.
+  while (WaitForSingleObject(worker, kPollMs) == WAIT_TIMEOUT) {
+    PumpClonePage(page);
+    ShowElapsedTime(page);
+  }
   CloseHandle(worker);
   FormatThread = nullptr;
   if (CloneRunState.cloneAborted) return 1;

@@ -74,7 +74,7 @@ CString SegmentName(const DiskMapItem& item) {
   if (item.driveLetter > 0) {
     name = u" (";
     name += static_cast<WCHAR>(item.driveLetter);
-    name += u":)";
+    name += u":) ";
   }
   name += PartitionTypeName(item.type);
   return name;

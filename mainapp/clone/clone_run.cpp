@@ -166,6 +166,7 @@ void CClone::CopySinglePartition(const CString& sourceDrive, const CString& dest
     CloneRunState.copyDescription = CloneRunState.statusText + u" (" + destinationDrive + u")";
     CopyPartitionByFiles(sourceDrive, destinationDrive, true);
   }
+  if (!CloneRunState.cloneAborted) TransplantBootSectorStage(sourceDrive, destinationDrive);
   if (!CloneRunState.cloneAborted) CopyDiskSignatureStage();
 }
 
@@ -284,6 +285,7 @@ void CClone::RunClone() {
         }
         EnableItem(*this, clone_items::kCancel, true);
         if (formatFailed) {
+          CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
           MessageBoxW(m_hWnd, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, MB_ICONEXCLAMATION);
           // Nothing was copied: the summary must not say the copy completed.
           CloneRunState.cloneAborted = 1;
@@ -291,7 +293,6 @@ void CClone::RunClone() {
           CopyProgressPage = nullptr;
           ReleaseShadowCopy();
           CDialog::OnCancel();
-          CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
           CMirrorProgressSummary summary;
           summary.DoModal();
           return;
@@ -365,6 +366,10 @@ void CClone::RunClone() {
             CloneRunState.copyDescription = CloneRunState.statusText + u" (" + CloneRunState.destinationVolumeText + u")";
             CopyPartitionByFiles(v, CloneRunState.destinationVolumeText, true);
           }
+          // The new volume starts with its formatter's boot code: the
+          // source's moves over it, so the copy starts as the source does.
+          if (!CloneRunState.cloneAborted)
+            TransplantBootCodeStage(sourcePhysical, e.startBytes, destinationPhysical, e.newStartBytes);
           ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
         }
         // The offline repair only for a finished copy that holds a system.
@@ -372,6 +377,9 @@ void CClone::RunClone() {
         if (gpt && !CloneRunState.cloneAborted && CloneRunState.systemDestinationText.GetLength() == 2)
           RepairGptSystemStage(destination, CloneRunState.systemDestinationText);
         if (!CloneRunState.cloneAborted) CopyBootCodeStage(source, destination);
+        // The copy keeps its own disk signature until the summary gives it
+        // the source's: its system names its partitions on this disk.
+        if (!gpt && !CloneRunState.cloneAborted) BindCopiedSystemStage(source, destination);
         if (HANDLE h = OpenDiskHandle(destinationPhysical)) {
           DWORD returned = 0;
           DeviceIoControl(h, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned, nullptr);
@@ -384,6 +392,8 @@ void CClone::RunClone() {
       RedrawWindow();
     }
 
+    // The time taken is the work's, not the time the result message stays open.
+    CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
     if (CloneRunState.cloneAborted) {
       MessageBoxW(m_hWnd, LookupString(u"IDS_Unusable"), ShellState.messageCaption, MB_ICONEXCLAMATION);
     } else {
@@ -394,7 +404,6 @@ void CClone::RunClone() {
     if (CloneRunState.cloneAborted && CloneSettings.basicDuplication && ShellState.winPEMode &&
         !ShellState.bootFixDrive.IsEmpty())
       DeleteFileW(ShellState.bootFixDrive + u"\\BOOT\\BootFix");
-    CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
   }
   CopyProgressPage = nullptr;
   ReleaseShadowCopy();

@@ -2,6 +2,9 @@
 
 #include "mainapp/clone/bcd_repair.h"
 #include "mainapp/clone/boot_code.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
+#include "disk/volume_space.h"
 #include "mainapp/clone/registry_repair.h"
 #include "mainapp/clone/tree_copy.h"
 
@@ -13,7 +16,38 @@ bool CopyBootCodeStage(int32_t sourceListed, int32_t destinationListed) {
   return CopyMbrBootCode(sourceListed, destinationListed);
 }
 
-bool CopyDiskSignatureStage() { return CopyDiskSignature(); }
+bool TransplantBootCodeStage(int32_t sourceDisk, uint64_t sourceStart, int32_t destinationDisk,
+                             uint64_t destinationStart) {
+  return TransplantVolumeBootCode(FindVolumeByExtent(sourceDisk, sourceStart),
+                                  FindVolumeByExtent(destinationDisk, destinationStart));
+}
+
+bool TransplantBootSectorStage(const CString& sourceDrive, const CString& destinationDrive) {
+  return TransplantBootSector(sourceDrive, destinationDrive);
+}
+
+namespace {
+
+// A basic whole-disk copy from MBR to MBR: its copied system names its
+// partitions by the disk's signature.
+bool IsMbrSystemCopy() {
+  return !CloneSettings.partitionMode && CloneSettings.basicDuplication && !CloneSettings.convertToGpt &&
+         !CloneSettings.sourceIsGpt && CloneRunState.systemEntryIndex >= 0;
+}
+
+}  // namespace
+
+bool BindCopiedSystemStage(int32_t sourceListed, int32_t destinationListed) {
+  return IsMbrSystemCopy() && BindCopiedSystemToDestination(sourceListed, destinationListed) >= 0;
+}
+
+bool CopyDiskSignatureStage() {
+  const uint32_t before = IsMbrSystemCopy() ? ReadDiskSignature(CloneSettings.chosenDestinationDisk) : 0;
+  const bool copied = CopyDiskSignature();
+  // The copy's system follows its disk's new signature.
+  if (copied && before != 0) FollowDestinationSignature(CloneSettings.chosenDestinationDisk, before);
+  return copied;
+}
 
 bool RepairGptSystemStage(int32_t destinationListed, const CString& systemDrive) {
   FixMountedDevices(destinationListed);

@@ -12,7 +12,21 @@ bool CopyPartitionByFiles(const CString& source, const CString& destination, boo
 // The source's MBR boot code onto the destination, keeping the destination's
 // table and signature.
 bool CopyBootCodeStage(int32_t sourceListed, int32_t destinationListed);
-// The source's disk signature onto the destination (the wizard's disks).
+// The boot code of the source's volume at byte `sourceStart` of physical disk
+// `sourceDisk` onto the copy's volume at `destinationStart` of
+// `destinationDisk`, keeping the copy's parameter block (a volume copied by
+// files starts with what its formatter wrote).
+bool TransplantBootCodeStage(int32_t sourceDisk, uint64_t sourceStart, int32_t destinationDisk,
+                             uint64_t destinationStart);
+// The same between two lettered volumes ("C:").
+bool TransplantBootSectorStage(const CString& sourceDrive, const CString& destinationDrive);
+// The source's disk signature onto the destination (the wizard's disks); a
+// system copied by a basic whole-disk clone onto an MBR disk follows the
+// signature in its MountedDevices.
 bool CopyDiskSignatureStage();
+// After a basic whole-disk clone from MBR to MBR: the copied system's
+// MountedDevices names its partitions on the destination disk (its own
+// signature and the planned offsets) instead of the source's.
+bool BindCopiedSystemStage(int32_t sourceListed, int32_t destinationListed);
 // The offline MountedDevices and boot-store repair of a GPT destination.
 bool RepairGptSystemStage(int32_t destinationListed, const CString& systemDrive);

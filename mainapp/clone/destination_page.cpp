@@ -18,6 +18,7 @@
 #include "mainapp/records/disk_bars.h"
 #include "mainapp/records/disk_list_images.h"
 #include "mainapp/records/disk_selection.h"
+#include "mainapp/shell/duplicate_page_parts.h"
 #include "platform/core/clock.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
@@ -462,9 +463,7 @@ bool CMirrorDestination::SelectRow(int row) {
   const uint64_t diskSize = ListedSize(listed);
   const int32_t multiplier = std::max(SectorMultiplierOf(physical), 1);
   // The disk row's name ends in its own colon: one is enough.
-  CString name = list->GetItemText(row, 0);
-  name.TrimRight(u':');
-  CloneSettings.destinationDescription = name + u": " + list->GetItemText(row, 1) + u"  " + list->GetItemText(row, 2);
+  CloneSettings.destinationDescription = RowHeading(*list, row) + list->GetItemText(row, 1) + u"  " + list->GetItemText(row, 2);
   DestinationSelection = DiskSelectionRecord{};
   DestinationSelection.diskNumber = physical;
   if (disk) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
+#include "program_support/language_table.h"
 #include "program_support/shell_state.h"
 
 LayoutWriterStateRecord LayoutWriterState;
@@ -46,14 +48,29 @@ bool IsGptJob() { return CloneSettings.convertToGpt != 0 || CloneSettings.source
 
 bool IsContainerType(int32_t type) { return type == 5 || type == 15 || type == 0x85; }
 
-// Sleeps `seconds` one second at a time, keeping the page's clock current.
-void WaitSeconds(CWnd* page, int seconds) {
-  for (int i = 0; i < seconds; ++i) {
-    Sleep(1000);
-    GetLogicalDrives();
+// Waits up to `seconds` in short slices, keeping the page's clock current
+// and its messages flowing (the window repaints and moves meanwhile), and
+// looking at the drives each second. Ends early once `done` holds; returns
+// whether it does.
+constexpr DWORD kWaitSliceMs = 100;
+bool WaitSeconds(CWnd* page, int seconds, const std::function<bool()>& done = nullptr) {
+  const int slices = seconds * static_cast<int>(1000 / kWaitSliceMs);
+  for (int i = 0; i < slices; ++i) {
+    if (done && done()) return true;
+    Sleep(kWaitSliceMs);
+    if ((i + 1) % static_cast<int>(1000 / kWaitSliceMs) == 0) GetLogicalDrives();
     ShowElapsedTime(page);
     PumpClonePage(page);
   }
+  return done && done();
+}
+
+// The status line while the new volumes are awaited: how many are there.
+void ShowMountWait(CWnd* page, int32_t present, int32_t expected) {
+  CString text;
+  text.Format(LookupString(u"IDS_WaitVolumes").GetString(), static_cast<int>(std::min(present, expected)),
+              static_cast<int>(expected));
+  ShowCloneStatus(page, text);
 }
 
 // Zeros the start of the destination: the old boot code and table (one
@@ -284,25 +301,34 @@ void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinati
     return;
   }
 
-  // The wait for the new volumes: every time more of them have letters, 30 s
-  // for Windows to settle, until all the plan holds are there.
+  // The wait for the new volumes: every time more of them have letters,
+  // up to 30 s for Windows to settle, until all the plan holds are there.
+  // The wait ends as soon as they are: volumes that appear at once cost no
+  // time, and the passes and the 30 s remain the upper bound.
   const int32_t expected = PlannedVolumeCount();
+  auto present = [destination] {
+    MapLettersToDisks();
+    return CountDiskVolumes(destination);
+  };
   int32_t last = 0;
   for (int32_t pass = 1; pass <= passes; ++pass) {
     GetLogicalDrives();
-    MapLettersToDisks();
-    const int32_t n = CountDiskVolumes(destination);
+    int32_t n = present();
+    ShowMountWait(page, n, expected);
     if (n > last) {
-      WaitSeconds(page, 30);
+      if (n < expected) {
+        WaitSeconds(page, 30, [&] { return present() >= expected; });
+        n = present();
+        ShowMountWait(page, n, expected);
+      }
       SetCloneProgressPos32(page, n);
       ListLetterVolumes();
       MapLettersToDisks();
       if (page) page->Invalidate(FALSE);
       last = n;
-      WaitSeconds(page, 1);
     }
     if (n >= expected) break;
-    WaitSeconds(page, 1);
+    WaitSeconds(page, 1, [&] { return present() > last; });
   }
   MapLettersToDisks();
 }

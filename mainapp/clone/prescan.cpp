@@ -48,6 +48,46 @@ class VolumeLocks {
   std::vector<HANDLE> volumes_;
 };
 
+CString SectorLine(uint64_t sector) {
+  return LookupString(u"IDS_ErrorinSector") + u" " + Int64ToText(static_cast<int64_t>(sector));
+}
+
+// Reads one native sector, retrying a failed read; 0 read at once, 1 read on
+// a retry, -1 unreadable.
+int ReadSectorWithRetries(uint8_t* buffer, uint64_t sector, int32_t multiplier) {
+  if (ReadDiskSectors(buffer, sector, multiplier) == 0) return 0;
+  for (int attempt = 0; attempt < kRetries; ++attempt)
+    if (ReadDiskSectors(buffer, sector, multiplier) == 0) return 1;
+  return -1;
+}
+
+// A chunk whose read failed, read again sector by sector: a sector that no
+// attempt reads is a bad sector, counted and listed by its own number; one
+// that a retry reads is listed as read on a retry. When every sector reads at
+// once, what failed was the chunk's read itself, and a retry read it: the
+// chunk is listed with its range as read on a retry. Each listed line is one
+// error; only unreadable sectors count as bad.
+void NarrowFailedChunk(uint8_t* buffer, uint64_t first, uint64_t sectors, int32_t multiplier) {
+  bool found = false;
+  for (uint64_t i = 0; i < sectors; ++i) {
+    const int result = ReadSectorWithRetries(buffer, first + i, multiplier);
+    if (result == 0) continue;
+    found = true;
+    ++ScanState.scanErrorCount;
+    if (result < 0) {
+      ++ScanState.badSectorCount;
+      ScanState.failedSectors.push_back(SectorLine(first + i));
+    } else {
+      ScanState.failedSectors.push_back(SectorLine(first + i) + LookupString(u"IDS_ReadOnRetry"));
+    }
+  }
+  if (found) return;
+  ++ScanState.scanErrorCount;
+  CString line = SectorLine(first);
+  if (sectors > 1) line += u"-" + Int64ToText(static_cast<int64_t>(first + sectors - 1));
+  ScanState.failedSectors.push_back(line + LookupString(u"IDS_ReadOnRetry"));
+}
+
 CString TimeText(uint64_t seconds) { return CTimeSpan(static_cast<int64_t>(seconds)).Format(u"%H:%M:%S"); }
 
 void ShowItem(int item, const CString& text) {
@@ -62,6 +102,7 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
   ScanState.scanErrorCount = 0;
   ScanState.badSectorCount = 0;
   ScanState.failedSectors.clear();
+  ScanState.scanEndTime = 0;
   const int32_t disk = target.diskNumber;
   if (disk < 0 || disk >= kMaxPhysicalDisks) return false;
   if (SectorMultiplierOf(disk) == 0) ReadDiskGeometry(disk);
@@ -104,19 +145,8 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
     const uint64_t lba = target.startSector + pos;
     // The last chunk stops at the end of the target.
     const int32_t units = static_cast<int32_t>(std::min(chunk, count - pos) * multiplier);
-    if (ReadDiskSectors(buffer.data(), lba, units) != 0) {
-      ++ScanState.scanErrorCount;
-      bool recovered = false;
-      for (int attempt = 0; attempt < kRetries && !recovered; ++attempt)
-        recovered = ReadDiskSectors(buffer.data(), lba, units) == 0;
-      CString line = LookupString(u"IDS_ErrorinSector") + u" " + Int64ToText(static_cast<int64_t>(lba));
-      if (recovered) {
-        // Its own key: IDS_badsector2 is the summary's noun after a count.
-        line += LookupString(u"IDS_ReadOnRetry");
-        ++ScanState.badSectorCount;
-      }
-      ScanState.failedSectors.push_back(line);
-    }
+    if (ReadDiskSectors(buffer.data(), lba, units) != 0)
+      NarrowFailedChunk(buffer.data(), lba, static_cast<uint64_t>(units / multiplier), multiplier);
     const uint64_t seconds = (GetTickCount64() - start) / 1000;
     if (pos == 0 || seconds == shownSeconds) continue;
     const uint64_t total = seconds * count / pos;
@@ -128,6 +158,19 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
     if (ScanState.scanCancelled) break;
     ShowItem(kRemainingItem, TimeText(remaining));
     ShowItem(kSectorItem, Int64ToText(static_cast<int64_t>(lba)));
+  }
+  // The work ends here, whatever message follows: the time taken is counted
+  // to this moment, and a scan that read everything shows a full bar.
+  ScanState.scanEndTime = CTime::GetCurrentTime().GetTime();
+  if (!ScanState.scanCancelled && count > 0) {
+    if (ShellState.ProgressBar) {
+      int low = 0, high = 0;
+      ShellState.ProgressBar->GetRange(low, high);
+      ShellState.ProgressBar->SetPos(high);
+    }
+    ShowItem(kElapsedItem, TimeText((GetTickCount64() - start) / 1000));
+    ShowItem(kRemainingItem, TimeText(0));
+    ShowItem(kSectorItem, Int64ToText(static_cast<int64_t>(target.startSector + count - 1)));
   }
   ScanState.scanFinished = 1;
   CloseCurrentDisk();

@@ -1,6 +1,7 @@
 // The bad-sector scan of one disk or partition (the ScanTarget record): every
-// sector is read in chunks of one track, a chunk that fails is retried three
-// times, and the failing chunks are counted and listed. The clone runs it on
+// sector is read in chunks of one track; a chunk that fails is read again
+// sector by sector, each failed sector retried three times, and the
+// unreadable sectors and those read on a retry are counted and listed. The clone runs it on
 // its destination before copying; the stand-alone scan pages run it on the
 // disk or partition the user ticked.
 //
@@ -21,12 +22,17 @@ struct ScanStateRecord {
   uint8_t scanStarted = 0;     // the scan loop has begun
   uint8_t scanFinished = 0;    // the scan loop has ended
   uint8_t scanCancelled = 0;   // the user cancelled the scan
-  int32_t scanErrorCount = 0;  // chunks whose first read failed
-  int32_t badSectorCount = 0;  // of those, chunks that a retry read
+  int32_t scanErrorCount = 0;  // read errors found: the lines of failedSectors
+  int32_t badSectorCount = 0;  // of those, sectors that no retry could read
   uint8_t scanOnlySummary = 0;
   CString scanTargetText;
-  // One line per failing chunk: IDS_ErrorinSector, its first native sector,
-  // and IDS_ReadOnRetry when a retry read it.
+  // The time (CTime seconds) the scan's work ended; 0 before that. The time
+  // taken runs from CloneRunState.operationStart to here.
+  int64_t scanEndTime = 0;
+  // One line per read error, by native sector: IDS_ErrorinSector and an
+  // unreadable sector; a sector a retry read, followed by IDS_ReadOnRetry; or
+  // a failed chunk whose every sector then read, as "first-last" followed by
+  // IDS_ReadOnRetry.
   std::vector<CString> failedSectors;
 };
 extern ScanStateRecord ScanState;

@@ -6,10 +6,14 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
+#include "disk/volume_space.h"
+#include "mainapp/clone/boot_code.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/shell/system_exit.h"
 #include "platform/core/kobject.h"
+#include "platform/fs/file_api.h"
+#include "platform/process/bcd_store.h"
 #include "platform/registry/registry.h"
 #include "platform/storage/ioctl.h"
 
@@ -19,6 +23,16 @@ constexpr const char16_t* kOfflineSystem = u"NewSystem1";
 constexpr const char16_t* kOfflineSoftware = u"NewSoft1";
 constexpr const char16_t* kProfileList = u"\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 constexpr DWORD kNameChars = 260;
+constexpr const char16_t* kOfflineStore = u"NewBcd1";
+constexpr DWORD kMaxStoreObjects = 4096;  // walks over a store's keys are capped
+
+// Loads a hive file of the copy under HKEY_USERS\`name`, with the backup and
+// restore privileges the load needs; true when loaded.
+bool LoadOfflineHive(const char16_t* name, const CString& file) {
+  EnableTokenPrivilege(u"SeBackupPrivilege");
+  EnableTokenPrivilege(u"SeRestorePrivilege");
+  return RegLoadKeyW(HKEY_USERS, name, file) == ERROR_SUCCESS;
+}
 
 }  // namespace
 
@@ -59,10 +73,8 @@ bool FixMountedDevices(int32_t destinationListed) {
                           &partitionId))
     return false;
 
-  EnableTokenPrivilege(u"SeBackupPrivilege");
-  EnableTokenPrivilege(u"SeRestorePrivilege");
   const CString hive = CloneRunState.systemDestinationCopy + u"\\Windows\\System32\\Config\\SYSTEM";
-  if (RegLoadKeyW(HKEY_USERS, kOfflineSystem, hive) != ERROR_SUCCESS) return false;
+  if (!LoadOfflineHive(kOfflineSystem, hive)) return false;
   bool written = false;
   HKEY key = nullptr;
   const CString path = CString(kOfflineSystem) + u"\\MountedDevices";
@@ -80,12 +92,156 @@ bool FixMountedDevices(int32_t destinationListed) {
   return written;
 }
 
+namespace {
+
+void PutLittle(BYTE* at, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i, value >>= 8) at[i] = static_cast<BYTE>(value);
+}
+
+std::vector<BYTE> MbrRecord(const MbrPartitionPlace& place) {
+  std::vector<BYTE> record(kMbrMountedDeviceBytes);
+  PutLittle(record.data(), place.signature, 4);
+  PutLittle(record.data() + 4, place.offset, 8);
+  return record;
+}
+
+// The partitions a whole-disk clone copied: each layout entry with a planned
+// place, at its source offset and its planned one.
+std::vector<std::pair<uint64_t, uint64_t>> CopiedOffsets() {
+  std::vector<std::pair<uint64_t, uint64_t>> out;
+  for (int32_t k = 0; k < DiskContext.layoutRealCount && k < kMaxLayoutEntries; ++k) {
+    const LayoutEntry& e = DiskContext.layoutTable[k];
+    if (e.newLengthBytes == 0 || e.lengthBytes == 0 || e.nesting == -1) continue;
+    out.emplace_back(e.startBytes, e.newStartBytes);
+  }
+  return out;
+}
+
+}  // namespace
+
+int MoveMountedDevices(const CString& hiveFile, const std::vector<MountedDeviceMove>& moves) {
+  if (hiveFile.IsEmpty()) return -1;
+  if (!LoadOfflineHive(kOfflineSystem, hiveFile)) return -1;
+  int changed = -1;
+  HKEY key = nullptr;
+  const CString path = CString(kOfflineSystem) + u"\\MountedDevices";
+  if (RegOpenKeyExW(HKEY_USERS, path, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    changed = 0;
+    // First the names to change, then the changes: the enumeration is not
+    // disturbed by the values it walks.
+    std::vector<std::pair<CString, std::vector<BYTE>>> rewrites;
+    for (DWORD index = 0;; ++index) {
+      WCHAR name[kNameChars] = {};
+      DWORD nameChars = kNameChars;
+      BYTE data[64] = {};
+      DWORD bytes = sizeof data;
+      DWORD type = 0;
+      const LSTATUS status = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &bytes);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      if (status != ERROR_SUCCESS || type != REG_BINARY || bytes != kMbrMountedDeviceBytes) continue;
+      for (const MountedDeviceMove& move : moves) {
+        if (MbrRecord(move.from) != std::vector<BYTE>(data, data + bytes)) continue;
+        rewrites.emplace_back(CString(name), MbrRecord(move.to));
+        break;
+      }
+    }
+    for (const auto& [name, record] : rewrites)
+      if (RegSetValueExW(key, name, 0, REG_BINARY, record.data(), static_cast<DWORD>(record.size())) == ERROR_SUCCESS)
+        ++changed;
+    RegFlushKey(key);
+    RegCloseKey(key);
+  }
+  RegUnLoadKeyW(HKEY_USERS, kOfflineSystem);
+  return changed;
+}
+
+int MoveBootStoreDevices(const CString& storeFile, const std::vector<MountedDeviceMove>& moves) {
+  if (storeFile.IsEmpty() || GetFileAttributesW(storeFile) == INVALID_FILE_ATTRIBUTES) return -1;
+  if (!LoadOfflineHive(kOfflineStore, storeFile)) return -1;
+  int changed = 0;
+  const CString objectsPath = CString(kOfflineStore) + u"\\Objects";
+  HKEY objects = nullptr;
+  if (RegOpenKeyExW(HKEY_USERS, objectsPath, 0, KEY_ALL_ACCESS, &objects) == ERROR_SUCCESS) {
+    WCHAR object[kNameChars] = {};
+    for (DWORD i = 0; i < kMaxStoreObjects && RegEnumKeyW(objects, i, object, kNameChars) == ERROR_SUCCESS; ++i) {
+      const CString elementsPath = objectsPath + u"\\" + object + u"\\Elements";
+      HKEY elements = nullptr;
+      if (RegOpenKeyExW(HKEY_USERS, elementsPath, 0, KEY_ALL_ACCESS, &elements) != ERROR_SUCCESS) continue;
+      WCHAR element[kNameChars] = {};
+      for (DWORD j = 0; j < kMaxStoreObjects && RegEnumKeyW(elements, j, element, kNameChars) == ERROR_SUCCESS; ++j) {
+        HKEY value = nullptr;
+        if (RegOpenKeyExW(HKEY_USERS, elementsPath + u"\\" + element, 0, KEY_ALL_ACCESS, &value) != ERROR_SUCCESS)
+          continue;
+        BYTE data[platform::process::kBcdPartitionDeviceBytes] = {};
+        DWORD bytes = sizeof data;
+        DWORD type = 0;
+        if (RegQueryValueExW(value, u"Element", nullptr, &type, data, &bytes) == ERROR_SUCCESS && type == REG_BINARY) {
+          const platform::process::BcdDevice device = platform::process::DecodeBcdDevice(data, bytes);
+          for (const MountedDeviceMove& move : moves) {
+            if (device.kind != platform::process::BcdDevice::Kind::MbrPartition ||
+                device.disk_signature != move.from.signature || device.offset != move.from.offset)
+              continue;
+            const std::vector<uint8_t> moved = platform::process::BcdMbrPartitionDevice(move.to.signature, move.to.offset);
+            if (RegSetValueExW(value, u"Element", 0, REG_BINARY, moved.data(), static_cast<DWORD>(moved.size())) ==
+                ERROR_SUCCESS)
+              ++changed;
+            break;
+          }
+        }
+        RegCloseKey(value);
+      }
+      RegCloseKey(elements);
+    }
+    RegFlushKey(objects);
+    RegCloseKey(objects);
+  }
+  RegUnLoadKeyW(HKEY_USERS, kOfflineStore);
+  return changed;
+}
+
+CString CopiedSystemHive(int32_t destinationPhysical) {
+  const int32_t index = CloneRunState.systemEntryIndex;
+  if (index < 0 || index >= kMaxLayoutEntries || CloneRunState.systemDestinationCopy.IsEmpty()) return CString();
+  const CString volume = FindVolumeByExtent(destinationPhysical, DiskContext.layoutTable[index].newStartBytes);
+  if (volume.IsEmpty()) return CString();
+  return volume + u"\\Windows\\System32\\Config\\SYSTEM";
+}
+
+namespace {
+
+// Applies `moves` to the copied system's MountedDevices and to every boot
+// store (\Boot\BCD) on the copied partitions. The values changed; -1 when
+// there is no copied system hive.
+int MoveCopiedSystem(int32_t destinationPhysical, const std::vector<MountedDeviceMove>& moves) {
+  for (const auto& offsets : CopiedOffsets()) {
+    const CString volume = FindVolumeByExtent(destinationPhysical, offsets.second);
+    if (!volume.IsEmpty()) MoveBootStoreDevices(volume + u"\\Boot\\BCD", moves);
+  }
+  return MoveMountedDevices(CopiedSystemHive(destinationPhysical), moves);
+}
+
+}  // namespace
+
+int BindCopiedSystemToDestination(int32_t sourceListed, int32_t destinationListed) {
+  const uint32_t source = ReadDiskSignature(sourceListed), destination = ReadDiskSignature(destinationListed);
+  if (source == 0 || destination == 0) return -1;
+  std::vector<MountedDeviceMove> moves;
+  for (const auto& [from, to] : CopiedOffsets()) moves.push_back({{source, from}, {destination, to}});
+  return MoveCopiedSystem(ListedPhysicalDisk(destinationListed), moves);
+}
+
+int FollowDestinationSignature(int32_t destinationListed, uint32_t oldSignature) {
+  const uint32_t signature = ReadDiskSignature(destinationListed);
+  if (oldSignature == 0 || signature == 0 || signature == oldSignature) return 0;
+  std::vector<MountedDeviceMove> moves;
+  for (const auto& [from, to] : CopiedOffsets()) moves.push_back({{oldSignature, to}, {signature, to}});
+  return MoveCopiedSystem(ListedPhysicalDisk(destinationListed), moves);
+}
+
 int FixProfileImagePaths() {
   if (CloneRunState.systemDestinationCopy.GetLength() < 2) return 0;
-  EnableTokenPrivilege(u"SeBackupPrivilege");
-  EnableTokenPrivilege(u"SeRestorePrivilege");
   const CString hive = CloneRunState.systemDestinationCopy + u"\\Windows\\System32\\Config\\SOFTWARE";
-  if (RegLoadKeyW(HKEY_USERS, kOfflineSoftware, hive) != ERROR_SUCCESS) return 0;
+  if (!LoadOfflineHive(kOfflineSoftware, hive)) return 0;
   int changed = 0;
   const CString listPath = CString(kOfflineSoftware) + kProfileList;
   HKEY list = nullptr;

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "platform/core/cstring.h"
 
 #include "platform/core/types.h"
 
@@ -24,6 +27,52 @@ bool FindGptPartitionId(int32_t physicalDisk, uint64_t startBytes, GUID* partiti
 // unloads it. Changes nothing when the hive cannot be loaded or the new
 // system partition has no GPT unique GUID. True when the value was written.
 bool FixMountedDevices(int32_t destinationListed);
+
+// Where a partition of an MBR disk lies as MountedDevices names it: the
+// disk's 4-byte signature and the partition's byte offset (a 12-byte record).
+struct MbrPartitionPlace {
+  uint32_t signature = 0;
+  uint64_t offset = 0;
+};
+struct MountedDeviceMove {
+  MbrPartitionPlace from;
+  MbrPartitionPlace to;
+};
+constexpr int kMbrMountedDeviceBytes = 12;
+
+// Rewrites, in the SYSTEM hive `hiveFile` (a path of the simulated PC, loaded
+// as HKEY_USERS\NewSystem1), every MountedDevices value (drive letters and
+// volume names alike) whose 12-byte record names a `from` place so that it
+// names the matching `to` place. Other values are left alone. The number of
+// values changed; -1 when the hive or its MountedDevices key cannot be opened.
+int MoveMountedDevices(const CString& hiveFile, const std::vector<MountedDeviceMove>& moves);
+
+// The same for the boot store `storeFile` (loaded as HKEY_USERS\NewBcd1):
+// every device element of every object that names a `from` partition of an
+// MBR disk in the boot manager's binary form names the matching `to` place.
+// The elements changed; -1 when the store cannot be loaded.
+int MoveBootStoreDevices(const CString& storeFile, const std::vector<MountedDeviceMove>& moves);
+
+// The copied system's SYSTEM hive on the destination of a basic whole-disk
+// clone onto an MBR disk: the volume of layout entry systemEntryIndex at its
+// planned start (found by its extent, whatever letter it has now). Empty
+// when the run copied no system.
+CString CopiedSystemHive(int32_t destinationPhysical);
+
+// After a basic whole-disk clone from an MBR disk onto an MBR disk: the copied
+// system's MountedDevices names, for every partition it knew on the source
+// (source signature and offset), the copy of that partition on the
+// destination (the destination's own signature and planned offset), so that
+// the copy finds its system drive and letters on its own disk; the boot
+// stores (\Boot\BCD) on the copied partitions name the copy's partitions
+// the same way. The number of MountedDevices values changed; -1 when there
+// is no copied system hive or a disk cannot be read.
+int BindCopiedSystemToDestination(int32_t sourceListed, int32_t destinationListed);
+
+// The same after the destination's signature changed from `oldSignature`
+// (the summary gives it the source's before a restart): the copy's
+// MountedDevices and boot stores follow its disk's new signature.
+int FollowDestinationSignature(int32_t destinationListed, uint32_t oldSignature);
 
 // Loads CloneRunState.systemDestinationCopy + "\Windows\System32\Config\SOFTWARE"
 // as HKEY_USERS\NewSoft1 and, for every profile under "Microsoft\Windows

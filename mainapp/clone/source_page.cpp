@@ -13,6 +13,7 @@
 #include "mainapp/records/disk_bars.h"
 #include "mainapp/records/disk_list_images.h"
 #include "mainapp/records/disk_selection.h"
+#include "mainapp/shell/duplicate_page_parts.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
@@ -205,7 +206,7 @@ void CMirrorSource::OnListItemChanging(NMHDR* header, LRESULT* result) {
     WizardList.sourceRow = row;
     if (!disk) {
       CloneSettings.sourceDescription =
-          list->GetItemText(row, 0) + u": " + details + u"  " + list->GetItemText(row, 2);
+          RowHeading(*list, row) + details + u"  " + list->GetItemText(row, 2);
       WizardList.barHighlightRow = row;
       CloneSettings.partitionMode = 1;
       WizardList.barFirstPartitionRow = diskRow + 1;
@@ -222,7 +223,7 @@ void CMirrorSource::OnListItemChanging(NMHDR* header, LRESULT* result) {
       }
     }
     if (diskSteps) {
-      CloneSettings.sourceDescription = list->GetItemText(chosen, 0) + u": " + list->GetItemText(chosen, 1) + u"  " +
+      CloneSettings.sourceDescription = RowHeading(*list, chosen) + list->GetItemText(chosen, 1) + u"  " +
                                         list->GetItemText(chosen, 2) + u"  (" + list->GetItemText(chosen, 3) + u")" +
                                         u"\r\n ";
       WizardList.barHighlightRow = chosen;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "disk/disk_access.h"
 #include "mainapp/partition/page_header.h"
 #include "mainapp/partition/partition_state.h"
 #include "platform/ui/message_map.h"
@@ -177,10 +178,23 @@ void CCreatePart4::OnKindClicked() {
 
 // ---- page 2: file system and format option ---------------------------------------------
 
+bool Fat32Fits(int64_t sizeMb, uint32_t sectorBytes) {
+  if (sectorBytes < 512) sectorBytes = 512;
+  // The smallest FAT32: 65525 clusters of one sector each, its 32 reserved
+  // sectors and two FATs of 4 bytes per cluster; one MB more leaves room for
+  // a logical drive's boot record.
+  const uint64_t fatSectors = (static_cast<uint64_t>(kFat32MinimumClusters + 2) * 4 + sectorBytes - 1) / sectorBytes;
+  const uint64_t sectors = kFat32MinimumClusters + 32 + 2 * fatSectors;
+  const uint64_t usable = sizeMb > 1 ? static_cast<uint64_t>(sizeMb - 1) * (1u << 20) / sectorBytes : 0;
+  return usable >= sectors;
+}
+
 void FillFileSystemList(CComboBox& list, int64_t sizeMb, const CString& name) {
   list.ResetContent();
   list.AddString(u"NTFS");
-  if (sizeMb < 32768) list.AddString(u"FAT32");
+  const int32_t multiplier = SectorMultiplierOf(SelectedPhysicalDisk());
+  const uint32_t sectorBytes = 512u * static_cast<uint32_t>(multiplier > 0 ? multiplier : 1);
+  if (sizeMb < 32768 && Fat32Fits(sizeMb, sectorBytes)) list.AddString(u"FAT32");
   if (sizeMb < 4096) list.AddString(u"FAT");
   const CString wanted = name.IsEmpty() ? CString(u"NTFS") : name;
   list.SetCurSel(list.FindString(-1, wanted));

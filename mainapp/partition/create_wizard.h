@@ -88,7 +88,15 @@ class CcreatePart42 : public CDialog {
   DECLARE_MESSAGE_MAP()
 };
 
-// The file systems offered for a size in MB: "NTFS"; "FAT32" below 32768 MB;
-// "FAT" below 4096 MB. Fills the combo box and selects the first entry that
-// begins with `name` (not case-sensitive; an empty name selects "NTFS").
+// The fewest clusters a FAT32 volume has; fewer make it FAT16.
+constexpr uint32_t kFat32MinimumClusters = 65525;
+// Whether a partition of `sizeMb` on a disk of `sectorBytes` sectors holds
+// a FAT32 volume: at least 65525 clusters of one sector (about 33 MB on
+// 512-byte sectors, 257 MB on 4096-byte ones).
+bool Fat32Fits(int64_t sizeMb, uint32_t sectorBytes);
+
+// The file systems offered for a size in MB on the selected disk: "NTFS";
+// "FAT32" below 32768 MB when it fits (Fat32Fits); "FAT" below 4096 MB. Fills
+// the combo box and selects the first entry that begins with `name` (not
+// case-sensitive; an empty name selects "NTFS").
 void FillFileSystemList(CComboBox& list, int64_t sizeMb, const CString& name);

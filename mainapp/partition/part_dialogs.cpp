@@ -153,8 +153,20 @@ bool FormatSelectedPartition(WCHAR letter, CWnd* owner) {
       FormatRequest.fat32Flag = fs >= 11 ? 1 : 0;
     }
   }
-  if (!RunFormatDialog())
+  if (!RunFormatDialog()) {
     MessageBoxW(window, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, MB_OK | MB_ICONEXCLAMATION);
+    return false;
+  }
+  // The partition's type follows the file system the volume now has (a type
+  // 07 partition formatted FAT would otherwise be taken for NTFS).
+  const int32_t made = VolumeFsCodeByLetter(letter);
+  for (int i = 0; i < s.diskMapCount; ++i)
+    if (s.diskMap[i].partitionIndex >= 0 && s.diskMap[i].driveLetter == letter) {
+      if (SetTypeForFileSystem(s.diskMap[i].start, made) == EditResult::Ok) break;
+      MessageBoxW(window, LookupString(u"IDS_FileSystemCreateError"), ShellState.messageCaption,
+                  MB_OK | MB_ICONEXCLAMATION);
+      break;
+    }
   return false;
 }
 

@@ -171,9 +171,7 @@ void CCreatePart1::RebuildMap() {
     s.diskMapCount = 0;
     return;
   }
-  ListLetterVolumes();
-  MapLettersToDisks();
-  s.diskMapCount = LayoutDiskBar(s.selectedDisk, s.diskMap, bar_, true, 0);
+  LayoutManagerMap(bar_);
   if (s.cursorItem >= s.diskMapCount) s.cursorItem = -1;
 }
 
@@ -346,7 +344,9 @@ void CCreatePart1::OnRButtonDown(UINT, CPoint point) {
     SelectRowOfItem();
     ShowItemDetails(s.cursorItem);
     if (IsFree(item)) {
-      Disable(*popup, {kFormat, kResize, kDelete});
+      Disable(*popup, {kFormat, kResize});
+      // The free space of an empty extended partition deletes that partition.
+      if (!IsEmptyExtendedItem(s.cursorItem)) Disable(*popup, {kDelete});
       Disable(*popup, {item->outsideExtended ? kNewLogicalDrive : kNewPartition});
     }
     const DiskMapItem* next = ManagerMapItem(s.cursorItem + 1);

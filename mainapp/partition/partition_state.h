@@ -64,3 +64,7 @@ extern PartitionManagerStateRecord PartitionManagerState;
 int32_t SelectedPhysicalDisk();
 // The item `index` of the manager's map, or null when the index is outside it.
 const DiskMapItem* ManagerMapItem(int32_t index);
+// Reads the selected disk afresh and lays its map out over `bar`: partitions
+// and free stretches, where an extended partition without logical drives is
+// its free space inside the extended partition. Returns diskMapCount.
+int32_t LayoutManagerMap(const RECT& bar);

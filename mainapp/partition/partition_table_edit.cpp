@@ -431,9 +431,18 @@ EditResult CreateLogicalDrive() {
   return WriteDriveLayout(StoreModel(model), 0) ? EditResult::Ok : EditResult::WriteFailed;
 }
 
+bool IsEmptyExtendedItem(int32_t item) {
+  const DiskMapItem* m = ManagerMapItem(item);
+  if (!m || m->partitionIndex >= 0 || m->outsideExtended) return false;
+  TableModel model;
+  return LoadModel(&model) && model.container >= 0 && model.logicals.empty() &&
+         model.containerStart() / 512 == m->start;
+}
+
 EditResult RemovePartitionOfItem(int32_t item) {
   const DiskMapItem* m = ManagerMapItem(item);
-  if (!m || m->partitionIndex < 0) return EditResult::CannotFindPartition;
+  // An extended partition without logical drives shows as its free space.
+  if (!m || (m->partitionIndex < 0 && !IsEmptyExtendedItem(item))) return EditResult::CannotFindPartition;
   const uint64_t start = m->start;
   if (!SelectedDiskIsEditable()) return SelectedPhysicalDisk() < 0 ? EditResult::NoDisk : EditResult::NotMbrDisk;
   TableModel model;
@@ -455,6 +464,37 @@ EditResult RemovePartitionOfItem(int32_t item) {
     found = true;
   }
   if (!found) return EditResult::CannotFindPartition;
+  return WriteDriveLayout(StoreModel(model), 1) ? EditResult::Ok : EditResult::WriteFailed;
+}
+
+namespace {
+
+// Whether MBR type `type` names file system `fs` (6 FAT, 12 FAT32, 7 NTFS).
+bool TypeFitsFileSystem(int32_t type, int32_t fs) {
+  switch (fs) {
+    case FS_FAT16: return type == 0x04 || type == 0x06 || type == 0x0E;
+    case FS_FAT32: return type == 0x0B || type == 0x0C;
+    case FS_NTFS: return type == 0x07;
+    default: return true;
+  }
+}
+
+}  // namespace
+
+EditResult SetTypeForFileSystem(uint64_t start, int32_t fs) {
+  if (fs != FS_FAT16 && fs != FS_FAT32 && fs != FS_NTFS) return EditResult::Ok;
+  if (!SelectedDiskIsEditable()) return SelectedPhysicalDisk() < 0 ? EditResult::NoDisk : EditResult::NotMbrDisk;
+  TableModel model;
+  if (!LoadModel(&model)) return EditResult::NoDisk;
+  LayoutEntry* entry = nullptr;
+  for (int i = 0; i < 4 && !entry; ++i)
+    if (model.slots[i].fsCode != 0 && !IsContainerType(model.slots[i].fsCode) && model.slots[i].startBytes / 512 == start)
+      entry = &model.slots[i];
+  for (size_t k = 0; k < model.logicals.size() && !entry; ++k)
+    if (model.logicals[k].startBytes / 512 == start) entry = &model.logicals[k];
+  if (!entry) return EditResult::CannotFindPartition;
+  if (TypeFitsFileSystem(entry->fsCode, fs)) return EditResult::Ok;
+  entry->fsCode = fs;
   return WriteDriveLayout(StoreModel(model), 1) ? EditResult::Ok : EditResult::WriteFailed;
 }
 

@@ -55,6 +55,18 @@ struct FreeExtent {
 // layout of the selected disk. False when the item is no such free space.
 bool FreeExtentOfItem(int32_t item, bool logical, FreeExtent* extent);
 
+// Sets the MBR type of the partition (primary or logical) that starts at
+// `start` (512-byte units) of the selected disk to the one file system `fs`
+// needs (6 FAT: 0x06, 12 FAT32: 0x0C, 7 NTFS: 0x07), unless its type already
+// names that file system (FAT 0x04/0x06/0x0E, FAT32 0x0B/0x0C). Ok when the
+// type fits or was written.
+EditResult SetTypeForFileSystem(uint64_t start, int32_t fs);
+
+// True when map item `item` is the free space of an extended partition that
+// holds no logical drive (the whole of it, from its start): deleting the item
+// deletes that extended partition.
+bool IsEmptyExtendedItem(int32_t item);
+
 // The creation of the wizard's primary or extended partition in the free item
 // `wizardItem` (or, with none, the first free stretch that holds it).
 EditResult CreatePartitionFromWizard();

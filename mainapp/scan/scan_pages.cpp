@@ -9,6 +9,7 @@
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
+#include "mainapp/shell/duplicate_page_parts.h"
 #include "mainapp/shell/main_commands.h"
 #include "mainapp/wipe/select_disk_page.h"
 #include "platform/core/ctime.h"
@@ -112,7 +113,7 @@ void CScanNewDiskPartition::OnItemChanged(NMHDR* header, LRESULT* result) {
       const int at = details.Find(u":)");
       if (at > 0) ScanExplorerLetter = CString(details[at - 1]).MakeUpper()[0];
     }
-    ScanListSelectionText = list->GetItemText(row, 0) + u": " + details + u"  " + list->GetItemText(row, 2);
+    ScanListSelectionText = RowHeading(*list, row) + details + u"  " + list->GetItemText(row, 2);
     if (diskRow) ScanListSelectionText += CString(u"  ") + list->GetItemText(row, 3) + u"\r\n ";
   }
   if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(CloneSettings.checkedRow >= 0);
@@ -182,7 +183,9 @@ BOOL CScanSummary::OnInitDialog() {
   SetDlgItemText(kResult, result);
   const uint64_t m = static_cast<uint64_t>(std::max(SectorMultiplierOf(ScanTarget.diskNumber), 1));
   SetDlgItemText(kSize, FormatSectorCount(ScanTarget.sectorCount * m));
-  SetDlgItemText(kTime, TimeText(CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart));
+  // The scan's work, not the time its result message stayed open.
+  const int64_t end = ScanState.scanEndTime ? ScanState.scanEndTime : CTime::GetCurrentTime().GetTime();
+  SetDlgItemText(kTime, TimeText(end - CloneRunState.operationStart));
   return TRUE;
 }
 

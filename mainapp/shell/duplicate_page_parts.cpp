@@ -85,6 +85,13 @@ CString DuplicateDiskRowText(int32_t physical) {
   return text;
 }
 
+CString RowHeading(const CListCtrl& list, int row) {
+  CString name = list.GetItemText(row, 0);
+  name.TrimRight();
+  name.TrimRight(u':');
+  return name + u": ";
+}
+
 CString TypeDetails(WCHAR letter, const PartitionEntry& p) {
   CString details(u"(");
   details += letter;

@@ -36,6 +36,10 @@ void UntickOtherRows(CListCtrl& list, int row);
 // "Disk N " (the text of IDS_Drive, the physical number and a blank): column 0
 // of a disk row.
 CString DuplicateDiskRowText(int32_t physical);
+// Column 0 of a list row as the head of a selection text: its trailing
+// blanks and colon dropped, then ": " ("Disk 0 " and "Disk 0:" both give
+// "Disk 0: ").
+CString RowHeading(const CListCtrl& list, int row);
 
 // Rebuilds the disk and letter tables and fills `list` with one row per
 // listed disk that has a model text (image 0: "Disk N ", model, size, used

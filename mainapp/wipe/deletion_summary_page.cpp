@@ -64,10 +64,12 @@ void BuildDeletionReport() {
   AddLine(LookupString(u"IDS_DelResult") + u" " + ResultText());
   AddLine(LookupString(u"IDS_DelErr") + u" " + IntToText(DiskContext.ioErrorCount));
   AddLine(LookupString(u"IDS_AfterDelSnap"));
+  // The offset column as wide as the sector viewer's for the same target.
+  const int digits = HexOffsetDigits(TargetSizeUnits(target) * 512);
   for (uint32_t offset = 0; offset < 48; offset += 16) {
     WCHAR line[kHexLineColumns + 1];
-    FormatHexLine(line, DeleteSnapshotSector, offset, 0);
-    AddLine(CString(line, 60));
+    FormatHexLine(line, DeleteSnapshotSector, offset, 0, digits);
+    AddLine(CString(line, 60 + digits - kHexOffsetDigits));
   }
   AddLine(CString());
 }
@@ -122,9 +124,10 @@ BOOL CDeleteProgressSummary::OnInitDialog() {
   SetDlgItemText(kView, LookupString(u"IDS_ViewDiskPartition"));
   SetDlgItemText(kFinish, LookupString(u"IDS_Finish"));
   CString dump;
+  const int digits = HexOffsetDigits(TargetSizeUnits(target) * 512);
   for (uint32_t offset = 0; offset < 512; offset += 16) {
     WCHAR line[kHexLineColumns + 1];
-    FormatHexLine(line, DeleteSnapshotSector, offset, 0);
+    FormatHexLine(line, DeleteSnapshotSector, offset, 0, digits);
     dump += line;
     dump += kLineEnd;
   }

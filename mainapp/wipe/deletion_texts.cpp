@@ -1,5 +1,7 @@
 #include "mainapp/wipe/deletion_texts.h"
 
+#include <algorithm>
+
 #include "disk/disk_context.h"
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"
@@ -74,16 +76,27 @@ CString DeletionReportTargetText(const DiskSelectionRecord& target) {
   return text;
 }
 
-void FormatHexLine(WCHAR (&line)[kHexLineColumns + 1], const uint8_t* data, uint32_t offset, uint64_t sector) {
+int HexOffsetDigits(uint64_t bytes) {
+  int digits = 1;
+  for (uint64_t last = bytes > 0 ? bytes - 1 : 0; last >>= 4;) ++digits;
+  return std::clamp(digits, kHexOffsetDigits, kHexOffsetMostDigits);
+}
+
+void FormatHexLine(WCHAR (&line)[kHexLineColumns + 1], const uint8_t* data, uint32_t offset, uint64_t sector,
+                   int digits) {
   static const char16_t kDigits[] = u"0123456789abcdef";
+  digits = std::clamp(digits, kHexOffsetDigits, kHexOffsetMostDigits);
+  // Wider offsets move the columns after them right; the last character of
+  // the widest line (column 76 + 6) stays inside the 85 columns.
+  const int shift = digits - kHexOffsetDigits;
   for (int c = 0; c < kHexLineColumns; ++c) line[c] = u' ';
   line[kHexLineColumns] = 0;
   uint64_t v = sector * 512 + offset;
-  for (int c = 9; c >= 0; --c, v >>= 4) line[c] = kDigits[v & 15];
+  for (int c = digits - 1; c >= 0; --c, v >>= 4) line[c] = kDigits[v & 15];
   for (int k = 0; k < 16; ++k) {
     const uint8_t b = data[offset + k];
-    line[12 + 3 * k] = kDigits[b >> 4];
-    line[13 + 3 * k] = kDigits[b & 15];
-    line[61 + k] = (b >= 0x20 && b <= 0x7E) ? static_cast<WCHAR>(b) : u'.';
+    line[shift + 12 + 3 * k] = kDigits[b >> 4];
+    line[shift + 13 + 3 * k] = kDigits[b & 15];
+    line[shift + 61 + k] = (b >= 0x20 && b <= 0x7E) ? static_cast<WCHAR>(b) : u'.';
   }
 }

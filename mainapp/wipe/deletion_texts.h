@@ -25,9 +25,17 @@ CString DeletionTargetText(const DiskSelectionRecord& target);
 CString DeletionReportTargetText(const DiskSelectionRecord& target);
 
 constexpr int kHexLineColumns = 85;
+constexpr int kHexOffsetDigits = 10;      // the offset column below 2^40 bytes
+constexpr int kHexOffsetMostDigits = 16;  // any 64-bit offset
+// The offset digits the dumps of a disk or partition of `bytes` need, so
+// that every line of it has the same width: 10, or more from 2^40 bytes on.
+int HexOffsetDigits(uint64_t bytes);
 // One dump line of 85 characters (and a terminating zero in line[85]) for
 // data[offset .. offset + 15]: the byte offset sector x 512 + offset in
-// lower-case hex (10 digits; an offset that needs more keeps its low 10),
-// two blanks, 16 hex pairs each followed by a blank, two blanks, the 16 bytes
-// as printable characters ('.' outside 0x20..0x7E), blanks to the end.
-void FormatHexLine(WCHAR (&line)[kHexLineColumns + 1], const uint8_t* data, uint32_t offset, uint64_t sector);
+// lower-case hex, right-aligned in `digits` columns (10 to 16, from
+// HexOffsetDigits), two blanks, 16 hex pairs each followed by a blank, two
+// blanks, the 16 bytes as printable characters ('.' outside 0x20..0x7E),
+// blanks to the end. With 10 digits the hex pairs start at column 12 and
+// the characters at 61; each further digit moves both one column right.
+void FormatHexLine(WCHAR (&line)[kHexLineColumns + 1], const uint8_t* data, uint32_t offset, uint64_t sector,
+                   int digits = kHexOffsetDigits);

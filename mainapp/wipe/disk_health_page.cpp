@@ -35,11 +35,31 @@ constexpr int kDetailHeading = 1197;
 
 }  // namespace
 
-CString TemperatureText(int fahrenheit) {
-  const int celsius = (5 * fahrenheit - 160) / 9;
+namespace {
+
+CString TemperatureLine(int celsius, int fahrenheit) {
   const char16_t* verdict = fahrenheit < 150 ? u"Good" : fahrenheit <= 250 ? u"Need Attention" : u"Bad";
   CString text;
   text.Format(u"%dC/%dF (%s)", celsius, fahrenheit, verdict);
+  return text;
+}
+
+}  // namespace
+
+CString TemperatureText(int fahrenheit) { return TemperatureLine((5 * fahrenheit - 160) / 9, fahrenheit); }
+
+CString TemperatureTextOfRaw(uint64_t raw) {
+  // The raw value's low byte is the temperature in degrees Celsius; the
+  // bytes above it hold the lowest and highest seen on some drives.
+  const int celsius = static_cast<int>(static_cast<int8_t>(raw & 0xFF));
+  const int fahrenheit = celsius * 9 / 5 + 32;
+  return TemperatureLine(celsius, fahrenheit);
+}
+
+CString PowerOnTimeText(uint64_t hours) {
+  CString text;
+  text.Format(u"%llu days (%llu hours)", static_cast<unsigned long long>(hours / 24),
+              static_cast<unsigned long long>(hours));
   return text;
 }
 
@@ -81,6 +101,11 @@ BOOL CDiskDiagnose::OnInitDialog() {
   ApplyDuplicateHeader(*this, fonts_, u"IDS_DiskHealthH1");
   SetDlgItemText(1004, LookupString(u"IDS_DiskHealthH2"));
   SetDlgItemText(kClose, LookupString(u"IDS_Cancel"));
+  // No verdict before a disk is chosen. The transparent statics keep what
+  // lies under them when they first paint and paint it back under every
+  // new text: a template text there would show through each verdict.
+  SetDlgItemText(1182, CString());
+  SetDlgItemText(1183, CString());
   valueFont_.CreateFont(13, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
   for (int id : {1185, 1187, 1189})
     if (CWnd* w = GetDlgItem(id)) w->SetFont(&valueFont_, TRUE);
@@ -160,9 +185,13 @@ void CDiskDiagnose::FillHealthDetails() {
     const SmartAttribute* a = r > 0 ? reader_.FindAttribute(d, id) : nullptr;
     return a ? IntToText(a->worst) : CString();
   };
+  // Power-on time and temperature are the drive's raw counts: the normalised
+  // values are the maker's own scales, not hours or degrees.
+  const SmartAttribute* powerOn = r > 0 ? reader_.FindAttribute(d, 9) : nullptr;
+  const CString days = powerOn ? IntToText(static_cast<int32_t>(std::min<uint64_t>(powerOn->rawFull / 24, INT32_MAX)))
+                               : CString();
   const uint64_t size = DiskContext.listedDiskSize[listed];
   const uint64_t used = SumUsedSpaceOfDisk(d);
-  const CString serial(reinterpret_cast<const WCHAR*>(record.identifyData + 20));
   struct Row {
     const char16_t* property;
     CString value, range;
@@ -170,11 +199,11 @@ void CDiskDiagnose::FillHealthDetails() {
   const Row rows[] = {
       {u"SMART Enabled", r > 0 ? CString(u"Diaginfo Enabled") : CString(u"Diaginfo Not Enabled"), {}},
       {u"SMART Version", r > 0 ? SmartVersionText : CString(), {}},
-      {u"Serial", r > 0 ? CString(serial).Left(10) : CString(), {}},
+      {u"Serial", r > 0 ? record.serialText : CString(), {}},
       {u"Capacity", Int64ToText(static_cast<int64_t>(size)), {}},
       {u"Used Space", Int64ToText(static_cast<int64_t>(used)), {}},
       {u"Free Space", Int64ToText(static_cast<int64_t>(size > used ? size - used : 0)), {}},
-      {u"Running Days", current(9), worst(9)},
+      {u"Running Days", days, worst(9)},
       {u"Reliability", current(198), worst(198)},
       {u"Performance", current(2), worst(2)},
       {u"Error", current(1), worst(1)},
@@ -192,10 +221,9 @@ void CDiskDiagnose::FillHealthDetails() {
                                                  HKEY_LOCAL_MACHINE, u"SYSTEM\\ControlSet001\\Services\\disk\\Enum", enumKey)));
   SetDlgItemText(1180, CString(u"Capacity: ") + FormatSectorCount(size));
   SetDlgItemText(1181, CString(u"Used Space: ") + FormatSectorCount(used));
-  const CString days = current(9);
-  SetDlgItemText(1179, CString(u"Power On Time: ") + (days.IsEmpty() ? CString(u"-") : days + u" days"));
+  SetDlgItemText(1179, CString(u"Power On Time: ") + (powerOn ? PowerOnTimeText(powerOn->rawFull) : CString(u"-")));
   const SmartAttribute* temperature = r > 0 ? reader_.FindAttribute(d, 194) : nullptr;
-  SetDlgItemText(1185, temperature ? TemperatureText(temperature->current) : CString(u"-"));
+  SetDlgItemText(1185, temperature ? TemperatureTextOfRaw(temperature->rawFull) : CString(u"-"));
   // The status lines follow the drive: an attribute at or below its threshold
   // is a failing one.
   bool failing = false;

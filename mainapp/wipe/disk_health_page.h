@@ -25,6 +25,11 @@ extern int32_t HealthDiskNumber;
 // "C/F (verdict)" of a temperature in degrees Fahrenheit: C = (5F - 160) / 9
 // truncated; "Good" below 150, "Need Attention" from 150 to 250, "Bad" above.
 CString TemperatureText(int fahrenheit);
+// The same line from the raw value of attribute 194, whose low byte is the
+// temperature in degrees Celsius: 42 gives "42C/107F (Good)".
+CString TemperatureTextOfRaw(uint64_t raw);
+// "D days (H hours)" from the raw power-on hours of attribute 9.
+CString PowerOnTimeText(uint64_t hours);
 // The unique device id cut from a disk enumeration value: the part after the
 // last backslash; if its first "&" (from index 1) lies below index 5, the
 // text between it and the next "&", else the text before it; empty when

@@ -71,9 +71,10 @@ bool CViewDiskData::ShowSector() {
   const uint64_t native = DiskSelection.startSector + static_cast<uint64_t>(ViewerSector);
   CString dump;
   if (ReadDiskSectors(buffer_.data(), native, static_cast<int32_t>(m)) == 0) {
+    const int digits = HexOffsetDigits(TargetSizeUnits(DiskSelection) * 512);
     for (uint32_t offset = 0; offset < m * 512; offset += 16) {
       WCHAR line[kHexLineColumns + 1];
-      FormatHexLine(line, buffer_.data(), offset, static_cast<uint64_t>(ViewerSector) * m);
+      FormatHexLine(line, buffer_.data(), offset, static_cast<uint64_t>(ViewerSector) * m, digits);
       dump += line;
       dump += u"\r\n";
     }

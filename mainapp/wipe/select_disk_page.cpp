@@ -99,9 +99,19 @@ bool GetDeletionListSelection(const CListCtrl& list, int32_t forcedRow) {
     // Native sectors, as the engine and every other reader of the record take them.
     DiskSelection.startSector = DiskListRows.rowStart[i] / m;
     DiskSelection.sectorCount = DiskListRows.rowLength[i] / m;
+    // The file system the volume has; the row's type name only when the
+    // volume cannot tell (a type 07 partition may hold FAT, a type 06 one
+    // is no NTFS).
     const char16_t* name = u"NTFS";
-    if (details.Right(3) == CString(u"RAW")) name = u"RAW";
+    const WCHAR letter = DiskSelection.driveLetter;
+    const int32_t code = letter >= u'A' && letter <= u'Z' ? VolumeFsCodeByLetter(letter) : FS_UNKNOWN;
+    if (code == FS_FAT16) name = u"FAT16";
+    else if (code == FS_FAT32) name = u"FAT32";
+    else if (code == FS_NTFS) name = u"NTFS";
+    else if (code == FS_EXFAT) name = u"exFAT";
+    else if (details.Right(3) == CString(u"RAW")) name = u"RAW";
     else if (details.Right(5) == CString(u"FAT32")) name = u"FAT32";
+    else if (details.Right(5) == CString(u"FAT16")) name = u"FAT16";
     else if (details.Right(3) == CString(u"FAT")) name = u"FAT";
     std::fill(std::begin(DiskSelection.fileSystemName), std::end(DiskSelection.fileSystemName), 0);
     std::copy(name, name + std::char_traits<char16_t>::length(name), DiskSelection.fileSystemName);

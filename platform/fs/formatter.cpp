@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,7 +15,9 @@
 #include "platform/core/error.h"
 #include "platform/core/host_temp_file.h"
 #include "platform/core/text.h"
+#include "platform/fs/boot/volume_boot_code.h"
 #include "platform/fs/path_name.h"
+#include "platform/machine/machine.h"
 #include "platform/fs/volume_set.h"
 #include "platform/storage/device.h"
 #include "platform/storage/mount_manager.h"
@@ -64,13 +68,13 @@ bool run(const std::string& command) {
   return std::system(full.c_str()) == 0;
 }
 
-// A scratch file that removes itself.
+// A scratch file that goes with the object (and with the process, however
+// it ends: see host_temp_file.h).
 struct Scratch {
   std::string path;
   int fd = -1;
   ~Scratch() {
-    if (fd >= 0) close(fd);
-    if (!path.empty()) unlink(path.c_str());
+    if (fd >= 0) ReleaseHostTempFile(path, fd);
   }
 };
 
@@ -133,6 +137,61 @@ std::string fat_kind_of(const uint8_t* b) {
   if (meta >= total) return {};
   uint64_t clusters = (total - meta) / spc;
   return clusters < 4085 ? "FAT12" : clusters < 65525 ? "FAT16" : "FAT32";
+}
+
+uint64_t le64(const uint8_t* p) { return uint64_t{le(p + 4, 4)} << 32 | le(p, 4); }
+
+bool read_scratch(int fd, uint64_t offset, uint8_t* data, size_t n) {
+  return pread(fd, data, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
+}
+bool write_scratch(int fd, uint64_t offset, const uint8_t* data, size_t n) {
+  return pwrite(fd, data, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
+}
+
+// Since Windows Vista the system's format gives NTFS and FAT32 volumes boot
+// code that starts the boot manager (BOOTMGR); the Debian tools write a stub
+// that only says the volume does not boot. The code reads 512-byte sectors,
+// so volumes of larger sectors, and those formatted on older systems (whose
+// code started another loader), keep the tool's stub. False only when the
+// scratch file cannot be read or written.
+bool write_boot_code(int fd, const std::string& detected, uint32_t sector, uint64_t length) {
+  auto machine = platform::machine::CurrentIfOpen();
+  if (sector != 512 || (machine && machine->os().major < 6)) return true;
+  uint8_t boot[512];
+  if (!read_scratch(fd, 0, boot, sizeof boot)) return false;
+  if (detected == "NTFS") {
+    // Bytes 80-4,607 of the first nine sectors; the backup boot sector (after
+    // the last counted sector) gets the first sector's share, so both agree.
+    constexpr size_t kEnd = kNtfsBootCodeOffset + sizeof NtfsBootCodeTemplate;
+    std::vector<uint8_t> area(kEnd);
+    if (!read_scratch(fd, 0, area.data(), area.size())) return false;
+    std::copy(NtfsBootCodeTemplate, NtfsBootCodeTemplate + sizeof NtfsBootCodeTemplate,
+              area.begin() + kNtfsBootCodeOffset);
+    if (!write_scratch(fd, 0, area.data(), area.size())) return false;
+    const uint64_t backup = le64(boot + 0x28) * sector;
+    if (backup + sector > length || !read_scratch(fd, backup, boot, sizeof boot)) return true;
+    if (std::memcmp(boot + 3, "NTFS    ", 8) != 0) return true;
+    std::copy(area.begin() + kNtfsBootCodeOffset, area.begin() + sector, boot + kNtfsBootCodeOffset);
+    return write_scratch(fd, backup, boot, sizeof boot);
+  }
+  if (detected == "FAT32") {
+    // The boot sector's jump, name and code around the tool's parameter
+    // block; the continuation in reserved sector 12 when that sector is free
+    // (neither the information sector nor the backup boot sectors).
+    const uint32_t reserved = le(boot + 0x0E, 2), info = le(boot + 0x30, 2), backup = le(boot + 0x32, 2);
+    const uint32_t at = kFat32ContinuationSector;
+    if (reserved <= at || info == at || (backup != 0 && backup <= at && at <= backup + 2)) return true;
+    std::copy(Fat32BootTemplate, Fat32BootTemplate + 11, boot);
+    std::copy(Fat32BootTemplate + kFat32ParameterBlockEnd, Fat32BootTemplate + 512, boot + kFat32ParameterBlockEnd);
+    uint8_t continuation[512] = {};
+    std::copy(Fat32BootContinuation, Fat32BootContinuation + sizeof Fat32BootContinuation, continuation);
+    continuation[510] = 0x55;
+    continuation[511] = 0xAA;
+    if (!write_scratch(fd, 0, boot, sizeof boot) || !write_scratch(fd, uint64_t{at} * sector, continuation, 512))
+      return false;
+    if (backup != 0 && backup < reserved) return write_scratch(fd, uint64_t{backup} * sector, boot, sizeof boot);
+  }
+  return true;
 }
 
 bool find_volume(WCHAR letter, storage::MountedVolume* out) {
@@ -210,6 +269,7 @@ bool format_volume(const std::u16string& root, const std::string& kind, const st
     if (pread(scratch.fd, boot, sizeof boot, 0) != static_cast<ssize_t>(sizeof boot) || fat_kind_of(boot) != detected)
       return false;
   }
+  if (!write_boot_code(scratch.fd, detected, sector, v.length)) return false;
   job.progress(quick ? 10 : 5);
   // From here on the volume's bytes change: every file-system view of it lets go first.
   if (v.disk_number >= 0) storage::NotifyRawAccess(v.disk_number, v.offset, v.length, storage::RawAccess::Write);

@@ -2,7 +2,10 @@
 //
 // A volume is formatted by Debian's own tools on a sparse scratch file of the
 // volume's size (mkfs.fat, mkntfs, with the partition's hidden-sector count
-// and geometry), whose written ranges are then copied onto the volume. A full
+// and geometry), whose written ranges are then copied onto the volume. On a
+// system from Windows Vista on, NTFS and FAT32 volumes of 512-byte sectors
+// get boot code that starts the boot manager (platform/fs/boot), as the
+// system's own format gives them, in place of the tools' stub. A full
 // format also clears every non-zero byte of the volume first. Progress goes
 // to the callback as percent steps; the done report carries success or
 // failure (unknown volume, locked volume, unsupported file system or cluster

@@ -68,10 +68,9 @@ int CreateShadowCopy(const std::u16string& volume, DWORD* error) {
       ok = false;
     }
   }
-  close(fd);
   std::shared_ptr<BlockDevice> device;
   if (ok) device = std::shared_ptr<BlockDevice>(FileBlockDevice::open(path.c_str(), extent.device->sector_size(), true));
-  unlink(path.c_str());  // the open device keeps the bytes alive
+  ReleaseHostTempFile(path, fd);  // the open device keeps the bytes alive
   if (!ok || !device) {
     if (ok) *error = ERROR_OPEN_FAILED;
     return -1;

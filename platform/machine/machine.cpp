@@ -536,12 +536,13 @@ std::shared_ptr<Machine> CurrentIfOpen() {
 
 std::shared_ptr<Machine> Current() {
   if (auto m = CurrentIfOpen()) return m;
+  // Only a machine that exists is opened here: making the demo PC is the
+  // programs' own choice at start-up (OpenDefaultMachine), never a side effect
+  // of the first disk or network call.
   std::string folder = DefaultMachineFolder();
   std::string error;
   struct stat st {};
-  if (stat((folder + "/machine.ini").c_str(), &st) != 0) {
-    if (!CreateDemoMachine(folder, &error)) return nullptr;
-  }
+  if (stat((folder + "/machine.ini").c_str(), &st) != 0) return nullptr;
   auto machine = Machine::open(folder, &error);
   if (!machine) return nullptr;
   {
@@ -552,6 +553,13 @@ std::shared_ptr<Machine> Current() {
   }
   announce(machine);
   return machine;
+}
+
+bool OpenDefaultMachine(std::string* error) {
+  const std::string folder = DefaultMachineFolder();
+  struct stat st {};
+  if (stat((folder + "/machine.ini").c_str(), &st) != 0 && !CreateDemoMachine(folder, error)) return false;
+  return OpenMachine(folder, error);
 }
 
 void Log(std::string_view category, std::string_view text) {

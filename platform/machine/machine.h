@@ -348,10 +348,14 @@ class Machine {
 bool OpenMachine(const std::string& folder, std::string* error);
 // Makes `machine` current (tests; null clears it).
 void SetCurrent(std::shared_ptr<Machine> machine);
-// The current machine. With none opened, the demo PC: $DRUM_MACHINE, else
-// $DRUM_MACHINE_DIR, else $DRUM_DEMO_DIR, else ~/.local/share/drumsuite/demo-pc,
-// created on first use.
-// Null only when even that cannot be opened or created.
+// Opens the default machine folder ($DRUM_MACHINE, else $DRUM_MACHINE_DIR,
+// else $DRUM_DEMO_DIR, else ~/.local/share/drumsuite/demo-pc), making the demo
+// PC there first when the folder holds none. The programs' start-up calls it
+// when no folder was named.
+bool OpenDefaultMachine(std::string* error);
+// The current machine. With none opened, the default machine folder when it
+// already holds a machine (a child process started on its parent's folder);
+// null when there is none: nothing is created here.
 std::shared_ptr<Machine> Current();
 // The current machine if one is open, without opening the demo PC.
 std::shared_ptr<Machine> CurrentIfOpen();

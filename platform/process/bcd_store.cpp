@@ -16,6 +16,9 @@
 #include "platform/process/simulated_files.h"
 #include "platform/process/standin_programs.h"
 #include "platform/registry/empty_hive.h"
+#include "platform/storage/partition_table.h"
+#include "platform/storage/volume_table.h"
+#include "platform/machine/machine.h"
 
 namespace platform::process {
 
@@ -136,7 +139,68 @@ std::string ResolveId(hive_h* h, const std::vector<Object>& objects, const std::
   return FindObject(objects, id) ? id : std::string();
 }
 
-std::string DeviceText(hive_h* h, const Object& o, const char* element) {
+// The disk layouts of the machine's disks, read once per listing or edit.
+class DiskLayouts {
+ public:
+  const storage::DiskLayout* of(int disk_number) {
+    auto it = layouts_.find(disk_number);
+    if (it != layouts_.end()) return it->second.style == storage::PartitionStyle::Raw ? nullptr : &it->second;
+    storage::DiskLayout& layout = layouts_[disk_number];
+    auto machine = machine::CurrentIfOpen();
+    auto disk = machine ? machine->disk(disk_number) : nullptr;
+    if (!disk || !disk->device() || !storage::ReadDiskLayout(*disk->device(), &layout).ok())
+      layout = storage::DiskLayout{};
+    return layout.style == storage::PartitionStyle::Raw ? nullptr : &layout;
+  }
+
+ private:
+  std::map<int, storage::DiskLayout> layouts_;
+};
+
+// The device record of a mounted volume's partition; empty when the volume
+// lies on no partitioned disk.
+std::vector<uint8_t> DeviceOfVolume(const storage::MountedVolume& v, DiskLayouts& layouts) {
+  if (v.disk_number < 0) return {};
+  const storage::DiskLayout* layout = layouts.of(v.disk_number);
+  if (!layout) return {};
+  if (layout->style == storage::PartitionStyle::Mbr) return BcdMbrPartitionDevice(layout->mbr_signature, v.offset);
+  for (const storage::LayoutEntry& e : layout->partitions())
+    if (e.start == v.offset) return BcdGptPartitionDevice(layout->disk_guid, e.id_guid);
+  return {};
+}
+
+// The volume a "partition=" value names: "X:", "\Device\HarddiskVolumeN"
+// or a volume GUID path.
+const storage::MountedVolume* FindNamedVolume(const std::vector<storage::MountedVolume>& volumes,
+                                              const std::u16string& name) {
+  std::u16string wanted = UpperCase(name);
+  while (!wanted.empty() && wanted.back() == u'\\') wanted.pop_back();
+  for (const auto& v : volumes) {
+    if (wanted.size() == 2 && wanted[1] == u':' && v.letter && UpperCase(std::u16string(1, v.letter)) == wanted.substr(0, 1))
+      return &v;
+    std::u16string guid = UpperCase(v.guid_path);
+    while (!guid.empty() && guid.back() == u'\\') guid.pop_back();
+    if (UpperCase(v.device_name) == wanted || guid == wanted) return &v;
+  }
+  return nullptr;
+}
+
+// How the listing shows a device record: "boot", "partition=X:" (or the
+// volume's device name when it has no letter), "unknown" when no volume of
+// the machine is the partition it names.
+std::string ShowDevice(const std::vector<uint8_t>& data, DiskLayouts& layouts) {
+  const BcdDevice device = DecodeBcdDevice(data.data(), data.size());
+  if (device.kind == BcdDevice::Kind::Boot) return "boot";
+  if (device.kind == BcdDevice::Kind::Invalid) return "unknown";
+  for (const auto& v : storage::MountedVolumes()) {
+    if (DeviceOfVolume(v, layouts) != data) continue;
+    if (v.letter) return "partition=" + to_utf8(std::u16string(1, v.letter)) + ":";
+    return "partition=" + to_utf8(v.device_name);
+  }
+  return "unknown";
+}
+
+std::string DeviceText(hive_h* h, const Object& o, const char* element, DiskLayouts& layouts) {
   hive_node_h e = o.elements ? hivex_node_get_child(h, o.elements, element) : 0;
   if (!e) return {};
   hive_value_h v = hivex_node_get_value(h, e, "Element");
@@ -144,8 +208,13 @@ std::string DeviceText(hive_h* h, const Object& o, const char* element) {
   hive_type t;
   size_t len;
   if (hivex_value_type(h, v, &t, &len) != 0) return {};
-  if (t == kTypeString) return StringValue(h, e, "Element");
-  return "unknown";
+  if (t == kTypeString) return StringValue(h, e, "Element");  // written by hand, as text
+  if (t != kTypeBinary || len > 4096) return "unknown";
+  char* bytes = hivex_value_value(h, v, &t, &len);
+  if (!bytes) return "unknown";
+  std::vector<uint8_t> data(bytes, bytes + len);
+  free(bytes);
+  return ShowDevice(data, layouts);
 }
 
 std::string Line(const std::string& name, const std::string& value) {
@@ -156,18 +225,19 @@ std::string Line(const std::string& name, const std::string& value) {
 
 std::string Listing(hive_h* h, const std::vector<Object>& objects) {
   std::string out;
+  DiskLayouts layouts;
   const Object* manager = FindObject(objects, kBootManagerId);
   std::string default_id = manager ? AsciiLower(ElementString(h, *manager, "23000003")) : std::string();
   auto block = [&](const std::string& label, const Object& o, const std::string& shown_id) {
     out += "\r\n" + label + "\r\n" + std::string(label.size(), '-') + "\r\n";
     out += Line("identifier", shown_id);
-    std::string device = DeviceText(h, o, "11000001");
+    std::string device = DeviceText(h, o, "11000001", layouts);
     if (!device.empty()) out += Line("device", device);
     std::string path = ElementString(h, o, "12000002");
     if (!path.empty()) out += Line("path", path);
     std::string description = ElementString(h, o, "12000004");
     if (!description.empty()) out += Line("description", description);
-    std::string os_device = DeviceText(h, o, "21000001");
+    std::string os_device = DeviceText(h, o, "21000001", layouts);
     if (!os_device.empty()) out += Line("osdevice", os_device);
     if (&o == manager && !default_id.empty()) out += Line("default", "{default}");
   };
@@ -179,11 +249,41 @@ std::string Listing(hive_h* h, const std::vector<Object>& objects) {
   return out;
 }
 
-bool SetDevice(hive_h* h, const Object& o, const char* element, const std::string& value) {
+// The device record a "/set ... device" value names: "partition=BOOT" or
+// "boot", or "partition=" and a volume of the machine. Empty when it names
+// nothing the machine has.
+std::vector<uint8_t> DeviceFromValue(const std::string& value) {
+  std::string text = value;
+  const std::string prefix = "partition=";
+  const bool partition = AsciiLower(text.substr(0, prefix.size())) == prefix;
+  if (partition) text = text.substr(prefix.size());
+  if (AsciiLower(text) == "boot") return BcdBootDevice();
+  if (!partition) return {};
+  const auto volumes = storage::MountedVolumes();
+  const storage::MountedVolume* v = FindNamedVolume(volumes, to_utf16(text));
+  DiskLayouts layouts;
+  return v ? DeviceOfVolume(*v, layouts) : std::vector<uint8_t>{};
+}
+
+bool SetDevice(hive_h* h, const Object& o, const char* element, std::vector<uint8_t> device) {
   hive_node_h elements = ChildOrAdd(h, o.node, "Elements");
   if (!elements) return false;
   hive_node_h e = ChildOrAdd(h, elements, element);
-  return e && SetValue(h, e, "Element", kTypeString, Utf16z(value));
+  return e && SetValue(h, e, "Element", kTypeBinary, std::move(device));
+}
+
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+// The common head of a device record: 16 zero bytes, the type, flags 0 and
+// the size from +16 to the end.
+std::vector<uint8_t> DeviceHead(uint32_t type, size_t total) {
+  std::vector<uint8_t> b(total, 0);
+  Put32(b, 16, type);
+  Put32(b, 24, static_cast<uint32_t>(total - 16));
+  return b;
 }
 
 struct Options {
@@ -229,7 +329,7 @@ std::string ScratchPath() {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   std::string path;
-  int fd = CreateHostTempFile("bcd", &path, dir.string());
+  int fd = CreateNamedHostTempFile("drum-bcd", &path, dir.string());
   if (fd < 0) return {};
   close(fd);
   return path;
@@ -248,7 +348,49 @@ std::vector<uint8_t> ReadHost(const std::string& path) {
 
 }  // namespace
 
-bool CreateBcdStoreFile(const std::string& host_path, const std::string& manager_device,
+std::vector<uint8_t> BcdBootDevice() { return DeviceHead(kBcdDeviceBoot, kBcdBootDeviceBytes); }
+
+std::vector<uint8_t> BcdMbrPartitionDevice(uint32_t disk_signature, uint64_t offset) {
+  std::vector<uint8_t> b = DeviceHead(kBcdDevicePartition, kBcdPartitionDeviceBytes);
+  Put32(b, 32, static_cast<uint32_t>(offset));
+  Put32(b, 36, static_cast<uint32_t>(offset >> 32));
+  Put32(b, 52, 1);
+  Put32(b, 56, disk_signature);
+  return b;
+}
+
+std::vector<uint8_t> BcdGptPartitionDevice(const GUID& disk_guid, const GUID& partition_guid) {
+  static_assert(sizeof(GUID) == 16);
+  std::vector<uint8_t> b = DeviceHead(kBcdDevicePartition, kBcdPartitionDeviceBytes);
+  std::memcpy(b.data() + 32, &partition_guid, 16);  // first three fields little-endian, as stored on disk
+  Put32(b, 52, 0);
+  std::memcpy(b.data() + 56, &disk_guid, 16);
+  return b;
+}
+
+BcdDevice DecodeBcdDevice(const uint8_t* data, size_t size) {
+  BcdDevice d;
+  if (!data || size < 28 || Get32(data + 24) != size - 16 || Get32(data + 20) != 0) return d;
+  const uint32_t type = Get32(data + 16);
+  if (type == kBcdDeviceBoot && size == kBcdBootDeviceBytes) {
+    d.kind = BcdDevice::Kind::Boot;
+    return d;
+  }
+  if (type != kBcdDevicePartition || size != kBcdPartitionDeviceBytes) return d;
+  const uint32_t style = Get32(data + 52);
+  if (style == 1) {
+    d.kind = BcdDevice::Kind::MbrPartition;
+    d.offset = Get32(data + 32) | static_cast<uint64_t>(Get32(data + 36)) << 32;
+    d.disk_signature = Get32(data + 56);
+  } else if (style == 0) {
+    d.kind = BcdDevice::Kind::GptPartition;
+    std::memcpy(&d.partition_guid, data + 32, 16);
+    std::memcpy(&d.disk_guid, data + 56, 16);
+  }
+  return d;
+}
+
+bool CreateBcdStoreFile(const std::string& host_path, const std::vector<uint8_t>& manager_device,
                         const std::vector<BcdLoaderSpec>& loaders) {
   platform::registry::EmptyHiveOptions options;
   options.root_name = "NewStoreRoot";
@@ -270,7 +412,7 @@ bool CreateBcdStoreFile(const std::string& host_path, const std::string& manager
     SetValue(h, e, "Element", type, std::move(data));
   };
   hive_node_h manager = add_object(kBootManagerId, kBootManagerType);
-  add_element(manager, "11000001", kTypeString, Utf16z(manager_device));
+  if (!manager_device.empty()) add_element(manager, "11000001", kTypeBinary, manager_device);
   add_element(manager, "12000002", kTypeString, Utf16z("\\bootmgr"));
   add_element(manager, "12000004", kTypeString, Utf16z("Windows Boot Manager"));
   if (!loaders.empty()) {
@@ -289,10 +431,10 @@ bool CreateBcdStoreFile(const std::string& host_path, const std::string& manager
   add_element(manager, "25000004", kTypeBinary, timeout);
   for (const auto& l : loaders) {
     hive_node_h e = add_object(l.id, kLoaderType);
-    add_element(e, "11000001", kTypeString, Utf16z(l.device));
+    if (!l.device.empty()) add_element(e, "11000001", kTypeBinary, l.device);
     add_element(e, "12000002", kTypeString, Utf16z(l.path));
     add_element(e, "12000004", kTypeString, Utf16z(l.description));
-    add_element(e, "21000001", kTypeString, Utf16z(l.device));
+    if (!l.device.empty()) add_element(e, "21000001", kTypeBinary, l.device);
   }
   return hivex_commit(h, nullptr, 0) == 0;
 }
@@ -319,7 +461,7 @@ DWORD RunBcdEditor(const ProgramStart& start) {
   }
   struct Cleanup {
     std::string path;
-    ~Cleanup() { unlink(path.c_str()); }
+    ~Cleanup() { ReleaseHostTempFile(path); }
   } cleanup{scratch};
 
   const bool editing = !options.set.empty();
@@ -345,7 +487,12 @@ DWORD RunBcdEditor(const ProgramStart& start) {
   const char* element = name == "device" ? "11000001" : name == "osdevice" ? "21000001" : nullptr;
   bool ok = false;
   if (element) {
-    ok = SetDevice(h, object, element, options.set[2]);
+    std::vector<uint8_t> device = DeviceFromValue(options.set[2]);
+    if (device.empty()) {
+      WriteOutput(start, "The device specified is not valid: " + options.set[2] + "\r\n");
+      return 1;
+    }
+    ok = SetDevice(h, object, element, std::move(device));
   } else if (name == "description" || name == "path") {
     hive_node_h elements = ChildOrAdd(h, object.node, "Elements");
     hive_node_h e = elements ? ChildOrAdd(h, elements, name == "path" ? "12000002" : "12000004") : 0;

@@ -1,4 +1,5 @@
 #include "platform/ui/dialog.h"
+#include "platform/ui/dialog_keys.h"
 
 #include <algorithm>
 
@@ -262,16 +263,136 @@ void CDialog::GotoDlgCtrl(CWnd* control) {
 }
 
 namespace {
+
+bool is_radio(const Window* w) {
+  if (!w || w->kind != platform::ui::WindowKind::Button) return false;
+  DWORD type = w->style & BS_TYPEMASK;
+  return type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
+}
+
+bool is_group_box(const Window* w) {
+  return w && w->kind == platform::ui::WindowKind::Button && (w->style & BS_TYPEMASK) == BS_GROUPBOX;
+}
+
+bool takes_input(const Window* w) { return w->visible() && w->enabled(); }
+
+// The group of the child at `index`: from the last WS_GROUP control at or
+// before it (the first child starts one) to the next, exclusive.
+std::pair<size_t, size_t> group_of(const Window& dialog, size_t index) {
+  const auto& kids = dialog.children;
+  size_t first = index;
+  while (first > 0 && !(kids[first]->style & WS_GROUP)) --first;
+  size_t end = first + 1;
+  while (end < kids.size() && !(kids[end]->style & WS_GROUP)) ++end;
+  return {first, end};
+}
+
+// Tabbing into a group of radio buttons lands on the one that is checked.
+Window* checked_radio_in_group(Window& dialog, Window* radio) {
+  const auto& kids = dialog.children;
+  auto at = std::find(kids.begin(), kids.end(), radio);
+  if (at == kids.end()) return radio;
+  auto [first, end] = group_of(dialog, static_cast<size_t>(at - kids.begin()));
+  for (size_t i = first; i < end; ++i)
+    if (is_radio(kids[i]) && takes_input(kids[i]) && SendMessageW(kids[i]->handle, BM_GETCHECK, 0, 0) == BST_CHECKED)
+      return kids[i];
+  return radio;
+}
+
 Window* step_tab(Window& dialog, HWND from, bool forward) {
   std::vector<Window*> stops;
   for (Window* c : dialog.children)
-    if ((c->style & WS_TABSTOP) && c->visible() && c->enabled()) stops.push_back(c);
+    if ((c->style & WS_TABSTOP) && takes_input(c)) stops.push_back(c);
   if (stops.empty()) return nullptr;
+  // A focused radio button without WS_TABSTOP of its own stands for its group's stop.
+  Window* from_window = FindWindowModel(from);
+  if (is_radio(from_window) && from_window->parent == &dialog &&
+      std::find(stops.begin(), stops.end(), from_window) == stops.end()) {
+    const auto& kids = dialog.children;
+    auto at = std::find(kids.begin(), kids.end(), from_window);
+    auto [first, end] = group_of(dialog, static_cast<size_t>(at - kids.begin()));
+    for (size_t i = first; i < end; ++i)
+      if (std::find(stops.begin(), stops.end(), kids[i]) != stops.end()) from = kids[i]->handle;
+  }
   auto it = std::find_if(stops.begin(), stops.end(), [&](Window* c) { return c->handle == from; });
-  if (it == stops.end()) return forward ? stops.front() : stops.back();
-  if (forward) return ++it == stops.end() ? stops.front() : *it;
-  return it == stops.begin() ? stops.back() : *(it - 1);
+  Window* next = nullptr;
+  if (it == stops.end())
+    next = forward ? stops.front() : stops.back();
+  else if (forward)
+    next = ++it == stops.end() ? stops.front() : *it;
+  else
+    next = it == stops.begin() ? stops.back() : *(it - 1);
+  return is_radio(next) ? checked_radio_in_group(dialog, next) : next;
 }
+
+// Arrow keys on a button: the previous or next control of its group that
+// takes input (statics and group boxes are passed over), wrapping round.
+Window* step_group(Window& dialog, Window* from, bool forward) {
+  const auto& kids = dialog.children;
+  auto at = std::find(kids.begin(), kids.end(), from);
+  if (at == kids.end()) return nullptr;
+  const size_t index = static_cast<size_t>(at - kids.begin());
+  auto [first, end] = group_of(dialog, index);
+  const size_t size = end - first;
+  for (size_t step = 1; step < size; ++step) {
+    size_t i = forward ? first + (index - first + step) % size : first + (index - first + size - step) % size;
+    Window* c = kids[i];
+    if (takes_input(c) && c->kind != platform::ui::WindowKind::Static && !is_group_box(c)) return c;
+  }
+  return nullptr;
+}
+
+char16_t fold(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
+
+// Controls whose keys are their own: characters typed there are text or a
+// search, never a mnemonic.
+bool takes_characters(const Window* w) {
+  using platform::ui::WindowKind;
+  return w && (w->kind == WindowKind::Edit || w->kind == WindowKind::RichEdit || w->kind == WindowKind::ComboBox ||
+               w->kind == WindowKind::ListBox || w->kind == WindowKind::ListView || w->kind == WindowKind::TreeView);
+}
+
+// The control whose mnemonic is `c`, searched from the one after the focus
+// (so a repeated letter steps through controls sharing it), then acted on:
+// a push button is pressed, a check box or radio button focused and
+// clicked, and a label or group box hands the focus to the control after it.
+bool press_mnemonic(Window& dialog, char16_t c, HWND focus) {
+  const auto& kids = dialog.children;
+  const size_t n = kids.size();
+  if (n == 0 || fold(c) == 0 || c == u' ') return false;
+  size_t start = 0;
+  for (size_t i = 0; i < n; ++i)
+    if (kids[i]->handle == focus) start = i + 1;
+  for (size_t k = 0; k < n; ++k) {
+    const size_t index = (start + k) % n;
+    Window* w = kids[index];
+    if (!takes_input(w)) continue;
+    const bool label = w->kind == platform::ui::WindowKind::Static;
+    if (!label && w->kind != platform::ui::WindowKind::Button) continue;
+    if (label && (w->style & SS_NOPREFIX)) continue;
+    if (fold(platform::ui::MnemonicOf(w->text)) != fold(c)) continue;
+    if (label || is_group_box(w)) {
+      for (size_t j = index + 1; j < n; ++j) {
+        Window* next = kids[j];
+        if (!takes_input(next) || next->kind == platform::ui::WindowKind::Static || is_group_box(next)) continue;
+        ::SetFocus((is_radio(next) ? checked_radio_in_group(dialog, next) : next)->handle);
+        return true;
+      }
+      return true;
+    }
+    const DWORD type = w->style & BS_TYPEMASK;
+    if (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON || type == BS_OWNERDRAW) {
+      SendMessageW(dialog.handle, WM_COMMAND, MAKELONG(static_cast<WORD>(w->id), BN_CLICKED),
+                   reinterpret_cast<LPARAM>(w->handle));
+    } else {
+      ::SetFocus(w->handle);
+      SendMessageW(w->handle, BM_CLICK, 0, 0);
+    }
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void CDialog::NextDlgCtrl() const {
@@ -318,6 +439,18 @@ void FocusFirstTabStop(Window& dialog) {
       ::SetFocus(c->handle);
       return;
     }
+}
+
+char16_t MnemonicOf(const std::u16string& text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != u'&') continue;
+    if (text[i + 1] == u'&') {
+      ++i;
+      continue;
+    }
+    return text[i + 1];
+  }
+  return 0;
 }
 
 Window* DefaultButton(Window& dialog) {
@@ -398,8 +531,14 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
   for (Window* w = target; w; w = w->is_child() ? w->parent : nullptr)
     if (w == d) inside = true;
   if (!inside) return FALSE;
+  if (msg->message == WM_SYSCHAR) return press_mnemonic(*d, static_cast<char16_t>(msg->wParam), GetFocus()) ? TRUE : FALSE;
   if (msg->message == WM_CHAR) {
     WPARAM c = msg->wParam;
+    // A letter typed where no control takes characters (a button, a box's
+    // buttons) is a mnemonic, as with Alt.
+    if (c > u' ' && c != 0x7F && !takes_characters(FindWindowModel(GetFocus())) &&
+        press_mnemonic(*d, static_cast<char16_t>(c), GetFocus()))
+      return TRUE;
     // The keys the dialog handles itself never reach controls as characters.
     if (c == u'\r' || c == 0x1B || c == u'\t') {
       bool wants_return = target && target->kind == platform::ui::WindowKind::Edit &&
@@ -466,6 +605,22 @@ BOOL IsDialogMessageW(HWND dialog, LPMSG msg) {
         return TRUE;
       }
       return FALSE;
+    case VK_LEFT:
+    case VK_UP:
+    case VK_RIGHT:
+    case VK_DOWN: {
+      // Buttons leave arrows to the dialog, which moves within the group
+      // (a radio button reached so is chosen); lists, edits and the like
+      // use them themselves.
+      if (!focused || focused->parent != d || focused->kind != platform::ui::WindowKind::Button || is_group_box(focused))
+        return FALSE;
+      const bool forward = msg->wParam == VK_RIGHT || msg->wParam == VK_DOWN;
+      if (Window* n = step_group(*d, focused, forward)) {
+        SetFocus(n->handle);
+        if (is_radio(n)) SendMessageW(n->handle, BM_CLICK, 0, 0);
+      }
+      return TRUE;
+    }
   }
   return FALSE;
 }

@@ -1,4 +1,5 @@
 #include "platform/ui/gdi.h"
+#include "platform/ui/font_faces.h"
 
 
 #include <QFont>
@@ -306,11 +307,16 @@ HFONT MakeFont(const std::u16string& face, int height, int weight, bool italic) 
   return static_cast<HFONT>(add_object(std::move(obj)));
 }
 
+QStringList QtFamiliesFor(const std::u16string& face) {
+  return {QString::fromStdString(FontFamilyFor(face)), QStringLiteral("IPAPGothic")};
+}
+
 QFont QtFontFor(HFONT font) {
   EnsureGuiApplication();
   GdiObject* f = find_object(font);
   if (!f || f->kind != GdiKind::Font) f = stock_object(DEFAULT_GUI_FONT);
   QFont q(QString::fromStdString(FontFamilyFor(f->face)));
+  q.setFamilies(QtFamiliesFor(f->face));
   // Negative heights are character heights; positive ones cell heights,
   // which take about one fifth more than the characters.
   int px = f->height < 0 ? -f->height : f->height > 0 ? std::max(1, f->height * 4 / 5) : 11;

@@ -1,5 +1,6 @@
 #include "platform/ui/headless_driver.h"
 
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <iostream>
@@ -8,6 +9,7 @@
 #include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/dialog_keys.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/render.h"
@@ -116,12 +118,20 @@ int answer_id(const std::string& name) {
 }
 
 UINT key_code(const std::string& name) {
-  if (name == "enter") return VK_RETURN;
-  if (name == "escape") return VK_ESCAPE;
-  if (name == "space") return VK_SPACE;
-  if (name == "tab") return VK_TAB;
-  if (name == "f1") return VK_F1;
+  static const std::pair<const char*, UINT> table[] = {
+      {"enter", VK_RETURN}, {"escape", VK_ESCAPE}, {"space", VK_SPACE}, {"tab", VK_TAB}, {"shift+tab", VK_TAB},
+      {"f1", VK_F1},        {"left", VK_LEFT},     {"right", VK_RIGHT}, {"up", VK_UP},   {"down", VK_DOWN}};
+  for (auto& [n, vk] : table)
+    if (name == n) return vk;
   return 0;
+}
+
+// A letter or digit typed ("y"), or with Alt held ("alt+b"): 0 for other names.
+char16_t key_character(const std::string& name, bool* alt) {
+  *alt = name.size() == 5 && name.compare(0, 4, "alt+") == 0;
+  const std::string rest = *alt ? name.substr(4) : name;
+  if (rest.size() != 1 || !std::isalnum(static_cast<unsigned char>(rest[0]))) return 0;
+  return static_cast<char16_t>(rest[0]);
 }
 
 // A row given as a number or as the text of its first column / item.
@@ -201,7 +211,10 @@ std::string check_expect(const std::vector<std::string>& a) {
 }
 
 std::string check_key(const std::vector<std::string>& a) {
-  return key_code(a[0]) ? "" : "unknown key '" + a[0] + "' (enter, escape, space, tab, f1)";
+  bool alt = false;
+  return key_code(a[0]) || key_character(a[0], &alt)
+             ? ""
+             : "unknown key '" + a[0] + "' (enter, escape, space, tab, shift+tab, f1, left, right, up, down, a letter, alt+letter)";
 }
 
 std::string check_answer(const std::vector<std::string>& a) {
@@ -706,9 +719,15 @@ HeadlessDriver::Outcome HeadlessDriver::run_key(StepRun& run) {
     error = "no window takes the key";
     return Outcome::Failed;
   }
+  bool alt = false;
+  if (char16_t c = key_character(a[0], &alt)) {
+    // As the view sends them: the character, WM_SYSCHAR with Alt held.
+    PostInputMessage(target, alt ? WM_SYSCHAR : WM_CHAR, c, 1);
+    return Outcome::Done;
+  }
   // Bit 0 of a Tab's lParam asks the dialog for Shift+Tab; a scripted
   // `key tab` moves forwards like the Tab key alone.
-  LPARAM flags = vk == VK_TAB ? 0 : 1;
+  LPARAM flags = vk == VK_TAB ? (a[0] == "shift+tab" ? 1 : 0) : 1;
   PostInputMessage(target, WM_KEYDOWN, vk, flags);
   PostInputMessage(target, WM_KEYUP, vk, flags);
   return Outcome::Done;

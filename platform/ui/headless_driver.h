@@ -9,12 +9,16 @@
 //     (a point form may name a hidden control, such as a frame that marks a drawn
 //     area: the click lands on what lies at that point)
 //   tick ID [ROW] | untick ID [ROW] | select ID ROW | expand ID PATH | type ID "text"
-//   key enter|escape|space|tab|f1 | menu COMMAND
+//   key enter|escape|space|tab|shift+tab|f1|left|right|up|down|LETTER|alt+LETTER
+//     (a letter goes to the focus as typed, with alt as a mnemonic) | menu COMMAND
 //   answer ok|cancel|yes|no|retry|abort|ignore | choose "path"
 //   wait MS | screenshot FILE.png | device arrive|remove N
 //   fits (every static, button, check box, radio, group box and rich edit of
 //     the open window shows its whole text in the widget view's fonts, a
-//     multi-line rich edit within its height; fails naming those cut off)
+//     multi-line rich edit within its height, every report-list cell within
+//     its column, a closed combo box its item and clear of other controls,
+//     and no wrapped Japanese text ends in a lone character; fails naming
+//     those cut off)
 //
 // X Y is a point in the control's client area (the centre when left out);
 // "shift" holds the Shift key down for the click. ROW is a row number (from 0) or a "quoted" item text; PATH is tree item

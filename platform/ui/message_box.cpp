@@ -72,7 +72,8 @@ class HelperWindow : public CWnd {
     loop.result = result;
   }
 
-  // Enter, Escape and Tab work in message boxes as in dialogs.
+  // Enter, Escape, Tab, arrows and the buttons' letters (Y, Alt+N) work in
+  // message boxes as in dialogs.
   BOOL PreTranslateMessage(MSG* msg) override { return IsDialogMessageW(m_hWnd, msg); }
 };
 
@@ -304,7 +305,8 @@ int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   CreateParams label;
   label.class_name = u"Static";
   label.text = helper.box.text;
-  label.style = WS_CHILD | WS_VISIBLE | SS_LEFT;
+  // The message is shown as it is: an '&' in it is no mnemonic.
+  label.style = WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
   label.id = 0xFFFF;
   label.parent = w;
   label.rect = {text_left, 16, width - 16, text_bottom};

@@ -300,8 +300,12 @@ std::string FontFamilyFor(const std::u16string& face) {
       {u"system", "DejaVu Sans"},
       {u"courier new", "DejaVu Sans Mono"},
       {u"courier", "DejaVu Sans Mono"},
-      {u"meiryo", "IPAGothic"},
-      {u"ms ui gothic", "IPAGothic"},
+      // The Japanese dialog faces are proportional, so their Latin text
+      // (and a backslash, not the yen sign a Japanese font draws for it)
+      // comes from the Latin family; the characters it lacks from the
+      // Japanese fallback (QtFamiliesFor). The fixed-pitch face stays so.
+      {u"meiryo", "DejaVu Sans"},
+      {u"ms ui gothic", "DejaVu Sans"},
       {u"ms gothic", "IPAGothic"},
   };
   std::u16string f = AsciiLower(face);

@@ -1,9 +1,12 @@
 // Boot code and disk signature on the destination of a clone, on simulated
-// disks of 512- and 4096-byte sectors: only bytes 0-439 of sector 0 change
-// (the partition entries, signature, boot signature and the rest of the first
-// track stay, checked byte by byte and with sfdisk -d / sgdisk -v), the
-// source's boot code or else our own loader; and the signature copy changes
-// exactly four bytes. The loader itself is checked with ndisasm.
+// disks of 512- and 4096-byte sectors: bytes 0-439 of sector 0 become the
+// source's boot code or else our own loader, and on an MBR destination the
+// sectors before the first partition the source's (as far as both disks'
+// first partitions leave room), while the partition entries, signature and
+// boot signature stay (checked byte by byte and with sfdisk -d / sgdisk -v);
+// the signature copy changes exactly four bytes. A volume's boot code moves
+// onto another volume keeping its parameter block (ntfsfix -n, fsck.fat -n).
+// The loader itself is checked with ndisasm.
 #include "mainapp/clone/boot_code.h"
 
 #include <gtest/gtest.h>
@@ -20,6 +23,8 @@
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "platform/core/text.h"
+#include "platform/fs/volume_set.h"
+#include "platform/storage/volume_table.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
 
@@ -56,7 +61,7 @@ void PrintTo(const BootCase& c, std::ostream* os) {
 }
 
 class BootCodeTest : public ::testing::TestWithParam<BootCase> {
- protected:
+ public:
   void SetUp() override {
     DiskContext = DiskContextRecord{};
     CloneSettings = CloneSettingsRecord{};
@@ -64,13 +69,17 @@ class BootCodeTest : public ::testing::TestWithParam<BootCase> {
   }
   uint64_t MiB(uint64_t n) const { return (n << 20) / ss; }
 
-  // Disk 0 the source, disk 1 the destination with three primaries (so the
-  // entries that the old forms cleared are in use) and a filled first track.
-  void MakeDisks(bool gptDestination, uint32_t sourceSignature = 0x11223344) {
+  // Disk 0 the source, its first partition at native sector `sourceFirst`
+  // and the sectors before it filled; disk 1 the destination with three
+  // primaries (so the entries that the old forms cleared are in use), its
+  // first at 1 MiB, and the sectors before it filled otherwise.
+  void MakeDisks(bool gptDestination, uint32_t sourceSignature = 0x11223344, uint64_t sourceFirst = 0) {
+    if (sourceFirst == 0) sourceFirst = MiB(1);
     pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 64ull << 20, .sectorSize = ss});
     pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 96ull << 20, .sectorSize = ss, .serial = "SN0002"});
-    pc.WriteMbr(0, {{.start = MiB(1), .count = MiB(32), .mbrType = 0x07, .active = true}}, sourceSignature);
+    pc.WriteMbr(0, {{.start = sourceFirst, .count = MiB(32), .mbrType = 0x07, .active = true}}, sourceSignature);
     if (GetParam().sourceHasCode) pc.WriteBytes(0, 0, SourceBootCode());
+    pc.WriteBytes(0, ss, disk_fixture::Pattern((sourceFirst - 1) * ss, 5));
     const std::vector<Part> parts = {{.start = MiB(1), .count = MiB(16), .mbrType = 0x07, .active = true},
                                      {.start = MiB(17), .count = MiB(16), .mbrType = 0x27},
                                      {.start = MiB(40), .count = MiB(8), .mbrType = 0x0C}};
@@ -78,9 +87,9 @@ class BootCodeTest : public ::testing::TestWithParam<BootCase> {
       pc.WriteGpt(1, parts);
     } else {
       pc.WriteMbr(1, parts, 0xCAFEF00D);
-      // Bytes after sector 0 up to the end of the first track: what another
-      // boot loader may keep there.
-      pc.WriteBytes(1, ss, disk_fixture::Pattern(kTrackBytes, 3));
+      // What another boot loader may have kept before the first partition,
+      // and the partition's own first bytes.
+      pc.WriteBytes(1, ss, disk_fixture::Pattern((1 << 20) - ss + 4096, 3));
     }
     pc.Boot();
     DetectSystemAndSpecialDisks();
@@ -95,23 +104,40 @@ class BootCodeTest : public ::testing::TestWithParam<BootCase> {
   SimulatedPc pc;
 };
 
-TEST_P(BootCodeTest, OnlyTheBootCodeBytesChangeOnAnMbrDestination) {
-  MakeDisks(false);
-  const auto before = pc.ReadBytes(1, 0, ss + kTrackBytes);
+// MBR to MBR: the boot code and the loader's room before the first
+// partition move, bounded by the destination's first partition (when the
+// source's starts later) or by the source's (when it starts earlier: the
+// rest of the destination's room stays).
+void ExpectGapCopied(BootCodeTest& t, SimulatedPc& pc, uint32_t ss, uint64_t sourceFirst) {
+  t.MakeDisks(false, 0x11223344, sourceFirst);
+  const uint64_t room = std::min<uint64_t>(sourceFirst * ss, 1 << 20);  // bytes copied before
+  const auto before = pc.ReadBytes(1, 0, (1 << 20) + 4096);
+  const auto source = pc.ReadBytes(0, 0, (1 << 20) + 4096);
   const std::string tableBefore = SfdiskDump(pc.Image(1));
   ASSERT_NE(tableBefore.find("type=27"), std::string::npos) << tableBefore;
 
   ASSERT_TRUE(CopyMbrBootCode(0, 1));
 
-  const auto after = pc.ReadBytes(1, 0, ss + kTrackBytes);
-  EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + kMbrBootCodeBytes), ExpectedCode());
-  EXPECT_TRUE(std::equal(after.begin() + kMbrBootCodeBytes, after.end(), before.begin() + kMbrBootCodeBytes))
-      << "signature, entries 1-4, boot signature and the rest of the track stay";
+  const auto after = pc.ReadBytes(1, 0, (1 << 20) + 4096);
+  EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + kMbrBootCodeBytes), t.ExpectedCode());
+  EXPECT_TRUE(std::equal(after.begin() + kMbrBootCodeBytes, after.begin() + ss, before.begin() + kMbrBootCodeBytes))
+      << "signature, entries 1-4 and boot signature stay";
+  EXPECT_TRUE(std::equal(after.begin() + ss, after.begin() + room, source.begin() + ss))
+      << "the source's sectors before its first partition";
+  EXPECT_TRUE(std::equal(after.begin() + room, after.end(), before.begin() + room))
+      << "nothing at or behind either first partition";
   EXPECT_EQ(SfdiskDump(pc.Image(1)), tableBefore);
   // The source is only read.
-  EXPECT_EQ(pc.ReadBytes(0, 0, 2), (GetParam().sourceHasCode ? std::vector<uint8_t>{0x33, 0xC0}
-                                                              : std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(pc.ReadBytes(0, 0, (1 << 20) + 4096), source);
   EXPECT_EQ(DiskContext.ioErrorCount, 0);
+}
+
+TEST_P(BootCodeTest, TheSectorsBeforeTheFirstPartitionMoveUpToTheDestinationsFirst) {
+  ExpectGapCopied(*this, pc, ss, MiB(2));
+}
+
+TEST_P(BootCodeTest, TheSectorsBeforeTheFirstPartitionMoveUpToTheSourcesFirst) {
+  ExpectGapCopied(*this, pc, ss, (64 << 10) / ss);
 }
 
 // The status line, with the English texts of the staged install folder.
@@ -178,57 +204,112 @@ INSTANTIATE_TEST_SUITE_P(Disks, BootCodeTest,
                                   (info.param.sourceHasCode ? "_SourceCode" : "_OwnLoader");
                          });
 
-// A volume's boot code moved onto another volume: C: (NTFS, disk 0) onto D:
-// (a larger NTFS volume) and onto F: (NTFS on a 4096-byte disk) keeps each
-// destination's parameter block (bytes 11 to 83 behind EB 52 90) and the
-// rest of its first sector, so ntfsfix still finds it whole; E: (FAT16,
-// its code behind EB 3C) and a missing volume are refused untouched. The
-// source is never written.
+// The drive text ("D:") of the volume at byte `offset` of disk `disk`.
+std::u16string DriveAt(int disk, uint64_t offset) {
+  for (const auto& v : platform::storage::MountedVolumes())
+    if (v.disk_number == disk && v.offset == offset && v.letter) return std::u16string(1, v.letter) + u":";
+  ADD_FAILURE() << "no lettered volume at " << offset << " of disk " << disk;
+  return u"Q:";
+}
+
+// A volume's boot code moved onto another volume, keeping each destination's
+// parameter block: NTFS (8 KiB of boot code, bytes 11-83 kept) onto a larger
+// NTFS volume and onto one on a 4096-byte disk, each backup boot sector
+// following, ntfsfix -n clean; FAT32 (sector 0 but bytes 11-89, and the other
+// code sectors 2 and 12) onto a FAT32 volume whose information sector and
+// backup boot sectors stay its own, fsck.fat -n clean. Refused untouched: a
+// FAT16 destination for NTFS code, a FAT32 one on another sector size, a
+// missing volume, and code whose jump lands inside the parameter block kept.
+// The sources are never written.
 TEST(TransplantBootSector, KeepsTheDestinationsParameterBlock) {
   SimulatedPc pc;
-  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 64ull << 20});
-  pc.WriteMbr(0, {{.start = 2048, .count = 40 * 2048, .mbrType = 0x07, .fs = "ntfs", .label = "SRC"}});
-  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .serial = "SN0002"});
+  constexpr uint64_t kNtfs = 2048 * 512, kFat32 = 44 * 2048 * 512;  // bytes on disk 0
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 96ull << 20});
+  pc.WriteMbr(0, {{.start = 2048, .count = 40 * 2048, .mbrType = 0x07, .fs = "ntfs", .label = "SRC"},
+                  {.start = 44 * 2048, .count = 40 * 2048, .mbrType = 0x0C, .fs = "fat32", .label = "SRC32"}});
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 192ull << 20, .serial = "SN0002"});
   pc.WriteMbr(1, {{.start = 2048, .count = 60 * 2048, .mbrType = 0x07, .fs = "ntfs", .label = "DST"},
-                  {.start = 62 * 2048, .count = 40 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "FAT"}});
-  pc.AddDisk(DiskSpec{.number = 2, .sizeBytes = 96ull << 20, .sectorSize = 4096, .serial = "SN0003"});
-  pc.WriteMbr(2, {{.start = 256, .count = 40 * 256, .mbrType = 0x07, .fs = "ntfs", .label = "NATIVE"}});
-  // A recognisable boot code on the source, behind its own parameter block.
-  pc.WriteBytes(0, 2048 * 512 + 84, disk_fixture::Pattern(510 - 84, 11));
+                  {.start = 62 * 2048, .count = 40 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "FAT"},
+                  {.start = 104 * 2048, .count = 50 * 2048, .mbrType = 0x0C, .fs = "fat32", .label = "DST32"}});
+  // The fixture names its FAT volumes' maker in sector 0 only: the backup
+  // boot sector is made to match it again, as a formatter leaves it.
+  pc.WriteBytes(1, 104 * 2048 * 512 + 6 * 512, pc.ReadBytes(1, 104 * 2048 * 512, 512));
+  pc.AddDisk(DiskSpec{.number = 2, .sizeBytes = 512ull << 20, .sectorSize = 4096, .serial = "SN0003"});
+  pc.WriteMbr(2, {{.start = 256, .count = 40 * 256, .mbrType = 0x07, .fs = "ntfs", .label = "NATIVE"},
+                  {.start = 42 * 256, .count = 400 * 256, .mbrType = 0x0C, .fs = "fat32", .label = "NATIVE32"}});
+  // Recognisable boot code on the sources, behind their own parameter blocks:
+  // NTFS's first sector and the rest of its 8 KiB, FAT32's sector 0 and its
+  // sectors 2 and 12.
+  pc.WriteBytes(0, kNtfs + 84, disk_fixture::Pattern(510 - 84, 11));
+  pc.WriteBytes(0, kNtfs + 512, disk_fixture::Pattern(8192 - 512, 12));
+  pc.WriteBytes(0, kFat32 + 90, disk_fixture::Pattern(510 - 90, 13));
+  pc.WriteBytes(0, kFat32 + 2 * 512, disk_fixture::Pattern(512, 14));
+  pc.WriteBytes(0, kFat32 + 12 * 512, disk_fixture::Pattern(512, 15));
   pc.Boot();
-  const auto source = pc.ReadBytes(0, 0, 64ull << 20);
+  const auto source = pc.ReadBytes(0, 0, 96ull << 20);
+  const std::u16string ntfsSource = DriveAt(0, kNtfs), fatSource = DriveAt(0, kFat32);
 
   struct Case {
-    const char16_t* volume;
+    const char* what;
+    const std::u16string& from;
+    uint64_t fromOffset;
     int disk;
-    uint64_t offset;  // bytes
+    uint64_t offset;    // bytes
+    uint64_t sectors;   // native sectors of the destination volume
     bool moved;
   };
-  for (const Case& c : {Case{u"D:", 1, 2048 * 512, true}, Case{u"E:", 1, 62 * 2048 * 512, false},
-                        Case{u"F:", 2, 256 * 4096, true}, Case{u"Q:", 1, 0, false}}) {
-    SCOPED_TRACE(platform::to_utf8(c.volume));
-    const auto before = pc.ReadBytes(c.disk, c.offset, 4096);
-    if (c.moved) {
-      ASSERT_EQ(before[1], 0x52) << "an NTFS boot sector opens EB 52 90";
-    }
-    EXPECT_EQ(TransplantBootSector(u"C:", c.volume), c.moved);
-    const auto after = pc.ReadBytes(c.disk, c.offset, 4096);
+  const Case cases[] = {
+      {"NTFS onto NTFS", ntfsSource, kNtfs, 1, 2048 * 512, 60 * 2048, true},
+      {"NTFS onto FAT16", ntfsSource, kNtfs, 1, 62 * 2048 * 512, 40 * 2048, false},
+      {"NTFS onto 4096-byte NTFS", ntfsSource, kNtfs, 2, 256 * 4096, 40 * 256, true},
+      {"FAT32 onto FAT32", fatSource, kFat32, 1, 104 * 2048 * 512, 50 * 2048, true},
+      {"FAT32 onto 4096-byte FAT32", fatSource, kFat32, 2, 42 * 256 * 4096, 400 * 256, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const uint32_t ss = pc.SectorSize(c.disk);
+    const bool ntfs = std::string(c.what).rfind("NTFS", 0) == 0;
+    const auto before = pc.ReadBytes(c.disk, c.offset, 16 * ss);
+    EXPECT_EQ(TransplantBootSector(c.from, DriveAt(c.disk, c.offset)), c.moved);
+    platform::fs::ReleaseAllDrivers();
+    const auto after = pc.ReadBytes(c.disk, c.offset, 16 * ss);
     if (!c.moved) {
       EXPECT_EQ(after, before);
       continue;
     }
-    const auto code = pc.ReadBytes(0, 2048 * 512, 512);
+    const auto code = pc.ReadBytes(0, c.fromOffset, 16 * 512);
+    const size_t kept = ntfs ? 84 : 90;
     EXPECT_TRUE(std::equal(after.begin(), after.begin() + 11, code.begin()));
-    EXPECT_TRUE(std::equal(after.begin() + 11, after.begin() + 84, before.begin() + 11));
-    EXPECT_TRUE(std::equal(after.begin() + 84, after.begin() + 512, code.begin() + 84));
-    EXPECT_TRUE(std::equal(after.begin() + 512, after.end(), before.begin() + 512));
-    const uint32_t ss = pc.SectorSize(c.disk);
-    const std::string copy = pc.ExtractVolume(c.disk, c.offset / ss, (c.disk == 1 ? 60 * 2048 * 512 : 40 * 256 * 4096) / ss,
-                                              "transplanted.img");
+    EXPECT_TRUE(std::equal(after.begin() + 11, after.begin() + kept, before.begin() + 11)) << "the parameter block";
     std::string out;
-    EXPECT_EQ(Shell("ntfsfix -n " + copy, &out), 0) << out;
+    const std::string copy = pc.ExtractVolume(c.disk, c.offset / ss, c.sectors, "transplanted.img");
+    if (ntfs) {
+      EXPECT_TRUE(std::equal(after.begin() + kept, after.begin() + 8192, code.begin() + kept)) << "all 8 KiB";
+      EXPECT_TRUE(std::equal(after.begin() + 8192, after.end(), before.begin() + 8192));
+      const auto backup = pc.ReadBytes(c.disk, c.offset + (c.sectors - 1) * ss, ss);
+      EXPECT_TRUE(std::equal(backup.begin(), backup.end(), after.begin())) << "the backup boot sector follows";
+      EXPECT_EQ(Shell("ntfsfix -n " + copy, &out), 0) << out;
+    } else {
+      auto sector = [&](const std::vector<uint8_t>& b, int n) {
+        return std::vector<uint8_t>(b.begin() + n * 512, b.begin() + (n + 1) * 512);
+      };
+      EXPECT_TRUE(std::equal(after.begin() + kept, after.begin() + 512, code.begin() + kept));
+      EXPECT_EQ(sector(after, 2), sector(code, 2));
+      EXPECT_EQ(sector(after, 12), sector(code, 12));
+      EXPECT_EQ(sector(after, 1), sector(before, 1)) << "the information sector stays";
+      EXPECT_EQ(sector(after, 7), sector(before, 7));
+      EXPECT_EQ(sector(after, 6), sector(after, 0)) << "the backup boot sector follows";
+      EXPECT_EQ(Shell("fsck.fat -n " + copy, &out), 0) << out;
+    }
   }
-  EXPECT_TRUE(pc.ReadBytes(0, 0, 64ull << 20) == source) << "the source volume was written";
+  const std::u16string target = DriveAt(1, 2048 * 512);
+  EXPECT_FALSE(TransplantBootSector(ntfsSource, u"Q:")) << "no such volume";
+  EXPECT_TRUE(pc.ReadBytes(0, 0, 96ull << 20) == source) << "the source volumes were written";
+  // Code whose jump lands inside the parameter block that would be kept.
+  pc.WriteBytes(0, kNtfs, std::vector<uint8_t>{0xEB, 0x30, 0x90});
+  const auto before = pc.ReadBytes(1, 2048 * 512, 8192);
+  EXPECT_FALSE(TransplantBootSector(ntfsSource, target));
+  EXPECT_EQ(pc.ReadBytes(1, 2048 * 512, 8192), before);
 }
 
 // The loader compiled in is the assembled one: 440 bytes that ndisasm decodes

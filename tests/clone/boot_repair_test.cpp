@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,9 @@
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
+#include "platform/process/bcd_store.h"
 #include "platform/startup/startup.h"
+#include "platform/storage/volume_table.h"
 #include "platform/storage/ioctl.h"
 #include "platform/storage/volume_api.h"
 #include "program_support/shell_state.h"
@@ -193,10 +196,6 @@ TEST_P(BootRepairTest, MountedDevicesBindsCToTheNewSystemPartition) {
 
 TEST_P(BootRepairTest, TheBootStoreNamesTheCopiedSystem) {
   ASSERT_TRUE(WriteEspImage(1));
-  WCHAR device[256] = {};
-  ASSERT_GT(QueryDosDeviceW(u"C:", device, 256), 0u);
-  const std::string deviceText = clone_fixture::HivexText(device);
-  ASSERT_NE(deviceText.find("Device"), std::string::npos);
   ASSERT_TRUE(RepairBcd(u"C:")) << ReadHostFile(pc.folder() + "/machine.log");
 
   EXPECT_EQ(pc.ReadBytes(1, 510, 2), (std::vector<uint8_t>{0x55, 0xAA})) << "the boot signature is back";
@@ -206,11 +205,65 @@ TEST_P(BootRepairTest, TheBootStoreNamesTheCopiedSystem) {
   const std::string store = pc.folder() + "/BCD.copy";
   ASSERT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mcopy -i '" + esp + "' ::/EFI/Microsoft/Boot/BCD '" + store + "'", &out), 0)
       << out;
-  clone_fixture::ExpectStoreNamesSystem(store, deviceText);
+  // The loader names the system partition by the disk's own GUID and the
+  // partition's, as fdisk reads them from the disk.
+  ASSERT_EQ(Shell("fdisk -b " + std::to_string(ss) + " -l -o Start,UUID '" + pc.Image(1) + "'", &out), 0) << out;
+  std::smatch disk, system;
+  ASSERT_TRUE(std::regex_search(out, disk, std::regex("Disk identifier: ([0-9A-Fa-f-]+)"))) << out;
+  ASSERT_TRUE(std::regex_search(out, system, std::regex("\\n\\s*" + std::to_string(systemStart) + "\\s+([0-9A-Fa-f-]+)")))
+      << out;
+  clone_fixture::ExpectStoreNamesSystem(store, clone_fixture::GptDeviceHex(disk[1], system[1]));
   if (ss == 512) {
     EXPECT_EQ(Shell("sgdisk -v '" + pc.Image(1) + "'", &out), 0) << out;
     EXPECT_NE(out.find("No problems found"), std::string::npos) << out;
   }
+}
+
+// The BCD editor names a partition in the binary form the boot manager
+// reads, wherever the disk is attached: a volume of an MBR disk by the disk's
+// signature and the partition's byte offset, a volume of a GPT disk by the
+// disk's GUID and the partition's, as fdisk reads them from the disks (read
+// back with hivexsh); its listing shows both by their letters again.
+TEST_P(BootRepairTest, TheEditorNamesPartitionsByTheirDisks) {
+  pc.WriteMbr(0, {{.start = (1 << 20) / ss, .count = (32 << 20) / ss, .mbrType = 0x07, .fs = "ntfs", .label = "MBR"}},
+              0x600DD15C);
+  pc.Boot();
+  WCHAR mbrLetter = 0;
+  for (const auto& v : platform::storage::MountedVolumes())
+    if (v.disk_number == 0 && v.letter) mbrLetter = v.letter;
+  ASSERT_NE(mbrLetter, 0);
+  const std::string loader = "{11111111-2222-3333-4444-555555555555}";
+  ASSERT_TRUE(platform::process::CreateBcdStoreFile(temp + "/STORE", platform::process::BcdBootDevice(),
+                                                    {{loader, "Windows", platform::process::BcdBootDevice()}}));
+  WCHAR device[256] = {};
+  ASSERT_GT(QueryDosDeviceW(u"C:", device, 256), 0u);
+  const CString store = u"/store \"T:\\STORE\"  /set ";
+  EXPECT_TRUE(RunBcdTool(store + CString(loader.c_str()) + u" device partition=" + device));
+  EXPECT_TRUE(RunBcdTool(store + CString(loader.c_str()) + u" osdevice partition=" + CString(mbrLetter) + u":"));
+  EXPECT_FALSE(RunBcdTool(store + CString(loader.c_str()) + u" osdevice partition=Q:")) << "no such volume";
+  ASSERT_TRUE(RunBcdToolViaScript(u"/store \"T:\\STORE\"", u"T:\\STORE.TXT"));
+  const std::string listing = ReadHostFile(temp + "/STORE.TXT");
+  EXPECT_NE(listing.find("device                  partition=C:"), std::string::npos) << listing;
+  EXPECT_NE(listing.find(std::string("osdevice                partition=") + static_cast<char>(mbrLetter) + ":"),
+            std::string::npos) << listing;
+
+  std::string out;
+  auto fdisk = [&](int disk, const char* columns) {
+    EXPECT_EQ(Shell("fdisk -b " + std::to_string(ss) + " -l " + columns + " '" + pc.Image(disk) + "'", &out), 0) << out;
+    return out;
+  };
+  std::smatch id, start;
+  const std::string mbr = fdisk(0, "");
+  ASSERT_TRUE(std::regex_search(mbr, id, std::regex("Disk identifier: 0x([0-9a-f]+)"))) << mbr;
+  const std::string gpt = fdisk(1, "-o Start,UUID");
+  std::smatch disk, system;
+  ASSERT_TRUE(std::regex_search(gpt, disk, std::regex("Disk identifier: ([0-9A-Fa-f-]+)"))) << gpt;
+  ASSERT_TRUE(std::regex_search(gpt, system, std::regex("\\n\\s*" + std::to_string(systemStart) + "\\s+([0-9A-Fa-f-]+)")))
+      << gpt;
+  const std::string hive = temp + "/STORE";
+  EXPECT_EQ(clone_fixture::StoreElementHex(hive, loader, "11000001"), clone_fixture::GptDeviceHex(disk[1], system[1]));
+  EXPECT_EQ(clone_fixture::StoreElementHex(hive, loader, "21000001"),
+            clone_fixture::MbrDeviceHex(static_cast<uint32_t>(std::stoul(id[1], nullptr, 16)), 1 << 20));
 }
 
 TEST_P(BootRepairTest, NoStoreChangesNothing) {

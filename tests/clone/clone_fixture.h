@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -112,32 +113,67 @@ inline void PutSystemHive(const std::string& hostFile, const std::string& root, 
 inline constexpr const char* kBootManagerObject = "{9dea862c-5cdd-4e70-acc1-f32b344d4795}";
 inline constexpr const char* kBootLoaderObject = "{5c2a1b7e-8d3f-4e61-9a0b-7c4d2e1f3a58}";
 
-// A text as hivexsh shows it inside a string value: each backslash doubled.
-inline std::string HivexText(const std::u16string& text) {
+// The 16 bytes of a GUID as it is stored (the first three fields little
+// endian) from its text form "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", as hex.
+inline std::string StoredGuidHex(const std::string& text) {
+  std::string digits;
+  for (char c : text)
+    if (std::isxdigit(static_cast<unsigned char>(c))) digits += static_cast<char>(std::tolower(c));
+  if (digits.size() != 32) return "";
+  auto swapped = [&](size_t at, size_t bytes) {
+    std::string out;
+    for (size_t i = bytes; i-- > 0;) out += digits.substr(at + 2 * i, 2);
+    return out;
+  };
+  return swapped(0, 4) + swapped(8, 2) + swapped(12, 2) + digits.substr(16);
+}
+
+// `value` as `bytes` little-endian bytes, in hex.
+inline std::string LittleHex(uint64_t value, int bytes) {
+  static const char* digits = "0123456789abcdef";
   std::string out;
-  for (char c : platform::to_utf8(text)) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  for (int i = 0; i < bytes; ++i, value >>= 8) out += std::string{digits[(value >> 4) & 15], digits[value & 15]};
   return out;
 }
 
-// Checks, with hivexsh on a host copy of a boot store, that the store names a
-// copied system after a conversion to GPT: the boot manager's device is
-// "BOOT", the boot loader's device and osdevice are `device` (in hivexsh's
-// form, HivexText).
-inline void ExpectStoreNamesSystem(const std::string& store, const std::string& device) {
-  auto element = [&](const char* object, const std::string& type) {
-    std::string value;
-    disk_fixture::Shell("printf '%s\\nlsval\\n' 'cd Objects\\" + std::string(object) + "\\Elements\\" + type +
-                            "' | hivexsh '" + store + "'",
-                        &value);
-    return value;
-  };
-  EXPECT_NE(element(kBootManagerObject, "11000001").find("partition=BOOT"), std::string::npos);
-  for (const char* type : {"11000001", "21000001"}) {
-    const std::string value = element(kBootLoaderObject, type);
-    EXPECT_NE(value.find("partition=" + device), std::string::npos) << type << " " << value;
-  }
+// A boot-store device record in hex, as the boot manager reads it: the boot
+// device, or a partition of a GPT disk (GUIDs in their text form, as sfdisk
+// and fdisk print them) or of an MBR disk (signature and byte offset).
+inline std::string BootDeviceHex() { return std::string(32, '0') + "05000000" + "00000000" + "0c000000"; }
+inline std::string GptDeviceHex(const std::string& diskGuid, const std::string& partitionGuid) {
+  return std::string(32, '0') + "06000000" + "00000000" + "48000000" + "00000000" + StoredGuidHex(partitionGuid) +
+         "00000000" + "00000000" + StoredGuidHex(diskGuid) + std::string(32, '0');
+}
+inline std::string MbrDeviceHex(uint32_t signature, uint64_t offset) {
+  return std::string(32, '0') + "06000000" + "00000000" + "48000000" + "00000000" + LittleHex(offset, 8) +
+         std::string(16, '0') + "00000000" + "01000000" + LittleHex(signature, 4) + std::string(24, '0') +
+         std::string(32, '0');
 }
 
+// The data of element `type` of object `object` in a host copy of a boot
+// store, as hivexsh shows it, in hex without commas ("" when there is none).
+inline std::string StoreElementHex(const std::string& store, const std::string& object, const std::string& type) {
+  std::string value;
+  disk_fixture::Shell("printf '%s\\nlsval\\n' 'cd Objects\\" + object + "\\Elements\\" + type + "' | hivexsh '" +
+                          store + "'",
+                      &value);
+  const size_t at = value.find("hex(3):");
+  if (at == std::string::npos) return "";
+  std::string hex;
+  for (size_t i = at + 7; i < value.size() && value[i] != '\n'; ++i)
+    if (std::isxdigit(static_cast<unsigned char>(value[i]))) hex += value[i];
+  return hex;
+}
+
+// Checks, with hivexsh on a host copy of a boot store, that the store names a
+// copied system after a conversion to GPT: the boot manager's device is the
+// boot device, the boot loader's device and osdevice are `loaderDevice` (a
+// record in hex, GptDeviceHex).
+inline void ExpectStoreNamesSystem(const std::string& store, const std::string& loaderDevice) {
+  EXPECT_EQ(StoreElementHex(store, kBootManagerObject, "11000001"), BootDeviceHex());
+  for (const char* type : {"11000001", "21000001"})
+    EXPECT_EQ(StoreElementHex(store, kBootLoaderObject, type), loaderDevice) << type;
+}
 
 // Sets all three times of a file or folder (FILETIME units).
 inline void SetTimes(const std::u16string& path, uint64_t stamp, bool folder) {

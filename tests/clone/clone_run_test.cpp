@@ -24,14 +24,19 @@
 #include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/clone_summary_page.h"
+#include "mainapp/clone/layout_writer.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/records/whole_disk_choice.h"
 #include "mainapp/shell/clone_page_hook.h"
+#include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "platform/process/bcd_store.h"
+#include "platform/startup/startup.h"
+#include "platform/registry/registry.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
@@ -186,8 +191,146 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
   }
 }
 
+// The copied system's SYSTEM hive after a basic whole-disk copy from MBR to
+// MBR (the data partition moved 16 MiB on): its MountedDevices names C:, D:
+// and the system's volume name on the copy's own disk (signature and offsets
+// as sfdisk -d reads them from the copy), whichever way the summary is left:
+// closed, the copy keeps its own new signature; through Restart (Shut down
+// later), it has the source's signature and the hive follows. The boot store
+// beside it (\Boot\BCD) names the copy's partition the same way. Values
+// naming another disk stay. Read back with ntfscat and hivexsh.
+TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
+  platform::startup::ConnectLayers();  // offline hives on the simulated PC's volumes
+  using clone_fixture::LittleHex;
+  constexpr uint32_t kSource = 0x5EED1234;
+  const uint64_t system = kSystemStart * 512, data = kDataStart * 512;
+  auto record = [](uint32_t signature, uint64_t offset) { return LittleHex(signature, 4) + LittleHex(offset, 8); };
+  const std::string volumeName = "\\??\\Volume{5e2d0c1a-0000-4000-8000-00000000c0de}";
+  const std::string script = "add MountedDevices\ncd MountedDevices\nsetval 4\n"
+                             "\\DosDevices\\C:\nhex:3:" + record(kSource, system) + "\n"
+                             "\\DosDevices\\D:\nhex:3:" + record(kSource, data) + "\n" +
+                             volumeName + "\nhex:3:" + record(kSource, system) + "\n"
+                             "\\DosDevices\\E:\nhex:3:" + record(0xAAAA5555, system) + "\ncommit\n";
+  clone_fixture::PutSystemHive(pc_.folder() + "/SYSTEM", "SYSTEM", script, u"C:");
+  // The boot store beside it names the system partition in binary form; a
+  // second loader names a partition of another disk.
+  const std::string loader = "{6a0b1c2d-0000-4000-8000-0000000000aa}", other = "{6a0b1c2d-0000-4000-8000-0000000000bb}";
+  const auto onSystem = platform::process::BcdMbrPartitionDevice(kSource, system);
+  const auto elsewhere = platform::process::BcdMbrPartitionDevice(0xAAAA5555, system);
+  ASSERT_TRUE(platform::process::CreateBcdStoreFile(pc_.folder() + "/BCD", onSystem,
+                                                    {{loader, "Windows", onSystem}, {other, "Other", elsewhere}}));
+  ASSERT_TRUE(CreateDirectoryW(u"C:\\Boot", nullptr));
+  {
+    std::ifstream in(pc_.folder() + "/BCD", std::ios::binary);
+    PutFile(u"C:\\Boot\\BCD", std::string(std::istreambuf_iterator<char>(in), {}));
+  }
+  platform::fs::ReleaseAllDrivers();
+
+  struct Case {
+    const char* how;
+    bool restart;
+  };
+  for (const Case& c : {Case{"closed", false}, Case{"restart, shut down later", true}}) {
+    SCOPED_TRACE(c.how);
+    PrepareWizard(1, true, false);
+    CloneSettings.sourceDisk = Listed(0);  // as the source page leaves it
+    DiskContext.layoutTable[1].newStartBytes += 16 * kMiB;
+    platform::ui::Script run;
+    run.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Completed");
+    if (c.restart) {
+      run.click(1000).expect_dialog(208).click(1128);
+    } else {
+      run.key("escape");
+    }
+    ASSERT_EQ(RunScript(run), "");
+    platform::fs::ReleaseAllDrivers();
+
+    std::string dump;
+    Shell("sfdisk -d " + pc_.Image(1), &dump);
+    std::smatch label, start;
+    ASSERT_TRUE(std::regex_search(dump, label, std::regex("label-id: 0x([0-9a-f]+)"))) << dump;
+    const uint32_t signature = static_cast<uint32_t>(std::stoul(label[1], nullptr, 16));
+    EXPECT_EQ(signature == kSource, c.restart) << dump;
+    ASSERT_TRUE(std::regex_search(dump, start, std::regex("start=\\s*(\\d+), size=\\s*\\d+, type=c"))) << dump;
+    const uint64_t dataCopy = std::stoull(start[1]) * 512;
+    EXPECT_EQ(dataCopy, data + 16 * kMiB) << dump;
+
+    const std::string copy = pc_.ExtractVolume(1, kSystemStart, kSystemCount, "system-copy.img");
+    const std::string hive = pc_.folder() + "/SYSTEM.copy";
+    ASSERT_EQ(Shell("ntfscat " + copy + " /Windows/System32/Config/SYSTEM > " + hive), 0);
+    std::string out;
+    ASSERT_EQ(Shell("printf 'cd MountedDevices\\nlsval\\n' | hivexsh " + hive, &out), 0) << out;
+    auto value = [&](const std::string& name) {
+      std::string shown;  // hivexsh doubles the backslashes of names
+      for (char ch : name) shown += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+      const size_t at = out.find("\"" + shown + "\"=hex(3):");
+      if (at == std::string::npos) return std::string("<none>");
+      std::string hex;
+      for (size_t i = out.find(':', at + shown.size() + 2) + 1; i < out.size() && out[i] != '\n'; ++i)
+        if (std::isxdigit(static_cast<unsigned char>(out[i]))) hex += out[i];
+      return hex;
+    };
+    EXPECT_EQ(value("\\DosDevices\\C:"), record(signature, system)) << out;
+    EXPECT_EQ(value("\\DosDevices\\D:"), record(signature, dataCopy)) << out;
+    EXPECT_EQ(value(volumeName), record(signature, system)) << out;
+    EXPECT_EQ(value("\\DosDevices\\E:"), record(0xAAAA5555, system)) << "another disk's partition stays\n" << out;
+
+    const std::string store = pc_.folder() + "/BCD.copy";
+    ASSERT_EQ(Shell("ntfscat " + copy + " /Boot/BCD > " + store), 0);
+    const std::string own = clone_fixture::MbrDeviceHex(signature, system);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, clone_fixture::kBootManagerObject, "11000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "11000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "21000001"), own);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, other, "21000001"), clone_fixture::MbrDeviceHex(0xAAAA5555, system));
+  }
+}
+
 // Items the file copy had to leave out make the summary say the copy
 // completed with errors, never plain "Completed".
+// The wait for the new volumes after the table is written: on this PC they
+// appear with the table, so the wait ends at once instead of taking its 30 s
+// for each new volume; with automatic mounting off none appears and the
+// wait ends when its passes run out (the upper bound stays). sfdisk reads
+// the table written either way.
+TEST_F(CloneRunTest, MountWaitEndsAsSoonAsTheNewVolumesAppear) {
+  struct Case {
+    const char* what;
+    bool automount;
+    int volumes;          // on the destination afterwards
+    uint64_t least_ms;    // virtual time the wait takes at least
+    uint64_t most_ms;     // and at most
+  };
+  const Case cases[] = {
+      {"volumes appear with the table", true, 2, 0, 10000},
+      {"automatic mounting off", false, 0, 20000, 30000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.automount) {
+      HKEY key = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\MountMgr", 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                ERROR_SUCCESS);
+      DWORD one = 1;
+      ASSERT_EQ(RegSetValueExW(key, u"NoAutoMount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+                ERROR_SUCCESS);
+      RegCloseKey(key);
+    }
+    PrepareWizard(1, true, false);
+    platform::ui::HeadlessSession session(platform::ui::Script{}, {});
+    const uint64_t before = GetTickCount64();
+    CreateDestinationLayout(nullptr, Listed(0), Listed(1));
+    const uint64_t waited = GetTickCount64() - before;
+    EXPECT_EQ(LayoutWriterState.layoutWritten, 1);
+    EXPECT_EQ(CountDiskVolumes(1), c.volumes);
+    EXPECT_GE(waited, c.least_ms);
+    EXPECT_LE(waited, c.most_ms);
+    const std::vector<std::string> rows = SfdiskRows(1);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], std::to_string(kSystemStart) + " " + std::to_string(kSystemCount) + " 7 *");
+  }
+}
+
 TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
   PrepareWizard(1, true, false);
   struct Case {
@@ -394,12 +537,13 @@ TEST_F(CloneRunTest, PreScanOfTheDestinationIsReportedAndItsCancelCanStopTheRun)
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).expect_dialog(155).expect_disabled(1011).expect_disabled(4);
   script.answer("ok").expect_dialog(138).expect_text(1024, "Completed");
-  script.expect_text(1023, "1 errors, 0 bad sectors").key("escape");
+  script.expect_text(1023, "2 errors, 2 bad sectors").key("escape");
   ASSERT_EQ(RunScript(script), "");
   EXPECT_EQ(ScanTarget.diskNumber, 1);
   EXPECT_EQ(ScanTarget.kind, kSelectionWholeDisk);
-  ASSERT_EQ(ScanState.failedSectors.size(), 1u);
-  EXPECT_EQ(platform::to_utf8(ScanState.failedSectors[0].str()), "Read error in sector 999999");
+  ASSERT_EQ(ScanState.failedSectors.size(), 2u);
+  EXPECT_EQ(platform::to_utf8(ScanState.failedSectors[0].str()), "Read error in sector 1000000");
+  EXPECT_EQ(platform::to_utf8(ScanState.failedSectors[1].str()), "Read error in sector 1000001");
   CheckCopy(1);
 
   PrepareWizard(2, true, false);

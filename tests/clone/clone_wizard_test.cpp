@@ -253,7 +253,7 @@ TEST_F(CloneWizardTest, SourcePageRowsAndPartitionChoice) {
   ASSERT_EQ(Run(again, cancel), "");
   ASSERT_EQ(again.rows.size(), 4u);
   EXPECT_EQ(again.rows[0].texts[0], "Disk 0 ");
-  EXPECT_EQ(again.rows[0].texts[1], "ACMESource Disk");  // vendor and product
+  EXPECT_EQ(again.rows[0].texts[1], "ACME Source Disk");  // vendor and product, joined by a blank
   EXPECT_EQ(again.rows[0].image, 0);
   EXPECT_EQ(again.rows[1].texts[0], "  Partition");
   EXPECT_EQ(again.rows[1].image, 1);

@@ -79,20 +79,7 @@ std::string ExtractSparse(const std::string& image, uint64_t offset, uint64_t co
   return out;
 }
 
-// The 16 bytes of a GUID as it is stored (the first three fields little
-// endian) from its text form "C12A7328-F81F-11D2-BA4B-00A0C93EC93B", as hex.
-std::string StoredGuidHex(const std::string& text) {
-  std::string digits;
-  for (char c : text)
-    if (std::isxdigit(static_cast<unsigned char>(c))) digits += static_cast<char>(std::tolower(c));
-  if (digits.size() != 32) return "";
-  auto swapped = [&](size_t at, size_t bytes) {
-    std::string out;
-    for (size_t i = bytes; i-- > 0;) out += digits.substr(at + 2 * i, 2);
-    return out;
-  };
-  return swapped(0, 4) + swapped(8, 2) + swapped(12, 2) + digits.substr(16);
-}
+using clone_fixture::StoredGuidHex;
 
 struct GptRow {
   uint64_t start = 0, size = 0;
@@ -176,18 +163,7 @@ TEST_P(ConversionCloneTest, TheCopyIsAWholeGptDiskThatBootsTheCopiedSystem) {
   auto run = disk_fixture::RunHeadless(script, route.start);
   ASSERT_EQ(run.failure, "") << run.log;
   ASSERT_EQ(CloneSettings.convertToGpt, 1);
-  // The device name of the copied system's volume, while the PC still runs.
-  std::string systemDevice;
-  const int32_t systemLetter = CloneRunState.systemDestinationText.GetLength() == 2
-                                   ? CloneRunState.systemDestinationText[0] : 0;
-  ASSERT_GE(systemLetter, 'A') << "the run found no copied system";
-  {
-    WCHAR drive[] = u"C:";
-    drive[0] = static_cast<WCHAR>(systemLetter);
-    WCHAR device[256] = {};
-    ASSERT_GT(QueryDosDeviceW(drive, device, 256), 0u);
-    systemDevice = clone_fixture::HivexText(device);
-  }
+  ASSERT_EQ(CloneRunState.systemDestinationText.GetLength(), 2) << "the run found no copied system";
   platform::fs::ReleaseAllDrivers();
   EXPECT_EQ(ImageHash(0), source) << "the source is never written";
 
@@ -231,7 +207,12 @@ TEST_P(ConversionCloneTest, TheCopyIsAWholeGptDiskThatBootsTheCopiedSystem) {
   const std::string store = pc_.folder() + "/BCD.copy";
   ASSERT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mcopy -i '" + esp + "' ::/EFI/Microsoft/Boot/BCD '" + store + "'", &out), 0)
       << out;
-  clone_fixture::ExpectStoreNamesSystem(store, systemDevice);
+  // In binary form: the copy's own disk GUID and system partition GUID.
+  std::string dump;
+  Shell("sfdisk -d '" + image + "'", &dump);
+  std::smatch label;
+  ASSERT_TRUE(std::regex_search(dump, label, std::regex("label-id: ([0-9A-Fa-f-]+)"))) << dump;
+  clone_fixture::ExpectStoreNamesSystem(store, clone_fixture::GptDeviceHex(label[1], gpt.rows[1].uuid));
 
   // The data partition, formatted NTFS at its new size (32 GiB or more), and its files.
   const std::string data = ExtractSparse(image, gpt.rows[2].start * 512, gpt.rows[2].size * 512,

@@ -47,11 +47,12 @@ struct DiskCase {
 const DiskCase kDisks[] = {
     // A SATA disk without a vendor text shows its product; SATA is not USB.
     {0, 512, BusType::Sata, "", "Samsung SSD 870 EVO", false, 4, "Samsung SSD 870 EVO"},
-    {1, 4096, BusType::Scsi, "SEAGATE", "ST4000NM0033", false, 2, "SEAGATEST4000NM0033"},
-    {2, 512, BusType::Ata, "WDC", "WD10EZEX", false, 1, "WDCWD10EZEX"},
-    // Vendor and product run together with their inner blanks, cut to 31 bytes.
-    {3, 4096, BusType::Usb, "Kingston  Tech", "DataTraveler 3.0 Generation Two", false, 3,
-     "Kingston  TechDataTraveler 3.0 "},
+    // Vendor and product joined by one blank.
+    {1, 4096, BusType::Scsi, "SEAGATE", "ST4000NM0033", false, 2, "SEAGATE ST4000NM0033"},
+    {2, 512, BusType::Ata, "WDC", "WD10EZEX", false, 1, "WDC WD10EZEX"},
+    // Inner blanks stay, the padding goes; cut to 31 bytes.
+    {3, 4096, BusType::Usb, "Kingston  Tech  ", "DataTraveler 3.0 Generation Two", false, 3,
+     "Kingston  Tech DataTraveler 3.0"},
     {4, 512, BusType::Nvme, "", "", false, 5, ""},
     {5, 512, BusType::Sata, "Broken", "Disk", true, 0, ""},
     // Disks from 10 on cannot be opened through the single-digit device path.

@@ -79,12 +79,7 @@ void OpenManagerOn(disk_fixture::SimulatedPc& pc, int listed) {
   RefreshMap();
 }
 
-void RefreshMap() {
-  auto& s = PartitionManagerState;
-  ListLetterVolumes();
-  MapLettersToDisks();
-  s.diskMapCount = LayoutDiskBar(s.selectedDisk, s.diskMap, RECT{0, 0, 600, 60}, true, 0);
-}
+void RefreshMap() { LayoutManagerMap(RECT{0, 0, 600, 60}); }
 
 int FreeItem(bool insideExtended, int n) {
   const auto& s = PartitionManagerState;

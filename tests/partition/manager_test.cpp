@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <sstream>
@@ -21,6 +22,7 @@
 #include "mainapp/partition/earlier_dialog.h"
 #include "mainapp/partition/part_dialogs.h"
 #include "mainapp/partition/partition_state.h"
+#include "mainapp/records/disk_bars.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "platform/storage/mount_manager.h"
@@ -123,6 +125,17 @@ class PartitionManagerTest : public ::testing::Test {
     };
     EXPECT_EQ(Run(first, Script().expect_dialog(233).click(2)), "");
     return found;
+  }
+
+  // The manager's script up to the bar menu's `command` on the item at `at`.
+  static Script BarMenu(CPoint at, UINT command) {
+    Script script;
+    script.expect_dialog(233).rclick_at(CCreatePart1::kBarFrame, at.x, at.y).menu(command);
+    return script;
+  }
+  // The format page (216) runs to its end and the manager closes.
+  static Script& FormatsAndCloses(Script& script) {
+    return script.expect_dialog(216).wait(60000).expect_dialog(233).click(2);
   }
 
   SimulatedPc pc;
@@ -369,6 +382,9 @@ TEST_F(PartitionManagerTest, FormatWritesTheChosenFileSystemAndKeepsTheOthers) {
   EXPECT_EQ(disk_fixture::Shell("blkid -o value -s TYPE " + volume, &out), 0);
   EXPECT_EQ(out, "ntfs\n");
   EXPECT_EQ(partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40)), primary);
+  // The logical drive's type follows its new file system; the others keep theirs.
+  EXPECT_EQ(partition_fixture::DataRows(ReadTable(pc.Image(0), 512)),
+            (std::vector<Row>{{MiB(1), MiB(40), 6}, {MiB(81), MiB(30), 7}, {MiB(120), MiB(20), 6}, {MiB(150), MiB(20), 6}}));
 }
 
 TEST_F(PartitionManagerTest, PropertiesShowTheVolumeAndItsPie) {
@@ -482,6 +498,110 @@ TEST_F(PartitionManagerTest, EarlierDialogCreatesThroughItsInlinePanel) {
   std::string out;
   std::string volume = pc.ExtractVolume(0, added->start, added->count, "earlier.img");
   EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
+}
+
+
+// A disk whose extended partition holds no logical drive (as the wizard makes
+// it, or as deleting its last drive leaves it), beside a type 07 partition
+// that holds NTFS.
+class EmptyExtendedTest : public PartitionManagerTest {
+ protected:
+  void SetUp() override {
+    PartitionManagerTest::SetUp();
+    pc.WriteMbr(0, {{.start = MiB(1), .count = MiB(40), .mbrType = 0x06, .fs = "fat16", .label = "FIRST"},
+                    {.start = MiB(41), .count = MiB(30), .mbrType = 0x07, .fs = "ntfs", .label = "SECOND"},
+                    {.start = MiB(80), .count = MiB(120), .mbrType = 0x0F}});
+    // No boot record at the extended partition's start: the first disk's
+    // chain of logical drives is gone.
+    std::fstream image(pc.Image(0), std::ios::in | std::ios::out | std::ios::binary);
+    image.seekp(static_cast<std::streamoff>(MiB(80) * 512));
+    image.write(std::string(512, '\0').data(), 512);
+  }
+  // Map items: P1, P2, the extended partition's space, the free space after it.
+  static constexpr int kExtendedItem = 2;
+};
+
+// The extended partition's space is free space for logical drives: drawn and
+// labelled so, New Logical Drive offered on it (New Partition not), and
+// Delete deletes the empty extended partition (sfdisk).
+TEST_F(EmptyExtendedTest, ItsSpaceIsFreeLogicalSpaceThatTakesALogicalDrive) {
+  Boot();
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    ASSERT_TRUE(partition_fixture::UseLanguage(language));
+    const CPoint space = Point(kExtendedItem);
+    Manager manager;
+    Script script;
+    script.expect_dialog(233)
+        .click_at(CCreatePart1::kBarFrame, space.x, space.y)
+        .screenshot(std::string("manager-empty-extended-") + language + ".png")
+        .rclick_at(CCreatePart1::kBarFrame, space.x, space.y)
+        .menu(CCreatePart1::kNewLogicalDrive)
+        .expect_dialog(236)
+        .click(2)
+        .expect_dialog(233)
+        .click(2);
+    ASSERT_EQ(Run(manager, script), "") << log_;
+    const DiskMapItem& item = PartitionManagerState.diskMap[kExtendedItem];
+    EXPECT_EQ(item.partitionIndex, -1);
+    EXPECT_EQ(item.outsideExtended, 0);
+    EXPECT_EQ(item.start, MiB(80));
+    EXPECT_EQ(item.length, MiB(120));
+    EXPECT_EQ(platform::to_utf8(DiskBarSegmentLabel(item, kExtendedItem, DiskBarStyle{}).GetString()),
+              platform::to_utf8(LookupString(u"IDS_Free").GetString()));
+  }
+  ASSERT_TRUE(partition_fixture::UseLanguage("English"));
+  const CPoint space = Point(kExtendedItem);
+  for (UINT refused : {CCreatePart1::kNewPartition, CCreatePart1::kFormat, CCreatePart1::kResize}) {
+    Manager manager;
+    std::string failure = Run(manager, BarMenu(space, refused).click(2));
+    EXPECT_NE(failure.find("is disabled"), std::string::npos) << refused << ": " << failure;
+  }
+  // A logical drive through the wizard: the whole space, quick FAT.
+  Manager manager;
+  Script script = BarMenu(space, CCreatePart1::kNewLogicalDrive);
+  script.expect_dialog(236).click(1161).expect_dialog(242).click(1032).select_text(1030, "FAT").click(1161);
+  script.expect_dialog(243).click(1161);
+  ASSERT_EQ(Run(manager, FormatsAndCloses(script)), "") << log_;
+  auto rows = ReadTable(pc.Image(0), 512);
+  partition_fixture::ExpectSound(rows);
+  const Row* logical = nullptr;
+  for (const Row& r : partition_fixture::DataRows(rows))
+    if (r.start > MiB(80) && r.start < MiB(200)) logical = &r;
+  ASSERT_NE(logical, nullptr) << log_;
+  EXPECT_LE(logical->start + logical->count, MiB(200));
+  EXPECT_GE(logical->count, MiB(110));
+  std::string out;
+  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + pc.ExtractVolume(0, logical->start, logical->count, "logical.img"),
+                                &out),
+            0)
+      << out;
+}
+
+TEST_F(EmptyExtendedTest, DeleteOnItsSpaceDeletesTheEmptyExtendedPartition) {
+  Boot();
+  const CPoint space = Point(kExtendedItem);
+  Manager manager;
+  ASSERT_EQ(Run(manager, BarMenu(space, CCreatePart1::kDelete).answer("yes").expect_dialog(233).click(2)), "") << log_;
+  EXPECT_EQ(ReadTable(pc.Image(0), 512), (std::vector<Row>{{MiB(1), MiB(40), 6}, {MiB(41), MiB(30), 7}}));
+}
+
+// Formatting sets the partition's type to the one its new file system needs
+// (sfdisk -d reads it): the type 07 partition formatted FAT becomes 06.
+TEST_F(EmptyExtendedTest, FormattingSetsTheTypeTheFileSystemNeeds) {
+  Boot();
+  const CPoint second = Point(1);
+  Manager manager;
+  Script script = BarMenu(second, CCreatePart1::kFormat);
+  script.expect_dialog(237).select_text(1030, "FAT").click(1167).click(1007);
+  ASSERT_EQ(Run(manager, FormatsAndCloses(script)), "") << log_;
+  std::string dump;
+  ASSERT_EQ(disk_fixture::Shell("sfdisk -d " + pc.Image(0), &dump), 0);
+  EXPECT_TRUE(std::regex_search(dump, std::regex("start= *83968, size= *61440, type=6\\b"))) << dump;
+  std::string out;
+  const std::string volume = pc.ExtractVolume(0, MiB(41), MiB(30), "second.img");
+  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
+  EXPECT_EQ(ReadTable(pc.Image(0), 512)[0], (Row{MiB(1), MiB(40), 6})) << "the other partition keeps its type";
 }
 
 }  // namespace

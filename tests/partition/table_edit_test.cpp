@@ -205,6 +205,22 @@ TEST_P(PartitionTableEditTest, NewLogicalDriveAtTheStartOfTheExtendedPartition) 
   EXPECT_EQ(added->count, MiB(18));
 }
 
+// An extended partition that holds no logical drive (as the wizard makes it)
+// takes its first logical drive: 30 MB at its
+// start, its boot record in the first MiB (sfdisk -d, fdisk -b 4096).
+TEST_P(PartitionTableEditTest, EmptyExtendedPartitionTakesItsFirstLogicalDrive) {
+  Make({{.start = MiB(1), .count = MiB(79), .mbrType = 0x07}, {.start = MiB(80), .count = MiB(100), .mbrType = 0x0F}});
+  int item = partition_fixture::FreeItem(true, 0);
+  ASSERT_GE(item, 0);
+  EXPECT_EQ(PartitionManagerState.diskMap[item].start, UnitsOf(MiB(80)));
+  EXPECT_EQ(PartitionManagerState.diskMap[item].length, UnitsOf(MiB(100)));
+  ChooseWizard(item, 30, false, u"FAT");
+  ASSERT_EQ(CreateLogicalDrive(), EditResult::Ok);
+  auto rows = After();
+  ExpectKept(rows);
+  EXPECT_EQ(rows, (std::vector<Row>{{MiB(1), MiB(79), 7}, {MiB(80), MiB(100), 0x0F}, {MiB(81), MiB(29), 6}}));
+}
+
 TEST_P(PartitionTableEditTest, LogicalDriveNeverRunsPastTheExtendedPartition) {
   Make(Standard());
   ChooseWizard(partition_fixture::FreeItem(true, 2), 200, false, u"NTFS");
@@ -251,11 +267,15 @@ TEST_P(PartitionTableEditTest, RemovingTheExtendedPartitionKeepsLaterPrimaries) 
         {.start = MiB(140), .count = MiB(20), .mbrType = 0x07},
         {.start = MiB(31), .count = MiB(20), .mbrType = 0x07, .logical = true}});
   ASSERT_EQ(RemovePartitionOfItem(partition_fixture::ItemAt(UnitsOf(MiB(31)))), EditResult::Ok);
-  // The extended partition, now without logical drives, is one item of type 15.
+  // The extended partition, now without logical drives, is its free space
+  // inside the extended partition, whose removal removes it.
   partition_fixture::RefreshMap();
   int item = partition_fixture::ItemAt(UnitsOf(MiB(30)));
   ASSERT_GE(item, 0);
-  EXPECT_EQ(PartitionManagerState.diskMap[item].type, 15);
+  EXPECT_EQ(PartitionManagerState.diskMap[item].partitionIndex, -1);
+  EXPECT_EQ(PartitionManagerState.diskMap[item].outsideExtended, 0);
+  EXPECT_EQ(PartitionManagerState.diskMap[item].length, UnitsOf(MiB(100)));
+  EXPECT_TRUE(IsEmptyExtendedItem(item));
   ASSERT_EQ(RemovePartitionOfItem(item), EditResult::Ok);
   auto rows = After();
   ExpectKept(rows, {MiB(31)});

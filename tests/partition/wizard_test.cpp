@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
 #include "fixture_partition.h"
 #include "mainapp/partition/partition_manager_dialog.h"
 #include "mainapp/partition/partition_state.h"
@@ -54,6 +59,8 @@ TEST(PartitionWizardTest, FileSystemsOfferedBySize) {
       {3000, u"NTFS", {"NTFS", "FAT32", "FAT"}, "NTFS"},
       // "FAT" is a prefix of "FAT32", which comes first.
       {3000, u"FAT", {"NTFS", "FAT32", "FAT"}, "FAT32"},
+      // Too small for FAT32's 65525 clusters even of one 512-byte sector.
+      {30, u"FAT32", {"NTFS", "FAT"}, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mb);
@@ -65,6 +72,43 @@ TEST(PartitionWizardTest, FileSystemsOfferedBySize) {
     EXPECT_EQ(host.entries, c.entries);
     EXPECT_EQ(host.selected, c.selected);
   }
+}
+
+// FAT32 is offered only where it reaches its 65525 clusters: a FAT32 needs
+// a cluster of at least one sector, so on 4096-byte sectors it needs eight
+// times the room. The oracle is mkfs.fat itself: the cluster count of the
+// FAT32 it makes at the size (with one sector per cluster), read from its
+// boot sector. Offering FAT32 where mkfs.fat cannot reach the count would
+// make a volume that every reader takes for FAT16; near the limit the offer
+// keeps a margin of one MB (a logical drive's boot record).
+TEST(PartitionWizardTest, Fat32IsOfferedOnlyWhereItReachesItsClusterCount) {
+  struct Case {
+    uint32_t sectorBytes;
+    int64_t mb;
+    bool offered;
+  };
+  const Case cases[] = {{512, 32, false},   {512, 34, true},    {512, 150, true},  {4096, 150, false},
+                        {4096, 256, false}, {4096, 258, true},  {4096, 300, true}, {4096, 34, false}};
+  const std::string image = ::testing::TempDir() + "fat32-fits.img";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.sectorBytes) + " " + std::to_string(c.mb) + " MB");
+    EXPECT_EQ(Fat32Fits(c.mb, c.sectorBytes), c.offered);
+    std::filesystem::remove(image);
+    ASSERT_EQ(disk_fixture::Shell("truncate -s " + std::to_string(c.mb) + "M " + image), 0);
+    ASSERT_EQ(disk_fixture::Shell("mkfs.fat -F 32 -s 1 -S " + std::to_string(c.sectorBytes) + " " + image), 0);
+    std::ifstream in(image, std::ios::binary);
+    std::vector<unsigned char> b(512);
+    in.read(reinterpret_cast<char*>(b.data()), 512);
+    auto le = [&](int at, int n) {
+      uint32_t v = 0;
+      for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + i];
+      return v;
+    };
+    const uint32_t total = le(19, 2) ? le(19, 2) : le(32, 4), fat = le(22, 2) ? le(22, 2) : le(36, 4);
+    const uint32_t clusters = (total - le(14, 2) - b[16] * fat) / b[13];
+    EXPECT_EQ(clusters >= 65525, c.offered) << clusters << " clusters";
+  }
+  std::filesystem::remove(image);
 }
 
 TEST(PartitionWizardTest, PreviewMovesLaterItemsAndTakesFromTheFreeSpaceBehind) {

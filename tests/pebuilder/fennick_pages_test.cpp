@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "fennick_fixture.h"
+#include "fixture_udf.h"
 #include "platform/core/text.h"
 #include "platform/registry/registry.h"
 
@@ -135,7 +136,8 @@ TEST_F(FennickPc, PauseKeepsTheRecordAndResumeCompletesTheImage) {
   Boot();
   Script s = ToKitPage();
   s.click(1009)
-      .click(1009)  // Pause, taken by the download loop at its next pass
+      .expect_progress(1018, 1)  // the download is under way
+      .click(1009)               // Pause, taken by the download loop at its next pass
       .expect_text(1009, "Resume")
       .expect_disabled(1640)
       .click(1005)
@@ -154,7 +156,10 @@ TEST_F(FennickPc, PauseKeepsTheRecordAndResumeCompletesTheImage) {
   // Within one run: pause, resume, and the image is whole.
   fennick_fixture::ResetFennickValues();
   Script again = ToKitPage();
-  again.click(1009).click(1009).expect_text(1009, "Resume").click(1009).expect_enabled(1640).click(1005).answer("yes");
+  // The pause is taken once Browse is enabled again; Resume then continues
+  // the file. A Resume pressed before the loop took the pause lets it go on.
+  again.click(1009).expect_progress(1018, 1).click(1009).expect_text(1009, "Resume").expect_enabled(1638);
+  again.click(1009).click(1009).click(1009).expect_enabled(1640).click(1005).answer("yes");
   run = Run(again);
   ASSERT_EQ(run.failure, "") << run.log;
   EXPECT_TRUE(FileBytes(C("temp/KB3AIK_EN.iso")) == FileBytes(kitImage_));
@@ -169,6 +174,7 @@ struct BrokenCase {
   bool udf;                  // the served file is a kit image
   const char* message;
   const char* button;        // the Download button afterwards
+  bool damaged = false;      // a kit image whose first package's data extent is marked not recorded
 };
 
 class BrokenDownload : public FennickPc, public ::testing::WithParamInterface<BrokenCase> {};
@@ -178,6 +184,14 @@ TEST_P(BrokenDownload, NothingIsInstalled) {
   if (!c.udf) {
     kitImage_ = scratch_.file(c.served);
     std::ofstream(kitImage_, std::ios::binary) << disk_fixture::Pattern(70000, 5);
+  }
+  if (c.damaged) {
+    MakeKitImage(c.served);
+    std::vector<uint8_t> bytes = udf_fixture::ReadImage(kitImage_);
+    const size_t entry = udf_fixture::EntryOf(bytes, udf_fixture::FindIdentifier(bytes, "wAIKX86.msi"));
+    const size_t descriptor = entry + 176 + udf_fixture::Get32(bytes, entry + 168);
+    udf_fixture::Put32(bytes, descriptor, udf_fixture::Get32(bytes, descriptor) | 1u << 30);
+    udf_fixture::WriteImage(kitImage_, bytes);
   }
   Serve(*c.mode ? c.mode : "full", c.served);
   if (!*c.mode) server_->Stop();
@@ -200,7 +214,9 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"no_length", "nolength", "KB3AIK_EN.iso", true, kDownloadFailed, "Download"},
         BrokenCase{"server_gone", "", "KB3AIK_EN.iso", true, kDownloadFailed, "Download"},
         BrokenCase{"not_a_kit_image", "full", "KB3AIK_EN.iso", false,
-                   "The downloaded file is not a disc image of the deployment kit.", "Download"}),
+                   "The downloaded file is not a disc image of the deployment kit.", "Download"},
+        BrokenCase{"damaged_kit_image", "full", "KB3AIK_EN.iso", true,
+                   "The disc image of the deployment kit is damaged", "Download", true}),
     [](const ::testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.what); });
 
 TEST_F(FennickPc, UnwritableDownloadFolderIsReported) {

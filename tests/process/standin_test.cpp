@@ -203,11 +203,16 @@ std::string Hivexsh(const std::string& hive, const std::string& commands) {
   return r.output;
 }
 
+// The editor on a PC without partitioned disks: the listing the repair reads
+// (boot devices shown as "boot", a partition of a disk the PC lacks as
+// "unknown"), the boot manager set to the boot device in binary form, and a
+// device that names no volume refused without changing the store.
 TEST_F(StandIns, BcdEditorListsAndEditsTheStoreAsTheRepairDoes) {
   const std::string loader = "{c0a9f1e2-0000-4000-8000-000000000001}";
-  ASSERT_TRUE(CreateBcdStoreFile(machine.file("x/Temp/BCDTEMP"), "partition=C:",
-                                 {{loader, "Windows 7", "partition=C:"},
-                                  {"{c0a9f1e2-0000-4000-8000-000000000002}", "Other", "partition=F:"}}));
+  const auto elsewhere = BcdMbrPartitionDevice(0x12345678, 1048576);
+  ASSERT_TRUE(CreateBcdStoreFile(machine.file("x/Temp/BCDTEMP"), elsewhere,
+                                 {{loader, "Windows 7", BcdBootDevice()},
+                                  {"{c0a9f1e2-0000-4000-8000-000000000002}", "Other", elsewhere}}));
   // The listing script as the repair writes it: unquoted program path with blanks, ">" without blanks.
   std::string script = platform::to_utf8(kProgramFolder) + "\\Resources\\Vastrel.exe /store X:\\Temp\\BCDTEMP>X:\\Temp\\BCDTEMP.TXT";
   ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\BCDMAKE.cmd", script));
@@ -228,27 +233,32 @@ TEST_F(StandIns, BcdEditorListsAndEditsTheStoreAsTheRepairDoes) {
   };
   EXPECT_EQ(identifier_after("Windows Boot Manager"), "{bootmgr}") << listing;
   EXPECT_EQ(identifier_after("Windows Boot Loader"), "{default}") << listing;
-  EXPECT_NE(listing.find("osdevice                partition=C:"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("device                  unknown"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("osdevice                boot"), std::string::npos) << listing;
 
   // The edits, with the two blanks before /set the repair puts there.
   const std::u16string vastrel = kProgramFolder + u"\\Resources\\Vastrel.exe";
   EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {bootmgr} device partition=BOOT"), 0u);
-  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {default} device partition=\\Device\\HarddiskVolume3"), 0u);
-  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {default} osdevice partition=\\Device\\HarddiskVolume3"), 0u);
-  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {nonesuch} device partition=C:"), 1u);
-  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\missing  /set {default} device partition=C:"), 1u);
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {default} device partition=\\Device\\HarddiskVolume3"), 1u)
+      << "no such volume on this PC";
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {default} osdevice partition=C:"), 1u)
+      << "C: is a host folder, no partition";
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\BCDTEMP  /set {nonesuch} device partition=BOOT"), 1u);
+  EXPECT_EQ(ShellRun(vastrel, u"/store X:\\Temp\\missing  /set {default} device partition=BOOT"), 1u);
 
-  // Checked by an independent reader of the hive.
+  // Checked by an independent reader of the hive: binary records, the boot
+  // device's 28 bytes (type 5, size 12), the refused edits changing nothing.
   const std::string hive = machine.file("x/Temp/BCDTEMP");
   std::string manager = Hivexsh(hive, "cd \\Objects\\{9dea862c-5cdd-4e70-acc1-f32b344d4795}\\Elements\\11000001\nlsval");
-  EXPECT_NE(manager.find(R"("Element"="partition=BOOT")"), std::string::npos) << manager;
+  EXPECT_NE(manager.find(R"("Element"=hex(3):00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,05,00,00,00,00,00,00,00,0c,00,00,00)"),
+            std::string::npos) << manager;
   std::string device = Hivexsh(hive, "cd \\Objects\\" + loader + "\\Elements\\11000001\nlsval");
-  // hivexsh doubles the backslashes of the text it shows.
-  EXPECT_NE(device.find(R"("Element"="partition=\\Device\\HarddiskVolume3")"), std::string::npos) << device;
-  std::string os_device = Hivexsh(hive, "cd \\Objects\\" + loader + "\\Elements\\21000001\nlsval");
-  EXPECT_NE(os_device.find(R"("Element"="partition=\\Device\\HarddiskVolume3")"), std::string::npos) << os_device;
+  EXPECT_NE(device.find(",05,00,00,00,00,00,00,00,0c,00,00,00"), std::string::npos) << device;
   std::string other = Hivexsh(hive, "cd \\Objects\\{c0a9f1e2-0000-4000-8000-000000000002}\\Elements\\11000001\nlsval");
-  EXPECT_NE(other.find(R"("Element"="partition=F:")"), std::string::npos) << "only the default entry changes: " << other;
+  // MBR: offset 1 MiB at +32, style 1 at +52, signature at +56.
+  EXPECT_NE(other.find("06,00,00,00,00,00,00,00,48,00,00,00,00,00,00,00,00,00,10,00,00,00,00,00"), std::string::npos)
+      << other;
+  EXPECT_NE(other.find("01,00,00,00,78,56,34,12"), std::string::npos) << other;
 
   // A store that is not a hive is refused with a message, not a crash.
   ASSERT_TRUE(WriteSimulatedFile(u"X:\\Temp\\BROKEN", std::string(4096, 'x')));

@@ -52,13 +52,11 @@ class MessagePumpTest : public ::testing::Test {
   Recorder page_, child_, main_;
 };
 
-TEST_F(MessagePumpTest, ServesUntilOneMessageIsDispatched) {
+TEST_F(MessagePumpTest, ServesEveryWaitingMessageInOneCall) {
+  // A click is several messages; a long loop pumps once a second, so serving
+  // one per call would answer a click seconds late.
   for (UINT m : {WM_APP + 1, WM_APP + 2, WM_APP + 3}) page_.PostMessage(m);
   main_.PostMessage(WM_APP + 9);
-  PumpMessages(page_.m_hWnd);
-  EXPECT_EQ(page_.seen, std::vector<UINT>{WM_APP + 1}) << "one direct dispatch ends the call";
-  PumpMessages(page_.m_hWnd);
-  PumpMessages(page_.m_hWnd);
   PumpMessages(page_.m_hWnd);
   EXPECT_EQ(page_.seen, (std::vector<UINT>{WM_APP + 1, WM_APP + 2, WM_APP + 3}));
   EXPECT_TRUE(main_.seen.empty()) << "the main dialog's own messages wait for its own pump";
@@ -81,12 +79,10 @@ TEST_F(MessagePumpTest, DialogKeysAreTakenAndThePumpGoesOn) {
   child_.PostMessage(WM_CHAR, u'\t');
   child_.PostMessage(WM_CHAR, 0x1B);
   page_.PostMessage(WM_APP + 6);
-  PumpMessages(page_.m_hWnd);
-  EXPECT_TRUE(child_.seen.empty());
-  EXPECT_EQ(page_.seen, std::vector<UINT>{WM_APP + 6});
   // An ordinary character goes to the control.
   child_.PostMessage(WM_CHAR, u'a');
   PumpMessages(page_.m_hWnd);
+  EXPECT_EQ(page_.seen, std::vector<UINT>{WM_APP + 6});
   EXPECT_EQ(child_.seen, std::vector<UINT>{WM_CHAR});
 }
 

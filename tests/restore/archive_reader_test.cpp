@@ -11,6 +11,7 @@
 #include "platform/core/text.h"
 #include "restore/archive_session.h"
 #include "tools/archive_writer/archive_writer.h"
+#include "tests/support/host_archive_files.h"
 
 namespace {
 
@@ -138,7 +139,7 @@ TEST_F(ReaderTest, EveryFormRoundTrips) {
         ASSERT_FALSE(w.files.empty());
         EXPECT_EQ(w.files.size() > 3, split) << w.files.size();
 
-        restore::HostArchiveFiles io;
+        test_support::HostArchiveFiles io;
         ArchiveSession s(io);
         ASSERT_EQ(s.ReadCatalog(u16(w.files[0]), 1000), ArchiveResult::Ok) << s.error_detail();
         EXPECT_EQ(s.header().file_count, 5);
@@ -217,7 +218,7 @@ TEST_F(ReaderTest, IncrementalChainResolvesEveryBlock) {
     o.chain = 2;
     const auto w = write(o, {file(a, "a.bin", true), file(b1, "b.bin", true)}, {}, {disk2}, sub);
 
-    restore::HostArchiveFiles io;
+    test_support::HostArchiveFiles io;
     ArchiveSession s(io);
     ASSERT_EQ(s.ReadCatalog(u16(w.files[0]), 700), ArchiveResult::Ok) << s.error_detail();
     ASSERT_TRUE(s.VerifyPasskey(u"chain"));
@@ -251,7 +252,7 @@ TEST_F(ReaderTest, UnitMissingFromEveryMemberIsNotFound) {
   archive_writer::Options o;
   o.name = "Gap";
   const auto w = write(o, {}, {}, {d});
-  restore::HostArchiveFiles io;
+  test_support::HostArchiveFiles io;
   ArchiveSession s(io);
   ASSERT_EQ(s.ReadCatalog(u16(w.files[0]), 0), ArchiveResult::Ok) << s.error_detail();
   ASSERT_EQ(s.OpenArchiveChain(nullptr), ArchiveResult::Ok);
@@ -278,7 +279,7 @@ TEST_F(ReaderTest, MissingVolumeIsAskedForAndCancelIsClear) {
   const std::string moved = dir_ + "/elsewhere/" + fs::path(w.files[2]).filename().string();
   fs::rename(w.files[2], moved);
 
-  restore::HostArchiveFiles io;
+  test_support::HostArchiveFiles io;
   ArchiveSession s(io);
   ASSERT_EQ(s.ReadCatalog(u16(w.files[0]), 0), ArchiveResult::Ok);
   std::vector<std::u16string> asked;
@@ -313,7 +314,7 @@ TEST_F(ReaderTest, MissingChainMemberIsNamed) {
   o.type = 1;
   o.chain = 1;
   const auto w = write(o, {}, {}, {});
-  restore::HostArchiveFiles io;
+  test_support::HostArchiveFiles io;
   ArchiveSession s(io);
   ASSERT_EQ(s.ReadCatalog(u16(w.files[0]), 0), ArchiveResult::Ok);
   EXPECT_EQ(s.OpenArchiveChain(nullptr), ArchiveResult::OpenFailed);

@@ -15,6 +15,7 @@
 #include "platform/storage/ioctl.h"
 #include "restore/restore_engine.h"
 #include "tools/archive_writer/archive_writer.h"
+#include "tests/support/host_archive_files.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ TEST_P(PartitionRestore, WritesTheExtentAndRepairsTheTable) {
   ASSERT_TRUE(archive_writer::Write(o, {}, {}, {d}, pc.folder() + "/archive", w, error)) << error;
   pc.Boot();
 
-  restore::HostArchiveFiles io;
+  test_support::HostArchiveFiles io;
   restore::ArchiveSession s(io);
   ASSERT_EQ(s.ReadCatalog(u16(w.files[0]), 0), ArchiveResult::Ok) << s.error_detail();
   ASSERT_EQ(s.OpenArchiveChain(nullptr), ArchiveResult::Ok);
@@ -155,7 +156,7 @@ TEST(FileRestore, FilesAndFoldersOntoAFatVolume) {
   ASSERT_TRUE(archive_writer::Write(o, files, folders, {}, pc.folder() + "/archive", w, error)) << error;
   pc.Boot();
 
-  restore::HostArchiveFiles io;
+  test_support::HostArchiveFiles io;
   restore::ArchiveSession s(io);
   ASSERT_EQ(s.ReadCatalog(u16(w.files[0]), 0), ArchiveResult::Ok) << s.error_detail();
   ASSERT_TRUE(s.VerifyPasskey(u"files"));

@@ -31,6 +31,8 @@
 #include "platform/fs/volume_set.h"
 #include "platform/process/process.h"
 #include "platform/process/standins.h"
+#include "platform/ui/dialog.h"
+#include "platform/ui/dialog_keys.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/render.h"
@@ -599,6 +601,7 @@ class MenuIconDialog : public TestDialog {
       info.cbSize = sizeof info;
       info.fMask = MIM_STYLE;
       styles.push_back(GetMenuInfo(popup, &info) ? info.dwStyle : 0xFFFFFFFF);
+      mnemonics.emplace_back();
       for (int i = 0; i < ::GetMenuItemCount(popup); ++i) {
         MENUITEMINFOW item{};
         char16_t text[128] = {};
@@ -613,6 +616,7 @@ class MenuIconDialog : public TestDialog {
         }
         MenuItemLook& look = items[item.wID];
         look.text = text;
+        if (char16_t m = platform::ui::MnemonicOf(text)) mnemonics.back().push_back(static_cast<char16_t>(m >= u'a' && m <= u'z' ? m - 32 : m));
         look.type = item.fType;
         look.bitmap = item.hbmpItem;
         look.drawn = MeasureAndDraw(GetSafeHwnd(), item.wID);
@@ -623,6 +627,7 @@ class MenuIconDialog : public TestDialog {
     TestDialog::OnOK();
   }
   std::vector<DWORD> styles;
+  std::vector<std::u16string> mnemonics;  // per pop-up, upper case
   std::map<UINT, MenuItemLook> items;
   int separator_bitmaps = 0;
   DrawnMenuItem no_icon;
@@ -655,6 +660,13 @@ TEST_F(MainDialogTest, OpenedMenusDrawTheirCommandIconsThroughTheCallbackBitmap)
     ASSERT_EQ(run.failure, "") << run.log;
 
     EXPECT_EQ(dialog.styles, (std::vector<DWORD>{0x14000000, 0x14000000})) << "check-or-bitmap and auto-dismiss";
+    // A letter picks one item of its pop-up, never two.
+    for (const std::u16string& letters : dialog.mnemonics) {
+      std::u16string sorted = letters;
+      std::sort(sorted.begin(), sorted.end());
+      EXPECT_EQ(std::adjacent_find(sorted.begin(), sorted.end()), sorted.end())
+          << "mnemonics of a pop-up: " << platform::to_utf8(letters);
+    }
     EXPECT_EQ(dialog.separator_bitmaps, 0);
     std::vector<UINT> seen;
     for (auto& [id, look] : dialog.items) seen.push_back(id);

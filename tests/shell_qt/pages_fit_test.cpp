@@ -80,6 +80,10 @@ void Settle(platform::ui::qt::WidgetMirror& mirror) {
 struct Page {
   int id;
   std::function<std::unique_ptr<CDialog>()> make;
+  // Prompts whose texts their callers set: set as that caller does (in the
+  // language loaded), so they are measured with the texts they show.
+  std::function<void()> caller_texts = nullptr;
+  const char* caller = "";
 };
 
 template <typename T>
@@ -92,8 +96,27 @@ TEST(PagesFit, DialogsOutsideTheToursShowTheirWholeTextsInBothLanguages) {
   ASSERT_TRUE(platform::ui::qt::EnsureWidgetApplication(platform::ui::UiMode::Headless, &error)) << error;
   const Page pages[] = {
       {176, Make<CSplashDlg>()},
-      {207, Make<CRestart>()},
-      {208, Make<CShutDown>()},
+      {207, Make<CRestart>(),
+       [] {
+         restartPromptText = LookupString(u"IDS_OTB");
+         restartOkText = LookupString(u"IDS_STARTNOW");
+         restartCancelText = LookupString(u"IDS_Cancel");
+       },
+       "the main dialog's restart for the boot repair"},
+      {208, Make<CShutDown>(),
+       [] {
+         shutdownPromptText = LookupString(u"IDS_shutdown1");
+         shutdownNowText = LookupString(u"IDS_shutdownnow");
+         shutdownLaterText = LookupString(u"IDS_backtomain");
+       },
+       "the clone summary's shut-down"},
+      {208, Make<CShutDown>(),
+       [] {
+         shutdownPromptText = LookupString(u"IDS_bootstring1");
+         shutdownNowText = LookupString(u"IDS_SHUTNOW");
+         shutdownLaterText = LookupString(u"IDS_SHUTLATER");
+       },
+       "the clone summary's shut-down before a boot repair"},
       {192, [] { return std::unique_ptr<CDialog>(new CWaitDialog(0, 0, TRUE, 1, nullptr)); }},
       {245, Make<CDuplicate>()},
       {246, Make<CDuplicateSrc>()},
@@ -114,7 +137,8 @@ TEST(PagesFit, DialogsOutsideTheToursShowTheirWholeTextsInBothLanguages) {
     ASSERT_FALSE(HasFatalFailure());
     ShellState.languageName = code == std::string("001") ? u"English" : u"Japanese";
     for (const Page& page : pages) {
-      SCOPED_TRACE(testing::Message() << "dialog " << page.id << ", language " << code);
+      SCOPED_TRACE(testing::Message() << "dialog " << page.id << ", language " << code << " " << page.caller);
+      if (page.caller_texts) page.caller_texts();
       platform::ui::qt::WidgetMirror mirror(platform::ui::qt::MirrorMode::Invisible);
       std::unique_ptr<CDialog> dialog = page.make();
       ASSERT_TRUE(dialog->Create(static_cast<UINT>(page.id), nullptr));

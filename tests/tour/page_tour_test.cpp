@@ -167,7 +167,10 @@ const Program kPellimor{"Pellimor",
                         PELLIMOR_EXE,
                         "resources/pellimor",
                         {{"apps/pellimor/screenshots.script", ""}},
-                        SettingsRecord("Resources/inf.dll", " --branding"),
+                        // The record the install folder ships with: a company and a product,
+                        // which the welcome page's texts name.
+                        SettingsRecord("Resources/inf.dll",
+                                       " --branding --company Corvelware --product Pellimor --image boot.iso --flags 1"),
                         {
                             // Measured instead by tests/usbwriter/pages_test.cpp, which makes them directly.
                             {177, "the source page has no way in from the wizard"},

@@ -3,6 +3,10 @@
 // errors for malformed scripts.
 #include <gtest/gtest.h>
 
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -14,6 +18,7 @@
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/ui/dialog.h"
+#include "platform/ui/font_faces.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/resources.h"
@@ -74,9 +79,43 @@ TEST(Fonts, FacesMapToInstalledFamilies) {
   };
   const Case cases[] = {{u"Verdana", "DejaVu Sans"},        {u"MS Shell Dlg", "DejaVu Sans"},
                         {u"Microsoft Sans Serif", "DejaVu Sans"}, {u"Courier New", "DejaVu Sans Mono"},
-                        {u"Meiryo", "IPAGothic"},           {u"verdena", "DejaVu Sans"},
+                        {u"Meiryo", "DejaVu Sans"},         {u"MS UI Gothic", "DejaVu Sans"},
+                        {u"MS Gothic", "IPAGothic"},        {u"verdena", "DejaVu Sans"},
                         {u"", "DejaVu Sans"}};
   for (const auto& c : cases) EXPECT_EQ(platform::ui::FontFamilyFor(c.face), c.family);
+}
+
+// The Japanese dialog faces draw proportionally: Latin text and the
+// backslash of a path as the Latin family draws them, Japanese characters
+// from the proportional Japanese family (not the fixed-pitch one, whose
+// Latin letters are all one width and whose backslash is a yen sign).
+TEST(Fonts, JapaneseDialogFacesAreProportionalWithABackslash) {
+  auto picture = [](const QFont& font, const QString& text) {
+    QImage image(120, 30, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    p.setFont(font);
+    p.setPen(Qt::black);
+    p.drawText(4, 20, text);
+    return image;
+  };
+  QFont latin(QStringLiteral("DejaVu Sans"));
+  QFont fixed(QStringLiteral("IPAGothic"));
+  for (const char16_t* face : {u"MS UI Gothic", u"Meiryo"}) {
+    SCOPED_TRACE(platform::to_utf8(face));
+    QFont font = platform::ui::QtFontFor(platform::ui::MakeFont(face, -12, 400, false));
+    latin.setPixelSize(12);
+    latin.setStyleStrategy(font.styleStrategy());
+    fixed.setPixelSize(12);
+    fixed.setStyleStrategy(font.styleStrategy());
+    QFontMetrics metrics(font);
+    EXPECT_LT(metrics.horizontalAdvance(QStringLiteral("iiii")), metrics.horizontalAdvance(QStringLiteral("WWWW")));
+    EXPECT_EQ(picture(font, QStringLiteral("C:\\Docs")), picture(latin, QStringLiteral("C:\\Docs")));
+    EXPECT_NE(picture(font, QStringLiteral("C:\\Docs")), picture(fixed, QStringLiteral("C:\\Docs")));
+    // Kana are narrower than the fixed-pitch family's full-width cells.
+    const QString kana = QString::fromUtf8("パーティション");
+    EXPECT_LT(metrics.horizontalAdvance(kana), QFontMetrics(fixed).horizontalAdvance(kana));
+  }
 }
 
 class ParsedFixture : public ::testing::Test {

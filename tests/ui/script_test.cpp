@@ -292,7 +292,7 @@ TEST(ScriptParsing, ErrorsNameFileLineAndProblem) {
       {"expect colour 5\n", "s.txt:1: unknown expectation 'colour'"},
       {"expect text 5\n", "s.txt:1: 'expect text' needs an id and a quoted text"},
       {"type 5 \"open\n", "s.txt:1: unterminated quoted text"},
-      {"key delete\n", "s.txt:1: unknown key 'delete' (enter, escape, space, tab, f1)"},
+      {"key delete\n", "s.txt:1: unknown key 'delete' (enter, escape, space, tab, shift+tab, f1, left, right, up, down, a letter, alt+letter)"},
       {"answer maybe\n", "s.txt:1: unknown answer 'maybe'"},
       {"wait soon\n", "s.txt:1: 'soon' is not a time in milliseconds"},
       {"device plug 1\n", "s.txt:1: 'device' takes arrive or remove"},
@@ -869,6 +869,10 @@ TEST(MessageBoxes, KeysAnswerCodesAndDefaultButtons) {
       {MB_RETRYCANCEL | MB_ICONERROR, "enter", IDRETRY},
       {MB_ABORTRETRYIGNORE | MB_DEFBUTTON3, "enter", IDIGNORE},
       {MB_YESNOCANCEL | MB_TASKMODAL, "escape", IDCANCEL},
+      // A button's letter, alone or with Alt, answers with that button.
+      {MB_YESNO | MB_DEFBUTTON2, "y", IDYES},
+      {MB_YESNO, "alt+n", IDNO},
+      {MB_ABORTRETRYIGNORE, "i", IDIGNORE},
   };
   for (const auto& c : cases) {
     int answer = 0;

@@ -114,26 +114,11 @@ QImage Solid(QColor colour) {
   return image;
 }
 
-class QtInputTest : public ::testing::Test {
+class QtInputTest : public qttest::PageTest<InputPage> {
  protected:
-  void SetUp() override {
-    platform::ui::RegisterResourceTable(&kTable);
-    ASSERT_TRUE(page.Create(IDD_INPUT));
-    page.ShowWindow(SW_SHOW);
-    Pump();
-    mirror.sync();
-  }
-  void TearDown() override {
-    page.DestroyWindow();
-    mirror.sync();
-    platform::ui::UnregisterResourceTable(&kTable);
-  }
-  HWND item(int id) { return ::GetDlgItem(page.m_hWnd, id); }
+  QtInputTest() : PageTest(kTable, IDD_INPUT) {}
   template <class W>
   W* widget(int id) { return dynamic_cast<W*>(mirror.widget_for(item(id))); }
-
-  InputPage page;
-  WidgetMirror mirror{MirrorMode::OnScreen};
 };
 
 TEST_F(QtInputTest, TypingIntoAnEditableComboGivesTheModelItsTextAndNotifiesInOrder) {

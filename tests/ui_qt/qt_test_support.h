@@ -9,6 +9,7 @@
 
 #include "platform/ui/qt/qt_view.h"
 #include "platform/ui/qt/widget_mirror.h"
+#include "platform/ui/resources.h"
 #include "ui/ui_test_support.h"
 
 namespace qttest {
@@ -31,5 +32,33 @@ inline void Pump(platform::ui::qt::WidgetMirror* mirror = nullptr) {
     ui_test::PumpMessages();
   }
 }
+
+// A modeless page of a test's resource table, shown with an on-screen
+// mirror before each test and destroyed after it.
+template <class Page>
+class PageTest : public ::testing::Test {
+ protected:
+  PageTest(const platform::ui::ResourceTable& table, UINT id) : table_(table), id_(id) {}
+  void SetUp() override {
+    platform::ui::RegisterResourceTable(&table_);
+    ASSERT_TRUE(page.Create(id_));
+    page.ShowWindow(SW_SHOW);
+    Pump();
+    mirror.sync();
+  }
+  void TearDown() override {
+    page.DestroyWindow();
+    mirror.sync();
+    platform::ui::UnregisterResourceTable(&table_);
+  }
+  HWND item(int id) { return ::GetDlgItem(page.m_hWnd, id); }
+
+  Page page;
+  platform::ui::qt::WidgetMirror mirror{platform::ui::qt::MirrorMode::OnScreen};
+
+ private:
+  const platform::ui::ResourceTable& table_;
+  UINT id_;
+};
 
 }  // namespace qttest

@@ -11,16 +11,15 @@
 // Skipped, with the reason, where qemu-system-x86_64 is not installed.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <regex>
-#include <thread>
 
 #include "disk/fixture_images.h"
 #include "fixture_iso.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "tests/support/qemu_boot.h"
 #include "tests/support/shell.h"
 #include "usbwriter/boot_templates.h"
 #include "usbwriter/branding_config.h"
@@ -44,54 +43,18 @@ class QuietHost : public UsbWriteHost {
   int errors = 0;
 };
 
-std::string Assemble(const std::string& source, const std::string& folder, const std::string& name) {
-  std::string asm_path = folder + "/" + name + ".asm", bin = folder + "/" + name + ".bin";
-  std::ofstream(asm_path) << source;
-  std::string out;
-  EXPECT_EQ(Shell("nasm -f bin " + asm_path + " -o " + bin + " 2>&1", &out), 0) << out;
-  std::ifstream in(bin, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
+using test_support::Assemble;
+using test_support::SerialProgram;
 
-// Boots the image in QEMU for at most `seconds`; returns the serial output
-// once `marker` appears (or whatever came by the end). `keys` (QEMU key
-// names) are typed eight seconds after the start, through the monitor. With
-// `screen`, the BIOS copies what is written to the screen to the serial port
-// too, so that boot code messages can be read there.
 std::string Boot(const std::string& image, const std::string& serial, const std::string& marker, int seconds,
                  const std::vector<std::string>& keys = {}, bool screen = false) {
-  std::string typing = "(sleep 8;";
-  for (const std::string& key : keys) typing += " echo 'sendkey " + key + "'; sleep 0.2;";
-  typing += " sleep " + std::to_string(seconds) + ") | ";
-  std::string console;
-  if (screen) {
-    std::string port = serial + ".port";  // the BIOS's console port, 0x3F8
-    std::ofstream(port, std::ios::binary) << std::string("\xF8\x03", 2);
-    console = " -fw_cfg name=etc/sercon-port,file=" + port;
-  }
-  // Its own process group, so that the typing and QEMU end together.
-  std::string run = typing + "timeout --foreground " + std::to_string(seconds) +
-                    " qemu-system-x86_64 -machine pc -m 64 -display none -monitor stdio -no-reboot -nic none" +
-                    console +
-                    " -drive file=" + image + ",format=raw,if=ide -serial file:" + serial;
-  std::string pid;
-  Shell("setsid sh -c " + test_support::Quote(run) + " >/dev/null 2>&1 </dev/null & echo $!", &pid);
-  std::string text;
-  for (int i = 0; i < seconds * 4; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    std::ifstream in(serial, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), {});
-    if (text.find(marker) != std::string::npos) break;
-  }
-  pid.erase(pid.find_last_not_of("\n ") + 1);
-  if (!pid.empty()) Shell("kill -- -" + pid + " >/dev/null 2>&1");
-  return text;
+  return test_support::BootImage(image, serial, marker, seconds, keys, screen);
 }
 
 class QemuBootTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Shell("command -v qemu-system-x86_64 >/dev/null 2>&1") != 0) {
+    if (!test_support::HasQemu()) {
       GTEST_SKIP() << "qemu-system-x86_64 is not installed: the boot test cannot run here";
     }
     DiskSpec stick{1, 64ull << 20};
@@ -155,40 +118,6 @@ class QemuBootTest : public ::testing::Test {
   disk_fixture::SimulatedPc pc_;
   iso_fixture::TempFolder scratch_;
 };
-
-// A program for `origin` that runs `checks` (which jump to `fail` when
-// something is wrong), then writes `marker` to the first serial port and
-// halts; the text lies behind `padding` zero bytes, so the marker only comes
-// out when the whole program was loaded.
-std::string SerialProgram(const std::string& folder, const std::string& origin, const std::string& marker,
-                          int padding, const std::string& checks = "") {
-  return Assemble(R"(
-        bits 16
-        org )" + origin + R"(
-        mov ax, cs
-        mov ds, ax
-        mov es, ax
-)" + checks + R"(
-        mov si, text
-next:   lodsb
-        or al, al
-        jz fail
-        mov ah, al
-        mov dx, 0x3FD
-busy:   in al, dx
-        test al, 0x20
-        jz busy
-        mov al, ah
-        mov dx, 0x3F8
-        out dx, al
-        jmp next
-fail:   hlt
-        jmp fail
-        times )" + std::to_string(padding) + R"( db 0
-text:   db ")" + marker + R"(", 13, 10, 0
-)",
-                  folder, "program");
-}
 
 // The no-emulation program's checks: the El Torito status call names drive
 // 0x80, and an extended read of two 2,048-byte blocks from block 16 brings

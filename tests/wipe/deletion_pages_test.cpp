@@ -127,8 +127,10 @@ TEST_F(DeletionPagesTest, CancelConfirmedDuringTheRunStopsItAndTheSummarySaysAbo
   platform::ui::Script s;
   s.expect_dialog(CSelectDisk::IDD).tick(1027, kRowDisk2 + 2).click(1007);
   s.expect_dialog(CSelectDeleteMethod::IDD).tick(1027, 3).click(1007);
-  // Cancel while the first pass runs: a No goes on, a Yes stops.
-  s.expect_dialog(CDeletionProgress::IDD).click(1038).answer("yes").click(2).answer("no").click(2).answer("yes");
+  // Cancel once the first pass is under way (the whole click is served at
+  // the engine's next look at its messages): a No goes on, a Yes stops.
+  s.expect_dialog(CDeletionProgress::IDD).click(1038).answer("yes").expect_progress(1025, 10);
+  s.click(2).answer("no").expect_progress(1025, 20).click(2).answer("yes");
   s.expect_dialog(CDeleteProgressSummary::IDD).expect_text(1070, "Aborted").click(1026);
   CSelectDisk page;
   ASSERT_EQ(wipe_fixture::RunPage(page, s), "");

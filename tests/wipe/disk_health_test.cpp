@@ -6,6 +6,8 @@
 // verdicts and the unique device id are checked on a table of cases.
 #include <gtest/gtest.h>
 
+#include <QImage>
+
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -19,6 +21,7 @@
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/wipe/disk_health_page.h"
 #include "mainapp/wipe/smart_attributes_dialog.h"
+#include "program_support/language_table.h"
 #include "platform/process/process_context.h"
 #include "platform/ui/resources.h"
 
@@ -42,10 +45,12 @@ void WriteHexPage(const std::string& path, const std::vector<uint8_t>& page) {
 // Attribute and threshold pages from (id, current, worst, threshold) rows.
 struct Attr {
   uint8_t id, current, worst, threshold;
+  uint32_t raw = 0;  // the low 4 of the 6 raw bytes
 };
 void WriteSmart(WipePc& w, int disk, const std::vector<Attr>& attrs) {
   std::vector<uint8_t> identify(512, 0), values(512, 0), limits(512, 0);
-  const std::string serial = "WS" + std::to_string(disk) + "000000000000000000";
+  // A serial that fills the whole 20-byte field.
+  const std::string serial = "WS" + std::to_string(disk) + "-SERIAL-012345678";
   for (size_t i = 0; i < 20; i += 2) {  // ATA text: the bytes of each word exchanged
     identify[20 + i] = static_cast<uint8_t>(serial[i + 1]);
     identify[21 + i] = static_cast<uint8_t>(serial[i]);
@@ -56,6 +61,7 @@ void WriteSmart(WipePc& w, int disk, const std::vector<Attr>& attrs) {
     v[0] = attrs[k].id;
     v[3] = attrs[k].current;
     v[4] = attrs[k].worst;
+    for (int b = 0; b < 4; ++b) v[5 + b] = static_cast<uint8_t>(attrs[k].raw >> (8 * b));
     limits[2 + k * 12] = attrs[k].id;
     limits[3 + k * 12] = attrs[k].threshold;
   }
@@ -100,10 +106,14 @@ class ProbeHealth : public CDiskDiagnose {
   }
 };
 
+// Power-on time and temperature come from the raw values the drive serves
+// (hours; degrees Celsius in the low byte, its lowest and highest above),
+// never from the normalised ones (95 and 60 here), and the serial is shown
+// whole: the expectations are read off the pages written above.
 TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
   WipePc w;
-  WriteSmart(w, 1, {{1, 100, 99, 6}, {2, 80, 70, 10}, {9, 120, 110, 0}, {194, 212, 200, 0}, {198, 50, 40, 60}});
-  WriteSmart(w, 0, {{9, 30, 30, 0}, {1, 101, 100, 6}, {194, 100, 90, 0}});
+  WriteSmart(w, 1, {{1, 100, 99, 6}, {2, 80, 70, 10}, {9, 95, 90, 0, 1234}, {194, 60, 50, 0, 0x3C122A}, {198, 50, 40, 60}});
+  WriteSmart(w, 0, {{9, 30, 30, 0, 50000}, {1, 101, 100, 6}, {194, 100, 90, 0, 70}});
   w.pc.Boot();
   // The verdict and its note follow the language; the rest of the page's
   // texts are its own.
@@ -132,22 +142,24 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
     const Shown& one = page.shown[1];
     ASSERT_EQ(one.rows.size(), 10u);
     EXPECT_EQ(one.rows[0], (std::vector<std::string>{"SMART Enabled", "Diaginfo Enabled", ""}));
-    EXPECT_EQ(one.rows[2][1], "WS1000000");  // as much of the 20-byte field as the reader keeps
+    EXPECT_EQ(one.rows[2][1], "WS1-SERIAL-012345678") << "all 20 characters of the field";
     EXPECT_EQ(one.rows[3][1], std::to_string(DiskContext.listedDiskSize[2]));
-    EXPECT_EQ(one.rows[6], (std::vector<std::string>{"Running Days", "120", "110"}));
+    EXPECT_EQ(one.rows[6], (std::vector<std::string>{"Running Days", "51", "90"}));
     EXPECT_EQ(one.rows[7], (std::vector<std::string>{"Reliability", "50", "40"}));
     EXPECT_EQ(one.rows[8], (std::vector<std::string>{"Performance", "80", "70"}));
     EXPECT_EQ(one.rows[9], (std::vector<std::string>{"Error", "100", "99"}));
     EXPECT_EQ(one.lines.at(1174), l.disk);
-    EXPECT_EQ(one.lines.at(1179), "Power On Time: 120 days");
-    EXPECT_EQ(one.lines.at(1185), "100C/212F (Need Attention)");
+    EXPECT_EQ(one.lines.at(1179), "Power On Time: 51 days (1234 hours)");
+    EXPECT_EQ(one.lines.at(1185), "42C/107F (Good)") << "the low byte 0x2A, not the 18 and 60 above it";
     EXPECT_EQ(one.lines.at(1182), l.attention) << "attribute 198 is below its threshold";
     EXPECT_EQ(one.lines.at(1183), l.attentionNote);
 
     const Shown& zero = page.shown[0];
     EXPECT_EQ(zero.rows[7], (std::vector<std::string>{"Reliability", "", ""})) << "not the values of entry 0";
     EXPECT_EQ(zero.lines.at(1187), "-");
-    EXPECT_EQ(zero.lines.at(1185), "37C/100F (Good)");
+    EXPECT_EQ(zero.lines.at(1185), "70C/158F (Need Attention)");
+    EXPECT_EQ(zero.lines.at(1179), "Power On Time: 2083 days (50000 hours)");
+    EXPECT_EQ(zero.rows[2][1], "WS0-SERIAL-012345678");
     EXPECT_EQ(zero.lines.at(1182), l.good);
     EXPECT_EQ(zero.lines.at(1183), l.goodNote);
 
@@ -171,6 +183,11 @@ struct Paint {
   int mode;
   bool null_brush;
 };
+
+// The tree item of a disk of the wipe fixture's PC (62.75 MB each).
+std::string TreeItemText(int disk) {
+  return platform::to_utf8(LookupString(u"IDS_Drive").GetString()) + std::to_string(disk) + " SATA 62.75 MB";
+}
 
 class LooksProbe : public CDiskDiagnose {
  public:
@@ -204,7 +221,8 @@ class LooksProbe : public CDiskDiagnose {
 
 TEST(DiskHealthPage, TilesItsBitmapAndDrawsItsTextsTransparentlyInTheirColours) {
   WipePc w;
-  WriteSmart(w, 1, {{1, 100, 99, 6}, {2, 80, 70, 10}, {9, 120, 110, 0}, {194, 212, 200, 0}, {198, 50, 40, 60}});
+  WriteSmart(w, 1, {{1, 100, 99, 6}, {2, 80, 70, 10}, {9, 95, 90, 0, 1234}, {194, 60, 50, 0, 42}, {198, 50, 40, 60}});
+  WriteSmart(w, 0, {{9, 30, 30, 0, 50000}, {1, 101, 100, 6}, {194, 100, 90, 0, 35}});
   w.pc.Boot();
   for (const char* language : {"Japanese", "English"}) {
     w.UseLanguage(language);
@@ -214,6 +232,25 @@ TEST(DiskHealthPage, TilesItsBitmapAndDrawsItsTextsTransparentlyInTheirColours) 
         .click(CDiskDiagnose::kClose);
     LooksProbe shown;
     ASSERT_EQ(wipe_fixture::RunPage(shown, s), "") << language;
+    // The user picks one disk after the other on the painted page: each
+    // verdict and note replaces the one before.
+    platform::ui::Script picks;
+    picks.expect_dialog(CDiskDiagnose::IDD).screenshot(::testing::TempDir() + "disk-health-none-" + language + ".png");
+    for (int disk : {0, 1, 2}) {
+      picks.select_text(CDiskDiagnose::kTree, TreeItemText(disk))
+          .wait(100)
+          .screenshot(::testing::TempDir() + "disk-health-" + std::to_string(disk) + "-" + language + ".png");
+    }
+    picks.click(CDiskDiagnose::kClose);
+    CDiskDiagnose page;
+    ASSERT_EQ(wipe_fixture::RunPage(page, picks), "") << language;
+    // Disk 1 (ATTENTION) picked on the painted page, after disk 0 (GOOD),
+    // looks exactly as the page opened on disk 1 (the probe above picks it
+    // before the page first paints): no other verdict shows through.
+    const QImage picked(QString::fromStdString(::testing::TempDir() + "disk-health-1-" + language + ".png"));
+    const QImage opened(QString::fromStdString(::testing::TempDir() + "disk-health-" + language + ".png"));
+    ASSERT_FALSE(picked.isNull());
+    EXPECT_TRUE(picked == opened) << "an earlier verdict shows through disk 1's";
   }
   platform::ui::Script s;
   s.expect_dialog(CDiskDiagnose::IDD).click(CDiskDiagnose::kClose);
@@ -401,6 +438,15 @@ TEST(DiskHealthTexts, TemperatureVerdictsAndUniqueDeviceIds) {
                                                       {251, "121C/251F (Bad)"}, {212, "100C/212F (Need Attention)"},
                                                       {32, "0C/32F (Good)"}, {0, "-17C/0F (Good)"}};
   for (auto [f, text] : temperatures) EXPECT_EQ(platform::to_utf8(TemperatureText(f).GetString()), text) << f;
+  // Raw values of attribute 194: degrees Celsius in the low byte.
+  const std::pair<uint64_t, const char*> raws[] = {{42, "42C/107F (Good)"},
+                                                   {0x14'3C'2A, "42C/107F (Good)"},
+                                                   {0, "0C/32F (Good)"},
+                                                   {100, "100C/212F (Need Attention)"},
+                                                   {0xF6, "-10C/14F (Good)"}};
+  for (auto [raw, text] : raws) EXPECT_EQ(platform::to_utf8(TemperatureTextOfRaw(raw).GetString()), text) << raw;
+  EXPECT_EQ(platform::to_utf8(PowerOnTimeText(1234).GetString()), "51 days (1234 hours)");
+  EXPECT_EQ(platform::to_utf8(PowerOnTimeText(23).GetString()), "0 days (23 hours)");
   const std::pair<const char16_t*, const char*> ids[] = {
       {u"IDE\\DiskX\\5&2b35e7d4&0&0.0.0", "2b35e7d4"},
       {u"SCSI\\Disk\\0123456789ABCDEF&0", "0123456789ABCDEF"},

@@ -153,6 +153,86 @@ TEST(SectorViewer, AnUnreadableSectorIsNotShownWithTheBytesOfTheOneBefore) {
 
 namespace {
 
+// The viewer with a sector number typed into its edit before Go is pressed.
+class JumpingViewer : public ProbeViewer {
+ public:
+  std::string target;
+  BOOL OnInitDialog() override {
+    BOOL r = ProbeViewer::OnInitDialog();
+    SetDlgItemText(kSectorEdit, CString(platform::to_utf16(target)));
+    return r;
+  }
+};
+
+// The offset column has the digits the disk needs: a sector of a 2 TiB disk
+// lies beyond 2^40 bytes and needs 11 hex digits, which every line of the
+// dump then has (the columns after it move right by one); a smaller disk
+// keeps 10. The bytes and their offset are checked against od's reading of
+// the (sparse) image at that place.
+TEST(SectorViewer, TheOffsetColumnHasTheDigitsTheDiskNeeds) {
+  struct Case {
+    uint32_t sectorSize;
+    uint64_t bytes;
+    int64_t sector;
+    int digits;
+  };
+  const Case cases[] = {{512, (2ull << 40) + kMiB, 4294961684, 11},
+                        {4096, 4ull << 40, (1ll << 40) / 4096 + 5, 11},
+                        {512, 1ull << 30, 1, 10}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.sectorSize) + " " + std::to_string(c.sector));
+    disk_fixture::SimulatedPc pc;
+    pc.AddDisk(disk_fixture::DiskSpec{.number = 0, .sizeBytes = c.bytes, .sectorSize = c.sectorSize,
+                                      .product = "Large Disk"});
+    const uint64_t at = static_cast<uint64_t>(c.sector) * c.sectorSize;
+    {
+      std::fstream image(pc.Image(0), std::ios::in | std::ios::out | std::ios::binary);
+      image.seekp(static_cast<std::streamoff>(at));
+      for (int i = 0; i < 64; ++i) image.put(static_cast<char>(0x30 + i));
+    }
+    pc.Boot();
+    DiskSelection = DiskSelectionRecord{};
+    DiskSelection.diskNumber = 0;
+    DiskSelection.kind = kSelectionWholeDisk;
+    DiskSelection.sectorCount = c.bytes / c.sectorSize;
+    platform::ui::Script s;
+    s.expect_dialog(CViewDiskData::IDD).click(CViewDiskData::kGo).click(CViewDiskData::kClose);
+    JumpingViewer viewer;
+    viewer.target = std::to_string(c.sector);
+    ASSERT_EQ(wipe_fixture::RunPage(viewer, s), "");
+    ASSERT_EQ(viewer.shown.size(), 2u);
+    ASSERT_EQ(viewer.shown[1].sector, c.sector);
+    // od's first four lines at that byte, each as "OFFSET  b0 b1 ... b15 ".
+    std::string od;
+    ASSERT_EQ(Shell("od -A x -t x1 -v -w16 -j " + std::to_string(at) + " -N 64 '" + pc.Image(0) + "' | head -n 4",
+                    &od),
+              0);
+    std::string expected;
+    for (size_t from = 0; from < od.size();) {
+      const size_t end = od.find('\n', from);
+      const std::string line = od.substr(from, end - from);
+      from = end + 1;
+      const uint64_t address = std::stoull(line.substr(0, line.find(' ')), nullptr, 16);
+      char head[24];
+      std::snprintf(head, sizeof head, "%0*llx", c.digits, static_cast<unsigned long long>(address));
+      expected += head + std::string(" ") + line.substr(line.find(' ')) + " \n";
+    }
+    std::string shown;
+    const std::string& dump = viewer.shown[1].dump;
+    size_t lines = 0;
+    for (size_t from = 0; from < dump.size(); ++lines) {
+      size_t end = dump.find("\r\n", from);
+      if (end == std::string::npos) end = dump.size();
+      const std::string line = dump.substr(from, end - from);
+      from = end + 2;
+      ASSERT_EQ(line.size(), 85u);
+      if (lines < 4) shown += line.substr(0, c.digits + 50) + "\n";
+    }
+    EXPECT_EQ(lines, c.sectorSize / 16);
+    EXPECT_EQ(shown, expected);
+  }
+}
+
 TEST(DiskViewerPage, ListsLetteredPartitionsAndViewsTheTickedRowEvenOnTheSystemDisk) {
   WipePc w;
   ViewerCheckedRow = -1;
@@ -161,7 +241,7 @@ TEST(DiskViewerPage, ListsLetteredPartitionsAndViewsTheTickedRowEvenOnTheSystemD
   platform::ui::Script s;
   s.expect_dialog(CViewDiskPartition::IDD).expect_disabled(CViewDiskPartition::kView);
   s.tick(CViewDiskPartition::kList, 1).expect_enabled(CViewDiskPartition::kView).click(CViewDiskPartition::kView);
-  s.expect_dialog(CViewDiskData::IDD).expect_text(1048, "Partition (C:) NTFS 40 MB").click(CViewDiskData::kClose);
+  s.expect_dialog(CViewDiskData::IDD).expect_text(1048, "Partition (C:) FAT16 40 MB").click(CViewDiskData::kClose);
   s.tick(CViewDiskPartition::kList, 6).expect_checked(CViewDiskPartition::kList, 8);
   s.click(CViewDiskPartition::kView).expect_dialog(CViewDiskData::IDD).click(CViewDiskData::kClose).click(2);
   CViewDiskPartition page;
@@ -247,6 +327,35 @@ TEST(DiskViewerPage, HiddenDriverButtonsLoadTheChosenDriverAndReportWhatDrvloadS
     }
   }
   driverInfPath = driverInfName = CString();
+}
+
+}  // namespace
+
+namespace {
+
+// The dump line's offset column by the size of what is dumped: 10 digits up
+// to 2^40 bytes, one more per further hex digit, 16 for any 64-bit offset;
+// every width keeps the line at 85 characters and its zero after them.
+TEST(HexDumpLine, OffsetDigitsFollowTheTargetsSize) {
+  const std::pair<uint64_t, int> sizes[] = {{0, 10},           {512, 10},           {1ull << 40, 10},
+                                            {(1ull << 40) + 1, 11}, {1ull << 44, 11}, {(1ull << 44) + 1, 12},
+                                            {UINT64_MAX, 16}};
+  for (auto [bytes, digits] : sizes) EXPECT_EQ(HexOffsetDigits(bytes), digits) << bytes;
+  uint8_t data[32];
+  for (int i = 0; i < 32; ++i) data[i] = static_cast<uint8_t>('A' + i);
+  for (int digits : {10, 11, 16}) {
+    SCOPED_TRACE(digits);
+    WCHAR line[kHexLineColumns + 1];
+    std::fill(std::begin(line), std::end(line), u'#');
+    FormatHexLine(line, data, 16, 0x12345, digits);
+    const std::string text = platform::to_utf8(std::u16string(line, kHexLineColumns));
+    EXPECT_EQ(line[kHexLineColumns], 0);
+    char offset[24];
+    std::snprintf(offset, sizeof offset, "%0*llx", digits, 0x12345ull * 512 + 16);
+    EXPECT_EQ(text.substr(0, digits + 8), std::string(offset) + "  51 52 ");
+    EXPECT_EQ(text.substr(digits + 51, 16), "QRSTUVWXYZ[\\]^_`");
+    EXPECT_EQ(text.find_last_not_of(' '), static_cast<size_t>(digits + 66));
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // mkbcd FILE LOADER-ID DESCRIPTION: writes a boot store (a hive file in the
-// layout the stand-in BCD editors read) with a boot manager on "partition=BOOT"
-// and one boot loader on "partition=C:" that is the manager's default. The
-// build uses it for the boot store of the EFI system partition image.
+// layout the stand-in BCD editors read) with a boot manager and one boot
+// loader, the manager's default, both on the boot device (the device the
+// firmware started from). The build uses it for the boot store of the EFI
+// system partition image, made before any disk it lands on exists: the clone's
+// boot-store repair names the copy's partitions in the loader.
 #include <cstdio>
 #include <string>
 
@@ -15,8 +17,8 @@ int main(int argc, char** argv) {
   platform::process::BcdLoaderSpec loader;
   loader.id = argv[2];
   loader.description = argv[3];
-  loader.device = "partition=C:";
-  if (!platform::process::CreateBcdStoreFile(argv[1], "partition=BOOT", {loader})) {
+  loader.device = platform::process::BcdBootDevice();
+  if (!platform::process::CreateBcdStoreFile(argv[1], platform::process::BcdBootDevice(), {loader})) {
     std::fprintf(stderr, "mkbcd: %s cannot be written\n", argv[1]);
     return 1;
   }

@@ -46,11 +46,15 @@ bool Contains(const uint8_t* text, size_t length, const char* word) {
 // Looks for `word` in the strings from byte 405 on (see FindWindowsLoaderNames).
 bool LoaderStringsContain(const uint8_t* image, size_t size, const char* word) {
   size_t end = size < kLoaderScanEnd ? size : kLoaderScanEnd;
+  // A string may fill the sector up to byte 511; its terminating zero then
+  // lies at byte 512, past the sector (or the image ends there).
+  const size_t search_end = size < kLoaderScanEnd + 1 ? size : kLoaderScanEnd + 1;
   size_t position = kLoaderScanStart;
   while (position < end) {
-    const void* zero = memchr(image + position, 0, end - position);
-    if (!zero) return false;  // the string would end beyond byte 511
-    size_t length = static_cast<const uint8_t*>(zero) - (image + position);
+    const void* zero = memchr(image + position, 0, search_end - position);
+    size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - (image + position))
+                         : search_end - position;
+    if (length > kLoaderScanEnd - position) return false;  // the string would reach past byte 511
     if (length == 0) return false;
     if (Contains(image + position, length, word)) return true;
     position += length + 1;

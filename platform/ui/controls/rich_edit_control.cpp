@@ -11,6 +11,7 @@
 
 #include "platform/core/error.h"
 #include "platform/ui/controls/control_support.h"
+#include "platform/ui/font_faces.h"
 #include "platform/ui/message_queue.h"
 #include "platform/ui/resources.h"
 
@@ -163,7 +164,7 @@ void RichEditModel::layout_document(const Window& w, QTextDocument& doc, const Q
   for (const Run& run : runs(w)) {
     QTextCharFormat f;
     QFont font = base;
-    if (!run.format.face.empty()) font.setFamily(QString::fromStdString(FontFamilyFor(run.format.face)));
+    if (!run.format.face.empty()) font.setFamilies(QtFamiliesFor(run.format.face));
     if (run.format.height_twips > 0)  // twips to pixels at 96 per inch, within a sane size
       font.setPixelSize(static_cast<int>(std::clamp<long long>(run.format.height_twips * 96LL / 1440, 1, 1000)));
     font.setBold(run.format.bold);

@@ -84,7 +84,7 @@ void StaticModel::draw(Window& w, QPainter& p) {
   set_font(p, w);
   p.setPen(qc(text));
   int align = type == SS_CENTER ? Qt::AlignHCenter : type == SS_RIGHT ? Qt::AlignRight : Qt::AlignLeft;
-  p.drawText(box, align | Qt::AlignTop | Qt::TextWordWrap | Qt::TextShowMnemonic, qs(w.text));
+  p.drawText(box, align | Qt::AlignTop | Qt::TextWordWrap | ((w.style & SS_NOPREFIX) ? 0 : Qt::TextShowMnemonic), qs(w.text));
 }
 
 void AttachResourceImage(Window& w, int image_id) {

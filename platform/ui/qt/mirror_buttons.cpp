@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QGroupBox>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -113,13 +114,20 @@ QWidget* WidgetMirror::make_button(Window& w, QWidget* parent_widget) {
 void WidgetMirror::update_button(Entry& e, Window& w) {
   QWidget* widget = e.widget;
   auto* model = dynamic_cast<ButtonModel*>(w.control.get());
+  // Mnemonics are the dialog's (the model reads Alt+letter); Qt must not
+  // take the keys as shortcuts of its own first.
   if (auto* group = dynamic_cast<QGroupBox*>(widget)) {
-    if (group->title() != qs(w.text)) group->setTitle(qs(w.text));
+    // Shown without the marker, its '&'s doubled so that Qt finds none.
+    QString title = without_prefix(w.text).replace(QLatin1Char('&'), QLatin1String("&&"));
+    if (group->title() != title) group->setTitle(title);
     return;
   }
   auto* button = dynamic_cast<QAbstractButton*>(widget);
   if (!button || !model) return;
-  if (button->text() != qs(w.text)) button->setText(qs(w.text));
+  if (button->text() != qs(w.text)) {
+    button->setText(qs(w.text));
+    button->setShortcut(QKeySequence());
+  }
   const QImage* image = model->bitmap ? BitmapImage(model->bitmap) : model->icon ? IconImage(model->icon) : nullptr;
   if (image && image->cacheKey() != e.icon_key) {
     e.icon_key = image->cacheKey();

@@ -19,10 +19,26 @@ QWidget* WidgetMirror::make_edit(Window& w, QWidget* parent_widget) {
   return new QLineEdit(parent_widget);
 }
 
+namespace {
+// Read-only edits are drawn on the dialog's face colour, as the system
+// draws them (and as disabled ones look), not on the window colour of a
+// field that takes typing.
+void show_read_only(QWidget& edit, bool read_only) {
+  QPalette palette = edit.palette();
+  const QColor base = read_only ? sys_colour(COLOR_BTNFACE) : sys_colour(COLOR_WINDOW);
+  if (palette.color(QPalette::Active, QPalette::Base) == base && palette.color(QPalette::Inactive, QPalette::Base) == base)
+    return;
+  palette.setColor(QPalette::Active, QPalette::Base, base);
+  palette.setColor(QPalette::Inactive, QPalette::Base, base);
+  edit.setPalette(palette);
+}
+}  // namespace
+
 void WidgetMirror::update_edit(Entry& e, Window& w) {
   QWidget* widget = e.widget;
   auto* model = dynamic_cast<EditModel*>(w.control.get());
   QString text = qs(w.text);
+  show_read_only(*widget, (w.style & ES_READONLY) != 0);
   if (auto* line = dynamic_cast<QLineEdit*>(widget)) {
     if (line->text() != text) line->setText(text);
     QLineEdit::EchoMode echo = (w.style & ES_PASSWORD) ? QLineEdit::Password : QLineEdit::Normal;

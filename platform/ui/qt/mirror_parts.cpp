@@ -1,5 +1,6 @@
 #include "platform/ui/qt/mirror_parts.h"
 
+#include <QFontMetrics>
 #include <QListWidget>
 #include <QSignalBlocker>
 
@@ -17,6 +18,8 @@ QString without_prefix(const std::u16string& text) {
   }
   return qs(out);
 }
+
+int ClosedComboHeight(const QFont& font) { return QFontMetrics(font).height() + 8; }
 
 QIcon image_list_icon(HIMAGELIST list, int index) {
   const QImage* image = list ? ImageListImage(list, index) : nullptr;

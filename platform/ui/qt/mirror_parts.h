@@ -40,6 +40,9 @@ inline QPixmap pixmap_of(const QImage* image) { return image ? QPixmap::fromImag
 
 // Statics show '&' as a mnemonic marker unless SS_NOPREFIX; "&&" is one '&'.
 QString without_prefix(const std::u16string& text);
+// The height of a closed drop-down combo box in `font`: a line of text
+// with the field's frame and margins.
+int ClosedComboHeight(const QFont& font);
 QIcon image_list_icon(HIMAGELIST list, int index);
 
 // Paints a window's GDI layer, or the dialog face colour before anything

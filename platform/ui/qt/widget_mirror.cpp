@@ -1,5 +1,6 @@
 #include "platform/ui/qt/widget_mirror.h"
 
+#include "platform/ui/qt/dialog_style.h"
 #include "platform/ui/qt/folder_listing.h"
 #include "platform/ui/qt/mirror_parts.h"
 
@@ -27,7 +28,9 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStyle>
+#include <QStyleOption>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QWindow>
@@ -37,6 +40,7 @@
 
 #include "platform/core/text.h"
 #include "platform/ui/controls.h"
+#include "platform/ui/dialog_keys.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/message_box.h"
@@ -117,6 +121,7 @@ bool takes_typing(const Window* w) {
 }  // namespace
 
 WidgetMirror::WidgetMirror(MirrorMode mode) : mode_(mode), thread_(&CurrentUiThread()) {
+  InstallDialogStyle();
   AddWindowObserver(this);
   qApp->installEventFilter(this);
 }
@@ -382,7 +387,34 @@ void WidgetMirror::sync() {
     if (shows(**it)) order.push_back((*it)->handle);
   for (HWND h : order)
     if (Window* w = FindWindowModel(h)) sync_window(*w, 0);
+  if (mode_ == MirrorMode::OnScreen) sync_focus();
   syncing_ = false;
+}
+
+// Qt's focus follows the model's, so the keys reach the control the model
+// focused (and an editable combo box's field takes its typing). A window
+// whose model focus lies elsewhere keeps no Qt focus, except in the view's
+// own panels (the pickers' path field), which the model does not know.
+void WidgetMirror::sync_focus() {
+  for (auto& [h, e] : entries_) {
+    if (!e->top) continue;
+    Window* top = FindWindowModel(h);
+    if (!top || !top->thread) continue;
+    HWND focus = top->thread->focus;
+    Window* fw = focus ? FindWindowModel(focus) : nullptr;
+    QWidget* want = nullptr;
+    if (fw && fw != top && fw->top_level() == top)
+      if (auto it = entries_.find(focus); it != entries_.end()) want = it->second->widget;
+    QWidget* have = e->top->focusWidget();
+    if (want) {
+      if (have != want && !(have && want->isAncestorOf(have))) want->setFocus(Qt::OtherFocusReason);
+      continue;
+    }
+    if (!have) continue;
+    bool view_own = false;
+    for (QObject* o = have; o && !view_own; o = o->parent()) view_own = o->property(kViewOwnProperty).isValid();
+    if (!view_own) have->clearFocus();
+  }
 }
 
 void WidgetMirror::sync_window(Window& w, int depth) {
@@ -470,6 +502,12 @@ void WidgetMirror::update_top_level(Entry& e, Window& w) {
     // The offscreen platform has no stacking to change.
     if (visible && w.handle == w.thread->active && QGuiApplication::platformName() != QLatin1String("offscreen"))
       top->raise();
+  }
+  // The model's active window gets the keyboard on the display, once each
+  // time it becomes the active one (a new page, a message box).
+  if (mode_ == MirrorMode::OnScreen && visible && w.handle == w.thread->active && activated_ != w.handle) {
+    activated_ = w.handle;
+    top->activateWindow();
   }
   // Owned windows stay over their owner on the desktop.
   if (w.owner && top->windowHandle()) {
@@ -611,6 +649,10 @@ void WidgetMirror::update_common(Entry& e, Window& w) {
     RECT cr = w.client_rect();
     POINT off = w.client_offset();
     QRect geometry(w.rect.left + off.x, w.rect.top + off.y, std::max<int>(cr.right, 0), std::max<int>(cr.bottom, 0));
+    // A drop-down combo box's rectangle holds its dropped list; closed it
+    // is one line high (the list shows only while open).
+    if (w.kind == WindowKind::ComboBox && (w.style & 0x3) != CBS_SIMPLE)
+      geometry.setHeight(std::min(geometry.height(), ClosedComboHeight(QtFontFor(w.font))));
     if (widget->geometry() != geometry) widget->setGeometry(geometry);
     if (widget->isVisible() != w.visible() || widget->isHidden() == w.visible()) widget->setVisible(w.visible());
     // A disabled picture static still shows its picture as it is (the
@@ -762,22 +804,44 @@ bool WidgetMirror::handle_mouse(Entry& e, Window& w, QWidget* mapped, QObject* w
 
 bool WidgetMirror::handle_key(Entry& e, Window& w, QEvent* event) {
   auto* ke = static_cast<QKeyEvent*>(event);
-  // Sliders and open combo boxes move with Qt's own keys.
-  if (w.kind == WindowKind::Slider || w.kind == WindowKind::ComboBox) return false;
-  (void)e;
+  const int key = ke->key();
+  const Qt::KeyboardModifiers modifiers = ke->modifiers();
+  QString text = ke->text();
+  // Alt with a letter or digit is a mnemonic (Qt may give no text with Alt).
+  QChar mnemonic;
+  if ((modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier)) {
+    if (!text.isEmpty() && text.at(0).isLetterOrNumber())
+      mnemonic = text.at(0);
+    else if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
+      mnemonic = QChar(key);
+  }
+  const bool dialog_key = key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Return ||
+                          key == Qt::Key_Enter || key == Qt::Key_Escape;
+  // Sliders and combo boxes move with Qt's own keys (arrows, typing into an
+  // editable field, the open list's Enter and Escape); the dialog's keys
+  // and mnemonics stay the dialog's.
+  if (w.kind == WindowKind::Slider || w.kind == WindowKind::ComboBox) {
+    auto* combo = qobject_cast<QComboBox*>(e.widget.data());
+    const bool list_open = combo && combo->view() && combo->view()->isVisible();
+    if (list_open || (!dialog_key && mnemonic.isNull())) return false;
+  }
   HWND target = w.thread->focus;
   if (!FindWindowModel(target)) {
     Window* top = w.top_level();
     target = top ? top->handle : w.handle;
   }
   Window* tw = FindWindowModel(target);
-  bool press = event->type() == QEvent::KeyPress;
-  int vk = qt_key_to_vk(ke->key());
-  bool typing = takes_typing(tw);
-  QString text = ke->text();
-  bool printable = !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0).unicode() != 0x7F;
-  if (typing && printable) {
-    // Characters, as the driver's `type` sends them.
+  const bool press = event->type() == QEvent::KeyPress;
+  if (!mnemonic.isNull()) {
+    if (press) PostInputMessage(target, WM_SYSCHAR, mnemonic.unicode(), 1);
+    return true;
+  }
+  const int vk = qt_key_to_vk(key);
+  const bool printable = !text.isEmpty() && text.at(0).unicode() >= 0x20 && text.at(0).unicode() != 0x7F &&
+                         !(modifiers & Qt::ControlModifier);
+  // Characters, as the driver's `type` sends them: text in a field, and
+  // where no field takes them a letter the dialog reads as a mnemonic.
+  if (printable && (takes_typing(tw) || !vk)) {
     if (press)
       for (QChar c : text) PostInputMessage(target, WM_CHAR, c.unicode(), 1);
     return true;
@@ -786,11 +850,39 @@ bool WidgetMirror::handle_key(Entry& e, Window& w, QEvent* event) {
   // Repeat count 1; Tab carries Shift in bit 0, which is what the dialog
   // manager reads to step backwards.
   LPARAM l = 1;
-  if (vk == VK_TAB) l = (ke->key() == Qt::Key_Backtab || (ke->modifiers() & Qt::ShiftModifier)) ? 1 : 0;
+  if (vk == VK_TAB) l = (key == Qt::Key_Backtab || (modifiers & Qt::ShiftModifier)) ? 1 : 0;
   // TranslateMessage makes the characters of Backspace, Return and the like.
   PostInputMessage(target, press ? WM_KEYDOWN : WM_KEYUP, static_cast<WPARAM>(vk), l);
   return true;
 }
+
+// Japanese text wraps between any two characters, so a paragraph may end
+// in a line of one character and its full stop ("す。"). The pixels that
+// line's text takes when it is such an orphan, else 0.
+namespace {
+int OrphanedLineEnd(const QString& text, const QFont& font, int width) {
+  auto is_japanese = [](QChar c) { return c.unicode() >= 0x3000 && c.unicode() < 0xA000; };
+  for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+    if (paragraph.isEmpty() || !is_japanese(paragraph.back())) continue;
+    QTextLayout layout(paragraph, font);
+    QTextOption option(Qt::AlignLeft);
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    int lines = 0, last_start = 0, last_length = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width);
+      ++lines;
+      last_start = line.textStart();
+      last_length = line.textLength();
+    }
+    layout.endLayout();
+    const QString last = paragraph.mid(last_start, last_length).trimmed();
+    if (lines >= 2 && !last.isEmpty() && last.size() <= 2) return QFontMetrics(font).horizontalAdvance(last);
+  }
+  return 0;
+}
+}  // namespace
 
 std::vector<ClippedText> WidgetMirror::clipped_texts(HWND top) const {
   std::vector<ClippedText> out;
@@ -857,15 +949,80 @@ std::vector<ClippedText> WidgetMirror::clipped_texts(HWND top) const {
           needed = used.width();
           available = widget->width();
         }
+        if (needed <= available) {
+          if (int orphan = OrphanedLineEnd(text, label->font(), widget->width())) {
+            // A Japanese paragraph whose last line holds a lone character
+            // (and its full stop): reported as the width the line's end
+            // needs beyond the label's.
+            out.push_back({w->id, w->text, widget->width() + orphan, widget->width()});
+            continue;
+          }
+        }
       } else {
         needed = metrics.horizontalAdvance(text);
       }
+    } else if (auto* tree = dynamic_cast<QTreeWidget*>(widget); tree && w->kind == WindowKind::ListView) {
+      clipped_cells(*w, *tree, out);
+      continue;
+    } else if (auto* combo = dynamic_cast<QComboBox*>(widget)) {
+      clipped_combo(*w, *combo, out);
+      continue;
     } else {
       continue;
     }
     if (needed > available) out.push_back({w->id, w->text, needed, available});
   }
   return out;
+}
+
+// A report list's cells, each in its column: the room the item delegate
+// asks for the text, with the check box and picture of the first column,
+// against the column's width.
+void WidgetMirror::clipped_cells(const Window& w, QTreeWidget& tree, std::vector<ClippedText>& out) const {
+  QAbstractItemDelegate* delegate = tree.itemDelegate();
+  if (!delegate) return;
+  QStyleOptionViewItem option;
+  option.initFrom(&tree);
+  option.font = tree.font();
+  option.fontMetrics = QFontMetrics(tree.font());
+  option.decorationSize = tree.iconSize().isValid() ? tree.iconSize() : QSize(16, 16);
+  option.showDecorationSelected = true;
+  for (int row = 0; row < tree.topLevelItemCount(); ++row) {
+    QTreeWidgetItem* item = tree.topLevelItem(row);
+    for (int column = 0; column < tree.columnCount(); ++column) {
+      if (item->text(column).isEmpty()) continue;
+      const QModelIndex index = tree.model()->index(row, column);
+      const int needed = delegate->sizeHint(option, index).width();
+      const int available = tree.columnWidth(column);
+      if (needed > available) out.push_back({w.id, item->text(column).toStdU16String(), needed, available});
+    }
+  }
+}
+
+// A closed drop-down combo box: one line high, clear of the controls below
+// it, and wide enough for the item it shows.
+void WidgetMirror::clipped_combo(const Window& w, QComboBox& combo, std::vector<ClippedText>& out) const {
+  const QString shown = combo.currentText();
+  if (!shown.isEmpty()) {
+    QStyleOptionComboBox option;
+    option.initFrom(&combo);
+    option.editable = combo.isEditable();
+    const QSize content(QFontMetrics(combo.font()).horizontalAdvance(shown), QFontMetrics(combo.font()).height());
+    const int needed = combo.style()->sizeFromContents(QStyle::CT_ComboBox, &option, content, &combo).width();
+    if (needed > combo.width()) out.push_back({w.id, shown.toStdU16String(), needed, combo.width()});
+  }
+  QWidget* parent = combo.parentWidget();
+  if (!parent) return;
+  for (QObject* o : parent->children()) {
+    auto* sibling = qobject_cast<QWidget*>(o);
+    if (!sibling || sibling == &combo || !sibling->isVisibleTo(parent) || qobject_cast<QGroupBox*>(sibling)) continue;
+    if (!sibling->property(kHwndProperty).isValid()) continue;
+    const QRect overlap = combo.geometry() & sibling->geometry();
+    if (overlap.isEmpty()) continue;
+    // Reported as the height the combo box takes against what it may take.
+    out.push_back({w.id, u"(covers another control)", combo.geometry().bottom() + 1 - combo.geometry().top(),
+                   sibling->geometry().top() - combo.geometry().top()});
+  }
 }
 
 QImage WidgetMirror::grab(Window& top) {
@@ -887,6 +1044,11 @@ QImage WidgetMirror::grab(Window& top) {
   auto it = entries_.find(top.handle);
   QWidget* outer = it == entries_.end() ? nullptr : (it->second->top ? it->second->top.data() : it->second->widget.data());
   if (outer) {
+    // Item views lay out their rows, and with them their scroll bars, on a
+    // timer; a picture taken before it fires (a headless run's, whose
+    // windows never reach a screen) would show a long list without the
+    // scroll bar the screen shows: they are laid out now.
+    for (QAbstractItemView* view : outer->findChildren<QAbstractItemView*>()) view->doItemsLayout();
     int menu_height = it->second->menu_bar ? MenuBarHeight() : 0;
     p.drawPixmap(QPoint(off.x, off.y - menu_height), outer->grab());
   }

@@ -23,9 +23,11 @@
 
 #include "platform/ui/window.h"
 
+class QComboBox;
 class QIcon;
 class QMenu;
 class QMouseEvent;
+class QTreeWidget;
 class QWidget;
 
 namespace platform::ui {
@@ -76,8 +78,10 @@ class WidgetMirror : public QObject, public WindowObserver {
   // Controls of a top-level window (after sync) whose texts are cut off in
   // the font they are shown in: push buttons, check boxes, radio buttons,
   // group-box titles, labels and rich edits (a single-line one by width, a
-  // multi-line one by the height of its wrapped lines). Empty when the
-  // layout fits.
+  // multi-line one by the height of its wrapped lines), the cells of report
+  // lists (each by its column's width), and closed combo boxes (the item
+  // shown by width; one that covers another control is reported too).
+  // Empty when the layout fits.
   std::vector<ClippedText> clipped_texts(HWND top) const;
   // A picture of a top-level window the size of its window rectangle:
   // caption as the model draws it, then the real widgets of its client area.
@@ -101,6 +105,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   // Lists the folder a file dialog shows, through its filter.
   void fill_browser(Entry& e);
   void sync_window(Window& w, int depth);
+  void sync_focus();
   void update_common(Entry& e, Window& w);
   // `repainted`: the window was marked for repainting or changed since the
   // last pass, so what its painting asks (colours, custom draw) is asked.
@@ -143,6 +148,8 @@ class WidgetMirror : public QObject, public WindowObserver {
   QWidget* make_slider(Window& w, QWidget* parent);
   void update_slider(Entry& e, Window& w);
   bool handle_key(Entry& e, Window& w, QEvent* event);
+  void clipped_cells(const Window& w, QTreeWidget& tree, std::vector<ClippedText>& out) const;
+  void clipped_combo(const Window& w, QComboBox& combo, std::vector<ClippedText>& out) const;
   void drop(HWND hwnd);
   bool shows(const Window& w) const { return w.thread == thread_ || (other_threads_ && other_threads_(w.thread)); }
   // Runs `action` once Qt has delivered its event, on the thread of `window`.
@@ -153,6 +160,7 @@ class WidgetMirror : public QObject, public WindowObserver {
   std::unordered_map<HWND, std::unique_ptr<Entry>> entries_;
   bool syncing_ = false;
   HWND menu_owner_ = nullptr;  // whose menu is being filled
+  HWND activated_ = nullptr;   // the window last made Qt's active one
   // Windows whose layer or state changed since their last pass (changes
   // made while syncing are the mirror's own and do not count).
   std::unordered_set<HWND> repainted_;
