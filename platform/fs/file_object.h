@@ -11,7 +11,8 @@ namespace platform::fs {
 
 class FileObject : public KernelObject, public DriverUser {
  public:
-  FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory);
+  // `stream`: a named data stream of the file or folder at `where` ("" for the file's own data).
+  FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory, std::u16string stream = {});
   ~FileObject() override;
 
   const char* kind() const override { return "file"; }
@@ -45,6 +46,7 @@ class FileObject : public KernelObject, public DriverUser {
   Location where_;
   DWORD access_, share_, flags_;
   bool directory_;
+  std::u16string stream_;
   bool closed_ = false;
   bool delete_on_close_ = false;
   uint64_t position_ = 0;
