@@ -171,7 +171,7 @@ std::vector<BYTE> RepointedReparseData(const CString& fromVolume, const CString&
 }
 
 bool WriteReparsePointCopy(const CString& destination, const CString& fromVolume, const CString& toVolume) {
-  const std::vector<BYTE> data = RepointedReparseData(fromVolume, toVolume);
+  std::vector<BYTE> data = RepointedReparseData(fromVolume, toVolume);
   if (data.empty()) return false;
   HANDLE item = CreateFileW(destination, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
