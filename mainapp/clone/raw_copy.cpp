@@ -323,13 +323,13 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
   if (!disks.open()) {
     // A disk that went away (or cannot be opened) leaves the whole range
     // uncopied or uncompared: an error the summary counts, never a quiet success.
+    // The error count counts blocks, as the copy loop counts a failed block.
+    const uint64_t blocks = std::max<uint64_t>((range.count + static_cast<uint64_t>(blockUnits) - 1) / static_cast<uint64_t>(blockUnits), 1);
     if (pass == RawPass::Copy) {
       const uint64_t sectors = std::max<uint64_t>(range.count / static_cast<uint64_t>(Multiplier(range.sourceDisk)), 1);
-      const int32_t n = static_cast<int32_t>(std::min<uint64_t>(sectors, INT32_MAX - std::max(DiskContext.ioErrorCount, 0)));
-      DiskContext.ioErrorCount += n;
-      result.unreadableSectors += n;
+      DiskContext.ioErrorCount += static_cast<int32_t>(std::min<uint64_t>(blocks, INT32_MAX - std::max(DiskContext.ioErrorCount, 0)));
+      result.unreadableSectors += static_cast<int32_t>(std::min<uint64_t>(sectors, INT32_MAX / 2));
     } else {
-      const uint64_t blocks = std::max<uint64_t>((range.count + static_cast<uint64_t>(blockUnits) - 1) / static_cast<uint64_t>(blockUnits), 1);
       CloneCounters.verifySecondCount += static_cast<int32_t>(std::min<uint64_t>(blocks, INT32_MAX / 2));
     }
     return result;

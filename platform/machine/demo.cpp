@@ -34,8 +34,12 @@ class IniEditLock {
   IniEditLock(const std::string& folder, std::string* error) {
     // A folder without a machine is refused before anything is made in it.
     struct stat ini {};
-    if (::stat((folder + "/machine.ini").c_str(), &ini) != 0 || !S_ISREG(ini.st_mode)) {
+    if (::stat((folder + "/machine.ini").c_str(), &ini) != 0) {
       *error = "machine folder " + folder + " has no machine.ini";
+      return;
+    }
+    if (!S_ISREG(ini.st_mode)) {
+      *error = folder + "/machine.ini is not a regular file";
       return;
     }
     std::string path = folder + "/machine.ini.lock";
