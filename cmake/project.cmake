@@ -56,7 +56,9 @@ function(drum_fuzzer name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
-  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+  # A finding of either sanitizer ends the run with an error: a report that
+  # only prints would let the run pass.
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
   set_property(GLOBAL APPEND PROPERTY DRUM_FUZZERS ${name})
   if(NOT TARGET fuzzers)

@@ -225,6 +225,18 @@ uint64_t ReadDiskGeometry(int32_t disk) {
   return size;
 }
 
+uint64_t ReadDiskLengthUnits(int32_t disk) {
+  if (ReadDiskGeometry(disk) == 0) return 0;
+  const uint64_t multiplier = disk < kMaxPhysicalDisks && DiskContext.sectorMultiplier[disk] > 0
+                                  ? static_cast<uint64_t>(DiskContext.sectorMultiplier[disk])
+                                  : 1;
+  OpenDiskRead(disk);
+  if (DiskContext.currentDiskHandle == nullptr) return 0;
+  const uint64_t units = DeviceLengthBytes(DiskContext.currentDiskHandle) / 512;
+  CloseCurrentDisk();
+  return units - units % multiplier;
+}
+
 HANDLE OpenFileRead(LPCWSTR path) {
   return CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }

@@ -60,6 +60,11 @@ uint64_t ReadDiskGeometry(int32_t disk);
 // The device's real length in bytes (the geometry above rounds down to whole
 // cylinders), 0 when the handle cannot tell.
 uint64_t DeviceLengthBytes(HANDLE handle);
+// The whole of physical disk `disk` in 512-byte units: its real length (the
+// length query, not the geometry's whole cylinders) in whole native sectors;
+// also stores the disk's sectors per track and multiplier as
+// ReadDiskGeometry does. 0 when the disk cannot be opened or asked.
+uint64_t ReadDiskLengthUnits(int32_t disk);
 
 // ---- file helpers (INVALID_HANDLE_VALUE on failure; DiskContext untouched) ----
 HANDLE OpenFileRead(LPCWSTR path);

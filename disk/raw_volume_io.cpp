@@ -109,6 +109,6 @@ bool ReadHandleBytes(HANDLE handle, uint64_t offset, void* buffer, size_t length
   }
   // The last block may pass the end of the volume; only the asked bytes must be there.
   if (got_total < offset - first + length) return false;
-  memcpy(buffer, bounce.data() + (offset - first), length);
+  if (length) memcpy(buffer, bounce.data() + (offset - first), length);  // nothing asked: buffer may be null
   return true;
 }

@@ -1,10 +1,11 @@
 // Reparse points of the file-level copy: reading a link's reparse data and its
 // target (redirected into the current shadow copy), writing it onto the copied
-// item with symbolic links made relative, and the restore privilege that
-// writing needs.
+// item with links into the copied volume re-pointed at the copy, and the
+// restore privilege that writing needs.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
@@ -27,12 +28,26 @@ constexpr int32_t kPrintNameSize = 1024;
 // The print name taken from ReparseBuffer (at most 1,023 characters and a zero).
 extern WCHAR ReparsePrintName[kPrintNameSize];
 
+// Takes the `returned` bytes of reparse data already in ReparseBuffer.data
+// (a link or a mount point; anything else leaves the record empty): the
+// print name, with the shadowed volume's drive part replaced by
+// ShadowDevicePath, or empty. Every name must lie inside those bytes.
+CString ParseReparseData(DWORD returned);
 // The target of a reparse point with the shadowed volume's drive part replaced
 // by ShadowDevicePath; empty for anything else.
 CString ReadReparseTarget(const CString& path);
-// Writes ReparseBuffer onto the destination (symbolic links made relative:
-// flags 0, "..\" over the drive part of both names). True when written.
-bool WriteRelativeReparsePoint(const CString& destination);
+// Writes ReparseBuffer (read last by ReadReparseTarget) onto the copied item
+// `destination`. A relative symbolic link is written as it is (it points into
+// the copy already); an absolute link (symbolic link or junction) whose
+// target lies on the copied volume `fromVolume` is re-pointed at the same
+// place on the copy, `toVolume`; any other link is written unchanged.
+// Volumes are drive texts ("C:") or volume paths ("\\?\Volume{...}"),
+// without trailing backslash. False when nothing was read or the write failed.
+bool WriteReparsePointCopy(const CString& destination, const CString& fromVolume, const CString& toVolume);
+// The reparse data WriteReparsePointCopy writes: ReparseBuffer's record,
+// re-pointed as said there; empty when nothing was read or the new names do
+// not fit a record. ReparseBuffer itself is not changed.
+std::vector<BYTE> RepointedReparseData(const CString& fromVolume, const CString& toVolume);
 // Enables SeRestorePrivilege in the process token when it holds it; always 1.
 int32_t EnableRestorePrivilege();
 // Takes a diagnostic line of the copy routines and writes nothing.

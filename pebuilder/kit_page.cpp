@@ -332,10 +332,14 @@ bool CSelectIso::ExtractKitImage() {
     MessageBoxW(GetSafeHwnd(), LookupText(u"IDS_UDFNTFOUND"), ProductCaption, MB_OK);
     return false;
   }
-  bool ok = ExtractUdfImage(this, image);
+  const UdfExtraction extraction = TryExtractUdfImage(this, image, KitExtractFolder);
   CloseHandle(image);
-  if (!ok) {
-    MessageBoxW(GetSafeHwnd(), u"extraction failed", ProductCaption, MB_OK);
+  if (extraction.result != UdfResult::kOk) {
+    // A damaged image is said to be one (download it again); other failures
+    // keep the program's own words.
+    MessageBoxW(GetSafeHwnd(),
+                IsDamagedImageResult(extraction.result) ? LookupText(u"IDS_UDFDAMAGED") : CString(u"extraction failed"),
+                ProductCaption, MB_OK);
     return false;
   }
   SetDlgItemText(kNext, u"Next");

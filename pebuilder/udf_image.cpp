@@ -21,6 +21,16 @@ constexpr uint32_t kStreamBytes = 1u << 20;
 // The main volume descriptor sequence is a handful of blocks; a longer one
 // is walked no further than this.
 constexpr uint32_t kMaxSequenceBlocks = 1024;
+// Budgets of one extraction, relative to the image: a file identifier takes
+// at least 40 bytes of a directory, so an image cannot name more entries
+// than its size allows; directories are read from the image once each, so
+// together they are no larger than it; files may share their data (an image
+// tool stores duplicate files once), so what they come to may exceed the
+// image, but not by more than this factor (plus a little room for tiny
+// images). Damage beyond these stops the extraction.
+constexpr uint64_t kMinIdentifierBytes = 40;
+constexpr uint64_t kOutputFactor = 8;
+constexpr uint64_t kOutputSlack = 64ull << 20;
 
 const char* const kResultTexts[] = {
     "extracted",
@@ -99,7 +109,10 @@ class UdfExtractor {
   UdfOutput* output_;
   uint64_t imageSize_ = 0;
   UdfPartition partition_;
-  std::set<uint32_t> openDirectories_;  // ICBs of the directories on the current path
+  std::set<uint32_t> extractedDirectories_;  // ICBs of every directory entered so far
+  uint64_t entriesLeft_ = 0;         // files and folders this image may still name
+  uint64_t directoryBytesLeft_ = 0;  // directory bytes it may still hold
+  uint64_t outputBytesLeft_ = 0;     // file bytes it may still give
   std::vector<uint8_t> stream_;
   UdfExtraction out_;
 };
@@ -153,7 +166,8 @@ bool UdfExtractor::ReadEntry(uint32_t block, uint8_t* buffer, UdfFileEntry* entr
 
 // The recorded runs of an entry with short or long descriptors. A
 // descriptor of length 0 ends the list; continuation extents (type 3),
-// which only very large files need, are refused.
+// which only very large files need, and extents without recorded data
+// (types 1 and 2) are refused.
 bool UdfExtractor::Extents(const uint8_t* entryBlock, const UdfFileEntry& entry, std::vector<UdfExtent>* extents) {
   uint32_t step = entry.allocation == UdfAllocation::kShort ? 8 : 16;
   const uint8_t* p = entryBlock + entry.descriptorsOffset;
@@ -163,7 +177,13 @@ bool UdfExtractor::Extents(const uint8_t* entryBlock, const UdfFileEntry& entry,
     UdfExtent extent{raw & 0x3FFFFFFFu, UdfRead32(p + at + 4), (raw >> 30) == 0};
     if (extent.length == 0) break;
     if ((raw >> 30) == 3) return Fail(UdfResult::kDamaged, "continued allocation descriptors are not read");
-    if (extent.recorded && !CheckRun(extent.block, extent.length, "extent")) return false;
+    // The kit's image tool records every extent it writes; an extent without
+    // recorded data would stand for bytes the image does not hold.
+    if (!extent.recorded) {
+      return Fail(UdfResult::kDamaged, "an extent of " + std::to_string(extent.length) +
+                                           " bytes without recorded data (type " + std::to_string(raw >> 30) + ")");
+    }
+    if (!CheckRun(extent.block, extent.length, "extent")) return false;
     extents->push_back(extent);
     covered += extent.length;
   }
@@ -175,9 +195,10 @@ bool UdfExtractor::Extents(const uint8_t* entryBlock, const UdfFileEntry& entry,
 }
 
 bool UdfExtractor::ReadDirectory(const uint8_t* entryBlock, const UdfFileEntry& entry, std::vector<uint8_t>* bytes) {
-  if (entry.size > kUdfMaxDirectoryBytes) {
-    return Fail(UdfResult::kDamaged, "directory of " + std::to_string(entry.size) + " bytes");
+  if (entry.size > kUdfMaxDirectoryBytes || entry.size > directoryBytesLeft_) {
+    return Fail(UdfResult::kDamaged, "directory of " + std::to_string(entry.size) + " bytes, more than the image holds");
   }
+  directoryBytesLeft_ -= entry.size;
   if (entry.allocation == UdfAllocation::kEmbedded) {
     if (entry.size > entry.descriptorsLength) return Fail(UdfResult::kDamaged, "embedded directory too long");
     bytes->assign(entryBlock + entry.descriptorsOffset, entryBlock + entry.descriptorsOffset + entry.size);
@@ -189,8 +210,7 @@ bool UdfExtractor::ReadDirectory(const uint8_t* entryBlock, const UdfFileEntry& 
   uint64_t at = 0;
   for (const UdfExtent& extent : extents) {
     uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(extent.length, entry.size - at));
-    if (extent.recorded &&
-        !ReadAt((static_cast<uint64_t>(partition_.start) + extent.block) * kUdfBlockSize, bytes->data() + at, n)) {
+    if (!ReadAt((static_cast<uint64_t>(partition_.start) + extent.block) * kUdfBlockSize, bytes->data() + at, n)) {
       return Fail(UdfResult::kReadFailed, "directory extent at partition block " + std::to_string(extent.block));
     }
     at += n;
@@ -221,6 +241,11 @@ bool UdfExtractor::ExtractFile(uint32_t icbBlock, const CString& path) {
     return Fail(UdfResult::kDamaged, "embedded data longer than its entry at partition block " +
                                          std::to_string(icbBlock));
   }
+  if (entry.size > outputBytesLeft_) {
+    return Fail(UdfResult::kDamaged, "the files come to more than " + std::to_string(kOutputFactor) +
+                                         " times the image's size");
+  }
+  outputBytesLeft_ -= entry.size;
 
   if (!output_->BeginFile(path)) {
     return Fail(UdfResult::kWriteFailed, "cannot create " + platform::to_utf8(path.str()));
@@ -236,10 +261,9 @@ bool UdfExtractor::ExtractFile(uint32_t icbBlock, const CString& path) {
     for (const UdfExtent& extent : extents) {
       uint64_t left = std::min<uint64_t>(extent.length, entry.size - written);
       uint64_t source = (static_cast<uint64_t>(partition_.start) + extent.block) * kUdfBlockSize;
-      if (!extent.recorded) std::fill(stream_.begin(), stream_.end(), 0);
       while (ok && left) {
         uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(left, kStreamBytes));
-        if (extent.recorded && !ReadAt(source, stream_.data(), n)) {
+        if (!ReadAt(source, stream_.data(), n)) {
           ok = Fail(UdfResult::kReadFailed, "data of " + platform::to_utf8(path.str()) + " past the end of the image");
           break;
         }
@@ -259,9 +283,11 @@ bool UdfExtractor::ExtractFile(uint32_t icbBlock, const CString& path) {
 
 bool UdfExtractor::ExtractDirectory(uint32_t icbBlock, const CString& folder, int depth) {
   if (depth > kUdfMaxDepth) return Fail(UdfResult::kDamaged, "folders nested deeper than " + std::to_string(kUdfMaxDepth));
-  if (!openDirectories_.insert(icbBlock).second) {
+  // Each directory is extracted once: one reached again (by its own
+  // subfolder, a cycle, or by a second path) is damage, not a new folder.
+  if (!extractedDirectories_.insert(icbBlock).second) {
     return Fail(UdfResult::kDamaged, "directory at partition block " + std::to_string(icbBlock) +
-                                         " contains itself (a cycle)");
+                                         " is reached a second time");
   }
   uint8_t block[kUdfBlockSize];
   UdfFileEntry entry;
@@ -280,6 +306,11 @@ bool UdfExtractor::ExtractDirectory(uint32_t icbBlock, const CString& folder, in
   for (size_t at = 0; ok && ReadUdfFileIdentifier(bytes.data(), bytes.size(), at, &fid); at += fid.totalLength) {
     if (fid.characteristics & (kUdfFidParent | kUdfFidDeleted)) continue;
     if (fid.nameLength == 0) continue;
+    if (entriesLeft_ == 0) {
+      ok = Fail(UdfResult::kDamaged, "more entries than an image of this size can name");
+      break;
+    }
+    --entriesLeft_;
     char16_t name[260] = {};
     int length = DecodeUdfName(fid.nameLength, bytes.data() + fid.nameOffset, name);
     std::u16string_view text(name, length > 0 ? static_cast<size_t>(length) : 0);
@@ -294,7 +325,6 @@ bool UdfExtractor::ExtractDirectory(uint32_t icbBlock, const CString& folder, in
     ok = (fid.characteristics & kUdfFidDirectory) ? ExtractDirectory(fid.icbBlock, path, depth + 1)
                                                   : ExtractFile(fid.icbBlock, path);
   }
-  openDirectories_.erase(icbBlock);
   return ok;
 }
 
@@ -305,6 +335,9 @@ UdfExtraction UdfExtractor::Run(const CString& folder) {
     return out_;
   }
   imageSize_ = static_cast<uint64_t>(size.QuadPart);
+  entriesLeft_ = imageSize_ / kMinIdentifierBytes;
+  directoryBytesLeft_ = imageSize_;
+  outputBytesLeft_ = imageSize_ * kOutputFactor + kOutputSlack;
 
   uint8_t block[kUdfBlockSize];
   if (!ReadAt(static_cast<uint64_t>(kUdfAnchorBlock) * kUdfBlockSize, block, kUdfBlockSize)) {
@@ -385,6 +418,10 @@ bool IsUdfImage(HANDLE image) {
 
 UdfExtraction TryExtractUdfImage(UdfExtractPage* page, HANDLE image, const CString& folder, UdfOutput* output) {
   return UdfExtractor(page, image, output).Run(folder);
+}
+
+bool IsDamagedImageResult(UdfResult result) {
+  return result == UdfResult::kDamaged || result == UdfResult::kReadFailed || result == UdfResult::kUnsafeName;
 }
 
 bool ExtractUdfImage(UdfExtractPage* page, HANDLE image) {

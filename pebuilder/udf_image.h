@@ -4,10 +4,13 @@
 //
 // Everything in the image is untrusted: every block number is checked against
 // the partition and the image, descriptor lengths against the block they lie
-// in, names may not leave the target folder, a directory met twice on one
-// path (a cycle) or a tree deeper than kUdfMaxDepth stops the extraction, and
-// positions are 64-bit throughout. A damaged image gives false with the
-// reason in the result; it never reports success for a partial tree.
+// in, names may not leave the target folder, extents must hold recorded
+// data, each directory is extracted once (one reached a second time, by a
+// cycle or by another path, stops the extraction, as does a tree deeper than
+// kUdfMaxDepth), the whole extraction keeps within entry and byte budgets
+// that the image's size sets, and positions are 64-bit throughout. A damaged
+// image gives false with the reason in the result; it never reports success
+// for a partial tree.
 #pragma once
 
 #include <cstdint>
@@ -80,6 +83,9 @@ UdfExtraction TryExtractUdfImage(UdfExtractPage* page, HANDLE image, const CStri
                                  UdfOutput* output = nullptr);
 // The same into KitExtractFolder; true on success.
 bool ExtractUdfImage(UdfExtractPage* page, HANDLE image);
+// True for the results that mean the image itself is at fault (damaged,
+// cut short, or naming places outside the target folder).
+bool IsDamagedImageResult(UdfResult result);
 
 // Decodes an OSTA compressed unicode identifier of `length` bytes (first byte
 // the compression id: 8 one byte a character, 16 two bytes high byte first)

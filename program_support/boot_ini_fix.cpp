@@ -91,15 +91,29 @@ constexpr DWORD kMostBootIniBytes = 1u << 20;
 
 }  // namespace
 
-bool FixBootIni(const CString& tail) {
+bool ParseBootIniTail(const CString& tail, CString* drive, char* slot) {
   const std::vector<CString> words = Words(tail);
   if (words.size() < 4 || (words[0] != u"/r" && words[0] != u"/b")) return false;
-  const CString& drive = words[1];
-  if (drive.GetLength() != 2 || drive[1] != u':' || !((drive[0] >= u'A' && drive[0] <= u'Z') ||
-                                                       (drive[0] >= u'a' && drive[0] <= u'z')))
+  const CString& d = words[1];
+  if (d.GetLength() != 2 || d[1] != u':' || !((d[0] >= u'A' && d[0] <= u'Z') || (d[0] >= u'a' && d[0] <= u'z')))
     return false;
   if (!AllDigits(words[2]) || words[3].GetLength() != 1 || words[3][0] < u'1' || words[3][0] > u'4') return false;
-  const char slot = static_cast<char>(words[3][0]);
+  *drive = d;
+  *slot = static_cast<char>(words[3][0]);
+  return true;
+}
+
+void RetargetBootIni(std::string& text, char slot) {
+  static constexpr char kArc[] = "partition(";
+  const size_t arc = sizeof kArc - 1;
+  for (size_t at = text.find(kArc); at != std::string::npos; at = text.find(kArc, at + 1))
+    if (at + arc < text.size()) text[at + arc] = slot;
+}
+
+bool FixBootIni(const CString& tail) {
+  CString drive;
+  char slot = 0;
+  if (!ParseBootIniTail(tail, &drive, &slot)) return false;
   const CString path = drive + u"\\boot.ini";
 
   std::string text;
@@ -116,10 +130,7 @@ bool FixBootIni(const CString& tail) {
   } else {
     text = kDefaultBootIni;
   }
-  static constexpr char kArc[] = "partition(";
-  const size_t arc = sizeof kArc - 1;
-  for (size_t at = text.find(kArc); at != std::string::npos; at = text.find(kArc, at + 1))
-    if (at + arc < text.size()) text[at + arc] = slot;
+  RetargetBootIni(text, slot);
 
   if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
   HANDLE out = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);

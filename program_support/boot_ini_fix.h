@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/core/cstring.h"
 
@@ -31,6 +32,13 @@ void RegisterBootIniFix(int32_t mode, int32_t disk);
 
 // The built-in boot.ini written when the drive has none.
 extern const char kDefaultBootIni[];
+
+// The drive text and slot digit of a hand-off command tail ("/r C: 0 1"):
+// false unless it holds a switch, a drive, a disk number and a slot 1 to 4.
+bool ParseBootIniTail(const CString& tail, CString* drive, char* slot);
+// Every "partition(N" of a boot.ini text takes the slot digit; nothing else
+// changes, the length least of all.
+void RetargetBootIni(std::string& text, char slot);
 
 // Rewrites boot.ini of the drive a hand-off command tail names
 // ("/r C: 0 1"): every "partition(N" takes the slot digit; the file's

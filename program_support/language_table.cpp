@@ -81,11 +81,14 @@ bool LoadLanguageStrings() {
     return false;
   }
   const CString path = ShellState.programFolder + file;
+  return LoadLanguageTable([&] { return OpenForBinaryRead(path); });
+}
 
+bool LoadLanguageTable(const std::function<HANDLE()>& open) {
   // First pass: count the lines.
   LanguageTable.languageLineCount = 0;
   LanguageTable.strings.clear();
-  HANDLE h = OpenForBinaryRead(path);
+  HANDLE h = open();
   if (h == INVALID_HANDLE_VALUE) return false;
   {
     UnitLineReader reader(h);
@@ -98,7 +101,7 @@ bool LoadLanguageStrings() {
   LanguageTable.strings.assign(slots, CString());
 
   // Second pass: split each line at its first colon.
-  h = OpenForBinaryRead(path);
+  h = open();
   if (h == INVALID_HANDLE_VALUE) return false;
   UnitLineReader reader(h);
   CString line;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/core/cstring.h"
@@ -27,6 +28,9 @@ extern CString dateFormat;
 // language file was loaded (its first 100,000 lines at most); false for any other language name or a file that
 // cannot be opened (no message: every lookup then gives its key).
 bool LoadLanguageStrings();
+// Fills the table from the language file that `open` opens (twice: a first
+// pass counts the lines); false when it cannot be opened.
+bool LoadLanguageTable(const std::function<HANDLE()>& open);
 
 // The text stored for the key (first matching line, case-sensitive), each
 // backslash-n pair turned into a blank and a line feed; the key itself when

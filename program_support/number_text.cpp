@@ -112,8 +112,10 @@ int32_t CopyTextToBuffer(const CString& text, WCHAR* buffer, int32_t capacity) {
 void WideToNarrow(const WCHAR* source, char* destination, int32_t n) {
   if (!destination) return;
   if (n < 0 || !source) n = 0;
-  for (int32_t i = 0; i < n; ++i) destination[i] = static_cast<char>(source[i] & 0xFF);
-  destination[n] = 0;
+  // A shorter text ends at its own terminator: nothing past it is read.
+  int32_t i = 0;
+  for (; i < n && source[i]; ++i) destination[i] = static_cast<char>(source[i] & 0xFF);
+  destination[i] = 0;
 }
 
 void NarrowToWide(const char* source, WCHAR* destination, int32_t n) {

@@ -27,7 +27,8 @@ int32_t TextToLong(const CString& text);
 // `capacity` characters; returns how many were copied (the text's length when
 // it fits). An empty text copies nothing and returns 0.
 int32_t CopyTextToBuffer(const CString& text, WCHAR* buffer, int32_t capacity);
-// The low byte of each of n characters, then a 0 byte: `destination` holds n + 1.
+// The low byte of each of at most n characters, up to the source's own
+// terminator, then a 0 byte: `destination` holds n + 1.
 void WideToNarrow(const WCHAR* source, char* destination, int32_t n);
 // Each of n bytes widened as a signed 8-bit value (0x80..0xFF become
 // 0xFF80..0xFFFF), then a 0 character: `destination` holds n + 1.

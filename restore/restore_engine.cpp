@@ -170,6 +170,19 @@ bool RestoreDiskItem(ArchiveSession& session, int item, const DiskTarget& target
                            OPEN_EXISTING, 0, nullptr);
     if (!volume.ok())
       return fail_item(report, format("the partition %c: cannot be opened", static_cast<char>(target.volume_letter)));
+    // The volume that is locked must be the one written: a letter that now
+    // names a partition elsewhere stops the item before anything is written.
+    STORAGE_DEVICE_NUMBER number{};
+    PARTITION_INFORMATION_EX where{};
+    if (!DeviceIoControl(volume.h, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number, sizeof number, &returned,
+                         nullptr) ||
+        !DeviceIoControl(volume.h, IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &where, sizeof where, &returned,
+                         nullptr) ||
+        static_cast<int32_t>(number.DeviceNumber) != target.disk ||
+        where.StartingOffset.QuadPart / 512 != target.start_sector)
+      return fail_item(report, format("the partition %c: is not the partition at sector %" PRId64
+                                      " of disk %d; nothing was written",
+                                      static_cast<char>(target.volume_letter), target.start_sector, target.disk));
     if (!DeviceIoControl(volume.h, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr))
       return fail_item(report, format("the partition %c: is in use and cannot be locked",
                                       static_cast<char>(target.volume_letter)));

@@ -218,6 +218,16 @@ bool CRestore1::CheckDiskDestinations() {
           YarvMessage(GetSafeHwnd(), YarvText(661));
           return false;
         }
+        // The original place is the letter's own partition: its disk and
+        // start must be the ones the archive recorded. A letter that now
+        // names a partition elsewhere (another disk, another start) is not
+        // the original place, and nothing is written.
+        const int32_t letter_disk = LetterDiskPlusOne(original_letter) - 1;
+        if (letter_disk != target.disk || start != target.start_sector) {
+          YarvMessage(GetSafeHwnd(), YarvText(739));
+          return false;
+        }
+        target.disk = letter_disk;
         target.start_sector = start;
         target.size_sectors = length;
         target.volume_letter = original_letter;

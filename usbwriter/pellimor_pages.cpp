@@ -241,7 +241,7 @@ void CThird::OnOK() {
   // Whole megabytes of the stick against the image, its boot area and the
   // volume's own structures.
   uint64_t sectors = DiskTable.disks[SelectedUsbDisk].sectors / 2048ull * 2048ull;
-  if (sectors < StickSectorsNeeded()) {
+  if (!StickCanHold(SelectedUsbDisk, sectors)) {
     MessageBoxW(GetSafeHwnd(), LookupString(u"IDS_WRONGSIZE"), LookupString(u"IDS_PRODNAME"), MB_OK);
     return;
   }
@@ -342,7 +342,10 @@ void CConfirm1::OnStartBurning() {
   CString captionText = LookupString(u"IDS_PRODNAME");
   constexpr UINT kResultStyle = MB_OK | MB_ICONEXCLAMATION | MB_TASKMODAL;
   if (CopyErrorCount != 0) {
-    MessageBoxW(nullptr, LookupString(u"IDS_WRITEERROR"), captionText, MB_OK);
+    // The failure that already named its cause (an unreadable image, a stick
+    // too small, a file that cannot be written) is not told twice, nor
+    // turned into a write failure.
+    if (!ShownCopyErrorKey) MessageBoxW(nullptr, LookupString(u"IDS_WRITEERROR"), captionText, MB_OK);
     MessageBoxW(nullptr, LookupString(u"IDS_FAIL"), captionText, MB_OK);
   } else if (cancelRequested_) {
     MessageBoxW(nullptr, LookupString(u"IDS_ABORTED"), captionText, kResultStyle);

@@ -45,10 +45,7 @@ void Log(UsbWriteHost* host, LPCWSTR text) {
   PumpMessages(host->PageWindow());
 }
 
-void Fail(UsbWriteHost* host, LPCWSTR key) {
-  ++CopyErrorCount;
-  host->ReportCopyError(key);
-}
+void Fail(UsbWriteHost* host, LPCWSTR key) { CountCopyError(host, key); }
 
 bool LockVolumeWithRetry(HANDLE volume) {
   for (int attempt = 1;; ++attempt) {
@@ -175,6 +172,27 @@ uint64_t StickSectorsNeeded() {
   // The volume's reserved sectors, its FATs and a cluster's slack per 64 sectors of files.
   return start / 512 + kBootAreaReserve / 512 + kFat32ReservedSectors + VolumeSectorCount +
          VolumeSectorCount / 64;
+}
+
+bool StickCanHold(int disk, uint64_t diskSectors) {
+  StickLayout layout;
+  if (diskSectors < StickSectorsNeeded() || !PlanStickLayout(diskSectors, &layout)) return false;
+  // A hybrid image is written sector by sector, an NTFS volume by the
+  // system's format: no formatter of ours lays anything out.
+  if (IsRawImage() || layout.type == kFileSystemNtfs) return true;
+  // The formatters work within the disk's geometry (whole cylinders).
+  uint64_t geometrySectors = GetUsbDiskSectorCount(disk);
+  if (geometrySectors == 0) geometrySectors = diskSectors;
+  const uint64_t start = layout.startBytes / 512;
+  FatLayout fat;
+  if (layout.type == kFileSystemFat16) {
+    // The FAT16 formatter moves the partition one sector on.
+    return start + 1 < geometrySectors &&
+           ComputeFat16Layout(std::min(layout.fat16Limit, geometrySectors - start - 1), &fat);
+  }
+  UsbGeometry geometry{geometrySectors, 1, 1};
+  return start < geometrySectors &&
+         ComputeFat32Layout(std::min(layout.lengthBytes / 512, geometrySectors - start), geometry, &fat);
 }
 
 bool CreateStickLayout(int disk, const StickLayout& layout) {
@@ -356,6 +374,7 @@ void CopyRawImage(UsbWriteHost* host, const CString& path, int disk) {
 
 void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
   CopyErrorCount = 0;
+  ShownCopyErrorKey = nullptr;
   IsoBootAreaWriter = &WriteBootArea;
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof version;
@@ -380,7 +399,9 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     IsoImageInfo.bootmgr = IsoImageInfo.cdboot = false;
     IsoImageInfo.mediaType = kMediaNoEmulation;
   }
-  if (diskSectors < StickSectorsNeeded()) {
+  // Everything that can refuse the stick is decided here, before its first
+  // sector is touched: a stick left half-written is worse than one refused.
+  if (!StickCanHold(disk, diskSectors)) {
     Fail(host, u"IDS_WRONGSIZE");
     return;
   }
@@ -438,6 +459,7 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     return;
   }
 
+  bool formatted = true;
   if (layout.type == kFileSystemNtfs && ChosenFileSystem == kFileSystemNtfs) {
     MessageBoxW(nullptr, LookupString(u"IDS_NTFORMAT"), LookupString(u"IDS_PRODNAME"), MB_OK);
     SHFormatDrive(host->PageWindow(), static_cast<UINT>(letter - 'A'), SHFMT_ID_DEFAULT, SHFMT_OPT_FULL);
@@ -451,7 +473,8 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     Log(host, u"\r\nFormating Drive as FAT16");
     if (!LockUsbVolume(static_cast<WCHAR>(letter))) ExitProcess(0);
     if (OpenUsbDisk(disk)) {
-      if (FormatFat16Raw(host, start + 1, 0x80, layout.fat16Limit)) FlushUsbDisk();
+      formatted = FormatFat16Raw(host, start + 1, 0x80, layout.fat16Limit);
+      if (formatted) FlushUsbDisk();
       CloseUsbDisk();
     }
     ReleaseUsbVolume();
@@ -460,15 +483,20 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
   } else {
     LockUsbVolume(static_cast<WCHAR>(letter));
     if (OpenUsbDisk(disk)) {
-      if (FormatFat32Raw(host, start, layout.lengthBytes / 512)) {
-        if (IsBlobOnlyBranding()) WriteBlobOnlyBootArea();
-        FlushUsbDisk();
-      }
+      formatted = FormatFat32Raw(host, start, layout.lengthBytes / 512);
+      if (IsBlobOnlyBranding()) WriteBlobOnlyBootArea();
+      if (formatted) FlushUsbDisk();
       CloseUsbDisk();
     }
     ReleaseUsbVolume();
   }
   if (CopyErrorCount != 0 || host->CancelRequested()) return;
+  // A format that failed without a failed write (a disk that no longer
+  // answers) is said as such, not as a file that cannot be copied later.
+  if (!formatted) {
+    Fail(host, u"IDS_FormatFailed");
+    return;
+  }
 
   ScanIsoDescriptors(disk, true);
   // The system reads the new table and file system again, and the volume's

@@ -65,6 +65,12 @@ bool PlanStickLayout(uint64_t diskSectors, StickLayout* layout);
 // Sectors a stick needs for the image: boot area, reserve, the volume's own
 // structures and the image's size.
 uint64_t StickSectorsNeeded();
+// Whether disk `disk` of `diskSectors` can take the analysed image with the
+// layout and the file system the write would give it: room for the image
+// (StickSectorsNeeded), a partition (PlanStickLayout), and a volume that the
+// chosen formatter can lay out on that partition (FAT32 needs 65,525
+// clusters; FAT16 4,085). Decided before anything on the stick is erased.
+bool StickCanHold(int disk, uint64_t diskSectors);
 
 // The whole sequence on disk `disk` (>= 1) for the image at `path`. The
 // outcome is read from CopyErrorCount and the host's Cancel.

@@ -31,8 +31,7 @@ CDrummetApp theApp;
 
 constexpr char kUsage[] =
     "usage: drummetworks [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE] [--screenshots DIR] "
-    "[-- ARGS]\n"
-    "  --machine DIR          the simulated PC (default: the demo PC, made when missing)\n";
+    "[-- ARGS]\n";
 
 }  // namespace
 

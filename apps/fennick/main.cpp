@@ -20,8 +20,7 @@ namespace {
 CFennickApp theApp;
 
 constexpr char kUsage[] =
-    "usage: fennick [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE] [--screenshots DIR] [-- ARGS]\n"
-    "  --machine DIR          the simulated PC (default: the demo PC, made when missing)\n";
+    "usage: fennick [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE] [--screenshots DIR] [-- ARGS]\n";
 
 }  // namespace
 

@@ -18,8 +18,7 @@ namespace {
 CPellimorApp theApp;
 
 constexpr char kUsage[] =
-    "usage: pellimor [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE] [--screenshots DIR]\n"
-    "  --machine DIR          the simulated PC (default: the demo PC, made when missing)\n";
+    "usage: pellimor [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE] [--screenshots DIR]\n";
 
 }  // namespace
 

@@ -3,7 +3,7 @@
 //   simpc new DIR
 //   simpc add-disk DIR N --size 8G [--image PATH | --device /dev/sdX] [--sector 4096]
 //                        [--bus usb] [--vendor V] [--model M] [--serial S] [--removable]
-//   simpc demo DIR [--winpe]
+//   simpc demo DIR [--winpe | --gpt]
 //   simpc show DIR
 //   simpc log DIR
 //   simpc attach DIR N | simpc detach DIR N
@@ -33,7 +33,7 @@ const char kUsage[] =
     "  simpc new DIR\n"
     "  simpc add-disk DIR N --size 8G [--image PATH | --device /dev/sdX] [--sector 512|4096]\n"
     "                 [--bus ata|sata|scsi|usb|nvme|...] [--vendor TEXT] [--model TEXT] [--serial TEXT] [--removable]\n"
-    "  simpc demo DIR [--winpe]\n"
+    "  simpc demo DIR [--winpe | --gpt]\n"
     "  simpc show DIR\n"
     "  simpc log DIR\n"
     "  simpc attach DIR N\n"
@@ -141,18 +141,22 @@ int main(int argc, char** argv) {
   }
   if (command == "add-disk") return add_disk(args);
   if (command == "demo") {
-    // --winpe: the same PC started from a WinPE medium, with its X: drive.
-    bool winpe = false;
+    // --winpe: the same PC started from a WinPE medium, with its X: drive;
+    // --gpt: its system disk is GPT (EFI system, reserved and NTFS partitions).
+    bool winpe = false, gpt = false;
     std::vector<std::string> folders;
     for (const std::string& a : args) {
       if (a == "--winpe") winpe = true;
+      else if (a == "--gpt") gpt = true;
       else if (a.size() > 1 && a[0] == '-') return usage("unknown option \"" + a + "\"");
       else folders.push_back(a);
     }
-    if (folders.size() != 1) return usage("demo takes DIR and at most --winpe");
+    if (folders.size() != 1) return usage("demo takes DIR and at most one of --winpe and --gpt");
+    if (winpe && gpt) return usage("demo takes --winpe or --gpt, not both");
     const std::string& folder = folders[0];
+    using platform::machine::DemoSystemDisk;
     if (!(winpe ? platform::machine::CreateWinPEDemoMachine(folder, &error)
-                : platform::machine::CreateDemoMachine(folder, &error)))
+                : platform::machine::CreateDemoMachine(folder, &error, gpt ? DemoSystemDisk::Gpt : DemoSystemDisk::Mbr)))
       return failed(error);
     // The system volume gets a small Windows tree, written through the file API
     // onto the freshly mounted C: of the new machine.

@@ -20,8 +20,7 @@ namespace {
 CYarvApp theApp;
 
 constexpr char kUsage[] =
-    "usage: yarv [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE] [--screenshots DIR] [-- ARGS]\n"
-    "  --machine DIR          the simulated PC (default: the demo PC, made when missing)\n";
+    "usage: yarv [--machine DIR] [--ui qt|headless] [--script FILE] [--log FILE] [--screenshots DIR] [-- ARGS]\n";
 
 }  // namespace
 

@@ -14,11 +14,11 @@
 // unbuffered handle and flushes the disk at its end; dd syncs; shred syncs
 // after its pass). Before each pass the image is given real blocks again and
 // settled outside the timing, so no side pays for block allocation or another
-// side's write-back. Our zero pass writes whole 4 KiB runs of zeros to an
-// image file as holes (the platform keeps a wiped image sparse, and gathers
-// the runs that follow one another into large holes, since a host punches a
-// large hole for about what a small one costs), which dd and shred do not:
-// the zero row says what a user of the tool gets, not the same syscalls.
+// side's write-back. Like with like: every side writes every byte of the span
+// to the medium (zeros included: the platform writes zeros over stored bytes
+// in place, as dd does), and after each of our passes the image must still
+// have every block it had (a pass that gave blocks back instead of writing
+// them is skipped as an error, not timed as a win).
 //
 // Memory: each of our rows reports how far the resident set grew during the
 // pass (rss_growth_MiB, from /proc/self/status); it should stay the same for
@@ -28,6 +28,8 @@
 // Options (environment): DRUM_BENCH_WIPE_MIB disk sizes in MiB (default
 // "512,2048"). Target: the zero pass at least 0.9x dd's; the random pass is
 // shown beside its peers without a target.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -120,6 +122,14 @@ void Ours(benchmark::State& state, uint64_t size, int32_t code) {
     growth = std::max(growth, static_cast<double>(bench::CurrentRssKiB() - before) / 1024);
     if (DiskContext.ioErrorCount) {
       state.SkipWithError("the pass counted write errors");
+      break;
+    }
+    state.PauseTiming();
+    struct stat st {};
+    const bool whole = ::stat(w.pc.image(1).c_str(), &st) == 0 && static_cast<uint64_t>(st.st_blocks) * 512 >= size;
+    state.ResumeTiming();
+    if (!whole) {
+      state.SkipWithError("the pass left holes in the image instead of writing its bytes");
       break;
     }
   }

@@ -9,6 +9,7 @@
 #include "disk/raw_fat.h"
 #include "disk/shadow_copy.h"
 #include "disk/volume_space.h"
+#include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
 #include "platform/core/clock.h"
@@ -247,12 +248,15 @@ bool RepairBcd(const CString& drive) {
 
   std::vector<uint8_t> store((static_cast<size_t>(size) + 511) / 512 * 512, 0);
   if (!ReadFat32FileByChain(d, espStart, store.data(), size)) return false;
+  // From here on a store is there to repair: a repair that cannot run (no
+  // temporary folder on the PC, an editor that fails) is reported.
   const CString workStore = BcdWorkFolder() + u"BCDTEMP";
-  if (!WriteWholeFile(workStore, store.data(), static_cast<size_t>(size))) return false;
-  if (!EditBcdStore(device)) return false;
-
   std::vector<uint8_t> edited;
-  if (!ReadWholeFile(workStore, edited) || edited.empty()) return false;
+  if (BcdWorkFolder().IsEmpty() || !WriteWholeFile(workStore, store.data(), static_cast<size_t>(size)) ||
+      !EditBcdStore(device) || !ReadWholeFile(workStore, edited) || edited.empty()) {
+    CloneRunState.offlineRepairFailed = 1;
+    return false;
+  }
   // A store the editor made larger cannot go back over the file's own
   // clusters: it is written through the partition's file system instead.
   if (edited.size() != static_cast<size_t>(size)) return WriteStoreThroughVolume(d, espStart, edited);

@@ -35,6 +35,7 @@
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
 #include "program_support/language_table.h"
+#include "program_support/number_text.h"
 #include "program_support/shell_state.h"
 #include "program_support/wait_cursor.h"
 
@@ -55,6 +56,7 @@ void ResetRunValues() {
   CloneRunState.verifyMismatchCount = 0;
   CloneRunState.skippedItemCount = 0;
   CloneRunState.skippedItems.Empty();
+  CloneRunState.offlineRepairFailed = 0;
   CloneRunState.bootFixSource.Empty();
   CloneRunState.sourceVolumeText.Empty();
   CloneRunState.sourceDisplayText.Empty();
@@ -100,6 +102,16 @@ bool RootHas(const CString& root, const char16_t* path) {
 // volume locked (a partition without a copyable volume, or any partition
 // when the file-level copy is not part of the build).
 void CopyEntryRaw(CWnd* page, int32_t k, bool verify) {
+  const LayoutEntry& entry = DiskContext.layoutTable[k];
+  if (entry.newLengthBytes < entry.lengthBytes) {
+    // Its sectors do not fit the smaller place the plan gives it, and cut
+    // short they would be a damaged partition: left out, and named.
+    ++CloneRunState.skippedItemCount;
+    if (CloneRunState.skippedItemCount <= kSkippedItemsListed) {
+      CloneRunState.skippedItems += LookupString(u"IDS_Partition") + u" " + Int64ToText(k + 1) + u"\r\n";
+    }
+    return;
+  }
   const int32_t destination = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
   const CString w = FindVolumeByExtent(destination, DiskContext.layoutTable[k].newStartBytes);
   HANDLE volume = INVALID_HANDLE_VALUE;
@@ -347,7 +359,7 @@ void CClone::RunClone() {
           if (RootHas(v, u"WINDOWS\\SYSTEM32")) {
             CloneRunState.systemDestinationText =
                 e.newDriveLetter > 0 ? MakeDriveText(static_cast<WCHAR>(e.newDriveLetter)) : CString(u":");
-            CloneRunState.systemSourceVolume = ShadowSourceVolume;
+            CloneRunState.systemSourceVolume = ShadowSourceVolume.IsEmpty() ? v : ShadowSourceVolume;
             CloneRunState.systemDestinationCopy = CloneRunState.systemDestinationText;
             CloneRunState.systemEntryIndex = k;
           }
@@ -396,6 +408,8 @@ void CClone::RunClone() {
     CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
     if (CloneRunState.cloneAborted) {
       MessageBoxW(m_hWnd, LookupString(u"IDS_Unusable"), ShellState.messageCaption, MB_ICONEXCLAMATION);
+    } else if (CloneRunHadErrors()) {
+      MessageBoxW(m_hWnd, LookupString(u"IDS_CloningOverErrors"), ShellState.messageCaption, MB_ICONEXCLAMATION);
     } else {
       MessageBoxW(m_hWnd, LookupString(u"IDS_CloningOver"), ShellState.messageCaption, MB_OK);
     }

@@ -24,6 +24,7 @@ BEGIN_MESSAGE_MAP(CMirrorProgressSummary, CDialog)
   ON_BN_CLICKED(1026, &CMirrorProgressSummary::OnSummaryFinish)
   ON_BN_CLICKED(1000, &CMirrorProgressSummary::OnSummaryRestart)
   ON_BN_CLICKED(1034, &CMirrorProgressSummary::OnSummaryHelp)
+  ON_BN_CLICKED(CMirrorProgressSummary::kNotCopiedList, &CMirrorProgressSummary::OnNotCopiedList)
   ON_EN_SETFOCUS(1003, &CMirrorProgressSummary::OnFocusSummary)
   ON_EN_SETFOCUS(1004, &CMirrorProgressSummary::OnFocusSummary)
 END_MESSAGE_MAP()
@@ -38,6 +39,7 @@ constexpr Label kLabels[] = {
     {1001, u"IDS_OperationSummary"}, {1013, u"IDS_MProgSum1"}, {1014, u"IDS_MProgSum2"}, {1019, u"IDS_MProgSum3"},
     {1027, u"IDS_MProgSum4"},        {1016, u"IDS_MProgSum5"}, {1029, u"IDS_MProgSum6"}, {1017, u"IDS_MProgSum7"},
     {1031, u"IDS_MProgSum8"},        {1015, u"IDS_MProgSum9"}, {1018, u"IDS_MProgSum10"}, {1026, u"IDS_Finish"},
+    {CMirrorProgressSummary::kNotCopiedList, u"IDS_NotCopiedListButton"},
 };
 
 void ShowItem(CDialog& page, int id, bool show) {
@@ -77,9 +79,9 @@ BOOL CMirrorProgressSummary::OnInitDialog() {
   const int32_t mismatches = CloneRunState.verifyMismatchCount;
   // Files, folders or links the file copy had to leave out make the copy incomplete.
   const int32_t skipped = CloneRunState.skippedItemCount;
-  const char16_t* result = CloneRunState.cloneAborted                         ? u"IDS_Aborted"
-                           : (mismatches != 0 || ioErrors != 0 || skipped != 0) ? u"IDS_Completed_Error"
-                                                                                : u"IDS_Completed";
+  const char16_t* result = CloneRunState.cloneAborted ? u"IDS_Aborted"
+                           : CloneRunHadErrors()       ? u"IDS_Completed_Error"
+                                                       : u"IDS_Completed";
   SetDlgItemText(1024, LookupString(result));
 
   switch (CloneSettings.sizingMode) {
@@ -110,15 +112,34 @@ BOOL CMirrorProgressSummary::OnInitDialog() {
   }
 
   CString errors;
-  if (!CloneSettings.basicDuplication && ioErrors != 0)
+  // A basic copy names its read and write errors too (a source that went away).
+  if (ioErrors != 0)
     errors.Format(u"%s %d %s", LookupString(u"IDS_WriteError").GetString(), ioErrors,
                   LookupString(u"IDS_WriteError2").GetString());
   SetDlgItemText(1033, errors);
+
+  // What the copy left out, named on request, and a repair that did not run.
+  CString notCopied;
+  if (skipped > 0) notCopied.Format(u"%d %s", skipped, LookupString(u"IDS_NotCopiedCount").GetString());
+  SetDlgItemText(kNotCopiedLine, notCopied);
+  ShowItem(*this, kNotCopiedList, skipped > 0 && !CloneRunState.skippedItems.IsEmpty());
+  SetDlgItemText(kRepairLine, CloneRunState.offlineRepairFailed ? LookupString(u"IDS_RepairNotRun") : CString());
 
   SetDlgItemText(1032, FormatSectorCount(CloneRunState.copiedBytes / 512));
   SetDlgItemText(1022, CTimeSpan(CloneCounters.cloneElapsedTime).Format(u"%H:%M:%S"));
   SetDlgItemText(1000, LookupString(u"IDS_FINISH"));
   return TRUE;
+}
+
+void CMirrorProgressSummary::OnNotCopiedList() {
+  CString text = LookupString(u"IDS_NotCopiedListHead") + u"\r\n\r\n" + CloneRunState.skippedItems;
+  if (CloneRunState.skippedItemCount > kSkippedItemsListed) {
+    CString more;
+    more.Format(u"%d %s", CloneRunState.skippedItemCount - kSkippedItemsListed,
+                LookupString(u"IDS_NotCopiedMore").GetString());
+    text += more;
+  }
+  MessageBoxW(m_hWnd, text, ShellState.messageCaption, MB_OK | MB_ICONINFORMATION);
 }
 
 void CMirrorProgressSummary::OnFocusSummary() {

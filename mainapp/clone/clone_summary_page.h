@@ -16,9 +16,16 @@ class CMirrorProgressSummary : public CDialog {
   explicit CMirrorProgressSummary(CWnd* parent = nullptr);
   BOOL OnInitDialog() override;
 
+  // The line that counts what the copy left out, its button, which lists
+  // them, and the line that says the offline repair could not run.
+  static constexpr int kNotCopiedLine = 1036;
+  static constexpr int kNotCopiedList = 1037;
+  static constexpr int kRepairLine = 1038;
+
   void OnSummaryRestart();
   void OnSummaryFinish();
   void OnSummaryHelp();
+  void OnNotCopiedList();
 
  protected:
   void OnFocusSummary();

@@ -352,7 +352,12 @@ CString PrepareSourceVolume(int32_t k, int32_t sourceDisk) {
   CString t = e.driveLetter > 0 ? MakeDriveText(static_cast<WCHAR>(e.driveLetter)) : v;
   ShadowSourceVolume = t;
   ShadowDevicePath = CreateShadowCopy(t);
-  return ShadowDevicePath;
+  if (!ShadowDevicePath.IsEmpty()) return ShadowDevicePath;
+  // No frozen view: the files come from the live volume. A raw copy instead
+  // would carry the volume's own size into a partition the plan may have
+  // made smaller, and leave a file system that claims more than it has.
+  ShadowSourceVolume.Empty();
+  return t;
 }
 
 bool LockDiskVolumes(const DiskSelectionRecord& disk) {

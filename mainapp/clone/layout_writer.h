@@ -75,8 +75,10 @@ bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t coun
 void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinationListed);
 
 // The volume to read layout entry k of the source disk from: the shadow
-// device of its letter's (or its GUID path's) volume, or empty when the
-// entry has no copyable volume (it is then copied raw).
+// device of its letter's (or its GUID path's) volume; the live volume itself
+// when no shadow copy can be made (under WinPE, or without room for one), so
+// that its files are still copied one by one; empty when the entry has no
+// copyable volume (it is then copied raw).
 CString PrepareSourceVolume(int32_t k, int32_t sourceDisk);
 
 // Locks the lettered volumes of the record's disk; UnlockDiskVolumes

@@ -132,6 +132,27 @@ bool CorrectShrinkingPlan(LayoutEntry* t, int32_t count, uint64_t destinationSec
   return fits;
 }
 
+bool EndContainersAfterTheirLogicalDrives(LayoutEntry* t, int32_t count, uint64_t destinationSectors) {
+  count = Clamp(count);
+  const int64_t dbytes = static_cast<int64_t>(destinationSectors * 512);
+  bool fits = true;
+  for (int32_t k = 0; k < count; ++k) {
+    LayoutEntry& container = t[k];
+    if (!IsExtended(container.fsCode) || container.newLengthBytes == 0 || End(container) <= dbytes) continue;
+    int64_t last = static_cast<int64_t>(container.newStartBytes);
+    for (int32_t j = k + 1; j < count; ++j) {
+      const LayoutEntry& drive = t[j];
+      if (drive.nesting <= 0 || drive.fsCode == 0 || drive.newLengthBytes == 0) continue;
+      if (drive.newStartBytes < container.newStartBytes || static_cast<int64_t>(drive.newStartBytes) >= End(container))
+        continue;
+      last = std::max(last, End(drive));
+    }
+    if (last > dbytes) fits = false;
+    container.newLengthBytes = static_cast<uint64_t>(last) - container.newStartBytes;
+  }
+  return fits;
+}
+
 namespace {
 // The entries the planned map shows, one item each and in order.
 bool IsMappedEntry(const LayoutEntry& e) { return e.newLengthBytes != 0 && e.fsCode != 0 && !IsExtended(e.fsCode); }
@@ -279,6 +300,13 @@ bool ApplyDestinationPlan(int32_t* planCount) {
   if (ScaleFactor < 1.0 && LeadingPlannedEntries(table, planned) > 0 && !CorrectShrinkingPlan(table, planned, d, used))
     MessageBoxW(ShellState.MainDialogHandle, u"Insuffcient space in destination disk", ShellState.messageCaption,
                 MB_OK);
+  // A plan the layout writer would refuse ("Partition Error") is refused
+  // here, where the After bar would show it.
+  if (!CloneSettings.convertToGpt && !CloneSettings.sourceIsGpt &&
+      !EndContainersAfterTheirLogicalDrives(table, planned, d)) {
+    ShowTooSmall();
+    return false;
+  }
   // The planned map; the remembered extended partition follows the scale.
   DiskContext.extendedLength = static_cast<uint64_t>(static_cast<double>(DiskContext.extendedLength) * ScaleFactor);
   bool converting = CloneSettings.convertToGpt != 0;

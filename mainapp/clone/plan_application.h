@@ -37,6 +37,13 @@ uint64_t GiveSurplusSpace(LayoutEntry* table, int32_t count, uint64_t sourceSect
 // plan still ends beyond the destination.
 bool CorrectShrinkingPlan(LayoutEntry* table, int32_t count, uint64_t destinationSectors, const UsedSectorsOf& used);
 
+// An extended partition (or link) that the plan lets run past the
+// destination's end ends after the last logical drive inside it instead: the
+// drives keep their places, and the container no longer claims the source's
+// free space behind them. Returns false when a logical drive itself ends
+// past the destination (the plan cannot be written).
+bool EndContainersAfterTheirLogicalDrives(LayoutEntry* table, int32_t count, uint64_t destinationSectors);
+
 // The planned map of the destination from the planned entries (extended
 // containers and unplanned entries left out), numbered partitions, each with
 // its entry's drive letter; a tail more than 16 MiB long is a free item on an

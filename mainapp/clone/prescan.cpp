@@ -135,7 +135,9 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
   if (DeviceIoControl(handle, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof(length), &returned, nullptr) &&
       returned >= sizeof(length))
     diskEnd = static_cast<uint64_t>(length.QuadPart) / (static_cast<uint64_t>(multiplier) * 512);
-  const uint64_t count = std::min(target.sectorCount, diskEnd > target.startSector ? diskEnd - target.startSector : 0);
+  // A whole disk is read to its real end, whatever its listed size says.
+  const uint64_t wanted = target.kind == kSelectionWholeDisk ? UINT64_MAX : target.sectorCount;
+  const uint64_t count = std::min(wanted, diskEnd > target.startSector ? diskEnd - target.startSector : 0);
   std::vector<uint8_t> buffer(chunk * multiplier * 512);
 
   ScanState.scanStarted = 1;

@@ -71,7 +71,11 @@ BOOL CBadSectorScanSummary::OnInitDialog() {
   ScanState.scanCancelled = 0;
   ScanState.scanErrorCount = 0;
   ScanState.badSectorCount = 0;
-  ReadDiskGeometry(ScanTarget.diskNumber);
+  // A whole disk is scanned to its real end (its listed size stops at the
+  // last whole cylinder): the target, its text and the bar say so.
+  if (const uint64_t units = ReadDiskLengthUnits(ScanTarget.diskNumber);
+      ScanTarget.kind == kSelectionWholeDisk && units > 0)
+    ScanTarget.sectorCount = units / static_cast<uint64_t>(std::max(1, SectorMultiplierOf(ScanTarget.diskNumber)));
 
   const CString caption = LookupString(u"IDS_BadSectorScanProgCap");
   SetWindowText(caption);

@@ -320,7 +320,20 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
     return result;
   }
   DiskPair disks(range.sourceDisk, range.destinationDisk);
-  if (!disks.open()) return result;
+  if (!disks.open()) {
+    // A disk that went away (or cannot be opened) leaves the whole range
+    // uncopied or uncompared: an error the summary counts, never a quiet success.
+    // The error count counts blocks, as the copy loop counts a failed block.
+    const uint64_t blocks = std::max<uint64_t>((range.count + static_cast<uint64_t>(blockUnits) - 1) / static_cast<uint64_t>(blockUnits), 1);
+    if (pass == RawPass::Copy) {
+      const uint64_t sectors = std::max<uint64_t>(range.count / static_cast<uint64_t>(Multiplier(range.sourceDisk)), 1);
+      DiskContext.ioErrorCount += static_cast<int32_t>(std::min<uint64_t>(blocks, INT32_MAX - std::max(DiskContext.ioErrorCount, 0)));
+      result.unreadableSectors += static_cast<int32_t>(std::min<uint64_t>(sectors, INT32_MAX / 2));
+    } else {
+      CloneCounters.verifySecondCount += static_cast<int32_t>(std::min<uint64_t>(blocks, INT32_MAX / 2));
+    }
+    return result;
+  }
   result.started = true;
   const PassLoop loop{page,     disks,   range, blockUnits, Multiplier(range.sourceDisk), {first.get(), second.get()},
                       progress, context, result};
@@ -370,11 +383,16 @@ bool CopyDiskSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed
   const int32_t source = ListedPhysicalDisk(sourceListed);
   const int32_t destination = ListedPhysicalDisk(destinationListed);
   if (source < 0 || destination < 0) return false;
-  const uint64_t destinationSize = ReadDiskGeometry(destination);
+  // Whole disks at their real lengths: the geometry's whole cylinders leave
+  // out the last sectors, where NTFS keeps its backup boot sector and GPT its
+  // backup table.
+  const uint64_t destinationSize = ReadDiskLengthUnits(destination);
   const int32_t destinationMultiplier = Multiplier(destination);
-  const uint64_t sourceSize = ReadDiskGeometry(source);
+  const uint64_t sourceSize = ReadDiskLengthUnits(source);
+  ReadDiskGeometry(source);
   const int32_t block = RawBlockUnits(DiskContext.lastSectorsPerTrack);
   RawRange range{source, destination, CloneSettings.copySourceStart, 0, CloneSettings.copySourceLength};
+  if (!CloneSettings.partitionMode && CloneSettings.copySourceStart == 0 && sourceSize > 0) range.count = sourceSize;
   // Nothing is written past the end of the destination; what does not fit
   // is left out (the wizard refuses a destination that is too small).
   if (destinationSize > 0 && range.count > destinationSize) range.count = destinationSize;

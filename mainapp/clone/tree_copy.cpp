@@ -37,16 +37,35 @@ constexpr int kLabelSize = 520;
 // into a buffer of this size, its zero included.
 constexpr int kScriptLineSize = 256;
 
-// Folder links met by the walk: (source item, destination item), in order of discovery.
-std::vector<std::pair<CString, CString>> LinkList;
+// A folder link met by the walk, made again after it.
+struct FoundLink {
+  CString source;
+  CString destination;
+  WIN32_FIND_DATAW entry;  // its attributes and times
+};
+// In order of discovery.
+std::vector<FoundLink> LinkList;
 // The copy and read-back buffers of the file copy, kept for the whole walk.
 std::vector<BYTE> CopyBuffer;
 std::vector<BYTE> ReadBackBuffer;
+// Files with several names met by the walk.
+HardLinkTable HardLinks;
+// The folder the walk started at: the root of the volume copied; and the
+// root of the copy.
+CString CopyRoot;
+CString CopyDestinationRoot;
+// Whether the copy's file system keeps security, short names and
+// compression (NTFS); onto one that does not, the summary says so once.
+bool DestinationKeepsSecurity = true;
 
-void RecordSkipped(const CString& path) {
+// A line of the summary's list of what the copy could not keep: the source
+// path, and after a colon what of it was left out when the item itself was
+// copied (`reasonKey`, a language key).
+void RecordSkipped(const CString& path, const char16_t* reasonKey = nullptr) {
   ++CloneRunState.skippedItemCount;
   if (CloneRunState.skippedItemCount <= kSkippedItemsListed) {
     CloneRunState.skippedItems += path;
+    if (reasonKey) CloneRunState.skippedItems += u": " + LookupString(reasonKey);
     CloneRunState.skippedItems += u"\r\n";
   }
 }
@@ -85,7 +104,10 @@ CString LivePath(const CString& path) {
 // A copied folder gets the source folder's attributes, access-control list,
 // short name (as the live volume has it) and times.
 void CopyFolderWithShortName(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
+  CopyBuffer.resize(kCopyChunkBytes);
+  if (!CopyStreams(source, destination, CopyBuffer)) RecordSkipped(source, u"IDS_LeftOutStreams");
   CopyFolderMetadata(source, destination, entry, [&](HANDLE folder) {
+    if (DestinationKeepsSecurity && !CopyCompression(folder, entry)) RecordSkipped(source, u"IDS_LeftOutCompression");
     WCHAR shortPath[MAX_PATH] = {};
     if (GetShortPathNameW(LivePath(source), shortPath, MAX_PATH) > 0) {
       EnableRestorePrivilege();
@@ -93,12 +115,6 @@ void CopyFolderWithShortName(const CString& source, const CString& destination, 
       if (!leaf.IsEmpty() && leaf.CompareNoCase(entry.cFileName) != 0) SetFileShortNameW(folder, leaf);
     }
   });
-}
-
-bool SeekTo(HANDLE file, uint64_t offset) {
-  LARGE_INTEGER distance{};
-  distance.QuadPart = static_cast<LONGLONG>(offset);
-  return SetFilePointerEx(file, distance, nullptr, FILE_BEGIN) != FALSE;
 }
 
 // Rewrites `count` bytes of `data` at `offset` of the destination file
@@ -124,12 +140,48 @@ bool RepairChunk(const CString& destinationFile, uint64_t offset, const BYTE* da
   return matched;
 }
 
-// Re-creates one link on the destination from the source item's reparse data.
-bool RecreateLink(const CString& source, const CString& destination) {
+// Writes the link data read last onto the copied item, a link into the
+// copied volume re-pointed at the copy.
+bool WriteLinkCopy(const CString& destination) {
+  return WriteReparsePointCopy(destination, LivePath(CopyRoot), CopyDestinationRoot);
+}
+
+// Gives a copied link its source's attributes and times (of the link itself,
+// not of its target).
+void CopyLinkMetadata(const CString& destination, const WIN32_FIND_DATAW& entry) {
+  SetFileAttributesW(destination, entry.dwFileAttributes);
+  HANDLE item = CreateFileW(destination, GENERIC_ALL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (item == INVALID_HANDLE_VALUE) return;
+  SetFileTime(item, &entry.ftCreationTime, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
+  CloseHandle(item);
+}
+
+// A file symbolic link is copied as a link: an empty file given the link
+// data. False (nothing left behind) where the destination holds no links.
+bool CopyFileLink(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
+  if (ReadReparseTarget(source).IsEmpty()) return false;
+  HANDLE file = CreateFileW(destination, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  if (!WriteLinkCopy(destination)) {
+    DeleteFileW(destination);
+    return false;
+  }
+  WriteFileDacl(destination, ReadFileDacl(source));
+  CopyLinkMetadata(destination, entry);
+  return true;
+}
+
+// Re-creates one folder link on the destination from the source item's reparse data.
+bool RecreateLink(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
   const int allUsers = destination.Find(u"All Users");
   if (allUsers < 1) {
     ReadReparseTarget(LivePath(source));
-    return WriteRelativeReparsePoint(destination);
+    if (!WriteLinkCopy(destination)) return false;
+    WriteFileDacl(destination, ReadFileDacl(LivePath(source)));
+    CopyLinkMetadata(destination, entry);
+    return true;
   }
   // The "All Users" folder link is made by a command script at the
   // destination's root.
@@ -162,6 +214,15 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
   HANDLE source = OpenFileRead(sourceFile);
   if (source == INVALID_HANDLE_VALUE) return false;
   SetThreadExecutionState(ES_SYSTEM_REQUIRED);
+  if (!verify) {
+    // A further name of a file already copied becomes a link to that copy.
+    const HardLinkTable::Outcome link = HardLinks.link_or_copy(source, destinationFile);
+    if (link == HardLinkTable::Outcome::Linked) {
+      CloseHandle(source);
+      return true;
+    }
+    if (link == HardLinkTable::Outcome::LinkNotHeld) RecordSkipped(sourceFile, u"IDS_LeftOutHardLink");
+  }
   std::vector<BYTE> dacl;
   if (!verify) dacl = ReadFileDacl(sourceFile);
   HANDLE destination = verify ? OpenFileRead(destinationFile) : CreateFileForWrite(destinationFile);
@@ -171,6 +232,8 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
   }
   CopyBuffer.resize(kCopyChunkBytes);
   if (verify) ReadBackBuffer.resize(kCopyChunkBytes);
+  if (!verify && DestinationKeepsSecurity && !CopyCompression(destination, entry))
+    RecordSkipped(sourceFile, u"IDS_LeftOutCompression");
 
   uint64_t fileBytes = 0;
   ChunkCopyHooks hooks;
@@ -191,12 +254,15 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
       --CloneRunState.verifyMismatchCount;
       return true;
     };
-  const ChunkCopyResult copied = CopyChunks(source, CopyBuffer, hooks, fileBytes);
+  // A sparse file stays sparse: only its ranges that hold data are written.
+  uint64_t expected = EntrySize(entry);
+  const ChunkCopyResult copied = verify ? CopyChunks(source, CopyBuffer, hooks, fileBytes)
+                                        : CopyFileData(source, destination, entry, CopyBuffer, hooks, fileBytes, expected);
   if (copied == ChunkCopyResult::ShortPut) ++DiskContext.ioErrorCount;
   bool ok = copied == ChunkCopyResult::Done;
   // A read that ended early is a failed copy, not the end of the file; in
   // verify mode a destination longer than its source differs too.
-  if (ok && fileBytes != EntrySize(entry)) {
+  if (ok && fileBytes != expected) {
     ++DiskContext.ioErrorCount;
     ok = false;
   }
@@ -207,11 +273,15 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
       ok = false;
     }
   }
+  // The named streams before the times: writing them changes the file's.
+  if (!verify && ok && !CopyStreams(sourceFile, destinationFile, CopyBuffer))
+    RecordSkipped(sourceFile, u"IDS_LeftOutStreams");
   if (!verify) SetFileTime(destination, &entry.ftCreationTime, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
   CloseHandle(destination);
   CloseHandle(source);
   if (!verify) {
     WriteFileDacl(destinationFile, dacl);
+    CopyShortName(destinationFile, entry);
     SetFileAttributesW(destinationFile, entry.dwFileAttributes);
     CloneRunState.copiedBytes += fileBytes;
   }
@@ -237,7 +307,7 @@ bool CopyTree(const CString& source, const CString& destination, bool verify) {
     const CString childSource = source + u"\\" + name;
     const CString childDestination = destination + u"\\" + name;
     const bool isFolder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if (IsSkippedEntry(name, childSource, isFolder)) continue;
+    if (IsSkippedEntry(name, isFolder, source.CompareNoCase(CopyRoot) == 0)) continue;
 
     if (isFolder) {
       const CString target = ReadReparseTarget(childSource);
@@ -245,7 +315,7 @@ bool CopyTree(const CString& source, const CString& destination, bool verify) {
       // the folder itself or a parent is copied as a folder.
       if (!target.IsEmpty() && !StartsWithNoCase(childSource, target)) {
         if (childDestination.Find(u"Users\\All Users") < 0) CreateDirectoryW(childDestination, nullptr);
-        LinkList.emplace_back(childSource, childDestination);
+        LinkList.push_back({childSource, childDestination, entry});
         continue;
       }
       if (FolderDepth >= kFolderDepthLimit) {
@@ -267,6 +337,16 @@ bool CopyTree(const CString& source, const CString& destination, bool verify) {
       continue;
     }
 
+    // A file symbolic link stays a link; where the destination holds none,
+    // its target's contents are copied and the link is listed.
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && entry.dwReserved0 == IO_REPARSE_TAG_SYMLINK) {
+      if (verify) continue;
+      if (CopyFileLink(childSource, childDestination, entry)) {
+        ++CloneRunState.copyItemCount;
+        continue;
+      }
+      RecordSkipped(childSource, u"IDS_LeftOutLink");
+    }
     CloneRunState.currentItemText += u".";
     if (CloneRunState.currentItemText.GetLength() > 16) CloneRunState.currentItemText = u".";
     ShowItem(kStatusItem, CloneRunState.copyDescription + CloneRunState.currentItemText);
@@ -282,7 +362,7 @@ bool CopyTree(const CString& source, const CString& destination, bool verify) {
 
 bool RecreateLinks() {
   for (auto it = LinkList.rbegin(); it != LinkList.rend(); ++it)
-    if (!RecreateLink(it->first, it->second)) RecordSkipped(it->first);
+    if (!RecreateLink(it->source, it->destination, it->entry)) RecordSkipped(it->source, u"IDS_LeftOutLink");
   LinkList.clear();
   return true;
 }
@@ -303,7 +383,15 @@ bool CopyPartitionContents(const CString& source, const CString& destination, bo
   bool copied = false;
   if (CloneSettings.basicDuplication) {
     LinkList.clear();
+    HardLinks.clear();
+    CopyRoot = source;
+    CopyDestinationRoot = destination;
+    DestinationKeepsSecurity = KeepsSecurity(destination);
+    // Onto FAT: what no file there can keep, said once for the volume.
+    if (!verify && !DestinationKeepsSecurity && KeepsSecurity(source))
+      RecordSkipped(LivePath(source), u"IDS_LeftOutSecurity");
     copied = CopyTree(source, destination, verify);
+    HardLinks.clear();
     RecreateLinks();
     CopyBuffer = {};
     ReadBackBuffer = {};

@@ -762,6 +762,9 @@ int CFileTreeCtrl::OnCreate(void* create) {
 }
 
 void CFileTreeCtrl::OnDestroy() {
+  // Every item's record (names, item lists, its folder) goes with it
+  // (OnDeleteItem): the control's own end announces none of them.
+  DeleteAllItems();
   excludedFolders.clear();
   if (FileTreeGlobals.desktopFolder) {
     FileTreeGlobals.desktopFolder->Release();

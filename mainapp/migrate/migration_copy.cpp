@@ -68,6 +68,26 @@ CString ShownPath(const CString& source) {
 
 bool Aborted() { return MigrationProgress.abortRequested != 0; }
 
+// Files with several names met in this run.
+HardLinkTable HardLinks;
+// Whether the destination keeps security, short names and compression
+// (NTFS); onto one that does not, the end message says so once.
+bool DestinationKeepsSecurity = true;
+bool SecurityLossListed = false;
+
+// A folder's named streams and compression, then its attributes, security,
+// short name and times.
+void CopyFolderItems(const CString& source, const CString& destination, const WIN32_FIND_DATAW& entry) {
+  std::vector<BYTE> buffer(kCopyChunkBytes);
+  if (!CopyStreams(source, destination, buffer))
+    RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutStreams"));
+  CopyFolderMetadata(source, destination, entry, [&](HANDLE folder) {
+    if (DestinationKeepsSecurity && !CopyCompression(folder, entry))
+      RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutCompression"));
+    CopyShortName(folder, entry);
+  });
+}
+
 // The copy of a file that failed part way is removed, so nothing half
 // written is left looking whole.
 void RemovePartial(const CString& destination) {
@@ -159,6 +179,16 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
     return false;
   }
   SetThreadExecutionState(ES_SYSTEM_REQUIRED);
+  if (!existingDestination) {
+    // A further name of a file already copied becomes a link to that copy.
+    const HardLinkTable::Outcome link = HardLinks.link_or_copy(in, destination);
+    if (link == HardLinkTable::Outcome::Linked) {
+      CloseHandle(in);
+      return true;
+    }
+    if (link == HardLinkTable::Outcome::LinkNotHeld)
+      RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutHardLink"));
+  }
   std::vector<BYTE> dacl;
   if (!existingDestination) dacl = ReadFileDacl(source);
   HANDLE out = existingDestination ? OpenFileRead(destination) : CreateFileForWrite(destination);
@@ -168,6 +198,8 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
     RecordMigrationFailure(destination, LookupString(u"IDS_MigrateCannotCreate"));
     return false;
   }
+  if (!existingDestination && DestinationKeepsSecurity && !CopyCompression(out, entry))
+    RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutCompression"));
   std::vector<BYTE> buffer;
   try {
     buffer.resize(kCopyChunkBytes);
@@ -190,13 +222,16 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
   };
   hooks.aborted = [] { return Aborted(); };
   uint64_t bytes = 0;
-  const ChunkCopyResult result = CopyChunks(in, buffer, hooks, bytes);
+  // A sparse file stays sparse: only its ranges that hold data are written.
+  uint64_t expected = EntrySize(entry);
+  const ChunkCopyResult result = existingDestination ? CopyChunks(in, buffer, hooks, bytes)
+                                                     : CopyFileData(in, out, entry, buffer, hooks, bytes, expected);
   MigrationState.fileBytes = bytes;
   CString failure;
   if (result == ChunkCopyResult::ShortPut) {
     ++DiskContext.ioErrorCount;
     failure = LookupString(u"IDS_MigrateShortWrite");
-  } else if (result == ChunkCopyResult::Done && bytes != EntrySize(entry)) {
+  } else if (result == ChunkCopyResult::Done && bytes != expected) {
     // The read ended before the end of the file.
     ++DiskContext.ioErrorCount;
     failure = LookupString(u"IDS_MigrateCannotRead");
@@ -208,11 +243,15 @@ bool CopyFileWithProgress(CString source, CString destination, bool existingDest
     if (!failure.IsEmpty()) RecordMigrationFailure(ShownPath(source), failure);
     return false;
   }
+  // The named streams before the times: writing them changes the file's.
+  if (!existingDestination && !CopyStreams(source, destination, buffer))
+    RecordMigrationFailure(ShownPath(source), LookupString(u"IDS_LeftOutStreams"));
   if (!existingDestination) SetFileTime(out, &entry.ftCreationTime, &entry.ftLastAccessTime, &entry.ftLastWriteTime);
   CloseHandle(in);
   CloseHandle(out);
   if (!existingDestination) {
     WriteFileDacl(destination, dacl);
+    CopyShortName(destination, entry);
     SetFileAttributesW(destination, entry.dwFileAttributes);
   }
   MigrationProgress.copiedBytes += bytes;
@@ -237,7 +276,11 @@ bool CopyFolderTree(CString source, CString destination, bool isFolder, bool exi
     const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const CString childSource = isFolder ? source + u"\\" + name : source;
     const CString childDestination = isFolder ? destination + u"\\" + name : destination;
-    if (IsSkippedEntry(name, childSource, folder)) continue;
+    // The system's own items lie in the root of the volume read.
+    const bool atVolumeRoot =
+        !MigrationState.sourceRoot.IsEmpty() &&
+        childSource.Left(childSource.ReverseFind(u'\\') + 1).CompareNoCase(MigrationState.sourceRoot) == 0;
+    if (IsSkippedEntry(name, folder, atVolumeRoot)) continue;
     if (folder && isFolder) {
       // Checked before the descent, so a hostile tree cannot run the walk
       // deeper than the limit. A walk given up leaves the counter to the
@@ -248,7 +291,7 @@ bool CopyFolderTree(CString source, CString destination, bool isFolder, bool exi
       }
       ++FolderDepth;
       if (!CopyFolderTree(childSource, childDestination, true, existingDestination)) return false;
-      CopyFolderMetadata(childSource, childDestination, entry);
+      CopyFolderItems(childSource, childDestination, entry);
       continue;
     }
     if (folder) continue;
@@ -293,7 +336,10 @@ MigrationOutcome RunMigrationCopy() {
   MigrationProgress.startTime = CTime::GetCurrentTime().GetTime();
   MigrationState.previousPath = u"   ";
   MigrationState.sourceRoot.Empty();
+  HardLinks.clear();
   const CString& target = MigrationState.destination;
+  DestinationKeepsSecurity = KeepsSecurity(target);
+  SecurityLossListed = false;
   for (int32_t i = 1; i <= MigrationState.itemCount && i < static_cast<int32_t>(MigrationState.items.size()); ++i) {
     if (Aborted()) break;
     const MigrationItem& item = MigrationState.items[static_cast<size_t>(i)];
@@ -322,6 +368,11 @@ MigrationOutcome RunMigrationCopy() {
     if (source.Right(1) == CString(u"\\")) source = source.Left(source.GetLength() - 1);
     const CString destination = leaf.IsEmpty() ? target : target + u"\\" + leaf;
 
+    // Onto FAT: what no file there can keep, said once for the run.
+    if (!DestinationKeepsSecurity && !SecurityLossListed && !network && KeepsSecurity(source)) {
+      SecurityLossListed = true;
+      RecordMigrationFailure(target, LookupString(u"IDS_LeftOutSecurity"));
+    }
     // The item's own level is counted like every descent, so each item
     // leaves the shared counter where it found it, given up or not.
     const int32_t depthBefore = FolderDepth;
@@ -331,7 +382,7 @@ MigrationOutcome RunMigrationCopy() {
 
     const bool lastOfRoot = i == MigrationState.itemCount ||
                             PathRoot(MigrationState.items[static_cast<size_t>(i) + 1].path).CompareNoCase(root) != 0;
-    if (haveFound && isFolder && !leaf.IsEmpty()) CopyFolderMetadata(source, destination, found);
+    if (haveFound && isFolder && !leaf.IsEmpty()) CopyFolderItems(source, destination, found);
     if (lastOfRoot && !network) ReleaseShadowCopy();
   }
   Show(kMigrationPercent, u"100%");

@@ -122,6 +122,18 @@ BOOL CCreatePart1::OnInitDialog() {
   return FALSE;
 }
 
+namespace {
+
+// True when the volume at `letter` holds a file system the system mounts.
+bool HasFileSystem(WCHAR letter) {
+  WCHAR root[] = u"C:\\";
+  root[0] = letter;
+  WCHAR name[64] = {};
+  return GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, name, 64) != FALSE;
+}
+
+}  // namespace
+
 void CCreatePart1::FillPartitionList(bool refresh) {
   CListCtrl* list = List();
   if (!list) return;
@@ -157,9 +169,14 @@ void CCreatePart1::FillPartitionList(bool refresh) {
       DiskListRows.rowEbrSector[row] = p.ebrSector;
       DiskListRows.rowSlot[row] = p.slot;
       list->InsertItem(row, partitionText, 1);
-      list->SetItemText(row, 1, CString(u"(") + DriveText(letter) + CString(u")  ") + PartitionTypeName(p.type));
+      // A partition whose table entry was written but never formatted (a run
+      // stopped in between) holds no file system: it says so, and Format is
+      // what it offers.
+      const bool formatted = HasFileSystem(static_cast<WCHAR>(letter));
+      list->SetItemText(row, 1, CString(u"(") + DriveText(letter) + CString(u")  ") +
+                                    (formatted ? PartitionTypeName(p.type) : LookupString(u"IDS_Unformatted")));
       list->SetItemText(row, 2, FormatSectorCount(p.length));
-      list->SetItemText(row, 3, FormatSectorCount(GetVolumeUsedSectors(static_cast<WCHAR>(letter))));
+      list->SetItemText(row, 3, formatted ? FormatSectorCount(GetVolumeUsedSectors(static_cast<WCHAR>(letter))) : CString());
     }
   }
   DiskListRows.rowCount = r;

@@ -1,3 +1,10 @@
 #include "mainapp/records/clone_run_state.h"
 
+#include "disk/disk_context.h"
+
 CloneRunStateRecord CloneRunState;
+
+bool CloneRunHadErrors() {
+  return CloneRunState.verifyMismatchCount != 0 || DiskContext.ioErrorCount != 0 ||
+         CloneRunState.skippedItemCount != 0 || CloneRunState.offlineRepairFailed != 0;
+}

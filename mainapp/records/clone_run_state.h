@@ -54,8 +54,17 @@ struct CloneRunStateRecord {
   // a line, the first kSkippedItemsListed of them; shown by the summary.
   int32_t skippedItemCount = 0;
   CString skippedItems;
+  // 1 when the offline repair of the copy's boot store found the store but
+  // could not change it (no temporary folder on the PC, the editor failed).
+  uint8_t offlineRepairFailed = 0;
 };
 
 constexpr int32_t kSkippedItemsListed = 20;
 
 extern CloneRunStateRecord CloneRunState;
+
+// Whether the run's copy is incomplete or unproven although it ran to its
+// end: blocks or file chunks that still differ, failed transfers, items left
+// out, or an offline repair that could not run. Such a run is never called
+// complete.
+bool CloneRunHadErrors();

@@ -1,6 +1,7 @@
 #include "mainapp/shell/drummet_app.h"
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -92,7 +93,8 @@ BOOL CDrummetApp::InitInstance() {
     Sleep(1000);
   }
 
-  auto* splash = new CSplashDlg(nullptr);
+  // Shown for a while and destroyed; the object goes with it.
+  auto splash = std::make_unique<CSplashDlg>(nullptr);
   if (splash->Create(CSplashDlg::kTemplateId, nullptr)) {
     splash->CenterWindow();
     splash->RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ERASENOW);

@@ -37,7 +37,7 @@ void OpenSectorViewer() {
 CViewDiskData::CViewDiskData(CWnd* parent) : CDialog(IDD, parent) {}
 
 int64_t CViewDiskData::LastSector() const {
-  return DiskSelection.sectorCount > 0 ? static_cast<int64_t>(DiskSelection.sectorCount) - 1 : 0;
+  return sectorCount_ > 0 ? static_cast<int64_t>(sectorCount_) - 1 : 0;
 }
 
 BOOL CViewDiskData::OnInitDialog() {
@@ -55,6 +55,10 @@ BOOL CViewDiskData::OnInitDialog() {
   dumpFont_.CreateFont(ShellState.winPEMode ? 14 : 10, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, u"Courier New");
   if (CWnd* dump = GetDlgItem(kDump)) dump->SetFont(&dumpFont_, TRUE);
   ReadDiskGeometry(DiskSelection.diskNumber);
+  sectorCount_ = DiskSelection.sectorCount;
+  // A whole disk ends at its real end, past its last whole cylinder.
+  if (DiskSelection.kind == kSelectionWholeDisk)
+    if (const uint64_t units = ReadDiskLengthUnits(DiskSelection.diskNumber); units > 0) sectorCount_ = units / Multiplier();
   OpenDiskRead(DiskSelection.diskNumber);
   buffer_.assign(static_cast<size_t>(Multiplier()) * 512, 0);
   SetDlgItemText(1048, DeletionTargetText(DiskSelection));

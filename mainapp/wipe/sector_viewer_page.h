@@ -46,6 +46,8 @@ class CViewDiskData : public CDialog {
   DuplicateHeaderFonts fonts_;
   CFont dumpFont_;
   std::vector<uint8_t> buffer_;
+  // Native sectors shown: the selection's, or a whole disk's real length.
+  uint64_t sectorCount_ = 0;
   DECLARE_MESSAGE_MAP()
 };
 

@@ -1,7 +1,6 @@
 #include "platform/core/block_device.h"
 
 #include <fcntl.h>
-#include <linux/falloc.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -109,24 +108,25 @@ std::unique_ptr<FileBlockDevice> FileBlockDevice::open(const std::string& path, 
     device->dio_offset_align_ = offset_align;
     device->dio_mem_align_ = memory_align;
   }
-  // Zeros written to an image file free its space instead (the image stays
-  // sparse, as a real disk's zeros cost nothing); never on a block device.
-  device->punch_zeros_ = S_ISREG(st.st_mode) && !read_only;
+  // Zeros that fall into a hole of an image file stay a hole (see
+  // kHoleGrain); a block device has none.
+  device->keep_holes_ = S_ISREG(st.st_mode) && !read_only;
   return device;
 }
 
 FileBlockDevice::~FileBlockDevice() {
-  settle_hole();
   ::close(fd_);
   if (direct_fd_ >= 0) ::close(direct_fd_);
 }
 
+// The size is the one the file had when it was opened; a read of bytes the
+// file no longer has (it shrank since) fails with ERROR_READ_FAULT rather than
+// reading as zeros, so a copy never takes a cut-off image for a whole one.
 bool FileBlockDevice::read_at(uint64_t offset, void* buffer, size_t length) {
   if (!in_bounds(offset, length)) {
     SetLastError(ERROR_SECTOR_NOT_FOUND);
     return false;
   }
-  settle_hole();
   auto* p = static_cast<uint8_t*>(buffer);
   while (length > 0) {
     ssize_t n = ::pread(fd_, p, length, static_cast<off_t>(offset));
@@ -135,9 +135,9 @@ bool FileBlockDevice::read_at(uint64_t offset, void* buffer, size_t length) {
       SetLastError(error_from_errno(errno, false));
       return false;
     }
-    if (n == 0) {  // a short host file reads as zeros up to its stated size
-      std::memset(p, 0, length);
-      return true;
+    if (n == 0) {  // the host file shrank after it was opened: those sectors are gone
+      SetLastError(ERROR_READ_FAULT);
+      return false;
     }
     p += n;
     offset += static_cast<uint64_t>(n);
@@ -146,56 +146,15 @@ bool FileBlockDevice::read_at(uint64_t offset, void* buffer, size_t length) {
   return true;
 }
 
-bool FileBlockDevice::is_punchable(uint64_t offset, const uint8_t* p, size_t length) const {
-  return punch_zeros_ && length >= kPunchGrain && offset % kPunchGrain == 0 && length % kPunchGrain == 0 &&
-         is_all_zero(p, length);
-}
-
-bool FileBlockDevice::punched(uint64_t offset, const uint8_t* p, size_t length) {
-  return is_punchable(offset, p, length) &&
-         ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
-                     static_cast<off_t>(length)) == 0;
-}
-
-bool FileBlockDevice::gathered(uint64_t offset, const uint8_t* p, size_t length) {
-  if (!is_punchable(offset, p, length)) return false;
-  std::lock_guard lock(hole_mutex_);
-  const bool continues = hole_pending_ && offset == hole_end_ && hole_end_ - hole_start_ + length <= kMaxGatheredHole;
-  if (!continues) {
-    settle_hole_locked();
-    hole_start_ = offset;
-    hole_end_ = offset;
-  }
-  hole_end_ += length;
-  hole_pending_ = true;
-  if (hole_end_ - hole_start_ >= kMaxGatheredHole) settle_hole_locked();
-  return true;
-}
-
-void FileBlockDevice::settle_hole() {
-  if (!hole_pending_) return;
-  std::lock_guard lock(hole_mutex_);
-  settle_hole_locked();
-}
-
-void FileBlockDevice::settle_hole_locked() {
-  if (!hole_pending_) return;
-  hole_pending_ = false;
-  const off_t start = static_cast<off_t>(hole_start_);
-  const off_t length = static_cast<off_t>(hole_end_ - hole_start_);
-  if (::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, start, length) == 0) return;
-  // The host cannot punch here after all: the zeros are written.
-  static const std::vector<uint8_t> zeros(kBounceBytes, 0);
-  for (off_t at = start; at < start + length;) {
-    const size_t n = static_cast<size_t>(std::min<off_t>(start + length - at, static_cast<off_t>(zeros.size())));
-    const ssize_t written = ::pwrite(fd_, zeros.data(), n, at);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      hole_failed_ = true;
-      return;
-    }
-    at += written;
-  }
+bool FileBlockDevice::lands_in_hole(uint64_t offset, const uint8_t* p, size_t length) const {
+  if (!keep_holes_ || length < kHoleGrain || offset % kHoleGrain || length % kHoleGrain || !is_all_zero(p, length))
+    return false;
+  // The first data at or after the run's start: none (ENXIO) or only past
+  // its end means the whole run is a hole. Any other answer, an error
+  // included, writes the zeros.
+  const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+  if (data < 0) return errno == ENXIO;
+  return static_cast<uint64_t>(data) >= offset + length;
 }
 
 bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t length) {
@@ -203,10 +162,9 @@ bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t lengt
     SetLastError(ERROR_SECTOR_NOT_FOUND);
     return false;
   }
-  if (!keep_snapshots(offset, buffer, length)) return false;
-  settle_hole();
   auto* p = static_cast<const uint8_t*>(buffer);
-  if (punched(offset, p, length)) return true;
+  if (lands_in_hole(offset, p, length)) return true;
+  if (!keep_snapshots(offset, buffer, length)) return false;
   while (length > 0) {
     ssize_t n = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
@@ -223,21 +181,10 @@ bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t lengt
 
 bool FileBlockDevice::keep_snapshots(uint64_t offset, const void* data, size_t length) {
   if (!SnapshotsMayCover()) return true;
-  // The old bytes are read through the cache: a gathered hole lands first.
-  settle_hole();
   return SaveBeforeWrite(BackingFile{host_device_, host_inode_, 0}, fd_, offset, data, length);
 }
 
 bool FileBlockDevice::flush() {
-  settle_hole();
-  {
-    std::lock_guard lock(hole_mutex_);
-    if (hole_failed_) {
-      hole_failed_ = false;
-      SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
-  }
   if (::fdatasync(fd_) != 0 && errno != EINVAL) {
     SetLastError(ERROR_WRITE_FAULT);
     return false;
@@ -252,7 +199,6 @@ bool FileBlockDevice::read_direct(uint64_t offset, void* buffer, size_t length) 
   }
   if (direct_fd_ < 0 || offset % dio_offset_align_ || length % dio_offset_align_)
     return read_at(offset, buffer, length);
-  settle_hole();
   return direct_transfer(offset, static_cast<uint8_t*>(buffer), nullptr, length);
 }
 
@@ -263,9 +209,8 @@ bool FileBlockDevice::write_direct(uint64_t offset, const void* buffer, size_t l
   }
   if (direct_fd_ < 0 || offset % dio_offset_align_ || length % dio_offset_align_)
     return write_at(offset, buffer, length);
+  if (lands_in_hole(offset, static_cast<const uint8_t*>(buffer), length)) return true;
   if (!keep_snapshots(offset, buffer, length)) return false;
-  if (gathered(offset, static_cast<const uint8_t*>(buffer), length)) return true;
-  settle_hole();
   return direct_transfer(offset, nullptr, static_cast<const uint8_t*>(buffer), length);
 }
 
@@ -300,9 +245,9 @@ bool FileBlockDevice::direct_transfer(uint64_t offset, uint8_t* read_into, const
       SetLastError(error_from_errno(ENOSPC, true));
       return false;
     }
-    if (n == 0) {  // a short host file reads as zeros up to its stated size
-      std::memset(read_into + done, 0, length - done);
-      return true;
+    if (n == 0) {  // the host file shrank after it was opened: those sectors are gone
+      SetLastError(ERROR_READ_FAULT);
+      return false;
     }
     if (!writing && !aligned) std::memcpy(read_into + done, bounce, static_cast<size_t>(n));
     done += static_cast<size_t>(n);

@@ -3,10 +3,8 @@
 // file-system drivers; the drivers never see file descriptors or paths.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -100,17 +98,15 @@ class FileBlockDevice : public BlockDevice {
   uint32_t direct_offset_alignment() const { return dio_offset_align_; }
   uint32_t direct_memory_alignment() const { return dio_mem_align_; }
 
-  // Writes of whole 4 KiB-aligned runs of zeros to an image file punch a hole
-  // instead of storing the zeros: they read back as zeros and keep a cloned
-  // image as sparse as its source. A file system that cannot punch gets the
-  // ordinary write.
-  static constexpr size_t kPunchGrain = 4096;
-  // Zero runs written through the direct path that continue one another are
-  // gathered and punched as one hole of up to this many bytes: the host's
-  // cost is per punch, nearly whatever its length. The gathered hole is
-  // punched before any other transfer, by flush() and at destruction, so
-  // every reader of the device and of the flushed image sees the zeros.
-  static constexpr uint64_t kMaxGatheredHole = 64ull << 20;
+  // Zeros are data like any other bytes: a run of zeros written over stored
+  // bytes of an image file is written in place, so that nothing of what it
+  // replaces stays on the host's medium (a secure deletion relies on it; a
+  // punched hole would free the blocks with the old bytes still on them).
+  // Only a whole 4 KiB-aligned run of zeros that falls entirely into a hole
+  // of the file is not stored: the hole already reads as zeros and holds no
+  // bytes of the image, so a clone onto a fresh image stays as sparse as
+  // its source.
+  static constexpr size_t kHoleGrain = 4096;
 
  private:
   FileBlockDevice(int fd, uint64_t length, uint32_t sector_size) : fd_(fd), length_(length), sector_size_(sector_size) {}
@@ -120,22 +116,10 @@ class FileBlockDevice : public BlockDevice {
   bool keep_snapshots(uint64_t offset, const void* data, size_t length);
   uint64_t host_device_ = 0;
   uint64_t host_inode_ = 0;
-  bool punch_zeros_ = false;
-  // Punches a hole for a whole-grain run of zeros; false when it did not.
-  bool punched(uint64_t offset, const uint8_t* data, size_t length);
-  bool is_punchable(uint64_t offset, const uint8_t* data, size_t length) const;
-  // Adds a whole-grain run of zeros to the gathered hole (punching the one
-  // it does not continue first); false when the run is no such run.
-  bool gathered(uint64_t offset, const uint8_t* data, size_t length);
-  // Punches the gathered hole, or writes its zeros where the host cannot
-  // punch; a failure is kept for flush() to report.
-  void settle_hole();
-  void settle_hole_locked();
-  std::mutex hole_mutex_;
-  std::atomic<bool> hole_pending_{false};
-  uint64_t hole_start_ = 0;
-  uint64_t hole_end_ = 0;
-  bool hole_failed_ = false;
+  // True for a whole-grain run of zeros over a range the image file holds
+  // no data in (see kHoleGrain): the write has nothing to do.
+  bool lands_in_hole(uint64_t offset, const uint8_t* data, size_t length) const;
+  bool keep_holes_ = false;
   int fd_;
   int direct_fd_ = -1;
   uint32_t dio_offset_align_ = 0;

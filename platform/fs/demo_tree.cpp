@@ -94,13 +94,16 @@ DWORD build_hive(const std::string& root_name, const std::vector<Key>& keys, std
   std::string path;
   int fd = CreateHostTempFile("drum-hive", &path);
   if (fd < 0) return ERROR_CANTWRITE;
-  close(fd);
+  struct Release {
+    const std::string& path;
+    int fd;
+    ~Release() { ReleaseHostTempFile(path, fd); }
+  } release{path, fd};
   registry::EmptyHiveOptions options;
   options.root_name = root_name;
   DWORD e = static_cast<DWORD>(registry::CreateEmptyHive(path.c_str(), options));
   hive_h* h = e ? nullptr : hivex_open(path.c_str(), HIVEX_OPEN_WRITE);
   if (!h) {
-    unlink(path.c_str());
     *error = "cannot make the " + root_name + " hive";
     return e ? e : ERROR_CANTWRITE;
   }
@@ -128,7 +131,6 @@ DWORD build_hive(const std::string& root_name, const std::vector<Key>& keys, std
     if (in >= 0) close(in);
     *out = std::move(bytes);
   }
-  unlink(path.c_str());
   if (!ok) *error = "cannot write the " + root_name + " hive";
   return ok ? ERROR_SUCCESS : ERROR_CANTWRITE;
 }

@@ -35,7 +35,6 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr int kMaxReparseHops = 8;
 constexpr size_t kCopyChunk = 1 << 20;
-constexpr DWORD kErrorNotSameDevice = 17;
 constexpr DWORD kErrorBadLength = 24;
 
 struct Globals {
@@ -192,6 +191,20 @@ void add_short_name(const Target& t) {
   if (fat::GenerateShortName(name, taken, &alias)) t.driver->set_short_name(t.where.path, fat::ShortNameText(alias));
 }
 
+// Opens the file object's data and hands out its handle; the last error
+// says whether an existing file was opened by a creating disposition.
+HANDLE hand_out(const std::shared_ptr<FileObject>& object, bool exists, DWORD disposition) {
+  std::shared_ptr<VolumeDriver> attached;
+  if (DWORD e = object->attach(&attached)) {
+    fail(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  TrackOpenFile(object);
+  SetLastError(exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                      : ERROR_SUCCESS);
+  return OpenHandle(object);
+}
+
 HANDLE open_file(const std::u16string& text, DWORD access, DWORD share, DWORD disposition, DWORD flags, int hops) {
   Target t;
   if (DWORD e = ResolveFileName(text.c_str(), &t)) {
@@ -312,16 +325,70 @@ HANDLE open_file(const std::u16string& text, DWORD access, DWORD share, DWORD di
       return INVALID_HANDLE_VALUE;
     }
   }
-  auto object = std::make_shared<FileObject>(t.where, access, share, flags, false);
-  std::shared_ptr<VolumeDriver> attached;
-  if ((e = object->attach(&attached))) {
+  return hand_out(std::make_shared<FileObject>(t.where, access, share, flags, false), exists, disposition);
+}
+
+// "file:stream" or "file:stream:$DATA" in the last component of a file name:
+// the name of the file (or folder) and of its named data stream. False for a
+// name without a stream ("file::$DATA" names the unnamed stream).
+bool split_stream(const std::u16string& text, std::u16string* base, std::u16string* stream) {
+  const size_t last = text.find_last_of(u"\\/");
+  const size_t component = last == std::u16string::npos ? 0 : last + 1;
+  size_t colon = text.find(u':', component);
+  // A drive's colon ("C:name") is not a stream's.
+  if (colon == 1 && component == 0) colon = text.find(u':', 2);
+  if (colon == std::u16string::npos || colon == component) return false;
+  std::u16string name = text.substr(colon + 1);
+  if (name.empty()) return false;  // "\\\\.\\C:" names a volume
+  const size_t type = name.find(u':');
+  if (type != std::u16string::npos) {
+    if (fold(name.substr(type)) != fold(u":$DATA")) return false;
+    name.resize(type);
+  }
+  *base = text.substr(0, colon);
+  *stream = name;
+  return true;
+}
+
+// Opens the named data stream `stream` of the existing file or folder `base`.
+HANDLE open_stream_file(const std::u16string& base, const std::u16string& stream, DWORD access, DWORD share,
+                        DWORD disposition, DWORD flags) {
+  Target t;
+  FileInfo info;
+  DWORD e = ResolveFileName(base.c_str(), &t, true);
+  if (!e) e = t.driver->stat(t.where.path, &info);
+  if (e) {
     fail(e);
     return INVALID_HANDLE_VALUE;
   }
-  TrackOpenFile(object);
-  SetLastError(exists && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
-                                                                                      : ERROR_SUCCESS);
-  return OpenHandle(object);
+  if (stream.empty()) {  // "file::$DATA"
+    return open_file(base, access, share, disposition, flags, 0);
+  }
+  std::vector<StreamInfo> streams;
+  if ((e = t.driver->list_streams(t.where.path, &streams))) {
+    fail(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  bool exists = false;
+  for (const StreamInfo& s : streams) exists = exists || EqualNoCase(s.name, stream);
+  const bool wants_write = (access & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+  if (disposition == CREATE_NEW && exists) e = ERROR_FILE_EXISTS;
+  if ((disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) && !exists) e = ERROR_FILE_NOT_FOUND;
+  if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) e = ERROR_INVALID_PARAMETER;
+  if (!e && wants_write && (info.attributes & FILE_ATTRIBUTE_READONLY)) e = ERROR_ACCESS_DENIED;
+  const bool create = disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+  std::unique_ptr<OpenFile> opened;
+  if (!e) e = t.driver->open_stream(t.where.path, stream, wants_write, create, &opened);
+  if (!e && exists && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING)) {
+    std::unique_ptr<OpenFile> w;
+    if (!(e = t.driver->open_stream(t.where.path, stream, true, false, &w))) e = w->set_size(0);
+  }
+  if (e) {
+    fail(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  opened.reset();
+  return hand_out(std::make_shared<FileObject>(t.where, access, share, flags, false, stream), exists, disposition);
 }
 
 // Stats a name; *exists false (and ERROR_SUCCESS) when only the last part is missing.
@@ -387,8 +454,11 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
   }
   // Handlers run outside the file lock: a pipe open may wait for its server.
   if (handler) return handler(text, access, share, disposition, flags_and_attributes);
+  // A named stream of a file ("file:stream"): the name is the file's.
+  std::u16string base, stream;
+  const bool named_stream = split_stream(text, &base, &stream);
   ParsedName parsed;
-  DWORD e = ParseName(text, CurrentDirectory(), &parsed);
+  DWORD e = ParseName(named_stream ? base : text, CurrentDirectory(), &parsed);
   if (e) {
     fail(e);
     return INVALID_HANDLE_VALUE;
@@ -411,6 +481,7 @@ HANDLE CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTE
     return r == platform::storage::DeviceOpenResult::Opened ? device : INVALID_HANDLE_VALUE;
   }
   std::lock_guard g(FsLock());
+  if (named_stream) return open_stream_file(base, stream, access, share, disposition, flags_and_attributes);
   return open_file(text, access, share, disposition, flags_and_attributes, 0);
 }
 
@@ -477,7 +548,7 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
     return e ? fail(e) : TRUE;
   }
   // Another volume: copy the file, then remove the original.
-  if (folder || !(flags & MOVEFILE_COPY_ALLOWED)) return fail(kErrorNotSameDevice);
+  if (folder || !(flags & MOVEFILE_COPY_ALLOWED)) return fail(ERROR_NOT_SAME_DEVICE);
   if (DWORD e = b.driver->create_file(b.where.path, info.attributes & kSettableAttributes)) return fail(e);
   if (!copy_data(*a.driver, a.where.path, *b.driver, b.where.path)) {
     DWORD e = GetLastError();
@@ -487,6 +558,19 @@ BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   b.driver->set_times(b.where.path, &info.creation_time, &info.last_access_time, &info.last_write_time);
   b.driver->set_attributes(b.where.path, info.attributes & kSettableAttributes);
   DWORD e = a.driver->remove(a.where.path);
+  return e ? fail(e) : TRUE;
+}
+
+BOOL CreateHardLinkW(LPCWSTR link, LPCWSTR existing, LPSECURITY_ATTRIBUTES) {
+  std::lock_guard g(FsLock());
+  Target a, b;
+  FileInfo info;
+  if (DWORD e = stat_name(existing, &a, &info)) return fail(e);
+  if (info.attributes & FILE_ATTRIBUTE_DIRECTORY) return fail(ERROR_ACCESS_DENIED);
+  if (DWORD e = ResolveFileName(link, &b)) return fail(e);
+  if (b.where.path.empty()) return fail(ERROR_ACCESS_DENIED);
+  if (a.where.volume != b.where.volume) return fail(ERROR_NOT_SAME_DEVICE);
+  DWORD e = a.driver->create_link(a.where.path, b.where.path);
   return e ? fail(e) : TRUE;
 }
 
@@ -603,7 +687,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* out) {
   out->dwVolumeSerialNumber = vi.serial_number;
   out->nFileSizeHigh = static_cast<DWORD>(info.size >> 32);
   out->nFileSizeLow = static_cast<DWORD>(info.size);
-  out->nNumberOfLinks = 1;
+  out->nNumberOfLinks = info.link_count ? info.link_count : 1;
   out->nFileIndexHigh = static_cast<DWORD>(info.file_id >> 32);
   out->nFileIndexLow = static_cast<DWORD>(info.file_id);
   return TRUE;
@@ -740,6 +824,19 @@ BOOL SetFileSecurityW(LPCWSTR name, SECURITY_INFORMATION which, PSECURITY_DESCRI
   std::vector<uint8_t> stored;
   if (DWORD e = t.driver->get_security(t.where.path, &stored)) return fail(e);
   if (DWORD e = ParseSelfRelative(stored.data(), stored.size(), &merged)) return fail(e);
+  // Each part is set with its own control bits (a DACL's protection from
+  // inheritance among them); the parts not given keep theirs.
+  auto take = [&](SECURITY_INFORMATION part, WORD bits) {
+    if (which & part) merged.control = static_cast<WORD>((merged.control & ~bits) | (given.control & bits));
+  };
+  take(OWNER_SECURITY_INFORMATION, SE_OWNER_DEFAULTED);
+  take(GROUP_SECURITY_INFORMATION, SE_GROUP_DEFAULTED);
+  take(DACL_SECURITY_INFORMATION, SE_DACL_DEFAULTED | SE_DACL_AUTO_INHERITED | SE_DACL_PROTECTED);
+  take(SACL_SECURITY_INFORMATION, SE_SACL_DEFAULTED | SE_SACL_AUTO_INHERITED | SE_SACL_PROTECTED);
+  if (which & DACL_SECURITY_INFORMATION) {
+    if (which & PROTECTED_DACL_SECURITY_INFORMATION) merged.control |= SE_DACL_PROTECTED;
+    if (which & UNPROTECTED_DACL_SECURITY_INFORMATION) merged.control &= static_cast<WORD>(~SE_DACL_PROTECTED);
+  }
   if (which & OWNER_SECURITY_INFORMATION) merged.owner = given.owner;
   if (which & GROUP_SECURITY_INFORMATION) merged.group = given.group;
   if (which & DACL_SECURITY_INFORMATION) merged.dacl = given.dacl;

@@ -44,6 +44,14 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
 };                            // 0x24 bytes
 static_assert(sizeof(WIN32_FILE_ATTRIBUTE_DATA) == 0x24);
 
+enum STREAM_INFO_LEVELS { FindStreamInfoStandard = 0, FindStreamInfoMaxInfoLevel = 1 };
+
+struct WIN32_FIND_STREAM_DATA {
+  LARGE_INTEGER StreamSize;        // +0x00
+  WCHAR cStreamName[MAX_PATH + 36];  // +0x08 ":name:$DATA", "::$DATA" for the file's own data
+};                                 // 0x258 bytes
+static_assert(sizeof(WIN32_FIND_STREAM_DATA) == 0x258);
+
 enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0, GetFileExMaxInfoLevel = 1 };
 
 struct BY_HANDLE_FILE_INFORMATION {
@@ -66,6 +74,9 @@ constexpr SECURITY_INFORMATION OWNER_SECURITY_INFORMATION = 0x00000001;
 constexpr SECURITY_INFORMATION GROUP_SECURITY_INFORMATION = 0x00000002;
 constexpr SECURITY_INFORMATION DACL_SECURITY_INFORMATION = 0x00000004;
 constexpr SECURITY_INFORMATION SACL_SECURITY_INFORMATION = 0x00000008;
+// With DACL_SECURITY_INFORMATION: the DACL does (or does not) inherit from the parent.
+constexpr SECURITY_INFORMATION PROTECTED_DACL_SECURITY_INFORMATION = 0x80000000;
+constexpr SECURITY_INFORMATION UNPROTECTED_DACL_SECURITY_INFORMATION = 0x20000000;
 
 constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x00000001;
 constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x00000002;
@@ -84,6 +95,10 @@ BOOL DeleteFileW(LPCWSTR name);
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
 BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL fail_if_exists);
+// A further name `link` for the file `existing` on the same volume (a hard
+// link). ERROR_NOT_SAME_DEVICE across volumes, ERROR_NOT_SUPPORTED where the
+// file system has no hard links (FAT), ERROR_ALREADY_EXISTS when taken.
+BOOL CreateHardLinkW(LPCWSTR link, LPCWSTR existing, LPSECURITY_ATTRIBUTES security);
 
 DWORD GetFileAttributesW(LPCWSTR name);
 BOOL GetFileAttributesExW(LPCWSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID info);
@@ -96,6 +111,11 @@ BOOL SetFileShortNameW(HANDLE file, LPCWSTR short_name);
 HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
 BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
 BOOL FindClose(HANDLE find);
+// The data streams of a file or folder: a file's own data ("::$DATA") first,
+// then its named streams (":name:$DATA"). ERROR_HANDLE_EOF when there is none
+// (a folder without named streams); FindClose ends the search.
+HANDLE FindFirstStreamW(LPCWSTR name, STREAM_INFO_LEVELS level, LPVOID data, DWORD flags);
+BOOL FindNextStreamW(HANDLE find, LPVOID data);
 
 DWORD GetFullPathNameW(LPCWSTR name, DWORD size, LPWSTR buffer, LPWSTR* file_part);
 DWORD GetShortPathNameW(LPCWSTR name, LPWSTR buffer, DWORD size);

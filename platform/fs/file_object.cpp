@@ -56,10 +56,12 @@ void TrackOpenFile(const std::shared_ptr<FileObject>& file) {
     return !f || !f->is_open();
   });
   files.push_back(file);
+  file->hold_volume();
 }
 
-FileObject::FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory)
-    : where_(std::move(where)), access_(access), share_(share), flags_(flags), directory_(directory) {
+FileObject::FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory, std::u16string stream)
+    : where_(std::move(where)), access_(access), share_(share), flags_(flags), directory_(directory),
+      stream_(std::move(stream)) {
   if (flags_ & FILE_FLAG_DELETE_ON_CLOSE) delete_on_close_ = true;
 }
 
@@ -79,7 +81,8 @@ DWORD FileObject::attach(std::shared_ptr<VolumeDriver>* driver) {
   if (!d) return e;
   if (!directory_ && (!open_ || instance != instance_)) {
     open_.reset();
-    e = d->open(where_.path, can_write(), &open_);
+    e = stream_.empty() ? d->open(where_.path, can_write(), &open_)
+                        : d->open_stream(where_.path, stream_, can_write(), false, &open_);
     if (e) return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ERROR_FILE_INVALID : e;
   }
   if (instance != instance_) {
@@ -201,6 +204,54 @@ BOOL FileObject::io_control(DWORD code, const void* in, DWORD in_size, void* out
       if (DWORD e = d->set_reparse_point(where_.path, data)) return fail(e);
       return TRUE;
     }
+    case FSCTL_SET_SPARSE: {
+      if (directory_) return fail(ERROR_INVALID_PARAMETER);
+      if (!can_write()) return fail(ERROR_ACCESS_DENIED);
+      // A first byte of 0 asks to clear the flag, which no caller needs.
+      if (in && in_size >= 1 && *static_cast<const uint8_t*>(in) == 0) return fail(ERROR_NOT_SUPPORTED);
+      if (open_) open_->write_back();
+      if (DWORD e = d->set_sparse(where_.path)) return fail(e);
+      return TRUE;
+    }
+    case FSCTL_SET_COMPRESSION: {
+      if (!in || in_size < sizeof(USHORT)) return fail(ERROR_INVALID_PARAMETER);
+      USHORT format = 0;
+      std::memcpy(&format, in, sizeof format);
+      // Only turning compression on is asked for.
+      if (format == COMPRESSION_FORMAT_NONE) return fail(ERROR_NOT_SUPPORTED);
+      if (format != COMPRESSION_FORMAT_DEFAULT && format != COMPRESSION_FORMAT_LZNT1)
+        return fail(ERROR_INVALID_PARAMETER);
+      if (open_) open_->write_back();
+      if (DWORD e = d->set_compressed(where_.path)) return fail(e);
+      return TRUE;
+    }
+    case FSCTL_QUERY_ALLOCATED_RANGES: {
+      constexpr DWORD kRange = 16;  // FILE_ALLOCATED_RANGE_BUFFER: offset (+0), length (+8)
+      if (directory_) return fail(ERROR_INVALID_PARAMETER);
+      if (!in || in_size < kRange) return fail(ERROR_INVALID_PARAMETER);
+      int64_t from = 0, length = 0;
+      std::memcpy(&from, in, 8);
+      std::memcpy(&length, static_cast<const uint8_t*>(in) + 8, 8);
+      if (from < 0 || length < 0 || from > INT64_MAX - length) return fail(ERROR_INVALID_PARAMETER);
+      if (open_) open_->write_back();
+      std::vector<AllocatedRange> ranges;
+      if (DWORD e = d->allocated_ranges(where_.path, &ranges)) return fail(e);
+      const uint64_t lo = static_cast<uint64_t>(from), hi = static_cast<uint64_t>(from + length);
+      DWORD n = 0;
+      for (const AllocatedRange& r : ranges) {
+        const uint64_t start = std::max(r.offset, lo), end = std::min(r.offset + r.length, hi);
+        if (start >= end) continue;
+        if (!out || out_size - n < kRange) {
+          *returned = n;
+          return fail(ERROR_MORE_DATA);
+        }
+        const int64_t pair[2] = {static_cast<int64_t>(start), static_cast<int64_t>(end - start)};
+        std::memcpy(static_cast<uint8_t*>(out) + n, pair, kRange);
+        n += kRange;
+      }
+      *returned = n;
+      return TRUE;
+    }
     case FSCTL_GET_NTFS_VOLUME_DATA: {
       auto* ntfs_driver = dynamic_cast<ntfs::NtfsDriver*>(d.get());
       if (!ntfs_driver) return fail(ERROR_INVALID_PARAMETER);
@@ -237,13 +288,17 @@ DWORD FileObject::on_handle_closed() {
   // A write-back that fails (the disk was unplugged, a sector refused the
   // write) is the writer's loss: CloseHandle reports it.
   DWORD result = ERROR_SUCCESS;
-  if (open_ && can_write()) result = open_->write_back();
+  // Attaching first drops what another process made stale, so only a view
+  // that still matches the volume is written back.
+  std::shared_ptr<VolumeDriver> d;
+  if (open_ && can_write() && (result = attach(&d)) == ERROR_SUCCESS && open_) result = open_->write_back();
   open_.reset();
   closed_ = true;
   if (delete_on_close_) {
     DWORD e = ERROR_SUCCESS;
     if (auto d = DriverFor(where_.volume, &e)) d->remove(where_.path);
   }
+  claim_.release();
   return result;
 }
 

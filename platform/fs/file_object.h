@@ -11,7 +11,8 @@ namespace platform::fs {
 
 class FileObject : public KernelObject, public DriverUser {
  public:
-  FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory);
+  // `stream`: a named data stream of the file or folder at `where` ("" for the file's own data).
+  FileObject(Location where, DWORD access, DWORD share, DWORD flags, bool directory, std::u16string stream = {});
   ~FileObject() override;
 
   const char* kind() const override { return "file"; }
@@ -38,17 +39,21 @@ class FileObject : public KernelObject, public DriverUser {
   DWORD attach(std::shared_ptr<VolumeDriver>* driver);
   // Marks the file for deletion when the handle closes.
   void set_delete_on_close() { delete_on_close_ = true; }
+  // Holds the volume open against other processes' locks until the handle closes.
+  void hold_volume() { claim_ = HoldVolume(where_.volume); }
 
  private:
   Location where_;
   DWORD access_, share_, flags_;
   bool directory_;
+  std::u16string stream_;
   bool closed_ = false;
   bool delete_on_close_ = false;
   uint64_t position_ = 0;
   std::unique_ptr<OpenFile> open_;
   uint64_t instance_ = 0;
   bool registered_for_ = false;
+  storage::VolumeClaim claim_;
 };
 
 // True when opening `where` with `access`/`share` clashes with a handle

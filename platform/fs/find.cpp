@@ -156,6 +156,70 @@ BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
   return TRUE;
 }
 
+namespace {
+
+void fill_stream(const platform::fs::FileInfo& info, WIN32_FIND_STREAM_DATA* data) {
+  std::memset(data, 0, sizeof *data);
+  data->StreamSize.QuadPart = static_cast<LONGLONG>(info.size);
+  const size_t n = std::min<size_t>(info.name.size(), MAX_PATH + 35);
+  std::memcpy(data->cStreamName, info.name.data(), n * sizeof(WCHAR));
+}
+
+}  // namespace
+
+HANDLE FindFirstStreamW(LPCWSTR name, STREAM_INFO_LEVELS level, LPVOID data, DWORD flags) {
+  using namespace platform::fs;
+  if (!name || !data || level != FindStreamInfoStandard || flags) {
+    fail(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::lock_guard g(FsLock());
+  Target t;
+  FileInfo info;
+  std::vector<StreamInfo> streams;
+  DWORD e = ResolveFileName(name, &t, true);
+  if (!e) e = t.driver->stat(t.where.path, &info);
+  if (!e) e = t.driver->list_streams(t.where.path, &streams);
+  if (e) {
+    fail(e);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::vector<FileInfo> found;
+  if (!(info.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    FileInfo own;
+    own.name = u"::$DATA";
+    own.size = info.size;
+    found.push_back(own);
+  }
+  for (const StreamInfo& s : streams) {
+    FileInfo named;
+    named.name = u":" + s.name + u":$DATA";
+    named.size = s.size;
+    found.push_back(named);
+  }
+  if (found.empty()) {
+    fail(ERROR_HANDLE_EOF);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto object = std::make_shared<FindObject>(std::move(found));
+  FileInfo first;
+  object->next(&first);
+  fill_stream(first, static_cast<WIN32_FIND_STREAM_DATA*>(data));
+  SetLastError(ERROR_SUCCESS);
+  return platform::OpenHandle(object);
+}
+
+BOOL FindNextStreamW(HANDLE find, LPVOID data) {
+  using namespace platform::fs;
+  if (!data) return fail(ERROR_INVALID_PARAMETER);
+  auto object = platform::ResolveHandleAs<FindObject>(find);
+  if (!object) return FALSE;
+  FileInfo info;
+  if (!object->next(&info)) return fail(ERROR_HANDLE_EOF);
+  fill_stream(info, static_cast<WIN32_FIND_STREAM_DATA*>(data));
+  return TRUE;
+}
+
 BOOL FindClose(HANDLE find) {
   if (!platform::ResolveHandleAs<platform::fs::FindObject>(find)) return FALSE;
   return CloseHandle(find);

@@ -68,13 +68,13 @@ bool run(const std::string& command) {
   return std::system(full.c_str()) == 0;
 }
 
-// A scratch file that removes itself.
+// A scratch file that goes with the object (and with the process, however
+// it ends: see host_temp_file.h).
 struct Scratch {
   std::string path;
   int fd = -1;
   ~Scratch() {
-    if (fd >= 0) close(fd);
-    if (!path.empty()) unlink(path.c_str());
+    if (fd >= 0) ReleaseHostTempFile(path, fd);
   }
 };
 
@@ -274,8 +274,11 @@ bool format_volume(const std::u16string& root, const std::string& kind, const st
   // From here on the volume's bytes change: every file-system view of it lets go first.
   if (v.disk_number >= 0) storage::NotifyRawAccess(v.disk_number, v.offset, v.length, storage::RawAccess::Write);
   ReleaseDriver(to_utf8(v.guid_path));
-  if (!quick && !clear_volume(*v.device, v.length, job, 5, 60)) return false;
-  if (!copy_written(scratch.fd, v.length, *v.device, job, quick ? 10 : 60, 100)) return false;
+  const bool written = (quick || clear_volume(*v.device, v.length, job, 5, 60)) &&
+                       copy_written(scratch.fd, v.length, *v.device, job, quick ? 10 : 60, 100);
+  // Whatever landed, the machine's other processes must read the volume afresh.
+  if (v.disk_number >= 0) storage::NotifyRawAccess(v.disk_number, v.offset, v.length, storage::RawAccess::Written);
+  if (!written) return false;
   // The volume now holds the new file system; publish that as a rescan would.
   auto table = storage::MountedVolumes();
   for (auto& entry : table) {

@@ -14,6 +14,15 @@ namespace platform::fs {
 constexpr WORD SE_DACL_PRESENT = 0x0004;
 constexpr WORD SE_SACL_PRESENT = 0x0010;
 constexpr WORD SE_SELF_RELATIVE = 0x8000;
+// The control bits that belong to one part: set with it, kept without it.
+constexpr WORD SE_OWNER_DEFAULTED = 0x0001;
+constexpr WORD SE_GROUP_DEFAULTED = 0x0002;
+constexpr WORD SE_DACL_DEFAULTED = 0x0008;
+constexpr WORD SE_SACL_DEFAULTED = 0x0020;
+constexpr WORD SE_DACL_AUTO_INHERITED = 0x0400;
+constexpr WORD SE_SACL_AUTO_INHERITED = 0x0800;
+constexpr WORD SE_DACL_PROTECTED = 0x1000;
+constexpr WORD SE_SACL_PROTECTED = 0x2000;
 
 struct SecurityParts {
   WORD control = 0;  // without the present and self-relative bits

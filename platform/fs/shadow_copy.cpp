@@ -31,14 +31,15 @@ int CreateShadowCopy(const std::u16string& volume, DWORD* error) {
     *error = ERROR_NOT_READY;
     return -1;
   }
-  // Every view of the volume writes its changes back before the snapshot,
-  // and no other process of the machine is inside a file call on it while
-  // the snapshot is taken (the machine's volume lock is held until this call
-  // ends), so the snapshot holds a settled file system.
+  // The snapshot holds a settled file system: no other process of the
+  // machine is inside a file call on the volume while it is taken (they write
+  // their changes back at the end of each of their calls, and the machine's
+  // volume lock is held until this call ends), and every view of the volume in
+  // this process writes its changes back first.
+  if ((*error = JoinVolumeCall(where.volume))) return -1;
   if (extent.disk >= 0)
     storage::NotifyRawAccess(extent.disk, extent.offset, extent.length, storage::RawAccess::Read);
   ReleaseDriver(where.volume);
-  HoldVolumeForCall(where.volume);
   auto device = TakeSnapshot(extent.device, error);
   if (!device) return -1;
   return AddShadowVolume(device, extent.file_system, to_utf8(volume));

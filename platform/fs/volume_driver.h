@@ -62,6 +62,7 @@ struct FileInfo {
   uint64_t last_write_time = 0;
   DWORD reparse_tag = 0;       // IO_REPARSE_TAG_* when FILE_ATTRIBUTE_REPARSE_POINT is set
   uint64_t file_id = 0;        // stable for the life of the file on this volume
+  uint32_t link_count = 1;     // names of the file (hard links)
 };
 
 struct VolumeInfo {
@@ -74,6 +75,19 @@ struct VolumeInfo {
   uint32_t bytes_per_cluster = 4096;
   uint64_t total_clusters = 0;
   uint64_t free_clusters = 0;
+};
+
+// A span of a file that holds data: the rest of a sparse file reads as zeros
+// and takes no space.
+struct AllocatedRange {
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+// A named (alternate) data stream of a file or folder.
+struct StreamInfo {
+  std::u16string name;  // without colons or type ("Zone.Identifier")
+  uint64_t size = 0;
 };
 
 // An open file's data. Offsets are absolute; the file API keeps the position.
@@ -121,7 +135,22 @@ class VolumeDriver {
                           const uint64_t* last_write) = 0;
 
   // Optional features; the defaults answer ERROR_NOT_SUPPORTED as FAT does.
+  // The spans of the file that hold data, in order; the default: the whole file.
+  virtual DWORD allocated_ranges(const VolumePath& path, std::vector<AllocatedRange>* ranges);
+  // Marks a file sparse: growing it leaves holes, and only what is written takes space.
+  virtual DWORD set_sparse(const VolumePath& path);
+  // Makes a file's data (an empty file's) or a folder's new files compressed.
+  virtual DWORD set_compressed(const VolumePath& path);
+  // The named data streams of a file or folder; the default: none.
+  virtual DWORD list_streams(const VolumePath& path, std::vector<StreamInfo>* streams);
+  // Opens the named stream `stream` of the file or folder `path`, made empty
+  // first when `create` and missing; the default: ERROR_NOT_SUPPORTED.
+  virtual DWORD open_stream(const VolumePath& path, const std::u16string& stream, bool writable, bool create,
+                            std::unique_ptr<OpenFile>* file);
   virtual DWORD set_short_name(const VolumePath& path, const std::u16string& short_name);
+  // Gives the file at `existing` a further name `link` (a hard link): ERROR_ALREADY_EXISTS when
+  // `link` is taken, ERROR_ACCESS_DENIED for a folder.
+  virtual DWORD create_link(const VolumePath& existing, const VolumePath& link);
   // Self-relative security descriptor bytes.
   virtual DWORD get_security(const VolumePath& path, std::vector<uint8_t>* descriptor);
   virtual DWORD set_security(const VolumePath& path, const std::vector<uint8_t>& descriptor);

@@ -70,6 +70,7 @@ struct Slot {
   uint64_t key_generation = 0;  // the table generation the key was made for
   uint64_t seen = 0;            // the volume's change count the driver's view matches
   bool in_call = false;         // joined by the file call under way
+  storage::VolumeClaim call_claim;  // keeps other processes from locking it during the call
   bool changed = false;         // written by a driver since the last count
 };
 
@@ -114,10 +115,16 @@ void drop_stale_slot(Slot& slot) {
   slot.guard.reset();
 }
 
+void count_raw_change(int disk, uint64_t offset, uint64_t length);
+
 State& state() {
   static State* s = [] {
     auto* st = new State;
-    storage::AddRawAccessListener([](int disk, uint64_t offset, uint64_t length, storage::RawAccess) {
+    storage::AddRawAccessListener([](int disk, uint64_t offset, uint64_t length, storage::RawAccess kind) {
+      // A write that landed and a lock tell the other processes too: their
+      // view of the volume is stale from now on.
+      if (kind == storage::RawAccess::Written || kind == storage::RawAccess::Lock) count_raw_change(disk, offset, length);
+      if (kind == storage::RawAccess::Written) return;
       // Reads, writes, locks, dismounts and layout changes alike: the driver
       // writes everything back and closes, and mounts again on next use.
       ReleaseDrivers(disk, offset, length);
@@ -219,34 +226,68 @@ bool has_prefix(const VolumePath& path, const VolumePath& prefix) {
   return true;
 }
 
-// Makes a table volume part of the file call under way: takes the machine's
-// volume lock (once per call) and drops the driver when another process
-// changed the volume since this one last looked.
-void join_call(const std::string& key, Slot& slot, const storage::MountedVolume& v) {
+// The machine's volume lock, opened for the current machine folder. False
+// when the folder takes no coordination.
+bool open_share(const machine::Machine& machine) {
   auto& st = state();
-  if (slot.in_call) return;
+  if (!st.share || st.share->folder() != machine.folder()) {
+    st.share.reset();
+    st.share = VolumeShareLock::open(machine.folder());
+  }
+  return st.share != nullptr;
+}
+
+// Makes a table volume part of the file call under way: claims it against
+// locks of other processes, takes the machine's volume lock (once per call)
+// and drops the driver when another process changed the volume since this one
+// last looked. ERROR_ACCESS_DENIED while another process holds it locked.
+DWORD join_call(const std::string& key, Slot& slot, const storage::MountedVolume& v) {
+  auto& st = state();
+  if (slot.in_call) return ERROR_SUCCESS;
   auto machine = machine::CurrentIfOpen();
-  if (!machine || v.disk_number < 0) return;
+  if (!machine || v.disk_number < 0) return ERROR_SUCCESS;
   if (!slot.shared || slot.key_generation != v.generation || slot.key.offset != v.offset) {
     slot.shared = false;
     auto disk = machine->disk(v.disk_number);
-    if (!disk) return;
-    const auto& config = disk->config();
-    std::string path = config.device.empty() ? machine->resolve(config.image) : config.device;
-    if (!SharedVolumeKeyOf(path, v.offset, &slot.key)) return;
+    if (!disk || !storage::SharedVolumeKeyOfDisk(*disk, v.offset, &slot.key)) return ERROR_SUCCESS;
     slot.shared = true;
     slot.key_generation = v.generation;
   }
-  if (!st.share || st.share->folder() != machine->folder()) {
-    st.share.reset();
-    st.share = VolumeShareLock::open(machine->folder());
+  if (DWORD e = storage::VolumeClaim::Take(slot.key, storage::VolumeUse::Presence(), &slot.call_claim)) return e;
+  if (!open_share(*machine) || !st.share->lock()) {
+    slot.call_claim.release();
+    return ERROR_SUCCESS;
   }
-  if (!st.share || !st.share->lock()) return;
   slot.in_call = true;
   st.call_volumes.push_back(key);
   uint64_t now = st.share->generation(slot.key);
   if (slot.driver && now != slot.seen) drop_stale_slot(slot);
   slot.seen = now;
+  return ERROR_SUCCESS;
+}
+
+// A raw write landed on, or a lock was taken of, [offset, offset + length) of
+// `disk`: every volume there counts a change, so the other processes drop
+// their view of it.
+void count_raw_change(int disk, uint64_t offset, uint64_t length) {
+  auto machine = machine::CurrentIfOpen();
+  auto d = machine ? machine->disk(disk) : nullptr;
+  if (!d) return;
+  std::lock_guard g(FsLock());
+  auto& st = state();
+  std::vector<SharedVolumeKey> keys;
+  for (auto& v : storage::MountedVolumes()) {
+    if (v.disk_number != disk) continue;
+    if (length != 0 && !(offset < v.offset + v.length && v.offset < offset + length)) continue;
+    SharedVolumeKey key;
+    if (storage::SharedVolumeKeyOfDisk(*d, v.offset, &key)) keys.push_back(key);
+  }
+  if (keys.empty() || !open_share(*machine)) return;
+  // Inside a file call the lock is already held, and the call's end lets it go.
+  const bool held = st.share->held();
+  if (!held && !st.share->lock()) return;
+  for (auto& key : keys) st.share->bump(key);
+  if (!held) st.share->unlock();
 }
 
 // The end of a file call: every volume it joined writes back what its driver
@@ -263,6 +304,7 @@ void end_call() {
     if (slot.changed && st.share && st.share->held()) slot.seen = st.share->bump(slot.key);
     slot.changed = false;
     slot.in_call = false;
+    slot.call_claim.release();
   }
   st.call_volumes.clear();
   if (st.share) st.share->unlock();
@@ -400,13 +442,18 @@ std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error,
     if (slot.driver && (slot.generation != v.generation || slot.offset != v.offset || slot.length != v.length ||
                         slot.file_system != v.file_system))
       release_slot(slot);
+    // Locked by another process: refused before anything of the old view is
+    // written (the locker writes the volume meanwhile).
+    if (DWORD e = join_call(volume, slot, v)) {
+      *error = e;
+      return nullptr;
+    }
     if (v.disk_number >= 0 && storage::IsVolumeLocked(v.disk_number, v.offset)) {
       // A locked volume belongs to its locker's raw handle alone.
       release_slot(slot);
       *error = ERROR_ACCESS_DENIED;
       return nullptr;
     }
-    join_call(volume, slot, v);
     if (!slot.driver) {
       auto guard = v.device ? std::make_shared<GuardedDevice>(v.device) : nullptr;
       if (!v.device) {
@@ -436,6 +483,23 @@ std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error,
   }
   if (instance) *instance = slot.instance;
   return slot.driver;
+}
+
+DWORD JoinVolumeCall(const std::string& volume) {
+  std::lock_guard g(FsLock());
+  storage::MountedVolume v;
+  if (starts_with(volume, kHostPrefix) || starts_with(volume, kShadowPrefix) || !find_table_volume(volume, &v))
+    return ERROR_SUCCESS;
+  return join_call(volume, state().slots[volume], v);
+}
+
+storage::VolumeClaim HoldVolume(const std::string& volume) {
+  std::lock_guard g(FsLock());
+  storage::VolumeClaim claim;
+  auto it = state().slots.find(volume);
+  if (it != state().slots.end() && it->second.shared)
+    storage::VolumeClaim::Take(it->second.key, storage::VolumeUse::Presence(), &claim);
+  return claim;
 }
 
 void AddDriverUser(const std::string& volume, std::weak_ptr<DriverUser> user) {
@@ -474,12 +538,6 @@ void ReleaseDriver(const std::string& volume) {
 void ReleaseAllDrivers() {
   std::lock_guard g(FsLock());
   for (auto& [key, slot] : state().slots) release_slot(slot);
-}
-
-void HoldVolumeForCall(const std::string& volume) {
-  std::lock_guard g(FsLock());
-  storage::MountedVolume v;
-  if (find_table_volume(volume, &v)) join_call(volume, state().slots[volume], v);
 }
 
 DWORD ExtentOf(const std::string& volume, VolumeExtent* out) {

@@ -29,6 +29,7 @@
 #include "platform/core/block_device.h"
 #include "platform/fs/path_name.h"
 #include "platform/fs/volume_driver.h"
+#include "platform/storage/volume_claims.h"
 
 namespace platform::fs {
 
@@ -78,6 +79,18 @@ std::vector<std::u16string> MountedChildren(const Location& folder);
 // whenever a new driver replaced the old one. Null with *error set.
 std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error, uint64_t* instance = nullptr);
 
+// Makes a volume of the machine's disks part of the file call under way (the
+// caller holds FsLock), as any file call on it does: no other process writes
+// or locks it until the call ends. ERROR_ACCESS_DENIED while another process
+// holds it locked.
+DWORD JoinVolumeCall(const std::string& volume);
+
+// A claim on a volume of the machine's disks that keeps the machine's other
+// processes from locking it (volume_claims.h), for an open file or folder;
+// empty for host folders, shadow copies and folders without claims. The
+// volume must have been reached by the call under way.
+storage::VolumeClaim HoldVolume(const std::string& volume);
+
 // Open files register so a closing driver can tell them to let go.
 void AddDriverUser(const std::string& volume, std::weak_ptr<DriverUser> user);
 
@@ -88,10 +101,6 @@ void ReleaseDrivers(int disk, uint64_t offset, uint64_t length);
 void ReleaseDriver(const std::string& volume);
 // Flushes and closes every driver (tests, shut-down).
 void ReleaseAllDrivers();
-
-// Makes a table volume part of the file call under way without mounting it:
-// the machine's volume lock is held until the call ends.
-void HoldVolumeForCall(const std::string& volume);
 
 // The partition behind a volume key, for raw work (formatting, snapshots).
 struct VolumeExtent {

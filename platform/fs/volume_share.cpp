@@ -33,15 +33,6 @@ bool whole_lock(int fd, short type) {
 
 }  // namespace
 
-bool SharedVolumeKeyOf(const std::string& path, uint64_t offset, SharedVolumeKey* key) {
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
-  key->device = static_cast<uint64_t>(S_ISBLK(st.st_mode) ? st.st_rdev : st.st_dev);
-  key->inode = S_ISBLK(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_ino);
-  key->offset = offset;
-  return true;
-}
-
 std::unique_ptr<VolumeShareLock> VolumeShareLock::open(const std::string& machine_folder) {
   std::string path = machine_folder + "/volumes.lock";
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);

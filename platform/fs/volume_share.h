@@ -23,19 +23,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/storage/volume_claims.h"
+
 namespace platform::fs {
 
-// Which volume, across processes: the image file (or device) and the offset.
-struct SharedVolumeKey {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  uint64_t offset = 0;
-  bool operator==(const SharedVolumeKey&) const = default;
-};
-
-// The key of the volume at `offset` in the image or device at `path`; false
-// when the path cannot be looked at.
-bool SharedVolumeKeyOf(const std::string& path, uint64_t offset, SharedVolumeKey* key);
+// Which volume, across processes (volume_claims.h).
+using storage::SharedVolumeKey;
+using storage::SharedVolumeKeyOf;
 
 class VolumeShareLock {
  public:

@@ -25,15 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool read_text(const std::string& path, std::string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *text = s.str();
-  return true;
-}
-
 // Holds the machine folder's edit lock: every read-modify-write of
 // machine.ini (simpc, a program mounting its folder) takes it, so two editors
 // never lose each other's change. A POSIX record lock on machine.ini.lock,
@@ -41,6 +32,16 @@ bool read_text(const std::string& path, std::string* text) {
 class IniEditLock {
  public:
   IniEditLock(const std::string& folder, std::string* error) {
+    // A folder without a machine is refused before anything is made in it.
+    struct stat ini {};
+    if (::stat((folder + "/machine.ini").c_str(), &ini) != 0) {
+      *error = "machine folder " + folder + " has no machine.ini";
+      return;
+    }
+    if (!S_ISREG(ini.st_mode)) {
+      *error = folder + "/machine.ini is not a regular file";
+      return;
+    }
     std::string path = folder + "/machine.ini.lock";
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd_ < 0) {
@@ -76,6 +77,12 @@ class IniEditLock {
 // never share a temporary.
 bool write_ini_text(const std::string& folder, const std::string& text, std::string* error) {
   std::string path = folder + "/machine.ini";
+  // What would be refused when read is never written.
+  if (text.size() > kMaxMachineIniBytes) {
+    *error = "cannot write " + path + ": " + std::to_string(text.size()) + " bytes, more than the " +
+             std::to_string(kMaxMachineIniBytes) + " machine.ini may hold";
+    return false;
+  }
   std::string temp = path + ".XXXXXX";
   int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) {
@@ -110,10 +117,7 @@ bool write_ini(const std::string& folder, const MachineConfig& config, std::stri
 
 bool load_ini(const std::string& folder, MachineConfig* config, std::string* error) {
   std::string text;
-  if (!read_text(folder + "/machine.ini", &text)) {
-    *error = "machine folder " + folder + " has no machine.ini";
-    return false;
-  }
+  if (!ReadMachineIniText(folder, &text, error)) return false;
   auto parsed = ParseMachineIni(text, error);
   if (!parsed) return false;
   *config = std::move(*parsed);
@@ -368,10 +372,7 @@ bool SetDiskAttached(const std::string& folder, int number, bool attached, std::
   IniEditLock lock(folder, error);
   if (!lock.held()) return false;
   std::string text;
-  if (!read_text(folder + "/machine.ini", &text)) {
-    *error = "machine folder " + folder + " has no machine.ini";
-    return false;
-  }
+  if (!ReadMachineIniText(folder, &text, error)) return false;
   auto config = ParseMachineIni(text, error);
   if (!config) return false;
   DiskConfig* disk = config->find_disk(number);
@@ -420,7 +421,72 @@ bool WriteSinglePartitionMbr(const std::string& image, uint32_t sector_size, uin
   return true;
 }
 
-bool CreateDemoMachine(const std::string& folder, std::string* error) {
+namespace {
+
+// An empty sparse file of `length` bytes for a formatter to fill.
+bool make_scratch_file(const std::string& path, uint64_t length, std::string* error) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0 || ftruncate(fd, static_cast<off_t>(length)) != 0) {
+    *error = "cannot create " + path;
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+// Formats [start, start + length) of `image` as NTFS labelled "System",
+// through a scratch file in the machine folder.
+bool format_system_ntfs(const std::string& folder, const std::string& image, uint64_t start, uint64_t length,
+                        std::string* error) {
+  std::string temp = folder + "/.mkntfs.tmp";
+  bool ok = make_scratch_file(temp, length, error) &&
+            RunHostTool({"mkntfs", "-F", "-f", "-q", "-L", "System", "-s", "512", "-p", std::to_string(start / 512),
+                         "-H", "255", "-S", "63", temp},
+                        nullptr, error) &&
+            copy_sparse_into(temp, image, start, error);
+  ::unlink(temp.c_str());
+  return ok;
+}
+
+// The GPT system disk as Windows sets one up: an EFI system partition of
+// 100 MiB (FAT32), a Microsoft reserved partition of 16 MiB and the NTFS
+// system partition to the end, written by sgdisk and the formatters.
+bool write_gpt_system_disk(const std::string& folder, const std::string& image, std::string* error) {
+  constexpr uint64_t kMiB = 1ull << 20;
+  if (!RunHostTool({"sgdisk", "-U", "5EED0001-0000-4000-8000-00000000D150",
+                    "-n", "1:1M:+100M", "-t", "1:C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "-c", "1:EFI system partition",
+                    "-u", "1:5EED0001-0000-4000-8000-000000000001",
+                    "-n", "2:0:+16M", "-t", "2:E3C9E316-0B5C-4DB8-817D-F92DF00215AE", "-c", "2:Microsoft reserved partition",
+                    "-u", "2:5EED0001-0000-4000-8000-000000000002",
+                    "-n", "3:0:0", "-t", "3:EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "-c", "3:Basic data partition",
+                    "-u", "3:5EED0001-0000-4000-8000-000000000003", image},
+                   nullptr, error))
+    return false;
+  // sgdisk aligns to 1 MiB: the ESP at 1 MiB, the reserved one at 101 MiB,
+  // the system partition from 117 MiB to the last usable sector.
+  std::string table;
+  if (!RunHostTool({"sfdisk", "-d", image}, &table, error)) return false;
+  const std::string marker = image + "3 : start=";
+  size_t at = table.find(marker);
+  if (at == std::string::npos) {
+    *error = "sgdisk did not make partition 3 of " + image;
+    return false;
+  }
+  uint64_t first = std::stoull(table.substr(at + marker.size()));
+  size_t size_at = table.find("size=", at);
+  uint64_t count = std::stoull(table.substr(size_at + 5));
+  const uint64_t esp_start = 1 * kMiB, esp_length = 100 * kMiB;
+  // One sector per cluster: enough clusters for FAT32 on 100 MiB.
+  return RunHostTool({"mkfs.fat", "-F", "32", "-s", "1", "-n", "SYSTEM", "-i", "5EED00E5", "-h", std::to_string(esp_start / 512),
+                      "--offset=" + std::to_string(esp_start / 512), image, std::to_string(esp_length / 1024)},
+                     nullptr, error) &&
+         format_system_ntfs(folder, image, first * 512, count * 512, error);
+}
+
+}  // namespace
+
+bool CreateDemoMachine(const std::string& folder, std::string* error, DemoSystemDisk style) {
   if (!CreateMachineFolder(folder, error)) return false;
   constexpr uint64_t kMiB = 1ull << 20, kGiB = 1ull << 30;
 
@@ -453,26 +519,16 @@ bool CreateDemoMachine(const std::string& folder, std::string* error) {
   stick.removable = true;
   if (!AddDiskToMachine(folder, stick, error)) return false;
 
-  // Disk 0: one active NTFS partition from 1 MiB to the end.
+  // Disk 0: one active NTFS partition from 1 MiB to the end (MBR), or the
+  // EFI system, reserved and NTFS system partitions (GPT).
   std::string image0 = folder + "/disk0.img";
   uint64_t start = 1 * kMiB, length = system.size - start;
-  if (!WriteSinglePartitionMbr(image0, 512, 0x5EED0001, 0x07, true, start, length, error)) return false;
-  std::string temp = folder + "/.mkntfs.tmp";
-  {
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0 || ftruncate(fd, static_cast<off_t>(length)) != 0) {
-      *error = "cannot create " + temp;
-      if (fd >= 0) ::close(fd);
-      return false;
-    }
-    ::close(fd);
+  if (style == DemoSystemDisk::Gpt) {
+    if (!write_gpt_system_disk(folder, image0, error)) return false;
+  } else {
+    if (!WriteSinglePartitionMbr(image0, 512, 0x5EED0001, 0x07, true, start, length, error)) return false;
+    if (!format_system_ntfs(folder, image0, start, length, error)) return false;
   }
-  bool ok = RunHostTool({"mkntfs", "-F", "-f", "-q", "-L", "System", "-s", "512", "-p", std::to_string(start / 512),
-                         "-H", "255", "-S", "63", temp},
-                        nullptr, error) &&
-            copy_sparse_into(temp, image0, start, error);
-  ::unlink(temp.c_str());
-  if (!ok) return false;
 
   // Disk 2: one FAT32 partition from 1 MiB to the end, written in place.
   std::string image2 = folder + "/disk2.img";
@@ -526,17 +582,14 @@ bool MountProgramFolder(const std::string& folder, const std::string& name, cons
   }
   // Appended, so the rest of the file keeps its comments and layout.
   std::string text;
-  if (!read_text(folder + "/machine.ini", &text)) {
-    *error = "machine folder " + folder + " has no machine.ini";
-    return false;
-  }
+  if (!ReadMachineIniText(folder, &text, error)) return false;
   if (!text.empty() && text.back() != '\n') text += '\n';
   text += "\n[mount " + mount_name + "]\npath = " + path + "\nhost = " + host + "\nread_only = no\n";
   return write_ini_text(folder, text, error);
 }
 
 bool CreateWinPEDemoMachine(const std::string& folder, std::string* error) {
-  if (!CreateDemoMachine(folder, error)) return false;
+  if (!CreateDemoMachine(folder, error, DemoSystemDisk::Mbr)) return false;
   // The X: drive: the medium's Windows folder with the system tools that
   // programs start from X:\Windows\System32. The platform runs its own
   // stand-in for each; the files are what a directory listing shows.

@@ -23,10 +23,15 @@ bool AddDiskToMachine(const std::string& folder, DiskConfig disk, std::string* e
 // Rewrites disk N's attached flag in DIR/machine.ini (simpc attach/detach).
 bool SetDiskAttached(const std::string& folder, int number, bool attached, std::string* error);
 
+// How the demo PC's system disk is laid out.
+enum class DemoSystemDisk { Mbr, Gpt };
+
 // The demo PC: disk 0 a 40 GiB SATA system disk (MBR, one active NTFS system
-// partition made by mkntfs), disk 1 a 120 GiB SATA disk left empty, disk 2 an
-// 8 GiB removable USB stick (MBR, one FAT32 partition made by mkfs.fat).
-bool CreateDemoMachine(const std::string& folder, std::string* error);
+// partition made by mkntfs; or GPT, made by sgdisk, with a 100 MiB FAT32 EFI
+// system partition, a 16 MiB reserved partition and the NTFS system
+// partition), disk 1 a 120 GiB SATA disk left empty, disk 2 an 8 GiB
+// removable USB stick (MBR, one FAT32 partition made by mkfs.fat).
+bool CreateDemoMachine(const std::string& folder, std::string* error, DemoSystemDisk style = DemoSystemDisk::Mbr);
 
 // The WinPE demo PC: the demo PC's three disks, started from a WinPE medium.
 // Its OS facts say WinPE, with X:\Windows as the Windows folder; drive X: is

@@ -17,6 +17,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/core/bounded_file.h"
 #include "platform/core/error.h"
 #include "platform/core/snapshot_table.h"
 #include "platform/machine/demo.h"
@@ -106,52 +107,12 @@ class DiskBlockDevice : public BlockDevice {
 
 // A page of hex text is a few kilobytes; machine.ini a few dozen lines.
 constexpr size_t kMaxHexPageFile = 64 * 1024;
-constexpr size_t kMaxIniFile = 1024 * 1024;
-
-// Reads a file named by the machine folder, bounded: only a regular file (a
-// FIFO would block, a device never end), at most `limit` bytes.
-bool read_bounded(const std::string& path, size_t limit, std::string* text, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    *error = "cannot read " + path + " (" + std::strerror(errno) + ")";
-    return false;
-  }
-  struct stat st {};
-  bool ok = fstat(fd, &st) == 0;
-  if (ok && !S_ISREG(st.st_mode)) {
-    *error = path + " is not a regular file";
-    ok = false;
-  } else if (ok && static_cast<uint64_t>(st.st_size) > limit) {
-    *error = path + " is " + std::to_string(st.st_size) + " bytes, more than the " + std::to_string(limit) +
-             " such a file may hold";
-    ok = false;
-  }
-  text->clear();
-  char buffer[8192];
-  while (ok) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      *error = "cannot read " + path + " (" + std::strerror(errno) + ")";
-      ok = false;
-    } else if (n == 0) {
-      break;
-    } else if (text->size() + static_cast<size_t>(n) > limit) {
-      *error = path + " holds more than the " + std::to_string(limit) + " bytes such a file may hold";
-      ok = false;
-    } else {
-      text->append(buffer, static_cast<size_t>(n));
-    }
-  }
-  ::close(fd);
-  return ok;
-}
 
 // Reads a page of hex bytes ("4A 00 ff ..." with any whitespace, '#' comments).
 bool read_hex_page(const std::string& path, std::vector<uint8_t>* out, std::string* error) {
   std::string text;
   std::string problem;
-  if (!read_bounded(path, kMaxHexPageFile, &text, &problem)) {
+  if (!ReadBoundedFile(path, kMaxHexPageFile, &text, &problem)) {
     *error = "cannot read S.M.A.R.T. page " + path + ": " + problem;
     return false;
   }
@@ -200,7 +161,7 @@ bool read_hex_page(const std::string& path, std::vector<uint8_t>* out, std::stri
 
 std::string read_file(const std::string& path, bool* ok) {
   std::string text, error;
-  *ok = read_bounded(path, kMaxIniFile, &text, &error);
+  *ok = ReadBoundedFile(path, kMaxMachineIniBytes, &text, &error);
   return text;
 }
 
@@ -236,6 +197,14 @@ std::string first_line(const std::string& path) {
 }
 
 }  // namespace
+
+bool ReadMachineIniText(const std::string& folder, std::string* text, std::string* error) {
+  std::string path = folder + "/machine.ini";
+  if (ReadBoundedFile(path, kMaxMachineIniBytes, text, error)) return true;
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0) *error = "machine folder " + folder + " has no machine.ini";
+  return false;
+}
 
 HostDiskIdentity ReadHostDiskIdentity(const std::string& folder) {
   HostDiskIdentity id;
@@ -392,7 +361,7 @@ std::shared_ptr<Machine> Machine::open(const std::string& folder, std::string* e
     std::free(real);
   }
   std::string text;
-  if (!read_bounded(absolute + "/machine.ini", kMaxIniFile, &text, error)) {
+  if (!ReadBoundedFile(absolute + "/machine.ini", kMaxMachineIniBytes, &text, error)) {
     if (stat((absolute + "/machine.ini").c_str(), &st) != 0) *error = "machine folder " + folder + " has no machine.ini";
     return nullptr;
   }

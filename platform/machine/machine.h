@@ -208,6 +208,12 @@ struct MachineConfig {
 // Parses machine.ini text. Returns nullopt and sets *error to a message naming
 // the line, the key and the bad value.
 std::optional<MachineConfig> ParseMachineIni(std::string_view text, std::string* error);
+// machine.ini is a few dozen lines; a larger one is refused when read, and
+// never written.
+constexpr size_t kMaxMachineIniBytes = 1024 * 1024;
+// Reads DIR/machine.ini through the one bounded reader (a regular file of at
+// most kMaxMachineIniBytes); false with a message naming the file otherwise.
+bool ReadMachineIniText(const std::string& folder, std::string* text, std::string* error);
 // Writes machine.ini text that ParseMachineIni reads back to the same config.
 std::string FormatMachineIni(const MachineConfig& config);
 // `text` with `key = value` set in section [disk N]: the key's line replaced

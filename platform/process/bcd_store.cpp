@@ -329,7 +329,7 @@ std::string ScratchPath() {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   std::string path;
-  int fd = CreateHostTempFile("bcd", &path, dir.string());
+  int fd = CreateNamedHostTempFile("drum-bcd", &path, dir.string());
   if (fd < 0) return {};
   close(fd);
   return path;
@@ -461,7 +461,7 @@ DWORD RunBcdEditor(const ProgramStart& start) {
   }
   struct Cleanup {
     std::string path;
-    ~Cleanup() { unlink(path.c_str()); }
+    ~Cleanup() { ReleaseHostTempFile(path); }
   } cleanup{scratch};
 
   const bool editing = !options.set.empty();

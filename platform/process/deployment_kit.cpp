@@ -27,6 +27,7 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/core/host_temp_file.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/machine/machine.h"
@@ -198,9 +199,11 @@ DWORD RunOscdimg(const ProgramStart& start) {
     MachineLog("oscdimg: no source folder \"" + Narrow(source) + "\"");
     return kBadArguments;
   }
-  char pattern[] = "/tmp/oscdimg-XXXXXX";
-  if (!mkdtemp(pattern)) return kImageFailed;
-  fs::path work(pattern);
+  // The work tree is named after this process: one left by a killed run is
+  // swept at the next start.
+  std::string made;
+  if (!CreateNamedHostTempFolder("drum-oscdimg", &made)) return kImageFailed;
+  fs::path work(made);
   fs::path tree = work / "tree", image = work / "image.iso";
   bool ok = ExportTree(source, tree, 0);
   std::vector<std::string> argv = {"xorriso", "-as", "mkisofs", "-quiet", "-J", "-r", "-V", Narrow(label),

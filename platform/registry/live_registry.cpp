@@ -9,46 +9,20 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/core/bounded_file.h"
 #include "platform/registry/regedit_text.h"
 
 namespace platform::registry {
 namespace {
 
-constexpr uint64_t kMaxFileBytes = uint64_t{256} << 20;
+// REGEDIT5 text of a PC's registry is a few megabytes at most; a file larger
+// than this is refused at once rather than parsed.
+constexpr uint64_t kMaxFileBytes = uint64_t{64} << 20;
 
-// Reads the whole file; false with errno set when it cannot be read.
+// Reads the whole file through the bounded reader: a regular file of at most
+// kMaxFileBytes (a FIFO or a device is refused, never waited on).
 bool read_file(const std::string& path, std::string& out, std::string& why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-    why = "file larger than 256 MiB";
-    ::close(fd);
-    return false;
-  }
-  out.clear();
-  char buf[65536];
-  while (true) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      why = std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-    if (out.size() > kMaxFileBytes) {
-      why = "file larger than 256 MiB";
-      ::close(fd);
-      return false;
-    }
-  }
-  ::close(fd);
-  return true;
+  return ReadBoundedFile(path, kMaxFileBytes, &out, &why);
 }
 
 bool write_all(int fd, const std::string& bytes) {
@@ -123,7 +97,7 @@ std::unique_ptr<LiveRegistry> LiveRegistry::open(const std::string& host_path, L
   std::string bytes, why;
   if (!read_file(host_path, bytes, why)) {
     code = ERROR_CANTREAD;
-    message = host_path + ": " + why;
+    message = why;
     return nullptr;
   }
   auto tree = std::make_unique<KeyTree>();
@@ -162,7 +136,7 @@ LONG LiveRegistry::refresh_locked() {
   if (now == stamp_) return ERROR_SUCCESS;
   std::string bytes, why;
   if (!read_file(path_, bytes, why)) {
-    last_error_ = path_ + ": " + why;
+    last_error_ = why;
     return ERROR_CANTREAD;
   }
   if (bytes != text_) {
@@ -236,7 +210,7 @@ LONG LiveRegistry::change(Change&& body) {
   if (bytes == text_) return ERROR_SUCCESS;
   if (bytes.size() > kMaxFileBytes) {
     // The file must stay readable: refuse what would make it too large to load again.
-    last_error_ = path_ + ": change refused, the file would exceed 256 MiB";
+    last_error_ = path_ + ": change refused, the file would exceed " + std::to_string(kMaxFileBytes >> 20) + " MiB";
     tree_ = std::move(before);
     return ERROR_CANTWRITE;
   }

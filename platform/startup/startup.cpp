@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <vector>
@@ -39,7 +40,17 @@ LONG CopyHiveOut(std::u16string_view hive_path, std::string& host_path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return static_cast<LONG>(GetLastError());
   std::string name;
-  int fd = CreateHostTempFile("drum-hive", &name);
+  // A hive store commits through "<name>.commit" beside the file, so the
+  // copy needs a real name: it goes to the machine's own scratch folder,
+  // where the next start sweeps it when this process is killed (the host's
+  // temporary folder only ever holds unnamed scratch files).
+  std::string folder;
+  if (auto machine = platform::machine::CurrentIfOpen()) {
+    folder = machine->folder() + "/tmp";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+  }
+  int fd = CreateNamedHostTempFile("drum-hive", &name, folder);
   if (fd < 0) {
     CloseHandle(file);
     return ERROR_CANTOPEN;
@@ -61,7 +72,7 @@ LONG CopyHiveOut(std::u16string_view hive_path, std::string& host_path) {
   CloseHandle(file);
   close(fd);
   if (status != ERROR_SUCCESS) {
-    unlink(name.c_str());
+    ReleaseHostTempFile(name);
     return status;
   }
   host_path = name;
@@ -88,7 +99,7 @@ LONG CopyHiveBack(std::u16string_view hive_path, const std::string& host_path, b
       CloseHandle(file);
     }
   }
-  unlink(host_path.c_str());
+  ReleaseHostTempFile(host_path);
   return status;
 }
 
@@ -105,6 +116,7 @@ void ConnectLayers() {
         [](const std::u16string& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; },
         [](const std::u16string& path) { return platform::fs::ItemListFromPath(path); },
         [](PCIDLIST_ABSOLUTE list) { return platform::fs::PathFromItemList(list); },
+        [](ITEMIDLIST* list) { ILFree(list); },
     });
 
     // Offline hives: paths on the simulated PC, loaded only with the backup
@@ -136,6 +148,10 @@ bool Start(const StartOptions& options, std::string* error) {
   }
   // A registry file that cannot be read would leave the program on an
   // in-memory registry whose every write is lost when it ends: refuse to start.
+  // Named scratch files of runs that were killed (the unnamed ones went with
+  // their process): the host's temporary folder and the machine's own.
+  platform::SweepHostTempFiles();
+  if (auto machine = platform::machine::CurrentIfOpen()) platform::SweepHostTempFiles(machine->folder() + "/tmp");
   if (auto machine = platform::machine::CurrentIfOpen()) {
     std::string message;
     if (platform::registry::OpenLiveRegistry(machine->registry_path(), &message) != ERROR_SUCCESS) {

@@ -74,8 +74,9 @@ using VolumeControlHandler =
                                       DWORD out_size, DWORD* returned)>;
 void SetVolumeControlHandler(VolumeControlHandler handler);
 
-// True while some handle holds FSCTL_LOCK_VOLUME on the volume that starts at
-// `offset` on disk `disk_number` (the file API refuses opens on it meanwhile).
+// True while some handle, of this process or another on the machine folder,
+// holds FSCTL_LOCK_VOLUME on the volume that starts at `offset` on disk
+// `disk_number` (the file API refuses opens on it meanwhile).
 bool IsVolumeLocked(int disk_number, uint64_t offset);
 
 }  // namespace platform::storage

@@ -285,11 +285,17 @@ BOOL VolumeControl(DeviceHandle& h, DWORD code, const void* in, DWORD in_size, v
     case FSCTL_LOCK_VOLUME: {
       if (t.disk && !t.disk->try_lock()) return fail(ERROR_ACCESS_DENIED);
       if (DWORD error = LockVolumeKey(t.share_key, &h)) return fail(error);
+      // Held against the machine's other processes too.
+      if (DWORD error = h.lock_claim()) {
+        UnlockVolumeKey(t.share_key, &h);
+        return fail(error);
+      }
       if (t.disk_number >= 0) NotifyRawAccess(t.disk_number, t.base, t.length, RawAccess::Lock);
       return TRUE;
     }
     case FSCTL_UNLOCK_VOLUME:
       if (DWORD error = UnlockVolumeKey(t.share_key, &h)) return fail(error);
+      h.unlock_claim();
       return TRUE;
     case FSCTL_DISMOUNT_VOLUME:
       if (t.disk_number >= 0) NotifyRawAccess(t.disk_number, t.base, t.length, RawAccess::Dismount);

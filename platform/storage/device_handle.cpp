@@ -21,6 +21,17 @@ bool DeviceHandle::still_attached() const {
   return !target_.disk || LookupDisk(target_.disk_number) == target_.disk;
 }
 
+DWORD DeviceHandle::lock_claim() {
+  // A handle opened without data access holds no claim yet: the lock needs one.
+  if (!claim_.holds() && target_.is_volume && target_.disk) {
+    SharedVolumeKey key;
+    if (SharedVolumeKeyOfDisk(*target_.disk, target_.base, &key)) {
+      if (DWORD error = VolumeClaim::Take(key, VolumeUse::Presence(), &claim_)) return error;
+    }
+  }
+  return claim_.lock();
+}
+
 BOOL DeviceHandle::read(void* buffer, DWORD size, DWORD* done) {
   if (done) *done = 0;
   if (!can_read()) [[unlikely]] return fail(ERROR_ACCESS_DENIED);
@@ -76,6 +87,7 @@ BOOL DeviceHandle::write(const void* buffer, DWORD size, DWORD* done) {
     }
     if (done) *done = static_cast<DWORD>(n);
   }
+  NotifyRawAccess(target_.disk_number, at, n, RawAccess::Written);
   // A new sector 0 may carry a new partition table.
   if (at < target_.disk->sector_size()) RequestRescan(target_.disk_number);
   return TRUE;
@@ -151,6 +163,7 @@ DWORD DeviceHandle::on_handle_closed() {
   }
   UnlockVolumeKey(target_.share_key, this);
   UnregisterOpen(target_.share_key, this);
+  claim_.release();
   return result;
 }
 

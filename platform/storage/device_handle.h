@@ -17,6 +17,7 @@
 #include <string>
 
 #include "platform/core/kobject.h"
+#include "platform/storage/volume_claims.h"
 #include "platform/storage/volume_table.h"
 
 namespace platform::machine {
@@ -60,6 +61,12 @@ class DeviceHandle : public KernelObject {
   // transfers and controls then fail with ERROR_DEVICE_NOT_CONNECTED.
   bool still_attached() const;
 
+  // The handle's claim on its volume as the machine's other processes see it
+  // (volume_claims.h): taken at the open, turned exclusive by FSCTL_LOCK_VOLUME.
+  void set_claim(VolumeClaim claim) { claim_ = std::move(claim); }
+  DWORD lock_claim();
+  void unlock_claim() { claim_.unlock(); }
+
  private:
   DeviceTarget target_;
   DWORD access_;
@@ -69,6 +76,7 @@ class DeviceHandle : public KernelObject {
   uint64_t position_ = 0;
   bool closed_ = false;
   bool unsynced_ = false;  // wrote since the last sync of the device
+  VolumeClaim claim_;
 };
 
 // Sharing and lock bookkeeping (device_open.cpp).

@@ -9,6 +9,7 @@
 #include "platform/storage/device_path.h"
 #include "platform/storage/ioctl.h"
 #include "platform/storage/partition_table.h"
+#include "platform/storage/volume_claims.h"
 
 namespace platform::storage {
 namespace {
@@ -114,8 +115,21 @@ std::string VolumeKey(int disk_number, uint64_t offset, const std::u16string& gu
 }
 
 bool IsVolumeLocked(int disk_number, uint64_t offset) {
-  std::lock_guard guard(tables().mutex);
-  return tables().locks.count(VolumeKey(disk_number, offset, u"")) != 0;
+  {
+    std::lock_guard guard(tables().mutex);
+    if (tables().locks.count(VolumeKey(disk_number, offset, u""))) return true;
+  }
+  // Asked on every file call: never opens a machine (as LookupDisk would the
+  // demo PC) just to find nobody has one.
+  DiskLookup lookup;
+  {
+    std::lock_guard guard(tables().mutex);
+    lookup = tables().lookup;
+  }
+  auto current = machine::CurrentIfOpen();
+  auto disk = lookup ? lookup(disk_number) : current ? current->disk(disk_number) : nullptr;
+  SharedVolumeKey key;
+  return disk && SharedVolumeKeyOfDisk(*disk, offset, &key) && IsVolumeLockedElsewhere(key);
 }
 
 DWORD RegisterOpen(const std::string& key, const DeviceHandle* handle, DWORD access, DWORD share) {
@@ -255,6 +269,18 @@ DeviceOpenResult OpenDevice(std::u16string_view path, DWORD access, DWORD share,
 
   auto handle = std::make_shared<DeviceHandle>(std::move(target), access, share, flags);
   if (DWORD error = RegisterOpen(handle->target().share_key, handle.get(), access, share)) return Refuse(out, error);
+  // A volume handle that moves data also counts for the machine's other processes.
+  const DeviceTarget& t = handle->target();
+  SharedVolumeKey key;
+  if (t.is_volume && t.disk && (WantsRead(access) || WantsWrite(access)) && SharedVolumeKeyOfDisk(*t.disk, t.base, &key)) {
+    VolumeUse use{WantsRead(access), WantsWrite(access), (share & FILE_SHARE_READ) != 0, (share & FILE_SHARE_WRITE) != 0};
+    VolumeClaim claim;
+    if (DWORD error = VolumeClaim::Take(key, use, &claim)) {
+      UnregisterOpen(t.share_key, handle.get());
+      return Refuse(out, error);
+    }
+    handle->set_claim(std::move(claim));
+  }
   *out = OpenHandle(handle);
   return DeviceOpenResult::Opened;
 }

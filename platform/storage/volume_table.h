@@ -39,7 +39,9 @@ std::vector<MountedVolume> MountedVolumes();
 void SetMountedVolumes(std::vector<MountedVolume> volumes);
 
 // kind of access, so listeners can tell a read (flush only) from a write (flush and drop).
-enum class RawAccess { Read, Write, Lock, Dismount, LayoutChange };
+// Written comes after a write landed (the others come before the access), so
+// the machine's other processes can be told that their view is stale.
+enum class RawAccess { Read, Write, Lock, Dismount, LayoutChange, Written };
 using RawAccessListener = std::function<void(int disk_number, uint64_t offset, uint64_t length, RawAccess kind)>;
 
 // Returns an id for RemoveRawAccessListener.

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -335,6 +336,11 @@ ScriptParseResult Script::parse(const std::string& text, const std::string& file
 }
 
 ScriptParseResult Script::load(const std::string& path) {
+  // A folder opens as an empty stream: it would run as an empty script.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    return {false, path + (std::filesystem::exists(path, ec) ? ": not a file" : ": cannot open the script")};
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return {false, path + ": cannot open the script"};
   std::stringstream buffer;

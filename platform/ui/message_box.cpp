@@ -506,7 +506,8 @@ PIDLIST_ABSOLUTE SHBrowseForFolderW(BROWSEINFOW* info) {
     const auto& seam = shell_seam();
     ITEMIDLIST* item = seam.make_item_list ? seam.make_item_list(chosen) : nullptr;
     if (callback) callback(h.m_hWnd, BFFM_SELCHANGED, reinterpret_cast<LPARAM>(item), data);
-    (void)item;
+    // The list is the dialog's, lent to the callback only.
+    if (item && seam.free_item_list) seam.free_item_list(item);
     return h.picker.ok_enabled;
   };
   std::u16string title = info->lpszTitle ? info->lpszTitle : u"Browse For Folder";

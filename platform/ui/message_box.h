@@ -134,6 +134,8 @@ struct ShellSeam {
   std::function<bool(const std::u16string& path)> exists;
   std::function<ITEMIDLIST*(const std::u16string& path)> make_item_list;
   std::function<std::u16string(PCIDLIST_ABSOLUTE)> path_of_item_list;
+  // Frees a list make_item_list gave (the folder dialog's selection lists).
+  std::function<void(ITEMIDLIST*)> free_item_list;
 };
 void set_shell_seam(ShellSeam seam);
 const ShellSeam& shell_seam();

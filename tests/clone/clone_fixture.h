@@ -23,6 +23,7 @@
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
+#include "tests/support/ntfs_fuse.h"
 
 namespace clone_fixture {
 
@@ -184,23 +185,9 @@ inline void SetTimes(const std::u16string& path, uint64_t stamp, bool folder) {
   CloseHandle(h);
 }
 
-// The reparse data of a junction (mount point) to `substitute`, shown as `print`.
+using disk_fixture::LinkData;
 inline std::vector<BYTE> JunctionData(const std::u16string& substitute, const std::u16string& print) {
-  std::vector<BYTE> b(16, 0);
-  for (const auto* name : {&substitute, &print}) {
-    for (char16_t c : *name) b.insert(b.end(), {BYTE(c & 0xFF), BYTE(c >> 8)});
-    b.insert(b.end(), {0, 0});
-  }
-  auto put16 = [&](size_t at, size_t v) {
-    b[at] = static_cast<BYTE>(v);
-    b[at + 1] = static_cast<BYTE>(v >> 8);
-  };
-  b[0] = 0x03, b[3] = 0xA0;  // IO_REPARSE_TAG_MOUNT_POINT
-  put16(4, b.size() - 8);
-  put16(10, substitute.size() * 2);
-  put16(12, (substitute.size() + 1) * 2);
-  put16(14, print.size() * 2);
-  return b;
+  return LinkData(0xA0000003, substitute, print);
 }
 
 // Makes the existing folder `path` a junction to `target` ("C:\Data").
@@ -213,6 +200,58 @@ inline void SetJunction(const char16_t* path, const std::u16string& target) {
   ASSERT_TRUE(DeviceIoControl(link, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()), nullptr,
                               0, &returned, nullptr));
   CloseHandle(link);
+}
+
+// A self-relative security descriptor: owner S-1-5-21-1-2-3-1001, group
+// S-1-5-21-1-2-3-513, and a DACL of one ACE, protected from inheritance.
+inline std::vector<uint8_t> OwnDescriptor() {
+  auto sid = [](uint16_t rid) {
+    return std::vector<uint8_t>{1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0,
+                                static_cast<uint8_t>(rid), static_cast<uint8_t>(rid >> 8), 0, 0};
+  };
+  const std::vector<uint8_t> owner = sid(1001), group = sid(513);
+  std::vector<uint8_t> dacl = {2, 0, 44, 0, 1, 0, 0, 0, 0, 0, 36, 0, 0xBF, 0x01, 0x13, 0x00};
+  dacl.insert(dacl.end(), owner.begin(), owner.end());
+  std::vector<uint8_t> sd = {1, 0, 0x04, 0x90, 20, 0, 0, 0, 48, 0, 0, 0, 0, 0, 0, 0, 76, 0, 0, 0};
+  sd.insert(sd.end(), owner.begin(), owner.end());
+  sd.insert(sd.end(), group.begin(), group.end());
+  sd.insert(sd.end(), dacl.begin(), dacl.end());
+  return sd;
+}
+
+// The owner, the group, the DACL's protection bit and the DACL of a
+// self-relative descriptor, as text to compare.
+inline std::string DescriptorParts(const std::vector<uint8_t>& sd) {
+  if (sd.size() < 20) return "none";
+  auto at = [&](size_t o) { return static_cast<size_t>(sd[o] | sd[o + 1] << 8 | sd[o + 2] << 16 | sd[o + 3] << 24); };
+  auto hex = [&](size_t offset, size_t length) {
+    if (!offset || offset + length > sd.size()) return std::string("-");
+    std::string text;
+    for (size_t i = 0; i < length; ++i) {
+      text += "0123456789abcdef"[sd[offset + i] >> 4];
+      text += "0123456789abcdef"[sd[offset + i] & 15];
+    }
+    return text;
+  };
+  // A SID: 8 bytes and 4 per sub-authority (+1); an ACL: its size at +2.
+  auto sid = [&](size_t o) { return hex(o, o && o + 2 <= sd.size() ? 8 + 4 * size_t(sd[o + 1]) : 0); };
+  auto acl = [&](size_t o) { return hex(o, o && o + 4 <= sd.size() ? size_t(sd[o + 2] | sd[o + 3] << 8) : 0); };
+  return "owner " + sid(at(4)) + " group " + sid(at(8)) + " protected " + std::to_string((sd[3] & 0x10) != 0) +
+         " dacl " + acl(at(16));
+}
+
+// What NTFS keeps beside a file's data: named streams of files and folders,
+// owner, group and a protected DACL, a chosen short name, compression.
+inline void FillKeptItems(test_support::NtfsFuseVolume& v) {
+  ASSERT_EQ(v.Run("mkdir Folder Packed"), 0);
+  ASSERT_TRUE(v.Put("/Doc.txt", "main data"));
+  ASSERT_TRUE(v.SetAttribute("/Doc.txt", "user.Zone.Identifier", "[ZoneTransfer]\r\nZoneId=3\r\n"));
+  ASSERT_TRUE(v.SetAttribute("/Folder", "user.note", "a folder's own stream"));
+  ASSERT_TRUE(v.SetAttribute("/Doc.txt", "system.ntfs_acl", OwnDescriptor()));
+  ASSERT_TRUE(v.Put("/Long file name.txt", "short named"));
+  ASSERT_TRUE(v.SetAttribute("/Long file name.txt", "system.ntfs_dos_name", "LONGFI~9.TXT"));
+  ASSERT_TRUE(v.SetAttribute("/Packed", "system.ntfs_attrib", std::vector<uint8_t>{0x10, 0x08, 0, 0}));
+  ASSERT_TRUE(v.Put("/Packed/c.txt", std::string(256 * 1024, 'z')));
 }
 
 }  // namespace clone_fixture

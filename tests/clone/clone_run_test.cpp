@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <filesystem>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/shadow_copy.h"
 #include "disk/drive_layout_table.h"
 #include "mainapp/clone/clone_commands.h"
 #include "mainapp/clone/clone_counters.h"
@@ -34,12 +36,14 @@
 #include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "platform/storage/mount_manager.h"
 #include "platform/process/bcd_store.h"
 #include "platform/startup/startup.h"
 #include "platform/registry/registry.h"
 #include "platform/ui/headless_driver.h"
 #include "platform/ui/window.h"
 #include "program_support/language_table.h"
+#include "program_support/number_text.h"
 #include "program_support/shell_state.h"
 #include "tests/clone/clone_fixture.h"
 #include "tests/disk/fixture_images.h"
@@ -57,11 +61,26 @@ constexpr uint64_t kSystemStart = 2048, kSystemCount = 160 * 2048;   // 512-byte
 constexpr uint64_t kDataStart = 162 * 2048, kDataCount = 300 * 2048;
 
 
-// A run's script with a log; the failure text, empty when it ran through.
-std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr) {
+// Shows the summary page from the run's records under `script`, which must
+// run through; returns the driver's log.
+std::string ShowSummary(const platform::ui::Script& script) {
   std::ostringstream log;
   platform::ui::DriverOptions options;
   options.log = &log;
+  platform::ui::HeadlessSession session(script, options);
+  CMirrorProgressSummary summary;
+  summary.DoModal();
+  EXPECT_TRUE(session.driver().finished()) << log.str();
+  return log.str();
+}
+
+// A run's script with a log; the failure text, empty when it ran through.
+std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr,
+                      std::function<bool(bool, int, std::string*)> deviceHook = nullptr) {
+  std::ostringstream log;
+  platform::ui::DriverOptions options;
+  options.log = &log;
+  options.device_hook = std::move(deviceHook);
   std::string failure;
   {
     platform::ui::HeadlessSession session(script, options);
@@ -129,6 +148,17 @@ class CloneRunTest : public clone_fixture::ClonePcTest {
     }
   }
 
+  // A tail the sector copy reaches last, and files C:\big\N.bin the file
+  // copy spends most of its time on (each file gives the page's pump a turn).
+  void PutTailAndBigFiles(int files, size_t size) {
+    pc_.WriteBytes(0, 600 * kMiB, disk_fixture::Pattern(kMiB, 77));
+    Start();
+    ASSERT_TRUE(CreateDirectoryW(u"C:\\big", nullptr));
+    for (int i = 0; i < files; ++i)
+      PutFile(u"C:\\big\\" + platform::to_utf16(std::to_string(i)) + u".bin", disk_fixture::Pattern(size, 40 + i));
+    platform::fs::ReleaseAllDrivers();
+  }
+
   // Runs the clone page: Start, the result message, the summary with the
   // result and verify lines it must show, closed.
   std::string RunClone(const std::string& result, const std::string& verifyLine);
@@ -189,6 +219,29 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
     EXPECT_EQ(sector0[510], 0x55);
     EXPECT_EQ(sector0[511], 0xAA);
   }
+}
+
+// When no shadow copy can be made (the platform finds no room for its
+// temporary copy; under WinPE there is none), a volume's files are read from
+// the live volume: never its sectors, which the plan may put into a smaller
+// partition, leaving a file system larger than its partition. A partition
+// without a file system that the plan makes smaller is left out, and named.
+TEST_F(CloneRunTest, WithoutAShadowCopyTheFilesComeFromTheLiveVolume) {
+  PrepareWizard(2, true, false);
+  const char* saved = getenv("TMPDIR");
+  const std::string keep = saved ? saved : "";
+  setenv("TMPDIR", "/dev/null", 1);  // no temporary file can be made there
+  const CString system = PrepareSourceVolume(0, 0);
+  const CString data = PrepareSourceVolume(1, 0);
+  if (saved) setenv("TMPDIR", keep.c_str(), 1); else unsetenv("TMPDIR");
+  EXPECT_EQ(platform::to_utf8(system.GetString()), "C:");
+  EXPECT_EQ(platform::to_utf8(data.GetString()), "D:");
+  EXPECT_TRUE(ShadowSourceVolume.IsEmpty()) << "no shadow path is mapped back to a live volume";
+  // With room, the shadow copy is read.
+  const CString shadow = PrepareSourceVolume(0, 0);
+  EXPECT_NE(platform::to_utf8(shadow.GetString()).find("HarddiskVolumeShadowCopy"), std::string::npos)
+      << platform::to_utf8(shadow.GetString());
+  ReleaseShadowCopy();
 }
 
 // The copied system's SYSTEM hive after a basic whole-disk copy from MBR to
@@ -331,30 +384,103 @@ TEST_F(CloneRunTest, MountWaitEndsAsSoonAsTheNewVolumesAppear) {
   }
 }
 
+// Items the file copy had to leave out make the summary say the copy
+// completed with errors, never plain "Completed"; the page counts them and
+// its List button names them (the first 20, and how many more there are).
+// An offline repair that could not run is said, and is an error too.
 TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
   PrepareWizard(1, true, false);
   struct Case {
     int32_t skipped;
+    bool repairFailed;
     const char* result;
+    const char* countLine;
+    const char* more;  // in the list, "" when every item is listed
   };
-  for (const Case& c : {Case{0, "Completed"}, Case{1, "Completed with errors"}, Case{25, "Completed with errors"}}) {
+  const Case cases[] = {{0, false, "Completed", "", ""},
+                        {1, false, "Completed with errors", "1 items were not copied.", ""},
+                        {25, false, "Completed with errors", "25 items were not copied.", "5 more items are not listed."},
+                        {0, true, "Completed with errors", "", ""}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.skipped);
     CloneRunState.cloneAborted = 0;
     CloneRunState.verifyMismatchCount = 0;
     DiskContext.ioErrorCount = 0;
     CloneRunState.skippedItemCount = c.skipped;
+    CloneRunState.skippedItems.Empty();
+    for (int i = 0; i < std::min(c.skipped, kSkippedItemsListed); ++i)
+      CloneRunState.skippedItems += CString(u"C:\\Docs\\left out ") + Int64ToText(i) + u".txt\r\n";
+    CloneRunState.offlineRepairFailed = c.repairFailed ? 1 : 0;
     platform::ui::Script script;
-    script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, c.result).key("escape");
-    std::ostringstream log;
+    script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, c.result);
+    script.expect_text(CMirrorProgressSummary::kNotCopiedLine, c.countLine);
+    script.expect_text(CMirrorProgressSummary::kRepairLine,
+                       c.repairFailed ? "The copy's boot store could not be repaired (the PC has no usable temporary "
+                                        "folder), so the copy may not start."
+                                      : "");
+    if (c.skipped > 0) {
+      script.expect_visible(CMirrorProgressSummary::kNotCopiedList).click(CMirrorProgressSummary::kNotCopiedList);
+      script.answer("ok");
+    } else {
+      script.expect_hidden(CMirrorProgressSummary::kNotCopiedList);
+    }
+    script.key("escape");
+    const std::string log = ShowSummary(script);
+    if (c.skipped > 0) {
+      EXPECT_NE(log.find("These items were not copied:"), std::string::npos) << log;
+      EXPECT_NE(log.find("left out 0.txt"), std::string::npos) << log;
+      EXPECT_NE(log.find(std::string("left out ") + std::to_string(std::min(c.skipped, 20) - 1) + ".txt"),
+                std::string::npos);
+      EXPECT_EQ(log.find("left out 20.txt"), std::string::npos);
+      if (*c.more) EXPECT_NE(log.find(c.more), std::string::npos) << log;
+    }
+  }
+  CloneRunState.offlineRepairFailed = 0;
+}
+
+// The summary of a run with errors in English and Japanese, pictured where
+// DRUM_SCREENSHOT_DIR says (else in the test's folder), its list named in
+// each language.
+TEST_F(CloneRunTest, SummaryWithErrorsInBothLanguages) {
+  PrepareWizard(1, true, true);
+  const char* dir = getenv("DRUM_SCREENSHOT_DIR");
+  const std::string pictures = dir && *dir ? dir : pc_.folder();
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    LanguageTable = LanguageTableRecord{};
+    ShellState.languageName = platform::to_utf16(language);
+    ASSERT_TRUE(LoadLanguageStrings());
+    CloneRunState.cloneAborted = 0;
+    CloneRunState.verifyMismatchCount = 2;
+    DiskContext.ioErrorCount = 0;
+    CloneRunState.skippedItemCount = 25;
+    CloneRunState.skippedItems.Empty();
+    for (int i = 0; i < kSkippedItemsListed; ++i)
+      CloneRunState.skippedItems += CString(u"C:\\Users\\User\\Documents\\locked file ") + Int64ToText(i) + u".docx\r\n";
+    CloneRunState.offlineRepairFailed = 1;
+    const std::string name = std::string("clone-summary-errors-") + language + ".png";
+    platform::ui::Script script;
+    script.expect_dialog(CMirrorProgressSummary::IDD).screenshot(name);
+    script.click(CMirrorProgressSummary::kNotCopiedList).answer("ok").key("escape");
     platform::ui::DriverOptions options;
+    std::ostringstream log;
     options.log = &log;
+    options.screenshots_dir = pictures;
     {
       platform::ui::HeadlessSession session(script, options);
       CMirrorProgressSummary summary;
       summary.DoModal();
       EXPECT_TRUE(session.driver().finished()) << log.str();
     }
+    EXPECT_TRUE(std::filesystem::exists(pictures + "/" + name));
+    EXPECT_NE(log.str().find(platform::to_utf8(LookupString(u"IDS_NotCopiedListHead").GetString())), std::string::npos)
+        << log.str();
+    EXPECT_NE(log.str().find("locked file 19.docx"), std::string::npos) << log.str();
   }
+  CloneRunState.offlineRepairFailed = 0;
+  LanguageTable = LanguageTableRecord{};
+  ShellState.languageName = u"English";
+  ASSERT_TRUE(LoadLanguageStrings());
 }
 
 // A sector-by-sector clone: every byte of the source's range arrives; a
@@ -406,7 +532,7 @@ TEST_F(CloneRunTest, FailingDestinationWritesAreReported) {
   PrepareWizard(1, false, false);
   platform::ui::Script script;
   script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138);
-  script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 sectors could not be copied.");
+  script.expect_text(1024, "Completed with errors").expect_text(1033, "Read or write errors: 1 reads or writes of a block failed.");
   script.key("escape");
   std::string log;
   ASSERT_EQ(RunScript(script, &log), "");
@@ -471,14 +597,7 @@ std::string CloneRunTest::RunClone(const std::string& result, const std::string&
 TEST_F(CloneRunTest, CancelMidCopyStopsAndChangesNothingButTheDestination) {
   constexpr int kFiles = 24;
   constexpr size_t kFileSize = kMiB;
-  // A tail the sector copy reaches last, and files the file copy spends most
-  // of its time on (each file gives the page's pump a turn).
-  pc_.WriteBytes(0, 600 * kMiB, disk_fixture::Pattern(kMiB, 77));
-  Start();
-  ASSERT_TRUE(CreateDirectoryW(u"C:\\big", nullptr));
-  for (int i = 0; i < kFiles; ++i)
-    PutFile(u"C:\\big\\" + platform::to_utf16(std::to_string(i)) + u".bin", disk_fixture::Pattern(kFileSize, 40 + i));
-  platform::fs::ReleaseAllDrivers();
+  PutTailAndBigFiles(kFiles, kFileSize);
 
   // The basic run's Cancel is disabled while the layout is written and the
   // volumes formatted, and its bar shows the formats before it starts again
@@ -591,6 +710,65 @@ TEST_F(CloneRunTest, GptSourceOntoAnEmptyDiskGivesAWholeGptCopy) {
   EXPECT_EQ(Shell("fsck.fat -n " + espCopy, &out), 0) << out;
   Shell("mtype -i " + espCopy + " ::/EFI/BOOT/BOOTX64.EFI", &out);
   EXPECT_TRUE(out == disk_fixture::Pattern(40000, 5)) << "BOOTX64.EFI differs";
+}
+
+
+// The source goes away while the copy runs: unplugged by another program
+// (simpc detach) or its image cut short on the host (truncate). Sectors that
+// are no longer there are not zeros: neither the basic nor the sector-by-
+// sector copy may call the run "Completed"; the summary says it completed
+// with errors and counts the blocks that could not be copied.
+TEST_F(CloneRunTest, SourceThatGoesAwayMidCopyIsNoSuccess) {
+  constexpr int kFiles = 24;
+  PutTailAndBigFiles(kFiles, kMiB);
+  const std::string saved = pc_.folder() + "/source.saved";
+  ASSERT_EQ(Shell("cp --sparse=always " + pc_.Image(0) + " " + saved), 0);
+
+  struct Case {
+    bool basic;
+    bool unplug;  // else the image is cut to 100 MiB, inside the system partition
+    int percent;
+  };
+  for (const Case c : {Case{false, true, 30}, Case{false, false, 30}, Case{true, true, 10}, Case{true, false, 10}}) {
+    SCOPED_TRACE(std::string(c.basic ? "basic, " : "sector by sector, ") + (c.unplug ? "unplugged" : "cut short"));
+    ASSERT_EQ(Shell("cp --sparse=always " + saved + " " + pc_.Image(0)), 0);
+    pc_.SetIni("disk 0", "attached", "yes");
+    Start();
+    PrepareWizard(1, c.basic, true);
+    platform::ui::Script script;
+    script.expect_dialog(CClone::IDD).click(1011);
+    if (c.basic) script.expect_disabled(2).expect_enabled(2);
+    script.expect_progress(1025, c.percent).device(false, 0);
+    script.answer("ok").expect_dialog(138).expect_text(1024, "Completed with errors").key("escape");
+    std::string log;
+    ASSERT_EQ(RunScript(script, &log,
+                        [&](bool, int, std::string* why) {
+                          const std::string command =
+                              c.unplug ? std::string(SIMPC_PATH) + " detach " + pc_.folder() + " 0"
+                                       : "truncate -s " + std::to_string(100 * kMiB) + " " + pc_.Image(0);
+                          if (Shell(command) != 0) {
+                            *why = command + " failed";
+                            return false;
+                          }
+                          platform::storage::PollDeviceChanges();
+                          return true;
+                        }),
+              "");
+    // The summary names them, shown again from the run's records: failed
+    // block transfers on the error line, files the copy could not read on
+    // the line of items not copied.
+    ASSERT_GT(DiskContext.ioErrorCount + CloneRunState.skippedItemCount, 0);
+    platform::ui::Script summary;
+    summary.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1024, "Completed with errors");
+    if (DiskContext.ioErrorCount > 0)
+      summary.expect_text(1033, "Read or write errors: " + std::to_string(DiskContext.ioErrorCount) +
+                                    " reads or writes of a block failed.");
+    if (CloneRunState.skippedItemCount > 0)
+      summary.expect_text(CMirrorProgressSummary::kNotCopiedLine,
+                          std::to_string(CloneRunState.skippedItemCount) + " items were not copied.");
+    summary.key("escape");
+    ShowSummary(summary);
+  }
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "mainapp/clone/destination_page.h"
 #include "mainapp/clone/manual_sizing.h"
 #include "mainapp/clone/options_page.h"
+#include "mainapp/clone/layout_writer.h"
 #include "mainapp/clone/plan_application.h"
 #include "mainapp/clone/source_page.h"
 #include "mainapp/records/clone_settings.h"
@@ -354,19 +355,56 @@ bool Apply(std::string* failure, const char* answer = nullptr) {
   return ok;
 }
 
-TEST_F(CloneWizardTest, PlanMbrWithLogicalDriveOntoDiskTwiceItsSize) {
-  pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 8 * kCylinder512, .product = "Source Disk"});
-  Part c{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "SYS"};
-  Part extended{.start = 17 * 2048, .count = 18 * 2048, .mbrType = 0x0F};
-  Part logical{.start = 18 * 2048, .count = 16 * 2048, .mbrType = 0x06, .logical = true, .fs = "fat16", .label = "DATA"};
-  pc_.WriteMbr(0, {c, extended, logical});
-  pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 16 * kCylinder512, .product = "Target Disk"});
-  Boot(2);
+// The plan of disk 0 onto disk 1 with automatic sizing.
+bool ApplyAutomaticPlan(std::string* failure) {
   CloneSettings.copySourceDisk = 0;
   CloneSettings.chosenDestinationDisk = 1;
   CloneSettings.sizingMode = SizingMode::Automatic;
+  return Apply(failure);
+}
+
+// Disk 0 (C: 16 MiB at 1 MiB and a logical drive of 16 MiB at 18 MiB in an
+// extended partition at 17 MiB) and an empty disk 1.
+void PlanMbrWithLogical(SimulatedPc& pc, uint64_t sourceCylinders, uint64_t extendedMiB,
+                        uint64_t destinationCylinders) {
+  pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = sourceCylinders * kCylinder512, .product = "Source Disk"});
+  Part c{.start = 2048, .count = 16 * 2048, .mbrType = 0x06, .fs = "fat16", .label = "SYS"};
+  Part extended{.start = 17 * 2048, .count = extendedMiB * 2048, .mbrType = 0x0F};
+  Part logical{.start = 18 * 2048, .count = 16 * 2048, .mbrType = 0x06, .logical = true, .fs = "fat16", .label = "DATA"};
+  pc.WriteMbr(0, {c, extended, logical});
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = destinationCylinders * kCylinder512, .product = "Target Disk"});
+}
+
+// A source whose extended partition holds much free space behind its one
+// logical drive, onto a disk of half its size: the container ends after its
+// logical drive, so the plan the After bar shows is one Start can write.
+TEST_F(CloneWizardTest, PlanMbrWithAWideExtendedPartitionOntoASmallerDisk) {
+  PlanMbrWithLogical(pc_, 16, 100, 8);
+  Boot(2);
   std::string failure;
-  ASSERT_TRUE(Apply(&failure));
+  ASSERT_TRUE(ApplyAutomaticPlan(&failure));
+  EXPECT_EQ(failure, "");
+  const uint64_t dbytes = PlanDestinationSectors * 512;
+  const LayoutEntry* t = DiskContext.layoutTable;
+  const LayoutEntry *container = nullptr, *drive = nullptr;
+  for (int i = 0; i < 8; ++i) {
+    if (t[i].newLengthBytes == 0) continue;
+    EXPECT_LE(t[i].newStartBytes + t[i].newLengthBytes, dbytes) << "entry " << i;
+    if (t[i].fsCode == 5 || t[i].fsCode == 15) container = &t[i];
+    if (t[i].nesting > 0) drive = &t[i];
+  }
+  ASSERT_NE(container, nullptr);
+  ASSERT_NE(drive, nullptr);
+  EXPECT_EQ(container->newStartBytes + container->newLengthBytes, drive->newStartBytes + drive->newLengthBytes);
+  EXPECT_EQ(drive->newLengthBytes, 16 * kMiB) << "the logical drive keeps its size";
+  EXPECT_TRUE(PlanFitsDestination(PlanDestinationSectors));
+}
+
+TEST_F(CloneWizardTest, PlanMbrWithLogicalDriveOntoDiskTwiceItsSize) {
+  PlanMbrWithLogical(pc_, 8, 18, 16);
+  Boot(2);
+  std::string failure;
+  ASSERT_TRUE(ApplyAutomaticPlan(&failure));
   EXPECT_EQ(failure, "");
   EXPECT_EQ(PlanSourceSectors, 128520u);
   EXPECT_EQ(PlanDestinationSectors, 257040u);

@@ -72,23 +72,96 @@ class RawCopyTest : public ::testing::Test {
 };
 
 // A whole-disk copy lands byte for byte on a 512-byte and on a 4096-byte
-// disk; a verify pass over the clean copy finds nothing and writes nothing.
+// disk, up to the source's real end (its listed size stops at the last whole
+// cylinder, 2,552 sectors short of 64 MiB); a verify pass over the clean copy
+// finds nothing and writes nothing.
 TEST_F(RawCopyTest, WholeDiskCopyAndCleanVerify) {
+  pc_.WriteBytes(0, kSourceBytes - kMiB, disk_fixture::Pattern(kMiB, 9));  // past the last whole cylinder
   Boot();
   ChooseWholeSource();
-  const uint64_t units = CloneSettings.copySourceLength;
-  ASSERT_GT(units * 512, kPatternBytes);
+  const uint64_t units = kSourceBytes / 512;
+  ASSERT_LT(CloneSettings.copySourceLength, units) << "the listed size is the geometry's";
   for (int destination : {1, 2}) {
     SCOPED_TRACE(destination);
     CloneCounters = CloneCountersRecord{};
     DiskContext.ioErrorCount = 0;
     ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(destination), RawPass::Copy));
     EXPECT_EQ(CloneRunState.copiedSectors, units);
-    EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(destination), 0, units * 512));
-    EXPECT_TRUE(AllZero(pc_.Image(destination), units * 512, 96 * kMiB - units * 512));
+    EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(destination), 0, kSourceBytes));
+    EXPECT_TRUE(AllZero(pc_.Image(destination), kSourceBytes, 96 * kMiB - kSourceBytes));
+    pc_.WriteBytes(destination, kSourceBytes - 512, std::string(512, '\x55'));  // the verify pass reaches the end
     ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(0), Listed(destination), RawPass::Verify));
     EXPECT_EQ(CloneRunState.verifyMismatchCount, 0);
+    EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(destination), 0, kSourceBytes));
     EXPECT_EQ(DiskContext.ioErrorCount, 0);
+  }
+}
+
+// Disks laid out by sgdisk and sfdisk and formatted by mkntfs, copied sector
+// by sector onto disks of the same size: the copy is the whole source, so
+// sgdisk -v finds the GPT's backup header and entries at the copy's end, and
+// NTFS's backup boot sector (the partition's last sector) is there.
+TEST_F(RawCopyTest, WholeDiskCopyKeepsTheTablesAndBootSectorsAtTheEnd) {
+  struct Case {
+    const char* name;
+    uint32_t sectorSize;
+    bool gpt;
+  };
+  const Case cases[] = {{"GPT, 512-byte sectors", 512, true}, {"MBR, 4096-byte sectors", 4096, false}};
+  const uint64_t size = 100 * kMiB;
+  pc_.AddDisk(DiskSpec{.number = 3, .sizeBytes = size, .product = "GptSource", .serial = "S3"});
+  pc_.AddDisk(DiskSpec{.number = 4, .sizeBytes = size, .product = "GptCopy", .serial = "S4"});
+  pc_.AddDisk(DiskSpec{.number = 5, .sizeBytes = size, .sectorSize = 4096, .product = "MbrSource", .serial = "S5"});
+  pc_.AddDisk(DiskSpec{.number = 6, .sizeBytes = size, .sectorSize = 4096, .product = "MbrCopy", .serial = "S6"});
+  const std::string scratch = pc_.Image(3) + ".ntfs";
+  for (const Case& c : cases) {
+    const std::string image = pc_.Image(c.gpt ? 3 : 5);
+    uint64_t first = 0, count = 0;  // the partition, in native sectors
+    if (c.gpt) {
+      ASSERT_EQ(Shell("sgdisk -n 1:2048:0 -t 1:0700 " + image + " >/dev/null"), 0);
+      first = 2048;
+      count = size / 512 - 33 - first;  // to the last usable sector
+    } else {
+      first = 256;
+      count = size / 4096 - first;
+      ASSERT_EQ(Shell("echo 'start=256, size=" + std::to_string(count) + ", type=7' | sfdisk -q " + image), 0);
+    }
+    ASSERT_EQ(Shell("truncate -s " + std::to_string(count * c.sectorSize) + " " + scratch + " && mkntfs -F -f -q -s " +
+                    std::to_string(c.sectorSize) + " -p " + std::to_string(first) + " " + scratch +
+                    " >/dev/null 2>&1 && dd if=" + scratch + " of=" + image + " bs=" + std::to_string(c.sectorSize) +
+                    " seek=" + std::to_string(first) + " conv=notrunc status=none && rm " + scratch),
+              0);
+  }
+  Boot();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int source = c.gpt ? 3 : 5, destination = c.gpt ? 4 : 6;
+    CloneSettings.copySourceStart = 0;
+    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(source) + 1];
+    ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(source), Listed(destination), RawPass::Copy));
+    ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(source), Listed(destination), RawPass::Verify));
+    EXPECT_EQ(CloneRunState.verifyMismatchCount, 0);
+    EXPECT_TRUE(SameBytes(pc_.Image(source), 0, pc_.Image(destination), 0, size));
+    // The last 64 KiB: the GPT's backup, or the NTFS backup boot sector.
+    EXPECT_TRUE(SameBytes(pc_.Image(source), size - 65536, pc_.Image(destination), size - 65536, 65536));
+    if (c.gpt) {
+      // sgdisk says "No problems found" even over a damaged backup header; its
+      // cautions say so.
+      std::string verified;
+      Shell("sgdisk -v " + pc_.Image(destination) + " 2>&1", &verified);
+      EXPECT_NE(verified.find("No problems found"), std::string::npos) << verified;
+      EXPECT_EQ(Shell("sgdisk -v " + pc_.Image(destination) + " 2>&1 | grep -qiE \"corrupt|invalid|don.t match|error|problem:\""), 1)
+          << verified;
+      // The partition's last sector holds NTFS's backup boot sector.
+      const uint64_t last = (size / 512 - 34) * 512;
+      EXPECT_EQ(Shell("dd if=" + pc_.Image(destination) + " bs=1 skip=" + std::to_string(last + 3) +
+                      " count=8 status=none | grep -q NTFS"),
+                0);
+    } else {
+      EXPECT_EQ(Shell("dd if=" + pc_.Image(destination) + " bs=1 skip=" + std::to_string(size - 4096 + 3) +
+                      " count=8 status=none | grep -q NTFS"),
+                0);
+    }
   }
 }
 

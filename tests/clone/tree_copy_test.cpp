@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
 #include "tests/support/copied_volume.h"
+#include "tests/support/ntfs_fuse.h"
+#include "tests/support/shell.h"
 
 namespace {
 
@@ -48,17 +51,22 @@ using clone_fixture::SetTimes;
 // 2011-03-04 05:06:07 UTC in FILETIME units.
 constexpr uint64_t kStamp = 129436887670000000ull;
 
+// The records a file copy reads and moves, as a clone run starts them.
+void ResetCopyState() {
+  DiskContext = DiskContextRecord{};
+  CloneSettings = CloneSettingsRecord{};
+  CloneSettings.basicDuplication = 1;
+  CloneRunState = CloneRunStateRecord{};
+  CopyProgressPage = nullptr;
+  ShadowSourceVolume.Empty();
+  ShadowDevicePath.Empty();
+  FolderDepth = 0;
+}
+
 class TreeCopyTest : public ::testing::TestWithParam<TreeCase> {
  protected:
   void SetUp() override {
-    DiskContext = DiskContextRecord{};
-    CloneSettings = CloneSettingsRecord{};
-    CloneSettings.basicDuplication = 1;
-    CloneRunState = CloneRunStateRecord{};
-    CopyProgressPage = nullptr;
-    ShadowSourceVolume.Empty();
-    ShadowDevicePath.Empty();
-    FolderDepth = 0;
+    ResetCopyState();
     ss = GetParam().sectorSize;
     start = (1u << 20) / ss;
     count = (160ull << 20) / ss;
@@ -85,10 +93,13 @@ class TreeCopyTest : public ::testing::TestWithParam<TreeCase> {
     PutFile(u"C:\\System Volume Information\\tracking.log", "skip");
     PutFile(u"C:\\RECYCLER\\a", "skip");
     PutFile(u"C:\\$Recycle.Bin\\b", "skip");
-    PutFile(u"C:\\Recycled2\\c", "skip");
+    PutFile(u"C:\\Recycled2\\c", "kept");
     PutFile(u"C:\\recycled\\kept.txt", "kept");
     PutFile(u"C:\\pagefile.sys", "skip");
-    PutFile(u"C:\\Data\\hiberfil.sys.old", "skip");
+    PutFile(u"C:\\Data\\hiberfil.sys.old", "kept");
+    // The system's own names below the root are a user's items.
+    ASSERT_TRUE(CreateDirectoryW(u"C:\\Data\\RECYCLER", nullptr));
+    PutFile(u"C:\\Data\\pagefile.sys", "kept");
     SetTimes(u"C:\\Data\\small.txt", kStamp, false);
     SetTimes(u"C:\\Data\\Sub", kStamp + 10000000, true);
     ASSERT_TRUE(SetFileAttributesW(u"C:\\Data\\ro.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
@@ -115,6 +126,8 @@ class TreeCopyTest : public ::testing::TestWithParam<TreeCase> {
   bool ntfs() const { return GetParam().destinationFs == "ntfs"; }
   // A FAT volume holds no links: both junctions are reported as left out.
   int linkSkips() const { return ntfs() ? 0 : 2; }
+  // Nor security, short names or compression: said once by the copy.
+  int securitySkips() const { return ntfs() ? 0 : 1; }
 
   uint32_t ss = 512;
   uint64_t start = 0, count = 0;
@@ -128,11 +141,13 @@ bool Has(const std::string& listing, const std::string& name) {
 TEST_P(TreeCopyTest, CopiesTheTreeWithItsMetadataAndLeavesOutSystemItems) {
   CloneRunState.copyDescription = u"Copying";
   ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
-  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips()) << platform::to_utf8(CloneRunState.skippedItems.str());
+  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips() + securitySkips())
+      << platform::to_utf8(CloneRunState.skippedItems.str());
   EXPECT_EQ(CloneRunState.copiedBytes, CloneRunState.operationSectors * 512);
   EXPECT_EQ(CloneRunState.operationSectors,
             kSmall.size() / 512 + kBig.size() / 512 + kReadOnly.size() / 512 + 1 / 512 + 4 / 512);
-  EXPECT_EQ(CloneRunState.copyItemCount, 5) << "small, big, ro, x, kept";
+  EXPECT_EQ(CloneRunState.copyItemCount, 8)
+      << "small, big, ro, x, recycled\\kept, Recycled2\\c, Data\\hiberfil.sys.old, Data\\pagefile.sys";
   EXPECT_EQ(FolderDepth, 0);
 
   const test_support::CopiedVolume image = Destination();
@@ -141,10 +156,14 @@ TEST_P(TreeCopyTest, CopiesTheTreeWithItsMetadataAndLeavesOutSystemItems) {
   EXPECT_TRUE(image.Cat("/Data/ro.txt") == kReadOnly) << "/Data/ro.txt";
   EXPECT_TRUE(image.Cat("/recycled/kept.txt") == "kept") << "/recycled/kept.txt";
   const std::string root = image.List("/", "-a");
-  for (const char* kept : {"Data", "recycled"}) EXPECT_TRUE(Has(root, kept)) << kept << "\n" << root;
-  for (const char* left : {"System Volume Information", "RECYCLER", "Recycle.Bin", "Recycled2", "pagefile"})
+  for (const char* kept : {"Data", "recycled", "Recycled2"}) EXPECT_TRUE(Has(root, kept)) << kept << "\n" << root;
+  for (const char* left : {"System Volume Information", "RECYCLER", "Recycle.Bin", "pagefile"})
     EXPECT_FALSE(Has(root, left)) << left << "\n" << root;
-  EXPECT_FALSE(Has(image.List("/Data", "-a"), "hiberfil")) << "any path holding HIBERFIL.SYS";
+  EXPECT_TRUE(image.Cat("/Recycled2/c") == "kept") << "/Recycled2/c";
+  EXPECT_TRUE(image.Cat("/Data/hiberfil.sys.old") == "kept") << "/Data/hiberfil.sys.old";
+  EXPECT_TRUE(image.Cat("/Data/pagefile.sys") == "kept") << "/Data/pagefile.sys";
+  const std::string data = image.List("/Data", "-a");
+  EXPECT_TRUE(Has(data, "RECYCLER") || Has(data, "recycler")) << data;
 
   std::string info;
   if (ntfs()) {
@@ -183,7 +202,8 @@ TEST_P(TreeCopyTest, CopiesFromAShadowCopyOfTheSource) {
   const CString shadow = ShadowDevicePath;
   ASSERT_FALSE(shadow.IsEmpty());
   ASSERT_TRUE(CopyPartitionContents(shadow, u"D:", false));
-  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips()) << platform::to_utf8(CloneRunState.skippedItems.str());
+  EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips() + securitySkips())
+      << platform::to_utf8(CloneRunState.skippedItems.str());
   ReleaseShadowCopy();
   const test_support::CopiedVolume image = Destination();
   EXPECT_TRUE(image.Cat("/Data/Sub/big.bin") == kBig);
@@ -226,7 +246,8 @@ TEST_P(TreeCopyTest, ItemsLeftOutAreReportedAndNestingIsBounded) {
   FolderDepth = kFolderDepthLimit - 1;
   EXPECT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
   EXPECT_EQ(FolderDepth, kFolderDepthLimit - 1);
-  EXPECT_EQ(CloneRunState.skippedItemCount, 3 + linkSkips()) << "small.txt, Data\\Sub, Windows\\System32";
+  EXPECT_EQ(CloneRunState.skippedItemCount, 4 + linkSkips() + securitySkips())
+      << "small.txt, Data\\Sub, Data\\RECYCLER, Windows\\System32";
   EXPECT_TRUE(Has(platform::to_utf8(CloneRunState.skippedItems.str()), "C:\\Data\\small.txt"));
   EXPECT_TRUE(Has(platform::to_utf8(CloneRunState.skippedItems.str()), "C:\\Data\\Sub"));
   const test_support::CopiedVolume image = Destination();
@@ -244,30 +265,247 @@ INSTANTIATE_TEST_SUITE_P(Volumes, TreeCopyTest,
                            return std::to_string(info.param.sectorSize) + "_" + info.param.destinationFs;
                          });
 
-TEST(TreeCopySkipList, NamesAndPaths) {
+// A source volume made by mkntfs and filled by ntfs-3g's own driver (FUSE),
+// copied onto NTFS or FAT32; the copy read with ntfs-3g's tools or mtools.
+class TreeCopyOfNtfsSource : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    ResetCopyState();
+    pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 128ull << 20});
+    pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .serial = "SN0002"});
+    pc.WriteMbr(0, {{.start = kStart, .count = kCount, .mbrType = 0x07, .fs = "ntfs", .label = "SOURCEVOL"}});
+    pc.WriteMbr(1, {{.start = kStart, .count = kCount, .mbrType = static_cast<uint8_t>(ntfs() ? 0x07 : 0x0C),
+                     .fs = GetParam(), .label = "EMPTY"}});
+  }
+
+  // Fills the source through ntfs-3g, then starts the PC. False (and the test
+  // skips) where FUSE cannot mount.
+  bool FillSource(const std::function<void(test_support::NtfsFuseVolume&)>& fill) {
+    const std::string image = pc.ExtractVolume(0, kStart, kCount, "source.img");
+    {
+      test_support::NtfsFuseVolume fuse(image);
+      if (!fuse.mounted()) return false;
+      fill(fuse);
+      EXPECT_TRUE(fuse.Unmount());
+    }
+    EXPECT_EQ(test_support::Shell("dd if=" + image + " of=" + pc.Image(0) + " bs=512 seek=" + std::to_string(kStart) +
+                                  " conv=notrunc,sparse"),
+              0);
+    pc.Boot();
+    return true;
+  }
+
+  test_support::CopiedVolume Destination() {
+    platform::fs::ReleaseAllDrivers();
+    return test_support::CopiedVolume(pc.ExtractVolume(1, kStart, kCount, "destination.img"), GetParam());
+  }
+  std::string Skipped() const { return platform::to_utf8(CloneRunState.skippedItems.str()); }
+  bool ntfs() const { return GetParam() == "ntfs"; }
+
+  static constexpr uint64_t kStart = 2048, kCount = (96ull << 20) / 512;
+  SimulatedPc pc;
+};
+
+// The inode number ntfsinfo reports for an item.
+std::string InodeOf(const test_support::CopiedVolume& image, const std::string& path) {
+  const std::string info = image.NtfsInfo(path);
+  const size_t at = info.find("Dumping Inode ");
+  return at == std::string::npos ? std::string("none") : info.substr(at, info.find('\n', at) - at);
+}
+
+TEST_P(TreeCopyOfNtfsSource, HardLinksStayLinksWhereTheDestinationHoldsThem) {
+  if (!FillSource([](test_support::NtfsFuseVolume& v) {
+        ASSERT_TRUE(v.Put("/a.txt", "linked bytes"));
+        ASSERT_EQ(v.Run("mkdir Data Other && mv a.txt Data/ && ln Data/a.txt Data/b.txt && "
+                        "ln Data/a.txt Other/c.txt"),
+                  0);
+      }))
+    GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
+  const test_support::CopiedVolume image = Destination();
+  for (const char* name : {"/Data/a.txt", "/Data/b.txt", "/Other/c.txt"})
+    EXPECT_EQ(image.Cat(name), "linked bytes") << name << "\n" << image.List("/Data");
+  if (ntfs()) {
+    EXPECT_EQ(CloneRunState.skippedItemCount, 0) << Skipped();
+    const std::string a = InodeOf(image, "/Data/a.txt");
+    EXPECT_EQ(InodeOf(image, "/Data/b.txt"), a) << "one file under two names in one folder";
+    EXPECT_EQ(InodeOf(image, "/Other/c.txt"), a) << "and a third name elsewhere";
+    EXPECT_TRUE(Has(image.NtfsInfo("/Data/a.txt"), "Number of Hard Links:\t 3")) << image.NtfsInfo("/Data/a.txt");
+  } else {
+    // FAT keeps no hard links: the further names are separate files, and said
+    // so (after the line on the security FAT keeps none of).
+    EXPECT_EQ(CloneRunState.skippedItemCount, 3) << Skipped();
+    EXPECT_TRUE(Has(Skipped(), "C:\\Data\\b.txt: ") && Has(Skipped(), "C:\\Other\\c.txt: ")) << Skipped();
+  }
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+std::vector<uint8_t> Le64(uint64_t v) {
+  std::vector<uint8_t> b(8);
+  for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
+  return b;
+}
+
+TEST_P(TreeCopyOfNtfsSource, LinksStayLinksPointingIntoTheCopy) {
+  using disk_fixture::LinkData;
+  const auto relative = LinkData(IO_REPARSE_TAG_SYMLINK, u"..\\Target", u"..\\Target", 1);
+  if (!FillSource([&](test_support::NtfsFuseVolume& v) {
+        ASSERT_EQ(v.Run("mkdir -p Target Dir/rel J && touch abs.txt"), 0);
+        ASSERT_TRUE(v.Put("/Target/inner", "inner bytes"));
+        ASSERT_TRUE(v.SetAttribute("/Dir/rel", "system.ntfs_reparse_data", relative));
+        ASSERT_TRUE(v.SetAttribute(
+            "/abs.txt", "system.ntfs_reparse_data",
+            LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\C:\\Target\\inner", u"C:\\Target\\inner", 0)));
+        ASSERT_TRUE(v.SetAttribute("/J", "system.ntfs_reparse_data",
+                                   LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\Target", u"C:\\Target")));
+        // The link folder's own attributes and times.
+        ASSERT_TRUE(v.SetAttribute("/J", "system.ntfs_attrib", std::vector<uint8_t>{0x06, 0, 0, 0}));  // hidden, system
+        std::vector<uint8_t> times;
+        for (int i = 0; i < 3; ++i) {
+          const std::vector<uint8_t> t = Le64(kStamp);
+          times.insert(times.end(), t.begin(), t.end());
+        }
+        ASSERT_TRUE(v.SetAttribute("/J", "system.ntfs_times", times));
+      }))
+    GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
+  const test_support::CopiedVolume image = Destination();
+  if (!ntfs()) {
+    // FAT holds no links: each is listed, a file link's target is copied.
+    EXPECT_EQ(CloneRunState.skippedItemCount, 4) << Skipped();
+    for (const char* name : {"abs.txt", "J", "rel"}) EXPECT_TRUE(Has(Skipped(), name)) << Skipped();
+    EXPECT_EQ(image.Cat("/abs.txt"), "inner bytes");
+    return;
+  }
+  EXPECT_EQ(CloneRunState.skippedItemCount, 0) << Skipped();
+  // The copy read back by ntfs-3g.
+  test_support::NtfsFuseVolume copy(image.image(), true);
+  ASSERT_TRUE(copy.mounted());
+  EXPECT_EQ(copy.Attribute("/Dir/rel", "system.ntfs_reparse_data"), relative) << "a relative link as it is";
+  EXPECT_EQ(copy.Attribute("/abs.txt", "system.ntfs_reparse_data"),
+            LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\D:\\Target\\inner", u"D:\\Target\\inner", 0))
+      << "an absolute link into the copied volume points into the copy";
+  EXPECT_EQ(copy.Attribute("/J", "system.ntfs_reparse_data"),
+            LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\D:\\Target", u"D:\\Target"));
+  ASSERT_TRUE(copy.Unmount());
+  EXPECT_EQ(image.Cat("/abs.txt"), "") << "a file link stays a link, not a copy of its target";
+  const std::string info = image.NtfsInfo("/J");
+  EXPECT_TRUE(Has(info, "HIDDEN") && Has(info, "SYSTEM")) << info;
+  EXPECT_TRUE(Has(info, "File Creation Time:\t Fri Mar  4 05:06:07 2011")) << info;
+}
+
+// A 200 MiB sparse file holding 2 MiB of data, onto a 96 MiB volume: NTFS
+// keeps it sparse and whole; FAT cannot hold it, and the copy says so.
+TEST_P(TreeCopyOfNtfsSource, SparseFilesStaySparseOrAreNamedWhenTheyDoNotFit) {
+  const std::string make =
+      "truncate -s 200M sparse.bin && yes sparse-data | head -c 1048576 | dd of=sparse.bin bs=1M seek=10 "
+      "conv=notrunc status=none && yes tail-data | head -c 1048576 | dd of=sparse.bin bs=1M seek=199 conv=notrunc "
+      "status=none";
+  ASSERT_EQ(test_support::Shell("cd " + pc.folder() + " && " + make), 0);
+  const std::string reference = pc.folder() + "/sparse.bin";
+  if (!FillSource([&](test_support::NtfsFuseVolume& v) { ASSERT_EQ(v.Run(make), 0); }))
+    GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  {
+    platform::fs::ReleaseAllDrivers();
+    const test_support::CopiedVolume source(pc.ExtractVolume(0, kStart, kCount, "source-check.img"), "ntfs");
+    ASSERT_TRUE(Has(source.Attributes("/sparse.bin"), "SPARSE")) << "ntfs-3g made the source sparse";
+  }
+  const bool copied = CopyPartitionContents(u"C:", u"D:", false);
+  const test_support::CopiedVolume image = Destination();
+  if (ntfs()) {
+    EXPECT_TRUE(copied);
+    EXPECT_EQ(CloneRunState.skippedItemCount, 0) << Skipped();
+    EXPECT_TRUE(image.SameBytes("/sparse.bin", reference)) << "every byte, holes as zeros";
+    EXPECT_TRUE(Has(image.Attributes("/sparse.bin"), "SPARSE")) << image.NtfsInfo("/sparse.bin");
+    std::string report;
+    EXPECT_TRUE(image.Consistent(&report)) << report;
+  } else {
+    EXPECT_EQ(CloneRunState.skippedItemCount, 2) << Skipped();
+    EXPECT_TRUE(Has(Skipped(), "C:\\sparse.bin")) << Skipped();
+    EXPECT_GT(DiskContext.ioErrorCount, 0) << "the run does not say complete";
+    std::string report;
+    EXPECT_TRUE(image.Consistent(&report)) << report;
+  }
+}
+
+using clone_fixture::DescriptorParts;
+using clone_fixture::FillKeptItems;
+using clone_fixture::OwnDescriptor;
+
+TEST_P(TreeCopyOfNtfsSource, StreamsSecurityShortNamesAndCompressionAreKeptOrListed) {
+  if (!FillSource(FillKeptItems)) GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  {
+    platform::fs::ReleaseAllDrivers();
+    const test_support::CopiedVolume source(pc.ExtractVolume(0, kStart, kCount, "source-check.img"), "ntfs");
+    ASSERT_TRUE(Has(source.Attributes("/Packed/c.txt"), "COMPRESSED")) << source.NtfsInfo("/Packed/c.txt");
+  }
+  ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
+  const test_support::CopiedVolume image = Destination();
+  EXPECT_EQ(image.Cat("/Doc.txt"), "main data");
+  EXPECT_EQ(image.Cat("/Packed/c.txt"), std::string(256 * 1024, 'z'));
+  if (!ntfs()) {
+    // Listed: the two items' streams, and once what FAT keeps none of.
+    EXPECT_EQ(CloneRunState.skippedItemCount, 3) << Skipped();
+    EXPECT_TRUE(Has(Skipped(), "C:\\Doc.txt: ") && Has(Skipped(), "C:\\Folder: ")) << Skipped();
+    return;
+  }
+  // FIXME: the platform cannot yet make a file compressed; the copy lists it.
+  const bool compressed = Has(image.Attributes("/Packed/c.txt"), "COMPRESSED");
+  EXPECT_EQ(CloneRunState.skippedItemCount, compressed ? 0 : 1) << Skipped();
+  EXPECT_TRUE(compressed || Has(Skipped(), "C:\\Packed\\c.txt: ")) << Skipped();
+  EXPECT_TRUE(Has(image.List("/", "-x"), "LONGFI~9.TXT")) << image.List("/", "-x");
+  test_support::NtfsFuseVolume copy(image.image(), true);
+  ASSERT_TRUE(copy.mounted());
+  EXPECT_EQ(copy.Attribute("/Doc.txt", "user.Zone.Identifier"), Bytes("[ZoneTransfer]\r\nZoneId=3\r\n"));
+  EXPECT_EQ(copy.Attribute("/Folder", "user.note"), Bytes("a folder's own stream"));
+  EXPECT_EQ(DescriptorParts(copy.Attribute("/Doc.txt", "system.ntfs_acl")), DescriptorParts(OwnDescriptor()));
+  EXPECT_TRUE(copy.Unmount());
+}
+
+INSTANTIATE_TEST_SUITE_P(Destinations, TreeCopyOfNtfsSource, ::testing::Values("ntfs", "fat32"),
+                         [](const auto& info) { return info.param; });
+
+// Paths below the volume root: only the system's own items at the root are
+// left out, in any case; a user's item of a similar name, or of the same name
+// deeper down, is copied.
+TEST(TreeCopySkipList, OnlyTheSystemsOwnItemsAtTheRoot) {
   struct Case {
-    const char16_t* name;
-    const char16_t* path;
+    const char16_t* path;  // below the volume root
     bool folder;
     bool skipped;
   } cases[] = {
-      {u"System Volume Information", u"C:\\System Volume Information", true, true},
-      {u"system volume information", u"C:\\system volume information", true, false},
-      {u"RECYCLER", u"C:\\RECYCLER", true, true},
-      {u"recycler", u"C:\\recycler", true, true},
-      {u"$Recycle.Bin", u"C:\\$Recycle.Bin", true, true},
-      {u"Recycled", u"C:\\Recycled", true, true},
-      {u"Recycled2", u"C:\\Recycled2", true, true},
-      {u"recycled", u"C:\\recycled", true, false},
-      {u".", u"C:\\.", true, true},
-      {u"..", u"C:\\..", true, true},
-      {u"hiberfil.sys.old", u"D:\\Data\\hiberfil.sys.old", false, true},
-      {u"pagefile.sys", u"C:\\pagefile.sys", false, true},
-      {u"pagefile.sys", u"C:\\pagefile.sys", true, false},
-      {u"notes.txt", u"C:\\Data\\notes.txt", false, false},
+      {u"pagefile.sys", false, true},
+      {u"hiberfil.sys", false, true},
+      {u"swapfile.sys", false, true},
+      {u"PAGEFILE.SYS", false, true},
+      {u"System Volume Information", true, true},
+      {u"system volume information", true, true},
+      {u"$Recycle.Bin", true, true},
+      {u"RECYCLER", true, true},
+      {u"recycler", true, true},
+      {u"Recycled", true, true},
+      {u"RECYCLED", true, true},
+      {u"recycled", true, false},
+      {u".", true, true},
+      {u"..", true, true},
+      {u"Recycled paper.docx", false, false},
+      {u"Recycled2", true, false},
+      {u"Docs\\Recycled2\\keep.txt", false, false},
+      {u"Docs\\hiberfil.sys.old", false, false},
+      {u"hiberfil.sys.old", false, false},
+      {u"notes on pagefile.sys.txt", false, false},
+      {u"Docs\\recycler", true, false},
+      {u"Docs\\pagefile.sys", false, false},
+      {u"Docs\\System Volume Information", true, false},
+      {u"pagefile.sys", true, false},
+      {u"RECYCLER", false, false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(IsSkippedEntry(c.name, c.path, c.folder), c.skipped) << platform::to_utf8(c.path) << " " << c.folder;
+  for (const auto& c : cases) {
+    const CString path(c.path);
+    const int cut = path.ReverseFind(u'\\');
+    EXPECT_EQ(IsSkippedEntry(path.Mid(cut + 1), c.folder, cut < 0), c.skipped)
+        << platform::to_utf8(c.path) << (c.folder ? " (folder)" : " (file)");
+  }
 }
 
 }  // namespace

@@ -1,18 +1,12 @@
 // ASCII case folding against the C library in the "C" locale (an independent
-// definition of ASCII case), and the host scratch files.
+// definition of ASCII case).
 #include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "platform/core/ascii_case.h"
-#include "platform/core/host_temp_file.h"
 
 namespace {
 
@@ -52,45 +46,6 @@ TEST(AsciiCase, TextsAndComparisons) {
   EXPECT_FALSE(AsciiEqualNoCase(std::u16string_view(u"\u00C9"), std::u16string_view(u"\u00E9")));
   EXPECT_FALSE(AsciiEqualNoCase(std::string_view("abc"), std::string_view("abcd")));
   EXPECT_FALSE(AsciiEqualNoCase(std::string_view("@"), std::string_view("`")));
-}
-
-TEST(HostTempFile, NewPrivateFilesInTheChosenFolder) {
-  namespace fs = std::filesystem;
-  const std::string folder = testing::TempDir() + "host-temp-test";
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  std::string first, second;
-  const int a = platform::CreateHostTempFile("scratch", &first, folder);
-  const int b = platform::CreateHostTempFile("scratch", &second, folder);
-  ASSERT_GE(a, 0);
-  ASSERT_GE(b, 0);
-  EXPECT_NE(first, second);
-  EXPECT_EQ(fs::path(first).parent_path(), fs::path(folder));
-  EXPECT_EQ(fs::path(first).filename().string().rfind("scratch-", 0), 0u) << first;
-  struct stat st {};
-  ASSERT_EQ(fstat(a, &st), 0);
-  EXPECT_EQ(st.st_size, 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u) << "only the owner may read a copied hive";
-  EXPECT_EQ(write(a, "x", 1), 1);
-  close(a);
-  close(b);
-
-  std::string untouched = "kept";
-  EXPECT_LT(platform::CreateHostTempFile("scratch", &untouched, folder + "/missing"), 0);
-  EXPECT_EQ(untouched, "kept");
-  fs::remove_all(folder);
-}
-
-TEST(HostTempFile, DefaultFolderFollowsTmpdir) {
-  const char* saved = getenv("TMPDIR");
-  const std::string restore = saved ? saved : "";
-  setenv("TMPDIR", "/var/tmp", 1);
-  EXPECT_EQ(platform::HostTempFolder(), "/var/tmp");
-  setenv("TMPDIR", "", 1);
-  EXPECT_EQ(platform::HostTempFolder(), "/tmp");
-  unsetenv("TMPDIR");
-  EXPECT_EQ(platform::HostTempFolder(), "/tmp");
-  if (saved) setenv("TMPDIR", restore.c_str(), 1);
 }
 
 }  // namespace

@@ -139,6 +139,31 @@ class SimulatedPc {
   std::vector<DiskSpec> disks_;
 };
 
+// Reparse data of a link as the system stores it: a junction
+// (IO_REPARSE_TAG_MOUNT_POINT) or a symbolic link (IO_REPARSE_TAG_SYMLINK,
+// with `flags`: 1 = relative) to `substitute`, shown as `print`; the names in
+// the path buffer, each followed by a zero character. `print_offset`, when
+// not 0, replaces the print name's offset (damaged data).
+inline std::vector<uint8_t> LinkData(uint32_t tag, const std::u16string& substitute, const std::u16string& print,
+                                     uint32_t flags = 0, uint16_t print_offset = 0) {
+  const size_t path_buffer = tag == 0xA000000C ? 20 : 16;
+  std::vector<uint8_t> b(path_buffer, 0);
+  for (const auto* name : {&substitute, &print}) {
+    for (char16_t c : *name) b.insert(b.end(), {uint8_t(c & 0xFF), uint8_t(c >> 8)});
+    b.insert(b.end(), {0, 0});
+  }
+  auto put = [&](size_t at, size_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put(0, tag, 4);
+  put(4, b.size() - 8, 2);
+  put(10, substitute.size() * 2, 2);
+  put(12, print_offset ? print_offset : (substitute.size() + 1) * 2, 2);
+  put(14, print.size() * 2, 2);
+  if (path_buffer == 20) put(16, flags, 4);
+  return b;
+}
+
 // The CRC-32 of GPT headers and entry arrays.
 uint32_t Crc32(const uint8_t* data, size_t length);
 

@@ -1,11 +1,12 @@
 // Reparse helpers on NTFS volumes (512- and 4096-byte sectors) of a simulated
 // PC: junction and symbolic-link targets with the shadowed drive redirected,
-// symbolic links written relative onto copies (checked with ntfsinfo on the
-// image), damaged reparse data, and the restore privilege.
+// links written onto copies re-pointed at the copied volume (checked with
+// ntfsinfo on the image), damaged reparse data, and the restore privilege.
 #include "disk/reparse_points.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "disk/shadow_copy.h"
@@ -29,25 +30,7 @@ void Put32(std::vector<BYTE>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<BYTE>(v >> (8 * i));
 }
 
-// Reparse data as the platform stores it: substitute name then print name in
-// the path buffer, each followed by a zero character.
-std::vector<BYTE> LinkData(DWORD tag, const std::u16string& substitute, const std::u16string& print, uint32_t flags,
-                           uint16_t print_offset_override = 0) {
-  const size_t path_buffer = tag == IO_REPARSE_TAG_SYMLINK ? 20 : 16;
-  std::vector<BYTE> b(path_buffer, 0);
-  for (const auto* name : {&substitute, &print}) {
-    for (char16_t c : *name) b.insert(b.end(), {BYTE(c & 0xFF), BYTE(c >> 8)});
-    b.insert(b.end(), {0, 0});
-  }
-  Put32(b, 0, tag);
-  Put16(b, 4, static_cast<uint16_t>(b.size() - 8));
-  Put16(b, 8, 0);
-  Put16(b, 10, static_cast<uint16_t>(substitute.size() * 2));
-  Put16(b, 12, print_offset_override ? print_offset_override : static_cast<uint16_t>((substitute.size() + 1) * 2));
-  Put16(b, 14, static_cast<uint16_t>(print.size() * 2));
-  if (tag == IO_REPARSE_TAG_SYMLINK) Put32(b, 16, flags);
-  return b;
-}
+using disk_fixture::LinkData;
 
 bool SetReparse(const char16_t* path, const std::vector<BYTE>& data) {
   HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
@@ -139,32 +122,58 @@ TEST_P(ReparsePointsTest, TargetsWithTheShadowedDriveRedirected) {
   EXPECT_EQ(std::u16string(ReparsePrintName), u"C:\\Data\\x");
 }
 
-TEST_P(ReparsePointsTest, SymbolicLinksAreWrittenRelative) {
-  // A junction is written back unchanged.
-  ASSERT_TRUE(CreateDirectoryW(u"C:\\JunctionCopy", nullptr));
-  ASSERT_EQ(ReadReparseTarget(CString(u"C:\\Junction")), u"C:\\Users");
-  EXPECT_TRUE(WriteRelativeReparsePoint(CString(u"C:\\JunctionCopy")));
-  EXPECT_EQ(GetReparse(u"C:\\JunctionCopy"), GetReparse(u"C:\\Junction"));
-
-  ASSERT_EQ(ReadReparseTarget(CString(u"C:\\Link")), u"C:\\Data\\x");
-  EXPECT_TRUE(WriteRelativeReparsePoint(CString(u"C:\\Copy")));
-  EXPECT_EQ(GetReparse(u"C:\\Copy"), LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\..\\Data\\x", u"..\\Data\\x", 0));
-  WIN32_FIND_DATAW listing{};
-  HANDLE find = FindFirstFileW(u"C:\\Copy", &listing);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  FindClose(find);
-  EXPECT_EQ(listing.dwReserved0, IO_REPARSE_TAG_SYMLINK);
+// The link data written onto a copy of C: on D: (or on a volume without a
+// letter): relative links as they are, absolute links into C: re-pointed at
+// the copy, links elsewhere unchanged.
+TEST_P(ReparsePointsTest, LinksIntoTheCopiedVolumeArePointedAtTheCopy) {
+  const CString volume = u"\\\\?\\Volume{0e1f2a3b-0000-4000-8000-000000000001}";
+  struct Case {
+    const char* name;
+    std::vector<BYTE> source;
+    CString to;
+    std::vector<BYTE> copy;
+  } cases[] = {
+      {"junction into C:", LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\Users", u"C:\\Users", 0), u"D:",
+       LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\D:\\Users", u"D:\\Users", 0)},
+      {"absolute link into C:", LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\C:\\Target\\inner", u"C:\\Target\\inner", 0),
+       u"D:", LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\D:\\Target\\inner", u"D:\\Target\\inner", 0)},
+      {"lower-case drive", LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\c:\\Data\\x", u"c:\\Data\\x", 0), u"D:",
+       LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\D:\\Data\\x", u"D:\\Data\\x", 0)},
+      {"onto a volume without a letter", LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\C:\\Data\\x", u"C:\\Data\\x", 0),
+       volume,
+       LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\Volume{0e1f2a3b-0000-4000-8000-000000000001}\\Data\\x",
+                volume.GetString() + std::u16string(u"\\Data\\x"), 0)},
+      {"relative link", LinkData(IO_REPARSE_TAG_SYMLINK, u"..\\Target", u"..\\Target", 1), u"D:",
+       LinkData(IO_REPARSE_TAG_SYMLINK, u"..\\Target", u"..\\Target", 1)},
+      {"link to another volume", LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\E:\\Other", u"E:\\Other", 0), u"D:",
+       LinkData(IO_REPARSE_TAG_SYMLINK, u"\\??\\E:\\Other", u"E:\\Other", 0)},
+      {"a name that only starts like the drive",
+       LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:x\\y", u"C:x\\y", 0), u"D:",
+       LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:x\\y", u"C:x\\y", 0)},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::u16string source = u"C:\\Src" + platform::to_utf16(std::to_string(n));
+    const std::u16string copy = u"C:\\Dst" + platform::to_utf16(std::to_string(n++));
+    ASSERT_TRUE(CreateDirectoryW(source.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(copy.c_str(), nullptr));
+    ASSERT_TRUE(SetReparse(source.c_str(), c.source));
+    ASSERT_FALSE(ReadReparseTarget(CString(source)).IsEmpty());
+    EXPECT_TRUE(WriteReparsePointCopy(CString(copy), u"C:", c.to));
+    EXPECT_EQ(GetReparse(copy.c_str()), c.copy);
+  }
 
   // The image holds it: ntfsinfo finds the reparse attribute on the copy.
   platform::fs::ReleaseAllDrivers();
   const std::string image = pc_.ExtractVolume(0, start_, count_, "ntfs.img");
   std::string out;
-  EXPECT_EQ(disk_fixture::Shell("ntfsinfo -F /Copy " + image, &out), 0);
+  EXPECT_EQ(disk_fixture::Shell("ntfsinfo -F /Dst1 " + image, &out), 0);
   EXPECT_NE(out.find("$REPARSE_POINT"), std::string::npos) << out;
 
   // With nothing read last, nothing is written.
   EXPECT_EQ(ReadReparseTarget(CString(u"C:\\Plain")), u"");
-  EXPECT_FALSE(WriteRelativeReparsePoint(CString(u"C:\\Plain")));
+  EXPECT_FALSE(WriteReparsePointCopy(CString(u"C:\\Plain"), u"C:", u"D:"));
   EXPECT_TRUE(GetReparse(u"C:\\Plain").empty());
 }
 

@@ -8,6 +8,7 @@
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/fs/ntfs/ntfs_driver.h"
+#include "tests/support/ntfs_fuse.h"
 
 using namespace platform;
 using namespace platform::fs;
@@ -365,6 +366,53 @@ TEST(NtfsDriver, DamagedImagesAreRefusedNotCrashed) {
   } else {
     EXPECT_NE(e, ERROR_SUCCESS);
   }
+}
+
+// Hard links made by ntfs-3g itself: each directory entry is listed under its
+// own name, and stat, remove and a new link go by the name asked for.
+TEST(NtfsHardLinks, EachNameOfAFileIsItsOwnEntry) {
+  NtfsImage img(512);
+  {
+    test_support::NtfsFuseVolume fuse(img.image);
+    if (!fuse.mounted()) GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+    ASSERT_TRUE(fuse.Put("/a.txt", "one file"));
+    ASSERT_EQ(fuse.Run("mkdir Other && ln a.txt b.txt && ln a.txt Other/c.txt"), 0);
+    ASSERT_TRUE(fuse.Unmount());
+  }
+  auto d = img.mount();
+  ASSERT_TRUE(d);
+  std::vector<FileInfo> list;
+  ASSERT_EQ(d->list({}, &list), ERROR_SUCCESS);
+  std::vector<std::u16string> names;
+  for (auto& e : list)
+    if (!(e.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      names.push_back(e.name);
+      EXPECT_EQ(e.link_count, 3u) << to_utf8(e.name);
+    }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"a.txt", u"b.txt"}));
+  FileInfo a, b;
+  ASSERT_EQ(d->stat(P({u"B.TXT"}), &b), ERROR_SUCCESS);
+  EXPECT_EQ(b.name, u"b.txt") << "the spelling of the name asked for";
+  ASSERT_EQ(d->stat(P({u"a.txt"}), &a), ERROR_SUCCESS);
+  EXPECT_EQ(a.name, u"a.txt");
+  EXPECT_EQ(a.file_id, b.file_id);
+
+  // Our own link, and removing one name removes that name only.
+  ASSERT_EQ(d->create_link(P({u"a.txt"}), P({u"Other", u"d.txt"})), ERROR_SUCCESS);
+  EXPECT_EQ(d->create_link(P({u"a.txt"}), P({u"b.txt"})), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(d->create_link(P({u"Other"}), P({u"e"})), ERROR_ACCESS_DENIED) << "no hard links to folders";
+  ASSERT_EQ(d->remove(P({u"b.txt"})), ERROR_SUCCESS);
+  ASSERT_EQ(d->flush(), ERROR_SUCCESS);
+  d.reset();
+  const auto root = fstest::Run("ntfsls " + Quote(img.image));
+  EXPECT_NE(root.output.find("a.txt"), std::string::npos) << root.output;
+  EXPECT_EQ(root.output.find("b.txt"), std::string::npos) << root.output;
+  const auto other = fstest::Run("ntfsls " + Quote(img.image) + " -p /Other");
+  EXPECT_NE(other.output.find("c.txt"), std::string::npos) << other.output;
+  EXPECT_NE(other.output.find("d.txt"), std::string::npos) << other.output;
+  EXPECT_EQ(img.cat("/Other/d.txt"), std::vector<uint8_t>({'o', 'n', 'e', ' ', 'f', 'i', 'l', 'e'}));
+  EXPECT_TRUE(img.checks_clean());
 }
 
 }  // namespace

@@ -87,9 +87,16 @@ class SharedVolume : public ::testing::Test {
     std::string helper = Quote(FS_SHARE_HELPER), machine = Quote(folder()), n = std::to_string(disk),
                 count = std::to_string(kFilesEach);
     std::string go = Quote(dir.file("go"));
-    return fstest::Run(helper + " " + machine + " " + n + " a " + count + " " + go + " & a=$!; " + helper + " " +
-                       machine + " " + n + " b " + count + " " + go + " & b=$!; sleep 0.2; touch " + go +
-                       "; wait $a; ra=$?; wait $b; rb=$?; exit $((ra | rb))");
+    return run_two(helper + " files " + machine + " " + n + " a " + count + " " + go,
+                   helper + " files " + machine + " " + n + " b " + count + " " + go, go);
+  }
+
+  // Two helper command lines started together and let go by creating `go`
+  // (unless one of them creates it itself: pass ""); their output, and
+  // whether both succeeded.
+  fstest::CommandResult run_two(const std::string& a, const std::string& b, const std::string& go) {
+    std::string let_go = go.empty() ? "" : "sleep 0.2; touch " + go + "; ";
+    return fstest::Run(a + " & a=$!; " + b + " & b=$!; " + let_go + "wait $a; ra=$?; wait $b; rb=$?; exit $((ra | rb))");
   }
 
   fstest::ScratchDir dir;
@@ -156,6 +163,122 @@ TEST_F(SharedVolume, UnpluggedDiskTakesNoMoreBytes) {
   EXPECT_FALSE(device->flush());
 
   r = fstest::Run("cmp " + Quote(image(0)) + " " + Quote(dir.file("at-unplug.img")));
+  EXPECT_EQ(r.status, 0) << r.output;
+}
+
+
+// One process replaces the volume through a locked volume handle (as the stick
+// writer formats) while another keeps creating files on it. The lock waits
+// until the writer has no file open, the writer's opens are refused while the
+// lock is held, and afterwards the writer works on the new file system instead
+// of writing its old allocation table and folders back over it: fsck.fat finds
+// nothing, the new volume's own file is whole (mtype, cmp) and so is every file
+// the writer made afterwards.
+TEST_F(SharedVolume, RawWriterAndFileWriterKeepFat32Sound) {
+  make_fat32(0, 72 * kMiB);
+  std::string fresh = dir.file("fresh.vol"), marker = dir.file("marker.bin");
+  auto r = fstest::Run("truncate -s " + std::to_string(71 * kMiB) + " " + Quote(fresh) + " && mkfs.fat -F 32 -s 1 -n FRESH " +
+                       Quote(fresh) + " >/dev/null && head -c 300000 /dev/urandom > " + Quote(marker) +
+                       " && mcopy -i " + Quote(fresh) + " " + Quote(marker) + " ::/MARKER.BIN");
+  ASSERT_EQ(r.status, 0) << r.output;
+
+  std::string helper = Quote(FS_SHARE_HELPER), machine = Quote(folder()), go = Quote(dir.file("go")),
+              done = Quote(dir.file("done"));
+  r = run_two(helper + " keep-writing " + machine + " 0 b " + go + " " + done + " 60 > " + Quote(dir.file("first")),
+              helper + " raw " + machine + " 0 " + Quote(fresh) + " " + go + " " + done, go);
+  ASSERT_EQ(r.status, 0) << r.output;
+  int first = std::stoi(fstest::Run("cat " + Quote(dir.file("first"))).output);
+
+  std::string part = extract(0, "fat.part");
+  r = fstest::Run("fsck.fat -n " + Quote(part));
+  EXPECT_EQ(r.status, 0) << r.output;
+  r = fstest::Run("mtype -i " + Quote(part) + " ::/MARKER.BIN | cmp - " + Quote(marker));
+  EXPECT_EQ(r.status, 0) << r.output;
+  for (int i : {first, first + 59}) {
+    std::string name = "b-" + std::to_string(i) + ".txt";
+    r = fstest::Run("mtype -i " + Quote(part) + " ::/" + name + " | head -c " + std::to_string(name.size() + 1));
+    EXPECT_EQ(r.output, name + " ") << name;
+  }
+}
+
+// A lock of a volume fails while another process has a file open on it, and
+// succeeds once that file is closed.
+TEST_F(SharedVolume, LockFailsWhileAnotherProcessHasAFileOpen) {
+  make_fat32(0, 72 * kMiB);
+  std::string ready = dir.file("ready"), release = dir.file("release");
+  std::string command = Quote(FS_SHARE_HELPER) + " hold " + Quote(folder()) + " 0 open.txt " + Quote(ready) + " " +
+                        Quote(release) + " > " + Quote(dir.file("hold.out")) + " 2>&1 & echo $!";
+  int pid = std::stoi(fstest::Run(command).output);
+  ASSERT_EQ(fstest::Run("for i in $(seq 300); do [ -e " + Quote(ready) + " ] && exit 0; sleep 0.1; done; exit 1").status, 0);
+
+  char16_t letter = open_here(0);
+  WCHAR path[] = u"\\\\.\\X:";
+  path[4] = letter;
+  HANDLE volume = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(volume, INVALID_HANDLE_VALUE) << GetLastError();
+  DWORD returned = 0;
+  EXPECT_FALSE(DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  fstest::Run("touch " + Quote(release) + "; while kill -0 " + std::to_string(pid) + " 2>/dev/null; do sleep 0.05; done");
+  EXPECT_TRUE(DeviceIoControl(volume, FSCTL_LOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr)) << GetLastError();
+  // While it is held, the other process cannot open the volume for its files.
+  auto r = fstest::Run(Quote(FS_SHARE_HELPER) + " hold " + Quote(folder()) + " 0 late.txt " + Quote(dir.file("r2")) + " " +
+                       Quote(release));
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.output.find("error 5"), std::string::npos) << r.output;
+  EXPECT_TRUE(DeviceIoControl(volume, FSCTL_UNLOCK_VOLUME, nullptr, 0, nullptr, 0, &returned, nullptr));
+  CloseHandle(volume);
+  platform::fs::ReleaseAllDrivers();
+  r = fstest::Run("fsck.fat -n " + Quote(extract(0, "fat.part")));
+  EXPECT_EQ(r.status, 0) << r.output;
+}
+
+// One process reads files of an NTFS volume in small pieces while another
+// creates folders and files on it: the reader's open files carry on over the
+// fresh view each change gives (cmp against the files put in by ntfscp), and
+// the volume stays sound (ntfsfix -n) with every folder (ntfsls).
+TEST_F(SharedVolume, NtfsReaderCarriesOnWhileAnotherProcessWrites) {
+  add_disk(0, 41 * kMiB, "7");
+  std::string fresh = dir.file("ntfs.fresh");
+  ASSERT_TRUE(fstest::MakeNtfsImage(fresh, 40 * kMiB, 512, "Shared"));
+  std::vector<std::string> names;
+  std::string puts;
+  for (int i = 0; i < 6; ++i) {
+    names.push_back("data" + std::to_string(i) + ".bin");
+    puts += "head -c " + std::to_string(200000 + 37 * i) + " /dev/urandom > " + Quote(dir.file(names.back())) +
+            " && ntfscp -q " + Quote(fresh) + " " + Quote(dir.file(names.back())) + " " + names.back() + " && ";
+  }
+  auto r = fstest::Run(puts + "dd if=" + Quote(fresh) + " of=" + Quote(image(0)) +
+                       " bs=1M seek=1 conv=notrunc,sparse status=none");
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::string out = dir.file("out");
+  ASSERT_EQ(fstest::Run("mkdir " + Quote(out)).status, 0);
+
+  std::string helper = Quote(FS_SHARE_HELPER), machine = Quote(folder()), go = Quote(dir.file("go"));
+  std::string listed;
+  for (auto& n : names) listed += " " + n;
+  r = run_two(helper + " read " + machine + " 0 " + Quote(out) + " " + go + listed,
+              helper + " folders " + machine + " 0 new 40 " + go, "");
+  EXPECT_EQ(r.status, 0) << r.output;
+  for (auto& n : names) {
+    r = fstest::Run("cmp " + Quote(dir.file(n)) + " " + Quote(out + "/" + n));
+    EXPECT_EQ(r.status, 0) << n << ": " << r.output;
+  }
+  // A shadow copy (the migration reads through one) is taken whole, never
+  // in the middle of the other process's change: every file reads back from
+  // every copy (compared with the files put in by ntfscp).
+  std::string go2 = Quote(dir.file("go2"));
+  r = run_two(helper + " read-shadow " + machine + " 0 " + Quote(dir.path()) + " " + go2 + " 12" + listed,
+              helper + " folders " + machine + " 0 more 60 " + go2, "");
+  EXPECT_EQ(r.status, 0) << r.output;
+  std::string part = extract(0, "ntfs.part");
+  r = fstest::Run("ntfsfix -n " + Quote(part));
+  EXPECT_EQ(r.status, 0) << r.output;
+  r = fstest::Run("ntfsls " + Quote(part) + " | grep -c '^new-\\|^more-'");
+  EXPECT_EQ(r.output, "100\n");
+  r = fstest::Run("ntfscat " + Quote(part) + " data3.bin | cmp - " + Quote(dir.file("data3.bin")));
   EXPECT_EQ(r.status, 0) << r.output;
 }
 

@@ -9,7 +9,9 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
+#include "platform/machine/demo.h"
 #include "platform/machine/machine.h"
 #include "tests/support/shell.h"
 #include "tests/support/temp_folder.h"
@@ -221,4 +223,63 @@ TEST_F(Simpc, ClearErrors) {
   EXPECT_NE(r.output.find("disk 1 is missing: disk 1: image " + dir + "/disk1.img does not exist"), std::string::npos)
       << r.output;
   EXPECT_NE(r.output.find("2.0 MiB"), std::string::npos) << r.output;
+  // A folder without a machine is refused and left as it was: no lock file.
+  const std::string empty = dir + "/empty";
+  fs::create_directories(empty);
+  r = simpc("add-disk " + empty + " 0 --size 1M");
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("has no machine.ini"), std::string::npos) << r.output;
+  EXPECT_TRUE(fs::is_empty(empty)) << "the refused folder gained files";
+}
+
+// A machine folder whose machine.ini or registry.reg is a FIFO, a link to
+// /dev/zero or a 100 MB file: every command refuses it with a message naming
+// the file (`timeout` turns a hang into a failure), a program mounting its
+// folder too, and the file stays exactly as it was (type, size, inode and
+// time of change: nothing was written or replaced).
+TEST_F(Simpc, HostileMachineFolderFilesAreRefusedAndLeftAlone) {
+  ASSERT_EQ(simpc("new " + dir).status, 0);
+  ASSERT_EQ(simpc("add-disk " + dir + " 0 --size 1M").status, 0);
+  ASSERT_EQ(run("cp " + dir + "/machine.ini " + dir + "/machine.good").status, 0);
+  ASSERT_EQ(run("printf 'REGEDIT5\\r\\n' > " + dir + "/registry.good").status, 0);
+  struct Kind {
+    const char* name;
+    const char* make;  // shell command with FILE for the path
+    const char* message;
+  } kinds[] = {
+      {"fifo", "mkfifo FILE", "is not a regular file"},
+      {"link to /dev/zero", "ln -s /dev/zero FILE", "is not a regular file"},
+      {"100 MB file", "cp GOOD FILE && truncate -s 100M FILE", "more than the"},
+  };
+  for (const char* file : {"machine.ini", "registry.reg"}) {
+    const std::string path = dir + "/" + file;
+    const std::string good = dir + (std::string(file) == "machine.ini" ? "/machine.good" : "/registry.good");
+    for (const Kind& kind : kinds) {
+      SCOPED_TRACE(std::string(file) + " as a " + kind.name);
+      run("rm -f " + path);
+      std::string make = kind.make;
+      for (size_t at; (at = make.find("FILE")) != std::string::npos;) make.replace(at, 4, path);
+      for (size_t at; (at = make.find("GOOD")) != std::string::npos;) make.replace(at, 4, good);
+      ASSERT_EQ(run(make).status, 0) << make;
+      const std::string stamp = "stat -c '%F %s %i %Z' " + path;
+      const std::string before = run(stamp).output;
+      std::vector<std::string> commands = {"show " + dir};
+      if (std::string(file) == "machine.ini")
+        commands.insert(commands.end(), {"detach " + dir + " 0", "attach " + dir + " 0", "add-disk " + dir + " 5 --size 1M"});
+      for (const std::string& command : commands) {
+        auto r = run("timeout 20 " + std::string(SIMPC_PATH) + " " + command);
+        EXPECT_NE(r.status, 0) << command << "\n" << r.output;
+        EXPECT_NE(r.status, 124) << command << " hung";
+        EXPECT_NE(r.output.find(file), std::string::npos) << command << "\n" << r.output;
+        EXPECT_NE(r.output.find(kind.message), std::string::npos) << command << "\n" << r.output;
+      }
+      if (std::string(file) == "machine.ini") {
+        std::string folder, error;
+        EXPECT_FALSE(platform::machine::MountProgramFolder(dir, "Prog", "/tmp", &folder, &error));
+        EXPECT_NE(error.find(kind.message), std::string::npos) << error;
+      }
+      EXPECT_EQ(run(stamp).output, before);
+    }
+    run("rm -f " + path + " && cp " + good + " " + path);
+  }
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 
 #include "clone/clone_fixture.h"
@@ -23,6 +24,7 @@
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
 #include "tests/support/copied_volume.h"
+#include "tests/support/ntfs_fuse.h"
 
 namespace {
 
@@ -87,8 +89,9 @@ class CopyRunTest : public ::testing::Test {
     PutFile(u"C:\\Tree\\sys.dat", "system");
     PutFile(u"C:\\Tree\\acl.txt", "own access list");
     PutFile(u"C:\\Tree\\Target\\inside.txt", "through the junction");
-    PutFile(u"C:\\Tree\\RECYCLER\\gone.txt", "left out");
-    PutFile(u"C:\\Tree\\pagefile.sys", "left out");
+    // The system's own names below the volume's root are a user's items.
+    PutFile(u"C:\\Tree\\RECYCLER\\kept.txt", "kept");
+    PutFile(u"C:\\Tree\\pagefile.sys", "kept");
     std::u16string deep = u"C:\\Tree";
     for (int level = 1; level <= kDeepLevels; ++level) {
       deep += u"\\d" + platform::to_utf16(std::to_string(level));
@@ -147,8 +150,12 @@ TEST_F(CopyRunTest, TreeToNtfsAndFat32KeepsBytesAttributesTimesAndTheAccessList)
     ASSERT_TRUE(CreateDirectoryW(destination, nullptr));
     MigrationState.destination = destination;
     AddItem(1, u"C:\\Tree");
-    EXPECT_EQ(RunMigrationCopy(), MigrationOutcome::Completed) << Utf8(MigrationState.failedItems);
-    EXPECT_EQ(MigrationState.failedCount, 0) << Utf8(MigrationState.failedItems);
+    // FAT keeps no access-control list: the end message says so, once.
+    const bool fat = destination[0] == u'E';
+    EXPECT_EQ(RunMigrationCopy(), fat ? MigrationOutcome::CompletedWithErrors : MigrationOutcome::Completed)
+        << Utf8(MigrationState.failedItems);
+    EXPECT_EQ(MigrationState.failedCount, fat ? 1 : 0) << Utf8(MigrationState.failedItems);
+    if (fat) EXPECT_TRUE(Has(Utf8(MigrationState.failedItems), "access-control lists")) << Utf8(MigrationState.failedItems);
     EXPECT_EQ(FolderDepth, 0) << "the shared nesting counter ends where it started";
     EXPECT_TRUE(ShadowDevicePath.IsEmpty()) << "the shadow copy was released";
   }
@@ -165,8 +172,8 @@ TEST_F(CopyRunTest, TreeToNtfsAndFat32KeepsBytesAttributesTimesAndTheAccessList)
   EXPECT_EQ(ntfs.Cat(deepPath + "/bottom.txt"), "at the bottom");
   EXPECT_TRUE(ntfs.SameBytes("/Copy/Tree/big.bin", reference)) << "300 MiB file";
   std::string out = ntfs.List("/Copy/Tree", "-a");
-  EXPECT_FALSE(Has(out, "RECYCLER")) << out;
-  EXPECT_FALSE(Has(out, "pagefile")) << out;
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/RECYCLER/kept.txt"), "kept") << out;
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/pagefile.sys"), "kept") << out;
   EXPECT_TRUE(Has(out, "Empty")) << "an empty folder is made too\n" << out;
   out = ntfs.ListWithTimes("/Copy/Tree");
   EXPECT_TRUE(Has(out, "Mar  4 05:06 2011 SHORT.TXT")) << out;
@@ -221,8 +228,9 @@ TEST_F(CopyRunTest, FullDestinationUnreadableFileAndDestinationInsideSourceAreRe
   AddItem(0, u"C:\\Tree\\SHORT.TXT");
   AddItem(0, u"C:\\Tree\\missing.txt");
   EXPECT_EQ(RunMigrationCopy(), MigrationOutcome::CompletedWithErrors);
-  EXPECT_EQ(MigrationState.failedCount, 2) << Utf8(MigrationState.failedItems);
+  EXPECT_EQ(MigrationState.failedCount, 3) << Utf8(MigrationState.failedItems);
   const std::string failures = Utf8(MigrationState.failedItems);
+  EXPECT_TRUE(Has(failures, "access-control lists")) << "what FAT keeps none of, once\n" << failures;
   EXPECT_TRUE(Has(failures, "huge.bin")) << failures;
   EXPECT_TRUE(Has(failures, "missing.txt")) << failures;
   EXPECT_GT(DiskContext.ioErrorCount, 0);
@@ -245,6 +253,89 @@ TEST_F(CopyRunTest, FullDestinationUnreadableFileAndDestinationInsideSourceAreRe
   EXPECT_TRUE(Has(Utf8(MigrationState.failedItems), "C:\\Tree: ")) << Utf8(MigrationState.failedItems);
   EXPECT_EQ(GetFileAttributesW(u"C:\\Tree\\Target\\Out\\Tree"), INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(GetFileAttributesW(u"C:\\Tree\\Target\\Out\\SHORT.TXT"), INVALID_FILE_ATTRIBUTES);
+}
+
+// A source folder filled by ntfs-3g's own driver (FUSE), migrated onto NTFS
+// and FAT32; the copies read with ntfs-3g's tools and mtools.
+class CopyRunOfNtfsSource : public ::testing::Test {
+ protected:
+  // False (the test skips) where FUSE cannot mount.
+  bool FillSource(const std::function<void(test_support::NtfsFuseVolume&)>& fill) {
+    w = std::make_unique<MigratePc>();
+    const std::string image = w->Volume(0, "source.img");
+    {
+      test_support::NtfsFuseVolume fuse(image);
+      if (!fuse.mounted()) return false;
+      fill(fuse);
+      EXPECT_TRUE(fuse.Unmount());
+    }
+    w->PutVolume(0, image);
+    return true;
+  }
+  // Migrates C:\Tree into D:\Copy and E:\Copy.
+  void MigrateToBoth(MigrationOutcome onNtfs, MigrationOutcome onFat) {
+    for (const char16_t* destination : {u"D:\\Copy", u"E:\\Copy"}) {
+      ResetRun();
+      ASSERT_TRUE(CreateDirectoryW(destination, nullptr));
+      MigrationState.destination = destination;
+      AddItem(1, u"C:\\Tree");
+      EXPECT_EQ(RunMigrationCopy(), destination[0] == u'D' ? onNtfs : onFat) << Utf8(MigrationState.failedItems);
+      failures[destination[0] == u'D' ? 0 : 1] = Utf8(MigrationState.failedItems);
+    }
+  }
+  std::unique_ptr<MigratePc> w;
+  std::string failures[2];  // NTFS, FAT32
+};
+
+TEST_F(CopyRunOfNtfsSource, HardLinksStayLinksOnNtfsAndAreListedOnFat) {
+  if (!FillSource([](test_support::NtfsFuseVolume& v) {
+        ASSERT_EQ(v.Run("mkdir -p Tree/Other"), 0);
+        ASSERT_TRUE(v.Put("/Tree/a.txt", "linked bytes"));
+        ASSERT_EQ(v.Run("ln Tree/a.txt Tree/b.txt && ln Tree/a.txt Tree/Other/c.txt"), 0);
+      }))
+    GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  MigrateToBoth(MigrationOutcome::Completed, MigrationOutcome::CompletedWithErrors);
+  EXPECT_TRUE(failures[0].empty()) << failures[0];
+  EXPECT_TRUE(Has(failures[1], "b.txt") && Has(failures[1], "c.txt") && Has(failures[1], "hard link")) << failures[1];
+
+  const CopiedVolume ntfs(w->Volume(1, "ntfs.img"), CopiedVolume::Kind::Ntfs);
+  const CopiedVolume fat(w->Volume(2, "fat.img"), CopiedVolume::Kind::Fat);
+  for (const char* name : {"/Copy/Tree/a.txt", "/Copy/Tree/b.txt", "/Copy/Tree/Other/c.txt"}) {
+    EXPECT_EQ(ntfs.Cat(name), "linked bytes") << name << "\n" << ntfs.List("/Copy/Tree");
+    EXPECT_EQ(fat.Cat(name), "linked bytes") << name << "\n" << fat.List("/Copy/Tree");
+  }
+  const std::string info = ntfs.NtfsInfo("/Copy/Tree/b.txt");
+  EXPECT_TRUE(Has(info, "Number of Hard Links:\t 3")) << info;
+}
+
+TEST_F(CopyRunOfNtfsSource, StreamsSecurityShortNamesAndCompressionAreKeptOnNtfsAndListedOnFat) {
+  if (!FillSource([](test_support::NtfsFuseVolume& v) {
+        ASSERT_EQ(v.Run("mkdir Tree"), 0);
+        clone_fixture::FillKeptItems(v);
+        ASSERT_EQ(v.Run("mv Doc.txt Folder 'Long file name.txt' Packed Tree/"), 0);
+      }))
+    GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  // FIXME: the platform cannot yet make a file compressed: listed on NTFS too.
+  MigrateToBoth(MigrationOutcome::CompletedWithErrors, MigrationOutcome::CompletedWithErrors);
+  EXPECT_TRUE(Has(failures[0], "Packed\\c.txt: ") && !Has(failures[0], "Doc.txt")) << failures[0];
+  // FAT: the two items' streams, and once what FAT keeps none of.
+  EXPECT_TRUE(Has(failures[1], "C:\\Tree\\Doc.txt: ") && Has(failures[1], "C:\\Tree\\Folder: ") &&
+              Has(failures[1], "alternate data streams") && Has(failures[1], "access-control lists"))
+      << failures[1];
+
+  const CopiedVolume fat(w->Volume(2, "fat.img"), CopiedVolume::Kind::Fat);
+  EXPECT_EQ(fat.Cat("/Copy/Tree/Doc.txt"), "main data");
+  const CopiedVolume ntfs(w->Volume(1, "ntfs.img"), CopiedVolume::Kind::Ntfs);
+  EXPECT_EQ(ntfs.Cat("/Copy/Tree/Doc.txt"), "main data");
+  // FIXME: the migration's copy does not show the chosen short name yet (the clone's does).
+  test_support::NtfsFuseVolume copy(ntfs.image(), true);
+  ASSERT_TRUE(copy.mounted());
+  const std::string zone = "[ZoneTransfer]\r\nZoneId=3\r\n", note = "a folder's own stream";
+  EXPECT_EQ(copy.Attribute("/Copy/Tree/Doc.txt", "user.Zone.Identifier"), std::vector<uint8_t>(zone.begin(), zone.end()));
+  EXPECT_EQ(copy.Attribute("/Copy/Tree/Folder", "user.note"), std::vector<uint8_t>(note.begin(), note.end()));
+  EXPECT_EQ(clone_fixture::DescriptorParts(copy.Attribute("/Copy/Tree/Doc.txt", "system.ntfs_acl")),
+            clone_fixture::DescriptorParts(clone_fixture::OwnDescriptor()));
+  EXPECT_TRUE(copy.Unmount());
 }
 
 TEST(CopyRunHelpers, ByteCountsPercentagesRootsAndContainment) {

@@ -55,4 +55,12 @@ std::string MigratePc::Volume(int n, const std::string& name) {
   return pc.ExtractVolume(n, start_, counts_[n], name);
 }
 
+void MigratePc::PutVolume(int n, const std::string& image) {
+  platform::fs::ReleaseAllDrivers();
+  const uint32_t ss = pc.SectorSize(n);
+  EXPECT_EQ(disk_fixture::Shell("dd if='" + image + "' of='" + pc.Image(n) + "' bs=" + std::to_string(ss) +
+                                " seek=" + std::to_string(start_) + " conv=notrunc,sparse"),
+            0);
+}
+
 }  // namespace migrate_fixture

@@ -25,6 +25,9 @@ class MigratePc {
   // The partition image of disk `n` (a copy cut out of the disk; the
   // drivers are released first).
   std::string Volume(int n, const std::string& name);
+  // Writes a partition image (one Volume gave, changed by an outside tool)
+  // back into disk `n`.
+  void PutVolume(int n, const std::string& image);
   uint64_t start() const { return start_; }
 
   disk_fixture::SimulatedPc pc;

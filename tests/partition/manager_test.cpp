@@ -127,6 +127,29 @@ class PartitionManagerTest : public ::testing::Test {
     return found;
   }
 
+  // Formats the partition at `at` of the bar as NTFS through the manager's
+  // Format command (quick); the driver's failure or an empty text.
+  std::string FormatAsNtfs(CPoint at, const char* screenshot = nullptr) {
+    Manager manager;
+    Script script;
+    script.expect_dialog(233)
+        .rclick_at(CCreatePart1::kBarFrame, at.x, at.y)
+        .menu(CCreatePart1::kFormat)
+        .expect_dialog(237)
+        .select_text(1030, "NTFS")
+        .click(1167);
+    if (screenshot) script.screenshot(screenshot);
+    script.click(1007).expect_dialog(216).wait(60000).expect_dialog(233).click(2);
+    return Run(manager, script);
+  }
+  // ntfs-3g finds a sound NTFS volume at [start, start + count) of disk 0, and blkid says NTFS.
+  void ExpectNtfs(uint64_t start, uint64_t count) {
+    std::string out;
+    std::string volume = pc.ExtractVolume(0, start, count, "formatted.img");
+    EXPECT_EQ(disk_fixture::Shell("ntfsfix -n " + volume, &out), 0) << out;
+    EXPECT_EQ(disk_fixture::Shell("blkid -o value -s TYPE " + volume, &out), 0);
+    EXPECT_EQ(out, "ntfs\n");
+  }
   // The manager's script up to the bar menu's `command` on the item at `at`.
   static Script BarMenu(CPoint at, UINT command) {
     Script script;
@@ -361,26 +384,8 @@ TEST_F(PartitionManagerTest, FormatWritesTheChosenFileSystemAndKeepsTheOthers) {
   // L1 (D:): the formatter leaves C: alone outside WinPE.
   const CPoint first = Point(2);
   const uint64_t primary = partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40));
-  Manager manager;
-  Script script;
-  script.expect_dialog(233)
-      .rclick_at(CCreatePart1::kBarFrame, first.x, first.y)
-      .menu(CCreatePart1::kFormat)
-      .expect_dialog(237)
-      .select_text(1030, "NTFS")
-      .click(1167)
-      .screenshot("format.png")
-      .click(1007)
-      .expect_dialog(216)
-      .wait(60000)
-      .expect_dialog(233)
-      .click(2);
-  ASSERT_EQ(Run(manager, script), "");
-  std::string out;
-  std::string volume = pc.ExtractVolume(0, MiB(81), MiB(30), "logical.img");
-  EXPECT_EQ(disk_fixture::Shell("ntfsfix -n " + volume, &out), 0) << out;
-  EXPECT_EQ(disk_fixture::Shell("blkid -o value -s TYPE " + volume, &out), 0);
-  EXPECT_EQ(out, "ntfs\n");
+  ASSERT_EQ(FormatAsNtfs(first, "format.png"), "");
+  ExpectNtfs(MiB(81), MiB(30));
   EXPECT_EQ(partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40)), primary);
   // The logical drive's type follows its new file system; the others keep theirs.
   EXPECT_EQ(partition_fixture::DataRows(ReadTable(pc.Image(0), 512)),
@@ -500,6 +505,40 @@ TEST_F(PartitionManagerTest, EarlierDialogCreatesThroughItsInlinePanel) {
   EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
 }
 
+
+// A partition left without a file system (its table entry was written, then
+// the run was killed before the format): the list says it is unformatted
+// (English and Japanese) with no used size, the bar's menu offers Format on
+// it, and Format gives it the chosen file system (ntfsfix) and the list its
+// type again.
+TEST_F(PartitionManagerTest, UnformattedPartitionIsShownSoAndOffersFormat) {
+  pc.WriteBytes(0, MiB(120) * 512, std::string(1u << 20, '\0'));  // L2's file system is gone
+  Boot();
+  const CPoint unformatted = Point(3);
+  for (const char* language : {"English", "Japanese"}) {
+    SCOPED_TRACE(language);
+    ASSERT_TRUE(partition_fixture::UseLanguage(language));
+    Manager manager;
+    std::vector<std::vector<std::string>> rows;
+    manager.afterInit = [&](Manager& m) { rows = m.Rows(); };
+    ASSERT_EQ(Run(manager, Script().expect_dialog(233).screenshot(std::string("unformatted-") + language + ".png").click(2)), "");
+    ASSERT_EQ(rows.size(), 5u);
+    const std::string shown = platform::to_utf8(std::u16string(LookupString(u"IDS_Unformatted").GetString()));
+    EXPECT_NE(shown, "IDS_Unformatted");
+    EXPECT_NE(rows[3][1].find(shown), std::string::npos) << rows[3][1];
+    EXPECT_EQ(rows[3][3], "");
+    for (int other : {1, 2, 4}) EXPECT_EQ(rows[other][1].find(shown), std::string::npos) << rows[other][1];
+  }
+  ASSERT_TRUE(partition_fixture::UseLanguage("English"));
+  ASSERT_EQ(FormatAsNtfs(unformatted), "");
+  ExpectNtfs(MiB(120), MiB(20));
+  std::vector<std::vector<std::string>> after;
+  Manager again;
+  again.afterInit = [&](Manager& m) { after = m.Rows(); };
+  ASSERT_EQ(Run(again, Script().expect_dialog(233).click(2)), "");
+  ASSERT_EQ(after.size(), 5u);
+  EXPECT_EQ(after[3][1].find("Unformatted"), std::string::npos) << after[3][1];
+}
 
 // A disk whose extended partition holds no logical drive (as the wizard makes
 // it, or as deleting its last drive leaves it), beside a type 07 partition

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "fennick_fixture.h"
+#include "fixture_udf.h"
 #include "platform/core/text.h"
 #include "platform/registry/registry.h"
 
@@ -173,6 +174,7 @@ struct BrokenCase {
   bool udf;                  // the served file is a kit image
   const char* message;
   const char* button;        // the Download button afterwards
+  bool damaged = false;      // a kit image whose first package's data extent is marked not recorded
 };
 
 class BrokenDownload : public FennickPc, public ::testing::WithParamInterface<BrokenCase> {};
@@ -182,6 +184,14 @@ TEST_P(BrokenDownload, NothingIsInstalled) {
   if (!c.udf) {
     kitImage_ = scratch_.file(c.served);
     std::ofstream(kitImage_, std::ios::binary) << disk_fixture::Pattern(70000, 5);
+  }
+  if (c.damaged) {
+    MakeKitImage(c.served);
+    std::vector<uint8_t> bytes = udf_fixture::ReadImage(kitImage_);
+    const size_t entry = udf_fixture::EntryOf(bytes, udf_fixture::FindIdentifier(bytes, "wAIKX86.msi"));
+    const size_t descriptor = entry + 176 + udf_fixture::Get32(bytes, entry + 168);
+    udf_fixture::Put32(bytes, descriptor, udf_fixture::Get32(bytes, descriptor) | 1u << 30);
+    udf_fixture::WriteImage(kitImage_, bytes);
   }
   Serve(*c.mode ? c.mode : "full", c.served);
   if (!*c.mode) server_->Stop();
@@ -204,7 +214,9 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"no_length", "nolength", "KB3AIK_EN.iso", true, kDownloadFailed, "Download"},
         BrokenCase{"server_gone", "", "KB3AIK_EN.iso", true, kDownloadFailed, "Download"},
         BrokenCase{"not_a_kit_image", "full", "KB3AIK_EN.iso", false,
-                   "The downloaded file is not a disc image of the deployment kit.", "Download"}),
+                   "The downloaded file is not a disc image of the deployment kit.", "Download"},
+        BrokenCase{"damaged_kit_image", "full", "KB3AIK_EN.iso", true,
+                   "The disc image of the deployment kit is damaged", "Download", true}),
     [](const ::testing::TestParamInfo<BrokenCase>& info) { return std::string(info.param.what); });
 
 TEST_F(FennickPc, UnwritableDownloadFolderIsReported) {

@@ -244,6 +244,19 @@ TEST_F(UdfImageTest, HostileImagesAreRefused) {
          while (!(b[parent + 18] & 0x08)) parent -= 4;
          udf_fixture::Put32(b, fid + 24, udf_fixture::Get32(b, parent + 24));
        }, UdfResult::kDamaged},
+      {"folder reached by a second path", [](std::vector<uint8_t>& b) {
+         // loop's identifier names zz's entry: the same folder twice.
+         udf_fixture::Put32(b, udf_fixture::FindIdentifier(b, "loop") + 24,
+                            udf_fixture::Get32(b, udf_fixture::FindIdentifier(b, "zz") + 24));
+       }, UdfResult::kDamaged},
+      {"extent without recorded data", [](std::vector<uint8_t>& b) {
+         // Type 1 (allocated, not recorded), its length raised to 1 GiB:
+         // bytes the image does not hold.
+         size_t fe = udf_fixture::EntryOf(b, udf_fixture::FindIdentifier(b, "data.bin"));
+         size_t ad = fe + 176 + udf_fixture::Get32(b, fe + 168);
+         udf_fixture::Put32(b, ad, 1u << 30 | 0x3FFFF800);
+         udf_fixture::Put32(b, fe + 56, 0x3FFFF800);
+       }, UdfResult::kDamaged},
       {"extended attributes past the block", [](std::vector<uint8_t>& b) {
          udf_fixture::Put32(b, udf_fixture::EntryOf(b, udf_fixture::FindIdentifier(b, "data.bin")) + 168, 0x7FFFFFF0);
        }, UdfResult::kDamaged},
@@ -279,6 +292,40 @@ TEST_F(UdfImageTest, HostileImagesAreRefused) {
     EXPECT_FALSE(result.detail.empty());
     for (const std::string& name : Written()) EXPECT_EQ(name.rfind("target", 0), 0u) << name;
   }
+}
+
+// Folders reachable by many paths: at each of 6 levels a second folder's
+// identifier names the first one's entry, so that the tree holds 64
+// paths to the last level in an image of a few hundred KiB. The extraction
+// stops at the first folder reached again, with the image named damaged,
+// after a bounded number of entries, all inside the target folder.
+TEST_F(UdfImageTest, FoldersReachableByManyPathsStopTheExtraction) {
+  constexpr int kLevels = 6;  // deeper trees are relocated by genisoimage
+  std::vector<TreeFile> tree;
+  std::string path;
+  for (int k = 0; k < kLevels; ++k) {
+    tree.push_back({path + "B" + std::to_string(k) + "/keep.txt", "b"});
+    path += "A" + std::to_string(k) + "/";
+  }
+  tree.push_back({path + "leaf.txt", Pattern(3000, 4)});
+  udf_fixture::MakeGenisoUdf(tree, Image("graph.iso"));
+  udf_fixture::StampImplementation(Image("graph.iso"), kKitTool);
+  std::vector<uint8_t> bytes = udf_fixture::ReadImage(Image("graph.iso"));
+  for (int k = 0; k < kLevels; ++k) {
+    const size_t a = udf_fixture::FindIdentifier(bytes, "A" + std::to_string(k));
+    const size_t b = udf_fixture::FindIdentifier(bytes, "B" + std::to_string(k));
+    ASSERT_TRUE(a && b) << k;
+    udf_fixture::Put32(bytes, b + 24, udf_fixture::Get32(bytes, a + 24));
+  }
+  udf_fixture::WriteImage(Image("graph.iso"), bytes);
+  fs::create_directories(out_ + "/target");
+  UdfExtraction result = Extract("graph.iso", "target\\kit");
+  EXPECT_EQ(result.result, UdfResult::kDamaged) << result.detail;
+  EXPECT_TRUE(IsDamagedImageResult(result.result));
+  EXPECT_NE(result.detail.find("reached a second time"), std::string::npos) << result.detail;
+  const std::vector<std::string> written = Written();
+  EXPECT_LE(written.size(), static_cast<size_t>(3 * kLevels + 4));
+  for (const std::string& name : written) EXPECT_EQ(name.rfind("target", 0), 0u) << name;
 }
 
 TEST(DecodeUdfName, Table) {

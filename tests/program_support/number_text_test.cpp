@@ -118,6 +118,12 @@ TEST(NumberText, BufferCopiesStayInBounds) {
   const WCHAR wide[] = {u'A', 0x0142, 0x00E9, u'z'};
   WideToNarrow(wide, narrow, 3);
   EXPECT_EQ(std::string(narrow, 5), std::string("A\x42\xE9\0#", 5));
+  // A text shorter than the count ends at its terminator: what lies behind it
+  // (here "XY", in a script line the end of the heap block) is never read.
+  std::fill(std::begin(narrow), std::end(narrow), '#');
+  const WCHAR shorter[] = {u'a', u'b', 0, u'X', u'Y'};
+  WideToNarrow(shorter, narrow, 5);
+  EXPECT_EQ(std::string(narrow, 4), std::string("ab\0#", 4));
 
   WCHAR widened[5];
   std::fill(std::begin(widened), std::end(widened), u'#');

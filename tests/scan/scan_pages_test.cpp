@@ -54,7 +54,8 @@ class ScanPagesTest : public ::testing::Test {
     pc.WriteMbr(2, {Part{.start = kPartStart, .count = kPartCount, .mbrType = 0x07, .fs = "ntfs", .label = "DATA"}});
     // One bad sector inside the partition and its very last sector; one
     // outside it, which the partition's scan must not report.
-    pc.SetIni("disk 2", "unreadable", "3000, 8447, 9000");
+    // And one in the disk's last 319 sectors, past its last whole cylinder.
+    pc.SetIni("disk 2", "unreadable", "3000, 8447, 9000, 16380");
     // Past the partition, only the whole disk's scan reads it: its first
     // read fails, the retry reads it.
     pc.SetIni("disk 2", "flaky_reads", "10000");
@@ -112,14 +113,15 @@ const ScanCase kScanCases[] = {
      {"Read error in sector 700000", "Read error in sector 700001", "Read error in sector 700002",
       "Read error in sector 700003"},
      4, "4 errors, 4 bad sectors"},
-    // Disk 2 as the disk layer sizes it, one whole cylinder of 255 x 63
-    // native sectors. The flaky 10000 fails its chunk's (9996-10002) first
-    // read only: every sector then reads, and the chunk is listed as read on
-    // a retry; it is an error, not a bad sector.
-    {"whole 4096-byte disk 2", kRowDisk2, kRowPartitionD, false, 2, kSelectionWholeDisk, 0, 16065, "",
+    // Disk 2 to its real end, 16,384 native sectors (its geometry stops at
+    // one whole cylinder of 255 x 63, 16,065). The flaky 10000 fails its
+    // chunk's (9996-10002) first read only: every sector then reads, and the
+    // chunk is listed as read on a retry; it is an error, not a bad sector.
+    // 16380 lies past the last whole cylinder.
+    {"whole 4096-byte disk 2", kRowDisk2, kRowPartitionD, false, 2, kSelectionWholeDisk, 0, 16384, "",
      {"Read error in sector 3000", "Read error in sector 8447", "Read error in sector 9000",
-      "Read error in sector 9996-10002, read on a retry"},
-     3, "4 errors, 3 bad sectors"},
+      "Read error in sector 9996-10002, read on a retry", "Read error in sector 16380"},
+     4, "5 errors, 4 bad sectors"},
 };
 
 // The lines of the progress page's error list as the page closes (and its

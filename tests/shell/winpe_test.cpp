@@ -182,7 +182,8 @@ TEST_F(WinPEDemoTest, SimpcMakesTheWinPEDemoWithItsOption) {
       {{"demo", dir + "-c"}, true, false, "demo PC created in"},
       {{"demo", dir + "-a", "--winpe"}, false, true, "already holds a machine"},
       {{"demo", dir + "-d", "--winpe", "--fast"}, false, false, "unknown option \"--fast\""},
-      {{"demo", "--winpe"}, false, false, "demo takes DIR and at most --winpe"},
+      {{"demo", "--winpe"}, false, false, "demo takes DIR and at most one of --winpe and --gpt"},
+      {{"demo", dir + "-e", "--winpe", "--gpt"}, false, false, "demo takes --winpe or --gpt, not both"},
   };
   for (const Case& c : cases) {
     std::vector<std::string> argv = {SimpcPath()};

@@ -317,6 +317,19 @@ TEST(ScriptParsing, ErrorsNameFileLineAndProblem) {
   EXPECT_FALSE(missing.load("/nonexistent/run.script").ok);
 }
 
+// A folder given as the script is "not a file", never an empty script.
+TEST(ScriptParsing, AFolderIsNotAScript) {
+  const std::string folder = ::testing::TempDir() + "/a-folder-script";
+  std::filesystem::create_directories(folder);
+  platform::ui::Script script;
+  const auto loaded = script.load(folder);
+  EXPECT_FALSE(loaded.ok);
+  EXPECT_NE(loaded.error.find("not a file"), std::string::npos) << loaded.error;
+  const auto missing = script.load(folder + "/missing.script");
+  EXPECT_FALSE(missing.ok);
+  EXPECT_NE(missing.error.find("cannot open"), std::string::npos) << missing.error;
+}
+
 TEST(RunOptionsParsing, Table) {
   struct Case {
     std::vector<const char*> argv;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -288,6 +289,59 @@ TEST_F(IsoReaderTest, DirectoryLeadingBackToTheRootIsNotFollowed) {
   EXPECT_NE(GetFileAttributesW(u"C:\\A.TXT"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(u"C:\\SUB\\A.TXT"), INVALID_FILE_ATTRIBUTES) << "the loop was followed";
 }
+
+// Empty files recorded at extent 0 (they have no data to point at), first
+// in their folder and in the root: each is created empty and every record
+// after it in the same block is read on. Built by genisoimage and by
+// xorriso, the empty files' extents then set to 0 in both the ISO 9660 and
+// the Joliet records; the copy must equal xorriso's own extraction of the
+// patched image, and the FAT volume must pass fsck.fat.
+class EmptyFileImages : public IsoReaderTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(EmptyFileImages, EmptyFilesAtExtentZeroAreCreatedEmptyAndTheirBlockIsReadOn) {
+  {
+    const char* tool = GetParam();
+    const std::string tree = scratch_.file(std::string(tool) + ".tree");
+    std::vector<TreeFile> files = {{"/A0.TXT", ""}, {"/ROOT.TXT", "root file"}};
+    for (int i = 1; i <= 17; ++i) files.push_back({"/DIR/F" + std::to_string(i) + ".TXT", "file " + std::to_string(i)});
+    files.push_back({"/DIR/A0.TXT", ""});
+    for (const TreeFile& f : files) {
+      std::filesystem::create_directories(std::filesystem::path(tree + f.path).parent_path());
+      std::ofstream(tree + f.path, std::ios::binary) << f.content;
+    }
+    const std::string iso = scratch_.file(std::string(tool) + ".iso");
+    std::string out;
+    const std::string make = std::string(tool) == "genisoimage"
+                                 ? "genisoimage -quiet -J -o " + iso + " " + tree
+                                 : "xorriso -outdev " + iso + " -blank as_needed -rockridge off -joliet on -map " +
+                                       tree + " / -commit";
+    ASSERT_EQ(Shell(make + " 2>&1", &out), 0) << out;
+    // Every record named A0.TXT (ISO 9660 bytes or Joliet UTF-16BE, with or
+    // without its version) gets extent 0 in both halves of the field.
+    std::fstream file(iso, std::ios::binary | std::ios::in | std::ios::out);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    int patched = 0;
+    for (const std::string name : {std::string("A0.TXT;1"), std::string("A0.TXT"),
+                                   std::string("\0A\0" "0\0.\0T\0X\0T\0;\0" "1", 16), std::string("\0A\0" "0\0.\0T\0X\0T", 12)}) {
+      for (size_t at = bytes.find(name, 16 * 2048); at != std::string::npos; at = bytes.find(name, at + 1)) {
+        if (at < 33 || static_cast<uint8_t>(bytes[at - 1]) != name.size()) continue;
+        const size_t record = at - 33;
+        if (bytes.compare(record + 10, 8, std::string(8, '\0')) != 0) continue;  // not an empty file
+        file.seekp(static_cast<std::streamoff>(record + 2));
+        file.write(std::string(8, '\0').data(), 8);
+        bytes.replace(record + 2, 8, std::string(8, '\0'));
+        ++patched;
+      }
+    }
+    file.close();
+    ASSERT_EQ(patched, 4) << "two empty files, each in both trees";
+    SourceIsoPath = CString(platform::to_utf16("I:\\" + std::string(tool) + ".iso").c_str());
+    ASSERT_TRUE(ScanIsoDescriptors(0, false));
+    EXPECT_EQ(CopyAndCompare(std::string(tool) + ".iso"), "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, EmptyFileImages, ::testing::Values("genisoimage", "xorriso"));
 
 TEST(IsoNames, IdentifiersBecomeSafeFileNames) {
   auto ucs2 = [](std::u16string text) {

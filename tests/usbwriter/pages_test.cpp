@@ -98,6 +98,25 @@ class PagesTest : public ::testing::Test {
           };
         });
   }
+  // The image and the stick chosen, Next: the size message, and the
+  // destination page again (Cancel ends the program there).
+  // The image chosen on the welcome page, the first stick on the
+  // destination page, Next.
+  static platform::ui::Script ToFirstStickNext() {
+    platform::ui::Script script;
+    script.expect_dialog(102).click(1007).choose("I:\\test.iso").expect_dialog(140).select(1029, 1).click(1);
+    return script;
+  }
+  void ExpectRefusedAsTooSmall() {
+    platform::ui::Script script = ToFirstStickNext();
+    script.answer("ok")
+        .expect_dialog(140)
+        .click(2);
+    auto run = Run(script);
+    ASSERT_EQ(run.failure, "") << run.log;
+    EXPECT_NE(run.log.find("The USB stick is too small for this image."), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find("dialog 175"), std::string::npos) << run.log;
+  }
   disk_fixture::SimulatedPc pc_;
   iso_fixture::TempFolder scratch_;
 };
@@ -160,20 +179,63 @@ TEST_F(PagesTest, StickSmallerThanTheImageKeepsThePage) {
   ASSERT_EQ(Shell("xorriso -outdev " + scratch_.file("isos/test.iso") + " -blank as_needed -rockridge off -map " +
                   scratch_.file("big.bin") + " /BIG.BIN -commit >/dev/null 2>&1"),
             0);
-  platform::ui::Script script;
-  script.expect_dialog(102)
-      .click(1007)
-      .choose("I:\\test.iso")
-      .expect_dialog(140)
-      .select(1029, 1)
-      .click(1)
-      .answer("ok")
-      .expect_dialog(140)
-      .click(2);
-  auto run = Run(script);
+  ExpectRefusedAsTooSmall();
+}
+
+// A stick with room for the image but too small for the FAT32 volume the
+// image needs (65,525 clusters): the destination page refuses it with the
+// size message, before the confirmation, and the stick (a FAT16 volume of
+// the user's) is left as it was: cmp, fsck.fat.
+TEST_F(PagesTest, StickTooSmallForItsFileSystemIsRefusedOnThePage) {
+  MakePc({Stick(1, 34ull << 20, "AA0100001")});
+  pc_.WriteSuperfloppy(1, "fat16", "USERDATA", {{"/KEEP.TXT", "the user's file"}});
+  pc_.Boot();
+  platform::fs::ReleaseAllDrivers();
+  ASSERT_EQ(Shell("cp " + pc_.Image(1) + " " + scratch_.file("before.img")), 0);
+  ExpectRefusedAsTooSmall();
+  platform::fs::ReleaseAllDrivers();
+  std::string out;
+  EXPECT_EQ(Shell("cmp " + scratch_.file("before.img") + " " + pc_.Image(1), &out), 0) << out;
+  EXPECT_EQ(Shell("fsck.fat -n " + pc_.Image(1) + " 2>&1", &out), 0) << out;
+}
+
+// An image that cannot be read when the write starts (damaged after it was
+// chosen): the user is told that the image cannot be read and that the
+// stick was not made bootable, and nothing about a failed write; the stick
+// keeps its bytes.
+TEST_F(PagesTest, AnUnreadableImageIsNotReportedAsAWriteFailure) {
+  MakePc({Stick(1, 300ull << 20, "AA0100001")});
+  platform::fs::ReleaseAllDrivers();
+  ASSERT_EQ(Shell("cp " + pc_.Image(1) + " " + scratch_.file("before.img")), 0);
+  platform::ui::Script script = ToFirstStickNext();
+  script.expect_dialog(175)
+      .device(false, 9)  // the test's hook damages the image here
+      .click(4)
+      .answer("yes")
+      .answer("ok")   // the image cannot be read
+      .answer("ok");  // the stick could not be made bootable
+  const std::string iso = scratch_.file("isos/test.iso");
+  auto run = disk_fixture::RunHeadless(
+      script,
+      [] {
+        CPellimorApp app;
+        app.SetProgramPath(u"P:\\Pellimor.exe");
+        app.InitInstance();
+      },
+      [iso](platform::ui::DriverOptions& options) {
+        options.device_hook = [iso](bool, int, std::string*) {
+          std::ofstream(iso, std::ios::binary | std::ios::trunc) << std::string(40000, 'x');
+          return true;
+        };
+      });
   ASSERT_EQ(run.failure, "") << run.log;
-  EXPECT_NE(run.log.find("The USB stick is too small for this image."), std::string::npos) << run.log;
-  EXPECT_EQ(run.log.find("dialog 175"), std::string::npos) << run.log;
+  EXPECT_TRUE(run.exited);
+  EXPECT_NE(run.log.find("The ISO image cannot be read."), std::string::npos) << run.log;
+  EXPECT_NE(run.log.find("The USB stick could not be made bootable."), std::string::npos) << run.log;
+  EXPECT_EQ(run.log.find("A write to the USB stick failed."), std::string::npos) << run.log;
+  platform::fs::ReleaseAllDrivers();
+  std::string out;
+  EXPECT_EQ(Shell("cmp " + scratch_.file("before.img") + " " + pc_.Image(1), &out), 0) << out;
 }
 
 TEST_F(PagesTest, EveryPageInBothLanguages) {

@@ -116,7 +116,7 @@ class UsbWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     pc_.AddDisk(DiskSpec{0, 64ull << 20});
-    DiskSpec stick{1, kStickBytes};
+    DiskSpec stick{1, StickBytes()};
     stick.bus = platform::machine::BusType::Usb;
     stick.vendor = "SanDisk";
     stick.product = "Cruzer";
@@ -140,6 +140,7 @@ class UsbWriteTest : public ::testing::Test {
     EXPECT_EQ(pc_.ReadBytes(0, 0, 1 << 20), std::vector<uint8_t>(pattern.begin(), pattern.end()))
         << "the system disk was written";
   }
+  virtual uint64_t StickBytes() const { return kStickBytes; }
   void Build(const IsoSpec& spec) { iso_fixture::MakeIso(spec, scratch_.file("test.iso")); }
   // A Windows-like image: the test tree and a boot image that names BOOTMGR.
   void BuildWindowsImage();
@@ -474,6 +475,79 @@ TEST_F(UsbWriteTest, NtfsStickHoldsTheImageTree) {
     }
     EXPECT_EQ(files, static_cast<int>(Files().size()) + 2) << "the tree, the boot image and the boot catalog";
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Another program (a second process on the same machine folder) has a file
+// open on the stick: the volume lock fails for as long as that file stays
+// open, so after its tries the writer asks the user (IDS_LockFail) instead of
+// formatting a volume in use as if it were locked. Told to go on, it writes
+// the stick; the other program's stale view never lands on it afterwards:
+// fsck.fat finds it clean and its tree is the image's.
+TEST_F(UsbWriteTest, StickInUseByAnotherProgramAsksBeforeItIsWritten) {
+  BuildWindowsImage();
+  RecordingHost first = Run();
+  ASSERT_EQ(first.errors, "") << first.log;
+  const std::string ready = scratch_.file("ready"), release = scratch_.file("release");
+  std::string out;
+  ASSERT_EQ(Shell(std::string(FS_SHARE_HELPER) + " hold " + pc_.folder() + " 1 OPEN.TXT " + ready + " " + release +
+                      " > " + scratch_.file("hold.log") + " 2>&1 & echo $! > " + scratch_.file("hold.pid") +
+                      "; for i in $(seq 300); do [ -e " + ready + " ] && exit 0; sleep 0.1; done; exit 1",
+                  &out),
+            0)
+      << out << FileBytes(scratch_.file("hold.log"));
+
+  platform::ui::Script script;
+  script.answer("ok");
+  RecordingHost host;
+  auto run = disk_fixture::RunHeadless(script, [&] { RunUsbWrite(&host, 1, u"I:\\test.iso"); });
+  platform::fs::ReleaseAllDrivers();
+  Shell("touch " + release + "; while kill -0 $(cat " + scratch_.file("hold.pid") + ") 2>/dev/null; do sleep 0.05; done");
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_NE(run.log.find("IDS_LockFail"), std::string::npos) << run.log;
+  EXPECT_EQ(host.errors, "") << host.log;
+  std::string dump;
+  std::smatch m = Partition(&dump);
+  ASSERT_FALSE(m.empty());
+  CheckVolume(std::stoull(m[1]), std::stoull(m[2]));
+}
+
+// A 34 MiB stick holding a FAT16 volume of the user's: room enough for the
+// small image, but its partition cannot hold the 65,525 clusters FAT32
+// needs, and a Windows image gets no FAT16. The write is refused with the
+// size message alone before anything is written: the stick's bytes are as
+// they were (cmp) and its volume still passes fsck.fat.
+class SmallStickTest : public UsbWriteTest {
+ protected:
+  uint64_t StickBytes() const override { return 34ull << 20; }
+};
+
+TEST_F(SmallStickTest, TooSmallForItsFileSystemIsRefusedBeforeAnythingIsErased) {
+  pc_.WriteSuperfloppy(1, "fat16", "USERDATA", {{"/KEEP.TXT", "the user's file"}});
+  pc_.Boot();
+  platform::fs::ReleaseAllDrivers();
+  ASSERT_EQ(Shell("cp " + pc_.Image(1) + " " + scratch_.file("before.img")), 0);
+  IsoSpec spec;
+  spec.files = {{"/README.TXT", "readme"}, {"/BOOT/BCD", disk_fixture::Pattern(40000, 2)}};
+  spec.volumeId = "WIN7_PE";
+  spec.boot = BootKind::NoEmulation;
+  spec.bootImage = iso_fixture::WindowsLikeBootImage("BOOTMGR");
+  Build(spec);
+  {
+    ChosenFileSystem = kFileSystemFat32;
+    RecordingHost host = Run();
+    EXPECT_EQ(host.errors, "IDS_WRONGSIZE\n");
+    EXPECT_EQ(CopyErrorCount, 1);
+    EXPECT_EQ(platform::to_utf8(ShownCopyErrorKey ? ShownCopyErrorKey : u""), "IDS_WRONGSIZE");
+    EXPECT_EQ(host.log.find("Creating Partition"), std::string::npos) << host.log;
+    std::string out;
+    EXPECT_EQ(Shell("cmp " + scratch_.file("before.img") + " " + pc_.Image(1), &out), 0) << out;
+    EXPECT_EQ(Shell("fsck.fat -n " + pc_.Image(1) + " 2>&1", &out), 0) << out;
+  }
+  EXPECT_FALSE(StickCanHold(1, (34ull << 20) / 512));
 }
 
 }  // namespace

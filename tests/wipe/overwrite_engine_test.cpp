@@ -172,9 +172,11 @@ TEST_P(EnginePassTest, VerifyingPassCountsSectorsThatDoNotHoldTheRandomData) {
   WritePass(nullptr, target, kPassVerify);
   EXPECT_EQ(DiskContext.ioErrorCount, 0);
   // Two chunks changed behind the engine's back: the read-back finds both.
-  uint8_t junk[512] = {1, 2, 3};
-  WriteDiskSectors(junk, 5, 1);
-  WriteDiskSectors(junk, 700, 1);
+  // One native sector of junk (4096 bytes on a 4K disk).
+  std::vector<uint8_t> junk(ss, 0);
+  junk[0] = 1, junk[1] = 2, junk[2] = 3;
+  WriteDiskSectors(junk.data(), 5, 1);
+  WriteDiskSectors(junk.data(), 700, 1);
   WritePass(nullptr, target, kPassVerify);
   EXPECT_EQ(DiskContext.ioErrorCount, 2);
   CloseCurrentDisk();

@@ -127,6 +127,37 @@ TEST(SectorViewer, StepsThroughAMiddlePartitionOfA4096ByteDisk) {
   EXPECT_FALSE(DiskContext.currentDiskOpen);
 }
 
+// A whole disk ends at its real last sector, past its last whole cylinder
+// (the listed size the selection carries): End shows it, with the bytes od
+// reads there, on a 512-byte and a 4096-byte disk.
+TEST(SectorViewer, AWholeDiskEndsAtItsRealLastSector) {
+  struct Case {
+    int32_t disk;
+    uint64_t bytes, sectorSize;
+  };
+  for (const Case& c : {Case{2, 64 * kMiB, 512}, Case{1, 96 * kMiB, 4096}}) {
+    SCOPED_TRACE(c.disk);
+    WipePc w;
+    w.pc.WriteBytes(c.disk, c.bytes - c.sectorSize, std::string(c.sectorSize, '\x5A'));
+    DiskSelection = DiskSelectionRecord{};
+    DiskSelection.diskNumber = c.disk;
+    DiskSelection.kind = kSelectionWholeDisk;
+    DiskSelection.driveLetter = u' ';
+    // The listed size: whole cylinders of 255 x 63 sectors.
+    DiskSelection.sectorCount = c.bytes / c.sectorSize / (255 * 63) * (255 * 63);
+    const int64_t last = static_cast<int64_t>(c.bytes / c.sectorSize) - 1;
+    ASSERT_LT(static_cast<int64_t>(DiskSelection.sectorCount), last);
+    platform::ui::Script s;
+    s.expect_dialog(CViewDiskData::IDD).click(CViewDiskData::kEnd).click(CViewDiskData::kClose);
+    ProbeViewer viewer;
+    ASSERT_EQ(wipe_fixture::RunPage(viewer, s), "");
+    ASSERT_EQ(viewer.shown.size(), 2u);
+    EXPECT_EQ(viewer.shown.back().sector, last);
+    EXPECT_EQ(HexColumns(viewer.shown.back().dump),
+              OdLines(w.pc.Image(c.disk), c.bytes - c.sectorSize, c.sectorSize, c.bytes - c.sectorSize));
+  }
+}
+
 TEST(SectorViewer, AnUnreadableSectorIsNotShownWithTheBytesOfTheOneBefore) {
   WipePc w;
   w.pc.SetIni("disk 2", "unreadable", "3");

@@ -242,4 +242,96 @@ INSTANTIATE_TEST_SUITE_P(Answers, DiskConfirmation,
                                            ConfirmCase{"no", {"no"}, false, false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A partition item restored to its original place when its drive letter no
+// longer names the partition the archive recorded: the letter moved to
+// another disk, or to another start on the same disk. The restore refuses
+// with the page still open (text 739) and every disk stays as it was (cmp
+// of each image against its copy from before the run); where the letter is
+// still the recorded partition, that partition alone is written.
+struct MovedLetterCase {
+  const char* name;
+  uint8_t recorded_disk;    // D: lives on disk 1 at kDStart
+  uint64_t recorded_start;  // 512-byte sectors
+  bool restored;
+};
+
+class MovedLetter : public ::testing::TestWithParam<MovedLetterCase> {};
+
+TEST_P(MovedLetter, OnlyTheLettersOwnPartitionIsEverWritten) {
+  const MovedLetterCase& c = GetParam();
+  YarvPc y;
+  // Disk 2 holds another volume where the record says D: was.
+  y.pc().AddDisk({.number = 2, .sizeBytes = 96ull << 20});
+  y.pc().WriteMbr(2, {disk_fixture::Part{.start = YarvPc::kDStart, .count = YarvPc::kDCount, .mbrType = 0x0C,
+                                         .fs = "fat32", .label = "OTHER",
+                                         .files = {{"/KEEP.TXT", "the user's other data"}}}});
+  archive_writer::DiskEntry d = yarv_fixture::PartitionOfD(PartitionSource(y), c.recorded_start, YarvPc::kDCount, 5);
+  d.record.disk_number = c.recorded_disk;
+  y.Install({}, {}, {}, {d});
+  // Disk 0 holds the running system, whose files the program itself writes
+  // (its log and settings): there the bytes outside C: are compared.
+  for (int n : {0, 1, 2})
+    ASSERT_EQ(Shell("cp --sparse=always " + y.pc().Image(n) + " " + y.scratch().file("before" + std::to_string(n))), 0);
+
+  platform::ui::Script s = yarv_fixture::RestoreNowAtOriginalPlace();
+  if (c.restored) {
+    s.answer("yes")  // overwrite the partition
+        .expect_dialog(CRestoreProgressSummary::IDD)
+        .expect_text(229, "Completed Successfully")
+        .click(CRestoreProgressSummary::kFinish)
+        .answer("ok");
+  } else {
+    s = platform::ui::Script();
+    s.expect_dialog(CRestore1::IDD)
+        .click(CRestore1::kOriginal)
+        .click(CRestore1::kStart)
+        .answer("ok")
+        .expect_dialog(CRestore1::IDD)
+        .click(IDCANCEL);
+  }
+  auto run = y.Run(s);
+  ASSERT_EQ(run.failure, "") << run.log;
+  SCOPED_TRACE(run.log);
+  const char* refusal = "Cannot find the original partition you are restoring to.";
+  EXPECT_EQ(run.log.find(refusal) != std::string::npos, !c.restored) << run.log;
+  platform::fs::ReleaseAllDrivers();
+  for (int n : {0, 1, 2}) {
+    std::string out;
+    const std::string before = y.scratch().file("before" + std::to_string(n));
+    if (c.restored && n == 1) {
+      // Disk 1 outside D: as it was, D: the partition's bytes from the archive.
+      EXPECT_EQ(Shell("cmp -n " + std::to_string(YarvPc::kDStart * 512) + " " + before + " " + y.pc().Image(1), &out),
+                0)
+          << out;
+      // D: holds the archive's bytes, but for the geometry fields of its
+      // boot sector (bytes 24 to 31), which the restore keeps from the disk.
+      const uint64_t d = YarvPc::kDStart * 512;
+      const std::string source = y.scratch().file("source.img");
+      EXPECT_EQ(Shell("cmp -n 24 -i 0:" + std::to_string(d) + " " + source + " " + y.pc().Image(1), &out), 0) << out;
+      EXPECT_EQ(Shell("cmp -n " + std::to_string(YarvPc::kDCount * 512 - 32) + " -i 32:" + std::to_string(d + 32) +
+                          " " + source + " " + y.pc().Image(1),
+                      &out),
+                0)
+          << out;
+      const uint64_t end = (YarvPc::kDStart + YarvPc::kDCount) * 512;
+      EXPECT_EQ(Shell("cmp -i " + std::to_string(end) + " " + before + " " + y.pc().Image(1), &out), 0) << out;
+      continue;
+    }
+    if (n == 0) {
+      const uint64_t c_end = (2048 + 120000) * 512;  // C: of YarvPc
+      EXPECT_EQ(Shell("cmp -n " + std::to_string(2048 * 512) + " " + before + " " + y.pc().Image(0), &out), 0) << out;
+      EXPECT_EQ(Shell("cmp -i " + std::to_string(c_end) + " " + before + " " + y.pc().Image(0), &out), 0) << out;
+      continue;
+    }
+    EXPECT_EQ(Shell("cmp " + before + " " + y.pc().Image(n), &out), 0) << "disk " << n << ": " << out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, MovedLetter,
+    ::testing::Values(MovedLetterCase{"letter_on_another_disk", 2, YarvPc::kDStart, false},
+                      MovedLetterCase{"letter_at_another_start", 1, YarvPc::kDStart + 63 * 64, false},
+                      MovedLetterCase{"letter_where_recorded", 1, YarvPc::kDStart, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace

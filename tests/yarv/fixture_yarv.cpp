@@ -24,6 +24,16 @@ platform::ui::Script RestoreNowAtOriginalPlace() {
   return s;
 }
 
+platform::ui::Script RestoreNowToFolder(const std::string& folder) {
+  platform::ui::Script s;
+  s.expect_dialog(CRestore1::IDD)
+      .type(CRestore1::kDestination, folder)
+      .click(CRestore1::kStart)
+      .expect_dialog(CRestoreProgress::IDD)
+      .click(CRestoreProgress::kRestoreNow);
+  return s;
+}
+
 std::string MachineLog(YarvPc& y) {
   std::ifstream in(y.pc().folder() + "/machine.log");
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

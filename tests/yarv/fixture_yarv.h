@@ -53,6 +53,8 @@ std::vector<uint8_t> Bytes(const std::string& s);
 // The selection page at the original place, Start, then Restore Now on the
 // progress page: the opening of every restore to where the items came from.
 platform::ui::Script RestoreNowAtOriginalPlace();
+// The same to a new folder typed on the selection page ("D:\Restored").
+platform::ui::Script RestoreNowToFolder(const std::string& folder);
 
 // The machine's log (shut-downs and restarts with their reasons).
 std::string MachineLog(YarvPc& y);

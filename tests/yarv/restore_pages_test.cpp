@@ -132,13 +132,8 @@ TEST_P(OverwritePrompt, AnswersDecideWhatIsWritten) {
   const OverwriteCase& c = GetParam();
   YarvPc y;
   y.Install({}, {File(u"C:\\data\\a.txt", "from the archive")}, {}, {});
-  platform::ui::Script s;
-  s.expect_dialog(CRestore1::IDD)
-      .type(CRestore1::kDestination, "D:\\Restored")
-      .click(CRestore1::kStart)
-      .expect_dialog(CRestoreProgress::IDD)
-      .click(CRestoreProgress::kRestoreNow)
-      .expect_dialog(CBit::IDD)
+  platform::ui::Script s = yarv_fixture::RestoreNowToFolder("D:\\Restored");
+  s.expect_dialog(CBit::IDD)
       .expect_text(1013, "There is a same name of file or folder in the destination.\r\nD:\\Restored\\a.txt\r\nDo you "
                          "want to overwrite it?")
       .click(c.button);

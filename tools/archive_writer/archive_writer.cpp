@@ -17,6 +17,11 @@ using restore::Compression;
 using restore::kBlockBytes;
 using restore::kHeaderSize;
 
+std::string SelfExtractingName(const std::string& program_file_name) {
+  if (program_file_name.size() < 4) return program_file_name;
+  return program_file_name.substr(0, program_file_name.size() - 4) + ".EXE";
+}
+
 namespace {
 
 ArchivePosition position_of(int64_t offset) {
@@ -92,7 +97,8 @@ class VolumeStream {
   }
   bool next_volume(std::string& error) {
     const int32_t v = static_cast<int32_t>(bases_.size());
-    if (!open_file(platform::to_utf8(restore::BuildVolumeName(platform::to_utf16(o_.name), o_.chain, v)), error))
+    const std::string name = o_.first_file_name.empty() ? o_.name : SelfExtractingName(o_.first_file_name);
+    if (!open_file(platform::to_utf8(restore::BuildVolumeName(platform::to_utf16(name), o_.chain, v)), error))
       return false;
     bases_.push_back(pos_);
     reserve(kHeaderSize);

@@ -66,8 +66,17 @@ struct Options {
   std::vector<uint8_t> prefix;
   uint8_t no_unit_lookup = 0;  // header +55
   // The first volume's file name; empty = BuildVolumeName(name, chain, 0).
+  // Set (a self-extracting program), the later volumes are named after the
+  // program as the restore program names itself (SelfExtractingName), not
+  // after `name`.
   std::string first_file_name;
 };
+
+// The archive name that the restore program uses for the volumes of the
+// archive appended to it: the name of its own file as it forms its path
+// (the file name with its last four characters, the extension, made
+// ".EXE"), taken whole since it carries no "Yarv_" prefix.
+std::string SelfExtractingName(const std::string& program_file_name);
 
 struct Written {
   std::vector<std::string> files;  // volume 0 first

@@ -5,7 +5,9 @@
 //       [--file HOST_FILE=STORED_PATH]...
 //       [--disk IMAGE:kind=K,disk=N,first=SECTOR,sectors=COUNT,unit=SECTORS[,offset=BYTES][,drive=C:][,type=N][,model=TEXT]]...
 // --program appends the archive to a copy of FILE with its marker set; the
-// first file is then named after FILE. Prints the files written, one a line.
+// first file is then named after FILE, and with --volume-size the later
+// volumes after FILE as the program names itself (Yarv.exe: Yarv_Yarv.EXE_0_V1.yqb,
+// ...), not after --name. Prints the files written, one a line.
 #include <cstdlib>
 #include <fstream>
 #include <iostream>

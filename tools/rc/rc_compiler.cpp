@@ -259,12 +259,17 @@ class Lexer {
           while (i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i]))) {
             if (++digits > 16) fail(file, line, "number too long");
             char d = s[i++];
-            v = v * 16 + (std::isdigit(static_cast<unsigned char>(d)) ? d - '0' : (std::tolower(d) - 'a' + 10));
+            // Sixteen hex digits fill all 64 bits: shift as unsigned, the value
+            // keeps the bit pattern.
+            const unsigned long long digit =
+                std::isdigit(static_cast<unsigned char>(d)) ? d - '0' : (std::tolower(d) - 'a' + 10);
+            v = static_cast<long long>(static_cast<unsigned long long>(v) * 16 + digit);
           }
           if (digits == 0) fail(file, line, "hexadecimal number without digits");
         } else {
           while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) {
-            if (i - start > 18) fail(file, line, "number too long");
+            // 18 digits always fit a long long; a 19th could overflow it.
+            if (i - start >= 18) fail(file, line, "number too long");
             v = v * 10 + (s[i++] - '0');
           }
         }

@@ -17,6 +17,7 @@ IsoImageInfoRecord IsoImageInfo;
 CString SourceIsoPath;
 bool WriteBootLoader = true;
 int32_t CopyErrorCount = 0;
+LPCWSTR ShownCopyErrorKey = nullptr;
 CString VolumeLabelText;
 uint64_t VolumeSectorCount = 0;
 int32_t CopyNestingDepth = 0;
@@ -41,11 +42,6 @@ bool ReadImageAt(HANDLE image, uint64_t offset, void* buffer, DWORD size) {
   if (!SetFilePointerEx(image, at, nullptr, FILE_BEGIN)) return false;
   DWORD done = 0;
   return ReadFile(image, buffer, size, &done, nullptr) && done == size;
-}
-
-void CountCopyError(IsoCopyHost* host, LPCWSTR key) {
-  ++CopyErrorCount;
-  host->ReportCopyError(key);
 }
 
 struct TreeCopy {
@@ -80,16 +76,22 @@ void CopyDirectory(TreeCopy& copy, const CString& relativeFolder, uint32_t exten
     IsoDirectoryRecord record;
     // A record that reaches past the directory's bytes ends it (damaged image).
     if (!ParseDirectoryRecord(directory.data(), size, p, &record)) return;
-    if (record.recordLength == 0 || record.extentBlock == 0) {
-      // Padding, or a record without data: the rest of this block is skipped.
+    if (record.recordLength == 0) {
+      // Padding: records never cross a block, so the rest of this block is empty.
       p = (p / kIsoBlockSize + 1) * kIsoBlockSize;
       continue;
     }
+    // An empty file may be recorded at extent 0 (it has no data to point
+    // at): it is a file like any other. A folder there would be the image's
+    // system area, which is no folder.
+    const bool noFolderThere = (record.flags & kIsoFlagDirectory) && record.extentBlock == 0;
     CString name = DecodeIsoName(record.identifier, record.identifierLength, IsoImageInfo.joliet);
     if (!name.IsEmpty()) {
       CString relativeName = relativeFolder + u"\\" + name;
       CString destination = copy.root + relativeName;
-      if (record.flags & kIsoFlagDirectory) {
+      if (noFolderThere) {
+        // Nothing to create from a damaged record.
+      } else if (record.flags & kIsoFlagDirectory) {
         if (destination.GetLength() > kMaxDestinationPath ||
             (!CreateDirectoryW(destination, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)) {
           CountCopyError(copy.host, u"IDS_WRITEERROR");
@@ -111,6 +113,12 @@ void CopyDirectory(TreeCopy& copy, const CString& relativeFolder, uint32_t exten
 }
 
 }  // namespace
+
+void CountCopyError(IsoCopyHost* host, LPCWSTR key) {
+  ++CopyErrorCount;
+  if (!ShownCopyErrorKey) ShownCopyErrorKey = key;
+  host->ReportCopyError(key);
+}
 
 void IsoCopyHost::ReportCopyError(LPCWSTR key) {
   MessageBoxW(nullptr, LookupString(key), LookupString(u"IDS_PRODNAME"), MB_OK | MB_TASKMODAL);

@@ -56,6 +56,12 @@ extern bool WriteBootLoader;
 // Failed writes (and image reads) of the current run; the write sequence sets
 // it to 0 at its start, the copy loops stop once it is not 0.
 extern int32_t CopyErrorCount;
+// The key of the first failure of the current run that was shown to the
+// user with its cause (null when none was: a failed sector write shows only
+// its own message). The page adds the general write-failure text only then.
+extern LPCWSTR ShownCopyErrorKey;
+// Counts a failure of the current run and shows `key`'s text through `host`.
+void CountCopyError(IsoCopyHost* host, LPCWSTR key);
 // The volume identifier (for the stick's label) and the image's size in
 // 512-byte sectors, set by DescribeIso.
 extern CString VolumeLabelText;

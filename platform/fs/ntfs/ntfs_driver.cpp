@@ -60,13 +60,14 @@ FileInfo to_info(const lib::Entry& e) {
   i.last_write_time = e.last_write_time;
   i.reparse_tag = e.reparse_tag;
   i.file_id = e.mref & 0x0000FFFFFFFFFFFFULL;
+  i.link_count = e.link_count;
   return i;
 }
 
 class NtfsFile : public OpenFile {
  public:
-  NtfsFile(std::shared_ptr<Shared> shared, uint64_t mref, bool writable, uint64_t size)
-      : shared_(std::move(shared)), mref_(mref), writable_(writable), size_(size) {}
+  NtfsFile(std::shared_ptr<Shared> shared, uint64_t mref, bool writable, uint64_t size, std::u16string stream = {})
+      : shared_(std::move(shared)), mref_(mref), writable_(writable), size_(size), stream_(std::move(stream)) {}
 
   uint64_t size() const override { return size_; }
 
@@ -74,14 +75,14 @@ class NtfsFile : public OpenFile {
     *done = 0;
     std::lock_guard guard(shared_->lock);
     if (!shared_->volume) return ERROR_INVALID_HANDLE;
-    return ErrorFromErrno(lib::ReadData(shared_->volume, mref_, offset, buffer, length, done));
+    return ErrorFromErrno(lib::ReadData(shared_->volume, mref_, offset, buffer, length, done, stream_));
   }
   DWORD write(uint64_t offset, const void* buffer, size_t length) override {
     if (!writable_) return ERROR_ACCESS_DENIED;
     std::lock_guard guard(shared_->lock);
     if (!shared_->volume) return ERROR_INVALID_HANDLE;
     if (offset + length < offset) return ERROR_INVALID_PARAMETER;
-    int r = lib::WriteData(shared_->volume, mref_, offset, buffer, length);
+    int r = lib::WriteData(shared_->volume, mref_, offset, buffer, length, stream_);
     if (!r) {
       if (offset + length > size_) size_ = offset + length;
       touch();
@@ -92,7 +93,7 @@ class NtfsFile : public OpenFile {
     if (!writable_) return ERROR_ACCESS_DENIED;
     std::lock_guard guard(shared_->lock);
     if (!shared_->volume) return ERROR_INVALID_HANDLE;
-    int r = lib::Truncate(shared_->volume, mref_, size);
+    int r = lib::Truncate(shared_->volume, mref_, size, stream_);
     if (!r) {
       size_ = size;
       touch();
@@ -120,6 +121,7 @@ class NtfsFile : public OpenFile {
   uint64_t mref_;
   bool writable_;
   uint64_t size_;
+  std::u16string stream_;  // empty: the unnamed data stream
   bool touched_ = false;
 };
 
@@ -221,6 +223,46 @@ class Driver : public NtfsDriver {
   DWORD rename(const VolumePath& from, const VolumePath& to) override {
     if (read_only_) return ERROR_WRITE_PROTECT;
     return call([&](lib::Volume* v) { return lib::Rename(v, from, to); });
+  }
+  DWORD allocated_ranges(const VolumePath& path, std::vector<AllocatedRange>* ranges) override {
+    ranges->clear();
+    lib::Entry e;
+    DWORD r = call([&](lib::Volume* v) { return lib::Stat(v, path, &e); });
+    if (r) return r;
+    if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_ACCESS_DENIED;
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    r = call([&](lib::Volume* v) { return lib::AllocatedRanges(v, e.mref, &spans); });
+    if (r) return r;
+    for (auto& s : spans) ranges->push_back({s.first, s.second});
+    return ERROR_SUCCESS;
+  }
+  DWORD list_streams(const VolumePath& path, std::vector<StreamInfo>* streams) override {
+    streams->clear();
+    std::vector<std::pair<std::u16string, uint64_t>> found;
+    DWORD r = call([&](lib::Volume* v) { return lib::ListStreams(v, path, &found); });
+    for (auto& f : found) streams->push_back({f.first, f.second});
+    return r;
+  }
+  DWORD open_stream(const VolumePath& path, const std::u16string& stream, bool writable, bool create,
+                    std::unique_ptr<OpenFile>* file) override {
+    if ((writable || create) && read_only_) return ERROR_WRITE_PROTECT;
+    uint64_t mref = 0, size = 0;
+    DWORD r = call([&](lib::Volume* v) { return lib::OpenStream(v, path, stream, create, &mref, &size); });
+    if (r) return r == ERROR_INVALID_PARAMETER ? ERROR_INVALID_NAME : r;
+    *file = std::make_unique<NtfsFile>(shared_, mref, writable, size, stream);
+    return ERROR_SUCCESS;
+  }
+  DWORD set_compressed(const VolumePath& path) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    return call([&](lib::Volume* v) { return lib::SetCompressed(v, path); });
+  }
+  DWORD set_sparse(const VolumePath& path) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    return call([&](lib::Volume* v) { return lib::SetSparse(v, path); });
+  }
+  DWORD create_link(const VolumePath& existing, const VolumePath& link) override {
+    if (read_only_) return ERROR_WRITE_PROTECT;
+    return call([&](lib::Volume* v) { return lib::Link(v, existing, link); });
   }
   DWORD set_attributes(const VolumePath& path, DWORD attributes) override {
     if (read_only_) return ERROR_WRITE_PROTECT;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform::fs::ntfs::lib {
@@ -36,6 +37,7 @@ struct Entry {
   uint64_t last_access_time = 0;
   uint64_t last_write_time = 0;
   uint32_t reparse_tag = 0;
+  uint32_t link_count = 1;    // hard links (names other than DOS aliases)
 };
 
 struct VolumeFacts {
@@ -69,6 +71,8 @@ int List(Volume* v, const Path& folder, std::vector<Entry>* entries);
 int CreateFile(Volume* v, const Path& path, bool folder);
 int Remove(Volume* v, const Path& path);
 int Rename(Volume* v, const Path& from, const Path& to);
+// Gives the file at `existing` the further name `link` (a hard link); EEXIST when taken.
+int Link(Volume* v, const Path& existing, const Path& link);
 // Only the settable bits (read-only, hidden, system, archive, not-indexed, temporary, offline).
 int SetAttributes(Volume* v, const Path& path, uint32_t attributes);
 // Null leaves a time unchanged.
@@ -76,11 +80,28 @@ int SetTimes(Volume* v, const Path& path, const uint64_t* creation, const uint64
              const uint64_t* write);
 int TouchWrite(Volume* v, uint64_t mref, uint64_t now);
 
-// Unnamed data stream by MFT reference (as Stat returned it).
-int DataSize(Volume* v, uint64_t mref, uint64_t* size);
-int ReadData(Volume* v, uint64_t mref, uint64_t offset, void* buffer, size_t length, size_t* done);
-int WriteData(Volume* v, uint64_t mref, uint64_t offset, const void* buffer, size_t length);
-int Truncate(Volume* v, uint64_t mref, uint64_t size);
+// A data stream by MFT reference (as Stat returned it): the unnamed one, or
+// the named (alternate) stream `stream`.
+int DataSize(Volume* v, uint64_t mref, uint64_t* size, const std::u16string& stream = {});
+int ReadData(Volume* v, uint64_t mref, uint64_t offset, void* buffer, size_t length, size_t* done,
+             const std::u16string& stream = {});
+int WriteData(Volume* v, uint64_t mref, uint64_t offset, const void* buffer, size_t length,
+              const std::u16string& stream = {});
+// Grows a sparse file with a hole, any other with allocated clusters.
+int Truncate(Volume* v, uint64_t mref, uint64_t size, const std::u16string& stream = {});
+// The named data streams of a file or folder (name, size), in attribute order.
+int ListStreams(Volume* v, const Path& path, std::vector<std::pair<std::u16string, uint64_t>>* streams);
+// The MFT reference and size of the named stream `stream` of `path`, made
+// (empty) first when `create` and missing.
+int OpenStream(Volume* v, const Path& path, const std::u16string& stream, bool create, uint64_t* mref,
+               uint64_t* size);
+// The (offset, length) byte spans of the unnamed data stream that hold clusters.
+int AllocatedRanges(Volume* v, uint64_t mref, std::vector<std::pair<uint64_t, uint64_t>>* ranges);
+// Sets the compressed flag of an empty file (its data is then written
+// compressed) or of a folder (its new files are compressed).
+int SetCompressed(Volume* v, const Path& path);
+// Sets the sparse flag of the file.
+int SetSparse(Volume* v, const Path& path);
 
 int GetSecurity(Volume* v, const Path& path, std::vector<uint8_t>* descriptor);
 int SetSecurity(Volume* v, const Path& path, const std::vector<uint8_t>& descriptor);
