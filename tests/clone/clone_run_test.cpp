@@ -74,6 +74,15 @@ std::string ShowSummary(const platform::ui::Script& script) {
   return log.str();
 }
 
+// Snapshot records in use (shadow copies held by some process), from the
+// machine folder's table: its header's second 8 bytes.
+uint64_t SnapshotsInUse(const std::string& machineFolder) {
+  std::ifstream table(machineFolder + "/snapshots.table", std::ios::binary);
+  uint64_t header[2] = {};
+  table.read(reinterpret_cast<char*>(header), sizeof header);
+  return table ? header[1] : 0;
+}
+
 // A run's script with a log; the failure text, empty when it ran through.
 std::string RunScript(const platform::ui::Script& script, std::string* logText = nullptr,
                       std::function<bool(bool, int, std::string*)> deviceHook = nullptr) {
@@ -222,7 +231,7 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
 }
 
 // When no shadow copy can be made (the platform finds no room for its
-// temporary copy; under WinPE there is none), a volume's files are read from
+// snapshot's side store; under WinPE there is none), a volume's files are read from
 // the live volume: never its sectors, which the plan may put into a smaller
 // partition, leaving a file system larger than its partition. A partition
 // without a file system that the plan makes smaller is left out, and named.
@@ -237,6 +246,11 @@ TEST_F(CloneRunTest, WithoutAShadowCopyTheFilesComeFromTheLiveVolume) {
   EXPECT_EQ(platform::to_utf8(system.GetString()), "C:");
   EXPECT_EQ(platform::to_utf8(data.GetString()), "D:");
   EXPECT_TRUE(ShadowSourceVolume.IsEmpty()) << "no shadow path is mapped back to a live volume";
+  // Under WinPE no snapshot is taken at all.
+  ShellState.winPEMode = true;
+  EXPECT_EQ(platform::to_utf8(PrepareSourceVolume(0, 0).GetString()), "C:");
+  EXPECT_EQ(SnapshotsInUse(pc_.folder()), 0u);
+  ShellState.winPEMode = false;
   // With room, the shadow copy is read.
   const CString shadow = PrepareSourceVolume(0, 0);
   EXPECT_NE(platform::to_utf8(shadow.GetString()).find("HarddiskVolumeShadowCopy"), std::string::npos)
@@ -769,6 +783,74 @@ TEST_F(CloneRunTest, SourceThatGoesAwayMidCopyIsNoSuccess) {
     summary.key("escape");
     ShowSummary(summary);
   }
+}
+
+
+// A file that another program of the PC rewrites while the basic copy runs
+// arrives as it was when the run began: the files are read from a
+// copy-on-write snapshot of the source volume, which the other program's
+// writes fill with the old blocks. The rewrite lands while the snapshot is
+// held and before the copy has reached the file (it is not on the
+// destination yet). Read back with ntfscat; the snapshot leaves no record in
+// the machine folder and no file in the temporary folder.
+TEST_F(CloneRunTest, FileRewrittenByAnotherProgramDuringTheCopyArrivesAsItWas) {
+  constexpr int kFiles = 24;
+  PutTailAndBigFiles(kFiles, kMiB);
+  auto repeated = [](const std::string& text) {
+    std::string body;
+    while (body.size() < 40000) body += text;
+    return body;
+  };
+  PutFile(u"C:\\big\\zz.bin", repeated("old-"));  // read last of the big files
+  platform::fs::ReleaseAllDrivers();
+  const std::string temp = pc_.folder() + "/tmp";
+  ASSERT_EQ(Shell("mkdir -p " + temp), 0);
+  const char* savedTemp = getenv("TMPDIR");
+  const std::string keepTemp = savedTemp ? savedTemp : "";
+  PrepareWizard(1, true, false);
+  setenv("TMPDIR", temp.c_str(), 1);
+  platform::ui::Script script;
+  script.expect_dialog(CClone::IDD).click(1011).expect_disabled(2).expect_enabled(2);
+  script.expect_progress(1025, 10).device(true, 9);
+  script.answer("ok").expect_dialog(138).expect_text(1024, "Completed").key("escape");
+  std::string log;
+  const std::string failure = RunScript(script, &log, [&](bool, int, std::string* why) {
+    if (SnapshotsInUse(pc_.folder()) != 1) {
+      *why = "snapshots in use: " + std::to_string(SnapshotsInUse(pc_.folder()));
+      return false;
+    }
+    std::u16string copied;
+    for (auto& v : platform::storage::MountedVolumes())
+      if (v.disk_number == 1 && v.offset == kSystemStart * 512 && v.letter)
+        copied = std::u16string(1, static_cast<char16_t>(v.letter)) + u":\\big\\zz.bin";
+    if (copied.empty() || GetFileAttributesW(copied.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      *why = "the copy's system volume is not there, or already holds zz.bin";
+      return false;
+    }
+    std::string out;
+    if (Shell("TMPDIR=" + temp + " " + FS_SNAPSHOT_HELPER + " " + pc_.folder() + " write C 'big\\zz.bin' new-",
+              &out) != 0) {
+      *why = "the other program failed: " + out;
+      return false;
+    }
+    return true;
+  });
+  if (savedTemp) setenv("TMPDIR", keepTemp.c_str(), 1); else unsetenv("TMPDIR");
+  ASSERT_EQ(failure, "");
+  std::string out;
+  const std::string source = pc_.ExtractVolume(0, kSystemStart, kSystemCount, "system-source.img");
+  Shell("ntfscat " + source + " big/zz.bin", &out);
+  EXPECT_TRUE(out == repeated("new-")) << "the other program's rewrite is not on the source";
+  const std::string copy = pc_.ExtractVolume(1, kSystemStart, kSystemCount, "system-copy.img");
+  EXPECT_EQ(Shell("ntfsfix -n " + copy, &out), 0) << out;
+  Shell("ntfscat " + copy + " big/zz.bin", &out);
+  EXPECT_TRUE(out == repeated("old-")) << out.substr(0, 16);
+  Shell("ntfscat " + copy + " big/23.bin", &out);
+  EXPECT_TRUE(out == disk_fixture::Pattern(kMiB, 40 + 23)) << "23.bin differs";
+  EXPECT_EQ(SnapshotsInUse(pc_.folder()), 0u);
+  int left = 0;
+  for (auto& entry : std::filesystem::recursive_directory_iterator(temp)) left += entry.is_regular_file() ? 1 : 0;
+  EXPECT_EQ(left, 0) << "files left in the temporary folder";
 }
 
 }  // namespace
