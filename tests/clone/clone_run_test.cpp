@@ -244,6 +244,76 @@ TEST_F(CloneRunTest, WithoutAShadowCopyTheFilesComeFromTheLiveVolume) {
   ReleaseShadowCopy();
 }
 
+// A whole basic clone where no shadow copy can be made (under WinPE there is
+// none), onto the smaller disk with a plan that makes the FAT32 partition
+// smaller and moves a partition without a file system (raw bytes, added by
+// sfdisk) behind it. The volumes' files are copied from the live volumes into
+// new file systems of the planned sizes, and scripts/check-clone finds the
+// copy whole. Planned smaller, the partition without a file system is left
+// out and named in the summary's list; its place keeps none of its bytes.
+TEST_F(CloneRunTest, WholeCloneWithoutAShadowCopyIsMadeFromTheLiveFiles) {
+  constexpr uint64_t kRawStart = 470 * 2048, kRawCount = 100 * 2048;
+  std::string out;
+  ASSERT_EQ(Shell("echo 'start=" + std::to_string(kRawStart) + ", size=" + std::to_string(kRawCount) +
+                      ", type=da' | sfdisk -q --append " + pc_.Image(0), &out),
+            0)
+      << out;
+  const std::vector<uint8_t> raw = [] {
+    const std::string bytes = disk_fixture::Pattern(kRawCount * 512, 31);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+  }();
+  pc_.WriteBytes(0, kRawStart * 512, raw);
+  // Started from a WinPE medium: the system tools in X:\Windows\System32.
+  std::filesystem::create_directories(pc_.folder() + "/winpe-x/Windows/System32");
+  std::filesystem::create_directories(pc_.folder() + "/winpe-x/Windows/Temp");
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"winpe", "yes"}, {"windows_folder", "X:\\Windows"}, {"system_folder", "X:\\Windows\\System32"},
+           {"temp_folder", "X:\\Windows\\Temp"}})
+    pc_.SetIni("os", key, value);
+  pc_.AppendIni("[mount winpe-x]\npath = X:\nhost = winpe-x\ndrive_type = ramdisk\nread_only = no");
+  Start();
+  struct Case {
+    uint64_t rawLength;  // planned, in 512-byte sectors
+    const char* result;
+  } cases[] = {{kRawCount / 2, "Completed with errors"}, {kRawCount, "Completed"}};
+  const uint64_t dataLength = 200 * 2048, rawStart = kDataStart + dataLength + 8 * 2048;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    PrepareWizard(2, true, true);
+    ShellState.winPEMode = 1;
+    int planned = 0;
+    for (LayoutEntry& e : DiskContext.layoutTable) {
+      if (e.startBytes == kDataStart * 512) {
+        e.newLengthBytes = dataLength * 512;
+        ++planned;
+      } else if (e.startBytes == kRawStart * 512) {
+        e.newStartBytes = rawStart * 512;
+        e.newLengthBytes = c.rawLength * 512;
+        ++planned;
+      }
+    }
+    ASSERT_EQ(planned, 2);
+    const std::string verifyLine = "0 blocks differ, 0 blocks not compared";
+    ASSERT_EQ(RunClone(c.result, verifyLine), "") << platform::to_utf8(CloneRunState.skippedItems.GetString());
+    ShellState.winPEMode = 0;
+    platform::fs::ReleaseAllDrivers();
+    const std::string listed = platform::to_utf8(CloneRunState.skippedItems.GetString());
+    const std::vector<uint8_t> copied = pc_.ReadBytes(2, rawStart * 512, 1 << 20);
+    if (c.rawLength < kRawCount) {
+      EXPECT_EQ(listed, "Partition 3\r\n");
+      EXPECT_FALSE(std::equal(copied.begin(), copied.end(), raw.begin())) << "its bytes are not copied cut short";
+      continue;
+    }
+    EXPECT_EQ(listed, "");
+    EXPECT_TRUE(std::equal(copied.begin(), copied.end(), raw.begin()));
+    // The proof: both file systems clean and every file equal, the raw
+    // partition byte for byte.
+    const int status = Shell(std::string(CHECK_CLONE_PATH) + " " + pc_.folder() + " 0 2", &out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(SfdiskRows(2)[1], std::to_string(kDataStart) + " " + std::to_string(dataLength) + " c") << out;
+  }
+}
+
 // The copied system's SYSTEM hive after a basic whole-disk copy from MBR to
 // MBR (the data partition moved 16 MiB on): its MountedDevices names C:, D:
 // and the system's volume name on the copy's own disk (signature and offsets
