@@ -46,8 +46,6 @@ PARTITION_INFORMATION_EX* Entry(void* layout, int32_t i) {
 
 bool IsGptJob() { return CloneSettings.convertToGpt != 0 || CloneSettings.sourceIsGpt != 0; }
 
-bool IsContainerType(int32_t type) { return type == 5 || type == 15 || type == 0x85; }
-
 // Waits up to `seconds` in short slices, keeping the page's clock current
 // and its messages flowing (the window repaints and moves meanwhile), and
 // looking at the drives each second. Ends early once `done` holds; returns
@@ -88,6 +86,8 @@ void ZeroDiskStart(int32_t disk) {
 }
 
 }  // namespace
+
+bool IsContainerType(int32_t type) { return type == 5 || type == 15 || type == 0x85; }
 
 int32_t PlannedPartitionCount() {
   int32_t count = 0;
