@@ -1,5 +1,6 @@
 #include "mainapp/clone/clone_page_items.h"
 
+#include <algorithm>
 #include <bit>
 
 #include "mainapp/records/clone_run_state.h"
@@ -53,4 +54,31 @@ void SetCloneProgressRange32(CWnd* page, int32_t high) { SendProgress(page, PBM_
 
 void SetCloneProgressPos32(CWnd* page, int32_t position) {
   SendProgress(page, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+bool DisplayPace::Due() {
+  const auto now = std::chrono::steady_clock::now();
+  if (started_ && now - last_ < kInterval) return false;
+  started_ = true;
+  last_ = now;
+  return true;
+}
+
+void DisplayPace::Shown() {
+  started_ = true;
+  last_ = std::chrono::steady_clock::now();
+}
+
+bool PacedPosition::Take(uint64_t done) {
+  last = done;
+  const auto percent = [this](uint64_t at) { return total ? at / std::max<uint64_t>(total / 100, 1) : at; };
+  if (done >= total || percent(done) != percent(shown)) {
+    pace.Shown();
+  } else if (!pace.Due()) {
+    pending = true;
+    return false;
+  }
+  shown = done;
+  pending = false;
+  return true;
 }

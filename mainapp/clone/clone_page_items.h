@@ -5,6 +5,7 @@
 // another page) updates nothing and still works.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 #include "platform/core/cstring.h"
@@ -37,3 +38,35 @@ void SetCloneProgressPos(CWnd* page, uint64_t position, uint64_t high);
 // Range and position in the run's own small units (0 .. 2n + 200).
 void SetCloneProgressRange32(CWnd* page, int32_t high);
 void SetCloneProgressPos32(CWnd* page, int32_t position);
+
+// The pace at which a long stage shows its progress on the page: the engines
+// move hundreds of blocks a second, and showing each one costs the page's
+// messages and repaints on the copy's own thread, while the bar has only so
+// many steps and a reader sees a few changes a second. A position is shown
+// when its whole percent of the stage changed, when kInterval of real time
+// passed since the page last showed one (the elapsed time moves on), and at
+// the stage's end.
+class DisplayPace {
+ public:
+  static constexpr std::chrono::milliseconds kInterval{200};
+  // True at the first call and then once kInterval has passed since the
+  // last call that answered true.
+  bool Due();
+  // Forgets the time, for a position shown for another reason.
+  void Shown();
+
+ private:
+  std::chrono::steady_clock::time_point last_{};
+  bool started_ = false;
+};
+
+// A position a stage reports after every block, out of `total`.
+struct PacedPosition {
+  uint64_t total = 0;
+  DisplayPace pace;
+  uint64_t last = 0;     // the position reported last
+  uint64_t shown = 0;    // the position the page shows
+  bool pending = false;  // reported but not shown yet: the stage shows it when it ends
+  // Records `done`; true when the page should show it now.
+  bool Take(uint64_t done);
+};

@@ -171,11 +171,16 @@ void FinishPartitionRange(CWnd* page, const PartitionRangeJob& job, bool volumes
 
 namespace {
 
-void RangeProgress(CWnd* page, uint64_t done, void*) {
+void ShowRangeProgress(CWnd* page, uint64_t done) {
   SetCloneProgressPos(page, done, CloneRunState.copyTotalSectors);
   if (!page) return;
   page->SetDlgItemText(clone_items::kCopied, FormatSectorCount(done));
   ShowElapsedTime(page);
+}
+
+void RangeProgress(CWnd* page, uint64_t done, void* context) {
+  auto* position = static_cast<PacedPosition*>(context);
+  if (position->Take(done)) ShowRangeProgress(page, done);
 }
 
 }  // namespace
@@ -195,7 +200,9 @@ bool CopyPartitionRange(CWnd* page, RawPass pass) {
   FindRangeMbrSlots(&job);
   ReadDiskGeometry(job.range.sourceDisk);
   const int32_t block = RawBlockUnits(DiskContext.lastSectorsPerTrack);
-  const RawPassResult result = RunRawPass(page, job.range, pass, block, &RangeProgress, nullptr);
+  PacedPosition position{.total = job.range.count};
+  const RawPassResult result = RunRawPass(page, job.range, pass, block, &RangeProgress, &position);
+  if (position.pending) ShowRangeProgress(page, position.last);
   if (!result.started) return false;
   if (pass == RawPass::Copy) CloneRunState.operationSectors = result.unitsDone;
   if (pass == RawPass::Copy && !CloneRunState.cloneAborted) FinishPartitionRange(page, job, volumes.opened());

@@ -1,9 +1,13 @@
 #include "mainapp/clone/raw_copy.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "disk/disk_access.h"
@@ -15,9 +19,7 @@
 #include "mainapp/records/disk_selection.h"
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
-#include "platform/process/sync.h"
 #include "platform/process/system_info.h"
-#include "platform/process/thread.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
 #include "program_support/language_table.h"
@@ -29,6 +31,10 @@ CloneCountersRecord CloneCounters;
 namespace {
 
 constexpr int kRepairAttempts = 3;
+// The verify pass reads this many blocks per transfer from each disk (8
+// blocks of 1008 units: 3.9 MiB): large direct reads keep both devices busy
+// between the pass's hand-overs.
+constexpr int32_t kVerifySpanBlocks = 8;
 
 // The destination disk, unbuffered but without write-through: a flush after
 // every block made each one wait for the device's cache, a third of the
@@ -134,74 +140,106 @@ int32_t RawBlockUnits(int32_t sectorsPerTrack) {
 
 namespace {
 
-// Writes the copy pass's blocks on a thread of its own, so that the next block
-// is read from the source while the destination takes the last one. One block
-// is in flight at a time, and its buffer is left alone until Finish. Without
-// the thread (it could not be made) each block is written in Start.
-class BlockWriter {
+// Moves one block at a time on a thread of its own: the copy pass writes the
+// last block there while it reads the next one, the verify pass reads the
+// destination's block there while it reads the source's. One block is in
+// flight at a time, and its buffer is left alone until Finish. Without the
+// thread (it could not be made) each block moves in Start.
+//
+// The hand-over is a plain host mutex and condition variable, not the
+// platform's events: a platform wait joins the simulated PC's clock, which
+// wakes every waiting thread of the process on each wait and each event, a
+// cost paid twice per block. (Nor a host semaphore: its wait spins on
+// sched_yield first, which on a busy machine hands the processor away for a
+// whole time slice.) The worker does host I/O only and never waits for
+// simulated time, so the clock need not know it.
+class BlockWorker {
  public:
-  explicit BlockWriter(HANDLE destination)
-      : destination_(destination),
-        ready_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-        done_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
-    if (ready_ && done_) thread_ = CreateThread(nullptr, 0, &BlockWriter::Run, this, 0, nullptr);
-  }
-  ~BlockWriter() {
-    Finish();
-    if (thread_) {
-      stop_ = true;
-      SetEvent(ready_);
-      WaitForSingleObject(thread_, INFINITE);
-      CloseHandle(thread_);
-    }
-    if (ready_) CloseHandle(ready_);
-    if (done_) CloseHandle(done_);
-  }
-  BlockWriter(const BlockWriter&) = delete;
-  BlockWriter& operator=(const BlockWriter&) = delete;
+  enum class Move { Read, Write };
 
-  void Start(const uint8_t* data, uint64_t sector, int32_t units) {
+  explicit BlockWorker(HANDLE disk) : disk_(disk) {
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // No thread: every block moves in Start.
+    }
+  }
+  ~BlockWorker() {
+    Finish();
+    if (thread_.joinable()) {
+      {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+      }
+      changed_.notify_one();
+      thread_.join();
+    }
+  }
+  BlockWorker(const BlockWorker&) = delete;
+  BlockWorker& operator=(const BlockWorker&) = delete;
+
+  void Start(Move move, uint8_t* data, uint64_t sector, int32_t units) {
+    move_ = move;
     data_ = data;
     sector_ = sector;
     units_ = units;
     busy_ = true;
-    if (thread_)
-      SetEvent(ready_);
-    else
-      written_ = Transfer();
+    if (thread_.joinable()) {
+      {
+        std::lock_guard lock(mutex_);
+        queued_ = true;
+      }
+      changed_.notify_one();
+    } else {
+      moved_ = Transfer();
+    }
   }
-  // Waits for the block in flight; false when it could not be written.
+  // Waits for the block in flight; false when it did not move whole. The
+  // answer stays until the next Start.
   bool Finish() {
-    if (!busy_) return true;
-    if (thread_) WaitForSingleObject(done_, INFINITE);
+    Wait();
     busy_ = false;
-    return written_;
+    return moved_;
+  }
+  // Waits for the block in flight to have moved (or failed), so that the
+  // caller may use the handle itself; Finish still gives the answer.
+  void Wait() {
+    if (!busy_ || !thread_.joinable()) return;
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !queued_; });
   }
 
  private:
-  // Touches no shared counter: the pass counts a failed write when it finishes the block.
+  // Touches no shared counter: the pass counts a failure when it finishes the block.
   bool Transfer() const {
-    return WriteSectorsAt(destination_, data_, sector_, units_) == static_cast<DWORD>(units_) * 512;
+    const DWORD bytes = static_cast<DWORD>(units_) * 512;
+    return (move_ == Move::Write ? WriteSectorsAt(disk_, data_, sector_, units_)
+                                 : ReadSectorsAt(disk_, data_, sector_, units_)) == bytes;
   }
-  static DWORD Run(LPVOID self) {
-    auto* writer = static_cast<BlockWriter*>(self);
+  void Run() {
+    std::unique_lock lock(mutex_);
     for (;;) {
-      WaitForSingleObject(writer->ready_, INFINITE);
-      if (writer->stop_) return 0;
-      writer->written_ = writer->Transfer();
-      SetEvent(writer->done_);
+      changed_.wait(lock, [this] { return queued_ || stop_; });
+      if (stop_) return;
+      lock.unlock();
+      moved_ = Transfer();
+      lock.lock();
+      queued_ = false;
+      changed_.notify_one();
     }
   }
 
-  HANDLE destination_;
-  HANDLE ready_;
-  HANDLE done_;
-  HANDLE thread_ = nullptr;
-  const uint8_t* data_ = nullptr;
+  HANDLE disk_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool queued_ = false;  // a block waits for the worker or is moving; under mutex_
+  Move move_ = Move::Write;
+  uint8_t* data_ = nullptr;
   uint64_t sector_ = 0;
   int32_t units_ = 0;
   bool busy_ = false;
-  bool written_ = false;
+  bool moved_ = true;
   bool stop_ = false;
 };
 
@@ -222,7 +260,8 @@ struct PassLoop {
   const RawRange& range;
   int32_t blockUnits;
   int32_t sourceMultiplier;
-  uint8_t* buffers[2];
+  int32_t spanBlocks;  // verify: blocks read per transfer
+  uint8_t* buffers[4];
   RawProgress progress;
   void* context;
   RawPassResult& result;
@@ -240,7 +279,7 @@ struct PassLoop {
   // Reads block k + 1 while block k is written; a block counts as done once
   // it is written (or its write failed and was counted).
   uint64_t Copy() const {
-    BlockWriter writer(disks.destination());
+    BlockWorker writer(disks.destination());
     uint64_t done = 0;
     uint64_t read = 0;
     int32_t inFlight = 0;
@@ -259,7 +298,7 @@ struct PassLoop {
       result.unreadableSectors +=
           ReadBlock(disks.source(), buffers[which], range.sourceStart + read, units, sourceMultiplier, true);
       settle();
-      writer.Start(buffers[which], range.destinationStart + read, units);
+      writer.Start(BlockWorker::Move::Write, buffers[which], range.destinationStart + read, units);
       inFlight = units;
       read += static_cast<uint64_t>(units);
       which ^= 1;
@@ -268,39 +307,88 @@ struct PassLoop {
     return done;
   }
 
-  // Reads the source and the destination block by block and compares them;
-  // a block that differs is written again and read back, up to 3 times.
+  // Reads the source and the destination in spans of several blocks, each
+  // disk on a worker thread of its own, and compares them; while a span is
+  // compared the next one is already being read. A span that differs, or
+  // that could not be read whole, is gone through block by block once the
+  // workers are idle: a block that differs is written again and read back,
+  // up to 3 times, and a block that cannot be read is read again (a source
+  // block sector by sector), as single blocks always were.
   uint64_t Verify() const {
-    uint8_t* buffer = buffers[0];
-    uint8_t* readBack = buffers[1];
+    BlockWorker sourceReader(disks.source());
+    BlockWorker destinationReader(disks.destination());
+    struct Span {
+      uint8_t* source;
+      uint8_t* destination;
+      int32_t units;
+    } spans[2] = {{buffers[0], buffers[1], 0}, {buffers[2], buffers[3], 0}};
+    const uint64_t spanUnits = static_cast<uint64_t>(blockUnits) * static_cast<uint64_t>(spanBlocks);
+    auto startReading = [&](Span& span, uint64_t at) {
+      span.units = static_cast<int32_t>(std::min(spanUnits, range.count - at));
+      sourceReader.Start(BlockWorker::Move::Read, span.source, range.sourceStart + at, span.units);
+      destinationReader.Start(BlockWorker::Move::Read, span.destination, range.destinationStart + at, span.units);
+    };
     uint64_t done = 0;
+    bool nextReading = false;
+    int which = 0;
     while (done < range.count && ContinuePass(page, done)) {
-      const int32_t units = UnitsAt(done);
-      const uint64_t to = range.destinationStart + done;
+      Span& span = spans[which];
+      which ^= 1;
+      if (!nextReading) startReading(span, done);
+      const bool sourceWhole = sourceReader.Finish();
+      const bool destinationWhole = destinationReader.Finish();
+      // The next span is read while this one is compared; one that needs
+      // the handles for a repair waits for those reads first. They cover
+      // the next span only, which a repair of this one does not write.
+      const uint64_t next = done + static_cast<uint64_t>(span.units);
+      nextReading = next < range.count && !CloneRunState.cloneAborted;
+      if (nextReading) startReading(spans[which], next);
+      const DWORD bytes = static_cast<DWORD>(span.units) * 512;
+      const bool same = sourceWhole && destinationWhole && std::memcmp(span.source, span.destination, bytes) == 0;
+      if (!same) {
+        sourceReader.Wait();
+        destinationReader.Wait();
+      }
+      for (int32_t at = 0; at < span.units; at += blockUnits) {
+        const int32_t units = std::min(blockUnits, span.units - at);
+        if (same)
+          Advance(done, static_cast<uint64_t>(units));
+        else
+          VerifyBlock(done, units, span.source + static_cast<size_t>(at) * 512,
+                      span.destination + static_cast<size_t>(at) * 512, sourceWhole, destinationWhole);
+      }
+    }
+    return done;
+  }
+
+  // One block of a span read by Verify: `done` is its position, and grows by it.
+  void VerifyBlock(uint64_t& done, int32_t units, uint8_t* buffer, uint8_t* readBack, bool sourceRead,
+                   bool destinationRead) const {
+    const uint64_t to = range.destinationStart + done;
+    if (!sourceRead) {
       const int32_t unreadable =
           ReadBlock(disks.source(), buffer, range.sourceStart + done, units, sourceMultiplier, false);
       result.unreadableSectors += unreadable;
       if (unreadable > 0) ++CloneCounters.verifySecondCount;
-      const DWORD bytes = static_cast<DWORD>(units) * 512;
-      auto matches = [&] {
-        return ReadSectorsAt(disks.destination(), readBack, to, units) == bytes &&
-               std::memcmp(buffer, readBack, bytes) == 0;
-      };
-      if (!matches()) {
-        ++CloneRunState.verifyMismatchCount;
-        bool repaired = false;
-        for (int attempt = 0; attempt < kRepairAttempts && !repaired; ++attempt) {
-          if (!WriteBlock(disks.destination(), buffer, to, units)) continue;
-          repaired = matches();
-        }
-        if (repaired)
-          --CloneRunState.verifyMismatchCount;
-        else
-          ++result.mismatchedBlocks;
-      }
-      Advance(done, static_cast<uint64_t>(units));
     }
-    return done;
+    const DWORD bytes = static_cast<DWORD>(units) * 512;
+    auto matches = [&] {
+      return ReadSectorsAt(disks.destination(), readBack, to, units) == bytes &&
+             std::memcmp(buffer, readBack, bytes) == 0;
+    };
+    if (destinationRead ? std::memcmp(buffer, readBack, bytes) != 0 : !matches()) {
+      ++CloneRunState.verifyMismatchCount;
+      bool repaired = false;
+      for (int attempt = 0; attempt < kRepairAttempts && !repaired; ++attempt) {
+        if (!WriteBlock(disks.destination(), buffer, to, units)) continue;
+        repaired = matches();
+      }
+      if (repaired)
+        --CloneRunState.verifyMismatchCount;
+      else
+        ++result.mismatchedBlocks;
+    }
+    Advance(done, static_cast<uint64_t>(units));
   }
 };
 
@@ -311,11 +399,23 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
   RawPassResult result;
   CloneRunState.operationSectors = 0;
   const size_t blockBytes = static_cast<size_t>(blockUnits) * 512;
-  // Two blocks: the one read and the one written (copy), or the source's and
-  // the destination's (verify).
-  TransferBuffer first = TryAllocate(blockBytes);
-  TransferBuffer second = TryAllocate(blockBytes);
-  if (!first || !second) {
+  // Two blocks: the one read and the one written (copy); or two pairs of
+  // spans, the source's and the destination's being compared and the next
+  // ones being read (verify), one block each when memory is short.
+  int32_t spanBlocks = pass == RawPass::Verify ? kVerifySpanBlocks : 1;
+  const int buffersNeeded = pass == RawPass::Verify ? 4 : 2;
+  TransferBuffer buffers[4];
+  auto allocate = [&] {
+    bool all = true;
+    for (int i = 0; i < buffersNeeded; ++i) all = (buffers[i] = TryAllocate(blockBytes * spanBlocks)) && all;
+    return all;
+  };
+  bool allocated = allocate();
+  if (!allocated && spanBlocks > 1) {
+    spanBlocks = 1;
+    allocated = allocate();
+  }
+  if (!allocated) {
     ShowNoMemory(page);
     return result;
   }
@@ -335,8 +435,9 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
     return result;
   }
   result.started = true;
-  const PassLoop loop{page,     disks,   range, blockUnits, Multiplier(range.sourceDisk), {first.get(), second.get()},
-                      progress, context, result};
+  const PassLoop loop{page,       disks,    range,   blockUnits, Multiplier(range.sourceDisk),
+                      spanBlocks, {buffers[0].get(), buffers[1].get(), buffers[2].get(), buffers[3].get()},
+                      progress,   context, result};
   const uint64_t done = pass == RawPass::Copy ? loop.Copy() : loop.Verify();
   // What was written is on the device before the pass reports (an abort too).
   if (!FlushFileBuffers(disks.destination())) {
@@ -352,28 +453,38 @@ namespace {
 
 struct DiskProgress {
   uint64_t total;
+  PacedPosition page;
 };
 
-void DiskCopyProgress(CWnd* page, uint64_t done, void* context) {
-  const auto* p = static_cast<DiskProgress*>(context);
-  SetCloneProgressPos(page, done, p->total);
+void ShowDiskProgress(CWnd* page, uint64_t done, uint64_t total) {
+  SetCloneProgressPos(page, done, total);
   ShowBlockDone(page, done);
+}
+
+void DiskCopyProgress(CWnd* page, uint64_t done, void* context) {
+  auto* p = static_cast<DiskProgress*>(context);
+  if (p->page.Take(done)) ShowDiskProgress(page, done, p->total);
 }
 
 struct PartitionProgress {
   uint64_t copiedBytesBefore;
+  PacedPosition page;
 };
 
 // 2n + (copied bytes + this entry's bytes) / (1% of the expected bytes).
-void PartitionCopyProgress(CWnd* page, uint64_t done, void* context) {
-  const auto* p = static_cast<PartitionProgress*>(context);
+void ShowPartitionProgress(CWnd* page, uint64_t done, uint64_t copiedBytesBefore) {
   const uint64_t divisor = 512 * CloneRunState.copyTotalSectors / 100;
   if (divisor != 0) {
-    const uint64_t percent = (p->copiedBytesBefore + 512 * done) / divisor;
+    const uint64_t percent = (copiedBytesBefore + 512 * done) / divisor;
     SetCloneProgressPos32(page, static_cast<int32_t>(2 * CloneRunState.progressPartitionCount +
                                                      static_cast<int64_t>(std::min<uint64_t>(percent, 200))));
   }
   ShowBlockDone(page, done);
+}
+
+void PartitionCopyProgress(CWnd* page, uint64_t done, void* context) {
+  auto* p = static_cast<PartitionProgress*>(context);
+  if (p->page.Take(done)) ShowPartitionProgress(page, done, p->copiedBytesBefore);
 }
 
 }  // namespace
@@ -402,8 +513,9 @@ bool CopyDiskSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed
   range.count -= range.count % static_cast<uint64_t>(grain);
   SetCloneProgressRange(page, range.count > 0 ? range.count : sourceSize);
   ShowCloneStatus(page, PassStatus(pass, source, destination));
-  DiskProgress progress{range.count};
+  DiskProgress progress{range.count, PacedPosition{.total = range.count}};
   const RawPassResult result = RunRawPass(page, range, pass, block, &DiskCopyProgress, &progress);
+  if (progress.page.pending) ShowDiskProgress(page, progress.page.last, range.count);
   return result.started;
 }
 
@@ -443,8 +555,9 @@ bool CopyPartitionSectors(CWnd* page, int32_t sourceListed, int32_t destinationL
   const int32_t grain = std::max(Multiplier(source), Multiplier(destination));
   range.count -= range.count % static_cast<uint64_t>(grain);
   ShowCloneStatus(page, PassStatus(pass, sourceListed, destinationListed));
-  PartitionProgress progress{CloneRunState.copiedBytes};
+  PartitionProgress progress{CloneRunState.copiedBytes, PacedPosition{.total = range.count}};
   const RawPassResult result = RunRawPass(page, range, pass, block, &PartitionCopyProgress, &progress);
+  if (progress.page.pending) ShowPartitionProgress(page, progress.page.last, progress.copiedBytesBefore);
   if (pass == RawPass::Copy) CloneRunState.copiedBytes += result.unitsDone * 512;
   if (pass == RawPass::Copy && result.started && !CloneRunState.cloneAborted && e.newLengthBytes > e.lengthBytes)
     PlaceNtfsBackupBootSector(source, destination, e);

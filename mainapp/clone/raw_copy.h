@@ -3,9 +3,12 @@
 // the destination back, compares it with the source and rewrites what
 // differs. They run on the user-interface thread inside the clone page,
 // pump its messages between blocks, stop when CloneRunState.cloneAborted is
-// set and show their progress in the page's items (clone_page_items.h). The
-// copy pass reads the next block while a thread of its own writes the last
-// one; a block counts as done (progress, position) once it is written.
+// set and show their progress in the page's items (clone_page_items.h) at
+// the display's pace (PacedPosition), not for every block. The copy pass
+// reads the next block while a thread of its own writes the last one; a
+// block counts as done (progress, position) once it is written. The verify
+// pass reads both disks at once, each on a thread of its own, in spans of
+// several blocks, and reads the next span while it compares the last.
 //
 // Failures: a source block that cannot be read is read again sector by
 // sector; each unreadable native sector adds 1 to DiskContext.ioErrorCount
@@ -45,7 +48,8 @@ struct RawPassResult {
 // 63 sectors (ReadDiskGeometry caps them), 1008 units at most.
 int32_t RawBlockUnits(int32_t sectorsPerTrack);
 
-// Called after each block with the units done so far.
+// Called after each block with the units done so far (the page's callbacks
+// show them at the display's pace).
 using RawProgress = void (*)(CWnd* page, uint64_t done, void* context);
 
 // The block loop shared by the engines. Opens both disks itself (never the

@@ -5,6 +5,8 @@
 // not open) come from machine.ini.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "mainapp/clone/clone_counters.h"
+#include "mainapp/clone/clone_page_items.h"
 #include "mainapp/clone/raw_copy.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
@@ -192,6 +195,43 @@ TEST_F(RawCopyTest, VerifyFindsAndRepairsDifferences) {
                         units * 512 - bad - blockBytes));
 }
 
+// The verify pass reads several blocks of both disks at a time, and the
+// next ones while it compares. A difference anywhere in such a span (its
+// first unit, its last byte, the next span's first byte, the short last
+// block) is found and repaired, and a destination sector that cannot be read
+// back leaves its own block counted, not the span around it.
+TEST_F(RawCopyTest, VerifyFindsEveryDifferenceInItsOwnBlock) {
+  pc_.SetIni("disk 1", "unreadable", "9500");  // block 9 of 1008 units, in the second span of 8 blocks
+  Boot();
+  const uint64_t units = kSourceBytes / 512;  // 130 blocks and a short one
+  const RawRange range{0, 1, 0, 0, units};
+  ASSERT_EQ(RunRawPass(nullptr, range, RawPass::Copy, 1008, nullptr, nullptr).failedWrites, 0);
+  const uint64_t block = 1008 * 512;
+  const struct {
+    const char* where;
+    uint64_t offset;
+  } changes[] = {
+      {"the first unit", 0},
+      {"the last byte of the first span", 8 * block - 1},
+      {"the first byte of the second span", 8 * block},
+      {"the middle of the last whole span", 123 * block + 4096},
+      {"the short last block", units * 512 - 1},
+  };
+  for (const auto& change : changes) pc_.WriteBytes(1, change.offset, std::string(1, '\x5A'));
+  ASSERT_FALSE(SameBytes(pc_.Image(0), 0, pc_.Image(1), 0, units * 512));
+  const RawPassResult r = RunRawPass(nullptr, range, RawPass::Verify, 1008, nullptr, nullptr);
+  ASSERT_TRUE(r.started);
+  EXPECT_EQ(r.unitsDone, units);
+  EXPECT_EQ(r.mismatchedBlocks, 1) << "only the block that cannot be read back stays";
+  EXPECT_EQ(CloneRunState.verifyMismatchCount, 1);
+  EXPECT_EQ(r.unreadableSectors, 0) << "the source read whole";
+  for (const auto& change : changes) {
+    SCOPED_TRACE(change.where);
+    EXPECT_TRUE(SameBytes(pc_.Image(0), change.offset, pc_.Image(1), change.offset, 1));
+  }
+  EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(1), 0, units * 512));
+}
+
 // Unreadable source sectors are counted one by one and written as zeros;
 // every other sector of their block is copied.
 TEST_F(RawCopyTest, UnreadableSourceSectorsAreCountedAndZeroed) {
@@ -310,3 +350,43 @@ TEST_F(RawCopyTest, PartitionCopyKeepsToItsPlannedLength) {
 }
 
 }  // namespace
+
+// The page shows an engine's progress at a reader's pace: every whole
+// percent of the stage, and its end, are shown whatever the clock does; the
+// other positions only once the display interval has passed, so a fast copy
+// of a million blocks shows about a hundred of them.
+TEST(PacedPositionTest, ShowsEveryPercentAndTheEndButNotEveryBlock) {
+  for (const uint64_t total : {1000000ull, 130ull, 7ull}) {
+    SCOPED_TRACE(total);
+    PacedPosition position{.total = total};
+    const auto began = std::chrono::steady_clock::now();
+    uint64_t shownCount = 0;
+    uint64_t lastShown = 0;
+    bool everyPercentShown = true;
+    for (uint64_t done = 1; done <= total; ++done) {
+      const uint64_t step = std::max<uint64_t>(total / 100, 1);
+      const bool newPercent = done / step != (done - 1) / step;
+      if (position.Take(done)) {
+        ++shownCount;
+        lastShown = done;
+        EXPECT_FALSE(position.pending);
+      } else {
+        EXPECT_TRUE(position.pending);
+        if (newPercent && done > 1) everyPercentShown = false;
+      }
+      EXPECT_EQ(position.last, done);
+    }
+    EXPECT_TRUE(everyPercentShown);
+    EXPECT_EQ(lastShown, total) << "the end is always shown";
+    EXPECT_FALSE(position.pending);
+    const auto windows = (std::chrono::steady_clock::now() - began) / DisplayPace::kInterval;
+    const uint64_t steps = total / std::max<uint64_t>(total / 100, 1);  // 100 or a little more
+    EXPECT_LE(shownCount, std::min<uint64_t>(total, steps + 1 + static_cast<uint64_t>(windows)));
+  }
+  // A stage that stops early leaves its last position pending for the page.
+  PacedPosition stopped{.total = 1000};
+  EXPECT_TRUE(stopped.Take(1));
+  EXPECT_FALSE(stopped.Take(2));
+  EXPECT_TRUE(stopped.pending);
+  EXPECT_EQ(stopped.last, 2u);
+}
