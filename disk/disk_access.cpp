@@ -260,6 +260,23 @@ HANDLE CreateFileForWrite(LPCWSTR path) {
                      FILE_FLAG_WRITE_THROUGH, nullptr);
 }
 
+HANDLE CreateFileForBulkWrite(LPCWSTR path) {
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                     0, nullptr);
+}
+
+BOOL FlushVolumeFiles(LPCWSTR root) {
+  // A volume's root folder opened for writing flushes the whole volume.
+  HANDLE folder = CreateFileW(root, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return FALSE;
+  const BOOL flushed = FlushFileBuffers(folder);
+  const DWORD error = GetLastError();
+  CloseHandle(folder);
+  if (!flushed) SetLastError(error);
+  return flushed;
+}
+
 DWORD ReadFileBytes(HANDLE handle, DWORD count, void* buffer) {
   DWORD read = 0;
   if (!ReadFile(handle, buffer, count, &read, nullptr)) return 0;

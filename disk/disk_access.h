@@ -72,6 +72,14 @@ HANDLE OpenFileReadWrite(LPCWSTR path);
 HANDLE OpenFileReadWriteShareRead(LPCWSTR path);
 HANDLE OpenFileUnbuffered(LPCWSTR path);
 HANDLE CreateFileForWrite(LPCWSTR path);
+// The same without write-through: for a run of many files whose caller makes
+// the whole volume durable once at its end (FlushVolumeFiles).
+HANDLE CreateFileForBulkWrite(LPCWSTR path);
+// Makes every file written on the volume whose root is `root` ("E:\\" or
+// "\\?\Volume{...}\\") durable on its device. FALSE when the root cannot be
+// opened for writing or the flush failed: then nothing written since the
+// volume's last flush is known to be on the device.
+BOOL FlushVolumeFiles(LPCWSTR root);
 
 // One platform read or write; bytes transferred, 0 on failure.
 DWORD ReadFileBytes(HANDLE handle, DWORD count, void* buffer);

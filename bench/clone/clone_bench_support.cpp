@@ -89,6 +89,21 @@ bool FillVolume(bench::BenchPc& pc, int disk, uint64_t bytes, std::string* error
   return true;
 }
 
+bool FillVolumeWithOneFile(bench::BenchPc& pc, int disk, uint64_t bytes, std::string* error) {
+  const WCHAR letter = pc.letter_of(disk);
+  if (!letter) {
+    *error = pc.error();
+    return false;
+  }
+  bench::AlignedBuffer chunk(kChunk, 11);
+  if (!WriteFileOf(Path(letter, "ONE.BIN"), bytes / (64 * kKiB) * (64 * kKiB), 1, chunk)) {
+    *error = "the file could not be written";
+    return false;
+  }
+  platform::fs::ReleaseAllDrivers();
+  return true;
+}
+
 bool EmptyDisk(bench::BenchPc& pc, int disk, std::string* error) {
   platform::fs::ReleaseAllDrivers();
   const std::string image = pc.image(disk);

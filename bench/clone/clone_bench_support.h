@@ -23,6 +23,10 @@ constexpr uint64_t kVolumeStart = 1ull << 20;
 // are let go afterwards, so the data is on the image.
 bool FillVolume(bench::BenchPc& pc, int disk, uint64_t bytes, std::string* error);
 
+// Writes one file of about `bytes` (whole 64 KiB pieces) onto the first
+// volume of `disk`, and lets the drivers go as FillVolume does.
+bool FillVolumeWithOneFile(bench::BenchPc& pc, int disk, uint64_t bytes, std::string* error);
+
 // Makes disk `disk` all holes again (no table, no data) and has the PC scan
 // it anew, so one-click copy finds it as a new empty disk.
 bool EmptyDisk(bench::BenchPc& pc, int disk, std::string* error);

@@ -225,7 +225,7 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
   }
   std::vector<BYTE> dacl;
   if (!verify) dacl = ReadFileDacl(sourceFile);
-  HANDLE destination = verify ? OpenFileRead(destinationFile) : CreateFileForWrite(destinationFile);
+  HANDLE destination = verify ? OpenFileRead(destinationFile) : CreateFileForBulkWrite(destinationFile);
   if (destination == INVALID_HANDLE_VALUE) {
     CloseHandle(source);
     return false;
@@ -381,7 +381,8 @@ bool SetVolumeLabelOf(WCHAR letter, const CString& label) {
 
 bool CopyPartitionContents(const CString& source, const CString& destination, bool verify) {
   bool copied = false;
-  if (CloneSettings.basicDuplication) {
+  const bool byFiles = CloneSettings.basicDuplication != 0;
+  if (byFiles) {
     LinkList.clear();
     HardLinks.clear();
     CopyRoot = source;
@@ -401,8 +402,6 @@ bool CopyPartitionContents(const CString& source, const CString& destination, bo
   }
   CloneRunState.copiedSectors = CloneRunState.operationSectors;
   CloneRunState.copiedBytes = CloneRunState.operationSectors * 512;
-  CloneRunState.statusText = LookupString(u"IDS_CopyComplete");
-  ShowItem(kStatusItem, CloneRunState.statusText);
 
   if (copied && !source.IsEmpty() && !destination.IsEmpty()) {
     CString label;
@@ -419,5 +418,14 @@ bool CopyPartitionContents(const CString& source, const CString& destination, bo
     else
       SetVolumeLabelOf(destination[0], label);
   }
+  // The files were written without write-through: the destination volume is
+  // made durable once, here, before anything says the copy is complete. A
+  // failed flush fails the copy, and the page does not call it complete.
+  if (byFiles && !verify && !destination.IsEmpty() && !FlushVolumeFiles(destination + u"\\")) {
+    ++DiskContext.ioErrorCount;
+    return false;
+  }
+  CloneRunState.statusText = LookupString(u"IDS_CopyComplete");
+  ShowItem(kStatusItem, CloneRunState.statusText);
   return copied;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/core/error.h"
@@ -81,9 +82,11 @@ DWORD FileObject::attach(std::shared_ptr<VolumeDriver>* driver) {
   if (!d) return e;
   if (!directory_ && (!open_ || instance != instance_)) {
     open_.reset();
-    e = stream_.empty() ? d->open(where_.path, can_write(), &open_)
-                        : d->open_stream(where_.path, stream_, can_write(), false, &open_);
+    std::unique_ptr<OpenFile> opened;
+    e = stream_.empty() ? d->open(where_.path, can_write(), &opened)
+                        : d->open_stream(where_.path, stream_, can_write(), false, &opened);
     if (e) return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ERROR_FILE_INVALID : e;
+    open_ = std::move(opened);
   }
   if (instance != instance_) {
     instance_ = instance;
@@ -93,42 +96,62 @@ DWORD FileObject::attach(std::shared_ptr<VolumeDriver>* driver) {
   return ERROR_SUCCESS;
 }
 
-BOOL FileObject::read(void* buffer, DWORD size, DWORD* done) {
+// ReadFile and WriteFile find the file's driver state under FsLock, then
+// move the bytes with FsLock let go: the driver's own lock keeps its volume
+// consistent, the pin keeps other processes off the machine's volumes, and the
+// handle's own lock keeps its position. So transfers on different volumes run
+// at once. The driver state and the driver are held by the transfer, so a
+// driver let go meanwhile (a raw access) closes only after it.
+DWORD FileObject::begin_transfer(bool writing, Transfer* t) {
   std::lock_guard g(FsLock());
+  if (directory_) return ERROR_INVALID_FUNCTION;
+  if (writing ? !can_write() : !can_read()) return ERROR_ACCESS_DENIED;
+  if (DWORD e = attach(&t->driver)) return e;
+  t->file = open_;
+  t->pin.emplace();
+  return ERROR_SUCCESS;
+}
+
+BOOL FileObject::read(void* buffer, DWORD size, DWORD* done) {
+  std::lock_guard io(io_);
   *done = 0;
-  if (directory_) return fail(ERROR_INVALID_FUNCTION);
-  if (!can_read()) return fail(ERROR_ACCESS_DENIED);
-  std::shared_ptr<VolumeDriver> d;
-  if (DWORD e = attach(&d)) return fail(e);
+  Transfer t;
+  if (DWORD e = begin_transfer(false, &t)) return fail(e);
   size_t n = 0;
-  if (DWORD e = open_->read(position_, buffer, size, &n)) return fail(e);
+  const DWORD e = t.file->read(position_, buffer, size, &n);
+  t.pin.reset();  // before the error is set: letting go ends a call
+  if (e) return fail(e);
   position_ += n;
   *done = static_cast<DWORD>(n);
   return TRUE;
 }
 
 BOOL FileObject::write(const void* buffer, DWORD size, DWORD* done) {
-  std::lock_guard g(FsLock());
+  std::lock_guard io(io_);
   *done = 0;
-  if (directory_) return fail(ERROR_INVALID_FUNCTION);
-  if (!can_write()) return fail(ERROR_ACCESS_DENIED);
-  std::shared_ptr<VolumeDriver> d;
-  if (DWORD e = attach(&d)) return fail(e);
+  Transfer t;
+  if (DWORD e = begin_transfer(true, &t)) return fail(e);
+  std::shared_ptr<OpenFile>& file = t.file;
   // A handle with only append access always writes at the end.
-  if ((access_ & kWriteAccess) == FILE_APPEND_DATA) position_ = open_->size();
+  if ((access_ & kWriteAccess) == FILE_APPEND_DATA) position_ = file->size();
   if (position_ + size < position_) return fail(ERROR_INVALID_PARAMETER);
-  if (size) {
-    if (DWORD e = open_->write(position_, buffer, size)) return fail(e);
+  DWORD e = size ? file->write(position_, buffer, size) : ERROR_SUCCESS;
+  if (!e && (flags_ & FILE_FLAG_WRITE_THROUGH)) e = file->flush();
+  {
+    // The volume takes part in a call again, whose end writes back what the
+    // transfer left in the driver and counts the change for other processes.
+    std::lock_guard g(FsLock());
+    JoinVolumeCall(where_.volume);
+    t.pin.reset();
   }
+  if (e) return fail(e);
   position_ += size;
   *done = size;
-  if (flags_ & FILE_FLAG_WRITE_THROUGH) {
-    if (DWORD e = open_->flush()) return fail(e);
-  }
   return TRUE;
 }
 
 BOOL FileObject::seek(LONGLONG distance, DWORD method, LONGLONG* new_position) {
+  std::lock_guard io(io_);
   std::lock_guard g(FsLock());
   if (directory_) return fail(ERROR_INVALID_FUNCTION);
   LONGLONG base = 0;

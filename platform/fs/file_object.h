@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/core/kobject.h"
@@ -43,14 +45,26 @@ class FileObject : public KernelObject, public DriverUser {
   void hold_volume() { claim_ = HoldVolume(where_.volume); }
 
  private:
+  // What a ReadFile or WriteFile holds while it moves bytes without FsLock.
+  struct Transfer {
+    std::shared_ptr<VolumeDriver> driver;
+    std::shared_ptr<OpenFile> file;
+    std::optional<TransferPin> pin;
+  };
+  // Under FsLock: the checks, the driver state, and the pin.
+  DWORD begin_transfer(bool writing, Transfer* t);
+
   Location where_;
   DWORD access_, share_, flags_;
   bool directory_;
   std::u16string stream_;
   bool closed_ = false;
   bool delete_on_close_ = false;
+  // Serializes this handle's transfers and position (taken before FsLock).
+  std::mutex io_;
   uint64_t position_ = 0;
-  std::unique_ptr<OpenFile> open_;
+  // Shared with a transfer under way, which keeps it after the driver let go.
+  std::shared_ptr<OpenFile> open_;
   uint64_t instance_ = 0;
   bool registered_for_ = false;
   storage::VolumeClaim claim_;

@@ -1,5 +1,6 @@
 #include "platform/fs/volume_set.h"
 
+#include <atomic>
 #include <map>
 #include <utility>
 
@@ -46,12 +47,13 @@ class GuardedDevice : public BlockDevice {
 
   void freeze() { frozen_ = true; }
   // True when something was written since the last time this was asked.
-  bool take_written() { return std::exchange(written_, false); }
+  bool take_written() { return written_.exchange(false); }
 
  private:
   std::shared_ptr<BlockDevice> inner_;
-  bool frozen_ = false;
-  bool written_ = false;
+  // Transfers write without FsLock (TransferPin), under the driver's own lock.
+  std::atomic<bool> frozen_{false};
+  std::atomic<bool> written_{false};
 };
 
 struct Slot {
@@ -92,6 +94,7 @@ struct State {
   uint64_t next_instance = 1;
   std::unique_ptr<VolumeShareLock> share;
   std::vector<std::string> call_volumes;  // slots joined by the file call under way
+  int transfer_pins = 0;                  // TransferPins keeping the machine's volume lock
 };
 
 void release_slot(Slot& slot) {
@@ -294,7 +297,11 @@ void count_raw_change(int disk, uint64_t offset, uint64_t length) {
 // holds, changes are counted, and the machine's volume lock is let go.
 void end_call() {
   auto& st = state();
-  if (st.call_volumes.empty()) return;
+  if (st.call_volumes.empty()) {
+    // The last transfer pin went while no call held the lock.
+    if (st.transfer_pins == 0 && st.share) st.share->unlock();
+    return;
+  }
   for (auto& key : st.call_volumes) {
     auto it = st.slots.find(key);
     if (it == st.slots.end() || !it->second.in_call) continue;
@@ -307,7 +314,7 @@ void end_call() {
     slot.call_claim.release();
   }
   st.call_volumes.clear();
-  if (st.share) st.share->unlock();
+  if (st.share && st.transfer_pins == 0) st.share->unlock();
 }
 
 }  // namespace
@@ -336,6 +343,22 @@ void FsMutex::unlock() {
 FsMutex& FsLock() {
   static FsMutex* m = new FsMutex;
   return *m;
+}
+
+TransferPin::TransferPin() {
+  std::lock_guard g(FsLock());
+  auto& st = state();
+  if (!st.share || !st.share->held()) return;
+  ++st.transfer_pins;
+  pinned_ = true;
+}
+
+void TransferPin::release() {
+  if (!pinned_) return;
+  std::lock_guard g(FsLock());
+  pinned_ = false;
+  --state().transfer_pins;
+  // The end of this call lets the machine's lock go when nothing holds it.
 }
 
 void RegisterFileSystem(const std::string& name, DriverFactory factory) {

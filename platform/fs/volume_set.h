@@ -17,6 +17,11 @@
 // lock until FsLock is let go at its end (volume_share.h): then each volume the
 // call used writes its cached changes back and counts them for the other
 // processes on the machine.
+//
+// The one exception is the transfer of a ReadFile or WriteFile: it runs on
+// the file's driver state under the driver's own per-volume lock with FsLock
+// let go (a TransferPin keeps the machine's volume lock meanwhile), so that
+// transfers on different volumes proceed at once.
 #pragma once
 
 #include <cstdint>
@@ -46,6 +51,24 @@ class FsMutex {
   bool ending_ = false;
 };
 FsMutex& FsLock();
+
+// Taken under FsLock by a file call that goes on to move bytes without it:
+// the machine's volume lock, when the call holds it, stays held past the
+// call's end until the pin is released, so no other process changes a volume
+// while the transfer runs. Releasing (or destroying) the pin takes FsLock; the
+// caller joins the volume again first when its transfer may have written, so
+// the end of that call writes back and counts the change.
+class TransferPin {
+ public:
+  TransferPin();
+  ~TransferPin() { release(); }
+  TransferPin(const TransferPin&) = delete;
+  TransferPin& operator=(const TransferPin&) = delete;
+  void release();
+
+ private:
+  bool pinned_ = false;
+};
 
 // A file system other than NTFS (FAT12/16/32) mounts through a registered
 // factory: name as the mount manager reports it ("FAT32", ...).

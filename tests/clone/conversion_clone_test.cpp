@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "clone/clone_fixture.h"
+#include "tests/support/sparse_copy.h"
 #include "disk/disk_tables.h"
 #include "disk/fixture_images.h"
 #include "disk/shadow_copy.h"
@@ -52,30 +53,7 @@ const std::string kReport = disk_fixture::Pattern(1300000, 43);
 // A host copy of `count` bytes of an image from byte `offset` that copies only
 // the image's data extents: a partition of a terabyte is mostly holes.
 std::string ExtractSparse(const std::string& image, uint64_t offset, uint64_t count, const std::string& out) {
-  const int in = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
-  const int to = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  EXPECT_GE(in, 0) << image;
-  EXPECT_GE(to, 0) << out;
-  bool ok = in >= 0 && to >= 0 && ::ftruncate(to, static_cast<off_t>(count)) == 0;
-  std::vector<char> buffer(4 * kMiB);
-  off_t at = static_cast<off_t>(offset);
-  const off_t end = static_cast<off_t>(offset + count);
-  while (ok && at < end) {
-    const off_t data = ::lseek(in, at, SEEK_DATA);
-    if (data < 0 || data >= end) break;
-    off_t hole = ::lseek(in, data, SEEK_HOLE);
-    if (hole < 0 || hole > end) hole = end;
-    for (off_t p = data; ok && p < hole;) {
-      const size_t n = static_cast<size_t>(std::min<off_t>(hole - p, static_cast<off_t>(buffer.size())));
-      ok = ::pread(in, buffer.data(), n, p) == static_cast<ssize_t>(n) &&
-           ::pwrite(to, buffer.data(), n, p - static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
-      p += static_cast<off_t>(n);
-    }
-    at = hole;
-  }
-  if (in >= 0) ::close(in);
-  if (to >= 0) ::close(to);
-  EXPECT_TRUE(ok) << "extracting " << out;
+  EXPECT_TRUE(test_support::CopyRangeSparse(image, offset, count, out)) << "extracting " << out;
   return out;
 }
 

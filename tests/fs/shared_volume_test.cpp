@@ -3,14 +3,20 @@
 // changes, so the file system stays sound (fsck.fat, ntfsfix) and holds every
 // file both wrote (mtools, ntfsls). A disk unplugged under an open file takes
 // no more bytes from anyone (cmp against a copy taken at the unplugging).
+// Threads of one process moving bytes on two volumes at once, while a third
+// changes both volumes' folders and another process writes one of them, keep
+// every byte and both file systems sound.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fs/fs_fixture.h"
 #include "platform/core/error.h"
 #include "platform/core/kobject.h"
+#include "tests/support/byte_patterns.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
 #include "platform/machine/demo.h"
@@ -280,6 +286,99 @@ TEST_F(SharedVolume, NtfsReaderCarriesOnWhileAnotherProcessWrites) {
   EXPECT_EQ(r.output, "100\n");
   r = fstest::Run("ntfscat " + Quote(part) + " data3.bin | cmp - " + Quote(dir.file("data3.bin")));
   EXPECT_EQ(r.status, 0) << r.output;
+}
+
+// Writes `name` in 64 KiB WriteFiles, then reads it back in 48 KiB ReadFiles
+// (pieces that straddle the writes'); false at the first failure or difference.
+bool WriteAndReadBack(const std::u16string& name, const std::string& content) {
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = true;
+  for (size_t at = 0; ok && at < content.size(); at += 64 * 1024) {
+    const DWORD n = static_cast<DWORD>(std::min<size_t>(64 * 1024, content.size() - at));
+    DWORD put = 0;
+    ok = WriteFile(h, content.data() + at, n, &put, nullptr) && put == n;
+  }
+  ok = ok && SetFilePointer(h, 0, nullptr, FILE_BEGIN) == 0;
+  std::string back;
+  std::vector<char> piece(48 * 1024);
+  for (DWORD got = 1; ok && got > 0;) {
+    ok = ReadFile(h, piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr);
+    back.append(piece.data(), got);
+  }
+  return CloseHandle(h) && ok && back == content;
+}
+
+TEST_F(SharedVolume, TransfersOnTwoVolumesAtOnceKeepEveryByte) {
+  make_fat32(0, 72 * kMiB);
+  add_disk(1, 41 * kMiB, "7");
+  std::string fresh = dir.file("ntfs.fresh");
+  ASSERT_TRUE(fstest::MakeNtfsImage(fresh, 40 * kMiB, 512, "Shared"));
+  auto r = fstest::Run("dd if=" + Quote(fresh) + " of=" + Quote(image(1)) + " bs=1M seek=1 conv=notrunc,sparse status=none");
+  ASSERT_EQ(r.status, 0) << r.output;
+  const char16_t letters[2] = {open_here(0), open_here(1)};
+  auto path = [&](int volume, const std::string& name) {
+    std::u16string p{letters[volume], u':', u'\\'};
+    for (char c : name) p += static_cast<char16_t>(c);
+    return p;
+  };
+  auto content = [](int volume, int n) { return test_support::LcgBytes(300000 + 4099 * n, static_cast<uint32_t>(7 * volume + n)); };
+  constexpr int kBigFiles = 6, kSmallFiles = 60;
+
+  // Another process writes files on the NTFS volume all the while.
+  std::string helper = Quote(FS_SHARE_HELPER), go = dir.file("go");
+  ASSERT_EQ(fstest::Run("touch " + Quote(go)).status, 0);
+  fstest::CommandResult other;
+  std::thread process([&] {
+    other = fstest::Run(helper + " files " + Quote(folder()) + " 1 p 40 " + Quote(go));
+  });
+  std::atomic<int> failures{0};
+  std::vector<std::thread> movers;
+  for (int volume : {0, 1})
+    movers.emplace_back([&, volume] {
+      for (int n = 0; n < kBigFiles; ++n)
+        if (!WriteAndReadBack(path(volume, "BIG" + std::to_string(n) + ".BIN"), content(volume, n))) ++failures;
+    });
+  // A third thread makes small files and lists the roots on both, between the transfers.
+  movers.emplace_back([&] {
+    for (int n = 0; n < kSmallFiles; ++n) {
+      const int volume = n % 2;
+      const std::string text = "small " + std::to_string(n);
+      HANDLE h = CreateFileW(path(volume, "S" + std::to_string(n) + ".TXT").c_str(), GENERIC_WRITE, 0, nullptr,
+                             CREATE_ALWAYS, 0, nullptr);
+      DWORD put = 0;
+      if (h == INVALID_HANDLE_VALUE || !WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) ||
+          !CloseHandle(h))
+        ++failures;
+      WIN32_FIND_DATAW found;
+      HANDLE find = FindFirstFileW(path(volume, "*").c_str(), &found);
+      if (find == INVALID_HANDLE_VALUE || !FindClose(find)) ++failures;
+    }
+  });
+  for (auto& t : movers) t.join();
+  process.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(other.status, 0) << other.output;
+  platform::fs::ReleaseAllDrivers();
+
+  std::string fat = extract(0, "fat.part"), ntfs = extract(1, "ntfs.part");
+  r = fstest::Run("fsck.fat -n " + Quote(fat));
+  EXPECT_EQ(r.status, 0) << r.output;
+  r = fstest::Run("ntfsfix -n " + Quote(ntfs));
+  EXPECT_EQ(r.status, 0) << r.output;
+  for (int n = 0; n < kBigFiles; ++n) {
+    const std::string name = "BIG" + std::to_string(n) + ".BIN";
+    r = fstest::Run("mtype -i " + Quote(fat) + " ::/" + name);
+    EXPECT_TRUE(r.output == content(0, n)) << name << " differs on FAT";
+    r = fstest::Run("ntfscat " + Quote(ntfs) + " " + name);
+    EXPECT_TRUE(r.output == content(1, n)) << name << " differs on NTFS";
+  }
+  r = fstest::Run("mtype -i " + Quote(fat) + " ::/S58.TXT");
+  EXPECT_EQ(r.output, "small 58");
+  r = fstest::Run("ntfscat " + Quote(ntfs) + " S59.TXT");
+  EXPECT_EQ(r.output, "small 59");
+  r = fstest::Run("ntfsls " + Quote(ntfs) + " | grep -c '^p-'");
+  EXPECT_EQ(r.output, "40\n") << "the other process's files";
 }
 
 }  // namespace

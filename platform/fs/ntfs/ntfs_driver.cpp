@@ -6,6 +6,7 @@
 #include "platform/core/clock.h"
 #include "platform/core/error.h"
 #include "platform/fs/ntfs/ntfs_lib.h"
+#include "platform/fs/ntfs/read_cache_device.h"
 
 namespace platform::fs::ntfs {
 
@@ -335,7 +336,8 @@ std::unique_ptr<NtfsDriver> Mount(std::shared_ptr<BlockDevice> device, bool read
       return nullptr;
     }
   auto shared = std::make_shared<Shared>();
-  shared->device = std::move(device);
+  // The library reads its metadata in small pieces, many of them again.
+  shared->device = std::make_shared<ReadCacheDevice>(std::move(device));
   lib::Io io;
   io.context = shared.get();
   io.size = shared->device->size();

@@ -1,0 +1,15 @@
+// A host copy of part of a sparse file that reads only its data extents, so
+// a range of a terabyte image that is mostly holes costs what it holds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace test_support {
+
+// Copies `count` bytes of `from`, starting at byte `offset`, into a new file
+// `to` (replaced) of exactly `count` bytes; holes stay holes. False when a
+// file cannot be opened or a transfer fails.
+bool CopyRangeSparse(const std::string& from, uint64_t offset, uint64_t count, const std::string& to);
+
+}  // namespace test_support
