@@ -18,6 +18,10 @@ namespace {
 
 // Files are streamed through a buffer of this size; a multiple of the block.
 constexpr uint32_t kStreamBytes = 1u << 20;
+// Where the output copies from the image itself, it copies an extent in
+// pieces of this size: large transfers, and the progress still moves within
+// a large file.
+constexpr uint32_t kCopyPieceBytes = 64u << 20;
 // The main volume descriptor sequence is a handful of blocks; a longer one
 // is walked no further than this.
 constexpr uint32_t kMaxSequenceBlocks = 1024;
@@ -64,6 +68,11 @@ class PlatformOutput : public UdfOutput {
       count -= done;
     }
     return true;
+  }
+  Copy CopyFromImage(HANDLE image, uint64_t offset, uint32_t count) override {
+    DWORD done = 0;
+    if (platform::fs::CopyFileRange(image, offset, file_, count, &done)) return done == count ? Copy::kDone : Copy::kFailed;
+    return done == 0 && GetLastError() == ERROR_NOT_SUPPORTED ? Copy::kUnsupported : Copy::kFailed;
   }
   void EndFile() override {
     if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
@@ -114,6 +123,7 @@ class UdfExtractor {
   uint64_t directoryBytesLeft_ = 0;  // directory bytes it may still hold
   uint64_t outputBytesLeft_ = 0;     // file bytes it may still give
   std::vector<uint8_t> stream_;
+  bool hostCopies_ = true;  // the output has not refused a host copy yet
   UdfExtraction out_;
 };
 
@@ -257,17 +267,30 @@ bool UdfExtractor::ExtractFile(uint32_t icbBlock, const CString& path) {
     ok = WriteAll(block + entry.descriptorsOffset, static_cast<uint32_t>(entry.size), path);
     if (ok) CountWritten(0, entry.size);
   } else {
-    if (stream_.empty()) stream_.resize(kStreamBytes);
     for (const UdfExtent& extent : extents) {
       uint64_t left = std::min<uint64_t>(extent.length, entry.size - written);
       uint64_t source = (static_cast<uint64_t>(partition_.start) + extent.block) * kUdfBlockSize;
       while (ok && left) {
-        uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(left, kStreamBytes));
-        if (!ReadAt(source, stream_.data(), n)) {
+        uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(left, hostCopies_ ? kCopyPieceBytes : kStreamBytes));
+        if (source > imageSize_ || n > imageSize_ - source) {
           ok = Fail(UdfResult::kReadFailed, "data of " + platform::to_utf8(path.str()) + " past the end of the image");
           break;
         }
-        ok = WriteAll(stream_.data(), n, path);
+        UdfOutput::Copy copy = hostCopies_ ? output_->CopyFromImage(image_, source, n) : UdfOutput::Copy::kUnsupported;
+        if (copy == UdfOutput::Copy::kUnsupported) {
+          // This output (or this pair of files) takes no host copies: the
+          // bytes go through the buffer, for the rest of the extraction.
+          hostCopies_ = false;
+          n = static_cast<uint32_t>(std::min<uint64_t>(n, kStreamBytes));
+          if (stream_.empty()) stream_.resize(kStreamBytes);
+          if (!ReadAt(source, stream_.data(), n)) {
+            ok = Fail(UdfResult::kReadFailed, "data of " + platform::to_utf8(path.str()) + " past the end of the image");
+            break;
+          }
+          ok = WriteAll(stream_.data(), n, path);
+        } else if (copy == UdfOutput::Copy::kFailed) {
+          ok = Fail(UdfResult::kWriteFailed, "cannot write " + platform::to_utf8(path.str()));
+        }
         CountWritten(written, written + n);
         written += n;
         source += n;

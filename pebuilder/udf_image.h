@@ -40,6 +40,15 @@ class UdfOutput {
   // Creates or truncates a file; the writes that follow go to it.
   virtual bool BeginFile(const CString& path) = 0;
   virtual bool Write(const uint8_t* data, uint32_t count) = 0;
+  // Appends `count` bytes of the image from byte `offset` to the file, as
+  // one copy made by the host where the output can (the bytes never pass
+  // through the extraction's buffer). kUnsupported: nothing written, the
+  // extraction reads and Writes them itself.
+  enum class Copy { kDone, kUnsupported, kFailed };
+  virtual Copy CopyFromImage(HANDLE image, uint64_t offset, uint32_t count) {
+    (void)image, (void)offset, (void)count;
+    return Copy::kUnsupported;
+  }
   virtual void EndFile() = 0;
 };
 

@@ -331,17 +331,26 @@ size_t RegistrationOrder(const std::string& work, const std::string& side) {
 
 bool g_interleave = false;
 
+// "WORK/SIDE" registered and remembered for the closing table, in milliseconds.
+benchmark::internal::Benchmark* RegisterSide(const std::string& work, const std::string& side,
+                                             std::function<void(benchmark::State&)> body) {
+  Registrations().emplace_back(work, side);
+  return benchmark::RegisterBenchmark((work + "/" + side).c_str(), [body](benchmark::State& state) { body(state); })
+      ->Unit(benchmark::kMillisecond);
+}
+
 }  // namespace
 
 void InterleaveRunsByDefault() { g_interleave = true; }
 
 benchmark::internal::Benchmark* Register(const std::string& work, const std::string& side,
                                          std::function<void(benchmark::State&)> body) {
-  Registrations().emplace_back(work, side);
-  return benchmark::RegisterBenchmark((work + "/" + side).c_str(),
-                                      [body](benchmark::State& state) { body(state); })
-      ->UseRealTime()
-      ->Unit(benchmark::kMillisecond);
+  return RegisterSide(work, side, std::move(body))->UseRealTime();
+}
+
+benchmark::internal::Benchmark* RegisterManualTime(const std::string& work, const std::string& side,
+                                                   std::function<void(benchmark::State&)> body) {
+  return RegisterSide(work, side, std::move(body))->UseManualTime();
 }
 
 namespace {
@@ -367,6 +376,26 @@ Target& TargetOf(const std::string& work) {
 
 void SetTargetVsPeer(const std::string& work, double ratio) { TargetOf(work).vs_peer = ratio; }
 void SetTargetRate(const std::string& work, double rate) { TargetOf(work).rate = rate; }
+
+namespace {
+
+// (work, side) -> the peer's command line.
+std::vector<std::pair<std::pair<std::string, std::string>, std::string>>& PeerCommands() {
+  static std::vector<std::pair<std::pair<std::string, std::string>, std::string>> commands;
+  return commands;
+}
+
+std::string PeerCommandOf(const std::string& work, const std::string& side) {
+  for (const auto& [key, command] : PeerCommands())
+    if (key.first == work && key.second == side) return command;
+  return "";
+}
+
+}  // namespace
+
+void SetPeerCommand(const std::string& work, const std::string& side, const std::string& command) {
+  PeerCommands().push_back({{work, side}, command});
+}
 
 namespace {
 
@@ -401,7 +430,8 @@ struct Work {
 };
 
 // The rate of a run: its first rate counter ("bytes" in MiB/s, else the
-// counter's own name per second).
+// counter's own name per second); for a memory row, which has none, its
+// peak resident set ("peak_rss_MiB").
 bool RateOf(const benchmark::BenchmarkReporter::Run& run, double* rate, std::string* unit) {
   auto bytes = run.counters.find("bytes");
   if (bytes != run.counters.end()) {
@@ -415,6 +445,12 @@ bool RateOf(const benchmark::BenchmarkReporter::Run& run, double* rate, std::str
       *unit = name == "items_per_second" ? "items/s" : name + "/s";
       return true;
     }
+  }
+  auto peak = run.counters.find("peak_rss_MiB");
+  if (peak != run.counters.end()) {
+    *rate = peak->second.value;
+    *unit = "MiB peak";
+    return true;
   }
   return false;
 }
@@ -468,6 +504,7 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
     std::string table = Table();
     GetOutputStream() << "\n" << table << std::flush;
     if (const char* path = std::getenv("DRUM_BENCH_TABLE"); path && *path) std::ofstream(path, std::ios::app) << table;
+    if (const char* path = std::getenv("DRUM_BENCH_ROWS"); path && *path) std::ofstream(path, std::ios::app) << Rows();
   }
 
   bool failed() const { return failed_; }
@@ -502,9 +539,9 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
     return "";
   }
 
-  std::string Table() const {
-    // Works and their rows in the order registered, so the first peer is
-    // the one each work names first.
+  // Works and their rows in the order registered, so the first peer is the
+  // one each work names first.
+  std::vector<Work> SortedWorks() const {
     std::vector<Work> works = works_;
     std::stable_sort(works.begin(), works.end(), [](const Work& a, const Work& b) {
       return RegistrationOrder(a.base, "") < RegistrationOrder(b.base, "");
@@ -513,15 +550,24 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
       std::stable_sort(w.rows.begin(), w.rows.end(), [&w](const Row& a, const Row& b) {
         return RegistrationOrder(w.base, a.side) < RegistrationOrder(w.base, b.side);
       });
+    return works;
+  }
+
+  // The first peer with a rate: the one the work is measured against.
+  static const Row* PeerOf(const Work& w) {
+    for (const auto& r : w.rows)
+      if (r.is_peer() && r.has_rate()) return &r;
+    return nullptr;
+  }
+
+  std::string Table() const {
+    const std::vector<Work> works = SortedWorks();
     std::ostringstream out;
     char line[512];
     std::snprintf(line, sizeof line, "%-34s %-30s %14s %9s  %s\n", "work", "side", "rate", "vs peer", "target");
     out << line;
     for (const auto& w : works) {
-      // The first peer is the one the work is measured against.
-      const Row* peer = nullptr;
-      for (const auto& r : w.rows)
-        if (!peer && r.is_peer() && r.has_rate()) peer = &r;
+      const Row* peer = PeerOf(w);
       bool first = true;
       for (const auto& r : w.rows) {
         std::string rate = "-", ratio;
@@ -544,6 +590,45 @@ class SideBySideReporter : public benchmark::ConsoleReporter {
                       rate.c_str(), ratio.c_str(), Verdict(w, r, peer).c_str());
         out << line;
         first = false;
+      }
+    }
+    // The peers' commands, so that anyone can run the other side by hand.
+    bool heading = false;
+    for (const auto& w : works)
+      for (const auto& r : w.rows) {
+        const std::string command = r.is_peer() ? PeerCommandOf(w.base, r.side) : "";
+        if (command.empty()) continue;
+        if (!heading) out << "peer commands:\n";
+        heading = true;
+        out << "  " << w.name << " " << r.side << ": " << command << "\n";
+      }
+    return out.str();
+  }
+
+  // The rows for $DRUM_BENCH_ROWS (see Main).
+  std::string Rows() const {
+    std::ostringstream out;
+    for (const auto& w : SortedWorks()) {
+      const Row* peer = PeerOf(w);
+      for (const auto& r : w.rows) {
+        std::string rate = "-", unit = "-", ratio = "-", verdict = Verdict(w, r, peer);
+        if (!r.error.empty()) {
+          rate = "failed";
+        } else if (!std::isnan(r.rate())) {
+          char text[64];
+          std::snprintf(text, sizeof text, "%.1f", r.rate());
+          rate = text;
+          unit = r.unit;
+          if (r.is_peer()) {
+            ratio = &r == peer ? "peer" : "extra";
+          } else if (peer && peer->rate() > 0 && peer->unit == r.unit) {
+            std::snprintf(text, sizeof text, "%.2fx", r.rate() / peer->rate());
+            ratio = text;
+          }
+        }
+        const std::string command = r.is_peer() ? PeerCommandOf(w.base, r.side) : "";
+        out << w.name << '\t' << r.side << '\t' << rate << '\t' << unit << '\t' << ratio << '\t'
+            << (verdict.empty() ? "-" : verdict) << '\t' << (command.empty() ? "-" : command) << '\n';
       }
     }
     return out.str();

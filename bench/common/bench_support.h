@@ -138,6 +138,11 @@ void SetFileRate(benchmark::State& state, uint64_t files_per_iteration);
 // process, so CPU time would miss it).
 benchmark::internal::Benchmark* Register(const std::string& work, const std::string& side,
                                          std::function<void(benchmark::State&)> body);
+// The same, timed by the body itself (state.SetIterationTime each
+// iteration): for runs that must leave out a part they cannot help doing,
+// such as a program's start-up measured apart.
+benchmark::internal::Benchmark* RegisterManualTime(const std::string& work, const std::string& side,
+                                                   std::function<void(benchmark::State&)> body);
 
 // The goal a work item is held to, printed in the closing table beside each
 // of our rows: at least `ratio` times the work's peer (its first "peer:" row;
@@ -146,6 +151,11 @@ benchmark::internal::Benchmark* Register(const std::string& work, const std::str
 // Register, without any argument suffix.
 void SetTargetVsPeer(const std::string& work, double ratio);
 void SetTargetRate(const std::string& work, double rate);
+
+// The command line a peer side runs, as a reader would type it (names of
+// scratch files as SOURCE, DESTINATION ...): printed under the closing table
+// and written with the rows (below). SIDE as registered ("peer:dd").
+void SetPeerCommand(const std::string& work, const std::string& side, const std::string& command);
 
 // Asks Main to run the benchmarks' repetitions in a random interleaved order
 // unless the command line says otherwise
@@ -170,7 +180,11 @@ T& Shared() {
 
 // Runs the benchmarks selected on the command line with the console report,
 // then prints the side-by-side table; also appends the table to the file
-// named by $DRUM_BENCH_TABLE when set (scripts/bench gathers them there).
+// named by $DRUM_BENCH_TABLE when set (scripts/bench gathers them there),
+// and one line per row to the file named by $DRUM_BENCH_ROWS when set, for
+// scripts that pick rows out: tab-separated WORK, SIDE, rate, unit, ratio to
+// the work's peer ("peer" for the peer itself, "-" when none), target
+// verdict, peer command ("-" when none).
 int Main(int argc, char** argv);
 
 }  // namespace bench

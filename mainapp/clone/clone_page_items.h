@@ -62,7 +62,8 @@ class DisplayPace {
 
 // A position a stage reports after every block, out of `total`.
 struct PacedPosition {
-  uint64_t total = 0;
+  explicit PacedPosition(uint64_t stageTotal) : total(stageTotal) {}
+  uint64_t total;
   DisplayPace pace;
   uint64_t last = 0;     // the position reported last
   uint64_t shown = 0;    // the position the page shows

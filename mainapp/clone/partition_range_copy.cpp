@@ -200,7 +200,7 @@ bool CopyPartitionRange(CWnd* page, RawPass pass) {
   FindRangeMbrSlots(&job);
   ReadDiskGeometry(job.range.sourceDisk);
   const int32_t block = RawBlockUnits(DiskContext.lastSectorsPerTrack);
-  PacedPosition position{.total = job.range.count};
+  PacedPosition position(job.range.count);
   const RawPassResult result = RunRawPass(page, job.range, pass, block, &RangeProgress, &position);
   if (position.pending) ShowRangeProgress(page, position.last);
   if (!result.started) return false;

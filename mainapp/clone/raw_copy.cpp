@@ -32,9 +32,10 @@ namespace {
 
 constexpr int kRepairAttempts = 3;
 // The verify pass reads this many blocks per transfer from each disk (8
-// blocks of 1008 units: 3.9 MiB): large direct reads keep both devices busy
-// between the pass's hand-overs.
+// blocks of 1008 units: 3.9 MiB), up to kVerifySlots spans ahead of its
+// comparison: large direct reads, always one waiting for each device.
 constexpr int32_t kVerifySpanBlocks = 8;
+constexpr int kVerifySlots = 3;
 
 // The destination disk, unbuffered but without write-through: a flush after
 // every block made each one wait for the device's cache, a third of the
@@ -43,6 +44,16 @@ HANDLE OpenDestinationDisk(int32_t disk) {
   const CString path = CString(u"\\\\.\\PhysicalDrive") + IntToText(disk);
   const HANDLE h = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr);
+  return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+// A handle of its own for a thread that reads a disk while the pass uses
+// its handles: the pass's handles carry a file position, which two threads
+// must not share.
+HANDLE OpenDiskForReading(int32_t disk) {
+  const CString path = CString(u"\\\\.\\PhysicalDrive") + IntToText(disk);
+  const HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_NO_BUFFERING, nullptr);
   return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 
@@ -140,11 +151,11 @@ int32_t RawBlockUnits(int32_t sectorsPerTrack) {
 
 namespace {
 
-// Moves one block at a time on a thread of its own: the copy pass writes the
-// last block there while it reads the next one, the verify pass reads the
-// destination's block there while it reads the source's. One block is in
-// flight at a time, and its buffer is left alone until Finish. Without the
-// thread (it could not be made) each block moves in Start.
+// Writes the copy pass's blocks on a thread of its own, so that the next
+// block is read from the source while the destination takes the last one.
+// One block is in flight at a time, and its buffer is left alone until
+// Finish. Without the thread (it could not be made) each block is written in
+// Start.
 //
 // The hand-over is a plain host mutex and condition variable, not the
 // platform's events: a platform wait joins the simulated PC's clock, which
@@ -153,18 +164,16 @@ namespace {
 // sched_yield first, which on a busy machine hands the processor away for a
 // whole time slice.) The worker does host I/O only and never waits for
 // simulated time, so the clock need not know it.
-class BlockWorker {
+class BlockWriter {
  public:
-  enum class Move { Read, Write };
-
-  explicit BlockWorker(HANDLE disk) : disk_(disk) {
+  explicit BlockWriter(HANDLE disk) : disk_(disk) {
     try {
       thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
-      // No thread: every block moves in Start.
+      // No thread: every block is written in Start.
     }
   }
-  ~BlockWorker() {
+  ~BlockWriter() {
     Finish();
     if (thread_.joinable()) {
       {
@@ -175,11 +184,10 @@ class BlockWorker {
       thread_.join();
     }
   }
-  BlockWorker(const BlockWorker&) = delete;
-  BlockWorker& operator=(const BlockWorker&) = delete;
+  BlockWriter(const BlockWriter&) = delete;
+  BlockWriter& operator=(const BlockWriter&) = delete;
 
-  void Start(Move move, uint8_t* data, uint64_t sector, int32_t units) {
-    move_ = move;
+  void Start(const uint8_t* data, uint64_t sector, int32_t units) {
     data_ = data;
     sector_ = sector;
     units_ = units;
@@ -191,30 +199,24 @@ class BlockWorker {
       }
       changed_.notify_one();
     } else {
-      moved_ = Transfer();
+      written_ = Transfer();
     }
   }
-  // Waits for the block in flight; false when it did not move whole. The
-  // answer stays until the next Start.
+  // Waits for the block in flight; false when it could not be written.
   bool Finish() {
-    Wait();
+    if (!busy_) return true;
+    if (thread_.joinable()) {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return !queued_; });
+    }
     busy_ = false;
-    return moved_;
-  }
-  // Waits for the block in flight to have moved (or failed), so that the
-  // caller may use the handle itself; Finish still gives the answer.
-  void Wait() {
-    if (!busy_ || !thread_.joinable()) return;
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !queued_; });
+    return written_;
   }
 
  private:
-  // Touches no shared counter: the pass counts a failure when it finishes the block.
+  // Touches no shared counter: the pass counts a failed write when it finishes the block.
   bool Transfer() const {
-    const DWORD bytes = static_cast<DWORD>(units_) * 512;
-    return (move_ == Move::Write ? WriteSectorsAt(disk_, data_, sector_, units_)
-                                 : ReadSectorsAt(disk_, data_, sector_, units_)) == bytes;
+    return WriteSectorsAt(disk_, data_, sector_, units_) == static_cast<DWORD>(units_) * 512;
   }
   void Run() {
     std::unique_lock lock(mutex_);
@@ -222,7 +224,7 @@ class BlockWorker {
       changed_.wait(lock, [this] { return queued_ || stop_; });
       if (stop_) return;
       lock.unlock();
-      moved_ = Transfer();
+      written_ = Transfer();
       lock.lock();
       queued_ = false;
       changed_.notify_one();
@@ -234,13 +236,110 @@ class BlockWorker {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool queued_ = false;  // a block waits for the worker or is moving; under mutex_
-  Move move_ = Move::Write;
-  uint8_t* data_ = nullptr;
+  const uint8_t* data_ = nullptr;
   uint64_t sector_ = 0;
   int32_t units_ = 0;
   bool busy_ = false;
-  bool moved_ = true;
+  bool written_ = false;
   bool stop_ = false;
+};
+
+// Reads a range of a disk span by span on a thread of its own, through a
+// handle of its own, up to kVerifySlots spans ahead of the pass: the device
+// always has the next read, however late the pass's thread is woken on a
+// busy machine. The pass takes each span in order (Next) and gives its slot
+// back (Done). Without the thread or the handle, Next reads the span itself
+// through the pass's handle.
+class SpanReader {
+ public:
+  struct Span {
+    uint8_t* data;
+    int32_t units;
+    bool whole;  // false: the span could not be read in one transfer
+  };
+
+  SpanReader(int32_t disk, HANDLE passHandle, uint64_t start, uint64_t count, uint64_t spanUnits,
+             uint8_t* const* slots)
+      : passHandle_(passHandle), start_(start), count_(count), spanUnits_(spanUnits), slots_(slots) {
+    own_ = OpenDiskForReading(disk);
+    if (!own_) return;
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+      // No thread: Next reads each span itself.
+    }
+  }
+  ~SpanReader() {
+    if (thread_.joinable()) {
+      {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+      }
+      changed_.notify_all();
+      thread_.join();
+    }
+    if (own_) CloseDeviceHandle(own_);
+  }
+  SpanReader(const SpanReader&) = delete;
+  SpanReader& operator=(const SpanReader&) = delete;
+
+  // The next span of the range (call only while one remains).
+  Span Next() {
+    const size_t slot = taken_ % kVerifySlots;
+    if (!thread_.joinable()) {
+      Read(taken_, slot, passHandle_);
+    } else {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [this] { return read_ > taken_; });
+    }
+    ++taken_;
+    return spans_[slot];
+  }
+  // The span Next gave last is done with; its slot takes a later span.
+  void Done() {
+    {
+      std::lock_guard lock(mutex_);
+      ++released_;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  void Read(uint64_t index, size_t slot, HANDLE handle) {
+    const uint64_t at = index * spanUnits_;
+    const auto units = static_cast<int32_t>(std::min(spanUnits_, count_ - at));
+    spans_[slot] = Span{slots_[slot], units,
+                        ReadSectorsAt(handle, slots_[slot], start_ + at, units) == static_cast<DWORD>(units) * 512};
+  }
+  void Run() {
+    const uint64_t spans = (count_ + spanUnits_ - 1) / spanUnits_;
+    for (uint64_t index = 0; index < spans; ++index) {
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || index - released_ < kVerifySlots; });
+        if (stop_) return;
+      }
+      Read(index, index % kVerifySlots, own_);
+      {
+        std::lock_guard lock(mutex_);
+        read_ = index + 1;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  HANDLE passHandle_;
+  HANDLE own_ = nullptr;
+  uint64_t start_, count_, spanUnits_;
+  uint8_t* const* slots_;
+  Span spans_[kVerifySlots] = {};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t read_ = 0;      // spans read by the thread; under mutex_
+  uint64_t released_ = 0;  // spans given back by the pass; under mutex_
+  uint64_t taken_ = 0;     // spans the pass took (its own thread only)
+  bool stop_ = false;      // under mutex_
 };
 
 // What every pass does before a block: the position shown, the cancel
@@ -261,7 +360,7 @@ struct PassLoop {
   int32_t blockUnits;
   int32_t sourceMultiplier;
   int32_t spanBlocks;  // verify: blocks read per transfer
-  uint8_t* buffers[4];
+  uint8_t* const* buffers;  // copy: 2 blocks; verify: kVerifySlots spans of each disk
   RawProgress progress;
   void* context;
   RawPassResult& result;
@@ -279,7 +378,7 @@ struct PassLoop {
   // Reads block k + 1 while block k is written; a block counts as done once
   // it is written (or its write failed and was counted).
   uint64_t Copy() const {
-    BlockWorker writer(disks.destination());
+    BlockWriter writer(disks.destination());
     uint64_t done = 0;
     uint64_t read = 0;
     int32_t inFlight = 0;
@@ -298,7 +397,7 @@ struct PassLoop {
       result.unreadableSectors +=
           ReadBlock(disks.source(), buffers[which], range.sourceStart + read, units, sourceMultiplier, true);
       settle();
-      writer.Start(BlockWorker::Move::Write, buffers[which], range.destinationStart + read, units);
+      writer.Start(buffers[which], range.destinationStart + read, units);
       inFlight = units;
       read += static_cast<uint64_t>(units);
       which ^= 1;
@@ -308,55 +407,34 @@ struct PassLoop {
   }
 
   // Reads the source and the destination in spans of several blocks, each
-  // disk on a worker thread of its own, and compares them; while a span is
-  // compared the next one is already being read. A span that differs, or
-  // that could not be read whole, is gone through block by block once the
-  // workers are idle: a block that differs is written again and read back,
-  // up to 3 times, and a block that cannot be read is read again (a source
-  // block sector by sector), as single blocks always were.
+  // disk on a reader thread of its own that keeps a few spans ahead (both
+  // disks at once), and compares them. A span that differs, or that could
+  // not be read whole, is gone through block by block through the pass's
+  // own handles: a block that differs is written again and read back, up to
+  // 3 times, and a block that cannot be read is read again (a source block
+  // sector by sector), as single blocks always were. The readers run ahead
+  // on spans past the one repaired, which a repair does not write.
   uint64_t Verify() const {
-    BlockWorker sourceReader(disks.source());
-    BlockWorker destinationReader(disks.destination());
-    struct Span {
-      uint8_t* source;
-      uint8_t* destination;
-      int32_t units;
-    } spans[2] = {{buffers[0], buffers[1], 0}, {buffers[2], buffers[3], 0}};
     const uint64_t spanUnits = static_cast<uint64_t>(blockUnits) * static_cast<uint64_t>(spanBlocks);
-    auto startReading = [&](Span& span, uint64_t at) {
-      span.units = static_cast<int32_t>(std::min(spanUnits, range.count - at));
-      sourceReader.Start(BlockWorker::Move::Read, span.source, range.sourceStart + at, span.units);
-      destinationReader.Start(BlockWorker::Move::Read, span.destination, range.destinationStart + at, span.units);
-    };
+    SpanReader sourceReader(range.sourceDisk, disks.source(), range.sourceStart, range.count, spanUnits, buffers);
+    SpanReader destinationReader(range.destinationDisk, disks.destination(), range.destinationStart, range.count,
+                                 spanUnits, buffers + kVerifySlots);
     uint64_t done = 0;
-    bool nextReading = false;
-    int which = 0;
     while (done < range.count && ContinuePass(page, done)) {
-      Span& span = spans[which];
-      which ^= 1;
-      if (!nextReading) startReading(span, done);
-      const bool sourceWhole = sourceReader.Finish();
-      const bool destinationWhole = destinationReader.Finish();
-      // The next span is read while this one is compared; one that needs
-      // the handles for a repair waits for those reads first. They cover
-      // the next span only, which a repair of this one does not write.
-      const uint64_t next = done + static_cast<uint64_t>(span.units);
-      nextReading = next < range.count && !CloneRunState.cloneAborted;
-      if (nextReading) startReading(spans[which], next);
-      const DWORD bytes = static_cast<DWORD>(span.units) * 512;
-      const bool same = sourceWhole && destinationWhole && std::memcmp(span.source, span.destination, bytes) == 0;
-      if (!same) {
-        sourceReader.Wait();
-        destinationReader.Wait();
-      }
-      for (int32_t at = 0; at < span.units; at += blockUnits) {
-        const int32_t units = std::min(blockUnits, span.units - at);
+      const SpanReader::Span source = sourceReader.Next();
+      const SpanReader::Span destination = destinationReader.Next();
+      const DWORD bytes = static_cast<DWORD>(source.units) * 512;
+      const bool same = source.whole && destination.whole && std::memcmp(source.data, destination.data, bytes) == 0;
+      for (int32_t at = 0; at < source.units; at += blockUnits) {
+        const int32_t units = std::min(blockUnits, source.units - at);
         if (same)
           Advance(done, static_cast<uint64_t>(units));
         else
-          VerifyBlock(done, units, span.source + static_cast<size_t>(at) * 512,
-                      span.destination + static_cast<size_t>(at) * 512, sourceWhole, destinationWhole);
+          VerifyBlock(done, units, source.data + static_cast<size_t>(at) * 512,
+                      destination.data + static_cast<size_t>(at) * 512, source.whole, destination.whole);
       }
+      sourceReader.Done();
+      destinationReader.Done();
     }
     return done;
   }
@@ -399,12 +477,12 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
   RawPassResult result;
   CloneRunState.operationSectors = 0;
   const size_t blockBytes = static_cast<size_t>(blockUnits) * 512;
-  // Two blocks: the one read and the one written (copy); or two pairs of
-  // spans, the source's and the destination's being compared and the next
-  // ones being read (verify), one block each when memory is short.
+  // Two blocks: the one read and the one written (copy); or the slots of
+  // both disks' readers, a span each (verify), one block each when memory is
+  // short.
   int32_t spanBlocks = pass == RawPass::Verify ? kVerifySpanBlocks : 1;
-  const int buffersNeeded = pass == RawPass::Verify ? 4 : 2;
-  TransferBuffer buffers[4];
+  const int buffersNeeded = pass == RawPass::Verify ? 2 * kVerifySlots : 2;
+  TransferBuffer buffers[2 * kVerifySlots];
   auto allocate = [&] {
     bool all = true;
     for (int i = 0; i < buffersNeeded; ++i) all = (buffers[i] = TryAllocate(blockBytes * spanBlocks)) && all;
@@ -435,9 +513,10 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
     return result;
   }
   result.started = true;
-  const PassLoop loop{page,       disks,    range,   blockUnits, Multiplier(range.sourceDisk),
-                      spanBlocks, {buffers[0].get(), buffers[1].get(), buffers[2].get(), buffers[3].get()},
-                      progress,   context, result};
+  uint8_t* slots[2 * kVerifySlots];
+  for (int i = 0; i < 2 * kVerifySlots; ++i) slots[i] = buffers[i].get();
+  const PassLoop loop{page,       disks, range,    blockUnits, Multiplier(range.sourceDisk),
+                      spanBlocks, slots, progress, context,    result};
   const uint64_t done = pass == RawPass::Copy ? loop.Copy() : loop.Verify();
   // What was written is on the device before the pass reports (an abort too).
   if (!FlushFileBuffers(disks.destination())) {
@@ -513,7 +592,7 @@ bool CopyDiskSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed
   range.count -= range.count % static_cast<uint64_t>(grain);
   SetCloneProgressRange(page, range.count > 0 ? range.count : sourceSize);
   ShowCloneStatus(page, PassStatus(pass, source, destination));
-  DiskProgress progress{range.count, PacedPosition{.total = range.count}};
+  DiskProgress progress{range.count, PacedPosition(range.count)};
   const RawPassResult result = RunRawPass(page, range, pass, block, &DiskCopyProgress, &progress);
   if (progress.page.pending) ShowDiskProgress(page, progress.page.last, range.count);
   return result.started;
@@ -555,7 +634,7 @@ bool CopyPartitionSectors(CWnd* page, int32_t sourceListed, int32_t destinationL
   const int32_t grain = std::max(Multiplier(source), Multiplier(destination));
   range.count -= range.count % static_cast<uint64_t>(grain);
   ShowCloneStatus(page, PassStatus(pass, sourceListed, destinationListed));
-  PartitionProgress progress{CloneRunState.copiedBytes, PacedPosition{.total = range.count}};
+  PartitionProgress progress{CloneRunState.copiedBytes, PacedPosition(range.count)};
   const RawPassResult result = RunRawPass(page, range, pass, block, &PartitionCopyProgress, &progress);
   if (progress.page.pending) ShowPartitionProgress(page, progress.page.last, progress.copiedBytesBefore);
   if (pass == RawPass::Copy) CloneRunState.copiedBytes += result.unitsDone * 512;

@@ -154,6 +154,18 @@ std::u16string CurrentDirectory() {
   return globals().current_directory;
 }
 
+BOOL CopyFileRange(HANDLE from, uint64_t from_offset, HANDLE to, DWORD size, DWORD* done) {
+  *done = 0;
+  auto source = ResolveHandle(from);
+  auto target = ResolveHandle(to);
+  if (!source || !target) return FALSE;
+  auto source_file = std::dynamic_pointer_cast<FileObject>(source);
+  auto target_file = std::dynamic_pointer_cast<FileObject>(target);
+  // A device or a pipe: the caller moves the bytes through its buffer.
+  if (!source_file || !target_file) return fail(ERROR_NOT_SUPPORTED);
+  return target_file->copy_from(*source_file, from_offset, size, done);
+}
+
 BOOL QueryNtfsVolumeData(const std::u16string& volume_guid_path, void* out, DWORD out_size, DWORD* returned) {
   std::lock_guard g(FsLock());
   if (returned) *returned = 0;

@@ -156,4 +156,13 @@ BOOL QueryNtfsVolumeData(const std::u16string& volume_guid_path, void* out, DWOR
 // The current folder of this process (a full path), as SetCurrentDirectoryW sets it.
 std::u16string CurrentDirectory();
 
+// Copies `size` bytes of the file `from`, starting at `from_offset`, into the
+// file `to` at its file pointer and moves that pointer on, as ReadFile and
+// WriteFile through a buffer would, but as one copy made by the host (no
+// bytes through the caller). *done is short only when `from` ends. FALSE with
+// ERROR_NOT_SUPPORTED, nothing written, where the host cannot make the copy
+// (a file inside a disk image, a write-through or append-only handle): the
+// caller then moves the bytes itself.
+BOOL CopyFileRange(HANDLE from, uint64_t from_offset, HANDLE to, DWORD size, DWORD* done);
+
 }  // namespace platform::fs

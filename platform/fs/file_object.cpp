@@ -1,6 +1,9 @@
 #include "platform/fs/file_object.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -147,6 +150,43 @@ BOOL FileObject::write(const void* buffer, DWORD size, DWORD* done) {
   if (e) return fail(e);
   position_ += size;
   *done = size;
+  return TRUE;
+}
+
+BOOL FileObject::copy_from(FileObject& source, uint64_t source_offset, DWORD size, DWORD* done) {
+  std::lock_guard g(FsLock());
+  *done = 0;
+  if (directory_ || source.directory_) return fail(ERROR_INVALID_FUNCTION);
+  if (!can_write() || !source.can_read()) return fail(ERROR_ACCESS_DENIED);
+  if ((access_ & kWriteAccess) == FILE_APPEND_DATA || (flags_ & FILE_FLAG_WRITE_THROUGH))
+    return fail(ERROR_NOT_SUPPORTED);  // the plain write path keeps those promises
+  std::shared_ptr<VolumeDriver> to, from;
+  if (DWORD e = attach(&to)) return fail(e);
+  if (DWORD e = source.attach(&from)) return fail(e);
+  const int out = open_->host_descriptor();
+  const int in = source.open_->host_descriptor();
+  if (out < 0 || in < 0) return fail(ERROR_NOT_SUPPORTED);
+  if (position_ + size < position_ || source_offset + size < source_offset) return fail(ERROR_INVALID_PARAMETER);
+  auto in_at = static_cast<off_t>(source_offset);
+  auto out_at = static_cast<off_t>(position_);
+  size_t left = size;
+  while (left) {
+    const ssize_t n = ::copy_file_range(in, &in_at, out, &out_at, left, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      // A host that cannot copy between these two (another file system,
+      // an old kernel) has copied nothing yet: the caller reads and writes.
+      if (left == size && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL))
+        return fail(ERROR_NOT_SUPPORTED);
+      position_ += size - left;
+      *done = static_cast<DWORD>(size - left);
+      return fail(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    }
+    if (n == 0) break;  // the source ended
+    left -= static_cast<size_t>(n);
+  }
+  position_ += size - left;
+  *done = static_cast<DWORD>(size - left);
   return TRUE;
 }
 

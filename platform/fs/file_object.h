@@ -20,6 +20,11 @@ class FileObject : public KernelObject, public DriverUser {
   const char* kind() const override { return "file"; }
   BOOL read(void* buffer, DWORD size, DWORD* done) override;
   BOOL write(const void* buffer, DWORD size, DWORD* done) override;
+  // Writes `size` bytes of `source` from `source_offset` at this handle's
+  // position, as a ReadFile of `source` and a WriteFile here would, but
+  // handed to the host as one copy; *done is short when `source` ends.
+  // ERROR_NOT_SUPPORTED, with nothing written, unless both are host files.
+  BOOL copy_from(FileObject& source, uint64_t source_offset, DWORD size, DWORD* done);
   BOOL seek(LONGLONG distance, DWORD method, LONGLONG* new_position) override;
   BOOL get_size(LONGLONG* size) override;
   BOOL set_end_of_file() override;

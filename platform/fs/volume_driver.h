@@ -108,6 +108,10 @@ class OpenFile {
   virtual DWORD write_back() { return flush(); }
   // Writes back, then makes the device durable (FlushFileBuffers, write-through).
   virtual DWORD flush() = 0;
+  // A host file descriptor that holds exactly this file's data (a file of a
+  // host folder), for copies the host makes itself; -1 for files that live
+  // inside an image.
+  virtual int host_descriptor() const { return -1; }
 };
 
 class VolumeDriver {

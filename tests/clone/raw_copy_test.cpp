@@ -358,7 +358,7 @@ TEST_F(RawCopyTest, PartitionCopyKeepsToItsPlannedLength) {
 TEST(PacedPositionTest, ShowsEveryPercentAndTheEndButNotEveryBlock) {
   for (const uint64_t total : {1000000ull, 130ull, 7ull}) {
     SCOPED_TRACE(total);
-    PacedPosition position{.total = total};
+    PacedPosition position(total);
     const auto began = std::chrono::steady_clock::now();
     uint64_t shownCount = 0;
     uint64_t lastShown = 0;
@@ -384,7 +384,7 @@ TEST(PacedPositionTest, ShowsEveryPercentAndTheEndButNotEveryBlock) {
     EXPECT_LE(shownCount, std::min<uint64_t>(total, steps + 1 + static_cast<uint64_t>(windows)));
   }
   // A stage that stops early leaves its last position pending for the page.
-  PacedPosition stopped{.total = 1000};
+  PacedPosition stopped(1000);
   EXPECT_TRUE(stopped.Take(1));
   EXPECT_FALSE(stopped.Take(2));
   EXPECT_TRUE(stopped.pending);

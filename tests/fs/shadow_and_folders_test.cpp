@@ -150,6 +150,66 @@ TEST_F(MachineFixture, HostFoldersServeFilesWithTheirAttributes) {
   EXPECT_EQ(cat.output, "on ntfs");
 }
 
+// A range of one host-folder file copied into another by the host: the
+// bytes land at the target's file pointer, which moves on as a WriteFile's
+// would, the copy stops short where the source ends, and nothing is copied
+// where the host cannot copy (a file inside a disk image, a write-through
+// handle): the caller is told so and its file is untouched.
+TEST_F(MachineFixture, HostFoldersCopyFileRangesThemselves) {
+  SimulatedDisk disk({{u'C', 40ull << 20, "NTFS", "System"}});
+  std::string source(3 * 1024 * 1024 + 321, '\0');
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<char>(i * 7 + i / 4096);
+  ASSERT_TRUE(WriteText(u"X:\\source.bin", source));
+  ASSERT_TRUE(WriteText(u"C:\\ntfs.bin", source.substr(0, 8192)));
+  auto open = [](const char16_t* name, DWORD access, DWORD disposition, DWORD flags = 0) {
+    return CreateFileW(name, access, kAllShare, nullptr, disposition, flags, nullptr);
+  };
+  HANDLE from = open(u"X:\\source.bin", GENERIC_READ, OPEN_EXISTING);
+  HANDLE to = open(u"X:\\copy.bin", GENERIC_WRITE, CREATE_ALWAYS);
+  ASSERT_NE(from, INVALID_HANDLE_VALUE);
+  ASSERT_NE(to, INVALID_HANDLE_VALUE);
+  DWORD done = 0;
+  ASSERT_TRUE(WriteFile(to, "head", 4, &done, nullptr));
+  ASSERT_TRUE(platform::fs::CopyFileRange(from, 4096, to, 2 * 1024 * 1024, &done));
+  EXPECT_EQ(done, 2u * 1024 * 1024);
+  // Past the source's end: short, and the pointer follows what was copied.
+  ASSERT_TRUE(platform::fs::CopyFileRange(from, source.size() - 100, to, 4096, &done));
+  EXPECT_EQ(done, 100u);
+  ASSERT_TRUE(WriteFile(to, "tail", 4, &done, nullptr));
+  CloseHandle(to);
+  const std::vector<uint8_t> bytes = fstest::ReadHostFile(dir.file("x/copy.bin"));
+  const std::string copied(bytes.begin(), bytes.end());
+  EXPECT_TRUE(copied == "head" + source.substr(4096, 2 * 1024 * 1024) + source.substr(source.size() - 100) + "tail")
+      << "copy.bin holds " << copied.size() << " bytes";
+
+  // Into a file of the NTFS image, and through a write-through handle.
+  const struct {
+    const char16_t* name;
+    DWORD flags;
+  } refused[] = {{u"C:\\ntfs.bin", 0}, {u"X:\\through.bin", FILE_FLAG_WRITE_THROUGH}};
+  for (const auto& target : refused) {
+    SCOPED_TRACE(platform::to_utf8(target.name));
+    HANDLE h = open(target.name, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, target.flags);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const std::string before = ReadText(target.name);
+    EXPECT_FALSE(platform::fs::CopyFileRange(from, 0, h, 4096, &done));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 0u) << "the pointer stays";
+    CloseHandle(h);
+    EXPECT_EQ(ReadText(target.name), before);
+  }
+  // From the image's file into a host file: the host cannot reach it either.
+  HANDLE ntfs = open(u"C:\\ntfs.bin", GENERIC_READ, OPEN_EXISTING);
+  HANDLE host = open(u"X:\\from-ntfs.bin", GENERIC_WRITE, CREATE_ALWAYS);
+  EXPECT_FALSE(platform::fs::CopyFileRange(ntfs, 0, host, 4096, &done));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  CloseHandle(ntfs);
+  CloseHandle(host);
+  EXPECT_TRUE(fstest::ReadHostFile(dir.file("x/from-ntfs.bin")).empty());
+  CloseHandle(from);
+}
+
 // The side store takes each change as one added line and is written anew
 // once replaced lines pile up: after many creations, attribute changes and
 // removals a fresh driver sees exactly the surviving records, and the store

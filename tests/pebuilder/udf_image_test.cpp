@@ -19,6 +19,7 @@
 #include "platform/core/kobject.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
+#include "platform/fs/volume_set.h"
 
 namespace {
 
@@ -147,6 +148,38 @@ TEST_F(UdfImageTest, ExtractsGenisoimageTreeLikeSevenZip) {
   ASSERT_EQ(Extract("kit.iso").result, UdfResult::kOk);
   EXPECT_EQ(ExtractedBlockCount - afterFirst, whole);
   EXPECT_EQ(CompareTrees(scratch_.file("7z"), out_ + "/kit"), "");
+}
+
+// Into a folder of a FAT32 volume of the simulated PC, which the host cannot
+// copy into itself: the extraction moves the bytes through its own buffer
+// and the tree comes out the same as 7z's (read back with mtools).
+class UdfImageOntoFatTest : public UdfImageTest {
+ protected:
+  void SetUp() override {
+    pc_.AddDisk(disk_fixture::DiskSpec{.number = 0, .sizeBytes = 96ull << 20});
+    pc_.WriteMbr(0, {{.start = 2048, .count = 80 * 2048, .mbrType = 0x0C, .fs = "fat32", .label = "KIT"}});
+    UdfImageTest::SetUp();
+  }
+};
+
+TEST_F(UdfImageOntoFatTest, ExtractsThroughItsBufferWhereTheHostCannotCopy) {
+  std::vector<TreeFile> tree;
+  for (const TreeFile& f : kKitTree)
+    if (f.path.find("\xe3") == std::string::npos) tree.push_back(f);  // names mtools writes back as they are
+  udf_fixture::MakeGenisoUdf(tree, Image("kit.iso"));
+  udf_fixture::StampImplementation(Image("kit.iso"), kKitTool);
+  ASSERT_TRUE(udf_fixture::SevenZipExtract(Image("kit.iso"), scratch_.file("7z")));
+  HANDLE h = Open("kit.iso");
+  UdfExtraction result = TryExtractUdfImage(&page_, h, CString(u"C:\\kit"));
+  CloseHandle(h);
+  ASSERT_EQ(result.result, UdfResult::kOk) << result.detail;
+  EXPECT_EQ(result.files, tree.size());
+  platform::fs::ReleaseAllDrivers();
+  const std::string volume = pc_.ExtractVolume(0, 2048, 80 * 2048, "kit-fat.img");
+  std::string out;
+  ASSERT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
+  ASSERT_EQ(disk_fixture::Shell("mkdir -p " + scratch_.file("fat") + " && mcopy -s -n -i " + volume + " ::/kit " + scratch_.file("fat"), &out), 0) << out;
+  EXPECT_EQ(CompareTrees(scratch_.file("7z"), scratch_.file("fat/kit")), "");
 }
 
 TEST_F(UdfImageTest, EmptyMkudffsFileSystems) {

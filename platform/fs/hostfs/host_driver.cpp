@@ -118,6 +118,7 @@ class HostFile : public OpenFile {
   // Writes go straight to the host file: nothing is held back, only fsync is left for flush.
   DWORD write_back() override { return ERROR_SUCCESS; }
   DWORD flush() override { return writable_ && fsync(fd_) != 0 ? ERROR_WRITE_FAULT : ERROR_SUCCESS; }
+  int host_descriptor() const override { return fd_; }
 
  private:
   int fd_;
@@ -318,9 +319,27 @@ class HostDriver : public VolumeDriver {
  private:
   // Finds the host path of an existing entry, matching each part without regard to case.
   DWORD find(const VolumePath& path, std::string* host) {
+    if (path.size() == 1 && EqualNoCase(path[0], to_utf16(kSideStoreName))) return ERROR_FILE_NOT_FOUND;
     std::string cur = root_;
-    for (size_t i = 0; i < path.size(); ++i) {
-      if (path.size() == 1 && EqualNoCase(path[0], to_utf16(kSideStoreName))) return ERROR_FILE_NOT_FOUND;
+    size_t from = 0;
+    // Names mostly come as the host spells them: one look at the whole path
+    // (or, for a name not there yet, at its folder) stands for the walk
+    // below, which would take the same spelling at every step.
+    if (!path.empty()) {
+      std::string folder = root_;
+      for (size_t i = 0; i + 1 < path.size(); ++i) folder += "/" + to_utf8(path[i]);
+      const std::string exact = folder + "/" + to_utf8(path.back());
+      struct stat st{};
+      if (::stat(exact.c_str(), &st) == 0) {
+        *host = exact;
+        return ERROR_SUCCESS;
+      }
+      if (path.size() > 1 && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        cur = folder;
+        from = path.size() - 1;
+      }
+    }
+    for (size_t i = from; i < path.size(); ++i) {
       std::string exact = cur + "/" + to_utf8(path[i]);
       struct stat st{};
       bool known = ::stat(exact.c_str(), &st) == 0;
