@@ -10,10 +10,10 @@
 // The current disk's handle, 0 when closed or when the open failed.
 extern HANDLE UsbDiskHandle;
 
-// Read and write, shared, write-through; on failure shows "IDS_Error" and
+// Read and write, shared, not write-through (see FlushUsbDisk); on failure shows "IDS_Error" and
 // leaves the handle 0. Returns the handle.
 HANDLE OpenUsbDisk(int disk);
-// Read only, shared reading, write-through; failure leaves 0 without a message.
+// Read only, shared reading; failure leaves 0 without a message.
 HANDLE OpenUsbDiskRead(int disk);
 void CloseUsbDisk();
 
@@ -22,6 +22,10 @@ int ReadUsbSectors(void* buffer, uint64_t sector, uint32_t count);
 // Up to 5 attempts; when none writes the whole request: "Error in Writing
 // Sector", CopyErrorCount += 1, false.
 bool WriteUsbSectors(const void* buffer, uint64_t sector, uint32_t count);
+// Makes every write to the stick so far durable (the device's cache too).
+// A failure is a failed write: "Error in Writing Sector" and one more
+// CopyErrorCount; false.
+bool FlushUsbDisk();
 
 struct UsbGeometry {
   uint64_t cylinders = 0;

@@ -79,6 +79,15 @@ void ReleaseUsbVolume() {
   LockedVolume = INVALID_HANDLE_VALUE;
 }
 
+// The end of a write: everything written to the stick, through the disk or
+// through its volume's files, is made durable before the page says it is
+// ready; a failed flush is a failed write.
+void FlushStick(int disk) {
+  if (CopyErrorCount != 0 || !OpenUsbDisk(disk)) return;
+  FlushUsbDisk();
+  CloseUsbDisk();
+}
+
 // Tells the system to read the disk's table again (after a raw rewrite of it).
 void UpdateDiskProperties(int disk) {
   if (!OpenUsbDisk(disk)) return;
@@ -443,7 +452,10 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     CopyRawImage(host, path, disk);
     ReleaseUsbVolume();
     PumpMessages(host->PageWindow());
-    if (!host->CancelRequested()) host->UpdateProgress(ProgressMaximum);
+    if (!host->CancelRequested()) {
+      FlushStick(disk);
+      host->UpdateProgress(ProgressMaximum);
+    }
     return;
   }
 
@@ -462,6 +474,7 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     if (!LockUsbVolume(static_cast<WCHAR>(letter))) ExitProcess(0);
     if (OpenUsbDisk(disk)) {
       formatted = FormatFat16Raw(host, start + 1, 0x80, layout.fat16Limit);
+      if (formatted) FlushUsbDisk();
       CloseUsbDisk();
     }
     ReleaseUsbVolume();
@@ -472,6 +485,7 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     if (OpenUsbDisk(disk)) {
       formatted = FormatFat32Raw(host, start, layout.lengthBytes / 512);
       if (IsBlobOnlyBranding()) WriteBlobOnlyBootArea();
+      if (formatted) FlushUsbDisk();
       CloseUsbDisk();
     }
     ReleaseUsbVolume();
@@ -501,5 +515,6 @@ void RunUsbWrite(UsbWriteHost* host, int disk, const CString& path) {
     root += u':';
     CopyIsoImageTree(host, root);
   }
+  FlushStick(disk);
   host->UpdateProgress(ProgressMaximum);
 }

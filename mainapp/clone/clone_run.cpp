@@ -73,7 +73,6 @@ void ResetRunValues() {
   LinkNaming = LinkNamingRecord{};
 }
 
-bool IsNested(const LayoutEntry& e) { return e.nesting != 0 && e.nesting != -1; }
 
 // The units the run expects to copy: the used space (and a quarter more) of
 // each lettered partition, the whole length of the others.
@@ -81,7 +80,8 @@ uint64_t ExpectedUnits(int32_t count) {
   uint64_t total = 0;
   for (int32_t k = 0; k < count && k < kMaxLayoutEntries; ++k) {
     const LayoutEntry& e = DiskContext.layoutTable[k];
-    if (IsNested(e) || e.newLengthBytes == 0) continue;
+    // The logical drives count, not the extended partitions holding them.
+    if (IsContainerType(e.fsCode) || e.newLengthBytes == 0) continue;
     if (e.driveLetter > 0) {
       const uint64_t used = GetVolumeUsedSectors(static_cast<WCHAR>(e.driveLetter));
       total += used + used / 4;
@@ -359,7 +359,11 @@ void CClone::RunClone() {
         for (int32_t k = CloneSettings.convertToGpt ? 1 : 0; k < count; ++k) {
           if (CloneRunState.cloneAborted) break;
           const LayoutEntry& e = DiskContext.layoutTable[k];
-          if (e.newLengthBytes == 0) continue;
+          // An extended partition holds no data of its own: the new table
+          // already has its chain, and each logical drive is copied as an
+          // entry of its own. Its sectors copied raw would carry the source's
+          // chain over the new one where the plan moved or resized a drive.
+          if (e.newLengthBytes == 0 || IsContainerType(e.fsCode)) continue;
           const CString v = PrepareSourceVolume(k, sourcePhysical);
           if (v.IsEmpty()) {
             CopyEntryRaw(this, k, verify);

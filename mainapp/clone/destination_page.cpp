@@ -15,10 +15,10 @@
 #include "mainapp/clone/plan_application.h"
 #include "mainapp/clone/raw_target.h"
 #include "mainapp/clone/source_page.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "mainapp/records/disk_bars.h"
 #include "mainapp/records/disk_list_images.h"
 #include "mainapp/records/disk_selection.h"
-#include "mainapp/shell/duplicate_page_parts.h"
 #include "platform/core/clock.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
@@ -138,7 +138,7 @@ BOOL CMirrorDestination::OnInitDialog() {
     Enable(this, kAuto, false);
     Enable(this, kManual, false);
   }
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_MDestCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_MDestCap");
   SetDlgItemText(1003, LookupString(u"IDS_MDestHI"));
   SetDlgItemText(1004, LookupString(u"IDS_MDestH2"));
   static const std::pair<int, const char16_t*> kTexts[] = {
@@ -162,7 +162,7 @@ BOOL CMirrorDestination::OnInitDialog() {
     Enable(this, kBefore, false);
     Enable(this, kAfter, false);
   }
-  PrepareDuplicateDiskList(*this, 4);
+  PrepareDiskList(*this, 4);
   FillList();
   if (CloneSettings.partitionMode) Enable(this, kCombo, false);
   SelectSizingRadio(CloneSettings.sizingMode);

@@ -11,8 +11,8 @@
 #include <cstdint>
 
 #include "mainapp/clone/clone_plan.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "mainapp/records/clone_settings.h"
-#include "mainapp/shell/duplicate_page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
@@ -101,7 +101,7 @@ class CMirrorDestination : public CDialog {
   bool ManualWholeDisk() const;
   void Redraw();
 
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   RECT bar_{};
   bool ready_ = false;
   DECLARE_MESSAGE_MAP()

@@ -11,6 +11,7 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
+#include "disk/layout_clearing.h"
 #include "disk/partition_list.h"
 #include "disk/shadow_copy.h"
 #include "disk/volume_space.h"
@@ -19,7 +20,6 @@
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
-#include "mainapp/wipe/layout_clearing.h"
 #include "platform/core/clock.h"
 #include "platform/core/guid.h"
 #include "platform/core/kobject.h"
@@ -45,8 +45,6 @@ PARTITION_INFORMATION_EX* Entry(void* layout, int32_t i) {
 }
 
 bool IsGptJob() { return CloneSettings.convertToGpt != 0 || CloneSettings.sourceIsGpt != 0; }
-
-bool IsContainerType(int32_t type) { return type == 5 || type == 15 || type == 0x85; }
 
 // Waits up to `seconds` in short slices, keeping the page's clock current
 // and its messages flowing (the window repaints and moves meanwhile), and
@@ -88,6 +86,8 @@ void ZeroDiskStart(int32_t disk) {
 }
 
 }  // namespace
+
+bool IsContainerType(int32_t type) { return type == 5 || type == 15 || type == 0x85; }
 
 int32_t PlannedPartitionCount() {
   int32_t count = 0;
@@ -276,7 +276,8 @@ void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinati
   }
   // The old table goes (on a GPT job also the first 2 GiB); its result is
   // not needed: the new table is written over whatever stayed.
-  ClearDiskLayoutForClone(page, destination, [](CWnd* p) { ShowElapsedTime(p); });
+  ClearDiskLayout(destination, CloneSettings.sourceIsGpt != 0 || CloneSettings.convertToGpt != 0,
+                  [page] { ShowElapsedTime(page); });
 
   auto sourceLayout = std::make_unique<uint8_t[]>(kLayoutBufferSize);
   auto layout = std::make_unique<uint8_t[]>(kLayoutBufferSize);

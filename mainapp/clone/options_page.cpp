@@ -17,7 +17,7 @@ COption::COption(CWnd* parent) : CDialog(IDD, parent) {}
 
 BOOL COption::OnInitDialog() {
   CDialog::OnInitDialog();
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_MOptionCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_MOptionCap");
   static const std::pair<int, const char16_t*> kTexts[] = {
       {1003, u"IDS_MOptionH1"}, {1004, u"IDS_MOptionH2"},    {kGroup, u"IDS_optionsetting"},
       {kScan, u"IDS_RunBS"},    {1120, u"IDS_BADSECTORDESC"}, {kVerify, u"IDS_VERIFY"},

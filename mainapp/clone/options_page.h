@@ -4,7 +4,7 @@
 // destination page.
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/dialog.h"
 
 class COption : public CDialog {
@@ -25,7 +25,7 @@ class COption : public CDialog {
   void OnHeaderFocus();
 
  private:
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   DECLARE_MESSAGE_MAP()
 };
 

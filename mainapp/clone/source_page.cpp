@@ -9,11 +9,11 @@
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_plan.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_bars.h"
 #include "mainapp/records/disk_list_images.h"
 #include "mainapp/records/disk_selection.h"
-#include "mainapp/shell/duplicate_page_parts.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
@@ -107,7 +107,7 @@ BOOL CMirrorSource::OnInitDialog() {
   CloneSettings.sourceDisk = -1;
   WizardList.eventsEnabled = false;
   SourceDiskMap = DiskMapRecord{};
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_MSrcCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_MSrcCap");
   SetDlgItemText(1003, LookupString(u"IDS_MSrcH1"));
   SetDlgItemText(1004, LookupString(u"IDS_MSrcH2"));
   static const std::pair<int, const char16_t*> kTexts[] = {
@@ -124,7 +124,7 @@ BOOL CMirrorSource::OnInitDialog() {
   if (CWnd* back = GetDlgItem(kBack)) back->EnableWindow(FALSE);
   CheckDlgButton(kBasic, CloneSettings.basicDuplication == 1 ? BST_CHECKED : BST_UNCHECKED);
   CheckDlgButton(kSectorBySector, CloneSettings.basicDuplication == 1 ? BST_UNCHECKED : BST_CHECKED);
-  CListCtrl* list = PrepareDuplicateDiskList(*this, 4);
+  CListCtrl* list = PrepareDiskList(*this, 4);
   if (list) FillSourceList(*list);
   if (CWnd* area = GetDlgItem(kBarArea)) {
     area->GetWindowRect(&bar_);

@@ -7,7 +7,7 @@
 // CloneSettings and opens the destination page.
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
@@ -82,7 +82,7 @@ class CMirrorSource : public CDialog {
   bool AskSystemMigration(int row);
   void RedrawBar();
 
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   RECT bar_{};
   bool ready_ = false;
   DECLARE_MESSAGE_MAP()

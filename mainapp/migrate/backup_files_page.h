@@ -6,7 +6,7 @@
 #pragma once
 
 #include "mainapp/migrate/file_tree_ctrl.h"
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/dialog.h"
 
 class CBackupFiles : public CDialog {
@@ -45,7 +45,7 @@ class CBackupFiles : public CDialog {
   void OnHeadingFocus();
 
  private:
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   DECLARE_MESSAGE_MAP()
 };
 

@@ -5,7 +5,7 @@
 // page with its ticks; Cancel asks first and stops a running copy.
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/dialog.h"
 
 class CClone1 : public CDialog {
@@ -23,7 +23,7 @@ class CClone1 : public CDialog {
   void OnMigrationBack();
 
  private:
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   DECLARE_MESSAGE_MAP()
 };
 

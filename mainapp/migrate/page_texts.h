@@ -4,7 +4,7 @@
 
 #include <initializer_list>
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 
 class CDialog;
 
@@ -16,6 +16,6 @@ struct PageText {
 // Icon 142 as large and small icon; caption := the text of `captionKey`;
 // heading 1003 and sub-heading 1004 (fonts kept in `fonts`) := the texts of
 // `headingKey` and `subheadingKey`; every control of `texts` := its key's text.
-void ShowMigrationPageTexts(CDialog& page, DuplicateHeaderFonts& fonts, const char16_t* captionKey,
+void ShowMigrationPageTexts(CDialog& page, PageHeaderFonts& fonts, const char16_t* captionKey,
                             const char16_t* headingKey, const char16_t* subheadingKey,
                             std::initializer_list<PageText> texts);

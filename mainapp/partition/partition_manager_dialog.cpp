@@ -7,6 +7,7 @@
 #include "disk/drive_layout_table.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "mainapp/partition/create_wizard.h"
 #include "mainapp/partition/disk_bar.h"
 #include "mainapp/partition/page_header.h"
@@ -103,14 +104,7 @@ BOOL CCreatePart1::OnInitDialog() {
                        {4, u"IDS_Back"},              {1007, u"IDS_Next"},           {2, u"IDS_Close"},
                        {1086, u"IDS_Unallocated"},    {1087, u"IDS_Primary"},        {1090, u"IDS_LogicalDrive"},
                        {1091, u"IDS_FreeLogical"},    {1179, u"IDS_RunExplorer"}});
-  if (CListCtrl* list = List()) {
-    list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-    list->SetImageList(CreateDiskListImages(), LVSIL_SMALL);
-    list->InsertColumn(0, LookupString(u"IDS_LogList1"), LVCFMT_LEFT, 130);
-    list->InsertColumn(1, LookupString(u"IDS_ModelPartition"), LVCFMT_LEFT, 180);
-    list->InsertColumn(2, LookupString(u"IDS_totalsize1"), LVCFMT_RIGHT, 80);
-    list->InsertColumn(3, LookupString(u"IDS_UsedSpace"), LVCFMT_RIGHT, 80);
-  }
+  if (CListCtrl* list = PrepareDiskList(*this, 4, kList)) list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
   s.selectedDisk = 0;
   FillPartitionList(false);
   if (CListCtrl* list = List(); list && list->GetItemCount() > 0) {
@@ -122,64 +116,15 @@ BOOL CCreatePart1::OnInitDialog() {
   return FALSE;
 }
 
-namespace {
-
-// True when the volume at `letter` holds a file system the system mounts.
-bool HasFileSystem(WCHAR letter) {
-  WCHAR root[] = u"C:\\";
-  root[0] = letter;
-  WCHAR name[64] = {};
-  return GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, name, 64) != FALSE;
-}
-
-}  // namespace
-
 void CCreatePart1::FillPartitionList(bool refresh) {
   CListCtrl* list = List();
   if (!list) return;
-  DiskListRows = DiskListRowsRecord{};
-  DiskContext.diskCount = ReadDiskCount();
-  EnumerateDisks();
-  MapLettersToDisks();
-  ListLetterVolumes();
   if (refresh) list->DeleteAllItems();
-  const CString partitionText = CString(u"  ") + LookupString(u"IDS_Partition");
-  int r = 0;
-  const int32_t last = std::min(DiskContext.diskCount, kMaxListedDisks);
-  for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
-    const int32_t physical = DiskContext.listedToPhysical[n];
-    CString model = DiskContext.listedModel[n];
-    if (physical < 0 || model.Trim().IsEmpty()) continue;
-    const int diskRow = r++;
-    DiskListRows.rowKind[diskRow] = -n;
-    list->InsertItem(diskRow, LookupString(u"IDS_Drive") + IntToText(physical) + CString(u" "), 0);
-    list->SetItemText(diskRow, 1, DiskContext.listedModel[n]);
-    list->SetItemText(diskRow, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
-    if (DiskContext.listedDiskSize[n] == 0) continue;
-    int32_t count = ReadPartitionList(sharedPartitionBuffer, physical);
-    DiskListRows.partitionsPerDisk[n] = count;
-    for (int32_t k = 0; k < std::min(count, kMaxPartitions) && r < kMaxListRows; ++k) {
-      const PartitionEntry& p = sharedPartitionBuffer[k];
-      const int32_t letter = FindLetterByOffset(p.start, physical);
-      if (letter <= 0) continue;  // partitions without a letter are drawn in the bar only
-      const int row = r++;
-      DiskListRows.rowKind[row] = diskRow;
-      DiskListRows.rowStart[row] = p.start;
-      DiskListRows.rowLength[row] = p.length;
-      DiskListRows.rowEbrSector[row] = p.ebrSector;
-      DiskListRows.rowSlot[row] = p.slot;
-      list->InsertItem(row, partitionText, 1);
-      // A partition whose table entry was written but never formatted (a run
-      // stopped in between) holds no file system: it says so, and Format is
-      // what it offers.
-      const bool formatted = HasFileSystem(static_cast<WCHAR>(letter));
-      list->SetItemText(row, 1, CString(u"(") + DriveText(letter) + CString(u")  ") +
-                                    (formatted ? PartitionTypeName(p.type) : LookupString(u"IDS_Unformatted")));
-      list->SetItemText(row, 2, FormatSectorCount(p.length));
-      list->SetItemText(row, 3, formatted ? FormatSectorCount(GetVolumeUsedSectors(static_cast<WCHAR>(letter))) : CString());
-    }
-  }
-  DiskListRows.rowCount = r;
+  // Partitions without a letter are drawn in the bar only; a partition whose
+  // table entry was written but never formatted (a run stopped in between)
+  // holds no file system: it says so, and Format is what it offers.
+  FillDiskListRows(*list, &TypeDetails,
+                   DiskListFill{.letteredOnly = true, .diskUsedColumn = false, .markUnformatted = true});
 }
 
 void CCreatePart1::RebuildMap() {

@@ -6,12 +6,12 @@
 #include "disk/disk_context.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/clone/prescan_page.h"
+#include "mainapp/page_parts/disk_list_ticks.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
-#include "mainapp/shell/duplicate_page_parts.h"
 #include "mainapp/shell/main_commands.h"
-#include "mainapp/wipe/select_disk_page.h"
 #include "platform/core/ctime.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
@@ -60,7 +60,7 @@ BOOL CScanNewDiskPartition::OnInitDialog() {
   SetPageIcon(*this, icon_);
   ready_ = false;
   own_change_ = true;
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_ScanDiskCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_ScanDiskCap");
   SetDlgItemText(kTitle, LookupString(u"IDS_ScanDiskH1"));
   SetDlgItemText(kSubtitle, LookupString(u"IDS_ScanDiskH2"));
   SetDlgItemText(1002, LookupString(u"IDS_ScanDiskH2"));
@@ -69,7 +69,7 @@ BOOL CScanNewDiskPartition::OnInitDialog() {
   SetDlgItemText(IDCANCEL, LookupString(u"IDS_Cancel"));
   SetDlgItemText(kRunExplorer, LookupString(u"IDS_RunExplorer"));
   ScanExplorerLetter = -1;
-  if (CListCtrl* list = PrepareDuplicateDiskList(*this, 4, kList)) {
+  if (CListCtrl* list = PrepareDiskList(*this, 4, kList)) {
     list->SetExtendedStyle(LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES);
     // Disks and their lettered partitions; the system disk may be scanned (a
     // scan only reads), the boot medium's rows show greyed and refuse a tick.
@@ -161,7 +161,7 @@ BOOL CScanSummary::OnInitDialog() {
   CDialog::OnInitDialog();
   SetPageIcon(*this, icon_);
   CloneSettings.checkedRow = -1;
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_SCANSUMMARY");
+  ApplyPageHeader(*this, fonts_, u"IDS_SCANSUMMARY");
   SetDlgItemText(kSubtitle, LookupString(u"IDS_BADSCANSUMMARY"));
   SetDlgItemText(kFrame, LookupString(u"IDS_ScanSummarySubHeading"));
   SetDlgItemText(1013, LookupString(u"IDS_SCANDRIVE"));

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
@@ -33,7 +33,7 @@ class CScanNewDiskPartition : public CDialog {
  private:
   CListCtrl* List();
   HICON icon_ = nullptr;
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   bool ready_ = false;
   bool own_change_ = true;
   DECLARE_MESSAGE_MAP()
@@ -55,7 +55,7 @@ class CScanSummary : public CDialog {
 
  private:
   HICON icon_ = nullptr;
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   DECLARE_MESSAGE_MAP()
 };
 

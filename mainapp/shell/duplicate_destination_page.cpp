@@ -28,12 +28,12 @@ int32_t CDuplicateDest::ListedIndexOfRow(int row) {
 
 BOOL CDuplicateDest::OnInitDialog() {
   CDialog::OnInitDialog();
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_QCDestiCAP");
+  ApplyPageHeader(*this, fonts_, u"IDS_QCDestiCAP");
   SetDlgItemText(kDescription, LookupString(u"IDS_QCDestiDesc"));
   SetDlgItemText(kNext, LookupString(u"IDS_Next"));
   SetDlgItemText(IDCANCEL, LookupString(u"IDS_Cancel"));
   own_change_ = true;
-  CListCtrl* list = PrepareDuplicateDiskList(*this, 3);
+  CListCtrl* list = PrepareDiskList(*this, 3);
   if (!list) return TRUE;
 
   // The disk tables are read again without the system-disk detection, which
@@ -51,7 +51,7 @@ BOOL CDuplicateDest::OnInitDialog() {
     const int row = r++;
     DiskListRows.rowKind[row] = -n;
     const bool source = physical == DiskContext.systemDisk;  // systemDisk is a physical number
-    list->InsertItem(row, DuplicateDiskRowText(physical), source ? kImageDisabledDiskRow : kImageDiskRow);
+    list->InsertItem(row, DiskRowText(physical), source ? kImageDisabledDiskRow : kImageDiskRow);
     list->SetItemText(row, 1, model);
     list->SetItemText(row, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
     if (!source && n - 1 == DiskContext.destinationDisk) remembered = row;

@@ -7,7 +7,7 @@
 // the source. Next is enabled only while a destination is ticked.
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
@@ -31,7 +31,7 @@ class CDuplicateDest : public CDialog {
   CListCtrl* List();
   // The listed index of a row; -1 for a row outside the tables.
   static int32_t ListedIndexOfRow(int row);
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   bool own_change_ = true;
   DECLARE_MESSAGE_MAP()
 };

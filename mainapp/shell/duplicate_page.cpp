@@ -24,7 +24,7 @@ CDuplicate::CDuplicate(CWnd* parent) : CDialog(IDD, parent) {}
 
 BOOL CDuplicate::OnInitDialog() {
   CDialog::OnInitDialog();
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_QC_CAP");
+  ApplyPageHeader(*this, fonts_, u"IDS_QC_CAP");
   SetDlgItemText(kDescription, LookupString(u"IDS_QC_Desc"));
   SetDlgItemText(kSourceHeading, LookupString(u"IDS_Source"));
   SetDlgItemText(kDestinationHeading, LookupString(u"IDS_Destination"));

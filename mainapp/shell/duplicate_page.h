@@ -8,7 +8,7 @@
 // differ.
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/dialog.h"
 
 class CDuplicate : public CDialog {
@@ -28,6 +28,6 @@ class CDuplicate : public CDialog {
 
  private:
   void ListDisk(int id, int32_t listedIndex);
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   DECLARE_MESSAGE_MAP()
 };

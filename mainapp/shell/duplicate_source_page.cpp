@@ -48,14 +48,14 @@ CListCtrl* CDuplicateSrc::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kL
 
 BOOL CDuplicateSrc::OnInitDialog() {
   CDialog::OnInitDialog();
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_QCSrcCAP");
+  ApplyPageHeader(*this, fonts_, u"IDS_QCSrcCAP");
   SetDlgItemText(kDescription, LookupString(u"IDS_QCDestiDesc"));
   SetDlgItemText(kNext, LookupString(u"IDS_Next"));
   SetDlgItemText(IDCANCEL, LookupString(u"IDS_Cancel"));
   DiskContext.systemDisk = -1;
   if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(FALSE);
   own_change_ = true;
-  if (!PrepareDuplicateDiskList(*this, 4)) return TRUE;
+  if (!PrepareDiskList(*this, 4)) return TRUE;
   FillList();
   own_change_ = false;
   return TRUE;

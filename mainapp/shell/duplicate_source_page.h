@@ -5,7 +5,7 @@
 // read. Next is enabled only while a source is ticked.
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
@@ -26,7 +26,7 @@ class CDuplicateSrc : public CDialog {
  private:
   CListCtrl* List();
   void FillList();
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   // Set while the page changes check boxes itself (filling, unticking the
   // other rows): those changes pass without the tick rules.
   bool own_change_ = true;

@@ -5,12 +5,13 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
+#include "disk/layout_clearing.h"
 #include "disk/volume_space.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "mainapp/wipe/deletion_summary_page.h"
 #include "mainapp/wipe/deletion_texts.h"
-#include "mainapp/wipe/layout_clearing.h"
 #include "mainapp/wipe/overwrite_engine.h"
 #include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/select_method_page.h"
@@ -35,7 +36,7 @@ BOOL CDeletionProgress::OnInitDialog() {
   CDialog::OnInitDialog();
   DeleteRunning = 0;
   DiskContext.ioErrorCount = 0;
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_DelProgCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_DelProgCap");
   SetDlgItemText(1004, LookupString(u"IDS_DelProgH2"));
   SetDlgItemText(1001, LookupString(u"IDS_Confirm"));
   SetDlgItemText(1012, LookupString(u"IDS_DelProg1"));
@@ -83,7 +84,8 @@ void CDeletionProgress::StartDeletion() {
   ReadDiskGeometry(disk);
   bool cleared = false;
   if (target.kind == kSelectionWholeDisk) {
-    cleared = ClearDiskLayout(disk);
+    // The first 2 GiB go too when the clone settings name a GPT job.
+    cleared = ClearDiskLayout(disk, CloneSettings.sourceIsGpt != 0 || CloneSettings.convertToGpt != 0);
     Sleep(1000);
   }
   // Each pass flushes once at its end instead of after every chunk.

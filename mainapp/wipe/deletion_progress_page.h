@@ -6,7 +6,7 @@
 // asks and then stops the engine at the next chunk.
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/dialog.h"
 
 class CDeletionProgress : public CDialog {
@@ -23,6 +23,6 @@ class CDeletionProgress : public CDialog {
   void StartDeletion();
 
  private:
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   DECLARE_MESSAGE_MAP()
 };

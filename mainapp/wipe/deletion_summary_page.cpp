@@ -96,7 +96,7 @@ BOOL CDeleteProgressSummary::OnInitDialog() {
   CDialog::OnInitDialog();
   CloneSettings.checkedRow = -1;
   CloneSettings.destinationRow = -1;
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_DelProgSumCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_DelProgSumCap");
   SetDlgItemText(1004, LookupString(u"IDS_DelProgSumH2"));
   underline_.CreateFont(15, 0, 0, 0, 400, 0, 1, 0, 0, 0, 0, 0, 0, u"Verdana");
   for (int id : {1072, 1073})

@@ -4,7 +4,7 @@
 // as a UTF-16LE text file (byte order mark, CR LF line ends).
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/core/cstring.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
@@ -34,7 +34,7 @@ class CDeleteProgressSummary : public CDialog {
   void OnFinish();
 
  private:
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   CFont underline_;
   CFont dump_;
   DECLARE_MESSAGE_MAP()

@@ -98,7 +98,7 @@ BOOL CDiskDiagnose::OnInitDialog() {
   CBDialog::OnInitDialog();
   SetBackgroundBitmap(kBackground);  // tiled, the base's first mode
   for (size_t i = 0; i < std::size(kTransparentStatics); ++i) statics_[i].SubclassDlgItem(kTransparentStatics[i], this);
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_DiskHealthH1");
+  ApplyPageHeader(*this, fonts_, u"IDS_DiskHealthH1");
   SetDlgItemText(1004, LookupString(u"IDS_DiskHealthH2"));
   SetDlgItemText(kClose, LookupString(u"IDS_Cancel"));
   // No verdict before a disk is chosen. The transparent statics keep what

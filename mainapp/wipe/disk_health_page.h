@@ -11,9 +11,9 @@
 #include <iterator>
 
 #include "disk/smart_reader.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "mainapp/shell/art_ids.h"
 #include "mainapp/shell/bitmap_dialog.h"
-#include "mainapp/shell/duplicate_page_parts.h"
 #include "mainapp/shell/transparent_static.h"
 #include "platform/core/cstring.h"
 #include "platform/ui/controls.h"
@@ -59,7 +59,7 @@ class CDiskDiagnose : public CBDialog {
 
  private:
   CTreeCtrl* Tree();
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   CFont valueFont_;
   SmartReader reader_;
   CTransparentStatic2 statics_[std::size(kTransparentStatics)];

@@ -6,6 +6,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "mainapp/wipe/deletion_state.h"
+#include "mainapp/wipe/wipe_random.h"
 #include "platform/core/ctime.h"
 #include "platform/fs/file_api.h"
 #include "platform/ui/cwnd.h"
@@ -69,14 +70,9 @@ void FillWipeBuffer(uint32_t value, uint32_t bytes, uint32_t sectorBytes) {
   for (uint32_t i = 0; i < bytes; ++i) WipeWriteBuffer[i] = word[i % 4];
 }
 
-// Fresh pseudo-random data for `bytes` bytes: one rand() per 16-bit word.
-void FillRandomBuffer(uint32_t bytes) {
-  for (uint32_t i = 0; i + 1 < bytes; i += 2) {
-    const unsigned r = static_cast<unsigned>(std::rand()) & 0x7FFF;
-    WipeWriteBuffer[i] = static_cast<uint8_t>(r);
-    WipeWriteBuffer[i + 1] = static_cast<uint8_t>(r >> 8);
-  }
-}
+// Fresh pseudo-random data for `bytes` bytes: 15 random bits per 16-bit word,
+// from this thread's generator.
+void FillRandomBuffer(uint32_t bytes) { ThreadWipeRandom().fill_words(WipeWriteBuffer, bytes / 2); }
 
 void FillTablePattern(int index, uint32_t bytes, uint32_t sectorBytes) {
   const uint8_t entry = GutmannPatternTable[index];
@@ -278,16 +274,16 @@ int32_t MapDeleteMethod(int32_t method) {
   }
 }
 
-void SeedRandom() { std::srand(static_cast<unsigned>(CTime::GetCurrentTime().GetTime())); }
+void SeedRandom() { ThreadWipeRandom().seed(static_cast<uint32_t>(CTime::GetCurrentTime().GetTime())); }
 
 int32_t WritePass(CWnd* page, DiskSelectionRecord& target, int32_t passCode) {
   const ChunkGeometry g = GeometryOf(target.diskNumber);
   // A random pass remembers its seed; the verifying pass replays it.
   if (passCode == kPassRandom || passCode == kPassRandomReadBack) {
-    lastRandomSeed = static_cast<unsigned>(std::rand());
-    std::srand(lastRandomSeed);
+    lastRandomSeed = ThreadWipeRandom().next();
+    ThreadWipeRandom().seed(lastRandomSeed);
   } else if (passCode == kPassVerify) {
-    std::srand(lastRandomSeed);
+    ThreadWipeRandom().seed(lastRandomSeed);
   }
   target.cursor = target.startSector;
   if (g.chunk == 0) return 0;

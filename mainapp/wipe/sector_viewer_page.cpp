@@ -42,7 +42,7 @@ int64_t CViewDiskData::LastSector() const {
 
 BOOL CViewDiskData::OnInitDialog() {
   CDialog::OnInitDialog();
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_ViewDiskDataCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_ViewDiskDataCap");
   SetDlgItemText(1004, LookupString(u"IDS_ViewDiskDataH2"));
   SetDlgItemText(1041, LookupString(u"IDS_DiskPartition") + u":");
   SetDlgItemText(1044, LookupString(u"IDS_Sector"));

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
 
@@ -43,7 +43,7 @@ class CViewDiskData : public CDialog {
 
  private:
   int64_t LastSector() const;
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   CFont dumpFont_;
   std::vector<uint8_t> buffer_;
   // Native sectors shown: the selection's, or a whole disk's real length.

@@ -3,19 +3,13 @@
 #include <algorithm>
 
 #include "disk/disk_context.h"
-#include "disk/disk_tables.h"
-#include "disk/partition_list.h"
-#include "disk/volume_space.h"
 #include "mainapp/records/clone_settings.h"
-#include "mainapp/records/disk_list_images.h"
-#include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/deletion_state.h"
 #include "mainapp/wipe/sector_viewer_page.h"
 #include "mainapp/wipe/select_method_page.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
-#include "program_support/number_text.h"
 #include "program_support/shell_state.h"
 
 BEGIN_MESSAGE_MAP(CSelectDisk, CDialog)
@@ -27,116 +21,6 @@ BEGIN_MESSAGE_MAP(CSelectDisk, CDialog)
   ON_NOTIFY(LVN_ITEMCHANGED, kList, &CSelectDisk::OnListItemChanged)
 END_MESSAGE_MAP()
 
-namespace {
-
-uint64_t MultiplierOf(int32_t physical) {
-  const int32_t m = SectorMultiplierOf(physical);
-  return m > 0 ? static_cast<uint64_t>(m) : 1;
-}
-
-int ListedOfRow(int row) {
-  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
-  int32_t kind = DiskListRows.rowKind[row];
-  if (kind >= 0) {
-    if (kind >= kMaxListRows) return -1;
-    kind = DiskListRows.rowKind[kind];
-  }
-  return kind < 0 && -kind <= kMaxListedDisks ? -kind : -1;
-}
-
-}  // namespace
-
-int32_t PhysicalDiskOfRow(int row) {
-  const int listed = ListedOfRow(row);
-  return listed > 0 ? DiskContext.listedToPhysical[listed] : -1;
-}
-
-bool IsBootMediumRow(int row) {
-  const int listed = ListedOfRow(row);
-  return listed > 0 && listed == DiskContext.markedBootDisk;
-}
-
-void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
-  const int rows = FillDiskListRows(list, &TypeDetails,
-                                    DiskListFill{.letteredOnly = style.letteredOnly, .diskUsedColumn = style.diskUsedColumn});
-  DetectSystemAndSpecialDisks();
-  // The system disk's and the boot medium's rows are drawn with the disabled images.
-  for (int row = 0; row < rows; ++row) {
-    const int32_t physical = PhysicalDiskOfRow(row);
-    const bool marked = (style.markSystem && physical >= 0 && physical == DiskContext.systemDisk) ||
-                        (style.markBootMedium && IsBootMediumRow(row));
-    if (!marked) continue;
-    LVITEMW item{};
-    item.mask = LVIF_IMAGE;
-    item.iItem = row;
-    item.iImage = DiskListRows.rowKind[row] < 0 ? kImageDisabledDiskRow : kImageDisabledPartitionRow;
-    list.SetItem(&item);
-  }
-}
-
-bool GetDeletionListSelection(const CListCtrl& list, int32_t forcedRow) {
-  const int rows = std::min({list.GetItemCount(), DiskListRows.rowCount, kMaxListRows});
-  bool taken = false;
-  for (int i = 0; i < rows; ++i) {
-    if (!list.GetCheck(i) && i != forcedRow) continue;
-    const int listed = ListedOfRow(i);
-    const int32_t physical = PhysicalDiskOfRow(i);
-    if (listed < 0 || physical < 0) continue;
-    const uint64_t m = MultiplierOf(physical);
-    taken = true;
-    DiskSelection.diskNumber = physical;
-    if (DiskListRows.rowKind[i] < 0) {
-      DiskSelection.kind = kSelectionWholeDisk;
-      SetSelectionModel(DiskSelection, DiskContext.listedModel[listed]);
-      DiskSelection.startSector = 0;
-      DiskSelection.sectorCount = DiskContext.listedDiskSize[listed] / m;
-      return true;
-    }
-    const CString details = list.GetItemText(i, 1);
-    const int colon = details.Find(u':');
-    DiskSelection.driveLetter = colon > 0 ? details[colon - 1] : u' ';
-    DiskSelection.kind = kSelectionPartition;
-    // Native sectors, as the engine and every other reader of the record take them.
-    DiskSelection.startSector = DiskListRows.rowStart[i] / m;
-    DiskSelection.sectorCount = DiskListRows.rowLength[i] / m;
-    // The file system the volume has; the row's type name only when the
-    // volume cannot tell (a type 07 partition may hold FAT, a type 06 one
-    // is no NTFS).
-    const char16_t* name = u"NTFS";
-    const WCHAR letter = DiskSelection.driveLetter;
-    const int32_t code = letter >= u'A' && letter <= u'Z' ? VolumeFsCodeByLetter(letter) : FS_UNKNOWN;
-    if (code == FS_FAT16) name = u"FAT16";
-    else if (code == FS_FAT32) name = u"FAT32";
-    else if (code == FS_NTFS) name = u"NTFS";
-    else if (code == FS_EXFAT) name = u"exFAT";
-    else if (details.Right(3) == CString(u"RAW")) name = u"RAW";
-    else if (details.Right(5) == CString(u"FAT32")) name = u"FAT32";
-    else if (details.Right(5) == CString(u"FAT16")) name = u"FAT16";
-    else if (details.Right(3) == CString(u"FAT")) name = u"FAT";
-    std::fill(std::begin(DiskSelection.fileSystemName), std::end(DiskSelection.fileSystemName), 0);
-    std::copy(name, name + std::char_traits<char16_t>::length(name), DiskSelection.fileSystemName);
-    if (std::u16string_view(name) == u"RAW") return true;
-  }
-  return taken;
-}
-
-void ApplyRowTick(CListCtrl& list, int row, bool ticked) {
-  UntickOtherRows(list, row);
-  if (row < 0 || row >= DiskListRows.rowCount || DiskListRows.rowKind[row] >= 0) return;
-  for (int i = row + 1; i < DiskListRows.rowCount && DiskListRows.rowKind[i] >= 0; ++i) list.SetCheck(i, ticked);
-}
-
-int TakeRowTick(CListCtrl& list, const NMHDR* header, int32_t& checkedRow) {
-  const CheckBoxChange what = CheckBoxChangeOf(header);
-  if (what == CheckBoxChange::None) return -1;
-  const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
-  if (row < 0 || row >= DiskListRows.rowCount) return -1;
-  const bool ticked = what == CheckBoxChange::Ticking;
-  checkedRow = ticked ? row : -1;
-  ApplyRowTick(list, row, ticked);
-  return row;
-}
-
 CSelectDisk::CSelectDisk(CWnd* parent) : CDialog(IDD, parent) {}
 
 CListCtrl* CSelectDisk::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kList)); }
@@ -144,7 +28,7 @@ CListCtrl* CSelectDisk::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kLis
 BOOL CSelectDisk::OnInitDialog() {
   CDialog::OnInitDialog();
   SelectedWipeMethod = 0;
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_DelSrcCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_DelSrcCap");
   SetDlgItemText(1003, LookupString(u"IDS_DelSrcH1"));
   SetDlgItemText(1004, LookupString(u"IDS_DelSrcH2"));
   SetDlgItemText(1001, LookupString(u"IDS_DiskPartition"));
@@ -156,7 +40,7 @@ BOOL CSelectDisk::OnInitDialog() {
   SetDlgItemText(kRunExplorer, LookupString(u"IDS_RunExplorer"));
   ready_ = false;
   own_change_ = true;
-  CListCtrl* list = PrepareDuplicateDiskList(*this, 4);
+  CListCtrl* list = PrepareDiskList(*this, 4);
   if (list) {
     list->SetExtendedStyle(LVS_EX_CHECKBOXES | LVS_EX_GRIDLINES);
     FillDeletionDiskList(*list, DiskListStyle{.markSystem = !ShellState.winPEMode});

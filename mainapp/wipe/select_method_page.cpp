@@ -27,7 +27,7 @@ BOOL CSelectDeleteMethod::OnInitDialog() {
   CDialog::OnInitDialog();
   ready_ = false;
   own_change_ = true;
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_DelMethodCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_DelMethodCap");
   SetDlgItemText(1003, LookupString(u"IDS_DelMethodH1"));
   SetDlgItemText(1004, LookupString(u"IDS_DelMethodH2"));
   SetDlgItemText(1001, LookupString(u"IDS_DelMethod1"));

@@ -4,7 +4,7 @@
 // opens the progress page. Back reopens the target page.
 #pragma once
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
@@ -26,7 +26,7 @@ class CSelectDeleteMethod : public CDialog {
  private:
   CListCtrl* List();
   void ShowMethod();
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   bool ready_ = false;
   bool own_change_ = true;
   DECLARE_MESSAGE_MAP()

@@ -1,10 +1,10 @@
 #include "mainapp/wipe/view_disk_partition_page.h"
 
 #include "disk/disk_context.h"
+#include "mainapp/page_parts/disk_list_ticks.h"
 #include "mainapp/records/disk_list_images.h"
 #include "mainapp/shell/install_driver_page.h"
 #include "mainapp/wipe/sector_viewer_page.h"
-#include "mainapp/wipe/select_disk_page.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
@@ -29,7 +29,7 @@ CListCtrl* CViewDiskPartition::List() { return dynamic_cast<CListCtrl*>(GetDlgIt
 
 BOOL CViewDiskPartition::OnInitDialog() {
   CDialog::OnInitDialog();
-  ApplyDuplicateHeader(*this, fonts_, u"IDS_ViewDiskDataCap");
+  ApplyPageHeader(*this, fonts_, u"IDS_ViewDiskDataCap");
   SetDlgItemText(1003, LookupString(u"IDS_ViewDiskParCap"));
   SetDlgItemText(1004, LookupString(u"IDS_ViewDiskParH2"));
   SetDlgItemText(1002, LookupString(u"IDS_ViewDiskParH2"));

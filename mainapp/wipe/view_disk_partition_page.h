@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
@@ -35,7 +35,7 @@ class CViewDiskPartition : public CDialog {
 
  private:
   CListCtrl* List();
-  DuplicateHeaderFonts fonts_;
+  PageHeaderFonts fonts_;
   bool ready_ = false;
   bool own_change_ = true;
   DECLARE_MESSAGE_MAP()

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "platform/core/error.h"
+#include "platform/core/snapshot_table.h"
 
 namespace platform {
 
@@ -93,6 +94,8 @@ std::unique_ptr<FileBlockDevice> FileBlockDevice::open(const std::string& path, 
     length = bytes;
   }
   std::unique_ptr<FileBlockDevice> device(new FileBlockDevice(fd, length, sector_size));
+  device->host_device_ = static_cast<uint64_t>(st.st_dev);
+  device->host_inode_ = static_cast<uint64_t>(st.st_ino);
   // The direct descriptor. A file system that cannot do direct I/O refuses
   // the open (EINVAL); the device then serves unbuffered transfers from the
   // cache (see the class comment). Without an alignment from the host, one
@@ -161,6 +164,7 @@ bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t lengt
   }
   auto* p = static_cast<const uint8_t*>(buffer);
   if (lands_in_hole(offset, p, length)) return true;
+  if (!keep_snapshots(offset, buffer, length)) return false;
   while (length > 0) {
     ssize_t n = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
@@ -173,6 +177,11 @@ bool FileBlockDevice::write_at(uint64_t offset, const void* buffer, size_t lengt
     length -= static_cast<size_t>(n);
   }
   return true;
+}
+
+bool FileBlockDevice::keep_snapshots(uint64_t offset, const void* data, size_t length) {
+  if (!SnapshotsMayCover()) return true;
+  return SaveBeforeWrite(BackingFile{host_device_, host_inode_, 0}, fd_, offset, data, length);
 }
 
 bool FileBlockDevice::flush() {
@@ -201,6 +210,7 @@ bool FileBlockDevice::write_direct(uint64_t offset, const void* buffer, size_t l
   if (direct_fd_ < 0 || offset % dio_offset_align_ || length % dio_offset_align_)
     return write_at(offset, buffer, length);
   if (lands_in_hole(offset, static_cast<const uint8_t*>(buffer), length)) return true;
+  if (!keep_snapshots(offset, buffer, length)) return false;
   return direct_transfer(offset, nullptr, static_cast<const uint8_t*>(buffer), length);
 }
 

@@ -12,6 +12,15 @@
 
 namespace platform {
 
+// The host file (or block device node) behind a device, and where the
+// device's byte 0 lies in it.
+struct BackingFile {
+  uint64_t device = 0;  // st_dev
+  uint64_t inode = 0;   // st_ino
+  uint64_t base = 0;
+  bool same_file(const BackingFile& other) const { return device == other.device && inode == other.inode; }
+};
+
 class BlockDevice {
  public:
   virtual ~BlockDevice() = default;
@@ -38,6 +47,8 @@ class BlockDevice {
   }
   // True when read_direct/write_direct bypass the host's cache.
   virtual bool direct_io() const { return false; }
+  // The host file behind the device; false for devices not backed by one.
+  virtual bool backing_file(BackingFile*) const { return false; }
 
  protected:
   // True when [offset, offset + length) lies inside the device; never overflows.
@@ -76,6 +87,10 @@ class FileBlockDevice : public BlockDevice {
   bool read_direct(uint64_t offset, void* buffer, size_t length) override;
   bool write_direct(uint64_t offset, const void* buffer, size_t length) override;
   bool direct_io() const override { return direct_fd_ >= 0; }
+  bool backing_file(BackingFile* out) const override {
+    *out = BackingFile{host_device_, host_inode_, 0};
+    return true;
+  }
 
   int fd() const { return fd_; }
   // What the host demands of a direct transfer: offset and length multiples of
@@ -96,6 +111,11 @@ class FileBlockDevice : public BlockDevice {
  private:
   FileBlockDevice(int fd, uint64_t length, uint32_t sector_size) : fd_(fd), length_(length), sector_size_(sector_size) {}
   bool direct_transfer(uint64_t offset, uint8_t* read_into, const uint8_t* write_from, size_t length);
+  // Lets every snapshot of the image save what the write will overwrite
+  // (snapshot_table.h); false when one could not.
+  bool keep_snapshots(uint64_t offset, const void* data, size_t length);
+  uint64_t host_device_ = 0;
+  uint64_t host_inode_ = 0;
   // True for a whole-grain run of zeros over a range the image file holds
   // no data in (see kHoleGrain): the write has nothing to do.
   bool lands_in_hole(uint64_t offset, const uint8_t* data, size_t length) const;
@@ -121,6 +141,11 @@ class WindowBlockDevice : public BlockDevice {
   bool read_direct(uint64_t offset, void* buffer, size_t length) override;
   bool write_direct(uint64_t offset, const void* buffer, size_t length) override;
   bool direct_io() const override { return parent_->direct_io(); }
+  bool backing_file(BackingFile* out) const override {
+    if (!parent_->backing_file(out)) return false;
+    out->base += base_;
+    return true;
+  }
 
  private:
   std::shared_ptr<BlockDevice> parent_;

@@ -1,23 +1,13 @@
 #include "platform/fs/shadow_copy.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <vector>
-
-#include "platform/core/block_device.h"
 #include "platform/core/error.h"
-#include "platform/core/host_temp_file.h"
+#include "platform/core/snapshot_table.h"
 #include "platform/core/text.h"
 #include "platform/fs/path_name.h"
 #include "platform/fs/volume_set.h"
 #include "platform/storage/volume_table.h"
 
 namespace platform::fs {
-
-namespace {
-constexpr size_t kChunk = 1 << 20;
-}
 
 std::u16string ShadowCopyDeviceName(int number) {
   return u"\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy" + to_utf16(std::to_string(number));
@@ -41,44 +31,17 @@ int CreateShadowCopy(const std::u16string& volume, DWORD* error) {
     *error = ERROR_NOT_READY;
     return -1;
   }
-  // The copy is taken whole: the machine's other processes write nothing to
-  // the volume until this call ends (they write their changes back at the end
-  // of each of their calls, so the image is consistent meanwhile).
+  // The snapshot holds a settled file system: no other process of the
+  // machine is inside a file call on the volume while it is taken (they write
+  // their changes back at the end of each of their calls, and the machine's
+  // volume lock is held until this call ends), and every view of the volume in
+  // this process writes its changes back first.
   if ((*error = JoinVolumeCall(where.volume))) return -1;
-  // Every view of the volume writes its changes back before the copy.
   if (extent.disk >= 0)
     storage::NotifyRawAccess(extent.disk, extent.offset, extent.length, storage::RawAccess::Read);
   ReleaseDriver(where.volume);
-
-  std::string path;
-  int fd = CreateHostTempFile("drum-shadow", &path);
-  if (fd < 0) {
-    *error = ERROR_DISK_FULL;
-    return -1;
-  }
-  bool ok = ftruncate(fd, static_cast<off_t>(extent.length)) == 0;
-  std::vector<uint8_t> buf(kChunk);
-  for (uint64_t off = 0; ok && off < extent.length; off += kChunk) {
-    size_t n = static_cast<size_t>(std::min<uint64_t>(kChunk, extent.length - off));
-    if (!extent.device->read_at(off, buf.data(), n)) {
-      *error = GetLastError() ? GetLastError() : ERROR_READ_FAULT;
-      ok = false;
-      break;
-    }
-    bool zero = true;
-    for (size_t i = 0; i < n && zero; ++i) zero = buf[i] == 0;
-    if (!zero && pwrite(fd, buf.data(), n, static_cast<off_t>(off)) != static_cast<ssize_t>(n)) {
-      *error = ERROR_DISK_FULL;
-      ok = false;
-    }
-  }
-  std::shared_ptr<BlockDevice> device;
-  if (ok) device = std::shared_ptr<BlockDevice>(FileBlockDevice::open(path.c_str(), extent.device->sector_size(), true));
-  ReleaseHostTempFile(path, fd);  // the open device keeps the bytes alive
-  if (!ok || !device) {
-    if (ok) *error = ERROR_OPEN_FAILED;
-    return -1;
-  }
+  auto device = TakeSnapshot(extent.device, error);
+  if (!device) return -1;
   return AddShadowVolume(device, extent.file_system, to_utf8(volume));
 }
 

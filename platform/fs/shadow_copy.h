@@ -1,10 +1,10 @@
 // Shadow copies: a frozen, read-only view of a volume as it was when asked
 // for, reachable as \\?\GLOBALROOT\Device\HarddiskVolumeShadowCopyN\...
 //
-// The view is a snapshot copy of the partition into a sparse scratch file
-// (all-zero runs stay holes), taken after every driver on the volume wrote its
-// changes back. The scratch file has no name once opened; releasing the copy
-// frees it.
+// The view is a copy-on-write snapshot of the partition (snapshot_table.h),
+// taken after every driver on the volume wrote its changes back: taking it
+// costs nothing, and only the blocks written afterwards, by any process of
+// the machine, are kept aside. Releasing the copy frees them.
 #pragma once
 
 #include <string>

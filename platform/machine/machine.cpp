@@ -19,6 +19,7 @@
 
 #include "platform/core/bounded_file.h"
 #include "platform/core/error.h"
+#include "platform/core/snapshot_table.h"
 #include "platform/machine/demo.h"
 
 namespace platform::machine {
@@ -51,6 +52,7 @@ class DiskBlockDevice : public BlockDevice {
     return writable(offset, length) && backing_->write_direct(offset, buffer, length);
   }
   bool direct_io() const override { return backing_->direct_io(); }
+  bool backing_file(BackingFile* out) const override { return backing_->backing_file(out); }
   bool flush() override { return !gone() && backing_->flush(); }
 
   void detach() { detached_ = true; }
@@ -489,6 +491,9 @@ bool OpenMachine(const std::string& folder, std::string* error) {
 }
 
 void SetCurrent(std::shared_ptr<Machine> machine) {
+  // Snapshots of the machine's disks are recorded in its folder, so that
+  // every process of the machine keeps them.
+  UseSnapshotTable(machine ? machine->folder() : std::string());
   {
     auto& s = current_state();
     std::lock_guard guard(s.lock);

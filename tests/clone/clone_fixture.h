@@ -23,6 +23,7 @@
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
 #include "tests/disk/fixture_images.h"
+#include "tests/support/copied_volume.h"
 #include "tests/support/ntfs_fuse.h"
 
 namespace clone_fixture {
@@ -252,6 +253,26 @@ inline void FillKeptItems(test_support::NtfsFuseVolume& v) {
   ASSERT_TRUE(v.SetAttribute("/Long file name.txt", "system.ntfs_dos_name", "LONGFI~9.TXT"));
   ASSERT_TRUE(v.SetAttribute("/Packed", "system.ntfs_attrib", std::vector<uint8_t>{0x10, 0x08, 0, 0}));
   ASSERT_TRUE(v.Put("/Packed/c.txt", std::string(256 * 1024, 'z')));
+  // A compressed file in a folder that is not: made in the compressed folder, then moved out.
+  ASSERT_TRUE(v.Put("/Packed/moved.txt", std::string(200 * 1024, 'm')));
+  ASSERT_EQ(v.Run("mv Packed/moved.txt Packed.txt"), 0);
+}
+
+// FillKeptItems' compressed items on an NTFS copy of its folder `root` ("" for
+// the volume's root), read with ntfs-3g's tools: the bytes, both files' data
+// stored compressed (in the compressed folder and out of it), the folder
+// marked, the short name chosen, not made, and the volume clean.
+inline void ExpectCompressionAndShortNameKept(const test_support::CopiedVolume& copy, const std::string& root) {
+  EXPECT_EQ(copy.Cat(root + "/Packed/c.txt"), std::string(256 * 1024, 'z'));
+  EXPECT_EQ(copy.Cat(root + "/Packed.txt"), std::string(200 * 1024, 'm'));
+  for (const std::string file : {"/Packed/c.txt", "/Packed.txt"})
+    EXPECT_TRUE(copy.StoredCompressed(root + file)) << copy.NtfsInfo(root + file);
+  const std::string folder = copy.Attributes(root + "/Packed");
+  EXPECT_NE(folder.find("COMPRESSED"), std::string::npos) << copy.NtfsInfo(root + "/Packed");
+  const std::string names = copy.List(root.empty() ? "/" : root, "-x");
+  EXPECT_NE(names.find("LONGFI~9.TXT"), std::string::npos) << names;
+  std::string report;
+  EXPECT_TRUE(copy.Consistent(&report)) << report;
 }
 
 }  // namespace clone_fixture

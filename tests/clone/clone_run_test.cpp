@@ -306,6 +306,76 @@ TEST_F(CloneRunTest, WithoutAShadowCopyTheFilesComeFromTheLiveVolume) {
   ReleaseShadowCopy();
 }
 
+// A whole basic clone where no shadow copy can be made (under WinPE there is
+// none), onto the smaller disk with a plan that makes the FAT32 partition
+// smaller and moves a partition without a file system (raw bytes, added by
+// sfdisk) behind it. The volumes' files are copied from the live volumes into
+// new file systems of the planned sizes, and scripts/check-clone finds the
+// copy whole. Planned smaller, the partition without a file system is left
+// out and named in the summary's list; its place keeps none of its bytes.
+TEST_F(CloneRunTest, WholeCloneWithoutAShadowCopyIsMadeFromTheLiveFiles) {
+  constexpr uint64_t kRawStart = 470 * 2048, kRawCount = 100 * 2048;
+  std::string out;
+  ASSERT_EQ(Shell("echo 'start=" + std::to_string(kRawStart) + ", size=" + std::to_string(kRawCount) +
+                      ", type=da' | sfdisk -q --append " + pc_.Image(0), &out),
+            0)
+      << out;
+  const std::vector<uint8_t> raw = [] {
+    const std::string bytes = disk_fixture::Pattern(kRawCount * 512, 31);
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+  }();
+  pc_.WriteBytes(0, kRawStart * 512, raw);
+  // Started from a WinPE medium: the system tools in X:\Windows\System32.
+  std::filesystem::create_directories(pc_.folder() + "/winpe-x/Windows/System32");
+  std::filesystem::create_directories(pc_.folder() + "/winpe-x/Windows/Temp");
+  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
+           {"winpe", "yes"}, {"windows_folder", "X:\\Windows"}, {"system_folder", "X:\\Windows\\System32"},
+           {"temp_folder", "X:\\Windows\\Temp"}})
+    pc_.SetIni("os", key, value);
+  pc_.AppendIni("[mount winpe-x]\npath = X:\nhost = winpe-x\ndrive_type = ramdisk\nread_only = no");
+  Start();
+  struct Case {
+    uint64_t rawLength;  // planned, in 512-byte sectors
+    const char* result;
+  } cases[] = {{kRawCount / 2, "Completed with errors"}, {kRawCount, "Completed"}};
+  const uint64_t dataLength = 200 * 2048, rawStart = kDataStart + dataLength + 8 * 2048;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    PrepareWizard(2, true, true);
+    ShellState.winPEMode = 1;
+    int planned = 0;
+    for (LayoutEntry& e : DiskContext.layoutTable) {
+      if (e.startBytes == kDataStart * 512) {
+        e.newLengthBytes = dataLength * 512;
+        ++planned;
+      } else if (e.startBytes == kRawStart * 512) {
+        e.newStartBytes = rawStart * 512;
+        e.newLengthBytes = c.rawLength * 512;
+        ++planned;
+      }
+    }
+    ASSERT_EQ(planned, 2);
+    const std::string verifyLine = "0 blocks differ, 0 blocks not compared";
+    ASSERT_EQ(RunClone(c.result, verifyLine), "") << platform::to_utf8(CloneRunState.skippedItems.GetString());
+    ShellState.winPEMode = 0;
+    platform::fs::ReleaseAllDrivers();
+    const std::string listed = platform::to_utf8(CloneRunState.skippedItems.GetString());
+    const std::vector<uint8_t> copied = pc_.ReadBytes(2, rawStart * 512, 1 << 20);
+    if (c.rawLength < kRawCount) {
+      EXPECT_EQ(listed, "Partition 3\r\n");
+      EXPECT_FALSE(std::equal(copied.begin(), copied.end(), raw.begin())) << "its bytes are not copied cut short";
+      continue;
+    }
+    EXPECT_EQ(listed, "");
+    EXPECT_TRUE(std::equal(copied.begin(), copied.end(), raw.begin()));
+    // The proof: both file systems clean and every file equal, the raw
+    // partition byte for byte.
+    const int status = Shell(std::string(CHECK_CLONE_PATH) + " " + pc_.folder() + " 0 2", &out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(SfdiskRows(2)[1], std::to_string(kDataStart) + " " + std::to_string(dataLength) + " c") << out;
+  }
+}
+
 // The copied system's SYSTEM hive after a basic whole-disk copy from MBR to
 // MBR (the data partition moved 16 MiB on): its MountedDevices names C:, D:
 // and the system's volume name on the copy's own disk (signature and offsets
@@ -887,6 +957,89 @@ TEST_F(CloneRunTest, GptSourceOntoAnEmptyDiskGivesAWholeGptCopy) {
   EXPECT_TRUE(out == disk_fixture::Pattern(40000, 5)) << "BOOTX64.EFI differs";
 }
 
+
+// An MBR source whose extended partition holds two logical drives (NTFS and
+// FAT32, the last one running to the disk's end; the table by sfdisk, the
+// file systems by mkntfs and mkfs.fat, their files by ntfscp and mcopy),
+// cloned onto the smaller disk with a plan that gives both logical drives
+// less room, as manual sizing does. Each is copied by files into a new file
+// system of its new size, never by its sectors cut short: sfdisk reads the
+// copy's chain, ntfsfix -n and fsck.fat -n find the volumes clean and no
+// larger than their partitions, and ntfscat, mtype and cmp find every file.
+TEST_F(CloneRunTest, ResizedLogicalDrivesAreCopiedByFiles) {
+  constexpr uint64_t kSource = 640 * 2048, kDestination = 500 * 2048;  // 512-byte sectors
+  constexpr uint64_t kPrimary = 2048, kPrimaryCount = 64 * 2048, kContainer = kPrimary + kPrimaryCount;
+  constexpr uint64_t kNtfs = kContainer + 2048, kNtfsCount = 200 * 2048;
+  constexpr uint64_t kFat = kNtfs + kNtfsCount + 2048, kFatCount = kSource - kFat;
+  const std::string ntfsFile = disk_fixture::Pattern(5000000, 6), fatFile = disk_fixture::Pattern(3000000, 7);
+  pc_.AddDisk(DiskSpec{.number = 4, .sizeBytes = kSource * 512, .product = "Logical Source", .serial = "SN4"});
+  auto row = [](uint64_t start, uint64_t size, const char* type) {
+    return "start=" + std::to_string(start) + ", size=" + std::to_string(size) + ", type=" + type + "\n";
+  };
+  const std::string table = "label: dos\n" + row(kPrimary, kPrimaryCount, "7, bootable") +
+                            row(kContainer, kSource - kContainer, "5") + row(kNtfs, kNtfsCount, "7") +
+                            row(kFat, kFatCount, "c");
+  std::string out;
+  ASSERT_EQ(Shell("printf '" + table + "' | sfdisk -q " + pc_.Image(4), &out), 0) << out;
+  pc_.MakeFileSystem(4, kPrimary, kPrimaryCount, "ntfs", "PRIMARY", {{"/primary.txt", "a primary\n"}});
+  pc_.MakeFileSystem(4, kNtfs, kNtfsCount, "ntfs", "LOGNTFS", {{"/big.bin", ntfsFile}, {"/notes.txt", "logical\n"}});
+  pc_.MakeFileSystem(4, kFat, kFatCount, "fat32", "LOGFAT", {{"/DOCS/REPORT.BIN", fatFile}});
+  Start();
+  PrepareWizard(2, true, true, 4);
+  // The plan: the container ends at the destination's listed end (its last
+  // whole cylinder), the NTFS drive 120 MiB long, the FAT32 drive (and the
+  // link to it) after it up to the container's end.
+  const uint64_t ntfsLength = 120 * kMiB, fatStart = (kNtfs + 2048) * 512 + ntfsLength;
+  const uint64_t end = kDestination / (255 * 63) * (255 * 63) * 512;
+  int resized = 0;
+  for (LayoutEntry& e : DiskContext.layoutTable) {
+    if (e.startBytes == kContainer * 512) {
+      e.newLengthBytes = end - e.startBytes;
+    } else if (e.startBytes == (kFat - 2048) * 512) {
+      e.newStartBytes = fatStart - 2048 * 512;
+      e.newLengthBytes = end - e.newStartBytes;
+    } else if (e.startBytes == kNtfs * 512) {
+      e.newLengthBytes = ntfsLength;
+      ++resized;
+    } else if (e.startBytes == kFat * 512) {
+      e.newStartBytes = fatStart;
+      e.newLengthBytes = end - fatStart;
+      ++resized;
+    }
+  }
+  ASSERT_EQ(resized, 2) << "both logical drives are in the layout table";
+  const std::string sourceHash = ImageHash(4);
+  ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "")
+      << platform::to_utf8(CloneRunState.skippedItems.GetString()) << " io errors " << DiskContext.ioErrorCount;
+  platform::fs::ReleaseAllDrivers();
+  EXPECT_EQ(ImageHash(4), sourceHash) << "the source is never written";
+
+  const std::vector<std::string> rows = SfdiskRows(2);
+  ASSERT_EQ(rows.size(), 4u) << ::testing::PrintToString(rows);
+  EXPECT_EQ(rows[2], std::to_string(kNtfs) + " " + std::to_string(ntfsLength / 512) + " 7");
+  EXPECT_EQ(rows[3], std::to_string(fatStart / 512) + " " + std::to_string((end - fatStart) / 512) + " c");
+  // The sectors a volume's boot sector claims: NTFS at 0x28, FAT32 at 0x20.
+  auto claimed = [&](uint64_t start, int at, int width) {
+    const std::vector<uint8_t> boot = pc_.ReadBytes(2, start * 512, 512);
+    uint64_t n = 0;
+    for (int i = width - 1; i >= 0; --i) n = (n << 8) | boot[static_cast<size_t>(at + i)];
+    return n;
+  };
+  const std::string ntfs = pc_.ExtractVolume(2, kNtfs, ntfsLength / 512, "logical-ntfs.img");
+  EXPECT_EQ(Shell("ntfsfix -n " + ntfs, &out), 0) << out;
+  EXPECT_LT(claimed(kNtfs, 0x28, 8), ntfsLength / 512) << "an NTFS no larger than its partition";
+  const std::string ntfsRef = pc_.folder() + "/big.ref";
+  std::ofstream(ntfsRef, std::ios::binary) << ntfsFile;
+  EXPECT_EQ(Shell("ntfscat " + ntfs + " big.bin | cmp - " + ntfsRef, &out), 0) << out;
+  Shell("ntfscat " + ntfs + " notes.txt", &out);
+  EXPECT_EQ(out, "logical\n");
+  const std::string fat = pc_.ExtractVolume(2, fatStart / 512, (end - fatStart) / 512, "logical-fat.img");
+  EXPECT_EQ(Shell("fsck.fat -n " + fat, &out), 0) << out;
+  EXPECT_LE(claimed(fatStart / 512, 0x20, 4), (end - fatStart) / 512) << "a FAT no larger than its partition";
+  const std::string fatRef = pc_.folder() + "/report.ref";
+  std::ofstream(fatRef, std::ios::binary) << fatFile;
+  EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mtype -i " + fat + " ::/DOCS/REPORT.BIN | cmp - " + fatRef, &out), 0) << out;
+}
 
 // The source goes away while the copy runs: unplugged by another program
 // (simpc detach) or its image cut short on the host (truncate). Sectors that

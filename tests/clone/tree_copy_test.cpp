@@ -437,7 +437,8 @@ TEST_P(TreeCopyOfNtfsSource, StreamsSecurityShortNamesAndCompressionAreKeptOrLis
   {
     platform::fs::ReleaseAllDrivers();
     const test_support::CopiedVolume source(pc.ExtractVolume(0, kStart, kCount, "source-check.img"), "ntfs");
-    ASSERT_TRUE(Has(source.Attributes("/Packed/c.txt"), "COMPRESSED")) << source.NtfsInfo("/Packed/c.txt");
+    ASSERT_TRUE(source.StoredCompressed("/Packed/c.txt")) << source.NtfsInfo("/Packed/c.txt");
+    ASSERT_TRUE(source.StoredCompressed("/Packed.txt")) << source.NtfsInfo("/Packed.txt");
   }
   ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
   const test_support::CopiedVolume image = Destination();
@@ -449,11 +450,8 @@ TEST_P(TreeCopyOfNtfsSource, StreamsSecurityShortNamesAndCompressionAreKeptOrLis
     EXPECT_TRUE(Has(Skipped(), "C:\\Doc.txt: ") && Has(Skipped(), "C:\\Folder: ")) << Skipped();
     return;
   }
-  // FIXME: the platform cannot yet make a file compressed; the copy lists it.
-  const bool compressed = Has(image.Attributes("/Packed/c.txt"), "COMPRESSED");
-  EXPECT_EQ(CloneRunState.skippedItemCount, compressed ? 0 : 1) << Skipped();
-  EXPECT_TRUE(compressed || Has(Skipped(), "C:\\Packed\\c.txt: ")) << Skipped();
-  EXPECT_TRUE(Has(image.List("/", "-x"), "LONGFI~9.TXT")) << image.List("/", "-x");
+  EXPECT_EQ(CloneRunState.skippedItemCount, 0) << Skipped();
+  clone_fixture::ExpectCompressionAndShortNameKept(image, "");
   test_support::NtfsFuseVolume copy(image.image(), true);
   ASSERT_TRUE(copy.mounted());
   EXPECT_EQ(copy.Attribute("/Doc.txt", "user.Zone.Identifier"), Bytes("[ZoneTransfer]\r\nZoneId=3\r\n"));

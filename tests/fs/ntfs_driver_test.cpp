@@ -151,6 +151,60 @@ TEST(NtfsDriver, FlushLeavesACheckableVolumeWhileMounted) {
   EXPECT_EQ(img.cat("/dir/g.bin"), bytes);
 }
 
+// Compression: an empty file or a folder takes the flag, and what is written
+// afterwards is stored compressed (ntfsinfo's compressed size), reading back
+// whole through ntfs-3g. NTFS cannot compress with clusters over 4 KiB, and a
+// file that already holds data keeps its stored form: both are refused.
+TEST(NtfsDriver, CompressedFilesAndFoldersStoreTheirDataCompressed) {
+  std::vector<uint8_t> text;
+  for (int i = 0; text.size() < 700000; ++i) {
+    const std::string line = "line " + std::to_string(i % 997) + " of a text that compresses well\n";
+    text.insert(text.end(), line.begin(), line.end());
+  }
+  struct Case {
+    uint32_t cluster;
+    bool compresses;
+  } cases[] = {{512, true}, {4096, true}, {8192, false}, {65536, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("cluster " + std::to_string(c.cluster));
+    fstest::ScratchDir dir;
+    const std::string image = dir.file("ntfs.img");
+    fstest::MakeSparseFile(image, kImageSize);
+    ASSERT_EQ(fstest::Run("mkntfs -F -Q -q -c " + std::to_string(c.cluster) + " " + Quote(image)).status, 0);
+    {
+      DWORD e = 0;
+      auto d = ntfs::Mount(std::shared_ptr<BlockDevice>(FileBlockDevice::open(image, 512)), false, &e);
+      ASSERT_TRUE(d) << e;
+      ASSERT_EQ(d->create_file(P({u"packed.txt"}), 0), ERROR_SUCCESS);
+      ASSERT_EQ(d->create_folder(P({u"Packed"})), ERROR_SUCCESS);
+      const DWORD expected = c.compresses ? ERROR_SUCCESS : ERROR_NOT_SUPPORTED;
+      EXPECT_EQ(d->set_compressed(P({u"packed.txt"})), expected);
+      EXPECT_EQ(d->set_compressed(P({u"Packed"})), expected);
+      ASSERT_EQ(WriteAll(*d, P({u"packed.txt"}), text), ERROR_SUCCESS);
+      ASSERT_EQ(WriteAll(*d, P({u"Packed", u"inner.txt"}), text), ERROR_SUCCESS);
+      // Data already stored is not compressed after the fact.
+      ASSERT_EQ(WriteAll(*d, P({u"plain.txt"}), text), ERROR_SUCCESS);
+      EXPECT_EQ(d->set_compressed(P({u"plain.txt"})), ERROR_NOT_SUPPORTED);
+    }
+    fstest::WriteHostFile(dir.file("t"), text);
+    for (const char* path : {"/packed.txt", "/Packed/inner.txt", "/plain.txt"}) {
+      SCOPED_TRACE(path);
+      EXPECT_EQ(fstest::Run("ntfscat " + Quote(image) + " " + Quote(path) + " | cmp - " + Quote(dir.file("t"))).status, 0);
+      const std::string info = fstest::Run("ntfsinfo -F " + Quote(path) + " " + Quote(image)).output;
+      const bool plain = std::string(path) == "/plain.txt";
+      const bool compressed = c.compresses && !plain;
+      EXPECT_EQ(info.find("COMPRESSED") != std::string::npos, compressed) << info;
+      // The compressed size is what the data's clusters take.
+      const size_t at = info.find("Compressed size:");
+      EXPECT_EQ(at != std::string::npos, compressed) << info;
+      if (at != std::string::npos) EXPECT_LT(std::stoull(info.substr(at + 16)), text.size() / 4) << info;
+    }
+    const std::string folder = fstest::Run("ntfsinfo -F /Packed " + Quote(image)).output;
+    EXPECT_EQ(folder.find("COMPRESSED") != std::string::npos, c.compresses) << folder;
+    EXPECT_EQ(fstest::Run("ntfsfix -n " + Quote(image)).status, 0);
+  }
+}
+
 TEST(NtfsDriver, MetadataSurvivesRemount) {
   NtfsImage img(512);
   const uint64_t created = 132000000000000000ull, accessed = 132100000000000000ull, written = 132200000000000000ull;

@@ -177,8 +177,29 @@ TEST_F(PartitionManagerTest, ListsLetteredPartitionsAndDrawsTheWholeDisk) {
     ASSERT_EQ(Run(manager, Script().expect_dialog(233).screenshot(std::string("manager-") + language + ".png").click(2)),
               "");
     ASSERT_EQ(rows.size(), 5u);  // the disk and its four lettered partitions
+    const std::string diskText = platform::to_utf8(std::u16string(LookupString(u"IDS_Drive").GetString())) + "0 ";
+    const std::string partText = "  " + platform::to_utf8(std::u16string(LookupString(u"IDS_Partition").GetString()));
+    EXPECT_EQ(rows[0][0], diskText);
     EXPECT_NE(rows[0][1].find("Main Disk"), std::string::npos);
-    EXPECT_NE(rows[1][1].find(":)"), std::string::npos);
+    EXPECT_LE(rows[0].size(), 3u) << "the disk row shows no used total";
+    // Each partition row: its letter and type, a size and the used space of
+    // its volume; its DiskListRows entry points at the disk row and holds the
+    // start and length sfdisk reads from the image.
+    const std::vector<Row> data = partition_fixture::DataRows(ReadTable(pc.Image(0), 512));
+    ASSERT_EQ(data.size(), 4u);
+    ASSERT_EQ(DiskListRows.rowCount, 5);
+    EXPECT_EQ(DiskListRows.rowKind[0], -1);
+    for (int r = 1; r <= 4; ++r) {
+      SCOPED_TRACE(r);
+      ASSERT_EQ(rows[r].size(), 4u);
+      EXPECT_EQ(rows[r][0], partText);
+      EXPECT_TRUE(std::regex_match(rows[r][1], std::regex(R"(\([A-Z]:\)  .+)"))) << rows[r][1];
+      EXPECT_FALSE(rows[r][2].empty());
+      EXPECT_FALSE(rows[r][3].empty());
+      EXPECT_EQ(DiskListRows.rowKind[r], 0);
+      EXPECT_EQ(DiskListRows.rowStart[r], data[r - 1].start);
+      EXPECT_EQ(DiskListRows.rowLength[r], data[r - 1].count);
+    }
     // The bar: P1, free, L1, L2, L3 (the 9 MiB between L1 and L2 are too
     // small for an item), free in the extended partition, free after it.
     const auto& s = PartitionManagerState;

@@ -58,7 +58,7 @@ std::set<std::string> KeysInSources() {
                                    "install_driver_page.cpp",     "wait_dialog.cpp",
                                    "wait_thread.cpp",             "duplicate_source_page.cpp",
                                    "duplicate_destination_page.cpp", "duplicate_page.cpp",
-                                   "duplicate_page_parts.cpp"};
+                                   "../page_parts/page_parts.cpp"};
   std::set<std::string> keys;
   const std::regex key(R"re(u"((IDS|ID)_[A-Za-z0-9_]+|nCaptionResourseID|nMessageStringID)")re");
   for (const char* name : kSources) {

@@ -56,6 +56,17 @@ std::string CopiedVolume::NtfsInfo(const std::string& path) const {
   return Output("ntfsinfo -F " + Quote(path) + " " + Quote(image_));
 }
 
+bool CopiedVolume::StoredCompressed(const std::string& path) const {
+  const std::string info = NtfsInfo(path);
+  // The unnamed data attribute is the report's last "Data size" of a
+  // non-resident attribute, the one followed by its compressed size.
+  const size_t packed = info.find("Compressed size:");
+  const size_t data = info.rfind("Data size:", packed);
+  if (info.find("COMPRESSED") == std::string::npos || packed == std::string::npos || data == std::string::npos)
+    return false;
+  return std::stoull(info.substr(packed + 16)) < std::stoull(info.substr(data + 10));
+}
+
 std::vector<uint8_t> CopiedVolume::Dacl(const std::string& path) const {
   if (!ntfs()) return {};
   // ntfssecaudit -v dumps the descriptor as lines of a six-digit hex offset

@@ -39,6 +39,9 @@ class CopiedVolume {
   std::string Attributes(const std::string& path) const;
   // ntfsinfo's whole report of the item (NTFS only; empty on FAT).
   std::string NtfsInfo(const std::string& path) const;
+  // NTFS: ntfsinfo reports the file COMPRESSED and its data stored in fewer
+  // bytes ("Compressed size") than it holds ("Data size"); false on FAT.
+  bool StoredCompressed(const std::string& path) const;
   // The bytes of the item's DACL from ntfssecaudit's dump of its security
   // descriptor; empty when it has none (or on FAT).
   std::vector<uint8_t> Dacl(const std::string& path) const;

@@ -11,8 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 
 #include "disk/fixture_images.h"
@@ -21,6 +28,60 @@
 #include "platform/fs/volume_set.h"
 #include "usbwriter/branding_config.h"
 #include "usbwriter/iso/iso_reader.h"
+
+// What the stick write does to the stick's image file, seen from the C
+// library's side: this program stands in for pwrite, fdatasync and fsync
+// (the platform's only ways to write and flush an image) and counts, while
+// a recorder is on, the writes to the stick and its flushes.
+namespace flush_record {
+
+std::mutex lock;
+std::atomic<bool> on{false};
+std::string stick;       // the stick image's real path
+int writes = 0;          // writes to the stick
+int flushes = 0;         // flushes of the stick
+int writes_since_flush = 0;
+bool fail_flushes = false;
+
+bool is_stick(int fd) {
+  char link[PATH_MAX];
+  ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
+  return n > 0 && std::string(link, static_cast<size_t>(n)) == stick;
+}
+
+void start(const std::string& image) {
+  std::lock_guard g(lock);
+  stick = std::filesystem::canonical(image).string();
+  writes = flushes = writes_since_flush = 0;
+  on = true;
+}
+
+int flushed(int fd, long call) {
+  if (on && is_stick(fd)) {
+    std::lock_guard g(lock);
+    ++flushes;
+    writes_since_flush = 0;
+    if (fail_flushes) {
+      errno = EIO;
+      return -1;
+    }
+  }
+  return static_cast<int>(syscall(call, fd));
+}
+
+}  // namespace flush_record
+
+extern "C" ssize_t pwrite(int fd, const void* buffer, size_t length, off_t offset) noexcept {
+  ssize_t n = syscall(SYS_pwrite64, fd, buffer, length, offset);
+  if (flush_record::on && n > 0 && flush_record::is_stick(fd)) {
+    std::lock_guard g(flush_record::lock);
+    ++flush_record::writes;
+    ++flush_record::writes_since_flush;
+  }
+  return n;
+}
+extern "C" int fdatasync(int fd) noexcept { return flush_record::flushed(fd, SYS_fdatasync); }
+extern "C" int fsync(int fd) noexcept { return flush_record::flushed(fd, SYS_fsync); }
 
 namespace {
 
@@ -276,6 +337,51 @@ TEST_F(UsbWriteTest, StickFailingMidWriteStopsWithAMessage) {
   EXPECT_NE(run.log.find("Error in Writing Sector"), std::string::npos) << run.log;
   EXPECT_GE(CopyErrorCount, 1);
   EXPECT_EQ(host.log.find("Copying FileSystem"), std::string::npos) << "no copy after a failed format";
+}
+
+// The stick is not written through: the sequence flushes it once after the
+// format and once at the end (the platform adds its own where the table is
+// set and the volume let go), so the flushes do not grow with the writes and
+// nothing written is left unflushed when the page says the stick is ready; a
+// flush that fails is a failed write.
+TEST_F(UsbWriteTest, StickIsFlushedOnceBeforeItIsReadyNotAfterEveryWrite) {
+  for (bool raw : {false, true}) {
+    SCOPED_TRACE(raw ? "raw image" : "Windows image onto FAT32");
+    IsoSpec spec;
+    spec.files = Files();
+    if (raw) {
+      spec.volumeId = "LINUX_LIVE";
+      spec.boot = BootKind::NoEmulation;
+      spec.bootImage = std::string(2048, 'L');
+      Build(spec);
+    } else {
+      BuildWindowsImage();
+    }
+    flush_record::start(pc_.Image(1));
+    RecordingHost host = Run();
+    flush_record::on = false;
+    ASSERT_EQ(host.errors, "") << host.log;
+    ASSERT_EQ(CopyErrorCount, 0);
+    EXPECT_GT(flush_record::writes, 100) << "the write wrote little";
+    EXPECT_GE(flush_record::flushes, 1);
+    EXPECT_LE(flush_record::flushes, 6) << "a flush per write: " << flush_record::writes << " writes";
+    EXPECT_EQ(flush_record::writes_since_flush, 0) << "writes after the last flush";
+  }
+}
+
+TEST_F(UsbWriteTest, FailedFlushIsAFailedWrite) {
+  BuildWindowsImage();
+  flush_record::start(pc_.Image(1));
+  flush_record::fail_flushes = true;
+  platform::ui::Script script;
+  script.answer("ok");
+  RecordingHost host;
+  auto run = disk_fixture::RunHeadless(script, [&] { RunUsbWrite(&host, 1, u"I:\\test.iso"); });
+  flush_record::on = false;
+  flush_record::fail_flushes = false;
+  ASSERT_EQ(run.failure, "") << run.log;
+  EXPECT_NE(run.log.find("Error in Writing Sector"), std::string::npos) << run.log;
+  EXPECT_GE(CopyErrorCount, 1) << "a stick whose flush failed would be reported ready";
 }
 
 }  // namespace

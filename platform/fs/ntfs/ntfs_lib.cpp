@@ -43,6 +43,7 @@ class Volume {
   std::u16string data_stream;  // empty: the unnamed stream
   ntfs_inode* data_ni = nullptr;
   ntfs_attr* data_na = nullptr;
+  bool data_written = false;  // a compressed stream then has a last block to compress
 };
 
 namespace {
@@ -176,12 +177,18 @@ int err_or(int fallback) { return errno ? errno : fallback; }
 // Closes the cached data stream; returns an errno value when writing it back failed.
 int drop_data(Volume* v) {
   int r = 0;
+  // Writes to a compressed stream keep its last compression unit open; the
+  // library compresses it when told the writing is over.
+  if (v->data_na && v->data_written && (v->data_na->data_flags & ATTR_COMPRESSION_MASK) &&
+      ntfs_attr_pclose(v->data_na))
+    r = err_or(EIO);
   if (v->data_na) ntfs_attr_close(v->data_na);
   if (v->data_ni && ntfs_inode_close(v->data_ni)) r = err_or(EIO);
   v->data_na = nullptr;
   v->data_ni = nullptr;
   v->data_mref = 0;
   v->data_stream.clear();
+  v->data_written = false;
   return r;
 }
 
@@ -426,6 +433,7 @@ int with_attr(Volume* v, uint64_t mref, const std::u16string& stream, bool for_w
     v->data_mref = mref;
     v->data_stream = stream;
   }
+  v->data_written = v->data_written || for_write;
   int r = fn(v->data_ni, v->data_na, arg);
   if (r) drop_data(v);
   return r;
@@ -923,12 +931,36 @@ int SetCompressed(Volume* v, const Path& path) {
   InodeRef ni;
   int r = open_path(v, path, &ni);
   if (r) return r;
-  if (ni.ni->flags & FILE_ATTR_COMPRESSED) return ni.close();
-  // The library's own setter of the attribute flags makes the data attribute compressed.
-  const le32 flags = ni.ni->flags | FILE_ATTR_COMPRESSED;
+  // NTFS compresses in units of 16 clusters of at most 4 KiB.
+  if (v->vol->cluster_size > MAX_COMPRESSION_CLUSTER_SIZE) return EOPNOTSUPP;
+  if (is_directory(ni.ni)) {
+    if (ni.ni->flags & FILE_ATTR_COMPRESSED) return ni.close();
+    // The library's own setter flags a folder's index, so its new files are compressed.
+    const le32 flags = ni.ni->flags | FILE_ATTR_COMPRESSED;
+    errno = 0;
+    if (ntfs_set_ntfs_attrib(ni.ni, reinterpret_cast<const char*>(&flags), sizeof flags, 0))
+      return err_or(EOPNOTSUPP);
+    if (!(ni.ni->flags & FILE_ATTR_COMPRESSED)) return EOPNOTSUPP;
+    return ni.close();
+  }
+  // A file: its data attribute carries the flag, and the library compresses
+  // what is written to it from then on. Data already stored would stay as it
+  // is, so only an empty file (resident, no clusters yet) may change.
   errno = 0;
-  if (ntfs_set_ntfs_attrib(ni.ni, reinterpret_cast<const char*>(&flags), sizeof flags, 0)) return err_or(EOPNOTSUPP);
-  if (!(ni.ni->flags & FILE_ATTR_COMPRESSED)) return EOPNOTSUPP;
+  ntfs_attr* na = ntfs_attr_open(ni.ni, AT_DATA, AT_UNNAMED, 0);
+  if (!na) return err_or(EIO);
+  const bool compressed = (na->data_flags & ATTR_COMPRESSION_MASK) == ATTR_IS_COMPRESSED;
+  const bool empty = !NAttrNonResident(na) && na->data_size == 0;
+  ntfs_attr_close(na);
+  if (!compressed) {
+    if (!empty) return EOPNOTSUPP;
+    errno = 0;
+    if (ntfs_attr_set_flags(ni.ni, AT_DATA, AT_UNNAMED, 0, ATTR_IS_COMPRESSED, ATTR_COMPRESSION_MASK))
+      return err_or(EIO);
+  }
+  ni.ni->flags = static_cast<FILE_ATTR_FLAGS>(ni.ni->flags | FILE_ATTR_COMPRESSED);
+  NInoSetDirty(ni.ni);
+  NInoFileNameSetDirty(ni.ni);
   return ni.close();
 }
 

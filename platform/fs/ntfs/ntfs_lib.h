@@ -98,7 +98,8 @@ int OpenStream(Volume* v, const Path& path, const std::u16string& stream, bool c
 // The (offset, length) byte spans of the unnamed data stream that hold clusters.
 int AllocatedRanges(Volume* v, uint64_t mref, std::vector<std::pair<uint64_t, uint64_t>>* ranges);
 // Sets the compressed flag of an empty file (its data is then written
-// compressed) or of a folder (its new files are compressed).
+// compressed) or of a folder (its new files are compressed). EOPNOTSUPP for a
+// file that holds data, or on a volume whose clusters are over 4 KiB.
 int SetCompressed(Volume* v, const Path& path);
 // Sets the sparse flag of the file.
 int SetSparse(Volume* v, const Path& path);

@@ -1,4 +1,4 @@
-#include "mainapp/shell/duplicate_page_parts.h"
+#include "mainapp/page_parts/page_parts.h"
 
 #include <algorithm>
 
@@ -7,6 +7,7 @@
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/records/disk_list_images.h"
+#include "platform/fs/file_api.h"
 #include "platform/ui/dialog.h"
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"
@@ -17,24 +18,25 @@ namespace {
 constexpr int kTitle = 1003;
 constexpr int kSubtitle = 1004;
 
-// The letter volume on physical disk `physical` whose start (native sectors
-// times the multiplier) is the partition's start; 0 when there is none.
-WCHAR LetterOfPartition(const PartitionEntry& p, int32_t physical) {
-  const int32_t m = SectorMultiplierOf(physical);
-  const uint64_t multiplier = m > 0 ? static_cast<uint64_t>(m) : 1;
-  const int32_t count = std::min(DiskContext.letterVolumeCount, kMaxLetterVolumes);
-  for (int32_t l = 1; l <= count; ++l) {
-    const LetterVolume& v = DiskContext.letterVolumes[l];
-    const int index = LetterIndex(v.letter);
-    if (index < 0 || v.start * multiplier != p.start) continue;
-    if (DiskContext.letterToDisk[index] == physical + 1) return static_cast<WCHAR>(v.letter);
-  }
-  return 0;
+// True when the volume at `letter` holds a file system the system mounts.
+bool HasFileSystem(WCHAR letter) {
+  WCHAR root[] = u"C:\\";
+  root[0] = letter;
+  WCHAR name[64] = {};
+  return GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, name, 64) != FALSE;
+}
+
+CString UnformattedDetails(WCHAR letter) {
+  CString details(u"(");
+  details += letter;
+  details += u":)  ";
+  details += LookupString(u"IDS_Unformatted");
+  return details;
 }
 
 }  // namespace
 
-void ApplyDuplicateHeader(CDialog& page, DuplicateHeaderFonts& fonts, const char16_t* key) {
+void ApplyPageHeader(CDialog& page, PageHeaderFonts& fonts, const char16_t* key) {
   const int title_height = ShellState.titleFontHeight + (ShellState.winPEMode ? 3 : 0);
   fonts.title.CreateFont(title_height, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
   fonts.text.CreateFont(ShellState.textFontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
@@ -46,7 +48,7 @@ void ApplyDuplicateHeader(CDialog& page, DuplicateHeaderFonts& fonts, const char
   page.SetDlgItemText(kSubtitle, caption);
 }
 
-CListCtrl* PrepareDuplicateDiskList(CDialog& page, int columns, int listId) {
+CListCtrl* PrepareDiskList(CDialog& page, int columns, int listId) {
   auto* list = dynamic_cast<CListCtrl*>(page.GetDlgItem(listId));
   if (!list) return nullptr;
   struct Column {
@@ -78,7 +80,7 @@ void UntickOtherRows(CListCtrl& list, int row) {
     if (i != row && list.GetCheck(i)) list.SetCheck(i, FALSE);
 }
 
-CString DuplicateDiskRowText(int32_t physical) {
+CString DiskRowText(int32_t physical) {
   CString text = LookupString(u"IDS_Drive");
   text += IntToText(physical);
   text += u" ";
@@ -117,7 +119,7 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
     if (physical < 0 || (!fill.everyDisk && model.Trim().IsEmpty())) continue;
     const int diskRow = r++;
     DiskListRows.rowKind[diskRow] = -n;
-    list.InsertItem(diskRow, DuplicateDiskRowText(physical), kImageDiskRow);
+    list.InsertItem(diskRow, DiskRowText(physical), kImageDiskRow);
     list.SetItemText(diskRow, 1, model);
     list.SetItemText(diskRow, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
 
@@ -128,7 +130,8 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
     uint64_t used = 0;
     for (int32_t k = 0; k < std::min(count, kMaxPartitions) && r < kMaxListRows; ++k) {
       const PartitionEntry& p = sharedPartitionBuffer[k];
-      const WCHAR letter = LetterOfPartition(p, physical);
+      const int32_t found = FindLetterByOffset(p.start, physical);
+      const WCHAR letter = found > 0 ? static_cast<WCHAR>(found) : 0;
       if (!letter && fill.letteredOnly) continue;
       const int row = r++;
       DiskListRows.rowKind[row] = diskRow;
@@ -138,7 +141,10 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
       DiskListRows.rowSlot[row] = p.slot;
       list.InsertItem(row, partitionText, kImagePartitionRow);
       list.SetItemText(row, 2, FormatSectorCount(p.length));
-      if (letter) {
+      if (letter && fill.markUnformatted && !HasFileSystem(letter)) {
+        list.SetItemText(row, 1, UnformattedDetails(letter));
+        list.SetItemText(row, 3, CString());
+      } else if (letter) {
         list.SetItemText(row, 1, letteredDetails(letter, p));
         const uint64_t partUsed = GetVolumeUsedSectors(letter);
         used += partUsed;

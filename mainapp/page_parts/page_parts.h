@@ -1,6 +1,7 @@
-// What the three quick duplicate pages share: the page header (caption and
-// the two header rich edits 1003 and 1004 with their fonts), the disk list
-// with check boxes, and the texts of a listed disk.
+// The page kit of the wizard pages (quick duplicate, clone, migration,
+// secure deletion, surface scan) and the partition manager's list: the page
+// header (caption and the two header rich edits 1003 and 1004 with their
+// fonts), the disk list with its rows, and the texts of a listed disk.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +13,7 @@
 class CDialog;
 struct PartitionEntry;
 
-struct DuplicateHeaderFonts {
+struct PageHeaderFonts {
   CFont title;
   CFont text;
 };
@@ -20,12 +21,12 @@ struct DuplicateHeaderFonts {
 // Sets the page caption and both header rich edits to the text of `key`:
 // 1003 bold at titleFontHeight (3 more under WinPE), 1004 at textFontHeight.
 // The fonts live in `fonts`, which the page keeps.
-void ApplyDuplicateHeader(CDialog& page, DuplicateHeaderFonts& fonts, const char16_t* key);
+void ApplyPageHeader(CDialog& page, PageHeaderFonts& fonts, const char16_t* key);
 
 // Makes list `listId` (1027 unless given) of the page a check-box list with the disk list images, with the first `columns` of the columns "IDS_LogList1" (130
 // pixels), "IDS_ModelPartition" (180), "IDS_totalsize1" (80, right) and
 // "IDS_UsedSpace" (80, right). Null when the page has no such list.
-CListCtrl* PrepareDuplicateDiskList(CDialog& page, int columns, int listId = 1027);
+CListCtrl* PrepareDiskList(CDialog& page, int columns, int listId = 1027);
 
 enum class CheckBoxChange { None, Ticking, Unticking };
 // What a list change notification does to the row's check box.
@@ -35,7 +36,7 @@ void UntickOtherRows(CListCtrl& list, int row);
 
 // "Disk N " (the text of IDS_Drive, the physical number and a blank): column 0
 // of a disk row.
-CString DuplicateDiskRowText(int32_t physical);
+CString DiskRowText(int32_t physical);
 // Column 0 of a list row as the head of a selection text: its trailing
 // blanks and colon dropped, then ": " ("Disk 0 " and "Disk 0:" both give
 // "Disk 0: ").
@@ -48,11 +49,15 @@ CString RowHeading(const CListCtrl& list, int row);
 // DiskListRows entry of every row; the tables hold 26 rows, so the list
 // stops there. Column 1 of a lettered partition is `letteredDetails`; of one
 // without a letter the text of IDS_SpecialPertition and its type name.
-// Returns the row count.
+// Returns the row count. The caller empties the list first.
 struct DiskListFill {
   bool letteredOnly = false;    // partitions without a drive letter get no row
   bool diskUsedColumn = true;   // disk rows show their lettered partitions' used total
   bool everyDisk = false;       // a disk without a model text is listed too (its model column stays empty)
+  // A lettered partition whose volume holds no file system the system mounts
+  // (its table entry written, the format never run) says "(X:)  " and
+  // IDS_Unformatted in column 1 and shows no used space.
+  bool markUnformatted = false;
 };
 int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, const PartitionEntry& partition),
                      const DiskListFill& fill = {});

@@ -1,4 +1,4 @@
-#include "mainapp/wipe/layout_clearing.h"
+#include "disk/layout_clearing.h"
 
 #include <vector>
 
@@ -6,7 +6,6 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
-#include "mainapp/records/clone_settings.h"
 #include "platform/core/clock.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"
@@ -49,7 +48,9 @@ void ZeroGptArea(int32_t disk, const unsigned char* zeros, const std::function<v
   CloseCurrentDisk();
 }
 
-bool ClearLayout(int32_t disk, const std::function<void()>& afterGptWrite) {
+}  // namespace
+
+bool ClearDiskLayout(int32_t disk, bool zeroGptArea, const std::function<void()>& afterGptWrite) {
   int tries = kTries;
   int attempts = 0;
   std::vector<unsigned char> buffer(kBufferBytes);
@@ -69,8 +70,7 @@ bool ClearLayout(int32_t disk, const std::function<void()>& afterGptWrite) {
     CloseCurrentDisk();
     Sleep(5000);
 
-    if (CloneSettings.sourceIsGpt != 0 || CloneSettings.convertToGpt != 0)
-      ZeroGptArea(disk, buffer.data(), afterGptWrite);
+    if (zeroGptArea) ZeroGptArea(disk, buffer.data(), afterGptWrite);
 
     ++attempts;
     if (attempts > tries) {
@@ -89,12 +89,3 @@ bool ClearLayout(int32_t disk, const std::function<void()>& afterGptWrite) {
   }
 }
 
-}  // namespace
-
-bool ClearDiskLayout(int32_t physicalDisk) { return ClearLayout(physicalDisk, {}); }
-
-bool ClearDiskLayoutForClone(CWnd* page, int32_t physicalDisk, const std::function<void(CWnd*)>& showElapsedTime) {
-  std::function<void()> afterWrite;
-  if (showElapsedTime) afterWrite = [&] { showElapsedTime(page); };
-  return ClearLayout(physicalDisk, afterWrite);
-}

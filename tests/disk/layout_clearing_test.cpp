@@ -1,9 +1,9 @@
 // Clearing a disk's layout on simulated disks of 512- and 4096-byte sectors:
 // sector 0 zeroed and the volumes gone (counted by the disk tables), a boot
-// stick's loader left alone, and the clone's GPT zeroing, which must leave
+// stick's loader left alone, and the GPT zeroing the clone asks for, which must leave
 // no gaps in its area however large the native sector (checked with cmp
 // against /dev/zero on the image).
-#include "mainapp/wipe/layout_clearing.h"
+#include "disk/layout_clearing.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,6 @@
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
 #include "disk/fixture_images.h"
-#include "mainapp/records/clone_settings.h"
 
 namespace {
 
@@ -29,10 +28,8 @@ class LayoutClearingTest : public ::testing::TestWithParam<uint32_t> {
  protected:
   void SetUp() override {
     DiskContext = DiskContextRecord{};
-    CloneSettings = CloneSettingsRecord{};
     ss = GetParam();
   }
-  void TearDown() override { CloneSettings = CloneSettingsRecord{}; }
   uint64_t MiB(uint64_t n) const { return (n << 20) / ss; }
 
   // Builds disk 0 (the system disk, never touched) and disk 1 with an NTFS
@@ -69,7 +66,7 @@ TEST_P(LayoutClearingTest, ZeroesSectorZeroUntilTheDiskHasNoVolume) {
   const std::vector<uint8_t> beyond = pc.ReadBytes(1, ss, 1 << 20);
   DiskContext.ioErrorCount = 7;
 
-  EXPECT_TRUE(ClearDiskLayout(1));
+  EXPECT_TRUE(ClearDiskLayout(1, false));
 
   MapLettersToDisks();
   EXPECT_EQ(CountDiskVolumes(1), 0);
@@ -87,31 +84,24 @@ TEST_P(LayoutClearingTest, LeavesABootSticksLoaderAlone) {
   const std::string before = Sha(1);
   DiskContext.ioErrorCount = 3;
 
-  EXPECT_FALSE(ClearDiskLayout(1));
+  EXPECT_FALSE(ClearDiskLayout(1, false));
 
   EXPECT_EQ(Sha(1), before);
   EXPECT_EQ(DiskContext.ioErrorCount, 3);
   EXPECT_FALSE(DiskContext.currentDiskOpen);
 }
 
-TEST_P(LayoutClearingTest, CloneGptZeroingCoversTheWholeSmallDiskWithoutGaps) {
+TEST_P(LayoutClearingTest, GptZeroingCoversTheWholeSmallDiskWithoutGaps) {
   BuildTwoDisks(true);
-  CloneSettings.convertToGpt = 1;
   struct stat before {};
   ASSERT_EQ(stat(pc.Image(1).c_str(), &before), 0);
   int refreshes = 0;
-  CWnd* seen = nullptr;
-  CWnd* page = reinterpret_cast<CWnd*>(&refreshes);  // only passed through
 
-  EXPECT_TRUE(ClearDiskLayoutForClone(page, 1, [&](CWnd* w) {
-    seen = w;
-    ++refreshes;
-  }));
+  EXPECT_TRUE(ClearDiskLayout(1, true, [&] { ++refreshes; }));
 
   // 96 MiB in writes of 64 KiB: the whole disk, backup GPT included, is zero.
   EXPECT_EQ(Shell("cmp -n " + std::to_string(96ull << 20) + " '" + pc.Image(1) + "' /dev/zero"), 0);
   EXPECT_EQ(refreshes, 96 * 16);
-  EXPECT_EQ(seen, page);
   struct stat after {};
   ASSERT_EQ(stat(pc.Image(1).c_str(), &after), 0);
   EXPECT_EQ(after.st_size, before.st_size);
@@ -119,13 +109,13 @@ TEST_P(LayoutClearingTest, CloneGptZeroingCoversTheWholeSmallDiskWithoutGaps) {
   EXPECT_EQ(CountDiskVolumes(1), 0);
 }
 
-TEST_P(LayoutClearingTest, WithoutTheCloneGptFlagsOnlySectorZeroIsWritten) {
+TEST_P(LayoutClearingTest, WithoutGptZeroingOnlySectorZeroIsWritten) {
   BuildTwoDisks(false);
   const std::string rest = "tail -c +" + std::to_string(ss + 1) + " '" + pc.Image(1) + "' | sha256sum";
   std::string before, after;
   Shell(rest, &before);
   int refreshes = 0;
-  EXPECT_TRUE(ClearDiskLayoutForClone(nullptr, 1, [&](CWnd*) { ++refreshes; }));
+  EXPECT_TRUE(ClearDiskLayout(1, false, [&] { ++refreshes; }));
   EXPECT_EQ(refreshes, 0);
   Shell(rest, &after);
   EXPECT_EQ(after, before);
