@@ -277,6 +277,18 @@ TEST_P(BootCopyQemuTest, BasicAndSectorCopiesStartAsTheSourceDoes) {
   EXPECT_EQ(Boot(2), kLines) << "the sector copy";
 }
 
+// On a PC running Windows XP the formatter leaves its tool's stub on the new
+// volume (that system's own format gave another loader's code): the basic
+// copy starts as the source does only because the source's own boot code is
+// moved onto it.
+TEST_P(BootCopyQemuTest, OnAnXpPcTheBasicCopyStartsAsTheSourceDoes) {
+  pc_.SetIni("os", "major", "5");
+  pc_.SetIni("os", "minor", "1");
+  MakeSource(GetParam());
+  Copy(1, true);
+  EXPECT_EQ(Boot(1), kLines) << "the basic copy";
+}
+
 // A volume the platform formatted, as the basic copy formats its new
 // partitions, starts BOOTMGR from its root through the boot code the
 // formatter gave it (the disk's MBR code is the clone's own loader).
