@@ -1,5 +1,6 @@
 #include "disk/reparse_points.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -138,6 +139,10 @@ void AppendName(std::vector<BYTE>& b, const CString& name) {
 }  // namespace
 
 std::vector<BYTE> RepointedReparseData(const CString& fromVolume, const CString& toVolume) {
+  return RepointedReparseData(std::vector<LinkVolumeMove>{{fromVolume, toVolume}});
+}
+
+std::vector<BYTE> RepointedReparseData(const std::vector<LinkVolumeMove>& moves) {
   if (ReparseBuffer.byteCount < kMountPointPathBuffer) return {};
   std::vector<BYTE> data(ReparseBuffer.data, ReparseBuffer.data + ReparseBuffer.byteCount);
   const DWORD tag = Read32(ReparseBuffer.data);
@@ -148,8 +153,11 @@ std::vector<BYTE> RepointedReparseData(const CString& fromVolume, const CString&
   if ((symlink && !(flags & kSymlinkRelative)) || junction) {
     CString substitute = NameText(NameAt(8, pathBuffer));
     CString print = NameText(NameAt(12, pathBuffer));
-    if (!toVolume.IsEmpty() && Repoint(substitute, SubstitutePrefix(fromVolume), SubstitutePrefix(toVolume))) {
-      if (!Repoint(print, fromVolume, toVolume)) print = substitute.Mid(4);
+    const auto move = std::find_if(moves.begin(), moves.end(), [&](const LinkVolumeMove& m) {
+      return !m.to.IsEmpty() && Repoint(substitute, SubstitutePrefix(m.from), SubstitutePrefix(m.to));
+    });
+    if (move != moves.end()) {
+      if (!Repoint(print, move->from, move->to)) print = substitute.Mid(4);
       // The same record with the new names: substitute, then print name, each ended by a zero.
       data.assign(ReparseBuffer.data, ReparseBuffer.data + pathBuffer);
       AppendName(data, substitute);
@@ -171,7 +179,11 @@ std::vector<BYTE> RepointedReparseData(const CString& fromVolume, const CString&
 }
 
 bool WriteReparsePointCopy(const CString& destination, const CString& fromVolume, const CString& toVolume) {
-  std::vector<BYTE> data = RepointedReparseData(fromVolume, toVolume);
+  return WriteReparsePointCopy(destination, std::vector<LinkVolumeMove>{{fromVolume, toVolume}});
+}
+
+bool WriteReparsePointCopy(const CString& destination, const std::vector<LinkVolumeMove>& moves) {
+  std::vector<BYTE> data = RepointedReparseData(moves);
   if (data.empty()) return false;
   HANDLE item = CreateFileW(destination, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);

@@ -44,10 +44,21 @@ CString ReadReparseTarget(const CString& path);
 // Volumes are drive texts ("C:") or volume paths ("\\?\Volume{...}"),
 // without trailing backslash. False when nothing was read or the write failed.
 bool WriteReparsePointCopy(const CString& destination, const CString& fromVolume, const CString& toVolume);
+// A volume that links may point into (`from`) and the name the copy's links
+// use for it (`to`): drive texts or volume paths as above.
+struct LinkVolumeMove {
+  CString from;
+  CString to;
+};
+// The same with any number of volumes: an absolute link into the `from` of
+// the first move that matches is re-pointed at its `to`; with no moves every
+// link is written as it is.
+bool WriteReparsePointCopy(const CString& destination, const std::vector<LinkVolumeMove>& moves);
 // The reparse data WriteReparsePointCopy writes: ReparseBuffer's record,
 // re-pointed as said there; empty when nothing was read or the new names do
 // not fit a record. ReparseBuffer itself is not changed.
 std::vector<BYTE> RepointedReparseData(const CString& fromVolume, const CString& toVolume);
+std::vector<BYTE> RepointedReparseData(const std::vector<LinkVolumeMove>& moves);
 // Enables SeRestorePrivilege in the process token when it holds it; always 1.
 int32_t EnableRestorePrivilege();
 // Takes a diagnostic line of the copy routines and writes nothing.

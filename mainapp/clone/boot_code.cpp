@@ -158,14 +158,22 @@ uint64_t FirstPartitionSector(const uint8_t* sector0) {
   return first;
 }
 
-// Copies native sectors 1 up to the source's first partition from the source
-// disk onto the destination, never reaching the destination's own first
-// partition: the room where a loader started by the MBR code lives. Nothing
-// when either disk has no MBR partition.
-void CopyLoaderGap(int32_t source, uint64_t sourceFirst, int32_t destination, uint64_t destinationFirst,
-                   int32_t multiplier) {
-  const uint64_t end = std::min(sourceFirst, destinationFirst);
-  if (end <= 1 || multiplier <= 0) return;
+// Copies the room between sector 0 and the first partition, where a loader
+// started by the MBR code lives, from the source disk onto the destination,
+// never reaching the destination's own first partition. The room is taken as
+// bytes from each disk's native sector 1 on, so that between disks of
+// different sector sizes (512 and 4096 bytes) a loader that the MBR code
+// reads from sector 1 on lands in one piece, as on the source; the length
+// copied is whole destination sectors. Nothing when either disk has no MBR
+// partition (`sourceFirst`, `destinationFirst`: native sectors, 0 for none).
+void CopyLoaderGap(int32_t source, uint64_t sourceFirst, int32_t sourceMultiplier, int32_t destination,
+                   uint64_t destinationFirst, int32_t destinationMultiplier) {
+  if (sourceFirst <= 1 || destinationFirst <= 1 || sourceMultiplier <= 0 || destinationMultiplier <= 0) return;
+  // Bytes per native sector, and each disk's room in bytes.
+  const uint64_t from512 = static_cast<uint64_t>(sourceMultiplier), to512 = static_cast<uint64_t>(destinationMultiplier);
+  const uint64_t sourceRoom = (sourceFirst - 1) * from512 * 512, destinationRoom = (destinationFirst - 1) * to512 * 512;
+  const uint64_t length = std::min(sourceRoom, destinationRoom) / (to512 * 512) * (to512 * 512);
+  if (length == 0) return;
   // The source only for reading (it becomes the current disk), the
   // destination through a handle of its own.
   HANDLE from = OpenDiskRead(source);
@@ -173,21 +181,21 @@ void CopyLoaderGap(int32_t source, uint64_t sourceFirst, int32_t destination, ui
   HANDLE to = from ? OpenDiskHandle(destination) : nullptr;
   if (to == INVALID_HANDLE_VALUE) to = nullptr;
   if (from && to) {
-    constexpr uint64_t kChunkUnits = 512;  // 256 KiB
-    const uint64_t m = static_cast<uint64_t>(multiplier);
-    std::vector<uint8_t> buffer(kChunkUnits * 512);
-    for (uint64_t unit = m; unit < end * m;) {
-      const int32_t units = static_cast<int32_t>(std::min(kChunkUnits, end * m - unit));
-      const DWORD bytes = static_cast<DWORD>(units) * 512;
-      if (ReadSectorsAt(from, buffer.data(), unit, units) != bytes) {
+    constexpr uint64_t kChunkBytes = 256 * 1024;  // whole sectors of either size
+    std::vector<uint8_t> buffer(kChunkBytes);
+    for (uint64_t done = 0; done < length;) {
+      const uint64_t bytes = std::min(kChunkBytes, length - done);
+      // Whole source sectors (never past its room: that is whole sectors).
+      const uint64_t readUnits = (bytes / 512 + from512 - 1) / from512 * from512;
+      if (ReadSectorsAt(from, buffer.data(), from512 + done / 512, static_cast<int32_t>(readUnits)) != readUnits * 512) {
         ++DiskContext.ioErrorCount;
         break;
       }
-      if (WriteSectorsAt(to, buffer.data(), unit, units) != bytes) {
+      if (WriteSectorsAt(to, buffer.data(), to512 + done / 512, static_cast<int32_t>(bytes / 512)) != bytes) {
         ++DiskContext.ioErrorCount;
         break;
       }
-      unit += static_cast<uint64_t>(units);
+      done += bytes;
     }
   }
   if (to) CloseDeviceHandle(to);
@@ -222,9 +230,8 @@ bool CopyMbrBootCode(int32_t sourceListed, int32_t destinationListed) {
   if (!ReadSectorZero(destination, true, destinationSector)) return false;
   std::memcpy(destinationSector.data(), code, kMbrBootCodeBytes);
   WriteSectorZeroAndClose(destinationSector);
-  if (SectorMultiplierOf(source) == SectorMultiplierOf(destination))
-    CopyLoaderGap(source, FirstPartitionSector(sourceSector.data()), destination,
-                  FirstPartitionSector(destinationSector.data()), SectorMultiplierOf(source));
+  CopyLoaderGap(source, FirstPartitionSector(sourceSector.data()), SectorMultiplierOf(source), destination,
+                FirstPartitionSector(destinationSector.data()), SectorMultiplierOf(destination));
   return true;
 }
 

@@ -32,11 +32,13 @@ bool HasMbrBootCode(const uint8_t* sector0);
 // Puts boot code into the destination's sector 0: the source's bytes 0-439
 // when its sector 0 carries boot code, else the program's own loader. The
 // destination's signature, partition entries (MBR or protective) and boot
-// signature are kept. When both disks are MBR disks of one sector size, the
-// sectors between the source's sector 0 and its first partition (where a
-// loader that the boot code starts may live) are copied too, as far as the
-// destination's own first partition leaves room; a GPT disk keeps its
-// headers and entries there, so nothing behind its sector 0 changes.
+// signature are kept. When both disks are MBR disks, the sectors between the
+// source's sector 0 and its first partition (where a loader that the boot
+// code starts may live) are copied too, as far as the destination's own
+// first partition leaves room (whole destination sectors); between disks of
+// different sector sizes as bytes from each disk's native sector 1 on. A GPT
+// disk keeps its headers and entries there, so nothing behind its sector 0
+// changes.
 // Shows IDS_COPYINGMBR in CloneRunState's status text. Writes nothing and
 // returns false when either disk cannot be opened or read.
 bool CopyMbrBootCode(int32_t sourceListed, int32_t destinationListed);

@@ -70,6 +70,7 @@ void ResetRunValues() {
   CloneRunState.copyItemCount = 0;
   ShellState.bootFixDrive.Empty();
   CloneCounters = CloneCountersRecord{};
+  LinkNaming = LinkNamingRecord{};
 }
 
 
@@ -96,6 +97,25 @@ bool RootHas(const CString& root, const char16_t* path) {
   if (!full.IsEmpty() && full[full.GetLength() - 1] != u'\\') full += u"\\";
   full += path;
   return GetFileAttributesW(full) != INVALID_FILE_ATTRIBUTES;
+}
+
+// How the copy's links name the volumes a basic whole-disk clone copies by
+// files (entries first..count-1, the new volumes formatted): a copy holding
+// a system takes the source's place and gives its volumes the source's
+// letters, so its links keep their names; the volumes of a data copy keep
+// the names they have now (a letter, else the volume path).
+LinkNamingRecord PlanLinkNaming(int32_t first, int32_t count, int32_t destinationPhysical) {
+  LinkNamingRecord naming;
+  for (int32_t k = first; k < count && k < kMaxLayoutEntries; ++k) {
+    const LayoutEntry& e = DiskContext.layoutTable[k];
+    if (e.newLengthBytes == 0 || e.lengthBytes == 0 || e.driveLetter <= 0) continue;
+    const WCHAR letter = static_cast<WCHAR>(e.driveLetter);
+    if (HasWindowsSystem32(letter)) naming.keepNames = true;
+    const CString copy = e.newDriveLetter > 0 ? MakeDriveText(static_cast<WCHAR>(e.newDriveLetter))
+                                              : FindVolumeByExtent(destinationPhysical, e.newStartBytes);
+    if (!copy.IsEmpty()) naming.volumes.push_back({MakeDriveText(letter), copy});
+  }
+  return naming;
 }
 
 // Copies entry k by sectors onto its planned place with the destination
@@ -172,6 +192,9 @@ void CClone::CopySinglePartition(const CString& sourceDrive, const CString& dest
   FolderDepth = 0;
   CloneRunState.currentItemText = u".";
   CloneRunState.copyItemCount = 0;
+  // A copied system starts as the source's letter: its links keep their names.
+  LinkNaming = LinkNamingRecord{};
+  LinkNaming.keepNames = RootHas(sourceDrive, u"WINDOWS\\SYSTEM32");
   CopyPartitionByFiles(sourceDrive, destinationDrive, false);
   if (CloneSettings.verifyAfterCopy && !CloneRunState.cloneAborted) {
     ShowCloneStatus(this, LookupString(u"IDS_Verifying"));
@@ -179,6 +202,7 @@ void CClone::CopySinglePartition(const CString& sourceDrive, const CString& dest
     CopyPartitionByFiles(sourceDrive, destinationDrive, true);
   }
   if (!CloneRunState.cloneAborted) TransplantBootSectorStage(sourceDrive, destinationDrive);
+  if (!CloneRunState.cloneAborted) BindCopiedVolumeStage(sourceDrive, destinationDrive);
   if (!CloneRunState.cloneAborted) CopyDiskSignatureStage();
 }
 
@@ -331,6 +355,7 @@ void CClone::RunClone() {
         ShellState.bootFixDrive.Empty();
         const int32_t sourcePhysical = ListedPhysicalDisk(source);
         const int32_t destinationPhysical = ListedPhysicalDisk(destination);
+        LinkNaming = PlanLinkNaming(CloneSettings.convertToGpt ? 1 : 0, count, destinationPhysical);
         for (int32_t k = CloneSettings.convertToGpt ? 1 : 0; k < count; ++k) {
           if (CloneRunState.cloneAborted) break;
           const LayoutEntry& e = DiskContext.layoutTable[k];
@@ -408,6 +433,7 @@ void CClone::RunClone() {
       RedrawWindow();
     }
 
+    LinkNaming = LinkNamingRecord{};
     // The time taken is the work's, not the time the result message stays open.
     CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
     if (CloneRunState.cloneAborted) {

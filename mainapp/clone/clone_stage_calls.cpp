@@ -4,6 +4,7 @@
 #include "mainapp/clone/boot_code.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_selection.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/registry_repair.h"
 #include "mainapp/clone/tree_copy.h"
@@ -41,11 +42,30 @@ bool BindCopiedSystemStage(int32_t sourceListed, int32_t destinationListed) {
   return IsMbrSystemCopy() && BindCopiedSystemToDestination(sourceListed, destinationListed) >= 0;
 }
 
+bool BindCopiedVolumeStage(const CString& sourceDrive, const CString& destinationDrive) {
+  return BindCopiedVolume(sourceDrive, destinationDrive) >= 0;
+}
+
 bool CopyDiskSignatureStage() {
   const uint32_t before = IsMbrSystemCopy() ? ReadDiskSignature(CloneSettings.chosenDestinationDisk) : 0;
+  // A single partition's copy names its partition by the disk's signature
+  // too: where it was before the signature changes.
+  PartitionPlace copiedVolume;
+  const WCHAR letter = static_cast<WCHAR>(DestinationSelection.driveLetter & ~0x20);
+  const CString volume = CString(letter) + u":";
+  const bool partitionCopy = CloneSettings.partitionMode && letter >= u'A' && letter <= u'Z' &&
+                             ReadVolumePlace(volume, &copiedVolume) && !copiedVolume.gpt &&
+                             copiedVolume.signature == ReadDiskSignature(CloneSettings.chosenDestinationDisk);
   const bool copied = CopyDiskSignature();
   // The copy's system follows its disk's new signature.
   if (copied && before != 0) FollowDestinationSignature(CloneSettings.chosenDestinationDisk, before);
+  // The volume is found by its place again: with its disk's new signature
+  // the volume may come back under another letter.
+  if (copied && partitionCopy) {
+    const int32_t disk = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
+    FollowVolumeSignature(FindVolumeByExtent(disk, copiedVolume.offset), copiedVolume,
+                          ReadDiskSignature(CloneSettings.chosenDestinationDisk));
+  }
   return copied;
 }
 

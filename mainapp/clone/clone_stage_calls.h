@@ -22,11 +22,15 @@ bool TransplantBootCodeStage(int32_t sourceDisk, uint64_t sourceStart, int32_t d
 bool TransplantBootSectorStage(const CString& sourceDrive, const CString& destinationDrive);
 // The source's disk signature onto the destination (the wizard's disks); a
 // system copied by a basic whole-disk clone onto an MBR disk follows the
-// signature in its MountedDevices.
+// signature in its MountedDevices, and so does a system copied as a single
+// partition (onto the volume with the destination selection's letter).
 bool CopyDiskSignatureStage();
 // After a basic whole-disk clone from MBR to MBR: the copied system's
 // MountedDevices names its partitions on the destination disk (its own
 // signature and the planned offsets) instead of the source's.
 bool BindCopiedSystemStage(int32_t sourceListed, int32_t destinationListed);
+// After a single partition was copied by files: a system on the copy names
+// the copy's partition where it named the source's (MountedDevices, boot store).
+bool BindCopiedVolumeStage(const CString& sourceDrive, const CString& destinationDrive);
 // The offline MountedDevices and boot-store repair of a GPT destination.
 bool RepairGptSystemStage(int32_t destinationListed, const CString& systemDrive);

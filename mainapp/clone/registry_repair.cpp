@@ -41,16 +41,28 @@ void MakeGptMountedDevice(const GUID& partitionId, BYTE record[kGptMountedDevice
   std::memcpy(record + 8, &partitionId, 16);
 }
 
-bool FindGptPartitionId(int32_t physicalDisk, uint64_t startBytes, GUID* partitionId) {
-  if (physicalDisk < 0) return false;
+namespace {
+
+// The drive layout of a physical disk into `buffer`; the bytes returned, 0
+// when the disk cannot be opened or answers with less than a layout's head.
+DWORD ReadDriveLayout(int32_t physicalDisk, std::vector<BYTE>& buffer) {
+  if (physicalDisk < 0) return 0;
   HANDLE disk = OpenDiskHandle(physicalDisk);
-  if (!disk || disk == INVALID_HANDLE_VALUE) return false;
-  std::vector<BYTE> buffer(kLayoutBufferSize);
+  if (!disk || disk == INVALID_HANDLE_VALUE) return 0;
+  buffer.assign(kLayoutBufferSize, 0);
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(disk, IOCTL_DISK_GET_DRIVE_LAYOUT_EX, nullptr, 0, buffer.data(),
                                   static_cast<DWORD>(buffer.size()), &returned, nullptr);
   CloseDeviceHandle(disk);
-  if (!ok || returned < offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry)) return false;
+  return ok && returned >= offsetof(DRIVE_LAYOUT_INFORMATION_EX, PartitionEntry) ? returned : 0;
+}
+
+}  // namespace
+
+bool FindGptPartitionId(int32_t physicalDisk, uint64_t startBytes, GUID* partitionId) {
+  std::vector<BYTE> buffer;
+  const DWORD returned = ReadDriveLayout(physicalDisk, buffer);
+  if (returned == 0) return false;
   const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
   if (layout->PartitionStyle != PARTITION_STYLE_GPT) return false;
   const size_t fit =
@@ -98,11 +110,30 @@ void PutLittle(BYTE* at, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i, value >>= 8) at[i] = static_cast<BYTE>(value);
 }
 
-std::vector<BYTE> MbrRecord(const MbrPartitionPlace& place) {
+// The MountedDevices record that names `place`.
+std::vector<BYTE> MountedRecord(const PartitionPlace& place) {
+  if (place.gpt) {
+    std::vector<BYTE> record(kGptMountedDeviceBytes);
+    MakeGptMountedDevice(place.partition, record.data());
+    return record;
+  }
   std::vector<BYTE> record(kMbrMountedDeviceBytes);
   PutLittle(record.data(), place.signature, 4);
   PutLittle(record.data() + 4, place.offset, 8);
   return record;
+}
+
+// Whether a boot store's device names the partition at `place`.
+bool NamesPlace(const platform::process::BcdDevice& device, const PartitionPlace& place) {
+  using Kind = platform::process::BcdDevice::Kind;
+  if (place.gpt)
+    return device.kind == Kind::GptPartition && std::memcmp(&device.partition_guid, &place.partition, sizeof(GUID)) == 0;
+  return device.kind == Kind::MbrPartition && device.disk_signature == place.signature && device.offset == place.offset;
+}
+
+std::vector<uint8_t> BootStoreDevice(const PartitionPlace& place) {
+  return place.gpt ? platform::process::BcdGptPartitionDevice(place.disk, place.partition)
+                   : platform::process::BcdMbrPartitionDevice(place.signature, place.offset);
 }
 
 // The partitions a whole-disk clone copied: each layout entry with a planned
@@ -138,10 +169,10 @@ int MoveMountedDevices(const CString& hiveFile, const std::vector<MountedDeviceM
       DWORD type = 0;
       const LSTATUS status = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &bytes);
       if (status == ERROR_NO_MORE_ITEMS) break;
-      if (status != ERROR_SUCCESS || type != REG_BINARY || bytes != kMbrMountedDeviceBytes) continue;
+      if (status != ERROR_SUCCESS || type != REG_BINARY) continue;
       for (const MountedDeviceMove& move : moves) {
-        if (MbrRecord(move.from) != std::vector<BYTE>(data, data + bytes)) continue;
-        rewrites.emplace_back(CString(name), MbrRecord(move.to));
+        if (MountedRecord(move.from) != std::vector<BYTE>(data, data + bytes)) continue;
+        rewrites.emplace_back(CString(name), MountedRecord(move.to));
         break;
       }
     }
@@ -178,10 +209,8 @@ int MoveBootStoreDevices(const CString& storeFile, const std::vector<MountedDevi
         if (RegQueryValueExW(value, u"Element", nullptr, &type, data, &bytes) == ERROR_SUCCESS && type == REG_BINARY) {
           const platform::process::BcdDevice device = platform::process::DecodeBcdDevice(data, bytes);
           for (const MountedDeviceMove& move : moves) {
-            if (device.kind != platform::process::BcdDevice::Kind::MbrPartition ||
-                device.disk_signature != move.from.signature || device.offset != move.from.offset)
-              continue;
-            const std::vector<uint8_t> moved = platform::process::BcdMbrPartitionDevice(move.to.signature, move.to.offset);
+            if (!NamesPlace(device, move.from)) continue;
+            const std::vector<uint8_t> moved = BootStoreDevice(move.to);
             if (RegSetValueExW(value, u"Element", 0, REG_BINARY, moved.data(), static_cast<DWORD>(moved.size())) ==
                 ERROR_SUCCESS)
               ++changed;
@@ -236,6 +265,67 @@ int FollowDestinationSignature(int32_t destinationListed, uint32_t oldSignature)
   std::vector<MountedDeviceMove> moves;
   for (const auto& [from, to] : CopiedOffsets()) moves.push_back({{oldSignature, to}, {signature, to}});
   return MoveCopiedSystem(ListedPhysicalDisk(destinationListed), moves);
+}
+
+bool ReadVolumePlace(const CString& volume, PartitionPlace* place) {
+  if (volume.IsEmpty()) return false;
+  const CString device = volume.GetLength() == 2 ? CString(u"\\\\.\\") + volume : volume;
+  HANDLE h = CreateFileW(device, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  alignas(8) BYTE extents[sizeof(VOLUME_DISK_EXTENTS)] = {};
+  PARTITION_INFORMATION_EX info{};
+  DWORD returned = 0, infoBytes = 0;
+  const BOOL ok = DeviceIoControl(h, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, extents, sizeof extents,
+                                  &returned, nullptr) &&
+                  DeviceIoControl(h, IOCTL_DISK_GET_PARTITION_INFO_EX, nullptr, 0, &info, sizeof info, &infoBytes,
+                                  nullptr);
+  CloseHandle(h);
+  if (!ok || returned < sizeof(VOLUME_DISK_EXTENTS) || infoBytes < sizeof info) return false;
+  const auto* answer = reinterpret_cast<const VOLUME_DISK_EXTENTS*>(extents);
+  if (answer->NumberOfDiskExtents == 0) return false;
+  const int32_t disk = static_cast<int32_t>(answer->Extents[0].DiskNumber);
+  *place = PartitionPlace{};
+  place->offset = static_cast<uint64_t>(answer->Extents[0].StartingOffset.QuadPart);
+  // The disk's own name for itself: its signature or its GUID.
+  std::vector<BYTE> buffer;
+  if (ReadDriveLayout(disk, buffer) == 0) return false;
+  const auto* layout = reinterpret_cast<const DRIVE_LAYOUT_INFORMATION_EX*>(buffer.data());
+  if (layout->PartitionStyle == PARTITION_STYLE_GPT) {
+    if (info.PartitionStyle != PARTITION_STYLE_GPT) return false;
+    place->gpt = true;
+    place->disk = layout->Gpt.DiskId;
+    place->partition = info.Gpt.PartitionId;
+    return true;
+  }
+  if (layout->PartitionStyle != PARTITION_STYLE_MBR) return false;
+  place->signature = layout->Mbr.Signature;
+  return true;
+}
+
+namespace {
+
+// Applies `moves` to the system and the boot store on the volume `volume`.
+int MoveVolumeSystem(const CString& volume, const std::vector<MountedDeviceMove>& moves) {
+  MoveBootStoreDevices(volume + u"\\Boot\\BCD", moves);
+  const CString hive = volume + u"\\Windows\\System32\\Config\\SYSTEM";
+  if (GetFileAttributesW(hive) == INVALID_FILE_ATTRIBUTES) return -1;
+  return MoveMountedDevices(hive, moves);
+}
+
+}  // namespace
+
+int BindCopiedVolume(const CString& sourceVolume, const CString& destinationVolume) {
+  PartitionPlace from, to;
+  if (!ReadVolumePlace(sourceVolume, &from) || !ReadVolumePlace(destinationVolume, &to)) return -1;
+  return MoveVolumeSystem(destinationVolume, {{from, to}});
+}
+
+int FollowVolumeSignature(const CString& destinationVolume, const PartitionPlace& before, uint32_t newSignature) {
+  if (before.gpt || newSignature == 0 || newSignature == before.signature) return 0;
+  PartitionPlace after = before;
+  after.signature = newSignature;
+  return MoveVolumeSystem(destinationVolume, {{before, after}});
 }
 
 int FixProfileImagePaths() {

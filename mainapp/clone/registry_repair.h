@@ -28,28 +28,34 @@ bool FindGptPartitionId(int32_t physicalDisk, uint64_t startBytes, GUID* partiti
 // system partition has no GPT unique GUID. True when the value was written.
 bool FixMountedDevices(int32_t destinationListed);
 
-// Where a partition of an MBR disk lies as MountedDevices names it: the
-// disk's 4-byte signature and the partition's byte offset (a 12-byte record).
-struct MbrPartitionPlace {
+// Where a partition lies as MountedDevices and the boot stores name it: on
+// an MBR disk the disk's 4-byte signature and the partition's byte offset (a
+// 12-byte record), on a GPT disk the partition's unique GUID ("DMIO:ID:" and
+// the GUID, 24 bytes; boot stores also name the disk's GUID).
+struct PartitionPlace {
   uint32_t signature = 0;
   uint64_t offset = 0;
+  bool gpt = false;
+  GUID disk{};
+  GUID partition{};
 };
 struct MountedDeviceMove {
-  MbrPartitionPlace from;
-  MbrPartitionPlace to;
+  PartitionPlace from;
+  PartitionPlace to;
 };
 constexpr int kMbrMountedDeviceBytes = 12;
 
 // Rewrites, in the SYSTEM hive `hiveFile` (a path of the simulated PC, loaded
 // as HKEY_USERS\NewSystem1), every MountedDevices value (drive letters and
-// volume names alike) whose 12-byte record names a `from` place so that it
-// names the matching `to` place. Other values are left alone. The number of
+// volume names alike) whose record names a `from` place so that it names the
+// matching `to` place (a record of the other partition style where the
+// styles differ). Other values are left alone. The number of
 // values changed; -1 when the hive or its MountedDevices key cannot be opened.
 int MoveMountedDevices(const CString& hiveFile, const std::vector<MountedDeviceMove>& moves);
 
 // The same for the boot store `storeFile` (loaded as HKEY_USERS\NewBcd1):
-// every device element of every object that names a `from` partition of an
-// MBR disk in the boot manager's binary form names the matching `to` place.
+// every device element of every object that names a `from` partition in the
+// boot manager's binary form names the matching `to` place.
 // The elements changed; -1 when the store cannot be loaded.
 int MoveBootStoreDevices(const CString& storeFile, const std::vector<MountedDeviceMove>& moves);
 
@@ -73,6 +79,22 @@ int BindCopiedSystemToDestination(int32_t sourceListed, int32_t destinationListe
 // (the summary gives it the source's before a restart): the copy's
 // MountedDevices and boot stores follow its disk's new signature.
 int FollowDestinationSignature(int32_t destinationListed, uint32_t oldSignature);
+
+// Where the volume `volume` ("C:", or a volume path without its trailing
+// backslash) lies on its disk; false when it cannot be read.
+bool ReadVolumePlace(const CString& volume, PartitionPlace* place);
+
+// After one partition was copied by files from the volume `sourceVolume` onto
+// `destinationVolume` (on another disk): a system on the copy names, in its
+// MountedDevices and in the copy's boot store (\Boot\BCD), the copy's own
+// partition wherever it named the source's, so that it finds its system
+// drive on the disk it starts from. The number of MountedDevices values
+// changed; -1 when the copy holds no system hive or a volume cannot be read.
+int BindCopiedVolume(const CString& sourceVolume, const CString& destinationVolume);
+
+// The same after the copy's disk got the signature `newSignature` in place
+// of the one `before` named: the copy's system follows it.
+int FollowVolumeSignature(const CString& destinationVolume, const PartitionPlace& before, uint32_t newSignature);
 
 // Loads CloneRunState.systemDestinationCopy + "\Windows\System32\Config\SOFTWARE"
 // as HKEY_USERS\NewSoft1 and, for every profile under "Microsoft\Windows

@@ -28,6 +28,7 @@
 #include "program_support/shell_state.h"
 
 HWND CopyProgressPage = nullptr;
+LinkNamingRecord LinkNaming;
 
 namespace {
 
@@ -143,7 +144,10 @@ bool RepairChunk(const CString& destinationFile, uint64_t offset, const BYTE* da
 // Writes the link data read last onto the copied item, a link into the
 // copied volume re-pointed at the copy.
 bool WriteLinkCopy(const CString& destination) {
-  return WriteReparsePointCopy(destination, LivePath(CopyRoot), CopyDestinationRoot);
+  if (LinkNaming.keepNames) return WriteReparsePointCopy(destination, std::vector<LinkVolumeMove>{});
+  std::vector<LinkVolumeMove> moves{{LivePath(CopyRoot), CopyDestinationRoot}};
+  moves.insert(moves.end(), LinkNaming.volumes.begin(), LinkNaming.volumes.end());
+  return WriteReparsePointCopy(destination, moves);
 }
 
 // Gives a copied link its source's attributes and times (of the link itself,

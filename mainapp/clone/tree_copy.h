@@ -18,7 +18,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "disk/reparse_points.h"
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
 #include "platform/fs/file_api.h"
@@ -49,6 +51,18 @@ bool CopyTree(const CString& source, const CString& destination, bool verify);
 bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationFile, bool verify,
                           const WIN32_FIND_DATAW& entry);
 
+
+// How the copy's absolute links name the volumes of the run. When
+// `keepNames`, as the source's links do: the copy takes the source's place,
+// and its system gives its volumes the source's letters when it starts.
+// Else a link into the volume being copied names its copy, and a link into
+// one of `volumes` (each copied in the same run) names that volume's copy.
+// The clone run sets it for its copies; empty, it is the plain rule.
+struct LinkNamingRecord {
+  bool keepNames = false;
+  std::vector<LinkVolumeMove> volumes;
+};
+extern LinkNamingRecord LinkNaming;
 
 // Re-creates the folder links the last walk met, in reverse order of discovery.
 bool RecreateLinks();

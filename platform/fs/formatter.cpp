@@ -148,8 +148,8 @@ bool write_scratch(int fd, uint64_t offset, const uint8_t* data, size_t n) {
   return pwrite(fd, data, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
 }
 
-// Since Windows Vista the system's format gives NTFS and FAT32 volumes boot
-// code that starts the boot manager (BOOTMGR); the Debian tools write a stub
+// Since Windows Vista the system's format gives NTFS, FAT32 and FAT16 volumes
+// boot code that starts the boot manager (BOOTMGR); the Debian tools write a stub
 // that only says the volume does not boot. The code reads 512-byte sectors,
 // so volumes of larger sectors, and those formatted on older systems (whose
 // code started another loader), keep the tool's stub. False only when the
@@ -173,6 +173,13 @@ bool write_boot_code(int fd, const std::string& detected, uint32_t sector, uint6
     if (std::memcmp(boot + 3, "NTFS    ", 8) != 0) return true;
     std::copy(area.begin() + kNtfsBootCodeOffset, area.begin() + sector, boot + kNtfsBootCodeOffset);
     return write_scratch(fd, backup, boot, sizeof boot);
+  }
+  if (detected == "FAT16") {
+    // The boot sector's jump, name and code around the tool's parameter block.
+    std::copy(Fat16BootmgrTemplate, Fat16BootmgrTemplate + 11, boot);
+    std::copy(Fat16BootmgrTemplate + kFat16ParameterBlockEnd, Fat16BootmgrTemplate + 512,
+              boot + kFat16ParameterBlockEnd);
+    return write_scratch(fd, 0, boot, sizeof boot);
   }
   if (detected == "FAT32") {
     // The boot sector's jump, name and code around the tool's parameter

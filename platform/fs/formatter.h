@@ -3,7 +3,7 @@
 // A volume is formatted by Debian's own tools on a sparse scratch file of the
 // volume's size (mkfs.fat, mkntfs, with the partition's hidden-sector count
 // and geometry), whose written ranges are then copied onto the volume. On a
-// system from Windows Vista on, NTFS and FAT32 volumes of 512-byte sectors
+// system from Windows Vista on, NTFS, FAT32 and FAT16 volumes of 512-byte sectors
 // get boot code that starts the boot manager (platform/fs/boot), as the
 // system's own format gives them, in place of the tools' stub. A full
 // format also clears every non-zero byte of the volume first. Progress goes

@@ -204,6 +204,62 @@ INSTANTIATE_TEST_SUITE_P(Disks, BootCodeTest,
                                   (info.param.sourceHasCode ? "_SourceCode" : "_OwnLoader");
                          });
 
+// Between disks of different sector sizes the loader's room moves as bytes
+// from each disk's sector 1 on (a loader that MBR code reads from sector 1
+// on stays in one piece), bounded by the room of both and cut to whole
+// destination sectors; the rest of the destination's room and its sector 0
+// past the boot code stay. Checked with cmp on the images.
+TEST(LoaderGap, MovesBetweenSectorSizesAsBytes) {
+  struct Case {
+    uint32_t sourceSector;
+    uint64_t sourceFirst;  // native sectors
+    uint32_t destinationSector;
+    uint64_t destinationFirst;
+    uint64_t copied;  // bytes
+  } cases[] = {
+      {512, 2048, 4096, 256, (1 << 20) - 4096},  // both at 1 MiB: the destination's room is smaller
+      {4096, 256, 512, 2048, (1 << 20) - 4096},  // the source's room is smaller
+      {512, 63, 4096, 256, 28672},               // 62 sectors of 512 bytes: whole 4096-byte sectors only
+      {4096, 256, 512, 63, 62 * 512},            // up to a destination partition on the first track
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.sourceSector) + " -> " + std::to_string(c.destinationSector) + ", " +
+                 std::to_string(c.sourceFirst) + " -> " + std::to_string(c.destinationFirst));
+    DiskContext = DiskContextRecord{};
+    SimulatedPc pc;
+    pc.AddDisk(DiskSpec{.number = 0, .sizeBytes = 64ull << 20, .sectorSize = c.sourceSector});
+    pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 64ull << 20, .sectorSize = c.destinationSector, .serial = "SN2"});
+    pc.WriteMbr(0, {{.start = c.sourceFirst, .count = (16ull << 20) / c.sourceSector, .active = true}}, 0x11223344);
+    pc.WriteBytes(0, 0, SourceBootCode());
+    pc.WriteBytes(0, c.sourceSector, disk_fixture::Pattern((c.sourceFirst - 1) * c.sourceSector, 5));
+    pc.WriteMbr(1, {{.start = c.destinationFirst, .count = (16ull << 20) / c.destinationSector, .active = true}},
+                0xCAFEF00D);
+    const uint64_t destinationRoom = (c.destinationFirst - 1) * c.destinationSector;
+    pc.WriteBytes(1, c.destinationSector, disk_fixture::Pattern(destinationRoom, 3));
+    pc.Boot();
+    DetectSystemAndSpecialDisks();
+    const auto before = pc.ReadBytes(1, 0, c.destinationFirst * c.destinationSector);
+    ASSERT_TRUE(CopyMbrBootCode(0, 1));
+    const auto after = pc.ReadBytes(1, 0, c.destinationFirst * c.destinationSector);
+    EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + kMbrBootCodeBytes), SourceBootCode());
+    EXPECT_TRUE(std::equal(after.begin() + kMbrBootCodeBytes, after.begin() + c.destinationSector,
+                           before.begin() + kMbrBootCodeBytes))
+        << "the destination's sector 0 past the boot code stays";
+    const std::string skip = std::to_string(c.sourceSector) + ":" + std::to_string(c.destinationSector);
+    EXPECT_EQ(Shell("cmp -n " + std::to_string(c.copied) + " -i " + skip + " " + pc.Image(0) + " " + pc.Image(1)), 0)
+        << "the room's bytes";
+    const uint64_t end = c.destinationSector + c.copied;
+    EXPECT_TRUE(std::equal(after.begin() + end, after.end(), before.begin() + end)) << "the rest of the room stays";
+    if (end < after.size()) {
+      EXPECT_NE(Shell("cmp -s -n 512 -i " + std::to_string(c.sourceSector + c.copied) + ":" + std::to_string(end) +
+                      " " + pc.Image(0) + " " + pc.Image(1)),
+                0)
+          << "nothing past the bound";
+    }
+    EXPECT_EQ(DiskContext.ioErrorCount, 0);
+  }
+}
+
 // The drive text ("D:") of the volume at byte `offset` of disk `disk`.
 std::u16string DriveAt(int disk, uint64_t offset) {
   for (const auto& v : platform::storage::MountedVolumes())

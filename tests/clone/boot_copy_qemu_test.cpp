@@ -1,6 +1,6 @@
 // A BIOS disk that boots, and its copies, started in QEMU (SeaBIOS, serial
 // console, no network, bounded in time). The source disk is made by sfdisk,
-// mkntfs or mkfs.fat, ntfscp or mcopy; its boot chain is three programs that
+// mkntfs or mkfs.fat (NTFS, FAT32, FAT16), ntfscp or mcopy; its boot chain is three programs that
 // each print a line on the serial port: the MBR code (bytes 0-439), a loader
 // in the sectors between sector 0 and the first partition that the MBR code
 // reads, and the boot manager file of the active volume, found and loaded by
@@ -150,15 +150,18 @@ line:   db "SOURCE-GAP-LOADER", 13, 10, 0
         times 4 * 512 - ($ - $$) db 0
 )";
 
-// `code` with the last "BOOTMGR" (the name the code looks for; the texts it
-// prints come before it) replaced by "SRCBOOT".
-std::string LookingForSrcboot(const uint8_t* code, size_t size) {
+// `code` with the name the code looks for replaced by "SRCBOOT": the last
+// "BOOTMGR" (the texts it prints come before it), or `name` where given.
+std::string LookingForSrcboot(const uint8_t* code, size_t size, const std::string& name = "BOOTMGR") {
   std::string bytes(reinterpret_cast<const char*>(code), size);
-  const size_t at = bytes.rfind("BOOTMGR");
+  const size_t at = bytes.rfind(name);
   EXPECT_NE(at, std::string::npos);
   if (at != std::string::npos) bytes.replace(at, 7, "SRCBOOT");
   return bytes;
 }
+
+// The partition type of a system volume of file system `fs`.
+uint8_t MbrType(const std::string& fs) { return fs == "ntfs" ? 0x07 : fs == "fat32" ? 0x0C : 0x06; }
 
 uint64_t Little(const std::vector<uint8_t>& b, size_t at, int n) {
   uint64_t v = 0;
@@ -181,7 +184,7 @@ class BootCopyQemuTest : public clone_fixture::ClonePcTest, public ::testing::Wi
   // partition; disks 1 and 2 empty, for the basic and the sector copy.
   void MakeSource(const std::string& fs) {
     pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 64 * kMiB, .product = "BIOS Disk", .serial = "B0"});
-    Part system{.start = kStart, .count = kCount, .mbrType = static_cast<uint8_t>(fs == "ntfs" ? 0x07 : 0x0C),
+    Part system{.start = kStart, .count = kCount, .mbrType = MbrType(fs),
                 .active = true, .fs = fs, .label = "SYSTEM"};
     // Files ahead of the boot manager, and a boot manager of several clusters.
     for (int i = 0; i < 30; ++i) system.files.push_back({"/FILE" + std::to_string(i) + ".TXT", "file\n"});
@@ -204,6 +207,13 @@ class BootCopyQemuTest : public clone_fixture::ClonePcTest, public ::testing::Wi
       pc_.WriteBytes(0, volume + kNtfsBootCodeOffset, code);
       const auto boot = pc_.ReadBytes(0, volume, 512);
       pc_.WriteBytes(0, volume + Little(boot, 0x28, 8) * 512, boot);
+    } else if (fs == "fat16") {
+      // The jump, name and code around mkfs.fat's parameter block.
+      auto boot = pc_.ReadBytes(0, volume, 512);
+      const std::string code = LookingForSrcboot(Fat16BootmgrTemplate, sizeof Fat16BootmgrTemplate, "BOOTMGR    ");
+      std::copy(code.begin(), code.begin() + 11, boot.begin());
+      std::copy(code.begin() + kFat16ParameterBlockEnd, code.end(), boot.begin() + kFat16ParameterBlockEnd);
+      pc_.WriteBytes(0, volume, boot);
     } else {
       // The jump, name and code around mkfs.fat's parameter block, the
       // continuation in sector 12, the backup boot sector the same.
@@ -267,14 +277,25 @@ TEST_P(BootCopyQemuTest, BasicAndSectorCopiesStartAsTheSourceDoes) {
   EXPECT_EQ(Boot(2), kLines) << "the sector copy";
 }
 
+// On a PC running Windows XP the formatter leaves its tool's stub on the new
+// volume (that system's own format gave another loader's code): the basic
+// copy starts as the source does only because the source's own boot code is
+// moved onto it.
+TEST_P(BootCopyQemuTest, OnAnXpPcTheBasicCopyStartsAsTheSourceDoes) {
+  pc_.SetIni("os", "major", "5");
+  pc_.SetIni("os", "minor", "1");
+  MakeSource(GetParam());
+  Copy(1, true);
+  EXPECT_EQ(Boot(1), kLines) << "the basic copy";
+}
+
 // A volume the platform formatted, as the basic copy formats its new
 // partitions, starts BOOTMGR from its root through the boot code the
 // formatter gave it (the disk's MBR code is the clone's own loader).
 TEST_P(BootCopyQemuTest, AVolumeThePlatformFormattedStartsBootmgr) {
   const std::string fs = GetParam();
   pc_.AddDisk(DiskSpec{.number = 0, .sizeBytes = 64 * kMiB, .product = "Formatted", .serial = "F0"});
-  pc_.WriteMbr(0, {{.start = kStart, .count = kCount, .mbrType = static_cast<uint8_t>(fs == "ntfs" ? 0x07 : 0x0C),
-                    .active = true}},
+  pc_.WriteMbr(0, {{.start = kStart, .count = kCount, .mbrType = MbrType(fs), .active = true}},
                0x0F0F0F0F);
   pc_.WriteBytes(0, 0, std::vector<uint8_t>(kOwnMbrBootCode, kOwnMbrBootCode + kMbrBootCodeBytes));
   Start();
@@ -283,7 +304,7 @@ TEST_P(BootCopyQemuTest, AVolumeThePlatformFormattedStartsBootmgr) {
     if (v.disk_number == 0 && v.offset == kStart * 512) letter = v.letter;
   ASSERT_NE(letter, 0) << "the partition has no letter";
   std::u16string root = std::u16string(1, letter) + u":\\";
-  std::u16string kind = fs == "ntfs" ? u"NTFS" : u"FAT32";
+  std::u16string kind = fs == "ntfs" ? u"NTFS" : fs == "fat32" ? u"FAT32" : u"FAT";
   std::u16string label;
   static bool formatted = false;
   formatted = false;
@@ -299,7 +320,7 @@ TEST_P(BootCopyQemuTest, AVolumeThePlatformFormattedStartsBootmgr) {
             "FORMATTED-BOOTMGR\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(SystemVolumes, BootCopyQemuTest, ::testing::Values("ntfs", "fat32"),
+INSTANTIATE_TEST_SUITE_P(SystemVolumes, BootCopyQemuTest, ::testing::Values("ntfs", "fat32", "fat16"),
                          [](const auto& info) { return std::string(info.param); });
 
 }  // namespace

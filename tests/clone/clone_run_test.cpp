@@ -37,6 +37,7 @@
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "platform/storage/mount_manager.h"
+#include "platform/storage/volume_table.h"
 #include "platform/process/bcd_store.h"
 #include "platform/startup/startup.h"
 #include "platform/registry/registry.h"
@@ -105,6 +106,41 @@ std::string RunScript(const platform::ui::Script& script, std::string* logText =
   return failure;
 }
 
+// The data of MountedDevices value `name` in a host copy of a SYSTEM hive, as
+// hivexsh shows it, in hex without commas ("<none>" when there is none).
+std::string MountedDeviceHex(const std::string& hive, const std::string& name) {
+  std::string out;
+  EXPECT_EQ(Shell("printf 'cd MountedDevices\\nlsval\\n' | hivexsh " + hive, &out), 0) << out;
+  std::string shown;  // hivexsh doubles the backslashes of names
+  for (char ch : name) shown += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
+  const size_t at = out.find("\"" + shown + "\"=hex(3):");
+  if (at == std::string::npos) return "<none>";
+  std::string hex;
+  for (size_t i = out.find(':', at + shown.size() + 2) + 1; i < out.size() && out[i] != '\n'; ++i)
+    if (std::isxdigit(static_cast<unsigned char>(out[i]))) hex += out[i];
+  return hex;
+}
+
+// The source disk's signature, and the name its system's volume has.
+constexpr uint32_t kSourceSignature = 0x5EED1234;
+constexpr const char* kSystemVolumeName = "\\??\\Volume{5e2d0c1a-0000-4000-8000-00000000c0de}";
+// The boot store's loaders: of the system, and of a partition on another disk.
+constexpr const char* kLoaderObject = "{6a0b1c2d-0000-4000-8000-0000000000aa}";
+constexpr const char* kOtherLoaderObject = "{6a0b1c2d-0000-4000-8000-0000000000bb}";
+
+// A MountedDevices record of an MBR disk's partition, in hex.
+std::string MbrRecordHex(uint32_t signature, uint64_t offset) {
+  return clone_fixture::LittleHex(signature, 4) + clone_fixture::LittleHex(offset, 8);
+}
+
+// The hivexsh script that makes a SYSTEM hive's MountedDevices key with the
+// binary `values` (name, record in hex).
+std::string MountedDevicesScript(const std::vector<std::pair<std::string, std::string>>& values) {
+  std::string script = "add MountedDevices\ncd MountedDevices\nsetval " + std::to_string(values.size()) + "\n";
+  for (const auto& [name, hex] : values) script += name + "\nhex:3:" + hex + "\n";
+  return script + "commit\n";
+}
+
 class CloneRunTest : public clone_fixture::ClonePcTest {
  protected:
   void SetUp() override {
@@ -165,6 +201,32 @@ class CloneRunTest : public clone_fixture::ClonePcTest {
     ASSERT_TRUE(CreateDirectoryW(u"C:\\big", nullptr));
     for (int i = 0; i < files; ++i)
       PutFile(u"C:\\big\\" + platform::to_utf16(std::to_string(i)) + u".bin", disk_fixture::Pattern(size, 40 + i));
+    platform::fs::ReleaseAllDrivers();
+  }
+
+  // Gives C: a SYSTEM hive whose MountedDevices names C:, D: and the
+  // system's volume name on the source disk, and a boot store \Boot\BCD
+  // whose boot manager and loader kLoaderObject name the system partition;
+  // with `otherDisk`, E: and a loader kOtherLoaderObject name a partition of
+  // another disk.
+  void PutSourceSystem(bool otherDisk) {
+    platform::startup::ConnectLayers();  // offline hives on the simulated PC's volumes
+    const uint64_t system = kSystemStart * 512, data = kDataStart * 512;
+    std::vector<std::pair<std::string, std::string>> values = {
+        {"\\DosDevices\\C:", MbrRecordHex(kSourceSignature, system)},
+        {"\\DosDevices\\D:", MbrRecordHex(kSourceSignature, data)},
+        {kSystemVolumeName, MbrRecordHex(kSourceSignature, system)}};
+    if (otherDisk) values.push_back({"\\DosDevices\\E:", MbrRecordHex(0xAAAA5555, system)});
+    clone_fixture::PutSystemHive(pc_.folder() + "/SYSTEM", "SYSTEM", MountedDevicesScript(values), u"C:");
+    const auto onSystem = platform::process::BcdMbrPartitionDevice(kSourceSignature, system);
+    std::vector<platform::process::BcdLoaderSpec> loaders = {{kLoaderObject, "Windows", onSystem}};
+    if (otherDisk)
+      loaders.push_back({kOtherLoaderObject, "Other", platform::process::BcdMbrPartitionDevice(0xAAAA5555, system)});
+    ASSERT_TRUE(platform::process::CreateBcdStoreFile(pc_.folder() + "/BCD", onSystem, loaders));
+    ASSERT_TRUE(CreateDirectoryW(u"C:\\Boot", nullptr));
+    std::ifstream in(pc_.folder() + "/BCD", std::ios::binary);
+    PutFile(u"C:\\Boot\\BCD", std::string(std::istreambuf_iterator<char>(in), {}));
+    in.close();
     platform::fs::ReleaseAllDrivers();
   }
 
@@ -337,30 +399,12 @@ TEST_F(CloneRunTest, WholeCloneWithoutAShadowCopyIsMadeFromTheLiveFiles) {
 // beside it (\Boot\BCD) names the copy's partition the same way. Values
 // naming another disk stay. Read back with ntfscat and hivexsh.
 TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
-  platform::startup::ConnectLayers();  // offline hives on the simulated PC's volumes
-  using clone_fixture::LittleHex;
-  constexpr uint32_t kSource = 0x5EED1234;
+  constexpr uint32_t kSource = kSourceSignature;
   const uint64_t system = kSystemStart * 512, data = kDataStart * 512;
-  auto record = [](uint32_t signature, uint64_t offset) { return LittleHex(signature, 4) + LittleHex(offset, 8); };
-  const std::string volumeName = "\\??\\Volume{5e2d0c1a-0000-4000-8000-00000000c0de}";
-  const std::string script = "add MountedDevices\ncd MountedDevices\nsetval 4\n"
-                             "\\DosDevices\\C:\nhex:3:" + record(kSource, system) + "\n"
-                             "\\DosDevices\\D:\nhex:3:" + record(kSource, data) + "\n" +
-                             volumeName + "\nhex:3:" + record(kSource, system) + "\n"
-                             "\\DosDevices\\E:\nhex:3:" + record(0xAAAA5555, system) + "\ncommit\n";
-  clone_fixture::PutSystemHive(pc_.folder() + "/SYSTEM", "SYSTEM", script, u"C:");
-  // The boot store beside it names the system partition in binary form; a
-  // second loader names a partition of another disk.
-  const std::string loader = "{6a0b1c2d-0000-4000-8000-0000000000aa}", other = "{6a0b1c2d-0000-4000-8000-0000000000bb}";
-  const auto onSystem = platform::process::BcdMbrPartitionDevice(kSource, system);
-  const auto elsewhere = platform::process::BcdMbrPartitionDevice(0xAAAA5555, system);
-  ASSERT_TRUE(platform::process::CreateBcdStoreFile(pc_.folder() + "/BCD", onSystem,
-                                                    {{loader, "Windows", onSystem}, {other, "Other", elsewhere}}));
-  ASSERT_TRUE(CreateDirectoryW(u"C:\\Boot", nullptr));
-  {
-    std::ifstream in(pc_.folder() + "/BCD", std::ios::binary);
-    PutFile(u"C:\\Boot\\BCD", std::string(std::istreambuf_iterator<char>(in), {}));
-  }
+  const auto record = MbrRecordHex;
+  const std::string volumeName = kSystemVolumeName;
+  const std::string loader = kLoaderObject, other = kOtherLoaderObject;
+  PutSourceSystem(true);
   platform::fs::ReleaseAllDrivers();
 
   struct Case {
@@ -395,22 +439,10 @@ TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
     const std::string copy = pc_.ExtractVolume(1, kSystemStart, kSystemCount, "system-copy.img");
     const std::string hive = pc_.folder() + "/SYSTEM.copy";
     ASSERT_EQ(Shell("ntfscat " + copy + " /Windows/System32/Config/SYSTEM > " + hive), 0);
-    std::string out;
-    ASSERT_EQ(Shell("printf 'cd MountedDevices\\nlsval\\n' | hivexsh " + hive, &out), 0) << out;
-    auto value = [&](const std::string& name) {
-      std::string shown;  // hivexsh doubles the backslashes of names
-      for (char ch : name) shown += ch == '\\' ? std::string("\\\\") : std::string(1, ch);
-      const size_t at = out.find("\"" + shown + "\"=hex(3):");
-      if (at == std::string::npos) return std::string("<none>");
-      std::string hex;
-      for (size_t i = out.find(':', at + shown.size() + 2) + 1; i < out.size() && out[i] != '\n'; ++i)
-        if (std::isxdigit(static_cast<unsigned char>(out[i]))) hex += out[i];
-      return hex;
-    };
-    EXPECT_EQ(value("\\DosDevices\\C:"), record(signature, system)) << out;
-    EXPECT_EQ(value("\\DosDevices\\D:"), record(signature, dataCopy)) << out;
-    EXPECT_EQ(value(volumeName), record(signature, system)) << out;
-    EXPECT_EQ(value("\\DosDevices\\E:"), record(0xAAAA5555, system)) << "another disk's partition stays\n" << out;
+    EXPECT_EQ(MountedDeviceHex(hive, "\\DosDevices\\C:"), record(signature, system));
+    EXPECT_EQ(MountedDeviceHex(hive, "\\DosDevices\\D:"), record(signature, dataCopy));
+    EXPECT_EQ(MountedDeviceHex(hive, volumeName), record(signature, system));
+    EXPECT_EQ(MountedDeviceHex(hive, "\\DosDevices\\E:"), record(0xAAAA5555, system)) << "another disk's partition stays";
 
     const std::string store = pc_.folder() + "/BCD.copy";
     ASSERT_EQ(Shell("ntfscat " + copy + " /Boot/BCD > " + store), 0);
@@ -419,6 +451,149 @@ TEST_F(CloneRunTest, TheCopiedSystemNamesItsPartitionsOnItsOwnDisk) {
     EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "11000001"), own);
     EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "21000001"), own);
     EXPECT_EQ(clone_fixture::StoreElementHex(store, other, "21000001"), clone_fixture::MbrDeviceHex(0xAAAA5555, system));
+  }
+}
+
+// Absolute links on the copy name the volumes the copy will have when it
+// starts. A data copy keeps the names its volumes have now: a junction into
+// the copied volume, and one into the other volume copied beside it, name
+// the copies (by their letters, or volume paths where they have none). A
+// copy holding a system takes the source's place, its system gives its
+// volumes the source's letters, so its links keep their names. A link to a
+// volume not copied stays either way. Read back with ntfscat (the reparse
+// point attribute, 0xC0).
+TEST_F(CloneRunTest, LinksOnTheCopyNameTheVolumesItStartsWith) {
+  using clone_fixture::JunctionData;
+  Start();
+  for (const char16_t* folder : {u"C:\\Data", u"C:\\JData", u"C:\\JDocs", u"C:\\JAway"})
+    ASSERT_TRUE(CreateDirectoryW(folder, nullptr));
+  clone_fixture::SetJunction(u"C:\\JData", u"C:\\Data");
+  clone_fixture::SetJunction(u"C:\\JDocs", u"D:\\DOCS");
+  clone_fixture::SetJunction(u"C:\\JAway", u"Q:\\Away");
+  platform::fs::ReleaseAllDrivers();
+  for (const bool system : {false, true}) {
+    SCOPED_TRACE(system ? "system copy" : "data copy");
+    if (system) {
+      ASSERT_TRUE(CreateDirectoryW(u"C:\\Windows", nullptr));
+      ASSERT_TRUE(CreateDirectoryW(u"C:\\Windows\\System32", nullptr));
+      platform::fs::ReleaseAllDrivers();
+    }
+    PrepareWizard(1, true, false);
+    CloneSettings.sourceDisk = Listed(0);
+    platform::ui::Script run;
+    run.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Completed");
+    run.key("escape");
+    ASSERT_EQ(RunScript(run), "");
+    // The copies' names now: a letter, else the volume path.
+    auto nameAt = [](uint64_t offset) {
+      for (const auto& v : platform::storage::MountedVolumes())
+        if (v.disk_number == 1 && v.offset == offset)
+          return v.letter ? std::u16string(1, v.letter) + u":" : v.guid_path.substr(0, v.guid_path.size() - 1);
+      ADD_FAILURE() << "no copy at " << offset;
+      return std::u16string(u"?:");
+    };
+    const std::u16string systemCopy = nameAt(kSystemStart * 512), dataCopy = nameAt(kDataStart * 512);
+    ASSERT_NE(systemCopy, u"C:");
+    ASSERT_NE(dataCopy, u"D:");
+    platform::fs::ReleaseAllDrivers();
+    // A junction to `path` on the volume named `volume` ("C:" or a volume path).
+    auto junction = [](const std::u16string& volume, const std::u16string& path) {
+      const std::u16string substitute = volume.rfind(u"\\\\?\\", 0) == 0 ? u"\\??\\" + volume.substr(4) : u"\\??\\" + volume;
+      const std::vector<BYTE> data = JunctionData(substitute + path, volume + path);
+      return std::string(data.begin(), data.end());
+    };
+    const std::string copy = pc_.ExtractVolume(1, kSystemStart, kSystemCount, "links-copy.img");
+    struct Link {
+      const char* name;
+      std::string expected;
+    };
+    const Link links[] = {
+        {"/JData", system ? junction(u"C:", u"\\Data") : junction(systemCopy, u"\\Data")},
+        {"/JDocs", system ? junction(u"D:", u"\\DOCS") : junction(dataCopy, u"\\DOCS")},
+        {"/JAway", junction(u"Q:", u"\\Away")},
+    };
+    for (const Link& link : links) {
+      std::string data;
+      EXPECT_EQ(Shell("ntfscat -a 0xC0 " + copy + " " + link.name, &data), 0) << link.name;
+      EXPECT_EQ(data, link.expected) << link.name;
+    }
+  }
+}
+
+// A single partition, the system, copied by files onto a partition of a
+// second disk that lies elsewhere than the source's (an MBR disk, its
+// partition at 64 MiB; a GPT disk, its partition at 40 MiB): the copy's
+// SYSTEM hive names the copy's own partition where it named the source's
+// (MBR: the signature the copy's disk has after the run, as sfdisk -d reads
+// it, and the copy's offset; GPT: "DMIO:ID:" and the partition's unique GUID
+// as sgdisk -i reads it), and so does its boot store; values naming a
+// partition that was not copied stay. Read back with ntfscat and hivexsh.
+TEST_F(CloneRunTest, ACopiedSystemPartitionNamesItsOwnPartition) {
+  constexpr uint32_t kSource = kSourceSignature;
+  const uint64_t system = kSystemStart * 512, data = kDataStart * 512;
+  const auto record = MbrRecordHex;
+  const std::string volumeName = kSystemVolumeName;
+  constexpr uint64_t kMbrCopyStart = 64 * 2048, kGptCopyStart = 40 * 2048, kCopyCount = 200 * 2048;
+  pc_.WriteMbr(1, {Part{.start = kMbrCopyStart, .count = kCopyCount, .mbrType = 0x07, .fs = "ntfs", .label = "MCOPY"}},
+               0x0DE57001);
+  pc_.WriteGpt(2, {Part{.start = kGptCopyStart, .count = kCopyCount, .fs = "ntfs", .label = "GCOPY"}});
+  Start();
+  const std::string loader = kLoaderObject;
+  PutSourceSystem(false);
+  platform::fs::ReleaseAllDrivers();
+
+  for (const int destination : {1, 2}) {
+    const bool gpt = destination == 2;
+    SCOPED_TRACE(gpt ? "GPT destination" : "MBR destination");
+    const uint64_t start = gpt ? kGptCopyStart : kMbrCopyStart;
+    PrepareWizard(destination, true, false);
+    CloneSettings.sourceDisk = Listed(0);
+    CloneSettings.partitionMode = 1;
+    CloneSettings.copySourceFsCode = 7;
+    CloneSettings.sourceLetter = u'C';
+    DestinationSelection = DiskSelectionRecord{};
+    DestinationSelection.diskNumber = destination;
+    DestinationSelection.kind = kSelectionPartition;
+    for (int i = 0; i < kLetterCount; ++i)
+      if (DiskContext.letterToDisk[i] == destination + 1) DestinationSelection.driveLetter = static_cast<WCHAR>(u'A' + i);
+    ASSERT_NE(DestinationSelection.driveLetter, 0);
+    DestinationSelection.sectorCount = kCopyCount;
+    platform::ui::Script run;
+    run.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Completed");
+    run.key("escape");
+    ASSERT_EQ(RunScript(run), "");
+    platform::fs::ReleaseAllDrivers();
+
+    std::string ownSystem, ownStore;
+    if (gpt) {
+      std::string info;
+      ASSERT_EQ(Shell("sgdisk -i 1 " + pc_.Image(2), &info), 0) << info;
+      std::smatch unique, disk;
+      ASSERT_TRUE(std::regex_search(info, unique, std::regex("Partition unique GUID: ([0-9A-F-]+)"))) << info;
+      Shell("sgdisk -p " + pc_.Image(2), &info);
+      ASSERT_TRUE(std::regex_search(info, disk, std::regex("Disk identifier \\(GUID\\): ([0-9A-F-]+)"))) << info;
+      ownSystem = "444d494f3a49443a" + clone_fixture::StoredGuidHex(unique[1]);  // "DMIO:ID:"
+      ownStore = clone_fixture::GptDeviceHex(disk[1], unique[1]);
+    } else {
+      std::string dump;
+      Shell("sfdisk -d " + pc_.Image(1), &dump);
+      std::smatch label, at;
+      ASSERT_TRUE(std::regex_search(dump, label, std::regex("label-id: 0x([0-9a-f]+)"))) << dump;
+      ASSERT_TRUE(std::regex_search(dump, at, std::regex("start=\\s*(\\d+), size=\\s*\\d+, type=7"))) << dump;
+      const uint32_t signature = static_cast<uint32_t>(std::stoul(label[1], nullptr, 16));
+      ownSystem = record(signature, std::stoull(at[1]) * 512);
+      ownStore = clone_fixture::MbrDeviceHex(signature, std::stoull(at[1]) * 512);
+    }
+    const std::string copy = pc_.ExtractVolume(destination, start, kCopyCount, "partition-copy.img");
+    const std::string hive = pc_.folder() + "/SYSTEM.copy";
+    ASSERT_EQ(Shell("ntfscat " + copy + " /Windows/System32/Config/SYSTEM > " + hive), 0);
+    EXPECT_EQ(MountedDeviceHex(hive, "\\DosDevices\\C:"), ownSystem);
+    EXPECT_EQ(MountedDeviceHex(hive, volumeName), ownSystem);
+    EXPECT_EQ(MountedDeviceHex(hive, "\\DosDevices\\D:"), record(kSource, data)) << "not copied, left alone";
+    const std::string store = pc_.folder() + "/BCD.copy";
+    ASSERT_EQ(Shell("ntfscat " + copy + " /Boot/BCD > " + store), 0);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, clone_fixture::kBootManagerObject, "11000001"), ownStore);
+    EXPECT_EQ(clone_fixture::StoreElementHex(store, loader, "21000001"), ownStore);
   }
 }
 

@@ -117,8 +117,8 @@ INSTANTIATE_TEST_SUITE_P(
 // The boot code the system's own format gives a volume since Windows Vista,
 // which starts BOOTMGR: NTFS bytes 80-4,607 (and the backup boot sector's
 // share of them), FAT32 its sector 0 around the tool's parameter block, the
-// continuation in sector 12 and the backup boot sector the same; the tools'
-// checks stay clean. Volumes of 4096-byte sectors and a PC running Windows XP
+// continuation in sector 12 and the backup boot sector the same, FAT16 its
+// sector 0 around the tool's parameter block; the tools' checks stay clean. Volumes of 4096-byte sectors and a PC running Windows XP
 // keep the tool's own stub. (Started in QEMU by the clone's boot test.)
 TEST(Formatter, BootCodeStartsTheBootManager) {
   struct Case {
@@ -129,7 +129,9 @@ TEST(Formatter, BootCodeStartsTheBootManager) {
     const char* checker;
   } cases[] = {{512, u"NTFS", nullptr, true, "ntfsfix -n"},     {512, u"FAT32", "6", true, "fsck.fat -n"},
                {4096, u"NTFS", nullptr, false, "ntfsfix -n"},   {4096, u"FAT32", nullptr, false, "fsck.fat -n"},
-               {512, u"NTFS", "5", false, "ntfsfix -n"},        {512, u"FAT32", "5", false, "fsck.fat -n"}};
+               {512, u"NTFS", "5", false, "ntfsfix -n"},        {512, u"FAT32", "5", false, "fsck.fat -n"},
+               {512, u"FAT", "6", true, "fsck.fat -n"},         {512, u"FAT", nullptr, true, "fsck.fat -n"},
+               {512, u"FAT", "5", false, "fsck.fat -n"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.sector) + " " + platform::to_utf8(c.fs) + " " + (c.os_major ? c.os_major : "-"));
     fstest::ScratchDir machine;
@@ -160,6 +162,13 @@ TEST(Formatter, BootCodeStartsTheBootManager) {
       in.seekg(static_cast<std::streamoff>(total * c.sector));
       in.read(backup.data(), static_cast<std::streamsize>(backup.size()));
       EXPECT_EQ(backup.substr(0, 512), bytes.substr(0, 512));
+    } else if (std::u16string(c.fs) == u"FAT") {
+      ASSERT_EQ(bytes.substr(54, 8), "FAT16   ") << "the tool made FAT16";
+      EXPECT_EQ(has(kFat16ParameterBlockEnd, Fat16BootmgrTemplate + kFat16ParameterBlockEnd,
+                    512 - kFat16ParameterBlockEnd),
+                c.boot_code);
+      if (c.boot_code) EXPECT_TRUE(has(0, Fat16BootmgrTemplate, 3)) << "the jump into the code";
+      EXPECT_EQ(bytes.substr(0, 512).find("BOOTMGR    ") != std::string::npos, c.boot_code) << "the loader it seeks";
     } else {
       EXPECT_EQ(has(kFat32ParameterBlockEnd, Fat32BootTemplate + kFat32ParameterBlockEnd, 512 - kFat32ParameterBlockEnd),
                 c.boot_code);

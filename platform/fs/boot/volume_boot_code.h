@@ -16,8 +16,12 @@ constexpr int kFat32ParameterBlockEnd = 90;
 // The volume sector that holds the FAT32 continuation.
 constexpr int kFat32ContinuationSector = 12;
 
-// FAT16 volume boot sector (loads NTLDR from the root directory).
+// FAT16 volume boot sectors: one loads NTLDR from the root directory, the
+// other BOOTMGR. Their parameter blocks end before byte 62, where the code
+// starts.
 extern const uint8_t Fat16BootTemplate[512];
+extern const uint8_t Fat16BootmgrTemplate[512];
+constexpr int kFat16ParameterBlockEnd = 62;
 
 // NTFS boot code, bytes 80 to 4,607 of the volume's first nine sectors
 // (loads BOOTMGR through the root directory's index); bytes 0-79 are the
