@@ -22,6 +22,14 @@ ViewRunner& view_runner() {
 
 void set_view_runner(ViewRunner runner) { view_runner() = std::move(runner); }
 
+bool OpenRunLog(const RunOptions& options, std::ofstream& file, std::string* error) {
+  if (options.log_path.empty()) return true;
+  file.open(options.log_path, std::ios::app);
+  if (file) return true;
+  if (error) *error = "cannot write the log " + options.log_path;
+  return false;
+}
+
 int RunWithOptions(CWinApp& app, const RunOptions& options) {
   ConnectDeviceNotifications();
   if (options.effective_mode() == UiMode::View && view_runner()) return view_runner()(app, options);
@@ -34,15 +42,13 @@ int RunWithOptions(CWinApp& app, const RunOptions& options) {
     }
   }
   std::ofstream log_file;
-  DriverOptions driver;
-  if (!options.log_path.empty()) {
-    log_file.open(options.log_path, std::ios::app);
-    if (!log_file) {
-      std::cerr << "cannot write the log " << options.log_path << "\n";
-      return kExitBadScript;
-    }
-    driver.log = &log_file;
+  std::string log_error;
+  if (!OpenRunLog(options, log_file, &log_error)) {
+    std::cerr << log_error << "\n";
+    return kExitBadScript;
   }
+  DriverOptions driver;
+  if (log_file.is_open()) driver.log = &log_file;
   driver.screenshots_dir = options.screenshots_dir;
   if (!options.screenshots_dir.empty()) {
     std::error_code made;

@@ -11,6 +11,7 @@
 #include "platform/core/text.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog_keys.h"
+#include "platform/ui/dialog_trace.h"
 #include "platform/ui/menu.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/render.h"
@@ -170,19 +171,6 @@ TreeNode* tree_path(TreeViewModel& tv, const std::string& path) {
     at = next;
   }
   return at == &tv.root ? nullptr : at;
-}
-
-std::string window_name(Window* w) {
-  if (!w) return "nothing";
-  std::string s;
-  switch (w->role) {
-    case DialogRole::MessageBox: s = "message box"; break;
-    case DialogRole::FileOpen: case DialogRole::FileSave: s = "file dialog"; break;
-    case DialogRole::FolderBrowse: s = "folder dialog"; break;
-    case DialogRole::Page:
-      s = w->class_name == u"#32768" ? "popup menu" : w->template_id ? "dialog " + std::to_string(w->template_id) : "window";
-  }
-  return s + " \"" + utf8(w->text) + "\"";
 }
 
 // ---- checks of a verb's words as the script is read ----
@@ -411,7 +399,7 @@ HeadlessDriver::HeadlessDriver(Script script, DriverOptions options)
     : script_(std::move(script)), options_(std::move(options)) {
   // Each window's answer to a log-off the script asked for goes to the log.
   SetEndSessionObserver([this](HWND window, LRESULT answer) {
-    log(std::string("logoff ") + (answer ? "allowed" : "refused") + " by " + window_name(FindWindowModel(window)));
+    log(std::string("logoff ") + (answer ? "allowed" : "refused") + " by " + DescribeWindow(FindWindowModel(window)));
   });
 }
 HeadlessDriver::~HeadlessDriver() { SetEndSessionObserver(nullptr); }
@@ -430,31 +418,11 @@ void HeadlessDriver::fail(const std::string& message) {
 }
 
 void HeadlessDriver::modal_started(ModalLoop& loop) {
-  Window* w = loop.handle ? FindWindowModel(loop.handle) : nullptr;
-  if (!w) return;
-  if (const MessageBoxInfo* box = MessageBoxFor(w->handle)) {
-    std::string buttons;
-    for (int id : box->buttons) {
-      static const char* names[] = {"", "ok", "cancel", "abort", "retry", "ignore", "yes", "no"};
-      buttons += (buttons.empty() ? "" : ",") + std::string(id >= 1 && id <= 7 ? names[id] : "?");
-    }
-    log("message box \"" + utf8(box->caption) + "\": \"" + utf8(box->text) + "\" [" + buttons + "]");
-    return;
-  }
-  if (w->class_name == u"#32768") return;
-  log(window_name(w) + " opened");
+  if (std::string line = ModalStartedLine(loop); !line.empty()) log(line);
 }
 
 void HeadlessDriver::modal_ended(ModalLoop& loop) {
-  // The window may be gone already (destroyed by a handler).
-  Window* w = loop.handle ? FindWindowModel(loop.handle) : nullptr;
-  if (!w) return;
-  if (w->role == DialogRole::MessageBox) {
-    log("message box answered " + std::to_string(loop.result));
-    return;
-  }
-  if (w->class_name == u"#32768") return;
-  log(window_name(w) + " closed with " + std::to_string(loop.result));
+  if (std::string line = ModalEndedLine(loop); !line.empty()) log(line);
 }
 
 void BroadcastDeviceChange(UINT event, LPARAM data) {
@@ -482,14 +450,14 @@ HeadlessDriver::Outcome HeadlessDriver::run_step(const ScriptStep& s, bool may_w
     int id = id_arg(a, 0);
     Window* c = find_control(t, id);
     if (!c) {
-      error = "no control " + std::to_string(id) + " in " + window_name(top);
+      error = "no control " + std::to_string(id) + " in " + DescribeWindow(top);
       return Outcome::Waiting;
     }
     // A click at a point only takes its place from the control, which may be a
     // hidden frame marking a drawn area: the click lands on what lies there.
     const bool at_point = (verb->flags & kPointMayHide) && a.size() >= 3 && a[1] != "shift";
     if (!usable(c) && !(at_point && c->enabled())) {
-      error = "control " + std::to_string(id) + " of " + window_name(top) + " is " +
+      error = "control " + std::to_string(id) + " of " + DescribeWindow(top) + " is " +
               (c->showing() ? "disabled" : "hidden");
       return Outcome::Failed;
     }
@@ -511,12 +479,12 @@ HeadlessDriver::Outcome HeadlessDriver::run_expect(StepRun& run) {
       for (Window* w : TopLevelWindows())
         if (w->template_id == id && w->visible() && w->enabled()) open = true;
     if (open) return Outcome::Done;
-    error = "dialog " + std::to_string(id) + " did not open; open: " + window_name(top);
+    error = "dialog " + std::to_string(id) + " did not open; open: " + DescribeWindow(top);
     return Outcome::Waiting;
   }
   Window* c = find_control(t, id);
   if (!c) {
-    error = "no control " + std::to_string(id) + " in " + window_name(top);
+    error = "no control " + std::to_string(id) + " in " + DescribeWindow(top);
     return Outcome::Waiting;
   }
   bool holds = false;
@@ -576,7 +544,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_expect(StepRun& run) {
     }
   }
   if (holds) return Outcome::Done;
-  error = "control " + std::to_string(id) + " of " + window_name(top) + ": expected " + kind +
+  error = "control " + std::to_string(id) + " of " + DescribeWindow(top) + ": expected " + kind +
           (kind == "text" ? " \"" + a[2] + "\"" : "") + ", but " + actual;
   return Outcome::Waiting;
 }
@@ -625,7 +593,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_answer(StepRun& run) {
     EndPickerOrBox(top->handle, want);
     return Outcome::Done;
   }
-  error = "no message box to answer; open: " + window_name(top);
+  error = "no message box to answer; open: " + DescribeWindow(top);
   return Outcome::Waiting;
 }
 
@@ -638,7 +606,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_choose(StepRun& run) {
     ChooseInPicker(top->handle, platform::to_utf16(a[0]));
     return Outcome::Done;
   }
-  error = "no file or folder dialog to choose in; open: " + window_name(top);
+  error = "no file or folder dialog to choose in; open: " + DescribeWindow(top);
   return Outcome::Waiting;
 }
 
@@ -675,10 +643,10 @@ HeadlessDriver::Outcome HeadlessDriver::run_fits(StepRun& run) {
     return Outcome::Failed;
   }
   if (cut.empty()) {
-    log("texts fit in " + window_name(top));
+    log("texts fit in " + DescribeWindow(top));
     return Outcome::Done;
   }
-  error = "texts cut off in " + window_name(top) + ":";
+  error = "texts cut off in " + DescribeWindow(top) + ":";
   for (const TextOverflow& c : cut)
     error += " control " + std::to_string(c.id) + " needs " + std::to_string(c.needed) + " px, has " +
              std::to_string(c.available) + " (\"" + utf8(c.text) + "\");";
@@ -766,7 +734,7 @@ HeadlessDriver::Outcome HeadlessDriver::run_menu(StepRun& run) {
   HMENU popup = nullptr;
   int where = MenuOwningCommand(*top, command, &popup);
   if (!where) {
-    error = window_name(top) + " has no menu item " + a[0];
+    error = DescribeWindow(top) + " has no menu item " + a[0];
     return Outcome::Failed;
   }
   HWND h = top->handle;
@@ -1053,7 +1021,7 @@ HeadlessDriver::Outcome HeadlessDriver::step_once(bool may_wait) {
 
 void HeadlessDriver::stalled(UiThread& t) {
   fail(std::string(finished() ? "the script ended" : "the script is stuck") + " while " +
-       window_name(innermost(t)) + " waits for input");
+       DescribeWindow(innermost(t)) + " waits for input");
 }
 
 HeadlessSession::HeadlessSession(Script script, DriverOptions options)

@@ -65,7 +65,8 @@ RunOptionsResult ParseRunOptions(int argc, const char* const* argv) {
 const char* const kRunOptionsUsage =
     "  --ui headless|qt|auto  how to run: headless (scripted), qt (windows), auto (qt when a display exists)\n"
     "  --script FILE          run headless, driven by the steps of FILE\n"
-    "  --log FILE             where dialogs, message boxes and script steps are logged (default: standard error)\n"
+    "  --log FILE             where dialogs, message boxes and script steps are logged, in either view\n"
+    "                         (headless without it: standard error)\n"
     "  --screenshots DIR      where the script's screenshots go (made when missing)\n"
     "  --help                 this text\n"
     "  -- ARGS                the program's own command line, as it stands\n";

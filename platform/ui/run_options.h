@@ -1,7 +1,8 @@
 // Options every program's main takes for its user interface:
 //   --ui headless|qt|auto     how to run (auto: the Qt view when a display exists; "view" = qt)
 //   --script FILE             headless script
-//   --log FILE                where dialogs and message boxes are logged (default: standard error)
+//   --log FILE                where dialogs and message boxes are logged, headless or in the
+//                             Qt view (without it: standard error headless, nowhere in the view)
 //   --screenshots DIR         where `screenshot` writes (made when missing)
 //   --help, -h                asks for the usage text
 //   --                        ends the options: every argument after it is the program's, as it stands

@@ -28,6 +28,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <future>
 #include <thread>
@@ -791,6 +792,78 @@ TEST_F(QtViewTest, ViewRunnerRunsTheProgramOnRealWindowsAndSavesEveryDialog) {
   EXPECT_EQ(code, IDNO);
   QStringList pictures = QDir(QString::fromStdString(options.screenshots_dir)).entryList(QDir::Files, QDir::Name);
   EXPECT_EQ(pictures, QStringList({"001-dialog-901.png", "002-message-box.png"}));
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A program started with --ui qt --log FILE, as every program's main starts
+// it: the file holds the trace of its dialog and its question as the user
+// answered them in real windows, line for line what a headless run of the
+// same answers logs besides its script's own steps.
+TEST_F(QtViewTest, ViewWritesTheDialogTraceToTheLogFile) {
+  QTemporaryDir dir;
+  auto start = [](std::vector<const char*> argv) {
+    argv.insert(argv.begin(), "drum");
+    auto parsed = platform::ui::ParseRunOptions(static_cast<int>(argv.size()), argv.data());
+    EXPECT_TRUE(parsed.ok) << parsed.error;
+    platform::ui::qt::InstallQtView(parsed.options);
+    return parsed.options;
+  };
+  auto uninstall = [] {
+    platform::Clock::instance().set_mode(platform::Clock::Mode::Virtual);
+    platform::ui::set_view_runner(nullptr);
+    platform::ui::set_window_renderer(nullptr);
+    platform::ui::set_text_fit_check(nullptr);
+  };
+  struct Case {
+    const char* button;  // the question's button the user clicks
+    int code;
+  };
+  for (const Case& c : {Case{"No", IDNO}, Case{"Yes", IDYES}}) {
+    SCOPED_TRACE(c.button);
+    const std::string view_log = dir.filePath(QString("view-%1.log").arg(c.button)).toStdString();
+    bool clicked_ok = false, clicked_answer = false;
+    QTimer::singleShot(0, [&] { ClickWhenShown("Painted", "OK", &clicked_ok); });
+    QTimer::singleShot(0, [&] { ClickWhenShown("Question", c.button, &clicked_answer); });
+    TwoStepApp app;
+    int code = platform::ui::RunWithOptions(app, start({"--ui", "qt", "--log", view_log.c_str()}));
+    uninstall();
+    EXPECT_TRUE(clicked_ok && clicked_answer);
+    EXPECT_EQ(code, c.code);
+    const std::vector<std::string> trace = {
+        "dialog 901 \"Painted\" opened",
+        "dialog 901 \"Painted\" closed with 1",
+        "message box \"Question\": \"Copy the disk?\" [yes,no]",
+        "message box answered " + std::to_string(c.code),
+    };
+    EXPECT_EQ(FileLines(view_log), trace);
+
+    const std::string script = dir.filePath("answer.script").toStdString();
+    const std::string headless_log = dir.filePath(QString("headless-%1.log").arg(c.button)).toStdString();
+    std::ofstream(script) << "expect dialog 901\nclick 1\nanswer " << QString(c.button).toLower().toStdString()
+                          << "\n";
+    TwoStepApp scripted;
+    EXPECT_EQ(platform::ui::RunWithOptions(
+                  scripted, start({"--ui", "headless", "--script", script.c_str(), "--log", headless_log.c_str()})),
+              c.code);
+    uninstall();
+    std::vector<std::string> traced;
+    for (const std::string& line : FileLines(headless_log))
+      if (line.rfind("answer ", 0) != 0) traced.push_back(line);
+    EXPECT_EQ(traced, trace);
+  }
+  // A log that cannot be written stops the run before any window opens.
+  TwoStepApp app;
+  const std::string unwritable = dir.filePath("missing/folder/view.log").toStdString();
+  EXPECT_EQ(platform::ui::RunWithOptions(app, start({"--ui", "qt", "--log", unwritable.c_str()})),
+            platform::ui::kExitBadScript);
+  uninstall();
+  EXPECT_EQ(app.dialog_result, 0);
 }
 
 

@@ -7,12 +7,14 @@
 #include <atomic>
 #include <climits>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
 
 #include "platform/core/clock.h"
 #include "platform/ui/device_events.h"
+#include "platform/ui/dialog_trace.h"
 #include "platform/ui/render.h"
 #include "platform/ui/time_source.h"
 #include "platform/ui/window.h"
@@ -138,8 +140,8 @@ bool EnsureWidgetApplication(UiMode mode, std::string* error) {
   return true;
 }
 
-QtLoopBackend::QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir)
-    : mirror_(mirror), dir_(std::move(screenshots_dir)) {
+QtLoopBackend::QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir, std::ostream* log)
+    : mirror_(mirror), dir_(std::move(screenshots_dir)), log_(log) {
   device_known_ = LatestDeviceChange();
   // Read while the view holds the turn, when the takers stand still.
   mirror_.set_other_threads([](const UiThread* t) { return model_turn().takers.count(t) > 0; });
@@ -222,6 +224,16 @@ void QtLoopBackend::blocking(UiThread&, bool begin) {
   if (retake) take_turn(!turn_state.takes_turns);
 }
 
+void QtLoopBackend::trace(const std::string& line) {
+  if (!log_ || line.empty()) return;
+  std::lock_guard lock(log_mutex_);
+  *log_ << line << "\n";
+  log_->flush();
+}
+
+void QtLoopBackend::modal_started(ModalLoop& loop) { trace(ModalStartedLine(loop)); }
+void QtLoopBackend::modal_ended(ModalLoop& loop) { trace(ModalEndedLine(loop)); }
+
 IdleResult QtLoopBackend::wait(UiThread& thread) {
   if (&thread != mirror_.thread()) {
     if (!turn_state.takes_turns) return other_threads_.wait(thread);
@@ -301,9 +313,14 @@ int RunQtView(CWinApp& app, const RunOptions& options) {
     std::cerr << error << "\n";
     return kExitScriptFailed;
   }
+  std::ofstream log_file;
+  if (!OpenRunLog(options, log_file, &error)) {
+    std::cerr << error << "\n";
+    return kExitBadScript;
+  }
   platform::Clock::instance().set_mode(platform::Clock::Mode::Real);
   WidgetMirror mirror(MirrorMode::OnScreen);
-  QtLoopBackend backend(mirror, options.screenshots_dir);
+  QtLoopBackend backend(mirror, options.screenshots_dir, log_file.is_open() ? &log_file : nullptr);
   live_mirror() = &mirror;
   set_loop_backend(&backend);
   struct Restore {
@@ -317,6 +334,8 @@ int RunQtView(CWinApp& app, const RunOptions& options) {
     if (!backend.screenshot_error().empty()) std::cerr << backend.screenshot_error() << "\n";
     return code;
   } catch (const StalledLoop& stalled) {
+    // As a headless run, the log tells why the run ended too.
+    if (log_file.is_open()) log_file << "stuck: " << stalled.message << "\n";
     std::cerr << "stuck: " << stalled.message << "\n";
     return kExitScriptFailed;
   }

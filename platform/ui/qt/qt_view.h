@@ -11,9 +11,11 @@
 //   }
 #pragma once
 
+#include <mutex>
+#include <ostream>
 #include <set>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ui/app_runner.h"
@@ -43,9 +45,13 @@ bool EnsureWidgetApplication(UiMode mode, std::string* error);
 // and input. A thread that wants the turn wakes Qt and goes first. Input
 // on another thread's window is posted to that thread; its waiting blocks
 // on its own queue, never polls.
+//
+// With a log, each dialog and message box that opens or closes, on any of
+// these threads, is written to it as the headless run writes it (see
+// dialog_trace.h).
 class QtLoopBackend : public LoopBackend {
  public:
-  QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir);
+  QtLoopBackend(WidgetMirror& mirror, std::string screenshots_dir, std::ostream* log = nullptr);
   ~QtLoopBackend() override;
   QtLoopBackend(const QtLoopBackend&) = delete;
   QtLoopBackend& operator=(const QtLoopBackend&) = delete;
@@ -56,6 +62,8 @@ class QtLoopBackend : public LoopBackend {
   void thread_started(UiThread& thread) override;
   void thread_ending(UiThread& thread) override;
   void blocking(UiThread& thread, bool begin) override;
+  void modal_started(ModalLoop& loop) override;
+  void modal_ended(ModalLoop& loop) override;
   // Paths written for shown dialogs, in order.
   const std::vector<std::string>& screenshots() const { return written_; }
   // Why a dialog picture could not be written, or empty.
@@ -63,6 +71,7 @@ class QtLoopBackend : public LoopBackend {
 
  private:
   void save_new_dialogs();
+  void trace(const std::string& line);
   WidgetMirror& mirror_;
   // Other user-interface threads wait as the built-in backend does, with
   // the turn given up meanwhile.
@@ -71,6 +80,8 @@ class QtLoopBackend : public LoopBackend {
   std::set<HWND> saved_;
   std::vector<std::string> written_;
   std::string screenshot_error_;
+  std::ostream* log_;
+  std::mutex log_mutex_;  // threads' loops start and end apart from the turns
   uint64_t last_peek_sync_ = 0;
   // Watcher state, guarded by the view thread's queue mutex.
   std::thread watcher_;
