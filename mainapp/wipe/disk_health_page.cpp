@@ -38,11 +38,16 @@ constexpr int kDetailHeading = 1197;
 namespace {
 
 CString TemperatureLine(int celsius, int fahrenheit) {
-  const char16_t* verdict = fahrenheit < 150 ? u"Good" : fahrenheit <= 250 ? u"Need Attention" : u"Bad";
+  const char16_t* verdict = fahrenheit < 150    ? u"IDS_HealthTempGood"
+                            : fahrenheit <= 250 ? u"IDS_HealthTempAttention"
+                                                : u"IDS_HealthTempBad";
   CString text;
-  text.Format(u"%dC/%dF (%s)", celsius, fahrenheit, verdict);
-  return text;
+  text.Format(u"%dC/%dF (", celsius, fahrenheit);
+  return text + LookupString(verdict) + u")";
 }
+
+// "Label: value" in the page's language.
+CString LabelledLine(LPCWSTR label, const CString& value) { return LookupString(label) + u": " + value; }
 
 }  // namespace
 
@@ -57,10 +62,10 @@ CString TemperatureTextOfRaw(uint64_t raw) {
 }
 
 CString PowerOnTimeText(uint64_t hours) {
-  CString text;
-  text.Format(u"%llu days (%llu hours)", static_cast<unsigned long long>(hours / 24),
-              static_cast<unsigned long long>(hours));
-  return text;
+  CString days, total;
+  days.Format(u"%llu ", static_cast<unsigned long long>(hours / 24));
+  total.Format(u" (%llu ", static_cast<unsigned long long>(hours));
+  return days + LookupString(u"IDS_HealthDays") + total + LookupString(u"IDS_HealthHours") + u")";
 }
 
 CString UniqueDeviceId(const CString& enumValue) {
@@ -101,6 +106,12 @@ BOOL CDiskDiagnose::OnInitDialog() {
   ApplyPageHeader(*this, fonts_, u"IDS_DiskHealthH1");
   SetDlgItemText(1004, LookupString(u"IDS_DiskHealthH2"));
   SetDlgItemText(kClose, LookupString(u"IDS_Cancel"));
+  // The headings and labels the script holds in English.
+  SetDlgItemText(kListHeading, CString(u"   ") + LookupString(u"IDS_HealthDiskList"));
+  SetDlgItemText(kDetailHeading, LookupString(u"IDS_HealthDetails"));
+  SetDlgItemText(1184, LookupString(u"IDS_HealthTemperature"));
+  SetDlgItemText(1186, LookupString(u"IDS_HealthReliability"));
+  SetDlgItemText(1188, LookupString(u"IDS_HealthPerformance"));
   // No verdict before a disk is chosen. The transparent statics keep what
   // lies under them when they first paint and paint it back under every
   // new text: a template text there would show through each verdict.
@@ -148,10 +159,10 @@ BOOL CDiskDiagnose::OnInitDialog() {
   if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kList))) {
     list->DeleteAllItems();
     list->SetExtendedStyle(LVS_EX_GRIDLINES);
-    list->InsertColumn(0, u"Property", LVCFMT_LEFT, 140);
-    list->InsertColumn(1, u"Value", LVCFMT_LEFT, 160);
-    list->InsertColumn(2, u"Range", LVCFMT_LEFT, 120);
-    list->InsertColumn(3, u"Remarks", LVCFMT_LEFT, 90);
+    list->InsertColumn(0, LookupString(u"IDS_HealthProperty"), LVCFMT_LEFT, 140);
+    list->InsertColumn(1, LookupString(u"IDS_HealthValue"), LVCFMT_LEFT, 160);
+    list->InsertColumn(2, LookupString(u"IDS_HealthRange"), LVCFMT_LEFT, 120);
+    list->InsertColumn(3, LookupString(u"IDS_HealthRemarks"), LVCFMT_LEFT, 90);
   }
   return TRUE;
 }
@@ -193,35 +204,36 @@ void CDiskDiagnose::FillHealthDetails() {
   const uint64_t size = DiskContext.listedDiskSize[listed];
   const uint64_t used = SumUsedSpaceOfDisk(d);
   struct Row {
-    const char16_t* property;
+    LPCWSTR property;  // its key
     CString value, range;
   };
   const Row rows[] = {
-      {u"SMART Enabled", r > 0 ? CString(u"Diaginfo Enabled") : CString(u"Diaginfo Not Enabled"), {}},
-      {u"SMART Version", r > 0 ? SmartVersionText : CString(), {}},
-      {u"Serial", r > 0 ? record.serialText : CString(), {}},
-      {u"Capacity", Int64ToText(static_cast<int64_t>(size)), {}},
-      {u"Used Space", Int64ToText(static_cast<int64_t>(used)), {}},
-      {u"Free Space", Int64ToText(static_cast<int64_t>(size > used ? size - used : 0)), {}},
-      {u"Running Days", days, worst(9)},
-      {u"Reliability", current(198), worst(198)},
-      {u"Performance", current(2), worst(2)},
-      {u"Error", current(1), worst(1)},
+      {u"IDS_HealthSmartEnabled", LookupString(r > 0 ? u"IDS_HealthDiagEnabled" : u"IDS_HealthDiagNotEnabled"), {}},
+      {u"IDS_HealthSmartVersion", r > 0 ? SmartVersionText : CString(), {}},
+      {u"IDS_HealthSerial", r > 0 ? record.serialText : CString(), {}},
+      {u"IDS_HealthCapacity", Int64ToText(static_cast<int64_t>(size)), {}},
+      {u"IDS_HealthUsedSpace", Int64ToText(static_cast<int64_t>(used)), {}},
+      {u"IDS_HealthFreeSpace", Int64ToText(static_cast<int64_t>(size > used ? size - used : 0)), {}},
+      {u"IDS_HealthRunningDays", days, worst(9)},
+      {u"IDS_HealthReliability", current(198), worst(198)},
+      {u"IDS_HealthPerformance", current(2), worst(2)},
+      {u"IDS_HealthError", current(1), worst(1)},
   };
   for (int i = 0; i < static_cast<int>(std::size(rows)); ++i) {
-    list->InsertItem(i, rows[i].property);
+    list->InsertItem(i, LookupString(rows[i].property));
     list->SetItemText(i, 1, rows[i].value);
     list->SetItemText(i, 2, rows[i].range);
   }
   CString enumKey;
   enumKey.Format(u"%d", d);
-  SetDlgItemText(1176, CString(u"Type: ") + DiskContext.listedBusName[listed]);
-  SetDlgItemText(1177, CString(u"Model: ") + DiskContext.listedModel[listed]);
-  SetDlgItemText(1178, CString(u"UDID: ") + UniqueDeviceId(ReadRegistryString(
-                                                 HKEY_LOCAL_MACHINE, u"SYSTEM\\ControlSet001\\Services\\disk\\Enum", enumKey)));
-  SetDlgItemText(1180, CString(u"Capacity: ") + FormatSectorCount(size));
-  SetDlgItemText(1181, CString(u"Used Space: ") + FormatSectorCount(used));
-  SetDlgItemText(1179, CString(u"Power On Time: ") + (powerOn ? PowerOnTimeText(powerOn->rawFull) : CString(u"-")));
+  SetDlgItemText(1176, LabelledLine(u"IDS_HealthType", DiskContext.listedBusName[listed]));
+  SetDlgItemText(1177, LabelledLine(u"IDS_HealthModel", DiskContext.listedModel[listed]));
+  SetDlgItemText(1178, LabelledLine(u"IDS_HealthUdid", UniqueDeviceId(ReadRegistryString(
+                                                          HKEY_LOCAL_MACHINE, u"SYSTEM\\ControlSet001\\Services\\disk\\Enum", enumKey))));
+  SetDlgItemText(1180, LabelledLine(u"IDS_HealthCapacity", FormatSectorCount(size)));
+  SetDlgItemText(1181, LabelledLine(u"IDS_HealthUsedSpace", FormatSectorCount(used)));
+  SetDlgItemText(1179,
+                 LabelledLine(u"IDS_HealthPowerOnTime", powerOn ? PowerOnTimeText(powerOn->rawFull) : CString(u"-")));
   const SmartAttribute* temperature = r > 0 ? reader_.FindAttribute(d, 194) : nullptr;
   SetDlgItemText(1185, temperature ? TemperatureTextOfRaw(temperature->rawFull) : CString(u"-"));
   // The status lines follow the drive: an attribute at or below its threshold

@@ -1,10 +1,11 @@
 // The disk health page (dialog 219): a tree of the disks and their lettered
 // partitions; selecting a disk reads its S.M.A.R.T. data and shows a
 // property list, identity lines and the temperature, reliability and
-// performance values. A disk item carries its physical number; the shown
-// bus, model and size are those of the same physical disk. The page tiles
-// its own dark picture as its background; its name, identity and value texts are
-// transparent statics over it.
+// performance values, every text in the page's language. A disk item
+// carries its physical number; the shown bus, model and size are those of
+// the same physical disk. The page tiles its own dark picture as its
+// background; its name, identity and value texts are transparent statics
+// over it.
 #pragma once
 
 #include <cstdint>
@@ -23,12 +24,14 @@
 extern int32_t HealthDiskNumber;
 
 // "C/F (verdict)" of a temperature in degrees Fahrenheit: C = (5F - 160) / 9
-// truncated; "Good" below 150, "Need Attention" from 150 to 250, "Bad" above.
+// truncated; the verdict in the page's language: "Good" below 150, "Need
+// Attention" from 150 to 250, "Bad" above.
 CString TemperatureText(int fahrenheit);
 // The same line from the raw value of attribute 194, whose low byte is the
 // temperature in degrees Celsius: 42 gives "42C/107F (Good)".
 CString TemperatureTextOfRaw(uint64_t raw);
-// "D days (H hours)" from the raw power-on hours of attribute 9.
+// "D days (H hours)" from the raw power-on hours of attribute 9, the words
+// in the page's language.
 CString PowerOnTimeText(uint64_t hours);
 // The unique device id cut from a disk enumeration value: the part after the
 // last backslash; if its first "&" (from index 1) lies below index 5, the

@@ -81,11 +81,18 @@ struct Shown {
   std::map<int, std::string> lines;
 };
 
+// The page's headings and labels, and its list's column names.
+constexpr int kHeadings[] = {1193, 1197, 1184, 1186, 1188};
+
 class ProbeHealth : public CDiskDiagnose {
  public:
   std::map<int32_t, Shown> shown;  // by physical disk
+  std::vector<std::string> headings, columns;
   BOOL OnInitDialog() override {
     BOOL r = CDiskDiagnose::OnInitDialog();
+    for (int id : kHeadings) headings.push_back(platform::to_utf8(GetDlgItemText(id).GetString()));
+    if (auto* list = platform::ui::ModelOf<platform::ui::ListViewModel>(GetDlgItem(kList)->m_hWnd))
+      for (const auto& column : list->columns) columns.push_back(platform::to_utf8(column.text));
     auto* tree = dynamic_cast<CTreeCtrl*>(GetDlgItem(kTree));
     for (HTREEITEM disk = tree->GetRootItem(); disk; disk = tree->GetNextSiblingItem(disk)) {
       tree->SelectItem(disk);
@@ -95,7 +102,7 @@ class ProbeHealth : public CDiskDiagnose {
         s.rows.push_back({platform::to_utf8(list->GetItemText(i, 0).GetString()),
                           platform::to_utf8(list->GetItemText(i, 1).GetString()),
                           platform::to_utf8(list->GetItemText(i, 2).GetString())});
-      for (int id : {1174, 1176, 1179, 1180, 1182, 1183, 1185, 1187, 1189})
+      for (int id : {1174, 1176, 1177, 1178, 1179, 1180, 1181, 1182, 1183, 1185, 1187, 1189})
         s.lines[id] = platform::to_utf8(GetDlgItemText(id).GetString());
       shown[HealthDiskNumber] = s;
       // A partition item changes nothing.
@@ -115,20 +122,35 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
   WriteSmart(w, 1, {{1, 100, 99, 6}, {2, 80, 70, 10}, {9, 95, 90, 0, 1234}, {194, 60, 50, 0, 0x3C122A}, {198, 50, 40, 60}});
   WriteSmart(w, 0, {{9, 30, 30, 0, 50000}, {1, 101, 100, 6}, {194, 100, 90, 0, 70}});
   w.pc.Boot();
-  // The verdict and its note follow the language; the rest of the page's
-  // texts are its own.
+  // Every text of the page follows the language; only the drive's own
+  // values (numbers, serial, bus and model) stay as they are.
   const struct {
     const char* language;
     const char* disk;
     const char *good, *goodNote, *attention, *attentionNote, *unknown, *unknownNote;
+    std::vector<std::string> headings, columns, properties;
+    const char *enabled, *notEnabled;
+    const char *type, *powerOnOne, *powerOnZero, *temperatureOne, *temperatureZero;
   } languages[] = {
       {"English", "Disk 1", "GOOD", "This device reports good status. No action is required to prevent data loss.",
        "ATTENTION", "An attribute of this device has reached its failure threshold. Back up its data now.", "UNKNOWN",
-       "This device reports no S.M.A.R.T. status."},
+       "This device reports no S.M.A.R.T. status.",
+       {"   Disk and Partition List", "SMART Detail Information", "Temperature", "Reliability", "Performance"},
+       {"Property", "Value", "Range", "Remarks"},
+       {"SMART Enabled", "SMART Version", "Serial", "Capacity", "Used Space", "Free Space", "Running Days",
+        "Reliability", "Performance", "Error"},
+       "Diaginfo Enabled", "Diaginfo Not Enabled", "Type: SATA", "Power On Time: 51 days (1234 hours)",
+       "Power On Time: 2083 days (50000 hours)", "42C/107F (Good)", "70C/158F (Need Attention)"},
       {"Japanese", "ディスク 1", "良好",
        "このデバイスは正常な状態を報告しています。データ損失を防ぐための操作は必要ありません。", "要注意",
        "このデバイスの属性が障害のしきい値に達しました。今すぐデータをバックアップしてください。", "不明",
-       "このデバイスは S.M.A.R.T. の状態を報告していません。"},
+       "このデバイスは S.M.A.R.T. の状態を報告していません。",
+       {"   ディスクとパーティションの一覧", "S.M.A.R.T. 詳細情報", "温度", "信頼性", "性能"},
+       {"項目", "値", "範囲", "備考"},
+       {"S.M.A.R.T. 有効", "S.M.A.R.T. バージョン", "シリアル番号", "容量", "使用領域", "空き領域", "稼働日数",
+        "信頼性", "性能", "エラー"},
+       "診断情報あり", "診断情報なし", "種類: SATA", "通電時間: 51 日 (1234 時間)", "通電時間: 2083 日 (50000 時間)",
+       "42C/107F (良好)", "70C/158F (要注意)"},
   };
   for (const auto& l : languages) {
     SCOPED_TRACE(l.language);
@@ -138,33 +160,47 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
     ProbeHealth page;
     ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
     ASSERT_EQ(page.shown.size(), 3u);
+    EXPECT_EQ(page.headings, l.headings);
+    EXPECT_EQ(page.columns, l.columns);
 
     const Shown& one = page.shown[1];
     ASSERT_EQ(one.rows.size(), 10u);
-    EXPECT_EQ(one.rows[0], (std::vector<std::string>{"SMART Enabled", "Diaginfo Enabled", ""}));
+    std::vector<std::string> properties;
+    for (const auto& row : one.rows) properties.push_back(row[0]);
+    EXPECT_EQ(properties, l.properties);
+    EXPECT_EQ(one.rows[0], (std::vector<std::string>{l.properties[0], l.enabled, ""}));
     EXPECT_EQ(one.rows[2][1], "WS1-SERIAL-012345678") << "all 20 characters of the field";
     EXPECT_EQ(one.rows[3][1], std::to_string(DiskContext.listedDiskSize[2]));
-    EXPECT_EQ(one.rows[6], (std::vector<std::string>{"Running Days", "51", "90"}));
-    EXPECT_EQ(one.rows[7], (std::vector<std::string>{"Reliability", "50", "40"}));
-    EXPECT_EQ(one.rows[8], (std::vector<std::string>{"Performance", "80", "70"}));
-    EXPECT_EQ(one.rows[9], (std::vector<std::string>{"Error", "100", "99"}));
+    EXPECT_EQ(one.rows[6], (std::vector<std::string>{l.properties[6], "51", "90"}));
+    EXPECT_EQ(one.rows[7], (std::vector<std::string>{l.properties[7], "50", "40"}));
+    EXPECT_EQ(one.rows[8], (std::vector<std::string>{l.properties[8], "80", "70"}));
+    EXPECT_EQ(one.rows[9], (std::vector<std::string>{l.properties[9], "100", "99"}));
     EXPECT_EQ(one.lines.at(1174), l.disk);
-    EXPECT_EQ(one.lines.at(1179), "Power On Time: 51 days (1234 hours)");
-    EXPECT_EQ(one.lines.at(1185), "42C/107F (Good)") << "the low byte 0x2A, not the 18 and 60 above it";
+    EXPECT_EQ(one.lines.at(1176), l.type);
+    EXPECT_EQ(one.lines.at(1179), l.powerOnOne);
+    EXPECT_EQ(one.lines.at(1185), l.temperatureOne) << "the low byte 0x2A, not the 18 and 60 above it";
     EXPECT_EQ(one.lines.at(1182), l.attention) << "attribute 198 is below its threshold";
     EXPECT_EQ(one.lines.at(1183), l.attentionNote);
+    // Each identity line begins with its label in the page's language.
+    for (int id : {1176, 1177, 1178, 1179, 1180, 1181}) {
+      const std::string& line = one.lines.at(id);
+      const std::string label = line.substr(0, line.find(": "));
+      ASSERT_NE(label, line) << id << ": " << line;
+      const bool japanese = std::any_of(label.begin(), label.end(), [](char c) { return (c & 0x80) != 0; });
+      EXPECT_EQ(japanese, std::string(l.language) == "Japanese") << id << ": " << line;
+    }
 
     const Shown& zero = page.shown[0];
-    EXPECT_EQ(zero.rows[7], (std::vector<std::string>{"Reliability", "", ""})) << "not the values of entry 0";
+    EXPECT_EQ(zero.rows[7], (std::vector<std::string>{l.properties[7], "", ""})) << "not the values of entry 0";
     EXPECT_EQ(zero.lines.at(1187), "-");
-    EXPECT_EQ(zero.lines.at(1185), "70C/158F (Need Attention)");
-    EXPECT_EQ(zero.lines.at(1179), "Power On Time: 2083 days (50000 hours)");
+    EXPECT_EQ(zero.lines.at(1185), l.temperatureZero);
+    EXPECT_EQ(zero.lines.at(1179), l.powerOnZero);
     EXPECT_EQ(zero.rows[2][1], "WS0-SERIAL-012345678");
     EXPECT_EQ(zero.lines.at(1182), l.good);
     EXPECT_EQ(zero.lines.at(1183), l.goodNote);
 
     const Shown& two = page.shown[2];
-    EXPECT_EQ(two.rows[0][1], "Diaginfo Not Enabled");
+    EXPECT_EQ(two.rows[0][1], l.notEnabled);
     EXPECT_EQ(two.rows[1][1], "");
     EXPECT_EQ(two.rows[6][1], "");
     EXPECT_EQ(two.lines.at(1185), "-");
@@ -433,6 +469,7 @@ TEST(SmartAttributeDialog, TheTableAloneFillsOnRefreshAndExitCloses) {
 }
 
 TEST(DiskHealthTexts, TemperatureVerdictsAndUniqueDeviceIds) {
+  WipePc w;
   const std::pair<int, const char*> temperatures[] = {{149, "65C/149F (Good)"}, {150, "65C/150F (Need Attention)"},
                                                       {151, "66C/151F (Need Attention)"}, {250, "121C/250F (Need Attention)"},
                                                       {251, "121C/251F (Bad)"}, {212, "100C/212F (Need Attention)"},
@@ -447,6 +484,12 @@ TEST(DiskHealthTexts, TemperatureVerdictsAndUniqueDeviceIds) {
   for (auto [raw, text] : raws) EXPECT_EQ(platform::to_utf8(TemperatureTextOfRaw(raw).GetString()), text) << raw;
   EXPECT_EQ(platform::to_utf8(PowerOnTimeText(1234).GetString()), "51 days (1234 hours)");
   EXPECT_EQ(platform::to_utf8(PowerOnTimeText(23).GetString()), "0 days (23 hours)");
+  // The verdicts and the time's words in Japanese.
+  w.UseLanguage("Japanese");
+  const std::pair<int, const char*> japanese[] = {
+      {149, "65C/149F (良好)"}, {150, "65C/150F (要注意)"}, {251, "121C/251F (危険)"}};
+  for (auto [f, text] : japanese) EXPECT_EQ(platform::to_utf8(TemperatureText(f).GetString()), text) << f;
+  EXPECT_EQ(platform::to_utf8(PowerOnTimeText(1234).GetString()), "51 日 (1234 時間)");
   const std::pair<const char16_t*, const char*> ids[] = {
       {u"IDE\\DiskX\\5&2b35e7d4&0&0.0.0", "2b35e7d4"},
       {u"SCSI\\Disk\\0123456789ABCDEF&0", "0123456789ABCDEF"},
