@@ -364,4 +364,38 @@ TEST(LanguageFiles, EveryProgramDefinesEachKeyOnceInBothLanguages) {
   }
 }
 
+// A word the Japanese texts may spell two ways is spelt one way in every
+// program's files: the long vowel mark of a loan word is written everywhere
+// or nowhere. Each row is the short spelling, found only where the long one
+// does not follow.
+TEST(LanguageFiles, JapaneseTextsSpellEachLoanWordOneWay) {
+  struct Spelling {
+    std::string shorter, chosen;
+  };
+  const Spelling spellings[] = {{"コンピュータ", "コンピューター"}};
+  const char* root = std::getenv("DRUM_SOURCE_DIR");
+  ASSERT_NE(root, nullptr);
+  size_t chosen_seen = 0;
+  for (const auto& [where, files] : FindLanguageGroups(root)) {
+    if (where.second != "081") continue;
+    for (const fs::path& file : files) {
+      std::istringstream lines(ReadHostFile(file));
+      std::string line;
+      for (int number = 1; std::getline(lines, line); ++number) {
+        for (const Spelling& s : spellings) {
+          for (size_t at = line.find(s.shorter); at != std::string::npos; at = line.find(s.shorter, at + 1)) {
+            if (line.compare(at, s.chosen.size(), s.chosen) == 0) {
+              ++chosen_seen;
+              continue;
+            }
+            ADD_FAILURE() << file.filename().string() << ":" << number << " spells " << s.shorter << " for "
+                          << s.chosen << ": " << line;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(chosen_seen, 0u) << "the files were not read";
+}
+
 }  // namespace
