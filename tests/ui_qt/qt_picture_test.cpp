@@ -1,12 +1,16 @@
 // Pictures of windows as the view shows them, taken in a headless run (a
 // mirror whose windows never reach a screen) and on the screen: a closed
 // drop-down combo box is one line high and leaves what lies below it in
-// view, a read-only edit sits on the dialog's face colour, and a list longer
-// than its box shows its scroll bar in both.
+// view, a read-only edit sits on the dialog's face colour, a list longer
+// than its box shows its scroll bar in both, and so does a list whose
+// columns are wider than its box, with no rows.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QComboBox>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTreeWidget>
 #include <QImage>
 #include <algorithm>
 #include <vector>
@@ -27,7 +31,11 @@ using ui::Window;
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new qttest::WidgetApplication);
 
 constexpr int IDD_PICTURES = 970;
-constexpr int IDC_FILE_SYSTEM = 3201, IDC_BELOW = 3202, IDC_SECTOR = 3203, IDC_TYPED = 3204, IDC_ROWS = 3205;
+constexpr int IDC_FILE_SYSTEM = 3201, IDC_BELOW = 3202, IDC_SECTOR = 3203, IDC_TYPED = 3204, IDC_ROWS = 3205,
+              IDC_WIDE = 3206;
+// The wide list's columns, in pixels: the first three leave less room in
+// its box than the last one needs.
+constexpr int kWideColumns[] = {140, 160, 120, 90};
 constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 const ui::DialogItemTemplate kItems[] = {
     // The combo's rectangle holds its dropped list, which covers the button.
@@ -36,9 +44,10 @@ const ui::DialogItemTemplate kItems[] = {
     {u"Edit", u"12345", IDC_SECTOR, 120, 7, 80, 12, kChild | WS_BORDER | ES_READONLY, 0, 0},
     {u"Edit", u"12345", IDC_TYPED, 120, 24, 80, 12, kChild | WS_BORDER | WS_TABSTOP, 0, 0},
     {u"SysListView32", u"", IDC_ROWS, 7, 80, 200, 60, kChild | WS_BORDER | LVS_REPORT, 0, 0},
+    {u"SysListView32", u"", IDC_WIDE, 7, 146, 288, 104, kChild | WS_BORDER | LVS_REPORT, 0, 0},
 };
 const ui::DialogTemplate kDialogs[] = {
-    {IDD_PICTURES, u"Pictures", u"MS Shell Dlg", 8, 400, 0, 0, 0, 220, 150,
+    {IDD_PICTURES, u"Pictures", u"MS Shell Dlg", 8, 400, 0, 0, 0, 302, 256,
      DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, kItems, std::size(kItems)},
 };
 const ui::ResourceTable kTable = {"ui_qt_picture_tests", kDialogs, std::size(kDialogs), nullptr, 0, nullptr, 0};
@@ -54,6 +63,10 @@ class PicturesPage : public CDialog {
     auto* list = static_cast<CListCtrl*>(GetDlgItem(IDC_ROWS));
     list->InsertColumn(0, u"Sector", LVCFMT_LEFT, 120);
     for (int i = 0; i < 30; ++i) list->InsertItem(i, (u"Row " + std::u16string(1, static_cast<char16_t>(u'A' + i % 26))).c_str());
+    auto* wide = static_cast<CListCtrl*>(GetDlgItem(IDC_WIDE));
+    wide->SetExtendedStyle(LVS_EX_GRIDLINES);
+    const char16_t* headings[] = {u"Property", u"Value", u"Range", u"Remarks"};
+    for (int c = 0; c < 4; ++c) wide->InsertColumn(c, headings[c], LVCFMT_LEFT, kWideColumns[c]);
     return TRUE;
   }
 };
@@ -117,6 +130,35 @@ TEST_F(QtPictureTest, LongListShowsItsScrollBarInHeadlessPicturesToo) {
   // Not the list's white: a bar is there.
   const int white = static_cast<int>(std::count(headless.begin(), headless.end(), 0xFFFFFFu));
   EXPECT_LT(white, static_cast<int>(headless.size()) / 2);
+}
+
+// An empty list whose columns together are wider than it, the last one
+// starting inside it: every column, the last one too, keeps its width with
+// its whole heading, and a horizontal scroll bar reaches the rest, on the
+// screen and in pictures.
+TEST_F(QtPictureTest, EmptyListWiderColumnsKeepTheirWidthsAndScrollSideways) {
+  const Window& list = Control(IDC_WIDE);
+  const int width = list.rect.right - list.rect.left, height = list.rect.bottom - list.rect.top;
+  ASSERT_LT(kWideColumns[0] + kWideColumns[1] + kWideColumns[2], width);
+  ASSERT_GT(kWideColumns[0] + kWideColumns[1] + kWideColumns[2] + kWideColumns[3], width);
+  ui::qt::WidgetMirror pictures(ui::qt::MirrorMode::Invisible);
+  for (ui::qt::WidgetMirror* m : {&mirror, &pictures}) {
+    SCOPED_TRACE(m == &mirror ? "on the screen" : "headless picture");
+    const QImage picture = m->grab(Top());
+    auto* tree = dynamic_cast<QTreeWidget*>(m->widget_for(item(IDC_WIDE)));
+    ASSERT_NE(tree, nullptr);
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_EQ(tree->header()->sectionSize(c), kWideColumns[c]) << "column " << c;
+      const int needed = tree->header()->fontMetrics().horizontalAdvance(tree->headerItem()->text(c));
+      EXPECT_LT(needed, tree->header()->sectionSize(c)) << "column " << c;
+    }
+    EXPECT_GT(tree->horizontalScrollBar()->maximum(), 0);
+    // The bar along the list's bottom edge: not the list's white.
+    std::vector<QRgb> row;
+    for (int x = 20; x < width - 20; ++x) row.push_back(At(picture, Top(), list, x, height - 8));
+    const int white = static_cast<int>(std::count(row.begin(), row.end(), 0xFFFFFFu));
+    EXPECT_LT(white, static_cast<int>(row.size()) / 2) << "a horizontal scroll bar";
+  }
 }
 
 }  // namespace

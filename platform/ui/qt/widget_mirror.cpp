@@ -1045,10 +1045,14 @@ QImage WidgetMirror::grab(Window& top) {
   QWidget* outer = it == entries_.end() ? nullptr : (it->second->top ? it->second->top.data() : it->second->widget.data());
   if (outer) {
     // Item views lay out their rows, and with them their scroll bars, on a
-    // timer; a picture taken before it fires (a headless run's, whose
-    // windows never reach a screen) would show a long list without the
-    // scroll bar the screen shows: they are laid out now.
-    for (QAbstractItemView* view : outer->findChildren<QAbstractItemView*>()) view->doItemsLayout();
+    // timer, and show or hide a bar whose range changed on a queued call; a
+    // picture taken before these run (a headless run's, whose windows never
+    // reach a screen) would show a long list, or columns wider than it,
+    // without the scroll bar the screen shows: both are run now.
+    for (QAbstractItemView* view : outer->findChildren<QAbstractItemView*>()) {
+      view->doItemsLayout();
+      QCoreApplication::sendPostedEvents(view, QEvent::MetaCall);
+    }
     int menu_height = it->second->menu_bar ? MenuBarHeight() : 0;
     p.drawPixmap(QPoint(off.x, off.y - menu_height), outer->grab());
   }
