@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -115,9 +116,33 @@ class QtKeyboardTest : public qttest::PageTest<KeysPage> {
     return want && have && (have == want || want->isAncestorOf(have));
   }
   QImage Picture() { return mirror.grab(*platform::ui::FindWindowModel(page.m_hWnd)); }
+  // The part of a picture that control `id` covers.
+  QImage Part(const QImage& picture, int id) {
+    Window* c = platform::ui::FindWindowModel(item(id));
+    POINT off = platform::ui::FindWindowModel(page.m_hWnd)->client_offset();
+    return picture.copy(off.x + c->rect.left, off.y + c->rect.top, c->rect.right - c->rect.left,
+                        c->rect.bottom - c->rect.top);
+  }
 
   QWidget* top = nullptr;
 };
+
+// True when a row of `part` holds the dotted focus mark: ten or more
+// pixels in a row, one on (dark) and one off, which no letter draws.
+bool HasDottedLine(const QImage& part) {
+  auto dark = [&](int x, int y) { return qGray(part.pixel(x, y)) < 100; };
+  for (int y = 0; y < part.height(); ++y) {
+    int run = 0;
+    for (int x = 0; x + 1 < part.width(); x += 2) {
+      bool dot = dark(x, y) && !dark(x + 1, y);
+      // Either phase: the line may begin on an odd column.
+      if (!dot && x + 2 < part.width()) dot = !dark(x, y) && dark(x + 1, y) && !dark(x + 2, y);
+      run = dot ? run + 1 : 0;
+      if (run >= 10) return true;
+    }
+  }
+  return false;
+}
 
 TEST_F(QtKeyboardTest, TabAndShiftTabFollowTheTabOrderWithQtFocusAndAVisibleMark) {
   ASSERT_EQ(Focused(), IDC_NAME);
@@ -130,7 +155,13 @@ TEST_F(QtKeyboardTest, TabAndShiftTabFollowTheTabOrderWithQtFocusAndAVisibleMark
     EXPECT_EQ(Focused(), want);
     EXPECT_TRUE(QtFollowsModel()) << "Qt focus on " << want;
     QImage now = Picture();
-    EXPECT_NE(now, before) << "the focus mark moved to " << want;
+    // The control that took the focus shows it: its own pixels changed,
+    // and a button, check box or radio button has the dotted mark.
+    EXPECT_NE(Part(now, want), Part(before, want)) << "the focus mark moved to " << want;
+    if (want != IDC_NAME) {
+      EXPECT_TRUE(HasDottedLine(Part(now, want))) << "dotted mark on " << want;
+      EXPECT_FALSE(HasDottedLine(Part(before, want))) << "no dotted mark on " << want << " before";
+    }
     before = now;
   }
   page.CheckRadioButton(IDC_FAST, IDC_THOROUGH, IDC_THOROUGH);
@@ -248,12 +279,15 @@ TEST_F(QtKeyboardTest, FocusMarkIsDrawnInsideTheFocusedButton) {
   Pump(&mirror);
   mirror.sync();
   const int unfocused = dark_inside(IDC_BACK);
+  const QImage next_as_default = Part(Picture(), IDC_NEXT);
   ::SetFocus(item(IDC_BACK));
   Pump(&mirror);
   mirror.sync();
   const int focused = dark_inside(IDC_BACK);
   if (const char* dir = std::getenv("DRUM_SCREENSHOT_DIR")) Picture().save(QString(dir) + "/focus-mark.png");
   EXPECT_GT(focused, unfocused + 10) << "a dotted line along the inside of the button";
+  // The default button gives up its look while another push button has the focus.
+  EXPECT_NE(Part(Picture(), IDC_NEXT), next_as_default) << "Next still looks like the default button";
 
   // The same mark in a picture of a window never put on a screen.
   Mirror pictures(ui::qt::MirrorMode::Invisible);
@@ -281,17 +315,41 @@ TEST(QtMessageBoxKeys, LettersAnswerTheBox) {
   Mirror mirror{kOnScreen};
   ui::qt::QtLoopBackend backend(mirror, "");
   platform::ui::set_loop_backend(&backend);
+  // The box on the screen, or null.
+  auto shown_box = [] {
+    QWidget* shown = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (w->isVisible() && w->findChild<QPushButton*>()) shown = w;
+    return shown;
+  };
+  // A box the keys did not answer is closed with a button other than the
+  // one expected, so the case fails instead of waiting for ever.
+  auto close_unanswered = [&](int expected) {
+    QWidget* box = shown_box();
+    if (!box) return;
+    const QString expected_text = expected == IDYES ? "Yes" : expected == IDNO ? "No" : "Cancel";
+    for (QPushButton* b : box->findChildren<QPushButton*>())
+      if (b->text().remove('&') != expected_text) {
+        QTest::mouseClick(b, Qt::LeftButton);
+        return;
+      }
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     bool acted = false;
+    auto answered = std::make_shared<bool>(false);
+    int tries = 0;
     std::function<void()> act = [&] {
-      QWidget* shown = nullptr;
-      for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->findChild<QPushButton*>()) shown = w;
+      QWidget* shown = shown_box();
       // The view makes the box the active window once it shows (the
       // platform delivers the activation as an event of its own).
       if (!shown || QApplication::activeWindow() != shown) {
-        QTimer::singleShot(1, act);
+        if (++tries < 3000) {
+          QTimer::singleShot(1, act);
+        } else {
+          ADD_FAILURE() << "the box never became the active window";
+          close_unanswered(c.expected);
+        }
         return;
       }
       acted = true;
@@ -299,9 +357,15 @@ TEST(QtMessageBoxKeys, LettersAnswerTheBox) {
       QWidget* to = QApplication::focusWidget();
       EXPECT_TRUE(to && shown->isAncestorOf(to)) << "a button of the box has Qt's focus";
       QTest::keyClick(to ? to : shown, c.key, c.modifiers);
+      QTimer::singleShot(2000, [&, answered, expected = c.expected] {
+        if (*answered) return;
+        ADD_FAILURE() << "the key left the box open";
+        close_unanswered(expected);
+      });
     };
     QTimer::singleShot(0, act);
     int answer = MessageBoxW(nullptr, u"Overwrite the disk?", u"Question", MB_YESNOCANCEL | MB_DEFBUTTON2);
+    *answered = true;
     EXPECT_TRUE(acted);
     EXPECT_EQ(answer, c.expected);
   }
