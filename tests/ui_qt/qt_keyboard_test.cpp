@@ -259,6 +259,24 @@ TEST_F(QtKeyboardTest, MnemonicsPressButtonsAndMoveTheFocus) {
   EXPECT_EQ(page.GetDlgItemText(IDC_NAME), u"b");
 }
 
+// When the model's focus moves to another window, the window it left keeps
+// no Qt focus either (its field would go on showing a caret).
+TEST_F(QtKeyboardTest, QtFocusLeavesAWindowWhoseFocusMovedAway) {
+  ASSERT_EQ(top->focusWidget(), widget(IDC_NAME));
+  KeysPage other;
+  ASSERT_TRUE(other.Create(IDD_KEYS));
+  other.ShowWindow(SW_SHOW);
+  ::SetFocus(::GetDlgItem(other.m_hWnd, IDC_NAME));
+  Pump(&mirror);
+  mirror.sync();
+  QWidget* other_top = mirror.top_level_widget(other.m_hWnd);
+  ASSERT_NE(other_top, nullptr);
+  EXPECT_EQ(other_top->focusWidget(), mirror.widget_for(::GetDlgItem(other.m_hWnd, IDC_NAME)));
+  EXPECT_EQ(top->focusWidget(), nullptr) << "the first window's field kept Qt's focus";
+  other.DestroyWindow();
+  mirror.sync();
+}
+
 // The focused push button carries the dotted focus mark, and while it has
 // the focus it alone looks like the default button.
 TEST_F(QtKeyboardTest, FocusMarkIsDrawnInsideTheFocusedButton) {
