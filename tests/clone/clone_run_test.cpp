@@ -598,8 +598,6 @@ TEST_F(CloneRunTest, ACopiedSystemPartitionNamesItsOwnPartition) {
   }
 }
 
-// Items the file copy had to leave out make the summary say the copy
-// completed with errors, never plain "Completed".
 // The wait for the new volumes after the table is written: on this PC they
 // appear with the table, so the wait ends at once instead of taking its 30 s
 // for each new volume; with automatic mounting off none appears and the
@@ -642,6 +640,58 @@ TEST_F(CloneRunTest, MountWaitEndsAsSoonAsTheNewVolumesAppear) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], std::to_string(kSystemStart) + " " + std::to_string(kSystemCount) + " 7 *");
   }
+}
+
+// The new MBR table from the wizard's automatic plan, whose entries are
+// sorted by start: a source (sfdisk) whose extended partition holds three
+// logical drives of three types, none holding a file system (so the plan
+// keeps each in its place and size), onto the larger disk. The
+// table written is the source's own, row by row as sfdisk reads it: every
+// partition keeps its type, the logical drives stay in the chain in order.
+TEST_F(CloneRunTest, TheNewTableKeepsEachLogicalDriveWithItsOwnType) {
+  pc_.AddDisk(DiskSpec{.number = 4, .sizeBytes = 640 * kMiB, .product = "Chain Source", .serial = "SN4"});
+  const std::string table =
+      "label: dos\nstart=2048, size=131072, type=7, bootable\nstart=133120, size=819200, type=f\n"
+      "start=135168, size=204800, type=c\nstart=342016, size=204800, type=7\nstart=548864, size=401408, type=b\n";
+  std::string out;
+  ASSERT_EQ(Shell("printf '" + table + "' | sfdisk -q " + pc_.Image(4), &out), 0) << out;
+  Start();
+  DetectSystemAndSpecialDisks();
+  ASSERT_TRUE(RecordWholeDiskChoice(Listed(4), Listed(1)));
+  CloneSettings.basicDuplication = 1;
+  CloneSettings.partitionMode = 0;
+  CloneSettings.copySourceDisk = Listed(4);
+  CloneSettings.chosenDestinationDisk = Listed(1);
+  CloneSettings.sizingMode = SizingMode::Automatic;
+  bool planned = false;
+  const auto plan = disk_fixture::RunHeadless(platform::ui::Script{}, [&] { planned = ApplyDestinationPlan(); });
+  ASSERT_TRUE(planned) << plan.log;
+  {
+    platform::ui::HeadlessSession session(platform::ui::Script{}, {});
+    CreateDestinationLayout(nullptr, Listed(4), Listed(1));
+  }
+  EXPECT_EQ(LayoutWriterState.layoutWritten, 1);
+  platform::fs::ReleaseAllDrivers();
+  const std::vector<std::string> source = SfdiskRows(4);
+  ASSERT_EQ(source.size(), 5u) << ::testing::PrintToString(source);
+  const std::vector<std::string> copy = SfdiskRows(1);
+  ASSERT_EQ(copy.size(), 5u) << ::testing::PrintToString(copy);
+  // Each row as its start (from the extended partition's, which moves with
+  // the surplus the first partition takes), size and type.
+  auto placed = [](const std::vector<std::string>& rows) {
+    std::vector<std::string> out;
+    const uint64_t base = std::stoull(rows[1]);
+    for (size_t r = 1; r < rows.size(); ++r) {
+      std::istringstream in(rows[r]);
+      uint64_t start = 0;
+      std::string size, type;
+      in >> start >> size >> type;
+      out.push_back(std::to_string(start - base) + " " + size + " " + type);
+    }
+    return out;
+  };
+  EXPECT_EQ(placed(copy), placed(source)) << ::testing::PrintToString(copy);
+  EXPECT_EQ(copy[0].substr(copy[0].size() - 3), "7 *") << copy[0];
 }
 
 // Items the file copy had to leave out make the summary say the copy
