@@ -194,6 +194,17 @@ class CloneRunTest : public clone_fixture::ClonePcTest {
     }
   }
 
+  // What the wizard leaves for a basic whole-disk clone with automatic
+  // sizing: the plan the destination page makes (its layout table sorted by
+  // start), which must be made.
+  void PlanAutomatically(int destination, bool verify, int source = 0) {
+    PrepareWizard(destination, true, verify, source);
+    CloneSettings.copySourceDisk = Listed(source);
+    bool planned = false;
+    const auto run = disk_fixture::RunHeadless(platform::ui::Script{}, [&] { planned = ApplyDestinationPlan(); });
+    ASSERT_TRUE(planned) << run.log;
+  }
+
   // A tail the sector copy reaches last, and files C:\big\N.bin the file
   // copy spends most of its time on (each file gives the page's pump a turn).
   void PutTailAndBigFiles(int files, size_t size) {
@@ -656,16 +667,7 @@ TEST_F(CloneRunTest, TheNewTableKeepsEachLogicalDriveWithItsOwnType) {
   std::string out;
   ASSERT_EQ(Shell("printf '" + table + "' | sfdisk -q " + pc_.Image(4), &out), 0) << out;
   Start();
-  DetectSystemAndSpecialDisks();
-  ASSERT_TRUE(RecordWholeDiskChoice(Listed(4), Listed(1)));
-  CloneSettings.basicDuplication = 1;
-  CloneSettings.partitionMode = 0;
-  CloneSettings.copySourceDisk = Listed(4);
-  CloneSettings.chosenDestinationDisk = Listed(1);
-  CloneSettings.sizingMode = SizingMode::Automatic;
-  bool planned = false;
-  const auto plan = disk_fixture::RunHeadless(platform::ui::Script{}, [&] { planned = ApplyDestinationPlan(); });
-  ASSERT_TRUE(planned) << plan.log;
+  PlanAutomatically(1, false, 4);
   {
     platform::ui::HeadlessSession session(platform::ui::Script{}, {});
     CreateDestinationLayout(nullptr, Listed(4), Listed(1));
@@ -1065,18 +1067,7 @@ TEST_F(CloneRunTest, ResizedLogicalDrivesAreCopiedByFiles) {
   for (const bool automatic : {false, true}) {
     SCOPED_TRACE(automatic ? "the automatic plan" : "a manual plan");
     if (automatic) {
-      DetectSystemAndSpecialDisks();
-      ASSERT_TRUE(RecordWholeDiskChoice(Listed(4), Listed(2)));
-      CloneSettings.basicDuplication = 1;
-      CloneSettings.partitionMode = 0;
-      CloneSettings.verifyAfterCopy = 1;
-      CloneSettings.badSectorScan = 0;
-      CloneSettings.copySourceDisk = Listed(4);
-      CloneSettings.chosenDestinationDisk = Listed(2);
-      CloneSettings.sizingMode = SizingMode::Automatic;
-      bool planned = false;
-      const auto run = disk_fixture::RunHeadless(platform::ui::Script{}, [&] { planned = ApplyDestinationPlan(); });
-      ASSERT_TRUE(planned) << run.log;
+      PlanAutomatically(2, true, 4);
     } else {
       PrepareWizard(2, true, true, 4);
       int resized = 0;
