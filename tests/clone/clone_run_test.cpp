@@ -655,15 +655,18 @@ TEST_F(CloneRunTest, MountWaitEndsAsSoonAsTheNewVolumesAppear) {
 
 // The new MBR table from the wizard's automatic plan, whose entries are
 // sorted by start: a source (sfdisk) whose extended partition holds three
-// logical drives of three types, none holding a file system (so the plan
-// keeps each in its place and size), onto the larger disk. The
-// table written is the source's own, row by row as sfdisk reads it: every
-// partition keeps its type, the logical drives stay in the chain in order.
+// logical drives of three types, ending after the last of them, and a
+// primary partition behind it; none holds a file system, so the plan keeps
+// the logical drives in their places and sizes. Onto the larger disk, the
+// table written is the source's, row by row as sfdisk reads it: every
+// partition keeps its type, the logical drives stay in the chain in order,
+// and the primary behind the container starts at its end.
 TEST_F(CloneRunTest, TheNewTableKeepsEachLogicalDriveWithItsOwnType) {
   pc_.AddDisk(DiskSpec{.number = 4, .sizeBytes = 640 * kMiB, .product = "Chain Source", .serial = "SN4"});
   const std::string table =
       "label: dos\nstart=2048, size=131072, type=7, bootable\nstart=133120, size=819200, type=f\n"
-      "start=135168, size=204800, type=c\nstart=342016, size=204800, type=7\nstart=548864, size=401408, type=b\n";
+      "start=135168, size=204800, type=c\nstart=342016, size=204800, type=7\nstart=548864, size=401408, type=b\n"
+      "start=952320, size=358400, type=6\n";
   std::string out;
   ASSERT_EQ(Shell("printf '" + table + "' | sfdisk -q " + pc_.Image(4), &out), 0) << out;
   Start();
@@ -675,11 +678,13 @@ TEST_F(CloneRunTest, TheNewTableKeepsEachLogicalDriveWithItsOwnType) {
   EXPECT_EQ(LayoutWriterState.layoutWritten, 1);
   platform::fs::ReleaseAllDrivers();
   const std::vector<std::string> source = SfdiskRows(4);
-  ASSERT_EQ(source.size(), 5u) << ::testing::PrintToString(source);
+  ASSERT_EQ(source.size(), 6u) << ::testing::PrintToString(source);
   const std::vector<std::string> copy = SfdiskRows(1);
-  ASSERT_EQ(copy.size(), 5u) << ::testing::PrintToString(copy);
+  ASSERT_EQ(copy.size(), 6u) << ::testing::PrintToString(copy);
   // Each row as its start (from the extended partition's, which moves with
-  // the surplus the first partition takes), size and type.
+  // the surplus the first partition takes), size and type; the primary
+  // behind the container (sfdisk's third row), which may take room the
+  // larger disk has, by its start and type.
   auto placed = [](const std::vector<std::string>& rows) {
     std::vector<std::string> out;
     const uint64_t base = std::stoull(rows[1]);
@@ -688,7 +693,7 @@ TEST_F(CloneRunTest, TheNewTableKeepsEachLogicalDriveWithItsOwnType) {
       uint64_t start = 0;
       std::string size, type;
       in >> start >> size >> type;
-      out.push_back(std::to_string(start - base) + " " + size + " " + type);
+      out.push_back(std::to_string(start - base) + " " + (r == 2 ? "" : size) + " " + type);
     }
     return out;
   };
