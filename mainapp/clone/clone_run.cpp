@@ -118,6 +118,13 @@ LinkNamingRecord PlanLinkNaming(int32_t first, int32_t count, int32_t destinatio
   return naming;
 }
 
+// Names layout entry k in the summary's list of what was not copied.
+void RecordPartitionLeftOut(int32_t k) {
+  ++CloneRunState.skippedItemCount;
+  if (CloneRunState.skippedItemCount <= kSkippedItemsListed)
+    CloneRunState.skippedItems += LookupString(u"IDS_Partition") + u" " + Int64ToText(k + 1) + u"\r\n";
+}
+
 // Copies entry k by sectors onto its planned place with the destination
 // volume locked (a partition without a copyable volume, or any partition
 // when the file-level copy is not part of the build).
@@ -126,10 +133,7 @@ void CopyEntryRaw(CWnd* page, int32_t k, bool verify) {
   if (entry.newLengthBytes < entry.lengthBytes) {
     // Its sectors do not fit the smaller place the plan gives it, and cut
     // short they would be a damaged partition: left out, and named.
-    ++CloneRunState.skippedItemCount;
-    if (CloneRunState.skippedItemCount <= kSkippedItemsListed) {
-      CloneRunState.skippedItems += LookupString(u"IDS_Partition") + u" " + Int64ToText(k + 1) + u"\r\n";
-    }
+    RecordPartitionLeftOut(k);
     return;
   }
   const int32_t destination = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
@@ -381,6 +385,15 @@ void CClone::RunClone() {
           CloneRunState.destinationVolumeText = e.newDriveLetter > 0
                                                     ? MakeDriveText(static_cast<WCHAR>(e.newDriveLetter))
                                                     : FindVolumeByExtent(destinationPhysical, e.newStartBytes);
+          // No new volume at the planned place: nothing is copied (an empty
+          // destination would name the current drive), and the partition is
+          // named as not copied.
+          if (CloneRunState.destinationVolumeText.IsEmpty()) {
+            ReleaseShadowCopy();
+            RecordPartitionLeftOut(k);
+            ++DiskContext.ioErrorCount;
+            continue;
+          }
           if (RootHas(v, u"BOOT\\BCD")) {
             CloneRunState.bootFixSource = v;
             ShellState.bootFixDrive = CloneRunState.destinationVolumeText;

@@ -1,5 +1,6 @@
 #include "mainapp/clone/destination_planner.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "disk/disk_tables.h"
@@ -218,7 +219,12 @@ void PlanMbr(LayoutEntry* t, int32_t& count, const PlannerInputs& in, double sca
         int64_t length = f == 1.0 ? static_cast<int64_t>(e.lengthBytes) : Scaled(e.lengthBytes, f);
         SetLength(e, AlignDown(length, b));
       }
-      if (j + 1 < kMaxLayoutEntries && t[j + 1].containerIndex != extended) extended = 0;
+      if (j + 1 < kMaxLayoutEntries && t[j + 1].containerIndex != extended) {
+        // What follows lies behind the container, which may end after its
+        // last logical drive: never inside it.
+        if (extended != 0) c = std::max(c, End(t[extended]));
+        extended = 0;
+      }
       e.newType = MappedType(e.fsCode);
     }
     break;

@@ -46,6 +46,19 @@ PARTITION_INFORMATION_EX* Entry(void* layout, int32_t i) {
 
 bool IsGptJob() { return CloneSettings.convertToGpt != 0 || CloneSettings.sourceIsGpt != 0; }
 
+// Whether table entry k is a link of an extended partition's chain: an
+// extended type lying inside another extended entry of the table.
+bool IsLinkEntry(int32_t k, int32_t count) {
+  const LayoutEntry& e = DiskContext.layoutTable[k];
+  if (!IsContainerType(e.fsCode)) return false;
+  for (int32_t j = 0; j < count; ++j) {
+    const LayoutEntry& x = DiskContext.layoutTable[j];
+    if (j == k || !IsContainerType(x.fsCode) || x.startBytes >= e.startBytes) continue;
+    if (e.startBytes - x.startBytes < x.lengthBytes) return true;
+  }
+  return false;
+}
+
 // Waits up to `seconds` in short slices, keeping the page's clock current
 // and its messages flowing (the window repaints and moves meanwhile), and
 // looking at the drives each second. Ends early once `done` holds; returns
@@ -192,22 +205,41 @@ bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t coun
     return ApplyDriveLayout(disk, layout);
   }
 
-  // MBR: the copied source layout is edited entry by entry.
-  uint64_t extendedBase = 0;
-  bool baseFixed = false;
+  // MBR: the layout is made from the plan, in the order a drive layout lists
+  // an MBR disk: sector 0's four entries (the primaries and the extended
+  // partition), then one group of four per logical drive, as its extended
+  // boot record holds them: the drive, and the link to the next record. The
+  // table is sorted by start, so its entries do not stand where the source
+  // layout's do: each takes its type from its own table entry.
+  std::vector<int32_t> top;
+  std::vector<std::vector<int32_t>> groups;
   for (int32_t i = 0; i < count; ++i) {
     const LayoutEntry& e = DiskContext.layoutTable[i];
-    PARTITION_INFORMATION_EX* p = Entry(layout, i);
-    p->RewritePartition = 1;
-    if (e.newLengthBytes == 0) {
-      // Not part of the plan (an empty slot, or a partition left out): no entry.
-      p->StartingOffset.QuadPart = 0;
-      p->PartitionLength.QuadPart = 0;
-      p->Mbr.PartitionType = 0;
-      p->Mbr.BootIndicator = 0;
-      p->Mbr.HiddenSectors = 0;
-      continue;
+    if (e.newLengthBytes == 0) continue;  // an empty slot, or a partition left out
+    if (IsLinkEntry(i, count)) {
+      if (!groups.empty() && groups.back().size() < 4) groups.back().push_back(i);
+    } else if (e.nesting == 1) {
+      groups.push_back({i});
+    } else {
+      top.push_back(i);
     }
+  }
+  if (top.size() > 4 || 4 + 4 * groups.size() > static_cast<size_t>(kBufferEntries)) return false;
+  std::vector<int32_t> order(4 + 4 * groups.size(), -1);
+  std::copy(top.begin(), top.end(), order.begin());
+  for (size_t g = 0; g < groups.size(); ++g) std::copy(groups[g].begin(), groups[g].end(), order.begin() + 4 + 4 * g);
+
+  const DWORD signature = header->Mbr.Signature;
+  std::memset(layout, 0, kLayoutBufferSize);
+  header->Mbr.Signature = signature;
+  uint64_t extendedBase = 0;
+  bool baseFixed = false;
+  for (size_t slot = 0; slot < order.size(); ++slot) {
+    PARTITION_INFORMATION_EX* p = Entry(layout, static_cast<int32_t>(slot));
+    p->PartitionStyle = PARTITION_STYLE_MBR;
+    p->RewritePartition = 1;
+    if (order[slot] < 0) continue;
+    const LayoutEntry& e = DiskContext.layoutTable[order[slot]];
     p->StartingOffset.QuadPart = static_cast<LONGLONG>(e.newStartBytes);
     p->PartitionLength.QuadPart = static_cast<LONGLONG>(e.newLengthBytes);
     if (e.nesting == 0) {
@@ -220,16 +252,20 @@ bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t coun
       }
     } else if (e.nesting == -1 && IsContainerType(e.newType) && e.newStartBytes >= extendedBase) {
       p->Mbr.HiddenSectors = static_cast<DWORD>((e.newStartBytes - extendedBase) / nativeBytes);
+    } else {
+      p->Mbr.HiddenSectors = e.hiddenSectors;
     }
-    uint8_t type = p->Mbr.PartitionType;
+    uint8_t type = static_cast<uint8_t>(e.fsCode);
     const uint64_t mb = e.newLengthBytes / 1048576;
     if (mb >= 4096 && type == 4) type = 12;
     if (mb >= 32768 && type == 12) type = 7;
     if (type == 0x17 || type == 0x27) type = 7;
     if (type == 0x1C || type == 0x2C) type = 12;
     p->Mbr.PartitionType = type;
+    p->Mbr.RecognizedPartition = type != 0 && !IsContainerType(type);
     p->Mbr.BootIndicator = e.bootIndicator != 0 ? 1 : 0;
   }
+  count = static_cast<int32_t>(order.size());
   header->PartitionStyle = PARTITION_STYLE_MBR;
   header->PartitionCount = static_cast<DWORD>(count);
   return ApplyDriveLayout(disk, layout);

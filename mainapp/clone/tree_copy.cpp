@@ -386,6 +386,11 @@ bool SetVolumeLabelOf(WCHAR letter, const CString& label) {
 bool CopyPartitionContents(const CString& source, const CString& destination, bool verify) {
   bool copied = false;
   const bool byFiles = CloneSettings.basicDuplication != 0;
+  // Paths below an empty destination would name the current drive.
+  if (byFiles && destination.IsEmpty()) {
+    ++DiskContext.ioErrorCount;
+    return false;
+  }
   if (byFiles) {
     LinkList.clear();
     HardLinks.clear();

@@ -27,6 +27,7 @@
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/clone_summary_page.h"
 #include "mainapp/clone/layout_writer.h"
+#include "mainapp/clone/plan_application.h"
 #include "mainapp/clone/prescan.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
@@ -191,6 +192,17 @@ class CloneRunTest : public clone_fixture::ClonePcTest {
       e.newType = e.fsCode;
       e.newDriveLetter = -1;
     }
+  }
+
+  // What the wizard leaves for a basic whole-disk clone with automatic
+  // sizing: the plan the destination page makes (its layout table sorted by
+  // start), which must be made.
+  void PlanAutomatically(int destination, bool verify, int source = 0) {
+    PrepareWizard(destination, true, verify, source);
+    CloneSettings.copySourceDisk = Listed(source);
+    bool planned = false;
+    const auto run = disk_fixture::RunHeadless(platform::ui::Script{}, [&] { planned = ApplyDestinationPlan(); });
+    ASSERT_TRUE(planned) << run.log;
   }
 
   // A tail the sector copy reaches last, and files C:\big\N.bin the file
@@ -597,8 +609,6 @@ TEST_F(CloneRunTest, ACopiedSystemPartitionNamesItsOwnPartition) {
   }
 }
 
-// Items the file copy had to leave out make the summary say the copy
-// completed with errors, never plain "Completed".
 // The wait for the new volumes after the table is written: on this PC they
 // appear with the table, so the wait ends at once instead of taking its 30 s
 // for each new volume; with automatic mounting off none appears and the
@@ -641,6 +651,54 @@ TEST_F(CloneRunTest, MountWaitEndsAsSoonAsTheNewVolumesAppear) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], std::to_string(kSystemStart) + " " + std::to_string(kSystemCount) + " 7 *");
   }
+}
+
+// The new MBR table from the wizard's automatic plan, whose entries are
+// sorted by start: a source (sfdisk) whose extended partition holds three
+// logical drives of three types, ending after the last of them, and a
+// primary partition behind it; none holds a file system, so the plan keeps
+// the logical drives in their places and sizes. Onto the larger disk, the
+// table written is the source's, row by row as sfdisk reads it: every
+// partition keeps its type, the logical drives stay in the chain in order,
+// and the primary behind the container starts at its end.
+TEST_F(CloneRunTest, TheNewTableKeepsEachLogicalDriveWithItsOwnType) {
+  pc_.AddDisk(DiskSpec{.number = 4, .sizeBytes = 640 * kMiB, .product = "Chain Source", .serial = "SN4"});
+  const std::string table =
+      "label: dos\nstart=2048, size=131072, type=7, bootable\nstart=133120, size=819200, type=f\n"
+      "start=135168, size=204800, type=c\nstart=342016, size=204800, type=7\nstart=548864, size=401408, type=b\n"
+      "start=952320, size=358400, type=6\n";
+  std::string out;
+  ASSERT_EQ(Shell("printf '" + table + "' | sfdisk -q " + pc_.Image(4), &out), 0) << out;
+  Start();
+  PlanAutomatically(1, false, 4);
+  {
+    platform::ui::HeadlessSession session(platform::ui::Script{}, {});
+    CreateDestinationLayout(nullptr, Listed(4), Listed(1));
+  }
+  EXPECT_EQ(LayoutWriterState.layoutWritten, 1);
+  platform::fs::ReleaseAllDrivers();
+  const std::vector<std::string> source = SfdiskRows(4);
+  ASSERT_EQ(source.size(), 6u) << ::testing::PrintToString(source);
+  const std::vector<std::string> copy = SfdiskRows(1);
+  ASSERT_EQ(copy.size(), 6u) << ::testing::PrintToString(copy);
+  // Each row as its start (from the extended partition's, which moves with
+  // the surplus the first partition takes), size and type; the primary
+  // behind the container (sfdisk's third row), which may take room the
+  // larger disk has, by its start and type.
+  auto placed = [](const std::vector<std::string>& rows) {
+    std::vector<std::string> out;
+    const uint64_t base = std::stoull(rows[1]);
+    for (size_t r = 1; r < rows.size(); ++r) {
+      std::istringstream in(rows[r]);
+      uint64_t start = 0;
+      std::string size, type;
+      in >> start >> size >> type;
+      out.push_back(std::to_string(start - base) + " " + (r == 2 ? "" : size) + " " + type);
+    }
+    return out;
+  };
+  EXPECT_EQ(placed(copy), placed(source)) << ::testing::PrintToString(copy);
+  EXPECT_EQ(copy[0].substr(copy[0].size() - 3), "7 *") << copy[0];
 }
 
 // Items the file copy had to leave out make the summary say the copy
@@ -975,11 +1033,15 @@ TEST_F(CloneRunTest, GptSourceOntoAnEmptyDiskGivesAWholeGptCopy) {
 // An MBR source whose extended partition holds two logical drives (NTFS and
 // FAT32, the last one running to the disk's end; the table by sfdisk, the
 // file systems by mkntfs and mkfs.fat, their files by ntfscp and mcopy),
-// cloned onto the smaller disk with a plan that gives both logical drives
-// less room, as manual sizing does. Each is copied by files into a new file
-// system of its new size, never by its sectors cut short: sfdisk reads the
-// copy's chain, ntfsfix -n and fsck.fat -n find the volumes clean and no
-// larger than their partitions, and ntfscat, mtype and cmp find every file.
+// cloned onto the smaller disk twice: with a plan that gives both logical
+// drives less room, as manual sizing does, and with the plan the wizard's
+// automatic sizing makes (its table sorted by start, so its entries do not
+// stand where the source layout lists them). Each drive is copied by files
+// into a new file system of its new size, never by its sectors cut short:
+// sfdisk reads the copy's chain (the drives' own types, in order), ntfsfix -n
+// and fsck.fat -n find the volumes clean and no larger than their
+// partitions, ntfscat, mtype and cmp find every file, and the source is
+// never written.
 TEST_F(CloneRunTest, ResizedLogicalDrivesAreCopiedByFiles) {
   constexpr uint64_t kSource = 640 * 2048, kDestination = 500 * 2048;  // 512-byte sectors
   constexpr uint64_t kPrimary = 2048, kPrimaryCount = 64 * 2048, kContainer = kPrimary + kPrimaryCount;
@@ -998,61 +1060,80 @@ TEST_F(CloneRunTest, ResizedLogicalDrivesAreCopiedByFiles) {
   pc_.MakeFileSystem(4, kPrimary, kPrimaryCount, "ntfs", "PRIMARY", {{"/primary.txt", "a primary\n"}});
   pc_.MakeFileSystem(4, kNtfs, kNtfsCount, "ntfs", "LOGNTFS", {{"/big.bin", ntfsFile}, {"/notes.txt", "logical\n"}});
   pc_.MakeFileSystem(4, kFat, kFatCount, "fat32", "LOGFAT", {{"/DOCS/REPORT.BIN", fatFile}});
+  const std::string ntfsRef = pc_.folder() + "/big.ref", fatRef = pc_.folder() + "/report.ref";
+  std::ofstream(ntfsRef, std::ios::binary) << ntfsFile;
+  std::ofstream(fatRef, std::ios::binary) << fatFile;
   Start();
-  PrepareWizard(2, true, true, 4);
   // The plan: the container ends at the destination's listed end (its last
   // whole cylinder), the NTFS drive 120 MiB long, the FAT32 drive (and the
   // link to it) after it up to the container's end.
   const uint64_t ntfsLength = 120 * kMiB, fatStart = (kNtfs + 2048) * 512 + ntfsLength;
   const uint64_t end = kDestination / (255 * 63) * (255 * 63) * 512;
-  int resized = 0;
-  for (LayoutEntry& e : DiskContext.layoutTable) {
-    if (e.startBytes == kContainer * 512) {
-      e.newLengthBytes = end - e.startBytes;
-    } else if (e.startBytes == (kFat - 2048) * 512) {
-      e.newStartBytes = fatStart - 2048 * 512;
-      e.newLengthBytes = end - e.newStartBytes;
-    } else if (e.startBytes == kNtfs * 512) {
-      e.newLengthBytes = ntfsLength;
-      ++resized;
-    } else if (e.startBytes == kFat * 512) {
-      e.newStartBytes = fatStart;
-      e.newLengthBytes = end - fatStart;
-      ++resized;
+  for (const bool automatic : {false, true}) {
+    SCOPED_TRACE(automatic ? "the automatic plan" : "a manual plan");
+    if (automatic) {
+      PlanAutomatically(2, true, 4);
+    } else {
+      PrepareWizard(2, true, true, 4);
+      int resized = 0;
+      for (LayoutEntry& e : DiskContext.layoutTable) {
+        if (e.startBytes == kContainer * 512) {
+          e.newLengthBytes = end - e.startBytes;
+        } else if (e.startBytes == (kFat - 2048) * 512) {
+          e.newStartBytes = fatStart - 2048 * 512;
+          e.newLengthBytes = end - e.newStartBytes;
+        } else if (e.startBytes == kNtfs * 512) {
+          e.newLengthBytes = ntfsLength;
+          ++resized;
+        } else if (e.startBytes == kFat * 512) {
+          e.newStartBytes = fatStart;
+          e.newLengthBytes = end - fatStart;
+          ++resized;
+        }
+      }
+      ASSERT_EQ(resized, 2) << "both logical drives are in the layout table";
     }
-  }
-  ASSERT_EQ(resized, 2) << "both logical drives are in the layout table";
-  const std::string sourceHash = ImageHash(4);
-  ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "")
-      << platform::to_utf8(CloneRunState.skippedItems.GetString()) << " io errors " << DiskContext.ioErrorCount;
-  platform::fs::ReleaseAllDrivers();
-  EXPECT_EQ(ImageHash(4), sourceHash) << "the source is never written";
+    platform::fs::ReleaseAllDrivers();
+    const std::string sourceHash = ImageHash(4);
+    ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "")
+        << platform::to_utf8(CloneRunState.skippedItems.GetString()) << " io errors " << DiskContext.ioErrorCount;
+    platform::fs::ReleaseAllDrivers();
+    EXPECT_EQ(ImageHash(4), sourceHash) << "the source is never written";
 
-  const std::vector<std::string> rows = SfdiskRows(2);
-  ASSERT_EQ(rows.size(), 4u) << ::testing::PrintToString(rows);
-  EXPECT_EQ(rows[2], std::to_string(kNtfs) + " " + std::to_string(ntfsLength / 512) + " 7");
-  EXPECT_EQ(rows[3], std::to_string(fatStart / 512) + " " + std::to_string((end - fatStart) / 512) + " c");
-  // The sectors a volume's boot sector claims: NTFS at 0x28, FAT32 at 0x20.
-  auto claimed = [&](uint64_t start, int at, int width) {
-    const std::vector<uint8_t> boot = pc_.ReadBytes(2, start * 512, 512);
-    uint64_t n = 0;
-    for (int i = width - 1; i >= 0; --i) n = (n << 8) | boot[static_cast<size_t>(at + i)];
-    return n;
-  };
-  const std::string ntfs = pc_.ExtractVolume(2, kNtfs, ntfsLength / 512, "logical-ntfs.img");
-  EXPECT_EQ(Shell("ntfsfix -n " + ntfs, &out), 0) << out;
-  EXPECT_LT(claimed(kNtfs, 0x28, 8), ntfsLength / 512) << "an NTFS no larger than its partition";
-  const std::string ntfsRef = pc_.folder() + "/big.ref";
-  std::ofstream(ntfsRef, std::ios::binary) << ntfsFile;
-  EXPECT_EQ(Shell("ntfscat " + ntfs + " big.bin | cmp - " + ntfsRef, &out), 0) << out;
-  Shell("ntfscat " + ntfs + " notes.txt", &out);
-  EXPECT_EQ(out, "logical\n");
-  const std::string fat = pc_.ExtractVolume(2, fatStart / 512, (end - fatStart) / 512, "logical-fat.img");
-  EXPECT_EQ(Shell("fsck.fat -n " + fat, &out), 0) << out;
-  EXPECT_LE(claimed(fatStart / 512, 0x20, 4), (end - fatStart) / 512) << "a FAT no larger than its partition";
-  const std::string fatRef = pc_.folder() + "/report.ref";
-  std::ofstream(fatRef, std::ios::binary) << fatFile;
-  EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mtype -i " + fat + " ::/DOCS/REPORT.BIN | cmp - " + fatRef, &out), 0) << out;
+    const std::vector<std::string> rows = SfdiskRows(2);
+    ASSERT_EQ(rows.size(), 4u) << ::testing::PrintToString(rows);
+    // The rows as numbers: start, size, type.
+    auto field = [&](size_t r, int n) {
+      std::istringstream in(rows[r]);
+      std::string parts[3];
+      in >> parts[0] >> parts[1] >> parts[2];
+      return parts[n];
+    };
+    EXPECT_EQ(field(0, 2) + field(1, 2) + field(2, 2) + field(3, 2), "757c") << ::testing::PrintToString(rows);
+    if (!automatic) {
+      EXPECT_EQ(rows[2], std::to_string(kNtfs) + " " + std::to_string(ntfsLength / 512) + " 7");
+      EXPECT_EQ(rows[3], std::to_string(fatStart / 512) + " " + std::to_string((end - fatStart) / 512) + " c");
+    }
+    const uint64_t ntfsAt = std::stoull(field(2, 0)), ntfsSectors = std::stoull(field(2, 1));
+    const uint64_t fatAt = std::stoull(field(3, 0)), fatSectors = std::stoull(field(3, 1));
+    // The sectors a volume's boot sector claims: NTFS at 0x28, FAT32 at 0x20.
+    auto claimed = [&](uint64_t start, int at, int width) {
+      const std::vector<uint8_t> boot = pc_.ReadBytes(2, start * 512, 512);
+      uint64_t n = 0;
+      for (int i = width - 1; i >= 0; --i) n = (n << 8) | boot[static_cast<size_t>(at + i)];
+      return n;
+    };
+    const std::string ntfs = pc_.ExtractVolume(2, ntfsAt, ntfsSectors, "logical-ntfs.img");
+    EXPECT_EQ(Shell("ntfsfix -n " + ntfs, &out), 0) << out;
+    EXPECT_LT(claimed(ntfsAt, 0x28, 8), ntfsSectors) << "an NTFS no larger than its partition";
+    EXPECT_EQ(Shell("ntfscat " + ntfs + " big.bin | cmp - " + ntfsRef, &out), 0) << out;
+    Shell("ntfscat " + ntfs + " notes.txt", &out);
+    EXPECT_EQ(out, "logical\n");
+    const std::string fat = pc_.ExtractVolume(2, fatAt, fatSectors, "logical-fat.img");
+    EXPECT_EQ(Shell("fsck.fat -n " + fat, &out), 0) << out;
+    EXPECT_LE(claimed(fatAt, 0x20, 4), fatSectors) << "a FAT no larger than its partition";
+    EXPECT_EQ(Shell("MTOOLS_SKIP_CHECK=1 mtype -i " + fat + " ::/DOCS/REPORT.BIN | cmp - " + fatRef, &out), 0) << out;
+  }
 }
 
 // The source goes away while the copy runs: unplugged by another program

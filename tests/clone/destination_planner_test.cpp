@@ -176,6 +176,49 @@ TEST(DestinationPlanner, LogicalDrivesKeepSizesAndOffsets) {
   for (int i = 5; i < 12; ++i) EXPECT_EQ(table.t[i].newLengthBytes, 0u) << i;
 }
 
+// A primary partition behind the extended partition, whose last logical
+// drive ends short of the container's end: the primary starts at the
+// container's planned end or later, never inside it (the layout writer
+// refuses overlapping entries), whatever the destination's size.
+TEST(DestinationPlanner, APrimaryBehindTheExtendedPartitionStartsAfterIt) {
+  for (const uint64_t destination : {2097152ull, 4194304ull}) {
+    SCOPED_TRACE(destination);
+    Table table({{2048, 131072, 7, 'C'},
+                 {133120, 819200, 15, 0, -1},
+                 {},
+                 {952320, 358400, 6},
+                 {135168, 204800, 12, 0, 1, 1},
+                 {339968, 206848, 5, 0, -1},
+                 {},
+                 {},
+                 {342016, 204800, 7, 0, 1, 1},
+                 {546816, 403456, 5, 0, -1},
+                 {},
+                 {},
+                 {548864, 401408, 11, 0, 1, 1},
+                 {},
+                 {},
+                 {}});
+    SortLayoutEntries(table.t, 16);
+    ASSERT_EQ(table.t[7].fsCode, 6) << "the primary sorts last";
+    PlannerInputs in = Inputs(2097152, destination);
+    in.realCount = 4;
+    PlanLayoutEntries(table.t, 16, in);
+    const LayoutEntry& container = table.t[1];
+    const LayoutEntry& behind = table.t[7];
+    ASSERT_GT(container.newLengthBytes, 0u);
+    ASSERT_GT(behind.newLengthBytes, 0u);
+    EXPECT_GE(behind.newStartBytes, container.newStartBytes + container.newLengthBytes)
+        << "container " << container.newStartBytes / 512 << "+" << container.newLengthBytes / 512 << ", primary at "
+        << behind.newStartBytes / 512;
+    for (int i = 2; i < 7; ++i) {
+      const LayoutEntry& inside = table.t[i];
+      EXPECT_GE(inside.newStartBytes, container.newStartBytes) << i;
+      EXPECT_LE(inside.newStartBytes + inside.newLengthBytes, container.newStartBytes + container.newLengthBytes) << i;
+    }
+  }
+}
+
 TEST(DestinationPlanner, SystemMigration) {
   // A 100 MiB boot partition and the Windows partition (N = 2, Q = 1).
   Table table({{2048, 204800, 7}, {206848, 104857600, 7, 'C'}});

@@ -254,6 +254,23 @@ TEST_P(TreeCopyTest, ItemsLeftOutAreReportedAndNestingIsBounded) {
   EXPECT_TRUE(image.Cat("/Data/ro.txt") == kReadOnly) << "/Data/ro.txt" << "the rest is copied";
   EXPECT_FALSE(Has(image.List("/Data/Sub"), "big")) << "the folder too deep is not entered";
 
+  // A destination that names no volume (no new volume was found at the
+  // planned place) fails: paths below it would name the current drive, here
+  // the source itself, whose files would be written over.
+  ASSERT_TRUE(SetCurrentDirectoryW(u"C:\\"));
+  const int32_t errors = DiskContext.ioErrorCount;
+  EXPECT_FALSE(CopyPartitionContents(u"C:", u"", false));
+  EXPECT_GT(DiskContext.ioErrorCount, errors);
+  {
+    HANDLE h = CreateFileW(u"C:\\Data\\small.txt", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    std::string bytes(kSmall.size() + 1, '\0');
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr));
+    CloseHandle(h);
+    EXPECT_EQ(bytes.substr(0, got), kSmall) << "the source's file is untouched";
+  }
+
   // A cancelled copy copies nothing more and fails.
   CloneRunState.cloneAborted = 1;
   EXPECT_FALSE(CopyPartitionContents(u"C:", u"D:", false));

@@ -9,6 +9,7 @@
 // is left behind.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -336,6 +337,62 @@ TEST_F(CopyRunOfNtfsSource, StreamsSecurityShortNamesAndCompressionAreKeptOnNtfs
   EXPECT_EQ(copy.Attribute("/Copy/Tree/Folder", "user.note"), std::vector<uint8_t>(note.begin(), note.end()));
   EXPECT_EQ(clone_fixture::DescriptorParts(copy.Attribute("/Copy/Tree/Doc.txt", "system.ntfs_acl")),
             clone_fixture::DescriptorParts(clone_fixture::OwnDescriptor()));
+  EXPECT_TRUE(copy.Unmount());
+}
+
+// Short names chosen on the source (not the ones a driver would make) at
+// every place the run meets them: a ticked folder and a ticked file (looked
+// up on the live volume), and a folder and files inside a ticked folder
+// (listed in the shadow copy), one of them read-only. Read back on the NTFS
+// copy with ntfs-3g's own driver (getfattr of system.ntfs_dos_name).
+TEST_F(CopyRunOfNtfsSource, ChosenShortNamesOfItemsAndTheirContentsAreKeptOnNtfs) {
+  struct Named {
+    const char* source;  // made on the source, below its root
+    const char* copy;    // where the run puts it, below D:\Copy
+    const char* shortName;
+    bool folder;
+  } const named[] = {
+      {"/Ticked long folder", "/Ticked long folder", "TICKED~7", true},
+      {"/Ticked long folder/Inner long name.txt", "/Ticked long folder/Inner long name.txt", "INNERL~5.TXT", false},
+      {"/Ticked long folder/Nested long folder", "/Ticked long folder/Nested long folder", "NESTED~3", true},
+      {"/Ticked long folder/Nested long folder/Read only long.txt",
+       "/Ticked long folder/Nested long folder/Read only long.txt", "READON~4.TXT", false},
+      {"/Ticked long file.txt", "/Ticked long file.txt", "TICKED~2.TXT", false},
+  };
+  if (!FillSource([&](test_support::NtfsFuseVolume& v) {
+        for (const Named& n : named) {
+          if (n.folder)
+            ASSERT_EQ(v.Run("mkdir '." + std::string(n.source) + "'"), 0) << n.source;
+          else
+            ASSERT_TRUE(v.Put(n.source, n.shortName));
+          ASSERT_TRUE(v.SetAttribute(n.source, "system.ntfs_dos_name", n.shortName)) << n.source;
+          EXPECT_EQ(v.Attribute(n.source, "system.ntfs_dos_name"),
+                    std::vector<uint8_t>(n.shortName, n.shortName + std::strlen(n.shortName)))
+              << "the oracle reads the source's name " << n.source;
+        }
+        // Read-only: the name is set before the attributes.
+        ASSERT_TRUE(v.SetAttribute("/Ticked long folder/Nested long folder/Read only long.txt", "system.ntfs_attrib",
+                                   std::vector<uint8_t>{0x01, 0, 0, 0}));
+      }))
+    GTEST_SKIP() << "no FUSE mount of ntfs-3g here";
+  ResetRun();
+  ASSERT_TRUE(CreateDirectoryW(u"D:\\Copy", nullptr));
+  MigrationState.destination = u"D:\\Copy";
+  AddItem(1, u"C:\\Ticked long folder");
+  AddItem(0, u"C:\\Ticked long file.txt");
+  EXPECT_EQ(RunMigrationCopy(), MigrationOutcome::Completed) << Utf8(MigrationState.failedItems);
+
+  const CopiedVolume ntfs(w->Volume(1, "ntfs.img"), CopiedVolume::Kind::Ntfs);
+  std::string report;
+  EXPECT_TRUE(ntfs.Consistent(&report)) << report;
+  test_support::NtfsFuseVolume copy(ntfs.image(), true);
+  ASSERT_TRUE(copy.mounted());
+  for (const Named& n : named) {
+    const std::string path = std::string("/Copy") + n.copy;
+    EXPECT_EQ(copy.Attribute(path, "system.ntfs_dos_name"),
+              std::vector<uint8_t>(n.shortName, n.shortName + std::strlen(n.shortName)))
+        << path << "\n" << ntfs.List("/Copy", "-x");
+  }
   EXPECT_TRUE(copy.Unmount());
 }
 
