@@ -13,6 +13,8 @@ function(drum_draw_pictures generator)
   find_package(Qt6 REQUIRED COMPONENTS Gui)
   add_executable(${generator} ${ARG_SOURCE})
   target_link_libraries(${generator} PRIVATE Qt6::Gui)
+  # Headers of the source tree by their full path (resources/menu_commands.h).
+  target_include_directories(${generator} PRIVATE ${PROJECT_SOURCE_DIR})
   drum_warnings(${generator})
   add_custom_command(
     OUTPUT ${ARG_INTO}/${ARG_SCRIPT}

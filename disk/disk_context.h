@@ -34,10 +34,12 @@ constexpr int kLayoutBufferSize = 16384;  // the caller's buffer for the drive-l
 enum FileSystemCode : int32_t {
   FS_RAW = -1,              // GPT partition without a recognised boot sector (layout table only)
   FS_UNKNOWN = 0,           // type byte not in the table, or an unrecognised file system
+  FS_FAT16_SMALL = 4,       // FAT below 32 MiB
   FS_FAT16 = 6,             // "FAT"
   FS_NTFS = 7,              // "NTFS"
   FS_FAT32_CHS = 11,        // FAT32 from a boot sector (superfloppy, type 4 with '3' at 85)
   FS_FAT32 = 12,            // "FAT32"; also the Microsoft reserved partition in the layout table
+  FS_FAT16_LBA = 14,        // FAT addressed by LBA
   FS_EXTENDED = 15,         // covering entry of an extended partition whose chain yields nothing
   FS_EXFAT = 0x87,          // "exFAT"
   FS_GPT_NO_VOLUME = 0xEF,  // GPT partition with no mounted volume

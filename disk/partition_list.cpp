@@ -293,7 +293,7 @@ int32_t CheckPartitionType(int32_t type, uint64_t sector) {
   if (type == 0) return 0;
   SectorBuffer b;
   ReadNativeSector(b, sector);
-  if (type == 4 && b.bytes[85] == '3') type = 11;
+  if (type == FS_FAT16_SMALL && b.bytes[85] == '3') type = FS_FAT32_CHS;
   return TypeIsKnown(type) ? type : 0;
 }
 
@@ -345,9 +345,9 @@ int32_t ReadPartitionListBasic(PartitionEntry* out, int32_t diskPlusOne) {
   if (listed_size <= kBasicSizeLimit && s[2] == 0x90 && Matches(s + 3, "MSDOS5.0", 8) && s[11] == 0) {
     int32_t type = FS_UNKNOWN;
     if (s[85] == '3' || s[86] == '2')
-      type = 6;
+      type = FS_FAT16;
     else if (s[57] == '1' || s[58] == '6')
-      type = 4;
+      type = FS_FAT16_SMALL;
     Append(MakeEntry(type, 0, FatSectorCount(s), 0, 0));
   } else if (HasSignature(b)) {
     // Primaries first (table values, no multiplier; the type check reads

@@ -29,6 +29,13 @@ struct SmartCatalogueEntry {
   CString details;
 };
 
+// The attributes the health pages read, by their ids.
+constexpr int kSmartReadErrorRate = 1;          // the pages' "Error"
+constexpr int kSmartThroughput = 2;             // "Performance"
+constexpr int kSmartPowerOnHours = 9;           // the power-on time; "Running Days"
+constexpr int kSmartTemperature = 194;          // degrees Celsius in the raw value's low byte
+constexpr int kSmartOfflineUncorrectable = 198; // "Reliability"
+
 constexpr int32_t kSmartDriveCount = 32;
 constexpr int32_t kSmartAttributeSlots = 256;
 constexpr int32_t kSmartEntriesPerPage = 30;

@@ -80,7 +80,7 @@ uint8_t RunFormatEx(const CString& root, DWORD media, const char16_t* fileSystem
 DWORD FormatThreadProc(LPVOID parameter) {
   const auto* request = static_cast<const FormatRequestRecord*>(parameter);
   PumpMessages(ShellState.MainDialogHandle);
-  uint8_t result = request->fileSystemCode == kFormatNtfsCode
+  uint8_t result = request->fileSystemCode == FS_NTFS
                        ? FormatNtfsVolume(request->driveIndex, request->clusterUnits, request->quickFlag)
                        : FormatFatVolume(request->driveIndex, request->fat32Flag, request->quickFlag);
   FormatWorkerRunning = false;

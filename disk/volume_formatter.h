@@ -10,16 +10,15 @@
 #include <atomic>
 #include <cstdint>
 
+#include "disk/disk_context.h"
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 
-constexpr int32_t kFormatNtfsCode = 7;  // FileSystemCode that selects NTFS; any other the FAT family
-
 // The request the caller fills before a format starts; the worker reads it.
 struct FormatRequestRecord {
-  int32_t fileSystemCode = 0;  // 7 NTFS, otherwise the FAT family
+  int32_t fileSystemCode = 0;  // FS_NTFS, otherwise the FAT family
   int32_t driveIndex = 0;      // 0 = A:, 2 = C:, 25 = Z:
   int32_t clusterUnits = 0;    // NTFS cluster size in 512-byte units; 0 = the formatter's choice
   uint8_t fat32Flag = 0;       // FAT family: nonzero "FAT32", zero "FAT"

@@ -1,5 +1,6 @@
 #include "usbwriter/pellimor_extra_pages.h"
 
+#include "disk/disk_context.h"
 #include "platform/core/process_exit.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/volume_api.h"
@@ -47,7 +48,7 @@ void CCFormat::OnCancel() {
   EndDialog(IDCANCEL);
 }
 
-bool FormatDriveNtfs(WCHAR letter) { return RunFormatDialog(letter, kFormatNtfsCode, 0); }
+bool FormatDriveNtfs(WCHAR letter) { return RunFormatDialog(letter, FS_NTFS, 0); }
 
 bool FormatDriveFat32(WCHAR letter) { return RunFormatDialog(letter, 12, 1); }
 

@@ -65,12 +65,17 @@ int32_t FormatUnderWinPE(const FormatRequestRecord& request) {
   return (result & 0xFFF) <= 1 ? 1 : 0;
 }
 
-bool IsFatType(int32_t type) { return type == 11 || type == 12 || type == 4 || type == 6 || type == 14; }
+bool IsFatType(int32_t type) {
+  return type == FS_FAT32_CHS || type == FS_FAT32 || type == FS_FAT16_SMALL || type == FS_FAT16 ||
+         type == FS_FAT16_LBA;
+}
 
 }  // namespace
 
 void WinPEFormatCommand(char16_t letter, int32_t code, char* out, int size) {
-  const char* fileSystem = code == 7 ? " /FS:NTFS" : (code == 11 || code == 12) ? " /FS:FAT32" : "";
+  const char* fileSystem = code == FS_NTFS                              ? " /FS:NTFS"
+                           : (code == FS_FAT32_CHS || code == FS_FAT32) ? " /FS:FAT32"
+                                                                          : "";
   std::snprintf(out, static_cast<size_t>(size), "format %c:%s /q", static_cast<char>(letter), fileSystem);
 }
 
@@ -103,7 +108,9 @@ int32_t FormatVolumeForClone(CWnd* page, FormatRequestRecord* request) {
     ShowElapsedTime(page);
     Sleep(kPollMs);
     const int32_t p = FormatPercent;
-    SetCloneProgressPos32(page, CloneSettings.verifyAfterCopy ? 2 * n + 2 * p : 2 * n + p);
+    // The percent spread over the passes to come (copy, and verify).
+    const int32_t passes = CloneSettings.verifyAfterCopy ? 2 : 1;
+    SetCloneProgressPos32(page, static_cast<int32_t>(CloneProgressPassStart(n) + passes * p));
     ShowPercent(page, p);
   }
   // The worker may still be finishing the volume after its last report:
@@ -118,7 +125,7 @@ int32_t FormatVolumeForClone(CWnd* page, FormatRequestRecord* request) {
   if (CloneRunState.cloneAborted) return 1;
   ShowElapsedTime(page);
   FormatPercent = 100;
-  SetCloneProgressPos32(page, 2 * n + 100);
+  SetCloneProgressPos32(page, static_cast<int32_t>(CloneProgressPassStart(n) + kCloneProgressPerPass));
   ShowPercent(page, 100);
   if (page) page->RedrawWindow();
   Sleep(kPollMs);
@@ -141,7 +148,7 @@ bool FormatNewPartitions(CWnd* page, int32_t sourceListed, int32_t destinationLi
     MapLettersToDisks();
     ListLetterVolumes();
     if (e.fsCode > 0x80) continue;
-    if (!IsFatType(e.newType) && e.newType != 7) continue;  // nothing a formatter makes: copied as it is
+    if (!IsFatType(e.newType) && e.newType != FS_NTFS) continue;  // nothing a formatter makes: copied as it is
     ++needed;
     OpenDiskRead(destination);  // positions compare with the destination's multiplier
     CloseCurrentDisk();
@@ -169,17 +176,17 @@ bool FormatNewPartitions(CWnd* page, int32_t sourceListed, int32_t destinationLi
     }
     FormatRequest.driveIndex = letter - u'A';
     FormatRequest.quickFlag = 1;
-    if (e.newType == 7) {
-      FormatRequest.fileSystemCode = 7;
+    if (e.newType == FS_NTFS) {
+      FormatRequest.fileSystemCode = FS_NTFS;
       FormatRequest.clusterUnits = 0;
     } else {
       const uint64_t mb = e.newLengthBytes / 1048576;
       int32_t code = e.newType;
-      if (mb >= 4096 && code == 4) code = 12;
-      if (mb >= 32768) code = 7;
+      if (mb >= 4096 && code == FS_FAT16_SMALL) code = FS_FAT32;
+      if (mb >= 32768) code = FS_NTFS;
       FormatRequest.fileSystemCode = code;
-      if (code == 7) FormatRequest.clusterUnits = 0;
-      FormatRequest.fat32Flag = e.newType == 14 ? 0 : (code >= 11 ? 1 : 0);
+      if (code == FS_NTFS) FormatRequest.clusterUnits = 0;
+      FormatRequest.fat32Flag = e.newType == FS_FAT16_LBA ? 0 : (code >= FS_FAT32_CHS ? 1 : 0);
     }
     if (!FormatVolumeForClone(page, &FormatRequest)) {
       FormattingMarker = UINT64_MAX;

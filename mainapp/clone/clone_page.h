@@ -43,6 +43,10 @@ class CClone : public CDialog {
   void CopySinglePartition(const CString& sourceDrive, const CString& destinationDrive);
 
  protected:
+  // How every started run ends, finished or stopped: the run is over, the
+  // page lets go of the copy's progress and of the source's shadow copy,
+  // closes, and the summary page follows.
+  void EndRun();
   void OnPaint();
   void OnBack();
   void OnCloneCancel();

@@ -39,6 +39,20 @@ void SetCloneProgressPos(CWnd* page, uint64_t position, uint64_t high);
 void SetCloneProgressRange32(CWnd* page, int32_t high);
 void SetCloneProgressPos32(CWnd* page, int32_t position);
 
+// The run's own units for n partitions: 2 for each partition (its entry
+// written, its volume formatted), then 100 for the copy pass and 100 more
+// for the verify pass.
+constexpr int32_t kCloneProgressPerPartition = 2;
+constexpr int32_t kCloneProgressPerPass = 100;
+// Where the passes start: 2n.
+constexpr int64_t CloneProgressPassStart(int32_t partitions) {
+  return int64_t{kCloneProgressPerPartition} * partitions;
+}
+// The bar's end: 2n + 100, or 2n + 200 with the verify pass.
+constexpr int32_t CloneProgressEnd(int32_t partitions, bool verify) {
+  return static_cast<int32_t>(CloneProgressPassStart(partitions) + (verify ? 2 : 1) * kCloneProgressPerPass);
+}
+
 // The pace at which a long stage shows its progress on the page: the engines
 // move hundreds of blocks a second, and showing each one costs the page's
 // messages and repaints on the copy's own thread, while the bar has only so

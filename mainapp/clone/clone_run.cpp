@@ -6,6 +6,8 @@
 //   basic whole disk  (partition mode off, basic on): new table, mount wait,
 //     formats, each partition copied by files (or by sectors), boot repair.
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
@@ -92,6 +94,11 @@ uint64_t ExpectedUnits(int32_t count) {
   return total;
 }
 
+// The time the run took so far, for the summary.
+void RecordElapsedTime() {
+  CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
+}
+
 bool RootHas(const CString& root, const char16_t* path) {
   CString full = root;
   if (!full.IsEmpty() && full[full.GetLength() - 1] != u'\\') full += u"\\";
@@ -149,6 +156,35 @@ void CopyEntryRaw(CWnd* page, int32_t k, bool verify) {
   if (volume != INVALID_HANDLE_VALUE) {
     UnlockVolume(volume);
     CloseHandle(volume);
+  }
+}
+
+// BootFixMarker: "ZyX" and the letter of the drive that holds \BOOT\BCD, at
+// byte 440 of the destination's native sector 1.
+constexpr size_t kBootFixMarkerOffset = 440;
+constexpr uint8_t kBootFixMarkerTag[] = {'Z', 'y', 'X'};
+
+// Under WinPE a sector-by-sector copy names the first drive from C: to Y:
+// that holds a boot store: as the drive to fix (bootFixDrive) and in the
+// BootFixMarker of the destination.
+void MarkBootFixDrive(int32_t destinationListed) {
+  for (WCHAR letter = u'C'; letter <= u'Y'; ++letter) {
+    if (!DriveHasBootBcd(letter)) continue;
+    ShellState.bootFixDrive = MakeDriveText(letter);
+    const int32_t physical = ListedPhysicalDisk(destinationListed);
+    HANDLE h = OpenDiskHandle(physical);
+    if (h) {
+      const int32_t m = SectorMultiplierOf(physical) > 0 ? SectorMultiplierOf(physical) : 1;
+      std::vector<uint8_t> sector(static_cast<size_t>(m) * 512);
+      if (ReadSectorsAt(h, sector.data(), static_cast<uint64_t>(m), m) == sector.size()) {
+        uint8_t* marker = sector.data() + kBootFixMarkerOffset;
+        std::copy(std::begin(kBootFixMarkerTag), std::end(kBootFixMarkerTag), marker);
+        marker[std::size(kBootFixMarkerTag)] = static_cast<uint8_t>(letter);
+        WriteSectorsAt(h, sector.data(), static_cast<uint64_t>(m), m);
+      }
+      CloseDeviceHandle(h);
+    }
+    return;
   }
 }
 
@@ -263,27 +299,7 @@ void CClone::RunClone() {
       CloneRunState.copiedBytes = CloneRunState.copiedSectors * 512;
       if (!CloneRunState.cloneAborted) {
         if (verify) CopyDiskSectors(this, source, destination, RawPass::Verify);
-        if (ShellState.winPEMode) {
-          for (WCHAR letter = u'C'; letter <= u'Y'; ++letter) {
-            if (!DriveHasBootBcd(letter)) continue;
-            ShellState.bootFixDrive = MakeDriveText(letter);
-            const int32_t physical = ListedPhysicalDisk(destination);
-            HANDLE h = OpenDiskHandle(physical);
-            if (h) {
-              const int32_t m = SectorMultiplierOf(physical) > 0 ? SectorMultiplierOf(physical) : 1;
-              std::vector<uint8_t> sector(static_cast<size_t>(m) * 512);
-              if (ReadSectorsAt(h, sector.data(), static_cast<uint64_t>(m), m) == sector.size()) {
-                sector[440] = 'Z';
-                sector[441] = 'y';
-                sector[442] = 'X';
-                sector[443] = static_cast<uint8_t>(letter);
-                WriteSectorsAt(h, sector.data(), static_cast<uint64_t>(m), m);
-              }
-              CloseDeviceHandle(h);
-            }
-            break;
-          }
-        }
+        if (ShellState.winPEMode) MarkBootFixDrive(destination);
       }
       ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
     } else {
@@ -295,7 +311,7 @@ void CClone::RunClone() {
       RedrawWindow();
       Sleep(200);
       const int32_t n = CloneRunState.progressPartitionCount;
-      SetCloneProgressRange32(this, verify ? 2 * n + 200 : 2 * n + 100);
+      SetCloneProgressRange32(this, CloneProgressEnd(n, verify));
       SetWaitCursor();
       ShowCloneStatus(this, LookupString(u"IDS_CREATEPART"));
 
@@ -311,30 +327,25 @@ void CClone::RunClone() {
         ShowCloneStatus(this, LookupString(u"IDS_FORMATTING") + u" (" + destinationDrive + u")");
         bool formatFailed = false;
         const int32_t t = CloneSettings.copySourceFsCode;
-        if (CloneSettings.basicDuplication && t != 0x87 && destinationDrive.GetLength() == 2) {
+        if (CloneSettings.basicDuplication && t != FS_EXFAT && destinationDrive.GetLength() == 2) {
           FormatRequest.driveIndex = destinationDrive[0] - u'A';
           FormatRequest.quickFlag = 1;
           const uint64_t mb = DestinationSelection.sectorCount * std::max(SectorMultiplierOf(DestinationSelection.diskNumber), 1) / 2048;
           int32_t code = t;
-          if (mb >= 4096 && code <= 6) code = 12;
-          if (mb >= 32768 || t == 7) code = 7;
+          if (mb >= 4096 && code <= FS_FAT16) code = FS_FAT32;
+          if (mb >= 32768 || t == FS_NTFS) code = FS_NTFS;
           FormatRequest.fileSystemCode = code;
-          FormatRequest.clusterUnits = code == 7 ? 0 : FormatRequest.clusterUnits;
-          FormatRequest.fat32Flag = code >= 11 ? 1 : 0;
+          FormatRequest.clusterUnits = code == FS_NTFS ? 0 : FormatRequest.clusterUnits;
+          FormatRequest.fat32Flag = code >= FS_FAT32_CHS ? 1 : 0;
           formatFailed = FormatVolumeForClone(this, &FormatRequest) == 0;
         }
         EnableItem(*this, clone_items::kCancel, true);
         if (formatFailed) {
-          CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
+          RecordElapsedTime();
           MessageBoxW(m_hWnd, LookupString(u"IDS_cannotformat"), ShellState.messageCaption, MB_ICONEXCLAMATION);
           // Nothing was copied: the summary must not say the copy completed.
           CloneRunState.cloneAborted = 1;
-          CloneRunState.cloneRunning = 0;
-          CopyProgressPage = nullptr;
-          ReleaseShadowCopy();
-          CDialog::OnCancel();
-          CMirrorProgressSummary summary;
-          summary.DoModal();
+          EndRun();
           return;
         }
         CopySinglePartition(sourceDrive, destinationDrive);
@@ -346,12 +357,8 @@ void CClone::RunClone() {
         ShowCloneStatus(this, LookupString(u"IDS_FORMATTING"));
         if (!FormatNewPartitions(this, source, destination)) {
           CloneRunState.cloneAborted = 1;
-          CloneRunState.cloneRunning = 0;
-          CopyProgressPage = nullptr;
-          CDialog::OnCancel();
-          CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
-          CMirrorProgressSummary summary;
-          summary.DoModal();
+          RecordElapsedTime();
+          EndRun();
           return;
         }
         EnableItem(*this, clone_items::kCancel, true);
@@ -441,14 +448,13 @@ void CClone::RunClone() {
         }
         ShowCloneStatus(this, LookupString(u"IDS_CopyComplete"));
       }
-      const int32_t e = count;
-      SetCloneProgressPos32(this, verify ? 2 * e + 200 : 2 * e + 100);
+      SetCloneProgressPos32(this, CloneProgressEnd(count, verify));
       RedrawWindow();
     }
 
     LinkNaming = LinkNamingRecord{};
     // The time taken is the work's, not the time the result message stays open.
-    CloneCounters.cloneElapsedTime = CTime::GetCurrentTime().GetTime() - CloneRunState.operationStart;
+    RecordElapsedTime();
     if (CloneRunState.cloneAborted) {
       MessageBoxW(m_hWnd, LookupString(u"IDS_Unusable"), ShellState.messageCaption, MB_ICONEXCLAMATION);
     } else if (CloneRunHadErrors()) {
@@ -456,12 +462,16 @@ void CClone::RunClone() {
     } else {
       MessageBoxW(m_hWnd, LookupString(u"IDS_CloningOver"), ShellState.messageCaption, MB_OK);
     }
-    CloneRunState.cloneRunning = 0;
     CloneRunState.copiedSectors = CloneRunState.copiedBytes / 512;
     if (CloneRunState.cloneAborted && CloneSettings.basicDuplication && ShellState.winPEMode &&
         !ShellState.bootFixDrive.IsEmpty())
       DeleteFileW(ShellState.bootFixDrive + u"\\BOOT\\BootFix");
   }
+  EndRun();
+}
+
+void CClone::EndRun() {
+  CloneRunState.cloneRunning = 0;
   CopyProgressPage = nullptr;
   ReleaseShadowCopy();
   CDialog::OnCancel();

@@ -12,11 +12,12 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
+#include "resources/menu_commands.h"
 
 class CMirrorProgress : public CDialog {
  public:
   static constexpr UINT IDD = 137;
-  static constexpr UINT kPageIcon = 32771;
+  static constexpr UINT kPageIcon = shell::kCmdDuplicate;  // its command's menu icon
   static constexpr int kBlockUnits = 1008;
   static constexpr int kStart = 1011;
   static constexpr int kBack = 4;

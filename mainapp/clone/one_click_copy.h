@@ -19,6 +19,6 @@ class CWnd;
 // logical or extended entry, or when the later partitions lack the room.
 bool BorrowFreeSpace(int32_t entry, uint64_t missing, int32_t count, const UsedSectorsOf& used);
 
-// The main dialog's One Click Copy (command 32788, the picture, the
+// The main dialog's One Click Copy (kCmdOneClick, the picture, the
 // one-click countdown).
 void OnOneClickCopy(CWnd* owner);

@@ -10,6 +10,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
+#include "resources/menu_commands.h"
 
 // The stand-alone scan flow's pages, set by the scan pages: the summary shown
 // after a finished scan, and the target page Back returns to. Null: the page
@@ -20,7 +21,7 @@ extern void (*RunScanTargetPage)();
 class CBadSectorScanSummary : public CDialog {
  public:
   static constexpr UINT IDD = 155;
-  static constexpr UINT kPageIcon = 32774;
+  static constexpr UINT kPageIcon = shell::kCmdScan;  // its command's menu icon
   static constexpr UINT kTimerId = 1224;
   static constexpr int kTitle = 1003;
   static constexpr int kSubtitle = 1004;

@@ -555,8 +555,9 @@ void ShowPartitionProgress(CWnd* page, uint64_t done, uint64_t copiedBytesBefore
   const uint64_t divisor = 512 * CloneRunState.copyTotalSectors / 100;
   if (divisor != 0) {
     const uint64_t percent = (copiedBytesBefore + 512 * done) / divisor;
-    SetCloneProgressPos32(page, static_cast<int32_t>(2 * CloneRunState.progressPartitionCount +
-                                                     static_cast<int64_t>(std::min<uint64_t>(percent, 200))));
+    const uint64_t passes = std::min<uint64_t>(percent, 2 * kCloneProgressPerPass);
+    SetCloneProgressPos32(page, static_cast<int32_t>(CloneProgressPassStart(CloneRunState.progressPartitionCount) +
+                                                     static_cast<int64_t>(passes)));
   }
   ShowBlockDone(page, done);
 }

@@ -9,6 +9,7 @@
 #include "disk/reparse_points.h"
 #include "disk/shadow_copy.h"
 #include "disk/volume_space.h"
+#include "mainapp/clone/clone_page_items.h"
 #include "mainapp/clone/partition_range_copy.h"
 #include "mainapp/migrate/file_copy.h"
 #include "mainapp/records/clone_run_state.h"
@@ -87,7 +88,8 @@ void ShowItem(int item, const CString& text) {
 void ShowProgress(uint64_t bytes) {
   const uint64_t divisor = 512 * CloneRunState.copyTotalSectors / 100;
   if (!divisor || !ShellState.ProgressBar) return;
-  const uint64_t position = 2ull * static_cast<uint64_t>(CloneRunState.progressPartitionCount) + bytes / divisor;
+  const uint64_t position =
+      static_cast<uint64_t>(CloneProgressPassStart(CloneRunState.progressPartitionCount)) + bytes / divisor;
   ShellState.ProgressBar->SetPos(static_cast<int>(position));
 }
 

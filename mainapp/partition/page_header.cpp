@@ -6,9 +6,11 @@
 #include "platform/ui/dialog.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
+#include "resources/menu_commands.h"
 
 void ApplyPartitionPageHeader(CDialog& page, PartitionPageHeader& header) {
-  constexpr uintptr_t kIcon = 32776;
+  // The menu icon of the command that opens the partition manager.
+  constexpr uintptr_t kIcon = shell::kCmdPartitionManager;
   header.icon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(kIcon));
   page.SetIcon(header.icon, TRUE);
   page.SetIcon(header.icon, FALSE);

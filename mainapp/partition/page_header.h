@@ -1,6 +1,7 @@
 // What every page of the partition manager sets up alike: the icon of the
-// partition manager (32776) and the two header lines, 1003 bold at the
-// shell's title height (3 more under WinPE) and 1004 at its text height.
+// partition manager (its command's menu icon) and the two header lines, 1003
+// bold at the shell's title height (3 more under WinPE) and 1004 at its text
+// height.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "disk/disk_context.h"
 #include "disk/partition_list.h"
 #include "disk/volume_formatter.h"
 #include "mainapp/partition/page_header.h"
@@ -137,20 +138,20 @@ bool FormatSelectedPartition(WCHAR letter, CWnd* owner) {
     return false;
   }
   FormatRequest.driveIndex = letter - u'A';
-  if (t == 7) {
-    FormatRequest.fileSystemCode = 7;
+  if (t == FS_NTFS) {
+    FormatRequest.fileSystemCode = FS_NTFS;
     FormatRequest.clusterUnits = 0;
   } else {
     int32_t fs = t;
     const DiskMapItem* item = ManagerMapItem(s.cursorItem);
     const int64_t mb = item ? static_cast<int64_t>(item->length / kSectorsPerMb) : 0;
-    if (mb >= 4096 && fs <= 6) fs = 12;
+    if (mb >= 4096 && fs <= FS_FAT16) fs = FS_FAT32;
     if (mb >= 32768) {
-      FormatRequest.fileSystemCode = 7;
+      FormatRequest.fileSystemCode = FS_NTFS;
       FormatRequest.clusterUnits = 0;
     } else {
       FormatRequest.fileSystemCode = fs;
-      FormatRequest.fat32Flag = fs >= 11 ? 1 : 0;
+      FormatRequest.fat32Flag = fs >= FS_FAT32_CHS ? 1 : 0;
     }
   }
   if (!RunFormatDialog()) {

@@ -609,5 +609,5 @@ void RunPartitionManager(CDrummetDlg&) {
 }  // namespace
 
 void RegisterPartitionCommands() {
-  shell::RegisterMainCommand({32776, "Partition Manager", &RunPartitionManager});
+  shell::RegisterMainCommand({shell::kCmdPartitionManager, "Partition Manager", &RunPartitionManager});
 }

@@ -83,5 +83,5 @@ class CCreatePart1 : public CDialog {
   DECLARE_MESSAGE_MAP()
 };
 
-// Registers command 32776 (the partition manager) in the main dialog's command table.
+// Registers kCmdPartitionManager (the partition manager) in the main dialog's command table.
 void RegisterPartitionCommands();

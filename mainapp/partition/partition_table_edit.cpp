@@ -226,7 +226,7 @@ int32_t ReadSelectedLayout() {
   FillLayoutTable(physical, s.layoutBuffer, count);
   for (int32_t i = 0; i < count && i < kMaxLayoutEntries; ++i) {
     const LayoutEntry& e = DiskContext.layoutTable[i];
-    if (e.fsCode == 15 || (i < 4 && e.fsCode == 5 && e.lengthBytes != 0)) s.extendedExists = 1;
+    if (e.fsCode == FS_EXTENDED || (i < 4 && e.fsCode == 5 && e.lengthBytes != 0)) s.extendedExists = 1;
     if (e.fsCode > 0 && e.nesting == 0 && !IsContainerType(e.fsCode)) ++s.primaryCount;
   }
   layoutCount = count;
@@ -373,14 +373,14 @@ int32_t InsertPrimaryEntry(int64_t sectors, int32_t type, const FreeExtent& exte
   e.fsCode = type;
   e.hiddenSectors = static_cast<uint32_t>(start / nb);
   model.slots[insert] = e;
-  if (type == 15) model.container = insert;
+  if (type == FS_EXTENDED) model.container = insert;
   return StoreModel(model);
 }
 
 EditResult CreatePartitionFromWizard() {
   auto& s = PartitionManagerState;
-  int32_t type = s.primaryChosen ? PartitionTypeFromFsName(s.fileSystemName) : 15;
-  if (type < 0) type = 7;
+  int32_t type = s.primaryChosen ? PartitionTypeFromFsName(s.fileSystemName) : FS_EXTENDED;
+  if (type < 0) type = FS_NTFS;
   s.partitionType = type;
   if (!SelectedDiskIsEditable()) return SelectedPhysicalDisk() < 0 ? EditResult::NoDisk : EditResult::NotMbrDisk;
   const int64_t sectors = s.newSize * kSectorsPerMb;

@@ -2,7 +2,7 @@
 // page CScanNewDiskPartition (dialog 154), where the user ticks one disk or
 // one lettered partition; the clone's scan page CBadSectorScanSummary
 // (dialog 155), which reads it; and the result page CScanSummary (dialog
-// 193). The main dialog's command 32774 opens the target page.
+// 193). The main dialog's kCmdScan opens the target page.
 #pragma once
 
 #include <cstdint>
@@ -10,11 +10,12 @@
 #include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
+#include "resources/menu_commands.h"
 
 class CScanNewDiskPartition : public CDialog {
  public:
   static constexpr UINT IDD = 154;
-  static constexpr UINT kPageIcon = 32774;
+  static constexpr UINT kPageIcon = shell::kCmdScan;  // its command's menu icon
   static constexpr int kList = 1028;
   static constexpr int kNext = 1039;
   static constexpr int kBack = 4;
@@ -42,7 +43,7 @@ class CScanNewDiskPartition : public CDialog {
 class CScanSummary : public CDialog {
  public:
   static constexpr UINT IDD = 193;
-  static constexpr UINT kPageIcon = 32774;
+  static constexpr UINT kPageIcon = shell::kCmdScan;  // its command's menu icon
   static constexpr int kScanned = 1020;
   static constexpr int kResult = 1114;
   static constexpr int kSize = 1032;
@@ -64,6 +65,6 @@ class CScanSummary : public CDialog {
 extern int32_t ScanExplorerLetter;
 extern CString ScanListSelectionText;
 
-// Registers command 32774 and hands the scan page its neighbours (Back to
+// Registers kCmdScan and hands the scan page its neighbours (Back to
 // the target page, the result page after a stand-alone scan).
 void RegisterScanCommands();

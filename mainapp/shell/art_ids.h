@@ -2,6 +2,8 @@
 // resources/art; every one is in the program's resource table).
 #pragma once
 
+#include "resources/menu_commands.h"
+
 namespace shell::art {
 
 // Main dialog background, stretched (48 x 48).
@@ -38,7 +40,10 @@ inline constexpr PictureArt kPictures[6] = {
 };
 
 // Menu commands that carry a 16 x 16 icon of the same number.
-inline constexpr unsigned kMenuIcons[] = {32771, 32772, 32774, 32775, 32777, 32778,
-                                          32786, 32788, 32790, 32791, 32793, 32794};
+inline constexpr unsigned kMenuIcons[] = {
+    kCmdDuplicate, kCmdDelete, kCmdScan, kCmdExit,
+    kCmdHelp, kCmdAbout, kCmdDriverInstallation, kCmdOneClick,
+    kCmdPellimorResources, kCmdFilesMigration, kCmdPellimorTools, kCmdUsbToolInstaller,
+};
 
 }  // namespace shell::art

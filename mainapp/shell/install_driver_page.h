@@ -6,6 +6,7 @@
 #include "platform/core/cstring.h"
 #include "platform/ui/dialog.h"
 #include "platform/ui/gdi.h"
+#include "resources/menu_commands.h"
 
 // Full path and file name of the last chosen driver file (empty at start);
 // the disk viewer's driver load reads them too.
@@ -17,7 +18,8 @@ inline constexpr const char16_t* kDriverLoader = u"X:\\windows\\system32\\drvloa
 class CInstallDriver : public CDialog {
  public:
   static constexpr UINT IDD = 218;
-  static constexpr UINT kPageIcon = 32786;
+  // The menu icon of the command that opens the page.
+  static constexpr UINT kPageIcon = shell::kCmdDriverInstallation;
   static constexpr int kTitle = 1003;
   static constexpr int kSubtitle = 1004;
   static constexpr int kInstruction = 1051;

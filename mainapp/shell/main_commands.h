@@ -10,27 +10,13 @@
 #include <span>
 
 #include "platform/core/types.h"
+#include "resources/menu_commands.h"
 
 class CDrummetDlg;
 
 namespace shell {
 
-// Menu commands (menus 129 and 216, and the commands without a menu entry).
-constexpr UINT kCmdDuplicate = 32771;
-constexpr UINT kCmdDelete = 32772;
-constexpr UINT kCmdViewer = 32773;
-constexpr UINT kCmdScan = 32774;
-constexpr UINT kCmdExit = 32775;
-constexpr UINT kCmdPartitionManager = 32776;
-constexpr UINT kCmdHelp = 32777;
-constexpr UINT kCmdAbout = 32778;
-constexpr UINT kCmdDriverInstallation = 32786;
-constexpr UINT kCmdDiagnose = 32787;
-constexpr UINT kCmdOneClick = 32788;
-constexpr UINT kCmdPellimorResources = 32790;
-constexpr UINT kCmdFilesMigration = 32791;
-constexpr UINT kCmdPellimorTools = 32793;
-constexpr UINT kCmdUsbToolInstaller = 32794;
+// The menu commands are resources/menu_commands.h's kCmd names.
 // Double-clicks on pictures that do more than their menu command; above the
 // range of command ids so they never collide with one.
 constexpr UINT kCmdDuplicatePicture = 0x10002;

@@ -46,21 +46,21 @@ struct MenuLabel {
   const char16_t* key;
 };
 constexpr MenuLabel kMenuLabels[] = {
-    {32771, u"ID_ACTIONS_DUPLICATEDISK"},
-    {32788, u"ID_ACTIONS_ONECLICK"},
-    {32791, u"ID_ACTIONS_FILES"},
-    {32794, u"ID_ACTIONS_USBBOOTABLETOOLINSTALLATION"},
-    {32772, u"ID_ACTIONS_DELETEDISK"},
-    {32774, u"ID_ACTIONS_SCANNEWDISK"},
-    {32776, u"ID_ACTIONS_PARTITIONMANAGER"},
-    {32773, u"ID_ACTIONS_VIEWDISK"},
-    {32787, u"ID_ACTIONS_DIAGNOSE"},
-    {32786, u"ID_ACTIONS_DRIVERINSTALLATION"},  // relabelled under WinPE only
-    {32775, u"ID_ACTIONS_EXIT"},
-    {32777, u"ID_HELP_DRUMMETHELP"},
-    {32778, u"ID_HELP_ABOUTDRUMMET"},
-    {32793, u"ID_ACTIONS_CREATEBOOTABLEUSB"},
-    {32790, u"ID_ACTIONS_CREATEBOOTABLEUSB"},
+    {shell::kCmdDuplicate, u"ID_ACTIONS_DUPLICATEDISK"},
+    {shell::kCmdOneClick, u"ID_ACTIONS_ONECLICK"},
+    {shell::kCmdFilesMigration, u"ID_ACTIONS_FILES"},
+    {shell::kCmdUsbToolInstaller, u"ID_ACTIONS_USBBOOTABLETOOLINSTALLATION"},
+    {shell::kCmdDelete, u"ID_ACTIONS_DELETEDISK"},
+    {shell::kCmdScan, u"ID_ACTIONS_SCANNEWDISK"},
+    {shell::kCmdPartitionManager, u"ID_ACTIONS_PARTITIONMANAGER"},
+    {shell::kCmdViewer, u"ID_ACTIONS_VIEWDISK"},
+    {shell::kCmdDiagnose, u"ID_ACTIONS_DIAGNOSE"},
+    {shell::kCmdDriverInstallation, u"ID_ACTIONS_DRIVERINSTALLATION"},  // relabelled under WinPE only
+    {shell::kCmdExit, u"ID_ACTIONS_EXIT"},
+    {shell::kCmdHelp, u"ID_HELP_DRUMMETHELP"},
+    {shell::kCmdAbout, u"ID_HELP_ABOUTDRUMMET"},
+    {shell::kCmdPellimorTools, u"ID_ACTIONS_CREATEBOOTABLEUSB"},
+    {shell::kCmdPellimorResources, u"ID_ACTIONS_CREATEBOOTABLEUSB"},
 };
 
 bool boot_fix_done = false;
@@ -281,7 +281,7 @@ void CDrummetDlg::RelabelMenuBar() {
 void CDrummetDlg::RelabelMenuItems(CMenu* menu) {
   if (!menu) return;
   for (const MenuLabel& label : kMenuLabels) {
-    if (label.command == 32786 && !ShellState.winPEMode) continue;
+    if (label.command == shell::kCmdDriverInstallation && !ShellState.winPEMode) continue;
     if (menu->GetMenuState(label.command, MF_BYCOMMAND) == static_cast<UINT>(-1)) continue;
     menu->ModifyMenu(label.command, MF_BYCOMMAND | MF_STRING, label.command, LookupString(label.key));
   }

@@ -1,6 +1,5 @@
 #include "mainapp/shell/picture_window.h"
 
-#include <QImage>
 #include <vector>
 
 #include "platform/fs/file_api.h"
@@ -16,8 +15,10 @@ void CPictureWindow::ReleasePicture() {
 }
 
 SIZE CPictureWindow::picture_size() const {
-  const QImage* image = picture_ ? platform::ui::BitmapImage(picture_) : nullptr;
-  return image ? SIZE{image->width(), image->height()} : SIZE{0, 0};
+  BITMAP bitmap{};
+  const int got = picture_ ? ::GetObjectW(picture_, sizeof bitmap, &bitmap) : 0;
+  if (got != static_cast<int>(sizeof bitmap)) return SIZE{0, 0};
+  return SIZE{bitmap.bmWidth, bitmap.bmHeight};
 }
 
 bool CPictureWindow::LoadPictureFile(const char16_t* path) {
@@ -33,12 +34,8 @@ bool CPictureWindow::LoadPictureFile(const char16_t* path) {
         std::vector<unsigned char> data(size);
         DWORD got = 0;
         if (::ReadFile(file, data.data(), size, &got, nullptr) && got == size) {
-          platform::ui::EnsureGuiApplication();
-          QImage image;
-          if (image.loadFromData(data.data(), static_cast<int>(data.size())) && !image.isNull()) {
-            picture_ = platform::ui::MakeBitmap(image.convertToFormat(QImage::Format_RGB32));
-            loaded = picture_ != nullptr;
-          }
+          picture_ = platform::ui::DecodePicture(data.data(), data.size());
+          loaded = picture_ != nullptr;
         }
       }
       ::CloseHandle(file);

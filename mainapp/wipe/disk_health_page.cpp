@@ -1,6 +1,7 @@
 #include "mainapp/wipe/disk_health_page.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
@@ -30,8 +31,6 @@ constexpr COLORREF kValueBlue = RGB(57, 158, 236);
 // default, would be lost on the page's dark background, which the white and
 // blue texts need; a pale blue keeps them apart from the values.
 constexpr COLORREF kLabel = RGB(190, 208, 226);
-constexpr int kListHeading = 1193;
-constexpr int kDetailHeading = 1197;
 
 }  // namespace
 
@@ -104,21 +103,21 @@ BOOL CDiskDiagnose::OnInitDialog() {
   SetBackgroundBitmap(kBackground);  // tiled, the base's first mode
   for (size_t i = 0; i < std::size(kTransparentStatics); ++i) statics_[i].SubclassDlgItem(kTransparentStatics[i], this);
   ApplyPageHeader(*this, fonts_, u"IDS_DiskHealthH1");
-  SetDlgItemText(1004, LookupString(u"IDS_DiskHealthH2"));
+  SetDlgItemText(kSubHeading, LookupString(u"IDS_DiskHealthH2"));
   SetDlgItemText(kClose, LookupString(u"IDS_Cancel"));
   // The headings and labels the script holds in English.
   SetDlgItemText(kListHeading, CString(u"   ") + LookupString(u"IDS_HealthDiskList"));
   SetDlgItemText(kDetailHeading, LookupString(u"IDS_HealthDetails"));
-  SetDlgItemText(1184, LookupString(u"IDS_HealthTemperature"));
-  SetDlgItemText(1186, LookupString(u"IDS_HealthReliability"));
-  SetDlgItemText(1188, LookupString(u"IDS_HealthPerformance"));
+  SetDlgItemText(kTemperatureLabel, LookupString(u"IDS_HealthTemperature"));
+  SetDlgItemText(kReliabilityLabel, LookupString(u"IDS_HealthReliability"));
+  SetDlgItemText(kPerformanceLabel, LookupString(u"IDS_HealthPerformance"));
   // No verdict before a disk is chosen. The transparent statics keep what
   // lies under them when they first paint and paint it back under every
   // new text: a template text there would show through each verdict.
-  SetDlgItemText(1182, CString());
-  SetDlgItemText(1183, CString());
+  SetDlgItemText(kVerdict, CString());
+  SetDlgItemText(kVerdictNote, CString());
   valueFont_.CreateFont(13, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, u"Verdana");
-  for (int id : {1185, 1187, 1189})
+  for (int id : {kTemperature, kReliability, kPerformance})
     if (CWnd* w = GetDlgItem(id)) w->SetFont(&valueFont_, TRUE);
   HealthDiskNumber = -1;
   DiskContext.diskCount = ReadDiskCount();
@@ -175,7 +174,7 @@ void CDiskDiagnose::OnSelChanged(NMHDR*, LRESULT* result) {
   HealthDiskNumber = static_cast<int32_t>(tree->GetItemData(item));
   CString name = tree->GetItemText(item);
   const int blank = name.Find(u' ', LookupString(u"IDS_Drive").GetLength());
-  SetDlgItemText(1174, blank > 0 ? name.Left(blank) : name);
+  SetDlgItemText(kDiskName, blank > 0 ? name.Left(blank) : name);
   FillHealthDetails();
 }
 
@@ -198,7 +197,7 @@ void CDiskDiagnose::FillHealthDetails() {
   };
   // Power-on time and temperature are the drive's raw counts: the normalised
   // values are the maker's own scales, not hours or degrees.
-  const SmartAttribute* powerOn = r > 0 ? reader_.FindAttribute(d, 9) : nullptr;
+  const SmartAttribute* powerOn = r > 0 ? reader_.FindAttribute(d, kSmartPowerOnHours) : nullptr;
   const CString days = powerOn ? IntToText(static_cast<int32_t>(std::min<uint64_t>(powerOn->rawFull / 24, INT32_MAX)))
                                : CString();
   const uint64_t size = DiskContext.listedDiskSize[listed];
@@ -214,10 +213,10 @@ void CDiskDiagnose::FillHealthDetails() {
       {u"IDS_HealthCapacity", Int64ToText(static_cast<int64_t>(size)), {}},
       {u"IDS_HealthUsedSpace", Int64ToText(static_cast<int64_t>(used)), {}},
       {u"IDS_HealthFreeSpace", Int64ToText(static_cast<int64_t>(size > used ? size - used : 0)), {}},
-      {u"IDS_HealthRunningDays", days, worst(9)},
-      {u"IDS_HealthReliability", current(198), worst(198)},
-      {u"IDS_HealthPerformance", current(2), worst(2)},
-      {u"IDS_HealthError", current(1), worst(1)},
+      {u"IDS_HealthRunningDays", days, worst(kSmartPowerOnHours)},
+      {u"IDS_HealthReliability", current(kSmartOfflineUncorrectable), worst(kSmartOfflineUncorrectable)},
+      {u"IDS_HealthPerformance", current(kSmartThroughput), worst(kSmartThroughput)},
+      {u"IDS_HealthError", current(kSmartReadErrorRate), worst(kSmartReadErrorRate)},
   };
   for (int i = 0; i < static_cast<int>(std::size(rows)); ++i) {
     list->InsertItem(i, LookupString(rows[i].property));
@@ -226,16 +225,16 @@ void CDiskDiagnose::FillHealthDetails() {
   }
   CString enumKey;
   enumKey.Format(u"%d", d);
-  SetDlgItemText(1176, LabelledLine(u"IDS_HealthType", DiskContext.listedBusName[listed]));
-  SetDlgItemText(1177, LabelledLine(u"IDS_HealthModel", DiskContext.listedModel[listed]));
-  SetDlgItemText(1178, LabelledLine(u"IDS_HealthUdid", UniqueDeviceId(ReadRegistryString(
+  SetDlgItemText(kTypeLine, LabelledLine(u"IDS_HealthType", DiskContext.listedBusName[listed]));
+  SetDlgItemText(kModelLine, LabelledLine(u"IDS_HealthModel", DiskContext.listedModel[listed]));
+  SetDlgItemText(kUniqueIdLine, LabelledLine(u"IDS_HealthUdid", UniqueDeviceId(ReadRegistryString(
                                                           HKEY_LOCAL_MACHINE, u"SYSTEM\\ControlSet001\\Services\\disk\\Enum", enumKey))));
-  SetDlgItemText(1180, LabelledLine(u"IDS_HealthCapacity", FormatSectorCount(size)));
-  SetDlgItemText(1181, LabelledLine(u"IDS_HealthUsedSpace", FormatSectorCount(used)));
-  SetDlgItemText(1179,
+  SetDlgItemText(kCapacityLine, LabelledLine(u"IDS_HealthCapacity", FormatSectorCount(size)));
+  SetDlgItemText(kUsedSpaceLine, LabelledLine(u"IDS_HealthUsedSpace", FormatSectorCount(used)));
+  SetDlgItemText(kPowerOnLine,
                  LabelledLine(u"IDS_HealthPowerOnTime", powerOn ? PowerOnTimeText(powerOn->rawFull) : CString(u"-")));
-  const SmartAttribute* temperature = r > 0 ? reader_.FindAttribute(d, 194) : nullptr;
-  SetDlgItemText(1185, temperature ? TemperatureTextOfRaw(temperature->rawFull) : CString(u"-"));
+  const SmartAttribute* temperature = r > 0 ? reader_.FindAttribute(d, kSmartTemperature) : nullptr;
+  SetDlgItemText(kTemperature, temperature ? TemperatureTextOfRaw(temperature->rawFull) : CString(u"-"));
   // The status lines follow the drive: an attribute at or below its threshold
   // is a failing one.
   bool failing = false;
@@ -250,10 +249,11 @@ void CDiskDiagnose::FillHealthDetails() {
   const Verdict verdict = r <= 0    ? Verdict{u"IDS_HealthUnknown", u"IDS_HealthUnknownNote"}
                           : failing ? Verdict{u"IDS_HealthAttention", u"IDS_HealthAttentionNote"}
                                     : Verdict{u"IDS_HealthGood", u"IDS_HealthGoodNote"};
-  SetDlgItemText(1182, LookupString(verdict.word));
-  SetDlgItemText(1183, LookupString(verdict.note));
-  SetDlgItemText(1187, current(198).IsEmpty() ? CString(u"-") : current(198));
-  SetDlgItemText(1189, current(2).IsEmpty() ? CString(u"-") : current(2));
+  SetDlgItemText(kVerdict, LookupString(verdict.word));
+  SetDlgItemText(kVerdictNote, LookupString(verdict.note));
+  auto orDash = [](const CString& value) { return value.IsEmpty() ? CString(u"-") : value; };
+  SetDlgItemText(kReliability, orDash(current(kSmartOfflineUncorrectable)));
+  SetDlgItemText(kPerformance, orDash(current(kSmartThroughput)));
 }
 
 // The texts over the background: white name and identity lines, pale blue
@@ -262,9 +262,14 @@ void CDiskDiagnose::FillHealthDetails() {
 HBRUSH CDiskDiagnose::OnCtlColor(CDC* dc, CWnd* wnd, UINT ctl_color) {
   HBRUSH brush = CBDialog::OnCtlColor(dc, wnd, ctl_color);
   const int id = wnd ? wnd->GetDlgCtrlID() : 0;
-  if (id == 1174 || (id >= 1176 && id <= 1183)) dc->SetTextColor(kWhite);
-  else if (id == 1184 || id == 1186 || id == 1188 || id == kDetailHeading) dc->SetTextColor(kLabel);
-  else if (id == 1185 || id == 1187 || id == 1189) dc->SetTextColor(kValueBlue);
+  auto among = [id](std::initializer_list<int> ids) { return std::find(ids.begin(), ids.end(), id) != ids.end(); };
+  if (among({kDiskName, kTypeLine, kModelLine, kUniqueIdLine, kPowerOnLine, kCapacityLine, kUsedSpaceLine, kVerdict,
+             kVerdictNote}))
+    dc->SetTextColor(kWhite);
+  else if (among({kTemperatureLabel, kReliabilityLabel, kPerformanceLabel, kDetailHeading}))
+    dc->SetTextColor(kLabel);
+  else if (among({kTemperature, kReliability, kPerformance}))
+    dc->SetTextColor(kValueBlue);
   else if (id == kListHeading) {
     dc->SetTextColor(kLabel);
     dc->SetBkColor(kWhite);

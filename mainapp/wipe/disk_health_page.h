@@ -47,9 +47,32 @@ class CDiskDiagnose : public CBDialog {
  public:
   static constexpr UINT IDD = 219;
   static constexpr UINT kBackground = shell::art::kHealthTile;
+  static constexpr int kSubHeading = 1004;
+  // The selected disk's name and identity lines.
+  static constexpr int kDiskName = 1174;
+  static constexpr int kTypeLine = 1176;
+  static constexpr int kModelLine = 1177;
+  static constexpr int kUniqueIdLine = 1178;
+  static constexpr int kPowerOnLine = 1179;
+  static constexpr int kCapacityLine = 1180;
+  static constexpr int kUsedSpaceLine = 1181;
+  // The health verdict and its note.
+  static constexpr int kVerdict = 1182;
+  static constexpr int kVerdictNote = 1183;
+  // The three headline values, each after its label.
+  static constexpr int kTemperatureLabel = 1184;
+  static constexpr int kTemperature = 1185;
+  static constexpr int kReliabilityLabel = 1186;
+  static constexpr int kReliability = 1187;
+  static constexpr int kPerformanceLabel = 1188;
+  static constexpr int kPerformance = 1189;
+  // The headings over the tree and over the property list.
+  static constexpr int kListHeading = 1193;
+  static constexpr int kDetailHeading = 1197;
   // The statics drawn over the background without a box of their own.
-  static constexpr int kTransparentStatics[] = {1174, 1176, 1177, 1178, 1180, 1181,
-                                                1179, 1182, 1183, 1185, 1187, 1189};
+  static constexpr int kTransparentStatics[] = {kDiskName,     kTypeLine,      kModelLine,   kUniqueIdLine,
+                                                kCapacityLine, kUsedSpaceLine, kPowerOnLine, kVerdict,
+                                                kVerdictNote,  kTemperature,   kReliability, kPerformance};
   static constexpr int kTree = 1172;
   static constexpr int kList = 1027;
   static constexpr int kClose = 1148;

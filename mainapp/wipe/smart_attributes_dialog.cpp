@@ -79,11 +79,11 @@ void CDiag::FillPropertyList() {
       {u"Capacity", Int64ToText(static_cast<int64_t>(size)), {}},
       {u"Used Space", Int64ToText(static_cast<int64_t>(used)), {}},
       {u"Free Space", Int64ToText(static_cast<int64_t>(size > used ? size - used : 0)), {}},
-      {u"Running Days", value(9, false), value(9, true)},
-      {u"Reliability", value(198, false), value(198, true)},
-      {u"Performance", value(2, false), value(2, true)},
-      {u"Error", value(1, false), value(1, true)},
-      {u"Temperature", value(194, false), value(194, true)},
+      {u"Running Days", value(kSmartPowerOnHours, false), value(kSmartPowerOnHours, true)},
+      {u"Reliability", value(kSmartOfflineUncorrectable, false), value(kSmartOfflineUncorrectable, true)},
+      {u"Performance", value(kSmartThroughput, false), value(kSmartThroughput, true)},
+      {u"Error", value(kSmartReadErrorRate, false), value(kSmartReadErrorRate, true)},
+      {u"Temperature", value(kSmartTemperature, false), value(kSmartTemperature, true)},
   };
   list->DeleteAllItems();
   for (int i = 0; i < static_cast<int>(std::size(rows)); ++i) {

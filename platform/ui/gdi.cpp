@@ -12,6 +12,7 @@
 #include <QTransform>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -343,6 +344,15 @@ HBITMAP MakeBitmap(const QImage& image) {
   obj->kind = GdiKind::Bitmap;
   obj->image = image.convertToFormat(QImage::Format_RGB32);
   return static_cast<HBITMAP>(add_object(std::move(obj)));
+}
+
+HBITMAP DecodePicture(const void* data, size_t size) {
+  if (!data || size == 0 || size > static_cast<size_t>(std::numeric_limits<int>::max())) return nullptr;
+  // Readers of some formats are plug-ins, found through the application object.
+  EnsureGuiApplication();
+  QImage image;
+  if (!image.loadFromData(static_cast<const uchar*>(data), static_cast<int>(size)) || image.isNull()) return nullptr;
+  return MakeBitmap(image);
 }
 
 HICON MakeIcon(const QImage& image) {

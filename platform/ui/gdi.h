@@ -365,6 +365,10 @@ QFont QtFontFor(HFONT font);
 const QImage* BitmapImage(HBITMAP bitmap);
 const QImage* IconImage(HICON icon);
 HBITMAP MakeBitmap(const QImage& image);
+// A new bitmap of the picture held in `size` bytes at `data` (BMP, PNG, JPEG,
+// GIF: any format the host's picture reader knows), at the picture's own
+// size; null when the bytes hold no picture it reads. The caller deletes it.
+HBITMAP DecodePicture(const void* data, size_t size);
 HICON MakeIcon(const QImage& image);
 // The window's painted layer, made or resized to its client area.
 QImage& WindowLayer(Window& window);

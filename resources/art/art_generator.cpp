@@ -29,6 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "resources/menu_commands.h"
+
 namespace {
 
 // One calm palette for every picture.
@@ -66,9 +68,21 @@ struct MenuIcon {
   Glyph glyph;
 };
 const MenuIcon kMenuIcons[] = {
-    {32771, Glyph::Duplicate}, {32772, Glyph::Delete}, {32773, Glyph::Scan}, {32774, Glyph::Scan}, {32775, Glyph::Exit},
-    {32777, Glyph::Help},      {32778, Glyph::About},  {32786, Glyph::Driver}, {32787, Glyph::About}, {32788, Glyph::OneClick},
-    {32791, Glyph::Files},     {32793, Glyph::Usb},    {32794, Glyph::Usb}, {32776, Glyph::Partition}, {32790, Glyph::Usb},
+    {shell::kCmdDuplicate, Glyph::Duplicate},
+    {shell::kCmdDelete, Glyph::Delete},
+    {shell::kCmdViewer, Glyph::Scan},
+    {shell::kCmdScan, Glyph::Scan},
+    {shell::kCmdExit, Glyph::Exit},
+    {shell::kCmdHelp, Glyph::Help},
+    {shell::kCmdAbout, Glyph::About},
+    {shell::kCmdDriverInstallation, Glyph::Driver},
+    {shell::kCmdDiagnose, Glyph::About},
+    {shell::kCmdOneClick, Glyph::OneClick},
+    {shell::kCmdFilesMigration, Glyph::Files},
+    {shell::kCmdPellimorTools, Glyph::Usb},
+    {shell::kCmdUsbToolInstaller, Glyph::Usb},
+    {shell::kCmdPartitionManager, Glyph::Partition},
+    {shell::kCmdPellimorResources, Glyph::Usb},
 };
 
 QString q(const char* utf8) { return QString::fromUtf8(utf8); }

@@ -815,6 +815,49 @@ TEST_F(CloneRunTest, SectorBySectorCloneAndCancelBeforeStart) {
   EXPECT_EQ(Shell("cmp -s -n " + std::to_string(900 * kMiB) + " " + pc_.Image(3) + " /dev/zero"), 0);
 }
 
+// Under WinPE a sector-by-sector copy marks the drive the boot fix repairs:
+// "ZyX" and the letter of the first drive holding \Boot\BCD at byte 440 of
+// the destination's native sector 1, on a 512-byte and on a 4096-byte disk;
+// every other byte of that sector is the source's. Without a boot store no
+// sector changes.
+TEST_F(CloneRunTest, SectorCopyUnderWinPeMarksTheBootFixDrive) {
+  // Sector 1 of the source holds bytes of its own, which the copy keeps.
+  pc_.WriteBytes(0, 512, std::vector<uint8_t>(512, 0x5A));
+  Start();
+  struct Case {
+    int destination;
+    bool bootStore;
+  } cases[] = {{1, false}, {1, true}, {3, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.destination) + (c.bootStore ? " with a boot store" : " without"));
+    if (c.bootStore && GetFileAttributesW(u"C:\\Boot\\BCD") == INVALID_FILE_ATTRIBUTES) {
+      ASSERT_TRUE(CreateDirectoryW(u"C:\\Boot", nullptr));
+      PutFile(u"C:\\Boot\\BCD", "a boot store");
+      platform::fs::ReleaseAllDrivers();
+    }
+    PrepareWizard(c.destination, false, false);
+    ShellState.winPEMode = 1;
+    ShellState.bootFixDrive.Empty();
+    platform::ui::Script script;
+    script.expect_dialog(CClone::IDD).click(1011).answer("ok").expect_dialog(138).expect_text(1024, "Completed");
+    script.key("escape");
+    const std::string failure = RunScript(script);
+    ShellState.winPEMode = 0;
+    ASSERT_EQ(failure, "");
+    platform::fs::ReleaseAllDrivers();
+    const uint32_t native = pc_.SectorSize(c.destination);
+    std::vector<uint8_t> expected = pc_.ReadBytes(0, native, native);
+    if (c.bootStore) {
+      EXPECT_EQ(platform::to_utf8(ShellState.bootFixDrive.GetString()), "C:");
+      const uint8_t marker[] = {'Z', 'y', 'X', 'C'};
+      std::copy(std::begin(marker), std::end(marker), expected.begin() + 440);
+    } else {
+      EXPECT_TRUE(ShellState.bootFixDrive.IsEmpty());
+    }
+    EXPECT_EQ(pc_.ReadBytes(c.destination, native, native), expected);
+  }
+}
+
 // A plan that does not fit the destination, and a missing plan, are refused
 // before the destination is touched; the summary reports the abort.
 TEST_F(CloneRunTest, PlanThatDoesNotFitIsRefused) {

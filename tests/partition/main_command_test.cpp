@@ -1,4 +1,4 @@
-// The partition manager joins the main dialog: command 32776 in the command
+// The partition manager joins the main dialog: kCmdPartitionManager in the command
 // table once registered, offered in the first pop-up of menus 129 and 216.
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@ namespace {
 
 TEST(PartitionMainCommandTest, RegisteredAndOfferedInBothActionMenus) {
   RegisterPartitionCommands();
-  const shell::MainCommand* entry = shell::FindMainCommand(32776);
+  const shell::MainCommand* entry = shell::FindMainCommand(shell::kCmdPartitionManager);
   ASSERT_NE(entry, nullptr);
   EXPECT_NE(entry->run, nullptr);
   for (UINT id : {129u, 216u}) {
@@ -19,7 +19,7 @@ TEST(PartitionMainCommandTest, RegisteredAndOfferedInBothActionMenus) {
     CMenu* actions = menu.GetSubMenu(0);
     ASSERT_NE(actions, nullptr);
     CString text;
-    EXPECT_GT(actions->GetMenuString(32776, text, MF_BYCOMMAND), 0) << "menu " << id;
+    EXPECT_GT(actions->GetMenuString(shell::kCmdPartitionManager, text, MF_BYCOMMAND), 0) << "menu " << id;
   }
 }
 

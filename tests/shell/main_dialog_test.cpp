@@ -227,8 +227,8 @@ TEST_F(MainDialogTest, StartsWithOneClickSelectedAndTheWindowsMenu) {
   EXPECT_FALSE(dialog.time_visible);
   // Menu 216: the installer of the USB tool, no driver installation.
   EXPECT_EQ(dialog.bar_labels, (std::vector<std::u16string>{u"&Actions", u"&Help"}));
-  EXPECT_TRUE(dialog.items.count(32794));
-  EXPECT_FALSE(dialog.items.count(32786));
+  EXPECT_TRUE(dialog.items.count(shell::kCmdUsbToolInstaller));
+  EXPECT_FALSE(dialog.items.count(shell::kCmdDriverInstallation));
   EXPECT_EQ(dialog.image_id(1006, Look::Normal), 222u);
   EXPECT_EQ(dialog.image_id(1007, Look::Hover), 299u);
   EXPECT_EQ(CloneSettings.checkedRow, -1);
@@ -240,8 +240,11 @@ TEST_F(MainDialogTest, MenusAreRelabelledInEachLanguageAndUnderWinPE) {
     const char* language;
     UINT present, absent;
   };
-  const Case cases[] = {{false, "English", 32794, 32786}, {false, "Japanese", 32794, 32786},
-                        {true, "English", 32786, 32794},  {true, "Japanese", 32786, 32794}};
+  using namespace shell;
+  const Case cases[] = {{false, "English", kCmdUsbToolInstaller, kCmdDriverInstallation},
+                        {false, "Japanese", kCmdUsbToolInstaller, kCmdDriverInstallation},
+                        {true, "English", kCmdDriverInstallation, kCmdUsbToolInstaller},
+                        {true, "Japanese", kCmdDriverInstallation, kCmdUsbToolInstaller}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.language) + (c.winpe ? " WinPE" : " Windows"));
     Fresh();
@@ -256,8 +259,8 @@ TEST_F(MainDialogTest, MenusAreRelabelledInEachLanguageAndUnderWinPE) {
     EXPECT_EQ(dialog.bar_labels, (std::vector<std::u16string>{Text(u"ID_POPUP"), Text(u"ID_POPUPNAME1")}));
     EXPECT_TRUE(dialog.items.count(c.present));
     EXPECT_FALSE(dialog.items.count(c.absent));
-    EXPECT_EQ(dialog.items[32777], Text(u"ID_HELP_DRUMMETHELP"));
-    EXPECT_EQ(dialog.items[32778], Text(u"ID_HELP_ABOUTDRUMMET"));
+    EXPECT_EQ(dialog.items[shell::kCmdHelp], Text(u"ID_HELP_DRUMMETHELP"));
+    EXPECT_EQ(dialog.items[shell::kCmdAbout], Text(u"ID_HELP_ABOUTDRUMMET"));
     if (std::string(c.language) == "Japanese") {
       EXPECT_EQ(dialog.bar_labels[0], u"操作(&A)");
       EXPECT_EQ(dialog.image_id(1006, Look::Normal), 289u) << "the other language's pictures";
@@ -639,9 +642,16 @@ TEST_F(MainDialogTest, OpenedMenusDrawTheirCommandIconsThroughTheCallbackBitmap)
     const char* language;
     std::vector<UINT> commands;  // every command of the menu's two pop-ups
   };
+  using namespace shell;
   const Case cases[] = {
-      {false, "English", {32788, 32771, 32791, 32772, 32774, 32776, 32773, 32787, 32794, 32790, 32775, 32777, 32778}},
-      {true, "Japanese", {32788, 32771, 32791, 32772, 32774, 32776, 32773, 32787, 32786, 32790, 32775, 32777, 32778}},
+      {false,
+       "English",
+       {kCmdOneClick, kCmdDuplicate, kCmdFilesMigration, kCmdDelete, kCmdScan, kCmdPartitionManager, kCmdViewer,
+        kCmdDiagnose, kCmdUsbToolInstaller, kCmdPellimorResources, kCmdExit, kCmdHelp, kCmdAbout}},
+      {true,
+       "Japanese",
+       {kCmdOneClick, kCmdDuplicate, kCmdFilesMigration, kCmdDelete, kCmdScan, kCmdPartitionManager, kCmdViewer,
+        kCmdDiagnose, kCmdDriverInstallation, kCmdPellimorResources, kCmdExit, kCmdHelp, kCmdAbout}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.winpe ? "WinPE" : "Windows");
@@ -687,8 +697,8 @@ TEST_F(MainDialogTest, OpenedMenusDrawTheirCommandIconsThroughTheCallbackBitmap)
       EXPECT_EQ(look.drawn.outside_painted, 0);
     }
     // Labels are the language's even with the picture beside them.
-    EXPECT_EQ(dialog.items[32778].text, Text(u"ID_HELP_ABOUTDRUMMET"));
-    EXPECT_EQ(dialog.items[32775].text, Text(u"ID_ACTIONS_EXIT"));
+    EXPECT_EQ(dialog.items[shell::kCmdAbout].text, Text(u"ID_HELP_ABOUTDRUMMET"));
+    EXPECT_EQ(dialog.items[shell::kCmdExit].text, Text(u"ID_ACTIONS_EXIT"));
     EXPECT_EQ(dialog.no_icon.width, 16u);
     EXPECT_EQ(dialog.no_icon.height, 16u);
     EXPECT_EQ(dialog.no_icon.outside_painted, 0) << "a command without an icon draws nothing";

@@ -37,6 +37,13 @@ class PictureWindowTest : public ::testing::Test {
     std::ofstream(host_ + "/Pictures/two.bmp", std::ios::binary) << TwoColourBmp(8, 4);
     std::ofstream(host_ + "/Pictures/notes.txt", std::ios::binary) << "not a picture at all";
     std::ofstream(host_ + "/Pictures/empty.png", std::ios::binary);
+    // A 2 x 1 GIF written byte by byte: a format whose reader is a plug-in.
+    const unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0,   // screen, 2-colour table
+                                 0xFF, 0, 0, 0, 0, 0xFF,                                  // red, blue
+                                 ',', 0, 0, 0, 0, 2, 0, 1, 0, 0,                          // the image
+                                 2, 2, 0x44, 0x0A, 0, ';'};                               // LZW: clear, 0, 1, end
+    std::ofstream(host_ + "/Pictures/two.gif", std::ios::binary)
+        .write(reinterpret_cast<const char*>(gif), sizeof gif);
     // A 3 x 2 PNG from an encoder that is not ours: white, black, white / red ...
     std::string png = host_ + "/Pictures/small.png";
     std::string script =
@@ -70,6 +77,7 @@ TEST_F(PictureWindowTest, LoadsPicturesAndRefusesWhatIsNotOne) {
       {u"P:\\Pictures\\two.bmp", true, 8, 4},
       {u"P:\\Pictures\\notes.txt", false, 0, 0},
       {u"P:\\Pictures\\small.png", true, 3, 2},
+      {u"P:\\Pictures\\two.gif", true, 2, 1},
       {u"P:\\Pictures\\empty.png", false, 0, 0},
       {u"P:\\Pictures\\missing.bmp", false, 0, 0},
       {u"Q:\\no\\such\\drive.bmp", false, 0, 0},

@@ -20,6 +20,7 @@
 
 #include "mainapp/shell/drummet_app.h"
 #include "mainapp/shell/main_dialog.h"
+#include "resources/menu_commands.h"
 #include "platform/core/clock.h"
 #include "platform/core/process_exit.h"
 #include "platform/core/text.h"
@@ -284,7 +285,7 @@ TEST_F(WinPEDemoTest, StartUpFromXRunsInWinPEModeAndLeavesThroughTheShutDownQues
       .expect_visible(1183)
       .expect_visible(1195)
       // Driver Installation is in menu 129 only.
-      .menu(32786)
+      .menu(static_cast<int>(shell::kCmdDriverInstallation))
       .expect_dialog(218)
       .click(1143)
       .choose("X:\\Drivers\\DemoRaid\\demoraid.inf")
@@ -292,11 +293,11 @@ TEST_F(WinPEDemoTest, StartUpFromXRunsInWinPEModeAndLeavesThroughTheShutDownQues
       .click(1145)
       .answer("ok")
       .expect_dialog(102)
-      .menu(32775)
+      .menu(static_cast<int>(shell::kCmdExit))
       .answer("no")
       .wait(2000)
       .expect_dialog(102)
-      .menu(32775)
+      .menu(static_cast<int>(shell::kCmdExit))
       .answer("yes");
   BOOL result = TRUE;
   auto run = disk_fixture::RunHeadless(script, [&] { result = app.InitInstance(); });

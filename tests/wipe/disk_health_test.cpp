@@ -82,7 +82,9 @@ struct Shown {
 };
 
 // The page's headings and labels, and its list's column names.
-constexpr int kHeadings[] = {1193, 1197, 1184, 1186, 1188};
+constexpr int kHeadings[] = {CDiskDiagnose::kListHeading, CDiskDiagnose::kDetailHeading,
+                             CDiskDiagnose::kTemperatureLabel, CDiskDiagnose::kReliabilityLabel,
+                             CDiskDiagnose::kPerformanceLabel};
 
 class ProbeHealth : public CDiskDiagnose {
  public:
@@ -102,12 +104,13 @@ class ProbeHealth : public CDiskDiagnose {
         s.rows.push_back({platform::to_utf8(list->GetItemText(i, 0).GetString()),
                           platform::to_utf8(list->GetItemText(i, 1).GetString()),
                           platform::to_utf8(list->GetItemText(i, 2).GetString())});
-      for (int id : {1174, 1176, 1177, 1178, 1179, 1180, 1181, 1182, 1183, 1185, 1187, 1189})
+      for (int id : {kDiskName, kTypeLine, kModelLine, kUniqueIdLine, kPowerOnLine, kCapacityLine, kUsedSpaceLine,
+                     kVerdict, kVerdictNote, kTemperature, kReliability, kPerformance})
         s.lines[id] = platform::to_utf8(GetDlgItemText(id).GetString());
       shown[HealthDiskNumber] = s;
       // A partition item changes nothing.
       if (HTREEITEM child = tree->GetChildItem(disk)) tree->SelectItem(child);
-      EXPECT_EQ(platform::to_utf8(GetDlgItemText(1185).GetString()), s.lines[1185]);
+      EXPECT_EQ(platform::to_utf8(GetDlgItemText(kTemperature).GetString()), s.lines[kTemperature]);
     }
     return r;
   }
@@ -175,14 +178,14 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
     EXPECT_EQ(one.rows[7], (std::vector<std::string>{l.properties[7], "50", "40"}));
     EXPECT_EQ(one.rows[8], (std::vector<std::string>{l.properties[8], "80", "70"}));
     EXPECT_EQ(one.rows[9], (std::vector<std::string>{l.properties[9], "100", "99"}));
-    EXPECT_EQ(one.lines.at(1174), l.disk);
-    EXPECT_EQ(one.lines.at(1176), l.type);
-    EXPECT_EQ(one.lines.at(1179), l.powerOnOne);
-    EXPECT_EQ(one.lines.at(1185), l.temperatureOne) << "the low byte 0x2A, not the 18 and 60 above it";
-    EXPECT_EQ(one.lines.at(1182), l.attention) << "attribute 198 is below its threshold";
-    EXPECT_EQ(one.lines.at(1183), l.attentionNote);
+    EXPECT_EQ(one.lines.at(CDiskDiagnose::kDiskName), l.disk);
+    EXPECT_EQ(one.lines.at(CDiskDiagnose::kTypeLine), l.type);
+    EXPECT_EQ(one.lines.at(CDiskDiagnose::kPowerOnLine), l.powerOnOne);
+    EXPECT_EQ(one.lines.at(CDiskDiagnose::kTemperature), l.temperatureOne) << "the low byte 0x2A, not the 18 and 60 above it";
+    EXPECT_EQ(one.lines.at(CDiskDiagnose::kVerdict), l.attention) << "attribute 198 is below its threshold";
+    EXPECT_EQ(one.lines.at(CDiskDiagnose::kVerdictNote), l.attentionNote);
     // Each identity line begins with its label in the page's language.
-    for (int id : {1176, 1177, 1178, 1179, 1180, 1181}) {
+    for (int id : {CDiskDiagnose::kTypeLine, CDiskDiagnose::kModelLine, CDiskDiagnose::kUniqueIdLine, CDiskDiagnose::kPowerOnLine, CDiskDiagnose::kCapacityLine, CDiskDiagnose::kUsedSpaceLine}) {
       const std::string& line = one.lines.at(id);
       const std::string label = line.substr(0, line.find(": "));
       ASSERT_NE(label, line) << id << ": " << line;
@@ -192,20 +195,20 @@ TEST(DiskHealthPage, ShowsEachDisksAttributesAFailingOneAndADiskWithout) {
 
     const Shown& zero = page.shown[0];
     EXPECT_EQ(zero.rows[7], (std::vector<std::string>{l.properties[7], "", ""})) << "not the values of entry 0";
-    EXPECT_EQ(zero.lines.at(1187), "-");
-    EXPECT_EQ(zero.lines.at(1185), l.temperatureZero);
-    EXPECT_EQ(zero.lines.at(1179), l.powerOnZero);
+    EXPECT_EQ(zero.lines.at(CDiskDiagnose::kReliability), "-");
+    EXPECT_EQ(zero.lines.at(CDiskDiagnose::kTemperature), l.temperatureZero);
+    EXPECT_EQ(zero.lines.at(CDiskDiagnose::kPowerOnLine), l.powerOnZero);
     EXPECT_EQ(zero.rows[2][1], "WS0-SERIAL-012345678");
-    EXPECT_EQ(zero.lines.at(1182), l.good);
-    EXPECT_EQ(zero.lines.at(1183), l.goodNote);
+    EXPECT_EQ(zero.lines.at(CDiskDiagnose::kVerdict), l.good);
+    EXPECT_EQ(zero.lines.at(CDiskDiagnose::kVerdictNote), l.goodNote);
 
     const Shown& two = page.shown[2];
     EXPECT_EQ(two.rows[0][1], l.notEnabled);
     EXPECT_EQ(two.rows[1][1], "");
     EXPECT_EQ(two.rows[6][1], "");
-    EXPECT_EQ(two.lines.at(1185), "-");
-    EXPECT_EQ(two.lines.at(1182), l.unknown);
-    EXPECT_EQ(two.lines.at(1183), l.unknownNote);
+    EXPECT_EQ(two.lines.at(CDiskDiagnose::kTemperature), "-");
+    EXPECT_EQ(two.lines.at(CDiskDiagnose::kVerdict), l.unknown);
+    EXPECT_EQ(two.lines.at(CDiskDiagnose::kVerdictNote), l.unknownNote);
   }
 }
 
@@ -225,6 +228,21 @@ std::string TreeItemText(int disk) {
   return platform::to_utf8(LookupString(u"IDS_Drive").GetString()) + std::to_string(disk) + " SATA 62.75 MB";
 }
 
+// Every text the page colours, with its colour: white name, identity and
+// verdict lines, pale blue labels and headings, blue values.
+constexpr COLORREF kWhite = RGB(255, 255, 255), kLabel = RGB(190, 208, 226), kBlue = RGB(57, 158, 236);
+constexpr std::pair<int, COLORREF> kColours[] = {
+    {CDiskDiagnose::kDiskName, kWhite},          {CDiskDiagnose::kTypeLine, kWhite},
+    {CDiskDiagnose::kModelLine, kWhite},         {CDiskDiagnose::kUniqueIdLine, kWhite},
+    {CDiskDiagnose::kPowerOnLine, kWhite},       {CDiskDiagnose::kCapacityLine, kWhite},
+    {CDiskDiagnose::kUsedSpaceLine, kWhite},     {CDiskDiagnose::kVerdict, kWhite},
+    {CDiskDiagnose::kVerdictNote, kWhite},       {CDiskDiagnose::kTemperatureLabel, kLabel},
+    {CDiskDiagnose::kReliabilityLabel, kLabel},  {CDiskDiagnose::kPerformanceLabel, kLabel},
+    {CDiskDiagnose::kListHeading, kLabel},       {CDiskDiagnose::kDetailHeading, kLabel},
+    {CDiskDiagnose::kTemperature, kBlue},        {CDiskDiagnose::kReliability, kBlue},
+    {CDiskDiagnose::kPerformance, kBlue},
+};
+
 class LooksProbe : public CDiskDiagnose {
  public:
   bool background = false;
@@ -237,7 +255,7 @@ class LooksProbe : public CDiskDiagnose {
       if (CWnd* w = GetDlgItem(id); w && dynamic_cast<CTransparentStatic2*>(CWnd::FromHandlePermanent(w->m_hWnd)))
         ++transparent_statics;
     HDC hdc = ::CreateCompatibleDC(nullptr);
-    for (int id : {1174, 1181, 1183, 1184, 1188, 1185, 1189, 1193, 1197}) {
+    for (const auto& [id, colour] : kColours) {
       ::SetTextColor(hdc, RGB(1, 2, 3));
       ::SetBkMode(hdc, OPAQUE);
       HBRUSH brush = OnCtlColor(CDC::FromHandle(hdc), GetDlgItem(id), kStaticColourRequest);
@@ -295,11 +313,7 @@ TEST(DiskHealthPage, TilesItsBitmapAndDrawsItsTextsTransparentlyInTheirColours) 
   EXPECT_TRUE(page.background) << "the background picture did not load";
   EXPECT_EQ(page.background_mode(), CBDialog::kTile);
   EXPECT_EQ(page.transparent_statics, 12);
-  const COLORREF white = RGB(255, 255, 255), label = RGB(190, 208, 226), blue = RGB(57, 158, 236);
-  const std::pair<int, COLORREF> colours[] = {{1174, white}, {1181, white}, {1183, white}, {1184, label},
-                                              {1188, label}, {1185, blue},  {1189, blue},  {1193, label},
-                                              {1197, label}};
-  for (auto [id, colour] : colours) {
+  for (auto [id, colour] : kColours) {
     SCOPED_TRACE(id);
     const Paint& p = page.paints.at(id);
     EXPECT_EQ(p.text, colour);
@@ -341,7 +355,7 @@ TEST(DiskHealthPage, TilesItsBitmapAndDrawsItsTextsTransparentlyInTheirColours) 
       pixels.insert(p[2] << 16 | p[1] << 8 | p[0]);
     }
   EXPECT_GT(pixels.size(), 2u) << "a picture, not a flat colour";
-  for (auto [id, colour] : colours) {
+  for (auto [id, colour] : kColours) {
     const double text = luminance(GetRValue(colour), GetGValue(colour), GetBValue(colour));
     double worst = 21;
     for (uint32_t rgb : pixels) worst = std::min(worst, contrast(text, luminance(rgb >> 16, (rgb >> 8) & 0xFF, rgb & 0xFF)));
