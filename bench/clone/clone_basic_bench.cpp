@@ -152,6 +152,10 @@ void RegisterWork(const std::string& work, Content content, uint64_t bytes, int 
   bench::Register(work, "ours:OneClickCopy", [=](benchmark::State& s) { OursClone(s, content, bytes); })
       ->Iterations(iterations);
   bench::SetTargetVsPeer(work, 1.0);
+  bench::SetPeerCommand(work, "peer:partclone+sfdisk",
+                        "sfdisk -q -d SOURCE | sfdisk -q --no-reread --no-tell-kernel DESTINATION && "
+                        "partclone.ntfs -q -b -s SOURCE-PARTITION -O DESTINATION -E " +
+                            std::to_string(clone_bench::kVolumeStart));
 }
 
 }  // namespace
