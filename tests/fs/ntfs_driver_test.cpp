@@ -130,6 +130,14 @@ TEST_P(NtfsBySector, FilesCopiedInByNtfscpReadThroughDriver) {
   EXPECT_EQ(vi.bytes_per_sector, GetParam());
   EXPECT_GT(vi.free_clusters, 0u);
   EXPECT_LT(vi.free_clusters, vi.total_clusters);
+  // The serial number asked alone (as every file's identity asks it) is the
+  // boot sector's, as od reads it, and the one the full answer gives.
+  const auto od = fstest::Run("od -An -tx4 -j72 -N4 " + Quote(img.image));
+  ASSERT_EQ(od.status, 0);
+  DWORD serial = 0;
+  ASSERT_EQ(d->volume_serial(&serial), ERROR_SUCCESS);
+  EXPECT_EQ(serial, std::stoul(od.output, nullptr, 16));
+  EXPECT_EQ(vi.serial_number, serial);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sectors, NtfsBySector, ::testing::Values(512u, 4096u));
