@@ -25,9 +25,10 @@
 // device and allocate the destination's blocks anew. Target: 1.0x the peer.
 // Without partclone.ntfs (Debian's partclone) the peer rows are skipped with
 // a message. Sizes: DRUM_BENCH_CLONE_NTFS_MIB sets the disk of the first two
-// works in MiB (default 2048); DRUM_BENCH_CLONE_EMPTY_GIB lists the empty
-// disks' sizes in GiB (default "1,8,64,2048"; they are sparse, so 2 TiB takes
-// a few hundred MiB of real space).
+// works in MiB (default 4096: 1 GiB of files, 4,000 of them small, as the
+// goal names the work); DRUM_BENCH_CLONE_EMPTY_GIB lists the empty disks'
+// sizes in GiB (default "1,8,64,2048"; they are sparse, so 2 TiB takes a few
+// MiB of real space). The two works with files need about 3.5 GiB of real space.
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -152,12 +153,16 @@ void RegisterWork(const std::string& work, Content content, uint64_t bytes, int 
   bench::Register(work, "ours:OneClickCopy", [=](benchmark::State& s) { OursClone(s, content, bytes); })
       ->Iterations(iterations);
   bench::SetTargetVsPeer(work, 1.0);
+  bench::SetPeerCommand(work, "peer:partclone+sfdisk",
+                        "sfdisk -q -d SOURCE | sfdisk -q --no-reread --no-tell-kernel DESTINATION && "
+                        "partclone.ntfs -q -b -s SOURCE-PARTITION -O DESTINATION -E " +
+                            std::to_string(clone_bench::kVolumeStart));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const uint64_t bytes = clone_bench::MiBFromEnvironment("DRUM_BENCH_CLONE_NTFS_MIB", 2048);
+  const uint64_t bytes = clone_bench::MiBFromEnvironment("DRUM_BENCH_CLONE_NTFS_MIB", 4096);
   RegisterWork("clone_basic_ntfs", Content::Mixed, bytes, 3);
   RegisterWork("clone_basic_ntfs_one_file", Content::OneFile, bytes, 3);
   std::string sizes = "1,8,64,2048";

@@ -1,15 +1,15 @@
 // The clone's memory against the disk's size: the basic whole-disk clone
 // (one-click copy through the clone page, headless) of a sparse NTFS disk of
-// 1 GiB and of 8 GiB, each holding the same 64 MiB of files (large and small),
+// 1 GiB, 8 GiB, 64 GiB and 2 TiB, each holding the same 64 MiB of files (large and small),
 // onto an empty disk of the same size. Each size runs in a child process of
 // its own that makes its PC, resets its peak resident set (clear_refs) and
 // clones; it reports the peak resident set (peak_rss_MiB) and its growth
-// over what the process held before the clone (growth_MiB). The 8 GiB row
-// also gives its growth as a share of the first (1 GiB) row's (growth_vs_first).
+// over what the process held before the clone (growth_MiB). Each row after
+// the first also gives its growth as a share of the first (1 GiB) row's (growth_vs_first).
 //
 // The rows are memory, not speed: the growth should stay flat in the disk's
 // size, within 10 % (growth_vs_first between 0.9 and 1.1).
-// DRUM_BENCH_CLONE_MEMORY_GIB="1,8" picks the sizes.
+// DRUM_BENCH_CLONE_MEMORY_GIB="1,8,64,2048" (the default) picks the sizes.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -104,7 +104,7 @@ void CloneMemory(benchmark::State& state, uint64_t gib) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string sizes = "1,8";
+  std::string sizes = "1,8,64,2048";
   if (const char* s = std::getenv("DRUM_BENCH_CLONE_MEMORY_GIB"); s && *s) sizes = s;
   std::stringstream list(sizes);
   std::string item;

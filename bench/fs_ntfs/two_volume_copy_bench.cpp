@@ -235,5 +235,7 @@ int main(int argc, char** argv) {
       ->Iterations(3);
   bench::Register("copy_two_volumes", "ours:processes", [](benchmark::State& s) { Both(s, Way::Processes); })
       ->Iterations(3);
+  bench::SetPeerCommand("copy_one_volume", "peer:cp", "cp SOURCE0 TARGET0");
+  bench::SetPeerCommand("copy_two_volumes", "peer:cp", "cp SOURCE0 TARGET0 & cp SOURCE1 TARGET1 & wait");
   return bench::Main(argc, argv);
 }

@@ -244,6 +244,12 @@ int main(int argc, char** argv) {
     bench::Register(work, "peer:mkfs.fat", [device](benchmark::State& s) { Peer(s, device); })->Iterations(5);
     bench::Register(work, "ours:FormatFat32Raw", [device](benchmark::State& s) { Ours(s, device); })->Iterations(5);
     bench::SetTargetVsPeer(work, 0.8);
+    FatLayout layout;
+    ComputeFat32Layout((kStickBytes / 512) - kPartitionStart, UsbGeometry{0, 255, 63}, &layout);
+    bench::SetPeerCommand(work, "peer:mkfs.fat",
+                          "mkfs.fat -I -F 32 -s " + std::to_string(layout.sectorsPerCluster) + " -R " +
+                              std::to_string(kFat32ReservedSectors) +
+                              (device ? " /dev/loopN (the partition's bytes)" : " PARTITION.img"));
   }
   return bench::Main(argc, argv);
 }

@@ -181,6 +181,13 @@ void RegisterAll() {
     bench::Register(random, "ours:random_pass", [=](benchmark::State& s) { Ours(s, size, kWipeRandom); })
         ->Iterations(2);
     bench::SetTargetVsPeer(random, 0.8);
+    bench::SetPeerCommand(zero, "peer:dd_zero_direct",
+                          "dd if=/dev/zero of=IMAGE bs=256K count=" + blocks + " oflag=direct conv=notrunc,fsync");
+    bench::SetPeerCommand(zero, "peer:shred_zero", "shred -n0 -z IMAGE");
+    bench::SetPeerCommand(random, "peer:dd_urandom_direct",
+                          "dd if=/dev/urandom of=IMAGE bs=1M count=" + std::to_string(mib) +
+                              " oflag=direct conv=notrunc,fsync iflag=fullblock");
+    bench::SetPeerCommand(random, "peer:shred_n1", "shred -n1 IMAGE");
   }
 }
 

@@ -689,14 +689,14 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* out) {
   std::shared_ptr<VolumeDriver> d;
   if (DWORD e = object->attach(&d)) return fail(e);
   FileInfo info;
-  VolumeInfo vi;
+  DWORD serial = 0;
   if (DWORD e = d->stat(object->where().path, &info)) return fail(e);
-  if (DWORD e = d->volume_info(&vi)) return fail(e);
+  if (DWORD e = d->volume_serial(&serial)) return fail(e);
   out->dwFileAttributes = info.attributes;
   to_filetime(info.creation_time, &out->ftCreationTime);
   to_filetime(info.last_access_time, &out->ftLastAccessTime);
   to_filetime(info.last_write_time, &out->ftLastWriteTime);
-  out->dwVolumeSerialNumber = vi.serial_number;
+  out->dwVolumeSerialNumber = serial;
   out->nFileSizeHigh = static_cast<DWORD>(info.size >> 32);
   out->nFileSizeLow = static_cast<DWORD>(info.size);
   out->nNumberOfLinks = info.link_count ? info.link_count : 1;

@@ -119,6 +119,14 @@ class VolumeDriver {
   virtual ~VolumeDriver() = default;
 
   virtual DWORD volume_info(VolumeInfo* info) = 0;
+  // The volume's serial number alone, asked with every file's identity: a
+  // driver whose volume_info counts the free space answers it without that.
+  virtual DWORD volume_serial(DWORD* serial) {
+    VolumeInfo info;
+    if (DWORD e = volume_info(&info)) return e;
+    *serial = info.serial_number;
+    return 0;
+  }
   virtual DWORD set_label(const std::u16string& label) = 0;
 
   virtual DWORD stat(const VolumePath& path, FileInfo* info) = 0;

@@ -130,9 +130,60 @@ TEST_P(NtfsBySector, FilesCopiedInByNtfscpReadThroughDriver) {
   EXPECT_EQ(vi.bytes_per_sector, GetParam());
   EXPECT_GT(vi.free_clusters, 0u);
   EXPECT_LT(vi.free_clusters, vi.total_clusters);
+  // The serial number asked alone (as every file's identity asks it) is the
+  // boot sector's, as od reads it, and the one the full answer gives.
+  const auto od = fstest::Run("od -An -tx4 -j72 -N4 " + Quote(img.image));
+  ASSERT_EQ(od.status, 0);
+  DWORD serial = 0;
+  ASSERT_EQ(d->volume_serial(&serial), ERROR_SUCCESS);
+  EXPECT_EQ(serial, std::stoul(od.output, nullptr, 16));
+  EXPECT_EQ(vi.serial_number, serial);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sectors, NtfsBySector, ::testing::Values(512u, 4096u));
+
+// A device that counts the bytes read through it.
+class CountingDevice : public BlockDevice {
+ public:
+  explicit CountingDevice(std::shared_ptr<BlockDevice> inner) : inner_(std::move(inner)) {}
+  uint64_t size() const override { return inner_->size(); }
+  uint32_t sector_size() const override { return inner_->sector_size(); }
+  bool read_at(uint64_t offset, void* buffer, size_t length) override {
+    read += length;
+    return inner_->read_at(offset, buffer, length);
+  }
+  bool write_at(uint64_t offset, const void* buffer, size_t length) override {
+    return inner_->write_at(offset, buffer, length);
+  }
+  bool flush() override { return inner_->flush(); }
+  uint64_t read = 0;
+
+ private:
+  std::shared_ptr<BlockDevice> inner_;
+};
+
+// Every file's identity asks for the volume's serial number (a copy asks it
+// once a file): on a 2 TiB volume, whose cluster bitmap (64 MiB) is more than
+// the driver keeps cached, it must not read the bitmap as counting the free
+// clusters does. A hundred answers read less than one bitmap.
+TEST(NtfsDriver, SerialNumberAloneReadsNoClusterBitmap) {
+  fstest::ScratchDir dir;
+  const std::string image = dir.file("big.img");
+  ASSERT_TRUE(fstest::MakeNtfsImage(image, 2ull << 40, 512, "BIG"));
+  auto counted = std::make_shared<CountingDevice>(std::shared_ptr<BlockDevice>(FileBlockDevice::open(image, 512)));
+  DWORD e = 0;
+  auto d = ntfs::Mount(counted, false, &e);
+  ASSERT_TRUE(d) << e;
+  const auto od = fstest::Run("od -An -tx4 -j72 -N4 " + Quote(image));
+  ASSERT_EQ(od.status, 0);
+  counted->read = 0;
+  for (int i = 0; i < 100; ++i) {
+    DWORD serial = 0;
+    ASSERT_EQ(d->volume_serial(&serial), ERROR_SUCCESS);
+    ASSERT_EQ(serial, std::stoul(od.output, nullptr, 16));
+  }
+  EXPECT_LT(counted->read, 1ull << 20) << "bytes read for 100 serial numbers";
+}
 
 TEST(NtfsDriver, FlushLeavesACheckableVolumeWhileMounted) {
   NtfsImage img(512);

@@ -12,4 +12,8 @@ namespace test_support {
 // file cannot be opened or a transfer fails.
 bool CopyRangeSparse(const std::string& from, uint64_t offset, uint64_t count, const std::string& to);
 
+// Writes the data extents of the whole of `from` into the existing file `to`
+// at byte `offset` on, leaving the rest of `to` as it was (its holes too).
+bool PlaceSparse(const std::string& from, const std::string& to, uint64_t offset);
+
 }  // namespace test_support

@@ -1,6 +1,7 @@
 // The shared test helpers against the shell and outside tools: quoting that
 // survives any text, exit codes and standard error routing, scratch folders
-// that really go, and BMP files another reader accepts.
+// that really go, BMP files another reader accepts, and sparse copies that
+// match dd's byte for byte while reading and writing only data.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 
 #include "tests/support/bmp.h"
 #include "tests/support/shell.h"
+#include "tests/support/sparse_copy.h"
 #include "tests/support/temp_folder.h"
 
 namespace {
@@ -67,6 +69,33 @@ TEST(BmpSupport, AnotherReaderSeesTheSizeAndDepth) {
   auto result = RunCommand("file -b " + Quote(folder.file("p.bmp")));
   EXPECT_NE(result.output.find("PC bitmap"), std::string::npos) << result.output;
   EXPECT_NE(result.output.find("5 x 3 x 24"), std::string::npos) << result.output;
+}
+
+// A 64 MiB file with data at its start, in its middle (across a 4 MiB
+// buffer's edge) and at its end, holes between; placed 3 MiB into a 96 MiB
+// image whose first and last MiB hold a pattern, then cut out again. dd
+// (which writes every byte, holes as zeros) and cmp are the reference.
+TEST(SparseCopySupport, PlaceAndCutMatchDdAndKeepHoles) {
+  test_support::TempFolder folder("support-test");
+  const std::string volume = folder.file("volume"), image = folder.file("image"), expected = folder.file("expected"),
+                    cut = folder.file("cut");
+  const std::string make =
+      "truncate -s 64M " + Quote(volume) + " && truncate -s 96M " + Quote(image) +
+      " && for at in 0 4095 32767; do head -c 1048577 /dev/urandom | dd of=" + Quote(volume) +
+      " bs=1K seek=$at conv=notrunc status=none; done" + " && head -c 1M /dev/urandom | dd of=" + Quote(image) +
+      " conv=notrunc status=none && head -c 1M /dev/urandom | dd of=" + Quote(image) +
+      " bs=1M seek=95 conv=notrunc status=none && cp " + Quote(image) + " " + Quote(expected) + " && dd if=" +
+      Quote(volume) + " of=" + Quote(expected) + " bs=1M seek=3 conv=notrunc status=none";
+  ASSERT_EQ(RunCommand(make).status, 0);
+  ASSERT_TRUE(test_support::PlaceSparse(volume, image, 3 << 20));
+  EXPECT_EQ(RunCommand("cmp " + Quote(image) + " " + Quote(expected)).status, 0) << "placed bytes differ from dd's";
+  ASSERT_TRUE(test_support::CopyRangeSparse(image, 3 << 20, 64 << 20, cut));
+  EXPECT_EQ(RunCommand("cmp " + Quote(volume) + " " + Quote(cut)).status, 0) << "the cut range differs";
+  struct stat placed {};
+  ASSERT_EQ(stat(image.c_str(), &placed), 0);
+  EXPECT_LT(placed.st_blocks * 512, 16 << 20) << "the holes of the volume were written";
+  EXPECT_FALSE(test_support::PlaceSparse(folder.file("missing"), image, 0));
+  EXPECT_FALSE(test_support::PlaceSparse(volume, folder.file("missing"), 0)) << "the target must exist";
 }
 
 }  // namespace

@@ -152,6 +152,12 @@ class Driver : public NtfsDriver {
     info->free_clusters = f.free_clusters;
     return ERROR_SUCCESS;
   }
+  DWORD volume_serial(DWORD* serial) override {
+    uint64_t whole = 0;
+    DWORD e = call([&](lib::Volume* v) { return lib::Serial(v, &whole); });
+    if (!e) *serial = static_cast<DWORD>(whole);
+    return e;
+  }
   DWORD volume_data(NtfsVolumeData* d) override {
     lib::VolumeFacts f;
     DWORD e = facts(&f);

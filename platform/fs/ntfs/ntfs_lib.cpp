@@ -475,6 +475,14 @@ int Unmount(Volume* v) {
   return r;
 }
 
+int Serial(Volume* v, uint64_t* serial) {
+  uint8_t boot[512];
+  if (!v->io.read(v->io.context, 0, boot, sizeof boot)) return EIO;
+  *serial = 0;
+  for (int i = 7; i >= 0; --i) *serial = (*serial << 8) | boot[0x48 + i];
+  return 0;
+}
+
 int Facts(Volume* v, VolumeFacts* f) {
   if (int dropped = drop_data(v)) return dropped;
   ntfs_volume* vol = v->vol;
@@ -489,11 +497,7 @@ int Facts(Volume* v, VolumeFacts* f) {
   f->mft_valid_data_length = vol->mft_na ? static_cast<uint64_t>(vol->mft_na->initialized_size) : 0;
   f->major_version = vol->major_ver;
   f->minor_version = vol->minor_ver;
-  uint8_t boot[512];
-  if (!v->io.read(v->io.context, 0, boot, sizeof boot)) return EIO;
-  uint64_t serial = 0;
-  for (int i = 7; i >= 0; --i) serial = (serial << 8) | boot[0x48 + i];
-  f->serial = serial;
+  if (int r = Serial(v, &f->serial)) return r;
   f->label.clear();
   InodeRef ni(ntfs_inode_open(vol, FILE_Volume));
   if (!ni.ni) return err_or(EIO);

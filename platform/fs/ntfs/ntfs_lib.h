@@ -63,6 +63,9 @@ int Mount(const Io& io, bool read_only, Volume** volume);
 int Unmount(Volume* volume);
 
 int Facts(Volume* v, VolumeFacts* facts);
+// The serial number of the boot sector, without the rest of the facts (no
+// count of the free clusters, which reads the whole cluster bitmap).
+int Serial(Volume* v, uint64_t* serial);
 int SetLabel(Volume* v, const std::u16string& label);
 
 int Stat(Volume* v, const Path& path, Entry* entry);
