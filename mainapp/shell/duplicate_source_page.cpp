@@ -52,7 +52,7 @@ BOOL CDuplicateSrc::OnInitDialog() {
   SetDlgItemText(kDescription, LookupString(u"IDS_QCDestiDesc"));
   SetDlgItemText(kNext, LookupString(u"IDS_Next"));
   SetDlgItemText(IDCANCEL, LookupString(u"IDS_Cancel"));
-  DiskContext.systemDisk = -1;
+  DiskContext.systemDisk = kNoPhysicalDisk;
   if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(FALSE);
   own_change_ = true;
   if (!PrepareDiskList(*this, 4)) return TRUE;
@@ -83,21 +83,19 @@ void CDuplicateSrc::OnListItemChanging(NMHDR* header, LRESULT* result) {
       *result = 1;
       return;
     }
-    // systemDisk holds a physical disk number, as the system-disk detection
-    // leaves it; the row's listed index is turned into one.
-    DiskContext.systemDisk = ListedPhysicalDisk(-kind - 1);
+    DiskContext.systemDisk = ListedPhysicalDisk(ListedDiskIndex{-kind - 1});
     own_change_ = true;
     UntickOtherRows(*list, row);
     own_change_ = false;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(TRUE);
-  } else if (kind < 0 && ListedPhysicalDisk(-kind - 1) == DiskContext.systemDisk) {
-    DiskContext.systemDisk = -1;
+  } else if (kind < 0 && ListedPhysicalDisk(ListedDiskIndex{-kind - 1}) == DiskContext.systemDisk) {
+    DiskContext.systemDisk = kNoPhysicalDisk;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(FALSE);
   }
 }
 
 void CDuplicateSrc::OnNext() {
-  if (DiskContext.systemDisk < 0) return;
+  if (DiskContext.systemDisk.is_none()) return;
   EndDialog(IDOK);
 }
 

@@ -61,15 +61,15 @@ class RawCopyTest : public ::testing::Test {
     DetectSystemAndSpecialDisks();
   }
   // The listed index of physical disk n.
-  int32_t Listed(int n) {
+  ListedDiskIndex Listed(int n) {
     for (int i = 1; i <= DiskContext.diskCount && i <= kMaxListedDisks; ++i)
-      if (DiskContext.listedToPhysical[i] == n) return i - 1;
+      if (DiskContext.listedToPhysical[i] == n) return ListedDiskIndex{i - 1};
     ADD_FAILURE() << "disk " << n << " not listed";
-    return -1;
+    return kNoListedDisk;
   }
   void ChooseWholeSource() {
     CloneSettings.copySourceStart = 0;
-    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(0) + 1];
+    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(0).value + 1];
   }
   SimulatedPc pc_;
 };
@@ -140,7 +140,7 @@ TEST_F(RawCopyTest, WholeDiskCopyKeepsTheTablesAndBootSectorsAtTheEnd) {
     SCOPED_TRACE(c.name);
     const int source = c.gpt ? 3 : 5, destination = c.gpt ? 4 : 6;
     CloneSettings.copySourceStart = 0;
-    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(source) + 1];
+    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(source).value + 1];
     ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(source), Listed(destination), RawPass::Copy));
     ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(source), Listed(destination), RawPass::Verify));
     EXPECT_EQ(CloneRunState.verifyMismatchCount, 0);
