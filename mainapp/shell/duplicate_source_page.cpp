@@ -4,8 +4,10 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
+#include "mainapp/page_parts/disk_list_ticks.h"
 #include "mainapp/records/disk_list_images.h"
 #include "mainapp/records/disk_selection.h"
 #include "platform/fs/file_api.h"
@@ -83,12 +85,12 @@ void CDuplicateSrc::OnListItemChanging(NMHDR* header, LRESULT* result) {
       *result = 1;
       return;
     }
-    DiskContext.systemDisk = ListedPhysicalDisk(ListedDiskIndex{-kind - 1});
+    DiskContext.systemDisk = ListedPhysicalDisk(ListedIndexOfRow(row));
     own_change_ = true;
     UntickOtherRows(*list, row);
     own_change_ = false;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(TRUE);
-  } else if (kind < 0 && ListedPhysicalDisk(ListedDiskIndex{-kind - 1}) == DiskContext.systemDisk) {
+  } else if (kind < 0 && ListedPhysicalDisk(ListedIndexOfRow(row)) == DiskContext.systemDisk) {
     DiskContext.systemDisk = kNoPhysicalDisk;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(FALSE);
   }
