@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "disk/disk_numbers.h"
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
 
@@ -139,8 +140,9 @@ struct DiskContextRecord {
   int32_t letterPartitionNumber[kLetterCount] = {};
   LetterVolume letterVolumes[kMaxLetterVolumes + 1] = {};
   int32_t letterVolumeCount = 0;
-  int32_t systemDisk = -1;
-  int32_t destinationDisk = -1;
+  PhysicalDiskNumber systemDisk = kNoPhysicalDisk;
+  // The empty disk the lists offer first as the destination.
+  ListedDiskIndex destinationDisk = kNoListedDisk;
   // Listed number of the boot medium, the disk whose sector 0 carries the
   // one-touch marker (the last such disk), 0 when none: its rows cannot be
   // ticked on the scan and wipe target pages.

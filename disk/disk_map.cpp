@@ -1,6 +1,7 @@
 #include "disk/disk_map.h"
 
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 
 namespace {
@@ -37,12 +38,10 @@ bool IsInsideExtended(uint64_t sector) {
   return start * m <= sector && sector < (end - 63) * m;
 }
 
-int32_t BuildDiskMap(int32_t listedIndex, DiskMapItem* items, bool refresh) {
+int32_t BuildDiskMap(ListedDiskIndex listed, DiskMapItem* items, bool refresh) {
   for (int i = 0; i < kMaxDiskMapItems; ++i) items[i] = DiskMapItem{};
-  int32_t listed = listedIndex + 1;
-  if (listed < 1 || listed > kMaxListedDisks) return 0;
-  int32_t physical = DiskContext.listedToPhysical[listed];
-  if (physical < 0) return 0;  // no disk under that listed number: nothing to open
+  const int32_t physical = ListedPhysicalDisk(listed).value;
+  if (physical < 0) return 0;  // no disk under that index: nothing to open
   if (refresh) {
     for (auto& p : sharedPartitionBuffer) p = PartitionEntry{};
     ReadPartitionList(sharedPartitionBuffer, physical);
@@ -87,7 +86,7 @@ int32_t BuildDiskMap(int32_t listedIndex, DiskMapItem* items, bool refresh) {
     add(item);
   }
 
-  uint64_t size = DiskContext.listedDiskSize[listed];
+  uint64_t size = ListedSize(listed);
   while (i > 0 && i < kMaxDiskMapItems) {
     uint64_t end = items[i - 1].start + items[i - 1].length;
     if (end >= size || size - end <= kDiskMapMinimumGap) break;

@@ -4,6 +4,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_identity.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/shell_folders.h"
@@ -60,8 +61,8 @@ void AddPartitionRow(int32_t& r, int32_t diskRow, const PartitionEntry& p) {
 }  // namespace
 
 void DetectSystemAndSpecialDisks() {
-  DiskContext.systemDisk = -1;
-  DiskContext.destinationDisk = -1;
+  DiskContext.systemDisk = kNoPhysicalDisk;
+  DiskContext.destinationDisk = kNoListedDisk;
   DiskContext.markedBootDisk = 0;
   for (auto& kind : DiskListRows.rowKind) kind = 0;
   int32_t r = 0;
@@ -89,12 +90,13 @@ void DetectSystemAndSpecialDisks() {
     if (DiskContext.listedDiskSize[n] != 0) count = ReadPartitionList(sharedPartitionBuffer, physical);
     const bool marked = HasOneTouchMarker(physical);
     if (marked) DiskContext.markedBootDisk = n;
+    const ListedDiskIndex listed{n - 1};
     if (ShellState.oneClickAutoMode) {
-      if (marked) DiskContext.destinationDisk = n - 1;
+      if (marked) DiskContext.destinationDisk = listed;
     } else if (count == 0) {
-      int32_t current = DiskContext.destinationDisk;
-      if (current == -1 || DiskContext.listedDiskSize[n] > DiskContext.listedDiskSize[current + 1])
-        DiskContext.destinationDisk = n - 1;
+      const ListedDiskIndex current = DiskContext.destinationDisk;
+      if (current.is_none() || DiskContext.listedDiskSize[n] > ListedSize(current))
+        DiskContext.destinationDisk = listed;
     }
     DiskListRows.partitionsPerDisk[n] = count;
 
@@ -105,10 +107,10 @@ void DetectSystemAndSpecialDisks() {
         const LetterVolume& v = DiskContext.letterVolumes[l];
         if (v.start * m != p.start || LetterDisk(v.letter) != physical + 1) continue;
         AddPartitionRow(r, diskRow, p);
-        if (DiskContext.systemDisk == -1) {
+        if (DiskContext.systemDisk.is_none()) {
           WCHAR letter = static_cast<WCHAR>(v.letter);
           bool system = ShellState.winPEMode ? IsWindowsPartition(MakeDriveText(letter)) : IsWindowsDirectoryDrive(letter);
-          if (system) DiskContext.systemDisk = physical;
+          if (system) DiskContext.systemDisk = PhysicalDiskNumber{physical};
         }
       }
     }

@@ -114,7 +114,7 @@ void Ours(benchmark::State& state, uint64_t size, int32_t code) {
     ReadDiskGeometry(1);
     OpenDiskForBulkWrites(1);  // as the running page opens it
     DiskSelectionRecord target{};
-    target.diskNumber = 1;
+    target.diskNumber = PhysicalDiskNumber{1};
     target.kind = kSelectionWholeDisk;
     target.startSector = 0;
     target.sectorCount = size / 512;

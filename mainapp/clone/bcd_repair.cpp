@@ -225,7 +225,7 @@ bool EditBcdStore(const CString& device) {
 }
 
 bool RepairBcd(const CString& drive) {
-  const int32_t d = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
+  const int32_t d = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk).value;
   if (d < 0 || drive.GetLength() < 2) return false;
   WCHAR deviceName[kDeviceNameSize] = {};
   if (!QueryDosDeviceW(drive.Left(2), deviceName, kDeviceNameSize)) return false;

@@ -214,9 +214,9 @@ bool HasMbrBootCode(const uint8_t* sector0) {
   return std::any_of(sector0, sector0 + kMbrBootCodeBytes, [](uint8_t b) { return b != 0; });
 }
 
-bool CopyMbrBootCode(int32_t sourceListed, int32_t destinationListed) {
-  const int32_t source = ListedPhysicalDisk(sourceListed);
-  const int32_t destination = ListedPhysicalDisk(destinationListed);
+bool CopyMbrBootCode(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed) {
+  const int32_t source = ListedPhysicalDisk(sourceListed).value;
+  const int32_t destination = ListedPhysicalDisk(destinationListed).value;
   CloneRunState.statusText = LookupString(u"IDS_COPYINGMBR") + u"(" + LookupString(u"IDS_Disk") +
                              DiskNumberText(source) + u" " + LookupString(u"IDS_To") + u" " +
                              LookupString(u"IDS_Disk") + DiskNumberText(destination) + u")";
@@ -235,9 +235,9 @@ bool CopyMbrBootCode(int32_t sourceListed, int32_t destinationListed) {
   return true;
 }
 
-bool CopyDiskSignatureBetween(int32_t sourceListed, int32_t destinationListed) {
-  const int32_t source = ListedPhysicalDisk(sourceListed);
-  const int32_t destination = ListedPhysicalDisk(destinationListed);
+bool CopyDiskSignatureBetween(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed) {
+  const int32_t source = ListedPhysicalDisk(sourceListed).value;
+  const int32_t destination = ListedPhysicalDisk(destinationListed).value;
   std::vector<uint8_t> sourceSector;
   if (!ReadSectorZero(source, false, sourceSector)) return false;
   const uint8_t* signature = sourceSector.data() + kMbrSignatureOffset;
@@ -250,9 +250,9 @@ bool CopyDiskSignatureBetween(int32_t sourceListed, int32_t destinationListed) {
   return true;
 }
 
-uint32_t ReadDiskSignature(int32_t listed) {
+uint32_t ReadDiskSignature(ListedDiskIndex listed) {
   std::vector<uint8_t> sector;
-  if (!ReadSectorZero(ListedPhysicalDisk(listed), false, sector)) return 0;
+  if (!ReadSectorZero(ListedPhysicalDisk(listed).value, false, sector)) return 0;
   return static_cast<uint32_t>(LittleEndian(sector.data() + kMbrSignatureOffset, 4));
 }
 

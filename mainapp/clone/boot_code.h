@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "disk/disk_numbers.h"
+
 #include "platform/core/cstring.h"
 
 // MBR byte offsets.
@@ -41,17 +43,17 @@ bool HasMbrBootCode(const uint8_t* sector0);
 // changes.
 // Shows IDS_COPYINGMBR in CloneRunState's status text. Writes nothing and
 // returns false when either disk cannot be opened or read.
-bool CopyMbrBootCode(int32_t sourceListed, int32_t destinationListed);
+bool CopyMbrBootCode(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed);
 
 // Gives the destination disk the source disk's 4-byte disk signature (bytes
 // 440-443 of sector 0), changing nothing else. Writes nothing when a read
 // fails or when the source has no signature (0), so the destination never
 // gets a stale sector or a zero signature. True when written.
-bool CopyDiskSignatureBetween(int32_t sourceListed, int32_t destinationListed);
+bool CopyDiskSignatureBetween(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed);
 // The same for the wizard's source and destination (CloneSettings).
 bool CopyDiskSignature();
 // The 4-byte disk signature of a listed disk's sector 0; 0 when it cannot be read.
-uint32_t ReadDiskSignature(int32_t listed);
+uint32_t ReadDiskSignature(ListedDiskIndex listed);
 
 // Gives the destination volume the source volume's boot code while keeping
 // the destination's own parameter block: volume names such as "C:", opened

@@ -133,9 +133,9 @@ int32_t FormatVolumeForClone(CWnd* page, FormatRequestRecord* request) {
   return FormatDone && FormatSucceeded ? 1 : 0;
 }
 
-bool FormatNewPartitions(CWnd* page, int32_t sourceListed, int32_t destinationListed) {
+bool FormatNewPartitions(CWnd* page, ListedDiskIndex sourceListed, ListedDiskIndex destinationListed) {
   (void)sourceListed;
-  const int32_t destination = ListedPhysicalDisk(destinationListed);
+  const int32_t destination = ListedPhysicalDisk(destinationListed).value;
   if (destination < 0) return false;
   int32_t count = PlannedPartitionCount();
   const int32_t first = CloneSettings.convertToGpt ? 1 : 0;

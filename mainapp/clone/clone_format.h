@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "disk/disk_numbers.h"
+
 class CWnd;
 struct FormatRequestRecord;
 
@@ -25,7 +27,7 @@ int32_t FormatVolumeForClone(CWnd* page, FormatRequestRecord* request);
 // Gives every planned partition of the layout table that needs one a letter
 // and a format. True when every started format succeeded (also when the run
 // was aborted); false after "IDS_cannotformat" was shown.
-bool FormatNewPartitions(CWnd* page, int32_t sourceListed, int32_t destinationListed);
+bool FormatNewPartitions(CWnd* page, ListedDiskIndex sourceListed, ListedDiskIndex destinationListed);
 
 // The format command of the WinPE script: "format X: /FS:NTFS /q" and its
 // kin for file-system code `code`.

@@ -3,6 +3,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_map.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_format.h"
@@ -207,9 +208,9 @@ void CClone::DrawBar(CDC& dc, const RECT& area, const DiskMapItem* items, int32_
     dc.FillSolidRect(area.left + 1, area.top + 2, width - 2, 14, kDarkGrey);
     RECT size{area.left + 8, area.top + 20, area.left + 160, area.top + 34};
     RECT label{area.left + 8, area.top + 36, area.left + 160, area.top + 50};
-    const int32_t listed = destination ? CloneSettings.chosenDestinationDisk : CloneSettings.copySourceDisk;
-    if (listed >= 0 && listed < kMaxListedDisks)
-      dc.DrawText(CString(FormatSectorCount(DiskContext.listedDiskSize[listed + 1])).str(), &size, DT_LEFT | DT_SINGLELINE);
+    const ListedDiskIndex listed = destination ? CloneSettings.chosenDestinationDisk : CloneSettings.copySourceDisk;
+    if (!listed.is_none() && listed.value < kMaxListedDisks)
+      dc.DrawText(CString(FormatSectorCount(ListedSize(listed))).str(), &size, DT_LEFT | DT_SINGLELINE);
     dc.DrawText(CString(LookupString(u"IDS_Unallocated")).str(), &label, DT_LEFT | DT_SINGLELINE);
     dc.SelectObject(oldFont);
     return;

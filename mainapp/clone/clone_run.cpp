@@ -12,6 +12,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/shadow_copy.h"
 #include "disk/volume_formatter.h"
 #include "disk/volume_space.h"
@@ -143,7 +144,7 @@ void CopyEntryRaw(CWnd* page, int32_t k, bool verify) {
     RecordPartitionLeftOut(k);
     return;
   }
-  const int32_t destination = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
+  const int32_t destination = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk).value;
   const CString w = FindVolumeByExtent(destination, DiskContext.layoutTable[k].newStartBytes);
   HANDLE volume = INVALID_HANDLE_VALUE;
   if (!w.IsEmpty())
@@ -167,11 +168,11 @@ constexpr uint8_t kBootFixMarkerTag[] = {'Z', 'y', 'X'};
 // Under WinPE a sector-by-sector copy names the first drive from C: to Y:
 // that holds a boot store: as the drive to fix (bootFixDrive) and in the
 // BootFixMarker of the destination.
-void MarkBootFixDrive(int32_t destinationListed) {
+void MarkBootFixDrive(ListedDiskIndex destinationListed) {
   for (WCHAR letter = u'C'; letter <= u'Y'; ++letter) {
     if (!DriveHasBootBcd(letter)) continue;
     ShellState.bootFixDrive = MakeDriveText(letter);
-    const int32_t physical = ListedPhysicalDisk(destinationListed);
+    const int32_t physical = ListedPhysicalDisk(destinationListed).value;
     HANDLE h = OpenDiskHandle(physical);
     if (h) {
       const int32_t m = SectorMultiplierOf(physical) > 0 ? SectorMultiplierOf(physical) : 1;
@@ -191,8 +192,8 @@ void MarkBootFixDrive(int32_t destinationListed) {
 // The scan target of the pre-scan: the destination partition in partition
 // mode, else the whole destination disk.
 DiskSelectionRecord PreScanTarget() {
-  const int32_t listed = CloneSettings.chosenDestinationDisk;
-  const int32_t physical = ListedPhysicalDisk(listed);
+  const ListedDiskIndex listed = CloneSettings.chosenDestinationDisk;
+  const PhysicalDiskNumber physical = ListedPhysicalDisk(listed);
   if (CloneSettings.partitionMode && DestinationSelection.kind == kSelectionPartition &&
       DestinationSelection.diskNumber == physical)
     return DestinationSelection;
@@ -200,16 +201,16 @@ DiskSelectionRecord PreScanTarget() {
   target.diskNumber = physical;
   target.kind = kSelectionWholeDisk;
   target.driveLetter = u' ';
-  SetSelectionModel(target, DiskContext.listedModel[listed + 1]);
-  const int32_t m = std::max(SectorMultiplierOf(physical), 1);
-  target.sectorCount = DiskContext.listedDiskSize[listed + 1] / static_cast<uint64_t>(m);
+  SetSelectionModel(target, ListedModel(listed));
+  const int32_t m = std::max(SectorMultiplierOf(physical.value), 1);
+  target.sectorCount = ListedSize(listed) / static_cast<uint64_t>(m);
   return target;
 }
 
 }  // namespace
 
 bool RunPreCloneScan() {
-  if (ListedPhysicalDisk(CloneSettings.chosenDestinationDisk) < 0) return false;
+  if (ListedPhysicalDisk(CloneSettings.chosenDestinationDisk).is_none()) return false;
   ScanTarget = PreScanTarget();
   ScanState.scanAutomatic = 1;
   CBadSectorScanSummary scan;
@@ -249,8 +250,8 @@ void CClone::CopySinglePartition(const CString& sourceDrive, const CString& dest
 // Long on purpose: one pass from Start to the summary, each stage behind the same abort flag, read in run order.
 void CClone::RunClone() {
   const CString to = CString(u" ") + LookupString(u"IDS_To") + u" ";
-  const int32_t source = CloneSettings.copySourceDisk;
-  const int32_t destination = CloneSettings.chosenDestinationDisk;
+  const ListedDiskIndex source = CloneSettings.copySourceDisk;
+  const ListedDiskIndex destination = CloneSettings.chosenDestinationDisk;
   const bool verify = CloneSettings.verifyAfterCopy != 0;
   if (CloneRunState.cloneRunning) return;
   ResetRunValues();
@@ -267,7 +268,7 @@ void CClone::RunClone() {
   }
   // Source and destination must be two different listed disks; a run that
   // would copy a disk onto itself does nothing.
-  if (!skipToEnd && (ListedPhysicalDisk(source) < 0 || ListedPhysicalDisk(destination) < 0 ||
+  if (!skipToEnd && (ListedPhysicalDisk(source).is_none() || ListedPhysicalDisk(destination).is_none() ||
                      ListedPhysicalDisk(source) == ListedPhysicalDisk(destination))) {
     CloneRunState.cloneAborted = 1;
     skipToEnd = true;
@@ -275,7 +276,7 @@ void CClone::RunClone() {
   // A basic whole-disk copy needs a plan that fits the destination; without
   // one the destination is left untouched.
   if (!skipToEnd && !CloneSettings.partitionMode && CloneSettings.basicDuplication &&
-      !PlanFitsDestination(ReadDiskGeometry(ListedPhysicalDisk(destination)))) {
+      !PlanFitsDestination(ReadDiskGeometry(ListedPhysicalDisk(destination).value))) {
     MessageBoxW(m_hWnd, u"Partition Error", nullptr, MB_OK);
     CloneRunState.cloneAborted = 1;
     skipToEnd = true;
@@ -330,7 +331,7 @@ void CClone::RunClone() {
         if (CloneSettings.basicDuplication && t != FS_EXFAT && destinationDrive.GetLength() == 2) {
           FormatRequest.driveIndex = destinationDrive[0] - u'A';
           FormatRequest.quickFlag = 1;
-          const uint64_t mb = DestinationSelection.sectorCount * std::max(SectorMultiplierOf(DestinationSelection.diskNumber), 1) / 2048;
+          const uint64_t mb = DestinationSelection.sectorCount * std::max(SectorMultiplierOf(DestinationSelection.diskNumber.value), 1) / 2048;
           int32_t code = t;
           if (mb >= 4096 && code <= FS_FAT16) code = FS_FAT32;
           if (mb >= 32768 || t == FS_NTFS) code = FS_NTFS;
@@ -364,8 +365,8 @@ void CClone::RunClone() {
         EnableItem(*this, clone_items::kCancel, true);
         CloneRunState.operationSectors = 0;
         ShellState.bootFixDrive.Empty();
-        const int32_t sourcePhysical = ListedPhysicalDisk(source);
-        const int32_t destinationPhysical = ListedPhysicalDisk(destination);
+        const int32_t sourcePhysical = ListedPhysicalDisk(source).value;
+        const int32_t destinationPhysical = ListedPhysicalDisk(destination).value;
         LinkNaming = PlanLinkNaming(CloneSettings.convertToGpt ? 1 : 0, count, destinationPhysical);
         for (int32_t k = CloneSettings.convertToGpt ? 1 : 0; k < count; ++k) {
           if (CloneRunState.cloneAborted) break;

@@ -13,7 +13,7 @@ bool CopyPartitionByFiles(const CString& source, const CString& destination, boo
   return CopyPartitionContents(source, destination, verify);
 }
 
-bool CopyBootCodeStage(int32_t sourceListed, int32_t destinationListed) {
+bool CopyBootCodeStage(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed) {
   return CopyMbrBootCode(sourceListed, destinationListed);
 }
 
@@ -38,7 +38,7 @@ bool IsMbrSystemCopy() {
 
 }  // namespace
 
-bool BindCopiedSystemStage(int32_t sourceListed, int32_t destinationListed) {
+bool BindCopiedSystemStage(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed) {
   return IsMbrSystemCopy() && BindCopiedSystemToDestination(sourceListed, destinationListed) >= 0;
 }
 
@@ -62,14 +62,14 @@ bool CopyDiskSignatureStage() {
   // The volume is found by its place again: with its disk's new signature
   // the volume may come back under another letter.
   if (copied && partitionCopy) {
-    const int32_t disk = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
+    const int32_t disk = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk).value;
     FollowVolumeSignature(FindVolumeByExtent(disk, copiedVolume.offset), copiedVolume,
                           ReadDiskSignature(CloneSettings.chosenDestinationDisk));
   }
   return copied;
 }
 
-bool RepairGptSystemStage(int32_t destinationListed, const CString& systemDrive) {
+bool RepairGptSystemStage(ListedDiskIndex destinationListed, const CString& systemDrive) {
   FixMountedDevices(destinationListed);
   RepairBcd(systemDrive);
   return true;

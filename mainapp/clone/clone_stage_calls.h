@@ -5,13 +5,15 @@
 
 #include <cstdint>
 
+#include "disk/disk_numbers.h"
+
 #include "platform/core/cstring.h"
 
 // Copies (or verifies) one partition by files.
 bool CopyPartitionByFiles(const CString& source, const CString& destination, bool verify);
 // The source's MBR boot code onto the destination, keeping the destination's
 // table and signature.
-bool CopyBootCodeStage(int32_t sourceListed, int32_t destinationListed);
+bool CopyBootCodeStage(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed);
 // The boot code of the source's volume at byte `sourceStart` of physical disk
 // `sourceDisk` onto the copy's volume at `destinationStart` of
 // `destinationDisk`, keeping the copy's parameter block (a volume copied by
@@ -28,9 +30,9 @@ bool CopyDiskSignatureStage();
 // After a basic whole-disk clone from MBR to MBR: the copied system's
 // MountedDevices names its partitions on the destination disk (its own
 // signature and the planned offsets) instead of the source's.
-bool BindCopiedSystemStage(int32_t sourceListed, int32_t destinationListed);
+bool BindCopiedSystemStage(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed);
 // After a single partition was copied by files: a system on the copy names
 // the copy's partition where it named the source's (MountedDevices, boot store).
 bool BindCopiedVolumeStage(const CString& sourceDrive, const CString& destinationDrive);
 // The offline MountedDevices and boot-store repair of a GPT destination.
-bool RepairGptSystemStage(int32_t destinationListed, const CString& systemDrive);
+bool RepairGptSystemStage(ListedDiskIndex destinationListed, const CString& systemDrive);

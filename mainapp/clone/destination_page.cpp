@@ -7,6 +7,7 @@
 #include "disk/disk_map.h"
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_formatter.h"
 #include "mainapp/clone/clone_plan.h"
@@ -15,6 +16,7 @@
 #include "mainapp/clone/plan_application.h"
 #include "mainapp/clone/raw_target.h"
 #include "mainapp/clone/source_page.h"
+#include "mainapp/page_parts/disk_list_ticks.h"
 #include "mainapp/page_parts/page_parts.h"
 #include "mainapp/records/disk_bars.h"
 #include "mainapp/records/disk_list_images.h"
@@ -58,10 +60,6 @@ constexpr int32_t kNewEspType = 0xEE;          // the planned type of the EFI sy
 // the two labels stay hidden.
 constexpr int kManualControls[] = {CMirrorDestination::kTrackbar, CMirrorDestination::kMiB, CMirrorDestination::kApply,
                                    CMirrorDestination::kMiBLabel};
-
-uint64_t ListedSize(int32_t listed) {
-  return listed >= 0 && listed < kMaxListedDisks ? DiskContext.listedDiskSize[listed + 1] : 0;
-}
 
 void Show(CWnd* page, int id, bool show) {
   if (CWnd* w = page->GetDlgItem(id)) w->ShowWindow(show ? SW_SHOW : SW_HIDE);
@@ -110,8 +108,8 @@ bool CMirrorDestination::IsSourceRow(int row) const {
 
 bool CMirrorDestination::IsSystemDiskRow(int row) const {
   if (ShellState.winPEMode) return false;
-  const int32_t listed = ListedIndexOfRow(row);
-  return listed >= 0 && DiskContext.systemDisk >= 0 && ListedPhysicalDisk(listed) == DiskContext.systemDisk;
+  const PhysicalDiskNumber physical = ListedPhysicalDisk(ListedIndexOfRow(row));
+  return !physical.is_none() && physical == DiskContext.systemDisk;
 }
 
 BOOL CMirrorDestination::OnInitDialog() {
@@ -219,11 +217,10 @@ void CMirrorDestination::FillList() {
   list->DeleteAllItems();
   const int rows = std::min(FillDiskListRows(*list, &TypeDetails), kMaxListRows);
   WizardList.listRowCount = rows;
-  const int32_t sourceMultiplier = SectorMultiplierOf(ListedPhysicalDisk(CloneSettings.copySourceDisk));
+  const int32_t sourceMultiplier = SectorMultiplierOf(ListedPhysicalDisk(CloneSettings.copySourceDisk).value);
   for (int r = 0; r < rows; ++r) {
     const bool disk = IsDiskRow(r);
-    const int32_t listed = ListedIndexOfRow(r);
-    const int32_t physical = ListedPhysicalDisk(listed);
+    const int32_t physical = ListedPhysicalDisk(ListedIndexOfRow(r)).value;
     if (disk) list->SetItemText(r, 0, LookupString(u"IDS_Drive") + IntToText(physical) + u":");
     bool grey = IsSystemDiskRow(r) || (CloneSettings.partitionMode && r == CloneSettings.checkedRow);
     if (!disk) {
@@ -347,7 +344,7 @@ void CMirrorDestination::OnListItemChanging(NMHDR* header, LRESULT* result) {
 
 void CMirrorDestination::ClearDestination() {
   CloneSettings.destinationRow = -1;
-  CloneSettings.chosenDestinationDisk = -1;
+  CloneSettings.chosenDestinationDisk = kNoListedDisk;
   DestinationDiskMap = DiskMapRecord{};
   PlannedDiskMap = DiskMapRecord{};
   ManualSizing.selectedItem = -1;
@@ -374,8 +371,8 @@ bool SameMap(const DiskMapRecord& a, const DiskMapRecord& b) {
 // agrees, gets one partition over the whole disk, and the list, read again,
 // has the new partition's row ticked.
 void CMirrorDestination::PrepareRawTargetRow(int row) {
-  const int32_t listed = ListedIndexOfRow(row);
-  const int32_t physical = ListedPhysicalDisk(listed);
+  const ListedDiskIndex listed = ListedIndexOfRow(row);
+  const int32_t physical = ListedPhysicalDisk(listed).value;
   if (physical < 0 || ReadPartitionList(sharedPartitionBuffer, physical) > 0) {
     Message(this, u"IDS_CANNOT3");
     return;
@@ -418,7 +415,7 @@ void CMirrorDestination::PrepareRawTargetRow(int row) {
 
 // Shows the progress text with a growing row of points while the new table
 // reaches the disk's map and its volume arrives (each wait at most 5 s).
-void CMirrorDestination::WaitForRawTarget(int32_t listed, int32_t physical, const DiskMapRecord& before,
+void CMirrorDestination::WaitForRawTarget(ListedDiskIndex listed, int32_t physical, const DiskMapRecord& before,
                                           int32_t volumesBefore) {
   Show(this, kPrepareProgress, true);
   const CString text = LookupString(u"IDS_FormatProgress");
@@ -448,7 +445,7 @@ bool CMirrorDestination::IsPreparedPartition() const {
 
 bool CMirrorDestination::SelectRow(int row) {
   const int previousRow = CloneSettings.destinationRow;
-  const int32_t previousDisk = CloneSettings.chosenDestinationDisk;
+  const ListedDiskIndex previousDisk = CloneSettings.chosenDestinationDisk;
   const DiskSelectionRecord previousSelection = DestinationSelection;
   auto restore = [&] {
     CloneSettings.destinationRow = previousRow;
@@ -456,12 +453,12 @@ bool CMirrorDestination::SelectRow(int row) {
     DestinationSelection = previousSelection;
   };
   CListCtrl* list = List();
-  const int32_t listed = ListedIndexOfRow(row);
-  const int32_t physical = ListedPhysicalDisk(listed);
-  if (!list || physical < 0) return false;
+  const ListedDiskIndex listed = ListedIndexOfRow(row);
+  const PhysicalDiskNumber physical = ListedPhysicalDisk(listed);
+  if (!list || physical.is_none()) return false;
   const bool disk = IsDiskRow(row);
   const uint64_t diskSize = ListedSize(listed);
-  const int32_t multiplier = std::max(SectorMultiplierOf(physical), 1);
+  const int32_t multiplier = std::max(SectorMultiplierOf(physical.value), 1);
   // The disk row's name ends in its own colon: one is enough.
   CloneSettings.destinationDescription = RowHeading(*list, row) + list->GetItemText(row, 1) + u"  " + list->GetItemText(row, 2);
   DestinationSelection = DiskSelectionRecord{};
@@ -475,7 +472,7 @@ bool CMirrorDestination::SelectRow(int row) {
     DestinationPageState.destinationStart = 0;
     DestinationPageState.destinationSize = diskSize;
     DestinationSelection.kind = kSelectionWholeDisk;
-    SetSelectionModel(DestinationSelection, DiskContext.listedModel[listed + 1]);
+    SetSelectionModel(DestinationSelection, ListedModel(listed));
     DestinationSelection.sectorCount = diskSize / multiplier;
   } else {
     CloneSettings.partitionMode = 1;
@@ -491,7 +488,7 @@ bool CMirrorDestination::SelectRow(int row) {
   CloneSettings.destinationRow = row;
   CloneSettings.chosenDestinationDisk = listed;
   DestinationDiskMap.count = BuildDiskMap(listed, DestinationDiskMap.items, true);
-  SetDlgItemText(kDiskNumber, LookupString(u"IDS_Drive") + IntToText(physical));
+  SetDlgItemText(kDiskNumber, LookupString(u"IDS_Drive") + IntToText(physical.value));
   if (CloneSettings.sizingMode == SizingMode::SameSize &&
       CloneSettings.copySourceLength > DestinationPageState.destinationSize) {
     Message(this, u"IDS_DestinationTooSmall");
@@ -802,7 +799,7 @@ void CMirrorDestination::Redraw() { InvalidateRect(&bar_, FALSE); }
 void CMirrorDestination::OnPaint() {
   CPaintDC dc(this);
   PaintBarLegend(*this, dc);
-  if (CloneSettings.destinationRow < 0 || CloneSettings.chosenDestinationDisk < 0) return;
+  if (CloneSettings.destinationRow < 0 || CloneSettings.chosenDestinationDisk.is_none()) return;
   const bool after = IsDlgButtonChecked(kAfter) == BST_CHECKED;
   DestinationPageState.barAfter = after;
   const DiskMapRecord& map = after ? PlannedDiskMap : DestinationDiskMap;
@@ -853,13 +850,13 @@ void CMirrorDestination::OnLButtonDown(UINT, CPoint point) {
 
 void CMirrorDestination::OnNext() {
   if (!ManualSizing.controlsHidden) ApplyTypedLength();
-  if (CloneSettings.destinationRow < 0 || CloneSettings.chosenDestinationDisk < 0) {
+  if (CloneSettings.destinationRow < 0 || CloneSettings.chosenDestinationDisk.is_none()) {
     Message(this, u"IDS_SelectDestination");
     return;
   }
   // A destination that has gone since it was ticked (unplugged, detached)
   // is no destination: the list is read again without it.
-  const int32_t chosen = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
+  const int32_t chosen = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk).value;
   if (chosen < 0 || ReadDiskGeometry(chosen) == 0) {
     ClearDestination();
     FillList();
@@ -902,7 +899,7 @@ void CMirrorDestination::OnNext() {
     return;
   }
   if (!wholeDisk) DestinationDiskMap = PlannedDiskMap;
-  const int32_t physical = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk);
+  const int32_t physical = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk).value;
   if (!prepared && physical >= 0 && ReadPartitionList(sharedPartitionBuffer, physical) > 0 &&
       MessageBoxW(GetSafeHwnd(), LookupString(u"IDS_CHECKBEFORESTART"), ShellState.messageCaption,
                   MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL) != IDYES)

@@ -86,7 +86,7 @@ class CMirrorDestination : public CDialog {
   void SetChecks(int first, int last, BOOL check, int except = -1);
   bool SelectRow(int row);
   void PrepareRawTargetRow(int row);
-  void WaitForRawTarget(int32_t listed, int32_t physical, const DiskMapRecord& before, int32_t volumesBefore);
+  void WaitForRawTarget(ListedDiskIndex listed, int32_t physical, const DiskMapRecord& before, int32_t volumesBefore);
   bool IsPreparedPartition() const;
   void ClearDestination();
   bool PlanWholeDisk();

@@ -5,6 +5,7 @@
 
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
+#include "disk/listed_disks.h"
 #include "mainapp/clone/clone_plan.h"
 #include "platform/core/guid.h"
 #include "platform/process/system_info.h"
@@ -332,8 +333,7 @@ int32_t PlanDestinationLayout(int32_t sourcePhysicalDisk, const void* layout, in
   if (count > kMaxLayoutEntries) count = kMaxLayoutEntries;
   SortLayoutEntries(DiskContext.layoutTable, count);
   FindSystemPartition(count);
-  int32_t destination = CloneSettings.chosenDestinationDisk + 1;
-  int32_t physical = destination >= 1 && destination <= kMaxListedDisks ? DiskContext.listedToPhysical[destination] : -1;
+  const int32_t physical = ListedPhysicalDisk(CloneSettings.chosenDestinationDisk).value;
   in.multiplier = SectorMultiplierOf(physical) > 0 ? SectorMultiplierOf(physical) : 1;
   in.sectorsPerTrack = physical >= 0 && physical < kMaxPhysicalDisks && DiskContext.sectorsPerTrack[physical] > 0
                            ? DiskContext.sectorsPerTrack[physical]

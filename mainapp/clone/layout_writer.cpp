@@ -273,7 +273,7 @@ bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t coun
 
 bool WriteSingleEntryLayout(int32_t disk, void* layout) {
   // The first track of the chosen destination goes (boot code and table).
-  const int32_t chosen = DestinationSelection.diskNumber;
+  const int32_t chosen = DestinationSelection.diskNumber.value;
   if (chosen >= 0 && chosen < kMaxPhysicalDisks) {
     if (SectorMultiplierOf(chosen) == 0) ReadDiskGeometry(chosen);
     DiskContext.lastSectorsPerTrack = DiskContext.sectorsPerTrack[chosen];
@@ -302,9 +302,9 @@ bool WriteSingleEntryLayout(int32_t disk, void* layout) {
   return ApplyDriveLayout(disk, layout);
 }
 
-void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinationListed) {
-  const int32_t source = ListedPhysicalDisk(sourceListed);
-  const int32_t destination = ListedPhysicalDisk(destinationListed);
+void CreateDestinationLayout(CWnd* page, ListedDiskIndex sourceListed, ListedDiskIndex destinationListed) {
+  const int32_t source = ListedPhysicalDisk(sourceListed).value;
+  const int32_t destination = ListedPhysicalDisk(destinationListed).value;
   LayoutWriterState.layoutWritten = 0;
   if (source < 0 || destination < 0 || source == destination) {
     CloneRunState.cloneAborted = 1;
@@ -399,12 +399,12 @@ CString PrepareSourceVolume(int32_t k, int32_t sourceDisk) {
 
 bool LockDiskVolumes(const DiskSelectionRecord& disk) {
   PartitionEntry list[kMaxPartitions] = {};
-  const int32_t count = ReadPartitionList(list, disk.diskNumber);
+  const int32_t count = ReadPartitionList(list, disk.diskNumber.value);
   for (HANDLE& h : LayoutWriterState.lockedVolumes) h = nullptr;
-  OpenDiskRead(disk.diskNumber);  // positions compare with the current disk's multiplier
+  OpenDiskRead(disk.diskNumber.value);  // positions compare with the current disk's multiplier
   CloseCurrentDisk();
   for (int32_t i = 0, slot = 0; i < count && i < kMaxPartitions && slot < 32; ++i) {
-    const int32_t letter = FindLetterByOffset(list[i].start, disk.diskNumber);
+    const int32_t letter = FindLetterByOffset(list[i].start, disk.diskNumber.value);
     if (letter < 0) continue;
     HANDLE h = OpenVolumeDevice(static_cast<WCHAR>(letter));
     if (h == INVALID_HANDLE_VALUE) continue;

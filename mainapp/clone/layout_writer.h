@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "disk/disk_numbers.h"
+
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
 
@@ -77,7 +79,7 @@ bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t coun
 // Clears the destination, writes its new partition table and waits until its
 // new volumes have drive letters. Failures set CloneRunState.cloneAborted
 // (after "Partition Error"); the layout-written flag tells the rest.
-void CreateDestinationLayout(CWnd* page, int32_t sourceListed, int32_t destinationListed);
+void CreateDestinationLayout(CWnd* page, ListedDiskIndex sourceListed, ListedDiskIndex destinationListed);
 
 // The volume to read layout entry k of the source disk from: the shadow
 // device of its letter's (or its GUID path's) volume; the live volume itself

@@ -5,6 +5,7 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/shadow_copy.h"
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/source_page.h"
@@ -34,16 +35,17 @@ bool HasLetterOn(int32_t physical) {
 
 // The source: the last listed disk (down to listed number 2) that is not the
 // destination, has a drive letter and is not on USB; else listed disk 1.
-int32_t ChooseSource(int32_t destination) {
-  for (int32_t n = std::min(DiskContext.diskCount, kMaxListedDisks); n >= 2; --n) {
-    if (n - 1 == destination) continue;
+ListedDiskIndex ChooseSource(ListedDiskIndex destination) {
+  const int32_t listedCount = std::min(DiskContext.diskCount, kMaxListedDisks);
+  for (ListedDiskIndex listed{listedCount - 1}; listed.value >= 1; --listed.value) {
+    if (listed == destination) continue;
     MapLettersToDisks();
-    const int32_t physical = DiskContext.listedToPhysical[n];
-    if (physical < 0 || !HasLetterOn(physical)) continue;
-    if (DiskContext.listedBusName[n] == CString(u"USB")) continue;
-    return n - 1;
+    const PhysicalDiskNumber physical = ListedPhysicalDisk(listed);
+    if (physical.is_none() || !HasLetterOn(physical.value)) continue;
+    if (ListedBusName(listed) == CString(u"USB")) continue;
+    return listed;
   }
-  return 0;
+  return ListedDiskIndex{0};
 }
 
 int Say(CWnd* owner, const char16_t* key, UINT flags) {
@@ -76,18 +78,18 @@ void OnOneClickCopy(CWnd* owner) {
   DetectSystemAndSpecialDisks();
   CloneSettings.checkedRow = -1;
   CloneSettings.destinationRow = -1;
-  CloneSettings.sourceDisk = -1;
-  const int32_t destination = DiskContext.destinationDisk;
-  int32_t source = -1;
-  if (destination >= 0 && DiskContext.diskCount > 0) source = ChooseSource(destination);
+  CloneSettings.sourceDisk = kNoListedDisk;
+  const ListedDiskIndex destination = DiskContext.destinationDisk;
+  ListedDiskIndex source = kNoListedDisk;
+  if (!destination.is_none() && DiskContext.diskCount > 0) source = ChooseSource(destination);
   // A copy never has one disk as its source and its destination: with no
   // other disk to copy from there is nothing one-click copy can do.
-  if (destination < 0 || source < 0 || source == destination || ListedPhysicalDisk(source) < 0) {
+  if (destination.is_none() || source.is_none() || source == destination || ListedPhysicalDisk(source).is_none()) {
     ShellState.oneClickAutoMode = false;
     if (Say(owner, u"IDS_MessageblankDisk", MB_OKCANCEL) != IDOK) return;
     CloneSettings.checkedRow = -1;
     CloneSettings.destinationRow = -1;
-    CloneSettings.sourceDisk = -1;
+    CloneSettings.sourceDisk = kNoListedDisk;
     CloneSettings.basicDuplication = 1;
     CMirrorSource wizard;
     wizard.DoModal();
@@ -97,7 +99,7 @@ void OnOneClickCopy(CWnd* owner) {
   // The required sectors are those of the disk just chosen.
   CloneSettings.copySourceDisk = source;
   uint64_t required = ComputeRequiredSectors();
-  if (DiskContext.listedDiskSize[destination + 1] < required) {
+  if (ListedSize(destination) < required) {
     Say(owner, u"IDS_DestinationTooSmall", MB_OK);
     return;
   }
@@ -116,15 +118,15 @@ void OnOneClickCopy(CWnd* owner) {
   MapLettersToDisks();
   ListLetterVolumes();
 
-  const uint64_t destinationSize = DiskContext.listedDiskSize[destination + 1];
-  const uint64_t sourceSize = DiskContext.listedDiskSize[source + 1];
+  const uint64_t destinationSize = ListedSize(destination);
+  const uint64_t sourceSize = ListedSize(source);
   if (sectorBySector ? destinationSize < sourceSize : destinationSize < (required = ComputeRequiredSectors())) {
     Say(owner, u"IDS_DestinationTooSmall", MB_OK);
     return;
   }
   // The source snapshot, selections and descriptions of a whole-disk choice.
   if (!RecordWholeDiskChoice(source, destination)) return;
-  ReadDiskGeometry(ListedPhysicalDisk(destination));
+  ReadDiskGeometry(ListedPhysicalDisk(destination).value);
   int32_t count = 0;
   if (!ApplyDestinationPlan(&count)) {
     Say(owner, u"IDS_DestinationTooSmall", MB_OK);

@@ -81,9 +81,10 @@ bool PreparePartitionRange(PartitionRangeJob* job) {
   *job = PartitionRangeJob{};
   job->sourceListed = CloneSettings.copySourceDisk;
   job->destinationListed = CloneSettings.chosenDestinationDisk;
-  const int32_t source = ListedPhysicalDisk(job->sourceListed);
-  const int32_t destination = ListedPhysicalDisk(job->destinationListed);
-  if (source < 0 || destination < 0 || DestinationSelection.diskNumber != destination) return false;
+  const PhysicalDiskNumber destinationDisk = ListedPhysicalDisk(job->destinationListed);
+  const int32_t source = ListedPhysicalDisk(job->sourceListed).value;
+  const int32_t destination = destinationDisk.value;
+  if (source < 0 || destinationDisk.is_none() || DestinationSelection.diskNumber != destinationDisk) return false;
   ReadDiskGeometry(destination);
   ReadDiskGeometry(source);
   const uint64_t m = Multiplier(destination);
@@ -166,7 +167,7 @@ void FinishPartitionRange(CWnd* page, const PartitionRangeJob& job, bool volumes
     }
   }
   if (volumesOpened && CloneSettings.sourceActive && recordedSlot != job.destinationMbrSlot)
-    RegisterBootIniFix(0, job.destinationListed);
+    RegisterBootIniFix(0, job.destinationListed.value);
 }
 
 namespace {

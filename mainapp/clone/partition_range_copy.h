@@ -21,8 +21,8 @@ class CWnd;
 // Where one partition range copy reads and writes, in 512-byte units.
 struct PartitionRangeJob {
   RawRange range;
-  int32_t sourceListed = -1;
-  int32_t destinationListed = -1;
+  ListedDiskIndex sourceListed = kNoListedDisk;
+  ListedDiskIndex destinationListed = kNoListedDisk;
   uint64_t destinationLength = 0;  // the destination partition's length
   uint64_t destinationTable = 0;   // native sector of the table holding its entry (0: the MBR)
   int32_t destinationSlot = -1;    // 0..3 in that table, -1 when no entry starts there

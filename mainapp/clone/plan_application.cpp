@@ -6,6 +6,7 @@
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
 #include "disk/partition_list.h"
+#include "disk/listed_disks.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_plan.h"
 #include "mainapp/clone/destination_planner.h"
@@ -37,17 +38,6 @@ void Shift(LayoutEntry& e, int64_t by) {
 }
 int32_t Clamp(int32_t count) { return count < 0 ? 0 : (count > kMaxLayoutEntries ? kMaxLayoutEntries : count); }
 
-// The listed size (512-byte units) of a listed index, 0 when it names no disk.
-uint64_t ListedSize(int32_t listedIndex) {
-  int32_t n = listedIndex + 1;
-  if (n < 1 || n > kMaxListedDisks || n > DiskContext.diskCount) return 0;
-  return DiskContext.listedDiskSize[n];
-}
-int32_t ListedPhysical(int32_t listedIndex) {
-  int32_t n = listedIndex + 1;
-  if (n < 1 || n > kMaxListedDisks || n > DiskContext.diskCount) return -1;
-  return DiskContext.listedToPhysical[n];
-}
 
 void ShowTooSmall() {
   MessageBoxW(ShellState.MainDialogHandle, LookupString(u"IDS_DestinationTooSmall"), ShellState.messageCaption, MB_OK);
@@ -239,10 +229,10 @@ void KeepInsideGptUsableSectors(LayoutEntry* t, int32_t count, uint64_t diskSect
 }
 
 void SettleWholeDiskPlan(int32_t plannedEntries) {
-  const int32_t listed = CloneSettings.chosenDestinationDisk;
+  const ListedDiskIndex listed = CloneSettings.chosenDestinationDisk;
   if (CloneSettings.convertToGpt)
     WriteBackConvertedTail(PlannedDiskMap, DiskContext.layoutTable, plannedEntries, ListedSize(listed),
-                           SectorMultiplierOf(ListedPhysical(listed)));
+                           SectorMultiplierOf(ListedPhysicalDisk(listed).value));
   if (CloneSettings.sizingMode == SizingMode::SameSize ||
       (CloneSettings.sizingMode == SizingMode::Manual && ManualSizing.changed)) {
     WriteBackPlannedMap(PlannedDiskMap, DiskContext.layoutTable, plannedEntries);
@@ -251,7 +241,7 @@ void SettleWholeDiskPlan(int32_t plannedEntries) {
   // Any GPT result, a GPT source's plan too, ends before the backup table.
   if (CloneSettings.convertToGpt || CloneSettings.sourceIsGpt)
     KeepInsideGptUsableSectors(DiskContext.layoutTable, plannedEntries, ListedSize(listed),
-                               SectorMultiplierOf(ListedPhysical(listed)));
+                               SectorMultiplierOf(ListedPhysicalDisk(listed).value));
 }
 
 PlanTotals ComputePlanTotals(const LayoutEntry* t, int32_t count, const UsedSectorsOf& used) {
@@ -274,7 +264,7 @@ bool ApplyDestinationPlan(int32_t* planCount) {
   const uint64_t d = PlanDestinationSectors;
   if (CloneSettings.sizingMode != SizingMode::SameSize && CloneSettings.sourceIsGpt == 0 && NeedsGptConversion(d))
     CloneSettings.convertToGpt = 1;
-  const int32_t source = ListedPhysical(CloneSettings.copySourceDisk);
+  const int32_t source = ListedPhysicalDisk(CloneSettings.copySourceDisk).value;
   std::vector<uint8_t> buffer(kLayoutBufferSize);
   int32_t count = source >= 0 ? QueryDriveLayout(source, buffer.data()) : -1;
   PlannedDiskMap = DiskMapRecord{};
@@ -323,7 +313,7 @@ bool ApplyDestinationPlan(int32_t* planCount) {
 }
 
 uint64_t ComputeRequiredSectors() {
-  const int32_t source = ListedPhysical(CloneSettings.copySourceDisk);
+  const int32_t source = ListedPhysicalDisk(CloneSettings.copySourceDisk).value;
   if (source < 0) return 0;
   std::vector<uint8_t> buffer(kLayoutBufferSize);
   int32_t count = QueryDriveLayout(source, buffer.data());

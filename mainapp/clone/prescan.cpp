@@ -103,7 +103,7 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
   ScanState.badSectorCount = 0;
   ScanState.failedSectors.clear();
   ScanState.scanEndTime = 0;
-  const int32_t disk = target.diskNumber;
+  const int32_t disk = target.diskNumber.value;
   if (disk < 0 || disk >= kMaxPhysicalDisks) return false;
   if (SectorMultiplierOf(disk) == 0) ReadDiskGeometry(disk);
   const int32_t multiplier = SectorMultiplierOf(disk);

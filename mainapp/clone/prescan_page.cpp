@@ -22,12 +22,12 @@ constexpr UINT kAskWhileScanningFlags = MB_YESNO | MB_ICONINFORMATION | MB_TASKM
 
 // "Disk N model size" or "Partition (X:) FS size"; sizes from native sectors.
 CString TargetText(const DiskSelectionRecord& target) {
-  const uint64_t units = target.sectorCount * static_cast<uint64_t>(std::max(1, SectorMultiplierOf(target.diskNumber)));
+  const uint64_t units = target.sectorCount * static_cast<uint64_t>(std::max(1, SectorMultiplierOf(target.diskNumber.value)));
   CString text;
   if (target.kind == kSelectionWholeDisk) {
     CString disk = LookupString(u"IDS_Disk");
     disk.TrimRight();
-    text = disk + u" " + IntToText(target.diskNumber) + u" " + CString(target.model) + u" ";
+    text = disk + u" " + IntToText(target.diskNumber.value) + u" " + CString(target.model) + u" ";
   } else {
     text = LookupString(u"IDS_Partition") + u" (";
     text.AppendChar(target.driveLetter);
@@ -73,9 +73,9 @@ BOOL CBadSectorScanSummary::OnInitDialog() {
   ScanState.badSectorCount = 0;
   // A whole disk is scanned to its real end (its listed size stops at the
   // last whole cylinder): the target, its text and the bar say so.
-  if (const uint64_t units = ReadDiskLengthUnits(ScanTarget.diskNumber);
+  if (const uint64_t units = ReadDiskLengthUnits(ScanTarget.diskNumber.value);
       ScanTarget.kind == kSelectionWholeDisk && units > 0)
-    ScanTarget.sectorCount = units / static_cast<uint64_t>(std::max(1, SectorMultiplierOf(ScanTarget.diskNumber)));
+    ScanTarget.sectorCount = units / static_cast<uint64_t>(std::max(1, SectorMultiplierOf(ScanTarget.diskNumber.value)));
 
   const CString caption = LookupString(u"IDS_BadSectorScanProgCap");
   SetWindowText(caption);
@@ -96,8 +96,8 @@ BOOL CBadSectorScanSummary::OnInitDialog() {
   SetDlgItemText(kCancelButton, LookupString(u"IDS_Cancel"));
 
   // One step per chunk of one track.
-  const int32_t multiplier = std::max(1, SectorMultiplierOf(ScanTarget.diskNumber));
-  const int32_t track = std::max(1, std::min(63, DiskContext.sectorsPerTrack[std::clamp(ScanTarget.diskNumber, 0,
+  const int32_t multiplier = std::max(1, SectorMultiplierOf(ScanTarget.diskNumber.value));
+  const int32_t track = std::max(1, std::min(63, DiskContext.sectorsPerTrack[std::clamp(ScanTarget.diskNumber.value, 0,
                                                                                             kMaxPhysicalDisks - 1)]));
   const uint64_t chunk = std::max<uint64_t>(1, static_cast<uint64_t>(track) / multiplier);
   ShellState.ProgressBar = &progress_;

@@ -126,12 +126,14 @@ bool WriteBlock(HANDLE handle, const uint8_t* buffer, uint64_t sector, int32_t u
   return false;
 }
 
-// "IDS_CopyBlock(Disk0 To Disk1)" or the same with "IDS_Verifying".
-CString PassStatus(RawPass pass, int32_t source, int32_t destination) {
+// "IDS_CopyBlock(Disk0 To Disk1)" or the same with "IDS_Verifying"; the
+// disks are named by their physical numbers, as every other "Disk N" text.
+CString PassStatus(RawPass pass, ListedDiskIndex source, ListedDiskIndex destination) {
   CString text = LookupString(pass == RawPass::Verify ? u"IDS_Verifying" : u"IDS_CopyBlock");
   text += u"(";
-  text += LookupString(u"IDS_Disk") + IntToText(source) + u" " + LookupString(u"IDS_To") + u" ";
-  text += LookupString(u"IDS_Disk") + IntToText(destination) + u")";
+  const CString disk = LookupString(u"IDS_Disk");
+  text += disk + IntToText(ListedPhysicalDisk(source).value) + u" " + LookupString(u"IDS_To") + u" ";
+  text += disk + IntToText(ListedPhysicalDisk(destination).value) + u")";
   return text;
 }
 
@@ -569,10 +571,10 @@ void PartitionCopyProgress(CWnd* page, uint64_t done, void* context) {
 
 }  // namespace
 
-bool CopyDiskSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed, RawPass pass) {
+bool CopyDiskSectors(CWnd* page, ListedDiskIndex sourceListed, ListedDiskIndex destinationListed, RawPass pass) {
   PumpClonePage(page);
-  const int32_t source = ListedPhysicalDisk(sourceListed);
-  const int32_t destination = ListedPhysicalDisk(destinationListed);
+  const int32_t source = ListedPhysicalDisk(sourceListed).value;
+  const int32_t destination = ListedPhysicalDisk(destinationListed).value;
   if (source < 0 || destination < 0) return false;
   // Whole disks at their real lengths: the geometry's whole cylinders leave
   // out the last sectors, where NTFS keeps its backup boot sector and GPT its
@@ -592,7 +594,7 @@ bool CopyDiskSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed
   const int32_t grain = std::max(Multiplier(source), destinationMultiplier);
   range.count -= range.count % static_cast<uint64_t>(grain);
   SetCloneProgressRange(page, range.count > 0 ? range.count : sourceSize);
-  ShowCloneStatus(page, PassStatus(pass, source, destination));
+  ShowCloneStatus(page, PassStatus(pass, sourceListed, destinationListed));
   DiskProgress progress{range.count, PacedPosition(range.count)};
   const RawPassResult result = RunRawPass(page, range, pass, block, &DiskCopyProgress, &progress);
   if (progress.page.pending) ShowDiskProgress(page, progress.page.last, range.count);
@@ -617,11 +619,12 @@ void PlaceNtfsBackupBootSector(int32_t source, int32_t destination, const Layout
   CloseCurrentDisk();
 }
 
-bool CopyPartitionSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed, int32_t entry, RawPass pass) {
+bool CopyPartitionSectors(CWnd* page, ListedDiskIndex sourceListed, ListedDiskIndex destinationListed, int32_t entry,
+                          RawPass pass) {
   PumpClonePage(page);
   if (entry < 0 || entry >= kMaxLayoutEntries) return false;
-  const int32_t source = ListedPhysicalDisk(sourceListed);
-  const int32_t destination = ListedPhysicalDisk(destinationListed);
+  const int32_t source = ListedPhysicalDisk(sourceListed).value;
+  const int32_t destination = ListedPhysicalDisk(destinationListed).value;
   if (source < 0 || destination < 0) return false;
   ReadDiskGeometry(source);
   ReadDiskGeometry(destination);

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 
+#include "disk/disk_numbers.h"
+
 #include "platform/core/cstring.h"
 
 class CWnd;
@@ -62,10 +64,11 @@ RawPassResult RunRawPass(CWnd* page, const RawRange& range, RawPass pass, int32_
 // and copySourceLength of the listed source disk onto the listed destination
 // disk from its start. False when a disk cannot be opened or memory runs out;
 // a cancelled copy returns true with cloneAborted set.
-bool CopyDiskSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed, RawPass pass);
+bool CopyDiskSectors(CWnd* page, ListedDiskIndex sourceListed, ListedDiskIndex destinationListed, RawPass pass);
 
 // Layout entry `entry` of the source disk from its start to its planned new
 // start on the destination, never longer than its planned length (a smaller
 // planned partition is not overrun). Adds the units copied to
 // CloneRunState.copiedBytes in the copy pass.
-bool CopyPartitionSectors(CWnd* page, int32_t sourceListed, int32_t destinationListed, int32_t entry, RawPass pass);
+bool CopyPartitionSectors(CWnd* page, ListedDiskIndex sourceListed, ListedDiskIndex destinationListed, int32_t entry,
+                          RawPass pass);

@@ -30,7 +30,7 @@ RawTargetExtent PlanRawTarget(uint64_t diskSectors, int32_t sectorsPerTrack) {
 }
 
 bool SourcePartitionIsActive() {
-  const int32_t source = ListedPhysicalDisk(CloneSettings.copySourceDisk);
+  const int32_t source = ListedPhysicalDisk(CloneSettings.copySourceDisk).value;
   if (source < 0) return false;
   auto layout = std::make_unique<uint8_t[]>(kLayoutBufferSize);
   std::memset(layout.get(), 0, kLayoutBufferSize);

@@ -77,11 +77,11 @@ bool FindGptPartitionId(int32_t physicalDisk, uint64_t startBytes, GUID* partiti
   return false;
 }
 
-bool FixMountedDevices(int32_t destinationListed) {
+bool FixMountedDevices(ListedDiskIndex destinationListed) {
   const int32_t index = CloneRunState.systemEntryIndex;
   if (index < 0 || index >= kMaxLayoutEntries || CloneRunState.systemDestinationCopy.GetLength() < 2) return false;
   GUID partitionId{};
-  if (!FindGptPartitionId(ListedPhysicalDisk(destinationListed), DiskContext.layoutTable[index].newStartBytes,
+  if (!FindGptPartitionId(ListedPhysicalDisk(destinationListed).value, DiskContext.layoutTable[index].newStartBytes,
                           &partitionId))
     return false;
 
@@ -251,20 +251,20 @@ int MoveCopiedSystem(int32_t destinationPhysical, const std::vector<MountedDevic
 
 }  // namespace
 
-int BindCopiedSystemToDestination(int32_t sourceListed, int32_t destinationListed) {
+int BindCopiedSystemToDestination(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed) {
   const uint32_t source = ReadDiskSignature(sourceListed), destination = ReadDiskSignature(destinationListed);
   if (source == 0 || destination == 0) return -1;
   std::vector<MountedDeviceMove> moves;
   for (const auto& [from, to] : CopiedOffsets()) moves.push_back({{source, from}, {destination, to}});
-  return MoveCopiedSystem(ListedPhysicalDisk(destinationListed), moves);
+  return MoveCopiedSystem(ListedPhysicalDisk(destinationListed).value, moves);
 }
 
-int FollowDestinationSignature(int32_t destinationListed, uint32_t oldSignature) {
+int FollowDestinationSignature(ListedDiskIndex destinationListed, uint32_t oldSignature) {
   const uint32_t signature = ReadDiskSignature(destinationListed);
   if (oldSignature == 0 || signature == 0 || signature == oldSignature) return 0;
   std::vector<MountedDeviceMove> moves;
   for (const auto& [from, to] : CopiedOffsets()) moves.push_back({{oldSignature, to}, {signature, to}});
-  return MoveCopiedSystem(ListedPhysicalDisk(destinationListed), moves);
+  return MoveCopiedSystem(ListedPhysicalDisk(destinationListed).value, moves);
 }
 
 bool ReadVolumePlace(const CString& volume, PartitionPlace* place) {

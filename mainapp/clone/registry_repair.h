@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "disk/disk_numbers.h"
 #include "platform/core/cstring.h"
 
 #include "platform/core/types.h"
@@ -26,7 +27,7 @@ bool FindGptPartitionId(int32_t physicalDisk, uint64_t startBytes, GUID* partiti
 // destination disk) and deletes "\DosDevices\D:" and "\DosDevices\E:", then
 // unloads it. Changes nothing when the hive cannot be loaded or the new
 // system partition has no GPT unique GUID. True when the value was written.
-bool FixMountedDevices(int32_t destinationListed);
+bool FixMountedDevices(ListedDiskIndex destinationListed);
 
 // Where a partition lies as MountedDevices and the boot stores name it: on
 // an MBR disk the disk's 4-byte signature and the partition's byte offset (a
@@ -73,12 +74,12 @@ CString CopiedSystemHive(int32_t destinationPhysical);
 // stores (\Boot\BCD) on the copied partitions name the copy's partitions
 // the same way. The number of MountedDevices values changed; -1 when there
 // is no copied system hive or a disk cannot be read.
-int BindCopiedSystemToDestination(int32_t sourceListed, int32_t destinationListed);
+int BindCopiedSystemToDestination(ListedDiskIndex sourceListed, ListedDiskIndex destinationListed);
 
 // The same after the destination's signature changed from `oldSignature`
 // (the summary gives it the source's before a restart): the copy's
 // MountedDevices and boot stores follow its disk's new signature.
-int FollowDestinationSignature(int32_t destinationListed, uint32_t oldSignature);
+int FollowDestinationSignature(ListedDiskIndex destinationListed, uint32_t oldSignature);
 
 // Where the volume `volume` ("C:", or a volume path without its trailing
 // backslash) lies on its disk; false when it cannot be read.

@@ -6,9 +6,11 @@
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/clone/clone_plan.h"
+#include "mainapp/page_parts/disk_list_ticks.h"
 #include "mainapp/page_parts/page_parts.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_bars.h"
@@ -53,16 +55,6 @@ bool SourceSegmentLit(const DiskMapItem& item, int32_t index, const void*) {
 
 }  // namespace
 
-int32_t ListedIndexOfRow(int row) {
-  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
-  int32_t kind = DiskListRows.rowKind[row];
-  if (kind >= 0) {
-    if (kind >= kMaxListRows) return -1;
-    kind = DiskListRows.rowKind[kind];
-  }
-  return kind < 0 ? -kind - 1 : -1;
-}
-
 bool IsDiskListRow(int row) {
   return row >= 0 && row < std::min(DiskListRows.rowCount, kMaxListRows) && DiskListRows.rowKind[row] < 0;
 }
@@ -104,7 +96,7 @@ BOOL CMirrorSource::OnInitDialog() {
   DetectSystemAndSpecialDisks();
   ready_ = false;
   CloneSettings.systemMigration = 0;
-  CloneSettings.sourceDisk = -1;
+  CloneSettings.sourceDisk = kNoListedDisk;
   WizardList.eventsEnabled = false;
   SourceDiskMap = DiskMapRecord{};
   ApplyPageHeader(*this, fonts_, u"IDS_MSrcCap");
@@ -270,13 +262,12 @@ void CMirrorSource::RedrawBar() {
 void CMirrorSource::OnPaint() {
   CPaintDC dc(this);
   PaintBarLegend(*this, dc);
-  if (CloneSettings.sourceDisk == -1) return;
+  if (CloneSettings.sourceDisk == kNoListedDisk) return;
   DiskBarStyle style;
   style.highlighted = &SourceSegmentLit;
   style.gptDisk = CloneSettings.sourceIsGpt != 0;
   style.msrIndex = DiskContext.msrIndex;
-  const int32_t n = CloneSettings.sourceDisk + 1;
-  style.diskSectors = n >= 1 && n <= kMaxListedDisks ? DiskContext.listedDiskSize[n] : 0;
+  style.diskSectors = ListedSize(CloneSettings.sourceDisk);
   PaintDiskBar(dc, bar_, SourceDiskMap.items, SourceDiskMap.count, style);
 }
 
@@ -292,16 +283,16 @@ void CMirrorSource::OnNext() {
     return;
   }
   CloneSettings.destinationRow = -1;
-  CloneSettings.chosenDestinationDisk = -1;
+  CloneSettings.chosenDestinationDisk = kNoListedDisk;
   const int row = WizardList.sourceRow;
-  const int32_t listed = ListedIndexOfRow(row);
-  if (listed < 0) return;
-  const int32_t physical = DiskContext.listedToPhysical[listed + 1];
+  const ListedDiskIndex listed = ListedIndexOfRow(row);
+  if (listed.is_none()) return;
+  const PhysicalDiskNumber physical = ListedPhysicalDisk(listed);
   if (IsDiskRow(row)) {
     CloneSettings.copySourceDisk = listed;
     CloneSettings.copySourceStart = 0;
-    CloneSettings.copySourceLength = DiskContext.listedDiskSize[listed + 1];
-    CloneSettings.sourceName = LookupString(u"IDS_Drive") + IntToText(physical);
+    CloneSettings.copySourceLength = ListedSize(listed);
+    CloneSettings.sourceName = LookupString(u"IDS_Drive") + IntToText(physical.value);
     CloneSettings.partitionMode = 0;
   } else {
     CloneSettings.copySourceDisk = listed;
@@ -316,7 +307,7 @@ void CMirrorSource::OnNext() {
       // cannot be read says nothing about it: the page stays.
       std::vector<uint8_t> sector(4096);
       int result = -1;
-      if (OpenDiskRead(physical)) {
+      if (OpenDiskRead(physical.value)) {
         result = ReadDiskSectors(sector.data(), 0, 1);
         CloseCurrentDisk();
       }
@@ -356,7 +347,7 @@ void CMirrorSource::OnView() {
 }
 
 void CMirrorSource::OnDiagnostic() {
-  if (CloneSettings.sourceDisk >= 0 && RunDiagnosticsPage) RunDiagnosticsPage(this);
+  if (!CloneSettings.sourceDisk.is_none() && RunDiagnosticsPage) RunDiagnosticsPage(this);
 }
 
 void CMirrorSource::OnRunExplorer() {
@@ -371,7 +362,7 @@ void CMirrorSource::OnRunExplorer() {
 INT_PTR RunCloneWizard(CWnd* parent) {
   CloneSettings.checkedRow = -1;
   CloneSettings.destinationRow = -1;
-  CloneSettings.sourceDisk = -1;
+  CloneSettings.sourceDisk = kNoListedDisk;
   CMirrorSource page(parent);
   CloneSettings.basicDuplication = 1;
   return page.DoModal();

@@ -33,8 +33,6 @@ inline WizardPageRunner RunDestinationPage = nullptr;
 inline WizardPageRunner RunDiskViewerPage = nullptr;
 inline WizardPageRunner RunDiagnosticsPage = nullptr;
 
-// The listed index of the disk of a list row, -1 for a row the tables do not hold.
-int32_t ListedIndexOfRow(int row);
 // Whether a list row is a disk row, and the disk row of any row (-1 outside the tables).
 bool IsDiskListRow(int row);
 int DiskRowOfListRow(int row);

@@ -5,6 +5,7 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/page_parts/page_parts.h"
@@ -18,26 +19,24 @@ uint64_t MultiplierOf(int32_t physical) {
   return m > 0 ? static_cast<uint64_t>(m) : 1;
 }
 
-int ListedOfRow(int row) {
-  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
-  int32_t kind = DiskListRows.rowKind[row];
-  if (kind >= 0) {
-    if (kind >= kMaxListRows) return -1;
-    kind = DiskListRows.rowKind[kind];
-  }
-  return kind < 0 && -kind <= kMaxListedDisks ? -kind : -1;
-}
-
 }  // namespace
 
-int32_t PhysicalDiskOfRow(int row) {
-  const int listed = ListedOfRow(row);
-  return listed > 0 ? DiskContext.listedToPhysical[listed] : -1;
+ListedDiskIndex ListedIndexOfRow(int row) {
+  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return kNoListedDisk;
+  int32_t kind = DiskListRows.rowKind[row];
+  if (kind >= 0) {
+    if (kind >= kMaxListRows) return kNoListedDisk;
+    kind = DiskListRows.rowKind[kind];
+  }
+  return kind < 0 ? ListedDiskIndex{-kind - 1} : kNoListedDisk;
 }
 
+PhysicalDiskNumber PhysicalDiskOfRow(int row) { return ListedPhysicalDisk(ListedIndexOfRow(row)); }
+
 bool IsBootMediumRow(int row) {
-  const int listed = ListedOfRow(row);
-  return listed > 0 && listed == DiskContext.markedBootDisk;
+  const ListedDiskIndex listed = ListedIndexOfRow(row);
+  // markedBootDisk keeps the listed number (index + 1), 0 for none.
+  return !listed.is_none() && listed.value + 1 == DiskContext.markedBootDisk;
 }
 
 void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
@@ -46,8 +45,8 @@ void FillDeletionDiskList(CListCtrl& list, const DiskListStyle& style) {
   DetectSystemAndSpecialDisks();
   // The system disk's and the boot medium's rows are drawn with the disabled images.
   for (int row = 0; row < rows; ++row) {
-    const int32_t physical = PhysicalDiskOfRow(row);
-    const bool marked = (style.markSystem && physical >= 0 && physical == DiskContext.systemDisk) ||
+    const PhysicalDiskNumber physical = PhysicalDiskOfRow(row);
+    const bool marked = (style.markSystem && !physical.is_none() && physical == DiskContext.systemDisk) ||
                         (style.markBootMedium && IsBootMediumRow(row));
     if (!marked) continue;
     LVITEMW item{};
@@ -63,17 +62,17 @@ bool GetDeletionListSelection(const CListCtrl& list, int32_t forcedRow) {
   bool taken = false;
   for (int i = 0; i < rows; ++i) {
     if (!list.GetCheck(i) && i != forcedRow) continue;
-    const int listed = ListedOfRow(i);
-    const int32_t physical = PhysicalDiskOfRow(i);
-    if (listed < 0 || physical < 0) continue;
-    const uint64_t m = MultiplierOf(physical);
+    const ListedDiskIndex listed = ListedIndexOfRow(i);
+    const PhysicalDiskNumber physical = ListedPhysicalDisk(listed);
+    if (physical.is_none()) continue;
+    const uint64_t m = MultiplierOf(physical.value);
     taken = true;
     DiskSelection.diskNumber = physical;
     if (DiskListRows.rowKind[i] < 0) {
       DiskSelection.kind = kSelectionWholeDisk;
-      SetSelectionModel(DiskSelection, DiskContext.listedModel[listed]);
+      SetSelectionModel(DiskSelection, ListedModel(listed));
       DiskSelection.startSector = 0;
-      DiskSelection.sectorCount = DiskContext.listedDiskSize[listed] / m;
+      DiskSelection.sectorCount = ListedSize(listed) / m;
       return true;
     }
     const CString details = list.GetItemText(i, 1);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "disk/disk_numbers.h"
 #include "platform/ui/controls.h"
 
 // How a disk list page lists the disks.
@@ -38,8 +39,11 @@ void ApplyRowTick(CListCtrl& list, int row, bool ticked);
 // row, or -1 when the change was no tick of a listed row.
 int TakeRowTick(CListCtrl& list, const NMHDR* header, int32_t& checkedRow);
 
-// The physical disk of a list row (through its disk row), -1 when none.
-int32_t PhysicalDiskOfRow(int row);
+// The listed disk of a list row (a partition row through its disk row),
+// kNoListedDisk for a row the tables do not hold.
+ListedDiskIndex ListedIndexOfRow(int row);
+// The physical disk of a list row, kNoPhysicalDisk when none.
+PhysicalDiskNumber PhysicalDiskOfRow(int row);
 // Whether a row (disk or partition) lies on the boot medium, whose rows
 // cannot be ticked.
 bool IsBootMediumRow(int row);

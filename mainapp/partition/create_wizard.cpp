@@ -302,7 +302,7 @@ BOOL CcreatePart42::OnInitDialog() {
   auto line = [&](const char16_t* label, const CString& value) {
     list->AddString(LookupString(label) + CString(u": ") + value);
   };
-  line(u"IDS_PhysicalDNO", IntToText(s.selectedDisk));
+  line(u"IDS_PhysicalDNO", IntToText(s.selectedDisk.value));
   line(u"IDS_PartitonType", LookupString(s.primaryChosen ? u"IDS_Primary" : s.logicalMode ? u"IDS_LogicalDrive" : u"IDS_Extended"));
   line(u"IDS_PartitonSize", FormatSectorCount(static_cast<uint64_t>(std::max<int64_t>(s.newSize, 0)) * kSectorsPerMb));
   static const char16_t* kOptions[] = {u"IDS_NoFormat", u"IDS_QuickFormat", u"IDS_FullFormat"};

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "disk/drive_layout_table.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/partition/page_header.h"
@@ -105,7 +106,7 @@ void CCreatePart::OnKindClicked() {
 
 void CCreatePart::OnNewPartition() {
   auto& s = PartitionManagerState;
-  if (s.selectedDisk < 0) {
+  if (s.selectedDisk.is_none()) {
     MessageBoxW(GetSafeHwnd(), CString(u"Please select a disk/partition from the list"), ShellState.messageCaption, MB_OK);
     return;
   }
@@ -174,10 +175,9 @@ void CCreatePart::OnProperties() {
   CString text;
   if (const DiskMapItem* item = ManagerMapItem(s.cursorItem)) {
     text = CString(u"Size: ") + FormatSectorCount(item->length) + CString(u"\r\nType: ") + PartitionTypeName(item->type);
-  } else if (s.selectedDisk >= 0 && s.selectedDisk < kMaxListedDisks) {
-    const int32_t listed = s.selectedDisk + 1;
-    text = CString(u"Diskno: ") + IntToText(listed) + CString(u"\r\nSize: ") +
-           FormatSectorCount(DiskContext.listedDiskSize[listed]) + CString(u"\r\nModel: ") + DiskContext.listedModel[listed];
+  } else if (!s.selectedDisk.is_none() && s.selectedDisk.value < kMaxListedDisks) {
+    text = CString(u"Diskno: ") + IntToText(s.selectedDisk.value + 1) + CString(u"\r\nSize: ") +
+           FormatSectorCount(ListedSize(s.selectedDisk)) + CString(u"\r\nModel: ") + ListedModel(s.selectedDisk);
   }
   MessageBoxW(GetSafeHwnd(), text, ShellState.messageCaption, MB_OK);
 }

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "disk/disk_context.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_formatter.h"
 #include "mainapp/partition/page_header.h"
@@ -195,11 +196,10 @@ BOOL CCreatePart6::OnInitDialog() {
   }
   const auto& s = PartitionManagerState;
   PartitionProperties = PartitionPropertiesRecord{};
-  const int32_t listed = s.selectedDisk + 1;
-  if (listed >= 1 && listed <= kMaxListedDisks) {
-    SetDlgItemText(1154, IntToText(s.selectedDisk));
-    SetDlgItemText(1156, DiskContext.listedModel[listed]);
-    SetDlgItemText(1017, FormatSectorCount(DiskContext.listedDiskSize[listed]));
+  if (!s.selectedDisk.is_none() && s.selectedDisk.value < kMaxListedDisks) {
+    SetDlgItemText(1154, IntToText(s.selectedDisk.value));
+    SetDlgItemText(1156, ListedModel(s.selectedDisk));
+    SetDlgItemText(1017, FormatSectorCount(ListedSize(s.selectedDisk)));
   }
   const DiskMapItem* item = ManagerMapItem(s.cursorItem);
   if (!item) return TRUE;

@@ -5,8 +5,10 @@
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
 #include "disk/drive_layout_table.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
+#include "mainapp/page_parts/disk_list_ticks.h"
 #include "mainapp/page_parts/page_parts.h"
 #include "mainapp/partition/create_wizard.h"
 #include "mainapp/partition/disk_bar.h"
@@ -88,7 +90,7 @@ void CCreatePart1::ShowMessage(const char16_t* key, UINT flags) {
 BOOL CCreatePart1::OnInitDialog() {
   CDialog::OnInitDialog();
   auto& s = PartitionManagerState;
-  s.selectedDisk = -1;
+  s.selectedDisk = kNoListedDisk;
   s.formattingItem = -1;
   s.newSizeSectors = -1;
   s.cursorItem = -1;
@@ -105,7 +107,7 @@ BOOL CCreatePart1::OnInitDialog() {
                        {1086, u"IDS_Unallocated"},    {1087, u"IDS_Primary"},        {1090, u"IDS_LogicalDrive"},
                        {1091, u"IDS_FreeLogical"},    {1179, u"IDS_RunExplorer"}});
   if (CListCtrl* list = PrepareDiskList(*this, 4, kList)) list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
-  s.selectedDisk = 0;
+  s.selectedDisk = ListedDiskIndex{0};
   FillPartitionList(false);
   if (CListCtrl* list = List(); list && list->GetItemCount() > 0) {
     list->SetItemState(0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -129,7 +131,7 @@ void CCreatePart1::FillPartitionList(bool refresh) {
 
 void CCreatePart1::RebuildMap() {
   auto& s = PartitionManagerState;
-  if (s.selectedDisk < 0) {
+  if (s.selectedDisk.is_none()) {
     s.diskMapCount = 0;
     return;
   }
@@ -141,13 +143,10 @@ void CCreatePart1::SelectRow(int row, bool fromList) {
   auto& s = PartitionManagerState;
   if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return;
   const int32_t kind = DiskListRows.rowKind[row];
+  s.selectedDisk = ListedIndexOfRow(row);
   if (kind < 0) {
-    s.selectedDisk = -kind - 1;
     s.cursorItem = -1;
     if (fromList) PartitionManagerState.explorerLetter = -1;
-  } else {
-    const int32_t diskKind = DiskListRows.rowKind[kind];
-    s.selectedDisk = -diskKind - 1;
   }
   RebuildMap();
   if (kind >= 0) {
@@ -196,7 +195,7 @@ void CCreatePart1::ItemSpans(int* left, int* width) const {
 void CCreatePart1::OnPaint() {
   CPaintDC dc(this);
   const auto& s = PartitionManagerState;
-  if (s.selectedDisk < 0 || bar_.IsRectEmpty()) return;
+  if (s.selectedDisk.is_none() || bar_.IsRectEmpty()) return;
   // The clone's bar, with the manager's fonts, the cursor item outlined in
   // yellow and the item being formatted in red.
   DiskBarStyle style;
@@ -208,8 +207,7 @@ void CCreatePart1::OnPaint() {
   style.labelHeight = 14;
   style.sizeHeight = 13;
   style.sizeWeight = 700;
-  const int32_t listed = s.selectedDisk + 1;
-  style.diskSectors = listed <= kMaxListedDisks ? DiskContext.listedDiskSize[listed] : 0;
+  style.diskSectors = ListedSize(s.selectedDisk);
   PaintDiskBar(dc, bar_, s.diskMap, s.diskMapCount, style);
 }
 
@@ -251,12 +249,11 @@ void CCreatePart1::SelectRowOfItem() {
 void CCreatePart1::ShowItemDetails(int index) {
   const auto& s = PartitionManagerState;
   const DiskMapItem* item = ManagerMapItem(index);
-  const int32_t listed = s.selectedDisk + 1;
   if (!item) {
     SetDlgItemText(1082, CString(u"UnAllocated"));
-    if (listed >= 1 && listed <= kMaxListedDisks) {
-      SetDlgItemText(1143, DiskContext.listedModel[listed]);
-      SetDlgItemText(1017, FormatSectorCount(DiskContext.listedDiskSize[listed]));
+    if (!s.selectedDisk.is_none() && s.selectedDisk.value < kMaxListedDisks) {
+      SetDlgItemText(1143, ListedModel(s.selectedDisk));
+      SetDlgItemText(1017, FormatSectorCount(ListedSize(s.selectedDisk)));
     }
     SetDlgItemText(1141, CString());
   } else if (item->partitionIndex < 0) {
@@ -329,7 +326,7 @@ void CCreatePart1::OnListRightClick(NMHDR* header, LRESULT* result) {
   if (row >= 0 && row < std::min(DiskListRows.rowCount, kMaxListRows)) {
     const int32_t kind = DiskListRows.rowKind[row];
     s.rowIsPartition = kind >= 0;
-    s.rowDisk = kind >= 0 ? -DiskListRows.rowKind[kind] - 1 : -kind - 1;
+    s.rowDisk = ListedIndexOfRow(row);
     s.rowPartition = kind >= 0 ? row - kind - 1 : -1;
   }
   CMenu menu;
@@ -353,7 +350,7 @@ void CCreatePart1::OnListRightClick(NMHDR* header, LRESULT* result) {
 
 void CCreatePart1::OnNewPartition() {
   auto& s = PartitionManagerState;
-  if (s.selectedDisk < 0) {
+  if (s.selectedDisk.is_none()) {
     ShowMessage(u"IDS_SelectDisk");
     return;
   }
@@ -376,7 +373,7 @@ void CCreatePart1::OnNewPartition() {
   if (ManagerMapItem(s.cursorItem)) {
     if (FreeExtentOfItem(s.cursorItem, false, &extent)) room = static_cast<int64_t>(extent.length());
   } else if (s.diskMapCount == 0) {
-    room = static_cast<int64_t>(DiskContext.listedDiskSize[s.selectedDisk + 1]) - 2048;
+    room = static_cast<int64_t>(ListedSize(s.selectedDisk)) - 2048;
   } else {
     for (int i = 0; i < s.diskMapCount; ++i)
       if (FreeExtentOfItem(i, false, &extent)) room = std::max(room, static_cast<int64_t>(extent.length()));
@@ -416,7 +413,7 @@ void CCreatePart1::OnNewLogicalDrive() {
   s.newSize = -1;
   s.primaryChosen = 0;
   s.formatOption = kFormatNone;
-  if (s.selectedDisk < 0) {
+  if (s.selectedDisk.is_none()) {
     ShowMessage(u"IDS_SelectDisk");
     return;
   }
@@ -452,7 +449,7 @@ void CCreatePart1::OnNewLogicalDrive() {
 
 void CCreatePart1::OnDeletePartition() {
   auto& s = PartitionManagerState;
-  if (s.selectedDisk < 0) {
+  if (s.selectedDisk.is_none()) {
     ShowMessage(u"IDS_SelectDisk");
     return;
   }
@@ -510,7 +507,7 @@ void CCreatePart1::OnResizePartition() {
 
 void CCreatePart1::OnFormatPartition() {
   auto& s = PartitionManagerState;
-  if (s.selectedDisk < 0) {
+  if (s.selectedDisk.is_none()) {
     ShowMessage(u"IDS_SelectDisk");
     return;
   }

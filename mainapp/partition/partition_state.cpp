@@ -1,15 +1,12 @@
 #include "mainapp/partition/partition_state.h"
 
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "mainapp/records/disk_bars.h"
 
 PartitionManagerStateRecord PartitionManagerState;
 
-int32_t SelectedPhysicalDisk() {
-  int32_t listed = PartitionManagerState.selectedDisk + 1;
-  if (listed < 1 || listed > kMaxListedDisks) return -1;
-  return DiskContext.listedToPhysical[listed];
-}
+int32_t SelectedPhysicalDisk() { return ListedPhysicalDisk(PartitionManagerState.selectedDisk).value; }
 
 const DiskMapItem* ManagerMapItem(int32_t index) {
   const auto& s = PartitionManagerState;

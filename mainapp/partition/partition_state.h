@@ -21,7 +21,7 @@ constexpr int64_t kMinResizeSectors = 20480;
 constexpr int64_t kSectorsPerMb = 2048;
 
 struct PartitionManagerStateRecord {
-  int32_t selectedDisk = -1;  // listed disk index (listed number - 1); -1 none
+  ListedDiskIndex selectedDisk = kNoListedDisk;
   int32_t cursorItem = -1;    // disk-map item of the last click; -1 none
   DiskMapItem diskMap[kMaxDiskMapItems] = {};
   int32_t diskMapCount = 0;
@@ -43,12 +43,12 @@ struct PartitionManagerStateRecord {
   uint8_t extendedExists = 0;
   int32_t primaryCount = 0;
   alignas(8) uint8_t layoutBuffer[kLayoutBufferSize] = {};
-  int32_t wizardDisk = -1;
+  ListedDiskIndex wizardDisk = kNoListedDisk;
   int32_t wizardItem = -1;
   int32_t formattingItem = -1;  // drawn with a red frame while it is formatted
   int32_t formatLetter = 0;
   // The list row under the last right-click.
-  int32_t rowDisk = -1;
+  ListedDiskIndex rowDisk = kNoListedDisk;
   int32_t rowPartition = -1;
   uint8_t rowIsPartition = 0;
   // Drive letter of the partition row selected last (the Run Explorer

@@ -6,6 +6,7 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_layout_table.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "platform/core/kobject.h"
 #include "mainapp/partition/partition_state.h"
@@ -137,9 +138,7 @@ bool ExtentForModel(const TableModel& model, int32_t item, bool logical, FreeExt
   FreeExtent gap;
   if (!FreeItem(item, &gap)) return false;
   const uint64_t mult = Multiplier();
-  const uint64_t listed_size = PartitionManagerState.selectedDisk >= 0 && PartitionManagerState.selectedDisk < kMaxListedDisks
-                                   ? DiskContext.listedDiskSize[PartitionManagerState.selectedDisk + 1]
-                                   : 0;
+  const uint64_t listed_size = ListedSize(PartitionManagerState.selectedDisk);
   uint64_t limit = std::min<uint64_t>(listed_size, (kMbrAddressLimit + 1) * mult);
   gap.end = std::min(gap.end, limit);
   FreeExtent out;
@@ -292,7 +291,7 @@ EditResult InitializeDiskWithPartition(int64_t sectors, int32_t type) {
   const uint64_t nb = NativeBytes();
   const int32_t n = type == 15 ? 8 : 4;
   const uint64_t start = kFirstPartitionSector * nb;
-  uint64_t disk_bytes = DiskContext.listedDiskSize[PartitionManagerState.selectedDisk + 1] * 512;
+  uint64_t disk_bytes = ListedSize(PartitionManagerState.selectedDisk) * 512;
   uint64_t limit = std::min(disk_bytes, (kMbrAddressLimit + 1) * nb);
   if (limit <= start) return EditResult::NoRoom;
   uint64_t length = AlignDown(std::min(static_cast<uint64_t>(sectors) * 512, limit - start), nb);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "disk/disk_numbers.h"
 #include "platform/core/cstring.h"
 
 // How the destination partitions are sized.
@@ -29,14 +30,14 @@ struct CloneSettingsRecord {
   uint8_t partitionMode = 0;
   SizingMode sizingMode = SizingMode::None;
   // Listed index of the source disk, -1 none.
-  int32_t sourceDisk = -1;
+  ListedDiskIndex sourceDisk = kNoListedDisk;
   // The ticked row of the disk list on screen, -1 none; a page that opens
   // again re-ticks this row.
   int32_t checkedRow = -1;
   // Ticked row of the destination list, -1 none.
   int32_t destinationRow = 0;
   // Listed index of the destination disk, -1 none.
-  int32_t chosenDestinationDisk = 0;
+  ListedDiskIndex chosenDestinationDisk{0};
   // Scan the destination for bad sectors before copying.
   uint8_t badSectorScan = 0;
   // Verify every copied range after copying.
@@ -54,7 +55,7 @@ struct CloneSettingsRecord {
   // List row of the partition chosen for system migration, -1 none.
   int32_t migrationRow = -1;
   // The source snapshot taken when the source page's Next is pressed.
-  int32_t copySourceDisk = 0;        // listed index
+  ListedDiskIndex copySourceDisk{0};
   uint64_t copySourceStart = 0;      // partition start; 0 for a whole disk
   uint64_t copySourceLength = 0;     // partition length or disk size
   uint32_t copySourceLength32 = 0;   // low 32 bits of copySourceLength, partition mode only

@@ -1,6 +1,7 @@
 #include "mainapp/records/disk_bars.h"
 
 #include "disk/disk_map.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "platform/ui/gdi.h"
 #include "program_support/language_table.h"
@@ -79,12 +80,10 @@ int32_t LayoutDiskBarWidths(DiskMapItem* items, int32_t count, uint64_t diskSect
   return count;
 }
 
-int32_t LayoutDiskBar(int32_t listedIndex, DiskMapItem* items, const RECT& bar, bool refresh, int32_t count) {
-  if (count == 0) count = BuildDiskMap(listedIndex, items, refresh);
+int32_t LayoutDiskBar(ListedDiskIndex listed, DiskMapItem* items, const RECT& bar, bool refresh, int32_t count) {
+  if (count == 0) count = BuildDiskMap(listed, items, refresh);
   if (count == 0) return 0;
-  const int32_t n = listedIndex + 1;
-  const uint64_t size = n >= 1 && n <= kMaxListedDisks ? DiskContext.listedDiskSize[n] : 0;
-  return LayoutDiskBarWidths(items, count, size, bar.right - bar.left);
+  return LayoutDiskBarWidths(items, count, ListedSize(listed), bar.right - bar.left);
 }
 
 void PaintDiskBar(CDC& screen, const RECT& bar, const DiskMapItem* items, int32_t count, const DiskBarStyle& style) {

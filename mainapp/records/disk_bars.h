@@ -14,14 +14,13 @@ class CDC;
 
 constexpr int kMinimumSegmentWidth = 44;
 
-// Gives every item of `items` (count items, or the map of listed disk
-// `listedIndex` built first when count is 0) its pixel width in a bar of
+// Gives every item of `items` (count items) its pixel width in a bar of
 // `barWidth` pixels; the widths follow the lengths, none narrower than 44.
 // `diskSectors` is the disk's size (512-byte units). Returns the count.
 int32_t LayoutDiskBarWidths(DiskMapItem* items, int32_t count, uint64_t diskSectors, int barWidth);
-// The same for listed disk `listedIndex`, building its map first when
-// `count` is 0 (with `refresh` handed to the map builder).
-int32_t LayoutDiskBar(int32_t listedIndex, DiskMapItem* items, const RECT& bar, bool refresh, int32_t count);
+// The same for a listed disk, building its map first when `count` is 0
+// (with `refresh` handed to the map builder).
+int32_t LayoutDiskBar(ListedDiskIndex listed, DiskMapItem* items, const RECT& bar, bool refresh, int32_t count);
 
 // How a bar is drawn.
 struct DiskBarStyle {

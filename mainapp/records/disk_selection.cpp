@@ -11,7 +11,7 @@ DiskSelectionRecord DiskSelection{};
 DiskSelectionRecord DestinationSelection{};
 DiskSelectionRecord ScanTarget{};
 int32_t tickedCount = 0;
-int32_t partitionDiskNumber = 0;
+PhysicalDiskNumber partitionDiskNumber{0};
 
 namespace {
 
@@ -25,13 +25,12 @@ CString RowText(const CListCtrl& list, int row, int column) {
   return CString(buffer);
 }
 
-// The physical number and sector multiplier of the disk with this 0-based
-// listed index; false when the index lies outside the listed-disk table or
-// names no disk whose geometry was read.
-bool ListedDisk(int32_t listedIndex, int32_t& physical, int32_t& multiplier) {
-  physical = ListedPhysicalDisk(listedIndex);
-  if (physical < 0) return false;
-  multiplier = SectorMultiplierOf(physical);
+// The physical number and sector multiplier of a listed disk; false when the
+// index names no listed disk or none whose geometry was read.
+bool ListedDisk(ListedDiskIndex listed, PhysicalDiskNumber& physical, int32_t& multiplier) {
+  physical = ListedPhysicalDisk(listed);
+  if (physical.is_none()) return false;
+  multiplier = SectorMultiplierOf(physical.value);
   return multiplier > 0;
 }
 
@@ -42,19 +41,6 @@ void CopyText(WCHAR* out, int capacity, const CString& text) {
 }
 
 }  // namespace
-
-int32_t ListedPhysicalDisk(int32_t listedIndex) {
-  if (listedIndex < 0 || listedIndex >= kMaxListedDisks) return -1;
-  const int32_t physical = DiskContext.listedToPhysical[listedIndex + 1];
-  return physical >= 0 ? physical : -1;
-}
-
-int32_t ListedIndexOfPhysical(int32_t physical) {
-  if (physical < 0) return -1;
-  for (int32_t n = 1; n <= kMaxListedDisks; ++n)
-    if (DiskContext.listedToPhysical[n] == physical) return n - 1;
-  return -1;
-}
 
 void SetSelectionModel(DiskSelectionRecord& record, const CString& model) {
   CopyText(record.model, kSelectionModelSize, model);
@@ -73,15 +59,16 @@ int32_t GetListSelection(const CListCtrl& list, int32_t forcedRow) {
     if (column0.Left(4) == diskPrefix) {
       int32_t k = DiskListRows.rowKind[r];
       if (k < 0) k = -k - 1;
-      int32_t physical = -1;
+      const ListedDiskIndex listed{k};
+      PhysicalDiskNumber physical = kNoPhysicalDisk;
       int32_t multiplier = 0;
-      if (!ListedDisk(k, physical, multiplier)) continue;
+      if (!ListedDisk(listed, physical, multiplier)) continue;
       DiskSelection.diskNumber = physical;
       DiskSelection.kind = kSelectionWholeDisk;
-      SetSelectionModel(DiskSelection, DiskContext.listedModel[k + 1]);
+      SetSelectionModel(DiskSelection, ListedModel(listed));
       DiskSelection.startSector = 0;
       DiskSelection.sectorCount = static_cast<uint64_t>(
-          static_cast<int64_t>(DiskContext.listedDiskSize[k + 1]) / static_cast<int64_t>(multiplier));
+          static_cast<int64_t>(ListedSize(listed)) / static_cast<int64_t>(multiplier));
       ++tickedCount;
       return 1;
     }
@@ -89,10 +76,10 @@ int32_t GetListSelection(const CListCtrl& list, int32_t forcedRow) {
     // A partition row: its entry names its disk's row, whose entry names the disk.
     const int32_t diskRow = DiskListRows.rowKind[r];
     if (diskRow < 0 || diskRow >= kMaxListRows || DiskListRows.rowKind[diskRow] >= 0) continue;
-    const int32_t k = -1 - DiskListRows.rowKind[diskRow];
-    int32_t physical = -1;
+    const ListedDiskIndex listed{-1 - DiskListRows.rowKind[diskRow]};
+    PhysicalDiskNumber physical = kNoPhysicalDisk;
     int32_t multiplier = 0;
-    if (!ListedDisk(k, physical, multiplier)) continue;
+    if (!ListedDisk(listed, physical, multiplier)) continue;
 
     const int colon = column1.Find(u':');
     DiskSelection.driveLetter = colon > 0 ? column1[colon - 1] : u' ';

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "disk/listed_disks.h"
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
 
@@ -26,7 +27,7 @@ constexpr int kSelectionFileSystemSize = 64;
 // Sector numbers are native sectors of the disk (512-byte units divided by
 // the disk's sector multiplier).
 struct DiskSelectionRecord {
-  int32_t diskNumber;                               // physical number; written for a whole-disk choice only
+  PhysicalDiskNumber diskNumber;                    // written for a whole-disk choice only
   int32_t kind;                                     // DiskSelectionKind
   WCHAR driveLetter;                                // a partition's letter, a blank when its row has none
   WCHAR model[kSelectionModelSize];                 // whole-disk choice, terminated
@@ -41,6 +42,7 @@ static_assert(offsetof(DiskSelectionRecord, model) == 10);
 static_assert(offsetof(DiskSelectionRecord, fileSystemName) == 74);
 static_assert(offsetof(DiskSelectionRecord, startSector) == 208);
 static_assert(sizeof(DiskSelectionRecord) == 232);
+static_assert(sizeof(PhysicalDiskNumber) == sizeof(int32_t));
 
 // The ticked row of the source list (GetListSelection; the wipe, scan and
 // viewer pages fill it with their own routines).
@@ -50,22 +52,13 @@ extern DiskSelectionRecord DestinationSelection;
 // The bad-sector scan's target.
 extern DiskSelectionRecord ScanTarget;
 
-// The physical number of the disk with this 0-based listed index; -1 when
-// the index lies outside the listed-disk table or names no disk.
-int32_t ListedPhysicalDisk(int32_t listedIndex);
-
-// The 0-based listed index of physical disk `physical`; -1 when no listed
-// disk has that number. Listed indexes and physical numbers differ as soon
-// as the physical numbering has a gap.
-int32_t ListedIndexOfPhysical(int32_t physical);
-
 // Sets the record's model text: at most 31 characters, then zeros.
 void SetSelectionModel(DiskSelectionRecord& record, const CString& model);
 
 // Ticked rows the last GetListSelection counted.
 extern int32_t tickedCount;
-// Physical number of the disk of the last partition row GetListSelection took.
-extern int32_t partitionDiskNumber;
+// The disk of the last partition row GetListSelection took.
+extern PhysicalDiskNumber partitionDiskNumber;
 
 // Scans the rows of the source page's disk list (at most the 26 rows that
 // DiskListRows describes) and fills DiskSelection from the ticked ones:

@@ -5,14 +5,14 @@
 // earlier wizard run left behind.
 #pragma once
 
-#include <cstdint>
+#include "disk/disk_numbers.h"
 
-// `source` and `destination` are listed indexes. Returns false, writing
-// nothing, unless both name listed disks and differ. On success sets, in
-// CloneSettings: copySourceDisk, copySourceStart 0, copySourceLength (the
-// source size), sourceIsGpt (from the source's partition table),
-// systemMigration 0 and migrationPartitionCount 0, sourceMapItem -1,
-// sourceName ("Disk N"), sourceDescription and destinationDescription
-// ("Disk N:" model, a blank, size); and the disk number and model text of
-// DiskSelection (source) and DestinationSelection (destination).
-bool RecordWholeDiskChoice(int32_t source, int32_t destination);
+// Returns false, writing nothing, unless both name listed disks and differ.
+// On success sets, in CloneSettings: copySourceDisk, copySourceStart 0,
+// copySourceLength (the source size), sourceIsGpt (from the source's
+// partition table), systemMigration 0 and migrationPartitionCount 0,
+// sourceMapItem -1, sourceName ("Disk N"), sourceDescription and
+// destinationDescription ("Disk N:" model, a blank, size); and the disk
+// number and model text of DiskSelection (source) and DestinationSelection
+// (destination).
+bool RecordWholeDiskChoice(ListedDiskIndex source, ListedDiskIndex destination);

@@ -181,7 +181,7 @@ BOOL CScanSummary::OnInitDialog() {
     result = LookupString(u"IDS_Completed");
   }
   SetDlgItemText(kResult, result);
-  const uint64_t m = static_cast<uint64_t>(std::max(SectorMultiplierOf(ScanTarget.diskNumber), 1));
+  const uint64_t m = static_cast<uint64_t>(std::max(SectorMultiplierOf(ScanTarget.diskNumber.value), 1));
   SetDlgItemText(kSize, FormatSectorCount(ScanTarget.sectorCount * m));
   // The scan's work, not the time its result message stayed open.
   const int64_t end = ScanState.scanEndTime ? ScanState.scanEndTime : CTime::GetCurrentTime().GetTime();

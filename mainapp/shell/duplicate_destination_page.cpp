@@ -4,6 +4,8 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
+#include "mainapp/page_parts/disk_list_ticks.h"
 #include "mainapp/records/disk_list_images.h"
 #include "mainapp/records/disk_selection.h"
 #include "platform/ui/message_map.h"
@@ -19,12 +21,6 @@ END_MESSAGE_MAP()
 CDuplicateDest::CDuplicateDest(CWnd* parent) : CDialog(IDD, parent) {}
 
 CListCtrl* CDuplicateDest::List() { return dynamic_cast<CListCtrl*>(GetDlgItem(kList)); }
-
-int32_t CDuplicateDest::ListedIndexOfRow(int row) {
-  if (row < 0 || row >= std::min(DiskListRows.rowCount, kMaxListRows)) return -1;
-  const int32_t kind = DiskListRows.rowKind[row];
-  return kind < 0 ? -kind - 1 : -1;
-}
 
 BOOL CDuplicateDest::OnInitDialog() {
   CDialog::OnInitDialog();
@@ -44,23 +40,23 @@ BOOL CDuplicateDest::OnInitDialog() {
   int r = 0;
   int remembered = -1;
   const int32_t last = std::min(DiskContext.diskCount, kMaxListedDisks);
-  for (int32_t n = 1; n <= last && r < kMaxListRows; ++n) {
-    const int32_t physical = DiskContext.listedToPhysical[n];
-    CString model = DiskContext.listedModel[n];
-    if (physical < 0 || model.Trim().IsEmpty()) continue;
+  for (ListedDiskIndex listed{0}; listed.value < last && r < kMaxListRows; ++listed.value) {
+    const PhysicalDiskNumber physical = ListedPhysicalDisk(listed);
+    CString model = ListedModel(listed);
+    if (physical.is_none() || model.Trim().IsEmpty()) continue;
     const int row = r++;
-    DiskListRows.rowKind[row] = -n;
-    const bool source = physical == DiskContext.systemDisk;  // systemDisk is a physical number
-    list->InsertItem(row, DiskRowText(physical), source ? kImageDisabledDiskRow : kImageDiskRow);
+    DiskListRows.rowKind[row] = -(listed.value + 1);  // a disk row names its listed number, negated
+    const bool source = physical == DiskContext.systemDisk;
+    list->InsertItem(row, DiskRowText(physical.value), source ? kImageDisabledDiskRow : kImageDiskRow);
     list->SetItemText(row, 1, model);
-    list->SetItemText(row, 2, FormatSectorCount(DiskContext.listedDiskSize[n]));
-    if (!source && n - 1 == DiskContext.destinationDisk) remembered = row;
+    list->SetItemText(row, 2, FormatSectorCount(ListedSize(listed)));
+    if (!source && listed == DiskContext.destinationDisk) remembered = row;
   }
   DiskListRows.rowCount = r;
   if (remembered >= 0) {
     list->SetCheck(remembered, TRUE);
   } else {
-    DiskContext.destinationDisk = -1;
+    DiskContext.destinationDisk = kNoListedDisk;
   }
   if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(remembered >= 0);
   own_change_ = false;
@@ -73,11 +69,11 @@ void CDuplicateDest::OnListItemChanging(NMHDR* header, LRESULT* result) {
   if (own_change_ || what == CheckBoxChange::None) return;
   const bool ticking = what == CheckBoxChange::Ticking;
   const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
-  const int32_t index = ListedIndexOfRow(row);
+  const ListedDiskIndex index = ListedIndexOfRow(row);
   CListCtrl* list = List();
   if (ticking) {
     // The source cannot be its own destination.
-    if (!list || index < 0 || ListedPhysicalDisk(index) == DiskContext.systemDisk) {
+    if (!list || index.is_none() || ListedPhysicalDisk(index) == DiskContext.systemDisk) {
       *result = 1;
       return;
     }
@@ -86,14 +82,14 @@ void CDuplicateDest::OnListItemChanging(NMHDR* header, LRESULT* result) {
     UntickOtherRows(*list, row);
     own_change_ = false;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(TRUE);
-  } else if (index >= 0 && index == DiskContext.destinationDisk) {
-    DiskContext.destinationDisk = -1;
+  } else if (!index.is_none() && index == DiskContext.destinationDisk) {
+    DiskContext.destinationDisk = kNoListedDisk;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(FALSE);
   }
 }
 
 void CDuplicateDest::OnNext() {
-  if (DiskContext.destinationDisk < 0) return;
+  if (DiskContext.destinationDisk.is_none()) return;
   ShellState.oneClickRunning = false;
   EndDialog(IDOK);
 }
@@ -101,6 +97,6 @@ void CDuplicateDest::OnNext() {
 void CDuplicateDest::OnOK() { OnNext(); }
 
 void CDuplicateDest::OnCancel() {
-  DiskContext.destinationDisk = -1;
+  DiskContext.destinationDisk = kNoListedDisk;
   CDialog::OnCancel();
 }

@@ -29,8 +29,6 @@ class CDuplicateDest : public CDialog {
 
  private:
   CListCtrl* List();
-  // The listed index of a row; -1 for a row outside the tables.
-  static int32_t ListedIndexOfRow(int row);
   PageHeaderFonts fonts_;
   bool own_change_ = true;
   DECLARE_MESSAGE_MAP()

@@ -1,6 +1,7 @@
 #include "mainapp/shell/duplicate_page.h"
 
 #include "disk/disk_context.h"
+#include "disk/listed_disks.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/records/whole_disk_choice.h"
@@ -16,7 +17,7 @@ END_MESSAGE_MAP()
 
 namespace {
 
-bool IsListedDisk(int32_t listedIndex) { return ListedPhysicalDisk(listedIndex) >= 0; }
+bool IsListedDisk(ListedDiskIndex listed) { return !ListedPhysicalDisk(listed).is_none(); }
 
 }  // namespace
 
@@ -30,8 +31,7 @@ BOOL CDuplicate::OnInitDialog() {
   SetDlgItemText(kDestinationHeading, LookupString(u"IDS_Destination"));
   SetDlgItemText(IDOK, LookupString(u"IDS_OK"));
   SetDlgItemText(kCancel, LookupString(u"IDS_Cancel"));
-  // systemDisk is a physical number, destinationDisk a listed index.
-  const int32_t source = ListedIndexOfPhysical(DiskContext.systemDisk);
+  const ListedDiskIndex source = ListedIndexOfPhysical(DiskContext.systemDisk);
   ListDisk(kSourceList, source);
   ListDisk(kDestinationList, DiskContext.destinationDisk);
   const bool ready = IsListedDisk(source) && IsListedDisk(DiskContext.destinationDisk) &&
@@ -42,14 +42,14 @@ BOOL CDuplicate::OnInitDialog() {
 
 // "Disk  No: ", "Disk  ID: " and "Disk  Size: " of a listed disk; nothing
 // for an index that names no disk.
-void CDuplicate::ListDisk(int id, int32_t listedIndex) {
+void CDuplicate::ListDisk(int id, ListedDiskIndex listed) {
   auto* box = dynamic_cast<CListBox*>(GetDlgItem(id));
-  const int32_t physical = ListedPhysicalDisk(listedIndex);
-  if (!box || physical < 0) return;
-  CString model = DiskContext.listedModel[listedIndex + 1];
-  box->AddString(CString(u"Disk  No: ") + IntToText(physical));
+  const PhysicalDiskNumber physical = ListedPhysicalDisk(listed);
+  if (!box || physical.is_none()) return;
+  CString model = ListedModel(listed);
+  box->AddString(CString(u"Disk  No: ") + IntToText(physical.value));
   box->AddString(CString(u"Disk  ID: ") + model.Trim());
-  box->AddString(CString(u"Disk  Size: ") + FormatSectorCount(DiskContext.listedDiskSize[listedIndex + 1]));
+  box->AddString(CString(u"Disk  Size: ") + FormatSectorCount(ListedSize(listed)));
 }
 
 void CDuplicate::OnOK() {
@@ -59,7 +59,7 @@ void CDuplicate::OnOK() {
   CloneSettings.verifyAfterCopy = 0;
   CloneSettings.basicDuplication = 1;
   CloneSettings.sizingMode = SizingMode::Automatic;
-  const int32_t source = ListedIndexOfPhysical(DiskContext.systemDisk);
+  const ListedDiskIndex source = ListedIndexOfPhysical(DiskContext.systemDisk);
   CloneSettings.sourceDisk = source;
   CloneSettings.chosenDestinationDisk = DiskContext.destinationDisk;
   // The source snapshot the wizard's source page would take: without it the

@@ -8,6 +8,7 @@
 // differ.
 #pragma once
 
+#include "disk/disk_numbers.h"
 #include "mainapp/page_parts/page_parts.h"
 #include "platform/ui/dialog.h"
 
@@ -27,7 +28,7 @@ class CDuplicate : public CDialog {
   void OnCancelButton();
 
  private:
-  void ListDisk(int id, int32_t listedIndex);
+  void ListDisk(int id, ListedDiskIndex listed);
   PageHeaderFonts fonts_;
   DECLARE_MESSAGE_MAP()
 };

@@ -4,8 +4,10 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
+#include "mainapp/page_parts/disk_list_ticks.h"
 #include "mainapp/records/disk_list_images.h"
 #include "mainapp/records/disk_selection.h"
 #include "platform/fs/file_api.h"
@@ -52,7 +54,7 @@ BOOL CDuplicateSrc::OnInitDialog() {
   SetDlgItemText(kDescription, LookupString(u"IDS_QCDestiDesc"));
   SetDlgItemText(kNext, LookupString(u"IDS_Next"));
   SetDlgItemText(IDCANCEL, LookupString(u"IDS_Cancel"));
-  DiskContext.systemDisk = -1;
+  DiskContext.systemDisk = kNoPhysicalDisk;
   if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(FALSE);
   own_change_ = true;
   if (!PrepareDiskList(*this, 4)) return TRUE;
@@ -83,21 +85,19 @@ void CDuplicateSrc::OnListItemChanging(NMHDR* header, LRESULT* result) {
       *result = 1;
       return;
     }
-    // systemDisk holds a physical disk number, as the system-disk detection
-    // leaves it; the row's listed index is turned into one.
-    DiskContext.systemDisk = ListedPhysicalDisk(-kind - 1);
+    DiskContext.systemDisk = ListedPhysicalDisk(ListedIndexOfRow(row));
     own_change_ = true;
     UntickOtherRows(*list, row);
     own_change_ = false;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(TRUE);
-  } else if (kind < 0 && ListedPhysicalDisk(-kind - 1) == DiskContext.systemDisk) {
-    DiskContext.systemDisk = -1;
+  } else if (kind < 0 && ListedPhysicalDisk(ListedIndexOfRow(row)) == DiskContext.systemDisk) {
+    DiskContext.systemDisk = kNoPhysicalDisk;
     if (CWnd* next = GetDlgItem(kNext)) next->EnableWindow(FALSE);
   }
 }
 
 void CDuplicateSrc::OnNext() {
-  if (DiskContext.systemDisk < 0) return;
+  if (DiskContext.systemDisk.is_none()) return;
   EndDialog(IDOK);
 }
 

@@ -79,7 +79,7 @@ void CDeletionProgress::StartDeletion() {
   if (CWnd* w = GetDlgItem(kBack)) w->EnableWindow(FALSE);
 
   DiskSelectionRecord& target = DiskSelection;
-  const int32_t disk = target.diskNumber;
+  const int32_t disk = target.diskNumber.value;
   SeedRandom();
   ReadDiskGeometry(disk);
   bool cleared = false;

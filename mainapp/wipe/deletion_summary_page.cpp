@@ -140,7 +140,7 @@ BOOL CDeleteProgressSummary::OnInitDialog() {
 
 void CDeleteProgressSummary::OnSave() {
   // Windows re-reads the overwritten disk's layout.
-  OpenDiskReadWrite(DiskSelection.diskNumber);
+  OpenDiskReadWrite(DiskSelection.diskNumber.value);
   DWORD returned = 0;
   DeviceIoControl(DiskContext.currentDiskHandle, IOCTL_DISK_UPDATE_PROPERTIES, nullptr, 0, nullptr, 0, &returned,
                   nullptr);

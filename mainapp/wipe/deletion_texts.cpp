@@ -30,7 +30,7 @@ CString DiskHead(const DiskSelectionRecord& target) {
   CString text = LookupString(u"IDS_Disk");
   text.TrimRight();
   text += u" ";
-  text += IntToText(target.diskNumber);
+  text += IntToText(target.diskNumber.value);
   text += u" ";
   text += CString(target.model);
   return text;
@@ -39,7 +39,7 @@ CString DiskHead(const DiskSelectionRecord& target) {
 }  // namespace
 
 uint64_t TargetSizeUnits(const DiskSelectionRecord& target) {
-  const int32_t m = SectorMultiplierOf(target.diskNumber);
+  const int32_t m = SectorMultiplierOf(target.diskNumber.value);
   return target.sectorCount * static_cast<uint64_t>(m > 0 ? m : 1);
 }
 

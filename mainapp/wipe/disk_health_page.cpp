@@ -5,6 +5,7 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "disk/volume_space.h"
 #include "mainapp/records/disk_list_images.h"
@@ -75,12 +76,6 @@ CString UniqueDeviceId(const CString& enumValue) {
   part = part.Mid(amp + 1);
   const int next = part.GetLength() > 1 ? part.Find(u'&', 1) : -1;
   return next < 0 ? part : part.Left(next);
-}
-
-int32_t ListedIndexOfDisk(int32_t physical) {
-  for (int32_t n = 1; n <= std::min(DiskContext.diskCount, kMaxListedDisks); ++n)
-    if (DiskContext.listedToPhysical[n] == physical) return n;
-  return 0;
 }
 
 uint64_t SumUsedSpaceOfDisk(int32_t physical) {
@@ -180,9 +175,9 @@ void CDiskDiagnose::OnSelChanged(NMHDR*, LRESULT* result) {
 
 void CDiskDiagnose::FillHealthDetails() {
   const int32_t d = HealthDiskNumber;
-  const int32_t listed = ListedIndexOfDisk(d);
+  const ListedDiskIndex listed = ListedIndexOfPhysical(PhysicalDiskNumber{d});
   auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kList));
-  if (!list || d < 0 || listed == 0) return;
+  if (!list || d < 0 || listed.is_none()) return;
   list->DeleteAllItems();
   const int r = d < kSmartDriveCount ? reader_.ReadDrive(static_cast<BYTE>(d)) : 0;
   const SmartDriveRecord& record = reader_.GetDriveRecord(d);
@@ -200,7 +195,7 @@ void CDiskDiagnose::FillHealthDetails() {
   const SmartAttribute* powerOn = r > 0 ? reader_.FindAttribute(d, kSmartPowerOnHours) : nullptr;
   const CString days = powerOn ? IntToText(static_cast<int32_t>(std::min<uint64_t>(powerOn->rawFull / 24, INT32_MAX)))
                                : CString();
-  const uint64_t size = DiskContext.listedDiskSize[listed];
+  const uint64_t size = ListedSize(listed);
   const uint64_t used = SumUsedSpaceOfDisk(d);
   struct Row {
     LPCWSTR property;  // its key
@@ -225,8 +220,8 @@ void CDiskDiagnose::FillHealthDetails() {
   }
   CString enumKey;
   enumKey.Format(u"%d", d);
-  SetDlgItemText(kTypeLine, LabelledLine(u"IDS_HealthType", DiskContext.listedBusName[listed]));
-  SetDlgItemText(kModelLine, LabelledLine(u"IDS_HealthModel", DiskContext.listedModel[listed]));
+  SetDlgItemText(kTypeLine, LabelledLine(u"IDS_HealthType", ListedBusName(listed)));
+  SetDlgItemText(kModelLine, LabelledLine(u"IDS_HealthModel", ListedModel(listed)));
   SetDlgItemText(kUniqueIdLine, LabelledLine(u"IDS_HealthUdid", UniqueDeviceId(ReadRegistryString(
                                                           HKEY_LOCAL_MACHINE, u"SYSTEM\\ControlSet001\\Services\\disk\\Enum", enumKey))));
   SetDlgItemText(kCapacityLine, LabelledLine(u"IDS_HealthCapacity", FormatSectorCount(size)));

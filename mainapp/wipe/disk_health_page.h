@@ -38,8 +38,6 @@ CString PowerOnTimeText(uint64_t hours);
 // text between it and the next "&", else the text before it; empty when
 // there is no "&".
 CString UniqueDeviceId(const CString& enumValue);
-// The listed number (from 1) of a physical disk, 0 when it is not listed.
-int32_t ListedIndexOfDisk(int32_t physical);
 // Used 512-byte sectors of the lettered volumes on a physical disk.
 uint64_t SumUsedSpaceOfDisk(int32_t physical);
 

@@ -277,7 +277,7 @@ int32_t MapDeleteMethod(int32_t method) {
 void SeedRandom() { ThreadWipeRandom().seed(static_cast<uint32_t>(CTime::GetCurrentTime().GetTime())); }
 
 int32_t WritePass(CWnd* page, DiskSelectionRecord& target, int32_t passCode) {
-  const ChunkGeometry g = GeometryOf(target.diskNumber);
+  const ChunkGeometry g = GeometryOf(target.diskNumber.value);
   // A random pass remembers its seed; the verifying pass replays it.
   if (passCode == kPassRandom || passCode == kPassRandomReadBack) {
     lastRandomSeed = ThreadWipeRandom().next();
@@ -314,11 +314,11 @@ int32_t RunWipeCode(CWnd* page, DiskSelectionRecord& target, int32_t code) {
   // sectors past the last cylinder (a GPT's backup copy among them) must be
   // overwritten too.
   if (target.kind == kSelectionWholeDisk && target.startSector == 0) {
-    const uint64_t sectorBytes = static_cast<uint64_t>(GeometryOf(target.diskNumber).multiplier) * 512;
+    const uint64_t sectorBytes = static_cast<uint64_t>(GeometryOf(target.diskNumber.value).multiplier) * 512;
     const uint64_t sectors = DeviceLengthBytes(DiskContext.currentDiskHandle) / sectorBytes;
     if (sectors > target.sectorCount) target.sectorCount = sectors;
   }
-  const uint64_t chunks = ChunksOf(target, GeometryOf(target.diskNumber).chunk);
+  const uint64_t chunks = ChunksOf(target, GeometryOf(target.diskNumber.value).chunk);
   SetProgressRange(page, chunks * static_cast<uint64_t>(PassCountOf(code)));
   switch (code) {
     case kWipeSparseThird: return WritePass(page, target, kPassSparseThird);

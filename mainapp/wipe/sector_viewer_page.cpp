@@ -23,7 +23,7 @@ END_MESSAGE_MAP()
 namespace {
 
 uint32_t Multiplier() {
-  const int32_t m = SectorMultiplierOf(DiskSelection.diskNumber);
+  const int32_t m = SectorMultiplierOf(DiskSelection.diskNumber.value);
   return m > 0 ? static_cast<uint32_t>(m) : 1;
 }
 
@@ -54,12 +54,12 @@ BOOL CViewDiskData::OnInitDialog() {
   SetDlgItemText(kGo, LookupString(u"IDS_ViewSectorNo"));
   dumpFont_.CreateFont(ShellState.winPEMode ? 14 : 10, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, u"Courier New");
   if (CWnd* dump = GetDlgItem(kDump)) dump->SetFont(&dumpFont_, TRUE);
-  ReadDiskGeometry(DiskSelection.diskNumber);
+  ReadDiskGeometry(DiskSelection.diskNumber.value);
   sectorCount_ = DiskSelection.sectorCount;
   // A whole disk ends at its real end, past its last whole cylinder.
   if (DiskSelection.kind == kSelectionWholeDisk)
-    if (const uint64_t units = ReadDiskLengthUnits(DiskSelection.diskNumber); units > 0) sectorCount_ = units / Multiplier();
-  OpenDiskRead(DiskSelection.diskNumber);
+    if (const uint64_t units = ReadDiskLengthUnits(DiskSelection.diskNumber.value); units > 0) sectorCount_ = units / Multiplier();
+  OpenDiskRead(DiskSelection.diskNumber.value);
   buffer_.assign(static_cast<size_t>(Multiplier()) * 512, 0);
   SetDlgItemText(1048, DeletionTargetText(DiskSelection));
   ViewerSector = 0;

@@ -69,8 +69,8 @@ void CSelectDisk::OnListItemChanging(NMHDR* header, LRESULT* result) {
   if (!ready_ || own_change_) return;
   if (CheckBoxChangeOf(header) != CheckBoxChange::Ticking) return;
   const int row = reinterpret_cast<const NMLISTVIEW*>(header)->iItem;
-  const int32_t physical = PhysicalDiskOfRow(row);
-  if (physical < 0 || IsBootMediumRow(row) || (!ShellState.winPEMode && physical == DiskContext.systemDisk)) {
+  const PhysicalDiskNumber physical = PhysicalDiskOfRow(row);
+  if (physical.is_none() || IsBootMediumRow(row) || (!ShellState.winPEMode && physical == DiskContext.systemDisk)) {
     *result = 1;
     return;
   }

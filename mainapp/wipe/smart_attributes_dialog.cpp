@@ -4,6 +4,7 @@
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/disk_health_page.h"
@@ -54,16 +55,16 @@ void CDiag::FillPropertyList() {
   EnumerateDisks();
   MapLettersToDisks();
   ListLetterVolumes();
-  int32_t d = ListedPhysicalDisk(CloneSettings.sourceDisk);
+  int32_t d = ListedPhysicalDisk(CloneSettings.sourceDisk).value;
   if (d < 0) d = 0;
-  const int32_t listed = ListedIndexOfDisk(d);
+  const ListedDiskIndex listed = ListedIndexOfPhysical(PhysicalDiskNumber{d});
   const int r = d < kSmartDriveCount ? reader_.ReadDrive(static_cast<BYTE>(d)) : 0;
   const SmartDriveRecord& record = reader_.GetDriveRecord(d);
   auto value = [&](int id, bool worst) {
     const SmartAttribute* a = r > 0 ? reader_.FindAttribute(d, id) : nullptr;
     return a ? IntToText(worst ? a->worst : a->current) : CString();
   };
-  const uint64_t size = listed ? DiskContext.listedDiskSize[listed] : 0;
+  const uint64_t size = ListedSize(listed);
   const uint64_t used = SumUsedSpaceOfDisk(d);
   struct Row {
     const char16_t* property;
@@ -72,8 +73,8 @@ void CDiag::FillPropertyList() {
   const Row rows[] = {
       {u"SMART Enabled", r > 0 ? CString(u"Diaginfo Enabled") : CString(u"Diaginfo Not Enabled"), {}},
       {u"SMART Version", r > 0 ? SmartVersionText : CString(), {}},
-      {u"Type", listed ? DiskContext.listedBusName[listed] : CString(), {}},
-      {u"Model", listed ? DiskContext.listedModel[listed] : CString(), IdentifyText(record, 54, 40)},
+      {u"Type", ListedBusName(listed), {}},
+      {u"Model", ListedModel(listed), IdentifyText(record, 54, 40)},
       {u"Serial", IdentifyText(record, 20, 20), {}},
       {u"Unique Device ID", IdentifyText(record, 14, 6), {}},
       {u"Capacity", Int64ToText(static_cast<int64_t>(size)), {}},

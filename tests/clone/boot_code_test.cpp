@@ -116,7 +116,7 @@ void ExpectGapCopied(BootCodeTest& t, SimulatedPc& pc, uint32_t ss, uint64_t sou
   const std::string tableBefore = SfdiskDump(pc.Image(1));
   ASSERT_NE(tableBefore.find("type=27"), std::string::npos) << tableBefore;
 
-  ASSERT_TRUE(CopyMbrBootCode(0, 1));
+  ASSERT_TRUE(CopyMbrBootCode(ListedDiskIndex{0}, ListedDiskIndex{1}));
 
   const auto after = pc.ReadBytes(1, 0, (1 << 20) + 4096);
   EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + kMbrBootCodeBytes), t.ExpectedCode());
@@ -147,7 +147,7 @@ TEST_P(BootCodeTest, TheStatusLineNamesBothDisks) {
   ShellState.programFolder = u"P:";
   ShellState.languageName = u"English";
   ASSERT_TRUE(LoadLanguageStrings());
-  ASSERT_TRUE(CopyMbrBootCode(0, 1));
+  ASSERT_TRUE(CopyMbrBootCode(ListedDiskIndex{0}, ListedDiskIndex{1}));
   EXPECT_EQ(platform::to_utf8(CloneRunState.statusText.str()), "Copying the boot code (Disk 0 to Disk 1)");
   LanguageTable = LanguageTableRecord{};
   ShellState = ShellStateRecord{};
@@ -156,7 +156,7 @@ TEST_P(BootCodeTest, TheStatusLineNamesBothDisks) {
 TEST_P(BootCodeTest, AGptDestinationKeepsItsProtectiveTableAndHeaders) {
   MakeDisks(true);
   const auto before = pc.ReadBytes(1, 0, 34 * ss);
-  ASSERT_TRUE(CopyMbrBootCode(0, 1));
+  ASSERT_TRUE(CopyMbrBootCode(ListedDiskIndex{0}, ListedDiskIndex{1}));
   const auto after = pc.ReadBytes(1, 0, 34 * ss);
   EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + kMbrBootCodeBytes), ExpectedCode());
   EXPECT_TRUE(std::equal(after.begin() + kMbrBootCodeBytes, after.end(), before.begin() + kMbrBootCodeBytes));
@@ -170,8 +170,8 @@ TEST_P(BootCodeTest, AGptDestinationKeepsItsProtectiveTableAndHeaders) {
 TEST_P(BootCodeTest, TheSignatureCopyChangesExactlyFourBytes) {
   MakeDisks(false);
   const auto before = pc.ReadBytes(1, 0, ss);
-  CloneSettings.sourceDisk = 0;
-  CloneSettings.chosenDestinationDisk = 1;
+  CloneSettings.sourceDisk = ListedDiskIndex{0};
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{1};
   ASSERT_TRUE(CopyDiskSignature());
   const auto after = pc.ReadBytes(1, 0, ss);
   for (size_t i = 0; i < after.size(); ++i) {
@@ -188,11 +188,11 @@ TEST_P(BootCodeTest, TheSignatureCopyChangesExactlyFourBytes) {
 TEST_P(BootCodeTest, NoSignatureOrNoDiskWritesNothing) {
   MakeDisks(false, 0);
   const auto before = pc.ReadBytes(1, 0, ss);
-  EXPECT_FALSE(CopyDiskSignatureBetween(0, 1)) << "a zero signature is not given to the destination";
-  EXPECT_FALSE(CopyDiskSignatureBetween(0, 5)) << "no such listed disk";
-  EXPECT_FALSE(CopyDiskSignatureBetween(6, 1));
-  EXPECT_FALSE(CopyMbrBootCode(7, 1));
-  EXPECT_FALSE(CopyMbrBootCode(0, 9));
+  EXPECT_FALSE(CopyDiskSignatureBetween(ListedDiskIndex{0}, ListedDiskIndex{1})) << "a zero signature is not given to the destination";
+  EXPECT_FALSE(CopyDiskSignatureBetween(ListedDiskIndex{0}, ListedDiskIndex{5})) << "no such listed disk";
+  EXPECT_FALSE(CopyDiskSignatureBetween(ListedDiskIndex{6}, ListedDiskIndex{1}));
+  EXPECT_FALSE(CopyMbrBootCode(ListedDiskIndex{7}, ListedDiskIndex{1}));
+  EXPECT_FALSE(CopyMbrBootCode(ListedDiskIndex{0}, ListedDiskIndex{9}));
   EXPECT_EQ(pc.ReadBytes(1, 0, ss), before);
 }
 
@@ -239,7 +239,7 @@ TEST(LoaderGap, MovesBetweenSectorSizesAsBytes) {
     pc.Boot();
     DetectSystemAndSpecialDisks();
     const auto before = pc.ReadBytes(1, 0, c.destinationFirst * c.destinationSector);
-    ASSERT_TRUE(CopyMbrBootCode(0, 1));
+    ASSERT_TRUE(CopyMbrBootCode(ListedDiskIndex{0}, ListedDiskIndex{1}));
     const auto after = pc.ReadBytes(1, 0, c.destinationFirst * c.destinationSector);
     EXPECT_EQ(std::vector<uint8_t>(after.begin(), after.begin() + kMbrBootCodeBytes), SourceBootCode());
     EXPECT_TRUE(std::equal(after.begin() + kMbrBootCodeBytes, after.begin() + c.destinationSector,

@@ -90,7 +90,7 @@ class BootRepairTest : public ::testing::TestWithParam<uint32_t> {
                     {.start = systemStart, .count = systemCount, .fs = "ntfs", .label = "SYSTEM"}});
     pc.Boot();
     DetectSystemAndSpecialDisks();
-    CloneSettings.chosenDestinationDisk = 1;
+    CloneSettings.chosenDestinationDisk = ListedDiskIndex{1};
     CloneSettings.convertToGpt = 1;
     DiskContext.layoutRealCount = 2;
     DiskContext.layoutTable[0].newStartBytes = espStart * ss;
@@ -172,7 +172,7 @@ TEST_P(BootRepairTest, MountedDevicesBindsCToTheNewSystemPartition) {
   CloneRunState.systemDestinationCopy = u"C:";
   CloneRunState.systemEntryIndex = 1;
 
-  ASSERT_TRUE(FixMountedDevices(1));
+  ASSERT_TRUE(FixMountedDevices(ListedDiskIndex{1}));
 
   platform::fs::ReleaseAllDrivers();
   const std::string volume = pc.ExtractVolume(1, systemStart, systemCount, "system.img");
@@ -191,7 +191,7 @@ TEST_P(BootRepairTest, MountedDevicesBindsCToTheNewSystemPartition) {
 
   // No partition at the planned start: the hive is left alone.
   DiskContext.layoutTable[1].newStartBytes += ss;
-  EXPECT_FALSE(FixMountedDevices(1));
+  EXPECT_FALSE(FixMountedDevices(ListedDiskIndex{1}));
 }
 
 TEST_P(BootRepairTest, TheBootStoreNamesTheCopiedSystem) {
@@ -308,7 +308,7 @@ TEST_P(BootRepairTest, ProfilePathsNameTheSystemDrive) {
 TEST_P(BootRepairTest, SingleEntryLayoutWritesOneFat32Partition) {
   pc.WriteBytes(0, 0, std::string(63 * 512, '\x5A'));
   DestinationSelection = DiskSelectionRecord{};
-  DestinationSelection.diskNumber = 0;
+  DestinationSelection.diskNumber = PhysicalDiskNumber{0};
   DiskContext.layoutTable[0].newStartBytes = 1 << 20;
   DiskContext.layoutTable[0].newLengthBytes = 32 << 20;
   std::vector<uint8_t> layout(kLayoutBufferSize, 0);

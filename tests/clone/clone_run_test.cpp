@@ -161,11 +161,11 @@ class CloneRunTest : public clone_fixture::ClonePcTest {
     RegisterCloneCommands();
   }
 
-  int32_t Listed(int n) {
+  ListedDiskIndex Listed(int n) {
     for (int i = 1; i <= DiskContext.diskCount && i <= kMaxListedDisks; ++i)
-      if (DiskContext.listedToPhysical[i] == n) return i - 1;
+      if (DiskContext.listedToPhysical[i] == n) return ListedDiskIndex{i - 1};
     ADD_FAILURE() << "disk " << n << " not listed";
-    return -1;
+    return kNoListedDisk;
   }
 
   // What the wizard leaves for the clone page: the source and destination
@@ -564,7 +564,7 @@ TEST_F(CloneRunTest, ACopiedSystemPartitionNamesItsOwnPartition) {
     CloneSettings.copySourceFsCode = 7;
     CloneSettings.sourceLetter = u'C';
     DestinationSelection = DiskSelectionRecord{};
-    DestinationSelection.diskNumber = destination;
+    DestinationSelection.diskNumber = PhysicalDiskNumber{destination};
     DestinationSelection.kind = kSelectionPartition;
     for (int i = 0; i < kLetterCount; ++i)
       if (DiskContext.letterToDisk[i] == destination + 1) DestinationSelection.driveLetter = static_cast<WCHAR>(u'A' + i);
@@ -926,7 +926,7 @@ TEST_F(CloneRunTest, PartitionCopyWhoseFormatFailsEndsAborted) {
   CloneSettings.copySourceFsCode = 6;
   CloneSettings.sourceLetter = u'C';
   DestinationSelection = DiskSelectionRecord{};
-  DestinationSelection.diskNumber = 3;
+  DestinationSelection.diskNumber = PhysicalDiskNumber{3};
   DestinationSelection.kind = kSelectionPartition;
   DestinationSelection.driveLetter = u'Q';  // no volume has this letter
   DestinationSelection.sectorCount = 64 * 2048;
@@ -1018,7 +1018,7 @@ TEST_F(CloneRunTest, PreScanOfTheDestinationIsReportedAndItsCancelCanStopTheRun)
   script.answer("ok").expect_dialog(138).expect_text(1024, "Completed");
   script.expect_text(1023, "2 errors, 2 bad sectors").key("escape");
   ASSERT_EQ(RunScript(script), "");
-  EXPECT_EQ(ScanTarget.diskNumber, 1);
+  EXPECT_EQ(ScanTarget.diskNumber.value, 1);
   EXPECT_EQ(ScanTarget.kind, kSelectionWholeDisk);
   ASSERT_EQ(ScanState.failedSectors.size(), 2u);
   EXPECT_EQ(platform::to_utf8(ScanState.failedSectors[0].str()), "Read error in sector 1000000");

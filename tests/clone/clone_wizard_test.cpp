@@ -205,11 +205,11 @@ TEST_F(CloneWizardTest, SourcePageListsDisksAndTicksAsTheRulesSay) {
   const CloneSettingsRecord& c = handed.settings;
   EXPECT_EQ(c.partitionMode, 0);
   EXPECT_EQ(c.basicDuplication, 1);
-  EXPECT_EQ(c.copySourceDisk, 0);
+  EXPECT_EQ(c.copySourceDisk.value, 0);
   EXPECT_EQ(c.copySourceStart, 0u);
   EXPECT_EQ(c.copySourceLength, 8 * kCylinder512 / 512);
   EXPECT_EQ(Utf8(c.sourceName), "Disk 0");
-  EXPECT_EQ(c.chosenDestinationDisk, -1);
+  EXPECT_EQ(c.chosenDestinationDisk.value, -1);
   EXPECT_EQ(c.sizingMode, SizingMode::None);
   EXPECT_EQ(c.checkedRow, 0);
   // The bar's map: the two partitions and the free tail.
@@ -357,8 +357,8 @@ bool Apply(std::string* failure, const char* answer = nullptr) {
 
 // The plan of disk 0 onto disk 1 with automatic sizing.
 bool ApplyAutomaticPlan(std::string* failure) {
-  CloneSettings.copySourceDisk = 0;
-  CloneSettings.chosenDestinationDisk = 1;
+  CloneSettings.copySourceDisk = ListedDiskIndex{0};
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{1};
   CloneSettings.sizingMode = SizingMode::Automatic;
   return Apply(failure);
 }
@@ -439,8 +439,8 @@ TEST_F(CloneWizardTest, PlanGptSourceAndFourKilobyteDestination) {
   Boot(4);
   std::string failure;
 
-  CloneSettings.copySourceDisk = 0;
-  CloneSettings.chosenDestinationDisk = 1;
+  CloneSettings.copySourceDisk = ListedDiskIndex{0};
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{1};
   CloneSettings.sizingMode = SizingMode::Automatic;
   CloneSettings.sourceIsGpt = 1;
   ASSERT_TRUE(Apply(&failure));
@@ -455,8 +455,8 @@ TEST_F(CloneWizardTest, PlanGptSourceAndFourKilobyteDestination) {
   // A GPT result's last partition reaches to the disk's end on the map.
   ExpectMap({{2048, 32 * 2048, 0}, {33 * 2048, 257040 - 33 * 2048, 1}});
 
-  CloneSettings.copySourceDisk = 2;
-  CloneSettings.chosenDestinationDisk = 3;
+  CloneSettings.copySourceDisk = ListedDiskIndex{2};
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{3};
   CloneSettings.sourceIsGpt = 0;
   ASSERT_TRUE(Apply(&failure));
   EXPECT_EQ(PlanDestinationSectors, 257040u);
@@ -475,13 +475,13 @@ TEST_F(CloneWizardTest, PlanOntoSmallerDisks) {
   pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 8 * kCylinder512, .product = "Half Disk"});
   pc_.AddDisk(DiskSpec{.number = 2, .sizeBytes = 1 * kCylinder512, .product = "Tiny Disk"});
   Boot(3);
-  CloneSettings.copySourceDisk = 0;
+  CloneSettings.copySourceDisk = ListedDiskIndex{0};
   CloneSettings.sizingMode = SizingMode::Automatic;
   std::string failure;
 
   // Half the size still holds the used space: the partition runs to the end
   // (63,963,136 bytes: the disk less 1 MiB, cut to whole MiB).
-  CloneSettings.chosenDestinationDisk = 1;
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{1};
   ASSERT_TRUE(Apply(&failure)) << failure;
   EXPECT_DOUBLE_EQ(ScaleFactor, 0.5);
   EXPECT_EQ(DiskContext.layoutTable[0].newStartBytes, kMiB);
@@ -489,14 +489,14 @@ TEST_F(CloneWizardTest, PlanOntoSmallerDisks) {
   ExpectMap({{2048, 61 * 2048, 0}});
 
   // One cylinder (16,065 sectors) cannot hold 12 MiB plus a quarter.
-  CloneSettings.chosenDestinationDisk = 2;
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{2};
   EXPECT_FALSE(Apply(&failure, "ok"));
   EXPECT_EQ(failure, "");
   EXPECT_GE(PlanRequiredSectors, 12u * 2048 + 12 * 2048 / 4);
   EXPECT_EQ(ComputeRequiredSectors(), PlanRequiredSectors);  // one lettered partition, nothing else
 
   // A destination that has gone since it was listed.
-  CloneSettings.chosenDestinationDisk = 7;
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{7};
   EXPECT_FALSE(Apply(&failure, "ok"));
   EXPECT_EQ(failure, "");
   ExpectImagesUnchanged();
@@ -511,8 +511,8 @@ TEST_F(CloneWizardTest, PlanFromADamagedTableStaysInsideTheDestination) {
   pc_.WriteBytes(0, 446 + 16 + 12, std::vector<uint8_t>{0x00, 0x00, 0x00, 0x70});  // slot 1: 0x70000000 sectors
   pc_.AddDisk(DiskSpec{.number = 1, .sizeBytes = 16 * kCylinder512, .product = "Target Disk"});
   Boot(2);
-  CloneSettings.copySourceDisk = 0;
-  CloneSettings.chosenDestinationDisk = 1;
+  CloneSettings.copySourceDisk = ListedDiskIndex{0};
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{1};
   CloneSettings.sizingMode = SizingMode::Automatic;
   std::string failure;
   Apply(&failure, nullptr);
@@ -608,12 +608,12 @@ TEST_F(CloneWizardTest, DestinationSizingAutomaticSameSizeAndManual) {
     EXPECT_EQ(clonePageCalls, 1);
     EXPECT_EQ(CloneSettings.sizingMode, c.mode);
     EXPECT_EQ(CloneSettings.verifyAfterCopy, 1);
-    EXPECT_EQ(CloneSettings.chosenDestinationDisk, 1);
+    EXPECT_EQ(CloneSettings.chosenDestinationDisk.value, 1);
     EXPECT_EQ(CloneSettings.partitionMode, 0);
     EXPECT_EQ(DestinationSelection.kind, kSelectionWholeDisk);
-    EXPECT_EQ(DestinationSelection.diskNumber, 1);
+    EXPECT_EQ(DestinationSelection.diskNumber.value, 1);
     EXPECT_EQ(DestinationSelection.sectorCount, 257040u);
-    EXPECT_EQ(ScanTarget.diskNumber, 1);
+    EXPECT_EQ(ScanTarget.diskNumber.value, 1);
     ExpectEntries(c.entries);
     ExpectMap(c.map);
   }
@@ -644,7 +644,7 @@ TEST_F(CloneWizardTest, DestinationWithFourKilobyteSectors) {
     ASSERT_EQ(Wizard(s), "");
     ExpectEntries({{1, c.lengthMiB}});
     ExpectMap(c.map);
-    EXPECT_EQ(DestinationSelection.diskNumber, 1);
+    EXPECT_EQ(DestinationSelection.diskNumber.value, 1);
     EXPECT_EQ(DestinationSelection.sectorCount, 257040u / 8);  // native sectors
   }
   ExpectImagesUnchanged();
@@ -726,7 +726,7 @@ TEST_F(CloneWizardTest, DestinationPartitionCopy) {
   EXPECT_EQ(CloneSettings.partitionMode, 1);
   EXPECT_EQ(CloneSettings.destinationRow, 3);
   EXPECT_EQ(DestinationSelection.kind, kSelectionPartition);
-  EXPECT_EQ(DestinationSelection.diskNumber, 1);
+  EXPECT_EQ(DestinationSelection.diskNumber.value, 1);
   EXPECT_EQ(DestinationSelection.startSector, 2048u / 8);  // native sectors of the 4096-byte disk
   EXPECT_EQ(DestinationSelection.sectorCount, 40u * 2048 / 8);
   EXPECT_TRUE(DestinationSelection.driveLetter >= u'C' && DestinationSelection.driveLetter <= u'Z');
@@ -790,7 +790,7 @@ void RunPrepareCases(SimulatedPc& pc, const std::vector<PrepareCase>& cases) {
     EXPECT_EQ(clonePageCalls, 1);
     EXPECT_EQ(CloneSettings.partitionMode, 1);
     EXPECT_EQ(DestinationSelection.kind, kSelectionPartition);
-    EXPECT_EQ(DestinationSelection.diskNumber, k.disk);
+    EXPECT_EQ(DestinationSelection.diskNumber.value, k.disk);
     EXPECT_EQ(DestinationSelection.startSector, 63u);
     EXPECT_EQ(DestinationSelection.sectorCount, k.sectors);
     EXPECT_TRUE(DestinationSelection.driveLetter >= u'C' && DestinationSelection.driveLetter <= u'Z');
@@ -930,18 +930,18 @@ TEST_F(CloneWizardTest, GapInDiskNumbersKeepsListedAndPhysicalApart) {
   s.tick_text(1027, "Disk 3:").expect_enabled(1007).expect_text(1062, "Disk 3");
   s.click(1007).expect_dialog(136).click(1007);
   ASSERT_EQ(Wizard(s), "");
-  EXPECT_EQ(DiskContext.systemDisk, 2);
+  EXPECT_EQ(DiskContext.systemDisk.value, 2);
   EXPECT_EQ(DiskContext.listedToPhysical[2], 2);
-  EXPECT_EQ(CloneSettings.copySourceDisk, 0);
-  EXPECT_EQ(CloneSettings.chosenDestinationDisk, 2);
-  EXPECT_EQ(DestinationSelection.diskNumber, 3);
+  EXPECT_EQ(CloneSettings.copySourceDisk.value, 0);
+  EXPECT_EQ(CloneSettings.chosenDestinationDisk.value, 2);
+  EXPECT_EQ(DestinationSelection.diskNumber.value, 3);
   EXPECT_EQ(PlanDestinationSectors, 257040u);
   EXPECT_EQ(clonePageCalls, 1);
 
   // The quick duplicate: Disk 2 as the source is physical disk 2 in
   // systemDisk and listed index 1 in the clone settings.
   CloneSettings = CloneSettingsRecord{};
-  DiskContext.destinationDisk = -1;
+  DiskContext.destinationDisk = ListedDiskIndex{-1};
   clonePageCalls = 0;
   Script q;
   q.expect_dialog(246).tick(1027, 2).click(1079);
@@ -950,19 +950,19 @@ TEST_F(CloneWizardTest, GapInDiskNumbersKeepsListedAndPhysicalApart) {
   q.expect_dialog(245).expect_enabled(1).click(1);
   systemAfterSource = -2;
   RunClonePage = [](CWnd*) -> INT_PTR {
-    systemAfterSource = DiskContext.systemDisk;
+    systemAfterSource = DiskContext.systemDisk.value;
     return RecordClonePage(nullptr);
   };
   auto run = disk_fixture::RunHeadless(q, [&] { RunQuickDuplicate(); });
   ASSERT_EQ(run.failure, "") << run.log;
   EXPECT_EQ(systemAfterSource, 2);  // physical, as the clone page found it
-  EXPECT_EQ(DiskContext.destinationDisk, 2);
+  EXPECT_EQ(DiskContext.destinationDisk.value, 2);
   EXPECT_EQ(clonePageCalls, 1);
-  EXPECT_EQ(CloneSettings.sourceDisk, 1);
-  EXPECT_EQ(CloneSettings.copySourceDisk, 1);
-  EXPECT_EQ(CloneSettings.chosenDestinationDisk, 2);
-  EXPECT_EQ(DiskSelection.diskNumber, 2);
-  EXPECT_EQ(DestinationSelection.diskNumber, 3);
+  EXPECT_EQ(CloneSettings.sourceDisk.value, 1);
+  EXPECT_EQ(CloneSettings.copySourceDisk.value, 1);
+  EXPECT_EQ(CloneSettings.chosenDestinationDisk.value, 2);
+  EXPECT_EQ(DiskSelection.diskNumber.value, 2);
+  EXPECT_EQ(DestinationSelection.diskNumber.value, 3);
 
   std::vector<uint64_t> after;
   for (int n : {0, 2, 3}) after.push_back(Digest(pc_.Image(n)));

@@ -61,7 +61,7 @@ class GetListSelectionTest : public ::testing::Test {
     AddDisk(3, 3, 1, 4000000, u"Third Disk");
     DiskSelection = DiskSelectionRecord{};
     tickedCount = -7;
-    partitionDiskNumber = -7;
+    partitionDiskNumber = PhysicalDiskNumber{-7};
     RECT rect{0, 0, 500, 400};
     ASSERT_TRUE(list_.Create(u"SysListView32", u"", WS_POPUP | LVS_REPORT, rect, nullptr, 1027));
     list_.SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES);
@@ -74,6 +74,7 @@ class GetListSelectionTest : public ::testing::Test {
     DiskListRows = DiskListRowsRecord{};
   }
   static void AddDisk(int listed, int physical, int multiplier, uint64_t size, const char16_t* model) {
+    DiskContext.diskCount = std::max(DiskContext.diskCount, listed);
     DiskContext.listedToPhysical[listed] = physical;
     DiskContext.sectorMultiplier[physical] = multiplier;
     DiskContext.listedDiskSize[listed] = size;
@@ -101,7 +102,7 @@ class GetListSelectionTest : public ::testing::Test {
 
 TEST_F(GetListSelectionTest, NothingTickedLeavesTheRecordAsItWas) {
   Fill(StandardRows());
-  DiskSelection.diskNumber = 42;
+  DiskSelection.diskNumber = PhysicalDiskNumber{42};
   DiskSelection.kind = 3;
   DiskSelection.driveLetter = u'Q';
   DiskSelection.sectorCount = 99;
@@ -109,7 +110,7 @@ TEST_F(GetListSelectionTest, NothingTickedLeavesTheRecordAsItWas) {
   EXPECT_EQ(GetListSelection(list_, -1), 1);
   EXPECT_EQ(tickedCount, 0);
   EXPECT_EQ(std::memcmp(&before, &DiskSelection, sizeof before), 0);
-  EXPECT_EQ(partitionDiskNumber, -7);
+  EXPECT_EQ(partitionDiskNumber.value, -7);
 }
 
 TEST_F(GetListSelectionTest, WholeDiskChoicesUseTheListedDiskAndItsNativeSectors) {
@@ -135,7 +136,7 @@ TEST_F(GetListSelectionTest, WholeDiskChoicesUseTheListedDiskAndItsNativeSectors
     EXPECT_EQ(GetListSelection(list_, c.forced ? c.row : -1), 1);
     EXPECT_EQ(tickedCount, 1);
     EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
-    EXPECT_EQ(DiskSelection.diskNumber, c.disk);
+    EXPECT_EQ(DiskSelection.diskNumber.value, c.disk);
     EXPECT_EQ(Text(DiskSelection.model), c.model);
     EXPECT_EQ(DiskSelection.startSector, 0u);
     EXPECT_EQ(DiskSelection.sectorCount, c.sectors);
@@ -168,18 +169,18 @@ TEST_F(GetListSelectionTest, PartitionRowsTakeLetterFileSystemAndExtentFromTheir
     rows[4] = {u"  Partition", c.column1, c.kind, 2048, 1000000};
     Fill(rows);
     DiskSelection = DiskSelectionRecord{};
-    DiskSelection.diskNumber = 5;
+    DiskSelection.diskNumber = PhysicalDiskNumber{5};
     Tick({4});
     EXPECT_EQ(GetListSelection(list_, -1), 1);
     EXPECT_EQ(tickedCount, c.counted);
     EXPECT_EQ(DiskSelection.kind, kSelectionPartition);
     EXPECT_EQ(DiskSelection.driveLetter, static_cast<WCHAR>(c.letter));
     EXPECT_EQ(Text(DiskSelection.fileSystemName), c.fileSystem);
-    EXPECT_EQ(partitionDiskNumber, c.diskOfPartition);
+    EXPECT_EQ(partitionDiskNumber.value, c.diskOfPartition);
     EXPECT_EQ(DiskSelection.startSector, c.start);
     EXPECT_EQ(DiskSelection.sectorCount, c.count);
     // A partition choice never writes the disk number.
-    EXPECT_EQ(DiskSelection.diskNumber, 5);
+    EXPECT_EQ(DiskSelection.diskNumber.value, 5);
   }
 }
 
@@ -205,11 +206,11 @@ TEST_F(GetListSelectionTest, DiskRowEndsTheScanAndTheLastPartitionRowWinsOtherwi
     EXPECT_EQ(tickedCount, c.counted);
     EXPECT_EQ(DiskSelection.kind, c.kind);
     if (c.kind == kSelectionWholeDisk) {
-      EXPECT_EQ(DiskSelection.diskNumber, c.disk);
+      EXPECT_EQ(DiskSelection.diskNumber.value, c.disk);
     } else {
       EXPECT_EQ(DiskSelection.driveLetter, static_cast<WCHAR>(c.letter));
-      EXPECT_EQ(DiskSelection.diskNumber, 0);  // its start value, never written by a partition row
-      EXPECT_EQ(partitionDiskNumber, 1);
+      EXPECT_EQ(DiskSelection.diskNumber.value, 0);  // its start value, never written by a partition row
+      EXPECT_EQ(partitionDiskNumber.value, 1);
     }
   }
 }
@@ -270,13 +271,13 @@ TEST_F(GetListSelectionTest, JapaneseDiskRowsAreRecognisedByTheirOwnPrefix) {
   GetListSelection(list_, -1);
   EXPECT_EQ(tickedCount, 1);
   EXPECT_EQ(DiskSelection.kind, kSelectionPartition);
-  EXPECT_EQ(partitionDiskNumber, 1);
+  EXPECT_EQ(partitionDiskNumber.value, 1);
   EXPECT_EQ(DiskSelection.startSector, 256u);
   Tick({0});
   GetListSelection(list_, -1);
   EXPECT_EQ(tickedCount, 1);
   EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
-  EXPECT_EQ(DiskSelection.diskNumber, 1);
+  EXPECT_EQ(DiskSelection.diskNumber.value, 1);
   EXPECT_EQ(DiskSelection.sectorCount, 1000000u);
 }
 

@@ -57,8 +57,8 @@ class MirrorPageTest : public clone_fixture::ClonePcTest {
     CloneSettings.partitionMode = 1;
     CloneSettings.basicDuplication = 0;
     CloneSettings.sizingMode = SizingMode::SameSize;
-    CloneSettings.copySourceDisk = 0;
-    CloneSettings.chosenDestinationDisk = 1;
+    CloneSettings.copySourceDisk = ListedDiskIndex{0};
+    CloneSettings.chosenDestinationDisk = ListedDiskIndex{1};
     CloneSettings.copySourceStart = kSourceStart;
     CloneSettings.copySourceLength = kSourceCount;
     CloneSettings.copySourceFsCode = 6;
@@ -66,7 +66,7 @@ class MirrorPageTest : public clone_fixture::ClonePcTest {
     CloneSettings.sourceDescription = u"Disk 0: Partition (C:) FAT";
     CloneSettings.destinationDescription = u"Disk 1: Partition (E:) FAT";
     DestinationSelection = DiskSelectionRecord{};
-    DestinationSelection.diskNumber = 1;
+    DestinationSelection.diskNumber = PhysicalDiskNumber{1};
     DestinationSelection.kind = kSelectionPartition;
     DestinationSelection.driveLetter = u'E';
     DestinationSelection.startSector = kDestinationStart;

@@ -59,8 +59,8 @@ TEST_F(OneClickTest, CopiesTheSataSystemDiskOntoTheEmptyDiskAndLeavesTheStick) {
   EXPECT_FALSE(ShellState.oneClickRunning);
   EXPECT_EQ(CloneSettings.basicDuplication, 1);
   EXPECT_EQ(CloneSettings.sizingMode, SizingMode::Automatic);
-  EXPECT_EQ(DiskContext.listedToPhysical[CloneSettings.copySourceDisk + 1], 1);
-  EXPECT_EQ(DiskContext.listedToPhysical[CloneSettings.chosenDestinationDisk + 1], 0);
+  EXPECT_EQ(DiskContext.listedToPhysical[CloneSettings.copySourceDisk.value + 1], 1);
+  EXPECT_EQ(DiskContext.listedToPhysical[CloneSettings.chosenDestinationDisk.value + 1], 0);
   EXPECT_EQ(ImageHash(2), stick) << "the USB stick is never touched";
   EXPECT_EQ(ImageHash(1), source);
 

@@ -76,7 +76,7 @@ class PrescanPageTest : public ::testing::Test {
     ShellState.textFontHeight = 13;
     ASSERT_TRUE(LoadLanguageStrings());
     ScanTarget = DiskSelectionRecord{};
-    ScanTarget.diskNumber = 0;
+    ScanTarget.diskNumber = PhysicalDiskNumber{0};
     ScanTarget.kind = kSelectionWholeDisk;
     SetSelectionModel(ScanTarget, u"Scan Disk");
     ScanTarget.sectorCount = (32ull << 20) / 512;

@@ -133,7 +133,7 @@ class PrescanTest : public ::testing::TestWithParam<FaultCase> {
   }
   DiskSelectionRecord Target(uint64_t start, uint64_t count, WCHAR letter) const {
     DiskSelectionRecord t{};
-    t.diskNumber = 0;
+    t.diskNumber = PhysicalDiskNumber{0};
     t.kind = start ? kSelectionPartition : kSelectionWholeDisk;
     t.driveLetter = letter;
     t.startSector = start;

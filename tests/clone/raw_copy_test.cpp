@@ -19,7 +19,9 @@
 #include "mainapp/clone/raw_copy.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
+#include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "program_support/language_table.h"
 #include "tests/disk/fixture_images.h"
 
 namespace {
@@ -61,15 +63,15 @@ class RawCopyTest : public ::testing::Test {
     DetectSystemAndSpecialDisks();
   }
   // The listed index of physical disk n.
-  int32_t Listed(int n) {
+  ListedDiskIndex Listed(int n) {
     for (int i = 1; i <= DiskContext.diskCount && i <= kMaxListedDisks; ++i)
-      if (DiskContext.listedToPhysical[i] == n) return i - 1;
+      if (DiskContext.listedToPhysical[i] == n) return ListedDiskIndex{i - 1};
     ADD_FAILURE() << "disk " << n << " not listed";
-    return -1;
+    return kNoListedDisk;
   }
   void ChooseWholeSource() {
     CloneSettings.copySourceStart = 0;
-    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(0) + 1];
+    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(0).value + 1];
   }
   SimulatedPc pc_;
 };
@@ -140,7 +142,7 @@ TEST_F(RawCopyTest, WholeDiskCopyKeepsTheTablesAndBootSectorsAtTheEnd) {
     SCOPED_TRACE(c.name);
     const int source = c.gpt ? 3 : 5, destination = c.gpt ? 4 : 6;
     CloneSettings.copySourceStart = 0;
-    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(source) + 1];
+    CloneSettings.copySourceLength = DiskContext.listedDiskSize[Listed(source).value + 1];
     ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(source), Listed(destination), RawPass::Copy));
     ASSERT_TRUE(CopyDiskSectors(nullptr, Listed(source), Listed(destination), RawPass::Verify));
     EXPECT_EQ(CloneRunState.verifyMismatchCount, 0);
@@ -312,6 +314,41 @@ TEST_F(RawCopyTest, ProgressCountsOnlyWrittenBlocks) {
   EXPECT_TRUE(SameBytes(pc_.Image(0), 0, pc_.Image(1), 0, r.unitsDone * 512));
   EXPECT_TRUE(AllZero(pc_.Image(1), r.unitsDone * 512, 96 * kMiB - r.unitsDone * 512));
   EXPECT_EQ(r.failedWrites, 0);
+}
+
+// The status line names both disks by their physical numbers, for a whole
+// disk and for a partition alike: with disk 1 absent, the second listed disk
+// is physical disk 2.
+TEST_F(RawCopyTest, StatusNamesTheDisksByTheirPhysicalNumbers) {
+  pc_.SetIni("disk 1", "attached", "no");
+  Boot();
+  ASSERT_EQ(Listed(2).value, 1);
+  LanguageTable = LanguageTableRecord{};
+  LanguageTable.strings = {u"IDS_CopyBlock", u"Copying", u"IDS_Verifying", u"Verifying",
+                           u"IDS_Disk",      u"Disk ",   u"IDS_To",        u"to"};
+  LanguageTable.languageLineCount = 4;
+  ChooseWholeSource();
+  LayoutEntry& e = DiskContext.layoutTable[3];
+  e = LayoutEntry{};
+  e.startBytes = e.newStartBytes = 1 * kMiB;
+  e.lengthBytes = e.newLengthBytes = 2 * kMiB;
+  struct Case {
+    bool partition;
+    RawPass pass;
+    const char* status;
+  } cases[] = {
+      {false, RawPass::Copy, "Copying(Disk 0 to Disk 2)"},
+      {true, RawPass::Copy, "Copying(Disk 0 to Disk 2)"},
+      {true, RawPass::Verify, "Verifying(Disk 0 to Disk 2)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    CloneRunState.statusText = CString();
+    ASSERT_TRUE(c.partition ? CopyPartitionSectors(nullptr, Listed(0), Listed(2), 3, c.pass)
+                            : CopyDiskSectors(nullptr, Listed(0), Listed(2), c.pass));
+    EXPECT_EQ(platform::to_utf8(CloneRunState.statusText.str()), c.status);
+  }
+  LanguageTable = LanguageTableRecord{};
 }
 
 // A partition planned smaller than its source is copied up to its planned

@@ -1,13 +1,18 @@
 // The records of a whole-disk choice on a simulated PC: a GPT disk, an MBR
 // disk of 4096-byte sectors and an empty disk, each listed from its probed
 // model. Choices that name no listed disk, or the same disk twice, change
-// nothing.
+// nothing. A listed index and a physical number do not stand in for each
+// other at the records and the lookups between them: a mix-up does not compile.
 #include <gtest/gtest.h>
 
+#include <concepts>
 #include <string>
+#include <type_traits>
 
 #include "disk/disk_context.h"
 #include "disk/disk_tables.h"
+#include "disk/listed_disks.h"
+#include "mainapp/clone/raw_copy.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/records/whole_disk_choice.h"
@@ -17,6 +22,34 @@
 #include "tests/disk/fixture_images.h"
 
 namespace {
+
+static_assert(!std::is_convertible_v<ListedDiskIndex, PhysicalDiskNumber>);
+static_assert(!std::is_convertible_v<PhysicalDiskNumber, ListedDiskIndex>);
+static_assert(!std::is_convertible_v<int32_t, ListedDiskIndex> && !std::is_convertible_v<ListedDiskIndex, int32_t>);
+static_assert(!std::is_convertible_v<int32_t, PhysicalDiskNumber> && !std::is_convertible_v<PhysicalDiskNumber, int32_t>);
+static_assert(!std::equality_comparable_with<ListedDiskIndex, PhysicalDiskNumber>);
+static_assert(!std::equality_comparable_with<ListedDiskIndex, int32_t>);
+static_assert(!std::equality_comparable_with<PhysicalDiskNumber, int32_t>);
+// The records' fields take only their own kind of number.
+static_assert(!std::is_assignable_v<decltype((CloneSettings.chosenDestinationDisk)), PhysicalDiskNumber>);
+static_assert(!std::is_assignable_v<decltype((CloneSettings.copySourceDisk)), PhysicalDiskNumber>);
+static_assert(!std::is_assignable_v<decltype((CloneSettings.sourceDisk)), int32_t>);
+static_assert(!std::is_assignable_v<decltype((DestinationSelection.diskNumber)), ListedDiskIndex>);
+static_assert(!std::is_assignable_v<decltype((DiskContext.systemDisk)), ListedDiskIndex>);
+static_assert(!std::is_assignable_v<decltype((DiskContext.destinationDisk)), PhysicalDiskNumber>);
+// The lookups and the routines that take listed indexes refuse physical numbers
+// (and take their own).
+static_assert(std::is_invocable_v<decltype(&ListedPhysicalDisk), ListedDiskIndex>);
+static_assert(std::is_invocable_v<decltype(&ListedIndexOfPhysical), PhysicalDiskNumber>);
+static_assert(std::is_invocable_v<decltype(&CopyDiskSectors), CWnd*, ListedDiskIndex, ListedDiskIndex, RawPass>);
+static_assert(!std::is_invocable_v<decltype(&ListedPhysicalDisk), PhysicalDiskNumber>);
+static_assert(!std::is_invocable_v<decltype(&ListedIndexOfPhysical), ListedDiskIndex>);
+static_assert(!std::is_invocable_v<decltype(&ListedSize), PhysicalDiskNumber>);
+static_assert(!std::is_invocable_v<decltype(&RecordWholeDiskChoice), PhysicalDiskNumber, PhysicalDiskNumber>);
+static_assert(!std::is_invocable_v<decltype(&CopyDiskSectors), CWnd*, PhysicalDiskNumber, PhysicalDiskNumber, RawPass>);
+// The records keep their layout: each number is one int32_t.
+static_assert(sizeof(ListedDiskIndex) == sizeof(int32_t) && std::is_trivially_copyable_v<ListedDiskIndex>);
+static_assert(sizeof(PhysicalDiskNumber) == sizeof(int32_t) && std::is_trivially_copyable_v<PhysicalDiskNumber>);
 
 using disk_fixture::DiskSpec;
 using disk_fixture::Part;
@@ -69,10 +102,10 @@ TEST_F(WholeDiskChoiceTest, SnapshotOfSourceAndDestination) {
     CloneSettings.sourceMapItem = 4;
     CloneSettings.copySourceStart = 999;
     CloneSettings.sourceIsGpt = 7;
-    ASSERT_TRUE(RecordWholeDiskChoice(c.source, c.destination));
+    ASSERT_TRUE(RecordWholeDiskChoice(ListedDiskIndex{c.source}, ListedDiskIndex{c.destination}));
     const uint64_t size = DiskContext.listedDiskSize[c.source + 1];
     EXPECT_GT(size, 0u);
-    EXPECT_EQ(CloneSettings.copySourceDisk, c.source);
+    EXPECT_EQ(CloneSettings.copySourceDisk.value, c.source);
     EXPECT_EQ(CloneSettings.copySourceStart, 0u);
     EXPECT_EQ(CloneSettings.copySourceLength, size);
     EXPECT_EQ(CloneSettings.sourceIsGpt, c.sourceIsGpt);
@@ -88,9 +121,9 @@ TEST_F(WholeDiskChoiceTest, SnapshotOfSourceAndDestination) {
     const std::string destinationText = Utf8(CloneSettings.destinationDescription);
     EXPECT_TRUE(destinationText.starts_with("Disk " + std::to_string(c.destination) + ":")) << destinationText;
     EXPECT_NE(destinationText.find(c.destinationModel), std::string::npos) << destinationText;
-    EXPECT_EQ(DiskSelection.diskNumber, c.source);
+    EXPECT_EQ(DiskSelection.diskNumber.value, c.source);
     EXPECT_NE(Utf8(DiskSelection.model).find(c.sourceModel), std::string::npos);
-    EXPECT_EQ(DestinationSelection.diskNumber, c.destination);
+    EXPECT_EQ(DestinationSelection.diskNumber.value, c.destination);
     EXPECT_NE(Utf8(DestinationSelection.model).find(c.destinationModel), std::string::npos);
   }
 }
@@ -103,17 +136,17 @@ TEST_F(WholeDiskChoiceTest, ChoicesWithoutTwoListedDisksChangeNothing) {
       {"same disk", 1, 1},          {"no source", -1, 1},           {"no destination", 0, -1},
       {"unlisted number", 0, 3},    {"past the table", 15, 0},      {"far past the table", 0, 1 << 30},
   };
-  CloneSettings.copySourceDisk = 11;
+  CloneSettings.copySourceDisk = ListedDiskIndex{11};
   CloneSettings.sourceName = u"before";
-  DiskSelection.diskNumber = 12;
-  DestinationSelection.diskNumber = 13;
+  DiskSelection.diskNumber = PhysicalDiskNumber{12};
+  DestinationSelection.diskNumber = PhysicalDiskNumber{13};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    EXPECT_FALSE(RecordWholeDiskChoice(c.source, c.destination));
-    EXPECT_EQ(CloneSettings.copySourceDisk, 11);
+    EXPECT_FALSE(RecordWholeDiskChoice(ListedDiskIndex{c.source}, ListedDiskIndex{c.destination}));
+    EXPECT_EQ(CloneSettings.copySourceDisk.value, 11);
     EXPECT_EQ(Utf8(CloneSettings.sourceName), "before");
-    EXPECT_EQ(DiskSelection.diskNumber, 12);
-    EXPECT_EQ(DestinationSelection.diskNumber, 13);
+    EXPECT_EQ(DiskSelection.diskNumber.value, 12);
+    EXPECT_EQ(DestinationSelection.diskNumber.value, 13);
   }
 }
 

@@ -43,6 +43,7 @@ void Install(const ListSpec& spec) {
   DiskContext.isGptDisk = spec.gpt;
   DiskContext.extendedStart = spec.extendedStart;
   DiskContext.extendedLength = spec.extendedLength;
+  DiskContext.diskCount = 1;
   DiskContext.listedToPhysical[1] = 0;
   DiskContext.listedDiskSize[1] = spec.diskSize;
   DiskContext.currentDisk = 0;
@@ -59,7 +60,7 @@ void Install(const ListSpec& spec) {
 std::vector<Seg> Build(bool refresh = false, int listedIndex = 0) {
   DiskMapItem items[kMaxDiskMapItems + 1] = {};
   items[kMaxDiskMapItems].start = 0xFEED;
-  int n = BuildDiskMap(listedIndex, items, refresh);
+  int n = BuildDiskMap(ListedDiskIndex{listedIndex}, items, refresh);
   EXPECT_EQ(items[kMaxDiskMapItems].start, 0xFEEDu) << "nothing past the 32 items";
   std::vector<Seg> out;
   for (int i = 0; i < n; ++i) {
@@ -176,13 +177,13 @@ TEST_P(DiskMapImage, ReadFromTheDiskWithLettersAndTheExtendedPartition) {
                                {-1, 141 * u, 159 * u, 0}, {-1, 300 * u, size - 300 * u, 1}};
   EXPECT_EQ(map, expected);
   DiskMapItem items[kMaxDiskMapItems] = {};
-  ASSERT_EQ(BuildDiskMap(0, items, true), 5);
+  ASSERT_EQ(BuildDiskMap(ListedDiskIndex{0}, items, true), 5);
   EXPECT_GT(items[0].driveLetter, 0) << "refresh looks the letters up";
   EXPECT_EQ(items[0].driveLetter, FindLetterByOffset(u, 0));
   EXPECT_EQ(items[1].driveLetter, 0) << "gaps have none";
-  ASSERT_EQ(BuildDiskMap(0, items, false), 5);
+  ASSERT_EQ(BuildDiskMap(ListedDiskIndex{0}, items, false), 5);
   EXPECT_EQ(items[0].driveLetter, 0) << "without refresh letters stay 0";
-  EXPECT_EQ(BuildDiskMap(5, items, true), 0) << "a listed index without a disk";
+  EXPECT_EQ(BuildDiskMap(ListedDiskIndex{5}, items, true), 0) << "a listed index without a disk";
 }
 
 INSTANTIATE_TEST_SUITE_P(SectorSizes, DiskMapImage, ::testing::Values(512u, 4096u),

@@ -12,11 +12,13 @@
 
 #include "disk/disk_access.h"
 #include "disk/drive_identity.h"
+#include "disk/listed_disks.h"
 #include "disk/partition_list.h"
 #include "fixture_images.h"
 #include "platform/core/clock.h"
 #include "platform/core/text.h"
 #include "platform/registry/registry.h"
+#include "platform/storage/mount_manager.h"
 #include "platform/storage/volume_table.h"
 #include "program_support/shell_state.h"
 
@@ -80,6 +82,35 @@ TEST_F(DiskTablesTest, ListedNumbersFollowThePhysicalDisksAndBridgeOneGap) {
     }
     for (size_t i = c.listed.size() + 1; i <= kMaxListedDisks; ++i) EXPECT_EQ(DiskContext.listedToPhysical[i], -1);
   }
+}
+
+// A listed index kept from before a disk went away names no disk once the
+// disks are enumerated again, for every lookup alike, although the table's
+// slot still holds the departed disk's size and model.
+TEST_F(DiskTablesTest, AListedIndexKeptAcrossADetachNamesNoDisk) {
+  for (int n : {0, 1, 2}) pc.AddDisk(DiskSpec{.number = n, .sizeBytes = (32ull + n) << 20, .product = "Disk" + std::to_string(n)});
+  pc.Boot();
+  DiskContext.diskCount = ReadDiskCount();
+  EnumerateDisks();
+  const ListedDiskIndex kept{2};
+  ASSERT_EQ(ListedPhysicalDisk(kept).value, 2);
+  ASSERT_EQ(ListedSize(kept), ReadDiskGeometry(2));
+  ASSERT_EQ(ListedIndexOfPhysical(PhysicalDiskNumber{2}).value, 2);
+
+  pc.SetIni("disk 2", "attached", "no");
+  platform::storage::PollDeviceChanges();
+  DiskContext.diskCount = ReadDiskCount();
+  EnumerateDisks();
+  ASSERT_EQ(DiskContext.diskCount, 2);
+  ASSERT_NE(DiskContext.listedDiskSize[3], 0u) << "the departed disk's slot is left as it was";
+  EXPECT_TRUE(ListedPhysicalDisk(kept).is_none());
+  EXPECT_EQ(ListedSize(kept), 0u);
+  EXPECT_TRUE(ListedModel(kept).IsEmpty());
+  EXPECT_TRUE(ListedBusName(kept).IsEmpty());
+  EXPECT_TRUE(ListedIndexOfPhysical(PhysicalDiskNumber{2}).is_none());
+  // The disks that stay keep their indexes.
+  EXPECT_EQ(ListedIndexOfPhysical(PhysicalDiskNumber{1}).value, 1);
+  EXPECT_EQ(ListedSize(ListedDiskIndex{1}), ReadDiskGeometry(1));
 }
 
 TEST_F(DiskTablesTest, BusNamesAndModelsComeFromTheIdentityProbe) {
@@ -165,8 +196,8 @@ TEST_F(DiskTablesTest, RowsListDisksAndTheirLetteredPartitions) {
   EXPECT_EQ(DiskListRows.partitionsPerDisk[1], 4);
   EXPECT_EQ(DiskListRows.partitionsPerDisk[2], 1);
   EXPECT_EQ(DiskListRows.partitionsPerDisk[3], 0);
-  EXPECT_EQ(DiskContext.systemDisk, 0) << "C: is on disk 0 and the Windows folder is C:\\Windows";
-  EXPECT_EQ(DiskContext.destinationDisk, 2) << "the only empty disk";
+  EXPECT_EQ(DiskContext.systemDisk.value, 0) << "C: is on disk 0 and the Windows folder is C:\\Windows";
+  EXPECT_EQ(DiskContext.destinationDisk.value, 2) << "the only empty disk";
 }
 
 TEST_F(DiskTablesTest, RowsAndListedDisksStayWithinTheirTables) {
@@ -179,7 +210,7 @@ TEST_F(DiskTablesTest, RowsAndListedDisksStayWithinTheirTables) {
   for (int n = 1; n <= 6; ++n) EXPECT_EQ(DiskListRows.partitionsPerDisk[n], 4) << n;
   EXPECT_EQ(DiskListRows.partitionsPerDisk[kMaxListedDisks], 0x5A5A) << "untouched past the listed disks";
   EXPECT_EQ(DiskListRows.rowKind[25], -6) << "the sixth disk row is the last; its partitions find no room";
-  EXPECT_EQ(DiskContext.systemDisk, 0);
+  EXPECT_EQ(DiskContext.systemDisk.value, 0);
 
   // A registry that claims 100 disks: the listed tables are never read past 15.
   HKEY key = nullptr;
@@ -232,7 +263,7 @@ TEST_F(DiskTablesTest, OneClickDestinationIsTheLargestEmptyOrTheMarkedDisk) {
     DiskContext = DiskContextRecord{};
     ShellState.oneClickAutoMode = c.autoMode;
     DetectSystemAndSpecialDisks();
-    EXPECT_EQ(DiskContext.destinationDisk, c.destination);
+    EXPECT_EQ(DiskContext.destinationDisk.value, c.destination);
     for (int r = 0; r < DiskListRows.rowCount; ++r) {
       if (DiskListRows.rowKind[r] < 0) {
         EXPECT_FALSE(DiskContext.listedModel[-DiskListRows.rowKind[r]].Trim().IsEmpty()) << "a blank model gets no row";
@@ -251,10 +282,10 @@ TEST_F(DiskTablesTest, SystemDiskUnderWinPeIsTheOneWithWindowsAndABootFile) {
   pc.Boot();
   ShellState.winPEMode = true;
   DetectSystemAndSpecialDisks();
-  EXPECT_EQ(DiskContext.systemDisk, 1);
+  EXPECT_EQ(DiskContext.systemDisk.value, 1);
   ShellState.winPEMode = false;
   DetectSystemAndSpecialDisks();
-  EXPECT_EQ(DiskContext.systemDisk, 0) << "outside WinPE the Windows directory's letter C: decides";
+  EXPECT_EQ(DiskContext.systemDisk.value, 0) << "outside WinPE the Windows directory's letter C: decides";
 }
 
 TEST_F(DiskTablesTest, FileTestsRecogniseSystemAndBootPartitions) {

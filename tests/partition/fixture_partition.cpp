@@ -75,7 +75,7 @@ void OpenManagerOn(disk_fixture::SimulatedPc& pc, int listed) {
   DiskContext = DiskContextRecord{};
   DetectSystemAndSpecialDisks();
   PartitionManagerState = PartitionManagerStateRecord{};
-  PartitionManagerState.selectedDisk = listed;
+  PartitionManagerState.selectedDisk = ListedDiskIndex{listed};
   RefreshMap();
 }
 

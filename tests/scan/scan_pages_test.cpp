@@ -177,7 +177,7 @@ TEST_F(ScanPagesTest, TheTickedRowIsScannedOnItsPhysicalDiskAndEveryBadSectorIsS
     CScanNewDiskPartition page;
     auto run = disk_fixture::RunHeadless(script, [&] { page.DoModal(); });
     ASSERT_EQ(run.failure, "") << run.log;
-    EXPECT_EQ(ScanTarget.diskNumber, c.disk);
+    EXPECT_EQ(ScanTarget.diskNumber.value, c.disk);
     EXPECT_EQ(ScanTarget.kind, c.kind);
     EXPECT_EQ(ScanTarget.startSector, c.start);
     if (c.count) {

@@ -145,7 +145,7 @@ class Probe : public Page {
     BOOL handled = Page::OnNotify(w, l, result);
     const auto* header = reinterpret_cast<const NMHDR*>(l);
     if (header->code == LVN_ITEMCHANGED) {
-      Seen now{{}, DiskContext.systemDisk, DiskContext.destinationDisk};
+      Seen now{{}, DiskContext.systemDisk.value, DiskContext.destinationDisk.value};
       const auto rows = ListRows(*this, 1027);
       for (size_t i = 0; i < rows.size(); ++i)
         if (rows[i].ticked) now.ticked.push_back(static_cast<int>(i));
@@ -282,9 +282,9 @@ TEST_F(DuplicatePagesTest, SourcePageListsEveryDiskAndPartitionWithSizesAndUsedS
     ASSERT_NE(list, nullptr);
     for (int row : {1, 4, 3}) {
       DiskSelection = DiskSelectionRecord{};
-      partitionDiskNumber = -1;
+      partitionDiskNumber = PhysicalDiskNumber{-1};
       GetListSelection(*list, row);
-      selected.push_back({DiskSelection.kind, DiskSelection.diskNumber, partitionDiskNumber, DiskSelection.driveLetter,
+      selected.push_back({DiskSelection.kind, DiskSelection.diskNumber.value, partitionDiskNumber.value, DiskSelection.driveLetter,
                           DiskSelection.startSector, DiskSelection.sectorCount,
                           Utf8(std::u16string(DiskSelection.fileSystemName))});
     }
@@ -354,11 +354,11 @@ TEST_F(DuplicatePagesTest, SourcePageListsEveryDiskAndPartitionWithSizesAndUsedS
   EXPECT_EQ(DiskListRows.rowCount, 6);
   EXPECT_EQ(DiskListRows.rowStart[1], kSystemStart);
   EXPECT_EQ(DiskListRows.rowLength[3], kRawCount);
-  EXPECT_EQ(DiskContext.systemDisk, -1);
+  EXPECT_EQ(DiskContext.systemDisk.value, -1);
 }
 
 TEST_F(DuplicatePagesTest, SourcePageTicksAtMostOneDiskAndNeverAPartition) {
-  DiskContext.systemDisk = 0;  // the running system's disk, as the main dialog found it
+  DiskContext.systemDisk = PhysicalDiskNumber{0};  // the running system's disk, as the main dialog found it
   Probe<CDuplicateSrc> page;
   platform::ui::Script script;
   script.expect_dialog(246)
@@ -388,7 +388,7 @@ TEST_F(DuplicatePagesTest, SourcePageTicksAtMostOneDiskAndNeverAPartition) {
   }
   // The source opens as -1, then follows the ticks: listed indexes 0, 1, none, 2, none, 0.
   EXPECT_EQ(sources, (std::vector<int32_t>{0, 1, -1, 2, -1, 0}));
-  EXPECT_EQ(DiskContext.systemDisk, 0);
+  EXPECT_EQ(DiskContext.systemDisk.value, 0);
 }
 
 // A disk that reports no model is still a disk the user may copy from: the
@@ -409,7 +409,7 @@ TEST_F(DuplicatePagesTest, SourcePageListsADiskWithoutModelTheDestinationPageDoe
     EXPECT_EQ(page.atInit.rows[5].texts[0], "Disk 2 ");
     EXPECT_EQ(page.atInit.rows[5].texts[1], "");
     EXPECT_EQ(page.atInit.rows[5].texts[2], GeometrySize(384ull << 20, 512));
-    EXPECT_EQ(DiskContext.systemDisk, 2) << "the listed index (from 0) of disk 2";
+    EXPECT_EQ(DiskContext.systemDisk.value, 2) << "the listed index (from 0) of disk 2";
   }
   Probe<CDuplicateDest> page;
   platform::ui::Script script;
@@ -422,7 +422,7 @@ TEST_F(DuplicatePagesTest, SourcePageListsADiskWithoutModelTheDestinationPageDoe
 }
 
 TEST_F(DuplicatePagesTest, DestinationPageRefusesTheSourceAndMarksIt) {
-  DiskContext.systemDisk = 1;  // the 4096-byte disk is the source
+  DiskContext.systemDisk = PhysicalDiskNumber{1};  // the 4096-byte disk is the source
   ShellState.oneClickRunning = true;
   Probe<CDuplicateDest> page;
   platform::ui::Script script;
@@ -456,8 +456,8 @@ TEST_F(DuplicatePagesTest, DestinationPageRefusesTheSourceAndMarksIt) {
     for (int row : seen.ticked) EXPECT_NE(row, 1);
     EXPECT_EQ(seen.systemDisk, 1);
   }
-  EXPECT_EQ(DiskContext.destinationDisk, 2);
-  EXPECT_EQ(DiskContext.systemDisk, 1);
+  EXPECT_EQ(DiskContext.destinationDisk.value, 2);
+  EXPECT_EQ(DiskContext.systemDisk.value, 1);
   EXPECT_FALSE(ShellState.oneClickRunning);
 }
 
@@ -475,8 +475,8 @@ TEST_F(DuplicatePagesTest, DestinationPageCancelLeavesNoDestination) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    DiskContext.systemDisk = 0;
-    DiskContext.destinationDisk = c.remembered;
+    DiskContext.systemDisk = PhysicalDiskNumber{0};
+    DiskContext.destinationDisk = ListedDiskIndex{c.remembered};
     Probe<CDuplicateDest> page;
     platform::ui::Script script;
     script.expect_dialog(247).tick(1027, 1).expect_checked(1027, 1);
@@ -488,7 +488,7 @@ TEST_F(DuplicatePagesTest, DestinationPageCancelLeavesNoDestination) {
     Run run = RunPage(page, script);
     ASSERT_EQ(run.failure, "");
     EXPECT_EQ(run.result, IDCANCEL);
-    EXPECT_EQ(DiskContext.destinationDisk, -1);
+    EXPECT_EQ(DiskContext.destinationDisk.value, -1);
     ASSERT_EQ(page.atInit.rows.size(), 3u);
     EXPECT_EQ(page.atInit.rows[2].ticked, c.ticksRemembered);
     EXPECT_EQ(page.atInit.nextEnabled, c.ticksRemembered);
@@ -497,21 +497,21 @@ TEST_F(DuplicatePagesTest, DestinationPageCancelLeavesNoDestination) {
 }
 
 TEST_F(DuplicatePagesTest, QuickDuplicateShowsBothDisksAndOkHandsTheSettingsToTheClonePage) {
-  DiskContext.systemDisk = 0;
-  DiskContext.destinationDisk = 1;
+  DiskContext.systemDisk = PhysicalDiskNumber{0};
+  DiskContext.destinationDisk = ListedDiskIndex{1};
   CloneSettings.partitionMode = 1;
   CloneSettings.badSectorScan = 1;
   CloneSettings.verifyAfterCopy = 1;
   CloneSettings.basicDuplication = 0;
   CloneSettings.sizingMode = SizingMode::Manual;
-  CloneSettings.sourceDisk = 5;
-  CloneSettings.chosenDestinationDisk = 7;
+  CloneSettings.sourceDisk = ListedDiskIndex{5};
+  CloneSettings.chosenDestinationDisk = ListedDiskIndex{7};
   CloneSettings.changeSid = 1;
   RunClonePage = &RecordClonePage;
   // The disk tables as the source page left them.
   CDuplicateSrc warmup;
   RunPage(warmup, platform::ui::Script().expect_dialog(246).click(2));
-  DiskContext.systemDisk = 0;
+  DiskContext.systemDisk = PhysicalDiskNumber{0};
 
   CWnd owner;
   Probe<CDuplicate> page;
@@ -544,16 +544,16 @@ TEST_F(DuplicatePagesTest, QuickDuplicateShowsBothDisksAndOkHandsTheSettingsToTh
   EXPECT_EQ(got.verifyAfterCopy, 0);
   EXPECT_EQ(got.basicDuplication, 1);
   EXPECT_EQ(got.sizingMode, SizingMode::Automatic);
-  EXPECT_EQ(got.sourceDisk, 0);
-  EXPECT_EQ(got.chosenDestinationDisk, 1);
+  EXPECT_EQ(got.sourceDisk.value, 0);
+  EXPECT_EQ(got.chosenDestinationDisk.value, 1);
   EXPECT_EQ(got.changeSid, 1) << "not a quick duplicate field";
   // The source snapshot goes with it, so the copy reads the chosen disk.
-  EXPECT_EQ(got.copySourceDisk, 0);
+  EXPECT_EQ(got.copySourceDisk.value, 0);
   EXPECT_EQ(got.copySourceLength, GeometryUnits(256ull << 20, 512));
   EXPECT_EQ(got.sourceMapItem, -1);
   EXPECT_EQ(Utf8(got.sourceName), "Disk 0");
-  EXPECT_EQ(cloneRun.source.diskNumber, 0);
-  EXPECT_EQ(cloneRun.destination.diskNumber, 1);
+  EXPECT_EQ(cloneRun.source.diskNumber.value, 0);
+  EXPECT_EQ(cloneRun.destination.diskNumber.value, 1);
   EXPECT_NE(Utf8(got.destinationDescription).find("Target Disk"), std::string::npos);
 }
 
@@ -576,8 +576,8 @@ TEST_F(DuplicatePagesTest, QuickDuplicateOkNeedsTwoDifferentListedDisks) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    DiskContext.systemDisk = c.source;
-    DiskContext.destinationDisk = c.destination;
+    DiskContext.systemDisk = PhysicalDiskNumber{c.source};
+    DiskContext.destinationDisk = ListedDiskIndex{c.destination};
     CloneSettings = CloneSettingsRecord{};
     cloneRun = CloneRun{};
     RunClonePage = c.hook ? &RecordClonePage : nullptr;
@@ -596,13 +596,13 @@ TEST_F(DuplicatePagesTest, QuickDuplicateOkNeedsTwoDifferentListedDisks) {
     EXPECT_EQ(page.atInit.destinationLines.size(), c.destinationLines);
     EXPECT_EQ(cloneRun.calls, 0);
     EXPECT_EQ(CloneSettings.basicDuplication, c.ok ? 1 : 0);
-    EXPECT_EQ(CloneSettings.sourceDisk, c.ok ? c.source : -1);
+    EXPECT_EQ(CloneSettings.sourceDisk.value, c.ok ? c.source : -1);
   }
 }
 
 TEST_F(DuplicatePagesTest, EveryPageTextComesFromTheLanguageFileInBothLanguages) {
-  DiskContext.systemDisk = 0;
-  DiskContext.destinationDisk = 1;
+  DiskContext.systemDisk = PhysicalDiskNumber{0};
+  DiskContext.destinationDisk = ListedDiskIndex{1};
   std::vector<std::string> english;
   for (const char* language : {"English", "Japanese"}) {
     SCOPED_TRACE(language);
@@ -666,7 +666,7 @@ TEST_F(DuplicatePagesTest, SourceListStopsAtTheEndOfTheRowTables) {
   EXPECT_EQ(DiskListRows.rowStart[1], 4096u);
   EXPECT_EQ(DiskListRows.rowStart[25], 4096u + 24 * 2048);
   for (const ListRow& row : page.atInit.rows) EXPECT_EQ(row.texts[1].find("Late Disk"), std::string::npos);
-  EXPECT_EQ(DiskContext.systemDisk, 0);
+  EXPECT_EQ(DiskContext.systemDisk.value, 0);
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ TEST_F(DeletionPagesTest, ZeroWriteOfAMiddlePartitionOnA4096ByteDiskAndItsReport
   ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
 
   EXPECT_EQ(DiskSelection.kind, kSelectionPartition);
-  EXPECT_EQ(DiskSelection.diskNumber, 1);
+  EXPECT_EQ(DiskSelection.diskNumber.value, 1);
   EXPECT_EQ(DiskSelection.driveLetter, u'E');
   EXPECT_EQ(DiskSelection.startSector, first / 4096);
   EXPECT_EQ(DiskSelection.sectorCount, bytes / 4096);
@@ -100,7 +100,7 @@ TEST_F(DeletionPagesTest, RandomWriteOfAWholeDiskClearsItsLayoutAndWritesEverySe
   ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
 
   EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
-  EXPECT_EQ(DiskSelection.diskNumber, 2);
+  EXPECT_EQ(DiskSelection.diskNumber.value, 2);
   EXPECT_EQ(SelectedWipeMethod, 1);
   // The disk word's own trailing blank does not double the one before the number.
   const std::string target = Utf8(DeletionTargetText(DiskSelection));

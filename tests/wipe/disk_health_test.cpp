@@ -397,7 +397,7 @@ TEST(SmartAttributeDialog, ListsCataloguedAttributesInIdOrderWithCriticalMarks) 
          "[Attrib2]\r\nId=1\r\nCritical=1\r\nName=Read Errors\r\n"
          "[Attrib3]\r\nId=194\r\nName=Temperature\r\n";
   platform::process::SetProgramImage(u"P:\\Drummetworks.exe", u"Drummetworks.exe");
-  CloneSettings.sourceDisk = 1;  // listed index of physical disk 1
+  CloneSettings.sourceDisk = ListedDiskIndex{1};  // listed index of physical disk 1
   platform::ui::Script s;
   s.expect_dialog(CDiag::IDD).click(IDOK).click(IDCANCEL);
   ProbeDiag dialog;
@@ -459,7 +459,7 @@ TEST(SmartAttributeDialog, TheTableAloneFillsOnRefreshAndExitCloses) {
          "[Attrib0]\r\nId=198\r\nCritical=1\r\nName=Uncorrectable\r\n"
          "[Attrib1]\r\nId=9\r\nCritical=0\r\nName=Power-On Hours\r\n";
   platform::process::SetProgramImage(u"P:\\Drummetworks.exe", u"Drummetworks.exe");
-  CloneSettings.sourceDisk = 1;
+  CloneSettings.sourceDisk = ListedDiskIndex{1};
   platform::ui::Script first;
   first.expect_dialog(CDiag::IDD).click(IDOK).click(IDCANCEL);
   ProbeDiag full;

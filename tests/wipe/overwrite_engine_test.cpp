@@ -48,7 +48,7 @@ class WipeDisk {
     ReadDiskGeometry(1);
     OpenDiskReadWrite(1);
     DiskSelectionRecord t{};
-    t.diskNumber = 1;
+    t.diskNumber = PhysicalDiskNumber{1};
     t.kind = start == 0 && count * ss == kDiskBytes ? kSelectionWholeDisk : kSelectionPartition;
     t.startSector = start;
     t.sectorCount = count;

@@ -133,7 +133,7 @@ TEST_P(OverwriteMedium, TheOldBytesAreGoneFromTheHostsMedium) {
   ReadDiskGeometry(1);
   OpenDiskForBulkWrites(1);  // as the deletion run opens it
   DiskSelectionRecord target{};
-  target.diskNumber = 1;
+  target.diskNumber = PhysicalDiskNumber{1};
   target.kind = kSelectionWholeDisk;
   target.startSector = 0;
   target.sectorCount = kDiskBytes / 512;

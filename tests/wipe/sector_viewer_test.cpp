@@ -95,7 +95,7 @@ std::string HexColumns(const std::string& dump) {
 TEST(SectorViewer, StepsThroughAMiddlePartitionOfA4096ByteDisk) {
   WipePc w;
   DiskSelection = DiskSelectionRecord{};
-  DiskSelection.diskNumber = 1;
+  DiskSelection.diskNumber = PhysicalDiskNumber{1};
   DiskSelection.kind = kSelectionPartition;
   DiskSelection.driveLetter = u'E';
   DiskSelection.startSector = 21 * kMiB / 4096;
@@ -140,7 +140,7 @@ TEST(SectorViewer, AWholeDiskEndsAtItsRealLastSector) {
     WipePc w;
     w.pc.WriteBytes(c.disk, c.bytes - c.sectorSize, std::string(c.sectorSize, '\x5A'));
     DiskSelection = DiskSelectionRecord{};
-    DiskSelection.diskNumber = c.disk;
+    DiskSelection.diskNumber = PhysicalDiskNumber{c.disk};
     DiskSelection.kind = kSelectionWholeDisk;
     DiskSelection.driveLetter = u' ';
     // The listed size: whole cylinders of 255 x 63 sectors.
@@ -163,7 +163,7 @@ TEST(SectorViewer, AnUnreadableSectorIsNotShownWithTheBytesOfTheOneBefore) {
   w.pc.SetIni("disk 2", "unreadable", "3");
   w.pc.Boot();
   DiskSelection = DiskSelectionRecord{};
-  DiskSelection.diskNumber = 2;
+  DiskSelection.diskNumber = PhysicalDiskNumber{2};
   DiskSelection.kind = kSelectionWholeDisk;
   DiskSelection.sectorCount = 1000;
   platform::ui::Script s;
@@ -223,7 +223,7 @@ TEST(SectorViewer, TheOffsetColumnHasTheDigitsTheDiskNeeds) {
     }
     pc.Boot();
     DiskSelection = DiskSelectionRecord{};
-    DiskSelection.diskNumber = 0;
+    DiskSelection.diskNumber = PhysicalDiskNumber{0};
     DiskSelection.kind = kSelectionWholeDisk;
     DiskSelection.sectorCount = c.bytes / c.sectorSize;
     platform::ui::Script s;
@@ -279,7 +279,7 @@ TEST(DiskViewerPage, ListsLetteredPartitionsAndViewsTheTickedRowEvenOnTheSystemD
   ASSERT_EQ(wipe_fixture::RunPage(page, s), "");
   EXPECT_EQ(ViewerCheckedRow, 6);
   EXPECT_EQ(DiskSelection.kind, kSelectionWholeDisk);
-  EXPECT_EQ(DiskSelection.diskNumber, 2);
+  EXPECT_EQ(DiskSelection.diskNumber.value, 2);
   EXPECT_EQ(DiskListRows.rowCount, 9);
 }
 

@@ -81,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   DiskContext = DiskContextRecord{};
   DiskContext.sectorMultiplier[0] = static_cast<int32_t>(sector / 512);
+  DiskContext.diskCount = 1;
   DiskContext.listedToPhysical[1] = 0;
   DiskContext.listedDiskSize[1] = kDiskBytes / 512;
 
@@ -93,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DiskMapItem items[kMaxDiskMapItems + 1] = {};
   items[kMaxDiskMapItems].start = 0x5EED;
   for (int i = 0; i < count; ++i) sharedPartitionBuffer[i] = list[i];
-  int32_t n = BuildDiskMap(0, items, false);
+  int32_t n = BuildDiskMap(ListedDiskIndex{0}, items, false);
   if (n < 0 || n > kMaxDiskMapItems || items[kMaxDiskMapItems].start != 0x5EED) abort();
   for (int i = 0; i < count; ++i)
     if (sharedPartitionBuffer[i].start != list[i].start || sharedPartitionBuffer[i].length != list[i].length) abort();
