@@ -24,6 +24,7 @@
 #include "platform/core/guid.h"
 #include "platform/core/kobject.h"
 #include "platform/storage/ioctl.h"
+#include "platform/storage/partition_table.h"
 #include "platform/storage/volume_api.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
@@ -87,8 +88,6 @@ void ZeroDiskStart(int32_t disk) {
 
 }  // namespace
 
-bool IsContainerType(int32_t type) { return type == 5 || type == 15 || type == 0x85; }
-
 int32_t PlannedPartitionCount() {
   int32_t count = 0;
   for (int32_t i = 0; i < kMaxLayoutEntries; ++i)
@@ -101,7 +100,7 @@ int32_t PlannedVolumeCount() {
   const int32_t planned = PlannedPartitionCount();
   for (int32_t i = 0; i < planned; ++i) {
     const LayoutEntry& e = DiskContext.layoutTable[i];
-    if (e.newLengthBytes == 0 || e.newType == 0 || e.newType >= 0x80 || IsContainerType(e.newType)) continue;
+    if (e.newLengthBytes == 0 || e.newType == 0 || e.newType >= 0x80 || platform::storage::IsExtendedType(e.newType)) continue;
     ++count;
   }
   return count;
@@ -218,10 +217,16 @@ bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t coun
         extendedBase = DiskContext.layoutTable[e.containerIndex].newStartBytes;
         baseFixed = true;
       }
-    } else if (e.nesting == -1 && IsContainerType(e.newType) && e.newStartBytes >= extendedBase) {
+    } else if (e.nesting == -1 && platform::storage::IsExtendedType(e.newType) && e.newStartBytes >= extendedBase) {
       p->Mbr.HiddenSectors = static_cast<DWORD>((e.newStartBytes - extendedBase) / nativeBytes);
     }
     uint8_t type = p->Mbr.PartitionType;
+    // The size rule of the type byte: FAT (4) from 4096 MB on is FAT32 (12),
+    // FAT32 from 32768 MB on is NTFS (7). Its siblings, each with its own
+    // variant, decide the file system the volume gets: FormatNewPartitions
+    // (the partition copy), CClone::RunClone (the basic copy, after the mount
+    // wait), FormatSelectedPartition and FillFileSystemList (the partition
+    // manager's format and create pages).
     const uint64_t mb = e.newLengthBytes / 1048576;
     if (mb >= 4096 && type == 4) type = 12;
     if (mb >= 32768 && type == 12) type = 7;

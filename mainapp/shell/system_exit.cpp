@@ -11,6 +11,7 @@
 #include "platform/process/process.h"
 #include "platform/process/shutdown.h"
 #include "program_support/shell_state.h"
+#include "program_support/shutdown_privilege.h"
 
 namespace {
 
@@ -35,15 +36,7 @@ void RestartOrShutdown(UINT action) {
   }
   static constexpr UINT kFlags[] = {EWX_REBOOT, EWX_SHUTDOWN, EWX_POWEROFF, EWX_LOGOFF};
   if (action >= 4) return;
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid))
-      AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    CloseHandle(token);
-  }
+  EnableShutdownPrivilege();
   ExitWindowsEx(kFlags[action] | EWX_FORCE, kExitReason);
 }
 
