@@ -79,7 +79,8 @@ void StoreHeader(const ArchiveHeader& h, uint8_t* p) {
   platform::WriteLe32(p + 57, static_cast<uint32_t>(h.table.sector));
   platform::WriteLe32(p + 61, static_cast<uint32_t>(h.table.byte));
   put_fixed_text(p + 65, 256, h.description);
-  for (int k = 1; k <= kMaxUnitCountItems; ++k) platform::WriteLe32(p + 577 + 4 * k, static_cast<uint32_t>(h.unit_counts[k]));
+  for (int k = 1; k <= kMaxUnitCountItems; ++k)
+    platform::WriteLe32(p + 577 + 4 * k, static_cast<uint32_t>(h.unit_counts[k]));
   platform::WriteLe32(p + 641, static_cast<uint32_t>(h.changed_count));
   platform::WriteLe32(p + 709, static_cast<uint32_t>(h.names_length));
 }

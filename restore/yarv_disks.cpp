@@ -89,8 +89,8 @@ std::vector<RestorePartitionEntry> ReadMbrPartitionTable(int32_t disk) {
   auto add = [&](const uint8_t* e, int64_t base_native, int64_t table_unit, int slot) {
     const int row = RestoreTypeRow(e[4]);
     if (row == 0 || out.size() >= kMaxRestorePartitions) return;
-    out.push_back({(base_native + platform::ReadLe32(e + 8)) * reader.per_sector, row, int64_t{platform::ReadLe32(e + 12)} * reader.per_sector,
-                   table_unit, slot});
+    out.push_back({(base_native + platform::ReadLe32(e + 8)) * reader.per_sector, row,
+                   int64_t{platform::ReadLe32(e + 12)} * reader.per_sector, table_unit, slot});
   };
   int64_t extended_native = -1;
   for (int slot = 0; slot < 4; ++slot) {

@@ -100,7 +100,8 @@ int32_t PlannedVolumeCount() {
   const int32_t planned = PlannedPartitionCount();
   for (int32_t i = 0; i < planned; ++i) {
     const LayoutEntry& e = DiskContext.layoutTable[i];
-    if (e.newLengthBytes == 0 || e.newType == 0 || e.newType >= 0x80 || platform::storage::IsExtendedType(e.newType)) continue;
+    if (e.newLengthBytes == 0 || e.newType == 0 || e.newType >= 0x80 || platform::storage::IsExtendedType(e.newType))
+      continue;
     ++count;
   }
   return count;

@@ -138,7 +138,9 @@ bool EndContainersAfterTheirLogicalDrives(LayoutEntry* t, int32_t count, uint64_
   bool fits = true;
   for (int32_t k = 0; k < count; ++k) {
     LayoutEntry& container = t[k];
-    if (!platform::storage::IsDosExtendedType(container.fsCode) || container.newLengthBytes == 0 || End(container) <= dbytes) continue;
+    if (!platform::storage::IsDosExtendedType(container.fsCode) || container.newLengthBytes == 0 ||
+        End(container) <= dbytes)
+      continue;
     int64_t last = static_cast<int64_t>(container.newStartBytes);
     for (int32_t j = k + 1; j < count; ++j) {
       const LayoutEntry& drive = t[j];
@@ -155,7 +157,9 @@ bool EndContainersAfterTheirLogicalDrives(LayoutEntry* t, int32_t count, uint64_
 
 namespace {
 // The entries the planned map shows, one item each and in order.
-bool IsMappedEntry(const LayoutEntry& e) { return e.newLengthBytes != 0 && e.fsCode != 0 && !platform::storage::IsDosExtendedType(e.fsCode); }
+bool IsMappedEntry(const LayoutEntry& e) {
+  return e.newLengthBytes != 0 && e.fsCode != 0 && !platform::storage::IsDosExtendedType(e.fsCode);
+}
 }  // namespace
 
 int32_t BuildPlannedMap(const LayoutEntry* t, int32_t count, uint64_t destinationSectors, bool converting,

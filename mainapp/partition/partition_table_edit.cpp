@@ -485,7 +485,8 @@ EditResult SetTypeForFileSystem(uint64_t start, int32_t fs) {
   if (!LoadModel(&model)) return EditResult::NoDisk;
   LayoutEntry* entry = nullptr;
   for (int i = 0; i < 4 && !entry; ++i)
-    if (model.slots[i].fsCode != 0 && !platform::storage::IsDosExtendedType(model.slots[i].fsCode) && model.slots[i].startBytes / 512 == start)
+    if (model.slots[i].fsCode != 0 && !platform::storage::IsDosExtendedType(model.slots[i].fsCode) &&
+        model.slots[i].startBytes / 512 == start)
       entry = &model.slots[i];
   for (size_t k = 0; k < model.logicals.size() && !entry; ++k)
     if (model.logicals[k].startBytes / 512 == start) entry = &model.logicals[k];

@@ -356,8 +356,8 @@ namespace {
 // text itself, and a code page this platform converts. False, with the last
 // error set, when one fails.
 bool conversion_arguments_ok(UINT code_page, const void* text, int text_units, const void* out, int out_units) {
-  if (!text || text_units == 0 || text_units < -1 || out_units < 0 || (out_units > 0 && !out) ||
-      (out && out == text) || !platform::IsSupportedCodePage(code_page)) {
+  if (!text || text_units == 0 || text_units < -1 || out_units < 0 || (out_units > 0 && !out) || (out && out == text) ||
+      !platform::IsSupportedCodePage(code_page)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }

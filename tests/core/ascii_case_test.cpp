@@ -13,8 +13,8 @@ namespace {
 
 using platform::AsciiCompareNoCase;
 using platform::AsciiEqualNoCase;
-using platform::AsciiStartsWithNoCase;
 using platform::AsciiLower;
+using platform::AsciiStartsWithNoCase;
 using platform::AsciiUpper;
 
 TEST(AsciiCase, EveryByteFoldsAsTheCLocaleSays) {
@@ -66,7 +66,7 @@ TEST(AsciiCase, OrderOfEveryPairOfUnitsFollowsTheCLocalesUpperCase) {
 TEST(AsciiCase, PrefixesAndOrderOfTexts) {
   struct Case {
     std::u16string_view a, b;
-    int order;            // AsciiCompareNoCase(a, b)
+    int order;             // AsciiCompareNoCase(a, b)
     bool a_begins_with_b;  // AsciiStartsWithNoCase(a, b)
   };
   const Case cases[] = {

@@ -21,7 +21,8 @@ void WriteRootEntries(FatImage& image, const std::vector<std::string>& raw_names
   auto device = image.device();
   uint8_t boot[512];
   ASSERT_TRUE(device->read_at(0, boot, sizeof boot));
-  uint64_t bps = platform::ReadLe16(boot + 11), reserved = platform::ReadLe16(boot + 14), fats = boot[16], fat_size = platform::ReadLe16(boot + 22);
+  uint64_t bps = platform::ReadLe16(boot + 11), reserved = platform::ReadLe16(boot + 14), fats = boot[16],
+           fat_size = platform::ReadLe16(boot + 22);
   uint64_t root = (reserved + fats * fat_size) * bps;
   size_t slot = 0;
   for (const std::string& raw : raw_names) {

@@ -303,12 +303,14 @@ TEST_F(PartitionManagerTest, DeletingTheMiddleLogicalDriveKeepsTheChain) {
 // disk is left as it was, sector for sector.
 struct RefusedCase {
   const char* name;
-  bool gpt;                   // the disk holds a GPT, else an MBR
-  disk_fixture::Part part;    // the table's first partition (a second follows on a GPT)
-  CPoint at;                  // where the bar is right-clicked
+  bool gpt;                 // the disk holds a GPT, else an MBR
+  disk_fixture::Part part;  // the table's first partition (a second follows on a GPT)
+  CPoint at;                // where the bar is right-clicked
   UINT command;
-  const char* message;        // what the log then holds
+  const char* message;      // what the log then holds
 };
+
+void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.name; }
 
 class RefusedCommandTest : public PartitionManagerTest, public ::testing::WithParamInterface<RefusedCase> {};
 

@@ -103,7 +103,8 @@ class QemuBootTest : public ::testing::Test {
     uint64_t record = start * 512 + platform::ReadLe32(&boot[48]) * cluster + std::stoull(m[1]) * 1024;
     std::vector<uint8_t> file = pc_.ReadBytes(1, record, 1024);
     ASSERT_EQ(std::string(file.begin(), file.begin() + 4), "FILE");
-    for (size_t at = platform::ReadLe16(&file[20]); at + 16 <= file.size() && platform::ReadLe32(&file[at]) != 0xFFFFFFFF;) {
+    for (size_t at = platform::ReadLe16(&file[20]);
+         at + 16 <= file.size() && platform::ReadLe32(&file[at]) != 0xFFFFFFFF;) {
       if (platform::ReadLe32(&file[at]) == 0x80 && file[at + 9] == 0) {
         file[at + 12] |= 1;
         break;

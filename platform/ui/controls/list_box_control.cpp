@@ -36,8 +36,7 @@ int ListBoxModel::find(const std::u16string& text, int start, bool exact) const 
   for (int k = 0; k < n; ++k) {
     int i = (first + k) % n;
     const auto& t = items[static_cast<size_t>(i)].text;
-    if (exact ? AsciiEqualNoCase(t, text) : AsciiStartsWithNoCase(t, text))
-      return i;
+    if (exact ? AsciiEqualNoCase(t, text) : AsciiStartsWithNoCase(t, text)) return i;
   }
   return LB_ERR;
 }

@@ -81,7 +81,9 @@ FolderListing ListFolder(const std::u16string& folder, const std::u16string& pat
     }
   } while (++seen < limit && FindNextFileW(find, &data));
   FindClose(find);
-  auto by_name = [](const ListedEntry& a, const ListedEntry& b) { return platform::AsciiCompareNoCase(a.name, b.name) < 0; };
+  auto by_name = [](const ListedEntry& a, const ListedEntry& b) {
+    return platform::AsciiCompareNoCase(a.name, b.name) < 0;
+  };
   std::sort(folders.begin(), folders.end(), by_name);
   std::sort(files.begin(), files.end(), by_name);
   out.entries = std::move(folders);

@@ -29,7 +29,8 @@ constexpr size_t kSector = 512;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
-  uint64_t volume = std::min<uint64_t>((uint64_t{platform::ReadLe32(data)} + kSector - 1) / kSector * kSector, kMaxVolume);
+  uint64_t volume =
+      std::min<uint64_t>((uint64_t{platform::ReadLe32(data)} + kSector - 1) / kSector * kSector, kMaxVolume);
   if (volume < 64 * kSector) return 0;
   auto device = std::make_shared<fuzz_support::CheckedDevice>(volume);
   if (!device->ok()) return 0;
