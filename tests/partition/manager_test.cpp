@@ -248,11 +248,8 @@ TEST_F(PartitionManagerTest, NewPrimaryThroughTheWizardIsCreatedAndFormatted) {
   Boot();
   const CPoint gap = Point(1);
   Manager manager;
-  Script script;
-  script.expect_dialog(233)
-      .rclick_at(CCreatePart1::kBarFrame, gap.x, gap.y)
-      .menu(CCreatePart1::kNewPartition)
-      .expect_dialog(236)
+  Script script = BarMenu(gap, CCreatePart1::kNewPartition);
+  script.expect_dialog(236)
       // Typed before the 39 the page shows: 139 MB, more than the free
       // item holds, which takes the item's exact length.
       .type(1136, "1")
@@ -287,11 +284,8 @@ TEST_F(PartitionManagerTest, DeletingTheMiddleLogicalDriveKeepsTheChain) {
   Boot();
   const CPoint middle = Point(3);  // L2 at 120 MiB
   Manager manager;
-  Script script;
-  script.expect_dialog(233)
-      .rclick_at(CCreatePart1::kBarFrame, middle.x, middle.y)
-      .menu(CCreatePart1::kDelete)
-      .answer("yes")
+  Script script = BarMenu(middle, CCreatePart1::kDelete);
+  script.answer("yes")
       .expect_dialog(233)
       .click(2);
   ASSERT_EQ(Run(manager, script), "");
@@ -386,11 +380,8 @@ TEST_F(PartitionManagerTest, ResizeGrowsTheLastLogicalDriveToTheEndOfTheExtended
   const CPoint lastLogical = Point(4);  // L3 at 150 MiB, free space behind it up to 200 MiB
   const uint64_t before = partition_fixture::HashSectors(pc, 0, MiB(150), MiB(20));
   Manager manager;
-  Script script;
-  script.expect_dialog(233)
-      .rclick_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y)
-      .menu(CCreatePart1::kResize)
-      .expect_dialog(235)
+  Script script = BarMenu(lastLogical, CCreatePart1::kResize);
+  script.expect_dialog(235)
       .expect_text(1136, "50")
       .screenshot("resize.png")
       .click(1007)
@@ -411,8 +402,7 @@ TEST_F(PartitionManagerTest, ResizeNeverShrinksAndCancelKeepsTheTable) {
     SCOPED_TRACE(typed);
     const auto table = ReadTable(pc.Image(0), 512);
     Manager manager;
-    Script script;
-    script.expect_dialog(233).rclick_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y).menu(CCreatePart1::kResize);
+    Script script = BarMenu(lastLogical, CCreatePart1::kResize);
     script.expect_dialog(235);
     if (*typed) {
       // "150" is more than the 50 MB maximum; then the minimum is the current 20 MB, never less.
@@ -445,11 +435,8 @@ TEST_F(PartitionManagerTest, PropertiesShowTheVolumeAndItsPie) {
     SCOPED_TRACE(language);
     ASSERT_TRUE(partition_fixture::UseLanguage(language));
     Manager manager;
-    Script script;
-    script.expect_dialog(233)
-        .rclick_at(CCreatePart1::kBarFrame, first.x, first.y)
-        .menu(CCreatePart1::kProperties)
-        .expect_dialog(238)
+    Script script = BarMenu(first, CCreatePart1::kProperties);
+    script.expect_dialog(238)
         .expect_visible(1159)
         .screenshot(std::string("properties-") + language + ".png")
         .click(2)

@@ -672,9 +672,7 @@ int Rename(Volume* v, const Path& from, const Path& to) {
   std::u16string stored;
   {
     InodeRef dir;
-    int r = open_parent(v, from, &dir);
-    if (r) return r;
-    r = lookup(dir.ni, from.back(), &mref);
+    int r = lookup_in_parent(v, from, &dir, &mref);
     if (r) return r;
     if (MREF(mref) < FILE_first_user) return EACCES;
     InodeRef ni(ntfs_inode_open(v->vol, MREF(mref)));
@@ -713,9 +711,7 @@ int Link(Volume* v, const Path& existing, const Path& link) {
   u64 mref = 0;
   {
     InodeRef dir;
-    int r = open_parent(v, existing, &dir);
-    if (r) return r;
-    r = lookup(dir.ni, existing.back(), &mref);
+    int r = lookup_in_parent(v, existing, &dir, &mref);
     if (r) return r;
     if (MREF(mref) < FILE_first_user) return EACCES;
     InodeRef ni(ntfs_inode_open(v->vol, MREF(mref)));
