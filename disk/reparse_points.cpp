@@ -9,6 +9,7 @@
 #include "platform/fs/file_api.h"
 #include "platform/process/privilege.h"
 #include "platform/process/process.h"
+#include "program_support/token_privileges.h"
 
 ReparseBufferRecord ReparseBuffer;
 WCHAR ReparsePrintName[kPrintNameSize];
@@ -19,7 +20,6 @@ constexpr DWORD kSymlinkPathBuffer = 20;
 constexpr DWORD kMountPointPathBuffer = 16;
 constexpr DWORD kAnyLinkTag = 0xA0000003;  // the bits a link tag shares with the mount-point tag
 constexpr DWORD kMicrosoftTag = 0x80000000;
-constexpr DWORD kPrivilegeNameSize = 256;
 
 struct NameSpan {
   DWORD offset = 0;  // byte offset of the first character within the buffer
@@ -194,28 +194,7 @@ bool WriteReparsePointCopy(const CString& destination, const std::vector<LinkVol
 }
 
 int32_t EnableRestorePrivilege() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 1;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
-  if (size >= sizeof(DWORD)) {
-    std::vector<BYTE> buffer(size, 0);
-    if (GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
-      auto* list = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
-      const DWORD room = static_cast<DWORD>((buffer.size() - offsetof(TOKEN_PRIVILEGES, Privileges)) /
-                                            sizeof(LUID_AND_ATTRIBUTES));
-      const DWORD count = list->PrivilegeCount < room ? list->PrivilegeCount : room;
-      for (DWORD i = 0; i < count; ++i) {
-        WCHAR name[kPrivilegeNameSize] = {};
-        DWORD length = kPrivilegeNameSize;
-        if (LookupPrivilegeNameW(nullptr, &list->Privileges[i].Luid, name, &length) &&
-            CString(name) == SE_RESTORE_NAME)
-          list->Privileges[i].Attributes |= SE_PRIVILEGE_ENABLED;
-      }
-      AdjustTokenPrivileges(token, FALSE, list, size, nullptr, nullptr);
-    }
-  }
-  CloseHandle(token);
+  EnableTokenPrivilege(SE_RESTORE_NAME);
   return 1;
 }
 

@@ -10,7 +10,7 @@
 #include "platform/process/shutdown.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/resources.h"
-#include "program_support/shutdown_privilege.h"
+#include "program_support/token_privileges.h"
 
 CString ProgramPath;
 CString CommandTail;
