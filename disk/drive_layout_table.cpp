@@ -7,6 +7,7 @@
 #include "disk/volume_space.h"
 #include "platform/core/kobject.h"
 #include "platform/storage/ioctl.h"
+#include "platform/storage/partition_table.h"
 #include "program_support/path_helpers.h"
 
 namespace {
@@ -129,7 +130,7 @@ void FillLayoutTable(int32_t disk, const void* buffer, int32_t count) {
     t.bootIndicator = e->Mbr.BootIndicator;
 
     if (t.startBytes == 0 && t.lengthBytes == 0) continue;
-    if (t.fsCode == 5 || t.fsCode == 15) {
+    if (platform::storage::IsDosExtendedType(t.fsCode)) {
       t.nesting = -1;
       continue;
     }

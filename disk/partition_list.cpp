@@ -5,7 +5,9 @@
 #include "disk/disk_access.h"
 #include "disk/disk_tables.h"
 #include "disk/volume_space.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/file_api.h"
+#include "platform/storage/partition_table.h"
 #include "program_support/language_table.h"
 #include "program_support/registry_readers.h"
 
@@ -45,13 +47,6 @@ struct SectorBuffer {
   alignas(64) uint8_t bytes[kSectorBuffer];
 };
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
-
 // Reads one native sector of the current disk into a zeroed buffer; false
 // when the read failed (the buffer is then all zero, never stale).
 bool ReadNativeSector(SectorBuffer& buffer, uint64_t sector) {
@@ -78,8 +73,8 @@ BootKind SuperfloppyKind(const SectorBuffer& b) {
 // A FAT boot sector keeps its sector count in the 16-bit field at byte 19
 // when it fits (small FAT12 and FAT16 volumes), else in the 32-bit one at 32.
 uint64_t FatSectorCount(const uint8_t* s) {
-  uint16_t small = Le16(s + 19);
-  return small ? small : Le32(s + 32);
+  uint16_t small = platform::ReadLe16(s + 19);
+  return small ? small : platform::ReadLe32(s + 32);
 }
 
 // A FAT12 or FAT16 boot sector: its type text at byte 54 says so, or,
@@ -87,7 +82,7 @@ uint64_t FatSectorCount(const uint8_t* s) {
 // is set, which only FAT12 and FAT16 use.
 bool IsFat12Or16(const uint8_t* s) {
   if (Matches(s + 54, "FAT12", 5) || Matches(s + 54, "FAT16", 5)) return true;
-  return !Matches(s + 3, "NTFS    ", 8) && Le16(s + 22) != 0;
+  return !Matches(s + 3, "NTFS    ", 8) && platform::ReadLe16(s + 22) != 0;
 }
 
 // 512-byte units per sector of the volume itself; its counts are in its own
@@ -100,8 +95,6 @@ uint64_t VolumeSectorUnits(uint32_t bytes_per_sector) {
       return 1;
   }
 }
-
-bool IsExtendedType(int32_t type) { return type == 5 || type == 15; }
 
 bool TypeIsKnown(int32_t type) {
   for (const auto& row : mbrTypeTable)
@@ -134,7 +127,7 @@ struct MbrSlot {
 
 MbrSlot SlotOf(const SectorBuffer& b, int i) {
   const uint8_t* e = b.bytes + kMbrEntries + kMbrEntrySize * i;
-  return {e[4], Le32(e + 8), Le32(e + 12)};
+  return {e[4], platform::ReadLe32(e + 8), platform::ReadLe32(e + 12)};
 }
 
 // Walks the EBR chain from the extended partition's start. The chain ends at
@@ -161,7 +154,7 @@ bool ReadExtendedChain(int32_t multiplier, bool basic) {
     if (code == 0) return hops > 1;
     uint64_t m = basic ? 1 : static_cast<uint64_t>(multiplier);
     Append(MakeEntry(code, start * m, static_cast<uint64_t>(first.count) * m, ebr, 0));
-    if (!IsExtendedType(link.type)) return true;
+    if (!platform::storage::IsDosExtendedType(link.type)) return true;
     offset = link.first;
   }
 }
@@ -171,7 +164,7 @@ void ReadGptPartitions(int32_t disk, int32_t multiplier) {
   DiskContext.msrIndex = -1;
   SectorBuffer b;
   if (!ReadNativeSector(b, 1) || !Matches(b.bytes, "EFI PART", 8)) return;
-  uint64_t array = Le32(b.bytes + 72);
+  uint64_t array = platform::ReadLe32(b.bytes + 72);
   // A 4096-byte sector holds 32 entries; every one is read, within the list's room.
   size_t per_sector = static_cast<size_t>(multiplier) * 512 / kGptEntrySize;
   if (per_sector > kSectorBuffer / kGptEntrySize) per_sector = kSectorBuffer / kGptEntrySize;
@@ -182,12 +175,12 @@ void ReadGptPartitions(int32_t disk, int32_t multiplier) {
       if (examined >= kMaxPartitions || DiskContext.partitionCount >= kMaxPartitions) return;
       ++examined;
       const uint8_t* e = b.bytes + k * kGptEntrySize;
-      uint64_t first = Le64(e + 32);
-      uint64_t last = Le64(e + 40);
+      uint64_t first = platform::ReadLe64(e + 32);
+      uint64_t last = platform::ReadLe64(e + 40);
       if (first == 0) return;
       if (last < first) return;  // a damaged entry: nothing sensible follows
       char16_t name[37] = {};
-      for (int c = 0; c < 36; ++c) name[c] = static_cast<char16_t>(Le16(e + 56 + 2 * c));
+      for (int c = 0; c < 36; ++c) name[c] = static_cast<char16_t>(platform::ReadLe16(e + 56 + 2 * c));
       if (std::u16string_view(name) == kMsrName) {
         DiskContext.msrIndex = static_cast<int32_t>(k);
         continue;
@@ -241,12 +234,12 @@ int32_t ReadPartitionList(PartitionEntry* out, int32_t disk) {
   BootKind kind = SuperfloppyKind(b);
   if (kind != BootKind::None) {
     const uint8_t* s = b.bytes;
-    uint64_t units = VolumeSectorUnits(Le16(s + 11));
+    uint64_t units = VolumeSectorUnits(platform::ReadLe16(s + 11));
     int32_t type;
     uint64_t count;
     if (kind == BootKind::ExFat) {
       type = FS_EXFAT;
-      count = Le64(s + 72);
+      count = platform::ReadLe64(s + 72);
       units = s[108] >= 9 && s[108] <= 12 ? uint64_t{1} << (s[108] - 9) : 1;
     } else if (s[85] == '3' && s[86] == '2') {
       type = FS_FAT32_CHS;
@@ -257,7 +250,7 @@ int32_t ReadPartitionList(PartitionEntry* out, int32_t disk) {
       count = FatSectorCount(s);
     } else {
       type = FS_NTFS;
-      count = Le64(s + 40);
+      count = platform::ReadLe64(s + 40);
     }
     Append(MakeEntry(type, 0, count * units, 0, 0));
   } else if (HasSignature(b)) {
@@ -269,7 +262,7 @@ int32_t ReadPartitionList(PartitionEntry* out, int32_t disk) {
       for (int i = 0; i < 4; ++i) {
         MbrSlot slot = SlotOf(mbr, i);
         if (slot.type == 0) continue;
-        if (IsExtendedType(slot.type)) {
+        if (platform::storage::IsDosExtendedType(slot.type)) {
           DiskContext.extendedStart = slot.first;
           DiskContext.extendedLength = slot.count;
           continue;
@@ -356,7 +349,7 @@ int32_t ReadPartitionListBasic(PartitionEntry* out, int32_t diskPlusOne) {
     for (int i = 0; i < 4; ++i) {
       MbrSlot slot = SlotOf(mbr, i);
       if (slot.type == 0) continue;
-      if (IsExtendedType(slot.type)) {
+      if (platform::storage::IsDosExtendedType(slot.type)) {
         DiskContext.extendedStart = slot.first;
         DiskContext.extendedLength = slot.count;
         continue;

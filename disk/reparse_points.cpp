@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "disk/shadow_copy.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/file_api.h"
 #include "platform/process/privilege.h"
 #include "platform/process/process.h"
+#include "program_support/token_privileges.h"
 
 ReparseBufferRecord ReparseBuffer;
 WCHAR ReparsePrintName[kPrintNameSize];
@@ -18,10 +20,6 @@ constexpr DWORD kSymlinkPathBuffer = 20;
 constexpr DWORD kMountPointPathBuffer = 16;
 constexpr DWORD kAnyLinkTag = 0xA0000003;  // the bits a link tag shares with the mount-point tag
 constexpr DWORD kMicrosoftTag = 0x80000000;
-constexpr DWORD kPrivilegeNameSize = 256;
-
-uint16_t Read16(const BYTE* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Read32(const BYTE* p) { return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<uint32_t>(p[3]) << 24; }
 
 struct NameSpan {
   DWORD offset = 0;  // byte offset of the first character within the buffer
@@ -34,7 +32,7 @@ struct NameSpan {
 // lie inside the bytes that were read.
 NameSpan NameAt(DWORD name_field, DWORD path_buffer) {
   const BYTE* b = ReparseBuffer.data;
-  NameSpan span{path_buffer + Read16(b + name_field), Read16(b + name_field + 2)};
+  NameSpan span{path_buffer + platform::ReadLe16(b + name_field), platform::ReadLe16(b + name_field + 2)};
   if (span.length % 2 || span.offset + span.length > ReparseBuffer.byteCount) return {};
   return span;
 }
@@ -47,7 +45,7 @@ CString ParseReparseData(DWORD returned) {
   ReparsePrintName[0] = 0;
   if (returned > kReparseBufferSize) returned = kReparseBufferSize;
   CString result;
-  const DWORD tag = returned >= 16 ? Read32(ReparseBuffer.data) : 0;
+  const DWORD tag = returned >= 16 ? platform::ReadLe32(ReparseBuffer.data) : 0;
   if (returned < kMountPointPathBuffer || !(tag & kMicrosoftTag)) return result;
   ReparseBuffer.byteCount = returned;
   NameSpan print;
@@ -67,7 +65,7 @@ CString ParseReparseData(DWORD returned) {
     DWORD chars = print.length / 2;
     if (chars > kPrintNameSize - 1) chars = kPrintNameSize - 1;
     for (DWORD i = 0; i < chars; ++i)
-      ReparsePrintName[i] = static_cast<WCHAR>(Read16(ReparseBuffer.data + print.offset + 2 * i));
+      ReparsePrintName[i] = static_cast<WCHAR>(platform::ReadLe16(ReparseBuffer.data + print.offset + 2 * i));
     ReparsePrintName[chars] = 0;
     result = CString(ReparsePrintName, static_cast<int>(chars));
     // The drive part of the shadowed volume points into its shadow copy.
@@ -110,7 +108,7 @@ constexpr uint32_t kSymlinkRelative = 1;  // SYMLINK_FLAG_RELATIVE
 CString NameText(const NameSpan& span) {
   CString text;
   for (DWORD i = 0; i < span.length / 2; ++i)
-    text += static_cast<WCHAR>(Read16(ReparseBuffer.data + span.offset + 2 * i));
+    text += static_cast<WCHAR>(platform::ReadLe16(ReparseBuffer.data + span.offset + 2 * i));
   return text;
 }
 
@@ -145,11 +143,11 @@ std::vector<BYTE> RepointedReparseData(const CString& fromVolume, const CString&
 std::vector<BYTE> RepointedReparseData(const std::vector<LinkVolumeMove>& moves) {
   if (ReparseBuffer.byteCount < kMountPointPathBuffer) return {};
   std::vector<BYTE> data(ReparseBuffer.data, ReparseBuffer.data + ReparseBuffer.byteCount);
-  const DWORD tag = Read32(ReparseBuffer.data);
+  const DWORD tag = platform::ReadLe32(ReparseBuffer.data);
   const DWORD pathBuffer = ReparseBuffer.pathBufferOffset;
   const bool symlink = tag == IO_REPARSE_TAG_SYMLINK && pathBuffer == kSymlinkPathBuffer;
   const bool junction = tag == IO_REPARSE_TAG_MOUNT_POINT && pathBuffer == kMountPointPathBuffer;
-  const uint32_t flags = symlink ? Read32(ReparseBuffer.data + 16) : 0;
+  const uint32_t flags = symlink ? platform::ReadLe32(ReparseBuffer.data + 16) : 0;
   if ((symlink && !(flags & kSymlinkRelative)) || junction) {
     CString substitute = NameText(NameAt(8, pathBuffer));
     CString print = NameText(NameAt(12, pathBuffer));
@@ -196,28 +194,7 @@ bool WriteReparsePointCopy(const CString& destination, const std::vector<LinkVol
 }
 
 int32_t EnableRestorePrivilege() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return 1;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
-  if (size >= sizeof(DWORD)) {
-    std::vector<BYTE> buffer(size, 0);
-    if (GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
-      auto* list = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer.data());
-      const DWORD room = static_cast<DWORD>((buffer.size() - offsetof(TOKEN_PRIVILEGES, Privileges)) /
-                                            sizeof(LUID_AND_ATTRIBUTES));
-      const DWORD count = list->PrivilegeCount < room ? list->PrivilegeCount : room;
-      for (DWORD i = 0; i < count; ++i) {
-        WCHAR name[kPrivilegeNameSize] = {};
-        DWORD length = kPrivilegeNameSize;
-        if (LookupPrivilegeNameW(nullptr, &list->Privileges[i].Luid, name, &length) &&
-            CString(name) == SE_RESTORE_NAME)
-          list->Privileges[i].Attributes |= SE_PRIVILEGE_ENABLED;
-      }
-      AdjustTokenPrivileges(token, FALSE, list, size, nullptr, nullptr);
-    }
-  }
-  CloseHandle(token);
+  EnableTokenPrivilege(SE_RESTORE_NAME);
   return 1;
 }
 

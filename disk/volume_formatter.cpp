@@ -15,6 +15,7 @@
 #include "platform/ui/message_box.h"
 #include "program_support/language_table.h"
 #include "program_support/message_pump.h"
+#include "program_support/one_shot_page.h"
 #include "program_support/shell_state.h"
 #include "program_support/wait_cursor.h"
 
@@ -154,13 +155,7 @@ BOOL CCFormat::OnInitDialog() {
 }
 
 void CCFormat::OnTimer(UINT_PTR id) {
-  if (id != ShellState.OneShotTimerId) return;
-  // The first tick only lets the dialog paint; the second starts the format.
-  if (++ShellState.OneShotTickCount != 2) return;
-  KillTimer(ShellState.OneShotTimerId);
-  OnStart();
-  ShellState.OneShotTickCount = 3;
-  EndDialog(IDCANCEL);
+  RunOnSecondTick(*this, id, [this] { OnStart(); });
 }
 
 void CCFormat::OnStart() {

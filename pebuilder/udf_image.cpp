@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/core/kobject.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "pebuilder/udf_records.h"
@@ -183,8 +184,8 @@ bool UdfExtractor::Extents(const uint8_t* entryBlock, const UdfFileEntry& entry,
   const uint8_t* p = entryBlock + entry.descriptorsOffset;
   uint64_t covered = 0;
   for (uint32_t at = 0; at + step <= entry.descriptorsLength && covered < entry.size; at += step) {
-    uint32_t raw = UdfRead32(p + at);
-    UdfExtent extent{raw & 0x3FFFFFFFu, UdfRead32(p + at + 4), (raw >> 30) == 0};
+    uint32_t raw = platform::ReadLe32(p + at);
+    UdfExtent extent{raw & 0x3FFFFFFFu, platform::ReadLe32(p + at + 4), (raw >> 30) == 0};
     if (extent.length == 0) break;
     if ((raw >> 30) == 3) return Fail(UdfResult::kDamaged, "continued allocation descriptors are not read");
     // The kit's image tool records every extent it writes; an extent without
@@ -409,7 +410,7 @@ UdfExtraction UdfExtractor::Run(const CString& folder) {
     Fail(UdfResult::kDamaged, "no file set descriptor at the partition's start");
     return out_;
   }
-  uint32_t root = UdfRead32(block + 404);
+  uint32_t root = platform::ReadLe32(block + 404);
   ExtractDirectory(root, folder, 0);
   return out_;
 }

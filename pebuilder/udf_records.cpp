@@ -1,25 +1,18 @@
 #include "pebuilder/udf_records.h"
 
-uint16_t UdfRead16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+#include "platform/core/little_endian.h"
 
-uint32_t UdfRead32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint64_t UdfRead64(const uint8_t* p) { return UdfRead32(p) | (static_cast<uint64_t>(UdfRead32(p + 4)) << 32); }
-
-uint16_t UdfTagId(const uint8_t* block) { return UdfRead16(block); }
+uint16_t UdfTagId(const uint8_t* block) { return platform::ReadLe16(block); }
 
 UdfAnchor ReadUdfAnchor(const uint8_t block[kUdfBlockSize]) {
-  return UdfAnchor{UdfRead32(block + 16), UdfRead32(block + 20)};
+  return UdfAnchor{platform::ReadLe32(block + 16), platform::ReadLe32(block + 20)};
 }
 
 UdfPartition ReadUdfPartition(const uint8_t block[kUdfBlockSize]) {
-  return UdfPartition{UdfRead32(block + 188), UdfRead32(block + 192)};
+  return UdfPartition{platform::ReadLe32(block + 188), platform::ReadLe32(block + 192)};
 }
 
-uint32_t ReadUdfFileSetLocation(const uint8_t block[kUdfBlockSize]) { return UdfRead32(block + 252); }
+uint32_t ReadUdfFileSetLocation(const uint8_t block[kUdfBlockSize]) { return platform::ReadLe32(block + 252); }
 
 bool ReadUdfFileEntry(const uint8_t block[kUdfBlockSize], UdfFileEntry* entry, const char** why) {
   uint16_t tag = UdfTagId(block);
@@ -32,15 +25,15 @@ bool ReadUdfFileEntry(const uint8_t block[kUdfBlockSize], UdfFileEntry* entry, c
     *why = "no file entry";
     return false;
   }
-  uint32_t eaLength = UdfRead32(block + fieldsAt);
-  uint32_t adLength = UdfRead32(block + fieldsAt + 4);
+  uint32_t eaLength = platform::ReadLe32(block + fieldsAt);
+  uint32_t adLength = platform::ReadLe32(block + fieldsAt + 4);
   uint32_t start = fieldsAt + 8;
   // Compared with what remains, so that no sum can wrap.
   if (eaLength > kUdfBlockSize - start || adLength > kUdfBlockSize - start - eaLength) [[unlikely]] {
     *why = "extended attributes or allocation descriptors past the block";
     return false;
   }
-  entry->size = UdfRead64(block + 56);
+  entry->size = platform::ReadLe64(block + 56);
   entry->allocation = static_cast<UdfAllocation>(block[34] & 0x07);
   entry->fileType = block[27];
   entry->descriptorsOffset = start + eaLength;
@@ -59,12 +52,12 @@ bool ReadUdfFileIdentifier(const uint8_t* bytes, size_t size, size_t offset, Udf
   const uint8_t* p = bytes + offset;
   if (UdfTagId(p) != kUdfTagFileIdentifier) return false;
   uint32_t nameLength = p[19];
-  uint32_t useLength = UdfRead16(p + 36);
+  uint32_t useLength = platform::ReadLe16(p + 36);
   uint32_t total = (kFixed + useLength + nameLength + 3) & ~3u;
   if (total > size - offset) return false;
   fid->characteristics = p[18];
   fid->nameLength = static_cast<uint8_t>(nameLength);
-  fid->icbBlock = UdfRead32(p + 24);
+  fid->icbBlock = platform::ReadLe32(p + 24);
   fid->nameOffset = static_cast<uint32_t>(offset + kFixed + useLength);
   fid->totalLength = total;
   return true;

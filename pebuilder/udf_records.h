@@ -29,9 +29,6 @@ inline constexpr char kUdfKitImplementation[] = "Microsoft CDIMAGE UD";
 inline constexpr size_t kUdfImplementationOffset = 390;
 inline constexpr size_t kUdfImplementationLength = 20;
 
-uint16_t UdfRead16(const uint8_t* p);
-uint32_t UdfRead32(const uint8_t* p);
-uint64_t UdfRead64(const uint8_t* p);
 uint16_t UdfTagId(const uint8_t* block);
 
 // Anchor volume descriptor pointer: +16 main sequence length (bytes), +20 its block.

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstring>
 
+#include "platform/core/ctime.h"
+
 namespace {
 
 bool IsCSpace(unsigned ch) { return ch == ' ' || (ch >= '\t' && ch <= '\r'); }
@@ -97,6 +99,8 @@ CString Int64ToText(int64_t value) {
   text.Format(u"%lld", static_cast<long long>(value));
   return text;
 }
+
+CString DurationText(int64_t seconds) { return CTimeSpan(seconds < 0 ? 0 : seconds).Format(u"%H:%M:%S"); }
 
 int32_t TextToInt(const CString& text) { return Clamp32(ParseDecimal(text, 99)); }
 int64_t TextToInt64(const CString& text) { return ParseDecimal(text, 31); }

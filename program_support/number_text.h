@@ -15,6 +15,10 @@ CString IntToText(int32_t value);         // "%d"
 CString ByteToText(int32_t value);        // "%d" of the low 8 bits
 CString Int64ToText(int64_t value);       // "%lld"
 
+// An elapsed or remaining time of the progress pages as CTimeSpan's
+// "%H:%M:%S" (the hours within the day); a negative count reads 00:00:00.
+CString DurationText(int64_t seconds);
+
 // Decimal parses as the C library does them (leading blanks, a sign, digits up
 // to the first non-digit; 0 when the text does not start with a number).
 // TextToInt reads the low byte of at most 99 characters, TextToInt64 of at

@@ -1,4 +1,6 @@
 #include "program_support/program_values.h"
 
-CString ProgramFolder;
+#include "program_support/shell_state.h"
+
+CString& ProgramFolder = ShellState.programFolder;
 bool WinPeMode = false;

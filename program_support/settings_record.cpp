@@ -2,24 +2,35 @@
 
 #include <algorithm>
 
+#include "platform/core/little_endian.h"
+
 namespace shell {
 namespace {
 
-uint16_t LoadUnit(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-void StoreUnit(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v & 0xFF);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 uint16_t SwapBytes(uint16_t v) { return static_cast<uint16_t>((v << 8) | (v >> 8)); }
+
+// Walks the pairs of units of both directions: each unit is replaced by
+// code(unit, its mask); with AtZeroPair a pair whose first stored unit is 0
+// ends the walk.
+template <typename Code>
+void CodePairs(uint8_t* bytes, size_t byte_count, ScrambleEnd end, Code code) {
+  const size_t pairs = byte_count / 4;
+  for (size_t i = 0; i < pairs; ++i) {
+    uint8_t* first = bytes + i * 4;
+    uint8_t* second = first + 2;
+    const uint16_t u = platform::ReadLe16(first);
+    if (u == 0 && end == ScrambleEnd::AtZeroPair) return;
+    platform::WriteLe16(first, code(u, kScrambleMaskFirst));
+    platform::WriteLe16(second, code(platform::ReadLe16(second), kScrambleMaskSecond));
+  }
+}
 
 }  // namespace
 
 std::u16string FieldText(const uint8_t* bytes, size_t size) {
   std::u16string text;
   for (size_t i = 0; i + 1 < size; i += 2) {
-    uint16_t unit = LoadUnit(bytes + i);
+    uint16_t unit = platform::ReadLe16(bytes + i);
     if (unit == 0) break;
     text.push_back(static_cast<char16_t>(unit));
   }
@@ -27,27 +38,13 @@ std::u16string FieldText(const uint8_t* bytes, size_t size) {
 }
 
 void UnscrambleWords(uint8_t* bytes, size_t byte_count, ScrambleEnd end) {
-  size_t pairs = byte_count / 4;
-  for (size_t i = 0; i < pairs; ++i) {
-    uint8_t* first = bytes + i * 4;
-    uint8_t* second = first + 2;
-    uint16_t u = LoadUnit(first);
-    if (u == 0 && end == ScrambleEnd::AtZeroPair) return;
-    StoreUnit(first, SwapBytes(static_cast<uint16_t>(u ^ kScrambleMaskFirst)));
-    StoreUnit(second, SwapBytes(static_cast<uint16_t>(LoadUnit(second) ^ kScrambleMaskSecond)));
-  }
+  CodePairs(bytes, byte_count, end,
+            [](uint16_t unit, uint16_t mask) { return SwapBytes(static_cast<uint16_t>(unit ^ mask)); });
 }
 
 void ScrambleWords(uint8_t* bytes, size_t byte_count, ScrambleEnd end) {
-  size_t pairs = byte_count / 4;
-  for (size_t i = 0; i < pairs; ++i) {
-    uint8_t* first = bytes + i * 4;
-    uint8_t* second = first + 2;
-    uint16_t u = LoadUnit(first);
-    if (u == 0 && end == ScrambleEnd::AtZeroPair) return;
-    StoreUnit(first, static_cast<uint16_t>(SwapBytes(u) ^ kScrambleMaskFirst));
-    StoreUnit(second, static_cast<uint16_t>(SwapBytes(LoadUnit(second)) ^ kScrambleMaskSecond));
-  }
+  CodePairs(bytes, byte_count, end,
+            [](uint16_t unit, uint16_t mask) { return static_cast<uint16_t>(SwapBytes(unit) ^ mask); });
 }
 
 std::u16string ExpandLineBreaks(const std::u16string& text) {
@@ -100,7 +97,7 @@ bool EncodeSettingsRecord(const SettingsFields& fields, std::vector<uint8_t>& ou
       return false;
     }
     uint8_t* field = record.data() + kSettingsFieldOffset[f];
-    for (size_t i = 0; i < text.size(); ++i) StoreUnit(field + i * 2, static_cast<uint16_t>(text[i]));
+    for (size_t i = 0; i < text.size(); ++i) platform::WriteLe16(field + i * 2, static_cast<uint16_t>(text[i]));
     ScrambleWords(field, kSettingsFieldSize[f]);
   }
   out = std::move(record);

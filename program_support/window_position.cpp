@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/core/little_endian.h"
+
 namespace {
 
 constexpr DWORD kValueBytes = 20;
@@ -10,14 +12,6 @@ int32_t SumOf(int32_t x, int32_t y, int32_t cx, int32_t cy) {
   uint32_t sum = static_cast<uint32_t>(x) + static_cast<uint32_t>(y) + static_cast<uint32_t>(cx) +
                  static_cast<uint32_t>(cy);
   return static_cast<int32_t>(sum);
-}
-
-void Put(uint8_t* p, int32_t v) {
-  uint32_t u = static_cast<uint32_t>(v);
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(u >> (8 * i));
-}
-int32_t Get(const uint8_t* p) {
-  return static_cast<int32_t>(p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
 }
 
 }  // namespace
@@ -44,11 +38,11 @@ void WindowPosition::SetRect(const WINDOWPOS& position) {
 bool WindowPosition::Save() {
   if (!key_) return false;
   uint8_t bytes[kValueBytes];
-  Put(bytes, x_);
-  Put(bytes + 4, y_);
-  Put(bytes + 8, cx_);
-  Put(bytes + 12, cy_);
-  Put(bytes + 16, sum_);
+  platform::WriteLe32(bytes, static_cast<uint32_t>(x_));
+  platform::WriteLe32(bytes + 4, static_cast<uint32_t>(y_));
+  platform::WriteLe32(bytes + 8, static_cast<uint32_t>(cx_));
+  platform::WriteLe32(bytes + 12, static_cast<uint32_t>(cy_));
+  platform::WriteLe32(bytes + 16, static_cast<uint32_t>(sum_));
   return RegSetValueExW(key_, kWindowPositionValue, 0, REG_BINARY, bytes, kValueBytes) == ERROR_SUCCESS;
 }
 
@@ -62,11 +56,11 @@ bool WindowPosition::Load(int32_t* x, int32_t* y, int32_t* cx, int32_t* cy) {
       size != kValueBytes) {
     return false;
   }
-  x_ = Get(bytes);
-  y_ = Get(bytes + 4);
-  cx_ = Get(bytes + 8);
-  cy_ = Get(bytes + 12);
-  sum_ = Get(bytes + 16);
+  x_ = static_cast<int32_t>(platform::ReadLe32(bytes));
+  y_ = static_cast<int32_t>(platform::ReadLe32(bytes + 4));
+  cx_ = static_cast<int32_t>(platform::ReadLe32(bytes + 8));
+  cy_ = static_cast<int32_t>(platform::ReadLe32(bytes + 12));
+  sum_ = static_cast<int32_t>(platform::ReadLe32(bytes + 16));
   if (!IsValid()) return false;
   *x = x_;
   *y = y_;

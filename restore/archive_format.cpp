@@ -3,35 +3,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/core/little_endian.h"
+
 namespace restore {
 
 namespace {
 
-uint16_t u16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t u32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-int32_t i32(const uint8_t* p) { return static_cast<int32_t>(u32(p)); }
-uint64_t u64(const uint8_t* p) { return u32(p) | (static_cast<uint64_t>(u32(p + 4)) << 32); }
-
-void put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void put64(uint8_t* p, uint64_t v) {
-  put32(p, static_cast<uint32_t>(v));
-  put32(p + 4, static_cast<uint32_t>(v >> 32));
-}
+int32_t i32(const uint8_t* p) { return static_cast<int32_t>(platform::ReadLe32(p)); }
 
 // A zero-terminated UTF-16 text in a fixed field of `chars` characters.
 std::u16string fixed_text(const uint8_t* p, size_t chars) {
   std::u16string out;
   for (size_t i = 0; i < chars; ++i) {
-    const char16_t c = u16(p + 2 * i);
+    const char16_t c = platform::ReadLe16(p + 2 * i);
     if (c == 0) break;
     out += c;
   }
@@ -39,7 +23,7 @@ std::u16string fixed_text(const uint8_t* p, size_t chars) {
 }
 void put_fixed_text(uint8_t* p, size_t chars, const std::u16string& text) {
   std::memset(p, 0, chars * 2);
-  for (size_t i = 0; i < text.size() && i + 1 < chars; ++i) put16(p + 2 * i, text[i]);
+  for (size_t i = 0; i < text.size() && i + 1 < chars; ++i) platform::WriteLe16(p + 2 * i, text[i]);
 }
 
 }  // namespace
@@ -66,7 +50,7 @@ ArchiveHeader ParseHeader(const uint8_t* p) {
   h.disk_count = i32(p + 31);
   h.file_count = i32(p + 35);
   h.folder_count = i32(p + 39);
-  h.backup_time = static_cast<int64_t>(u64(p + 47));
+  h.backup_time = static_cast<int64_t>(platform::ReadLe64(p + 47));
   h.no_unit_lookup = p[55];
   h.table = {i32(p + 57), i32(p + 61)};
   h.description = fixed_text(p + 65, 256);
@@ -81,51 +65,52 @@ void StoreHeader(const ArchiveHeader& h, uint8_t* p) {
   p[0] = h.type;
   p[1] = h.compression;
   p[2] = h.encrypted;
-  put32(p + 3, static_cast<uint32_t>(h.total_sectors));
-  put32(p + 7, static_cast<uint32_t>(h.next_volume.sector));
-  put32(p + 11, static_cast<uint32_t>(h.next_volume.byte));
-  put32(p + 15, static_cast<uint32_t>(h.split));
-  put32(p + 19, static_cast<uint32_t>(h.table_volume));
+  platform::WriteLe32(p + 3, static_cast<uint32_t>(h.total_sectors));
+  platform::WriteLe32(p + 7, static_cast<uint32_t>(h.next_volume.sector));
+  platform::WriteLe32(p + 11, static_cast<uint32_t>(h.next_volume.byte));
+  platform::WriteLe32(p + 15, static_cast<uint32_t>(h.split));
+  platform::WriteLe32(p + 19, static_cast<uint32_t>(h.table_volume));
   std::memcpy(p + 23, h.passkey_check.data(), 8);
-  put32(p + 31, static_cast<uint32_t>(h.disk_count));
-  put32(p + 35, static_cast<uint32_t>(h.file_count));
-  put32(p + 39, static_cast<uint32_t>(h.folder_count));
-  put64(p + 47, static_cast<uint64_t>(h.backup_time));
+  platform::WriteLe32(p + 31, static_cast<uint32_t>(h.disk_count));
+  platform::WriteLe32(p + 35, static_cast<uint32_t>(h.file_count));
+  platform::WriteLe32(p + 39, static_cast<uint32_t>(h.folder_count));
+  platform::WriteLe64(p + 47, static_cast<uint64_t>(h.backup_time));
   p[55] = h.no_unit_lookup;
-  put32(p + 57, static_cast<uint32_t>(h.table.sector));
-  put32(p + 61, static_cast<uint32_t>(h.table.byte));
+  platform::WriteLe32(p + 57, static_cast<uint32_t>(h.table.sector));
+  platform::WriteLe32(p + 61, static_cast<uint32_t>(h.table.byte));
   put_fixed_text(p + 65, 256, h.description);
-  for (int k = 1; k <= kMaxUnitCountItems; ++k) put32(p + 577 + 4 * k, static_cast<uint32_t>(h.unit_counts[k]));
-  put32(p + 641, static_cast<uint32_t>(h.changed_count));
-  put32(p + 709, static_cast<uint32_t>(h.names_length));
+  for (int k = 1; k <= kMaxUnitCountItems; ++k)
+    platform::WriteLe32(p + 577 + 4 * k, static_cast<uint32_t>(h.unit_counts[k]));
+  platform::WriteLe32(p + 641, static_cast<uint32_t>(h.changed_count));
+  platform::WriteLe32(p + 709, static_cast<uint32_t>(h.names_length));
 }
 
 FileItemRecord ParseFileRecord(const uint8_t* p) {
   FileItemRecord r;
   r.selection = static_cast<int8_t>(p[0]);
-  r.name_offset = u32(p + 1);
+  r.name_offset = platform::ReadLe32(p + 1);
   r.name_length = p[5];
-  r.size = static_cast<int64_t>(u64(p + 6));
-  r.data = {i32(p + 14), static_cast<int16_t>(u16(p + 18))};
-  r.attributes = u32(p + 20);
-  r.creation_time = u64(p + 24);
-  r.access_time = u64(p + 32);
-  r.write_time = u64(p + 40);
+  r.size = static_cast<int64_t>(platform::ReadLe64(p + 6));
+  r.data = {i32(p + 14), static_cast<int16_t>(platform::ReadLe16(p + 18))};
+  r.attributes = platform::ReadLe32(p + 20);
+  r.creation_time = platform::ReadLe64(p + 24);
+  r.access_time = platform::ReadLe64(p + 32);
+  r.write_time = platform::ReadLe64(p + 40);
   return r;
 }
 
 void StoreFileRecord(const FileItemRecord& r, uint8_t* p) {
   std::memset(p, 0, kFileRecordSize);
   p[0] = static_cast<uint8_t>(r.selection);
-  put32(p + 1, r.name_offset);
+  platform::WriteLe32(p + 1, r.name_offset);
   p[5] = r.name_length;
-  put64(p + 6, static_cast<uint64_t>(r.size));
-  put32(p + 14, static_cast<uint32_t>(r.data.sector));
-  put16(p + 18, static_cast<uint16_t>(r.data.byte));
-  put32(p + 20, r.attributes);
-  put64(p + 24, r.creation_time);
-  put64(p + 32, r.access_time);
-  put64(p + 40, r.write_time);
+  platform::WriteLe64(p + 6, static_cast<uint64_t>(r.size));
+  platform::WriteLe32(p + 14, static_cast<uint32_t>(r.data.sector));
+  platform::WriteLe16(p + 18, static_cast<uint16_t>(r.data.byte));
+  platform::WriteLe32(p + 20, r.attributes);
+  platform::WriteLe64(p + 24, r.creation_time);
+  platform::WriteLe64(p + 32, r.access_time);
+  platform::WriteLe64(p + 40, r.write_time);
 }
 
 FolderItemRecord ParseFolderRecord(const uint8_t* p) {
@@ -134,12 +119,12 @@ FolderItemRecord ParseFolderRecord(const uint8_t* p) {
   r.path_bytes = p[1];
   for (int i = 0; i < kMaxPathComponents; ++i)
     r.components[i] = p[2 + 3 * i] | (p[3 + 3 * i] << 8) | (static_cast<uint32_t>(p[4 + 3 * i]) << 16);
-  r.size = static_cast<int64_t>(u64(p + 98));
-  r.data = {i32(p + 106), static_cast<int16_t>(u16(p + 110))};
-  r.attributes = u32(p + 112);
-  r.creation_time = u64(p + 116);
-  r.access_time = u64(p + 124);
-  r.write_time = u64(p + 132);
+  r.size = static_cast<int64_t>(platform::ReadLe64(p + 98));
+  r.data = {i32(p + 106), static_cast<int16_t>(platform::ReadLe16(p + 110))};
+  r.attributes = platform::ReadLe32(p + 112);
+  r.creation_time = platform::ReadLe64(p + 116);
+  r.access_time = platform::ReadLe64(p + 124);
+  r.write_time = platform::ReadLe64(p + 132);
   return r;
 }
 
@@ -152,13 +137,13 @@ void StoreFolderRecord(const FolderItemRecord& r, uint8_t* p) {
     p[3 + 3 * i] = static_cast<uint8_t>(r.components[i] >> 8);
     p[4 + 3 * i] = static_cast<uint8_t>(r.components[i] >> 16);
   }
-  put64(p + 98, static_cast<uint64_t>(r.size));
-  put32(p + 106, static_cast<uint32_t>(r.data.sector));
-  put16(p + 110, static_cast<uint16_t>(r.data.byte));
-  put32(p + 112, r.attributes);
-  put64(p + 116, r.creation_time);
-  put64(p + 124, r.access_time);
-  put64(p + 132, r.write_time);
+  platform::WriteLe64(p + 98, static_cast<uint64_t>(r.size));
+  platform::WriteLe32(p + 106, static_cast<uint32_t>(r.data.sector));
+  platform::WriteLe16(p + 110, static_cast<uint16_t>(r.data.byte));
+  platform::WriteLe32(p + 112, r.attributes);
+  platform::WriteLe64(p + 116, r.creation_time);
+  platform::WriteLe64(p + 124, r.access_time);
+  platform::WriteLe64(p + 132, r.write_time);
 }
 
 DiskItemRecord ParseDiskRecord(const uint8_t* p) {
@@ -167,7 +152,7 @@ DiskItemRecord ParseDiskRecord(const uint8_t* p) {
   r.disk_number = p[1];
   r.model = fixed_text(p + 2, 19);
   r.drive_text = fixed_text(p + 40, 5);
-  r.partition_type = u16(p + 50);
+  r.partition_type = platform::ReadLe16(p + 50);
   r.sectors_per_unit = i32(p + 56);
   r.first_sector = i32(p + 60);
   r.full_units = i32(p + 64);
@@ -181,11 +166,11 @@ void StoreDiskRecord(const DiskItemRecord& r, uint8_t* p) {
   p[1] = r.disk_number;
   put_fixed_text(p + 2, 19, r.model);
   put_fixed_text(p + 40, 5, r.drive_text);
-  put16(p + 50, r.partition_type);
-  put32(p + 56, static_cast<uint32_t>(r.sectors_per_unit));
-  put32(p + 60, static_cast<uint32_t>(r.first_sector));
-  put32(p + 64, static_cast<uint32_t>(r.full_units));
-  put32(p + 68, static_cast<uint32_t>(r.last_unit_sectors));
+  platform::WriteLe16(p + 50, r.partition_type);
+  platform::WriteLe32(p + 56, static_cast<uint32_t>(r.sectors_per_unit));
+  platform::WriteLe32(p + 60, static_cast<uint32_t>(r.first_sector));
+  platform::WriteLe32(p + 64, static_cast<uint32_t>(r.full_units));
+  platform::WriteLe32(p + 68, static_cast<uint32_t>(r.last_unit_sectors));
 }
 
 ArchivePosition ParseBlockLocation(const uint8_t* p) { return {i32(p), i32(p + 4)}; }

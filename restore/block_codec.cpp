@@ -7,6 +7,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/core/little_endian.h"
+
 namespace restore {
 
 struct BlowfishKey::Schedule {
@@ -39,22 +41,14 @@ void BlowfishKey::decrypt_block(uint32_t& left, uint32_t& right) const {
 
 namespace {
 
-uint32_t load_le(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void store_le(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 template <typename Step>
 void each_group(const uint8_t* src, uint8_t* dst, size_t n, Step step) {
   const size_t whole = n - n % 8;
   for (size_t i = 0; i < whole; i += 8) {
-    uint32_t left = load_le(src + i), right = load_le(src + i + 4);
+    uint32_t left = platform::ReadLe32(src + i), right = platform::ReadLe32(src + i + 4);
     step(left, right);
-    store_le(dst + i, left);
-    store_le(dst + i + 4, right);
+    platform::WriteLe32(dst + i, left);
+    platform::WriteLe32(dst + i + 4, right);
   }
   if (dst != src) std::memmove(dst + whole, src + whole, n - whole);
 }

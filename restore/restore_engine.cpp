@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/core/kobject.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"
@@ -55,17 +56,12 @@ bool write_sectors(HANDLE h, const void* buffer, int64_t sector, size_t bytes) {
   return false;
 }
 
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-void put_le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // The 1-based MBR slot whose entry starts at `start` (512-byte units; the
 // table counts native sectors of `per_sector` units each), -1 when none.
 int32_t primary_slot(const uint8_t* mbr, int64_t start, int64_t per_sector) {
   for (int32_t i = 0; i < 4; ++i) {
     const uint8_t* e = mbr + kMbrTable + 16 * i;
-    if (e[4] != 0 && int64_t{le32(e + 8)} * per_sector == start) return i + 1;
+    if (e[4] != 0 && int64_t{platform::ReadLe32(e + 8)} * per_sector == start) return i + 1;
   }
   return -1;
 }
@@ -245,7 +241,7 @@ bool RestoreDiskItem(ArchiveSession& session, int item, const DiskTarget& target
     if ((rec.kind == 5 || rec.kind == 6) && target.slot >= 0 && target.slot < 4 &&
         read_sectors(disk.h, sector, target.table_sector, 1)) {
       uint8_t* e = sector + kMbrTable + 16 * target.slot;
-      put_le32(e + 12, static_cast<uint32_t>(extent / per_sector));
+      platform::WriteLe32(e + 12, static_cast<uint32_t>(extent / per_sector));
       e[4] = static_cast<uint8_t>(rec.partition_type & 0xFF);
       if (!write_sectors(disk.h, sector, target.table_sector, 512))
         ok = fail_item(report, format("disk %d: the partition entry cannot be written", target.disk));

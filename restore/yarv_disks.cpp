@@ -4,8 +4,11 @@
 #include <set>
 
 #include "disk/disk_tables.h"
+#include "platform/core/ascii_case.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"
+#include "platform/storage/partition_table.h"
 
 namespace {
 
@@ -19,8 +22,6 @@ constexpr TypeRow kTypeTable[] = {
     {0x1C, u"FAT32"}, {0x1E, u"FAT16"}, {0x83, u"LINUX"}, {0x42, u"DYNMC"},
 };
 constexpr int kMaxChainLinks = 64;
-
-uint32_t le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 
 struct DiskReader {
   HANDLE h = INVALID_HANDLE_VALUE;
@@ -88,14 +89,14 @@ std::vector<RestorePartitionEntry> ReadMbrPartitionTable(int32_t disk) {
   auto add = [&](const uint8_t* e, int64_t base_native, int64_t table_unit, int slot) {
     const int row = RestoreTypeRow(e[4]);
     if (row == 0 || out.size() >= kMaxRestorePartitions) return;
-    out.push_back({(base_native + le32(e + 8)) * reader.per_sector, row, int64_t{le32(e + 12)} * reader.per_sector,
-                   table_unit, slot});
+    out.push_back({(base_native + platform::ReadLe32(e + 8)) * reader.per_sector, row,
+                   int64_t{platform::ReadLe32(e + 12)} * reader.per_sector, table_unit, slot});
   };
   int64_t extended_native = -1;
   for (int slot = 0; slot < 4; ++slot) {
     const uint8_t* e = mbr + 446 + 16 * slot;
-    if (e[4] == 0x05 || e[4] == 0x0F) {
-      if (extended_native < 0) extended_native = le32(e + 8);
+    if (platform::storage::IsDosExtendedType(e[4])) {
+      if (extended_native < 0) extended_native = platform::ReadLe32(e + 8);
     } else if (e[4] != 0) {
       add(e, 0, 0, slot);
     }
@@ -112,8 +113,8 @@ std::vector<RestorePartitionEntry> ReadMbrPartitionTable(int32_t disk) {
     int64_t next = -1;
     for (int slot = 0; slot < 4; ++slot) {
       const uint8_t* e = ebr + 446 + 16 * slot;
-      if (e[4] == 0x05 || e[4] == 0x0F) {
-        if (next < 0 && le32(e + 8) != 0) next = extended_native + le32(e + 8);
+      if (platform::storage::IsDosExtendedType(e[4])) {
+        if (next < 0 && platform::ReadLe32(e + 8) != 0) next = extended_native + platform::ReadLe32(e + 8);
       } else if (e[4] != 0) {
         add(e, ebr_native, unit, slot);
       }
@@ -124,17 +125,17 @@ std::vector<RestorePartitionEntry> ReadMbrPartitionTable(int32_t disk) {
 }
 
 int32_t LetterDiskPlusOne(char16_t letter) {
-  const int index = LetterIndex(letter >= u'a' && letter <= u'z' ? letter - 32 : letter);
+  const int index = LetterIndex(platform::AsciiUpper(letter));
   return index <= 0 ? -1 : DiskContext.letterToDisk[index];
 }
 
 int32_t LetterPartitionNumber(char16_t letter) {
-  const int index = LetterIndex(letter >= u'a' && letter <= u'z' ? letter - 32 : letter);
+  const int index = LetterIndex(platform::AsciiUpper(letter));
   return index <= 0 ? 0 : DiskContext.letterPartitionNumber[index];
 }
 
 bool QueryLetterPartition(char16_t letter, int64_t& start, int64_t& length) {
-  const int index = LetterIndex(letter >= u'a' && letter <= u'z' ? letter - 32 : letter);
+  const int index = LetterIndex(platform::AsciiUpper(letter));
   if (index < 2) return false;
   char16_t path[] = u"\\\\.\\C:";
   path[4] = static_cast<char16_t>(u'A' + index);
@@ -203,8 +204,8 @@ bool IsKoztBootPartition(int32_t disk, int64_t start, int64_t length) {
     return false;
   const size_t b = sector[442];
   if (b + 268 + 4 > sizeof sector) return false;
-  return int64_t{le32(sector + b + 264)} * reader.per_sector == start &&
-         int64_t{le32(sector + b + 268)} * reader.per_sector == length;
+  return int64_t{platform::ReadLe32(sector + b + 264)} * reader.per_sector == start &&
+         int64_t{platform::ReadLe32(sector + b + 268)} * reader.per_sector == length;
 }
 
 bool DiskHasKoztPartition(int32_t disk) {

@@ -10,16 +10,15 @@
 #include "program_support/registry_readers.h"
 #include "restore/yarv_state.h"
 
-namespace {
-
-constexpr const char16_t* kPageFont = u"MS UI Gothic";
-
 void SetTitleFonts(CDialog& page, CFont& title, CFont& subtitle) {
+  constexpr const char16_t* kPageFont = u"MS UI Gothic";
   title.CreateFont(TitleFontHeight, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kPageFont);
   subtitle.CreateFont(SubtitleFontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kPageFont);
   if (CWnd* w = page.GetDlgItem(1007)) w->SetFont(&title);
   if (CWnd* w = page.GetDlgItem(1008)) w->SetFont(&subtitle);
 }
+
+namespace {
 
 // The kind of the archive's last listed item (what the destination is).
 ContentsItem::Kind LastItemKind() {

@@ -16,6 +16,10 @@
 #include "restore/restore_engine.h"
 #include "restore/yarv_disks.h"
 
+// Sets the page's title (1007, bold) and subtitle (1008) in the pages' font
+// at TitleFontHeight and SubtitleFontHeight; the fonts live in the page.
+void SetTitleFonts(CDialog& page, CFont& title, CFont& subtitle);
+
 class CRestore1 : public CDialog {
  public:
   static constexpr UINT IDD = 236;

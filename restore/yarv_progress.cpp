@@ -16,8 +16,6 @@ bool ProgressPageOpen = false;
 
 namespace {
 
-constexpr const char16_t* kPageFont = u"MS UI Gothic";
-
 CString LocalTimeText(int64_t seconds) {
   const std::time_t t = static_cast<std::time_t>(seconds);
   std::tm parts{};
@@ -216,10 +214,7 @@ void CRestoreProgress::DoDataExchange(CDataExchange* dx) {
 BOOL CRestoreProgress::OnInitDialog() {
   CDialog::OnInitDialog();
   UseLanguageLibrary();
-  titleFont_.CreateFont(TitleFontHeight, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kPageFont);
-  subtitleFont_.CreateFont(SubtitleFontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kPageFont);
-  if (CWnd* w = GetDlgItem(1007)) w->SetFont(&titleFont_);
-  if (CWnd* w = GetDlgItem(1008)) w->SetFont(&subtitleFont_);
+  SetTitleFonts(*this, titleFont_, subtitleFont_);
   SetWindowText(YarvText(422));
   SetDlgItemText(1007, YarvText(423));
   SetDlgItemText(1008, YarvText(424));
@@ -441,10 +436,7 @@ CRestoreProgressSummary::CRestoreProgressSummary(CWnd* parent) : CDialog(IDD, pa
 BOOL CRestoreProgressSummary::OnInitDialog() {
   CDialog::OnInitDialog();
   UseLanguageLibrary();
-  titleFont_.CreateFont(TitleFontHeight, 0, 0, 0, 700, 0, 0, 0, 0, 0, 0, 0, 0, kPageFont);
-  subtitleFont_.CreateFont(SubtitleFontHeight, 0, 0, 0, 400, 0, 0, 0, 0, 0, 0, 0, 0, kPageFont);
-  if (CWnd* w = GetDlgItem(1007)) w->SetFont(&titleFont_);
-  if (CWnd* w = GetDlgItem(1008)) w->SetFont(&subtitleFont_);
+  SetTitleFonts(*this, titleFont_, subtitleFont_);
   const restore::ArchiveHeader& h = Archive().header();
   SetWindowText(YarvText(425));
   SetDlgItemText(1007, YarvText(426));

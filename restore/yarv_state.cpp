@@ -10,6 +10,7 @@
 #include "platform/process/shutdown.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/resources.h"
+#include "program_support/token_privileges.h"
 
 CString ProgramPath;
 CString CommandTail;
@@ -140,15 +141,7 @@ void EndYarv(int code) {
 }
 
 void ShutDownMachine(bool restart) {
-  HANDLE token = nullptr;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid))
-      AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-    CloseHandle(token);
-  }
+  EnableShutdownPrivilege();
   RestoreRunning = false;
   ExitWindowsEx((restart ? EWX_REBOOT : EWX_SHUTDOWN) | EWX_FORCE,
                 SHTDN_REASON_FLAG_PLANNED | SHTDN_REASON_MAJOR_OPERATINGSYSTEM | SHTDN_REASON_MINOR_UPGRADE);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/core/ascii_case.h"
+#include "platform/core/little_endian.h"
 #include "program_support/message_pump.h"
 #include "usbwriter/boot_templates.h"
 
@@ -18,14 +20,6 @@ constexpr uint64_t kClearFirst = 190;
 constexpr uint64_t kClearEnd = 32768;
 constexpr uint32_t kClearChunk = 32;
 constexpr uint8_t kLabelAttribute = 0x08;
-
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 uint32_t CeilDiv(uint64_t a, uint64_t b) { return static_cast<uint32_t>((a + b - 1) / b); }
 
@@ -77,12 +71,12 @@ void LabelEntry(uint8_t* sector, const std::array<uint8_t, 11>& label) {
 std::vector<uint8_t> FirstFatSector(bool fat32) {
   std::vector<uint8_t> sector(kSector, 0);
   if (fat32) {
-    Put32(&sector[0], 0x0FFFFFF8);
-    Put32(&sector[4], 0x0FFFFFFF);
-    Put32(&sector[8], 0x0FFFFFFF);
+    platform::WriteLe32(&sector[0], 0x0FFFFFF8);
+    platform::WriteLe32(&sector[4], 0x0FFFFFFF);
+    platform::WriteLe32(&sector[8], 0x0FFFFFFF);
   } else {
-    Put16(&sector[0], 0xFFF8);
-    Put16(&sector[2], 0xFFFF);
+    platform::WriteLe16(&sector[0], 0xFFF8);
+    platform::WriteLe16(&sector[2], 0xFFFF);
   }
   return sector;
 }
@@ -158,8 +152,7 @@ std::array<uint8_t, 11> PrepareVolumeLabel(bool* present) {
   label.fill(' ');
   int n = std::min(text.GetLength(), 11);
   for (int i = 0; i < n; ++i) {
-    uint8_t c = static_cast<uint8_t>(text[i]);
-    if (c >= 'a' && c <= 'z') c = static_cast<uint8_t>(c - 'a' + 'A');
+    uint8_t c = static_cast<uint8_t>(platform::AsciiUpper(static_cast<char>(text[i])));
     if (c < 0x20 || c >= 0x7F || strchr("\"*+,./:;<=>?[\\]|", c)) c = '_';
     label[i] = c;
   }
@@ -212,14 +205,14 @@ bool FormatFat32Raw(FormatHost* page, uint64_t firstSector, uint64_t totalSector
   bool hasLabel = false;
   std::array<uint8_t, 11> label = PrepareVolumeLabel(&hasLabel);
   std::vector<uint8_t> boot(Fat32BootTemplate, Fat32BootTemplate + kSector);
-  Put16(&boot[11], kSector);
+  platform::WriteLe16(&boot[11], kSector);
   boot[13] = static_cast<uint8_t>(layout.sectorsPerCluster);
-  Put16(&boot[14], layout.reservedSectors);
-  Put16(&boot[24], geometry.sectorsPerTrack);
-  Put16(&boot[26], geometry.heads);
-  Put32(&boot[28], static_cast<uint32_t>(firstSector));
-  Put32(&boot[32], layout.totalSectors);
-  Put32(&boot[36], layout.fatSize);
+  platform::WriteLe16(&boot[14], layout.reservedSectors);
+  platform::WriteLe16(&boot[24], geometry.sectorsPerTrack);
+  platform::WriteLe16(&boot[26], geometry.heads);
+  platform::WriteLe32(&boot[28], static_cast<uint32_t>(firstSector));
+  platform::WriteLe32(&boot[32], layout.totalSectors);
+  platform::WriteLe32(&boot[36], layout.fatSize);
   if (hasLabel) memcpy(&boot[71], label.data(), 11);
 
   ProgressMaximum = ProgressTarget + layout.fatSize;
@@ -229,8 +222,8 @@ bool FormatFat32Raw(FormatHost* page, uint64_t firstSector, uint64_t totalSector
   std::vector<uint8_t> info(kSector, 0);
   memcpy(&info[0], "RRaA", 4);
   memcpy(&info[484], "rrAa", 4);
-  Put32(&info[488], layout.clusters - 1);  // all but the root directory's cluster
-  Put32(&info[492], 3);
+  platform::WriteLe32(&info[488], layout.clusters - 1);  // all but the root directory's cluster
+  platform::WriteLe32(&info[492], 3);
   info[510] = 0x55;
   info[511] = 0xAA;
   std::vector<uint8_t> signature(kSector, 0);
@@ -279,8 +272,8 @@ bool FormatFat16Raw(FormatHost* page, uint64_t firstSector, uint8_t bootIndicato
   Chs(firstSector, geometry, entry + 1);
   entry[4] = 0x06;
   Chs(firstSector + layout.totalSectors - 1, geometry, entry + 5);
-  Put32(entry + 8, static_cast<uint32_t>(firstSector));
-  Put32(entry + 12, layout.totalSectors);
+  platform::WriteLe32(entry + 8, static_cast<uint32_t>(firstSector));
+  platform::WriteLe32(entry + 12, layout.totalSectors);
   mbr[510] = 0x55;
   mbr[511] = 0xAA;
   if (!WriteUsbSectors(mbr.data(), 0, 1)) return false;
@@ -289,11 +282,11 @@ bool FormatFat16Raw(FormatHost* page, uint64_t firstSector, uint8_t bootIndicato
   std::array<uint8_t, 11> label = PrepareVolumeLabel(&hasLabel);
   std::vector<uint8_t> boot(Fat16BootTemplate, Fat16BootTemplate + kSector);
   boot[13] = static_cast<uint8_t>(layout.sectorsPerCluster);
-  Put16(&boot[22], layout.fatSize);
-  Put16(&boot[24], geometry.sectorsPerTrack);
-  Put16(&boot[26], geometry.heads);
-  Put32(&boot[28], static_cast<uint32_t>(firstSector));
-  Put32(&boot[32], layout.totalSectors);
+  platform::WriteLe16(&boot[22], layout.fatSize);
+  platform::WriteLe16(&boot[24], geometry.sectorsPerTrack);
+  platform::WriteLe16(&boot[26], geometry.heads);
+  platform::WriteLe32(&boot[28], static_cast<uint32_t>(firstSector));
+  platform::WriteLe32(&boot[32], layout.totalSectors);
   if (hasLabel) memcpy(&boot[43], label.data(), 11);
   ProgressMaximum = ProgressTarget + layout.fatSize;
   page->SetProgressRange(ProgressMaximum);

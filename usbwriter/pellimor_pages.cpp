@@ -62,7 +62,6 @@ BOOL CPellimorApp::InitInstance() {
   SetRegistryKey(u"Local AppWizard-Generated Applications");
   ProgramFolder = ProgramFolderOf(CString(m_pszHelpFilePath ? m_pszHelpFilePath : u""));
   LoadBrandingConfig();
-  ShellState.programFolder = ProgramFolder;
   ShellState.languageName = BrandLanguage;
   LoadLanguageStrings();
   app_name_storage = LookupString(u"IDS_CAPTION").str();

@@ -12,6 +12,7 @@
 #include "mainapp/records/disk_selection.h"
 #include "platform/core/format.h"
 #include "platform/core/kobject.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/file_api.h"
 #include "program_support/language_table.h"
 
@@ -45,12 +46,6 @@ void WriteSectorZeroAndClose(const std::vector<uint8_t>& sector) {
   CloseCurrentDisk();
 }
 
-uint64_t LittleEndian(const uint8_t* bytes, int count) {
-  uint64_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
-  return value;
-}
-
 // What of a volume's first sectors is boot code, by its file system.
 enum class BootKind { None, Ntfs, Fat32, Fat };
 struct BootLayout {
@@ -69,24 +64,24 @@ struct BootLayout {
 // in sector 0 alone. Kind None for anything else.
 BootLayout ReadBootLayout(const uint8_t* boot) {
   BootLayout l;
-  const uint64_t bytesPerSector = LittleEndian(boot + 11, 2);
+  const uint64_t bytesPerSector = platform::ReadLe16(boot + 11);
   if (bytesPerSector < 512 || bytesPerSector > kNativeSectorMax || bytesPerSector % 512) return l;
   l.bytesPerSector = static_cast<uint32_t>(bytesPerSector);
   if (std::memcmp(boot + 3, "NTFS    ", 8) == 0) {
     l.kind = BootKind::Ntfs;
     l.parameterEnd = 84;
     l.areaBytes = 8192;
-    l.backupOffset = LittleEndian(boot + 0x28, 8) * bytesPerSector;
+    l.backupOffset = platform::ReadLe64(boot + 0x28) * bytesPerSector;
     return l;
   }
-  l.reserved = static_cast<uint32_t>(LittleEndian(boot + 14, 2));
+  l.reserved = static_cast<uint32_t>(platform::ReadLe16(boot + 14));
   if (l.reserved == 0) return l;
   if (std::memcmp(boot + 0x52, "FAT32   ", 8) == 0) {
     l.kind = BootKind::Fat32;
     l.parameterEnd = 90;
     l.areaBytes = std::min<uint32_t>(l.reserved, 16) * l.bytesPerSector;
-    l.infoSector = static_cast<uint32_t>(LittleEndian(boot + 0x30, 2));
-    l.backupSector = static_cast<uint32_t>(LittleEndian(boot + 0x32, 2));
+    l.infoSector = static_cast<uint32_t>(platform::ReadLe16(boot + 0x30));
+    l.backupSector = static_cast<uint32_t>(platform::ReadLe16(boot + 0x32));
     if (l.backupSector != 0 && l.backupSector != 0xFFFF) l.backupOffset = uint64_t{l.backupSector} * bytesPerSector;
     return l;
   }
@@ -102,7 +97,7 @@ BootLayout ReadBootLayout(const uint8_t* boot) {
 // (EB short or E9 near); 0 when it opens with neither.
 uint32_t JumpTarget(const uint8_t* boot) {
   if (boot[0] == 0xEB) return 2u + boot[1];
-  if (boot[0] == 0xE9) return static_cast<uint32_t>((3 + static_cast<int>(LittleEndian(boot + 1, 2))) & 0xFFFF);
+  if (boot[0] == 0xE9) return static_cast<uint32_t>((3 + static_cast<int>(platform::ReadLe16(boot + 1))) & 0xFFFF);
   return 0;
 }
 
@@ -152,7 +147,7 @@ uint64_t FirstPartitionSector(const uint8_t* sector0) {
   for (int k = 0; k < 4; ++k) {
     const uint8_t* entry = sector0 + kMbrTableOffset + 16 * k;
     if (entry[4] == 0xEE) return 0;
-    const uint64_t start = LittleEndian(entry + 8, 4);
+    const uint64_t start = platform::ReadLe32(entry + 8);
     if (entry[4] != 0 && start != 0 && (first == 0 || start < first)) first = start;
   }
   return first;
@@ -253,7 +248,7 @@ bool CopyDiskSignatureBetween(ListedDiskIndex sourceListed, ListedDiskIndex dest
 uint32_t ReadDiskSignature(ListedDiskIndex listed) {
   std::vector<uint8_t> sector;
   if (!ReadSectorZero(ListedPhysicalDisk(listed).value, false, sector)) return 0;
-  return static_cast<uint32_t>(LittleEndian(sector.data() + kMbrSignatureOffset, 4));
+  return static_cast<uint32_t>(platform::ReadLe32(sector.data() + kMbrSignatureOffset));
 }
 
 bool CopyDiskSignature() {

@@ -181,6 +181,10 @@ bool FormatNewPartitions(CWnd* page, ListedDiskIndex sourceListed, ListedDiskInd
       FormatRequest.clusterUnits = 0;
     } else {
       const uint64_t mb = e.newLengthBytes / 1048576;
+      // The size rule: FAT (4) from 4096 MB on is FAT32, anything from
+      // 32768 MB on NTFS. Its siblings: BuildDestinationLayout (the type
+      // byte), CClone::RunClone (the basic copy), FormatSelectedPartition and
+      // FillFileSystemList.
       int32_t code = e.newType;
       if (mb >= 4096 && code == FS_FAT16_SMALL) code = FS_FAT32;
       if (mb >= 32768) code = FS_NTFS;

@@ -11,6 +11,7 @@
 #include "mainapp/clone/layout_writer.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
+#include "mainapp/records/disk_bars.h"
 #include "mainapp/records/disk_selection.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/message_box.h"
@@ -71,14 +72,7 @@ RECT ItemRect(CDialog& page, int id) {
 // partition, the type name for another, "Free" for unused space.
 CString SegmentName(const DiskMapItem& item) {
   if (item.partitionIndex < 0) return LookupString(item.outsideExtended ? u"IDS_Unallocated" : u"IDS_Free");
-  CString name;
-  if (item.driveLetter > 0) {
-    name = u" (";
-    name += static_cast<WCHAR>(item.driveLetter);
-    name += u":) ";
-  }
-  name += PartitionTypeName(item.type);
-  return name;
+  return DiskBarPartitionName(item);
 }
 
 // Shares the bar's width among its segments by their lengths (2 pixels of

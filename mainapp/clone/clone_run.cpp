@@ -35,6 +35,7 @@
 #include "platform/core/kobject.h"
 #include "platform/fs/file_api.h"
 #include "platform/storage/ioctl.h"
+#include "platform/storage/partition_table.h"
 #include "platform/ui/message_box.h"
 #include "platform/ui/winuser.h"
 #include "program_support/language_table.h"
@@ -76,7 +77,6 @@ void ResetRunValues() {
   LinkNaming = LinkNamingRecord{};
 }
 
-
 // The units the run expects to copy: the used space (and a quarter more) of
 // each lettered partition, the whole length of the others.
 uint64_t ExpectedUnits(int32_t count) {
@@ -84,7 +84,7 @@ uint64_t ExpectedUnits(int32_t count) {
   for (int32_t k = 0; k < count && k < kMaxLayoutEntries; ++k) {
     const LayoutEntry& e = DiskContext.layoutTable[k];
     // The logical drives count, not the extended partitions holding them.
-    if (IsContainerType(e.fsCode) || e.newLengthBytes == 0) continue;
+    if (platform::storage::IsExtendedType(e.fsCode) || e.newLengthBytes == 0) continue;
     if (e.driveLetter > 0) {
       const uint64_t used = GetVolumeUsedSectors(static_cast<WCHAR>(e.driveLetter));
       total += used + used / 4;
@@ -332,6 +332,10 @@ void CClone::RunClone() {
           FormatRequest.driveIndex = destinationDrive[0] - u'A';
           FormatRequest.quickFlag = 1;
           const uint64_t mb = DestinationSelection.sectorCount * std::max(SectorMultiplierOf(DestinationSelection.diskNumber.value), 1) / 2048;
+          // The size rule: any FAT from 4096 MB on is FAT32, and NTFS from
+          // 32768 MB on or when the source was NTFS. Its siblings:
+          // BuildDestinationLayout, FormatNewPartitions,
+          // FormatSelectedPartition and FillFileSystemList.
           int32_t code = t;
           if (mb >= 4096 && code <= FS_FAT16) code = FS_FAT32;
           if (mb >= 32768 || t == FS_NTFS) code = FS_NTFS;
@@ -375,7 +379,7 @@ void CClone::RunClone() {
           // already has its chain, and each logical drive is copied as an
           // entry of its own. Its sectors copied raw would carry the source's
           // chain over the new one where the plan moved or resized a drive.
-          if (e.newLengthBytes == 0 || IsContainerType(e.fsCode)) continue;
+          if (e.newLengthBytes == 0 || platform::storage::IsExtendedType(e.fsCode)) continue;
           const CString v = PrepareSourceVolume(k, sourcePhysical);
           if (v.IsEmpty()) {
             CopyEntryRaw(this, k, verify);

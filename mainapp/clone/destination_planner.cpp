@@ -7,8 +7,10 @@
 #include "disk/drive_layout_table.h"
 #include "disk/listed_disks.h"
 #include "mainapp/clone/clone_plan.h"
+#include "platform/core/align.h"
 #include "platform/core/guid.h"
 #include "platform/process/system_info.h"
+#include "platform/storage/partition_table.h"
 
 namespace {
 
@@ -19,12 +21,9 @@ constexpr char16_t kBasicDataName[] = u"Basic data partition";
 constexpr GUID kEspType = {0xC12A7328, 0xF81F, 0x11D2, {0xBA, 0x4B, 0x00, 0xA0, 0xC9, 0x3E, 0xC9, 0x3B}};
 constexpr GUID kBasicDataType = {0xEBD0A0A2, 0xB9E5, 0x4433, {0x87, 0xC0, 0x68, 0xB6, 0xB7, 0x26, 0x99, 0xC7}};
 
-int64_t AlignDown(int64_t v, int64_t unit) { return unit > 0 ? v / unit * unit : v; }
-int64_t AlignUp(int64_t v, int64_t unit) { return unit > 0 ? (v + unit - 1) / unit * unit : v; }
 int64_t Scaled(uint64_t v, double f) { return static_cast<int64_t>(static_cast<double>(v) * f); }
 int64_t End(const LayoutEntry& e) { return static_cast<int64_t>(e.newStartBytes + e.newLengthBytes); }
 bool HasLetter(const LayoutEntry& e) { return e.driveLetter > 0; }
-bool IsExtended(int32_t code) { return code == 5 || code == 15; }
 void SetLength(LayoutEntry& e, int64_t v) { e.newLengthBytes = static_cast<uint64_t>(v < 0 ? 0 : v); }
 void SetStart(LayoutEntry& e, int64_t v) { e.newStartBytes = static_cast<uint64_t>(v < 0 ? 0 : v); }
 
@@ -39,7 +38,7 @@ int32_t MappedType(int32_t code) {
 // length 0); one that fits is rounded up to whole units.
 int64_t FitOrCut(int64_t r, int64_t length, int64_t dbytes, int64_t b) {
   if (r + length > dbytes) return r < dbytes ? dbytes - r : 0;
-  return AlignUp(length, b);
+  return platform::AlignUp(length, b);
 }
 
 void PlanGptConversion(LayoutEntry* t, int32_t count, const PlannerInputs& in, double scale, int64_t dbytes,
@@ -62,7 +61,7 @@ void PlanGptConversion(LayoutEntry* t, int32_t count, const PlannerInputs& in, d
   out.newPartitionCount = 1;
   int32_t o = 1;
   for (int32_t k = 0; k < count && o < kMaxLayoutEntries; ++k) {
-    if (copy[k].fsCode == 0 || IsExtended(copy[k].fsCode)) continue;
+    if (copy[k].fsCode == 0 || platform::storage::IsDosExtendedType(copy[k].fsCode)) continue;
     ++out.newPartitionCount;
     LayoutEntry& e = t[o];
     e = copy[k];
@@ -121,13 +120,13 @@ void PlanMigration(LayoutEntry* t, int32_t count, const PlannerInputs& in, doubl
       SetStart(e, c);
     } else {
       int64_t s = f == 1.0 ? static_cast<int64_t>(e.startBytes) : Scaled(e.startBytes, f);
-      SetStart(e, i == 0 ? s : AlignDown(s, b));
+      SetStart(e, i == 0 ? s : platform::AlignDown(s, b));
     }
     if (i < count - 1) {
       int64_t length = f > 1.0 ? Scaled(e.lengthBytes, f) : static_cast<int64_t>(e.lengthBytes);
-      SetLength(e, AlignDown(length, b));
+      SetLength(e, platform::AlignDown(length, b));
     } else {
-      SetLength(e, AlignDown(dbytes - static_cast<int64_t>(e.newStartBytes), b));
+      SetLength(e, platform::AlignDown(dbytes - static_cast<int64_t>(e.newStartBytes), b));
       if (End(e) > dbytes) SetLength(e, dbytes - static_cast<int64_t>(e.newStartBytes));
     }
     c = End(e);
@@ -160,7 +159,7 @@ void PlanMbr(LayoutEntry* t, int32_t& count, const PlannerInputs& in, double sca
     for (; i < count && t[i].nesting <= 0; ++i) {
       LayoutEntry& e = t[i];
       double f = scale;
-      if (i > 0 && IsExtended(e.fsCode)) extended = i;
+      if (i > 0 && platform::storage::IsDosExtendedType(e.fsCode)) extended = i;
       if (e.fsCode == 0) {
         e.newType = 0;
         continue;
@@ -170,17 +169,17 @@ void PlanMbr(LayoutEntry* t, int32_t& count, const PlannerInputs& in, double sca
         SetStart(e, c);
       } else {
         int64_t s = f == 1.0 ? static_cast<int64_t>(e.startBytes) : Scaled(e.startBytes, f);
-        SetStart(e, i != 0 && f != 1.0 ? AlignDown(s, b) : s);
+        SetStart(e, i != 0 && f != 1.0 ? platform::AlignDown(s, b) : s);
       }
       if (f == 1.0) {
         e.newLengthBytes = e.lengthBytes;
       } else {
         int64_t p = i > 1 ? End(t[i - 1]) : static_cast<int64_t>(e.newStartBytes);
         int64_t length = i == in.realCount - 1 ? dbytes - p : Scaled(e.lengthBytes, f);
-        SetLength(e, AlignDown(length, b * m));
+        SetLength(e, platform::AlignDown(length, b * m));
       }
       c = End(e);
-      if (m > 1) c = AlignUp(c, b * m);
+      if (m > 1) c = platform::AlignUp(c, b * m);
       if (End(e) > dbytes && HasLetter(e) && e.nesting == 0)
         SetLength(e, dbytes - static_cast<int64_t>(e.newStartBytes));
       last = i;
@@ -215,10 +214,10 @@ void PlanMbr(LayoutEntry* t, int32_t& count, const PlannerInputs& in, double sca
           SetStart(e, c);
         } else {
           int64_t s = f == 1.0 ? static_cast<int64_t>(e.startBytes) : Scaled(e.startBytes, f);
-          SetStart(e, AlignDown(s, b));
+          SetStart(e, platform::AlignDown(s, b));
         }
         int64_t length = f == 1.0 ? static_cast<int64_t>(e.lengthBytes) : Scaled(e.lengthBytes, f);
-        SetLength(e, AlignDown(length, b));
+        SetLength(e, platform::AlignDown(length, b));
       }
       if (j + 1 < kMaxLayoutEntries && t[j + 1].containerIndex != extended) {
         // What follows lies behind the container, which may end after its
@@ -268,10 +267,10 @@ void SortLayoutEntries(LayoutEntry* table, int32_t count) {
   // logical drives after it keep their offsets inside the container.
   for (int32_t k = 1; k < p; ++k) {
     LayoutEntry& e = table[k];
-    if (!IsExtended(e.fsCode)) continue;
+    if (!platform::storage::IsDosExtendedType(e.fsCode)) continue;
     for (int32_t j = 0; j < k; ++j) {
       const LayoutEntry& x = table[j];
-      if (!IsExtended(x.fsCode) || x.nesting > 0 || x.startBytes >= e.startBytes) continue;
+      if (!platform::storage::IsDosExtendedType(x.fsCode) || x.nesting > 0 || x.startBytes >= e.startBytes) continue;
       if (e.startBytes - x.startBytes < x.lengthBytes) {
         e.containerIndex = j;
         break;

@@ -24,6 +24,7 @@
 #include "platform/core/guid.h"
 #include "platform/core/kobject.h"
 #include "platform/storage/ioctl.h"
+#include "platform/storage/partition_table.h"
 #include "platform/storage/volume_api.h"
 #include "platform/ui/cwnd.h"
 #include "platform/ui/message_box.h"
@@ -50,10 +51,10 @@ bool IsGptJob() { return CloneSettings.convertToGpt != 0 || CloneSettings.source
 // extended type lying inside another extended entry of the table.
 bool IsLinkEntry(int32_t k, int32_t count) {
   const LayoutEntry& e = DiskContext.layoutTable[k];
-  if (!IsContainerType(e.fsCode)) return false;
+  if (!platform::storage::IsExtendedType(e.fsCode)) return false;
   for (int32_t j = 0; j < count; ++j) {
     const LayoutEntry& x = DiskContext.layoutTable[j];
-    if (j == k || !IsContainerType(x.fsCode) || x.startBytes >= e.startBytes) continue;
+    if (j == k || !platform::storage::IsExtendedType(x.fsCode) || x.startBytes >= e.startBytes) continue;
     if (e.startBytes - x.startBytes < x.lengthBytes) return true;
   }
   return false;
@@ -100,8 +101,6 @@ void ZeroDiskStart(int32_t disk) {
 
 }  // namespace
 
-bool IsContainerType(int32_t type) { return type == 5 || type == 15 || type == 0x85; }
-
 int32_t PlannedPartitionCount() {
   int32_t count = 0;
   for (int32_t i = 0; i < kMaxLayoutEntries; ++i)
@@ -114,7 +113,8 @@ int32_t PlannedVolumeCount() {
   const int32_t planned = PlannedPartitionCount();
   for (int32_t i = 0; i < planned; ++i) {
     const LayoutEntry& e = DiskContext.layoutTable[i];
-    if (e.newLengthBytes == 0 || e.newType == 0 || e.newType >= 0x80 || IsContainerType(e.newType)) continue;
+    if (e.newLengthBytes == 0 || e.newType == 0 || e.newType >= 0x80 || platform::storage::IsExtendedType(e.newType))
+      continue;
     ++count;
   }
   return count;
@@ -250,19 +250,25 @@ bool BuildDestinationLayout(CWnd* page, int32_t disk, void* layout, int32_t coun
         extendedBase = DiskContext.layoutTable[e.containerIndex].newStartBytes;
         baseFixed = true;
       }
-    } else if (e.nesting == -1 && IsContainerType(e.newType) && e.newStartBytes >= extendedBase) {
+    } else if (e.nesting == -1 && platform::storage::IsExtendedType(e.newType) && e.newStartBytes >= extendedBase) {
       p->Mbr.HiddenSectors = static_cast<DWORD>((e.newStartBytes - extendedBase) / nativeBytes);
     } else {
       p->Mbr.HiddenSectors = e.hiddenSectors;
     }
     uint8_t type = static_cast<uint8_t>(e.fsCode);
+    // The size rule of the type byte: FAT (4) from 4096 MB on is FAT32 (12),
+    // FAT32 from 32768 MB on is NTFS (7). Its siblings, each with its own
+    // variant, decide the file system the volume gets: FormatNewPartitions
+    // (the partition copy), CClone::RunClone (the basic copy, after the mount
+    // wait), FormatSelectedPartition and FillFileSystemList (the partition
+    // manager's format and create pages).
     const uint64_t mb = e.newLengthBytes / 1048576;
     if (mb >= 4096 && type == 4) type = 12;
     if (mb >= 32768 && type == 12) type = 7;
     if (type == 0x17 || type == 0x27) type = 7;
     if (type == 0x1C || type == 0x2C) type = 12;
     p->Mbr.PartitionType = type;
-    p->Mbr.RecognizedPartition = type != 0 && !IsContainerType(type);
+    p->Mbr.RecognizedPartition = type != 0 && !platform::storage::IsExtendedType(type);
     p->Mbr.BootIndicator = e.bootIndicator != 0 ? 1 : 0;
   }
   count = static_cast<int32_t>(order.size());

@@ -39,11 +39,6 @@ struct LayoutWriterStateRecord {
 
 extern LayoutWriterStateRecord LayoutWriterState;
 
-// An MBR extended partition's type: the container of the logical drives, or
-// a link of its chain. The new table's chain is the layout writer's; the
-// logical drives inside are entries of their own.
-bool IsContainerType(int32_t type);
-
 // Layout entries, from the first, that the plan gives a length: the
 // partitions the new table holds.
 int32_t PlannedPartitionCount();

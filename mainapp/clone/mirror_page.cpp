@@ -38,8 +38,6 @@ constexpr FixedText kFixedTexts[] = {
     {2, u"IDS_Cancel"},
 };
 
-CString TimeText(uint64_t seconds) { return CTimeSpan(static_cast<int64_t>(seconds)).Format(u"%H:%M:%S"); }
-
 struct MirrorProgress {
   CMirrorProgress* page;
   uint64_t total;
@@ -53,13 +51,13 @@ void ShowMirrorProgress(CWnd* page, uint64_t done, void* context) {
   SetCloneProgressPos(page, done, p->total);
   const uint64_t elapsed = (GetTickCount64() - p->startMs) / 1000;
   page->SetDlgItemText(CMirrorProgress::kCopied, FormatSectorCount(done));
-  page->SetDlgItemText(CMirrorProgress::kElapsed, TimeText(elapsed));
+  page->SetDlgItemText(CMirrorProgress::kElapsed, DurationText(static_cast<int64_t>(elapsed)));
   uint64_t remaining = 0;
   if (done > 0) {
     const uint64_t estimate = static_cast<uint64_t>(static_cast<double>(elapsed) * p->total / done);
     if (estimate >= elapsed) remaining = estimate - elapsed;
   }
-  page->SetDlgItemText(CMirrorProgress::kRemaining, TimeText(remaining));
+  page->SetDlgItemText(CMirrorProgress::kRemaining, DurationText(static_cast<int64_t>(remaining)));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "mainapp/clone/destination_planner.h"
 #include "mainapp/clone/manual_sizing.h"
 #include "mainapp/records/clone_settings.h"
+#include "platform/storage/partition_table.h"
 #include "platform/ui/message_box.h"
 #include "program_support/language_table.h"
 #include "program_support/shell_state.h"
@@ -25,7 +26,6 @@ constexpr uint64_t kTailGap = 32768;        // sectors (16 MiB)
 
 int64_t End(const LayoutEntry& e) { return static_cast<int64_t>(e.newStartBytes + e.newLengthBytes); }
 bool HasLetter(const LayoutEntry& e) { return e.driveLetter > 0; }
-bool IsExtended(int32_t code) { return code == 5 || code == 15; }
 int64_t UsedBytes(const LayoutEntry& e, const UsedSectorsOf& used) {
   return HasLetter(e) ? static_cast<int64_t>(used(e.driveLetter) * 512) : 0;
 }
@@ -104,7 +104,7 @@ bool CorrectShrinkingPlan(LayoutEntry* t, int32_t count, uint64_t destinationSec
     if (entry.fsCode == 0 || entry.newLengthBytes == 0) continue;
     int64_t need = HasLetter(entry) ? UsedBytes(entry, used) + kUsedMargin - static_cast<int64_t>(entry.newLengthBytes)
                                     : static_cast<int64_t>(entry.lengthBytes) - static_cast<int64_t>(entry.newLengthBytes);
-    if (need <= 0 || IsExtended(entry.fsCode)) continue;
+    if (need <= 0 || platform::storage::IsDosExtendedType(entry.fsCode)) continue;
     for (int32_t k = 0; k < count; ++k) {
       if (k == x || !HasLetter(t[k]) || Room(t[k], used) <= need + kSpareMargin) continue;
       t[k].newLengthBytes -= static_cast<uint64_t>(need);
@@ -128,7 +128,9 @@ bool EndContainersAfterTheirLogicalDrives(LayoutEntry* t, int32_t count, uint64_
   bool fits = true;
   for (int32_t k = 0; k < count; ++k) {
     LayoutEntry& container = t[k];
-    if (!IsExtended(container.fsCode) || container.newLengthBytes == 0 || End(container) <= dbytes) continue;
+    if (!platform::storage::IsDosExtendedType(container.fsCode) || container.newLengthBytes == 0 ||
+        End(container) <= dbytes)
+      continue;
     int64_t last = static_cast<int64_t>(container.newStartBytes);
     for (int32_t j = k + 1; j < count; ++j) {
       const LayoutEntry& drive = t[j];
@@ -145,7 +147,9 @@ bool EndContainersAfterTheirLogicalDrives(LayoutEntry* t, int32_t count, uint64_
 
 namespace {
 // The entries the planned map shows, one item each and in order.
-bool IsMappedEntry(const LayoutEntry& e) { return e.newLengthBytes != 0 && e.fsCode != 0 && !IsExtended(e.fsCode); }
+bool IsMappedEntry(const LayoutEntry& e) {
+  return e.newLengthBytes != 0 && e.fsCode != 0 && !platform::storage::IsDosExtendedType(e.fsCode);
+}
 }  // namespace
 
 int32_t BuildPlannedMap(const LayoutEntry* t, int32_t count, uint64_t destinationSectors, bool converting,
@@ -327,7 +331,7 @@ uint64_t ComputeRequiredSectors() {
     if (HasLetter(e)) {
       uint64_t u = VolumeUsedSectors(e.driveLetter);
       sum += u + u / 4;
-    } else if (!IsExtended(e.fsCode)) {
+    } else if (!platform::storage::IsDosExtendedType(e.fsCode)) {
       sum += e.lengthBytes / 512;
     }
   }

@@ -88,8 +88,6 @@ void NarrowFailedChunk(uint8_t* buffer, uint64_t first, uint64_t sectors, int32_
   ScanState.failedSectors.push_back(line + LookupString(u"IDS_ReadOnRetry"));
 }
 
-CString TimeText(uint64_t seconds) { return CTimeSpan(static_cast<int64_t>(seconds)).Format(u"%H:%M:%S"); }
-
 void ShowItem(int item, const CString& text) {
   if (ScanProgressPage) SetDlgItemTextW(ScanProgressPage, item, text);
 }
@@ -155,10 +153,10 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
     if (total >= seconds) remaining = total - seconds;
     shownSeconds = seconds;
     if (ShellState.ProgressBar) ShellState.ProgressBar->SetPos(static_cast<int>(pos / chunk));
-    ShowItem(kElapsedItem, TimeText(seconds));
+    ShowItem(kElapsedItem, DurationText(static_cast<int64_t>(seconds)));
     if (ScanProgressPage) PumpMessages(ScanProgressPage);
     if (ScanState.scanCancelled) break;
-    ShowItem(kRemainingItem, TimeText(remaining));
+    ShowItem(kRemainingItem, DurationText(static_cast<int64_t>(remaining)));
     ShowItem(kSectorItem, Int64ToText(static_cast<int64_t>(lba)));
   }
   // The work ends here, whatever message follows: the time taken is counted
@@ -170,8 +168,8 @@ bool ScanBadSectors(const DiskSelectionRecord& target) {
       ShellState.ProgressBar->GetRange(low, high);
       ShellState.ProgressBar->SetPos(high);
     }
-    ShowItem(kElapsedItem, TimeText((GetTickCount64() - start) / 1000));
-    ShowItem(kRemainingItem, TimeText(0));
+    ShowItem(kElapsedItem, DurationText(static_cast<int64_t>((GetTickCount64() - start) / 1000)));
+    ShowItem(kRemainingItem, DurationText(0));
     ShowItem(kSectorItem, Int64ToText(static_cast<int64_t>(target.startSector + count - 1)));
   }
   ScanState.scanFinished = 1;

@@ -10,6 +10,7 @@
 #include "platform/ui/message_map.h"
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"
+#include "program_support/one_shot_page.h"
 #include "program_support/shell_state.h"
 
 void (*RunScanSummaryPage)() = nullptr;
@@ -119,13 +120,7 @@ void CBadSectorScanSummary::EnableStartAndBack(BOOL enable) {
 }
 
 void CBadSectorScanSummary::OnTimer(UINT_PTR id) {
-  if (id != ShellState.OneShotTimerId) return;
-  // The first tick lets the page paint; the second starts the scan.
-  if (++ShellState.OneShotTickCount != 2) return;
-  KillTimer(ShellState.OneShotTimerId);
-  OnStart();
-  ShellState.OneShotTickCount = 3;
-  EndDialog(IDCANCEL);
+  RunOnSecondTick(*this, id, [this] { OnStart(); });
 }
 
 void CBadSectorScanSummary::OnStart() {

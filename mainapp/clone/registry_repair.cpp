@@ -12,6 +12,7 @@
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/shell/system_exit.h"
 #include "platform/core/kobject.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/file_api.h"
 #include "platform/process/bcd_store.h"
 #include "platform/registry/registry.h"
@@ -106,10 +107,6 @@ bool FixMountedDevices(ListedDiskIndex destinationListed) {
 
 namespace {
 
-void PutLittle(BYTE* at, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i, value >>= 8) at[i] = static_cast<BYTE>(value);
-}
-
 // The MountedDevices record that names `place`.
 std::vector<BYTE> MountedRecord(const PartitionPlace& place) {
   if (place.gpt) {
@@ -118,8 +115,8 @@ std::vector<BYTE> MountedRecord(const PartitionPlace& place) {
     return record;
   }
   std::vector<BYTE> record(kMbrMountedDeviceBytes);
-  PutLittle(record.data(), place.signature, 4);
-  PutLittle(record.data() + 4, place.offset, 8);
+  platform::WriteLe32(record.data(), place.signature);
+  platform::WriteLe64(record.data() + 4, place.offset);
   return record;
 }
 

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "disk/disk_access.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/file_api.h"
 
 std::vector<ArchiveSpanVolume> SpanVolumes;
@@ -12,15 +13,9 @@ SpanRecorder SpanRecord;
 namespace {
 
 int64_t Le(const uint8_t* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  uint64_t v = platform::ReadLe(p, bytes);
   if (bytes < 8 && (v >> (8 * bytes - 1)) & 1) v |= ~uint64_t{0} << (8 * bytes);
   return static_cast<int64_t>(v);
-}
-
-void PutLe(uint8_t* p, int64_t value, int bytes) {
-  uint64_t v = static_cast<uint64_t>(value);
-  for (int i = 0; i < bytes; ++i, v >>= 8) p[i] = static_cast<uint8_t>(v & 0xFF);
 }
 
 // Reads exactly n bytes at `offset` of the file; false otherwise.
@@ -63,9 +58,9 @@ void SpanPosition::advance(int64_t n) {
 std::array<uint8_t, kChangedEntrySize> EncodeChangedBlock(const ChangedBlockEntry& entry) {
   std::array<uint8_t, kChangedEntrySize> out{};
   out[0] = entry.item;
-  PutLe(out.data() + 1, entry.block, 4);
-  PutLe(out.data() + 5, entry.position.sector, 8);
-  PutLe(out.data() + 13, entry.position.byte, 4);
+  platform::WriteLe(out.data() + 1, static_cast<uint64_t>(entry.block), 4);
+  platform::WriteLe(out.data() + 5, static_cast<uint64_t>(entry.position.sector), 8);
+  platform::WriteLe(out.data() + 13, static_cast<uint64_t>(entry.position.byte), 4);
   return out;
 }
 

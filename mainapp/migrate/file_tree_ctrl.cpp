@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "disk/volume_space.h"
+#include "platform/core/ascii_case.h"
 #include "program_support/wait_cursor.h"
 #include "mainapp/migrate/shell_folder_names.h"
 #include "platform/fs/file_api.h"
@@ -116,11 +117,10 @@ int CFileTreeCtrl::SortedValues(const std::vector<TickEntry>& map, std::vector<C
   out.clear();
   for (const TickEntry& e : map) out.push_back(e.value);
   // Only A-Z fold; other characters compare by code.
-  auto fold = [](char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; };
   std::stable_sort(out.begin(), out.end(), [&](const CString& a, const CString& b) {
     const int n = std::min(a.GetLength(), b.GetLength());
     for (int i = 0; i < n; ++i) {
-      const char16_t x = fold(a[i]), y = fold(b[i]);
+      const char16_t x = platform::AsciiLower(a[i]), y = platform::AsciiLower(b[i]);
       if (x != y) return x < y;
     }
     return a.GetLength() < b.GetLength();

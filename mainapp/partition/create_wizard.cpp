@@ -194,6 +194,9 @@ void FillFileSystemList(CComboBox& list, int64_t sizeMb, const CString& name) {
   list.AddString(u"NTFS");
   const int32_t multiplier = SectorMultiplierOf(SelectedPhysicalDisk());
   const uint32_t sectorBytes = 512u * static_cast<uint32_t>(multiplier > 0 ? multiplier : 1);
+  // The size rule FormatSelectedPartition applies to what was chosen, and
+  // the clone to its new volumes (BuildDestinationLayout,
+  // FormatNewPartitions, CClone::RunClone).
   if (sizeMb < 32768 && Fat32Fits(sizeMb, sectorBytes)) list.AddString(u"FAT32");
   if (sizeMb < 4096) list.AddString(u"FAT");
   const CString wanted = name.IsEmpty() ? CString(u"NTFS") : name;

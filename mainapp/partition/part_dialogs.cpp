@@ -146,6 +146,9 @@ bool FormatSelectedPartition(WCHAR letter, CWnd* owner) {
     int32_t fs = t;
     const DiskMapItem* item = ManagerMapItem(s.cursorItem);
     const int64_t mb = item ? static_cast<int64_t>(item->length / kSectorsPerMb) : 0;
+    // The size rule, as FillFileSystemList offers it: any FAT from 4096 MB on
+    // is FAT32, NTFS from 32768 MB on. The clone states it too:
+    // BuildDestinationLayout, FormatNewPartitions and CClone::RunClone.
     if (mb >= 4096 && fs <= FS_FAT16) fs = FS_FAT32;
     if (mb >= 32768) {
       FormatRequest.fileSystemCode = FS_NTFS;

@@ -8,9 +8,11 @@
 #include "disk/drive_layout_table.h"
 #include "disk/listed_disks.h"
 #include "disk/partition_list.h"
+#include "platform/core/align.h"
 #include "platform/core/kobject.h"
 #include "mainapp/partition/partition_state.h"
 #include "platform/storage/ioctl.h"
+#include "platform/storage/partition_table.h"
 
 namespace {
 
@@ -20,17 +22,12 @@ constexpr uint64_t kEbrGap = 2048;              // 512-byte units between a boot
 constexpr uint64_t kMbrAddressLimit = 0xFFFFFFFFull;  // native sectors an MBR entry can reach
 constexpr int kMaxLogicalGroups = (kMaxLayoutEntries - 4) / 4;
 
-bool IsContainerType(int32_t code) { return code == 5 || code == 15; }
-
 // 512-byte units per native sector of the selected disk (1 when unknown).
 uint64_t Multiplier() {
   int32_t m = SectorMultiplierOf(SelectedPhysicalDisk());
   return m > 0 ? static_cast<uint64_t>(m) : 1;
 }
 uint64_t NativeBytes() { return Multiplier() * 512; }
-
-uint64_t AlignUp(uint64_t v, uint64_t unit) { return (v + unit - 1) / unit * unit; }
-uint64_t AlignDown(uint64_t v, uint64_t unit) { return v / unit * unit; }
 
 // The selected disk's MBR as the edits see it: four primary slots and the
 // logical drives in disk order. Bytes, as in the layout table.
@@ -70,8 +67,8 @@ bool LoadModel(TableModel* model) {
     if (i < 4) {
       if (!used) continue;
       model->slots[i] = e;
-      if (IsContainerType(e.fsCode) && model->container < 0) model->container = i;
-    } else if (used && !IsContainerType(e.fsCode)) {
+      if (platform::storage::IsDosExtendedType(e.fsCode) && model->container < 0) model->container = i;
+    } else if (used && !platform::storage::IsDosExtendedType(e.fsCode)) {
       model->logicals.push_back(e);
     }
   }
@@ -89,7 +86,7 @@ int32_t StoreModel(const TableModel& model) {
   uint32_t number = 0;
   for (int i = 0; i < 4; ++i) {
     LayoutEntry e = model.slots[i];
-    e.nesting = IsContainerType(e.fsCode) ? -1 : 0;
+    e.nesting = platform::storage::IsDosExtendedType(e.fsCode) ? -1 : 0;
     e.partitionNumber = (e.fsCode != 0 && e.nesting == 0) ? ++number : 0;
     DiskContext.layoutTable[i] = e;
   }
@@ -172,8 +169,8 @@ bool ExtentForModel(const TableModel& model, int32_t item, bool logical, FreeExt
     }
     out.start = std::max(out.start, kFirstPartitionSector * mult);
   }
-  out.start = AlignUp(out.start, mult);
-  out.end = AlignDown(out.end, mult);
+  out.start = platform::AlignUp(out.start, mult);
+  out.end = platform::AlignDown(out.end, mult);
   if (out.end <= out.start) return false;
   *extent = out;
   return true;
@@ -226,7 +223,7 @@ int32_t ReadSelectedLayout() {
   for (int32_t i = 0; i < count && i < kMaxLayoutEntries; ++i) {
     const LayoutEntry& e = DiskContext.layoutTable[i];
     if (e.fsCode == FS_EXTENDED || (i < 4 && e.fsCode == 5 && e.lengthBytes != 0)) s.extendedExists = 1;
-    if (e.fsCode > 0 && e.nesting == 0 && !IsContainerType(e.fsCode)) ++s.primaryCount;
+    if (e.fsCode > 0 && e.nesting == 0 && !platform::storage::IsDosExtendedType(e.fsCode)) ++s.primaryCount;
   }
   layoutCount = count;
   return count;
@@ -275,7 +272,7 @@ bool WriteDriveLayout(int32_t count, int32_t mode) {
     e.PartitionNumber = t.partitionNumber;
     e.RewritePartition = 1;
     e.Mbr.PartitionType = static_cast<BYTE>(t.fsCode & 0xFF);
-    e.Mbr.RecognizedPartition = e.Mbr.PartitionType != 0 && !IsContainerType(e.Mbr.PartitionType);
+    e.Mbr.RecognizedPartition = e.Mbr.PartitionType != 0 && !platform::storage::IsDosExtendedType(e.Mbr.PartitionType);
     e.Mbr.BootIndicator = static_cast<BOOLEAN>(t.bootIndicator & 0xFF);
     e.Mbr.HiddenSectors = t.hiddenSectors;
   }
@@ -294,7 +291,7 @@ EditResult InitializeDiskWithPartition(int64_t sectors, int32_t type) {
   uint64_t disk_bytes = ListedSize(PartitionManagerState.selectedDisk) * 512;
   uint64_t limit = std::min(disk_bytes, (kMbrAddressLimit + 1) * nb);
   if (limit <= start) return EditResult::NoRoom;
-  uint64_t length = AlignDown(std::min(static_cast<uint64_t>(sectors) * 512, limit - start), nb);
+  uint64_t length = platform::AlignDown(std::min(static_cast<uint64_t>(sectors) * 512, limit - start), nb);
   if (length == 0) return EditResult::NoRoom;
 
   HANDLE disk = OpenDiskReadWrite(physical);
@@ -334,7 +331,7 @@ int32_t InsertPrimaryEntry(int64_t sectors, int32_t type, const FreeExtent& exte
   TableModel model;
   if (!LoadModel(&model)) return 0;
   const uint64_t nb = NativeBytes();
-  uint64_t length = AlignDown(std::min(static_cast<uint64_t>(sectors), extent.length()) * 512, nb);
+  uint64_t length = platform::AlignDown(std::min(static_cast<uint64_t>(sectors), extent.length()) * 512, nb);
   if (length == 0) return 0;
   uint64_t start = extent.start * 512;
   // The slot after the last used slot that starts before the new partition;
@@ -364,7 +361,7 @@ int32_t InsertPrimaryEntry(int64_t sectors, int32_t type, const FreeExtent& exte
   if (model.container >= 0) {
     model.container = -1;
     for (int i = 0; i < 4; ++i)
-      if (IsContainerType(model.slots[i].fsCode)) model.container = i;
+      if (platform::storage::IsDosExtendedType(model.slots[i].fsCode)) model.container = i;
   }
   LayoutEntry e{};
   e.startBytes = start;
@@ -412,7 +409,7 @@ EditResult CreateLogicalDrive() {
   const uint64_t wanted = s.newSizeSectors > 0 ? static_cast<uint64_t>(s.newSizeSectors) : 0;
   FreeExtent extent;
   if (!ChooseExtent(model, s.wizardItem, true, wanted, &extent)) return EditResult::NoRoom;
-  uint64_t total = AlignDown(std::min(wanted, extent.length()), mult);
+  uint64_t total = platform::AlignDown(std::min(wanted, extent.length()), mult);
   if (total <= kEbrGap) return EditResult::NoRoom;
 
   LayoutEntry e{};
@@ -454,7 +451,7 @@ EditResult RemovePartitionOfItem(int32_t item) {
     model.slots[3] = LayoutEntry{};
     model.container = -1;
     for (int j = 0; j < 4; ++j)
-      if (IsContainerType(model.slots[j].fsCode)) model.container = j;
+      if (platform::storage::IsDosExtendedType(model.slots[j].fsCode)) model.container = j;
     found = true;
   }
   for (size_t k = 0; k < model.logicals.size() && !found; ++k) {
@@ -487,7 +484,8 @@ EditResult SetTypeForFileSystem(uint64_t start, int32_t fs) {
   if (!LoadModel(&model)) return EditResult::NoDisk;
   LayoutEntry* entry = nullptr;
   for (int i = 0; i < 4 && !entry; ++i)
-    if (model.slots[i].fsCode != 0 && !IsContainerType(model.slots[i].fsCode) && model.slots[i].startBytes / 512 == start)
+    if (model.slots[i].fsCode != 0 && !platform::storage::IsDosExtendedType(model.slots[i].fsCode) &&
+        model.slots[i].startBytes / 512 == start)
       entry = &model.slots[i];
   for (size_t k = 0; k < model.logicals.size() && !entry; ++k)
     if (model.logicals[k].startBytes / 512 == start) entry = &model.logicals[k];

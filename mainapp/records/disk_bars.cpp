@@ -20,20 +20,24 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 
 }  // namespace
 
+CString DiskBarPartitionName(const DiskMapItem& item) {
+  CString name;
+  // A map built without refreshing carries letter 0: the type name alone.
+  if (item.driveLetter > 0) {
+    name = u" (";
+    name += static_cast<WCHAR>(item.driveLetter);
+    name += u":) ";
+  }
+  name += PartitionTypeName(item.type);
+  return name;
+}
+
 CString DiskBarSegmentLabel(const DiskMapItem& item, int32_t index, const DiskBarStyle& style) {
   if (item.partitionIndex >= 0) {
     if (style.newPartitionType != 0 && item.type == style.newPartitionType) return LookupString(u"IDS_new");
     // A partition without a recognised file system has no type name.
     if (item.type == FS_RAW) return CString(u"Raw");
-    CString label;
-    // A map built without refreshing carries letter 0: the type name alone.
-    if (item.driveLetter > 0) {
-      label = u" (";
-      label += static_cast<WCHAR>(item.driveLetter);
-      label += u":) ";
-    }
-    label += PartitionTypeName(item.type);
-    return label;
+    return DiskBarPartitionName(item);
   }
   if (item.outsideExtended) {
     if (style.gptDisk && index == style.msrIndex) return CString(u"GPTHDR");

@@ -42,6 +42,10 @@ struct DiskBarStyle {
   int sizeWeight = 400;
 };
 
+// The name of a partition's segment: " (C:) " and the type name for a
+// lettered partition, the type name alone without a letter.
+CString DiskBarPartitionName(const DiskMapItem& item);
+
 // The label under segment `index`: " (C:) " and the type name for a lettered
 // partition, the type name alone without a letter, IDS_new for a partition
 // the plan adds, "Raw" without a file system, "GPTHDR", IDS_Unallocated or

@@ -33,10 +33,6 @@ void SetPageIcon(CDialog& page, HICON icon) {
   page.SetIcon(icon, FALSE);
 }
 
-CString TimeText(int64_t seconds) {
-  return CTimeSpan(seconds < 0 ? 0 : seconds).Format(u"%H:%M:%S");
-}
-
 }  // namespace
 
 BEGIN_MESSAGE_MAP(CScanNewDiskPartition, CDialog)
@@ -185,7 +181,7 @@ BOOL CScanSummary::OnInitDialog() {
   SetDlgItemText(kSize, FormatSectorCount(ScanTarget.sectorCount * m));
   // The scan's work, not the time its result message stayed open.
   const int64_t end = ScanState.scanEndTime ? ScanState.scanEndTime : CTime::GetCurrentTime().GetTime();
-  SetDlgItemText(kTime, TimeText(end - CloneRunState.operationStart));
+  SetDlgItemText(kTime, DurationText(end - CloneRunState.operationStart));
   return TRUE;
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/core/cstring.h"
 #include "platform/core/types.h"
+#include "program_support/token_privileges.h"  // EnableTokenPrivilege
 
 // Actions of RestartOrShutdown under Windows.
 constexpr UINT kExitRestart = 0;
@@ -17,10 +18,6 @@ constexpr UINT kExitLogOff = 3;
 // exit flags; an action above 3 does nothing. Nothing is reported.
 void RestartOrShutdown(UINT action);
 
-// Enables the named privilege (exact, case-sensitive name) in the process
-// token, leaving the others as they are. Always true; a token without that
-// privilege is left unchanged.
-bool EnableTokenPrivilege(LPCWSTR privilegeName);
 
 // Starts "wpeutil.exe" through the shell (verb "open", hidden, no working
 // folder) with the parameters, without waiting or checking the start.

@@ -4,6 +4,7 @@
 #include "platform/ui/message_map.h"
 #include "platform/ui/winuser.h"
 #include "program_support/language_table.h"
+#include "program_support/one_shot_page.h"
 #include "program_support/shell_state.h"
 
 BEGIN_MESSAGE_MAP(CWaitDialog, CDialog)
@@ -76,10 +77,5 @@ void CWaitDialog::OnStep() {
 
 void CWaitDialog::OnTimer(UINT_PTR id) {
   CDialog::OnTimer(id);
-  if (id != ShellState.OneShotTimerId) return;
-  if (++ShellState.OneShotTickCount != 2) return;
-  KillTimer(id);
-  OnStep();
-  ShellState.OneShotTickCount = 3;
-  EndDialog(IDCANCEL);
+  RunOnSecondTick(*this, id, [this] { OnStep(); });
 }

@@ -1,5 +1,7 @@
 #include "platform/core/ascii_case.h"
 
+#include <algorithm>
+
 namespace platform {
 
 namespace {
@@ -28,5 +30,18 @@ std::u16string AsciiLower(std::u16string_view text) { return Folded<char16_t>(te
 
 bool AsciiEqualNoCase(std::string_view a, std::string_view b) { return EqualFolded(a, b); }
 bool AsciiEqualNoCase(std::u16string_view a, std::u16string_view b) { return EqualFolded(a, b); }
+
+bool AsciiStartsWithNoCase(std::u16string_view text, std::u16string_view prefix) {
+  return text.size() >= prefix.size() && EqualFolded(text.substr(0, prefix.size()), prefix);
+}
+
+int AsciiCompareNoCase(std::u16string_view a, std::u16string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t x = AsciiUpper(a[i]), y = AsciiUpper(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+}
 
 }  // namespace platform

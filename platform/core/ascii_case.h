@@ -28,5 +28,11 @@ std::u16string AsciiLower(std::u16string_view text);
 // Equal once both are folded.
 bool AsciiEqualNoCase(std::string_view a, std::string_view b);
 bool AsciiEqualNoCase(std::u16string_view a, std::u16string_view b);
+// `text` begins with `prefix` once both are folded.
+bool AsciiStartsWithNoCase(std::u16string_view text, std::u16string_view prefix);
+// -1, 0 or 1 as `a` sorts before, with or after `b` once both are folded to
+// upper case (so '_' and the other marks between 'Z' and 'a' sort after the
+// letters); a text sorts before the longer ones it begins.
+int AsciiCompareNoCase(std::u16string_view a, std::u16string_view b);
 
 }  // namespace platform

@@ -349,16 +349,25 @@ BOOL IsValidCodePage(UINT code_page) {
          platform::IsSupportedCodePage(code_page);
 }
 
+namespace {
+
+// The checks both conversions make first: a text with a length (-1: up to
+// its terminator), an output buffer wherever one is counted and never the
+// text itself, and a code page this platform converts. False, with the last
+// error set, when one fails.
+bool conversion_arguments_ok(UINT code_page, const void* text, int text_units, const void* out, int out_units) {
+  if (!text || text_units == 0 || text_units < -1 || out_units < 0 || (out_units > 0 && !out) || (out && out == text) ||
+      !platform::IsSupportedCodePage(code_page)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int text_bytes, LPWSTR out, int out_chars) {
-  if (!text || text_bytes == 0 || text_bytes < -1 || out_chars < 0 || (out_chars > 0 && !out) ||
-      (out && static_cast<const void*>(out) == static_cast<const void*>(text))) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  if (!platform::IsSupportedCodePage(code_page)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (!conversion_arguments_ok(code_page, text, text_bytes, out, out_chars)) return 0;
   UINT page = platform::ResolveCodePage(code_page);
   if (page == CP_UTF8 && (flags & ~MB_ERR_INVALID_CHARS) != 0) {
     SetLastError(ERROR_INVALID_FLAGS);
@@ -386,15 +395,7 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int text_bytes
 
 int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR text, int text_chars, LPSTR out, int out_bytes,
                         LPCSTR default_char, LPBOOL used_default) {
-  if (!text || text_chars == 0 || text_chars < -1 || out_bytes < 0 || (out_bytes > 0 && !out) ||
-      (out && static_cast<const void*>(out) == static_cast<const void*>(text))) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  if (!platform::IsSupportedCodePage(code_page)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  if (!conversion_arguments_ok(code_page, text, text_chars, out, out_bytes)) return 0;
   UINT page = platform::ResolveCodePage(code_page);
   if (page == CP_UTF8) {
     // UTF-8 can hold every character: a default character makes no sense.

@@ -334,13 +334,12 @@ int _vsnwprintf(char16_t* buffer, size_t count, const char16_t* format, va_list 
   return vswprintf(buffer, count, format, args);
 }
 
-errno_t wcscpy_s(char16_t* dst, size_t size, const char16_t* src) {
-  if (!dst || size == 0) return EINVAL;
-  if (!src) {
-    dst[0] = 0;
-    return EINVAL;
-  }
-  size_t n = wcsnlen(src, size);
+namespace {
+
+// The text of `src` (at most `limit` units of it) and a terminator into the
+// `size` units of `dst`; ERANGE, with `dst` emptied, when they do not fit.
+errno_t copy_text(char16_t* dst, size_t size, const char16_t* src, size_t limit) {
+  size_t n = wcsnlen(src, limit);
   if (n >= size) {
     dst[0] = 0;
     return ERANGE;
@@ -348,6 +347,17 @@ errno_t wcscpy_s(char16_t* dst, size_t size, const char16_t* src) {
   std::memmove(dst, src, n * sizeof(char16_t));
   dst[n] = 0;
   return 0;
+}
+
+}  // namespace
+
+errno_t wcscpy_s(char16_t* dst, size_t size, const char16_t* src) {
+  if (!dst || size == 0) return EINVAL;
+  if (!src) {
+    dst[0] = 0;
+    return EINVAL;
+  }
+  return copy_text(dst, size, src, size);
 }
 
 errno_t wcscat_s(char16_t* dst, size_t size, const char16_t* src) {
@@ -381,14 +391,7 @@ errno_t wcsncpy_s(char16_t* dst, size_t size, const char16_t* src, size_t count)
     dst[n] = 0;
     return truncated ? STRUNCATE : 0;
   }
-  size_t n = wcsnlen(src, count);
-  if (n >= size) {
-    dst[0] = 0;
-    return ERANGE;
-  }
-  std::memmove(dst, src, n * sizeof(char16_t));
-  dst[n] = 0;
-  return 0;
+  return copy_text(dst, size, src, count);
 }
 
 namespace {

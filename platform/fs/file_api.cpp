@@ -508,6 +508,19 @@ BOOL CreateDirectoryW(LPCWSTR name, LPSECURITY_ATTRIBUTES) {
   return e ? fail(e) : TRUE;
 }
 
+namespace {
+
+// Removes the item `t` names, unless a handle open on it does not share
+// deletion.
+BOOL remove_unshared(const Target& t) {
+  if (SharingConflict(t.where, kDeleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+    return fail(ERROR_SHARING_VIOLATION);
+  DWORD e = t.driver->remove(t.where.path);
+  return e ? fail(e) : TRUE;
+}
+
+}  // namespace
+
 BOOL RemoveDirectoryW(LPCWSTR name) {
   std::lock_guard g(FsLock());
   Target t;
@@ -516,10 +529,7 @@ BOOL RemoveDirectoryW(LPCWSTR name) {
   if (t.where.path.empty()) return fail(ERROR_ACCESS_DENIED);
   if (!(info.attributes & FILE_ATTRIBUTE_DIRECTORY)) return fail(ERROR_DIRECTORY);
   if (info.attributes & FILE_ATTRIBUTE_READONLY) return fail(ERROR_ACCESS_DENIED);
-  if (SharingConflict(t.where, kDeleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
-    return fail(ERROR_SHARING_VIOLATION);
-  DWORD e = t.driver->remove(t.where.path);
-  return e ? fail(e) : TRUE;
+  return remove_unshared(t);
 }
 
 BOOL DeleteFileW(LPCWSTR name) {
@@ -529,10 +539,7 @@ BOOL DeleteFileW(LPCWSTR name) {
   if (DWORD e = stat_name(name, &t, &info)) return fail(e);
   if (info.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY) || t.where.path.empty())
     return fail(ERROR_ACCESS_DENIED);
-  if (SharingConflict(t.where, kDeleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
-    return fail(ERROR_SHARING_VIOLATION);
-  DWORD e = t.driver->remove(t.where.path);
-  return e ? fail(e) : TRUE;
+  return remove_unshared(t);
 }
 
 BOOL MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {

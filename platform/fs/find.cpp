@@ -49,6 +49,36 @@ void fill(const FileInfo& info, WIN32_FIND_DATAW* data) {
     std::memcpy(data->cAlternateFileName, info.short_name.data(), info.short_name.size() * sizeof(WCHAR));
 }
 
+void fill_stream(const FileInfo& info, WIN32_FIND_STREAM_DATA* data) {
+  std::memset(data, 0, sizeof *data);
+  data->StreamSize.QuadPart = static_cast<LONGLONG>(info.size);
+  const size_t n = std::min<size_t>(info.name.size(), MAX_PATH + 35);
+  std::memcpy(data->cStreamName, info.name.data(), n * sizeof(WCHAR));
+}
+
+// A new search handle over `found` (not empty), its first result filled into `data`.
+template <typename Data>
+HANDLE open_find(std::vector<FileInfo> found, void (*fill_data)(const FileInfo&, Data*), Data* data) {
+  auto object = std::make_shared<FindObject>(std::move(found));
+  FileInfo first;
+  object->next(&first);
+  fill_data(first, data);
+  SetLastError(ERROR_SUCCESS);
+  return platform::OpenHandle(object);
+}
+
+// The search's next result filled into `data`; fails with `end` when none is left.
+template <typename Data>
+BOOL find_next(HANDLE find, void (*fill_data)(const FileInfo&, Data*), Data* data, DWORD end) {
+  if (!data) return fail(ERROR_INVALID_PARAMETER);
+  auto object = platform::ResolveHandleAs<FindObject>(find);
+  if (!object) return FALSE;
+  FileInfo info;
+  if (!object->next(&info)) return fail(end);
+  fill_data(info, data);
+  return TRUE;
+}
+
 bool is_sep(char16_t c) { return c == u'\\' || c == u'/'; }
 
 DWORD search(const std::u16string& text, std::vector<FileInfo>* found) {
@@ -137,35 +167,13 @@ HANDLE FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
     fail(e);
     return INVALID_HANDLE_VALUE;
   }
-  auto object = std::make_shared<FindObject>(std::move(found));
-  FileInfo first;
-  object->next(&first);
-  fill(first, data);
-  SetLastError(ERROR_SUCCESS);
-  return platform::OpenHandle(object);
+  return open_find(std::move(found), fill, data);
 }
 
 BOOL FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) {
   using namespace platform::fs;
-  if (!data) return fail(ERROR_INVALID_PARAMETER);
-  auto object = platform::ResolveHandleAs<FindObject>(find);
-  if (!object) return FALSE;
-  FileInfo info;
-  if (!object->next(&info)) return fail(ERROR_NO_MORE_FILES);
-  fill(info, data);
-  return TRUE;
+  return find_next(find, fill, data, ERROR_NO_MORE_FILES);
 }
-
-namespace {
-
-void fill_stream(const platform::fs::FileInfo& info, WIN32_FIND_STREAM_DATA* data) {
-  std::memset(data, 0, sizeof *data);
-  data->StreamSize.QuadPart = static_cast<LONGLONG>(info.size);
-  const size_t n = std::min<size_t>(info.name.size(), MAX_PATH + 35);
-  std::memcpy(data->cStreamName, info.name.data(), n * sizeof(WCHAR));
-}
-
-}  // namespace
 
 HANDLE FindFirstStreamW(LPCWSTR name, STREAM_INFO_LEVELS level, LPVOID data, DWORD flags) {
   using namespace platform::fs;
@@ -201,23 +209,12 @@ HANDLE FindFirstStreamW(LPCWSTR name, STREAM_INFO_LEVELS level, LPVOID data, DWO
     fail(ERROR_HANDLE_EOF);
     return INVALID_HANDLE_VALUE;
   }
-  auto object = std::make_shared<FindObject>(std::move(found));
-  FileInfo first;
-  object->next(&first);
-  fill_stream(first, static_cast<WIN32_FIND_STREAM_DATA*>(data));
-  SetLastError(ERROR_SUCCESS);
-  return platform::OpenHandle(object);
+  return open_find(std::move(found), fill_stream, static_cast<WIN32_FIND_STREAM_DATA*>(data));
 }
 
 BOOL FindNextStreamW(HANDLE find, LPVOID data) {
   using namespace platform::fs;
-  if (!data) return fail(ERROR_INVALID_PARAMETER);
-  auto object = platform::ResolveHandleAs<FindObject>(find);
-  if (!object) return FALSE;
-  FileInfo info;
-  if (!object->next(&info)) return fail(ERROR_HANDLE_EOF);
-  fill_stream(info, static_cast<WIN32_FIND_STREAM_DATA*>(data));
-  return TRUE;
+  return find_next(find, fill_stream, static_cast<WIN32_FIND_STREAM_DATA*>(data), ERROR_HANDLE_EOF);
 }
 
 BOOL FindClose(HANDLE find) {

@@ -14,6 +14,7 @@
 
 #include "platform/core/error.h"
 #include "platform/core/host_temp_file.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 #include "platform/fs/boot/volume_boot_code.h"
 #include "platform/fs/path_name.h"
@@ -118,19 +119,13 @@ std::string format_command(const std::string& kind, const std::string& file, uin
   return cmd + " " + quote(file);
 }
 
-uint32_t le(const uint8_t* p, int n) {
-  uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
 // The FAT kind the platform would see in a boot sector: decided by the
 // cluster count alone. Empty when the fields make no sense.
 std::string fat_kind_of(const uint8_t* b) {
-  uint32_t bps = le(b + 0x0B, 2), spc = b[0x0D], reserved = le(b + 0x0E, 2), fats = b[0x10];
-  uint32_t root_entries = le(b + 0x11, 2), total = le(b + 0x13, 2), fat_size = le(b + 0x16, 2);
-  if (!total) total = le(b + 0x20, 4);
-  if (!fat_size) fat_size = le(b + 0x24, 4);
+  uint32_t bps = ReadLe16(b + 0x0B), spc = b[0x0D], reserved = ReadLe16(b + 0x0E), fats = b[0x10];
+  uint32_t root_entries = ReadLe16(b + 0x11), total = ReadLe16(b + 0x13), fat_size = ReadLe16(b + 0x16);
+  if (!total) total = ReadLe32(b + 0x20);
+  if (!fat_size) fat_size = ReadLe32(b + 0x24);
   if (!bps || !spc) return {};
   uint64_t root_sectors = (uint64_t{root_entries} * 32 + bps - 1) / bps;
   uint64_t meta = reserved + uint64_t{fats} * fat_size + root_sectors;
@@ -138,8 +133,6 @@ std::string fat_kind_of(const uint8_t* b) {
   uint64_t clusters = (total - meta) / spc;
   return clusters < 4085 ? "FAT12" : clusters < 65525 ? "FAT16" : "FAT32";
 }
-
-uint64_t le64(const uint8_t* p) { return uint64_t{le(p + 4, 4)} << 32 | le(p, 4); }
 
 bool read_scratch(int fd, uint64_t offset, uint8_t* data, size_t n) {
   return pread(fd, data, n, static_cast<off_t>(offset)) == static_cast<ssize_t>(n);
@@ -168,7 +161,7 @@ bool write_boot_code(int fd, const std::string& detected, uint32_t sector, uint6
     std::copy(NtfsBootCodeTemplate, NtfsBootCodeTemplate + sizeof NtfsBootCodeTemplate,
               area.begin() + kNtfsBootCodeOffset);
     if (!write_scratch(fd, 0, area.data(), area.size())) return false;
-    const uint64_t backup = le64(boot + 0x28) * sector;
+    const uint64_t backup = ReadLe64(boot + 0x28) * sector;
     if (backup + sector > length || !read_scratch(fd, backup, boot, sizeof boot)) return true;
     if (std::memcmp(boot + 3, "NTFS    ", 8) != 0) return true;
     std::copy(area.begin() + kNtfsBootCodeOffset, area.begin() + sector, boot + kNtfsBootCodeOffset);
@@ -185,7 +178,7 @@ bool write_boot_code(int fd, const std::string& detected, uint32_t sector, uint6
     // The boot sector's jump, name and code around the tool's parameter
     // block; the continuation in reserved sector 12 when that sector is free
     // (neither the information sector nor the backup boot sectors).
-    const uint32_t reserved = le(boot + 0x0E, 2), info = le(boot + 0x30, 2), backup = le(boot + 0x32, 2);
+    const uint32_t reserved = ReadLe16(boot + 0x0E), info = ReadLe16(boot + 0x30), backup = ReadLe16(boot + 0x32);
     const uint32_t at = kFat32ContinuationSector;
     if (reserved <= at || info == at || (backup != 0 && backup <= at && at <= backup + 2)) return true;
     std::copy(Fat32BootTemplate, Fat32BootTemplate + 11, boot);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/core/error.h"
+#include "platform/core/little_endian.h"
 
 namespace platform::fs {
 
@@ -13,12 +14,6 @@ namespace {
 constexpr size_t kHeader = 20;
 constexpr size_t kMaxPart = 65536;
 
-uint32_t get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // A SID: revision 1, sub-authority count (<= 15), 6-byte authority, count x 4 bytes.
 size_t sid_size(const uint8_t* p, size_t avail) {
   if (avail < 8 || p[0] != 1 || p[1] > 15) return 0;
@@ -28,7 +23,7 @@ size_t sid_size(const uint8_t* p, size_t avail) {
 // An ACL: revision, padding, 2-byte total size, ...
 size_t acl_size(const uint8_t* p, size_t avail) {
   if (avail < 8) return 0;
-  size_t n = get16(p + 2);
+  size_t n = ReadLe16(p + 2);
   return n >= 8 && n <= avail ? n : 0;
 }
 
@@ -37,7 +32,7 @@ size_t acl_size(const uint8_t* p, size_t avail) {
 DWORD ParseSelfRelative(const uint8_t* b, size_t size, SecurityParts* out) {
   *out = SecurityParts{};
   if (size < kHeader || b[0] != 1) return ERROR_INVALID_DATA;
-  WORD control = get16(b + 2);
+  WORD control = ReadLe16(b + 2);
   out->control = control & ~(SE_DACL_PRESENT | SE_SACL_PRESENT | SE_SELF_RELATIVE);
   struct {
     size_t field;
@@ -49,7 +44,7 @@ DWORD ParseSelfRelative(const uint8_t* b, size_t size, SecurityParts* out) {
                {12, &out->sacl, false, SE_SACL_PRESENT},
                {16, &out->dacl, false, SE_DACL_PRESENT}};
   for (auto& p : parts) {
-    uint32_t off = get32(b + p.field);
+    uint32_t off = ReadLe32(b + p.field);
     if (p.present && !(control & p.present)) continue;
     if (!off) {
       if (p.present) *p.part = std::vector<uint8_t>{};  // present but null: everyone allowed
@@ -66,12 +61,12 @@ DWORD ParseSelfRelative(const uint8_t* b, size_t size, SecurityParts* out) {
 DWORD ParseProgramDescriptor(const void* descriptor, SecurityParts* out) {
   auto* b = static_cast<const uint8_t*>(descriptor);
   if (!b || b[0] != 1) return ERROR_INVALID_DATA;
-  WORD control = get16(b + 2);
+  WORD control = ReadLe16(b + 2);
   if (control & SE_SELF_RELATIVE) {
     // The size is whatever its parts reach; each part is bounded by its own fields.
     size_t end = kHeader;
     for (size_t field : {4, 8, 12, 16}) {
-      uint32_t off = get32(b + field);
+      uint32_t off = ReadLe32(b + field);
       if (!off) continue;
       const uint8_t* p = b + off;
       size_t n = field < 12 ? sid_size(p, kMaxPart) : acl_size(p, kMaxPart);
@@ -122,7 +117,7 @@ std::vector<uint8_t> BuildSelfRelative(const SecurityParts& parts) {
   WORD control = parts.control | SE_SELF_RELATIVE;
   auto append = [&](const std::optional<std::vector<uint8_t>>& part, size_t field) {
     if (!part || part->empty()) return;
-    put32(out.data() + field, static_cast<uint32_t>(out.size()));
+    WriteLe32(out.data() + field, static_cast<uint32_t>(out.size()));
     out.insert(out.end(), part->begin(), part->end());
   };
   // Parts in the order the file system itself stores them: SACL, DACL, owner, group.

@@ -322,8 +322,30 @@ std::function<void*()>& image_list_source() {
 
 // ---- Objects ------------------------------------------------------------------------
 
-class RefCounted {
- protected:
+// The IUnknown part of an object `Derived` that answers one interface
+// (`Interface`, whose id is `iid_of`): counted references, one at creation,
+// and the object deleted at the last Release.
+template <typename Derived, typename Interface, const GUID& iid_of>
+class ComObject : public Interface {
+ public:
+  HRESULT QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == iid_of) {
+      AddRef();
+      *out = static_cast<Interface*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return ++refs_; }
+  ULONG Release() override {
+    ULONG r = --refs_;
+    if (!r) delete static_cast<Derived*>(this);
+    return r;
+  }
+
+ private:
   std::atomic<ULONG> refs_{1};
 };
 
@@ -348,25 +370,9 @@ class TaskAllocator final : public IMalloc {
   void HeapMinimize() override {}
 };
 
-class ItemEnumerator final : public IEnumIDList, RefCounted {
+class ItemEnumerator final : public ComObject<ItemEnumerator, IEnumIDList, IID_IEnumIDList> {
  public:
   explicit ItemEnumerator(std::vector<Item> items) : items_(std::move(items)) {}
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IEnumIDList) {
-      AddRef();
-      *out = static_cast<IEnumIDList*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG r = --refs_;
-    if (!r) delete this;
-    return r;
-  }
   HRESULT Next(ULONG count, PITEMID_CHILD* out, ULONG* fetched) override {
     if (!out) return E_POINTER;
     ULONG n = 0;
@@ -395,25 +401,9 @@ class ItemEnumerator final : public IEnumIDList, RefCounted {
   size_t index_ = 0;
 };
 
-class Folder final : public IShellFolder, RefCounted {
+class Folder final : public ComObject<Folder, IShellFolder, IID_IShellFolder> {
  public:
   explicit Folder(std::vector<Item> where) : where_(std::move(where)) {}
-  HRESULT QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IShellFolder) {
-      AddRef();
-      *out = static_cast<IShellFolder*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG r = --refs_;
-    if (!r) delete this;
-    return r;
-  }
 
   HRESULT ParseDisplayName(HWND, IBindCtx*, LPWSTR name, ULONG* eaten, PIDLIST_RELATIVE* out,
                            ULONG* attributes) override {

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "platform/core/ascii_case.h"
+#include "platform/core/little_endian.h"
 
 extern char** environ;
 
@@ -144,10 +145,6 @@ void put_chs(uint8_t* p, uint64_t lba) {
   p[0] = static_cast<uint8_t>(head);
   p[1] = static_cast<uint8_t>(sector | ((cyl >> 2) & 0xC0));
   p[2] = static_cast<uint8_t>(cyl & 0xFF);
-}
-
-void put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // Copies the data extents of a sparse file into `image` at `offset`, leaving holes as holes.
@@ -395,7 +392,7 @@ bool SetDiskAttached(const std::string& folder, int number, bool attached, std::
 bool WriteSinglePartitionMbr(const std::string& image, uint32_t sector_size, uint32_t signature, uint8_t type,
                              bool active, uint64_t start, uint64_t length, std::string* error) {
   std::vector<uint8_t> sector(sector_size, 0);
-  put32(&sector[440], signature);
+  WriteLe32(&sector[440], signature);
   uint8_t* e = &sector[446];
   uint64_t first = start / sector_size;
   uint64_t count = length / sector_size;
@@ -407,8 +404,8 @@ bool WriteSinglePartitionMbr(const std::string& image, uint32_t sector_size, uin
   put_chs(e + 1, first);
   e[4] = type;
   put_chs(e + 5, first + count - 1);
-  put32(e + 8, static_cast<uint32_t>(first));
-  put32(e + 12, static_cast<uint32_t>(count));
+  WriteLe32(e + 8, static_cast<uint32_t>(first));
+  WriteLe32(e + 12, static_cast<uint32_t>(count));
   sector[510] = 0x55;
   sector[511] = 0xAA;
   int fd = ::open(image.c_str(), O_WRONLY | O_CLOEXEC);

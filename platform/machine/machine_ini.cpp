@@ -5,6 +5,7 @@
 #include <map>
 #include <sstream>
 
+#include "platform/core/ascii_case.h"
 #include "platform/machine/machine.h"
 
 namespace platform::machine {
@@ -23,12 +24,6 @@ constexpr BusName kBusNames[] = {
     {BusType::Sd, "sd"},           {BusType::Mmc, "mmc"},     {BusType::Virtual, "virtual"},
     {BusType::FileBackedVirtual, "filebackedvirtual"},        {BusType::Nvme, "nvme"},
 };
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -58,7 +53,7 @@ std::optional<uint64_t> parse_number(std::string_view text) {
 }
 
 std::optional<bool> parse_bool(std::string_view text) {
-  std::string v = lower(trim(text));
+  std::string v = AsciiLower(trim(text));
   if (v == "yes" || v == "true" || v == "1" || v == "on") return true;
   if (v == "no" || v == "false" || v == "0" || v == "off") return false;
   return std::nullopt;
@@ -118,7 +113,7 @@ const char* yes_no(bool v) { return v ? "yes" : "no"; }
 }  // namespace
 
 std::optional<BusType> ParseBusType(std::string_view name) {
-  std::string n = lower(trim(name));
+  std::string n = AsciiLower(trim(name));
   if (n == "ieee1394") return BusType::Ieee1394;
   for (auto& b : kBusNames)
     if (n == b.name) return b.bus;
@@ -135,13 +130,13 @@ std::optional<uint64_t> ParseSize(std::string_view text) {
   text = trim(text);
   if (text.empty()) return std::nullopt;
   uint64_t scale = 1;
-  char last = static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())));
+  char last = AsciiUpper(text.back());
   if (last == 'B' && text.size() >= 2) {  // "8GB", "8GiB" read as "8G"
     std::string_view rest = text.substr(0, text.size() - 1);
     if (!rest.empty() && (rest.back() == 'i' || rest.back() == 'I')) rest.remove_suffix(1);
     if (!rest.empty() && std::isalpha(static_cast<unsigned char>(rest.back()))) {
       text = rest;
-      last = static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())));
+      last = AsciiUpper(text.back());
     }
   }
   switch (last) {
@@ -170,7 +165,7 @@ const DiskConfig* MachineConfig::find_disk(int number) const {
 }
 
 const NetworkRoute* MachineConfig::find_route(std::string_view host) const {
-  std::string wanted = lower(host);
+  std::string wanted = AsciiLower(host);
   for (auto& r : network)
     if (r.host == wanted) return &r;
   return nullptr;
@@ -188,7 +183,7 @@ bool ParseLoopbackEndpoint(std::string_view text, std::string* address, uint16_t
   std::string ip;
   if (host == "[::1]") {
     ip = "::1";
-  } else if (lower(host) == "localhost") {
+  } else if (AsciiLower(host) == "localhost") {
     ip = "127.0.0.1";
   } else {
     // Four decimal parts, the first 127: the loopback network.
@@ -214,7 +209,7 @@ bool ParseLoopbackEndpoint(std::string_view text, std::string* address, uint16_t
 
 std::string SetDiskIniValue(std::string_view text, int number, std::string_view key, std::string_view value) {
   std::string out;
-  std::string wanted = lower(key);
+  std::string wanted = AsciiLower(key);
   std::string line_end = text.find("\r\n") != std::string_view::npos ? "\r\n" : "\n";
   bool in_disk = false, done = false;
   size_t pos = 0;
@@ -238,12 +233,12 @@ std::string SetDiskIniValue(std::string_view text, int number, std::string_view 
       if (name.size() >= 2 && name.back() == ']') name = trim(name.substr(1, name.size() - 2));
       size_t blank = name.find(' ');
       auto n = blank == std::string_view::npos ? std::nullopt : parse_number(trim(name.substr(blank)));
-      in_disk = lower(name.substr(0, blank)) == "disk" && n && *n == static_cast<uint64_t>(number);
+      in_disk = AsciiLower(name.substr(0, blank)) == "disk" && n && *n == static_cast<uint64_t>(number);
     } else if (in_disk && !line.empty() && line[0] != ';' && line[0] != '#') {
       // Every line of the key is set: the reader takes the last one, so a
       // key written twice would otherwise keep its old value.
       size_t eq = line.find('=');
-      if (eq != std::string_view::npos && lower(trim(line.substr(0, eq))) == wanted) {
+      if (eq != std::string_view::npos && AsciiLower(trim(line.substr(0, eq))) == wanted) {
         // Keep the line's own indentation and a trailing comment.
         std::string_view after = trim(line.substr(eq + 1));
         std::string_view comment = after.substr(strip_comment(after).size());
@@ -332,7 +327,7 @@ std::optional<MachineConfig> MachineIniParser::parse(std::string_view text, std:
     } else if (size_t eq = line.find('='); eq == std::string_view::npos) {
       problem = "expected key = value, found \"" + std::string(line) + "\"";
     } else {
-      std::string key = lower(trim(line.substr(0, eq)));
+      std::string key = AsciiLower(trim(line.substr(0, eq)));
       // A comment may follow the value; a value may itself start with ';' or '#'.
       std::string value(trim(strip_comment(trim(line.substr(eq + 1)))));
       switch (section_) {
@@ -360,7 +355,7 @@ std::string MachineIniParser::read_header(std::string_view line) {
   if (line.back() != ']') return "unclosed section header \"" + std::string(line) + "\"";
   std::string_view name = trim(line.substr(1, line.size() - 2));
   size_t blank = name.find(' ');
-  std::string head = lower(name.substr(0, blank));
+  std::string head = AsciiLower(name.substr(0, blank));
   std::string_view arg = blank == std::string_view::npos ? std::string_view() : trim(name.substr(blank));
   if (head == "machine" && arg.empty()) {
     section_ = Section::Machine;
@@ -380,7 +375,7 @@ std::string MachineIniParser::read_header(std::string_view line) {
     if (arg.empty()) return "a [mount] section needs a name";
     // Names are matched without regard to case, as every section name is.
     for (auto& m : mounts_)
-      if (lower(m.name) == lower(arg)) return "mount " + std::string(arg) + " is listed twice";
+      if (AsciiLower(m.name) == AsciiLower(arg)) return "mount " + std::string(arg) + " is listed twice";
     mounts_.emplace_back();
     mounts_.back().name = std::string(arg);
     section_ = Section::Mount;
@@ -485,7 +480,7 @@ std::string MachineIniParser::read_mount_key(const std::string& key, const std::
   } else if (key == "read_only") {
     if (!read_bool(value, m.read_only)) return not_a(key, value, "yes or no");
   } else if (key == "drive_type") {
-    std::string t = lower(value);
+    std::string t = AsciiLower(value);
     if (t != "fixed" && t != "removable" && t != "cdrom" && t != "remote" && t != "ramdisk")
       return not_a(key, value, "fixed, removable, cdrom, remote or ramdisk");
     m.drive_type = t;
@@ -521,11 +516,11 @@ std::string MachineIniParser::check_sections() {
         (m.path.size() > 2 && m.path[2] != '\\'))
       return "mount " + m.name + ": path \"" + m.path + "\" is not a drive letter or a folder such as C:\\Tools";
     if (m.host.empty()) return "mount " + m.name + " has no host folder";
-    m.path[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(m.path[0])));
+    m.path[0] = AsciiUpper(m.path[0]);
     // Paths inside the PC are matched without regard to case; a trailing
     // backslash names the same folder.
     auto place = [](const HostMount& mount) {
-      std::string p = lower(mount.path);
+      std::string p = AsciiLower(mount.path);
       while (p.size() > 3 && p.back() == '\\') p.pop_back();
       if (p.size() == 3 && p.back() == '\\') p.pop_back();
       return p;

@@ -10,6 +10,7 @@
 
 #include "platform/core/ascii_case.h"
 #include "platform/core/host_temp_file.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 #include "platform/process/command_line.h"
 #include "platform/process/machine_link.h"
@@ -272,17 +273,12 @@ bool SetDevice(hive_h* h, const Object& o, const char* element, std::vector<uint
   return e && SetValue(h, e, "Element", kTypeBinary, std::move(device));
 }
 
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-
 // The common head of a device record: 16 zero bytes, the type, flags 0 and
 // the size from +16 to the end.
 std::vector<uint8_t> DeviceHead(uint32_t type, size_t total) {
   std::vector<uint8_t> b(total, 0);
-  Put32(b, 16, type);
-  Put32(b, 24, static_cast<uint32_t>(total - 16));
+  WriteLe32(b.data() + 16, type);
+  WriteLe32(b.data() + 24, static_cast<uint32_t>(total - 16));
   return b;
 }
 
@@ -352,10 +348,9 @@ std::vector<uint8_t> BcdBootDevice() { return DeviceHead(kBcdDeviceBoot, kBcdBoo
 
 std::vector<uint8_t> BcdMbrPartitionDevice(uint32_t disk_signature, uint64_t offset) {
   std::vector<uint8_t> b = DeviceHead(kBcdDevicePartition, kBcdPartitionDeviceBytes);
-  Put32(b, 32, static_cast<uint32_t>(offset));
-  Put32(b, 36, static_cast<uint32_t>(offset >> 32));
-  Put32(b, 52, 1);
-  Put32(b, 56, disk_signature);
+  WriteLe64(b.data() + 32, offset);
+  WriteLe32(b.data() + 52, 1);
+  WriteLe32(b.data() + 56, disk_signature);
   return b;
 }
 
@@ -363,25 +358,25 @@ std::vector<uint8_t> BcdGptPartitionDevice(const GUID& disk_guid, const GUID& pa
   static_assert(sizeof(GUID) == 16);
   std::vector<uint8_t> b = DeviceHead(kBcdDevicePartition, kBcdPartitionDeviceBytes);
   std::memcpy(b.data() + 32, &partition_guid, 16);  // first three fields little-endian, as stored on disk
-  Put32(b, 52, 0);
+  WriteLe32(b.data() + 52, 0);
   std::memcpy(b.data() + 56, &disk_guid, 16);
   return b;
 }
 
 BcdDevice DecodeBcdDevice(const uint8_t* data, size_t size) {
   BcdDevice d;
-  if (!data || size < 28 || Get32(data + 24) != size - 16 || Get32(data + 20) != 0) return d;
-  const uint32_t type = Get32(data + 16);
+  if (!data || size < 28 || ReadLe32(data + 24) != size - 16 || ReadLe32(data + 20) != 0) return d;
+  const uint32_t type = ReadLe32(data + 16);
   if (type == kBcdDeviceBoot && size == kBcdBootDeviceBytes) {
     d.kind = BcdDevice::Kind::Boot;
     return d;
   }
   if (type != kBcdDevicePartition || size != kBcdPartitionDeviceBytes) return d;
-  const uint32_t style = Get32(data + 52);
+  const uint32_t style = ReadLe32(data + 52);
   if (style == 1) {
     d.kind = BcdDevice::Kind::MbrPartition;
-    d.offset = Get32(data + 32) | static_cast<uint64_t>(Get32(data + 36)) << 32;
-    d.disk_signature = Get32(data + 56);
+    d.offset = ReadLe64(data + 32);
+    d.disk_signature = ReadLe32(data + 56);
   } else if (style == 0) {
     d.kind = BcdDevice::Kind::GptPartition;
     std::memcpy(&d.partition_guid, data + 32, 16);

@@ -4,6 +4,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/core/little_endian.h"
 #include "platform/process/command_line.h"
 
 namespace platform::process {
@@ -14,11 +15,6 @@ constexpr WORD kBinary = 0;
 constexpr WORD kText = 1;
 constexpr int kMaxDepth = 8;
 constexpr size_t kHeaderSize = 6;
-
-void PutWord(std::vector<uint8_t>& out, size_t at, WORD value) {
-  out[at] = static_cast<uint8_t>(value & 0xFF);
-  out[at + 1] = static_cast<uint8_t>(value >> 8);
-}
 
 void AppendWord(std::vector<uint8_t>& out, WORD value) {
   out.push_back(static_cast<uint8_t>(value & 0xFF));
@@ -57,7 +53,7 @@ class NodeWriter {
   bool close() {
     size_t length = out_.size() - start_;
     if (length > 0xFFFF) return false;
-    PutWord(out_, start_, static_cast<WORD>(length));
+    WriteLe16(out_.data() + start_, static_cast<WORD>(length));
     Align4(out_);  // the padding after a node belongs to no node
     return true;
   }
@@ -66,8 +62,6 @@ class NodeWriter {
   std::vector<uint8_t>& out_;
   size_t start_;
 };
-
-WORD Read16(const uint8_t* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
 
 struct Node {
   size_t start = 0;
@@ -86,16 +80,16 @@ size_t RoundUp4(size_t v) { return (v + 3) & ~size_t{3}; }
 bool ReadNode(const uint8_t* block, size_t start, size_t limit, Node* node) {
   if (start > limit || limit - start < kHeaderSize) return false;
   node->start = start;
-  node->length = Read16(block + start);
-  node->value_length = Read16(block + start + 2);
-  node->type = Read16(block + start + 4);
+  node->length = ReadLe16(block + start);
+  node->value_length = ReadLe16(block + start + 2);
+  node->type = ReadLe16(block + start + 4);
   if (node->length < kHeaderSize || node->length > limit - start) return false;
   const size_t end = start + node->length;
   size_t pos = start + kHeaderSize;
   node->key.clear();
   for (;;) {
     if (end - pos < 2) return false;  // key runs past the node
-    WORD c = Read16(block + pos);
+    WORD c = ReadLe16(block + pos);
     pos += 2;
     if (c == 0) break;
     node->key.push_back(static_cast<char16_t>(c));
@@ -263,8 +257,7 @@ BOOL GetFileVersionInfoW(LPCWSTR file_name, DWORD, DWORD length, LPVOID data) {
   std::memcpy(data, block.data(), n);
   if (n < block.size()) {
     // A cut block says how much it holds, so readers stay inside the buffer.
-    static_cast<uint8_t*>(data)[0] = static_cast<uint8_t>(n & 0xFF);
-    static_cast<uint8_t*>(data)[1] = static_cast<uint8_t>((n >> 8) & 0xFF);
+    platform::WriteLe16(static_cast<uint8_t*>(data), static_cast<uint16_t>(n));
   }
   return TRUE;
 }
@@ -272,7 +265,7 @@ BOOL GetFileVersionInfoW(LPCWSTR file_name, DWORD, DWORD length, LPVOID data) {
 BOOL VerQueryValueW(LPCVOID block, LPCWSTR sub_block, LPVOID* buffer, UINT* length) {
   if (!block || !sub_block || !buffer || !length) return fail(ERROR_INVALID_PARAMETER);
   const auto* bytes = static_cast<const uint8_t*>(block);
-  size_t size = Read16(bytes);
+  size_t size = platform::ReadLe16(bytes);
   const uint8_t* value = nullptr;
   UINT n = 0;
   if (!FindVersionValue(bytes, size, sub_block, &value, &n)) {

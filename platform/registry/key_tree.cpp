@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
+#include "platform/core/ascii_case.h"
+
 namespace platform::registry {
 
 char16_t fold_name_char(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+  if (c < 0x80) return AsciiUpper(c);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
   if (c == 0xFF) return 0x178;
   if (c >= 0x100 && c <= 0x17F) {

@@ -6,6 +6,7 @@
 
 #include "platform/core/ascii_case.h"
 #include "platform/core/error.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 #include "platform/machine/machine.h"
 #include "platform/storage/device.h"
@@ -32,9 +33,6 @@ bool is_letter_mbr_type(uint8_t type) {
     default: return false;
   }
 }
-
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 uint64_t fnv1a(const std::vector<uint8_t>& bytes, uint64_t seed) {
   uint64_t h = 0xcbf29ce484222325ull ^ seed;
@@ -397,13 +395,13 @@ std::string DetectFileSystem(BlockDevice& volume) {
   if (std::memcmp(b + 3, "EXFAT   ", 8) == 0) return "exFAT";
   if (b[510] != 0x55 || b[511] != 0xAA) return "RAW";
   // FAT: the BIOS parameter block must be sane; the type follows from the cluster count.
-  uint32_t bytes_per_sector = le16(b + 11);
+  uint32_t bytes_per_sector = ReadLe16(b + 11);
   uint32_t per_cluster = b[13];
-  uint32_t reserved = le16(b + 14);
+  uint32_t reserved = ReadLe16(b + 14);
   uint32_t fats = b[16];
-  uint32_t root_entries = le16(b + 17);
-  uint32_t total = le16(b + 19) ? le16(b + 19) : le32(b + 32);
-  uint32_t fat_size = le16(b + 22) ? le16(b + 22) : le32(b + 36);
+  uint32_t root_entries = ReadLe16(b + 17);
+  uint32_t total = ReadLe16(b + 19) ? ReadLe16(b + 19) : ReadLe32(b + 32);
+  uint32_t fat_size = ReadLe16(b + 22) ? ReadLe16(b + 22) : ReadLe32(b + 36);
   bool pow2_bps = bytes_per_sector >= 512 && bytes_per_sector <= 4096 && (bytes_per_sector & (bytes_per_sector - 1)) == 0;
   bool pow2_spc = per_cluster != 0 && (per_cluster & (per_cluster - 1)) == 0;
   if (!pow2_bps || !pow2_spc || reserved == 0 || fats == 0 || fats > 4 || fat_size == 0 || total == 0)
@@ -667,7 +665,7 @@ DWORD AssignLetter(WCHAR letter, const std::u16string& guid_path) {
   {
     std::lock_guard guard(s.lock);
     follow_machine(s);
-    if (letter >= u'a' && letter <= u'z') letter = static_cast<WCHAR>(letter - u'a' + u'A');
+    letter = AsciiUpper(letter);
     if (letter < u'A' || letter > u'Z') return ERROR_INVALID_PARAMETER;
     Known* target = nullptr;
     for (auto& v : s.volumes)
@@ -695,7 +693,7 @@ DWORD RemoveLetter(WCHAR letter) {
   {
     std::lock_guard guard(s.lock);
     follow_machine(s);
-    if (letter >= u'a' && letter <= u'z') letter = static_cast<WCHAR>(letter - u'a' + u'A');
+    letter = AsciiUpper(letter);
     for (auto& v : s.volumes) {
       if (v.visible && v.letter == letter) {
         raise_volume(s, DBT_DEVICEREMOVECOMPLETE, v.disk, letter);

@@ -24,10 +24,6 @@ const char* TableStatusName(TableStatus status) {
   return "unknown";
 }
 
-bool IsExtendedType(uint8_t type) {
-  return type == kMbrTypeExtendedChs || type == kMbrTypeExtendedLba || type == kMbrTypeExtendedLinux;
-}
-
 bool LayoutEntry::is_empty() const {
   if (style == PartitionStyle::Gpt) return IsZeroGuid(type_guid);
   return mbr_type == kMbrTypeEmpty;

@@ -60,7 +60,16 @@ constexpr uint8_t kMbrTypeExtendedChs = 0x05;
 constexpr uint8_t kMbrTypeExtendedLba = 0x0F;
 constexpr uint8_t kMbrTypeExtendedLinux = 0x85;
 constexpr uint8_t kMbrTypeGptProtective = 0xEE;
-bool IsExtendedType(uint8_t type);
+
+// An extended partition is a container of logical drives chained by extended
+// boot records, never a volume of its own. 0x05 and 0x0F are the types the
+// DOS family writes and follows, and what the programs treat as extended;
+// the programs list a 0x85 entry as a Linux partition.
+constexpr bool IsDosExtendedType(int32_t type) { return type == kMbrTypeExtendedChs || type == kMbrTypeExtendedLba; }
+// Those and Linux's own 0x85, which this codec follows too so that a disk
+// made on Linux shows its logical drives, and which the clone never copies
+// as a volume.
+constexpr bool IsExtendedType(int32_t type) { return IsDosExtendedType(type) || type == kMbrTypeExtendedLinux; }
 
 // One entry of a layout. For MBR entries the GPT fields are zero; for GPT
 // entries the MBR fields are zero.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/text.h"
 #include "platform/ui/control_model.h"
 #include "platform/ui/controls.h"
@@ -342,8 +343,6 @@ Window* step_group(Window& dialog, Window* from, bool forward) {
   return nullptr;
 }
 
-char16_t fold(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c; }
-
 // Controls whose keys are their own: characters typed there are text or a
 // search, never a mnemonic.
 bool takes_characters(const Window* w) {
@@ -359,7 +358,7 @@ bool takes_characters(const Window* w) {
 bool press_mnemonic(Window& dialog, char16_t c, HWND focus) {
   const auto& kids = dialog.children;
   const size_t n = kids.size();
-  if (n == 0 || fold(c) == 0 || c == u' ') return false;
+  if (n == 0 || c == 0 || c == u' ') return false;
   size_t start = 0;
   for (size_t i = 0; i < n; ++i)
     if (kids[i]->handle == focus) start = i + 1;
@@ -370,7 +369,7 @@ bool press_mnemonic(Window& dialog, char16_t c, HWND focus) {
     const bool label = w->kind == platform::ui::WindowKind::Static;
     if (!label && w->kind != platform::ui::WindowKind::Button) continue;
     if (label && (w->style & SS_NOPREFIX)) continue;
-    if (fold(platform::ui::MnemonicOf(w->text)) != fold(c)) continue;
+    if (platform::AsciiUpper(platform::ui::MnemonicOf(w->text)) != platform::AsciiUpper(c)) continue;
     if (label || is_group_box(w)) {
       for (size_t j = index + 1; j < n; ++j) {
         Window* next = kids[j];

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/error.h"
 #include "platform/ui/control_model.h"
 #include "platform/ui/menu.h"
@@ -129,17 +130,6 @@ std::vector<Window*> TopLevelWindows() {
   return r.top_levels;
 }
 
-static bool equals_ignore_case(const std::u16string& a, const std::u16string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 WindowKind KindForClass(const std::u16string& name, DWORD style) {
   struct Entry {
     const char16_t* name;
@@ -156,7 +146,7 @@ WindowKind KindForClass(const std::u16string& name, DWORD style) {
       {u"msctls_trackbar32", WindowKind::Slider},
   };
   for (const auto& e : table)
-    if (equals_ignore_case(name, e.name)) return e.kind;
+    if (AsciiEqualNoCase(name, e.name)) return e.kind;
   return WindowKind::Generic;
 }
 

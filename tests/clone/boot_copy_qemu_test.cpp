@@ -21,6 +21,7 @@
 #include "mainapp/clone/clone_commands.h"
 #include "mainapp/clone/destination_page.h"
 #include "mainapp/clone/source_page.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/boot/volume_boot_code.h"
 #include "platform/fs/formatter.h"
 #include "platform/fs/volume_set.h"
@@ -163,12 +164,6 @@ std::string LookingForSrcboot(const uint8_t* code, size_t size, const std::strin
 // The partition type of a system volume of file system `fs`.
 uint8_t MbrType(const std::string& fs) { return fs == "ntfs" ? 0x07 : fs == "fat32" ? 0x0C : 0x06; }
 
-uint64_t Little(const std::vector<uint8_t>& b, size_t at, int n) {
-  uint64_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + i];
-  return v;
-}
-
 class BootCopyQemuTest : public clone_fixture::ClonePcTest, public ::testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override {
@@ -206,7 +201,7 @@ class BootCopyQemuTest : public clone_fixture::ClonePcTest, public ::testing::Wi
       const std::string code = LookingForSrcboot(NtfsBootCodeTemplate, sizeof NtfsBootCodeTemplate);
       pc_.WriteBytes(0, volume + kNtfsBootCodeOffset, code);
       const auto boot = pc_.ReadBytes(0, volume, 512);
-      pc_.WriteBytes(0, volume + Little(boot, 0x28, 8) * 512, boot);
+      pc_.WriteBytes(0, volume + platform::ReadLe64(&boot[0x28]) * 512, boot);
     } else if (fs == "fat16") {
       // The jump, name and code around mkfs.fat's parameter block.
       auto boot = pc_.ReadBytes(0, volume, 512);
@@ -222,7 +217,7 @@ class BootCopyQemuTest : public clone_fixture::ClonePcTest, public ::testing::Wi
       std::copy(Fat32BootTemplate + kFat32ParameterBlockEnd, Fat32BootTemplate + 512,
                 boot.begin() + kFat32ParameterBlockEnd);
       pc_.WriteBytes(0, volume, boot);
-      pc_.WriteBytes(0, volume + Little(boot, 0x32, 2) * 512, boot);
+      pc_.WriteBytes(0, volume + platform::ReadLe16(&boot[0x32]) * 512, boot);
       std::string continuation = LookingForSrcboot(Fat32BootContinuation, sizeof Fat32BootContinuation);
       continuation.resize(512, '\0');
       continuation[510] = 0x55;

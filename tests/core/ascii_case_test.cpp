@@ -4,14 +4,17 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 
 #include "platform/core/ascii_case.h"
 
 namespace {
 
+using platform::AsciiCompareNoCase;
 using platform::AsciiEqualNoCase;
 using platform::AsciiLower;
+using platform::AsciiStartsWithNoCase;
 using platform::AsciiUpper;
 
 TEST(AsciiCase, EveryByteFoldsAsTheCLocaleSays) {
@@ -46,6 +49,45 @@ TEST(AsciiCase, TextsAndComparisons) {
   EXPECT_FALSE(AsciiEqualNoCase(std::u16string_view(u"\u00C9"), std::u16string_view(u"\u00E9")));
   EXPECT_FALSE(AsciiEqualNoCase(std::string_view("abc"), std::string_view("abcd")));
   EXPECT_FALSE(AsciiEqualNoCase(std::string_view("@"), std::string_view("`")));
+}
+
+TEST(AsciiCase, OrderOfEveryPairOfUnitsFollowsTheCLocalesUpperCase) {
+  // Sorting folds to upper case: '_' (between 'Z' and 'a') sorts after every
+  // letter, '@' before them.
+  for (int x = 0; x < 128; ++x)
+    for (int y = 0; y < 128; ++y) {
+      const int ux = std::toupper(x), uy = std::toupper(y);
+      const int expected = ux < uy ? -1 : ux > uy ? 1 : 0;
+      const char16_t a[] = {static_cast<char16_t>(x), 0}, b[] = {static_cast<char16_t>(y), 0};
+      ASSERT_EQ(AsciiCompareNoCase(std::u16string_view(a, 1), std::u16string_view(b, 1)), expected) << x << " " << y;
+    }
+}
+
+TEST(AsciiCase, PrefixesAndOrderOfTexts) {
+  struct Case {
+    std::u16string_view a, b;
+    int order;             // AsciiCompareNoCase(a, b)
+    bool a_begins_with_b;  // AsciiStartsWithNoCase(a, b)
+  };
+  const Case cases[] = {
+      {u"Setup.exe", u"SETUP", 1, true},
+      {u"setup", u"SETUP.EXE", -1, false},
+      {u"Readme", u"readme", 0, true},
+      {u"", u"", 0, true},
+      {u"abc", u"", 1, true},
+      {u"", u"a", -1, false},
+      {u"a_b", u"aZb", 1, false},
+      {u"a@b", u"AAB", -1, false},
+      {u"\u00E9t\u00E9", u"\u00C9T", 1, false},
+      {u"\u00E9t\u00E9", u"\u00E9T", 1, true},
+      {u"Disk 10", u"disk 9", -1, false},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    EXPECT_EQ(AsciiCompareNoCase(c.a, c.b), c.order) << "case " << i;
+    EXPECT_EQ(AsciiCompareNoCase(c.b, c.a), -c.order) << "case " << i;
+    EXPECT_EQ(AsciiStartsWithNoCase(c.a, c.b), c.a_begins_with_b) << "case " << i;
+  }
 }
 
 }  // namespace

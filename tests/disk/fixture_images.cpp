@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/core/clock.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/process_exit.h"
 #include "platform/machine/demo.h"
 #include "platform/registry/live_registry.h"
@@ -56,23 +57,12 @@ uint32_t Crc32(const uint8_t* data, size_t length) {
 
 namespace {
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void Put64(std::vector<uint8_t>& b, size_t at, uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7" in the on-disk mixed-endian order.
 void PutGuid(std::vector<uint8_t>& b, size_t at, const std::string& text) {
   auto hex = [&](size_t pos, int digits) { return std::stoull(text.substr(pos, digits), nullptr, 16); };
-  Put32(b, at, static_cast<uint32_t>(hex(0, 8)));
-  Put16(b, at + 4, static_cast<uint16_t>(hex(9, 4)));
-  Put16(b, at + 6, static_cast<uint16_t>(hex(14, 4)));
+  platform::WriteLe32(&b[at], static_cast<uint32_t>(hex(0, 8)));
+  platform::WriteLe16(&b[at + 4], static_cast<uint16_t>(hex(9, 4)));
+  platform::WriteLe16(&b[at + 6], static_cast<uint16_t>(hex(14, 4)));
   b[at + 8] = static_cast<uint8_t>(hex(19, 2));
   b[at + 9] = static_cast<uint8_t>(hex(21, 2));
   for (int i = 0; i < 6; ++i) b[at + 10 + i] = static_cast<uint8_t>(hex(24 + 2 * i, 2));
@@ -89,8 +79,8 @@ void PutMbrEntry(std::vector<uint8_t>& sector, int slot, uint8_t type, bool acti
   sector[at + 5] = 0xFE;
   sector[at + 6] = 0xFF;
   sector[at + 7] = 0xFF;
-  Put32(sector, at + 8, static_cast<uint32_t>(first));
-  Put32(sector, at + 12, static_cast<uint32_t>(count));
+  platform::WriteLe32(&sector[at + 8], static_cast<uint32_t>(first));
+  platform::WriteLe32(&sector[at + 12], static_cast<uint32_t>(count));
 }
 
 void Sign(std::vector<uint8_t>& sector) {
@@ -149,7 +139,7 @@ void SimulatedPc::AddDisk(const DiskSpec& spec) {
 void SimulatedPc::WriteMbr(int n, const std::vector<Part>& parts, uint32_t signature) {
   uint32_t ss = SectorSize(n);
   std::vector<uint8_t> mbr(ss, 0);
-  Put32(mbr, 440, signature);
+  platform::WriteLe32(&mbr[440], signature);
   int slot = 0;
   const Part* container = nullptr;
   std::vector<const Part*> logicals;
@@ -206,27 +196,27 @@ void SimulatedPc::WriteGpt(int n, const std::vector<Part>& parts) {
     char unique[64];
     snprintf(unique, sizeof unique, "%08X-1111-2222-3333-%012zX", 0xA000 + n, i + 1);
     PutGuid(entries, at + 16, unique);
-    Put64(entries, at + 32, p.start);
-    Put64(entries, at + 40, p.start + p.count - 1);
-    for (size_t c = 0; c < p.name.size() && c < 36; ++c) Put16(entries, at + 56 + 2 * c, p.name[c]);
+    platform::WriteLe64(&entries[at + 32], p.start);
+    platform::WriteLe64(&entries[at + 40], p.start + p.count - 1);
+    for (size_t c = 0; c < p.name.size() && c < 36; ++c) platform::WriteLe16(&entries[at + 56 + 2 * c], p.name[c]);
   }
   uint32_t entries_crc = Crc32(entries.data(), entries.size());
 
   auto header = [&](uint64_t current, uint64_t backup, uint64_t array_lba) {
     std::vector<uint8_t> h(ss, 0);
     memcpy(h.data(), "EFI PART", 8);
-    Put32(h, 8, 0x00010000);
-    Put32(h, 12, 92);
-    Put64(h, 24, current);
-    Put64(h, 32, backup);
-    Put64(h, 40, 2 + entry_sectors);
-    Put64(h, 48, last - 1 - entry_sectors);
+    platform::WriteLe32(&h[8], 0x00010000);
+    platform::WriteLe32(&h[12], 92);
+    platform::WriteLe64(&h[24], current);
+    platform::WriteLe64(&h[32], backup);
+    platform::WriteLe64(&h[40], 2 + entry_sectors);
+    platform::WriteLe64(&h[48], last - 1 - entry_sectors);
     PutGuid(h, 56, "5EC00000-0000-4000-8000-00000000000" + std::to_string(n % 10));
-    Put64(h, 72, array_lba);
-    Put32(h, 80, 128);
-    Put32(h, 84, 128);
-    Put32(h, 88, entries_crc);
-    Put32(h, 16, Crc32(h.data(), 92));
+    platform::WriteLe64(&h[72], array_lba);
+    platform::WriteLe32(&h[80], 128);
+    platform::WriteLe32(&h[84], 128);
+    platform::WriteLe32(&h[88], entries_crc);
+    platform::WriteLe32(&h[16], Crc32(h.data(), 92));
     return h;
   };
   WriteBytes(n, 2 * ss, entries);

@@ -21,6 +21,7 @@
 #include "disk/ntfs_reader.h"
 #include "fixture_images.h"
 #include "platform/core/kobject.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 
 namespace {
@@ -53,10 +54,6 @@ std::vector<uint32_t> ShowFat(const std::string& volumeRef, const std::string& p
     for (uint32_t c = a; c <= b; ++c) clusters.push_back(c);
   }
   return clusters;
-}
-
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
 struct Geometry {
@@ -216,7 +213,7 @@ TEST_P(RawFatTest, BrokenOrLoopingChainsAreRefusedWithoutWriting) {
     SCOPED_TRACE(c.fault);
     // Restore, then damage one FAT entry in both FATs' first copy only.
     pc.WriteBytes(0, offset, original);
-    uint32_t saved = Le32(pc.ReadBytes(0, FatEntryOffset(c.entryOf), 4), 0);
+    uint32_t saved = platform::ReadLe32(&pc.ReadBytes(0, FatEntryOffset(c.entryOf), 4)[0]);
     pc.WriteBytes(0, FatEntryOffset(c.entryOf), std::string(reinterpret_cast<const char*>(&c.value), 4));
     ASSERT_EQ(FindBcdOnFat32(0, static_cast<int64_t>(offset)), static_cast<int32_t>(GetParam() * 5));
     std::vector<uint8_t> buffer(GetParam() * 5, 0);

@@ -11,6 +11,7 @@
 
 #include "disk/shadow_copy.h"
 #include "fixture_images.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
 #include "platform/fs/volume_set.h"
@@ -21,14 +22,6 @@ namespace {
 using disk_fixture::DiskSpec;
 using disk_fixture::Part;
 using disk_fixture::SimulatedPc;
-
-void Put16(std::vector<BYTE>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<BYTE>(v);
-  b[at + 1] = static_cast<BYTE>(v >> 8);
-}
-void Put32(std::vector<BYTE>& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<BYTE>(v >> (8 * i));
-}
 
 using disk_fixture::LinkData;
 
@@ -185,12 +178,12 @@ TEST_P(ReparsePointsTest, DamagedReparseDataGivesNoTarget) {
       {"print name beyond the data", LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\Users", u"C:\\Users", 0, 0x7FF0)},
       {"odd print length", [] {
          auto d = LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\U", u"C:\\U", 0);
-         Put16(d, 14, 3);
+         platform::WriteLe16(&d[14], 3);
          return d;
        }()},
       {"unknown tag", [] {
          auto d = LinkData(IO_REPARSE_TAG_MOUNT_POINT, u"\\??\\C:\\U", u"C:\\U", 0);
-         Put32(d, 0, 0x80000017);
+         platform::WriteLe32(&d[0], 0x80000017);
          return d;
        }()},
   };

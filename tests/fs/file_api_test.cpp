@@ -15,7 +15,9 @@
 #include "platform/storage/device.h"
 
 using fstest::PartitionSpec;
+using fstest::ReadText;
 using fstest::SimulatedDisk;
+using fstest::WriteText;
 
 namespace {
 
@@ -24,26 +26,6 @@ constexpr DWORD kAllShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 HANDLE Open(const std::u16string& name, DWORD access, DWORD disposition, DWORD share = kAllShare, DWORD flags = 0) {
   return CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
-}
-
-bool WriteText(const std::u16string& name, const std::string& text) {
-  HANDLE h = Open(name, GENERIC_WRITE, CREATE_ALWAYS);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD done = 0;
-  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
-  CloseHandle(h);
-  return ok && done == text.size();
-}
-
-std::string ReadText(const std::u16string& name) {
-  HANDLE h = Open(name, GENERIC_READ, OPEN_EXISTING);
-  if (h == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
-  std::string out;
-  char buf[65536];
-  DWORD done = 0;
-  while (ReadFile(h, buf, sizeof buf, &done, nullptr) && done) out.append(buf, done);
-  CloseHandle(h);
-  return out;
 }
 
 std::vector<std::u16string> Find(const std::u16string& pattern) {

@@ -24,31 +24,13 @@
 #include "platform/machine/machine.h"
 #include "platform/registry/registry.h"
 
+using fstest::ReadText;
 using fstest::SimulatedDisk;
+using fstest::WriteText;
 
 namespace {
 
 constexpr DWORD kAllShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
-bool WriteText(const std::u16string& name, const std::string& text, DWORD disposition = CREATE_ALWAYS) {
-  HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, kAllShare, nullptr, disposition, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD done = 0;
-  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
-  CloseHandle(h);
-  return ok && done == text.size();
-}
-
-std::string ReadText(const std::u16string& name) {
-  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, kAllShare, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
-  std::string out;
-  char buf[4096];
-  DWORD done = 0;
-  while (ReadFile(h, buf, sizeof buf, &done, nullptr) && done) out.append(buf, done);
-  CloseHandle(h);
-  return out;
-}
 
 TEST(ShadowCopy, GivesAFrozenReadOnlyView) {
   SimulatedDisk disk({{u'C', 40ull << 20, "NTFS", "System"}});

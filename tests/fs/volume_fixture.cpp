@@ -63,4 +63,26 @@ std::string SimulatedDisk::extract(size_t i, const std::string& name) {
   return out;
 }
 
+bool WriteText(const std::u16string& name, const std::string& text, DWORD disposition) {
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         disposition, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD done = 0;
+  BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
+  CloseHandle(h);
+  return ok && done == text.size();
+}
+
+std::string ReadText(const std::u16string& name) {
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "<error " + std::to_string(GetLastError()) + ">";
+  std::string out;
+  char buf[65536];
+  DWORD done = 0;
+  while (ReadFile(h, buf, sizeof buf, &done, nullptr) && done) out.append(buf, done);
+  CloseHandle(h);
+  return out;
+}
+
 }  // namespace fstest

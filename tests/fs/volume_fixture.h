@@ -8,6 +8,7 @@
 
 #include "fs/fs_fixture.h"
 #include "platform/core/block_device.h"
+#include "platform/fs/file_api.h"
 #include "platform/storage/volume_table.h"
 
 namespace fstest {
@@ -65,5 +66,13 @@ class SimulatedDisk {
   std::shared_ptr<platform::BlockDevice> device_;
   std::vector<platform::storage::MountedVolume> volumes_;
 };
+
+// Writes `text` into the file `name` through the file API, sharing everything
+// (the file created or replaced unless `disposition` says otherwise); whether
+// all of it was written.
+bool WriteText(const std::u16string& name, const std::string& text, DWORD disposition = CREATE_ALWAYS);
+// The whole file `name` read through the file API, or "<error N>" with the
+// error of opening it.
+std::string ReadText(const std::u16string& name);
 
 }  // namespace fstest

@@ -7,6 +7,7 @@
 
 #include "fat_fixture.h"
 #include "platform/core/error.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/fat/fat_volume.h"
 
 using namespace fat_test;
@@ -24,25 +25,16 @@ struct Layout {
   uint64_t cluster(uint32_t c) const { return data() + uint64_t(c - 2) * spc * bps; }
 };
 
-uint32_t le(const std::vector<uint8_t>& b, size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = (v << 8) | b[at + i];
-  return v;
-}
-void put(std::vector<uint8_t>& b, size_t at, uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
-
 Layout layout_of(const std::vector<uint8_t>& b) {
   Layout l;
-  l.bps = le(b, 11, 2);
+  l.bps = platform::ReadLe16(&b[11]);
   l.spc = b[13];
-  l.reserved = le(b, 14, 2);
+  l.reserved = platform::ReadLe16(&b[14]);
   l.fats = b[16];
-  l.root_entries = le(b, 17, 2);
-  l.fat32 = le(b, 22, 2) == 0;
-  l.fat_sectors = l.fat32 ? le(b, 36, 4) : le(b, 22, 2);
-  l.root_cluster = l.fat32 ? le(b, 44, 4) : 0;
+  l.root_entries = platform::ReadLe16(&b[17]);
+  l.fat32 = platform::ReadLe16(&b[22]) == 0;
+  l.fat_sectors = l.fat32 ? platform::ReadLe32(&b[36]) : platform::ReadLe16(&b[22]);
+  l.root_cluster = l.fat32 ? platform::ReadLe32(&b[44]) : 0;
   return l;
 }
 
@@ -53,7 +45,7 @@ void save(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 // Sets a FAT16 entry in every copy.
 void set_fat16(std::vector<uint8_t>& b, const Layout& l, uint32_t cluster, uint32_t value) {
-  for (uint32_t k = 0; k < l.fats; ++k) put(b, l.fat(k) + cluster * 2, value, 2);
+  for (uint32_t k = 0; k < l.fats; ++k) platform::WriteLe16(&b[l.fat(k) + cluster * 2], value);
 }
 
 // Offset of the short entry named `name11` inside the directory at `start` (one cluster or the fixed root).
@@ -80,7 +72,7 @@ class Hostile : public testing::Test {
     ASSERT_EQ(l_.spc * l_.bps, 2048u);
     victim_ = find_entry(bytes_, l_.root(), l_.root_entries * 32, "VICTIM  BIN");
     ASSERT_NE(victim_, 0u);
-    victim_cluster_ = le(bytes_, victim_ + 26, 2);
+    victim_cluster_ = platform::ReadLe16(&bytes_[victim_ + 26]);
   }
   // Saves the damaged bytes, runs `check` on a mounted driver, then confirms nothing was written.
   template <typename Check>
@@ -126,7 +118,7 @@ TEST_F(Hostile, ChainThroughAFreeCluster) {
 }
 
 TEST_F(Hostile, ClusterPastEnd) {
-  put(bytes_, victim_ + 26, 0xFFF0, 2);
+  platform::WriteLe16(&bytes_[victim_ + 26], 0xFFF0);
   expect_untouched([&](auto& v) { expect_file_corrupt(v, true); });
 }
 
@@ -150,12 +142,12 @@ TEST_F(Hostile, ChainLinkPastEnd) {
 }
 
 TEST_F(Hostile, ChainShorterThanSize) {
-  put(bytes_, victim_ + 28, 10 * 2048, 4);
+  platform::WriteLe32(&bytes_[victim_ + 28], 10 * 2048);
   expect_untouched([&](auto& v) { expect_file_corrupt(v); });
 }
 
 TEST_F(Hostile, ChainLongerThanSize) {
-  put(bytes_, victim_ + 28, 1, 4);
+  platform::WriteLe32(&bytes_[victim_ + 28], 1);
   expect_untouched([&](auto& v) { expect_file_corrupt(v); });
 }
 
@@ -163,10 +155,10 @@ TEST_F(Hostile, DirectoryLoop) {
   // A/B points back at A: walking into A/B would never end.
   size_t a = find_entry(bytes_, l_.root(), l_.root_entries * 32, "A          ");
   ASSERT_NE(a, 0u);
-  uint32_t a_cluster = le(bytes_, a + 26, 2);
+  uint32_t a_cluster = platform::ReadLe16(&bytes_[a + 26]);
   size_t b = find_entry(bytes_, l_.cluster(a_cluster), 2048, "B          ");
   ASSERT_NE(b, 0u);
-  put(bytes_, b + 26, a_cluster, 2);
+  platform::WriteLe16(&bytes_[b + 26], a_cluster);
   expect_untouched([&](auto& v) {
     std::vector<FileInfo> list;
     EXPECT_EQ(v.list(P({u"A"}), &list), 0u);
@@ -180,7 +172,7 @@ TEST_F(Hostile, DirectoryLoop) {
 TEST_F(Hostile, FolderClusterOutOfRange) {
   size_t a = find_entry(bytes_, l_.root(), l_.root_entries * 32, "A          ");
   ASSERT_NE(a, 0u);
-  put(bytes_, a + 26, 1, 2);
+  platform::WriteLe16(&bytes_[a + 26], 1);
   expect_untouched([&](auto& v) {
     std::vector<FileInfo> list;
     EXPECT_EQ(v.list({}, &list), uint32_t(ERROR_FILE_CORRUPT));
@@ -202,21 +194,21 @@ struct CrossLink {
 const CrossLink kCrossLinks[] = {
     {"tails merge: the victim's second link leads into the good chain",
      [](std::vector<uint8_t>& b, const Layout& l, size_t victim, uint32_t good) {
-       uint32_t v = le(b, victim + 26, 2);
+       uint32_t v = platform::ReadLe16(&b[victim + 26]);
        set_fat16(b, l, v, good + 1);
        std::vector<uint8_t> want = Pattern(3 * 2048, 5);
        return want;  // both files hold the same pattern, so the merged bytes read alike
      }},
     {"the victim starts inside the good chain",
      [](std::vector<uint8_t>& b, const Layout&, size_t victim, uint32_t good) {
-       put(b, victim + 26, good + 1, 2);
-       put(b, victim + 28, 2 * 2048, 4);
+       platform::WriteLe16(&b[victim + 26], good + 1);
+       platform::WriteLe32(&b[victim + 28], 2 * 2048);
        std::vector<uint8_t> all = Pattern(3 * 2048, 5);
        return std::vector<uint8_t>(all.begin() + 2048, all.end());
      }},
     {"both entries name the same first cluster",
      [](std::vector<uint8_t>& b, const Layout&, size_t victim, uint32_t good) {
-       put(b, victim + 26, good, 2);
+       platform::WriteLe16(&b[victim + 26], good);
        return Pattern(3 * 2048, 5);
      }},
 };
@@ -225,7 +217,7 @@ TEST_F(Hostile, CrossLinkedChainsRefuseChanges) {
   const std::vector<uint8_t> sound = bytes_;
   size_t good_entry = find_entry(sound, l_.root(), l_.root_entries * 32, "GOOD    BIN");
   ASSERT_NE(good_entry, 0u);
-  uint32_t good = le(sound, good_entry + 26, 2);
+  uint32_t good = platform::ReadLe16(&sound[good_entry + 26]);
   for (const CrossLink& c : kCrossLinks) {
     SCOPED_TRACE(c.fault);
     bytes_ = sound;
@@ -266,8 +258,8 @@ TEST_F(Hostile, CrossLinkedChainsRefuseChanges) {
 TEST_F(Hostile, CrossLinkedVolumeStillTakesNewFiles) {
   size_t good_entry = find_entry(bytes_, l_.root(), l_.root_entries * 32, "GOOD    BIN");
   ASSERT_NE(good_entry, 0u);
-  uint32_t good = le(bytes_, good_entry + 26, 2);
-  put(bytes_, victim_ + 26, good, 2);
+  uint32_t good = platform::ReadLe16(&bytes_[good_entry + 26]);
+  platform::WriteLe16(&bytes_[victim_ + 26], good);
   save(image_->path(), bytes_);
   auto v = image_->mount();
   ASSERT_TRUE(v);
@@ -341,11 +333,11 @@ TEST_F(Hostile, BadBootSectorFields) {
       {"no jump instruction", 0, 0, 1, ERROR_UNRECOGNIZED_VOLUME},
   };
   const std::vector<uint8_t> sound = bytes_;
-  ASSERT_EQ(le(sound, 19, 2), 0u);  // this fixture keeps its size in the 32-bit field
+  ASSERT_EQ(platform::ReadLe16(&sound[19]), 0u);  // this fixture keeps its size in the 32-bit field
   for (const BadBoot& c : cases) {
     SCOPED_TRACE(c.fault);
     std::vector<uint8_t> b = sound;
-    put(b, c.offset, c.value, c.width);
+    platform::WriteLe(&b[c.offset], c.value, c.width);
     save(image_->path(), b);
     DWORD err = 0;
     EXPECT_EQ(image_->mount(&err), nullptr);
@@ -360,7 +352,7 @@ TEST(HostileFat32, RootClusterOutOfRange) {
   FatImage image(32, 512, 65536);
   ASSERT_TRUE(image.ok());
   std::vector<uint8_t> b = image.raw();
-  put(b, 44, 0x0FFFFFF0, 4);
+  platform::WriteLe32(&b[44], 0x0FFFFFF0);
   save(image.path(), b);
   DWORD err = 0;
   EXPECT_EQ(image.mount(&err), nullptr);
@@ -372,7 +364,7 @@ TEST(HostileFat32, RootChainCycle) {
   ASSERT_TRUE(image.ok());
   std::vector<uint8_t> b = image.raw();
   Layout l = layout_of(b);
-  for (uint32_t k = 0; k < l.fats; ++k) put(b, l.fat(k) + l.root_cluster * 4, l.root_cluster, 4);
+  for (uint32_t k = 0; k < l.fats; ++k) platform::WriteLe32(&b[l.fat(k) + l.root_cluster * 4], l.root_cluster);
   save(image.path(), b);
   DWORD err = 0;
   EXPECT_EQ(image.mount(&err), nullptr);

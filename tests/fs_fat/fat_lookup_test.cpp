@@ -8,6 +8,7 @@
 
 #include "fat_fixture.h"
 #include "platform/core/error.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 
 using namespace fat_test;
@@ -15,14 +16,13 @@ using platform::fs::FileInfo;
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-
 // Writes short entries (no long names) into the first free root slots of a FAT16 volume.
 void WriteRootEntries(FatImage& image, const std::vector<std::string>& raw_names) {
   auto device = image.device();
   uint8_t boot[512];
   ASSERT_TRUE(device->read_at(0, boot, sizeof boot));
-  uint64_t bps = Le16(boot + 11), reserved = Le16(boot + 14), fats = boot[16], fat_size = Le16(boot + 22);
+  uint64_t bps = platform::ReadLe16(boot + 11), reserved = platform::ReadLe16(boot + 14), fats = boot[16],
+           fat_size = platform::ReadLe16(boot + 22);
   uint64_t root = (reserved + fats * fat_size) * bps;
   size_t slot = 0;
   for (const std::string& raw : raw_names) {

@@ -127,28 +127,27 @@ class PartitionManagerTest : public ::testing::Test {
     return found;
   }
 
-  // Formats the partition at `at` of the bar as NTFS through the manager's
-  // Format command (quick); the driver's failure or an empty text.
-  std::string FormatAsNtfs(CPoint at, const char* screenshot = nullptr) {
+  // Formats the partition at `at` of the bar with `fileSystem` ("NTFS" or
+  // "FAT") through the manager's Format command (quick); the driver's failure
+  // or an empty text.
+  std::string FormatAs(CPoint at, const char* fileSystem, const char* screenshot = nullptr) {
     Manager manager;
-    Script script;
-    script.expect_dialog(233)
-        .rclick_at(CCreatePart1::kBarFrame, at.x, at.y)
-        .menu(CCreatePart1::kFormat)
-        .expect_dialog(237)
-        .select_text(1030, "NTFS")
-        .click(1167);
+    Script script = BarMenu(at, CCreatePart1::kFormat);
+    script.expect_dialog(237).select_text(1030, fileSystem).click(1167);
     if (screenshot) script.screenshot(screenshot);
-    script.click(1007).expect_dialog(216).wait(60000).expect_dialog(233).click(2);
-    return Run(manager, script);
+    script.click(1007);
+    return Run(manager, FormatsAndCloses(script));
   }
-  // ntfs-3g finds a sound NTFS volume at [start, start + count) of disk 0, and blkid says NTFS.
-  void ExpectNtfs(uint64_t start, uint64_t count) {
+  // The outside checker finds a sound volume of `fileSystem` at [start,
+  // start + count) of disk 0 (ntfs-3g's ntfsfix for "NTFS", fsck.fat for
+  // "FAT"), and blkid names it so.
+  void ExpectVolume(const std::string& fileSystem, uint64_t start, uint64_t count) {
+    const bool ntfs = fileSystem == "NTFS";
     std::string out;
     std::string volume = pc.ExtractVolume(0, start, count, "formatted.img");
-    EXPECT_EQ(disk_fixture::Shell("ntfsfix -n " + volume, &out), 0) << out;
+    EXPECT_EQ(disk_fixture::Shell((ntfs ? "ntfsfix -n " : "fsck.fat -n ") + volume, &out), 0) << out;
     EXPECT_EQ(disk_fixture::Shell("blkid -o value -s TYPE " + volume, &out), 0);
-    EXPECT_EQ(out, "ntfs\n");
+    EXPECT_EQ(out, ntfs ? "ntfs\n" : "vfat\n");
   }
   // The manager's script up to the bar menu's `command` on the item at `at`.
   static Script BarMenu(CPoint at, UINT command) {
@@ -249,11 +248,8 @@ TEST_F(PartitionManagerTest, NewPrimaryThroughTheWizardIsCreatedAndFormatted) {
   Boot();
   const CPoint gap = Point(1);
   Manager manager;
-  Script script;
-  script.expect_dialog(233)
-      .rclick_at(CCreatePart1::kBarFrame, gap.x, gap.y)
-      .menu(CCreatePart1::kNewPartition)
-      .expect_dialog(236)
+  Script script = BarMenu(gap, CCreatePart1::kNewPartition);
+  script.expect_dialog(236)
       // Typed before the 39 the page shows: 139 MB, more than the free
       // item holds, which takes the item's exact length.
       .type(1136, "1")
@@ -281,22 +277,15 @@ TEST_F(PartitionManagerTest, NewPrimaryThroughTheWizardIsCreatedAndFormatted) {
     if (r.start == MiB(41)) added = &r;
   ASSERT_NE(added, nullptr) << log_;
   EXPECT_EQ(added->count, MiB(39));
-  std::string out;
-  std::string volume = pc.ExtractVolume(0, added->start, added->count, "new.img");
-  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
-  EXPECT_EQ(disk_fixture::Shell("blkid -o value -s TYPE " + volume, &out), 0);
-  EXPECT_EQ(out, "vfat\n");
+  ExpectVolume("FAT", added->start, added->count);
 }
 
 TEST_F(PartitionManagerTest, DeletingTheMiddleLogicalDriveKeepsTheChain) {
   Boot();
   const CPoint middle = Point(3);  // L2 at 120 MiB
   Manager manager;
-  Script script;
-  script.expect_dialog(233)
-      .rclick_at(CCreatePart1::kBarFrame, middle.x, middle.y)
-      .menu(CCreatePart1::kDelete)
-      .answer("yes")
+  Script script = BarMenu(middle, CCreatePart1::kDelete);
+  script.answer("yes")
       .expect_dialog(233)
       .click(2);
   ASSERT_EQ(Run(manager, script), "");
@@ -304,29 +293,59 @@ TEST_F(PartitionManagerTest, DeletingTheMiddleLogicalDriveKeepsTheChain) {
   EXPECT_EQ(rows, (std::vector<Row>{{MiB(1), MiB(40), 6}, {MiB(81), MiB(30), 6}, {MiB(150), MiB(20), 6}}));
 }
 
-TEST_F(PartitionManagerTest, GptDiskIsRefusedWithAMessageAndLeftAlone) {
-  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .product = "Gpt Disk"});
-  pc.WriteGpt(1, {{.start = MiB(1), .count = MiB(20)}, {.start = MiB(60), .count = MiB(20)}});
+// A command the second disk cannot take is refused with a message, and the
+// disk is left as it was, sector for sector.
+struct RefusedCase {
+  const char* name;
+  bool gpt;                 // the disk holds a GPT, else an MBR
+  disk_fixture::Part part;  // the table's first partition (a second follows on a GPT)
+  CPoint at;                // where the bar is right-clicked
+  UINT command;
+  const char* message;      // what the log then holds
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.name; }
+
+class RefusedCommandTest : public PartitionManagerTest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(RefusedCommandTest, ShowsAMessageAndLeavesTheDiskAlone) {
+  const RefusedCase& c = GetParam();
+  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .product = "Second Disk"});
+  if (c.gpt)
+    pc.WriteGpt(1, {c.part, {.start = MiB(60), .count = MiB(20)}});
+  else
+    pc.WriteMbr(1, {c.part});
   Boot();
   const uint64_t before = partition_fixture::HashSectors(pc, 1, 0, MiB(128));
-  const int gptRow = DiskRow("Gpt Disk");
-  ASSERT_GE(gptRow, 0);
-  // Select the GPT disk's row and ask for a new partition outside any item.
+  const int diskRow = DiskRow("Second Disk");
+  ASSERT_GE(diskRow, 0);
   Manager manager;
   Script script;
   script.expect_dialog(233)
-      .select(CCreatePart1::kList, gptRow)
+      .select(CCreatePart1::kList, diskRow)
       .wait(3000)  // the disk's map is rebuilt
-      .rclick_at(CCreatePart1::kBarFrame, 5, -6)
-      .menu(CCreatePart1::kNewPartition)
+      .rclick_at(CCreatePart1::kBarFrame, c.at.x, c.at.y)
+      .menu(c.command)
       .answer("ok")
       .expect_dialog(233)
       .click(2);
-  std::string failure = Run(manager, script);
-  EXPECT_EQ(failure, "");
-  EXPECT_NE(log_.find("GPT partition table"), std::string::npos) << log_;
+  ASSERT_EQ(Run(manager, script), "");
+  EXPECT_NE(log_.find(c.message), std::string::npos) << log_;
+  EXPECT_EQ(log_.find("dialog 216"), std::string::npos) << "no format page runs\n" << log_;
   EXPECT_EQ(partition_fixture::HashSectors(pc, 1, 0, MiB(128)), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    PartitionManager, RefusedCommandTest,
+    ::testing::Values(
+        // A new partition asked for outside any item of a GPT disk.
+        RefusedCase{"GptDisk", true, {.start = MiB(1), .count = MiB(20)}, CPoint(5, -6), CCreatePart1::kNewPartition,
+                    "GPT partition table"},
+        // A format of a Linux partition, which has no drive letter (the first
+        // item, near the bar's left edge).
+        RefusedCase{"PartitionWithoutALetter", false, {.start = MiB(1), .count = MiB(40), .mbrType = 0x83},
+                    CPoint(10, 10), CCreatePart1::kFormat, "could not be formatted"}),
+    [](const ::testing::TestParamInfo<RefusedCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PartitionManagerTest, PluggedInDiskJoinsTheListWhileOpen) {
   pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 64ull << 20, .sectorSize = 4096, .product = "Plugged Disk"});
@@ -361,11 +380,8 @@ TEST_F(PartitionManagerTest, ResizeGrowsTheLastLogicalDriveToTheEndOfTheExtended
   const CPoint lastLogical = Point(4);  // L3 at 150 MiB, free space behind it up to 200 MiB
   const uint64_t before = partition_fixture::HashSectors(pc, 0, MiB(150), MiB(20));
   Manager manager;
-  Script script;
-  script.expect_dialog(233)
-      .rclick_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y)
-      .menu(CCreatePart1::kResize)
-      .expect_dialog(235)
+  Script script = BarMenu(lastLogical, CCreatePart1::kResize);
+  script.expect_dialog(235)
       .expect_text(1136, "50")
       .screenshot("resize.png")
       .click(1007)
@@ -386,8 +402,7 @@ TEST_F(PartitionManagerTest, ResizeNeverShrinksAndCancelKeepsTheTable) {
     SCOPED_TRACE(typed);
     const auto table = ReadTable(pc.Image(0), 512);
     Manager manager;
-    Script script;
-    script.expect_dialog(233).rclick_at(CCreatePart1::kBarFrame, lastLogical.x, lastLogical.y).menu(CCreatePart1::kResize);
+    Script script = BarMenu(lastLogical, CCreatePart1::kResize);
     script.expect_dialog(235);
     if (*typed) {
       // "150" is more than the 50 MB maximum; then the minimum is the current 20 MB, never less.
@@ -405,8 +420,8 @@ TEST_F(PartitionManagerTest, FormatWritesTheChosenFileSystemAndKeepsTheOthers) {
   // L1 (D:): the formatter leaves C: alone outside WinPE.
   const CPoint first = Point(2);
   const uint64_t primary = partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40));
-  ASSERT_EQ(FormatAsNtfs(first, "format.png"), "");
-  ExpectNtfs(MiB(81), MiB(30));
+  ASSERT_EQ(FormatAs(first, "NTFS", "format.png"), "");
+  ExpectVolume("NTFS", MiB(81), MiB(30));
   EXPECT_EQ(partition_fixture::HashSectors(pc, 0, MiB(1), MiB(40)), primary);
   // The logical drive's type follows its new file system; the others keep theirs.
   EXPECT_EQ(partition_fixture::DataRows(ReadTable(pc.Image(0), 512)),
@@ -420,11 +435,8 @@ TEST_F(PartitionManagerTest, PropertiesShowTheVolumeAndItsPie) {
     SCOPED_TRACE(language);
     ASSERT_TRUE(partition_fixture::UseLanguage(language));
     Manager manager;
-    Script script;
-    script.expect_dialog(233)
-        .rclick_at(CCreatePart1::kBarFrame, first.x, first.y)
-        .menu(CCreatePart1::kProperties)
-        .expect_dialog(238)
+    Script script = BarMenu(first, CCreatePart1::kProperties);
+    script.expect_dialog(238)
         .expect_visible(1159)
         .screenshot(std::string("properties-") + language + ".png")
         .click(2)
@@ -455,30 +467,6 @@ TEST_F(PartitionManagerTest, PropertiesShowTheVolumeAndItsPie) {
     EXPECT_NEAR(static_cast<double>(magenta) / (magenta + navy),
                 static_cast<double>(p.freeClusters) / p.totalClusters, 0.05);
   }
-}
-
-TEST_F(PartitionManagerTest, PartitionWithoutALetterIsNotFormatted) {
-  pc.AddDisk(DiskSpec{.number = 1, .sizeBytes = 128ull << 20, .product = "Linux Disk"});
-  pc.WriteMbr(1, {{.start = MiB(1), .count = MiB(40), .mbrType = 0x83}});
-  Boot();
-  const uint64_t before = partition_fixture::HashSectors(pc, 1, 0, MiB(128));
-  const int diskRow = DiskRow("Linux Disk");
-  ASSERT_GE(diskRow, 0);
-  Manager manager;
-  Script script;
-  // The Linux partition is the first item of that disk's bar (a point near the bar's left edge).
-  script.expect_dialog(233)
-      .select(CCreatePart1::kList, diskRow)
-      .wait(3000)  // the disk's map is rebuilt
-      .rclick_at(CCreatePart1::kBarFrame, 10, 10)
-      .menu(CCreatePart1::kFormat)
-      .answer("ok")
-      .expect_dialog(233)
-      .click(2);
-  ASSERT_EQ(Run(manager, script), "");
-  EXPECT_NE(log_.find("could not be formatted"), std::string::npos) << log_;
-  EXPECT_EQ(log_.find("dialog 216"), std::string::npos) << log_;
-  EXPECT_EQ(partition_fixture::HashSectors(pc, 1, 0, MiB(128)), before);
 }
 
 // The earlier single-page dialog, which nothing in the program opens: its
@@ -521,9 +509,7 @@ TEST_F(PartitionManagerTest, EarlierDialogCreatesThroughItsInlinePanel) {
     if (r.start == MiB(41)) added = &r;
   ASSERT_NE(added, nullptr) << log.str();
   EXPECT_EQ(added->count, MiB(39));
-  std::string out;
-  std::string volume = pc.ExtractVolume(0, added->start, added->count, "earlier.img");
-  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
+  ExpectVolume("FAT", added->start, added->count);
 }
 
 
@@ -551,8 +537,8 @@ TEST_F(PartitionManagerTest, UnformattedPartitionIsShownSoAndOffersFormat) {
     for (int other : {1, 2, 4}) EXPECT_EQ(rows[other][1].find(shown), std::string::npos) << rows[other][1];
   }
   ASSERT_TRUE(partition_fixture::UseLanguage("English"));
-  ASSERT_EQ(FormatAsNtfs(unformatted), "");
-  ExpectNtfs(MiB(120), MiB(20));
+  ASSERT_EQ(FormatAs(unformatted, "NTFS"), "");
+  ExpectVolume("NTFS", MiB(120), MiB(20));
   std::vector<std::vector<std::string>> after;
   Manager again;
   again.afterInit = [&](Manager& m) { after = m.Rows(); };
@@ -631,11 +617,7 @@ TEST_F(EmptyExtendedTest, ItsSpaceIsFreeLogicalSpaceThatTakesALogicalDrive) {
   ASSERT_NE(logical, nullptr) << log_;
   EXPECT_LE(logical->start + logical->count, MiB(200));
   EXPECT_GE(logical->count, MiB(110));
-  std::string out;
-  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + pc.ExtractVolume(0, logical->start, logical->count, "logical.img"),
-                                &out),
-            0)
-      << out;
+  ExpectVolume("FAT", logical->start, logical->count);
 }
 
 TEST_F(EmptyExtendedTest, DeleteOnItsSpaceDeletesTheEmptyExtendedPartition) {
@@ -651,16 +633,11 @@ TEST_F(EmptyExtendedTest, DeleteOnItsSpaceDeletesTheEmptyExtendedPartition) {
 TEST_F(EmptyExtendedTest, FormattingSetsTheTypeTheFileSystemNeeds) {
   Boot();
   const CPoint second = Point(1);
-  Manager manager;
-  Script script = BarMenu(second, CCreatePart1::kFormat);
-  script.expect_dialog(237).select_text(1030, "FAT").click(1167).click(1007);
-  ASSERT_EQ(Run(manager, FormatsAndCloses(script)), "") << log_;
+  ASSERT_EQ(FormatAs(second, "FAT"), "") << log_;
   std::string dump;
   ASSERT_EQ(disk_fixture::Shell("sfdisk -d " + pc.Image(0), &dump), 0);
   EXPECT_TRUE(std::regex_search(dump, std::regex("start= *83968, size= *61440, type=6\\b"))) << dump;
-  std::string out;
-  const std::string volume = pc.ExtractVolume(0, MiB(41), MiB(30), "second.img");
-  EXPECT_EQ(disk_fixture::Shell("fsck.fat -n " + volume, &out), 0) << out;
+  ExpectVolume("FAT", MiB(41), MiB(30));
   EXPECT_EQ(ReadTable(pc.Image(0), 512)[0], (Row{MiB(1), MiB(40), 6})) << "the other partition keeps its type";
 }
 

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "disk/fixture_images.h"
+#include "platform/core/little_endian.h"
 #include "tests/pebuilder/udf_stamp.h"
 
 namespace udf_fixture {
@@ -17,7 +18,7 @@ using disk_fixture::Shell;
 
 namespace {
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return platform::ReadLe16(&b[at]); }
 
 }  // namespace
 
@@ -101,13 +102,8 @@ size_t EntryOf(const std::vector<uint8_t>& b, size_t fid) {
   return (static_cast<size_t>(PartitionStart(b)) + Get32(b, fid + 24)) * 2048;
 }
 
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
+void Put32(std::vector<uint8_t>& b, size_t at, uint32_t value) { platform::WriteLe32(&b[at], value); }
 
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-         (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
+uint32_t Get32(const std::vector<uint8_t>& b, size_t at) { return platform::ReadLe32(&b[at]); }
 
 }  // namespace udf_fixture

@@ -5,13 +5,9 @@
 #include <cstring>
 #include <fstream>
 
-namespace {
+#include "platform/core/little_endian.h"
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
+namespace {
 
 // CRC-ITU-T (polynomial 0x1021, start 0), as descriptor tags carry it.
 uint16_t TagCrc(const uint8_t* data, size_t length) {
@@ -25,7 +21,7 @@ uint16_t TagCrc(const uint8_t* data, size_t length) {
 }
 
 void ResealTag(uint8_t* tag) {
-  uint16_t crcLength = std::min<uint16_t>(Get16(tag + 10), 2048 - 16);
+  uint16_t crcLength = std::min<uint16_t>(platform::ReadLe16(tag + 10), 2048 - 16);
   uint16_t crc = TagCrc(tag + 16, crcLength);
   tag[8] = static_cast<uint8_t>(crc);
   tag[9] = static_cast<uint8_t>(crc >> 8);
@@ -47,15 +43,15 @@ bool StampUdfImplementation(const std::string& image, const std::string& identif
   // Only the descriptor blocks are read and written: the image may be large.
   std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
   uint8_t anchor[2048], block[2048];
-  if (!f || !ReadBlock(f, 256, anchor) || Get16(anchor) != 2) {
+  if (!f || !ReadBlock(f, 256, anchor) || platform::ReadLe16(anchor) != 2) {
     *error = image + ": no anchor volume descriptor at block 256";
     return false;
   }
   int stamped = 0;
   for (size_t seq : {size_t{16}, size_t{24}}) {
-    uint32_t length = Get32(anchor + seq), first = Get32(anchor + seq + 4);
+    uint32_t length = platform::ReadLe32(anchor + seq), first = platform::ReadLe32(anchor + seq + 4);
     for (uint32_t i = 0; i < length / 2048 && i < 64; ++i) {
-      if (!ReadBlock(f, static_cast<uint64_t>(first) + i, block) || Get16(block) != 1) continue;
+      if (!ReadBlock(f, static_cast<uint64_t>(first) + i, block) || platform::ReadLe16(block) != 1) continue;
       std::memset(block + 388, 0, 32);
       std::memcpy(block + 389, identifier.data(), std::min<size_t>(identifier.size(), 23));
       ResealTag(block);

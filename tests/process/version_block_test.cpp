@@ -2,18 +2,17 @@
 
 #include <cstring>
 
+#include "platform/core/little_endian.h"
 #include "platform/process/version_block.h"
 
 using namespace platform::process;
 
 namespace {
 
-WORD Word(const std::vector<uint8_t>& b, size_t at) { return static_cast<WORD>(b[at] | (b[at + 1] << 8)); }
-
 std::u16string TextAt(const std::vector<uint8_t>& b, size_t unit) {
   std::u16string out;
   for (size_t at = unit * 2; at + 1 < b.size(); at += 2) {
-    char16_t c = Word(b, at);
+    char16_t c = platform::ReadLe16(&b[at]);
     if (!c) break;
     out.push_back(c);
   }
@@ -28,7 +27,7 @@ std::u16string ScanConsecutiveTexts(const std::vector<uint8_t>& b, std::u16strin
   size_t start = 0;
   while (start < units) {
     size_t end = start;
-    while (end < units && Word(b, end * 2) != 0) ++end;
+    while (end < units && platform::ReadLe16(&b[end * 2]) != 0) ++end;
     std::u16string text = TextAt(b, start);
     if (text.find(key) != std::u16string::npos) return TextAt(b, end + 2);
     start = end + 1;
@@ -40,7 +39,7 @@ std::u16string ScanKeyStart(const std::vector<uint8_t>& b, std::u16string_view k
   size_t units = b.size() / 2;
   for (size_t i = 0; i + key.size() <= units; ++i) {
     bool match = true;
-    for (size_t k = 0; k < key.size() && match; ++k) match = Word(b, (i + k) * 2) == key[k];
+    for (size_t k = 0; k < key.size() && match; ++k) match = platform::ReadLe16(&b[(i + k) * 2]) == key[k];
     if (match) return TextAt(b, i + offset);
   }
   return u"<none>";
@@ -65,24 +64,24 @@ TEST(VersionBlock, SmallBlockHasTheFixedLayout) {
   info.strings = {{u"FileVersion", u"1, 2"}};
   auto b = BuildVersionBlock(info);
   ASSERT_EQ(b.size(), 264u);
-  EXPECT_EQ(Word(b, 0), 264);  // root length
-  EXPECT_EQ(Word(b, 2), 52);   // fixed info size
+  EXPECT_EQ(platform::ReadLe16(&b[0]), 264);  // root length
+  EXPECT_EQ(platform::ReadLe16(&b[2]), 52);   // fixed info size
   EXPECT_EQ(TextAt(b, 3), u"VS_VERSION_INFO");
   uint32_t signature;
   std::memcpy(&signature, b.data() + 40, 4);
   EXPECT_EQ(signature, VS_FFI_SIGNATURE);
-  EXPECT_EQ(Word(b, 92), 104);                     // StringFileInfo length
+  EXPECT_EQ(platform::ReadLe16(&b[92]), 104);                     // StringFileInfo length
   EXPECT_EQ(TextAt(b, 98 / 2), u"StringFileInfo");
   EXPECT_EQ(TextAt(b, 134 / 2), u"040904b0");
-  EXPECT_EQ(Word(b, 152), 42);                     // the FileVersion node
-  EXPECT_EQ(Word(b, 154), 5);                      // value length in units, terminator included
-  EXPECT_EQ(Word(b, 156), 1);                      // text
+  EXPECT_EQ(platform::ReadLe16(&b[152]), 42);                     // the FileVersion node
+  EXPECT_EQ(platform::ReadLe16(&b[154]), 5);                      // value length in units, terminator included
+  EXPECT_EQ(platform::ReadLe16(&b[156]), 1);                      // text
   EXPECT_EQ(TextAt(b, 158 / 2), u"FileVersion");
   EXPECT_EQ(TextAt(b, 184 / 2), u"1, 2");
-  EXPECT_EQ(Word(b, 196), 68);                     // VarFileInfo
+  EXPECT_EQ(platform::ReadLe16(&b[196]), 68);                     // VarFileInfo
   EXPECT_EQ(TextAt(b, 234 / 2), u"Translation");
-  EXPECT_EQ(Word(b, 260), 0x0409);
-  EXPECT_EQ(Word(b, 262), 0x04B0);
+  EXPECT_EQ(platform::ReadLe16(&b[260]), 0x0409);
+  EXPECT_EQ(platform::ReadLe16(&b[262]), 0x04B0);
 }
 
 TEST(VersionBlock, RawScansOfTheProgramsFindTheirValues) {
@@ -153,7 +152,7 @@ TEST(VersionBlock, ShortBufferGetsACutBlockThatStaysInBounds) {
   RegisterVersionBlock(u"cut.exe", BuildVersionBlock(Sample()));
   std::vector<uint8_t> small(120);
   ASSERT_TRUE(GetFileVersionInfoW(u"cut.exe", 0, static_cast<DWORD>(small.size()), small.data()));
-  EXPECT_EQ(Word(small, 0), 120);
+  EXPECT_EQ(platform::ReadLe16(&small[0]), 120);
   LPVOID value = nullptr;
   UINT length = 0;
   EXPECT_FALSE(VerQueryValueW(small.data(), u"\\StringFileInfo\\040904b0\\FileVersion", &value, &length));

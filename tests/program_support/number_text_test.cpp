@@ -71,6 +71,19 @@ TEST(NumberText, DecimalTexts) {
   for (const auto& c : bytes) EXPECT_EQ(Utf8(ByteToText(c.value)), c.text) << c.value;
 }
 
+TEST(NumberText, DurationTexts) {
+  struct Case {
+    int64_t seconds;
+    const char* text;
+  } cases[] = {
+      {0, "00:00:00"},  {59, "00:00:59"},  {3661, "01:01:01"}, {86399, "23:59:59"},
+      {90061, "01:01:01"},  // the hours within the day, as the elapsed times have always read
+      {-1, "00:00:00"},     // a clock that stepped back shows no time rather than "-1"
+      {INT64_MIN, "00:00:00"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Utf8(DurationText(c.seconds)), c.text) << c.seconds;
+}
+
 TEST(NumberText, ParsesAgreeWithTheCLibrary) {
   const char* texts[] = {"0",          "42",          "  17abc",     "\t-5",       "+9",          "abc",
                          "",           "-",           "12 34",       "2147483647", "-2147483648", "007",

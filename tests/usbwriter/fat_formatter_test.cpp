@@ -14,6 +14,7 @@
 
 #include "disk/fixture_images.h"
 #include "fixture_iso.h"
+#include "platform/core/little_endian.h"
 #include "platform/fs/volume_set.h"
 #include "usbwriter/usb_disk.h"
 
@@ -35,10 +36,6 @@ class RecordingPage : public FormatHost {
   int busyShown = 0;
   bool cancel = false;
 };
-
-uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
 
 // Disk 0 is a system disk the formatter must not touch; disk 1 the stick.
 class FatFormatterTest : public ::testing::Test {
@@ -107,9 +104,9 @@ TEST_F(FatFormatterTest, Fat32VolumeFillsToItsLastClusterCleanly) {
   EXPECT_EQ(CopyErrorCount, 0);
   EXPECT_GT(page.busyShown, 0);
   std::vector<uint8_t> boot = pc_.ReadBytes(1, start * 512, 512);
-  EXPECT_EQ(Le32(boot, 28), start) << "hidden sectors = the partition's start";
-  EXPECT_EQ(Le32(boot, 32), count);
-  EXPECT_EQ(page.range, static_cast<int64_t>(Le32(boot, 36)));
+  EXPECT_EQ(platform::ReadLe32(&boot[28]), start) << "hidden sectors = the partition's start";
+  EXPECT_EQ(platform::ReadLe32(&boot[32]), count);
+  EXPECT_EQ(page.range, static_cast<int64_t>(platform::ReadLe32(&boot[36])));
   EXPECT_EQ(std::string(boot.begin() + 71, boot.begin() + 82), "ABCD       ");
   EXPECT_EQ(pc_.ReadBytes(1, (start + count) * 512, 512 * 1000),
             std::vector<uint8_t>(512 * 1000, 'K')) << "written past the partition";

@@ -17,6 +17,7 @@
 
 #include "disk/fixture_images.h"
 #include "fixture_iso.h"
+#include "platform/core/little_endian.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
 #include "tests/support/qemu_boot.h"
@@ -91,7 +92,7 @@ class QemuBootTest : public ::testing::Test {
   // the MFT's first run, as on any fresh volume.
   void MarkBootmgrCompressed() {
     std::vector<uint8_t> mbr = pc_.ReadBytes(1, 0, 512);
-    uint64_t start = Get32(&mbr[454]), count = Get32(&mbr[458]);
+    uint64_t start = platform::ReadLe32(&mbr[454]), count = platform::ReadLe32(&mbr[458]);
     std::string info;
     ASSERT_EQ(Shell("ntfsinfo -F /BOOTMGR " + pc_.ExtractVolume(1, start, count, "stick.vol") + " 2>&1", &info), 0)
         << info;
@@ -99,22 +100,22 @@ class QemuBootTest : public ::testing::Test {
     ASSERT_TRUE(std::regex_search(info, m, std::regex("Dumping Inode (\\d+)"))) << info;
     std::vector<uint8_t> boot = pc_.ReadBytes(1, start * 512, 512);
     uint64_t cluster = boot[13] * 512ull;
-    uint64_t record = start * 512 + Get32(&boot[48]) * cluster + std::stoull(m[1]) * 1024;
+    uint64_t record = start * 512 + platform::ReadLe32(&boot[48]) * cluster + std::stoull(m[1]) * 1024;
     std::vector<uint8_t> file = pc_.ReadBytes(1, record, 1024);
     ASSERT_EQ(std::string(file.begin(), file.begin() + 4), "FILE");
-    for (size_t at = file[20] | file[21] << 8; at + 16 <= file.size() && Get32(&file[at]) != 0xFFFFFFFF;) {
-      if (Get32(&file[at]) == 0x80 && file[at + 9] == 0) {
+    for (size_t at = platform::ReadLe16(&file[20]);
+         at + 16 <= file.size() && platform::ReadLe32(&file[at]) != 0xFFFFFFFF;) {
+      if (platform::ReadLe32(&file[at]) == 0x80 && file[at + 9] == 0) {
         file[at + 12] |= 1;
         break;
       }
-      if (Get32(&file[at + 4]) == 0) break;
-      at += Get32(&file[at + 4]);
+      if (platform::ReadLe32(&file[at + 4]) == 0) break;
+      at += platform::ReadLe32(&file[at + 4]);
     }
     pc_.WriteBytes(1, record, file);
     ASSERT_EQ(Shell("ntfsinfo -F /BOOTMGR " + pc_.ExtractVolume(1, start, count, "stick.vol") + " 2>&1", &info), 0);
     EXPECT_TRUE(std::regex_search(info, std::regex("\\$DATA[^$]*Attribute flags:\\s*0x0001"))) << info;
   }
-  static uint32_t Get32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
   disk_fixture::SimulatedPc pc_;
   iso_fixture::TempFolder scratch_;
 };
@@ -289,7 +290,7 @@ TEST_F(QemuBootTest, Fat16VolumeStartsNtldrOrSaysItIsMissing) {
   ASSERT_EQ(mbr[446 + 4], 6) << "a FAT16 partition";
   memcpy(mbr.data(), MbrCodeTemplate, sizeof MbrCodeTemplate);
   pc_.WriteBytes(1, 0, mbr);
-  uint64_t start = Get32(&mbr[454]);
+  uint64_t start = platform::ReadLe32(&mbr[454]);
   std::string volume = pc_.Image(1) + "@@" + std::to_string(start * 512);
   auto copy = [&](const std::string& bytes, const std::string& name) {
     std::string file = scratch_.file("copy.bin"), out;

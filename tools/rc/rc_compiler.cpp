@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/core/ascii_case.h"
+
 namespace rc {
 
 namespace {
@@ -101,7 +103,6 @@ struct Token {
 struct ParseFailure {
   Error error;
 };
-
 
 // Printable ASCII of a text for messages; others show as '?'.
 std::string narrow(const std::u16string& s) {
@@ -606,8 +607,7 @@ class Parser {
            " characters");
     if (name[0] == u'#') fail("resource name '" + narrow(name) + "' starts with '#', which marks a number");
     if (name.find(u'\0') != std::u16string::npos) fail("resource name holds a NUL character");
-    for (auto& c : name)
-      if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
+    for (auto& c : name) c = platform::AsciiUpper(c);
     ++pos_;
     return Key{0, std::move(name)};
   }

@@ -4,13 +4,9 @@
 #include <vector>
 
 #include "platform/core/code_page.h"
+#include "platform/core/little_endian.h"
 
 namespace {
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 constexpr size_t kRootRecordOffset = 156;
 constexpr size_t kRootRecordSize = 34;
@@ -73,11 +69,11 @@ bool ParseDirectoryRecord(const uint8_t* buffer, size_t size, size_t position, I
   if (record->recordLength == 0) return true;
   if (record->recordLength < kIsoDirectoryRecordMin - 1 || record->recordLength > remaining) return false;
   record->extendedAttributeLength = p[1];
-  record->extentBlock = Le32(p + 2);
-  record->dataLength = Le32(p + 10);
+  record->extentBlock = platform::ReadLe32(p + 2);
+  record->dataLength = platform::ReadLe32(p + 10);
   memcpy(record->recordingDate, p + 18, sizeof(record->recordingDate));
   record->flags = p[25];
-  record->volumeSequenceNumber = Le16(p + 28);
+  record->volumeSequenceNumber = platform::ReadLe16(p + 28);
   record->identifierLength = p[32];
   if (33u + record->identifierLength > record->recordLength) return false;
   memcpy(record->identifier, p + 33, record->identifierLength);
@@ -85,11 +81,11 @@ bool ParseDirectoryRecord(const uint8_t* buffer, size_t size, size_t position, I
 }
 
 void ParseVolumeDescriptor(const uint8_t descriptor[kIsoBlockSize], IsoVolumeDescriptor* out) {
-  out->volumeSpaceSize = Le32(descriptor + 80);
-  out->volumeSetSize = Le16(descriptor + 120);
-  out->volumeSequenceNumber = Le16(descriptor + 124);
-  out->logicalBlockSize = Le16(descriptor + 128);
-  out->pathTableBlock = Le32(descriptor + 140);
+  out->volumeSpaceSize = platform::ReadLe32(descriptor + 80);
+  out->volumeSetSize = platform::ReadLe16(descriptor + 120);
+  out->volumeSequenceNumber = platform::ReadLe16(descriptor + 124);
+  out->logicalBlockSize = platform::ReadLe16(descriptor + 128);
+  out->pathTableBlock = platform::ReadLe32(descriptor + 140);
   if (!ParseDirectoryRecord(descriptor + kRootRecordOffset, kRootRecordSize, 0, &out->root)) {
     out->root = IsoDirectoryRecord{};
   }
@@ -100,14 +96,14 @@ bool IsJolietDescriptor(const uint8_t descriptor[kIsoBlockSize]) {
   return escape[0] == '%' && escape[1] == '/' && (escape[2] == '@' || escape[2] == 'C' || escape[2] == 'E');
 }
 
-uint32_t BootCatalogBlock(const uint8_t descriptor[kIsoBlockSize]) { return Le32(descriptor + 71); }
+uint32_t BootCatalogBlock(const uint8_t descriptor[kIsoBlockSize]) { return platform::ReadLe32(descriptor + 71); }
 
 void ParseBootEntry(const uint8_t catalog[kIsoBlockSize], ElToritoBootEntry* out) {
   const uint8_t* entry = catalog + 32;
   out->mediaType = entry[1] & 0x0F;
-  out->loadSegment = Le16(entry + 2);
-  out->sectorCount = Le16(entry + 6);
-  out->loadBlock = Le32(entry + 8);
+  out->loadSegment = platform::ReadLe16(entry + 2);
+  out->sectorCount = platform::ReadLe16(entry + 6);
+  out->loadBlock = platform::ReadLe32(entry + 8);
 }
 
 WindowsLoaderNames FindWindowsLoaderNames(const uint8_t* image, size_t size) {

@@ -255,6 +255,15 @@ int open_parent(Volume* v, const Path& path, InodeRef* dir) {
   return 0;
 }
 
+// Opens the folder holding `path` into `dir` and looks the path's last name
+// up there: 0 with its reference in `mref`, ENOENT when the name is missing,
+// or why the folder could not be opened (never ENOENT).
+int lookup_in_parent(Volume* v, const Path& path, InodeRef* dir, u64* mref) {
+  int r = open_parent(v, path, dir);
+  if (r) return r;
+  return lookup(dir->ni, path.back(), mref);
+}
+
 std::string utf8_of_path(const Path& path) {
   std::string out;
   for (auto& c : path) {
@@ -579,10 +588,8 @@ int List(Volume* v, const Path& folder, std::vector<Entry>* entries) {
 int CreateFile(Volume* v, const Path& path, bool folder) {
   if (int dropped = drop_data(v)) return dropped;
   InodeRef dir;
-  int r = open_parent(v, path, &dir);
-  if (r) return r;
   u64 existing = 0;
-  r = lookup(dir.ni, path.back(), &existing);
+  int r = lookup_in_parent(v, path, &dir, &existing);
   if (r == 0) return EEXIST;
   if (r != ENOENT) return r;
   std::u16string name = path.back();
@@ -597,10 +604,8 @@ int Remove(Volume* v, const Path& path) {
   if (int dropped = drop_data(v)) return dropped;
   if (path.empty()) return EACCES;
   InodeRef dir;
-  int r = open_parent(v, path, &dir);
-  if (r) return r;
   u64 mref = 0;
-  r = lookup(dir.ni, path.back(), &mref);
+  int r = lookup_in_parent(v, path, &dir, &mref);
   if (r) return r;
   if (MREF(mref) < FILE_first_user) return EACCES;
   ntfs_inode* ni = ntfs_inode_open(v->vol, MREF(mref));
@@ -624,10 +629,8 @@ namespace {
 // `mref`; EEXIST when another item holds it.
 int name_free(Volume* v, const Path& path, u64 mref) {
   InodeRef dir;
-  int r = open_parent(v, path, &dir);
-  if (r) return r;
   u64 existing = 0;
-  r = lookup(dir.ni, path.back(), &existing);
+  int r = lookup_in_parent(v, path, &dir, &existing);
   if (r == 0 && MREF(existing) != MREF(mref)) return EEXIST;
   return r == ENOENT ? 0 : r;
 }
@@ -673,9 +676,7 @@ int Rename(Volume* v, const Path& from, const Path& to) {
   std::u16string stored;
   {
     InodeRef dir;
-    int r = open_parent(v, from, &dir);
-    if (r) return r;
-    r = lookup(dir.ni, from.back(), &mref);
+    int r = lookup_in_parent(v, from, &dir, &mref);
     if (r) return r;
     if (MREF(mref) < FILE_first_user) return EACCES;
     InodeRef ni(ntfs_inode_open(v->vol, MREF(mref)));
@@ -714,9 +715,7 @@ int Link(Volume* v, const Path& existing, const Path& link) {
   u64 mref = 0;
   {
     InodeRef dir;
-    int r = open_parent(v, existing, &dir);
-    if (r) return r;
-    r = lookup(dir.ni, existing.back(), &mref);
+    int r = lookup_in_parent(v, existing, &dir, &mref);
     if (r) return r;
     if (MREF(mref) < FILE_first_user) return EACCES;
     InodeRef ni(ntfs_inode_open(v->vol, MREF(mref)));
@@ -1038,10 +1037,8 @@ int SetShortName(Volume* v, const Path& path, const std::u16string& short_name) 
   if (int dropped = drop_data(v)) return dropped;
   if (path.empty()) return EINVAL;
   InodeRef dir;
-  int r = open_parent(v, path, &dir);
-  if (r) return r;
   u64 mref = 0;
-  r = lookup(dir.ni, path.back(), &mref);
+  int r = lookup_in_parent(v, path, &dir, &mref);
   if (r) return r;
   ntfs_inode* ni = ntfs_inode_open(v->vol, MREF(mref));
   if (!ni) return err_or(EIO);

@@ -72,13 +72,7 @@ bool ButtonModel::handle(Window& w, UINT message, WPARAM wp, LPARAM lp, LRESULT&
       result = 0;
       return true;
     case BM_SETIMAGE:
-      if (wp == IMAGE_BITMAP) {
-        result = reinterpret_cast<LRESULT>(bitmap);
-        bitmap = reinterpret_cast<HBITMAP>(lp);
-      } else {
-        result = reinterpret_cast<LRESULT>(icon);
-        icon = reinterpret_cast<HICON>(lp);
-      }
+      result = swap_image(wp, lp, bitmap, icon);
       NotifyWindowRepainted(w);
       return true;
   }

@@ -11,25 +11,16 @@ QRect client_qrect(const Window& w) {
   RECT r = w.client_rect();
   return QRect(0, 0, r.right, r.bottom);
 }
-bool equals_fold(const std::u16string& a, const std::u16string& b, size_t n) {
-  if (a.size() < n || b.size() < n) return false;
-  for (size_t i = 0; i < n; ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
-    if (x != y) return false;
+LRESULT swap_image(WPARAM type, LPARAM image, HBITMAP& bitmap, HICON& icon) {
+  LRESULT old = 0;
+  if (type == IMAGE_BITMAP) {
+    old = reinterpret_cast<LRESULT>(bitmap);
+    bitmap = reinterpret_cast<HBITMAP>(image);
+  } else {
+    old = reinterpret_cast<LRESULT>(icon);
+    icon = reinterpret_cast<HICON>(image);
   }
-  return true;
-}
-int compare_fold(const std::u16string& a, const std::u16string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    char16_t x = a[i], y = b[i];
-    if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - 32);
-    if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - 32);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  return old;
 }
 void set_font(QPainter& p, const Window& w) { p.setFont(QtFontFor(w.font)); }
 

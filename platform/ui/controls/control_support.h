@@ -17,10 +17,10 @@ inline QColor qc(COLORREF c) { return QColor(GetRValue(c), GetGValue(c), GetBVal
 inline QString qs(const std::u16string& s) { return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size())); }
 // The client area as a Qt rectangle at the origin.
 QRect client_qrect(const Window& w);
-// Whether the first `n` characters of both are equal, ASCII letters folded.
-bool equals_fold(const std::u16string& a, const std::u16string& b, size_t n);
-// Orders two texts with ASCII letters folded; shorter first on a tie.
-int compare_fold(const std::u16string& a, const std::u16string& b);
+// The image message of a button or a static (BM_SETIMAGE, STM_SETIMAGE):
+// `image` becomes the control's bitmap (type IMAGE_BITMAP) or icon (any other
+// type); the one it replaces is returned.
+LRESULT swap_image(WPARAM type, LPARAM image, HBITMAP& bitmap, HICON& icon);
 // Selects the window's font (WM_SETFONT) into the painter.
 void set_font(QPainter& p, const Window& w);
 // Draws `img` at the box's corner, or centred in it.

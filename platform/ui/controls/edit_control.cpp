@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/error.h"
 #include "platform/ui/controls/control_support.h"
 #include "platform/ui/message_queue.h"
@@ -24,10 +25,8 @@ bool EditModel::type_text(Window& w, const std::u16string& typed) {
   if (!(w.style & ES_MULTILINE))
     text.erase(std::remove_if(text.begin(), text.end(), [](char16_t c) { return c == u'\r' || c == u'\n'; }),
                text.end());
-  if (w.style & ES_UPPERCASE)
-    for (auto& c : text) if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - 32);
-  if (w.style & ES_LOWERCASE)
-    for (auto& c : text) if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+  if (w.style & ES_UPPERCASE) text = platform::AsciiUpper(text);
+  if (w.style & ES_LOWERCASE) text = platform::AsciiLower(text);
   int size = static_cast<int>(w.text.size());
   int a = std::clamp(std::min(sel_start, sel_end), 0, size);
   int b = std::clamp(std::max(sel_start, sel_end), 0, size);

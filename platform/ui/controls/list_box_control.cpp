@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/error.h"
 #include "platform/ui/controls/control_support.h"
 #include "platform/ui/message_queue.h"
@@ -20,7 +21,7 @@ int ListBoxModel::add(Window& w, const std::u16string& text) {
   size_t at = items.size();
   if (sorted) {
     at = 0;
-    while (at < items.size() && compare_fold(items[at].text, text) <= 0) ++at;
+    while (at < items.size() && AsciiCompareNoCase(items[at].text, text) <= 0) ++at;
   }
   items.insert(items.begin() + static_cast<long>(at), ListEntry{text, 0});
   if (current >= static_cast<int>(at)) ++current;
@@ -35,8 +36,7 @@ int ListBoxModel::find(const std::u16string& text, int start, bool exact) const 
   for (int k = 0; k < n; ++k) {
     int i = (first + k) % n;
     const auto& t = items[static_cast<size_t>(i)].text;
-    if (exact ? (t.size() == text.size() && equals_fold(t, text, t.size())) : equals_fold(t, text, text.size()))
-      return i;
+    if (exact ? AsciiEqualNoCase(t, text) : AsciiStartsWithNoCase(t, text)) return i;
   }
   return LB_ERR;
 }

@@ -18,13 +18,7 @@ using namespace control_support;
 bool StaticModel::handle(Window& w, UINT message, WPARAM wp, LPARAM lp, LRESULT& result) {
   switch (message) {
     case STM_SETIMAGE:
-      if (wp == IMAGE_BITMAP) {
-        result = reinterpret_cast<LRESULT>(bitmap);
-        bitmap = reinterpret_cast<HBITMAP>(lp);
-      } else {
-        result = reinterpret_cast<LRESULT>(icon);
-        icon = reinterpret_cast<HICON>(lp);
-      }
+      result = swap_image(wp, lp, bitmap, icon);
       Invalidate(w, true, false);
       NotifyWindowRepainted(w);
       return true;

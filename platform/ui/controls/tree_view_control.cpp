@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/error.h"
 #include "platform/ui/controls/control_support.h"
 #include "platform/ui/message_queue.h"
@@ -55,7 +56,7 @@ HTREEITEM TreeViewModel::insert(Window& w, const TVINSERTSTRUCTW& in) {
   if (in.hInsertAfter == TVI_FIRST) {
     pos = kids.begin();
   } else if (in.hInsertAfter == TVI_SORT) {
-    pos = std::find_if(kids.begin(), kids.end(), [&](TreeNode* k) { return compare_fold(k->text, n->text) > 0; });
+    pos = std::find_if(kids.begin(), kids.end(), [&](TreeNode* k) { return AsciiCompareNoCase(k->text, n->text) > 0; });
   } else if (in.hInsertAfter != TVI_LAST) {
     auto it2 = std::find(kids.begin(), kids.end(), node(in.hInsertAfter));
     if (it2 != kids.end()) pos = it2 + 1;

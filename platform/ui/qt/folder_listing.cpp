@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/core/ascii_case.h"
 #include "platform/core/error.h"
 #include "platform/core/text.h"
 #include "platform/fs/file_api.h"
@@ -24,12 +25,6 @@ std::vector<platform::fs::Wildcard> split_patterns(const std::u16string& pattern
     start = i + 1;
   }
   return out;
-}
-
-bool less_fold(const std::u16string& a, const std::u16string& b) {
-  auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; };
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                      [&](char16_t x, char16_t y) { return fold(x) < fold(y); });
 }
 
 std::u16string with_slash(const std::u16string& folder) {
@@ -86,7 +81,9 @@ FolderListing ListFolder(const std::u16string& folder, const std::u16string& pat
     }
   } while (++seen < limit && FindNextFileW(find, &data));
   FindClose(find);
-  auto by_name = [](const ListedEntry& a, const ListedEntry& b) { return less_fold(a.name, b.name); };
+  auto by_name = [](const ListedEntry& a, const ListedEntry& b) {
+    return platform::AsciiCompareNoCase(a.name, b.name) < 0;
+  };
   std::sort(folders.begin(), folders.end(), by_name);
   std::sort(files.begin(), files.end(), by_name);
   out.entries = std::move(folders);

@@ -11,43 +11,14 @@
 #include "disk/ntfs_reader.h"
 #include "disk/raw_fat.h"
 #include "platform/core/kobject.h"
-
-namespace {
-
-// A read-only volume whose bytes are the fuzz input (zero-padded to 4 KiB).
-class MemoryVolume : public platform::KernelObject {
- public:
-  explicit MemoryVolume(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  const char* kind() const override { return "volume"; }
-  BOOL read(void* buffer, DWORD size, DWORD* done) override {
-    uint64_t n = position_ < bytes_.size() ? std::min<uint64_t>(size, bytes_.size() - position_) : 0;
-    if (n) memcpy(buffer, bytes_.data() + position_, n);
-    position_ += n;
-    *done = static_cast<DWORD>(n);
-    return TRUE;
-  }
-  BOOL seek(LONGLONG distance, DWORD method, LONGLONG* new_position) override {
-    LONGLONG base = method == FILE_BEGIN ? 0 : method == FILE_CURRENT ? static_cast<LONGLONG>(position_)
-                                                                     : static_cast<LONGLONG>(bytes_.size());
-    if (base + distance < 0) return platform::fail(ERROR_NEGATIVE_SEEK);
-    position_ = static_cast<uint64_t>(base + distance);
-    if (new_position) *new_position = static_cast<LONGLONG>(position_);
-    return TRUE;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-  uint64_t position_ = 0;
-};
-
-}  // namespace
+#include "tests/fuzz/memory_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2 || size > (4 << 20)) return 0;
   bool ntfs = data[0] & 1;
   std::vector<uint8_t> bytes(data + 1, data + size);
   bytes.resize((bytes.size() + 4095) / 4096 * 4096, 0);
-  HANDLE volume = platform::OpenHandle(std::make_shared<MemoryVolume>(std::move(bytes)));
+  HANDLE volume = platform::OpenHandle(std::make_shared<fuzz_support::MemoryImage>(std::move(bytes), "volume"));
   RawVolumeHandle = volume;
   if (ntfs) {
     NtfsVolume = NtfsVolumeRecord{};

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/core/little_endian.h"
 #include "platform/fs/ntfs/ntfs_driver.h"
 #include "tests/fuzz/volume_exercise.h"
 
@@ -24,23 +25,18 @@ namespace {
 constexpr uint64_t kMaxVolume = 16ull << 20;
 constexpr size_t kSector = 512;
 
-uint32_t le(const uint8_t* p, int n) {
-  uint32_t v = 0;
-  for (int i = n - 1; i >= 0; --i) v = v << 8 | p[i];
-  return v;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4) return 0;
-  uint64_t volume = std::min<uint64_t>((uint64_t{le(data, 4)} + kSector - 1) / kSector * kSector, kMaxVolume);
+  uint64_t volume =
+      std::min<uint64_t>((uint64_t{platform::ReadLe32(data)} + kSector - 1) / kSector * kSector, kMaxVolume);
   if (volume < 64 * kSector) return 0;
   auto device = std::make_shared<fuzz_support::CheckedDevice>(volume);
   if (!device->ok()) return 0;
   const uint64_t sectors = volume / kSector;
   for (size_t at = 4; at + 7 <= size;) {
-    const uint64_t first = le(data + at, 4), count = le(data + at + 4, 2);
+    const uint64_t first = platform::ReadLe32(data + at), count = platform::ReadLe16(data + at + 4);
     const uint8_t kind = data[at + 6];
     at += 7;
     const uint64_t fit = first < sectors ? std::min<uint64_t>(count, sectors - first) : 0;
