@@ -9,6 +9,7 @@
 #include "mainapp/records/disk_selection.h"
 #include "mainapp/wipe/disk_health_page.h"
 #include "platform/ui/message_map.h"
+#include "program_support/language_table.h"
 #include "program_support/number_text.h"
 
 BEGIN_MESSAGE_MAP(CDiag, CDialog)
@@ -35,14 +36,14 @@ BOOL CDiag::OnInitDialog() {
     list->DeleteAllItems();
     list->SetExtendedStyle(LVS_EX_GRIDLINES);
     int column = 0;
-    for (const char16_t* name : {u"Property", u"Value", u"Range", u"Remarks"})
-      list->InsertColumn(column++, name, LVCFMT_LEFT, 130);
+    for (LPCWSTR key : {u"IDS_HealthProperty", u"IDS_HealthValue", u"IDS_HealthRange", u"IDS_HealthRemarks"})
+      list->InsertColumn(column++, LookupString(key), LVCFMT_LEFT, 130);
   }
   if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes))) {
     list->SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_FLATSB);
     InsertAttributeColumns(*list);
   }
-  SetDlgItemText(kStatus, u"Reading SMART Values");
+  SetDlgItemText(kStatus, LookupString(u"IDS_HealthReading"));
   SetDlgItemText(1131, u"");
   FillPropertyList();
   return TRUE;
@@ -67,35 +68,35 @@ void CDiag::FillPropertyList() {
   const uint64_t size = ListedSize(listed);
   const uint64_t used = SumUsedSpaceOfDisk(d);
   struct Row {
-    const char16_t* property;
+    LPCWSTR property;  // its key
     CString value, range;
   };
   const Row rows[] = {
-      {u"SMART Enabled", r > 0 ? CString(u"Diaginfo Enabled") : CString(u"Diaginfo Not Enabled"), {}},
-      {u"SMART Version", r > 0 ? SmartVersionText : CString(), {}},
-      {u"Type", ListedBusName(listed), {}},
-      {u"Model", ListedModel(listed), IdentifyText(record, 54, 40)},
-      {u"Serial", IdentifyText(record, 20, 20), {}},
-      {u"Unique Device ID", IdentifyText(record, 14, 6), {}},
-      {u"Capacity", Int64ToText(static_cast<int64_t>(size)), {}},
-      {u"Used Space", Int64ToText(static_cast<int64_t>(used)), {}},
-      {u"Free Space", Int64ToText(static_cast<int64_t>(size > used ? size - used : 0)), {}},
-      {u"Running Days", value(kSmartPowerOnHours, false), value(kSmartPowerOnHours, true)},
-      {u"Reliability", value(kSmartOfflineUncorrectable, false), value(kSmartOfflineUncorrectable, true)},
-      {u"Performance", value(kSmartThroughput, false), value(kSmartThroughput, true)},
-      {u"Error", value(kSmartReadErrorRate, false), value(kSmartReadErrorRate, true)},
-      {u"Temperature", value(kSmartTemperature, false), value(kSmartTemperature, true)},
+      {u"IDS_HealthSmartEnabled", LookupString(r > 0 ? u"IDS_HealthDiagEnabled" : u"IDS_HealthDiagNotEnabled"), {}},
+      {u"IDS_HealthSmartVersion", r > 0 ? SmartVersionText : CString(), {}},
+      {u"IDS_HealthType", ListedBusName(listed), {}},
+      {u"IDS_HealthModel", ListedModel(listed), IdentifyText(record, 54, 40)},
+      {u"IDS_HealthSerial", IdentifyText(record, 20, 20), {}},
+      {u"IDS_HealthUniqueDeviceId", IdentifyText(record, 14, 6), {}},
+      {u"IDS_HealthCapacity", Int64ToText(static_cast<int64_t>(size)), {}},
+      {u"IDS_HealthUsedSpace", Int64ToText(static_cast<int64_t>(used)), {}},
+      {u"IDS_HealthFreeSpace", Int64ToText(static_cast<int64_t>(size > used ? size - used : 0)), {}},
+      {u"IDS_HealthRunningDays", value(kSmartPowerOnHours, false), value(kSmartPowerOnHours, true)},
+      {u"IDS_HealthReliability", value(kSmartOfflineUncorrectable, false), value(kSmartOfflineUncorrectable, true)},
+      {u"IDS_HealthPerformance", value(kSmartThroughput, false), value(kSmartThroughput, true)},
+      {u"IDS_HealthError", value(kSmartReadErrorRate, false), value(kSmartReadErrorRate, true)},
+      {u"IDS_HealthTemperature", value(kSmartTemperature, false), value(kSmartTemperature, true)},
   };
   list->DeleteAllItems();
   for (int i = 0; i < static_cast<int>(std::size(rows)); ++i) {
-    list->InsertItem(i, rows[i].property);
+    list->InsertItem(i, LookupString(rows[i].property));
     list->SetItemText(i, 1, rows[i].value);
     list->SetItemText(i, 2, rows[i].range);
   }
 }
 
 void CDiag::OnRefresh() {
-  SetDlgItemText(kStatus, u"Reading SMART Values");
+  SetDlgItemText(kStatus, LookupString(u"IDS_HealthReading"));
   if (auto* list = dynamic_cast<CListCtrl*>(GetDlgItem(kAttributes))) FillAttributeTable(*list, reader_);
   SetDlgItemText(kStatus, u"");
 }

@@ -398,23 +398,37 @@ TEST(SmartAttributeDialog, ListsCataloguedAttributesInIdOrderWithCriticalMarks) 
          "[Attrib3]\r\nId=194\r\nName=Temperature\r\n";
   platform::process::SetProgramImage(u"P:\\Drummetworks.exe", u"Drummetworks.exe");
   CloneSettings.sourceDisk = ListedDiskIndex{1};  // listed index of physical disk 1
-  platform::ui::Script s;
-  s.expect_dialog(CDiag::IDD).click(IDOK).click(IDCANCEL);
-  ProbeDiag dialog;
-  const std::string failure = wipe_fixture::RunPage(dialog, s);
+  // The property list speaks the page's language; the drive's values stay.
+  const struct {
+    const char* language;
+    const char *enabled, *runningDays, *performance, *temperature, *uniqueId;
+  } languages[] = {
+      {"English", "SMART Enabled|Diaginfo Enabled|", "Running Days|120|110", "Performance||", "Temperature|212|200",
+       "Unique Device ID|"},
+      {"Japanese", "S.M.A.R.T. 有効|診断情報あり|", "稼働日数|120|110", "性能||", "温度|212|200", "固有デバイス ID|"},
+  };
+  std::vector<std::string> attributes;  // the English run's
+  for (const auto& l : languages) {
+    SCOPED_TRACE(l.language);
+    w.UseLanguage(l.language);
+    platform::ui::Script s;
+    s.expect_dialog(CDiag::IDD).click(IDOK).click(IDCANCEL);
+    ProbeDiag shown;
+    ASSERT_EQ(wipe_fixture::RunPage(shown, s), "");
+    ASSERT_EQ(shown.properties.size(), 14u);
+    EXPECT_EQ(shown.properties[0], l.enabled);
+    EXPECT_EQ(shown.properties[5].substr(0, std::string(l.uniqueId).size()), l.uniqueId);
+    EXPECT_EQ(shown.properties[9], l.runningDays);
+    EXPECT_EQ(shown.properties[11], l.performance) << "attribute 2 is not reported";
+    EXPECT_EQ(shown.properties[13], l.temperature);
+    if (std::string(l.language) == "English") attributes = shown.attributes;
+  }
   platform::process::SetProgramImage(u"", u"");
-  ASSERT_EQ(failure, "");
-
-  ASSERT_EQ(dialog.properties.size(), 14u);
-  EXPECT_EQ(dialog.properties[0], "SMART Enabled|Diaginfo Enabled|");
-  EXPECT_EQ(dialog.properties[9], "Running Days|120|110");
-  EXPECT_EQ(dialog.properties[11], "Performance||") << "attribute 2 is not reported";
-  EXPECT_EQ(dialog.properties[13], "Temperature|212|200");
   // Disk 1's block: heading, three identity rows, the catalogued attributes
   // in ascending id order, an empty row.
   std::vector<std::string> block;
   bool in = false;
-  for (const std::string& row : dialog.attributes) {
+  for (const std::string& row : attributes) {
     if (row.find("Drive 1 ") != std::string::npos) in = true;
     else if (in && row == "|||||") break;
     else if (in && row.rfind("|Model", 0) != 0 && row.rfind("|Serial", 0) != 0 && row.rfind("|Cache", 0) != 0)
