@@ -31,7 +31,9 @@ CString DiskBarSegmentLabel(const DiskMapItem& item, int32_t index, const DiskBa
       label += static_cast<WCHAR>(item.driveLetter);
       label += u":) ";
     }
-    label += PartitionTypeName(item.type);
+    const bool unformatted =
+        style.markUnformatted && item.driveLetter > 0 && !VolumeHasFileSystem(static_cast<WCHAR>(item.driveLetter));
+    label += unformatted ? LookupString(u"IDS_Unformatted") : PartitionTypeName(item.type);
     return label;
   }
   if (item.outsideExtended) {
