@@ -570,10 +570,12 @@ TEST_F(CloneRunTest, ACopiedSystemPartitionNamesItsOwnPartition) {
       ASSERT_EQ(Shell("sgdisk -i 1 " + pc_.Image(2), &info), 0) << info;
       std::smatch unique, disk;
       ASSERT_TRUE(std::regex_search(info, unique, std::regex("Partition unique GUID: ([0-9A-F-]+)"))) << info;
+      // The match points into `info`, which the next listing replaces.
+      const std::string partitionGuid = unique[1];
       Shell("sgdisk -p " + pc_.Image(2), &info);
       ASSERT_TRUE(std::regex_search(info, disk, std::regex("Disk identifier \\(GUID\\): ([0-9A-F-]+)"))) << info;
-      ownSystem = "444d494f3a49443a" + clone_fixture::StoredGuidHex(unique[1]);  // "DMIO:ID:"
-      ownStore = clone_fixture::GptDeviceHex(disk[1], unique[1]);
+      ownSystem = "444d494f3a49443a" + clone_fixture::StoredGuidHex(partitionGuid);  // "DMIO:ID:"
+      ownStore = clone_fixture::GptDeviceHex(disk[1], partitionGuid);
     } else {
       std::string dump;
       Shell("sfdisk -d " + pc_.Image(1), &dump);

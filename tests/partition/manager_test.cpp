@@ -655,8 +655,10 @@ TEST_F(EmptyExtendedTest, ItsSpaceIsFreeLogicalSpaceThatTakesALogicalDrive) {
   ASSERT_EQ(Run(manager, FormatsAndCloses(script)), "") << log_;
   auto rows = ReadTable(pc.Image(0), 512);
   partition_fixture::ExpectSound(rows);
+  // The data rows are kept: the pointer below points into them.
+  const std::vector<Row> data = partition_fixture::DataRows(rows);
   const Row* logical = nullptr;
-  for (const Row& r : partition_fixture::DataRows(rows))
+  for (const Row& r : data)
     if (r.start > MiB(80) && r.start < MiB(200)) logical = &r;
   ASSERT_NE(logical, nullptr) << log_;
   EXPECT_LE(logical->start + logical->count, MiB(200));
