@@ -50,6 +50,20 @@ function(drum_area_tests area)
   endforeach()
 endfunction()
 
+# drum_leak_checked(AREA PROGRAMS...)
+# The tests of these programs of the current folder (already defined) get the
+# label leaks beside AREA (cmake/leak_labels.cmake, read by ctest): they open
+# what once leaked, and scripts/test runs them under the leak detector.
+function(drum_leak_checked area)
+  set(setup ${CMAKE_CURRENT_BINARY_DIR}/leak_labels_setup.cmake)
+  file(WRITE ${setup}
+    "set(DRUM_LEAK_FOLDER [==[${CMAKE_CURRENT_BINARY_DIR}]==])\n"
+    "set(DRUM_LEAK_AREA ${area})\n"
+    "set(DRUM_LEAK_PROGRAMS \"${ARGN}\")\n"
+    "include([==[${PROJECT_SOURCE_DIR}/cmake/leak_labels.cmake]==])\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${setup})
+endfunction()
+
 # drum_fuzzer(NAME SOURCES... [DEPS libs...])
 # A libFuzzer target (clang with -DDRUM_BUILD_FUZZERS=ON); scripts/fuzz runs each briefly.
 function(drum_fuzzer name)

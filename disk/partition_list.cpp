@@ -302,6 +302,13 @@ int32_t VolumeFsCodeByLetter(WCHAR letter) {
   return VolumeFsCodeByPath(CString(root));
 }
 
+bool VolumeHasFileSystem(WCHAR letter) {
+  WCHAR root[] = u"C:\\";
+  root[0] = letter;
+  WCHAR name[64] = {};
+  return GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, name, 64) != FALSE;
+}
+
 CString PartitionTypeName(int32_t type) {
   for (const auto& row : mbrTypeTable) {
     if (row.type != type) continue;

@@ -35,6 +35,9 @@ int32_t CheckPartitionType(int32_t type, uint64_t sector);
 // "FAT32" 12, "NTFS" 7, "FAT" 6, "exFAT" 0x87, anything else (or a failed query) 0.
 int32_t VolumeFsCodeByLetter(WCHAR letter);
 int32_t VolumeFsCodeByPath(const CString& root);
+// Whether the volume at "X:\" holds a file system the system mounts (any,
+// known to the table or not); false for a partition never formatted.
+bool VolumeHasFileSystem(WCHAR letter);
 // The row's name trimmed; "N/A" for a row without a name; empty for a type not in the table.
 CString PartitionTypeName(int32_t type);
 // "NTFS(7)", "FAT32(12)", "RAW(-1)", ..., the IDS_UNKNOWN text for other codes.

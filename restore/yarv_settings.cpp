@@ -1,5 +1,7 @@
 #include "restore/yarv_settings.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "platform/core/clock.h"
@@ -220,13 +222,18 @@ void InitAppData() {
   ReadDefaultConfig();
   ScanTemplates();
   RescanRestoreDisks();
-  if (!WinPeMode) {
-    HANDLE log = CreateFileW(LogsFolder + u"\\yarv.log", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             OPEN_ALWAYS, 0, nullptr);
-    if (log != INVALID_HANDLE_VALUE) {
-      LARGE_INTEGER size{};
-      if (GetFileSizeEx(log, &size)) LogRecordCount = static_cast<int32_t>(size.QuadPart / kLogRecordBytes);
-      CloseHandle(log);
-    }
-  }
+  if (!WinPeMode) LogRecordCount = CountLogRecords();
+}
+
+int32_t CountLogRecords() {
+  HANDLE log = CreateFileW(LogsFolder + u"\\yarv.log", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           OPEN_ALWAYS, 0, nullptr);
+  if (log == INVALID_HANDLE_VALUE) return 0;
+  LARGE_INTEGER size{};
+  int32_t count = 0;
+  // A log too long to count in 32 bits counts as the most it can say.
+  if (GetFileSizeEx(log, &size) && size.QuadPart > 0)
+    count = static_cast<int32_t>(std::min<int64_t>(size.QuadPart / kLogRecordBytes, INT32_MAX));
+  CloseHandle(log);
+  return count;
 }

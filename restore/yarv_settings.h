@@ -58,6 +58,9 @@ extern int32_t NextFieldPosition;
 
 // The whole start-up load, once, before the host chooses a mode.
 void InitAppData();
+// The whole records in LogsFolder's "yarv.log" (a partial one at its end
+// is not counted); the file is made, empty, when it is missing.
+int32_t CountLogRecords();
 
 CString ReadInstallationDirectory();
 CString ReadArchiveDirectory();

@@ -58,6 +58,8 @@ void ResetRunValues() {
   CloneRunState.operationSectors = 0;
   CloneRunState.copyTotalSectors = 0;
   CloneRunState.verifyMismatchCount = 0;
+  CloneRunState.verifyDifferingFiles = 0;
+  CloneRunState.verifyUncomparedFiles = 0;
   CloneRunState.skippedItemCount = 0;
   CloneRunState.skippedItems.Empty();
   CloneRunState.offlineRepairFailed = 0;

@@ -103,9 +103,23 @@ BOOL CMirrorProgressSummary::OnInitDialog() {
   SetDlgItemText(1023, scan);
 
   if (CloneSettings.verifyAfterCopy) {
-    CString line;
-    line.Format(u"%d %s %d %s", mismatches, LookupString(u"IDS_verifyerror1").GetString(),
-                CloneCounters.verifySecondCount, LookupString(u"IDS_verifyerror2").GetString());
+    auto counts = [](int32_t differ, const char16_t* differKey, int32_t unread, const char16_t* unreadKey) {
+      CString text;
+      text.Format(u"%d %s %d %s", differ, LookupString(differKey).GetString(), unread,
+                  LookupString(unreadKey).GetString());
+      return text;
+    };
+    const int32_t unreadBlocks = CloneCounters.verifySecondCount;
+    const CString blocks = counts(mismatches, u"IDS_verifyerror1", unreadBlocks, u"IDS_verifyerror2");
+    // A basic copy compares files; the partitions it copied by sectors (no
+    // volume to read files from) are named by blocks only where blocks
+    // differ or went uncompared.
+    CString line = blocks;
+    if (CloneSettings.basicDuplication) {
+      line = counts(CloneRunState.verifyDifferingFiles, u"IDS_verifyfiles1", CloneRunState.verifyUncomparedFiles,
+                    u"IDS_verifyfiles2");
+      if (mismatches != 0 || unreadBlocks != 0) line += u"; " + blocks;
+    }
     SetDlgItemText(1030, line);
   } else {
     SetDlgItemText(1030, LookupString(u"IDS_NotSelected"));

@@ -218,7 +218,10 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
                           const WIN32_FIND_DATAW& entry) {
   if (sourceFile.GetLength() < 4) return true;
   HANDLE source = OpenFileRead(sourceFile);
-  if (source == INVALID_HANDLE_VALUE) return false;
+  if (source == INVALID_HANDLE_VALUE) {
+    if (verify) ++CloneRunState.verifyUncomparedFiles;
+    return false;
+  }
   SetThreadExecutionState(ES_SYSTEM_REQUIRED);
   if (!verify) {
     // A further name of a file already copied becomes a link to that copy.
@@ -233,6 +236,13 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
   if (!verify) dacl = ReadFileDacl(sourceFile);
   HANDLE destination = verify ? OpenFileRead(destinationFile) : CreateFileForBulkWrite(destinationFile);
   if (destination == INVALID_HANDLE_VALUE) {
+    // A copy that is not there differs; one that is there but cannot be
+    // opened was not compared.
+    if (verify) {
+      const DWORD error = GetLastError();
+      ++(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? CloneRunState.verifyDifferingFiles
+                                                                         : CloneRunState.verifyUncomparedFiles);
+    }
     CloseHandle(source);
     return false;
   }
@@ -252,32 +262,39 @@ bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationF
     if (!verify) ShowItem(kCopiedSizeItem, FormatSectorCount(done / 512 + CloneRunState.operationSectors));
   };
   hooks.aborted = [] { return Aborted(); };
+  // A chunk that differs is rewritten; the file differs when that fails.
   if (verify)
     hooks.check = [&](const BYTE* data, DWORD count, uint64_t offset) {
-      if (std::memcmp(data, ReadBackBuffer.data(), count) == 0) return true;
-      ++CloneRunState.verifyMismatchCount;
-      if (!RepairChunk(destinationFile, offset, data, count)) return false;
-      --CloneRunState.verifyMismatchCount;
-      return true;
+      return std::memcmp(data, ReadBackBuffer.data(), count) == 0 || RepairChunk(destinationFile, offset, data, count);
     };
   // A sparse file stays sparse: only its ranges that hold data are written.
   uint64_t expected = EntrySize(entry);
   const ChunkCopyResult copied = verify ? CopyChunks(source, CopyBuffer, hooks, fileBytes)
                                         : CopyFileData(source, destination, entry, CopyBuffer, hooks, fileBytes, expected);
-  if (copied == ChunkCopyResult::ShortPut) ++DiskContext.ioErrorCount;
-  bool ok = copied == ChunkCopyResult::Done;
-  // A read that ended early is a failed copy, not the end of the file; in
-  // verify mode a destination longer than its source differs too.
-  if (ok && fileBytes != expected) {
-    ++DiskContext.ioErrorCount;
-    ok = false;
-  }
-  if (ok && verify) {
+  // In verify mode a copy of another size differs: longer, or shorter (its
+  // read-back ends early, which is no failed read).
+  auto otherSize = [&] {
     LARGE_INTEGER size{};
-    if (GetFileSizeEx(destination, &size) && static_cast<uint64_t>(size.QuadPart) != fileBytes) {
-      ++CloneRunState.verifyMismatchCount;
-      ok = false;
+    return verify && GetFileSizeEx(destination, &size) && static_cast<uint64_t>(size.QuadPart) != expected;
+  };
+  bool ok = copied == ChunkCopyResult::Done;
+  if (copied == ChunkCopyResult::ShortPut) {
+    if (otherSize()) {
+      ++CloneRunState.verifyDifferingFiles;
+    } else {
+      ++DiskContext.ioErrorCount;
+      if (verify) ++CloneRunState.verifyUncomparedFiles;
     }
+  } else if (copied == ChunkCopyResult::CheckFailed) {
+    ++CloneRunState.verifyDifferingFiles;
+  } else if (ok && fileBytes != expected) {
+    // A read that ended early is a failed copy, not the end of the file.
+    ++DiskContext.ioErrorCount;
+    if (verify) ++CloneRunState.verifyUncomparedFiles;
+    ok = false;
+  } else if (ok && otherSize()) {
+    ++CloneRunState.verifyDifferingFiles;
+    ok = false;
   }
   // The named streams before the times: writing them changes the file's.
   if (!verify && ok && !CopyStreams(sourceFile, destinationFile, CopyBuffer))
@@ -356,7 +373,10 @@ bool CopyTree(const CString& source, const CString& destination, bool verify) {
     CloneRunState.currentItemText += u".";
     if (CloneRunState.currentItemText.GetLength() > 16) CloneRunState.currentItemText = u".";
     ShowItem(kStatusItem, CloneRunState.copyDescription + CloneRunState.currentItemText);
-    if (!CopyFileWithSecurity(childSource, childDestination, verify, entry) && !Aborted()) RecordSkipped(childSource);
+    // A file the verify pass finds wrong is counted on its own line, not as
+    // an item the copy left out (the copy pass said so already).
+    if (!CopyFileWithSecurity(childSource, childDestination, verify, entry) && !verify && !Aborted())
+      RecordSkipped(childSource);
     if (!verify) ShowItem(kCopiedSizeItem, FormatSectorCount(CloneRunState.operationSectors));
     ++CloneRunState.copyItemCount;
     PumpPageAndMain();

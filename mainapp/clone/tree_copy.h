@@ -5,7 +5,8 @@
 // name and times, and re-creating folder links after the walk; system files
 // and recycle bins are left out, and the destination gets the source's volume
 // label. In verify mode the files are read back and compared, and a differing
-// chunk is rewritten through a writable handle.
+// chunk is rewritten through a writable handle; the pass counts files, never
+// chunks: those whose copy still differs and those it could not compare.
 //
 // Everything runs on the user-interface thread of the clone page. The copy
 // pumps CopyProgressPage's and the main dialog's messages, so the page's
@@ -13,8 +14,9 @@
 //
 // Counters moved (CloneRunState): operationSectors (512-byte units of file
 // data handled), copiedBytes (bytes written), copiedSectors, currentItemText,
-// copyItemCount, verifyMismatchCount, skippedItemCount/skippedItems; and the
-// disk layer's ioErrorCount for short writes and read-backs.
+// copyItemCount, verifyDifferingFiles and verifyUncomparedFiles,
+// skippedItemCount/skippedItems (the copy pass); and the disk layer's
+// ioErrorCount for short writes and reads.
 #pragma once
 
 #include <cstdint>
@@ -46,8 +48,9 @@ bool CopyPartitionContents(const CString& source, const CString& destination, bo
 bool CopyTree(const CString& source, const CString& destination, bool verify);
 
 // Copies (or verifies) one file. False when it could not be opened, created,
-// read or written whole, or when a differing chunk could not be repaired;
-// the caller records it as skipped.
+// read or written whole, or when a differing chunk could not be repaired,
+// or (verify) when the copy has another size; the copy pass's caller records
+// it as skipped, the verify pass counts it as differing or not compared.
 bool CopyFileWithSecurity(const CString& sourceFile, const CString& destinationFile, bool verify,
                           const WIN32_FIND_DATAW& entry);
 

@@ -18,14 +18,6 @@ namespace {
 constexpr int kTitle = 1003;
 constexpr int kSubtitle = 1004;
 
-// True when the volume at `letter` holds a file system the system mounts.
-bool HasFileSystem(WCHAR letter) {
-  WCHAR root[] = u"C:\\";
-  root[0] = letter;
-  WCHAR name[64] = {};
-  return GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, name, 64) != FALSE;
-}
-
 CString UnformattedDetails(WCHAR letter) {
   CString details(u"(");
   details += letter;
@@ -141,7 +133,7 @@ int FillDiskListRows(CListCtrl& list, CString (*letteredDetails)(WCHAR letter, c
       DiskListRows.rowSlot[row] = p.slot;
       list.InsertItem(row, partitionText, kImagePartitionRow);
       list.SetItemText(row, 2, FormatSectorCount(p.length));
-      if (letter && fill.markUnformatted && !HasFileSystem(letter)) {
+      if (letter && fill.markUnformatted && !VolumeHasFileSystem(letter)) {
         list.SetItemText(row, 1, UnformattedDetails(letter));
         list.SetItemText(row, 3, CString());
       } else if (letter) {

@@ -192,10 +192,8 @@ void CCreatePart1::ItemSpans(int* left, int* width) const {
   }
 }
 
-void CCreatePart1::OnPaint() {
-  CPaintDC dc(this);
+DiskBarStyle CCreatePart1::BarStyle() {
   const auto& s = PartitionManagerState;
-  if (s.selectedDisk.is_none() || bar_.IsRectEmpty()) return;
   // The clone's bar, with the manager's fonts, the cursor item outlined in
   // yellow and the item being formatted in red.
   DiskBarStyle style;
@@ -203,12 +201,20 @@ void CCreatePart1::OnPaint() {
     return item.partitionIndex >= 0 && index == PartitionManagerState.cursorItem;
   };
   style.alertItem = s.formattingItem;
+  style.markUnformatted = true;
   style.fontFace = u"Verdana";
   style.labelHeight = 14;
   style.sizeHeight = 13;
   style.sizeWeight = 700;
   style.diskSectors = ListedSize(s.selectedDisk);
-  PaintDiskBar(dc, bar_, s.diskMap, s.diskMapCount, style);
+  return style;
+}
+
+void CCreatePart1::OnPaint() {
+  CPaintDC dc(this);
+  const auto& s = PartitionManagerState;
+  if (s.selectedDisk.is_none() || bar_.IsRectEmpty()) return;
+  PaintDiskBar(dc, bar_, s.diskMap, s.diskMapCount, BarStyle());
 }
 
 // The same spans as drawn (the bar's first item at x 1, each one its width

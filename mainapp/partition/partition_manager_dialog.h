@@ -11,6 +11,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/dialog.h"
 #include "mainapp/partition/page_header.h"
+#include "mainapp/records/disk_bars.h"
 #include "platform/ui/gdi.h"
 #include "platform/ui/message_box.h"
 
@@ -40,6 +41,10 @@ class CCreatePart1 : public CDialog {
   const CRect& BarRect() const { return bar_; }
   // A point in the middle of map item `item`'s block, relative to the bar.
   CPoint ItemPoint(int item) const;
+  // How the bar is drawn: the manager's fonts, the cursor item outlined in
+  // yellow, the item being formatted in red, a partition without a file
+  // system labelled unformatted as the list names it.
+  static DiskBarStyle BarStyle();
 
   virtual void OnNewPartition();
   virtual void OnNewLogicalDrive();

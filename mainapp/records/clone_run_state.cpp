@@ -5,6 +5,7 @@
 CloneRunStateRecord CloneRunState;
 
 bool CloneRunHadErrors() {
-  return CloneRunState.verifyMismatchCount != 0 || DiskContext.ioErrorCount != 0 ||
+  return CloneRunState.verifyMismatchCount != 0 || CloneRunState.verifyDifferingFiles != 0 ||
+         CloneRunState.verifyUncomparedFiles != 0 || DiskContext.ioErrorCount != 0 ||
          CloneRunState.skippedItemCount != 0 || CloneRunState.offlineRepairFailed != 0;
 }

@@ -46,9 +46,15 @@ struct CloneRunStateRecord {
   CString copyDescription;
   // copiedBytes / 512 at the end of the run (the engines set it meanwhile).
   uint64_t copiedSectors = 0;
-  // Blocks or file chunks whose read-back differed and whose rewrite did not
-  // verify; shown by the summary.
+  // Blocks whose read-back differed and whose rewrite did not verify (the
+  // sector copies' verify); shown by the summary.
   int32_t verifyMismatchCount = 0;
+  // The file copy's verify, by files: files whose copy still differs from
+  // the source after the pass (contents a rewrite did not mend, another
+  // size, missing on the destination), and files it could not compare (the
+  // source or the copy could not be read whole); shown by the summary.
+  int32_t verifyDifferingFiles = 0;
+  int32_t verifyUncomparedFiles = 0;
   // Files, folders and links the file copy had to leave out (cannot be
   // opened, created or read, nested too deep), and their source paths, one
   // a line, the first kSkippedItemsListed of them; shown by the summary.
@@ -64,7 +70,7 @@ constexpr int32_t kSkippedItemsListed = 20;
 extern CloneRunStateRecord CloneRunState;
 
 // Whether the run's copy is incomplete or unproven although it ran to its
-// end: blocks or file chunks that still differ, failed transfers, items left
-// out, or an offline repair that could not run. Such a run is never called
-// complete.
+// end: blocks or files that still differ, files the verify could not
+// compare, failed transfers, items left out, or an offline repair that could
+// not run. Such a run is never called complete.
 bool CloneRunHadErrors();

@@ -20,7 +20,7 @@ constexpr COLORREF kRed = RGB(255, 0, 0);
 
 }  // namespace
 
-CString DiskBarPartitionName(const DiskMapItem& item) {
+CString DiskBarPartitionName(const DiskMapItem& item, bool markUnformatted) {
   CString name;
   // A map built without refreshing carries letter 0: the type name alone.
   if (item.driveLetter > 0) {
@@ -28,7 +28,9 @@ CString DiskBarPartitionName(const DiskMapItem& item) {
     name += static_cast<WCHAR>(item.driveLetter);
     name += u":) ";
   }
-  name += PartitionTypeName(item.type);
+  const bool unformatted =
+      markUnformatted && item.driveLetter > 0 && !VolumeHasFileSystem(static_cast<WCHAR>(item.driveLetter));
+  name += unformatted ? LookupString(u"IDS_Unformatted") : PartitionTypeName(item.type);
   return name;
 }
 
@@ -37,7 +39,7 @@ CString DiskBarSegmentLabel(const DiskMapItem& item, int32_t index, const DiskBa
     if (style.newPartitionType != 0 && item.type == style.newPartitionType) return LookupString(u"IDS_new");
     // A partition without a recognised file system has no type name.
     if (item.type == FS_RAW) return CString(u"Raw");
-    return DiskBarPartitionName(item);
+    return DiskBarPartitionName(item, style.markUnformatted);
   }
   if (item.outsideExtended) {
     if (style.gptDisk && index == style.msrIndex) return CString(u"GPTHDR");

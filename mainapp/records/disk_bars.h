@@ -34,6 +34,9 @@ struct DiskBarStyle {
   // of a conversion to GPT) and is labelled IDS_new; 0 for none.
   int32_t newPartitionType = 0;
   int32_t alertItem = -1;        // framed in red (the partition being formatted), before any highlight
+  // A lettered partition whose volume holds no file system is labelled
+  // IDS_Unformatted in place of its type name, as the manager's list says.
+  bool markUnformatted = false;
   // Fonts of the label and size lines (the sizes also serve the empty bar).
   const char16_t* fontFace = u"MS Shell Dlg";
   int labelHeight = 12;
@@ -43,11 +46,13 @@ struct DiskBarStyle {
 };
 
 // The name of a partition's segment: " (C:) " and the type name for a
-// lettered partition, the type name alone without a letter.
-CString DiskBarPartitionName(const DiskMapItem& item);
+// lettered partition (IDS_Unformatted instead of the type name when asked to
+// mark a volume without a file system), the type name alone without a letter.
+CString DiskBarPartitionName(const DiskMapItem& item, bool markUnformatted = false);
 
 // The label under segment `index`: " (C:) " and the type name for a lettered
-// partition, the type name alone without a letter, IDS_new for a partition
+// partition (IDS_Unformatted for the name when the style marks a volume
+// without a file system), the type name alone without a letter, IDS_new for a partition
 // the plan adds, "Raw" without a file system, "GPTHDR", IDS_Unallocated or
 // IDS_Free for gaps.
 CString DiskBarSegmentLabel(const DiskMapItem& item, int32_t index, const DiskBarStyle& style);

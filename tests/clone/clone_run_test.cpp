@@ -290,7 +290,7 @@ TEST_F(CloneRunTest, BasicWholeDiskCloneWithVerify) {
     // Left over from an earlier run: a new run starts without them.
     CloneRunState.skippedItemCount = 7;
     CloneRunState.skippedItems = u"C:\\old.txt\r\n";
-    ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "");
+    ASSERT_EQ(RunClone("Completed", "0 files differ, 0 files not compared"), "");
     EXPECT_EQ(CloneRunState.skippedItemCount, 0) << platform::to_utf8(CloneRunState.skippedItems.GetString());
     EXPECT_EQ(CloneRunState.cloneAborted, 0);
     CheckCopy(destination);
@@ -381,7 +381,7 @@ TEST_F(CloneRunTest, WholeCloneWithoutAShadowCopyIsMadeFromTheLiveFiles) {
       }
     }
     ASSERT_EQ(planned, 2);
-    const std::string verifyLine = "0 blocks differ, 0 blocks not compared";
+    const std::string verifyLine = "0 files differ, 0 files not compared";
     ASSERT_EQ(RunClone(c.result, verifyLine), "") << platform::to_utf8(CloneRunState.skippedItems.GetString());
     ShellState.winPEMode = 0;
     platform::fs::ReleaseAllDrivers();
@@ -582,10 +582,12 @@ TEST_F(CloneRunTest, ACopiedSystemPartitionNamesItsOwnPartition) {
       ASSERT_EQ(Shell("sgdisk -i 1 " + pc_.Image(2), &info), 0) << info;
       std::smatch unique, disk;
       ASSERT_TRUE(std::regex_search(info, unique, std::regex("Partition unique GUID: ([0-9A-F-]+)"))) << info;
+      // The match points into `info`, which the next listing replaces.
+      const std::string partitionGuid = unique[1];
       Shell("sgdisk -p " + pc_.Image(2), &info);
       ASSERT_TRUE(std::regex_search(info, disk, std::regex("Disk identifier \\(GUID\\): ([0-9A-F-]+)"))) << info;
-      ownSystem = "444d494f3a49443a" + clone_fixture::StoredGuidHex(unique[1]);  // "DMIO:ID:"
-      ownStore = clone_fixture::GptDeviceHex(disk[1], unique[1]);
+      ownSystem = "444d494f3a49443a" + clone_fixture::StoredGuidHex(partitionGuid);  // "DMIO:ID:"
+      ownStore = clone_fixture::GptDeviceHex(disk[1], partitionGuid);
     } else {
       std::string dump;
       Shell("sfdisk -d " + pc_.Image(1), &dump);
@@ -753,6 +755,61 @@ TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
     }
   }
   CloneRunState.offlineRepairFailed = 0;
+}
+
+// The verify line counts what it names: files for a basic copy (with the
+// blocks of partitions it copied by sectors where any of them differ or went
+// uncompared), blocks for a sector-by-sector copy; in both languages. A
+// file that differs or went uncompared is never called complete.
+TEST_F(CloneRunTest, VerifyLineCountsWhatItNames) {
+  PrepareWizard(1, true, true);
+  struct Case {
+    bool basic;
+    int32_t files, filesUnread, blocks, blocksUnread;
+    const char* english;
+    const char* japanese;
+    const char* result;
+  };
+  const Case cases[] = {
+      {true, 0, 0, 0, 0, "0 files differ, 0 files not compared", "0 ファイルが不一致、 0 ファイルが未比較", "Completed"},
+      {true, 2, 0, 0, 0, "2 files differ, 0 files not compared", "2 ファイルが不一致、 0 ファイルが未比較",
+       "Completed with errors"},
+      {true, 0, 3, 0, 0, "0 files differ, 3 files not compared", "0 ファイルが不一致、 3 ファイルが未比較",
+       "Completed with errors"},
+      {true, 1, 0, 4, 5, "1 files differ, 0 files not compared; 4 blocks differ, 5 blocks not compared",
+       "1 ファイルが不一致、 0 ファイルが未比較; 4 ブロックが不一致、 5 ブロックが未比較", "Completed with errors"},
+      {false, 0, 0, 4, 0, "4 blocks differ, 0 blocks not compared", "4 ブロックが不一致、 0 ブロックが未比較",
+       "Completed with errors"},
+  };
+  for (const char* language : {"English", "Japanese"}) {
+    LanguageTable = LanguageTableRecord{};
+    ShellState.languageName = platform::to_utf16(language);
+    ASSERT_TRUE(LoadLanguageStrings());
+    const bool english = std::string(language) == "English";
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(language) + ": " + c.english);
+      CloneSettings.basicDuplication = c.basic ? 1 : 0;
+      CloneRunState.cloneAborted = 0;
+      CloneRunState.skippedItemCount = 0;
+      CloneRunState.offlineRepairFailed = 0;
+      DiskContext.ioErrorCount = 0;
+      CloneRunState.verifyDifferingFiles = c.files;
+      CloneRunState.verifyUncomparedFiles = c.filesUnread;
+      CloneRunState.verifyMismatchCount = c.blocks;
+      CloneCounters.verifySecondCount = c.blocksUnread;
+      platform::ui::Script script;
+      script.expect_dialog(CMirrorProgressSummary::IDD).expect_text(1030, english ? c.english : c.japanese);
+      if (english) script.expect_text(1024, c.result);
+      script.key("escape");
+      ShowSummary(script);
+      EXPECT_EQ(CloneRunHadErrors(), std::string(c.result) != "Completed");
+    }
+  }
+  CloneRunState.verifyDifferingFiles = CloneRunState.verifyUncomparedFiles = CloneRunState.verifyMismatchCount = 0;
+  CloneCounters.verifySecondCount = 0;
+  LanguageTable = LanguageTableRecord{};
+  ShellState.languageName = u"English";
+  ASSERT_TRUE(LoadLanguageStrings());
 }
 
 // The summary of a run with errors in English and Japanese, pictured where
@@ -1052,7 +1109,7 @@ TEST_F(CloneRunTest, GptSourceOntoAnEmptyDiskGivesAWholeGptCopy) {
   Start();
   PrepareWizard(1, true, true, 4);
   ASSERT_EQ(CloneSettings.sourceIsGpt, 1);
-  ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "");
+  ASSERT_EQ(RunClone("Completed", "0 files differ, 0 files not compared"), "");
   std::string out;
   EXPECT_EQ(Shell("sgdisk -v " + pc_.Image(1), &out), 0) << out;
   EXPECT_NE(out.find("No problems found"), std::string::npos) << out;
@@ -1138,7 +1195,7 @@ TEST_F(CloneRunTest, ResizedLogicalDrivesAreCopiedByFiles) {
     }
     platform::fs::ReleaseAllDrivers();
     const std::string sourceHash = ImageHash(4);
-    ASSERT_EQ(RunClone("Completed", "0 blocks differ, 0 blocks not compared"), "")
+    ASSERT_EQ(RunClone("Completed", "0 files differ, 0 files not compared"), "")
         << platform::to_utf8(CloneRunState.skippedItems.GetString()) << " io errors " << DiskContext.ioErrorCount;
     platform::fs::ReleaseAllDrivers();
     EXPECT_EQ(ImageHash(4), sourceHash) << "the source is never written";

@@ -221,7 +221,8 @@ TEST_P(TreeCopyTest, VerifyRepairsADamagedFileThroughAWritableHandle) {
   CloneRunState.operationSectors = 0;
   CloneRunState.skippedItemCount = 0;
   ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", true));
-  EXPECT_EQ(CloneRunState.verifyMismatchCount, 0) << "identical files";
+  EXPECT_EQ(CloneRunState.verifyDifferingFiles, 0) << "identical files";
+  EXPECT_EQ(CloneRunState.verifyUncomparedFiles, 0);
   EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips());
 
   // Damage the second chunk of the big file, and make it read-only.
@@ -231,11 +232,100 @@ TEST_P(TreeCopyTest, VerifyRepairsADamagedFileThroughAWritableHandle) {
   ASSERT_TRUE(SetFileAttributesW(u"D:\\Data\\Sub\\big.bin", FILE_ATTRIBUTE_READONLY));
   CloneRunState.skippedItemCount = 0;
   ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", true));
-  EXPECT_EQ(CloneRunState.verifyMismatchCount, 0) << "the chunk was rewritten and verified";
+  EXPECT_EQ(CloneRunState.verifyDifferingFiles, 0) << "the chunk was rewritten and verified";
   EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips());
   EXPECT_TRUE(Destination().Cat("/Data/Sub/big.bin") == kBig) << "/Data/Sub/big.bin";
   EXPECT_EQ(GetFileAttributesW(u"D:\\Data\\Sub\\big.bin") & FILE_ATTRIBUTE_READONLY,
             static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+}
+
+// The verify pass counts files, never chunks: a copy it mends counts
+// nothing; one that keeps differing (a rewrite the destination refuses,
+// another size, missing) counts once however many of its chunks differ; one
+// it cannot read counts as not compared. None of them is called an item the
+// copy left out. What the copy then holds is read with the file system's tools.
+TEST_P(TreeCopyTest, VerifyCountsTheFilesThatStillDifferOrWentUncompared) {
+  ASSERT_TRUE(CopyPartitionContents(u"C:", u"D:", false));
+  const std::string cut = kSmall.substr(0, 1000);
+  auto damaged = [](std::string data, std::initializer_list<size_t> at) {
+    for (size_t offset : at)
+      for (size_t i = offset; i < offset + 4096 && i < data.size(); ++i) data[i] = static_cast<char>(~data[i]);
+    return data;
+  };
+  // Another program holds the file open for reading and lets no one write it.
+  HANDLE holder = INVALID_HANDLE_VALUE;
+  auto hold = [&](const char16_t* path) {
+    holder = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    int32_t differ, uncompared;
+    std::function<void(const test_support::CopiedVolume&)> check;
+  };
+  const Case cases[] = {
+      {"chunks of two files changed in place: mended",
+       [&] {
+         PutFile(u"D:\\Data\\Sub\\big.bin", damaged(kBig, {100, 5u << 20, 9u << 20}));
+         PutFile(u"D:\\Data\\small.txt", damaged(kSmall, {0}));
+       },
+       0, 0,
+       [&](const test_support::CopiedVolume& image) {
+         EXPECT_TRUE(image.Cat("/Data/Sub/big.bin") == kBig);
+         EXPECT_TRUE(image.Cat("/Data/small.txt") == kSmall);
+       }},
+      {"three chunks of a file that cannot be written",
+       [&] {
+         PutFile(u"D:\\Data\\Sub\\big.bin", damaged(kBig, {100, 5u << 20, 9u << 20}));
+         hold(u"D:\\Data\\Sub\\big.bin");
+       },
+       1, 0,
+       [&](const test_support::CopiedVolume& image) {
+         EXPECT_TRUE(image.Cat("/Data/Sub/big.bin") == damaged(kBig, {100, 5u << 20, 9u << 20}));
+       }},
+      {"one file cut short, one grown, one deleted",
+       [&] {
+         PutFile(u"D:\\Data\\small.txt", cut);
+         PutFile(u"D:\\Program Files Wide\\x.txt", "x and more");
+         ASSERT_TRUE(DeleteFileW(u"D:\\Data\\Sub\\big.bin"));
+       },
+       3, 0,
+       [&](const test_support::CopiedVolume& image) {
+         EXPECT_TRUE(image.Cat("/Data/small.txt") == cut);
+         EXPECT_FALSE(Has(image.List("/Data/Sub"), "big")) << "nothing is copied by the verify";
+       }},
+      {"a folder where the copy of a file should be: it cannot be read",
+       [&] {
+         ASSERT_TRUE(DeleteFileW(u"D:\\Data\\small.txt"));
+         ASSERT_TRUE(CreateDirectoryW(u"D:\\Data\\small.txt", nullptr));
+       },
+       0, 1, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // Each case starts from a whole copy.
+    RemoveDirectoryW(u"D:\\Data\\small.txt");
+    for (const auto& [path, data] : {std::pair{u"D:\\Data\\small.txt", kSmall}, std::pair{u"D:\\Data\\Sub\\big.bin", kBig},
+                                     std::pair{u"D:\\Program Files Wide\\x.txt", std::string("x")}})
+      PutFile(path, data);
+    c.change();
+    CloneRunState.verifyDifferingFiles = 0;
+    CloneRunState.verifyUncomparedFiles = 0;
+    CloneRunState.verifyMismatchCount = 0;
+    CloneRunState.skippedItemCount = 0;
+    DiskContext.ioErrorCount = 0;
+    CopyPartitionContents(u"C:", u"D:", true);
+    if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+    holder = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(CloneRunState.verifyDifferingFiles, c.differ);
+    EXPECT_EQ(CloneRunState.verifyUncomparedFiles, c.uncompared);
+    EXPECT_EQ(CloneRunState.verifyMismatchCount, 0) << "no blocks were compared";
+    EXPECT_EQ(DiskContext.ioErrorCount, 0) << "no read failed";
+    EXPECT_EQ(CloneRunState.skippedItemCount, linkSkips()) << platform::to_utf8(CloneRunState.skippedItems.str());
+    EXPECT_EQ(CloneRunHadErrors(), c.differ + c.uncompared + linkSkips() > 0);
+    if (c.check) c.check(Destination());
+  }
 }
 
 TEST_P(TreeCopyTest, ItemsLeftOutAreReportedAndNestingIsBounded) {

@@ -22,6 +22,7 @@
 #include "mainapp/partition/earlier_dialog.h"
 #include "mainapp/partition/part_dialogs.h"
 #include "mainapp/partition/partition_state.h"
+#include "disk/partition_list.h"
 #include "mainapp/records/disk_bars.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
@@ -113,6 +114,14 @@ class PartitionManagerTest : public ::testing::Test {
       EXPECT_EQ(Run(probe, Script().expect_dialog(233).click(2)), "");
     }
     return item >= 0 && item < static_cast<int>(points_.size()) ? points_[item] : CPoint(-1, -1);
+  }
+  // The labels under the bar's segments, as the manager draws them now.
+  static std::vector<std::string> BarLabels() {
+    std::vector<std::string> labels;
+    const DiskBarStyle style = CCreatePart1::BarStyle();
+    for (int i = 0; i < PartitionManagerState.diskMapCount; ++i)
+      labels.push_back(platform::to_utf8(DiskBarSegmentLabel(PartitionManagerState.diskMap[i], i, style).GetString()));
+    return labels;
   }
   // The list row of the disk whose model text holds `model` (a first run reads the list).
   int DiskRow(const std::string& model) {
@@ -514,10 +523,10 @@ TEST_F(PartitionManagerTest, EarlierDialogCreatesThroughItsInlinePanel) {
 
 
 // A partition left without a file system (its table entry was written, then
-// the run was killed before the format): the list says it is unformatted
-// (English and Japanese) with no used size, the bar's menu offers Format on
-// it, and Format gives it the chosen file system (ntfsfix) and the list its
-// type again.
+// the run was killed before the format): the list and the bar's label say it
+// is unformatted (English and Japanese) with no used size, the bar's menu
+// offers Format on it, and Format gives it the chosen file system (ntfsfix)
+// and the list and the bar its type again.
 TEST_F(PartitionManagerTest, UnformattedPartitionIsShownSoAndOffersFormat) {
   pc.WriteBytes(0, MiB(120) * 512, std::string(1u << 20, '\0'));  // L2's file system is gone
   Boot();
@@ -527,7 +536,13 @@ TEST_F(PartitionManagerTest, UnformattedPartitionIsShownSoAndOffersFormat) {
     ASSERT_TRUE(partition_fixture::UseLanguage(language));
     Manager manager;
     std::vector<std::vector<std::string>> rows;
-    manager.afterInit = [&](Manager& m) { rows = m.Rows(); };
+    std::vector<std::string> labels;
+    std::string typeName;
+    manager.afterInit = [&](Manager& m) {
+      rows = m.Rows();
+      labels = BarLabels();
+      typeName = platform::to_utf8(PartitionTypeName(PartitionManagerState.diskMap[3].type).GetString());
+    };
     ASSERT_EQ(Run(manager, Script().expect_dialog(233).screenshot(std::string("unformatted-") + language + ".png").click(2)), "");
     ASSERT_EQ(rows.size(), 5u);
     const std::string shown = platform::to_utf8(std::u16string(LookupString(u"IDS_Unformatted").GetString()));
@@ -535,16 +550,31 @@ TEST_F(PartitionManagerTest, UnformattedPartitionIsShownSoAndOffersFormat) {
     EXPECT_NE(rows[3][1].find(shown), std::string::npos) << rows[3][1];
     EXPECT_EQ(rows[3][3], "");
     for (int other : {1, 2, 4}) EXPECT_EQ(rows[other][1].find(shown), std::string::npos) << rows[other][1];
+    // The bar names the partition as the list does, and no other segment so.
+    ASSERT_GT(labels.size(), 3u);
+    EXPECT_NE(labels[3].find(shown), std::string::npos) << labels[3];
+    ASSERT_FALSE(typeName.empty());
+    EXPECT_EQ(labels[3].find(typeName), std::string::npos) << labels[3];
+    for (size_t other = 0; other < labels.size(); ++other) {
+      if (other != 3) EXPECT_EQ(labels[other].find(shown), std::string::npos) << other << ": " << labels[other];
+    }
   }
   ASSERT_TRUE(partition_fixture::UseLanguage("English"));
   ASSERT_EQ(FormatAs(unformatted, "NTFS"), "");
   ExpectVolume("NTFS", MiB(120), MiB(20));
   std::vector<std::vector<std::string>> after;
+  std::vector<std::string> labelsAfter;
   Manager again;
-  again.afterInit = [&](Manager& m) { after = m.Rows(); };
+  again.afterInit = [&](Manager& m) {
+    after = m.Rows();
+    labelsAfter = BarLabels();
+  };
   ASSERT_EQ(Run(again, Script().expect_dialog(233).click(2)), "");
   ASSERT_EQ(after.size(), 5u);
   EXPECT_EQ(after[3][1].find("Unformatted"), std::string::npos) << after[3][1];
+  ASSERT_GT(labelsAfter.size(), 3u);
+  EXPECT_EQ(labelsAfter[3].find("Unformatted"), std::string::npos) << labelsAfter[3];
+  EXPECT_NE(labelsAfter[3].find("NTFS"), std::string::npos) << labelsAfter[3];
 }
 
 // A disk whose extended partition holds no logical drive (as the wizard makes
@@ -611,8 +641,10 @@ TEST_F(EmptyExtendedTest, ItsSpaceIsFreeLogicalSpaceThatTakesALogicalDrive) {
   ASSERT_EQ(Run(manager, FormatsAndCloses(script)), "") << log_;
   auto rows = ReadTable(pc.Image(0), 512);
   partition_fixture::ExpectSound(rows);
+  // The data rows are kept: the pointer below points into them.
+  const std::vector<Row> data = partition_fixture::DataRows(rows);
   const Row* logical = nullptr;
-  for (const Row& r : partition_fixture::DataRows(rows))
+  for (const Row& r : data)
     if (r.start > MiB(80) && r.start < MiB(200)) logical = &r;
   ASSERT_NE(logical, nullptr) << log_;
   EXPECT_LE(logical->start + logical->count, MiB(200));

@@ -4,34 +4,21 @@
 // INI texts whose values go through the password decoder and the template
 // source parser. Names stay within their caps, sources within the table's,
 // and every source's link points forward inside the table.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
-#include "platform/machine/demo.h"
-#include "platform/machine/machine.h"
 #include "restore/yarv_settings.h"
 #include "restore/yarv_state.h"
+#include "tests/fuzz/restore/host_folder_pc.h"
 
 namespace {
 
 std::string host_folder;
 
-bool Prepare() {
-  char dir[] = "/tmp/yarv_settings_fuzz_XXXXXX";
-  if (!mkdtemp(dir)) return false;
-  const std::string machine = std::string(dir) + "/pc";
-  host_folder = std::string(dir) + "/t";
-  std::string error;
-  if (::mkdir(host_folder.c_str(), 0755) != 0 || !platform::machine::CreateMachineFolder(machine, &error)) return false;
-  std::ofstream(machine + "/machine.ini", std::ios::app) << "\n[mount t]\npath = T:\nhost = " << host_folder << "\n";
-  return platform::machine::OpenMachine(machine, &error);
-}
+bool Prepare() { return fuzz_support::OpenHostFolderPc("yarv_settings_fuzz", host_folder); }
 
 }  // namespace
 
