@@ -38,6 +38,9 @@ case $mode in
       # A second run replaces the first run's copy after asking.
       "$source/scripts/run" | tee "$work/run2.txt"
       grep -q "holds an earlier copy" "$work/run2.txt"
+      # What the program said is this run's, not the first run's again.
+      [ "$(grep -c "^  Drummetworks said: The duplication is complete.$" "$work/run2.txt")" -eq 1 ] ||
+        { echo "the second run repeats the first run's answers"; exit 1; }
       grep -q "The copy on disk 1 is whole." "$work/run2.txt"
     fi
     ;;
