@@ -471,7 +471,9 @@ std::shared_ptr<VolumeDriver> DriverFor(const std::string& volume, DWORD* error,
       *error = e;
       return nullptr;
     }
-    if (v.disk_number >= 0 && storage::IsVolumeLocked(v.disk_number, v.offset)) {
+    // The call's claim was taken under the slot's key just now.
+    if (v.disk_number >= 0 &&
+        storage::IsVolumeLocked(v.disk_number, v.offset, slot.in_call && slot.shared ? &slot.key : nullptr)) {
       // A locked volume belongs to its locker's raw handle alone.
       release_slot(slot);
       *error = ERROR_ACCESS_DENIED;

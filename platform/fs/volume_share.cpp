@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 namespace platform::fs {
 
@@ -18,6 +17,8 @@ constexpr size_t kCountAt = 0x18;
 // Records past this many are not looked at: the file is ours, but a damaged
 // one must not make every call read megabytes.
 constexpr uint64_t kMaxRecords = 4096;
+// find()'s end when the file could not be read.
+constexpr uint64_t kUnread = ~0ull;
 
 bool whole_lock(int fd, short type) {
   struct flock fl {};
@@ -63,23 +64,30 @@ void VolumeShareLock::unlock() {
 }
 
 int64_t VolumeShareLock::find(const SharedVolumeKey& key, uint64_t* count, uint64_t* end) {
-  struct stat st {};
-  uint64_t size = fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
-  uint64_t records = std::min<uint64_t>(size / kRecordSize, kMaxRecords);
-  *end = records * kRecordSize;
+  // Read in pieces until a short read ends the file: asked twice a file call,
+  // so no look at the file's size first. A trailing part record is not one.
+  uint8_t bytes[64 * kRecordSize];
   *count = 0;
-  if (!records) return -1;
-  std::vector<uint8_t> bytes(records * kRecordSize);
-  ssize_t got = pread(fd_, bytes.data(), bytes.size(), 0);
-  if (got < 0) return -1;
-  records = static_cast<uint64_t>(got) / kRecordSize;
-  for (uint64_t i = 0; i < records; ++i) {
-    uint64_t f[4];
-    std::memcpy(f, &bytes[i * kRecordSize], sizeof f);
-    if (f[0] == key.device && f[1] == key.inode && f[2] == key.offset) {
-      *count = f[3];
-      return static_cast<int64_t>(i * kRecordSize);
+  *end = 0;
+  while (*end < kMaxRecords * kRecordSize) {
+    ssize_t got = pread(fd_, bytes, std::min<uint64_t>(sizeof bytes, kMaxRecords * kRecordSize - *end),
+                        static_cast<off_t>(*end));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      *end = kUnread;
+      return -1;
     }
+    const uint64_t records = static_cast<uint64_t>(got) / kRecordSize;
+    for (uint64_t i = 0; i < records; ++i) {
+      uint64_t f[4];
+      std::memcpy(f, &bytes[i * kRecordSize], sizeof f);
+      if (f[0] == key.device && f[1] == key.inode && f[2] == key.offset) {
+        *count = f[3];
+        return static_cast<int64_t>(*end + i * kRecordSize);
+      }
+    }
+    *end += records * kRecordSize;
+    if (static_cast<uint64_t>(got) < sizeof bytes) break;
   }
   return -1;
 }
@@ -93,6 +101,8 @@ uint64_t VolumeShareLock::generation(const SharedVolumeKey& key) {
 uint64_t VolumeShareLock::bump(const SharedVolumeKey& key) {
   uint64_t count = 0, end = 0;
   int64_t at = find(key, &count, &end);
+  // Unreadable: appending blind could land on another volume's record.
+  if (end == kUnread) return 0;
   ++count;
   if (at >= 0) {
     if (pwrite(fd_, &count, sizeof count, at + static_cast<int64_t>(kCountAt)) != sizeof count) return 0;

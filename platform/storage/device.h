@@ -27,6 +27,8 @@ class Disk;
 
 namespace platform::storage {
 
+struct SharedVolumeKey;
+
 enum class DeviceOpenResult {
   Opened,      // *out holds a new handle
   Failed,      // a device path that cannot be opened; *out is INVALID_HANDLE_VALUE, last error set
@@ -76,7 +78,9 @@ void SetVolumeControlHandler(VolumeControlHandler handler);
 
 // True while some handle, of this process or another on the machine folder,
 // holds FSCTL_LOCK_VOLUME on the volume that starts at `offset` on disk
-// `disk_number` (the file API refuses opens on it meanwhile).
-bool IsVolumeLocked(int disk_number, uint64_t offset);
+// `disk_number` (the file API refuses opens on it meanwhile). A caller that
+// already knows the volume's key across processes (volume_claims.h) passes it
+// and spares the look at the image.
+bool IsVolumeLocked(int disk_number, uint64_t offset, const SharedVolumeKey* key = nullptr);
 
 }  // namespace platform::storage

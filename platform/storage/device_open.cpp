@@ -114,11 +114,12 @@ std::string VolumeKey(int disk_number, uint64_t offset, const std::u16string& gu
   return key;
 }
 
-bool IsVolumeLocked(int disk_number, uint64_t offset) {
+bool IsVolumeLocked(int disk_number, uint64_t offset, const SharedVolumeKey* known) {
   {
     std::lock_guard guard(tables().mutex);
     if (tables().locks.count(VolumeKey(disk_number, offset, u""))) return true;
   }
+  if (known) return IsVolumeLockedElsewhere(*known);
   // Asked on every file call: never opens a machine (as LookupDisk would the
   // demo PC) just to find nobody has one.
   DiskLookup lookup;

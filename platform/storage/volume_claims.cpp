@@ -151,10 +151,21 @@ DWORD VolumeClaim::Take(const SharedVolumeKey& key, const VolumeUse& use, Volume
   if (!EnsureOpen(s)) return 0;
   const off_t base = SlotOf(key);
   Counts& c = s.slots[base];
-  SetByte(s.fd, 0, F_WRLCK, true);
-  DWORD error = 0;
   // The open byte: shared by every user, refused while another process locks.
   const bool first = c.open == 0 && c.locks == 0;
+  // A mere presence while this process already holds the open byte changes no
+  // lock and has nothing to check (nobody else can lock the volume meanwhile),
+  // so it is only counted: the file calls on an open file cost no lock traffic.
+  const bool checks = use.reads || use.writes || !use.shares_read || !use.shares_write;
+  if (!first && !checks) {
+    ++c.open;
+    out->key_ = key;
+    out->use_ = use;
+    out->epoch_ = s.epoch;
+    return 0;
+  }
+  SetByte(s.fd, 0, F_WRLCK, true);
+  DWORD error = 0;
   if (first && !SetByte(s.fd, base + kOpen, F_RDLCK)) error = ERROR_ACCESS_DENIED;
   // Each side's sharing must allow what the other side does.
   if (!error && ((use.reads && OthersHold(s.fd, base + kDeniesReading)) ||
@@ -220,7 +231,9 @@ bool IsVolumeLockedElsewhere(const SharedVolumeKey& key) {
   if (!EnsureOpen(s)) return false;
   const off_t base = SlotOf(key);
   auto it = s.slots.find(base);
-  if (it != s.slots.end() && it->second.locks > 0) return false;
+  // This process's own hold of the open byte, shared or exclusive, keeps
+  // every other process from locking it: nothing to ask.
+  if (it != s.slots.end() && (it->second.locks > 0 || it->second.open > 0)) return false;
   return OthersHold(s.fd, base + kOpen, F_RDLCK);
 }
 
