@@ -54,7 +54,10 @@ class LoopExt4 {
     ok_ = !device_.empty() && Shell("mount -t ext4 -o nodiscard " + device_ + " " + mount_) == 0;
   }
   ~LoopExt4() {
-    if (ok_) Shell("umount " + mount_);
+    // The platform may still hold a file of the machine folder open (it lives
+    // until the process ends): then the mount is detached lazily, and the
+    // loop device goes when the last of them is closed.
+    if (ok_ && Shell("umount " + mount_ + " 2>/dev/null") != 0) Shell("umount -l " + mount_);
     if (!device_.empty()) Shell("losetup -d " + device_);
   }
   bool ok() const { return ok_; }
