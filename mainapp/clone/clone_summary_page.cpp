@@ -1,9 +1,9 @@
 #include "mainapp/clone/clone_summary_page.h"
 
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_stage_calls.h"
 #include "mainapp/clone/prescan.h"
+#include "mainapp/records/clone_counters.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/shell/shutdown_prompt.h"

@@ -12,8 +12,8 @@
 
 #include "disk/disk_access.h"
 #include "disk/disk_context.h"
-#include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_page_items.h"
+#include "mainapp/records/clone_counters.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
@@ -25,8 +25,6 @@
 #include "program_support/language_table.h"
 #include "program_support/number_text.h"
 #include "program_support/shell_state.h"
-
-CloneCountersRecord CloneCounters;
 
 namespace {
 

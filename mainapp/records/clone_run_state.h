@@ -70,7 +70,7 @@ constexpr int32_t kSkippedItemsListed = 20;
 extern CloneRunStateRecord CloneRunState;
 
 // Whether the run's copy is incomplete or unproven although it ran to its
-// end: blocks or files that still differ, files the verify could not
-// compare, failed transfers, items left out, or an offline repair that could
-// not run. Such a run is never called complete.
+// end: blocks or files that still differ, files or blocks the verify could
+// not compare, failed transfers, items left out, or an offline repair that
+// could not run. Such a run is never called complete.
 bool CloneRunHadErrors();

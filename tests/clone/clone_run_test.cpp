@@ -23,12 +23,12 @@
 #include "disk/shadow_copy.h"
 #include "disk/drive_layout_table.h"
 #include "mainapp/clone/clone_commands.h"
-#include "mainapp/clone/clone_counters.h"
 #include "mainapp/clone/clone_page.h"
 #include "mainapp/clone/clone_summary_page.h"
 #include "mainapp/clone/layout_writer.h"
 #include "mainapp/clone/plan_application.h"
 #include "mainapp/clone/prescan.h"
+#include "mainapp/records/clone_counters.h"
 #include "mainapp/records/clone_run_state.h"
 #include "mainapp/records/clone_settings.h"
 #include "mainapp/records/disk_selection.h"
@@ -760,7 +760,7 @@ TEST_F(CloneRunTest, SkippedItemsMakeTheSummaryReportErrors) {
 // The verify line counts what it names: files for a basic copy (with the
 // blocks of partitions it copied by sectors where any of them differ or went
 // uncompared), blocks for a sector-by-sector copy; in both languages. A
-// file that differs or went uncompared is never called complete.
+// file or block that differs or went uncompared is never called complete.
 TEST_F(CloneRunTest, VerifyLineCountsWhatItNames) {
   PrepareWizard(1, true, true);
   struct Case {
@@ -780,6 +780,12 @@ TEST_F(CloneRunTest, VerifyLineCountsWhatItNames) {
        "1 ファイルが不一致、 0 ファイルが未比較; 4 ブロックが不一致、 5 ブロックが未比較", "Completed with errors"},
       {false, 0, 0, 4, 0, "4 blocks differ, 0 blocks not compared", "4 ブロックが不一致、 0 ブロックが未比較",
        "Completed with errors"},
+      // Blocks the verify could not compare (a disk gone before it) leave
+      // the copy unproven.
+      {false, 0, 0, 0, 3, "0 blocks differ, 3 blocks not compared", "0 ブロックが不一致、 3 ブロックが未比較",
+       "Completed with errors"},
+      {true, 0, 0, 0, 2, "0 files differ, 0 files not compared; 0 blocks differ, 2 blocks not compared",
+       "0 ファイルが不一致、 0 ファイルが未比較; 0 ブロックが不一致、 2 ブロックが未比較", "Completed with errors"},
   };
   for (const char* language : {"English", "Japanese"}) {
     LanguageTable = LanguageTableRecord{};
