@@ -7,14 +7,7 @@
 // copy, never "Completed".
 #include <gtest/gtest.h>
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <climits>
 #include <filesystem>
-#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -24,67 +17,7 @@
 #include "disk/fixture_images.h"
 #include "mainapp/clone/one_click_copy.h"
 #include "mainapp/records/clone_run_state.h"
-
-// What the clone does to the destination's image file, seen from the C
-// library's side: this program stands in for pwrite, fdatasync and fsync (the
-// platform's only ways to write and flush an image) and counts, while a
-// recorder is on, the writes to the image and its flushes.
-namespace flush_record {
-
-std::mutex lock;
-std::atomic<bool> on{false};
-std::string image;  // the watched image's real path
-int writes = 0;
-int flushes = 0;
-int writes_since_flush = 0;
-bool fail_flushes = false;
-constexpr int kLongRun = 300;
-
-bool is_image(int fd) {
-  char link[PATH_MAX];
-  ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
-  return n > 0 && std::string(link, static_cast<size_t>(n)) == image;
-}
-
-void start(const std::string& path, bool fail) {
-  std::lock_guard g(lock);
-  image = std::filesystem::canonical(path).string();
-  writes = flushes = writes_since_flush = 0;
-  fail_flushes = fail;
-  on = true;
-}
-
-int flushed(int fd, long call) {
-  if (on && is_image(fd)) {
-    std::lock_guard g(lock);
-    ++flushes;
-    // Only the flush that ends a long run of writes fails: the one after a
-    // volume's files, not those after the table or the format.
-    if (fail_flushes && writes_since_flush > kLongRun) {
-      errno = EIO;
-      return -1;
-    }
-    writes_since_flush = 0;
-  }
-  return static_cast<int>(syscall(call, fd));
-}
-
-}  // namespace flush_record
-
-extern "C" ssize_t pwrite(int fd, const void* buffer, size_t length, off_t offset) noexcept {
-  ssize_t n = syscall(SYS_pwrite64, fd, buffer, length, offset);
-  if (flush_record::on && n > 0 && flush_record::is_image(fd)) {
-    std::lock_guard g(flush_record::lock);
-    ++flush_record::writes;
-    ++flush_record::writes_since_flush;
-  }
-  return n;
-}
-extern "C" ssize_t pwrite64(int fd, const void* buffer, size_t length, off_t offset) noexcept {
-  return pwrite(fd, buffer, length, offset);
-}
-extern "C" int fdatasync(int fd) noexcept { return flush_record::flushed(fd, SYS_fdatasync); }
-extern "C" int fsync(int fd) noexcept { return flush_record::flushed(fd, SYS_fsync); }
+#include "tests/support/flush_record.h"
 
 namespace {
 
@@ -130,7 +63,7 @@ TEST_F(CloneFlushTest, FlushesTheDestinationOnceNotPerFileAndBeforeItSaysComplet
   platform::ui::Script script;
   script.expect_dialog(191).click(1011).answer("ok").expect_dialog(138);
   script.expect_text(1024, "Completed").key("escape");
-  flush_record::start(pc_.Image(0), false);
+  flush_record::start(pc_.Image(0));
   auto run = disk_fixture::RunHeadless(script, [] { OnOneClickCopy(nullptr); });
   flush_record::on = false;
   ASSERT_EQ(run.failure, "") << run.log;
@@ -163,7 +96,9 @@ TEST_F(CloneFlushTest, AFailedFlushIsAFailedCopy) {
   MakeSource();
   platform::ui::Script script;
   script.expect_dialog(191).click(1011).answer("ok").expect_dialog(138).key("escape");
-  flush_record::start(pc_.Image(0), true);
+  // Only the flush that ends a long run of writes fails: the one after a
+  // volume's files, not those after the table or the format.
+  flush_record::start(pc_.Image(0), 301);
   auto run = disk_fixture::RunHeadless(script, [] { OnOneClickCopy(nullptr); });
   flush_record::on = false;
   ASSERT_EQ(run.failure, "") << run.log;

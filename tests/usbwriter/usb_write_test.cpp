@@ -11,77 +11,17 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <climits>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <regex>
 
 #include "disk/fixture_images.h"
 #include "fixture_iso.h"
 #include "platform/core/text.h"
 #include "platform/fs/volume_set.h"
+#include "tests/support/flush_record.h"
 #include "usbwriter/branding_config.h"
 #include "usbwriter/iso/iso_reader.h"
-
-// What the stick write does to the stick's image file, seen from the C
-// library's side: this program stands in for pwrite, fdatasync and fsync
-// (the platform's only ways to write and flush an image) and counts, while
-// a recorder is on, the writes to the stick and its flushes.
-namespace flush_record {
-
-std::mutex lock;
-std::atomic<bool> on{false};
-std::string stick;       // the stick image's real path
-int writes = 0;          // writes to the stick
-int flushes = 0;         // flushes of the stick
-int writes_since_flush = 0;
-bool fail_flushes = false;
-
-bool is_stick(int fd) {
-  char link[PATH_MAX];
-  ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), link, sizeof link - 1);
-  return n > 0 && std::string(link, static_cast<size_t>(n)) == stick;
-}
-
-void start(const std::string& image) {
-  std::lock_guard g(lock);
-  stick = std::filesystem::canonical(image).string();
-  writes = flushes = writes_since_flush = 0;
-  on = true;
-}
-
-int flushed(int fd, long call) {
-  if (on && is_stick(fd)) {
-    std::lock_guard g(lock);
-    ++flushes;
-    writes_since_flush = 0;
-    if (fail_flushes) {
-      errno = EIO;
-      return -1;
-    }
-  }
-  return static_cast<int>(syscall(call, fd));
-}
-
-}  // namespace flush_record
-
-extern "C" ssize_t pwrite(int fd, const void* buffer, size_t length, off_t offset) noexcept {
-  ssize_t n = syscall(SYS_pwrite64, fd, buffer, length, offset);
-  if (flush_record::on && n > 0 && flush_record::is_stick(fd)) {
-    std::lock_guard g(flush_record::lock);
-    ++flush_record::writes;
-    ++flush_record::writes_since_flush;
-  }
-  return n;
-}
-extern "C" int fdatasync(int fd) noexcept { return flush_record::flushed(fd, SYS_fdatasync); }
-extern "C" int fsync(int fd) noexcept { return flush_record::flushed(fd, SYS_fsync); }
 
 namespace {
 
@@ -371,14 +311,12 @@ TEST_F(UsbWriteTest, StickIsFlushedOnceBeforeItIsReadyNotAfterEveryWrite) {
 
 TEST_F(UsbWriteTest, FailedFlushIsAFailedWrite) {
   BuildWindowsImage();
-  flush_record::start(pc_.Image(1));
-  flush_record::fail_flushes = true;
+  flush_record::start(pc_.Image(1), 0);
   platform::ui::Script script;
   script.answer("ok");
   RecordingHost host;
   auto run = disk_fixture::RunHeadless(script, [&] { RunUsbWrite(&host, 1, u"I:\\test.iso"); });
   flush_record::on = false;
-  flush_record::fail_flushes = false;
   ASSERT_EQ(run.failure, "") << run.log;
   EXPECT_NE(run.log.find("Error in Writing Sector"), std::string::npos) << run.log;
   EXPECT_GE(CopyErrorCount, 1) << "a stick whose flush failed would be reported ready";
