@@ -19,6 +19,8 @@
 #include "mainapp/clone/mirror_page.h"
 #include "mainapp/partition/earlier_dialog.h"
 #include "mainapp/partition/part_dialogs.h"
+#include "mainapp/records/clone_run_state.h"
+#include "mainapp/records/clone_settings.h"
 #include "mainapp/scan/scan_pages.h"
 #include "mainapp/shell/duplicate_destination_page.h"
 #include "mainapp/shell/duplicate_page.h"
@@ -123,6 +125,14 @@ TEST(PagesFit, DialogsOutsideTheToursShowTheirWholeTextsInBothLanguages) {
       {247, Make<CDuplicateDest>()},
       {137, Make<CMirrorProgress>()},
       {138, Make<CMirrorProgressSummary>()},
+      {138, Make<CMirrorProgressSummary>(),
+       [] {
+         CloneSettings.verifyAfterCopy = 1;
+         CloneSettings.basicDuplication = 1;
+         CloneRunState.verifyDifferingFiles = 1;
+         CloneRunState.verifyMismatchCount = 2;
+       },
+       "a basic copy whose verify found differing files and blocks (its longest verify line)"},
       {193, Make<CScanSummary>()},
       {152, Make<CDeleteProgressSummary>()},
       {209, Make<CDiag>()},
